@@ -1,0 +1,19 @@
+# Third-party libraries, all from Debian 12 packages (the Makefile installs them).
+# Installed consumers get the same lookups from PelmarConfig.cmake (see PelmarPackage.cmake.in).
+
+include_guard(GLOBAL)
+
+find_package(Threads REQUIRED)
+find_package(nlohmann_json 3.10 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
+        libavformat libavcodec libavutil libswscale libswresample)
+
+if(PELMAR_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+    find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+endif()
+if(PELMAR_BUILD_BENCH)
+    find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,92 @@
+# Build helpers shared by every folder of the SDK.
+#
+#   pelmar_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
+#       Static library `pelmar_<name>`, alias `pelmar::<name>`, exported as `Pelmar::<name>`.
+#       A library without sources becomes an INTERFACE library.
+#
+#   pelmar_test(<name> LABEL unit|integration [EXTRA_LABELS ...] SOURCES ... [DEPS ...])
+#       One GoogleTest executable `pelmar_<name>_<label>_test`; its tests are discovered at test
+#       time and carry LABEL plus EXTRA_LABELS (for example `concurrency`, which `make tsan` runs).
+#
+#   pelmar_fuzz(<name> SOURCES ... [DEPS ...])
+#       A fuzz target `fuzz/<name>_fuzz.cpp` defining LLVMFuzzerTestOneInput. Every build makes
+#       `pelmar_<name>_fuzz_replay`, which replays `fuzz/corpus/<name>/` as a `unit` test; with
+#       clang and PELMAR_FUZZ=ON it also makes the libFuzzer binary `pelmar_<name>_fuzz`.
+
+include_guard(GLOBAL)
+
+set(PELMAR_EXPORTED_TARGETS "" CACHE INTERNAL "")
+set(PELMAR_PKGCONFIG_LIBS "" CACHE INTERNAL "")
+
+function(pelmar_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+    set(target pelmar_${name})
+    if(ARG_SOURCES)
+        add_library(${target} STATIC ${ARG_SOURCES})
+        target_include_directories(${target} PUBLIC
+                $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+        target_link_libraries(${target} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+        target_compile_features(${target} PUBLIC cxx_std_20)
+        set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+        # Later libraries depend on earlier ones, so prepending keeps the static link order.
+        set(PELMAR_PKGCONFIG_LIBS "-l${target} ${PELMAR_PKGCONFIG_LIBS}" CACHE INTERNAL "")
+    else()
+        add_library(${target} INTERFACE)
+        target_include_directories(${target} INTERFACE
+                $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+        target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+    endif()
+    set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
+    add_library(pelmar::${name} ALIAS ${target})
+    set(PELMAR_EXPORTED_TARGETS ${PELMAR_EXPORTED_TARGETS} ${target} CACHE INTERNAL "")
+endfunction()
+
+function(pelmar_test name)
+    if(NOT PELMAR_BUILD_TESTS)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "LABEL" "EXTRA_LABELS;SOURCES;DEPS" ${ARGN})
+    if(NOT ARG_LABEL)
+        message(FATAL_ERROR "pelmar_test(${name}) needs LABEL unit or integration")
+    endif()
+    set(target pelmar_${name}_${ARG_LABEL}_test)
+    add_executable(${target} ${ARG_SOURCES})
+    target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+    target_compile_definitions(${target} PRIVATE
+            PELMAR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+            PELMAR_FIXTURE_DIR="${PROJECT_SOURCE_DIR}/testing/fixtures")
+    gtest_discover_tests(${target}
+            DISCOVERY_MODE PRE_TEST
+            PROPERTIES LABELS "${ARG_LABEL};${ARG_EXTRA_LABELS}" TIMEOUT 300)
+endfunction()
+
+function(pelmar_fuzz name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+    if(PELMAR_BUILD_TESTS)
+        add_executable(pelmar_${name}_fuzz_replay ${ARG_SOURCES}
+                ${PROJECT_SOURCE_DIR}/fuzz/FuzzReplayMain.cpp)
+        target_link_libraries(pelmar_${name}_fuzz_replay PRIVATE ${ARG_DEPS})
+        add_test(NAME ${name}FuzzCorpusReplay COMMAND pelmar_${name}_fuzz_replay ${corpus})
+        set_tests_properties(${name}FuzzCorpusReplay PROPERTIES LABELS "unit;fuzz" TIMEOUT 300)
+    endif()
+    if(PELMAR_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        add_executable(pelmar_${name}_fuzz ${ARG_SOURCES})
+        target_link_libraries(pelmar_${name}_fuzz PRIVATE ${ARG_DEPS})
+        target_compile_options(pelmar_${name}_fuzz PRIVATE -fsanitize=fuzzer)
+        target_link_options(pelmar_${name}_fuzz PRIVATE -fsanitize=fuzzer)
+    endif()
+endfunction()
+
+function(pelmar_bench name)
+    if(NOT PELMAR_BUILD_BENCH)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_executable(pelmar_${name}_bench ${ARG_SOURCES})
+    target_link_libraries(pelmar_${name}_bench PRIVATE ${ARG_DEPS} benchmark::benchmark)
+    set_target_properties(pelmar_${name}_bench PROPERTIES
+            RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()

@@ -1,0 +1,29 @@
+# Install rules: headers, static libraries, the CMake package `Pelmar` (find_package(Pelmar)
+# gives Pelmar::pelmar) and the pkg-config file pelmar.pc.
+
+include_guard(GLOBAL)
+
+set(PELMAR_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pelmar)
+
+install(TARGETS ${PELMAR_EXPORTED_TARGETS}
+        EXPORT PelmarTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/pelmar
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h"
+        PATTERN "testing" EXCLUDE)
+install(EXPORT PelmarTargets NAMESPACE Pelmar:: DESTINATION ${PELMAR_CMAKE_DIR})
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/PelmarPackage.cmake.in
+        ${PROJECT_BINARY_DIR}/PelmarConfig.cmake
+        INSTALL_DESTINATION ${PELMAR_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/PelmarConfigVersion.cmake
+        COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/PelmarConfig.cmake ${PROJECT_BINARY_DIR}/PelmarConfigVersion.cmake
+        DESTINATION ${PELMAR_CMAKE_DIR})
+
+string(STRIP "${PELMAR_PKGCONFIG_LIBS}" PELMAR_PC_LIBS)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/pelmar.pc.in ${PROJECT_BINARY_DIR}/pelmar.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/pelmar.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
