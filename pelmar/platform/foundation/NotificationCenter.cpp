@@ -1,0 +1,122 @@
+#include "pelmar/platform/foundation/NotificationCenter.h"
+
+#include <algorithm>
+
+namespace pelmar::foundation {
+
+// One registered observer. `callMutex` is held while the observer runs; it is recursive so that an
+// observer may post again or remove itself on the same thread.
+struct NotificationCenter::Entry {
+    std::string name;
+    Observer fn;
+    std::recursive_mutex callMutex;
+    bool active = true;  // guarded by callMutex
+};
+
+struct NotificationCenter::Registry {
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::shared_ptr<Entry>>, std::less<>>
+            observers;  // guarded by mutex
+
+    void remove(const std::shared_ptr<Entry>& entry) {
+        {
+            std::lock_guard lock(mutex);
+            auto it = observers.find(entry->name);
+            if (it != observers.end()) {
+                auto& list = it->second;
+                list.erase(std::remove(list.begin(), list.end(), entry), list.end());
+                if (list.empty()) {
+                    observers.erase(it);
+                }
+            }
+        }
+        // Waits for a delivery in progress on another thread; returns at once on the thread
+        // that is running this observer.
+        std::lock_guard call(entry->callMutex);
+        entry->active = false;
+    }
+};
+
+NotificationCenter::Token::Token(std::weak_ptr<Registry> registry, std::shared_ptr<Entry> entry)
+    : registry_(std::move(registry)), entry_(std::move(entry)) {}
+
+NotificationCenter::Token::~Token() {
+    reset();
+}
+
+NotificationCenter::Token::Token(Token&& other) noexcept
+    : registry_(std::move(other.registry_)), entry_(std::move(other.entry_)) {}
+
+NotificationCenter::Token& NotificationCenter::Token::operator=(Token&& other) noexcept {
+    if (this != &other) {
+        reset();
+        registry_ = std::move(other.registry_);
+        entry_ = std::move(other.entry_);
+    }
+    return *this;
+}
+
+void NotificationCenter::Token::reset() {
+    if (!entry_) {
+        return;
+    }
+    if (auto registry = registry_.lock()) {
+        registry->remove(entry_);
+    } else {
+        std::lock_guard call(entry_->callMutex);
+        entry_->active = false;
+    }
+    entry_.reset();
+    registry_.reset();
+}
+
+NotificationCenter::NotificationCenter() : registry_(std::make_shared<Registry>()) {}
+
+NotificationCenter::~NotificationCenter() = default;
+
+NotificationCenter& NotificationCenter::defaultCenter() {
+    // Never destroyed: tokens held by static objects may unregister during exit.
+    static auto* instance = new std::shared_ptr<NotificationCenter>(create());
+    return **instance;
+}
+
+std::shared_ptr<NotificationCenter> NotificationCenter::create() {
+    return std::shared_ptr<NotificationCenter>(new NotificationCenter());
+}
+
+NotificationCenter::Token NotificationCenter::addObserverImpl(std::string name, Observer fn) {
+    auto entry = std::make_shared<Entry>();
+    entry->name = std::move(name);
+    entry->fn = std::move(fn);
+    {
+        std::lock_guard lock(registry_->mutex);
+        registry_->observers[entry->name].push_back(entry);
+    }
+    return Token(registry_, std::move(entry));
+}
+
+void NotificationCenter::removeObserver(Token& token) {
+    token.reset();
+}
+
+void NotificationCenter::post(std::string_view name, Json userInfo) {
+    std::vector<std::shared_ptr<Entry>> targets;
+    {
+        std::lock_guard lock(registry_->mutex);
+        auto it = registry_->observers.find(name);
+        if (it == registry_->observers.end()) {
+            return;
+        }
+        targets = it->second;
+    }
+    const Notification notification{std::string(name), std::move(userInfo)};
+    for (const auto& entry : targets) {
+        // An observer removed by an earlier one in this same delivery is skipped.
+        std::lock_guard call(entry->callMutex);
+        if (entry->active) {
+            entry->fn(notification);
+        }
+    }
+}
+
+}  // namespace pelmar::foundation
