@@ -173,11 +173,26 @@ int moveWithoutNoReplace(const fs::path& from, const fs::path& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// True when `inner` is `outer` or lies below it, after resolving symlinks of what exists.
+bool isWithin(const fs::path& inner, const fs::path& outer) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(inner, ec);
+    const fs::path b = ec ? fs::path() : fs::weakly_canonical(outer, ec);
+    if (ec) {
+        return false;
+    }
+    auto [aEnd, bEnd] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return bEnd == b.end();
+}
+
 int moveAcrossDevices(const fs::path& from, const fs::path& to) {
     struct stat st {};
 
     if (::lstat(from.c_str(), &st) != 0) {
         return errno;
+    }
+    if (S_ISDIR(st.st_mode) && isWithin(to, from)) {
+        return EINVAL;
     }
     if (const int err = copyTree(from, to); err != 0) {
         return err;
@@ -254,7 +269,11 @@ std::optional<Error> FileManager::moveItem(const fs::path& from, const fs::path&
 }
 
 std::optional<Error> FileManager::copyItem(const fs::path& from, const fs::path& to) {
-    if (const int err = copyTree(from, to); err != 0) {
+    // A folder copied into itself would copy its own copy again and again.
+    const int err = fs::is_directory(fs::symlink_status(from)) && isWithin(to, from)
+                            ? EINVAL
+                            : copyTree(from, to);
+    if (err != 0) {
         return fileError(err, "cannot copy " + quoted(from, to));
     }
     return std::nullopt;

@@ -157,6 +157,14 @@ TEST_F(FileManagerTest, CopyRefusesAnExistingTargetAndCopiesTrees) {
     EXPECT_EQ(readFile(path("dir/sub/x")), "x");
 }
 
+TEST_F(FileManagerTest, RefusesToCopyAFolderIntoItself) {
+    fs::create_directories(path("dir/sub"));
+    const auto error = FileManager::copyItem(path("dir"), path("dir/sub/copy"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, EINVAL);
+    EXPECT_FALSE(fs::exists(path("dir/sub/copy")));
+}
+
 TEST_F(FileManagerTest, FailedTreeCopyLeavesNothingBehind) {
     fs::create_directories(path("dir"));
     writeFile(path("dir/a"), "a");

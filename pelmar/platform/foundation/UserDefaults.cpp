@@ -73,6 +73,13 @@ bool UserDefaults::writeLocked() const {
     fs::create_directories(file_.parent_path(), ec);
     // Invalid UTF-8 in a string value is replaced rather than making the whole write fail.
     const std::string text = values_.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    if (text.size() > kMaxFileSize) {
+        // Larger than a later load accepts: keep the values in memory rather than write a file
+        // that would read back as unreadable.
+        Log::write("UserDefaults: values exceed " + std::to_string(kMaxFileSize)
+                   + " bytes, not written to " + file_.string());
+        return false;
+    }
     if (auto error = FileManager::writeAtomically(file_, text)) {
         Log::write("UserDefaults: " + error->description());
         return false;

@@ -9,7 +9,8 @@
 //         value in memory and `synchronize()` retries and reports it. A file that is not a JSON
 //         object (or is larger than kMaxFileSize) reads as empty and is kept aside as
 //         defaults.json.corrupt, with a line in the platform log.
-// Limits: kMaxFileSize bytes on disk.
+// Limits: kMaxFileSize bytes on disk; values that would need more stay in memory only and
+//         `synchronize()` returns false.
 
 #include <cstdint>
 #include <filesystem>

@@ -113,6 +113,16 @@ TEST_F(UserDefaultsTest, FailedWriteKeepsTheValueAndSynchronizeRetries) {
     EXPECT_EQ(Json::parse(readFile(defaultsFile(sandbox_))), Json({{"AppGroup", "group.demo"}}));
 }
 
+TEST_F(UserDefaultsTest, ValuesBeyondTheFileCapStayInMemoryAndOnDiskStaysReadable) {
+    defaults_.set("small", "kept");
+    Log::Capture log;
+    defaults_.set("huge", std::string(UserDefaults::kMaxFileSize, 'x'));
+    EXPECT_FALSE(defaults_.synchronize());
+    EXPECT_TRUE(log.contains("UserDefaults: values exceed"));
+    EXPECT_TRUE(defaults_.object("huge").has_value());
+    EXPECT_EQ(Json::parse(readFile(defaultsFile(sandbox_))), Json({{"small", "kept"}}));
+}
+
 TEST_F(UserDefaultsTest, InvalidUtf8ValueDoesNotBreakTheFile) {
     defaults_.set("bad", std::string("a\xFF", 2));
     defaults_.set("good", "ok");
