@@ -1,0 +1,44 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "pelmar/platform/dispatch/Queue.h"
+
+namespace pelmar::dispatch::internal {
+
+// ConcurrentQueue: hands each block to the shared pool at once, so blocks start in FIFO order
+// and run side by side. sync runs on the caller's thread. Blocks posted while suspended wait in
+// the queue until the last resume().
+// Ownership: made by Queue::concurrent() (or the immortal global queue); queued blocks hold it.
+// Threads: thread-safe.
+// Errors: see Queue. The global queue ignores suspend()/resume() (with a warning).
+class ConcurrentQueue final : public Queue {
+public:
+    ConcurrentQueue(std::string label, bool suspendable);
+
+    void async(Block block) override;
+
+    void suspend() override;
+
+    void resume() override;
+
+    bool isSuspended() const override;
+
+protected:
+    void runSync(const std::function<void()>& fn) override;
+
+private:
+    void submit(Block block);
+
+    const bool suspendable_;
+    mutable std::mutex mutex_;
+    std::condition_variable resumed_;
+    std::deque<Block> held_;  // guarded by mutex_; blocks posted while suspended
+    int suspendCount_ = 0;    // guarded by mutex_
+};
+
+}  // namespace pelmar::dispatch::internal

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "pelmar/platform/dispatch/Queue.h"
+
+namespace pelmar::dispatch::internal {
+
+// SerialQueue: runs its blocks one at a time in FIFO order. While it has work, one pool task
+// drains it (yielding the worker after kDrainBatch blocks); while idle it holds no thread. A sync
+// call waits for its turn and then runs on the caller's thread while the queue is held for it.
+// Ownership: made by Queue::serial(); queued blocks and the drain task hold the queue.
+// Threads: thread-safe.
+// Errors: see Queue.
+class SerialQueue final : public Queue {
+public:
+    // Blocks run per pool task before the drain yields its worker to other queues.
+    static constexpr int kDrainBatch = 32;
+
+    explicit SerialQueue(std::string label);
+
+    void async(Block block) override;
+
+    void suspend() override;
+
+    void resume() override;
+
+    bool isSuspended() const override;
+
+protected:
+    void runSync(const std::function<void()>& fn) override;
+
+private:
+    // A sync caller waiting in the FIFO for its turn.
+    struct Ticket {
+        std::mutex mutex;
+        std::condition_variable granted;
+        bool turn = false;  // guarded by mutex
+    };
+
+    struct Item {
+        Block block;
+        std::shared_ptr<Ticket> ticket;
+    };
+
+    void drain();
+
+    // Gives up the hold of a sync caller or a finished drain: starts a drain if work is waiting.
+    void release();
+
+    void startDrain();
+
+    mutable std::mutex mutex_;
+    std::deque<Item> items_;  // guarded by mutex_
+    // A drain is scheduled or running, or a sync caller holds the queue.
+    bool active_ = false;   // guarded by mutex_
+    int suspendCount_ = 0;  // guarded by mutex_
+};
+
+}  // namespace pelmar::dispatch::internal

@@ -1,0 +1,23 @@
+#include "pelmar/platform/ui/internal/Diagnostics.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "pelmar/platform/dispatch/Queue.h"
+
+namespace pelmar::ui::internal {
+
+void warn(std::string_view message) {
+    std::fprintf(stderr, "pelmar ui: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+void requireMainThread(std::string_view what) {
+    if (!dispatch::isMainThread()) {
+        std::fprintf(stderr, "pelmar ui: %.*s called off the main thread\n",
+                     static_cast<int>(what.size()), what.data());
+        std::fflush(stderr);
+        std::abort();
+    }
+}
+
+}  // namespace pelmar::ui::internal
