@@ -17,10 +17,17 @@ RTMPChunkHeaderSize FormatOf(uint8_t firstByte) {
     throw std::runtime_error("truncated RTMP chunk");
 }
 
+// Appends the payload that starts at `offset` of the chunk to a body of `length` bytes.
 void AppendPayload(const std::vector<uint8_t>& chunkData,
                    size_t offset,
-                   std::vector<uint8_t>& body) {
+                   std::vector<uint8_t>& body,
+                   size_t length) {
     const auto first = chunkData.begin() + static_cast<std::ptrdiff_t>(offset);
+    if (body.size() + (chunkData.size() - offset) > body.capacity()) {
+        // The peer sent more than the initial window: now the announced length is worth holding,
+        // in one allocation rather than by repeated growth.
+        body.reserve(length);
+    }
     BitstreamWriter writer(body);
     writer.SeekToEnd();
     writer.PutBytes(first, chunkData.end());
@@ -134,8 +141,8 @@ int RTMPChunkParser::StartNewMessage(RTMPChunk& chunk, RTMPPacket& message) {
     message.SetPTS(static_cast<double>(next.timestamp) / 1000.0);
     auto& body = message.Data();
     body.clear();
-    body.reserve(std::min(next.length, kMaxUpfrontReserve));
-    AppendPayload(data, reader.Position(), body);
+    body.reserve(std::min(next.length, kInitialReserve));
+    AppendPayload(data, reader.Position(), body, next.length);
     return received_ == next.length ? kTransformComplete : kTransformIncomplete;
 }
 
@@ -158,7 +165,7 @@ int RTMPChunkParser::ContinueMessage(RTMPChunk& chunk, RTMPPacket& message) {
     }
     chunk.SetHeaderFormat(format);
     received_ += payload;
-    AppendPayload(data, headerLength, message.Data());
+    AppendPayload(data, headerLength, message.Data(), previous_.length);
     return received_ == previous_.length ? kTransformComplete : kTransformIncomplete;
 }
 

@@ -12,7 +12,8 @@
 //         chunk" (a chunk shorter than its header), "RTMP chunk payload exceeds message length",
 //         "invalid chunk size" (SetChunkSize outside 1..kRTMPMaxChunkSize).
 // Limits: a message is at most kMaxMessageLength bytes (16 MiB - 1, the 24-bit length field);
-//         at most kMaxUpfrontReserve bytes are reserved before the payload actually arrives.
+//         a message reserves at most kInitialReserve bytes until the peer has sent that much of
+//         it, and its announced length only then.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +29,7 @@ namespace pelmar::live {
 class RTMPChunkParser : public MediaTransformer<RTMPChunk, RTMPPacket> {
 public:
     static constexpr size_t kMaxMessageLength = kRTMPMaxMessageLength;
-    static constexpr size_t kMaxUpfrontReserve = size_t{1} << 20;
+    static constexpr size_t kInitialReserve = size_t{64} << 10;
 
     RTMPChunkParser(std::shared_ptr<IReceiver<RTMPPacket>> output, RTMPChannel channel);
 

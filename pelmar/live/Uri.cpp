@@ -16,9 +16,6 @@ void SplitTail(std::string& rest, std::string::size_type at, std::string& part) 
 }
 
 uint16_t ParsePort(const std::string& text) {
-    if (text.empty()) {
-        return 0;
-    }
     unsigned long value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') {
@@ -29,7 +26,7 @@ uint16_t ParsePort(const std::string& text) {
             throw std::runtime_error("invalid port: " + text);
         }
     }
-    if (value == 0) {
+    if (value == 0) {  // also the empty text: a ":" with no port after it
         throw std::runtime_error("invalid port: " + text);
     }
     return static_cast<uint16_t>(value);

@@ -6,8 +6,9 @@
 // fragment, so ToString() is a plain concatenation.
 // Ownership: plain value with public fields.
 // Threads: thread-compatible.
-// Errors: std::runtime_error "invalid port: <text>" when the text after the port's ":" is not
-//         empty and not a decimal number in 1..65535; the fields are then left as they were.
+// Errors: std::runtime_error "invalid port: <text>" when the text after the port's ":" is not a
+//         decimal number in 1..65535 (an empty text included); the fields are then left as they
+//         were.
 
 #include <cstdint>
 #include <string>
@@ -34,7 +35,7 @@ public:
     //   scheme    up to and including the first "://";
     //   path      from the first "/" after the scheme;
     //   user information  before the last "@" ahead of the path (an "@" in the path is path);
-    //   port      after the last ":" of what remains (outside an IPv6 "[...]"); 0 when absent;
+    //   port      after the last ":" of what remains (outside an IPv6 "[...]"); 0 without ":";
     //   host      what is left.
     void Parse(std::string text);
 
