@@ -13,6 +13,7 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
 if(PELMAR_BUILD_TESTS)
     find_package(GTest REQUIRED)
     find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+    find_package(OpenSSL REQUIRED)
 endif()
 if(PELMAR_BUILD_BENCH)
     find_package(benchmark REQUIRED)

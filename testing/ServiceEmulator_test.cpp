@@ -1,0 +1,798 @@
+#include "testing/ServiceEmulator.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testing/Sha256.h"
+
+namespace pelmar::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kWait = 10s;
+const std::string kApp = "app-1";
+const std::string kBoundary = "----WebKitFormBoundaryLEjTQVMVbVg9HRYu";
+const std::string kEmptySha = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+struct Reply {
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    std::string body;
+    std::string contentType;
+    curl_off_t contentLength = -1;
+
+    Json json() const { return Json::parse(body); }
+};
+
+struct Call {
+    Call(std::string method_,
+         std::string url_,
+         std::optional<std::string> body_ = std::nullopt,
+         std::string contentType_ = "application/x-www-form-urlencoded",
+         std::vector<std::string> headers_ = {})
+        : method(std::move(method_)),
+          url(std::move(url_)),
+          body(std::move(body_)),
+          contentType(std::move(contentType_)),
+          headers(std::move(headers_)) {}
+
+    std::string method;
+    std::string url;
+    std::optional<std::string> body;
+    std::string contentType;
+    std::vector<std::string> headers;
+};
+
+// One blocking request with plain libcurl; "Expect:" is suppressed unless a header sets it.
+Reply send(const Call& call) {
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
+                                                                        curl_slist_free_all);
+    std::vector<std::string> lines = call.headers;
+    if (call.body) {
+        lines.push_back("Content-Type: " + call.contentType);
+        lines.push_back("Expect:");
+    }
+    for (const auto& line : lines) {
+        headers.reset(curl_slist_append(headers.release(), line.c_str()));
+    }
+    Reply reply;
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, call.url.c_str());
+    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, call.method.c_str());
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_PATH_AS_IS, 1L);
+    if (call.method == "HEAD") {
+        curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+    }
+    if (call.body) {
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(call.body->size()));
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, call.body->data());
+    }
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
+    curl_easy_setopt(
+            handle, CURLOPT_WRITEFUNCTION,
+            +[](char* data, size_t size, size_t count, void* target) {
+                static_cast<std::string*>(target)->append(data, size * count);
+                return size * count;
+            });
+    reply.code = curl_easy_perform(handle);
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);
+    const char* type = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
+        reply.contentType = type;
+    }
+    curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &reply.contentLength);
+    return reply;
+}
+
+// The multipart layout of the SDK's uploads: the fields in order, then the file part.
+std::string uploadBody(const Json& fields, const std::string& file) {
+    std::string body;
+    for (const auto& [name, value] : fields.items()) {
+        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name
+                + "\"\r\n\r\n" + (value.is_string() ? value.get<std::string>() : value.dump())
+                + "\r\n";
+    }
+    return body + "--" + kBoundary
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"file.mp4\";\r\n"
+              "Content-Type: video/mp4\r\n\r\n"
+            + file + "\r\n--" + kBoundary + "--\r\n";
+}
+
+std::string randomBytes(size_t size) {
+    std::mt19937 generator(42);
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(generator() & 0xff);
+    }
+    return bytes;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class ServiceEmulatorIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        emulator.start();
+        const Reply reply = send({"POST", app(emulator.apiBase(), "/session"), ""});
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        session = reply.json()["token"].get<std::string>();
+    }
+
+    void TearDown() override { curl_global_cleanup(); }
+
+    static std::string app(const std::string& base, const std::string& rest) {
+        return base + "/v1/applications/" + kApp + rest;
+    }
+
+    std::string sessionParam() const {
+        return ServiceEmulator::sessionKeyFor(kApp) + "=" + session + "&";
+    }
+
+    // A GET/DELETE URL carrying the session in its query.
+    std::string withSession(const std::string& url) const {
+        return url + (url.find('?') == std::string::npos ? "?" : "&") + sessionParam();
+    }
+
+    Reply post(const std::string& url, const std::string& form = "") {
+        return send({"POST", url, form + sessionParam()});
+    }
+
+    Reply upload(const std::string& url,
+                 const std::string& body,
+                 std::vector<std::string> headers = {}) {
+        Call call{"POST", url, body, "multipart/form-data; boundary=" + kBoundary,
+                  std::move(headers)};
+        return send(call);
+    }
+
+    ServiceEmulator emulator;
+    std::string session;
+};
+
+TEST_F(ServiceEmulatorIntegrationTest, SessionTokensAreIssuedCountedAndRequired) {
+    EXPECT_EQ(session, "sess-1");
+    EXPECT_EQ(emulator.sessionCalls(), 1);
+    const std::string videos = app(emulator.apiBase(), "/videos");
+
+    Reply reply = send({"GET", videos + "?"});
+    EXPECT_EQ(reply.status, 401);
+    EXPECT_EQ(reply.json()["error"], "session required");
+    reply = send({"GET", videos + "?" + ServiceEmulator::sessionKeyFor(kApp) + "=sess-99&"});
+    EXPECT_EQ(reply.status, 401);
+    EXPECT_EQ(reply.json()["error"], "unknown session");
+    reply = send({"GET", withSession(videos)});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "[]");
+
+    emulator.failSession(503, R"({"error":"busy"})", /*persistent=*/false);
+    reply = send({"POST", app(emulator.apiBase(), "/session"), ""});
+    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(reply.body, R"({"error":"busy"})");
+    emulator.delaySession(1ms, /*persistent=*/false);
+    reply = send({"POST", app(emulator.apiBase(), "/session"), ""});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.json()["token"], "sess-2");
+    EXPECT_EQ(emulator.sessionCalls(), 3);
+    EXPECT_EQ(emulator.sessionTokens(), (std::vector<std::string>{"sess-1", "sess-2"}));
+
+    emulator.setRequireSession(false);
+    EXPECT_EQ(send({"GET", videos + "?"}).status, 200);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, VideoGoesThroughCreateUploadConfirmGetUpdateDownloadDelete) {
+    Reply reply = post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true"),
+                       "title=First%20clip&");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const Json created = reply.json();
+    const std::string token = created["video"]["token"];
+    const std::string stream = created["stream"]["token"];
+    EXPECT_EQ(token, "vid-1");
+    EXPECT_EQ(stream, "str-1");
+    EXPECT_EQ(created["video"]["state_string"], "EMPTY");
+    const std::string uploadUrl = created["url_data"]["url"];
+    EXPECT_EQ(uploadUrl, emulator.storageBase() + "/upload/up-1");
+    const Json fields = created["url_data"]["fields"];
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields.begin().key(), "key");
+
+    const std::string videoUrl = app(emulator.apiBase(), "/videos/" + token);
+    const std::string confirmUrl = videoUrl + "/streams/" + stream + "/confirm-video";
+    const std::string fileUrl = app(emulator.cdnApiBase(), "/videos/" + token + "/video.mp4");
+    EXPECT_EQ(post(confirmUrl).status, 409);
+    EXPECT_EQ(send({"GET", fileUrl}).status, 404);
+
+    const std::string movie = randomBytes(300 * 1024);
+    reply = upload(uploadUrl, uploadBody(fields, movie));
+    ASSERT_EQ(reply.status, 201) << reply.body;
+    EXPECT_EQ(reply.json()["sha256"], Sha256::hexOf(movie));
+    const auto uploads = emulator.uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].token, token);
+    EXPECT_EQ(uploads[0].streamToken, stream);
+    EXPECT_EQ(uploads[0].size, movie.size());
+    EXPECT_EQ(uploads[0].fileName, "file.mp4");
+    EXPECT_EQ(uploads[0].contentType, "video/mp4");
+    EXPECT_EQ(readFile(uploads[0].storedFile), movie);
+
+    reply = post(confirmUrl);
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(reply.json()["state_string"], "READY");
+    EXPECT_EQ(reply.json()["default_stream"]["token"], stream);
+
+    reply = send({"GET", withSession(videoUrl)});
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.json()["title"], "First clip");
+    EXPECT_EQ(reply.json()["key"], "videos/" + token);
+    EXPECT_TRUE(reply.json()["created"].is_number_integer());
+    EXPECT_EQ(reply.json()["original_stream"]["audio_transcription"]["words"], Json::array());
+
+    reply = post(videoUrl, "title=Tom%20%26%20Jerry&description=x%2By&");
+    EXPECT_EQ(reply.json()["title"], "Tom & Jerry");
+    EXPECT_EQ(reply.json()["description"], "x+y");
+    reply = send({"GET", withSession(app(emulator.apiBase(), "/videos"))});
+    ASSERT_EQ(reply.json().size(), 1u);
+    EXPECT_EQ(reply.json()[0]["title"], "Tom & Jerry");
+
+    reply = send({"GET", fileUrl});
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.contentLength, static_cast<curl_off_t>(movie.size()));
+    EXPECT_EQ(reply.contentType, "video/mp4");
+    EXPECT_TRUE(reply.body == movie);
+    for (const auto& imageUrl : {withSession(videoUrl + "/image"),
+                                 app(emulator.cdnApiBase(), "/videos/" + token + "/image")}) {
+        reply = send({"GET", imageUrl});
+        EXPECT_EQ(reply.status, 200) << imageUrl;
+        EXPECT_EQ(reply.contentType, "image/jpeg");
+        EXPECT_EQ(reply.body.substr(0, 2), "\xff\xd8");
+    }
+
+    reply = send({"DELETE", withSession(videoUrl + "/streams/" + stream)});
+    EXPECT_EQ(reply.body, R"({"deleted":true,"token":"vid-1","stream":"str-1"})");
+    reply = send({"DELETE", withSession(videoUrl)});
+    EXPECT_EQ(reply.body, R"({"deleted":true,"token":"vid-1"})");
+    EXPECT_EQ(send({"GET", withSession(videoUrl)}).status, 404);
+    EXPECT_FALSE(emulator.resource(token));
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, AudiosAndImagesLiveOnTheRegionalApiAndTheFileServer) {
+    struct Case {
+        const char* kind;
+        const char* streamKey;
+        const char* file;
+        const char* contentType;
+    };
+
+    for (const Case& c : {Case{"audio", "audio_stream", "audio.aac", "audio/aac"},
+                          Case{"image", "image_stream", "image.jpg", "image/jpeg"}}) {
+        SCOPED_TRACE(c.kind);
+        const std::string collection = std::string("/") + c.kind + "s";
+        EXPECT_EQ(post(app(emulator.apiBase(), collection)).status, 404);
+        Reply reply = post(app(emulator.devApiBase(), collection), "title=t&");
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        const Json created = reply.json();
+        const std::string token = created[c.kind]["token"];
+        ASSERT_TRUE(created.contains(c.streamKey));
+        const std::string resourceUrl = app(emulator.devApiBase(), collection + "/" + token);
+
+        const std::string bytes = randomBytes(5000);
+        ASSERT_EQ(
+                upload(created["url_data"]["url"], uploadBody(created["url_data"]["fields"], bytes))
+                        .status,
+                201);
+        reply = post(resourceUrl + "/confirm");
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        EXPECT_EQ(reply.json()[c.kind]["state_string"], "READY");
+        reply = send({"GET", withSession(resourceUrl)});
+        EXPECT_EQ(reply.json()[c.kind]["token"], token);
+        EXPECT_EQ(reply.json()[c.kind]["title"], "t");
+
+        const std::string fileUrl =
+                app(emulator.fileServerBase(), collection + "/" + token + "/" + c.file);
+        reply = send({"GET", fileUrl});
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.contentType, c.contentType);
+        EXPECT_EQ(reply.contentLength, 5000);
+        EXPECT_TRUE(reply.body == bytes);
+        EXPECT_EQ(send({"GET", app(emulator.cdnApiBase(), collection + "/" + token + "/" + c.file)})
+                          .status,
+                  404);
+
+        reply = send({"DELETE", withSession(resourceUrl)});
+        EXPECT_EQ(reply.json()["deleted"], true);
+        EXPECT_EQ(send({"GET", fileUrl}).status, 404);
+    }
+    const auto requests = emulator.requestsTo("/embed/v1/applications/app-1/.*");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().hostAddress, "127.0.0.3");
+    EXPECT_EQ(requests.front().role, Role::DevApi);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, StreamRoutesAnswerAndAttachedCoversAreServed) {
+    Reply reply = post(app(emulator.apiBase(), "/videos?create_stream=true"));
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const std::string token = reply.json()["video"]["token"];
+    const std::string videoUrl = app(emulator.apiBase(), "/videos/" + token);
+
+    reply = post(videoUrl + "/streams?create_stream=true");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const std::string second = reply.json()["stream"]["token"];
+    EXPECT_EQ(reply.json()["url_data"]["url"], emulator.storageBase() + "/upload/up-2");
+    EXPECT_EQ(reply.json()["video"]["streams"].size(), 2u);
+
+    reply = post(videoUrl + "/streams/" + second + "/recordersubmit");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.json()["token"], token);
+    EXPECT_EQ(post(videoUrl + "/streams/str-99/recordersubmit").status, 404);
+
+    const std::string cover = "\xff\xd8 not really a jpeg \xff\xd9";
+    reply = send(
+            {"POST", withSession(videoUrl + "/streams/" + second + "/imageattach?x=1"), cover});
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(reply.json()["cover_size"], cover.size());
+    EXPECT_EQ(send({"GET", withSession(videoUrl + "/image")}).body, cover);
+    EXPECT_EQ(emulator.requestsTo(".*/imageattach").at(0).body, cover);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, Stores182And271ByteUploadBodiesWithTheFileSha256) {
+    struct Case {
+        const char* name;
+        Json fields;
+        size_t bodySize;
+    };
+
+    for (const Case& c :
+         {Case{"no fields", Json::object(), 182}, Case{"k=v", Json{{"k", "v"}}, 271}}) {
+        SCOPED_TRACE(c.name);
+        emulator.setUploadFields(c.fields);
+        const Json created =
+                post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true"))
+                        .json();
+        EXPECT_EQ(created["url_data"]["fields"], c.fields);
+        const std::string body = uploadBody(c.fields, "");
+        ASSERT_EQ(body.size(), c.bodySize);
+        const Reply reply = upload(created["url_data"]["url"], body);
+        ASSERT_EQ(reply.status, 201) << reply.body;
+
+        const StoredUpload stored = emulator.uploads().back();
+        EXPECT_EQ(stored.size, 0u);
+        EXPECT_EQ(stored.sha256, kEmptySha);
+        EXPECT_EQ(stored.fields.size(), c.fields.size());
+        const LoggedRequest logged = emulator.requestsMatching("POST", "/upload/.*").back();
+        EXPECT_EQ(logged.role, Role::Storage);
+        EXPECT_EQ(logged.hostAddress, "127.0.0.5");
+        EXPECT_EQ(logged.body, body);
+        EXPECT_EQ(logged.bodySize, c.bodySize);
+        EXPECT_EQ(logged.header("content-length"), std::to_string(c.bodySize));
+        EXPECT_EQ(logged.header("Content-Type"), "multipart/form-data; boundary=" + kBoundary);
+        ASSERT_TRUE(logged.multipart);
+        EXPECT_EQ(logged.multipart->fileSha256, kEmptySha);
+        EXPECT_EQ(logged.multipart->fileFieldName, "file");
+        EXPECT_EQ(logged.multipart->fileHeaders.at(0).second,
+                  "form-data; name=\"file\"; filename=\"file.mp4\";");
+    }
+    // Numbers travel as their JSON text; a large body with "Expect: 100-continue" is answered.
+    emulator.setUploadFields(Json{{"size", 12}, {"ok", true}});
+    const Json created =
+            post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true")).json();
+    const std::string movie = randomBytes(2 * 1024 * 1024 + 7);
+    const Reply reply =
+            upload(created["url_data"]["url"], uploadBody(created["url_data"]["fields"], movie),
+                   {"Expect: 100-continue"});
+    ASSERT_EQ(reply.status, 201) << reply.body;
+    EXPECT_EQ(emulator.uploads().back().sha256, Sha256::hexOf(movie));
+    EXPECT_EQ(emulator.uploads().back().fields, (FieldList{{"size", "12"}, {"ok", "true"}}));
+    EXPECT_EQ(emulator.maxConcurrentUploads(), 1u);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest,
+       RefusesMalformedOrMismatchedUploadsWithAReasonAndStoresNothing) {
+    const Json created =
+            post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true")).json();
+    const std::string url = created["url_data"]["url"];
+    const Json fields = created["url_data"]["fields"];
+    const std::string good = uploadBody(fields, "abc");
+    Json otherFields = fields;
+    otherFields["signature"] = "forged";
+    const std::string fileFirst = "--" + kBoundary
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"file.mp4\";\r\n\r\nabc\r\n--"
+            + kBoundary + "\r\nContent-Disposition: form-data; name=\"key\"\r\n\r\nv\r\n--" + kBoundary
+            + "--\r\n";
+
+    struct Case {
+        const char* name;
+        Call call;
+        long status;
+        std::string reason;
+    };
+
+    const std::string multipart = "multipart/form-data; boundary=" + kBoundary;
+    const Case cases[] = {
+            {"not multipart",
+             {"POST", url, good, "application/octet-stream"},
+             400,
+             "expected multipart/form-data with a boundary"},
+            {"no closing boundary",
+             {"POST", url, good.substr(0, good.size() - 4), multipart},
+             400,
+             "body ended before the closing boundary"},
+            {"field after the file",
+             {"POST", url, fileFirst, multipart},
+             400,
+             "field after the file part"},
+            {"no file part",
+             {"POST", url,
+              "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n--"
+                      + kBoundary + "--\r\n",
+              multipart},
+             400,
+             "no file part"},
+            {"forged fields",
+             {"POST", url, uploadBody(otherFields, "abc"), multipart},
+             403,
+             "form fields differ from the ones handed out for this upload"},
+            {"unknown upload",
+             {"POST", emulator.storageBase() + "/upload/up-77", good, multipart},
+             404,
+             "unknown upload up-77"},
+            {"wrong method", {"GET", url}, 405, "method GET not allowed on /upload/up-1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply reply = send(c.call);
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.json()["error"], c.reason);
+        EXPECT_EQ(emulator.requests().back().error, c.reason);
+    }
+    EXPECT_TRUE(emulator.uploads().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(emulator.dataDir() / "incoming"));
+    EXPECT_EQ(upload(url, good).status, 201);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, LogsMethodHostPathQueryHeadersAndBodyAsSent) {
+    emulator.clearRequests();
+    const std::string url = app(emulator.apiBase(), "/videos?a=1&b=x%20y&" + sessionParam());
+    send({"GET", url, std::nullopt, "", {"X-Test: one"}});
+    send({"POST", app(emulator.apiBase(), "/session"), ""});
+    send({"GET", app(emulator.devApiBase(), "/audios?")});
+
+    const auto logged = emulator.requests();
+    ASSERT_EQ(logged.size(), 3u);
+    const LoggedRequest& get = logged[0];
+    EXPECT_EQ(get.method, "GET");
+    EXPECT_EQ(get.hostAddress, "127.0.0.1");
+    EXPECT_EQ(get.port, emulator.port(Role::Api));
+    EXPECT_EQ(get.path, "/v1/applications/app-1/videos");
+    EXPECT_EQ(get.query, "a=1&b=x%20y&" + sessionParam());
+    EXPECT_EQ(get.queryParams.at(1), (std::pair<std::string, std::string>{"b", "x y"}));
+    EXPECT_EQ(get.param(ServiceEmulator::sessionKeyFor(kApp)), session);
+    EXPECT_EQ(get.header("x-test"), "one");
+    EXPECT_EQ(get.header("Accept"), "*/*");
+    EXPECT_FALSE(get.header("REMOTE_ADDR"));
+    EXPECT_FALSE(get.header("LOCAL_PORT"));
+    EXPECT_EQ(get.status, 200);
+
+    const LoggedRequest& post = logged[1];
+    EXPECT_FALSE(post.query);
+    EXPECT_EQ(post.header("Content-Length"), "0");
+    EXPECT_EQ(post.header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(post.bodySize, 0u);
+    EXPECT_LT(get.completedSequence, post.sequence);
+
+    EXPECT_EQ(logged[2].query, "");
+    EXPECT_EQ(logged[2].hostAddress, "127.0.0.3");
+    EXPECT_EQ(logged[2].status, 401);
+
+    EXPECT_EQ(emulator.requestsMatching("POST", ".*/session").size(), 1u);
+    EXPECT_EQ(emulator.requestsTo(".*/(videos|audios)").size(), 2u);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, RefusesUnknownRoutesWrongMethodsAndMalformedTokens) {
+    struct Case {
+        const char* name;
+        Call call;
+        long status;
+    };
+
+    const Case cases[] = {
+            {"empty token", {"DELETE", withSession(app(emulator.apiBase(), "/videos/"))}, 400},
+            {"escaped token",
+             {"GET", withSession(app(emulator.apiBase(), "/videos/a%2F..%2Fb"))},
+             400},
+            {"dot-dot token", {"GET", withSession(app(emulator.apiBase(), "/videos/.."))}, 400},
+            {"unknown video", {"GET", withSession(app(emulator.apiBase(), "/videos/vid-9"))}, 404},
+            {"unknown path", {"GET", withSession(app(emulator.apiBase(), "/nothing"))}, 404},
+            {"wrong method", {"PUT", withSession(app(emulator.apiBase(), "/videos")), ""}, 405},
+            {"audios on the API base",
+             {"GET", withSession(app(emulator.apiBase(), "/audios"))},
+             404},
+            {"regional path without /embed",
+             {"GET", withSession("http://127.0.0.3:" + std::to_string(emulator.port(Role::DevApi))
+                                 + "/v1/applications/app-1/audios")},
+             404},
+            {"file of an unknown audio",
+             {"GET", app(emulator.fileServerBase(), "/audios/aud-1/audio.aac")},
+             404},
+            {"malformed form body", {"POST", app(emulator.apiBase(), "/videos"), "title=%ZZ"}, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply reply = send(c.call);
+        EXPECT_EQ(reply.status, c.status) << reply.body;
+        EXPECT_TRUE(reply.json().contains("error"));
+    }
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, ScriptedStatusAnswersApplyOnceOrPersistently) {
+    const std::string index = withSession(app(emulator.apiBase(), "/videos"));
+    ServiceEmulator::Fault fault;
+    fault.method = "GET";
+    fault.pathPattern = ".*/videos";
+    fault.status = 500;
+    fault.body = "<oops>";
+    fault.contentType = "text/plain";
+    emulator.addFault(fault);
+    Reply reply = send({"GET", index});
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.body, "<oops>");
+    EXPECT_EQ(send({"GET", index}).status, 200);
+
+    fault.persistent = true;
+    fault.role = Role::CdnApi;  // does not match the API base
+    const int cdnOnly = emulator.addFault(fault);
+    EXPECT_EQ(send({"GET", index}).status, 200);
+    emulator.removeFault(cdnOnly);
+    fault.role.reset();
+    emulator.addFault(fault);
+    EXPECT_EQ(send({"GET", index}).status, 500);
+    EXPECT_EQ(send({"GET", index}).status, 500);
+    emulator.clearFaults();
+    EXPECT_EQ(send({"GET", index}).status, 200);
+
+    // A 500 from storage: the body is read, nothing is stored, and the stream cannot be confirmed.
+    const Json created =
+            post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true")).json();
+    ServiceEmulator::Fault storage;
+    storage.role = Role::Storage;
+    storage.pathPattern = "/upload/.*";
+    storage.status = 500;
+    emulator.addFault(storage);
+    const std::string body = uploadBody(created["url_data"]["fields"], randomBytes(100000));
+    reply = upload(created["url_data"]["url"], body);
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_TRUE(emulator.uploads().empty());
+    EXPECT_EQ(emulator.requests().back().bodySize, body.size());
+    const std::string token = created["video"]["token"];
+    const std::string stream = created["stream"]["token"];
+    EXPECT_EQ(post(app(emulator.apiBase(),
+                       "/videos/" + token + "/streams/" + stream + "/confirm-video"))
+                      .status,
+              409);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, CutsAnUploadMidBodyAndStoresNothing) {
+    const Json created =
+            post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true")).json();
+    const std::string url = created["url_data"]["url"];
+    const std::string body =
+            uploadBody(created["url_data"]["fields"], randomBytes(4 * 1024 * 1024));
+    ServiceEmulator::Fault fault;
+    fault.method = "POST";
+    fault.pathPattern = "/upload/.*";
+    fault.cutRequestAfter = 100000;
+    emulator.addFault(fault);
+
+    const Reply reply = upload(url, body);
+    EXPECT_NE(reply.code, CURLE_OK);
+    EXPECT_EQ(reply.status, 0);
+    const LoggedRequest logged = emulator.requestsTo("/upload/.*").back();
+    EXPECT_TRUE(logged.connectionCut);
+    EXPECT_EQ(logged.status, 0);
+    EXPECT_EQ(logged.bodySize, 100000u);
+    EXPECT_TRUE(emulator.uploads().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(emulator.dataDir() / "incoming"));
+
+    // The fault was one-shot: the same upload goes through afterwards.
+    EXPECT_EQ(upload(url, body).status, 201);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, CutsAnAnswerAfterPartOfItsBody) {
+    const std::filesystem::path file = emulator.dataDir() / "seed.mp4";
+    const std::string movie = randomBytes(1024 * 1024);
+    std::ofstream(file, std::ios::binary) << movie;
+    const SeededResource seeded = emulator.seedResource(MediaKind::Video, kApp, file);
+    const std::string fileUrl =
+            app(emulator.cdnApiBase(), "/videos/" + seeded.token + "/video.mp4");
+    ASSERT_TRUE(send({"GET", fileUrl}).body == movie);
+
+    struct Case {
+        const char* name;
+        std::string url;
+        uint64_t cutAfter;
+        curl_off_t announced;
+    };
+
+    const Case cases[] = {
+            {"download", fileUrl, 300000, static_cast<curl_off_t>(movie.size())},
+            {"JSON answer", withSession(app(emulator.apiBase(), "/videos/" + seeded.token)), 5, -1},
+            {"before any byte", fileUrl, 0, static_cast<curl_off_t>(movie.size())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServiceEmulator::Fault fault;
+        fault.method = "GET";
+        fault.pathPattern = ".*";
+        fault.cutResponseAfter = c.cutAfter;
+        emulator.addFault(fault);
+        const Reply reply = send({"GET", c.url});
+        EXPECT_EQ(reply.code, CURLE_PARTIAL_FILE);
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.body.size(), c.cutAfter);
+        if (c.announced >= 0) {
+            EXPECT_EQ(reply.contentLength, c.announced);
+        }
+        EXPECT_TRUE(emulator.requests().back().connectionCut);
+    }
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, AHeldRequestLeavesOtherRoutesAnswering) {
+    ServiceEmulator::Fault fault;
+    fault.method = "POST";
+    fault.pathPattern = ".*/session";
+    fault.hold = true;
+    fault.delay = 1ms;
+    emulator.addFault(fault);
+    Reply held;
+    std::thread client([&] { held = send({"POST", app(emulator.apiBase(), "/session"), ""}); });
+    ASSERT_TRUE(emulator.waitForHeld(1, kWait));
+
+    EXPECT_EQ(send({"GET", withSession(app(emulator.apiBase(), "/videos"))}).status, 200);
+    EXPECT_EQ(emulator.heldCount(), 1u);
+    emulator.releaseHeld();
+    client.join();
+    EXPECT_EQ(held.status, 200);
+    EXPECT_EQ(held.json()["token"], "sess-2");
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, DecodesDebuggerReportsBackToJson) {
+    const std::string report =
+            R"([{"message":"a b & \"c\"","source":"pelmar.mobile.sdk","lineno":0,"colno":0,"time":1700000000}])";
+    std::string unreserved;
+    for (unsigned char c : report) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            unreserved += static_cast<char>(c);
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof(escape), "%%%02X", c);
+            unreserved += escape;
+        }
+    }
+
+    struct Case {
+        const char* name;
+        std::string body;
+        long status;
+        std::optional<std::string> events;
+        std::string error;
+    };
+
+    const Case cases[] = {
+            {"unreserved encoding", "events=" + unreserved, 200, report, ""},
+            {"host-allowed encoding",
+             "events=[%7B%22message%22:%22a%20b%22,%22source%22:%22pelmar.mobile.sdk%22,%22lineno%"
+             "22:0,"
+             "%22colno%22:0,%22time%22:1700000000%7D]",
+             200,
+             R"([{"message":"a b","source":"pelmar.mobile.sdk","lineno":0,"colno":0,"time":1700000000}])",
+             ""},
+            {"unescaped ampersand", "events=[%7B%22message%22:%22a&b%22%7D]", 400, std::nullopt,
+             "body is not a single events= field"},
+            {"truncated JSON", "events=%5B%7B", 400, std::nullopt, "events are not valid JSON"},
+            {"bad escape", "events=%ZZ", 400, std::nullopt, "body has a malformed percent escape"},
+            {"other field", "report=%5B%5D", 400, std::nullopt,
+             "body is not a single events= field"},
+    };
+    const std::string url = app(emulator.apiBase(), "/debugger?" + sessionParam());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply reply = send({"POST", url, c.body});
+        EXPECT_EQ(reply.status, c.status) << reply.body;
+        const DebugReport recorded = emulator.debugReports().back();
+        EXPECT_EQ(recorded.body, c.body);
+        EXPECT_EQ(recorded.appToken, kApp);
+        EXPECT_EQ(recorded.error, c.error);
+        EXPECT_EQ(recorded.events ? std::optional(recorded.events->dump()) : std::nullopt,
+                  c.events);
+    }
+    EXPECT_EQ(emulator.debugReports().size(), std::size(cases));
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, ConcurrentClientsAreAllServedAndLogged) {
+    emulator.clearRequests();
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 20;
+    std::atomic<int> ok{0};
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            for (const auto& entry : emulator.requests()) {
+                ASSERT_LE(entry.sequence, entry.completedSequence);
+            }
+        }
+    });
+    std::vector<std::thread> clients;
+    for (int t = 0; t < kThreads; ++t) {
+        clients.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                const Reply reply =
+                        (i + t) % 2 == 0
+                                ? send({"GET", withSession(app(emulator.apiBase(), "/videos"))})
+                                : send({"POST", app(emulator.apiBase(), "/session"), ""});
+                ok += reply.status == 200 ? 1 : 0;
+            }
+        });
+    }
+    for (auto& client : clients) {
+        client.join();
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(ok, kThreads * kPerThread);
+    const auto logged = emulator.requests();
+    ASSERT_EQ(logged.size(), static_cast<size_t>(kThreads * kPerThread));
+    std::set<uint64_t> sequences;
+    for (const auto& entry : logged) {
+        sequences.insert(entry.sequence);
+        sequences.insert(entry.completedSequence);
+    }
+    EXPECT_EQ(sequences.size(), logged.size() * 2);
+    EXPECT_EQ(emulator.sessionCalls(), 1 + kThreads * kPerThread / 2);
+
+    // Uploads held at the storage host count as received together.
+    ServiceEmulator::Fault hold;
+    hold.role = Role::Storage;
+    hold.pathPattern = ".*";
+    hold.persistent = true;
+    hold.hold = true;
+    emulator.addFault(hold);
+    std::vector<std::thread> uploaders;
+    for (int i = 0; i < 3; ++i) {
+        uploaders.emplace_back([&] {
+            const Json created =
+                    post(app(emulator.apiBase(), "/videos/videos-upload-url?create_stream=true"))
+                            .json();
+            EXPECT_EQ(upload(created["url_data"]["url"],
+                             uploadBody(created["url_data"]["fields"], "x"))
+                              .status,
+                      201);
+        });
+    }
+    ASSERT_TRUE(emulator.waitForHeld(3, kWait));
+    emulator.releaseHeld();
+    for (auto& uploader : uploaders) {
+        uploader.join();
+    }
+    EXPECT_EQ(emulator.maxConcurrentUploads(), 3u);
+    EXPECT_EQ(emulator.uploads().size(), 3u);
+}
+
+}  // namespace
+}  // namespace pelmar::test

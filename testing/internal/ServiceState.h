@@ -1,0 +1,134 @@
+#pragma once
+
+// ServiceState: the emulated service's data: sessions, videos/audios/images with their streams,
+// the upload slots handed out with upload URLs, stored files, covers and "/debugger" reports.
+// It answers the API operations once the HTTP layer has routed and checked a request.
+// Ownership: owned by ServiceEmulator; owns the files it stores under dataDir/files.
+// Threads: thread-safe (one mutex, held only for in-memory work and renames).
+// Errors: refusals are Answers with an error status (404 unknown resource, 409 no file, ...).
+// Limits: covers up to the request body cap of the HTTP layer.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testing/ServiceEmulator.h"
+#include "testing/ServiceTypes.h"
+#include "testing/internal/Answer.h"
+
+namespace pelmar::test::internal {
+
+struct UploadTarget {
+    std::string id;
+    std::string app;
+    MediaKind kind = MediaKind::Video;
+    std::string token;
+    std::string stream;
+    Json fields;
+};
+
+class ServiceState {
+public:
+    explicit ServiceState(std::filesystem::path dataDir);
+
+    void setStorageBase(std::string base);
+    void setUploadFields(Json fields);
+
+    std::string issueSession();
+    bool isSession(const std::string& token) const;
+    std::vector<std::string> sessionTokens() const;
+
+    Answer create(MediaKind kind, const std::string& app, const FieldList& params);
+    Answer createStream(const std::string& app, const std::string& token);
+    Answer index(MediaKind kind, const std::string& app) const;
+    Answer get(MediaKind kind, const std::string& app, const std::string& token) const;
+    Answer update(MediaKind kind,
+                  const std::string& app,
+                  const std::string& token,
+                  const std::string& stream,
+                  const FieldList& params);
+    Answer remove(MediaKind kind,
+                  const std::string& app,
+                  const std::string& token,
+                  const std::string& stream);
+    Answer confirm(MediaKind kind,
+                   const std::string& app,
+                   const std::string& token,
+                   const std::string& stream);
+    Answer recorderSubmit(const std::string& app,
+                          const std::string& token,
+                          const std::string& stream) const;
+    Answer attachCover(const std::string& app,
+                       const std::string& token,
+                       const std::string& stream,
+                       std::string jpeg);
+    Answer thumbnail(const std::string& app, const std::string& token) const;
+    Answer download(MediaKind kind, const std::string& app, const std::string& token) const;
+
+    std::optional<UploadTarget> uploadTarget(const std::string& id) const;
+    // Moves `incomingFile` into place as the stream's file and records the upload.
+    Answer storeUpload(const UploadTarget& target,
+                       StoredUpload record,
+                       const std::filesystem::path& incomingFile);
+    std::vector<StoredUpload> uploads() const;
+
+    void addDebugReport(DebugReport report);
+    std::vector<DebugReport> debugReports() const;
+
+    std::optional<Json> resourceJson(const std::string& token) const;
+    SeededResource seed(MediaKind kind, const std::string& app, const std::filesystem::path& file);
+
+private:
+    struct Stream {
+        std::string token;
+        std::string state = "EMPTY";
+        std::filesystem::path file;
+        bool ownsFile = false;
+        uint64_t size = 0;
+        std::string sha256;
+        uint64_t confirmedAt = 0;  // order of confirmation; 0 = never
+    };
+
+    struct Resource {
+        MediaKind kind = MediaKind::Video;
+        std::string app;
+        std::string token;
+        std::string title;
+        std::string description;
+        int64_t created = 0;
+        uint64_t serial = 0;
+        std::vector<Stream> streams;
+        std::optional<std::string> cover;
+    };
+
+    Resource* find(MediaKind kind, const std::string& app, const std::string& token);
+    const Resource* find(MediaKind kind, const std::string& app, const std::string& token) const;
+    static const Stream* defaultStream(const Resource& resource);
+    static Json model(const Resource& resource);
+    static Json wrapped(const Resource& resource);
+    Json issueUpload(Resource& resource, const std::string& stream);
+    Json createAnswer(Resource& resource, const std::string& stream);
+    void removeStreamFile(Stream& stream);
+
+    const std::filesystem::path dataDir_;
+    mutable std::mutex mutex_;
+    std::string storageBase_;                    // guarded by mutex_
+    std::optional<Json> uploadFields_;           // guarded by mutex_
+    std::vector<std::string> sessions_;          // guarded by mutex_
+    std::map<std::string, Resource> resources_;  // guarded by mutex_; by token
+    std::map<std::string, UploadTarget> slots_;  // guarded by mutex_; by upload id
+    std::vector<StoredUpload> uploads_;          // guarded by mutex_
+    std::vector<DebugReport> debugReports_;      // guarded by mutex_
+    uint64_t counter_ = 0;                       // guarded by mutex_; serials and confirmations
+    uint64_t videos_ = 0;                        // guarded by mutex_
+    uint64_t audios_ = 0;                        // guarded by mutex_
+    uint64_t images_ = 0;                        // guarded by mutex_
+    uint64_t streams_ = 0;                       // guarded by mutex_
+    uint64_t uploadIds_ = 0;                     // guarded by mutex_
+};
+
+}  // namespace pelmar::test::internal
