@@ -7,12 +7,14 @@
 // cut in the request body or in the answer).
 // Ownership: owns its five HTTP servers, their threads and (unless Options::dataDir is given) a
 //            temporary data folder that the destructor removes. The destructor stops everything.
-// Threads: thread-safe. Requests are served on worker threads that grow with the connections; a
+// Threads: thread-safe, except that start() and stop() belong to the owner (not concurrent with
+//          each other). Requests are served on worker threads that grow with the connections; a
 //          delayed or held request parks only its own worker.
 // Errors: start() throws std::runtime_error when an address cannot be bound or the data folder
 //         cannot be made; addFault() throws std::regex_error for a bad path pattern.
 // Limits: non-upload request bodies up to kMaxBodyBytes (413 above); uploads up to
-//         kMaxUploadBytes; the log keeps RequestLog::kMaxEntries entries.
+//         kMaxUploadBytes; the log keeps RequestLog::kMaxEntries entries and debugReports() the
+//         newest kMaxDebugReports.
 //
 // Wire choices (all answers are JSON unless said otherwise; errors are {"error": "<reason>"}):
 // - Every API path is "/v1/applications/<app>/..." on 127.0.0.1 (videos, "/session",
@@ -130,6 +132,7 @@ public:
     static constexpr std::string_view kSessionKeyPrefix = "w3n8tq5ykd2mzh7rp4vxc9bj";
     static constexpr uint64_t kMaxBodyBytes = 16 * 1024 * 1024;
     static constexpr uint64_t kMaxUploadBytes = 64ULL * 1024 * 1024 * 1024;
+    static constexpr size_t kMaxDebugReports = 10000;
 
     // The name under which requests carry the session token of `appToken`.
     static std::string sessionKeyFor(std::string_view appToken);
@@ -163,7 +166,8 @@ public:
     int delaySession(std::chrono::milliseconds delay, bool persistent = true);
     int failSession(int status, std::string body, bool persistent = true);
 
-    // The form fields handed out with later upload URLs (a JSON object; order kept).
+    // The form fields handed out with later upload URLs (a JSON object; order kept). After
+    // start(); throws std::invalid_argument for a non-object.
     void setUploadFields(Json fields);
 
     int addFault(Fault fault);
@@ -189,7 +193,7 @@ public:
     // The model of a resource as get answers it (unwrapped), or std::nullopt.
     std::optional<Json> resource(const std::string& token) const;
     // A confirmed resource whose file is `file` (served in place: it must stay, and it is never
-    // modified or removed by the emulator).
+    // modified or removed by the emulator). After start().
     SeededResource seedResource(MediaKind kind,
                                 const std::string& appToken,
                                 const std::filesystem::path& file);

@@ -338,6 +338,9 @@ TEST_F(ServiceEmulatorIntegrationTest, StreamRoutesAnswerAndAttachedCoversAreSer
     EXPECT_EQ(reply.json()["url_data"]["url"], emulator.storageBase() + "/upload/up-2");
     EXPECT_EQ(reply.json()["video"]["streams"].size(), 2u);
 
+    reply = post(videoUrl + "/streams/" + second, "title=renamed&");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.json()["title"], "renamed");
     reply = post(videoUrl + "/streams/" + second + "/recordersubmit");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.json()["token"], token);

@@ -452,6 +452,9 @@ std::vector<StoredUpload> ServiceState::uploads() const {
 void ServiceState::addDebugReport(DebugReport report) {
     std::lock_guard lock(mutex_);
     debugReports_.push_back(std::move(report));
+    if (debugReports_.size() > ServiceEmulator::kMaxDebugReports) {
+        debugReports_.erase(debugReports_.begin());
+    }
 }
 
 std::vector<DebugReport> ServiceState::debugReports() const {
