@@ -59,7 +59,17 @@ function(pelmar_test name)
             PELMAR_FIXTURE_DIR="${PROJECT_SOURCE_DIR}/testing/fixtures")
     gtest_discover_tests(${target}
             DISCOVERY_MODE PRE_TEST
-            PROPERTIES LABELS "${ARG_LABEL};${ARG_EXTRA_LABELS}" TIMEOUT 300)
+            TEST_LIST ${target}_TESTS
+            PROPERTIES TIMEOUT 300)
+    # gtest_discover_tests flattens list-valued properties, so the labels are set by a script of
+    # our own that CTest includes after the discovered tests.
+    set(labels ${ARG_LABEL} ${ARG_EXTRA_LABELS})
+    set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+    file(WRITE ${labels_script}
+            "if(${target}_TESTS)\n"
+            "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${labels}\")\n"
+            "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
 endfunction()
 
 function(pelmar_fuzz name)

@@ -1,0 +1,20 @@
+// ButtonConfig: the look of one recorder button: its image paths, scale and optional size.
+// Ownership: plain value, copyable.
+// Threads: thread-compatible.
+// Errors: none.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pelmar {
+
+struct ButtonConfig {
+    std::optional<std::string> imagePath;
+    std::optional<std::string> selectedImagePath;
+    double scale = 1.0;
+    std::optional<double> width;
+    std::optional<double> height;
+};
+
+}  // namespace pelmar

@@ -1,0 +1,477 @@
+#include "pelmar/core/Pelmar.h"
+
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "pelmar/core/PelmarConstants.h"
+#include "pelmar/core/PelmarEnums.h"
+#include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/platform/ui/Window.h"
+
+namespace pelmar {
+
+struct Pelmar::Options {
+    std::shared_ptr<QRCodeReaderConfig> qrCodeReaderConfig = std::make_shared<QRCodeReaderConfig>();
+    std::shared_ptr<VideoPlayerConfig> videoPlayerConfig = std::make_shared<VideoPlayerConfig>();
+    std::shared_ptr<VideoRecorderConfig> videoRecorderConfig =
+            std::make_shared<VideoRecorderConfig>();
+    std::shared_ptr<FileSelectorConfig> fileSelectorConfig = std::make_shared<FileSelectorConfig>();
+
+    Json recorderCacheConfig = Json::object();
+    Json recorderInterfaceConfig = Json::object();
+    Json uploadingConfig = Json::object();
+    Json extraArgsForRecorder = Json::object();
+    Json themeArgsForRecorder = Json::object();
+    Json extraArgsForPlayer = Json::object();
+    Json themeArgsForPlayer = Json::object();
+    Json playerCacheConfig = Json::object();
+
+    int64_t maxRecordingDuration = 600;
+    int64_t videoWidth = 0;
+    int64_t videoHeight = 0;
+    int64_t videoBitrate = 0;
+    int64_t audioSampleRate = 44100;
+    int64_t audioBitrate = 0;
+    std::string adsURL;
+};
+
+namespace {
+
+constexpr std::string_view kReportSource = "pelmar.mobile.sdk";
+constexpr std::string_view kRearCameraText = "REAR_CAMERA";
+
+// Lenient reading of one option key: the value counts only when the dictionary is a non-empty
+// object holding the key with the wanted JSON type.
+const Json* optionValue(const std::optional<Json>& dict, std::string_view key) {
+    if (!dict || !dict->is_object() || dict->empty()) {
+        return nullptr;
+    }
+    auto it = dict->find(std::string(key));
+    return it == dict->end() ? nullptr : &*it;
+}
+
+bool readBool(const std::optional<Json>& dict, std::string_view key, bool fallback) {
+    const Json* value = optionValue(dict, key);
+    return value != nullptr && value->is_boolean() ? value->get<bool>() : fallback;
+}
+
+// Integers only: JSON floats, Booleans and numbers beyond 64 bits fall back.
+std::optional<int64_t> readOptionalInt(const std::optional<Json>& dict, std::string_view key) {
+    const Json* value = optionValue(dict, key);
+    if (value == nullptr || !value->is_number_integer()) {
+        return std::nullopt;
+    }
+    if (value->is_number_unsigned()
+        && value->get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        return std::nullopt;
+    }
+    return value->get<int64_t>();
+}
+
+int64_t readInt(const std::optional<Json>& dict, std::string_view key, int64_t fallback) {
+    return readOptionalInt(dict, key).value_or(fallback);
+}
+
+std::optional<Json> readObject(const std::optional<Json>& dict, std::string_view key) {
+    const Json* value = optionValue(dict, key);
+    if (value == nullptr || !value->is_object()) {
+        return std::nullopt;
+    }
+    return *value;
+}
+
+std::shared_ptr<PlayerStyle> makePlayerStyle(const std::optional<Json>& dict) {
+    return std::make_shared<PlayerStyle>(
+            readInt(dict, CONTROLLERS_STYLE,
+                    static_cast<int64_t>(PlayerStyle::Pelmar_Player_Controller_Style::DEFAULT)),
+            readOptionalInt(dict, CONTROLLERS_TEXT_COLOR_STYLE),
+            readOptionalInt(dict, CONTROLLERS_UNPLAYED_COLOR_STYLE),
+            readOptionalInt(dict, CONTROLLERS_PLAYED_COLOR_STYLE),
+            readOptionalInt(dict, CONTROLLERS_TINT_COLOR_STYLE),
+            readOptionalInt(dict, "muteOffImageDrawable"),
+            readOptionalInt(dict, "muteOnImageDrawable"));
+}
+
+// The identifiers for the media words or `Media_Type_Int` values of a "media_type" list, always in
+// the order movie, video, audio, image. A value that is not a usable list gives the defaults.
+std::vector<std::string> mediaTypesFromList(const Json& list) {
+    if (!list.is_array() || list.empty()) {
+        return FileSelectorConfig::defaultMediaTypes();
+    }
+    bool video = false;
+    bool audio = false;
+    bool image = false;
+    if (list.front().is_string()) {
+        for (const Json& element : list) {
+            if (!element.is_string()) {
+                return FileSelectorConfig::defaultMediaTypes();
+            }
+            const auto& word = element.get_ref<const std::string&>();
+            video = video || word == rawValue(Media_Type::Video);
+            audio = audio || word == rawValue(Media_Type::Audio);
+            image = image || word == rawValue(Media_Type::Image);
+        }
+    } else if (list.front().is_number_integer()) {
+        for (const Json& element : list) {
+            if (!element.is_number_integer()) {
+                return FileSelectorConfig::defaultMediaTypes();
+            }
+            const auto kind = fromRaw<Media_Type_Int>(element.get<int64_t>());
+            video = video || kind == Media_Type_Int::Video;
+            audio = audio || kind == Media_Type_Int::Audio;
+            image = image || kind == Media_Type_Int::Image;
+        }
+    } else {
+        return FileSelectorConfig::defaultMediaTypes();
+    }
+    std::vector<std::string> types;
+    if (video) {
+        types.emplace_back(kUTTypeMovie);
+        types.emplace_back(kUTTypeVideo);
+    }
+    if (audio) {
+        types.emplace_back(kUTTypeAudio);
+    }
+    if (image) {
+        types.emplace_back(kUTTypeImage);
+    }
+    return types;
+}
+
+}  // namespace
+
+Pelmar::Pelmar(std::string token)
+    : config_(std::make_unique<PelmarConfig>(token)),
+      token_(std::move(token)),
+      options_(std::make_unique<Options>()) {}
+
+Pelmar::Pelmar()
+    : config_(std::make_unique<PelmarConfig>("")), options_(std::make_unique<Options>()) {}
+
+Pelmar::~Pelmar() = default;
+
+void Pelmar::log(std::string_view item) const {
+    if (enableDebugLogs.load()) {
+        foundation::Log::write(item);
+    }
+}
+
+void Pelmar::logError(std::string_view item) {
+    foundation::Log::write(item);
+    const auto seconds = static_cast<int64_t>(dispatch::clock().wallNow());
+    sendErrorReport(errorReportBody(item, seconds));
+}
+
+std::string Pelmar::errorReportBody(std::string_view item, int64_t unixSeconds) {
+    Json event = Json::object();
+    event["message"] = std::string(item);
+    event["source"] = kReportSource;
+    event["lineno"] = 0;
+    event["colno"] = 0;
+    event["time"] = unixSeconds;
+    // Invalid UTF-8 in the message is replaced rather than failing the report.
+    const std::string text =
+            Json::array({event}).dump(-1, ' ', false, Json::error_handler_t::replace);
+    return "events=" + foundation::percentEncode(text, foundation::kUnreservedChars);
+}
+
+void Pelmar::sendErrorReport(std::string body) {
+    (void)body;
+}
+
+void Pelmar::setToken(std::string token) {
+    std::lock_guard lock(mutex_);
+    token_ = std::move(token);
+}
+
+std::string Pelmar::getAppToken() const {
+    std::lock_guard lock(mutex_);
+    return token_;
+}
+
+void Pelmar::setClientAuthToken(std::string token) {
+    std::lock_guard lock(mutex_);
+    clientAuthToken_ = std::move(token);
+}
+
+void Pelmar::setServerAuthToken(std::string token) {
+    std::lock_guard lock(mutex_);
+    serverAuthToken_ = std::move(token);
+}
+
+std::string Pelmar::getClientAuthToken() const {
+    return clientAuthToken().value_or("");
+}
+
+std::string Pelmar::getServerAuthToken() const {
+    return serverAuthToken().value_or("");
+}
+
+std::optional<std::string> Pelmar::clientAuthToken() const {
+    std::lock_guard lock(mutex_);
+    return clientAuthToken_;
+}
+
+std::optional<std::string> Pelmar::serverAuthToken() const {
+    std::lock_guard lock(mutex_);
+    return serverAuthToken_;
+}
+
+#define PELMAR_DELEGATE_ACCESSORS(Type, setter, getter, member) \
+    void Pelmar::setter(std::shared_ptr<Type> delegate) {       \
+        std::lock_guard lock(mutex_);                           \
+        member = std::move(delegate);                           \
+    }                                                           \
+                                                                \
+    std::shared_ptr<Type> Pelmar::getter() const {              \
+        std::lock_guard lock(mutex_);                           \
+        return member;                                          \
+    }
+
+PELMAR_DELEGATE_ACCESSORS(PelmarQRScannerDelegate,
+                          setQrScannerDelegate,
+                          qrScannerDelegate,
+                          qrScannerDelegate_)
+PELMAR_DELEGATE_ACCESSORS(PelmarUploadingDelegate,
+                          setUploadingDelegate,
+                          uploadingDelegate,
+                          uploadingDelegate_)
+PELMAR_DELEGATE_ACCESSORS(PelmarSensorDelegate, setSensorDelegate, sensorDelegate, sensorDelegate_)
+PELMAR_DELEGATE_ACCESSORS(PelmarFileSelectorDelegate,
+                          setFileSelectorDelegate,
+                          fileSelectorDelegate,
+                          fileSelectorDelegate_)
+PELMAR_DELEGATE_ACCESSORS(PelmarRecorderDelegate,
+                          setRecorderDelegate,
+                          recorderDelegate,
+                          recorderDelegate_)
+PELMAR_DELEGATE_ACCESSORS(PelmarPlayerDelegate, setPlayerDelegate, playerDelegate, playerDelegate_)
+PELMAR_DELEGATE_ACCESSORS(PelmarScreenRecorderDelegate,
+                          setScreenRecorderDelegate,
+                          screenRecorderDelegate,
+                          screenRecorderDelegate_)
+
+#undef PELMAR_DELEGATE_ACCESSORS
+
+void Pelmar::setHardwarePermissionDelegate(
+        std::shared_ptr<PelmarHardwarePermissionDelegate> delegate) {
+    {
+        std::lock_guard lock(mutex_);
+        hardwarePermissionDelegate_ = std::move(delegate);
+    }
+    runHardwarePermissionChecks();
+}
+
+std::shared_ptr<PelmarHardwarePermissionDelegate> Pelmar::hardwarePermissionDelegate() const {
+    std::lock_guard lock(mutex_);
+    return hardwarePermissionDelegate_;
+}
+
+void Pelmar::runHardwarePermissionChecks() {
+    // Camera hardware, microphone hardware, camera permission, photo-library permission and
+    // microphone permission are reported here, in that order, once the device layer exists.
+}
+
+void Pelmar::setQrScannerConfig(const std::optional<Json>& dict) {
+    auto config = std::make_shared<QRCodeReaderConfig>(
+            readBool(dict, CLOSE_AFTER_SUCCESS_FUL_SCAN, true));
+    std::lock_guard lock(mutex_);
+    options_->qrCodeReaderConfig = std::move(config);
+}
+
+std::shared_ptr<QRCodeReaderConfig> Pelmar::getQrScannerConfig() const {
+    std::lock_guard lock(mutex_);
+    return options_->qrCodeReaderConfig;
+}
+
+void Pelmar::setVideoRecorderConfig(const std::optional<Json>& dict) {
+    auto config = std::make_shared<VideoRecorderConfig>(
+            readBool(dict, IS_LIFE_STREAMING, false), readBool(dict, BLUR_MODE, false),
+            readBool(dict, SHOULD_SEND_IMMEDIATELY, false),
+            readBool(dict, SHOULD_DISABLE_CAMERA_SWITCH, false),
+            readBool(dict, SHOULD_ENABLE_COVER_SHOT, false),
+            readBool(dict, SHOULD_AUTO_START_RECORDING, false),
+            readBool(dict, SHOULD_SHOW_FACE_OUTLINE, false), readInt(dict, FACING, 0),
+            readInt(dict, STERT_DELAY, 0), readInt(dict, VIDEO_QUALITY, 1),
+            readInt(dict, MAX_DURATION, 0));
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig = std::move(config);
+}
+
+std::shared_ptr<VideoRecorderConfig> Pelmar::getVideoRecorderConfig() const {
+    std::lock_guard lock(mutex_);
+    return options_->videoRecorderConfig;
+}
+
+void Pelmar::setVideoPlayerConfig(const std::optional<Json>& dict) {
+    std::shared_ptr<PlayerStyle> style = PlayerStyle::defaultStyle();
+    const bool subtitles = readBool(dict, SHOULD_SHOW_SUBTITLES, false);
+    const bool muted = readBool(dict, IS_MUTED, false);
+    if (auto styleDict = readObject(dict, VIDEO_PLAYER_STYLE)) {
+        style = setVideoPlayerStyle(styleDict);
+    }
+    auto config = std::make_shared<VideoPlayerConfig>(subtitles, muted, std::move(style));
+    std::lock_guard lock(mutex_);
+    options_->videoPlayerConfig = std::move(config);
+}
+
+std::shared_ptr<VideoPlayerConfig> Pelmar::getVideoPlayerConfig() const {
+    std::lock_guard lock(mutex_);
+    return options_->videoPlayerConfig;
+}
+
+std::shared_ptr<PlayerStyle> Pelmar::setVideoPlayerStyle(const std::optional<Json>& dict) {
+    auto stored = makePlayerStyle(dict);
+    auto returned = std::make_shared<PlayerStyle>(*stored);
+    std::lock_guard lock(mutex_);
+    options_->videoPlayerConfig->playerStyle = std::move(stored);
+    return returned;
+}
+
+std::shared_ptr<PlayerStyle> Pelmar::getVideoPlayerStyle() const {
+    std::lock_guard lock(mutex_);
+    return options_->videoPlayerConfig->playerStyle;
+}
+
+void Pelmar::setFileSelectorConfig(const std::optional<Json>& dict) {
+    std::vector<std::string> types;
+    if (dict) {
+        const Json* list = optionValue(dict, MEDIA_TYPE);
+        types = list != nullptr ? mediaTypesFromList(*list)
+                                : FileSelectorConfig::defaultMediaTypes();
+    }
+    auto config = std::make_shared<FileSelectorConfig>(std::move(types));
+    std::lock_guard lock(mutex_);
+    options_->fileSelectorConfig = std::move(config);
+}
+
+std::shared_ptr<FileSelectorConfig> Pelmar::getFileSelectorConfig() const {
+    std::lock_guard lock(mutex_);
+    return options_->fileSelectorConfig;
+}
+
+void Pelmar::setLiveStreamingEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->isLiveStreaming = enabled;
+}
+
+void Pelmar::setAutostartRecordingAfter(int64_t seconds) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->startDelay = seconds;
+}
+
+void Pelmar::setStartDelay(int64_t seconds) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->startDelay = seconds;
+}
+
+void Pelmar::setCoverSelectorEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->shouldEnableCoverShot = enabled;
+}
+
+void Pelmar::setCameraSwitchEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->shouldDisableCameraSwitch = enabled;
+}
+
+void Pelmar::setSendImmediately(bool enabled) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->shouldSendImmediately = enabled;
+}
+
+void Pelmar::setQuality(int64_t quality) {
+    const int64_t stored = fromRaw<RecordingQuality>(quality).has_value() ? quality : 1;
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->videoQuality = stored;
+}
+
+void Pelmar::setCamera(std::string_view camera) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->facing = camera == kRearCameraText ? 0 : 1;
+}
+
+void Pelmar::setBlurMode(bool enabled) {
+    std::lock_guard lock(mutex_);
+    options_->videoRecorderConfig->blurMode = enabled;
+}
+
+#define PELMAR_DICTIONARY_ACCESSORS(setter, getter) \
+    void Pelmar::setter(Json dict) {                \
+        std::lock_guard lock(mutex_);               \
+        options_->getter = std::move(dict);         \
+    }                                               \
+                                                    \
+    Json Pelmar::getter() const {                   \
+        std::lock_guard lock(mutex_);               \
+        return options_->getter;                    \
+    }
+
+PELMAR_DICTIONARY_ACCESSORS(setRecorderCacheConfig, recorderCacheConfig)
+PELMAR_DICTIONARY_ACCESSORS(setRecorderInterfaceConfig, recorderInterfaceConfig)
+PELMAR_DICTIONARY_ACCESSORS(setUploadingConfig, uploadingConfig)
+PELMAR_DICTIONARY_ACCESSORS(setExtraArgsForRecorder, extraArgsForRecorder)
+PELMAR_DICTIONARY_ACCESSORS(setThemeArgsForRecorder, themeArgsForRecorder)
+PELMAR_DICTIONARY_ACCESSORS(setExtraArgsForPlayer, extraArgsForPlayer)
+PELMAR_DICTIONARY_ACCESSORS(setThemeArgsForPlayer, themeArgsForPlayer)
+PELMAR_DICTIONARY_ACCESSORS(setPlayerCacheConfig, playerCacheConfig)
+
+#undef PELMAR_DICTIONARY_ACCESSORS
+
+void Pelmar::setMaxRecordingDuration(int64_t seconds) {
+    std::lock_guard lock(mutex_);
+    options_->maxRecordingDuration = seconds;
+}
+
+void Pelmar::setVideoWidth(int64_t width) {
+    std::lock_guard lock(mutex_);
+    options_->videoWidth = width;
+}
+
+void Pelmar::setVideoHeight(int64_t height) {
+    std::lock_guard lock(mutex_);
+    options_->videoHeight = height;
+}
+
+void Pelmar::setVideoBitrate(int64_t bitrate) {
+    std::lock_guard lock(mutex_);
+    options_->videoBitrate = bitrate;
+}
+
+void Pelmar::setAudioSampleRate(int64_t rate) {
+    std::lock_guard lock(mutex_);
+    options_->audioSampleRate = rate;
+}
+
+void Pelmar::setAudioBitrate(int64_t bitrate) {
+    std::lock_guard lock(mutex_);
+    options_->audioBitrate = bitrate;
+}
+
+void Pelmar::setAdsURL(std::string url) {
+    std::lock_guard lock(mutex_);
+    options_->adsURL = std::move(url);
+}
+
+std::shared_ptr<ui::ViewController> Pelmar::getParentViewController() const {
+    auto window = ui::Application::shared().keyWindow();
+    if (!window) {
+        return nullptr;
+    }
+    std::shared_ptr<ui::ViewController> top = window->rootViewController();
+    while (top) {
+        auto presented = top->presentedViewController();
+        if (!presented || presented == top) {
+            break;
+        }
+        top = std::move(presented);
+    }
+    return top;
+}
+
+}  // namespace pelmar

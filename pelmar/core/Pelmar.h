@@ -1,0 +1,252 @@
+// Pelmar: the SDK's facade. The host app creates one with its application token and keeps it;
+// every screen and service object reaches the rest of the SDK through it. It holds the tokens,
+// the service endpoints, the option objects and dictionaries, and the host app's eight delegates.
+// Ownership: create with std::make_shared (screens and callbacks hold it by shared_ptr or
+//     weak_ptr); neither copyable nor movable. It owns its service objects, which refer back to it
+//     without owning it. Delegates and option objects are held strongly.
+// Threads: thread-safe: every accessor and setter may be called from any thread (one internal
+//     mutex, never held while calling out). Option objects handed out by the getters are shared
+//     and thread-compatible: change them on the main thread.
+// Errors: none reported to the caller; option dictionaries are read leniently.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "pelmar/core/FileSelectorConfig.h"
+#include "pelmar/core/PelmarConfig.h"
+#include "pelmar/core/PelmarFileSelectorDelegate.h"
+#include "pelmar/core/PelmarHardwarePermissionDelegate.h"
+#include "pelmar/core/PelmarPlayerDelegate.h"
+#include "pelmar/core/PelmarQRScannerDelegate.h"
+#include "pelmar/core/PelmarRecorderDelegate.h"
+#include "pelmar/core/PelmarScreenRecorderDelegate.h"
+#include "pelmar/core/PelmarSensorDelegate.h"
+#include "pelmar/core/PelmarUploadingDelegate.h"
+#include "pelmar/core/PlayerStyle.h"
+#include "pelmar/core/QRCodeReaderConfig.h"
+#include "pelmar/core/VideoPlayerConfig.h"
+#include "pelmar/core/VideoRecorderConfig.h"
+#include "pelmar/platform/foundation/Json.h"
+
+namespace pelmar::ui {
+class ViewController;
+}  // namespace pelmar::ui
+
+namespace pelmar {
+
+class Pelmar : public std::enable_shared_from_this<Pelmar> {
+public:
+    // The full start-up: endpoints of the token's region, default options, the service objects.
+    explicit Pelmar(std::string token);
+
+    // A facade without service objects, for storing options, delegates and tokens only.
+    Pelmar();
+
+    ~Pelmar();
+
+    Pelmar(const Pelmar&) = delete;
+    Pelmar& operator=(const Pelmar&) = delete;
+
+    // Logging. `log` prints through the platform log only while `enableDebugLogs` is set;
+    // `logError` always prints and sends an error report to the service.
+    std::atomic<bool> enableDebugLogs{false};
+
+    void log(std::string_view item) const;
+
+    void logError(std::string_view item);
+
+    // The form body of the error report for `item` at `unixSeconds`: "events=" followed by the
+    // one-element JSON array {message, source, lineno, colno, time}, percent-encoded so that only
+    // unreserved characters (A-Z a-z 0-9 - . _ ~) stay as they are.
+    static std::string errorReportBody(std::string_view item, int64_t unixSeconds);
+
+    // Tokens. A token set later does not change the region of `config()`; the auth tokens reach
+    // the HTTP client only when a recording starts.
+    void setToken(std::string token);
+
+    std::string getAppToken() const;
+
+    void setClientAuthToken(std::string token);
+
+    void setServerAuthToken(std::string token);
+
+    // The stored auth token, or "" when none was set.
+    std::string getClientAuthToken() const;
+
+    std::string getServerAuthToken() const;
+
+    std::optional<std::string> clientAuthToken() const;
+
+    std::optional<std::string> serverAuthToken() const;
+
+    // The service endpoints, made from the start-up token. Its fields stay settable.
+    PelmarConfig& config() const { return *config_; }
+
+    // The host app's delegates; each may be null.
+    void setQrScannerDelegate(std::shared_ptr<PelmarQRScannerDelegate> delegate);
+
+    std::shared_ptr<PelmarQRScannerDelegate> qrScannerDelegate() const;
+
+    // Setting this delegate (null included) runs the hardware and permission checks.
+    void setHardwarePermissionDelegate(std::shared_ptr<PelmarHardwarePermissionDelegate> delegate);
+
+    std::shared_ptr<PelmarHardwarePermissionDelegate> hardwarePermissionDelegate() const;
+
+    void setUploadingDelegate(std::shared_ptr<PelmarUploadingDelegate> delegate);
+
+    std::shared_ptr<PelmarUploadingDelegate> uploadingDelegate() const;
+
+    void setSensorDelegate(std::shared_ptr<PelmarSensorDelegate> delegate);
+
+    std::shared_ptr<PelmarSensorDelegate> sensorDelegate() const;
+
+    void setFileSelectorDelegate(std::shared_ptr<PelmarFileSelectorDelegate> delegate);
+
+    std::shared_ptr<PelmarFileSelectorDelegate> fileSelectorDelegate() const;
+
+    void setRecorderDelegate(std::shared_ptr<PelmarRecorderDelegate> delegate);
+
+    std::shared_ptr<PelmarRecorderDelegate> recorderDelegate() const;
+
+    void setPlayerDelegate(std::shared_ptr<PelmarPlayerDelegate> delegate);
+
+    std::shared_ptr<PelmarPlayerDelegate> playerDelegate() const;
+
+    void setScreenRecorderDelegate(std::shared_ptr<PelmarScreenRecorderDelegate> delegate);
+
+    std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate() const;
+
+    // Option objects. A dictionary setter builds a new object and replaces the old one whole, so
+    // an object fetched earlier keeps its values. A key counts only when the dictionary is given,
+    // holds the key and the value has the wanted JSON type (Boolean, integer or object; an integer
+    // 1 is not a Boolean); otherwise that key's default applies.
+    void setQrScannerConfig(const std::optional<Json>& dict);
+
+    std::shared_ptr<QRCodeReaderConfig> getQrScannerConfig() const;
+
+    void setVideoRecorderConfig(const std::optional<Json>& dict);
+
+    std::shared_ptr<VideoRecorderConfig> getVideoRecorderConfig() const;
+
+    void setVideoPlayerConfig(const std::optional<Json>& dict);
+
+    std::shared_ptr<VideoPlayerConfig> getVideoPlayerConfig() const;
+
+    // Stores a style built from `dict` in the current player options and returns an equal,
+    // separate style.
+    std::shared_ptr<PlayerStyle> setVideoPlayerStyle(const std::optional<Json>& dict);
+
+    std::shared_ptr<PlayerStyle> getVideoPlayerStyle() const;
+
+    void setFileSelectorConfig(const std::optional<Json>& dict);
+
+    std::shared_ptr<FileSelectorConfig> getFileSelectorConfig() const;
+
+    // Recorder shortcuts: each changes one field of the current recorder options in place.
+    void setLiveStreamingEnabled(bool enabled);
+
+    void setAutostartRecordingAfter(int64_t seconds);
+
+    void setStartDelay(int64_t seconds);
+
+    void setCoverSelectorEnabled(bool enabled);
+
+    // Stored into `shouldDisableCameraSwitch` as given (true hides the switch).
+    void setCameraSwitchEnabled(bool enabled);
+
+    void setSendImmediately(bool enabled);
+
+    // A RecordingQuality raw value (0, 1, 2); anything else stores 1.
+    void setQuality(int64_t quality);
+
+    // The text "REAR_CAMERA" selects facing 0, anything else 1.
+    void setCamera(std::string_view camera);
+
+    void setBlurMode(bool enabled);
+
+    // Option dictionaries, each replaced whole by its setter.
+    void setRecorderCacheConfig(Json dict);
+
+    void setRecorderInterfaceConfig(Json dict);
+
+    void setUploadingConfig(Json dict);
+
+    void setExtraArgsForRecorder(Json dict);
+
+    void setThemeArgsForRecorder(Json dict);
+
+    void setExtraArgsForPlayer(Json dict);
+
+    void setThemeArgsForPlayer(Json dict);
+
+    void setPlayerCacheConfig(Json dict);
+
+    Json recorderCacheConfig() const;
+
+    Json recorderInterfaceConfig() const;
+
+    Json uploadingConfig() const;
+
+    Json extraArgsForRecorder() const;
+
+    Json themeArgsForRecorder() const;
+
+    Json extraArgsForPlayer() const;
+
+    Json themeArgsForPlayer() const;
+
+    Json playerCacheConfig() const;
+
+    // Integer options for the recorder, stored unchecked.
+    void setMaxRecordingDuration(int64_t seconds);
+
+    void setVideoWidth(int64_t width);
+
+    void setVideoHeight(int64_t height);
+
+    void setVideoBitrate(int64_t bitrate);
+
+    void setAudioSampleRate(int64_t rate);
+
+    void setAudioBitrate(int64_t bitrate);
+
+    void setAdsURL(std::string url);
+
+    // The controller screens are presented on: the key window's root view controller followed
+    // down its chain of presented controllers. Null without a key window or root controller.
+    // Main thread only.
+    std::shared_ptr<ui::ViewController> getParentViewController() const;
+
+private:
+    struct Options;
+
+    // Sends the report body to the service; the answer is ignored.
+    void sendErrorReport(std::string body);
+
+    // Reports camera and microphone hardware and the three permissions to the delegate.
+    void runHardwarePermissionChecks();
+
+    const std::unique_ptr<PelmarConfig> config_;
+
+    mutable std::mutex mutex_;
+    std::string token_;                                           // guarded by mutex_
+    std::optional<std::string> clientAuthToken_;                  // guarded by mutex_
+    std::optional<std::string> serverAuthToken_;                  // guarded by mutex_
+    std::shared_ptr<PelmarQRScannerDelegate> qrScannerDelegate_;  // guarded
+    std::shared_ptr<PelmarHardwarePermissionDelegate> hardwarePermissionDelegate_;  // guarded
+    std::shared_ptr<PelmarUploadingDelegate> uploadingDelegate_;                    // guarded
+    std::shared_ptr<PelmarSensorDelegate> sensorDelegate_;                          // guarded
+    std::shared_ptr<PelmarFileSelectorDelegate> fileSelectorDelegate_;              // guarded
+    std::shared_ptr<PelmarRecorderDelegate> recorderDelegate_;                      // guarded
+    std::shared_ptr<PelmarPlayerDelegate> playerDelegate_;                          // guarded
+    std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_;          // guarded
+    std::unique_ptr<Options> options_;  // guarded by mutex_ (the pointer itself is constant)
+};
+
+}  // namespace pelmar

@@ -1,0 +1,43 @@
+// PelmarConfig: the four base URLs of the hosting service for the application's region.
+// Ownership: reference object owned by the facade.
+// Threads: thread-safe; each field can be replaced at any time (tests point the SDK at a local
+//     service this way) and readers take the field anew for every URL they build.
+// Errors: none.
+//
+// The host names are build-time settings (CMake cache variables PELMAR_*_URL). A token that
+// begins with "r1" selects the second region for the three embed/regional bases; the media file
+// server is the same in both regions.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace pelmar {
+
+class PelmarConfig {
+public:
+    explicit PelmarConfig(const std::string& token);
+
+    PelmarConfig(const PelmarConfig&) = delete;
+    PelmarConfig& operator=(const PelmarConfig&) = delete;
+
+    // Base URLs: absolute, without a trailing "/". `devServerApiUrl` ends with "/embed".
+    std::string serverAPIUrl() const;
+    std::string cdnAPIUrl() const;
+    std::string devServerApiUrl() const;
+    std::string fileServerUrl() const;
+
+    void setServerAPIUrl(std::string url);
+    void setCdnAPIUrl(std::string url);
+    void setDevServerApiUrl(std::string url);
+    void setFileServerUrl(std::string url);
+
+private:
+    mutable std::mutex mutex_;
+    std::string serverAPIUrl_;     // guarded by mutex_
+    std::string cdnAPIUrl_;        // guarded by mutex_
+    std::string devServerApiUrl_;  // guarded by mutex_
+    std::string fileServerUrl_;    // guarded by mutex_
+};
+
+}  // namespace pelmar
