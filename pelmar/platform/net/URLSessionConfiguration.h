@@ -1,0 +1,36 @@
+#pragma once
+
+// URLSessionConfiguration: the settings a URL session gives its tasks.
+// Ownership: a plain value type, copied into the session.
+// Threads: thread-compatible.
+// Errors: none.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace pelmar::net {
+
+struct URLSessionConfiguration {
+    // Set for background sessions (their transfers run on the transport's worker thread like any
+    // other; the identifier names the session for the app).
+    std::optional<std::string> identifier;
+
+    // The idle time-out of every request that does not bring its own (seconds without any byte
+    // moving; also the longest connect). Never a limit on the whole transfer.
+    double timeoutIntervalForRequest = 60.0;
+
+    // Answers held in memory (data tasks) larger than this fail with
+    // kURLErrorDataLengthExceedsMaximum. Download tasks write to a file and have no cap.
+    int64_t maximumResponseBytes = 128LL * 1024 * 1024;
+
+    static URLSessionConfiguration defaultConfiguration() { return {}; }
+
+    static URLSessionConfiguration background(std::string sessionIdentifier) {
+        URLSessionConfiguration configuration;
+        configuration.identifier = std::move(sessionIdentifier);
+        return configuration;
+    }
+};
+
+}  // namespace pelmar::net

@@ -1,0 +1,46 @@
+#pragma once
+
+// URLSessionDelegate: hears the events of the tasks of a session it was given to. Every method is
+// optional (the default does nothing).
+// Ownership: a session refers to its delegate weakly; events for a delegate that is gone are
+//     dropped.
+// Threads: every method runs on the session's delegate queue (serial), one event at a time and in
+//     the order the events happened for each task.
+// Errors: failures arrive in didCompleteWithError.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pelmar/platform/foundation/Error.h"
+
+namespace pelmar::net {
+
+class URLSession;
+class URLSessionTask;
+
+class URLSessionDelegate {
+public:
+    virtual ~URLSessionDelegate() = default;
+
+    // Answer bytes as they arrive; only for tasks made without a completion handler.
+    virtual void didReceiveData(URLSession& /*session*/,
+                                const std::shared_ptr<URLSessionTask>& /*task*/,
+                                const std::string& /*data*/) {}
+
+    // Upload progress: bytes sent since the previous call, in total, and the body size. Called
+    // only when the total changed; events may be merged when the queue falls behind.
+    virtual void didSendBodyData(URLSession& /*session*/,
+                                 const std::shared_ptr<URLSessionTask>& /*task*/,
+                                 int64_t /*bytesSent*/,
+                                 int64_t /*totalBytesSent*/,
+                                 int64_t /*totalBytesExpectedToSend*/) {}
+
+    // The task's end, once; only for tasks made without a completion handler.
+    virtual void didCompleteWithError(URLSession& /*session*/,
+                                      const std::shared_ptr<URLSessionTask>& /*task*/,
+                                      const std::optional<Error>& /*error*/) {}
+};
+
+}  // namespace pelmar::net

@@ -1,0 +1,527 @@
+#include "pelmar/platform/net/URLSession.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "pelmar/platform/net/FileBodySource.h"
+#include "pelmar/platform/net/URLError.h"
+
+namespace pelmar::net {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Only a guard against hangs: every wait below normally ends in milliseconds.
+constexpr auto kGuard = 30s;
+
+struct Outcome {
+    std::optional<std::string> data;
+    URLSessionTask::Response response;
+    std::optional<Error> error;
+    bool onDelegateQueue = false;
+    bool onMainThread = true;
+};
+
+// What the server saw of the last request.
+struct Seen {
+    std::string method;
+    std::string target;
+    std::string body;
+    httplib::Headers headers;
+
+    std::string header(const std::string& name) const {
+        auto it = headers.find(name);
+        return it == headers.end() ? std::string("<none>") : it->second;
+    }
+};
+
+class URLSessionIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_.Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("X-Answer", "42");
+            res.set_content("hello", "text/plain");
+        });
+        server_.Get("/redirect", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/hello");
+        });
+        server_.Get("/status", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 500;
+            res.set_content("{\"error\":1}", "application/json");
+        });
+        server_.Get("/big", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::string(200000, 'b'), "application/octet-stream");
+        });
+        server_.Get("/hang", [this](const httplib::Request&, httplib::Response& res) {
+            {
+                std::unique_lock lock(mutex_);
+                hanging_ = true;
+                changed_.notify_all();
+                changed_.wait_for(lock, kGuard, [this] { return released_; });
+            }
+            res.set_content("late", "text/plain");
+        });
+        auto record = [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(mutex_);
+            seen_ = Seen{req.method, req.target, req.body, req.headers};
+            res.set_content(std::to_string(req.body.size()), "text/plain");
+        };
+        server_.Post("/echo", record);
+        server_.Delete("/echo", record);
+        server_.Get("/echo", record);
+        server_.set_payload_max_length(64 * 1024 * 1024);
+        // One request per connection, so that stopping the server never waits for an idle
+        // keep-alive connection.
+        server_.set_keep_alive_max_count(1);
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        ASSERT_GT(port_, 0);
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // stop() is ignored until the server runs, so TearDown must not come before that.
+        while (!server_.is_running()) {
+            std::this_thread::yield();
+        }
+    }
+
+    void TearDown() override {
+        release();
+        server_.stop();
+        thread_.join();
+    }
+
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+    void waitUntilHanging() {
+        std::unique_lock lock(mutex_);
+        ASSERT_TRUE(changed_.wait_for(lock, kGuard, [this] { return hanging_; }));
+    }
+
+    Seen seen() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+    static std::future<Outcome> start(const std::shared_ptr<URLSession>& session,
+                                      URLRequest request,
+                                      URLSession::Task* taskOut = nullptr) {
+        auto promise = std::make_shared<std::promise<Outcome>>();
+        auto future = promise->get_future();
+        auto task = session->dataTask(
+                std::move(request),
+                [promise, queue = session->delegateQueue()](auto data, auto response, auto error) {
+                    promise->set_value(Outcome{std::move(data), std::move(response),
+                                               std::move(error), queue->isCurrent(),
+                                               dispatch::isMainThread()});
+                });
+        task->resume();
+        if (taskOut != nullptr) {
+            *taskOut = task;
+        }
+        return future;
+    }
+
+    static Outcome run(const std::shared_ptr<URLSession>& session, URLRequest request) {
+        auto future = start(session, std::move(request));
+        if (future.wait_for(kGuard) != std::future_status::ready) {
+            ADD_FAILURE() << "the task never completed";
+            return {};
+        }
+        return future.get();
+    }
+
+    test::TempSandbox sandbox_;
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool hanging_ = false;   // guarded by mutex_
+    bool released_ = false;  // guarded by mutex_
+    Seen seen_;              // guarded by mutex_
+};
+
+TEST_F(URLSessionIntegrationTest, DataTaskDeliversAnswerOnTheDelegateQueue) {
+    const auto outcome = run(URLSession::shared(), URLRequest(url("/hello")));
+
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.data, "hello");
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode(), 200);
+    EXPECT_EQ(outcome.response->value("x-answer"), "42");
+    EXPECT_EQ(outcome.response->url(), url("/hello"));
+    EXPECT_TRUE(outcome.onDelegateQueue);
+    EXPECT_FALSE(outcome.onMainThread);
+}
+
+TEST_F(URLSessionIntegrationTest, RedirectsAreFollowedAndErrorStatusesAreNoErrors) {
+    auto redirected = run(URLSession::shared(), URLRequest(url("/redirect")));
+    EXPECT_FALSE(redirected.error);
+    EXPECT_EQ(redirected.data, "hello");
+    ASSERT_TRUE(redirected.response);
+    EXPECT_EQ(redirected.response->url(), url("/hello"));
+    EXPECT_EQ(redirected.response->value("X-Answer"), "42");
+
+    auto failed = run(URLSession::shared(), URLRequest(url("/status")));
+    EXPECT_FALSE(failed.error);
+    ASSERT_TRUE(failed.response);
+    EXPECT_EQ(failed.response->statusCode(), 500);
+    EXPECT_EQ(failed.data, "{\"error\":1}");
+}
+
+TEST_F(URLSessionIntegrationTest, RequestsGoOutAsBuiltWithoutExpectContinue) {
+    struct Case {
+        const char* name;
+        const char* method;
+        std::optional<std::string> body;
+        const char* contentLength;
+    };
+
+    const Case cases[] = {
+            {"form post", "POST", std::string("a=1&b=2&"), "8"},
+            {"empty post", "POST", std::nullopt, "0"},
+            {"large post", "POST", std::string(3 * 1024 * 1024, 'x'), "3145728"},
+            {"delete", "DELETE", std::nullopt, "<none>"},
+            {"get", "GET", std::nullopt, "<none>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        URLRequest request(url("/echo?k=v&"));
+        request.httpMethod = c.method;
+        request.httpBody = c.body;
+        if (c.body || std::string(c.method) == "POST") {
+            // (The test server refuses form bodies over 8 KiB.)
+            request.setValue(c.body && c.body->size() > 8192 ? "application/octet-stream"
+                                                             : "application/x-www-form-urlencoded",
+                             "Content-Type");
+            request.setValue("999", "Content-Length");  // ignored: the body decides
+        }
+        const auto outcome = run(URLSession::shared(), request);
+        ASSERT_FALSE(outcome.error) << *outcome.error;
+        ASSERT_TRUE(outcome.response);
+        EXPECT_EQ(outcome.response->statusCode(), 200);
+        const Seen s = seen();
+        EXPECT_EQ(s.method, c.method);
+        EXPECT_EQ(s.target, "/echo?k=v&");
+        EXPECT_TRUE(s.body == c.body.value_or("")) << "body of " << s.body.size() << " bytes";
+        EXPECT_EQ(s.header("Content-Length"), c.contentLength);
+        EXPECT_EQ(s.header("Expect"), "<none>");
+    }
+}
+
+TEST_F(URLSessionIntegrationTest, RequestsThatCannotBeSentFailWithAnError) {
+    struct Case {
+        const char* name;
+        std::string url;
+        const char* method;
+        std::pair<std::string, std::string> header;
+        long code;
+    };
+
+    // Port 1 on loopback refuses connections.
+    const Case cases[] = {
+            {"blank in URL", url("/a b"), "GET", {"X", "1"}, kURLErrorBadURL},
+            {"no scheme", "127.0.0.1/x", "GET", {"X", "1"}, kURLErrorBadURL},
+            {"empty URL", "", "GET", {"X", "1"}, kURLErrorBadURL},
+            {"other scheme", "ftp://127.0.0.1/x", "GET", {"X", "1"}, kURLErrorUnsupportedURL},
+            {"file scheme", "file:///etc/hostname", "GET", {"X", "1"}, kURLErrorUnsupportedURL},
+            {"header injection",
+             url("/hello"),
+             "GET",
+             {"X", "1\r\nHost: evil"},
+             kURLErrorBadRequest},
+            {"bad method", url("/hello"), "GE T", {"X", "1"}, kURLErrorBadRequest},
+            {"refused", "http://127.0.0.1:1/x", "GET", {"X", "1"}, kURLErrorCannotConnectToHost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        URLRequest request(c.url);
+        request.httpMethod = c.method;
+        request.setValue(c.header.second, c.header.first);
+        const auto outcome = run(URLSession::shared(), request);
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->domain, kURLErrorDomain);
+        EXPECT_EQ(outcome.error->code, c.code) << *outcome.error;
+        EXPECT_FALSE(outcome.data);
+        EXPECT_TRUE(outcome.onDelegateQueue);
+    }
+}
+
+TEST_F(URLSessionIntegrationTest, AnswerLargerThanTheCapFails) {
+    auto configuration = URLSessionConfiguration::defaultConfiguration();
+    configuration.maximumResponseBytes = 1000;
+    auto session = URLSession::create(configuration);
+
+    const auto outcome = run(session, URLRequest(url("/big")));
+
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, kURLErrorDataLengthExceedsMaximum);
+    EXPECT_FALSE(outcome.data);
+}
+
+TEST_F(URLSessionIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelled) {
+    auto session = URLSession::shared();
+    {
+        SCOPED_TRACE("suspended");
+        auto promise = std::make_shared<std::promise<std::optional<Error>>>();
+        auto task = session->dataTask(URLRequest(url("/hello")), [promise](auto, auto, auto error) {
+            promise->set_value(error);
+        });
+        task->cancel();
+        task->resume();  // too late: nothing is sent
+        auto future = promise->get_future();
+        ASSERT_EQ(future.wait_for(kGuard), std::future_status::ready);
+        auto error = future.get();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, kURLErrorCancelled);
+        EXPECT_EQ(task->state(), URLSessionTask::State::Completed);
+    }
+    {
+        SCOPED_TRACE("running");
+        URLSession::Task task;
+        auto future = start(session, URLRequest(url("/hang")), &task);
+        waitUntilHanging();
+        std::thread([task] { task->cancel(); }).join();  // from another thread
+        ASSERT_EQ(future.wait_for(kGuard), std::future_status::ready);
+        const auto outcome = future.get();
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->code, kURLErrorCancelled);
+        EXPECT_EQ(task->error(), outcome.error);
+    }
+}
+
+TEST_F(URLSessionIntegrationTest, TaskIdentifiersAreUniqueAcrossSessions) {
+    std::set<uint64_t> identifiers;
+    for (int i = 0; i < 5; ++i) {
+        auto session = URLSession::create(URLSessionConfiguration::background("s"));
+        identifiers.insert(session->dataTask(URLRequest(url("/hello")))->taskIdentifier());
+        identifiers.insert(
+                URLSession::shared()->dataTask(URLRequest(url("/hello")))->taskIdentifier());
+    }
+    EXPECT_EQ(identifiers.size(), 10u);
+}
+
+TEST_F(URLSessionIntegrationTest, DownloadTaskHandsOverAFileThatIsRemovedAfterwards) {
+    auto promise = std::make_shared<std::promise<void>>();
+    std::optional<std::filesystem::path> location;
+    std::string content;
+    auto task = URLSession::shared()->downloadTask(
+            URLRequest(url("/big")), [&, promise](auto path, auto response, auto error) {
+                EXPECT_FALSE(error);
+                EXPECT_EQ(response->statusCode(), 200);
+                location = path;
+                if (path) {
+                    std::ifstream in(*path, std::ios::binary);
+                    content.assign(std::istreambuf_iterator<char>(in), {});
+                }
+                promise->set_value();
+            });
+    task->resume();
+    ASSERT_EQ(promise->get_future().wait_for(kGuard), std::future_status::ready);
+    ASSERT_TRUE(location);
+    EXPECT_EQ(content, std::string(200000, 'b'));
+    task.reset();  // the removal happens on the delegate queue right after the handler
+    auto drained = std::make_shared<std::promise<void>>();
+    URLSession::shared()->delegateQueue()->async([drained] { drained->set_value(); });
+    ASSERT_EQ(drained->get_future().wait_for(kGuard), std::future_status::ready);
+    EXPECT_FALSE(std::filesystem::exists(*location));
+}
+
+// Records the delegate events of upload tasks.
+class RecordingDelegate : public URLSessionDelegate {
+public:
+    void didReceiveData(URLSession&,
+                        const std::shared_ptr<URLSessionTask>&,
+                        const std::string& data) override {
+        std::lock_guard lock(mutex_);
+        data_ += data;
+    }
+
+    void didSendBodyData(URLSession&,
+                         const std::shared_ptr<URLSessionTask>&,
+                         int64_t sent,
+                         int64_t total,
+                         int64_t expected) override {
+        std::lock_guard lock(mutex_);
+        deltas_ += sent;
+        lastTotal_ = total;
+        expected_ = expected;
+        ++events_;
+    }
+
+    void didCompleteWithError(URLSession&,
+                              const std::shared_ptr<URLSessionTask>&,
+                              const std::optional<Error>& error) override {
+        done_.set_value(error);
+    }
+
+    std::optional<Error> wait() {
+        auto future = done_.get_future();
+        if (future.wait_for(kGuard) != std::future_status::ready) {
+            ADD_FAILURE() << "the upload never completed";
+            return urlError(kURLErrorUnknown, "hang");
+        }
+        return future.get();
+    }
+
+    std::mutex mutex_;
+    std::string data_;
+    int64_t deltas_ = 0;
+    int64_t lastTotal_ = 0;
+    int64_t expected_ = 0;
+    int events_ = 0;
+
+private:
+    std::promise<std::optional<Error>> done_;
+};
+
+// A body that yields `actual` bytes while claiming `announced`.
+class LyingBody : public BodySource {
+public:
+    LyingBody(int64_t announced, int64_t actual) : announced_(announced), actual_(actual) {}
+
+    int64_t size() const override { return announced_; }
+
+    std::optional<Error> open() override {
+        offset_ = 0;
+        return std::nullopt;
+    }
+
+    ReadResult read(std::span<char> buffer) override {
+        const auto n = std::min<int64_t>(static_cast<int64_t>(buffer.size()), actual_ - offset_);
+        std::fill_n(buffer.data(), n, 'z');
+        offset_ += n;
+        return {static_cast<size_t>(n), std::nullopt};
+    }
+
+private:
+    int64_t announced_;
+    int64_t actual_;
+    int64_t offset_ = 0;
+};
+
+TEST_F(URLSessionIntegrationTest, UploadFromFileStreamsTheFileAndReportsProgress) {
+    const auto path = sandbox_.root() / "clip.mp4";
+    std::string bytes(5 * 1024 * 1024 + 3, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i % 251);
+    }
+    std::ofstream(path, std::ios::binary) << bytes;
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto session = URLSession::create(URLSessionConfiguration::background("upload"), delegate);
+    URLRequest request(url("/echo"));
+    request.httpMethod = "POST";
+    request.setValue("application/octet-stream", "Content-Type");
+
+    auto task = session->uploadTask(request, path);
+    task->resume();
+
+    EXPECT_FALSE(delegate->wait());
+    const Seen s = seen();
+    EXPECT_TRUE(s.body == bytes) << "body of " << s.body.size() << " bytes";
+    EXPECT_EQ(s.header("Content-Length"), std::to_string(bytes.size()));
+    std::lock_guard lock(delegate->mutex_);
+    EXPECT_EQ(delegate->data_, std::to_string(bytes.size()));
+    EXPECT_GT(delegate->events_, 0);
+    EXPECT_EQ(delegate->deltas_, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(delegate->lastTotal_, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(delegate->expected_, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(task->countOfBytesSent(), static_cast<int64_t>(bytes.size()));
+}
+
+TEST_F(URLSessionIntegrationTest, UploadWhoseBodyIsMissingOrOfTheWrongLengthFails) {
+    struct Case {
+        const char* name;
+        std::shared_ptr<BodySource> body;
+        long code;
+    };
+
+    const Case cases[] = {
+            {"missing file", std::make_shared<FileBodySource>(sandbox_.root() / "gone.mp4"),
+             kURLErrorFileDoesNotExist},
+            {"short body", std::make_shared<LyingBody>(100000, 5000),
+             kURLErrorRequestBodyStreamExhausted},
+            {"long body", std::make_shared<LyingBody>(5000, 100000),
+             kURLErrorRequestBodyStreamExhausted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto session = URLSession::create(URLSessionConfiguration::background("bad"), delegate);
+        URLRequest request(url("/echo"));
+        request.httpMethod = "POST";
+        session->uploadTask(request, c.body)->resume();
+        auto error = delegate->wait();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, c.code) << *error;
+    }
+}
+
+TEST_F(URLSessionIntegrationTest, ConnectionCutMidUploadFails) {
+    // A bare listener that reads part of the request and then resets the connection.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+    std::thread cutter([listener] {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        if (connection < 0) {
+            return;
+        }
+        std::vector<char> buffer(64 * 1024);
+        size_t total = 0;
+        while (total < 256 * 1024) {
+            const ssize_t n = ::read(connection, buffer.data(), buffer.size());
+            if (n <= 0) {
+                break;
+            }
+            total += static_cast<size_t>(n);
+        }
+        linger reset{1, 0};
+        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(connection);
+    });
+
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto session = URLSession::create(URLSessionConfiguration::background("cut"), delegate);
+    URLRequest request("http://127.0.0.1:" + std::to_string(port) + "/upload");
+    request.httpMethod = "POST";
+    session->uploadTask(request, std::make_shared<LyingBody>(64 << 20, 64 << 20))->resume();
+    auto error = delegate->wait();
+    cutter.join();
+    ::close(listener);
+
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, kURLErrorNetworkConnectionLost) << *error;
+}
+
+}  // namespace
+}  // namespace pelmar::net
