@@ -1,0 +1,105 @@
+#include "pelmar/platform/app/AppLifecycle.h"
+
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "pelmar/platform/foundation/NotificationCenter.h"
+
+namespace pelmar::app {
+
+namespace {
+
+struct BackgroundTask {
+    std::string name;
+    std::function<void()> expirationHandler;
+};
+
+struct LifecycleState {
+    std::mutex mutex;
+    ApplicationState state = ApplicationState::Active;                   // guarded by mutex
+    BackgroundTaskIdentifier nextIdentifier = 1;                         // guarded by mutex
+    std::map<BackgroundTaskIdentifier, BackgroundTask> backgroundTasks;  // guarded by mutex
+};
+
+LifecycleState& lifecycle() {
+    static LifecycleState state;
+    return state;
+}
+
+}  // namespace
+
+ApplicationState AppLifecycle::state() {
+    auto& l = lifecycle();
+    std::lock_guard lock(l.mutex);
+    return l.state;
+}
+
+void AppLifecycle::setState(ApplicationState state) {
+    auto& l = lifecycle();
+    ApplicationState previous;
+    {
+        std::lock_guard lock(l.mutex);
+        previous = std::exchange(l.state, state);
+    }
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    if (state == ApplicationState::Background && previous != ApplicationState::Background) {
+        center.post(kDidEnterBackgroundNotification);
+    } else if (state != ApplicationState::Background && previous == ApplicationState::Background) {
+        center.post(kWillEnterForegroundNotification);
+    }
+}
+
+BackgroundTaskIdentifier AppLifecycle::beginBackgroundTask(
+        std::string name, std::function<void()> expirationHandler) {
+    auto& l = lifecycle();
+    std::lock_guard lock(l.mutex);
+    const BackgroundTaskIdentifier identifier = l.nextIdentifier++;
+    l.backgroundTasks.emplace(identifier,
+                              BackgroundTask{std::move(name), std::move(expirationHandler)});
+    return identifier;
+}
+
+void AppLifecycle::endBackgroundTask(BackgroundTaskIdentifier identifier) {
+    auto& l = lifecycle();
+    std::function<void()> released;  // destroyed outside the lock
+    std::lock_guard lock(l.mutex);
+    if (auto it = l.backgroundTasks.find(identifier); it != l.backgroundTasks.end()) {
+        released = std::move(it->second.expirationHandler);
+        l.backgroundTasks.erase(it);
+    }
+}
+
+int64_t AppLifecycle::backgroundTaskCount() {
+    auto& l = lifecycle();
+    std::lock_guard lock(l.mutex);
+    return static_cast<int64_t>(l.backgroundTasks.size());
+}
+
+void AppLifecycle::expireBackgroundTasks() {
+    auto& l = lifecycle();
+    std::vector<std::pair<BackgroundTaskIdentifier, std::function<void()>>> expiring;
+    {
+        std::lock_guard lock(l.mutex);
+        for (const auto& [identifier, task] : l.backgroundTasks) {
+            expiring.emplace_back(identifier, task.expirationHandler);
+        }
+    }
+    for (const auto& [identifier, handler] : expiring) {
+        if (handler) {
+            handler();
+        }
+        endBackgroundTask(identifier);
+    }
+}
+
+void AppLifecycle::reset() {
+    auto& l = lifecycle();
+    std::map<BackgroundTaskIdentifier, BackgroundTask> released;
+    std::lock_guard lock(l.mutex);
+    l.state = ApplicationState::Active;
+    released.swap(l.backgroundTasks);
+}
+
+}  // namespace pelmar::app
