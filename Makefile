@@ -71,7 +71,7 @@ format:
 	clang-format -i $(SOURCES)
 
 format-check: deps
-	clang-format --dry-run --Werror $(SOURCES)
+	@clang-format --dry-run --Werror $(SOURCES) && echo "format ok"
 
 clean:
 	rm -rf build build-* 

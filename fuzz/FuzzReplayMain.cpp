@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                    std::istreambuf_iterator<char>());
+                                       std::istreambuf_iterator<char>());
             LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
             ++replayed;
         }
