@@ -33,20 +33,22 @@ void Group::enter() {
 }
 
 void Group::leave() {
+    // A woken waiter may destroy the group before this returns; keep its state alive.
+    auto state = state_;
     std::vector<State::Notification> due;
     {
-        std::lock_guard lock(state_->mutex);
-        if (state_->count == 0) {
+        std::lock_guard lock(state->mutex);
+        if (state->count == 0) {
             internal::warnMisuse("Group::leave() without a matching enter() ignored");
             return;
         }
-        if (--state_->count > 0) {
+        if (--state->count > 0) {
             return;
         }
-        ++state_->emptyings;
-        due.swap(state_->notifications);
+        ++state->emptyings;
+        due.swap(state->notifications);
     }
-    state_->emptied.notify_all();
+    state->emptied.notify_all();
     for (auto& [queue, block] : due) {
         queue->async(std::move(block));
     }
@@ -81,6 +83,9 @@ bool Group::waitFor(double seconds) {
         wait();
         return true;
     }
+    auto& keeper = internal::Timekeeper::instance();
+    // Measured from the call, however late the deadline is registered below.
+    const double deadlineTime = keeper.deadlineAfter(seconds);
     auto state = state_;
     std::uint64_t seen;
     {
@@ -94,9 +99,8 @@ bool Group::waitFor(double seconds) {
         seen = state->emptyings;
     }
     auto expired = std::make_shared<bool>(false);  // guarded by state->mutex
-    auto& keeper = internal::Timekeeper::instance();
-    const auto deadline = keeper.scheduleAfter(
-            seconds,
+    const auto deadline = keeper.scheduleAt(
+            deadlineTime,
             [state, expired] {
                 {
                     std::lock_guard lock(state->mutex);

@@ -13,6 +13,7 @@ class Queue;
 // Ownership: plain object, not copyable. Notifications hold their queue and block until posted;
 // timed waits share the group's state with the timekeeper.
 // Threads: thread-safe. Notification blocks run on the queue given to notify().
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: an unbalanced leave() is ignored with a warning on stderr. Throws std::invalid_argument
 // for a null queue or block and for a NaN timeout.
 class Group {

@@ -12,6 +12,8 @@ namespace pelmar::dispatch {
 // Threads: thread-safe. Moving an installed clock fires the deadlines that became due (posting
 // timer fires and delayed blocks to their queues, ending timed waits) on the calling thread. To
 // run main-queue work in time order while time moves, use RunLoop::advance() instead.
+// Locks: one leaf mutex; deadlines fire after it is released (the timekeeper may read the
+// clock under its own lock).
 // Errors: throws std::invalid_argument for a negative or non-finite step and for moving
 // monotonic time backwards.
 class ManualClock final : public Clock {

@@ -12,6 +12,7 @@ namespace pelmar::dispatch {
 // Destroying the queue cancels the operations that have not started and does not wait for
 // running ones (they finish on their own; they must not use the queue).
 // Threads: thread-safe; operations run on pool threads.
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: setMaxConcurrentOperationCount throws std::invalid_argument for a count other than
 // kDefaultMaxConcurrentOperationCount or >= 1; addOperation throws it for an empty operation.
 // waitUntilAllOperationsAreFinished() from one of the queue's own operations aborts with a

@@ -11,7 +11,7 @@ namespace pelmar::dispatch {
 // Ownership: static functions over the process-wide main queue.
 // Threads: main thread only. The first thread that calls any of these becomes the main thread;
 // a call from another thread afterwards aborts with a message. Calls may nest (a block may pump
-// the loop).
+// the loop). Uses the main queue's leaf mutex only; blocks run with no lock held.
 // Errors: an exception thrown by a block leaves the call that ran it (the block is gone, the rest
 // stay queued). Throws std::invalid_argument for a NaN or negative duration.
 class RunLoop {

@@ -56,6 +56,9 @@ bool Semaphore::waitFor(double seconds) {
         wait();
         return true;
     }
+    auto& keeper = internal::Timekeeper::instance();
+    // Measured from the call, however late the deadline is registered below.
+    const double deadlineTime = keeper.deadlineAfter(seconds);
     auto state = state_;
     auto waiter = std::make_shared<Waiter>();
     {
@@ -69,9 +72,8 @@ bool Semaphore::waitFor(double seconds) {
         }
         state->waiters.push_back(waiter);
     }
-    auto& keeper = internal::Timekeeper::instance();
-    const auto deadline = keeper.scheduleAfter(
-            seconds,
+    const auto deadline = keeper.scheduleAt(
+            deadlineTime,
             [state, waiter] {
                 {
                     std::lock_guard lock(state->mutex);
@@ -95,15 +97,17 @@ bool Semaphore::waitFor(double seconds) {
 }
 
 bool Semaphore::signal() {
+    // A woken waiter may destroy the semaphore before this returns; keep its state alive.
+    auto state = state_;
     std::shared_ptr<Waiter> woken;
     {
-        std::lock_guard lock(state_->mutex);
-        if (state_->waiters.empty()) {
-            ++state_->count;
+        std::lock_guard lock(state->mutex);
+        if (state->waiters.empty()) {
+            ++state->count;
             return false;
         }
-        woken = std::move(state_->waiters.front());
-        state_->waiters.pop_front();
+        woken = std::move(state->waiters.front());
+        state->waiters.pop_front();
         woken->granted = true;
     }
     woken->wake.notify_one();

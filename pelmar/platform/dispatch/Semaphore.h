@@ -12,6 +12,7 @@ namespace pelmar::dispatch {
 // deadline firing late never touches a destroyed semaphore; destroying it while threads wait is a
 // programming error (they keep waiting).
 // Threads: thread-safe.
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: throws std::invalid_argument for a negative count or a NaN timeout.
 class Semaphore {
 public:

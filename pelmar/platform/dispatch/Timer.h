@@ -15,6 +15,7 @@ namespace pelmar::dispatch {
 // it captured); an action should capture its owner weakly or be invalidated by it.
 // Threads: thread-safe; scheduled() and invalidate() from any thread. An invalidate() made on the
 // main thread guarantees no later fire; one made elsewhere may race with a fire in progress.
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: throws std::invalid_argument for a NaN interval or an empty action. Intervals below
 // kMinimumInterval are raised to it; an infinite interval never fires.
 class Timer : public std::enable_shared_from_this<Timer> {

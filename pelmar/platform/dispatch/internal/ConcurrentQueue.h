@@ -15,6 +15,7 @@ namespace pelmar::dispatch::internal {
 // the queue until the last resume().
 // Ownership: made by Queue::concurrent() (or the immortal global queue); queued blocks hold it.
 // Threads: thread-safe.
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: see Queue. The global queue ignores suspend()/resume() (with a warning).
 class ConcurrentQueue final : public Queue {
 public:

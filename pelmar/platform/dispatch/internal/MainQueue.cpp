@@ -193,16 +193,21 @@ void MainQueue::runSync(const std::function<void()>& fn) {
             error = std::current_exception();
         }
         {
+            // Hand over the only reference: the exception is then released by the caller.
             std::lock_guard lock(state->mutex);
             state->done = true;
-            state->error = error;
+            state->error = std::move(error);
         }
         state->finished.notify_all();
     });
-    std::unique_lock lock(state->mutex);
-    state->finished.wait(lock, [&] { return state->done; });
-    if (state->error) {
-        std::rethrow_exception(state->error);
+    std::exception_ptr error;
+    {
+        std::unique_lock lock(state->mutex);
+        state->finished.wait(lock, [&] { return state->done; });
+        error = std::exchange(state->error, nullptr);
+    }
+    if (error) {
+        std::rethrow_exception(error);
     }
 }
 

@@ -16,6 +16,7 @@ namespace pelmar::dispatch::internal {
 // call waits for its turn and then runs on the caller's thread while the queue is held for it.
 // Ownership: made by Queue::serial(); queued blocks and the drain task hold the queue.
 // Threads: thread-safe.
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: see Queue.
 class SerialQueue final : public Queue {
 public:

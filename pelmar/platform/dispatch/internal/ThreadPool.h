@@ -16,6 +16,7 @@ namespace pelmar::dispatch::internal {
 // every worker is busy) up to kMaxThreads and stay until process exit, when idle workers are
 // joined and busy ones detached (they end after their current task; queued tasks are dropped).
 // Threads: thread-safe. Tasks run without any lock held; a task must not throw (std::terminate).
+// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: none; a task submitted after shutdown is dropped.
 class ThreadPool {
 public:

@@ -80,12 +80,12 @@ Timekeeper::Id Timekeeper::scheduleAfter(double delay,
     if (std::isnan(delay) || delay == INFINITY) {
         return 0;
     }
-    double deadline;
-    {
-        std::lock_guard lock(mutex_);
-        deadline = clock_->now() + std::max(delay, 0.0);
-    }
-    return scheduleAt(deadline, std::move(action), target);
+    return scheduleAt(deadlineAfter(delay), std::move(action), target);
+}
+
+double Timekeeper::deadlineAfter(double delay) const {
+    std::lock_guard lock(mutex_);
+    return clock_->now() + std::max(delay, 0.0);
 }
 
 Timekeeper::Id Timekeeper::scheduleAt(double deadline,

@@ -48,8 +48,11 @@ public:
     // already due fires before this returns.
     Id scheduleAfter(double delay, std::function<void()> action, Target target);
 
-    // `deadline` in seconds on the installed clock.
+    // `deadline` in seconds on the installed clock (see deadlineAfter).
     Id scheduleAt(double deadline, std::function<void()> action, Target target);
+
+    // The installed clock's time `delay` seconds from now (negative counts as 0).
+    double deadlineAfter(double delay) const;
 
     // Drops a pending deadline; its action may already be running on another thread.
     void cancel(Id id);
