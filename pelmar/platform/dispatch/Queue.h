@@ -12,7 +12,7 @@ namespace pelmar::dispatch {
 // Queue: runs blocks in submission order on threads of its choosing. The main queue runs them on
 // the main thread from the main run loop (RunLoop); a serial queue runs one block at a time on the
 // shared pool, holding no thread while idle; a concurrent queue runs its blocks side by side on
-// the shared, bounded pool (ThreadPool::kMaxThreads workers).
+// the shared pool, bounded at 64 worker threads.
 // Ownership: reference object made by the factories and held by shared_ptr. A queue stays alive
 // while it has queued or delayed blocks; it owns each block until the block has run.
 // Threads: thread-safe. Lock discipline of the dispatch layer: every object guards its state with
