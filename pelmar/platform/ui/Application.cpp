@@ -9,4 +9,11 @@ Application& Application::shared() {
     return *application;
 }
 
+void Application::reset() {
+    keyWindow_.reset();
+    openedURLs_.clear();
+    statusBarOrientation_ = InterfaceOrientation::Portrait;
+    deviceOrientation_ = DeviceOrientation::Portrait;
+}
+
 }  // namespace pelmar::ui

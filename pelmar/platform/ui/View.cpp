@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/ui/TapGestureRecognizer.h"
 #include "pelmar/platform/ui/Window.h"
 #include "pelmar/platform/ui/internal/Diagnostics.h"
 
@@ -53,6 +55,42 @@ std::shared_ptr<Window> View::window() {
         }
     }
     return nullptr;
+}
+
+std::shared_ptr<Layer> View::layer() {
+    if (!layer_) {
+        layer_ = makeLayer();
+    }
+    return layer_;
+}
+
+std::shared_ptr<Layer> View::makeLayer() {
+    return std::make_shared<Layer>();
+}
+
+void View::addGestureRecognizer(const std::shared_ptr<TapGestureRecognizer>& recognizer) {
+    if (!recognizer) {
+        return;
+    }
+    if (auto old = recognizer->view()) {
+        auto& list = old->recognizers_;
+        list.erase(std::remove(list.begin(), list.end(), recognizer), list.end());
+    }
+    recognizer->attach(weak_from_this());
+    recognizers_.push_back(recognizer);
+}
+
+void View::animate(double duration,
+                   const std::function<void()>& animations,
+                   std::function<void(bool finished)> completion) {
+    if (animations) {
+        animations();
+    }
+    if (completion) {
+        dispatch::Queue::main()->asyncAfter(
+                std::max(0.0, duration),
+                [completion = std::move(completion)] { completion(true); });
+    }
 }
 
 }  // namespace pelmar::ui

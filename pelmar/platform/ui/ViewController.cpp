@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/ui/Nib.h"
 #include "pelmar/platform/ui/internal/Diagnostics.h"
 
 namespace pelmar::ui {
@@ -44,6 +45,13 @@ void ViewController::loadViewIfNeeded() {
 }
 
 void ViewController::loadView() {
+    if (!nibName_.empty()) {
+        if (auto view = Nib::instantiate(nibName_, *this)) {
+            view_ = std::move(view);
+            return;
+        }
+        internal::warn("loadView: no interface file named \"" + nibName_ + "\"; plain view");
+    }
     view_ = std::make_shared<View>();
 }
 

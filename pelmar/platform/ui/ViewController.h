@@ -3,13 +3,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
+#include "pelmar/platform/ui/Size.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar::ui {
 
 class NavigationController;
+
+enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3 };
 
 // ViewController: one screen of the headless model: a lazily loaded view, appearance callbacks,
 // and the modal presentation chain (root -> presentedViewController -> ... -> top).
@@ -28,6 +32,10 @@ class NavigationController;
 class ViewController : public std::enable_shared_from_this<ViewController> {
 public:
     ViewController() = default;
+
+    // A controller whose view comes from the interface file `nibName` (see Nib).
+    explicit ViewController(std::string nibName) : nibName_(std::move(nibName)) {}
+
     virtual ~ViewController();
 
     ViewController(const ViewController&) = delete;
@@ -89,8 +97,22 @@ public:
 
     virtual void viewDidDisappear(bool /*animated*/) {}
 
+    // The size of the screen is about to change (a rotation).
+    virtual void viewWillTransition(Size /*size*/) {}
+
+    // Answers to the system about rotation and the status bar. The mask holds one bit per
+    // interface orientation (1 << orientation).
+    virtual bool shouldAutorotate() const { return true; }
+
+    virtual int supportedInterfaceOrientations() const { return 30; }
+
+    virtual StatusBarStyle preferredStatusBarStyle() const { return StatusBarStyle::Default; }
+
+    const std::string& nibName() const { return nibName_; }
+
 protected:
-    // Creates the view; the default makes a plain View. An override calls setView().
+    // Creates the view: the nib's views when the controller has a registered nib name, else a
+    // plain View. An override calls setView().
     virtual void loadView();
 
     void setView(std::shared_ptr<View> view) { view_ = std::move(view); }
@@ -98,6 +120,7 @@ protected:
 private:
     enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
 
+    std::string nibName_;
     std::shared_ptr<View> view_;
     bool loadingView_ = false;
     std::shared_ptr<ViewController> presented_;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Window.h"
 
 namespace pelmar::ui {
@@ -69,6 +71,20 @@ TEST(ViewTest, AlphaStaysBetweenZeroAndOne) {
         view->setAlpha(c.given);
         EXPECT_EQ(view->alpha(), c.kept);
     }
+}
+
+using ViewAnimationTest = dispatch::test::MainLoopFixture;
+
+TEST_F(ViewAnimationTest, AnimationsApplyAtOnceAndCompleteAfterTheirDurationOnTheClock) {
+    auto view = std::make_shared<View>();
+    bool finished = false;
+    View::animate(
+            0.25, [&] { view->layer()->setOpacity(0.0); }, [&](bool done) { finished = done; });
+    EXPECT_EQ(view->layer()->opacity(), 0.0);
+    dispatch::RunLoop::advance(0.2);
+    EXPECT_FALSE(finished);
+    dispatch::RunLoop::advance(0.05);
+    EXPECT_TRUE(finished);
 }
 
 }  // namespace
