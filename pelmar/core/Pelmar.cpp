@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/PelmarConstants.h"
 #include "pelmar/core/PelmarEnums.h"
 #include "pelmar/platform/dispatch/Clock.h"
@@ -148,12 +149,18 @@ std::vector<std::string> mediaTypesFromList(const Json& list) {
 Pelmar::Pelmar(std::string token)
     : config_(std::make_unique<PelmarConfig>(token)),
       token_(std::move(token)),
-      options_(std::make_unique<Options>()) {}
+      options_(std::make_unique<Options>()),
+      connect_(PelmarConnect::create(*this)) {}
 
 Pelmar::Pelmar()
     : config_(std::make_unique<PelmarConfig>("")), options_(std::make_unique<Options>()) {}
 
-Pelmar::~Pelmar() = default;
+Pelmar::~Pelmar() {
+    if (connect_) {
+        // Requests still in flight may outlive the facade; they must stop reading it.
+        connect_->detachApplication();
+    }
+}
 
 void Pelmar::log(std::string_view item) const {
     if (enableDebugLogs.load()) {
@@ -181,7 +188,11 @@ std::string Pelmar::errorReportBody(std::string_view item, int64_t unixSeconds) 
 }
 
 void Pelmar::sendErrorReport(std::string body) {
-    (void)body;
+    if (connect_) {
+        connect_->postRawDataWithPath(
+                "/debugger", std::move(body), std::nullopt,
+                [](std::optional<std::string>, PelmarConnect::Response, std::optional<Error>) {});
+    }
 }
 
 void Pelmar::setToken(std::string token) {

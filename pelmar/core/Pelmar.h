@@ -40,6 +40,8 @@ class ViewController;
 
 namespace pelmar {
 
+class PelmarConnect;
+
 class Pelmar : public std::enable_shared_from_this<Pelmar> {
 public:
     // The full start-up: endpoints of the token's region, default options, the service objects.
@@ -87,6 +89,9 @@ public:
 
     // The service endpoints, made from the start-up token. Its fields stay settable.
     PelmarConfig& config() const { return *config_; }
+
+    // The HTTP client, made by the full start-up; null for a facade made with Pelmar().
+    std::shared_ptr<PelmarConnect> connect() const { return connect_; }
 
     // The host app's delegates; each may be null.
     void setQrScannerDelegate(std::shared_ptr<PelmarQRScannerDelegate> delegate);
@@ -247,6 +252,8 @@ private:
     std::shared_ptr<PelmarPlayerDelegate> playerDelegate_;                          // guarded
     std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_;          // guarded
     std::unique_ptr<Options> options_;  // guarded by mutex_ (the pointer itself is constant)
+    // Made last and released first; it refers back to this facade.
+    const std::shared_ptr<PelmarConnect> connect_;
 };
 
 }  // namespace pelmar

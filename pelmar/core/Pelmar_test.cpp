@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/PelmarConstants.h"
 #include "pelmar/core/PelmarEnums.h"
 #include "pelmar/core/Utils.h"
@@ -46,7 +47,10 @@ TEST(PelmarTest, StartsWithTheDocumentedState) {
               (std::vector<std::string>{"public.movie", "public.video", "public.audio",
                                         "public.image"}));
 
+    EXPECT_NE(pelmar->connect(), nullptr);
+
     const Pelmar bare;
+    EXPECT_EQ(bare.connect(), nullptr);
     EXPECT_EQ(bare.getAppToken(), "");
     EXPECT_EQ(bare.config().serverAPIUrl(), PelmarConfig("").serverAPIUrl());
 }
@@ -66,6 +70,8 @@ TEST(PelmarTest, LaterTokensDoNotSwitchTheRegion) {
 
 TEST(PelmarTest, LogPrintsOnlyWithDebugLogsWhileLogErrorAlwaysPrints) {
     auto pelmar = makeFacade();
+    // The reports go to a loopback port that refuses them: unit tests never reach the network.
+    pelmar->config().setServerAPIUrl("http://127.0.0.1:1");
     Log::Capture capture;
     pelmar->log("quiet line");
     pelmar->logError("error line one");

@@ -20,8 +20,9 @@ struct URLSessionConfiguration {
     // moving; also the longest connect). Never a limit on the whole transfer.
     double timeoutIntervalForRequest = 60.0;
 
-    // Answers held in memory (data tasks) larger than this fail with
-    // kURLErrorDataLengthExceedsMaximum. Download tasks write to a file and have no cap.
+    // Answers larger than this fail with kURLErrorDataLengthExceedsMaximum (data and upload
+    // tasks, whether the answer goes to a completion handler or to the delegate). Download
+    // tasks write to a file and have no cap.
     int64_t maximumResponseBytes = 128LL * 1024 * 1024;
 
     static URLSessionConfiguration defaultConfiguration() { return {}; }

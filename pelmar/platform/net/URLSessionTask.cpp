@@ -138,6 +138,11 @@ std::optional<Error> URLSessionTask::receive(const char* data, size_t size) {
         return std::nullopt;
     }
     if (toDelegate) {
+        if (countOfBytesReceived() > maximumResponseBytes()) {
+            return urlError(kURLErrorDataLengthExceedsMaximum,
+                            "the answer is larger than " + std::to_string(maximumResponseBytes())
+                                    + " bytes");
+        }
         session_->deliver([self = shared_from_this(), chunk = std::string(data, size)] {
             if (auto delegate = self->session_->delegate()) {
                 delegate->didReceiveData(*self->session_, self, chunk);
