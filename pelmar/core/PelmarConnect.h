@@ -7,7 +7,8 @@
 //     uploads in flight keep the client alive until their callbacks have run; the facade's end
 //     cancels nothing.
 // Threads: thread-safe; one mutex guards the session, the auth tokens, the upload table and the
-//     upload gate, and is never held while calling out. Request callbacks run on the shared URL
+//     upload gate, and is never held while calling out. Waiting uploads hold no thread: the end
+//     of each upload starts the next. Request callbacks run on the shared URL
 //     session's delegate queue (never the main queue); upload callbacks and progress run on the
 //     upload's own serial queue.
 // Errors: transport failures reach callbacks as kURLErrorDomain errors (a request that cannot

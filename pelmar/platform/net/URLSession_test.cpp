@@ -312,6 +312,16 @@ TEST_F(URLSessionIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelle
     }
 }
 
+TEST_F(URLSessionIntegrationTest, SilentServerEndsTheTaskWithTimedOutInsteadOfHanging) {
+    URLRequest request(url("/hang"));
+    request.timeoutInterval = 1;  // idle seconds; the server sends nothing until released
+
+    const auto outcome = run(URLSession::shared(), request);
+
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, kURLErrorTimedOut) << *outcome.error;
+}
+
 TEST_F(URLSessionIntegrationTest, TaskIdentifiersAreUniqueAcrossSessions) {
     std::set<uint64_t> identifiers;
     for (int i = 0; i < 5; ++i) {
