@@ -1,0 +1,51 @@
+#include "pelmar/platform/av/CaptureDataOutput.h"
+
+#include <utility>
+
+#include "pelmar/platform/dispatch/Clock.h"
+
+namespace pelmar::av {
+
+void CaptureDataOutput::setSampleBufferDelegate(
+        std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate,
+        std::shared_ptr<dispatch::Queue> queue) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+    queue_ = std::move(queue);
+}
+
+std::shared_ptr<dispatch::Queue> CaptureDataOutput::sampleBufferCallbackQueue() const {
+    std::lock_guard lock(mutex_);
+    return queue_;
+}
+
+bool CaptureDataOutput::deliver(std::shared_ptr<const media::SampleBuffer> sample) {
+    std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate;
+    std::shared_ptr<dispatch::Queue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        delegate = delegate_;
+        queue = queue_;
+    }
+    auto link = connection(sample ? sample->mediaType() : MediaType::Video);
+    if (!sample || !queue || delegate.expired() || !link || !link->isEnabled()) {
+        return false;
+    }
+    // A late frame is one whose predecessor still waits for the delegate. Under a manual clock
+    // time does not pass while the delegate works, so nothing counts as late there.
+    if (discardsLateSamples() && pending_.load() > 0 && !dispatch::clock().isManual()) {
+        return false;
+    }
+    ++pending_;
+    auto self = std::static_pointer_cast<CaptureDataOutput>(shared_from_this());
+    queue->async([self, delegate = std::move(delegate), sample = std::move(sample),
+                  link = std::move(link)] {
+        --self->pending_;
+        if (auto d = delegate.lock()) {
+            d->captureOutput(self, sample, link);
+        }
+    });
+    return true;
+}
+
+}  // namespace pelmar::av

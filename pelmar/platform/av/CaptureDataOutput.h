@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "pelmar/platform/av/CaptureOutput.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+
+namespace pelmar::av {
+
+class CaptureDataOutput;
+
+// Receives the samples of a video or audio data output.
+class CaptureDataOutputSampleBufferDelegate {
+public:
+    virtual ~CaptureDataOutputSampleBufferDelegate() = default;
+
+    virtual void captureOutput(const std::shared_ptr<CaptureDataOutput>& output,
+                               const std::shared_ptr<const media::SampleBuffer>& sample,
+                               const std::shared_ptr<CaptureConnection>& connection) = 0;
+};
+
+// CaptureDataOutput: an output that hands every sample to a delegate on the delegate's queue, in
+// capture order. The synthetic devices deliver through deliver(); in manual-feed mode a test calls
+// it itself.
+// Ownership: refers to its delegate weakly (a gone delegate gets nothing) and holds its queue.
+// Threads: thread-safe.
+// Errors: none; samples without a delegate, queue or connection are dropped.
+class CaptureDataOutput : public CaptureOutput {
+public:
+    void setSampleBufferDelegate(std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate,
+                                 std::shared_ptr<dispatch::Queue> queue);
+
+    std::shared_ptr<dispatch::Queue> sampleBufferCallbackQueue() const;
+
+    // Queues `sample` for the delegate. Returns false when it was dropped.
+    bool deliver(std::shared_ptr<const media::SampleBuffer> sample);
+
+    // Samples queued for the delegate and not yet handed over.
+    int pendingSamples() const { return pending_.load(); }
+
+protected:
+    CaptureDataOutput() = default;
+
+    // Whether a sample may be dropped when the previous one is still waiting.
+    virtual bool discardsLateSamples() const { return false; }
+
+private:
+    mutable std::mutex mutex_;
+    std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate_;  // guarded by mutex_
+    std::shared_ptr<dispatch::Queue> queue_;                         // guarded by mutex_
+    std::atomic<int> pending_{0};
+};
+
+}  // namespace pelmar::av

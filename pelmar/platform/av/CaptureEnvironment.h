@@ -1,0 +1,112 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "pelmar/platform/av/CaptureTypes.h"
+#include "pelmar/platform/av/MetadataFaceObject.h"
+
+namespace pelmar::av {
+
+class CaptureDevice;
+
+// CaptureEnvironment: the synthetic capture hardware of the process, configured by the host app
+// or a test: which cameras and microphones exist, what the user answers to permission requests,
+// what the devices produce (frame rate, microphone format, light level, faces), and which steps
+// fail (fault injection). Capture devices, inputs, sessions and outputs consult it.
+// Ownership: one process-wide instance (shared()), never destroyed; it owns the devices.
+// Threads: thread-safe (one internal mutex, never held while calling out).
+// Errors: none.
+class CaptureEnvironment {
+public:
+    static CaptureEnvironment& shared();
+
+    CaptureEnvironment(const CaptureEnvironment&) = delete;
+    CaptureEnvironment& operator=(const CaptureEnvironment&) = delete;
+
+    // No devices, permissions not determined (answers: granted), no faults, defaults below.
+    void reset();
+
+    // Devices, in the order added (devices(for:) lists them so).
+    CaptureEnvironment& addBackCamera();
+    CaptureEnvironment& addFrontCamera();
+    CaptureEnvironment& addDualCamera(CaptureDevicePosition position);
+    CaptureEnvironment& addDualWideCamera(CaptureDevicePosition position);
+    CaptureEnvironment& addMicrophone();
+
+    std::vector<std::shared_ptr<CaptureDevice>> devices() const;
+
+    // Permissions: the current status, and the answer a request gets while NotDetermined
+    // (delivered on a background thread after `answerDelaySeconds` on the installed clock).
+    CaptureEnvironment& setAuthorizationStatus(MediaType media, AuthorizationStatus status);
+    CaptureEnvironment& setRequestAnswer(MediaType media, bool granted);
+    CaptureEnvironment& setAnswerDelay(double seconds);
+    AuthorizationStatus authorizationStatus(MediaType media) const;
+    bool requestAnswer(MediaType media) const;
+    double answerDelay() const;
+    // How many access requests were made for `media`.
+    int requestCount(MediaType media) const;
+    void countRequest(MediaType media);
+
+    // What the devices produce.
+    CaptureEnvironment& setFrameRate(double framesPerSecond);
+    CaptureEnvironment& setMicrophoneFormat(double sampleRate, int channels);
+    // The EXIF brightness attached to camera frames; none leaves the attachment out.
+    CaptureEnvironment& setBrightness(std::optional<double> brightness);
+    // Faces reported with every camera frame while a metadata output asks for faces.
+    CaptureEnvironment& setFaces(std::vector<MetadataFaceObject> faces);
+    // Manual feed: running sessions produce nothing; tests hand samples to the outputs.
+    CaptureEnvironment& setManualFeed(bool manual);
+    double frameRate() const;
+    double microphoneSampleRate() const;
+    int microphoneChannels() const;
+    std::optional<double> brightness() const;
+    std::vector<MetadataFaceObject> faces() const;
+    bool manualFeed() const;
+
+    // Faults.
+    CaptureEnvironment& failDeviceInput(MediaType media, bool fail = true);
+    CaptureEnvironment& refuseInput(MediaType media, bool refuse = true);
+    CaptureEnvironment& refuseOutput(CaptureOutputKind kind, bool refuse = true);
+    CaptureEnvironment& failStartRunning(bool fail = true);
+    CaptureEnvironment& failLockForConfiguration(bool fail = true);
+    bool deviceInputFails(MediaType media) const;
+    bool inputRefused(MediaType media) const;
+    bool outputRefused(CaptureOutputKind kind) const;
+    bool startRunningFails() const;
+    bool lockForConfigurationFails() const;
+
+private:
+    CaptureEnvironment() { resetLocked(); }
+
+    CaptureEnvironment& addDevice(CaptureDeviceType type,
+                                  MediaType media,
+                                  CaptureDevicePosition position,
+                                  const char* name);
+    void resetLocked();
+
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<CaptureDevice>> devices_;  // guarded by mutex_
+    std::map<MediaType, AuthorizationStatus> status_;      // guarded by mutex_
+    std::map<MediaType, bool> answers_;                    // guarded by mutex_
+    std::map<MediaType, int> requests_;                    // guarded by mutex_
+    double answerDelay_ = 0;                               // guarded by mutex_
+    double frameRate_ = 30;                                // guarded by mutex_
+    double sampleRate_ = 44100;                            // guarded by mutex_
+    int channels_ = 1;                                     // guarded by mutex_
+    std::optional<double> brightness_;                     // guarded by mutex_
+    std::vector<MetadataFaceObject> faces_;                // guarded by mutex_
+    bool manualFeed_ = false;                              // guarded by mutex_
+    std::set<MediaType> failInput_;                        // guarded by mutex_
+    std::set<MediaType> refuseInput_;                      // guarded by mutex_
+    std::set<CaptureOutputKind> refuseOutput_;             // guarded by mutex_
+    bool failStart_ = false;                               // guarded by mutex_
+    bool failLock_ = false;                                // guarded by mutex_
+    int nextDeviceId_ = 1;                                 // guarded by mutex_
+};
+
+}  // namespace pelmar::av

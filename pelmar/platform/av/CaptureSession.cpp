@@ -1,0 +1,230 @@
+#include "pelmar/platform/av/CaptureSession.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "pelmar/platform/av/CaptureEnvironment.h"
+#include "pelmar/platform/av/internal/SyntheticCapture.h"
+
+namespace pelmar::av {
+
+std::shared_ptr<CaptureSession> CaptureSession::create() {
+    return std::shared_ptr<CaptureSession>(new CaptureSession());
+}
+
+CaptureSession::CaptureSession() : center_(foundation::NotificationCenter::create()) {}
+
+CaptureSession::~CaptureSession() {
+    std::shared_ptr<internal::SyntheticCapture> capture;
+    {
+        std::lock_guard lock(mutex_);
+        capture = std::move(capture_);
+    }
+    if (capture) {
+        capture->stop();
+    }
+}
+
+SessionPreset CaptureSession::sessionPreset() const {
+    std::lock_guard lock(mutex_);
+    return preset_;
+}
+
+void CaptureSession::setSessionPreset(SessionPreset preset) {
+    std::lock_guard lock(mutex_);
+    preset_ = preset;
+}
+
+void CaptureSession::beginConfiguration() {
+    std::lock_guard lock(mutex_);
+    ++configurationDepth_;
+}
+
+void CaptureSession::commitConfiguration() {
+    std::lock_guard lock(mutex_);
+    if (configurationDepth_ > 0) {
+        --configurationDepth_;
+    }
+}
+
+int CaptureSession::configurationDepth() const {
+    std::lock_guard lock(mutex_);
+    return configurationDepth_;
+}
+
+bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& input) const {
+    if (!input || !input->device()) {
+        return false;
+    }
+    const MediaType media = input->device()->mediaType();
+    if (CaptureEnvironment::shared().inputRefused(media)) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    return std::none_of(inputs_.begin(), inputs_.end(), [&](const auto& existing) {
+        return existing == input || existing->device()->mediaType() == media;
+    });
+}
+
+bool CaptureSession::addInput(const std::shared_ptr<CaptureDeviceInput>& input) {
+    if (!canAddInput(input)) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    inputs_.push_back(input);
+    return true;
+}
+
+void CaptureSession::removeInput(const std::shared_ptr<CaptureDeviceInput>& input) {
+    std::lock_guard lock(mutex_);
+    inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), input), inputs_.end());
+}
+
+std::vector<std::shared_ptr<CaptureDeviceInput>> CaptureSession::inputs() const {
+    std::lock_guard lock(mutex_);
+    return inputs_;
+}
+
+std::shared_ptr<CaptureDevice> CaptureSession::videoDevice() const {
+    std::lock_guard lock(mutex_);
+    for (const auto& input : inputs_) {
+        if (input->device()->mediaType() == MediaType::Video) {
+            return input->device();
+        }
+    }
+    return nullptr;
+}
+
+bool CaptureSession::canAddOutput(const std::shared_ptr<CaptureOutput>& output) const {
+    if (!output || output->session()
+        || CaptureEnvironment::shared().outputRefused(output->kind())) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    return std::none_of(outputs_.begin(), outputs_.end(),
+                        [&](const auto& existing) { return existing->kind() == output->kind(); });
+}
+
+bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput>& output) {
+    if (!canAddOutput(output)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        outputs_.push_back(output);
+    }
+    output->attach(shared_from_this());
+    return true;
+}
+
+void CaptureSession::removeOutput(const std::shared_ptr<CaptureOutput>& output) {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find(outputs_.begin(), outputs_.end(), output);
+        if (it == outputs_.end()) {
+            return;
+        }
+        outputs_.erase(it);
+    }
+    output->detach();
+}
+
+std::vector<std::shared_ptr<CaptureOutput>> CaptureSession::outputs() const {
+    std::lock_guard lock(mutex_);
+    return outputs_;
+}
+
+void CaptureSession::startRunning() {
+    std::lock_guard run(runMutex_);
+    if (isRunning() || CaptureEnvironment::shared().startRunningFails()) {
+        return;
+    }
+    auto capture = std::make_shared<internal::SyntheticCapture>(weak_from_this());
+    {
+        std::lock_guard lock(mutex_);
+        capture_ = capture;
+    }
+    if (!CaptureEnvironment::shared().manualFeed()) {
+        capture->start();
+    }
+    setRunning(true);
+}
+
+void CaptureSession::stopRunning() {
+    std::lock_guard run(runMutex_);
+    std::shared_ptr<internal::SyntheticCapture> capture;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_) {
+            return;
+        }
+        capture = std::move(capture_);
+    }
+    if (capture) {
+        capture->stop();
+    }
+    setRunning(false);
+}
+
+void CaptureSession::setRunning(bool running) {
+    std::vector<std::shared_ptr<RunningObserver>> observers;
+    {
+        std::lock_guard lock(mutex_);
+        running_ = running;
+        for (const auto& [id, observer] : observers_) {
+            observers.push_back(observer);
+        }
+    }
+    for (const auto& observer : observers) {
+        (*observer)(running);
+    }
+}
+
+bool CaptureSession::isRunning() const {
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+bool CaptureSession::isInterrupted() const {
+    std::lock_guard lock(mutex_);
+    return interrupted_;
+}
+
+uint64_t CaptureSession::addRunningObserver(RunningObserver observer) {
+    std::lock_guard lock(mutex_);
+    const uint64_t id = nextObserverId_++;
+    observers_[id] = std::make_shared<RunningObserver>(std::move(observer));
+    return id;
+}
+
+void CaptureSession::removeRunningObserver(uint64_t id) {
+    std::lock_guard lock(mutex_);
+    observers_.erase(id);
+}
+
+void CaptureSession::simulateRuntimeError(long code, std::string message) {
+    stopRunning();
+    Json error = {{"domain", std::string(kCaptureErrorDomain)},
+                  {"code", code},
+                  {"message", std::move(message)}};
+    center_->post(kRuntimeErrorNotification, Json{{"error", std::move(error)}});
+}
+
+void CaptureSession::simulateInterruption(InterruptionReason reason) {
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+    }
+    center_->post(kWasInterruptedNotification, Json{{"reason", static_cast<int>(reason)}});
+}
+
+void CaptureSession::simulateInterruptionEnded() {
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = false;
+    }
+    center_->post(kInterruptionEndedNotification);
+}
+
+}  // namespace pelmar::av

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/media/PixelBuffer.h"
+
+namespace pelmar::av {
+class CaptureSession;
+}
+
+namespace pelmar::av::internal {
+
+// SyntheticCapture: the devices of one running session: makes every camera frame and
+// microphone buffer that is due on the installed clock and hands them to the session's outputs.
+// Ownership: held by its session; refers to the session weakly; its ticks hold it weakly.
+// Threads: thread-safe; ticks run on a private serial queue. stop() returns once no tick runs.
+// Errors: none.
+class SyntheticCapture : public std::enable_shared_from_this<SyntheticCapture> {
+public:
+    explicit SyntheticCapture(std::weak_ptr<CaptureSession> session);
+
+    void start();
+
+    void stop();
+
+    // Draws frame `index` of the test pattern into `buffer` (BGRA), mirrored if asked.
+    static void drawTestPattern(media::PixelBuffer& buffer, int64_t index, bool mirrored);
+
+private:
+    void tick();
+
+    const std::weak_ptr<CaptureSession> session_;
+    const std::shared_ptr<dispatch::Queue> queue_;
+    std::atomic<bool> running_{false};
+    std::mutex tickMutex_;      // held while a tick runs; stop() takes it to wait for one
+    double start_ = 0;          // guarded by tickMutex_
+    int64_t frames_ = 0;        // guarded by tickMutex_
+    int64_t audioSamples_ = 0;  // guarded by tickMutex_
+};
+
+}  // namespace pelmar::av::internal
