@@ -235,16 +235,13 @@ void PelmarConnect::failLater(const DataCallback& callback, Error error) {
             [callback, error = std::move(error)] { callback(std::nullopt, nullptr, error); });
 }
 
-PelmarConnect::Task PelmarConnect::makeRequestTask(const std::string& method,
+PelmarConnect::Task PelmarConnect::makeRequestTask(const ServiceView& view,
+                                                   const std::string& method,
                                                    const std::string& path,
                                                    const std::optional<Json>& params,
                                                    DataCallback callback) {
-    const auto view = serviceView();
-    if (!view) {
-        return nullptr;
-    }
     const std::string parameters = formString(params);
-    net::URLRequest request(*resolve(path, *view), kRequestTimeoutSeconds);
+    net::URLRequest request(*resolve(path, view), kRequestTimeoutSeconds);
     request.httpMethod = method;
     if (method == "POST") {
         request.setValue(std::string(kFormContentType), "Content-Type");
@@ -260,11 +257,12 @@ PelmarConnect::Task PelmarConnect::sendRequest(const std::string& method,
                                                const std::string& path,
                                                const std::optional<Json>& params,
                                                DataCallback callback) {
-    Task task = makeRequestTask(method, path, params, callback);
-    if (!task) {
+    const auto view = serviceView();
+    if (!view) {
         failLater(callback, detachedError());
         return nullptr;
     }
+    Task task = makeRequestTask(*view, method, path, params, std::move(callback));
     task->resume();
     return task;
 }
@@ -437,17 +435,30 @@ PelmarConnect::Task PelmarConnect::getSession(SessionCallback callback) {
         lock.unlock();
         return callback(std::move(key), std::move(value));
     }
+    // The facade is read without holding mutex_, so that its lock never nests inside ours.
+    lock.unlock();
+    const auto view = serviceView();
+    lock.lock();
+    if (sessionValue_) {
+        auto key = sessionKey_;
+        auto value = sessionValue_;
+        lock.unlock();
+        return callback(std::move(key), std::move(value));
+    }
     sessionWaiters_.push_back(std::move(callback));
     if (sessionTask_) {
         return sessionTask_;  // every waiter shares the one "/session" request in flight
     }
     auto self = shared_from_this();
-    Task task = makeRequestTask(
-            "POST", std::string(kSessionPath), std::nullopt,
-            [self](std::optional<std::string> bytes, Response, std::optional<Error> error) {
-                self->sessionAnswered(error ? std::nullopt
-                                            : parseAnswer(bytes, /*wantArray=*/false));
-            });
+    Task task;
+    if (view) {
+        task = makeRequestTask(
+                *view, "POST", std::string(kSessionPath), std::nullopt,
+                [self](std::optional<std::string> bytes, Response, std::optional<Error> error) {
+                    self->sessionAnswered(error ? std::nullopt
+                                                : parseAnswer(bytes, /*wantArray=*/false));
+                });
+    }
     if (!task) {
         std::vector<SessionCallback> waiters;
         waiters.swap(sessionWaiters_);

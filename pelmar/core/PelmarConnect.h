@@ -232,8 +232,9 @@ private:
 
     bool isServiceURL(const std::string& path) const;
 
-    // Builds a form request and its task (suspended); null once detached.
-    Task makeRequestTask(const std::string& method,
+    // Builds a form request and its task (suspended).
+    Task makeRequestTask(const ServiceView& view,
+                         const std::string& method,
                          const std::string& path,
                          const std::optional<Json>& params,
                          DataCallback callback);
