@@ -12,8 +12,10 @@ namespace {
 constexpr size_t kMaxHeaderLength = 3 + 11 + 4;
 
 // Milliseconds of the PTS, truncated and kept to 31 bits; negative or non-finite times give 0.
+// Floating-point error just below a whole millisecond (0.28 s is 279.99999999999997 ms) counts
+// as the whole millisecond, so frame times such as k * 0.04 s keep their exact steps.
 uint64_t TimestampFromPTS(double pts) {
-    const double ms = std::trunc(pts * 1000.0);
+    const double ms = std::floor(pts * 1000.0 + 1e-6);
     if (!std::isfinite(ms) || ms <= 0.0) {
         return 0;
     }
