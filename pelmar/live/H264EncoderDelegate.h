@@ -1,0 +1,24 @@
+#pragma once
+
+// H264EncoderDelegate: receives every frame an H264Encoder has encoded.
+// Ownership: held weakly by the encoder; a delegate that is gone gets nothing.
+// Threads: called on the thread that handed the encoder the picture, one frame at a time.
+// Errors: none; failed frames are never delivered.
+
+#include <memory>
+
+#include "pelmar/platform/media/SampleBuffer.h"
+
+namespace pelmar::live {
+
+class H264EncoderDelegate {
+public:
+    virtual ~H264EncoderDelegate() = default;
+
+    // One encoded frame: NAL units with 4-byte big-endian lengths, the picture's presentation
+    // time, the key-frame flag, and the SPS and PPS in its format description.
+    virtual void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) = 0;
+};
+
+}  // namespace pelmar::live

@@ -1,0 +1,241 @@
+#include "pelmar/live/internal/H264EncoderCpp.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/foundation/Console.h"
+
+namespace pelmar::live::internal {
+namespace {
+
+// The NAL units of an Annex-B byte stream (start codes 00 00 01 or 00 00 00 01), without their
+// start codes and without the zero bytes that precede the next start code.
+std::vector<std::pair<const uint8_t*, size_t>> splitAnnexB(const uint8_t* data, size_t size) {
+    std::vector<std::pair<const uint8_t*, size_t>> units;
+    size_t start = SIZE_MAX;
+    size_t i = 0;
+    auto close = [&](size_t end) {
+        if (start == SIZE_MAX) {
+            return;
+        }
+        while (end > start && data[end - 1] == 0) {
+            --end;
+        }
+        if (end > start) {
+            units.emplace_back(data + start, end - start);
+        }
+    };
+    while (i + 3 <= size) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            close(i);
+            i += 3;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    close(size);
+    return units;
+}
+
+void appendLengthPrefixed(std::vector<uint8_t>& out, const uint8_t* unit, size_t size) {
+    const auto length = static_cast<uint32_t>(size);
+    out.push_back(static_cast<uint8_t>(length >> 24));
+    out.push_back(static_cast<uint8_t>(length >> 16));
+    out.push_back(static_cast<uint8_t>(length >> 8));
+    out.push_back(static_cast<uint8_t>(length));
+    out.insert(out.end(), unit, unit + size);
+}
+
+void printSetupFailure(const std::string& reason) {
+    foundation::Console::print("H.264 encoder initialization failed: " + reason);
+}
+
+void printFrameFailure(const std::string& reason) {
+    foundation::Console::print("H.264 encoder: " + reason);
+}
+
+}  // namespace
+
+H264EncoderCpp::H264EncoderCpp(int width, int height, int bitrate, int fps, Output output)
+    : width_(width), height_(height), bitrate_(bitrate), fps_(fps), output_(std::move(output)) {
+    initCompressionSession();
+}
+
+H264EncoderCpp::~H264EncoderCpp() = default;
+
+bool H264EncoderCpp::isValid() const {
+    std::lock_guard lock(mutex_);
+    return context_ != nullptr;
+}
+
+void H264EncoderCpp::initCompressionSession() {
+    std::lock_guard lock(mutex_);
+    if (width_ < 2 || height_ < 2 || width_ > kMaxDimension || height_ > kMaxDimension
+        || width_ % 2 != 0 || height_ % 2 != 0) {
+        printSetupFailure("unsupported size " + std::to_string(width_) + "x"
+                          + std::to_string(height_));
+        return;
+    }
+    if (fps_ < 1 || fps_ > kMaxFrameRate) {
+        printSetupFailure("unsupported frame rate " + std::to_string(fps_));
+        return;
+    }
+    if (bitrate_ < 1 || bitrate_ > kMaxBitrate) {
+        printSetupFailure("unsupported bitrate " + std::to_string(bitrate_));
+        return;
+    }
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (codec == nullptr) {
+        printSetupFailure("libx264 not available");
+        return;
+    }
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    FramePtr picture(av_frame_alloc());
+    PacketPtr packet(av_packet_alloc());
+    if (!context || !picture || !packet) {
+        printSetupFailure("out of memory");
+        return;
+    }
+    context->width = width_;
+    context->height = height_;
+    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    // Pictures are numbered 0, 1, 2 ... in units of 1/fps: the rate control sees a steady frame
+    // rate whatever the spacing of the given times, which travel beside the encoder.
+    context->time_base = AVRational{1, fps_};
+    context->framerate = AVRational{fps_, 1};
+    context->bit_rate = bitrate_;
+    context->gop_size = 2 * fps_;
+    context->max_b_frames = 0;
+    // SPS and PPS go to the format description rather than in front of every key frame.
+    context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(context->priv_data, "preset", "veryfast", 0);
+    av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(context->priv_data, "profile", "baseline", 0);
+    // Key frames come at the fixed interval only, never early at a scene change, so that
+    // servers can cut the stream into segments of equal length.
+    av_opt_set(context->priv_data, "x264-params", "scenecut=0", 0);
+    int status = avcodec_open2(context.get(), codec, nullptr);
+    if (status < 0) {
+        printSetupFailure(avErrorText(status));
+        return;
+    }
+    std::vector<uint8_t> sps;
+    std::vector<uint8_t> pps;
+    for (const auto& [unit, size] :
+         splitAnnexB(context->extradata, static_cast<size_t>(context->extradata_size))) {
+        const int type = unit[0] & 0x1F;
+        if (type == 7 && sps.empty()) {
+            sps.assign(unit, unit + size);
+        } else if (type == 8 && pps.empty()) {
+            pps.assign(unit, unit + size);
+        }
+    }
+    if (sps.empty() || pps.empty()) {
+        printSetupFailure("no SPS or PPS from libx264");
+        return;
+    }
+    picture->format = AV_PIX_FMT_YUV420P;
+    picture->width = width_;
+    picture->height = height_;
+    status = av_frame_get_buffer(picture.get(), 0);
+    if (status < 0) {
+        printSetupFailure(avErrorText(status));
+        return;
+    }
+    format_ = media::FormatDescription::forH264(width_, height_, std::move(sps), std::move(pps));
+    context_ = std::move(context);
+    picture_ = std::move(picture);
+    packet_ = std::move(packet);
+}
+
+void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
+                              media::Time pts) {
+    std::lock_guard lock(mutex_);
+    if (!context_) {
+        return;
+    }
+    if (!pixelBuffer) {
+        printFrameFailure("no picture; frame dropped");
+        return;
+    }
+    if (!pts.isNumeric()) {
+        printFrameFailure("invalid presentation time; frame dropped");
+        return;
+    }
+    const AVPixelFormat sourceFormat =
+            pixelBuffer->format() == media::PixelFormat::BGRA32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
+    scaler_.reset(sws_getCachedContext(scaler_.release(), pixelBuffer->width(),
+                                       pixelBuffer->height(), sourceFormat, width_, height_,
+                                       AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!scaler_) {
+        printFrameFailure("cannot convert the picture; frame dropped");
+        return;
+    }
+    int status = av_frame_make_writable(picture_.get());
+    if (status < 0) {
+        printFrameFailure(avErrorText(status));
+        return;
+    }
+    const uint8_t* sourcePlanes[1] = {pixelBuffer->data()};
+    const int sourceStrides[1] = {static_cast<int>(pixelBuffer->bytesPerRow())};
+    sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, pixelBuffer->height(), picture_->data,
+              picture_->linesize);
+    picture_->pts = frameNumber_;
+    status = avcodec_send_frame(context_.get(), picture_.get());
+    if (status < 0) {
+        printFrameFailure(avErrorText(status) + "; frame dropped");
+        return;
+    }
+    inFlight_.emplace_back(frameNumber_, pts);
+    ++frameNumber_;
+    drainPackets();
+}
+
+void H264EncoderCpp::drainPackets() {
+    for (;;) {
+        const int status = avcodec_receive_packet(context_.get(), packet_.get());
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) {
+            return;
+        }
+        if (status < 0) {
+            printFrameFailure(avErrorText(status));
+            return;
+        }
+        // Pictures libx264 dropped would leave their times behind; they never come back.
+        while (!inFlight_.empty() && inFlight_.front().first < packet_->pts) {
+            inFlight_.pop_front();
+        }
+        if (inFlight_.empty() || inFlight_.front().first != packet_->pts || packet_->size <= 0) {
+            printFrameFailure("encoded frame without a matching picture; dropped");
+            av_packet_unref(packet_.get());
+            continue;
+        }
+        const media::Time pts = inFlight_.front().second;
+        inFlight_.pop_front();
+        auto data = std::make_shared<std::vector<uint8_t>>();
+        data->reserve(static_cast<size_t>(packet_->size) + 16);
+        for (const auto& [unit, size] :
+             splitAnnexB(packet_->data, static_cast<size_t>(packet_->size))) {
+            appendLengthPrefixed(*data, unit, size);
+        }
+        const bool keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+        av_packet_unref(packet_.get());
+        auto sample = media::SampleBuffer::createWithData(
+                format_, std::move(data), 1,
+                {media::SampleTimingInfo{media::Time::make(1, fps_), pts, media::Time::invalid()}});
+        if (!sample) {
+            continue;
+        }
+        sample->setKeyFrame(keyFrame);
+        if (output_) {
+            output_(std::move(sample));
+        }
+    }
+}
+
+}  // namespace pelmar::live::internal

@@ -1,0 +1,79 @@
+#pragma once
+
+// H264EncoderCpp: the H.264 compression session behind H264Encoder. Converts BGRA or ARGB
+// pictures to I420 (scaling them when their size differs from the session's) and encodes them with
+// libx264: Baseline profile, no B-frames, a key frame every 2 x fps frames, zero-latency tuning
+// (one encoded frame out for every picture in, within the call), average bit rate. Each encoded
+// frame leaves through the output function as a sample buffer: its NAL units with 4-byte
+// big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame flag and
+// a format description holding the SPS and PPS.
+// Ownership: owns the libavcodec and libswscale state and the output function.
+// Threads: thread-safe. One mutex serialises every call and stays held while the output function
+//          runs on the calling thread, so frames leave in order; the output function must not
+//          call back into this encoder.
+// Errors: a session that cannot be created (a side odd or outside 2..kMaxDimension, fps outside
+//         1..kMaxFrameRate, bitrate outside 1..kMaxBitrate, no libx264) prints
+//         "H.264 encoder initialization failed: <reason>" and leaves the encoder inert. A picture
+//         it cannot take or a frame libx264 fails on prints "H.264 encoder: <reason>" and yields no
+//         output; the output function never sees an empty or failed frame.
+// Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "pelmar/live/internal/AVHandles.h"
+#include "pelmar/platform/media/FormatDescription.h"
+#include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/media/Time.h"
+
+namespace pelmar::live::internal {
+
+class H264EncoderCpp {
+public:
+    using Output = std::function<void(std::shared_ptr<const media::SampleBuffer>)>;
+
+    static constexpr int kMaxDimension = 4096;
+    static constexpr int kMaxFrameRate = 240;
+    static constexpr int kMaxBitrate = 200'000'000;
+
+    // `bitrate` in bits per second.
+    H264EncoderCpp(int width, int height, int bitrate, int fps, Output output);
+
+    ~H264EncoderCpp();
+
+    H264EncoderCpp(const H264EncoderCpp&) = delete;
+    H264EncoderCpp& operator=(const H264EncoderCpp&) = delete;
+
+    // Whether the session was created.
+    bool isValid() const;
+
+    // Encodes one picture; its encoded frame reaches the output before the call returns.
+    void putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
+
+private:
+    void initCompressionSession();
+
+    void drainPackets();
+
+    mutable std::mutex mutex_;
+    CodecContextPtr context_;  // guarded by mutex_; null when the session could not be created
+    ScalerPtr scaler_;         // guarded by mutex_
+    FramePtr picture_;         // guarded by mutex_
+    PacketPtr packet_;         // guarded by mutex_
+    std::shared_ptr<const media::FormatDescription> format_;  // guarded by mutex_
+    // Presentation times of pictures handed to libx264 and not yet back, by frame number.
+    std::deque<std::pair<int64_t, media::Time>> inFlight_;  // guarded by mutex_
+    int64_t frameNumber_ = 0;                               // guarded by mutex_
+    const int width_;
+    const int height_;
+    const int bitrate_;
+    const int fps_;
+    const Output output_;
+};
+
+}  // namespace pelmar::live::internal
