@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+
+#include "pelmar/platform/av/AssetWriter.h"
+#include "pelmar/platform/av/testing/MovieProbe.h"
+#include "pelmar/platform/av/testing/SyntheticMedia.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/foundation/testing/TempSandbox.h"
+
+namespace pelmar::av {
+namespace {
+
+using test::MovieProbe;
+using test::SyntheticMedia;
+
+using AssetWriterIntegrationTest = dispatch::test::MainLoopFixture;
+
+TEST_F(AssetWriterIntegrationTest, WritesAPlayableMovieFromTheSessionStartWithFittedPictures) {
+    pelmar::test::TempSandbox sandbox;
+    auto writer = AssetWriter::create(sandbox.root() / "movie.mp4");
+    auto video = AssetWriterInput::createVideo({1080, 1920});
+    auto audio = AssetWriterInput::createAudio({2, 44100, 128000});
+    video->setExpectsMediaDataInRealTime(true);
+    writer->addInput(video);
+    writer->addInput(audio);
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSession(media::Time::make(10, 1));
+
+    // Sound from 9.9 s (the part before 10 s is trimmed) to about 12 s; 60 pictures from 10 s.
+    const int64_t firstSample = std::llround(9.9 * 44100);
+    int64_t sample = firstSample;
+    for (int i = 0; i < 60; ++i) {
+        const double t = 10.0 + i / 30.0;
+        while (static_cast<double>(sample) / 44100 < t + 1.0 / 30) {
+            ASSERT_TRUE(audio->isReadyForMoreMediaData());
+            ASSERT_TRUE(audio->append(SyntheticMedia::tone(sample)));
+            sample += 1024;
+        }
+        ASSERT_TRUE(video->isReadyForMoreMediaData());
+        ASSERT_TRUE(video->append(SyntheticMedia::frame(360, 480, i, t)));
+    }
+    std::atomic<bool> done{false};
+    writer->finishWriting([&] { done = true; });
+    ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return done.load(); }, 60));
+    ASSERT_EQ(writer->status(), AssetWriter::Status::Completed) << *writer->error();
+
+    const auto probe = MovieProbe::probe(writer->outputURL());
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->videoCodec, "h264");
+    EXPECT_EQ(probe->width, 1080);
+    EXPECT_EQ(probe->height, 1920);
+    EXPECT_EQ(probe->videoFrames, 60);
+    EXPECT_NEAR(probe->videoDuration, 2.0, 1.0 / 30);
+    EXPECT_EQ(probe->audioCodec, "aac");
+    EXPECT_EQ(probe->sampleRate, 44100);
+    EXPECT_EQ(probe->channels, 2);
+    EXPECT_NEAR(probe->audioStart, 0.0, 0.03);
+    EXPECT_NEAR(probe->audioDuration, 2.0, 0.05);
+
+    // 360 x 480 fitted into 1080 x 1920 leaves black bars above and below the picture.
+    const auto bar = MovieProbe::pixel(writer->outputURL(), 10, 540, 100);
+    ASSERT_TRUE(bar);
+    EXPECT_LT((*bar)[0] + (*bar)[1] + (*bar)[2], 30);
+    const auto picture = MovieProbe::pixel(writer->outputURL(), 10, 20, 960);
+    ASSERT_TRUE(picture);
+    EXPECT_GT((*picture)[0] + (*picture)[1] + (*picture)[2], 300);  // the white bar
+}
+
+}  // namespace
+}  // namespace pelmar::av

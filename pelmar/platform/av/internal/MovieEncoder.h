@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/media/PixelBuffer.h"
+
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwrContext;
+struct SwsContext;
+
+namespace pelmar::av::internal {
+
+// MovieEncoder: the libav side of the asset writer: H.264 (libx264) and AAC encoders, picture
+// scaling and colour conversion (libswscale, aspect fit with black bars), audio conversion
+// (libswresample to planar float at the output rate and channel count) and the MPEG-4 muxer.
+// Times are in output units: 1/90000 s for video, output samples for audio.
+// Ownership: owns every libav object; the destructor frees them without finishing the file.
+// Threads: thread-compatible (the writer's worker thread uses it).
+// Errors: each call returns an Error (domain kAssetWriterErrorDomain) from the failing libav call.
+class MovieEncoder {
+public:
+    struct VideoConfig {
+        int width = 0;
+        int height = 0;
+        double expectedFrameRate = 30;
+    };
+
+    struct AudioConfig {
+        int channels = 2;
+        int sampleRate = 44100;
+        int bitRate = 128000;
+    };
+
+    static constexpr int kVideoTimescale = 90000;
+
+    MovieEncoder() = default;
+    ~MovieEncoder();
+
+    MovieEncoder(const MovieEncoder&) = delete;
+    MovieEncoder& operator=(const MovieEncoder&) = delete;
+
+    // Creates `path` (which must not exist), opens the encoders and writes the header.
+    std::optional<Error> open(const std::string& path,
+                              const std::optional<VideoConfig>& video,
+                              const std::optional<AudioConfig>& audio);
+
+    std::optional<Error> encodeVideo(const media::PixelBuffer& picture,
+                                     int64_t pts,
+                                     int64_t duration);
+
+    // `frames` interleaved signed 16-bit frames of `channels` at `rate`. `startPts` (output
+    // samples) places the first chunk; later chunks follow on without gaps.
+    std::optional<Error> encodeAudio(const int16_t* samples,
+                                     int frames,
+                                     int channels,
+                                     int rate,
+                                     std::optional<int64_t> startPts);
+
+    // Drains the encoders and writes the trailer.
+    std::optional<Error> finish();
+
+private:
+    std::optional<Error> openVideo(const VideoConfig& config);
+    std::optional<Error> openAudio(const AudioConfig& config);
+    std::optional<Error> drain(AVCodecContext* codec, AVStream* stream, bool video);
+    std::optional<Error> encodeAudioFrames(bool flush);
+    void close();
+
+    AVFormatContext* format_ = nullptr;
+    bool fileOpen_ = false;
+    bool headerWritten_ = false;
+    AVCodecContext* video_ = nullptr;
+    AVStream* videoStream_ = nullptr;
+    SwsContext* scaler_ = nullptr;
+    AVCodecContext* audio_ = nullptr;
+    AVStream* audioStream_ = nullptr;
+    SwrContext* resampler_ = nullptr;
+    int resamplerRate_ = 0;
+    int resamplerChannels_ = 0;
+    AVAudioFifo* fifo_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* audioFrame_ = nullptr;
+    int64_t nextAudioPts_ = 0;
+    bool audioStarted_ = false;
+    std::map<int64_t, int64_t> videoDurations_;  // pts -> duration of frames in the encoder
+};
+
+}  // namespace pelmar::av::internal
