@@ -485,11 +485,12 @@ bool fieldsMatch(const Json& expected, const FieldList& received) {
     if (!expected.is_object() || expected.size() != received.size()) {
         return false;
     }
-    for (const auto& [name, value] : expected.items()) {
+    for (const auto& item : expected.items()) {
+        const std::string& name = item.key();
         const auto count = std::count_if(received.begin(), received.end(),
                                          [&](const auto& field) { return field.first == name; });
         const std::string* got = findField(received, name);
-        if (count != 1 || !got || *got != fieldText(value)) {
+        if (count != 1 || !got || *got != fieldText(item.value())) {
             return false;
         }
     }
