@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -66,11 +67,20 @@ public:
         return {(*answer)["url_data"]["url"].get<std::string>(), (*answer)["url_data"]["fields"]};
     }
 
+    // Removes what the storage host kept, so that repetitions do not pile up files.
+    void dropStoredUploads() {
+        for (const auto& upload : emulator_->uploads()) {
+            std::error_code ignored;
+            std::filesystem::remove(upload.storedFile, ignored);
+        }
+    }
+
     ~Setup() {
         facade_.reset();
         emulator_->stop();
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
+        std::filesystem::remove_all(storage_, ignored);
     }
 
     Setup(const Setup&) = delete;
@@ -92,7 +102,7 @@ private:
         std::filesystem::resize_file(file_, static_cast<uintmax_t>(size_));
 
         pelmar::test::ServiceEmulator::Options options;
-        options.dataDir = folder_ / "service";
+        options.dataDir = storageFolder();
         std::filesystem::create_directories(options.dataDir);
         emulator_ = std::make_unique<pelmar::test::ServiceEmulator>(options);
         emulator_->start();
@@ -104,8 +114,24 @@ private:
         config.setFileServerUrl(emulator_->fileServerBase());
     }
 
+    // Where the emulator stores uploads: memory-backed when there is room, so that disk
+    // write-back does not decide which uploader looks faster.
+    std::filesystem::path storageFolder() {
+        std::error_code error;
+        const auto space = std::filesystem::space("/dev/shm", error);
+        if (!error && space.available > static_cast<uintmax_t>(size_) * 3) {
+            std::string pattern = "/dev/shm/pelmar-upload-bench-XXXXXX";
+            if (::mkdtemp(pattern.data()) != nullptr) {
+                storage_ = pattern;
+                return storage_;
+            }
+        }
+        return folder_ / "service";
+    }
+
     int64_t size_;
     std::filesystem::path folder_;
+    std::filesystem::path storage_;
     std::filesystem::path file_;
     std::unique_ptr<pelmar::test::ServiceEmulator> emulator_;
     std::shared_ptr<pelmar::Pelmar> facade_;
@@ -161,7 +187,8 @@ void SdkUpload(benchmark::State& state) {
         const std::string failure = future.get();
 
         state.PauseTiming();
-        sdkPeakRssMiB = peakRssMiB();
+        sdkPeakRssMiB = std::max(sdkPeakRssMiB, peakRssMiB());
+        setup.dropStoredUploads();
         state.ResumeTiming();
         if (!failure.empty()) {
             state.SkipWithError(failure.c_str());
@@ -231,6 +258,10 @@ void CurlUpload(benchmark::State& state) {
 
         const auto output = runCurl(arguments);
 
+        state.PauseTiming();
+        setup.dropStoredUploads();
+        state.ResumeTiming();
+
         if (!output || *output != "201") {
             state.SkipWithError(("curl failed: " + output.value_or("no run")).c_str());
             return;
@@ -239,8 +270,10 @@ void CurlUpload(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * setup.size());
 }
 
-BENCHMARK(CurlUpload)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(SdkUpload)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Three runs each, interleaved at random; the best run of each counts, so that a moment of
+// load from elsewhere on the machine does not decide the ratio.
+BENCHMARK(CurlUpload)->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(SdkUpload)->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Prints as usual and keeps each benchmark's bytes per second for the summary line.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -252,27 +285,30 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
             const auto it = run.counters.find("bytes_per_second");
-            if (!run.error_occurred && it != run.counters.end()) {
-                bytesPerSecond[run.benchmark_name()] = it->second;
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred
+                && it != run.counters.end()) {
+                double& best = bestBytesPerSecond[run.run_name.function_name];
+                best = std::max(best, static_cast<double>(it->second));
             }
         }
     }
 
-    double mibPerSecond(const std::string& prefix) const {
-        for (const auto& [name, rate] : bytesPerSecond) {
-            if (name.rfind(prefix, 0) == 0) {
-                return rate / (1024.0 * 1024.0);
-            }
-        }
-        return 0;
+    double bestMibPerSecond(const std::string& name) const {
+        const auto it = bestBytesPerSecond.find(name);
+        return it == bestBytesPerSecond.end() ? 0 : it->second / (1024.0 * 1024.0);
     }
 
-    std::map<std::string, double> bytesPerSecond;
+    std::map<std::string, double> bestBytesPerSecond;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<char*> arguments(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    arguments.insert(arguments.begin() + 1, interleave);
+    argc = static_cast<int>(arguments.size());
+    argv = arguments.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -280,9 +316,9 @@ int main(int argc, char** argv) {
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    const double sdk = reporter.mibPerSecond("SdkUpload");
-    const double curl = reporter.mibPerSecond("CurlUpload");
-    std::printf("file: %.0f MiB; sdk: %.1f MiB/s; curl -F: %.1f MiB/s\n",
+    const double sdk = reporter.bestMibPerSecond("SdkUpload");
+    const double curl = reporter.bestMibPerSecond("CurlUpload");
+    std::printf("file: %.0f MiB; best of 3: sdk %.1f MiB/s, curl -F %.1f MiB/s\n",
                 static_cast<double>(Setup::get().size()) / (1024.0 * 1024.0), sdk, curl);
     std::printf("upload_throughput: ratio=%.2f peak_rss_mib=%.1f\n", curl > 0 ? sdk / curl : 0.0,
                 sdkPeakRssMiB);

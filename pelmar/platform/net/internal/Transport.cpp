@@ -25,8 +25,10 @@ namespace pelmar::net::internal {
 
 namespace {
 
-// Bytes libcurl asks the body source for at a time, and the receive buffer size.
-constexpr long kUploadBufferBytes = 512 * 1024;
+// Bytes libcurl asks the body source for at a time (larger buffers measured slower on loopback:
+// they no longer stay in the CPU cache between the file read and the socket write), and the
+// receive buffer size.
+constexpr long kUploadBufferBytes = 64 * 1024;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr long kMaxRedirects = 10;
 constexpr int kIdlePollMilliseconds = 1000;
