@@ -1,0 +1,275 @@
+#include "pelmar/live/AACEncoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/mem.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/live/internal/AACEncoderCpp.h"
+#include "pelmar/live/testing/Bytes.h"
+#include "pelmar/live/testing/SyntheticMedia.h"
+#include "pelmar/platform/foundation/Console.h"
+
+namespace pelmar::live {
+namespace {
+
+struct Packet {
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> asc;
+    media::Time pts;
+};
+
+class RecordingDelegate : public AACEncoderDelegate {
+public:
+    void compressedAudioDataReceived(std::span<const uint8_t> data,
+                                     std::span<const uint8_t> asc,
+                                     media::Time pts) override {
+        packets.push_back({{data.begin(), data.end()}, {asc.begin(), asc.end()}, pts});
+    }
+
+    std::vector<Packet> packets;
+};
+
+struct DecodedAudio {
+    int sampleRate = 0;
+    int channels = 0;
+    std::vector<int> framesPerPacket;
+    std::vector<float> firstChannel;  // every decoded frame, priming included
+    int errors = 0;
+};
+
+// Decodes each packet on its own with libavcodec, configured by nothing but `asc`.
+DecodedAudio Decode(const std::vector<Packet>& packets, const std::vector<uint8_t>& asc) {
+    DecodedAudio result;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    context->extradata =
+            static_cast<uint8_t*>(av_mallocz(asc.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::memcpy(context->extradata, asc.data(), asc.size());
+    context->extradata_size = static_cast<int>(asc.size());
+    if (avcodec_open2(context, codec, nullptr) < 0) {
+        avcodec_free_context(&context);
+        result.errors = 1;
+        return result;
+    }
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    for (const auto& p : packets) {
+        std::vector<uint8_t> padded(p.data);
+        padded.resize(p.data.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+        packet->data = padded.data();
+        packet->size = static_cast<int>(p.data.size());
+        if (avcodec_send_packet(context, packet) < 0) {
+            ++result.errors;
+            continue;
+        }
+        int frames = 0;
+        while (avcodec_receive_frame(context, frame) == 0) {
+            frames += frame->nb_samples;
+            result.sampleRate = frame->sample_rate;
+            result.channels = frame->ch_layout.nb_channels;
+            const auto* samples = reinterpret_cast<const float*>(frame->extended_data[0]);
+            result.firstChannel.insert(result.firstChannel.end(), samples,
+                                       samples + frame->nb_samples);
+            av_frame_unref(frame);
+        }
+        result.framesPerPacket.push_back(frames);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return result;
+}
+
+// Energy of the difference between the decoded audio (its priming packet skipped) and the sine
+// that went in, relative to the sine's energy, over the first `frames` frames.
+double RelativeError(const DecodedAudio& decoded, int64_t frames, int sampleRate) {
+    double error = 0;
+    double signal = 0;
+    for (int64_t i = 0; i < frames; ++i) {
+        const size_t at = static_cast<size_t>(i) + 1024;
+        if (at >= decoded.firstChannel.size()) {
+            return 1.0;
+        }
+        const double expected = test::SineSample(i, 440.0, sampleRate) / 32768.0;
+        const double difference = decoded.firstChannel[at] - expected;
+        error += difference * difference;
+        signal += expected * expected;
+    }
+    return error / signal;
+}
+
+TEST(AACEncoderTest, EveryInputFrameComesOutOnceInWholePacketsWithTheirOwnTimes) {
+    constexpr int kRate = 44100;
+    auto encoder = AACEncoder::create(kRate, 2, 128'000);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    encoder->setDelegate(delegate);
+
+    // Buffers of awkward sizes, some larger than many packets, starting at 5 s.
+    const int64_t start = 5 * kRate;
+    const int64_t sizes[] = {2500, 512, 7, 3000, 1, 1023, 1024, 20000, 333, 15199};
+    int64_t fed = 0;
+    for (const int64_t size : sizes) {
+        encoder->putCMSampleBuffer(test::SinePcm(start + fed, size, kRate, 2));
+        fed += size;
+        // Each completed 1024-frame block gives one packet, one block behind.
+        const int64_t blocks = fed / 1024;
+        EXPECT_EQ(delegate->packets.size(), static_cast<size_t>(blocks > 0 ? blocks - 1 : 0))
+                << "after " << fed << " frames";
+    }
+    encoder->flush();
+    const size_t expectedPackets = (fed + 1023) / 1024 + 1;  // the priming packet in front
+    ASSERT_EQ(delegate->packets.size(), expectedPackets);
+
+    for (size_t i = 0; i < delegate->packets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(delegate->packets[i].pts,
+                  media::Time::make(start + (static_cast<int64_t>(i) - 1) * 1024, kRate));
+        EXPECT_EQ(test::ToHex(delegate->packets[i].asc), "12 10");
+    }
+    const DecodedAudio decoded = Decode(delegate->packets, delegate->packets[0].asc);
+    EXPECT_EQ(decoded.errors, 0);
+    EXPECT_EQ(decoded.framesPerPacket, std::vector<int>(expectedPackets, 1024))
+            << "one packet of 1024 frames per delegate call";
+    // A frame dropped or repeated anywhere would put the tone out of phase from there on (one
+    // frame of shift alone gives about 0.004).
+    EXPECT_LT(RelativeError(decoded, fed, kRate), 0.001);
+
+    // A flushed encoder takes nothing more.
+    foundation::Console::Capture console;
+    encoder->putCMSampleBuffer(test::SinePcm(start + fed, 4096, kRate, 2));
+    EXPECT_EQ(delegate->packets.size(), expectedPackets);
+    EXPECT_TRUE(console.contains("AAC encoder: input after flush; dropped"));
+}
+
+TEST(AACEncoderTest, AudioSpecificConfigDescribesTheStreamToADecoder) {
+    struct Case {
+        const char* name;
+        int rate;
+        int channels;
+        const char* asc;
+        // Rates outside the table are coded with the tables of the nearest standard rate, which
+        // a decoder selects from the explicit frequency. FFmpeg's decoder refuses explicit
+        // frequencies, so these packets are checked with the standard rate's configuration.
+        const char* decodeWith;  // nullptr: `asc`
+        int decodedRate;
+    };
+
+    const Case cases[] = {
+            {"44.1 kHz stereo", 44100, 2, "12 10", nullptr, 44100},
+            {"48 kHz stereo", 48000, 2, "11 90", nullptr, 48000},
+            {"44.1 kHz mono", 44100, 1, "12 08", nullptr, 44100},
+            {"16 kHz stereo", 16000, 2, "14 10", nullptr, 16000},
+            {"96 kHz mono", 96000, 1, "10 08", nullptr, 96000},
+            {"8 kHz mono", 8000, 1, "15 88", nullptr, 8000},
+            {"22 kHz mono", 22000, 1, "17 80 2A F8 08", "13 88", 22050},
+            {"44 kHz stereo", 44000, 2, "17 80 55 F0 10", "12 10", 44100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto encoder = AACEncoder::create(c.rate, c.channels, 64'000 * c.channels);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        encoder->setDelegate(delegate);
+        const int64_t frames = c.rate / 2;
+        for (int64_t at = 0; at < frames; at += 1000) {
+            encoder->putCMSampleBuffer(
+                    test::SinePcm(at, std::min<int64_t>(1000, frames - at), c.rate, c.channels));
+        }
+        encoder->flush();
+        ASSERT_FALSE(delegate->packets.empty());
+        EXPECT_EQ(test::ToHex(delegate->packets[0].asc), c.asc);
+
+        const DecodedAudio decoded = Decode(
+                delegate->packets, test::Hex(c.decodeWith != nullptr ? c.decodeWith : c.asc));
+        EXPECT_EQ(decoded.errors, 0);
+        EXPECT_EQ(decoded.sampleRate, c.decodedRate);
+        EXPECT_EQ(decoded.channels, c.channels);
+        EXPECT_LT(RelativeError(decoded, frames - 2048, c.rate), 0.01);
+    }
+}
+
+TEST(AACEncoderTest, SampleRateIndexFollowsTheMpeg4Table) {
+    const std::pair<unsigned, int> cases[] = {{96000, 0}, {88200, 1},  {48000, 3},
+                                              {44100, 4}, {16000, 8},  {8000, 11},
+                                              {7350, 12}, {44000, 15}, {0, 15}};
+    for (const auto& [rate, index] : cases) {
+        EXPECT_EQ(internal::AACEncoderCpp::getSampleRateIndex(rate), index) << rate;
+    }
+}
+
+TEST(AACEncoderTest, FailedSetUpIsPrintedAndTheEncoderDropsInput) {
+    struct Case {
+        const char* name;
+        int rate;
+        int channels;
+        int bitrate;
+        const char* step;
+    };
+
+    const Case cases[] = {
+            {"rate too low", 4000, 2, 128'000, "audioConverterNewSpecific failed"},
+            {"rate too high", 192000, 2, 128'000, "audioConverterNewSpecific failed"},
+            {"no channels", 44100, 0, 128'000, "audioConverterNewSpecific failed"},
+            {"seven channels", 44100, 7, 128'000, "audioConverterNewSpecific failed"},
+            {"no bitrate", 44100, 2, 0, "audioConverter set bitrate failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        foundation::Console::Capture console;
+        auto encoder = AACEncoder::create(c.rate, c.channels, c.bitrate);
+        ASSERT_NE(encoder, nullptr);
+        // AVERROR(EINVAL), -22, as an unsigned 32-bit number.
+        EXPECT_EQ(console.lines(), (std::vector<std::string>{
+                                           c.step, "AAC encoder initialization failed: ffffffea"}));
+        auto delegate = std::make_shared<RecordingDelegate>();
+        encoder->setDelegate(delegate);
+        // Far more than any fixed buffer would hold: dropped, never written anywhere.
+        encoder->putCMSampleBuffer(test::SinePcm(0, 100'000, 44100, 2));
+        encoder->flush();
+        EXPECT_TRUE(delegate->packets.empty());
+    }
+}
+
+TEST(AACEncoderTest, BuffersOfAnotherFormatAreReportedAndDroppedWhole) {
+    auto encoder = AACEncoder::create(44100, 2, 128'000);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    encoder->setDelegate(delegate);
+    encoder->putCMSampleBuffer(test::SinePcm(0, 700, 44100, 2));
+
+    foundation::Console::Capture console;
+    encoder->putCMSampleBuffer(test::SinePcm(700, 5000, 48000, 2));
+    encoder->putCMSampleBuffer(test::SinePcm(700, 5000, 44100, 1));
+    encoder->putCMSampleBuffer(nullptr);
+    auto untimed = test::SinePcm(700, 5000, 44100, 2)
+                           ->copyWithNewTiming({media::SampleTimingInfo{media::Time::make(1, 44100),
+                                                                        media::Time::invalid(),
+                                                                        media::Time::invalid()}});
+    encoder->putCMSampleBuffer(untimed);
+    EXPECT_TRUE(delegate->packets.empty());
+    EXPECT_EQ(console.lines().size(), 4u);
+    EXPECT_TRUE(console.contains(
+            "AAC encoder: not 16-bit interleaved PCM at 44100 Hz with 2 channels; dropped"));
+    EXPECT_TRUE(console.contains("AAC encoder: invalid presentation time; dropped"));
+
+    // The 700 frames taken before are still there and the stream goes on from them.
+    encoder->putCMSampleBuffer(test::SinePcm(700, 3 * 1024 - 700, 44100, 2));
+    ASSERT_EQ(delegate->packets.size(), 2u);
+    EXPECT_EQ(delegate->packets[1].pts, media::Time::make(0, 44100));
+
+    // Without a delegate the packets go nowhere.
+    delegate.reset();
+    encoder->putCMSampleBuffer(test::SinePcm(3 * 1024, 4096, 44100, 2));
+    EXPECT_EQ(encoder->delegate(), nullptr);
+}
+
+}  // namespace
+}  // namespace pelmar::live

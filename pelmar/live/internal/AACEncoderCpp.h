@@ -1,0 +1,96 @@
+#pragma once
+
+// AACEncoderCpp: the AAC-LC encoder behind AACEncoder. Gathers 16-bit interleaved PCM into
+// 1024-frame blocks, converts each to planar float with libswresample and encodes it with
+// libavcodec's native AAC encoder. Every input frame is encoded exactly once and a remainder waits
+// for the next call; each encoded packet leaves on its own through the output function with the
+// AudioSpecificConfig and its own presentation time. The encoder lags one packet behind its
+// input, and its first packet (presented 1024 frames before the first input frame) holds the
+// decoder's priming; flush() pads the last block with silence and drains the lag.
+// Rates outside the MPEG-4 table are encoded with the tables of the nearest standard rate (the
+// standard's mapping, which decoders apply too) and described with an explicit frequency.
+// Ownership: owns the libavcodec and libswresample state and the output function.
+// Threads: thread-safe. One mutex serialises every call and stays held while the output function
+//          runs on the calling thread, so packets leave in order; the output function must not
+//          call back into this encoder.
+// Errors: a failed set-up prints "audioConverterNewSpecific failed" (rate outside kMinSampleRate
+//         ..kMaxSampleRate, channels outside 1..kMaxChannels, no encoder) or "audioConverter set
+//         bitrate failed" (bitrate <= 0), then "AAC encoder initialization failed: " and the
+//         status (an FFmpeg error code) in lower-case hex; the encoder then drops all input.
+//         Input that is not 16-bit interleaved PCM of the encoder's rate and channel count, or has
+//         no valid time, prints "AAC encoder: <reason>" and is dropped whole.
+// Limits: memory holds one 1024-frame block, whatever the size of the input.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "pelmar/live/internal/AVHandles.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/media/Time.h"
+
+namespace pelmar::live::internal {
+
+class AACEncoderCpp {
+public:
+    // One AAC packet (raw, no ADTS header), the AudioSpecificConfig, the packet's time.
+    using Output = std::function<void(
+            std::span<const uint8_t> packet, std::span<const uint8_t> asc, media::Time pts)>;
+
+    static constexpr int kFramesPerPacket = 1024;
+    static constexpr int kMinSampleRate = 7350;
+    static constexpr int kMaxSampleRate = 96000;
+    static constexpr int kMaxChannels = 6;
+
+    // `bitrate` in bits per second.
+    AACEncoderCpp(int sampleRate, int channels, int bitrate, Output output);
+
+    ~AACEncoderCpp();
+
+    AACEncoderCpp(const AACEncoderCpp&) = delete;
+    AACEncoderCpp& operator=(const AACEncoderCpp&) = delete;
+
+    bool isValid() const;
+
+    // Takes one PCM sample buffer; every whole 1024-frame block is encoded before returning.
+    void putFrame(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
+
+    // Encodes the frames still waiting (padded with silence to a whole block) and the packet the
+    // encoder still holds. The encoder is finished afterwards and drops further input.
+    void flush();
+
+    // The MPEG-4 sampling-frequency index of `rate`, 15 for rates outside the table.
+    static int getSampleRateIndex(unsigned rate);
+
+    // The AudioSpecificConfig: AAC LC, the rate's index, the channel configuration; five bytes
+    // with a 24-bit explicit frequency for rates outside the table, two bytes otherwise.
+    std::vector<uint8_t> makeAsc() const;
+
+private:
+    static std::vector<uint8_t> buildAsc(int sampleRate, int channels);
+
+    void encodeBlock(const uint8_t* interleaved, int64_t firstFrame);
+
+    void drainPackets();
+
+    mutable std::mutex mutex_;
+    CodecContextPtr context_;       // guarded by mutex_; null when set-up failed
+    ResamplerPtr converter_;        // guarded by mutex_
+    FramePtr block_;                // guarded by mutex_
+    PacketPtr packet_;              // guarded by mutex_
+    std::vector<uint8_t> pending_;  // guarded by mutex_; one block of interleaved PCM
+    int pendingFrames_ = 0;         // guarded by mutex_
+    int64_t pendingStart_ = 0;      // guarded by mutex_; time of the first pending frame, in frames
+    bool finished_ = false;         // guarded by mutex_
+    const int sampleRate_;
+    const int channels_;
+    const int bitrate_;
+    const int bytesPerFrame_;
+    const std::vector<uint8_t> asc_;
+    const Output output_;
+};
+
+}  // namespace pelmar::live::internal
