@@ -19,7 +19,7 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 	libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev \
 	libjpeg62-turbo-dev libpng-dev libgif-dev libzxing-dev \
 	libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev \
-	nginx-light libnginx-mod-rtmp ffmpeg \
+	nginx-light libnginx-mod-rtmp ffmpeg curl \
 	clang libclang-rt-14-dev clang-format
 
 SOURCES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
