@@ -70,6 +70,13 @@ void RTMPChunkParser::SetChunkSize(size_t chunkSize) {
     chunkSize_ = chunkSize;
 }
 
+void RTMPChunkParser::AbortMessage() {
+    parserStatus_ = kTransformComplete;
+    // The transformer then starts a fresh output frame with the next chunk.
+    status_ = kTransformComplete;
+    received_ = 0;
+}
+
 size_t RTMPChunkParser::GetNextChunkSize() const {
     if (parserStatus_ == kTransformIncomplete) {
         return std::min(chunkSize_, previous_.length - received_);

@@ -53,6 +53,10 @@ public:
     // basic header: true when the current (or, between messages, the previous) message had one.
     bool ExpectsExtendedTimestamp() const { return previous_.extended; }
 
+    // Drops the incomplete message, if any (the peer's Abort Message); the next chunk starts a new
+    // message, compressed against the dropped one's header.
+    void AbortMessage();
+
     // A new, empty message (type 8, stream id 0) on the parser's channel.
     RTMPPacket CreateOutputFrame(RTMPChunk chunk) override;
 

@@ -1,0 +1,266 @@
+#include "pelmar/live/RTMPPacketStream.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "pelmar/live/MediaCallback.h"
+#include "pelmar/live/RTMPChunk.h"
+#include "pelmar/live/internal/PrintLine.h"
+
+namespace pelmar::live {
+
+namespace {
+
+using internal::PrintLine;
+
+constexpr auto kReceiverPollInterval = std::chrono::milliseconds(100);
+
+constexpr uint8_t kAbortMessage = 2;
+constexpr uint8_t kAcknowledgement = 3;
+constexpr uint8_t kWindowAcknowledgementSize = 5;
+
+uint32_t ReadBigEndian(const uint8_t* p, size_t bytes) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+        value = (value << 8) | p[i];
+    }
+    return value;
+}
+
+uint32_t Read32(const std::vector<uint8_t>& body) {
+    return ReadBigEndian(body.data(), 4);
+}
+
+}  // namespace
+
+RTMPPacketStream::RTMPPacketStream(NetworkConnection& connection,
+                                   std::shared_ptr<IReceiver<RTMPPacket>> packetReceiver,
+                                   ErrorCallback onReceiverError)
+    : connection_(connection),
+      packetReceiver_(std::move(packetReceiver)),
+      onReceiverError_(std::move(onReceiverError)),
+      incomingSink_(std::make_shared<MediaCallback<RTMPPacket>>(
+              [this](RTMPPacket packet) { OnIncomingMessage(packet); })) {
+    receiver_ = std::thread([this] { ReceiverProc(); });
+}
+
+RTMPPacketStream::~RTMPPacketStream() {
+    try {
+        CloseImpl();
+    } catch (...) {
+        // Nothing in closing is expected to throw; a destructor must not.
+    }
+}
+
+void RTMPPacketStream::SetChunkSize(unsigned long n) {
+    if (n == 0 || n > kMaxIncomingChunkSize) {
+        throw std::runtime_error("invalid chunk size");
+    }
+    chunkSize_.store(n);
+}
+
+bool RTMPPacketStream::ReceiverRunning() const {
+    std::lock_guard lock(doneMutex_);
+    return !receiverDone_;
+}
+
+bool RTMPPacketStream::WaitForReceiverEnd(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(doneMutex_);
+    return doneChanged_.wait_for(lock, timeout, [this] { return receiverDone_; });
+}
+
+void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
+    std::lock_guard lock(sendMutex_);
+    if (sendFailed_) {
+        throw std::runtime_error("network send data failed");
+    }
+    const auto channel = static_cast<uint32_t>(packet.Header().channel);
+    auto& formatter = outgoing_[channel];
+    if (!formatter) {
+        // The chunks of a message are gathered and written with one send: the bytes on the wire
+        // are the same as chunk by chunk, at a fraction of the system calls.
+        auto sink = std::make_shared<MediaCallback<RTMPChunk>>([this](RTMPChunk chunk) {
+            sendBuffer_.insert(sendBuffer_.end(), chunk.Data().begin(), chunk.Data().end());
+        });
+        try {
+            formatter =
+                    std::make_unique<RTMPChunkFormatter>(std::move(sink), packet.Header().channel);
+        } catch (...) {
+            outgoing_.erase(channel);
+            throw;
+        }
+        PrintLine("channel created: " + std::to_string(channel));
+    }
+    sendBuffer_.clear();
+    sendBuffer_.reserve(packet.Data().size() + packet.Data().size() / kRTMPDefaultChunkSize * 5
+                        + 32);
+    try {
+        formatter->PutFrame(packet);
+    } catch (...) {
+        sendBuffer_.clear();
+        throw;
+    }
+    try {
+        connection_.Send(sendBuffer_.data(), sendBuffer_.size());
+    } catch (...) {
+        // Part of a message may be on the wire: nothing sent after it could be understood.
+        sendFailed_ = true;
+        sendBuffer_.clear();
+        connection_.Shutdown();
+        throw;
+    }
+    if (sendBuffer_.capacity() > (size_t{1} << 20) && sendBuffer_.size() < (size_t{1} << 16)) {
+        // A rare large message should not pin its buffer for the life of the stream.
+        sendBuffer_.shrink_to_fit();
+    }
+    sendBuffer_.clear();
+}
+
+void RTMPPacketStream::CloseImpl() {
+    PrintLine("closing packet stream");
+    stopped_.store(true);
+    connection_.Shutdown();
+    if (!receiver_.joinable()) {
+        return;
+    }
+    if (receiver_.get_id() == std::this_thread::get_id()) {
+        // Closing from a handler: the thread ends after this turn; the destructor joins it.
+        return;
+    }
+    receiver_.join();
+}
+
+void RTMPPacketStream::ReceiverProc() {
+    PrintLine("rtmp receiver thread started");
+    std::string error;
+    try {
+        while (!stopped_.load()) {
+            // Waiting with a time-out rather than blocking lets Close stop an idle receiver, and
+            // a peer that hangs up makes the socket readable: the read below then reports it.
+            if (!connection_.WaitReadable(kReceiverPollInterval) || stopped_.load()) {
+                continue;
+            }
+            ReadRTMPChunk();
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "unknown error";
+    }
+    if (!error.empty()) {
+        PrintLine("rtmp receiver error: " + error);
+        if (!stopped_.load() && onReceiverError_) {
+            try {
+                onReceiverError_(error);
+            } catch (...) {
+                // The owner's callback failing must not take the process down with it.
+            }
+        }
+    }
+    stopped_.store(true);
+    {
+        std::lock_guard lock(doneMutex_);
+        receiverDone_ = true;
+    }
+    doneChanged_.notify_all();
+    PrintLine("rtmp receiver thread done");
+}
+
+void RTMPPacketStream::ReadRTMPChunk() {
+    uint8_t header[3 + 11 + 4];
+    connection_.Receive(header, 1);
+    const size_t basic = RTMPChunkParser::BasicHeaderLength(header[0]);
+    if (basic > 1) {
+        connection_.Receive(header + 1, basic - 1);
+    }
+    uint32_t channel = header[0] & 0x3F;
+    if (basic == 2) {
+        channel = 64 + uint32_t{header[1]};
+    } else if (basic == 3) {
+        channel = 64 + uint32_t{header[1]} + 256 * uint32_t{header[2]};
+    }
+    const auto format = static_cast<RTMPChunkHeaderSize>(header[0] >> 6);
+
+    auto& parser = incoming_[channel];
+    if (!parser) {
+        if (incoming_.size() > kMaxIncomingChannels) {
+            incoming_.erase(channel);
+            throw std::runtime_error("too many RTMP chunk streams");
+        }
+        parser =
+                std::make_unique<RTMPChunkParser>(incomingSink_, static_cast<RTMPChannel>(channel));
+        PrintLine("new input channel created: " + std::to_string(channel));
+    }
+    const size_t chunkSize = chunkSize_.load();
+    if (parser->ChunkSize() != chunkSize) {
+        parser->SetChunkSize(chunkSize);
+    }
+
+    size_t length = basic;
+    const size_t messageHeader = RTMPChunkParser::MessageHeaderLength(format);
+    if (messageHeader > 0) {
+        connection_.Receive(header + length, messageHeader);
+    }
+    const bool extended =
+            format == RTMPChunkHeaderSize::Size1
+                    ? parser->ExpectsExtendedTimestamp()
+                    : ReadBigEndian(header + length, 3) == kRTMPExtendedTimestampMarker;
+    size_t payload = 0;
+    if (format == RTMPChunkHeaderSize::Size12 || format == RTMPChunkHeaderSize::Size8) {
+        payload = std::min<size_t>(ReadBigEndian(header + length + 3, 3), chunkSize);
+    } else {
+        payload = parser->GetNextChunkSize();
+    }
+    length += messageHeader;
+    if (extended) {
+        connection_.Receive(header + length, 4);
+        length += 4;
+    }
+
+    RTMPChunk chunk;
+    chunk.SetHeaderFormat(format);
+    auto& data = chunk.Data();
+    data.resize(length + payload);
+    std::copy(header, header + length, data.begin());
+    if (payload > 0) {
+        connection_.Receive(data.data() + length, payload);
+    }
+    bytesReceived_ += data.size();
+    parser->PutFrame(chunk);
+    SendAcknowledgementIfDue();
+}
+
+void RTMPPacketStream::OnIncomingMessage(RTMPPacket packet) {
+    const auto type = static_cast<uint8_t>(packet.Header().packetType);
+    const auto& body = packet.Data();
+    if (type == kAbortMessage && body.size() >= 4) {
+        const auto found = incoming_.find(Read32(body));
+        if (found != incoming_.end()) {
+            found->second->AbortMessage();
+        }
+    } else if (type == kWindowAcknowledgementSize && body.size() >= 4) {
+        acknowledgementWindow_ = Read32(body);
+        bytesAcknowledged_ = bytesReceived_;
+    }
+    if (packetReceiver_) {
+        packetReceiver_->PutFrame(packet);
+    }
+}
+
+void RTMPPacketStream::SendAcknowledgementIfDue() {
+    if (acknowledgementWindow_ == 0
+        || bytesReceived_ - bytesAcknowledged_ < acknowledgementWindow_) {
+        return;
+    }
+    bytesAcknowledged_ = bytesReceived_;
+    RTMPPacket ack(MediaType::None, MediaCodec::None, RTMPChannel::Control,
+                   static_cast<RTMPPacketType>(kAcknowledgement), 0);
+    // The sequence number is the byte count so far, wrapping at 32 bits.
+    const auto sequence = static_cast<uint32_t>(bytesReceived_);
+    ack.Data() = {static_cast<uint8_t>(sequence >> 24), static_cast<uint8_t>(sequence >> 16),
+                  static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
+    PutFrame(ack);
+}
+
+}  // namespace pelmar::live

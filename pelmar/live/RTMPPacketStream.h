@@ -1,0 +1,125 @@
+#pragma once
+
+// RTMPPacketStream: the RTMP chunk stream over one connection. Whole messages given to PutFrame
+// are cut into chunks (128 bytes of payload each, one formatter per chunk stream) and written to
+// the socket in one piece per message; a receiver thread of its own reads incoming chunks (1-, 2-
+// and 3-byte basic headers, extended timestamps), rebuilds messages with one parser per chunk
+// stream and hands each complete message to the packet receiver. It also keeps the protocol's
+// bookkeeping: it answers the peer's Window Acknowledgement Size with an Acknowledgement each time
+// that many bytes have arrived, and drops a half-received message on the peer's Abort Message.
+//
+// Ownership: refers to the connection (owned by the caller; it must outlive the stream) and holds
+//            the packet receiver (std::shared_ptr) and the error callback, both fixed at
+//            construction, before the thread starts.
+// Threads: thread-safe. Lock discipline: sendMutex_ covers everything on the send path (the
+//          outgoing formatters, the send buffer and the socket writes), so the chunks of one
+//          message are written contiguously and never interleave with another message's. The
+//          incoming parsers and counters belong to the receiver thread alone; the incoming chunk
+//          size is an atomic that the receiver applies before each chunk. The packet receiver and
+//          the error callback run on the receiver thread and may send (sendMutex_ is not held while
+//          they run). Close joins the receiver thread; the stream must not be destroyed from its
+//          own packet receiver or error callback.
+// Errors: std::runtime_error from PutFrame: "network send data failed" / "network send timed out"
+//         (the stream is then broken: every later send fails the same way, and the connection is
+//         shut down so the receiver ends too), the formatter's "RTMP message too long" (nothing
+//         sent). Receiver failures (peer closed, time-out, malformed input, an exception from the
+//         packet receiver) end the receiver thread: it prints "rtmp receiver error: " and the text,
+//         and passes the text to the error callback unless the stream is closing.
+// Limits: kMaxIncomingChannels chunk streams from the peer (each may hold a message of up to 16
+//         MiB, allocated as its bytes arrive); the peer's chunk size is capped at
+//         kMaxIncomingChunkSize.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pelmar/live/IReceiver.h"
+#include "pelmar/live/NetworkConnection.h"
+#include "pelmar/live/RTMPChunkFormatter.h"
+#include "pelmar/live/RTMPChunkParser.h"
+#include "pelmar/live/RTMPPacket.h"
+
+namespace pelmar::live {
+
+class RTMPPacketStream : public IReceiver<RTMPPacket> {
+public:
+    static constexpr size_t kMaxIncomingChannels = 64;
+    static constexpr size_t kMaxIncomingChunkSize = 0xFFFFFF;
+
+    using ErrorCallback = std::function<void(const std::string&)>;
+
+    // Starts the receiver thread, last.
+    RTMPPacketStream(NetworkConnection& connection,
+                     std::shared_ptr<IReceiver<RTMPPacket>> packetReceiver,
+                     ErrorCallback onReceiverError = {});
+
+    // Closes (joins the receiver thread). Never throws.
+    ~RTMPPacketStream() override;
+
+    // The peer's chunk size (incoming chunks); 128 at start.
+    size_t ChunkSize() const { return chunkSize_.load(); }
+
+    // Sets the peer's chunk size for incoming chunks of every chunk stream, from the next chunk
+    // on. Our own chunks stay at 128 bytes: each direction has its own size. Throws
+    // "invalid chunk size" for 0 or above kMaxIncomingChunkSize.
+    void SetChunkSize(unsigned long n);
+
+    // False once the receiver thread has ended (closed, peer gone, or an error).
+    bool ReceiverRunning() const;
+
+    // Waits up to `timeout` for the receiver thread to end; true when it has.
+    bool WaitForReceiverEnd(std::chrono::milliseconds timeout) const;
+
+protected:
+    void PutFrameImpl(RTMPPacket packet) override;
+
+    // Prints "closing packet stream", stops the receiver, shuts the connection down in both
+    // directions and joins the receiver thread (from the receiver thread itself it only asks it to
+    // stop). Later sends fail.
+    void CloseImpl() override;
+
+private:
+    void ReceiverProc();
+
+    void ReadRTMPChunk();
+
+    // Protocol bookkeeping on incoming messages, then the packet receiver.
+    void OnIncomingMessage(RTMPPacket packet);
+
+    void SendAcknowledgementIfDue();
+
+    NetworkConnection& connection_;
+    const std::shared_ptr<IReceiver<RTMPPacket>> packetReceiver_;
+    const ErrorCallback onReceiverError_;
+
+    std::mutex sendMutex_;
+    std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_;  // guarded by sendMutex_
+    std::vector<uint8_t> sendBuffer_;                                   // guarded by sendMutex_
+    bool sendFailed_ = false;                                           // guarded by sendMutex_
+
+    // Receiver thread only.
+    std::shared_ptr<IReceiver<RTMPPacket>> incomingSink_;
+    std::map<uint32_t, std::unique_ptr<RTMPChunkParser>> incoming_;
+    uint64_t bytesReceived_ = 0;
+    uint64_t acknowledgementWindow_ = 0;  // 0: the peer asked for none
+    uint64_t bytesAcknowledged_ = 0;
+
+    std::atomic<size_t> chunkSize_{kRTMPDefaultChunkSize};
+    std::atomic<bool> stopped_{false};
+
+    mutable std::mutex doneMutex_;
+    mutable std::condition_variable doneChanged_;
+    bool receiverDone_ = false;  // guarded by doneMutex_
+
+    std::thread receiver_;
+};
+
+}  // namespace pelmar::live

@@ -1,0 +1,120 @@
+#pragma once
+
+// LoopbackPeer: the far end of a test connection: listens on 127.0.0.1 at a port the system
+// picks, accepts one connection, and reads and writes raw bytes with a time-out so a test that
+// goes wrong fails instead of hanging. Used to script servers byte by byte.
+// Ownership: owns the listening and the accepted socket.
+// Threads: thread-compatible (one test thread drives it).
+// Errors: std::runtime_error on socket failures, time-outs and a peer that closed early.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace pelmar::test {
+
+class LoopbackPeer {
+public:
+    static constexpr int kTimeoutMs = 20000;
+
+    LoopbackPeer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0
+            || ::listen(listener_, 4) != 0
+            || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("can't listen on loopback");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+
+    ~LoopbackPeer() {
+        CloseConnection();
+        ::close(listener_);
+    }
+
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    uint16_t port() const { return port_; }
+
+    void Accept() {
+        Wait(listener_);
+        fd_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd_ < 0) {
+            throw std::runtime_error("accept failed");
+        }
+    }
+
+    std::vector<uint8_t> Read(size_t count) {
+        std::vector<uint8_t> bytes(count);
+        size_t got = 0;
+        while (got < count) {
+            Wait(fd_);
+            const ssize_t n = ::recv(fd_, bytes.data() + got, count - got, 0);
+            if (n <= 0) {
+                throw std::runtime_error("peer closed while the test read");
+            }
+            got += static_cast<size_t>(n);
+        }
+        return bytes;
+    }
+
+    // True when the other side has closed (end of stream) within the time-out; bytes before the
+    // end are discarded.
+    bool ReadsEndOfStream() {
+        uint8_t buffer[4096];
+        for (;;) {
+            Wait(fd_);
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n == 0) {
+                return true;
+            }
+            if (n < 0) {
+                return errno == ECONNRESET;
+            }
+        }
+    }
+
+    void Write(const std::vector<uint8_t>& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) {
+                throw std::runtime_error("write to the client failed");
+            }
+            sent += static_cast<size_t>(n);
+        }
+    }
+
+    void CloseConnection() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    static void Wait(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kTimeoutMs) <= 0) {
+            throw std::runtime_error("loopback peer timed out");
+        }
+    }
+
+    int listener_ = -1;
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+}  // namespace pelmar::test
