@@ -51,6 +51,29 @@ void appendLengthPrefixed(std::vector<uint8_t>& out, const uint8_t* unit, size_t
     out.insert(out.end(), unit, unit + size);
 }
 
+// A converter from `width` x `height` pictures of `format` to the session's I420, working on
+// slices of the picture in parallel as the ffmpeg command line's scaler does.
+ScalerPtr makeScalerFor(
+        int width, int height, AVPixelFormat format, int targetWidth, int targetHeight) {
+    ScalerPtr scaler(sws_alloc_context());
+    if (!scaler) {
+        return nullptr;
+    }
+    SwsContext* s = scaler.get();
+    av_opt_set_int(s, "srcw", width, 0);
+    av_opt_set_int(s, "srch", height, 0);
+    av_opt_set_int(s, "src_format", format, 0);
+    av_opt_set_int(s, "dstw", targetWidth, 0);
+    av_opt_set_int(s, "dsth", targetHeight, 0);
+    av_opt_set_int(s, "dst_format", AV_PIX_FMT_YUV420P, 0);
+    av_opt_set_int(s, "sws_flags", SWS_BICUBIC, 0);
+    av_opt_set_int(s, "threads", 0, 0);  // one per processor
+    if (sws_init_context(s, nullptr, nullptr) < 0) {
+        return nullptr;
+    }
+    return scaler;
+}
+
 void printSetupFailure(const std::string& reason) {
     foundation::Console::print("H.264 encoder initialization failed: " + reason);
 }
@@ -96,8 +119,9 @@ void H264EncoderCpp::initCompressionSession() {
     }
     CodecContextPtr context(avcodec_alloc_context3(codec));
     FramePtr picture(av_frame_alloc());
+    FramePtr source(av_frame_alloc());
     PacketPtr packet(av_packet_alloc());
-    if (!context || !picture || !packet) {
+    if (!context || !picture || !source || !packet) {
         printSetupFailure("out of memory");
         return;
     }
@@ -150,6 +174,7 @@ void H264EncoderCpp::initCompressionSession() {
     format_ = media::FormatDescription::forH264(width_, height_, std::move(sps), std::move(pps));
     context_ = std::move(context);
     picture_ = std::move(picture);
+    source_ = std::move(source);
     packet_ = std::move(packet);
 }
 
@@ -169,9 +194,13 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
     }
     const AVPixelFormat sourceFormat =
             pixelBuffer->format() == media::PixelFormat::BGRA32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
-    scaler_.reset(sws_getCachedContext(scaler_.release(), pixelBuffer->width(),
-                                       pixelBuffer->height(), sourceFormat, width_, height_,
-                                       AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!scaler_ || scalerWidth_ != pixelBuffer->width() || scalerHeight_ != pixelBuffer->height()
+        || scalerFormat_ != sourceFormat) {
+        scaler_ = makeScaler(pixelBuffer->width(), pixelBuffer->height(), sourceFormat);
+        scalerWidth_ = pixelBuffer->width();
+        scalerHeight_ = pixelBuffer->height();
+        scalerFormat_ = sourceFormat;
+    }
     if (!scaler_) {
         printFrameFailure("cannot convert the picture; frame dropped");
         return;
@@ -181,10 +210,17 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
         printFrameFailure(avErrorText(status));
         return;
     }
-    const uint8_t* sourcePlanes[1] = {pixelBuffer->data()};
-    const int sourceStrides[1] = {static_cast<int>(pixelBuffer->bytesPerRow())};
-    sws_scale(scaler_.get(), sourcePlanes, sourceStrides, 0, pixelBuffer->height(), picture_->data,
-              picture_->linesize);
+    source_->format = sourceFormat;
+    source_->width = pixelBuffer->width();
+    source_->height = pixelBuffer->height();
+    source_->data[0] = pixelBuffer->data();
+    source_->linesize[0] = static_cast<int>(pixelBuffer->bytesPerRow());
+    status = sws_scale_frame(scaler_.get(), picture_.get(), source_.get());
+    source_->data[0] = nullptr;
+    if (status < 0) {
+        printFrameFailure(avErrorText(status) + "; frame dropped");
+        return;
+    }
     picture_->pts = frameNumber_;
     status = avcodec_send_frame(context_.get(), picture_.get());
     if (status < 0) {
@@ -194,6 +230,10 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
     inFlight_.emplace_back(frameNumber_, pts);
     ++frameNumber_;
     drainPackets();
+}
+
+ScalerPtr H264EncoderCpp::makeScaler(int width, int height, AVPixelFormat format) const {
+    return makeScalerFor(width, height, format, width_, height_);
 }
 
 void H264EncoderCpp::drainPackets() {

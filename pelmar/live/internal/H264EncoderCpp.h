@@ -58,13 +58,19 @@ public:
 private:
     void initCompressionSession();
 
+    ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
+
     void drainPackets();
 
     mutable std::mutex mutex_;
     CodecContextPtr context_;  // guarded by mutex_; null when the session could not be created
-    ScalerPtr scaler_;         // guarded by mutex_
-    FramePtr picture_;         // guarded by mutex_
-    PacketPtr packet_;         // guarded by mutex_
+    ScalerPtr scaler_;         // guarded by mutex_; for pictures of the three values below
+    int scalerWidth_ = 0;      // guarded by mutex_
+    int scalerHeight_ = 0;     // guarded by mutex_
+    AVPixelFormat scalerFormat_ = AV_PIX_FMT_NONE;  // guarded by mutex_
+    FramePtr picture_;  // guarded by mutex_; the I420 picture handed to libx264
+    FramePtr source_;   // guarded by mutex_; wraps the caller's pixels during a call
+    PacketPtr packet_;  // guarded by mutex_
     std::shared_ptr<const media::FormatDescription> format_;  // guarded by mutex_
     // Presentation times of pictures handed to libx264 and not yet back, by frame number.
     std::deque<std::pair<int64_t, media::Time>> inFlight_;  // guarded by mutex_
