@@ -4,9 +4,11 @@
 #include <utility>
 #include <vector>
 
+#include "pelmar/core/PelmarCacheManager.h"
 #include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/PelmarConstants.h"
 #include "pelmar/core/PelmarEnums.h"
+#include "pelmar/core/PelmarUploadingHandler.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/URL.h"
@@ -150,12 +152,17 @@ Pelmar::Pelmar(std::string token)
     : config_(std::make_unique<PelmarConfig>(token)),
       token_(std::move(token)),
       options_(std::make_unique<Options>()),
-      connect_(PelmarConnect::create(*this)) {}
+      connect_(PelmarConnect::create(*this)),
+      uploadingHandler_(PelmarUploadingHandler::create(*this)),
+      cacheManager_(std::make_shared<PelmarCacheManager>()) {}
 
 Pelmar::Pelmar()
     : config_(std::make_unique<PelmarConfig>("")), options_(std::make_unique<Options>()) {}
 
 Pelmar::~Pelmar() {
+    if (uploadingHandler_) {
+        uploadingHandler_->detachApplication();
+    }
     if (connect_) {
         // Requests still in flight may outlive the facade; they must stop reading it.
         connect_->detachApplication();

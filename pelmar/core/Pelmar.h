@@ -40,7 +40,9 @@ class ViewController;
 
 namespace pelmar {
 
+class PelmarCacheManager;
 class PelmarConnect;
+class PelmarUploadingHandler;
 
 class Pelmar : public std::enable_shared_from_this<Pelmar> {
 public:
@@ -92,6 +94,11 @@ public:
 
     // The HTTP client, made by the full start-up; null for a facade made with Pelmar().
     std::shared_ptr<PelmarConnect> connect() const { return connect_; }
+
+    // The upload engine and the file cache, made by the full start-up; null for Pelmar().
+    std::shared_ptr<PelmarUploadingHandler> uploadingHandler() const { return uploadingHandler_; }
+
+    std::shared_ptr<PelmarCacheManager> cacheManager() const { return cacheManager_; }
 
     // The host app's delegates; each may be null.
     void setQrScannerDelegate(std::shared_ptr<PelmarQRScannerDelegate> delegate);
@@ -252,8 +259,11 @@ private:
     std::shared_ptr<PelmarPlayerDelegate> playerDelegate_;                          // guarded
     std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_;          // guarded
     std::unique_ptr<Options> options_;  // guarded by mutex_ (the pointer itself is constant)
-    // Made last and released first; it refers back to this facade.
+    // The service objects, made in this order after everything above and released first; they
+    // refer back to this facade.
     const std::shared_ptr<PelmarConnect> connect_;
+    const std::shared_ptr<PelmarUploadingHandler> uploadingHandler_;
+    const std::shared_ptr<PelmarCacheManager> cacheManager_;
 };
 
 }  // namespace pelmar
