@@ -86,6 +86,20 @@ public:
         }
     }
 
+    // Every byte until the other side closes.
+    std::vector<uint8_t> ReadToEnd() {
+        std::vector<uint8_t> bytes;
+        uint8_t buffer[4096];
+        for (;;) {
+            Wait(fd_);
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return bytes;
+            }
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        }
+    }
+
     void Write(const std::vector<uint8_t>& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {

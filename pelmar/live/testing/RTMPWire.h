@@ -122,6 +122,8 @@ public:
         formatter_.SetChunkSize(chunkSize);
     }
 
+    void SetChunkSize(size_t chunkSize) { formatter_.SetChunkSize(chunkSize); }
+
     std::vector<uint8_t> Bytes(live::RTMPPacketType type,
                                std::vector<uint8_t> body,
                                double pts = 0.0,

@@ -1,0 +1,148 @@
+#pragma once
+
+// RTMPClient: publishes one live stream to an RTMP server. The constructor connects, performs the
+// handshake and sends "connect"; "createStream" and "publish" follow on the receiver thread as the
+// server answers. FLV tags given to PutFrame (the FLV muxer's output) go out as RTMP metadata,
+// audio and video messages once the server has confirmed publishing; the file-header frame waits
+// for that confirmation. Closing ends the stream with "FCUnpublish" and "deleteStream", lets the
+// server finish (up to Options::closeTimeout) and then disconnects.
+//
+// Ownership: create with std::make_shared; owns the connection, the packet stream and the command
+//            caller. The callbacks are taken at construction (or set later) and copied out under
+//            the lock before each call.
+// Threads: thread-safe. PutFrame and Close are meant for one owner thread; errorCallback and
+//          publishStartCallback run on the receiver thread, publishStopCallback on the thread that
+//          closes. Lock discipline: mutex_ guards the packet stream pointer, the callbacks and the
+//          publishing state, and is never held while a callback runs or a message is sent (the
+//          packet stream serialises sends itself). The client must not be destroyed from its own
+//          callbacks.
+// Errors: std::runtime_error from the constructor: "invalid port: ...", "unknown host: <host>",
+//         "can't open socket", "can't connect socket", "unknown rtmp protocol version", and the
+//         connection's send and receive errors and time-outs during the handshake. From PutFrame:
+//         "can't start publishing" (the header frame, when the server has not confirmed publishing
+//         within Options::publishTimeout, refused it, or hung up), "FLV tag too short", and the
+//         packet stream's send errors. Server errors ("_error" replies and statuses of level
+//         "error") and receiver failures go to errorCallback as text.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "pelmar/live/AMFValue.h"
+#include "pelmar/live/FLVFrame.h"
+#include "pelmar/live/IReceiver.h"
+#include "pelmar/live/NetworkConnection.h"
+#include "pelmar/live/RTMPPacket.h"
+#include "pelmar/live/RTMPPacketStream.h"
+#include "pelmar/live/RemoteProcedureCaller.h"
+#include "pelmar/live/Uri.h"
+
+namespace pelmar::live {
+
+// What an RTMPClient tells its owner; each is called only when set.
+struct RTMPClientCallbacks {
+    std::function<void(std::string)> errorCallback;
+    std::function<void()> publishStartCallback;
+    std::function<void()> publishStopCallback;
+};
+
+struct RTMPClientOptions {
+    NetworkConnection::Timeouts timeouts;
+    // How long the FLV header frame waits for the server to confirm publishing.
+    std::chrono::milliseconds publishTimeout{10000};
+    // How long Close waits for the server to take the end of the stream and hang up.
+    std::chrono::milliseconds closeTimeout{1000};
+};
+
+class RTMPClient : public IReceiver<FLVFrame> {
+public:
+    using ResultCallback = RemoteProcedureCaller::ResultCallback;
+
+    using Callbacks = RTMPClientCallbacks;
+    using Options = RTMPClientOptions;
+
+    // `targetAddress` such as rtmp://host[:port]/app[/more][?query]; port 1935 when none given.
+    RTMPClient(std::string targetAddress,
+               std::string streamName,
+               Callbacks callbacks = {},
+               Options options = {});
+
+    // Closes. Never throws.
+    ~RTMPClient() override;
+
+    // The address's path pieces joined with "/", with its query string.
+    std::string GetAppName() const;
+
+    std::string GetStreamName() const { return streamName_; }
+
+    // The message stream id from the createStream result; 0 before it and after closing.
+    uint32_t StreamId() const { return streamId_.load(); }
+
+    bool IsPublishing() const;
+
+    void SetErrorCallback(std::function<void(std::string)> callback);
+
+    void SetPublishStartCallback(std::function<void()> callback);
+
+    void SetPublishStopCallback(std::function<void()> callback);
+
+    // Commands, each sent as it is; they fail with the packet stream's send errors, or "not
+    // connected" after closing.
+    void CreateStream(ResultCallback callback);
+    void Publish();
+    void ReleaseStream();
+    void FCPublish();
+    void FCUnPublish();
+    void DeleteStream();
+
+protected:
+    // Tag 0 (file header): waits for publishing. Tags 8, 9 and 18: sent as audio, video or
+    // metadata messages once publishing; dropped before that and after closing.
+    void PutFrameImpl(FLVFrame frame) override;
+
+    // Prints "closing rtmp connection", ends publishing, disconnects and calls
+    // publishStopCallback; only the first call does anything.
+    void CloseImpl() override;
+
+private:
+    void Connect();
+    void MakeHandshake();
+    void MakeConnect();
+
+    void HandlePacket(RTMPPacket packet);
+    void HandleChunkSize(const RTMPPacket& packet);
+    void HandleUserControl(const RTMPPacket& packet);
+    void OnConnectResult(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFValue> info);
+    void OnCreateStreamResult(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFValue> info);
+    void OnStatus(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFValue> info);
+    void OnError(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFValue> info);
+    void OnReceiverError(const std::string& error);
+
+    void Send(RTMPPacket packet);
+    std::shared_ptr<RemoteProcedureCaller> Caller() const;
+
+    Uri uri_;
+    const std::string streamName_;
+    const Options options_;
+    NetworkConnection connection_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable publishChanged_;
+    Callbacks callbacks_;                       // guarded by mutex_
+    std::shared_ptr<RTMPPacketStream> stream_;  // guarded by mutex_; empty once closed
+    bool publishing_ = false;                   // guarded by mutex_
+    bool publishFailed_ = false;                // guarded by mutex_: refused, or receiver gone
+    bool closed_ = false;                       // guarded by mutex_
+
+    std::shared_ptr<RemoteProcedureCaller> caller_;  // set before the receiver starts; then fixed
+    std::atomic<uint32_t> streamId_{0};
+    // Set when closing starts: late results and statuses then start nothing.
+    std::atomic<bool> closing_{false};
+};
+
+}  // namespace pelmar::live

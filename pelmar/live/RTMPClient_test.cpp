@@ -1,0 +1,343 @@
+#include "pelmar/live/RTMPClient.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/live/AMF0.h"
+#include "pelmar/live/FLVFrame.h"
+#include "pelmar/live/testing/Bytes.h"
+#include "pelmar/live/testing/LoopbackPeer.h"
+#include "pelmar/live/testing/RTMPWire.h"
+
+namespace pelmar::live {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Hex;
+using test::ToHex;
+
+std::vector<uint8_t> Encode(const std::vector<std::shared_ptr<AMFValue>>& values) {
+    std::vector<uint8_t> bytes;
+    BitstreamWriter writer(bytes);
+    for (const auto& value : values) {
+        value->WriteImpl(writer);
+    }
+    return bytes;
+}
+
+std::vector<std::shared_ptr<AMFValue>> Decode(const std::vector<uint8_t>& body) {
+    BitstreamReader reader(body);
+    std::vector<std::shared_ptr<AMFValue>> values;
+    while (reader.RemainingDataSize() > 0) {
+        values.push_back(AMFValue::ReadValue(reader));
+    }
+    return values;
+}
+
+std::shared_ptr<AMFValue> Status(const std::string& level, const std::string& code) {
+    auto object = std::make_shared<AMFObject>();
+    object->AddValue("level", AMFValue::String(level));
+    object->AddValue("code", AMFValue::String(code));
+    return object;
+}
+
+FLVFrame Tag(uint8_t type, std::vector<uint8_t> body, double pts = 0) {
+    FLVFrame frame(type == kFLVTagVideo ? MediaType::Video : MediaType::None,
+                   type == kFLVTagVideo ? MediaCodec::H264 : MediaCodec::None, type);
+    frame.Data() = {type, 0, 0, static_cast<uint8_t>(body.size()), 0, 0, 0, 0, 0, 0, 0};
+    frame.Data().insert(frame.Data().end(), body.begin(), body.end());
+    frame.Data().insert(frame.Data().end(), {0, 0, 0, static_cast<uint8_t>(body.size() + 11)});
+    frame.SetPTS(pts);
+    return frame;
+}
+
+// A scripted RTMP server: handshake, then messages read and written one by one.
+class FakeServer {
+public:
+    // Accepts and answers the handshake with S0 = `version`; returns C2.
+    std::vector<uint8_t> Handshake(uint8_t version = 3) {
+        peer.Accept();
+        c0c1 = peer.Read(1537);
+        std::vector<uint8_t> s0s1s2(1 + 2 * 1536);
+        s0s1s2[0] = version;
+        for (size_t i = 1; i <= 1536; ++i) {
+            s0s1s2[i] = static_cast<uint8_t>(i * 13);  // S1: server time 0x0D1A2734, then "random"
+        }
+        peer.Write(s0s1s2);
+        if (version != 3) {
+            return {};
+        }
+        s1.assign(s0s1s2.begin() + 1, s0s1s2.begin() + 1537);
+        return peer.Read(1536);
+    }
+
+    std::vector<std::shared_ptr<AMFValue>> ReadCommand(RTMPPacket* message = nullptr) {
+        const auto packet = wire.ReadMessage();
+        if (message != nullptr) {
+            *message = packet;
+        }
+        EXPECT_EQ(packet.Header().packetType, RTMPPacketType::Command);
+        return Decode(packet.Data());
+    }
+
+    void WriteCommand(const std::vector<std::shared_ptr<AMFValue>>& values, uint32_t msid = 0) {
+        peer.Write(commands.Bytes(RTMPPacketType::Command, Encode(values), 0, msid));
+    }
+
+    // connect, createStream and publish answered; returns the publish command.
+    std::vector<std::shared_ptr<AMFValue>> AcceptPublish() {
+        ReadCommand();
+        WriteCommand({AMFValue::String("_result"), AMFValue::Number(1), AMFValue::Null(),
+                      Status("status", "NetConnection.Connect.Success")});
+        ReadCommand();
+        WriteCommand({AMFValue::String("_result"), AMFValue::Number(2), AMFValue::Null(),
+                      AMFValue::Number(1)});
+        auto publish = ReadCommand();
+        WriteCommand({AMFValue::String("onStatus"), AMFValue::Number(0), AMFValue::Null(),
+                      Status("status", "NetStream.Publish.Start")},
+                     1);
+        return publish;
+    }
+
+    test::LoopbackPeer peer;
+    test::RTMPWireReader wire{peer};
+    test::RTMPWireWriter commands{static_cast<RTMPChannel>(5)};
+    std::vector<uint8_t> c0c1;
+    std::vector<uint8_t> s1;
+};
+
+struct Events {
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+    std::mutex mutex;
+    std::vector<std::string> errors;
+
+    RTMPClient::Callbacks Callbacks() {
+        return {[this](std::string e) {
+                    std::lock_guard lock(mutex);
+                    errors.push_back(std::move(e));
+                },
+                [this] { ++starts; }, [this] { ++stops; }};
+    }
+
+    std::vector<std::string> Errors() {
+        std::lock_guard lock(mutex);
+        return errors;
+    }
+};
+
+std::future<std::shared_ptr<RTMPClient>> ConnectAsync(std::string url,
+                                                      RTMPClient::Callbacks callbacks = {},
+                                                      RTMPClient::Options options = {}) {
+    return std::async(std::launch::async,
+                      [=] { return std::make_shared<RTMPClient>(url, "cam", callbacks, options); });
+}
+
+TEST(RTMPClientTest, HandshakeEchoesS1AndConnectNamesAppAndTcUrl) {
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string app;
+    };
+
+    const Case cases[] = {
+            {"one piece", "/live", "live"},
+            {"trailing slash", "/a/b/", "a/b"},
+            {"empty pieces vanish", "//a//b", "a/b"},
+            {"query kept", "/live?token=x", "live?token=x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeServer server;
+        const std::string host = "127.0.0.1:" + std::to_string(server.peer.port());
+        auto client = ConnectAsync("rtmp://" + host + c.path);
+        const auto c2 = server.Handshake();
+        EXPECT_EQ(server.c0c1[0], 3);
+        EXPECT_EQ(std::vector<uint8_t>(server.c0c1.begin() + 1, server.c0c1.end()),
+                  std::vector<uint8_t>(1536, 0));
+        EXPECT_EQ(c2, server.s1);
+        RTMPPacket message(MediaType::None, MediaCodec::None, RTMPChannel::Audio,
+                           RTMPPacketType::Audio, 0);
+        const auto connect = server.ReadCommand(&message);
+        EXPECT_EQ(message.Header().channel, RTMPChannel::Command);
+        ASSERT_EQ(connect.size(), 3U);
+        EXPECT_EQ(connect[0]->ToStringImpl(), "STRING: connect");
+        EXPECT_EQ(connect[1]->ToStringImpl(), "NUMBER: 1.000000");
+        const auto& object = static_cast<const AMFObject&>(*connect[2]);
+        EXPECT_EQ(object.GetValue("app")->ToStringImpl(), "STRING: " + c.app);
+        EXPECT_EQ(object.GetValue("tcUrl")->ToStringImpl(), "STRING: rtmp://" + host + "/" + c.app);
+        EXPECT_EQ(object.GetValue("flashVer")->ToStringImpl(),
+                  "STRING: FMLE/3.0 (compatible; livestreamer)");
+        const std::string body(message.Data().begin(), message.Data().end());
+        EXPECT_LT(body.find("app"), body.find("flashVer"));
+        EXPECT_LT(body.find("flashVer"), body.find("tcUrl"));
+        EXPECT_LT(body.find("tcUrl"), body.find("type"));
+        EXPECT_EQ(client.get()->GetAppName(), c.app);
+    }
+}
+
+TEST(RTMPClientTest, RefusesAServerOfAnotherProtocolVersion) {
+    FakeServer server;
+    auto client = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live");
+    server.Handshake(6);
+    try {
+        client.get();
+        ADD_FAILURE() << "connected";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "unknown rtmp protocol version");
+    }
+}
+
+TEST(RTMPClientTest, PublishesSendsTagsAnswersPingsAndClosesWithoutANewStart) {
+    FakeServer server;
+    Events events;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live",
+                                events.Callbacks());
+    server.Handshake();
+    // The server's chunk size applies to what we read; 0 and short bodies are ignored.
+    test::RTMPWireWriter control(RTMPChannel::Control);
+    server.peer.Write(control.Bytes(RTMPPacketType::SetChunkSize, Hex("00 00 00 00")));
+    server.peer.Write(control.Bytes(RTMPPacketType::SetChunkSize, Hex("00 10")));
+    server.peer.Write(control.Bytes(RTMPPacketType::SetChunkSize, Hex("00 00 10 00")));
+    server.commands.SetChunkSize(4096);
+    const auto publish = server.AcceptPublish();
+    ASSERT_EQ(publish.size(), 5U);
+    EXPECT_EQ(publish[0]->ToStringImpl(), "STRING: publish");
+    EXPECT_EQ(publish[3]->ToStringImpl(), "STRING: cam");
+    EXPECT_EQ(publish[4]->ToStringImpl(), "STRING: record");
+    auto client = pending.get();
+
+    client->PutFrame(Tag(kFLVTagFileHeader, {}));  // returns once publishing has started
+    EXPECT_EQ(client->StreamId(), 1U);
+    client->PutFrame(Tag(kFLVTagScriptData, Encode({AMFValue::String("onMetaData")})));
+    client->PutFrame(Tag(kFLVTagVideo, Hex("17 01 00 00 00 AA BB"), 0.04));
+    auto metadata = server.wire.ReadMessage();
+    EXPECT_EQ(metadata.Header().packetType, RTMPPacketType::Data);
+    EXPECT_EQ(metadata.Header().messageStreamId, 1U);
+    EXPECT_EQ(Decode(metadata.Data())[0]->ToStringImpl(), "STRING: @setDataFrame");
+    auto video = server.wire.ReadMessage();
+    EXPECT_EQ(video.Header().channel, RTMPChannel::Video);
+    EXPECT_EQ(video.Header().packetType, RTMPPacketType::Video);
+    EXPECT_EQ(video.Header().messageStreamId, 1U);
+    EXPECT_EQ(video.Header().timestamp, 40U);
+    EXPECT_EQ(ToHex(video.Data()), "17 01 00 00 00 AA BB");
+
+    server.peer.Write(control.Bytes(RTMPPacketType::UserControl, Hex("00 06 00 00 30 39"), 0));
+    const auto pong = server.wire.ReadMessage();
+    EXPECT_EQ(pong.Header().channel, RTMPChannel::Control);
+    EXPECT_EQ(pong.Header().packetType, RTMPPacketType::UserControl);
+    EXPECT_EQ(ToHex(pong.Data()), "00 07 00 00 30 39");
+    EXPECT_EQ(pong.Header().timestamp, 1U);
+
+    auto closing = std::async(std::launch::async, [&] { client->Close(); });
+    const auto fcUnpublish = server.ReadCommand();
+    EXPECT_EQ(fcUnpublish[0]->ToStringImpl(), "STRING: FCUnpublish");
+    const auto deleteStream = server.ReadCommand();
+    EXPECT_EQ(deleteStream[0]->ToStringImpl(), "STRING: deleteStream");
+    EXPECT_EQ(deleteStream[3]->ToStringImpl(), "NUMBER: 1.000000");
+    // A server may answer the end of the stream with a start status: it must not count.
+    server.WriteCommand({AMFValue::String("onStatus"), AMFValue::Number(0), AMFValue::Null(),
+                         Status("status", "NetStream.Publish.Start")},
+                        1);
+    EXPECT_TRUE(server.peer.ReadsEndOfStream());
+    server.peer.CloseConnection();
+    closing.get();
+    client->Close();
+    client.reset();
+    EXPECT_EQ(events.starts.load(), 1);
+    EXPECT_EQ(events.stops.load(), 1);
+    EXPECT_TRUE(events.Errors().empty());
+}
+
+TEST(RTMPClientTest, ServerRefusalsReachTheErrorCallbackAndEndTheWaitAtOnce) {
+    struct Case {
+        const char* name;
+        bool refuseConnect;
+        std::vector<uint8_t> rawCommand;  // sent instead of a publish answer when not empty
+        std::string error;
+    };
+
+    const Case cases[] = {
+            {"connect refused",
+             true,
+             {},
+             "NULL, OBJECT: {\ncode STRING: NetConnection.Connect.Rejected\nlevel STRING: "
+             "error\n}"},
+            {"publish refused",
+             false,
+             {},
+             "NULL, OBJECT: {\ncode STRING: NetStream.Publish.BadName\nlevel STRING: error\n}"},
+            {"undecodable command", false, Hex("02 00 01 78 0A 00 00 00 00"), "unknown AMF type"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeServer server;
+        Events events;
+        auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/x",
+                                    events.Callbacks());
+        server.Handshake();
+        server.ReadCommand();
+        if (c.refuseConnect) {
+            server.WriteCommand({AMFValue::String("_error"), AMFValue::Number(1), AMFValue::Null(),
+                                 Status("error", "NetConnection.Connect.Rejected")});
+        } else {
+            server.WriteCommand({AMFValue::String("_result"), AMFValue::Number(1)});
+            server.ReadCommand();
+            server.WriteCommand({AMFValue::String("_result"), AMFValue::Number(2), AMFValue::Null(),
+                                 AMFValue::Number(1)});
+            server.ReadCommand();
+            if (c.rawCommand.empty()) {
+                server.WriteCommand(
+                        {AMFValue::String("onStatus"), AMFValue::Number(0), AMFValue::Null(),
+                         Status("error", "NetStream.Publish.BadName")},
+                        1);
+            } else {
+                server.peer.Write(server.commands.Bytes(RTMPPacketType::Command, c.rawCommand));
+            }
+        }
+        auto client = pending.get();
+        try {
+            client->PutFrame(Tag(kFLVTagFileHeader, {}));
+            ADD_FAILURE() << "publishing";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "can't start publishing");
+        }
+        EXPECT_EQ(events.Errors(), std::vector<std::string>{c.error});
+        EXPECT_EQ(events.starts.load(), 0);
+        server.peer.CloseConnection();
+    }
+}
+
+TEST(RTMPClientTest, WaitForPublishingEndsAfterItsTimeOutAndMediaBeforeItIsDropped) {
+    FakeServer server;
+    RTMPClient::Options options;
+    options.publishTimeout = 50ms;
+    options.closeTimeout = 50ms;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live",
+                                {}, options);
+    server.Handshake();
+    server.ReadCommand();
+    auto client = pending.get();
+    EXPECT_THROW(client->PutFrame(Tag(kFLVTagFileHeader, {})), std::runtime_error);
+    client->PutFrame(Tag(kFLVTagVideo, Hex("17 01 00 00 00 AA"), 0));  // dropped, not sent
+    FLVFrame shortTag(MediaType::Video, MediaCodec::H264, kFLVTagVideo);
+    shortTag.Data() = Hex("09 00 00 00 00 00 00 00 00 00 00 00 00 00");
+    try {
+        client->PutFrame(shortTag);
+        ADD_FAILURE() << "short tag accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "FLV tag too short");
+    }
+    client->Close();
+    // Nothing but the connect command reached the server.
+    EXPECT_TRUE(server.peer.ReadToEnd().empty());
+}
+
+}  // namespace
+}  // namespace pelmar::live
