@@ -1,0 +1,102 @@
+#pragma once
+
+// LiveStreamer: publishes a live stream: takes encoded H.264 frames (as H264Encoder delivers them)
+// and AAC packets with their AudioSpecificConfig (as AACEncoder delivers them), muxes them into
+// FLV tags and sends those through an RTMP client. Video before the first key frame is dropped; a
+// key frame goes out with its SPS and PPS in front; the first audio call sends only the
+// AudioSpecificConfig. Stream times count from the first frame sent, audio and video alike.
+// Ownership: made by create(), which connects, and held by shared_ptr; owns the RTMP client and
+//            the FLV muxer; holds its delegate weakly. The client's callbacks refer to a small
+//            shared reporter, never to the streamer, so the streamer goes when the host app lets
+//            it go.
+// Threads: thread-safe; video and audio may come from different threads. Lock discipline:
+//          mutex_ guards the client, the muxer and the first-frame flags, and is held for the
+//          whole of putVideoSample and putAudioSample (sends included; the first send may wait
+//          until the server confirms publishing) and while stop() takes the client away. The
+//          delegate is never called with mutex_ held: failures met under it are reported after
+//          it is released, and the client is closed (onPublishStop) outside it. The reporter's
+//          own lock guards only the delegate pointer.
+// Errors: create() logs the failure's text and returns null (the delegate is not told) when the
+//         connection, handshake or "connect" fails. Later failures are logged and reach the
+//         delegate's onError with their text: the muxer's and formatters' errors, the client's
+//         send errors ("can't start publishing", ...), the server's refusals and a dropped
+//         connection. A failure does not change the streamer's state.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pelmar/live/FLVFrame.h"
+#include "pelmar/live/FLVMuxer.h"
+#include "pelmar/live/LiveStreamerDelegate.h"
+#include "pelmar/live/RTMPClient.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/media/Time.h"
+
+namespace pelmar::live {
+
+namespace internal {
+class StreamReporter;
+}
+
+class LiveStreamer {
+public:
+    // Connects to `targetAddress` (rtmp://host[:port]/app) and starts publishing `streamName`;
+    // blocks for the connection set-up. Null on failure. `delegate` is in place before anything
+    // can reach it (it may also be set later).
+    static std::shared_ptr<LiveStreamer> create(const std::string& targetAddress,
+                                                const std::string& streamName,
+                                                std::weak_ptr<LiveStreamerDelegate> delegate = {},
+                                                RTMPClient::Options options = {});
+
+    // Clears the delegate, then closes the connection as stop() does, without telling anyone.
+    ~LiveStreamer();
+
+    LiveStreamer(const LiveStreamer&) = delete;
+    LiveStreamer& operator=(const LiveStreamer&) = delete;
+
+    // One encoded H.264 frame: 4-byte length-prefixed NAL units, its presentation time, its
+    // key-frame flag and, for key frames, the SPS and PPS in its format description.
+    void putVideoSample(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
+
+    // One raw AAC packet, the stream's AudioSpecificConfig and the packet's time.
+    void putAudioSample(std::span<const uint8_t> data,
+                        std::span<const uint8_t> asc,
+                        media::Time pts);
+
+    // Ends publishing and drops the connection; onPublishStop reaches the delegate on this
+    // thread. Samples put in afterwards are dropped. A second call does nothing.
+    void stop();
+
+    std::shared_ptr<LiveStreamerDelegate> delegate() const;
+
+    void setDelegate(std::weak_ptr<LiveStreamerDelegate> delegate);
+
+private:
+    LiveStreamer();
+
+    // The muxer's output: hands each FLV frame to the client, or drops it after stop().
+    void sendFlvFrame(FLVFrame frame);
+
+    // Puts `frame` into the muxer on `track`; failures are kept for reportErrors().
+    void mux(const MediaFrame& frame, unsigned track);
+
+    void fail(const std::string& message);
+
+    void reportErrors(std::vector<std::string> errors);
+
+    const std::shared_ptr<internal::StreamReporter> reporter_;
+    std::mutex mutex_;
+    std::shared_ptr<RTMPClient> client_;      // guarded by mutex_; empty after stop()
+    std::unique_ptr<FLVMuxer> muxer_;         // guarded by mutex_
+    unsigned videoTrackId_ = 0;               // guarded by mutex_
+    unsigned audioTrackId_ = 0;               // guarded by mutex_
+    bool firstVideoFrameSent_ = false;        // guarded by mutex_
+    bool firstAudioFrameSent_ = false;        // guarded by mutex_
+    std::vector<std::string> pendingErrors_;  // guarded by mutex_
+};
+
+}  // namespace pelmar::live
