@@ -1,0 +1,136 @@
+// livestreamer: publishes a file of recorded H.264 frames to an RTMP server and writes the same FLV
+// stream to a file.
+//
+//   livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]
+//
+// The input is a run of frames, each preceded by the marker "FRAM"; a frame is one H.264 access
+// unit with 4-byte big-endian NAL lengths, the first one a key frame holding the SPS and PPS.
+// Frames go out at 25 frames per second of stream time (as fast as the server takes them). The
+// input and the output file are checked before connecting. Progress goes to standard output; any
+// failure prints its reason and exits with status 1.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "pelmar/live/FLVMuxer.h"
+#include "pelmar/live/MediaCallback.h"
+#include "pelmar/live/RTMPClient.h"
+
+namespace {
+
+using namespace pelmar::live;
+
+constexpr const char* kDefaultUrl = "rtmp://127.0.0.1/myapp/test";
+constexpr double kFrameDuration = 0.04;
+constexpr uint8_t kMarker[4] = {'F', 'R', 'A', 'M'};
+
+void Print(const std::string& line) {
+    std::cout << line << std::endl;
+}
+
+std::vector<uint8_t> ReadInput(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("can't read input file: " + path);
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    if (in.bad()) {
+        throw std::runtime_error("can't read input file: " + path);
+    }
+    return bytes;
+}
+
+// Splits the input at the markers and hands each non-empty frame to `put` in order. Bytes before
+// the first marker form a frame of their own, as do the bytes after the last one.
+template <typename Put>
+void ForEachFrame(const std::vector<uint8_t>& input, Put put) {
+    auto start = input.begin();
+    for (;;) {
+        const auto marker = std::search(start, input.end(), std::begin(kMarker), std::end(kMarker));
+        if (marker != start) {
+            put(std::vector<uint8_t>(start, marker));
+        }
+        if (marker == input.end()) {
+            return;
+        }
+        start = marker + 4;
+    }
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 3) {
+        throw std::runtime_error("Usage: livestreamer inputFileName outputFileName.flv");
+    }
+    const std::string inputPath = argv[1];
+    const std::string outputPath = argv[2];
+    const std::string url = argc > 3 ? argv[3] : kDefaultUrl;
+    const std::string streamName = argc > 4 ? argv[4] : "";
+
+    const auto input = ReadInput(inputPath);
+    Print("input data size: " + std::to_string(input.size()));
+    if (input.size() < 4) {
+        throw std::runtime_error("no input data found");
+    }
+    std::ofstream output(outputPath, std::ios::binary | std::ios::trunc);
+    if (!output) {
+        throw std::runtime_error("can't open output file: " + outputPath);
+    }
+
+    RTMPClient::Callbacks callbacks;
+    callbacks.errorCallback = [](std::string error) { Print("rtmp error: " + error); };
+    auto client = std::make_shared<RTMPClient>(url, streamName, callbacks);
+    {
+        // The file gets each piece first, so it keeps everything made even when publishing fails.
+        auto sink = std::make_shared<MediaCallback<FLVFrame>>([&](FLVFrame frame) {
+            output.write(reinterpret_cast<const char*>(frame.Data().data()),
+                         static_cast<std::streamsize>(frame.Data().size()));
+            if (!output) {
+                throw std::runtime_error("can't write output file: " + outputPath);
+            }
+            client->PutFrame(frame);
+        });
+        FLVMuxer muxer(sink);
+        const unsigned track = muxer.AddTrack({MediaType::Video, MediaCodec::H264});
+        FLVMetadata metadata;
+        metadata.frameRate = 1.0 / kFrameDuration;
+        muxer.SetMetadata(metadata);
+
+        size_t count = 0;
+        ForEachFrame(input, [&](std::vector<uint8_t> bytes) {
+            MediaFrame frame(MediaType::Video, MediaCodec::H264);
+            frame.Data() = std::move(bytes);
+            frame.SetKeyFrame(count == 0);
+            frame.SetPTS(static_cast<double>(count) * kFrameDuration);
+            Print("Media frame " + std::to_string(frame.Data().size()) + " bytes");
+            muxer.PutFrame(frame, track);
+            ++count;
+        });
+        Print("done");
+        std::cin.get();
+    }
+    output.close();
+    if (!output) {
+        throw std::runtime_error("can't write output file: " + outputPath);
+    }
+    client->Close();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        Print(e.what());
+        return 1;
+    }
+}
