@@ -1,6 +1,7 @@
 #include "pelmar/core/PelmarUploadingHandler.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <random>
 #include <utility>
@@ -104,6 +105,25 @@ struct PelmarUploadingHandler::UploadRecord {
     bool confirmReported = false;
     // main queue only
     std::shared_ptr<dispatch::Timer> timer;
+
+    // The transfer may report before the create completion has told the delegate that it
+    // started; its events wait for that, so the delegate hears started first.
+    std::mutex startMutex;
+    std::condition_variable startChanged;
+    bool startTold = false;  // guarded by startMutex
+
+    void markStartTold() {
+        {
+            std::lock_guard lock(startMutex);
+            startTold = true;
+        }
+        startChanged.notify_all();
+    }
+
+    void waitUntilStartTold() {
+        std::unique_lock lock(startMutex);
+        startChanged.wait(lock, [this] { return startTold; });
+    }
 };
 
 std::shared_ptr<PelmarUploadingHandler> PelmarUploadingHandler::create(Pelmar& application) {
@@ -462,12 +482,14 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record
             *url, fields, identifier, record->filePath, "file", "video/mp4", "mp4",
             [weak, record](std::optional<std::string>, Response transferResponse,
                            std::optional<Error> transferError) {
+                record->waitUntilStartTold();
                 if (auto self = weak.lock()) {
                     self->transferEnded(record, std::move(transferResponse),
                                         std::move(transferError));
                 }
             },
             [weak, record](int64_t sent, int64_t expected) {
+                record->waitUntilStartTold();
                 if (record->progress) {
                     record->progress(sent, expected);
                 }
@@ -492,6 +514,7 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record
     if (auto delegate = this->delegate()) {
         delegate->uploadStarted(record->filePath, record->token, record->streamToken, task);
     }
+    record->markStartTold();
     startTick(record);
 }
 

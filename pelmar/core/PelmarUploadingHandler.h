@@ -10,7 +10,8 @@
 //     uploadStarted, confirmCallback, uploadVerified and uploadProcessed on the HTTP client's
 //     completion queue; progress, uploadProgress, uploadFinished and a transfer's failure on the
 //     upload's own queue; uploadProcessing every second on the main queue; download callbacks on
-//     the main queue. Ticks are made and stopped on the main queue only.
+//     the main queue. Ticks are made and stopped on the main queue only. A transfer's events wait
+//     until uploadStarted has returned, so the delegate always hears started first.
 // Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
 //     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
 //     path that cannot be used, a create answer without tokens or upload URL, a storage or create

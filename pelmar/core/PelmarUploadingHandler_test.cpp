@@ -1,0 +1,438 @@
+#include "pelmar/core/PelmarUploadingHandler.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/PelmarCacheManager.h"
+#include "pelmar/core/PelmarConnect.h"
+#include "pelmar/core/testing/ServiceFixture.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/net/URLError.h"
+
+namespace pelmar {
+namespace {
+
+namespace fs = std::filesystem;
+using dispatch::RunLoop;
+using test::Role;
+using test::ThreadKind;
+
+// What the caller's three closures heard.
+struct Closures {
+    std::mutex mutex;
+    std::vector<std::string> calls;     // guarded by mutex
+    std::vector<ThreadKind> threads;    // guarded by mutex
+    std::optional<Error> createError;   // guarded by mutex
+    std::optional<Error> confirmError;  // guarded by mutex
+    long confirmStatus = 0;             // guarded by mutex
+    bool confirmed = false;             // guarded by mutex
+
+    PelmarUploadingHandler::AnswerCallback callback() {
+        return [this](std::optional<Json>, PelmarUploadingHandler::Response,
+                      std::optional<Error> error) {
+            std::lock_guard lock(mutex);
+            calls.push_back("callback");
+            threads.push_back(test::currentThreadKind());
+            createError = error;
+        };
+    }
+
+    PelmarUploadingHandler::ProgressCallback progress() {
+        return [this](int64_t, int64_t) {
+            std::lock_guard lock(mutex);
+            if (calls.empty() || calls.back() != "progress") {
+                calls.push_back("progress");
+                threads.push_back(test::currentThreadKind());
+            }
+        };
+    }
+
+    PelmarUploadingHandler::AnswerCallback confirm() {
+        return [this](std::optional<Json>, PelmarUploadingHandler::Response response,
+                      std::optional<Error> error) {
+            std::lock_guard lock(mutex);
+            calls.push_back("confirmCallback");
+            threads.push_back(test::currentThreadKind());
+            confirmError = error;
+            confirmStatus = response ? response->statusCode() : 0;
+            confirmed = true;
+        };
+    }
+
+    bool done() {
+        std::lock_guard lock(mutex);
+        return confirmed;
+    }
+};
+
+struct KindCase {
+    const char* name;
+    Media_Type type;
+    const char* fileName;
+    std::string createPath;
+    std::string confirmPath;  // with T and S for the tokens
+    Role api;
+};
+
+const std::string kRoot = "/v1/applications/app-1";
+const std::string kDevRoot = "/embed/v1/applications/app-1";
+
+const KindCase kKinds[] = {
+        {"Video", Media_Type::Video, "my clip.mp4", kRoot + "/videos/videos-upload-url",
+         kRoot + "/videos/T/streams/S/confirm-video", Role::Api},
+        {"Audio", Media_Type::Audio, "voice note.aac", kDevRoot + "/audios",
+         kDevRoot + "/audios/T/confirm", Role::DevApi},
+        {"Image", Media_Type::Image, "pic ü.jpg", kDevRoot + "/images",
+         kDevRoot + "/images/T/confirm", Role::DevApi},
+};
+
+class PelmarUploadingHandlerIntegrationTest : public test::ServiceFixture {
+protected:
+    PelmarUploadingHandler& handler() { return *facade_->uploadingHandler(); }
+
+    // Uploads `file` given as a "file://" URL and waits for the confirm callback.
+    void uploadAndWait(Media_Type type, const std::string& given, Closures& closures) {
+        handler().upload(type, given, Json{{"title", "t"}}, closures.callback(),
+                         closures.progress(), closures.confirm());
+        runUntil([&] { return closures.done(); });
+    }
+};
+
+class UploadSequenceTest : public PelmarUploadingHandlerIntegrationTest,
+                           public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(UploadSequenceTest, RunsCreateTransferConfirmWithTheDelegateSequenceOnItsThreads) {
+    const KindCase& kind = GetParam();
+    const fs::path file = writeFile(kind.fileName, 200 * 1024);
+    const std::string given = foundation::fileURLFromPath(file);
+    const std::string confirmPattern = ".*/confirm(-video)?";
+    hold("POST", kind.api, confirmPattern);
+
+    Closures closures;
+    handler().upload(kind.type, given, Json{{"title", "t"}}, closures.callback(),
+                     closures.progress(), closures.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    RunLoop::runUntilIdle();
+    RunLoop::advance(1.0);
+    RunLoop::advance(1.0);
+    emulator_.releaseHeld();
+    runUntil([&] { return delegate_->count("uploadProcessed") == 1; });
+    RunLoop::advance(5.0);  // the tick has stopped
+
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(delegate_->names(),
+              (Names{"preparingToUpload", "uploadStarted", "uploadProgress", "uploadFinished",
+                     "uploadProcessing", "uploadProcessing", "uploadVerified", "uploadProcessed"}));
+    const auto upload = emulator_.uploads().at(0);
+    for (const auto& event : delegate_->events()) {
+        SCOPED_TRACE(event.name);
+        const bool shortPath = event.name == "preparingToUpload" || event.name == "uploadStarted"
+                               || event.name == "uploadProcessing";
+        EXPECT_EQ(event.path, shortPath ? file.string() : given);
+        if (event.name != "preparingToUpload") {
+            EXPECT_EQ(event.token, upload.token);
+            EXPECT_EQ(event.streamToken, upload.streamToken);
+        }
+        const ThreadKind expected =
+                event.name == "uploadProgress" || event.name == "uploadFinished" ? ThreadKind::Other
+                : event.name == "uploadStarted" || event.name == "uploadVerified"
+                                || event.name == "uploadProcessed"
+                        ? ThreadKind::SharedSession
+                        : ThreadKind::Main;
+        EXPECT_EQ(event.thread, expected);
+    }
+    const auto events = delegate_->events();
+    const auto last = std::find_if(events.rbegin(), events.rend(),
+                                   [](const auto& e) { return e.name == "uploadProgress"; });
+    EXPECT_EQ(last->sent, last->expected);
+    EXPECT_EQ(events[events.size() - 2].status, 200);
+
+    EXPECT_EQ(closures.calls,
+              (std::vector<std::string>{"callback", "progress", "confirmCallback"}));
+    EXPECT_EQ(closures.threads,
+              (std::vector<ThreadKind>{ThreadKind::SharedSession, ThreadKind::Other,
+                                       ThreadKind::SharedSession}));
+    EXPECT_FALSE(closures.confirmError);
+
+    std::string confirmPath = kind.confirmPath;
+    confirmPath.replace(confirmPath.find('T'), 1, upload.token);
+    if (const auto s = confirmPath.find("/S/"); s != std::string::npos) {
+        confirmPath.replace(s + 1, 1, upload.streamToken);
+    }
+    const std::string api(test::roleName(kind.api));
+    EXPECT_EQ(requestLines(), (std::vector<std::string>{"POST " + api + " " + kind.createPath,
+                                                        "POST storage /upload/" + upload.uploadId,
+                                                        "POST " + api + " " + confirmPath}));
+    EXPECT_EQ(upload.fileName, "file.mp4");
+    EXPECT_EQ(upload.contentType, "video/mp4");
+    EXPECT_EQ(upload.size, fs::file_size(file));
+    EXPECT_EQ(handler().activeUploads(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds,
+                         UploadSequenceTest,
+                         ::testing::ValuesIn(kKinds),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConfirmed) {
+    struct Case {
+        const char* name;
+        std::function<void()> script;
+        bool transferStarted;
+        std::string domain;
+        long code;
+    } cases[] = {
+            {"create answers 500", [&] { fail("POST", Role::Api, ".*/videos-upload-url", 500); },
+             false, std::string(kUploadErrorDomain), kUploadErrorHTTPStatus},
+            {"create answer without tokens",
+             [&] { fail("POST", Role::Api, ".*/videos-upload-url", 200, R"({"video":{}})"); },
+             false, std::string(kUploadErrorDomain), kUploadErrorBadCreateAnswer},
+            {"create answer with an unsafe token",
+             [&] {
+                 fail("POST", Role::Api, ".*/videos-upload-url", 200,
+                      R"({"video":{"token":"../x"},"stream":{"token":"s"},)"
+                      R"("url_data":{"url":"http://127.0.0.5/upload/u","fields":{}}})");
+             },
+             false, std::string(kUploadErrorDomain), kUploadErrorBadCreateAnswer},
+            {"storage answers 403", [&] { fail("POST", Role::Storage, "/upload/.*", 403); }, true,
+             std::string(kUploadErrorDomain), kUploadErrorHTTPStatus},
+            {"storage cuts the connection",
+             [&] {
+                 test::ServiceEmulator::Fault cut;
+                 cut.role = Role::Storage;
+                 cut.pathPattern = "/upload/.*";
+                 cut.cutRequestAfter = 1000;
+                 cut.persistent = true;  // a reused connection that dies is retried once
+                 emulator_.addFault(cut);
+             },
+             true, std::string(net::kURLErrorDomain), 0},
+    };
+
+    const fs::path file = writeFile("clip.mp4", 64 * 1024);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emulator_.clearFaults();
+        emulator_.clearRequests();
+        delegate_->clear();
+        c.script();
+        Closures closures;
+        uploadAndWait(Media_Type::Video, file.string(), closures);
+        RunLoop::advance(3.0);
+
+        using Names = std::vector<std::string>;
+        const Names expected =
+                c.transferStarted ? Names{"preparingToUpload", "uploadStarted", "failedToUpload"}
+                                  : Names{"preparingToUpload", "failedToUpload"};
+        auto names = delegate_->names();
+        std::erase(names, "uploadProgress");
+        EXPECT_EQ(names, expected);
+        EXPECT_EQ(closures.calls.front(), "callback");
+        EXPECT_EQ(closures.calls.back(), "confirmCallback");
+        ASSERT_TRUE(closures.confirmError);
+        EXPECT_EQ(closures.confirmError->domain, c.domain);
+        if (c.code != 0) {
+            EXPECT_EQ(closures.confirmError->code, c.code);
+        }
+        EXPECT_TRUE(emulator_.requestsTo(".*/confirm-video").empty());
+        EXPECT_EQ(handler().activeUploads(), 0u);
+    }
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, UnusablePathIsReportedWithoutARequest) {
+    for (const std::string& path : {(sandbox_.root() / "missing.mp4").string(),
+                                    std::string("file:///bad%zzescape.mp4"), std::string()}) {
+        SCOPED_TRACE(path);
+        delegate_->clear();
+        Closures closures;
+        uploadAndWait(Media_Type::Video, path, closures);
+        EXPECT_EQ(delegate_->names(),
+                  (std::vector<std::string>{"preparingToUpload", "failedToUpload"}));
+        ASSERT_TRUE(closures.confirmError);
+        EXPECT_EQ(closures.confirmError->code, kUploadErrorUnusablePath);
+    }
+    EXPECT_TRUE(requestLines().empty());
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, CancelStopsTheRunningTransferAndDeletesOnRequest) {
+    const fs::path file = writeFile("clip.mp4", 256 * 1024);
+    hold("POST", Role::Storage, "/upload/.*");
+    Closures closures;
+    handler().upload(Media_Type::Video, file.string(), std::nullopt, closures.callback(),
+                     closures.progress(), closures.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    RunLoop::runUntilIdle();
+
+    handler().cancelUpload(std::nullopt, /*deleteFile=*/false);
+    runUntil([&] { return closures.done(); });
+    RunLoop::advance(3.0);
+
+    ASSERT_TRUE(closures.confirmError);
+    EXPECT_EQ(closures.confirmError->code, kUploadErrorCancelled);
+    EXPECT_EQ(delegate_->count("failedToUpload"), 0u);
+    EXPECT_EQ(delegate_->count("uploadProcessing"), 0u);
+    EXPECT_TRUE(fs::exists(file));
+
+    handler().cancelUpload("", /*deleteFile=*/true);
+    EXPECT_TRUE(fs::exists(file));
+    handler().cancelUpload(foundation::fileURLFromPath(file), /*deleteFile=*/true);
+    EXPECT_FALSE(fs::exists(file));
+    emulator_.releaseHeld();
+    EXPECT_TRUE(emulator_.requestsTo(".*/confirm-video").empty());
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, UnsafeTokensAreRefusedBeforeAnyRequest) {
+    for (const char* raw : {"", "..", "x/..", "a?b", "a b", "a#b"}) {
+        const std::string token = raw;
+        SCOPED_TRACE(token);
+        std::vector<std::optional<Error>> errors;
+        std::mutex mutex;
+        auto note = [&](std::optional<Error> error) {
+            std::lock_guard lock(mutex);
+            errors.push_back(std::move(error));
+        };
+        handler().get(Media_Type::Video, token, std::nullopt,
+                      [&](ContentModel, auto, std::optional<Error> e) { note(e); });
+        handler().update(Media_Type::Audio, token, "", std::nullopt,
+                         [&](auto, auto, std::optional<Error> e) { note(e); });
+        handler().update(Media_Type::Video, "vid-1", token.empty() ? "." : token, std::nullopt,
+                         [&](auto, auto, std::optional<Error> e) { note(e); });
+        handler().deleteResource(Media_Type::Image, token, "",
+                                 [&](auto, auto, std::optional<Error> e) { note(e); });
+        handler().confirm(Media_Type::Video, "vid-1", token, std::nullopt,
+                          [&](auto, auto, std::optional<Error> e) { note(e); });
+        std::optional<std::string> downloaded;
+        handler().download(Media_Type::Video, token, [&](std::string path) { downloaded = path; });
+        runUntil([&] {
+            std::lock_guard lock(mutex);
+            return errors.size() == 5 && downloaded;
+        });
+        for (const auto& error : errors) {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->domain, kUploadErrorDomain);
+            EXPECT_EQ(error->code, kUploadErrorInvalidToken);
+        }
+        EXPECT_EQ(downloaded, "");
+        EXPECT_EQ(handler().getPath(Media_Type::Video, token), "");
+    }
+    EXPECT_TRUE(emulator_.requests().empty());
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, UpdateAndDeleteAddressResourceOrStream) {
+    const fs::path file = writeFile("a.aac", 1000);
+    const auto audio = emulator_.seedResource(test::MediaKind::Audio, kApp, file);
+    std::vector<std::string> done;
+    handler().update(Media_Type::Audio, audio.token, "", Json{{"title", "new"}},
+                     [&](std::optional<ContentModel> model, auto, auto) {
+                         done.push_back("update " + model.value_or(ContentModel()).title.value());
+                     });
+    runUntil([&] { return done.size() == 1; });
+    handler().update(Media_Type::Audio, audio.token, audio.streamToken, std::nullopt,
+                     [&](auto, auto, auto) { done.push_back("update stream"); });
+    runUntil([&] { return done.size() == 2; });
+    handler().deleteResource(Media_Type::Audio, audio.token, audio.streamToken,
+                             [&](auto, auto, auto) { done.push_back("delete stream"); });
+    runUntil([&] { return done.size() == 3; });
+    handler().deleteResource(Media_Type::Audio, audio.token, "",
+                             [&](auto, auto, auto) { done.push_back("delete"); });
+    runUntil([&] { return delegate_->count("deleted") == 2; });
+
+    EXPECT_EQ(done.front(), "update new");
+    const std::string base = kDevRoot + "/audios/" + audio.token;
+    const std::string stream = base + "/streams/" + audio.streamToken;
+    EXPECT_EQ(requestLines(),
+              (std::vector<std::string>{"POST dev-api " + base, "POST dev-api " + stream,
+                                        "DELETE dev-api " + stream, "DELETE dev-api " + base}));
+    const auto events = delegate_->events();
+    EXPECT_EQ(events[0].streamToken, audio.streamToken);
+    EXPECT_EQ(events[1].streamToken, "");
+    EXPECT_EQ(events[1].status, 200);
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, GetAndIndexBuildModelsFromTheirAnswers) {
+    const auto image =
+            emulator_.seedResource(test::MediaKind::Image, kApp, writeFile("i.jpg", 100));
+    std::optional<ContentModel> got;
+    handler().get(Media_Type::Image, image.token, std::nullopt,
+                  [&](ContentModel model, auto, auto) { got = model; });
+    runUntil([&] { return got.has_value(); });
+    EXPECT_EQ(got->token, image.token);
+
+    fail("GET", Role::DevApi, ".*/images/.*", 200, R"({"other":{"token":"x"}})");
+    got.reset();
+    handler().get(Media_Type::Image, image.token, std::nullopt,
+                  [&](ContentModel model, auto, auto) { got = model; });
+    runUntil([&] { return got.has_value(); });
+    EXPECT_EQ(got->token, "");
+
+    fail("GET", Role::DevApi, ".*/images", 200, R"([{"token":"a"},"text",{"token":"c"}])");
+    std::optional<std::vector<ContentModel>> list;
+    handler().index(Media_Type::Image, Json{{"ignored", "x"}},
+                    [&](std::vector<ContentModel> items, auto) { list = std::move(items); });
+    runUntil([&] { return list.has_value(); });
+    ASSERT_EQ(list->size(), 3u);
+    EXPECT_EQ((*list)[0].token, "a");
+    EXPECT_EQ((*list)[1].token, "");
+    EXPECT_EQ((*list)[2].token, "c");
+    EXPECT_FALSE(emulator_.requestsTo(".*/images").back().queryParam("ignored"));
+}
+
+long peakResidentKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, DownloadStreamsIntoTheCacheAndKeepsItOnFailure) {
+    constexpr uint64_t kSize = 96ULL * 1024 * 1024;
+    const fs::path source = sandbox_.root() / "big.mp4";
+    std::ofstream(source).close();
+    fs::resize_file(source, kSize);
+    {
+        std::fstream(source, std::ios::in | std::ios::out | std::ios::binary).seekp(kSize / 2)
+                << "x";
+    }
+    const auto video = emulator_.seedResource(test::MediaKind::Video, kApp, source);
+    const std::string cachePath =
+            *facade_->cacheManager()->getCacheFilePath(Media_Type::Video, video.token);
+    std::ofstream(cachePath) << "stale";
+
+    const long before = peakResidentKiB();
+    std::optional<std::string> result;
+    handler().download(Media_Type::Video, video.token, [&](std::string path) {
+        EXPECT_TRUE(dispatch::isMainThread());
+        result = path;
+    });
+    runUntil([&] { return result.has_value(); });
+    EXPECT_EQ(*result, cachePath);
+    EXPECT_EQ(fs::file_size(cachePath), kSize);
+    {
+        std::ifstream in(cachePath, std::ios::binary);
+        in.seekg(kSize / 2);
+        EXPECT_EQ(in.get(), 'x');
+    }
+    // The file went to disk in pieces, never whole into memory.
+    EXPECT_LT(peakResidentKiB() - before, 48L * 1024);
+
+    fail("GET", Role::CdnApi, ".*/video.mp4", 500);
+    result.reset();
+    handler().download(Media_Type::Video, video.token, [&](std::string path) { result = path; });
+    runUntil([&] { return result.has_value(); });
+    EXPECT_EQ(*result, handler().getPath(Media_Type::Video, video.token));
+    EXPECT_EQ(fs::file_size(cachePath), kSize);
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(cachePath).parent_path()),
+                            fs::directory_iterator()),
+              1);
+}
+
+}  // namespace
+}  // namespace pelmar

@@ -1,0 +1,66 @@
+#pragma once
+
+// ServiceFixture: a test fixture with a fresh sandbox, a clean main loop on a manual clock, the
+// service emulator on loopback and a facade (app token kApp) whose endpoints point at it, with a
+// RecordingUploadingDelegate set.
+// Ownership: owns all of them for one test; the facade is released before the emulator stops.
+// Threads: main thread only (the test's thread is the main thread).
+// Errors: SetUp fails the test when the emulator cannot start.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/Pelmar.h"
+#include "pelmar/core/testing/RecordingUploadingDelegate.h"
+#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/ServiceEmulator.h"
+
+namespace pelmar::test {
+
+class ServiceFixture : public dispatch::test::MainLoopFixture {
+protected:
+    static constexpr const char* kApp = "app-1";
+    // Only a guard against hangs: waits normally end in milliseconds.
+    static constexpr double kGuardSeconds = 30.0;
+
+    void SetUp() override;
+
+    void TearDown() override;
+
+    // Makes the facade; the fixture's SetUp calls it unless `makeFacadeInSetUp()` says no.
+    void makeFacade();
+
+    virtual bool makeFacadeInSetUp() const { return true; }
+
+    // Pumps the main loop until `predicate` holds; fails the test on the guard time-out.
+    void runUntil(const std::function<bool()>& predicate);
+
+    // A file of `size` pseudo-random bytes under the sandbox root.
+    std::filesystem::path writeFile(const std::string& name, size_t size);
+
+    // Requests to the emulator other than "/session", as "METHOD role path".
+    std::vector<std::string> requestLines() const;
+
+    // A one-shot fault (or persistent) answering `status` with `body`.
+    int fail(std::string method,
+             Role role,
+             std::string pathPattern,
+             int status,
+             std::string body = "{\"error\":\"scripted\"}",
+             bool persistent = false);
+
+    int hold(std::string method, Role role, std::string pathPattern);
+
+    TempSandbox sandbox_;
+    ServiceEmulator emulator_;
+    std::shared_ptr<Pelmar> facade_;
+    std::shared_ptr<RecordingUploadingDelegate> delegate_ =
+            std::make_shared<RecordingUploadingDelegate>();
+};
+
+}  // namespace pelmar::test
