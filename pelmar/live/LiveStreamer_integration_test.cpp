@@ -1,0 +1,480 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pelmar/live/AACEncoder.h"
+#include "pelmar/live/H264Encoder.h"
+#include "pelmar/live/LiveStreamer.h"
+#include "pelmar/live/testing/Bytes.h"
+#include "pelmar/live/testing/H264Fixture.h"
+#include "pelmar/live/testing/SyntheticMedia.h"
+#include "testing/NginxRtmpServer.h"
+
+namespace pelmar::live {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One nginx for the whole test program; a test fails with the reason when it did not start.
+class NginxEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        try {
+            server.Start();
+            started = true;
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+
+    void TearDown() override { server.Stop(); }
+
+    static test::NginxRtmpServer server;
+    static bool started;
+    static std::string failure;
+};
+
+test::NginxRtmpServer NginxEnvironment::server;
+bool NginxEnvironment::started = false;
+std::string NginxEnvironment::failure;
+const auto* const kNginx = ::testing::AddGlobalTestEnvironment(new NginxEnvironment);
+
+test::NginxRtmpServer& Nginx() {
+    return NginxEnvironment::server;
+}
+
+// Records what reaches the delegate and lets a test wait for it.
+class RecordingDelegate : public LiveStreamerDelegate {
+public:
+    void onError(const std::string& message) override {
+        std::lock_guard lock(mutex_);
+        errors_.push_back(message);
+        changed_.notify_all();
+    }
+
+    void onPublishStart() override {
+        std::lock_guard lock(mutex_);
+        ++starts_;
+        changed_.notify_all();
+    }
+
+    void onPublishStop() override {
+        std::lock_guard lock(mutex_);
+        ++stops_;
+        changed_.notify_all();
+    }
+
+    std::vector<std::string> errors() const {
+        std::lock_guard lock(mutex_);
+        return errors_;
+    }
+
+    int starts() const {
+        std::lock_guard lock(mutex_);
+        return starts_;
+    }
+
+    int stops() const {
+        std::lock_guard lock(mutex_);
+        return stops_;
+    }
+
+    bool waitForStart() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return starts_ > 0; });
+    }
+
+    // True once some error contains `text` (any error when empty).
+    bool waitForError(const std::string& text = "") {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return std::any_of(errors_.begin(), errors_.end(), [&](const std::string& e) {
+                return e.find(text) != std::string::npos;
+            });
+        });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> errors_;  // guarded by mutex_
+    int starts_ = 0;                   // guarded by mutex_
+    int stops_ = 0;                    // guarded by mutex_
+};
+
+class VideoToStreamer : public H264EncoderDelegate {
+public:
+    explicit VideoToStreamer(std::shared_ptr<LiveStreamer> streamer)
+        : streamer_(std::move(streamer)) {}
+
+    void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) override {
+        streamer_->putVideoSample(sampleBuffer);
+    }
+
+private:
+    std::shared_ptr<LiveStreamer> streamer_;
+};
+
+class AudioToStreamer : public AACEncoderDelegate {
+public:
+    explicit AudioToStreamer(std::shared_ptr<LiveStreamer> streamer)
+        : streamer_(std::move(streamer)) {}
+
+    void compressedAudioDataReceived(std::span<const uint8_t> data,
+                                     std::span<const uint8_t> asc,
+                                     media::Time pts) override {
+        streamer_->putAudioSample(data, asc, pts);
+    }
+
+private:
+    std::shared_ptr<LiveStreamer> streamer_;
+};
+
+// Keeps two feeding threads within a tenth of a second of media time of each other, as a camera
+// and a microphone would be, without pacing either to the wall clock.
+class MediaClock {
+public:
+    void advance(int feeder, double seconds) {
+        std::unique_lock lock(mutex_);
+        time_[feeder] = seconds;
+        changed_.notify_all();
+        changed_.wait(lock,
+                      [&] { return done_[1 - feeder] || time_[1 - feeder] >= seconds - 0.1; });
+    }
+
+    void finish(int feeder) {
+        std::lock_guard lock(mutex_);
+        done_[feeder] = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    double time_[2] = {0, 0};        // guarded by mutex_
+    bool done_[2] = {false, false};  // guarded by mutex_
+};
+
+struct FlvTag {
+    uint8_t type;
+    uint32_t time;  // ms
+    std::vector<uint8_t> body;
+};
+
+// The tags of an FLV file.
+std::vector<FlvTag> ReadFlvTags(const std::filesystem::path& path) {
+    const auto bytes = test::ReadFileBytes(path);
+    std::vector<FlvTag> tags;
+    size_t at = 13;
+    while (at + 11 <= bytes.size()) {
+        const size_t size =
+                (size_t{bytes[at + 1]} << 16) | (size_t{bytes[at + 2]} << 8) | bytes[at + 3];
+        const uint32_t time = (uint32_t{bytes[at + 7]} << 24) | (uint32_t{bytes[at + 4]} << 16)
+                              | (uint32_t{bytes[at + 5]} << 8) | bytes[at + 6];
+        if (at + 11 + size + 4 > bytes.size()) {
+            break;
+        }
+        tags.push_back({bytes[at], time,
+                        std::vector<uint8_t>(
+                                bytes.begin() + static_cast<std::ptrdiff_t>(at + 11),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(at + 11 + size))});
+        at += 11 + size + 4;
+    }
+    return tags;
+}
+
+// Waits until nginx has written the recording of `stream` and closed it (its size stays the same
+// across a few looks); its path.
+std::filesystem::path FinishedRecording(const std::string& stream) {
+    const auto path = Nginx().recordDir() / (stream + ".flv");
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    std::uintmax_t last = 0;
+    int steady = 0;
+    while (Clock::now() < deadline && steady < 5) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        steady = !error && size > 0 && size == last ? steady + 1 : 0;
+        last = error ? 0 : size;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return path;
+}
+
+std::string UniqueName(const std::string& base) {
+    static int counter = 0;
+    return base + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+#define REQUIRE_NGINX() ASSERT_TRUE(NginxEnvironment::started) << NginxEnvironment::failure
+
+TEST(LiveStreamerIntegrationTest, PublishesTenSecondsFedFromTwoThreadsInSyncAndWhole) {
+    REQUIRE_NGINX();
+    constexpr int kFps = 30;
+    constexpr int kFrames = 10 * kFps;
+    constexpr int kRate = 44100;
+    constexpr int64_t kSamples = 10 * kRate;
+    constexpr int64_t kChunk = kRate / kFps;
+    const std::string name = UniqueName("e2e");
+
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto streamer = LiveStreamer::create(Nginx().Url(), name, delegate);
+    ASSERT_NE(streamer, nullptr);
+    auto video = H264Encoder::create(640, 360, 1'000'000, kFps);
+    auto audio = AACEncoder::create(kRate, 2, 128'000);
+    auto videoOut = std::make_shared<VideoToStreamer>(streamer);
+    auto audioOut = std::make_shared<AudioToStreamer>(streamer);
+    video->setDelegate(videoOut);
+    audio->setDelegate(audioOut);
+
+    MediaClock clock;
+    std::thread camera([&] {
+        for (int i = 0; i < kFrames; ++i) {
+            clock.advance(0, static_cast<double>(i) / kFps);
+            video->putCVPixelBuffer(test::MovingPattern(640, 360, i), media::Time::make(i, kFps));
+        }
+        clock.finish(0);
+    });
+    std::thread microphone([&] {
+        for (int64_t at = 0; at < kSamples; at += kChunk) {
+            clock.advance(1, static_cast<double>(at) / kRate);
+            audio->putCMSampleBuffer(test::SinePcm(at, std::min(kChunk, kSamples - at), kRate, 2));
+        }
+        audio->flush();
+        clock.finish(1);
+    });
+    camera.join();
+    microphone.join();
+    streamer->stop();
+    EXPECT_EQ(delegate->starts(), 1);
+    EXPECT_EQ(delegate->stops(), 1);
+    EXPECT_TRUE(delegate->errors().empty()) << delegate->errors().front();
+
+    const auto recording = FinishedRecording(name);
+    const auto probe = nlohmann::json::parse(test::RunCommand(
+            "ffprobe -v error -count_packets -show_entries "
+            "stream=codec_type,codec_name,profile,width,height,sample_rate,channels,start_time,"
+            "nb_read_packets -of json '"
+            + recording.string() + "'"));
+    nlohmann::json videoStream;
+    nlohmann::json audioStream;
+    for (const auto& stream : probe.at("streams")) {
+        (stream.at("codec_type") == "video" ? videoStream : audioStream) = stream;
+    }
+    ASSERT_FALSE(videoStream.is_null()) << probe.dump();
+    ASSERT_FALSE(audioStream.is_null()) << probe.dump();
+    EXPECT_EQ(videoStream.at("codec_name"), "h264");
+    EXPECT_TRUE(videoStream.at("profile") == "Constrained Baseline"
+                || videoStream.at("profile") == "Baseline")
+            << videoStream.at("profile");
+    EXPECT_EQ(videoStream.at("width"), 640);
+    EXPECT_EQ(videoStream.at("height"), 360);
+    EXPECT_EQ(videoStream.at("nb_read_packets"), std::to_string(kFrames));
+    EXPECT_EQ(audioStream.at("codec_name"), "aac");
+    EXPECT_EQ(audioStream.at("sample_rate"), "44100");
+    EXPECT_EQ(audioStream.at("channels"), 2);
+    const double videoStart = std::stod(videoStream.at("start_time").get<std::string>());
+    const double audioStart = std::stod(audioStream.at("start_time").get<std::string>());
+    EXPECT_LE(std::abs(videoStart - audioStart), 0.05);
+
+    // Packet times from the recording: each stream spans 10 s, and the audio packets follow each
+    // other at exactly 1024 samples, every input sample in one of them (the last padded).
+    auto times = [&](const char* stream) {
+        std::istringstream lines(test::RunCommand(
+                "ffprobe -v error -select_streams " + std::string(stream)
+                + " -show_entries packet=pts_time -of csv=p=0 '" + recording.string() + "'"));
+        std::vector<double> values;
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty()) {
+                values.push_back(std::stod(line));
+            }
+        }
+        return values;
+    };
+    const auto videoTimes = times("v");
+    const auto audioTimes = times("a");
+    ASSERT_EQ(videoTimes.size(), static_cast<size_t>(kFrames));
+    ASSERT_EQ(audioTimes.size(), static_cast<size_t>((kSamples + 1023) / 1024));
+    EXPECT_NEAR(videoTimes.back() - videoTimes.front() + 1.0 / kFps, 10.0, 0.2);
+    EXPECT_NEAR(audioTimes.back() - audioTimes.front() + 1024.0 / kRate, 10.0, 0.2);
+    for (size_t i = 1; i < audioTimes.size(); ++i) {
+        const double step = audioTimes[i] - audioTimes[i - 1];
+        ASSERT_TRUE(step >= 0.0225 && step <= 0.0245) << "audio packet " << i << " after " << step;
+    }
+    EXPECT_NEAR(audioTimes.back() - audioTimes.front(),
+                static_cast<double>(audioTimes.size() - 1) * 1024.0 / kRate, 0.002);
+
+    // The decoded audio is the sine that went in, sample for sample (the first packet, which the
+    // stream leaves out, held only the encoder's priming; the first 1024 samples lack its help).
+    const auto pcmPath = Nginx().recordDir() / (name + ".pcm");
+    test::RunCommand("ffmpeg -v error -y -i '" + recording.string() + "' -map 0:a -f s16le '"
+                     + pcmPath.string() + "'");
+    const auto pcm = test::ReadFileBytes(pcmPath);
+    ASSERT_EQ(pcm.size(), static_cast<size_t>((kSamples + 1023) / 1024 * 1024 * 4));
+    double error = 0;
+    double signal = 0;
+    for (int64_t i = 1024; i < kSamples; ++i) {
+        const auto at = static_cast<size_t>(i) * 4;
+        const auto decoded = static_cast<int16_t>(pcm[at] | (pcm[at + 1] << 8));
+        const double expected = test::SineSample(i, 440.0, kRate);
+        error += (decoded - expected) * (decoded - expected);
+        signal += expected * expected;
+    }
+    EXPECT_LT(error / signal, 0.001);
+}
+
+class RecordingVideo : public H264EncoderDelegate {
+public:
+    void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) override {
+        frames.push_back(sampleBuffer);
+    }
+
+    std::vector<std::shared_ptr<const media::SampleBuffer>> frames;
+};
+
+// Three encoded frames of 320x180: a key frame, then two that depend on it.
+std::vector<std::shared_ptr<const media::SampleBuffer>> ThreeFrames() {
+    auto encoder = H264Encoder::create(320, 180, 300'000, 30);
+    auto recorder = std::make_shared<RecordingVideo>();
+    encoder->setDelegate(recorder);
+    for (int i = 0; i < 3; ++i) {
+        encoder->putCVPixelBuffer(test::MovingPattern(320, 180, i), media::Time::make(i, 30));
+    }
+    return recorder->frames;
+}
+
+TEST(LiveStreamerIntegrationTest,
+     SendsConfigurationFirstNothingBeforeAKeyFrameAndNothingAfterStop) {
+    REQUIRE_NGINX();
+    const auto frames = ThreeFrames();
+    ASSERT_EQ(frames.size(), 3u);
+    ASSERT_TRUE(frames[0]->isKeyFrame());
+    ASSERT_FALSE(frames[1]->isKeyFrame());
+    const std::string name = UniqueName("tags");
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto streamer = LiveStreamer::create(Nginx().Url(), name, delegate);
+    ASSERT_NE(streamer, nullptr);
+
+    streamer->putVideoSample(frames[1]);  // before any key frame: dropped
+    streamer->putAudioSample(test::Hex("01 02 03"), test::Hex("12 10"), media::Time::make(0, 1000));
+    streamer->putVideoSample(frames[0]);
+    streamer->putAudioSample(test::Hex("0A 0B"), test::Hex("12 10"), media::Time::make(23, 1000));
+    streamer->putVideoSample(frames[1]);
+    streamer->putVideoSample(frames[2]);
+    streamer->stop();
+    streamer->stop();
+    // After stop samples are taken and go nowhere.
+    streamer->putVideoSample(frames[0]);
+    streamer->putAudioSample(test::Hex("0C"), test::Hex("12 10"), media::Time::make(50, 1000));
+    EXPECT_EQ(delegate->starts(), 1);
+    EXPECT_EQ(delegate->stops(), 1);
+    EXPECT_TRUE(delegate->errors().empty()) << delegate->errors().front();
+
+    // nginx repeats the sequence headers it holds when it opens the recording, so those are
+    // checked for what they say, the media tags one by one.
+    std::vector<std::vector<uint8_t>> videoFrames;
+    std::vector<std::string> audioPackets;
+    bool sequenceHeaderFirst = false;
+    for (const auto& tag : ReadFlvTags(FinishedRecording(name))) {
+        ASSERT_GE(tag.body.size(), 2u);
+        if (tag.type == 9 && tag.body[1] == 0) {
+            EXPECT_EQ(tag.body[0], 0x17);
+            sequenceHeaderFirst = sequenceHeaderFirst || videoFrames.empty();
+        } else if (tag.type == 9) {
+            videoFrames.push_back(tag.body);
+        } else if (tag.type == 8 && tag.body[1] == 0) {
+            EXPECT_EQ(test::ToHex(tag.body), "AF 00 12 10");
+            EXPECT_TRUE(audioPackets.empty()) << "configuration after a packet";
+        } else if (tag.type == 8) {
+            audioPackets.push_back(test::ToHex(tag.body));
+        }
+    }
+    EXPECT_TRUE(sequenceHeaderFirst);
+    // The three frames from the key frame on; the key frame carries its SPS and PPS in front,
+    // each with its 4-byte length.
+    ASSERT_EQ(videoFrames.size(), 3u);
+    const auto& key = videoFrames[0];
+    const auto& sps = frames[0]->formatDescription()->sps();
+    ASSERT_GT(key.size(), 9 + sps.size());
+    EXPECT_EQ(test::ToHex({key.begin(), key.begin() + 2}), "17 01");
+    EXPECT_EQ(test::ToHex({key.begin() + 5, key.begin() + 9}),
+              test::ToHex({0, 0, 0, static_cast<uint8_t>(sps.size())}));
+    EXPECT_EQ(std::vector<uint8_t>(key.begin() + 9,
+                                   key.begin() + 9 + static_cast<std::ptrdiff_t>(sps.size())),
+              sps);
+    EXPECT_EQ(videoFrames[1][0], 0x27);
+    EXPECT_EQ(videoFrames[2][0], 0x27);
+    // The first audio call gave the configuration alone; only the second's packet went out.
+    EXPECT_EQ(audioPackets, std::vector<std::string>{"AF 01 0A 0B"});
+}
+
+TEST(LiveStreamerIntegrationTest, ServerThatRefusesOrDropsTheStreamReachesOnError) {
+    REQUIRE_NGINX();
+    const auto frames = ThreeFrames();
+    RTMPClient::Options options;
+    options.publishTimeout = std::chrono::milliseconds(3000);
+
+    {
+        SCOPED_TRACE("stream name already publishing");
+        const std::string name = UniqueName("taken");
+        auto firstDelegate = std::make_shared<RecordingDelegate>();
+        auto first = LiveStreamer::create(Nginx().Url(), name, firstDelegate, options);
+        ASSERT_NE(first, nullptr);
+        ASSERT_TRUE(firstDelegate->waitForStart());
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto second = LiveStreamer::create(Nginx().Url(), name, delegate, options);
+        ASSERT_NE(second, nullptr);
+        EXPECT_TRUE(delegate->waitForError("NetStream.Publish.BadName"));
+        second->putVideoSample(frames[0]);
+        EXPECT_TRUE(delegate->waitForError("can't start publishing"));
+        EXPECT_EQ(delegate->starts(), 0);
+        EXPECT_TRUE(firstDelegate->errors().empty());
+    }
+    {
+        SCOPED_TRACE("unknown application");
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto streamer = LiveStreamer::create(Nginx().Url("nosuchapp"), UniqueName("lost"), delegate,
+                                             options);
+        ASSERT_NE(streamer, nullptr);
+        streamer->putVideoSample(frames[0]);
+        EXPECT_TRUE(delegate->waitForError("can't start publishing"));
+        EXPECT_EQ(delegate->starts(), 0);
+    }
+    {
+        SCOPED_TRACE("server gone while publishing");
+        test::NginxRtmpServer own;
+        own.Start();
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto streamer = LiveStreamer::create(own.Url(), UniqueName("dropped"), delegate, options);
+        ASSERT_NE(streamer, nullptr);
+        streamer->putVideoSample(frames[0]);
+        ASSERT_TRUE(delegate->waitForStart());
+        own.Kill();
+        EXPECT_TRUE(delegate->waitForError());
+        // Later samples meet the closed connection and report it too, without throwing.
+        const auto before = delegate->errors().size();
+        for (int i = 0; i < 20 && delegate->errors().size() == before; ++i) {
+            streamer->putVideoSample(frames[1 + i % 2]);
+        }
+        streamer->stop();
+        EXPECT_EQ(delegate->stops(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace pelmar::live
