@@ -53,9 +53,32 @@ RTMPChunk RTMPChunkFormatter::CreateOutputFrame(RTMPPacket) {
 }
 
 int RTMPChunkFormatter::Transform(RTMPPacket message, RTMPChunk& chunk) {
-    formatterStatus_ = formatterStatus_ == kTransformCompleteMore ? ContinueMessage(message, chunk)
-                                                                  : StartNewMessage(message, chunk);
+    auto format = RTMPChunkHeaderSize::Size1;
+    formatterStatus_ = formatterStatus_ == kTransformCompleteMore
+                               ? ContinueMessage(message, chunk.Data())
+                               : StartNewMessage(message, chunk.Data(), format);
+    chunk.SetHeaderFormat(format);
     return formatterStatus_;
+}
+
+void RTMPChunkFormatter::AppendMessage(RTMPPacket message, std::vector<uint8_t>& out) {
+    if (formatterStatus_ == kTransformCompleteMore) {
+        throw std::runtime_error("RTMP message in progress");
+    }
+    const size_t before = out.size();
+    try {
+        auto format = RTMPChunkHeaderSize::Size1;
+        formatterStatus_ = StartNewMessage(message, out, format);
+        while (formatterStatus_ == kTransformCompleteMore) {
+            formatterStatus_ = ContinueMessage(message, out);
+        }
+    } catch (...) {
+        out.resize(before);
+        formatterStatus_ = kTransformComplete;
+        payloadOffset_ = 0;
+        previous_ = PreviousMessage{};
+        throw;
+    }
 }
 
 void RTMPChunkFormatter::PutFrameImpl(RTMPPacket message) {
@@ -71,7 +94,9 @@ void RTMPChunkFormatter::PutFrameImpl(RTMPPacket message) {
     }
 }
 
-int RTMPChunkFormatter::StartNewMessage(RTMPPacket& message, RTMPChunk& chunk) {
+int RTMPChunkFormatter::StartNewMessage(RTMPPacket& message,
+                                        std::vector<uint8_t>& out,
+                                        RTMPChunkHeaderSize& chunkFormat) {
     const size_t length = message.Data().size();
     if (length > kRTMPMaxMessageLength) {
         throw std::runtime_error("RTMP message too long");
@@ -117,34 +142,35 @@ int RTMPChunkFormatter::StartNewMessage(RTMPPacket& message, RTMPChunk& chunk) {
         n += 4;
     }
 
-    chunk.SetHeaderFormat(format);
+    chunkFormat = format;
     payloadOffset_ = 0;
     currentDelta_ = delta;
     previous_ = PreviousMessage{timestamp, delta, length, header.packetType, header.messageStreamId,
                                 format};
-    return WritePayload(message, chunk, bytes, n);
+    return WritePayload(message, out, bytes, n);
 }
 
-int RTMPChunkFormatter::ContinueMessage(RTMPPacket& message, RTMPChunk& chunk) {
+int RTMPChunkFormatter::ContinueMessage(RTMPPacket& message, std::vector<uint8_t>& out) {
     uint8_t bytes[kMaxHeaderLength];
     size_t n = WriteBasicHeader(bytes, RTMPChunkHeaderSize::Size1);
     if (currentDelta_ >= kRTMPExtendedTimestampMarker) {
         PutBigEndian(bytes + n, currentDelta_, 4);
         n += 4;
     }
-    chunk.SetHeaderFormat(RTMPChunkHeaderSize::Size1);
-    return WritePayload(message, chunk, bytes, n);
+    return WritePayload(message, out, bytes, n);
 }
 
 int RTMPChunkFormatter::WritePayload(RTMPPacket& message,
-                                     RTMPChunk& chunk,
+                                     std::vector<uint8_t>& data,
                                      const uint8_t* header,
                                      size_t headerLength) {
     const auto& body = message.Data();
     const size_t offset = std::min(payloadOffset_, body.size());
     const size_t n = std::min(chunkSize_, body.size() - offset);
-    auto& data = chunk.Data();
-    data.reserve(data.size() + headerLength + n);
+    if (data.capacity() < data.size() + headerLength + n) {
+        // Grows geometrically: AppendMessage adds many chunks to one buffer.
+        data.reserve(std::max(data.capacity() * 2, data.size() + headerLength + n));
+    }
     BitstreamWriter writer(data);
     writer.SeekToEnd();
     writer.PutBytes(header, header + headerLength);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "pelmar/live/IReceiver.h"
 #include "pelmar/live/MediaTransformer.h"
@@ -42,6 +43,12 @@ public:
     // stream id before sending; the header record's channel is not used (the formatter's is).
     int Transform(RTMPPacket message, RTMPChunk& chunk) override;
 
+    // Appends every chunk of `message` to `out`: the same bytes PutFrame hands to the output
+    // receiver chunk by chunk, without a frame per chunk (for writers that send a message in one
+    // piece). On failure `out` is left as it was. Throws "RTMP message in progress" when a
+    // message given to PutFrame is unfinished.
+    void AppendMessage(RTMPPacket message, std::vector<uint8_t>& out);
+
 protected:
     void PutFrameImpl(RTMPPacket message) override;
 
@@ -55,12 +62,14 @@ private:
         RTMPChunkHeaderSize format = RTMPChunkHeaderSize::Size12;
     };
 
-    int StartNewMessage(RTMPPacket& message, RTMPChunk& chunk);
+    int StartNewMessage(RTMPPacket& message,
+                        std::vector<uint8_t>& out,
+                        RTMPChunkHeaderSize& chunkFormat);
 
-    int ContinueMessage(RTMPPacket& message, RTMPChunk& chunk);
+    int ContinueMessage(RTMPPacket& message, std::vector<uint8_t>& out);
 
     int WritePayload(RTMPPacket& message,
-                     RTMPChunk& chunk,
+                     std::vector<uint8_t>& data,
                      const uint8_t* header,
                      size_t headerLength);
 

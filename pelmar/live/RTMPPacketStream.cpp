@@ -78,29 +78,20 @@ void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
     const auto channel = static_cast<uint32_t>(packet.Header().channel);
     auto& formatter = outgoing_[channel];
     if (!formatter) {
-        // The chunks of a message are gathered and written with one send: the bytes on the wire
-        // are the same as chunk by chunk, at a fraction of the system calls.
-        auto sink = std::make_shared<MediaCallback<RTMPChunk>>([this](RTMPChunk chunk) {
-            sendBuffer_.insert(sendBuffer_.end(), chunk.Data().begin(), chunk.Data().end());
-        });
         try {
-            formatter =
-                    std::make_unique<RTMPChunkFormatter>(std::move(sink), packet.Header().channel);
+            formatter = std::make_unique<RTMPChunkFormatter>(nullptr, packet.Header().channel);
         } catch (...) {
             outgoing_.erase(channel);
             throw;
         }
         PrintLine("channel created: " + std::to_string(channel));
     }
+    // All chunks of a message are gathered and written with one send: the bytes on the wire are
+    // the same as chunk by chunk, at a fraction of the system calls and allocations.
     sendBuffer_.clear();
-    sendBuffer_.reserve(packet.Data().size() + packet.Data().size() / kRTMPDefaultChunkSize * 5
-                        + 32);
-    try {
-        formatter->PutFrame(packet);
-    } catch (...) {
-        sendBuffer_.clear();
-        throw;
-    }
+    sendBuffer_.reserve(packet.Data().size()
+                        + (packet.Data().size() / kRTMPDefaultChunkSize + 1) * 8 + 32);
+    formatter->AppendMessage(packet, sendBuffer_);
     try {
         connection_.Send(sendBuffer_.data(), sendBuffer_.size());
     } catch (...) {
