@@ -1,0 +1,175 @@
+#include "pelmar/platform/picture/ImageGenerator.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/picture/PictureCodec.h"
+#include "pelmar/platform/picture/internal/Frames.h"
+
+namespace pelmar::picture {
+
+namespace {
+
+Error imageError(ImageErrorCode code, std::string message) {
+    return Error{std::string(kImageErrorDomain), code, std::move(message)};
+}
+
+// Clockwise quarter turns the picture needs to show upright (0..3).
+int quarterTurns(const AVStream& stream) {
+    const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (matrix == nullptr) {
+        return 0;
+    }
+    const double degrees = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(degrees)) {
+        return 0;
+    }
+    const long turns = std::lround(degrees / 90.0);
+    return static_cast<int>(((turns % 4) + 4) % 4);
+}
+
+// Turns packed RGBA clockwise by `turns` quarter turns.
+std::string rotate(const std::string& rgba, int& width, int& height, int turns) {
+    if (turns == 0) {
+        return rgba;
+    }
+    const int w = width;
+    const int h = height;
+    const int outW = turns % 2 == 0 ? w : h;
+    const int outH = turns % 2 == 0 ? h : w;
+    std::string out(rgba.size(), '\0');
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int nx = x;
+            int ny = y;
+            if (turns == 1) {
+                nx = h - 1 - y;
+                ny = x;
+            } else if (turns == 2) {
+                nx = w - 1 - x;
+                ny = h - 1 - y;
+            } else {
+                nx = y;
+                ny = w - 1 - x;
+            }
+            std::copy_n(rgba.data() + (static_cast<size_t>(y) * w + x) * 4, 4,
+                        out.data() + (static_cast<size_t>(ny) * outW + nx) * 4);
+        }
+    }
+    width = outW;
+    height = outH;
+    return out;
+}
+
+}  // namespace
+
+std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage(
+        double seconds) const {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path_.c_str(), nullptr, nullptr) < 0) {
+        return {nullptr, imageError(kImageErrorOpen, "cannot open " + path_.string())};
+    }
+    internal::FormatPtr format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) {
+        return {nullptr, imageError(kImageErrorOpen, "cannot read " + path_.string())};
+    }
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index < 0 || codec == nullptr) {
+        return {nullptr, imageError(kImageErrorNoVideo, "no video track in " + path_.string())};
+    }
+    const AVStream& stream = *format->streams[index];
+    internal::CodecPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0
+        || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        return {nullptr, imageError(kImageErrorDecode, "cannot decode " + path_.string())};
+    }
+    const int64_t target =
+            stream.time_base.num > 0
+                    ? static_cast<int64_t>(seconds * stream.time_base.den / stream.time_base.num)
+                    : 0;
+    if (seconds > 0) {
+        av_seek_frame(format.get(), index, target, AVSEEK_FLAG_BACKWARD);
+    }
+
+    internal::PacketPtr packet(av_packet_alloc());
+    internal::FramePtr frame(av_frame_alloc());
+    internal::FramePtr chosen;
+    internal::FramePtr latest;  // the movie may end before the time asked for
+    bool draining = false;
+    bool done = false;
+    while (!done) {
+        if (!draining) {
+            if (av_read_frame(format.get(), packet.get()) < 0) {
+                draining = true;
+                avcodec_send_packet(decoder.get(), nullptr);
+            } else {
+                if (packet->stream_index == index) {
+                    avcodec_send_packet(decoder.get(), packet.get());
+                }
+                av_packet_unref(packet.get());
+            }
+        }
+        int received = 0;
+        while ((received = avcodec_receive_frame(decoder.get(), frame.get())) == 0) {
+            const int64_t pts = frame->best_effort_timestamp;
+            if (seconds <= 0 || pts == AV_NOPTS_VALUE || pts >= target) {
+                chosen.reset(av_frame_clone(frame.get()));
+                done = true;
+                break;
+            }
+            latest.reset(av_frame_clone(frame.get()));
+        }
+        if (draining && received == AVERROR_EOF) {
+            done = true;
+        }
+        if (draining && received != 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF) {
+            done = true;
+        }
+    }
+    if (!chosen) {
+        chosen = std::move(latest);
+    }
+    if (!chosen || chosen->width <= 0 || chosen->height <= 0
+        || static_cast<int64_t>(chosen->width) * chosen->height > kMaxPixels) {
+        return {nullptr, imageError(kImageErrorDecode, "no frame decoded from " + path_.string())};
+    }
+
+    const int turns = appliesPreferredTrackTransform ? quarterTurns(stream) : 0;
+    // The limit applies to the picture as shown, so turned sizes are compared with it.
+    const double shownW = turns % 2 == 0 ? chosen->width : chosen->height;
+    const double shownH = turns % 2 == 0 ? chosen->height : chosen->width;
+    double scale = 1.0;
+    if (maximumWidth > 0) {
+        scale = std::min(scale, maximumWidth / shownW);
+    }
+    if (maximumHeight > 0) {
+        scale = std::min(scale, maximumHeight / shownH);
+    }
+    int width = std::max(1, static_cast<int>(std::lround(chosen->width * scale)));
+    int height = std::max(1, static_cast<int>(std::lround(chosen->height * scale)));
+    auto rgba = internal::toRGBA(*chosen, width, height);
+    if (!rgba) {
+        return {nullptr, imageError(kImageErrorDecode, "cannot convert a frame")};
+    }
+    std::string shown = rotate(*rgba, width, height, turns);
+    return {PictureCodec::makeRGBA(width, height, std::move(shown)), std::nullopt};
+}
+
+void ImageGenerator::generateImageAsynchronously(double seconds, Completion completion) const {
+    dispatch::Queue::global()->async(
+            [generator = *this, seconds, completion = std::move(completion)] {
+                auto [image, error] = generator.copyImage(seconds);
+                if (completion) {
+                    completion(std::move(image), std::move(error));
+                }
+            });
+}
+
+}  // namespace pelmar::picture

@@ -1,0 +1,61 @@
+#pragma once
+
+// ImageGenerator: takes a still picture out of a movie file (or decodes a picture file) with
+// libavformat/libavcodec: the first frame at or after a time, turned by the video track's display
+// rotation when asked, scaled down to fit a maximum size, as an RGBA ui::Image.
+// Ownership: a plain object holding the file path and its settings; images it makes own their
+//     pixels (RGBA, 4 bytes per pixel, rows packed).
+// Threads: thread-compatible; generateImageAsynchronously() works on the global queue and calls
+//     its completion there, and may be called from any thread.
+// Errors: kImageErrorDomain errors: the file cannot be opened or has no video track
+//     (kImageErrorNoVideo), no frame decodes (kImageErrorDecode).
+// Limits: frames larger than kMaxPixels are refused.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/ui/Image.h"
+
+namespace pelmar::picture {
+
+inline constexpr std::string_view kImageErrorDomain = "pelmar.image";
+
+enum ImageErrorCode : long {
+    kImageErrorOpen = 1,
+    kImageErrorNoVideo = 2,
+    kImageErrorDecode = 3,
+    kImageErrorEncode = 4,
+};
+
+class ImageGenerator {
+public:
+    using Image = std::shared_ptr<const ui::Image>;
+    using Completion = std::function<void(Image, std::optional<Error>)>;
+
+    static constexpr int64_t kMaxPixels = 64LL * 1024 * 1024;
+
+    explicit ImageGenerator(std::filesystem::path path) : path_(std::move(path)) {}
+
+    // Turn the picture by the track's display rotation (multiples of 90 degrees).
+    bool appliesPreferredTrackTransform = false;
+    // 0: no limit. The picture is scaled down, keeping its aspect, to fit both.
+    int maximumWidth = 0;
+    int maximumHeight = 0;
+
+    // The picture at `seconds` (the first frame at or after it; the last frame when the movie is
+    // shorter).
+    std::pair<Image, std::optional<Error>> copyImage(double seconds) const;
+
+    void generateImageAsynchronously(double seconds, Completion completion) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace pelmar::picture
