@@ -476,5 +476,36 @@ TEST(LiveStreamerIntegrationTest, ServerThatRefusesOrDropsTheStreamReachesOnErro
     }
 }
 
+TEST(LiveStreamerIntegrationTest, StopWhileSamplesArriveFromTwoThreadsIsSafe) {
+    REQUIRE_NGINX();
+    const auto frames = ThreeFrames();
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto streamer = LiveStreamer::create(Nginx().Url(), UniqueName("race"), delegate);
+    ASSERT_NE(streamer, nullptr);
+    streamer->putVideoSample(frames[0]);
+    ASSERT_TRUE(delegate->waitForStart());
+    std::thread camera([&] {
+        for (int i = 0; i < 300; ++i) {
+            auto frame = frames[static_cast<size_t>(i % 3)]->copyWithNewTiming(
+                    {media::SampleTimingInfo{media::Time::make(1, 30), media::Time::make(i, 30),
+                                             media::Time::invalid()}});
+            frame->setKeyFrame(i % 3 == 0);
+            streamer->putVideoSample(frame);
+        }
+    });
+    std::thread microphone([&] {
+        for (int i = 0; i < 300; ++i) {
+            streamer->putAudioSample(test::Hex("21 10 04"), test::Hex("12 10"),
+                                     media::Time::make(i * 1024, 44100));
+        }
+    });
+    streamer->stop();
+    camera.join();
+    microphone.join();
+    streamer->stop();
+    EXPECT_EQ(delegate->stops(), 1);
+    EXPECT_TRUE(delegate->errors().empty()) << delegate->errors().front();
+}
+
 }  // namespace
 }  // namespace pelmar::live
