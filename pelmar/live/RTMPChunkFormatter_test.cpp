@@ -352,5 +352,30 @@ TEST_F(RTMPChunkFormatterTest, StartsAfreshAfterTheOutputFailedMidMessage) {
               ToHex(Concat({Hex("04 000050 00012C 08 01000000"), Body(0, 128)})));
 }
 
+TEST_F(RTMPChunkFormatterTest, AppendMessageWritesTheSameBytesAsChunkByChunk) {
+    const Message sequence[] = {{40, 300}, {80, 300},       {120, 300},     {121, 10},
+                                {121, 0},  {16777300, 200}, {16777340, 200}};
+    auto& chunked = Formatter(RTMPChannel::Video);
+    RTMPChunkFormatter whole(nullptr, RTMPChannel::Video);
+    std::vector<uint8_t> expected;
+    std::vector<uint8_t> appended;
+    for (const auto& m : sequence) {
+        chunks.clear();
+        chunked.PutFrame(MakePacket(m, RTMPChannel::Video));
+        for (const auto& chunk : chunks) {
+            expected.insert(expected.end(), chunk.Data().begin(), chunk.Data().end());
+        }
+        whole.AppendMessage(MakePacket(m, RTMPChannel::Video), appended);
+    }
+    EXPECT_EQ(ToHex(appended), ToHex(expected));
+    // A body the length field cannot carry leaves the buffer as it was.
+    const auto before = appended;
+    EXPECT_EQ(ErrorOf([&] {
+                  whole.AppendMessage(MakePacket({200, kRTMPMaxMessageLength + 1}), appended);
+              }),
+              "RTMP message too long");
+    EXPECT_EQ(appended, before);
+}
+
 }  // namespace
 }  // namespace pelmar::live
