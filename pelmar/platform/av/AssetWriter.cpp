@@ -1,5 +1,6 @@
 #include "pelmar/platform/av/AssetWriter.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -15,6 +16,8 @@ namespace {
 
 // How long isReadyForMoreMediaData waits for room under a manual clock (real seconds).
 constexpr auto kManualClockReadyWait = std::chrono::seconds(5);
+
+std::atomic<int> injectedFailureForNewWriters{0};
 
 void runLater(std::function<void()> completion) {
     if (completion) {
@@ -35,7 +38,13 @@ std::shared_ptr<AssetWriter> AssetWriter::create(std::filesystem::path outputURL
         }
         return nullptr;
     }
-    return std::shared_ptr<AssetWriter>(new AssetWriter(std::move(outputURL)));
+    std::shared_ptr<AssetWriter> writer(new AssetWriter(std::move(outputURL)));
+    writer->failCountdown_ = injectedFailureForNewWriters.load();
+    return writer;
+}
+
+void AssetWriter::failWritersAfterAppends(int count) {
+    injectedFailureForNewWriters.store(count > 0 ? count : 0);
 }
 
 AssetWriter::AssetWriter(std::filesystem::path output) : output_(std::move(output)) {}

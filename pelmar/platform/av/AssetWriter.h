@@ -77,6 +77,10 @@ public:
     // Test hook: the `count`-th append from now fails the writer (0 turns it off).
     void failAfterAppends(int count);
 
+    // Test hook for writers made inside other components: every writer created from now on
+    // fails at its `count`-th append (0 turns it off).
+    static void failWritersAfterAppends(int count);
+
 private:
     friend class AssetWriterInput;
     friend class AssetWriterInputPixelBufferAdaptor;

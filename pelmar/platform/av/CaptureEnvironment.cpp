@@ -31,6 +31,7 @@ void CaptureEnvironment::resetLocked() {
     manualFeed_ = false;
     failInput_.clear();
     refuseInput_.clear();
+    refuseDevice_.clear();
     refuseOutput_.clear();
     failStart_ = false;
     failLock_ = false;
@@ -213,6 +214,12 @@ CaptureEnvironment& CaptureEnvironment::refuseInput(MediaType media, bool refuse
     return *this;
 }
 
+CaptureEnvironment& CaptureEnvironment::refuseDevice(const std::string& uniqueID, bool refuse) {
+    std::lock_guard lock(mutex_);
+    toggle(refuseDevice_, uniqueID, refuse);
+    return *this;
+}
+
 CaptureEnvironment& CaptureEnvironment::refuseOutput(CaptureOutputKind kind, bool refuse) {
     std::lock_guard lock(mutex_);
     toggle(refuseOutput_, kind, refuse);
@@ -239,6 +246,11 @@ bool CaptureEnvironment::deviceInputFails(MediaType media) const {
 bool CaptureEnvironment::inputRefused(MediaType media) const {
     std::lock_guard lock(mutex_);
     return refuseInput_.count(media) != 0;
+}
+
+bool CaptureEnvironment::deviceRefused(const std::string& uniqueID) const {
+    std::lock_guard lock(mutex_);
+    return refuseDevice_.count(uniqueID) != 0;
 }
 
 bool CaptureEnvironment::outputRefused(CaptureOutputKind kind) const {

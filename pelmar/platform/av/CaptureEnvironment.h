@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "pelmar/platform/av/CaptureTypes.h"
@@ -71,11 +72,14 @@ public:
     // Faults.
     CaptureEnvironment& failDeviceInput(MediaType media, bool fail = true);
     CaptureEnvironment& refuseInput(MediaType media, bool refuse = true);
+    // Sessions refuse inputs of this one device (by unique ID).
+    CaptureEnvironment& refuseDevice(const std::string& uniqueID, bool refuse = true);
     CaptureEnvironment& refuseOutput(CaptureOutputKind kind, bool refuse = true);
     CaptureEnvironment& failStartRunning(bool fail = true);
     CaptureEnvironment& failLockForConfiguration(bool fail = true);
     bool deviceInputFails(MediaType media) const;
     bool inputRefused(MediaType media) const;
+    bool deviceRefused(const std::string& uniqueID) const;
     bool outputRefused(CaptureOutputKind kind) const;
     bool startRunningFails() const;
     bool lockForConfigurationFails() const;
@@ -103,6 +107,7 @@ private:
     bool manualFeed_ = false;                              // guarded by mutex_
     std::set<MediaType> failInput_;                        // guarded by mutex_
     std::set<MediaType> refuseInput_;                      // guarded by mutex_
+    std::set<std::string> refuseDevice_;                   // guarded by mutex_
     std::set<CaptureOutputKind> refuseOutput_;             // guarded by mutex_
     bool failStart_ = false;                               // guarded by mutex_
     bool failLock_ = false;                                // guarded by mutex_

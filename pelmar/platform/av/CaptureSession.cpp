@@ -58,7 +58,8 @@ bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& inpu
         return false;
     }
     const MediaType media = input->device()->mediaType();
-    if (CaptureEnvironment::shared().inputRefused(media)) {
+    if (CaptureEnvironment::shared().inputRefused(media)
+        || CaptureEnvironment::shared().deviceRefused(input->device()->uniqueID())) {
         return false;
     }
     std::lock_guard lock(mutex_);
@@ -217,6 +218,19 @@ void CaptureSession::simulateInterruption(InterruptionReason reason) {
         interrupted_ = true;
     }
     center_->post(kWasInterruptedNotification, Json{{"reason", static_cast<int>(reason)}});
+}
+
+void CaptureSession::pumpDevices() {
+    std::shared_ptr<internal::SyntheticCapture> capture;
+    {
+        std::lock_guard lock(mutex_);
+        if (running_) {
+            capture = capture_;
+        }
+    }
+    if (capture) {
+        capture->pump();
+    }
 }
 
 void CaptureSession::simulateInterruptionEnded() {

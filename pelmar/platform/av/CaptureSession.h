@@ -113,6 +113,11 @@ public:
 
     void simulateInterruptionEnded();
 
+    // Test hook: the running devices make what is due on the clock now, without waiting for
+    // their next deadline (under a manual clock a deadline registered while the clock was being
+    // moved fires only at the next move).
+    void pumpDevices();
+
 private:
     CaptureSession();
 

@@ -22,6 +22,9 @@ constexpr int kAudioFramesPerBuffer = 1024;
 constexpr int32_t kVideoTimescale = 1'000'000'000;
 constexpr double kToneHz = 440.0;
 constexpr double kToneAmplitude = 8000.0;
+// Samples due within this much of now count as due, so that a clock moved in steps of 1/30 s
+// (which do not add up exactly in binary) still finds the frame at the end of each step.
+constexpr double kDueTolerance = 1e-6;
 
 // Picture size of a preset; portrait connections swap width and height.
 void frameSize(SessionPreset preset, VideoOrientation orientation, int* width, int* height) {
@@ -53,10 +56,20 @@ void SyntheticCapture::start() {
         audioSamples_ = 0;
     }
     running_.store(true);
+    armed_.store(true);
     std::weak_ptr<SyntheticCapture> weak = weak_from_this();
     queue_->async([weak] {
         if (auto self = weak.lock()) {
-            self->tick();
+            self->tick(true);
+        }
+    });
+}
+
+void SyntheticCapture::pump() {
+    std::weak_ptr<SyntheticCapture> weak = weak_from_this();
+    queue_->async([weak] {
+        if (auto self = weak.lock()) {
+            self->tick(false);
         }
     });
 }
@@ -105,7 +118,10 @@ void SyntheticCapture::drawTestPattern(media::PixelBuffer& buffer, int64_t index
     }
 }
 
-void SyntheticCapture::tick() {
+void SyntheticCapture::tick(bool fromDeadline) {
+    if (fromDeadline) {
+        armed_.store(false);
+    }
     std::unique_lock lock(tickMutex_);
     if (!running_.load()) {
         return;
@@ -140,7 +156,7 @@ void SyntheticCapture::tick() {
     }
 
     // Camera frames due by now (frame k is captured at start + k / fps).
-    while (start_ + static_cast<double>(frames_) / fps <= now) {
+    while (start_ + static_cast<double>(frames_) / fps <= now + kDueTolerance) {
         const double t = start_ + static_cast<double>(frames_) / fps;
         const int64_t index = frames_++;
         if (!hasCamera) {
@@ -173,7 +189,8 @@ void SyntheticCapture::tick() {
 
     // Microphone buffers whose last frame has been captured by now.
     const auto startSample = static_cast<int64_t>(std::llround(start_ * rate));
-    while (start_ + static_cast<double>(audioSamples_ + kAudioFramesPerBuffer) / rate <= now) {
+    while (start_ + static_cast<double>(audioSamples_ + kAudioFramesPerBuffer) / rate
+           <= now + kDueTolerance) {
         const int64_t first = audioSamples_;
         audioSamples_ += kAudioFramesPerBuffer;
         if (!hasMicrophone || !audio) {
@@ -203,12 +220,15 @@ void SyntheticCapture::tick() {
     const double nextVideo = start_ + static_cast<double>(frames_) / fps;
     const double nextAudio =
             start_ + static_cast<double>(audioSamples_ + kAudioFramesPerBuffer) / rate;
-    const double wait = std::max(0.0, std::min(nextVideo, nextAudio) - now);
+    const double wait = std::max(kDueTolerance, std::min(nextVideo, nextAudio) - now);
     lock.unlock();
+    if (armed_.exchange(true)) {
+        return;  // the armed deadline will come
+    }
     std::weak_ptr<SyntheticCapture> weak = weak_from_this();
     queue_->asyncAfter(wait, [weak] {
         if (auto self = weak.lock()) {
-            self->tick();
+            self->tick(true);
         }
     });
 }

@@ -27,19 +27,24 @@ public:
 
     void stop();
 
+    // Catches up with the clock at once (instead of at the next deadline).
+    void pump();
+
     // Draws frame `index` of the test pattern into `buffer` (BGRA), mirrored if asked.
     static void drawTestPattern(media::PixelBuffer& buffer, int64_t index, bool mirrored);
 
 private:
-    void tick();
+    // `fromDeadline`: run by the armed deadline (which it then re-arms).
+    void tick(bool fromDeadline);
 
     const std::weak_ptr<CaptureSession> session_;
     const std::shared_ptr<dispatch::Queue> queue_;
     std::atomic<bool> running_{false};
-    std::mutex tickMutex_;      // held while a tick runs; stop() takes it to wait for one
-    double start_ = 0;          // guarded by tickMutex_
-    int64_t frames_ = 0;        // guarded by tickMutex_
-    int64_t audioSamples_ = 0;  // guarded by tickMutex_
+    std::atomic<bool> armed_{false};  // a deadline tick is scheduled
+    std::mutex tickMutex_;            // held while a tick runs; stop() takes it to wait for one
+    double start_ = 0;                // guarded by tickMutex_
+    int64_t frames_ = 0;              // guarded by tickMutex_
+    int64_t audioSamples_ = 0;        // guarded by tickMutex_
 };
 
 }  // namespace pelmar::av::internal

@@ -1,0 +1,305 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/Pelmar.h"
+#include "pelmar/core/PelmarRecorderInterfaceConfig.h"
+#include "pelmar/platform/app/AppLifecycle.h"
+#include "pelmar/platform/av/AssetWriter.h"
+#include "pelmar/platform/av/AssetWriterInputPixelBufferAdaptor.h"
+#include "pelmar/platform/av/CaptureAudioDataOutput.h"
+#include "pelmar/platform/av/CaptureDeviceInput.h"
+#include "pelmar/platform/av/CaptureMetadataOutput.h"
+#include "pelmar/platform/av/CaptureSession.h"
+#include "pelmar/platform/av/CaptureVideoDataOutput.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/dispatch/Timer.h"
+#include "pelmar/platform/foundation/Json.h"
+#include "pelmar/platform/foundation/NotificationCenter.h"
+#include "pelmar/platform/image/SelfieSegmentation.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/ImageView.h"
+#include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/Switch.h"
+#include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/recorder/CapturePreviewView.h"
+
+namespace pelmar {
+
+// Outcome of the camera screen's set-up.
+enum class AVCamSetupResult {
+    none,
+    success,
+    cameraNotAuthorized,
+    micNotAuthorized,
+    sessionConfigurationFailed,
+};
+
+// Which camera the recorder opens.
+enum class CameraDevice : int { rear = 0, front = 1 };
+
+// PelmarRecorder: the built-in camera recording screen (interface file "PelmarRecorder"). It asks
+// for camera and microphone access, configures and runs a capture session on its serial "session
+// queue", recovers from interruptions and media-services resets, and records the camera and
+// microphone into a temporary MPEG-4 file (H.264 1080 x 1920, or 1920 x 1080 with a landscape
+// preview; AAC 44.1 kHz stereo) with pause offsets removed, an optional duration limit and an
+// optional background blur. Recording control: toggleMovieRecording (with the start-delay
+// countdown), toggleMoviePaused, changeCamera, onCloseButtonTap. A finished recording's temporary
+// path goes to the recorder delegate's recorderStopped.
+// Ownership: made with create(), held by shared_ptr (the presenter holds it while shown). Holds
+// the facade, its session and writer; outlets are weak (the view tree owns the views); every
+// callback it registers (outputs, segmentation, timers, notifications, writer completions) holds
+// it weakly.
+// Threads: main thread only for the public settings, outlets and actions. Session work and every
+// sample run on sessionQueue(); delegate calls on the threads PelmarRecorderDelegate names.
+// Errors: set-up failures end in setupResult() values and alerts ("recorder" / the permission
+// messages / "Unable to capture media"); the facade logs the rest (logError for configuration,
+// runtime and writer failures). A recording whose writer fails is reported with the error path
+// of recorderStopped's caller, never as a clean recording.
+class PelmarRecorder : public ui::ViewController,
+                       public av::CaptureDataOutputSampleBufferDelegate,
+                       public av::MetadataOutputObjectsDelegate,
+                       public image::SelfieSegmentationDelegate {
+public:
+    static std::shared_ptr<PelmarRecorder> create(std::shared_ptr<Pelmar> application,
+                                                  std::optional<std::string> videoToken = {});
+
+    ~PelmarRecorder() override;
+
+    // Settings, set before presenting (main thread).
+    bool coverSelectorEnabled = false;
+    bool recordedVideoPreviewEnabled = true;
+    bool cameraFlipButtonVisible = true;
+    CameraDevice cameraDevice = CameraDevice::rear;
+    double maxRecordedDurationSeconds = 0;
+    std::optional<Json> extraArgsForCreateVideo;
+    int64_t startDelay = 0;
+    PelmarRecorderInterfaceConfig recorderUIConfig;
+    bool showFaceOutline = true;
+    bool showLightIndicator = true;
+    bool showSoundIndicator = true;
+
+    bool blurMode() const { return blurMode_.load(); }
+
+    void setBlurMode(bool on) { blurMode_.store(on); }
+
+    bool showControls() const { return showControlsInternal_; }
+
+    void setShowControls(bool show);
+
+    const std::optional<std::string>& videoToken() const { return videoToken_; }
+
+    const std::shared_ptr<Pelmar>& application() const { return pelmar_; }
+
+    // Outlets, bound by the interface file.
+    std::weak_ptr<CapturePreviewView> previewView;
+    std::weak_ptr<ui::Label> cameraUnavailableLabel;
+    std::weak_ptr<ui::Label> recordingDurationLabel;
+    std::weak_ptr<ui::Label> startDelayLabel;
+    std::weak_ptr<ui::Button> pauseButton;
+    std::weak_ptr<ui::Button> recordButton;
+    std::weak_ptr<ui::Button> cameraButton;
+    std::weak_ptr<ui::Button> closeButton;
+    std::weak_ptr<ui::Switch> blurringSwitch;
+    std::weak_ptr<ui::View> controlsView;
+    std::weak_ptr<ui::ImageView> blurringPreviewView;
+    std::weak_ptr<ui::View> luxMeterView;
+    std::weak_ptr<ui::View> audioLevelView;
+    std::weak_ptr<ui::View> faceOutlineView;
+
+    // State (any thread).
+    AVCamSetupResult setupResult() const { return setupResult_.load(); }
+
+    bool isSessionRunning() const { return sessionRunning_.load(); }
+
+    // A writer exists: a recording is under way (started or waiting for its first frame).
+    bool isRecording() const { return recording_.load(); }
+
+    bool isPaused() const { return isPaused_.load(); }
+
+    // Seconds recorded so far.
+    double duration() const { return duration_.load(); }
+
+    // Video and audio samples the pipeline has handled (dropped ones included), for diagnostics.
+    int64_t handledVideoSamples() const { return handledVideo_.load(); }
+
+    int64_t handledAudioSamples() const { return handledAudio_.load(); }
+
+    const std::shared_ptr<dispatch::Queue>& sessionQueue() const { return sessionQueue_; }
+
+    // The background segmentation component the blur uses.
+    const std::shared_ptr<image::SelfieSegmentation>& segmentation() const {
+        return selfieSegmentation_;
+    }
+
+    // The capture session, once the view has loaded.
+    std::shared_ptr<av::CaptureSession> session() const;
+
+    // Width and height of the recording: 1920 x 1080 when the preview is landscape, else
+    // 1080 x 1920 (also without a preview connection). Main thread.
+    int videoWidth();
+
+    int videoHeight();
+
+    // Actions (main thread), as the controls send them.
+    void toggleMovieRecording();
+
+    void toggleMoviePaused();
+
+    void changeCamera();
+
+    void onCloseButtonTap();
+
+    void onChangeBlurMode();
+
+    // View lifecycle.
+    void viewDidLoad() override;
+
+    void viewWillAppear(bool animated) override;
+
+    void viewDidAppear(bool animated) override;
+
+    void viewDidDisappear(bool animated) override;
+
+    void viewWillTransition(ui::Size size) override;
+
+    bool shouldAutorotate() const override { return !recordingStarted_.load(); }
+
+    int supportedInterfaceOrientations() const override { return 30; }
+
+    ui::StatusBarStyle preferredStatusBarStyle() const override {
+        return ui::StatusBarStyle::LightContent;
+    }
+
+    // Sample delivery (session queue) and segmentation results (segmentation thread).
+    void captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,
+                       const std::shared_ptr<const media::SampleBuffer>& sample,
+                       const std::shared_ptr<av::CaptureConnection>& connection) override;
+
+    void metadataOutput(const std::shared_ptr<av::CaptureMetadataOutput>& output,
+                        const std::vector<av::MetadataFaceObject>& faces,
+                        const std::shared_ptr<av::CaptureConnection>& connection) override;
+
+    void selfieSegmentation(image::SelfieSegmentation& segmentation,
+                            const std::shared_ptr<media::PixelBuffer>& picture,
+                            media::Time presentationTime) override;
+
+    // A copy of `sample` with `offset` subtracted from every presentation and decode time; null
+    // without a sample, without a valid offset, or when the copy cannot be made.
+    static std::shared_ptr<const media::SampleBuffer> adjustTime(
+            const std::shared_ptr<const media::SampleBuffer>& sample, media::Time offset);
+
+    // The camera chosen for `position`: dual, dual wide, then wide-angle camera at the position,
+    // else the first camera at the position, else the first camera; null without cameras.
+    static std::shared_ptr<av::CaptureDevice> createDevice(av::MediaType media,
+                                                           av::CaptureDevicePosition position);
+
+    PelmarRecorder(std::shared_ptr<Pelmar> application, std::optional<std::string> videoToken);
+
+private:
+    void log(const std::string& item) const;
+    void logError(const std::string& item) const;
+    std::shared_ptr<PelmarRecorderDelegate> recorderDelegate() const;
+
+    // Set-up (session queue).
+    void configureSession();
+    void failConfiguration(const std::string& message, bool configurationOpen);
+    void setupMetadataOutput();
+    void setupDataOutputs();
+    void startSession();
+    void addObservers();
+    void removeObservers();
+    void showAlert(const std::string& message, bool offerSettings);
+    void resetVideoOrientation();
+
+    // Observations.
+    void sessionRunningChanged(bool running);
+    void sessionRuntimeError(const Json& info);
+    void sessionWasInterrupted(const Json& info);
+    void sessionInterruptionEnded();
+    void subjectAreaDidChange();
+
+    // Recording (session queue unless noted).
+    void startStopRecording();
+    void startRecording();
+    void stopRecording();
+    void cancelRecording();
+    bool setupAssetWriter();
+    void processRecordedVideo(const std::string& path, const std::optional<Error>& error);
+    void endBackgroundTask();
+    void handleSample(const std::shared_ptr<av::CaptureDataOutput>& output,
+                      std::shared_ptr<const media::SampleBuffer> sample);
+    void handleVideo(const std::shared_ptr<const media::SampleBuffer>& sample, media::Time end);
+    void handleAudio(const std::shared_ptr<const media::SampleBuffer>& sample);
+    void appendBlurred(const std::shared_ptr<media::PixelBuffer>& picture, media::Time time);
+    void luxMeter(const media::SampleBuffer& sample);
+    void audioLevelMeter(const media::SampleBuffer& sample);
+    void drawFaces();
+
+    // Interface updates, each queued on the main queue.
+    void updateUIRecordingStartingStopping();
+    void updateUIRecordingStarted();
+    void updateUIRecordingComplete();
+    void updateDuration();
+    void startDelayTick();
+    void stopTimers();
+
+    std::shared_ptr<Pelmar> pelmar_;
+    std::optional<std::string> videoToken_;
+    const std::shared_ptr<image::SelfieSegmentation> selfieSegmentation_;
+    const std::shared_ptr<dispatch::Queue> sessionQueue_;
+    std::atomic<bool> blurMode_{false};
+    bool showControlsInternal_ = true;
+    std::atomic<AVCamSetupResult> setupResult_{AVCamSetupResult::none};
+    std::atomic<bool> sessionRunning_{false};
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> recordingStarted_{false};
+    std::atomic<bool> isPaused_{false};
+    std::atomic<bool> discont_{false};
+    std::atomic<double> duration_{0};
+    std::atomic<int64_t> handledVideo_{0};
+    std::atomic<int64_t> handledAudio_{0};
+    std::atomic<app::BackgroundTaskIdentifier> backgroundRecordingID_{app::kInvalidBackgroundTask};
+
+    mutable std::mutex sessionMutex_;
+    std::shared_ptr<av::CaptureSession> session_;  // guarded by sessionMutex_; set once on main
+
+    // Session-queue state.
+    std::shared_ptr<av::CaptureDeviceInput> videoDeviceInput_;
+    std::shared_ptr<av::CaptureAudioDataOutput> audioDataOutput_;
+    std::shared_ptr<av::CaptureVideoDataOutput> videoDataOutput_;
+    std::shared_ptr<av::CaptureMetadataOutput> metadataOutput_;
+    std::shared_ptr<av::CaptureConnection> videoConnection_;
+    std::shared_ptr<av::AssetWriter> movieAssetWriter_;
+    std::shared_ptr<av::AssetWriterInput> movieAssetWriterAudioInput_;
+    std::shared_ptr<av::AssetWriterInput> movieAssetWriterVideoInput_;
+    std::shared_ptr<av::AssetWriterInputPixelBufferAdaptor> movieAssetWriterVideoInputAdaptor_;
+    bool firstSampleRendered_ = false;
+    double firstSampleTimestamp_ = 0;
+    bool durationExceeded_ = false;
+    std::optional<media::Time> currentCMTime_;
+    media::Time timeOffset_;
+    std::optional<media::Time> lastVideo_;
+    std::optional<media::Time> lastAudio_;
+    std::optional<media::Time> lastWrittenVideo_;
+    bool observing_ = false;
+    uint64_t runningObserver_ = 0;
+    foundation::ObserverToken runtimeErrorToken_;
+    foundation::ObserverToken interruptedToken_;
+    foundation::ObserverToken interruptionEndedToken_;
+    foundation::ObserverToken subjectAreaToken_;
+
+    // Main-thread state.
+    std::shared_ptr<dispatch::Timer> durationUpdateTimer_;
+    std::shared_ptr<dispatch::Timer> startDelayTimer_;
+    int64_t currentStartDelay_ = 0;
+};
+
+}  // namespace pelmar

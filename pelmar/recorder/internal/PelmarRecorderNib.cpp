@@ -1,0 +1,92 @@
+#include "pelmar/recorder/internal/PelmarRecorderNib.h"
+
+#include <memory>
+#include <mutex>
+
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/ImageView.h"
+#include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/Nib.h"
+#include "pelmar/platform/ui/Switch.h"
+#include "pelmar/recorder/CapturePreviewView.h"
+#include "pelmar/recorder/PelmarRecorder.h"
+
+namespace pelmar::internal {
+
+namespace {
+
+// Screen layout in points for a 390 x 844 portrait screen.
+std::shared_ptr<ui::View> build(ui::ViewController& owner) {
+    auto& recorder = dynamic_cast<PelmarRecorder&>(owner);
+    std::weak_ptr<PelmarRecorder> weak =
+            std::static_pointer_cast<PelmarRecorder>(recorder.shared_from_this());
+    auto root = std::make_shared<ui::View>(ui::Rect{0, 0, 390, 844});
+
+    auto preview = std::make_shared<CapturePreviewView>(ui::Rect{0, 0, 390, 844});
+    auto blurring = std::make_shared<ui::ImageView>(ui::Rect{0, 0, 390, 844});
+    auto faces = std::make_shared<ui::View>(ui::Rect{0, 0, 390, 844});
+    auto unavailable = std::make_shared<ui::Label>(ui::Rect{95, 400, 200, 44});
+    unavailable->setText("Camera Unavailable");
+    unavailable->setHidden(true);
+    auto startDelay = std::make_shared<ui::Label>(ui::Rect{145, 372, 100, 100});
+    startDelay->setHidden(true);
+    auto lux = std::make_shared<ui::View>(ui::Rect{16, 60, 32, 32});
+    auto level = std::make_shared<ui::View>(ui::Rect{56, 60, 120, 8});
+
+    auto controls = std::make_shared<ui::View>(ui::Rect{0, 700, 390, 144});
+    auto duration = std::make_shared<ui::Label>(ui::Rect{155, 0, 80, 24});
+    duration->setText("00:00");
+    auto record = std::make_shared<ui::Button>(ui::Rect{160, 40, 70, 70});
+    auto pause = std::make_shared<ui::Button>(ui::Rect{260, 52, 44, 44});
+    auto camera = std::make_shared<ui::Button>(ui::Rect{320, 52, 44, 44});
+    auto close = std::make_shared<ui::Button>(ui::Rect{26, 52, 44, 44});
+    auto blurSwitch = std::make_shared<ui::Switch>(ui::Rect{80, 58, 51, 31});
+    for (const auto& view : std::initializer_list<std::shared_ptr<ui::View>>{
+                 duration, record, pause, camera, close, blurSwitch}) {
+        controls->addSubview(view);
+    }
+    for (const auto& view : std::initializer_list<std::shared_ptr<ui::View>>{
+                 preview, blurring, faces, unavailable, startDelay, lux, level, controls}) {
+        root->addSubview(view);
+    }
+
+    recorder.previewView = preview;
+    recorder.blurringPreviewView = blurring;
+    recorder.faceOutlineView = faces;
+    recorder.cameraUnavailableLabel = unavailable;
+    recorder.startDelayLabel = startDelay;
+    recorder.luxMeterView = lux;
+    recorder.audioLevelView = level;
+    recorder.controlsView = controls;
+    recorder.recordingDurationLabel = duration;
+    recorder.recordButton = record;
+    recorder.pauseButton = pause;
+    recorder.cameraButton = camera;
+    recorder.closeButton = close;
+    recorder.blurringSwitch = blurSwitch;
+
+    auto action = [weak](void (PelmarRecorder::*method)()) {
+        return [weak, method] {
+            if (auto self = weak.lock()) {
+                ((*self).*method)();
+            }
+        };
+    };
+    record->addTarget(ui::ControlEvent::TouchUpInside,
+                      action(&PelmarRecorder::toggleMovieRecording));
+    pause->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecorder::toggleMoviePaused));
+    camera->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecorder::changeCamera));
+    close->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecorder::onCloseButtonTap));
+    blurSwitch->addTarget(ui::ControlEvent::ValueChanged,
+                          action(&PelmarRecorder::onChangeBlurMode));
+    return root;
+}
+
+}  // namespace
+
+void registerPelmarRecorderNib() {
+    static std::once_flag once;
+    std::call_once(once, [] { ui::Nib::registerBuilder("PelmarRecorder", build); });
+}
+
+}  // namespace pelmar::internal

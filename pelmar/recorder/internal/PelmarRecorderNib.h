@@ -1,0 +1,11 @@
+#pragma once
+
+// The interface file "PelmarRecorder": the recorder's views, outlets and actions.
+// Threads: thread-safe (registration happens once).
+
+namespace pelmar::internal {
+
+// Registers the builder of "PelmarRecorder" with ui::Nib (once per process).
+void registerPelmarRecorderNib();
+
+}  // namespace pelmar::internal
