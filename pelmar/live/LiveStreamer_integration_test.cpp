@@ -268,13 +268,14 @@ TEST(LiveStreamerIntegrationTest, PublishesTenSecondsFedFromTwoThreadsInSyncAndW
     const auto probe = nlohmann::json::parse(test::RunCommand(
             "ffprobe -v error -count_packets -show_entries "
             "stream=codec_type,codec_name,profile,width,height,sample_rate,channels,start_time,"
-            "nb_read_packets -of json '"
+            "nb_read_packets:format=duration -of json '"
             + recording.string() + "'"));
     nlohmann::json videoStream;
     nlohmann::json audioStream;
     for (const auto& stream : probe.at("streams")) {
         (stream.at("codec_type") == "video" ? videoStream : audioStream) = stream;
     }
+    EXPECT_NEAR(std::stod(probe.at("format").at("duration").get<std::string>()), 10.0, 0.2);
     ASSERT_FALSE(videoStream.is_null()) << probe.dump();
     ASSERT_FALSE(audioStream.is_null()) << probe.dump();
     EXPECT_EQ(videoStream.at("codec_name"), "h264");
