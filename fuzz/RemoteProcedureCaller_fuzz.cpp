@@ -14,16 +14,15 @@
 using namespace pelmar::live;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static RemoteProcedureCaller* caller = [] {
-        auto* c = new RemoteProcedureCaller(std::make_shared<MediaCallback<RTMPPacket>>(nullptr));
-        c->SetErrorHandler([](auto command, auto info) {
-            (void)(command->ToStringImpl() + info->ToStringImpl());
-        });
-        c->SetStatusHandler([](auto command, auto info) {
-            (void)(command->ToStringImpl() + info->ToStringImpl());
-        });
-        return c;
-    }();
+    // A fresh caller per input: pending calls must not pile up across runs.
+    auto caller = std::make_shared<RemoteProcedureCaller>(
+            std::make_shared<MediaCallback<RTMPPacket>>(nullptr));
+    caller->SetErrorHandler([](auto command, auto info) {
+        (void)(command->ToStringImpl() + info->ToStringImpl());
+    });
+    caller->SetStatusHandler([](auto command, auto info) {
+        (void)(command->ToStringImpl() + info->ToStringImpl());
+    });
     // Keep a few calls pending so that results find callbacks, which call again.
     caller->Call(
             RTMPChannel::Command, "createStream", std::shared_ptr<AMFValue>(),
