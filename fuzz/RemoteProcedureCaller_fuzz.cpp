@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Keep a few calls pending so that results find callbacks, which call again.
     caller->Call(
             RTMPChannel::Command, "createStream", std::shared_ptr<AMFValue>(),
-            [](auto command, auto info) {
+            [self = caller.get()](auto command, auto info) {
                 (void)(command->ToStringImpl() + info->ToStringImpl());
-                caller->Call(RTMPChannel::Stream, "publish", nullptr, {}, 1);
+                self->Call(RTMPChannel::Stream, "publish", nullptr, {}, 1);
             },
             0);
     RTMPPacket packet(MediaType::None, MediaCodec::None, RTMPChannel::Command,
