@@ -1,17 +1,25 @@
 #include "pelmar/core/Pelmar.h"
 
+#include <cctype>
+#include <filesystem>
 #include <limits>
 #include <utility>
 #include <vector>
 
+#include "pelmar/core/PelmarAudios.h"
 #include "pelmar/core/PelmarCacheManager.h"
 #include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/PelmarConstants.h"
 #include "pelmar/core/PelmarEnums.h"
+#include "pelmar/core/PelmarImages.h"
 #include "pelmar/core/PelmarUploadingHandler.h"
+#include "pelmar/core/PelmarVideos.h"
+#include "pelmar/core/Utils.h"
 #include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/ui/Window.h"
@@ -47,6 +55,29 @@ namespace {
 
 constexpr std::string_view kReportSource = "pelmar.mobile.sdk";
 constexpr std::string_view kRearCameraText = "REAR_CAMERA";
+constexpr std::string_view kAppGroupDefaultsKey = "AppGroup";
+
+// The media kind a path goes to, by its lower-cased extension; none for any other.
+std::optional<Media_Type> routeOf(const std::string& path) {
+    const auto local = Utils::localPath(path);
+    if (!local) {
+        return std::nullopt;
+    }
+    std::string extension = std::filesystem::path(*local).extension().string();
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (extension == ".mp4" || extension == ".mov" || extension == ".avi") {
+        return Media_Type::Video;
+    }
+    if (extension == ".mp3" || extension == ".wav" || extension == ".aac") {
+        return Media_Type::Audio;
+    }
+    if (extension == ".png" || extension == ".jpg" || extension == ".bmp" || extension == ".jpeg") {
+        return Media_Type::Image;
+    }
+    return std::nullopt;
+}
 
 // Lenient reading of one option key: the value counts only when the dictionary is a non-empty
 // object holding the key with the wanted JSON type.
@@ -154,12 +185,24 @@ Pelmar::Pelmar(std::string token)
       options_(std::make_unique<Options>()),
       connect_(PelmarConnect::create(*this)),
       uploadingHandler_(PelmarUploadingHandler::create(*this)),
-      cacheManager_(std::make_shared<PelmarCacheManager>()) {}
+      cacheManager_(std::make_shared<PelmarCacheManager>()),
+      videos_(PelmarVideos::create(*this, uploadingHandler_)),
+      audios_(std::make_shared<PelmarAudios>(uploadingHandler_)),
+      images_(std::make_shared<PelmarImages>(uploadingHandler_)) {
+    // Recordings the broadcast extension finished while the app was not running are taken in
+    // now (on this thread; their uploads start on the main queue).
+    if (auto appGroup = foundation::UserDefaults::standard().string(kAppGroupDefaultsKey)) {
+        videos_->setAppGroup(*appGroup);
+    }
+}
 
 Pelmar::Pelmar()
     : config_(std::make_unique<PelmarConfig>("")), options_(std::make_unique<Options>()) {}
 
 Pelmar::~Pelmar() {
+    if (videos_) {
+        videos_->detachApplication();
+    }
     if (uploadingHandler_) {
         uploadingHandler_->detachApplication();
     }
@@ -490,6 +533,125 @@ std::shared_ptr<ui::ViewController> Pelmar::getParentViewController() const {
         top = std::move(presented);
     }
     return top;
+}
+
+void Pelmar::uploadFromPath(const std::string& path,
+                            std::optional<Json> data,
+                            AnswerCallback callback,
+                            ProgressCallback progress,
+                            AnswerCallback confirmCallback) {
+    const auto route = routeOf(path);
+    if (!route || !videos_) {
+        if (auto delegate = uploadingDelegate()) {
+            delegate->failedToUpload(path);
+        }
+        return;
+    }
+    switch (*route) {
+        case Media_Type::Video:
+            videos_->create(path, std::move(data), std::move(callback), std::move(progress),
+                            std::move(confirmCallback));
+            break;
+        case Media_Type::Audio:
+            audios_->create(path, std::move(data), std::move(callback), std::move(progress),
+                            std::move(confirmCallback));
+            break;
+        case Media_Type::Image:
+            images_->create(path, std::move(data), std::move(callback), std::move(progress),
+                            std::move(confirmCallback));
+            break;
+    }
+}
+
+void Pelmar::uploadFromPaths(std::vector<std::string> paths,
+                             std::optional<Json> data,
+                             AnswerCallback callback,
+                             ProgressCallback progress,
+                             AnswerCallback confirmCallback) {
+    if (paths.empty()) {
+        return;
+    }
+    const std::string first = paths.front();
+    std::vector<std::string> rest(paths.begin() + 1, paths.end());
+    std::weak_ptr<Pelmar> weak = weak_from_this();
+    auto next = [weak, rest, data, callback, progress, confirmCallback] {
+        if (auto self = weak.lock()) {
+            self->uploadFromPaths(rest, data, callback, progress, confirmCallback);
+        }
+    };
+    if (!routeOf(first) || !videos_) {
+        uploadFromPath(first, data, callback, progress, confirmCallback);  // reports the refusal
+        dispatch::Queue::main()->async(next);
+        return;
+    }
+    uploadFromPath(
+            first, data,
+            [callback](std::optional<Json> json,
+                       std::shared_ptr<const net::HTTPURLResponse> response,
+                       std::optional<Error> error) {
+                dispatch::Queue::main()->async([callback, json, response, error] {
+                    if (callback) {
+                        callback(json, response, error);
+                    }
+                });
+            },
+            [progress](int64_t sent, int64_t expected) {
+                dispatch::Queue::main()->async([progress, sent, expected] {
+                    if (progress) {
+                        progress(sent, expected);
+                    }
+                });
+            },
+            [confirmCallback, next](std::optional<Json> json,
+                                    std::shared_ptr<const net::HTTPURLResponse> response,
+                                    std::optional<Error> error) {
+                dispatch::Queue::main()->async([confirmCallback, next, json, response, error] {
+                    if (confirmCallback) {
+                        confirmCallback(json, response, error);
+                    }
+                    next();
+                });
+            });
+}
+
+void Pelmar::uploadFilesFromPath(size_t index,
+                                 std::vector<std::string> mediaTypes,
+                                 std::vector<std::string> paths) {
+    if (index >= mediaTypes.size() || index >= paths.size() || !uploadingHandler_) {
+        return;
+    }
+    const Media_Type type = mediaTypes[index] == rawValue(Media_Type::Image) ? Media_Type::Image
+                                                                             : Media_Type::Video;
+    const std::string path = paths[index];
+    std::weak_ptr<Pelmar> weak = weak_from_this();
+    uploadingHandler_->upload(
+            type, path, uploadingConfig(), [](std::optional<Json>, auto, std::optional<Error>) {},
+            [](int64_t, int64_t) {},
+            [weak, index, mediaTypes = std::move(mediaTypes), paths = std::move(paths)](
+                    std::optional<Json>, auto, std::optional<Error>) {
+                if (auto self = weak.lock()) {
+                    self->uploadFilesFromPath(index + 1, mediaTypes, paths);
+                }
+            });
+}
+
+void Pelmar::cancelUpload(const std::optional<std::string>& path, bool deleteFile) {
+    if (auto delegate = uploadingDelegate()) {
+        delegate->cancelUpload(path.value_or(""), deleteFile);
+    }
+    if (uploadingHandler_) {
+        uploadingHandler_->cancelUpload(path, deleteFile);
+    }
+}
+
+void Pelmar::startScreenRecorder(const std::string& appGroup,
+                                 const std::optional<std::string>& preferredExtension) {
+    auto& defaults = foundation::UserDefaults::standard();
+    defaults.set(kAppGroupDefaultsKey, appGroup);
+    defaults.synchronize();
+    if (videos_) {
+        videos_->startScreenRecorder(appGroup, preferredExtension);
+    }
 }
 
 }  // namespace pelmar

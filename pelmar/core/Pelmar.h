@@ -12,11 +12,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pelmar/core/FileSelectorConfig.h"
 #include "pelmar/core/PelmarConfig.h"
@@ -38,11 +40,18 @@ namespace pelmar::ui {
 class ViewController;
 }  // namespace pelmar::ui
 
+namespace pelmar::net {
+class HTTPURLResponse;
+}  // namespace pelmar::net
+
 namespace pelmar {
 
+class PelmarAudios;
 class PelmarCacheManager;
 class PelmarConnect;
+class PelmarImages;
 class PelmarUploadingHandler;
+class PelmarVideos;
 
 class Pelmar : public std::enable_shared_from_this<Pelmar> {
 public:
@@ -99,6 +108,56 @@ public:
     std::shared_ptr<PelmarUploadingHandler> uploadingHandler() const { return uploadingHandler_; }
 
     std::shared_ptr<PelmarCacheManager> cacheManager() const { return cacheManager_; }
+
+    // The media resources, made by the full start-up; null for Pelmar().
+    std::shared_ptr<PelmarVideos> videos() const { return videos_; }
+
+    std::shared_ptr<PelmarAudios> audios() const { return audios_; }
+
+    std::shared_ptr<PelmarImages> images() const { return images_; }
+
+    // (answer dictionary, response, error) and (bytes sent, bytes expected).
+    using AnswerCallback = std::function<void(std::optional<Json>,
+                                              std::shared_ptr<const net::HTTPURLResponse>,
+                                              std::optional<Error>)>;
+    using ProgressCallback = std::function<void(int64_t, int64_t)>;
+
+    // Uploads a local file by its lower-cased extension: "mp4", "mov", "avi" to videos(); "mp3",
+    // "wav", "aac" to audios(); "png", "jpg", "bmp", "jpeg" to images(). `path` is a plain path
+    // (blanks and non-ASCII included) or a "file://" URL, and is handed on as given. A path that
+    // cannot be routed (another extension, a malformed file URL) calls no closure and tells the
+    // uploading delegate `failedToUpload`. Main thread only.
+    void uploadFromPath(const std::string& path,
+                        std::optional<Json> data,
+                        AnswerCallback callback,
+                        ProgressCallback progress,
+                        AnswerCallback confirmCallback);
+
+    // Uploads the paths strictly one after the other: each starts on the main queue after the
+    // previous one's confirmCallback has returned. Every closure is called on the main queue. A
+    // path that fails (refused, failed create or transfer) is reported and the run goes on with
+    // the next one. Main thread only.
+    void uploadFromPaths(std::vector<std::string> paths,
+                         std::optional<Json> data,
+                         AnswerCallback callback,
+                         ProgressCallback progress,
+                         AnswerCallback confirmCallback);
+
+    // Uploads `paths[index...]` one after the other through the upload engine, as video unless
+    // the media word is "image", with the uploading options; progress and results reach only the
+    // uploading delegate.
+    void uploadFilesFromPath(size_t index,
+                             std::vector<std::string> mediaTypes,
+                             std::vector<std::string> paths);
+
+    // Tells the uploading delegate (`cancelUpload` with the path or "") and cancels the upload
+    // named by `path` (the running one when none), removing the file when asked.
+    void cancelUpload(const std::optional<std::string>& path, bool deleteFile);
+
+    // The app side of screen recording: stores `appGroup` under the user-defaults key "AppGroup"
+    // (read at the next start-up) and starts watching the group's screen-recording folder.
+    void startScreenRecorder(const std::string& appGroup,
+                             const std::optional<std::string>& preferredExtension = std::nullopt);
 
     // The host app's delegates; each may be null.
     void setQrScannerDelegate(std::shared_ptr<PelmarQRScannerDelegate> delegate);
@@ -264,6 +323,9 @@ private:
     const std::shared_ptr<PelmarConnect> connect_;
     const std::shared_ptr<PelmarUploadingHandler> uploadingHandler_;
     const std::shared_ptr<PelmarCacheManager> cacheManager_;
+    const std::shared_ptr<PelmarVideos> videos_;
+    const std::shared_ptr<PelmarAudios> audios_;
+    const std::shared_ptr<PelmarImages> images_;
 };
 
 }  // namespace pelmar

@@ -16,7 +16,9 @@ std::optional<std::string> toRGBA(const AVFrame& frame, int width, int height) {
     if (scaler == nullptr) {
         return std::nullopt;
     }
-    std::string rgba(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, '\0');
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    // swscale's vector code may write a little past the last row.
+    std::string rgba(size + 256, '\0');
     uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(rgba.data()), nullptr, nullptr, nullptr};
     int strides[4] = {width * 4, 0, 0, 0};
     const int rows =
@@ -25,6 +27,7 @@ std::optional<std::string> toRGBA(const AVFrame& frame, int width, int height) {
     if (rows != height) {
         return std::nullopt;
     }
+    rgba.resize(size);
     return rgba;
 }
 

@@ -1,0 +1,162 @@
+#include "pelmar/core/PelmarVideos.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/testing/ServiceFixture.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/picture/PictureCodec.h"
+
+namespace pelmar {
+namespace {
+
+using test::Role;
+
+class PelmarVideosIntegrationTest : public test::ServiceFixture {
+protected:
+    PelmarVideos& videos() { return *facade_->videos(); }
+
+    test::SeededResource seedVideo() {
+        return emulator_.seedResource(test::MediaKind::Video, kApp, writeFile("v.mp4", 4096));
+    }
+};
+
+TEST_F(PelmarVideosIntegrationTest, ForwardedCallbacksArriveOnTheMainQueue) {
+    const auto video = seedVideo();
+    std::vector<std::string> heard;
+    auto onMain = [&](const char* name) {
+        EXPECT_TRUE(dispatch::isMainThread()) << name;
+        heard.emplace_back(name);
+    };
+    videos().index(std::nullopt, [&](auto items, auto) {
+        EXPECT_EQ(items.size(), 1u);
+        onMain("index");
+    });
+    videos().get(video.token, std::nullopt, [&](ContentModel model, auto, auto) {
+        EXPECT_EQ(model.token, video.token);
+        onMain("get");
+    });
+    videos().update(video.token, Json{{"title", "x"}}, [&](auto, auto, auto) { onMain("update"); });
+    videos().confirm(video.token, video.streamToken, std::nullopt,
+                     [&](auto, auto, auto) { onMain("confirm"); });
+    runUntil([&] { return heard.size() == 4; });
+    videos().destroy(video.token, video.streamToken, [&](auto, auto, auto) { onMain("destroy"); });
+    runUntil([&] { return heard.size() == 5; });
+    videos().destroy(video.token, "", [&](auto, auto, auto) { onMain("destroy"); });
+    runUntil([&] { return heard.size() == 6; });
+
+    const std::string base = "/v1/applications/app-1/videos/" + video.token;
+    const auto lines = requestLines();
+    auto sent = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(sent("POST api " + base));  // update addresses the video, not a stream
+    EXPECT_EQ(lines.at(4), "DELETE api " + base + "/streams/" + video.streamToken);
+    EXPECT_EQ(lines.at(5), "DELETE api " + base);
+}
+
+TEST_F(PelmarVideosIntegrationTest, UrlsNeedNoRequest) {
+    EXPECT_EQ(videos().getVideoUrl("v1"),
+              emulator_.cdnApiBase() + "/v1/applications/app-1/videos/v1/video.mp4");
+    EXPECT_EQ(videos().getImageUrl("v1"),
+              emulator_.cdnApiBase() + "/v1/applications/app-1/videos/v1/image");
+    EXPECT_EQ(videos().getImageUrl("../x"), "");
+    EXPECT_TRUE(emulator_.requests().empty());
+}
+
+TEST_F(PelmarVideosIntegrationTest, ServerThumbnailIsFetchedOnceAndEnforcedImagesWin) {
+    const auto video = seedVideo();
+    std::vector<PelmarVideos::Image> images;
+    std::vector<bool> responses;
+    auto fetch = [&](const std::string& token) {
+        videos().getImage(token, std::nullopt, [&](auto image, auto response, auto error) {
+            EXPECT_FALSE(error);
+            images.push_back(image);
+            responses.push_back(response != nullptr);
+        });
+    };
+    fetch(video.token);
+    runUntil([&] { return images.size() == 1; });
+    fetch(video.token);
+    runUntil([&] { return images.size() == 2; });
+    ASSERT_TRUE(images[0]);
+    EXPECT_EQ(images[1], images[0]);
+    EXPECT_EQ(responses, (std::vector<bool>{true, false}));
+    EXPECT_EQ(emulator_.requestsTo(".*/image").size(), 1u);
+
+    const auto enforced = picture::PictureCodec::makeRGBA(1, 1, std::string(4, '\0'));
+    videos().enforceImageForVideo("other", enforced);
+    fetch("other");
+    runUntil([&] { return images.size() == 3; });
+    EXPECT_EQ(images[2], enforced);
+    EXPECT_EQ(emulator_.requestsTo(".*/image").size(), 1u);
+}
+
+TEST_F(PelmarVideosIntegrationTest, LocalThumbnailIsGeneratedOncePerPath) {
+    const auto movie = sandbox_.root() / "clip.mp4";
+    const std::string command =
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=3840x2160:rate=5:duration=1 "
+            "-pix_fmt yuv420p '"
+            + movie.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<PelmarVideos::Image> images;
+    for (int i = 0; i < 2; ++i) {
+        videos().getImage(movie.string(), [&](auto image, auto error) {
+            EXPECT_FALSE(error);
+            EXPECT_TRUE(dispatch::isMainThread());
+            images.push_back(image);
+        });
+        runUntil([&] { return images.size() == static_cast<size_t>(i + 1); });
+    }
+    ASSERT_TRUE(images[0]);
+    EXPECT_EQ(images[0]->width(), 1920);
+    EXPECT_EQ(images[0]->height(), 1080);
+    EXPECT_EQ(images[1], images[0]);
+}
+
+TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
+    const auto video = seedVideo();
+    bool noCover = false;
+    EXPECT_FALSE(videos().attachCover(video.token, video.streamToken, nullptr, std::nullopt,
+                                      [&](auto bytes, auto response, auto error) {
+                                          noCover = !bytes && !response && !error;
+                                      }));
+    EXPECT_TRUE(noCover);
+
+    std::optional<std::optional<std::string>> stream;
+    videos().getDefaultStream(video.token, std::nullopt,
+                              [&](auto token, auto, auto) { stream = token; });
+    runUntil([&] { return stream.has_value(); });
+    EXPECT_TRUE(stream->has_value());
+
+    fail("GET", Role::Api, ".*/videos/.*", 200, R"({"default_stream":{"token":5}})");
+    stream.reset();
+    std::optional<Error> error;
+    videos().getDefaultStream(video.token, std::nullopt, [&](auto token, auto, auto e) {
+        stream = token;
+        error = e;
+    });
+    runUntil([&] { return stream.has_value(); });
+    EXPECT_FALSE(stream->has_value());
+    EXPECT_FALSE(error);
+
+    const auto cover = picture::PictureCodec::makeRGBA(8, 8, std::string(8 * 8 * 4, '\x7f'));
+    bool attached = false;
+    EXPECT_TRUE(videos().attachCover(video.token, video.streamToken, cover, std::nullopt,
+                                     [&](auto, auto response, auto) {
+                                         attached = response && response->statusCode() == 200;
+                                     }));
+    runUntil([&] { return attached; });
+    std::optional<PelmarVideos::Image> served;
+    videos().getImage(video.token, std::nullopt, [&](auto image, auto, auto) { served = image; });
+    runUntil([&] { return served.has_value(); });
+    ASSERT_TRUE(*served);
+    EXPECT_EQ((*served)->width(), 8);
+}
+
+}  // namespace
+}  // namespace pelmar
