@@ -197,7 +197,8 @@ void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& s
                      + std::to_string(channels_) + " channels; dropped");
         return;
     }
-    const media::Time pts = sampleBuffer->presentationTimeStamp();
+    // The time in frames of the encoder's rate; a time too large for that is as bad as none.
+    const media::Time pts = sampleBuffer->presentationTimeStamp().convertScale(sampleRate_);
     if (!pts.isNumeric()) {
         printFailure("invalid presentation time; dropped");
         return;
@@ -208,7 +209,7 @@ void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& s
         printFailure("partial audio frame; dropped");
         return;
     }
-    const int64_t firstFrame = pts.convertScale(sampleRate_).value;
+    const int64_t firstFrame = pts.value;
     const size_t blockBytes = static_cast<size_t>(kFramesPerPacket) * bytesPerFrame;
     size_t offset = 0;
     while (offset < data.size()) {
