@@ -121,7 +121,8 @@ TEST_F(RTMPChunkFormatterTest, ChoosesTheHeaderFormatAcrossASequence) {
     };
 
     const Case cases[] = {
-            // The documents gave 0, 3, 3 here; servers read that second message as delta 0.
+            // A 1-byte header here (0, 3, 3) would make servers read the second message's
+            // delta as 0.
             {"no 1-byte header right after a full one",
              {{40, 10}, {80, 10}, {120, 10}},
              {F::Size12, F::Size4, F::Size1},

@@ -46,8 +46,8 @@ TEST(UriTest, SplitsAddressesIntoTheirParts) {
             // The query (an access token, say) is kept for the application name and tcUrl.
             {"rtmp://h/live/s?token=a&b=c", "rtmp://||h|0|/live/s|?token=a&b=c|", "h live s",
              nullptr},
-            // The documents took everything before an "@" in the path as user information, which
-            // sent the connection to the host "b"; the "@" belongs to the stream name.
+            // Taking everything before an "@" in the path as user information would send the
+            // connection to the host "b"; the "@" belongs to the stream name.
             {"rtmp://192.0.2.1/live/a@b", "rtmp://||192.0.2.1|0|/live/a@b||", "192.0.2.1 live a@b",
              nullptr},
             {"rtmp://u:p@w@h:1/a", "rtmp://|u:p@w|h|1|/a||", "h a", nullptr},
@@ -65,8 +65,8 @@ TEST(UriTest, SplitsAddressesIntoTheirParts) {
     }
 }
 
-// The documents turned 70000 into 4464 and a port that is no number (or nothing) into "no port";
-// both would connect somewhere the user never asked for.
+// Wrapping 70000 into 4464, or reading a port that is no number (or nothing) as "no port", would
+// connect somewhere the user never asked for.
 TEST(UriTest, RefusesPortsOutsideTheValidRange) {
     for (const char* port :
          {"", "0", "70000", "65536", "abc", "-1", "1x", "+80", " 80", "99999999999999999999"}) {
