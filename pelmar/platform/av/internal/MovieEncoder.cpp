@@ -113,6 +113,7 @@ std::optional<Error> MovieEncoder::openVideo(const VideoConfig& config) {
     video_->time_base = AVRational{1, kVideoTimescale};
     video_->framerate = AVRational{static_cast<int>(config.expectedFrameRate + 0.5), 1};
     video_->max_b_frames = 0;
+    video_->thread_count = 0;  // as many encoder threads as the machine suits
     video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video_->priv_data, "preset", "veryfast", 0);
     int err = avcodec_open2(video_, codec, nullptr);
