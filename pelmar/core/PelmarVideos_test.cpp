@@ -4,11 +4,18 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "pelmar/core/Utils.h"
 #include "pelmar/core/testing/ServiceFixture.h"
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/picture/PictureCodec.h"
 
 namespace pelmar {
@@ -156,6 +163,83 @@ TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
     runUntil([&] { return served.has_value(); });
     ASSERT_TRUE(*served);
     EXPECT_EQ((*served)->width(), 8);
+}
+
+class ScreenRecordingIntakeIntegrationTest : public PelmarVideosIntegrationTest {
+protected:
+    static constexpr const char* kGroup = "group.pelmar.test";
+
+    bool makeFacadeInSetUp() const override { return false; }
+
+    void SetUp() override {
+        PelmarVideosIntegrationTest::SetUp();
+        ASSERT_TRUE(foundation::Sandbox::registerAppGroup(kGroup));
+        shared_ = *Utils::getSharedScreenRecordingDirectory(kGroup);
+    }
+
+    // What the broadcast extension does: write the movie elsewhere, then rename it in.
+    std::filesystem::path dropRecording(const std::string& name) {
+        const auto written = writeFile("extension/" + name, 64 * 1024);
+        std::filesystem::rename(written, shared_ / name);
+        return Utils::getDocumentsDirectory() / name;
+    }
+
+    std::filesystem::path shared_;
+};
+
+TEST_F(ScreenRecordingIntakeIntegrationTest, RecordingIsMovedUploadedConfirmedAndOnlyThenRemoved) {
+    makeFacade();
+    facade_->startScreenRecorder(kGroup);
+    EXPECT_TRUE(videos().fileWatcherIsSetUp());
+    EXPECT_EQ(foundation::UserDefaults::standard().string("AppGroup"), kGroup);
+    hold("POST", Role::Api, ".*/confirm-video");
+
+    const auto moved = dropRecording("screen 1.mp4");
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    EXPECT_TRUE(std::filesystem::is_empty(shared_));
+    EXPECT_TRUE(std::filesystem::exists(moved));  // confirm not answered yet
+    ASSERT_EQ(emulator_.uploads().size(), 1u);
+    EXPECT_EQ(emulator_.uploads()[0].size, 64u * 1024);
+
+    emulator_.releaseHeld();
+    runUntil([&] { return !std::filesystem::exists(moved); });
+    EXPECT_EQ(delegate_->count("uploadProcessed"), 1u);
+}
+
+TEST_F(ScreenRecordingIntakeIntegrationTest, FailedConfirmKeepsTheRecording) {
+    makeFacade();
+    facade_->startScreenRecorder(kGroup);
+    fail("POST", Role::Api, ".*/confirm-video", 500);
+    const auto moved = dropRecording("screen.mp4");
+    runUntil([&] { return delegate_->count("uploadProcessed") == 1; });
+    dispatch::RunLoop::runUntilIdle();
+    EXPECT_TRUE(std::filesystem::exists(moved));
+}
+
+TEST_F(ScreenRecordingIntakeIntegrationTest, StartUpTakesInRecordingsLeftFromBefore) {
+    foundation::UserDefaults::standard().set("AppGroup", kGroup);
+    const auto first = dropRecording("a.mp4");
+    const auto notes = dropRecording("notes.txt");
+    makeFacade();
+    EXPECT_FALSE(videos().fileWatcherIsSetUp());
+    EXPECT_TRUE(std::filesystem::exists(notes));  // moved, never uploaded nor removed
+    runUntil([&] { return !std::filesystem::exists(first); });
+    EXPECT_EQ(emulator_.uploads().size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(notes));
+    foundation::UserDefaults::standard().remove("AppGroup");
+}
+
+TEST_F(ScreenRecordingIntakeIntegrationTest, AMoveThatWouldReplaceAFileIsSkipped) {
+    makeFacade();
+    std::ofstream(Utils::getDocumentsDirectory() / "same.mp4") << "older";
+    dropRecording("same.mp4");
+    foundation::Console::Capture capture;
+    videos().setAppGroup(kGroup);
+    EXPECT_TRUE(std::filesystem::exists(shared_ / "same.mp4"));
+    const auto lines = capture.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Failed to move the file to the documents folder"),
+              lines.end());
 }
 
 }  // namespace

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/Pelmar.h"
+#include "pelmar/core/testing/ServiceFixture.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/foundation/URL.h"
+
+namespace pelmar {
+namespace {
+
+using test::Role;
+
+class PelmarIntegrationTest : public test::ServiceFixture {
+protected:
+    static void noAnswer(std::optional<Json>,
+                         std::shared_ptr<const net::HTTPURLResponse>,
+                         std::optional<Error>) {}
+};
+
+TEST_F(PelmarIntegrationTest, UploadFromPathRoutesByLowerCasedExtension) {
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string createPath;  // "" when nothing may be sent
+    } cases[] = {
+            {"movie in capitals", "A.MOV", "/v1/applications/app-1/videos/videos-upload-url"},
+            {"mixed-case audio", "b.Mp3", "/embed/v1/applications/app-1/audios"},
+            {"bitmap", "c.BMP", "/embed/v1/applications/app-1/images"},
+            {"blank and non-ASCII in a plain path", "my clip é.mp4",
+             "/v1/applications/app-1/videos/videos-upload-url"},
+            {"gif", "d.gif", ""},
+            {"text", "e.txt", ""},
+            {"no extension", "f", ""},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emulator_.clearRequests();
+        delegate_->clear();
+        const auto file = writeFile(c.file, 1000);
+        bool confirmed = false;
+        facade_->uploadFromPath(
+                file.string(), Json::object(), noAnswer, [](int64_t, int64_t) {},
+                [&](auto, auto, auto) { confirmed = true; });
+        if (c.createPath.empty()) {
+            dispatch::RunLoop::runUntilIdle();
+            EXPECT_TRUE(emulator_.requests().empty());
+            EXPECT_EQ(delegate_->names(), (std::vector<std::string>{"failedToUpload"}));
+            EXPECT_FALSE(confirmed);
+            continue;
+        }
+        runUntil([&] { return confirmed; });
+        EXPECT_EQ(requestLines().at(0).substr(requestLines().at(0).find(' ', 5) + 1), c.createPath);
+        EXPECT_EQ(delegate_->events().front().path, file.string());
+    }
+}
+
+TEST_F(PelmarIntegrationTest, UploadFromPathsRunsStrictlyInOrderAndGoesOnAfterAFailure) {
+    const std::vector<std::string> paths = {
+            writeFile("one.mp4", 50 * 1024).string(), writeFile("two.aac", 50 * 1024).string(),
+            foundation::fileURLFromPath(writeFile("three.jpg", 50 * 1024))};
+    fail("POST", Role::DevApi, ".*/audios", 500);
+    std::vector<std::pair<std::string, bool>> confirms;  // (kind of the answer, had an error)
+    int callbacks = 0;
+    facade_->uploadFromPaths(
+            paths, Json::object(),
+            [&](auto, auto, auto) {
+                EXPECT_TRUE(dispatch::isMainThread());
+                ++callbacks;
+            },
+            [&](int64_t, int64_t) { EXPECT_TRUE(dispatch::isMainThread()); },
+            [&](std::optional<Json> json, auto, std::optional<Error> error) {
+                EXPECT_TRUE(dispatch::isMainThread());
+                confirms.emplace_back(json ? json->value("key", "") : "", error.has_value());
+            });
+    runUntil([&] { return confirms.size() == 3; });
+
+    EXPECT_EQ(callbacks, 3);
+    EXPECT_FALSE(confirms[0].second);
+    EXPECT_TRUE(confirms[1].second);
+    EXPECT_FALSE(confirms[2].second);
+    EXPECT_EQ(delegate_->count("failedToUpload"), 1u);
+    EXPECT_EQ(emulator_.uploads().size(), 2u);
+
+    // Each create request arrived only after the previous file's confirmation was answered.
+    std::vector<test::LoggedRequest> steps;
+    for (const auto& request : emulator_.requests()) {
+        if (!request.path.ends_with("/session") && request.role != Role::Storage) {
+            steps.push_back(request);
+        }
+    }
+    ASSERT_EQ(steps.size(), 5u);  // create, confirm, create (refused), create, confirm
+    EXPECT_TRUE(steps[0].path.ends_with("/videos/videos-upload-url"));
+    EXPECT_TRUE(steps[1].path.ends_with("/confirm-video"));
+    EXPECT_TRUE(steps[2].path.ends_with("/audios"));
+    EXPECT_TRUE(steps[3].path.ends_with("/images"));
+    EXPECT_TRUE(steps[4].path.ends_with("/confirm"));
+    EXPECT_GT(steps[2].sequence, steps[1].completedSequence);
+    EXPECT_GT(steps[3].sequence, steps[2].completedSequence);
+}
+
+TEST_F(PelmarIntegrationTest, UploadFromPathsSkipsARefusedPathAndUploadsTheRest) {
+    int confirms = 0;
+    facade_->uploadFromPaths(
+            {writeFile("a.mp4", 100).string(), "notes.txt", writeFile("b.mp4", 100).string()},
+            Json::object(), noAnswer, [](int64_t, int64_t) {},
+            [&](auto, auto, auto) { ++confirms; });
+    runUntil([&] { return emulator_.uploads().size() == 2 && confirms == 2; });
+    EXPECT_EQ(delegate_->count("failedToUpload"), 1u);
+    facade_->uploadFromPaths(
+            {}, Json::object(), noAnswer, [](int64_t, int64_t) {}, noAnswer);
+}
+
+TEST_F(PelmarIntegrationTest, CancelUploadTellsTheDelegateFirst) {
+    facade_->cancelUpload(std::nullopt, false);
+    const auto events = delegate_->events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].name, "cancelUpload");
+    EXPECT_EQ(events[0].path, "");
+    EXPECT_EQ(events[0].sent, 0);
+}
+
+TEST_F(PelmarIntegrationTest, UploadFilesFromPathGoesOnThroughEveryFile) {
+    facade_->setUploadingConfig(Json{{"title", "picked"}});
+    facade_->uploadFilesFromPath(
+            0, {"image", "video"},
+            {writeFile("p.jpg", 100).string(), writeFile("v.mov", 100).string()});
+    runUntil([&] { return delegate_->count("uploadProcessed") == 2; });
+    const auto lines = requestLines();
+    EXPECT_EQ(lines.front(), "POST dev-api /embed/v1/applications/app-1/images");
+    EXPECT_EQ(emulator_.requestsTo(".*/images").front().formParam("title"), "picked");
+}
+
+}  // namespace
+}  // namespace pelmar
