@@ -15,7 +15,7 @@ namespace pelmar::av {
 namespace {
 
 // How long isReadyForMoreMediaData waits for room under a manual clock (real seconds).
-constexpr auto kManualClockReadyWait = std::chrono::seconds(5);
+constexpr auto kManualClockReadyWait = std::chrono::seconds(20);
 
 std::atomic<int> injectedFailureForNewWriters{0};
 

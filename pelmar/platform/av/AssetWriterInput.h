@@ -54,7 +54,7 @@ public:
     void setExpectsMediaDataInRealTime(bool realTime) { realTime_.store(realTime); }
 
     // False while the writer is not writing or this track's queue is full (a real-time producer
-    // then drops the sample). Under a manual clock a full queue is waited for instead (up to a few
+    // then drops the sample). Under a manual clock a full queue is waited for instead (up to 20
     // real seconds), since time stands still while the encoder works.
     bool isReadyForMoreMediaData() const;
 

@@ -98,6 +98,7 @@ TEST_F(CaptureSessionTest, RunningDevicesFollowTheClockWithExactTimes) {
     CaptureEnvironment::shared().setBrightness(-0.75).setFaces({{7, 0.4, 0.3, 0.2, 0.2}});
     session_->startRunning();
     RunLoop::advance(1.0);
+    session_->pumpDevices();  // in case a deadline was set while the clock was moving
     // Frames at 0, 1/30, ... 30/30 s; 43 whole 1024-frame buffers fit into 44100 samples.
     ASSERT_TRUE(RunLoop::runUntil(
             [&] { return collector_->count(true) == 31 && collector_->count(false) == 43; }));
