@@ -61,8 +61,9 @@ enum class CameraDevice : int { rear = 0, front = 1 };
 // sample run on sessionQueue(); delegate calls on the threads PelmarRecorderDelegate names.
 // Errors: set-up failures end in setupResult() values and alerts ("recorder" / the permission
 // messages / "Unable to capture media"); the facade logs the rest (logError for configuration,
-// runtime and writer failures). A recording whose writer fails is reported with the error path
-// of recorderStopped's caller, never as a clean recording.
+// runtime and writer failures). A recording whose writer failed is logged as a finishing error
+// before recorderStopped; a writer that cannot be made, or a recording stopped before its first
+// frame, reports no recording at all.
 class PelmarRecorder : public ui::ViewController,
                        public av::CaptureDataOutputSampleBufferDelegate,
                        public av::MetadataOutputObjectsDelegate,

@@ -344,6 +344,39 @@ TEST_F(PelmarRecorderTest, OnlyInterruptionReasonFourShowsTheCameraUnavailableLa
     EXPECT_TRUE(logged("capture session interruption ended"));
 }
 
+TEST_F(PelmarRecorderTest, RotationFollowsTheDeviceOnlyWhenItIsUpright) {
+    struct Case {
+        ui::DeviceOrientation device;
+        av::VideoOrientation video;
+    };
+
+    const Case cases[] = {
+            {ui::DeviceOrientation::LandscapeLeft, av::VideoOrientation::LandscapeRight},
+            {ui::DeviceOrientation::FaceUp, av::VideoOrientation::LandscapeRight},
+            {ui::DeviceOrientation::PortraitUpsideDown, av::VideoOrientation::PortraitUpsideDown},
+            {ui::DeviceOrientation::Unknown, av::VideoOrientation::PortraitUpsideDown},
+            {ui::DeviceOrientation::LandscapeRight, av::VideoOrientation::LandscapeLeft},
+    };
+    standardDevices();
+    env().setManualFeed(true);
+    presentAndWaitUntilReady();
+    auto preview = recorder_->previewView.lock()->videoPreviewLayer()->connection();
+    ASSERT_NE(preview, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.device));
+        ui::Application::shared().setDeviceOrientation(c.device);
+        recorder_->viewWillTransition({844, 390});
+        drainSessionQueue();
+        EXPECT_EQ(preview->videoOrientation(), c.video);
+        EXPECT_EQ(videoOutput()->connection(MediaType::Video)->videoOrientation(), c.video);
+        EXPECT_EQ(recorder_->videoWidth(),
+                  c.video == av::VideoOrientation::LandscapeRight
+                                  || c.video == av::VideoOrientation::LandscapeLeft
+                          ? 1920
+                          : 1080);
+    }
+}
+
 TEST_F(PelmarRecorderTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMovie) {
     standardDevices();
     env().setManualFeed(true);
