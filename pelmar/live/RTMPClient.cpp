@@ -58,6 +58,11 @@ RTMPClient::~RTMPClient() {
     } catch (...) {
         // Closing swallows its own failures; a destructor must not throw either way.
     }
+    // A close begun from a callback may still run on the receiver thread: the members it uses
+    // must outlive that thread.
+    if (receiverStream_) {
+        receiverStream_->Close();
+    }
 }
 
 std::string RTMPClient::GetAppName() const {
@@ -110,6 +115,7 @@ void RTMPClient::Connect() {
         std::lock_guard lock(mutex_);
         stream_ = std::make_shared<RTMPPacketStream>(
                 connection_, handler, [this](const std::string& error) { OnReceiverError(error); });
+        receiverStream_ = stream_;
     }
     try {
         MakeConnect();
@@ -431,7 +437,8 @@ void RTMPClient::CloseImpl() {
     streamId_.store(0);
     if (stream) {
         // Our end of the stream tells the server we are done; it hangs up once it has handled
-        // everything before it, which the receiver notices.
+        // everything before it, which the receiver notices. From a callback on the receiver
+        // thread there is nothing to wait for, and the stream stays alive until destruction.
         connection_.ShutdownSend();
         stream->WaitForReceiverEnd(options_.closeTimeout);
         stream->Close();

@@ -14,8 +14,9 @@
 //          publishStartCallback run on the receiver thread, publishStopCallback on the thread that
 //          closes. Lock discipline: mutex_ guards the packet stream pointer, the callbacks and the
 //          publishing state, and is never held while a callback runs or a message is sent (the
-//          packet stream serialises sends itself). The client must not be destroyed from its own
-//          callbacks.
+//          packet stream serialises sends itself). Close may be called from the callbacks; the
+//          client must not be destroyed from them. The destructor waits for the receiver thread,
+//          a close running there included.
 // Errors: std::runtime_error from the constructor: "invalid port: ...", "unknown host: <host>",
 //         "can't open socket", "can't connect socket", "unknown rtmp protocol version", and the
 //         connection's send and receive errors and time-outs during the handshake. From PutFrame:
@@ -135,9 +136,13 @@ private:
     std::condition_variable publishChanged_;
     Callbacks callbacks_;                       // guarded by mutex_
     std::shared_ptr<RTMPPacketStream> stream_;  // guarded by mutex_; empty once closed
-    bool publishing_ = false;                   // guarded by mutex_
-    bool publishFailed_ = false;                // guarded by mutex_: refused, or receiver gone
-    bool closed_ = false;                       // guarded by mutex_
+    // The same stream, kept after closing until destruction: a close from a callback runs on the
+    // stream's receiver thread, which only the destructor may then join. Set once while
+    // connecting; read only by the destructor.
+    std::shared_ptr<RTMPPacketStream> receiverStream_;
+    bool publishing_ = false;     // guarded by mutex_
+    bool publishFailed_ = false;  // guarded by mutex_: refused, or receiver gone
+    bool closed_ = false;         // guarded by mutex_
 
     std::shared_ptr<RemoteProcedureCaller> caller_;  // set before the receiver starts; then fixed
     std::atomic<uint32_t> streamId_{0};

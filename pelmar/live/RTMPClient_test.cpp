@@ -339,5 +339,26 @@ TEST(RTMPClientTest, WaitForPublishingEndsAfterItsTimeOutAndMediaBeforeItIsDropp
     EXPECT_TRUE(server.peer.ReadToEnd().empty());
 }
 
+TEST(RTMPClientTest, CloseFromItsOwnErrorCallbackEndsTheStreamAndStopsOnce) {
+    FakeServer server;
+    Events events;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live",
+                                events.Callbacks());
+    server.Handshake();
+    server.ReadCommand();
+    auto client = pending.get();
+    // The owner gives up on the first error, from the receiver thread that reports it.
+    client->SetErrorCallback([&client](std::string) { client->Close(); });
+    server.WriteCommand({AMFValue::String("_error"), AMFValue::Number(1), AMFValue::Null(),
+                         Status("error", "NetConnection.Connect.Rejected")});
+    EXPECT_TRUE(server.peer.ReadsEndOfStream());
+    EXPECT_THROW(client->PutFrame(Tag(kFLVTagFileHeader, {})), std::runtime_error);
+    EXPECT_THROW(client->CreateStream({}), std::runtime_error);
+    server.peer.CloseConnection();
+    client->Close();
+    client.reset();
+    EXPECT_EQ(events.stops.load(), 1);
+}
+
 }  // namespace
 }  // namespace pelmar::live

@@ -67,6 +67,9 @@ bool RTMPPacketStream::ReceiverRunning() const {
 
 bool RTMPPacketStream::WaitForReceiverEnd(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(doneMutex_);
+    if (receiverId_.load() == std::this_thread::get_id()) {
+        return receiverDone_;
+    }
     return doneChanged_.wait_for(lock, timeout, [this] { return receiverDone_; });
 }
 
@@ -112,17 +115,17 @@ void RTMPPacketStream::CloseImpl() {
     PrintLine("closing packet stream");
     stopped_.store(true);
     connection_.Shutdown();
-    if (!receiver_.joinable()) {
-        return;
-    }
-    if (receiver_.get_id() == std::this_thread::get_id()) {
+    if (receiverId_.load() == std::this_thread::get_id()) {
         // Closing from a handler: the thread ends after this turn; the destructor joins it.
         return;
     }
-    receiver_.join();
+    if (receiver_.joinable()) {
+        receiver_.join();
+    }
 }
 
 void RTMPPacketStream::ReceiverProc() {
+    receiverId_.store(std::this_thread::get_id());
     PrintLine("rtmp receiver thread started");
     std::string error;
     try {

@@ -75,7 +75,8 @@ public:
     // False once the receiver thread has ended (closed, peer gone, or an error).
     bool ReceiverRunning() const;
 
-    // Waits up to `timeout` for the receiver thread to end; true when it has.
+    // Waits up to `timeout` for the receiver thread to end; true when it has. On the receiver
+    // thread itself it returns at once: the thread cannot end while it waits.
     bool WaitForReceiverEnd(std::chrono::milliseconds timeout) const;
 
 protected:
@@ -118,6 +119,10 @@ private:
     mutable std::mutex doneMutex_;
     mutable std::condition_variable doneChanged_;
     bool receiverDone_ = false;  // guarded by doneMutex_
+
+    // Set by the receiver thread as it starts, so it can tell itself apart without reading
+    // receiver_, which other threads assign and join.
+    std::atomic<std::thread::id> receiverId_{};
 
     std::thread receiver_;
 };
