@@ -188,6 +188,34 @@ INSTANTIATE_TEST_SUITE_P(Kinds,
                          ::testing::ValuesIn(kKinds),
                          [](const auto& param) { return std::string(param.param.name); });
 
+TEST_F(PelmarUploadingHandlerIntegrationTest, EachUploadHasItsOwnTick) {
+    const fs::path first = writeFile("first.mp4", 32 * 1024);
+    const fs::path second = writeFile("second.mp4", 32 * 1024);
+    hold("POST", Role::Api, ".*/confirm-video");  // one-shot: only the first confirm waits
+    Closures one;
+    Closures two;
+    handler().upload(Media_Type::Video, first.string(), std::nullopt, one.callback(),
+                     one.progress(), one.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    handler().upload(Media_Type::Video, second.string(), std::nullopt, two.callback(),
+                     two.progress(), two.confirm());
+    runUntil([&] { return two.done(); });
+    delegate_->clear();
+
+    RunLoop::advance(1.0);
+    auto ticks = delegate_->events();
+    ASSERT_EQ(ticks.size(), 1u);  // the second upload's end left the first one's tick running
+    EXPECT_EQ(ticks[0].name, "uploadProcessing");
+    EXPECT_EQ(ticks[0].path, first.string());
+
+    emulator_.releaseHeld();
+    runUntil([&] { return one.done(); });
+    RunLoop::runUntilIdle();
+    delegate_->clear();
+    RunLoop::advance(3.0);
+    EXPECT_EQ(delegate_->count("uploadProcessing"), 0u);
+}
+
 TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConfirmed) {
     struct Case {
         const char* name;
