@@ -1,6 +1,7 @@
 #include "pelmar/live/LiveStreamer.h"
 
 #include <exception>
+#include <thread>
 #include <utility>
 
 #include "pelmar/live/MediaCallback.h"
@@ -10,6 +11,25 @@
 
 namespace pelmar::live {
 namespace {
+
+// The reporter whose client callback this thread is running, if any: the thread is then that
+// client's receiver thread, on which the client must not be destroyed.
+thread_local const internal::StreamReporter* tReportingFor = nullptr;
+
+class ReportingScope {
+public:
+    explicit ReportingScope(const internal::StreamReporter* reporter) : previous_(tReportingFor) {
+        tReportingFor = reporter;
+    }
+
+    ~ReportingScope() { tReportingFor = previous_; }
+
+    ReportingScope(const ReportingScope&) = delete;
+    ReportingScope& operator=(const ReportingScope&) = delete;
+
+private:
+    const internal::StreamReporter* previous_;
+};
 
 void appendLengthPrefixed(std::vector<uint8_t>& out, const std::vector<uint8_t>& unit) {
     const auto length = static_cast<uint32_t>(unit.size());
@@ -35,16 +55,19 @@ std::shared_ptr<LiveStreamer> LiveStreamer::create(const std::string& targetAddr
         std::weak_ptr<internal::StreamReporter> reporter = streamer->reporter_;
         callbacks.errorCallback = [reporter](std::string message) {
             if (auto target = reporter.lock()) {
+                ReportingScope scope(target.get());
                 target->error(message);
             }
         };
         callbacks.publishStartCallback = [reporter] {
             if (auto target = reporter.lock()) {
+                ReportingScope scope(target.get());
                 target->publishStarted();
             }
         };
         callbacks.publishStopCallback = [reporter] {
             if (auto target = reporter.lock()) {
+                ReportingScope scope(target.get());
                 target->publishStopped();
             }
         };
@@ -78,7 +101,7 @@ LiveStreamer::~LiveStreamer() {
         muxer_.reset();
         client = std::move(client_);
     }
-    client.reset();
+    releaseClient(std::move(client));
 }
 
 void LiveStreamer::putVideoSample(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) {
@@ -160,7 +183,23 @@ void LiveStreamer::stop() {
     }
     // Closing ends publishing, waits for the server and then calls onPublishStop, all without
     // mutex_, so the delegate may call back in.
-    client.reset();
+    releaseClient(std::move(client));
+}
+
+void LiveStreamer::releaseClient(std::shared_ptr<RTMPClient> client) const {
+    if (!client) {
+        return;
+    }
+    if (tReportingFor != reporter_.get()) {
+        client.reset();
+        return;
+    }
+    // Called back from the client's receiver thread (the delegate stops or lets go of the
+    // streamer from onError or onPublishStart): close here, so onPublishStop still arrives on
+    // this thread, but leave the last reference to a thread of its own. The client's destructor
+    // joins the receiver thread, which can only end once this callback has returned.
+    client->Close();
+    std::thread([client = std::move(client)]() mutable { client.reset(); }).detach();
 }
 
 std::shared_ptr<LiveStreamerDelegate> LiveStreamer::delegate() const {

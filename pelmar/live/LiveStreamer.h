@@ -15,7 +15,9 @@
 //          until the server confirms publishing) and while stop() takes the client away. The
 //          delegate is never called with mutex_ held: failures met under it are reported after
 //          it is released, and the client is closed (onPublishStop) outside it. The reporter's
-//          own lock guards only the delegate pointer.
+//          own lock guards only the delegate pointer. The delegate may stop or let go of the
+//          streamer from any of its methods; from the receiver thread the client is closed there
+//          and a short-lived thread of its own frees it once the receiver thread has ended.
 // Errors: create() logs the failure's text and returns null (the delegate is not told) when the
 //         connection, handshake or "connect" fails. Later failures are logged and reach the
 //         delegate's onError with their text: the muxer's and formatters' errors, the client's
@@ -87,6 +89,9 @@ private:
     void fail(const std::string& message);
 
     void reportErrors(std::vector<std::string> errors);
+
+    // Closes and lets go of `client`; never destroys it on its own receiver thread.
+    void releaseClient(std::shared_ptr<RTMPClient> client) const;
 
     const std::shared_ptr<internal::StreamReporter> reporter_;
     std::mutex mutex_;

@@ -8,10 +8,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "pelmar/live/AMF0.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
+#include "pelmar/live/testing/RTMPWire.h"
 #include "pelmar/platform/foundation/Log.h"
 
 namespace pelmar::live {
@@ -75,5 +79,68 @@ TEST(LiveStreamerTest, FailedConnectionYieldsNoStreamerAndNoDelegateCall) {
     }
 }
 
+// Gives up on the streamer at the first error, on the thread that reports it: stops it, or lets
+// go of the only reference to it.
+class GivingUpDelegate : public LiveStreamerDelegate {
+public:
+    void onError(const std::string&) override {
+        if (owned) {
+            owned.reset();
+            gaveUp.set_value();
+        } else if (auto target = streamer.lock()) {
+            target->stop();
+        }
+    }
+
+    void onPublishStop() override { gaveUp.set_value(); }
+
+    std::weak_ptr<LiveStreamer> streamer;
+    std::shared_ptr<LiveStreamer> owned;
+    std::promise<void> gaveUp;
+};
+
+TEST(LiveStreamerTest, DelegateMayStopOrReleaseTheStreamerWhenTheServerRefusesIt) {
+    for (const bool release : {false, true}) {
+        SCOPED_TRACE(release ? "released" : "stopped");
+        test::LoopbackPeer server;
+        auto delegate = std::make_shared<GivingUpDelegate>();
+        auto pending = std::async(std::launch::async, [&] {
+            return LiveStreamer::create(
+                    "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live", "cam", delegate);
+        });
+        server.Accept();
+        server.Read(1537);
+        std::vector<uint8_t> s0s1s2(1 + 2 * 1536, 0);
+        s0s1s2[0] = 3;
+        server.Write(s0s1s2);
+        server.Read(1536);
+        test::RTMPWireReader wire(server);
+        EXPECT_EQ(wire.ReadMessage().Header().packetType, RTMPPacketType::Command);  // connect
+        auto streamer = pending.get();
+        ASSERT_NE(streamer, nullptr);
+        delegate->streamer = streamer;
+        if (release) {
+            delegate->owned = std::move(streamer);
+        }
+
+        std::vector<uint8_t> refusal;
+        BitstreamWriter writer(refusal);
+        AMFString("_error").WriteImpl(writer);
+        AMFNumber(1).WriteImpl(writer);
+        AMFNull().WriteImpl(writer);
+        auto status = std::make_shared<AMFObject>();
+        status->AddValue("level", AMFValue::String("error"));
+        status->AddValue("code", AMFValue::String("NetConnection.Connect.Rejected"));
+        status->WriteImpl(writer);
+        test::RTMPWireWriter commands(static_cast<RTMPChannel>(5));
+        server.Write(commands.Bytes(RTMPPacketType::Command, refusal));
+
+        delegate->gaveUp.get_future().get();
+        EXPECT_TRUE(server.ReadsEndOfStream());
+        if (streamer) {
+            streamer->stop();
+        }
+    }
+}
 }  // namespace
 }  // namespace pelmar::live
