@@ -177,6 +177,11 @@ protected:
         shared_ = *Utils::getSharedScreenRecordingDirectory(kGroup);
     }
 
+    void TearDown() override {
+        foundation::UserDefaults::standard().remove("AppGroup");
+        PelmarVideosIntegrationTest::TearDown();
+    }
+
     // What the broadcast extension does: write the movie elsewhere, then rename it in.
     std::filesystem::path dropRecording(const std::string& name) {
         const auto written = writeFile("extension/" + name, 64 * 1024);
@@ -226,7 +231,16 @@ TEST_F(ScreenRecordingIntakeIntegrationTest, StartUpTakesInRecordingsLeftFromBef
     runUntil([&] { return !std::filesystem::exists(first); });
     EXPECT_EQ(emulator_.uploads().size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(notes));
-    foundation::UserDefaults::standard().remove("AppGroup");
+}
+
+TEST_F(ScreenRecordingIntakeIntegrationTest, AnUnknownGroupIsReportedAndNotWatched) {
+    makeFacade();
+    foundation::Console::Capture capture;
+    facade_->startScreenRecorder("group.not.ours");
+    EXPECT_FALSE(videos().fileWatcherIsSetUp());
+    EXPECT_TRUE(capture.contains("Failed to get shared directory"));
+    facade_->startScreenRecorder(kGroup);  // a later start sets the watch up
+    EXPECT_TRUE(videos().fileWatcherIsSetUp());
 }
 
 TEST_F(ScreenRecordingIntakeIntegrationTest, AMoveThatWouldReplaceAFileIsSkipped) {
