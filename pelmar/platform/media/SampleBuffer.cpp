@@ -27,8 +27,9 @@ std::shared_ptr<SampleBuffer> SampleBuffer::createWithData(
     }
     if (format->mediaType() == MediaType::Audio && format->codecType() == CodecType::LinearPCM) {
         const auto bytesPerFrame = format->audioStreamBasicDescription().bytesPerFrame;
-        if (bytesPerFrame == 0
-            || data->size() != static_cast<std::size_t>(numSamples) * bytesPerFrame) {
+        // Compared by division so that a huge count cannot wrap around to the real size.
+        if (bytesPerFrame == 0 || data->size() % bytesPerFrame != 0
+            || data->size() / bytesPerFrame != static_cast<std::size_t>(numSamples)) {
             return nullptr;
         }
     }
@@ -68,7 +69,9 @@ Time SampleBuffer::duration() const {
             return d;
         }
         Time total = d;
-        total.value = d.value * numSamples_;
+        if (__builtin_mul_overflow(d.value, numSamples_, &total.value)) {
+            return Time::invalid();
+        }
         return total;
     }
     Time total = Time::zero();

@@ -55,7 +55,7 @@ public:
     Time decodeTimeStamp() const;
 
     // The whole buffer's duration: the first entry's duration times the samples for a single
-    // entry describing a run, else the sum of the entries.
+    // entry describing a run, else the sum of the entries; invalid when it does not fit.
     Time duration() const;
 
     const std::vector<SampleTimingInfo>& timingInfo() const { return timings_; }

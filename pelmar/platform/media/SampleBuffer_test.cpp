@@ -45,5 +45,22 @@ TEST(SampleBufferTest, AudioRunsCheckTheirSizeAndLastTheirFrameCount) {
     EXPECT_EQ(PixelBuffer::create(PixelBuffer::kMaxDimension + 1, 1, PixelFormat::ARGB32), nullptr);
 }
 
+TEST(SampleBufferTest, HugeSampleCountsAreRefusedOrHaveNoDuration) {
+    // A sample count whose byte size wraps around to the real size must not pass the check.
+    const auto pcm = FormatDescription::forAudio(AudioStreamBasicDescription::pcm16(44100, 2));
+    const SampleTimingInfo pcmTiming{Time::make(1, 44100), Time::make(0, 44100), Time()};
+    EXPECT_EQ(SampleBuffer::createWithData(pcm, std::make_shared<std::vector<uint8_t>>(),
+                                           int64_t{1} << 62, {pcmTiming}),
+              nullptr);
+
+    // Encoded runs carry any count; a duration that does not fit is invalid, not wrapped.
+    const auto aac = FormatDescription::forAudio(AudioStreamBasicDescription::aac(44100, 2));
+    const SampleTimingInfo aacTiming{Time::make(1024, 44100), Time::make(0, 44100), Time()};
+    auto run = SampleBuffer::createWithData(aac, std::make_shared<std::vector<uint8_t>>(8),
+                                            int64_t{1} << 60, {aacTiming});
+    ASSERT_NE(run, nullptr);
+    EXPECT_FALSE(run->duration().isValid());
+}
+
 }  // namespace
 }  // namespace pelmar::media
