@@ -79,14 +79,26 @@ int64_t AppLifecycle::backgroundTaskCount() {
 
 void AppLifecycle::expireBackgroundTasks() {
     auto& l = lifecycle();
-    std::vector<std::pair<BackgroundTaskIdentifier, std::function<void()>>> expiring;
+    std::vector<BackgroundTaskIdentifier> expiring;
     {
         std::lock_guard lock(l.mutex);
         for (const auto& [identifier, task] : l.backgroundTasks) {
-            expiring.emplace_back(identifier, task.expirationHandler);
+            expiring.push_back(identifier);
         }
     }
-    for (const auto& [identifier, handler] : expiring) {
+    for (const auto identifier : expiring) {
+        // An earlier handler may have ended this task, and its owner may have freed what the
+        // handler refers to: only a task that is still live gets its handler run.
+        std::function<void()> handler;
+        {
+            std::lock_guard lock(l.mutex);
+            auto it = l.backgroundTasks.find(identifier);
+            if (it == l.backgroundTasks.end()) {
+                continue;
+            }
+            // A copy: the handler may end its own task, which destroys the stored one.
+            handler = it->second.expirationHandler;
+        }
         if (handler) {
             handler();
         }

@@ -58,5 +58,23 @@ TEST_F(AppLifecycleTest, BackgroundTasksAreCountedIdsThatExpireThroughTheirHandl
     EXPECT_EQ(AppLifecycle::backgroundTaskCount(), 0);
 }
 
+TEST_F(AppLifecycleTest, ExpiryRunsNoHandlerOfATaskEndedByAnEarlierHandler) {
+    // The owner of the second task ends it (and would free what its handler refers to) while
+    // the first task's handler runs.
+    std::vector<std::string> ran;
+    BackgroundTaskIdentifier second = kInvalidBackgroundTask;
+    const auto first = AppLifecycle::beginBackgroundTask("upload", [&] {
+        ran.emplace_back("upload");
+        AppLifecycle::endBackgroundTask(second);
+    });
+    second = AppLifecycle::beginBackgroundTask("export", [&] { ran.emplace_back("export"); });
+    ASSERT_NE(first, second);
+
+    AppLifecycle::expireBackgroundTasks();
+
+    EXPECT_EQ(ran, (std::vector<std::string>{"upload"}));
+    EXPECT_EQ(AppLifecycle::backgroundTaskCount(), 0);
+}
+
 }  // namespace
 }  // namespace pelmar::app
