@@ -264,9 +264,12 @@ bool AssetWriter::appendSound(const std::shared_ptr<const media::SampleBuffer>& 
     }
     const auto& format = sound->formatDescription();
     const auto& asbd = format->audioStreamBasicDescription();
+    // The encoder reads numSamples tightly packed frames of channelsPerFrame samples: any other
+    // frame size would read past the payload or mix up the channels.
     if (format->mediaType() != MediaType::Audio || asbd.formatID != media::CodecType::LinearPCM
         || asbd.bitsPerChannel != 16 || asbd.isNonInterleaved || asbd.channelsPerFrame < 1
-        || asbd.channelsPerFrame > 8 || asbd.sampleRate < 1000 || asbd.sampleRate > 384000) {
+        || asbd.channelsPerFrame > 8 || asbd.bytesPerFrame != 2 * asbd.channelsPerFrame
+        || asbd.sampleRate < 1000 || asbd.sampleRate > 384000) {
         return false;
     }
     std::unique_lock lock(mutex_);

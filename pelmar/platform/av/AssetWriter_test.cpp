@@ -89,6 +89,29 @@ TEST_F(AssetWriterTest, TakesOnlyLaterPicturesOfTheRightKindAfterTheSessionStart
     EXPECT_EQ(w.writer->status(), AssetWriter::Status::Completed);
 }
 
+TEST_F(AssetWriterTest, RefusesSoundWhoseFrameSizeDoesNotMatchItsChannels) {
+    auto w = make("frames.mp4");
+    ASSERT_TRUE(w.writer->startWriting());
+    w.writer->startSession(media::Time::make(0, 1));
+    // Two 16-bit channels need 4 bytes a frame; a description claiming 2 or 8 would make the
+    // encoder read past the buffer or mix up the channels.
+    for (const uint32_t bytesPerFrame : {2U, 8U}) {
+        SCOPED_TRACE(bytesPerFrame);
+        auto asbd = media::AudioStreamBasicDescription::pcm16(44100, 2);
+        asbd.bytesPerFrame = bytesPerFrame;
+        asbd.bytesPerPacket = bytesPerFrame;
+        auto sound = media::SampleBuffer::createWithData(
+                media::FormatDescription::forAudio(asbd),
+                std::make_shared<std::vector<uint8_t>>(1024 * bytesPerFrame), 1024,
+                {{media::Time::make(1, 44100), media::Time::make(0, 44100), media::Time()}});
+        ASSERT_NE(sound, nullptr);
+        EXPECT_FALSE(w.audio->append(sound));
+    }
+    EXPECT_TRUE(w.audio->append(SyntheticMedia::tone(0, 1024, 44100, 2)));
+    finish(w.writer);
+    EXPECT_EQ(w.writer->status(), AssetWriter::Status::Completed);
+}
+
 TEST_F(AssetWriterTest, AnInjectedFailureFailsTheWriterAndLaterAppends) {
     auto w = make("fail.mp4");
     ASSERT_TRUE(w.writer->startWriting());
