@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <fstream>
 #include <future>
@@ -243,6 +244,12 @@ TEST_F(URLSessionIntegrationTest, RequestsThatCannotBeSentFailWithAnError) {
     // Port 1 on loopback refuses connections.
     const Case cases[] = {
             {"blank in URL", url("/a b"), "GET", {"X", "1"}, kURLErrorBadURL},
+            // libcurl reads the URL as a C string, so it would request "/hello" alone.
+            {"NUL in URL",
+             url("/hello") + std::string("\0/x", 3),
+             "GET",
+             {"X", "1"},
+             kURLErrorBadURL},
             {"no scheme", "127.0.0.1/x", "GET", {"X", "1"}, kURLErrorBadURL},
             {"empty URL", "", "GET", {"X", "1"}, kURLErrorBadURL},
             {"other scheme", "ftp://127.0.0.1/x", "GET", {"X", "1"}, kURLErrorUnsupportedURL},

@@ -88,6 +88,10 @@ std::string lowerAscii(std::string text) {
 
 // Why `request` cannot be sent, if it cannot.
 std::optional<Error> checkRequest(const URLRequest& request) {
+    // libcurl takes the URL as a C string: a NUL byte would cut it short.
+    if (request.url.find('\0') != std::string::npos) {
+        return urlError(kURLErrorBadURL, "the URL holds a NUL byte");
+    }
     UrlHandle url(curl_url());
     if (!url) {
         return urlError(kURLErrorUnknown, "out of memory");
