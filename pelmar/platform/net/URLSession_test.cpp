@@ -329,6 +329,29 @@ TEST_F(URLSessionIntegrationTest, SilentServerEndsTheTaskWithTimedOutInsteadOfHa
     EXPECT_EQ(outcome.error->code, kURLErrorTimedOut) << *outcome.error;
 }
 
+TEST_F(URLSessionIntegrationTest, UnboundedTimeoutOutlastsAShortOne) {
+    URLRequest patient(url("/hang"));
+    patient.timeoutInterval = INFINITY;
+    URLSession::Task patientTask;
+    auto patientOutcome = start(URLSession::shared(), patient, &patientTask);
+    waitUntilHanging();
+    URLRequest impatient(url("/hang"));
+    impatient.timeoutInterval = 1;
+
+    const auto outcome = run(URLSession::shared(), impatient);
+
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, kURLErrorTimedOut) << *outcome.error;
+    // The patient task started first, so any idle limit as short as the other's would have
+    // ended it first.
+    EXPECT_NE(patientTask->state(), URLSessionTask::State::Completed);
+    release();
+    ASSERT_EQ(patientOutcome.wait_for(kGuard), std::future_status::ready);
+    const auto late = patientOutcome.get();
+    EXPECT_FALSE(late.error);
+    EXPECT_EQ(late.data, "late");
+}
+
 TEST_F(URLSessionIntegrationTest, TaskIdentifiersAreUniqueAcrossSessions) {
     std::set<uint64_t> identifiers;
     for (int i = 0; i < 5; ++i) {

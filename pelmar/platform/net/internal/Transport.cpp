@@ -32,6 +32,9 @@ constexpr long kUploadBufferBytes = 64 * 1024;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr long kMaxRedirects = 10;
 constexpr int kIdlePollMilliseconds = 1000;
+// Longest idle time-out libcurl accepts (it keeps time-outs as milliseconds in an int); longer
+// ones, infinity included, are cut to it.
+constexpr double kMaxTimeoutSeconds = 2'147'483;
 
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -450,7 +453,9 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
     if (!(timeout > 0)) {
         timeout = task->session()->configuration().timeoutIntervalForRequest;
     }
-    const long timeoutSeconds = std::max(1L, static_cast<long>(std::ceil(timeout)));
+    // Checked before the conversion: infinity, NaN or a huge value do not fit in a long.
+    timeout = timeout >= 1.0 ? std::min(std::ceil(timeout), kMaxTimeoutSeconds) : 1.0;
+    const auto timeoutSeconds = static_cast<long>(timeout);
 
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
