@@ -969,7 +969,10 @@ void PelmarRecorder::changeCamera() {
                             }
                         });
             }
-            self.cameraDevice = toFront ? CameraDevice::front : CameraDevice::rear;
+            // cameraDevice is a main-thread setting: it is updated there, before the buttons
+            // come back.
+            const auto chosen = toFront ? CameraDevice::front : CameraDevice::rear;
+            onMain(weak, [chosen](PelmarRecorder& s) { s.cameraDevice = chosen; });
         } else {
             // The new camera was refused: the old one goes back, so the session keeps a camera.
             session->addInput(current);

@@ -539,6 +539,8 @@ TEST_F(PelmarRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {
 
     env().refuseDevice(front->uniqueID(), false);
     recorder_->cameraButton.lock()->tap();
+    // The setting follows the switch on the main thread, where settings are read.
+    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->cameraDevice == CameraDevice::front; }));
     drainSessionQueue();
     RunLoop::runUntilIdle();
     EXPECT_EQ(recorder_->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
