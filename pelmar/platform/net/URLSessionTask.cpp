@@ -93,9 +93,9 @@ void URLSessionTask::cancel() {
             return;
         }
         wasSuspended = state_ == State::Suspended;
-        if (!wasSuspended) {
-            state_ = State::Canceling;
-        }
+        // Also for a suspended task: a resume() racing with this call must not hand the task to
+        // the transport, which would send it and touch its answer state while it completes here.
+        state_ = State::Canceling;
     }
     if (wasSuspended) {
         // Never handed to the transport, so nothing else can complete it.
