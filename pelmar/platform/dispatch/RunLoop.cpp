@@ -102,6 +102,11 @@ void RunLoop::advance(double seconds) {
         runFor(seconds);
         return;
     }
+    if (std::isinf(seconds)) {
+        // A manual clock cannot reach the end of time, and a repeating timer would fire forever.
+        throw std::invalid_argument(
+                "RunLoop::advance: a manual clock moves only a finite duration");
+    }
     enter();
     auto& keeper = internal::Timekeeper::instance();
     const double end = manual->now() + seconds;

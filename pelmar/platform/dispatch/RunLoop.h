@@ -13,7 +13,8 @@ namespace pelmar::dispatch {
 // a call from another thread afterwards aborts with a message. Calls may nest (a block may pump
 // the loop). Uses the main queue's leaf mutex only; blocks run with no lock held.
 // Errors: an exception thrown by a block leaves the call that ran it (the block is gone, the rest
-// stay queued). Throws std::invalid_argument for a NaN or negative duration.
+// stay queued). Throws std::invalid_argument for a NaN or negative duration, and for an infinite
+// one while a manual clock is installed (advance, runFor).
 class RunLoop {
 public:
     // Default safety-net timeout of runUntil, in real seconds.

@@ -133,6 +133,17 @@ TEST_F(RunLoopTest, RejectsNegativeAndNaNDurations) {
     EXPECT_THROW(RunLoop::runUntil([] { return true; }, -1), std::invalid_argument);
 }
 
+TEST_F(RunLoopTest, AdvanceRefusesAnInfiniteStepOfAManualClock) {
+    // A repeating timer always has a next deadline, so moving to the end of time never ends.
+    int fires = 0;
+    auto timer = Timer::scheduled(1.0, true, [&] { ++fires; });
+    EXPECT_THROW(RunLoop::advance(INFINITY), std::invalid_argument);
+    EXPECT_THROW(RunLoop::runFor(INFINITY), std::invalid_argument);
+    EXPECT_EQ(fires, 0);
+    EXPECT_EQ(clock().now(), 0.0);
+    timer->invalidate();
+}
+
 TEST_F(RunLoopTest, ResetDropsQueuedBlocksTimersAndDelayedBlocks) {
     bool ran = false;
     Queue::main()->async([&] { ran = true; });
