@@ -313,8 +313,10 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
         runLater(std::move(completion));
         return;
     }
-    if (!worker_.joinable() || finishing_ || status_ == Status::Cancelled
-        || status_ == Status::Completed) {
+    // The status is checked first: once cancelled, cancelWriting() may be joining worker_
+    // outside the lock, so worker_ must not be read then.
+    if (status_ == Status::Cancelled || status_ == Status::Completed || finishing_
+        || !worker_.joinable()) {
         lock.unlock();
         runLater(std::move(completion));
         return;
