@@ -405,6 +405,12 @@ void Transport::run() {
 }
 
 void Transport::begin(std::shared_ptr<URLSessionTask> task) {
+    // A cancel() made between resume() and this start was queued before there was a transfer to
+    // find, so it was dropped: the task's state still tells.
+    if (task->state() == URLSessionTask::State::Canceling) {
+        task->complete(urlError(kURLErrorCancelled, "cancelled"));
+        return;
+    }
     const URLRequest& request = task->originalRequest();
     if (auto error = checkRequest(request)) {
         task->complete(std::move(error));
