@@ -28,10 +28,12 @@ class SyntheticCapture;
 // Session events are posted on notificationCenter(): runtime error (userInfo {"error": {"domain",
 // "code", "message"}}), interruption (userInfo {"reason": 1-5}) and interruption end; test hooks
 // simulate them. The running state has observers, called synchronously on the thread that
-// changes it.
+// changes it, while starts and stops are still serialised (so they arrive in order): an observer
+// must not start or stop the session itself, but queue that elsewhere.
 // Ownership: made by create(), held by shared_ptr; owns its inputs, outputs and device threads.
-// Threads: thread-safe (one internal mutex, never held while calling out). startRunning() and
-// stopRunning() block until the devices have started or stopped.
+// Threads: thread-safe. The state mutex is never held while calling out; the start/stop mutex
+// is held around running observers only. startRunning() and stopRunning() block until the
+// devices have started or stopped.
 // Errors: refused inputs and outputs are reported by canAdd*/add* returning false; a device that
 // cannot start leaves the session stopped.
 class CaptureSession : public std::enable_shared_from_this<CaptureSession> {
