@@ -1141,6 +1141,11 @@ void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& 
         return;
     }
     media::Time pts = sample->presentationTimeStamp();
+    if (!pts.isNumeric()) {
+        // Without a time the sample cannot be placed in the movie, and its time would turn the
+        // duration and the pause offsets into NaN.
+        return;
+    }
     if (discont_.load()) {
         const auto& last = isVideo ? lastVideo_ : lastAudio_;
         if (last) {
@@ -1159,9 +1164,15 @@ void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& 
         }
     }
     pts = sample->presentationTimeStamp();
+    if (!pts.isNumeric()) {
+        return;
+    }
     currentCMTime_ = pts;
     const media::Time duration = sample->duration();
-    const media::Time end = duration.isNumeric() && duration.value > 0 ? pts + duration : pts;
+    media::Time end = duration.isNumeric() && duration.value > 0 ? pts + duration : pts;
+    if (!end.isNumeric()) {
+        end = pts;  // a duration too long to add
+    }
     if (isVideo) {
         lastVideo_ = end;
         handleVideo(sample, end);

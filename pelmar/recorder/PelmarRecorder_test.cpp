@@ -430,6 +430,23 @@ TEST_F(PelmarRecorderTest, APausedStopLeavesNothingBehindForTheNextRecording) {
     EXPECT_NEAR(recorder_->duration(), 1.0 / 30, 1e-9);
 }
 
+TEST_F(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) {
+    standardDevices();
+    env().setManualFeed(true);
+    presentAndWaitUntilReady();
+    startRecording();
+    feedFrame(0, 0.0);
+    auto untimed = av::test::SyntheticMedia::frame(360, 480, 1, 0)
+                           ->copyWithNewTiming({{media::Time::invalid(), media::Time::invalid(),
+                                                 media::Time::invalid()}});
+    ASSERT_TRUE(videoOutput()->deliver(untimed));
+    drainSessionQueue();
+    EXPECT_EQ(recorder_->duration(), 0.0);
+    EXPECT_FALSE(logged("video sample buffer writing error"));
+    feedFrame(2, 1.0 / 30);
+    EXPECT_NEAR(recorder_->duration(), 1.0 / 30, 1e-9);
+}
+
 TEST_F(PelmarRecorderTest, AWriterThatCannotBeMadeReturnsToIdleWithoutAStartedCall) {
     standardDevices();
     env().setManualFeed(true);
