@@ -364,18 +364,20 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, UpdateAndDeleteAddressResourceOrSt
     const auto audio = emulator_.seedResource(test::MediaKind::Audio, kApp, file);
     std::vector<std::string> done;
     handler().update(Media_Type::Audio, audio.token, "", Json{{"title", "new"}},
-                     [&](std::optional<ContentModel> model, auto, auto) {
+                     test::onMainQueue([&](std::optional<ContentModel> model, auto, auto) {
                          done.push_back("update " + model.value_or(ContentModel()).title.value());
-                     });
+                     }));
     runUntil([&] { return done.size() == 1; });
     handler().update(Media_Type::Audio, audio.token, audio.streamToken, std::nullopt,
-                     [&](auto, auto, auto) { done.push_back("update stream"); });
+                     test::onMainQueue([&](auto, auto, auto) { done.push_back("update stream"); }));
     runUntil([&] { return done.size() == 2; });
-    handler().deleteResource(Media_Type::Audio, audio.token, audio.streamToken,
-                             [&](auto, auto, auto) { done.push_back("delete stream"); });
+    handler().deleteResource(
+            Media_Type::Audio, audio.token, audio.streamToken,
+            test::onMainQueue([&](auto, auto, auto) { done.push_back("delete stream"); }));
     runUntil([&] { return done.size() == 3; });
-    handler().deleteResource(Media_Type::Audio, audio.token, "",
-                             [&](auto, auto, auto) { done.push_back("delete"); });
+    handler().deleteResource(
+            Media_Type::Audio, audio.token, "",
+            test::onMainQueue([&](auto, auto, auto) { done.push_back("delete"); }));
     runUntil([&] { return delegate_->count("deleted") == 2; });
 
     EXPECT_EQ(done.front(), "update new");
@@ -395,21 +397,23 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, GetAndIndexBuildModelsFromTheirAns
             emulator_.seedResource(test::MediaKind::Image, kApp, writeFile("i.jpg", 100));
     std::optional<ContentModel> got;
     handler().get(Media_Type::Image, image.token, std::nullopt,
-                  [&](ContentModel model, auto, auto) { got = model; });
+                  test::onMainQueue([&](ContentModel model, auto, auto) { got = model; }));
     runUntil([&] { return got.has_value(); });
     EXPECT_EQ(got->token, image.token);
 
     fail("GET", Role::DevApi, ".*/images/.*", 200, R"({"other":{"token":"x"}})");
     got.reset();
     handler().get(Media_Type::Image, image.token, std::nullopt,
-                  [&](ContentModel model, auto, auto) { got = model; });
+                  test::onMainQueue([&](ContentModel model, auto, auto) { got = model; }));
     runUntil([&] { return got.has_value(); });
     EXPECT_EQ(got->token, "");
 
     fail("GET", Role::DevApi, ".*/images", 200, R"([{"token":"a"},"text",{"token":"c"}])");
     std::optional<std::vector<ContentModel>> list;
     handler().index(Media_Type::Image, Json{{"ignored", "x"}},
-                    [&](std::vector<ContentModel> items, auto) { list = std::move(items); });
+                    test::onMainQueue([&](std::vector<ContentModel> items, auto) {
+                        list = std::move(items);
+                    }));
     runUntil([&] { return list.has_value(); });
     ASSERT_EQ(list->size(), 3u);
     EXPECT_EQ((*list)[0].token, "a");

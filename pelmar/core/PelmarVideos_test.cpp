@@ -136,17 +136,18 @@ TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
 
     std::optional<std::optional<std::string>> stream;
     videos().getDefaultStream(video.token, std::nullopt,
-                              [&](auto token, auto, auto) { stream = token; });
+                              test::onMainQueue([&](auto token, auto, auto) { stream = token; }));
     runUntil([&] { return stream.has_value(); });
     EXPECT_TRUE(stream->has_value());
 
     fail("GET", Role::Api, ".*/videos/.*", 200, R"({"default_stream":{"token":5}})");
     stream.reset();
     std::optional<Error> error;
-    videos().getDefaultStream(video.token, std::nullopt, [&](auto token, auto, auto e) {
-        stream = token;
-        error = e;
-    });
+    videos().getDefaultStream(video.token, std::nullopt,
+                              test::onMainQueue([&](auto token, auto, auto e) {
+                                  stream = token;
+                                  error = e;
+                              }));
     runUntil([&] { return stream.has_value(); });
     EXPECT_FALSE(stream->has_value());
     EXPECT_FALSE(error);
@@ -154,9 +155,9 @@ TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
     const auto cover = picture::PictureCodec::makeRGBA(8, 8, std::string(8 * 8 * 4, '\x7f'));
     bool attached = false;
     EXPECT_TRUE(videos().attachCover(video.token, video.streamToken, cover, std::nullopt,
-                                     [&](auto, auto response, auto) {
+                                     test::onMainQueue([&](auto, auto response, auto) {
                                          attached = response && response->statusCode() == 200;
-                                     }));
+                                     })));
     runUntil([&] { return attached; });
     std::optional<PelmarVideos::Image> served;
     videos().getImage(video.token, std::nullopt, [&](auto image, auto, auto) { served = image; });
@@ -207,8 +208,9 @@ TEST_F(ScreenRecordingIntakeIntegrationTest, RecordingIsMovedUploadedConfirmedAn
     EXPECT_EQ(emulator_.uploads()[0].size, 64u * 1024);
 
     emulator_.releaseHeld();
-    runUntil([&] { return !std::filesystem::exists(moved); });
-    EXPECT_EQ(delegate_->count("uploadProcessed"), 1u);
+    runUntil([&] {
+        return !std::filesystem::exists(moved) && delegate_->count("uploadProcessed") == 1;
+    });
 }
 
 TEST_F(ScreenRecordingIntakeIntegrationTest, FailedConfirmKeepsTheRecording) {

@@ -12,15 +12,26 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/testing/RecordingUploadingDelegate.h"
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "testing/ServiceEmulator.h"
 
 namespace pelmar::test {
+
+// Wraps a callback so that it runs on the main queue with the same arguments: tests read what
+// callbacks store from the main thread, which is then the only thread touching it.
+template <class F>
+auto onMainQueue(F fn) {
+    return [fn](auto... args) {
+        dispatch::Queue::main()->async([fn, args...]() mutable { fn(std::move(args)...); });
+    };
+}
 
 class ServiceFixture : public dispatch::test::MainLoopFixture {
 protected:
