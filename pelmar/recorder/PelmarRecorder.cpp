@@ -1088,7 +1088,10 @@ void PelmarRecorder::updateDuration() {
             delegate->recorderCurrentRecordedDurationSeconds(std::round(d * 100) / 100);
         }
         const double max = self.maxRecordedDurationSeconds;
-        const double shown = max > 0 ? std::max(0.0, max - d) : d;
+        // An infinite limit is no limit; a huge one is capped so that its whole seconds fit.
+        constexpr double kMaxShownSeconds = 1e15;
+        const double shown = std::min(kMaxShownSeconds,
+                                      max > 0 && std::isfinite(max) ? std::max(0.0, max - d) : d);
         if (auto label = self.recordingDurationLabel.lock()) {
             label->setText(
                     internal::minutesSeconds(static_cast<long long>(std::floor(shown + 0.4))));

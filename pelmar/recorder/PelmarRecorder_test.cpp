@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -445,6 +446,20 @@ TEST_F(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) 
     EXPECT_FALSE(logged("video sample buffer writing error"));
     feedFrame(2, 1.0 / 30);
     EXPECT_NEAR(recorder_->duration(), 1.0 / 30, 1e-9);
+}
+
+TEST_F(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
+    standardDevices();
+    env().setManualFeed(true);
+    presentAndWaitUntilReady();
+    recorder_->maxRecordedDurationSeconds = std::numeric_limits<double>::infinity();
+    startRecording();
+    feedFrame(0, 0.0);
+    feedFrame(1, 1.5);
+    RunLoop::advance(1.0);
+    RunLoop::runUntilIdle();
+    EXPECT_TRUE(recorder_->isRecording());
+    EXPECT_EQ(recorder_->recordingDurationLabel.lock()->text(), "00:01");
 }
 
 TEST_F(PelmarRecorderTest, AWriterThatCannotBeMadeReturnsToIdleWithoutAStartedCall) {
