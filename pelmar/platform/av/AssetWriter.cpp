@@ -212,6 +212,11 @@ bool AssetWriter::appendPicture(std::shared_ptr<media::PixelBuffer> picture,
     if (status_ != Status::Writing || finishing_ || !sessionStart_) {
         return false;
     }
+    // A producer that does not ask isReadyForMoreMediaData() first must not grow the queue
+    // without bound.
+    if (queuedPictures_ >= kMaxQueuedVideoFrames) {
+        return false;
+    }
     if (injectedFailureLocked()) {
         return false;
     }
@@ -273,7 +278,8 @@ bool AssetWriter::appendSound(const std::shared_ptr<const media::SampleBuffer>& 
         return false;
     }
     std::unique_lock lock(mutex_);
-    if (status_ != Status::Writing || finishing_ || !sessionStart_) {
+    if (status_ != Status::Writing || finishing_ || !sessionStart_
+        || queuedSounds_ >= kMaxQueuedAudioBuffers) {
         return false;
     }
     if (injectedFailureLocked()) {

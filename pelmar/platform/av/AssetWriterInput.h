@@ -33,7 +33,8 @@ struct AudioSettings {
 // Threads: thread-safe.
 // Errors: append() returns false when the sample was not taken: the writer is not writing or has
 // no session yet, the input is not in a writer, the sample is of the wrong kind, its time does not
-// come after the previous one, or the writer failed (see AssetWriter::error()).
+// come after the previous one, the track's queue is full (see isReadyForMoreMediaData()), or the
+// writer failed (see AssetWriter::error()).
 class AssetWriterInput {
 public:
     static std::shared_ptr<AssetWriterInput> createVideo(VideoSettings settings);
