@@ -24,8 +24,10 @@ public:
     FileManager() = delete;
 
     // Renames `from` to `to`; fails with EEXIST when `to` exists (also as a dangling symlink).
-    // Across file systems it copies and then removes the source; on failure the source stays and
-    // no partial copy is left behind.
+    // Across file systems it copies and then removes the source; when the copy or the removal of
+    // a source file fails, the source stays and no partial copy is left behind. A source folder
+    // that can be removed only in part keeps its complete copy at `to` and the move reports the
+    // error: dropping the copy as well would lose data.
     [[nodiscard]] static std::optional<Error> moveItem(const std::filesystem::path& from,
                                                        const std::filesystem::path& to);
 
