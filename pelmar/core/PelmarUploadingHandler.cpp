@@ -624,6 +624,13 @@ void PelmarUploadingHandler::startTick(const std::shared_ptr<UploadRecord>& reco
                     if (!handler || !upload) {
                         return;
                     }
+                    {
+                        // The upload may have ended with its stop still queued behind this fire.
+                        std::lock_guard lock(handler->mutex_);
+                        if (upload->ended) {
+                            return;
+                        }
+                    }
                     if (auto delegate = handler->delegate()) {
                         delegate->uploadProcessing(upload->filePath, upload->token,
                                                    upload->streamToken);
