@@ -68,6 +68,22 @@ TEST_F(PelmarCacheManagerTest, TrimRemovesOnlyOversizedFilesOfTheKindsExtension)
     EXPECT_TRUE(fs::exists(folder / "kept.mp4"));
 }
 
+TEST_F(PelmarCacheManagerTest, TrimOfAKindLooksAtItsOwnFolderAndExtensionOnly) {
+    const uint64_t big = PelmarCacheManager::kMaxCachedFileBytes + 1;
+    const fs::path audio = cache_.getCacheDirectory(Media_Type::Audio);
+    const fs::path image = cache_.getCacheDirectory(Media_Type::Image);
+    makeFile(audio / "a.aac", big);
+    makeFile(audio / "a.mp4", big);
+    makeFile(image / "i.jpg", big);
+
+    cache_.trimCache(Media_Type::Audio);
+    EXPECT_FALSE(fs::exists(audio / "a.aac"));
+    EXPECT_TRUE(fs::exists(audio / "a.mp4"));
+    EXPECT_TRUE(fs::exists(image / "i.jpg"));
+    cache_.trimCache(Media_Type::Image);
+    EXPECT_FALSE(fs::exists(image / "i.jpg"));
+}
+
 TEST_F(PelmarCacheManagerTest, TrimOfEmptyOrMissingFolderDoesNothing) {
     cache_.trimCache("mp4", cache_.getCacheDirectory("empty"));
     cache_.trimCache("mp4", (sandbox_.root() / "missing").string());

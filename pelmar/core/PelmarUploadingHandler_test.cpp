@@ -325,6 +325,31 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, CancelStopsTheRunningTransferAndDe
     EXPECT_TRUE(emulator_.requestsTo(".*/confirm-video").empty());
 }
 
+TEST_F(PelmarUploadingHandlerIntegrationTest,
+       CancelWithoutAPathStopsTheRunningTransferNotAWaitingOne) {
+    const fs::path first = writeFile("first.mp4", 128 * 1024);
+    const fs::path second = writeFile("second.mp4", 128 * 1024);
+    hold("POST", Role::Storage, "/upload/.*");
+    Closures one;
+    Closures two;
+    handler().upload(Media_Type::Video, first.string(), std::nullopt, one.callback(),
+                     one.progress(), one.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    handler().upload(Media_Type::Video, second.string(), std::nullopt, two.callback(),
+                     two.progress(), two.confirm());
+    runUntil([&] { return delegate_->count("uploadStarted") == 2; });  // waits behind the first
+
+    handler().cancelUpload(std::nullopt, /*deleteFile=*/false);
+    runUntil([&] { return one.done() && two.done(); });
+    emulator_.releaseHeld();
+
+    ASSERT_TRUE(one.confirmError);
+    EXPECT_EQ(one.confirmError->code, kUploadErrorCancelled);
+    EXPECT_FALSE(two.confirmError);
+    ASSERT_EQ(emulator_.uploads().size(), 1u);
+    EXPECT_EQ(emulator_.uploads()[0].size, fs::file_size(second));
+}
+
 TEST_F(PelmarUploadingHandlerIntegrationTest, UnsafeTokensAreRefusedBeforeAnyRequest) {
     for (const char* raw : {"", "..", "x/..", "a?b", "a b", "a#b"}) {
         const std::string token = raw;
