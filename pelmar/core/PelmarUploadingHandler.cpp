@@ -56,6 +56,33 @@ Error noServiceError() {
     return uploadError(kUploadErrorNoService, "the SDK facade has ended");
 }
 
+// Why a request cannot be built: the facade has ended, or the app token or one of `tokens` would
+// not be safe in a URL path. None when the request can go out.
+std::optional<Error> requestRefusal(const std::shared_ptr<PelmarConnect>& client,
+                                    const std::optional<std::string>& app,
+                                    const std::vector<std::string_view>& tokens) {
+    if (!client) {
+        return noServiceError();
+    }
+    if (!app || !internal::isSafeToken(*app)) {
+        return invalidTokenError(app.value_or(""));
+    }
+    for (std::string_view token : tokens) {
+        if (!internal::isSafeToken(token)) {
+            return invalidTokenError(token);
+        }
+    }
+    return std::nullopt;
+}
+
+// The resource token, then the stream token when one is given.
+std::vector<std::string_view> resourceTokens(std::string_view token, std::string_view streamToken) {
+    if (streamToken.empty()) {
+        return {token};
+    }
+    return {token, streamToken};
+}
+
 bool isSuccess(const PelmarUploadingHandler::Response& response) {
     return response && response->statusCode() >= 200 && response->statusCode() < 300;
 }
@@ -191,14 +218,8 @@ void PelmarUploadingHandler::index(Media_Type type,
                                    std::optional<Json> /*data*/,
                                    ListCallback callback) {
     auto client = connect();
-    const auto app = appToken();
-    if (!client || !app || !internal::isSafeToken(*app)) {
-        const Error error = client ? invalidTokenError(app.value_or("")) : noServiceError();
-        deliverLater([callback = std::move(callback), error] {
-            if (callback) {
-                callback({}, error);
-            }
-        });
+    if (auto refusal = requestRefusal(client, appToken(), {})) {
+        failLater(std::move(callback), std::vector<ContentModel>{}, *refusal);
         return;
     }
     client->getJsonArrayWithPath(
@@ -223,17 +244,8 @@ void PelmarUploadingHandler::get(Media_Type type,
                                  std::optional<Json> data,
                                  ModelCallback callback) {
     auto client = connect();
-    const auto app = appToken();
-    if (!client || !app || !internal::isSafeToken(*app) || !internal::isSafeToken(token)) {
-        const Error error =
-                !client ? noServiceError()
-                        : invalidTokenError(internal::isSafeToken(token) ? app.value_or("")
-                                                                         : token);
-        deliverLater([callback = std::move(callback), error] {
-            if (callback) {
-                callback(ContentModel(), nullptr, error);
-            }
-        });
+    if (auto refusal = requestRefusal(client, appToken(), {token})) {
+        failLater(std::move(callback), ContentModel(), Response(), *refusal);
         return;
     }
     client->getJsonWithPath(
@@ -263,18 +275,8 @@ void PelmarUploadingHandler::update(Media_Type type,
                                     std::optional<Json> data,
                                     UpdateCallback callback) {
     auto client = connect();
-    const auto app = appToken();
-    const bool tokensSafe = internal::isSafeToken(token)
-                            && (streamToken.empty() || internal::isSafeToken(streamToken)) && app
-                            && internal::isSafeToken(*app);
-    if (!client || !tokensSafe) {
-        const Error error =
-                client ? invalidTokenError(token + " " + streamToken) : noServiceError();
-        deliverLater([callback = std::move(callback), error] {
-            if (callback) {
-                callback(std::nullopt, nullptr, error);
-            }
-        });
+    if (auto refusal = requestRefusal(client, appToken(), resourceTokens(token, streamToken))) {
+        failLater(std::move(callback), std::optional<ContentModel>(), Response(), *refusal);
         return;
     }
     const std::string path =
@@ -299,19 +301,13 @@ void PelmarUploadingHandler::confirm(Media_Type type,
                                      std::optional<Json> data,
                                      AnswerCallback callback) {
     auto client = connect();
-    const auto app = appToken();
     const bool video = type == Media_Type::Video;
-    const bool tokensSafe = internal::isSafeToken(token)
-                            && (!video || internal::isSafeToken(streamToken)) && app
-                            && internal::isSafeToken(*app);
-    if (!client || !tokensSafe) {
-        const Error error =
-                client ? invalidTokenError(token + " " + streamToken) : noServiceError();
-        deliverLater([callback = std::move(callback), error] {
-            if (callback) {
-                callback(std::nullopt, nullptr, error);
-            }
-        });
+    // A video is confirmed on its stream, so its stream token must be usable even when empty.
+    const std::vector<std::string_view> tokens =
+            video ? std::vector<std::string_view>{token, streamToken}
+                  : std::vector<std::string_view>{token};
+    if (auto refusal = requestRefusal(client, appToken(), tokens)) {
+        failLater(std::move(callback), std::optional<Json>(), Response(), *refusal);
         return;
     }
     const std::string path = video ? "/" + token + "/streams/" + streamToken + "/confirm-video"
@@ -331,18 +327,8 @@ void PelmarUploadingHandler::deleteResource(Media_Type type,
                                             std::string streamToken,
                                             AnswerCallback callback) {
     auto client = connect();
-    const auto app = appToken();
-    const bool tokensSafe = internal::isSafeToken(token)
-                            && (streamToken.empty() || internal::isSafeToken(streamToken)) && app
-                            && internal::isSafeToken(*app);
-    if (!client || !tokensSafe) {
-        const Error error =
-                client ? invalidTokenError(token + " " + streamToken) : noServiceError();
-        deliverLater([callback = std::move(callback), error] {
-            if (callback) {
-                callback(std::nullopt, nullptr, error);
-            }
-        });
+    if (auto refusal = requestRefusal(client, appToken(), resourceTokens(token, streamToken))) {
+        failLater(std::move(callback), std::optional<Json>(), Response(), *refusal);
         return;
     }
     const std::string path =
@@ -386,14 +372,9 @@ void PelmarUploadingHandler::upload(Media_Type type,
     }
 
     auto client = connect();
-    const auto app = appToken();
-    std::optional<Error> refusal;
-    if (!client) {
-        refusal = noServiceError();
-    } else if (!app || !internal::isSafeToken(*app)) {
-        refusal = invalidTokenError(app.value_or(""));
-    } else if (std::error_code ec;
-               !local || local->empty() || !std::filesystem::is_regular_file(*local, ec)) {
+    std::optional<Error> refusal = requestRefusal(client, appToken(), {});
+    if (std::error_code ec;
+        !refusal && (!local || local->empty() || !std::filesystem::is_regular_file(*local, ec))) {
         refusal = uploadError(kUploadErrorUnusablePath, "no file to upload at \"" + path + "\"");
     }
     if (refusal) {

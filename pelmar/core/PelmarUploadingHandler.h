@@ -167,6 +167,16 @@ private:
     // Runs `block` later on the HTTP client's completion queue (errors found before a request).
     static void deliverLater(std::function<void()> block);
 
+    // Calls `callback` (when set) with `args` later, the way deliverLater runs blocks.
+    template <class Callback, class... Args>
+    static void failLater(Callback callback, Args... args) {
+        deliverLater([callback = std::move(callback), args...] {
+            if (callback) {
+                callback(args...);
+            }
+        });
+    }
+
     void created(const std::shared_ptr<UploadRecord>& record,
                  std::optional<Json> json,
                  Response response,
