@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BestThroughputReporter.h"
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarUploadingHandler.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
@@ -173,44 +174,13 @@ BENCHMARK(CurlDownload)
         ->Unit(benchmark::kMillisecond);
 BENCHMARK(SdkDownload)->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Prints as usual and keeps each benchmark's best bytes per second for the summary line.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred
-                && it != run.counters.end()) {
-                double& best = bestBytesPerSecond[run.run_name.function_name];
-                best = std::max(best, static_cast<double>(it->second));
-            }
-        }
-    }
-
-    double bestMibPerSecond(const std::string& name) const {
-        const auto it = bestBytesPerSecond.find(name);
-        return it == bestBytesPerSecond.end() ? 0 : it->second / (1024.0 * 1024.0);
-    }
-
-    std::map<std::string, double> bestBytesPerSecond;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> arguments(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave);
-    argc = static_cast<int>(arguments.size());
-    argv = arguments.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    pelmar::bench::BestThroughputReporter reporter;
+    if (!pelmar::bench::runInterleavedBenchmarks(argc, argv, reporter)) {
         return 1;
     }
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
     const double sdk = reporter.bestMibPerSecond("SdkDownload");
     const double curl = reporter.bestMibPerSecond("CurlDownload");
     std::printf("file: %.0f MiB; best of 3: sdk %.1f MiB/s, curl -o %.1f MiB/s\n",

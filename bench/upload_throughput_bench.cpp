@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BestThroughputReporter.h"
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarConnect.h"
 #include "testing/ServiceEmulator.h"
@@ -275,47 +276,13 @@ void CurlUpload(benchmark::State& state) {
 BENCHMARK(CurlUpload)->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(SdkUpload)->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Prints as usual and keeps each benchmark's bytes per second for the summary line.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    SummaryReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred
-                && it != run.counters.end()) {
-                double& best = bestBytesPerSecond[run.run_name.function_name];
-                best = std::max(best, static_cast<double>(it->second));
-            }
-        }
-    }
-
-    double bestMibPerSecond(const std::string& name) const {
-        const auto it = bestBytesPerSecond.find(name);
-        return it == bestBytesPerSecond.end() ? 0 : it->second / (1024.0 * 1024.0);
-    }
-
-    std::map<std::string, double> bestBytesPerSecond;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> arguments(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave);
-    argc = static_cast<int>(arguments.size());
-    argv = arguments.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    pelmar::bench::BestThroughputReporter reporter;
+    if (!pelmar::bench::runInterleavedBenchmarks(argc, argv, reporter)) {
         return 1;
     }
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
     const double sdk = reporter.bestMibPerSecond("SdkUpload");
     const double curl = reporter.bestMibPerSecond("CurlUpload");
     std::printf("file: %.0f MiB; best of 3: sdk %.1f MiB/s, curl -F %.1f MiB/s\n",
