@@ -35,6 +35,10 @@ Error encodeError(std::string message) {
 }  // namespace
 
 std::shared_ptr<const ui::Image> PictureCodec::makeRGBA(int width, int height, std::string rgba) {
+    if (width <= 0 || height <= 0
+        || rgba.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        return nullptr;
+    }
     std::shared_ptr<const internal::RGBAPixels> owner(new internal::RGBAPixels{std::move(rgba)},
                                                       internal::RGBAPixelsDeleter{});
     return ui::Image::fromPixels(width, height, std::move(owner));

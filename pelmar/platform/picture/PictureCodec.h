@@ -25,7 +25,8 @@ public:
 
     static std::shared_ptr<const ui::Image> decode(std::string_view bytes);
 
-    // An RGBA image (width x height, rows packed) that owns `rgba`.
+    // An RGBA image (width x height, rows packed) that owns `rgba`; null unless both sides are
+    // positive and `rgba` holds exactly width x height x 4 bytes.
     static std::shared_ptr<const ui::Image> makeRGBA(int width, int height, std::string rgba);
 
     // `quality` from 0 (smallest) to 1 (best). A file-backed JPEG is returned as it is stored.

@@ -9,6 +9,14 @@
 namespace pelmar::picture {
 namespace {
 
+TEST(PictureCodecTest, PixelsMustMatchTheSizeTheyClaim) {
+    EXPECT_TRUE(PictureCodec::makeRGBA(2, 1, std::string(8, '\0')));
+    EXPECT_FALSE(PictureCodec::makeRGBA(2, 1, std::string(7, '\0')));
+    EXPECT_FALSE(PictureCodec::makeRGBA(2, 1, std::string(9, '\0')));
+    EXPECT_FALSE(PictureCodec::makeRGBA(0, 1, ""));
+    EXPECT_FALSE(PictureCodec::makeRGBA(-1, -1, std::string(4, '\0')));
+}
+
 TEST(PictureCodecTest, EncodedJPEGDecodesToTheSameSizeAndColour) {
     constexpr int kW = 64;
     constexpr int kH = 32;
