@@ -5,6 +5,7 @@
 #   make bench   release build, run every program in bench/
 #   make tsan    the tests labelled `concurrency` under ThreadSanitizer
 #   make fuzz    clang + libFuzzer binaries of every fuzz target (build-fuzz/)
+#   make thread-safety  clang build of everything with -Wthread-safety -Werror (build-clang-tsa/)
 #   make format  clang-format every source in place; `make format-check` only checks
 
 SHELL := /bin/bash
@@ -24,7 +25,7 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 
 SOURCES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
 
-.PHONY: deps configure build test demo bench tsan fuzz format format-check clean
+.PHONY: deps configure build test demo bench tsan fuzz thread-safety format format-check clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -66,6 +67,14 @@ fuzz: deps
 		-DPELMAR_FUZZ=ON -DPELMAR_SANITIZE=address,undefined -DPELMAR_BUILD_BENCH=OFF \
 		-DPELMAR_BUILD_TOOLS=OFF
 	cmake --build build-fuzz -j $(JOBS)
+
+# Build only: the lock annotations are checked at compile time, so compiling every library, test,
+# benchmark and tool is the whole check.
+thread-safety: deps
+	CC=clang CXX=clang++ cmake -S . -B build-clang-tsa -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+		-DPELMAR_WERROR=ON -DPELMAR_SANITIZE= -DPELMAR_BUILD_TESTS=ON -DPELMAR_BUILD_BENCH=ON \
+		-DPELMAR_BUILD_TOOLS=ON
+	cmake --build build-clang-tsa -j $(JOBS)
 
 format:
 	clang-format -i $(SOURCES)

@@ -4,6 +4,10 @@
 #       Static library `pelmar_<name>`, alias `pelmar::<name>`, exported as `Pelmar::<name>`.
 #       A library without sources becomes an INTERFACE library.
 #
+#   pelmar_test_support(<name> SOURCES ... [DEPS ...])
+#       Test-support library `pelmar_<name>`, alias `pelmar::<name>`, made only with the tests: a
+#       plain static library that is never installed, exported or listed in pelmar.pc.
+#
 #   pelmar_test(<name> LABEL unit|integration [EXTRA_LABELS ...] SOURCES ... [DEPS ...])
 #       One GoogleTest executable `pelmar_<name>_<label>_test`; its tests are discovered at test
 #       time and carry LABEL plus EXTRA_LABELS (for example `concurrency`, which `make tsan` runs).
@@ -41,6 +45,19 @@ function(pelmar_library name)
     set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
     add_library(pelmar::${name} ALIAS ${target})
     set(PELMAR_EXPORTED_TARGETS ${PELMAR_EXPORTED_TARGETS} ${target} CACHE INTERNAL "")
+endfunction()
+
+function(pelmar_test_support name)
+    if(NOT PELMAR_BUILD_TESTS)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    if(NOT ARG_SOURCES)
+        message(FATAL_ERROR "pelmar_test_support(${name}) needs SOURCES")
+    endif()
+    add_library(pelmar_${name} STATIC ${ARG_SOURCES})
+    target_link_libraries(pelmar_${name} PUBLIC ${ARG_DEPS})
+    add_library(pelmar::${name} ALIAS pelmar_${name})
 endfunction()
 
 function(pelmar_test name)

@@ -1,11 +1,11 @@
 #include "pelmar/platform/app/AppLifecycle.h"
 
 #include <map>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "pelmar/platform/foundation/NotificationCenter.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::app {
 
@@ -17,10 +17,10 @@ struct BackgroundTask {
 };
 
 struct LifecycleState {
-    std::mutex mutex;
-    ApplicationState state = ApplicationState::Active;                   // guarded by mutex
-    BackgroundTaskIdentifier nextIdentifier = 1;                         // guarded by mutex
-    std::map<BackgroundTaskIdentifier, BackgroundTask> backgroundTasks;  // guarded by mutex
+    Mutex mutex;
+    ApplicationState state PELMAR_GUARDED_BY(mutex) = ApplicationState::Active;
+    BackgroundTaskIdentifier nextIdentifier PELMAR_GUARDED_BY(mutex) = 1;
+    std::map<BackgroundTaskIdentifier, BackgroundTask> backgroundTasks PELMAR_GUARDED_BY(mutex);
 };
 
 LifecycleState& lifecycle() {
@@ -32,7 +32,7 @@ LifecycleState& lifecycle() {
 
 ApplicationState AppLifecycle::state() {
     auto& l = lifecycle();
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     return l.state;
 }
 
@@ -40,7 +40,7 @@ void AppLifecycle::setState(ApplicationState state) {
     auto& l = lifecycle();
     ApplicationState previous;
     {
-        std::lock_guard lock(l.mutex);
+        MutexLock lock(l.mutex);
         previous = std::exchange(l.state, state);
     }
     auto& center = foundation::NotificationCenter::defaultCenter();
@@ -54,7 +54,7 @@ void AppLifecycle::setState(ApplicationState state) {
 BackgroundTaskIdentifier AppLifecycle::beginBackgroundTask(
         std::string name, std::function<void()> expirationHandler) {
     auto& l = lifecycle();
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     const BackgroundTaskIdentifier identifier = l.nextIdentifier++;
     l.backgroundTasks.emplace(identifier,
                               BackgroundTask{std::move(name), std::move(expirationHandler)});
@@ -64,7 +64,7 @@ BackgroundTaskIdentifier AppLifecycle::beginBackgroundTask(
 void AppLifecycle::endBackgroundTask(BackgroundTaskIdentifier identifier) {
     auto& l = lifecycle();
     std::function<void()> released;  // destroyed outside the lock
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     if (auto it = l.backgroundTasks.find(identifier); it != l.backgroundTasks.end()) {
         released = std::move(it->second.expirationHandler);
         l.backgroundTasks.erase(it);
@@ -73,7 +73,7 @@ void AppLifecycle::endBackgroundTask(BackgroundTaskIdentifier identifier) {
 
 int64_t AppLifecycle::backgroundTaskCount() {
     auto& l = lifecycle();
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     return static_cast<int64_t>(l.backgroundTasks.size());
 }
 
@@ -81,7 +81,7 @@ void AppLifecycle::expireBackgroundTasks() {
     auto& l = lifecycle();
     std::vector<BackgroundTaskIdentifier> expiring;
     {
-        std::lock_guard lock(l.mutex);
+        MutexLock lock(l.mutex);
         for (const auto& [identifier, task] : l.backgroundTasks) {
             expiring.push_back(identifier);
         }
@@ -91,7 +91,7 @@ void AppLifecycle::expireBackgroundTasks() {
         // handler refers to: only a task that is still live gets its handler run.
         std::function<void()> handler;
         {
-            std::lock_guard lock(l.mutex);
+            MutexLock lock(l.mutex);
             auto it = l.backgroundTasks.find(identifier);
             if (it == l.backgroundTasks.end()) {
                 continue;
@@ -109,7 +109,7 @@ void AppLifecycle::expireBackgroundTasks() {
 void AppLifecycle::reset() {
     auto& l = lifecycle();
     std::map<BackgroundTaskIdentifier, BackgroundTask> released;
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     l.state = ApplicationState::Active;
     released.swap(l.backgroundTasks);
 }

@@ -19,7 +19,7 @@ void UserNotificationCenter::add(
                       kUserNotificationErrorInvalidRequest,
                       "a notification request needs an identifier"};
     } else {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto same = std::find_if(
                 pending_.begin(), pending_.end(),
                 [&](const NotificationRequest& r) { return r.identifier == request.identifier; });
@@ -39,20 +39,20 @@ void UserNotificationCenter::add(
 }
 
 std::vector<NotificationRequest> UserNotificationCenter::pendingNotificationRequests() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return pending_;
 }
 
 void UserNotificationCenter::removePendingNotificationRequests(
         const std::vector<std::string>& identifiers) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase_if(pending_, [&](const NotificationRequest& r) {
         return std::find(identifiers.begin(), identifiers.end(), r.identifier) != identifiers.end();
     });
 }
 
 void UserNotificationCenter::removeAllPendingNotificationRequests() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     pending_.clear();
 }
 

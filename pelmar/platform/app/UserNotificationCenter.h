@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +17,7 @@
 
 #include "pelmar/platform/app/NotificationRequest.h"
 #include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::app {
 
@@ -51,8 +51,8 @@ public:
 private:
     UserNotificationCenter() = default;
 
-    mutable std::mutex mutex_;
-    std::vector<NotificationRequest> pending_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::vector<NotificationRequest> pending_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::app

@@ -1,8 +1,6 @@
 #include "pelmar/platform/dispatch/Group.h"
 
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -10,17 +8,29 @@
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/internal/Diagnostics.h"
 #include "pelmar/platform/dispatch/internal/Timekeeper.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch {
 
 struct Group::State {
     using Notification = std::pair<std::shared_ptr<Queue>, std::function<void()>>;
 
-    std::mutex mutex;
-    std::condition_variable emptied;
-    std::int64_t count = 0;                   // guarded by mutex
-    std::uint64_t emptyings = 0;              // guarded by mutex; times the count fell to zero
-    std::vector<Notification> notifications;  // guarded by mutex
+    Mutex mutex;
+    CondVar emptied;
+    std::int64_t count PELMAR_GUARDED_BY(mutex) = 0;
+    std::uint64_t emptyings PELMAR_GUARDED_BY(mutex) = 0;  // times the count fell to zero
+    std::vector<Notification> notifications PELMAR_GUARDED_BY(mutex);
+
+    // The deadline of one waitFor(). Its flag belongs to State's mutex, which a guard annotation
+    // cannot name from here, so only State's accessors below (which require that mutex) reach it.
+    class Expiry {
+        friend struct State;
+        bool expired_ = false;
+    };
+
+    bool expired(const Expiry& expiry) const PELMAR_REQUIRES(mutex) { return expiry.expired_; }
+
+    void expire(Expiry& expiry) PELMAR_REQUIRES(mutex) { expiry.expired_ = true; }
 };
 
 Group::Group() : state_(std::make_shared<State>()) {}
@@ -28,7 +38,7 @@ Group::Group() : state_(std::make_shared<State>()) {}
 Group::~Group() = default;
 
 void Group::enter() {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     ++state_->count;
 }
 
@@ -37,7 +47,7 @@ void Group::leave() {
     auto state = state_;
     std::vector<State::Notification> due;
     {
-        std::lock_guard lock(state->mutex);
+        MutexLock lock(state->mutex);
         if (state->count == 0) {
             internal::warnMisuse("Group::leave() without a matching enter() ignored");
             return;
@@ -48,7 +58,7 @@ void Group::leave() {
         ++state->emptyings;
         due.swap(state->notifications);
     }
-    state->emptied.notify_all();
+    state->emptied.notifyAll();
     for (auto& [queue, block] : due) {
         queue->async(std::move(block));
     }
@@ -59,7 +69,7 @@ void Group::notify(const std::shared_ptr<Queue>& queue, std::function<void()> bl
         throw std::invalid_argument("Group::notify: the queue and the block are required");
     }
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->count > 0) {
             state_->notifications.emplace_back(queue, std::move(block));
             return;
@@ -70,9 +80,11 @@ void Group::notify(const std::shared_ptr<Queue>& queue, std::function<void()> bl
 
 void Group::wait() {
     auto state = state_;
-    std::unique_lock lock(state->mutex);
+    MutexLock lock(state->mutex);
     const auto seen = state->emptyings;
-    state->emptied.wait(lock, [&] { return state->count == 0 || state->emptyings != seen; });
+    while (state->count != 0 && state->emptyings == seen) {
+        state->emptied.wait(state->mutex);
+    }
 }
 
 bool Group::waitFor(double seconds) {
@@ -89,7 +101,7 @@ bool Group::waitFor(double seconds) {
     auto state = state_;
     std::uint64_t seen;
     {
-        std::lock_guard lock(state->mutex);
+        MutexLock lock(state->mutex);
         if (state->count == 0) {
             return true;
         }
@@ -98,22 +110,23 @@ bool Group::waitFor(double seconds) {
         }
         seen = state->emptyings;
     }
-    auto expired = std::make_shared<bool>(false);  // guarded by state->mutex
+    auto expiry = std::make_shared<State::Expiry>();
     const auto deadline = keeper.scheduleAt(
             deadlineTime,
-            [state, expired] {
+            [state, expiry] {
                 {
-                    std::lock_guard lock(state->mutex);
-                    *expired = true;
+                    MutexLock lock(state->mutex);
+                    state->expire(*expiry);
                 }
-                state->emptied.notify_all();
+                state->emptied.notifyAll();
             },
             internal::Timekeeper::Target::Background);
     bool reached;
     {
-        std::unique_lock lock(state->mutex);
-        state->emptied.wait(
-                lock, [&] { return state->count == 0 || state->emptyings != seen || *expired; });
+        MutexLock lock(state->mutex);
+        while (state->count != 0 && state->emptyings == seen && !state->expired(*expiry)) {
+            state->emptied.wait(state->mutex);
+        }
         reached = state->count == 0 || state->emptyings != seen;
     }
     keeper.cancel(deadline);

@@ -14,12 +14,12 @@ ManualClock::ManualClock(double start, double wallStart) : now_(start), wall_(wa
 }
 
 double ManualClock::now() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return now_;
 }
 
 double ManualClock::wallNow() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return wall_;
 }
 
@@ -28,7 +28,7 @@ void ManualClock::advance(double seconds) {
         throw std::invalid_argument("ManualClock::advance: the step must be finite and >= 0");
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         now_ += seconds;
         wall_ += seconds;
     }
@@ -40,7 +40,7 @@ void ManualClock::setNow(double seconds) {
         throw std::invalid_argument("ManualClock::setNow: the time must be finite");
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (seconds < now_) {
             throw std::invalid_argument("ManualClock::setNow: monotonic time cannot go back");
         }
@@ -54,7 +54,7 @@ void ManualClock::setWallNow(double seconds) {
     if (!std::isfinite(seconds)) {
         throw std::invalid_argument("ManualClock::setWallNow: the time must be finite");
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     wall_ = seconds;
 }
 

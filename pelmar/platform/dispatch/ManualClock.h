@@ -1,8 +1,7 @@
 #pragma once
 
-#include <mutex>
-
 #include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch {
 
@@ -39,9 +38,9 @@ public:
     void setWallNow(double seconds);
 
 private:
-    mutable std::mutex mutex_;
-    double now_;   // guarded by mutex_
-    double wall_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    double now_ PELMAR_GUARDED_BY(mutex_);
+    double wall_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::dispatch

@@ -1,13 +1,12 @@
 #include "pelmar/platform/dispatch/OperationQueue.h"
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <stdexcept>
 #include <utility>
 
 #include "pelmar/platform/dispatch/internal/Diagnostics.h"
 #include "pelmar/platform/dispatch/internal/ThreadPool.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch {
 
@@ -19,18 +18,18 @@ thread_local const void* tRunningFor = nullptr;
 }  // namespace
 
 struct OperationQueue::State : std::enable_shared_from_this<State> {
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::deque<std::function<void()>> waiting;                // guarded by mutex
-    std::size_t running = 0;                                  // guarded by mutex
-    int maxConcurrent = kDefaultMaxConcurrentOperationCount;  // guarded by mutex
+    Mutex mutex;
+    CondVar finished;
+    std::deque<std::function<void()>> waiting PELMAR_GUARDED_BY(mutex);
+    std::size_t running PELMAR_GUARDED_BY(mutex) = 0;
+    int maxConcurrent PELMAR_GUARDED_BY(mutex) = kDefaultMaxConcurrentOperationCount;
 
-    // Starts waiting operations while the limit allows. Called without the lock.
-    void startMore() {
+    // Starts waiting operations while the limit allows.
+    void startMore() PELMAR_EXCLUDES(mutex) {
         for (;;) {
             std::function<void()> operation;
             {
-                std::lock_guard lock(mutex);
+                MutexLock lock(mutex);
                 const bool atLimit =
                         maxConcurrent > 0 && running >= static_cast<std::size_t>(maxConcurrent);
                 if (waiting.empty() || atLimit) {
@@ -52,15 +51,15 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
         }
     }
 
-    void operationEnded() {
+    void operationEnded() PELMAR_EXCLUDES(mutex) {
         bool idle;
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             --running;
             idle = running == 0 && waiting.empty();
         }
         if (idle) {
-            finished.notify_all();
+            finished.notifyAll();
         }
         startMore();
     }
@@ -78,14 +77,14 @@ void OperationQueue::setMaxConcurrentOperationCount(int count) {
                 "OperationQueue: the maximum concurrent operation count must be >= 1 or -1");
     }
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->maxConcurrent = count;
     }
     state_->startMore();
 }
 
 int OperationQueue::maxConcurrentOperationCount() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->maxConcurrent;
 }
 
@@ -94,7 +93,7 @@ void OperationQueue::addOperation(std::function<void()> operation) {
         throw std::invalid_argument("OperationQueue::addOperation: the operation is empty");
     }
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->waiting.push_back(std::move(operation));
     }
     state_->startMore();
@@ -106,25 +105,27 @@ void OperationQueue::waitUntilAllOperationsAreFinished() {
                 "waitUntilAllOperationsAreFinished() from one of the queue's own operations "
                 "would wait for itself");
     }
-    std::unique_lock lock(state_->mutex);
-    state_->finished.wait(lock, [this] { return state_->running == 0 && state_->waiting.empty(); });
+    MutexLock lock(state_->mutex);
+    while (state_->running != 0 || !state_->waiting.empty()) {
+        state_->finished.wait(state_->mutex);
+    }
 }
 
 void OperationQueue::cancelAllOperations() {
     std::deque<std::function<void()>> dropped;  // destroyed after the lock is released
     bool idle;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         dropped.swap(state_->waiting);
         idle = state_->running == 0;
     }
     if (idle) {
-        state_->finished.notify_all();
+        state_->finished.notifyAll();
     }
 }
 
 std::size_t OperationQueue::operationCount() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->waiting.size() + state_->running;
 }
 

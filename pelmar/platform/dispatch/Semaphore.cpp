@@ -2,29 +2,38 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <stdexcept>
 
 #include "pelmar/platform/dispatch/internal/Timekeeper.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch {
 
-namespace {
-
-struct Waiter {
-    std::condition_variable wake;
-    bool granted = false;  // guarded by State::mutex
-    bool expired = false;  // guarded by State::mutex
-};
-
-}  // namespace
-
 struct Semaphore::State {
-    std::mutex mutex;
-    std::int64_t count = 0;                       // guarded by mutex
-    std::deque<std::shared_ptr<Waiter>> waiters;  // guarded by mutex; oldest first
+    // One blocked wait. Its flags belong to State's mutex, which a guard annotation cannot name
+    // from here, so only State's accessors below (which require that mutex) reach them.
+    class Waiter {
+    public:
+        CondVar wake;
+
+    private:
+        friend struct State;
+        bool granted_ = false;
+        bool expired_ = false;
+    };
+
+    Mutex mutex;
+    std::int64_t count PELMAR_GUARDED_BY(mutex) = 0;
+    std::deque<std::shared_ptr<Waiter>> waiters PELMAR_GUARDED_BY(mutex);  // oldest first
+
+    bool granted(const Waiter& waiter) const PELMAR_REQUIRES(mutex) { return waiter.granted_; }
+
+    bool expired(const Waiter& waiter) const PELMAR_REQUIRES(mutex) { return waiter.expired_; }
+
+    void grant(Waiter& waiter) PELMAR_REQUIRES(mutex) { waiter.granted_ = true; }
+
+    void expire(Waiter& waiter) PELMAR_REQUIRES(mutex) { waiter.expired_ = true; }
 };
 
 Semaphore::Semaphore(std::int64_t count) : state_(std::make_shared<State>()) {
@@ -38,14 +47,16 @@ Semaphore::~Semaphore() = default;
 
 void Semaphore::wait() {
     auto state = state_;
-    std::unique_lock lock(state->mutex);
+    MutexLock lock(state->mutex);
     if (state->waiters.empty() && state->count > 0) {
         --state->count;
         return;
     }
-    auto waiter = std::make_shared<Waiter>();
+    auto waiter = std::make_shared<State::Waiter>();
     state->waiters.push_back(waiter);
-    waiter->wake.wait(lock, [&] { return waiter->granted; });
+    while (!state->granted(*waiter)) {
+        waiter->wake.wait(state->mutex);
+    }
 }
 
 bool Semaphore::waitFor(double seconds) {
@@ -60,9 +71,9 @@ bool Semaphore::waitFor(double seconds) {
     // Measured from the call, however late the deadline is registered below.
     const double deadlineTime = keeper.deadlineAfter(seconds);
     auto state = state_;
-    auto waiter = std::make_shared<Waiter>();
+    auto waiter = std::make_shared<State::Waiter>();
     {
-        std::lock_guard lock(state->mutex);
+        MutexLock lock(state->mutex);
         if (state->waiters.empty() && state->count > 0) {
             --state->count;
             return true;
@@ -76,17 +87,19 @@ bool Semaphore::waitFor(double seconds) {
             deadlineTime,
             [state, waiter] {
                 {
-                    std::lock_guard lock(state->mutex);
-                    waiter->expired = true;
+                    MutexLock lock(state->mutex);
+                    state->expire(*waiter);
                 }
-                waiter->wake.notify_one();
+                waiter->wake.notifyOne();
             },
             internal::Timekeeper::Target::Background);
     bool granted;
     {
-        std::unique_lock lock(state->mutex);
-        waiter->wake.wait(lock, [&] { return waiter->granted || waiter->expired; });
-        granted = waiter->granted;
+        MutexLock lock(state->mutex);
+        while (!state->granted(*waiter) && !state->expired(*waiter)) {
+            waiter->wake.wait(state->mutex);
+        }
+        granted = state->granted(*waiter);
         if (!granted) {
             auto& waiters = state->waiters;
             waiters.erase(std::find(waiters.begin(), waiters.end(), waiter));
@@ -99,23 +112,23 @@ bool Semaphore::waitFor(double seconds) {
 bool Semaphore::signal() {
     // A woken waiter may destroy the semaphore before this returns; keep its state alive.
     auto state = state_;
-    std::shared_ptr<Waiter> woken;
+    std::shared_ptr<State::Waiter> woken;
     {
-        std::lock_guard lock(state->mutex);
+        MutexLock lock(state->mutex);
         if (state->waiters.empty()) {
             ++state->count;
             return false;
         }
         woken = std::move(state->waiters.front());
         state->waiters.pop_front();
-        woken->granted = true;
+        state->grant(*woken);
     }
-    woken->wake.notify_one();
+    woken->wake.notifyOne();
     return true;
 }
 
 std::int64_t Semaphore::waitingCount() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return static_cast<std::int64_t>(state_->waiters.size());
 }
 

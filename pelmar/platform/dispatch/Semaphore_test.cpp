@@ -4,13 +4,13 @@
 
 #include <atomic>
 #include <cmath>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch {
 namespace {
@@ -20,14 +20,18 @@ using SemaphoreTest = test::MainLoopFixture;
 TEST_F(SemaphoreTest, WakesWaitersInTheOrderTheyArrived) {
     constexpr int kWaiters = 5;
     Semaphore semaphore(0);
-    std::mutex mutex;
-    std::vector<int> woken;  // guarded by mutex
+
+    struct {
+        Mutex mutex;
+        std::vector<int> order PELMAR_GUARDED_BY(mutex);
+    } woken;
+
     std::vector<std::thread> waiters;
     for (int i = 0; i < kWaiters; ++i) {
         waiters.emplace_back([&, i] {
             semaphore.wait();
-            std::lock_guard lock(mutex);
-            woken.push_back(i);
+            MutexLock lock(woken.mutex);
+            woken.order.push_back(i);
         });
         // The next thread starts only once this one is queued.
         ASSERT_TRUE(RunLoop::runUntil([&] { return semaphore.waitingCount() == i + 1; }));
@@ -35,14 +39,15 @@ TEST_F(SemaphoreTest, WakesWaitersInTheOrderTheyArrived) {
     for (int i = 0; i < kWaiters; ++i) {
         EXPECT_TRUE(semaphore.signal());
         ASSERT_TRUE(RunLoop::runUntil([&] {
-            std::lock_guard lock(mutex);
-            return static_cast<int>(woken.size()) == i + 1;
+            MutexLock lock(woken.mutex);
+            return static_cast<int>(woken.order.size()) == i + 1;
         }));
     }
     for (auto& waiter : waiters) {
         waiter.join();
     }
-    EXPECT_EQ(woken, (std::vector<int>{0, 1, 2, 3, 4}));
+    MutexLock lock(woken.mutex);
+    EXPECT_EQ(woken.order, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
 TEST_F(SemaphoreTest, ANewWaiterDoesNotOvertakeAQueuedOne) {

@@ -55,7 +55,7 @@ void Timer::arm(std::uint64_t index) {
             internal::Timekeeper::Target::Main);
     bool keep;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         keep = valid_;
         if (keep) {
             deadlineId_ = id;
@@ -72,7 +72,7 @@ void Timer::fire(std::uint64_t index) {
     }
     std::shared_ptr<const Action> action;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         action = action_;
     }
     if (!action) {
@@ -99,7 +99,7 @@ void Timer::invalidate() {
     std::shared_ptr<const Action> released;  // destroyed after the lock is released
     std::uint64_t id;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!valid_) {
             return;
         }
@@ -112,7 +112,7 @@ void Timer::invalidate() {
 
 bool Timer::isValid() const {
     const bool currentLoop = generation_ == internal::MainQueue::instance().generation();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return valid_ && currentLoop;
 }
 

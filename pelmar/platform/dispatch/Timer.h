@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch {
 
@@ -52,18 +53,18 @@ public:
 
 private:
     // Schedules the fire at start_ + index * interval_.
-    void arm(std::uint64_t index);
+    void arm(std::uint64_t index) PELMAR_EXCLUDES(mutex_);
 
-    void fire(std::uint64_t index);
+    void fire(std::uint64_t index) PELMAR_EXCLUDES(mutex_);
 
     const double interval_;
     const bool repeats_;
     const std::uint64_t generation_;  // main-loop generation it was made in
     const double start_;              // clock time it was scheduled at
-    mutable std::mutex mutex_;
-    bool valid_ = true;                     // guarded by mutex_
-    std::shared_ptr<const Action> action_;  // guarded by mutex_; null once invalid
-    std::uint64_t deadlineId_ = 0;          // guarded by mutex_
+    mutable Mutex mutex_;
+    bool valid_ PELMAR_GUARDED_BY(mutex_) = true;
+    std::shared_ptr<const Action> action_ PELMAR_GUARDED_BY(mutex_);  // null once invalid
+    std::uint64_t deadlineId_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::dispatch

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::watch {
 namespace {
@@ -15,30 +14,36 @@ namespace {
 using namespace std::chrono_literals;
 
 struct Calls {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int count = 0;       // guarded by mutex
-    int running = 0;     // guarded by mutex
-    int maxRunning = 0;  // guarded by mutex
+    Mutex mutex;
+    CondVar changed;
+    int count PELMAR_GUARDED_BY(mutex) = 0;
+    int running PELMAR_GUARDED_BY(mutex) = 0;
+    int maxRunning PELMAR_GUARDED_BY(mutex) = 0;
 
     void call() {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             ++running;
             maxRunning = std::max(maxRunning, running);
             ++count;
         }
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             --running;
         }
-        changed.notify_all();
+        changed.notifyAll();
     }
 
     // Waits until at least `n` calls came (a guard against hangs, not a timing check).
     bool waitFor(int n) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 30s, [&] { return count >= n; });
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        MutexLock lock(mutex);
+        while (count < n) {
+            if (!changed.waitUntil(mutex, deadline)) {
+                return count >= n;
+            }
+        }
+        return true;
     }
 };
 
@@ -55,12 +60,12 @@ TEST(FolderWatcherTest, ReportsFilesMovedInWrittenAndRemoved) {
     ASSERT_TRUE(calls.waitFor(1));
     int seen = 0;
     {
-        std::lock_guard lock(calls.mutex);
+        MutexLock lock(calls.mutex);
         seen = calls.count;
     }
     std::filesystem::remove(folder / "in.mp4");
     ASSERT_TRUE(calls.waitFor(seen + 1));
-    std::lock_guard lock(calls.mutex);
+    MutexLock lock(calls.mutex);
     EXPECT_EQ(calls.maxRunning, 1);
 }
 

@@ -13,7 +13,7 @@ ConcurrentQueue::ConcurrentQueue(std::string label, bool suspendable)
 
 void ConcurrentQueue::async(Block block) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspendCount_ > 0) {
             held_.push_back(std::move(block));
             return;
@@ -34,7 +34,7 @@ void ConcurrentQueue::suspend() {
         warnMisuse("suspend() of queue '" + label() + "' ignored: it cannot be suspended");
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++suspendCount_;
 }
 
@@ -45,7 +45,7 @@ void ConcurrentQueue::resume() {
     }
     std::deque<Block> released;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspendCount_ == 0) {
             warnMisuse("resume() of queue '" + label() + "' without a matching suspend() ignored");
             return;
@@ -54,21 +54,23 @@ void ConcurrentQueue::resume() {
             released.swap(held_);
         }
     }
-    resumed_.notify_all();
+    resumed_.notifyAll();
     for (auto& block : released) {
         submit(std::move(block));
     }
 }
 
 bool ConcurrentQueue::isSuspended() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return suspendCount_ > 0;
 }
 
 void ConcurrentQueue::runSync(const std::function<void()>& fn) {
     {
-        std::unique_lock lock(mutex_);
-        resumed_.wait(lock, [this] { return suspendCount_ == 0; });
+        MutexLock lock(mutex_);
+        while (suspendCount_ != 0) {
+            resumed_.wait(mutex_);
+        }
     }
     CurrentQueue scope(this);
     fn();

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch::internal {
 
@@ -33,13 +32,13 @@ protected:
     void runSync(const std::function<void()>& fn) override;
 
 private:
-    void submit(Block block);
+    void submit(Block block) PELMAR_EXCLUDES(mutex_);
 
     const bool suspendable_;
-    mutable std::mutex mutex_;
-    std::condition_variable resumed_;
-    std::deque<Block> held_;  // guarded by mutex_; blocks posted while suspended
-    int suspendCount_ = 0;    // guarded by mutex_
+    mutable Mutex mutex_;
+    CondVar resumed_;
+    std::deque<Block> held_ PELMAR_GUARDED_BY(mutex_);  // blocks posted while suspended
+    int suspendCount_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::dispatch::internal

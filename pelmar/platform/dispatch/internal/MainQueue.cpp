@@ -46,10 +46,10 @@ bool MainQueue::isCurrent() const {
 
 void MainQueue::async(Block block) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         blocks_.push_back(std::move(block));
     }
-    workAvailable_.notify_one();
+    workAvailable_.notifyOne();
 }
 
 void MainQueue::asyncAfter(double seconds, Block block) {
@@ -66,24 +66,24 @@ void MainQueue::asyncAfter(double seconds, Block block) {
 }
 
 void MainQueue::suspend() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++suspendCount_;
 }
 
 void MainQueue::resume() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspendCount_ == 0) {
             warnMisuse("resume() of the main queue without a matching suspend() ignored");
             return;
         }
         --suspendCount_;
     }
-    workAvailable_.notify_one();
+    workAvailable_.notifyOne();
 }
 
 bool MainQueue::isSuspended() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return suspendCount_ > 0;
 }
 
@@ -100,14 +100,14 @@ void MainQueue::enterRunLoop() {
 std::size_t MainQueue::runTurn() {
     std::size_t budget;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         budget = blocks_.size();
     }
     std::size_t ran = 0;
     while (ran < budget) {
         Block block;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (suspendCount_ > 0 || blocks_.empty()) {
                 break;
             }
@@ -122,19 +122,21 @@ std::size_t MainQueue::runTurn() {
 }
 
 void MainQueue::waitForWork(std::chrono::steady_clock::time_point until) {
-    std::unique_lock lock(mutex_);
-    workAvailable_.wait_until(lock, until, [this] {
-        return wakeRequested_ || (suspendCount_ == 0 && !blocks_.empty());
-    });
+    MutexLock lock(mutex_);
+    while (!wakeRequested_ && (suspendCount_ != 0 || blocks_.empty())) {
+        if (!workAvailable_.waitUntil(mutex_, until)) {
+            break;
+        }
+    }
     wakeRequested_ = false;
 }
 
 void MainQueue::wakeUp() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         wakeRequested_ = true;
     }
-    workAvailable_.notify_one();
+    workAvailable_.notifyOne();
 }
 
 bool MainQueue::isMainThread() const {
@@ -143,25 +145,25 @@ bool MainQueue::isMainThread() const {
 }
 
 std::uint64_t MainQueue::generation() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return generation_;
 }
 
 void MainQueue::postIfGeneration(std::uint64_t generation, Block block) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (generation != generation_) {
             return;
         }
         blocks_.push_back(std::move(block));
     }
-    workAvailable_.notify_one();
+    workAvailable_.notifyOne();
 }
 
 void MainQueue::resetForTesting() {
     std::deque<Block> dropped;  // destroyed after the lock is released
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         dropped.swap(blocks_);
         suspendCount_ = 0;
         wakeRequested_ = false;
@@ -177,10 +179,10 @@ void MainQueue::runSync(const std::function<void()>& fn) {
     }
 
     struct State {
-        std::mutex mutex;
-        std::condition_variable finished;
-        bool done = false;         // guarded by mutex
-        std::exception_ptr error;  // guarded by mutex
+        Mutex mutex;
+        CondVar finished;
+        bool done PELMAR_GUARDED_BY(mutex) = false;
+        std::exception_ptr error PELMAR_GUARDED_BY(mutex);
     };
 
     auto state = std::make_shared<State>();
@@ -194,16 +196,18 @@ void MainQueue::runSync(const std::function<void()>& fn) {
         }
         {
             // Hand over the only reference: the exception is then released by the caller.
-            std::lock_guard lock(state->mutex);
+            MutexLock lock(state->mutex);
             state->done = true;
             state->error = std::move(error);
         }
-        state->finished.notify_all();
+        state->finished.notifyAll();
     });
     std::exception_ptr error;
     {
-        std::unique_lock lock(state->mutex);
-        state->finished.wait(lock, [&] { return state->done; });
+        MutexLock lock(state->mutex);
+        while (!state->done) {
+            state->finished.wait(state->mutex);
+        }
         error = std::exchange(state->error, nullptr);
     }
     if (error) {

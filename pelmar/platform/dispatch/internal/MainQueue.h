@@ -2,15 +2,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch::internal {
 
@@ -46,7 +45,7 @@ public:
 
     // Runs the blocks that were queued when the turn began (not those they post); returns how
     // many ran.
-    std::size_t runTurn();
+    std::size_t runTurn() PELMAR_EXCLUDES(mutex_);
 
     // Waits until a block can run, wakeUp() is called or `until` passes.
     void waitForWork(std::chrono::steady_clock::time_point until);
@@ -68,12 +67,12 @@ protected:
     void runSync(const std::function<void()>& fn) override;
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable workAvailable_;
-    std::deque<Block> blocks_;                  // guarded by mutex_
-    int suspendCount_ = 0;                      // guarded by mutex_
-    bool wakeRequested_ = false;                // guarded by mutex_
-    std::uint64_t generation_ = 0;              // guarded by mutex_
+    mutable Mutex mutex_;
+    CondVar workAvailable_;
+    std::deque<Block> blocks_ PELMAR_GUARDED_BY(mutex_);
+    int suspendCount_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool wakeRequested_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::uint64_t generation_ PELMAR_GUARDED_BY(mutex_) = 0;
     std::atomic<std::uint64_t> mainThread_{0};  // thread number; 0: not bound yet
 };
 

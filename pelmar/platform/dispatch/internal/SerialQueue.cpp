@@ -13,7 +13,7 @@ SerialQueue::SerialQueue(std::string label) : Queue(std::move(label)) {}
 void SerialQueue::async(Block block) {
     bool start = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         items_.push_back(Item{std::move(block), nullptr});
         if (!active_ && suspendCount_ == 0) {
             active_ = true;
@@ -26,14 +26,14 @@ void SerialQueue::async(Block block) {
 }
 
 void SerialQueue::suspend() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++suspendCount_;
 }
 
 void SerialQueue::resume() {
     bool start = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspendCount_ == 0) {
             warnMisuse("resume() of queue '" + label() + "' without a matching suspend() ignored");
             return;
@@ -50,7 +50,7 @@ void SerialQueue::resume() {
 }
 
 bool SerialQueue::isSuspended() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return suspendCount_ > 0;
 }
 
@@ -63,7 +63,7 @@ void SerialQueue::drain() {
     for (int i = 0; i < kDrainBatch; ++i) {
         Item item;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (suspendCount_ > 0 || items_.empty()) {
                 active_ = false;
                 return;
@@ -74,10 +74,10 @@ void SerialQueue::drain() {
         if (item.ticket) {
             // The queue now belongs to the sync caller, which releases it when done.
             {
-                std::lock_guard lock(item.ticket->mutex);
+                MutexLock lock(item.ticket->mutex);
                 item.ticket->turn = true;
             }
-            item.ticket->granted.notify_one();
+            item.ticket->granted.notifyOne();
             return;
         }
         CurrentQueue scope(this);
@@ -90,7 +90,7 @@ void SerialQueue::drain() {
 void SerialQueue::release() {
     bool start = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspendCount_ == 0 && !items_.empty()) {
             start = true;
         } else {
@@ -109,7 +109,7 @@ void SerialQueue::runSync(const std::function<void()>& fn) {
     }
     std::shared_ptr<Ticket> ticket;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!active_ && suspendCount_ == 0 && items_.empty()) {
             active_ = true;
         } else {
@@ -118,8 +118,10 @@ void SerialQueue::runSync(const std::function<void()>& fn) {
         }
     }
     if (ticket) {
-        std::unique_lock lock(ticket->mutex);
-        ticket->granted.wait(lock, [&] { return ticket->turn; });
+        MutexLock lock(ticket->mutex);
+        while (!ticket->turn) {
+            ticket->granted.wait(ticket->mutex);
+        }
     }
 
     struct Release {

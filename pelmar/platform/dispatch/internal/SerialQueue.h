@@ -1,13 +1,12 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch::internal {
 
@@ -39,9 +38,9 @@ protected:
 private:
     // A sync caller waiting in the FIFO for its turn.
     struct Ticket {
-        std::mutex mutex;
-        std::condition_variable granted;
-        bool turn = false;  // guarded by mutex
+        Mutex mutex;
+        CondVar granted;
+        bool turn PELMAR_GUARDED_BY(mutex) = false;
     };
 
     struct Item {
@@ -49,18 +48,18 @@ private:
         std::shared_ptr<Ticket> ticket;
     };
 
-    void drain();
+    void drain() PELMAR_EXCLUDES(mutex_);
 
     // Gives up the hold of a sync caller or a finished drain: starts a drain if work is waiting.
-    void release();
+    void release() PELMAR_EXCLUDES(mutex_);
 
-    void startDrain();
+    void startDrain() PELMAR_EXCLUDES(mutex_);
 
-    mutable std::mutex mutex_;
-    std::deque<Item> items_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::deque<Item> items_ PELMAR_GUARDED_BY(mutex_);
     // A drain is scheduled or running, or a sync caller holds the queue.
-    bool active_ = false;   // guarded by mutex_
-    int suspendCount_ = 0;  // guarded by mutex_
+    bool active_ PELMAR_GUARDED_BY(mutex_) = false;
+    int suspendCount_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::dispatch::internal

@@ -41,7 +41,7 @@ ThreadPool& ThreadPool::instance() {
 }
 
 void ThreadPool::submit(std::function<void()> task) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_) {
         return;
     }
@@ -60,18 +60,18 @@ void ThreadPool::submit(std::function<void()> task) {
         }
     }
     lock.unlock();
-    workAvailable_.notify_one();
+    workAvailable_.notifyOne();
 }
 
 std::size_t ThreadPool::threadCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return workers_.size();
 }
 
 void ThreadPool::shutdown() {
     std::vector<std::thread> idle;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopping_) {
             return;
         }
@@ -80,7 +80,7 @@ void ThreadPool::shutdown() {
             if (!worker.thread.joinable()) {
                 continue;
             }
-            if (worker.busy || worker.thread.get_id() == std::this_thread::get_id()) {
+            if (isBusy(worker) || worker.thread.get_id() == std::this_thread::get_id()) {
                 // Joining could wait forever on a task that waits for this thread.
                 worker.thread.detach();
             } else {
@@ -88,18 +88,18 @@ void ThreadPool::shutdown() {
             }
         }
     }
-    workAvailable_.notify_all();
+    workAvailable_.notifyAll();
     for (auto& thread : idle) {
         thread.join();
     }
 }
 
 void ThreadPool::workerMain(Worker* self) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
         while (!stopping_ && tasks_.empty()) {
             ++idle_;
-            workAvailable_.wait(lock);
+            workAvailable_.wait(mutex_);
             --idle_;
         }
         if (stopping_) {
@@ -107,12 +107,12 @@ void ThreadPool::workerMain(Worker* self) {
         }
         auto task = std::move(tasks_.front());
         tasks_.pop_front();
-        self->busy = true;
+        setBusy(*self, true);
         lock.unlock();
         task();
         task = nullptr;  // release what the task captured before taking the lock again
         lock.lock();
-        self->busy = false;
+        setBusy(*self, false);
     }
 }
 

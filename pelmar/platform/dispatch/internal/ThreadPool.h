@@ -1,12 +1,12 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <thread>
+
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch::internal {
 
@@ -34,21 +34,31 @@ public:
     void shutdown();
 
 private:
-    struct Worker {
+    // One worker thread. Its busy flag belongs to mutex_, which a guard annotation cannot name
+    // from inside Worker, so only the accessors below (which require mutex_) reach it.
+    class Worker {
+    public:
         std::thread thread;
-        bool busy = false;  // guarded by mutex_
+
+    private:
+        friend class ThreadPool;
+        bool busy_ = false;
     };
 
     ThreadPool() = default;
 
-    void workerMain(Worker* self);
+    void workerMain(Worker* self) PELMAR_EXCLUDES(mutex_);
 
-    mutable std::mutex mutex_;
-    std::condition_variable workAvailable_;
-    std::deque<std::function<void()>> tasks_;  // guarded by mutex_
-    std::list<Worker> workers_;                // guarded by mutex_
-    std::size_t idle_ = 0;                     // guarded by mutex_
-    bool stopping_ = false;                    // guarded by mutex_
+    bool isBusy(const Worker& worker) const PELMAR_REQUIRES(mutex_) { return worker.busy_; }
+
+    void setBusy(Worker& worker, bool busy) PELMAR_REQUIRES(mutex_) { worker.busy_ = busy; }
+
+    mutable Mutex mutex_;
+    CondVar workAvailable_;
+    std::deque<std::function<void()>> tasks_ PELMAR_GUARDED_BY(mutex_);
+    std::list<Worker> workers_ PELMAR_GUARDED_BY(mutex_);
+    std::size_t idle_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pelmar::dispatch::internal

@@ -50,7 +50,7 @@ Timekeeper::Timekeeper() : clock_(std::make_shared<SteadyClock>()) {
 }
 
 std::shared_ptr<Clock> Timekeeper::clock() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return clock_;
 }
 
@@ -59,7 +59,7 @@ void Timekeeper::setClock(std::shared_ptr<Clock> newClock) {
         newClock = std::make_shared<SteadyClock>();
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         const double shift = newClock->now() - clock_->now();
         std::map<Key, Entry> rebased;
         for (auto& [key, entry] : entries_) {
@@ -70,7 +70,7 @@ void Timekeeper::setClock(std::shared_ptr<Clock> newClock) {
         entries_ = std::move(rebased);
         clock_ = std::move(newClock);
     }
-    wakeUp_.notify_all();
+    wakeUp_.notifyAll();
     fireDue(nullptr);
 }
 
@@ -84,7 +84,7 @@ Timekeeper::Id Timekeeper::scheduleAfter(double delay,
 }
 
 double Timekeeper::deadlineAfter(double delay) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return clock_->now() + std::max(delay, 0.0);
 }
 
@@ -97,7 +97,7 @@ Timekeeper::Id Timekeeper::scheduleAt(double deadline,
     Id id;
     bool due;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         id = nextId_++;
         entries_.emplace(Key{deadline, id}, Entry{std::move(action), target});
         deadlineOf_.emplace(id, deadline);
@@ -106,14 +106,14 @@ Timekeeper::Id Timekeeper::scheduleAt(double deadline,
     if (due) {
         fireDue(nullptr);
     } else {
-        wakeUp_.notify_all();
+        wakeUp_.notifyAll();
     }
     return id;
 }
 
 void Timekeeper::cancel(Id id) {
     std::function<void()> dropped;  // destroyed after the lock is released
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = deadlineOf_.find(id);
     if (found == deadlineOf_.end()) {
         return;
@@ -128,7 +128,7 @@ void Timekeeper::cancel(Id id) {
 
 void Timekeeper::cancelAll(Target target) {
     std::map<Key, Entry> dropped;  // destroyed after the lock is released
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end();) {
         if (it->second.target == target) {
             deadlineOf_.erase(it->first.second);
@@ -151,7 +151,7 @@ std::map<Timekeeper::Key, Timekeeper::Entry> Timekeeper::takeDueLocked(double no
 void Timekeeper::fireDue(const Clock* source) {
     std::map<Key, Entry> due;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (source != nullptr && source != clock_.get()) {
             return;
         }
@@ -163,7 +163,7 @@ void Timekeeper::fireDue(const Clock* source) {
 }
 
 std::optional<double> Timekeeper::nextDeadline() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (entries_.empty()) {
         return std::nullopt;
     }
@@ -171,29 +171,29 @@ std::optional<double> Timekeeper::nextDeadline() const {
 }
 
 std::size_t Timekeeper::pendingCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return entries_.size();
 }
 
 void Timekeeper::shutdown() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopping_) {
             return;
         }
         stopping_ = true;
     }
-    wakeUp_.notify_all();
+    wakeUp_.notifyAll();
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
         thread_.join();
     }
 }
 
 void Timekeeper::threadMain() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     while (!stopping_) {
         if (entries_.empty() || clock_->isManual()) {
-            wakeUp_.wait(lock);
+            wakeUp_.wait(mutex_);
             continue;
         }
         const double now = clock_->now();
@@ -208,8 +208,8 @@ void Timekeeper::threadMain() {
             lock.lock();
             continue;
         }
-        wakeUp_.wait_for(lock,
-                         std::chrono::duration<double>(std::min(first - now, kMaxSleepSeconds)));
+        wakeUp_.waitFor(mutex_,
+                        std::chrono::duration<double>(std::min(first - now, kMaxSleepSeconds)));
     }
 }
 

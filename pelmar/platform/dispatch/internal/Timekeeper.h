@@ -1,18 +1,17 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::dispatch::internal {
 
@@ -61,7 +60,7 @@ public:
 
     // Runs every due action, provided `source` is the installed clock (null: whatever is
     // installed).
-    void fireDue(const Clock* source);
+    void fireDue(const Clock* source) PELMAR_EXCLUDES(mutex_);
 
     std::optional<double> nextDeadline() const;
 
@@ -80,17 +79,17 @@ private:
 
     Timekeeper();
 
-    void threadMain();
+    void threadMain() PELMAR_EXCLUDES(mutex_);
 
-    std::map<Key, Entry> takeDueLocked(double now);
+    std::map<Key, Entry> takeDueLocked(double now) PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    std::shared_ptr<Clock> clock_;               // guarded by mutex_
-    std::map<Key, Entry> entries_;               // guarded by mutex_
-    std::unordered_map<Id, double> deadlineOf_;  // guarded by mutex_
-    Id nextId_ = 1;                              // guarded by mutex_
-    bool stopping_ = false;                      // guarded by mutex_
+    mutable Mutex mutex_;
+    CondVar wakeUp_;
+    std::shared_ptr<Clock> clock_ PELMAR_GUARDED_BY(mutex_);
+    std::map<Key, Entry> entries_ PELMAR_GUARDED_BY(mutex_);
+    std::unordered_map<Id, double> deadlineOf_ PELMAR_GUARDED_BY(mutex_);
+    Id nextId_ PELMAR_GUARDED_BY(mutex_) = 1;
+    bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
     std::thread thread_;
 };
 
