@@ -12,7 +12,9 @@
 // Threads: thread-safe; video and audio may come from different threads. Lock discipline:
 //          mutex_ guards the client, the muxer and the first-frame flags, and is held for the
 //          whole of putVideoSample and putAudioSample (sends included; the first send may wait
-//          until the server confirms publishing) and while stop() takes the client away. The
+//          until the server confirms publishing) and while stop() takes the client away. stop()
+//          and the destructor first close the client through closeMutex_ alone (a weak reference
+//          to it), which ends such a wait at once, then take mutex_. The
 //          delegate is never called with mutex_ held: failures met under it are reported after
 //          it is released, and the client is closed (onPublishStop) outside it. The reporter's
 //          own lock guards only the delegate pointer. The delegate may stop or let go of the
@@ -24,6 +26,7 @@
 //         send errors ("can't start publishing", ...), the server's refusals and a dropped
 //         connection. A failure does not change the streamer's state.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -93,6 +96,10 @@ private:
     // Closes and lets go of `client`; never destroys it on its own receiver thread.
     void releaseClient(std::shared_ptr<RTMPClient> client) const;
 
+    // Closes the client without mutex_, so that a sample waiting for publishing to start under
+    // mutex_ stops waiting at once.
+    void closeClientNow();
+
     const std::shared_ptr<internal::StreamReporter> reporter_;
     std::mutex mutex_;
     std::shared_ptr<RTMPClient> client_;      // guarded by mutex_; empty after stop()
@@ -102,6 +109,9 @@ private:
     bool firstVideoFrameSent_ = false;        // guarded by mutex_
     bool firstAudioFrameSent_ = false;        // guarded by mutex_
     std::vector<std::string> pendingErrors_;  // guarded by mutex_
+    std::mutex closeMutex_;
+    std::weak_ptr<RTMPClient> closeTarget_;  // guarded by closeMutex_; the client, until stopped
+    std::atomic<bool> stopping_{false};      // send failures after stop() are not reported
 };
 
 }  // namespace pelmar::live
