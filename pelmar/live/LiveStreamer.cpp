@@ -143,6 +143,19 @@ void LiveStreamer::putVideoSample(const std::shared_ptr<const media::SampleBuffe
                 const auto payload = sampleBuffer->data();
                 data.insert(data.end(), payload.begin(), payload.end());
                 // Nothing goes out before the first key frame: a decoder could not start there.
+                if (!firstVideoFrameSent_ && keyFrame) {
+                    // The stream's metadata says what the encoder really makes.
+                    FLVMetadata metadata;
+                    if (format.width() > 0 && format.height() > 0) {
+                        metadata.width = format.width();
+                        metadata.height = format.height();
+                    }
+                    const media::Time duration = sampleBuffer->duration();
+                    if (duration.isNumeric() && duration.seconds() > 0) {
+                        metadata.frameRate = 1.0 / duration.seconds();
+                    }
+                    muxer_->SetMetadata(metadata);
+                }
                 if (firstVideoFrameSent_ || keyFrame) {
                     firstVideoFrameSent_ = true;
                     mux(frame, videoTrackId_);

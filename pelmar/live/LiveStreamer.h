@@ -4,7 +4,9 @@
 // and AAC packets with their AudioSpecificConfig (as AACEncoder delivers them), muxes them into
 // FLV tags and sends those through an RTMP client. Video before the first key frame is dropped; a
 // key frame goes out with its SPS and PPS in front; the first audio call sends only the
-// AudioSpecificConfig. Stream times count from the first frame sent, audio and video alike.
+// AudioSpecificConfig. Stream times count from the first frame sent, audio and video alike. The
+// stream's metadata gives the picture size and frame rate of the first key frame's sample and the
+// sample rate and channels of the AudioSpecificConfig, whichever track starts first.
 // Ownership: made by create(), which connects, and held by shared_ptr; owns the RTMP client and
 //            the FLV muxer; holds its delegate weakly. The client's callbacks refer to a small
 //            shared reporter, never to the streamer, so the streamer goes when the host app lets

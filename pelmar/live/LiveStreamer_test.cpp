@@ -13,11 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/live/AACEncoder.h"
 #include "pelmar/live/AMF0.h"
+#include "pelmar/live/H264Encoder.h"
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
 #include "pelmar/live/testing/ScriptedRtmpServer.h"
+#include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/live/testing/ThreadState.h"
 #include "pelmar/platform/foundation/Log.h"
 
@@ -148,8 +151,11 @@ struct WaitingAtTheGate {
         std::promise<pid_t> tid;
         feeder = std::async(std::launch::async, [&] {
             tid.set_value(test::CurrentThreadId());
+            // Audio alone starts the stream once it spans more than the muxer waits for video.
             streamer->putAudioSample(test::Hex("01"), test::Hex("11 88"),
                                      media::Time::make(0, 1000));
+            streamer->putAudioSample(test::Hex("02"), test::Hex("11 88"),
+                                     media::Time::make(2000, 1000));
         });
         waiting = test::WaitUntilBlocked(tid.get_future().get());
     }
@@ -173,6 +179,60 @@ TEST(LiveStreamerTest, StopEndsAWaitForPublishingAtOnceWithoutAnError) {
     gate.server.peer.CloseConnection();
     // onPublishStop only: the wait that the stop cut short is no failure.
     EXPECT_EQ(gate.delegate->calls.load(), 1);
+}
+
+class VideoToStreamer : public H264EncoderDelegate {
+public:
+    void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) override {
+        streamer->putVideoSample(sampleBuffer);
+    }
+
+    std::shared_ptr<LiveStreamer> streamer;
+};
+
+class AudioToStreamer : public AACEncoderDelegate {
+public:
+    void compressedAudioDataReceived(std::span<const uint8_t> data,
+                                     std::span<const uint8_t> asc,
+                                     media::Time pts) override {
+        streamer->putAudioSample(data, asc, pts);
+    }
+
+    std::shared_ptr<LiveStreamer> streamer;
+};
+
+TEST(LiveStreamerTest, MetadataTellsTheEncodersSettingsWhenAudioStartsFirst) {
+    test::ScriptedRtmpServer server;
+    auto pending = std::async(std::launch::async, [&] {
+        return LiveStreamer::create(
+                "rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live", "cam");
+    });
+    server.Handshake();
+    server.AcceptPublish();
+    auto videoOut = std::make_shared<VideoToStreamer>();
+    auto audioOut = std::make_shared<AudioToStreamer>();
+    videoOut->streamer = audioOut->streamer = pending.get();
+    ASSERT_NE(videoOut->streamer, nullptr);
+    auto video = H264Encoder::create(640, 360, 500'000, 25);
+    auto audio = AACEncoder::create(48000, 1, 64'000);
+    video->setDelegate(videoOut);
+    audio->setDelegate(audioOut);
+    // A tenth of a second of sound before the first picture.
+    audio->putCMSampleBuffer(test::SinePcm(0, 4800, 48000, 1));
+    video->putCVPixelBuffer(test::MovingPattern(640, 360, 0), media::Time::make(4, 40));
+
+    const auto metadata = test::DecodeAmf(server.ReadMessage().Data());
+    ASSERT_EQ(metadata.size(), 3U);
+    EXPECT_EQ(metadata[1]->ToStringImpl(), "STRING: onMetaData");
+    const auto& array = dynamic_cast<const AMFArray&>(*metadata[2]);
+    EXPECT_EQ(array.GetValue("width")->ToStringImpl(), "NUMBER: 640.000000");
+    EXPECT_EQ(array.GetValue("height")->ToStringImpl(), "NUMBER: 360.000000");
+    EXPECT_EQ(array.GetValue("framerate")->ToStringImpl(), "NUMBER: 25.000000");
+    EXPECT_EQ(array.GetValue("audiosamplerate")->ToStringImpl(), "NUMBER: 48000.000000");
+    EXPECT_EQ(array.GetValue("stereo")->ToStringImpl(), "BOOL: false");
+    server.peer.CloseConnection();
+    videoOut->streamer->stop();
 }
 
 }  // namespace
