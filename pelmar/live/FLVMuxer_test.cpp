@@ -114,10 +114,12 @@ TEST_F(FLVMuxerTest, FirstFrameSendsHeaderAndMetadataForTheTracksPresent) {
         if (c.audio) {
             muxer.AddTrack({MediaType::Audio, MediaCodec::AAC});
         }
+        // The header waits for the first frame of every track.
         if (c.video) {
             muxer.PutFrame(Frame(MediaType::Video, Avcc({kSps, kPps, kIdr}), 0, true), 0);
-        } else {
-            muxer.PutFrame(Frame(MediaType::Audio, Hex("12 10"), 0, true), 0);
+        }
+        if (c.audio) {
+            muxer.PutFrame(Frame(MediaType::Audio, Hex("12 10"), 0, true), c.video ? 1 : 0);
         }
         ASSERT_GE(out.size(), 2U);
         EXPECT_EQ(out[0].TagType(), kFLVTagFileHeader);
@@ -159,6 +161,80 @@ TEST_F(FLVMuxerTest, MetadataCarriesThePictureSizeOfTheFirstSpsAndGivenValues) {
     EXPECT_EQ(array->GetValue("height")->ToStringImpl(), "NUMBER: 240.000000");
     EXPECT_EQ(array->GetValue("framerate")->ToStringImpl(), "NUMBER: 25.000000");
     EXPECT_EQ(array->GetValue("videodatarate")->ToStringImpl(), "NUMBER: 3000.000000");
+}
+
+// The onMetaData array of a muxer's output.
+std::shared_ptr<AMFArray> Metadata(const std::vector<FLVFrame>& out) {
+    for (const auto& frame : out) {
+        if (frame.TagType() == kFLVTagScriptData) {
+            const auto body = Body(frame);
+            BitstreamReader reader(body);
+            AMFValue::ReadValue(reader);
+            return std::dynamic_pointer_cast<AMFArray>(AMFValue::ReadValue(reader));
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(FLVMuxerTest, MetadataDescribesEveryTrackWhicheverStartsFirst) {
+    struct Case {
+        const char* name;
+        bool audioFirst;
+        const char* asc;
+        const char* sampleRate;
+        const char* stereo;
+    };
+
+    const Case cases[] = {
+            {"audio first, 48 kHz mono", true, "11 88", "NUMBER: 48000.000000", "BOOL: false"},
+            {"video first, 22.05 kHz stereo", false, "13 90", "NUMBER: 22050.000000", "BOOL: true"},
+            {"explicit 37.8 kHz mono", true, "17 80 49 D4 08", "NUMBER: 37800.000000",
+             "BOOL: false"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<FLVFrame> out;
+        FLVMuxer muxer(std::make_shared<MediaCallback<FLVFrame>>(
+                [&](FLVFrame frame) { out.push_back(frame); }));
+        const unsigned video = muxer.AddTrack({MediaType::Video, MediaCodec::H264});
+        const unsigned audio = muxer.AddTrack({MediaType::Audio, MediaCodec::AAC});
+        const auto videoFrame = Frame(MediaType::Video, Avcc({kSps, kPps, kIdr}), 0.02, true);
+        const auto audioFrame = Frame(MediaType::Audio, Hex(c.asc), 0, true);
+        muxer.PutFrame(c.audioFirst ? audioFrame : videoFrame, c.audioFirst ? audio : video);
+        EXPECT_TRUE(out.empty());
+        muxer.PutFrame(c.audioFirst ? videoFrame : audioFrame, c.audioFirst ? video : audio);
+        ASSERT_EQ(out.size(), 5U);  // header, metadata, and the held frames in their order
+        EXPECT_EQ(out[2].TagType(), c.audioFirst ? kFLVTagAudio : kFLVTagVideo);
+        const auto array = Metadata(out);
+        ASSERT_TRUE(array);
+        EXPECT_EQ(array->GetValue("width")->ToStringImpl(), "NUMBER: 320.000000");
+        EXPECT_EQ(array->GetValue("height")->ToStringImpl(), "NUMBER: 240.000000");
+        EXPECT_EQ(array->GetValue("audiosamplerate")->ToStringImpl(), c.sampleRate);
+        EXPECT_EQ(array->GetValue("stereo")->ToStringImpl(), c.stereo);
+    }
+}
+
+TEST_F(FLVMuxerTest, ATrackThatNeverStartsHoldsTheOthersAtMostASecondOrUntilClose) {
+    muxer_.AddTrack({MediaType::Video, MediaCodec::H264});
+    muxer_.AddTrack({MediaType::Audio, MediaCodec::AAC});
+    muxer_.PutFrame(Frame(MediaType::Video, Avcc({kSps, kPps, kIdr}), 5.0, true), 0);
+    muxer_.PutFrame(Frame(MediaType::Video, Avcc({kSlice}), 5.5, false), 0);
+    EXPECT_TRUE(out_.empty());
+    muxer_.PutFrame(Frame(MediaType::Video, Avcc({kSlice}), 6.0, false), 0);
+    ASSERT_EQ(out_.size(), 6U);  // header, metadata, sequence header and the three frames
+    EXPECT_EQ(out_[5].PTS(), 1.0);
+
+    std::vector<FLVFrame> out;
+    {
+        FLVMuxer muxer(std::make_shared<MediaCallback<FLVFrame>>(
+                [&](FLVFrame frame) { out.push_back(frame); }));
+        muxer.AddTrack({MediaType::Video, MediaCodec::H264});
+        muxer.AddTrack({MediaType::Audio, MediaCodec::AAC});
+        muxer.PutFrame(Frame(MediaType::Audio, Hex("12 10"), 0, true), 1);
+        muxer.Close();
+    }
+    ASSERT_EQ(out.size(), 3U);
+    EXPECT_EQ(ToHex(Body(out[2])), "AF 00 12 10");
 }
 
 TEST_F(FLVMuxerTest, FirstKeyFrameGivesSequenceHeaderThenNaluTagAtTheSameTime) {

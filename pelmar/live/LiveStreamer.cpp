@@ -78,6 +78,10 @@ std::shared_ptr<LiveStreamer> LiveStreamer::create(const std::string& targetAddr
         LiveStreamer* self = streamer.get();
         auto muxer = std::make_unique<FLVMuxer>(std::make_shared<MediaCallback<FLVFrame>>(
                 [self](FLVFrame frame) { self->sendFlvFrame(frame); }));
+        {
+            std::lock_guard closeLock(streamer->closeMutex_);
+            streamer->closeTarget_ = client;
+        }
         std::lock_guard lock(streamer->mutex_);
         streamer->client_ = std::move(client);
         streamer->muxer_ = std::move(muxer);
@@ -95,6 +99,8 @@ std::shared_ptr<LiveStreamer> LiveStreamer::create(const std::string& targetAddr
 
 LiveStreamer::~LiveStreamer() {
     reporter_->setDelegate({});
+    stopping_.store(true);
+    closeClientNow();
     std::shared_ptr<RTMPClient> client;
     {
         std::lock_guard lock(mutex_);
@@ -137,6 +143,19 @@ void LiveStreamer::putVideoSample(const std::shared_ptr<const media::SampleBuffe
                 const auto payload = sampleBuffer->data();
                 data.insert(data.end(), payload.begin(), payload.end());
                 // Nothing goes out before the first key frame: a decoder could not start there.
+                if (!firstVideoFrameSent_ && keyFrame) {
+                    // The stream's metadata says what the encoder really makes.
+                    FLVMetadata metadata;
+                    if (format.width() > 0 && format.height() > 0) {
+                        metadata.width = format.width();
+                        metadata.height = format.height();
+                    }
+                    const media::Time duration = sampleBuffer->duration();
+                    if (duration.isNumeric() && duration.seconds() > 0) {
+                        metadata.frameRate = 1.0 / duration.seconds();
+                    }
+                    muxer_->SetMetadata(metadata);
+                }
                 if (firstVideoFrameSent_ || keyFrame) {
                     firstVideoFrameSent_ = true;
                     mux(frame, videoTrackId_);
@@ -176,6 +195,10 @@ void LiveStreamer::putAudioSample(std::span<const uint8_t> data,
 }
 
 void LiveStreamer::stop() {
+    stopping_.store(true);
+    // A sample of another thread may be waiting under mutex_ for publishing to start: closing
+    // first ends that wait, so the stop never waits for it.
+    closeClientNow();
     std::shared_ptr<RTMPClient> client;
     {
         std::lock_guard lock(mutex_);
@@ -202,6 +225,20 @@ void LiveStreamer::releaseClient(std::shared_ptr<RTMPClient> client) const {
     std::thread([client = std::move(client)]() mutable { client.reset(); }).detach();
 }
 
+void LiveStreamer::closeClientNow() {
+    std::shared_ptr<RTMPClient> client;
+    {
+        std::lock_guard lock(closeMutex_);
+        client = closeTarget_.lock();
+        closeTarget_.reset();
+    }
+    if (client) {
+        // Closing here, on the stopping thread, is what delivers onPublishStop on it.
+        client->Close();
+        releaseClient(std::move(client));
+    }
+}
+
 std::shared_ptr<LiveStreamerDelegate> LiveStreamer::delegate() const {
     return reporter_->delegate();
 }
@@ -217,8 +254,10 @@ void LiveStreamer::sendFlvFrame(FLVFrame frame) {
     try {
         client_->PutFrame(frame);
     } catch (const std::exception& e) {
-        // The muxer goes on with the next piece.
-        fail(e.what());
+        // The muxer goes on with the next piece. A send cut short by stop() is no failure.
+        if (!stopping_.load()) {
+            fail(e.what());
+        }
     }
 }
 

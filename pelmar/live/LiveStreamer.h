@@ -4,7 +4,9 @@
 // and AAC packets with their AudioSpecificConfig (as AACEncoder delivers them), muxes them into
 // FLV tags and sends those through an RTMP client. Video before the first key frame is dropped; a
 // key frame goes out with its SPS and PPS in front; the first audio call sends only the
-// AudioSpecificConfig. Stream times count from the first frame sent, audio and video alike.
+// AudioSpecificConfig. Stream times count from the first frame sent, audio and video alike. The
+// stream's metadata gives the picture size and frame rate of the first key frame's sample and the
+// sample rate and channels of the AudioSpecificConfig, whichever track starts first.
 // Ownership: made by create(), which connects, and held by shared_ptr; owns the RTMP client and
 //            the FLV muxer; holds its delegate weakly. The client's callbacks refer to a small
 //            shared reporter, never to the streamer, so the streamer goes when the host app lets
@@ -12,7 +14,9 @@
 // Threads: thread-safe; video and audio may come from different threads. Lock discipline:
 //          mutex_ guards the client, the muxer and the first-frame flags, and is held for the
 //          whole of putVideoSample and putAudioSample (sends included; the first send may wait
-//          until the server confirms publishing) and while stop() takes the client away. The
+//          until the server confirms publishing) and while stop() takes the client away. stop()
+//          and the destructor first close the client through closeMutex_ alone (a weak reference
+//          to it), which ends such a wait at once, then take mutex_. The
 //          delegate is never called with mutex_ held: failures met under it are reported after
 //          it is released, and the client is closed (onPublishStop) outside it. The reporter's
 //          own lock guards only the delegate pointer. The delegate may stop or let go of the
@@ -24,6 +28,7 @@
 //         send errors ("can't start publishing", ...), the server's refusals and a dropped
 //         connection. A failure does not change the streamer's state.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -93,6 +98,10 @@ private:
     // Closes and lets go of `client`; never destroys it on its own receiver thread.
     void releaseClient(std::shared_ptr<RTMPClient> client) const;
 
+    // Closes the client without mutex_, so that a sample waiting for publishing to start under
+    // mutex_ stops waiting at once.
+    void closeClientNow();
+
     const std::shared_ptr<internal::StreamReporter> reporter_;
     std::mutex mutex_;
     std::shared_ptr<RTMPClient> client_;      // guarded by mutex_; empty after stop()
@@ -102,6 +111,9 @@ private:
     bool firstVideoFrameSent_ = false;        // guarded by mutex_
     bool firstAudioFrameSent_ = false;        // guarded by mutex_
     std::vector<std::string> pendingErrors_;  // guarded by mutex_
+    std::mutex closeMutex_;
+    std::weak_ptr<RTMPClient> closeTarget_;  // guarded by closeMutex_; the client, until stopped
+    std::atomic<bool> stopping_{false};      // send failures after stop() are not reported
 };
 
 }  // namespace pelmar::live

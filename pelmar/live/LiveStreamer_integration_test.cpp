@@ -441,7 +441,9 @@ TEST(LiveStreamerIntegrationTest, ServerThatRefusesOrDropsTheStreamReachesOnErro
         auto second = LiveStreamer::create(Nginx().Url(), name, delegate, options);
         ASSERT_NE(second, nullptr);
         EXPECT_TRUE(delegate->waitForError("NetStream.Publish.BadName"));
+        // The stream starts once both tracks have given a frame.
         second->putVideoSample(frames[0]);
+        second->putAudioSample(test::Hex("21 10 04"), test::Hex("12 10"), media::Time::make(0, 1));
         EXPECT_TRUE(delegate->waitForError("can't start publishing"));
         EXPECT_EQ(delegate->starts(), 0);
         EXPECT_TRUE(firstDelegate->errors().empty());
@@ -453,6 +455,8 @@ TEST(LiveStreamerIntegrationTest, ServerThatRefusesOrDropsTheStreamReachesOnErro
                                              options);
         ASSERT_NE(streamer, nullptr);
         streamer->putVideoSample(frames[0]);
+        streamer->putAudioSample(test::Hex("21 10 04"), test::Hex("12 10"),
+                                 media::Time::make(0, 1));
         EXPECT_TRUE(delegate->waitForError("can't start publishing"));
         EXPECT_EQ(delegate->starts(), 0);
     }

@@ -13,9 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/live/AACEncoder.h"
 #include "pelmar/live/AMF0.h"
+#include "pelmar/live/H264Encoder.h"
+#include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+#include "pelmar/live/testing/ScriptedRtmpServer.h"
+#include "pelmar/live/testing/SyntheticMedia.h"
+#include "pelmar/live/testing/ThreadState.h"
 #include "pelmar/platform/foundation/Log.h"
 
 namespace pelmar::live {
@@ -102,45 +108,132 @@ public:
 TEST(LiveStreamerTest, DelegateMayStopOrReleaseTheStreamerWhenTheServerRefusesIt) {
     for (const bool release : {false, true}) {
         SCOPED_TRACE(release ? "released" : "stopped");
-        test::LoopbackPeer server;
+        test::ScriptedRtmpServer server;
         auto delegate = std::make_shared<GivingUpDelegate>();
         auto pending = std::async(std::launch::async, [&] {
             return LiveStreamer::create(
-                    "rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live", "cam", delegate);
+                    "rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live", "cam",
+                    delegate);
         });
-        server.Accept();
-        server.Read(1537);
-        std::vector<uint8_t> s0s1s2(1 + 2 * 1536, 0);
-        s0s1s2[0] = 3;
-        server.Write(s0s1s2);
-        server.Read(1536);
-        test::RTMPWireReader wire(server);
-        EXPECT_EQ(wire.ReadMessage().Header().packetType, RTMPPacketType::Command);  // connect
+        server.Handshake();
+        server.ReadCommand();  // connect
         auto streamer = pending.get();
         ASSERT_NE(streamer, nullptr);
         delegate->streamer = streamer;
         if (release) {
             delegate->owned = std::move(streamer);
         }
-
-        std::vector<uint8_t> refusal;
-        BitstreamWriter writer(refusal);
-        AMFString("_error").WriteImpl(writer);
-        AMFNumber(1).WriteImpl(writer);
-        AMFNull().WriteImpl(writer);
-        auto status = std::make_shared<AMFObject>();
-        status->AddValue("level", AMFValue::String("error"));
-        status->AddValue("code", AMFValue::String("NetConnection.Connect.Rejected"));
-        status->WriteImpl(writer);
-        test::RTMPWireWriter commands(static_cast<RTMPChannel>(5));
-        server.Write(commands.Bytes(RTMPPacketType::Command, refusal));
+        server.WriteCommand({AMFValue::String("_error"), AMFValue::Number(1), AMFValue::Null(),
+                             test::StatusObject("error", "NetConnection.Connect.Rejected")});
 
         delegate->gaveUp.get_future().get();
-        EXPECT_TRUE(server.ReadsEndOfStream());
+        EXPECT_TRUE(server.peer.ReadsEndOfStream());
         if (streamer) {
             streamer->stop();
         }
     }
 }
+
+// A streamer whose server has taken "publish" but never confirms it: the first sample waits at the
+// publishing gate, holding the streamer.
+struct WaitingAtTheGate {
+    WaitingAtTheGate() {
+        RTMPClient::Options options;
+        options.publishTimeout = std::chrono::seconds(60);
+        auto pending = std::async(std::launch::async, [&] {
+            return LiveStreamer::create(
+                    "rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live", "cam",
+                    delegate, options);
+        });
+        server.Handshake();
+        server.AnswerUntilPublish();
+        streamer = pending.get();
+        std::promise<pid_t> tid;
+        feeder = std::async(std::launch::async, [&] {
+            tid.set_value(test::CurrentThreadId());
+            // Audio alone starts the stream once it spans more than the muxer waits for video.
+            streamer->putAudioSample(test::Hex("01"), test::Hex("11 88"),
+                                     media::Time::make(0, 1000));
+            streamer->putAudioSample(test::Hex("02"), test::Hex("11 88"),
+                                     media::Time::make(2000, 1000));
+        });
+        waiting = test::WaitUntilBlocked(tid.get_future().get());
+    }
+
+    test::ScriptedRtmpServer server;
+    std::shared_ptr<CountingDelegate> delegate = std::make_shared<CountingDelegate>();
+    std::shared_ptr<LiveStreamer> streamer;
+    std::future<void> feeder;
+    bool waiting = false;
+};
+
+TEST(LiveStreamerTest, StopEndsAWaitForPublishingAtOnceWithoutAnError) {
+    WaitingAtTheGate gate;
+    ASSERT_NE(gate.streamer, nullptr);
+    ASSERT_TRUE(gate.waiting);
+    auto stopping = std::async(std::launch::async, [&] { gate.streamer->stop(); });
+    // Well inside the 60 s the sample would otherwise wait for.
+    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_EQ(gate.feeder.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_TRUE(gate.server.peer.ReadsEndOfStream());
+    gate.server.peer.CloseConnection();
+    // onPublishStop only: the wait that the stop cut short is no failure.
+    EXPECT_EQ(gate.delegate->calls.load(), 1);
+}
+
+class VideoToStreamer : public H264EncoderDelegate {
+public:
+    void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) override {
+        streamer->putVideoSample(sampleBuffer);
+    }
+
+    std::shared_ptr<LiveStreamer> streamer;
+};
+
+class AudioToStreamer : public AACEncoderDelegate {
+public:
+    void compressedAudioDataReceived(std::span<const uint8_t> data,
+                                     std::span<const uint8_t> asc,
+                                     media::Time pts) override {
+        streamer->putAudioSample(data, asc, pts);
+    }
+
+    std::shared_ptr<LiveStreamer> streamer;
+};
+
+TEST(LiveStreamerTest, MetadataTellsTheEncodersSettingsWhenAudioStartsFirst) {
+    test::ScriptedRtmpServer server;
+    auto pending = std::async(std::launch::async, [&] {
+        return LiveStreamer::create(
+                "rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live", "cam");
+    });
+    server.Handshake();
+    server.AcceptPublish();
+    auto videoOut = std::make_shared<VideoToStreamer>();
+    auto audioOut = std::make_shared<AudioToStreamer>();
+    videoOut->streamer = audioOut->streamer = pending.get();
+    ASSERT_NE(videoOut->streamer, nullptr);
+    auto video = H264Encoder::create(640, 360, 500'000, 25);
+    auto audio = AACEncoder::create(48000, 1, 64'000);
+    video->setDelegate(videoOut);
+    audio->setDelegate(audioOut);
+    // A tenth of a second of sound before the first picture.
+    audio->putCMSampleBuffer(test::SinePcm(0, 4800, 48000, 1));
+    video->putCVPixelBuffer(test::MovingPattern(640, 360, 0), media::Time::make(4, 40));
+
+    const auto metadata = test::DecodeAmf(server.ReadMessage().Data());
+    ASSERT_EQ(metadata.size(), 3U);
+    EXPECT_EQ(metadata[1]->ToStringImpl(), "STRING: onMetaData");
+    const auto& array = dynamic_cast<const AMFArray&>(*metadata[2]);
+    EXPECT_EQ(array.GetValue("width")->ToStringImpl(), "NUMBER: 640.000000");
+    EXPECT_EQ(array.GetValue("height")->ToStringImpl(), "NUMBER: 360.000000");
+    EXPECT_EQ(array.GetValue("framerate")->ToStringImpl(), "NUMBER: 25.000000");
+    EXPECT_EQ(array.GetValue("audiosamplerate")->ToStringImpl(), "NUMBER: 48000.000000");
+    EXPECT_EQ(array.GetValue("stereo")->ToStringImpl(), "BOOL: false");
+    server.peer.CloseConnection();
+    videoOut->streamer->stop();
+}
+
 }  // namespace
 }  // namespace pelmar::live

@@ -1,7 +1,6 @@
 #include "pelmar/live/NetworkConnection.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -22,11 +22,32 @@ int Milliseconds(std::chrono::milliseconds d) {
     return d.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(d.count() < 0 ? 0 : d.count());
 }
 
-timeval ToTimeval(std::chrono::milliseconds d) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(d.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((d.count() % 1000) * 1000);
-    return tv;
+// Whole milliseconds left until `deadline`, rounded up; 0 once it has passed.
+int MillisecondsUntil(NetworkConnection::Clock::time_point deadline) {
+    const auto left = deadline - NetworkConnection::Clock::now();
+    if (left <= NetworkConnection::Clock::duration::zero()) {
+        return 0;
+    }
+    return Milliseconds(std::chrono::ceil<std::chrono::milliseconds>(left));
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes; false when the time ran out.
+// Readiness includes a hang-up or an error, which the following call then reports.
+bool WaitUntil(int fd, short events, NetworkConnection::Clock::time_point deadline) {
+    for (;;) {
+        const int wait = MillisecondsUntil(deadline);
+        if (wait == 0) {
+            return false;
+        }
+        pollfd p{fd, events, 0};
+        const int ready = ::poll(&p, 1, wait);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return true;  // the send or receive itself reports what is wrong
+        }
+    }
 }
 
 in_addr Resolve(const std::string& host) {
@@ -85,38 +106,40 @@ void NetworkConnection::Connect(const std::string& host, unsigned short port) {
     if (fd < 0) {
         throw std::runtime_error("can't open socket");
     }
-    if (!ConnectWithin(fd, address, timeouts_.connect)) {
+    const auto connectDeadline = StepDeadline(timeouts_.connect);
+    if (!ConnectWithin(fd, address,
+                       std::chrono::milliseconds(MillisecondsUntil(connectDeadline)))) {
         ::close(fd);
         throw std::runtime_error("can't connect socket");
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // The socket stays non-blocking: every send and receive waits with poll() up to its own
+    // deadline, so a peer that trickles bytes cannot stretch one call past its time-out.
     // Messages go out in one write each; holding their tails back for an acknowledgement would
     // only add latency.
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    const timeval sendTimeout = ToTimeval(timeouts_.send);
-    const timeval receiveTimeout = ToTimeval(timeouts_.receive);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout);
     socketFd_.store(fd);
 }
 
 void NetworkConnection::Send(const void* data, size_t size) {
     const int fd = socketFd_.load();
     const auto* bytes = static_cast<const uint8_t*>(data);
+    const auto deadline = StepDeadline(timeouts_.send);
     size_t sent = 0;
     while (sent < size) {
         if (fd < 0) {
             throw std::runtime_error("network send data failed");
         }
         // MSG_NOSIGNAL: a peer that has gone gives EPIPE here instead of killing the process.
-        const ssize_t n = ::send(fd, bytes + sent, size - sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, bytes + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            throw std::runtime_error("network send timed out");
+            if (!WaitUntil(fd, POLLOUT, deadline)) {
+                throw std::runtime_error("network send timed out");
+            }
         } else {
             throw std::runtime_error("network send data failed");
         }
@@ -126,23 +149,40 @@ void NetworkConnection::Send(const void* data, size_t size) {
 size_t NetworkConnection::Receive(void* data, size_t size) {
     const int fd = socketFd_.load();
     auto* bytes = static_cast<uint8_t*>(data);
+    const auto deadline = StepDeadline(timeouts_.receive);
     size_t received = 0;
     while (received < size) {
         if (fd < 0) {
             throw std::runtime_error("netowrk recv data failed");
         }
-        const ssize_t n = ::recv(fd, bytes + received, size - received, 0);
+        const ssize_t n = ::recv(fd, bytes + received, size - received, MSG_DONTWAIT);
         if (n > 0) {
             received += static_cast<size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            throw std::runtime_error("network receive timed out");
+            if (!WaitUntil(fd, POLLIN, deadline)) {
+                throw std::runtime_error("network receive timed out");
+            }
         } else {
             throw std::runtime_error("netowrk recv data failed");
         }
     }
     return received;
+}
+
+void NetworkConnection::SetDeadline(std::optional<Clock::time_point> deadline) {
+    deadline_.store(deadline ? deadline->time_since_epoch().count() : 0);
+}
+
+NetworkConnection::Clock::time_point NetworkConnection::StepDeadline(
+        std::chrono::milliseconds timeout) const {
+    const auto own = Clock::now() + timeout;
+    const auto overall = deadline_.load();
+    if (overall == 0) {
+        return own;
+    }
+    return std::min(own, Clock::time_point(Clock::duration(overall)));
 }
 
 size_t NetworkConnection::DataSizeInReceiveBuffer() const {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,6 +73,26 @@ TEST(NetworkConnectionTest, SendAndReceiveTimeOutOnAStalledPeer) {
                   }
               }),
               "network send timed out");
+}
+
+TEST(NetworkConnectionTest, OneSendGivesUpAtItsDeadlineWhileTheServerReadsSlowly) {
+    test::LoopbackPeer peer;
+    NetworkConnection::Timeouts timeouts;
+    timeouts.send = 300ms;
+    NetworkConnection connection(timeouts);
+    connection.Connect("127.0.0.1", peer.port());
+    peer.Accept();
+    // Every read makes room for more, so no single wait of the send is long; the whole is.
+    auto reading = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 250 && peer.ReadSome(1 << 16) > 0 && !peer.WaitForHangUp(20); ++i) {
+        }
+        peer.CloseConnection();
+    });
+    const std::vector<uint8_t> message(64 << 20, 0x55);
+    EXPECT_EQ(ErrorOf([&] { connection.Send(message.data(), message.size()); }),
+              "network send timed out");
+    connection.Close();
+    reading.get();
 }
 
 TEST(NetworkConnectionTest, BitstreamsSendAndReceiveBitsAndRuns) {

@@ -1,5 +1,6 @@
 #include "pelmar/live/RTMPClient.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -20,6 +21,8 @@ constexpr size_t kHandshakeLength = 1536;
 constexpr uint16_t kDefaultPort = 1935;
 constexpr uint16_t kPingRequest = 6;
 constexpr uint16_t kPingResponse = 7;
+// The window we ask the server to acknowledge, in bytes.
+constexpr uint32_t kAcknowledgementWindow = 2'500'000;
 
 std::string TextOf(const std::shared_ptr<AMFValue>& value) {
     return value ? value->ToStringImpl() : AMFNull().ToStringImpl();
@@ -31,6 +34,31 @@ std::string MemberText(const std::shared_ptr<AMFValue>& value, const std::string
                                  ? dynamic_cast<const AMFString*>(object->GetValue(name).get())
                                  : nullptr;
     return member != nullptr ? member->Value() : std::string();
+}
+
+// What a tag holds: stream configuration (kept for a late start, in this order) or media.
+constexpr int kMetadata = 0;
+constexpr int kVideoConfiguration = 1;
+constexpr int kAudioConfiguration = 2;
+constexpr int kMedia = 3;
+
+int ConfigurationKind(const FLVFrame& frame) {
+    const auto& tag = frame.Data();
+    const size_t body = kFLVTagHeaderLength;
+    if (frame.TagType() == kFLVTagScriptData) {
+        return kMetadata;
+    }
+    if (tag.size() < body + 2 + kFLVPreviousTagSizeLength) {
+        return kMedia;
+    }
+    // AVC (codec 7) and AAC (sound format 10) packets whose packet type is 0: sequence headers.
+    if (frame.TagType() == kFLVTagVideo && (tag[body] & 0x0F) == 7 && tag[body + 1] == 0) {
+        return kVideoConfiguration;
+    }
+    if (frame.TagType() == kFLVTagAudio && (tag[body] >> 4) == 10 && tag[body + 1] == 0) {
+        return kAudioConfiguration;
+    }
+    return kMedia;
 }
 
 uint32_t Read32(const std::vector<uint8_t>& body, size_t at) {
@@ -100,6 +128,9 @@ void RTMPClient::Connect() {
         uri_.port = kDefaultPort;
     }
     PrintLine("connecting to rtmp server " + uri_.host + ":" + std::to_string(uri_.port));
+    // One deadline for everything until "connect" is out: a server that answers a byte at a time
+    // cannot hold the caller longer than that.
+    connection_.SetDeadline(NetworkConnection::Clock::now() + options_.setupTimeout);
     connection_.Connect(uri_.host, uri_.port);
     MakeHandshake();
 
@@ -118,7 +149,9 @@ void RTMPClient::Connect() {
         receiverStream_ = stream_;
     }
     try {
+        receiverStream_->AnnounceWindowAcknowledgementSize(kAcknowledgementWindow);
         MakeConnect();
+        connection_.SetDeadline(std::nullopt);
     } catch (...) {
         // The destructor will not run: stop the receiver before the members it uses go away.
         std::shared_ptr<RTMPPacketStream> stream;
@@ -376,18 +409,59 @@ void RTMPClient::PutFrameImpl(FLVFrame frame) {
     if (tag.size() < kFLVTagHeaderLength + kFLVPreviousTagSizeLength) {
         throw std::runtime_error("FLV tag too short");
     }
+    const int configuration = ConfigurationKind(frame);
     std::shared_ptr<RTMPPacketStream> stream;
+    bool publishing = false;
+    bool closed = false;
     {
         std::lock_guard lock(mutex_);
-        if (!publishing_) {
-            // Before the server confirms publishing (or after it ended) media has nowhere to go.
-            return;
-        }
+        publishing = publishing_;
+        closed = closed_;
         stream = stream_;
     }
-    if (!stream) {
+    if (!publishing || !stream) {
+        // Before the server confirms publishing (or after it ended) media has nowhere to go; the
+        // configuration waits for a late confirmation.
+        if (configuration != kMedia && !closed) {
+            std::erase_if(heldConfiguration_,
+                          [&](const auto& held) { return held.first == configuration; });
+            heldConfiguration_.emplace_back(configuration, frame);
+            std::sort(heldConfiguration_.begin(), heldConfiguration_.end(),
+                      [](const auto& a, const auto& b) { return a.first < b.first; });
+        } else if (configuration == kMedia) {
+            mediaDropped_ = true;
+        }
         return;
     }
+    if (!heldConfiguration_.empty()) {
+        if (configuration != kMedia) {
+            std::erase_if(heldConfiguration_,
+                          [&](const auto& held) { return held.first == configuration; });
+        }
+        // Publishing started after media was given: the server gets the configuration first,
+        // at the time of what follows, and video waits for a frame it can start from.
+        auto held = std::move(heldConfiguration_);
+        heldConfiguration_.clear();
+        for (const auto& [kind, config] : held) {
+            SendTag(stream, config, frame.PTS());
+        }
+        awaitingKeyFrame_ = mediaDropped_;
+        mediaDropped_ = false;
+    }
+    if (configuration == kMedia && frame.TagType() == kFLVTagVideo && awaitingKeyFrame_) {
+        // The tag's frame type: 1 is a key frame.
+        if ((tag[kFLVTagHeaderLength] >> 4) != 1) {
+            return;
+        }
+        awaitingKeyFrame_ = false;
+    }
+    SendTag(stream, frame, frame.PTS());
+}
+
+void RTMPClient::SendTag(const std::shared_ptr<RTMPPacketStream>& stream,
+                         const FLVFrame& frame,
+                         double pts) {
+    const auto& tag = frame.Data();
     const auto first = tag.begin() + kFLVTagHeaderLength;
     const auto last = tag.end() - kFLVPreviousTagSizeLength;
     const uint32_t streamId = streamId_.load();
@@ -405,7 +479,7 @@ void RTMPClient::PutFrameImpl(FLVFrame frame) {
                       video ? RTMPChannel::Video : RTMPChannel::Audio,
                       video ? RTMPPacketType::Video : RTMPPacketType::Audio, streamId);
     packet.Data().assign(first, last);
-    packet.SetPTS(frame.PTS());
+    packet.SetPTS(pts);
     packet.SetKeyFrame(frame.KeyFrame());
     stream->PutFrame(packet);
 }

@@ -19,7 +19,8 @@
 //          a close running there included.
 // Errors: std::runtime_error from the constructor: "invalid port: ...", "unknown host: <host>",
 //         "can't open socket", "can't connect socket", "unknown rtmp protocol version", and the
-//         connection's send and receive errors and time-outs during the handshake. From PutFrame:
+//         connection's send and receive errors and time-outs during the handshake (all of it
+//         within Options::setupTimeout). From PutFrame:
 //         "can't start publishing" (the header frame, when the server has not confirmed publishing
 //         within Options::publishTimeout, refused it, or hung up), "FLV tag too short", and the
 //         packet stream's send errors. Server errors ("_error" replies and statuses of level
@@ -33,6 +34,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pelmar/live/AMFValue.h"
 #include "pelmar/live/FLVFrame.h"
@@ -54,6 +57,9 @@ struct RTMPClientCallbacks {
 
 struct RTMPClientOptions {
     NetworkConnection::Timeouts timeouts;
+    // How long the constructor's steps may take together: connecting, the handshake and sending
+    // "connect".
+    std::chrono::milliseconds setupTimeout{10000};
     // How long the FLV header frame waits for the server to confirm publishing.
     std::chrono::milliseconds publishTimeout{10000};
     // How long Close waits for the server to take the end of the stream and hang up.
@@ -103,7 +109,10 @@ public:
 
 protected:
     // Tag 0 (file header): waits for publishing. Tags 8, 9 and 18: sent as audio, video or
-    // metadata messages once publishing; dropped before that and after closing.
+    // metadata messages once publishing; dropped before that and after closing. The stream's
+    // configuration (metadata and the AVC and AAC sequence headers) given before publishing
+    // started is kept and sent ahead of the first media once it has; video then resumes at a key
+    // frame. So a server that confirms late never gets media it cannot decode.
     void PutFrameImpl(FLVFrame frame) override;
 
     // Prints "closing rtmp connection", ends publishing, disconnects and calls
@@ -125,6 +134,9 @@ private:
     void OnReceiverError(const std::string& error);
 
     void Send(RTMPPacket packet);
+
+    // Sends one audio, video or metadata tag as its message; `pts` is the message time.
+    void SendTag(const std::shared_ptr<RTMPPacketStream>& stream, const FLVFrame& tag, double pts);
     std::shared_ptr<RemoteProcedureCaller> Caller() const;
 
     Uri uri_;
@@ -138,11 +150,17 @@ private:
     std::shared_ptr<RTMPPacketStream> stream_;  // guarded by mutex_; empty once closed
     // The same stream, kept after closing until destruction: a close from a callback runs on the
     // stream's receiver thread, which only the destructor may then join. Set once while
-    // connecting; read only by the destructor.
+    // connecting; then read only by the constructor and the destructor.
     std::shared_ptr<RTMPPacketStream> receiverStream_;
     bool publishing_ = false;     // guarded by mutex_
     bool publishFailed_ = false;  // guarded by mutex_: refused, or receiver gone
     bool closed_ = false;         // guarded by mutex_
+
+    // PutFrame's own state (the owner's thread): configuration held back until publishing, in
+    // the order metadata, video, audio; whether media was dropped meanwhile.
+    std::vector<std::pair<int, FLVFrame>> heldConfiguration_;
+    bool mediaDropped_ = false;
+    bool awaitingKeyFrame_ = false;
 
     std::shared_ptr<RemoteProcedureCaller> caller_;  // set before the receiver starts; then fixed
     std::atomic<uint32_t> streamId_{0};

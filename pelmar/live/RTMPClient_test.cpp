@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+#include "pelmar/live/testing/ScriptedRtmpServer.h"
 
 namespace pelmar::live {
 namespace {
@@ -22,29 +24,12 @@ using namespace std::chrono_literals;
 using test::Hex;
 using test::ToHex;
 
-std::vector<uint8_t> Encode(const std::vector<std::shared_ptr<AMFValue>>& values) {
-    std::vector<uint8_t> bytes;
-    BitstreamWriter writer(bytes);
-    for (const auto& value : values) {
-        value->WriteImpl(writer);
-    }
-    return bytes;
-}
-
-std::vector<std::shared_ptr<AMFValue>> Decode(const std::vector<uint8_t>& body) {
-    BitstreamReader reader(body);
-    std::vector<std::shared_ptr<AMFValue>> values;
-    while (reader.RemainingDataSize() > 0) {
-        values.push_back(AMFValue::ReadValue(reader));
-    }
-    return values;
-}
+using test::DecodeAmf;
+using test::EncodeAmf;
+using FakeServer = test::ScriptedRtmpServer;
 
 std::shared_ptr<AMFValue> Status(const std::string& level, const std::string& code) {
-    auto object = std::make_shared<AMFObject>();
-    object->AddValue("level", AMFValue::String(level));
-    object->AddValue("code", AMFValue::String(code));
-    return object;
+    return test::StatusObject(level, code);
 }
 
 FLVFrame Tag(uint8_t type, std::vector<uint8_t> body, double pts = 0) {
@@ -57,65 +42,11 @@ FLVFrame Tag(uint8_t type, std::vector<uint8_t> body, double pts = 0) {
     return frame;
 }
 
-// A scripted RTMP server: handshake, then messages read and written one by one.
-class FakeServer {
-public:
-    // Accepts and answers the handshake with S0 = `version`; returns C2.
-    std::vector<uint8_t> Handshake(uint8_t version = 3) {
-        peer.Accept();
-        c0c1 = peer.Read(1537);
-        std::vector<uint8_t> s0s1s2(1 + 2 * 1536);
-        s0s1s2[0] = version;
-        for (size_t i = 1; i <= 1536; ++i) {
-            s0s1s2[i] = static_cast<uint8_t>(i * 13);  // S1: server time 0x0D1A2734, then "random"
-        }
-        peer.Write(s0s1s2);
-        if (version != 3) {
-            return {};
-        }
-        s1.assign(s0s1s2.begin() + 1, s0s1s2.begin() + 1537);
-        return peer.Read(1536);
-    }
-
-    std::vector<std::shared_ptr<AMFValue>> ReadCommand(RTMPPacket* message = nullptr) {
-        const auto packet = wire.ReadMessage();
-        if (message != nullptr) {
-            *message = packet;
-        }
-        EXPECT_EQ(packet.Header().packetType, RTMPPacketType::Command);
-        return Decode(packet.Data());
-    }
-
-    void WriteCommand(const std::vector<std::shared_ptr<AMFValue>>& values, uint32_t msid = 0) {
-        peer.Write(commands.Bytes(RTMPPacketType::Command, Encode(values), 0, msid));
-    }
-
-    // connect, createStream and publish answered; returns the publish command.
-    std::vector<std::shared_ptr<AMFValue>> AcceptPublish() {
-        ReadCommand();
-        WriteCommand({AMFValue::String("_result"), AMFValue::Number(1), AMFValue::Null(),
-                      Status("status", "NetConnection.Connect.Success")});
-        ReadCommand();
-        WriteCommand({AMFValue::String("_result"), AMFValue::Number(2), AMFValue::Null(),
-                      AMFValue::Number(1)});
-        auto publish = ReadCommand();
-        WriteCommand({AMFValue::String("onStatus"), AMFValue::Number(0), AMFValue::Null(),
-                      Status("status", "NetStream.Publish.Start")},
-                     1);
-        return publish;
-    }
-
-    test::LoopbackPeer peer;
-    test::RTMPWireReader wire{peer};
-    test::RTMPWireWriter commands{static_cast<RTMPChannel>(5)};
-    std::vector<uint8_t> c0c1;
-    std::vector<uint8_t> s1;
-};
-
 struct Events {
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
     std::mutex mutex;
+    std::condition_variable started;
     std::vector<std::string> errors;
 
     RTMPClient::Callbacks Callbacks() {
@@ -123,7 +54,17 @@ struct Events {
                     std::lock_guard lock(mutex);
                     errors.push_back(std::move(e));
                 },
-                [this] { ++starts; }, [this] { ++stops; }};
+                [this] {
+                    std::lock_guard lock(mutex);
+                    ++starts;
+                    started.notify_all();
+                },
+                [this] { ++stops; }};
+    }
+
+    bool WaitForStart() {
+        std::unique_lock lock(mutex);
+        return started.wait_for(lock, 20s, [this] { return starts.load() > 0; });
     }
 
     std::vector<std::string> Errors() {
@@ -182,6 +123,28 @@ TEST(RTMPClientTest, HandshakeEchoesS1AndConnectNamesAppAndTcUrl) {
     }
 }
 
+TEST(RTMPClientTest, AnnouncesItsAcknowledgementWindowAndAnswersSetPeerBandwidth) {
+    FakeServer server;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live");
+    server.Handshake();
+    server.ReadCommand();  // connect
+    ASSERT_EQ(server.control.size(), 1U);
+    EXPECT_EQ(server.control[0].Header().packetType, RTMPPacketType::WindowAcknowledgementSize);
+    EXPECT_EQ(server.control[0].Header().channel, RTMPChannel::Control);
+    EXPECT_EQ(ToHex(server.control[0].Data()), "00 26 25 A0");  // 2,500,000 bytes
+    auto client = pending.get();
+
+    // A new window is answered with that window; the one announced last is not answered again.
+    server.WriteControl(RTMPPacketType::SetPeerBandwidth, Hex("00 10 00 00 02"));
+    server.WriteControl(RTMPPacketType::SetPeerBandwidth, Hex("00 10 00 00 02"));
+    server.WriteControl(RTMPPacketType::UserControl, Hex("00 06 00 00 00 01"));
+    const auto answer = server.wire.ReadMessage();
+    EXPECT_EQ(answer.Header().packetType, RTMPPacketType::WindowAcknowledgementSize);
+    EXPECT_EQ(ToHex(answer.Data()), "00 10 00 00");
+    EXPECT_EQ(server.wire.ReadMessage().Header().packetType, RTMPPacketType::UserControl);
+    server.peer.CloseConnection();
+}
+
 TEST(RTMPClientTest, RefusesAServerOfAnotherProtocolVersion) {
     FakeServer server;
     auto client = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live");
@@ -191,6 +154,31 @@ TEST(RTMPClientTest, RefusesAServerOfAnotherProtocolVersion) {
         ADD_FAILURE() << "connected";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "unknown rtmp protocol version");
+    }
+}
+
+TEST(RTMPClientTest, HandshakeFromAServerTricklingBytesEndsAtTheSetUpDeadline) {
+    FakeServer server;
+    RTMPClient::Options options;
+    options.timeouts.receive = 1s;  // each byte comes well within it
+    options.setupTimeout = 300ms;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live",
+                                {}, options);
+    server.peer.Accept();
+    server.peer.Read(1537);
+    try {
+        for (int i = 0; i < 100 && !server.peer.WaitForHangUp(50); ++i) {
+            server.peer.Write({3});  // S0, then S1 byte by byte
+        }
+    } catch (const std::runtime_error&) {
+        // The client hung up between two bytes.
+    }
+    server.peer.CloseConnection();
+    try {
+        pending.get();
+        ADD_FAILURE() << "connected";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "network receive timed out");
     }
 }
 
@@ -215,12 +203,12 @@ TEST(RTMPClientTest, PublishesSendsTagsAnswersPingsAndClosesWithoutANewStart) {
 
     client->PutFrame(Tag(kFLVTagFileHeader, {}));  // returns once publishing has started
     EXPECT_EQ(client->StreamId(), 1U);
-    client->PutFrame(Tag(kFLVTagScriptData, Encode({AMFValue::String("onMetaData")})));
+    client->PutFrame(Tag(kFLVTagScriptData, EncodeAmf({AMFValue::String("onMetaData")})));
     client->PutFrame(Tag(kFLVTagVideo, Hex("17 01 00 00 00 AA BB"), 0.04));
     auto metadata = server.wire.ReadMessage();
     EXPECT_EQ(metadata.Header().packetType, RTMPPacketType::Data);
     EXPECT_EQ(metadata.Header().messageStreamId, 1U);
-    EXPECT_EQ(Decode(metadata.Data())[0]->ToStringImpl(), "STRING: @setDataFrame");
+    EXPECT_EQ(DecodeAmf(metadata.Data())[0]->ToStringImpl(), "STRING: @setDataFrame");
     auto video = server.wire.ReadMessage();
     EXPECT_EQ(video.Header().channel, RTMPChannel::Video);
     EXPECT_EQ(video.Header().packetType, RTMPPacketType::Video);
@@ -337,6 +325,53 @@ TEST(RTMPClientTest, WaitForPublishingEndsAfterItsTimeOutAndMediaBeforeItIsDropp
     client->Close();
     // Nothing but the connect command reached the server.
     EXPECT_TRUE(server.peer.ReadToEnd().empty());
+}
+
+TEST(RTMPClientTest, LateConfirmationSendsTheConfigurationBeforeTheFirstMediaAndAKeyFrame) {
+    FakeServer server;
+    Events events;
+    RTMPClient::Options options;
+    options.publishTimeout = 50ms;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live",
+                                events.Callbacks(), options);
+    server.Handshake();
+    server.AnswerUntilPublish();
+    auto client = pending.get();
+    EXPECT_THROW(client->PutFrame(Tag(kFLVTagFileHeader, {})), std::runtime_error);
+    client->PutFrame(Tag(kFLVTagScriptData, EncodeAmf({AMFValue::String("onMetaData")})));
+    client->PutFrame(Tag(kFLVTagVideo, Hex("17 00 00 00 00 01 42 C0"), 0));
+    client->PutFrame(Tag(kFLVTagAudio, Hex("AF 00 12 10"), 0));
+    client->PutFrame(Tag(kFLVTagVideo, Hex("17 01 00 00 00 AA"), 0));  // nowhere to go yet
+    server.ConfirmPublish();
+    ASSERT_TRUE(events.WaitForStart());
+    client->PutFrame(Tag(kFLVTagVideo, Hex("27 01 00 00 00 BB"), 1.0));  // needs the lost key frame
+    client->PutFrame(Tag(kFLVTagAudio, Hex("AF 01 CC"), 1.0));
+    client->PutFrame(Tag(kFLVTagVideo, Hex("17 01 00 00 00 DD"), 1.04));
+
+    const auto metadata = server.ReadMessage();
+    EXPECT_EQ(metadata.Header().packetType, RTMPPacketType::Data);
+    EXPECT_EQ(DecodeAmf(metadata.Data())[1]->ToStringImpl(), "STRING: onMetaData");
+
+    struct Expected {
+        RTMPPacketType type;
+        const char* body;
+        uint32_t timestamp;
+    };
+
+    const Expected expected[] = {
+            {RTMPPacketType::Video, "17 00 00 00 00 01 42 C0", 1000},
+            {RTMPPacketType::Audio, "AF 00 12 10", 1000},
+            {RTMPPacketType::Audio, "AF 01 CC", 1000},
+            {RTMPPacketType::Video, "17 01 00 00 00 DD", 1040},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.body);
+        const auto message = server.ReadMessage();
+        EXPECT_EQ(message.Header().packetType, e.type);
+        EXPECT_EQ(ToHex(message.Data()), e.body);
+        EXPECT_EQ(message.Header().timestamp, e.timestamp);
+    }
+    server.peer.CloseConnection();
 }
 
 TEST(RTMPClientTest, CloseFromItsOwnErrorCallbackEndsTheStreamAndStopsOnce) {

@@ -26,7 +26,11 @@ enum class RTMPChannel : uint32_t {
 // RTMP message type ids; other ids arrive from peers and are carried as they are.
 enum class RTMPPacketType : uint8_t {
     SetChunkSize = 1,
+    Abort = 2,
+    Acknowledgement = 3,
     UserControl = 4,
+    WindowAcknowledgementSize = 5,
+    SetPeerBandwidth = 6,
     Audio = 8,
     Video = 9,
     Data = 18,     // AMF0 data (stream metadata)

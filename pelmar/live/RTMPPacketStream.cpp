@@ -16,9 +16,15 @@ using internal::PrintLine;
 
 constexpr auto kReceiverPollInterval = std::chrono::milliseconds(100);
 
-constexpr uint8_t kAbortMessage = 2;
-constexpr uint8_t kAcknowledgement = 3;
-constexpr uint8_t kWindowAcknowledgementSize = 5;
+constexpr auto kAbortMessage = static_cast<uint8_t>(RTMPPacketType::Abort);
+constexpr auto kWindowAcknowledgementSize =
+        static_cast<uint8_t>(RTMPPacketType::WindowAcknowledgementSize);
+constexpr auto kSetPeerBandwidth = static_cast<uint8_t>(RTMPPacketType::SetPeerBandwidth);
+
+std::vector<uint8_t> BigEndian32(uint32_t value) {
+    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+}
 
 uint32_t ReadBigEndian(const uint8_t* p, size_t bytes) {
     uint32_t value = 0;
@@ -58,6 +64,17 @@ void RTMPPacketStream::SetChunkSize(unsigned long n) {
         throw std::runtime_error("invalid chunk size");
     }
     chunkSize_.store(n);
+}
+
+void RTMPPacketStream::AnnounceWindowAcknowledgementSize(uint32_t size) {
+    RTMPPacket message(MediaType::None, MediaCodec::None, RTMPChannel::Control,
+                       RTMPPacketType::WindowAcknowledgementSize, 0);
+    message.Data() = BigEndian32(size);
+    {
+        std::lock_guard lock(sendMutex_);
+        announcedWindow_ = size;
+    }
+    PutFrame(message);
 }
 
 bool RTMPPacketStream::ReceiverRunning() const {
@@ -236,6 +253,18 @@ void RTMPPacketStream::OnIncomingMessage(RTMPPacket packet) {
     } else if (type == kWindowAcknowledgementSize && body.size() >= 4) {
         acknowledgementWindow_ = Read32(body);
         bytesAcknowledged_ = bytesReceived_;
+    } else if (type == kSetPeerBandwidth && body.size() >= 4) {
+        // The peer limits what we may send unacknowledged; the standard asks us to tell it the
+        // window we now expect its acknowledgements for, when it differs from the one announced.
+        const uint32_t window = Read32(body);
+        bool changed = false;
+        {
+            std::lock_guard lock(sendMutex_);
+            changed = announcedWindow_ != window;
+        }
+        if (changed) {
+            AnnounceWindowAcknowledgementSize(window);
+        }
     }
     if (packetReceiver_) {
         packetReceiver_->PutFrame(packet);
@@ -249,11 +278,9 @@ void RTMPPacketStream::SendAcknowledgementIfDue() {
     }
     bytesAcknowledged_ = bytesReceived_;
     RTMPPacket ack(MediaType::None, MediaCodec::None, RTMPChannel::Control,
-                   static_cast<RTMPPacketType>(kAcknowledgement), 0);
+                   RTMPPacketType::Acknowledgement, 0);
     // The sequence number is the byte count so far, wrapping at 32 bits.
-    const auto sequence = static_cast<uint32_t>(bytesReceived_);
-    ack.Data() = {static_cast<uint8_t>(sequence >> 24), static_cast<uint8_t>(sequence >> 16),
-                  static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
+    ack.Data() = BigEndian32(static_cast<uint32_t>(bytesReceived_));
     PutFrame(ack);
 }
 

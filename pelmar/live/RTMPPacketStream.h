@@ -6,7 +6,9 @@
 // and 3-byte basic headers, extended timestamps), rebuilds messages with one parser per chunk
 // stream and hands each complete message to the packet receiver. It also keeps the protocol's
 // bookkeeping: it answers the peer's Window Acknowledgement Size with an Acknowledgement each time
-// that many bytes have arrived, and drops a half-received message on the peer's Abort Message.
+// that many bytes have arrived, answers the peer's Set Peer Bandwidth with a Window
+// Acknowledgement Size of that window (unless it is the one announced last), and drops a
+// half-received message on the peer's Abort Message.
 //
 // Ownership: refers to the connection (owned by the caller; it must outlive the stream) and holds
 //            the packet receiver (std::shared_ptr) and the error callback, both fixed at
@@ -37,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +75,10 @@ public:
     // "invalid chunk size" for 0 or above kMaxIncomingChunkSize.
     void SetChunkSize(unsigned long n);
 
+    // Sends a Window Acknowledgement Size message: the peer is to acknowledge every `size`
+    // bytes it receives from us. Throws as PutFrame.
+    void AnnounceWindowAcknowledgementSize(uint32_t size);
+
     // False once the receiver thread has ended (closed, peer gone, or an error).
     bool ReceiverRunning() const;
 
@@ -105,6 +112,7 @@ private:
     std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_;  // guarded by sendMutex_
     std::vector<uint8_t> sendBuffer_;                                   // guarded by sendMutex_
     bool sendFailed_ = false;                                           // guarded by sendMutex_
+    std::optional<uint32_t> announcedWindow_;                           // guarded by sendMutex_
 
     // Receiver thread only.
     std::shared_ptr<IReceiver<RTMPPacket>> incomingSink_;

@@ -78,7 +78,16 @@ TEST_F(LivestreamerIntegrationTest, ChecksArgumentsInputAndOutputBeforeConnectin
     };
 
     const Case cases[] = {
-            {"no arguments", "", "Usage: livestreamer inputFileName outputFileName.flv\n"},
+            {"no arguments", "",
+             "Usage: livestreamer inputFileName outputFileName.flv\n"
+             "       livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]\n"
+             "After \"done\" it waits for a key (Enter) before it ends the stream.\n"},
+            {"folder as input", Quote(dir_.path()) + " out.flv " + url,
+             "can't read input file: " + dir_.path().string() + "\n"},
+            {"http address", Quote(dir_.path() / "one.fram") + " out.flv http://127.0.0.1/live",
+             "invalid URL: http://127.0.0.1/live\n"},
+            {"no host", Quote(dir_.path() / "one.fram") + " out.flv rtmp:///live",
+             "invalid URL: rtmp:///live\n"},
             {"missing input", Quote(dir_.path() / "none") + " out.flv " + url,
              "can't read input file: " + (dir_.path() / "none").string() + "\n"},
             {"three bytes", Quote(dir_.path() / "three") + " out.flv " + url,

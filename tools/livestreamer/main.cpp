@@ -3,6 +3,8 @@
 //
 //   livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]
 //
+// After the last frame it prints "done" and waits for a key (a line on standard input) before it
+// ends the stream. The URL must be rtmp:// with a host.
 // The input is a run of frames, each preceded by the marker "FRAM"; a frame is one H.264 access
 // unit with 4-byte big-endian NAL lengths, the first one a key frame holding the SPS and PPS.
 // Frames go out at 25 frames per second of stream time (as fast as the server takes them). The
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -38,8 +41,10 @@ void Print(const std::string& line) {
 }
 
 std::vector<uint8_t> ReadInput(const std::string& path) {
+    // A folder opens as a stream too, with a nonsense size: only a regular file is input.
+    std::error_code error;
     std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
+    if (!std::filesystem::is_regular_file(path, error) || !in) {
         throw std::runtime_error("can't read input file: " + path);
     }
     const auto size = static_cast<std::streamsize>(in.tellg());
@@ -88,12 +93,19 @@ void ForEachFrame(const std::vector<uint8_t>& input, Put put) {
 
 int Run(int argc, char** argv) {
     if (argc < 3) {
-        throw std::runtime_error("Usage: livestreamer inputFileName outputFileName.flv");
+        throw std::runtime_error(
+                "Usage: livestreamer inputFileName outputFileName.flv\n"
+                "       livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]\n"
+                "After \"done\" it waits for a key (Enter) before it ends the stream.");
     }
     const std::string inputPath = argv[1];
     const std::string outputPath = argv[2];
     const std::string url = argc > 3 ? argv[3] : kDefaultUrl;
     const std::string streamName = argc > 4 ? argv[4] : "";
+    if (url.rfind("rtmp://", 0) != 0 || url.size() == std::strlen("rtmp://")
+        || url[std::strlen("rtmp://")] == '/') {
+        throw std::runtime_error("invalid URL: " + url);
+    }
 
     const auto input = ReadInput(inputPath);
     Print("input data size: " + std::to_string(input.size()));

@@ -9,13 +9,11 @@ extern "C" {
 #include <sstream>
 #include <string>
 
+#include "pelmar/live/AudioSpecificConfig.h"
 #include "pelmar/platform/foundation/Console.h"
 
 namespace pelmar::live::internal {
 namespace {
-
-constexpr int kSampleRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                22050, 16000, 12000, 11025, 8000,  7350};
 
 // The standard rate whose coding tables serve `rate`: the rate itself when it is in the table,
 // otherwise by the MPEG-4 audio frequency ranges, as decoders map an explicit frequency.
@@ -140,12 +138,9 @@ bool AACEncoderCpp::isValid() const {
 }
 
 int AACEncoderCpp::getSampleRateIndex(unsigned rate) {
-    for (int index = 0; index < static_cast<int>(std::size(kSampleRates)); ++index) {
-        if (static_cast<unsigned>(kSampleRates[index]) == rate) {
-            return index;
-        }
-    }
-    return 15;
+    return rate > static_cast<unsigned>(kMaxSampleRate)
+                   ? 15
+                   : AACSampleRateIndex(static_cast<int>(rate));
 }
 
 std::vector<uint8_t> AACEncoderCpp::makeAsc() const {

@@ -100,6 +100,21 @@ public:
         }
     }
 
+    // Up to `max` bytes as they come; 0 when the other side has closed.
+    size_t ReadSome(size_t max) {
+        std::vector<uint8_t> buffer(max);
+        Wait(fd_);
+        const ssize_t n = ::recv(fd_, buffer.data(), max, 0);
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+
+    // Waits up to `timeoutMs` for the other side to hang up; true when it has. Pending bytes are
+    // left unread. Scripts a slow server: it gives the client this long between its steps.
+    bool WaitForHangUp(int timeoutMs) {
+        pollfd p{fd_, POLLRDHUP, 0};
+        return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    }
+
     void Write(const std::vector<uint8_t>& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {
