@@ -1,5 +1,7 @@
 #include "pelmar/core/PelmarVideos.h"
 
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include "pelmar/core/Pelmar.h"
@@ -7,13 +9,13 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/core/internal/OnMain.h"
 #include "pelmar/core/internal/TokenCheck.h"
+#include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/image/PictureCodec.h"
 #include "pelmar/platform/net/URLSession.h"
-#include "pelmar/platform/picture/ImageGenerator.h"
-#include "pelmar/platform/picture/PictureCodec.h"
 #include "pelmar/platform/watch/FolderWatcher.h"
 
 namespace pelmar {
@@ -21,6 +23,23 @@ namespace pelmar {
 using internal::onMain;
 
 namespace {
+
+// The cover as JPEG bytes: a JPEG file is sent as it is stored, anything else is encoded.
+std::pair<std::optional<std::string>, std::optional<Error>> coverJPEG(const ui::Image& cover) {
+    if (!cover.path().empty()) {
+        std::ifstream in(cover.path(), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.size() > 3 && static_cast<unsigned char>(bytes[0]) == 0xFF
+            && static_cast<unsigned char>(bytes[1]) == 0xD8) {
+            return {std::move(bytes), std::nullopt};
+        }
+    }
+    if (!cover.bitmap()) {
+        return {std::nullopt, Error{std::string(image::kImageErrorDomain), image::kImageErrorEncode,
+                                    "the picture's pixels cannot be read"}};
+    }
+    return image::PictureCodec::encodeJPEG(*cover.bitmap(), PelmarVideos::kCoverJPEGQuality);
+}
 
 Error invalidTokenError(const std::string& token) {
     return Error{std::string(kUploadErrorDomain), kUploadErrorInvalidToken,
@@ -177,7 +196,7 @@ void PelmarVideos::getImage(const std::string& token,
                                 std::optional<Error> error) {
                             Image image;
                             if (bytes && !error) {
-                                image = picture::PictureCodec::decode(*bytes);
+                                image = ui::Image::fromBitmap(image::PictureCodec::decode(*bytes));
                                 auto self = weak.lock();
                                 if (image && self) {
                                     self->cacheImage(token, image);
@@ -200,13 +219,14 @@ void PelmarVideos::getImage(const std::string& path, LocalImageCallback callback
         });
         return;
     }
-    picture::ImageGenerator generator(Utils::localPath(path).value_or(path));
+    av::ImageGenerator generator(Utils::localPath(path).value_or(path));
     generator.appliesPreferredTrackTransform = true;
     generator.maximumWidth = kThumbnailMaxWidth;
     generator.maximumHeight = kThumbnailMaxHeight;
     generator.generateImageAsynchronously(
             0, [weak = weak_from_this(), path, callback = std::move(callback)](
-                       Image image, std::optional<Error> error) {
+                       av::ImageGenerator::Image bitmap, std::optional<Error> error) {
+                Image image = ui::Image::fromBitmap(std::move(bitmap));
                 if (image && !error) {
                     if (auto self = weak.lock()) {
                         self->cacheImage(path, image);
@@ -340,7 +360,7 @@ PelmarVideos::Task PelmarVideos::attachCover(std::string token,
     if (!client || !tokensSafe(token, streamToken)) {
         return refuse(asAnswer, token + " " + streamToken);
     }
-    auto [jpeg, encodeError] = picture::PictureCodec::encodeJPEG(*cover, kCoverJPEGQuality);
+    auto [jpeg, encodeError] = coverJPEG(*cover);
     if (!jpeg) {
         net::URLSession::shared()->delegateQueue()->async([callback, error = *encodeError] {
             if (callback) {

@@ -16,7 +16,7 @@
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/UserDefaults.h"
-#include "pelmar/platform/picture/PictureCodec.h"
+#include "pelmar/platform/image/Bitmap.h"
 
 namespace pelmar {
 namespace {
@@ -95,7 +95,7 @@ TEST_F(PelmarVideosIntegrationTest, ServerThumbnailIsFetchedOnceAndEnforcedImage
     EXPECT_EQ(responses, (std::vector<bool>{true, false}));
     EXPECT_EQ(emulator_.requestsTo(".*/image").size(), 1u);
 
-    const auto enforced = picture::PictureCodec::makeRGBA(1, 1, std::string(4, '\0'));
+    const auto enforced = ui::Image::fromBitmap(image::Bitmap::create(1, 1));
     videos().enforceImageForVideo("other", enforced);
     fetch("other");
     runUntil([&] { return images.size() == 3; });
@@ -152,7 +152,7 @@ TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
     EXPECT_FALSE(stream->has_value());
     EXPECT_FALSE(error);
 
-    const auto cover = picture::PictureCodec::makeRGBA(8, 8, std::string(8 * 8 * 4, '\x7f'));
+    const auto cover = ui::Image::fromBitmap(image::Bitmap::create(8, 8));
     bool attached = false;
     EXPECT_TRUE(videos().attachCover(video.token, video.streamToken, cover, std::nullopt,
                                      test::onMainQueue([&](auto, auto response, auto) {

@@ -11,6 +11,7 @@
 #include "pelmar/platform/av/CaptureMovieFileOutput.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
@@ -1254,7 +1255,7 @@ void PelmarRecorder::selfieSegmentation(image::SelfieSegmentation&,
     if (picture) {
         onMain(weak, [picture](PelmarRecorder& self) {
             if (auto view = self.blurringPreviewView.lock()) {
-                view->setImage(ui::Image::fromPixels(picture->width(), picture->height(), picture));
+                view->setImage(ui::Image::fromBitmap(image::Bitmap::wrap(picture)));
             }
         });
     }

@@ -8,14 +8,53 @@
 
 #include "pelmar/platform/av/internal/MovieEncoder.h"
 #include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/dispatch/LateGate.h"
 #include "pelmar/platform/dispatch/Queue.h"
 
 namespace pelmar::av {
 
 namespace {
 
-// How long isReadyForMoreMediaData waits for room under a manual clock (real seconds).
-constexpr auto kManualClockReadyWait = std::chrono::seconds(20);
+std::atomic<std::size_t> gPendingWork{0};
+
+}  // namespace
+
+void AssetWriter::WorkCount::start() {
+    if (!counted) {
+        ++gPendingWork;
+        counted = true;
+    }
+}
+
+AssetWriter::WorkCount::~WorkCount() {
+    if (counted) {
+        --gPendingWork;
+    }
+}
+
+AssetWriter::WorkCount::WorkCount(WorkCount&& other) noexcept : counted(other.counted) {
+    other.counted = false;
+}
+
+AssetWriter::WorkCount& AssetWriter::WorkCount::operator=(WorkCount&& other) noexcept {
+    if (this != &other) {
+        if (counted) {
+            --gPendingWork;
+        }
+        counted = other.counted;
+        other.counted = false;
+    }
+    return *this;
+}
+
+std::size_t AssetWriter::pendingWorkInAllWriters() {
+    return gPendingWork.load();
+}
+
+namespace {
+
+// How long isReadyForMoreMediaData waits for room while the clock stands still (real seconds).
+constexpr double kReadyWaitWhileClockStands = 20;
 
 std::atomic<int> injectedFailureForNewWriters{0};
 
@@ -196,9 +235,9 @@ bool AssetWriter::isReady(MediaType media, bool forcedNotReady) const {
                || (media == MediaType::Video ? queuedPictures_ < kMaxQueuedVideoFrames
                                              : queuedSounds_ < kMaxQueuedAudioBuffers);
     };
-    if (!hasRoom() && dispatch::clock().isManual()) {
-        changed_.wait_for(lock, kManualClockReadyWait, hasRoom);
-    }
+    // Encoding takes no clock time: a full queue is waited for while the clock stands still,
+    // and a real-time producer drops the sample once time has moved.
+    dispatch::waitWhileClockStands(lock, changed_, hasRoom, kReadyWaitWhileClockStands);
     return status_ == Status::Writing && !finishing_ && hasRoom();
 }
 
@@ -239,6 +278,7 @@ bool AssetWriter::appendPicture(std::shared_ptr<media::PixelBuffer> picture,
         head.picture = std::move(pendingHead_);
         head.pts = 0;
         head.duration = p90;
+        head.work.start();
         jobs_.push_back(std::move(head));
         ++queuedPictures_;
         lastPicturePts_ = 0;
@@ -256,6 +296,7 @@ bool AssetWriter::appendPicture(std::shared_ptr<media::PixelBuffer> picture,
                                                        : lastPictureInterval_;
     lastPicture_ = pts;
     lastPicturePts_ = p90;
+    job.work.start();
     jobs_.push_back(std::move(job));
     ++queuedPictures_;
     lock.unlock();
@@ -303,6 +344,7 @@ bool AssetWriter::appendSound(const std::shared_ptr<const media::SampleBuffer>& 
         job.soundStart = rel > 0 ? std::llround(rel * outRate) : 0;
         soundStarted_ = true;
     }
+    job.work.start();
     jobs_.push_back(std::move(job));
     ++queuedSounds_;
     lock.unlock();
@@ -332,6 +374,7 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
         Job head;
         head.picture = std::move(pendingHead_);
         head.duration = lastPictureInterval_;
+        head.work.start();
         jobs_.push_back(std::move(head));
         ++queuedPictures_;
     }
@@ -339,6 +382,7 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
     job.finish = true;
     job.completion = std::move(completion);
     job.keepAlive = shared_from_this();
+    job.work.start();
     jobs_.push_back(std::move(job));
     lock.unlock();
     changed_.notify_all();

@@ -81,11 +81,28 @@ public:
     // fails at its `count`-th append (0 turns it off).
     static void failWritersAfterAppends(int count);
 
+    // Jobs (samples, finishing) queued to or being worked on by the encoders of every writer in
+    // the process; 0 when all of them are idle. Tests wait for 0 before moving a manual clock,
+    // since encoding takes no clock time.
+    static std::size_t pendingWorkInAllWriters();
+
 private:
     friend class AssetWriterInput;
     friend class AssetWriterInputPixelBufferAdaptor;
 
+    // Counts a job in pendingWorkInAllWriters() from its making to its destruction.
+    struct WorkCount {
+        WorkCount() = default;
+        ~WorkCount();
+        WorkCount(WorkCount&& other) noexcept;
+        WorkCount& operator=(WorkCount&& other) noexcept;
+        // Called as the job is queued.
+        void start();
+        bool counted = false;
+    };
+
     struct Job {
+        WorkCount work;
         bool finish = false;
         std::shared_ptr<media::PixelBuffer> picture;
         int64_t pts = 0;

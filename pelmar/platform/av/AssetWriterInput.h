@@ -55,8 +55,8 @@ public:
     void setExpectsMediaDataInRealTime(bool realTime) { realTime_.store(realTime); }
 
     // False while the writer is not writing or this track's queue is full (a real-time producer
-    // then drops the sample). Under a manual clock a full queue is waited for instead (up to 20
-    // real seconds), since time stands still while the encoder works.
+    // then drops the sample). Encoding takes no clock time: while the clock stands still a full
+    // queue is waited for (up to 20 real seconds); once it moves, full means not ready.
     bool isReadyForMoreMediaData() const;
 
     bool append(const std::shared_ptr<const media::SampleBuffer>& sample);

@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "pelmar/platform/dispatch/Clock.h"
-
 namespace pelmar::av {
 
 void CaptureDataOutput::setSampleBufferDelegate(
@@ -31,16 +29,19 @@ bool CaptureDataOutput::deliver(std::shared_ptr<const media::SampleBuffer> sampl
     if (!sample || !queue || delegate.expired() || !link || !link->isEnabled()) {
         return false;
     }
-    // A late frame is one whose predecessor still waits for the delegate. Under a manual clock
-    // time does not pass while the delegate works, so nothing counts as late there.
-    if (discardsLateSamples() && pending_.load() > 0 && !dispatch::clock().isManual()) {
+    // A late frame is one whose predecessor the delegate had time to take and did not.
+    const bool gated = discardsLateSamples();
+    if (gated && !lateGate_.tryAdmit()) {
         return false;
     }
     ++pending_;
     auto self = std::static_pointer_cast<CaptureDataOutput>(shared_from_this());
-    queue->async([self, delegate = std::move(delegate), sample = std::move(sample),
+    queue->async([self, gated, delegate = std::move(delegate), sample = std::move(sample),
                   link = std::move(link)] {
         --self->pending_;
+        if (gated) {
+            self->lateGate_.finish();
+        }
         if (auto d = delegate.lock()) {
             d->captureOutput(self, sample, link);
         }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "pelmar/platform/av/CaptureOutput.h"
+#include "pelmar/platform/dispatch/LateGate.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 
@@ -24,7 +25,8 @@ public:
 
 // CaptureDataOutput: an output that hands every sample to a delegate on the delegate's queue, in
 // capture order. The synthetic devices deliver through deliver(); in manual-feed mode a test calls
-// it itself.
+// it itself. An output that discards late samples drops one while an earlier one, handed over at
+// an earlier clock instant, still waits for the delegate (dispatch::LateGate).
 // Ownership: refers to its delegate weakly (a gone delegate gets nothing) and holds its queue.
 // Threads: thread-safe.
 // Errors: none; samples without a delegate, queue or connection are dropped.
@@ -52,6 +54,9 @@ private:
     std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate_;  // guarded by mutex_
     std::shared_ptr<dispatch::Queue> queue_;                         // guarded by mutex_
     std::atomic<int> pending_{0};
+    // Samples made at one instant (a manual clock's jump) queue up to this many.
+    static constexpr std::size_t kMaxSamplesAtOneInstant = 32;
+    dispatch::LateGate lateGate_{kMaxSamplesAtOneInstant};
 };
 
 }  // namespace pelmar::av

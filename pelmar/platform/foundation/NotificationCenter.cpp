@@ -8,6 +8,7 @@ namespace pelmar::foundation {
 // observer may post again or remove itself on the same thread.
 struct NotificationCenter::Entry {
     std::string name;
+    SenderFilter filter;
     Observer fn;
     std::recursive_mutex callMutex;
     bool active = true;  // guarded by callMutex
@@ -84,9 +85,23 @@ std::shared_ptr<NotificationCenter> NotificationCenter::create() {
     return std::shared_ptr<NotificationCenter>(new NotificationCenter());
 }
 
-NotificationCenter::Token NotificationCenter::addObserverImpl(std::string name, Observer fn) {
+bool NotificationCenter::SenderFilter::matches(const Notification& notification) const {
+    if (any) {
+        return true;
+    }
+    // The same address and the same owner: an object made later at a freed sender's address
+    // has another owner and does not match.
+    const std::weak_ptr<const void> posted = notification.object;
+    return notification.object && notification.object.get() == address
+           && !owner.owner_before(posted) && !posted.owner_before(owner);
+}
+
+NotificationCenter::Token NotificationCenter::addObserverImpl(std::string name,
+                                                              SenderFilter filter,
+                                                              Observer fn) {
     auto entry = std::make_shared<Entry>();
     entry->name = std::move(name);
+    entry->filter = std::move(filter);
     entry->fn = std::move(fn);
     {
         std::lock_guard lock(registry_->mutex);
@@ -100,17 +115,23 @@ void NotificationCenter::removeObserver(Token& token) {
 }
 
 void NotificationCenter::post(std::string_view name, Json userInfo) {
+    deliver(Notification{std::string(name), std::move(userInfo), nullptr, typeid(void), false});
+}
+
+void NotificationCenter::deliver(const Notification& notification) {
     std::vector<std::shared_ptr<Entry>> targets;
     {
         std::lock_guard lock(registry_->mutex);
-        auto it = registry_->observers.find(name);
+        auto it = registry_->observers.find(notification.name);
         if (it == registry_->observers.end()) {
             return;
         }
         targets = it->second;
     }
-    const Notification notification{std::string(name), std::move(userInfo)};
     for (const auto& entry : targets) {
+        if (!entry->filter.matches(notification)) {
+            continue;
+        }
         // An observer removed by an earlier one in this same delivery is skipped.
         std::lock_guard call(entry->callMutex);
         if (entry->active) {

@@ -35,6 +35,52 @@ TEST_F(NotificationCenterTest, DeliversToObserversOfTheNameInRegistrationOrder) 
     EXPECT_EQ(calls_, std::vector<std::string>{"other"});
 }
 
+struct Item {
+    int id = 0;
+};
+
+TEST_F(NotificationCenterTest, SenderFilterHearsOnlyThatObjectWhileAnyObserverHearsAll) {
+    auto first = std::make_shared<Item>(Item{1});
+    auto second = std::make_shared<Item>(Item{2});
+    auto onlyFirst = center_->addObserver("end", first, [&](const Notification& n) {
+        calls_.push_back("first heard " + std::to_string(n.objectAs<Item>()->id));
+    });
+    auto any = center_->addObserver("end", [&](const Notification& n) {
+        auto item = n.objectAs<Item>();
+        calls_.push_back("any heard " + (item ? std::to_string(item->id) : "none"));
+    });
+
+    center_->post("end", second);
+    center_->post("end", first);
+    center_->post("end");
+    EXPECT_EQ(calls_, (std::vector<std::string>{"any heard 2", "first heard 1", "any heard 1",
+                                                "any heard none"}));
+}
+
+TEST_F(NotificationCenterTest, SenderIsReadOnlyAsTheTypeAndConstnessItWasPostedWith) {
+    std::vector<bool> seen;
+    auto token = center_->addObserver("image", [&](const Notification& n) {
+        seen = {n.objectAs<const Item>() != nullptr, n.objectAs<Item>() != nullptr,
+                n.objectAs<const int>() != nullptr};
+    });
+    center_->post("image", std::make_shared<const Item>());
+    EXPECT_EQ(seen, (std::vector<bool>{true, false, false}));
+    center_->post("image", std::make_shared<Item>());
+    EXPECT_EQ(seen, (std::vector<bool>{true, true, false}));
+}
+
+TEST_F(NotificationCenterTest, FilterOfAFreedSenderMatchesNoLaterObject) {
+    auto sender = std::make_shared<Item>();
+    auto token = center_->addObserver("end", sender, [&] { calls_.push_back("heard"); });
+    std::weak_ptr<Item> watched = sender;
+    sender.reset();
+    EXPECT_TRUE(watched.expired()) << "the filter must not keep its object alive";
+    // Likely at the freed address; it is another object all the same.
+    auto successor = std::make_shared<Item>();
+    center_->post("end", successor);
+    EXPECT_TRUE(calls_.empty());
+}
+
 TEST_F(NotificationCenterTest, TokenDestructionResetAndRemoveObserverUnregister) {
     auto kept = center_->addObserver("n", [&] { calls_.push_back("kept"); });
     auto removed = center_->addObserver("n", [&] { calls_.push_back("removed"); });

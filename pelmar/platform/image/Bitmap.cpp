@@ -1,6 +1,9 @@
 #include "pelmar/platform/image/Bitmap.h"
 
 #include <cmath>
+#include <utility>
+
+#include "pelmar/platform/media/PixelBuffer.h"
 
 namespace pelmar::image {
 namespace {
@@ -50,6 +53,20 @@ std::shared_ptr<Bitmap> Bitmap::wrap(int width,
     bitmap->data_ = pixels;
     bitmap->owner_ = std::move(owner);
     return bitmap;
+}
+
+std::shared_ptr<Bitmap> Bitmap::wrap(std::shared_ptr<media::PixelBuffer> buffer) {
+    if (!buffer || buffer->format() != media::PixelFormat::BGRA32) {
+        return nullptr;
+    }
+    // Read before the buffer is moved into the owner argument.
+    uint8_t* pixels = buffer->data();
+    const int width = buffer->width();
+    const int height = buffer->height();
+    const std::size_t stride = buffer->bytesPerRow();
+    return wrap(width, height, stride,
+                {.format = PixelFormat::BGRA8, .premultiplied = true, .opaque = true}, pixels,
+                std::move(buffer));
 }
 
 double Bitmap::pointWidth() const {

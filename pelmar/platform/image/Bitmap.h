@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <memory>
 
+namespace pelmar::media {
+class PixelBuffer;
+}
+
 namespace pelmar::image {
 
 // The byte order of one pixel in memory.
@@ -72,6 +76,10 @@ public:
                                         uint8_t* pixels,
                                         std::shared_ptr<const void> owner);
 
+    // A camera frame: the BGRA pixels of `buffer`, opaque, kept alive by the bitmap. Null for a
+    // null buffer or one in another byte order.
+    static std::shared_ptr<Bitmap> wrap(std::shared_ptr<media::PixelBuffer> buffer);
+
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
@@ -118,6 +126,8 @@ public:
     void setScale(double scale) { layout_.scale = scale > 0 ? scale : 1.0; }
 
     void setOrientation(Orientation orientation) { layout_.orientation = orientation; }
+
+    void setOpaque(bool opaque) { layout_.opaque = opaque; }
 
 private:
     Bitmap(int width, int height, std::size_t stride, Layout layout);

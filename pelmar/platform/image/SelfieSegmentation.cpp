@@ -5,8 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "pelmar/platform/dispatch/Clock.h"
-
 namespace pelmar::image {
 
 SelfieSegmentation::SelfieSegmentation() : queue_(dispatch::Queue::serial("selfie segmentation")) {}
@@ -26,12 +24,10 @@ void SelfieSegmentation::processVideoFrame(std::shared_ptr<media::PixelBuffer> p
     if (!started_.load()) {
         return;
     }
-    const int limit = dispatch::clock().isManual() ? kMaxQueuedFrames : 1;
-    if (inFlight_.load() >= limit) {
+    if (!lateGate_.tryAdmit()) {
         ++dropped_;
         return;
     }
-    ++inFlight_;
     std::weak_ptr<SelfieSegmentation> weak = weak_from_this();
     queue_->async([weak, picture = std::move(picture), time] {
         auto self = weak.lock();
@@ -43,7 +39,7 @@ void SelfieSegmentation::processVideoFrame(std::shared_ptr<media::PixelBuffer> p
             result = self->segment(*picture);
         }
         ++self->processed_;
-        --self->inFlight_;
+        self->lateGate_.finish();
         std::shared_ptr<SelfieSegmentationDelegate> delegate;
         {
             std::lock_guard lock(self->mutex_);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "pelmar/platform/dispatch/LateGate.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/media/Time.h"
@@ -29,8 +30,9 @@ public:
 // (8 x 8 block average), or paints it a fixed marker colour so tests can recognise its pictures.
 // Each result is a new BGRA picture of the same size, handed to the delegate with the time the
 // frame came with, on the component's own thread, some time after processVideoFrame.
-// processVideoFrame never blocks: while a frame is being worked on, a new one is dropped (under a
-// manual clock frames queue instead, up to kMaxQueuedFrames, since time does not pass there).
+// processVideoFrame never blocks: a frame is dropped while one handed over at an earlier clock
+// instant is still being worked on; frames of one instant queue, up to kMaxQueuedFrames
+// (dispatch::LateGate).
 // Ownership: made with std::make_shared; refers to its delegate weakly; the worker holds it weakly.
 // Threads: thread-safe; the delegate is called on the component's serial queue.
 // Errors: none; a null or non-BGRA/ARGB picture yields a null result.
@@ -66,7 +68,7 @@ private:
     const std::shared_ptr<dispatch::Queue> queue_;
     std::atomic<bool> started_{false};
     std::atomic<bool> producesNothing_{false};
-    std::atomic<int> inFlight_{0};
+    dispatch::LateGate lateGate_{kMaxQueuedFrames};
     std::atomic<int64_t> processed_{0};
     std::atomic<int64_t> dropped_{0};
     mutable std::mutex mutex_;

@@ -1,30 +1,25 @@
 #include "pelmar/platform/ui/Image.h"
 
-#include <array>
-#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <utility>
+
+#include "pelmar/platform/image/PictureCodec.h"
 
 namespace pelmar::ui {
 
 namespace {
 
-// True when the first bytes of the file are the signature of a PNG, JPEG or GIF picture.
-bool hasPictureSignature(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::array<unsigned char, 8> head{};
-    in.read(reinterpret_cast<char*>(head.data()), head.size());
-    const auto got = in.gcount();
-    static constexpr std::array<unsigned char, 8> kPng{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    if (got >= 8 && std::memcmp(head.data(), kPng.data(), 8) == 0) {
-        return true;
+// 2 for "name@2x.png", 3 for "name@3x.jpg", 1 otherwise.
+double scaleOfFileName(const std::filesystem::path& path) {
+    const std::string stem = path.stem().string();
+    if (stem.size() > 3 && stem.compare(stem.size() - 3, 3, "@2x") == 0) {
+        return 2;
     }
-    if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
-        return true;
+    if (stem.size() > 3 && stem.compare(stem.size() - 3, 3, "@3x") == 0) {
+        return 3;
     }
-    return got >= 6
-           && (std::memcmp(head.data(), "GIF87a", 6) == 0
-               || std::memcmp(head.data(), "GIF89a", 6) == 0);
+    return 1;
 }
 
 }  // namespace
@@ -40,21 +35,29 @@ std::shared_ptr<const Image> Image::named(std::string name) {
 
 std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path) {
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec) || !hasPictureSignature(path)) {
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)
+        || std::filesystem::file_size(path, ec) > kMaxFileBytes || ec) {
         return nullptr;
     }
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto bitmap = image::PictureCodec::decode(bytes);
+    if (!bitmap) {
+        return nullptr;
+    }
+    bitmap->setScale(scaleOfFileName(path));
     std::shared_ptr<Image> image(new Image());
     image->path_ = path;
+    image->bitmap_ = std::move(bitmap);
     return image;
 }
 
-std::shared_ptr<const Image> Image::fromPixels(int width,
-                                               int height,
-                                               std::shared_ptr<const void> pixels) {
+std::shared_ptr<const Image> Image::fromBitmap(std::shared_ptr<const image::Bitmap> bitmap) {
+    if (!bitmap) {
+        return nullptr;
+    }
     std::shared_ptr<Image> image(new Image());
-    image->width_ = width;
-    image->height_ = height;
-    image->pixels_ = std::move(pixels);
+    image->bitmap_ = std::move(bitmap);
     return image;
 }
 

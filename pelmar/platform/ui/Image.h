@@ -1,48 +1,60 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "pelmar/platform/image/Bitmap.h"
+
 namespace pelmar::ui {
 
-// Image: an image of the screen model. It is one of: a named resource of the SDK (the name is all
-// it holds), a picture file that was checked to be a PNG, JPEG or GIF, or a picture made from
-// pixels (a camera frame), which keeps the pixel owner alive.
-// Ownership: immutable reference object held by shared_ptr.
+// Image: an image of the screen model, carrying a typed bitmap. It is one of: a named resource of
+// the SDK (the name, with no pixels until resources are loaded), a decoded picture file (PNG,
+// JPEG or GIF), or a bitmap (a camera frame, a decoded or drawn picture). Its size is in points:
+// the bitmap's pixels divided by its scale, turned by its orientation. A file named "name@2x.png"
+// or "name@3x.png" has scale 2 or 3.
+// Ownership: immutable reference object held by shared_ptr; shares its bitmap.
 // Threads: thread-safe (immutable).
-// Errors: fromFile() gives null for a file that cannot be read or is not a known picture format.
+// Errors: fromFile() gives null for a file that cannot be read or decoded; fromBitmap() gives
+//     null for a null bitmap.
+// Limits: picture files above kMaxFileBytes are refused.
 class Image {
 public:
+    static constexpr std::uintmax_t kMaxFileBytes = 128ULL * 1024 * 1024;
+
     static std::shared_ptr<const Image> named(std::string name);
 
     static std::shared_ptr<const Image> fromFile(const std::filesystem::path& path);
 
-    // `pixels` is whatever owns the picture's memory (for example a pixel buffer).
-    static std::shared_ptr<const Image> fromPixels(int width,
-                                                   int height,
-                                                   std::shared_ptr<const void> pixels);
+    static std::shared_ptr<const Image> fromBitmap(std::shared_ptr<const image::Bitmap> bitmap);
 
-    // The resource name; empty for files and pixels.
+    // The resource name; empty for files and bitmaps.
     const std::string& name() const { return name_; }
 
     // The file it was read from; empty otherwise.
     const std::filesystem::path& path() const { return path_; }
 
-    int width() const { return width_; }
+    // Null for a named image whose resource was not loaded.
+    const std::shared_ptr<const image::Bitmap>& bitmap() const { return bitmap_; }
 
-    int height() const { return height_; }
+    // Size in points (0 without a bitmap).
+    double width() const { return bitmap_ ? bitmap_->pointWidth() : 0; }
 
-    const std::shared_ptr<const void>& pixels() const { return pixels_; }
+    double height() const { return bitmap_ ? bitmap_->pointHeight() : 0; }
+
+    double scale() const { return bitmap_ ? bitmap_->scale() : 1.0; }
+
+    image::Orientation orientation() const {
+        return bitmap_ ? bitmap_->orientation() : image::Orientation::Up;
+    }
 
 private:
     Image() = default;
 
     std::string name_;
     std::filesystem::path path_;
-    int width_ = 0;
-    int height_ = 0;
-    std::shared_ptr<const void> pixels_;
+    std::shared_ptr<const image::Bitmap> bitmap_;
 };
 
 }  // namespace pelmar::ui

@@ -9,6 +9,7 @@
 
 namespace pelmar::ui {
 
+class GraphicsContext;
 class TapGestureRecognizer;
 class Window;
 
@@ -61,6 +62,10 @@ public:
     const std::vector<std::shared_ptr<TapGestureRecognizer>>& gestureRecognizers() const {
         return recognizers_;
     }
+
+    // Paints the view's own content in its own coordinates (origin at its top left), over its
+    // layer's background and under its subviews. The default draws nothing.
+    virtual void draw(GraphicsContext&) {}
 
     void setNeedsDisplay() { ++displayRequests_; }
 

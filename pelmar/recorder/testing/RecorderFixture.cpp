@@ -128,8 +128,10 @@ void RecorderFixture::advanceCapture(double seconds) {
         const auto buffers = static_cast<int64_t>(std::floor(captured_ * rate / 1024 + 1e-6));
         ASSERT_TRUE(RunLoop::runUntil(
                 [&] {
+                    // Encoding takes no clock time: the writers finish before it moves.
                     return recorder_->handledVideoSamples() >= frames
                            && recorder_->handledAudioSamples() >= buffers
+                           && av::AssetWriter::pendingWorkInAllWriters() == 0
                            && (!settled_ || settled_());
                 },
                 30))

@@ -2,12 +2,12 @@
 
 // ImageGenerator: takes a still picture out of a movie file (or decodes a picture file) with
 // libavformat/libavcodec: the first frame at or after a time, turned by the video track's display
-// rotation when asked, scaled down to fit a maximum size, as an RGBA ui::Image.
-// Ownership: a plain object holding the file path and its settings; images it makes own their
-//     pixels (RGBA, 4 bytes per pixel, rows packed).
+// rotation when asked, scaled down to fit a maximum size, as an RGBA bitmap.
+// Ownership: a plain object holding the file path and its settings; bitmaps it makes own their
+//     pixels (RGBA, straight alpha, rows packed).
 // Threads: thread-compatible; generateImageAsynchronously() works on the global queue and calls
 //     its completion there, and may be called from any thread.
-// Errors: kImageErrorDomain errors: the file cannot be opened or has no video track
+// Errors: image::kImageErrorDomain errors: the file cannot be opened or has no video track
 //     (kImageErrorNoVideo), no frame decodes (kImageErrorDecode).
 // Limits: frames larger than kMaxPixels are refused.
 
@@ -20,25 +20,17 @@
 #include <utility>
 
 #include "pelmar/platform/foundation/Error.h"
-#include "pelmar/platform/ui/Image.h"
+#include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/image/PictureCodec.h"
 
-namespace pelmar::picture {
-
-inline constexpr std::string_view kImageErrorDomain = "pelmar.image";
-
-enum ImageErrorCode : long {
-    kImageErrorOpen = 1,
-    kImageErrorNoVideo = 2,
-    kImageErrorDecode = 3,
-    kImageErrorEncode = 4,
-};
+namespace pelmar::av {
 
 class ImageGenerator {
 public:
-    using Image = std::shared_ptr<const ui::Image>;
+    using Image = std::shared_ptr<const image::Bitmap>;
     using Completion = std::function<void(Image, std::optional<Error>)>;
 
-    static constexpr int64_t kMaxPixels = 64LL * 1024 * 1024;
+    static constexpr int64_t kMaxPixels = image::Bitmap::kMaxPixels;
 
     explicit ImageGenerator(std::filesystem::path path) : path_(std::move(path)) {}
 
@@ -58,4 +50,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace pelmar::picture
+}  // namespace pelmar::av

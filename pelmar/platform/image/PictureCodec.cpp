@@ -1,4 +1,4 @@
-#include "pelmar/platform/picture/PictureCodec.h"
+#include "pelmar/platform/image/PictureCodec.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -8,14 +8,10 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
-#include "pelmar/platform/picture/ImageGenerator.h"
-#include "pelmar/platform/picture/internal/Frames.h"
-#include "pelmar/platform/picture/internal/RGBAPixels.h"
+#include "pelmar/platform/image/LibavFrames.h"
 
-namespace pelmar::picture {
+namespace pelmar::image {
 
 namespace {
 
@@ -28,82 +24,74 @@ bool isPNG(std::string_view bytes) {
     return bytes.size() > 8 && bytes.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8);
 }
 
+bool isGIF(std::string_view bytes) {
+    return bytes.size() > 6 && (bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a");
+}
+
+AVPixelFormat libavFormat(PixelFormat format) {
+    switch (format) {
+        case PixelFormat::RGBA8:
+            return AV_PIX_FMT_RGBA;
+        case PixelFormat::BGRA8:
+            return AV_PIX_FMT_BGRA;
+        case PixelFormat::Gray8:
+            return AV_PIX_FMT_GRAY8;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
 Error encodeError(std::string message) {
     return Error{std::string(kImageErrorDomain), kImageErrorEncode, std::move(message)};
 }
 
 }  // namespace
 
-std::shared_ptr<const ui::Image> PictureCodec::makeRGBA(int width, int height, std::string rgba) {
-    if (width <= 0 || height <= 0
-        || rgba.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
-        return nullptr;
-    }
-    std::shared_ptr<const internal::RGBAPixels> owner(new internal::RGBAPixels{std::move(rgba)},
-                                                      internal::RGBAPixelsDeleter{});
-    return ui::Image::fromPixels(width, height, std::move(owner));
+bool PictureCodec::hasPictureSignature(std::string_view bytes) {
+    return isJPEG(bytes) || isPNG(bytes) || isGIF(bytes);
 }
 
-std::shared_ptr<const ui::Image> PictureCodec::decode(std::string_view bytes) {
+std::shared_ptr<Bitmap> PictureCodec::decode(std::string_view bytes) {
     const AVCodecID id = isJPEG(bytes)  ? AV_CODEC_ID_MJPEG
                          : isPNG(bytes) ? AV_CODEC_ID_PNG
+                         : isGIF(bytes) ? AV_CODEC_ID_GIF
                                         : AV_CODEC_ID_NONE;
     const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (codec == nullptr || bytes.size() > static_cast<size_t>(INT32_MAX / 2)) {
         return nullptr;
     }
-    internal::CodecPtr decoder(avcodec_alloc_context3(codec));
+    CodecPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return nullptr;
     }
-    internal::PacketPtr packet(av_packet_alloc());
+    PacketPtr packet(av_packet_alloc());
     if (!packet || av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) {
         return nullptr;
     }
     std::memcpy(packet->data, bytes.data(), bytes.size());
-    internal::FramePtr frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     if (avcodec_send_packet(decoder.get(), packet.get()) < 0) {
         return nullptr;
     }
     avcodec_send_packet(decoder.get(), nullptr);
     if (avcodec_receive_frame(decoder.get(), frame.get()) < 0 || frame->width <= 0
         || frame->height <= 0
-        || static_cast<int64_t>(frame->width) * frame->height > ImageGenerator::kMaxPixels) {
+        || static_cast<int64_t>(frame->width) * frame->height > Bitmap::kMaxPixels) {
         return nullptr;
     }
-    auto rgba = internal::toRGBA(*frame, frame->width, frame->height);
-    if (!rgba) {
-        return nullptr;
+    auto bitmap = toBitmap(*frame, frame->width, frame->height);
+    if (bitmap && id == AV_CODEC_ID_MJPEG) {
+        bitmap->setOpaque(true);
     }
-    return makeRGBA(frame->width, frame->height, std::move(*rgba));
+    return bitmap;
 }
 
 std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encodeJPEG(
-        const ui::Image& image, double quality) {
-    std::shared_ptr<const ui::Image> decoded;
-    const ui::Image* source = &image;
-    if (!image.path().empty()) {
-        std::ifstream in(image.path(), std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (isJPEG(bytes)) {
-            return {std::move(bytes), std::nullopt};
-        }
-        decoded = decode(bytes);
-        if (!decoded) {
-            return {std::nullopt, encodeError("cannot read the picture " + image.path().string())};
-        }
-        source = decoded.get();
-    }
-    const internal::RGBAPixels* pixels = internal::rgbaPixelsOf(source->pixels());
-    const int width = source->width();
-    const int height = source->height();
-    if (pixels == nullptr || width <= 0 || height <= 0
-        || pixels->bytes.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
-        return {std::nullopt, encodeError("the picture's pixels cannot be read")};
-    }
+        const Bitmap& bitmap, double quality) {
+    const int width = bitmap.width();
+    const int height = bitmap.height();
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-    internal::CodecPtr encoder(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
+    CodecPtr encoder(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
     if (!encoder) {
         return {std::nullopt, encodeError("no JPEG encoder")};
     }
@@ -118,7 +106,7 @@ std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encode
     if (avcodec_open2(encoder.get(), codec, nullptr) < 0) {
         return {std::nullopt, encodeError("cannot open the JPEG encoder")};
     }
-    internal::FramePtr frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     frame->width = width;
     frame->height = height;
     frame->format = AV_PIX_FMT_YUVJ420P;
@@ -127,18 +115,17 @@ std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encode
         return {std::nullopt, encodeError("out of memory")};
     }
     SwsContext* scaler =
-            sws_getContext(width, height, AV_PIX_FMT_RGBA, width, height, AV_PIX_FMT_YUVJ420P,
-                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+            sws_getContext(width, height, libavFormat(bitmap.format()), width, height,
+                           AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (scaler == nullptr) {
         return {std::nullopt, encodeError("cannot convert the picture")};
     }
-    const uint8_t* planes[4] = {reinterpret_cast<const uint8_t*>(pixels->bytes.data()), nullptr,
-                                nullptr, nullptr};
-    const int strides[4] = {width * 4, 0, 0, 0};
+    const uint8_t* planes[4] = {bitmap.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {static_cast<int>(bitmap.stride()), 0, 0, 0};
     sws_scale(scaler, planes, strides, 0, height, frame->data, frame->linesize);
     sws_freeContext(scaler);
 
-    internal::PacketPtr packet(av_packet_alloc());
+    PacketPtr packet(av_packet_alloc());
     if (avcodec_send_frame(encoder.get(), frame.get()) < 0
         || avcodec_receive_packet(encoder.get(), packet.get()) < 0) {
         return {std::nullopt, encodeError("JPEG encoding failed")};
@@ -148,4 +135,4 @@ std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encode
             std::nullopt};
 }
 
-}  // namespace pelmar::picture
+}  // namespace pelmar::image

@@ -1,10 +1,12 @@
 #pragma once
 
-// Frames: RAII holders of libav objects and the one conversion this folder needs: a decoded frame
-// to packed RGBA at a given size.
-// Ownership: each holder owns its libav object.
+// LibavFrames: RAII holders of libav objects and the conversion of a decoded frame to an RGBA
+// Bitmap, for the SDK's libraries that decode pictures with FFmpeg (codecs here, the movie
+// frame grabber in av). Including it needs FFmpeg's headers.
+// Ownership: each holder owns its libav object; bitmaps own their pixels.
 // Threads: thread-compatible.
-// Errors: toRGBA() gives std::nullopt when the conversion cannot be set up.
+// Errors: toBitmap() gives null when the size is outside Bitmap's caps or the conversion cannot
+//     be set up.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,10 +15,10 @@ extern "C" {
 }
 
 #include <memory>
-#include <optional>
-#include <string>
 
-namespace pelmar::picture::internal {
+#include "pelmar/platform/image/Bitmap.h"
+
+namespace pelmar::image {
 
 struct FormatCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -39,7 +41,7 @@ using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 
-// `frame` scaled to width x height as packed RGBA.
-std::optional<std::string> toRGBA(const AVFrame& frame, int width, int height);
+// `frame` scaled to width x height as packed RGBA with straight (not premultiplied) alpha.
+std::shared_ptr<Bitmap> toBitmap(const AVFrame& frame, int width, int height);
 
-}  // namespace pelmar::picture::internal
+}  // namespace pelmar::image

@@ -1,4 +1,4 @@
-#include "pelmar/platform/picture/ImageGenerator.h"
+#include "pelmar/platform/av/ImageGenerator.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -9,10 +9,15 @@ extern "C" {
 #include <string>
 
 #include "pelmar/platform/dispatch/Queue.h"
-#include "pelmar/platform/picture/PictureCodec.h"
-#include "pelmar/platform/picture/internal/Frames.h"
+#include "pelmar/platform/image/LibavFrames.h"
 
-namespace pelmar::picture {
+namespace pelmar::av {
+
+using image::ImageErrorCode;
+using image::kImageErrorDecode;
+using image::kImageErrorDomain;
+using image::kImageErrorNoVideo;
+using image::kImageErrorOpen;
 
 namespace {
 
@@ -34,16 +39,19 @@ int quarterTurns(const AVStream& stream) {
     return static_cast<int>(((turns % 4) + 4) % 4);
 }
 
-// Turns packed RGBA clockwise by `turns` quarter turns.
-std::string rotate(const std::string& rgba, int& width, int& height, int turns) {
-    if (turns == 0) {
-        return rgba;
+// `source` turned clockwise by `turns` quarter turns.
+std::shared_ptr<image::Bitmap> rotate(std::shared_ptr<image::Bitmap> source, int turns) {
+    if (turns == 0 || !source) {
+        return source;
     }
-    const int w = width;
-    const int h = height;
+    const int w = source->width();
+    const int h = source->height();
     const int outW = turns % 2 == 0 ? w : h;
     const int outH = turns % 2 == 0 ? h : w;
-    std::string out(rgba.size(), '\0');
+    auto out = image::Bitmap::create(outW, outH, source->layout());
+    if (!out) {
+        return nullptr;
+    }
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             int nx = x;
@@ -58,12 +66,9 @@ std::string rotate(const std::string& rgba, int& width, int& height, int turns) 
                 nx = y;
                 ny = w - 1 - x;
             }
-            std::copy_n(rgba.data() + (static_cast<size_t>(y) * w + x) * 4, 4,
-                        out.data() + (static_cast<size_t>(ny) * outW + nx) * 4);
+            std::copy_n(source->pixel(x, y), 4, out->row(ny) + static_cast<size_t>(nx) * 4);
         }
     }
-    width = outW;
-    height = outH;
     return out;
 }
 
@@ -75,7 +80,7 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
     if (avformat_open_input(&raw, path_.c_str(), nullptr, nullptr) < 0) {
         return {nullptr, imageError(kImageErrorOpen, "cannot open " + path_.string())};
     }
-    internal::FormatPtr format(raw);
+    image::FormatPtr format(raw);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         return {nullptr, imageError(kImageErrorOpen, "cannot read " + path_.string())};
     }
@@ -85,7 +90,7 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
         return {nullptr, imageError(kImageErrorNoVideo, "no video track in " + path_.string())};
     }
     const AVStream& stream = *format->streams[index];
-    internal::CodecPtr decoder(avcodec_alloc_context3(codec));
+    image::CodecPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0
         || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return {nullptr, imageError(kImageErrorDecode, "cannot decode " + path_.string())};
@@ -98,10 +103,10 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
         av_seek_frame(format.get(), index, target, AVSEEK_FLAG_BACKWARD);
     }
 
-    internal::PacketPtr packet(av_packet_alloc());
-    internal::FramePtr frame(av_frame_alloc());
-    internal::FramePtr chosen;
-    internal::FramePtr latest;  // the movie may end before the time asked for
+    image::PacketPtr packet(av_packet_alloc());
+    image::FramePtr frame(av_frame_alloc());
+    image::FramePtr chosen;
+    image::FramePtr latest;  // the movie may end before the time asked for
     bool draining = false;
     bool done = false;
     while (!done) {
@@ -152,14 +157,13 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
     if (maximumHeight > 0) {
         scale = std::min(scale, maximumHeight / shownH);
     }
-    int width = std::max(1, static_cast<int>(std::lround(chosen->width * scale)));
-    int height = std::max(1, static_cast<int>(std::lround(chosen->height * scale)));
-    auto rgba = internal::toRGBA(*chosen, width, height);
-    if (!rgba) {
+    const int width = std::max(1, static_cast<int>(std::lround(chosen->width * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(chosen->height * scale)));
+    auto shown = rotate(image::toBitmap(*chosen, width, height), turns);
+    if (!shown) {
         return {nullptr, imageError(kImageErrorDecode, "cannot convert a frame")};
     }
-    std::string shown = rotate(*rgba, width, height, turns);
-    return {PictureCodec::makeRGBA(width, height, std::move(shown)), std::nullopt};
+    return {std::move(shown), std::nullopt};
 }
 
 void ImageGenerator::generateImageAsynchronously(double seconds, Completion completion) const {
@@ -172,4 +176,4 @@ void ImageGenerator::generateImageAsynchronously(double seconds, Completion comp
             });
 }
 
-}  // namespace pelmar::picture
+}  // namespace pelmar::av

@@ -1,0 +1,62 @@
+#pragma once
+
+// CairoContext: a GraphicsContext that paints with cairo into a BGRA, premultiplied bitmap (the
+// byte order cairo uses on little-endian machines). Text uses cairo's font selection, so any
+// installed family may be named.
+// Ownership: made by create(); shares the bitmap it paints and owns its cairo handles.
+// Threads: thread-compatible.
+// Errors: create() gives null for a bitmap that is not BGRA8 and premultiplied or whose stride
+//     cairo cannot use.
+
+#include <memory>
+
+#include "pelmar/platform/ui/GraphicsContext.h"
+
+namespace pelmar::ui {
+
+class CairoContext final : public GraphicsContext {
+public:
+    // Points are scaled by the bitmap's scale.
+    static std::unique_ptr<CairoContext> create(std::shared_ptr<image::Bitmap> target);
+
+    ~CairoContext() override;
+    CairoContext(const CairoContext&) = delete;
+    CairoContext& operator=(const CairoContext&) = delete;
+
+    // Finishes pending painting; the bitmap then holds it all.
+    void flush();
+
+    void saveState() override;
+    void restoreState() override;
+    void translate(double dx, double dy) override;
+    void setAlpha(double alpha) override;
+    void clipToRect(Rect rect, double cornerRadius = 0) override;
+    void setFillColor(Color color) override;
+    void setStrokeColor(Color color) override;
+    void setLineWidth(double width) override;
+    void fillRect(Rect rect, double cornerRadius = 0) override;
+    void strokeRect(Rect rect, double cornerRadius = 0) override;
+    void moveTo(Point point) override;
+    void lineTo(Point point) override;
+    void arc(Point centre, double radius, double startAngle, double endAngle) override;
+    void closePath() override;
+    void fillPath() override;
+    void strokePath() override;
+    void drawText(const std::string& text, Point origin, const Font& font, Color color) override;
+    void drawBitmap(const image::Bitmap& bitmap, Rect rect) override;
+
+private:
+    struct State;
+    struct Handles;
+
+    CairoContext() = default;
+
+    void setSource(Color color);
+    void roundedRect(Rect rect, double radius);
+
+    std::shared_ptr<image::Bitmap> target_;
+    std::unique_ptr<Handles> handles_;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace pelmar::ui

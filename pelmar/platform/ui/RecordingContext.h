@@ -1,0 +1,52 @@
+#pragma once
+
+// RecordingContext: a GraphicsContext that paints nothing and keeps every operation as a line of
+// text, in order, with its arguments ("fillRect 0 0 10 20 r=0", "fillColor 1 0 0 1",
+// "text \"00:01\" at 4 2 sans-serif 17", "bitmap 64x48 in 0 0 32 24"), so tests can read what a
+// view drew.
+// Ownership: value type holding its lines.
+// Threads: thread-compatible.
+// Errors: none.
+
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/ui/GraphicsContext.h"
+
+namespace pelmar::ui {
+
+class RecordingContext final : public GraphicsContext {
+public:
+    const std::vector<std::string>& operations() const { return operations_; }
+
+    // Operations whose line starts with `prefix` ("fillRect", "text").
+    std::vector<std::string> operations(const std::string& prefix) const;
+
+    void clear() { operations_.clear(); }
+
+    void saveState() override;
+    void restoreState() override;
+    void translate(double dx, double dy) override;
+    void setAlpha(double alpha) override;
+    void clipToRect(Rect rect, double cornerRadius = 0) override;
+    void setFillColor(Color color) override;
+    void setStrokeColor(Color color) override;
+    void setLineWidth(double width) override;
+    void fillRect(Rect rect, double cornerRadius = 0) override;
+    void strokeRect(Rect rect, double cornerRadius = 0) override;
+    void moveTo(Point point) override;
+    void lineTo(Point point) override;
+    void arc(Point centre, double radius, double startAngle, double endAngle) override;
+    void closePath() override;
+    void fillPath() override;
+    void strokePath() override;
+    void drawText(const std::string& text, Point origin, const Font& font, Color color) override;
+    void drawBitmap(const image::Bitmap& bitmap, Rect rect) override;
+
+private:
+    void add(std::string line) { operations_.push_back(std::move(line)); }
+
+    std::vector<std::string> operations_;
+};
+
+}  // namespace pelmar::ui
