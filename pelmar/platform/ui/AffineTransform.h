@@ -23,9 +23,7 @@ struct AffineTransform {
 
     static constexpr AffineTransform scale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
 
-    static constexpr AffineTransform translation(double x, double y) {
-        return {1, 0, 0, 1, x, y};
-    }
+    static constexpr AffineTransform translation(double x, double y) { return {1, 0, 0, 1, x, y}; }
 
     // Radians; positive turns clockwise on screen (y grows downwards).
     static AffineTransform rotation(double radians) {

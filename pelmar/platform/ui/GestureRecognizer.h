@@ -139,6 +139,7 @@ private:
     friend class internal::TouchDispatcher;
 
     void attach(std::weak_ptr<View> view) { view_ = std::move(view); }
+
     void enter(State state);
     void runActions();
     bool mayBegin();

@@ -85,8 +85,8 @@ TEST_F(GestureRecognizerTest, APanReportsTranslationAndVelocityInTheViewsCoordin
     pad_->setTransform(AffineTransform::scale(2, 2));  // a view drawn twice as big moves half
 
     stroke({100, 300}, {100, 400}, 4, 0.1);
-    EXPECT_EQ(states, (States{State::Began, State::Changed, State::Changed, State::Changed,
-                              State::Ended}));
+    EXPECT_EQ(states,
+              (States{State::Began, State::Changed, State::Changed, State::Changed, State::Ended}));
     EXPECT_NEAR(translation.x, 0, 1e-9);
     EXPECT_NEAR(translation.y, 50, 1e-9);
     EXPECT_NEAR(velocity.y, 125, 1e-9);  // 25 window points per 0.1 s, halved
@@ -116,7 +116,10 @@ TEST_F(GestureRecognizerTest, TheDelegateDecidesWhetherToBeginAndWhetherToShare)
 
     const Case cases[] = {
             {"the first to begin wins", true, false, {State::Began, State::Ended}, {}},
-            {"both run together", true, true, {State::Began, State::Changed, State::Ended},
+            {"both run together",
+             true,
+             true,
+             {State::Began, State::Changed, State::Ended},
              {State::Began, State::Changed, State::Ended}},
             {"the pan may not begin", false, false, {}, {State::Began, State::Ended}},
     };

@@ -25,6 +25,7 @@ protected:
     void touchesBegan(const std::vector<Touch>& touches) override;
     void touchesMoved(const std::vector<Touch>& touches) override;
     void touchesEnded(const std::vector<Touch>& touches) override;
+
     void reset() override { ++timer_; }
 
 private:

@@ -123,10 +123,10 @@ void NavigationController::updateBar() {
     layoutContent();
 }
 
-void NavigationController::push(const std::shared_ptr<ViewController>& controller,
-                                bool animated) {
+void NavigationController::push(const std::shared_ptr<ViewController>& controller, bool animated) {
     if (!controller || contains(stack_, controller) || controller->parent()) {
-        internal::warn("push: the screen is missing, already on the stack or has a parent; ignored");
+        internal::warn(
+                "push: the screen is missing, already on the stack or has a parent; ignored");
         return;
     }
     auto stack = stack_;
@@ -157,8 +157,7 @@ void NavigationController::popToRoot(bool animated) {
 }
 
 void NavigationController::setViewControllers(
-        std::vector<std::shared_ptr<ViewController>> controllers,
-        bool animated) {
+        std::vector<std::shared_ptr<ViewController>> controllers, bool animated) {
     if (controllers.empty()) {
         internal::warn("setViewControllers: a navigation stack needs a screen; ignored");
         return;

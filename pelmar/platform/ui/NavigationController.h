@@ -63,9 +63,7 @@ public:
     explicit NavigationController(std::shared_ptr<ViewController> root = nullptr);
     ~NavigationController() override;
 
-    const std::vector<std::shared_ptr<ViewController>>& viewControllers() const {
-        return stack_;
-    }
+    const std::vector<std::shared_ptr<ViewController>>& viewControllers() const { return stack_; }
 
     std::shared_ptr<ViewController> topViewController() const;
 

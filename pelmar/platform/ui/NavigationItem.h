@@ -22,9 +22,7 @@ public:
 
     void setTitle(std::string title) { title_ = std::move(title); }
 
-    const std::vector<std::shared_ptr<BarButtonItem>>& leftBarButtonItems() const {
-        return left_;
-    }
+    const std::vector<std::shared_ptr<BarButtonItem>>& leftBarButtonItems() const { return left_; }
 
     void setLeftBarButtonItems(std::vector<std::shared_ptr<BarButtonItem>> items) {
         left_ = std::move(items);

@@ -59,7 +59,8 @@ void PanGestureRecognizer::touchesMoved(const std::vector<Touch>& touches) {
     const Point now = centroid();
     const double time = touches.front().timestamp;
     if (time > lastTime_) {
-        velocity_ = {(now.x - last_.x) / (time - lastTime_), (now.y - last_.y) / (time - lastTime_)};
+        velocity_ = {(now.x - last_.x) / (time - lastTime_),
+                     (now.y - last_.y) / (time - lastTime_)};
     }
     last_ = now;
     lastTime_ = time;

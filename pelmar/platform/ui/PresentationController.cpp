@@ -12,7 +12,8 @@ PresentationController::PresentationController(const std::shared_ptr<ViewControl
                                                const std::shared_ptr<ViewController>& presenting)
     : presented_(presented),
       presenting_(presenting),
-      style_(presented ? presented->modalPresentationStyle() : ModalPresentationStyle::FullScreen) {}
+      style_(presented ? presented->modalPresentationStyle() : ModalPresentationStyle::FullScreen) {
+}
 
 PresentationController::~PresentationController() = default;
 

@@ -42,9 +42,7 @@ public:
 
     std::shared_ptr<ViewController> presentedViewController() const { return presented_.lock(); }
 
-    std::shared_ptr<ViewController> presentingViewController() const {
-        return presenting_.lock();
-    }
+    std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
 
     std::shared_ptr<View> containerView() const { return container_.lock(); }
 

@@ -37,7 +37,8 @@ std::optional<std::string> unreachable(View& view) {
         if (!v->isUserInteractionEnabled()) {
             return who + " takes no user interaction";
         }
-        if (auto control = std::dynamic_pointer_cast<Control>(v); control && !control->isEnabled()) {
+        if (auto control = std::dynamic_pointer_cast<Control>(v);
+            control && !control->isEnabled()) {
             return who + " is disabled";
         }
     }

@@ -32,13 +32,12 @@ TEST_F(TouchTest, ATapReachesOnlyAControlAUserCouldTouch) {
 
     const Case cases[] = {
             {"reachable", [](TouchTest&, Button&, View&) {}, nullptr},
-            {"disabled", [](TouchTest&, Button& b, View&) { b.setEnabled(false); },
-             "is disabled"},
+            {"disabled", [](TouchTest&, Button& b, View&) { b.setEnabled(false); }, "is disabled"},
             {"hidden", [](TouchTest&, Button& b, View&) { b.setHidden(true); }, "is hidden"},
             {"in a hidden container", [](TouchTest&, Button&, View& box) { box.setHidden(true); },
              "its ancestor View {0, 100, 200, 200} is hidden"},
-            {"in a transparent container",
-             [](TouchTest&, Button&, View& box) { box.setAlpha(0); }, "is transparent"},
+            {"in a transparent container", [](TouchTest&, Button&, View& box) { box.setAlpha(0); },
+             "is transparent"},
             {"in a container that takes no touches",
              [](TouchTest&, Button&, View& box) { box.setUserInteractionEnabled(false); },
              "takes no user interaction"},

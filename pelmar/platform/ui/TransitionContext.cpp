@@ -35,7 +35,7 @@ Rect TransitionContext::finalFrame(Key key) const {
 }
 
 void TransitionContext::completeTransition(bool didComplete) {
-    if (finishing_ || animatorDone_) {
+    if (finishing_ || animatorDone_ || finished_) {
         return;
     }
     animatorDone_ = true;
@@ -71,7 +71,9 @@ void TransitionContext::decide(bool finish) {
 }
 
 void TransitionContext::finishWhenReady() {
-    if (!decided_ || !animatorDone_ || finishing_) {
+    // An interactive transition is the gesture's: it ends as decided, whenever the animator's
+    // own timer would have fired.
+    if (!decided_ || (!animatorDone_ && !isInteractive()) || finishing_) {
         return;
     }
     finishing_ = true;

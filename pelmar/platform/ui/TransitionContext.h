@@ -15,9 +15,9 @@ class ViewController;
 // animator works in, the controllers and their views, where each ends, and how it ends. A plain
 // transition ends when the animator calls completeTransition. An interactive one is steered with
 // updateInteractiveTransition(percent) and ends as finishInteractiveTransition() or
-// cancelInteractiveTransition() decided, once the animator has also called completeTransition;
-// the rest of the animation then runs on the clock. Either way the outcome is applied on a later
-// main-loop turn.
+// cancelInteractiveTransition() decided: the rest of the animation (the part still to play, or the
+// part to play back) runs on the clock, and a completeTransition from the animator is then moot.
+// Either way the outcome is applied on a later main-loop turn.
 // Ownership: reference object made by the transition's owner; holds both controllers, its
 // animator and its interaction controller until the transition is over.
 // Threads: main thread only.

@@ -50,9 +50,9 @@ std::optional<std::string> TouchDispatcher::began(std::vector<Touch>& touches) {
         touch.view = hit;
         touch.timestamp = time;
         touch.phase = Touch::Phase::Began;
-        const bool near = std::hypot(touch.location.x - lastTapPoint_.x,
-                                     touch.location.y - lastTapPoint_.y)
-                          <= kMultiTapDistance;
+        const bool near =
+                std::hypot(touch.location.x - lastTapPoint_.x, touch.location.y - lastTapPoint_.y)
+                <= kMultiTapDistance;
         touch.tapCount = (time - lastTapTime_ <= kMultiTapSeconds && near) ? lastTapCount_ + 1 : 1;
 
         Tracked tracked;
