@@ -34,18 +34,6 @@ protected:
         return r;
     }
 
-    // A one-finger stroke in `steps` moves, `seconds` apart on the clock.
-    static void stroke(Point from, Point to, int steps, double seconds) {
-        TouchSequence finger;
-        ASSERT_EQ(finger.begin({from}), std::nullopt);
-        for (int i = 1; i <= steps; ++i) {
-            RunLoop::advance(seconds);
-            const double f = static_cast<double>(i) / steps;
-            finger.move({{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f}});
-        }
-        finger.end();
-    }
-
     std::shared_ptr<View> pad_;
 };
 
@@ -84,7 +72,7 @@ TEST_F(GestureRecognizerTest, APanReportsTranslationAndVelocityInTheViewsCoordin
     });
     pad_->setTransform(AffineTransform::scale(2, 2));  // a view drawn twice as big moves half
 
-    stroke({100, 300}, {100, 400}, 4, 0.1);
+    drag({100, 300}, {100, 400}, 4, 0.1);
     EXPECT_EQ(states,
               (States{State::Began, State::Changed, State::Changed, State::Changed, State::Ended}));
     EXPECT_NEAR(translation.x, 0, 1e-9);
@@ -197,7 +185,7 @@ TEST_F(GestureRecognizerTest, ASwipeNeedsAQuickLongStrokeInItsDirection) {
         SCOPED_TRACE(c.name);
         States states;
         auto swipe = watch(std::make_shared<SwipeGestureRecognizer>(), &states);
-        stroke({180, 200}, c.to, 2, c.seconds / 2);
+        drag({180, 200}, c.to, 2, c.seconds / 2);
         EXPECT_EQ(states, c.recognized ? States{State::Ended} : States{});
         pad_->removeGestureRecognizer(swipe);
     }

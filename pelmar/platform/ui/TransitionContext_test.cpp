@@ -72,7 +72,8 @@ public:
     explicit CardTransitions(Log* log) : log_(log) {}
 
     std::shared_ptr<AnimatedTransitioning> animationControllerForPresented(
-            const std::shared_ptr<ViewController>&, const std::shared_ptr<ViewController>&) override {
+            const std::shared_ptr<ViewController>&,
+            const std::shared_ptr<ViewController>&) override {
         return std::make_shared<SlideUp>(log_);
     }
 
@@ -178,8 +179,8 @@ TEST_F(TransitionContextTest, ChildrenFollowTheirParentsAppearance) {
     parent->view()->addSubview(child->view());
     child->didMove(parent.get());
     RunLoop::runUntilIdle();
-    EXPECT_EQ(log_, (Log{"child.willMoveIn", "child.willAppear", "child.didMoveIn",
-                         "child.didAppear"}));
+    EXPECT_EQ(log_,
+              (Log{"child.willMoveIn", "child.willAppear", "child.didMoveIn", "child.didAppear"}));
 
     // The parent going away takes the child with it, parent first.
     log_.clear();

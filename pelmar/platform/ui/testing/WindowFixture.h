@@ -8,6 +8,7 @@
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Screen.h"
+#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/ui/Window.h"
 
@@ -44,6 +45,18 @@ protected:
     std::shared_ptr<T> add(std::shared_ptr<T> view) {
         root_->view()->addSubview(view);
         return view;
+    }
+
+    // A one-finger stroke on the key window in `steps` moves, `seconds` apart on the clock.
+    static void drag(Point from, Point to, int steps, double seconds) {
+        TouchSequence finger;
+        ASSERT_EQ(finger.begin({from}), std::nullopt);
+        for (int i = 1; i <= steps; ++i) {
+            dispatch::RunLoop::advance(seconds);
+            const double f = static_cast<double>(i) / steps;
+            finger.move({{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f}});
+        }
+        finger.end();
     }
 
     std::shared_ptr<Window> window_;
