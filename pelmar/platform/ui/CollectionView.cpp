@@ -5,8 +5,7 @@
 
 namespace pelmar::ui {
 
-CollectionView::CollectionView(Rect frame, FlowLayout layout)
-    : ItemsView(frame), layout_(layout) {}
+CollectionView::CollectionView(Rect frame, FlowLayout layout) : ItemsView(frame), layout_(layout) {}
 
 int CollectionView::columns() const {
     const double width = bounds().width - layout_.sectionInset.left - layout_.sectionInset.right;
@@ -14,8 +13,8 @@ int CollectionView::columns() const {
     if (step <= 0) {
         return 1;
     }
-    return std::max(1, static_cast<int>(std::floor(
-                               (width + layout_.minimumInteritemSpacing) / step)));
+    return std::max(1,
+                    static_cast<int>(std::floor((width + layout_.minimumInteritemSpacing) / step)));
 }
 
 int CollectionView::dataSourceSections() {
@@ -63,7 +62,8 @@ Rect CollectionView::itemFrame(IndexPath path) const {
     const double spacing =
             perRow > 1 ? (width - perRow * layout_.itemSize.width) / (perRow - 1) : 0;
     return {inset.left + column * (layout_.itemSize.width + spacing),
-            sectionTops_[s] + inset.top + row * (layout_.itemSize.height + layout_.minimumLineSpacing),
+            sectionTops_[s] + inset.top
+                    + row * (layout_.itemSize.height + layout_.minimumLineSpacing),
             layout_.itemSize.width, layout_.itemSize.height};
 }
 

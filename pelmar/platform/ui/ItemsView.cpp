@@ -167,6 +167,15 @@ void ItemsView::updateVisibleCells() {
     }
 }
 
+void ItemsView::record(const std::function<void(Batch&)>& change) {
+    // Outside performBatchUpdates a change is a batch of its own.
+    const bool alone = !batch_;
+    change(batch());
+    if (alone) {
+        performBatchUpdates(nullptr, nullptr, false);
+    }
+}
+
 ItemsView::Batch& ItemsView::batch() {
     if (!batch_) {
         batch_.emplace();
@@ -175,51 +184,27 @@ ItemsView::Batch& ItemsView::batch() {
 }
 
 void ItemsView::insertItems(const std::vector<IndexPath>& paths) {
-    const bool alone = !batch_;
-    batch().inserted.insert(paths.begin(), paths.end());
-    if (alone) {
-        performBatchUpdates(nullptr, nullptr, false);
-    }
+    record([&](Batch& b) { b.inserted.insert(paths.begin(), paths.end()); });
 }
 
 void ItemsView::deleteItems(const std::vector<IndexPath>& paths) {
-    const bool alone = !batch_;
-    batch().deleted.insert(paths.begin(), paths.end());
-    if (alone) {
-        performBatchUpdates(nullptr, nullptr, false);
-    }
+    record([&](Batch& b) { b.deleted.insert(paths.begin(), paths.end()); });
 }
 
 void ItemsView::reloadItems(const std::vector<IndexPath>& paths) {
-    const bool alone = !batch_;
-    batch().reloaded.insert(paths.begin(), paths.end());
-    if (alone) {
-        performBatchUpdates(nullptr, nullptr, false);
-    }
+    record([&](Batch& b) { b.reloaded.insert(paths.begin(), paths.end()); });
 }
 
 void ItemsView::moveItem(IndexPath from, IndexPath to) {
-    const bool alone = !batch_;
-    batch().moved.emplace_back(from, to);
-    if (alone) {
-        performBatchUpdates(nullptr, nullptr, false);
-    }
+    record([&](Batch& b) { b.moved.emplace_back(from, to); });
 }
 
 void ItemsView::insertSections(const std::set<int>& sections) {
-    const bool alone = !batch_;
-    batch().insertedSections.insert(sections.begin(), sections.end());
-    if (alone) {
-        performBatchUpdates(nullptr, nullptr, false);
-    }
+    record([&](Batch& b) { b.insertedSections.insert(sections.begin(), sections.end()); });
 }
 
 void ItemsView::deleteSections(const std::set<int>& sections) {
-    const bool alone = !batch_;
-    batch().deletedSections.insert(sections.begin(), sections.end());
-    if (alone) {
-        performBatchUpdates(nullptr, nullptr, false);
-    }
+    record([&](Batch& b) { b.deletedSections.insert(sections.begin(), sections.end()); });
 }
 
 void ItemsView::performBatchUpdates(const std::function<void()>& updates,
@@ -248,7 +233,9 @@ void ItemsView::performBatchUpdates(const std::function<void()>& updates,
 void ItemsView::applyBatch(const Batch& b) {
     const std::vector<int> oldCounts = counts_;
     const int oldSections = static_cast<int>(oldCounts.size());
-    auto fail = [](const std::string& why) { throw std::logic_error("invalid batch update: " + why); };
+    auto fail = [](const std::string& why) {
+        throw std::logic_error("invalid batch update: " + why);
+    };
 
     // Sections: the old ones that stay, then the inserted ones at their new places.
     std::vector<int> sectionOrigin;  // new section -> old section, or -1

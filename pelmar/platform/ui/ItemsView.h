@@ -103,8 +103,11 @@ protected:
 
     // Delegate hooks.
     virtual void didSelect(IndexPath /*path*/) {}
+
     virtual void didDeselect(IndexPath /*path*/) {}
+
     virtual void willDisplay(ItemCell& /*cell*/, IndexPath /*path*/) {}
+
     virtual void didEndDisplaying(ItemCell& /*cell*/, IndexPath /*path*/) {}
 
     void contentOffsetDidChange() override;
@@ -129,6 +132,7 @@ private:
     void applyBatch(const Batch& batch);
     void applyOffsetWithinContent();
     Batch& batch();
+    void record(const std::function<void(Batch&)>& change);
 
     std::map<std::string, CellFactory> factories_;
     std::map<std::string, std::vector<std::shared_ptr<ItemCell>>> reusable_;

@@ -30,6 +30,7 @@ void ScrollView::ensureRecognizers() {
             self->onPinch(static_cast<PinchGestureRecognizer&>(r));
         }
     });
+
     // Pan and pinch share the fingers: a pinch also moves the content.
     class Together : public GestureRecognizerDelegate {
     public:
@@ -37,6 +38,7 @@ void ScrollView::ensureRecognizers() {
             return true;
         }
     };
+
     static const auto together = std::make_shared<Together>();
     pan_->setDelegate(together);
     addGestureRecognizer(pan_);
@@ -118,14 +120,16 @@ void ScrollView::setContentOffset(Point offset, bool animated) {
     }
     const unsigned mine = animation_;
     std::weak_ptr<View> weak = weak_from_this();
-    View::animate(kAnimationDuration, [&] { applyOffset(target); }, [weak, mine](bool) {
-        auto self = std::static_pointer_cast<ScrollView>(weak.lock());
-        if (self && self->animation_ == mine) {
-            if (auto d = self->delegate()) {
-                d->scrollViewDidEndScrollingAnimation(*self);
-            }
-        }
-    });
+    View::animate(
+            kAnimationDuration, [&] { applyOffset(target); },
+            [weak, mine](bool) {
+                auto self = std::static_pointer_cast<ScrollView>(weak.lock());
+                if (self && self->animation_ == mine) {
+                    if (auto d = self->delegate()) {
+                        d->scrollViewDidEndScrollingAnimation(*self);
+                    }
+                }
+            });
 }
 
 void ScrollView::onPan(PanGestureRecognizer& pan) {
@@ -184,15 +188,16 @@ void ScrollView::onPan(PanGestureRecognizer& pan) {
 void ScrollView::settle(Point target, bool moves) {
     const unsigned mine = ++animation_;
     std::weak_ptr<View> weak = weak_from_this();
-    View::animate(moves ? kAnimationDuration : 0.0, [&] { applyOffset(target); },
-                  [weak, mine](bool) {
-                      auto self = std::static_pointer_cast<ScrollView>(weak.lock());
-                      if (self && self->animation_ == mine) {
-                          if (auto d = self->delegate()) {
-                              d->scrollViewDidEndDecelerating(*self);
-                          }
-                      }
-                  });
+    View::animate(
+            moves ? kAnimationDuration : 0.0, [&] { applyOffset(target); },
+            [weak, mine](bool) {
+                auto self = std::static_pointer_cast<ScrollView>(weak.lock());
+                if (self && self->animation_ == mine) {
+                    if (auto d = self->delegate()) {
+                        d->scrollViewDidEndDecelerating(*self);
+                    }
+                }
+            });
 }
 
 void ScrollView::setZoomScaleLimits(double minimum, double maximum) {
@@ -228,19 +233,20 @@ void ScrollView::setZoomScale(double scale, bool animated) {
     ++animation_;
     const unsigned mine = animation_;
     std::weak_ptr<View> weak = weak_from_this();
-    View::animate(animated ? kAnimationDuration : 0.0, [&] { applyZoom(scale); },
-                  [weak, mine, animated](bool) {
-                      auto self = std::static_pointer_cast<ScrollView>(weak.lock());
-                      if (!self || self->animation_ != mine) {
-                          return;
-                      }
-                      if (auto d = self->delegate()) {
-                          if (animated) {
-                              d->scrollViewDidEndScrollingAnimation(*self);
-                          }
-                          d->scrollViewDidEndZooming(*self, self->zoomScale_);
-                      }
-                  });
+    View::animate(
+            animated ? kAnimationDuration : 0.0, [&] { applyZoom(scale); },
+            [weak, mine, animated](bool) {
+                auto self = std::static_pointer_cast<ScrollView>(weak.lock());
+                if (!self || self->animation_ != mine) {
+                    return;
+                }
+                if (auto d = self->delegate()) {
+                    if (animated) {
+                        d->scrollViewDidEndScrollingAnimation(*self);
+                    }
+                    d->scrollViewDidEndZooming(*self, self->zoomScale_);
+                }
+            });
 }
 
 void ScrollView::onPinch(PinchGestureRecognizer& pinch) {

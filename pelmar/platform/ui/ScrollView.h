@@ -88,7 +88,9 @@ public:
 
     void setZoomScaleLimits(double minimum, double maximum);
 
-    void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) { delegate_ = std::move(delegate); }
+    void setDelegate(std::weak_ptr<ScrollViewDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
 
     std::shared_ptr<PanGestureRecognizer> panGestureRecognizer();
 

@@ -16,7 +16,9 @@ class Zooming : public ScrollViewDelegate {
 public:
     std::shared_ptr<View> viewForZooming(ScrollView&) override { return image; }
 
-    void scrollViewDidEndDecelerating(ScrollView& s) override { settled.push_back(s.contentOffset()); }
+    void scrollViewDidEndDecelerating(ScrollView& s) override {
+        settled.push_back(s.contentOffset());
+    }
 
     void scrollViewDidEndZooming(ScrollView&, double scale) override { zoomEnds.push_back(scale); }
 
@@ -52,9 +54,9 @@ TEST_F(ScrollViewTest, ADragScrollsWithinTheContentAndItsInsets) {
 TEST_F(ScrollViewTest, PagingSettlesOnTheNearestPageOrTheNextOneAfterAFlick) {
     struct Case {
         const char* name;
-        double dragBy;    // points to the left
-        double seconds;   // the whole drag
-        double page;      // where it settles, in pages
+        double dragBy;   // points to the left
+        double seconds;  // the whole drag
+        double page;     // where it settles, in pages
     };
 
     const Case cases[] = {

@@ -111,7 +111,6 @@ protected:
     std::string className() const override { return "TableView"; }
 
 private:
-
     std::weak_ptr<TableViewDataSource> dataSource_;
     std::weak_ptr<TableViewDelegate> tableDelegate_;
     double rowHeight_ = kDefaultRowHeight;
