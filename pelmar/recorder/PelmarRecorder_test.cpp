@@ -16,6 +16,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/recorder/testing/RecorderFixture.h"
 
 namespace pelmar {
@@ -130,7 +131,7 @@ TEST_F(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal
             EXPECT_EQ(alert->actions()[0].title, "OK");
             EXPECT_EQ(alert->actions()[0].style, ui::AlertAction::Style::Cancel);
             EXPECT_TRUE(alert->triggerAction("Settings"));
-            RunLoop::runUntilIdle();
+            RunLoop::advance(2 * ui::TransitionContext::kStandardDuration);
             EXPECT_EQ(ui::Application::shared().openedURLs(),
                       std::vector<std::string>{"app-settings:"});
         }
@@ -544,7 +545,9 @@ TEST_F(PelmarRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
     feedFrame(0, 0.0);
     feedFrame(1, 1.0 / 30);
     EXPECT_EQ(temporaryFiles().size(), 1U);
-    recorder_->closeButton.lock()->tap();
+    ASSERT_TRUE(recorder_->closeButton.lock()->tap());
+    // The presentation finishes, then the dismissal, each on the clock.
+    RunLoop::advance(2 * ui::TransitionContext::kStandardDuration);
     ASSERT_TRUE(RunLoop::runUntil([&] { return events_->has("cancelled"); }));
     drainSessionQueue();
     RunLoop::runUntilIdle();
@@ -610,7 +613,9 @@ TEST_F(PelmarRecorderTest, ADismissedRecorderIsFreed) {
     standardDevices();
     presentAndWaitUntilReady();
     std::weak_ptr<PelmarRecorder> weak = recorder_;
-    recorder_->closeButton.lock()->tap();
+    ASSERT_TRUE(recorder_->closeButton.lock()->tap());
+    // The presentation finishes, then the dismissal, each on the clock.
+    RunLoop::advance(2 * ui::TransitionContext::kStandardDuration);
     ASSERT_TRUE(RunLoop::runUntil([&] { return events_->has("cancelled"); }));
     drainSessionQueue();
     RunLoop::runUntilIdle();

@@ -10,12 +10,17 @@ AlertController::AlertController(std::string title, std::string message, Style s
 }
 
 bool AlertController::triggerAction(const std::string& title) {
-    if (!presentingViewController() || isBeingDismissed()) {
+    if (!presentingViewController() || isBeingDismissed() || triggered_) {
         return false;
     }
     for (const auto& action : actions_) {
         if (action.title == title) {
-            dismiss(true, [action] {
+            triggered_ = true;
+            std::weak_ptr<ViewController> weak = weak_from_this();
+            dismiss(true, [weak, action] {
+                if (auto self = std::static_pointer_cast<AlertController>(weak.lock())) {
+                    self->triggered_ = false;
+                }
                 if (action.handler) {
                     action.handler(action);
                 }

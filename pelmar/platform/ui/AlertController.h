@@ -40,6 +40,7 @@ private:
     std::string message_;
     Style style_;
     std::vector<AlertAction> actions_;
+    bool triggered_ = false;  // an action is under way: the alert is going
 };
 
 }  // namespace pelmar::ui

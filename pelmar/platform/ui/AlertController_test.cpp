@@ -48,7 +48,7 @@ protected:
 TEST_F(AlertControllerTest, StaysOverItsPresenterWithoutTakingItOffScreen) {
     auto alert = std::make_shared<AlertController>("recorder", "message");
     screen_->present(alert, true);
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
 
     EXPECT_EQ(screen_->presentedViewController(), alert);
     EXPECT_TRUE(alert->isAppeared());
@@ -66,13 +66,13 @@ TEST_F(AlertControllerTest, AnActionDismissesTheAlertThenRunsItsHandlerOnce) {
                       }});
     EXPECT_FALSE(alert->triggerAction("Settings"));  // not presented yet
     screen_->present(alert, true);
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
 
     EXPECT_FALSE(alert->triggerAction("Nope"));
     EXPECT_TRUE(alert->triggerAction("Settings"));
     EXPECT_FALSE(alert->triggerAction("Settings"));  // already going away
     EXPECT_TRUE(order.empty());
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
 
     EXPECT_EQ(order, std::vector<std::string>{"Settings handler, still presented: no"});
     EXPECT_EQ(screen_->presentedViewController(), nullptr);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "pelmar/platform/ui/internal/Diagnostics.h"
+
 namespace pelmar::ui {
 
 std::shared_ptr<const Image> Button::image(ControlState state) const {
@@ -10,7 +12,13 @@ std::shared_ptr<const Image> Button::image(ControlState state) const {
 }
 
 void Button::setImage(std::shared_ptr<const Image> image, ControlState state) {
+    internal::assertMainThread("Button::setImage");
     images_[state] = std::move(image);
+}
+
+void Button::setTitle(std::string title) {
+    internal::assertMainThread("Button::setTitle");
+    title_ = std::move(title);
 }
 
 std::shared_ptr<const Image> Button::currentImage() const {
@@ -23,11 +31,7 @@ std::shared_ptr<const Image> Button::currentImage() const {
 }
 
 bool Button::tap() {
-    if (!isEnabled() || isHidden()) {
-        return false;
-    }
-    sendActions(ControlEvent::TouchUpInside);
-    return true;
+    return !ui::tap(*this).has_value();
 }
 
 }  // namespace pelmar::ui

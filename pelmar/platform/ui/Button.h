@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 
 #include "pelmar/platform/ui/Control.h"
 #include "pelmar/platform/ui/Image.h"
@@ -11,10 +12,10 @@ namespace pelmar::ui {
 // The states a button keeps an image for.
 enum class ControlState : int { Normal, Selected };
 
-// Button: a control with an image per state; a tap sends its touch-up-inside actions.
+// Button: a control with a title and an image per state; a tap sends its touch-up-inside actions.
 // Ownership: reference object made with std::make_shared; holds its images.
 // Threads: main thread only.
-// Errors: a tap on a disabled or hidden button does nothing (returns false).
+// Errors: tap() is refused (returns false) unless a user could reach the button (see ui::tap).
 class Button : public Control {
 public:
     using Control::Control;
@@ -26,11 +27,19 @@ public:
     // The image for the current state (the selected image when selected and one is set).
     std::shared_ptr<const Image> currentImage() const;
 
-    // A user's tap: sends TouchUpInside when the button is enabled and visible.
+    const std::string& title() const { return title_; }
+
+    void setTitle(std::string title);
+
+    // A user's tap on the button's centre through its window (ui::tap); true when delivered.
     bool tap();
+
+protected:
+    std::string className() const override { return "Button"; }
 
 private:
     std::map<ControlState, std::shared_ptr<const Image>> images_;
+    std::string title_;
 };
 
 }  // namespace pelmar::ui

@@ -84,6 +84,12 @@ void CairoContext::translate(double dx, double dy) {
     cairo_translate(handles_->cr, dx, dy);
 }
 
+void CairoContext::concat(const AffineTransform& t) {
+    cairo_matrix_t matrix;
+    cairo_matrix_init(&matrix, t.a, t.b, t.c, t.d, t.tx, t.ty);
+    cairo_transform(handles_->cr, &matrix);
+}
+
 void CairoContext::setAlpha(double alpha) {
     state_->current.alpha *= std::clamp(std::isnan(alpha) ? 0.0 : alpha, 0.0, 1.0);
 }

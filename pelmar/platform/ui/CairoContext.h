@@ -29,6 +29,7 @@ public:
     void saveState() override;
     void restoreState() override;
     void translate(double dx, double dy) override;
+    void concat(const AffineTransform& transform) override;
     void setAlpha(double alpha) override;
     void clipToRect(Rect rect, double cornerRadius = 0) override;
     void setFillColor(Color color) override;

@@ -2,15 +2,29 @@
 
 #include <utility>
 
+#include "pelmar/platform/ui/internal/Diagnostics.h"
+
 namespace pelmar::ui {
 
+void Control::setEnabled(bool enabled) {
+    internal::assertMainThread("Control::setEnabled");
+    enabled_ = enabled;
+}
+
+void Control::setSelected(bool selected) {
+    internal::assertMainThread("Control::setSelected");
+    selected_ = selected;
+}
+
 void Control::addTarget(ControlEvent event, Action action) {
+    internal::assertMainThread("Control::addTarget");
     if (action) {
         actions_[event].push_back(std::move(action));
     }
 }
 
 void Control::sendActions(ControlEvent event) {
+    internal::assertMainThread("Control::sendActions");
     auto it = actions_.find(event);
     if (it == actions_.end()) {
         return;
@@ -26,6 +40,27 @@ void Control::sendActions(ControlEvent event) {
 std::size_t Control::targetCount(ControlEvent event) const {
     auto it = actions_.find(event);
     return it == actions_.end() ? 0 : it->second.size();
+}
+
+void Control::beginTracking() {
+    highlighted_ = true;
+    sendActions(ControlEvent::TouchDown);
+}
+
+void Control::endTracking(const Touch& touch) {
+    highlighted_ = false;
+    auto keep = shared_from_this();
+    if (pointInside(touch.locationIn(this))) {
+        touchUpInside();
+        sendActions(ControlEvent::TouchUpInside);
+    } else {
+        sendActions(ControlEvent::TouchUpOutside);
+    }
+}
+
+void Control::cancelTracking() {
+    highlighted_ = false;
+    sendActions(ControlEvent::TouchCancel);
 }
 
 }  // namespace pelmar::ui

@@ -4,17 +4,30 @@
 #include <map>
 #include <vector>
 
+#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar::ui {
 
-// The events a control reports to its targets.
-enum class ControlEvent : int { TouchUpInside, ValueChanged };
+namespace internal {
+class TouchDispatcher;
+}
 
-// Control: a view that the user acts on: enabled and selected flags and target actions per event.
+// The events a control reports to its targets.
+enum class ControlEvent : int {
+    TouchUpInside,
+    ValueChanged,
+    TouchDown,
+    TouchUpOutside,
+    TouchCancel
+};
+
+// Control: a view that the user acts on: enabled, selected and highlighted flags and target
+// actions per event. A finger that comes down on it is tracked: TouchDown, then TouchUpInside or
+// TouchUpOutside when it lifts (TouchCancel when a gesture takes the touch over).
 // Ownership: reference object made with std::make_shared; owns its actions, which should capture
 // their targets weakly.
-// Threads: main thread only.
+// Threads: main thread only; in debug builds the mutators abort with a message off it.
 // Errors: none.
 class Control : public View {
 public:
@@ -24,25 +37,42 @@ public:
 
     bool isEnabled() const { return enabled_; }
 
-    void setEnabled(bool enabled) { enabled_ = enabled; }
+    void setEnabled(bool enabled);
 
     bool isSelected() const { return selected_; }
 
-    void setSelected(bool selected) { selected_ = selected; }
+    void setSelected(bool selected);
+
+    // True while a finger is down on it.
+    bool isHighlighted() const { return highlighted_; }
 
     void addTarget(ControlEvent event, Action action);
 
     void removeAllTargets() { actions_.clear(); }
 
     // Runs the actions registered for `event`, in registration order, whatever the flags say
-    // (the way code sends actions; a user's touch goes through Button::tap or Switch::toggle).
+    // (the way code sends actions; a user's touch goes through ui::tap or a TouchSequence).
     void sendActions(ControlEvent event);
 
     std::size_t targetCount(ControlEvent event) const;
 
+protected:
+    // A tracked finger lifted inside the control: a subclass acts (Button, Switch) after the
+    // TouchUpInside actions have run.
+    virtual void touchUpInside() {}
+
+    std::string className() const override { return "Control"; }
+
 private:
+    friend class internal::TouchDispatcher;
+
+    void beginTracking();
+    void endTracking(const Touch& touch);
+    void cancelTracking();
+
     bool enabled_ = true;
     bool selected_ = false;
+    bool highlighted_ = false;
     std::map<ControlEvent, std::vector<Action>> actions_;
 };
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/ui/AffineTransform.h"
 #include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/Point.h"
 #include "pelmar/platform/ui/Rect.h"
@@ -38,6 +39,8 @@ public:
     virtual void restoreState() = 0;
 
     virtual void translate(double dx, double dy) = 0;
+    // Multiplies the current transformation by `transform` (applied to coordinates first).
+    virtual void concat(const AffineTransform& transform) = 0;
     // Multiplies everything painted from now on by `alpha` (on top of the alpha already set).
     virtual void setAlpha(double alpha) = 0;
     virtual void clipToRect(Rect rect, double cornerRadius = 0) = 0;

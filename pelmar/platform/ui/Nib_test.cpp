@@ -4,9 +4,11 @@
 
 #include <memory>
 
+#include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/platform/ui/Window.h"
 
 namespace pelmar::ui {
 namespace {
@@ -45,16 +47,21 @@ TEST(NibTest, AControllerWithANibNameGetsItsViewsOutletsAndActions) {
     EXPECT_FALSE(screen->isViewLoaded());
     EXPECT_EQ(screen->view()->subviews().size(), 2U);
     EXPECT_TRUE(screen->outletsBoundBeforeDidLoad);
-    screen->button.lock()->tap();
-    screen->button.lock()->tap();
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(screen);
+    window->makeKeyAndVisible();
+    screen->button.lock()->setFrame({0, 0, 100, 50});
+    screen->view()->layoutIfNeeded();
+    EXPECT_TRUE(screen->button.lock()->tap());
+    EXPECT_TRUE(screen->button.lock()->tap());
     EXPECT_EQ(screen->label.lock()->text(), "2");
+    Application::shared().reset();
 }
 
-TEST(NibTest, AnUnknownNibGivesAPlainView) {
+TEST(NibTest, AnUnknownNibFailsLoudly) {
     EXPECT_FALSE(Nib::contains("NoSuchScreen"));
     auto screen = std::make_shared<ViewController>("NoSuchScreen");
-    EXPECT_NE(screen->view(), nullptr);
-    EXPECT_TRUE(screen->view()->subviews().empty());
+    EXPECT_THROW(screen->view(), std::logic_error);
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ void RecordingContext::translate(double dx, double dy) {
     add("translate " + numbers({dx, dy}));
 }
 
+void RecordingContext::concat(const AffineTransform& t) {
+    add("concat " + numbers({t.a, t.b, t.c, t.d, t.tx, t.ty}));
+}
+
 void RecordingContext::setAlpha(double alpha) {
     add("alpha " + numbers({alpha}));
 }

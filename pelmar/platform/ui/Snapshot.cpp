@@ -13,9 +13,9 @@ namespace pelmar::ui {
 
 namespace {
 
+// Paints `view` in its own bounds coordinates: the bounds origin is where its content starts.
 void paintContent(View& view, GraphicsContext& context) {
-    const Rect frame = view.frame();
-    const Rect bounds{0, 0, frame.width, frame.height};
+    const Rect bounds = view.bounds();
     auto layer = view.layer();
     context.setAlpha(view.alpha() * layer->opacity());
     if (auto background = layer->backgroundColor()) {
@@ -23,7 +23,7 @@ void paintContent(View& view, GraphicsContext& context) {
         context.fillRect(bounds, layer->cornerRadius());
     }
     if (auto* label = dynamic_cast<Label*>(&view)) {
-        context.drawText(label->text(), {0, 0}, Font{}, Color::black());
+        context.drawText(label->text(), {bounds.x, bounds.y}, Font{}, Color::black());
     }
     if (auto* imageView = dynamic_cast<ImageView*>(&view)) {
         if (auto image = imageView->image(); image && image->bitmap()) {
@@ -35,8 +35,17 @@ void paintContent(View& view, GraphicsContext& context) {
         if (subview->isHidden() || subview->alpha() <= 0) {
             continue;
         }
+        // A subview sits with its bounds centred on its centre, turned by its transform.
+        const Rect sub = subview->bounds();
+        const Point center = subview->center();
         context.saveState();
-        context.translate(subview->frame().x, subview->frame().y);
+        if (subview->transform().isIdentity()) {
+            context.translate(center.x - sub.width / 2 - sub.x, center.y - sub.height / 2 - sub.y);
+        } else {
+            context.translate(center.x, center.y);
+            context.concat(subview->transform());
+            context.translate(-sub.width / 2 - sub.x, -sub.height / 2 - sub.y);
+        }
         paintContent(*subview, context);
         context.restoreState();
     }
@@ -45,7 +54,8 @@ void paintContent(View& view, GraphicsContext& context) {
         const double inset = layer->borderWidth() / 2;
         context.setStrokeColor(layer->borderColor());
         context.setLineWidth(layer->borderWidth());
-        context.strokeRect({inset, inset, bounds.width - 2 * inset, bounds.height - 2 * inset},
+        context.strokeRect({bounds.x + inset, bounds.y + inset, bounds.width - 2 * inset,
+                            bounds.height - 2 * inset},
                            std::max(0.0, layer->cornerRadius() - inset));
     }
 }
@@ -61,12 +71,16 @@ void paint(View& view, GraphicsContext& context) {
         return;
     }
     context.saveState();
+    const Rect bounds = view.bounds();
+    if (bounds.x != 0 || bounds.y != 0) {
+        context.translate(-bounds.x, -bounds.y);
+    }
     paintContent(view, context);
     context.restoreState();
 }
 
 std::shared_ptr<image::Bitmap> render(View& view, double scale) {
-    const Rect frame = view.frame();
+    const Rect frame = view.bounds();
     const double w = std::ceil(frame.width * scale);
     const double h = std::ceil(frame.height * scale);
     if (!(w >= 1 && h >= 1 && w <= image::Bitmap::kMaxDimension

@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
@@ -107,6 +108,28 @@ TEST(SnapshotTest, PngOfAViewTreeHasTheExpectedColoursAtSamplePoints) {
         }
     }
     cairo_surface_destroy(png);
+}
+
+TEST(SnapshotTest, ScrolledBoundsAndTransformsMoveWhatIsPainted) {
+    // A 40x40 white root scrolled down by 20: its red subview at y 20..30 shows at the top.
+    auto root = coloured({0, 0, 40, 40}, Color::white());
+    root->addSubview(coloured({0, 20, 40, 10}, {1, 0, 0, 1}));
+    // A 20x4 green bar turned a quarter about its centre (30, 30) stands upright there.
+    auto bar = coloured({20, 28, 20, 4}, {0, 1, 0, 1});
+    bar->setTransform(AffineTransform::rotation(std::acos(-1.0) / 2));
+    root->addSubview(bar);
+    root->setBounds({0, 20, 40, 40});
+    auto bitmap = render(*root);
+    ASSERT_NE(bitmap, nullptr);
+    // BGRA bytes.
+    auto isColour = [&](int x, int y, uint8_t b, uint8_t g, uint8_t r) {
+        const uint8_t* p = bitmap->pixel(x, y);
+        return p[0] == b && p[1] == g && p[2] == r;
+    };
+    EXPECT_TRUE(isColour(5, 5, 0, 0, 255));        // the red band, scrolled to the top
+    EXPECT_TRUE(isColour(5, 15, 255, 255, 255));   // below it, the root
+    EXPECT_TRUE(isColour(30, 8, 0, 255, 0));       // the upright bar, 30 - 20 (scroll) + 2 down
+    EXPECT_TRUE(isColour(24, 10, 255, 255, 255));  // beside the bar: the bar is turned
 }
 
 TEST(SnapshotTest, RecordingContextListsWhatVisibleViewsPaintInOrder) {

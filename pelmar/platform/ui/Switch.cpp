@@ -1,14 +1,21 @@
 #include "pelmar/platform/ui/Switch.h"
 
+#include "pelmar/platform/ui/internal/Diagnostics.h"
+
 namespace pelmar::ui {
 
+void Switch::setOn(bool on) {
+    internal::assertMainThread("Switch::setOn");
+    on_ = on;
+}
+
 bool Switch::toggle() {
-    if (!isEnabled() || isHidden()) {
-        return false;
-    }
+    return !ui::tap(*this).has_value();
+}
+
+void Switch::touchUpInside() {
     on_ = !on_;
     sendActions(ControlEvent::ValueChanged);
-    return true;
 }
 
 }  // namespace pelmar::ui

@@ -4,10 +4,10 @@
 
 namespace pelmar::ui {
 
-// Switch: an on/off control; a user's toggle flips it and sends its value-changed actions.
+// Switch: an on/off control; a user's tap flips it and sends its value-changed actions.
 // Ownership: reference object made with std::make_shared.
 // Threads: main thread only.
-// Errors: toggling a disabled or hidden switch does nothing (returns false).
+// Errors: toggle() is refused (returns false) unless a user could reach the switch (see ui::tap).
 class Switch : public Control {
 public:
     using Control::Control;
@@ -15,9 +15,15 @@ public:
     bool isOn() const { return on_; }
 
     // Sets the value as code does: no actions are sent.
-    void setOn(bool on) { on_ = on; }
+    void setOn(bool on);
 
+    // A user's tap on the switch through its window; true when delivered.
     bool toggle();
+
+protected:
+    void touchUpInside() override;
+
+    std::string className() const override { return "Switch"; }
 
 private:
     bool on_ = false;

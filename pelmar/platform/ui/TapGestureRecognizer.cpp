@@ -1,43 +1,49 @@
 #include "pelmar/platform/ui/TapGestureRecognizer.h"
 
-#include "pelmar/platform/ui/View.h"
+#include <cmath>
+
+#include "pelmar/platform/dispatch/Queue.h"
 
 namespace pelmar::ui {
 
-namespace {
-
-// The origin of `view` in window coordinates (the sum of the frame origins up the tree).
-Point originInWindow(const std::shared_ptr<View>& view) {
-    Point origin;
-    for (auto v = view; v; v = v->superview()) {
-        origin.x += v->frame().x;
-        origin.y += v->frame().y;
+TapGestureRecognizer::TapGestureRecognizer(TapAction action) {
+    if (action) {
+        addAction([action = std::move(action)](GestureRecognizer& r) {
+            action(static_cast<TapGestureRecognizer&>(r));
+        });
     }
-    return origin;
 }
 
-}  // namespace
-
-Point TapGestureRecognizer::location(const std::shared_ptr<View>& target) const {
-    auto own = view_.lock();
-    if (!target || !own || target == own) {
-        return location_;
-    }
-    const Point from = originInWindow(own);
-    const Point to = originInWindow(target);
-    return Point{location_.x + from.x - to.x, location_.y + from.y - to.y};
+void TapGestureRecognizer::touchesBegan(const std::vector<Touch>& touches) {
+    ++timer_;
+    start_ = touches.front().location;
 }
 
-void TapGestureRecognizer::tap(Point location) {
-    if (!enabled_ || !view_.lock() || !action_) {
+void TapGestureRecognizer::touchesMoved(const std::vector<Touch>& touches) {
+    const Point p = touches.front().location;
+    if (std::hypot(p.x - start_.x, p.y - start_.y) > kAllowableMovement) {
+        setState(State::Failed);
+    }
+}
+
+void TapGestureRecognizer::touchesEnded(const std::vector<Touch>& /*touches*/) {
+    if (++taps_ >= tapsRequired_) {
+        setState(State::Ended);
         return;
     }
-    auto keep = shared_from_this();
-    location_ = location;
-    state_ = State::Ended;
-    auto action = action_;
-    action(*this);
-    state_ = State::Possible;
+    const unsigned armed = ++timer_;
+    std::weak_ptr<GestureRecognizer> weak = weak_from_this();
+    dispatch::Queue::main()->asyncAfter(kMaximumTapInterval, [weak, armed] {
+        auto self = std::static_pointer_cast<TapGestureRecognizer>(weak.lock());
+        if (self && self->timer_ == armed && self->state() == State::Possible) {
+            self->setState(State::Failed);
+        }
+    });
+}
+
+void TapGestureRecognizer::reset() {
+    taps_ = 0;
+    ++timer_;
 }
 
 }  // namespace pelmar::ui

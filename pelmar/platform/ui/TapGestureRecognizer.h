@@ -1,58 +1,43 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 
-#include "pelmar/platform/ui/Point.h"
+#include "pelmar/platform/ui/GestureRecognizer.h"
 
 namespace pelmar::ui {
 
-class View;
-
-// TapGestureRecognizer: recognises a tap on the view it is attached to and calls its action.
-// Nothing touches a screen here: a test calls tap(location) to simulate one.
-// Ownership: reference object made with std::make_shared; owned by its view, which it refers to
-// weakly. The action should capture its owner weakly.
-// Threads: main thread only.
-// Errors: a tap on a recogniser that is disabled or attached to no view is ignored.
-class TapGestureRecognizer : public std::enable_shared_from_this<TapGestureRecognizer> {
+// TapGestureRecognizer: a discrete recogniser for numberOfTapsRequired quick taps. It fails when
+// a finger moves more than kAllowableMovement points, or when the next tap does not come down
+// within kMaximumTapInterval seconds on the clock.
+// Ownership, Threads: as GestureRecognizer.
+// Errors: none.
+class TapGestureRecognizer : public GestureRecognizer {
 public:
-    // Recogniser states; a tap is reported in state Ended.
-    enum class State : int { Possible = 0, Began = 1, Changed = 2, Ended = 3, Cancelled = 4 };
+    static constexpr double kAllowableMovement = 10;
+    static constexpr double kMaximumTapInterval = 0.35;
 
-    using Action = std::function<void(TapGestureRecognizer&)>;
+    using TapAction = std::function<void(TapGestureRecognizer&)>;
 
-    explicit TapGestureRecognizer(Action action) : action_(std::move(action)) {}
+    TapGestureRecognizer() = default;
+    explicit TapGestureRecognizer(TapAction action);
 
-    TapGestureRecognizer(const TapGestureRecognizer&) = delete;
-    TapGestureRecognizer& operator=(const TapGestureRecognizer&) = delete;
+    int numberOfTapsRequired() const { return tapsRequired_; }
 
-    std::shared_ptr<View> view() const { return view_.lock(); }
+    void setNumberOfTapsRequired(int taps) { tapsRequired_ = taps < 1 ? 1 : taps; }
 
-    bool isEnabled() const { return enabled_; }
+protected:
+    void touchesBegan(const std::vector<Touch>& touches) override;
+    void touchesMoved(const std::vector<Touch>& touches) override;
+    void touchesEnded(const std::vector<Touch>& touches) override;
+    void reset() override;
 
-    void setEnabled(bool enabled) { enabled_ = enabled; }
-
-    State state() const { return state_; }
-
-    // Where the tap happened, in the coordinates of `view` (the attached view's own when null).
-    // Views are taken to share one coordinate space except for their frame origins.
-    Point location(const std::shared_ptr<View>& view = nullptr) const;
-
-    // Simulates a tap at `location` in the attached view's coordinates: the action runs with
-    // state Ended, then the recogniser is Possible again.
-    void tap(Point location = {});
+    bool isDiscrete() const override { return true; }
 
 private:
-    friend class View;
-
-    void attach(std::weak_ptr<View> view) { view_ = std::move(view); }
-
-    Action action_;
-    std::weak_ptr<View> view_;
-    bool enabled_ = true;
-    State state_ = State::Possible;
-    Point location_;
+    int tapsRequired_ = 1;
+    int taps_ = 0;
+    unsigned timer_ = 0;  // bumped to disarm the pending timeout
+    Point start_;
 };
 
 }  // namespace pelmar::ui

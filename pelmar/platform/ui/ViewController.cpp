@@ -1,20 +1,24 @@
 #include "pelmar/platform/ui/ViewController.h"
 
+#include <algorithm>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/ui/NavigationController.h"
+#include "pelmar/platform/ui/NavigationItem.h"
 #include "pelmar/platform/ui/Nib.h"
+#include "pelmar/platform/ui/PresentationController.h"
+#include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/platform/ui/TransitioningDelegate.h"
+#include "pelmar/platform/ui/Window.h"
 #include "pelmar/platform/ui/internal/Diagnostics.h"
+#include "pelmar/platform/ui/internal/StandardAnimator.h"
 
 namespace pelmar::ui {
 
 namespace {
-
-bool takesPresenterOffScreen(ModalPresentationStyle style) {
-    return style == ModalPresentationStyle::FullScreen
-           || style == ModalPresentationStyle::CurrentContext;
-}
 
 void postCompletion(std::function<void()> completion) {
     if (completion) {
@@ -38,7 +42,7 @@ void ViewController::loadViewIfNeeded() {
     loadingView_ = true;
     loadView();
     if (!view_) {
-        view_ = std::make_shared<View>();
+        setView(std::make_shared<View>());
     }
     loadingView_ = false;
     viewDidLoad();
@@ -46,19 +50,83 @@ void ViewController::loadViewIfNeeded() {
 
 void ViewController::loadView() {
     if (!nibName_.empty()) {
-        if (auto view = Nib::instantiate(nibName_, *this)) {
-            view_ = std::move(view);
-            return;
+        auto view = Nib::instantiate(nibName_, *this);
+        if (!view) {
+            // A screen without its interface would show nothing and bind no outlet.
+            throw std::logic_error("no interface file named \"" + nibName_ + "\"");
         }
-        internal::warn("loadView: no interface file named \"" + nibName_ + "\"; plain view");
+        setView(std::move(view));
+        return;
     }
-    view_ = std::make_shared<View>();
+    setView(std::make_shared<View>());
+}
+
+void ViewController::setView(std::shared_ptr<View> view) {
+    if (view_) {
+        view_->viewController_.reset();
+    }
+    view_ = std::move(view);
+    if (view_) {
+        view_->viewController_ = weak_from_this();
+    }
+}
+
+void ViewController::setTitle(std::string title) {
+    title_ = std::move(title);
+    if (navigationItem_) {
+        navigationItem_->setTitle(title_);
+    }
+}
+
+std::shared_ptr<NavigationItem> ViewController::navigationItem() {
+    if (!navigationItem_) {
+        navigationItem_ = std::make_shared<NavigationItem>(title_);
+    }
+    return navigationItem_;
+}
+
+std::shared_ptr<NavigationController> ViewController::navigationController() const {
+    for (auto c = parent_.lock(); c; c = c->parent_.lock()) {
+        if (auto nav = std::dynamic_pointer_cast<NavigationController>(c)) {
+            return nav;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<ViewController> ViewController::rootParent() {
+    auto top = shared_from_this();
+    while (auto p = top->parent_.lock()) {
+        top = p;
+    }
+    return top;
+}
+
+std::shared_ptr<View> ViewController::containerForPresentation() {
+    return view_ ? std::static_pointer_cast<View>(view_->window()) : nullptr;
+}
+
+void ViewController::runTransition(const std::shared_ptr<TransitionContext>& transition) {
+    transition_ = transition;
+    transition->start();
+}
+
+void ViewController::transitionEnded() {
+    auto after = std::move(afterTransition_);
+    afterTransition_.clear();
+    for (auto& work : after) {
+        work();
+    }
 }
 
 void ViewController::present(std::shared_ptr<ViewController> controller,
                              bool animated,
                              std::function<void()> completion) {
     internal::requireMainThread("ViewController::present");
+    if (parent_.lock()) {
+        rootParent()->present(std::move(controller), animated, std::move(completion));
+        return;
+    }
     if (!controller) {
         internal::warn("present: no view controller given; ignored");
         return;
@@ -79,10 +147,10 @@ void ViewController::present(std::shared_ptr<ViewController> controller,
                 "dismissed; ignored");
         return;
     }
-    if (controller->presenting_.lock() || controller->presented_) {
+    if (controller->presenting_.lock() || controller->presented_ || controller->parent()) {
         internal::warn(
-                "present: the view controller is already part of a presentation; "
-                "ignored");
+                "present: the view controller is already part of a presentation or has a "
+                "parent; ignored");
         return;
     }
 
@@ -93,29 +161,98 @@ void ViewController::present(std::shared_ptr<ViewController> controller,
     controller->lastPresentationAnimated_ = animated;
     controller->loadViewIfNeeded();
 
+    auto delegate = controller->transitioningDelegate();
+    std::shared_ptr<PresentationController> presentation;
+    if (delegate) {
+        presentation = delegate->presentationController(controller, self);
+    }
+    if (!presentation) {
+        presentation = std::make_shared<PresentationController>(controller, self);
+    }
+    presentation->style_ = controller->modalPresentationStyle_;
+    auto container = containerForPresentation();
+    presentation->container_ = container;
+    controller->presentationController_ = presentation;
+
     const bool onScreen =
             appearance_ == Appearance::Appeared || appearance_ == Appearance::Appearing;
-    const bool covers = onScreen && takesPresenterOffScreen(controller->modalPresentationStyle_);
+    const bool covers = onScreen && presentation->shouldRemovePresentersView();
     coveredByPresented_ = covers;
     if (covers) {
         beginAppearanceTransition(false, animated);
     }
     controller->beginAppearanceTransition(true, animated);
+    presentation->presentationTransitionWillBegin();
 
-    dispatch::Queue::main()->async([self, controller, covers, completion = std::move(completion)] {
+    std::shared_ptr<AnimatedTransitioning> animator;
+    std::shared_ptr<InteractiveTransitioning> interaction;
+    if (delegate) {
+        animator = delegate->animationControllerForPresented(controller, self);
+        if (animator) {
+            interaction = delegate->interactionControllerForPresentation(animator);
+        }
+    }
+    if (!animator) {
+        animator = std::make_shared<internal::StandardAnimator>(true);
+    }
+
+    TransitionContext::Setup setup;
+    setup.container = container;
+    setup.from = self;
+    setup.to = controller;
+    setup.fromFinalFrame = view_ ? view_->frame() : Rect{};
+    setup.toFinalFrame = presentation->frameOfPresentedViewInContainerView();
+    setup.animated = animated;
+    setup.animator = animator;
+    setup.interaction = interaction;
+    setup.onFinish = [self, controller, covers, presentation,
+                      completion = std::move(completion)](bool completed) {
+        self->transition_.reset();
+        controller->beingPresented_ = false;
+        auto window = presentation->containerView();
+        if (completed) {
+            // An animator may have left the view out; the screen belongs in the window.
+            if (window && controller->view_->superview() != window) {
+                controller->view_->setFrame(presentation->frameOfPresentedViewInContainerView());
+                window->addSubview(controller->view_);
+            }
+            if (covers) {
+                self->endAppearanceTransition();
+                if (self->view_) {
+                    self->view_->removeFromSuperview();
+                }
+            }
+            controller->endAppearanceTransition();
+            presentation->presentationTransitionDidEnd(true);
+            if (completion) {
+                completion();
+            }
+            self->transitionEnded();
+            return;
+        }
+        controller->beginAppearanceTransition(false, false);
+        controller->endAppearanceTransition();
+        controller->view_->removeFromSuperview();
         if (covers) {
+            self->beginAppearanceTransition(true, false);
             self->endAppearanceTransition();
         }
-        controller->endAppearanceTransition();
-        controller->beingPresented_ = false;
-        if (completion) {
-            completion();
-        }
-    });
+        self->coveredByPresented_ = false;
+        self->presented_.reset();
+        controller->presenting_.reset();
+        controller->presentationController_.reset();
+        presentation->presentationTransitionDidEnd(false);
+        self->transitionEnded();
+    };
+    runTransition(std::make_shared<TransitionContext>(std::move(setup)));
 }
 
 void ViewController::dismiss(bool animated, std::function<void()> completion) {
     internal::requireMainThread("ViewController::dismiss");
+    if (parent_.lock()) {
+        rootParent()->dismiss(animated, std::move(completion));
+        return;
+    }
     std::shared_ptr<ViewController> target;
     std::shared_ptr<ViewController> presenter;
     if (presented_) {
@@ -125,8 +262,26 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
         target = shared_from_this();
         presenter = std::move(presenting);
     }
+    if (target && target->beingPresented_ && !target->beingDismissed_) {
+        // The screen is still coming in: it goes once it is in.
+        std::weak_ptr<ViewController> weak = weak_from_this();
+        presenter->afterTransition_.push_back(
+                [weak, animated, completion = std::move(completion)]() mutable {
+                    if (auto self = weak.lock()) {
+                        self->dismiss(animated, std::move(completion));
+                    }
+                });
+        return;
+    }
+    if (target && target->beingDismissed_ && presenter->transition_) {
+        // Already going: the completion runs after that dismissal's.
+        if (completion) {
+            presenter->afterTransition_.push_back(std::move(completion));
+        }
+        return;
+    }
     if (!target || target->beingDismissed_) {
-        // Nothing to dismiss, or already going: the completion runs after that dismissal's.
+        // Nothing to dismiss: the completion still comes.
         postCompletion(std::move(completion));
         return;
     }
@@ -142,14 +297,71 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
     }
     const bool uncovers = presenter->coveredByPresented_;
     presenter->coveredByPresented_ = false;
+    auto presentation = target->presentationController_;
+    auto container = presentation ? presentation->containerView() : nullptr;
+    if (uncovers && container && presenter->view_ && !presenter->view_->superview()) {
+        // Back into the window, under the screen that goes away.
+        const auto& subviews = container->subviews();
+        auto at = std::find(subviews.begin(), subviews.end(), target->view_);
+        container->insertSubview(presenter->view_, static_cast<std::size_t>(at - subviews.begin()));
+    }
     if (uncovers) {
         presenter->beginAppearanceTransition(true, animated);
     }
+    if (presentation) {
+        presentation->dismissalTransitionWillBegin();
+    }
 
-    dispatch::Queue::main()->async([presenter, target, chain = std::move(chain), uncovers,
-                                    completion = std::move(completion)] {
+    auto delegate = target->transitioningDelegate();
+    std::shared_ptr<AnimatedTransitioning> animator;
+    std::shared_ptr<InteractiveTransitioning> interaction;
+    if (delegate) {
+        animator = delegate->animationControllerForDismissed(target);
+        if (animator) {
+            interaction = delegate->interactionControllerForDismissal(animator);
+        }
+    }
+    if (!animator) {
+        animator = std::make_shared<internal::StandardAnimator>(false);
+    }
+
+    TransitionContext::Setup setup;
+    setup.container = container;
+    setup.from = target;
+    setup.to = presenter;
+    setup.fromFinalFrame = target->view_ ? target->view_->frame() : Rect{};
+    setup.toFinalFrame = presenter->view_ ? presenter->view_->frame() : Rect{};
+    setup.animated = animated;
+    setup.animator = animator;
+    setup.interaction = interaction;
+    setup.onFinish = [presenter, target, chain = std::move(chain), uncovers, presentation,
+                      completion = std::move(completion)](bool completed) {
+        presenter->transition_.reset();
+        if (!completed) {
+            for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+                (*it)->beginAppearanceTransition(true, false);
+                (*it)->endAppearanceTransition();
+                (*it)->beingDismissed_ = false;
+            }
+            if (uncovers) {
+                presenter->beginAppearanceTransition(false, false);
+                presenter->endAppearanceTransition();
+                presenter->coveredByPresented_ = true;
+                if (presenter->view_) {
+                    presenter->view_->removeFromSuperview();
+                }
+            }
+            if (presentation) {
+                presentation->dismissalTransitionDidEnd(false);
+            }
+            presenter->transitionEnded();
+            return;
+        }
         for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
             (*it)->endAppearanceTransition();
+            if ((*it)->view_) {
+                (*it)->view_->removeFromSuperview();
+            }
         }
         if (uncovers) {
             presenter->endAppearanceTransition();
@@ -162,11 +374,88 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
             controller->presented_.reset();
             controller->coveredByPresented_ = false;
             controller->beingDismissed_ = false;
+            controller->presentationController_.reset();
+        }
+        if (presentation) {
+            presentation->dismissalTransitionDidEnd(true);
         }
         if (completion) {
             completion();
         }
+        presenter->transitionEnded();
+    };
+    presenter->runTransition(std::make_shared<TransitionContext>(std::move(setup)));
+}
+
+void ViewController::layoutPresentedView() {
+    if (presentationController_ && view_ && view_->superview()) {
+        view_->setFrame(presentationController_->frameOfPresentedViewInContainerView());
+    }
+}
+
+void ViewController::addChild(const std::shared_ptr<ViewController>& child) {
+    internal::requireMainThread("ViewController::addChild");
+    if (!child || child.get() == this || child->parent_.lock().get() == this) {
+        return;
+    }
+    for (auto p = shared_from_this(); p; p = p->parent_.lock()) {
+        if (p == child) {
+            internal::warn(
+                    "addChild: a controller cannot become a child of its own child; ignored");
+            return;
+        }
+    }
+    child->willMove(this);
+    if (child->parent_.lock()) {
+        child->removeFromParent();
+    }
+    children_.push_back(child);
+    child->parent_ = weak_from_this();
+}
+
+void ViewController::removeFromParent() {
+    internal::requireMainThread("ViewController::removeFromParent");
+    auto parent = parent_.lock();
+    if (!parent) {
+        return;
+    }
+    auto keep = shared_from_this();
+    auto& siblings = parent->children_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), keep), siblings.end());
+    parent_.reset();
+    didMove(nullptr);
+}
+
+void ViewController::viewMovedToWindow(bool entered) {
+    auto parent = parent_.lock();
+    if (!parent || !parent->shouldAutomaticallyForwardAppearanceMethods()
+        || parent->appearance_ != Appearance::Appeared) {
+        return;
+    }
+    beginAppearanceTransition(entered, false);
+    std::weak_ptr<ViewController> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak] {
+        if (auto self = weak.lock()) {
+            self->endAppearanceTransition();
+        }
     });
+}
+
+void ViewController::forwardAppearance(bool begin, bool isAppearing, bool animated) {
+    if (!shouldAutomaticallyForwardAppearanceMethods() || !view_) {
+        return;
+    }
+    const auto children = children_;
+    for (const auto& child : children) {
+        if (!child->view_ || !child->view_->isDescendant(*view_)) {
+            continue;
+        }
+        if (begin) {
+            child->beginAppearanceTransition(isAppearing, animated);
+        } else {
+            child->endAppearanceTransition();
+        }
+    }
 }
 
 void ViewController::beginAppearanceTransition(bool isAppearing, bool animated) {
@@ -186,6 +475,7 @@ void ViewController::beginAppearanceTransition(bool isAppearing, bool animated) 
         transitionAnimated_ = animated;
         viewWillDisappear(animated);
     }
+    forwardAppearance(true, isAppearing, animated);
 }
 
 void ViewController::endAppearanceTransition() {
@@ -195,7 +485,10 @@ void ViewController::endAppearanceTransition() {
     } else if (appearance_ == Appearance::Disappearing) {
         appearance_ = Appearance::Disappeared;
         viewDidDisappear(transitionAnimated_);
+    } else {
+        return;
     }
+    forwardAppearance(false, false, transitionAnimated_);
 }
 
 }  // namespace pelmar::ui

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
 #include "pelmar/platform/ui/Size.h"
@@ -12,20 +13,36 @@
 namespace pelmar::ui {
 
 class NavigationController;
+class NavigationItem;
+class PresentationController;
+class TransitionContext;
+class TransitioningDelegate;
 
 enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3 };
 
 // ViewController: one screen of the headless model: a lazily loaded view, appearance callbacks,
-// and the modal presentation chain (root -> presentedViewController -> ... -> top).
-// present() links the chain at once and sends the will-callbacks; the did-callbacks and the
-// completion follow on a later main-loop turn (animated or not). Presenting on a controller that
+// child controllers, and the modal presentation chain (root -> presentedViewController -> ...).
+// present() links the chain at once and sends the will-callbacks, then runs the transition: the
+// presented view goes into the presenter's window at the frame its presentation controller gives
+// (a transitioning delegate may supply the animator, an interaction controller and the
+// presentation controller). The did-callbacks and the completion come when the transition ends,
+// on a later main-loop turn: TransitionContext::kStandardDuration seconds on the clock when
+// animated, the next turn when not. A cancelled transition undoes itself and skips the completion.
+// A presentation that covers the presenter (FullScreen, CurrentContext) takes the presenter's
+// view out of the window until the dismissal starts. Presenting on a controller that
 // already presents one (or whose dismissal is under way) is refused with a warning, and its
 // completion is not called. dismiss() on a presenter dismisses what it presents; on a presented
 // controller that presents nothing it dismisses itself; either way everything above goes too.
 // The chain is unlinked when the dismissal completes, just before its completion runs; with
-// nothing to dismiss the completion still runs on a later turn.
-// Ownership: reference object made with std::make_shared. A presenter owns what it presents;
-// a presented controller refers to its presenter weakly. It owns its view.
+// nothing to dismiss the completion still runs on a later turn. A child controller presents and
+// dismisses through its top parent.
+// Children (addChild/removeFromParent) hear their parent's appearance callbacks while their views
+// are inside the parent's view, and appear or disappear themselves when their views enter or leave
+// the window while the parent is on screen, unless the parent forwards appearance itself
+// (shouldAutomaticallyForwardAppearanceMethods() false, as a navigation controller does).
+// Ownership: reference object made with std::make_shared. A presenter owns what it presents, a
+// parent its children; a presented controller refers to its presenter weakly, a child to its
+// parent weakly. It owns its view and, during a transition, the transition.
 // Threads: main thread only; present()/dismiss() abort with a message off the main thread.
 // Completions and appearance callbacks run on the main queue.
 // Errors: refused presentations are ignored with a warning on stderr.
@@ -64,8 +81,62 @@ public:
         modalPresentationStyle_ = style;
     }
 
-    // No navigation stacks yet: always null.
-    std::shared_ptr<NavigationController> navigationController() const { return nullptr; }
+    // The nearest navigation controller among this controller and its parents, or null.
+    std::shared_ptr<NavigationController> navigationController() const;
+
+    // The bar items this screen shows in a navigation bar (made on first use).
+    std::shared_ptr<NavigationItem> navigationItem();
+
+    const std::string& title() const { return title_; }
+
+    void setTitle(std::string title);
+
+    Size preferredContentSize() const { return preferredContentSize_; }
+
+    void setPreferredContentSize(Size size) { preferredContentSize_ = size; }
+
+    // Where a popover presentation points from.
+    std::shared_ptr<View> popoverSourceView() const { return popoverSourceView_.lock(); }
+
+    void setPopoverSourceView(const std::shared_ptr<View>& view) { popoverSourceView_ = view; }
+
+    void setTransitioningDelegate(std::weak_ptr<TransitioningDelegate> delegate) {
+        transitioningDelegate_ = std::move(delegate);
+    }
+
+    std::shared_ptr<TransitioningDelegate> transitioningDelegate() const {
+        return transitioningDelegate_.lock();
+    }
+
+    // While presented: the controller that placed it.
+    std::shared_ptr<PresentationController> presentationController() const {
+        return presentationController_;
+    }
+
+    // The transition this controller started that is still under way, or null.
+    std::shared_ptr<TransitionContext> transitionInProgress() const { return transition_; }
+
+    // Sets the presented view's frame again from its presentation controller (after a rotation).
+    void layoutPresentedView();
+
+    // Child controllers, in the order added.
+    const std::vector<std::shared_ptr<ViewController>>& children() const { return children_; }
+
+    std::shared_ptr<ViewController> parent() const { return parent_.lock(); }
+
+    // Calls child->willMove(this) and adopts it (taking it from a previous parent); the caller
+    // adds the child's view and then calls child->didMove(this).
+    void addChild(const std::shared_ptr<ViewController>& child);
+
+    // Calls didMove(null) and leaves the parent; the caller first calls willMove(null) and
+    // removes the view.
+    void removeFromParent();
+
+    virtual void willMove(ViewController* /*parent*/) {}
+
+    virtual void didMove(ViewController* /*parent*/) {}
+
+    virtual bool shouldAutomaticallyForwardAppearanceMethods() const { return true; }
 
     bool isBeingPresented() const { return beingPresented_; }
 
@@ -111,14 +182,32 @@ public:
     const std::string& nibName() const { return nibName_; }
 
 protected:
+    // Starts `transition` as this controller's transition under way (presentations, navigation).
+    // Its finish handler first calls clearTransition(), and last transitionEnded(), which runs
+    // work held until the transition was over.
+    void runTransition(const std::shared_ptr<TransitionContext>& transition);
+
+    void clearTransition() { transition_.reset(); }
+
+    void transitionEnded();
+
     // Creates the view: the nib's views when the controller has a registered nib name, else a
     // plain View. An override calls setView().
     virtual void loadView();
 
-    void setView(std::shared_ptr<View> view) { view_ = std::move(view); }
+    void setView(std::shared_ptr<View> view);
 
 private:
+    friend class View;
+
     enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
+
+    // The top of the parent chain (this controller when it has no parent).
+    std::shared_ptr<ViewController> rootParent();
+    std::shared_ptr<View> containerForPresentation();
+    // The view of this controller entered (true) or left a window.
+    void viewMovedToWindow(bool entered);
+    void forwardAppearance(bool begin, bool isAppearing, bool animated);
 
     std::string nibName_;
     std::shared_ptr<View> view_;
@@ -134,6 +223,17 @@ private:
     bool beingDismissed_ = false;
     std::optional<bool> lastPresentationAnimated_;
     std::optional<bool> lastDismissalAnimated_;
+    std::string title_;
+    std::shared_ptr<NavigationItem> navigationItem_;
+    Size preferredContentSize_;
+    std::weak_ptr<View> popoverSourceView_;
+    std::weak_ptr<TransitioningDelegate> transitioningDelegate_;
+    std::shared_ptr<PresentationController> presentationController_;
+    std::shared_ptr<TransitionContext> transition_;
+    // Work held until the transition under way ends (a dismissal asked for mid-presentation).
+    std::vector<std::function<void()>> afterTransition_;
+    std::vector<std::shared_ptr<ViewController>> children_;
+    std::weak_ptr<ViewController> parent_;
 };
 
 }  // namespace pelmar::ui

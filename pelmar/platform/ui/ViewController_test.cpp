@@ -12,6 +12,7 @@
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/platform/ui/Window.h"
 
 namespace pelmar::ui {
@@ -48,7 +49,7 @@ protected:
         root_ = make("root");
         window_->setRootViewController(root_);
         window_->makeKeyAndVisible();
-        RunLoop::runUntilIdle();
+        RunLoop::advance(1);
         log_.clear();
     }
 
@@ -68,7 +69,7 @@ protected:
     void presentNow(const std::shared_ptr<ViewController>& presenter,
                     const std::shared_ptr<ViewController>& controller) {
         presenter->present(controller, false);
-        RunLoop::runUntilIdle();
+        RunLoop::advance(1);
     }
 
     Log log_;
@@ -86,7 +87,7 @@ TEST_F(ViewControllerTest, TheKeyWindowShowsItsRoot) {
     EXPECT_EQ(root_->navigationController(), nullptr);
 }
 
-TEST_F(ViewControllerTest, PresentLinksAtOnceAndCompletesOnALaterTurn) {
+TEST_F(ViewControllerTest, PresentLinksAtOnceAndCompletesOnTheClock) {
     auto sheet = make("sheet");
     bool completed = false;
     root_->present(sheet, true, [&] { completed = true; });
@@ -98,7 +99,9 @@ TEST_F(ViewControllerTest, PresentLinksAtOnceAndCompletesOnALaterTurn) {
     EXPECT_EQ(log_, (Log{"sheet.didLoad", "root.willDisappear", "sheet.willAppear"}));
     EXPECT_FALSE(completed);
 
-    RunLoop::runOnce();
+    RunLoop::advance(0.29);
+    EXPECT_FALSE(completed);
+    RunLoop::advance(0.01);
     EXPECT_EQ(log_, (Log{"sheet.didLoad", "root.willDisappear", "sheet.willAppear",
                          "root.didDisappear", "sheet.didAppear"}));
     EXPECT_TRUE(completed);
@@ -126,7 +129,7 @@ TEST_F(ViewControllerTest, OnlyFullScreenStylesTakeThePresenterOffScreen) {
         log_.clear();
 
         root_->dismiss(false);
-        RunLoop::runUntilIdle();
+        RunLoop::advance(1);
         EXPECT_TRUE(root_->isAppeared());
         const Log back = c.presenterDisappears ? Log{"sheet.willDisappear", "root.willAppear",
                                                      "sheet.didDisappear", "root.didAppear"}
@@ -142,7 +145,7 @@ TEST_F(ViewControllerTest, PresentingOnAPresenterIsRefused) {
     bool completed = false;
     root_->present(first, true);
     root_->present(second, true, [&] { completed = true; });  // refused even mid-transition
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
     EXPECT_EQ(root_->presentedViewController(), first);
     EXPECT_EQ(second->presentingViewController(), nullptr);
     EXPECT_FALSE(second->isViewLoaded());
@@ -179,7 +182,7 @@ TEST_F(ViewControllerTest, DismissRemovesTheRightPartOfTheChain) {
 
         EXPECT_EQ(root_->presentedViewController(), a) << "unlinked only when it completes";
         EXPECT_TRUE(b->isBeingDismissed());
-        RunLoop::runOnce();
+        RunLoop::advance(1);
         EXPECT_TRUE(completed);
 
         int length = 1;
@@ -195,7 +198,7 @@ TEST_F(ViewControllerTest, DismissRemovesTheRightPartOfTheChain) {
                   true);
 
         root_->dismiss(false);
-        RunLoop::runUntilIdle();
+        RunLoop::advance(1);
         ASSERT_EQ(root_->presentedViewController(), nullptr);
         ASSERT_TRUE(root_->isAppeared());
         log_.clear();
@@ -210,7 +213,7 @@ TEST_F(ViewControllerTest, DismissingAChainOnlyTellsWhatWasOnScreen) {
     log_.clear();
 
     root_->dismiss(false);
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
     // a was already covered by b: it neither disappears again nor reappears.
     EXPECT_EQ(log_,
               (Log{"b.willDisappear", "root.willAppear", "b.didDisappear", "root.didAppear"}));
@@ -231,7 +234,7 @@ TEST_F(ViewControllerTest, ASecondDismissCompletesAfterTheFirst) {
     root_->dismiss(true, [&] { completions.push_back(1); });
     sheet->dismiss(true, [&] { completions.push_back(2); });
     root_->present(make("refused"), false);  // the presenter is still busy dismissing
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
     EXPECT_EQ(completions, (std::vector<int>{1, 2}));
     EXPECT_EQ(root_->presentedViewController(), nullptr);
     EXPECT_EQ(std::count(log_.begin(), log_.end(), "sheet.didDisappear"), 1);
@@ -242,7 +245,7 @@ TEST_F(ViewControllerTest, PresentingFromADismissCompletionSucceeds) {
     auto second = make("second");
     presentNow(root_, first);
     root_->dismiss(true, [&] { root_->present(second, true); });
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
     EXPECT_EQ(root_->presentedViewController(), second);
     EXPECT_TRUE(second->isAppeared());
 }
@@ -250,7 +253,7 @@ TEST_F(ViewControllerTest, PresentingFromADismissCompletionSucceeds) {
 TEST_F(ViewControllerTest, ReplacingTheRootSwapsAppearance) {
     auto next = make("next");
     window_->setRootViewController(next);
-    RunLoop::runUntilIdle();
+    RunLoop::advance(1);
     EXPECT_EQ(log_, (Log{"next.didLoad", "root.willDisappear", "next.willAppear",
                          "root.didDisappear", "next.didAppear"}));
     EXPECT_EQ(root_->view()->superview(), nullptr);
@@ -261,6 +264,122 @@ TEST_F(ViewControllerTest, PresentingOffTheMainThreadAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(std::thread([this] { root_->present(make("sheet"), false); }).join(),
                  "present called off the main thread");
+}
+
+}  // namespace
+}  // namespace pelmar::ui
+
+namespace pelmar::ui {
+namespace {
+
+TEST_F(ViewControllerTest, AScreenDismissedWhileComingInGoesOnceInAndIsFreed) {
+    auto sheet = make("sheet");
+    std::weak_ptr<ViewController> weak = sheet;
+    root_->present(sheet, true);
+    bool dismissed = false;
+    sheet->dismiss(true, [&] { dismissed = true; });
+    sheet.reset();
+    RunLoop::advance(TransitionContext::kStandardDuration);
+    EXPECT_FALSE(dismissed);
+    EXPECT_EQ(log_,
+              (Log{"sheet.didLoad", "root.willDisappear", "sheet.willAppear", "root.didDisappear",
+                   "sheet.didAppear", "sheet.willDisappear", "root.willAppear"}));
+    RunLoop::advance(TransitionContext::kStandardDuration);
+    EXPECT_TRUE(dismissed);
+    EXPECT_EQ(root_->view()->window(), window_);
+    EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace pelmar::ui
+
+namespace pelmar::ui {
+namespace {
+
+TEST_F(ViewControllerTest, APresentedScreenIsInTheKeyWindowSizedByItsStyle) {
+    struct Case {
+        const char* name;
+        ModalPresentationStyle style;
+        Rect frame;
+        bool presenterLeavesTheWindow;
+    };
+
+    // The fixture's window covers the 390 x 844 screen, whose top inset is 47.
+    const Case cases[] = {
+            {"full screen", ModalPresentationStyle::FullScreen, {0, 0, 390, 844}, true},
+            {"over full screen", ModalPresentationStyle::OverFullScreen, {0, 0, 390, 844}, false},
+            {"over the current context",
+             ModalPresentationStyle::OverCurrentContext,
+             {0, 0, 390, 844},
+             false},
+            {"a form sheet on a phone",
+             ModalPresentationStyle::FormSheet,
+             {0, 57, 390, 787},
+             false},
+            {"a popover under its source",
+             ModalPresentationStyle::Popover,
+             {45, 140, 300, 200},
+             false},
+    };
+    auto source = std::make_shared<View>(Rect{150, 100, 90, 40});
+    root_->view()->addSubview(source);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto screen = make("screen", c.style);
+        screen->setPreferredContentSize({300, 200});
+        screen->setPopoverSourceView(source);
+        root_->present(screen, true);
+        EXPECT_EQ(screen->view()->window(), window_) << "in the window from the start";
+        EXPECT_EQ(screen->view()->frame(), c.frame);
+        RunLoop::advance(1);
+        EXPECT_TRUE(screen->view()->isEffectivelyVisible());
+        EXPECT_EQ(window_->topmostScreenView(), screen->view());
+        EXPECT_EQ(root_->view()->window() == nullptr, c.presenterLeavesTheWindow);
+
+        root_->dismiss(true);
+        RunLoop::advance(1);
+        EXPECT_EQ(screen->view()->window(), nullptr);
+        EXPECT_EQ(root_->view()->window(), window_);
+        EXPECT_EQ(window_->topmostScreenView(), root_->view());
+    }
+}
+
+// Logs the window moves of a view.
+class WindowWatcher : public View {
+public:
+    explicit WindowWatcher(Log* log) : log_(log) {}
+
+protected:
+    void willMoveToWindow(const std::shared_ptr<Window>& window) override {
+        log_->push_back(window ? "will enter" : "will leave");
+    }
+
+    void didMoveToWindow() override { log_->push_back(window() ? "entered" : "left"); }
+
+private:
+    Log* log_;
+};
+
+TEST_F(ViewControllerTest, ViewsDeepInAPresentedScreenHearTheyMoveInAndOutOfTheWindow) {
+    auto screen = make("screen");
+    Log moves;
+    auto deep = std::make_shared<WindowWatcher>(&moves);
+    auto box = std::make_shared<View>();
+    box->addSubview(deep);
+    screen->view()->addSubview(box);
+    log_.clear();
+    EXPECT_TRUE(moves.empty());
+    EXPECT_FALSE(deep->isEffectivelyVisible());
+
+    presentNow(root_, screen);
+    EXPECT_EQ(moves, (Log{"will enter", "entered"}));
+    EXPECT_TRUE(deep->isEffectivelyVisible());
+    box->setAlpha(0);
+    EXPECT_FALSE(deep->isEffectivelyVisible());
+
+    root_->dismiss(false);
+    RunLoop::advance(1);
+    EXPECT_EQ(moves, (Log{"will enter", "entered", "will leave", "left"}));
 }
 
 }  // namespace

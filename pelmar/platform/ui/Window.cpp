@@ -4,11 +4,17 @@
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/platform/ui/internal/TouchDispatcher.h"
 
 namespace pelmar::ui {
 
-Window::Window(Rect frame) : View(frame) {}
+Window::Window() : Window(Screen::main().bounds()) {}
+
+Window::Window(Rect frame) : View(frame) {
+    setHidden(true);
+}
 
 Window::~Window() = default;
 
@@ -22,8 +28,9 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
     }
     if (controller) {
         auto view = controller->view();
-        view->setFrame(Rect{0, 0, frame().width, frame().height});
-        addSubview(view);
+        view->setFrame(bounds());
+        insertSubview(view, 0);
+        view->layoutIfNeeded();
     }
     if (isHidden()) {
         return;
@@ -58,6 +65,87 @@ void Window::makeKeyAndVisible() {
 
 bool Window::isKeyWindow() {
     return Application::shared().keyWindow().get() == this;
+}
+
+std::shared_ptr<ViewController> Window::topViewController() const {
+    auto top = root_;
+    while (top && top->presentedViewController()) {
+        top = top->presentedViewController();
+    }
+    return top;
+}
+
+std::shared_ptr<View> Window::topmostScreenView() {
+    std::shared_ptr<View> found;
+    for (auto c = root_; c; c = c->presentedViewController()) {
+        if (c->isViewLoaded() && c->view()->window().get() == this) {
+            found = c->view();
+        }
+    }
+    return found;
+}
+
+EdgeInsets Window::safeAreaInsets() {
+    if (safeArea_) {
+        return *safeArea_;
+    }
+    const auto& screen = Screen::main();
+    return frame() == screen.bounds() ? screen.safeAreaInsets() : EdgeInsets{};
+}
+
+namespace {
+
+void tellTransition(const std::shared_ptr<ViewController>& controller, Size size) {
+    controller->viewWillTransition(size);
+    for (const auto& child : controller->children()) {
+        tellTransition(child, size);
+    }
+}
+
+}  // namespace
+
+void Window::rotate(InterfaceOrientation orientation) {
+    auto& app = Application::shared();
+    auto& screen = Screen::main();
+    const bool wasLandscape = app.statusBarOrientation() == InterfaceOrientation::LandscapeLeft
+                              || app.statusBarOrientation() == InterfaceOrientation::LandscapeRight;
+    const bool landscape = orientation == InterfaceOrientation::LandscapeLeft
+                           || orientation == InterfaceOrientation::LandscapeRight;
+    const Rect old = screen.bounds();
+    Size size = old.size();
+    EdgeInsets safe = screen.safeAreaInsets();
+    if (wasLandscape != landscape) {
+        size = Size{old.height, old.width};
+        // The insets turn with the device: the notch and the home indicator change sides.
+        safe = landscape ? EdgeInsets{0, safe.top, safe.bottom, safe.top}
+                         : EdgeInsets{safe.left, 0, safe.bottom, 0};
+    }
+    app.setDeviceOrientation(static_cast<DeviceOrientation>(static_cast<int>(orientation)));
+    app.setStatusBarOrientation(orientation);
+    const bool coversScreen = frame() == old;
+    const Size windowSize = coversScreen ? size : bounds().size();
+    for (auto c = root_; c; c = c->presentedViewController()) {
+        tellTransition(c, windowSize);
+    }
+    screen.setBoundsSize(size, safe);
+    if (coversScreen) {
+        setFrame(Rect::of({}, size));
+    }
+    if (root_ && root_->isViewLoaded()) {
+        root_->view()->setFrame(bounds());
+    }
+    for (auto c = root_; c; c = c->presentedViewController()) {
+        c->layoutPresentedView();
+    }
+    layoutIfNeeded();
+}
+
+internal::TouchDispatcher& Window::touches() {
+    if (!touches_) {
+        touches_ = std::make_shared<internal::TouchDispatcher>(
+                std::static_pointer_cast<Window>(shared_from_this()));
+    }
+    return *touches_;
 }
 
 }  // namespace pelmar::ui

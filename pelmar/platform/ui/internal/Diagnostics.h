@@ -12,4 +12,14 @@ void warn(std::string_view message);
 // Aborts with a message unless the caller is on the main thread; `what` names the call.
 void requireMainThread(std::string_view what);
 
+// requireMainThread in debug builds; nothing in release builds, where views and controls trust
+// their callers.
+#ifdef NDEBUG
+inline void assertMainThread(std::string_view /*what*/) {}
+#else
+inline void assertMainThread(std::string_view what) {
+    requireMainThread(what);
+}
+#endif
+
 }  // namespace pelmar::ui::internal

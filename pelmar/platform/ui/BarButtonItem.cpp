@@ -1,0 +1,29 @@
+#include "pelmar/platform/ui/BarButtonItem.h"
+
+#include "pelmar/platform/ui/Button.h"
+
+namespace pelmar::ui {
+
+void BarButtonItem::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (auto button = view_.lock()) {
+        button->setEnabled(enabled);
+    }
+}
+
+std::shared_ptr<Button> BarButtonItem::makeButton() {
+    auto button = std::make_shared<Button>();
+    button->setTitle(title_);
+    if (image_) {
+        button->setImage(image_, ControlState::Normal);
+    }
+    button->setEnabled(enabled_);
+    // The action is copied: the button works while the bar shows it, whatever happens to us.
+    if (action_) {
+        button->addTarget(ControlEvent::TouchUpInside, action_);
+    }
+    view_ = button;
+    return button;
+}
+
+}  // namespace pelmar::ui

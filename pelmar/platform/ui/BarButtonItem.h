@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "pelmar/platform/ui/Image.h"
+
+namespace pelmar::ui {
+
+class Button;
+
+// BarButtonItem: a button of a navigation bar or toolbar: a title or an image, an enabled flag
+// and an action. The bar shows it as a Button (view()), which a test taps like any other.
+// Ownership: reference object made with std::make_shared; the action should capture its owner
+// weakly. Refers to the button showing it weakly.
+// Threads: main thread only.
+// Errors: none.
+class BarButtonItem {
+public:
+    using Action = std::function<void()>;
+
+    BarButtonItem(std::string title, Action action)
+        : title_(std::move(title)), action_(std::move(action)) {}
+
+    BarButtonItem(std::shared_ptr<const Image> image, Action action)
+        : image_(std::move(image)), action_(std::move(action)) {}
+
+    const std::string& title() const { return title_; }
+
+    std::shared_ptr<const Image> image() const { return image_; }
+
+    bool isEnabled() const { return enabled_; }
+
+    void setEnabled(bool enabled);
+
+    // The button that shows this item in a bar now, or null.
+    std::shared_ptr<Button> view() const { return view_.lock(); }
+
+    // Makes the button a bar shows (called by the bar).
+    std::shared_ptr<Button> makeButton();
+
+private:
+    std::string title_;
+    std::shared_ptr<const Image> image_;
+    Action action_;
+    bool enabled_ = true;
+    std::weak_ptr<Button> view_;
+};
+
+}  // namespace pelmar::ui

@@ -1,0 +1,90 @@
+#include "pelmar/platform/ui/NavigationBar.h"
+
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/NavigationItem.h"
+
+namespace pelmar::ui {
+
+namespace {
+
+constexpr double kButtonWidth = 60;
+
+}  // namespace
+
+void NavigationBar::setItems(std::vector<std::shared_ptr<NavigationItem>> items) {
+    items_ = std::move(items);
+    rebuild();
+}
+
+std::shared_ptr<NavigationItem> NavigationBar::topItem() const {
+    return items_.empty() ? nullptr : items_.back();
+}
+
+std::shared_ptr<NavigationItem> NavigationBar::backItem() const {
+    return items_.size() < 2 ? nullptr : items_[items_.size() - 2];
+}
+
+std::string NavigationBar::backButtonTitle() const {
+    return backButton_ ? backButton_->title() : std::string();
+}
+
+void NavigationBar::rebuild() {
+    for (const auto& old : subviews()) {
+        old->removeFromSuperview();
+    }
+    backButton_.reset();
+    left_.clear();
+    right_.clear();
+    auto top = topItem();
+    title_ = top ? top->title() : std::string();
+    auto back = backItem();
+    if (back && top && !top->hidesBackButton()) {
+        backButton_ = std::make_shared<Button>();
+        std::string text = back->backButtonTitle();
+        if (text.empty()) {
+            text = back->title().empty() ? "Back" : back->title();
+        }
+        backButton_->setTitle(text);
+        std::weak_ptr<View> weak = weak_from_this();
+        backButton_->addTarget(ControlEvent::TouchUpInside, [weak] {
+            auto self = std::static_pointer_cast<NavigationBar>(weak.lock());
+            if (self && self->onBack) {
+                self->onBack();
+            }
+        });
+        addSubview(backButton_);
+    }
+    if (top) {
+        for (const auto& item : top->leftBarButtonItems()) {
+            left_.push_back(item->makeButton());
+            addSubview(left_.back());
+        }
+        for (const auto& item : top->rightBarButtonItems()) {
+            right_.push_back(item->makeButton());
+            addSubview(right_.back());
+        }
+    }
+    setNeedsLayout();
+    layoutIfNeeded();
+}
+
+void NavigationBar::layoutSubviews() {
+    const Rect b = bounds();
+    const double y = b.height - kHeight;
+    double x = 8;
+    if (backButton_) {
+        backButton_->setFrame({x, y, kButtonWidth, kHeight});
+        x += kButtonWidth;
+    }
+    for (const auto& button : left_) {
+        button->setFrame({x, y, kButtonWidth, kHeight});
+        x += kButtonWidth;
+    }
+    double right = b.width - 8;
+    for (const auto& button : right_) {
+        right -= kButtonWidth;
+        button->setFrame({right, y, kButtonWidth, kHeight});
+    }
+}
+
+}  // namespace pelmar::ui

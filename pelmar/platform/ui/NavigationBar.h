@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/ui/View.h"
+
+namespace pelmar::ui {
+
+class Button;
+class NavigationItem;
+
+// NavigationBar: the bar at the top of a navigation controller. It shows the top item's title,
+// its left and right bar button items as buttons, and a back button (when there is an item below
+// and the top item does not hide it) whose tap calls onBack.
+// Ownership: reference object made with std::make_shared; holds the items it shows.
+// Threads: main thread only.
+// Errors: none.
+class NavigationBar : public View {
+public:
+    static constexpr double kHeight = 44;
+
+    using View::View;
+
+    // Bottom first.
+    void setItems(std::vector<std::shared_ptr<NavigationItem>> items);
+
+    std::shared_ptr<NavigationItem> topItem() const;
+
+    std::shared_ptr<NavigationItem> backItem() const;
+
+    // The title shown now.
+    const std::string& title() const { return title_; }
+
+    std::shared_ptr<Button> backButton() const { return backButton_; }
+
+    // The back title shown now (empty without a back button).
+    std::string backButtonTitle() const;
+
+    std::function<void()> onBack;
+
+protected:
+    void layoutSubviews() override;
+
+    std::string className() const override { return "NavigationBar"; }
+
+private:
+    void rebuild();
+
+    std::vector<std::shared_ptr<NavigationItem>> items_;
+    std::string title_;
+    std::shared_ptr<Button> backButton_;
+    std::vector<std::shared_ptr<Button>> left_;
+    std::vector<std::shared_ptr<Button>> right_;
+};
+
+}  // namespace pelmar::ui

@@ -1,0 +1,121 @@
+#include "pelmar/platform/ui/NavigationController.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/NavigationBar.h"
+#include "pelmar/platform/ui/NavigationItem.h"
+#include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/platform/ui/testing/LoggingController.h"
+#include "pelmar/platform/ui/testing/WindowFixture.h"
+
+namespace pelmar::ui {
+namespace {
+
+using dispatch::RunLoop;
+using test::Log;
+using test::LoggingController;
+
+class NavigationControllerTest : public test::WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        first_ = std::make_shared<LoggingController>("first", &log_);
+        navigation_ = std::make_shared<NavigationController>(first_);
+        navigation_->setModalPresentationStyle(ModalPresentationStyle::FullScreen);
+        root_->present(navigation_, false);
+        RunLoop::runUntilIdle();
+        log_.clear();
+    }
+
+    Log log_;
+    std::shared_ptr<LoggingController> first_;
+    std::shared_ptr<NavigationController> navigation_;
+};
+
+TEST_F(NavigationControllerTest, PushAndPopSwapScreensInOrderOnTheClock) {
+    EXPECT_TRUE(first_->isAppeared());
+    EXPECT_EQ(first_->navigationController(), navigation_);
+    auto second = std::make_shared<LoggingController>("second", &log_);
+    navigation_->push(second, true);
+    EXPECT_EQ(log_, (Log{"second.willMoveIn", "first.willDisappear", "second.willAppear"}));
+    EXPECT_EQ(second->view()->window(), window_);
+
+    RunLoop::advance(TransitionContext::kStandardDuration);
+    EXPECT_EQ(log_, (Log{"second.willMoveIn", "first.willDisappear", "second.willAppear",
+                         "first.didDisappear", "second.didAppear", "second.didMoveIn"}));
+    EXPECT_EQ(navigation_->topViewController(), second);
+    EXPECT_EQ(first_->view()->window(), nullptr);
+    const Rect content = second->view()->frame();
+    EXPECT_EQ(content.y, 47 + NavigationBar::kHeight);  // below the status area and the bar
+
+    // The user goes back with the bar's back button, which reads the previous title.
+    log_.clear();
+    auto bar = navigation_->navigationBar();
+    EXPECT_EQ(bar->title(), "second");
+    EXPECT_EQ(bar->backButtonTitle(), "first");
+    ASSERT_TRUE(bar->backButton()->tap());
+    RunLoop::advance(TransitionContext::kStandardDuration);
+    EXPECT_EQ(log_, (Log{"second.willMoveOut", "second.willDisappear", "first.willAppear",
+                         "second.didDisappear", "first.didAppear", "second.didMoveOut"}));
+    EXPECT_EQ(navigation_->viewControllers().size(), 1U);
+    EXPECT_EQ(second->parent(), nullptr);
+    EXPECT_EQ(bar->backButton(), nullptr);
+}
+
+TEST_F(NavigationControllerTest, RefusesChangesItCannotMake) {
+    EXPECT_EQ(navigation_->pop(true), nullptr);  // the root stays
+    auto second = std::make_shared<LoggingController>("second", &log_);
+    navigation_->push(second, true);
+    navigation_->push(std::make_shared<LoggingController>("third", &log_), true);  // mid-way
+    navigation_->push(first_, false);  // already on the stack
+    RunLoop::advance(1);
+    EXPECT_EQ(navigation_->viewControllers(),
+              (std::vector<std::shared_ptr<ViewController>>{first_, second}));
+}
+
+TEST_F(NavigationControllerTest, SetAndPopToRootShowTheNewTopAndReleaseTheRest) {
+    auto second = std::make_shared<LoggingController>("second", &log_);
+    auto third = std::make_shared<LoggingController>("third", &log_);
+    navigation_->setViewControllers({first_, second, third}, false);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(navigation_->topViewController(), third);
+    EXPECT_TRUE(third->isAppeared());
+    EXPECT_FALSE(second->isAppeared());
+    EXPECT_EQ(second->parent(), navigation_);
+
+    std::weak_ptr<ViewController> weakSecond = second;
+    std::weak_ptr<ViewController> weakThird = third;
+    second.reset();
+    third.reset();
+    navigation_->popToRoot(false);
+    RunLoop::runUntilIdle();
+    EXPECT_TRUE(first_->isAppeared());
+    EXPECT_TRUE(weakSecond.expired());
+    EXPECT_TRUE(weakThird.expired());
+}
+
+TEST_F(NavigationControllerTest, BarButtonItemsBecomeButtonsAUserCanTap) {
+    int taps = 0;
+    auto done = std::make_shared<BarButtonItem>("Done", [&] { ++taps; });
+    first_->navigationItem()->setRightBarButtonItems({done});
+    auto second = std::make_shared<LoggingController>("second", &log_);
+    navigation_->push(second, false);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(done->view(), nullptr) << "only the top item's buttons are shown";
+    navigation_->pop(false);
+    RunLoop::runUntilIdle();
+
+    ASSERT_NE(done->view(), nullptr);
+    EXPECT_TRUE(done->view()->tap());
+    done->setEnabled(false);
+    EXPECT_FALSE(done->view()->tap());
+    EXPECT_EQ(taps, 1);
+}
+
+}  // namespace
+}  // namespace pelmar::ui

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/ui/BarButtonItem.h"
+
+namespace pelmar::ui {
+
+// NavigationItem: what a screen shows in the navigation bar while it is on top: a title, bar
+// button items on either side, and what the back button reads on the screen pushed after it.
+// Ownership: reference object made with std::make_shared; owned by its view controller; owns its
+// bar button items.
+// Threads: main thread only.
+// Errors: none.
+class NavigationItem {
+public:
+    explicit NavigationItem(std::string title = {}) : title_(std::move(title)) {}
+
+    const std::string& title() const { return title_; }
+
+    void setTitle(std::string title) { title_ = std::move(title); }
+
+    const std::vector<std::shared_ptr<BarButtonItem>>& leftBarButtonItems() const { return left_; }
+
+    void setLeftBarButtonItems(std::vector<std::shared_ptr<BarButtonItem>> items) {
+        left_ = std::move(items);
+    }
+
+    const std::vector<std::shared_ptr<BarButtonItem>>& rightBarButtonItems() const {
+        return right_;
+    }
+
+    void setRightBarButtonItems(std::vector<std::shared_ptr<BarButtonItem>> items) {
+        right_ = std::move(items);
+    }
+
+    // The back button's title on the next screen; empty: this item's title, or "Back".
+    const std::string& backButtonTitle() const { return backTitle_; }
+
+    void setBackButtonTitle(std::string title) { backTitle_ = std::move(title); }
+
+    bool hidesBackButton() const { return hidesBack_; }
+
+    void setHidesBackButton(bool hides) { hidesBack_ = hides; }
+
+private:
+    std::string title_;
+    std::vector<std::shared_ptr<BarButtonItem>> left_;
+    std::vector<std::shared_ptr<BarButtonItem>> right_;
+    std::string backTitle_;
+    bool hidesBack_ = false;
+};
+
+}  // namespace pelmar::ui

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <memory>
+
+#include "pelmar/platform/ui/ModalPresentationStyle.h"
+#include "pelmar/platform/ui/Rect.h"
+#include "pelmar/platform/ui/Size.h"
+
+namespace pelmar::ui {
+
+class View;
+class ViewController;
+
+// PresentationController: decides where a presented screen sits in the container (its window)
+// and whether the presenter's view leaves the window while it is covered. The base class sizes by
+// the presented controller's modal presentation style:
+// - FullScreen, OverFullScreen, Custom, None: the whole container;
+// - CurrentContext, OverCurrentContext: the presenter's view, as it sits in the container;
+// - PageSheet, FormSheet, Automatic: in a compact container (narrower than kRegularWidth) the
+//   container below its top safe-area inset plus kSheetTopGap; else the preferred content size
+//   (kDefaultSheetSize when none), centred;
+// - Popover: the preferred content size (kDefaultPopoverSize when none) below the source view
+//   when one is set, else centred; kept inside the container.
+// Subclasses (from a transitioning delegate) override the frame and the will/did hooks.
+// Ownership: reference object made with std::make_shared; held by the presented controller until
+// it is dismissed; refers to both controllers weakly.
+// Threads: main thread only.
+// Errors: none.
+class PresentationController {
+public:
+    static constexpr double kRegularWidth = 700;
+    static constexpr double kSheetTopGap = 10;
+    static constexpr Size kDefaultSheetSize{540, 620};
+    static constexpr Size kDefaultPopoverSize{320, 320};
+
+    PresentationController(const std::shared_ptr<ViewController>& presented,
+                           const std::shared_ptr<ViewController>& presenting);
+    virtual ~PresentationController();
+
+    PresentationController(const PresentationController&) = delete;
+    PresentationController& operator=(const PresentationController&) = delete;
+
+    std::shared_ptr<ViewController> presentedViewController() const { return presented_.lock(); }
+
+    std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
+
+    std::shared_ptr<View> containerView() const { return container_.lock(); }
+
+    virtual Rect frameOfPresentedViewInContainerView() const;
+
+    // FullScreen and CurrentContext take the presenter's view out of the window.
+    virtual bool shouldRemovePresentersView() const;
+
+    virtual void presentationTransitionWillBegin() {}
+
+    virtual void presentationTransitionDidEnd(bool /*completed*/) {}
+
+    virtual void dismissalTransitionWillBegin() {}
+
+    virtual void dismissalTransitionDidEnd(bool /*completed*/) {}
+
+private:
+    friend class ViewController;
+
+    std::weak_ptr<ViewController> presented_;
+    std::weak_ptr<ViewController> presenting_;
+    std::weak_ptr<View> container_;
+    ModalPresentationStyle style_;
+};
+
+}  // namespace pelmar::ui
