@@ -529,29 +529,29 @@ PelmarConnect::Task PelmarConnect::uploadFileWithPath(std::string url,
                                                       DataCallback callback,
                                                       ProgressCallback progress) {
     uploadsInFlight_.fetch_add(1);
+    // The upload's own task is made (suspended) and returned at once, so that whoever holds it
+    // cancels this transfer and never the shared "/session" request. Only its start waits until
+    // a session is held; the completed dictionary is not used, because the storage form carries
+    // exactly the caller's fields and never the session or auth tokens.
+    Task task = makeUploadTask(url, parameters, identifier, filePath, fileName, mimeType,
+                               fileExtension, std::move(callback), std::move(progress));
     auto self = shared_from_this();
-    // The completed dictionary is not used: the storage form carries exactly the caller's fields
-    // and never the session or auth tokens. Waiting for it only makes sure a session is held.
-    return addSessionData(
-            parameters, url,
-            [self, url, parameters, identifier = std::move(identifier),
-             filePath = std::move(filePath), fileName = std::move(fileName),
-             mimeType = std::move(mimeType), fileExtension = std::move(fileExtension),
-             callback = std::move(callback), progress = std::move(progress)](std::optional<Json>) {
-                return self->startUpload(url, parameters, identifier, filePath, fileName, mimeType,
-                                         fileExtension, callback, progress);
-            });
+    addSessionData(parameters, url, [self, task](std::optional<Json>) {
+        self->enqueueUpload(task);
+        return task;
+    });
+    return task;
 }
 
-PelmarConnect::Task PelmarConnect::startUpload(const std::string& url,
-                                               const std::optional<Json>& parameters,
-                                               const std::string& identifier,
-                                               const std::string& filePath,
-                                               const std::string& fileName,
-                                               const std::string& mimeType,
-                                               const std::string& fileExtension,
-                                               DataCallback callback,
-                                               ProgressCallback progress) {
+PelmarConnect::Task PelmarConnect::makeUploadTask(const std::string& url,
+                                                  const std::optional<Json>& parameters,
+                                                  const std::string& identifier,
+                                                  const std::string& filePath,
+                                                  const std::string& fileName,
+                                                  const std::string& mimeType,
+                                                  const std::string& fileExtension,
+                                                  DataCallback callback,
+                                                  ProgressCallback progress) {
     auto made = internal::MultipartBody::create(parameters.value_or(Json::object()), filePath,
                                                 fileName, mimeType, fileExtension);
     std::shared_ptr<net::BodySource> body = made.body;
@@ -577,13 +577,15 @@ PelmarConnect::Task PelmarConnect::startUpload(const std::string& url,
         std::lock_guard lock(mutex_);
         backgroundTasksContexts_.emplace(task->taskIdentifier(), std::move(context));
     }
-    enqueueUpload(task);
     return task;
 }
 
 void PelmarConnect::enqueueUpload(const Task& task) {
     {
         std::lock_guard lock(mutex_);
+        if (!backgroundTasksContexts_.contains(task->taskIdentifier())) {
+            return;  // it ended (cancelled) while waiting for the session
+        }
         if (uploadRunning_) {
             uploadWaiting_.push_back(task);
             return;

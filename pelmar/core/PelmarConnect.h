@@ -170,8 +170,8 @@ public:
     // previous one ends (whatever its outcome). `callback` gets (answer bytes, response, error)
     // once; `progress` (total sent, body size) whenever the count grows. A missing, unreadable
     // or changing source, an unsafe form field and an unusable URL end the upload with an error.
-    // `identifier` names the upload's session. Returns the upload's task, or the "/session"
-    // task while no token is held.
+    // `identifier` names the upload's session. Returns the upload's own task at once; while no
+    // session token is held it starts once "/session" has answered (whatever the answer).
     Task uploadFileWithPath(std::string url,
                             std::optional<Json> parameters,
                             std::string identifier,
@@ -246,17 +246,19 @@ private:
 
     void sessionAnswered(const std::optional<Json>& answer);
 
-    Task startUpload(const std::string& url,
-                     const std::optional<Json>& parameters,
-                     const std::string& identifier,
-                     const std::string& filePath,
-                     const std::string& fileName,
-                     const std::string& mimeType,
-                     const std::string& fileExtension,
-                     DataCallback callback,
-                     ProgressCallback progress);
+    // Builds the upload's task (suspended) and registers its context.
+    Task makeUploadTask(const std::string& url,
+                        const std::optional<Json>& parameters,
+                        const std::string& identifier,
+                        const std::string& filePath,
+                        const std::string& fileName,
+                        const std::string& mimeType,
+                        const std::string& fileExtension,
+                        DataCallback callback,
+                        ProgressCallback progress);
 
-    // The FIFO gate: starts `task` now or after the uploads queued before it.
+    // The FIFO gate: starts `task` now or after the uploads queued before it; nothing for a task
+    // that has already ended.
     void enqueueUpload(const Task& task);
 
     // `task` ended; returns the next upload to start, if any.

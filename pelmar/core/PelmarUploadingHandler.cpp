@@ -1,5 +1,8 @@
 #include "pelmar/core/PelmarUploadingHandler.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
@@ -87,6 +90,13 @@ bool isSuccess(const PelmarUploadingHandler::Response& response) {
     return response && response->statusCode() >= 200 && response->statusCode() < 300;
 }
 
+// "<what> answered HTTP <status>".
+Error httpStatusError(std::string_view what, const PelmarUploadingHandler::Response& response) {
+    const long status = response ? response->statusCode() : 0;
+    return uploadError(kUploadErrorHTTPStatus,
+                       std::string(what) + " answered HTTP " + std::to_string(status));
+}
+
 // A string member of an object member, or none.
 std::optional<std::string> stringAt(const Json& json,
                                     std::string_view outer,
@@ -103,6 +113,15 @@ std::optional<std::string> stringAt(const Json& json,
         return std::nullopt;
     }
     return value->get<std::string>();
+}
+
+bool isReadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
 }
 
 std::string randomSuffix() {
@@ -132,6 +151,10 @@ struct PelmarUploadingHandler::UploadRecord {
     bool confirmReported = false;
     // main queue only
     std::shared_ptr<dispatch::Timer> timer;
+
+    bool startedFrom(const std::string& path, const std::string& localPath) const {
+        return givenPath == path || filePath == localPath;
+    }
 
     // The transfer may report before the create completion has told the delegate that it
     // started; its events wait for that, so the delegate hears started first.
@@ -224,10 +247,18 @@ void PelmarUploadingHandler::index(Media_Type type,
     }
     client->getJsonArrayWithPath(
             getApiUrl(type, ""), std::nullopt,
-            [callback = std::move(callback)](std::optional<Json> json, Response,
+            [callback = std::move(callback)](std::optional<Json> json, Response response,
                                              std::optional<Error> error) {
+                // A refused request or an answer that is not a list must not pass for an empty
+                // list.
+                if (!error && !isSuccess(response)) {
+                    error = httpStatusError("list", response);
+                } else if (!error && (!json || !json->is_array())) {
+                    error = uploadError(kUploadErrorBadAnswer,
+                                        "the list answer is not a JSON array");
+                }
                 std::vector<ContentModel> items;
-                if (json && json->is_array()) {
+                if (!error && json && json->is_array()) {
                     for (const Json& element : *json) {
                         items.emplace_back(element.is_object() ? std::optional<Json>(element)
                                                                : std::nullopt);
@@ -376,6 +407,9 @@ void PelmarUploadingHandler::upload(Media_Type type,
     if (std::error_code ec;
         !refusal && (!local || local->empty() || !std::filesystem::is_regular_file(*local, ec))) {
         refusal = uploadError(kUploadErrorUnusablePath, "no file to upload at \"" + path + "\"");
+    } else if (!refusal && !isReadable(*local)) {
+        // Refused before the service makes a resource that would then never get its file.
+        refusal = uploadError(kUploadErrorUnusablePath, "cannot read the file at \"" + path + "\"");
     }
     if (refusal) {
         // Nothing was sent: the caller hears of it as of a failed create request.
@@ -426,10 +460,7 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record
         return;
     }
     if (!isSuccess(response)) {
-        const long status = response ? response->statusCode() : 0;
-        failUpload(record, response,
-                   uploadError(kUploadErrorHTTPStatus,
-                               "create request answered HTTP " + std::to_string(status)));
+        failUpload(record, response, httpStatusError("create request", response));
         return;
     }
     const Family family = familyOf(record->type);
@@ -517,10 +548,7 @@ void PelmarUploadingHandler::transferEnded(const std::shared_ptr<UploadRecord>& 
         return;
     }
     if (!isSuccess(response)) {
-        const long status = response ? response->statusCode() : 0;
-        failUpload(record, response,
-                   uploadError(kUploadErrorHTTPStatus,
-                               "storage answered HTTP " + std::to_string(status)));
+        failUpload(record, response, httpStatusError("storage", response));
         return;
     }
     if (auto delegate = this->delegate()) {
@@ -530,8 +558,8 @@ void PelmarUploadingHandler::transferEnded(const std::shared_ptr<UploadRecord>& 
             [weak = weak_from_this(), record](std::optional<Json> json, Response confirmResponse,
                                               std::optional<Error> confirmError) {
                 if (auto self = weak.lock()) {
-                    self->uploadCompleted(record, std::move(json), std::move(confirmResponse),
-                                          std::move(confirmError));
+                    self->confirmed(record, std::move(json), std::move(confirmResponse),
+                                    std::move(confirmError));
                 } else if (record->confirmCallback) {
                     record->confirmCallback(std::move(json), std::move(confirmResponse),
                                             std::move(confirmError));
@@ -565,10 +593,10 @@ void PelmarUploadingHandler::failUpload(const std::shared_ptr<UploadRecord>& rec
     }
 }
 
-void PelmarUploadingHandler::uploadCompleted(const std::shared_ptr<UploadRecord>& record,
-                                             std::optional<Json> json,
-                                             Response response,
-                                             std::optional<Error> error) {
+void PelmarUploadingHandler::confirmed(const std::shared_ptr<UploadRecord>& record,
+                                       std::optional<Json> json,
+                                       Response response,
+                                       std::optional<Error> error) {
     {
         std::lock_guard lock(mutex_);
         record->confirmReported = true;
@@ -578,11 +606,48 @@ void PelmarUploadingHandler::uploadCompleted(const std::shared_ptr<UploadRecord>
     if (record->confirmCallback) {
         record->confirmCallback(json, response, error);
     }
-    if (auto delegate = this->delegate()) {
-        delegate->uploadVerified(record->givenPath, record->token, record->streamToken, response,
-                                 error, json);
-        delegate->uploadProcessed(record->givenPath, record->token, record->streamToken);
+    tellCompleted(record->givenPath, record->token, record->streamToken, response, error, json);
+}
+
+void PelmarUploadingHandler::uploadCompleted(Media_Type /*type*/,
+                                             const std::string& path,
+                                             const std::string& token,
+                                             const std::string& streamToken,
+                                             const std::optional<Json>& confirmJsonObject,
+                                             const Response& confirmResponse,
+                                             const std::optional<Error>& confirmError) {
+    for (const auto& record : uploadsFrom(path)) {
+        stopTick(record);
     }
+    tellCompleted(path, token, streamToken, confirmResponse, confirmError, confirmJsonObject);
+}
+
+void PelmarUploadingHandler::tellCompleted(const std::string& path,
+                                           const std::string& token,
+                                           const std::string& streamToken,
+                                           const Response& response,
+                                           const std::optional<Error>& error,
+                                           const std::optional<Json>& json) {
+    if (auto delegate = this->delegate()) {
+        delegate->uploadVerified(path, token, streamToken, response, error, json);
+        delegate->uploadProcessed(path, token, streamToken);
+    }
+}
+
+std::vector<std::shared_ptr<PelmarUploadingHandler::UploadRecord>>
+PelmarUploadingHandler::uploadsFrom(const std::string& path) const {
+    std::vector<std::shared_ptr<UploadRecord>> found;
+    if (path.empty()) {
+        return found;
+    }
+    const std::string localPath = Utils::localPath(path).value_or(path);
+    std::lock_guard lock(mutex_);
+    for (const auto& record : uploads_) {
+        if (record->startedFrom(path, localPath)) {
+            found.push_back(record);
+        }
+    }
+    return found;
 }
 
 void PelmarUploadingHandler::startTick(const std::shared_ptr<UploadRecord>& record) {
@@ -668,7 +733,7 @@ void PelmarUploadingHandler::cancelUpload(const std::optional<std::string>& path
                 continue;
             }
             if (named) {
-                if (record->givenPath == *path || record->filePath == localPath) {
+                if (record->startedFrom(*path, localPath)) {
                     target = record;
                     break;
                 }

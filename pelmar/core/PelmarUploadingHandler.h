@@ -15,9 +15,9 @@
 // Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
 //     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
 //     path that cannot be used, a create answer without tokens or upload URL, a storage or create
-//     answer with a non-2xx status, a cancelled upload, a facade that has ended. Answers are
-//     otherwise handed on as they came (callers judge the status of get, update, confirm and
-//     delete answers themselves).
+//     answer with a non-2xx status, a list answer with a non-2xx status or that is not a JSON
+//     array, a cancelled upload, a facade that has ended. Answers are otherwise handed on as they
+//     came (callers judge the status of get, update, confirm and delete answers themselves).
 //
 // The end of an upload: every upload that got past preparingToUpload ends with exactly one
 // confirmCallback: the confirm answer, or the error that ended it (create failure, unusable create
@@ -58,6 +58,7 @@ enum UploadErrorCode : long {
     kUploadErrorHTTPStatus = 4,
     kUploadErrorCancelled = 5,
     kUploadErrorNoService = 6,
+    kUploadErrorBadAnswer = 7,
 };
 
 class PelmarUploadingHandler : public std::enable_shared_from_this<PelmarUploadingHandler> {
@@ -99,7 +100,8 @@ public:
     std::string getPath(Media_Type type, std::string_view token) const;
 
     // GET of the collection (no parameters; `data` is not sent): one item per answer element,
-    // a cleared item for an element that is not an object.
+    // a cleared item for an element that is not an object. A non-2xx status or an answer that
+    // is not a JSON array gives no items and an error.
     void index(Media_Type type, std::optional<Json> data, ListCallback callback);
 
     // GET of one resource with `data` as parameters; the item comes from the whole answer
@@ -140,6 +142,17 @@ public:
     // file of the token only when the whole answer (2xx) arrived, so a failed refetch keeps the
     // cached copy. Then trims the kind's cache, never removing the file just written.
     void download(Media_Type type, std::string token, DownloadCallback callback);
+
+    // The end of an upload: stops the processing tick of the uploads started from `path` (as
+    // given, or as a local path), then tells the delegate uploadVerified (with the confirm
+    // answer, response and error) and uploadProcessed, on the caller's thread.
+    void uploadCompleted(Media_Type type,
+                         const std::string& path,
+                         const std::string& token,
+                         const std::string& streamToken,
+                         const std::optional<Json>& confirmJsonObject,
+                         const Response& confirmResponse,
+                         const std::optional<Error>& confirmError);
 
     // Cancels the upload whose path (as given, or as a local path) is `path`, or the one whose
     // transfer is running when `path` is empty or absent (else the oldest unfinished one). With
@@ -189,10 +202,20 @@ private:
     // Ends an upload that failed (or was cancelled) with `error`.
     void failUpload(const std::shared_ptr<UploadRecord>& record, Response response, Error error);
 
-    void uploadCompleted(const std::shared_ptr<UploadRecord>& record,
-                         std::optional<Json> json,
-                         Response response,
-                         std::optional<Error> error);
+    void confirmed(const std::shared_ptr<UploadRecord>& record,
+                   std::optional<Json> json,
+                   Response response,
+                   std::optional<Error> error);
+
+    // The unfinished uploads started from `path` (as given, or as a local path).
+    std::vector<std::shared_ptr<UploadRecord>> uploadsFrom(const std::string& path) const;
+
+    void tellCompleted(const std::string& path,
+                       const std::string& token,
+                       const std::string& streamToken,
+                       const Response& response,
+                       const std::optional<Error>& error,
+                       const std::optional<Json>& json);
 
     void startTick(const std::shared_ptr<UploadRecord>& record);
 

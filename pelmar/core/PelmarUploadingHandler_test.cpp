@@ -1,6 +1,7 @@
 #include "pelmar/core/PelmarUploadingHandler.h"
 
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -298,6 +299,119 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, UnusablePathIsReportedWithoutARequ
     EXPECT_TRUE(requestLines().empty());
 }
 
+// Reads files with the rights of an unprivileged user on this thread (file access rights are
+// per thread on Linux), so that a file without read permission is unreadable even for root.
+class UnprivilegedFileAccess {
+public:
+    UnprivilegedFileAccess() : previous_(static_cast<uid_t>(::setfsuid(kNobody))) {}
+
+    ~UnprivilegedFileAccess() { ::setfsuid(previous_); }
+
+    UnprivilegedFileAccess(const UnprivilegedFileAccess&) = delete;
+    UnprivilegedFileAccess& operator=(const UnprivilegedFileAccess&) = delete;
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    uid_t previous_;
+};
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, UnreadableFileIsRefusedBeforeAResourceIsCreated) {
+    // In a folder that the unprivileged user may search, so the file exists for it.
+    const fs::path file = writeFile("locked.mp4", 1000);
+    for (fs::path folder = file.parent_path(); folder != folder.root_path();
+         folder = folder.parent_path()) {
+        fs::permissions(folder, fs::perms::group_exec | fs::perms::others_exec,
+                        fs::perm_options::add);
+    }
+    fs::permissions(file, fs::perms::none);
+    Closures closures;
+    {
+        UnprivilegedFileAccess unprivileged;
+        std::error_code ec;
+        handler().upload(Media_Type::Video, file.string(), std::nullopt, closures.callback(),
+                         closures.progress(), closures.confirm());
+    }
+    runUntil([&] { return closures.done(); });
+
+    ASSERT_TRUE(closures.confirmError);
+    EXPECT_EQ(closures.confirmError->code, kUploadErrorUnusablePath);
+    EXPECT_EQ(delegate_->names(),
+              (std::vector<std::string>{"preparingToUpload", "failedToUpload"}));
+    EXPECT_TRUE(requestLines().empty());
+}
+
+// Without a session token held, the transfer waits for "/session"; a cancel in that time must end
+// this upload's own transfer, not the shared session request that the transfer waits for.
+TEST_F(PelmarUploadingHandlerIntegrationTest, CancelWhileTheSessionIsPendingEndsTheUploadItself) {
+    emulator_.setRequireSession(false);
+    emulator_.failSession(200, "{}", /*persistent=*/false);  // the create request's: no token
+    test::ServiceEmulator::Fault pending;
+    pending.method = "POST";
+    pending.pathPattern = ".*/session";
+    pending.hold = true;
+    pending.status = 200;
+    pending.body = "{}";
+    emulator_.addFault(pending);  // the transfer's: held until released
+
+    const fs::path first = writeFile("first.mp4", 64 * 1024);
+    Closures one;
+    handler().upload(Media_Type::Video, first.string(), std::nullopt, one.callback(),
+                     one.progress(), one.confirm());
+    runUntil([&] { return delegate_->count("uploadStarted") == 1 && emulator_.heldCount() == 1; });
+    handler().cancelUpload(first.string(), /*deleteFile=*/false);
+    runUntil([&] { return one.done(); });
+    emulator_.clearFaults();
+    emulator_.releaseHeld();
+
+    // A second upload goes through the same one-at-a-time queue after the cancelled one.
+    const fs::path second = writeFile("second.mp4", 1000);
+    Closures two;
+    handler().upload(Media_Type::Video, second.string(), std::nullopt, two.callback(),
+                     two.progress(), two.confirm());
+    runUntil([&] { return two.done(); });
+
+    ASSERT_TRUE(one.confirmError);
+    EXPECT_EQ(one.confirmError->code, kUploadErrorCancelled);
+    EXPECT_FALSE(two.confirmError);
+    const auto stored = emulator_.uploads();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].size, fs::file_size(second));
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest,
+       UploadCompletedStopsThatUploadsTickAndTellsTheDelegate) {
+    const fs::path file = writeFile("clip.mp4", 32 * 1024);
+    const std::string given = foundation::fileURLFromPath(file);
+    hold("POST", Role::Storage, "/upload/.*");
+    Closures closures;
+    handler().upload(Media_Type::Video, given, std::nullopt, closures.callback(),
+                     closures.progress(), closures.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    RunLoop::runUntilIdle();
+    RunLoop::advance(1.0);
+    ASSERT_EQ(delegate_->count("uploadProcessing"), 1u);
+    delegate_->clear();
+
+    const Error error{"test", 9, "refused"};
+    handler().uploadCompleted(Media_Type::Video, given, "vid-x", "str-y", Json{{"token", "vid-x"}},
+                              nullptr, error);
+    RunLoop::runUntilIdle();
+    RunLoop::advance(3.0);
+
+    const auto events = delegate_->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].name, "uploadVerified");
+    EXPECT_EQ(events[0].path, given);
+    EXPECT_EQ(events[0].token, "vid-x");
+    EXPECT_EQ(events[0].streamToken, "str-y");
+    EXPECT_EQ(events[0].error->code, 9);
+    EXPECT_EQ(events[0].json, (Json{{"token", "vid-x"}}));
+    EXPECT_EQ(events[0].thread, ThreadKind::Main);
+    EXPECT_EQ(events[1].name, "uploadProcessed");
+    emulator_.releaseHeld();
+    runUntil([&] { return closures.done(); });
+}
+
 TEST_F(PelmarUploadingHandlerIntegrationTest, CancelStopsTheRunningTransferAndDeletesOnRequest) {
     const fs::path file = writeFile("clip.mp4", 256 * 1024);
     hold("POST", Role::Storage, "/upload/.*");
@@ -448,6 +562,47 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, GetAndIndexBuildModelsFromTheirAns
     EXPECT_EQ((*list)[1].token, "");
     EXPECT_EQ((*list)[2].token, "c");
     EXPECT_FALSE(emulator_.requestsTo(".*/images").back().queryParam("ignored"));
+}
+
+TEST_F(PelmarUploadingHandlerIntegrationTest, IndexReportsARefusedOrMalformedListAsAnError) {
+    struct Case {
+        const char* name;
+        int status;
+        std::string body;
+        long code;
+    };
+
+    const Case cases[] = {
+            {"server error", 500, R"([{"token":"a"}])", kUploadErrorHTTPStatus},
+            {"forbidden", 403, R"({"error":"no"})", kUploadErrorHTTPStatus},
+            {"html page", 200, "<html>maintenance</html>", kUploadErrorBadAnswer},
+            {"malformed json", 200, R"([{"token":)", kUploadErrorBadAnswer},
+            {"object", 200, R"({"videos":[]})", kUploadErrorBadAnswer},
+            {"empty body", 200, "", kUploadErrorBadAnswer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fail("GET", Role::Api, ".*/videos", c.status, c.body);
+        std::optional<std::vector<ContentModel>> list;
+        std::optional<Error> error;
+        handler().index(
+                Media_Type::Video, std::nullopt,
+                test::onMainQueue([&](std::vector<ContentModel> items, std::optional<Error> e) {
+                    error = std::move(e);
+                    list = std::move(items);
+                }));
+        runUntil([&] { return list.has_value(); });
+        EXPECT_TRUE(list->empty());
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, kUploadErrorDomain);
+        EXPECT_EQ(error->code, c.code);
+    }
+
+    std::optional<std::optional<Error>> empty;
+    handler().index(Media_Type::Video, std::nullopt,
+                    test::onMainQueue([&](auto, std::optional<Error> e) { empty = e; }));
+    runUntil([&] { return empty.has_value(); });
+    EXPECT_FALSE(*empty);  // a real empty list is no error
 }
 
 long peakResidentKiB() {

@@ -54,7 +54,8 @@ TEST_F(PelmarIntegrationTest, UploadFromPathRoutesByLowerCasedExtension) {
             EXPECT_FALSE(confirmed);
             continue;
         }
-        runUntil([&] { return confirmed; });
+        // The delegate hears the end on the HTTP client's thread, after the confirm callback.
+        runUntil([&] { return confirmed && delegate_->count("uploadProcessed") == 1; });
         EXPECT_EQ(requestLines().at(0).substr(requestLines().at(0).find(' ', 5) + 1), c.createPath);
         EXPECT_EQ(delegate_->events().front().path, file.string());
     }

@@ -20,12 +20,14 @@
 #include <vector>
 
 #include "pelmar/core/ContentModel.h"
+#include "pelmar/core/JsonReaders.h"
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarUploadingDelegate.h"
 #include "pelmar/core/PelmarVideos.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
+#include "pelmar/platform/net/URLOrigin.h"
 #include "tools/pelmar-demo/SampleVideo.h"
 #ifdef PELMAR_DEMO_EMBEDDED_SERVICE
 #include "testing/ServiceEmulator.h"
@@ -159,6 +161,17 @@ Service serviceFor(const std::string& api) {
     return {api, api, api + "/embed", api};
 }
 
+// `url` without trailing slashes when it is an absolute http or https URL with a host.
+std::optional<std::string> serviceBase(std::string url) {
+    while (url.size() > 1 && url.back() == '/') {
+        url.pop_back();
+    }
+    if (!pelmar::net::urlOrigin(url)) {
+        return std::nullopt;
+    }
+    return url;
+}
+
 // The facade of a host app, pointed at `service`, with the printing delegate.
 std::shared_ptr<pelmar::Pelmar> makeFacade(const std::string& token, const Service& service) {
     auto pelmar = std::make_shared<pelmar::Pelmar>(token);
@@ -225,7 +238,14 @@ std::optional<std::vector<std::string>> upload(pelmar::Pelmar& pelmar,
                                 error ? error->description().c_str() : "service refused");
                     return;
                 }
-                tokens.push_back(json->value("token", std::string()));
+                const std::string token = pelmar::getStringValue(*json, "token");
+                if (token.empty()) {
+                    failed = true;
+                    std::printf("  upload failed: the confirm answer has no token: %s\n",
+                                json->dump().substr(0, 120).c_str());
+                    return;
+                }
+                tokens.push_back(token);
             });
     if (!waitFor([&] { return answered == files.size(); })) {
         return std::nullopt;
@@ -344,7 +364,15 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc || std::string_view(argv[i + 1]).empty()) {
                 return usageError(std::string(arg) + " needs a value");
             }
-            (arg == "--service" ? serviceUrl : token) = argv[++i];
+            const std::string value = argv[++i];
+            if (arg == "--token") {
+                token = value;
+            } else if (auto base = serviceBase(value)) {
+                serviceUrl = std::move(*base);
+            } else {
+                return usageError("--service needs an http:// or https:// URL with a host, not "
+                                  + value);
+            }
         } else if (command.empty()) {
             command = arg;
         } else {

@@ -69,6 +69,14 @@ protected:
         server_.Get("/big", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(std::string(200000, 'b'), "application/octet-stream");
         });
+        // Announces 200000 bytes, sends 10 and closes.
+        server_.Get("/announced", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(200000, "application/octet-stream",
+                                     [](size_t, size_t, httplib::DataSink& sink) {
+                                         sink.write("0123456789", 10);
+                                         return false;
+                                     });
+        });
         server_.Get("/hang", [this](const httplib::Request&, httplib::Response& res) {
             {
                 std::unique_lock lock(mutex_);
@@ -281,11 +289,15 @@ TEST_F(URLSessionIntegrationTest, AnswerLargerThanTheCapFails) {
     configuration.maximumResponseBytes = 1000;
     auto session = URLSession::create(configuration);
 
-    const auto outcome = run(session, URLRequest(url("/big")));
+    // The second answer is refused on its announced length, before its first bytes are kept.
+    for (const char* path : {"/big", "/announced"}) {
+        SCOPED_TRACE(path);
+        const auto outcome = run(session, URLRequest(url(path)));
 
-    ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.error->code, kURLErrorDataLengthExceedsMaximum);
-    EXPECT_FALSE(outcome.data);
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->code, kURLErrorDataLengthExceedsMaximum);
+        EXPECT_FALSE(outcome.data);
+    }
 }
 
 TEST_F(URLSessionIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelled) {

@@ -251,9 +251,30 @@ struct Transport::Transfer {
         return size * count;
     }
 
+    // An answer that announces more bytes than a buffered task may hold is refused before any
+    // of it is kept.
+    std::optional<Error> announcedTooLarge() {
+        curl_off_t announced = -1;
+        curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        const int64_t cap = task->maximumResponseBytes();
+        if (task->kind() == URLSessionTask::Kind::Download || announced <= cap) {
+            return std::nullopt;
+        }
+        return urlError(kURLErrorDataLengthExceedsMaximum,
+                        "the answer announces " + std::to_string(announced) + " bytes, more than "
+                                + std::to_string(cap));
+    }
+
     static size_t onWrite(char* data, size_t size, size_t count, void* userdata) {
         auto* transfer = static_cast<Transfer*>(userdata);
         const size_t bytes = size * count;
+        if (!transfer->responseDelivered) {
+            if (auto error = transfer->announcedTooLarge()) {
+                transfer->deliverResponse();
+                transfer->abortError = std::move(error);
+                return bytes == 0 ? 1 : 0;
+            }
+        }
         transfer->deliverResponse();
         if (auto error = transfer->task->receive(data, bytes)) {
             transfer->abortError = std::move(error);
