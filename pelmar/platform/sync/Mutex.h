@@ -36,7 +36,7 @@ private:
 // MutexLock: holds a Mutex from construction to the end of the scope, with an unlock() and a
 // lock() again for a stretch in the middle that must run without it.
 // Ownership: refers to the Mutex, which must outlive it; not copyable.
-// Threads: used on one thread, like any scoped lock.
+// Threads: thread-compatible; it is made, unlocked and destroyed on the thread that locked it.
 // Errors: taking the lock fails as Mutex::lock() does.
 class PELMAR_SCOPED_CAPABILITY MutexLock {
 public:
