@@ -12,7 +12,7 @@ namespace pelmar {
 // marked PELMAR_GUARDED_BY(mutex_) are checked at compile time.
 // Ownership: plain object, neither copyable nor movable; usually a member next to what it guards.
 // Threads: thread-safe. Not recursive: locking it twice on one thread deadlocks.
-// Errors: none; lock() ends the program if the system refuses the lock (as std::mutex throws).
+// Errors: lock() throws std::system_error when the system refuses the lock, as std::mutex does.
 class PELMAR_CAPABILITY("mutex") Mutex {
 public:
     Mutex() = default;
@@ -36,8 +36,8 @@ private:
 // MutexLock: holds a Mutex from construction to the end of the scope, with an unlock() and a
 // lock() again for a stretch in the middle that must run without it.
 // Ownership: refers to the Mutex, which must outlive it; not copyable.
-// Threads: used on one thread, like any scoped lock.
-// Errors: none.
+// Threads: thread-compatible; it is made, unlocked and destroyed on the thread that locked it.
+// Errors: taking the lock fails as Mutex::lock() does.
 class PELMAR_SCOPED_CAPABILITY MutexLock {
 public:
     explicit MutexLock(Mutex& mutex) PELMAR_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
