@@ -6,8 +6,9 @@
 // its own time (the time of its first frame); frames short of a whole packet wait for the next
 // buffer. The encoder runs one packet behind its input: the first packet, presented 1024 frames
 // before the first input frame, carries the decoder's priming, and flush() delivers the rest at
-// the end of a stream. Mono input is encoded and described as mono. Rates outside the MPEG-4
-// table get an AudioSpecificConfig with an explicit frequency.
+// the end of a stream. Mono input is encoded and described as mono. Input at a rate outside the
+// MPEG-4 sampling-frequency table is resampled to the nearest table rate, which the
+// AudioSpecificConfig names and in whose frames the packet times count.
 // Ownership: made by create() and held by shared_ptr; owns its encoder; holds its delegate weakly.
 // Threads: thread-safe. Buffers are taken one at a time in call order; the delegate runs on the
 //          calling thread while the encoder's lock is held, so it must not call back into the
@@ -16,7 +17,8 @@
 //         failed" or "audioConverter set bitrate failed", then "AAC encoder initialization
 //         failed: " and the status in hex); the encoder is still returned and drops all input.
 //         A buffer of another format, or without a valid time, prints one line and is dropped.
-// Limits: rates 7350..96000 Hz, 1..6 channels, bitrate above 0; memory for one packet's input.
+// Limits: rates 7350..96000 Hz, 1..6 channels, bitrate above 0; memory for about two packets'
+//         input.
 
 #include <memory>
 #include <mutex>

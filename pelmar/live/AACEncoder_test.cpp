@@ -14,6 +14,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "pelmar/live/AudioSpecificConfig.h"
 #include "pelmar/live/internal/AACEncoderCpp.h"
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/SyntheticMedia.h"
@@ -157,22 +158,20 @@ TEST(AACEncoderTest, AudioSpecificConfigDescribesTheStreamToADecoder) {
         int rate;
         int channels;
         const char* asc;
-        // Rates outside the table are coded with the tables of the nearest standard rate, which
-        // a decoder selects from the explicit frequency. FFmpeg's decoder refuses explicit
-        // frequencies, so these packets are checked with the standard rate's configuration.
-        const char* decodeWith;  // nullptr: `asc`
-        int decodedRate;
+        int decodedRate;  // rates outside the table are resampled to the nearest table rate
     };
 
     const Case cases[] = {
-            {"44.1 kHz stereo", 44100, 2, "12 10", nullptr, 44100},
-            {"48 kHz stereo", 48000, 2, "11 90", nullptr, 48000},
-            {"44.1 kHz mono", 44100, 1, "12 08", nullptr, 44100},
-            {"16 kHz stereo", 16000, 2, "14 10", nullptr, 16000},
-            {"96 kHz mono", 96000, 1, "10 08", nullptr, 96000},
-            {"8 kHz mono", 8000, 1, "15 88", nullptr, 8000},
-            {"22 kHz mono", 22000, 1, "17 80 2A F8 08", "13 88", 22050},
-            {"44 kHz stereo", 44000, 2, "17 80 55 F0 10", "12 10", 44100},
+            {"44.1 kHz stereo", 44100, 2, "12 10", 44100},
+            {"48 kHz stereo", 48000, 2, "11 90", 48000},
+            {"44.1 kHz mono", 44100, 1, "12 08", 44100},
+            {"16 kHz stereo", 16000, 2, "14 10", 16000},
+            {"96 kHz mono", 96000, 1, "10 08", 96000},
+            {"8 kHz mono", 8000, 1, "15 88", 8000},
+            {"22 kHz mono", 22000, 1, "13 88", 22050},
+            {"44 kHz stereo", 44000, 2, "12 10", 44100},
+            {"37.8 kHz stereo", 37800, 2, "12 90", 32000},
+            {"7.4 kHz mono", 7400, 1, "16 08", 7350},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,12 +187,56 @@ TEST(AACEncoderTest, AudioSpecificConfigDescribesTheStreamToADecoder) {
         ASSERT_FALSE(delegate->packets.empty());
         EXPECT_EQ(test::ToHex(delegate->packets[0].asc), c.asc);
 
-        const DecodedAudio decoded = Decode(
-                delegate->packets, test::Hex(c.decodeWith != nullptr ? c.decodeWith : c.asc));
+        const DecodedAudio decoded = Decode(delegate->packets, delegate->packets[0].asc);
         EXPECT_EQ(decoded.errors, 0);
         EXPECT_EQ(decoded.sampleRate, c.decodedRate);
         EXPECT_EQ(decoded.channels, c.channels);
-        EXPECT_LT(RelativeError(decoded, frames - 2048, c.rate), 0.01);
+        // The tone is a function of time, so the same sine sampled at the decoded rate is what
+        // must come out, resampled or not.
+        EXPECT_LT(RelativeError(decoded, frames * c.decodedRate / c.rate - 2048, c.decodedRate),
+                  0.01);
+    }
+}
+
+TEST(AACEncoderTest, OffTableInputKeepsItsDurationAndTimesAtTheCodingRate) {
+    constexpr int kRate = 37800;
+    constexpr int kCodingRate = 32000;
+    auto encoder = AACEncoder::create(kRate, 2, 128'000);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    encoder->setDelegate(delegate);
+
+    // Five seconds from 2 s on, in buffers of awkward sizes.
+    const int64_t start = 2 * kRate;
+    const int64_t total = 5 * kRate;
+    const int64_t sizes[] = {2500, 512, 7, 3000, 1, 1023, 1024, 20000, 333};
+    int64_t fed = 0;
+    for (size_t i = 0; fed < total; ++i) {
+        const int64_t size = std::min(sizes[i % std::size(sizes)], total - fed);
+        encoder->putCMSampleBuffer(test::SinePcm(start + fed, size, kRate, 2));
+        fed += size;
+    }
+    encoder->flush();
+
+    // 160,000 frames at 32 kHz fill 157 packets (the last padded), behind the priming packet.
+    const int64_t codedFrames = 5 * kCodingRate;
+    ASSERT_EQ(delegate->packets.size(), static_cast<size_t>((codedFrames + 1023) / 1024 + 1));
+    for (size_t i = 0; i < delegate->packets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(delegate->packets[i].pts,
+                  media::Time::make(2 * kCodingRate + (static_cast<int64_t>(i) - 1) * 1024,
+                                    kCodingRate));
+    }
+    const DecodedAudio decoded = Decode(delegate->packets, delegate->packets[0].asc);
+    EXPECT_EQ(decoded.errors, 0);
+    EXPECT_LT(RelativeError(decoded, codedFrames - 1024, kCodingRate), 0.01);
+}
+
+TEST(AACEncoderTest, NearestTableRateBreaksTiesUpward) {
+    const std::pair<int, int> cases[] = {{37800, 32000},  {38049, 32000}, {38050, 44100},
+                                         {11000, 11025},  {90000, 88200}, {7000, 7350},
+                                         {100000, 96000}, {48000, 48000}};
+    for (const auto& [rate, nearest] : cases) {
+        EXPECT_EQ(AACNearestSampleRate(rate), nearest) << rate;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// AudioSpecificConfig: the MPEG-4 audio sampling-frequency table and a reader for the sample
+// AudioSpecificConfig: the MPEG-4 audio sampling-frequency table, the table rate nearest to any
+// other rate, and a reader for the sample
 // rate and channel count of an AudioSpecificConfig (ISO/IEC 14496-3), the two or five bytes that
 // describe an AAC stream.
 // Ownership: free functions on values.
@@ -28,6 +29,20 @@ inline int AACSampleRateIndex(int rate) {
         }
     }
     return 15;
+}
+
+// The rate of kAACSampleRates closest to `rate` (the higher of two equally close); `rate` itself
+// when it is in the table.
+inline int AACNearestSampleRate(int rate) {
+    int nearest = kAACSampleRates[0];
+    for (const int candidate : kAACSampleRates) {
+        const long long distance = static_cast<long long>(candidate) - rate;
+        const long long best = static_cast<long long>(nearest) - rate;
+        if ((distance < 0 ? -distance : distance) < (best < 0 ? -best : best)) {
+            nearest = candidate;
+        }
+    }
+    return nearest;
 }
 
 struct AudioConfiguration {

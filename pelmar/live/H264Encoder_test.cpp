@@ -6,10 +6,12 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "pelmar/live/internal/H264EncoderCpp.h"
 #include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/platform/foundation/Console.h"
 
@@ -224,6 +226,69 @@ TEST(H264EncoderTest, FramesWithoutADelegateAreDroppedSilently) {
     delegate.reset();  // the encoder holds it weakly
     encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 2), media::Time::make(2, 30));
     EXPECT_EQ(encoder->delegate(), nullptr);
+}
+
+TEST(H264EncoderTest, PixelBufferPoolGivesSessionSizedPicturesThatAreReusedAcrossFrames) {
+    std::vector<std::shared_ptr<const media::SampleBuffer>> frames;
+    internal::H264EncoderCpp encoder(320, 180, 500'000, 30,
+                                     [&frames](std::shared_ptr<const media::SampleBuffer> frame) {
+                                         frames.push_back(frame);
+                                     });
+    const auto pool = encoder.pixelBufferPool();
+    ASSERT_NE(pool, nullptr);
+    EXPECT_EQ(pool, encoder.pixelBufferPool()) << "one pool for the session's life";
+
+    const media::PixelBuffer* firstPicture = nullptr;
+    for (int i = 0; i < 10; ++i) {
+        auto picture = pool->createPixelBuffer();
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->width(), 320);
+        EXPECT_EQ(picture->height(), 180);
+        EXPECT_EQ(picture->format(), media::PixelFormat::BGRA32);
+        // The encoder keeps nothing of a picture after putFrame, so the same one serves again.
+        if (i == 0) {
+            firstPicture = picture.get();
+        } else {
+            EXPECT_EQ(picture.get(), firstPicture) << "picture " << i;
+        }
+        const auto pattern = test::MovingPattern(320, 180, i);
+        std::memcpy(picture->data(), pattern->data(), pattern->size());
+        encoder.putFrame(picture, media::Time::make(i, 30));
+    }
+    ASSERT_EQ(frames.size(), 10u);
+    const Decoded decoded = Decode(frames);
+    EXPECT_EQ(decoded.errors, 0);
+    EXPECT_EQ(decoded.frames, 10);
+
+    foundation::Console::Capture console;
+    internal::H264EncoderCpp broken(321, 180, 500'000, 30, nullptr);
+    EXPECT_EQ(broken.pixelBufferPool(), nullptr);
+}
+
+TEST(H264EncoderTest, SignalledSampleBuffersLeaveThroughTheOutputInOrderWithEncodedFrames) {
+    std::vector<std::shared_ptr<const media::SampleBuffer>> frames;
+    internal::H264EncoderCpp encoder(320, 180, 500'000, 30,
+                                     [&frames](std::shared_ptr<const media::SampleBuffer> frame) {
+                                         frames.push_back(frame);
+                                     });
+    encoder.putFrame(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
+    ASSERT_EQ(frames.size(), 1u);
+    const auto first = frames[0];
+
+    // A frame from elsewhere (here the first one again) goes out unchanged, between the others;
+    // nothing goes out for no frame.
+    encoder.signalCompressedData(first);
+    encoder.signalCompressedData(nullptr);
+    encoder.putFrame(test::MovingPattern(320, 180, 1), media::Time::make(1, 30));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1], first);
+    EXPECT_EQ(frames[2]->presentationTimeStamp(), media::Time::make(1, 30));
+
+    // Without an output function there is nowhere to go, and that is no error.
+    internal::H264EncoderCpp silent(320, 180, 500'000, 30, nullptr);
+    foundation::Console::Capture console;
+    silent.signalCompressedData(first);
+    EXPECT_TRUE(console.lines().empty());
 }
 
 }  // namespace

@@ -220,6 +220,45 @@ std::string UniqueName(const std::string& base) {
     return base + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
 }
 
+// A streamer publishing `name` to nginx, fed by an H.264 and a stereo AAC encoder; `streamer`
+// is null when it could not connect.
+struct Publisher {
+    std::shared_ptr<RecordingDelegate> delegate;
+    std::shared_ptr<LiveStreamer> streamer;
+    std::shared_ptr<H264Encoder> video;
+    std::shared_ptr<AACEncoder> audio;
+    std::shared_ptr<VideoToStreamer> videoOut;
+    std::shared_ptr<AudioToStreamer> audioOut;
+};
+
+Publisher Publish(const std::string& name, int width, int height, int fps, int sampleRate) {
+    Publisher p;
+    p.delegate = std::make_shared<RecordingDelegate>();
+    p.streamer = LiveStreamer::create(Nginx().Url(), name, p.delegate);
+    p.video = H264Encoder::create(width, height, width * height * 5, fps);
+    p.audio = AACEncoder::create(sampleRate, 2, 128'000);
+    p.videoOut = std::make_shared<VideoToStreamer>(p.streamer);
+    p.audioOut = std::make_shared<AudioToStreamer>(p.streamer);
+    p.video->setDelegate(p.videoOut);
+    p.audio->setDelegate(p.audioOut);
+    return p;
+}
+
+// Energy of the difference between decoded 16-bit stereo PCM (first channel) and the 440 Hz
+// sine at `sampleRate`, over frames [from, to), relative to the sine's energy.
+double SineError(const std::vector<uint8_t>& pcm, int64_t from, int64_t to, int sampleRate) {
+    double error = 0;
+    double signal = 0;
+    for (int64_t i = from; i < to; ++i) {
+        const auto at = static_cast<size_t>(i) * 4;
+        const auto decoded = static_cast<int16_t>(pcm[at] | (pcm[at + 1] << 8));
+        const double expected = test::SineSample(i, 440.0, sampleRate);
+        error += (decoded - expected) * (decoded - expected);
+        signal += expected * expected;
+    }
+    return error / signal;
+}
+
 #define REQUIRE_NGINX() ASSERT_TRUE(NginxEnvironment::started) << NginxEnvironment::failure
 
 TEST(LiveStreamerIntegrationTest, PublishesTenSecondsFedFromTwoThreadsInSyncAndWhole) {
@@ -231,15 +270,12 @@ TEST(LiveStreamerIntegrationTest, PublishesTenSecondsFedFromTwoThreadsInSyncAndW
     constexpr int64_t kChunk = kRate / kFps;
     const std::string name = UniqueName("e2e");
 
-    auto delegate = std::make_shared<RecordingDelegate>();
-    auto streamer = LiveStreamer::create(Nginx().Url(), name, delegate);
-    ASSERT_NE(streamer, nullptr);
-    auto video = H264Encoder::create(640, 360, 1'000'000, kFps);
-    auto audio = AACEncoder::create(kRate, 2, 128'000);
-    auto videoOut = std::make_shared<VideoToStreamer>(streamer);
-    auto audioOut = std::make_shared<AudioToStreamer>(streamer);
-    video->setDelegate(videoOut);
-    audio->setDelegate(audioOut);
+    const Publisher publisher = Publish(name, 640, 360, kFps, kRate);
+    ASSERT_NE(publisher.streamer, nullptr);
+    const auto& delegate = publisher.delegate;
+    const auto& streamer = publisher.streamer;
+    const auto& video = publisher.video;
+    const auto& audio = publisher.audio;
 
     MediaClock clock;
     std::thread camera([&] {
@@ -326,16 +362,60 @@ TEST(LiveStreamerIntegrationTest, PublishesTenSecondsFedFromTwoThreadsInSyncAndW
                      + pcmPath.string() + "'");
     const auto pcm = test::ReadFileBytes(pcmPath);
     ASSERT_EQ(pcm.size(), static_cast<size_t>((kSamples + 1023) / 1024 * 1024 * 4));
-    double error = 0;
-    double signal = 0;
-    for (int64_t i = 1024; i < kSamples; ++i) {
-        const auto at = static_cast<size_t>(i) * 4;
-        const auto decoded = static_cast<int16_t>(pcm[at] | (pcm[at + 1] << 8));
-        const double expected = test::SineSample(i, 440.0, kRate);
-        error += (decoded - expected) * (decoded - expected);
-        signal += expected * expected;
+    EXPECT_LT(SineError(pcm, 1024, kSamples, kRate), 0.001);
+}
+
+TEST(LiveStreamerIntegrationTest, AudioAtARateOutsideTheAacTablePlaysAtTheNearestTableRate) {
+    REQUIRE_NGINX();
+    constexpr int kFps = 30;
+    constexpr int kSeconds = 4;
+    constexpr int kRate = 37800;
+    constexpr int kTableRate = 32000;
+    constexpr int64_t kChunk = kRate / kFps;
+    const std::string name = UniqueName("offrate");
+
+    const Publisher publisher = Publish(name, 320, 180, kFps, kRate);
+    ASSERT_NE(publisher.streamer, nullptr);
+    const auto& delegate = publisher.delegate;
+    const auto& streamer = publisher.streamer;
+    const auto& video = publisher.video;
+    const auto& audio = publisher.audio;
+    for (int i = 0; i < kSeconds * kFps; ++i) {
+        video->putCVPixelBuffer(test::MovingPattern(320, 180, i), media::Time::make(i, kFps));
+        audio->putCMSampleBuffer(test::SinePcm(i * kChunk, kChunk, kRate, 2));
     }
-    EXPECT_LT(error / signal, 0.001);
+    audio->flush();
+    streamer->stop();
+    EXPECT_TRUE(delegate->errors().empty()) << delegate->errors().front();
+    const auto recording = FinishedRecording(name);
+
+    const auto probe = nlohmann::json::parse(test::RunCommand(
+            "ffprobe -v error -select_streams a -count_packets -show_entries "
+            "stream=codec_name,profile,sample_rate,channels,nb_read_packets -of json '"
+            + recording.string() + "'"));
+    ASSERT_EQ(probe.at("streams").size(), 1u) << probe.dump();
+    const auto& stream = probe.at("streams")[0];
+    EXPECT_EQ(stream.at("codec_name"), "aac");
+    EXPECT_EQ(stream.at("profile"), "LC");
+    EXPECT_EQ(stream.at("sample_rate"), std::to_string(kTableRate));
+    EXPECT_EQ(stream.at("channels"), 2);
+    // Every packet but the priming one, which the stream leaves out: what was sent, in whole
+    // packets.
+    const int64_t packets = std::stoll(stream.at("nb_read_packets").get<std::string>());
+    EXPECT_NEAR(static_cast<double>(packets) * 1024 / kTableRate, kSeconds, 1024.0 / kTableRate);
+
+    // Neither ffprobe decoding every frame nor FFmpeg's decoder has a word to say about it.
+    EXPECT_EQ(test::RunCommand("ffprobe -v error -select_streams a -show_frames '"
+                               + recording.string() + "' 2>&1 >/dev/null"),
+              "");
+    const auto pcmPath = Nginx().recordDir() / (name + ".pcm");
+    EXPECT_EQ(test::RunCommand("ffmpeg -v error -y -i '" + recording.string()
+                               + "' -map 0:a -f s16le '" + pcmPath.string() + "' 2>&1"),
+              "");
+    // As long as what was sent, and the tone that was sent, at the table rate.
+    const auto pcm = test::ReadFileBytes(pcmPath);
+    ASSERT_EQ(pcm.size(), static_cast<size_t>(packets * 1024 * 4));
+    EXPECT_LT(SineError(pcm, 1024, kSeconds * kTableRate - 1024, kTableRate), 0.01);
 }
 
 class RecordingVideo : public H264EncoderDelegate {

@@ -2,6 +2,8 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
@@ -15,31 +17,6 @@ extern "C" {
 namespace pelmar::live::internal {
 namespace {
 
-// The standard rate whose coding tables serve `rate`: the rate itself when it is in the table,
-// otherwise by the MPEG-4 audio frequency ranges, as decoders map an explicit frequency.
-int codingRate(int rate) {
-    if (AACEncoderCpp::getSampleRateIndex(static_cast<unsigned>(rate)) != 15) {
-        return rate;
-    }
-
-    struct Range {
-        int atLeast;
-        int rate;
-    };
-
-    static constexpr Range kRanges[] = {
-            {92017, 96000}, {75132, 88200}, {55426, 64000}, {46009, 48000},
-            {37566, 44100}, {27713, 32000}, {23004, 24000}, {18783, 22050},
-            {13856, 16000}, {11502, 12000}, {9391, 11025},
-    };
-    for (const auto& range : kRanges) {
-        if (rate >= range.atLeast) {
-            return range.rate;
-        }
-    }
-    return 8000;
-}
-
 void printFailure(const std::string& reason) {
     foundation::Console::print("AAC encoder: " + reason);
 }
@@ -48,16 +25,16 @@ void printFailure(const std::string& reason) {
 
 AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output output)
     : sampleRate_(sampleRate),
+      codingRate_(AACNearestSampleRate(sampleRate)),
       channels_(channels),
       bitrate_(bitrate),
       bytesPerFrame_(2 * channels),
-      asc_(buildAsc(sampleRate, channels)),
+      asc_(buildAsc(codingRate_, channels)),
       output_(std::move(output)) {
     std::lock_guard lock(mutex_);
     const char* failedStep = nullptr;
     int status = 0;
     const AVCodec* codec = nullptr;
-    const int rate = codingRate(sampleRate_);
     AVChannelLayout layout{};
     if (sampleRate_ < kMinSampleRate || sampleRate_ > kMaxSampleRate || channels_ < 1
         || channels_ > kMaxChannels) {
@@ -72,33 +49,36 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
     }
     CodecContextPtr context;
     ResamplerPtr converter;
+    FramePtr converted;
+    AudioFifoPtr queue;
     FramePtr block;
     PacketPtr packet;
     if (failedStep == nullptr) {
         av_channel_layout_default(&layout, channels_);
         context.reset(avcodec_alloc_context3(codec));
+        converted.reset(av_frame_alloc());
+        queue.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels_, 2 * kFramesPerPacket));
         block.reset(av_frame_alloc());
         packet.reset(av_packet_alloc());
         status = AVERROR(ENOMEM);
-        if (context && block && packet) {
+        if (context && converted && queue && block && packet) {
             context->sample_fmt = AV_SAMPLE_FMT_FLTP;
-            context->sample_rate = rate;
+            context->sample_rate = codingRate_;
             av_channel_layout_copy(&context->ch_layout, &layout);
             context->bit_rate = bitrate_;
             context->profile = FF_PROFILE_AAC_LOW;
-            // Times are counted in frames of the input; no frame is added or removed, so the
-            // input's rate counts the encoder's frames too.
-            context->time_base = AVRational{1, rate};
+            context->time_base = AVRational{1, codingRate_};
             status = avcodec_open2(context.get(), codec, nullptr);
         }
         if (status >= 0 && context->frame_size != kFramesPerPacket) {
             status = AVERROR(EINVAL);
         }
         if (status >= 0) {
-            // Only the sample format changes: 16-bit interleaved in, planar float out.
+            // 16-bit interleaved in, planar float out; the rate changes only for input outside
+            // the table.
             SwrContext* raw = nullptr;
-            status = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLTP, rate, &layout,
-                                         AV_SAMPLE_FMT_S16, rate, 0, nullptr);
+            status = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLTP, codingRate_, &layout,
+                                         AV_SAMPLE_FMT_S16, sampleRate_, 0, nullptr);
             converter.reset(raw);
             if (status >= 0) {
                 status = swr_init(converter.get());
@@ -107,7 +87,7 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
         if (status >= 0) {
             block->format = AV_SAMPLE_FMT_FLTP;
             block->nb_samples = kFramesPerPacket;
-            block->sample_rate = rate;
+            block->sample_rate = codingRate_;
             av_channel_layout_copy(&block->ch_layout, &layout);
             status = av_frame_get_buffer(block.get(), 0);
         }
@@ -125,9 +105,10 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
     }
     context_ = std::move(context);
     converter_ = std::move(converter);
+    converted_ = std::move(converted);
+    queue_ = std::move(queue);
     block_ = std::move(block);
     packet_ = std::move(packet);
-    pending_.resize(static_cast<size_t>(kFramesPerPacket) * static_cast<size_t>(bytesPerFrame_));
 }
 
 AACEncoderCpp::~AACEncoderCpp() = default;
@@ -151,20 +132,8 @@ std::vector<uint8_t> AACEncoderCpp::buildAsc(int sampleRate, int channels) {
     const unsigned index =
             static_cast<unsigned>(getSampleRateIndex(static_cast<unsigned>(sampleRate)));
     const unsigned configuration = static_cast<unsigned>(channels) & 15;
-    if (index != 15) {
-        return {static_cast<uint8_t>(0x10 | (index >> 1)),
-                static_cast<uint8_t>(((index & 1) << 7) | (configuration << 3))};
-    }
-    // 5 bits object type 2 (AAC LC), 4 bits index 15, 24 bits frequency, 4 bits channel
-    // configuration, 3 bits 0: forty bits.
-    const uint64_t bits = (uint64_t{2} << 35) | (uint64_t{15} << 31)
-                          | ((static_cast<uint64_t>(sampleRate) & 0xFFFFFF) << 7)
-                          | (uint64_t{configuration} << 3);
-    std::vector<uint8_t> asc(5);
-    for (size_t i = 0; i < asc.size(); ++i) {
-        asc[i] = static_cast<uint8_t>(bits >> (8 * (asc.size() - 1 - i)));
-    }
-    return asc;
+    return {static_cast<uint8_t>(0x10 | (index >> 1)),
+            static_cast<uint8_t>(((index & 1) << 7) | (configuration << 3))};
 }
 
 void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) {
@@ -192,7 +161,7 @@ void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& s
                      + std::to_string(channels_) + " channels; dropped");
         return;
     }
-    // The time in frames of the encoder's rate; a time too large for that is as bad as none.
+    // The time in frames of the input's rate; a time too large for that is as bad as none.
     const media::Time pts = sampleBuffer->presentationTimeStamp().convertScale(sampleRate_);
     if (!pts.isNumeric()) {
         printFailure("invalid presentation time; dropped");
@@ -204,26 +173,30 @@ void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& s
         printFailure("partial audio frame; dropped");
         return;
     }
-    const int64_t firstFrame = pts.value;
-    const size_t blockBytes = static_cast<size_t>(kFramesPerPacket) * bytesPerFrame;
-    size_t offset = 0;
-    while (offset < data.size()) {
-        if (pendingFrames_ == 0) {
-            pendingStart_ = firstFrame + static_cast<int64_t>(offset / bytesPerFrame);
-        }
-        const size_t used = static_cast<size_t>(pendingFrames_) * bytesPerFrame;
-        const size_t take = std::min(blockBytes - used, data.size() - offset);
-        if (used == 0 && take == blockBytes) {
-            encodeBlock(data.data() + offset, pendingStart_);
-        } else {
-            std::memcpy(pending_.data() + used, data.data() + offset, take);
-            pendingFrames_ += static_cast<int>(take / bytesPerFrame);
-            if (pendingFrames_ == kFramesPerPacket) {
-                pendingFrames_ = 0;
-                encodeBlock(pending_.data(), pendingStart_);
+    // A block at most at a time, so the queue never holds much more than one block.
+    const size_t chunkBytes = static_cast<size_t>(kFramesPerPacket) * bytesPerFrame;
+    for (size_t offset = 0; offset < data.size(); offset += chunkBytes) {
+        const int frames =
+                static_cast<int>(std::min(chunkBytes, data.size() - offset) / bytesPerFrame);
+        if (av_audio_fifo_size(queue_.get()) == 0) {
+            // The next frame out of the converter is as old as its input minus what the
+            // converter still holds. Input that continues the last keeps counting on; input after
+            // a gap (or the first) sets the time. When resampling, a frame of slack absorbs the
+            // rounding of the rate conversion.
+            const int64_t inputFrame = pts.value + static_cast<int64_t>(offset / bytesPerFrame);
+            const int64_t next =
+                    av_rescale_rnd(inputFrame, codingRate_, sampleRate_, AV_ROUND_NEAR_INF)
+                    - swr_get_delay(converter_.get(), codingRate_);
+            const int64_t slack = codingRate_ == sampleRate_ ? 0 : 1;
+            if (!timed_ || next > queueStart_ + slack || next < queueStart_ - slack) {
+                queueStart_ = next;
+                timed_ = true;
             }
         }
-        offset += take;
+        if (!convert(data.data() + offset, frames)) {
+            continue;
+        }
+        encodeQueued();
     }
 }
 
@@ -232,36 +205,76 @@ void AACEncoderCpp::flush() {
     if (!context_ || finished_) {
         return;
     }
-    if (pendingFrames_ > 0) {
-        const size_t used =
-                static_cast<size_t>(pendingFrames_) * static_cast<size_t>(bytesPerFrame_);
-        std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(used), pending_.end(), 0);
-        pendingFrames_ = 0;
-        encodeBlock(pending_.data(), pendingStart_);
+    finished_ = true;
+    if (timed_ && convert(nullptr, 0)) {
+        encodeQueued();
+    }
+    const int left = av_audio_fifo_size(queue_.get());
+    if (left > 0 && av_frame_make_writable(block_.get()) >= 0
+        && av_audio_fifo_read(queue_.get(), reinterpret_cast<void**>(block_->data), left) == left) {
+        av_samples_set_silence(block_->data, left, kFramesPerPacket - left, channels_,
+                               AV_SAMPLE_FMT_FLTP);
+        encodeBlock(queueStart_);
     }
     const int status = avcodec_send_frame(context_.get(), nullptr);
     if (status < 0) {
         printFailure(avErrorText(status));
     }
     drainPackets();
-    finished_ = true;
 }
 
-void AACEncoderCpp::encodeBlock(const uint8_t* interleaved, int64_t firstFrame) {
-    int status = av_frame_make_writable(block_.get());
-    if (status < 0) {
-        printFailure(avErrorText(status) + "; 1024 frames lost");
-        return;
+bool AACEncoderCpp::convert(const uint8_t* interleaved, int frames) {
+    const int room = swr_get_out_samples(converter_.get(), frames);
+    if (room < 0) {
+        printFailure(avErrorText(room) + "; " + std::to_string(frames) + " frames lost");
+        return false;
+    }
+    if (room > converted_->nb_samples) {
+        av_frame_unref(converted_.get());
+        converted_->format = AV_SAMPLE_FMT_FLTP;
+        av_channel_layout_default(&converted_->ch_layout, channels_);
+        converted_->nb_samples = room;
+        const int status = av_frame_get_buffer(converted_.get(), 0);
+        if (status < 0) {
+            converted_->nb_samples = 0;
+            printFailure(avErrorText(status) + "; " + std::to_string(frames) + " frames lost");
+            return false;
+        }
     }
     const uint8_t* in[1] = {interleaved};
-    const int converted =
-            swr_convert(converter_.get(), block_->data, kFramesPerPacket, in, kFramesPerPacket);
-    if (converted != kFramesPerPacket) {
-        printFailure("format conversion failed; 1024 frames lost");
-        return;
+    const int got = swr_convert(converter_.get(), converted_->data, converted_->nb_samples,
+                                interleaved != nullptr ? in : nullptr, frames);
+    if (got < 0
+        || av_audio_fifo_write(queue_.get(), reinterpret_cast<void**>(converted_->data), got)
+                   != got) {
+        printFailure("format conversion failed; " + std::to_string(frames) + " frames lost");
+        return false;
     }
+    return true;
+}
+
+void AACEncoderCpp::encodeQueued() {
+    while (av_audio_fifo_size(queue_.get()) >= kFramesPerPacket) {
+        const int64_t firstFrame = queueStart_;
+        queueStart_ += kFramesPerPacket;
+        int status = av_frame_make_writable(block_.get());
+        if (status >= 0) {
+            status = av_audio_fifo_read(queue_.get(), reinterpret_cast<void**>(block_->data),
+                                        kFramesPerPacket);
+        }
+        if (status != kFramesPerPacket) {
+            av_audio_fifo_drain(queue_.get(), kFramesPerPacket);
+            printFailure((status < 0 ? avErrorText(status) : std::string("short read"))
+                         + "; 1024 frames lost");
+            continue;
+        }
+        encodeBlock(firstFrame);
+    }
+}
+
+void AACEncoderCpp::encodeBlock(int64_t firstFrame) {
     block_->pts = firstFrame;
-    status = avcodec_send_frame(context_.get(), block_.get());
+    const int status = avcodec_send_frame(context_.get(), block_.get());
     if (status < 0) {
         printFailure(avErrorText(status) + "; 1024 frames lost");
         return;
@@ -281,7 +294,7 @@ void AACEncoderCpp::drainPackets() {
         }
         if (packet_->size > 0 && output_) {
             output_(std::span<const uint8_t>(packet_->data, static_cast<size_t>(packet_->size)),
-                    asc_, media::Time::make(packet_->pts, sampleRate_));
+                    asc_, media::Time::make(packet_->pts, codingRate_));
         }
         av_packet_unref(packet_.get());
     }

@@ -1,15 +1,16 @@
 #pragma once
 
-// AACEncoderCpp: the AAC-LC encoder behind AACEncoder. Gathers 16-bit interleaved PCM into
-// 1024-frame blocks, converts each to planar float with libswresample and encodes it with
-// libavcodec's native AAC encoder. Every input frame is encoded exactly once and a remainder waits
-// for the next call; each encoded packet leaves on its own through the output function with the
-// AudioSpecificConfig and its own presentation time. The encoder lags one packet behind its
-// input, and its first packet (presented 1024 frames before the first input frame) holds the
-// decoder's priming; flush() pads the last block with silence and drains the lag.
-// Rates outside the MPEG-4 table are encoded with the tables of the nearest standard rate (the
-// standard's mapping, which decoders apply too) and described with an explicit frequency.
-// Ownership: owns the libavcodec and libswresample state and the output function.
+// AACEncoderCpp: the AAC-LC encoder behind AACEncoder. Converts 16-bit interleaved PCM to planar
+// float with libswresample, gathers it into 1024-frame blocks and encodes them with libavcodec's
+// native AAC encoder. Input at a rate outside the MPEG-4 sampling-frequency table is resampled to
+// the table rate nearest to it (codingRate()), which the AudioSpecificConfig then names, so every
+// stream has a two-byte configuration that any decoder accepts. Every input frame is encoded
+// exactly once and a remainder waits for the next call; each encoded packet leaves on its own
+// through the output function with the AudioSpecificConfig and its own presentation time, counted
+// in frames of the coding rate. The encoder lags one packet behind its input, and its first
+// packet (presented 1024 frames before the first input frame) holds the decoder's priming;
+// flush() pads the last block with silence and drains the lag.
+// Ownership: owns the libavcodec, libavutil and libswresample state and the output function.
 // Threads: thread-safe. One mutex serialises every call and stays held while the output function
 //          runs on the calling thread, so packets leave in order; the output function must not
 //          call back into this encoder.
@@ -19,7 +20,7 @@
 //         status (an FFmpeg error code) in lower-case hex; the encoder then drops all input.
 //         Input that is not 16-bit interleaved PCM of the encoder's rate and channel count, or has
 //         no valid time, prints "AAC encoder: <reason>" and is dropped whole.
-// Limits: memory holds one 1024-frame block, whatever the size of the input.
+// Limits: memory holds about two 1024-frame blocks, whatever the size of the input.
 
 #include <cstdint>
 #include <functional>
@@ -65,27 +66,41 @@ public:
     // The MPEG-4 sampling-frequency index of `rate`, 15 for rates outside the table.
     static int getSampleRateIndex(unsigned rate);
 
-    // The AudioSpecificConfig: AAC LC, the rate's index, the channel configuration; five bytes
-    // with a 24-bit explicit frequency for rates outside the table, two bytes otherwise.
+    // The AudioSpecificConfig in two bytes: AAC LC, the coding rate's index, the channel
+    // configuration.
     std::vector<uint8_t> makeAsc() const;
+
+    // The rate the audio is encoded at: the input rate when it is in the MPEG-4 table, the
+    // nearest table rate otherwise.
+    int codingRate() const { return codingRate_; }
 
 private:
     static std::vector<uint8_t> buildAsc(int sampleRate, int channels);
 
-    void encodeBlock(const uint8_t* interleaved, int64_t firstFrame);
+    // Converts (and resamples) `frames` frames of interleaved PCM, or drains the resampler when
+    // `interleaved` is null, into the block queue.
+    bool convert(const uint8_t* interleaved, int frames);
+
+    // Encodes every whole block in the queue.
+    void encodeQueued();
+
+    void encodeBlock(int64_t firstFrame);
 
     void drainPackets();
 
     mutable std::mutex mutex_;
-    CodecContextPtr context_;       // guarded by mutex_; null when set-up failed
-    ResamplerPtr converter_;        // guarded by mutex_
-    FramePtr block_;                // guarded by mutex_
-    PacketPtr packet_;              // guarded by mutex_
-    std::vector<uint8_t> pending_;  // guarded by mutex_; one block of interleaved PCM
-    int pendingFrames_ = 0;         // guarded by mutex_
-    int64_t pendingStart_ = 0;      // guarded by mutex_; time of the first pending frame, in frames
-    bool finished_ = false;         // guarded by mutex_
+    CodecContextPtr context_;  // guarded by mutex_; null when set-up failed
+    ResamplerPtr converter_;   // guarded by mutex_
+    FramePtr converted_;       // guarded by mutex_; the converter's output for one call
+    AudioFifoPtr queue_;       // guarded by mutex_; converted frames not yet encoded
+    FramePtr block_;           // guarded by mutex_
+    PacketPtr packet_;         // guarded by mutex_
+    // Time of the first queued frame, in frames of the coding rate; set by the first input.
+    int64_t queueStart_ = 0;  // guarded by mutex_
+    bool timed_ = false;      // guarded by mutex_
+    bool finished_ = false;   // guarded by mutex_
     const int sampleRate_;
+    const int codingRate_;
     const int channels_;
     const int bitrate_;
     const int bytesPerFrame_;

@@ -171,7 +171,14 @@ void H264EncoderCpp::initCompressionSession() {
         printSetupFailure(avErrorText(status));
         return;
     }
+    auto pool = media::PixelBufferPool::create(width_, height_, media::PixelFormat::BGRA32,
+                                               kPixelBufferPoolSize);
+    if (!pool) {
+        printSetupFailure("no pixel buffer pool");
+        return;
+    }
     format_ = media::FormatDescription::forH264(width_, height_, std::move(sps), std::move(pps));
+    pool_ = std::move(pool);
     context_ = std::move(context);
     picture_ = std::move(picture);
     source_ = std::move(source);
@@ -230,6 +237,18 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
     inFlight_.emplace_back(frameNumber_, pts);
     ++frameNumber_;
     drainPackets();
+}
+
+std::shared_ptr<media::PixelBufferPool> H264EncoderCpp::pixelBufferPool() const {
+    std::lock_guard lock(mutex_);
+    return pool_;
+}
+
+void H264EncoderCpp::signalCompressedData(std::shared_ptr<const media::SampleBuffer> sampleBuffer) {
+    std::lock_guard lock(mutex_);
+    if (sampleBuffer && output_) {
+        output_(std::move(sampleBuffer));
+    }
 }
 
 ScalerPtr H264EncoderCpp::makeScaler(int width, int height, AVPixelFormat format) const {

@@ -16,7 +16,8 @@
 //         "H.264 encoder initialization failed: <reason>" and leaves the encoder inert. A picture
 //         it cannot take or a frame libx264 fails on prints "H.264 encoder: <reason>" and yields no
 //         output; the output function never sees an empty or failed frame.
-// Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate.
+// Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate; kPixelBufferPoolSize pictures out of
+//         pixelBufferPool() at once.
 
 #include <cstdint>
 #include <deque>
@@ -28,6 +29,7 @@
 #include "pelmar/live/internal/AVHandles.h"
 #include "pelmar/platform/media/FormatDescription.h"
 #include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/media/PixelBufferPool.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
 
@@ -40,6 +42,7 @@ public:
     static constexpr int kMaxDimension = 4096;
     static constexpr int kMaxFrameRate = 240;
     static constexpr int kMaxBitrate = 200'000'000;
+    static constexpr int kPixelBufferPoolSize = 8;
 
     // `bitrate` in bits per second.
     H264EncoderCpp(int width, int height, int bitrate, int fps, Output output);
@@ -54,6 +57,14 @@ public:
 
     // Encodes one picture; its encoded frame reaches the output before the call returns.
     void putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
+
+    // BGRA pictures of the session's size for putFrame, reused once released; null without a
+    // session.
+    std::shared_ptr<media::PixelBufferPool> pixelBufferPool() const;
+
+    // Hands an encoded frame to the output function, in order with the frames the session
+    // delivers; a null sample buffer is ignored.
+    void signalCompressedData(std::shared_ptr<const media::SampleBuffer> sampleBuffer);
 
 private:
     void initCompressionSession();
@@ -71,6 +82,7 @@ private:
     FramePtr picture_;  // guarded by mutex_; the I420 picture handed to libx264
     FramePtr source_;   // guarded by mutex_; wraps the caller's pixels during a call
     PacketPtr packet_;  // guarded by mutex_
+    std::shared_ptr<media::PixelBufferPool> pool_;            // guarded by mutex_
     std::shared_ptr<const media::FormatDescription> format_;  // guarded by mutex_
     // Presentation times of pictures handed to libx264 and not yet back, by frame number.
     std::deque<std::pair<int64_t, media::Time>> inFlight_;  // guarded by mutex_
