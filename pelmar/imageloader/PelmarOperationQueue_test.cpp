@@ -211,6 +211,8 @@ TEST(PelmarOperationQueueTest, LimitIsAtLeastOneAndRaisingItStartsWaitingOperati
     std::vector<std::unique_ptr<Signal>> started;
     for (int i = 0; i < 6; ++i) {
         started.push_back(std::make_unique<Signal>());
+    }
+    for (int i = 0; i < 6; ++i) {
         queue->scheduleOperation([&, i] {
             started[static_cast<std::size_t>(i)]->fire();
             EXPECT_TRUE(release.wait());

@@ -104,7 +104,10 @@ protected:
     }
 
     Result result() {
-        EXPECT_EQ(resultFuture_.wait_for(kPatience), std::future_status::ready);
+        if (resultFuture_.wait_for(kPatience) != std::future_status::ready) {
+            ADD_FAILURE() << "the download did not complete";
+            return {std::nullopt, Error{"test", -1, "no completion"}};
+        }
         return resultFuture_.get();
     }
 
@@ -332,6 +335,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, NearlyDoneDownloadOutlivesI
     schedule(task, server.url("/fast.jpg"));
     schedule(task, server.url("/fast.jpg"));  // in flight: starts nothing new
     ASSERT_TRUE(held.waitHeld());
+    ASSERT_TRUE(eventually([&] { return task->data().size() == 1000; }));
     std::optional<PelmarResume> resume;
     EXPECT_FALSE(task->cancelWithUUID("caller-1", &resume));
     EXPECT_FALSE(resume);
