@@ -14,7 +14,7 @@
 namespace pelmar::image::fuzz {
 
 // Small enough that millions of runs stay fast, large enough for every seed.
-inline constexpr int64_t kFuzzMaxPixels = 1 << 20;
+inline constexpr int64_t kFuzzMaxPixels = 1 << 16;
 
 inline int decodeAs(ImageFormat format, const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
