@@ -18,7 +18,7 @@ comma := ,
 PACKAGES := cmake ninja-build g++ pkg-config make \
 	libcurl4-openssl-dev nlohmann-json3-dev \
 	libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libx264-dev \
-	libjpeg62-turbo-dev libpng-dev libgif-dev libzxing-dev libcairo2-dev \
+	libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libzxing-dev libcairo2-dev \
 	libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev \
 	nginx-light libnginx-mod-rtmp ffmpeg curl \
 	clang libclang-rt-14-dev clang-format

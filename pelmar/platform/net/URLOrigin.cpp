@@ -37,6 +37,16 @@ std::string lower(std::string text) {
 
 }  // namespace
 
+std::optional<std::string> urlHost(std::string_view url) {
+    const auto origin = urlOrigin(url);
+    if (!origin) {
+        return std::nullopt;
+    }
+    // "scheme://host:port", where an IPv6 host keeps its brackets and the port never has a colon.
+    const std::size_t start = origin->find("://") + 3;
+    return origin->substr(start, origin->rfind(':') - start);
+}
+
 std::optional<std::string> urlOrigin(std::string_view url) {
     std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
     if (!handle) {

@@ -16,4 +16,8 @@ namespace pelmar::net {
 // "HTTPS://Example.com/a?b" gives "https://example.com:443". Only http and https URLs have one.
 std::optional<std::string> urlOrigin(std::string_view url);
 
+// The host of an http or https URL in lower case: "https://Img.Example.com:8443/a" gives
+// "img.example.com".
+std::optional<std::string> urlHost(std::string_view url);
+
 }  // namespace pelmar::net

@@ -14,6 +14,8 @@
 #include <string>
 
 #include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/net/HTTPURLResponse.h"
+#include "pelmar/platform/net/URLSessionTaskMetrics.h"
 
 namespace pelmar::net {
 
@@ -23,6 +25,12 @@ class URLSessionTask;
 class URLSessionDelegate {
 public:
     virtual ~URLSessionDelegate() = default;
+
+    // The answer head, before the first answer bytes; only for tasks made without a completion
+    // handler.
+    virtual void didReceiveResponse(URLSession& /*session*/,
+                                    const std::shared_ptr<URLSessionTask>& /*task*/,
+                                    const std::shared_ptr<const HTTPURLResponse>& /*response*/) {}
 
     // Answer bytes as they arrive; only for tasks made without a completion handler.
     virtual void didReceiveData(URLSession& /*session*/,
@@ -36,6 +44,12 @@ public:
                                  int64_t /*bytesSent*/,
                                  int64_t /*totalBytesSent*/,
                                  int64_t /*totalBytesExpectedToSend*/) {}
+
+    // When the task's transfer happened, once, just before its end; for every task that reached
+    // the transport (with or without a completion handler).
+    virtual void didFinishCollectingMetrics(URLSession& /*session*/,
+                                            const std::shared_ptr<URLSessionTask>& /*task*/,
+                                            const URLSessionTaskMetrics& /*metrics*/) {}
 
     // The task's end, once; only for tasks made without a completion handler.
     virtual void didCompleteWithError(URLSession& /*session*/,

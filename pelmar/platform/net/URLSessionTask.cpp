@@ -69,6 +69,30 @@ int64_t URLSessionTask::countOfBytesReceived() const {
     return bytesReceived_;
 }
 
+int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
+    std::lock_guard lock(mutex_);
+    return bytesExpectedToReceive_;
+}
+
+URLRequest URLSessionTask::currentRequest() const {
+    URLRequest request = request_;
+    std::lock_guard lock(mutex_);
+    if (response_) {
+        request.url = response_->url();
+    }
+    return request;
+}
+
+double URLSessionTask::priority() const {
+    std::lock_guard lock(mutex_);
+    return priority_;
+}
+
+void URLSessionTask::setPriority(double priority) {
+    std::lock_guard lock(mutex_);
+    priority_ = priority >= 0 ? (priority <= 1 ? priority : 1.0) : 0.0;
+}
+
 void URLSessionTask::resume() {
     {
         std::lock_guard lock(mutex_);
@@ -109,9 +133,29 @@ int64_t URLSessionTask::maximumResponseBytes() const {
     return session_->configuration().maximumResponseBytes;
 }
 
-void URLSessionTask::setResponse(Response response) {
-    std::lock_guard lock(mutex_);
-    response_ = std::move(response);
+void URLSessionTask::setResponse(Response response, int64_t expectedToReceive) {
+    bool toDelegate = false;
+    {
+        std::lock_guard lock(mutex_);
+        response_ = response;
+        bytesExpectedToReceive_ = expectedToReceive;
+        toDelegate = kind_ != Kind::Download && !dataCompletion_;
+    }
+    if (toDelegate) {
+        session_->deliver([self = shared_from_this(), response = std::move(response)] {
+            if (auto delegate = self->session_->delegate()) {
+                delegate->didReceiveResponse(*self->session_, self, response);
+            }
+        });
+    }
+}
+
+void URLSessionTask::collectMetrics(URLSessionTaskMetrics metrics) {
+    session_->deliver([self = shared_from_this(), metrics = std::move(metrics)] {
+        if (auto delegate = self->session_->delegate()) {
+            delegate->didFinishCollectingMetrics(*self->session_, self, metrics);
+        }
+    });
 }
 
 std::optional<Error> URLSessionTask::receive(const char* data, size_t size) {

@@ -20,6 +20,7 @@
 #include "pelmar/platform/net/BodySource.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLRequest.h"
+#include "pelmar/platform/net/URLSessionTaskMetrics.h"
 
 namespace pelmar::net {
 
@@ -75,6 +76,19 @@ public:
 
     int64_t countOfBytesReceived() const;
 
+    // The answer's Content-Length once its head arrived; -1 when unknown.
+    int64_t countOfBytesExpectedToReceive() const;
+
+    // The request as sent last: the original one with the URL that answered (after redirects).
+    URLRequest currentRequest() const;
+
+    // How much the caller cares about this task, 0 to 1 (default 0.5); kept for the caller, the
+    // transport serves every task alike.
+    double priority() const;
+
+    // Clamped to 0..1.
+    void setPriority(double priority);
+
     // Starts a suspended task; does nothing otherwise.
     void resume();
 
@@ -101,7 +115,11 @@ private:
 
     int64_t maximumResponseBytes() const;
 
-    void setResponse(Response response);
+    // Also tells a delegate task's delegate.
+    void setResponse(Response response, int64_t expectedToReceive);
+
+    // Tells the delegate (on the delegate queue, before the end).
+    void collectMetrics(URLSessionTaskMetrics metrics);
 
     // Takes answer bytes; an error stops the transfer with it.
     std::optional<Error> receive(const char* data, size_t size);
@@ -126,6 +144,8 @@ private:
     int64_t bytesSent_ = 0;                         // guarded by mutex_
     int64_t bytesExpectedToSend_ = 0;               // guarded by mutex_
     int64_t bytesReceived_ = 0;                     // guarded by mutex_
+    int64_t bytesExpectedToReceive_ = -1;           // guarded by mutex_
+    double priority_ = 0.5;                         // guarded by mutex_
     int64_t bytesSentReported_ = 0;                 // guarded by mutex_
     bool progressPending_ = false;                  // guarded by mutex_
     DataCompletionHandler dataCompletion_;          // guarded by mutex_

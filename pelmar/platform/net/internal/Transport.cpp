@@ -15,11 +15,13 @@
 #include <string_view>
 #include <system_error>
 
+#include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/net/internal/DataURL.h"
 
 namespace pelmar::net::internal {
 
@@ -204,6 +206,7 @@ struct Transport::Transfer {
     std::optional<Error> abortError;
     HTTPHeaderFields responseHeaders;
     bool responseDelivered = false;
+    double startTime = 0;  // dispatch clock, when the transfer was handed to libcurl
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     ~Transfer() {
@@ -223,9 +226,13 @@ struct Transport::Transfer {
         }
         char* effectiveUrl = nullptr;
         curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+        curl_off_t expected = -1;
+        curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
         task->setResponse(std::make_shared<const HTTPURLResponse>(
-                effectiveUrl != nullptr ? std::string(effectiveUrl) : task->originalRequest().url,
-                status, responseHeaders));
+                                  effectiveUrl != nullptr ? std::string(effectiveUrl)
+                                                          : task->originalRequest().url,
+                                  status, responseHeaders),
+                          expected >= 0 ? static_cast<int64_t>(expected) : -1);
         responseDelivered = true;
     }
 
@@ -433,6 +440,10 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
         return;
     }
     const URLRequest& request = task->originalRequest();
+    if (DataURL::isDataURL(request.url)) {
+        answerDataURL(task);
+        return;
+    }
     if (auto error = checkRequest(request)) {
         task->complete(std::move(error));
         return;
@@ -559,7 +570,50 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
         return;
     }
     transfer->multi = handles_->multi;
+    transfer->startTime = dispatch::clock().now();
     transfers_.emplace(task->taskIdentifier(), std::move(transfer));
+}
+
+URLSessionTaskMetrics Transport::metricsOf(const Transfer& transfer) {
+    // libcurl times each stage in microseconds from the start of the transfer; a stage it never
+    // reached reads 0.
+    const auto at = [&](CURLINFO info) -> std::optional<double> {
+        curl_off_t micros = 0;
+        if (curl_easy_getinfo(transfer.easy.get(), info, &micros) != CURLE_OK || micros <= 0) {
+            return std::nullopt;
+        }
+        return transfer.startTime + static_cast<double>(micros) / 1e6;
+    };
+    URLSessionTaskTransactionMetrics transaction;
+    transaction.requestStartDate = at(CURLINFO_PRETRANSFER_TIME_T);
+    if (transfer.responseDelivered) {
+        transaction.responseStartDate = at(CURLINFO_STARTTRANSFER_TIME_T);
+        transaction.responseEndDate = at(CURLINFO_TOTAL_TIME_T);
+    }
+    return URLSessionTaskMetrics{{transaction}};
+}
+
+void Transport::answerDataURL(const std::shared_ptr<URLSessionTask>& task) {
+    const auto content = DataURL::decode(task->originalRequest().url);
+    if (!content) {
+        task->complete(urlError(kURLErrorBadURL, "malformed data URL"));
+        return;
+    }
+    const double now = dispatch::clock().now();
+    const auto size = static_cast<int64_t>(content->bytes.size());
+    task->setResponse(std::make_shared<const HTTPURLResponse>(
+                              task->originalRequest().url, 200,
+                              HTTPHeaderFields{{"Content-Type", content->mediaType},
+                                               {"Content-Length", std::to_string(size)}}),
+                      size);
+    if (!content->bytes.empty()) {
+        if (auto error = task->receive(content->bytes.data(), content->bytes.size())) {
+            task->complete(std::move(error));
+            return;
+        }
+    }
+    task->collectMetrics(URLSessionTaskMetrics{{{now, now, now}}});
+    task->complete(std::nullopt);
 }
 
 void Transport::finish(uint64_t taskIdentifier, int curlResult) {
@@ -588,6 +642,7 @@ void Transport::finish(uint64_t taskIdentifier, int curlResult) {
     if (const auto& body = transfer->task->body()) {
         body->close();
     }
+    transfer->task->collectMetrics(metricsOf(*transfer));
     transfer->task->complete(std::move(error));
 }
 

@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "pelmar/platform/net/URLSessionTaskMetrics.h"
+
 namespace pelmar::net {
 class URLSessionTask;
 }
@@ -47,6 +49,11 @@ private:
     void begin(std::shared_ptr<URLSessionTask> task);
 
     void finish(uint64_t taskIdentifier, int curlResult);
+
+    // Answers a "data:" URL from its own bytes, without libcurl.
+    static void answerDataURL(const std::shared_ptr<URLSessionTask>& task);
+
+    static URLSessionTaskMetrics metricsOf(const Transfer& transfer);
 
     std::unique_ptr<Handles> handles_;
 

@@ -1,0 +1,29 @@
+#include "pelmar/imageloader/PelmarRemoteImageTask.h"
+
+#include <mutex>
+
+namespace pelmar {
+
+void PelmarRemoteImageTask::addCallbacks(const std::string& uuid,
+                                         PelmarRemoteImageCallbacks callbacks) {
+    std::lock_guard lock(lock_);
+    callbackBlocks_[uuid] = std::move(callbacks);
+}
+
+std::size_t PelmarRemoteImageTask::callbackCount() {
+    std::lock_guard lock(lock_);
+    return callbackBlocks_.size();
+}
+
+bool PelmarRemoteImageTask::l_cancelWithUUID(const std::string& uuid) {
+    callbackBlocks_.erase(uuid);
+    return callbackBlocks_.empty();
+}
+
+bool PelmarRemoteImageTask::cancelWithUUID(const std::string& uuid,
+                                           std::optional<PelmarResume>* /*resume*/) {
+    std::lock_guard lock(lock_);
+    return l_cancelWithUUID(uuid);
+}
+
+}  // namespace pelmar
