@@ -40,7 +40,12 @@ void ViewController::loadViewIfNeeded() {
         return;
     }
     loadingView_ = true;
-    loadView();
+    try {
+        loadView();
+    } catch (...) {
+        loadingView_ = false;
+        throw;
+    }
     if (!view_) {
         setView(std::make_shared<View>());
     }
@@ -50,12 +55,8 @@ void ViewController::loadViewIfNeeded() {
 
 void ViewController::loadView() {
     if (!nibName_.empty()) {
-        auto view = Nib::instantiate(nibName_, *this);
-        if (!view) {
-            // A screen without its interface would show nothing and bind no outlet.
-            throw std::logic_error("no interface file named \"" + nibName_ + "\"");
-        }
-        setView(std::move(view));
+        // Throws for a missing file: a screen without its interface would show nothing.
+        setView(Nib::instantiate<ViewController>(nibName_, *this));
         return;
     }
     setView(std::make_shared<View>());

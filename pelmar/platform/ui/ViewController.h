@@ -45,7 +45,9 @@ enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3
 // parent weakly. It owns its view and, during a transition, the transition.
 // Threads: main thread only; present()/dismiss() abort with a message off the main thread.
 // Completions and appearance callbacks run on the main queue.
-// Errors: refused presentations are ignored with a warning on stderr.
+// Errors: refused presentations are ignored with a warning on stderr. Loading the view of a
+// controller whose interface file is missing, or leaves an outlet unbound, throws
+// std::logic_error (see Nib); the next view() call tries again.
 class ViewController : public std::enable_shared_from_this<ViewController> {
 public:
     ViewController() = default;
