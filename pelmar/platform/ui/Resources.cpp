@@ -47,8 +47,7 @@ const Resources& Resources::installed() {
 }
 
 std::optional<std::filesystem::path> Resources::first(
-        std::string_view name,
-        std::initializer_list<std::string_view> suffixes) const {
+        std::string_view name, std::initializer_list<std::string_view> suffixes) const {
     if (!safeName(name)) {
         return std::nullopt;
     }

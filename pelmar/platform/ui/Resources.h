@@ -28,9 +28,8 @@ public:
     std::optional<std::filesystem::path> soundPath(std::string_view name) const;
 
 private:
-    std::optional<std::filesystem::path> first(std::string_view name,
-                                               std::initializer_list<std::string_view> suffixes)
-            const;
+    std::optional<std::filesystem::path> first(
+            std::string_view name, std::initializer_list<std::string_view> suffixes) const;
 
     std::filesystem::path folder_;
 };

@@ -34,8 +34,9 @@ enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3
 // completion is not called. dismiss() on a presenter dismisses what it presents; on a presented
 // controller that presents nothing it dismisses itself; either way everything above goes too.
 // The chain is unlinked when the dismissal completes, just before its completion runs; with
-// nothing to dismiss the completion still runs on a later turn. A child controller presents and
-// dismisses through its top parent.
+// nothing to dismiss the completion still runs on a later turn. A dismissal asked for while the
+// screen is still coming in starts once it is in; one asked for while it is already going
+// completes after that one. A child controller presents and dismisses through its top parent.
 // Children (addChild/removeFromParent) hear their parent's appearance callbacks while their views
 // are inside the parent's view, and appear or disappear themselves when their views enter or leave
 // the window while the parent is on screen, unless the parent forwards appearance itself
