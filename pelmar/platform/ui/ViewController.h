@@ -208,6 +208,20 @@ private:
     // The top of the parent chain (this controller when it has no parent).
     std::shared_ptr<ViewController> rootParent();
     std::shared_ptr<View> containerForPresentation();
+    // What a presentation or dismissal does when its transition ends (completed or cancelled).
+    static void finishPresentation(const std::shared_ptr<ViewController>& self,
+                                   const std::shared_ptr<ViewController>& controller,
+                                   bool covers,
+                                   const std::shared_ptr<PresentationController>& presentation,
+                                   const std::function<void()>& completion,
+                                   bool completed);
+    static void finishDismissal(const std::shared_ptr<ViewController>& presenter,
+                                const std::shared_ptr<ViewController>& target,
+                                const std::vector<std::shared_ptr<ViewController>>& chain,
+                                bool uncovers,
+                                const std::shared_ptr<PresentationController>& presentation,
+                                const std::function<void()>& completion,
+                                bool completed);
     // The view of this controller entered (true) or left a window.
     void viewMovedToWindow(bool entered);
     void forwardAppearance(bool begin, bool isAppearing, bool animated);

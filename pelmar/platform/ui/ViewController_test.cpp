@@ -384,3 +384,23 @@ TEST_F(ViewControllerTest, ViewsDeepInAPresentedScreenHearTheyMoveInAndOutOfTheW
 
 }  // namespace
 }  // namespace pelmar::ui
+
+namespace pelmar::ui {
+namespace {
+
+TEST_F(ViewControllerTest, ScreensLeftMidTransitionAreFreedWithTheirOwner) {
+    auto presenter = make("presenter");
+    auto sheet = make("sheet");
+    std::weak_ptr<ViewController> weakPresenter = presenter;
+    std::weak_ptr<ViewController> weakSheet = sheet;
+    presenter->present(sheet, true);
+    ASSERT_NE(presenter->transitionInProgress(), nullptr);
+    presenter.reset();
+    sheet.reset();
+    EXPECT_TRUE(weakPresenter.expired());
+    EXPECT_TRUE(weakSheet.expired());
+    RunLoop::advance(1);  // the abandoned transition's timer finds nothing to finish
+}
+
+}  // namespace
+}  // namespace pelmar::ui
