@@ -10,6 +10,7 @@
 namespace pelmar::ui {
 
 TransitionContext::TransitionContext(Setup setup) : setup_(std::move(setup)) {
+    container_ = std::exchange(setup_.container, nullptr);
     from_ = std::exchange(setup_.from, nullptr);
     to_ = std::exchange(setup_.to, nullptr);
 }

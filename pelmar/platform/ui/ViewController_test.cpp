@@ -389,7 +389,10 @@ namespace pelmar::ui {
 namespace {
 
 TEST_F(ViewControllerTest, ScreensLeftMidTransitionAreFreedWithTheirOwner) {
+    auto window = std::make_shared<Window>();
+    std::weak_ptr<Window> weakWindow = window;
     auto presenter = make("presenter");
+    window->setRootViewController(presenter);
     auto sheet = make("sheet");
     std::weak_ptr<ViewController> weakPresenter = presenter;
     std::weak_ptr<ViewController> weakSheet = sheet;
@@ -397,6 +400,8 @@ TEST_F(ViewControllerTest, ScreensLeftMidTransitionAreFreedWithTheirOwner) {
     ASSERT_NE(presenter->transitionInProgress(), nullptr);
     presenter.reset();
     sheet.reset();
+    window.reset();
+    EXPECT_TRUE(weakWindow.expired());
     EXPECT_TRUE(weakPresenter.expired());
     EXPECT_TRUE(weakSheet.expired());
     RunLoop::advance(1);  // the abandoned transition's timer finds nothing to finish
