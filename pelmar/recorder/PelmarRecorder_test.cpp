@@ -16,6 +16,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/recorder/testing/RecorderFixture.h"
 
@@ -366,8 +367,13 @@ TEST_F(PelmarRecorderTest, RotationFollowsTheDeviceOnlyWhenItIsUpright) {
     ASSERT_NE(preview, nullptr);
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.device));
-        ui::Application::shared().setDeviceOrientation(c.device);
-        recorder_->viewWillTransition({844, 390});
+        const int raw = static_cast<int>(c.device);
+        if (raw >= 1 && raw <= 4) {
+            window_->rotate(static_cast<ui::InterfaceOrientation>(raw));
+        } else {
+            // Lying flat turns nothing: the screens are not told and the orientation stays.
+            ui::Application::shared().setDeviceOrientation(c.device);
+        }
         drainSessionQueue();
         EXPECT_EQ(preview->videoOrientation(), c.video);
         EXPECT_EQ(videoOutput()->connection(MediaType::Video)->videoOrientation(), c.video);
@@ -408,6 +414,28 @@ TEST_F(PelmarRecorderTest, TwoTapsInOneTurnStartOnlyOnce) {
     RunLoop::runUntilIdle();
     EXPECT_TRUE(recorder_->isRecording());
     EXPECT_EQ(loggedCount("movie recording toggle requested"), 1);
+}
+
+TEST_F(PelmarRecorderTest, HiddenControlsTakeNoTaps) {
+    standardDevices();
+    env().setManualFeed(true);
+    presentAndWaitUntilReady();
+    EXPECT_EQ(recorder_->view()->window(), window_);
+    EXPECT_EQ(recorder_->view()->frame(), window_->bounds());
+    recorder_->setShowControls(false);
+    RunLoop::runUntilIdle();
+    const auto refused = ui::tap(*recorder_->recordButton.lock());
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_NE(refused->find("is hidden"), std::string::npos) << *refused;
+    drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_FALSE(recorder_->isRecording());
+    EXPECT_EQ(loggedCount("movie recording toggle requested"), 0);
+
+    recorder_->setShowControls(true);
+    RunLoop::runUntilIdle();
+    EXPECT_TRUE(recorder_->recordButton.lock()->tap());
+    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->isRecording(); }));
 }
 
 TEST_F(PelmarRecorderTest, APausedStopLeavesNothingBehindForTheNextRecording) {

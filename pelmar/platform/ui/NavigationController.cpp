@@ -244,14 +244,20 @@ void NavigationController::change(std::vector<std::shared_ptr<ViewController>> s
     setup.animated = animated;
     setup.animator = animator;
     setup.interaction = interaction;
-    setup.onFinish = [self, old, from, to, added, removed, animated](bool completed) {
-        self->clearTransition();
+    // Weak: this controller holds the transition, which holds this.
+    setup.onFinish = [weakSelf = std::weak_ptr<NavigationController>(self), old, from, to, added,
+                      removed, animated](bool completed) {
+        auto nav = weakSelf.lock();
+        if (!nav) {
+            return;
+        }
+        nav->clearTransition();
         if (completed) {
             if (from->isViewLoaded()) {
                 from->view()->removeFromSuperview();
             }
-            if (to->view()->superview() != self->view()) {
-                self->view()->insertSubview(to->view(), 0);
+            if (to->view()->superview() != nav->view()) {
+                nav->view()->insertSubview(to->view(), 0);
             }
             from->endAppearanceTransition();
             to->endAppearanceTransition();
@@ -259,13 +265,13 @@ void NavigationController::change(std::vector<std::shared_ptr<ViewController>> s
                 c->removeFromParent();
             }
             for (const auto& c : added) {
-                c->didMove(self.get());
+                c->didMove(nav.get());
             }
-            self->updateBar();
-            if (auto d = self->delegate_.lock()) {
-                d->didShow(*self, *to, animated);
+            nav->updateBar();
+            if (auto d = nav->delegate_.lock()) {
+                d->didShow(*nav, *to, animated);
             }
-            self->transitionEnded();
+            nav->transitionEnded();
             return;
         }
         to->view()->removeFromSuperview();
@@ -273,16 +279,16 @@ void NavigationController::change(std::vector<std::shared_ptr<ViewController>> s
         to->endAppearanceTransition();
         from->beginAppearanceTransition(true, false);
         from->endAppearanceTransition();
-        self->stack_ = old;
+        nav->stack_ = old;
         for (const auto& c : added) {
             c->willMove(nullptr);
             c->removeFromParent();
         }
         for (const auto& c : removed) {
-            c->didMove(self.get());
+            c->didMove(nav.get());
         }
-        self->updateBar();
-        self->transitionEnded();
+        nav->updateBar();
+        nav->transitionEnded();
     };
     runTransition(std::make_shared<TransitionContext>(std::move(setup)));
 }

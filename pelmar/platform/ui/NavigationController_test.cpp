@@ -117,5 +117,84 @@ TEST_F(NavigationControllerTest, BarButtonItemsBecomeButtonsAUserCanTap) {
     EXPECT_EQ(taps, 1);
 }
 
+// Pops by a swipe from the edge: the standard animator, driven by the swipe.
+class EdgeSwipe : public NavigationControllerDelegate {
+public:
+    std::shared_ptr<AnimatedTransitioning> animationController(
+            NavigationController&,
+            Operation operation,
+            const std::shared_ptr<ViewController>&,
+            const std::shared_ptr<ViewController>&) override {
+        operations.push_back(operation);
+        return operation == Operation::Pop ? std::make_shared<Slide>() : nullptr;
+    }
+
+    std::shared_ptr<InteractiveTransitioning> interactionController(
+            NavigationController&, const std::shared_ptr<AnimatedTransitioning>&) override {
+        return swipe;
+    }
+
+    void didShow(NavigationController&, ViewController& shown, bool) override {
+        shownTitles.push_back(shown.title());
+    }
+
+    // Puts the incoming screen in place at once and completes after half a second.
+    class Slide : public AnimatedTransitioning {
+    public:
+        double transitionDuration(const TransitionContext&) const override { return 0.5; }
+
+        void animateTransition(TransitionContext& context) override {
+            auto to = context.view(TransitionContext::Key::To);
+            to->setFrame(context.finalFrame(TransitionContext::Key::To));
+            context.containerView()->insertSubview(to, 0);
+            std::weak_ptr<TransitionContext> weak = context.weak_from_this();
+            View::animate(0.5, nullptr, [weak](bool) {
+                if (auto c = weak.lock()) {
+                    c->completeTransition(!c->transitionWasCancelled());
+                }
+            });
+        }
+    };
+
+    std::shared_ptr<PercentDrivenInteractiveTransition> swipe;
+    std::vector<Operation> operations;
+    std::vector<std::string> shownTitles;
+};
+
+TEST_F(NavigationControllerTest, AnInteractivePopCancelledKeepsTheStackAndFinishedPops) {
+    auto edge = std::make_shared<EdgeSwipe>();
+    navigation_->setDelegate(edge);
+    auto second = std::make_shared<LoggingController>("second", &log_);
+    navigation_->push(second, true);
+    RunLoop::advance(1);
+    log_.clear();
+
+    edge->swipe = std::make_shared<PercentDrivenInteractiveTransition>();
+    EXPECT_EQ(navigation_->pop(true), second);
+    edge->swipe->update(0.3);
+    edge->swipe->cancel();
+    RunLoop::advance(1);
+    EXPECT_EQ(navigation_->topViewController(), second);
+    EXPECT_EQ(second->parent(), navigation_);
+    EXPECT_TRUE(second->isAppeared());
+    EXPECT_FALSE(first_->isAppeared());
+    EXPECT_EQ(first_->view()->window(), nullptr);
+    EXPECT_EQ(log_, (Log{"second.willMoveOut", "second.willDisappear", "first.willAppear",
+                         "first.willDisappear", "first.didDisappear", "second.willAppear",
+                         "second.didAppear", "second.didMoveIn"}));
+
+    edge->swipe = std::make_shared<PercentDrivenInteractiveTransition>();
+    navigation_->pop(true);
+    edge->swipe->update(0.8);
+    edge->swipe->finish();
+    RunLoop::advance(1);
+    EXPECT_EQ(navigation_->topViewController(), first_);
+    EXPECT_EQ(second->parent(), nullptr);
+    EXPECT_EQ(edge->operations, (std::vector<EdgeSwipe::Operation>{EdgeSwipe::Operation::Push,
+                                                                   EdgeSwipe::Operation::Pop,
+                                                                   EdgeSwipe::Operation::Pop}));
+    EXPECT_EQ(edge->shownTitles, (std::vector<std::string>{"second", "first"}));
+}
+
 }  // namespace
 }  // namespace pelmar::ui

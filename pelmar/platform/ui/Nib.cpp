@@ -2,30 +2,31 @@
 
 #include <map>
 #include <mutex>
-#include <utility>
+#include <stdexcept>
 
 #include "pelmar/platform/ui/View.h"
+#include "pelmar/platform/ui/ViewController.h"
 
 namespace pelmar::ui {
 
-namespace {
-
-struct Registry {
+struct Nib::Registry {
     std::mutex mutex;
-    std::map<std::string, Nib::Builder, std::less<>> builders;  // guarded by mutex
+    std::map<std::string, Erased, std::less<>> builders;  // guarded by mutex
 };
 
-Registry& registry() {
-    static Registry* instance = new Registry();
+Nib::Registry& Nib::registry() {
+    static auto* instance = new Registry();  // never destroyed: screens may load during exit
     return *instance;
 }
 
-}  // namespace
-
-void Nib::registerBuilder(std::string name, Builder builder) {
+void Nib::add(std::string name, Erased erased) {
     auto& r = registry();
     std::lock_guard lock(r.mutex);
-    r.builders[std::move(name)] = std::move(builder);
+    r.builders.insert_or_assign(std::move(name), std::move(erased));
+}
+
+void Nib::registerBuilder(std::string name, Builder builder) {
+    registerBuilder<ViewController>(std::move(name), std::move(builder));
 }
 
 bool Nib::contains(std::string_view name) {
@@ -34,18 +35,33 @@ bool Nib::contains(std::string_view name) {
     return r.builders.find(name) != r.builders.end();
 }
 
-std::shared_ptr<View> Nib::instantiate(std::string_view name, ViewController& owner) {
-    Builder builder;
+std::shared_ptr<View> Nib::build(std::string_view name, std::type_index owner, void* object) {
+    Erased erased;
     {
         auto& r = registry();
         std::lock_guard lock(r.mutex);
         auto it = r.builders.find(name);
-        if (it == r.builders.end()) {
-            return nullptr;
+        if (it != r.builders.end()) {
+            erased = it->second;
         }
-        builder = it->second;
     }
-    return builder ? builder(owner) : nullptr;
+    const std::string nib(name);
+    if (!erased.build) {
+        throw std::logic_error("no interface file named \"" + nib + "\"");
+    }
+    if (erased.owner != owner) {
+        throw std::logic_error("interface file \"" + nib + "\" is for another kind of owner");
+    }
+    auto view = erased.build(object, nib);
+    if (!view) {
+        throw std::logic_error("interface file \"" + nib + "\" made no view");
+    }
+    return view;
+}
+
+void Nib::unbound(const std::string& nib, const std::string& outlet) {
+    throw std::logic_error("interface file \"" + nib + "\": outlet \"" + outlet
+                           + "\" is not bound");
 }
 
 }  // namespace pelmar::ui

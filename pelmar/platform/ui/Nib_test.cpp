@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
@@ -58,10 +60,50 @@ TEST(NibTest, AControllerWithANibNameGetsItsViewsOutletsAndActions) {
     Application::shared().reset();
 }
 
-TEST(NibTest, AnUnknownNibFailsLoudly) {
+// A meter view that loads its own parts from an interface file, as a cell or a custom view does.
+class Meter : public View {
+public:
+    std::weak_ptr<Label> reading;
+    std::weak_ptr<View> needle;
+};
+
+// The message of the logic_error `f` throws, or "" when it throws none.
+template <typename F>
+std::string failureOf(F f) {
+    try {
+        f();
+    } catch (const std::logic_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(NibTest, AnyObjectCanOwnAnInterfaceFileWhoseOutletsMustAllBeBound) {
+    Nib::registerBuilder<Meter>("Meter",
+                                [](Meter& meter) {
+                                    auto parts = std::make_shared<View>();
+                                    auto reading = std::make_shared<Label>();
+                                    parts->addSubview(reading);
+                                    meter.reading = reading;  // the needle is forgotten
+                                    return parts;
+                                },
+                                {{"reading", [](const Meter& m) { return !m.reading.expired(); }},
+                                 {"needle", [](const Meter& m) { return !m.needle.expired(); }}});
+    Meter meter;
+    EXPECT_EQ(failureOf([&] { Nib::instantiate("Meter", meter); }),
+              "interface file \"Meter\": outlet \"needle\" is not bound");
+
+    auto screen = std::make_shared<ViewController>("Meter");
+    EXPECT_EQ(failureOf([&] { screen->view(); }),
+              "interface file \"Meter\" is for another kind of owner");
+}
+
+TEST(NibTest, AMissingInterfaceFileFailsLoudlyEveryTime) {
     EXPECT_FALSE(Nib::contains("NoSuchScreen"));
     auto screen = std::make_shared<ViewController>("NoSuchScreen");
-    EXPECT_THROW(screen->view(), std::logic_error);
+    EXPECT_EQ(failureOf([&] { screen->view(); }), "no interface file named \"NoSuchScreen\"");
+    EXPECT_EQ(failureOf([&] { screen->view(); }), "no interface file named \"NoSuchScreen\"");
+    EXPECT_FALSE(screen->isViewLoaded());
 }
 
 }  // namespace

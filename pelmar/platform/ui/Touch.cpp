@@ -96,10 +96,8 @@ std::optional<std::string> TouchSequence::begin(const std::vector<Point>& finger
         return std::string("fingers are already down, or none were given");
     }
     std::vector<Touch> touches;
-    int id = 0;
     for (auto p : fingers) {
         Touch t;
-        t.id = ++id;
         t.location = p;
         touches.push_back(t);
     }

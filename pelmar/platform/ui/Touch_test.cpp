@@ -119,3 +119,36 @@ TEST_F(TouchTest, AFingerLiftedOutsideAButtonDoesNotPressIt) {
 
 }  // namespace
 }  // namespace pelmar::ui
+
+namespace pelmar::ui {
+namespace {
+
+TEST_F(TouchTest, TwoSequencesAtOnceEachPressTheirOwnButtonAndARefusalLeavesNothingDown) {
+    auto left = add(std::make_shared<Button>(Rect{0, 100, 100, 100}));
+    auto right = add(std::make_shared<Button>(Rect{200, 100, 100, 100}));
+    int lefts = 0;
+    int rights = 0;
+    left->addTarget(ControlEvent::TouchUpInside, [&] { ++lefts; });
+    right->addTarget(ControlEvent::TouchUpInside, [&] { ++rights; });
+
+    TouchSequence one;
+    TouchSequence two;
+    ASSERT_EQ(one.begin({{50, 150}}), std::nullopt);
+    ASSERT_EQ(two.begin({{250, 150}}), std::nullopt);
+    one.end();
+    EXPECT_TRUE(right->isHighlighted());
+    two.end();
+    EXPECT_EQ(lefts, 1);
+    EXPECT_EQ(rights, 1);
+
+    // The second finger lands outside the window: the whole touch is refused, nothing held.
+    TouchSequence both;
+    EXPECT_NE(both.begin({{50, 150}, {5000, 5000}}), std::nullopt);
+    EXPECT_FALSE(both.isDown());
+    EXPECT_FALSE(left->isHighlighted());
+    EXPECT_TRUE(left->tap());
+    EXPECT_EQ(lefts, 2);
+}
+
+}  // namespace
+}  // namespace pelmar::ui

@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/ui/ViewController.h"
 
 namespace pelmar::ui {
 
-TransitionContext::TransitionContext(Setup setup) : setup_(std::move(setup)) {}
+TransitionContext::TransitionContext(Setup setup) : setup_(std::move(setup)) {
+    container_ = std::exchange(setup_.container, nullptr);
+    from_ = std::exchange(setup_.from, nullptr);
+    to_ = std::exchange(setup_.to, nullptr);
+}
 
 void TransitionContext::start() {
     auto keep = shared_from_this();
@@ -22,7 +27,7 @@ void TransitionContext::start() {
 }
 
 std::shared_ptr<ViewController> TransitionContext::viewController(Key key) const {
-    return key == Key::From ? setup_.from : setup_.to;
+    return (key == Key::From ? from_ : to_).lock();
 }
 
 std::shared_ptr<View> TransitionContext::view(Key key) const {

@@ -18,8 +18,9 @@ class ViewController;
 // cancelInteractiveTransition() decided: the rest of the animation (the part still to play, or the
 // part to play back) runs on the clock, and a completeTransition from the animator is then moot.
 // Either way the outcome is applied on a later main-loop turn.
-// Ownership: reference object made by the transition's owner; holds both controllers, its
-// animator and its interaction controller until the transition is over.
+// Ownership: reference object made by the transition's owner, which holds it until it is over;
+// holds its animator and interaction controller, and refers to its container and both controllers
+// weakly (a transition abandoned with its screens and window frees them).
 // Threads: main thread only.
 // Errors: calls after the transition ended are ignored; percent is clamped to [0, 1].
 class TransitionContext : public std::enable_shared_from_this<TransitionContext> {
@@ -46,7 +47,7 @@ public:
     // Starts the animator, or the interaction controller when there is one.
     void start();
 
-    std::shared_ptr<View> containerView() const { return setup_.container; }
+    std::shared_ptr<View> containerView() const { return container_.lock(); }
 
     std::shared_ptr<ViewController> viewController(Key key) const;
 
@@ -79,7 +80,10 @@ private:
     void decide(bool finish);
     void finishWhenReady();
 
-    Setup setup_;
+    Setup setup_;  // container, from and to are moved into the weak references below
+    std::weak_ptr<View> container_;
+    std::weak_ptr<ViewController> from_;
+    std::weak_ptr<ViewController> to_;
     double percent_ = 0;
     bool cancelled_ = false;
     bool animatorDone_ = false;

@@ -28,7 +28,7 @@ public:
     void animateTransition(TransitionContext& context) override {
         auto container = context.containerView();
         auto to = context.view(TransitionContext::Key::To);
-        if (to && to->superview() != container) {
+        if (container && to && to->superview() != container) {
             const Rect end = context.finalFrame(TransitionContext::Key::To);
             to->setFrame({end.x, container->bounds().height, end.width, end.height});
             container->addSubview(to);

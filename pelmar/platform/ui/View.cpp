@@ -15,9 +15,9 @@ namespace pelmar::ui {
 
 using internal::assertMainThread;
 
-View::View(Rect frame) {
-    setFrame(frame);
-}
+// Made, not yet in any tree: no thread check, so a view may be prepared anywhere.
+View::View(Rect frame)
+    : bounds_{0, 0, frame.width, frame.height}, center_(frame.center()), needsLayout_(true) {}
 
 View::~View() = default;
 

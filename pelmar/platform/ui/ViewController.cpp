@@ -40,7 +40,12 @@ void ViewController::loadViewIfNeeded() {
         return;
     }
     loadingView_ = true;
-    loadView();
+    try {
+        loadView();
+    } catch (...) {
+        loadingView_ = false;
+        throw;
+    }
     if (!view_) {
         setView(std::make_shared<View>());
     }
@@ -50,12 +55,8 @@ void ViewController::loadViewIfNeeded() {
 
 void ViewController::loadView() {
     if (!nibName_.empty()) {
-        auto view = Nib::instantiate(nibName_, *this);
-        if (!view) {
-            // A screen without its interface would show nothing and bind no outlet.
-            throw std::logic_error("no interface file named \"" + nibName_ + "\"");
-        }
-        setView(std::move(view));
+        // Throws for a missing file: a screen without its interface would show nothing.
+        setView(Nib::instantiate<ViewController>(nibName_, *this));
         return;
     }
     setView(std::make_shared<View>());
@@ -205,46 +206,61 @@ void ViewController::present(std::shared_ptr<ViewController> controller,
     setup.animated = animated;
     setup.animator = animator;
     setup.interaction = interaction;
-    setup.onFinish = [self, controller, covers, presentation,
-                      completion = std::move(completion)](bool completed) {
-        self->transition_.reset();
-        controller->beingPresented_ = false;
-        auto window = presentation->containerView();
-        if (completed) {
-            // An animator may have left the view out; the screen belongs in the window.
-            if (window && controller->view_->superview() != window) {
-                controller->view_->setFrame(presentation->frameOfPresentedViewInContainerView());
-                window->addSubview(controller->view_);
-            }
-            if (covers) {
-                self->endAppearanceTransition();
-                if (self->view_) {
-                    self->view_->removeFromSuperview();
-                }
-            }
-            controller->endAppearanceTransition();
-            presentation->presentationTransitionDidEnd(true);
-            if (completion) {
-                completion();
-            }
-            self->transitionEnded();
-            return;
+    // Weak: the presenter holds the transition, which holds this.
+    setup.onFinish = [weakSelf = std::weak_ptr<ViewController>(self),
+                      weakController = std::weak_ptr<ViewController>(controller), covers,
+                      presentation, completion = std::move(completion)](bool completed) {
+        auto presenter = weakSelf.lock();
+        auto presented = weakController.lock();
+        if (presenter && presented) {
+            finishPresentation(presenter, presented, covers, presentation, completion, completed);
         }
-        controller->beginAppearanceTransition(false, false);
-        controller->endAppearanceTransition();
-        controller->view_->removeFromSuperview();
-        if (covers) {
-            self->beginAppearanceTransition(true, false);
-            self->endAppearanceTransition();
-        }
-        self->coveredByPresented_ = false;
-        self->presented_.reset();
-        controller->presenting_.reset();
-        controller->presentationController_.reset();
-        presentation->presentationTransitionDidEnd(false);
-        self->transitionEnded();
     };
     runTransition(std::make_shared<TransitionContext>(std::move(setup)));
+}
+
+void ViewController::finishPresentation(const std::shared_ptr<ViewController>& self,
+                                        const std::shared_ptr<ViewController>& controller,
+                                        bool covers,
+                                        const std::shared_ptr<PresentationController>& presentation,
+                                        const std::function<void()>& completion,
+                                        bool completed) {
+    self->transition_.reset();
+    controller->beingPresented_ = false;
+    auto window = presentation->containerView();
+    if (completed) {
+        // An animator may have left the view out; the screen belongs in the window.
+        if (window && controller->view_->superview() != window) {
+            controller->view_->setFrame(presentation->frameOfPresentedViewInContainerView());
+            window->addSubview(controller->view_);
+        }
+        if (covers) {
+            self->endAppearanceTransition();
+            if (self->view_) {
+                self->view_->removeFromSuperview();
+            }
+        }
+        controller->endAppearanceTransition();
+        presentation->presentationTransitionDidEnd(true);
+        if (completion) {
+            completion();
+        }
+        self->transitionEnded();
+        return;
+    }
+    controller->beginAppearanceTransition(false, false);
+    controller->endAppearanceTransition();
+    controller->view_->removeFromSuperview();
+    if (covers) {
+        self->beginAppearanceTransition(true, false);
+        self->endAppearanceTransition();
+    }
+    self->coveredByPresented_ = false;
+    self->presented_.reset();
+    controller->presenting_.reset();
+    controller->presentationController_.reset();
+    presentation->presentationTransitionDidEnd(false);
+    self->transitionEnded();
 }
 
 void ViewController::dismiss(bool animated, std::function<void()> completion) {
@@ -334,57 +350,82 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
     setup.animated = animated;
     setup.animator = animator;
     setup.interaction = interaction;
-    setup.onFinish = [presenter, target, chain = std::move(chain), uncovers, presentation,
+    std::vector<std::weak_ptr<ViewController>> weakChain(chain.begin(), chain.end());
+    // Weak: the presenter holds the transition, which holds this.
+    setup.onFinish = [weakPresenter = std::weak_ptr<ViewController>(presenter),
+                      weakTarget = std::weak_ptr<ViewController>(target),
+                      weakChain = std::move(weakChain), uncovers, presentation,
                       completion = std::move(completion)](bool completed) {
-        presenter->transition_.reset();
-        if (!completed) {
-            for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-                (*it)->beginAppearanceTransition(true, false);
-                (*it)->endAppearanceTransition();
-                (*it)->beingDismissed_ = false;
-            }
-            if (uncovers) {
-                presenter->beginAppearanceTransition(false, false);
-                presenter->endAppearanceTransition();
-                presenter->coveredByPresented_ = true;
-                if (presenter->view_) {
-                    presenter->view_->removeFromSuperview();
-                }
-            }
-            if (presentation) {
-                presentation->dismissalTransitionDidEnd(false);
-            }
-            presenter->transitionEnded();
-            return;
-        }
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            (*it)->endAppearanceTransition();
-            if ((*it)->view_) {
-                (*it)->view_->removeFromSuperview();
+        auto presenting = weakPresenter.lock();
+        auto dismissed = weakTarget.lock();
+        std::vector<std::shared_ptr<ViewController>> going;
+        for (const auto& weak : weakChain) {
+            if (auto c = weak.lock()) {
+                going.push_back(std::move(c));
             }
         }
-        if (uncovers) {
-            presenter->endAppearanceTransition();
+        if (presenting && dismissed) {
+            finishDismissal(presenting, dismissed, going, uncovers, presentation, completion,
+                            completed);
         }
-        if (presenter->presented_ == target) {
-            presenter->presented_.reset();
-        }
-        for (const auto& controller : chain) {
-            controller->presenting_.reset();
-            controller->presented_.reset();
-            controller->coveredByPresented_ = false;
-            controller->beingDismissed_ = false;
-            controller->presentationController_.reset();
-        }
-        if (presentation) {
-            presentation->dismissalTransitionDidEnd(true);
-        }
-        if (completion) {
-            completion();
-        }
-        presenter->transitionEnded();
     };
     presenter->runTransition(std::make_shared<TransitionContext>(std::move(setup)));
+}
+
+void ViewController::finishDismissal(const std::shared_ptr<ViewController>& presenter,
+                                     const std::shared_ptr<ViewController>& target,
+                                     const std::vector<std::shared_ptr<ViewController>>& chain,
+                                     bool uncovers,
+                                     const std::shared_ptr<PresentationController>& presentation,
+                                     const std::function<void()>& completion,
+                                     bool completed) {
+    presenter->transition_.reset();
+    if (!completed) {
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            (*it)->beginAppearanceTransition(true, false);
+            (*it)->endAppearanceTransition();
+            (*it)->beingDismissed_ = false;
+        }
+        if (uncovers) {
+            presenter->beginAppearanceTransition(false, false);
+            presenter->endAppearanceTransition();
+            presenter->coveredByPresented_ = true;
+            if (presenter->view_) {
+                presenter->view_->removeFromSuperview();
+            }
+        }
+        if (presentation) {
+            presentation->dismissalTransitionDidEnd(false);
+        }
+        presenter->transitionEnded();
+        return;
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        (*it)->endAppearanceTransition();
+        if ((*it)->view_) {
+            (*it)->view_->removeFromSuperview();
+        }
+    }
+    if (uncovers) {
+        presenter->endAppearanceTransition();
+    }
+    if (presenter->presented_ == target) {
+        presenter->presented_.reset();
+    }
+    for (const auto& controller : chain) {
+        controller->presenting_.reset();
+        controller->presented_.reset();
+        controller->coveredByPresented_ = false;
+        controller->beingDismissed_ = false;
+        controller->presentationController_.reset();
+    }
+    if (presentation) {
+        presentation->dismissalTransitionDidEnd(true);
+    }
+    if (completion) {
+        completion();
+    }
+    presenter->transitionEnded();
 }
 
 void ViewController::layoutPresentedView() {

@@ -34,8 +34,9 @@ enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3
 // completion is not called. dismiss() on a presenter dismisses what it presents; on a presented
 // controller that presents nothing it dismisses itself; either way everything above goes too.
 // The chain is unlinked when the dismissal completes, just before its completion runs; with
-// nothing to dismiss the completion still runs on a later turn. A child controller presents and
-// dismisses through its top parent.
+// nothing to dismiss the completion still runs on a later turn. A dismissal asked for while the
+// screen is still coming in starts once it is in; one asked for while it is already going
+// completes after that one. A child controller presents and dismisses through its top parent.
 // Children (addChild/removeFromParent) hear their parent's appearance callbacks while their views
 // are inside the parent's view, and appear or disappear themselves when their views enter or leave
 // the window while the parent is on screen, unless the parent forwards appearance itself
@@ -45,7 +46,9 @@ enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3
 // parent weakly. It owns its view and, during a transition, the transition.
 // Threads: main thread only; present()/dismiss() abort with a message off the main thread.
 // Completions and appearance callbacks run on the main queue.
-// Errors: refused presentations are ignored with a warning on stderr.
+// Errors: refused presentations are ignored with a warning on stderr. Loading the view of a
+// controller whose interface file is missing, or leaves an outlet unbound, throws
+// std::logic_error (see Nib); the next view() call tries again.
 class ViewController : public std::enable_shared_from_this<ViewController> {
 public:
     ViewController() = default;
@@ -205,6 +208,20 @@ private:
     // The top of the parent chain (this controller when it has no parent).
     std::shared_ptr<ViewController> rootParent();
     std::shared_ptr<View> containerForPresentation();
+    // What a presentation or dismissal does when its transition ends (completed or cancelled).
+    static void finishPresentation(const std::shared_ptr<ViewController>& self,
+                                   const std::shared_ptr<ViewController>& controller,
+                                   bool covers,
+                                   const std::shared_ptr<PresentationController>& presentation,
+                                   const std::function<void()>& completion,
+                                   bool completed);
+    static void finishDismissal(const std::shared_ptr<ViewController>& presenter,
+                                const std::shared_ptr<ViewController>& target,
+                                const std::vector<std::shared_ptr<ViewController>>& chain,
+                                bool uncovers,
+                                const std::shared_ptr<PresentationController>& presentation,
+                                const std::function<void()>& completion,
+                                bool completed);
     // The view of this controller entered (true) or left a window.
     void viewMovedToWindow(bool entered);
     void forwardAppearance(bool begin, bool isAppearing, bool animated);

@@ -384,3 +384,28 @@ TEST_F(ViewControllerTest, ViewsDeepInAPresentedScreenHearTheyMoveInAndOutOfTheW
 
 }  // namespace
 }  // namespace pelmar::ui
+
+namespace pelmar::ui {
+namespace {
+
+TEST_F(ViewControllerTest, ScreensLeftMidTransitionAreFreedWithTheirOwner) {
+    auto window = std::make_shared<Window>();
+    std::weak_ptr<Window> weakWindow = window;
+    auto presenter = make("presenter");
+    window->setRootViewController(presenter);
+    auto sheet = make("sheet");
+    std::weak_ptr<ViewController> weakPresenter = presenter;
+    std::weak_ptr<ViewController> weakSheet = sheet;
+    presenter->present(sheet, true);
+    ASSERT_NE(presenter->transitionInProgress(), nullptr);
+    presenter.reset();
+    sheet.reset();
+    window.reset();
+    EXPECT_TRUE(weakWindow.expired());
+    EXPECT_TRUE(weakPresenter.expired());
+    EXPECT_TRUE(weakSheet.expired());
+    RunLoop::advance(1);  // the abandoned transition's timer finds nothing to finish
+}
+
+}  // namespace
+}  // namespace pelmar::ui

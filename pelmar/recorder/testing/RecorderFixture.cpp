@@ -8,6 +8,7 @@
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Screen.h"
 
 namespace pelmar::test {
 
@@ -29,6 +30,7 @@ void RecorderFixture::SetUp() {
     av::AssetWriter::failWritersAfterAppends(0);
     app::AppLifecycle::reset();
     ui::Application::shared().reset();
+    ui::Screen::main().reset();
     window_ = std::make_shared<ui::Window>(ui::Rect{0, 0, 390, 844});
     root_ = std::make_shared<ui::ViewController>();
     window_->setRootViewController(root_);
@@ -52,6 +54,7 @@ void RecorderFixture::TearDown() {
     root_.reset();
     window_.reset();
     ui::Application::shared().reset();
+    ui::Screen::main().reset();
     recorder_.reset();
     RunLoop::runUntilIdle();
     env().reset();

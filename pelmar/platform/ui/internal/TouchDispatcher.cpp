@@ -38,7 +38,9 @@ std::optional<std::string> TouchDispatcher::began(std::vector<Touch>& touches) {
     }
     auto top = window->topmostScreenView();
     const double time = now();
-    for (auto& touch : touches) {
+    // Every finger must land somewhere eligible before any is tracked.
+    std::vector<std::shared_ptr<View>> hits;
+    for (const auto& touch : touches) {
         auto hit = window->hitTest(touch.location);
         if (!hit) {
             return "nothing under (" + std::to_string(touch.location.x) + ", "
@@ -47,6 +49,12 @@ std::optional<std::string> TouchDispatcher::began(std::vector<Touch>& touches) {
         if (top && !hit->isDescendant(*top)) {
             return "the touch landed on " + hit->describe() + ", outside the topmost screen";
         }
+        hits.push_back(std::move(hit));
+    }
+    for (std::size_t i = 0; i < touches.size(); ++i) {
+        auto& touch = touches[i];
+        const auto& hit = hits[i];
+        touch.id = ++lastId_;  // unique while the window lives, whoever sends the touches
         touch.view = hit;
         touch.timestamp = time;
         touch.phase = Touch::Phase::Began;

@@ -30,7 +30,7 @@ public:
     explicit TouchDispatcher(std::weak_ptr<Window> window);
     ~TouchDispatcher();
 
-    // `touches` get their view, timestamp and tap count filled in.
+    // `touches` get their id, view, timestamp and tap count filled in.
     std::optional<std::string> began(std::vector<Touch>& touches);
 
     void moved(std::vector<Touch>& touches);
@@ -54,6 +54,7 @@ private:
     double lastTapTime_ = -1e9;
     Point lastTapPoint_;
     int lastTapCount_ = 0;
+    int lastId_ = 0;
 };
 
 }  // namespace pelmar::ui::internal

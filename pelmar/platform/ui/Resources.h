@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace pelmar::ui {
+
+// Resources: the folder of named images and sounds installed with the library, and the lookup of
+// a name in it. An image name without an extension finds the best file for a screen scale
+// (name@3x.png, name@2x.png, name.png, then .jpg and .gif); a sound name finds name.caf, .wav,
+// .m4a, .aiff or .mp3. A name with an extension of its kind must match the file exactly.
+// Ownership: value type; installed() is one instance for the process, never destroyed.
+// Threads: thread-safe (immutable; lookups read the file system).
+// Errors: a name that is empty, absolute or climbs out of the folder ("/", "..") finds nothing.
+class Resources {
+public:
+    // The installed folder: $PELMAR_RESOURCE_DIR when set, else where the library was installed
+    // to put it, read once.
+    static const Resources& installed();
+
+    explicit Resources(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+    const std::filesystem::path& folder() const { return folder_; }
+
+    std::optional<std::filesystem::path> imagePath(std::string_view name, double scale = 3) const;
+
+    std::optional<std::filesystem::path> soundPath(std::string_view name) const;
+
+private:
+    std::optional<std::filesystem::path> first(
+            std::string_view name, std::initializer_list<std::string_view> suffixes) const;
+
+    std::filesystem::path folder_;
+};
+
+}  // namespace pelmar::ui

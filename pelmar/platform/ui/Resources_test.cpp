@@ -1,0 +1,50 @@
+#include "pelmar/platform/ui/Resources.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "pelmar/platform/foundation/testing/TempSandbox.h"
+
+namespace pelmar::ui {
+namespace {
+
+TEST(ResourcesTest, FindsTheBestFileForANameAndNothingOutsideTheFolder) {
+    test::TempSandbox sandbox;
+    const auto folder = sandbox.root() / "resources";
+    std::filesystem::create_directories(folder);
+    for (const char* file :
+         {"play@2x.png", "play@3x.png", "stop.png", "beep.wav", "beep.caf", "logo.jpg"}) {
+        std::ofstream(folder / file) << "x";
+    }
+    std::ofstream(sandbox.root() / "outside.png") << "x";
+    const Resources resources(folder);
+
+    struct Case {
+        const char* name;
+        std::optional<std::string> image;  // at scale 3
+        std::optional<std::string> sound;
+    };
+
+    const Case cases[] = {
+            {"play", "play@3x.png", std::nullopt},      {"stop", "stop.png", std::nullopt},
+            {"logo.jpg", "logo.jpg", std::nullopt},     {"beep", std::nullopt, "beep.caf"},
+            {"beep.wav", std::nullopt, "beep.wav"},     {"missing", std::nullopt, std::nullopt},
+            {"../outside", std::nullopt, std::nullopt}, {"", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = resources.imagePath(c.name);
+        auto sound = resources.soundPath(c.name);
+        EXPECT_EQ(image ? std::optional(image->filename().string()) : std::nullopt, c.image);
+        EXPECT_EQ(sound ? std::optional(sound->filename().string()) : std::nullopt, c.sound);
+    }
+    EXPECT_EQ(resources.imagePath("play", 2)->filename(), "play@2x.png");
+    EXPECT_EQ(resources.imagePath("play", 1)->filename(), "play@2x.png");
+}
+
+}  // namespace
+}  // namespace pelmar::ui
