@@ -24,8 +24,7 @@ inline uint16_t FreeLoopbackPort() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    const bool bound = fd >= 0
-                       && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0
                        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
     if (fd >= 0) {
         ::close(fd);

@@ -20,9 +20,9 @@ class TempDir {
 public:
     // The folder is named "<prefix>-" and six random characters.
     explicit TempDir(std::string_view prefix = "pelmar") {
-        std::string pattern = (std::filesystem::temp_directory_path()
-                               / (std::string(prefix) + "-XXXXXX"))
-                                      .string();
+        std::string pattern =
+                (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX"))
+                        .string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::filesystem::filesystem_error(
                     "cannot create a temporary folder", pattern,
