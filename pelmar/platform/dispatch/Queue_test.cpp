@@ -204,9 +204,12 @@ TEST_F(QueueTest, SerialQueuesShareTheBoundedPoolAndHoldNoThreadsWhenIdle) {
     ASSERT_TRUE(RunLoop::runUntil([&] { return finished == kQueues; }));
     const auto idle = processThreads();
 
+    // A few threads of the runtime's own (sanitizer helpers) may start meanwhile; one thread per
+    // queue would add 300.
+    constexpr std::ptrdiff_t kUnrelatedThreads = 4;
     const auto bound = static_cast<std::ptrdiff_t>(internal::ThreadPool::kMaxThreads);
-    EXPECT_LE(busy - before, bound);
-    EXPECT_LE(idle - before, bound);
+    EXPECT_LE(busy - before, bound + kUnrelatedThreads);
+    EXPECT_LE(idle - before, bound + kUnrelatedThreads);
 }
 
 TEST_F(QueueTest, RejectsANaNDelay) {
