@@ -433,24 +433,52 @@ BodyRead readBody(const httplib::Request& request,
     return result;
 }
 
+// Parks an answer once `after` body bytes have gone out, the first time only.
+struct AnswerHold {
+    uint64_t after = 0;
+    std::function<void()> park;
+    std::shared_ptr<std::atomic<bool>> parked = std::make_shared<std::atomic<bool>>(false);
+
+    // How many of `wanted` bytes from `offset` may go out now; parks first when the hold point
+    // is reached.
+    uint64_t allow(uint64_t offset, uint64_t wanted) const {
+        if (parked->load()) {
+            return wanted;
+        }
+        if (offset >= after) {
+            parked->store(true);
+            park();
+            return wanted;
+        }
+        return std::min(wanted, after - offset);
+    }
+};
+
 void writeAnswer(httplib::Response& response,
                  const Answer& answer,
-                 std::optional<uint64_t> cutAfter) {
+                 std::optional<uint64_t> cutAfter,
+                 std::optional<AnswerHold> hold) {
     response.status = answer.status;
+    if (cutAfter) {
+        hold.reset();
+    }
     if (answer.file) {
         const uint64_t size = answer.fileSize;
         const uint64_t limit = cutAfter ? std::min(*cutAfter, size) : size;
         const bool cut = cutAfter.has_value();
         response.set_content_provider(
                 static_cast<size_t>(size), answer.contentType,
-                [file = answer.file, limit, cut](size_t offset, size_t length,
-                                                 httplib::DataSink& sink) {
+                [file = answer.file, limit, cut, hold](size_t offset, size_t length,
+                                                       httplib::DataSink& sink) {
                     if (offset >= limit) {
                         return false;
                     }
-                    std::string buffer(
-                            std::min<uint64_t>({length, limit - offset, kDownloadChunkBytes}),
-                            '\0');
+                    uint64_t wanted =
+                            std::min<uint64_t>({length, limit - offset, kDownloadChunkBytes});
+                    if (hold) {
+                        wanted = hold->allow(offset, wanted);
+                    }
+                    std::string buffer(wanted, '\0');
                     const ssize_t got = ::pread(file->fd, buffer.data(), buffer.size(),
                                                 static_cast<off_t>(offset));
                     if (got <= 0 || !sink.write(buffer.data(), static_cast<size_t>(got))) {
@@ -470,6 +498,17 @@ void writeAnswer(httplib::Response& response,
                         sink.write(body->data() + offset, limit - offset);
                     }
                     return false;  // ends the connection short of the announced length
+                });
+        return;
+    }
+    if (hold) {
+        auto body = std::make_shared<std::string>(answer.body);
+        response.set_content_provider(
+                body->size(), answer.contentType,
+                [body, hold](size_t offset, size_t length, httplib::DataSink& sink) {
+                    const uint64_t wanted =
+                            hold->allow(offset, std::min(length, body->size() - offset));
+                    return sink.write(body->data() + offset, static_cast<size_t>(wanted));
                 });
         return;
     }
@@ -524,6 +563,8 @@ struct ServiceEmulator::Impl {
                 const httplib::ContentReader* reader);
     std::optional<Fault> takeFault(Role role, const std::string& method, const std::string& path);
     void pause(const Fault& fault);
+    // Counts the caller as held until releaseHeld() or stop(); `lock` holds waitMutex.
+    void parkUntilReleased(std::unique_lock<std::mutex>& lock);
     std::optional<Answer> checkSession(const Route& route, const LoggedRequest& entry) const;
     Answer dispatch(const Route& route, const LoggedRequest& entry, std::string body);
     Answer debugger(const Route& route, const std::string& body);
@@ -582,13 +623,20 @@ void ServiceEmulator::Impl::pause(const Fault& fault) {
     if (fault.delay.count() > 0) {
         waitChanged.wait_for(lock, fault.delay, [&] { return stopping; });
     }
-    if (fault.hold && !stopping) {
-        const uint64_t generation = releaseGeneration;
-        ++held;
-        waitChanged.notify_all();
-        waitChanged.wait(lock, [&] { return stopping || releaseGeneration != generation; });
-        --held;
+    if (fault.hold) {
+        parkUntilReleased(lock);
     }
+}
+
+void ServiceEmulator::Impl::parkUntilReleased(std::unique_lock<std::mutex>& lock) {
+    if (stopping) {
+        return;
+    }
+    const uint64_t generation = releaseGeneration;
+    ++held;
+    waitChanged.notify_all();
+    waitChanged.wait(lock, [&] { return stopping || releaseGeneration != generation; });
+    --held;
 }
 
 std::optional<Answer> ServiceEmulator::Impl::checkSession(const Route& route,
@@ -926,7 +974,16 @@ void ServiceEmulator::Impl::handle(Role role,
     }
     // Logged before the answer leaves, so a client holding the answer finds the entry.
     log.append(std::move(entry));
-    writeAnswer(response, answer, cutResponseAfter);
+    std::optional<AnswerHold> hold;
+    if (fault && fault->holdResponseAfter) {
+        hold.emplace();
+        hold->after = *fault->holdResponseAfter;
+        hold->park = [this] {
+            std::unique_lock lock(waitMutex);
+            parkUntilReleased(lock);
+        };
+    }
+    writeAnswer(response, answer, cutResponseAfter, std::move(hold));
 }
 
 void ServiceEmulator::Impl::startEndpoint(Endpoint& endpoint) {

@@ -3,8 +3,8 @@
 // ServiceEmulator: the hosting service on loopback, for tests and for tools/pelmar-service. It
 // serves the API, CDN API, regional API (under "/embed"), media file server and storage host on
 // 127.0.0.1 ... 127.0.0.5, keeps a request log, stores multipart uploads on disk (size and SHA-256
-// recorded) and can be scripted per route with faults (status and body, delay, hold, connection
-// cut in the request body or in the answer).
+// recorded) and can be scripted per route with faults (status and body, delay, hold before or
+// partway through the answer, connection cut in the request body or in the answer).
 // Ownership: owns its five HTTP servers, their threads and (unless Options::dataDir is given) a
 //            temporary data folder that the destructor removes. The destructor stops everything.
 // Threads: thread-safe, except that start() and stop() belong to the owner (not concurrent with
@@ -127,6 +127,10 @@ public:
         // Send the status line, the headers (with the full Content-Length) and only this many
         // bytes of the answer body, then close.
         std::optional<uint64_t> cutResponseAfter;
+        // Send the status line, the headers and this many bytes of the answer body, then park
+        // the answer (counted by heldCount()) until releaseHeld(); the rest follows. Ignored
+        // with cutResponseAfter.
+        std::optional<uint64_t> holdResponseAfter;
     };
 
     static constexpr std::string_view kSessionKeyPrefix = "w3n8tq5ykd2mzh7rp4vxc9bj";

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <random>
 #include <set>
@@ -653,6 +654,45 @@ TEST_F(ServiceEmulatorIntegrationTest, CutsAnAnswerAfterPartOfItsBody) {
             EXPECT_EQ(reply.contentLength, c.announced);
         }
         EXPECT_TRUE(emulator.requests().back().connectionCut);
+    }
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, HoldsAnAnswerPartwayUntilReleasedThenSendsTheRest) {
+    const std::filesystem::path file = emulator.dataDir() / "seed.mp4";
+    const std::string movie = randomBytes(1024 * 1024);
+    std::ofstream(file, std::ios::binary) << movie;
+    const SeededResource seeded = emulator.seedResource(MediaKind::Video, kApp, file);
+    const std::string json = withSession(app(emulator.apiBase(), "/videos/" + seeded.token));
+    const std::string expectedJson = send({"GET", json}).body;
+
+    struct Case {
+        const char* name;
+        std::string url;
+        uint64_t holdAfter;
+        std::string expected;
+    };
+
+    const Case cases[] = {
+            {"download", app(emulator.cdnApiBase(), "/videos/" + seeded.token + "/video.mp4"),
+             300000, movie},
+            {"JSON answer", json, 5, expectedJson},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServiceEmulator::Fault fault;
+        fault.method = "GET";
+        fault.pathPattern = ".*";
+        fault.holdResponseAfter = c.holdAfter;
+        emulator.addFault(fault);
+        auto reply = std::async(std::launch::async, [&] { return send({"GET", c.url}); });
+        ASSERT_TRUE(emulator.waitForHeld(1, std::chrono::seconds(10)));
+        EXPECT_EQ(reply.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+        emulator.releaseHeld();
+        const Reply got = reply.get();
+        EXPECT_EQ(got.code, CURLE_OK);
+        EXPECT_EQ(got.status, 200);
+        EXPECT_TRUE(got.body == c.expected);
+        EXPECT_EQ(emulator.heldCount(), 0u);
     }
 }
 

@@ -17,14 +17,6 @@ using test::Role;
 
 class PelmarAudiosIntegrationTest : public test::ServiceFixture {};
 
-TEST_F(PelmarAudiosIntegrationTest, UrlsNeedNoRequest) {
-    EXPECT_EQ(facade_->audios()->getAudioUrl("a1"),
-              emulator_.fileServerBase() + "/v1/applications/app-1/audios/a1/audio.aac");
-    EXPECT_EQ(facade_->images()->getImageUrl("i1"),
-              emulator_.fileServerBase() + "/v1/applications/app-1/images/i1/image.jpg");
-    EXPECT_TRUE(emulator_.requests().empty());
-}
-
 TEST_F(PelmarAudiosIntegrationTest, DestroyAddressesTheResourceAndCallbacksRunOnMain) {
     const auto audio =
             emulator_.seedResource(test::MediaKind::Audio, kApp, writeFile("a.aac", 100));

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pelmar/core/Utils.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar {
 namespace {

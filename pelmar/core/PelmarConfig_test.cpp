@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace pelmar {
 namespace {
 
@@ -46,12 +48,36 @@ TEST(PelmarConfigTest, RegionsDifferInTheirEmbedAndRegionalHostsOnly) {
     }
 }
 
-TEST(PelmarConfigTest, FieldsCanBeReplaced) {
-    PelmarConfig config("");
-    config.setServerAPIUrl("http://127.0.0.1:8080");
-    config.setFileServerUrl("http://127.0.0.4:8080");
-    EXPECT_EQ(config.serverAPIUrl(), "http://127.0.0.1:8080");
-    EXPECT_EQ(config.fileServerUrl(), "http://127.0.0.4:8080");
+// Tests point the SDK at a local service by replacing the bases one by one: each setter must
+// change its own base and leave the other three as they were.
+TEST(PelmarConfigTest, EachSetterReplacesOnlyItsOwnBase) {
+    using Setter = void (PelmarConfig::*)(std::string);
+    using Getter = std::string (PelmarConfig::*)() const;
+
+    struct Base {
+        const char* name;
+        Setter set;
+        Getter get;
+    };
+
+    const Base bases[] = {
+            {"server", &PelmarConfig::setServerAPIUrl, &PelmarConfig::serverAPIUrl},
+            {"cdn", &PelmarConfig::setCdnAPIUrl, &PelmarConfig::cdnAPIUrl},
+            {"dev", &PelmarConfig::setDevServerApiUrl, &PelmarConfig::devServerApiUrl},
+            {"file", &PelmarConfig::setFileServerUrl, &PelmarConfig::fileServerUrl},
+    };
+    const PelmarConfig defaults("");
+    for (const Base& replaced : bases) {
+        SCOPED_TRACE(replaced.name);
+        PelmarConfig config("");
+        (config.*replaced.set)(std::string("http://127.0.0.9:8080/") + replaced.name);
+        for (const Base& base : bases) {
+            const std::string expected = &base == &replaced
+                                                 ? std::string("http://127.0.0.9:8080/") + base.name
+                                                 : (defaults.*base.get)();
+            EXPECT_EQ((config.*base.get)(), expected) << base.name;
+        }
+    }
 }
 
 }  // namespace

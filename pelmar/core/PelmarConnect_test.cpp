@@ -1,5 +1,6 @@
 #include "pelmar/core/PelmarConnect.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,10 +21,11 @@
 #include "pelmar/platform/dispatch/ManualClock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/URL.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLSession.h"
+#include "testing/Matchers.h"
 #include "testing/ServiceEmulator.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar {
 namespace {
@@ -481,9 +483,7 @@ TEST_F(PelmarConnectIntegrationTest, RequestsThatCannotBeSentCallBackWithAnError
         DataProbe probe;
         connect_->getWithPath(c.path, std::nullopt, probe.callback());
         const auto outcome = probe.outcome();
-        ASSERT_TRUE(outcome.error);
-        EXPECT_EQ(outcome.error->domain, net::kURLErrorDomain);
-        EXPECT_EQ(outcome.error->code, c.code);
+        EXPECT_THAT(outcome.error, test::IsError(net::kURLErrorDomain, c.code));
         EXPECT_TRUE(outcome.onSharedQueue);
         EXPECT_FALSE(outcome.data);
     }
@@ -492,8 +492,7 @@ TEST_F(PelmarConnectIntegrationTest, RequestsThatCannotBeSentCallBackWithAnError
     connect_->getJsonWithPath("/videos/a b", std::nullopt, json.callback());
     const auto outcome = json.outcome();
     EXPECT_FALSE(outcome.json);
-    ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.error->code, net::kURLErrorBadURL);
+    EXPECT_THAT(outcome.error, test::IsError(net::kURLErrorDomain, net::kURLErrorBadURL));
 }
 
 TEST_F(PelmarConnectIntegrationTest, ErrorReportDecodesToTheExactJson) {
@@ -641,13 +640,13 @@ TEST_F(PelmarConnectIntegrationTest, CancelEndsRunningAndWaitingUploadsAndTheNex
 
     std::thread([&] { waitingTask->cancel(); }).join();
     const auto cancelledWaiting = waiting.done.outcome();
-    ASSERT_TRUE(cancelledWaiting.error);
-    EXPECT_EQ(cancelledWaiting.error->code, net::kURLErrorCancelled);
+    EXPECT_THAT(cancelledWaiting.error,
+                test::IsError(net::kURLErrorDomain, net::kURLErrorCancelled));
 
     runningTask->cancel();
     const auto cancelledRunning = running.done.outcome();
-    ASSERT_TRUE(cancelledRunning.error);
-    EXPECT_EQ(cancelledRunning.error->code, net::kURLErrorCancelled);
+    EXPECT_THAT(cancelledRunning.error,
+                test::IsError(net::kURLErrorDomain, net::kURLErrorCancelled));
 
     const auto finished = last.done.outcome();
     ASSERT_FALSE(finished.error) << *finished.error;
@@ -694,8 +693,7 @@ TEST_F(PelmarConnectIntegrationTest, FailedTransfersAreReportedAsTheyAreAndFreeT
 
         const auto outcome = failed.done.outcome();
         if (c.errorCode) {
-            ASSERT_TRUE(outcome.error);
-            EXPECT_EQ(outcome.error->code, *c.errorCode) << *outcome.error;
+            EXPECT_THAT(outcome.error, test::IsError(net::kURLErrorDomain, *c.errorCode));
         } else {
             EXPECT_FALSE(outcome.error);
             ASSERT_TRUE(outcome.response);
@@ -743,9 +741,7 @@ TEST_F(PelmarConnectIntegrationTest, UploadsThatCannotStartFailWithAnErrorAndFre
         UploadProbe failed;
         upload(c.url, c.fields, c.file, failed);
         const auto outcome = failed.done.outcome();
-        ASSERT_TRUE(outcome.error);
-        EXPECT_EQ(outcome.error->domain, c.domain);
-        EXPECT_EQ(outcome.error->code, c.code);
+        EXPECT_THAT(outcome.error, test::IsError(c.domain, c.code));
         EXPECT_EQ(PelmarConnect::uploadsInFlight(), 0);
     }
     EXPECT_TRUE(emulator_.uploads().empty());
@@ -815,8 +811,7 @@ TEST_F(PelmarConnectIntegrationTest, RequestsInFlightWhenTheFacadeEndsStillCallB
     emulator_.releaseHeld();
 
     const auto outcome = probe.outcome();
-    ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.error->code, net::kURLErrorCancelled);
+    EXPECT_THAT(outcome.error, test::IsError(net::kURLErrorDomain, net::kURLErrorCancelled));
 }
 
 TEST(PelmarConnectTest, FormatURLRequestRendersTheRequestForDiagnostics) {

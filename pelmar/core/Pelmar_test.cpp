@@ -381,13 +381,20 @@ TEST_F(PelmarScreensTest, ParentViewControllerIsTheTopOfThePresentedChain) {
     EXPECT_EQ(pelmar->getParentViewController(), d);
 }
 
-TEST(PelmarTest, ParentViewControllerIsNullWithoutAKeyWindow) {
+TEST(PelmarTest, WithoutAKeyWindowOrItsRootThereIsNoParentAndNothingIsPresented) {
     ui::Application::shared().setKeyWindow(nullptr);
     EXPECT_EQ(makeFacade()->getParentViewController(), nullptr);
-    Utils::showPresentViewController(std::make_shared<ui::ViewController>());  // no crash
+    auto screen = std::make_shared<ui::ViewController>();
+    Utils::showPresentViewController(screen);
+    EXPECT_EQ(screen->presentingViewController(), nullptr);
+    EXPECT_FALSE(screen->isBeingPresented());
 
-    ui::Application::shared().setKeyWindow(std::make_shared<ui::Window>(ui::Rect{0, 0, 1, 1}));
+    auto window = std::make_shared<ui::Window>(ui::Rect{0, 0, 1, 1});
+    ui::Application::shared().setKeyWindow(window);
     EXPECT_EQ(makeFacade()->getParentViewController(), nullptr);
+    Utils::showPresentViewController(screen);
+    EXPECT_EQ(screen->presentingViewController(), nullptr);
+    EXPECT_EQ(window->rootViewController(), nullptr);
     ui::Application::shared().setKeyWindow(nullptr);
 }
 

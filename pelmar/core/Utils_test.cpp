@@ -8,7 +8,7 @@
 #include "pelmar/core/FileInfoData.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/Sandbox.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar {
 namespace {

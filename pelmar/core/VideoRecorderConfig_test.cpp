@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "pelmar/core/PelmarRecorderInterfaceConfig.h"
-
 namespace pelmar {
 namespace {
 
@@ -15,27 +13,27 @@ TEST(VideoRecorderConfigTest, DefaultEncodesEveryFieldInOrderWithNullMaxDuration
               R"("facing":0,"maxDuration":null})");
 }
 
-TEST(VideoRecorderConfigTest, FullInitialiserStoresValuesUnchecked) {
-    const VideoRecorderConfig config(true, true, false, true, true, false, false, -1, -5, 7, 30);
-    EXPECT_EQ(config.facing, -1);
-    EXPECT_EQ(config.startDelay, -5);
-    EXPECT_EQ(config.videoQuality, 7);
-    EXPECT_EQ(config.maxDuration, 30);
-    EXPECT_TRUE(config.isLiveStreaming);
-    EXPECT_FALSE(config.shouldSendImmediately);
-    EXPECT_TRUE(config.shouldDisableCameraSwitch);
-    EXPECT_EQ(config.encode()["maxDuration"], 30);
-}
-
-TEST(VideoRecorderConfigTest, InterfaceConfigsHoldTheirOwnButtonConfigs) {
-    PelmarRecorderInterfaceConfig first;
-    const PelmarRecorderInterfaceConfig second;
-    first.recordButton.imagePath = "record.png";
-    first.closeButton.scale = 2.0;
-    EXPECT_FALSE(second.recordButton.imagePath.has_value());
-    EXPECT_EQ(second.closeButton.scale, 1.0);
-    EXPECT_FALSE(first.cameraFlipButton.width.has_value());
-    EXPECT_FALSE(first.cameraFlipButton.selectedImagePath.has_value());
+// The full initialiser takes its arguments in another order than the fields are declared: each
+// argument must land in its own field. One flag at a time, so two swapped flags cannot hide.
+TEST(VideoRecorderConfigTest, FullInitialiserPutsEachArgumentInItsOwnField) {
+    const char* const kFlags[] = {"isLiveStreaming",       "blurMode",
+                                  "shouldSendImmediately", "shouldDisableCameraSwitch",
+                                  "shouldEnableCoverShot", "shouldAutoStartRecording",
+                                  "shouldShowFaceOutline"};
+    for (int on = 0; on < 7; ++on) {
+        SCOPED_TRACE(kFlags[on]);
+        const VideoRecorderConfig config(on == 0, on == 1, on == 2, on == 3, on == 4, on == 5,
+                                         on == 6, -1, -5, 7, 30);
+        const Json encoded = config.encode();
+        for (int flag = 0; flag < 7; ++flag) {
+            EXPECT_EQ(encoded.at(kFlags[flag]), flag == on) << kFlags[flag];
+        }
+        // Numbers are kept unchecked, negative ones included.
+        EXPECT_EQ(encoded.at("facing"), -1);
+        EXPECT_EQ(encoded.at("startDelay"), -5);
+        EXPECT_EQ(encoded.at("videoQuality"), 7);
+        EXPECT_EQ(encoded.at("maxDuration"), 30);
+    }
 }
 
 }  // namespace

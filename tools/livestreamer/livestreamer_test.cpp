@@ -10,8 +10,8 @@
 
 #include "pelmar/live/testing/H264Fixture.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
-#include "pelmar/live/testing/TempDir.h"
 #include "testing/NginxRtmpServer.h"
+#include "testing/TempDir.h"
 
 namespace {
 

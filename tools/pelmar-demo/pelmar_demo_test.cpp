@@ -2,9 +2,7 @@
 // the demo reports a failing or odd service with an error and a non-zero exit instead of a crash
 // or an empty success, and the demo's whole road runs against a pelmar-service on its own port.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,12 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "testing/LoopbackPort.h"
 #include "testing/ServiceEmulator.h"
+#include "testing/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using pelmar::test::FreeLoopbackPort;
 using pelmar::test::ServiceEmulator;
+using pelmar::test::TempDir;
 
 struct Result {
     int status = -1;  // exit status; -1 when the process ended on a signal
@@ -43,24 +45,6 @@ Result RunProgram(const std::string& program, const std::string& args) {
 Result RunDemo(const std::string& args) {
     return RunProgram(PELMAR_DEMO_PATH, args);
 }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "pelmar-demo-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 fs::path WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -156,19 +140,6 @@ TEST_F(PelmarDemoIntegrationTest, ConfirmAnswerOfAnUnexpectedTypeFailsTheUploadW
             << result.output;
 }
 
-// A port that was free a moment ago.
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // pelmar-service running in the background until the object ends (SIGTERM, then reaped).
 class ServiceProcess {
 public:
@@ -228,7 +199,7 @@ TEST(PelmarServiceIntegrationTest, DemoRunsItsWholeRoadAgainstAServiceOnItsOwnPo
     ServiceProcess service;
     uint16_t port = 0;
     for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-        const uint16_t candidate = FreePort();
+        const uint16_t candidate = FreeLoopbackPort();
         if (service.Start({"--port", std::to_string(candidate), "--data", data.path().string(),
                            "--no-session"})) {
             port = candidate;

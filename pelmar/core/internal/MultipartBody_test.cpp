@@ -1,13 +1,15 @@
 #include "pelmar/core/internal/MultipartBody.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/net/URLError.h"
+#include "testing/Matchers.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::internal {
 namespace {
@@ -124,17 +126,14 @@ TEST_F(MultipartBodyTest, RefusesFieldsAndNamesThatWouldBreakTheForm) {
         SCOPED_TRACE(c.name);
         auto made = MultipartBody::create(c.fields, path, c.fileName, c.mimeType, "mp4");
         EXPECT_FALSE(made.body);
-        ASSERT_TRUE(made.error);
-        EXPECT_EQ(made.error->domain, kMultipartErrorDomain);
-        EXPECT_EQ(made.error->code, c.code);
+        EXPECT_THAT(made.error, test::IsError(kMultipartErrorDomain, c.code));
     }
 }
 
 TEST_F(MultipartBodyTest, MissingOrChangingSourceFailsInsteadOfSendingAShortFile) {
     auto missing = make(Json::object(), sandbox_.root() / "gone.mp4");
     EXPECT_FALSE(missing.body);
-    ASSERT_TRUE(missing.error);
-    EXPECT_EQ(missing.error->code, net::kURLErrorFileDoesNotExist);
+    EXPECT_THAT(missing.error, test::IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
 
     const auto path = writeFile(std::string(100000, 'm'));
     auto made = make(Json::object(), path);
@@ -148,8 +147,8 @@ TEST_F(MultipartBodyTest, MissingOrChangingSourceFailsInsteadOfSendingAShortFile
         error = result.error;
         ASSERT_TRUE(error || result.bytes > 0);
     }
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, net::kURLErrorRequestBodyStreamExhausted);
+    EXPECT_THAT(error,
+                test::IsError(net::kURLErrorDomain, net::kURLErrorRequestBodyStreamExhausted));
 }
 
 }  // namespace

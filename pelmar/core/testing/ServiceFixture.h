@@ -19,8 +19,8 @@
 #include "pelmar/core/testing/RecordingUploadingDelegate.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "testing/ServiceEmulator.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::test {
 

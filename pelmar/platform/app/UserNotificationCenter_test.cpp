@@ -1,8 +1,11 @@
 #include "pelmar/platform/app/UserNotificationCenter.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "testing/Matchers.h"
 
 namespace pelmar::app {
 namespace {
@@ -49,16 +52,15 @@ TEST_F(UserNotificationCenterTest, KeepsPendingRequestsReplacingSameIdentifier) 
 
 TEST_F(UserNotificationCenterTest, RefusesRequestsWithoutIdentifierOrBeyondTheCap) {
     auto error = add("", "x");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, kUserNotificationErrorDomain);
-    EXPECT_EQ(error->code, kUserNotificationErrorInvalidRequest);
+    EXPECT_THAT(error,
+                test::IsError(kUserNotificationErrorDomain, kUserNotificationErrorInvalidRequest));
 
     for (size_t i = 0; i < UserNotificationCenter::kMaxPendingRequests; ++i) {
         ASSERT_FALSE(add("n" + std::to_string(i), "x"));
     }
     error = add("one too many", "x");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, kUserNotificationErrorTooManyPending);
+    EXPECT_THAT(error,
+                test::IsError(kUserNotificationErrorDomain, kUserNotificationErrorTooManyPending));
     EXPECT_FALSE(add("n0", "replacing is still fine"));
     EXPECT_EQ(center().pendingNotificationRequests().size(),
               UserNotificationCenter::kMaxPendingRequests);

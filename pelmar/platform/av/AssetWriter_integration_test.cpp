@@ -6,16 +6,17 @@
 
 #include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
-#include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/SyntheticMedia.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::av {
 namespace {
 
+using pelmar::test::PictureSample;
+using pelmar::test::SinePcm;
 using test::MovieProbe;
-using test::SyntheticMedia;
 
 using AssetWriterIntegrationTest = dispatch::test::MainLoopFixture;
 
@@ -37,11 +38,11 @@ TEST_F(AssetWriterIntegrationTest, WritesAPlayableMovieFromTheSessionStartWithFi
         const double t = 10.0 + i / 30.0;
         while (static_cast<double>(sample) / 44100 < t + 1.0 / 30) {
             ASSERT_TRUE(audio->isReadyForMoreMediaData());
-            ASSERT_TRUE(audio->append(SyntheticMedia::tone(sample)));
+            ASSERT_TRUE(audio->append(SinePcm(sample, 1024, 44100, 1)));
             sample += 1024;
         }
         ASSERT_TRUE(video->isReadyForMoreMediaData());
-        ASSERT_TRUE(video->append(SyntheticMedia::frame(360, 480, i, t)));
+        ASSERT_TRUE(video->append(PictureSample(360, 480, i, t)));
     }
     std::atomic<bool> done{false};
     writer->finishWriting([&] { done = true; });
@@ -65,9 +66,10 @@ TEST_F(AssetWriterIntegrationTest, WritesAPlayableMovieFromTheSessionStartWithFi
     const auto bar = MovieProbe::pixel(writer->outputURL(), 10, 540, 100);
     ASSERT_TRUE(bar);
     EXPECT_LT((*bar)[0] + (*bar)[1] + (*bar)[2], 30);
-    const auto picture = MovieProbe::pixel(writer->outputURL(), 10, 20, 960);
+    // Output x 470 is source x 156, in the pattern's fourth bar (red and green bright).
+    const auto picture = MovieProbe::pixel(writer->outputURL(), 10, 470, 960);
     ASSERT_TRUE(picture);
-    EXPECT_GT((*picture)[0] + (*picture)[1] + (*picture)[2], 300);  // the white bar
+    EXPECT_GT((*picture)[0] + (*picture)[1] + (*picture)[2], 300);
 }
 
 }  // namespace

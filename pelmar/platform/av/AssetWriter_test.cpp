@@ -1,5 +1,6 @@
 #include "pelmar/platform/av/AssetWriter.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,16 +8,18 @@
 #include <memory>
 
 #include "pelmar/platform/av/AssetWriterInputPixelBufferAdaptor.h"
-#include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/Matchers.h"
+#include "testing/SyntheticMedia.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::av {
 namespace {
 
 using dispatch::RunLoop;
-using test::SyntheticMedia;
+using pelmar::test::PictureSample;
+using pelmar::test::SinePcm;
 
 class AssetWriterTest : public dispatch::test::MainLoopFixture {
 protected:
@@ -49,36 +52,37 @@ protected:
 TEST_F(AssetWriterTest, RefusesWhatCannotBeWritten) {
     Error error;
     EXPECT_EQ(AssetWriter::create(sandbox_.root() / "missing" / "a.mp4", &error), nullptr);
-    EXPECT_EQ(error.domain, kAssetWriterErrorDomain);
-    EXPECT_EQ(error.code, kAssetWriterErrorCannotOpen);
+    EXPECT_THAT(error, pelmar::test::IsError(kAssetWriterErrorDomain, kAssetWriterErrorCannotOpen));
 
     std::ofstream(sandbox_.root() / "taken.mp4") << "x";
     auto taken = make("taken.mp4");
     EXPECT_FALSE(taken.writer->startWriting());
     EXPECT_EQ(taken.writer->status(), AssetWriter::Status::Failed);
-    EXPECT_EQ(taken.writer->error()->code, kAssetWriterErrorFileExists);
+    EXPECT_THAT(taken.writer->error(),
+                pelmar::test::IsError(kAssetWriterErrorDomain, kAssetWriterErrorFileExists));
     EXPECT_TRUE(std::filesystem::exists(sandbox_.root() / "taken.mp4"));
 
     auto unstarted = make("unstarted.mp4");
     EXPECT_FALSE(unstarted.video->isReadyForMoreMediaData());
-    EXPECT_FALSE(unstarted.video->append(SyntheticMedia::frame(32, 32, 0, 0)));
+    EXPECT_FALSE(unstarted.video->append(PictureSample(32, 32, 0, 0)));
     finish(unstarted.writer);
     EXPECT_EQ(unstarted.writer->status(), AssetWriter::Status::Failed);
-    EXPECT_EQ(unstarted.writer->error()->code, kAssetWriterErrorNotStarted);
+    EXPECT_THAT(unstarted.writer->error(),
+                pelmar::test::IsError(kAssetWriterErrorDomain, kAssetWriterErrorNotStarted));
     EXPECT_FALSE(unstarted.writer->canAddInput(AssetWriterInput::createVideo({})));
 }
 
 TEST_F(AssetWriterTest, TakesOnlyLaterPicturesOfTheRightKindAfterTheSessionStarts) {
     auto w = make("order.mp4");
     ASSERT_TRUE(w.writer->startWriting());
-    EXPECT_FALSE(w.video->append(SyntheticMedia::frame(32, 32, 0, 1.0)));  // no session yet
+    EXPECT_FALSE(w.video->append(PictureSample(32, 32, 0, 1.0)));  // no session yet
     w.writer->startSession(media::Time::make(1, 1));
     EXPECT_TRUE(w.video->isReadyForMoreMediaData());
-    EXPECT_TRUE(w.video->append(SyntheticMedia::frame(32, 32, 0, 1.0)));
-    EXPECT_FALSE(w.video->append(SyntheticMedia::frame(32, 32, 1, 1.0)));  // same time
-    EXPECT_FALSE(w.video->append(SyntheticMedia::frame(32, 32, 1, 0.5)));  // earlier
-    EXPECT_FALSE(w.video->append(SyntheticMedia::tone(44100)));            // sound
-    EXPECT_FALSE(w.audio->append(SyntheticMedia::frame(32, 32, 2, 2.0)));  // picture
+    EXPECT_TRUE(w.video->append(PictureSample(32, 32, 0, 1.0)));
+    EXPECT_FALSE(w.video->append(PictureSample(32, 32, 1, 1.0)));   // same time
+    EXPECT_FALSE(w.video->append(PictureSample(32, 32, 1, 0.5)));   // earlier
+    EXPECT_FALSE(w.video->append(SinePcm(44100, 1024, 44100, 1)));  // sound
+    EXPECT_FALSE(w.audio->append(PictureSample(32, 32, 2, 2.0)));   // picture
     auto adaptor = AssetWriterInputPixelBufferAdaptor::create(w.video, media::PixelFormat::ARGB32);
     EXPECT_TRUE(adaptor->append(media::PixelBuffer::create(32, 32, media::PixelFormat::BGRA32),
                                 media::Time::make(3, 2)));
@@ -107,7 +111,7 @@ TEST_F(AssetWriterTest, RefusesSoundWhoseFrameSizeDoesNotMatchItsChannels) {
         ASSERT_NE(sound, nullptr);
         EXPECT_FALSE(w.audio->append(sound));
     }
-    EXPECT_TRUE(w.audio->append(SyntheticMedia::tone(0, 1024, 44100, 2)));
+    EXPECT_TRUE(w.audio->append(SinePcm(0, 1024, 44100, 2)));
     finish(w.writer);
     EXPECT_EQ(w.writer->status(), AssetWriter::Status::Completed);
 }
@@ -117,11 +121,12 @@ TEST_F(AssetWriterTest, AnInjectedFailureFailsTheWriterAndLaterAppends) {
     ASSERT_TRUE(w.writer->startWriting());
     w.writer->startSession(media::Time::make(0, 1));
     w.writer->failAfterAppends(2);
-    EXPECT_TRUE(w.video->append(SyntheticMedia::frame(32, 32, 0, 0)));
-    EXPECT_FALSE(w.video->append(SyntheticMedia::frame(32, 32, 1, 1.0 / 30)));
+    EXPECT_TRUE(w.video->append(PictureSample(32, 32, 0, 0)));
+    EXPECT_FALSE(w.video->append(PictureSample(32, 32, 1, 1.0 / 30)));
     EXPECT_EQ(w.writer->status(), AssetWriter::Status::Failed);
-    EXPECT_EQ(w.writer->error()->code, kAssetWriterErrorInjected);
-    EXPECT_FALSE(w.audio->append(SyntheticMedia::tone(0)));
+    EXPECT_THAT(w.writer->error(),
+                pelmar::test::IsError(kAssetWriterErrorDomain, kAssetWriterErrorInjected));
+    EXPECT_FALSE(w.audio->append(SinePcm(0, 1024, 44100, 1)));
     EXPECT_FALSE(w.video->isReadyForMoreMediaData());
     finish(w.writer);
     EXPECT_EQ(w.writer->status(), AssetWriter::Status::Failed);
@@ -131,12 +136,12 @@ TEST_F(AssetWriterTest, CancelDiscardsTheFile) {
     auto w = make("cancel.mp4");
     ASSERT_TRUE(w.writer->startWriting());
     w.writer->startSession(media::Time::make(0, 1));
-    EXPECT_TRUE(w.video->append(SyntheticMedia::frame(32, 32, 0, 0)));
+    EXPECT_TRUE(w.video->append(PictureSample(32, 32, 0, 0)));
     EXPECT_TRUE(std::filesystem::exists(w.writer->outputURL()));
     w.writer->cancelWriting();
     EXPECT_EQ(w.writer->status(), AssetWriter::Status::Cancelled);
     EXPECT_FALSE(std::filesystem::exists(w.writer->outputURL()));
-    EXPECT_FALSE(w.video->append(SyntheticMedia::frame(32, 32, 1, 1)));
+    EXPECT_FALSE(w.video->append(PictureSample(32, 32, 1, 1)));
 }
 
 }  // namespace

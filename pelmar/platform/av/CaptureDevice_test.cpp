@@ -1,5 +1,6 @@
 #include "pelmar/platform/av/CaptureDevice.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::av {
 namespace {
@@ -106,7 +108,7 @@ TEST_F(CaptureDeviceTest, DeviceInputsFailForMissingDevicesAndInjectedFaults) {
     env.addBackCamera().addMicrophone();
     Error error;
     EXPECT_EQ(CaptureDeviceInput::create(nullptr, &error), nullptr);
-    EXPECT_EQ(error.code, kCaptureErrorDeviceUnavailable);
+    EXPECT_THAT(error, pelmar::test::IsError(kCaptureErrorDomain, kCaptureErrorDeviceUnavailable));
 
     env.failDeviceInput(MediaType::Video);
     EXPECT_EQ(CaptureDeviceInput::create(CaptureDevice::defaultDevice(MediaType::Video)), nullptr);
@@ -117,7 +119,7 @@ TEST_F(CaptureDeviceTest, DeviceInputsFailForMissingDevicesAndInjectedFaults) {
     camera->unlockForConfiguration();
     env.failLockForConfiguration();
     EXPECT_FALSE(camera->lockForConfiguration(&error));
-    EXPECT_EQ(error.code, kCaptureErrorLockFailed);
+    EXPECT_THAT(error, pelmar::test::IsError(kCaptureErrorDomain, kCaptureErrorLockFailed));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -5,7 +6,8 @@
 #include <string>
 
 #include "pelmar/platform/av/ImageGenerator.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/Matchers.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::av {
 namespace {
@@ -67,7 +69,19 @@ TEST_F(ImageGeneratorIntegrationTest, FirstFrameScaledToFitAndTurnedByTheTrackRo
 TEST_F(ImageGeneratorIntegrationTest, UnreadableFilesFailWithAnError) {
     const auto text = sandbox_.root() / "a.txt";
     std::system(("echo hello > '" + text.string() + "'").c_str());
-    for (const auto& path : {text, sandbox_.root() / "missing.mp4"}) {
+
+    struct Case {
+        std::filesystem::path path;
+        long code;
+        std::string text;
+    };
+
+    const auto missing = sandbox_.root() / "missing.mp4";
+    const Case cases[] = {
+            {text, image::kImageErrorOpen, "cannot open " + text.string()},
+            {missing, image::kImageErrorOpen, "cannot open " + missing.string()},
+    };
+    for (const auto& [path, code, message] : cases) {
         SCOPED_TRACE(path.string());
         std::promise<std::optional<Error>> done;
         ImageGenerator(path).generateImageAsynchronously(
@@ -76,8 +90,7 @@ TEST_F(ImageGeneratorIntegrationTest, UnreadableFilesFailWithAnError) {
                     done.set_value(error);
                 });
         const auto error = done.get_future().get();
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->domain, image::kImageErrorDomain);
+        EXPECT_THAT(error, pelmar::test::IsError(image::kImageErrorDomain, code, message));
     }
 }
 

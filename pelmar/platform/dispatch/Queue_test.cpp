@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <functional>
+#include <iterator>
+#include <latch>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -175,16 +178,38 @@ TEST_F(QueueTest, CurrentNamesTheInnermostQueue) {
     EXPECT_FALSE(onMain);
 }
 
-TEST_F(QueueTest, IdleSerialQueuesHoldNoThreads) {
+// The threads of this process, as the kernel lists them.
+std::ptrdiff_t processThreads() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                         std::filesystem::directory_iterator());
+}
+
+TEST_F(QueueTest, SerialQueuesShareTheBoundedPoolAndHoldNoThreadsWhenIdle) {
     constexpr int kQueues = 300;
+    const auto before = processThreads();
     std::vector<std::shared_ptr<Queue>> queues;
+    std::latch release(1);
     std::atomic<int> finished{0};
     for (int i = 0; i < kQueues; ++i) {
         queues.push_back(Queue::serial("test.many"));
-        queues.back()->async([&] { ++finished; });
+        // Every block waits until all are queued, so each pool thread stays busy and a new
+        // block can only be taken by a new thread.
+        queues.back()->async([&] {
+            release.wait();
+            ++finished;
+        });
     }
+    const auto busy = processThreads();
+    release.count_down();
     ASSERT_TRUE(RunLoop::runUntil([&] { return finished == kQueues; }));
-    EXPECT_LE(internal::ThreadPool::instance().threadCount(), internal::ThreadPool::kMaxThreads);
+    const auto idle = processThreads();
+
+    // A few threads of the runtime's own (sanitizer helpers) may start meanwhile; one thread per
+    // queue would add 300.
+    constexpr std::ptrdiff_t kUnrelatedThreads = 4;
+    const auto bound = static_cast<std::ptrdiff_t>(internal::ThreadPool::kMaxThreads);
+    EXPECT_LE(busy - before, bound + kUnrelatedThreads);
+    EXPECT_LE(idle - before, bound + kUnrelatedThreads);
 }
 
 TEST_F(QueueTest, RejectsANaNDelay) {

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/Matchers.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::foundation {
 namespace {
@@ -25,6 +27,11 @@ std::string readFile(const fs::path& path) {
 
 void writeFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// The error for `what` failing with `errnum`: "<what>: <strerror>".
+test::ErrorMatcher IsFileError(int errnum, const std::string& what) {
+    return test::IsError(kFileErrorDomain, errnum, what + ": " + std::strerror(errnum));
 }
 
 class FileManagerTest : public ::testing::Test {
@@ -84,8 +91,8 @@ TEST_F(FileManagerTest, MoveOntoAnExistingNameFailsAndLeavesBoth) {
         const fs::path to = path(c.name);
         writeFile(from, "new");
         c.makeTarget(to);
-        EXPECT_EQ(FileManager::moveItem(from, to),
-                  fileError(EEXIST, "cannot move " + from.string() + " to " + to.string()));
+        EXPECT_THAT(FileManager::moveItem(from, to),
+                    IsFileError(EEXIST, "cannot move " + from.string() + " to " + to.string()));
         EXPECT_EQ(readFile(from), "new");
         EXPECT_TRUE(fs::exists(fs::symlink_status(to)));
         if (fs::is_regular_file(to)) {
@@ -96,11 +103,8 @@ TEST_F(FileManagerTest, MoveOntoAnExistingNameFailsAndLeavesBoth) {
 
 TEST_F(FileManagerTest, MoveOfAMissingSourceSaysSo) {
     const auto error = FileManager::moveItem(path("missing"), path("b"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, "pelmar.file");
-    EXPECT_EQ(error->code, ENOENT);
-    EXPECT_EQ(error->message, "cannot move " + path("missing").string() + " to "
-                                      + path("b").string() + ": No such file or directory");
+    EXPECT_THAT(error, IsFileError(ENOENT, "cannot move " + path("missing").string() + " to "
+                                                   + path("b").string()));
 }
 
 TEST_F(FileManagerTest, MovesFilesAndTreesAcrossFileSystems) {
@@ -129,9 +133,9 @@ TEST_F(FileManagerTest, RefusesAnExistingTargetAcrossFileSystems) {
     }
     writeFile(other / "clip.mp4", "new");
     writeFile(path("clip.mp4"), "old");
-    const auto error = FileManager::moveItem(other / "clip.mp4", path("clip.mp4"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, EEXIST);
+    EXPECT_THAT(FileManager::moveItem(other / "clip.mp4", path("clip.mp4")),
+                IsFileError(EEXIST, "cannot move " + (other / "clip.mp4").string() + " to "
+                                            + path("clip.mp4").string()));
     EXPECT_EQ(readFile(other / "clip.mp4"), "new");
     EXPECT_EQ(readFile(path("clip.mp4")), "old");
 }
@@ -140,8 +144,9 @@ TEST_F(FileManagerTest, CopyRefusesAnExistingTargetAndCopiesTrees) {
     writeFile(path("a"), "content");
     ::chmod(path("a").c_str(), 0640);
     writeFile(path("b"), "old");
-    EXPECT_EQ(FileManager::copyItem(path("a"), path("b")),
-              fileError(EEXIST, "cannot copy " + path("a").string() + " to " + path("b").string()));
+    EXPECT_THAT(
+            FileManager::copyItem(path("a"), path("b")),
+            IsFileError(EEXIST, "cannot copy " + path("a").string() + " to " + path("b").string()));
     EXPECT_EQ(readFile(path("b")), "old");
 
     ASSERT_EQ(FileManager::copyItem(path("a"), path("c")), std::nullopt);
@@ -159,9 +164,9 @@ TEST_F(FileManagerTest, CopyRefusesAnExistingTargetAndCopiesTrees) {
 
 TEST_F(FileManagerTest, RefusesToCopyAFolderIntoItself) {
     fs::create_directories(path("dir/sub"));
-    const auto error = FileManager::copyItem(path("dir"), path("dir/sub/copy"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, EINVAL);
+    EXPECT_THAT(FileManager::copyItem(path("dir"), path("dir/sub/copy")),
+                IsFileError(EINVAL, "cannot copy " + path("dir").string() + " to "
+                                            + path("dir/sub/copy").string()));
     EXPECT_FALSE(fs::exists(path("dir/sub/copy")));
 }
 
@@ -169,9 +174,9 @@ TEST_F(FileManagerTest, FailedTreeCopyLeavesNothingBehind) {
     fs::create_directories(path("dir"));
     writeFile(path("dir/a"), "a");
     ASSERT_EQ(::mkfifo(path("dir/pipe").c_str(), 0600), 0);
-    const auto error = FileManager::copyItem(path("dir"), path("copy"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, ENOTSUP);
+    EXPECT_THAT(FileManager::copyItem(path("dir"), path("copy")),
+                IsFileError(ENOTSUP, "cannot copy " + path("dir").string() + " to "
+                                             + path("copy").string()));
     EXPECT_FALSE(fs::exists(path("copy")));
 }
 
@@ -180,8 +185,8 @@ TEST_F(FileManagerTest, RemoveItemRemovesTreesAndReportsMissingPaths) {
     writeFile(path("dir/sub/x"), "x");
     EXPECT_EQ(FileManager::removeItem(path("dir")), std::nullopt);
     EXPECT_FALSE(fs::exists(path("dir")));
-    EXPECT_EQ(FileManager::removeItem(path("dir")),
-              fileError(ENOENT, "cannot remove " + path("dir").string()));
+    EXPECT_THAT(FileManager::removeItem(path("dir")),
+                IsFileError(ENOENT, "cannot remove " + path("dir").string()));
 
     writeFile(path("target"), "kept");
     fs::create_symlink(path("target"), path("link"));
@@ -252,11 +257,8 @@ TEST_F(FileManagerTest, CreateDirectoryWithAndWithoutIntermediates) {
             EXPECT_EQ(error, std::nullopt);
             EXPECT_TRUE(fs::is_directory(path(c.relative)));
         } else {
-            ASSERT_TRUE(error);
-            EXPECT_EQ(error->code, c.errnum);
-            EXPECT_EQ(
-                    error->message.rfind("cannot create directory " + path(c.relative).string(), 0),
-                    0u);
+            EXPECT_THAT(error, IsFileError(c.errnum,
+                                           "cannot create directory " + path(c.relative).string()));
         }
     }
 }
@@ -272,7 +274,7 @@ TEST_F(FileManagerTest, ContentsOfDirectoryListsFullPathsSorted) {
     EXPECT_EQ(error, std::nullopt);
 
     EXPECT_TRUE(FileManager::contentsOfDirectory(path("missing"), &error).empty());
-    EXPECT_EQ(error, fileError(ENOENT, "cannot list directory " + path("missing").string()));
+    EXPECT_THAT(error, IsFileError(ENOENT, "cannot list directory " + path("missing").string()));
     EXPECT_TRUE(FileManager::contentsOfDirectory(path("missing")).empty());
 }
 
@@ -291,8 +293,8 @@ TEST_F(FileManagerTest, WriteAtomicallyReplacesContentAndLeavesNoTemporaryFile) 
     EXPECT_EQ(FileManager::contentsOfDirectory(sandbox_.root()),
               (std::vector<fs::path>{path("bytes"), path("data.json")}));
 
-    EXPECT_EQ(FileManager::writeAtomically(path("missing/x"), std::string_view("x")),
-              fileError(ENOENT, "cannot write " + path("missing/x").string()));
+    EXPECT_THAT(FileManager::writeAtomically(path("missing/x"), std::string_view("x")),
+                IsFileError(ENOENT, "cannot write " + path("missing/x").string()));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::foundation {
 namespace {

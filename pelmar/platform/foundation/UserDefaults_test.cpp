@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pelmar/platform/foundation/Log.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::foundation {
 namespace {

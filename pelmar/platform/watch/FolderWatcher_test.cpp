@@ -1,12 +1,14 @@
 #include "pelmar/platform/watch/FolderWatcher.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
 
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/sync/Mutex.h"
+#include "testing/Matchers.h"
+#include "testing/TempSandbox.h"
 
 namespace pelmar::watch {
 namespace {
@@ -67,6 +69,17 @@ TEST(FolderWatcherTest, ReportsFilesMovedInWrittenAndRemoved) {
     ASSERT_TRUE(calls.waitFor(seen + 1));
     MutexLock lock(calls.mutex);
     EXPECT_EQ(calls.maxRunning, 1);
+}
+
+TEST(FolderWatcherTest, AFileCannotBeWatched) {
+    test::TempSandbox sandbox;
+    const auto file = sandbox.root() / "file";
+    std::ofstream(file) << "x";
+    std::optional<Error> error;
+    EXPECT_FALSE(FolderWatcher::start(
+            file, [] {}, &error));
+    EXPECT_THAT(error, test::IsError(kFileErrorDomain, ENOTDIR,
+                                     "cannot watch " + file.string() + ": Not a directory"));
 }
 
 TEST(FolderWatcherTest, MissingFolderCannotBeWatched) {

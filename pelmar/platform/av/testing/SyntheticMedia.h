@@ -4,11 +4,13 @@
 #include <memory>
 
 #include "pelmar/platform/media/SampleBuffer.h"
+#include "testing/SyntheticMedia.h"
 
 namespace pelmar::av::test {
 
-// SyntheticMedia: camera-like frames and microphone-like buffers with chosen times, for tests
-// that feed writers and outputs by hand.
+// SyntheticMedia: the shared synthetic media (testing/SyntheticMedia.h) under the names the
+// recorder's tests and benchmarks use: camera-like frames and microphone-like buffers with chosen
+// times.
 // Ownership: static functions returning new buffers.
 // Threads: thread-safe.
 // Errors: none.
