@@ -668,9 +668,12 @@ void PelmarRecorder::toggleMovieRecording() {
         if (!record || !record->isEnabled()) {
             return;
         }
+        // What the user asked for is what the button showed: selected while recording. The
+        // session queue may have ended the recording since (the duration limit).
+        const bool start = !record->isSelected();
         // Disabled at once, so a second tap handled in the same turn is ignored.
         record->setEnabled(false);
-        if (!self.isRecording() && self.startDelay > 0) {
+        if (start && self.startDelay > 0) {
             self.updateUIRecordingStartingStopping();
             self.currentStartDelay_ = self.startDelay;
             if (auto label = self.startDelayLabel.lock()) {
@@ -686,7 +689,7 @@ void PelmarRecorder::toggleMovieRecording() {
             });
             return;
         }
-        self.startStopRecording();
+        self.startStopRecording(start);
     });
 }
 
@@ -703,22 +706,28 @@ void PelmarRecorder::startDelayTick() {
             startDelayTimer_->invalidate();
             startDelayTimer_.reset();
         }
-        startStopRecording();
+        startStopRecording(true);
     } else if (auto label = startDelayLabel.lock()) {
         label->setText(std::to_string(currentStartDelay_));
     }
 }
 
-void PelmarRecorder::startStopRecording() {
+void PelmarRecorder::startStopRecording(bool start) {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
-    onQueue(sessionQueue_, weak, [](PelmarRecorder& self) {
+    onQueue(sessionQueue_, weak, [start](PelmarRecorder& self) {
         self.log("movie recording toggle requested");
         self.updateUIRecordingStartingStopping();
-        if (!self.movieAssetWriter_) {
+        const bool recording = self.movieAssetWriter_ != nullptr;
+        if (start && !recording) {
             self.startRecording();
-        } else {
+        } else if (!start && recording) {
             self.stopRecording();
+        } else if (recording) {
+            self.updateUIRecordingStarted();
+        } else {
+            // A stop that found the recording already ended: only the controls come back.
+            self.updateUIRecordingComplete();
         }
     });
 }

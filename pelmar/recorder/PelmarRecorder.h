@@ -228,7 +228,7 @@ private:
     void subjectAreaDidChange();
 
     // Recording (session queue unless noted).
-    void startStopRecording();
+    void startStopRecording(bool start);
     void startRecording();
     void stopRecording();
     void cancelRecording();
