@@ -137,6 +137,10 @@ TEST(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) 
             ASSERT_EQ(alert->actions().size(), 2U);
             EXPECT_EQ(alert->actions()[0].title, "OK");
             EXPECT_EQ(alert->actions()[0].style, ui::AlertAction::Style::Cancel);
+            // The alert covers the screen: its close button takes no tap until it is gone.
+            const auto covered = ui::tap(*app.recorder->closeButton.lock());
+            ASSERT_TRUE(covered.has_value());
+            EXPECT_NE(covered->find("is not in the topmost screen"), std::string::npos) << *covered;
             EXPECT_TRUE(app.tapAlertAction("Settings"));
             app.advance(2 * ui::TransitionContext::kStandardDuration);
             EXPECT_EQ(ui::Application::shared().openedURLs(),
