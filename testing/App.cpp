@@ -94,12 +94,21 @@ App::App() : clock_(std::make_shared<dispatch::ManualClock>()) {
 
 App::~App() {
     settle();
+    // A transition under way holds the screens it moves between: it ends before the window
+    // closes, or they would hold each other.
+    finishTransitions();
     // Closing the window lets every screen go; their clean-up may queue work of its own.
+    std::weak_ptr<ui::Window> window = window_;
+    std::weak_ptr<ui::ViewController> root = root_;
     root_.reset();
     window_.reset();
     ui::Application::shared().reset();
     sdk_.reset();
     settle();
+    if (!window.expired() || !root.expired()) {
+        ADD_FAILURE() << "the window or its root screen outlived the App: something still holds "
+                         "them (a cycle through a screen, for example)";
+    }
     resetSharedInstances();
     dispatch::test::resetMainLoop(nullptr);
     gAppAlive.store(false);
@@ -209,6 +218,28 @@ void App::advance(double seconds) {
     RunLoop::advance(seconds);
 }
 
+void App::finishTransitions() {
+    constexpr int kMaxSteps = 10;
+    for (int i = 0; i < kMaxSteps; ++i) {
+        bool underWay = false;
+        visitControllers([&](ui::ViewController& c) {
+            if (auto transition = c.transitionInProgress()) {
+                underWay = true;
+                if (transition->isInteractive()) {
+                    transition->finishInteractiveTransition();
+                }
+            }
+            return false;
+        });
+        if (!underWay) {
+            return;
+        }
+        advance(ui::TransitionContext::kStandardDuration);
+        settle();
+    }
+    ADD_FAILURE() << "a transition did not end";
+}
+
 bool App::expectFreedAfterDismiss(std::shared_ptr<ui::ViewController> screen) {
     if (!screen) {
         ADD_FAILURE() << "no screen to dismiss";
@@ -266,3 +297,9 @@ int App::loggedCount(const std::string& line) const {
 }
 
 }  // namespace pelmar::test
+
+// Under LeakSanitizer: fontconfig, which the raster snapshots' text goes through, keeps
+// allocations for the life of the process and never frees them; they are not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}

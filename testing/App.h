@@ -51,7 +51,8 @@ public:
 // reason a tap was refused; settle() lets queued work finish without moving the clock.
 // Ownership: RAII, one at a time per process (a second live App aborts). It owns the window
 // (which owns the root and what the root presents) and the facade. The destructor closes the
-// window, settles, resets the shared instances again and restores a steady clock.
+// window (after letting transitions under way end on the clock), settles, checks that the
+// window and the root are gone, resets the shared instances again and restores a steady clock.
 // Threads: main thread only (the thread that makes it becomes the main thread).
 // Errors: helpers report failures to GoogleTest (ADD_FAILURE) and return false.
 class App {
@@ -163,6 +164,8 @@ private:
     static bool visitViews(ui::View& view, const std::function<bool(ui::View&)>& visit);
     void visitControllers(const std::function<bool(ui::ViewController&)>& visit) const;
     static void resetSharedInstances();
+    // Moves the clock until no transition is under way (interactive ones are finished).
+    void finishTransitions();
 
     TempSandbox sandbox_;
     std::shared_ptr<dispatch::ManualClock> clock_;

@@ -158,5 +158,20 @@ TEST(AppTest, ExpectFreedAfterDismissPassesAClosedScreenAndCatchesACycle) {
     survivor->button->removeAllTargets();  // break the cycle so that the test leaks nothing
 }
 
+TEST(AppTest, ClosingEndsATransitionUnderWaySoThatEveryScreenIsFreed) {
+    std::weak_ptr<ui::Window> window;
+    std::weak_ptr<ButtonScreen> screen;
+    {
+        App app;
+        auto shown = std::make_shared<ButtonScreen>();
+        app.root()->present(shown, true);  // the clock never moves: still under way
+        ASSERT_NE(app.root()->transitionInProgress(), nullptr);
+        window = app.window();
+        screen = shown;
+    }
+    EXPECT_TRUE(window.expired());
+    EXPECT_TRUE(screen.expired());
+}
+
 }  // namespace
 }  // namespace pelmar::test
