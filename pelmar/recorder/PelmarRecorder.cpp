@@ -16,6 +16,7 @@
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
+#include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderText.h"
 
 namespace pelmar {
@@ -68,14 +69,16 @@ PelmarRecorder::PelmarRecorder(std::shared_ptr<Pelmar> application,
       pelmar_(std::move(application)),
       videoToken_(std::move(videoToken)),
       selfieSegmentation_(std::make_shared<image::SelfieSegmentation>()),
-      sessionQueue_(dispatch::Queue::serial("session queue")) {
+      sessionQueue_(dispatch::Queue::serial("session queue")),
+      pipeline_(std::make_unique<internal::RecorderPipeline>(
+              [this](const std::string& item) { log(item); })) {
     internal::registerPelmarRecorderNib();
 }
 
 PelmarRecorder::~PelmarRecorder() {
     stopTimers();
-    if (movieAssetWriter_) {
-        movieAssetWriter_->cancelWriting();
+    if (auto writer = pipeline_->take()) {
+        writer->cancelWriting();
     }
     endBackgroundTask();
     if (session_ && runningObserver_ != 0) {
@@ -116,6 +119,26 @@ void PelmarRecorder::setShowControls(bool show) {
     showControlsInternal_ = show;
 }
 
+bool PelmarRecorder::isPaused() const {
+    return pipeline_->isPaused();
+}
+
+double PelmarRecorder::duration() const {
+    return pipeline_->duration();
+}
+
+int64_t PelmarRecorder::handledVideoSamples() const {
+    return pipeline_->handledVideoSamples();
+}
+
+int64_t PelmarRecorder::handledAudioSamples() const {
+    return pipeline_->handledAudioSamples();
+}
+
+bool PelmarRecorder::shouldAutorotate() const {
+    return !pipeline_->hasStarted();
+}
+
 int PelmarRecorder::videoWidth() {
     auto preview = previewView.lock();
     auto connection = preview ? preview->videoPreviewLayer()->connection() : nullptr;
@@ -131,22 +154,12 @@ int PelmarRecorder::videoHeight() {
     return videoWidth() == 1920 ? 1080 : 1920;
 }
 
-// ---- View loading and appearance (main) ----
-
 void PelmarRecorder::viewDidLoad() {
     ViewController::viewDidLoad();
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
 
-    if (pelmar_) {
-        const Json theme = pelmar_->themeArgsForRecorder();
-        const std::string key(rawValue(Pelmar_Key_Type::BLUR_EFFECT));
-        if (theme.is_object() && theme.contains(key) && theme[key].is_string()
-            && theme[key].get<std::string>() == "true") {
-            setBlurMode(true);
-        }
-    }
-
+    applyTheme();
     if (auto v = audioLevelView.lock()) {
         v->setHidden(!showSoundIndicator);
     }
@@ -160,23 +173,7 @@ void PelmarRecorder::viewDidLoad() {
         v->setHidden(!showControlsInternal_);
     }
 
-    auto applyImage = [](const std::optional<std::string>& path,
-                         const std::shared_ptr<ui::Button>& button, ui::ControlState state) {
-        if (!path || !button) {
-            return;
-        }
-        if (auto image = ui::Image::fromFile(*path)) {
-            button->setImage(image, state);
-        }
-    };
-    applyImage(recorderUIConfig.recordButton.imagePath, recordButton.lock(),
-               ui::ControlState::Normal);
-    applyImage(recorderUIConfig.recordButton.selectedImagePath, recordButton.lock(),
-               ui::ControlState::Selected);
-    applyImage(recorderUIConfig.cameraFlipButton.imagePath, cameraButton.lock(),
-               ui::ControlState::Normal);
-    applyImage(recorderUIConfig.closeButton.imagePath, closeButton.lock(),
-               ui::ControlState::Normal);
+    applyButtonImages();
 
     if (auto b = cameraButton.lock()) {
         b->setEnabled(false);
@@ -220,8 +217,52 @@ void PelmarRecorder::viewDidLoad() {
         v->setHidden(blurMode());
     }
 
-    // Permissions. A pending question suspends the session queue, so the configuration queued
-    // below waits for the answer; every answer resumes it.
+    askPermissions();
+    onQueue(sessionQueue_, weak, [](PelmarRecorder& self) { self.configureSession(); });
+
+    if (auto delegate = recorderDelegate()) {
+        delegate->recorderReady();
+    }
+}
+
+void PelmarRecorder::applyTheme() {
+    if (!pelmar_) {
+        return;
+    }
+    const Json theme = pelmar_->themeArgsForRecorder();
+    const std::string key(rawValue(Pelmar_Key_Type::BLUR_EFFECT));
+    if (theme.is_object() && theme.contains(key) && theme[key].is_string()
+        && theme[key].get<std::string>() == "true") {
+        setBlurMode(true);
+    }
+}
+
+void PelmarRecorder::applyButtonImages() {
+    auto applyImage = [](const std::optional<std::string>& path,
+                         const std::shared_ptr<ui::Button>& button, ui::ControlState state) {
+        if (!path || !button) {
+            return;
+        }
+        if (auto image = ui::Image::fromFile(*path)) {
+            button->setImage(image, state);
+        }
+    };
+    applyImage(recorderUIConfig.recordButton.imagePath, recordButton.lock(),
+               ui::ControlState::Normal);
+    applyImage(recorderUIConfig.recordButton.selectedImagePath, recordButton.lock(),
+               ui::ControlState::Selected);
+    applyImage(recorderUIConfig.cameraFlipButton.imagePath, cameraButton.lock(),
+               ui::ControlState::Normal);
+    applyImage(recorderUIConfig.closeButton.imagePath, closeButton.lock(),
+               ui::ControlState::Normal);
+}
+
+// A pending question suspends the session queue, so the configuration queued after this waits
+// for the answer; every answer resumes it.
+void PelmarRecorder::askPermissions() {
+    auto weak = std::weak_ptr<PelmarRecorder>(
+            std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
+
     struct Permission {
         av::MediaType media;
         AVCamSetupResult refusal;
@@ -251,12 +292,6 @@ void PelmarRecorder::viewDidLoad() {
                 setupResult_.store(p.refusal);
                 break;
         }
-    }
-
-    onQueue(sessionQueue_, weak, [](PelmarRecorder& self) { self.configureSession(); });
-
-    if (auto delegate = recorderDelegate()) {
-        delegate->recorderReady();
     }
 }
 
@@ -387,8 +422,6 @@ void PelmarRecorder::showAlert(const std::string& message, bool offerSettings) {
     });
 }
 
-// ---- Session configuration (session queue) ----
-
 std::shared_ptr<av::CaptureDevice> PelmarRecorder::createDevice(
         av::MediaType media, av::CaptureDevicePosition position) {
     for (auto type :
@@ -513,7 +546,6 @@ void PelmarRecorder::startSession() {
     }
     addObservers();
     session->startRunning();
-    timeOffset_ = media::Time::make(0, 0);
     sessionRunning_.store(session->isRunning());
     log("session started");
 }
@@ -658,8 +690,6 @@ void PelmarRecorder::subjectAreaDidChange() {
     log("subject area did change");
 }
 
-// ---- Recording control ----
-
 void PelmarRecorder::toggleMovieRecording() {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
@@ -668,9 +698,12 @@ void PelmarRecorder::toggleMovieRecording() {
         if (!record || !record->isEnabled()) {
             return;
         }
+        // What the user asked for is what the button showed: selected while recording. The
+        // session queue may have ended the recording since (the duration limit).
+        const bool start = !record->isSelected();
         // Disabled at once, so a second tap handled in the same turn is ignored.
         record->setEnabled(false);
-        if (!self.isRecording() && self.startDelay > 0) {
+        if (start && self.startDelay > 0) {
             self.updateUIRecordingStartingStopping();
             self.currentStartDelay_ = self.startDelay;
             if (auto label = self.startDelayLabel.lock()) {
@@ -686,7 +719,7 @@ void PelmarRecorder::toggleMovieRecording() {
             });
             return;
         }
-        self.startStopRecording();
+        self.startStopRecording(start);
     });
 }
 
@@ -703,22 +736,28 @@ void PelmarRecorder::startDelayTick() {
             startDelayTimer_->invalidate();
             startDelayTimer_.reset();
         }
-        startStopRecording();
+        startStopRecording(true);
     } else if (auto label = startDelayLabel.lock()) {
         label->setText(std::to_string(currentStartDelay_));
     }
 }
 
-void PelmarRecorder::startStopRecording() {
+void PelmarRecorder::startStopRecording(bool start) {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
-    onQueue(sessionQueue_, weak, [](PelmarRecorder& self) {
+    onQueue(sessionQueue_, weak, [start](PelmarRecorder& self) {
         self.log("movie recording toggle requested");
         self.updateUIRecordingStartingStopping();
-        if (!self.movieAssetWriter_) {
+        const bool recording = self.pipeline_->hasWriter();
+        if (start && !recording) {
             self.startRecording();
-        } else {
+        } else if (!start && recording) {
             self.stopRecording();
+        } else if (recording) {
+            self.updateUIRecordingStarted();
+        } else {
+            // A stop that found the recording already ended: only the controls come back.
+            self.updateUIRecordingComplete();
         }
     });
 }
@@ -742,18 +781,7 @@ void PelmarRecorder::startRecording() {
         }
     }
     // Every recording starts clean: nothing of an earlier one's pause or timing carries over.
-    duration_.store(0);
-    durationExceeded_ = false;
-    isPaused_.store(false);
-    discont_.store(false);
-    timeOffset_ = media::Time::make(0, 0);
-    lastVideo_.reset();
-    lastAudio_.reset();
-    lastWrittenVideo_.reset();
-    currentCMTime_.reset();
-    firstSampleRendered_ = false;
-    firstSampleTimestamp_ = 0;
-    recordingStarted_.store(false);
+    pipeline_->reset();
 
     if (!setupAssetWriter()) {
         logError("could not create the movie asset writer");
@@ -770,42 +798,29 @@ void PelmarRecorder::startRecording() {
 
 bool PelmarRecorder::setupAssetWriter() {
     auto self = std::static_pointer_cast<PelmarRecorder>(shared_from_this());
+    // The size follows the preview's orientation, which lives on the main thread.
     return dispatch::Queue::main()->sync([self] {
         const auto path = foundation::Sandbox::temporaryDirectory()
                           / (internal::globallyUniqueString() + ".mp4");
         self->log("recording started with path " + path.string());
         Error error;
-        auto writer = av::AssetWriter::create(path, &error);
-        if (!writer) {
+        if (!self->pipeline_->open(path, self->videoWidth(), self->videoHeight(), &error)) {
             self->log(error.description());
             return false;
-        }
-        self->movieAssetWriter_ = writer;
-        auto video = av::AssetWriterInput::createVideo({self->videoWidth(), self->videoHeight()});
-        video->setExpectsMediaDataInRealTime(true);
-        self->movieAssetWriterVideoInput_ = video;
-        if (writer->canAddInput(video)) {
-            writer->addInput(video);
-        }
-        auto audio = av::AssetWriterInput::createAudio({2, 44100, 128000});
-        audio->setExpectsMediaDataInRealTime(true);
-        self->movieAssetWriterAudioInput_ = audio;
-        self->movieAssetWriterVideoInputAdaptor_ =
-                av::AssetWriterInputPixelBufferAdaptor::create(video, media::PixelFormat::ARGB32);
-        if (writer->canAddInput(audio)) {
-            writer->addInput(audio);
         }
         return true;
     });
 }
 
+void PelmarRecorder::stopForLimit() {
+    // The limit stops the recording here and now, whatever the buttons show.
+    updateUIRecordingStartingStopping();
+    stopRecording();
+}
+
 void PelmarRecorder::stopRecording() {
-    auto writer = std::exchange(movieAssetWriter_, nullptr);
-    movieAssetWriterAudioInput_.reset();
-    movieAssetWriterVideoInput_.reset();
-    movieAssetWriterVideoInputAdaptor_.reset();
+    auto writer = pipeline_->take();
     recording_.store(false);
-    recordingStarted_.store(false);
     if (!writer) {
         updateUIRecordingComplete();
         return;
@@ -843,15 +858,11 @@ void PelmarRecorder::stopRecording() {
 }
 
 void PelmarRecorder::cancelRecording() {
-    if (!movieAssetWriter_) {
+    auto writer = pipeline_->take();
+    if (!writer) {
         return;
     }
-    auto writer = std::exchange(movieAssetWriter_, nullptr);
-    movieAssetWriterAudioInput_.reset();
-    movieAssetWriterVideoInput_.reset();
-    movieAssetWriterVideoInputAdaptor_.reset();
     recording_.store(false);
-    recordingStarted_.store(false);
     writer->cancelWriting();
     log("recording cancelled");
     endBackgroundTask();
@@ -907,11 +918,10 @@ void PelmarRecorder::toggleMoviePaused() {
         }
     };
     if (isRecording() && !isPaused()) {
-        isPaused_.store(true);
+        pipeline_->pause();
         enableAll(true);
-        discont_.store(true);
     } else if (isPaused()) {
-        isPaused_.store(false);
+        pipeline_->resume();
         enableAll(false);
     }
 }
@@ -1100,8 +1110,6 @@ void PelmarRecorder::updateDuration() {
     });
 }
 
-// ---- Samples (session queue) ----
-
 void PelmarRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,
                                    const std::shared_ptr<const media::SampleBuffer>& sample,
                                    const std::shared_ptr<av::CaptureConnection>&) {
@@ -1117,19 +1125,7 @@ void PelmarRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>&
 
 std::shared_ptr<const media::SampleBuffer> PelmarRecorder::adjustTime(
         const std::shared_ptr<const media::SampleBuffer>& sample, media::Time offset) {
-    if (!sample || !offset.isNumeric()) {
-        return nullptr;
-    }
-    std::vector<media::SampleTimingInfo> timings = sample->timingInfo();
-    for (auto& t : timings) {
-        if (t.presentationTimeStamp.isValid()) {
-            t.presentationTimeStamp = t.presentationTimeStamp - offset;
-        }
-        if (t.decodeTimeStamp.isValid()) {
-            t.decodeTimeStamp = t.decodeTimeStamp - offset;
-        }
-    }
-    return sample->copyWithNewTiming(std::move(timings));
+    return internal::RecorderPipeline::adjustTime(sample, offset);
 }
 
 void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& output,
@@ -1140,107 +1136,23 @@ void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& 
     if (!isVideo && !isAudio) {
         return;
     }
-    (isVideo ? handledVideo_ : handledAudio_).fetch_add(1);
-    if (isPaused() || !sample) {
+    const auto placed = pipeline_->place(isVideo, std::move(sample));
+    if (!placed) {
         return;
     }
-    media::Time pts = sample->presentationTimeStamp();
-    if (!pts.isNumeric()) {
-        // Without a time the sample cannot be placed in the movie, and its time would turn the
-        // duration and the pause offsets into NaN.
+    if (isAudio) {
+        audioLevelMeter(*placed->sample);
+        pipeline_->writeAudio(*placed);
         return;
     }
-    if (discont_.load()) {
-        const auto& last = isVideo ? lastVideo_ : lastAudio_;
-        if (last) {
-            if (timeOffset_.value > 0) {
-                pts = pts - timeOffset_;
-            }
-            const media::Time offset = pts - *last;
-            timeOffset_ = timeOffset_.value == 0 ? offset : timeOffset_ + offset;
-        }
-        discont_.store(false);
-    }
-    if (timeOffset_.value > 0) {
-        sample = adjustTime(sample, timeOffset_);
-        if (!sample) {
-            return;  // a sample whose timing cannot be shifted is dropped
-        }
-    }
-    pts = sample->presentationTimeStamp();
-    if (!pts.isNumeric()) {
-        return;
-    }
-    currentCMTime_ = pts;
-    const media::Time duration = sample->duration();
-    media::Time end = duration.isNumeric() && duration.value > 0 ? pts + duration : pts;
-    if (!end.isNumeric()) {
-        end = pts;  // a duration too long to add
-    }
-    if (isVideo) {
-        lastVideo_ = end;
-        handleVideo(sample, end);
-    } else {
-        lastAudio_ = end;
-        handleAudio(sample);
-    }
-}
-
-void PelmarRecorder::handleVideo(const std::shared_ptr<const media::SampleBuffer>& sample,
-                                 media::Time end) {
     if (blurMode()) {
-        selfieSegmentation_->processVideoFrame(sample->imageBuffer(),
-                                               sample->presentationTimeStamp());
+        selfieSegmentation_->processVideoFrame(placed->sample->imageBuffer(),
+                                               placed->sample->presentationTimeStamp());
     }
     drawFaces();
-    luxMeter(*sample);
-    if (durationExceeded_) {
-        return;
-    }
-    const double t = end.seconds();
-    if (auto writer = movieAssetWriter_) {
-        if (writer->status() == av::AssetWriter::Status::Unknown) {
-            writer->startWriting();
-            writer->startSession(end);
-            recordingStarted_.store(writer->status() == av::AssetWriter::Status::Writing);
-            log("session started with time " + internal::shortestDouble(t));
-            firstSampleTimestamp_ = t;
-        }
-        if (writer->status() == av::AssetWriter::Status::Failed) {
-            log("movie asset writer failed");
-        } else if (movieAssetWriterVideoInput_
-                   && movieAssetWriterVideoInput_->isReadyForMoreMediaData()) {
-            if (!blurMode()) {
-                if (movieAssetWriterVideoInput_->append(sample)) {
-                    firstSampleRendered_ = true;
-                    lastWrittenVideo_ = sample->presentationTimeStamp();
-                } else {
-                    log("video sample buffer writing error");
-                }
-            }
-            if (maxRecordedDurationSeconds > 0
-                && std::fabs(t - firstSampleTimestamp_) >= maxRecordedDurationSeconds) {
-                durationExceeded_ = true;
-                // The limit stops the recording here and now, whatever the buttons show.
-                duration_.store(t - firstSampleTimestamp_);
-                updateUIRecordingStartingStopping();
-                stopRecording();
-                return;
-            }
-        }
-    }
-    duration_.store(t - firstSampleTimestamp_);
-}
-
-void PelmarRecorder::handleAudio(const std::shared_ptr<const media::SampleBuffer>& sample) {
-    audioLevelMeter(*sample);
-    auto writer = movieAssetWriter_;
-    if (movieAssetWriterAudioInput_ && firstSampleRendered_ && writer
-        && writer->status() == av::AssetWriter::Status::Writing
-        && movieAssetWriterAudioInput_->isReadyForMoreMediaData()) {
-        if (!movieAssetWriterAudioInput_->append(sample)) {
-            log("audio sample buffer writing error");
-        }
+    luxMeter(*placed->sample);
+    if (pipeline_->writeVideo(*placed, blurMode(), maxRecordedDurationSeconds)) {
+        stopForLimit();
     }
 }
 
@@ -1261,27 +1173,8 @@ void PelmarRecorder::selfieSegmentation(image::SelfieSegmentation&,
     }
     // Written on the session queue, with the time of the frame it was made from.
     onQueue(sessionQueue_, weak, [picture, presentationTime](PelmarRecorder& self) {
-        self.appendBlurred(picture, presentationTime);
+        self.pipeline_->writePicture(picture, presentationTime);
     });
-}
-
-void PelmarRecorder::appendBlurred(const std::shared_ptr<media::PixelBuffer>& picture,
-                                   media::Time time) {
-    if (!picture || durationExceeded_ || !movieAssetWriterVideoInputAdaptor_
-        || !movieAssetWriterVideoInput_ || !movieAssetWriter_
-        || movieAssetWriter_->status() != av::AssetWriter::Status::Writing) {
-        return;
-    }
-    if (lastWrittenVideo_ && time <= *lastWrittenVideo_) {
-        return;  // a late result must not go back in time
-    }
-    if (!movieAssetWriterVideoInput_->isReadyForMoreMediaData()) {
-        return;
-    }
-    if (movieAssetWriterVideoInputAdaptor_->append(picture, time)) {
-        firstSampleRendered_ = true;
-        lastWrittenVideo_ = time;
-    }
 }
 
 void PelmarRecorder::metadataOutput(const std::shared_ptr<av::CaptureMetadataOutput>&,

@@ -11,8 +11,6 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarRecorderInterfaceConfig.h"
 #include "pelmar/platform/app/AppLifecycle.h"
-#include "pelmar/platform/av/AssetWriter.h"
-#include "pelmar/platform/av/AssetWriterInputPixelBufferAdaptor.h"
 #include "pelmar/platform/av/CaptureAudioDataOutput.h"
 #include "pelmar/platform/av/CaptureDeviceInput.h"
 #include "pelmar/platform/av/CaptureMetadataOutput.h"
@@ -32,6 +30,10 @@
 #include "pelmar/recorder/CapturePreviewView.h"
 
 namespace pelmar {
+
+namespace internal {
+class RecorderPipeline;
+}
 
 // Outcome of the camera screen's set-up.
 enum class AVCamSetupResult {
@@ -123,15 +125,15 @@ public:
     // A writer exists: a recording is under way (started or waiting for its first frame).
     bool isRecording() const { return recording_.load(); }
 
-    bool isPaused() const { return isPaused_.load(); }
+    bool isPaused() const;
 
     // Seconds recorded so far.
-    double duration() const { return duration_.load(); }
+    double duration() const;
 
     // Video and audio samples the pipeline has handled (dropped ones included), for diagnostics.
-    int64_t handledVideoSamples() const { return handledVideo_.load(); }
+    int64_t handledVideoSamples() const;
 
-    int64_t handledAudioSamples() const { return handledAudio_.load(); }
+    int64_t handledAudioSamples() const;
 
     const std::shared_ptr<dispatch::Queue>& sessionQueue() const { return sessionQueue_; }
 
@@ -171,7 +173,7 @@ public:
 
     void viewWillTransition(ui::Size size) override;
 
-    bool shouldAutorotate() const override { return !recordingStarted_.load(); }
+    bool shouldAutorotate() const override;
 
     int supportedInterfaceOrientations() const override { return 30; }
 
@@ -209,6 +211,11 @@ private:
     void logError(const std::string& item) const;
     std::shared_ptr<PelmarRecorderDelegate> recorderDelegate() const;
 
+    // Set-up (main thread, while the view loads).
+    void applyTheme();
+    void applyButtonImages();
+    void askPermissions();
+
     // Set-up (session queue).
     void configureSession();
     void failConfiguration(const std::string& message, bool configurationOpen);
@@ -228,18 +235,16 @@ private:
     void subjectAreaDidChange();
 
     // Recording (session queue unless noted).
-    void startStopRecording();
+    void startStopRecording(bool start);
     void startRecording();
     void stopRecording();
     void cancelRecording();
     bool setupAssetWriter();
+    void stopForLimit();
     void processRecordedVideo(const std::string& path, const std::optional<Error>& error);
     void endBackgroundTask();
     void handleSample(const std::shared_ptr<av::CaptureDataOutput>& output,
                       std::shared_ptr<const media::SampleBuffer> sample);
-    void handleVideo(const std::shared_ptr<const media::SampleBuffer>& sample, media::Time end);
-    void handleAudio(const std::shared_ptr<const media::SampleBuffer>& sample);
-    void appendBlurred(const std::shared_ptr<media::PixelBuffer>& picture, media::Time time);
     void luxMeter(const media::SampleBuffer& sample);
     void audioLevelMeter(const media::SampleBuffer& sample);
     void drawFaces();
@@ -261,12 +266,6 @@ private:
     std::atomic<AVCamSetupResult> setupResult_{AVCamSetupResult::none};
     std::atomic<bool> sessionRunning_{false};
     std::atomic<bool> recording_{false};
-    std::atomic<bool> recordingStarted_{false};
-    std::atomic<bool> isPaused_{false};
-    std::atomic<bool> discont_{false};
-    std::atomic<double> duration_{0};
-    std::atomic<int64_t> handledVideo_{0};
-    std::atomic<int64_t> handledAudio_{0};
     std::atomic<app::BackgroundTaskIdentifier> backgroundRecordingID_{app::kInvalidBackgroundTask};
 
     mutable std::mutex sessionMutex_;
@@ -278,18 +277,8 @@ private:
     std::shared_ptr<av::CaptureVideoDataOutput> videoDataOutput_;
     std::shared_ptr<av::CaptureMetadataOutput> metadataOutput_;
     std::shared_ptr<av::CaptureConnection> videoConnection_;
-    std::shared_ptr<av::AssetWriter> movieAssetWriter_;
-    std::shared_ptr<av::AssetWriterInput> movieAssetWriterAudioInput_;
-    std::shared_ptr<av::AssetWriterInput> movieAssetWriterVideoInput_;
-    std::shared_ptr<av::AssetWriterInputPixelBufferAdaptor> movieAssetWriterVideoInputAdaptor_;
-    bool firstSampleRendered_ = false;
-    double firstSampleTimestamp_ = 0;
-    bool durationExceeded_ = false;
-    std::optional<media::Time> currentCMTime_;
-    media::Time timeOffset_;
-    std::optional<media::Time> lastVideo_;
-    std::optional<media::Time> lastAudio_;
-    std::optional<media::Time> lastWrittenVideo_;
+    // The movie writer and the samples' timing (session queue).
+    const std::unique_ptr<internal::RecorderPipeline> pipeline_;
     bool observing_ = false;
     uint64_t runningObserver_ = 0;
     foundation::ObserverToken runtimeErrorToken_;

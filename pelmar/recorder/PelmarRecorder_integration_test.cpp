@@ -6,9 +6,8 @@
 
 #include "pelmar/platform/av/testing/MovieProbe.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
-#include "pelmar/platform/ui/Application.h"
 #include "pelmar/recorder/PelmarRecorder.h"
-#include "pelmar/recorder/testing/RecorderFixture.h"
+#include "pelmar/recorder/testing/RecorderApp.h"
 
 namespace pelmar {
 namespace {
@@ -18,10 +17,10 @@ using dispatch::RunLoop;
 
 constexpr double kFrame = 1.0 / 30;
 
-class PelmarRecorderIntegrationTest : public test::RecorderFixture {
+class PelmarRecorderIntegrationTest : public ::testing::Test {
 protected:
     std::optional<MovieProbe> probeRecording() {
-        const auto path = events_->stoppedPath();
+        const auto path = app.events->stoppedPath();
         if (!path) {
             ADD_FAILURE() << "no recording was reported";
             return std::nullopt;
@@ -30,28 +29,29 @@ protected:
         EXPECT_EQ(std::filesystem::path(*path).extension(), ".mp4");
         return MovieProbe::probe(*path);
     }
+
+    test::RecorderApp app;
 };
 
 TEST_F(PelmarRecorderIntegrationTest, RecordsPausesResumesAndWritesTheRecordedTimeOnly) {
-    standardDevices();
-    env().setAuthorizationStatus(av::MediaType::Video, av::AuthorizationStatus::NotDetermined)
-            .setAuthorizationStatus(av::MediaType::Audio, av::AuthorizationStatus::NotDetermined);
-    makeRecorder();
-    present();
-    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->isSessionRunning(); }));
-    EXPECT_EQ(recorder_->sessionQueue()->label(), "session queue");
-    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->recordButton.lock()->isEnabled(); }));
+    app.standardDevices();
+    app.permissions().ask(av::MediaType::Video, true).ask(av::MediaType::Audio, true);
+    app.makeRecorder();
+    app.present();
+    ASSERT_TRUE(app.runUntil([&] { return app.recorder->isSessionRunning(); }));
+    EXPECT_EQ(app.recorder->sessionQueue()->label(), "session queue");
+    ASSERT_TRUE(app.runUntil([&] { return app.recorder->recordButton.lock()->isEnabled(); }));
 
-    startRecording();
-    advanceCapture(2.0);
-    recorder_->pauseButton.lock()->tap();
-    ASSERT_TRUE(recorder_->isPaused());
-    advanceCapture(1.0);
-    recorder_->pauseButton.lock()->tap();
-    ASSERT_FALSE(recorder_->isPaused());
-    advanceCapture(1.0);
-    stopRecordingAndWait();
-    EXPECT_EQ(events_->events(),
+    app.startRecording();
+    app.advanceCapture(2.0);
+    app.tap(app.recorder->pauseButton);
+    ASSERT_TRUE(app.recorder->isPaused());
+    app.advanceCapture(1.0);
+    app.tap(app.recorder->pauseButton);
+    ASSERT_FALSE(app.recorder->isPaused());
+    app.advanceCapture(1.0);
+    app.stopRecordingAndWait();
+    EXPECT_EQ(app.events->events(),
               (std::vector<std::string>{"ready", "started", "submitted", "stopped"}));
 
     const auto probe = probeRecording();
@@ -70,16 +70,16 @@ TEST_F(PelmarRecorderIntegrationTest, RecordsPausesResumesAndWritesTheRecordedTi
 }
 
 TEST_F(PelmarRecorderIntegrationTest, AMaximumDurationStopsTheRecordingByItself) {
-    standardDevices();
-    makeRecorder();
-    recorder_->maxRecordedDurationSeconds = 2;
-    presentAndWaitUntilReady();
-    startRecording();
-    advanceCapture(2.5);
-    ASSERT_TRUE(RunLoop::runUntil([&] { return events_->has("stopped"); }, 60));
-    EXPECT_FALSE(recorder_->isRecording());
+    app.standardDevices();
+    app.makeRecorder();
+    app.recorder->maxRecordedDurationSeconds = 2;
+    app.presentAndWaitUntilReady();
+    app.startRecording();
+    app.advanceCapture(2.5);
+    ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }, 60));
+    EXPECT_FALSE(app.recorder->isRecording());
     // At the first frame handled while the writer had room, 2 s after the first one.
-    EXPECT_NEAR(recorder_->duration(), 2.0, kFrame + 1e-6);
+    EXPECT_NEAR(app.recorder->duration(), 2.0, kFrame + 1e-6);
 
     const auto probe = probeRecording();
     ASSERT_TRUE(probe);
@@ -87,23 +87,26 @@ TEST_F(PelmarRecorderIntegrationTest, AMaximumDurationStopsTheRecordingByItself)
 }
 
 TEST_F(PelmarRecorderIntegrationTest, WithBlurOnOnlySegmentedFramesReachTheFile) {
-    standardDevices();
-    pelmar_->setThemeArgsForRecorder(Json{{"blur_effect", "true"}});
-    makeRecorder();
-    recorder_->segmentation()->setMarkerColor(0x00FF00);  // green outside the person
-    presentAndWaitUntilReady();
-    ASSERT_TRUE(recorder_->blurMode());
+    app.standardDevices();
+    app.makeRecorder();
+    app.recorder->segmentation()->setMarkerColor(0x00FF00);  // green outside the person
+    app.presentAndWaitUntilReady();
+    ASSERT_TRUE(app.tap(app.recorder->blurringSwitch));
+    ASSERT_TRUE(app.recorder->blurMode());
+    app.drainSessionQueue();
+    // Frames handled before the switch was on never went to the segmentation.
+    const int64_t unblurred = app.recorder->handledVideoSamples();
     // Each step waits for the segmentation too, so that no frame is dropped for being late.
-    settled_ = [&] {
-        const auto& segmentation = recorder_->segmentation();
-        return segmentation->framesProcessed() + segmentation->framesDropped()
-               >= recorder_->handledVideoSamples();
+    app.settled = [&] {
+        const auto& segmentation = app.recorder->segmentation();
+        return unblurred + segmentation->framesProcessed() + segmentation->framesDropped()
+               >= app.recorder->handledVideoSamples();
     };
-    startRecording();
-    advanceCapture(1.0);
-    drainSessionQueue();
-    stopRecordingAndWait();
-    EXPECT_GT(recorder_->blurringPreviewView.lock()->imageUpdates(), 0);
+    app.startRecording();
+    app.advanceCapture(1.0);
+    app.drainSessionQueue();
+    app.stopRecordingAndWait();
+    EXPECT_GT(app.recorder->blurringPreviewView.lock()->imageUpdates(), 0);
 
     const auto probe = probeRecording();
     ASSERT_TRUE(probe);
@@ -114,7 +117,7 @@ TEST_F(PelmarRecorderIntegrationTest, WithBlurOnOnlySegmentedFramesReachTheFile)
     for (int index :
          {0, static_cast<int>(probe->videoFrames / 2), static_cast<int>(probe->videoFrames - 1)}) {
         SCOPED_TRACE(index);
-        const auto colour = MovieProbe::pixel(*events_->stoppedPath(), index, 30, 300);
+        const auto colour = MovieProbe::pixel(*app.events->stoppedPath(), index, 30, 300);
         ASSERT_TRUE(colour);
         EXPECT_LT((*colour)[0], 60);
         EXPECT_GT((*colour)[1], 200);
@@ -123,13 +126,13 @@ TEST_F(PelmarRecorderIntegrationTest, WithBlurOnOnlySegmentedFramesReachTheFile)
 }
 
 TEST_F(PelmarRecorderIntegrationTest, ALandscapePreviewRecordsLandscape) {
-    standardDevices();
-    ui::Application::shared().setStatusBarOrientation(ui::InterfaceOrientation::LandscapeRight);
-    presentAndWaitUntilReady();
-    EXPECT_EQ(recorder_->videoWidth(), 1920);
-    startRecording();
-    advanceCapture(0.5);
-    stopRecordingAndWait();
+    app.standardDevices();
+    app.window()->rotate(ui::InterfaceOrientation::LandscapeRight);
+    app.presentAndWaitUntilReady();
+    EXPECT_EQ(app.recorder->videoWidth(), 1920);
+    app.startRecording();
+    app.advanceCapture(0.5);
+    app.stopRecordingAndWait();
     const auto probe = probeRecording();
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->width, 1920);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -16,9 +17,10 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Control.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
-#include "pelmar/recorder/testing/RecorderFixture.h"
+#include "pelmar/recorder/testing/RecorderApp.h"
 
 namespace pelmar {
 namespace {
@@ -28,40 +30,44 @@ using av::CaptureDevice;
 using av::MediaType;
 using dispatch::RunLoop;
 
-class PelmarRecorderTest : public test::RecorderFixture {
-protected:
-    // Files left in the temporary folder.
-    static std::vector<std::filesystem::path> temporaryFiles() {
-        std::vector<std::filesystem::path> files;
-        std::error_code ec;
-        for (const auto& entry :
-             std::filesystem::directory_iterator(foundation::Sandbox::temporaryDirectory(), ec)) {
-            files.push_back(entry.path());
-        }
-        return files;
+// Files left in the temporary folder.
+std::vector<std::filesystem::path> temporaryFiles() {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(foundation::Sandbox::temporaryDirectory(), ec)) {
+        files.push_back(entry.path());
     }
+    return files;
+}
 
-    // Feeds one camera frame (manual feed) to the recorder's video output.
-    void feedFrame(int index, double seconds, bool brightness = true) {
-        auto frame = av::test::SyntheticMedia::frame(360, 480, index, seconds);
-        if (brightness) {
-            frame->attachments()["{Exif}"]["BrightnessValue"] = 1.25;
+std::shared_ptr<av::CaptureVideoDataOutput> videoOutput(test::RecorderApp& app) {
+    for (const auto& output : app.recorder->session()->outputs()) {
+        if (auto video = std::dynamic_pointer_cast<av::CaptureVideoDataOutput>(output)) {
+            return video;
         }
-        ASSERT_TRUE(videoOutput()->deliver(frame));
-        drainSessionQueue();
     }
+    return nullptr;
+}
 
-    std::shared_ptr<av::CaptureVideoDataOutput> videoOutput() {
-        for (const auto& output : recorder_->session()->outputs()) {
-            if (auto video = std::dynamic_pointer_cast<av::CaptureVideoDataOutput>(output)) {
-                return video;
-            }
-        }
-        return nullptr;
+// Feeds one camera frame (manual feed) to the recorder's video output.
+void feedFrame(test::RecorderApp& app, int index, double seconds, bool brightness = true) {
+    auto frame = av::test::SyntheticMedia::frame(360, 480, index, seconds);
+    if (brightness) {
+        frame->attachments()["{Exif}"]["BrightnessValue"] = 1.25;
     }
-};
+    ASSERT_TRUE(videoOutput(app)->deliver(frame));
+    app.drainSessionQueue();
+}
 
-TEST_F(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) {
+// A recorder on screen and ready, fed by hand.
+void readyWithManualFeed(test::RecorderApp& app) {
+    app.standardDevices();
+    app.devices().setManualFeed(true);
+    app.presentAndWaitUntilReady();
+}
+
+TEST(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) {
     struct Case {
         const char* name;
         AuthorizationStatus camera;
@@ -95,33 +101,33 @@ TEST_F(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        env().addBackCamera().addFrontCamera().addMicrophone();
-        env().setAuthorizationStatus(MediaType::Video, c.camera)
+        test::RecorderApp app;
+        app.devices().addBackCamera().addFrontCamera().addMicrophone();
+        app.devices()
+                .setAuthorizationStatus(MediaType::Video, c.camera)
                 .setAuthorizationStatus(MediaType::Audio, c.microphone)
                 .setRequestAnswer(MediaType::Video, c.cameraAnswer)
                 .setRequestAnswer(MediaType::Audio, c.microphoneAnswer)
                 .setAnswerDelay(1.0);
-        makeRecorder();
-        present();
+        app.makeRecorder();
+        app.present();
         const bool asked = c.camera == AuthorizationStatus::NotDetermined
                            || c.microphone == AuthorizationStatus::NotDetermined;
         if (asked) {
             // The configuration waits, on the suspended session queue, for every answer.
-            EXPECT_TRUE(recorder_->sessionQueue()->isSuspended());
-            EXPECT_TRUE(recorder_->session()->inputs().empty());
-            RunLoop::advance(1.0);
-            ASSERT_TRUE(
-                    RunLoop::runUntil([&] { return !recorder_->sessionQueue()->isSuspended(); }));
-            drainSessionQueue();
+            EXPECT_TRUE(app.recorder->sessionQueue()->isSuspended());
+            EXPECT_TRUE(app.recorder->session()->inputs().empty());
+            app.advance(1.0);
+            ASSERT_TRUE(app.runUntil([&] { return !app.recorder->sessionQueue()->isSuspended(); }));
+            app.drainSessionQueue();
             RunLoop::runUntilIdle();
         }
-        EXPECT_EQ(recorder_->setupResult(), c.result);
-        EXPECT_EQ(recorder_->session()->isRunning(), c.result == AVCamSetupResult::success);
-        EXPECT_EQ(recorder_->recordButton.lock()->isEnabled(),
+        EXPECT_EQ(app.recorder->setupResult(), c.result);
+        EXPECT_EQ(app.recorder->session()->isRunning(), c.result == AVCamSetupResult::success);
+        EXPECT_EQ(app.recorder->recordButton.lock()->isEnabled(),
                   c.result == AVCamSetupResult::success);
-        EXPECT_EQ(events_->events().front(), "ready");
-        auto alert = shownAlert();
+        EXPECT_EQ(app.events->events().front(), "ready");
+        auto alert = app.shownAlert();
         if (!c.alert) {
             EXPECT_EQ(alert, nullptr);
         } else {
@@ -131,17 +137,19 @@ TEST_F(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal
             ASSERT_EQ(alert->actions().size(), 2U);
             EXPECT_EQ(alert->actions()[0].title, "OK");
             EXPECT_EQ(alert->actions()[0].style, ui::AlertAction::Style::Cancel);
-            EXPECT_TRUE(alert->triggerAction("Settings"));
-            RunLoop::advance(2 * ui::TransitionContext::kStandardDuration);
+            // The alert covers the screen: its close button takes no tap until it is gone.
+            const auto covered = ui::tap(*app.recorder->closeButton.lock());
+            ASSERT_TRUE(covered.has_value());
+            EXPECT_NE(covered->find("is not in the topmost screen"), std::string::npos) << *covered;
+            EXPECT_TRUE(app.tapAlertAction("Settings"));
+            app.advance(2 * ui::TransitionContext::kStandardDuration);
             EXPECT_EQ(ui::Application::shared().openedURLs(),
                       std::vector<std::string>{"app-settings:"});
         }
-        TearDown();
     }
-    SetUp();  // the fixture's own TearDown follows
 }
 
-TEST_F(PelmarRecorderTest, EachConfigurationFailureLogsItsMessageAndShowsUnableToCaptureMedia) {
+TEST(PelmarRecorderTest, EachConfigurationFailureLogsItsMessageAndShowsUnableToCaptureMedia) {
     struct Case {
         const char* name;
         std::function<void(av::CaptureEnvironment&)> fault;
@@ -173,28 +181,25 @@ TEST_F(PelmarRecorderTest, EachConfigurationFailureLogsItsMessageAndShowsUnableT
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        env().setAuthorizationStatus(MediaType::Video, AuthorizationStatus::Authorized)
-                .setAuthorizationStatus(MediaType::Audio, AuthorizationStatus::Authorized);
-        c.fault(env());
-        present();
-        EXPECT_TRUE(logged(c.message));
-        EXPECT_EQ(recorder_->setupResult(), AVCamSetupResult::sessionConfigurationFailed);
-        EXPECT_EQ(recorder_->session()->configurationDepth(), 0);  // closed on every path
-        EXPECT_FALSE(recorder_->session()->isRunning());
-        EXPECT_FALSE(recorder_->recordButton.lock()->isEnabled());
-        auto alert = shownAlert();
+        test::RecorderApp app;
+        app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
+        c.fault(app.devices());
+        app.present();
+        EXPECT_TRUE(app.logged(c.message));
+        EXPECT_EQ(app.recorder->setupResult(), AVCamSetupResult::sessionConfigurationFailed);
+        EXPECT_EQ(app.recorder->session()->configurationDepth(), 0);  // closed on every path
+        EXPECT_FALSE(app.recorder->session()->isRunning());
+        EXPECT_FALSE(app.recorder->recordButton.lock()->isEnabled());
+        auto alert = app.shownAlert();
         ASSERT_NE(alert, nullptr);
         EXPECT_EQ(alert->title(), "recorder");
         EXPECT_EQ(alert->message(), "Unable to capture media");
         ASSERT_EQ(alert->actions().size(), 1U);
         EXPECT_EQ(alert->actions()[0].title, "OK");
-        TearDown();
     }
-    SetUp();
 }
 
-TEST_F(PelmarRecorderTest, OnlyTheExactTextTrueTurnsTheBlurThemeOn) {
+TEST(PelmarRecorderTest, OnlyTheExactTextTrueTurnsTheBlurThemeOn) {
     struct Case {
         const char* name;
         Json theme;
@@ -209,20 +214,18 @@ TEST_F(PelmarRecorderTest, OnlyTheExactTextTrueTurnsTheBlurThemeOn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        standardDevices();
-        pelmar_->setThemeArgsForRecorder(c.theme);
-        present();
-        EXPECT_EQ(recorder_->blurMode(), c.blur);
-        EXPECT_EQ(recorder_->blurringSwitch.lock()->isOn(), c.blur);
-        EXPECT_EQ(recorder_->previewView.lock()->isHidden(), c.blur);
-        EXPECT_EQ(recorder_->blurringPreviewView.lock()->isHidden(), !c.blur);
-        TearDown();
+        test::RecorderApp app;
+        app.standardDevices();
+        app.sdk()->setThemeArgsForRecorder(c.theme);
+        app.present();
+        EXPECT_EQ(app.recorder->blurMode(), c.blur);
+        EXPECT_EQ(app.recorder->blurringSwitch.lock()->isOn(), c.blur);
+        EXPECT_EQ(app.recorder->previewView.lock()->isHidden(), c.blur);
+        EXPECT_EQ(app.recorder->blurringPreviewView.lock()->isHidden(), !c.blur);
     }
-    SetUp();
 }
 
-TEST_F(PelmarRecorderTest, ChoosesDualThenDualWideThenWideCamerasThenAnyAtThePosition) {
+TEST(PelmarRecorderTest, ChoosesDualThenDualWideThenWideCamerasThenAnyAtThePosition) {
     using av::CaptureDevicePosition;
     using av::CaptureDeviceType;
 
@@ -258,8 +261,8 @@ TEST_F(PelmarRecorderTest, ChoosesDualThenDualWideThenWideCamerasThenAnyAtThePos
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        env().reset();
-        c.devices(env());
+        test::App app;
+        c.devices(app.devices());
         auto device = PelmarRecorder::createDevice(MediaType::Video, c.wanted);
         ASSERT_EQ(device != nullptr, c.type.has_value());
         if (device) {
@@ -269,26 +272,23 @@ TEST_F(PelmarRecorderTest, ChoosesDualThenDualWideThenWideCamerasThenAnyAtThePos
     }
 }
 
-TEST_F(PelmarRecorderTest, TheCameraButtonIsEnabledOnlyWithMoreThanOneCamera) {
+TEST(PelmarRecorderTest, TheCameraButtonIsEnabledOnlyWithMoreThanOneCamera) {
     for (bool two : {false, true}) {
         SCOPED_TRACE(two ? "two cameras" : "one camera");
-        SetUp();
-        env().addBackCamera().addMicrophone();
+        test::RecorderApp app;
+        app.devices().addBackCamera().addMicrophone();
         if (two) {
-            env().addFrontCamera();
+            app.devices().addFrontCamera();
         }
-        env().setAuthorizationStatus(MediaType::Video, AuthorizationStatus::Authorized)
-                .setAuthorizationStatus(MediaType::Audio, AuthorizationStatus::Authorized);
-        presentAndWaitUntilReady();
-        EXPECT_EQ(recorder_->cameraButton.lock()->isEnabled(), two);
-        EXPECT_TRUE(logged("capture session configured"));
-        EXPECT_TRUE(logged("session started"));
-        TearDown();
+        app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
+        app.presentAndWaitUntilReady();
+        EXPECT_EQ(app.recorder->cameraButton.lock()->isEnabled(), two);
+        EXPECT_TRUE(app.logged("capture session configured"));
+        EXPECT_TRUE(app.logged("session started"));
     }
-    SetUp();
 }
 
-TEST_F(PelmarRecorderTest, AMediaServicesResetRestartsOnlyASessionThatWasRunning) {
+TEST(PelmarRecorderTest, AMediaServicesResetRestartsOnlyASessionThatWasRunning) {
     struct Case {
         const char* name;
         bool startFails;
@@ -304,322 +304,376 @@ TEST_F(PelmarRecorderTest, AMediaServicesResetRestartsOnlyASessionThatWasRunning
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        standardDevices();
-        env().failStartRunning(c.startFails);
-        present();
-        EXPECT_EQ(recorder_->isSessionRunning(), !c.startFails);
-        env().failStartRunning(false);
-        recorder_->session()->simulateRuntimeError(c.code, "boom");
-        drainSessionQueue();
+        test::RecorderApp app;
+        app.standardDevices();
+        app.devices().failStartRunning(c.startFails);
+        app.present();
+        EXPECT_EQ(app.recorder->isSessionRunning(), !c.startFails);
+        app.devices().failStartRunning(false);
+        app.recorder->session()->simulateRuntimeError(c.code, "boom");
+        app.drainSessionQueue();
         RunLoop::runUntilIdle();
-        EXPECT_TRUE(logged("capture session runtime error: boom"));
-        EXPECT_EQ(recorder_->session()->isRunning(), c.runningAfter);
-        EXPECT_EQ(recorder_->recordButton.lock()->isEnabled(), c.runningAfter);
-        TearDown();
+        EXPECT_TRUE(app.logged("capture session runtime error: boom"));
+        EXPECT_EQ(app.recorder->session()->isRunning(), c.runningAfter);
+        EXPECT_EQ(app.recorder->recordButton.lock()->isEnabled(), c.runningAfter);
     }
-    SetUp();
 }
 
-TEST_F(PelmarRecorderTest, OnlyInterruptionReasonFourShowsTheCameraUnavailableLabel) {
-    standardDevices();
-    presentAndWaitUntilReady();
-    auto label = recorder_->cameraUnavailableLabel.lock();
-    auto preview = recorder_->previewView.lock();
+TEST(PelmarRecorderTest, OnlyInterruptionReasonFourShowsTheCameraUnavailableLabel) {
+    test::RecorderApp app;
+    app.standardDevices();
+    app.presentAndWaitUntilReady();
+    auto label = app.recorder->cameraUnavailableLabel.lock();
+    auto preview = app.recorder->previewView.lock();
     for (int reason = 1; reason <= 5; ++reason) {
         SCOPED_TRACE(reason);
-        recorder_->session()->simulateInterruption(
+        app.recorder->session()->simulateInterruption(
                 static_cast<av::CaptureSession::InterruptionReason>(reason));
         RunLoop::runUntilIdle();
-        EXPECT_TRUE(
-                logged("capture session was interrupted with reason " + std::to_string(reason)));
+        EXPECT_TRUE(app.logged("capture session was interrupted with reason "
+                               + std::to_string(reason)));
         EXPECT_EQ(preview->layer()->opacity(), 0.0);
         EXPECT_EQ(!label->isHidden(), reason == 4);
         if (reason == 4) {
             EXPECT_EQ(label->alpha(), 1.0);
         }
-        recorder_->session()->simulateInterruptionEnded();
+        app.recorder->session()->simulateInterruptionEnded();
         RunLoop::runUntilIdle();
         EXPECT_EQ(preview->layer()->opacity(), 1.0);
-        RunLoop::advance(0.25);
+        app.advance(0.25);
         EXPECT_TRUE(label->isHidden());
     }
-    EXPECT_TRUE(logged("capture session interruption ended"));
+    EXPECT_TRUE(app.logged("capture session interruption ended"));
 }
 
-TEST_F(PelmarRecorderTest, RotationFollowsTheDeviceOnlyWhenItIsUpright) {
+TEST(PelmarRecorderTest, RotatingTheWindowTurnsThePreviewAndTheRecording) {
     struct Case {
-        ui::DeviceOrientation device;
+        ui::InterfaceOrientation interface;
         av::VideoOrientation video;
+        int width;
     };
 
     const Case cases[] = {
-            {ui::DeviceOrientation::LandscapeLeft, av::VideoOrientation::LandscapeRight},
-            {ui::DeviceOrientation::FaceUp, av::VideoOrientation::LandscapeRight},
-            {ui::DeviceOrientation::PortraitUpsideDown, av::VideoOrientation::PortraitUpsideDown},
-            {ui::DeviceOrientation::Unknown, av::VideoOrientation::PortraitUpsideDown},
-            {ui::DeviceOrientation::LandscapeRight, av::VideoOrientation::LandscapeLeft},
+            {ui::InterfaceOrientation::LandscapeRight, av::VideoOrientation::LandscapeRight, 1920},
+            {ui::InterfaceOrientation::PortraitUpsideDown, av::VideoOrientation::PortraitUpsideDown,
+             1080},
+            {ui::InterfaceOrientation::LandscapeLeft, av::VideoOrientation::LandscapeLeft, 1920},
+            {ui::InterfaceOrientation::Portrait, av::VideoOrientation::Portrait, 1080},
     };
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    auto preview = recorder_->previewView.lock()->videoPreviewLayer()->connection();
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    auto preview = app.recorder->previewView.lock()->videoPreviewLayer()->connection();
     ASSERT_NE(preview, nullptr);
     for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.device));
-        const int raw = static_cast<int>(c.device);
-        if (raw >= 1 && raw <= 4) {
-            window_->rotate(static_cast<ui::InterfaceOrientation>(raw));
-        } else {
-            // Lying flat turns nothing: the screens are not told and the orientation stays.
-            ui::Application::shared().setDeviceOrientation(c.device);
-        }
-        drainSessionQueue();
+        SCOPED_TRACE(static_cast<int>(c.interface));
+        app.window()->rotate(c.interface);
+        app.drainSessionQueue();
         EXPECT_EQ(preview->videoOrientation(), c.video);
-        EXPECT_EQ(videoOutput()->connection(MediaType::Video)->videoOrientation(), c.video);
-        EXPECT_EQ(recorder_->videoWidth(),
-                  c.video == av::VideoOrientation::LandscapeRight
-                                  || c.video == av::VideoOrientation::LandscapeLeft
-                          ? 1920
-                          : 1080);
+        EXPECT_EQ(videoOutput(app)->connection(MediaType::Video)->videoOrientation(), c.video);
+        EXPECT_EQ(app.recorder->videoWidth(), c.width);
+        EXPECT_EQ(app.recorder->videoHeight(), c.width == 1920 ? 1080 : 1920);
+        EXPECT_EQ(app.recorder->view()->bounds().size(), app.window()->bounds().size());
+        // The controls stay along the bottom, where a finger finds them.
+        for (const auto& control :
+             {app.recorder->recordButton.lock(), app.recorder->closeButton.lock()}) {
+            const auto centre = control->convertTo(control->bounds().center(), nullptr);
+            EXPECT_EQ(app.window()->hitTest(centre), control) << control->describe();
+        }
     }
 }
 
-TEST_F(PelmarRecorderTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMovie) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    startRecording();
-    EXPECT_TRUE(events_->has("started"));
+TEST(PelmarRecorderTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMovie) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.startRecording();
+    EXPECT_TRUE(app.events->has("started"));
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 1);
-    recorder_->recordButton.lock()->tap();
-    ASSERT_TRUE(RunLoop::runUntil([&] { return !recorder_->isRecording(); }));
-    drainSessionQueue();
+    app.tap(app.recorder->recordButton);
+    ASSERT_TRUE(app.runUntil([&] { return !app.recorder->isRecording(); }));
+    app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_FALSE(events_->has("stopped"));
+    EXPECT_FALSE(app.events->has("stopped"));
     EXPECT_TRUE(temporaryFiles().empty());
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
-    EXPECT_TRUE(recorder_->recordButton.lock()->isEnabled());
-    EXPECT_FALSE(recorder_->recordButton.lock()->isSelected());
+    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
+    EXPECT_FALSE(app.recorder->recordButton.lock()->isSelected());
 }
 
-TEST_F(PelmarRecorderTest, TwoTapsInOneTurnStartOnlyOnce) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    recorder_->recordButton.lock()->tap();
-    recorder_->recordButton.lock()->tap();
-    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->isRecording(); }));
-    drainSessionQueue();
+TEST(PelmarRecorderTest, TwoTapsInOneTurnStartOnlyOnce) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.tap(app.recorder->recordButton);
+    app.tap(app.recorder->recordButton);
+    ASSERT_TRUE(app.runUntil([&] { return app.recorder->isRecording(); }));
+    app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_TRUE(recorder_->isRecording());
-    EXPECT_EQ(loggedCount("movie recording toggle requested"), 1);
+    EXPECT_TRUE(app.recorder->isRecording());
+    EXPECT_EQ(app.loggedCount("movie recording toggle requested"), 1);
 }
 
-TEST_F(PelmarRecorderTest, HiddenControlsTakeNoTaps) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    EXPECT_EQ(recorder_->view()->window(), window_);
-    EXPECT_EQ(recorder_->view()->frame(), window_->bounds());
-    recorder_->setShowControls(false);
-    RunLoop::runUntilIdle();
-    const auto refused = ui::tap(*recorder_->recordButton.lock());
-    ASSERT_TRUE(refused.has_value());
-    EXPECT_NE(refused->find("is hidden"), std::string::npos) << *refused;
-    drainSessionQueue();
-    RunLoop::runUntilIdle();
-    EXPECT_FALSE(recorder_->isRecording());
-    EXPECT_EQ(loggedCount("movie recording toggle requested"), 0);
+TEST(PelmarRecorderTest, APausedStopLeavesNothingBehindForTheNextRecording) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.startRecording();
+    feedFrame(app, 0, 0.0);
+    feedFrame(app, 1, 1.0 / 30);
+    app.tap(app.recorder->pauseButton);
+    EXPECT_TRUE(app.recorder->isPaused());
+    EXPECT_TRUE(app.recorder->pauseButton.lock()->isSelected());
+    app.stopRecordingAndWait();
+    EXPECT_FALSE(app.recorder->pauseButton.lock()->isEnabled());
 
-    recorder_->setShowControls(true);
-    RunLoop::runUntilIdle();
-    EXPECT_TRUE(recorder_->recordButton.lock()->tap());
-    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->isRecording(); }));
+    app.startRecording();
+    EXPECT_FALSE(app.recorder->isPaused());
+    EXPECT_FALSE(app.recorder->pauseButton.lock()->isSelected());
+    feedFrame(app, 2, 5.0);
+    feedFrame(app, 3, 5.0 + 1.0 / 30);
+    EXPECT_TRUE(app.logged("session started with time 5.0333333"));
+    EXPECT_NEAR(app.recorder->duration(), 1.0 / 30, 1e-9);
 }
 
-TEST_F(PelmarRecorderTest, APausedStopLeavesNothingBehindForTheNextRecording) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    startRecording();
-    feedFrame(0, 0.0);
-    feedFrame(1, 1.0 / 30);
-    recorder_->pauseButton.lock()->tap();
-    EXPECT_TRUE(recorder_->isPaused());
-    EXPECT_TRUE(recorder_->pauseButton.lock()->isSelected());
-    stopRecordingAndWait();
-    EXPECT_FALSE(recorder_->pauseButton.lock()->isEnabled());
-
-    startRecording();
-    EXPECT_FALSE(recorder_->isPaused());
-    EXPECT_FALSE(recorder_->pauseButton.lock()->isSelected());
-    feedFrame(2, 5.0);
-    feedFrame(3, 5.0 + 1.0 / 30);
-    EXPECT_TRUE(logged("session started with time 5.0333333"));
-    EXPECT_NEAR(recorder_->duration(), 1.0 / 30, 1e-9);
-}
-
-TEST_F(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    startRecording();
-    feedFrame(0, 0.0);
+TEST(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.startRecording();
+    feedFrame(app, 0, 0.0);
     auto untimed = av::test::SyntheticMedia::frame(360, 480, 1, 0)
                            ->copyWithNewTiming({{media::Time::invalid(), media::Time::invalid(),
                                                  media::Time::invalid()}});
-    ASSERT_TRUE(videoOutput()->deliver(untimed));
-    drainSessionQueue();
-    EXPECT_EQ(recorder_->duration(), 0.0);
-    EXPECT_FALSE(logged("video sample buffer writing error"));
-    feedFrame(2, 1.0 / 30);
-    EXPECT_NEAR(recorder_->duration(), 1.0 / 30, 1e-9);
+    ASSERT_TRUE(videoOutput(app)->deliver(untimed));
+    app.drainSessionQueue();
+    EXPECT_EQ(app.recorder->duration(), 0.0);
+    EXPECT_FALSE(app.logged("video sample buffer writing error"));
+    feedFrame(app, 2, 1.0 / 30);
+    EXPECT_NEAR(app.recorder->duration(), 1.0 / 30, 1e-9);
 }
 
-TEST_F(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    recorder_->maxRecordedDurationSeconds = std::numeric_limits<double>::infinity();
-    startRecording();
-    feedFrame(0, 0.0);
-    feedFrame(1, 1.5);
-    RunLoop::advance(1.0);
+TEST(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.recorder->maxRecordedDurationSeconds = std::numeric_limits<double>::infinity();
+    app.startRecording();
+    feedFrame(app, 0, 0.0);
+    feedFrame(app, 1, 1.5);
+    app.advance(1.0);
     RunLoop::runUntilIdle();
-    EXPECT_TRUE(recorder_->isRecording());
-    EXPECT_EQ(recorder_->recordingDurationLabel.lock()->text(), "00:01");
+    EXPECT_TRUE(app.recorder->isRecording());
+    EXPECT_EQ(app.recorder->recordingDurationLabel.lock()->text(), "00:01");
 }
 
-TEST_F(PelmarRecorderTest, AWriterThatCannotBeMadeReturnsToIdleWithoutAStartedCall) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
+TEST(PelmarRecorderTest, AWriterThatCannotBeMadeReturnsToIdleWithoutAStartedCall) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
     // A file where the temporary folder should be: no movie can be made there.
     const auto tmp = foundation::Sandbox::temporaryDirectory();
     std::filesystem::remove_all(tmp);
     std::ofstream(tmp) << "not a folder";
-    recorder_->recordButton.lock()->tap();
+    app.tap(app.recorder->recordButton);
     ASSERT_TRUE(
-            RunLoop::runUntil([&] { return logged("could not create the movie asset writer"); }));
-    drainSessionQueue();
+            app.runUntil([&] { return app.logged("could not create the movie asset writer"); }));
+    app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_FALSE(recorder_->isRecording());
-    EXPECT_FALSE(events_->has("started"));
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_FALSE(app.events->has("started"));
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
-    EXPECT_TRUE(recorder_->recordButton.lock()->isEnabled());
-    EXPECT_FALSE(recorder_->pauseButton.lock()->isEnabled());
+    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
+    EXPECT_FALSE(app.recorder->pauseButton.lock()->isEnabled());
     std::filesystem::remove(tmp);
 }
 
-TEST_F(PelmarRecorderTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
-    standardDevices();
-    env().setManualFeed(true);
+TEST(PelmarRecorderTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
+    test::RecorderApp app;
+    app.standardDevices();
+    app.devices().setManualFeed(true);
     av::AssetWriter::failWritersAfterAppends(2);
-    presentAndWaitUntilReady();
-    startRecording();
+    app.presentAndWaitUntilReady();
+    app.startRecording();
     for (int i = 0; i < 5; ++i) {
-        feedFrame(i, i / 30.0);
+        feedFrame(app, i, i / 30.0);
     }
-    EXPECT_EQ(loggedCount("video sample buffer writing error"), 1);
-    EXPECT_EQ(loggedCount("movie asset writer failed"), 3);
-    stopRecordingAndWait();
-    EXPECT_TRUE(logged("Movie file finishing error: the writer was made to fail"));
-    EXPECT_EQ(events_->events().back(), "stopped");
+    EXPECT_EQ(app.loggedCount("video sample buffer writing error"), 1);
+    EXPECT_EQ(app.loggedCount("movie asset writer failed"), 3);
+    app.stopRecordingAndWait();
+    EXPECT_TRUE(app.logged("Movie file finishing error: the writer was made to fail"));
+    EXPECT_EQ(app.events->events().back(), "stopped");
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
 }
 
-TEST_F(PelmarRecorderTest, TheLimitStopsTheRecordingEvenWhileTheRecordButtonIsDisabled) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    recorder_->maxRecordedDurationSeconds = 1;
-    startRecording();
-    recorder_->recordButton.lock()->setEnabled(false);  // as during a camera switch
-    for (int i = 0; i <= 31 && !events_->has("stopped"); ++i) {
-        feedFrame(i, i / 30.0);
+TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.recorder->maxRecordedDurationSeconds = 1;
+    app.startRecording();
+    for (int i = 0; i <= 31 && !app.events->has("stopped"); ++i) {
+        feedFrame(app, i, i / 30.0);
     }
-    ASSERT_TRUE(RunLoop::runUntil([&] { return events_->has("stopped"); }));
-    EXPECT_FALSE(recorder_->isRecording());
-    EXPECT_NEAR(recorder_->duration(), 1.0, 1e-9);
+    ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_NEAR(app.recorder->duration(), 1.0, 1e-9);
+    EXPECT_EQ(app.loggedCount("movie recording toggle requested"), 1);  // the start only
 }
 
-TEST_F(PelmarRecorderTest, ClosingTheScreenStopsTheCountdownForGood) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    recorder_->startDelay = 3;
-    recorder_->recordButton.lock()->tap();
-    RunLoop::runUntilIdle();
-    EXPECT_EQ(recorder_->startDelayLabel.lock()->text(), "3");
-    RunLoop::advance(1.0);
-    EXPECT_EQ(recorder_->startDelayLabel.lock()->text(), "2");
-    recorder_->closeButton.lock()->tap();
-    RunLoop::runUntilIdle();
-    RunLoop::advance(5.0);
-    drainSessionQueue();
-    RunLoop::runUntilIdle();
-    EXPECT_FALSE(recorder_->isRecording());
-    EXPECT_EQ(events_->events(), (std::vector<std::string>{"ready", "countdown 2", "cancelled"}));
-    EXPECT_EQ(root_->presentedViewController(), nullptr);
-    EXPECT_FALSE(recorder_->session()->isRunning());
+TEST(PelmarRecorderTest, AStopTapOvertakenByTheLimitStartsNoNewRecording) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.recorder->maxRecordedDurationSeconds = 1;
+    app.startRecording();
+    for (int i = 0; i < 30; ++i) {
+        feedFrame(app, i, i / 30.0);
+    }
+    ASSERT_TRUE(app.recorder->isRecording());
+    // The user taps stop, and before the main loop turns, the frame that reaches the limit is
+    // handled on the session queue (delivered, then handled one block later).
+    ASSERT_TRUE(app.tap(app.recorder->recordButton));
+    ASSERT_TRUE(videoOutput(app)->deliver(av::test::SyntheticMedia::frame(360, 480, 30, 1.0)));
+    for (int i = 0; i < 2; ++i) {
+        app.recorder->sessionQueue()->sync([] {});
+    }
+    ASSERT_FALSE(app.recorder->isRecording());
+    ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
+    app.drainSessionQueue();
+    app.settle();
+    EXPECT_FALSE(app.recorder->isRecording());
+    const auto events = app.events->events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "started"), 1);
+    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
+    EXPECT_FALSE(app.recorder->recordButton.lock()->isSelected());
 }
 
-TEST_F(PelmarRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    startRecording();
-    feedFrame(0, 0.0);
-    feedFrame(1, 1.0 / 30);
+TEST(PelmarRecorderTest, ClosingTheScreenStopsTheCountdownForGood) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.recorder->startDelay = 3;
+    app.tap(app.recorder->recordButton);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(app.recorder->startDelayLabel.lock()->text(), "3");
+    app.advance(1.0);
+    EXPECT_EQ(app.recorder->startDelayLabel.lock()->text(), "2");
+    app.tap(app.recorder->closeButton);
+    RunLoop::runUntilIdle();
+    app.advance(5.0);
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_EQ(app.events->events(),
+              (std::vector<std::string>{"ready", "countdown 2", "cancelled"}));
+    EXPECT_EQ(app.root()->presentedViewController(), nullptr);
+    EXPECT_FALSE(app.recorder->session()->isRunning());
+}
+
+TEST(PelmarRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.startRecording();
+    feedFrame(app, 0, 0.0);
+    feedFrame(app, 1, 1.0 / 30);
     EXPECT_EQ(temporaryFiles().size(), 1U);
-    ASSERT_TRUE(recorder_->closeButton.lock()->tap());
+    ASSERT_TRUE(app.tap(app.recorder->closeButton));
     // The presentation finishes, then the dismissal, each on the clock.
-    RunLoop::advance(2 * ui::TransitionContext::kStandardDuration);
-    ASSERT_TRUE(RunLoop::runUntil([&] { return events_->has("cancelled"); }));
-    drainSessionQueue();
+    app.advance(2 * ui::TransitionContext::kStandardDuration);
+    ASSERT_TRUE(app.runUntil([&] { return app.events->has("cancelled"); }));
+    app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_FALSE(recorder_->isRecording());
-    EXPECT_FALSE(events_->has("stopped"));
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_FALSE(app.events->has("stopped"));
     EXPECT_TRUE(temporaryFiles().empty());
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
 }
 
-TEST_F(PelmarRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    auto before = recorder_->session()->videoDevice();
+TEST(PelmarRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    auto before = app.recorder->session()->videoDevice();
     ASSERT_EQ(before->position(), av::CaptureDevicePosition::Back);
     const auto front = CaptureDevice::devices(MediaType::Video)[1];
-    env().refuseDevice(front->uniqueID());
-    recorder_->cameraButton.lock()->tap();
-    drainSessionQueue();
+    app.devices().refuseDevice(front->uniqueID());
+    app.tap(app.recorder->cameraButton);
+    app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_TRUE(logged("camera change requested"));
-    EXPECT_EQ(recorder_->session()->videoDevice(), before);
-    EXPECT_TRUE(recorder_->cameraButton.lock()->isEnabled());
+    EXPECT_TRUE(app.logged("camera change requested"));
+    EXPECT_EQ(app.recorder->session()->videoDevice(), before);
+    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
 
-    env().refuseDevice(front->uniqueID(), false);
-    recorder_->cameraButton.lock()->tap();
+    app.devices().refuseDevice(front->uniqueID(), false);
+    app.tap(app.recorder->cameraButton);
     // The setting follows the switch on the main thread, where settings are read.
-    ASSERT_TRUE(RunLoop::runUntil([&] { return recorder_->cameraDevice == CameraDevice::front; }));
-    drainSessionQueue();
+    ASSERT_TRUE(app.runUntil([&] { return app.recorder->cameraDevice == CameraDevice::front; }));
+    app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_EQ(recorder_->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
-    EXPECT_TRUE(videoOutput()->connection(MediaType::Video)->isVideoMirrored());
+    EXPECT_EQ(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
+    EXPECT_TRUE(videoOutput(app)->connection(MediaType::Video)->isVideoMirrored());
 }
 
-TEST_F(PelmarRecorderTest, FramesWithoutABrightnessReadingAreSkippedByTheLightMeter) {
-    standardDevices();
-    env().setManualFeed(true);
-    presentAndWaitUntilReady();
-    feedFrame(0, 0.0, /*brightness=*/false);
-    feedFrame(1, 1.0 / 30, /*brightness=*/true);
-    EXPECT_EQ(events_->lux(), std::vector<double>{1.25});
+TEST(PelmarRecorderTest, HiddenControlsTakeNoTaps) {
+    for (bool beforePresenting : {true, false}) {
+        SCOPED_TRACE(beforePresenting ? "hidden before presenting" : "hidden on screen");
+        test::RecorderApp app;
+        app.standardDevices();
+        app.devices().setManualFeed(true);
+        app.makeRecorder();
+        if (beforePresenting) {
+            app.recorder->setShowControls(false);
+        }
+        app.presentAndWaitUntilReady();
+        if (!beforePresenting) {
+            app.recorder->setShowControls(false);
+            app.settle();
+        }
+        auto& r = *app.recorder;
+        for (const auto& control : std::initializer_list<std::shared_ptr<ui::Control>>{
+                     r.recordButton.lock(), r.cameraButton.lock(), r.closeButton.lock(),
+                     r.blurringSwitch.lock()}) {
+            const auto refused = ui::tap(*control);
+            ASSERT_TRUE(refused.has_value());
+            EXPECT_NE(refused->find("is hidden"), std::string::npos) << *refused;
+        }
+        app.settle();
+        EXPECT_FALSE(r.isRecording());
+        EXPECT_EQ(app.loggedCount("movie recording toggle requested"), 0);
+        EXPECT_EQ(app.topViewController(), app.recorder);
+
+        r.setShowControls(true);
+        app.settle();
+        app.startRecording();
+    }
 }
 
-TEST_F(PelmarRecorderTest, AdjustTimeShiftsPresentationAndDecodeTimes) {
+TEST(PelmarRecorderTest, TappingTheBlurSwitchSwapsThePreviews) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    auto blurSwitch = app.recorder->blurringSwitch.lock();
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on ? "on" : "off");
+        ASSERT_TRUE(app.tap(blurSwitch));
+        EXPECT_EQ(blurSwitch->isOn(), on);
+        EXPECT_EQ(app.recorder->blurMode(), on);
+        EXPECT_EQ(app.recorder->previewView.lock()->isHidden(), on);
+        EXPECT_EQ(app.recorder->blurringPreviewView.lock()->isHidden(), !on);
+    }
+}
+
+TEST(PelmarRecorderTest, SnapshotOfTheScreenWhileRecording) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.startRecording();
+    feedFrame(app, 0, 0.0);
+    feedFrame(app, 1, 1.0);
+    app.advance(1.0);
+    EXPECT_EQ(app.recorder->recordingDurationLabel.lock()->text(), "00:01");
+    const auto path = app.writeSnapshot(*app.window(), "PelmarRecorder_recording.png");
+    ASSERT_TRUE(path.has_value());
+    EXPECT_GT(std::filesystem::file_size(*path), 0U);
+}
+
+TEST(PelmarRecorderTest, FramesWithoutABrightnessReadingAreSkippedByTheLightMeter) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    feedFrame(app, 0, 0.0, /*brightness=*/false);
+    feedFrame(app, 1, 1.0 / 30, /*brightness=*/true);
+    EXPECT_EQ(app.events->lux(), std::vector<double>{1.25});
+}
+
+TEST(PelmarRecorderTest, AdjustTimeShiftsPresentationAndDecodeTimes) {
     auto sample = av::test::SyntheticMedia::tone(44100 * 5);
     auto shifted = PelmarRecorder::adjustTime(sample, media::Time::make(2, 1));
     ASSERT_NE(shifted, nullptr);
@@ -637,19 +691,14 @@ TEST_F(PelmarRecorderTest, AdjustTimeShiftsPresentationAndDecodeTimes) {
     EXPECT_EQ(PelmarRecorder::adjustTime(sample, media::Time()), nullptr);
 }
 
-TEST_F(PelmarRecorderTest, ADismissedRecorderIsFreed) {
-    standardDevices();
-    presentAndWaitUntilReady();
-    std::weak_ptr<PelmarRecorder> weak = recorder_;
-    ASSERT_TRUE(recorder_->closeButton.lock()->tap());
-    // The presentation finishes, then the dismissal, each on the clock.
-    RunLoop::advance(2 * ui::TransitionContext::kStandardDuration);
-    ASSERT_TRUE(RunLoop::runUntil([&] { return events_->has("cancelled"); }));
-    drainSessionQueue();
-    RunLoop::runUntilIdle();
-    recorder_.reset();
-    RunLoop::runUntilIdle();
-    EXPECT_TRUE(weak.expired());
+TEST(PelmarRecorderTest, ARecorderClosedWhileRecordingIsFreed) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    app.startRecording();
+    feedFrame(app, 0, 0.0);
+    ASSERT_TRUE(app.tap(app.recorder->closeButton));
+    app.expectFreedAfterDismiss(std::move(app.recorder));
+    EXPECT_TRUE(app.events->has("cancelled"));
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/ImageView.h"
@@ -15,12 +18,46 @@ namespace pelmar::internal {
 
 namespace {
 
-// Screen layout in points for a 390 x 844 portrait screen.
+// The screen's root view: the pictures fill it, the labels stay in its middle, the meters at its
+// top left and the controls along its bottom, in either orientation.
+class RecorderScreenView : public ui::View {
+public:
+    using ui::View::View;
+
+    std::vector<std::shared_ptr<ui::View>> fill;
+    std::vector<std::shared_ptr<ui::View>> centered;
+    std::shared_ptr<ui::View> controls;
+    // Controls whose place follows the middle of the bar, with their offset from it.
+    std::vector<std::pair<std::shared_ptr<ui::View>, double>> middleOfBar;
+
+    void layoutSubviews() override {
+        const ui::Rect b = bounds();
+        for (const auto& v : fill) {
+            v->setFrame(ui::Rect::of({}, b.size()));
+        }
+        for (const auto& v : centered) {
+            const ui::Rect f = v->frame();
+            v->setFrame({(b.width - f.width) / 2, (b.height - f.height) / 2, f.width, f.height});
+        }
+        if (controls) {
+            const double height = controls->frame().height;
+            controls->setFrame({0, b.height - height, b.width, height});
+        }
+        for (const auto& [v, offset] : middleOfBar) {
+            const ui::Rect f = v->frame();
+            v->setFrame({b.width / 2 + offset, f.y, f.width, f.height});
+        }
+    }
+
+protected:
+    std::string className() const override { return "RecorderScreenView"; }
+};
+
 std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     auto& recorder = dynamic_cast<PelmarRecorder&>(owner);
     std::weak_ptr<PelmarRecorder> weak =
             std::static_pointer_cast<PelmarRecorder>(recorder.shared_from_this());
-    auto root = std::make_shared<ui::View>(ui::Rect{0, 0, 390, 844});
+    auto root = std::make_shared<RecorderScreenView>(ui::Rect{0, 0, 390, 844});
 
     auto preview = std::make_shared<CapturePreviewView>(ui::Rect{0, 0, 390, 844});
     auto blurring = std::make_shared<ui::ImageView>(ui::Rect{0, 0, 390, 844});
@@ -49,6 +86,23 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
                  preview, blurring, faces, unavailable, startDelay, lux, level, controls}) {
         root->addSubview(view);
     }
+    // The camera's picture sits on black; the controls are round marks on a light bar.
+    preview->layer()->setBackgroundColor(ui::Color::black());
+    controls->layer()->setBackgroundColor(ui::Color{1, 1, 1, 0.85});
+    record->layer()->setBackgroundColor(ui::Color{0.9, 0.1, 0.1, 1});
+    record->layer()->setCornerRadius(35);
+    for (const auto& button : {pause, camera, close}) {
+        button->layer()->setBorderColor(ui::Color{0.3, 0.3, 0.3, 1});
+        button->layer()->setBorderWidth(2);
+        button->layer()->setCornerRadius(22);
+    }
+    blurSwitch->layer()->setBackgroundColor(ui::Color{0.6, 0.6, 0.6, 1});
+    blurSwitch->layer()->setCornerRadius(15.5);
+
+    root->fill = {preview, blurring, faces};
+    root->centered = {unavailable, startDelay};
+    root->controls = controls;
+    root->middleOfBar = {{duration, -40}, {record, -35}, {pause, 65}, {camera, 125}};
 
     recorder.previewView = preview;
     recorder.blurringPreviewView = blurring;

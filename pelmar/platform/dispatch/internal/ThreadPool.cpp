@@ -68,6 +68,19 @@ std::size_t ThreadPool::threadCount() const {
     return workers_.size();
 }
 
+bool ThreadPool::isIdle() const {
+    MutexLock lock(mutex_);
+    if (!tasks_.empty()) {
+        return false;
+    }
+    for (const auto& worker : workers_) {
+        if (isBusy(worker)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void ThreadPool::shutdown() {
     std::vector<std::thread> idle;
     {

@@ -31,6 +31,10 @@ public:
 
     std::size_t threadCount() const;
 
+    // No task waits and no worker runs one. Tests read it to let background work settle; it is
+    // a snapshot that a later submit() may change.
+    bool isIdle() const;
+
     void shutdown();
 
 private:

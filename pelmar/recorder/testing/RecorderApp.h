@@ -9,14 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "pelmar/core/Pelmar.h"
-#include "pelmar/platform/av/CaptureEnvironment.h"
-#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
-#include "pelmar/platform/foundation/Log.h"
-#include "pelmar/platform/foundation/testing/TempSandbox.h"
-#include "pelmar/platform/ui/AlertController.h"
-#include "pelmar/platform/ui/Window.h"
 #include "pelmar/recorder/PelmarRecorder.h"
+#include "testing/App.h"
 
 namespace pelmar::test {
 
@@ -76,25 +70,24 @@ private:
     std::vector<double> lux_;                 // guarded by mutex_
 };
 
-// RecorderFixture: a headless app for camera-screen tests: a fresh sandbox, a manual clock, a
-// key window with a root screen, a facade (debug logs on, log lines captured) whose recorder and
-// sensor delegates record every call, and a synthetic capture environment reset for each test.
-// Ownership: owns everything it makes; tears the recorder down before the main loop.
+// RecorderApp: a test App for the camera screen: its facade's recorder and sensor delegates
+// record every call, and helpers present the recorder and drive it as a user would.
+// Ownership: owns the recorder it makes; stops the recorder's session and lets its queue finish
+// before the App closes.
 // Threads: main thread only.
 // Errors: helpers fail the test (ASSERT) when what they wait for does not happen.
-class RecorderFixture : public dispatch::test::MainLoopFixture {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    av::CaptureEnvironment& env() { return av::CaptureEnvironment::shared(); }
+class RecorderApp : public App {
+public:
+    RecorderApp();
+    ~RecorderApp();
 
     // Back and front cameras, a microphone, both permissions granted.
     void standardDevices();
 
     std::shared_ptr<PelmarRecorder> makeRecorder();
 
-    // Presents `recorder_` full-screen over the root and waits for the set-up to settle.
+    // Presents the recorder (made if needed) full-screen over the root and waits for the set-up
+    // to settle.
     void present();
 
     // Runs the main loop until the session queue has handled everything queued so far.
@@ -103,8 +96,7 @@ protected:
     // Presents and waits until the record button is enabled.
     void presentAndWaitUntilReady();
 
-    // Taps record and waits until a recording is under way (or, `expectStart` false, until the
-    // session queue settled).
+    // Taps record and waits until a recording is under way.
     void startRecording();
 
     void stopRecordingAndWait();
@@ -114,23 +106,13 @@ protected:
     // the clock at 0.
     void advanceCapture(double seconds);
 
-    // The alert on top of the screen chain, if one is shown.
-    std::shared_ptr<ui::AlertController> shownAlert();
-
-    bool logged(const std::string& text) const { return logs_.contains(text); }
-
-    int loggedCount(const std::string& line) const;
-
-    pelmar::test::TempSandbox sandbox_;
-    std::shared_ptr<ui::Window> window_;
-    std::shared_ptr<ui::ViewController> root_;
-    std::shared_ptr<Pelmar> pelmar_;
-    std::shared_ptr<RecorderEvents> events_;
-    std::shared_ptr<PelmarRecorder> recorder_;
-    foundation::Log::Capture logs_;
-    double captured_ = 0;  // seconds the synthetic devices have run under advanceCapture
+    std::shared_ptr<RecorderEvents> events = std::make_shared<RecorderEvents>();
+    std::shared_ptr<PelmarRecorder> recorder;
     // Also waited for after each step of advanceCapture, when set.
-    std::function<bool()> settled_;
+    std::function<bool()> settled;
+
+private:
+    double captured_ = 0;  // seconds the synthetic devices have run under advanceCapture
 };
 
 }  // namespace pelmar::test
