@@ -382,6 +382,25 @@ TEST(PelmarRecorderTest, RotatingTheWindowTurnsThePreviewAndTheRecording) {
     }
 }
 
+TEST(PelmarRecorderTest, AFlatOrUnknownDeviceKeepsTheLastOrientation) {
+    test::RecorderApp app;
+    readyWithManualFeed(app);
+    auto preview = app.recorder->previewView.lock()->videoPreviewLayer()->connection();
+    ASSERT_NE(preview, nullptr);
+    app.window()->rotate(ui::InterfaceOrientation::LandscapeRight);
+    app.drainSessionQueue();
+    // A device lying flat or of unknown attitude gives no direction: a size change then keeps
+    // what the last upright attitude chose.
+    for (auto device : {ui::DeviceOrientation::FaceUp, ui::DeviceOrientation::Unknown}) {
+        SCOPED_TRACE(static_cast<int>(device));
+        ui::Application::shared().setDeviceOrientation(device);
+        app.recorder->viewWillTransition(app.window()->bounds().size());
+        app.drainSessionQueue();
+        EXPECT_EQ(preview->videoOrientation(), av::VideoOrientation::LandscapeRight);
+        EXPECT_EQ(app.recorder->videoWidth(), 1920);
+    }
+}
+
 TEST(PelmarRecorderTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMovie) {
     test::RecorderApp app;
     readyWithManualFeed(app);
