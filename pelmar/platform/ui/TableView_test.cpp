@@ -26,8 +26,8 @@ public:
 
     std::shared_ptr<ItemCell> cellForRow(TableView& table, IndexPath path) override {
         auto cell = std::static_pointer_cast<TableViewCell>(table.dequeueReusableCell("row"));
-        cell->textLabel()->setText(
-                sections[static_cast<std::size_t>(path.section)][static_cast<std::size_t>(path.row())]);
+        cell->textLabel()->setText(sections[static_cast<std::size_t>(path.section)]
+                                           [static_cast<std::size_t>(path.row())]);
         return cell;
     }
 
