@@ -2,9 +2,23 @@
 // (JPEG, PNG, GIF). A decoded bitmap must respect Bitmap's caps and be readable to its last byte.
 #include "pelmar/platform/image/PictureCodec.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+namespace {
+
+// The decoders' complaints about broken pictures are expected here and would slow the run down.
+[[maybe_unused]] const bool kQuiet = [] {
+    av_log_set_level(AV_LOG_QUIET);
+    return true;
+}();
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using pelmar::image::Bitmap;

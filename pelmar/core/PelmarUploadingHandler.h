@@ -24,13 +24,14 @@
 // Ownership: made by the facade with create() and owned by it; refers back to the facade without
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
 //     the handler weakly. Each upload has its own record (tokens, transfer task, tick).
-// Threads: thread-safe; one mutex guards the upload records and is never held while calling out.
-//     preparingToUpload arrives on the caller's thread; callback, failedToUpload (create stage),
-//     uploadStarted, confirmCallback, uploadVerified and uploadProcessed on the HTTP client's
-//     completion queue; progress, uploadProgress, uploadFinished and a transfer's failure on the
-//     upload's own queue; uploadProcessing every second on the main queue; download callbacks on
-//     the main queue. Ticks are made and stopped on the main queue only. A transfer's events wait
-//     until uploadStarted has returned, so the delegate always hears started first.
+// Threads: thread-safe; one mutex guards the list of uploads and each record's transfer state has
+//     a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on the
+//     caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
+//     uploadVerified and uploadProcessed on the HTTP client's completion queue; progress,
+//     uploadProgress, uploadFinished and a transfer's failure on the upload's own queue;
+//     uploadProcessing every second on the main queue; download callbacks on the main queue. Ticks
+//     are made and stopped on the main queue only. A transfer's events wait until uploadStarted has
+//     returned, so the delegate always hears started first.
 // Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
 //     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
 //     path that cannot be used, a create answer without tokens or upload URL, a storage or create
