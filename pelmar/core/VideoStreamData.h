@@ -13,8 +13,7 @@
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
-//     that is absent or not an object gives a cleared nested model. Cleared, `streamable_string` is
-//     true; filled from a JSON object without that key it is false.
+//     that is absent or not an object gives a cleared nested model.
 
 namespace pelmar {
 
@@ -50,6 +49,7 @@ public:
     std::optional<int64_t> state;
     std::optional<std::string> state_string;
     std::optional<int64_t> streamable;
+    // True when cleared; false when filled from a JSON object without that key.
     std::optional<bool> streamable_string;
     std::optional<std::string> token;
     std::optional<std::string> type;
