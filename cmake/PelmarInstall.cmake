@@ -10,9 +10,12 @@ install(TARGETS ${PELMAR_EXPORTED_TARGETS}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# Headers in `internal/` and `testing/` folders are the SDK's own: no installed header includes
+# them, so host apps never see them.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/pelmar
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h"
+        PATTERN "internal" EXCLUDE
         PATTERN "testing" EXCLUDE)
 install(EXPORT PelmarTargets NAMESPACE Pelmar:: DESTINATION ${PELMAR_CMAKE_DIR})
 

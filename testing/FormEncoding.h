@@ -1,14 +1,14 @@
 #pragma once
 
-// Decoding of percent-encoded text and of application/x-www-form-urlencoded lists, as the service
-// emulator reads queries, form bodies and the "/debugger" report.
-// Errors: a '%' not followed by two hex digits makes the whole text invalid (std::nullopt).
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "testing/ServiceTypes.h"
+
+// Decoding of percent-encoded text and of application/x-www-form-urlencoded lists, as the service
+// emulator reads queries, form bodies and the "/debugger" report.
+// Errors: a '%' not followed by two hex digits makes the whole text invalid (std::nullopt).
 
 namespace pelmar::test {
 

@@ -1,19 +1,5 @@
 #pragma once
 
-// MultipartStreamParser: reads a multipart/form-data body as it arrives, in chunks of any size,
-// collecting field parts and handing the bytes of file parts to a sink without holding them.
-// Ownership: owns its small look-ahead buffer and the collected fields; the callbacks are copied.
-// Threads: thread-compatible.
-// Errors: feed()/finish() return false once the body is malformed, a callback refused a part or
-//         the sink failed; error() then gives the reason. Later input is ignored.
-// Limits: kMaxHeaderBlockBytes per part header block, kMaxFieldValueBytes per field value,
-//         kMaxParts parts, boundaries of 1..70 characters.
-//
-// The body must be exactly: "--B" CRLF, then per part: header lines, CRLF, content, CRLF "--B";
-// then CRLF before the next part or "--" CRLF after the last one, and nothing after that (no
-// preamble, no transport padding, no epilogue). Every part needs a "Content-Disposition:
-// form-data" header with a name parameter; a filename parameter makes it a file part.
-
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -22,6 +8,15 @@
 #include <vector>
 
 #include "testing/ServiceTypes.h"
+
+// MultipartStreamParser: reads a multipart/form-data body as it arrives, in chunks of any size,
+// collecting field parts and handing the bytes of file parts to a sink without holding them.
+// Ownership: owns its small look-ahead buffer and the collected fields; the callbacks are copied.
+// Threads: thread-compatible.
+// Errors: feed()/finish() return false once the body is malformed, a callback refused a part or the
+//     sink failed; error() then gives the reason. Later input is ignored.
+// Limits: kMaxHeaderBlockBytes per part header block, kMaxFieldValueBytes per field value,
+//     kMaxParts parts, boundaries of 1..70 characters.
 
 namespace pelmar::test {
 
@@ -49,6 +44,10 @@ public:
 
     MultipartStreamParser(std::string boundary, PartBegin partBegin, FileData fileData);
 
+    // The body must be exactly: "--B" CRLF, then per part: header lines, CRLF, content, CRLF "--B";
+    // then CRLF before the next part or "--" CRLF after the last one, and nothing after that (no
+    // preamble, no transport padding, no epilogue). Every part needs a "Content-Disposition:
+    // form-data" header with a name parameter; a filename parameter makes it a file part.
     bool feed(std::string_view chunk);
 
     // Ends the body; false unless the closing boundary was seen.

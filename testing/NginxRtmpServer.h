@@ -1,20 +1,20 @@
 #pragma once
 
-// NginxRtmpServer: a real RTMP server for tests and benchmarks: nginx with its RTMP module as a
-// child process on a free loopback port, with a generated configuration in a temporary folder.
-// Application "live" records every stream it receives into recordDir() (<stream name>.flv);
-// "myapp/test" only relays. Pings every 2 s with a 1 s time-out, messages up to 16 MiB.
-// Ownership: owns the child process and the folder; Stop (or destruction) ends the process by its
-//            pid and removes the folder.
-// Threads: thread-compatible.
-// Errors: std::runtime_error from Start when nginx or its RTMP module is missing or nginx does not
-//         come up on any of a few ports.
-
 #include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+
+// NginxRtmpServer: a real RTMP server for tests and benchmarks: nginx with its RTMP module as a
+// child process on a free loopback port, with a generated configuration in a temporary folder.
+// Application "live" records every stream it receives into recordDir() (<stream name>.flv);
+// "myapp/test" only relays. Pings every 2 s with a 1 s time-out, messages up to 16 MiB.
+// Ownership: owns the child process and the folder; Stop (or destruction) ends the process by its
+//     pid and removes the folder.
+// Threads: thread-compatible.
+// Errors: std::runtime_error from Start when nginx or its RTMP module is missing or nginx does not
+//     come up on any of a few ports.
 
 namespace pelmar::test {
 

@@ -35,13 +35,13 @@ std::optional<std::string> LoggedRequest::param(std::string_view name) const {
 }
 
 uint64_t RequestLog::nextSequence() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return ++sequence_;
 }
 
 void RequestLog::append(LoggedRequest entry) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         entry.completedSequence = ++sequence_;
         if (entry.body.size() > kBodyCap) {
             entry.body.resize(kBodyCap);
@@ -52,11 +52,11 @@ void RequestLog::append(LoggedRequest entry) {
             ++dropped_;
         }
     }
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 std::vector<LoggedRequest> RequestLog::snapshot() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return {entries_.begin(), entries_.end()};
 }
 
@@ -73,22 +73,26 @@ std::vector<LoggedRequest> RequestLog::matching(std::string_view method,
 }
 
 void RequestLog::clear() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     entries_.clear();
     dropped_ = 0;
 }
 
 uint64_t RequestLog::dropped() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return dropped_;
 }
 
 bool RequestLog::waitUntil(const std::function<bool(const std::vector<LoggedRequest>&)>& predicate,
                            std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return predicate(std::vector<LoggedRequest>(entries_.begin(), entries_.end()));
-    });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock lock(mutex_);
+    while (!predicate(std::vector<LoggedRequest>(entries_.begin(), entries_.end()))) {
+        if (!changed_.waitUntil(mutex_, deadline)) {
+            return predicate(std::vector<LoggedRequest>(entries_.begin(), entries_.end()));
+        }
+    }
+    return true;
 }
 
 }  // namespace pelmar::test

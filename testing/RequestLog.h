@@ -1,24 +1,23 @@
 #pragma once
 
-// RequestLog: every request the service emulator received, with what it answered, for tests.
-// Ownership: owned by ServiceEmulator; readers get copies (snapshots).
-// Threads: thread-safe (one mutex); waitUntil() blocks only its caller.
-// Errors: none; matching() throws std::regex_error for an invalid pattern.
-// Limits: keeps the newest kMaxEntries entries (dropped() counts the others) and the first
-//         kBodyCap bytes of each body (bodySize is always the full count).
-
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/ServiceTypes.h"
+
+// RequestLog: every request the service emulator received, with what it answered, for tests.
+// Ownership: owned by ServiceEmulator; readers get copies (snapshots).
+// Threads: thread-safe (one mutex); waitUntil() blocks only its caller.
+// Errors: none; matching() throws std::regex_error for an invalid pattern.
+// Limits: keeps the newest kMaxEntries entries (dropped() counts the others) and the first kBodyCap
+//     bytes of each body (bodySize is always the full count).
 
 namespace pelmar::test {
 
@@ -88,11 +87,11 @@ public:
                    std::chrono::milliseconds timeout) const;
 
 private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::deque<LoggedRequest> entries_;  // guarded by mutex_
-    uint64_t sequence_ = 0;              // guarded by mutex_
-    uint64_t dropped_ = 0;               // guarded by mutex_
+    mutable Mutex mutex_;
+    mutable CondVar changed_;
+    std::deque<LoggedRequest> entries_ PELMAR_GUARDED_BY(mutex_);
+    uint64_t sequence_ PELMAR_GUARDED_BY(mutex_) = 0;
+    uint64_t dropped_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::test

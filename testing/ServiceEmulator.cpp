@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/FormEncoding.h"
 #include "testing/MultipartStreamParser.h"
 #include "testing/Sha256.h"
@@ -563,8 +563,8 @@ struct ServiceEmulator::Impl {
                 const httplib::ContentReader* reader);
     std::optional<Fault> takeFault(Role role, const std::string& method, const std::string& path);
     void pause(const Fault& fault);
-    // Counts the caller as held until releaseHeld() or stop(); `lock` holds waitMutex.
-    void parkUntilReleased(std::unique_lock<std::mutex>& lock);
+    // Counts the caller as held until releaseHeld() or stop().
+    void parkUntilReleased() PELMAR_REQUIRES(waitMutex);
     std::optional<Answer> checkSession(const Route& route, const LoggedRequest& entry) const;
     Answer dispatch(const Route& route, const LoggedRequest& entry, std::string body);
     Answer debugger(const Route& route, const std::string& body);
@@ -589,21 +589,21 @@ struct ServiceEmulator::Impl {
     std::atomic<size_t> uploadsInFlight{0};
     std::atomic<size_t> maxUploadsInFlight{0};
 
-    mutable std::mutex faultMutex;
-    std::vector<ScriptedFault> faults;  // guarded by faultMutex
-    int nextFaultId = 1;                // guarded by faultMutex
+    mutable Mutex faultMutex;
+    std::vector<ScriptedFault> faults PELMAR_GUARDED_BY(faultMutex);
+    int nextFaultId PELMAR_GUARDED_BY(faultMutex) = 1;
 
-    mutable std::mutex waitMutex;
-    mutable std::condition_variable waitChanged;
-    bool stopping = false;           // guarded by waitMutex
-    size_t held = 0;                 // guarded by waitMutex
-    uint64_t releaseGeneration = 0;  // guarded by waitMutex
+    mutable Mutex waitMutex;
+    mutable CondVar waitChanged;
+    bool stopping PELMAR_GUARDED_BY(waitMutex) = false;
+    size_t held PELMAR_GUARDED_BY(waitMutex) = 0;
+    uint64_t releaseGeneration PELMAR_GUARDED_BY(waitMutex) = 0;
 };
 
 std::optional<ServiceEmulator::Fault> ServiceEmulator::Impl::takeFault(Role role,
                                                                        const std::string& method,
                                                                        const std::string& path) {
-    std::lock_guard lock(faultMutex);
+    MutexLock lock(faultMutex);
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         const Fault& fault = it->fault;
         if ((fault.method.empty() || fault.method == method) && (!fault.role || *fault.role == role)
@@ -619,23 +619,27 @@ std::optional<ServiceEmulator::Fault> ServiceEmulator::Impl::takeFault(Role role
 }
 
 void ServiceEmulator::Impl::pause(const Fault& fault) {
-    std::unique_lock lock(waitMutex);
+    MutexLock lock(waitMutex);
     if (fault.delay.count() > 0) {
-        waitChanged.wait_for(lock, fault.delay, [&] { return stopping; });
+        const auto deadline = std::chrono::steady_clock::now() + fault.delay;
+        while (!stopping && waitChanged.waitUntil(waitMutex, deadline)) {
+        }
     }
     if (fault.hold) {
-        parkUntilReleased(lock);
+        parkUntilReleased();
     }
 }
 
-void ServiceEmulator::Impl::parkUntilReleased(std::unique_lock<std::mutex>& lock) {
+void ServiceEmulator::Impl::parkUntilReleased() {
     if (stopping) {
         return;
     }
     const uint64_t generation = releaseGeneration;
     ++held;
-    waitChanged.notify_all();
-    waitChanged.wait(lock, [&] { return stopping || releaseGeneration != generation; });
+    waitChanged.notifyAll();
+    while (!stopping && releaseGeneration == generation) {
+        waitChanged.wait(waitMutex);
+    }
     --held;
 }
 
@@ -979,8 +983,8 @@ void ServiceEmulator::Impl::handle(Role role,
         hold.emplace();
         hold->after = *fault->holdResponseAfter;
         hold->park = [this] {
-            std::unique_lock lock(waitMutex);
-            parkUntilReleased(lock);
+            MutexLock lock(waitMutex);
+            parkUntilReleased();
         };
     }
     writeAnswer(response, answer, cutResponseAfter, std::move(hold));
@@ -1101,10 +1105,10 @@ void ServiceEmulator::start() {
 void ServiceEmulator::stop() {
     Impl& impl = *impl_;
     {
-        std::lock_guard lock(impl.waitMutex);
+        MutexLock lock(impl.waitMutex);
         impl.stopping = true;
     }
-    impl.waitChanged.notify_all();
+    impl.waitChanged.notifyAll();
     for (auto& endpoint : impl.endpoints) {
         if (endpoint.server) {
             endpoint.server->stop();
@@ -1204,38 +1208,44 @@ void ServiceEmulator::setUploadFields(Json fields) {
 
 int ServiceEmulator::addFault(Fault fault) {
     std::regex pattern(fault.pathPattern, std::regex::ECMAScript);
-    std::lock_guard lock(impl_->faultMutex);
+    MutexLock lock(impl_->faultMutex);
     const int id = impl_->nextFaultId++;
     impl_->faults.push_back({id, std::move(fault), std::move(pattern)});
     return id;
 }
 
 void ServiceEmulator::removeFault(int id) {
-    std::lock_guard lock(impl_->faultMutex);
+    MutexLock lock(impl_->faultMutex);
     std::erase_if(impl_->faults, [id](const auto& fault) { return fault.id == id; });
 }
 
 void ServiceEmulator::clearFaults() {
-    std::lock_guard lock(impl_->faultMutex);
+    MutexLock lock(impl_->faultMutex);
     impl_->faults.clear();
 }
 
 size_t ServiceEmulator::heldCount() const {
-    std::lock_guard lock(impl_->waitMutex);
+    MutexLock lock(impl_->waitMutex);
     return impl_->held;
 }
 
 bool ServiceEmulator::waitForHeld(size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(impl_->waitMutex);
-    return impl_->waitChanged.wait_for(lock, timeout, [&] { return impl_->held >= count; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock lock(impl_->waitMutex);
+    while (impl_->held < count) {
+        if (!impl_->waitChanged.waitUntil(impl_->waitMutex, deadline)) {
+            return impl_->held >= count;
+        }
+    }
+    return true;
 }
 
 void ServiceEmulator::releaseHeld() {
     {
-        std::lock_guard lock(impl_->waitMutex);
+        MutexLock lock(impl_->waitMutex);
         ++impl_->releaseGeneration;
     }
-    impl_->waitChanged.notify_all();
+    impl_->waitChanged.notifyAll();
 }
 
 std::vector<LoggedRequest> ServiceEmulator::requests() const {

@@ -1,60 +1,5 @@
 #pragma once
 
-// ServiceEmulator: the hosting service on loopback, for tests and for tools/pelmar-service. It
-// serves the API, CDN API, regional API (under "/embed"), media file server and storage host on
-// 127.0.0.1 ... 127.0.0.5, keeps a request log, stores multipart uploads on disk (size and SHA-256
-// recorded) and can be scripted per route with faults (status and body, delay, hold before or
-// partway through the answer, connection cut in the request body or in the answer).
-// Ownership: owns its five HTTP servers, their threads and (unless Options::dataDir is given) a
-//            temporary data folder that the destructor removes. The destructor stops everything.
-// Threads: thread-safe, except that start() and stop() belong to the owner (not concurrent with
-//          each other). Requests are served on worker threads that grow with the connections; a
-//          delayed or held request parks only its own worker.
-// Errors: start() throws std::runtime_error when an address cannot be bound or the data folder
-//         cannot be made; addFault() throws std::regex_error for a bad path pattern.
-// Limits: non-upload request bodies up to kMaxBodyBytes (413 above); uploads up to
-//         kMaxUploadBytes; the log keeps RequestLog::kMaxEntries entries and debugReports() the
-//         newest kMaxDebugReports.
-//
-// Wire choices (all answers are JSON unless said otherwise; errors are {"error": "<reason>"}):
-// - Every API path is "/v1/applications/<app>/..." on 127.0.0.1 (videos, "/session",
-//   "/debugger") or "/embed/v1/applications/<app>/..." on 127.0.0.3 (audios, images). Any app
-//   token of [A-Za-z0-9._~-] is accepted; resources belong to the app that created them. Tokens
-//   in paths must use the same characters (400 otherwise). Unknown paths 404, wrong methods 405.
-// - Session: POST "/session" answers 200 {"token": "sess-<n>"}, a new token per call, valid for
-//   the emulator's life. With requireSession (the default), every other API request must carry
-//   "w3n8tq5ykd2mzh7rp4vxc9bj" + app = an issued token, in the query or the form body; otherwise
-//   401. File downloads, the CDN image and the storage host never need it.
-// - Tokens: videos "vid-<n>", audios "aud-<n>", images "img-<n>", streams "str-<n>", uploads
-//   "up-<n>" (one counter each, from 1).
-// - Create (video: POST ".../videos/videos-upload-url?create_stream=true" or ".../videos";
-//   audio/image: POST the bare collection) answers 200 {"<kind>": model, "<stream key>":
-//   {"token", "state_string"}, "url_data": {"url": "<storage>/upload/up-<n>", "fields": {...}}}
-//   with stream keys "stream", "audio_stream", "image_stream". Form "title" and "description"
-//   set the model's fields. Default upload fields are "key", "policy" and "signature"
-//   (setUploadFields replaces them).
-// - A model is {"token", "key" ("<kind>s/<token>"), "title", "description", "state_string",
-//   "created" (Unix seconds), "duration" (0), "streams": [{"token", "state_string", "size",
-//   "sha256"}]}; videos add "default_stream" {"token"} and "original_stream" {"token",
-//   "audio_transcription": {"words": [], "times": []}}. States: "EMPTY" when created,
-//   "VERIFIED" once storage holds the file, "READY" once confirmed.
-// - Storage: POST "/upload/<id>" with Content-Length (411 without) and a multipart/form-data
-//   body exactly as MultipartStreamParser describes: the fields must equal the ones handed out
-//   (non-string values as their compact JSON text) else 403; exactly one file part, last;
-//   malformed bodies 400 with the reason. Success 201 {"upload", "size", "sha256"}.
-// - Confirm (video ".../streams/<s>/confirm-video", audio/image ".../<t>/confirm") answers like
-//   get; 409 when storage has no file yet. Get answers the video model itself, {"audio": model}
-//   or {"image": model}; update (POST ".../<t>" or ".../<t>/streams/<s>") and recordersubmit
-//   answer the model; delete answers {"deleted": true, "token"[, "stream"]}; index answers an
-//   array of models in creation order.
-// - Downloads: CDN ".../videos/<t>/video.mp4", file server ".../audios/<t>/audio.aac" and
-//   ".../images/<t>/image.jpg" serve the newest confirmed file with Content-Length (404 before).
-//   ".../videos/<t>/image" (API and CDN) serves the attached cover or a tiny JPEG;
-//   ".../imageattach" stores its raw body as the cover.
-// - "/debugger": the raw body must be one form field "events=" + percent-encoded JSON; it is
-//   decoded ('+' is a blank) and recorded (200 {"received": <events>}), or the failure is
-//   recorded (400).
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -67,6 +12,21 @@
 
 #include "testing/RequestLog.h"
 #include "testing/ServiceTypes.h"
+
+// ServiceEmulator: the hosting service on loopback, for tests and for tools/pelmar-service. It
+// serves the API, CDN API, regional API (under "/embed"), media file server and storage host on
+// 127.0.0.1 ... 127.0.0.5, keeps a request log, stores multipart uploads on disk (size and SHA-256
+// recorded) and can be scripted per route with faults (status and body, delay, hold, connection cut
+// in the request body or in the answer).
+// Ownership: owns its five HTTP servers, their threads and (unless Options::dataDir is given) a
+//     temporary data folder that the destructor removes. The destructor stops everything.
+// Threads: thread-safe, except that start() and stop() belong to the owner (not concurrent with
+//     each other). Requests are served on worker threads that grow with the connections; a delayed
+//     or held request parks only its own worker.
+// Errors: start() throws std::runtime_error when an address cannot be bound or the data folder
+//     cannot be made; addFault() throws std::regex_error for a bad path pattern.
+// Limits: non-upload request bodies up to kMaxBodyBytes (413 above); uploads up to kMaxUploadBytes;
+//     the log keeps RequestLog::kMaxEntries entries and debugReports() the newest kMaxDebugReports.
 
 namespace pelmar::test {
 
@@ -147,6 +107,47 @@ public:
     ServiceEmulator(const ServiceEmulator&) = delete;
     ServiceEmulator& operator=(const ServiceEmulator&) = delete;
 
+    // The routes it serves (all answers are JSON unless said otherwise; errors are {"error":
+    // "<reason>"}):
+    // - Every API path is "/v1/applications/<app>/..." on 127.0.0.1 (videos, "/session",
+    //   "/debugger") or "/embed/v1/applications/<app>/..." on 127.0.0.3 (audios, images). Any app
+    //   token of [A-Za-z0-9._~-] is accepted; resources belong to the app that created them. Tokens
+    //   in paths must use the same characters (400 otherwise). Unknown paths 404, wrong methods
+    //   405.
+    // - Session: POST "/session" answers 200 {"token": "sess-<n>"}, a new token per call, valid for
+    //   the emulator's life. With requireSession (the default), every other API request must carry
+    //   "w3n8tq5ykd2mzh7rp4vxc9bj" + app = an issued token, in the query or the form body;
+    //   otherwise 401. File downloads, the CDN image and the storage host never need it.
+    // - Tokens: videos "vid-<n>", audios "aud-<n>", images "img-<n>", streams "str-<n>", uploads
+    //   "up-<n>" (one counter each, from 1).
+    // - Create (video: POST ".../videos/videos-upload-url?create_stream=true" or ".../videos";
+    //   audio/image: POST the bare collection) answers 200 {"<kind>": model, "<stream key>":
+    //   {"token", "state_string"}, "url_data": {"url": "<storage>/upload/up-<n>", "fields": {...}}}
+    //   with stream keys "stream", "audio_stream", "image_stream". Form "title" and "description"
+    //   set the model's fields. Default upload fields are "key", "policy" and "signature"
+    //   (setUploadFields replaces them).
+    // - A model is {"token", "key" ("<kind>s/<token>"), "title", "description", "state_string",
+    //   "created" (Unix seconds), "duration" (0), "streams": [{"token", "state_string", "size",
+    //   "sha256"}]}; videos add "default_stream" {"token"} and "original_stream" {"token",
+    //   "audio_transcription": {"words": [], "times": []}}. States: "EMPTY" when created,
+    //   "VERIFIED" once storage holds the file, "READY" once confirmed.
+    // - Storage: POST "/upload/<id>" with Content-Length (411 without) and a multipart/form-data
+    //   body exactly as MultipartStreamParser describes: the fields must equal the ones handed out
+    //   (non-string values as their compact JSON text) else 403; exactly one file part, last;
+    //   malformed bodies 400 with the reason. Success 201 {"upload", "size", "sha256"}.
+    // - Confirm (video ".../streams/<s>/confirm-video", audio/image ".../<t>/confirm") answers like
+    //   get; 409 when storage has no file yet. Get answers the video model itself, {"audio": model}
+    //   or {"image": model}; update (POST ".../<t>" or ".../<t>/streams/<s>") and recordersubmit
+    //   answer the model; delete answers {"deleted": true, "token"[, "stream"]}; index answers an
+    //   array of models in creation order.
+    // - Downloads: CDN ".../videos/<t>/video.mp4", file server ".../audios/<t>/audio.aac" and
+    //   ".../images/<t>/image.jpg" serve the newest confirmed file with Content-Length (404
+    //   before).
+    //   ".../videos/<t>/image" (API and CDN) serves the attached cover or a tiny JPEG;
+    //   ".../imageattach" stores its raw body as the cover.
+    // - "/debugger": the raw body must be one form field "events=" + percent-encoded JSON; it is
+    //   decoded ('+' is a blank) and recorded (200 {"received": <events>}), or the failure is
+    //   recorded (400).
     void start();
     // Wakes delayed and held requests, stops the servers and joins their threads. Idempotent.
     void stop();

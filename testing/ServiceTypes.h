@@ -1,13 +1,13 @@
 #pragma once
 
-// Vocabulary shared by the service emulator, its request log and its tests: the five addresses it
-// serves, the three media kinds and the ordered name/value lists of queries, forms and headers.
-
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+// Vocabulary shared by the service emulator, its request log and its tests: the five addresses it
+// serves, the three media kinds and the ordered name/value lists of queries, forms and headers.
 
 namespace pelmar::test {
 

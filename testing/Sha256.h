@@ -1,14 +1,14 @@
 #pragma once
 
+#include <memory>
+#include <string>
+#include <string_view>
+
 // Sha256: incremental SHA-256 over OpenSSL's EVP interface, for checking stored uploads.
 // Ownership: owns its digest context (freed in the destructor); not copyable.
 // Threads: thread-compatible.
 // Errors: std::runtime_error when OpenSSL cannot set up or run the digest; update() after
-//         finishHex() throws std::logic_error.
-
-#include <memory>
-#include <string>
-#include <string_view>
+//     finishHex() throws std::logic_error.
 
 struct evp_md_ctx_st;
 

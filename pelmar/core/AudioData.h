@@ -1,13 +1,3 @@
-// AudioData: the typed form of the service's JSON description of one audio, filled field by field
-// from a JSON object with the lenient readers (the JSON key is the field's name).
-// Ownership: a copyable value type; nested models and streams are held by value.
-// Threads: thread-compatible.
-// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
-//     that is absent or not an object gives a cleared nested model.
-//
-// `moderation_reason` is read as text like the other string fields and cleared to "".
-//
-// `volatile_` holds the JSON member "volatile" (a C++ keyword).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +8,13 @@
 #include "pelmar/core/AudioStreamData.h"
 #include "pelmar/core/DeviceInfoData.h"
 #include "pelmar/platform/foundation/Json.h"
+
+// AudioData: the typed form of the service's JSON description of one audio, filled field by field
+// from a JSON object with the lenient readers (the JSON key is the field's name).
+// Ownership: a copyable value type; nested models and streams are held by value.
+// Threads: thread-compatible.
+// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
+//     that is absent or not an object gives a cleared nested model.
 
 namespace pelmar {
 
@@ -43,6 +40,7 @@ public:
     std::optional<std::string> embed_audio_url;
     std::optional<double> max_duration;
     std::optional<double> min_duration;
+    // Read as text like the other string fields; cleared to "".
     std::optional<std::string> moderation_reason;
     std::optional<AudioStreamData> original_stream;
     std::optional<double> rating;
@@ -61,6 +59,7 @@ public:
     std::optional<double> updated;
     std::optional<std::string> updatedBy;
     std::optional<std::string> user_language;
+    // The JSON member "volatile" (a C++ keyword).
     std::optional<int64_t> volatile_;
 };
 

@@ -1,11 +1,12 @@
-// ButtonConfig: the look of one recorder button: its image paths, scale and optional size.
-// Ownership: plain value, copyable.
-// Threads: thread-compatible.
-// Errors: none.
 #pragma once
 
 #include <optional>
 #include <string>
+
+// ButtonConfig: the look of one recorder button: its image paths, scale and optional size.
+// Ownership: plain value, copyable.
+// Threads: thread-compatible.
+// Errors: none.
 
 namespace pelmar {
 

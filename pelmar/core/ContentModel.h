@@ -1,18 +1,15 @@
-// ContentModel: one video, audio or image as the service operations hand it to the host app:
-// key, title, description, state text, token, the service's "created" number and duration.
-// Ownership: a copyable value type.
-// Threads: thread-compatible.
-// Errors: none; a missing or mistyped member gives "" or 0.
-//
-// JSON keys: `key` "key", `title` "title", `desc` "description", `stateString` "state_string",
-// `token` "token", `date` "created" (the number as sent, not converted), `duration` "duration".
-// Every field is set after construction; the host app may overwrite or reset any of them.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// ContentModel: one video, audio or image as the service operations hand it to the host app: key,
+// title, description, state text, token, the service's "created" number and duration.
+// Ownership: a copyable value type.
+// Threads: thread-compatible.
+// Errors: none; a missing or mistyped member gives "" or 0.
 
 namespace pelmar {
 
@@ -29,6 +26,10 @@ public:
 
     void clear();
 
+    // Read from the JSON keys "key", "title", "description" (`desc`), "state_string"
+    // (`stateString`), "token", "created" (`date`, the number as sent, not converted) and
+    // "duration". Every field is set after construction; the host app may overwrite or reset any of
+    // them.
     std::optional<std::string> key;
     std::optional<std::string> title;
     std::optional<std::string> desc;

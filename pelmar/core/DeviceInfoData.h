@@ -1,9 +1,3 @@
-// DeviceInfoData: the typed form of the service's JSON description of the device and client that
-// the service keeps with a video, audio or image, filled field by field from a JSON object with the
-// lenient readers (the JSON key is the field's name). Ownership: a copyable value type; nested
-// models and streams are held by value. Threads: thread-compatible. Errors: none; a missing or
-// mistyped value leaves the reader's empty value, and a nested object
-//     that is absent or not an object gives a cleared nested model.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +6,14 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// DeviceInfoData: the typed form of the service's JSON description of the device and client that
+// the service keeps with a video, audio or image, filled field by field from a JSON object with the
+// lenient readers (the JSON key is the field's name).
+// Ownership: a copyable value type; nested models and streams are held by value.
+// Threads: thread-compatible.
+// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
+//     that is absent or not an object gives a cleared nested model.
 
 namespace pelmar {
 

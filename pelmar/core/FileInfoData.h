@@ -1,12 +1,13 @@
-// FileInfoData: a small descriptor of a local file (path, URL, MIME type, name), used to attach
-// the log file to the support mail.
-// Ownership: plain value, copyable.
-// Threads: thread-compatible.
-// Errors: none; neither factory derives a MIME type or a name.
 #pragma once
 
 #include <optional>
 #include <string>
+
+// FileInfoData: a small descriptor of a local file (path, URL, MIME type, name), used to attach the
+// log file to the support mail.
+// Ownership: plain value, copyable.
+// Threads: thread-compatible.
+// Errors: none; neither factory derives a MIME type or a name.
 
 namespace pelmar {
 

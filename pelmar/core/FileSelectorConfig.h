@@ -1,7 +1,3 @@
-// FileSelectorConfig: the media types (uniform type identifiers) the file selector offers.
-// Ownership: reference object held by std::shared_ptr; the facade replaces it whole.
-// Threads: thread-compatible.
-// Errors: none.
 #pragma once
 
 #include <string>
@@ -9,6 +5,11 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// FileSelectorConfig: the media types (uniform type identifiers) the file selector offers.
+// Ownership: reference object held by std::shared_ptr; the facade replaces it whole.
+// Threads: thread-compatible.
+// Errors: none.
 
 namespace pelmar {
 

@@ -1,11 +1,3 @@
-// ImageData: the typed form of the service's JSON description of one image, filled field by field
-// from a JSON object with the lenient readers (the JSON key is the field's name).
-// Ownership: a copyable value type; nested models and streams are held by value.
-// Threads: thread-compatible.
-// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
-//     that is absent or not an object gives a cleared nested model.
-//
-// `volatile_` holds the JSON member "volatile" (a C++ keyword).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +8,13 @@
 #include "pelmar/core/DeviceInfoData.h"
 #include "pelmar/core/ImageStreamData.h"
 #include "pelmar/platform/foundation/Json.h"
+
+// ImageData: the typed form of the service's JSON description of one image, filled field by field
+// from a JSON object with the lenient readers (the JSON key is the field's name).
+// Ownership: a copyable value type; nested models and streams are held by value.
+// Threads: thread-compatible.
+// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
+//     that is absent or not an object gives a cleared nested model.
 
 namespace pelmar {
 
@@ -55,6 +54,7 @@ public:
     std::optional<std::string> type;
     std::optional<double> updated;
     std::optional<int64_t> user_language;
+    // The JSON member "volatile" (a C++ keyword).
     std::optional<int64_t> volatile_;
 };
 

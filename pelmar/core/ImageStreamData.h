@@ -1,11 +1,3 @@
-// ImageStreamData: the typed form of the service's JSON description of one stream of an image,
-// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
-// name). Ownership: a copyable value type; nested models and streams are held by value. Threads:
-// thread-compatible. Errors: none; a missing or mistyped value leaves the reader's empty value, and
-// a nested object
-//     that is absent or not an object gives a cleared nested model.
-//
-// `volatile_` holds the JSON member "volatile" (a C++ keyword).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +6,14 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// ImageStreamData: the typed form of the service's JSON description of one stream of an image,
+// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
+// name).
+// Ownership: a copyable value type; nested models and streams are held by value.
+// Threads: thread-compatible.
+// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
+//     that is absent or not an object gives a cleared nested model.
 
 namespace pelmar {
 
@@ -51,6 +51,7 @@ public:
     std::optional<std::string> token;
     std::optional<double> transcoding_duration;
     std::optional<double> updated;
+    // The JSON member "volatile" (a C++ keyword).
     std::optional<int64_t> volatile_;
 };
 

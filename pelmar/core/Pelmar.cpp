@@ -246,22 +246,22 @@ void Pelmar::sendErrorReport(std::string body) {
 }
 
 void Pelmar::setToken(std::string token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     token_ = std::move(token);
 }
 
 std::string Pelmar::getAppToken() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return token_;
 }
 
 void Pelmar::setClientAuthToken(std::string token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     clientAuthToken_ = std::move(token);
 }
 
 void Pelmar::setServerAuthToken(std::string token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     serverAuthToken_ = std::move(token);
 }
 
@@ -274,23 +274,23 @@ std::string Pelmar::getServerAuthToken() const {
 }
 
 std::optional<std::string> Pelmar::clientAuthToken() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return clientAuthToken_;
 }
 
 std::optional<std::string> Pelmar::serverAuthToken() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return serverAuthToken_;
 }
 
 #define PELMAR_DELEGATE_ACCESSORS(Type, setter, getter, member) \
     void Pelmar::setter(std::shared_ptr<Type> delegate) {       \
-        std::lock_guard lock(mutex_);                           \
+        MutexLock lock(mutex_);                                 \
         member = std::move(delegate);                           \
     }                                                           \
                                                                 \
     std::shared_ptr<Type> Pelmar::getter() const {              \
-        std::lock_guard lock(mutex_);                           \
+        MutexLock lock(mutex_);                                 \
         return member;                                          \
     }
 
@@ -322,14 +322,14 @@ PELMAR_DELEGATE_ACCESSORS(PelmarScreenRecorderDelegate,
 void Pelmar::setHardwarePermissionDelegate(
         std::shared_ptr<PelmarHardwarePermissionDelegate> delegate) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         hardwarePermissionDelegate_ = std::move(delegate);
     }
     runHardwarePermissionChecks();
 }
 
 std::shared_ptr<PelmarHardwarePermissionDelegate> Pelmar::hardwarePermissionDelegate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return hardwarePermissionDelegate_;
 }
 
@@ -341,12 +341,12 @@ void Pelmar::runHardwarePermissionChecks() {
 void Pelmar::setQrScannerConfig(const std::optional<Json>& dict) {
     auto config = std::make_shared<QRCodeReaderConfig>(
             readBool(dict, CLOSE_AFTER_SUCCESS_FUL_SCAN, true));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->qrCodeReaderConfig = std::move(config);
 }
 
 std::shared_ptr<QRCodeReaderConfig> Pelmar::getQrScannerConfig() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return options_->qrCodeReaderConfig;
 }
 
@@ -360,12 +360,12 @@ void Pelmar::setVideoRecorderConfig(const std::optional<Json>& dict) {
             readBool(dict, SHOULD_SHOW_FACE_OUTLINE, false), readInt(dict, FACING, 0),
             readInt(dict, STERT_DELAY, 0), readInt(dict, VIDEO_QUALITY, 1),
             readInt(dict, MAX_DURATION, 0));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig = std::move(config);
 }
 
 std::shared_ptr<VideoRecorderConfig> Pelmar::getVideoRecorderConfig() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return options_->videoRecorderConfig;
 }
 
@@ -377,25 +377,25 @@ void Pelmar::setVideoPlayerConfig(const std::optional<Json>& dict) {
         style = setVideoPlayerStyle(styleDict);
     }
     auto config = std::make_shared<VideoPlayerConfig>(subtitles, muted, std::move(style));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoPlayerConfig = std::move(config);
 }
 
 std::shared_ptr<VideoPlayerConfig> Pelmar::getVideoPlayerConfig() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return options_->videoPlayerConfig;
 }
 
 std::shared_ptr<PlayerStyle> Pelmar::setVideoPlayerStyle(const std::optional<Json>& dict) {
     auto stored = makePlayerStyle(dict);
     auto returned = std::make_shared<PlayerStyle>(*stored);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoPlayerConfig->playerStyle = std::move(stored);
     return returned;
 }
 
 std::shared_ptr<PlayerStyle> Pelmar::getVideoPlayerStyle() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return options_->videoPlayerConfig->playerStyle;
 }
 
@@ -407,69 +407,69 @@ void Pelmar::setFileSelectorConfig(const std::optional<Json>& dict) {
                                 : FileSelectorConfig::defaultMediaTypes();
     }
     auto config = std::make_shared<FileSelectorConfig>(std::move(types));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->fileSelectorConfig = std::move(config);
 }
 
 std::shared_ptr<FileSelectorConfig> Pelmar::getFileSelectorConfig() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return options_->fileSelectorConfig;
 }
 
 void Pelmar::setLiveStreamingEnabled(bool enabled) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->isLiveStreaming = enabled;
 }
 
 void Pelmar::setAutostartRecordingAfter(int64_t seconds) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->startDelay = seconds;
 }
 
 void Pelmar::setStartDelay(int64_t seconds) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->startDelay = seconds;
 }
 
 void Pelmar::setCoverSelectorEnabled(bool enabled) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->shouldEnableCoverShot = enabled;
 }
 
 void Pelmar::setCameraSwitchEnabled(bool enabled) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->shouldDisableCameraSwitch = enabled;
 }
 
 void Pelmar::setSendImmediately(bool enabled) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->shouldSendImmediately = enabled;
 }
 
 void Pelmar::setQuality(int64_t quality) {
     const int64_t stored = fromRaw<RecordingQuality>(quality).has_value() ? quality : 1;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->videoQuality = stored;
 }
 
 void Pelmar::setCamera(std::string_view camera) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->facing = camera == kRearCameraText ? 0 : 1;
 }
 
 void Pelmar::setBlurMode(bool enabled) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoRecorderConfig->blurMode = enabled;
 }
 
 #define PELMAR_DICTIONARY_ACCESSORS(setter, getter) \
     void Pelmar::setter(Json dict) {                \
-        std::lock_guard lock(mutex_);               \
+        MutexLock lock(mutex_);                     \
         options_->getter = std::move(dict);         \
     }                                               \
                                                     \
     Json Pelmar::getter() const {                   \
-        std::lock_guard lock(mutex_);               \
+        MutexLock lock(mutex_);                     \
         return options_->getter;                    \
     }
 
@@ -485,37 +485,37 @@ PELMAR_DICTIONARY_ACCESSORS(setPlayerCacheConfig, playerCacheConfig)
 #undef PELMAR_DICTIONARY_ACCESSORS
 
 void Pelmar::setMaxRecordingDuration(int64_t seconds) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->maxRecordingDuration = seconds;
 }
 
 void Pelmar::setVideoWidth(int64_t width) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoWidth = width;
 }
 
 void Pelmar::setVideoHeight(int64_t height) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoHeight = height;
 }
 
 void Pelmar::setVideoBitrate(int64_t bitrate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->videoBitrate = bitrate;
 }
 
 void Pelmar::setAudioSampleRate(int64_t rate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->audioSampleRate = rate;
 }
 
 void Pelmar::setAudioBitrate(int64_t bitrate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->audioBitrate = bitrate;
 }
 
 void Pelmar::setAdsURL(std::string url) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     options_->adsURL = std::move(url);
 }
 

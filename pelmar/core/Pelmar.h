@@ -1,13 +1,3 @@
-// Pelmar: the SDK's facade. The host app creates one with its application token and keeps it;
-// every screen and service object reaches the rest of the SDK through it. It holds the tokens,
-// the service endpoints, the option objects and dictionaries, and the host app's eight delegates.
-// Ownership: create with std::make_shared (screens and callbacks hold it by shared_ptr or
-//     weak_ptr); neither copyable nor movable. It owns its service objects, which refer back to it
-//     without owning it. Delegates and option objects are held strongly.
-// Threads: thread-safe: every accessor and setter may be called from any thread (one internal
-//     mutex, never held while calling out). Option objects handed out by the getters are shared
-//     and thread-compatible: change them on the main thread.
-// Errors: none reported to the caller; option dictionaries are read leniently.
 #pragma once
 
 #include <atomic>
@@ -35,6 +25,22 @@
 #include "pelmar/core/VideoPlayerConfig.h"
 #include "pelmar/core/VideoRecorderConfig.h"
 #include "pelmar/platform/foundation/Json.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// Pelmar: the SDK's facade. The host app creates one with its application token and keeps it; every
+// screen and service object reaches the rest of the SDK through it. It holds the tokens, the
+// service endpoints, the option objects and dictionaries, and the host app's eight delegates.
+// Ownership: create with std::make_shared (screens and callbacks hold it by shared_ptr or
+//     weak_ptr); neither copyable nor movable. It owns its service objects, which refer back to it
+//     without owning it. Delegates and option objects are held strongly.
+// Threads: thread-safe: every accessor and setter may be called from any thread (one internal
+//     mutex, never held while calling out). Option objects handed out by the getters are shared and
+//     thread-compatible: change them on the main thread.
+// Errors: none reported to the caller; option dictionaries are read leniently.
+// Example:
+//     auto pelmar = std::make_shared<pelmar::Pelmar>("app-token");
+//     pelmar->setUploadingDelegate(delegate);  // hears every step of the uploads
+//     pelmar->uploadFromPath("/data/clip.mp4", std::nullopt, nullptr, nullptr, nullptr);
 
 namespace pelmar::ui {
 class ViewController;
@@ -305,19 +311,20 @@ private:
 
     const std::unique_ptr<PelmarConfig> config_;
 
-    mutable std::mutex mutex_;
-    std::string token_;                                           // guarded by mutex_
-    std::optional<std::string> clientAuthToken_;                  // guarded by mutex_
-    std::optional<std::string> serverAuthToken_;                  // guarded by mutex_
-    std::shared_ptr<PelmarQRScannerDelegate> qrScannerDelegate_;  // guarded
-    std::shared_ptr<PelmarHardwarePermissionDelegate> hardwarePermissionDelegate_;  // guarded
-    std::shared_ptr<PelmarUploadingDelegate> uploadingDelegate_;                    // guarded
-    std::shared_ptr<PelmarSensorDelegate> sensorDelegate_;                          // guarded
-    std::shared_ptr<PelmarFileSelectorDelegate> fileSelectorDelegate_;              // guarded
-    std::shared_ptr<PelmarRecorderDelegate> recorderDelegate_;                      // guarded
-    std::shared_ptr<PelmarPlayerDelegate> playerDelegate_;                          // guarded
-    std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_;          // guarded
-    std::unique_ptr<Options> options_;  // guarded by mutex_ (the pointer itself is constant)
+    mutable Mutex mutex_;
+    std::string token_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::string> clientAuthToken_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::string> serverAuthToken_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarQRScannerDelegate> qrScannerDelegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarHardwarePermissionDelegate> hardwarePermissionDelegate_
+            PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarUploadingDelegate> uploadingDelegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarSensorDelegate> sensorDelegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarFileSelectorDelegate> fileSelectorDelegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarRecorderDelegate> recorderDelegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarPlayerDelegate> playerDelegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_ PELMAR_GUARDED_BY(mutex_);
+    const std::unique_ptr<Options> options_ PELMAR_PT_GUARDED_BY(mutex_);
     // The service objects, made in this order after everything above and released first; they
     // refer back to this facade.
     const std::shared_ptr<PelmarConnect> connect_;

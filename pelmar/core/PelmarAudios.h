@@ -1,11 +1,3 @@
-// PelmarAudios: the host app's handle on the service's audios: list, get, upload, update, delete
-// and download, each forwarded to the upload engine with the audio media type, and the file URL of
-// a token. Ownership: made and owned by the facade; holds the upload engine (which outlives the
-// facade's
-//     end harmlessly: it then refuses work).
-// Threads: thread-safe; every callback, progress included, reaches the caller on the main queue
-//     in the order the engine produced it.
-// Errors: as the upload engine's (PelmarUploadingHandler.h).
 #pragma once
 
 #include <memory>
@@ -13,6 +5,15 @@
 #include <string>
 
 #include "pelmar/core/PelmarUploadingHandler.h"
+
+// PelmarAudios: the host app's handle on the service's audios: list, get, upload, update, delete
+// and download, each forwarded to the upload engine with the audio media type, and the file URL of
+// a token.
+// Ownership: made and owned by the facade; holds the upload engine (which outlives the facade's end
+//     harmlessly: it then refuses work).
+// Threads: thread-safe; every callback, progress included, reaches the caller on the main queue in
+//     the order the engine produced it.
+// Errors: as the upload engine's (PelmarUploadingHandler.h).
 
 namespace pelmar {
 

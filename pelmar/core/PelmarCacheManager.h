@@ -1,14 +1,3 @@
-// PelmarCacheManager: the local file cache of downloaded media, one folder per media kind under
-// Documents ("video-cache", "audio-cache", "image-cache"), each file named by its service token
-// (token + ".mp4", ".aac" or ".jpg"); also checks for, removes and measures files by path, and
-// trims oversized files out of a cache folder.
-// Ownership: made and owned by the facade; keeps nothing but the paths it is asked about.
-// Threads: thread-safe (each call is a few file-system operations; nothing is shared in memory).
-// Errors: none reported: folder creation and removal failures are ignored (a failed removal ends
-//     a trim pass). A token that is not safe in a file name (see internal/TokenCheck.h) gets no
-//     cache path at all.
-// Limits: a trim removes each file of the folder larger than kMaxCachedFileBytes; there is no
-//     limit on the folder's total size.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +7,18 @@
 #include <string_view>
 
 #include "pelmar/core/PelmarEnums.h"
+
+// PelmarCacheManager: the local file cache of downloaded media, one folder per media kind under
+// Documents ("video-cache", "audio-cache", "image-cache"), each file named by its service token
+// (token + ".mp4", ".aac" or ".jpg"); also checks for, removes and measures files by path, and
+// trims oversized files out of a cache folder.
+// Ownership: made and owned by the facade; keeps nothing but the paths it is asked about.
+// Threads: thread-safe (each call is a few file-system operations; nothing is shared in memory).
+// Errors: none reported: folder creation and removal failures are ignored (a failed removal ends a
+//     trim pass). A token that is not safe in a file name (see internal/TokenCheck.h) gets no cache
+//     path at all.
+// Limits: a trim removes each file of the folder larger than kMaxCachedFileBytes; there is no limit
+//     on the folder's total size.
 
 namespace pelmar {
 

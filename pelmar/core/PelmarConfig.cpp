@@ -32,42 +32,42 @@ PelmarConfig::PelmarConfig(const std::string& token)
 }
 
 std::string PelmarConfig::serverAPIUrl() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return serverAPIUrl_;
 }
 
 std::string PelmarConfig::cdnAPIUrl() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return cdnAPIUrl_;
 }
 
 std::string PelmarConfig::devServerApiUrl() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return devServerApiUrl_;
 }
 
 std::string PelmarConfig::fileServerUrl() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return fileServerUrl_;
 }
 
 void PelmarConfig::setServerAPIUrl(std::string url) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     serverAPIUrl_ = std::move(url);
 }
 
 void PelmarConfig::setCdnAPIUrl(std::string url) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cdnAPIUrl_ = std::move(url);
 }
 
 void PelmarConfig::setDevServerApiUrl(std::string url) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     devServerApiUrl_ = std::move(url);
 }
 
 void PelmarConfig::setFileServerUrl(std::string url) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     fileServerUrl_ = std::move(url);
 }
 

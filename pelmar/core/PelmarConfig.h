@@ -1,21 +1,23 @@
-// PelmarConfig: the four base URLs of the hosting service for the application's region.
-// Ownership: reference object owned by the facade.
-// Threads: thread-safe; each field can be replaced at any time (tests point the SDK at a local
-//     service this way) and readers take the field anew for every URL they build.
-// Errors: none.
-//
-// The host names are build-time settings (CMake cache variables PELMAR_*_URL). A token that
-// begins with "r1" selects the second region for the three embed/regional bases; the media file
-// server is the same in both regions.
 #pragma once
 
 #include <mutex>
 #include <string>
 
+#include "pelmar/platform/sync/Mutex.h"
+
+// PelmarConfig: the four base URLs of the hosting service for the application's region.
+// Ownership: reference object owned by the facade.
+// Threads: thread-safe; each field can be replaced at any time (tests point the SDK at a local
+//     service this way) and readers take the field anew for every URL they build.
+// Errors: none.
+
 namespace pelmar {
 
 class PelmarConfig {
 public:
+    // The host names are build-time settings (CMake cache variables PELMAR_*_URL). A `token` that
+    // begins with "r1" selects the second region for the three embed/regional bases; the media file
+    // server is the same in both regions.
     explicit PelmarConfig(const std::string& token);
 
     PelmarConfig(const PelmarConfig&) = delete;
@@ -33,11 +35,11 @@ public:
     void setFileServerUrl(std::string url);
 
 private:
-    mutable std::mutex mutex_;
-    std::string serverAPIUrl_;     // guarded by mutex_
-    std::string cdnAPIUrl_;        // guarded by mutex_
-    std::string devServerApiUrl_;  // guarded by mutex_
-    std::string fileServerUrl_;    // guarded by mutex_
+    mutable Mutex mutex_;
+    std::string serverAPIUrl_ PELMAR_GUARDED_BY(mutex_);
+    std::string cdnAPIUrl_ PELMAR_GUARDED_BY(mutex_);
+    std::string devServerApiUrl_ PELMAR_GUARDED_BY(mutex_);
+    std::string fileServerUrl_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar

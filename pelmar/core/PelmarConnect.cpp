@@ -163,32 +163,32 @@ PelmarConnect::PelmarConnect(Private, Pelmar& application) : application_(&appli
 PelmarConnect::~PelmarConnect() = default;
 
 std::optional<std::string> PelmarConnect::clientAuthToken() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return clientAuthToken_;
 }
 
 void PelmarConnect::setClientAuthToken(std::optional<std::string> token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     clientAuthToken_ = std::move(token);
 }
 
 std::optional<std::string> PelmarConnect::serverAuthToken() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return serverAuthToken_;
 }
 
 void PelmarConnect::setServerAuthToken(std::optional<std::string> token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     serverAuthToken_ = std::move(token);
 }
 
 void PelmarConnect::detachApplication() {
-    std::unique_lock lock(applicationMutex_);
+    WriterMutexLock lock(applicationMutex_);
     application_ = nullptr;
 }
 
 std::optional<PelmarConnect::ServiceView> PelmarConnect::serviceView() const {
-    std::shared_lock lock(applicationMutex_);
+    ReaderMutexLock lock(applicationMutex_);
     if (application_ == nullptr) {
         return std::nullopt;
     }
@@ -206,7 +206,7 @@ std::optional<PelmarConnect::ServiceView> PelmarConnect::serviceView() const {
 }
 
 void PelmarConnect::log(std::string_view item) const {
-    std::shared_lock lock(applicationMutex_);
+    ReaderMutexLock lock(applicationMutex_);
     if (application_ != nullptr) {
         application_->log(item);
     }
@@ -428,7 +428,7 @@ PelmarConnect::Task PelmarConnect::addSessionData(std::optional<Json> data,
 }
 
 PelmarConnect::Task PelmarConnect::getSession(SessionCallback callback) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (sessionValue_) {
         auto key = sessionKey_;
         auto value = sessionValue_;
@@ -480,7 +480,7 @@ void PelmarConnect::sessionAnswered(const std::optional<Json>& answer) {
     std::optional<std::string> key;
     std::optional<std::string> value;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         sessionTask_.reset();
         if (answer) {
             auto token = answer->find("token");
@@ -574,7 +574,7 @@ PelmarConnect::Task PelmarConnect::makeUploadTask(const std::string& url,
     context->task = task;
     context->owner = shared_from_this();
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         backgroundTasksContexts_.emplace(task->taskIdentifier(), std::move(context));
     }
     return task;
@@ -582,7 +582,7 @@ PelmarConnect::Task PelmarConnect::makeUploadTask(const std::string& url,
 
 void PelmarConnect::enqueueUpload(const Task& task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!backgroundTasksContexts_.contains(task->taskIdentifier())) {
             return;  // it ended (cancelled) while waiting for the session
         }
@@ -596,7 +596,7 @@ void PelmarConnect::enqueueUpload(const Task& task) {
 }
 
 PelmarConnect::Task PelmarConnect::releaseUpload(const Task& task) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (uploadRunning_ != task) {
         // Ended while waiting (cancelled before its turn).
         std::erase(uploadWaiting_, task);
@@ -614,7 +614,7 @@ void PelmarConnect::didReceiveData(net::URLSession&,
                                    const std::shared_ptr<net::URLSessionTask>& task,
                                    const std::string& data) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = backgroundTasksContexts_.find(task->taskIdentifier());
         if (it != backgroundTasksContexts_.end()) {
             auto& responseData = it->second->responseData;
@@ -635,7 +635,7 @@ void PelmarConnect::didSendBodyData(net::URLSession&,
                                     int64_t totalBytesExpectedToSend) {
     ProgressCallback progress;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = backgroundTasksContexts_.find(task->taskIdentifier());
         if (it == backgroundTasksContexts_.end()) {
             progress = nullptr;
@@ -657,7 +657,7 @@ void PelmarConnect::didCompleteWithError(net::URLSession&,
                                          const std::optional<Error>& error) {
     std::shared_ptr<BackgroundTaskContext> context;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = backgroundTasksContexts_.find(task->taskIdentifier());
         if (it != backgroundTasksContexts_.end()) {
             context = std::move(it->second);

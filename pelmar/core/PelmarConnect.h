@@ -1,26 +1,3 @@
-// PelmarConnect: the SDK's one HTTP client. It turns a path and a parameter dictionary into a
-// form-encoded request to the hosting service, attaches the session token it obtains once from
-// "/session" (and the client/server auth tokens), and hands the answer back raw, as text or as
-// JSON. It also runs the multipart file uploads, strictly one at a time in request order.
-// Ownership: made by the facade with create() and owned by it; it refers back to the facade by
-//     reference and stops using it once the facade ends (detachApplication()). Requests and
-//     uploads in flight keep the client alive until their callbacks have run; the facade's end
-//     cancels nothing.
-// Threads: thread-safe; one mutex guards the session, the auth tokens, the upload table and the
-//     upload gate, and is never held while calling out. Waiting uploads hold no thread: the end
-//     of each upload starts the next. Request callbacks run on the shared URL
-//     session's delegate queue (never the main queue); upload callbacks and progress run on the
-//     upload's own serial queue.
-// Errors: transport failures reach callbacks as kURLErrorDomain errors (a request that cannot
-//     be sent included); an HTTP error status is not an error here. Uploads also fail with
-//     kMultipartErrorDomain errors for unsafe form fields and with file errors for a missing or
-//     changing source. Undecodable text or JSON gives an absent value without an error.
-//
-// Parameters: only string values travel; keys and values are percent-encoded keeping only
-// A-Z a-z 0-9 - . _ ~, as "k=v&" each. A path is a whole URL only when it begins with "http://"
-// or "https://"; otherwise it is appended to serverAPIUrl + "/v1/applications/" + app token.
-// The session parameter and "client_auth"/"server_auth" go only to URLs whose scheme, host and
-// port are those of one of the four service bases of the facade's config.
 #pragma once
 
 #include <atomic>
@@ -31,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +18,24 @@
 #include "pelmar/platform/net/URLRequest.h"
 #include "pelmar/platform/net/URLSessionDelegate.h"
 #include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// PelmarConnect: the SDK's one HTTP client. It turns a path and a parameter dictionary into a
+// form-encoded request to the hosting service, attaches the session token it obtains once from
+// "/session" (and the client/server auth tokens), and hands the answer back raw, as text or as
+// JSON. It also runs the multipart file uploads, strictly one at a time in request order.
+// Ownership: made by the facade with create() and owned by it; it refers back to the facade by
+//     reference and stops using it once the facade ends (detachApplication()). Requests and uploads
+//     in flight keep the client alive until their callbacks have run; the facade's end cancels
+//     nothing.
+// Threads: thread-safe; one mutex guards the session, the auth tokens, the upload table and the
+//     upload gate, and is never held while calling out. Waiting uploads hold no thread: the end of
+//     each upload starts the next. Request callbacks run on the shared URL session's delegate queue
+//     (never the main queue); upload callbacks and progress run on the upload's own serial queue.
+// Errors: transport failures reach callbacks as kURLErrorDomain errors (a request that cannot be
+//     sent included); an HTTP error status is not an error here. Uploads also fail with
+//     kMultipartErrorDomain errors for unsafe form fields and with file errors for a missing or
+//     changing source. Undecodable text or JSON gives an absent value without an error.
 
 namespace pelmar {
 
@@ -103,6 +97,11 @@ public:
     // body; for every other method they follow "?" in the URL (which then ends in "?" when there
     // are none). Returns the request's task, or, while no session token is held, the task of the
     // "/session" request that runs first. The callback runs once.
+    // Only string values of `data` travel; keys and values are percent-encoded keeping only
+    // A-Z a-z 0-9 - . _ ~, as "k=v&" each. `path` is a whole URL only when it begins with
+    // "http://" or "https://"; otherwise it is appended to serverAPIUrl + "/v1/applications/" +
+    // app token. The session parameter and "client_auth"/"server_auth" go only to URLs whose
+    // scheme, host and port are those of one of the four service bases of the facade's config.
     Task requestWithMethod(std::string method,
                            std::string path,
                            std::optional<Json> data,
@@ -268,20 +267,21 @@ private:
 
     static void failLater(const DataCallback& callback, Error error);
 
-    mutable std::shared_mutex applicationMutex_;
-    Pelmar* application_;  // guarded by applicationMutex_; null once detached
+    mutable SharedMutex applicationMutex_;
+    Pelmar* application_ PELMAR_GUARDED_BY(applicationMutex_);  // null once detached
 
-    mutable std::mutex mutex_;
-    std::optional<std::string> sessionValue_;      // guarded by mutex_
-    std::optional<std::string> sessionKey_;        // guarded by mutex_
-    Task sessionTask_;                             // guarded by mutex_
-    std::vector<SessionCallback> sessionWaiters_;  // guarded by mutex_
-    std::optional<std::string> clientAuthToken_;   // guarded by mutex_
-    std::optional<std::string> serverAuthToken_;   // guarded by mutex_
+    mutable Mutex mutex_;
+    std::optional<std::string> sessionValue_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::string> sessionKey_ PELMAR_GUARDED_BY(mutex_);
+    Task sessionTask_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<SessionCallback> sessionWaiters_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::string> clientAuthToken_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::string> serverAuthToken_ PELMAR_GUARDED_BY(mutex_);
     // By task identifier (unique in the process), from registration to completion.
-    std::map<uint64_t, std::shared_ptr<BackgroundTaskContext>> backgroundTasksContexts_;  // guarded
-    Task uploadRunning_;              // guarded by mutex_
-    std::deque<Task> uploadWaiting_;  // guarded by mutex_
+    std::map<uint64_t, std::shared_ptr<BackgroundTaskContext>> backgroundTasksContexts_
+            PELMAR_GUARDED_BY(mutex_);
+    Task uploadRunning_ PELMAR_GUARDED_BY(mutex_);
+    std::deque<Task> uploadWaiting_ PELMAR_GUARDED_BY(mutex_);
 
     static std::atomic<int64_t> uploadsInFlight_;
 };

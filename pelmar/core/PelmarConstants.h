@@ -1,20 +1,18 @@
-// PelmarConstants: the option keys and values a host app passes in the facade's option
-// dictionaries, and the integer option values.
-// Ownership: compile-time constants; no state.
-// Threads: thread-safe.
-// Errors: none.
-//
-// Some pairs run crosswise on purpose and host apps rely on them as they are:
-// `CONTROLLERS_MUTE_ON_STYLE` names the mute-off image key and `CONTROLLERS_MUTE_OFF_STYLE` the
-// mute-on one; the quality integers run high to low while `RecordingQuality` runs low to high;
-// `setCamera` recognises the text "REAR_CAMERA", not the value of `REAR_CAMERA`.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+// PelmarConstants: the option keys and values a host app passes in the facade's option
+// dictionaries, and the integer option values.
+// Ownership: compile-time constants; no state.
+// Threads: thread-safe.
+// Errors: none.
+
 namespace pelmar {
 
+// `setCamera` recognises the text "REAR_CAMERA", not the value of `REAR_CAMERA`; host apps rely on
+// that.
 inline constexpr std::string_view REAR_CAMERA = "rearCamera";
 inline constexpr std::string_view FRONT_CAMERA = "frontCamera";
 inline constexpr std::string_view HIGH_QUALITY = "highQuality";
@@ -22,6 +20,7 @@ inline constexpr std::string_view MEDIUM_QUALITY = "mediumQuality";
 inline constexpr std::string_view LOW_QUALITY = "lowQuality";
 
 inline constexpr int64_t defaultStartDelay = 0;
+// High to low, while `RecordingQuality` runs low to high; host apps rely on both orders.
 inline constexpr int64_t qualityHigh = 0;
 inline constexpr int64_t qualityMedium = 1;
 inline constexpr int64_t qualityLow = 2;
@@ -54,6 +53,8 @@ inline constexpr std::string_view CONTROLLERS_TEXT_COLOR_STYLE = "textColor";
 inline constexpr std::string_view CONTROLLERS_UNPLAYED_COLOR_STYLE = "unplayedColor";
 inline constexpr std::string_view CONTROLLERS_PLAYED_COLOR_STYLE = "playedColor";
 inline constexpr std::string_view CONTROLLERS_TINT_COLOR_STYLE = "tintColor";
+// Crosswise on purpose, as host apps rely on it: `CONTROLLERS_MUTE_ON_STYLE` names the mute-off
+// image key and `CONTROLLERS_MUTE_OFF_STYLE` the mute-on one.
 inline constexpr std::string_view CONTROLLERS_MUTE_ON_STYLE = "muteOffImageDrawable";
 inline constexpr std::string_view CONTROLLERS_MUTE_OFF_STYLE = "muteOnImageDrawable";
 inline constexpr std::string_view MEDIA_TYPE = "media_type";

@@ -1,9 +1,3 @@
-// PelmarEnums: the public enumerations of statuses, callback keys, theme keys, media kinds and
-// recording quality, each with its raw value and `fromRaw<E>(raw)`, which yields none for a raw
-// value outside the enumeration (raw strings compare case-sensitively).
-// Ownership: value types.
-// Threads: thread-safe.
-// Errors: none; an unknown raw value gives std::nullopt.
 #pragma once
 
 #include <array>
@@ -11,6 +5,13 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+
+// PelmarEnums: the public enumerations of statuses, callback keys, theme keys, media kinds and
+// recording quality, each with its raw value and `fromRaw<E>(raw)`, which yields none for a raw
+// value outside the enumeration (raw strings compare case-sensitively).
+// Ownership: value types.
+// Threads: thread-safe.
+// Errors: none; an unknown raw value gives std::nullopt.
 
 namespace pelmar {
 

@@ -1,12 +1,12 @@
-// PelmarFileSelectorDelegate: what the host app hears from the file selector. Optional methods.
-// Ownership: held strongly by the facade.
-// Threads: called on the thread where the selection completes; implementations must be
-//     thread-safe.
-// Errors: none.
 #pragma once
 
 #include <string>
 #include <vector>
+
+// PelmarFileSelectorDelegate: what the host app hears from the file selector. Optional methods.
+// Ownership: held strongly by the facade.
+// Threads: called on the thread where the selection completes; implementations must be thread-safe.
+// Errors: none.
 
 namespace pelmar {
 

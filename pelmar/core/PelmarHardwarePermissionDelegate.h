@@ -1,10 +1,11 @@
+#pragma once
+
 // PelmarHardwarePermissionDelegate: answers of the hardware and permission checks the facade runs
 // when this delegate is set. Optional methods.
 // Ownership: held strongly by the facade.
-// Threads: the hardware and camera-permission answers come on the thread that set the delegate;
-//     the photo-library and microphone answers on the main queue.
+// Threads: the hardware and camera-permission answers come on the thread that set the delegate; the
+//     photo-library and microphone answers on the main queue.
 // Errors: none.
-#pragma once
 
 namespace pelmar {
 

@@ -1,8 +1,9 @@
+#pragma once
+
 // PelmarPlayerDelegate: playback events of the video and audio players. Optional methods.
 // Ownership: held strongly by the facade.
 // Threads: called where the player's observations arrive; implementations must be thread-safe.
 // Errors: none.
-#pragma once
 
 namespace pelmar {
 

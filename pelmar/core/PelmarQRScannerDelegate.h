@@ -1,10 +1,11 @@
+#pragma once
+
+#include <string>
+
 // PelmarQRScannerDelegate: what the host app hears from the QR reader. Optional methods.
 // Ownership: held strongly by the facade and by each QR reader screen it opens.
 // Threads: main queue.
 // Errors: none.
-#pragma once
-
-#include <string>
 
 namespace pelmar {
 

@@ -1,3 +1,8 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
 // PelmarRecorderDelegate: what the host app hears from the video and audio recorders. Optional
 // methods.
 // Ownership: held strongly by the facade.
@@ -5,10 +10,6 @@
 //     the recorder's session queue; manually-submitted and stopped where the movie file is
 //     finished. Implementations must be thread-safe.
 // Errors: none.
-#pragma once
-
-#include <cstdint>
-#include <string>
 
 namespace pelmar {
 

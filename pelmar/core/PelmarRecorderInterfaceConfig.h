@@ -1,10 +1,11 @@
+#pragma once
+
+#include "pelmar/core/ButtonConfig.h"
+
 // PelmarRecorderInterfaceConfig: the looks of the recorder's record, close and camera-flip buttons.
 // Ownership: plain value; each object holds its own three `ButtonConfig`s.
 // Threads: thread-compatible.
 // Errors: none.
-#pragma once
-
-#include "pelmar/core/ButtonConfig.h"
 
 namespace pelmar {
 

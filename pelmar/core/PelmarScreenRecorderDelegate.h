@@ -1,8 +1,9 @@
+#pragma once
+
 // PelmarScreenRecorderDelegate: held for the host app; the SDK calls nothing on it.
 // Ownership: held strongly by the facade.
 // Threads: not called.
 // Errors: none.
-#pragma once
 
 namespace pelmar {
 

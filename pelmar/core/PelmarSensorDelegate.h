@@ -1,11 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
 // PelmarSensorDelegate: light, sound and face readings of the camera recorder. Optional methods.
 // Ownership: held strongly by the facade.
 // Threads: light and sound on the recorder's session queue, faces on the main queue;
 //     implementations must be thread-safe.
 // Errors: none.
-#pragma once
-
-#include <cstdint>
 
 namespace pelmar {
 

@@ -1,9 +1,3 @@
-// PelmarUploadingDelegate: what the host app hears about uploads. Every method is optional: the
-// default does nothing.
-// Ownership: held strongly by the facade (set by the host app).
-// Threads: called on the thread where the event arises (see each method); implementations must be
-//     thread-safe.
-// Errors: failures arrive as `failedToUpload` or as the `error` argument.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +7,13 @@
 
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/foundation/Json.h"
+
+// PelmarUploadingDelegate: what the host app hears about uploads. Every method is optional: the
+// default does nothing.
+// Ownership: held strongly by the facade (set by the host app).
+// Threads: called on the thread where the event arises (see each method); implementations must be
+//     thread-safe.
+// Errors: failures arrive as `failedToUpload` or as the `error` argument.
 
 namespace pelmar::net {
 class URLSessionTask;

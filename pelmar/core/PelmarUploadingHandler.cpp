@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <filesystem>
 #include <random>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/PelmarUploadingDelegate.h"
 #include "pelmar/core/Utils.h"
+#include "pelmar/core/internal/FacadeLink.h"
 #include "pelmar/core/internal/TokenCheck.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/Timer.h"
@@ -144,11 +144,29 @@ struct PelmarUploadingHandler::UploadRecord {
     std::string token;
     std::string streamToken;
 
-    // guarded by the handler's mutex_
-    Task task;
-    bool cancelled = false;
-    bool ended = false;  // the tick must not start, or must stop
-    bool confirmReported = false;
+    // Shared by the transfer's callbacks, the main queue's tick and cancelUpload(). A leaf lock:
+    // taken alone or after the handler's mutex_, and nothing is called out while it is held.
+    mutable Mutex stateMutex;
+    Task task PELMAR_GUARDED_BY(stateMutex);
+    bool cancelled PELMAR_GUARDED_BY(stateMutex) = false;
+    bool ended PELMAR_GUARDED_BY(stateMutex) = false;  // the tick must not start, or must stop
+    bool confirmReported PELMAR_GUARDED_BY(stateMutex) = false;
+
+    bool isCancelled() const {
+        MutexLock lock(stateMutex);
+        return cancelled;
+    }
+
+    bool hasEnded() const {
+        MutexLock lock(stateMutex);
+        return ended;
+    }
+
+    bool isRunning() const {
+        MutexLock lock(stateMutex);
+        return task && task->state() == net::URLSessionTask::State::Running;
+    }
+
     // main queue only
     std::shared_ptr<dispatch::Timer> timer;
 
@@ -158,21 +176,23 @@ struct PelmarUploadingHandler::UploadRecord {
 
     // The transfer may report before the create completion has told the delegate that it
     // started; its events wait for that, so the delegate hears started first.
-    std::mutex startMutex;
-    std::condition_variable startChanged;
-    bool startTold = false;  // guarded by startMutex
+    Mutex startMutex;
+    CondVar startChanged;
+    bool startTold PELMAR_GUARDED_BY(startMutex) = false;
 
     void markStartTold() {
         {
-            std::lock_guard lock(startMutex);
+            MutexLock lock(startMutex);
             startTold = true;
         }
-        startChanged.notify_all();
+        startChanged.notifyAll();
     }
 
     void waitUntilStartTold() {
-        std::unique_lock lock(startMutex);
-        startChanged.wait(lock, [this] { return startTold; });
+        MutexLock lock(startMutex);
+        while (!startTold) {
+            startChanged.wait(startMutex);
+        }
     }
 };
 
@@ -181,25 +201,25 @@ std::shared_ptr<PelmarUploadingHandler> PelmarUploadingHandler::create(Pelmar& a
 }
 
 PelmarUploadingHandler::PelmarUploadingHandler(Private, Pelmar& application)
-    : application_(application) {}
+    : application_(std::make_unique<internal::FacadeLink>(application)) {}
 
 PelmarUploadingHandler::~PelmarUploadingHandler() = default;
 
 void PelmarUploadingHandler::detachApplication() {
-    application_.cut();
+    application_->cut();
 }
 
 std::shared_ptr<PelmarUploadingDelegate> PelmarUploadingHandler::delegate() const {
-    return application_.with([](Pelmar& facade) { return facade.uploadingDelegate(); })
+    return application_->with([](Pelmar& facade) { return facade.uploadingDelegate(); })
             .value_or(nullptr);
 }
 
 std::shared_ptr<PelmarConnect> PelmarUploadingHandler::connect() const {
-    return application_.with([](Pelmar& facade) { return facade.connect(); }).value_or(nullptr);
+    return application_->with([](Pelmar& facade) { return facade.connect(); }).value_or(nullptr);
 }
 
 std::optional<std::string> PelmarUploadingHandler::appToken() const {
-    return application_.with([](Pelmar& facade) { return facade.getAppToken(); });
+    return application_->with([](Pelmar& facade) { return facade.getAppToken(); });
 }
 
 void PelmarUploadingHandler::deliverLater(std::function<void()> block) {
@@ -207,7 +227,7 @@ void PelmarUploadingHandler::deliverLater(std::function<void()> block) {
 }
 
 std::string PelmarUploadingHandler::getApiUrl(Media_Type type, std::string_view path) const {
-    const auto base = application_.with([type](Pelmar& facade) {
+    const auto base = application_->with([type](Pelmar& facade) {
         const PelmarConfig& config = facade.config();
         const std::string api =
                 type == Media_Type::Video ? config.serverAPIUrl() : config.devServerApiUrl();
@@ -223,7 +243,7 @@ std::string PelmarUploadingHandler::getPath(Media_Type type, std::string_view to
     if (!internal::isSafeToken(token)) {
         return {};
     }
-    const auto base = application_.with([type](Pelmar& facade) {
+    const auto base = application_->with([type](Pelmar& facade) {
         const PelmarConfig& config = facade.config();
         const std::string files =
                 type == Media_Type::Video ? config.cdnAPIUrl() : config.fileServerUrl();
@@ -395,7 +415,7 @@ void PelmarUploadingHandler::upload(Media_Type type,
     record->progress = std::move(progress);
     record->confirmCallback = std::move(confirmCallback);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         uploads_.push_back(record);
     }
     if (auto delegate = this->delegate()) {
@@ -446,12 +466,7 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record
     if (record->callback) {
         record->callback(json, response, error);
     }
-    bool cancelled = false;
-    {
-        std::lock_guard lock(mutex_);
-        cancelled = record->cancelled;
-    }
-    if (cancelled) {
+    if (record->isCancelled()) {
         failUpload(record, response, uploadError(kUploadErrorCancelled, "upload cancelled"));
         return;
     }
@@ -514,7 +529,7 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record
             });
     bool cancelNow = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(record->stateMutex);
         if (!record->ended) {
             record->task = task;
             cancelNow = record->cancelled;
@@ -535,7 +550,7 @@ void PelmarUploadingHandler::transferEnded(const std::shared_ptr<UploadRecord>& 
                                            std::optional<Error> error) {
     bool cancelled = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(record->stateMutex);
         record->task = nullptr;
         cancelled = record->cancelled;
     }
@@ -573,7 +588,7 @@ void PelmarUploadingHandler::failUpload(const std::shared_ptr<UploadRecord>& rec
     bool report = false;
     bool cancelled = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(record->stateMutex);
         report = !record->confirmReported;
         record->confirmReported = true;
         cancelled = record->cancelled;
@@ -598,7 +613,7 @@ void PelmarUploadingHandler::confirmed(const std::shared_ptr<UploadRecord>& reco
                                        Response response,
                                        std::optional<Error> error) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(record->stateMutex);
         record->confirmReported = true;
     }
     stopTick(record);
@@ -641,7 +656,7 @@ PelmarUploadingHandler::uploadsFrom(const std::string& path) const {
         return found;
     }
     const std::string localPath = Utils::localPath(path).value_or(path);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& record : uploads_) {
         if (record->startedFrom(path, localPath)) {
             found.push_back(record);
@@ -656,11 +671,8 @@ void PelmarUploadingHandler::startTick(const std::shared_ptr<UploadRecord>& reco
         if (!self) {
             return;
         }
-        {
-            std::lock_guard lock(self->mutex_);
-            if (record->ended) {
-                return;
-            }
+        if (record->hasEnded()) {
+            return;
         }
         std::weak_ptr<UploadRecord> weakRecord = record;
         record->timer = dispatch::Timer::scheduled(
@@ -670,12 +682,9 @@ void PelmarUploadingHandler::startTick(const std::shared_ptr<UploadRecord>& reco
                     if (!handler || !upload) {
                         return;
                     }
-                    {
-                        // The upload may have ended with its stop still queued behind this fire.
-                        std::lock_guard lock(handler->mutex_);
-                        if (upload->ended) {
-                            return;
-                        }
+                    // The upload may have ended with its stop still queued behind this fire.
+                    if (upload->hasEnded()) {
+                        return;
                     }
                     if (auto delegate = handler->delegate()) {
                         delegate->uploadProcessing(upload->filePath, upload->token,
@@ -687,7 +696,7 @@ void PelmarUploadingHandler::startTick(const std::shared_ptr<UploadRecord>& reco
 
 void PelmarUploadingHandler::stopTick(const std::shared_ptr<UploadRecord>& record) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(record->stateMutex);
         record->ended = true;
     }
     // The tick is made on the main queue; stopping it there too means a stop can never run
@@ -701,19 +710,19 @@ void PelmarUploadingHandler::stopTick(const std::shared_ptr<UploadRecord>& recor
 }
 
 void PelmarUploadingHandler::forget(const std::shared_ptr<UploadRecord>& record) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase(uploads_, record);
 }
 
 size_t PelmarUploadingHandler::activeUploads() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return uploads_.size();
 }
 
 void PelmarUploadingHandler::stopTimer() {
     std::vector<std::shared_ptr<UploadRecord>> records;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         records = uploads_;
     }
     for (const auto& record : records) {
@@ -727,9 +736,9 @@ void PelmarUploadingHandler::cancelUpload(const std::optional<std::string>& path
     std::shared_ptr<UploadRecord> target;
     Task task;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& record : uploads_) {
-            if (record->cancelled) {
+            if (record->isCancelled()) {
                 continue;
             }
             if (named) {
@@ -737,21 +746,21 @@ void PelmarUploadingHandler::cancelUpload(const std::optional<std::string>& path
                     target = record;
                     break;
                 }
-            } else if (record->task
-                       && record->task->state() == net::URLSessionTask::State::Running) {
+            } else if (record->isRunning()) {
                 target = record;
                 break;
             }
         }
         if (!target && !named) {
             for (const auto& record : uploads_) {
-                if (!record->cancelled) {
+                if (!record->isCancelled()) {
                     target = record;
                     break;
                 }
             }
         }
         if (target) {
+            MutexLock targetLock(target->stateMutex);
             target->cancelled = true;
             task = target->task;
         }
@@ -763,7 +772,7 @@ void PelmarUploadingHandler::cancelUpload(const std::optional<std::string>& path
         }
     }
     if (deleteFile && named) {
-        const auto cache = application_.with([](Pelmar& facade) { return facade.cacheManager(); })
+        const auto cache = application_->with([](Pelmar& facade) { return facade.cacheManager(); })
                                    .value_or(nullptr);
         if (cache) {
             cache->removeFile(localPath);
@@ -776,7 +785,7 @@ void PelmarUploadingHandler::cancelUpload(const std::optional<std::string>& path
 void PelmarUploadingHandler::download(Media_Type type,
                                       std::string token,
                                       DownloadCallback callback) {
-    const auto cache = application_.with([](Pelmar& facade) { return facade.cacheManager(); })
+    const auto cache = application_->with([](Pelmar& facade) { return facade.cacheManager(); })
                                .value_or(nullptr);
     const std::string remote = getPath(type, token);
     const auto cachePath =

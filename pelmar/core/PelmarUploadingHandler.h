@@ -1,35 +1,9 @@
-// PelmarUploadingHandler: the upload engine. It runs the service's media API for one media kind
-// per call (list, get, update, confirm, delete, file URLs, downloads into the local cache) and
-// uploads a local file in three steps: create the resource, transfer the file as a multipart form,
-// confirm it, telling the facade's uploading delegate about every step.
-// Ownership: made by the facade with create() and owned by it; refers back to the facade without
-//     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight
-//     hold the handler weakly. Each upload has its own record (tokens, transfer task, tick).
-// Threads: thread-safe; one mutex guards the upload records and is never held while calling out.
-//     preparingToUpload arrives on the caller's thread; callback, failedToUpload (create stage),
-//     uploadStarted, confirmCallback, uploadVerified and uploadProcessed on the HTTP client's
-//     completion queue; progress, uploadProgress, uploadFinished and a transfer's failure on the
-//     upload's own queue; uploadProcessing every second on the main queue; download callbacks on
-//     the main queue. Ticks are made and stopped on the main queue only. A transfer's events wait
-//     until uploadStarted has returned, so the delegate always hears started first.
-// Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
-//     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
-//     path that cannot be used, a create answer without tokens or upload URL, a storage or create
-//     answer with a non-2xx status, a list answer with a non-2xx status or that is not a JSON
-//     array, a cancelled upload, a facade that has ended. Answers are otherwise handed on as they
-//     came (callers judge the status of get, update, confirm and delete answers themselves).
-//
-// The end of an upload: every upload that got past preparingToUpload ends with exactly one
-// confirmCallback: the confirm answer, or the error that ended it (create failure, unusable create
-// answer, failed or refused transfer, cancel). Failures other than a cancel are also told to the
-// delegate's failedToUpload. Nothing is confirmed after a failure.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,11 +11,41 @@
 
 #include "pelmar/core/ContentModel.h"
 #include "pelmar/core/PelmarEnums.h"
-#include "pelmar/core/internal/FacadeLink.h"
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/foundation/Json.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// PelmarUploadingHandler: the upload engine. It runs the service's media API for one media kind per
+// call (list, get, update, confirm, delete, file URLs, downloads into the local cache) and uploads
+// a local file in three steps: create the resource, transfer the file as a multipart form, confirm
+// it, telling the facade's uploading delegate about every step.
+// Ownership: made by the facade with create() and owned by it; refers back to the facade without
+//     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
+//     the handler weakly. Each upload has its own record (tokens, transfer task, tick).
+// Threads: thread-safe; one mutex guards the list of uploads and each record's transfer state has
+//     a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on the
+//     caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
+//     uploadVerified and uploadProcessed on the HTTP client's completion queue; progress,
+//     uploadProgress, uploadFinished and a transfer's failure on the upload's own queue;
+//     uploadProcessing every second on the main queue; download callbacks on the main queue. Ticks
+//     are made and stopped on the main queue only. A transfer's events wait until uploadStarted has
+//     returned, so the delegate always hears started first.
+// Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
+//     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
+//     path that cannot be used, a create answer without tokens or upload URL, a storage or create
+//     answer with a non-2xx status, a list answer with a non-2xx status or that is not a JSON
+//     array, a cancelled upload, a facade that has ended. Answers are otherwise handed on as they
+//     came (callers judge the status of get, update, confirm and delete answers themselves).
+// Example:
+//     facade->uploadingHandler()->upload(Media_Type::Video, "/data/clip.mp4", std::nullopt,
+//             nullptr, nullptr, [](auto json, auto response, auto error) {
+//                 /* the confirm answer, or the error that ended the upload */ });
+
+namespace pelmar::internal {
+class FacadeLink;
+}  // namespace pelmar::internal
 
 namespace pelmar {
 
@@ -109,7 +113,10 @@ public:
     void get(Media_Type type, std::string token, std::optional<Json> data, ModelCallback callback);
 
     // Uploads the file at `path` (a path, or a "file://" URL whose decoded path is used). `data`
-    // goes with the create request only. See the contract above for the order of events.
+    // goes with the create request only. Every upload that got past preparingToUpload ends with
+    // exactly one confirmCallback: the confirm answer, or the error that ended it (create failure,
+    // unusable create answer, failed or refused transfer, cancel). Failures other than a cancel
+    // are also told to the delegate's failedToUpload. Nothing is confirmed after a failure.
     void upload(Media_Type type,
                 std::string path,
                 std::optional<Json> data,
@@ -223,10 +230,11 @@ private:
 
     void forget(const std::shared_ptr<UploadRecord>& record);
 
-    internal::FacadeLink application_;
+    const std::unique_ptr<internal::FacadeLink> application_;
 
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<UploadRecord>> uploads_;  // guarded by mutex_; in start order
+    mutable Mutex mutex_;
+    std::vector<std::shared_ptr<UploadRecord>> uploads_
+            PELMAR_GUARDED_BY(mutex_);  // in start order
     std::atomic<uint64_t> nextUploadId_{1};
 };
 

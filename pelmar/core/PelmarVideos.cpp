@@ -7,6 +7,7 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/Utils.h"
+#include "pelmar/core/internal/FacadeLink.h"
 #include "pelmar/core/internal/OnMain.h"
 #include "pelmar/core/internal/TokenCheck.h"
 #include "pelmar/platform/av/ImageGenerator.h"
@@ -64,22 +65,23 @@ std::shared_ptr<PelmarVideos> PelmarVideos::create(
 PelmarVideos::PelmarVideos(Private,
                            Pelmar& application,
                            std::shared_ptr<PelmarUploadingHandler> handler)
-    : application_(application), handler_(std::move(handler)) {}
+    : application_(std::make_unique<internal::FacadeLink>(application)),
+      handler_(std::move(handler)) {}
 
 PelmarVideos::~PelmarVideos() = default;
 
 void PelmarVideos::detachApplication() {
-    application_.cut();
+    application_->cut();
     std::unique_ptr<watch::FolderWatcher> watcher;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         watcher = std::move(watcher_);
     }
     // Destroyed outside the lock: it waits for its thread.
 }
 
 std::shared_ptr<PelmarConnect> PelmarVideos::connect() const {
-    return application_.with([](Pelmar& facade) { return facade.connect(); }).value_or(nullptr);
+    return application_->with([](Pelmar& facade) { return facade.connect(); }).value_or(nullptr);
 }
 
 std::string PelmarVideos::getVideoUrl(const std::string& token) const {
@@ -91,7 +93,7 @@ std::string PelmarVideos::getImageUrl(const std::string& token) const {
         return {};
     }
     return application_
-            .with([&token](Pelmar& facade) {
+            ->with([&token](Pelmar& facade) {
                 return facade.config().cdnAPIUrl() + "/v1/applications/" + facade.getAppToken()
                        + "/videos/" + token + "/image";
             })
@@ -146,13 +148,13 @@ void PelmarVideos::download(std::string token, Handler::DownloadCallback callbac
 }
 
 PelmarVideos::Image PelmarVideos::cachedImage(const std::string& key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = thumbCache_.find(key);
     return it == thumbCache_.end() ? nullptr : it->second;
 }
 
 void PelmarVideos::cacheImage(const std::string& key, Image image) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (thumbCache_.insert_or_assign(key, std::move(image)).second) {
         thumbOrder_.push_back(key);
     }
@@ -311,7 +313,7 @@ PelmarVideos::Task PelmarVideos::createStream(std::string token,
     if (!client || !tokensSafe(token)) {
         return refuse(callback, token);
     }
-    application_.with(
+    application_->with(
             [&token](Pelmar& facade) { facade.log("creating stream for video " + token); });
     return client->postJsonWithPath("/videos/" + token + "/streams?create_stream=true",
                                     std::move(data), std::move(callback));
@@ -384,7 +386,7 @@ PelmarVideos::Task PelmarVideos::attachCover(std::string token,
                                                   + response->url()
                                         : "nil")
                             + ", data: " + bytes.value_or("");
-                    self->application_.with([&line](Pelmar& facade) { facade.log(line); });
+                    self->application_->with([&line](Pelmar& facade) { facade.log(line); });
                 }
                 if (callback) {
                     callback(std::move(bytes), std::move(response), std::move(error));
@@ -395,7 +397,7 @@ PelmarVideos::Task PelmarVideos::attachCover(std::string token,
 void PelmarVideos::startScreenRecorder(const std::string& appGroup,
                                        const std::optional<std::string>& /*preferredExtension*/) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         appGroup_ = appGroup;
         presentedItemURL_ = Utils::getSharedScreenRecordingDirectory(appGroup);
     }
@@ -405,7 +407,7 @@ void PelmarVideos::startScreenRecorder(const std::string& appGroup,
 void PelmarVideos::setupFileWatcher() {
     std::optional<std::filesystem::path> folder;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (watcher_ || !appGroup_) {
             return;
         }
@@ -428,7 +430,7 @@ void PelmarVideos::setupFileWatcher() {
         foundation::Console::print("Shared directory doesn't exist");
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!watcher_) {
         watcher_ = std::move(watcher);
     }
@@ -436,7 +438,7 @@ void PelmarVideos::setupFileWatcher() {
 
 void PelmarVideos::presentedItemDidChange() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!presentedItemURL_ || !watcher_) {
             return;
         }
@@ -446,7 +448,7 @@ void PelmarVideos::presentedItemDidChange() {
 
 void PelmarVideos::setAppGroup(const std::string& appGroup) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         appGroup_ = appGroup;
     }
     processNewScreenRecordings();
@@ -455,7 +457,7 @@ void PelmarVideos::setAppGroup(const std::string& appGroup) {
 void PelmarVideos::processNewScreenRecordings() {
     std::optional<std::string> group;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         group = appGroup_;
     }
     if (!group) {
@@ -480,7 +482,7 @@ void PelmarVideos::processNewScreenRecordings() {
                 return;
             }
             auto facade = self->application_
-                                  .with([](Pelmar& application) {
+                                  ->with([](Pelmar& application) {
                                       return application.weak_from_this().lock();
                                   })
                                   .value_or(nullptr);
@@ -501,12 +503,12 @@ void PelmarVideos::processNewScreenRecordings() {
 }
 
 bool PelmarVideos::fileWatcherIsSetUp() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return watcher_ != nullptr;
 }
 
 std::optional<std::filesystem::path> PelmarVideos::presentedItemURL() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return presentedItemURL_;
 }
 

@@ -1,24 +1,3 @@
-// PelmarVideos: the host app's handle on the service's videos: list, get, upload, update, delete,
-// confirm and download through the upload engine; stream and cover requests straight through the
-// HTTP client; video, image and thumbnail URLs; thumbnails from the service or from local movies
-// (cached in memory); and the app side of screen recording: it watches the app group's
-// screen-recording folder and moves each recording found there into Documents and uploads it.
-// Ownership: made by the facade with create() and owned by it; holds the upload engine, refers
-//     back to the facade without owning it (work arriving after the facade's end is dropped).
-//     Owns the folder watcher, once set up, for the rest of its life.
-// Threads: thread-safe; one mutex guards the thumbnail cache and the intake state and is never
-//     held while calling out. Forwarded callbacks and thumbnails arrive on the main queue; stream
-//     and cover callbacks on the HTTP client's completion queue; the intake runs on the caller's
-//     thread (setAppGroup) or on the watcher's queue (folder changes), and starts uploads on the
-//     main queue.
-// Errors: as the upload engine's; unsafe tokens get a kUploadErrorDomain error without a request;
-//     thumbnails fail with the HTTP client's or the image generator's errors; the intake prints
-//     what it skips ("Failed to get shared directory", "Shared directory doesn't exist", "Failed
-//     to move the file to the documents folder").
-// Limits: the thumbnail cache keeps the newest kThumbCacheCapacity images.
-//
-// A moved recording is removed from Documents only after its upload was confirmed (no error and
-// a 2xx answer); otherwise it stays there.
 #pragma once
 
 #include <deque>
@@ -31,12 +10,35 @@
 #include <string>
 
 #include "pelmar/core/PelmarUploadingHandler.h"
-#include "pelmar/core/internal/FacadeLink.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Image.h"
+
+// PelmarVideos: the host app's handle on the service's videos: list, get, upload, update, delete,
+// confirm and download through the upload engine; stream and cover requests straight through the
+// HTTP client; video, image and thumbnail URLs; thumbnails from the service or from local movies
+// (cached in memory); and the app side of screen recording: it watches the app group's
+// screen-recording folder and moves each recording found there into Documents and uploads it.
+// Ownership: made by the facade with create() and owned by it; holds the upload engine, refers back
+//     to the facade without owning it (work arriving after the facade's end is dropped). Owns the
+//     folder watcher, once set up, for the rest of its life.
+// Threads: thread-safe; one mutex guards the thumbnail cache and the intake state and is never held
+//     while calling out. Forwarded callbacks and thumbnails arrive on the main queue; stream and
+//     cover callbacks on the HTTP client's completion queue; the intake runs on the caller's thread
+//     (setAppGroup) or on the watcher's queue (folder changes), and starts uploads on the main
+//     queue.
+// Errors: as the upload engine's; unsafe tokens get a kUploadErrorDomain error without a request;
+//     thumbnails fail with the HTTP client's or the image generator's errors; the intake prints
+//     what it skips ("Failed to get shared directory", "Shared directory doesn't exist", "Failed to
+//     move the file to the documents folder").
+// Limits: the thumbnail cache keeps the newest kThumbCacheCapacity images.
 
 namespace pelmar::watch {
 class FolderWatcher;
 }  // namespace pelmar::watch
+
+namespace pelmar::internal {
+class FacadeLink;
+}  // namespace pelmar::internal
 
 namespace pelmar {
 
@@ -155,7 +157,9 @@ public:
     void setAppGroup(const std::string& appGroup);
 
     // Moves every entry of the screen-recording folder into Documents and uploads it through the
-    // facade's uploadFromPath; nothing without an app group.
+    // facade's uploadFromPath; nothing without an app group. A moved recording is removed from
+    // Documents only after its upload was confirmed (no error and a 2xx answer); otherwise it
+    // stays there.
     void processNewScreenRecordings();
 
     bool fileWatcherIsSetUp() const;
@@ -177,15 +181,15 @@ private:
     // A request whose tokens cannot be used: the callback gets the error later, no task.
     static Task refuse(const Handler::AnswerCallback& callback, const std::string& token);
 
-    internal::FacadeLink application_;
+    const std::unique_ptr<internal::FacadeLink> application_;
     const std::shared_ptr<PelmarUploadingHandler> handler_;
 
-    mutable std::mutex mutex_;
-    std::map<std::string, Image> thumbCache_;                // guarded by mutex_
-    std::deque<std::string> thumbOrder_;                     // guarded by mutex_; oldest first
-    std::optional<std::string> appGroup_;                    // guarded by mutex_
-    std::optional<std::filesystem::path> presentedItemURL_;  // guarded by mutex_
-    std::unique_ptr<watch::FolderWatcher> watcher_;          // guarded by mutex_
+    mutable Mutex mutex_;
+    std::map<std::string, Image> thumbCache_ PELMAR_GUARDED_BY(mutex_);
+    std::deque<std::string> thumbOrder_ PELMAR_GUARDED_BY(mutex_);  // oldest first
+    std::optional<std::string> appGroup_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::filesystem::path> presentedItemURL_ PELMAR_GUARDED_BY(mutex_);
+    std::unique_ptr<watch::FolderWatcher> watcher_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar

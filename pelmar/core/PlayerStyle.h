@@ -1,9 +1,3 @@
-// PlayerStyle: the look of the player screen: controller layout, colours (0xRRGGBB) and mute
-// images.
-// Ownership: reference object held by std::shared_ptr; a `VideoPlayerConfig` given a style shares
-// it.
-// Threads: thread-compatible.
-// Errors: none; values are stored unchecked (a controller style outside the enumeration is kept).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +6,13 @@
 #include <string_view>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// PlayerStyle: the look of the player screen: controller layout, colours (0xRRGGBB) and mute
+// images.
+// Ownership: reference object held by std::shared_ptr; a `VideoPlayerConfig` given a style shares
+//     it.
+// Threads: thread-compatible.
+// Errors: none; values are stored unchecked (a controller style outside the enumeration is kept).
 
 namespace pelmar {
 

@@ -1,10 +1,11 @@
+#pragma once
+
+#include "pelmar/platform/foundation/Json.h"
+
 // QRCodeReaderConfig: the QR reader's option: whether the scanner stops at the first accepted code.
 // Ownership: reference object held by std::shared_ptr; the facade replaces it whole.
 // Threads: thread-compatible.
 // Errors: none.
-#pragma once
-
-#include "pelmar/platform/foundation/Json.h"
 
 namespace pelmar {
 

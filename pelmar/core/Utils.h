@@ -1,10 +1,3 @@
-// Utils: the file and folder operations shared by the screens and the screen-recording hand-over
-// (Documents, the app group's shared folders, move, copy, remove, size), and presenting a screen
-// over whatever the app shows.
-// Ownership: static functions; nothing is kept.
-// Threads: thread-safe, except `showPresentViewController` (main thread only).
-// Errors: an absent result or -1; `moveFile` and `copyFileToTemporaryDirectory` also print a line
-//     to standard output.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +6,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+// Utils: the file and folder operations shared by the screens and the screen-recording hand-over
+// (Documents, the app group's shared folders, move, copy, remove, size), and presenting a screen
+// over whatever the app shows.
+// Ownership: static functions; nothing is kept.
+// Threads: thread-safe, except `showPresentViewController` (main thread only).
+// Errors: an absent result or -1; `moveFile` and `copyFileToTemporaryDirectory` also print a line
+//     to standard output.
 
 namespace pelmar::ui {
 class ViewController;

@@ -1,9 +1,3 @@
-// VideoPlayerConfig: the player options (subtitles, muting, look), kept by the facade and read by
-// the player road.
-// Ownership: reference object held by std::shared_ptr; it holds its `PlayerStyle` by shared_ptr
-// (never null), shared with whoever passed it in.
-// Threads: thread-compatible.
-// Errors: none.
 #pragma once
 
 #include <memory>
@@ -12,6 +6,13 @@
 
 #include "pelmar/core/PlayerStyle.h"
 #include "pelmar/platform/foundation/Json.h"
+
+// VideoPlayerConfig: the player options (subtitles, muting, look), kept by the facade and read by
+// the player road.
+// Ownership: reference object held by std::shared_ptr; it holds its `PlayerStyle` by shared_ptr
+//     (never null), shared with whoever passed it in.
+// Threads: thread-compatible.
+// Errors: none.
 
 namespace pelmar {
 

@@ -1,15 +1,16 @@
-// VideoRecorderConfig: the camera recorder's options, kept by the facade and copied onto the
-// recorder screen when it opens.
-// Ownership: reference object held by std::shared_ptr; the facade's setters replace it whole or
-// change one field in place, so holders of an older object see only in-place changes.
-// Threads: thread-compatible; the facade changes it on the main thread.
-// Errors: none; the full initialiser stores every value unchecked.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// VideoRecorderConfig: the camera recorder's options, kept by the facade and copied onto the
+// recorder screen when it opens.
+// Ownership: reference object held by std::shared_ptr; the facade's setters replace it whole or
+//     change one field in place, so holders of an older object see only in-place changes.
+// Threads: thread-compatible; the facade changes it on the main thread.
+// Errors: none; the full initialiser stores every value unchecked.
 
 namespace pelmar {
 

@@ -1,13 +1,3 @@
-// VideoStreamData: the typed form of the service's JSON description of one stream of a video,
-// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
-// name). Ownership: a copyable value type; nested models and streams are held by value. Threads:
-// thread-compatible. Errors: none; a missing or mistyped value leaves the reader's empty value, and
-// a nested object
-//     that is absent or not an object gives a cleared nested model.
-//
-// Cleared, `streamable_string` is true; filled from a JSON object without that key it is false.
-//
-// `volatile_` holds the JSON member "volatile" (a C++ keyword).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +6,14 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// VideoStreamData: the typed form of the service's JSON description of one stream of a video,
+// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
+// name).
+// Ownership: a copyable value type; nested models and streams are held by value.
+// Threads: thread-compatible.
+// Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
+//     that is absent or not an object gives a cleared nested model.
 
 namespace pelmar {
 
@@ -51,6 +49,7 @@ public:
     std::optional<int64_t> state;
     std::optional<std::string> state_string;
     std::optional<int64_t> streamable;
+    // True when cleared; false when filled from a JSON object without that key.
     std::optional<bool> streamable_string;
     std::optional<std::string> token;
     std::optional<std::string> type;
@@ -61,6 +60,7 @@ public:
     std::optional<std::string> video_token;
     std::optional<std::string> video_type;
     std::optional<double> video_width;
+    // The JSON member "volatile" (a C++ keyword).
     std::optional<int64_t> volatile_;
 };
 

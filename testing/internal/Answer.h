@@ -1,8 +1,5 @@
 #pragma once
 
-// Answer: what the emulator sends back for one request: a status and either bytes or an open
-// file. Plain value; the file descriptor is shared and closed with its last holder.
-
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,6 +7,12 @@
 #include <string>
 
 #include "testing/ServiceTypes.h"
+
+// Answer: what the emulator sends back for one request: a status and either bytes or an open
+// file.
+// Ownership: a plain value; the file descriptor is shared and closed with its last holder.
+// Threads: thread-compatible.
+// Errors: none.
 
 namespace pelmar::test::internal {
 

@@ -13,7 +13,7 @@ ElasticTaskQueue::~ElasticTaskQueue() {
 
 void ElasticTaskQueue::enqueue(std::function<void()> job) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (shutdown_) {
             return;
         }
@@ -22,17 +22,17 @@ void ElasticTaskQueue::enqueue(std::function<void()> job) {
             threads_.emplace_back([this] { work(); });
         }
     }
-    wake_.notify_one();
+    wake_.notifyOne();
 }
 
 void ElasticTaskQueue::shutdown() {
     std::vector<std::thread> threads;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         shutdown_ = true;
         threads.swap(threads_);
     }
-    wake_.notify_all();
+    wake_.notifyAll();
     for (auto& thread : threads) {
         thread.join();
     }
@@ -42,9 +42,11 @@ void ElasticTaskQueue::work() {
     while (true) {
         std::function<void()> job;
         {
-            std::unique_lock lock(mutex_);
+            MutexLock lock(mutex_);
             ++idle_;
-            wake_.wait(lock, [this] { return !jobs_.empty() || shutdown_; });
+            while (jobs_.empty() && !shutdown_) {
+                wake_.wait(mutex_);
+            }
             --idle_;
             if (jobs_.empty()) {
                 return;

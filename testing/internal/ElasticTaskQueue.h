@@ -1,5 +1,15 @@
 #pragma once
 
+#include <httplib.h>
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "pelmar/platform/sync/Mutex.h"
+
 // ElasticTaskQueue: the emulator's connection workers. httplib gives each connection a worker for
 // its whole keep-alive life, and the emulator parks workers on scripted delays, so a fixed pool
 // would let idle or delayed connections starve the others; this one grows on demand up to a cap.
@@ -7,16 +17,6 @@
 // Threads: thread-safe.
 // Errors: none (a job that throws ends the process, as an escaped exception on any thread does).
 // Limits: at most maxThreads threads; jobs beyond that wait in FIFO order.
-
-#include <httplib.h>
-
-#include <condition_variable>
-#include <cstddef>
-#include <deque>
-#include <functional>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace pelmar::test::internal {
 
@@ -34,12 +34,12 @@ private:
     void work();
 
     const size_t maxThreads_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;  // guarded by mutex_
-    std::vector<std::thread> threads_;        // guarded by mutex_
-    size_t idle_ = 0;                         // guarded by mutex_
-    bool shutdown_ = false;                   // guarded by mutex_
+    Mutex mutex_;
+    CondVar wake_;
+    std::deque<std::function<void()>> jobs_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::thread> threads_ PELMAR_GUARDED_BY(mutex_);
+    size_t idle_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool shutdown_ PELMAR_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pelmar::test::internal

@@ -1,14 +1,14 @@
 #pragma once
 
+#include <httplib.h>
+#include <sys/socket.h>
+
 // HttpServer: httplib's server with access to its listening socket, so the emulator can widen the
 // accept backlog that the packaged library fixes at 5 (bursts of concurrent first requests would
 // otherwise wait for SYN retries).
 // Ownership: as httplib::Server.
 // Threads: as httplib::Server (listen on one thread, stop from another).
 // Errors: widenBacklog() returns false when the socket is not listening.
-
-#include <httplib.h>
-#include <sys/socket.h>
 
 namespace pelmar::test::internal {
 

@@ -71,28 +71,28 @@ Answer fileAnswer(const std::filesystem::path& path, const char* contentType) {
 ServiceState::ServiceState(std::filesystem::path dataDir) : dataDir_(std::move(dataDir)) {}
 
 void ServiceState::setStorageBase(std::string base) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     storageBase_ = std::move(base);
 }
 
 void ServiceState::setUploadFields(Json fields) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     uploadFields_ = std::move(fields);
 }
 
 std::string ServiceState::issueSession() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     sessions_.push_back("sess-" + std::to_string(sessions_.size() + 1));
     return sessions_.back();
 }
 
 bool ServiceState::isSession(const std::string& token) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return std::find(sessions_.begin(), sessions_.end(), token) != sessions_.end();
 }
 
 std::vector<std::string> ServiceState::sessionTokens() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sessions_;
 }
 
@@ -188,7 +188,7 @@ Json ServiceState::createAnswer(Resource& resource, const std::string& stream) {
 }
 
 Answer ServiceState::create(MediaKind kind, const std::string& app, const FieldList& params) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource resource;
     resource.kind = kind;
     resource.app = app;
@@ -215,7 +215,7 @@ Answer ServiceState::create(MediaKind kind, const std::string& app, const FieldL
 }
 
 Answer ServiceState::createStream(const std::string& app, const std::string& token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource* resource = find(MediaKind::Video, app, token);
     if (!resource) {
         return notFound("video");
@@ -227,7 +227,7 @@ Answer ServiceState::createStream(const std::string& app, const std::string& tok
 }
 
 Answer ServiceState::index(MediaKind kind, const std::string& app) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<const Resource*> found;
     for (const auto& [token, resource] : resources_) {
         if (resource.kind == kind && resource.app == app) {
@@ -244,7 +244,7 @@ Answer ServiceState::index(MediaKind kind, const std::string& app) const {
 }
 
 Answer ServiceState::get(MediaKind kind, const std::string& app, const std::string& token) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Resource* resource = find(kind, app, token);
     if (!resource) {
         return notFound(resourceKey(kind));
@@ -257,7 +257,7 @@ Answer ServiceState::update(MediaKind kind,
                             const std::string& token,
                             const std::string& stream,
                             const FieldList& params) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource* resource = find(kind, app, token);
     if (!resource) {
         return notFound(resourceKey(kind));
@@ -288,7 +288,7 @@ Answer ServiceState::remove(MediaKind kind,
                             const std::string& app,
                             const std::string& token,
                             const std::string& stream) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource* resource = find(kind, app, token);
     if (!resource) {
         return notFound(resourceKey(kind));
@@ -314,7 +314,7 @@ Answer ServiceState::confirm(MediaKind kind,
                              const std::string& app,
                              const std::string& token,
                              const std::string& stream) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource* resource = find(kind, app, token);
     if (!resource) {
         return notFound(resourceKey(kind));
@@ -339,7 +339,7 @@ Answer ServiceState::confirm(MediaKind kind,
 Answer ServiceState::recorderSubmit(const std::string& app,
                                     const std::string& token,
                                     const std::string& stream) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Resource* resource = find(MediaKind::Video, app, token);
     if (!resource) {
         return notFound("video");
@@ -355,7 +355,7 @@ Answer ServiceState::attachCover(const std::string& app,
                                  const std::string& token,
                                  const std::string& stream,
                                  std::string jpeg) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource* resource = find(MediaKind::Video, app, token);
     if (!resource) {
         return notFound("video");
@@ -373,7 +373,7 @@ Answer ServiceState::attachCover(const std::string& app,
 }
 
 Answer ServiceState::thumbnail(const std::string& app, const std::string& token) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Resource* resource = find(MediaKind::Video, app, token);
     if (!resource) {
         return notFound("video");
@@ -387,7 +387,7 @@ Answer ServiceState::thumbnail(const std::string& app, const std::string& token)
 Answer ServiceState::download(MediaKind kind,
                               const std::string& app,
                               const std::string& token) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Resource* resource = find(kind, app, token);
     if (!resource) {
         return notFound(resourceKey(kind));
@@ -400,7 +400,7 @@ Answer ServiceState::download(MediaKind kind,
 }
 
 std::optional<UploadTarget> ServiceState::uploadTarget(const std::string& id) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = slots_.find(id);
     if (it == slots_.end()) {
         return std::nullopt;
@@ -411,7 +411,7 @@ std::optional<UploadTarget> ServiceState::uploadTarget(const std::string& id) co
 Answer ServiceState::storeUpload(const UploadTarget& target,
                                  StoredUpload record,
                                  const std::filesystem::path& incomingFile) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource* resource = find(target.kind, target.app, target.token);
     Stream* stream = nullptr;
     if (resource) {
@@ -445,12 +445,12 @@ Answer ServiceState::storeUpload(const UploadTarget& target,
 }
 
 std::vector<StoredUpload> ServiceState::uploads() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return uploads_;
 }
 
 void ServiceState::addDebugReport(DebugReport report) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     debugReports_.push_back(std::move(report));
     if (debugReports_.size() > ServiceEmulator::kMaxDebugReports) {
         debugReports_.erase(debugReports_.begin());
@@ -458,12 +458,12 @@ void ServiceState::addDebugReport(DebugReport report) {
 }
 
 std::vector<DebugReport> ServiceState::debugReports() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return debugReports_;
 }
 
 std::optional<Json> ServiceState::resourceJson(const std::string& token) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = resources_.find(token);
     if (it == resources_.end()) {
         return std::nullopt;
@@ -478,7 +478,7 @@ SeededResource ServiceState::seed(MediaKind kind,
     const Json answer = Json::parse(created.body);
     SeededResource seeded{answer[resourceKey(kind)]["token"].get<std::string>(),
                           answer[streamKey(kind)]["token"].get<std::string>()};
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Resource& resource = resources_.at(seeded.token);
     Stream& stream = resource.streams.front();
     std::error_code error;

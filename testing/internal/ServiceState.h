@@ -1,13 +1,5 @@
 #pragma once
 
-// ServiceState: the emulated service's data: sessions, videos/audios/images with their streams,
-// the upload slots handed out with upload URLs, stored files, covers and "/debugger" reports.
-// It answers the API operations once the HTTP layer has routed and checked a request.
-// Ownership: owned by ServiceEmulator; owns the files it stores under dataDir/files.
-// Threads: thread-safe (one mutex, held only for in-memory work and renames).
-// Errors: refusals are Answers with an error status (404 unknown resource, 409 no file, ...).
-// Limits: covers up to the request body cap of the HTTP layer.
-
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -16,9 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/ServiceTypes.h"
 #include "testing/internal/Answer.h"
+
+// ServiceState: the emulated service's data: sessions, videos/audios/images with their streams, the
+// upload slots handed out with upload URLs, stored files, covers and "/debugger" reports. It
+// answers the API operations once the HTTP layer has routed and checked a request.
+// Ownership: owned by ServiceEmulator; owns the files it stores under dataDir/files.
+// Threads: thread-safe (one mutex, held only for in-memory work and renames).
+// Errors: refusals are Answers with an error status (404 unknown resource, 409 no file, ...).
+// Limits: covers up to the request body cap of the HTTP layer.
 
 namespace pelmar::test::internal {
 
@@ -105,30 +106,33 @@ private:
         std::optional<std::string> cover;
     };
 
-    Resource* find(MediaKind kind, const std::string& app, const std::string& token);
-    const Resource* find(MediaKind kind, const std::string& app, const std::string& token) const;
+    // The helpers below run with mutex_ held.
+    Resource* find(MediaKind kind, const std::string& app, const std::string& token)
+            PELMAR_REQUIRES(mutex_);
+    const Resource* find(MediaKind kind, const std::string& app, const std::string& token) const
+            PELMAR_REQUIRES(mutex_);
     static const Stream* defaultStream(const Resource& resource);
     static Json model(const Resource& resource);
     static Json wrapped(const Resource& resource);
-    Json issueUpload(Resource& resource, const std::string& stream);
-    Json createAnswer(Resource& resource, const std::string& stream);
+    Json issueUpload(Resource& resource, const std::string& stream) PELMAR_REQUIRES(mutex_);
+    Json createAnswer(Resource& resource, const std::string& stream) PELMAR_REQUIRES(mutex_);
     void removeStreamFile(Stream& stream);
 
     const std::filesystem::path dataDir_;
-    mutable std::mutex mutex_;
-    std::string storageBase_;                    // guarded by mutex_
-    std::optional<Json> uploadFields_;           // guarded by mutex_
-    std::vector<std::string> sessions_;          // guarded by mutex_
-    std::map<std::string, Resource> resources_;  // guarded by mutex_; by token
-    std::map<std::string, UploadTarget> slots_;  // guarded by mutex_; by upload id
-    std::vector<StoredUpload> uploads_;          // guarded by mutex_
-    std::vector<DebugReport> debugReports_;      // guarded by mutex_
-    uint64_t counter_ = 0;                       // guarded by mutex_; serials and confirmations
-    uint64_t videos_ = 0;                        // guarded by mutex_
-    uint64_t audios_ = 0;                        // guarded by mutex_
-    uint64_t images_ = 0;                        // guarded by mutex_
-    uint64_t streams_ = 0;                       // guarded by mutex_
-    uint64_t uploadIds_ = 0;                     // guarded by mutex_
+    mutable Mutex mutex_;
+    std::string storageBase_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<Json> uploadFields_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::string> sessions_ PELMAR_GUARDED_BY(mutex_);
+    std::map<std::string, Resource> resources_ PELMAR_GUARDED_BY(mutex_);  // by token
+    std::map<std::string, UploadTarget> slots_ PELMAR_GUARDED_BY(mutex_);  // by upload id
+    std::vector<StoredUpload> uploads_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<DebugReport> debugReports_ PELMAR_GUARDED_BY(mutex_);
+    uint64_t counter_ PELMAR_GUARDED_BY(mutex_) = 0;  // serials and confirmations
+    uint64_t videos_ PELMAR_GUARDED_BY(mutex_) = 0;
+    uint64_t audios_ PELMAR_GUARDED_BY(mutex_) = 0;
+    uint64_t images_ PELMAR_GUARDED_BY(mutex_) = 0;
+    uint64_t streams_ PELMAR_GUARDED_BY(mutex_) = 0;
+    uint64_t uploadIds_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::test::internal

@@ -1,8 +1,8 @@
 #pragma once
 
-// A valid 8x8 grey baseline JPEG, answered by the thumbnail endpoints when no cover was attached.
-
 #include <string_view>
+
+// A valid 8x8 grey baseline JPEG, answered by the thumbnail endpoints when no cover was attached.
 
 namespace pelmar::test::internal {
 

@@ -1,37 +1,14 @@
 #include "tools/pelmar-demo/SampleVideo.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/opt.h>
 }
 
-#include <memory>
+#include "pelmar/platform/libav/LibavHandles.h"
 
 namespace pelmar::demo {
 
 namespace {
-
-struct OutputCloser {
-    void operator()(AVFormatContext* context) const {
-        if (context->pb != nullptr) {
-            avio_closep(&context->pb);
-        }
-        avformat_free_context(context);
-    }
-};
-
-struct CodecFreer {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 // Sends every packet the encoder has ready to the file.
 bool drain(AVCodecContext* encoder, AVFormatContext* output, AVStream* stream, AVPacket* packet) {
@@ -59,12 +36,15 @@ std::optional<std::string> writeSampleVideo(
     if (avformat_alloc_output_context2(&raw, nullptr, "mp4", file.c_str()) < 0) {
         return "cannot make an MPEG-4 writer";
     }
-    std::unique_ptr<AVFormatContext, OutputCloser> output(raw);
+    const libav::OutputFormatPtr output(raw);
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (codec == nullptr) {
         return "libx264 is not available";
     }
-    std::unique_ptr<AVCodecContext, CodecFreer> encoder(avcodec_alloc_context3(codec));
+    const libav::CodecContextPtr encoder(avcodec_alloc_context3(codec));
+    if (!encoder) {
+        return "out of memory";
+    }
     encoder->width = width;
     encoder->height = height;
     encoder->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -87,14 +67,20 @@ std::optional<std::string> writeSampleVideo(
         || avformat_write_header(output.get(), nullptr) < 0) {
         return "cannot write " + file.string();
     }
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    const libav::FramePtr frame(av_frame_alloc());
+    if (!frame) {
+        return "out of memory";
+    }
     frame->format = encoder->pix_fmt;
     frame->width = width;
     frame->height = height;
     if (av_frame_get_buffer(frame.get(), 0) < 0) {
         return "out of memory";
     }
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    const libav::PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        return "out of memory";
+    }
     for (int index = 0; index < frames; ++index) {
         if (av_frame_make_writable(frame.get()) < 0) {
             return "out of memory";

@@ -28,6 +28,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLOrigin.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "tools/pelmar-demo/SampleVideo.h"
 #ifdef PELMAR_DEMO_EMBEDDED_SERVICE
 #include "testing/ServiceEmulator.h"
@@ -78,7 +79,7 @@ public:
                         const std::string&,
                         int64_t sent,
                         int64_t expected) override {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         constexpr int kWidth = 30;
         const double fraction = expected > 0 ? static_cast<double>(sent) / expected : 0.0;
         const int filled = static_cast<int>(fraction * kWidth);
@@ -116,14 +117,14 @@ public:
 
 private:
     void line(const std::string& text) {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         std::printf("%s  %s\n", barShown_ ? "\n" : "", text.c_str());
         std::fflush(stdout);
         barShown_ = false;
     }
 
-    std::mutex mutex_;
-    bool barShown_ = false;  // guarded by mutex_
+    pelmar::Mutex mutex_;
+    bool barShown_ PELMAR_GUARDED_BY(mutex_) = false;
 };
 
 void printFacade(const std::string& token) {

@@ -1,16 +1,16 @@
-// FacadeLink: a service object's non-owning link to the facade that made it, which the facade
-// cuts when it ends, so that callbacks running late on other threads find it gone instead of
-// dangling.
+#pragma once
+
+#include <optional>
+#include <type_traits>
+
+#include "pelmar/platform/sync/Mutex.h"
+
+// FacadeLink: a service object's non-owning link to the facade that made it, which the facade cuts
+// when it ends, so that callbacks running late on other threads find it gone instead of dangling.
 // Ownership: held by value inside the service object; refers to the facade without owning it.
 // Threads: thread-safe. `with` runs its function under a shared lock: the function must only read
 //     what it needs and must not call out (delegates, callbacks) or cut the link.
 // Errors: none; `with` returns std::nullopt (or false) once cut.
-#pragma once
-
-#include <mutex>
-#include <optional>
-#include <shared_mutex>
-#include <type_traits>
 
 namespace pelmar {
 class Pelmar;
@@ -27,7 +27,7 @@ public:
 
     // Waits for the functions running in `with` right now; later ones see no facade.
     void cut() {
-        std::unique_lock lock(mutex_);
+        WriterMutexLock lock(mutex_);
         facade_ = nullptr;
     }
 
@@ -35,7 +35,7 @@ public:
     template <class F>
     auto with(F&& fn) const {
         using Result = std::invoke_result_t<F&, Pelmar&>;
-        std::shared_lock lock(mutex_);
+        ReaderMutexLock lock(mutex_);
         if constexpr (std::is_void_v<Result>) {
             if (facade_ == nullptr) {
                 return false;
@@ -51,8 +51,8 @@ public:
     }
 
 private:
-    mutable std::shared_mutex mutex_;
-    Pelmar* facade_;  // guarded by mutex_; null once cut
+    mutable SharedMutex mutex_;
+    Pelmar* facade_ PELMAR_GUARDED_BY(mutex_);  // null once cut
 };
 
 }  // namespace pelmar::internal

@@ -1,8 +1,3 @@
-// ModelReaders: the two nested-value readers the data models share: a member that is a JSON
-// object, and a member that is an array made only of objects.
-// Ownership: free functions; no state.
-// Threads: thread-safe.
-// Errors: none; anything else gives std::nullopt.
 #pragma once
 
 #include <optional>
@@ -10,6 +5,12 @@
 #include <string_view>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// ModelReaders: the two nested-value readers the data models share: a member that is a JSON object,
+// and a member that is an array made only of objects.
+// Ownership: free functions; no state.
+// Threads: thread-safe.
+// Errors: none; anything else gives std::nullopt.
 
 namespace pelmar::internal {
 

@@ -1,13 +1,5 @@
 #pragma once
 
-// MultipartBody: the multipart/form-data body of an upload, read straight from the source file
-// while it is sent: the form fields, then the file part, then the closing boundary. Nothing is
-// copied to a temporary file, and the exact size is known before the first byte goes out.
-// Ownership: made by create() and held by shared_ptr (by the upload task that sends it).
-// Threads: thread-compatible; the upload task reads it on the transport thread.
-// Errors: create() refuses unsafe field names and values and a source that cannot be examined;
-//     reading fails when the source disappears or changes size (see FileBodySource).
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -19,6 +11,14 @@
 #include "pelmar/platform/foundation/Json.h"
 #include "pelmar/platform/net/BodySource.h"
 #include "pelmar/platform/net/FileBodySource.h"
+
+// MultipartBody: the multipart/form-data body of an upload, read straight from the source file
+// while it is sent: the form fields, then the file part, then the closing boundary. Nothing is
+// copied to a temporary file, and the exact size is known before the first byte goes out.
+// Ownership: made by create() and held by shared_ptr (by the upload task that sends it).
+// Threads: thread-compatible; the upload task reads it on the transport thread.
+// Errors: create() refuses unsafe field names and values and a source that cannot be examined;
+//     reading fails when the source disappears or changes size (see FileBodySource).
 
 namespace pelmar::internal {
 

@@ -1,8 +1,3 @@
-// OnMain: wraps a callback so that each call is re-posted, with the same arguments, to the main
-// queue (asynchronously, also when made on the main thread).
-// Ownership: the wrapper owns the callback; arguments are copied into the posted block.
-// Threads: the wrapper may be called from any thread.
-// Errors: none; an empty callback stays empty.
 #pragma once
 
 #include <functional>
@@ -11,6 +6,12 @@
 #include <utility>
 
 #include "pelmar/platform/dispatch/Queue.h"
+
+// OnMain: wraps a callback so that each call is re-posted, with the same arguments, to the main
+// queue (asynchronously, also when made on the main thread).
+// Ownership: the wrapper owns the callback; arguments are copied into the posted block.
+// Threads: the wrapper may be called from any thread.
+// Errors: none; an empty callback stays empty.
 
 namespace pelmar::internal {
 

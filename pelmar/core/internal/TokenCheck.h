@@ -1,12 +1,13 @@
-// TokenCheck: whether a service token may enter a URL path or a file name: not empty, not "." or
-// "..", and only the characters A-Z a-z 0-9 . _ ~ -. Anything else could address another
-// resource ("x/..", "a?b") or another file.
-// Ownership: free function; no state.
-// Threads: thread-safe.
-// Errors: none.
 #pragma once
 
 #include <string_view>
+
+// TokenCheck: whether a service token may enter a URL path or a file name: not empty, not "." or
+// "..", and only the characters A-Z a-z 0-9 . _ ~ -. Anything else could address another resource
+// ("x/..", "a?b") or another file.
+// Ownership: free function; no state.
+// Threads: thread-safe.
+// Errors: none.
 
 namespace pelmar::internal {
 

@@ -1,18 +1,18 @@
 #pragma once
 
-// AppLifecycle: the application's run state (active, inactive, background) and its background
-// tasks. The host app (or a test) reports state changes; each change is posted on the default
-// notification centre. Background tasks are counted ids that code takes while it must finish
-// work after the app leaves the foreground.
-// Ownership: static; the state lives for the whole process.
-// Threads: thread-safe. Notifications are posted and expiration handlers run on the thread that
-//     made the change, never under the internal lock.
-// Errors: ending an unknown or already ended task is ignored.
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+
+// AppLifecycle: the application's run state (active, inactive, background) and its background
+// tasks. The host app (or a test) reports state changes; each change is posted on the default
+// notification centre. Background tasks are counted ids that code takes while it must finish work
+// after the app leaves the foreground.
+// Ownership: static; the state lives for the whole process.
+// Threads: thread-safe. Notifications are posted and expiration handlers run on the thread that
+//     made the change, never under the internal lock.
+// Errors: ending an unknown or already ended task is ignored.
 
 namespace pelmar::app {
 

@@ -1,16 +1,16 @@
 #pragma once
 
-// NotificationRequest: a local notification for the user: what it says and when it fires (a
-// calendar trigger matching date components), under an identifier.
-// Ownership: plain value types.
-// Threads: thread-compatible.
-// Errors: none.
-
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// NotificationRequest: a local notification for the user: what it says and when it fires (a
+// calendar trigger matching date components), under an identifier.
+// Ownership: plain value types.
+// Threads: thread-compatible.
+// Errors: none.
 
 namespace pelmar::app {
 

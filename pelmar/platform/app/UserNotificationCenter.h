@@ -1,13 +1,5 @@
 #pragma once
 
-// UserNotificationCenter: schedules local notifications for the user. Nothing is shown on Linux:
-// the centre keeps the pending requests so that the host app and tests can read them.
-// Ownership: `current()` lives for the whole process.
-// Threads: thread-safe; the completion of add() runs on the caller's thread before add() returns.
-// Errors: add() refuses a request with an empty identifier or beyond kMaxPendingRequests
-//     (kUserNotificationErrorDomain, codes below).
-// Limits: at most kMaxPendingRequests pending requests.
-
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -18,6 +10,14 @@
 #include "pelmar/platform/app/NotificationRequest.h"
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/sync/Mutex.h"
+
+// UserNotificationCenter: schedules local notifications for the user. Nothing is shown on Linux:
+// the centre keeps the pending requests so that the host app and tests can read them.
+// Ownership: `current()` lives for the whole process.
+// Threads: thread-safe; the completion of add() runs on the caller's thread before add() returns.
+// Errors: add() refuses a request with an empty identifier or beyond kMaxPendingRequests
+//     (kUserNotificationErrorDomain, codes below).
+// Limits: at most kMaxPendingRequests pending requests.
 
 namespace pelmar::app {
 

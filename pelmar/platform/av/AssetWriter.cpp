@@ -77,21 +77,20 @@ std::shared_ptr<AssetWriter> AssetWriter::create(std::filesystem::path outputURL
         }
         return nullptr;
     }
-    std::shared_ptr<AssetWriter> writer(new AssetWriter(std::move(outputURL)));
-    writer->failCountdown_ = injectedFailureForNewWriters.load();
-    return writer;
+    return std::shared_ptr<AssetWriter>(new AssetWriter(std::move(outputURL)));
 }
 
 void AssetWriter::failWritersAfterAppends(int count) {
     injectedFailureForNewWriters.store(count > 0 ? count : 0);
 }
 
-AssetWriter::AssetWriter(std::filesystem::path output) : output_(std::move(output)) {}
+AssetWriter::AssetWriter(std::filesystem::path output)
+    : output_(std::move(output)), failCountdown_(injectedFailureForNewWriters.load()) {}
 
 AssetWriter::~AssetWriter() {
     bool discard = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (status_ == Status::Writing || (status_ == Status::Failed && worker_.joinable())) {
             discard = status_ == Status::Writing;
             cancelled_ = true;
@@ -100,7 +99,7 @@ AssetWriter::~AssetWriter() {
             }
         }
     }
-    changed_.notify_all();
+    changed_.notifyAll();
     stopThread();
     encoder_.reset();
     if (discard) {
@@ -121,12 +120,12 @@ void AssetWriter::stopThread() {
 }
 
 AssetWriter::Status AssetWriter::status() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return status_;
 }
 
 std::optional<Error> AssetWriter::error() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return error_;
 }
 
@@ -134,7 +133,7 @@ bool AssetWriter::canAddInput(const std::shared_ptr<AssetWriterInput>& input) co
     if (!input || input->writer()) {
         return false;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != Status::Unknown) {
         return false;
     }
@@ -151,14 +150,14 @@ void AssetWriter::addInput(const std::shared_ptr<AssetWriterInput>& input) {
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         inputs_.push_back(input);
     }
     input->attach(shared_from_this());
 }
 
 bool AssetWriter::startWriting() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != Status::Unknown) {
         return status_ == Status::Writing;
     }
@@ -197,14 +196,14 @@ bool AssetWriter::startWriting() {
 }
 
 void AssetWriter::startSession(media::Time sourceTime) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!sessionStart_ && sourceTime.isNumeric()) {
         sessionStart_ = sourceTime;
     }
 }
 
 void AssetWriter::failAfterAppends(int count) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failCountdown_ = count > 0 ? count : 0;
 }
 
@@ -213,7 +212,7 @@ void AssetWriter::failLocked(Error error) {
         status_ = Status::Failed;
         error_ = std::move(error);
     }
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 bool AssetWriter::injectedFailureLocked() {
@@ -229,15 +228,16 @@ bool AssetWriter::isReady(MediaType media, bool forcedNotReady) const {
     if (forcedNotReady) {
         return false;
     }
-    std::unique_lock lock(mutex_);
-    auto hasRoom = [&] {
+    MutexLock lock(mutex_);
+    // Runs only with mutex_ held, inside waitWhileClockStands and below.
+    auto hasRoom = [&]() PELMAR_NO_THREAD_SAFETY_ANALYSIS {
         return status_ != Status::Writing || finishing_
                || (media == MediaType::Video ? queuedPictures_ < kMaxQueuedVideoFrames
                                              : queuedSounds_ < kMaxQueuedAudioBuffers);
     };
     // Encoding takes no clock time: a full queue is waited for while the clock stands still,
     // and a real-time producer drops the sample once time has moved.
-    dispatch::waitWhileClockStands(lock, changed_, hasRoom, kReadyWaitWhileClockStands);
+    dispatch::waitWhileClockStands(mutex_, changed_, hasRoom, kReadyWaitWhileClockStands);
     return status_ == Status::Writing && !finishing_ && hasRoom();
 }
 
@@ -247,7 +247,7 @@ bool AssetWriter::appendPicture(std::shared_ptr<media::PixelBuffer> picture,
     if (!picture || !pts.isNumeric()) {
         return false;
     }
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != Status::Writing || finishing_ || !sessionStart_) {
         return false;
     }
@@ -300,7 +300,7 @@ bool AssetWriter::appendPicture(std::shared_ptr<media::PixelBuffer> picture,
     jobs_.push_back(std::move(job));
     ++queuedPictures_;
     lock.unlock();
-    changed_.notify_all();
+    changed_.notifyAll();
     return true;
 }
 
@@ -318,7 +318,7 @@ bool AssetWriter::appendSound(const std::shared_ptr<const media::SampleBuffer>& 
         || asbd.sampleRate < 1000 || asbd.sampleRate > 384000) {
         return false;
     }
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != Status::Writing || finishing_ || !sessionStart_
         || queuedSounds_ >= kMaxQueuedAudioBuffers) {
         return false;
@@ -348,12 +348,12 @@ bool AssetWriter::appendSound(const std::shared_ptr<const media::SampleBuffer>& 
     jobs_.push_back(std::move(job));
     ++queuedSounds_;
     lock.unlock();
-    changed_.notify_all();
+    changed_.notifyAll();
     return true;
 }
 
 void AssetWriter::finishWriting(std::function<void()> completion) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ == Status::Unknown) {
         failLocked(Error{std::string(kAssetWriterErrorDomain), kAssetWriterErrorNotStarted,
                          "finishWriting called before startWriting"});
@@ -385,14 +385,14 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
     job.work.start();
     jobs_.push_back(std::move(job));
     lock.unlock();
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 void AssetWriter::cancelWriting() {
     std::vector<std::function<void()>> dropped;
     bool discard = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (status_ == Status::Completed || status_ == Status::Cancelled) {
             return;
         }
@@ -408,7 +408,7 @@ void AssetWriter::cancelWriting() {
         queuedPictures_ = 0;
         queuedSounds_ = 0;
     }
-    changed_.notify_all();
+    changed_.notifyAll();
     stopThread();
     if (!worker_.joinable()) {
         encoder_.reset();
@@ -427,8 +427,10 @@ void AssetWriter::run() {
         Job job;
         bool failed = false;
         {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return cancelled_ || !jobs_.empty(); });
+            MutexLock lock(mutex_);
+            while (!cancelled_ && jobs_.empty()) {
+                changed_.wait(mutex_);
+            }
             if (cancelled_) {
                 break;
             }
@@ -441,7 +443,7 @@ void AssetWriter::run() {
             }
             failed = status_ != Status::Writing;
         }
-        changed_.notify_all();
+        changed_.notifyAll();
         if (job.finish) {
             std::optional<Error> e;
             if (!failed) {
@@ -449,14 +451,14 @@ void AssetWriter::run() {
             }
             encoder_.reset();
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 if (e) {
                     failLocked(*e);
                 } else if (status_ == Status::Writing) {
                     status_ = Status::Completed;
                 }
             }
-            changed_.notify_all();
+            changed_.notifyAll();
             // The completion may release the last reference: nothing of `this` is used after it.
             auto completion = std::move(job.completion);
             if (completion) {
@@ -483,7 +485,7 @@ void AssetWriter::run() {
             }
         }
         if (e) {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             failLocked(*e);
         }
     }

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
@@ -23,19 +22,19 @@ namespace internal {
 class MovieEncoder;
 }
 
-// AssetWriter: writes an MPEG-4 movie (H.264 + AAC) from appended samples. Status moves
-// Unknown -> Writing (startWriting) -> Completed (finishWriting) or Failed, or to Cancelled.
-// Source times are measured from startSession's time: material before it is dropped (audio
-// trimmed to the sample; the last picture before it opens the movie if it was still showing).
-// Encoding runs on the writer's own thread behind bounded queues; finishWriting's completion runs
-// on that thread (or on a background queue when there is nothing to finish).
+// AssetWriter: writes an MPEG-4 movie (H.264 + AAC) from appended samples. Status moves Unknown ->
+// Writing (startWriting) -> Completed (finishWriting) or Failed, or to Cancelled. Source times are
+// measured from startSession's time: material before it is dropped (audio trimmed to the sample;
+// the last picture before it opens the movie if it was still showing). Encoding runs on the
+// writer's own thread behind bounded queues; finishWriting's completion runs on that thread (or on
+// a background queue when there is nothing to finish).
 // Ownership: made by create(), held by shared_ptr; owns its inputs and its thread. Destroying a
-// writer that is still writing cancels it. A completion may drop the last reference.
+//     writer that is still writing cancels it. A completion may drop the last reference.
 // Threads: thread-safe.
 // Errors: create() fails (null, `error` set) when the folder of the file does not exist.
-// startWriting() fails (status Failed, error()) when the file exists or cannot be made.
-// finishWriting() before startWriting() fails with kAssetWriterErrorNotStarted. Errors are in
-// kAssetWriterErrorDomain.
+//     startWriting() fails (status Failed, error()) when the file exists or cannot be made.
+//     finishWriting() before startWriting() fails with kAssetWriterErrorNotStarted. Errors are in
+//     kAssetWriterErrorDomain.
 // Limits: kMaxQueuedVideoFrames pictures and kMaxQueuedAudioBuffers sound buffers wait at most.
 class AssetWriter : public std::enable_shared_from_this<AssetWriter> {
 public:
@@ -121,31 +120,31 @@ private:
                        media::Time pts,
                        media::Time duration);
     bool appendSound(const std::shared_ptr<const media::SampleBuffer>& sound);
-    // Counts an append against the injected failure; true when it must fail. Needs mutex_.
-    bool injectedFailureLocked();
-    void failLocked(Error error);
+    // Counts an append against the injected failure; true when it must fail.
+    bool injectedFailureLocked() PELMAR_REQUIRES(mutex_);
+    void failLocked(Error error) PELMAR_REQUIRES(mutex_);
     void run();
     void stopThread();
 
     const std::filesystem::path output_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    Status status_ = Status::Unknown;                        // guarded by mutex_
-    std::optional<Error> error_;                             // guarded by mutex_
-    std::vector<std::shared_ptr<AssetWriterInput>> inputs_;  // guarded by mutex_
-    std::optional<media::Time> sessionStart_;                // guarded by mutex_
-    std::deque<Job> jobs_;                                   // guarded by mutex_
-    std::size_t queuedPictures_ = 0;                         // guarded by mutex_
-    std::size_t queuedSounds_ = 0;                           // guarded by mutex_
-    bool finishing_ = false;                                 // guarded by mutex_
-    bool cancelled_ = false;                                 // guarded by mutex_
-    int failCountdown_ = 0;                                  // guarded by mutex_
-    media::Time lastPicture_;                                // guarded by mutex_
-    int64_t lastPicturePts_ = -1;                            // guarded by mutex_
-    int64_t lastPictureInterval_ = 3000;                     // guarded by mutex_
-    std::shared_ptr<media::PixelBuffer> pendingHead_;        // guarded by mutex_
-    bool soundStarted_ = false;                              // guarded by mutex_
-    std::unique_ptr<internal::MovieEncoder> encoder_;        // the worker's once it runs
+    mutable Mutex mutex_;
+    mutable CondVar changed_;
+    Status status_ PELMAR_GUARDED_BY(mutex_) = Status::Unknown;
+    std::optional<Error> error_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<AssetWriterInput>> inputs_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<media::Time> sessionStart_ PELMAR_GUARDED_BY(mutex_);
+    std::deque<Job> jobs_ PELMAR_GUARDED_BY(mutex_);
+    std::size_t queuedPictures_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::size_t queuedSounds_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool finishing_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool cancelled_ PELMAR_GUARDED_BY(mutex_) = false;
+    int failCountdown_ PELMAR_GUARDED_BY(mutex_) = 0;
+    media::Time lastPicture_ PELMAR_GUARDED_BY(mutex_);
+    int64_t lastPicturePts_ PELMAR_GUARDED_BY(mutex_) = -1;
+    int64_t lastPictureInterval_ PELMAR_GUARDED_BY(mutex_) = 3000;
+    std::shared_ptr<media::PixelBuffer> pendingHead_ PELMAR_GUARDED_BY(mutex_);
+    bool soundStarted_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::unique_ptr<internal::MovieEncoder> encoder_;  // the worker's once it runs
     std::thread worker_;
 };
 

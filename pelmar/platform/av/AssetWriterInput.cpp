@@ -15,12 +15,12 @@ std::shared_ptr<AssetWriterInput> AssetWriterInput::createAudio(AudioSettings se
 }
 
 std::shared_ptr<AssetWriter> AssetWriterInput::writer() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return writer_.lock();
 }
 
 void AssetWriterInput::attach(const std::shared_ptr<AssetWriter>& writer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     writer_ = writer;
 }
 

@@ -7,6 +7,7 @@
 
 #include "pelmar/platform/av/CaptureTypes.h"
 #include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
@@ -28,13 +29,13 @@ struct AudioSettings {
 // AssetWriterInput: one track of an asset writer. Video takes sample buffers holding BGRA or ARGB
 // pictures (scaled to the track's size, aspect kept, black bars); audio takes interleaved signed
 // 16-bit PCM of any rate and 1 or 2 channels (converted to the track's format).
-// Ownership: made with createVideo()/createAudio(); a writer holds the inputs added to it, an
-// input refers to its writer weakly.
+// Ownership: made with createVideo()/createAudio(); a writer holds the inputs added to it, an input
+//     refers to its writer weakly.
 // Threads: thread-safe.
-// Errors: append() returns false when the sample was not taken: the writer is not writing or has
-// no session yet, the input is not in a writer, the sample is of the wrong kind, its time does not
-// come after the previous one, the track's queue is full (see isReadyForMoreMediaData()), or the
-// writer failed (see AssetWriter::error()).
+// Errors: append() returns false when the sample was not taken: the writer is not writing or has no
+//     session yet, the input is not in a writer, the sample is of the wrong kind, its time does not
+//     come after the previous one, the track's queue is full (see isReadyForMoreMediaData()), or
+//     the writer failed (see AssetWriter::error()).
 class AssetWriterInput {
 public:
     static std::shared_ptr<AssetWriterInput> createVideo(VideoSettings settings);
@@ -81,8 +82,8 @@ private:
     const std::optional<AudioSettings> audio_;
     std::atomic<bool> realTime_{false};
     std::atomic<bool> forcedNotReady_{false};
-    mutable std::mutex mutex_;
-    std::weak_ptr<AssetWriter> writer_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<AssetWriter> writer_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

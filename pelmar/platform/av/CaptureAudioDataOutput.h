@@ -6,8 +6,8 @@
 
 namespace pelmar::av {
 
-// CaptureAudioDataOutput: delivers microphone buffers (interleaved signed 16-bit PCM, 1024
-// frames each) to its delegate.
+// CaptureAudioDataOutput: delivers microphone buffers (interleaved signed 16-bit PCM, 1024 frames
+// each) to its delegate.
 // Ownership: see CaptureDataOutput.
 // Threads: thread-safe.
 // Errors: none.

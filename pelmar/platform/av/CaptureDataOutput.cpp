@@ -7,13 +7,13 @@ namespace pelmar::av {
 void CaptureDataOutput::setSampleBufferDelegate(
         std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate,
         std::shared_ptr<dispatch::Queue> queue) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = std::move(delegate);
     queue_ = std::move(queue);
 }
 
 std::shared_ptr<dispatch::Queue> CaptureDataOutput::sampleBufferCallbackQueue() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return queue_;
 }
 
@@ -21,7 +21,7 @@ bool CaptureDataOutput::deliver(std::shared_ptr<const media::SampleBuffer> sampl
     std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate;
     std::shared_ptr<dispatch::Queue> queue;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         delegate = delegate_;
         queue = queue_;
     }

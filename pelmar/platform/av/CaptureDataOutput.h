@@ -8,6 +8,7 @@
 #include "pelmar/platform/dispatch/LateGate.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
@@ -25,8 +26,8 @@ public:
 
 // CaptureDataOutput: an output that hands every sample to a delegate on the delegate's queue, in
 // capture order. The synthetic devices deliver through deliver(); in manual-feed mode a test calls
-// it itself. An output that discards late samples drops one while an earlier one, handed over at
-// an earlier clock instant, still waits for the delegate (dispatch::LateGate).
+// it itself. An output that discards late samples drops one while an earlier one, handed over at an
+// earlier clock instant, still waits for the delegate (dispatch::LateGate).
 // Ownership: refers to its delegate weakly (a gone delegate gets nothing) and holds its queue.
 // Threads: thread-safe.
 // Errors: none; samples without a delegate, queue or connection are dropped.
@@ -50,9 +51,9 @@ protected:
     virtual bool discardsLateSamples() const { return false; }
 
 private:
-    mutable std::mutex mutex_;
-    std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate_;  // guarded by mutex_
-    std::shared_ptr<dispatch::Queue> queue_;                         // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<CaptureDataOutputSampleBufferDelegate> delegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<dispatch::Queue> queue_ PELMAR_GUARDED_BY(mutex_);
     std::atomic<int> pending_{0};
     // Samples made at one instant (a manual clock's jump) queue up to this many.
     static constexpr std::size_t kMaxSamplesAtOneInstant = 32;

@@ -22,7 +22,8 @@ inline constexpr long kCaptureErrorLockFailed = -11852;
 // permission questions about devices. Cameras produce a moving test pattern, microphones a tone.
 // Ownership: made by the environment and shared by shared_ptr.
 // Threads: thread-safe for the statics and identity; configuration (flash, focus, exposure,
-// subject-area monitoring) is thread-compatible: change it between lock and unlock on one queue.
+//     subject-area monitoring) is thread-compatible: change it between lock and unlock on one
+//     queue.
 // Errors: lockForConfiguration() fails with kCaptureErrorLockFailed when the environment says so.
 class CaptureDevice {
 public:

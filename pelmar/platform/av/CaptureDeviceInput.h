@@ -11,7 +11,7 @@ namespace pelmar::av {
 // Ownership: shared by shared_ptr; holds its device.
 // Threads: thread-safe (immutable).
 // Errors: create() returns null and fills `error` (kCaptureErrorDomain,
-// kCaptureErrorDeviceUnavailable) for a null device or when the environment fails the device.
+//     kCaptureErrorDeviceUnavailable) for a null device or when the environment fails the device.
 class CaptureDeviceInput {
 public:
     static std::shared_ptr<CaptureDeviceInput> create(std::shared_ptr<CaptureDevice> device,

@@ -13,7 +13,7 @@ CaptureEnvironment& CaptureEnvironment::shared() {
 }
 
 void CaptureEnvironment::reset() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     resetLocked();
 }
 
@@ -41,7 +41,7 @@ CaptureEnvironment& CaptureEnvironment::addDevice(CaptureDeviceType type,
                                                   MediaType media,
                                                   CaptureDevicePosition position,
                                                   const char* name) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::string id = "synthetic-" + std::to_string(nextDeviceId_++);
     devices_.push_back(CaptureDevice::make(id, name, type, media, position));
     return *this;
@@ -73,59 +73,59 @@ CaptureEnvironment& CaptureEnvironment::addMicrophone() {
 }
 
 std::vector<std::shared_ptr<CaptureDevice>> CaptureEnvironment::devices() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return devices_;
 }
 
 CaptureEnvironment& CaptureEnvironment::setAuthorizationStatus(MediaType media,
                                                                AuthorizationStatus status) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     status_[media] = status;
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::setRequestAnswer(MediaType media, bool granted) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     answers_[media] = granted;
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::setAnswerDelay(double seconds) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     answerDelay_ = seconds;
     return *this;
 }
 
 AuthorizationStatus CaptureEnvironment::authorizationStatus(MediaType media) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = status_.find(media);
     return it == status_.end() ? AuthorizationStatus::NotDetermined : it->second;
 }
 
 bool CaptureEnvironment::requestAnswer(MediaType media) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = answers_.find(media);
     return it == answers_.end() || it->second;
 }
 
 double CaptureEnvironment::answerDelay() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return answerDelay_;
 }
 
 int CaptureEnvironment::requestCount(MediaType media) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = requests_.find(media);
     return it == requests_.end() ? 0 : it->second;
 }
 
 void CaptureEnvironment::countRequest(MediaType media) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++requests_[media];
 }
 
 CaptureEnvironment& CaptureEnvironment::setFrameRate(double framesPerSecond) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (framesPerSecond > 0 && framesPerSecond <= 240) {
         frameRate_ = framesPerSecond;
     }
@@ -133,7 +133,7 @@ CaptureEnvironment& CaptureEnvironment::setFrameRate(double framesPerSecond) {
 }
 
 CaptureEnvironment& CaptureEnvironment::setMicrophoneFormat(double sampleRate, int channels) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (sampleRate >= 8000 && sampleRate <= 192000 && channels >= 1 && channels <= 2) {
         sampleRate_ = sampleRate;
         channels_ = channels;
@@ -142,50 +142,50 @@ CaptureEnvironment& CaptureEnvironment::setMicrophoneFormat(double sampleRate, i
 }
 
 CaptureEnvironment& CaptureEnvironment::setBrightness(std::optional<double> brightness) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     brightness_ = brightness;
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::setFaces(std::vector<MetadataFaceObject> faces) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     faces_ = std::move(faces);
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::setManualFeed(bool manual) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     manualFeed_ = manual;
     return *this;
 }
 
 double CaptureEnvironment::frameRate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return frameRate_;
 }
 
 double CaptureEnvironment::microphoneSampleRate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sampleRate_;
 }
 
 int CaptureEnvironment::microphoneChannels() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return channels_;
 }
 
 std::optional<double> CaptureEnvironment::brightness() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return brightness_;
 }
 
 std::vector<MetadataFaceObject> CaptureEnvironment::faces() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return faces_;
 }
 
 bool CaptureEnvironment::manualFeed() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return manualFeed_;
 }
 
@@ -203,68 +203,68 @@ void toggle(Set& set, const Key& key, bool on) {
 }  // namespace
 
 CaptureEnvironment& CaptureEnvironment::failDeviceInput(MediaType media, bool fail) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     toggle(failInput_, media, fail);
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::refuseInput(MediaType media, bool refuse) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     toggle(refuseInput_, media, refuse);
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::refuseDevice(const std::string& uniqueID, bool refuse) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     toggle(refuseDevice_, uniqueID, refuse);
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::refuseOutput(CaptureOutputKind kind, bool refuse) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     toggle(refuseOutput_, kind, refuse);
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::failStartRunning(bool fail) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failStart_ = fail;
     return *this;
 }
 
 CaptureEnvironment& CaptureEnvironment::failLockForConfiguration(bool fail) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failLock_ = fail;
     return *this;
 }
 
 bool CaptureEnvironment::deviceInputFails(MediaType media) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return failInput_.count(media) != 0;
 }
 
 bool CaptureEnvironment::inputRefused(MediaType media) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return refuseInput_.count(media) != 0;
 }
 
 bool CaptureEnvironment::deviceRefused(const std::string& uniqueID) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return refuseDevice_.count(uniqueID) != 0;
 }
 
 bool CaptureEnvironment::outputRefused(CaptureOutputKind kind) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return refuseOutput_.count(kind) != 0;
 }
 
 bool CaptureEnvironment::startRunningFails() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return failStart_;
 }
 
 bool CaptureEnvironment::lockForConfigurationFails() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return failLock_;
 }
 

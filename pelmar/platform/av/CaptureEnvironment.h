@@ -10,15 +10,16 @@
 
 #include "pelmar/platform/av/CaptureTypes.h"
 #include "pelmar/platform/av/MetadataFaceObject.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
 class CaptureDevice;
 
-// CaptureEnvironment: the synthetic capture hardware of the process, configured by the host app
-// or a test: which cameras and microphones exist, what the user answers to permission requests,
-// what the devices produce (frame rate, microphone format, light level, faces), and which steps
-// fail (fault injection). Capture devices, inputs, sessions and outputs consult it.
+// CaptureEnvironment: the synthetic capture hardware of the process, configured by the host app or
+// a test: which cameras and microphones exist, what the user answers to permission requests, what
+// the devices produce (frame rate, microphone format, light level, faces), and which steps fail
+// (fault injection). Capture devices, inputs, sessions and outputs consult it.
 // Ownership: one process-wide instance (shared()), never destroyed; it owns the devices.
 // Threads: thread-safe (one internal mutex, never held while calling out).
 // Errors: none.
@@ -85,33 +86,33 @@ public:
     bool lockForConfigurationFails() const;
 
 private:
-    CaptureEnvironment() { resetLocked(); }
+    CaptureEnvironment() { reset(); }
 
     CaptureEnvironment& addDevice(CaptureDeviceType type,
                                   MediaType media,
                                   CaptureDevicePosition position,
                                   const char* name);
-    void resetLocked();
+    void resetLocked() PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<CaptureDevice>> devices_;  // guarded by mutex_
-    std::map<MediaType, AuthorizationStatus> status_;      // guarded by mutex_
-    std::map<MediaType, bool> answers_;                    // guarded by mutex_
-    std::map<MediaType, int> requests_;                    // guarded by mutex_
-    double answerDelay_ = 0;                               // guarded by mutex_
-    double frameRate_ = 30;                                // guarded by mutex_
-    double sampleRate_ = 44100;                            // guarded by mutex_
-    int channels_ = 1;                                     // guarded by mutex_
-    std::optional<double> brightness_;                     // guarded by mutex_
-    std::vector<MetadataFaceObject> faces_;                // guarded by mutex_
-    bool manualFeed_ = false;                              // guarded by mutex_
-    std::set<MediaType> failInput_;                        // guarded by mutex_
-    std::set<MediaType> refuseInput_;                      // guarded by mutex_
-    std::set<std::string> refuseDevice_;                   // guarded by mutex_
-    std::set<CaptureOutputKind> refuseOutput_;             // guarded by mutex_
-    bool failStart_ = false;                               // guarded by mutex_
-    bool failLock_ = false;                                // guarded by mutex_
-    int nextDeviceId_ = 1;                                 // guarded by mutex_
+    mutable Mutex mutex_;
+    std::vector<std::shared_ptr<CaptureDevice>> devices_ PELMAR_GUARDED_BY(mutex_);
+    std::map<MediaType, AuthorizationStatus> status_ PELMAR_GUARDED_BY(mutex_);
+    std::map<MediaType, bool> answers_ PELMAR_GUARDED_BY(mutex_);
+    std::map<MediaType, int> requests_ PELMAR_GUARDED_BY(mutex_);
+    double answerDelay_ PELMAR_GUARDED_BY(mutex_) = 0;
+    double frameRate_ PELMAR_GUARDED_BY(mutex_) = 30;
+    double sampleRate_ PELMAR_GUARDED_BY(mutex_) = 44100;
+    int channels_ PELMAR_GUARDED_BY(mutex_) = 1;
+    std::optional<double> brightness_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<MetadataFaceObject> faces_ PELMAR_GUARDED_BY(mutex_);
+    bool manualFeed_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::set<MediaType> failInput_ PELMAR_GUARDED_BY(mutex_);
+    std::set<MediaType> refuseInput_ PELMAR_GUARDED_BY(mutex_);
+    std::set<std::string> refuseDevice_ PELMAR_GUARDED_BY(mutex_);
+    std::set<CaptureOutputKind> refuseOutput_ PELMAR_GUARDED_BY(mutex_);
+    bool failStart_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool failLock_ PELMAR_GUARDED_BY(mutex_) = false;
+    int nextDeviceId_ PELMAR_GUARDED_BY(mutex_) = 1;
 };
 
 }  // namespace pelmar::av

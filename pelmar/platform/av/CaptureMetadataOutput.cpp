@@ -8,13 +8,13 @@ namespace pelmar::av {
 void CaptureMetadataOutput::setMetadataObjectsDelegate(
         std::weak_ptr<MetadataOutputObjectsDelegate> delegate,
         std::shared_ptr<dispatch::Queue> queue) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = std::move(delegate);
     queue_ = std::move(queue);
 }
 
 std::vector<std::string> CaptureMetadataOutput::metadataObjectTypes() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return types_;
 }
 
@@ -26,7 +26,7 @@ void CaptureMetadataOutput::setMetadataObjectTypes(std::vector<std::string> type
                                           == available.end();
                                }),
                 types.end());
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     types_ = std::move(types);
 }
 
@@ -41,7 +41,7 @@ bool CaptureMetadataOutput::deliver(std::vector<MetadataFaceObject> faces) {
     std::weak_ptr<MetadataOutputObjectsDelegate> delegate;
     std::shared_ptr<dispatch::Queue> queue;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (std::find(types_.begin(), types_.end(), kFace) == types_.end()) {
             return false;
         }

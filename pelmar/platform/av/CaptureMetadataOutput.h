@@ -8,6 +8,7 @@
 #include "pelmar/platform/av/CaptureOutput.h"
 #include "pelmar/platform/av/MetadataFaceObject.h"
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
@@ -23,8 +24,8 @@ public:
                                 const std::shared_ptr<CaptureConnection>& connection) = 0;
 };
 
-// CaptureMetadataOutput: reports faces (the environment's scripted faces, with every camera
-// frame) to its delegate on the delegate's queue, while its object types include "face".
+// CaptureMetadataOutput: reports faces (the environment's scripted faces, with every camera frame)
+// to its delegate on the delegate's queue, while its object types include "face".
 // Ownership: see CaptureOutput; refers to its delegate weakly.
 // Threads: thread-safe.
 // Errors: none.
@@ -58,10 +59,10 @@ protected:
 private:
     CaptureMetadataOutput() = default;
 
-    mutable std::mutex mutex_;
-    std::weak_ptr<MetadataOutputObjectsDelegate> delegate_;  // guarded by mutex_
-    std::shared_ptr<dispatch::Queue> queue_;                 // guarded by mutex_
-    std::vector<std::string> types_;                         // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<MetadataOutputObjectsDelegate> delegate_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<dispatch::Queue> queue_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::string> types_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

@@ -6,8 +6,8 @@
 
 namespace pelmar::av {
 
-// CaptureMovieFileOutput: an output that would record to a movie file; the stand-in records
-// nothing (writing goes through AssetWriter), it only takes part in the session's checks.
+// CaptureMovieFileOutput: an output that would record to a movie file; the stand-in records nothing
+// (writing goes through AssetWriter), it only takes part in the session's checks.
 // Ownership: see CaptureOutput.
 // Threads: thread-safe.
 // Errors: none.

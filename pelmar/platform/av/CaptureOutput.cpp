@@ -5,7 +5,7 @@ namespace pelmar::av {
 CaptureOutput::~CaptureOutput() = default;
 
 std::shared_ptr<CaptureConnection> CaptureOutput::connection(MediaType media) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!connection_ || connection_->mediaType() != media) {
         return nullptr;
     }
@@ -13,12 +13,12 @@ std::shared_ptr<CaptureConnection> CaptureOutput::connection(MediaType media) co
 }
 
 std::shared_ptr<CaptureSession> CaptureOutput::session() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return session_.lock();
 }
 
 void CaptureOutput::attach(const std::shared_ptr<CaptureSession>& session) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     session_ = session;
     if (!connection_) {
         connection_ = std::make_shared<CaptureConnection>(connectionMediaType());
@@ -26,7 +26,7 @@ void CaptureOutput::attach(const std::shared_ptr<CaptureSession>& session) {
 }
 
 void CaptureOutput::detach() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     session_.reset();
     connection_.reset();
 }

@@ -5,6 +5,7 @@
 
 #include "pelmar/platform/av/CaptureConnection.h"
 #include "pelmar/platform/av/CaptureTypes.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
@@ -13,7 +14,7 @@ class CaptureSession;
 // CaptureOutput: where a session sends what its inputs capture. Subclasses: video and audio data
 // outputs, the metadata output, the movie file output.
 // Ownership: shared by shared_ptr; a session owns the outputs added to it, each output refers to
-// its session weakly and owns its connection.
+//     its session weakly and owns its connection.
 // Threads: thread-safe.
 // Errors: none.
 class CaptureOutput : public std::enable_shared_from_this<CaptureOutput> {
@@ -43,9 +44,9 @@ private:
     void attach(const std::shared_ptr<CaptureSession>& session);
     void detach();
 
-    mutable std::mutex mutex_;
-    std::weak_ptr<CaptureSession> session_;          // guarded by mutex_
-    std::shared_ptr<CaptureConnection> connection_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<CaptureSession> session_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<CaptureConnection> connection_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

@@ -18,7 +18,7 @@ CaptureSession::CaptureSession() : center_(foundation::NotificationCenter::creat
 CaptureSession::~CaptureSession() {
     std::shared_ptr<internal::SyntheticCapture> capture;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         capture = std::move(capture_);
     }
     if (capture) {
@@ -27,29 +27,29 @@ CaptureSession::~CaptureSession() {
 }
 
 SessionPreset CaptureSession::sessionPreset() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return preset_;
 }
 
 void CaptureSession::setSessionPreset(SessionPreset preset) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     preset_ = preset;
 }
 
 void CaptureSession::beginConfiguration() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++configurationDepth_;
 }
 
 void CaptureSession::commitConfiguration() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (configurationDepth_ > 0) {
         --configurationDepth_;
     }
 }
 
 int CaptureSession::configurationDepth() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return configurationDepth_;
 }
 
@@ -62,7 +62,7 @@ bool CaptureSession::canAddInput(const std::shared_ptr<CaptureDeviceInput>& inpu
         || CaptureEnvironment::shared().deviceRefused(input->device()->uniqueID())) {
         return false;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return std::none_of(inputs_.begin(), inputs_.end(), [&](const auto& existing) {
         return existing == input || existing->device()->mediaType() == media;
     });
@@ -72,23 +72,23 @@ bool CaptureSession::addInput(const std::shared_ptr<CaptureDeviceInput>& input) 
     if (!canAddInput(input)) {
         return false;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     inputs_.push_back(input);
     return true;
 }
 
 void CaptureSession::removeInput(const std::shared_ptr<CaptureDeviceInput>& input) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), input), inputs_.end());
 }
 
 std::vector<std::shared_ptr<CaptureDeviceInput>> CaptureSession::inputs() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return inputs_;
 }
 
 std::shared_ptr<CaptureDevice> CaptureSession::videoDevice() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& input : inputs_) {
         if (input->device()->mediaType() == MediaType::Video) {
             return input->device();
@@ -102,7 +102,7 @@ bool CaptureSession::canAddOutput(const std::shared_ptr<CaptureOutput>& output) 
         || CaptureEnvironment::shared().outputRefused(output->kind())) {
         return false;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return std::none_of(outputs_.begin(), outputs_.end(),
                         [&](const auto& existing) { return existing->kind() == output->kind(); });
 }
@@ -112,7 +112,7 @@ bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput>& output) {
         return false;
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         outputs_.push_back(output);
     }
     output->attach(shared_from_this());
@@ -121,7 +121,7 @@ bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput>& output) {
 
 void CaptureSession::removeOutput(const std::shared_ptr<CaptureOutput>& output) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = std::find(outputs_.begin(), outputs_.end(), output);
         if (it == outputs_.end()) {
             return;
@@ -132,18 +132,18 @@ void CaptureSession::removeOutput(const std::shared_ptr<CaptureOutput>& output) 
 }
 
 std::vector<std::shared_ptr<CaptureOutput>> CaptureSession::outputs() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return outputs_;
 }
 
 void CaptureSession::startRunning() {
-    std::lock_guard run(runMutex_);
+    MutexLock run(runMutex_);
     if (isRunning() || CaptureEnvironment::shared().startRunningFails()) {
         return;
     }
     auto capture = std::make_shared<internal::SyntheticCapture>(weak_from_this());
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         capture_ = capture;
     }
     if (!CaptureEnvironment::shared().manualFeed()) {
@@ -153,10 +153,10 @@ void CaptureSession::startRunning() {
 }
 
 void CaptureSession::stopRunning() {
-    std::lock_guard run(runMutex_);
+    MutexLock run(runMutex_);
     std::shared_ptr<internal::SyntheticCapture> capture;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!running_) {
             return;
         }
@@ -171,7 +171,7 @@ void CaptureSession::stopRunning() {
 void CaptureSession::setRunning(bool running) {
     std::vector<std::shared_ptr<RunningObserver>> observers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         running_ = running;
         for (const auto& [id, observer] : observers_) {
             observers.push_back(observer);
@@ -183,24 +183,24 @@ void CaptureSession::setRunning(bool running) {
 }
 
 bool CaptureSession::isRunning() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return running_;
 }
 
 bool CaptureSession::isInterrupted() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return interrupted_;
 }
 
 uint64_t CaptureSession::addRunningObserver(RunningObserver observer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const uint64_t id = nextObserverId_++;
     observers_[id] = std::make_shared<RunningObserver>(std::move(observer));
     return id;
 }
 
 void CaptureSession::removeRunningObserver(uint64_t id) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     observers_.erase(id);
 }
 
@@ -214,7 +214,7 @@ void CaptureSession::simulateRuntimeError(long code, std::string message) {
 
 void CaptureSession::simulateInterruption(InterruptionReason reason) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         interrupted_ = true;
     }
     center_->post(kWasInterruptedNotification, Json{{"reason", static_cast<int>(reason)}});
@@ -223,7 +223,7 @@ void CaptureSession::simulateInterruption(InterruptionReason reason) {
 void CaptureSession::pumpDevices() {
     std::shared_ptr<internal::SyntheticCapture> capture;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (running_) {
             capture = capture_;
         }
@@ -235,7 +235,7 @@ void CaptureSession::pumpDevices() {
 
 void CaptureSession::simulateInterruptionEnded() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         interrupted_ = false;
     }
     center_->post(kInterruptionEndedNotification);

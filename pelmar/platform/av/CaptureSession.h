@@ -11,6 +11,7 @@
 #include "pelmar/platform/av/CaptureDeviceInput.h"
 #include "pelmar/platform/av/CaptureOutput.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 
@@ -23,19 +24,19 @@ class SyntheticCapture;
 // environment's frame rate (480 x 360 with the medium preset, 360 x 480 when the video data
 // output's connection is portrait) with an EXIF brightness attachment, microphones make 1024-frame
 // buffers of a 440 Hz tone in signed 16-bit PCM, and faces go to a metadata output. Samples are
-// timed on the installed clock (video in nanoseconds, audio in samples) and catch up when the
-// clock jumps, so under a manual clock every due sample is made with its exact time.
-// Session events are posted on notificationCenter(): runtime error (userInfo {"error": {"domain",
-// "code", "message"}}), interruption (userInfo {"reason": 1-5}) and interruption end; test hooks
-// simulate them. The running state has observers, called synchronously on the thread that
-// changes it, while starts and stops are still serialised (so they arrive in order): an observer
-// must not start or stop the session itself, but queue that elsewhere.
+// timed on the installed clock (video in nanoseconds, audio in samples) and catch up when the clock
+// jumps, so under a manual clock every due sample is made with its exact time. Session events are
+// posted on notificationCenter(): runtime error (userInfo {"error": {"domain", "code",
+// "message"}}), interruption (userInfo {"reason": 1-5}) and interruption end; test hooks simulate
+// them. The running state has observers, called synchronously on the thread that changes it, while
+// starts and stops are still serialised (so they arrive in order): an observer must not start or
+// stop the session itself, but queue that elsewhere.
 // Ownership: made by create(), held by shared_ptr; owns its inputs, outputs and device threads.
-// Threads: thread-safe. The state mutex is never held while calling out; the start/stop mutex
-// is held around running observers only. startRunning() and stopRunning() block until the
-// devices have started or stopped.
+// Threads: thread-safe. The state mutex is never held while calling out; the start/stop mutex is
+//     held around running observers only. startRunning() and stopRunning() block until the devices
+//     have started or stopped.
 // Errors: refused inputs and outputs are reported by canAdd*/add* returning false; a device that
-// cannot start leaves the session stopped.
+//     cannot start leaves the session stopped.
 class CaptureSession : public std::enable_shared_from_this<CaptureSession> {
 public:
     static constexpr std::string_view kRuntimeErrorNotification = "CaptureSessionRuntimeError";
@@ -125,17 +126,17 @@ private:
 
     void setRunning(bool running);
 
-    mutable std::mutex mutex_;
-    SessionPreset preset_ = SessionPreset::High;                      // guarded by mutex_
-    int configurationDepth_ = 0;                                      // guarded by mutex_
-    std::vector<std::shared_ptr<CaptureDeviceInput>> inputs_;         // guarded by mutex_
-    std::vector<std::shared_ptr<CaptureOutput>> outputs_;             // guarded by mutex_
-    bool running_ = false;                                            // guarded by mutex_
-    bool interrupted_ = false;                                        // guarded by mutex_
-    std::map<uint64_t, std::shared_ptr<RunningObserver>> observers_;  // guarded by mutex_
-    uint64_t nextObserverId_ = 1;                                     // guarded by mutex_
-    std::shared_ptr<internal::SyntheticCapture> capture_;             // guarded by mutex_
-    std::mutex runMutex_;  // serialises start/stop; taken before mutex_
+    mutable Mutex mutex_;
+    SessionPreset preset_ PELMAR_GUARDED_BY(mutex_) = SessionPreset::High;
+    int configurationDepth_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::vector<std::shared_ptr<CaptureDeviceInput>> inputs_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<CaptureOutput>> outputs_ PELMAR_GUARDED_BY(mutex_);
+    bool running_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool interrupted_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::map<uint64_t, std::shared_ptr<RunningObserver>> observers_ PELMAR_GUARDED_BY(mutex_);
+    uint64_t nextObserverId_ PELMAR_GUARDED_BY(mutex_) = 1;
+    std::shared_ptr<internal::SyntheticCapture> capture_ PELMAR_GUARDED_BY(mutex_);
+    Mutex runMutex_;  // serialises start/stop; taken before mutex_
     const std::shared_ptr<foundation::NotificationCenter> center_;
 };
 

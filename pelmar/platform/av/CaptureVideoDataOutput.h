@@ -9,8 +9,8 @@
 namespace pelmar::av {
 
 // CaptureVideoDataOutput: delivers camera frames (BGRA pixel buffers) to its delegate. With
-// alwaysDiscardsLateVideoFrames (the default) a frame is dropped while the previous one still
-// waits for the delegate (real clock only).
+// alwaysDiscardsLateVideoFrames (the default) a frame is dropped while the previous one still waits
+// for the delegate (real clock only).
 // Ownership: see CaptureDataOutput; made with std::make_shared.
 // Threads: thread-safe.
 // Errors: none.

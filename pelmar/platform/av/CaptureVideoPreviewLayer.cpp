@@ -5,12 +5,12 @@
 namespace pelmar::av {
 
 std::shared_ptr<CaptureSession> CaptureVideoPreviewLayer::session() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return session_;
 }
 
 void CaptureVideoPreviewLayer::setSession(std::shared_ptr<CaptureSession> session) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     session_ = std::move(session);
 }
 

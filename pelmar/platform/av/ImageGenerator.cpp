@@ -10,6 +10,7 @@ extern "C" {
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/image/LibavFrames.h"
+#include "pelmar/platform/libav/LibavHandles.h"
 
 namespace pelmar::av {
 
@@ -80,7 +81,7 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
     if (avformat_open_input(&raw, path_.c_str(), nullptr, nullptr) < 0) {
         return {nullptr, imageError(kImageErrorOpen, "cannot open " + path_.string())};
     }
-    image::FormatPtr format(raw);
+    libav::InputFormatPtr format(raw);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         return {nullptr, imageError(kImageErrorOpen, "cannot read " + path_.string())};
     }
@@ -90,7 +91,7 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
         return {nullptr, imageError(kImageErrorNoVideo, "no video track in " + path_.string())};
     }
     const AVStream& stream = *format->streams[index];
-    image::CodecPtr decoder(avcodec_alloc_context3(codec));
+    libav::CodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0
         || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return {nullptr, imageError(kImageErrorDecode, "cannot decode " + path_.string())};
@@ -103,10 +104,10 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
         av_seek_frame(format.get(), index, target, AVSEEK_FLAG_BACKWARD);
     }
 
-    image::PacketPtr packet(av_packet_alloc());
-    image::FramePtr frame(av_frame_alloc());
-    image::FramePtr chosen;
-    image::FramePtr latest;  // the movie may end before the time asked for
+    libav::PacketPtr packet(av_packet_alloc());
+    libav::FramePtr frame(av_frame_alloc());
+    libav::FramePtr chosen;
+    libav::FramePtr latest;  // the movie may end before the time asked for
     bool draining = false;
     bool done = false;
     while (!done) {

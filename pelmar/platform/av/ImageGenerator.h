@@ -1,16 +1,5 @@
 #pragma once
 
-// ImageGenerator: takes a still picture out of a movie file (or decodes a picture file) with
-// libavformat/libavcodec: the first frame at or after a time, turned by the video track's display
-// rotation when asked, scaled down to fit a maximum size, as an RGBA bitmap.
-// Ownership: a plain object holding the file path and its settings; bitmaps it makes own their
-//     pixels (RGBA, straight alpha, rows packed).
-// Threads: thread-compatible; generateImageAsynchronously() works on the global queue and calls
-//     its completion there, and may be called from any thread.
-// Errors: image::kImageErrorDomain errors: the file cannot be opened or has no video track
-//     (kImageErrorNoVideo), no frame decodes (kImageErrorDecode).
-// Limits: frames larger than kMaxPixels are refused.
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,6 +11,17 @@
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/image/PictureCodec.h"
+
+// ImageGenerator: takes a still picture out of a movie file (or decodes a picture file) with
+// libavformat/libavcodec: the first frame at or after a time, turned by the video track's display
+// rotation when asked, scaled down to fit a maximum size, as an RGBA bitmap.
+// Ownership: a plain object holding the file path and its settings; bitmaps it makes own their
+//     pixels (RGBA, straight alpha, rows packed).
+// Threads: thread-compatible; generateImageAsynchronously() works on the global queue and calls its
+//     completion there, and may be called from any thread.
+// Errors: image::kImageErrorDomain errors: the file cannot be opened or has no video track
+//     (kImageErrorNoVideo), no frame decodes (kImageErrorDecode).
+// Limits: frames larger than kMaxPixels are refused.
 
 namespace pelmar::av {
 

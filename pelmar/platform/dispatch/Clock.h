@@ -4,10 +4,10 @@
 
 namespace pelmar::dispatch {
 
-// Clock: the time source that every timed thing in the SDK reads (timers, asyncAfter, timed
-// waits, synthetic devices), so that tests can replace real time with a manual clock.
+// Clock: the time source that every timed thing in the SDK reads (timers, asyncAfter, timed waits,
+// synthetic devices), so that tests can replace real time with a manual clock.
 // Ownership: one process-wide clock is installed at a time and held by shared_ptr; `clock()`
-// returns a stable forwarder to whichever clock is installed.
+//     returns a stable forwarder to whichever clock is installed.
 // Threads: thread-safe (every implementation must be).
 // Errors: none.
 class Clock {

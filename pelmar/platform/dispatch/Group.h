@@ -11,11 +11,11 @@ class Queue;
 // Group: counts outstanding pieces of work (enter/leave) and tells, once the count falls to zero,
 // queued notifications and waiting threads.
 // Ownership: plain object, not copyable. Notifications hold their queue and block until posted;
-// timed waits share the group's state with the timekeeper.
-// Threads: thread-safe. Notification blocks run on the queue given to notify().
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+//     timed waits share the group's state with the timekeeper.
+// Threads: thread-safe. Notification blocks run on the queue given to notify(). Locking: one mutex
+//     of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: an unbalanced leave() is ignored with a warning on stderr. Throws std::invalid_argument
-// for a null queue or block and for a NaN timeout.
+//     for a null queue or block and for a NaN timeout.
 class Group {
 public:
     Group();

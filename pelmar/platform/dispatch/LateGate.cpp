@@ -4,7 +4,7 @@ namespace pelmar::dispatch {
 
 bool LateGate::tryAdmit() {
     const double now = clock().now();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (admittedAt_.size() >= capacity_ || (!admittedAt_.empty() && admittedAt_.front() < now)) {
         return false;
     }
@@ -13,14 +13,14 @@ bool LateGate::tryAdmit() {
 }
 
 void LateGate::finish() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!admittedAt_.empty()) {
         admittedAt_.pop_front();
     }
 }
 
 std::size_t LateGate::inFlight() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return admittedAt_.size();
 }
 

@@ -9,12 +9,12 @@ namespace pelmar::dispatch {
 // together with monotonic time unless set on its own.
 // Ownership: made with std::make_shared and installed with setClock().
 // Threads: thread-safe. Moving an installed clock fires the deadlines that became due (posting
-// timer fires and delayed blocks to their queues, ending timed waits) on the calling thread. To
-// run main-queue work in time order while time moves, use RunLoop::advance() instead.
-// Locks: one leaf mutex; deadlines fire after it is released (the timekeeper may read the
-// clock under its own lock).
-// Errors: throws std::invalid_argument for a negative or non-finite step and for moving
-// monotonic time backwards.
+//     timer fires and delayed blocks to their queues, ending timed waits) on the calling thread. To
+//     run main-queue work in time order while time moves, use RunLoop::advance() instead. Locking:
+//     one leaf mutex; deadlines fire after it is released (the timekeeper may read the clock under
+//     its own lock).
+// Errors: throws std::invalid_argument for a negative or non-finite step and for moving monotonic
+//     time backwards.
 class ManualClock final : public Clock {
 public:
     // 2023-11-14 22:13:20 UTC: a fixed, recognisable wall time so that tests are repeatable.

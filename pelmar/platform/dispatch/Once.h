@@ -6,11 +6,11 @@
 
 namespace pelmar::dispatch {
 
-// Once: runs an initialisation exactly once however many threads ask for it; the others wait
-// until it has finished. (A function-local static does the same for a value.)
+// Once: runs an initialisation exactly once however many threads ask for it; the others wait until
+// it has finished. (A function-local static does the same for a value.)
 // Ownership: plain object, not copyable; usually a static or a member.
-// Threads: thread-safe. The function runs under the Once's own lock, so it must not call the
-// same Once again (that deadlocks).
+// Threads: thread-safe. The function runs under the Once's own lock, so it must not call the same
+//     Once again (that deadlocks).
 // Errors: if the function throws, the exception reaches its caller and a later call tries again.
 class Once {
 public:

@@ -11,18 +11,20 @@ namespace pelmar::dispatch {
 
 // Queue: runs blocks in submission order on threads of its choosing. The main queue runs them on
 // the main thread from the main run loop (RunLoop); a serial queue runs one block at a time on the
-// shared pool, holding no thread while idle; a concurrent queue runs its blocks side by side on
-// the shared pool, bounded at 64 worker threads.
+// shared pool, holding no thread while idle; a concurrent queue runs its blocks side by side on the
+// shared pool, bounded at 64 worker threads.
 // Ownership: reference object made by the factories and held by shared_ptr. A queue stays alive
-// while it has queued or delayed blocks; it owns each block until the block has run.
+//     while it has queued or delayed blocks; it owns each block until the block has run.
 // Threads: thread-safe. Lock discipline of the dispatch layer: every object guards its state with
-// one mutex of its own, held only briefly; no block, timer action or callback ever runs under a
-// dispatch lock, and the only nesting is the timekeeper's lock over the clock's.
+//     one mutex of its own, held only briefly; no block, timer action or callback ever runs under a
+//     dispatch lock, and the only nesting is the timekeeper's lock over the clock's.
 // Errors: a block on a pool thread must not throw (std::terminate); one on the main queue leaves
-// the RunLoop call that ran it. sync() rethrows what its block threw. sync() onto a queue the
-// caller is already running on (main from the main thread, or a serial queue from one of its own
-// blocks, however nested) aborts the process with a message: it would deadlock. A sync cycle
-// through two different serial queues is not detected.
+//     the RunLoop call that ran it. sync() rethrows what its block threw, and aborts on a sync that
+//     would deadlock (see sync()).
+// Example:
+//     auto work = dispatch::Queue::serial("work");
+//     work->async([] { /* runs off the caller's thread, in order */ });
+//     int answer = work->sync([] { return 42; });  // waits for the blocks queued before it
 class Queue : public std::enable_shared_from_this<Queue> {
 public:
     using Block = std::function<void()>;
@@ -62,7 +64,9 @@ public:
     // Runs `fn` on this queue and waits for it; returns what it returns and rethrows what it
     // throws. Serial and concurrent queues run it on the calling thread once it is their turn;
     // the main queue runs it on the main thread, so a sync from elsewhere waits for the main run
-    // loop to be pumped.
+    // loop to be pumped. A sync onto a queue the caller is already running on (main from the main
+    // thread, or a serial queue from one of its own blocks, however nested) aborts the process
+    // with a message, since it would deadlock; a cycle through two serial queues is not detected.
     template <class F>
     std::invoke_result_t<F&> sync(F&& fn) {
         using Result = std::invoke_result_t<F&>;

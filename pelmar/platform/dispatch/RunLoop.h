@@ -5,16 +5,16 @@
 
 namespace pelmar::dispatch {
 
-// RunLoop: drives the main queue on the main thread. A host app pumps it from its own loop;
-// tests pump it to wait for work (runUntil) and to move a manual clock with timers firing in
-// time order (advance). Timers (Timer) and main-queue delayed blocks fire from this loop.
+// RunLoop: drives the main queue on the main thread. A host app pumps it from its own loop; tests
+// pump it to wait for work (runUntil) and to move a manual clock with timers firing in time order
+// (advance). Timers (Timer) and main-queue delayed blocks fire from this loop.
 // Ownership: static functions over the process-wide main queue.
-// Threads: main thread only. The first thread that calls any of these becomes the main thread;
-// a call from another thread afterwards aborts with a message. Calls may nest (a block may pump
-// the loop). Uses the main queue's leaf mutex only; blocks run with no lock held.
+// Threads: main thread only. The first thread that calls any of these becomes the main thread; a
+//     call from another thread afterwards aborts with a message. Calls may nest (a block may pump
+//     the loop). Uses the main queue's leaf mutex only; blocks run with no lock held.
 // Errors: an exception thrown by a block leaves the call that ran it (the block is gone, the rest
-// stay queued). Throws std::invalid_argument for a NaN or negative duration, and for an infinite
-// one while a manual clock is installed (advance, runFor).
+//     stay queued). Throws std::invalid_argument for a NaN or negative duration, and for an
+//     infinite one while a manual clock is installed (advance, runFor).
 class RunLoop {
 public:
     // Default safety-net timeout of runUntil, in real seconds.

@@ -6,13 +6,13 @@
 namespace pelmar::dispatch {
 
 // Semaphore: a counting semaphore whose waiters are served strictly first come, first served:
-// signal() hands its unit to the longest-waiting thread, and a new wait() never overtakes a
-// thread already waiting.
+// signal() hands its unit to the longest-waiting thread, and a new wait() never overtakes a thread
+// already waiting.
 // Ownership: plain object, not copyable. Timed waits share its state with the timekeeper, so a
-// deadline firing late never touches a destroyed semaphore; destroying it while threads wait is a
-// programming error (they keep waiting).
-// Threads: thread-safe.
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+//     deadline firing late never touches a destroyed semaphore; destroying it while threads wait is
+//     a programming error (they keep waiting).
+// Threads: thread-safe. Locking: one mutex of its own, a leaf (see Queue.h); no callback runs while
+//     it is held.
 // Errors: throws std::invalid_argument for a negative count or a NaN timeout.
 class Semaphore {
 public:

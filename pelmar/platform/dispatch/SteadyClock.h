@@ -4,8 +4,8 @@
 
 namespace pelmar::dispatch {
 
-// SteadyClock: the production clock; monotonic time from the system's steady clock, wall time
-// from the system clock.
+// SteadyClock: the production clock; monotonic time from the system's steady clock, wall time from
+// the system clock.
 // Ownership: plain object, usually held by shared_ptr as the installed clock.
 // Threads: thread-safe.
 // Errors: none.

@@ -8,17 +8,17 @@
 
 namespace pelmar::dispatch {
 
-// Timer: a one-shot or repeating timer on the main run loop; its action runs on the main thread
-// at the interval measured on the installed clock. A repeating timer that falls behind (a busy
-// main thread) fires once, then keeps its original schedule, skipping the fires it missed.
+// Timer: a one-shot or repeating timer on the main run loop; its action runs on the main thread at
+// the interval measured on the installed clock. A repeating timer that falls behind (a busy main
+// thread) fires once, then keeps its original schedule, skipping the fires it missed.
 // Ownership: made by scheduled() and returned as a shared handle; while valid, the run loop also
-// holds it, so dropping the handle does not stop it. invalidate() releases the action (and what
-// it captured); an action should capture its owner weakly or be invalidated by it.
+//     holds it, so dropping the handle does not stop it. invalidate() releases the action (and what
+//     it captured); an action should capture its owner weakly or be invalidated by it.
 // Threads: thread-safe; scheduled() and invalidate() from any thread. An invalidate() made on the
-// main thread guarantees no later fire; one made elsewhere may race with a fire in progress.
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+//     main thread guarantees no later fire; one made elsewhere may race with a fire in progress.
+//     Locking: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: throws std::invalid_argument for a NaN interval or an empty action. Intervals below
-// kMinimumInterval are raised to it; an infinite interval never fires.
+//     kMinimumInterval are raised to it; an infinite interval never fires.
 class Timer : public std::enable_shared_from_this<Timer> {
 public:
     using Action = std::function<void(Timer&)>;

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <array>
+#include <string_view>
+
 // CharacterSet: a set of bytes, used to say which characters percent-encoding leaves as they are.
 // Ownership: a plain constexpr value type.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <array>
-#include <string_view>
 
 namespace pelmar::foundation {
 

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
 // Error: a failure reported by the SDK and its platform layer, passed as std::optional<Error>.
 // Ownership: a plain value type.
 // Threads: thread-compatible.
 // Errors: none; `domain` names the layer that failed, `code` is domain-specific.
-
-#include <iosfwd>
-#include <string>
-#include <string_view>
 
 namespace pelmar {
 

@@ -1,13 +1,5 @@
 #pragma once
 
-// FileManager: file-system operations the SDK needs, with moves and copies that never replace an
-// existing target and writes that are atomic.
-// Ownership: static functions; arguments are paths, nothing is kept.
-// Threads: thread-safe (as safe as the file system itself is against other writers).
-// Errors: std::optional<Error> in kFileErrorDomain, code = errno, message "<what failed>:
-// <strerror>",
-//         for example "cannot move a to b: File exists". Queries return std::nullopt / false.
-
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -16,6 +8,14 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Error.h"
+
+// FileManager: file-system operations the SDK needs, with moves and copies that never replace an
+// existing target and writes that are atomic.
+// Ownership: static functions; arguments are paths, nothing is kept.
+// Threads: thread-safe (as safe as the file system itself is against other writers).
+// Errors: std::optional<Error> in kFileErrorDomain, code = errno, message "<what failed>:
+//     <strerror>", for example "cannot move a to b: File exists". Queries return std::nullopt /
+//     false.
 
 namespace pelmar::foundation {
 

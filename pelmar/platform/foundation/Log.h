@@ -1,15 +1,15 @@
 #pragma once
 
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
 // Log: the platform log: diagnostic lines of the SDK, written to standard error.
 // Ownership: static; a Capture records lines only while it is alive.
 // Threads: thread-safe; a line is written whole, never interleaved with another.
 // Errors: write failures are ignored.
 // Limits: a Capture keeps every line it sees (meant for tests, which stay small).
-
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace pelmar::foundation {
 

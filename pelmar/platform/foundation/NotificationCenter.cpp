@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "pelmar/platform/sync/Mutex.h"
+
 namespace pelmar::foundation {
 
 // One registered observer. `callMutex` is held while the observer runs; it is recursive so that an
@@ -10,18 +12,18 @@ struct NotificationCenter::Entry {
     std::string name;
     SenderFilter filter;
     Observer fn;
-    std::recursive_mutex callMutex;
-    bool active = true;  // guarded by callMutex
+    RecursiveMutex callMutex;
+    bool active PELMAR_GUARDED_BY(callMutex) = true;
 };
 
 struct NotificationCenter::Registry {
-    std::mutex mutex;
-    std::map<std::string, std::vector<std::shared_ptr<Entry>>, std::less<>>
-            observers;  // guarded by mutex
+    Mutex mutex;
+    std::map<std::string, std::vector<std::shared_ptr<Entry>>, std::less<>> observers
+            PELMAR_GUARDED_BY(mutex);
 
     void remove(const std::shared_ptr<Entry>& entry) {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             auto it = observers.find(entry->name);
             if (it != observers.end()) {
                 auto& list = it->second;
@@ -33,7 +35,7 @@ struct NotificationCenter::Registry {
         }
         // Waits for a delivery in progress on another thread; returns at once on the thread
         // that is running this observer.
-        std::lock_guard call(entry->callMutex);
+        RecursiveMutexLock call(entry->callMutex);
         entry->active = false;
     }
 };
@@ -64,7 +66,7 @@ void NotificationCenter::Token::reset() {
     if (auto registry = registry_.lock()) {
         registry->remove(entry_);
     } else {
-        std::lock_guard call(entry_->callMutex);
+        RecursiveMutexLock call(entry_->callMutex);
         entry_->active = false;
     }
     entry_.reset();
@@ -104,7 +106,7 @@ NotificationCenter::Token NotificationCenter::addObserverImpl(std::string name,
     entry->filter = std::move(filter);
     entry->fn = std::move(fn);
     {
-        std::lock_guard lock(registry_->mutex);
+        MutexLock lock(registry_->mutex);
         registry_->observers[entry->name].push_back(entry);
     }
     return Token(registry_, std::move(entry));
@@ -121,7 +123,7 @@ void NotificationCenter::post(std::string_view name, Json userInfo) {
 void NotificationCenter::deliver(const Notification& notification) {
     std::vector<std::shared_ptr<Entry>> targets;
     {
-        std::lock_guard lock(registry_->mutex);
+        MutexLock lock(registry_->mutex);
         auto it = registry_->observers.find(notification.name);
         if (it == registry_->observers.end()) {
             return;
@@ -133,7 +135,7 @@ void NotificationCenter::deliver(const Notification& notification) {
             continue;
         }
         // An observer removed by an earlier one in this same delivery is skipped.
-        std::lock_guard call(entry->callMutex);
+        RecursiveMutexLock call(entry->callMutex);
         if (entry->active) {
             entry->fn(notification);
         }

@@ -1,20 +1,5 @@
 #pragma once
 
-// NotificationCenter: named notifications with an optional sender object and a JSON userInfo,
-// delivered synchronously to the observers registered for that name, in registration order, on
-// the poster's thread. An observer may filter by sender: it then hears only notifications posted
-// by that very object (compared by identity, so a later object at the same address is not it).
-// Ownership: `defaultCenter()` lives for the whole process; other centres are held by shared_ptr
-//            (`create()`). An observer lives until its Token is destroyed or removed; a Token does
-//            not keep its centre alive. A sender filter refers to its object weakly; a posted
-//            sender is kept alive only while the notification is delivered.
-// Threads: thread-safe. Observers may add or remove observers (themselves included) and post
-//          during delivery. Removing an observer waits for its deliveries running on other
-//          threads to end, so an object can unregister in its destructor; never remove an
-//          observer while holding a lock that its callback takes.
-// Errors: an exception thrown by an observer propagates to the poster; later observers miss that
-//         notification.
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,6 +13,21 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Json.h"
+
+// NotificationCenter: named notifications with an optional sender object and a JSON userInfo,
+// delivered synchronously to the observers registered for that name, in registration order, on the
+// poster's thread. An observer may filter by sender: it then hears only notifications posted by
+// that very object (compared by identity, so a later object at the same address is not it).
+// Ownership: `defaultCenter()` lives for the whole process; other centres are held by shared_ptr
+//     (`create()`). An observer lives until its Token is destroyed or removed; a Token does not
+//     keep its centre alive. A sender filter refers to its object weakly; a posted sender is kept
+//     alive only while the notification is delivered.
+// Threads: thread-safe. Observers may add or remove observers (themselves included) and post during
+//     delivery. Removing an observer waits for its deliveries running on other threads to end, so
+//     an object can unregister in its destructor; never remove an observer while holding a lock
+//     that its callback takes.
+// Errors: an exception thrown by an observer propagates to the poster; later observers miss that
+//     notification.
 
 namespace pelmar::foundation {
 

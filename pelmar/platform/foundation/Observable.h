@@ -1,17 +1,5 @@
 #pragma once
 
-// Observable: a property whose changes can be observed (key-value observing). Each set() tells
-// the observers the value before and the value after; an observer that asks for it is also told
-// just before the change (a prior notice, while get() still answers the old value), and one that
-// asks for the initial value hears it once when it registers.
-// Ownership: a value member of its owner; an observer lives until its Token is destroyed or
-//     reset; a Token does not keep the property alive and may outlive it.
-// Threads: thread-safe. Sets are serialised and observers run synchronously on the setting
-//     thread with no lock held but the set lock, so an observer may read get(), set the property
-//     again (its observers hear that nested change at once) and add or remove observers. Removing
-//     an observer waits for its calls running on other threads to end.
-// Errors: an exception thrown by an observer propagates to the setter; the value stays set.
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +7,20 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "pelmar/platform/sync/Mutex.h"
+
+// Observable: a property whose changes can be observed (key-value observing). Each set() tells the
+// observers the value before and the value after; an observer that asks for it is also told just
+// before the change (a prior notice, while get() still answers the old value), and one that asks
+// for the initial value hears it once when it registers.
+// Ownership: a value member of its owner; an observer lives until its Token is destroyed or reset;
+//     a Token does not keep the property alive and may outlive it.
+// Threads: thread-safe. Sets are serialised and observers run synchronously on the setting thread
+//     with no lock held but the set lock, so an observer may read get(), set the property again
+//     (its observers hear that nested change at once) and add or remove observers. Removing an
+//     observer waits for its calls running on other threads to end.
+// Errors: an exception thrown by an observer propagates to the setter; the value stays set.
 
 namespace pelmar::foundation {
 
@@ -66,11 +68,11 @@ public:
                 return;
             }
             if (auto registry = registry_.lock()) {
-                std::lock_guard lock(registry->mutex);
+                MutexLock lock(registry->mutex);
                 std::erase(registry->entries, entry_);
             }
             {
-                std::lock_guard call(entry_->callMutex);
+                RecursiveMutexLock call(entry_->callMutex);
                 entry_->active = false;
             }
             entry_.reset();
@@ -99,7 +101,7 @@ public:
     Observable& operator=(const Observable&) = delete;
 
     T get() const {
-        std::lock_guard lock(registry_->mutex);
+        MutexLock lock(registry_->mutex);
         return value_;
     }
 
@@ -114,7 +116,7 @@ public:
             }
         }
         {
-            std::lock_guard lock(registry_->mutex);
+            MutexLock lock(registry_->mutex);
             value_ = value;
         }
         const Change change{false, std::move(old), std::move(value)};
@@ -135,7 +137,7 @@ public:
             call(*entry, Change{false, current, current});
         }
         {
-            std::lock_guard lock(registry_->mutex);
+            MutexLock lock(registry_->mutex);
             registry_->entries.push_back(entry);
         }
         return Token(registry_, std::move(entry));
@@ -143,12 +145,12 @@ public:
 
 private:
     std::vector<std::shared_ptr<typename Token::Entry>> snapshot() const {
-        std::lock_guard lock(registry_->mutex);
+        MutexLock lock(registry_->mutex);
         return registry_->entries;
     }
 
     static void call(typename Token::Entry& entry, const Change& change) {
-        std::lock_guard call(entry.callMutex);
+        RecursiveMutexLock call(entry.callMutex);
         if (entry.active) {
             entry.fn(change);
         }
@@ -157,7 +159,7 @@ private:
     const std::shared_ptr<typename Token::Registry> registry_ =
             std::make_shared<typename Token::Registry>();
     std::recursive_mutex setMutex_;
-    T value_;  // guarded by registry_->mutex
+    T value_ PELMAR_GUARDED_BY(registry_->mutex);
 };
 
 template <typename T>
@@ -165,14 +167,14 @@ struct Observable<T>::Token::Entry {
     Observer fn;
     Options options;
     // Held while the observer runs; recursive so that it may reset its own token.
-    std::recursive_mutex callMutex;
-    bool active = true;  // guarded by callMutex
+    RecursiveMutex callMutex;
+    bool active PELMAR_GUARDED_BY(callMutex) = true;
 };
 
 template <typename T>
 struct Observable<T>::Token::Registry {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<Entry>> entries;  // guarded by mutex
+    Mutex mutex;
+    std::vector<std::shared_ptr<Entry>> entries PELMAR_GUARDED_BY(mutex);
 };
 
 }  // namespace pelmar::foundation

@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
 #include <vector>
+
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::foundation {
 
@@ -14,13 +15,14 @@ namespace {
 constexpr std::string_view kDefaultAppIdentifier = "pelmar-app";
 
 struct State {
-    std::mutex mutex;
-    Sandbox::Settings settings;  // guarded by mutex
+    Mutex mutex;
+    Sandbox::Settings settings PELMAR_GUARDED_BY(mutex);
 };
 
 State& state() {
     static State* instance = [] {
         auto* s = new State;  // never destroyed: usable from static destructors of other units
+        MutexLock lock(s->mutex);
         s->settings.appIdentifier = std::string(kDefaultAppIdentifier);
         return s;
     }();
@@ -73,13 +75,13 @@ void Sandbox::setRoot(const std::filesystem::path& root) {
         }
     }
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.settings.root = absolute.lexically_normal();
 }
 
 std::filesystem::path Sandbox::root() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (!s.settings.root.empty()) {
         return s.settings.root;
     }
@@ -91,14 +93,14 @@ bool Sandbox::setAppIdentifier(std::string_view appIdentifier) {
         return false;
     }
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.settings.appIdentifier = std::string(appIdentifier);
     return true;
 }
 
 std::string Sandbox::appIdentifier() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.settings.appIdentifier;
 }
 
@@ -123,7 +125,7 @@ bool Sandbox::registerAppGroup(std::string_view group) {
         return false;
     }
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.settings.appGroups.emplace(group);
     return true;
 }
@@ -131,7 +133,7 @@ bool Sandbox::registerAppGroup(std::string_view group) {
 std::optional<std::filesystem::path> Sandbox::containerForAppGroup(std::string_view group) {
     {
         State& s = state();
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         if (s.settings.appGroups.find(group) == s.settings.appGroups.end()) {
             return std::nullopt;
         }
@@ -141,13 +143,13 @@ std::optional<std::filesystem::path> Sandbox::containerForAppGroup(std::string_v
 
 Sandbox::Settings Sandbox::settings() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.settings;
 }
 
 void Sandbox::restore(Settings settings) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.settings = std::move(settings);
 }
 

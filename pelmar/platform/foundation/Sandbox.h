@@ -1,15 +1,5 @@
 #pragma once
 
-// Sandbox: the app's folders (Documents, temporary, caches, app-group containers) under one root
-// directory that the host app (or a test) chooses.
-// Ownership: static; the settings live for the whole process.
-// Threads: thread-safe.
-// Errors: folder getters create their folder when missing and return the path even when that
-//         failed (the caller's next file operation reports the error).
-//
-// Default root: $XDG_DATA_HOME/pelmar/<app-id> (when XDG_DATA_HOME is an absolute path), else
-// $HOME/.local/share/pelmar/<app-id>. The app id defaults to "pelmar-app".
-
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -17,13 +7,22 @@
 #include <string>
 #include <string_view>
 
+// Sandbox: the app's folders (Documents, temporary, caches, app-group containers) under one root
+// directory that the host app (or a test) chooses.
+// Ownership: static; the settings live for the whole process.
+// Threads: thread-safe.
+// Errors: folder getters create their folder when missing and return the path even when that failed
+//     (the caller's next file operation reports the error).
+
 namespace pelmar::foundation {
 
 class Sandbox {
 public:
     Sandbox() = delete;
 
-    // An empty path goes back to the default root; a relative one is made absolute.
+    // An empty path goes back to the default root: $XDG_DATA_HOME/pelmar/<app-id> (when
+    // XDG_DATA_HOME is an absolute path), else $HOME/.local/share/pelmar/<app-id>, where the app
+    // id defaults to "pelmar-app". A relative path is made absolute.
     static void setRoot(const std::filesystem::path& root);
     static std::filesystem::path root();
 

@@ -1,18 +1,18 @@
 #pragma once
 
-// URL helpers: percent-encoding with named character sets, and conversion between local paths and
-// "file://" URL strings.
-// Ownership: free functions on values.
-// Threads: thread-safe.
-// Errors: decoding returns std::nullopt for malformed input (a "%" not followed by two hex digits,
-//         a file URL naming another host, a decoded path holding a NUL byte).
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "pelmar/platform/foundation/CharacterSet.h"
+
+// URL helpers: percent-encoding with named character sets, and conversion between local paths and
+// "file://" URL strings.
+// Ownership: free functions on values.
+// Threads: thread-safe.
+// Errors: decoding returns std::nullopt for malformed input (a "%" not followed by two hex digits,
+//         a file URL naming another host, a decoded path holding a NUL byte).
 
 namespace pelmar::foundation {
 

@@ -88,7 +88,7 @@ bool UserDefaults::writeLocked() const {
 }
 
 std::optional<Json> UserDefaults::object(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refreshLocked();
     auto it = values_.find(key);
     if (it == values_.end()) {
@@ -98,7 +98,7 @@ std::optional<Json> UserDefaults::object(std::string_view key) const {
 }
 
 std::optional<std::string> UserDefaults::string(std::string_view key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refreshLocked();
     auto it = values_.find(key);
     if (it == values_.end() || !it->is_string()) {
@@ -112,14 +112,14 @@ void UserDefaults::set(std::string_view key, Json value) {
         remove(key);
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refreshLocked();
     values_[std::string(key)] = std::move(value);
     writeLocked();
 }
 
 void UserDefaults::remove(std::string_view key) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refreshLocked();
     if (values_.erase(std::string(key)) > 0) {
         writeLocked();
@@ -127,7 +127,7 @@ void UserDefaults::remove(std::string_view key) {
 }
 
 bool UserDefaults::synchronize() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     refreshLocked();
     return writeLocked();
 }

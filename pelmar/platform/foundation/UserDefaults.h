@@ -1,17 +1,5 @@
 #pragma once
 
-// UserDefaults: small persistent settings of the app, a JSON object stored in
-// <sandbox root>/Library/Preferences/defaults.json.
-// Ownership: `standard()` lives for the whole process and follows Sandbox::root(): when the root
-//            changes, the values of the new root are loaded on the next call.
-// Threads: thread-safe.
-// Errors: writes go to disk at once through FileManager::writeAtomically; a failed write keeps the
-//         value in memory and `synchronize()` retries and reports it. A file that is not a JSON
-//         object (or is larger than kMaxFileSize) reads as empty and is kept aside as
-//         defaults.json.corrupt, with a line in the platform log.
-// Limits: kMaxFileSize bytes on disk; values that would need more stay in memory only and
-//         `synchronize()` returns false.
-
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -20,6 +8,19 @@
 #include <string_view>
 
 #include "pelmar/platform/foundation/Json.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// UserDefaults: small persistent settings of the app, a JSON object stored in <sandbox
+// root>/Library/Preferences/defaults.json.
+// Ownership: `standard()` lives for the whole process and follows Sandbox::root(): when the root
+//     changes, the values of the new root are loaded on the next call.
+// Threads: thread-safe.
+// Errors: writes go to disk at once through FileManager::writeAtomically; a failed write keeps the
+//     value in memory and `synchronize()` retries and reports it. A file that is not a JSON object
+//     (or is larger than kMaxFileSize) reads as empty and is kept aside as defaults.json.corrupt,
+//     with a line in the platform log.
+// Limits: kMaxFileSize bytes on disk; values that would need more stay in memory only and
+//     `synchronize()` returns false.
 
 namespace pelmar::foundation {
 
@@ -50,12 +51,12 @@ public:
 private:
     UserDefaults() = default;
 
-    void refreshLocked() const;
-    bool writeLocked() const;
+    void refreshLocked() const PELMAR_REQUIRES(mutex_);
+    bool writeLocked() const PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    mutable std::filesystem::path file_;    // guarded by mutex_; the file `values_` came from
-    mutable Json values_ = Json::object();  // guarded by mutex_
+    mutable Mutex mutex_;
+    mutable std::filesystem::path file_ PELMAR_GUARDED_BY(mutex_);  // the file `values_` came from
+    mutable Json values_ PELMAR_GUARDED_BY(mutex_) = Json::object();
 };
 
 }  // namespace pelmar::foundation

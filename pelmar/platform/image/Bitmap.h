@@ -45,14 +45,14 @@ int bytesPerPixel(PixelFormat format);
 
 // Bitmap: one decoded picture in memory, typed: pixel format, whether colour is premultiplied by
 // alpha, whether every pixel is opaque, bytes per row (stride), the scale of points to pixels and
-// the orientation the pixels are stored in. Camera frames, decoded images, thumbnails and
-// snapshots all travel as Bitmaps.
-// Ownership: reference object from create() (owns its pixels) or wrap() (keeps the owner of
-//     foreign pixels, such as a pixel buffer, alive); shared by shared_ptr.
-// Threads: thread-compatible: whoever fills a new bitmap must finish before handing it on as
-//     const; readers may then share it on any thread.
-// Errors: create() and wrap() return null for sizes outside 1..kMaxDimension, more than
-//     kMaxPixels pixels, a stride shorter than a row, a scale that is not positive, or null pixels.
+// the orientation the pixels are stored in. Camera frames, decoded images, thumbnails and snapshots
+// all travel as Bitmaps.
+// Ownership: reference object from create() (owns its pixels) or wrap() (keeps the owner of foreign
+//     pixels, such as a pixel buffer, alive); shared by shared_ptr.
+// Threads: thread-compatible: whoever fills a new bitmap must finish before handing it on as const;
+//     readers may then share it on any thread.
+// Errors: create() and wrap() return null for sizes outside 1..kMaxDimension, more than kMaxPixels
+//     pixels, a stride shorter than a row, a scale that is not positive, or null pixels.
 // Limits: kMaxDimension per side, kMaxPixels in all.
 class Bitmap {
 public:

@@ -7,6 +7,8 @@ extern "C" {
 #include <algorithm>
 #include <vector>
 
+#include "pelmar/platform/libav/LibavHandles.h"
+
 namespace pelmar::image {
 
 std::shared_ptr<Bitmap> toBitmap(const AVFrame& frame, int width, int height) {
@@ -15,10 +17,10 @@ std::shared_ptr<Bitmap> toBitmap(const AVFrame& frame, int width, int height) {
     if (!bitmap) {
         return nullptr;
     }
-    SwsContext* scaler =
-            sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-                           width, height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (scaler == nullptr) {
+    const libav::ScalerPtr scaler(sws_getContext(
+            frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), width, height,
+            AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler) {
         return nullptr;
     }
     // swscale's vector code may write a little past the last row, so it writes into a padded
@@ -28,8 +30,7 @@ std::shared_ptr<Bitmap> toBitmap(const AVFrame& frame, int width, int height) {
     uint8_t* planes[4] = {padded.data(), nullptr, nullptr, nullptr};
     int strides[4] = {static_cast<int>(bitmap->stride()), 0, 0, 0};
     const int rows =
-            sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
-    sws_freeContext(scaler);
+            sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
     if (rows != height) {
         return nullptr;
     }

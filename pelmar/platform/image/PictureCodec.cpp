@@ -10,6 +10,7 @@ extern "C" {
 #include <cstring>
 
 #include "pelmar/platform/image/LibavFrames.h"
+#include "pelmar/platform/libav/LibavHandles.h"
 
 namespace pelmar::image {
 
@@ -59,17 +60,22 @@ std::shared_ptr<Bitmap> PictureCodec::decode(std::string_view bytes) {
     if (codec == nullptr || bytes.size() > static_cast<size_t>(INT32_MAX / 2)) {
         return nullptr;
     }
-    CodecPtr decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+    libav::CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder) {
         return nullptr;
     }
-    PacketPtr packet(av_packet_alloc());
+    // A header that claims a huge picture is refused before the decoder allocates for it.
+    decoder->max_pixels = Bitmap::kMaxPixels;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        return nullptr;
+    }
+    libav::PacketPtr packet(av_packet_alloc());
     if (!packet || av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) {
         return nullptr;
     }
     std::memcpy(packet->data, bytes.data(), bytes.size());
-    FramePtr frame(av_frame_alloc());
-    if (avcodec_send_packet(decoder.get(), packet.get()) < 0) {
+    libav::FramePtr frame(av_frame_alloc());
+    if (!frame || avcodec_send_packet(decoder.get(), packet.get()) < 0) {
         return nullptr;
     }
     avcodec_send_packet(decoder.get(), nullptr);
@@ -91,7 +97,7 @@ std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encode
     const int height = bitmap.height();
 
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-    CodecPtr encoder(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
+    libav::CodecContextPtr encoder(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
     if (!encoder) {
         return {std::nullopt, encodeError("no JPEG encoder")};
     }
@@ -106,7 +112,7 @@ std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encode
     if (avcodec_open2(encoder.get(), codec, nullptr) < 0) {
         return {std::nullopt, encodeError("cannot open the JPEG encoder")};
     }
-    FramePtr frame(av_frame_alloc());
+    libav::FramePtr frame(av_frame_alloc());
     frame->width = width;
     frame->height = height;
     frame->format = AV_PIX_FMT_YUVJ420P;
@@ -114,18 +120,17 @@ std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encode
     if (av_frame_get_buffer(frame.get(), 0) < 0) {
         return {std::nullopt, encodeError("out of memory")};
     }
-    SwsContext* scaler =
-            sws_getContext(width, height, libavFormat(bitmap.format()), width, height,
-                           AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (scaler == nullptr) {
+    const libav::ScalerPtr scaler(sws_getContext(width, height, libavFormat(bitmap.format()), width,
+                                                 height, AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr,
+                                                 nullptr, nullptr));
+    if (!scaler) {
         return {std::nullopt, encodeError("cannot convert the picture")};
     }
     const uint8_t* planes[4] = {bitmap.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {static_cast<int>(bitmap.stride()), 0, 0, 0};
-    sws_scale(scaler, planes, strides, 0, height, frame->data, frame->linesize);
-    sws_freeContext(scaler);
+    sws_scale(scaler.get(), planes, strides, 0, height, frame->data, frame->linesize);
 
-    PacketPtr packet(av_packet_alloc());
+    libav::PacketPtr packet(av_packet_alloc());
     if (avcodec_send_frame(encoder.get(), frame.get()) < 0
         || avcodec_receive_packet(encoder.get(), packet.get()) < 0) {
         return {std::nullopt, encodeError("JPEG encoding failed")};

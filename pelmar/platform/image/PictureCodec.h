@@ -1,14 +1,5 @@
 #pragma once
 
-// PictureCodec: JPEG, PNG and GIF (first frame) bytes to RGBA bitmaps, and bitmaps to JPEG, over
-// libavcodec.
-// Ownership: static functions; decoded bitmaps own their pixels (RGBA, straight alpha, rows
-//     packed).
-// Threads: thread-safe.
-// Errors: decode() gives null for bytes that are not a picture it can decode; encodeJPEG() gives
-//     a kImageErrorDomain error (kImageErrorEncode) when the encoder fails.
-// Limits: pictures larger than Bitmap::kMaxPixels or Bitmap::kMaxDimension a side are refused.
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +8,15 @@
 
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/image/Bitmap.h"
+
+// PictureCodec: JPEG, PNG and GIF (first frame) bytes to RGBA bitmaps, and bitmaps to JPEG, over
+// libavcodec.
+// Ownership: static functions; decoded bitmaps own their pixels (RGBA, straight alpha, rows
+//     packed).
+// Threads: thread-safe.
+// Errors: decode() gives null for bytes that are not a picture it can decode; encodeJPEG() gives a
+//     kImageErrorDomain error (kImageErrorEncode) when the encoder fails.
+// Limits: pictures larger than Bitmap::kMaxPixels or Bitmap::kMaxDimension a side are refused.
 
 namespace pelmar::image {
 

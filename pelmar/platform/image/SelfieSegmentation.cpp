@@ -10,12 +10,12 @@ namespace pelmar::image {
 SelfieSegmentation::SelfieSegmentation() : queue_(dispatch::Queue::serial("selfie segmentation")) {}
 
 void SelfieSegmentation::setDelegate(std::weak_ptr<SelfieSegmentationDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = std::move(delegate);
 }
 
 void SelfieSegmentation::setMarkerColor(std::optional<uint32_t> bgr) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     marker_ = bgr;
 }
 
@@ -42,7 +42,7 @@ void SelfieSegmentation::processVideoFrame(std::shared_ptr<media::PixelBuffer> p
         self->lateGate_.finish();
         std::shared_ptr<SelfieSegmentationDelegate> delegate;
         {
-            std::lock_guard lock(self->mutex_);
+            MutexLock lock(self->mutex_);
             delegate = self->delegate_.lock();
         }
         if (delegate) {
@@ -61,7 +61,7 @@ std::shared_ptr<media::PixelBuffer> SelfieSegmentation::segment(
     }
     std::optional<uint32_t> marker;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         marker = marker_;
     }
     constexpr int kBlock = 8;

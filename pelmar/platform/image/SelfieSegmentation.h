@@ -10,6 +10,7 @@
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::image {
 
@@ -26,13 +27,12 @@ public:
 };
 
 // SelfieSegmentation: blurs the background of camera pictures, keeping the person. This stand-in
-// takes the person to be the centred ellipse of the picture and blurs everything outside it
-// (8 x 8 block average), or paints it a fixed marker colour so tests can recognise its pictures.
-// Each result is a new BGRA picture of the same size, handed to the delegate with the time the
-// frame came with, on the component's own thread, some time after processVideoFrame.
-// processVideoFrame never blocks: a frame is dropped while one handed over at an earlier clock
-// instant is still being worked on; frames of one instant queue, up to kMaxQueuedFrames
-// (dispatch::LateGate).
+// takes the person to be the centred ellipse of the picture and blurs everything outside it (8 x 8
+// block average), or paints it a fixed marker colour so tests can recognise its pictures. Each
+// result is a new BGRA picture of the same size, handed to the delegate with the time the frame
+// came with, on the component's own thread, some time after processVideoFrame. processVideoFrame
+// never blocks: a frame is dropped while one handed over at an earlier clock instant is still being
+// worked on; frames of one instant queue, up to kMaxQueuedFrames (dispatch::LateGate).
 // Ownership: made with std::make_shared; refers to its delegate weakly; the worker holds it weakly.
 // Threads: thread-safe; the delegate is called on the component's serial queue.
 // Errors: none; a null or non-BGRA/ARGB picture yields a null result.
@@ -71,9 +71,9 @@ private:
     dispatch::LateGate lateGate_{kMaxQueuedFrames};
     std::atomic<int64_t> processed_{0};
     std::atomic<int64_t> dropped_{0};
-    mutable std::mutex mutex_;
-    std::weak_ptr<SelfieSegmentationDelegate> delegate_;  // guarded by mutex_
-    std::optional<uint32_t> marker_;                      // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<SelfieSegmentationDelegate> delegate_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<uint32_t> marker_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::image

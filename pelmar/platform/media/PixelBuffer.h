@@ -15,7 +15,7 @@ enum class PixelFormat : uint32_t {
 
 // PixelBuffer: one picture in memory, packed rows of 4-byte pixels.
 // Ownership: reference object made by create() and shared by shared_ptr (sample buffers, writer
-// queues and images hold it); the pixels live as long as the last holder.
+//     queues and images hold it); the pixels live as long as the last holder.
 // Threads: thread-compatible: whoever fills it must finish before handing it on; readers may share.
 // Errors: create() returns null for sizes outside 1..kMaxDimension.
 // Limits: kMaxDimension per side.

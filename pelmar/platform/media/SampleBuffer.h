@@ -21,11 +21,11 @@ struct SampleTimingInfo {
 };
 
 // SampleBuffer: a unit of media with its timing: a raw picture (an image buffer), a run of audio
-// frames (interleaved PCM bytes), or encoded data (an H.264 access unit in AVCC form, AAC
-// frames), with its format description and attachments (key/value metadata, such as
-// {"{Exif}": {"BrightnessValue": 1.5}} on camera frames).
-// Ownership: reference object shared by shared_ptr<const SampleBuffer> once built; holds its
-// pixel buffer and data. Copies with new timing share the payload.
+// frames (interleaved PCM bytes), or encoded data (an H.264 access unit in AVCC form, AAC frames),
+// with its format description and attachments (key/value metadata, such as {"{Exif}":
+// {"BrightnessValue": 1.5}} on camera frames).
+// Ownership: reference object shared by shared_ptr<const SampleBuffer> once built; holds its pixel
+//     buffer and data. Copies with new timing share the payload.
 // Threads: thread-compatible while being built; thread-safe once shared as const.
 // Errors: factories return null for missing or inconsistent parts.
 class SampleBuffer {

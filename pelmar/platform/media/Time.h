@@ -5,9 +5,9 @@
 
 namespace pelmar::media {
 
-// Time: a media time as a rational number: value / timescale seconds, with flags and an epoch.
-// A time with timescale 0 (or without the Valid flag) is invalid. Arithmetic converts to the
-// larger timescale, rounding half away from zero; invalid operands give an invalid result.
+// Time: a media time as a rational number: value / timescale seconds, with flags and an epoch. A
+// time with timescale 0 (or without the Valid flag) is invalid. Arithmetic converts to the larger
+// timescale, rounding half away from zero; invalid operands give an invalid result.
 // Ownership: value type.
 // Threads: thread-compatible.
 // Errors: none; results that do not fit stay invalid rather than overflow.

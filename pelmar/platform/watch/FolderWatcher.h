@@ -1,16 +1,5 @@
 #pragma once
 
-// FolderWatcher: tells its owner when the entries of a folder change (a file created, written and
-// closed, moved in or out, removed), with inotify. It stands in for presenting a folder to the
-// platform's file coordination: the change calls arrive one at a time on an operation queue of
-// one, and changes that come while a call is waiting to run are folded into it.
-// Ownership: made by start() and owned by the caller; owns its inotify descriptor, its watch
-//     thread and its operation queue. The destructor stops the thread and drops calls not yet
-//     started; a call already running finishes on its own (it must not use the watcher).
-// Threads: thread-safe; `changed` runs on a pool thread, never two at once.
-// Errors: start() gives null and an Error in kFileErrorDomain (errno) when the folder cannot be
-//     watched (missing, not a folder, no inotify).
-
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -20,6 +9,17 @@
 
 #include "pelmar/platform/dispatch/OperationQueue.h"
 #include "pelmar/platform/foundation/Error.h"
+
+// FolderWatcher: tells its owner when the entries of a folder change (a file created, written and
+// closed, moved in or out, removed), with inotify. It stands in for presenting a folder to the
+// platform's file coordination: the change calls arrive one at a time on an operation queue of one,
+// and changes that come while a call is waiting to run are folded into it.
+// Ownership: made by start() and owned by the caller; owns its inotify descriptor, its watch thread
+//     and its operation queue. The destructor stops the thread and drops calls not yet started; a
+//     call already running finishes on its own (it must not use the watcher).
+// Threads: thread-safe; `changed` runs on a pool thread, never two at once.
+// Errors: start() gives null and an Error in kFileErrorDomain (errno) when the folder cannot be
+//     watched (missing, not a folder, no inotify).
 
 namespace pelmar::watch {
 

@@ -22,9 +22,8 @@ namespace pelmar::av::internal {
 namespace {
 
 Error libavError(long code, std::string_view what, int averr) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(averr, text, sizeof(text));
-    return Error{std::string(kAssetWriterErrorDomain), code, std::string(what) + ": " + text};
+    return Error{std::string(kAssetWriterErrorDomain), code,
+                 std::string(what) + ": " + libav::avErrorText(averr)};
 }
 
 Error plainError(long code, std::string what) {
@@ -32,30 +31,6 @@ Error plainError(long code, std::string what) {
 }
 
 }  // namespace
-
-MovieEncoder::~MovieEncoder() {
-    close();
-}
-
-void MovieEncoder::close() {
-    if (format_ && fileOpen_) {
-        avio_closep(&format_->pb);
-        fileOpen_ = false;
-    }
-    avformat_free_context(format_);
-    format_ = nullptr;
-    avcodec_free_context(&video_);
-    avcodec_free_context(&audio_);
-    sws_freeContext(scaler_);
-    scaler_ = nullptr;
-    swr_free(&resampler_);
-    if (fifo_) {
-        av_audio_fifo_free(fifo_);
-        fifo_ = nullptr;
-    }
-    av_packet_free(&packet_);
-    av_frame_free(&audioFrame_);
-}
 
 std::optional<Error> MovieEncoder::open(const std::string& path,
                                         const std::optional<VideoConfig>& video,
@@ -72,11 +47,16 @@ std::optional<Error> MovieEncoder::open(const std::string& path,
     if (std::filesystem::exists(path, ec)) {
         return plainError(kAssetWriterErrorFileExists, "the file already exists: " + path);
     }
-    int err = avformat_alloc_output_context2(&format_, nullptr, "mp4", path.c_str());
+    AVFormatContext* muxer = nullptr;
+    int err = avformat_alloc_output_context2(&muxer, nullptr, "mp4", path.c_str());
+    format_.reset(muxer);
     if (err < 0 || !format_) {
         return libavError(kAssetWriterErrorCannotOpen, "cannot make an MPEG-4 muxer", err);
     }
-    packet_ = av_packet_alloc();
+    packet_.reset(av_packet_alloc());
+    if (!packet_) {
+        return plainError(kAssetWriterErrorCannotOpen, "out of memory");
+    }
     if (video) {
         if (auto e = openVideo(*video)) {
             return e;
@@ -91,8 +71,7 @@ std::optional<Error> MovieEncoder::open(const std::string& path,
     if (err < 0) {
         return libavError(kAssetWriterErrorCannotOpen, "cannot create " + path, err);
     }
-    fileOpen_ = true;
-    err = avformat_write_header(format_, nullptr);
+    err = avformat_write_header(format_.get(), nullptr);
     if (err < 0) {
         return libavError(kAssetWriterErrorCannotOpen, "cannot write the movie header", err);
     }
@@ -105,7 +84,10 @@ std::optional<Error> MovieEncoder::openVideo(const VideoConfig& config) {
     if (!codec) {
         return plainError(kAssetWriterErrorEncoder, "no H.264 encoder available");
     }
-    video_ = avcodec_alloc_context3(codec);
+    video_.reset(avcodec_alloc_context3(codec));
+    if (!video_) {
+        return plainError(kAssetWriterErrorEncoder, "out of memory");
+    }
     // H.264 in 4:2:0 needs even sizes.
     video_->width = std::max(2, config.width & ~1);
     video_->height = std::max(2, config.height & ~1);
@@ -116,13 +98,16 @@ std::optional<Error> MovieEncoder::openVideo(const VideoConfig& config) {
     video_->thread_count = 0;  // as many encoder threads as the machine suits
     video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video_->priv_data, "preset", "veryfast", 0);
-    int err = avcodec_open2(video_, codec, nullptr);
+    int err = avcodec_open2(video_.get(), codec, nullptr);
     if (err < 0) {
         return libavError(kAssetWriterErrorEncoder, "cannot open the H.264 encoder", err);
     }
-    videoStream_ = avformat_new_stream(format_, nullptr);
+    videoStream_ = avformat_new_stream(format_.get(), nullptr);
+    if (!videoStream_) {
+        return plainError(kAssetWriterErrorEncoder, "cannot add the video track");
+    }
     videoStream_->time_base = video_->time_base;
-    err = avcodec_parameters_from_context(videoStream_->codecpar, video_);
+    err = avcodec_parameters_from_context(videoStream_->codecpar, video_.get());
     if (err < 0) {
         return libavError(kAssetWriterErrorEncoder, "cannot describe the video track", err);
     }
@@ -134,25 +119,34 @@ std::optional<Error> MovieEncoder::openAudio(const AudioConfig& config) {
     if (!codec) {
         return plainError(kAssetWriterErrorEncoder, "no AAC encoder available");
     }
-    audio_ = avcodec_alloc_context3(codec);
+    audio_.reset(avcodec_alloc_context3(codec));
+    if (!audio_) {
+        return plainError(kAssetWriterErrorEncoder, "out of memory");
+    }
     audio_->sample_fmt = AV_SAMPLE_FMT_FLTP;
     audio_->sample_rate = config.sampleRate;
     av_channel_layout_default(&audio_->ch_layout, config.channels);
     audio_->bit_rate = config.bitRate;
     audio_->time_base = AVRational{1, config.sampleRate};
     audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int err = avcodec_open2(audio_, codec, nullptr);
+    int err = avcodec_open2(audio_.get(), codec, nullptr);
     if (err < 0) {
         return libavError(kAssetWriterErrorEncoder, "cannot open the AAC encoder", err);
     }
-    audioStream_ = avformat_new_stream(format_, nullptr);
+    audioStream_ = avformat_new_stream(format_.get(), nullptr);
+    if (!audioStream_) {
+        return plainError(kAssetWriterErrorEncoder, "cannot add the audio track");
+    }
     audioStream_->time_base = audio_->time_base;
-    err = avcodec_parameters_from_context(audioStream_->codecpar, audio_);
+    err = avcodec_parameters_from_context(audioStream_->codecpar, audio_.get());
     if (err < 0) {
         return libavError(kAssetWriterErrorEncoder, "cannot describe the audio track", err);
     }
-    fifo_ = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, config.channels, audio_->frame_size * 4);
-    audioFrame_ = av_frame_alloc();
+    fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, config.channels, audio_->frame_size * 4));
+    audioFrame_.reset(av_frame_alloc());
+    if (!fifo_ || !audioFrame_) {
+        return plainError(kAssetWriterErrorEncoder, "out of memory");
+    }
     return std::nullopt;
 }
 
@@ -162,13 +156,15 @@ std::optional<Error> MovieEncoder::encodeVideo(const media::PixelBuffer& picture
     if (!video_) {
         return plainError(kAssetWriterErrorEncoder, "the movie has no video track");
     }
-    AVFrame* frame = av_frame_alloc();
+    const libav::FramePtr frame(av_frame_alloc());
+    if (!frame) {
+        return plainError(kAssetWriterErrorEncoder, "out of memory");
+    }
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = video_->width;
     frame->height = video_->height;
-    int err = av_frame_get_buffer(frame, 0);
+    int err = av_frame_get_buffer(frame.get(), 0);
     if (err < 0) {
-        av_frame_free(&frame);
         return libavError(kAssetWriterErrorEncoder, "cannot allocate a picture", err);
     }
     // Aspect fit: the picture keeps its shape, centred, with black bars where it does not fill.
@@ -189,10 +185,11 @@ std::optional<Error> MovieEncoder::encodeVideo(const media::PixelBuffer& picture
     }
     const AVPixelFormat source =
             picture.format() == media::PixelFormat::ARGB32 ? AV_PIX_FMT_ARGB : AV_PIX_FMT_BGRA;
-    scaler_ = sws_getCachedContext(scaler_, picture.width(), picture.height(), source, fitW, fitH,
-                                   AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    // sws_getCachedContext frees the old scaler itself when it has to make a new one.
+    scaler_.reset(sws_getCachedContext(scaler_.release(), picture.width(), picture.height(), source,
+                                       fitW, fitH, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                       nullptr, nullptr));
     if (!scaler_) {
-        av_frame_free(&frame);
         return plainError(kAssetWriterErrorEncoder, "cannot convert the picture");
     }
     const uint8_t* src[1] = {picture.data()};
@@ -201,15 +198,14 @@ std::optional<Error> MovieEncoder::encodeVideo(const media::PixelBuffer& picture
             frame->data[0] + static_cast<ptrdiff_t>(top) * frame->linesize[0] + left,
             frame->data[1] + static_cast<ptrdiff_t>(top / 2) * frame->linesize[1] + left / 2,
             frame->data[2] + static_cast<ptrdiff_t>(top / 2) * frame->linesize[2] + left / 2};
-    sws_scale(scaler_, src, srcStride, 0, picture.height(), dst, frame->linesize);
+    sws_scale(scaler_.get(), src, srcStride, 0, picture.height(), dst, frame->linesize);
     frame->pts = pts;
     videoDurations_[pts] = duration;
-    err = avcodec_send_frame(video_, frame);
-    av_frame_free(&frame);
+    err = avcodec_send_frame(video_.get(), frame.get());
     if (err < 0) {
         return libavError(kAssetWriterErrorEncoder, "the H.264 encoder refused a picture", err);
     }
-    return drain(video_, videoStream_, true);
+    return drain(video_.get(), videoStream_, true);
 }
 
 std::optional<Error> MovieEncoder::encodeAudio(const int16_t* samples,
@@ -225,20 +221,22 @@ std::optional<Error> MovieEncoder::encodeAudio(const int16_t* samples,
         audioStarted_ = true;
     }
     if (!resampler_ || resamplerRate_ != rate || resamplerChannels_ != channels) {
-        swr_free(&resampler_);
+        resampler_.reset();
         AVChannelLayout in{};
         av_channel_layout_default(&in, channels);
+        SwrContext* made = nullptr;
         int err =
-                swr_alloc_set_opts2(&resampler_, &audio_->ch_layout, AV_SAMPLE_FMT_FLTP,
+                swr_alloc_set_opts2(&made, &audio_->ch_layout, AV_SAMPLE_FMT_FLTP,
                                     audio_->sample_rate, &in, AV_SAMPLE_FMT_S16, rate, 0, nullptr);
-        if (err < 0 || (err = swr_init(resampler_)) < 0) {
-            swr_free(&resampler_);
+        libav::ResamplerPtr resampler(made);
+        if (err < 0 || (err = swr_init(resampler.get())) < 0) {
             return libavError(kAssetWriterErrorEncoder, "cannot convert the sound", err);
         }
+        resampler_ = std::move(resampler);
         resamplerRate_ = rate;
         resamplerChannels_ = channels;
     }
-    const int outCapacity = swr_get_out_samples(resampler_, frames) + 32;
+    const int outCapacity = swr_get_out_samples(resampler_.get(), frames) + 32;
     const int outChannels = audio_->ch_layout.nb_channels;
     std::vector<std::vector<float>> planes(static_cast<size_t>(outChannels),
                                            std::vector<float>(static_cast<size_t>(outCapacity)));
@@ -248,37 +246,38 @@ std::optional<Error> MovieEncoder::encodeAudio(const int16_t* samples,
                 reinterpret_cast<uint8_t*>(planes[static_cast<size_t>(c)].data());
     }
     const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
-    const int converted = swr_convert(resampler_, out.data(), outCapacity, in, frames);
+    const int converted = swr_convert(resampler_.get(), out.data(), outCapacity, in, frames);
     if (converted < 0) {
         return libavError(kAssetWriterErrorEncoder, "cannot convert the sound", converted);
     }
     if (converted > 0) {
-        av_audio_fifo_write(fifo_, reinterpret_cast<void**>(out.data()), converted);
+        av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out.data()), converted);
     }
     return encodeAudioFrames(false);
 }
 
 std::optional<Error> MovieEncoder::encodeAudioFrames(bool flush) {
     const int frameSize = audio_->frame_size > 0 ? audio_->frame_size : 1024;
-    while (av_audio_fifo_size(fifo_) >= frameSize || (flush && av_audio_fifo_size(fifo_) > 0)) {
-        const int n = std::min(frameSize, av_audio_fifo_size(fifo_));
-        av_frame_unref(audioFrame_);
+    while (av_audio_fifo_size(fifo_.get()) >= frameSize
+           || (flush && av_audio_fifo_size(fifo_.get()) > 0)) {
+        const int n = std::min(frameSize, av_audio_fifo_size(fifo_.get()));
+        av_frame_unref(audioFrame_.get());
         audioFrame_->nb_samples = n;
         audioFrame_->format = audio_->sample_fmt;
         audioFrame_->sample_rate = audio_->sample_rate;
         av_channel_layout_copy(&audioFrame_->ch_layout, &audio_->ch_layout);
-        int err = av_frame_get_buffer(audioFrame_, 0);
+        int err = av_frame_get_buffer(audioFrame_.get(), 0);
         if (err < 0) {
             return libavError(kAssetWriterErrorEncoder, "cannot allocate sound", err);
         }
-        av_audio_fifo_read(fifo_, reinterpret_cast<void**>(audioFrame_->data), n);
+        av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(audioFrame_->data), n);
         audioFrame_->pts = nextAudioPts_;
         nextAudioPts_ += n;
-        err = avcodec_send_frame(audio_, audioFrame_);
+        err = avcodec_send_frame(audio_.get(), audioFrame_.get());
         if (err < 0) {
             return libavError(kAssetWriterErrorEncoder, "the AAC encoder refused sound", err);
         }
-        if (auto e = drain(audio_, audioStream_, false)) {
+        if (auto e = drain(audio_.get(), audioStream_, false)) {
             return e;
         }
     }
@@ -287,7 +286,7 @@ std::optional<Error> MovieEncoder::encodeAudioFrames(bool flush) {
 
 std::optional<Error> MovieEncoder::drain(AVCodecContext* codec, AVStream* stream, bool video) {
     for (;;) {
-        int err = avcodec_receive_packet(codec, packet_);
+        int err = avcodec_receive_packet(codec, packet_.get());
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) {
             return std::nullopt;
         }
@@ -302,12 +301,26 @@ std::optional<Error> MovieEncoder::drain(AVCodecContext* codec, AVStream* stream
             }
         }
         packet_->stream_index = stream->index;
-        av_packet_rescale_ts(packet_, codec->time_base, stream->time_base);
-        err = av_interleaved_write_frame(format_, packet_);
+        av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
+        err = av_interleaved_write_frame(format_.get(), packet_.get());
         if (err < 0) {
             return libavError(kAssetWriterErrorMuxer, "cannot write to the movie file", err);
         }
     }
+}
+
+void MovieEncoder::close() {
+    videoStream_ = nullptr;
+    audioStream_ = nullptr;
+    headerWritten_ = false;
+    audioFrame_.reset();
+    packet_.reset();
+    fifo_.reset();
+    resampler_.reset();
+    scaler_.reset();
+    audio_.reset();
+    video_.reset();
+    format_.reset();
 }
 
 std::optional<Error> MovieEncoder::finish() {
@@ -315,8 +328,8 @@ std::optional<Error> MovieEncoder::finish() {
         return plainError(kAssetWriterErrorMuxer, "the movie was never started");
     }
     if (video_) {
-        avcodec_send_frame(video_, nullptr);
-        if (auto e = drain(video_, videoStream_, true)) {
+        avcodec_send_frame(video_.get(), nullptr);
+        if (auto e = drain(video_.get(), videoStream_, true)) {
             return e;
         }
     }
@@ -324,12 +337,12 @@ std::optional<Error> MovieEncoder::finish() {
         if (auto e = encodeAudioFrames(true)) {
             return e;
         }
-        avcodec_send_frame(audio_, nullptr);
-        if (auto e = drain(audio_, audioStream_, false)) {
+        avcodec_send_frame(audio_.get(), nullptr);
+        if (auto e = drain(audio_.get(), audioStream_, false)) {
             return e;
         }
     }
-    int err = av_write_trailer(format_);
+    int err = av_write_trailer(format_.get());
     if (err < 0) {
         return libavError(kAssetWriterErrorMuxer, "cannot finish the movie file", err);
     }

@@ -6,24 +6,17 @@
 #include <string>
 
 #include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/media/PixelBuffer.h"
-
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
-struct SwrContext;
-struct SwsContext;
 
 namespace pelmar::av::internal {
 
 // MovieEncoder: the libav side of the asset writer: H.264 (libx264) and AAC encoders, picture
 // scaling and colour conversion (libswscale, aspect fit with black bars), audio conversion
-// (libswresample to planar float at the output rate and channel count) and the MPEG-4 muxer.
-// Times are in output units: 1/90000 s for video, output samples for audio.
-// Ownership: owns every libav object; the destructor frees them without finishing the file.
+// (libswresample to planar float at the output rate and channel count) and the MPEG-4 muxer. Times
+// are in output units: 1/90000 s for video, output samples for audio.
+// Ownership: owns every libav object; finish() closes the file, the destructor frees them without
+//     finishing it.
 // Threads: thread-compatible (the writer's worker thread uses it).
 // Errors: each call returns an Error (domain kAssetWriterErrorDomain) from the failing libav call.
 class MovieEncoder {
@@ -43,7 +36,6 @@ public:
     static constexpr int kVideoTimescale = 90000;
 
     MovieEncoder() = default;
-    ~MovieEncoder();
 
     MovieEncoder(const MovieEncoder&) = delete;
     MovieEncoder& operator=(const MovieEncoder&) = delete;
@@ -73,22 +65,23 @@ private:
     std::optional<Error> openAudio(const AudioConfig& config);
     std::optional<Error> drain(AVCodecContext* codec, AVStream* stream, bool video);
     std::optional<Error> encodeAudioFrames(bool flush);
+    // Frees the encoders and closes the file (after the trailer, or without one).
     void close();
 
-    AVFormatContext* format_ = nullptr;
-    bool fileOpen_ = false;
+    // Declared first so that it is released last: the streams below belong to it.
+    libav::OutputFormatPtr format_;
     bool headerWritten_ = false;
-    AVCodecContext* video_ = nullptr;
-    AVStream* videoStream_ = nullptr;
-    SwsContext* scaler_ = nullptr;
-    AVCodecContext* audio_ = nullptr;
-    AVStream* audioStream_ = nullptr;
-    SwrContext* resampler_ = nullptr;
+    libav::CodecContextPtr video_;
+    AVStream* videoStream_ = nullptr;  // owned by format_
+    libav::ScalerPtr scaler_;
+    libav::CodecContextPtr audio_;
+    AVStream* audioStream_ = nullptr;  // owned by format_
+    libav::ResamplerPtr resampler_;
     int resamplerRate_ = 0;
     int resamplerChannels_ = 0;
-    AVAudioFifo* fifo_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* audioFrame_ = nullptr;
+    libav::AudioFifoPtr fifo_;
+    libav::PacketPtr packet_;
+    libav::FramePtr audioFrame_;
     int64_t nextAudioPts_ = 0;
     bool audioStarted_ = false;
     std::map<int64_t, int64_t> videoDurations_;  // pts -> duration of frames in the encoder

@@ -50,7 +50,7 @@ SyntheticCapture::SyntheticCapture(std::weak_ptr<CaptureSession> session)
 
 void SyntheticCapture::start() {
     {
-        std::lock_guard lock(tickMutex_);
+        MutexLock lock(tickMutex_);
         start_ = dispatch::clock().now();
         frames_ = 0;
         audioSamples_ = 0;
@@ -77,7 +77,7 @@ void SyntheticCapture::pump() {
 void SyntheticCapture::stop() {
     running_.store(false);
     // Wait for a tick under way; later ones see running_ false.
-    std::lock_guard lock(tickMutex_);
+    MutexLock lock(tickMutex_);
 }
 
 void SyntheticCapture::drawTestPattern(media::PixelBuffer& buffer, int64_t index, bool mirrored) {
@@ -122,7 +122,7 @@ void SyntheticCapture::tick(bool fromDeadline) {
     if (fromDeadline) {
         armed_.store(false);
     }
-    std::unique_lock lock(tickMutex_);
+    MutexLock lock(tickMutex_);
     if (!running_.load()) {
         return;
     }

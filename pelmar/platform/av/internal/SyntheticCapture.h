@@ -7,6 +7,7 @@
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 class CaptureSession;
@@ -14,8 +15,8 @@ class CaptureSession;
 
 namespace pelmar::av::internal {
 
-// SyntheticCapture: the devices of one running session: makes every camera frame and
-// microphone buffer that is due on the installed clock and hands them to the session's outputs.
+// SyntheticCapture: the devices of one running session: makes every camera frame and microphone
+// buffer that is due on the installed clock and hands them to the session's outputs.
 // Ownership: held by its session; refers to the session weakly; its ticks hold it weakly.
 // Threads: thread-safe; ticks run on a private serial queue. stop() returns once no tick runs.
 // Errors: none.
@@ -41,10 +42,10 @@ private:
     const std::shared_ptr<dispatch::Queue> queue_;
     std::atomic<bool> running_{false};
     std::atomic<bool> armed_{false};  // a deadline tick is scheduled
-    std::mutex tickMutex_;            // held while a tick runs; stop() takes it to wait for one
-    double start_ = 0;                // guarded by tickMutex_
-    int64_t frames_ = 0;              // guarded by tickMutex_
-    int64_t audioSamples_ = 0;        // guarded by tickMutex_
+    Mutex tickMutex_;                 // held while a tick runs; stop() takes it to wait for one
+    double start_ PELMAR_GUARDED_BY(tickMutex_) = 0;
+    int64_t frames_ PELMAR_GUARDED_BY(tickMutex_) = 0;
+    int64_t audioSamples_ PELMAR_GUARDED_BY(tickMutex_) = 0;
 };
 
 }  // namespace pelmar::av::internal

@@ -9,12 +9,12 @@
 
 namespace pelmar::dispatch::internal {
 
-// ConcurrentQueue: hands each block to the shared pool at once, so blocks start in FIFO order
-// and run side by side. sync runs on the caller's thread. Blocks posted while suspended wait in
-// the queue until the last resume().
+// ConcurrentQueue: hands each block to the shared pool at once, so blocks start in FIFO order and
+// run side by side. sync runs on the caller's thread. Blocks posted while suspended wait in the
+// queue until the last resume().
 // Ownership: made by Queue::concurrent() (or the immortal global queue); queued blocks hold it.
-// Threads: thread-safe.
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+// Threads: thread-safe. Locking: one mutex of its own, a leaf (see Queue.h); no callback runs while
+//     it is held.
 // Errors: see Queue. The global queue ignores suspend()/resume() (with a warning).
 class ConcurrentQueue final : public Queue {
 public:

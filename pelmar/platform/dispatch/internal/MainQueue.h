@@ -16,9 +16,9 @@ namespace pelmar::dispatch::internal {
 // MainQueue: the FIFO of the main run loop and the notion of which thread is the main thread.
 // RunLoop drives it; Queue::main() hands it out.
 // Ownership: one process-wide instance that is never destroyed; it owns queued blocks until they
-// run or a test reset drops them.
-// Threads: thread-safe for posting; runTurn/waitForWork/enterRunLoop are main thread only.
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+//     run or a test reset drops them.
+// Threads: thread-safe for posting; runTurn/waitForWork/enterRunLoop are main thread only. Locking:
+//     one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: see Queue; running the loop from a second thread aborts with a message.
 class MainQueue final : public Queue {
 public:

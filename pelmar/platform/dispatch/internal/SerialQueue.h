@@ -10,12 +10,12 @@
 
 namespace pelmar::dispatch::internal {
 
-// SerialQueue: runs its blocks one at a time in FIFO order. While it has work, one pool task
-// drains it (yielding the worker after kDrainBatch blocks); while idle it holds no thread. A sync
-// call waits for its turn and then runs on the caller's thread while the queue is held for it.
+// SerialQueue: runs its blocks one at a time in FIFO order. While it has work, one pool task drains
+// it (yielding the worker after kDrainBatch blocks); while idle it holds no thread. A sync call
+// waits for its turn and then runs on the caller's thread while the queue is held for it.
 // Ownership: made by Queue::serial(); queued blocks and the drain task hold the queue.
-// Threads: thread-safe.
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+// Threads: thread-safe. Locking: one mutex of its own, a leaf (see Queue.h); no callback runs while
+//     it is held.
 // Errors: see Queue.
 class SerialQueue final : public Queue {
 public:

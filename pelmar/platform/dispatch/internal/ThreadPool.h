@@ -12,11 +12,11 @@ namespace pelmar::dispatch::internal {
 
 // ThreadPool: the bounded set of worker threads that runs serial-queue drains, concurrent-queue
 // blocks and operations, in FIFO order of submission.
-// Ownership: one process-wide instance that is never destroyed. Workers start on demand (when
-// every worker is busy) up to kMaxThreads and stay until process exit, when idle workers are
-// joined and busy ones detached (they end after their current task; queued tasks are dropped).
+// Ownership: one process-wide instance that is never destroyed. Workers start on demand (when every
+//     worker is busy) up to kMaxThreads and stay until process exit, when idle workers are joined
+//     and busy ones detached (they end after their current task; queued tasks are dropped).
 // Threads: thread-safe. Tasks run without any lock held; a task must not throw (std::terminate).
-// Locks: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
+//     Locking: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
 // Errors: none; a task submitted after shutdown is dropped.
 class ThreadPool {
 public:

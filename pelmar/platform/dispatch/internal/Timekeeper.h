@@ -15,13 +15,13 @@
 
 namespace pelmar::dispatch::internal {
 
-// Timekeeper: holds the installed clock and every pending deadline of the process (delayed
-// blocks, timer fires, timed waits) and runs each deadline's action once the clock reaches it.
-// Ownership: one process-wide instance that is never destroyed; it owns the actions until they
-// run or are cancelled, and one timer thread, joined at process exit.
+// Timekeeper: holds the installed clock and every pending deadline of the process (delayed blocks,
+// timer fires, timed waits) and runs each deadline's action once the clock reaches it.
+// Ownership: one process-wide instance that is never destroyed; it owns the actions until they run
+//     or are cancelled, and one timer thread, joined at process exit.
 // Threads: thread-safe. Actions run without any lock held, in deadline order, on the timer thread
-// (real clocks) or on the thread that moves a manual clock; they must be short and never block.
-// Lock order: mutex_ may be held while reading the clock (the clock's own lock is a leaf).
+//     (real clocks) or on the thread that moves a manual clock; they must be short and never block.
+//     Lock order: mutex_ may be held while reading the clock (the clock's own lock is a leaf).
 // Errors: none; an infinite deadline is never scheduled (schedule returns 0).
 class Timekeeper {
 public:

@@ -5,22 +5,22 @@
 namespace pelmar::foundation::internal {
 
 void LineRecorder::record(std::string_view line) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     lines_.emplace_back(line);
 }
 
 std::vector<std::string> LineRecorder::lines() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return lines_;
 }
 
 void LineRecorder::clear() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     lines_.clear();
 }
 
 void LineSink::write(std::string_view line) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     // One fwrite per line, flushed at once, so lines stay whole next to the host app's own output.
     std::string text(line);
     text += '\n';
@@ -32,12 +32,12 @@ void LineSink::write(std::string_view line) {
 }
 
 void LineSink::attach(const std::shared_ptr<LineRecorder>& recorder) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     recorders_.push_back(recorder);
 }
 
 void LineSink::detach(const std::shared_ptr<LineRecorder>& recorder) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     recorders_.erase(std::remove(recorders_.begin(), recorders_.end(), recorder), recorders_.end());
 }
 

@@ -1,17 +1,20 @@
 #pragma once
 
-// LineSink: writes whole lines to a C stream and hands copies to the recorders attached to it; the
-// shared engine behind Log (stderr) and Console (stdout).
-// Ownership: one static sink per stream; recorders are shared with the capture objects that made
-// them. Threads: thread-safe; lines from different threads never interleave. Errors: write failures
-// on the stream are ignored (there is nowhere left to report them).
-
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "pelmar/platform/sync/Mutex.h"
+
+// LineSink: writes whole lines to a C stream and hands copies to the recorders attached to it; the
+// shared engine behind Log (stderr) and Console (stdout).
+// Ownership: one static sink per stream; recorders are shared with the capture objects that made
+//     them.
+// Threads: thread-safe; lines from different threads never interleave.
+// Errors: write failures on the stream are ignored (there is nowhere left to report them).
 
 namespace pelmar::foundation::internal {
 
@@ -22,8 +25,8 @@ public:
     void clear();
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::vector<std::string> lines_ PELMAR_GUARDED_BY(mutex_);
 };
 
 class LineSink {
@@ -36,8 +39,8 @@ public:
 
 private:
     std::FILE* stream_;
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<LineRecorder>> recorders_;  // guarded by mutex_
+    Mutex mutex_;
+    std::vector<std::shared_ptr<LineRecorder>> recorders_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::foundation::internal

@@ -1,14 +1,14 @@
 #pragma once
 
-// UniqueFd: owns a POSIX file descriptor and closes it once.
-// Ownership: move-only; the descriptor is closed by the destructor or `close()`.
-// Threads: thread-compatible.
-// Errors: `close()` returns the errno of a failed close (0 on success); the destructor ignores it.
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
+
+// UniqueFd: owns a POSIX file descriptor and closes it once.
+// Ownership: move-only; the descriptor is closed by the destructor or `close()`.
+// Threads: thread-compatible.
+// Errors: `close()` returns the errno of a failed close (0 on success); the destructor ignores it.
 
 namespace pelmar::foundation::internal {
 
