@@ -20,7 +20,8 @@ namespace pelmar::test {
 //     its pid; destruction removes the folder.
 // Threads: thread-compatible.
 // Errors: std::runtime_error from Start when nginx is missing, the folder can't be made, or
-//     nginx does not come up on any of a few ports (its error log is in the text).
+//     nginx does not come up on any of a few ports (its error log is in the text);
+//     std::system_error from WaitForFile when the file's folder can't be watched.
 class NginxProcess {
 public:
     static constexpr const char* kNginxPath = "/usr/sbin/nginx";
