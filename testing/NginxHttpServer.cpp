@@ -77,7 +77,9 @@ bool NginxHttpServer::WaitForRequests(
         std::chrono::milliseconds timeout) {
     return process_.WaitForFile(
             root_.parent_path() / "access.log",
-            [&](const std::optional<std::string>& text) { return done(ParseLog(text.value_or(""))); },
+            [&](const std::optional<std::string>& text) {
+                return done(ParseLog(text.value_or("")));
+            },
             timeout);
 }
 

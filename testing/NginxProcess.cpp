@@ -8,8 +8,8 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
-#include <sys/syscall.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,8 +153,8 @@ bool NginxProcess::TryStart(const Config& config, uint16_t port) {
     }
     const std::string prefix = dir_.string() + "/";
     const std::string errorLog = (dir_ / "error.log").string();
-    std::vector<std::string> args = {kNginxPath, "-p", prefix,
-                                     "-e",       errorLog, "-c", configPath.string()};
+    std::vector<std::string> args = {kNginxPath,         "-p", prefix, "-e", errorLog, "-c",
+                                     configPath.string()};
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
@@ -182,9 +182,10 @@ bool NginxProcess::TryStart(const Config& config, uint16_t port) {
     return false;
 }
 
-bool NginxProcess::WaitForFile(const std::filesystem::path& path,
-                               const std::function<bool(const std::optional<std::string>& contents)>& ready,
-                               std::chrono::milliseconds timeout) {
+bool NginxProcess::WaitForFile(
+        const std::filesystem::path& path,
+        const std::function<bool(const std::optional<std::string>& contents)>& ready,
+        std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     const ScopedFd changes(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     if (changes.get() < 0
