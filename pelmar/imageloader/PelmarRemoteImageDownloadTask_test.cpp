@@ -3,13 +3,25 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
+#include <iterator>
 #include <mutex>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
 
+#include "pelmar/imageloader/PelmarDecodedImage.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/net/URLError.h"
+#include "testing/NginxHttpServer.h"
 #include "testing/ScriptedHttpServer.h"
 
 namespace pelmar {
@@ -42,6 +54,7 @@ public:
 
 struct Result {
     std::optional<std::string> data;
+    std::shared_ptr<const net::HTTPURLResponse> response;
     std::optional<Error> error;
 };
 
@@ -94,21 +107,27 @@ protected:
                   bool skipRetry = false) {
         net::URLRequest request;
         request.url = url;
-        task->scheduleDownloadWithRequest(request, std::move(resume), skipRetry,
-                                          kPelmarRemoteImageManagerPriorityDefault,
-                                          [this](std::optional<std::string> data,
-                                                 const std::shared_ptr<const net::HTTPURLResponse>&,
-                                                 const std::optional<Error>& error) {
-                                              results_.set_value(Result{std::move(data), error});
-                                          });
+        task->scheduleDownloadWithRequest(
+                request, std::move(resume), skipRetry, kPelmarRemoteImageManagerPriorityDefault,
+                [this](std::optional<std::string> data,
+                       const std::shared_ptr<const net::HTTPURLResponse>& response,
+                       const std::optional<Error>& error) {
+                    results_.set_value(Result{std::move(data), response, error});
+                });
     }
 
     Result result() {
         if (resultFuture_.wait_for(kPatience) != std::future_status::ready) {
             ADD_FAILURE() << "the download did not complete";
-            return {std::nullopt, Error{"test", -1, "no completion"}};
+            return {std::nullopt, nullptr, Error{"test", -1, "no completion"}};
         }
         return resultFuture_.get();
+    }
+
+    // Lets the next download complete into a fresh result.
+    void expectAnotherResult() {
+        results_ = {};
+        resultFuture_ = results_.get_future();
     }
 
     bool finished() {
@@ -255,8 +274,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, FailuresThatAreNotRetriedCo
             reply.body = c.body;
             return reply;
         });
-        results_ = {};
-        resultFuture_ = results_.get_future();
+        expectAnotherResult();
         auto task = makeTask();
         schedule(task, server.url("/img.jpg"), std::nullopt, c.skipRetry);
         const auto done = result();
@@ -345,6 +363,202 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, NearlyDoneDownloadOutlivesI
     ASSERT_FALSE(done.error);
     EXPECT_EQ(done.data, body);
     EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// A PNG of opaque noise (it hardly compresses, so it arrives in many pieces) and its size.
+struct NoisyPicture {
+    NoisyPicture(int pixelsWide, int pixelsHigh, uint32_t seed)
+        : width(pixelsWide), height(pixelsHigh) {
+        auto bitmap = image::Bitmap::create(
+                width, height, image::Bitmap::Layout{.premultiplied = false, .opaque = true});
+        std::mt19937 random(seed);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = bitmap->row(y);
+            for (int x = 0; x < width; ++x) {
+                const auto value = random();
+                std::copy_n(reinterpret_cast<const uint8_t*>(&value), 3, row + 4 * x);
+                row[4 * x + 3] = 255;
+            }
+        }
+        png = PelmarDecodedImage::PNGRepresentation(*bitmap).value();
+    }
+
+    int width;
+    int height;
+    std::string png;
+};
+
+// Downloads of real files from nginx, which answers range requests itself, throttles "/slow/",
+// and serves whatever the test has just put in its folder. One nginx per test program.
+class PelmarRemoteImageDownloadTaskNginxTest : public PelmarRemoteImageDownloadTaskIntegrationTest {
+protected:
+    static constexpr int64_t kSlowBytesPerSecond = 256 * 1024;
+
+    static void SetUpTestSuite() {
+        server_ = std::make_unique<test::NginxHttpServer>(kSlowBytesPerSecond);
+        try {
+            server_->Start();
+        } catch (const std::exception& e) {
+            failure_ = e.what();
+        }
+    }
+
+    static void TearDownTestSuite() { server_.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(failure_.empty()) << failure_;
+        PelmarRemoteImageDownloadTaskIntegrationTest::SetUp();
+        // A slow host: the rest of a file always takes longer than a new request, so cancelling
+        // is never refused as nearly done.
+        recorder_.updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
+    }
+
+    static test::NginxHttpServer& server() { return *server_; }
+
+    // Puts `bytes` at `name` in one step, as a deployment would, with a modification time that
+    // differs from any earlier file's (nginx's validator is made of the time and the size).
+    static void publish(const std::string& name, const std::string& bytes) {
+        static int generation = 0;
+        const auto path = server().root() / name;
+        auto staged = path;
+        staged += ".new";
+        std::ofstream(staged, std::ios::binary) << bytes;
+        std::filesystem::last_write_time(staged, std::filesystem::file_time_type::clock::now()
+                                                         + std::chrono::hours(++generation));
+        std::filesystem::rename(staged, path);
+    }
+
+    // Starts downloading `url` slowly and cancels it once some bytes (but not all) arrived; the
+    // resume record the cancel leaves.
+    PelmarResume cutDownload(const std::string& url, std::size_t size) {
+        auto task = makeTask();
+        schedule(task, url);
+        EXPECT_TRUE(eventually([&] { return task->data().size() >= size / 4; }));
+        std::optional<PelmarResume> resume;
+        EXPECT_TRUE(task->cancelWithUUID("caller-1", &resume));
+        if (!resume) {
+            ADD_FAILURE() << "no resume record";
+            return {};
+        }
+        EXPECT_LT(resume->resumeData.size(), size);
+        EXPECT_EQ(resume->totalBytes, static_cast<int64_t>(size));
+        return *resume;
+    }
+
+    // The one request for `uri` that asked for a range, once nginx has logged both requests
+    // for it.
+    static std::optional<test::NginxRequest> rangeRequest(const std::string& uri) {
+        const auto forUri = [&](const std::vector<test::NginxRequest>& all) {
+            std::vector<test::NginxRequest> found;
+            std::copy_if(all.begin(), all.end(), std::back_inserter(found),
+                         [&](const auto& request) { return request.uri == uri; });
+            return found;
+        };
+        EXPECT_TRUE(server().WaitForRequests([&](const auto& all) {
+            return forUri(all).size() >= 2;
+        })) << server().Log();
+        std::optional<test::NginxRequest> found;
+        for (const auto& request : forUri(server().requests())) {
+            if (request.range) {
+                EXPECT_FALSE(found) << "a second range request for " << uri;
+                found = request;
+            }
+        }
+        return found;
+    }
+
+    static void expectPicture(const Result& done, const NoisyPicture& picture) {
+        ASSERT_FALSE(done.error) << done.error->description();
+        ASSERT_TRUE(done.data);
+        EXPECT_TRUE(*done.data == picture.png)
+                << done.data->size() << " bytes, not the " << picture.png.size() << " served";
+        const auto decoded = PelmarDecodedImage::decodedImageWithData(*done.data);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->width(), picture.width);
+        EXPECT_EQ(decoded->height(), picture.height);
+    }
+
+    static inline std::unique_ptr<test::NginxHttpServer> server_;
+    static inline std::string failure_;
+};
+
+TEST_F(PelmarRemoteImageDownloadTaskNginxTest, CutDownloadResumesWithRangeAndIfRange) {
+    const NoisyPicture picture(256, 256, 1);
+    publish("cut.png", picture.png);
+    const auto resume = cutDownload(server().Url("/slow/cut.png"), picture.png.size());
+    const auto cut = resume.resumeData.size();
+    EXPECT_TRUE(resume.resumeData == picture.png.substr(0, cut));
+
+    expectAnotherResult();
+    auto task = makeTask();
+    schedule(task, server().Url("/slow/cut.png"), resume);
+    const auto done = result();
+    expectPicture(done, picture);
+    ASSERT_TRUE(done.response);
+    EXPECT_EQ(done.response->statusCode(), 206);
+    const auto resumed = rangeRequest("/slow/cut.png");
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->range, "bytes=" + std::to_string(cut) + "-");
+    EXPECT_EQ(resumed->ifRange, resume.ifRange);
+    EXPECT_EQ(resumed->status, 206);
+    EXPECT_EQ(resumed->bodyBytes, static_cast<int64_t>(picture.png.size() - cut));
+}
+
+TEST_F(PelmarRemoteImageDownloadTaskNginxTest, ReplacedFileRestartsResumedDownloadFromZero) {
+    const NoisyPicture before(256, 256, 2);
+    publish("changed.png", before.png);
+    const auto resume = cutDownload(server().Url("/slow/changed.png"), before.png.size());
+
+    const NoisyPicture after(200, 180, 3);
+    publish("changed.png", after.png);
+    expectAnotherResult();
+    auto task = makeTask();
+    schedule(task, server().Url("/slow/changed.png"), resume);
+    const auto done = result();
+    expectPicture(done, after);  // none of the old bytes joined to the new file
+    const auto resumed = rangeRequest("/slow/changed.png");
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->ifRange, resume.ifRange);
+    EXPECT_EQ(resumed->status, 200);
+    EXPECT_EQ(resumed->bodyBytes, static_cast<int64_t>(after.png.size()));
+}
+
+TEST_F(PelmarRemoteImageDownloadTaskNginxTest, ThrottledDownloadReportsProgressInOrder) {
+    const NoisyPicture picture(256, 256, 4);
+    publish("progress.png", picture.png);
+    const auto size = static_cast<int64_t>(picture.png.size());
+    // One callback at a time, so their order is the order they were reported in.
+    environment_.callbackQueue = dispatch::Queue::serial("progress");
+    std::mutex mutex;
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    auto task = makeTask();
+    task->addCallbacks("caller-1", {[&](int64_t received, int64_t expected) {
+                           std::lock_guard lock(mutex);
+                           progress.emplace_back(received, expected);
+                       }});
+    schedule(task, server().Url("/slow/progress.png"));
+    expectPicture(result(), picture);
+
+    const auto reported = [&] {
+        std::lock_guard lock(mutex);
+        return progress;
+    };
+    ASSERT_TRUE(eventually([&] {
+        const auto seen = reported();
+        return !seen.empty() && seen.back().first == size;
+    }));
+    // Each report gives the transfer's count when it is made, which may already include chunks
+    // still to be delivered, so a count can repeat; it never goes back.
+    const auto seen = reported();
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    std::set<int64_t> counts;
+    for (const auto& report : seen) {
+        counts.insert(report.first);
+    }
+    EXPECT_GT(counts.size(), 2u) << "a throttled transfer arrives in several pieces";
+    for (const auto& [received, expected] : seen) {
+        EXPECT_EQ(expected, size) << "at " << received;
+    }
 }
 
 }  // namespace

@@ -27,8 +27,6 @@
 namespace pelmar::live {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // One nginx for the whole test program; a test fails with the reason when it did not start.
 class NginxEnvironment : public ::testing::Environment {
 public:
@@ -198,19 +196,11 @@ std::vector<FlvTag> ReadFlvTags(const std::filesystem::path& path) {
     return tags;
 }
 
-// Waits until nginx has written the recording of `stream` and closed it (its size stays the same
-// across a few looks); its path.
+// The recording of `stream` once nginx has closed it (its record-done hook has run).
 std::filesystem::path FinishedRecording(const std::string& stream) {
-    const auto path = Nginx().recordDir() / (stream + ".flv");
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    std::uintmax_t last = 0;
-    int steady = 0;
-    while (Clock::now() < deadline && steady < 5) {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(path, error);
-        steady = !error && size > 0 && size == last ? steady + 1 : 0;
-        last = error ? 0 : size;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto path = Nginx().WaitForRecording(stream);
+    if (path.empty()) {
+        ADD_FAILURE() << "nginx did not close the recording of " << stream << ": " << Nginx().Log();
     }
     return path;
 }

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testing/NginxProcess.h"
+
+// NginxHttpServer: a real HTTP file server for tests: nginx serving the files of root() on a free
+// loopback port (see NginxProcess), with byte ranges, If-Range, a strong ETag (modification
+// time and size), Last-Modified and "Accept-Ranges: bytes". When made with a rate, the same
+// files are also served under "/slow/" at that many bytes per second. Every answered request is
+// written to an access log that requests() reads.
+// Ownership: owns its NginxProcess (the child process and the folder with root()).
+// Threads: thread-compatible.
+// Errors: std::runtime_error from Start when nginx is missing or does not come up on any of a few
+//     ports.
+
+namespace pelmar::test {
+
+// One line of the access log: what a client asked for and what it got.
+struct NginxRequest {
+    std::string uri;
+    int status = 0;
+    std::optional<std::string> range;    // the "Range" header
+    std::optional<std::string> ifRange;  // the "If-Range" header
+    int64_t bodyBytes = 0;               // body bytes sent
+};
+
+class NginxHttpServer {
+public:
+    // `slowBytesPerSecond`: the rate of the "/slow/" location; none gives no such location.
+    explicit NginxHttpServer(std::optional<int64_t> slowBytesPerSecond = std::nullopt)
+        : slowBytesPerSecond_(slowBytesPerSecond) {}
+
+    NginxHttpServer(const NginxHttpServer&) = delete;
+    NginxHttpServer& operator=(const NginxHttpServer&) = delete;
+
+    static bool Available() { return NginxProcess::Available(); }
+
+    void Start();
+
+    void Stop() { process_.Stop(); }
+
+    uint16_t port() const { return process_.port(); }
+
+    // The served folder (empty before Start); files may be added and replaced at any time.
+    const std::filesystem::path& root() const { return root_; }
+
+    // http://127.0.0.1:<port><path>; `path` starts with "/".
+    std::string Url(const std::string& path) const;
+
+    // The requests answered so far, in the order nginx finished them.
+    std::vector<NginxRequest> requests() const;
+
+    // Waits (without sleeping) until `done` holds for the requests nginx has finished; false
+    // when the time ran out first.
+    bool WaitForRequests(const std::function<bool(const std::vector<NginxRequest>&)>& done,
+                         std::chrono::milliseconds timeout = NginxProcess::kPatience);
+
+    // The error log, for failure messages.
+    std::string Log() const { return process_.Log(); }
+
+private:
+    const std::optional<int64_t> slowBytesPerSecond_;
+    NginxProcess process_;
+    std::filesystem::path root_;
+};
+
+}  // namespace pelmar::test
