@@ -76,7 +76,9 @@ PelmarRecorder::PelmarRecorder(std::shared_ptr<Pelmar> application,
 }
 
 PelmarRecorder::~PelmarRecorder() {
-    stopTimers();
+    // The last holder may let go on the session queue: touch no view here, only the timers,
+    // whose invalidation is safe from any thread.
+    invalidateTimers();
     if (auto writer = pipeline_->take()) {
         writer->cancelWriting();
     }
@@ -1029,6 +1031,13 @@ void PelmarRecorder::onChangeBlurMode() {
 }
 
 void PelmarRecorder::stopTimers() {
+    invalidateTimers();
+    if (auto label = startDelayLabel.lock()) {
+        label->setHidden(true);
+    }
+}
+
+void PelmarRecorder::invalidateTimers() {
     if (startDelayTimer_) {
         startDelayTimer_->invalidate();
         startDelayTimer_.reset();
@@ -1036,9 +1045,6 @@ void PelmarRecorder::stopTimers() {
     if (durationUpdateTimer_) {
         durationUpdateTimer_->invalidate();
         durationUpdateTimer_.reset();
-    }
-    if (auto label = startDelayLabel.lock()) {
-        label->setHidden(true);
     }
 }
 

@@ -256,6 +256,7 @@ private:
     void updateDuration();
     void startDelayTick();
     void stopTimers();
+    void invalidateTimers();
 
     std::shared_ptr<Pelmar> pelmar_;
     std::optional<std::string> videoToken_;

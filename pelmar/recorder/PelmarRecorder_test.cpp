@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/ui/AlertController.h"
@@ -718,6 +720,22 @@ TEST(PelmarRecorderTest, ARecorderClosedWhileRecordingIsFreed) {
     ASSERT_TRUE(app.tap(app.recorder->closeButton));
     app.expectFreedAfterDismiss(std::move(app.recorder));
     EXPECT_TRUE(app.events->has("cancelled"));
+}
+
+TEST(PelmarRecorderTest, ARecorderLastHeldOffTheMainThreadIsFreedThere) {
+    // Capture callbacks hold the recorder while they run on the session queue, so its last holder
+    // can be that queue: freeing it there must not touch its views.
+    test::RecorderApp app;
+    app.makeRecorder()->loadViewIfNeeded();
+    auto recorder = std::move(app.recorder);
+    std::weak_ptr<PelmarRecorder> weak = recorder;
+    std::promise<bool> offMain;
+    dispatch::Queue::serial("last holder")->async([&, held = std::move(recorder)]() mutable {
+        held.reset();
+        offMain.set_value(!dispatch::isMainThread());
+    });
+    EXPECT_TRUE(offMain.get_future().get());
+    EXPECT_TRUE(weak.expired());
 }
 
 }  // namespace
