@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "pelmar/platform/image/PictureCodec.h"
+#include "pelmar/platform/ui/Resources.h"
 
 namespace pelmar::ui {
 
@@ -25,10 +26,20 @@ double scaleOfFileName(const std::filesystem::path& path) {
 }  // namespace
 
 std::shared_ptr<const Image> Image::named(std::string name) {
+    return named(std::move(name), Resources::installed());
+}
+
+std::shared_ptr<const Image> Image::named(std::string name, const Resources& resources) {
     if (name.empty()) {
         return nullptr;
     }
     std::shared_ptr<Image> image(new Image());
+    if (auto path = resources.imagePath(name)) {
+        if (auto file = fromFile(*path)) {
+            image->path_ = file->path_;
+            image->bitmap_ = file->bitmap_;
+        }
+    }
     image->name_ = std::move(name);
     return image;
 }

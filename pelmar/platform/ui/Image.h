@@ -9,8 +9,11 @@
 
 namespace pelmar::ui {
 
+class Resources;
+
 // Image: an image of the screen model, carrying a typed bitmap. It is one of: a named resource of
-// the SDK (the name, with no pixels until resources are loaded), a decoded picture file (PNG,
+// the SDK (decoded from the resource folder; only the name when the folder lacks it), a decoded
+// picture file (PNG,
 // JPEG or GIF), or a bitmap (a camera frame, a decoded or drawn picture). Its size is in points:
 // the bitmap's pixels divided by its scale, turned by its orientation. A file named "name@2x.png"
 // or "name@3x.png" has scale 2 or 3.
@@ -23,7 +26,10 @@ class Image {
 public:
     static constexpr std::uintmax_t kMaxFileBytes = 128ULL * 1024 * 1024;
 
+    // The resource `name` of the installed resource folder (Resources::installed()).
     static std::shared_ptr<const Image> named(std::string name);
+
+    static std::shared_ptr<const Image> named(std::string name, const Resources& resources);
 
     static std::shared_ptr<const Image> fromFile(const std::filesystem::path& path);
 

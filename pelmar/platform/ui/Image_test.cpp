@@ -8,6 +8,7 @@
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/image/PictureCodec.h"
 #include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/ui/Resources.h"
 
 namespace pelmar::ui {
 namespace {
@@ -51,6 +52,25 @@ TEST(ImageTest, FilesDecodeToABitmapWithSizeInPointsAndScaleFromTheName) {
     EXPECT_EQ(Image::fromFile(sandbox.root()), nullptr);  // a folder
     EXPECT_EQ(Image::named(""), nullptr);
     EXPECT_EQ(Image::named("sun-red")->name(), "sun-red");
+}
+
+TEST(ImageTest, NamedImagesDecodeFromTheResourceFolder) {
+    test::TempSandbox sandbox;
+    const auto jpeg = image::PictureCodec::encodeJPEG(*image::Bitmap::create(40, 20), 0.8).first;
+    ASSERT_TRUE(jpeg);
+    std::ofstream(sandbox.root() / "star.jpg", std::ios::binary) << *jpeg;
+    const Resources resources(sandbox.root());
+
+    const auto star = Image::named("star", resources);
+    ASSERT_TRUE(star && star->bitmap());
+    EXPECT_EQ(star->name(), "star");
+    EXPECT_EQ(star->path(), sandbox.root() / "star.jpg");
+    EXPECT_DOUBLE_EQ(star->width(), 40);
+
+    // A name the folder lacks still names the image, without pixels.
+    const auto missing = Image::named("moon", resources);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->bitmap(), nullptr);
 }
 
 TEST(ImageTest, CameraFramesShowAsOpaqueBGRABitmapsOverTheSamePixels) {
