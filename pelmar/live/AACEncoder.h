@@ -21,11 +21,11 @@
 //         input.
 
 #include <memory>
-#include <mutex>
 #include <span>
 
 #include "pelmar/live/AACEncoderDelegate.h"
 #include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live {
 
@@ -60,8 +60,8 @@ private:
 
     void deliver(std::span<const uint8_t> data, std::span<const uint8_t> asc, media::Time pts);
 
-    mutable std::mutex delegateMutex_;
-    std::weak_ptr<AACEncoderDelegate> delegate_;  // guarded by delegateMutex_
+    mutable Mutex delegateMutex_;
+    std::weak_ptr<AACEncoderDelegate> delegate_ PELMAR_GUARDED_BY(delegateMutex_);
     std::unique_ptr<internal::AACEncoderCpp> impl_;
 };
 

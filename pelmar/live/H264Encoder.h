@@ -15,11 +15,11 @@
 // Limits: sides 2..4096 and even, framerate 1..240, bitrate 1..200,000,000 bits per second.
 
 #include <memory>
-#include <mutex>
 
 #include "pelmar/live/H264EncoderDelegate.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live {
 
@@ -51,8 +51,8 @@ private:
 
     void deliver(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
 
-    mutable std::mutex delegateMutex_;
-    std::weak_ptr<H264EncoderDelegate> delegate_;  // guarded by delegateMutex_
+    mutable Mutex delegateMutex_;
+    std::weak_ptr<H264EncoderDelegate> delegate_ PELMAR_GUARDED_BY(delegateMutex_);
     std::unique_ptr<internal::H264EncoderCpp> impl_;
 };
 

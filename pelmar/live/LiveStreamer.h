@@ -31,7 +31,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,6 +41,7 @@
 #include "pelmar/live/RTMPClient.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live {
 
@@ -86,12 +86,12 @@ private:
     LiveStreamer();
 
     // The muxer's output: hands each FLV frame to the client, or drops it after stop().
-    void sendFlvFrame(FLVFrame frame);
+    void sendFlvFrame(FLVFrame frame) PELMAR_REQUIRES(mutex_);
 
     // Puts `frame` into the muxer on `track`; failures are kept for reportErrors().
-    void mux(const MediaFrame& frame, unsigned track);
+    void mux(const MediaFrame& frame, unsigned track) PELMAR_REQUIRES(mutex_);
 
-    void fail(const std::string& message);
+    void fail(const std::string& message) PELMAR_REQUIRES(mutex_);
 
     void reportErrors(std::vector<std::string> errors);
 
@@ -103,16 +103,17 @@ private:
     void closeClientNow();
 
     const std::shared_ptr<internal::StreamReporter> reporter_;
-    std::mutex mutex_;
-    std::shared_ptr<RTMPClient> client_;      // guarded by mutex_; empty after stop()
-    std::unique_ptr<FLVMuxer> muxer_;         // guarded by mutex_
-    unsigned videoTrackId_ = 0;               // guarded by mutex_
-    unsigned audioTrackId_ = 0;               // guarded by mutex_
-    bool firstVideoFrameSent_ = false;        // guarded by mutex_
-    bool firstAudioFrameSent_ = false;        // guarded by mutex_
-    std::vector<std::string> pendingErrors_;  // guarded by mutex_
-    std::mutex closeMutex_;
-    std::weak_ptr<RTMPClient> closeTarget_;  // guarded by closeMutex_; the client, until stopped
+    Mutex mutex_;
+    std::shared_ptr<RTMPClient> client_ PELMAR_GUARDED_BY(mutex_);  // empty after stop()
+    std::unique_ptr<FLVMuxer> muxer_ PELMAR_GUARDED_BY(mutex_);
+    unsigned videoTrackId_ PELMAR_GUARDED_BY(mutex_) = 0;
+    unsigned audioTrackId_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool firstVideoFrameSent_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool firstAudioFrameSent_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::vector<std::string> pendingErrors_ PELMAR_GUARDED_BY(mutex_);
+    Mutex closeMutex_;
+    std::weak_ptr<RTMPClient> closeTarget_
+            PELMAR_GUARDED_BY(closeMutex_);  // the client, until stopped
     std::atomic<bool> stopping_{false};      // send failures after stop() are not reported
 };
 

@@ -28,11 +28,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +43,7 @@
 #include "pelmar/live/RTMPPacketStream.h"
 #include "pelmar/live/RemoteProcedureCaller.h"
 #include "pelmar/live/Uri.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live {
 
@@ -144,17 +143,17 @@ private:
     const Options options_;
     NetworkConnection connection_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable publishChanged_;
-    Callbacks callbacks_;                       // guarded by mutex_
-    std::shared_ptr<RTMPPacketStream> stream_;  // guarded by mutex_; empty once closed
+    mutable Mutex mutex_;
+    CondVar publishChanged_;
+    Callbacks callbacks_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<RTMPPacketStream> stream_ PELMAR_GUARDED_BY(mutex_);  // empty once closed
     // The same stream, kept after closing until destruction: a close from a callback runs on the
     // stream's receiver thread, which only the destructor may then join. Set once while
     // connecting; then read only by the constructor and the destructor.
     std::shared_ptr<RTMPPacketStream> receiverStream_;
-    bool publishing_ = false;     // guarded by mutex_
-    bool publishFailed_ = false;  // guarded by mutex_: refused, or receiver gone
-    bool closed_ = false;         // guarded by mutex_
+    bool publishing_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool publishFailed_ PELMAR_GUARDED_BY(mutex_) = false;  // refused, or receiver gone
+    bool closed_ PELMAR_GUARDED_BY(mutex_) = false;
 
     // PutFrame's own state (the owner's thread): configuration held back until publishing, in
     // the order metadata, video, audio; whether media was dropped meanwhile.

@@ -32,13 +32,11 @@
 //         kMaxIncomingChunkSize.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -49,6 +47,7 @@
 #include "pelmar/live/RTMPChunkFormatter.h"
 #include "pelmar/live/RTMPChunkParser.h"
 #include "pelmar/live/RTMPPacket.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live {
 
@@ -108,11 +107,11 @@ private:
     const std::shared_ptr<IReceiver<RTMPPacket>> packetReceiver_;
     const ErrorCallback onReceiverError_;
 
-    std::mutex sendMutex_;
-    std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_;  // guarded by sendMutex_
-    std::vector<uint8_t> sendBuffer_;                                   // guarded by sendMutex_
-    bool sendFailed_ = false;                                           // guarded by sendMutex_
-    std::optional<uint32_t> announcedWindow_;                           // guarded by sendMutex_
+    Mutex sendMutex_;
+    std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_ PELMAR_GUARDED_BY(sendMutex_);
+    std::vector<uint8_t> sendBuffer_ PELMAR_GUARDED_BY(sendMutex_);
+    bool sendFailed_ PELMAR_GUARDED_BY(sendMutex_) = false;
+    std::optional<uint32_t> announcedWindow_ PELMAR_GUARDED_BY(sendMutex_);
 
     // Receiver thread only.
     std::shared_ptr<IReceiver<RTMPPacket>> incomingSink_;
@@ -124,9 +123,9 @@ private:
     std::atomic<size_t> chunkSize_{kRTMPDefaultChunkSize};
     std::atomic<bool> stopped_{false};
 
-    mutable std::mutex doneMutex_;
-    mutable std::condition_variable doneChanged_;
-    bool receiverDone_ = false;  // guarded by doneMutex_
+    mutable Mutex doneMutex_;
+    mutable CondVar doneChanged_;
+    bool receiverDone_ PELMAR_GUARDED_BY(doneMutex_) = false;
 
     // Set by the receiver thread as it starts, so it can tell itself apart without reading
     // receiver_, which other threads assign and join.

@@ -20,13 +20,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "pelmar/live/AMFValue.h"
 #include "pelmar/live/IReceiver.h"
 #include "pelmar/live/RTMPPacket.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live {
 
@@ -89,11 +89,11 @@ protected:
 private:
     const std::shared_ptr<IReceiver<RTMPPacket>> sender_;
 
-    std::mutex mutex_;
-    std::map<uint32_t, Transaction> transactions_;  // guarded by mutex_
-    uint32_t lastTransactionId_ = 0;                // guarded by mutex_
-    ResultCallback errorHandler_;                   // guarded by mutex_
-    ResultCallback statusHandler_;                  // guarded by mutex_
+    Mutex mutex_;
+    std::map<uint32_t, Transaction> transactions_ PELMAR_GUARDED_BY(mutex_);
+    uint32_t lastTransactionId_ PELMAR_GUARDED_BY(mutex_) = 0;
+    ResultCallback errorHandler_ PELMAR_GUARDED_BY(mutex_);
+    ResultCallback statusHandler_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::live

@@ -25,13 +25,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <vector>
 
 #include "pelmar/live/internal/AVHandles.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live::internal {
 
@@ -79,26 +79,26 @@ private:
 
     // Converts (and resamples) `frames` frames of interleaved PCM, or drains the resampler when
     // `interleaved` is null, into the block queue.
-    bool convert(const uint8_t* interleaved, int frames);
+    bool convert(const uint8_t* interleaved, int frames) PELMAR_REQUIRES(mutex_);
 
     // Encodes every whole block in the queue.
-    void encodeQueued();
+    void encodeQueued() PELMAR_REQUIRES(mutex_);
 
-    void encodeBlock(int64_t firstFrame);
+    void encodeBlock(int64_t firstFrame) PELMAR_REQUIRES(mutex_);
 
-    void drainPackets();
+    void drainPackets() PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    CodecContextPtr context_;  // guarded by mutex_; null when set-up failed
-    ResamplerPtr converter_;   // guarded by mutex_
-    FramePtr converted_;       // guarded by mutex_; the converter's output for one call
-    AudioFifoPtr queue_;       // guarded by mutex_; converted frames not yet encoded
-    FramePtr block_;           // guarded by mutex_
-    PacketPtr packet_;         // guarded by mutex_
+    mutable Mutex mutex_;
+    CodecContextPtr context_ PELMAR_GUARDED_BY(mutex_);  // null when set-up failed
+    ResamplerPtr converter_ PELMAR_GUARDED_BY(mutex_);
+    FramePtr converted_ PELMAR_GUARDED_BY(mutex_);  // the converter's output for one call
+    AudioFifoPtr queue_ PELMAR_GUARDED_BY(mutex_);  // converted frames not yet encoded
+    FramePtr block_ PELMAR_GUARDED_BY(mutex_);
+    PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
     // Time of the first queued frame, in frames of the coding rate; set by the first input.
-    int64_t queueStart_ = 0;  // guarded by mutex_
-    bool timed_ = false;      // guarded by mutex_
-    bool finished_ = false;   // guarded by mutex_
+    int64_t queueStart_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool timed_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool finished_ PELMAR_GUARDED_BY(mutex_) = false;
     const int sampleRate_;
     const int codingRate_;
     const int channels_;

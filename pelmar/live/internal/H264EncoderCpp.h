@@ -23,7 +23,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "pelmar/live/internal/AVHandles.h"
@@ -32,6 +31,7 @@
 #include "pelmar/platform/media/PixelBufferPool.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live::internal {
 
@@ -71,22 +71,23 @@ private:
 
     ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
 
-    void drainPackets();
+    void drainPackets() PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    CodecContextPtr context_;  // guarded by mutex_; null when the session could not be created
-    ScalerPtr scaler_;         // guarded by mutex_; for pictures of the three values below
-    int scalerWidth_ = 0;      // guarded by mutex_
-    int scalerHeight_ = 0;     // guarded by mutex_
-    AVPixelFormat scalerFormat_ = AV_PIX_FMT_NONE;  // guarded by mutex_
-    FramePtr picture_;  // guarded by mutex_; the I420 picture handed to libx264
-    FramePtr source_;   // guarded by mutex_; wraps the caller's pixels during a call
-    PacketPtr packet_;  // guarded by mutex_
-    std::shared_ptr<media::PixelBufferPool> pool_;            // guarded by mutex_
-    std::shared_ptr<const media::FormatDescription> format_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    CodecContextPtr context_
+            PELMAR_GUARDED_BY(mutex_);            // null when the session could not be created
+    ScalerPtr scaler_ PELMAR_GUARDED_BY(mutex_);  // for pictures of the three values below
+    int scalerWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int scalerHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
+    AVPixelFormat scalerFormat_ PELMAR_GUARDED_BY(mutex_) = AV_PIX_FMT_NONE;
+    FramePtr picture_ PELMAR_GUARDED_BY(mutex_);  // the I420 picture handed to libx264
+    FramePtr source_ PELMAR_GUARDED_BY(mutex_);   // wraps the caller's pixels during a call
+    PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<media::PixelBufferPool> pool_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<const media::FormatDescription> format_ PELMAR_GUARDED_BY(mutex_);
     // Presentation times of pictures handed to libx264 and not yet back, by frame number.
-    std::deque<std::pair<int64_t, media::Time>> inFlight_;  // guarded by mutex_
-    int64_t frameNumber_ = 0;                               // guarded by mutex_
+    std::deque<std::pair<int64_t, media::Time>> inFlight_ PELMAR_GUARDED_BY(mutex_);
+    int64_t frameNumber_ PELMAR_GUARDED_BY(mutex_) = 0;
     const int width_;
     const int height_;
     const int bitrate_;

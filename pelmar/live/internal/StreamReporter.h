@@ -9,24 +9,24 @@
 // Errors: none.
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 
 #include "pelmar/live/LiveStreamerDelegate.h"
 #include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::live::internal {
 
 class StreamReporter {
 public:
     std::shared_ptr<LiveStreamerDelegate> delegate() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return delegate_.lock();
     }
 
     void setDelegate(std::weak_ptr<LiveStreamerDelegate> delegate) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         delegate_ = std::move(delegate);
     }
 
@@ -51,8 +51,8 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::weak_ptr<LiveStreamerDelegate> delegate_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<LiveStreamerDelegate> delegate_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::live::internal

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "pelmar/live/testing/LoopbackSocket.h"
+
 namespace pelmar::test {
 
 class LoopbackPeer {
@@ -25,17 +27,11 @@ public:
     static constexpr int kTimeoutMs = 20000;
 
     LoopbackPeer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0
-            || ::listen(listener_, 4) != 0
-            || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        listener_ = BindLoopbackSocket(port_);
+        if (::listen(listener_, 4) != 0) {
+            ::close(listener_);
             throw std::runtime_error("can't listen on loopback");
         }
-        port_ = ntohs(address.sin_port);
     }
 
     ~LoopbackPeer() {

@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/net/BodySource.h"
@@ -24,6 +23,7 @@
 #include "pelmar/platform/net/URLSessionConfiguration.h"
 #include "pelmar/platform/net/URLSessionDelegate.h"
 #include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::net {
 
@@ -103,9 +103,9 @@ private:
     const std::weak_ptr<URLSessionDelegate> delegate_;
     const std::shared_ptr<dispatch::Queue> delegateQueue_;
 
-    mutable std::mutex mutex_;
-    bool invalidated_ = false;                                 // guarded by mutex_
-    std::map<uint64_t, std::weak_ptr<URLSessionTask>> tasks_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    bool invalidated_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::map<uint64_t, std::weak_ptr<URLSessionTask>> tasks_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::net
