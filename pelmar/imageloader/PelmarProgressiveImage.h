@@ -47,10 +47,10 @@ private:
     PelmarSpeedRecorder& speedRecorder_;
 
     PelmarRemoteLock lock_{"PelmarProgressiveImage"};
-    bool hasData_ = false;                // guarded by lock_
-    std::string mutableData_;             // guarded by lock_
-    int64_t expectedNumberOfBytes_ = -1;  // guarded by lock_
-    uint64_t startingBytes_ = 0;          // guarded by lock_
+    bool hasData_ PELMAR_GUARDED_BY(lock_) = false;
+    std::string mutableData_ PELMAR_GUARDED_BY(lock_);
+    int64_t expectedNumberOfBytes_ PELMAR_GUARDED_BY(lock_) = -1;
+    uint64_t startingBytes_ PELMAR_GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace pelmar

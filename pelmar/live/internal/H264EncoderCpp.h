@@ -1,24 +1,5 @@
 #pragma once
 
-// H264EncoderCpp: the H.264 compression session behind H264Encoder. Converts BGRA or ARGB
-// pictures to I420 (scaling them when their size differs from the session's) and encodes them with
-// libx264: Baseline profile, no B-frames, a key frame every 2 x fps frames, zero-latency tuning
-// (one encoded frame out for every picture in, within the call), average bit rate. Each encoded
-// frame leaves through the output function as a sample buffer: its NAL units with 4-byte
-// big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame flag and
-// a format description holding the SPS and PPS.
-// Ownership: owns the libavcodec and libswscale state and the output function.
-// Threads: thread-safe. One mutex serialises every call and stays held while the output function
-//          runs on the calling thread, so frames leave in order; the output function must not
-//          call back into this encoder.
-// Errors: a session that cannot be created (a side odd or outside 2..kMaxDimension, fps outside
-//         1..kMaxFrameRate, bitrate outside 1..kMaxBitrate, no libx264) prints
-//         "H.264 encoder initialization failed: <reason>" and leaves the encoder inert. A picture
-//         it cannot take or a frame libx264 fails on prints "H.264 encoder: <reason>" and yields no
-//         output; the output function never sees an empty or failed frame.
-// Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate; kPixelBufferPoolSize pictures out of
-//         pixelBufferPool() at once.
-
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -32,6 +13,21 @@
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/sync/Mutex.h"
+
+// H264EncoderCpp: the H.264 compression session behind H264Encoder: converts BGRA or ARGB pictures
+// to I420 and encodes them with libx264 (Baseline profile, no B-frames, a key frame every 2 x fps
+// frames, zero-latency tuning, average bit rate).
+// Ownership: owns the libavcodec and libswscale state and the output function.
+// Threads: thread-safe. One mutex serialises every call and stays held while the output function
+//          runs on the calling thread, so frames leave in order; the output function must not
+//          call back into this encoder.
+// Errors: a session that cannot be created (a side odd or outside 2..kMaxDimension, fps outside
+//         1..kMaxFrameRate, bitrate outside 1..kMaxBitrate, no libx264) prints
+//         "H.264 encoder initialization failed: <reason>" and leaves the encoder inert. A picture
+//         it cannot take or a frame libx264 fails on prints "H.264 encoder: <reason>" and yields no
+//         output; the output function never sees an empty or failed frame.
+// Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate; kPixelBufferPoolSize pictures out of
+//         pixelBufferPool() at once.
 
 namespace pelmar::live::internal {
 
@@ -55,7 +51,10 @@ public:
     // Whether the session was created.
     bool isValid() const;
 
-    // Encodes one picture; its encoded frame reaches the output before the call returns.
+    // Encodes one picture (scaled when its size differs from the session's); its encoded frame
+    // reaches the output before the call returns, as a sample buffer: its NAL units with 4-byte
+    // big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame
+    // flag and a format description holding the SPS and PPS.
     void putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
 
     // BGRA pictures of the session's size for putFrame, reused once released; null without a

@@ -1,13 +1,5 @@
 #pragma once
 
-// StreamReporter: passes a LiveStreamer's events to its delegate: the log line and onError for
-// failures, onPublishStart and onPublishStop. The RTMP client's callbacks hold it, so they never
-// keep the streamer itself alive on the receiver thread.
-// Ownership: shared by the streamer and the client's callbacks; refers to the delegate weakly.
-// Threads: thread-safe; mutex_ guards only the delegate pointer and is released before any call
-//          out.
-// Errors: none.
-
 #include <memory>
 #include <string>
 #include <utility>
@@ -15,6 +7,14 @@
 #include "pelmar/live/LiveStreamerDelegate.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/sync/Mutex.h"
+
+// StreamReporter: passes a LiveStreamer's events to its delegate: the log line and onError for
+// failures, onPublishStart and onPublishStop. The RTMP client's callbacks hold it, so they never
+// keep the streamer itself alive on the receiver thread.
+// Ownership: shared by the streamer and the client's callbacks; refers to the delegate weakly.
+// Threads: thread-safe; mutex_ guards only the delegate pointer and is released before any call
+//          out.
+// Errors: none.
 
 namespace pelmar::live::internal {
 

@@ -1,12 +1,5 @@
 #pragma once
 
-// LoopbackPeer: the far end of a test connection: listens on 127.0.0.1 at a port the system
-// picks, accepts one connection, and reads and writes raw bytes with a time-out so a test that
-// goes wrong fails instead of hanging. Used to script servers byte by byte.
-// Ownership: owns the listening and the accepted socket.
-// Threads: thread-compatible (one test thread drives it).
-// Errors: std::runtime_error on socket failures, time-outs and a peer that closed early.
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +12,13 @@
 #include <vector>
 
 #include "pelmar/live/testing/LoopbackSocket.h"
+
+// LoopbackPeer: the far end of a test connection: listens on 127.0.0.1 at a port the system
+// picks, accepts one connection, and reads and writes raw bytes with a time-out so a test that
+// goes wrong fails instead of hanging. Used to script servers byte by byte.
+// Ownership: owns the listening and the accepted socket.
+// Threads: thread-compatible (one test thread drives it).
+// Errors: std::runtime_error on socket failures, time-outs and a peer that closed early.
 
 namespace pelmar::test {
 

@@ -1,13 +1,5 @@
 #pragma once
 
-// URLSessionTask: one transfer of a URL session (data, upload or download). It is made
-// suspended; resume() starts it and cancel() ends it from any thread.
-// Ownership: made by URLSession and held by shared_ptr; a running task is kept alive by the
-//     transport until it has completed, and it keeps its session alive until then.
-// Threads: thread-safe.
-// Errors: the task's end reports a kURLErrorDomain error (kURLErrorCancelled after cancel()),
-//     or none; an HTTP error status is not an error.
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -21,6 +13,14 @@
 #include "pelmar/platform/net/URLRequest.h"
 #include "pelmar/platform/net/URLSessionTaskMetrics.h"
 #include "pelmar/platform/sync/Mutex.h"
+
+// URLSessionTask: one transfer of a URL session (data, upload or download). It is made
+// suspended; resume() starts it and cancel() ends it from any thread.
+// Ownership: made by URLSession and held by shared_ptr; a running task is kept alive by the
+//     transport until it has completed, and it keeps its session alive until then.
+// Threads: thread-safe.
+// Errors: the task's end reports a kURLErrorDomain error (kURLErrorCancelled after cancel()),
+//     or none; an HTTP error status is not an error.
 
 namespace pelmar::net {
 

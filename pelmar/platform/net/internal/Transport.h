@@ -1,5 +1,14 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "pelmar/platform/net/URLSessionTaskMetrics.h"
+#include "pelmar/platform/sync/Mutex.h"
+
 // Transport: the one libcurl multi loop of the process. A single worker thread drives every
 // transfer of every URL session (curl_multi_poll, woken by curl_multi_wakeup), feeds request
 // bodies from their sources, and hands answer bytes, progress and the end of each transfer to its
@@ -9,15 +18,6 @@
 //     until the task completes.
 // Threads: thread-safe; start() and cancel() only queue a command and wake the loop.
 // Errors: transfer failures become kURLErrorDomain errors on the task.
-
-#include <cstdint>
-#include <memory>
-#include <thread>
-#include <unordered_map>
-#include <vector>
-
-#include "pelmar/platform/net/URLSessionTaskMetrics.h"
-#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::net {
 class URLSessionTask;
