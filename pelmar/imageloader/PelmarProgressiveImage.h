@@ -13,7 +13,7 @@ namespace pelmar {
 // PelmarProgressiveImage: the bytes of one image download as they arrive (from the start of the
 // resource, resumed bytes first) and the estimate of the time the rest will take.
 // Ownership: made and owned by the download task, one per download; refers to its data task.
-// Threads: thread-safe; every field is guarded by its own lock, a leaf below the task lock.
+// Threads: thread-safe; every field sits under its own lock, a leaf below the task lock.
 // Errors: none.
 // Limits: the buffer is reserved for at most kMaxReservedBytes up front, whatever length the
 //     server announces; beyond that it grows as bytes really arrive.

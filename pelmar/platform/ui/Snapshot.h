@@ -18,7 +18,8 @@
 // Ownership: functions; render() returns a bitmap the caller owns.
 // Threads: main thread only (views are read).
 // Errors: render() gives null for a view with an empty frame or one beyond Bitmap's caps;
-//     snapshot() returns an Error (domain kSnapshotErrorDomain) when rendering or writing fails.
+//     snapshot() returns an Error (domain kSnapshotErrorDomain, code 1) when rendering or writing
+//     fails.
 
 namespace pelmar::ui {
 
