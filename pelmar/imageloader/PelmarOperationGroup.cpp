@@ -12,7 +12,7 @@ PelmarOperationGroup::PelmarOperationGroup(Private, std::shared_ptr<PelmarOperat
 
 std::optional<uint64_t> PelmarOperationGroup::addOperation(Block block,
                                                            PelmarOperationQueuePriority priority) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (started_ || canceled_) {
         return std::nullopt;
     }
@@ -23,7 +23,7 @@ std::optional<uint64_t> PelmarOperationGroup::addOperation(Block block,
 }
 
 void PelmarOperationGroup::setCompletion(Block completion) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!started_ && !canceled_) {
         completion_ = std::move(completion);
     }
@@ -33,7 +33,7 @@ void PelmarOperationGroup::start() {
     std::vector<Block> operations;
     bool notifyNow = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (started_ || canceled_) {
             return;
         }
@@ -65,10 +65,10 @@ void PelmarOperationGroup::start() {
 void PelmarOperationGroup::leave() {
     bool notify = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         notify = --pending_ == 0 && completion_ != nullptr;
         if (pending_ == 0) {
-            done_.notify_all();
+            done_.notifyAll();
         }
     }
     if (notify) {
@@ -78,7 +78,7 @@ void PelmarOperationGroup::leave() {
 }
 
 void PelmarOperationGroup::cancel() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     canceled_ = true;
     for (const auto& [groupReference, queueReference] : groupToOperationReferences_) {
         if (operationQueue_->cancelOperation(queueReference)) {
@@ -86,7 +86,7 @@ void PelmarOperationGroup::cancel() {
         }
     }
     if (pending_ == 0) {
-        done_.notify_all();
+        done_.notifyAll();
     }
     groupToOperationReferences_.clear();
     operations_.clear();
@@ -98,8 +98,10 @@ void PelmarOperationGroup::cancel() {
 void PelmarOperationGroup::waitUntilComplete() {
     start();
     {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return pending_ == 0; });
+        MutexLock lock(mutex_);
+        while (pending_ != 0) {
+            done_.wait(mutex_);
+        }
     }
     runCompletionIfNeeded();
 }
@@ -107,7 +109,7 @@ void PelmarOperationGroup::waitUntilComplete() {
 void PelmarOperationGroup::runCompletionIfNeeded() {
     Block completion;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         completion = std::move(completion_);
         completion_ = nullptr;
     }

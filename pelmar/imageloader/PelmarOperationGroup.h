@@ -1,14 +1,13 @@
 #pragma once
 
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "pelmar/imageloader/PelmarOperationQueue.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar {
 
@@ -56,17 +55,18 @@ private:
 
     const std::shared_ptr<PelmarOperationQueue> operationQueue_;
 
-    std::mutex mutex_;
-    std::condition_variable done_;
-    std::vector<Block> operations_;                                            // guarded by mutex_
-    std::vector<PelmarOperationQueuePriority> operationPriorities_;            // guarded by mutex_
-    std::vector<uint64_t> operationReferences_;                                // guarded by mutex_
-    std::map<uint64_t, PelmarOperationReference> groupToOperationReferences_;  // guarded
-    uint64_t operationReferenceCount_ = 0;                                     // guarded by mutex_
-    int pending_ = 0;                                                          // guarded by mutex_
-    Block completion_;                                                         // guarded by mutex_
-    bool started_ = false;                                                     // guarded by mutex_
-    bool canceled_ = false;                                                    // guarded by mutex_
+    Mutex mutex_;
+    CondVar done_;
+    std::vector<Block> operations_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<PelmarOperationQueuePriority> operationPriorities_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<uint64_t> operationReferences_ PELMAR_GUARDED_BY(mutex_);
+    std::map<uint64_t, PelmarOperationReference> groupToOperationReferences_
+            PELMAR_GUARDED_BY(mutex_);
+    uint64_t operationReferenceCount_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int pending_ PELMAR_GUARDED_BY(mutex_) = 0;
+    Block completion_ PELMAR_GUARDED_BY(mutex_);
+    bool started_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool canceled_ PELMAR_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pelmar

@@ -49,7 +49,7 @@ PelmarOperationQueue::PelmarOperationQueue(Private,
       maxConcurrentOperations_(std::max(1u, maxConcurrentOperations)) {}
 
 PelmarOperationReference PelmarOperationQueue::nextOperationReference() {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     return ++operationReferenceCount_;
 }
 
@@ -102,7 +102,7 @@ PelmarOperationReference PelmarOperationQueue::scheduleOperation(
         DataCoalescingBlock dataCoalescingBlock,
         Completion completion) {
     {
-        std::lock_guard lock(mutex_);
+        PelmarRemoteLock::Hold lock(mutex_);
         if (identifier) {
             const auto it = identifierToOperations_.find(*identifier);
             if (it != identifierToOperations_.end()) {
@@ -124,7 +124,7 @@ PelmarOperationReference PelmarOperationQueue::scheduleOperation(
 }
 
 void PelmarOperationQueue::scheduleNextOperations() {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     if (!serialQueueBusy_ && !queuedOperations_.empty()) {
         const Operation oldest = queuedOperations_.begin()->second;
         l_remove(oldest);
@@ -150,7 +150,7 @@ void PelmarOperationQueue::run(const Operation& operation, bool serial) {
             completion();
         }
         {
-            std::lock_guard lock(self->mutex_);
+            PelmarRemoteLock::Hold lock(self->mutex_);
             if (serial) {
                 self->serialQueueBusy_ = false;
             } else {
@@ -166,7 +166,7 @@ void PelmarOperationQueue::run(const Operation& operation, bool serial) {
 }
 
 bool PelmarOperationQueue::cancelOperation(PelmarOperationReference reference) {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     const auto it = referenceToOperations_.find(reference);
     if (it == referenceToOperations_.end()) {
         return false;
@@ -180,7 +180,7 @@ bool PelmarOperationQueue::cancelOperation(PelmarOperationReference reference) {
 }
 
 void PelmarOperationQueue::cancelAllOperations() {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     std::vector<PelmarOperationReference> references;
     for (const auto& [reference, operation] : referenceToOperations_) {
         references.push_back(reference);
@@ -192,7 +192,7 @@ void PelmarOperationQueue::cancelAllOperations() {
 
 void PelmarOperationQueue::setOperationPriority(PelmarOperationQueuePriority priority,
                                                 PelmarOperationReference reference) {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     const auto it = referenceToOperations_.find(reference);
     if (it == referenceToOperations_.end() || it->second->priority == priority) {
         return;
@@ -205,22 +205,22 @@ void PelmarOperationQueue::setOperationPriority(PelmarOperationQueuePriority pri
 }
 
 unsigned PelmarOperationQueue::maxConcurrentOperations() const {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     return maxConcurrentOperations_;
 }
 
 void PelmarOperationQueue::setMaxConcurrentOperations(unsigned maxConcurrentOperations) {
-    std::lock_guard lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     maxConcurrentOperations_ = std::max(1u, maxConcurrentOperations);
     scheduleNextOperations();
 }
 
 void PelmarOperationQueue::waitUntilAllOperationsAreFinished() {
-    std::unique_lock lock(mutex_);
+    PelmarRemoteLock::Hold lock(mutex_);
     scheduleNextOperations();
-    idle_.wait(lock, [this] {
-        return !serialQueueBusy_ && concurrentRunning_ == 0 && queuedOperations_.empty();
-    });
+    while (serialQueueBusy_ || concurrentRunning_ != 0 || !queuedOperations_.empty()) {
+        idle_.wait(mutex_);
+    }
 }
 
 }  // namespace pelmar

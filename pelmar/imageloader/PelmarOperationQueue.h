@@ -6,12 +6,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "pelmar/imageloader/PelmarRemoteLock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 
 namespace pelmar {
@@ -134,18 +134,19 @@ public:
     // Waits until no operation is waiting or running.
     void waitUntilAllOperationsAreFinished();
 
-    void lock() { mutex_.lock(); }
+    void lock() PELMAR_ACQUIRE(mutex_) { mutex_.lock(); }
 
-    void unlock() { mutex_.unlock(); }
+    void unlock() PELMAR_RELEASE(mutex_) { mutex_.unlock(); }
 
 private:
     using Operation = std::shared_ptr<PelmarOperation>;
 
-    void l_add(const Operation& operation);
+    void l_add(const Operation& operation) PELMAR_REQUIRES(mutex_);
 
-    void l_remove(const Operation& operation);
+    void l_remove(const Operation& operation) PELMAR_REQUIRES(mutex_);
 
-    std::map<uint64_t, Operation>& l_setFor(PelmarOperationQueuePriority priority);
+    std::map<uint64_t, Operation>& l_setFor(PelmarOperationQueuePriority priority)
+            PELMAR_REQUIRES(mutex_);
 
     // Starts what the free runners may take.
     void scheduleNextOperations();
@@ -155,19 +156,20 @@ private:
     const std::shared_ptr<dispatch::Queue> serialQueue_;
     const std::shared_ptr<dispatch::Queue> concurrentQueue_;
 
-    mutable std::recursive_mutex mutex_;
+    mutable PelmarRemoteLock mutex_{"PelmarOperationQueue", PelmarRemoteLockType::Recursive};
     std::condition_variable_any idle_;
-    PelmarOperationReference operationReferenceCount_ = 0;     // guarded by mutex_
-    unsigned maxConcurrentOperations_;                         // guarded by mutex_
-    bool serialQueueBusy_ = false;                             // guarded by mutex_
-    unsigned concurrentRunning_ = 0;                           // guarded by mutex_
-    uint64_t places_ = 0;                                      // guarded by mutex_
-    std::map<uint64_t, Operation> queuedOperations_;           // guarded by mutex_
-    std::map<uint64_t, Operation> lowPriorityOperations_;      // guarded by mutex_
-    std::map<uint64_t, Operation> defaultPriorityOperations_;  // guarded by mutex_
-    std::map<uint64_t, Operation> highPriorityOperations_;     // guarded by mutex_
-    std::unordered_map<PelmarOperationReference, Operation> referenceToOperations_;  // guarded
-    std::unordered_map<std::string, Operation> identifierToOperations_;  // guarded by mutex_
+    PelmarOperationReference operationReferenceCount_ PELMAR_GUARDED_BY(mutex_) = 0;
+    unsigned maxConcurrentOperations_ PELMAR_GUARDED_BY(mutex_);
+    bool serialQueueBusy_ PELMAR_GUARDED_BY(mutex_) = false;
+    unsigned concurrentRunning_ PELMAR_GUARDED_BY(mutex_) = 0;
+    uint64_t places_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::map<uint64_t, Operation> queuedOperations_ PELMAR_GUARDED_BY(mutex_);
+    std::map<uint64_t, Operation> lowPriorityOperations_ PELMAR_GUARDED_BY(mutex_);
+    std::map<uint64_t, Operation> defaultPriorityOperations_ PELMAR_GUARDED_BY(mutex_);
+    std::map<uint64_t, Operation> highPriorityOperations_ PELMAR_GUARDED_BY(mutex_);
+    std::unordered_map<PelmarOperationReference, Operation> referenceToOperations_
+            PELMAR_GUARDED_BY(mutex_);
+    std::unordered_map<std::string, Operation> identifierToOperations_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar

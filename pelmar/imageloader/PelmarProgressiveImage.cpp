@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <mutex>
 
 #include "pelmar/platform/net/URLOrigin.h"
 
@@ -15,7 +14,7 @@ PelmarProgressiveImage::PelmarProgressiveImage(PelmarDataTask dataTask,
 void PelmarProgressiveImage::updateProgressiveImageWithData(const std::string& data,
                                                             int64_t expectedNumberOfBytes,
                                                             bool isResume) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     if (isResume) {
         startingBytes_ = data.size();
     }
@@ -30,17 +29,17 @@ void PelmarProgressiveImage::updateProgressiveImageWithData(const std::string& d
 }
 
 std::string PelmarProgressiveImage::data() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return mutableData_;
 }
 
 int64_t PelmarProgressiveImage::expectedNumberOfBytes() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return expectedNumberOfBytes_;
 }
 
 uint64_t PelmarProgressiveImage::startingBytes() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return startingBytes_;
 }
 

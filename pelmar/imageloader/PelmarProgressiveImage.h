@@ -13,7 +13,7 @@ namespace pelmar {
 // PelmarProgressiveImage: the bytes of one image download as they arrive (from the start of the
 // resource, resumed bytes first) and the estimate of the time the rest will take.
 // Ownership: made and owned by the download task, one per download; refers to its data task.
-// Threads: thread-safe; every field is guarded by its own lock, a leaf below the task lock.
+// Threads: thread-safe; every field sits under its own lock, a leaf below the task lock.
 // Errors: none.
 // Limits: the buffer is reserved for at most kMaxReservedBytes up front, whatever length the
 //     server announces; beyond that it grows as bytes really arrive.
@@ -47,10 +47,10 @@ private:
     PelmarSpeedRecorder& speedRecorder_;
 
     PelmarRemoteLock lock_{"PelmarProgressiveImage"};
-    bool hasData_ = false;                // guarded by lock_
-    std::string mutableData_;             // guarded by lock_
-    int64_t expectedNumberOfBytes_ = -1;  // guarded by lock_
-    uint64_t startingBytes_ = 0;          // guarded by lock_
+    bool hasData_ PELMAR_GUARDED_BY(lock_) = false;
+    std::string mutableData_ PELMAR_GUARDED_BY(lock_);
+    int64_t expectedNumberOfBytes_ PELMAR_GUARDED_BY(lock_) = -1;
+    uint64_t startingBytes_ PELMAR_GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace pelmar

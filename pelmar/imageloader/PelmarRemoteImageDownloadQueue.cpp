@@ -1,7 +1,6 @@
 #include "pelmar/imageloader/PelmarRemoteImageDownloadQueue.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace pelmar {
 
@@ -15,21 +14,21 @@ PelmarRemoteImageDownloadQueue::PelmarRemoteImageDownloadQueue(Private,
     : maxNumberOfConcurrentDownloads_(std::max(1u, maxConcurrentDownloads)) {}
 
 unsigned PelmarRemoteImageDownloadQueue::maxNumberOfConcurrentDownloads() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return maxNumberOfConcurrentDownloads_;
 }
 
 void PelmarRemoteImageDownloadQueue::setMaxNumberOfConcurrentDownloads(
         unsigned maxConcurrentDownloads) {
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         maxNumberOfConcurrentDownloads_ = std::max(1u, maxConcurrentDownloads);
     }
     scheduleDownloadsIfNeeded();
 }
 
 std::size_t PelmarRemoteImageDownloadQueue::runningCount() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return runningTasks_.size();
 }
 
@@ -67,7 +66,7 @@ PelmarDataTask PelmarRemoteImageDownloadQueue::addDownloadWithSessionManager(
 
 void PelmarRemoteImageDownloadQueue::taskEnded(const PelmarDataTask& task) {
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         runningTasks_.erase(task);
         // A task cancelled while waiting completes without ever running.
         l_remove(task);
@@ -76,7 +75,7 @@ void PelmarRemoteImageDownloadQueue::taskEnded(const PelmarDataTask& task) {
 }
 
 void PelmarRemoteImageDownloadQueue::scheduleDownloadsIfNeeded() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     while (runningTasks_.size() < maxNumberOfConcurrentDownloads_) {
         std::deque<PelmarDataTask>* waiting =
                 !highPriorityQueuedOperations_.empty()      ? &highPriorityQueuedOperations_
@@ -106,7 +105,7 @@ bool PelmarRemoteImageDownloadQueue::l_remove(const PelmarDataTask& task) {
 }
 
 bool PelmarRemoteImageDownloadQueue::removeDownloadTaskFromQueue(const PelmarDataTask& task) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return l_remove(task);
 }
 
@@ -114,7 +113,7 @@ void PelmarRemoteImageDownloadQueue::setQueuePriority(PelmarRemoteImageManagerPr
                                                       const PelmarDataTask& task,
                                                       bool addIfNecessary) {
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         const bool wasWaiting = l_remove(task);
         if (!wasWaiting && (!addIfNecessary || runningTasks_.count(task) != 0)) {
             return;

@@ -63,9 +63,9 @@ public:
     // Tasks started and not yet completed.
     std::size_t runningCount();
 
-    void lock() { lock_.lock(); }
+    void lock() PELMAR_ACQUIRE(lock_) { lock_.lock(); }
 
-    void unlock() { lock_.unlock(); }
+    void unlock() PELMAR_RELEASE(lock_) { lock_.unlock(); }
 
 private:
     std::deque<PelmarDataTask>& l_waitingFor(PelmarRemoteImageManagerPriority priority);
@@ -75,11 +75,11 @@ private:
     void taskEnded(const PelmarDataTask& task);
 
     PelmarRemoteLock lock_{"PelmarRemoteImageDownloadQueue Lock"};
-    std::deque<PelmarDataTask> highPriorityQueuedOperations_;     // guarded by lock_
-    std::deque<PelmarDataTask> defaultPriorityQueuedOperations_;  // guarded by lock_
-    std::deque<PelmarDataTask> lowPriorityQueuedOperations_;      // guarded by lock_
-    std::set<PelmarDataTask> runningTasks_;                       // guarded by lock_
-    unsigned maxNumberOfConcurrentDownloads_;                     // guarded by lock_
+    std::deque<PelmarDataTask> highPriorityQueuedOperations_ PELMAR_GUARDED_BY(lock_);
+    std::deque<PelmarDataTask> defaultPriorityQueuedOperations_ PELMAR_GUARDED_BY(lock_);
+    std::deque<PelmarDataTask> lowPriorityQueuedOperations_ PELMAR_GUARDED_BY(lock_);
+    std::set<PelmarDataTask> runningTasks_ PELMAR_GUARDED_BY(lock_);
+    unsigned maxNumberOfConcurrentDownloads_ PELMAR_GUARDED_BY(lock_);
 };
 
 }  // namespace pelmar

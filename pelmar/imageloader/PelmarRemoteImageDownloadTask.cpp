@@ -1,7 +1,5 @@
 #include "pelmar/imageloader/PelmarRemoteImageDownloadTask.h"
 
-#include <mutex>
-
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLOrigin.h"
 
@@ -52,7 +50,7 @@ void PelmarRemoteImageDownloadTask::scheduleDownloadWithRequest(
         PelmarRemoteImageManagerPriority priority,
         CompletionHandler completionHandler,
         bool isRetry) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     if (progressImage_ || callbackBlocks_.empty()
         || (!isRetry && retryStrategy_->numberOfRetries() > 0)) {
         return;
@@ -100,7 +98,7 @@ void PelmarRemoteImageDownloadTask::completed(
     bool retry = false;
     std::optional<std::string> data;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         const bool cancelled = error && error->domain == net::kURLErrorDomain
                                && error->code == net::kURLErrorCancelled;
         if (restartWithoutRange_) {
@@ -156,7 +154,7 @@ void PelmarRemoteImageDownloadTask::didReceiveResponse(
     std::optional<PelmarResume> seed;
     PelmarDataTask toCancel;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         if (response->statusCode() == 206) {
             // Only a continuation of exactly the stored bytes can be joined to them.
             if (resume_
@@ -198,7 +196,7 @@ void PelmarRemoteImageDownloadTask::didReceiveData(const std::string& data) {
     callProgressDownload();
     int64_t expected = -1;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         if (!progressImage_ || restartWithoutRange_) {
             return;
         }
@@ -212,7 +210,7 @@ void PelmarRemoteImageDownloadTask::updateData(const std::string& data,
                                                int64_t expectedBytes) {
     std::shared_ptr<PelmarProgressiveImage> image;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         image = progressImage_;
     }
     if (image) {
@@ -225,7 +223,7 @@ void PelmarRemoteImageDownloadTask::callProgressDownload() {
     int64_t expected = -1;
     std::vector<std::function<void(int64_t, int64_t)>> blocks;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         if (!progressImage_) {
             return;
         }
@@ -245,7 +243,7 @@ void PelmarRemoteImageDownloadTask::callProgressDownload() {
 
 bool PelmarRemoteImageDownloadTask::cancelWithUUID(const std::string& uuid,
                                                    std::optional<PelmarResume>* resume) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     if (resume != nullptr) {
         *resume = std::nullopt;
     }
@@ -276,7 +274,7 @@ bool PelmarRemoteImageDownloadTask::cancelWithUUID(const std::string& uuid,
 }
 
 void PelmarRemoteImageDownloadTask::setPriority(PelmarRemoteImageManagerPriority priority) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     priority_ = priority;
     if (progressImage_) {
         progressImage_->dataTask()->setPriority(PelmarURLSessionTaskPriorityForPriority(priority));
@@ -285,7 +283,7 @@ void PelmarRemoteImageDownloadTask::setPriority(PelmarRemoteImageManagerPriority
 }
 
 std::optional<std::string> PelmarRemoteImageDownloadTask::URL() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     if (!progressImage_) {
         return std::nullopt;
     }
@@ -295,7 +293,7 @@ std::optional<std::string> PelmarRemoteImageDownloadTask::URL() {
 std::string PelmarRemoteImageDownloadTask::data() {
     std::shared_ptr<PelmarProgressiveImage> image;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         image = progressImage_;
     }
     return image ? image->data() : std::string();
@@ -304,24 +302,24 @@ std::string PelmarRemoteImageDownloadTask::data() {
 double PelmarRemoteImageDownloadTask::estimatedRemainingTime() {
     std::shared_ptr<PelmarProgressiveImage> image;
     {
-        std::lock_guard lock(lock_);
+        PelmarRemoteLock::Hold lock(lock_);
         image = progressImage_;
     }
     return image ? image->estimatedRemainingTime() : 0.0;
 }
 
 PelmarDataTask PelmarRemoteImageDownloadTask::dataTask() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return progressImage_ ? progressImage_->dataTask() : nullptr;
 }
 
 int32_t PelmarRemoteImageDownloadTask::numberOfRetries() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return retryStrategy_->numberOfRetries();
 }
 
 std::optional<std::string> PelmarRemoteImageDownloadTask::ifRange() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return ifRange_;
 }
 

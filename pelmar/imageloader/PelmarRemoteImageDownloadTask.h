@@ -113,14 +113,14 @@ private:
     void callProgressDownload();
 
     const Environment environment_;
-    std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy_;  // guarded by lock_
-    std::shared_ptr<PelmarProgressiveImage> progressImage_;      // guarded by lock_
-    std::optional<PelmarResume> resume_;                         // guarded by lock_
-    std::optional<std::string> ifRange_;                         // guarded by lock_
-    PelmarRemoteImageManagerPriority priority_ =
-            kPelmarRemoteImageManagerPriorityDefault;  // guarded
+    std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy_ PELMAR_GUARDED_BY(lock_);
+    std::shared_ptr<PelmarProgressiveImage> progressImage_ PELMAR_GUARDED_BY(lock_);
+    std::optional<PelmarResume> resume_ PELMAR_GUARDED_BY(lock_);
+    std::optional<std::string> ifRange_ PELMAR_GUARDED_BY(lock_);
+    PelmarRemoteImageManagerPriority priority_ PELMAR_GUARDED_BY(lock_) =
+            kPelmarRemoteImageManagerPriorityDefault;
     // The answer to a range request did not continue the stored bytes: start again whole.
-    bool restartWithoutRange_ = false;  // guarded by lock_
+    bool restartWithoutRange_ PELMAR_GUARDED_BY(lock_) = false;
 };
 
 }  // namespace pelmar

@@ -1,17 +1,15 @@
 #include "pelmar/imageloader/PelmarRemoteImageTask.h"
 
-#include <mutex>
-
 namespace pelmar {
 
 void PelmarRemoteImageTask::addCallbacks(const std::string& uuid,
                                          PelmarRemoteImageCallbacks callbacks) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     callbackBlocks_[uuid] = std::move(callbacks);
 }
 
 std::size_t PelmarRemoteImageTask::callbackCount() {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return callbackBlocks_.size();
 }
 
@@ -22,7 +20,7 @@ bool PelmarRemoteImageTask::l_cancelWithUUID(const std::string& uuid) {
 
 bool PelmarRemoteImageTask::cancelWithUUID(const std::string& uuid,
                                            std::optional<PelmarResume>* /*resume*/) {
-    std::lock_guard lock(lock_);
+    PelmarRemoteLock::Hold lock(lock_);
     return l_cancelWithUUID(uuid);
 }
 

@@ -58,15 +58,15 @@ public:
 
     virtual void setPriority(PelmarRemoteImageManagerPriority /*priority*/) {}
 
-    void lock() { lock_.lock(); }
+    void lock() PELMAR_ACQUIRE(lock_) { lock_.lock(); }
 
-    void unlock() { lock_.unlock(); }
+    void unlock() PELMAR_RELEASE(lock_) { lock_.unlock(); }
 
 protected:
-    bool l_cancelWithUUID(const std::string& uuid);
+    bool l_cancelWithUUID(const std::string& uuid) PELMAR_REQUIRES(lock_);
 
     PelmarRemoteLock lock_{"Task Lock"};
-    std::map<std::string, PelmarRemoteImageCallbacks> callbackBlocks_;  // guarded by lock_
+    std::map<std::string, PelmarRemoteImageCallbacks> callbackBlocks_ PELMAR_GUARDED_BY(lock_);
 
 private:
     const std::string key_;

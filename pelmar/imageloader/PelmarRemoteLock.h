@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "pelmar/platform/sync/ThreadAnnotations.h"
+
 namespace pelmar {
 
 enum class PelmarRemoteLockType {
@@ -12,13 +14,28 @@ enum class PelmarRemoteLockType {
     Recursive = 1,
 };
 
-// PelmarRemoteLock: the image loader's mutex, plain or recursive. Usable with std::lock_guard.
-// The name given at creation is for the reader of the code only; it is not kept.
+// PelmarRemoteLock: the image loader's mutex, plain or recursive, known to clang's thread-safety
+// analysis as a lock: members marked PELMAR_GUARDED_BY(lock_) are read and written under a
+// PelmarRemoteLock::Hold. The name given at creation is for the reader of the code only.
 // Ownership: a value owned by the object it guards; not copyable or movable.
 // Threads: thread-safe. A NonRecursive lock must not be taken again by the thread holding it.
 // Errors: none.
-class PelmarRemoteLock {
+class PELMAR_CAPABILITY("mutex") PelmarRemoteLock {
 public:
+    // Holds the lock from construction to the end of the scope.
+    class PELMAR_SCOPED_CAPABILITY Hold {
+    public:
+        explicit Hold(PelmarRemoteLock& lock) PELMAR_ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+
+        ~Hold() PELMAR_RELEASE() { lock_.unlock(); }
+
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        PelmarRemoteLock& lock_;
+    };
+
     explicit PelmarRemoteLock(std::string_view name = {},
                               PelmarRemoteLockType type = PelmarRemoteLockType::NonRecursive);
 
@@ -27,21 +44,14 @@ public:
     PelmarRemoteLock(const PelmarRemoteLock&) = delete;
     PelmarRemoteLock& operator=(const PelmarRemoteLock&) = delete;
 
-    void lock();
+    void lock() PELMAR_ACQUIRE();
 
-    void unlock();
+    void unlock() PELMAR_RELEASE();
 
     // Runs `block` holding the lock; returns what it returns.
     template <class F>
-    decltype(auto) lockWithBlock(F&& block) {
-        struct Unlock {
-            PelmarRemoteLock& lock;
-
-            ~Unlock() { lock.unlock(); }
-        };
-
-        lock();
-        Unlock unlock{*this};
+    decltype(auto) lockWithBlock(F&& block) PELMAR_EXCLUDES(this) {
+        Hold hold(*this);
         return std::forward<F>(block)();
     }
 

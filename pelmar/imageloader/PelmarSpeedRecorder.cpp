@@ -47,7 +47,8 @@ PelmarSpeedRecorder::PelmarSpeedRecorder(ReachabilityProvider reachability)
 }
 
 void PelmarSpeedRecorder::setReachabilityProvider(ReachabilityProvider reachability) {
-    lock_.lockWithBlock([&] { reachability_ = std::move(reachability); });
+    PelmarRemoteLock::Hold hold(lock_);
+    reachability_ = std::move(reachability);
 }
 
 void PelmarSpeedRecorder::processMetrics(const net::URLSessionTaskMetrics& metrics,
@@ -89,43 +90,41 @@ void PelmarSpeedRecorder::updateSpeedsForHost(const std::string& host,
                                               double bytesPerSecond,
                                               double startAdjustedBytesPerSecond,
                                               double timeToFirstByte) {
-    lock_.lockWithBlock([&] {
-        const auto it = speedMeasurements_.find(host);
-        if (it == speedMeasurements_.end()) {
-            recent_.push_front(host);
-            speedMeasurements_[host] =
-                    Entry{{static_cast<float>(bytesPerSecond),
-                           static_cast<float>(startAdjustedBytesPerSecond), 0, timeToFirstByte},
-                          recent_.begin()};
-            if (speedMeasurements_.size() > kMaxHosts) {
-                speedMeasurements_.erase(recent_.back());
-                recent_.pop_back();
-            }
-            return;
+    PelmarRemoteLock::Hold hold(lock_);
+    const auto it = speedMeasurements_.find(host);
+    if (it == speedMeasurements_.end()) {
+        recent_.push_front(host);
+        speedMeasurements_[host] =
+                Entry{{static_cast<float>(bytesPerSecond),
+                       static_cast<float>(startAdjustedBytesPerSecond), 0, timeToFirstByte},
+                      recent_.begin()};
+        if (speedMeasurements_.size() > kMaxHosts) {
+            speedMeasurements_.erase(recent_.back());
+            recent_.pop_back();
         }
-        auto& m = it->second.measurement;
-        const auto blend = [](double old, double added) {
-            return old * kOldWeight + added * (1 - kOldWeight);
-        };
-        m.count += 1;
-        m.bytesPerSecond = static_cast<float>(blend(m.bytesPerSecond, bytesPerSecond));
-        m.startAdjustedBytesPerSecond = static_cast<float>(
-                blend(m.startAdjustedBytesPerSecond, startAdjustedBytesPerSecond));
-        m.timeToFirstByte = blend(m.timeToFirstByte, timeToFirstByte);
-        recent_.splice(recent_.begin(), recent_, it->second.place);
-    });
+        return;
+    }
+    auto& m = it->second.measurement;
+    const auto blend = [](double old, double added) {
+        return old * kOldWeight + added * (1 - kOldWeight);
+    };
+    m.count += 1;
+    m.bytesPerSecond = static_cast<float>(blend(m.bytesPerSecond, bytesPerSecond));
+    m.startAdjustedBytesPerSecond =
+            static_cast<float>(blend(m.startAdjustedBytesPerSecond, startAdjustedBytesPerSecond));
+    m.timeToFirstByte = blend(m.timeToFirstByte, timeToFirstByte);
+    recent_.splice(recent_.begin(), recent_, it->second.place);
 }
 
 std::optional<PelmarSpeedMeasurement> PelmarSpeedRecorder::measurementForHost(
         const std::string& host) {
-    return lock_.lockWithBlock([&]() -> std::optional<PelmarSpeedMeasurement> {
-        const auto it = speedMeasurements_.find(host);
-        if (it == speedMeasurements_.end()) {
-            return std::nullopt;
-        }
-        recent_.splice(recent_.begin(), recent_, it->second.place);
-        return it->second.measurement;
-    });
+    PelmarRemoteLock::Hold hold(lock_);
+    const auto it = speedMeasurements_.find(host);
+    if (it == speedMeasurements_.end()) {
+        return std::nullopt;
+    }
+    recent_.splice(recent_.begin(), recent_, it->second.place);
+    return it->second.measurement;
 }
 
 float PelmarSpeedRecorder::weightedAdjustedBytesPerSecondForHost(const std::string& host) {
@@ -139,14 +138,17 @@ double PelmarSpeedRecorder::weightedTimeToFirstByteForHost(const std::string& ho
 }
 
 void PelmarSpeedRecorder::resetMeasurements() {
-    lock_.lockWithBlock([&] {
-        speedMeasurements_.clear();
-        recent_.clear();
-    });
+    PelmarRemoteLock::Hold hold(lock_);
+    speedMeasurements_.clear();
+    recent_.clear();
 }
 
 unsigned PelmarSpeedRecorder::connectionStatus() {
-    const auto reachability = lock_.lockWithBlock([&] { return reachability_; });
+    ReachabilityProvider reachability;
+    {
+        PelmarRemoteLock::Hold hold(lock_);
+        reachability = reachability_;
+    }
     const auto flags = reachability ? reachability() : std::nullopt;
     return flags ? networkStatusForFlags(*flags) : 0;
 }

@@ -91,15 +91,15 @@ public:
 
 private:
     PelmarRemoteLock lock_{"PelmarSpeedRecorder lock"};
-    ReachabilityProvider reachability_;  // guarded by lock_
-    std::list<std::string> recent_;      // guarded by lock_; front is newest
+    ReachabilityProvider reachability_ PELMAR_GUARDED_BY(lock_);
+    std::list<std::string> recent_ PELMAR_GUARDED_BY(lock_);  // front is newest
 
     struct Entry {
         PelmarSpeedMeasurement measurement;
         std::list<std::string>::iterator place;
     };
 
-    std::unordered_map<std::string, Entry> speedMeasurements_;  // guarded by lock_
+    std::unordered_map<std::string, Entry> speedMeasurements_ PELMAR_GUARDED_BY(lock_);
 };
 
 }  // namespace pelmar

@@ -17,18 +17,18 @@ PelmarURLSessionManager::PelmarURLSessionManager(Private, PelmarSpeedRecorder& s
     : speedRecorder_(speedRecorder) {}
 
 void PelmarURLSessionManager::setDelegate(std::weak_ptr<PelmarURLSessionManagerDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = std::move(delegate);
 }
 
 std::shared_ptr<PelmarURLSessionManagerDelegate> PelmarURLSessionManager::delegate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return delegate_.lock();
 }
 
 PelmarDataTask PelmarURLSessionManager::dataTaskWithRequest(
         net::URLRequest request, PelmarRemoteImageManagerPriority priority, Completion completion) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto task = session_->dataTask(std::move(request));
     task->setPriority(PelmarURLSessionTaskPriorityForPriority(priority));
     const uint64_t identifier = task->taskIdentifier();
@@ -41,7 +41,7 @@ PelmarDataTask PelmarURLSessionManager::dataTaskWithRequest(
 }
 
 void PelmarURLSessionManager::invalidateSessionAndCancelTasks() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     session_->invalidateAndCancel();
 }
 
@@ -67,7 +67,7 @@ std::optional<Error> PelmarURLSessionManager::finalError(
 }
 
 std::shared_ptr<dispatch::Queue> PelmarURLSessionManager::queueFor(uint64_t taskIdentifier) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = delegateQueues_.find(taskIdentifier);
     return it == delegateQueues_.end() ? nullptr : it->second;
 }
@@ -132,7 +132,7 @@ void PelmarURLSessionManager::didCompleteWithError(net::URLSession& /*session*/,
         }
         Completion completion;
         {
-            std::lock_guard lock(self->mutex_);
+            MutexLock lock(self->mutex_);
             const auto it = self->completions_.find(task->taskIdentifier());
             if (it != self->completions_.end()) {
                 completion = std::move(it->second);

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -15,6 +14,7 @@
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/net/URLSessionDelegate.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar {
 
@@ -84,9 +84,9 @@ public:
 
     const std::shared_ptr<net::URLSession>& session() const { return session_; }
 
-    void lock() { mutex_.lock(); }
+    void lock() PELMAR_ACQUIRE(mutex_) { mutex_.lock(); }
 
-    void unlock() { mutex_.unlock(); }
+    void unlock() PELMAR_RELEASE(mutex_) { mutex_.unlock(); }
 
     // Status 404 with a "content-type" (any case) holding "image".
     static bool responseRecoverableFrom404(const net::HTTPURLResponse& response);
@@ -123,10 +123,11 @@ private:
     PelmarSpeedRecorder& speedRecorder_;
     std::shared_ptr<net::URLSession> session_;  // set once by create()
 
-    mutable std::mutex mutex_;
-    std::weak_ptr<PelmarURLSessionManagerDelegate> delegate_;                        // guarded
-    std::unordered_map<uint64_t, std::shared_ptr<dispatch::Queue>> delegateQueues_;  // guarded
-    std::unordered_map<uint64_t, Completion> completions_;                           // guarded
+    mutable Mutex mutex_;
+    std::weak_ptr<PelmarURLSessionManagerDelegate> delegate_ PELMAR_GUARDED_BY(mutex_);
+    std::unordered_map<uint64_t, std::shared_ptr<dispatch::Queue>> delegateQueues_
+            PELMAR_GUARDED_BY(mutex_);
+    std::unordered_map<uint64_t, Completion> completions_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+#include "pelmar/live/FLVTagFormatter.h"
+
 // AACDataFormatter: writes the FLV audio tags (type 8) of one AAC track: the first frame given is
 // sent as the AAC sequence header (it must hold the AudioSpecificConfig), every later one as a raw
 // AAC frame. The sound-format byte is 0xAF (AAC, and the rate, size and channel flags that FLV
@@ -7,10 +11,6 @@
 // Ownership: as FLVTagFormatter.
 // Threads: thread-compatible.
 // Errors: as FLVTagFormatter.
-
-#include <memory>
-
-#include "pelmar/live/FLVTagFormatter.h"
 
 namespace pelmar::live {
 

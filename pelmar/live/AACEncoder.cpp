@@ -34,12 +34,12 @@ void AACEncoder::flush() {
 }
 
 std::shared_ptr<AACEncoderDelegate> AACEncoder::delegate() const {
-    std::lock_guard lock(delegateMutex_);
+    MutexLock lock(delegateMutex_);
     return delegate_.lock();
 }
 
 void AACEncoder::setDelegate(std::weak_ptr<AACEncoderDelegate> delegate) {
-    std::lock_guard lock(delegateMutex_);
+    MutexLock lock(delegateMutex_);
     delegate_ = std::move(delegate);
 }
 

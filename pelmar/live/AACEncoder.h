@@ -1,14 +1,14 @@
 #pragma once
 
+#include <memory>
+#include <span>
+
+#include "pelmar/live/AACEncoderDelegate.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/sync/Mutex.h"
+
 // AACEncoder: encodes microphone audio (16-bit interleaved PCM sample buffers) to AAC LC for live
-// streaming and hands each packet to its delegate, ready for LiveStreamer::putAudioSample. Every
-// input frame is encoded exactly once, in 1024-frame packets, one delegate call per packet with
-// its own time (the time of its first frame); frames short of a whole packet wait for the next
-// buffer. The encoder runs one packet behind its input: the first packet, presented 1024 frames
-// before the first input frame, carries the decoder's priming, and flush() delivers the rest at
-// the end of a stream. Mono input is encoded and described as mono. Input at a rate outside the
-// MPEG-4 sampling-frequency table is resampled to the nearest table rate, which the
-// AudioSpecificConfig names and in whose frames the packet times count.
+// streaming and hands each packet to its delegate, ready for LiveStreamer::putAudioSample.
 // Ownership: made by create() and held by shared_ptr; owns its encoder; holds its delegate weakly.
 // Threads: thread-safe. Buffers are taken one at a time in call order; the delegate runs on the
 //          calling thread while the encoder's lock is held, so it must not call back into the
@@ -19,13 +19,6 @@
 //         A buffer of another format, or without a valid time, prints one line and is dropped.
 // Limits: rates 7350..96000 Hz, 1..6 channels, bitrate above 0; memory for about two packets'
 //         input.
-
-#include <memory>
-#include <mutex>
-#include <span>
-
-#include "pelmar/live/AACEncoderDelegate.h"
-#include "pelmar/platform/media/SampleBuffer.h"
 
 namespace pelmar::live {
 
@@ -44,7 +37,13 @@ public:
     AACEncoder& operator=(const AACEncoder&) = delete;
 
     // Takes PCM of the encoder's rate and channel count; each whole packet it completes reaches
-    // the delegate before the call returns.
+    // the delegate before the call returns. Every input frame is encoded exactly once, in
+    // 1024-frame packets, one delegate call per packet with its own time (the time of its first
+    // frame); frames short of a whole packet wait for the next buffer. The encoder runs one packet
+    // behind its input: the first packet, presented 1024 frames before the first input frame,
+    // carries the decoder's priming. Mono input is encoded and described as mono. Input at a rate
+    // outside the MPEG-4 sampling-frequency table is resampled to the nearest table rate, which
+    // the AudioSpecificConfig names and in whose frames the packet times count.
     void putCMSampleBuffer(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
 
     // Ends the stream: the frames still waiting, padded with silence to a whole packet, and the
@@ -60,8 +59,8 @@ private:
 
     void deliver(std::span<const uint8_t> data, std::span<const uint8_t> asc, media::Time pts);
 
-    mutable std::mutex delegateMutex_;
-    std::weak_ptr<AACEncoderDelegate> delegate_;  // guarded by delegateMutex_
+    mutable Mutex delegateMutex_;
+    std::weak_ptr<AACEncoderDelegate> delegate_ PELMAR_GUARDED_BY(delegateMutex_);
     std::unique_ptr<internal::AACEncoderCpp> impl_;
 };
 

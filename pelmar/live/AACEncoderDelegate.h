@@ -1,14 +1,14 @@
 #pragma once
 
-// AACEncoderDelegate: receives every packet an AACEncoder has encoded.
-// Ownership: held weakly by the encoder; a delegate that is gone gets nothing.
-// Threads: called on the thread that handed the encoder its input, one packet at a time.
-// Errors: none; failed packets are never delivered.
-
 #include <cstdint>
 #include <span>
 
 #include "pelmar/platform/media/Time.h"
+
+// AACEncoderDelegate: receives every packet an AACEncoder has encoded.
+// Ownership: held weakly by the encoder; a delegate that is gone gets nothing.
+// Threads: called on the thread that handed the encoder its input, one packet at a time.
+// Errors: none; failed packets are never delivered.
 
 namespace pelmar::live {
 

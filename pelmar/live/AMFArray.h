@@ -1,13 +1,13 @@
 #pragma once
 
+#include "pelmar/live/AMFObject.h"
+
 // AMFArray: an AMF0 ECMA array (type 8): named members like an object, written with their count;
 // the count read from the wire is not trusted (the end-of-object marker ends the array).
 // Ownership: as AMFObject.
 // Threads: thread-compatible.
 // Errors: as AMFObject.
 // Limits: as AMFObject.
-
-#include "pelmar/live/AMFObject.h"
 
 namespace pelmar::live {
 

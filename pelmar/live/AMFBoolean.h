@@ -1,11 +1,11 @@
 #pragma once
 
+#include "pelmar/live/AMFValue.h"
+
 // AMFBoolean: an AMF0 boolean (type 1); any non-zero byte reads as true.
 // Ownership: plain value, held through std::shared_ptr<AMFValue>.
 // Threads: thread-compatible.
 // Errors: as AMFValue ("AMF data truncated" when the byte is missing).
-
-#include "pelmar/live/AMFValue.h"
 
 namespace pelmar::live {
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "pelmar/live/AMFValue.h"
+
 // AMFNull: the AMF0 null (type 5); an undefined value (marker 6) also reads as one.
 // Ownership: plain value, held through std::shared_ptr<AMFValue>.
 // Threads: thread-compatible.
 // Errors: none of its own.
-
-#include "pelmar/live/AMFValue.h"
 
 namespace pelmar::live {
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "pelmar/live/AMFValue.h"
+
 // AMFNumber: an AMF0 number (IEEE-754 double, type 0).
 // Ownership: plain value, held through std::shared_ptr<AMFValue>.
 // Threads: thread-compatible.
 // Errors: as AMFValue ("AMF data truncated" when fewer than 8 bytes remain).
-
-#include "pelmar/live/AMFValue.h"
 
 namespace pelmar::live {
 

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <map>
+#include <memory>
+#include <string>
+
+#include "pelmar/live/AMFValue.h"
+
 // AMFObject: an AMF0 anonymous object (type 3): named members kept, written and printed in
 // ascending byte order of their names; adding an existing name replaces its value.
 // Ownership: owns its members through std::shared_ptr; an empty member pointer stands for null.
@@ -9,12 +15,6 @@
 // Errors: as AMFValue; member names over kMaxStringLength bytes throw "AMF string too long" when
 //         written.
 // Limits: kMaxNestingDepth nested containers; names of kMaxStringLength bytes.
-
-#include <map>
-#include <memory>
-#include <string>
-
-#include "pelmar/live/AMFValue.h"
 
 namespace pelmar::live {
 

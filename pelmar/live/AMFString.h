@@ -1,16 +1,16 @@
 #pragma once
 
+#include <string>
+#include <utility>
+
+#include "pelmar/live/AMFValue.h"
+
 // AMFString: an AMF0 short string (type 2): bytes with a 16-bit length, no character-set handling.
 // Ownership: plain value, held through std::shared_ptr<AMFValue>.
 // Threads: thread-compatible.
 // Errors: as AMFValue; writing a value over kMaxStringLength bytes throws "AMF string too long"
 //         before anything is written.
 // Limits: kMaxStringLength bytes.
-
-#include <string>
-#include <utility>
-
-#include "pelmar/live/AMFValue.h"
 
 namespace pelmar::live {
 

@@ -1,5 +1,13 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "pelmar/live/BitstreamReader.h"
+#include "pelmar/live/BitstreamWriter.h"
+
 // AMFValue: the base of the AMF0 value model (number, boolean, string, object, null, ECMA array)
 // that RTMP commands and FLV metadata are built from: encoding, decoding from the type marker, and
 // a readable text form for logs.
@@ -12,14 +20,6 @@
 //         printing), "AMF string too long" (writing a string or member name over kMaxStringLength
 //         bytes). A failed write may leave a partial encoding in the writer's vector.
 // Limits: kMaxNestingDepth nested containers; strings and names of kMaxStringLength bytes.
-
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <string>
-
-#include "pelmar/live/BitstreamReader.h"
-#include "pelmar/live/BitstreamWriter.h"
 
 namespace pelmar::live {
 

@@ -11,6 +11,7 @@
 
 #include "pelmar/live/AMF0.h"
 #include "pelmar/live/testing/Bytes.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -43,15 +44,6 @@ std::shared_ptr<AMFValue> ObjectOf(
         object.AddValue(name, member);
     }
     return value;
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 // `depth` objects nested through the member "a", innermost empty.
@@ -176,7 +168,7 @@ TEST(AMFValueTest, RefusesMalformedInput) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ErrorOf([&] { Decode(c.bytes); }), c.error);
+        EXPECT_THAT([&] { Decode(c.bytes); }, test::ThrowsWithText(c.error));
     }
 }
 
@@ -186,8 +178,8 @@ TEST(AMFValueTest, NestingUpToTheCapRoundTrips) {
     EXPECT_EQ(Encode(*value), bytes);
     EXPECT_NE(value->ToStringImpl().find("OBJECT: {\n}"), std::string::npos);
     // The depth count is per call: a failed decode leaves none behind.
-    EXPECT_EQ(ErrorOf([&] { Decode(NestedObjects(AMFValue::kMaxNestingDepth + 1)); }),
-              "AMF nesting too deep");
+    EXPECT_THAT([&] { Decode(NestedObjects(AMFValue::kMaxNestingDepth + 1)); },
+                test::ThrowsWithText("AMF nesting too deep"));
     EXPECT_EQ(Encode(*Decode(bytes)), bytes);
 }
 
@@ -197,18 +189,19 @@ TEST(AMFValueTest, WriteRefusesWhatTheFormatCannotCarry) {
 
     std::vector<uint8_t> bytes;
     BitstreamWriter writer(bytes);
-    EXPECT_EQ(ErrorOf([&] { AMFString(longest + "x").WriteImpl(writer); }), "AMF string too long");
+    EXPECT_THAT([&] { AMFString(longest + "x").WriteImpl(writer); },
+                test::ThrowsWithText("AMF string too long"));
     EXPECT_TRUE(bytes.empty());
 
     AMFObject object;
     object.AddValue(longest + "x", AMFValue::Null());
-    EXPECT_EQ(ErrorOf([&] { object.WriteImpl(writer); }), "AMF string too long");
+    EXPECT_THAT([&] { object.WriteImpl(writer); }, test::ThrowsWithText("AMF string too long"));
 
     // A tree that contains itself fails instead of recursing without end.
     auto self = std::make_shared<AMFObject>();
     self->AddValue("self", self);
-    EXPECT_EQ(ErrorOf([&] { self->WriteImpl(writer); }), "AMF nesting too deep");
-    EXPECT_EQ(ErrorOf([&] { self->ToStringImpl(); }), "AMF nesting too deep");
+    EXPECT_THAT([&] { self->WriteImpl(writer); }, test::ThrowsWithText("AMF nesting too deep"));
+    EXPECT_THAT([&] { self->ToStringImpl(); }, test::ThrowsWithText("AMF nesting too deep"));
     self->AddValue("self", nullptr);
 }
 

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 // AVCCParser: finds the H.264 parameter sets (SPS, type 7; PPS, type 8) among the length-prefixed
 // NAL units of an access unit and builds the AVCDecoderConfigurationRecord (ISO/IEC 14496-15) that
 // an FLV AVC sequence header carries; also reads the picture size an SPS announces.
@@ -12,11 +17,6 @@
 // Limits: the record's fields: kMaxSpsUnits SPS and kMaxPpsUnits PPS units of at most
 //         kMaxParameterSetLength bytes each; an SPS shorter than kMinSpsLength bytes (no profile
 //         and level to copy) is not taken.
-
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <vector>
 
 namespace pelmar::live {
 

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "pelmar/live/FLVTagFormatter.h"
+
 // AVCDataFormatter: writes the FLV video tags (type 9) of one H.264 track. Input frames hold one
 // access unit as NAL units with 4-byte big-endian lengths. The first key frame that carries an SPS
 // yields two tags of the same time: the AVC sequence header (its decoder configuration record),
@@ -11,12 +17,6 @@
 //         sequence header that is not a key frame), "no sps found in keyframe" (a key frame without
 //         a usable SPS before the first sequence header), and AVCCParser's record errors. Nothing
 //         is sent for the failing frame and the formatter still waits for a key frame with an SPS.
-
-#include <cstdint>
-#include <memory>
-#include <vector>
-
-#include "pelmar/live/FLVTagFormatter.h"
 
 namespace pelmar::live {
 

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <span>
+
 // AudioSpecificConfig: the MPEG-4 audio sampling-frequency table, the table rate nearest to any
 // other rate, and a reader for the sample
 // rate and channel count of an AudioSpecificConfig (ISO/IEC 14496-3), the two or five bytes that
@@ -8,12 +14,6 @@
 // Threads: thread-safe.
 // Errors: none; ReadAudioSpecificConfig gives nothing for bytes it cannot read.
 // Limits: reads only the leading fields (object type, frequency, channel configuration).
-
-#include <cstddef>
-#include <cstdint>
-#include <iterator>
-#include <optional>
-#include <span>
 
 namespace pelmar::live {
 

@@ -1,18 +1,19 @@
 #pragma once
 
-// BitstreamReader: reads big-endian bit fields and whole bytes from a caller's byte vector.
-// Ownership: refers to the vector it is given and never owns it; the vector must outlive the
-// reader. Threads: thread-compatible. Errors: std::runtime_error "bitstream reader is not aligned"
-// when a byte operation is called
-//         while bits of a byte are still unread (state unchanged); std::invalid_argument for a bit
-//         count above 64. Reading past the end is not an error: it yields zero bytes without
-//         advancing, so callers that must detect truncation check RemainingDataSize() first.
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
+
+// BitstreamReader: reads big-endian bit fields and whole bytes from a caller's byte vector.
+// Ownership: refers to the vector it is given and never owns it; the vector must outlive the
+//     reader.
+// Threads: thread-compatible.
+// Errors: std::runtime_error "bitstream reader is not aligned" when a byte operation is called
+//     while bits of a byte are still unread (state unchanged); std::invalid_argument for a bit
+//     count above 64. Reading past the end is not an error: it yields zero bytes without
+//     advancing, so callers that must detect truncation check RemainingDataSize() first.
 
 namespace pelmar::live {
 

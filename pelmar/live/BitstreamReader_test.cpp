@@ -7,6 +7,7 @@
 #include <bit>
 
 #include "pelmar/live/testing/Bytes.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -53,7 +54,8 @@ TEST(BitstreamReaderTest, ByteOperationsRefuseUnreadBits) {
         EXPECT_STREQ(e.what(), "bitstream reader is not aligned");
     }
     std::array<uint8_t, 2> out{};
-    EXPECT_THROW(reader.GetBytes(out.begin(), 2), std::runtime_error);
+    EXPECT_THAT([&] { reader.GetBytes(out.begin(), 2); },
+                test::ThrowsWithText("bitstream reader is not aligned"));
     EXPECT_EQ(reader.Position(), 1u);
     EXPECT_EQ(reader.GetBits(6), 5u);
     EXPECT_EQ(reader.GetByte(), 1);
@@ -87,7 +89,7 @@ TEST(BitstreamReaderTest, GetBytesCopiesWhatIsLeftAndStopsAtTheEnd) {
 TEST(BitstreamReaderTest, RefusesBitCountsAbove64) {
     const auto bytes = Hex("01");
     BitstreamReader reader(bytes);
-    EXPECT_THROW(reader.GetBits(65), std::invalid_argument);
+    EXPECT_THAT([&] { reader.GetBits(65); }, test::ThrowsWithText("bit count above 64"));
     EXPECT_EQ(reader.GetByte(), 1);
 }
 

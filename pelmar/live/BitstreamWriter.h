@@ -1,19 +1,20 @@
 #pragma once
 
-// BitstreamWriter: writes big-endian bit fields and whole bytes into a caller's byte vector, the
-// primitive under every AMF0, RTMP and FLV encoder of the streaming library.
-// Ownership: refers to the vector it is given and never owns it; the vector must outlive the
-// writer. Threads: thread-compatible; nobody else may touch the vector while the writer is in use.
-// Errors: std::runtime_error "bitstream writer is not aligned" when a byte operation is called
-//         while bits of an unfinished byte are pending (state unchanged); std::invalid_argument for
-//         a bit count above 64; growing the vector may throw std::bad_alloc / std::length_error.
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <stdexcept>
 #include <vector>
+
+// BitstreamWriter: writes big-endian bit fields and whole bytes into a caller's byte vector, the
+// primitive under every AMF0, RTMP and FLV encoder of the streaming library.
+// Ownership: refers to the vector it is given and never owns it; the vector must outlive the
+//     writer.
+// Threads: thread-compatible; nobody else may touch the vector while the writer is in use.
+// Errors: std::runtime_error "bitstream writer is not aligned" when a byte operation is called
+//     while bits of an unfinished byte are pending (state unchanged); std::invalid_argument for a
+//     bit count above 64; growing the vector may throw std::bad_alloc / std::length_error.
 
 namespace pelmar::live {
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "pelmar/live/testing/Bytes.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -130,7 +131,7 @@ TEST(BitstreamWriterTest, EveryBitLevelByteGoesThroughTheByteHook) {
 TEST(BitstreamWriterTest, RefusesBitCountsAbove64) {
     std::vector<uint8_t> bytes;
     BitstreamWriter writer(bytes);
-    EXPECT_THROW(writer.PutBits(0, 65), std::invalid_argument);
+    EXPECT_THAT([&] { writer.PutBits(0, 65); }, test::ThrowsWithText("bit count above 64"));
     EXPECT_TRUE(bytes.empty());
 }
 

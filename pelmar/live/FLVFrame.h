@@ -1,15 +1,15 @@
 #pragma once
 
+#include <cstdint>
+
+#include "pelmar/live/MediaFrame.h"
+
 // FLVFrame: one piece of an FLV byte stream: the 13-byte file header with PreviousTagSize0 (tag
 // type 0), or one whole tag (11-byte tag header, body, 4-byte PreviousTagSize) of type 8 (audio),
 // 9 (video) or 18 (script data). Its PTS is the tag's time in seconds.
 // Ownership: as MediaFrame; the tag type is a handle field, copied with the handle.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <cstdint>
-
-#include "pelmar/live/MediaFrame.h"
 
 namespace pelmar::live {
 

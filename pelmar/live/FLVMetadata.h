@@ -1,13 +1,13 @@
 #pragma once
 
+#include <optional>
+
 // FLVMetadata: what the onMetaData script tag of an FLV stream says about its tracks. A value left
 // empty is written with the conventional default (1920 x 1080, 30 frames/s, 3000 kbit/s video;
 // 44100 Hz stereo, 64 kbit/s audio).
 // Ownership: plain value.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <optional>
 
 namespace pelmar::live {
 

@@ -1,5 +1,17 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "pelmar/live/FLVFrame.h"
+#include "pelmar/live/FLVMetadata.h"
+#include "pelmar/live/FLVTagFormatter.h"
+#include "pelmar/live/IMuxer.h"
+#include "pelmar/live/IReceiver.h"
+#include "pelmar/live/MediaFrame.h"
+
 // FLVMuxer: turns the encoded frames of numbered H.264 and AAC tracks into an FLV byte stream
 // handed to one output receiver as FLVFrames: the 13-byte file header and the onMetaData tag, then
 // the tags of each track's formatter (sequence headers included). The header and metadata wait
@@ -15,18 +27,6 @@
 // Errors: std::runtime_error "unknown media type", "unsupported video codec", "unsupported audio
 //         codec" (AddTrack), "unknown track ID" (PutFrame, after the header and metadata are out),
 //         and whatever the formatters and the output receiver throw, unchanged.
-
-#include <cstddef>
-#include <memory>
-#include <utility>
-#include <vector>
-
-#include "pelmar/live/FLVFrame.h"
-#include "pelmar/live/FLVMetadata.h"
-#include "pelmar/live/FLVTagFormatter.h"
-#include "pelmar/live/IMuxer.h"
-#include "pelmar/live/IReceiver.h"
-#include "pelmar/live/MediaFrame.h"
 
 namespace pelmar::live {
 

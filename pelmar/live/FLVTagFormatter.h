@@ -1,5 +1,13 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "pelmar/live/FLVFrame.h"
+#include "pelmar/live/MediaFrame.h"
+#include "pelmar/live/MediaTransformer.h"
+
 // FLVTagFormatter: the base of the per-track stages of the FLV muxer: turns one media frame into
 // one FLV tag (11-byte header, body, PreviousTagSize) and passes it on; subclasses write the body.
 // Tag times are the frame's PTS less the formatter's time origin, in whole milliseconds (32 bits,
@@ -10,14 +18,6 @@
 //         sent); the subclasses' errors and the output receiver's exceptions propagate, and a tag
 //         that fails while being written is not sent.
 // Limits: a tag body is at most kMaxTagBodyLength bytes (the 24-bit DataSize field).
-
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-
-#include "pelmar/live/FLVFrame.h"
-#include "pelmar/live/MediaFrame.h"
-#include "pelmar/live/MediaTransformer.h"
 
 namespace pelmar::live {
 

@@ -32,12 +32,12 @@ void H264Encoder::putCVPixelBuffer(const std::shared_ptr<media::PixelBuffer>& pi
 }
 
 std::shared_ptr<H264EncoderDelegate> H264Encoder::delegate() const {
-    std::lock_guard lock(delegateMutex_);
+    MutexLock lock(delegateMutex_);
     return delegate_.lock();
 }
 
 void H264Encoder::setDelegate(std::weak_ptr<H264EncoderDelegate> delegate) {
-    std::lock_guard lock(delegateMutex_);
+    MutexLock lock(delegateMutex_);
     delegate_ = std::move(delegate);
 }
 

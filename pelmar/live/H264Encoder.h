@@ -1,9 +1,14 @@
 #pragma once
 
+#include <memory>
+
+#include "pelmar/live/H264EncoderDelegate.h"
+#include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
+
 // H264Encoder: encodes camera pictures (BGRA or ARGB pixel buffers) to H.264 for live streaming
-// and hands each encoded frame to its delegate, ready for LiveStreamer::putVideoSample. Baseline
-// profile, no B-frames, a key frame every 2 x framerate frames (the first frame is one), average
-// bit rate as given; every picture yields its encoded frame before putCVPixelBuffer returns.
+// and hands each encoded frame to its delegate, ready for LiveStreamer::putVideoSample.
 // Ownership: made by create() and held by shared_ptr; owns its encoding session; holds its
 //            delegate weakly.
 // Threads: thread-safe. Pictures are encoded one at a time in call order; the delegate runs on the
@@ -13,13 +18,6 @@
 //         range) prints one line to standard output; the encoder is still returned and ignores
 //         pictures. Pictures that cannot be encoded print one line and reach no delegate.
 // Limits: sides 2..4096 and even, framerate 1..240, bitrate 1..200,000,000 bits per second.
-
-#include <memory>
-#include <mutex>
-
-#include "pelmar/live/H264EncoderDelegate.h"
-#include "pelmar/platform/media/PixelBuffer.h"
-#include "pelmar/platform/media/Time.h"
 
 namespace pelmar::live {
 
@@ -37,8 +35,10 @@ public:
     H264Encoder(const H264Encoder&) = delete;
     H264Encoder& operator=(const H264Encoder&) = delete;
 
-    // Encodes one picture shown at `timestamp`; the encoded frame carries that time unchanged.
-    // A picture of another size is scaled to the encoder's.
+    // Encodes one picture shown at `timestamp`; the encoded frame carries that time unchanged and
+    // reaches the delegate before the call returns. A picture of another size is scaled to the
+    // encoder's. Baseline profile, no B-frames, a key frame every 2 x framerate frames (the first
+    // frame is one), average bit rate as given.
     void putCVPixelBuffer(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
                           media::Time timestamp);
 
@@ -51,8 +51,8 @@ private:
 
     void deliver(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
 
-    mutable std::mutex delegateMutex_;
-    std::weak_ptr<H264EncoderDelegate> delegate_;  // guarded by delegateMutex_
+    mutable Mutex delegateMutex_;
+    std::weak_ptr<H264EncoderDelegate> delegate_ PELMAR_GUARDED_BY(delegateMutex_);
     std::unique_ptr<internal::H264EncoderCpp> impl_;
 };
 

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <memory>
+
+#include "pelmar/platform/media/SampleBuffer.h"
+
 // H264EncoderDelegate: receives every frame an H264Encoder has encoded.
 // Ownership: held weakly by the encoder; a delegate that is gone gets nothing.
 // Threads: called on the thread that handed the encoder the picture, one frame at a time.
 // Errors: none; failed frames are never delivered.
-
-#include <memory>
-
-#include "pelmar/platform/media/SampleBuffer.h"
 
 namespace pelmar::live {
 

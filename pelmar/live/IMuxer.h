@@ -1,12 +1,12 @@
 #pragma once
 
+#include "pelmar/live/IMultiTrackReceiver.h"
+#include "pelmar/live/MediaDescriptor.h"
+
 // IMuxer: a multi-track stage to which tracks are added before their frames arrive.
 // Ownership: as IMultiTrackReceiver.
 // Threads: thread-compatible.
 // Errors: AddTrackImpl decides which descriptors it refuses and how.
-
-#include "pelmar/live/IMultiTrackReceiver.h"
-#include "pelmar/live/MediaDescriptor.h"
 
 namespace pelmar::live {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // LiveStreamerDelegate: what a LiveStreamer tells the host app: errors, and the start and end of
 // publishing. Each method does nothing unless overridden.
 // Ownership: held weakly by the streamer; a delegate that is gone gets nothing.
@@ -8,8 +10,6 @@
 //          calls stop(). The streamer holds none of its locks while it calls, so a delegate may
 //          call back into it.
 // Errors: none.
-
-#include <string>
 
 namespace pelmar::live {
 

@@ -1,10 +1,6 @@
 #include "pelmar/live/LiveStreamer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +15,7 @@
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+#include "pelmar/live/testing/RefusingPort.h"
 #include "pelmar/live/testing/ScriptedRtmpServer.h"
 #include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/live/testing/ThreadState.h"
@@ -38,21 +35,9 @@ public:
     std::atomic<int> calls{0};
 };
 
-// A loopback port on which nothing listens.
-uint16_t ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 TEST(LiveStreamerTest, FailedConnectionYieldsNoStreamerAndNoDelegateCall) {
     test::LoopbackPeer silent;  // listens, but never answers the handshake
+    const test::RefusingPort refusing;
 
     struct Case {
         const char* name;
@@ -61,7 +46,7 @@ TEST(LiveStreamerTest, FailedConnectionYieldsNoStreamerAndNoDelegateCall) {
     };
 
     const Case cases[] = {
-            {"closed port", "rtmp://127.0.0.1:" + std::to_string(ClosedPort()) + "/live",
+            {"closed port", "rtmp://127.0.0.1:" + std::to_string(refusing.port()) + "/live",
              "can't connect socket"},
             {"silent server", "rtmp://127.0.0.1:" + std::to_string(silent.port()) + "/live",
              nullptr},

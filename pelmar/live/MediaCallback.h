@@ -1,14 +1,14 @@
 #pragma once
 
-// MediaCallback: the last stage of a chain; hands every frame to a function.
-// Ownership: owns the function (and whatever it captures).
-// Threads: thread-compatible; the function runs on the thread that calls PutFrame.
-// Errors: what the function throws propagates out of PutFrame.
-
 #include <functional>
 #include <utility>
 
 #include "pelmar/live/IReceiver.h"
+
+// MediaCallback: the last stage of a chain; hands every frame to a function.
+// Ownership: owns the function (and whatever it captures).
+// Threads: thread-compatible; the function runs on the thread that calls PutFrame.
+// Errors: what the function throws propagates out of PutFrame.
 
 namespace pelmar::live {
 

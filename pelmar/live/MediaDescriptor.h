@@ -1,11 +1,11 @@
 #pragma once
 
+#include <cstdint>
+
 // MediaDescriptor: the media type and codec of a MediaFrame, with their enumerations.
 // Ownership: plain value.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <cstdint>
 
 namespace pelmar::live {
 

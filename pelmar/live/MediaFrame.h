@@ -1,13 +1,5 @@
 #pragma once
 
-// MediaFrame: a handle to one piece of media or protocol data (bytes, descriptor, presentation
-// time, key flag) that passes through the stages of the streaming library.
-// Ownership: copies of a handle share one implementation, released with the last handle; bytes,
-//            time or key flag changed through one copy are seen through all. Subclasses add handle
-//            fields, which copies take by value.
-// Threads: thread-compatible; copies of a frame may be released on different threads.
-// Errors: none of its own; growing the data may throw std::bad_alloc.
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -15,6 +7,14 @@
 #include "pelmar/live/BitstreamReader.h"
 #include "pelmar/live/BitstreamWriter.h"
 #include "pelmar/live/MediaDescriptor.h"
+
+// MediaFrame: a handle to one piece of media or protocol data (bytes, descriptor, presentation
+// time, key flag) that passes through the stages of the streaming library.
+// Ownership: copies of a handle share one implementation, released with the last handle; bytes,
+//            time or key flag changed through one copy are seen through all. Subclasses add handle
+//            fields, which copies take by value.
+// Threads: thread-compatible; copies of a frame may be released on different threads.
+// Errors: none of its own; growing the data may throw std::bad_alloc.
 
 namespace pelmar::live {
 

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "pelmar/live/IReceiver.h"
+
 // MediaTransformer: a stage that turns frames of one kind into frames of another and passes them
 // to its output receiver. Transform reports per input whether the output frame is complete
 // (kTransformComplete), still incomplete (kTransformIncomplete: the same output frame receives the
@@ -9,12 +15,6 @@
 // Threads: thread-compatible.
 // Errors: exceptions of CreateOutputFrame, Transform and the output receiver propagate out of
 //         PutFrame; the stored status keeps its value from before a failing Transform.
-
-#include <memory>
-#include <optional>
-#include <utility>
-
-#include "pelmar/live/IReceiver.h"
 
 namespace pelmar::live {
 

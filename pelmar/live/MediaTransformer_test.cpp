@@ -10,6 +10,7 @@
 
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/MediaFrame.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -93,7 +94,7 @@ TEST(MediaTransformerTest, FailedTransformKeepsThePreviousStatus) {
     auto sink = std::make_shared<Sink>();
     ScriptedTransformer stage(sink, {kTransformIncomplete, -1, kTransformComplete});
     stage.PutFrame(Input(1));
-    EXPECT_THROW(stage.PutFrame(Input(2)), std::runtime_error);
+    EXPECT_THAT([&] { stage.PutFrame(Input(2)); }, test::ThrowsWithText("transform failed"));
     stage.PutFrame(Input(3));
     EXPECT_EQ(stage.created, 1);
     ASSERT_EQ(sink->frames.size(), 1u);

@@ -1,15 +1,15 @@
 #pragma once
 
+#include <memory>
+
+#include "pelmar/live/FLVMetadata.h"
+#include "pelmar/live/FLVTagFormatter.h"
+
 // MetadataFormatter: writes the onMetaData script tag (type 18, time 0) of an FLV stream: the AMF0
 // string "onMetaData" and an ECMA array describing the tracks present, whatever frame it is given.
 // Ownership: as FLVTagFormatter.
 // Threads: thread-compatible.
 // Errors: as FLVTagFormatter.
-
-#include <memory>
-
-#include "pelmar/live/FLVMetadata.h"
-#include "pelmar/live/FLVTagFormatter.h"
 
 namespace pelmar::live {
 

@@ -1,13 +1,5 @@
 #pragma once
 
-// NetworkBitstreamReader: a BitstreamReader whose bytes come straight from a NetworkConnection:
-// GetByte and GetBits receive a byte whenever they need one, and GetBytes receives a run in pieces
-// of at most kPieceLength bytes.
-// Ownership: refers to the connection, which must outlive the reader.
-// Threads: thread-compatible; receives follow NetworkConnection's rules.
-// Errors: std::runtime_error "bitstream reader is not aligned" (GetBytes with bits unread,
-//         nothing received) and NetworkConnection::Receive's errors.
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,6 +7,14 @@
 #include "pelmar/live/BitstreamReader.h"
 #include "pelmar/live/NetworkBitstreamWriter.h"
 #include "pelmar/live/NetworkConnection.h"
+
+// NetworkBitstreamReader: a BitstreamReader whose bytes come straight from a NetworkConnection:
+// GetByte and GetBits receive a byte whenever they need one, and GetBytes receives a run in pieces
+// of at most kPieceLength bytes.
+// Ownership: refers to the connection, which must outlive the reader.
+// Threads: thread-compatible; receives follow NetworkConnection's rules.
+// Errors: std::runtime_error "bitstream reader is not aligned" (GetBytes with bits unread,
+//         nothing received) and NetworkConnection::Receive's errors.
 
 namespace pelmar::live {
 

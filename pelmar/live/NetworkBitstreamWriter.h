@@ -1,13 +1,5 @@
 #pragma once
 
-// NetworkBitstreamWriter: a BitstreamWriter whose bytes go straight to a NetworkConnection: each
-// byte completed by PutByte or PutBits is sent at once, and PutBytes sends a run in pieces of at
-// most kPieceLength bytes.
-// Ownership: refers to the connection, which must outlive the writer.
-// Threads: thread-compatible; sends follow NetworkConnection's rules.
-// Errors: std::runtime_error "bitstream writer is not aligned" (PutBytes with bits pending,
-//         nothing sent) and NetworkConnection::Send's errors.
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +8,14 @@
 
 #include "pelmar/live/BitstreamWriter.h"
 #include "pelmar/live/NetworkConnection.h"
+
+// NetworkBitstreamWriter: a BitstreamWriter whose bytes go straight to a NetworkConnection: each
+// byte completed by PutByte or PutBits is sent at once, and PutBytes sends a run in pieces of at
+// most kPieceLength bytes.
+// Ownership: refers to the connection, which must outlive the writer.
+// Threads: thread-compatible; sends follow NetworkConnection's rules.
+// Errors: std::runtime_error "bitstream writer is not aligned" (PutBytes with bits pending,
+//         nothing sent) and NetworkConnection::Send's errors.
 
 namespace pelmar::live {
 

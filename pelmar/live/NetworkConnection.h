@@ -1,5 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
 // NetworkConnection: a blocking IPv4 TCP connection with time-outs, the transport under the RTMP
 // client. Writing to a peer that has gone never raises SIGPIPE; it fails like any other send.
 // Ownership: owns its socket (-1: none) and closes it on Close and destruction.
@@ -10,12 +16,6 @@
 //         Connect;
 //         "network send data failed" and "network send timed out" from Send; "netowrk recv data
 //         failed" (peer closed, error, or no socket) and "network receive timed out" from Receive.
-
-#include <atomic>
-#include <chrono>
-#include <cstddef>
-#include <optional>
-#include <string>
 
 namespace pelmar::live {
 

@@ -1,5 +1,6 @@
 #include "pelmar/live/NetworkConnection.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +13,8 @@
 #include "pelmar/live/NetworkBitstreamWriter.h"
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
+#include "pelmar/live/testing/RefusingPort.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -20,21 +23,8 @@ using namespace std::chrono_literals;
 using test::Hex;
 using test::ToHex;
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 TEST(NetworkConnectionTest, ConnectFailsWithClearErrors) {
-    uint16_t closedPort = 0;
-    {
-        test::LoopbackPeer peer;  // a port that was free a moment ago and is closed now
-        closedPort = peer.port();
-    }
+    const test::RefusingPort refusing;
 
     struct Case {
         const char* name;
@@ -45,12 +35,12 @@ TEST(NetworkConnectionTest, ConnectFailsWithClearErrors) {
 
     const Case cases[] = {
             {"unknown host", "no-such-host.invalid", 1935, "unknown host: no-such-host.invalid"},
-            {"refused port", "127.0.0.1", closedPort, "can't connect socket"},
+            {"refused port", "127.0.0.1", refusing.port(), "can't connect socket"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NetworkConnection connection;
-        EXPECT_EQ(ErrorOf([&] { connection.Connect(c.host, c.port); }), c.error);
+        EXPECT_THAT([&] { connection.Connect(c.host, c.port); }, test::ThrowsWithText(c.error));
         EXPECT_EQ(connection.SocketFd(), -1);
     }
 }
@@ -64,15 +54,17 @@ TEST(NetworkConnectionTest, SendAndReceiveTimeOutOnAStalledPeer) {
     connection.Connect("localhost", peer.port());
     peer.Accept();
     uint8_t byte = 0;
-    EXPECT_EQ(ErrorOf([&] { connection.Receive(&byte, 1); }), "network receive timed out");
+    EXPECT_THAT([&] { connection.Receive(&byte, 1); },
+                test::ThrowsWithText("network receive timed out"));
     // The peer never reads: the socket buffers fill up and the send gives up.
     const std::vector<uint8_t> block(1 << 20, 0x55);
-    EXPECT_EQ(ErrorOf([&] {
-                  for (int i = 0; i < 1024; ++i) {
-                      connection.Send(block.data(), block.size());
-                  }
-              }),
-              "network send timed out");
+    EXPECT_THAT(
+            [&] {
+                for (int i = 0; i < 1024; ++i) {
+                    connection.Send(block.data(), block.size());
+                }
+            },
+            test::ThrowsWithText("network send timed out"));
 }
 
 TEST(NetworkConnectionTest, OneSendGivesUpAtItsDeadlineWhileTheServerReadsSlowly) {
@@ -89,8 +81,8 @@ TEST(NetworkConnectionTest, OneSendGivesUpAtItsDeadlineWhileTheServerReadsSlowly
         peer.CloseConnection();
     });
     const std::vector<uint8_t> message(64 << 20, 0x55);
-    EXPECT_EQ(ErrorOf([&] { connection.Send(message.data(), message.size()); }),
-              "network send timed out");
+    EXPECT_THAT([&] { connection.Send(message.data(), message.size()); },
+                test::ThrowsWithText("network send timed out"));
     connection.Close();
     reading.get();
 }
@@ -102,11 +94,12 @@ TEST(NetworkConnectionTest, BitstreamsSendAndReceiveBitsAndRuns) {
     peer.Accept();
     NetworkBitstreamWriter writer(connection);
     writer.PutBits(3, 2);
-    EXPECT_EQ(ErrorOf([&] {
-                  const uint8_t b[1] = {1};
-                  writer.PutBytes(b, b + 1);
-              }),
-              "bitstream writer is not aligned");
+    EXPECT_THAT(
+            [&] {
+                const uint8_t b[1] = {1};
+                writer.PutBytes(b, b + 1);
+            },
+            test::ThrowsWithText("bitstream writer is not aligned"));
     writer.PutBits(5, 6);
     std::vector<uint8_t> run(3000);
     for (size_t i = 0; i < run.size(); ++i) {
@@ -120,7 +113,8 @@ TEST(NetworkConnectionTest, BitstreamsSendAndReceiveBitsAndRuns) {
     NetworkBitstreamReader reader(connection);
     EXPECT_EQ(reader.GetBits(4), 0xAU);
     std::vector<uint8_t> out(3);
-    EXPECT_EQ(ErrorOf([&] { reader.GetBytes(out.begin(), 3); }), "bitstream reader is not aligned");
+    EXPECT_THAT([&] { reader.GetBytes(out.begin(), 3); },
+                test::ThrowsWithText("bitstream reader is not aligned"));
     EXPECT_EQ(reader.GetBits(4), 0x5U);
     reader.GetBytes(out.begin(), 3);
     EXPECT_EQ(ToHex(out), "01 02 03");

@@ -1,16 +1,16 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
+#include "pelmar/live/MediaFrame.h"
+
 // RTMPChunk: one serialized RTMP chunk (basic header, message header, extended timestamp when
 // present, payload) as frame data, with its header format as a handle field; plus the limits of
 // the RTMP chunk stream shared by the chunk formatter and parser.
 // Ownership: copies share the data and copy the header format.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <cstddef>
-#include <cstdint>
-
-#include "pelmar/live/MediaFrame.h"
 
 namespace pelmar::live {
 

@@ -1,5 +1,15 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "pelmar/live/IReceiver.h"
+#include "pelmar/live/MediaTransformer.h"
+#include "pelmar/live/RTMPChunk.h"
+#include "pelmar/live/RTMPPacket.h"
+
 // RTMPChunkFormatter: cuts the RTMP messages of one chunk stream into chunks with compressed
 // headers, comparing each message with the previous one on the same chunk stream. A message never
 // goes out with the 1-byte header right after one sent with the full header, because common
@@ -12,16 +22,6 @@
 //         "RTMP message too long" (PutFrame with a body over kRTMPMaxMessageLength; nothing sent).
 //         Exceptions of the output receiver propagate; the unfinished message is then abandoned
 //         and the next message starts with a full header.
-
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <vector>
-
-#include "pelmar/live/IReceiver.h"
-#include "pelmar/live/MediaTransformer.h"
-#include "pelmar/live/RTMPChunk.h"
-#include "pelmar/live/RTMPPacket.h"
 
 namespace pelmar::live {
 

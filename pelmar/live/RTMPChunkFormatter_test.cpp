@@ -12,6 +12,7 @@
 
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/testing/Bytes.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -44,15 +45,6 @@ std::vector<uint8_t> Body(size_t from, size_t length) {
         body.push_back(static_cast<uint8_t>(i));
     }
     return body;
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 class RTMPChunkFormatterTest : public ::testing::Test {
@@ -296,8 +288,8 @@ TEST_F(RTMPChunkFormatterTest, LongerBasicHeadersCarryHighChunkStreamIds) {
     }
     for (const uint32_t channel : {0u, 1u, 65600u}) {
         SCOPED_TRACE(channel);
-        EXPECT_EQ(ErrorOf([&] { Formatter(static_cast<RTMPChannel>(channel)); }),
-                  "invalid chunk stream id");
+        EXPECT_THAT([&] { Formatter(static_cast<RTMPChannel>(channel)); },
+                    test::ThrowsWithText("invalid chunk stream id"));
     }
 }
 
@@ -306,7 +298,8 @@ TEST_F(RTMPChunkFormatterTest, RefusesChunkSizesThatCannotWork) {
     for (const size_t size :
          {size_t{0}, kRTMPMaxChunkSize + 1, std::numeric_limits<size_t>::max()}) {
         SCOPED_TRACE(size);
-        EXPECT_EQ(ErrorOf([&] { formatter.SetChunkSize(size); }), "invalid chunk size");
+        EXPECT_THAT([&] { formatter.SetChunkSize(size); },
+                    test::ThrowsWithText("invalid chunk size"));
         EXPECT_EQ(formatter.ChunkSize(), kRTMPDefaultChunkSize);
     }
     formatter.SetChunkSize(1);
@@ -318,7 +311,7 @@ TEST_F(RTMPChunkFormatterTest, RefusesBodiesTheLengthFieldCannotCarry) {
     formatter.SetChunkSize(kRTMPMaxChunkSize);
     auto packet = MakePacket({0, 0});
     packet.Data().resize(kRTMPMaxMessageLength + 1);
-    EXPECT_EQ(ErrorOf([&] { formatter.PutFrame(packet); }), "RTMP message too long");
+    EXPECT_THAT([&] { formatter.PutFrame(packet); }, test::ThrowsWithText("RTMP message too long"));
     EXPECT_TRUE(chunks.empty());
     packet.Data().pop_back();
     formatter.PutFrame(packet);
@@ -344,7 +337,11 @@ TEST_F(RTMPChunkFormatterTest, StartsAfreshAfterTheOutputFailedMidMessage) {
             throw std::runtime_error("send failed");
         }
     };
-    EXPECT_EQ(ErrorOf([&] { formatter.PutFrame(MakePacket({40, 300})); }), "send failed");
+    EXPECT_THAT(
+            [&] {
+                formatter.PutFrame(MakePacket({40, 300}));
+            },
+            test::ThrowsWithText("send failed"));
     onChunk = nullptr;
     chunks.clear();
     formatter.PutFrame(MakePacket({80, 300}));
@@ -371,10 +368,11 @@ TEST_F(RTMPChunkFormatterTest, AppendMessageWritesTheSameBytesAsChunkByChunk) {
     EXPECT_EQ(ToHex(appended), ToHex(expected));
     // A body the length field cannot carry leaves the buffer as it was.
     const auto before = appended;
-    EXPECT_EQ(ErrorOf([&] {
-                  whole.AppendMessage(MakePacket({200, kRTMPMaxMessageLength + 1}), appended);
-              }),
-              "RTMP message too long");
+    EXPECT_THAT(
+            [&] {
+                whole.AppendMessage(MakePacket({200, kRTMPMaxMessageLength + 1}), appended);
+            },
+            test::ThrowsWithText("RTMP message too long"));
     EXPECT_EQ(appended, before);
 }
 

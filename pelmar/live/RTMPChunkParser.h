@@ -1,5 +1,14 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "pelmar/live/IReceiver.h"
+#include "pelmar/live/MediaTransformer.h"
+#include "pelmar/live/RTMPChunk.h"
+#include "pelmar/live/RTMPPacket.h"
+
 // RTMPChunkParser: rebuilds the RTMP messages of one incoming chunk stream from its chunks: each
 // chunk's compressed header is completed from the previous message on the chunk stream, payloads
 // are joined, and every complete message goes to the output receiver. Reads 1-, 2- and 3-byte
@@ -14,15 +23,6 @@
 // Limits: a message is at most kMaxMessageLength bytes (16 MiB - 1, the 24-bit length field);
 //         a message reserves at most kInitialReserve bytes until the peer has sent that much of
 //         it, and its announced length only then.
-
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-
-#include "pelmar/live/IReceiver.h"
-#include "pelmar/live/MediaTransformer.h"
-#include "pelmar/live/RTMPChunk.h"
-#include "pelmar/live/RTMPPacket.h"
 
 namespace pelmar::live {
 

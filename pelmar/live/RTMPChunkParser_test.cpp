@@ -13,6 +13,7 @@
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/RTMPChunkFormatter.h"
 #include "pelmar/live/testing/Bytes.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -33,15 +34,6 @@ RTMPChunk Chunk(const std::vector<uint8_t>& bytes) {
     RTMPChunk chunk;
     chunk.Data() = bytes;
     return chunk;
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 class RTMPChunkParserTest : public ::testing::Test {
@@ -170,7 +162,7 @@ TEST_F(RTMPChunkParserTest, RefusesAFullHeaderInTheMiddleOfAMessageAndKeepsIt) {
     for (const char* header :
          {"03 000000 000001 14 00000000 00", "43 000028 000001 14 00", "83 000028 00"}) {
         SCOPED_TRACE(header);
-        EXPECT_EQ(ErrorOf([&] { Put(Hex(header)); }), "wrong header size");
+        EXPECT_THAT([&] { Put(Hex(header)); }, test::ThrowsWithText("wrong header size"));
     }
     Put(Concat({Hex("C3"), Body(128, 128)}));
     Put(Concat({Hex("C3"), Body(256, 44)}));
@@ -201,7 +193,7 @@ TEST_F(RTMPChunkParserTest, RefusesTruncatedChunksWithoutLosingState) {
         if (*c.before != '\0') {
             Put(Hex(c.before));
         }
-        EXPECT_EQ(ErrorOf([&] { Put(c.chunk); }), "truncated RTMP chunk");
+        EXPECT_THAT([&] { Put(c.chunk); }, test::ThrowsWithText("truncated RTMP chunk"));
         EXPECT_TRUE(messages.empty());
     }
     // After the last case the incomplete message still completes.
@@ -212,10 +204,11 @@ TEST_F(RTMPChunkParserTest, RefusesTruncatedChunksWithoutLosingState) {
 
 TEST_F(RTMPChunkParserTest, RefusesPayloadBeyondTheAnnouncedLength) {
     Parser();
-    EXPECT_EQ(ErrorOf([&] { Put(Hex("03 000000 000002 14 00000000 01 02 03")); }),
-              "RTMP chunk payload exceeds message length");
+    EXPECT_THAT([&] { Put(Hex("03 000000 000002 14 00000000 01 02 03")); },
+                test::ThrowsWithText("RTMP chunk payload exceeds message length"));
     Put(Hex("03 000000 000002 14 00000000 01"));
-    EXPECT_EQ(ErrorOf([&] { Put(Hex("C3 02 03")); }), "RTMP chunk payload exceeds message length");
+    EXPECT_THAT([&] { Put(Hex("C3 02 03")); },
+                test::ThrowsWithText("RTMP chunk payload exceeds message length"));
     Put(Hex("C3 02"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(ToHex(messages[0].Data()), "01 02");
@@ -229,7 +222,7 @@ TEST_F(RTMPChunkParserTest, ChunkSizeRulesTheNextChunkAndRefusesZero) {
     parser.SetChunkSize(1000);
     EXPECT_EQ(parser.GetNextChunkSize(), 1000u);
     for (const size_t size : {size_t{0}, kRTMPMaxChunkSize + 1}) {
-        EXPECT_EQ(ErrorOf([&] { parser.SetChunkSize(size); }), "invalid chunk size");
+        EXPECT_THAT([&] { parser.SetChunkSize(size); }, test::ThrowsWithText("invalid chunk size"));
     }
     EXPECT_EQ(parser.ChunkSize(), 1000u);
 }

@@ -104,22 +104,22 @@ std::string RTMPClient::GetAppName() const {
 }
 
 bool RTMPClient::IsPublishing() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return publishing_;
 }
 
 void RTMPClient::SetErrorCallback(std::function<void(std::string)> callback) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     callbacks_.errorCallback = std::move(callback);
 }
 
 void RTMPClient::SetPublishStartCallback(std::function<void()> callback) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     callbacks_.publishStartCallback = std::move(callback);
 }
 
 void RTMPClient::SetPublishStopCallback(std::function<void()> callback) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     callbacks_.publishStopCallback = std::move(callback);
 }
 
@@ -143,7 +143,7 @@ void RTMPClient::Connect() {
     auto handler = std::make_shared<MediaCallback<RTMPPacket>>(
             [this](RTMPPacket packet) { HandlePacket(packet); });
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stream_ = std::make_shared<RTMPPacketStream>(
                 connection_, handler, [this](const std::string& error) { OnReceiverError(error); });
         receiverStream_ = stream_;
@@ -156,7 +156,7 @@ void RTMPClient::Connect() {
         // The destructor will not run: stop the receiver before the members it uses go away.
         std::shared_ptr<RTMPPacketStream> stream;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             stream = std::move(stream_);
         }
         stream->Close();
@@ -241,7 +241,7 @@ std::shared_ptr<RemoteProcedureCaller> RTMPClient::Caller() const {
 void RTMPClient::Send(RTMPPacket packet) {
     std::shared_ptr<RTMPPacketStream> stream;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stream = stream_;
     }
     if (!stream) {
@@ -283,7 +283,7 @@ void RTMPClient::HandleChunkSize(const RTMPPacket& packet) {
     }
     std::shared_ptr<RTMPPacketStream> stream;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stream = stream_;
     }
     if (stream) {
@@ -349,11 +349,11 @@ void RTMPClient::OnStatus(std::shared_ptr<AMFValue> command, std::shared_ptr<AMF
     PrintLine("publishing successfully started");
     std::function<void()> callback;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         publishing_ = true;
         callback = callbacks_.publishStartCallback;
     }
-    publishChanged_.notify_all();
+    publishChanged_.notifyAll();
     if (callback) {
         callback();
     }
@@ -364,7 +364,7 @@ void RTMPClient::OnError(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFV
     PrintLine("error: " + text);
     std::function<void(std::string)> callback;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         callback = callbacks_.errorCallback;
     }
     // The owner hears the reason before a waiting header frame fails.
@@ -372,34 +372,36 @@ void RTMPClient::OnError(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFV
         callback(text);
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // A refused connect, stream or publish: waiting on would only run into the time-out.
         publishFailed_ = publishFailed_ || !publishing_;
     }
-    publishChanged_.notify_all();
+    publishChanged_.notifyAll();
 }
 
 void RTMPClient::OnReceiverError(const std::string& error) {
     std::function<void(std::string)> callback;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         callback = callbacks_.errorCallback;
     }
     if (callback && !closing_.load()) {
         callback(error);
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         publishFailed_ = true;
     }
-    publishChanged_.notify_all();
+    publishChanged_.notifyAll();
 }
 
 void RTMPClient::PutFrameImpl(FLVFrame frame) {
     if (frame.TagType() == kFLVTagFileHeader) {
-        std::unique_lock lock(mutex_);
-        publishChanged_.wait_for(lock, options_.publishTimeout,
-                                 [this] { return publishing_ || publishFailed_ || closed_; });
+        MutexLock lock(mutex_);
+        const auto deadline = std::chrono::steady_clock::now() + options_.publishTimeout;
+        while (!(publishing_ || publishFailed_ || closed_)
+               && publishChanged_.waitUntil(mutex_, deadline)) {
+        }
         if (!publishing_) {
             throw std::runtime_error("can't start publishing");
         }
@@ -414,7 +416,7 @@ void RTMPClient::PutFrameImpl(FLVFrame frame) {
     bool publishing = false;
     bool closed = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         publishing = publishing_;
         closed = closed_;
         stream = stream_;
@@ -488,7 +490,7 @@ void RTMPClient::CloseImpl() {
     std::shared_ptr<RTMPPacketStream> stream;
     std::function<void()> stopCallback;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (closed_) {
             return;
         }
@@ -497,7 +499,7 @@ void RTMPClient::CloseImpl() {
         stream = stream_;
         stopCallback = callbacks_.publishStopCallback;
     }
-    publishChanged_.notify_all();
+    publishChanged_.notifyAll();
     PrintLine("closing rtmp connection");
     closing_.store(true);
     if (stream && streamId_.load() != 0) {
@@ -516,7 +518,7 @@ void RTMPClient::CloseImpl() {
         connection_.ShutdownSend();
         stream->WaitForReceiverEnd(options_.closeTimeout);
         stream->Close();
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stream_.reset();
     }
     if (stopCallback) {

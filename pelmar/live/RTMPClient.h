@@ -1,38 +1,10 @@
 #pragma once
 
-// RTMPClient: publishes one live stream to an RTMP server. The constructor connects, performs the
-// handshake and sends "connect"; "createStream" and "publish" follow on the receiver thread as the
-// server answers. FLV tags given to PutFrame (the FLV muxer's output) go out as RTMP metadata,
-// audio and video messages once the server has confirmed publishing; the file-header frame waits
-// for that confirmation. Closing ends the stream with "FCUnpublish" and "deleteStream", lets the
-// server finish (up to Options::closeTimeout) and then disconnects.
-//
-// Ownership: create with std::make_shared; owns the connection, the packet stream and the command
-//            caller. The callbacks are taken at construction (or set later) and copied out under
-//            the lock before each call.
-// Threads: thread-safe. PutFrame and Close are meant for one owner thread; errorCallback and
-//          publishStartCallback run on the receiver thread, publishStopCallback on the thread that
-//          closes. Lock discipline: mutex_ guards the packet stream pointer, the callbacks and the
-//          publishing state, and is never held while a callback runs or a message is sent (the
-//          packet stream serialises sends itself). Close may be called from the callbacks; the
-//          client must not be destroyed from them. The destructor waits for the receiver thread,
-//          a close running there included.
-// Errors: std::runtime_error from the constructor: "invalid port: ...", "unknown host: <host>",
-//         "can't open socket", "can't connect socket", "unknown rtmp protocol version", and the
-//         connection's send and receive errors and time-outs during the handshake (all of it
-//         within Options::setupTimeout). From PutFrame:
-//         "can't start publishing" (the header frame, when the server has not confirmed publishing
-//         within Options::publishTimeout, refused it, or hung up), "FLV tag too short", and the
-//         packet stream's send errors. Server errors ("_error" replies and statuses of level
-//         "error") and receiver failures go to errorCallback as text.
-
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +17,26 @@
 #include "pelmar/live/RTMPPacketStream.h"
 #include "pelmar/live/RemoteProcedureCaller.h"
 #include "pelmar/live/Uri.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// RTMPClient: publishes one live stream to an RTMP server: FLV tags given to PutFrame (the FLV
+// muxer's output) go out as RTMP metadata, audio and video messages.
+// Ownership: create with std::make_shared; owns the connection, the packet stream and the command
+//     caller. The callbacks are taken at construction (or set later) and copied out under the
+//     lock before each call.
+// Threads: thread-safe. PutFrame and Close are meant for one owner thread; errorCallback and
+//     publishStartCallback run on the receiver thread, publishStopCallback on the thread that
+//     closes. Close may be called from the callbacks; the client must not be destroyed from them.
+// Errors: std::runtime_error from the constructor: "invalid port: ...", "unknown host: <host>",
+//     "can't open socket", "can't connect socket", "unknown rtmp protocol version", and the
+//     connection's send and receive errors and time-outs during the handshake. From PutFrame:
+//     "can't start publishing", "FLV tag too short", and the packet stream's send errors. Server
+//     errors ("_error" replies and statuses of level "error") and receiver failures go to
+//     errorCallback as text.
+//
+//   auto client = std::make_shared<RTMPClient>("rtmp://host/live", "cam", callbacks);
+//   FLVMuxer muxer(client);  // its FLV tags, file header first, go to client->PutFrame
+//   client->Close();
 
 namespace pelmar::live {
 
@@ -74,6 +66,8 @@ public:
     using Options = RTMPClientOptions;
 
     // `targetAddress` such as rtmp://host[:port]/app[/more][?query]; port 1935 when none given.
+    // Connects, performs the handshake and sends "connect", all within Options::setupTimeout;
+    // "createStream" and "publish" follow on the receiver thread as the server answers.
     RTMPClient(std::string targetAddress,
                std::string streamName,
                Callbacks callbacks = {},
@@ -108,15 +102,19 @@ public:
     void DeleteStream();
 
 protected:
-    // Tag 0 (file header): waits for publishing. Tags 8, 9 and 18: sent as audio, video or
+    // Tag 0 (file header): waits for publishing, and throws "can't start publishing" when the
+    // server has not confirmed it within Options::publishTimeout, refused it, or hung up.
+    // Tags 8, 9 and 18: sent as audio, video or
     // metadata messages once publishing; dropped before that and after closing. The stream's
     // configuration (metadata and the AVC and AAC sequence headers) given before publishing
     // started is kept and sent ahead of the first media once it has; video then resumes at a key
     // frame. So a server that confirms late never gets media it cannot decode.
     void PutFrameImpl(FLVFrame frame) override;
 
-    // Prints "closing rtmp connection", ends publishing, disconnects and calls
-    // publishStopCallback; only the first call does anything.
+    // Prints "closing rtmp connection", ends the stream with "FCUnpublish" and "deleteStream",
+    // lets the server finish (up to Options::closeTimeout), disconnects and calls
+    // publishStopCallback; only the first call does anything. The destructor waits for the
+    // receiver thread, a close running there included.
     void CloseImpl() override;
 
 private:
@@ -144,17 +142,19 @@ private:
     const Options options_;
     NetworkConnection connection_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable publishChanged_;
-    Callbacks callbacks_;                       // guarded by mutex_
-    std::shared_ptr<RTMPPacketStream> stream_;  // guarded by mutex_; empty once closed
+    // Never held while a callback runs or a message is sent (the packet stream serialises sends
+    // itself).
+    mutable Mutex mutex_;
+    CondVar publishChanged_;
+    Callbacks callbacks_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<RTMPPacketStream> stream_ PELMAR_GUARDED_BY(mutex_);  // empty once closed
     // The same stream, kept after closing until destruction: a close from a callback runs on the
     // stream's receiver thread, which only the destructor may then join. Set once while
     // connecting; then read only by the constructor and the destructor.
     std::shared_ptr<RTMPPacketStream> receiverStream_;
-    bool publishing_ = false;     // guarded by mutex_
-    bool publishFailed_ = false;  // guarded by mutex_: refused, or receiver gone
-    bool closed_ = false;         // guarded by mutex_
+    bool publishing_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool publishFailed_ PELMAR_GUARDED_BY(mutex_) = false;  // refused, or receiver gone
+    bool closed_ PELMAR_GUARDED_BY(mutex_) = false;
 
     // PutFrame's own state (the owner's thread): configuration held back until publishing, in
     // the order metadata, video, audio; whether media was dropped meanwhile.

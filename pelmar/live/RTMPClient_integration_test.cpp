@@ -1,4 +1,5 @@
 // RTMPClient against a real nginx RTMP server on loopback.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include "pelmar/live/RTMPClient.h"
 #include "pelmar/live/testing/H264Fixture.h"
 #include "pelmar/live/testing/TempDir.h"
+#include "testing/Matchers.h"
 #include "testing/NginxRtmpServer.h"
 
 namespace pelmar::live {
@@ -177,7 +179,8 @@ TEST_F(RTMPClientIntegrationTest, ServerKilledMidStreamGivesAnErrorAndACleanStop
 TEST_F(RTMPClientIntegrationTest, RefusedApplicationEndsTheWaitAtOnce) {
     Events events;
     Publisher publisher(server_->Url("nosuchapp"), "x", events);
-    EXPECT_THROW(publisher.Put(Frames()[0], 0), std::runtime_error);
+    EXPECT_THAT([&] { publisher.Put(Frames()[0], 0); },
+                test::ThrowsWithText("can't start publishing"));
     const auto errors = events.WaitForError(0ms);
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors[0], "netowrk recv data failed");

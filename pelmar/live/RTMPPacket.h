@@ -1,16 +1,16 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
+#include "pelmar/live/MediaFrame.h"
+
 // RTMPPacket: one RTMP message: the frame's data is the message body, its PTS the message time in
 // seconds, and a shared header record holds type, chunk stream, timestamps and message stream id.
 // Ownership: copies share both the body and the header record, so header fields set by one stage
 //            are seen through every copy.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <cstdint>
-#include <memory>
-
-#include "pelmar/live/MediaFrame.h"
 
 namespace pelmar::live {
 

@@ -71,27 +71,30 @@ void RTMPPacketStream::AnnounceWindowAcknowledgementSize(uint32_t size) {
                        RTMPPacketType::WindowAcknowledgementSize, 0);
     message.Data() = BigEndian32(size);
     {
-        std::lock_guard lock(sendMutex_);
+        MutexLock lock(sendMutex_);
         announcedWindow_ = size;
     }
     PutFrame(message);
 }
 
 bool RTMPPacketStream::ReceiverRunning() const {
-    std::lock_guard lock(doneMutex_);
+    MutexLock lock(doneMutex_);
     return !receiverDone_;
 }
 
 bool RTMPPacketStream::WaitForReceiverEnd(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(doneMutex_);
+    MutexLock lock(doneMutex_);
     if (receiverId_.load() == std::this_thread::get_id()) {
         return receiverDone_;
     }
-    return doneChanged_.wait_for(lock, timeout, [this] { return receiverDone_; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!receiverDone_ && doneChanged_.waitUntil(doneMutex_, deadline)) {
+    }
+    return receiverDone_;
 }
 
 void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
-    std::lock_guard lock(sendMutex_);
+    MutexLock lock(sendMutex_);
     if (sendFailed_) {
         throw std::runtime_error("network send data failed");
     }
@@ -171,10 +174,10 @@ void RTMPPacketStream::ReceiverProc() {
     }
     stopped_.store(true);
     {
-        std::lock_guard lock(doneMutex_);
+        MutexLock lock(doneMutex_);
         receiverDone_ = true;
     }
-    doneChanged_.notify_all();
+    doneChanged_.notifyAll();
     PrintLine("rtmp receiver thread done");
 }
 
@@ -259,7 +262,7 @@ void RTMPPacketStream::OnIncomingMessage(RTMPPacket packet) {
         const uint32_t window = Read32(body);
         bool changed = false;
         {
-            std::lock_guard lock(sendMutex_);
+            MutexLock lock(sendMutex_);
             changed = announcedWindow_ != window;
         }
         if (changed) {

@@ -1,44 +1,11 @@
 #pragma once
 
-// RTMPPacketStream: the RTMP chunk stream over one connection. Whole messages given to PutFrame
-// are cut into chunks (128 bytes of payload each, one formatter per chunk stream) and written to
-// the socket in one piece per message; a receiver thread of its own reads incoming chunks (1-, 2-
-// and 3-byte basic headers, extended timestamps), rebuilds messages with one parser per chunk
-// stream and hands each complete message to the packet receiver. It also keeps the protocol's
-// bookkeeping: it answers the peer's Window Acknowledgement Size with an Acknowledgement each time
-// that many bytes have arrived, answers the peer's Set Peer Bandwidth with a Window
-// Acknowledgement Size of that window (unless it is the one announced last), and drops a
-// half-received message on the peer's Abort Message.
-//
-// Ownership: refers to the connection (owned by the caller; it must outlive the stream) and holds
-//            the packet receiver (std::shared_ptr) and the error callback, both fixed at
-//            construction, before the thread starts.
-// Threads: thread-safe. Lock discipline: sendMutex_ covers everything on the send path (the
-//          outgoing formatters, the send buffer and the socket writes), so the chunks of one
-//          message are written contiguously and never interleave with another message's. The
-//          incoming parsers and counters belong to the receiver thread alone; the incoming chunk
-//          size is an atomic that the receiver applies before each chunk. The packet receiver and
-//          the error callback run on the receiver thread and may send (sendMutex_ is not held while
-//          they run). Close joins the receiver thread; the stream must not be destroyed from its
-//          own packet receiver or error callback.
-// Errors: std::runtime_error from PutFrame: "network send data failed" / "network send timed out"
-//         (the stream is then broken: every later send fails the same way, and the connection is
-//         shut down so the receiver ends too), the formatter's "RTMP message too long" (nothing
-//         sent). Receiver failures (peer closed, time-out, malformed input, an exception from the
-//         packet receiver) end the receiver thread: it prints "rtmp receiver error: " and the text,
-//         and passes the text to the error callback unless the stream is closing.
-// Limits: kMaxIncomingChannels chunk streams from the peer (each may hold a message of up to 16
-//         MiB, allocated as its bytes arrive); the peer's chunk size is capped at
-//         kMaxIncomingChunkSize.
-
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -49,6 +16,22 @@
 #include "pelmar/live/RTMPChunkFormatter.h"
 #include "pelmar/live/RTMPChunkParser.h"
 #include "pelmar/live/RTMPPacket.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// RTMPPacketStream: the RTMP chunk stream over one connection: cuts outgoing messages into chunks
+// and rebuilds incoming messages on a receiver thread of its own.
+// Ownership: refers to the connection (owned by the caller; it must outlive the stream) and holds
+//     the packet receiver (std::shared_ptr) and the error callback, both fixed at construction.
+// Threads: thread-safe. The packet receiver and the error callback run on the receiver thread and
+//     may send; the stream must not be destroyed from them.
+// Errors: std::runtime_error from PutFrame: "network send data failed" / "network send timed out"
+//     (the stream is then broken: every later send fails the same way, and the connection is shut
+//     down so the receiver ends too), the formatter's "RTMP message too long" (nothing sent).
+//     Receiver failures end the receiver thread: it prints "rtmp receiver error: " and the text,
+//     and passes the text to the error callback unless the stream is closing.
+// Limits: kMaxIncomingChannels chunk streams from the peer (each may hold a message of up to 16
+//     MiB, allocated as its bytes arrive); the peer's chunk size is capped at
+//     kMaxIncomingChunkSize.
 
 namespace pelmar::live {
 
@@ -87,6 +70,8 @@ public:
     bool WaitForReceiverEnd(std::chrono::milliseconds timeout) const;
 
 protected:
+    // Cuts the message into chunks (128 bytes of payload each, one formatter per chunk stream)
+    // and writes them to the socket in one piece, never interleaved with another message's.
     void PutFrameImpl(RTMPPacket packet) override;
 
     // Prints "closing packet stream", stops the receiver, shuts the connection down in both
@@ -99,7 +84,10 @@ private:
 
     void ReadRTMPChunk();
 
-    // Protocol bookkeeping on incoming messages, then the packet receiver.
+    // Protocol bookkeeping on incoming messages, then the packet receiver: answers the peer's
+    // Window Acknowledgement Size with an Acknowledgement each time that many bytes have arrived,
+    // answers its Set Peer Bandwidth with a Window Acknowledgement Size of that window (unless it
+    // is the one announced last), and drops a half-received message on its Abort Message.
     void OnIncomingMessage(RTMPPacket packet);
 
     void SendAcknowledgementIfDue();
@@ -108,11 +96,14 @@ private:
     const std::shared_ptr<IReceiver<RTMPPacket>> packetReceiver_;
     const ErrorCallback onReceiverError_;
 
-    std::mutex sendMutex_;
-    std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_;  // guarded by sendMutex_
-    std::vector<uint8_t> sendBuffer_;                                   // guarded by sendMutex_
-    bool sendFailed_ = false;                                           // guarded by sendMutex_
-    std::optional<uint32_t> announcedWindow_;                           // guarded by sendMutex_
+    // Covers everything on the send path (the outgoing formatters, the send buffer and the socket
+    // writes), so the chunks of one message are written contiguously. Not held while the packet
+    // receiver or the error callback runs.
+    Mutex sendMutex_;
+    std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_ PELMAR_GUARDED_BY(sendMutex_);
+    std::vector<uint8_t> sendBuffer_ PELMAR_GUARDED_BY(sendMutex_);
+    bool sendFailed_ PELMAR_GUARDED_BY(sendMutex_) = false;
+    std::optional<uint32_t> announcedWindow_ PELMAR_GUARDED_BY(sendMutex_);
 
     // Receiver thread only.
     std::shared_ptr<IReceiver<RTMPPacket>> incomingSink_;
@@ -121,12 +112,13 @@ private:
     uint64_t acknowledgementWindow_ = 0;  // 0: the peer asked for none
     uint64_t bytesAcknowledged_ = 0;
 
+    // Applied by the receiver before each chunk.
     std::atomic<size_t> chunkSize_{kRTMPDefaultChunkSize};
     std::atomic<bool> stopped_{false};
 
-    mutable std::mutex doneMutex_;
-    mutable std::condition_variable doneChanged_;
-    bool receiverDone_ = false;  // guarded by doneMutex_
+    mutable Mutex doneMutex_;
+    mutable CondVar doneChanged_;
+    bool receiverDone_ PELMAR_GUARDED_BY(doneMutex_) = false;
 
     // Set by the receiver thread as it starts, so it can tell itself apart without reading
     // receiver_, which other threads assign and join.

@@ -1,5 +1,6 @@
 #include "pelmar/live/RTMPPacketStream.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -150,7 +152,7 @@ TEST_F(RTMPPacketStreamTest, PeerChunkSizeAppliesToIncomingChunksOnly) {
     const auto messages = inbox_.WaitForMessages(1);
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].Data(), Pattern(300, 9));
-    EXPECT_THROW(stream_->SetChunkSize(0), std::runtime_error);
+    EXPECT_THAT([&] { stream_->SetChunkSize(0); }, test::ThrowsWithText("invalid chunk size"));
 }
 
 TEST(RTMPPacketStreamReadTest, ReadsEveryChunkHeaderForm) {
@@ -270,8 +272,8 @@ TEST_F(RTMPPacketStreamTest, SendingToAPeerThatHasGoneThrowsWithoutSigpipe) {
     }
     EXPECT_EQ(error, "network send data failed");
     // The stream is broken for good: later messages fail at once.
-    EXPECT_THROW(stream_->PutFrame(Message(RTMPChannel::Audio, RTMPPacketType::Audio, {1})),
-                 std::runtime_error);
+    EXPECT_THAT([&] { stream_->PutFrame(Message(RTMPChannel::Audio, RTMPPacketType::Audio, {1})); },
+                test::ThrowsWithText("network send data failed"));
 }
 
 TEST_F(RTMPPacketStreamTest, ReceiverEndsOnMalformedInputAndFailingHandlers) {
@@ -304,8 +306,8 @@ TEST_F(RTMPPacketStreamTest, CloseStopsTheReceiverWithoutReportingAndLaterSendsF
     stream_->Close();
     EXPECT_FALSE(stream_->ReceiverRunning());
     EXPECT_FALSE(inbox_.Error());
-    EXPECT_THROW(stream_->PutFrame(Message(RTMPChannel::Audio, RTMPPacketType::Audio, {1})),
-                 std::runtime_error);
+    EXPECT_THAT([&] { stream_->PutFrame(Message(RTMPChannel::Audio, RTMPPacketType::Audio, {1})); },
+                test::ThrowsWithText("network send data failed"));
     EXPECT_TRUE(peer_.ReadsEndOfStream());
 }
 

@@ -66,7 +66,7 @@ void RemoteProcedureCaller::Call(RTMPChannel channel,
                                  uint32_t messageStreamId) {
     uint32_t id = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         id = ++lastTransactionId_;
         if (callback) {
             transactions_[id] = Transaction{id, std::move(callback)};
@@ -93,19 +93,19 @@ void RemoteProcedureCaller::Call(RTMPChannel channel,
             sender_->PutFrame(packet);
         }
     } catch (...) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         transactions_.erase(id);
         throw;
     }
 }
 
 void RemoteProcedureCaller::SetErrorHandler(ResultCallback handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     errorHandler_ = std::move(handler);
 }
 
 void RemoteProcedureCaller::SetStatusHandler(ResultCallback handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     statusHandler_ = std::move(handler);
 }
 
@@ -139,7 +139,7 @@ void RemoteProcedureCaller::PutFrameImpl(RTMPPacket packet) {
     if (name == "_result") {
         PrintLine("result received: " + TextOf(commandObject) + ", " + TextOf(information));
         PrintLine("result received, transaction = " + std::to_string(id));
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         const auto found = transactions_.find(id);
         if (found != transactions_.end()) {
             handler = std::move(found->second.callback);
@@ -149,12 +149,12 @@ void RemoteProcedureCaller::PutFrameImpl(RTMPPacket packet) {
             PrintLine("result sent to callback");
         }
     } else if (name == "_error") {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // The call failed: its result callback will never run.
         transactions_.erase(id);
         handler = errorHandler_;
     } else if (name == "onStatus") {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handler = statusHandler_;
     }
     if (handler) {

@@ -1,5 +1,18 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/live/AMFValue.h"
+#include "pelmar/live/IReceiver.h"
+#include "pelmar/live/RTMPPacket.h"
+#include "pelmar/platform/sync/Mutex.h"
+
 // RemoteProcedureCaller: carries RTMP commands. Call encodes a command (name, transaction id,
 // values) as an AMF0 command message, sends it and remembers its result callback; incoming
 // command messages are decoded and "_result" goes to the waiting callback, "_error" (and any reply
@@ -14,19 +27,6 @@
 //         forgotten). PutFrame passes on "unknown AMF type" and the other AMF0 decoding errors,
 //         and whatever a callback or handler throws.
 // Limits: reads at most kMaxCommandValues values of an incoming command.
-
-#include <cstddef>
-#include <cstdint>
-#include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
-
-#include "pelmar/live/AMFValue.h"
-#include "pelmar/live/IReceiver.h"
-#include "pelmar/live/RTMPPacket.h"
 
 namespace pelmar::live {
 
@@ -89,11 +89,11 @@ protected:
 private:
     const std::shared_ptr<IReceiver<RTMPPacket>> sender_;
 
-    std::mutex mutex_;
-    std::map<uint32_t, Transaction> transactions_;  // guarded by mutex_
-    uint32_t lastTransactionId_ = 0;                // guarded by mutex_
-    ResultCallback errorHandler_;                   // guarded by mutex_
-    ResultCallback statusHandler_;                  // guarded by mutex_
+    Mutex mutex_;
+    std::map<uint32_t, Transaction> transactions_ PELMAR_GUARDED_BY(mutex_);
+    uint32_t lastTransactionId_ PELMAR_GUARDED_BY(mutex_) = 0;
+    ResultCallback errorHandler_ PELMAR_GUARDED_BY(mutex_);
+    ResultCallback statusHandler_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::live

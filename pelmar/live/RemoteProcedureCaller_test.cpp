@@ -1,5 +1,6 @@
 #include "pelmar/live/RemoteProcedureCaller.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +10,7 @@
 #include "pelmar/live/AMF0.h"
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/testing/Bytes.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::live {
 namespace {
@@ -154,7 +156,8 @@ TEST_F(RemoteProcedureCallerTest, DispatchesRepliesByNameAndTransaction) {
     caller_.PutFrame(Command(Encode({AMFValue::String("_result"), AMFValue::Number(1)}),
                              RTMPPacketType::Data));
     EXPECT_TRUE(results.empty());
-    EXPECT_THROW(caller_.PutFrame(Command(Hex("0A 00 00 00 00"))), std::runtime_error);
+    EXPECT_THAT([&] { caller_.PutFrame(Command(Hex("0A 00 00 00 00"))); },
+                test::ThrowsWithText("unknown AMF type"));
 }
 
 }  // namespace

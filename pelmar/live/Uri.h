@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 // Uri: splits a streaming address such as rtmp://user@host:1935/app/stream?key#frag into its
 // parts, so the RTMP client can take host and port and derive the application from the path. No
 // percent-decoding and no case folding; the separators stay inside scheme, path, query and
@@ -9,10 +13,6 @@
 // Errors: std::runtime_error "invalid port: <text>" when the text after the port's ":" is not a
 //         decimal number in 1..65535 (an empty text included); the fields are then left as they
 //         were.
-
-#include <cstdint>
-#include <string>
-#include <vector>
 
 namespace pelmar::live {
 

@@ -31,7 +31,7 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
       bytesPerFrame_(2 * channels),
       asc_(buildAsc(codingRate_, channels)),
       output_(std::move(output)) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const char* failedStep = nullptr;
     int status = 0;
     const AVCodec* codec = nullptr;
@@ -114,7 +114,7 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
 AACEncoderCpp::~AACEncoderCpp() = default;
 
 bool AACEncoderCpp::isValid() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return context_ != nullptr;
 }
 
@@ -137,7 +137,7 @@ std::vector<uint8_t> AACEncoderCpp::buildAsc(int sampleRate, int channels) {
 }
 
 void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!context_) {
         return;
     }
@@ -201,7 +201,7 @@ void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& s
 }
 
 void AACEncoderCpp::flush() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!context_ || finished_) {
         return;
     }

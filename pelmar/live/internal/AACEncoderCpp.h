@@ -1,15 +1,18 @@
 #pragma once
 
-// AACEncoderCpp: the AAC-LC encoder behind AACEncoder. Converts 16-bit interleaved PCM to planar
-// float with libswresample, gathers it into 1024-frame blocks and encodes them with libavcodec's
-// native AAC encoder. Input at a rate outside the MPEG-4 sampling-frequency table is resampled to
-// the table rate nearest to it (codingRate()), which the AudioSpecificConfig then names, so every
-// stream has a two-byte configuration that any decoder accepts. Every input frame is encoded
-// exactly once and a remainder waits for the next call; each encoded packet leaves on its own
-// through the output function with the AudioSpecificConfig and its own presentation time, counted
-// in frames of the coding rate. The encoder lags one packet behind its input, and its first
-// packet (presented 1024 frames before the first input frame) holds the decoder's priming;
-// flush() pads the last block with silence and drains the lag.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "pelmar/live/internal/AVHandles.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// AACEncoderCpp: the AAC-LC encoder behind AACEncoder: libswresample converts 16-bit interleaved
+// PCM to planar float, and libavcodec's native AAC encoder encodes it in 1024-frame blocks.
 // Ownership: owns the libavcodec, libavutil and libswresample state and the output function.
 // Threads: thread-safe. One mutex serialises every call and stays held while the output function
 //          runs on the calling thread, so packets leave in order; the output function must not
@@ -21,17 +24,6 @@
 //         Input that is not 16-bit interleaved PCM of the encoder's rate and channel count, or has
 //         no valid time, prints "AAC encoder: <reason>" and is dropped whole.
 // Limits: memory holds about two 1024-frame blocks, whatever the size of the input.
-
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <span>
-#include <vector>
-
-#include "pelmar/live/internal/AVHandles.h"
-#include "pelmar/platform/media/SampleBuffer.h"
-#include "pelmar/platform/media/Time.h"
 
 namespace pelmar::live::internal {
 
@@ -56,7 +48,14 @@ public:
 
     bool isValid() const;
 
-    // Takes one PCM sample buffer; every whole 1024-frame block is encoded before returning.
+    // Takes one PCM sample buffer; every whole 1024-frame block is encoded before returning, and
+    // a remainder waits for the next call. Each encoded packet leaves on its own through the
+    // output function with the AudioSpecificConfig and its own presentation time, counted in
+    // frames of the coding rate. Input at a rate outside the MPEG-4 sampling-frequency table is
+    // resampled to the nearest table rate (codingRate()), which the AudioSpecificConfig names, so
+    // every stream has a two-byte configuration that any decoder accepts. The encoder lags one
+    // packet behind its input; its first packet (presented 1024 frames before the first input
+    // frame) holds the decoder's priming.
     void putFrame(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
 
     // Encodes the frames still waiting (padded with silence to a whole block) and the packet the
@@ -79,26 +78,26 @@ private:
 
     // Converts (and resamples) `frames` frames of interleaved PCM, or drains the resampler when
     // `interleaved` is null, into the block queue.
-    bool convert(const uint8_t* interleaved, int frames);
+    bool convert(const uint8_t* interleaved, int frames) PELMAR_REQUIRES(mutex_);
 
     // Encodes every whole block in the queue.
-    void encodeQueued();
+    void encodeQueued() PELMAR_REQUIRES(mutex_);
 
-    void encodeBlock(int64_t firstFrame);
+    void encodeBlock(int64_t firstFrame) PELMAR_REQUIRES(mutex_);
 
-    void drainPackets();
+    void drainPackets() PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    CodecContextPtr context_;  // guarded by mutex_; null when set-up failed
-    ResamplerPtr converter_;   // guarded by mutex_
-    FramePtr converted_;       // guarded by mutex_; the converter's output for one call
-    AudioFifoPtr queue_;       // guarded by mutex_; converted frames not yet encoded
-    FramePtr block_;           // guarded by mutex_
-    PacketPtr packet_;         // guarded by mutex_
+    mutable Mutex mutex_;
+    CodecContextPtr context_ PELMAR_GUARDED_BY(mutex_);  // null when set-up failed
+    ResamplerPtr converter_ PELMAR_GUARDED_BY(mutex_);
+    FramePtr converted_ PELMAR_GUARDED_BY(mutex_);  // the converter's output for one call
+    AudioFifoPtr queue_ PELMAR_GUARDED_BY(mutex_);  // converted frames not yet encoded
+    FramePtr block_ PELMAR_GUARDED_BY(mutex_);
+    PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
     // Time of the first queued frame, in frames of the coding rate; set by the first input.
-    int64_t queueStart_ = 0;  // guarded by mutex_
-    bool timed_ = false;      // guarded by mutex_
-    bool finished_ = false;   // guarded by mutex_
+    int64_t queueStart_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool timed_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool finished_ PELMAR_GUARDED_BY(mutex_) = false;
     const int sampleRate_;
     const int codingRate_;
     const int channels_;

@@ -92,12 +92,12 @@ H264EncoderCpp::H264EncoderCpp(int width, int height, int bitrate, int fps, Outp
 H264EncoderCpp::~H264EncoderCpp() = default;
 
 bool H264EncoderCpp::isValid() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return context_ != nullptr;
 }
 
 void H264EncoderCpp::initCompressionSession() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (width_ < 2 || height_ < 2 || width_ > kMaxDimension || height_ > kMaxDimension
         || width_ % 2 != 0 || height_ % 2 != 0) {
         printSetupFailure("unsupported size " + std::to_string(width_) + "x"
@@ -187,7 +187,7 @@ void H264EncoderCpp::initCompressionSession() {
 
 void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
                               media::Time pts) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!context_) {
         return;
     }
@@ -240,12 +240,12 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
 }
 
 std::shared_ptr<media::PixelBufferPool> H264EncoderCpp::pixelBufferPool() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return pool_;
 }
 
 void H264EncoderCpp::signalCompressedData(std::shared_ptr<const media::SampleBuffer> sampleBuffer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (sampleBuffer && output_) {
         output_(std::move(sampleBuffer));
     }

@@ -1,12 +1,22 @@
 #pragma once
 
-// H264EncoderCpp: the H.264 compression session behind H264Encoder. Converts BGRA or ARGB
-// pictures to I420 (scaling them when their size differs from the session's) and encodes them with
-// libx264: Baseline profile, no B-frames, a key frame every 2 x fps frames, zero-latency tuning
-// (one encoded frame out for every picture in, within the call), average bit rate. Each encoded
-// frame leaves through the output function as a sample buffer: its NAL units with 4-byte
-// big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame flag and
-// a format description holding the SPS and PPS.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "pelmar/live/internal/AVHandles.h"
+#include "pelmar/platform/media/FormatDescription.h"
+#include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/media/PixelBufferPool.h"
+#include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// H264EncoderCpp: the H.264 compression session behind H264Encoder: converts BGRA or ARGB pictures
+// to I420 and encodes them with libx264 (Baseline profile, no B-frames, a key frame every 2 x fps
+// frames, zero-latency tuning, average bit rate).
 // Ownership: owns the libavcodec and libswscale state and the output function.
 // Threads: thread-safe. One mutex serialises every call and stays held while the output function
 //          runs on the calling thread, so frames leave in order; the output function must not
@@ -18,20 +28,6 @@
 //         output; the output function never sees an empty or failed frame.
 // Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate; kPixelBufferPoolSize pictures out of
 //         pixelBufferPool() at once.
-
-#include <cstdint>
-#include <deque>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <utility>
-
-#include "pelmar/live/internal/AVHandles.h"
-#include "pelmar/platform/media/FormatDescription.h"
-#include "pelmar/platform/media/PixelBuffer.h"
-#include "pelmar/platform/media/PixelBufferPool.h"
-#include "pelmar/platform/media/SampleBuffer.h"
-#include "pelmar/platform/media/Time.h"
 
 namespace pelmar::live::internal {
 
@@ -55,7 +51,10 @@ public:
     // Whether the session was created.
     bool isValid() const;
 
-    // Encodes one picture; its encoded frame reaches the output before the call returns.
+    // Encodes one picture (scaled when its size differs from the session's); its encoded frame
+    // reaches the output before the call returns, as a sample buffer: its NAL units with 4-byte
+    // big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame
+    // flag and a format description holding the SPS and PPS.
     void putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
 
     // BGRA pictures of the session's size for putFrame, reused once released; null without a
@@ -71,22 +70,23 @@ private:
 
     ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
 
-    void drainPackets();
+    void drainPackets() PELMAR_REQUIRES(mutex_);
 
-    mutable std::mutex mutex_;
-    CodecContextPtr context_;  // guarded by mutex_; null when the session could not be created
-    ScalerPtr scaler_;         // guarded by mutex_; for pictures of the three values below
-    int scalerWidth_ = 0;      // guarded by mutex_
-    int scalerHeight_ = 0;     // guarded by mutex_
-    AVPixelFormat scalerFormat_ = AV_PIX_FMT_NONE;  // guarded by mutex_
-    FramePtr picture_;  // guarded by mutex_; the I420 picture handed to libx264
-    FramePtr source_;   // guarded by mutex_; wraps the caller's pixels during a call
-    PacketPtr packet_;  // guarded by mutex_
-    std::shared_ptr<media::PixelBufferPool> pool_;            // guarded by mutex_
-    std::shared_ptr<const media::FormatDescription> format_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    CodecContextPtr context_
+            PELMAR_GUARDED_BY(mutex_);            // null when the session could not be created
+    ScalerPtr scaler_ PELMAR_GUARDED_BY(mutex_);  // for pictures of the three values below
+    int scalerWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int scalerHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
+    AVPixelFormat scalerFormat_ PELMAR_GUARDED_BY(mutex_) = AV_PIX_FMT_NONE;
+    FramePtr picture_ PELMAR_GUARDED_BY(mutex_);  // the I420 picture handed to libx264
+    FramePtr source_ PELMAR_GUARDED_BY(mutex_);   // wraps the caller's pixels during a call
+    PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<media::PixelBufferPool> pool_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<const media::FormatDescription> format_ PELMAR_GUARDED_BY(mutex_);
     // Presentation times of pictures handed to libx264 and not yet back, by frame number.
-    std::deque<std::pair<int64_t, media::Time>> inFlight_;  // guarded by mutex_
-    int64_t frameNumber_ = 0;                               // guarded by mutex_
+    std::deque<std::pair<int64_t, media::Time>> inFlight_ PELMAR_GUARDED_BY(mutex_);
+    int64_t frameNumber_ PELMAR_GUARDED_BY(mutex_) = 0;
     const int width_;
     const int height_;
     const int bitrate_;

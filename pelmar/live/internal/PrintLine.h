@@ -1,11 +1,13 @@
 #pragma once
 
-// PrintLine: writes one diagnostic line of the streaming library to standard output, ended by a
-// newline and flushed, as one unit so lines of different threads never mix.
-// Ownership: none. Threads: thread-safe. Errors: none (output failures are ignored).
-
 #include <cstdio>
 #include <string_view>
+
+// PrintLine: writes one diagnostic line of the streaming library to standard output, ended by a
+// newline and flushed, as one unit so lines of different threads never mix.
+// Ownership: none.
+// Threads: thread-safe.
+// Errors: none (output failures are ignored).
 
 namespace pelmar::live::internal {
 

@@ -1,5 +1,13 @@
 #pragma once
 
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "pelmar/live/LiveStreamerDelegate.h"
+#include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/sync/Mutex.h"
+
 // StreamReporter: passes a LiveStreamer's events to its delegate: the log line and onError for
 // failures, onPublishStart and onPublishStop. The RTMP client's callbacks hold it, so they never
 // keep the streamer itself alive on the receiver thread.
@@ -8,25 +16,17 @@
 //          out.
 // Errors: none.
 
-#include <memory>
-#include <mutex>
-#include <string>
-#include <utility>
-
-#include "pelmar/live/LiveStreamerDelegate.h"
-#include "pelmar/platform/foundation/Log.h"
-
 namespace pelmar::live::internal {
 
 class StreamReporter {
 public:
     std::shared_ptr<LiveStreamerDelegate> delegate() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return delegate_.lock();
     }
 
     void setDelegate(std::weak_ptr<LiveStreamerDelegate> delegate) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         delegate_ = std::move(delegate);
     }
 
@@ -51,8 +51,8 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::weak_ptr<LiveStreamerDelegate> delegate_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::weak_ptr<LiveStreamerDelegate> delegate_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::live::internal

@@ -1,18 +1,18 @@
 #pragma once
 
-// Byte helpers for the streaming library's tests, fuzz targets and benchmarks: hex text to bytes
-// and back, so golden wire bytes read as they are written in protocol tables.
-// Ownership: free functions on values.
-// Threads: thread-safe.
-// Errors: Hex() throws std::invalid_argument on a character that is neither a hex digit nor a
-// blank.
-
 #include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Byte helpers for the streaming library's tests, fuzz targets and benchmarks: hex text to bytes
+// and back, so golden wire bytes read as they are written in protocol tables.
+// Ownership: free functions on values.
+// Threads: thread-safe.
+// Errors: Hex() throws std::invalid_argument on a character that is neither a hex digit nor a
+// blank.
 
 namespace pelmar::test {
 

@@ -1,13 +1,5 @@
 #pragma once
 
-// H.264 fixtures for the streaming library's tests and benchmarks: ffmpeg encodes a test pattern
-// into an Annex-B stream, which is split into access units in length-prefixed (AVCC) form, the
-// form the FLV muxer takes; plus the "FRAM" file format of the livestreamer tool, and a shell
-// runner for ffmpeg and ffprobe.
-// Ownership: free functions on values and files.
-// Threads: thread-safe (each call uses its own files).
-// Errors: std::runtime_error when a command fails or a file cannot be read or written.
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +8,14 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+// H.264 fixtures for the streaming library's tests and benchmarks: ffmpeg encodes a test pattern
+// into an Annex-B stream, which is split into access units in length-prefixed (AVCC) form, the
+// form the FLV muxer takes; plus the "FRAM" file format of the livestreamer tool, and a shell
+// runner for ffmpeg and ffprobe.
+// Ownership: free functions on values and files.
+// Threads: thread-safe (each call uses its own files).
+// Errors: std::runtime_error when a command fails or a file cannot be read or written.
 
 namespace pelmar::test {
 

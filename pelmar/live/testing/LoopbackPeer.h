@@ -1,12 +1,5 @@
 #pragma once
 
-// LoopbackPeer: the far end of a test connection: listens on 127.0.0.1 at a port the system
-// picks, accepts one connection, and reads and writes raw bytes with a time-out so a test that
-// goes wrong fails instead of hanging. Used to script servers byte by byte.
-// Ownership: owns the listening and the accepted socket.
-// Threads: thread-compatible (one test thread drives it).
-// Errors: std::runtime_error on socket failures, time-outs and a peer that closed early.
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,6 +11,15 @@
 #include <stdexcept>
 #include <vector>
 
+#include "pelmar/live/testing/LoopbackSocket.h"
+
+// LoopbackPeer: the far end of a test connection: listens on 127.0.0.1 at a port the system
+// picks, accepts one connection, and reads and writes raw bytes with a time-out so a test that
+// goes wrong fails instead of hanging. Used to script servers byte by byte.
+// Ownership: owns the listening and the accepted socket.
+// Threads: thread-compatible (one test thread drives it).
+// Errors: std::runtime_error on socket failures, time-outs and a peer that closed early.
+
 namespace pelmar::test {
 
 class LoopbackPeer {
@@ -25,17 +27,11 @@ public:
     static constexpr int kTimeoutMs = 20000;
 
     LoopbackPeer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0
-            || ::listen(listener_, 4) != 0
-            || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        listener_ = BindLoopbackSocket(port_);
+        if (::listen(listener_, 4) != 0) {
+            ::close(listener_);
             throw std::runtime_error("can't listen on loopback");
         }
-        port_ = ntohs(address.sin_port);
     }
 
     ~LoopbackPeer() {

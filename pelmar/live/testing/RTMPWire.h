@@ -1,12 +1,5 @@
 #pragma once
 
-// RTMP wire helpers for tests: a reader that takes the chunks a client writes from a LoopbackPeer
-// and rebuilds its messages (noting whether chunks of different messages were interleaved), and a
-// writer that turns messages into chunk bytes for the peer to send, with any chunk size.
-// Ownership: the reader refers to the peer, which must outlive it.
-// Threads: thread-compatible.
-// Errors: the peer's and the chunk parser's exceptions.
-
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -18,6 +11,13 @@
 #include "pelmar/live/RTMPChunkParser.h"
 #include "pelmar/live/RTMPPacket.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
+
+// RTMP wire helpers for tests: a reader that takes the chunks a client writes from a LoopbackPeer
+// and rebuilds its messages (noting whether chunks of different messages were interleaved), and a
+// writer that turns messages into chunk bytes for the peer to send, with any chunk size.
+// Ownership: the reader refers to the peer, which must outlive it.
+// Threads: thread-compatible.
+// Errors: the peer's and the chunk parser's exceptions.
 
 namespace pelmar::test {
 

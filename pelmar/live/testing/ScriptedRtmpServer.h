@@ -1,14 +1,5 @@
 #pragma once
 
-// ScriptedRtmpServer: an RTMP server for tests, scripted step by step on a LoopbackPeer: it
-// answers the handshake, reads the client's commands (setting aside the protocol control messages
-// that come between them) and writes commands and control messages back, so a test decides what
-// the server says and when. Plus AMF0 helpers to build and read command bodies.
-// Ownership: owns the peer and the wire reader and writer.
-// Threads: thread-compatible (one test thread drives it).
-// Errors: the peer's and the chunk parser's exceptions; a message that is not the expected kind
-//         fails the running test.
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,6 +11,15 @@
 #include "pelmar/live/RTMPPacket.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+
+// ScriptedRtmpServer: an RTMP server for tests, scripted step by step on a LoopbackPeer: it
+// answers the handshake, reads the client's commands (setting aside the protocol control messages
+// that come between them) and writes commands and control messages back, so a test decides what
+// the server says and when. Plus AMF0 helpers to build and read command bodies.
+// Ownership: owns the peer and the wire reader and writer.
+// Threads: thread-compatible (one test thread drives it).
+// Errors: the peer's and the chunk parser's exceptions; a message that is not the expected kind
+//         fails the running test.
 
 namespace pelmar::test {
 

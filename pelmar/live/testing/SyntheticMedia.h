@@ -1,12 +1,5 @@
 #pragma once
 
-// SyntheticMedia: camera pictures and microphone samples made up for the streaming library's
-// tests and benchmarks: a moving BGRA test pattern, and 16-bit interleaved PCM sample buffers of a
-// sine tone with exact times.
-// Ownership: free functions returning new buffers.
-// Threads: thread-safe.
-// Errors: none; sizes are the caller's.
-
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -17,6 +10,13 @@
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
+
+// SyntheticMedia: camera pictures and microphone samples made up for the streaming library's
+// tests and benchmarks: a moving BGRA test pattern, and 16-bit interleaved PCM sample buffers of a
+// sine tone with exact times.
+// Ownership: free functions returning new buffers.
+// Threads: thread-safe.
+// Errors: none; sizes are the caller's.
 
 namespace pelmar::test {
 

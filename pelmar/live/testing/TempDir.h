@@ -1,17 +1,17 @@
 #pragma once
 
-// TempDir: a fresh folder under the system temp folder for one test, removed with everything in
-// it when the object goes.
-// Ownership: owns the folder.
-// Threads: thread-compatible.
-// Errors: std::runtime_error when the folder cannot be made.
-
 #include <stdlib.h>
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+
+// TempDir: a fresh folder under the system temp folder for one test, removed with everything in
+// it when the object goes.
+// Ownership: owns the folder.
+// Threads: thread-compatible.
+// Errors: std::runtime_error when the folder cannot be made.
 
 namespace pelmar::test {
 

@@ -1,12 +1,5 @@
 #pragma once
 
-// ThreadState: lets a test wait until another of its threads is blocked (asleep in the kernel,
-// waiting on a lock, a condition or a socket), read from /proc, so that a test can act on a thread
-// it knows to be waiting rather than guess with a sleep.
-// Ownership: free functions.
-// Threads: thread-safe.
-// Errors: none; false when the thread does not block within the time-out.
-
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -15,6 +8,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
+// ThreadState: lets a test wait until another of its threads is blocked (asleep in the kernel,
+// waiting on a lock, a condition or a socket), read from /proc, so that a test can act on a thread
+// it knows to be waiting rather than guess with a sleep.
+// Ownership: free functions.
+// Threads: thread-safe.
+// Errors: none; false when the thread does not block within the time-out.
 
 namespace pelmar::test {
 

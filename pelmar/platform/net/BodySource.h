@@ -1,17 +1,17 @@
 #pragma once
 
-// BodySource: a request body that is read piece by piece while it is sent, so that a large body
-// never sits in memory. Its size is fixed up front and sent as Content-Length.
-// Ownership: held by shared_ptr by the upload task that sends it (and by whoever made it).
-// Threads: thread-compatible; a task calls it only from the transport thread.
-// Errors: open() and read() return kURLErrorDomain errors; the task then fails with that error.
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
 #include "pelmar/platform/foundation/Error.h"
+
+// BodySource: a request body that is read piece by piece while it is sent, so that a large body
+// never sits in memory. Its size is fixed up front and sent as Content-Length.
+// Ownership: held by shared_ptr by the upload task that sends it (and by whoever made it).
+// Threads: thread-compatible; a task calls it only from the transport thread.
+// Errors: open() and read() return kURLErrorDomain errors; the task then fails with that error.
 
 namespace pelmar::net {
 

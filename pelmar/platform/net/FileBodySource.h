@@ -1,5 +1,10 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
+
+#include "pelmar/platform/net/BodySource.h"
+
 // FileBodySource: streams a local file as a request body. The size is taken when the source is
 // made; a file that is missing or unreadable, or that is shorter or longer when it is sent, fails
 // the read instead of sending a body of the wrong length.
@@ -7,11 +12,6 @@
 // Threads: thread-compatible.
 // Errors: kURLErrorFileDoesNotExist, kURLErrorNoPermissionsToReadFile, kURLErrorUnknown (other
 //     read errors), kURLErrorRequestBodyStreamExhausted (the file changed size).
-
-#include <filesystem>
-#include <optional>
-
-#include "pelmar/platform/net/BodySource.h"
 
 namespace pelmar::net {
 

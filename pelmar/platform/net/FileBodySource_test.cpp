@@ -1,5 +1,6 @@
 #include "pelmar/platform/net/FileBodySource.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +9,7 @@
 
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/net/URLError.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::net {
 namespace {
@@ -72,16 +74,12 @@ TEST_F(FileBodySourceTest, ReadsTheWholeFileAndCanStartAgain) {
 
 TEST_F(FileBodySourceTest, MissingFileOrFolderFailsToOpen) {
     FileBodySource missing(sandbox_.root() / "nothing.mp4");
-    ASSERT_TRUE(missing.statusError());
-    EXPECT_EQ(missing.statusError()->code, kURLErrorFileDoesNotExist);
-    auto error = missing.open();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, kURLErrorDomain);
-    EXPECT_EQ(error->code, kURLErrorFileDoesNotExist);
+    EXPECT_THAT(missing.statusError(), test::IsError(kURLErrorDomain, kURLErrorFileDoesNotExist));
+    EXPECT_THAT(missing.open(), test::IsError(kURLErrorDomain, kURLErrorFileDoesNotExist));
 
     FileBodySource folder(sandbox_.root());
-    ASSERT_TRUE(folder.open());
-    EXPECT_EQ(folder.open()->code, kURLErrorFileDoesNotExist);
+    EXPECT_THAT(folder.open(), test::IsError(kURLErrorDomain, kURLErrorFileDoesNotExist));
+    EXPECT_THAT(folder.open(), test::IsError(kURLErrorDomain, kURLErrorFileDoesNotExist));
 }
 
 TEST_F(FileBodySourceTest, FileThatChangesSizeFailsInsteadOfSendingOtherBytes) {
@@ -91,9 +89,8 @@ TEST_F(FileBodySourceTest, FileThatChangesSizeFailsInsteadOfSendingOtherBytes) {
         SCOPED_TRACE("shrunk before open");
         FileBodySource source(path);
         std::filesystem::resize_file(path, 10);
-        auto error = source.open();
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, kURLErrorRequestBodyStreamExhausted);
+        EXPECT_THAT(source.open(),
+                    test::IsError(kURLErrorDomain, kURLErrorRequestBodyStreamExhausted));
     }
     std::filesystem::resize_file(path, 1000);
     {
@@ -102,8 +99,7 @@ TEST_F(FileBodySourceTest, FileThatChangesSizeFailsInsteadOfSendingOtherBytes) {
         ASSERT_FALSE(source.open());
         append(path, "more");
         auto [read, error] = drain(source, 256);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, kURLErrorRequestBodyStreamExhausted);
+        EXPECT_THAT(error, test::IsError(kURLErrorDomain, kURLErrorRequestBodyStreamExhausted));
         EXPECT_EQ(read.size(), 1000u);
     }
     std::filesystem::resize_file(path, 1000);
@@ -113,8 +109,7 @@ TEST_F(FileBodySourceTest, FileThatChangesSizeFailsInsteadOfSendingOtherBytes) {
         ASSERT_FALSE(source.open());
         std::filesystem::resize_file(path, 300);
         auto [read, error] = drain(source, 256);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->code, kURLErrorRequestBodyStreamExhausted);
+        EXPECT_THAT(error, test::IsError(kURLErrorDomain, kURLErrorRequestBodyStreamExhausted));
         EXPECT_LT(read.size(), 1000u);
     }
 }

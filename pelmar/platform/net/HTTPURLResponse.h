@@ -1,16 +1,16 @@
 #pragma once
 
-// HTTPURLResponse: the head of an HTTP answer: status code, header fields and the URL that
-// answered (after redirects).
-// Ownership: immutable; shared by shared_ptr<const HTTPURLResponse>.
-// Threads: thread-safe (immutable).
-// Errors: none.
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "pelmar/platform/net/URLRequest.h"
+
+// HTTPURLResponse: the head of an HTTP answer: status code, header fields and the URL that
+// answered (after redirects).
+// Ownership: immutable; shared by shared_ptr<const HTTPURLResponse>.
+// Threads: thread-safe (immutable).
+// Errors: none.
 
 namespace pelmar::net {
 

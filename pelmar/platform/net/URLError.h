@@ -1,14 +1,14 @@
 #pragma once
 
-// URL loading errors: the domain and codes with which URL session tasks fail.
-// Ownership: free functions returning plain Error values.
-// Threads: thread-safe.
-// Errors: not applicable.
-
 #include <string>
 #include <string_view>
 
 #include "pelmar/platform/foundation/Error.h"
+
+// URL loading errors: the domain and codes with which URL session tasks fail.
+// Ownership: free functions returning plain Error values.
+// Threads: thread-safe.
+// Errors: not applicable.
 
 namespace pelmar::net {
 

@@ -1,14 +1,14 @@
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 // URL origins: the scheme, host and port that say which server a URL reaches, so that callers
 // can decide whether a URL belongs to a host they trust.
 // Ownership: free functions on values.
 // Threads: thread-safe.
 // Errors: std::nullopt for text that does not parse as an absolute http or https URL.
-
-#include <optional>
-#include <string>
-#include <string_view>
 
 namespace pelmar::net {
 

@@ -1,17 +1,17 @@
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 // URLRequest: what a URL session task sends: URL text, method, header fields, optional body and
 // the idle time-out.
 // Ownership: a plain value type.
 // Threads: thread-compatible.
 // Errors: none here; a request that cannot be sent (unparsable URL, a header holding a line
 //     break) fails its task with a kURLErrorDomain error.
-
-#include <optional>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
 
 namespace pelmar::net {
 

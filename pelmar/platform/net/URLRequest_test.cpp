@@ -16,8 +16,6 @@ TEST(URLRequestTest, SetValueReplacesAFieldOfAnyCaseInPlace) {
     EXPECT_EQ(request.allHTTPHeaderFields[0].second, "application/json");
     EXPECT_EQ(request.value("CONTENT-TYPE"), "application/json");
     EXPECT_EQ(request.value("X-Two"), std::nullopt);
-    EXPECT_EQ(request.timeoutInterval, 60.0);
-    EXPECT_EQ(request.httpMethod, "GET");
 }
 
 }  // namespace

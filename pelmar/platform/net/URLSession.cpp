@@ -82,7 +82,7 @@ URLSession::Task URLSession::makeTask(URLSessionTask::Kind kind,
     auto task = std::make_shared<URLSessionTask>(
             URLSessionTask::Private{}, identifier, kind, std::move(request), shared_from_this(),
             std::move(body), std::move(dataCompletion), std::move(downloadCompletion));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (invalidated_) {
         throw std::logic_error("a task was made on an invalidated URL session");
     }
@@ -91,14 +91,14 @@ URLSession::Task URLSession::makeTask(URLSessionTask::Kind kind,
 }
 
 void URLSession::finishTasksAndInvalidate() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     invalidated_ = true;
 }
 
 void URLSession::invalidateAndCancel() {
     std::vector<Task> unfinished;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         invalidated_ = true;
         for (const auto& [identifier, weak] : tasks_) {
             if (auto task = weak.lock()) {
@@ -112,7 +112,7 @@ void URLSession::invalidateAndCancel() {
 }
 
 bool URLSession::isInvalidated() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return invalidated_;
 }
 
@@ -121,7 +121,7 @@ void URLSession::deliver(dispatch::Queue::Block block) const {
 }
 
 void URLSession::taskEnded(uint64_t taskIdentifier) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.erase(taskIdentifier);
 }
 

@@ -1,22 +1,8 @@
 #pragma once
 
-// URLSession: makes URL session tasks and delivers their events. All transfers of the process
-// run on one transport thread (a libcurl multi loop); a session only says where events go: to its
-// delegate queue, which is a serial queue and never the main queue. `shared()` is the process-wide
-// session without a delegate; `create()` makes others (one per background upload, for example).
-// Requests: HTTP and HTTPS only, TLS verified, redirects followed (at most 10), no
-// "Expect: 100-continue", an idle time-out (never a limit on the whole transfer), connections
-// reused across all sessions.
-// Ownership: reference object held by shared_ptr; each task keeps its session alive until the task
-//     has completed. The delegate is held weakly.
-// Threads: thread-safe.
-// Errors: tasks end with kURLErrorDomain errors (see URLError.h). Making a task on an invalidated
-//     session throws std::logic_error.
-
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/net/BodySource.h"
@@ -24,6 +10,14 @@
 #include "pelmar/platform/net/URLSessionConfiguration.h"
 #include "pelmar/platform/net/URLSessionDelegate.h"
 #include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// URLSession: makes URL session tasks and delivers their events on its delegate queue.
+// Ownership: reference object held by shared_ptr; each task keeps its session alive until the task
+//     has completed. The delegate is held weakly.
+// Threads: thread-safe.
+// Errors: tasks end with kURLErrorDomain errors (see URLError.h). Making a task on an invalidated
+//     session throws std::logic_error.
 
 namespace pelmar::net {
 
@@ -36,9 +30,11 @@ public:
     using DownloadCompletionHandler = URLSessionTask::DownloadCompletionHandler;
 
     // The process-wide session: default configuration, no delegate, one serial delegate queue.
+    // Events go to a session's delegate queue, which is a serial queue and never the main queue.
     static const std::shared_ptr<URLSession>& shared();
 
-    // A null `delegateQueue` gives the session a serial queue of its own.
+    // Another session (one per background upload, for example). A null `delegateQueue` gives the
+    // session a serial queue of its own.
     static std::shared_ptr<URLSession> create(
             URLSessionConfiguration configuration,
             std::weak_ptr<URLSessionDelegate> delegate = {},
@@ -61,7 +57,10 @@ public:
 
     // Tasks are made suspended; resume() starts them. With a completion handler, the handler
     // gets the whole answer and the delegate hears only upload progress; without one, the
-    // delegate hears everything.
+    // delegate hears everything. All transfers of the process run on one transport thread (a
+    // libcurl multi loop), whatever their session: HTTP and HTTPS only, TLS verified, redirects
+    // followed (at most 10), no "Expect: 100-continue", an idle time-out (never a limit on the
+    // whole transfer), connections reused across all sessions.
     Task dataTask(URLRequest request, DataCompletionHandler completion = {});
 
     // Sends the file as the body (its size as Content-Length); the request's own body is ignored.
@@ -103,9 +102,9 @@ private:
     const std::weak_ptr<URLSessionDelegate> delegate_;
     const std::shared_ptr<dispatch::Queue> delegateQueue_;
 
-    mutable std::mutex mutex_;
-    bool invalidated_ = false;                                 // guarded by mutex_
-    std::map<uint64_t, std::weak_ptr<URLSessionTask>> tasks_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    bool invalidated_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::map<uint64_t, std::weak_ptr<URLSessionTask>> tasks_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::net

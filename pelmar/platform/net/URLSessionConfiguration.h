@@ -1,13 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 // URLSessionConfiguration: the settings a URL session gives its tasks.
 // Ownership: a plain value type, copied into the session.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <cstdint>
-#include <optional>
-#include <string>
 
 namespace pelmar::net {
 

@@ -1,13 +1,5 @@
 #pragma once
 
-// URLSessionDelegate: hears the events of the tasks of a session it was given to. Every method is
-// optional (the default does nothing).
-// Ownership: a session refers to its delegate weakly; events for a delegate that is gone are
-//     dropped.
-// Threads: every method runs on the session's delegate queue (serial), one event at a time and in
-//     the order the events happened for each task.
-// Errors: failures arrive in didCompleteWithError.
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,6 +8,14 @@
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLSessionTaskMetrics.h"
+
+// URLSessionDelegate: hears the events of the tasks of a session it was given to. Every method is
+// optional (the default does nothing).
+// Ownership: a session refers to its delegate weakly; events for a delegate that is gone are
+//     dropped.
+// Threads: every method runs on the session's delegate queue (serial), one event at a time and in
+//     the order the events happened for each task.
+// Errors: failures arrive in didCompleteWithError.
 
 namespace pelmar::net {
 

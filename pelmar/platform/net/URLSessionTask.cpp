@@ -40,43 +40,43 @@ URLSessionTask::~URLSessionTask() {
 }
 
 URLSessionTask::State URLSessionTask::state() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return state_;
 }
 
 URLSessionTask::Response URLSessionTask::response() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return response_;
 }
 
 std::optional<Error> URLSessionTask::error() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return error_;
 }
 
 int64_t URLSessionTask::countOfBytesSent() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return bytesSent_;
 }
 
 int64_t URLSessionTask::countOfBytesExpectedToSend() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return bytesExpectedToSend_;
 }
 
 int64_t URLSessionTask::countOfBytesReceived() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return bytesReceived_;
 }
 
 int64_t URLSessionTask::countOfBytesExpectedToReceive() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return bytesExpectedToReceive_;
 }
 
 URLRequest URLSessionTask::currentRequest() const {
     URLRequest request = request_;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (response_) {
         request.url = response_->url();
     }
@@ -84,18 +84,18 @@ URLRequest URLSessionTask::currentRequest() const {
 }
 
 double URLSessionTask::priority() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return priority_;
 }
 
 void URLSessionTask::setPriority(double priority) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     priority_ = priority >= 0 ? (priority <= 1 ? priority : 1.0) : 0.0;
 }
 
 void URLSessionTask::resume() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ != State::Suspended) {
             return;
         }
@@ -112,7 +112,7 @@ void URLSessionTask::resume() {
 void URLSessionTask::cancel() {
     bool wasSuspended = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ == State::Completed || state_ == State::Canceling) {
             return;
         }
@@ -136,7 +136,7 @@ int64_t URLSessionTask::maximumResponseBytes() const {
 void URLSessionTask::setResponse(Response response, int64_t expectedToReceive) {
     bool toDelegate = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         response_ = response;
         bytesExpectedToReceive_ = expectedToReceive;
         toDelegate = kind_ != Kind::Download && !dataCompletion_;
@@ -161,7 +161,7 @@ void URLSessionTask::collectMetrics(URLSessionTaskMetrics metrics) {
 std::optional<Error> URLSessionTask::receive(const char* data, size_t size) {
     bool toDelegate = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         bytesReceived_ += static_cast<int64_t>(size);
         toDelegate = kind_ != Kind::Download && !dataCompletion_;
     }
@@ -205,7 +205,7 @@ std::optional<Error> URLSessionTask::receive(const char* data, size_t size) {
 
 void URLSessionTask::bodySent(int64_t totalBytesSent, int64_t totalBytesExpectedToSend) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         bytesSent_ = totalBytesSent;
         bytesExpectedToSend_ = totalBytesExpectedToSend;
         if (progressPending_) {
@@ -221,7 +221,7 @@ void URLSessionTask::deliverProgress() {
     int64_t total = 0;
     int64_t expected = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         progressPending_ = false;
         total = bytesSent_;
         expected = bytesExpectedToSend_;
@@ -241,7 +241,7 @@ void URLSessionTask::complete(std::optional<Error> error) {
     DownloadCompletionHandler downloadCompletion;
     Response response;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ == State::Completed) {
             return;
         }
@@ -256,7 +256,7 @@ void URLSessionTask::complete(std::optional<Error> error) {
             error = urlError(kURLErrorCannotWriteToFile,
                              "cannot write " + downloadPath_.string() + ": "
                                      + std::generic_category().message(errno));
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             error_ = error;
         }
         downloadFd_ = -1;

@@ -1,18 +1,9 @@
 #pragma once
 
-// URLSessionTask: one transfer of a URL session (data, upload or download). It is made
-// suspended; resume() starts it and cancel() ends it from any thread.
-// Ownership: made by URLSession and held by shared_ptr; a running task is kept alive by the
-//     transport until it has completed, and it keeps its session alive until then.
-// Threads: thread-safe.
-// Errors: the task's end reports a kURLErrorDomain error (kURLErrorCancelled after cancel()),
-//     or none; an HTTP error status is not an error.
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -21,6 +12,15 @@
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLRequest.h"
 #include "pelmar/platform/net/URLSessionTaskMetrics.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+// URLSessionTask: one transfer of a URL session (data, upload or download). It is made
+// suspended; resume() starts it and cancel() ends it from any thread.
+// Ownership: made by URLSession and held by shared_ptr; a running task is kept alive by the
+//     transport until it has completed, and it keeps its session alive until then.
+// Threads: thread-safe.
+// Errors: the task's end reports a kURLErrorDomain error (kURLErrorCancelled after cancel()),
+//     or none; an HTTP error status is not an error.
 
 namespace pelmar::net {
 
@@ -137,19 +137,19 @@ private:
     const std::shared_ptr<URLSession> session_;
     const std::shared_ptr<BodySource> body_;
 
-    mutable std::mutex mutex_;
-    State state_ = State::Suspended;                // guarded by mutex_
-    Response response_;                             // guarded by mutex_
-    std::optional<Error> error_;                    // guarded by mutex_
-    int64_t bytesSent_ = 0;                         // guarded by mutex_
-    int64_t bytesExpectedToSend_ = 0;               // guarded by mutex_
-    int64_t bytesReceived_ = 0;                     // guarded by mutex_
-    int64_t bytesExpectedToReceive_ = -1;           // guarded by mutex_
-    double priority_ = 0.5;                         // guarded by mutex_
-    int64_t bytesSentReported_ = 0;                 // guarded by mutex_
-    bool progressPending_ = false;                  // guarded by mutex_
-    DataCompletionHandler dataCompletion_;          // guarded by mutex_
-    DownloadCompletionHandler downloadCompletion_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    State state_ PELMAR_GUARDED_BY(mutex_) = State::Suspended;
+    Response response_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<Error> error_ PELMAR_GUARDED_BY(mutex_);
+    int64_t bytesSent_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int64_t bytesExpectedToSend_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int64_t bytesReceived_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int64_t bytesExpectedToReceive_ PELMAR_GUARDED_BY(mutex_) = -1;
+    double priority_ PELMAR_GUARDED_BY(mutex_) = 0.5;
+    int64_t bytesSentReported_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool progressPending_ PELMAR_GUARDED_BY(mutex_) = false;
+    DataCompletionHandler dataCompletion_ PELMAR_GUARDED_BY(mutex_);
+    DownloadCompletionHandler downloadCompletion_ PELMAR_GUARDED_BY(mutex_);
 
     // Transport thread only, until complete() hands them on.
     std::string data_;

@@ -1,14 +1,14 @@
 #pragma once
 
+#include <optional>
+#include <vector>
+
 // URLSessionTaskMetrics: when the parts of a task's transfer happened, one transaction per
 // request sent (redirects included in the one transfer). Times are seconds on the installed
 // dispatch clock (dispatch::clock().now()); a missing time means that part never happened.
 // Ownership: a plain value type.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <optional>
-#include <vector>
 
 namespace pelmar::net {
 

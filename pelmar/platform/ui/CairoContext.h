@@ -1,5 +1,9 @@
 #pragma once
 
+#include <memory>
+
+#include "pelmar/platform/ui/GraphicsContext.h"
+
 // CairoContext: a GraphicsContext that paints with cairo into a BGRA, premultiplied bitmap (the
 // byte order cairo uses on little-endian machines). Text uses cairo's font selection, so any
 // installed family may be named.
@@ -7,10 +11,6 @@
 // Threads: thread-compatible.
 // Errors: create() gives null for a bitmap that is not BGRA8 and premultiplied or whose stride
 //     cairo cannot use.
-
-#include <memory>
-
-#include "pelmar/platform/ui/GraphicsContext.h"
 
 namespace pelmar::ui {
 

@@ -1,5 +1,14 @@
 #pragma once
 
+#include <memory>
+#include <string>
+
+#include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/ui/AffineTransform.h"
+#include "pelmar/platform/ui/Color.h"
+#include "pelmar/platform/ui/Point.h"
+#include "pelmar/platform/ui/Rect.h"
+
 // GraphicsContext: what a view draws into: a state of fill and stroke colours, line width, alpha,
 // translation and clip, and operations that paint rectangles, rounded rectangles, paths, text
 // and bitmaps. Coordinates are points, origin at the top left of the view being drawn.
@@ -9,15 +18,6 @@
 //     are read during the call only.
 // Threads: thread-compatible.
 // Errors: none; operations with nothing to paint (empty rectangles, empty text) paint nothing.
-
-#include <memory>
-#include <string>
-
-#include "pelmar/platform/image/Bitmap.h"
-#include "pelmar/platform/ui/AffineTransform.h"
-#include "pelmar/platform/ui/Color.h"
-#include "pelmar/platform/ui/Point.h"
-#include "pelmar/platform/ui/Rect.h"
 
 namespace pelmar::ui {
 

@@ -1,17 +1,17 @@
 #include "pelmar/platform/ui/Nib.h"
 
 #include <map>
-#include <mutex>
 #include <stdexcept>
 
+#include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/View.h"
 #include "pelmar/platform/ui/ViewController.h"
 
 namespace pelmar::ui {
 
 struct Nib::Registry {
-    std::mutex mutex;
-    std::map<std::string, Erased, std::less<>> builders;  // guarded by mutex
+    Mutex mutex;
+    std::map<std::string, Erased, std::less<>> builders PELMAR_GUARDED_BY(mutex);
 };
 
 Nib::Registry& Nib::registry() {
@@ -21,7 +21,7 @@ Nib::Registry& Nib::registry() {
 
 void Nib::add(std::string name, Erased erased) {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     r.builders.insert_or_assign(std::move(name), std::move(erased));
 }
 
@@ -31,7 +31,7 @@ void Nib::registerBuilder(std::string name, Builder builder) {
 
 bool Nib::contains(std::string_view name) {
     auto& r = registry();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     return r.builders.find(name) != r.builders.end();
 }
 
@@ -39,7 +39,7 @@ std::shared_ptr<View> Nib::build(std::string_view name, std::type_index owner, v
     Erased erased;
     {
         auto& r = registry();
-        std::lock_guard lock(r.mutex);
+        MutexLock lock(r.mutex);
         auto it = r.builders.find(name);
         if (it != r.builders.end()) {
             erased = it->second;

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/ui/GraphicsContext.h"
+
 // RecordingContext: a GraphicsContext that paints nothing and keeps every operation as a line of
 // text, in order, with its arguments ("fillRect 0 0 10 20 r=0", "fillColor 1 0 0 1",
 // "text \"00:01\" at 4 2 sans-serif 17", "bitmap 64x48 in 0 0 32 24"), so tests can read what a
@@ -7,11 +12,6 @@
 // Ownership: value type holding its lines.
 // Threads: thread-compatible.
 // Errors: none.
-
-#include <string>
-#include <vector>
-
-#include "pelmar/platform/ui/GraphicsContext.h"
 
 namespace pelmar::ui {
 

@@ -1,15 +1,5 @@
 #pragma once
 
-// Snapshot: paints a view and its subviews the way they show: each visible view (not hidden,
-// alpha above 0) at its frame, with its layer's background, corner radius and border, the text
-// of labels, the bitmap of image views, what draw() paints, then its subviews, all multiplied by
-// the view's alpha and its layer's opacity. paint() sends that to any GraphicsContext; render()
-// paints into a new bitmap; snapshot() writes it as a PNG.
-// Ownership: functions; render() returns a bitmap the caller owns.
-// Threads: main thread only (views are read).
-// Errors: render() gives null for a view with an empty frame or one beyond Bitmap's caps;
-//     snapshot() returns an Error (domain kSnapshotErrorDomain) when rendering or writing fails.
-
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -19,6 +9,17 @@
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/View.h"
+
+// Snapshot: paints a view and its subviews the way they show: each visible view (not hidden,
+// alpha above 0) at its frame, with its layer's background, corner radius and border, the text
+// of labels, the bitmap of image views, what draw() paints, then its subviews, all multiplied by
+// the view's alpha and its layer's opacity. paint() sends that to any GraphicsContext; render()
+// paints into a new bitmap; snapshot() writes it as a PNG.
+// Ownership: functions; render() returns a bitmap the caller owns.
+// Threads: main thread only (views are read).
+// Errors: render() gives null for a view with an empty frame or one beyond Bitmap's caps;
+//     snapshot() returns an Error (domain kSnapshotErrorDomain, code 1) when rendering or writing
+//     fails.
 
 namespace pelmar::ui {
 

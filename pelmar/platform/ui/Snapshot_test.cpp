@@ -1,6 +1,7 @@
 #include "pelmar/platform/ui/Snapshot.h"
 
 #include <cairo.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/RecordingContext.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::ui {
 namespace {
@@ -167,9 +169,8 @@ TEST(SnapshotTest, RefusesViewsThatCannotBeRenderedOrPathsThatCannotBeWritten) {
     auto empty = std::make_shared<View>(Rect{0, 0, 0, 10});
     EXPECT_EQ(render(*empty), nullptr);
     auto view = coloured({0, 0, 4, 4}, Color::white());
-    const auto error = snapshot(*view, "/nonexistent-folder/view.png");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, kSnapshotErrorDomain);
+    EXPECT_THAT(snapshot(*view, "/nonexistent-folder/view.png"),
+                pelmar::test::IsError(kSnapshotErrorDomain, 1));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "pelmar/platform/ui/TableView.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "pelmar/platform/ui/testing/WindowFixture.h"
+#include "testing/Matchers.h"
 
 namespace pelmar::ui {
 namespace {
@@ -84,7 +86,9 @@ TEST_F(TableViewTest, ScrollingReusesTheCellsThatLeave) {
 
     EXPECT_EQ(table_->indexPathForRow({10, 220 + 50}), (IndexPath{0, 6}));
     EXPECT_EQ(table_->indexPathForRow({10, 5000}), std::nullopt);
-    EXPECT_THROW(table_->dequeueReusableCell("nope"), std::logic_error);
+    EXPECT_THAT([&] { table_->dequeueReusableCell("nope"); },
+                pelmar::test::ThrowsWithText(
+                        "dequeueReusableCell: no cell registered for identifier \"nope\""));
 }
 
 TEST_F(TableViewTest, ATapOnARowSelectsItOnly) {
@@ -126,7 +130,12 @@ TEST_F(TableViewTest, BatchUpdatesMoveKeptCellsAndCheckTheCounts) {
 
     // Counts that do not add up are refused and change nothing.
     names.push_back("unannounced");
-    EXPECT_THROW(table_->deleteItems({{0, 0}}), std::logic_error);
+    EXPECT_THAT(
+            [&] {
+                table_->deleteItems({{0, 0}});
+            },
+            pelmar::test::ThrowsWithText("invalid batch update: section 0 has 31 items after the "
+                                         "update; the changes made it 29"));
     EXPECT_EQ(table_->numberOfItems(0), 30);
     EXPECT_EQ(shown().front(), "row 5");
 }

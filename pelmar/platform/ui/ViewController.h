@@ -22,25 +22,6 @@ enum class StatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3
 
 // ViewController: one screen of the headless model: a lazily loaded view, appearance callbacks,
 // child controllers, and the modal presentation chain (root -> presentedViewController -> ...).
-// present() links the chain at once and sends the will-callbacks, then runs the transition: the
-// presented view goes into the presenter's window at the frame its presentation controller gives
-// (a transitioning delegate may supply the animator, an interaction controller and the
-// presentation controller). The did-callbacks and the completion come when the transition ends,
-// on a later main-loop turn: TransitionContext::kStandardDuration seconds on the clock when
-// animated, the next turn when not. A cancelled transition undoes itself and skips the completion.
-// A presentation that covers the presenter (FullScreen, CurrentContext) takes the presenter's
-// view out of the window until the dismissal starts. Presenting on a controller that
-// already presents one (or whose dismissal is under way) is refused with a warning, and its
-// completion is not called. dismiss() on a presenter dismisses what it presents; on a presented
-// controller that presents nothing it dismisses itself; either way everything above goes too.
-// The chain is unlinked when the dismissal completes, just before its completion runs; with
-// nothing to dismiss the completion still runs on a later turn. A dismissal asked for while the
-// screen is still coming in starts once it is in; one asked for while it is already going
-// completes after that one. A child controller presents and dismisses through its top parent.
-// Children (addChild/removeFromParent) hear their parent's appearance callbacks while their views
-// are inside the parent's view, and appear or disappear themselves when their views enter or leave
-// the window while the parent is on screen, unless the parent forwards appearance itself
-// (shouldAutomaticallyForwardAppearanceMethods() false, as a navigation controller does).
 // Ownership: reference object made with std::make_shared. A presenter owns what it presents, a
 // parent its children; a presented controller refers to its presenter weakly, a child to its
 // parent weakly. It owns its view and, during a transition, the transition.
@@ -68,10 +49,26 @@ public:
 
     void loadViewIfNeeded();
 
+    // Links the chain at once and sends the will-callbacks, then runs the transition: the
+    // presented view goes into the presenter's window at the frame its presentation controller
+    // gives (a transitioning delegate may supply the animator, an interaction controller and the
+    // presentation controller). The did-callbacks and the completion come when the transition
+    // ends, on a later main-loop turn: TransitionContext::kStandardDuration seconds on the clock
+    // when animated, the next turn when not. A cancelled transition undoes itself and skips the
+    // completion. A presentation that covers the presenter (FullScreen, CurrentContext) takes the
+    // presenter's view out of the window until the dismissal starts. Presenting on a controller
+    // that already presents one (or whose dismissal is under way) is refused with a warning, and
+    // its completion is not called. A child controller presents through its top parent.
     void present(std::shared_ptr<ViewController> controller,
                  bool animated,
                  std::function<void()> completion = nullptr);
 
+    // On a presenter, dismisses what it presents; on a presented controller that presents
+    // nothing, dismisses itself; either way everything above goes too. The chain is unlinked
+    // when the dismissal completes, just before its completion runs; with nothing to dismiss the
+    // completion still runs on a later turn. A dismissal asked for while the screen is still
+    // coming in starts once it is in; one asked for while it is already going completes after
+    // that one. A child controller dismisses through its top parent.
     void dismiss(bool animated, std::function<void()> completion = nullptr);
 
     std::shared_ptr<ViewController> presentedViewController() const { return presented_; }
@@ -128,7 +125,11 @@ public:
     std::shared_ptr<ViewController> parent() const { return parent_.lock(); }
 
     // Calls child->willMove(this) and adopts it (taking it from a previous parent); the caller
-    // adds the child's view and then calls child->didMove(this).
+    // adds the child's view and then calls child->didMove(this). Children hear their parent's
+    // appearance callbacks while their views are inside the parent's view, and appear or
+    // disappear themselves when their views enter or leave the window while the parent is on
+    // screen, unless the parent forwards appearance itself
+    // (shouldAutomaticallyForwardAppearanceMethods() false, as a navigation controller does).
     void addChild(const std::shared_ptr<ViewController>& child);
 
     // Calls didMove(null) and leaves the parent; the caller first calls willMove(null) and

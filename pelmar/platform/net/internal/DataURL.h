@@ -1,16 +1,16 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
 // DataURL: reads a "data:" URL (RFC 2397): its media type and its bytes, base64 or
 // percent-encoded.
 // Ownership: static functions; the bytes returned are the caller's.
 // Threads: thread-safe.
 // Errors: nothing for a URL that is not a well-formed data URL.
 // Limits: the decoded bytes are at most kMaxBytes.
-
-#include <cstddef>
-#include <optional>
-#include <string>
-#include <string_view>
 
 namespace pelmar::net::internal {
 

@@ -368,7 +368,7 @@ Transport::Transport() {
 
 Transport::~Transport() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
     curl_multi_wakeup(handles_->multi);
@@ -378,7 +378,7 @@ Transport::~Transport() {
 
 void Transport::start(std::shared_ptr<URLSessionTask> task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         toStart_.push_back(std::move(task));
     }
     curl_multi_wakeup(handles_->multi);
@@ -386,7 +386,7 @@ void Transport::start(std::shared_ptr<URLSessionTask> task) {
 
 void Transport::cancel(uint64_t taskIdentifier) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         toCancel_.push_back(taskIdentifier);
     }
     curl_multi_wakeup(handles_->multi);
@@ -397,7 +397,7 @@ void Transport::run() {
     std::vector<uint64_t> cancels;
     for (;;) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (stopping_) {
                 return;
             }

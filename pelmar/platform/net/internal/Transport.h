@@ -1,5 +1,14 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "pelmar/platform/net/URLSessionTaskMetrics.h"
+#include "pelmar/platform/sync/Mutex.h"
+
 // Transport: the one libcurl multi loop of the process. A single worker thread drives every
 // transfer of every URL session (curl_multi_poll, woken by curl_multi_wakeup), feeds request
 // bodies from their sources, and hands answer bytes, progress and the end of each transfer to its
@@ -9,15 +18,6 @@
 //     until the task completes.
 // Threads: thread-safe; start() and cancel() only queue a command and wake the loop.
 // Errors: transfer failures become kURLErrorDomain errors on the task.
-
-#include <cstdint>
-#include <memory>
-#include <mutex>
-#include <thread>
-#include <unordered_map>
-#include <vector>
-
-#include "pelmar/platform/net/URLSessionTaskMetrics.h"
 
 namespace pelmar::net {
 class URLSessionTask;
@@ -57,10 +57,10 @@ private:
 
     std::unique_ptr<Handles> handles_;
 
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<URLSessionTask>> toStart_;  // guarded by mutex_
-    std::vector<uint64_t> toCancel_;                        // guarded by mutex_
-    bool stopping_ = false;                                 // guarded by mutex_
+    Mutex mutex_;
+    std::vector<std::shared_ptr<URLSessionTask>> toStart_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<uint64_t> toCancel_ PELMAR_GUARDED_BY(mutex_);
+    bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
 
     // Transport thread only.
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> transfers_;

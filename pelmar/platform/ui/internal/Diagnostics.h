@@ -2,7 +2,10 @@
 
 #include <string_view>
 
-// Diagnostics of the ui layer. Threads: thread-safe; each writes one line to stderr.
+// Diagnostics: the ui layer's warnings and main-thread checks, each one line on stderr.
+// Ownership: free functions.
+// Threads: thread-safe.
+// Errors: requireMainThread aborts the process off the main thread; warn never fails.
 
 namespace pelmar::ui::internal {
 
