@@ -47,12 +47,12 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
         failedStep = "audioConverter set bitrate failed";
         status = AVERROR(EINVAL);
     }
-    CodecContextPtr context;
-    ResamplerPtr converter;
-    FramePtr converted;
-    AudioFifoPtr queue;
-    FramePtr block;
-    PacketPtr packet;
+    libav::CodecContextPtr context;
+    libav::ResamplerPtr converter;
+    libav::FramePtr converted;
+    libav::AudioFifoPtr queue;
+    libav::FramePtr block;
+    libav::PacketPtr packet;
     if (failedStep == nullptr) {
         av_channel_layout_default(&layout, channels_);
         context.reset(avcodec_alloc_context3(codec));
@@ -218,7 +218,7 @@ void AACEncoderCpp::flush() {
     }
     const int status = avcodec_send_frame(context_.get(), nullptr);
     if (status < 0) {
-        printFailure(avErrorText(status));
+        printFailure(libav::avErrorText(status));
     }
     drainPackets();
 }
@@ -226,7 +226,7 @@ void AACEncoderCpp::flush() {
 bool AACEncoderCpp::convert(const uint8_t* interleaved, int frames) {
     const int room = swr_get_out_samples(converter_.get(), frames);
     if (room < 0) {
-        printFailure(avErrorText(room) + "; " + std::to_string(frames) + " frames lost");
+        printFailure(libav::avErrorText(room) + "; " + std::to_string(frames) + " frames lost");
         return false;
     }
     if (room > converted_->nb_samples) {
@@ -237,7 +237,8 @@ bool AACEncoderCpp::convert(const uint8_t* interleaved, int frames) {
         const int status = av_frame_get_buffer(converted_.get(), 0);
         if (status < 0) {
             converted_->nb_samples = 0;
-            printFailure(avErrorText(status) + "; " + std::to_string(frames) + " frames lost");
+            printFailure(libav::avErrorText(status) + "; " + std::to_string(frames)
+                         + " frames lost");
             return false;
         }
     }
@@ -264,7 +265,7 @@ void AACEncoderCpp::encodeQueued() {
         }
         if (status != kFramesPerPacket) {
             av_audio_fifo_drain(queue_.get(), kFramesPerPacket);
-            printFailure((status < 0 ? avErrorText(status) : std::string("short read"))
+            printFailure((status < 0 ? libav::avErrorText(status) : std::string("short read"))
                          + "; 1024 frames lost");
             continue;
         }
@@ -276,7 +277,7 @@ void AACEncoderCpp::encodeBlock(int64_t firstFrame) {
     block_->pts = firstFrame;
     const int status = avcodec_send_frame(context_.get(), block_.get());
     if (status < 0) {
-        printFailure(avErrorText(status) + "; 1024 frames lost");
+        printFailure(libav::avErrorText(status) + "; 1024 frames lost");
         return;
     }
     drainPackets();
@@ -289,7 +290,7 @@ void AACEncoderCpp::drainPackets() {
             return;
         }
         if (status < 0) {
-            printFailure(avErrorText(status));
+            printFailure(libav::avErrorText(status));
             return;
         }
         if (packet_->size > 0 && output_) {

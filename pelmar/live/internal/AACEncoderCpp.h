@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "pelmar/live/internal/AVHandles.h"
+#include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/sync/Mutex.h"
@@ -88,12 +88,12 @@ private:
     void drainPackets() PELMAR_REQUIRES(mutex_);
 
     mutable Mutex mutex_;
-    CodecContextPtr context_ PELMAR_GUARDED_BY(mutex_);  // null when set-up failed
-    ResamplerPtr converter_ PELMAR_GUARDED_BY(mutex_);
-    FramePtr converted_ PELMAR_GUARDED_BY(mutex_);  // the converter's output for one call
-    AudioFifoPtr queue_ PELMAR_GUARDED_BY(mutex_);  // converted frames not yet encoded
-    FramePtr block_ PELMAR_GUARDED_BY(mutex_);
-    PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
+    libav::CodecContextPtr context_ PELMAR_GUARDED_BY(mutex_);  // null when set-up failed
+    libav::ResamplerPtr converter_ PELMAR_GUARDED_BY(mutex_);
+    libav::FramePtr converted_ PELMAR_GUARDED_BY(mutex_);  // the converter's output for one call
+    libav::AudioFifoPtr queue_ PELMAR_GUARDED_BY(mutex_);  // converted frames not yet encoded
+    libav::FramePtr block_ PELMAR_GUARDED_BY(mutex_);
+    libav::PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
     // Time of the first queued frame, in frames of the coding rate; set by the first input.
     int64_t queueStart_ PELMAR_GUARDED_BY(mutex_) = 0;
     bool timed_ PELMAR_GUARDED_BY(mutex_) = false;

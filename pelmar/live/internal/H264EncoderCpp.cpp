@@ -53,9 +53,9 @@ void appendLengthPrefixed(std::vector<uint8_t>& out, const uint8_t* unit, size_t
 
 // A converter from `width` x `height` pictures of `format` to the session's I420, working on
 // slices of the picture in parallel as the ffmpeg command line's scaler does.
-ScalerPtr makeScalerFor(
+libav::ScalerPtr makeScalerFor(
         int width, int height, AVPixelFormat format, int targetWidth, int targetHeight) {
-    ScalerPtr scaler(sws_alloc_context());
+    libav::ScalerPtr scaler(sws_alloc_context());
     if (!scaler) {
         return nullptr;
     }
@@ -117,10 +117,10 @@ void H264EncoderCpp::initCompressionSession() {
         printSetupFailure("libx264 not available");
         return;
     }
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    FramePtr picture(av_frame_alloc());
-    FramePtr source(av_frame_alloc());
-    PacketPtr packet(av_packet_alloc());
+    libav::CodecContextPtr context(avcodec_alloc_context3(codec));
+    libav::FramePtr picture(av_frame_alloc());
+    libav::FramePtr source(av_frame_alloc());
+    libav::PacketPtr packet(av_packet_alloc());
     if (!context || !picture || !source || !packet) {
         printSetupFailure("out of memory");
         return;
@@ -145,7 +145,7 @@ void H264EncoderCpp::initCompressionSession() {
     av_opt_set(context->priv_data, "x264-params", "scenecut=0", 0);
     int status = avcodec_open2(context.get(), codec, nullptr);
     if (status < 0) {
-        printSetupFailure(avErrorText(status));
+        printSetupFailure(libav::avErrorText(status));
         return;
     }
     std::vector<uint8_t> sps;
@@ -168,7 +168,7 @@ void H264EncoderCpp::initCompressionSession() {
     picture->height = height_;
     status = av_frame_get_buffer(picture.get(), 0);
     if (status < 0) {
-        printSetupFailure(avErrorText(status));
+        printSetupFailure(libav::avErrorText(status));
         return;
     }
     auto pool = media::PixelBufferPool::create(width_, height_, media::PixelFormat::BGRA32,
@@ -214,7 +214,7 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
     }
     int status = av_frame_make_writable(picture_.get());
     if (status < 0) {
-        printFrameFailure(avErrorText(status));
+        printFrameFailure(libav::avErrorText(status));
         return;
     }
     source_->format = sourceFormat;
@@ -225,13 +225,13 @@ void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBu
     status = sws_scale_frame(scaler_.get(), picture_.get(), source_.get());
     source_->data[0] = nullptr;
     if (status < 0) {
-        printFrameFailure(avErrorText(status) + "; frame dropped");
+        printFrameFailure(libav::avErrorText(status) + "; frame dropped");
         return;
     }
     picture_->pts = frameNumber_;
     status = avcodec_send_frame(context_.get(), picture_.get());
     if (status < 0) {
-        printFrameFailure(avErrorText(status) + "; frame dropped");
+        printFrameFailure(libav::avErrorText(status) + "; frame dropped");
         return;
     }
     inFlight_.emplace_back(frameNumber_, pts);
@@ -251,7 +251,7 @@ void H264EncoderCpp::signalCompressedData(std::shared_ptr<const media::SampleBuf
     }
 }
 
-ScalerPtr H264EncoderCpp::makeScaler(int width, int height, AVPixelFormat format) const {
+libav::ScalerPtr H264EncoderCpp::makeScaler(int width, int height, AVPixelFormat format) const {
     return makeScalerFor(width, height, format, width_, height_);
 }
 
@@ -262,7 +262,7 @@ void H264EncoderCpp::drainPackets() {
             return;
         }
         if (status < 0) {
-            printFrameFailure(avErrorText(status));
+            printFrameFailure(libav::avErrorText(status));
             return;
         }
         // Pictures libx264 dropped would leave their times behind; they never come back.

@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "pelmar/live/internal/AVHandles.h"
+#include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/media/FormatDescription.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/media/PixelBufferPool.h"
@@ -68,20 +68,20 @@ public:
 private:
     void initCompressionSession();
 
-    ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
+    libav::ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
 
     void drainPackets() PELMAR_REQUIRES(mutex_);
 
     mutable Mutex mutex_;
-    CodecContextPtr context_
-            PELMAR_GUARDED_BY(mutex_);            // null when the session could not be created
-    ScalerPtr scaler_ PELMAR_GUARDED_BY(mutex_);  // for pictures of the three values below
+    libav::CodecContextPtr context_
+            PELMAR_GUARDED_BY(mutex_);  // null when the session could not be created
+    libav::ScalerPtr scaler_ PELMAR_GUARDED_BY(mutex_);  // for pictures of the three values below
     int scalerWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
     int scalerHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
     AVPixelFormat scalerFormat_ PELMAR_GUARDED_BY(mutex_) = AV_PIX_FMT_NONE;
-    FramePtr picture_ PELMAR_GUARDED_BY(mutex_);  // the I420 picture handed to libx264
-    FramePtr source_ PELMAR_GUARDED_BY(mutex_);   // wraps the caller's pixels during a call
-    PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
+    libav::FramePtr picture_ PELMAR_GUARDED_BY(mutex_);  // the I420 picture handed to libx264
+    libav::FramePtr source_ PELMAR_GUARDED_BY(mutex_);   // wraps the caller's pixels during a call
+    libav::PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<media::PixelBufferPool> pool_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<const media::FormatDescription> format_ PELMAR_GUARDED_BY(mutex_);
     // Presentation times of pictures handed to libx264 and not yet back, by frame number.
