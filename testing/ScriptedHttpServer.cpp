@@ -100,14 +100,14 @@ std::string ScriptedHttpServer::url(const std::string& path) const {
 }
 
 std::vector<ScriptedRequest> ScriptedHttpServer::requests() const {
-    std::lock_guard lock(mutex_);
+    pelmar::MutexLock lock(mutex_);
     return requests_;
 }
 
 void ScriptedHttpServer::stop() {
     std::vector<std::thread> connections;
     {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         if (stopping_) {
             return;
         }
@@ -120,7 +120,7 @@ void ScriptedHttpServer::stop() {
     (void)!::write(wakeFds_[1], &wake, 1);
     acceptThread_.join();
     {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         connections.swap(connections_);
     }
     for (auto& thread : connections) {
@@ -149,7 +149,7 @@ void ScriptedHttpServer::acceptLoop() {
         }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         if (stopping_) {
             ::close(fd);
             return;
@@ -214,7 +214,7 @@ void ScriptedHttpServer::serve(int fd) {
             buffer.erase(0, std::min(size, buffer.size()));
         }
         {
-            std::lock_guard lock(mutex_);
+            pelmar::MutexLock lock(mutex_);
             requests_.push_back(request);
         }
         ScriptedReply reply = handler_(request);
@@ -263,7 +263,7 @@ void ScriptedHttpServer::serve(int fd) {
         keepAlive = keepAlive && ok;
     }
     {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         connectionFds_.erase(std::remove(connectionFds_.begin(), connectionFds_.end(), fd),
                              connectionFds_.end());
         --open_;

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "pelmar/platform/sync/Mutex.h"
+
 namespace pelmar::test {
 
 struct ScriptedRequest {
@@ -83,11 +85,11 @@ private:
     std::atomic<int> open_{0};
     std::atomic<int> peak_{0};
 
-    mutable std::mutex mutex_;
-    bool stopping_ = false;                  // guarded by mutex_
-    std::vector<int> connectionFds_;         // guarded by mutex_
-    std::vector<std::thread> connections_;   // guarded by mutex_
-    std::vector<ScriptedRequest> requests_;  // guarded by mutex_
+    mutable pelmar::Mutex mutex_;
+    bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::vector<int> connectionFds_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::thread> connections_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<ScriptedRequest> requests_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::test

@@ -23,6 +23,7 @@
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLSession.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/Matchers.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/TempSandbox.h"
@@ -95,8 +96,8 @@ struct JsonProbe {
 
 // What one upload reported: progress events, and its end.
 struct UploadProbe {
-    std::mutex mutex;
-    std::vector<std::pair<int64_t, int64_t>> progress;  // guarded by mutex
+    pelmar::Mutex mutex;
+    std::vector<std::pair<int64_t, int64_t>> progress PELMAR_GUARDED_BY(mutex);
     DataProbe done;
 };
 
@@ -180,7 +181,7 @@ protected:
                     if (onEvent) {
                         onEvent("progress");
                     }
-                    std::lock_guard lock(probe.mutex);
+                    pelmar::MutexLock lock(probe.mutex);
                     probe.progress.emplace_back(sent, expected);
                 });
     }
@@ -565,7 +566,7 @@ TEST_F(PelmarConnectIntegrationTest, UploadStreamsTheExactMultipartBodyWithProgr
     ASSERT_TRUE(storage[0].multipart);
     EXPECT_EQ(storage[0].multipart->fileSize, fileSize);
 
-    std::lock_guard lock(probe.mutex);
+    pelmar::MutexLock lock(probe.mutex);
     ASSERT_FALSE(probe.progress.empty());
     int64_t previous = 0;
     for (const auto& [sent, expected] : probe.progress) {
@@ -584,15 +585,15 @@ TEST_F(PelmarConnectIntegrationTest, UploadsRunOneAtATimeInRequestOrder) {
     for (int i = 0; i < kUploads; ++i) {
         created.push_back(createVideo());
     }
-    std::mutex mutex;
-    std::vector<std::pair<int, std::string>> events;  // guarded by mutex
+    pelmar::Mutex mutex;
+    std::vector<std::pair<int, std::string>> events;  // filled by the callbacks, each holding mutex
     std::vector<std::unique_ptr<UploadProbe>> probes;
     for (int i = 0; i < kUploads; ++i) {
         probes.push_back(std::make_unique<UploadProbe>());
         upload(created[i].first, created[i].second,
                writeFile("clip" + std::to_string(i) + ".mp4", 1024 * 1024 + i), *probes[i],
                [&, i](const std::string& what) {
-                   std::lock_guard lock(mutex);
+                   pelmar::MutexLock lock(mutex);
                    events.emplace_back(i, what);
                });
     }
@@ -601,7 +602,7 @@ TEST_F(PelmarConnectIntegrationTest, UploadsRunOneAtATimeInRequestOrder) {
     }
 
     EXPECT_EQ(emulator_.maxConcurrentUploads(), 1u);
-    std::lock_guard lock(mutex);
+    pelmar::MutexLock lock(mutex);
     int current = 0;
     for (const auto& [index, what] : events) {
         // Nothing of upload i+1 happens before upload i is done.
@@ -654,7 +655,7 @@ TEST_F(PelmarConnectIntegrationTest, CancelEndsRunningAndWaitingUploadsAndTheNex
     const auto stored = emulator_.uploads();
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_NE(third.first.find(stored[0].uploadId), std::string::npos);
-    std::lock_guard lock(waiting.mutex);
+    pelmar::MutexLock lock(waiting.mutex);
     EXPECT_TRUE(waiting.progress.empty());
 }
 

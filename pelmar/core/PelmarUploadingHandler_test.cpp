@@ -23,6 +23,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLError.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/Matchers.h"
 
 namespace pelmar {
@@ -34,31 +35,36 @@ using test::Role;
 using test::ThreadKind;
 
 // What the caller's three closures heard.
+struct Heard {
+    std::vector<std::string> calls;
+    std::vector<ThreadKind> threads;
+    std::optional<Error> createError;
+    std::optional<Error> confirmError;
+    long confirmStatus = 0;
+    bool confirmed = false;
+};
+
+// The caller's three closures, which may run on any thread.
 struct Closures {
-    std::mutex mutex;
-    std::vector<std::string> calls;     // guarded by mutex
-    std::vector<ThreadKind> threads;    // guarded by mutex
-    std::optional<Error> createError;   // guarded by mutex
-    std::optional<Error> confirmError;  // guarded by mutex
-    long confirmStatus = 0;             // guarded by mutex
-    bool confirmed = false;             // guarded by mutex
+    pelmar::Mutex mutex;
+    Heard heard PELMAR_GUARDED_BY(mutex);
 
     PelmarUploadingHandler::AnswerCallback callback() {
         return [this](std::optional<Json>, PelmarUploadingHandler::Response,
                       std::optional<Error> error) {
-            std::lock_guard lock(mutex);
-            calls.push_back("callback");
-            threads.push_back(test::currentThreadKind());
-            createError = error;
+            pelmar::MutexLock lock(mutex);
+            heard.calls.push_back("callback");
+            heard.threads.push_back(test::currentThreadKind());
+            heard.createError = error;
         };
     }
 
     PelmarUploadingHandler::ProgressCallback progress() {
         return [this](int64_t, int64_t) {
-            std::lock_guard lock(mutex);
-            if (calls.empty() || calls.back() != "progress") {
-                calls.push_back("progress");
-                threads.push_back(test::currentThreadKind());
+            pelmar::MutexLock lock(mutex);
+            if (heard.calls.empty() || heard.calls.back() != "progress") {
+                heard.calls.push_back("progress");
+                heard.threads.push_back(test::currentThreadKind());
             }
         };
     }
@@ -66,18 +72,24 @@ struct Closures {
     PelmarUploadingHandler::AnswerCallback confirm() {
         return [this](std::optional<Json>, PelmarUploadingHandler::Response response,
                       std::optional<Error> error) {
-            std::lock_guard lock(mutex);
-            calls.push_back("confirmCallback");
-            threads.push_back(test::currentThreadKind());
-            confirmError = error;
-            confirmStatus = response ? response->statusCode() : 0;
-            confirmed = true;
+            pelmar::MutexLock lock(mutex);
+            heard.calls.push_back("confirmCallback");
+            heard.threads.push_back(test::currentThreadKind());
+            heard.confirmError = error;
+            heard.confirmStatus = response ? response->statusCode() : 0;
+            heard.confirmed = true;
         };
     }
 
     bool done() {
-        std::lock_guard lock(mutex);
-        return confirmed;
+        pelmar::MutexLock lock(mutex);
+        return heard.confirmed;
+    }
+
+    // A copy of what was heard so far.
+    Heard read() {
+        pelmar::MutexLock lock(mutex);
+        return heard;
     }
 };
 
@@ -183,12 +195,12 @@ TEST_P(UploadSequenceTest, RunsCreateTransferConfirmWithTheDelegateSequenceOnIts
     EXPECT_EQ(last->sent, last->expected);
     EXPECT_EQ(events[events.size() - 2].status, 200);
 
-    EXPECT_EQ(closures.calls,
+    EXPECT_EQ(closures.read().calls,
               (std::vector<std::string>{"callback", "progress", "confirmCallback"}));
-    EXPECT_EQ(closures.threads,
+    EXPECT_EQ(closures.read().threads,
               (std::vector<ThreadKind>{ThreadKind::SharedSession, ThreadKind::Other,
                                        ThreadKind::SharedSession}));
-    EXPECT_FALSE(closures.confirmError);
+    EXPECT_FALSE(closures.read().confirmError);
 
     std::string confirmPath = kind.confirmPath;
     confirmPath.replace(confirmPath.find('T'), 1, upload.token);
@@ -310,9 +322,9 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConf
         auto names = delegate_->names();
         std::erase(names, "uploadProgress");
         EXPECT_EQ(names, expected);
-        EXPECT_EQ(closures.calls.front(), "callback");
-        EXPECT_EQ(closures.calls.back(), "confirmCallback");
-        EXPECT_THAT(closures.confirmError, test::IsError(c.domain, c.code));
+        EXPECT_EQ(closures.read().calls.front(), "callback");
+        EXPECT_EQ(closures.read().calls.back(), "confirmCallback");
+        EXPECT_THAT(closures.read().confirmError, test::IsError(c.domain, c.code));
         EXPECT_TRUE(emulator_.requestsTo(".*/confirm-video").empty());
         EXPECT_EQ(handler().activeUploads(), 0u);
     }
@@ -327,7 +339,7 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, UnusablePathIsReportedWithoutARequ
         uploadAndWait(Media_Type::Video, path, closures);
         EXPECT_EQ(delegate_->names(),
                   (std::vector<std::string>{"preparingToUpload", "failedToUpload"}));
-        EXPECT_THAT(closures.confirmError,
+        EXPECT_THAT(closures.read().confirmError,
                     test::IsError(kUploadErrorDomain, kUploadErrorUnusablePath));
     }
     EXPECT_TRUE(requestLines().empty());
@@ -367,7 +379,8 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, UnreadableFileIsRefusedBeforeAReso
     }
     runUntil([&] { return closures.done(); });
 
-    EXPECT_THAT(closures.confirmError, test::IsError(kUploadErrorDomain, kUploadErrorUnusablePath));
+    EXPECT_THAT(closures.read().confirmError,
+                test::IsError(kUploadErrorDomain, kUploadErrorUnusablePath));
     EXPECT_EQ(delegate_->names(),
               (std::vector<std::string>{"preparingToUpload", "failedToUpload"}));
     EXPECT_TRUE(requestLines().empty());
@@ -403,8 +416,8 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, CancelWhileTheSessionIsPendingEnds
                      two.progress(), two.confirm());
     runUntil([&] { return two.done(); });
 
-    EXPECT_THAT(one.confirmError, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
-    EXPECT_FALSE(two.confirmError);
+    EXPECT_THAT(one.read().confirmError, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
+    EXPECT_FALSE(two.read().confirmError);
     const auto stored = emulator_.uploads();
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].size, fs::file_size(second));
@@ -457,7 +470,8 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, CancelStopsTheRunningTransferAndDe
     runUntil([&] { return closures.done(); });
     RunLoop::advance(3.0);
 
-    EXPECT_THAT(closures.confirmError, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
+    EXPECT_THAT(closures.read().confirmError,
+                test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
     EXPECT_EQ(delegate_->count("failedToUpload"), 0u);
     EXPECT_EQ(delegate_->count("uploadProcessing"), 0u);
     EXPECT_TRUE(fs::exists(file));
@@ -488,8 +502,8 @@ TEST_F(PelmarUploadingHandlerIntegrationTest,
     runUntil([&] { return one.done() && two.done(); });
     emulator_.releaseHeld();
 
-    EXPECT_THAT(one.confirmError, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
-    EXPECT_FALSE(two.confirmError);
+    EXPECT_THAT(one.read().confirmError, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
+    EXPECT_FALSE(two.read().confirmError);
     ASSERT_EQ(emulator_.uploads().size(), 1u);
     EXPECT_EQ(emulator_.uploads()[0].size, fs::file_size(second));
 }

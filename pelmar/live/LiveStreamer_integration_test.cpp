@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/H264Fixture.h"
 #include "pelmar/live/testing/SyntheticMedia.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/NginxRtmpServer.h"
 
 namespace pelmar::live {
@@ -59,59 +59,72 @@ test::NginxRtmpServer& Nginx() {
 class RecordingDelegate : public LiveStreamerDelegate {
 public:
     void onError(const std::string& message) override {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         errors_.push_back(message);
-        changed_.notify_all();
+        changed_.notifyAll();
     }
 
     void onPublishStart() override {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         ++starts_;
-        changed_.notify_all();
+        changed_.notifyAll();
     }
 
     void onPublishStop() override {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         ++stops_;
-        changed_.notify_all();
+        changed_.notifyAll();
     }
 
     std::vector<std::string> errors() const {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         return errors_;
     }
 
     int starts() const {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         return starts_;
     }
 
     int stops() const {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         return stops_;
     }
 
     bool waitForStart() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return starts_ > 0; });
+        pelmar::MutexLock lock(mutex_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (starts_ == 0) {
+            if (!changed_.waitUntil(mutex_, deadline)) {
+                return starts_ > 0;
+            }
+        }
+        return true;
     }
 
     // True once some error contains `text` (any error when empty).
     bool waitForError(const std::string& text = "") {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return std::any_of(errors_.begin(), errors_.end(), [&](const std::string& e) {
-                return e.find(text) != std::string::npos;
-            });
-        });
+        pelmar::MutexLock lock(mutex_);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!hasError(text)) {
+            if (!changed_.waitUntil(mutex_, deadline)) {
+                return hasError(text);
+            }
+        }
+        return true;
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> errors_;  // guarded by mutex_
-    int starts_ = 0;                   // guarded by mutex_
-    int stops_ = 0;                    // guarded by mutex_
+    bool hasError(const std::string& text) const PELMAR_REQUIRES(mutex_) {
+        return std::any_of(errors_.begin(), errors_.end(),
+                           [&](const std::string& e) { return e.find(text) != std::string::npos; });
+    }
+
+    mutable pelmar::Mutex mutex_;
+    pelmar::CondVar changed_;
+    std::vector<std::string> errors_ PELMAR_GUARDED_BY(mutex_);
+    int starts_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int stops_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 class VideoToStreamer : public H264EncoderDelegate {
@@ -148,24 +161,25 @@ private:
 class MediaClock {
 public:
     void advance(int feeder, double seconds) {
-        std::unique_lock lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         time_[feeder] = seconds;
-        changed_.notify_all();
-        changed_.wait(lock,
-                      [&] { return done_[1 - feeder] || time_[1 - feeder] >= seconds - 0.1; });
+        changed_.notifyAll();
+        while (!done_[1 - feeder] && time_[1 - feeder] < seconds - 0.1) {
+            changed_.wait(mutex_);
+        }
     }
 
     void finish(int feeder) {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         done_[feeder] = true;
-        changed_.notify_all();
+        changed_.notifyAll();
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    double time_[2] = {0, 0};        // guarded by mutex_
-    bool done_[2] = {false, false};  // guarded by mutex_
+    pelmar::Mutex mutex_;
+    pelmar::CondVar changed_;
+    double time_[2] PELMAR_GUARDED_BY(mutex_) = {0, 0};
+    bool done_[2] PELMAR_GUARDED_BY(mutex_) = {false, false};
 };
 
 struct FlvTag {

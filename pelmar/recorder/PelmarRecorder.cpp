@@ -105,7 +105,7 @@ std::shared_ptr<PelmarRecorderDelegate> PelmarRecorder::recorderDelegate() const
 }
 
 std::shared_ptr<av::CaptureSession> PelmarRecorder::session() const {
-    std::lock_guard lock(sessionMutex_);
+    pelmar::MutexLock lock(sessionMutex_);
     return session_;
 }
 
@@ -191,7 +191,7 @@ void PelmarRecorder::viewDidLoad() {
     auto session = av::CaptureSession::create();
     session->setSessionPreset(av::SessionPreset::Medium);
     {
-        std::lock_guard lock(sessionMutex_);
+        pelmar::MutexLock lock(sessionMutex_);
         session_ = session;
     }
     if (auto preview = previewView.lock()) {

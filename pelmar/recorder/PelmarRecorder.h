@@ -22,6 +22,7 @@
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/image/SelfieSegmentation.h"
 #include "pelmar/platform/media/SampleBuffer.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
@@ -269,8 +270,9 @@ private:
     std::atomic<bool> recording_{false};
     std::atomic<app::BackgroundTaskIdentifier> backgroundRecordingID_{app::kInvalidBackgroundTask};
 
-    mutable std::mutex sessionMutex_;
-    std::shared_ptr<av::CaptureSession> session_;  // guarded by sessionMutex_; set once on main
+    mutable pelmar::Mutex sessionMutex_;
+    std::shared_ptr<av::CaptureSession> session_
+            PELMAR_GUARDED_BY(sessionMutex_);  // set once on main
 
     // Session-queue state.
     std::shared_ptr<av::CaptureDeviceInput> videoDeviceInput_;

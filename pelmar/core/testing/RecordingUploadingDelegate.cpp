@@ -20,7 +20,7 @@ ThreadKind currentThreadKind() {
 }
 
 std::vector<UploadEvent> RecordingUploadingDelegate::events() const {
-    std::lock_guard lock(mutex_);
+    pelmar::MutexLock lock(mutex_);
     return events_;
 }
 
@@ -36,13 +36,13 @@ std::vector<std::string> RecordingUploadingDelegate::names() const {
 }
 
 size_t RecordingUploadingDelegate::count(const std::string& name) const {
-    std::lock_guard lock(mutex_);
+    pelmar::MutexLock lock(mutex_);
     return static_cast<size_t>(std::count_if(events_.begin(), events_.end(),
                                              [&](const UploadEvent& e) { return e.name == name; }));
 }
 
 void RecordingUploadingDelegate::clear() {
-    std::lock_guard lock(mutex_);
+    pelmar::MutexLock lock(mutex_);
     events_.clear();
 }
 
@@ -64,7 +64,7 @@ UploadEvent event(std::string name,
 
 void RecordingUploadingDelegate::add(UploadEvent recorded) {
     recorded.thread = currentThreadKind();
-    std::lock_guard lock(mutex_);
+    pelmar::MutexLock lock(mutex_);
     events_.push_back(std::move(recorded));
 }
 

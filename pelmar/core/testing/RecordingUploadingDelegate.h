@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pelmar/core/PelmarUploadingDelegate.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::test {
 
@@ -82,8 +83,8 @@ public:
 private:
     void add(UploadEvent recorded);
 
-    mutable std::mutex mutex_;
-    std::vector<UploadEvent> events_;  // guarded by mutex_
+    mutable pelmar::Mutex mutex_;
+    std::vector<UploadEvent> events_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::test

@@ -14,6 +14,7 @@
 #include "pelmar/platform/av/CaptureVideoPreviewLayer.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
 namespace {
@@ -27,26 +28,26 @@ public:
     void captureOutput(const std::shared_ptr<CaptureDataOutput>& output,
                        const std::shared_ptr<const media::SampleBuffer>& sample,
                        const std::shared_ptr<CaptureConnection>&) override {
-        std::lock_guard lock(mutex);
+        pelmar::MutexLock lock(mutex);
         (output->kind() == CaptureOutputKind::VideoData ? video : audio).push_back(sample);
     }
 
     void metadataOutput(const std::shared_ptr<CaptureMetadataOutput>&,
                         const std::vector<MetadataFaceObject>& found,
                         const std::shared_ptr<CaptureConnection>&) override {
-        std::lock_guard lock(mutex);
+        pelmar::MutexLock lock(mutex);
         faces += static_cast<int>(found.size());
     }
 
     size_t count(bool ofVideo) {
-        std::lock_guard lock(mutex);
+        pelmar::MutexLock lock(mutex);
         return ofVideo ? video.size() : audio.size();
     }
 
-    std::mutex mutex;
-    std::vector<std::shared_ptr<const media::SampleBuffer>> video;  // guarded by mutex
-    std::vector<std::shared_ptr<const media::SampleBuffer>> audio;  // guarded by mutex
-    int faces = 0;                                                  // guarded by mutex
+    pelmar::Mutex mutex;
+    std::vector<std::shared_ptr<const media::SampleBuffer>> video PELMAR_GUARDED_BY(mutex);
+    std::vector<std::shared_ptr<const media::SampleBuffer>> audio PELMAR_GUARDED_BY(mutex);
+    int faces PELMAR_GUARDED_BY(mutex) = 0;
 };
 
 class CaptureSessionTest : public dispatch::test::MainLoopFixture {
@@ -104,7 +105,7 @@ TEST_F(CaptureSessionTest, RunningDevicesFollowTheClockWithExactTimes) {
             [&] { return collector_->count(true) == 31 && collector_->count(false) == 43; }));
     RunLoop::runUntilIdle();
 
-    std::lock_guard lock(collector_->mutex);
+    pelmar::MutexLock lock(collector_->mutex);
     for (size_t i = 0; i < collector_->video.size(); ++i) {
         const auto& frame = collector_->video[i];
         ASSERT_NE(frame->imageBuffer(), nullptr);

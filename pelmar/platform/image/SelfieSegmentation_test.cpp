@@ -9,6 +9,7 @@
 
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::image {
 namespace {
@@ -18,16 +19,16 @@ public:
     void selfieSegmentation(SelfieSegmentation&,
                             const std::shared_ptr<media::PixelBuffer>& picture,
                             media::Time time) override {
-        std::lock_guard lock(mutex);
+        pelmar::MutexLock lock(mutex);
         pictures.push_back(picture);
         times.push_back(time);
         onMain = onMain || dispatch::isMainThread();
     }
 
-    std::mutex mutex;
-    std::vector<std::shared_ptr<media::PixelBuffer>> pictures;  // guarded by mutex
-    std::vector<media::Time> times;                             // guarded by mutex
-    bool onMain = false;                                        // guarded by mutex
+    pelmar::Mutex mutex;
+    std::vector<std::shared_ptr<media::PixelBuffer>> pictures PELMAR_GUARDED_BY(mutex);
+    std::vector<media::Time> times PELMAR_GUARDED_BY(mutex);
+    bool onMain PELMAR_GUARDED_BY(mutex) = false;
 };
 
 using SelfieSegmentationTest = dispatch::test::MainLoopFixture;
@@ -46,7 +47,7 @@ TEST_F(SelfieSegmentationTest, KeepsThePersonPaintsTheBackgroundAndCarriesTheTim
     segmentation->processVideoFrame(nullptr, media::Time::make(3, 30));
     ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return segmentation->framesProcessed() == 2; }));
 
-    std::lock_guard lock(results->mutex);
+    pelmar::MutexLock lock(results->mutex);
     ASSERT_EQ(results->pictures.size(), 2U);
     EXPECT_EQ(results->times[0], media::Time::make(2, 30));
     EXPECT_EQ(results->pictures[1], nullptr);

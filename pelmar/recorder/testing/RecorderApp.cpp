@@ -10,7 +10,7 @@ namespace pelmar::test {
 using dispatch::RunLoop;
 
 bool RecorderEvents::has(const std::string& event) const {
-    std::lock_guard lock(mutex_);
+    pelmar::MutexLock lock(mutex_);
     for (const auto& e : events_) {
         if (e == event) {
             return true;

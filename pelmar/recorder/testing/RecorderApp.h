@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 #include "testing/App.h"
 
@@ -27,7 +28,7 @@ public:
     void recorderStarted() override { add("started"); }
 
     void recorderStopped(const std::string& path) override {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         events_.push_back("stopped");
         stoppedPath_ = path;
     }
@@ -37,37 +38,37 @@ public:
     void recorderCancelledByUser() override { add("cancelled"); }
 
     void luxMeter(double brightness) override {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         lux_.push_back(brightness);
     }
 
     std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         return events_;
     }
 
     bool has(const std::string& event) const;
 
     std::optional<std::string> stoppedPath() const {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         return stoppedPath_;
     }
 
     std::vector<double> lux() const {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         return lux_;
     }
 
 private:
     void add(std::string event) {
-        std::lock_guard lock(mutex_);
+        pelmar::MutexLock lock(mutex_);
         events_.push_back(std::move(event));
     }
 
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;         // guarded by mutex_
-    std::optional<std::string> stoppedPath_;  // guarded by mutex_
-    std::vector<double> lux_;                 // guarded by mutex_
+    mutable pelmar::Mutex mutex_;
+    std::vector<std::string> events_ PELMAR_GUARDED_BY(mutex_);
+    std::optional<std::string> stoppedPath_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<double> lux_ PELMAR_GUARDED_BY(mutex_);
 };
 
 // RecorderApp: a test App for the camera screen: its facade's recorder and sensor delegates
