@@ -22,7 +22,7 @@
 
 #include "pelmar/live/AACEncoder.h"
 #include "pelmar/live/H264Encoder.h"
-#include "pelmar/live/testing/SyntheticMedia.h"
+#include "testing/SyntheticMedia.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "pelmar/live/testing/H264Fixture.h"
-#include "pelmar/live/testing/TempDir.h"
 #include "testing/NginxRtmpServer.h"
+#include "testing/TempDir.h"
 
 extern char** environ;
 

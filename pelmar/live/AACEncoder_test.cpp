@@ -17,8 +17,8 @@ extern "C" {
 #include "pelmar/live/AudioSpecificConfig.h"
 #include "pelmar/live/internal/AACEncoderCpp.h"
 #include "pelmar/live/testing/Bytes.h"
-#include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
 namespace {

@@ -8,7 +8,7 @@
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/MediaFrame.h"
 #include "pelmar/live/testing/H264Fixture.h"
-#include "pelmar/live/testing/TempDir.h"
+#include "testing/TempDir.h"
 
 namespace pelmar::live {
 namespace {

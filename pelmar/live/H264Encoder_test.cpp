@@ -12,8 +12,8 @@ extern "C" {
 #include <vector>
 
 #include "pelmar/live/internal/H264EncoderCpp.h"
-#include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
 namespace {

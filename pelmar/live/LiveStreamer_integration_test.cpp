@@ -20,9 +20,9 @@
 #include "pelmar/live/LiveStreamer.h"
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/H264Fixture.h"
-#include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/NginxRtmpServer.h"
+#include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
 namespace {

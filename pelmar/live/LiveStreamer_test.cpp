@@ -17,9 +17,9 @@
 #include "pelmar/live/testing/RTMPWire.h"
 #include "pelmar/live/testing/RefusingPort.h"
 #include "pelmar/live/testing/ScriptedRtmpServer.h"
-#include "pelmar/live/testing/SyntheticMedia.h"
 #include "pelmar/live/testing/ThreadState.h"
 #include "pelmar/platform/foundation/Log.h"
+#include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
 namespace {

@@ -13,9 +13,9 @@
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/RTMPClient.h"
 #include "pelmar/live/testing/H264Fixture.h"
-#include "pelmar/live/testing/TempDir.h"
 #include "testing/Matchers.h"
 #include "testing/NginxRtmpServer.h"
+#include "testing/TempDir.h"
 
 namespace pelmar::live {
 namespace {
