@@ -727,6 +727,7 @@ TEST(PelmarRecorderTest, ARecorderLastHeldOffTheMainThreadIsFreedThere) {
     // can be that queue: freeing it there must not touch its views.
     test::RecorderApp app;
     app.makeRecorder()->loadViewIfNeeded();
+    app.settle();  // no queued work still holds it
     auto recorder = std::move(app.recorder);
     std::weak_ptr<PelmarRecorder> weak = recorder;
     std::promise<bool> offMain;
