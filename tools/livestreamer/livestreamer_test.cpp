@@ -9,32 +9,18 @@
 #include <vector>
 
 #include "pelmar/live/testing/H264Fixture.h"
-#include "pelmar/live/testing/LoopbackPeer.h"
+#include "pelmar/live/testing/RefusingPort.h"
 #include "testing/NginxRtmpServer.h"
+#include "testing/RunProgram.h"
 #include "testing/TempDir.h"
 
 namespace {
 
 using pelmar::test::NginxRtmpServer;
 
-struct Result {
-    int status = -1;
-    std::string output;
-};
-
-// Runs the tool with `args` (already quoted), stdin closed; standard output is captured.
-Result RunTool(const std::string& args) {
-    Result result;
-    FILE* pipe = ::popen((std::string(LIVESTREAMER_PATH) + " " + args + " </dev/null 2>&1").c_str(),
-                         "r");
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+// Runs the tool with `args` (already quoted), stdin closed, its output captured.
+pelmar::test::ProgramResult RunTool(const std::string& args) {
+    return pelmar::test::RunProgram(LIVESTREAMER_PATH, args);
 }
 
 std::string Quote(const std::filesystem::path& path) {
@@ -62,12 +48,8 @@ NginxRtmpServer* LivestreamerIntegrationTest::server_ = nullptr;
 // The input and the output file are checked before anything connects: these runs point at a
 // port where nothing listens and still give the input's own error.
 TEST_F(LivestreamerIntegrationTest, ChecksArgumentsInputAndOutputBeforeConnecting) {
-    uint16_t closedPort = 0;
-    {
-        pelmar::test::LoopbackPeer peer;
-        closedPort = peer.port();
-    }
-    const std::string url = "rtmp://127.0.0.1:" + std::to_string(closedPort) + "/live";
+    const pelmar::test::RefusingPort closed;
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(closed.port()) + "/live";
     pelmar::test::WriteFileBytes(dir_.path() / "three", {'F', 'R', 'A'});
     pelmar::test::WriteFileBytes(dir_.path() / "one.fram", {'F', 'R', 'A', 'M', 1});
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testing/LoopbackPort.h"
+#include "testing/RunProgram.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/TempDir.h"
 
@@ -20,29 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using pelmar::test::FreeLoopbackPort;
+using pelmar::test::RunProgram;
 using pelmar::test::ServiceEmulator;
 using pelmar::test::TempDir;
 
-struct Result {
-    int status = -1;  // exit status; -1 when the process ended on a signal
-    std::string output;
-};
-
-// Runs `program` with `args` (already quoted), stdin closed, standard output and error captured.
-Result RunProgram(const std::string& program, const std::string& args) {
-    Result result;
-    FILE* pipe = ::popen((program + " " + args + " </dev/null 2>&1").c_str(), "r");
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-Result RunDemo(const std::string& args) {
+pelmar::test::ProgramResult RunDemo(const std::string& args) {
     return RunProgram(PELMAR_DEMO_PATH, args);
 }
 
@@ -64,7 +47,8 @@ protected:
 TEST_F(PelmarDemoIntegrationTest, ServiceAndTokenOptionsReachTheServiceGiven) {
     const fs::path file = WriteFile(dir_.path() / "clip.mp4", std::string(3000, 'v'));
 
-    const Result upload = RunDemo("upload '" + file.string() + "'" + Service() + " --token app-7");
+    const pelmar::test::ProgramResult upload =
+            RunDemo("upload '" + file.string() + "'" + Service() + " --token app-7");
     ASSERT_EQ(upload.status, 0) << upload.output;
     const auto stored = service_.uploads();
     ASSERT_EQ(stored.size(), 1U);
@@ -72,7 +56,7 @@ TEST_F(PelmarDemoIntegrationTest, ServiceAndTokenOptionsReachTheServiceGiven) {
     EXPECT_EQ(stored[0].size, 3000U);
 
     // Options may come before the command too.
-    const Result list = RunDemo("--token app-7" + Service() + " list");
+    const pelmar::test::ProgramResult list = RunDemo("--token app-7" + Service() + " list");
     ASSERT_EQ(list.status, 0) << list.output;
     EXPECT_NE(list.output.find("videos (1)"), std::string::npos) << list.output;
     EXPECT_FALSE(service_.requestsMatching("GET", "/v1/applications/app-7/videos").empty());
@@ -83,7 +67,7 @@ TEST_F(PelmarDemoIntegrationTest, RefusesAServiceThatIsNotAnHttpUrlWithAHost) {
     for (const std::string& url : {"127.0.0.1:" + port, std::string("http://"),
                                    "http://:" + port + "/x", "ftp://127.0.0.1:" + port}) {
         SCOPED_TRACE(url);
-        const Result result = RunDemo("list --service '" + url + "'");
+        const pelmar::test::ProgramResult result = RunDemo("list --service '" + url + "'");
         EXPECT_EQ(result.status, 2) << result.output;
         EXPECT_NE(result.output.find("--service needs an http:// or https:// URL"),
                   std::string::npos)
@@ -119,7 +103,7 @@ TEST_F(PelmarDemoIntegrationTest, ListOfAFailingServiceExitsNonZeroWithTheError)
         fault.contentType = c.contentType;
         service_.addFault(fault);
 
-        const Result result = RunDemo("list" + Service());
+        const pelmar::test::ProgramResult result = RunDemo("list" + Service());
         EXPECT_EQ(result.status, 1) << result.output;
         EXPECT_NE(result.output.find("list failed"), std::string::npos) << result.output;
     }
@@ -134,7 +118,8 @@ TEST_F(PelmarDemoIntegrationTest, ConfirmAnswerOfAnUnexpectedTypeFailsTheUploadW
     fault.body = R"({"token":3,"title":["x"]})";
     service_.addFault(fault);
 
-    const Result result = RunDemo("upload '" + file.string() + "'" + Service());
+    const pelmar::test::ProgramResult result =
+            RunDemo("upload '" + file.string() + "'" + Service());
     EXPECT_EQ(result.status, 1) << result.output;
     EXPECT_NE(result.output.find("the confirm answer has no token"), std::string::npos)
             << result.output;
@@ -210,7 +195,7 @@ TEST(PelmarServiceIntegrationTest, DemoRunsItsWholeRoadAgainstAServiceOnItsOwnPo
     EXPECT_NE(service.output().find("api " + api + "\n"), std::string::npos) << service.output();
     EXPECT_NE(service.output().find("data " + data.path().string()), std::string::npos);
 
-    const Result road = RunDemo("--service " + api + "/ --token road-app");
+    const pelmar::test::ProgramResult road = RunDemo("--service " + api + "/ --token road-app");
     ASSERT_EQ(road.status, 0) << road.output;
     EXPECT_NE(road.output.find("the whole road works"), std::string::npos) << road.output;
     // The upload reached this service, not one the demo started itself.
@@ -220,7 +205,7 @@ TEST(PelmarServiceIntegrationTest, DemoRunsItsWholeRoadAgainstAServiceOnItsOwnPo
 TEST(PelmarServiceIntegrationTest, RefusesBadOptionsWithUsage) {
     for (const char* args : {"--port 65536", "--port x1", "--port", "--data ''", "--bogus"}) {
         SCOPED_TRACE(args);
-        const Result result = RunProgram(PELMAR_SERVICE_PATH, args);
+        const pelmar::test::ProgramResult result = RunProgram(PELMAR_SERVICE_PATH, args);
         EXPECT_EQ(result.status, 2) << result.output;
         EXPECT_NE(result.output.find("usage: pelmar-service"), std::string::npos);
     }
