@@ -85,7 +85,7 @@ Asset::Tracks Asset::tracks() const {
     return contents_.tracks;
 }
 
-Asset::Tracks Asset::tracks(MediaType type) const {
+Asset::Tracks Asset::tracks(TrackMediaType type) const {
     Tracks all = tracks();
     std::erase_if(all, [type](const auto& track) { return track->mediaType() != type; });
     return all;
@@ -94,7 +94,7 @@ Asset::Tracks Asset::tracks(MediaType type) const {
 bool Asset::isPlayable() const {
     const Tracks all = tracks();
     return status() == Status::Loaded && std::any_of(all.begin(), all.end(), [](const auto& track) {
-               return track->mediaType() != MediaType::Text;
+               return track->mediaType() != TrackMediaType::Text;
            });
 }
 

@@ -58,7 +58,7 @@ public:
     // Loads first when needed. In container order.
     virtual Tracks tracks() const;
 
-    Tracks tracks(MediaType type) const;
+    Tracks tracks(TrackMediaType type) const;
 
     // Loaded with at least one video or audio track.
     bool isPlayable() const;

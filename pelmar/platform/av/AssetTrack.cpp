@@ -2,13 +2,13 @@
 
 namespace pelmar::av {
 
-const char* mediaTypeName(MediaType type) {
+const char* trackMediaTypeName(TrackMediaType type) {
     switch (type) {
-        case MediaType::Video:
+        case TrackMediaType::Video:
             return "video";
-        case MediaType::Audio:
+        case TrackMediaType::Audio:
             return "audio";
-        case MediaType::Text:
+        case TrackMediaType::Text:
             return "text";
     }
     return "unknown";

@@ -17,10 +17,11 @@
 
 namespace pelmar::av {
 
-enum class MediaType { Video, Audio, Text };
+// The kind of media a track holds (capture uses media::MediaType, which has no text).
+enum class TrackMediaType { Video, Audio, Text };
 
 // "video", "audio" or "text".
-const char* mediaTypeName(MediaType type);
+const char* trackMediaTypeName(TrackMediaType type);
 
 class AssetTrack {
 public:
@@ -28,7 +29,7 @@ public:
 
     struct Description {
         int trackID = kInvalidTrackID;
-        MediaType mediaType = MediaType::Video;
+        TrackMediaType mediaType = TrackMediaType::Video;
         std::string codec;  // libavcodec's name, for example "h264", "aac", "webvtt"
         ui::Size naturalSize;
         ui::AffineTransform preferredTransform;
@@ -47,7 +48,7 @@ public:
 
     int trackID() const { return d_.trackID; }
 
-    MediaType mediaType() const { return d_.mediaType; }
+    TrackMediaType mediaType() const { return d_.mediaType; }
 
     const std::string& codec() const { return d_.codec; }
 

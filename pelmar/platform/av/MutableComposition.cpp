@@ -8,7 +8,7 @@ std::shared_ptr<MutableComposition> MutableComposition::create() {
     return std::make_shared<MutableComposition>(Key{});
 }
 
-std::shared_ptr<MutableCompositionTrack> MutableComposition::addMutableTrack(MediaType type,
+std::shared_ptr<MutableCompositionTrack> MutableComposition::addMutableTrack(TrackMediaType type,
                                                                              int preferredTrackID) {
     MutexLock lock(mutex_);
     const auto taken = [this](int id) PELMAR_REQUIRES(mutex_) {

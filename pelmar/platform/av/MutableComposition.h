@@ -21,7 +21,7 @@ public:
     // A new empty track; `preferredTrackID` is used when no track has it, otherwise (and for
     // kInvalidTrackID) the next free ID is chosen.
     std::shared_ptr<MutableCompositionTrack> addMutableTrack(
-            MediaType type, int preferredTrackID = AssetTrack::kInvalidTrackID);
+            TrackMediaType type, int preferredTrackID = AssetTrack::kInvalidTrackID);
 
     std::vector<std::shared_ptr<MutableCompositionTrack>> compositionTracks() const;
 

@@ -8,7 +8,7 @@ namespace pelmar::av {
 
 namespace {
 
-AssetTrack::Description compositionDescription(int trackID, MediaType type) {
+AssetTrack::Description compositionDescription(int trackID, TrackMediaType type) {
     AssetTrack::Description d;
     d.trackID = trackID;
     d.mediaType = type;
@@ -22,7 +22,7 @@ Error insertError(std::string message) {
 
 }  // namespace
 
-MutableCompositionTrack::MutableCompositionTrack(int trackID, MediaType type)
+MutableCompositionTrack::MutableCompositionTrack(int trackID, TrackMediaType type)
     : AssetTrack(compositionDescription(trackID, type)) {}
 
 std::optional<Error> MutableCompositionTrack::insertTimeRange(
@@ -31,8 +31,8 @@ std::optional<Error> MutableCompositionTrack::insertTimeRange(
         return insertError("no source track to insert");
     }
     if (track->mediaType() != mediaType()) {
-        return insertError(std::string("cannot insert a ") + mediaTypeName(track->mediaType())
-                           + " track into a " + mediaTypeName(mediaType()) + " track");
+        return insertError(std::string("cannot insert a ") + trackMediaTypeName(track->mediaType())
+                           + " track into a " + trackMediaTypeName(mediaType()) + " track");
     }
     if (!range.isValid() || !at.isNumeric() || range.start < media::Time::zero()
         || range.duration <= media::Time::zero() || at < media::Time::zero()) {

@@ -27,7 +27,7 @@ public:
         media::Time at;  // where the segment starts in the composition
     };
 
-    MutableCompositionTrack(int trackID, MediaType type);
+    MutableCompositionTrack(int trackID, TrackMediaType type);
 
     // Places `range` of `track` at `at`, pushing later segments back by its duration. A range
     // running past the end of the source is kept as given (players show the last frame).

@@ -8,7 +8,7 @@
 namespace pelmar::av {
 namespace {
 
-std::shared_ptr<const AssetTrack> sourceTrack(MediaType type, double seconds) {
+std::shared_ptr<const AssetTrack> sourceTrack(TrackMediaType type, double seconds) {
     AssetTrack::Description d;
     d.trackID = 1;
     d.mediaType = type;
@@ -25,19 +25,19 @@ TEST(MutableCompositionTest, DurationIsTheEndOfTheLongestTrack) {
     auto composition = MutableComposition::create();
     EXPECT_EQ(composition->status(), Asset::Status::Loaded);
     EXPECT_EQ(composition->duration(), media::Time::zero());
-    auto video = composition->addMutableTrack(MediaType::Video);
-    auto audio = composition->addMutableTrack(MediaType::Audio);
-    auto text = composition->addMutableTrack(MediaType::Text);
-    EXPECT_FALSE(video->insertTimeRange(TimeRange::seconds(0, 5), sourceTrack(MediaType::Video, 5),
-                                        at(0)));
+    auto video = composition->addMutableTrack(TrackMediaType::Video);
+    auto audio = composition->addMutableTrack(TrackMediaType::Audio);
+    auto text = composition->addMutableTrack(TrackMediaType::Text);
+    EXPECT_FALSE(video->insertTimeRange(TimeRange::seconds(0, 5),
+                                        sourceTrack(TrackMediaType::Video, 5), at(0)));
     EXPECT_FALSE(audio->insertTimeRange(TimeRange::seconds(0, 4.5),
-                                        sourceTrack(MediaType::Audio, 4.5), at(0)));
+                                        sourceTrack(TrackMediaType::Audio, 4.5), at(0)));
     // A subtitle track shorter than the range asked for is still inserted whole.
-    EXPECT_FALSE(text->insertTimeRange(TimeRange::seconds(0, 5), sourceTrack(MediaType::Text, 3),
-                                       at(0)));
+    EXPECT_FALSE(text->insertTimeRange(TimeRange::seconds(0, 5),
+                                       sourceTrack(TrackMediaType::Text, 3), at(0)));
     EXPECT_EQ(composition->duration(), at(5));
     EXPECT_EQ(composition->tracks().size(), 3u);
-    EXPECT_EQ(composition->tracks(MediaType::Text).size(), 1u);
+    EXPECT_EQ(composition->tracks(TrackMediaType::Text).size(), 1u);
     EXPECT_TRUE(composition->isPlayable());
     EXPECT_NE(video->trackID(), audio->trackID());
     EXPECT_NE(audio->trackID(), text->trackID());
@@ -45,11 +45,11 @@ TEST(MutableCompositionTest, DurationIsTheEndOfTheLongestTrack) {
 
 TEST(MutableCompositionTest, InsertingInsideASegmentSplitsItAndPushesTheRestBack) {
     auto composition = MutableComposition::create();
-    auto video = composition->addMutableTrack(MediaType::Video, 7);
+    auto video = composition->addMutableTrack(TrackMediaType::Video, 7);
     EXPECT_EQ(video->trackID(), 7);
-    EXPECT_EQ(composition->addMutableTrack(MediaType::Video, 7)->trackID(), 1);
-    auto first = sourceTrack(MediaType::Video, 10);
-    auto second = sourceTrack(MediaType::Video, 10);
+    EXPECT_EQ(composition->addMutableTrack(TrackMediaType::Video, 7)->trackID(), 1);
+    auto first = sourceTrack(TrackMediaType::Video, 10);
+    auto second = sourceTrack(TrackMediaType::Video, 10);
     ASSERT_FALSE(video->insertTimeRange(TimeRange::seconds(0, 4), first, at(0)));
     ASSERT_FALSE(video->insertTimeRange(TimeRange::seconds(5, 1), second, at(1)));
     const auto segments = video->segments();
@@ -65,7 +65,7 @@ TEST(MutableCompositionTest, InsertingInsideASegmentSplitsItAndPushesTheRestBack
 
 TEST(MutableCompositionTest, RefusedInsertionsLeaveTheTrackUnchanged) {
     auto composition = MutableComposition::create();
-    auto video = composition->addMutableTrack(MediaType::Video);
+    auto video = composition->addMutableTrack(TrackMediaType::Video);
 
     struct Case {
         const char* name;
@@ -73,11 +73,11 @@ TEST(MutableCompositionTest, RefusedInsertionsLeaveTheTrackUnchanged) {
         std::shared_ptr<const AssetTrack> source;
     } cases[] = {
             {"no source", TimeRange::seconds(0, 1), nullptr},
-            {"other media type", TimeRange::seconds(0, 1), sourceTrack(MediaType::Audio, 5)},
-            {"invalid range", TimeRange{}, sourceTrack(MediaType::Video, 5)},
-            {"empty range", TimeRange::seconds(1, 0), sourceTrack(MediaType::Video, 5)},
-            {"negative start", TimeRange::seconds(-1, 2), sourceTrack(MediaType::Video, 5)},
-            {"past the source", TimeRange::seconds(5, 1), sourceTrack(MediaType::Video, 5)},
+            {"other media type", TimeRange::seconds(0, 1), sourceTrack(TrackMediaType::Audio, 5)},
+            {"invalid range", TimeRange{}, sourceTrack(TrackMediaType::Video, 5)},
+            {"empty range", TimeRange::seconds(1, 0), sourceTrack(TrackMediaType::Video, 5)},
+            {"negative start", TimeRange::seconds(-1, 2), sourceTrack(TrackMediaType::Video, 5)},
+            {"past the source", TimeRange::seconds(5, 1), sourceTrack(TrackMediaType::Video, 5)},
     };
 
     for (const Case& c : cases) {

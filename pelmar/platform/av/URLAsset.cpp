@@ -108,18 +108,18 @@ Asset::LoadResult URLAsset::load(const std::function<bool()>& cancelled) const {
         AssetTrack::Description d;
         if (par.codec_type == AVMEDIA_TYPE_VIDEO
             && (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
-            d.mediaType = MediaType::Video;
+            d.mediaType = TrackMediaType::Video;
             d.naturalSize = {static_cast<double>(par.width), static_cast<double>(par.height)};
             d.preferredTransform = preferredTransform(stream, par.width, par.height);
             const AVRational rate =
                     stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
             d.nominalFrameRate = rate.den > 0 ? av_q2d(rate) : 0;
         } else if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
-            d.mediaType = MediaType::Audio;
+            d.mediaType = TrackMediaType::Audio;
             d.sampleRate = par.sample_rate;
             d.channels = par.ch_layout.nb_channels;
         } else if (par.codec_type == AVMEDIA_TYPE_SUBTITLE) {
-            d.mediaType = MediaType::Text;
+            d.mediaType = TrackMediaType::Text;
         } else {
             continue;
         }

@@ -48,16 +48,16 @@ TEST_F(URLAssetIntegrationTest, LocalAndRemoteMoviesLoadDurationTracksAndSize) {
         auto asset = loaded(url);
         ASSERT_EQ(asset->status(), Asset::Status::Loaded) << asset->error()->message;
         EXPECT_NEAR(asset->duration().seconds(), 5.0, 0.05);
-        ASSERT_EQ(asset->tracks(MediaType::Video).size(), 1u);
-        ASSERT_EQ(asset->tracks(MediaType::Audio).size(), 1u);
-        EXPECT_TRUE(asset->tracks(MediaType::Text).empty());
-        const auto& video = *asset->tracks(MediaType::Video).front();
+        ASSERT_EQ(asset->tracks(TrackMediaType::Video).size(), 1u);
+        ASSERT_EQ(asset->tracks(TrackMediaType::Audio).size(), 1u);
+        EXPECT_TRUE(asset->tracks(TrackMediaType::Text).empty());
+        const auto& video = *asset->tracks(TrackMediaType::Video).front();
         EXPECT_EQ(video.naturalSize(), (ui::Size{640, 360}));
         EXPECT_EQ(video.codec(), "h264");
         EXPECT_NEAR(video.nominalFrameRate(), 30.0, 0.01);
         EXPECT_TRUE(video.preferredTransform().isIdentity());
         EXPECT_NEAR(video.timeRange().duration.seconds(), 5.0, 0.05);
-        const auto& audio = *asset->tracks(MediaType::Audio).front();
+        const auto& audio = *asset->tracks(TrackMediaType::Audio).front();
         EXPECT_EQ(audio.sampleRate(), 44100);
         EXPECT_EQ(audio.channels(), 2);
         EXPECT_TRUE(asset->isPlayable());
@@ -81,8 +81,8 @@ TEST_F(URLAssetIntegrationTest, RotatedMovieHasAQuarterTurnTransform) {
                                + "' -c copy -metadata:s:v rotate=90 '" + path.string() + "'";
     ASSERT_EQ(std::system(rotate.c_str()), 0) << rotate;
     auto asset = loaded(path.string());
-    ASSERT_EQ(asset->tracks(MediaType::Video).size(), 1u);
-    const auto& video = *asset->tracks(MediaType::Video).front();
+    ASSERT_EQ(asset->tracks(TrackMediaType::Video).size(), 1u);
+    const auto& video = *asset->tracks(TrackMediaType::Video).front();
     EXPECT_EQ(video.naturalSize(), (ui::Size{320, 240}));
     const ui::AffineTransform t = video.preferredTransform();
     // The stored 320x240 picture shows as 240x320: its corners land inside that upright frame.
@@ -102,7 +102,7 @@ TEST_F(URLAssetIntegrationTest, WebVttFileIsOneTextTrack) {
     auto asset = loaded(path.string());
     ASSERT_EQ(asset->status(), Asset::Status::Loaded) << asset->error()->message;
     ASSERT_EQ(asset->tracks().size(), 1u);
-    EXPECT_EQ(asset->tracks(MediaType::Text).size(), 1u);
+    EXPECT_EQ(asset->tracks(TrackMediaType::Text).size(), 1u);
     EXPECT_FALSE(asset->isPlayable());
 }
 
