@@ -28,7 +28,9 @@ std::optional<std::filesystem::path> documentsPath(const std::string& fileName) 
     return documents / fileName;
 }
 
-std::string absoluteString(const std::filesystem::path& path) { return "file://" + path.string(); }
+std::string absoluteString(const std::filesystem::path& path) {
+    return "file://" + path.string();
+}
 
 }  // namespace AudioFileURL
 }  // namespace pelmar

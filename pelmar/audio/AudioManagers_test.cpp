@@ -78,6 +78,7 @@ TEST(AudioLevelTest, LevelIsTenToTheTwentiethOfThePower) {
         float decibels;
         float level;
     };
+
     for (const Case& c : {Case{0, 1.0f}, Case{-20, 0.1f}, Case{-40, 0.01f}, Case{-160, 1e-8f}}) {
         SCOPED_TRACE(c.decibels);
         EXPECT_NEAR(meteringLevel(c.decibels), c.level, c.level * 1e-5f);
@@ -88,15 +89,19 @@ TEST(AudioManagersTest, FailureRowsThrowTheirCaseAndPrintTheirLine) {
     AudioTestApp app;
     auto recorder = AudioRecorderManager::shared();
     auto player = AudioPlayerManager::shared();
-    expectFailure(app, [&] { recorder->stopRecording(); }, AudioErrorType::notCurrentlyPlaying,
-                  "Audio Recorder did fail to stop");
-    expectFailure(app, [&] { recorder->pauseRecording(); }, AudioErrorType::notCurrentlyPlaying,
-                  "Audio Recorder did fail to pause");
-    expectFailure(app, [&] { player->play(app.documents() / "none", 0.05); },
-                  AudioErrorType::audioFileWrongPath,
-                  "Audio Player did fail to start: file doesn't exist");
-    expectFailure(app, [&] { player->resume(); }, AudioErrorType::internalError,
-                  "Audio Player did fail to resume for internal reason");
+    expectFailure(
+            app, [&] { recorder->stopRecording(); }, AudioErrorType::notCurrentlyPlaying,
+            "Audio Recorder did fail to stop");
+    expectFailure(
+            app, [&] { recorder->pauseRecording(); }, AudioErrorType::notCurrentlyPlaying,
+            "Audio Recorder did fail to pause");
+    expectFailure(
+            app, [&] { player->play(app.documents() / "none", 0.05); },
+            AudioErrorType::audioFileWrongPath,
+            "Audio Player did fail to start: file doesn't exist");
+    expectFailure(
+            app, [&] { player->resume(); }, AudioErrorType::internalError,
+            "Audio Player did fail to resume for internal reason");
 
     ASSERT_TRUE(app.startRecording());
     const auto file = *recorder->currentRecordPath();
@@ -104,17 +109,21 @@ TEST(AudioManagersTest, FailureRowsThrowTheirCaseAndPrintTheirLine) {
     recorder->startRecording(0.05, [&](auto, std::exception_ptr e) { second = e; });
     EXPECT_EQ(errorDescription(second), "The application is currently recording sounds");
     EXPECT_TRUE(recorder->isRunning());
-    expectFailure(app, [&] { recorder->resumeRecording(); }, AudioErrorType::alreadyRecording,
-                  "Audio Recorder did fail to resume");
-    expectFailure(app, [&] { recorder->reset(); }, AudioErrorType::alreadyRecording,
-                  "Audio Recorder tried to remove recording before stopping it");
-    expectFailure(app, [&] { player->play(file, 0.05); }, AudioErrorType::alreadyRecording,
-                  "Audio Player did fail to start: AVFoundation is recording");
+    expectFailure(
+            app, [&] { recorder->resumeRecording(); }, AudioErrorType::alreadyRecording,
+            "Audio Recorder did fail to resume");
+    expectFailure(
+            app, [&] { recorder->reset(); }, AudioErrorType::alreadyRecording,
+            "Audio Recorder tried to remove recording before stopping it");
+    expectFailure(
+            app, [&] { player->play(file, 0.05); }, AudioErrorType::alreadyRecording,
+            "Audio Player did fail to start: AVFoundation is recording");
     app.advance(1.0);
     recorder->stopRecording();
     ASSERT_GT(player->play(file, 0.05), 0.9);
-    expectFailure(app, [&] { player->play(file, 0.05); }, AudioErrorType::alreadyPlaying,
-                  "Audio Player did fail to start: already playing a file");
+    expectFailure(
+            app, [&] { player->play(file, 0.05); }, AudioErrorType::alreadyPlaying,
+            "Audio Player did fail to start: already playing a file");
 
     breakDocuments(app);
     std::exception_ptr noFolder;
@@ -125,21 +134,35 @@ TEST(AudioManagersTest, FailureRowsThrowTheirCaseAndPrintTheirLine) {
 TEST(AudioManagersTest, PlatformFailuresOfTheStartReachTheCompletion) {
     AudioTestApp app;
     auto recorder = AudioRecorderManager::shared();
+
     struct Case {
         const char* name;
         std::function<void()> inject;
         std::string description;
     };
+
     const std::vector<Case> cases = {
             {"category", [] { av::AudioSession::shared().failSetCategory(); },
              "The audio session category couldn't be set"},
             {"activation", [] { av::AudioSession::shared().failSetActive(); },
              "The audio session couldn't be activated"},
-            {"creation", [] { av::AudioRecorder::setFaults(recorderFault(&av::AudioRecorder::Faults::failCreate)); },
+            {"creation",
+             [] {
+                 av::AudioRecorder::setFaults(
+                         recorderFault(&av::AudioRecorder::Faults::failCreate));
+             },
              "The audio recorder couldn't be created"},
-            {"prepare", [] { av::AudioRecorder::setFaults(recorderFault(&av::AudioRecorder::Faults::failPrepare)); },
+            {"prepare",
+             [] {
+                 av::AudioRecorder::setFaults(
+                         recorderFault(&av::AudioRecorder::Faults::failPrepare));
+             },
              "Unable to record sound at the moment, please try again"},
-            {"record", [] { av::AudioRecorder::setFaults(recorderFault(&av::AudioRecorder::Faults::failRecord)); },
+            {"record",
+             [] {
+                 av::AudioRecorder::setFaults(
+                         recorderFault(&av::AudioRecorder::Faults::failRecord));
+             },
              "Unable to record sound at the moment, please try again"},
     };
     for (const auto& c : cases) {
@@ -181,12 +204,12 @@ TEST(AudioManagersTest, SquareWavePostsItsLevelTwentyTimesASecondAndStopPostsFin
     std::vector<float> levels;
     int finishes = 0;
     auto& center = foundation::NotificationCenter::defaultCenter();
-    auto t1 = center.addObserver(std::string(kAudioRecorderManagerMeteringLevelDidUpdateNotification),
-                                 [&](const Json& info) {
-                                     levels.push_back(info["percentage"].get<float>());
-                                 });
-    auto t2 = center.addObserver(std::string(kAudioRecorderManagerMeteringLevelDidFinishNotification),
-                                 [&] { ++finishes; });
+    auto t1 = center.addObserver(
+            std::string(kAudioRecorderManagerMeteringLevelDidUpdateNotification),
+            [&](const Json& info) { levels.push_back(info["percentage"].get<float>()); });
+    auto t2 =
+            center.addObserver(std::string(kAudioRecorderManagerMeteringLevelDidFinishNotification),
+                               [&] { ++finishes; });
     ASSERT_TRUE(app.startRecording());
     app.advance(1.0);
     ASSERT_EQ(levels.size(), 20u);
@@ -221,8 +244,9 @@ TEST(AudioManagersTest, UnfinishedFilePostsFailureInsteadOfFinish) {
     AudioTestApp app;
     std::vector<std::string> posted;
     auto& center = foundation::NotificationCenter::defaultCenter();
-    auto t1 = center.addObserver(std::string(kAudioRecorderManagerMeteringLevelDidFinishNotification),
-                                 [&] { posted.push_back("finish"); });
+    auto t1 =
+            center.addObserver(std::string(kAudioRecorderManagerMeteringLevelDidFinishNotification),
+                               [&] { posted.push_back("finish"); });
     auto t2 = center.addObserver(std::string(kAudioRecorderManagerMeteringLevelDidFailNotification),
                                  [&] { posted.push_back("fail"); });
     ASSERT_TRUE(app.startRecording());
@@ -262,7 +286,8 @@ TEST(ViewModelTest, HearsOnlyItsOwnActivityAndKeepsStateOnFailures) {
     model->audioDidFinish = [&] { ++finishes; };
     auto& center = foundation::NotificationCenter::defaultCenter();
     // Before it has a recording, another activity's ends and levels are not its own.
-    center.post(kAudioPlayerManagerMeteringLevelDidFinishNotification, AudioPlayerManager::shared());
+    center.post(kAudioPlayerManagerMeteringLevelDidFinishNotification,
+                AudioPlayerManager::shared());
     center.post(kAudioRecorderManagerMeteringLevelDidUpdateNotification,
                 AudioRecorderManager::shared(), Json{{"percentage", 0.5}});
     EXPECT_EQ(finishes, 0);

@@ -41,7 +41,9 @@ void AudioPlayerManager::resetShared() {
     instance.reset();
 }
 
-AudioPlayerManager::~AudioPlayerManager() { invalidateMeteringTimer(); }
+AudioPlayerManager::~AudioPlayerManager() {
+    invalidateMeteringTimer();
+}
 
 bool AudioPlayerManager::hasMeteringTimer() const {
     return meteringTimer_ && meteringTimer_->isValid();

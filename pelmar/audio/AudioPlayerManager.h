@@ -30,6 +30,7 @@ public:
     ~AudioPlayerManager() override;
 
     const std::shared_ptr<av::AudioPlayer>& audioPlayer() const { return player_; }
+
     bool hasMeteringTimer() const;
 
     // Starts `url` from its beginning; returns its duration in seconds.

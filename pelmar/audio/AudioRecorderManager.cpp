@@ -53,13 +53,17 @@ void AudioRecorderManager::resetShared() {
     instance.reset();
 }
 
-AudioRecorderManager::~AudioRecorderManager() { invalidateMeteringTimer(); }
+AudioRecorderManager::~AudioRecorderManager() {
+    invalidateMeteringTimer();
+}
 
 bool AudioRecorderManager::hasMeteringTimer() const {
     return meteringTimer_ && meteringTimer_->isValid();
 }
 
-bool AudioRecorderManager::isRunning() const { return recorder_ && recorder_->isRecording(); }
+bool AudioRecorderManager::isRunning() const {
+    return recorder_ && recorder_->isRecording();
+}
 
 void AudioRecorderManager::askPermission(std::function<void(bool granted)> completion) {
     std::weak_ptr<AudioRecorderManager> weak = weak_from_this();
@@ -128,8 +132,8 @@ std::filesystem::path AudioRecorderManager::internalStartRecording() {
         throw AudioException(AudioErrorType::audioFileWrongPath);
     }
     auto& session = av::AudioSession::shared();
-    session.setCategory(av::AudioSessionCategory::playAndRecord,
-                        av::AudioSessionMode::defaultMode, av::kAudioSessionDefaultToSpeaker);
+    session.setCategory(av::AudioSessionCategory::playAndRecord, av::AudioSessionMode::defaultMode,
+                        av::kAudioSessionDefaultToSpeaker);
     session.setActive(true);
     // The previous recorder (paused or stopped) writes the same file: finish it and let it go
     // before the new one opens the path.

@@ -33,8 +33,8 @@ std::string errorDescription(const std::exception_ptr& error);
 class AudioRecorderManager : public std::enable_shared_from_this<AudioRecorderManager>,
                              public av::AudioRecorderDelegate {
 public:
-    using StartCompletion = std::function<void(std::optional<std::filesystem::path> url,
-                                               std::exception_ptr error)>;
+    using StartCompletion =
+            std::function<void(std::optional<std::filesystem::path> url, std::exception_ptr error)>;
 
     static std::shared_ptr<AudioRecorderManager> shared();
     // Drops the shared instance (stopping what it records); the next shared() makes a new one.
@@ -48,9 +48,13 @@ public:
     const double sampleRate = 44100.0;
 
     double audioVisualizationTimeInterval() const { return interval_; }
+
     bool isPermissionGranted() const { return permissionGranted_; }
+
     const std::optional<std::filesystem::path>& currentRecordPath() const { return currentPath_; }
+
     const std::shared_ptr<av::AudioRecorder>& recorder() const { return recorder_; }
+
     bool hasMeteringTimer() const;
 
     // A recorder exists and is recording (a paused one is not running).

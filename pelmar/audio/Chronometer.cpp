@@ -6,7 +6,9 @@
 
 namespace pelmar {
 
-Chronometer::~Chronometer() { invalidate(); }
+Chronometer::~Chronometer() {
+    invalidate();
+}
 
 void Chronometer::schedule() {
     invalidate();

@@ -20,6 +20,7 @@ public:
     static constexpr double kMinimumInterval = 0.01;
 
     explicit Chronometer(double timeInterval = 0.0) : timeInterval_(timeInterval) {}
+
     ~Chronometer();
     Chronometer(const Chronometer&) = delete;
     Chronometer& operator=(const Chronometer&) = delete;
@@ -28,7 +29,9 @@ public:
     std::function<void()> timerDidComplete;
 
     bool isPlaying() const { return isPlaying_; }
+
     double timerCurrentValue() const { return value_; }
+
     double timeInterval() const { return timeInterval_; }
 
     // `shouldFire` is ignored: every start fires the first tick at once. Keeps the value.

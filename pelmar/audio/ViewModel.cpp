@@ -64,11 +64,17 @@ void ViewModel::startRecording(StartCompletion completion) {
             });
 }
 
-void ViewModel::stopRecording() { AudioRecorderManager::shared()->stopRecording(); }
+void ViewModel::stopRecording() {
+    AudioRecorderManager::shared()->stopRecording();
+}
 
-void ViewModel::pauseRecording() { AudioRecorderManager::shared()->pauseRecording(); }
+void ViewModel::pauseRecording() {
+    AudioRecorderManager::shared()->pauseRecording();
+}
 
-void ViewModel::resumeRecording() { AudioRecorderManager::shared()->resumeRecording(); }
+void ViewModel::resumeRecording() {
+    AudioRecorderManager::shared()->resumeRecording();
+}
 
 void ViewModel::resetRecording() {
     AudioRecorderManager::shared()->reset();
@@ -102,7 +108,9 @@ void ViewModel::setCurrentTime(double seconds) {
     AudioPlayerManager::shared()->setCurrentTime(seconds);
 }
 
-void ViewModel::pausePlaying() { AudioPlayerManager::shared()->pause(); }
+void ViewModel::pausePlaying() {
+    AudioPlayerManager::shared()->pause();
+}
 
 bool ViewModel::ownsActivity(const foundation::Notification& notification) const {
     if (notification.objectAs<AudioPlayerManager>()) {

@@ -28,6 +28,7 @@ public:
     bool startRecording();
 
     bool logsConsole(const std::string& text) const { return console_.contains(text); }
+
     const foundation::Console::Capture& console() const { return console_; }
 
 private:

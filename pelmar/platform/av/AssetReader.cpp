@@ -13,8 +13,7 @@ namespace pelmar::av {
 namespace {
 
 Error readerError(AssetReaderErrorCode code, std::string message) {
-    return Error{std::string(kAssetReaderErrorDomain), static_cast<long>(code),
-                 std::move(message)};
+    return Error{std::string(kAssetReaderErrorDomain), static_cast<long>(code), std::move(message)};
 }
 
 void setError(std::optional<Error>* out, Error error) {
@@ -77,8 +76,8 @@ static std::optional<Opened> openFile(const std::string& path, std::optional<Err
     const AVCodec* decoder = nullptr;
     const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (stream < 0 || decoder == nullptr) {
-        setError(error, readerError(AssetReaderErrorCode::noAudioTrack,
-                                    "The file holds no audio track"));
+        setError(error,
+                 readerError(AssetReaderErrorCode::noAudioTrack, "The file holds no audio track"));
         return std::nullopt;
     }
     state->stream = stream;
@@ -205,11 +204,10 @@ bool AssetReader::startReading() {
     if (state_->startFrame > 0) {
         // Land before the start and skip the frames up to it, counted from the decoded
         // timestamps.
-        const int64_t target = av_rescale_q(state_->startFrame,
-                                            AVRational{1, static_cast<int>(track_.sampleRate)},
-                                            st->time_base);
-        if (av_seek_frame(state_->format.get(), state_->stream, target, AVSEEK_FLAG_BACKWARD)
-            < 0) {
+        const int64_t target =
+                av_rescale_q(state_->startFrame, AVRational{1, static_cast<int>(track_.sampleRate)},
+                             st->time_base);
+        if (av_seek_frame(state_->format.get(), state_->stream, target, AVSEEK_FLAG_BACKWARD) < 0) {
             av_seek_frame(state_->format.get(), state_->stream, 0, AVSEEK_FLAG_BACKWARD);
         }
     }
@@ -247,9 +245,9 @@ int64_t AssetReader::readFrames(std::vector<uint8_t>& out, int64_t maxFrames) {
         }
         std::vector<uint8_t> buffer(static_cast<size_t>(capacity) * frameBytes);
         uint8_t* planes[1] = {buffer.data()};
-        const int got = swr_convert(s.resampler.get(), planes, capacity,
-                                    const_cast<const uint8_t**>(frame->extended_data),
-                                    frame->nb_samples);
+        const int got =
+                swr_convert(s.resampler.get(), planes, capacity,
+                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
         if (got < 0) {
             return false;
         }
@@ -303,13 +301,15 @@ int64_t AssetReader::readFrames(std::vector<uint8_t>& out, int64_t maxFrames) {
         }
         av_packet_unref(s.packet.get());
     }
-    int64_t frames = std::min<int64_t>(maxFrames, static_cast<int64_t>(s.pending.size() / frameBytes));
+    int64_t frames =
+            std::min<int64_t>(maxFrames, static_cast<int64_t>(s.pending.size() / frameBytes));
     if (s.remaining >= 0) {
         frames = std::min(frames, s.remaining);
         s.remaining -= frames;
     }
     out.assign(s.pending.begin(), s.pending.begin() + frames * static_cast<int64_t>(frameBytes));
-    s.pending.erase(s.pending.begin(), s.pending.begin() + frames * static_cast<int64_t>(frameBytes));
+    s.pending.erase(s.pending.begin(),
+                    s.pending.begin() + frames * static_cast<int64_t>(frameBytes));
     if (frames == 0) {
         status_ = Status::completed;
         s.pending.clear();

@@ -76,6 +76,7 @@ public:
     void cancelReading();
 
     Status status() const { return status_; }
+
     const std::optional<Error>& error() const { return error_; }
 
     struct State;

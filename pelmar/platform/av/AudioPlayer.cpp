@@ -22,9 +22,13 @@ using internal::amplitudeToDecibels;
 
 }  // namespace
 
-void AudioPlayer::setFaults(Faults faults) { faultSwitch().set(std::move(faults)); }
+void AudioPlayer::setFaults(Faults faults) {
+    faultSwitch().set(std::move(faults));
+}
 
-AudioPlayer::Faults AudioPlayer::faults() { return faultSwitch().get(); }
+AudioPlayer::Faults AudioPlayer::faults() {
+    return faultSwitch().get();
+}
 
 std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& path) {
     if (faults().failCreate) {
@@ -83,7 +87,9 @@ void AudioPlayer::pause() {
     }
 }
 
-void AudioPlayer::stop() { pause(); }
+void AudioPlayer::stop() {
+    pause();
+}
 
 void AudioPlayer::setCurrentTime(double seconds) {
     const double target = std::clamp(std::isfinite(seconds) ? seconds : 0.0, 0.0, duration_);
@@ -167,7 +173,9 @@ void AudioPlayer::updateMeters() {
         sum += meanSquares_[i];
         peak = std::max<double>(peak, peaks_[i]);
     }
-    average_ = last > first ? amplitudeToDecibels(std::sqrt(sum / static_cast<double>(last - first))) : -160;
+    average_ = last > first
+                       ? amplitudeToDecibels(std::sqrt(sum / static_cast<double>(last - first)))
+                       : -160;
     peak_ = last > first ? amplitudeToDecibels(peak) : -160;
     meteredUpTo_ = now;
 }

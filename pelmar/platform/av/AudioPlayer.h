@@ -18,6 +18,7 @@ class AudioPlayer;
 class AudioPlayerDelegate {
 public:
     virtual ~AudioPlayerDelegate() = default;
+
     virtual void audioPlayerDidFinishPlaying(AudioPlayer& /*player*/, bool /*ok*/) {}
 };
 
@@ -30,13 +31,15 @@ public:
 //     refers to it weakly.
 // Threads: main thread only.
 // Errors: create() throws AudioError (playerCreationFailed) for a missing file, a file without
-//     audio or an injected fault, with the reader's message; play() returns false when made to fail.
+//     audio or an injected fault, with the reader's message; play() returns false when made to
+//     fail.
 class AudioPlayer : public std::enable_shared_from_this<AudioPlayer> {
 public:
     struct Faults {
         bool failCreate = false;
         bool failPlay = false;
     };
+
     static void setFaults(Faults faults);
     static Faults faults();
 
@@ -53,16 +56,20 @@ public:
     }
 
     bool isMeteringEnabled() const { return metering_; }
+
     void setMeteringEnabled(bool enabled) { metering_ = enabled; }
 
     bool prepareToPlay() { return true; }
+
     bool play();
     void pause();
     // Pauses; the position stays.
     void stop();
 
     bool isPlaying() const { return playing_; }
+
     double duration() const { return duration_; }
+
     double currentTime() const;
     // Clamped to [0, duration].
     void setCurrentTime(double seconds);
@@ -84,7 +91,7 @@ private:
     std::weak_ptr<AudioPlayerDelegate> delegate_;
     bool metering_ = false;
     bool playing_ = false;
-    double position_ = 0;    // while paused; while playing, at startClock_
+    double position_ = 0;  // while paused; while playing, at startClock_
     double startClock_ = 0;
     double meteredUpTo_ = 0;
     std::shared_ptr<dispatch::Timer> endTimer_;

@@ -24,6 +24,7 @@ public:
         positionAtEnd = player.currentTime();
         EXPECT_TRUE(ok);
     }
+
     int ends = 0;
     double positionAtEnd = -1;
 };
@@ -43,11 +44,13 @@ protected:
         recorder->stop();
         RunLoop::runUntilIdle();
     }
+
     void TearDown() override {
         AudioPlayer::setFaults({});
         CaptureEnvironment::shared().reset();
         MainLoopFixture::TearDown();
     }
+
     pelmar::test::TempDir dir;
     std::string path;
 };

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "pelmar/platform/av/AudioSession.h"
-#include "pelmar/platform/av/internal/AudioFaults.h"
 #include "pelmar/platform/av/CaptureEnvironment.h"
+#include "pelmar/platform/av/internal/AudioFaults.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/libav/LibavHandles.h"
@@ -26,9 +26,13 @@ using internal::amplitudeToDecibels;
 
 }  // namespace
 
-void AudioRecorder::setFaults(Faults faults) { faultSwitch().set(std::move(faults)); }
+void AudioRecorder::setFaults(Faults faults) {
+    faultSwitch().set(std::move(faults));
+}
 
-AudioRecorder::Faults AudioRecorder::faults() { return faultSwitch().get(); }
+AudioRecorder::Faults AudioRecorder::faults() {
+    return faultSwitch().get();
+}
 
 // The muxer and encoder of one file: s16 interleaved in, planar s16 frames of the codec's size out.
 struct AudioRecorder::Encoder {
@@ -52,8 +56,8 @@ struct AudioRecorder::Encoder {
             return false;
         }
         AVFormatContext* raw = nullptr;
-        // The file name has no extension, so the container is named: a QuickTime movie keeps the exact
-        // sample count of a short last packet.
+        // The file name has no extension, so the container is named: a QuickTime movie keeps the
+        // exact sample count of a short last packet.
         if (avformat_alloc_output_context2(&raw, nullptr, "mov", path.c_str()) < 0) {
             return false;
         }
@@ -78,7 +82,8 @@ struct AudioRecorder::Encoder {
         smallLastFrame = (encoder->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0
                          || codec->frame_size == 0;
         stream = avformat_new_stream(raw, nullptr);
-        if (stream == nullptr || avcodec_parameters_from_context(stream->codecpar, codec.get()) < 0) {
+        if (stream == nullptr
+            || avcodec_parameters_from_context(stream->codecpar, codec.get()) < 0) {
             return false;
         }
         stream->time_base = codec->time_base;

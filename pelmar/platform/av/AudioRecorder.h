@@ -16,7 +16,9 @@ class AudioRecorder;
 class AudioRecorderDelegate {
 public:
     virtual ~AudioRecorderDelegate() = default;
+
     virtual void audioRecorderDidFinishRecording(AudioRecorder& /*recorder*/, bool /*ok*/) {}
+
     virtual void audioRecorderEncodeErrorDidOccur(AudioRecorder& /*recorder*/,
                                                   const Error& /*error*/) {}
 };
@@ -34,12 +36,12 @@ struct AudioRecorderSettings {
 };
 
 // AudioRecorder: records the synthetic microphone (CaptureEnvironment's signal; silence without
-// record permission) into a QuickTime audio file (Apple Lossless or 16-bit PCM) through libavformat. Sound
-// is taken on the installed clock: what the microphone produced since the last look is encoded
-// whenever the recorder is looked at (updateMeters, currentTime, pause, stop), nothing while
-// paused. Metering reports the average and peak power of channel 0 in dBFS (floor -160) since
-// the last updateMeters(). stop() finishes the file and then tells the delegate on the main queue.
-// Ownership: made with create(), held by shared_ptr; refers to its delegate weakly.
+// record permission) into a QuickTime audio file (Apple Lossless or 16-bit PCM) through
+// libavformat. Sound is taken on the installed clock: what the microphone produced since the last
+// look is encoded whenever the recorder is looked at (updateMeters, currentTime, pause, stop),
+// nothing while paused. Metering reports the average and peak power of channel 0 in dBFS (floor
+// -160) since the last updateMeters(). stop() finishes the file and then tells the delegate on the
+// main queue. Ownership: made with create(), held by shared_ptr; refers to its delegate weakly.
 // Threads: main thread only.
 // Errors: create() throws AudioError (recorderCreationFailed) for an unsupported format or an
 //     injected fault; prepareToRecord() and record() return false; an encoding failure during
@@ -56,6 +58,7 @@ public:
         // The finish call reports failure.
         bool finishUnsuccessfully = false;
     };
+
     static void setFaults(Faults faults);
     static Faults faults();
 
@@ -66,6 +69,7 @@ public:
     AudioRecorder& operator=(const AudioRecorder&) = delete;
 
     const std::string& url() const { return path_; }
+
     const AudioRecorderSettings& settings() const { return settings_; }
 
     void setDelegate(std::weak_ptr<AudioRecorderDelegate> delegate) {
@@ -73,6 +77,7 @@ public:
     }
 
     bool isMeteringEnabled() const { return metering_; }
+
     void setMeteringEnabled(bool enabled) { metering_ = enabled; }
 
     // Creates the file (replacing one at the path); false when it cannot be written.
@@ -86,6 +91,7 @@ public:
     bool deleteRecording();
 
     bool isRecording() const { return recording_; }
+
     // Seconds recorded (pauses excluded).
     double currentTime();
 
@@ -110,10 +116,10 @@ private:
     bool metering_ = false;
     bool recording_ = false;
     bool finished_ = false;
-    double segmentStart_ = 0;       // clock time of the last record()
-    int64_t segmentFrames_ = 0;     // frames written before it
-    int64_t frames_ = 0;            // frames written in all
-    double sumSquares_ = 0;         // channel 0 since the last updateMeters()
+    double segmentStart_ = 0;    // clock time of the last record()
+    int64_t segmentFrames_ = 0;  // frames written before it
+    int64_t frames_ = 0;         // frames written in all
+    double sumSquares_ = 0;      // channel 0 since the last updateMeters()
     int64_t meterFrames_ = 0;
     double meterPeak_ = 0;
     float average_ = -160;

@@ -1,5 +1,3 @@
-#include "pelmar/platform/av/AudioRecorder.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +8,7 @@
 
 #include "pelmar/platform/av/AssetReader.h"
 #include "pelmar/platform/av/AudioPlayer.h"
+#include "pelmar/platform/av/AudioRecorder.h"
 #include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/av/CaptureEnvironment.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
@@ -31,10 +30,14 @@ using dispatch::RunLoop;
 
 class FinishLog : public AudioRecorderDelegate {
 public:
-    void audioRecorderDidFinishRecording(AudioRecorder&, bool ok) override { finishes.push_back(ok); }
+    void audioRecorderDidFinishRecording(AudioRecorder&, bool ok) override {
+        finishes.push_back(ok);
+    }
+
     void audioRecorderEncodeErrorDidOccur(AudioRecorder&, const Error& e) override {
         errors.push_back(e);
     }
+
     std::vector<bool> finishes;
     std::vector<Error> errors;
 };
@@ -50,6 +53,7 @@ protected:
         AudioSession::shared().reset();
         path = (dir.path() / "Recorded_Audio").string();
     }
+
     void TearDown() override {
         AudioRecorder::setFaults({});
         CaptureEnvironment::shared().reset();

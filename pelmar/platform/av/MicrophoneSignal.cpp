@@ -52,8 +52,9 @@ void MicrophoneRenderer::render(int64_t first, int64_t count, int16_t* out) cons
         double value = 0;
         switch (signal_.kind) {
             case MicrophoneSignal::Kind::tone:
-                value = peak * std::sin(2 * std::numbers::pi * signal_.frequency
-                                        * static_cast<double>(index) / sampleRate_);
+                value = peak
+                        * std::sin(2 * std::numbers::pi * signal_.frequency
+                                   * static_cast<double>(index) / sampleRate_);
                 break;
             case MicrophoneSignal::Kind::square: {
                 const double phase = std::fmod(

@@ -16,6 +16,7 @@ public:
         MutexLock lock(mutex_);
         faults_ = faults;
     }
+
     Faults get() {
         MutexLock lock(mutex_);
         return faults_;
