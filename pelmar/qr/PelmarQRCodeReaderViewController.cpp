@@ -28,9 +28,9 @@ std::shared_ptr<av::CaptureVideoPreviewLayer> PelmarQRCodeReaderViewController::
 }
 
 bool PelmarQRCodeReaderViewController::flashSupported() const {
-    auto camera = av::CaptureDevice::defaultDevice(av::CaptureDeviceType::BuiltInWideAngleCamera,
-                                                   av::MediaType::Video,
-                                                   av::CaptureDevicePosition::Back);
+    auto camera =
+            av::CaptureDevice::defaultDevice(av::CaptureDeviceType::BuiltInWideAngleCamera,
+                                             av::MediaType::Video, av::CaptureDevicePosition::Back);
     return camera && camera->hasFlash();
 }
 

@@ -137,6 +137,7 @@ TEST_F(PelmarQRCodeReaderViewControllerTest, TheCloseFlagComesFromABooleanOption
         bool useConfig;
         bool close;
     };
+
     const Case cases[] = {
             {"no dictionary", std::nullopt, false, true},
             {"empty dictionary", Json::object(), false, true},
@@ -170,6 +171,7 @@ TEST_F(PelmarQRCodeReaderViewControllerTest, OnlyADeliveryLedByAQrCodeWithTextIs
         std::vector<std::vector<MetadataObject>> deliveries;
         std::vector<std::string> reported;
     };
+
     const Case cases[] = {
             {"other code first",
              true,
@@ -177,7 +179,9 @@ TEST_F(PelmarQRCodeReaderViewControllerTest, OnlyADeliveryLedByAQrCodeWithTextIs
                code(CaptureMetadataOutput::kQRCode, "a")}},
              {}},
             {"face first", true, {{code(CaptureMetadataOutput::kFace, std::nullopt, false)}}, {}},
-            {"QR code without text", true, {{code(CaptureMetadataOutput::kQRCode, std::nullopt)}},
+            {"QR code without text",
+             true,
+             {{code(CaptureMetadataOutput::kQRCode, std::nullopt)}},
              {}},
             // Two deliveries queued before the camera stops: closing reports the first only.
             {"closing after the first",

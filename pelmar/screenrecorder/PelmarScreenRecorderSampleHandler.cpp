@@ -84,8 +84,7 @@ void PelmarScreenRecorderSampleHandler::broadcastStarted(const std::optional<Jso
     Console::print("Starting screen capture...");
 
     const auto bounds = ui::Screen::main().bounds();
-    const av::VideoSettings video{static_cast<int>(bounds.width),
-                                  static_cast<int>(bounds.height)};
+    const av::VideoSettings video{static_cast<int>(bounds.width), static_cast<int>(bounds.height)};
     const av::AudioSettings audio{2, 44100, 128000};
 
     std::filesystem::remove(*videoOutputFullFileName_, ec);
@@ -108,16 +107,17 @@ void PelmarScreenRecorderSampleHandler::broadcastStarted(const std::optional<Jso
 }
 
 void PelmarScreenRecorderSampleHandler::processSampleBuffer(
-        const std::shared_ptr<const media::SampleBuffer>& sample, replaykit::SampleBufferType type) {
+        const std::shared_ptr<const media::SampleBuffer>& sample,
+        replaykit::SampleBufferType type) {
     switch (type) {
-    case replaykit::SampleBufferType::Video:
-        captureOutput(sample);
-        return;
-    case replaykit::SampleBufferType::AudioMic:
-        captureAudioOutput(sample);
-        return;
-    case replaykit::SampleBufferType::AudioApp:
-        return;
+        case replaykit::SampleBufferType::Video:
+            captureOutput(sample);
+            return;
+        case replaykit::SampleBufferType::AudioMic:
+            captureAudioOutput(sample);
+            return;
+        case replaykit::SampleBufferType::AudioApp:
+            return;
     }
     Console::print("Unknown type of sample buffer");
     std::abort();
@@ -129,22 +129,22 @@ void PelmarScreenRecorderSampleHandler::captureOutput(
         return;  // no movie to write into
     }
     switch (videoWriter_->status()) {
-    case av::AssetWriter::Status::Unknown:
-        Console::print("videoWriter.startWriting()...");
-        if (!videoWriter_->startWriting()) {
-            Console::print("Failed to start writing");
+        case av::AssetWriter::Status::Unknown:
+            Console::print("videoWriter.startWriting()...");
+            if (!videoWriter_->startWriting()) {
+                Console::print("Failed to start writing");
+                return;
+            }
+            Console::print("videoWriter.startWriting() SUCCESS");
+            // The first picture only fixes where the movie's time line starts.
+            videoWriter_->startSession(sample->presentationTimeStamp());
+            Console::print("videoWriter.startSession() success");
+            handOver_->isRecordingVideo.store(true);
             return;
-        }
-        Console::print("videoWriter.startWriting() SUCCESS");
-        // The first picture only fixes where the movie's time line starts.
-        videoWriter_->startSession(sample->presentationTimeStamp());
-        Console::print("videoWriter.startSession() success");
-        handOver_->isRecordingVideo.store(true);
-        return;
-    case av::AssetWriter::Status::Failed:
-        return;
-    default:
-        break;
+        case av::AssetWriter::Status::Failed:
+            return;
+        default:
+            break;
     }
     Console::print("Capturing sample buffer");
     if (videoWriterInput_ && videoWriterInput_->isReadyForMoreMediaData()) {
@@ -187,11 +187,9 @@ void PelmarScreenRecorderSampleHandler::broadcastFinished() {
         handOver_->done = false;
     }
     Console::print("videoWriter?.finishWriting()...");
-    videoWriter_->finishWriting([handOver = handOver_, movie = videoOutputFullFileName_,
-                                 appGroup] {
+    videoWriter_->finishWriting([handOver = handOver_, movie = videoOutputFullFileName_, appGroup] {
         Console::print("videoWriter?.finishWriting() DONE!");
-        Console::print("Output file size: "
-                       + std::to_string(movie ? Utils::fileSize(*movie) : -1));
+        Console::print("Output file size: " + std::to_string(movie ? Utils::fileSize(*movie) : -1));
         const auto folder = Utils::getSharedScreenRecordingDirectory(appGroup);
         if (!folder) {
             Console::print("Failed to get screen recording directory");
@@ -206,7 +204,8 @@ void PelmarScreenRecorderSampleHandler::broadcastFinished() {
         handOver->isRecordingVideo.store(false);
         handOver->finish();
     });
-    Console::print("videoWriter.status: " + std::to_string(static_cast<int>(videoWriter_->status())));
+    Console::print("videoWriter.status: "
+                   + std::to_string(static_cast<int>(videoWriter_->status())));
     Console::print("OK. finishWriting() is now continue running asynchronously...");
 
     // Returning ends the extension: wait until the movie has been handed over, not merely until

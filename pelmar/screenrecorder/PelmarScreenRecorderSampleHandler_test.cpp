@@ -155,6 +155,7 @@ TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest,
         bool blockFolder;  // a file where the screen-recording folder should be
         const char* line;
     };
+
     const Case cases[] = {
             {"no app group", false, "Failed to get screen recording directory"},
             {"move fails", true, "Unexpected error: "},
@@ -189,6 +190,7 @@ TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest, BroadcastsWithoutAMovie
         bool pictures;
         const char* line;
     };
+
     const Case cases[] = {
             {"no writer", true, true, "Failed to initialize videoWriter"},
             {"no picture ever", false, false, "Starting screen capture..."},

@@ -105,7 +105,8 @@ TEST_F(CaptureMetadataOutputTest, OnlyTheAskedForTypesAreReported) {
     EXPECT_EQ(deliveries_->lists[1][0].stringValue, "injected");
 
     // Both codes are found, in the decoder's order, once the bar code is asked for too.
-    output_->setMetadataObjectTypes({CaptureMetadataOutput::kQRCode, CaptureMetadataOutput::kEAN13});
+    output_->setMetadataObjectTypes(
+            {CaptureMetadataOutput::kQRCode, CaptureMetadataOutput::kEAN13});
     EXPECT_EQ(output_->decodeFrame(*barcode), 2u);
     ASSERT_TRUE(RunLoop::runUntil([&] { return deliveries_->lists.size() == 3; }));
     std::vector<std::string> found;
@@ -128,14 +129,16 @@ TEST(CaptureDeviceDiscoverySessionTest, FindsTheWideAngleCamerasAtThePositionAsk
     environment.reset();
     const std::vector<CaptureDeviceType> wide{CaptureDeviceType::BuiltInWideAngleCamera};
     using Discovery = CaptureDeviceDiscoverySession;
-    EXPECT_TRUE(Discovery::discoverySession(wide, MediaType::Video,
-                                            CaptureDevicePosition::Unspecified)
-                        .devices()
-                        .empty());
-    environment.addFrontCamera().addDualCamera(CaptureDevicePosition::Back).addMicrophone()
+    EXPECT_TRUE(
+            Discovery::discoverySession(wide, MediaType::Video, CaptureDevicePosition::Unspecified)
+                    .devices()
+                    .empty());
+    environment.addFrontCamera()
+            .addDualCamera(CaptureDevicePosition::Back)
+            .addMicrophone()
             .addBackCamera();
-    const auto any = Discovery::discoverySession(wide, MediaType::Video,
-                                                 CaptureDevicePosition::Unspecified);
+    const auto any =
+            Discovery::discoverySession(wide, MediaType::Video, CaptureDevicePosition::Unspecified);
     ASSERT_EQ(any.devices().size(), 2u);
     EXPECT_EQ(any.devices()[0]->position(), CaptureDevicePosition::Front);
     EXPECT_EQ(any.devices()[1]->position(), CaptureDevicePosition::Back);

@@ -6,8 +6,7 @@ namespace pelmar::replaykit {
 
 std::shared_ptr<SystemBroadcastPickerView> SystemBroadcastPickerView::make(ui::Rect frame) {
     auto picker = std::make_shared<SystemBroadcastPickerView>(frame);
-    auto button = std::make_shared<ui::Button>(
-            ui::Rect{0, 0, frame.width, frame.height});
+    auto button = std::make_shared<ui::Button>(ui::Rect{0, 0, frame.width, frame.height});
     std::weak_ptr<SystemBroadcastPickerView> weak = picker;
     button->addTarget(ui::ControlEvent::TouchUpInside, [weak] {
         if (auto self = weak.lock()) {
@@ -20,8 +19,7 @@ std::shared_ptr<SystemBroadcastPickerView> SystemBroadcastPickerView::make(ui::R
 
 void SystemBroadcastPickerView::showBroadcastSheet() {
     Json info = Json::object();
-    info["preferredExtension"] =
-            preferredExtension_ ? Json(*preferredExtension_) : Json(nullptr);
+    info["preferredExtension"] = preferredExtension_ ? Json(*preferredExtension_) : Json(nullptr);
     foundation::NotificationCenter::defaultCenter().post(kBroadcastSheetNotification,
                                                          std::move(info));
 }

@@ -12,9 +12,10 @@ TEST(DeviceTest, ComparesTheSystemVersionByMajorThenMinor) {
         int minor;
         bool atLeast;
     };
+
     const Case cases[] = {
-            {"12.0", 12, 0, true},   {"11.4.1", 12, 0, false}, {"12", 12, 0, true},
-            {"13.1", 12, 5, true},   {"12.4", 12, 5, false},   {"9.3", 12, 0, false},
+            {"12.0", 12, 0, true},     {"11.4.1", 12, 0, false}, {"12", 12, 0, true},
+            {"13.1", 12, 5, true},     {"12.4", 12, 5, false},   {"9.3", 12, 0, false},
             {"garbage", 12, 0, false}, {"", 0, 0, true},
     };
     auto& device = Device::current();

@@ -18,7 +18,9 @@ std::shared_ptr<media::PixelBuffer> whitePicture(int width, int height) {
 }
 
 // Paints the dark modules of `matrix`, stretched over `where`, black.
-void paint(media::PixelBuffer& picture, const ZXing::BitMatrix& matrix, CodePlacement where,
+void paint(media::PixelBuffer& picture,
+           const ZXing::BitMatrix& matrix,
+           CodePlacement where,
            int height) {
     const int w = std::max(1, where.side);
     const int h = std::max(1, height);
@@ -70,9 +72,9 @@ std::shared_ptr<media::PixelBuffer> CodeImage::ean13(const std::string& digits,
                                                      int height,
                                                      CodePlacement where) {
     auto picture = whitePicture(width, height);
-    const auto matrix =
-            ZXing::MultiFormatWriter(ZXing::BarcodeFormat::EAN13).setMargin(10).encode(digits, 0,
-                                                                                         1);
+    const auto matrix = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::EAN13)
+                                .setMargin(10)
+                                .encode(digits, 0, 1);
     paint(*picture, matrix, where, where.side / 2);
     return picture;
 }
