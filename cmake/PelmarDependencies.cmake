@@ -10,6 +10,7 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
         libavformat libavcodec libavutil libswscale libswresample)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+find_package(ZXing REQUIRED)
 
 if(PELMAR_BUILD_TESTS)
     find_package(GTest REQUIRED)
