@@ -6,10 +6,12 @@
 #include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerLayer.h"
+#include "pelmar/platform/av/PlayerViewController.h"
 #include "pelmar/platform/av/QueuePlayer.h"
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "testing/Matchers.h"
 
 namespace pelmar::av {
@@ -101,6 +103,40 @@ TEST_F(PlayerIntegrationTest, LayerGivesThePictureAtThePlayersCurrentTime) {
     PlayerLayer empty;
     EXPECT_THAT(empty.copyCurrentImage().second,
                 pelmar::test::IsError(kAssetErrorDomain, kAssetErrorUnparsable));
+}
+
+TEST_F(PlayerIntegrationTest, PlayerScreenShowsThePictureFittedInBlack) {
+    auto screen = std::make_shared<PlayerViewController>();
+    EXPECT_TRUE(screen->showsPlaybackControls);
+    EXPECT_TRUE(screen->allowsPictureInPicturePlayback);
+    EXPECT_FALSE(screen->entersFullScreenWhenPlaybackBegins);
+    auto player = std::make_shared<Player>(movie_->path().string());
+    screen->setPlayer(player);
+    auto view = screen->view();
+    ASSERT_EQ(screen->playerView(), view);
+    EXPECT_EQ(screen->playerView()->player(), player);
+    view->setFrame({0, 0, 320, 320});
+    player->play();
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    RunLoop::advance(1.0);
+    auto shown = ui::render(*view);
+    ASSERT_TRUE(shown);
+    // 640x360 fitted into 320x320: bars of 70 points above and below the picture.
+    const auto dark = [&](int x, int y) {
+        const uint8_t* p = shown->pixel(x, y);
+        return p[0] < 8 && p[1] < 8 && p[2] < 8;
+    };
+    EXPECT_TRUE(dark(160, 10));
+    EXPECT_TRUE(dark(160, 310));
+    int lit = 0;
+    for (int x = 0; x < 320; x += 8) {
+        lit += dark(x, 160) ? 0 : 1;
+    }
+    EXPECT_GT(lit, 20);
+    const std::filesystem::path folder = PELMAR_SNAPSHOT_DIR;
+    std::filesystem::create_directories(folder);
+    EXPECT_FALSE(ui::snapshot(*view, folder / "PlayerViewController_playing.png"));
 }
 
 }  // namespace
