@@ -34,8 +34,8 @@ void PelmarRemoteImageBasicCache::observeMemoryWarnings() {
     std::weak_ptr<PelmarRemoteImageCaching> weak = shared_from_this();
     memoryWarning_ = foundation::NotificationCenter::defaultCenter().addObserver(
             std::string(app::AppLifecycle::kDidReceiveMemoryWarningNotification), [weak] {
-                if (auto self = std::static_pointer_cast<PelmarRemoteImageBasicCache>(
-                            weak.lock())) {
+                if (auto self =
+                            std::static_pointer_cast<PelmarRemoteImageBasicCache>(weak.lock())) {
                     self->clearMemory();
                 }
             });
@@ -71,8 +71,8 @@ std::size_t PelmarRemoteImageBasicCache::count() {
     return entries_.size();
 }
 
-std::shared_ptr<PelmarRemoteImageMemoryContainer> PelmarRemoteImageBasicCache::objectFromMemoryForKey(
-        const std::string& key) {
+std::shared_ptr<PelmarRemoteImageMemoryContainer>
+PelmarRemoteImageBasicCache::objectFromMemoryForKey(const std::string& key) {
     MutexLock lock(mutex_);
     const auto found = entries_.find(key);
     if (found == entries_.end()) {

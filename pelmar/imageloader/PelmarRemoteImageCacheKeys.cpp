@@ -96,7 +96,7 @@ std::string PelmarRemoteImageCacheKeys::md5Hex(std::string_view bytes) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                     &EVP_MD_CTX_free);
+                                                                    &EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1
         || EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1
         || EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
@@ -112,9 +112,7 @@ std::string PelmarRemoteImageCacheKeys::md5Hex(std::string_view bytes) {
 }
 
 std::optional<std::string> PelmarRemoteImageCacheKeys::cacheKeyForURL(
-        const std::optional<std::string>& url,
-        std::string_view processorKey,
-        bool resume) {
+        const std::optional<std::string>& url, std::string_view processorKey, bool resume) {
     if (!url) {
         return std::nullopt;
     }
@@ -210,8 +208,8 @@ std::optional<PelmarResume> PelmarRemoteImageCacheKeys::decodeResume(std::string
         return std::nullopt;
     }
     int64_t totalBytes = 0;
-    const auto [end, error] = std::from_chars(total->data(), total->data() + total->size(),
-                                              totalBytes);
+    const auto [end, error] =
+            std::from_chars(total->data(), total->data() + total->size(), totalBytes);
     if (error != std::errc() || end != total->data() + total->size() || totalBytes <= 0) {
         return std::nullopt;
     }

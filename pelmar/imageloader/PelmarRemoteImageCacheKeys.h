@@ -30,8 +30,8 @@ public:
     // characters (UTF-16 units) up, the 32 lowercase hex digits of the MD5 of its UTF-8 bytes.
     // With `resume`, "R-" in front. None for no URL.
     static std::optional<std::string> cacheKeyForURL(const std::optional<std::string>& url,
-                                                      std::string_view processorKey = {},
-                                                      bool resume = false);
+                                                     std::string_view processorKey = {},
+                                                     bool resume = false);
 
     static std::optional<std::string> resumeCacheKeyForURL(const std::optional<std::string>& url) {
         return cacheKeyForURL(url, {}, true);

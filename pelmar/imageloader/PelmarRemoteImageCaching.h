@@ -13,10 +13,10 @@ namespace pelmar {
 class PelmarRemoteImageCaching;
 
 // Given the cache, the key and the object (none when absent).
-using PelmarCacheDiskCompletion = std::function<void(
-        const std::shared_ptr<PelmarRemoteImageCaching>& cache,
-        const std::string& key,
-        const std::optional<std::string>& object)>;
+using PelmarCacheDiskCompletion =
+        std::function<void(const std::shared_ptr<PelmarRemoteImageCaching>& cache,
+                           const std::string& key,
+                           const std::optional<std::string>& object)>;
 
 // PelmarRemoteImageCaching: what the image manager asks of its cache. The memory tier holds
 // memory containers weighed by a cost; the persistent tier holds bytes (encoded images, and

@@ -15,8 +15,7 @@ constexpr std::string_view kFileSuffix = ".cache";
 }  // namespace
 
 std::shared_ptr<PelmarRemoteImageDiskCache> PelmarRemoteImageDiskCache::create(
-        std::filesystem::path directory,
-        uint64_t totalCostLimit) {
+        std::filesystem::path directory, uint64_t totalCostLimit) {
     std::error_code ignored;
     std::filesystem::create_directories(directory, ignored);
     std::shared_ptr<PelmarRemoteImageDiskCache> cache(

@@ -20,8 +20,7 @@ class PelmarRemoteImageDiskCache : public PelmarRemoteImageBasicCache {
 public:
     // Makes `directory` when it is missing.
     static std::shared_ptr<PelmarRemoteImageDiskCache> create(
-            std::filesystem::path directory,
-            uint64_t totalCostLimit = defaultTotalCostLimit());
+            std::filesystem::path directory, uint64_t totalCostLimit = defaultTotalCostLimit());
 
     const std::filesystem::path& directory() const { return directory_; }
 

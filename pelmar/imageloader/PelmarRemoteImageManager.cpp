@@ -43,8 +43,8 @@ std::string newUUID() {
         high = generator();
         low = generator();
     }
-    high = (high & ~0xF000ULL) | 0x4000ULL;                      // version 4
-    low = (low & ~(0xC0ULL << 56)) | (0x80ULL << 56);            // RFC 4122 variant
+    high = (high & ~0xF000ULL) | 0x4000ULL;            // version 4
+    low = (low & ~(0xC0ULL << 56)) | (0x80ULL << 56);  // RFC 4122 variant
     char text[37];
     std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX",
                   static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xFFFF),
@@ -68,14 +68,15 @@ bool isUsableURL(std::string_view url) {
     }
     return std::none_of(url.begin(), url.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte == 0x7F || std::string_view("\"<>\\^`{|}").find(c)
-                                                        != std::string_view::npos;
+        return byte <= 0x20 || byte == 0x7F
+               || std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos;
     });
 }
 
 bool hasDataScheme(std::string_view url) {
-    return url.size() >= 5 && std::equal(url.begin(), url.begin() + 5, "data:",
-                                         [](char a, char b) { return std::tolower(a) == b; });
+    return url.size() >= 5 && std::equal(url.begin(), url.begin() + 5, "data:", [](char a, char b) {
+               return std::tolower(a) == b;
+           });
 }
 
 Error managerError(long code) {
@@ -189,8 +190,8 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
     }
     concurrentOperationQueue_ = PelmarOperationQueue::create(static_cast<unsigned>(
             std::clamp<uint64_t>(configuration.maxConcurrentOperations, 1, 1024)));
-    urlSessionTaskQueue_ = PelmarRemoteImageDownloadQueue::queueWithMaxConcurrentDownloads(
-            static_cast<unsigned>(
+    urlSessionTaskQueue_ =
+            PelmarRemoteImageDownloadQueue::queueWithMaxConcurrentDownloads(static_cast<unsigned>(
                     std::clamp<uint64_t>(configuration.maxConcurrentDownloads, 1, 65535)));
     sessionManager_ = PelmarURLSessionManager::create(sessionConfiguration_, speedRecorder_);
 }
@@ -202,8 +203,7 @@ PelmarRemoteImageManager::~PelmarRemoteImageManager() {
 // Downloads.
 
 std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
-        const std::optional<std::string>& url,
-        PelmarImageCompletion completion) {
+        const std::optional<std::string>& url, PelmarImageCompletion completion) {
     return downloadImageWithURL(url, kPelmarImageRequestOptionNone, std::move(completion));
 }
 
@@ -269,8 +269,7 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
     if ((options & kPelmarImageRequestOptionBypassCache) == 0) {
         if (auto object = cache_->objectFromMemoryForKey(request->key)) {
             if (earlyReturnWithOptions(options, request->url, request->key,
-                                       PelmarCacheObject(std::move(object)),
-                                       request->completion)) {
+                                       PelmarCacheObject(std::move(object)), request->completion)) {
                 return std::nullopt;
             }
         }
@@ -448,8 +447,7 @@ void PelmarRemoteImageManager::finishDownload(
         std::optional<int64_t> maxAge;
         if ((diskCacheTTLIsEnabled_ || memoryCacheTTLIsEnabled_)
             && (request->options & kPelmarImageRequestOptionIgnoreCacheHeaders) == 0 && response) {
-            maxAge = PelmarRemoteImageCacheKeys::findMaxAge(
-                    *response, dispatch::clock().wallNow());
+            maxAge = PelmarRemoteImageCacheKeys::findMaxAge(*response, dispatch::clock().wallNow());
         }
         std::optional<std::string> copy = data;
         materializeAndCacheObject(PelmarCacheObject(std::move(*data)), copy, 0, maxAge,
@@ -509,10 +507,10 @@ void PelmarRemoteImageManager::processed(const std::shared_ptr<Request>& request
         }
     }
     if (inner->error() || !inner->image()) {
-        callCompletionsWithKey(request->key, nullptr, nullptr, false, inner->response(),
-                               inner->error() ? inner->error()
-                                              : managerError(kPelmarImageErrorNoImageToProcess),
-                               true);
+        callCompletionsWithKey(
+                request->key, nullptr, nullptr, false, inner->response(),
+                inner->error() ? inner->error() : managerError(kPelmarImageErrorNoImageToProcess),
+                true);
         return;
     }
     uint64_t cost = 0;
@@ -523,12 +521,11 @@ void PelmarRemoteImageManager::processed(const std::shared_ptr<Request>& request
     // The callers are answered before the processed image is stored.
     callCompletionsWithKey(request->key, image, nullptr, false, inner->response(), error, false);
     if (image) {
-        const auto copy =
-                (request->options & kPelmarImageRequestOptionStoreProcessedAsJPEG) != 0
-                        ? PelmarDecodedImage::JPEGRepresentation(*image, 1.0)
-                        : PelmarDecodedImage::PNGRepresentation(*image);
-        materializeAndCacheObject(PelmarCacheObject(image), copy, cost, std::nullopt,
-                                  request->url, request->key, request->options, nullptr, nullptr);
+        const auto copy = (request->options & kPelmarImageRequestOptionStoreProcessedAsJPEG) != 0
+                                  ? PelmarDecodedImage::JPEGRepresentation(*image, 1.0)
+                                  : PelmarDecodedImage::PNGRepresentation(*image);
+        materializeAndCacheObject(PelmarCacheObject(image), copy, cost, std::nullopt, request->url,
+                                  request->key, request->options, nullptr, nullptr);
     }
     callCompletionsWithKey(request->key, image, nullptr, false, inner->response(), error, true);
 }
@@ -568,8 +565,7 @@ void PelmarRemoteImageManager::l_unregister(const std::string& key,
 }
 
 net::URLRequest PelmarRemoteImageManager::requestWithURL(
-        const std::string& url,
-        const std::shared_ptr<PelmarRemoteImageTask>& task) {
+        const std::string& url, const std::shared_ptr<PelmarRemoteImageTask>& task) {
     net::URLRequest request(url, sessionConfiguration_.timeoutIntervalForRequest);
     RequestConfigurationHandler handler;
     {
@@ -785,8 +781,7 @@ void PelmarRemoteImageManager::setProgressImageCallback(PelmarImageCompletion pr
 // Cache.
 
 std::optional<std::string> PelmarRemoteImageManager::cacheKeyForURL(
-        const std::optional<std::string>& url,
-        const std::string& processorKey) {
+        const std::optional<std::string>& url, const std::string& processorKey) {
     return PelmarRemoteImageCacheKeys::cacheKeyForURL(url, processorKey);
 }
 
@@ -795,8 +790,7 @@ std::optional<std::string> PelmarRemoteImageManager::resumeCacheKeyForURL(
     return PelmarRemoteImageCacheKeys::resumeCacheKeyForURL(url);
 }
 
-void PelmarRemoteImageManager::storeResumeData(const PelmarResume& resume,
-                                               const std::string& url) {
+void PelmarRemoteImageManager::storeResumeData(const PelmarResume& resume, const std::string& url) {
     cache_->setObjectOnDisk(PelmarRemoteImageCacheKeys::encodeResume(resume),
                             *resumeCacheKeyForURL(url));
 }
@@ -860,7 +854,8 @@ bool PelmarRemoteImageManager::materializeAndCacheObject(
     std::shared_ptr<PelmarRemoteImageMemoryContainer> container;
     std::optional<std::string> data;
     bool writeMemory = false;
-    if (const auto* entry = std::get_if<std::shared_ptr<PelmarRemoteImageMemoryContainer>>(&*object)) {
+    if (const auto* entry =
+                std::get_if<std::shared_ptr<PelmarRemoteImageMemoryContainer>>(&*object)) {
         container = *entry;
         if (container) {
             PelmarRemoteLock::Hold lock(container->lock);
@@ -968,14 +963,13 @@ void PelmarRemoteImageManager::imageFromCacheWithURL(const std::optional<std::st
                              PelmarImageResultType::CacheHit, std::nullopt, nullptr,
                              valid ? std::nullopt
                                    : std::optional<Error>(
-                                             managerError(kPelmarImageErrorUnusableCacheEntry)));
+                                           managerError(kPelmarImageErrorUnusableCacheEntry)));
                      queue->async([completion, result] { completion(result); });
                  });
 }
 
 PelmarImageResult PelmarRemoteImageManager::synchronousImageFromCacheWithCacheKey(
-        const std::string& key,
-        PelmarImageRequestOptions options) {
+        const std::string& key, PelmarImageRequestOptions options) {
     return synchronousImageFromCacheWithURL(std::nullopt, std::string(), key, options);
 }
 
@@ -993,9 +987,9 @@ PelmarImageResult PelmarRemoteImageManager::synchronousImageFromCacheWithURL(
     PelmarImageRepresentation representation;
     bool usable = true;
     if (auto object = cache_->objectFromMemoryForKey(key)) {
-        usable = materializeAndCacheObject(PelmarCacheObject(std::move(object)), std::nullopt, 0,
-                                           std::nullopt, url, key, options, &image,
-                                           &representation);
+        usable =
+                materializeAndCacheObject(PelmarCacheObject(std::move(object)), std::nullopt, 0,
+                                          std::nullopt, url, key, options, &image, &representation);
     }
     return PelmarRemoteImageManagerResult::imageResultWithImage(
             image, representation, dispatch::clock().now() - start,
@@ -1018,7 +1012,9 @@ bool PelmarRemoteImageManager::insertImageDataIntoCache(const std::optional<std:
     }
     return materializeAndCacheObject(
             PelmarCacheObject(std::move(container)), data, additionalCost, std::nullopt, url,
-            *cacheKeyForURL(url, processorKey), kPelmarImageRequestOptionKeepEncoded | kPelmarImageRequestOptionAlwaysAsynchronous, nullptr, nullptr);
+            *cacheKeyForURL(url, processorKey),
+            kPelmarImageRequestOptionKeepEncoded | kPelmarImageRequestOptionAlwaysAsynchronous,
+            nullptr, nullptr);
 }
 
 // Configuration.
@@ -1086,14 +1082,14 @@ void PelmarRemoteImageManager::setMaxNumberOfConcurrentDownloads(unsigned maximu
             std::move(completion));
 }
 
-#define PELMAR_MANAGER_SETTER(Method, Type, member)                                         \
-    void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) {       \
-        applySetting(                                                                       \
-                [value = std::move(value)](PelmarRemoteImageManager& self) {                \
-                    PelmarRemoteLock::Hold lock(self.lock_);                                \
-                    self.member = value;                                                    \
-                },                                                                          \
-                std::move(completion));                                                     \
+#define PELMAR_MANAGER_SETTER(Method, Type, member)                                  \
+    void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) { \
+        applySetting(                                                                \
+                [value = std::move(value)](PelmarRemoteImageManager& self) {         \
+                    PelmarRemoteLock::Hold lock(self.lock_);                         \
+                    self.member = value;                                             \
+                },                                                                   \
+                std::move(completion));                                              \
     }
 
 PELMAR_MANAGER_SETTER(setEstimatedRemainingTimeThresholdForProgressiveDownloads,
@@ -1174,16 +1170,14 @@ std::shared_ptr<PelmarRemoteImageDownloadTask> PelmarRemoteImageManager::downloa
     return std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(holder->task.lock());
 }
 
-void PelmarRemoteImageManager::didReceiveData(const std::string& data,
-                                              const PelmarDataTask& task) {
+void PelmarRemoteImageManager::didReceiveData(const std::string& data, const PelmarDataTask& task) {
     if (auto imageTask = downloadTaskFor(task)) {
         imageTask->didReceiveData(data);
     }
 }
 
 void PelmarRemoteImageManager::didReceiveResponse(
-        const std::shared_ptr<const net::HTTPURLResponse>& response,
-        const PelmarDataTask& task) {
+        const std::shared_ptr<const net::HTTPURLResponse>& response, const PelmarDataTask& task) {
     if (auto imageTask = downloadTaskFor(task)) {
         imageTask->didReceiveResponse(response);
     }

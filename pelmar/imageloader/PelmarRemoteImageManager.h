@@ -32,7 +32,8 @@ class PelmarRemoteImageDownloadTask;
 using PelmarImageRequestOptions = uint32_t;
 inline constexpr PelmarImageRequestOptions kPelmarImageRequestOptionNone = 0;
 // Only a still image is made; the alternate-representation provider is not asked.
-inline constexpr PelmarImageRequestOptions kPelmarImageRequestOptionNoAlternateRepresentation = 0x01;
+inline constexpr PelmarImageRequestOptions kPelmarImageRequestOptionNoAlternateRepresentation =
+        0x01;
 // The image is not force-decoded and the decoded image is not kept in the memory cache.
 inline constexpr PelmarImageRequestOptions kPelmarImageRequestOptionKeepEncoded = 0x02;
 // An immediate answer goes to the callback queue even when the caller is on the main thread.
@@ -69,8 +70,7 @@ public:
     virtual ~PelmarRemoteImageManagerAlternateRepresentationProvider() = default;
 
     virtual PelmarImageRepresentation alternateRepresentationWithData(
-            const std::string& data,
-            PelmarImageRequestOptions options) = 0;
+            const std::string& data, PelmarImageRequestOptions options) = 0;
 };
 
 // The request property under which every outgoing request carries its image task.
@@ -87,9 +87,8 @@ using PelmarImageProcessor =
         std::function<PelmarImage(const PelmarImageResult& result, uint64_t* cost)>;
 
 // What materialising may be given: a memory container, a decoded image or encoded bytes.
-using PelmarCacheObject = std::variant<std::shared_ptr<PelmarRemoteImageMemoryContainer>,
-                                       PelmarImage,
-                                       std::string>;
+using PelmarCacheObject =
+        std::variant<std::shared_ptr<PelmarRemoteImageMemoryContainer>, PelmarImage, std::string>;
 
 // Found, valid (false for an unusable entry, which has been removed), image, representation.
 using PelmarCacheLookupCompletion = std::function<void(
@@ -150,13 +149,13 @@ public:
     // Three retries, delays 4, 16 and 64 s.
     static std::unique_ptr<PelmarRequestRetryStrategy> defaultRetryStrategy();
 
-    PelmarRemoteImageManager(Private,
-                             const std::optional<net::URLSessionConfiguration>& sessionConfiguration,
-                             std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider>
-                                     provider,
-                             std::shared_ptr<PelmarRemoteImageCaching> imageCache,
-                             const PelmarRemoteImageManagerConfiguration& configuration,
-                             PelmarSpeedRecorder& speedRecorder);
+    PelmarRemoteImageManager(
+            Private,
+            const std::optional<net::URLSessionConfiguration>& sessionConfiguration,
+            std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider,
+            std::shared_ptr<PelmarRemoteImageCaching> imageCache,
+            const PelmarRemoteImageManagerConfiguration& configuration,
+            PelmarSpeedRecorder& speedRecorder);
 
     ~PelmarRemoteImageManager() override;
 
@@ -338,7 +337,9 @@ public:
     PelmarSize maxProgressiveRenderSize();
     std::vector<float> progressThresholds();
     double estimatedRemainingTimeThreshold();
+
     bool diskCacheTTLIsEnabled() const { return diskCacheTTLIsEnabled_; }
+
     bool memoryCacheTTLIsEnabled() const { return memoryCacheTTLIsEnabled_; }
 
     // Registered tasks, the UUIDs they answer, and the cancellations waiting for a registration.

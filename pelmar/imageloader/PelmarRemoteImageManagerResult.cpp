@@ -54,9 +54,9 @@ PelmarImageResult PelmarRemoteImageManagerResult::imageResultWithImage(
         double renderedImageQuality,
         uint64_t bytesSavedByResuming) {
     return std::make_shared<const PelmarRemoteImageManagerResult>(
-            std::move(image), std::move(alternativeRepresentation), requestLength,
-            std::move(error), resultType, std::move(UUID), std::move(response),
-            renderedImageQuality, bytesSavedByResuming);
+            std::move(image), std::move(alternativeRepresentation), requestLength, std::move(error),
+            resultType, std::move(UUID), std::move(response), renderedImageQuality,
+            bytesSavedByResuming);
 }
 
 std::string PelmarRemoteImageManagerResult::description() const {
@@ -66,9 +66,9 @@ std::string PelmarRemoteImageManagerResult::description() const {
     text << "alternativeRepresentation: "
          << objectText(alternativeRepresentation_.get(), "PelmarAlternativeRepresentation") << "\n";
     text << "requestDuration: " << fixed(requestDuration_) << "\n";
-    text << "error: " << (error_ ? error_->domain + " " + std::to_string(error_->code) + ": "
-                                           + error_->message
-                                 : std::string("(null)"))
+    text << "error: "
+         << (error_ ? error_->domain + " " + std::to_string(error_->code) + ": " + error_->message
+                    : std::string("(null)"))
          << "\n";
     text << "resultType: " << static_cast<uint64_t>(resultType_) << "\n";
     text << "UUID: " << UUID_.value_or("(null)") << "\n";
