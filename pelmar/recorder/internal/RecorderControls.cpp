@@ -1,5 +1,3 @@
-#include "pelmar/recorder/PelmarRecorder.h"
-
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -15,6 +13,7 @@
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
+#include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
@@ -28,6 +27,59 @@ using internal::onQueue;
 
 void PelmarRecorder::subjectAreaDidChange() {
     log("subject area did change");
+    focus(av::FocusMode::ContinuousAutoFocus, av::ExposureMode::ContinuousAutoExposure,
+          av::DevicePoint{0.5, 0.5}, false);
+}
+
+void PelmarRecorder::focusAndExposeTap(ui::Point point) {
+    auto preview = previewView.lock();
+    if (!preview) {
+        return;
+    }
+    focus(av::FocusMode::AutoFocus, av::ExposureMode::AutoExpose,
+          preview->captureDevicePoint(point), true);
+}
+
+void PelmarRecorder::focus(av::FocusMode focusMode,
+                           av::ExposureMode exposureMode,
+                           av::DevicePoint point,
+                           bool monitorSubjectAreaChange) {
+    auto weak = std::weak_ptr<PelmarRecorder>(
+            std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
+    onQueue(sessionQueue_, weak, [=](PelmarRecorder& self) {
+        auto device = self.videoDeviceInput_ ? self.videoDeviceInput_->device() : nullptr;
+        if (!device) {
+            return;
+        }
+        if (!device->lockForConfiguration()) {
+            self.log("could not lock device for configuration");
+            return;
+        }
+        if (device->isFocusPointOfInterestSupported() && device->isFocusModeSupported(focusMode)) {
+            device->setFocusPointOfInterest(point);
+            device->setFocusMode(focusMode);
+        }
+        if (device->isExposurePointOfInterestSupported()
+            && device->isExposureModeSupported(exposureMode)) {
+            device->setExposurePointOfInterest(point);
+            device->setExposureMode(exposureMode);
+        }
+        device->setSubjectAreaChangeMonitoringEnabled(monitorSubjectAreaChange);
+        device->unlockForConfiguration();
+    });
+}
+
+void PelmarRecorder::setFlashMode(av::FlashMode mode,
+                                  const std::shared_ptr<av::CaptureDevice>& device) {
+    if (!device || !device->hasFlash() || !device->isFlashModeSupported(mode)) {
+        return;
+    }
+    if (!device->lockForConfiguration()) {
+        log("could not lock device for configuration");
+        return;
+    }
+    device->setFlashMode(mode);
+    device->unlockForConfiguration();
 }
 
 void PelmarRecorder::toggleMovieRecording() {
@@ -149,9 +201,7 @@ void PelmarRecorder::changeCamera() {
         if (session->canAddInput(input)) {
             session->addInput(input);
             self.videoDeviceInput_ = input;
-            if (input->device()->isFlashModeSupported(av::FlashMode::Auto)) {
-                input->device()->setFlashMode(av::FlashMode::Auto);
-            }
+            self.setFlashMode(av::FlashMode::Auto, input->device());
             if (self.observing_) {
                 self.subjectAreaToken_ = input->device()->notificationCenter().addObserver(
                         std::string(av::CaptureDevice::kSubjectAreaDidChangeNotification), [weak] {

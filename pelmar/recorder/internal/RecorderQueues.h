@@ -23,8 +23,8 @@ inline void onMain(const std::weak_ptr<PelmarRecorder>& weak, F fn) {
 
 template <class F>
 inline void onQueue(const std::shared_ptr<dispatch::Queue>& queue,
-             const std::weak_ptr<PelmarRecorder>& weak,
-             F fn) {
+                    const std::weak_ptr<PelmarRecorder>& weak,
+                    F fn) {
     queue->async([weak, fn = std::move(fn)]() mutable {
         if (auto self = weak.lock()) {
             fn(*self);

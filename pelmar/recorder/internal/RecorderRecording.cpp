@@ -1,5 +1,3 @@
-#include "pelmar/recorder/PelmarRecorder.h"
-
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -15,6 +13,7 @@
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
+#include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
@@ -59,10 +58,7 @@ void PelmarRecorder::startRecording() {
                 }));
     }
     if (videoDeviceInput_) {
-        auto device = videoDeviceInput_->device();
-        if (device->hasFlash() && device->isFlashModeSupported(av::FlashMode::Off)) {
-            device->setFlashMode(av::FlashMode::Off);
-        }
+        setFlashMode(av::FlashMode::Off, videoDeviceInput_->device());
     }
     // Every recording starts clean: nothing of an earlier one's pause or timing carries over.
     pipeline_->reset();

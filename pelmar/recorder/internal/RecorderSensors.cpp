@@ -1,5 +1,3 @@
-#include "pelmar/recorder/PelmarRecorder.h"
-
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -15,12 +13,26 @@
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
+#include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 #include "pelmar/recorder/internal/RecorderText.h"
 
 namespace pelmar {
+
+namespace {
+
+template <class V>
+void showMeter(const std::weak_ptr<V>& weak, bool show) {
+    dispatch::Queue::main()->async([weak, show] {
+        if (auto view = weak.lock()) {
+            view->setHidden(!show);
+        }
+    });
+}
+
+}  // namespace
 
 using internal::moreThanOneCamera;
 using internal::onMain;
@@ -29,17 +41,39 @@ using internal::onQueue;
 void PelmarRecorder::metadataOutput(const std::shared_ptr<av::CaptureMetadataOutput>&,
                                     const std::vector<av::MetadataFaceObject>& faces,
                                     const std::shared_ptr<av::CaptureConnection>&) {
-    auto sensor = pelmar_ ? pelmar_->sensorDelegate() : nullptr;
     auto preview = previewView.lock();
-    if (!sensor || !preview) {
+    if (!preview) {
         return;
     }
-    const ui::Rect frame = preview->frame();
+    auto sensor = pelmar_ ? pelmar_->sensorDelegate() : nullptr;
+    auto outline = faceOutlineView.lock();
+    // Normalised picture bounds become the preview's coordinates.
+    const ui::Rect frame = preview->bounds();
     for (const auto& face : faces) {
-        sensor->faceDetected(face.faceID,
-                             FaceRect{face.x * frame.width, face.y * frame.height,
-                                      face.width * frame.width, face.height * frame.height});
+        const ui::Rect rect{face.x * frame.width, face.y * frame.height, face.width * frame.width,
+                            face.height * frame.height};
+        if (sensor) {
+            sensor->faceDetected(face.faceID, FaceRect{rect.x, rect.y, rect.width, rect.height});
+        }
+        if (outline) {
+            outline->addFace(face.faceID, rect);
+        }
     }
+}
+
+void PelmarRecorder::setShowFaceOutline(bool show) {
+    showFaceOutline = show;
+    showMeter(faceOutlineView, show);
+}
+
+void PelmarRecorder::setShowLightIndicator(bool show) {
+    showLightIndicator = show;
+    showMeter(luxMeterView, show);
+}
+
+void PelmarRecorder::setShowSoundIndicator(bool show) {
+    showSoundIndicator = show;
+    showMeter(audioLevelView, show);
 }
 
 void PelmarRecorder::drawFaces() {
@@ -60,6 +94,9 @@ void PelmarRecorder::luxMeter(const media::SampleBuffer& sample) {
         return;
     }
     const double brightness = attachments["{Exif}"]["BrightnessValue"].get<double>();
+    if (auto view = luxMeterView.lock()) {
+        view->setCurrentLuminousity(brightness);
+    }
     if (auto sensor = pelmar_ ? pelmar_->sensorDelegate() : nullptr) {
         sensor->luxMeter(brightness);
     }
@@ -76,6 +113,9 @@ void PelmarRecorder::audioLevelMeter(const media::SampleBuffer& sample) {
             sum += std::fabs(static_cast<double>(s));
         }
         level = std::min(1.0, sum / static_cast<double>(count) / 10000.0);
+    }
+    if (auto view = audioLevelView.lock()) {
+        view->setCurrentLevel(level);
     }
     if (auto sensor = pelmar_ ? pelmar_->sensorDelegate() : nullptr) {
         sensor->audioMeter(level);
