@@ -24,8 +24,7 @@ std::shared_ptr<ui::View> build(AudioLevelView& owner) {
 
 std::shared_ptr<AudioLevelView> AudioLevelView::create(ui::Rect frame) {
     static std::once_flag once;
-    std::call_once(once,
-                   [] { ui::Nib::registerBuilder<AudioLevelView>("AudioLevelView", build); });
+    std::call_once(once, [] { ui::Nib::registerBuilder<AudioLevelView>("AudioLevelView", build); });
     auto view = std::make_shared<AudioLevelView>(frame);
     view->initNib();
     return view;

@@ -35,8 +35,8 @@ TEST(FaceOutlineViewTest, AFaceSeenOnceFadesOverTwentyRedrawsAndIsForgottenAfter
     EXPECT_DOUBLE_EQ(drawnWith[0], 1.0);
     EXPECT_DOUBLE_EQ(drawnWith[1], 0.95);
     EXPECT_DOUBLE_EQ(drawnWith[2], 0.90);
-    EXPECT_GT(drawnWith[19], 0.0);   // the 20th redraw still shows it, faintly
-    EXPECT_EQ(drawnWith[20], 0.0);   // from the 21st on it is invisible
+    EXPECT_GT(drawnWith[19], 0.0);  // the 20th redraw still shows it, faintly
+    EXPECT_EQ(drawnWith[20], 0.0);  // from the 21st on it is invisible
     EXPECT_EQ(drawnWith[25], 0.0);
 }
 

@@ -55,8 +55,7 @@ void LuxMeterView::didMoveToWindow() {
 
 void LuxMeterView::scheduleUpdate() {
     updating_ = true;
-    std::weak_ptr<LuxMeterView> weak =
-            std::static_pointer_cast<LuxMeterView>(shared_from_this());
+    std::weak_ptr<LuxMeterView> weak = std::static_pointer_cast<LuxMeterView>(shared_from_this());
     dispatch::Queue::main()->asyncAfter(kUpdateInterval, [weak] {
         if (auto self = weak.lock()) {
             self->updateImage();

@@ -19,6 +19,7 @@ TEST(LuxMeterViewTest, PicksTheSunByBrightnessAndBlinksInLowLight) {
         const char* image;
         bool blinks;
     };
+
     const Case cases[] = {
             {"dark", -1.0, "sun-red", true},
             {"dim edge", -0.5, "sun-yellow", true},

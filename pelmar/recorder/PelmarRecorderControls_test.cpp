@@ -27,6 +27,7 @@ TEST(PelmarRecorderControlsTest, TheCountdownShowsEachSecondAndStartsAtZero) {
         std::vector<std::string> labels;     // shown after the tap, then after each tick
         std::vector<std::string> countdown;  // what the delegate hears
     };
+
     const Case cases[] = {
             {"none", 0, {}, {}},
             {"negative", -1, {}, {}},
@@ -73,11 +74,10 @@ TEST(PelmarRecorderControlsTest, TheDurationLabelCountsUpOrDownWithItsBias) {
         double recorded;
         const char* label;
     };
+
     const Case cases[] = {
-            {"no limit at the start", 0, 0, "00:00"},
-            {"no limit at 3.6 s", 0, 3.6, "00:04"},
-            {"60 s limit at the start", 60, 0, "01:00"},
-            {"60 s limit at 0.3 s", 60, 0.3, "01:00"},
+            {"no limit at the start", 0, 0, "00:00"},    {"no limit at 3.6 s", 0, 3.6, "00:04"},
+            {"60 s limit at the start", 60, 0, "01:00"}, {"60 s limit at 0.3 s", 60, 0.3, "01:00"},
             {"60 s limit at 0.5 s", 60, 0.5, "00:59"},
     };
     for (const auto& c : cases) {
@@ -101,12 +101,15 @@ TEST(PelmarRecorderControlsTest, TheDelegateHearsTheDurationToTwoDecimals) {
     test::RecorderApp app;
     app.readyWithManualFeed();
     auto durations = std::make_shared<std::vector<double>>();
+
     struct Listener : test::RecorderEvents {
         std::shared_ptr<std::vector<double>> seen;
+
         void recorderCurrentRecordedDurationSeconds(double seconds) override {
             seen->push_back(seconds);
         }
     };
+
     auto listener = std::make_shared<Listener>();
     listener->seen = durations;
     app.sdk()->setRecorderDelegate(listener);

@@ -25,8 +25,7 @@ std::shared_ptr<media::SampleBuffer> pcm(const std::vector<int16_t>& samples, in
         data->push_back(static_cast<uint8_t>(u >> 8));
     }
     return media::SampleBuffer::createWithData(
-            media::FormatDescription::forAudio(
-                    media::AudioStreamBasicDescription::pcm16(44100, 1)),
+            media::FormatDescription::forAudio(media::AudioStreamBasicDescription::pcm16(44100, 1)),
             data, static_cast<int64_t>(samples.size()),
             {{media::Time::make(1, 44100), media::Time::make(first, 44100),
               media::Time::invalid()}});
@@ -38,6 +37,7 @@ TEST(PelmarRecorderSensorsTest, TheSoundMeterAveragesMagnitudesOverTenThousand) 
         std::vector<int16_t> samples;
         double level;
     };
+
     const Case cases[] = {
             {"silence", {0, 0, 0, 0}, 0.0},
             {"full-scale square wave", {32767, -32767, 32767, -32767}, 1.0},
