@@ -7,25 +7,10 @@
 #include <vector>
 
 #include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/messageui/MailComposeViewControllerDelegate.h"
 #include "pelmar/platform/ui/ViewController.h"
 
 namespace pelmar::messageui {
-
-class MailComposeViewController;
-
-// How the user ended a mail screen.
-enum class MailComposeResult : int { Cancelled = 0, Saved = 1, Sent = 2, Failed = 3 };
-
-// MailComposeViewControllerDelegate: hears when the user ends a mail screen; it dismisses the
-// screen. Ownership: held weakly by the screen. Threads: main thread only. Errors: none.
-class MailComposeViewControllerDelegate {
-public:
-    virtual ~MailComposeViewControllerDelegate() = default;
-
-    virtual void mailComposeController(MailComposeViewController& controller,
-                                       MailComposeResult result,
-                                       const std::optional<Error>& error) = 0;
-};
 
 // MailComposeViewController: the system's mail screen, here a stand-in that keeps what the app
 // filled in (recipients, subject, body and whether it is HTML, attachments) for tests and the
