@@ -46,8 +46,8 @@ bool hasMicrophone() {
 // The shortest decimal text that reads back as `value`, always with a decimal point.
 std::string shortestDecimal(double value) {
     char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                         std::chars_format::fixed);
+    const auto [end, ec] =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     std::string text = ec == std::errc() ? std::string(buffer, end) : std::to_string(value);
     if (text.find('.') == std::string::npos) {
         text += ".0";

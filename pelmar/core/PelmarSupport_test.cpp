@@ -59,17 +59,27 @@ TEST(PelmarSupportTest, SettingTheDelegateReportsHardwareThenPermissionsWithAnsw
         bool microphoneAnswer;
         std::vector<std::string> heard;
     };
+
     const Case cases[] = {
-            {"all there and granted", true, av::AuthorizationStatus::Authorized,
-             photos::AuthorizationStatus::Authorized, true,
+            {"all there and granted",
+             true,
+             av::AuthorizationStatus::Authorized,
+             photos::AuthorizationStatus::Authorized,
+             true,
              {"has camera true", "has microphone true", "camera true", "photos true",
               "microphone true"}},
-            {"nothing there, limited photos, refused", false, av::AuthorizationStatus::Denied,
-             photos::AuthorizationStatus::Limited, false,
+            {"nothing there, limited photos, refused",
+             false,
+             av::AuthorizationStatus::Denied,
+             photos::AuthorizationStatus::Limited,
+             false,
              {"has camera false", "has microphone false", "camera false", "photos false",
               "microphone false"}},
-            {"camera not asked yet", true, av::AuthorizationStatus::NotDetermined,
-             photos::AuthorizationStatus::Denied, true,
+            {"camera not asked yet",
+             true,
+             av::AuthorizationStatus::NotDetermined,
+             photos::AuthorizationStatus::Denied,
+             true,
              {"has camera true", "has microphone true", "camera false", "photos false",
               "microphone true"}},
     };
@@ -113,6 +123,7 @@ TEST(PelmarSupportTest, AReportWritesTheLogAndMailsItToSupport) {
         std::vector<std::string> lines;
         std::string bytes;
     };
+
     const Case cases[] = {
             {"two lines", {"a", "b"}, "a\nb"},
             {"no lines", {}, ""},
