@@ -334,11 +334,6 @@ std::shared_ptr<PelmarHardwarePermissionDelegate> Pelmar::hardwarePermissionDele
     return hardwarePermissionDelegate_;
 }
 
-void Pelmar::runHardwarePermissionChecks() {
-    // Camera hardware, microphone hardware, camera permission, photo-library permission and
-    // microphone permission are reported here, in that order, once the device layer exists.
-}
-
 void Pelmar::setQrScannerConfig(const std::optional<Json>& dict) {
     auto config = std::make_shared<QRCodeReaderConfig>(
             readBool(dict, CLOSE_AFTER_SUCCESS_FUL_SCAN, true));
