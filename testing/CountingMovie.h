@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "testing/RunProgram.h"
+
+// CountingMovie: an H.264 MP4 made with ffmpeg in which every frame is one flat colour that
+// tells its index apart from its neighbours (luma steps of 8, chroma changing every 26 frames),
+// so a test can tell which frame a decoder, a trim or a seek produced by comparing colours with
+// ffmpeg's own decode of the same file (av::test::MovieProbe::pixel).
+// Ownership: nothing is kept; the file belongs to the caller.
+// Threads: thread-safe.
+// Errors: returns the ffmpeg result; status 0 means the file was written.
+
+namespace pelmar::test {
+
+struct CountingMovie {
+    double seconds = 12;
+    int rate = 10;
+    std::string size = "320x240";
+    int keyFrameInterval = 30;  // frames
+    bool audio = false;         // a 440 Hz tone alongside
+    std::string extra;          // more output options ("-metadata:s:v rotate=90")
+
+    ProgramResult write(const std::filesystem::path& file) const {
+        const std::string d = std::to_string(seconds);
+        std::string inputs = "-f lavfi -i \"color=c=black:s=" + size + ":r=" + std::to_string(rate)
+                             + ":d=" + d
+                             + ",format=yuv420p,geq=lum='16+8*mod(N,26)':cb=128:"
+                               "cr='16+8*mod(floor(N/26),28)'\"";
+        if (audio) {
+            inputs += " -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=" + d + "\"";
+        }
+        return RunProgram("ffmpeg",
+                          "-nostdin -v error -y " + inputs
+                                  + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -sc_threshold 0 -g "
+                                  + std::to_string(keyFrameInterval) + " " + extra
+                                  + (audio ? " -c:a aac -shortest" : "") + " '" + file.string()
+                                  + "'");
+    }
+};
+
+}  // namespace pelmar::test
