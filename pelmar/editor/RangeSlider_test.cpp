@@ -78,6 +78,7 @@ TEST_F(RangeSliderTest, DragScalesByWidthMinusHeightAndSendsAnEventPerMove) {
 
 TEST_F(RangeSliderTest, DragsClampAtTheLimitsAndKeepTheGapBetweenThumbs) {
     EXPECT_DOUBLE_EQ(slider_->gapBetweenThumbs(), 0.13);
+
     struct Case {
         const char* name;
         double lower;
@@ -92,6 +93,7 @@ TEST_F(RangeSliderTest, DragsClampAtTheLimitsAndKeepTheGapBetweenThumbs) {
             {"lower against upper", 0, 5, true, 1000, 4.87, 5},
             {"upper against lower", 0, 5, false, -1000, 0, 0.13},
     };
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         slider_->setLowerValue(c.lower);
@@ -172,6 +174,7 @@ TEST_F(RangeSliderTest, DegenerateGeometryNeverGivesNaN) {
             {"zero width", {20, 400, 0, 31}, 5, false},
             {"maximum equal to minimum", {20, 450, 300, 31}, 0, true},
     };
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto slider = place(c.frame, c.maximum);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "pelmar/platform/av/ImageGenerator.h"
-#include "pelmar/platform/av/testing/MovieProbe.h"
 #include "testing/CountingMovie.h"
 #include "testing/Matchers.h"
 #include "testing/TempSandbox.h"
@@ -97,29 +96,6 @@ TEST_F(ImageGeneratorIntegrationTest, UnreadableFilesFailWithAnError) {
     }
 }
 
-// Whether `image`'s centre has the colour of frame `index` of `movie` as ffmpeg decodes it.
-::testing::AssertionResult ShowsFrame(const ImageGenerator::Image& image,
-                                      const std::filesystem::path& movie,
-                                      int index) {
-    if (!image) {
-        return ::testing::AssertionFailure() << "no image";
-    }
-    const auto expected =
-            test::MovieProbe::pixel(movie, index, image->width() / 2, image->height() / 2);
-    if (!expected) {
-        return ::testing::AssertionFailure() << "ffmpeg cannot decode frame " << index;
-    }
-    const uint8_t* got = image->pixel(image->width() / 2, image->height() / 2);
-    for (int c = 0; c < 3; ++c) {
-        if (std::abs(got[c] - (*expected)[c]) > 4) {
-            return ::testing::AssertionFailure()
-                   << "channel " << c << " is " << int(got[c]) << ", frame " << index << " has "
-                   << (*expected)[c];
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
-
 TEST_F(ImageGeneratorIntegrationTest, ZeroToleranceTakesTheExactFrameTheDefaultTheKeyFrameBefore) {
     const auto movie = sandbox_.root() / "counting.mp4";
     ASSERT_EQ(pelmar::test::CountingMovie{}.write(movie).status, 0);  // key frames every 3 s
@@ -148,7 +124,7 @@ TEST_F(ImageGeneratorIntegrationTest, ZeroToleranceTakesTheExactFrameTheDefaultT
         auto [image, error] =
                 generator.copyImage(media::Time::makeWithSeconds(c.seconds, 600), &actual);
         ASSERT_FALSE(error) << *error;
-        EXPECT_TRUE(ShowsFrame(image, movie, c.frame));
+        EXPECT_TRUE(pelmar::test::ShowsFrame(image.get(), movie, c.frame));
         EXPECT_NEAR(actual.seconds(), c.frame / 10.0, 1e-6);
     }
 }
