@@ -88,8 +88,8 @@ void CoverSelector::generateCovers(const std::string& path) {
             });
 }
 
-void CoverSelector::getDefaultCover(const std::string& path,
-                                    std::function<void(std::shared_ptr<const ui::Image>)> callback) {
+void CoverSelector::getDefaultCover(
+        const std::string& path, std::function<void(std::shared_ptr<const ui::Image>)> callback) {
     const auto generator = coverGenerator(path);
     const media::Time duration = generator.duration();
     // An unreadable file asks for an invalid time, which fails and still calls back.

@@ -84,6 +84,7 @@ TEST_F(CoverSelectorIntegrationTest, SelectionAndDefaultDismissBeforeTellingTheD
         const char* name;
         bool pickRow;
     } cases[] = {{"row", true}, {"default cover", false}};
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto selector = present(movie_);
@@ -126,6 +127,7 @@ TEST_F(CoverSelectorIntegrationTest, UnreadableFilesAndMissingPathsShowNoFrames)
 TEST_F(CoverSelectorIntegrationTest, DefaultCoverCallsBackExactlyOnce) {
     const auto text = app_.sandboxRoot() / "notes.txt";
     test::RunProgram("sh", "-c 'echo hello > " + text.string() + "'");
+
     struct Case {
         const char* name;
         std::string path;
@@ -135,6 +137,7 @@ TEST_F(CoverSelectorIntegrationTest, DefaultCoverCallsBackExactlyOnce) {
             {"unreadable file", text.string(), false},
             {"missing file", "/no/such/clip.mp4", false},
     };
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto calls = std::make_shared<std::atomic<int>>(0);

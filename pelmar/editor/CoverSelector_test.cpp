@@ -21,6 +21,7 @@ TEST(CoverSelectorTest, CoverTimesAreEveryFourWholeSecondsBelowTheDuration) {
             {"zero timescale", media::Time::make(5000, 0), {}},
             {"infinite", media::Time::positiveInfinity(), {}},
     };
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto times = CoverSelector::coverTimes(c.duration);
