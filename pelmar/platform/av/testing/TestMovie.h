@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace pelmar::av::test {
+
+// TestMovie: movie files made by the ffmpeg command-line tool from its test sources, for tests
+// and benchmarks of assets, players and exports: a moving test picture and a 440 Hz tone,
+// H.264 + AAC (44.1 kHz stereo) in MPEG-4 with its index at the front.
+// Ownership: value type describing the movie; make() writes the file.
+// Threads: thread-safe.
+// Errors: make() returns false (and the command in `failure`) when ffmpeg fails.
+struct TestMovie {
+    double seconds = 5;
+    int width = 640;
+    int height = 360;
+    int fps = 30;
+    int keyInterval = 60;  // frames between key frames
+    bool video = true;
+    bool audio = true;
+    std::string extraOptions;  // more output options, for example "-metadata:s:v rotate=90"
+
+    bool make(const std::filesystem::path& output, std::string* failure = nullptr) const;
+};
+
+}  // namespace pelmar::av::test
