@@ -6,6 +6,7 @@
 #include "pelmar/editor/CoverSelectorTableCell.h"
 #include "pelmar/editor/internal/EditorNibs.h"
 #include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/dispatch/Queue.h"
 
 namespace pelmar {
@@ -18,6 +19,11 @@ av::ImageGenerator coverGenerator(const std::string& path) {
     generator.maximumWidth = CoverSelector::kMaximumWidth;
     generator.maximumHeight = CoverSelector::kMaximumHeight;
     return generator;
+}
+
+// The duration of the video at `path`; zero when it cannot be read.
+media::Time videoDuration(const std::string& path) {
+    return av::URLAsset::create(path)->duration();
 }
 
 }  // namespace
@@ -60,7 +66,7 @@ std::vector<media::Time> CoverSelector::coverTimes(media::Time duration) {
 void CoverSelector::generateCovers(const std::string& path) {
     const auto generator = coverGenerator(path);
     std::weak_ptr<CoverSelector> weak = std::static_pointer_cast<CoverSelector>(shared_from_this());
-    const auto times = coverTimes(generator.duration());
+    const auto times = coverTimes(videoDuration(path));
     if (times.empty()) {
         return;
     }
@@ -91,8 +97,8 @@ void CoverSelector::generateCovers(const std::string& path) {
 void CoverSelector::getDefaultCover(
         const std::string& path, std::function<void(std::shared_ptr<const ui::Image>)> callback) {
     const auto generator = coverGenerator(path);
-    const media::Time duration = generator.duration();
-    // An unreadable file asks for an invalid time, which fails and still calls back.
+    const media::Time duration = videoDuration(path);
+    // An unreadable file has no frames, so its request fails and still calls back.
     const media::Time middle = duration.isNumeric()
                                        ? media::Time::make(duration.value / 2, duration.timescale)
                                        : media::Time::invalid();

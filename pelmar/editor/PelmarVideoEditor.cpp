@@ -6,12 +6,16 @@
 
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/editor/internal/EditorNibs.h"
+#include "pelmar/platform/av/AssetExportSession.h"
 #include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/photos/AssetChangeRequest.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Image.h"
 
@@ -71,9 +75,11 @@ void PelmarVideoEditor::setUrl(const std::string& text) {
         return;
     }
     url = std::filesystem::path(text);
-    const media::Time duration = av::ImageGenerator(*url).duration();
-    if (!duration.isNumeric()) {
-        print("PelmarVideoEditor: cannot read the video at " + text);
+    asset = av::URLAsset::create(text);
+    const media::Time duration = asset->duration();
+    if (asset->status() != av::Asset::Status::Loaded || !duration.isNumeric()) {
+        print("PelmarVideoEditor: cannot read the video at " + text + ": "
+              + (asset->error() ? asset->error()->description() : "no duration"));
         return;
     }
     thumbTime = duration;
@@ -191,8 +197,8 @@ void PelmarVideoEditor::cropVideo() {
 
 std::string PelmarVideoEditor::outputFileName(double unixSeconds) {
     char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, unixSeconds,
-                                   std::chars_format::fixed);
+    auto [end, ec] =
+            std::to_chars(buffer, buffer + sizeof buffer, unixSeconds, std::chars_format::fixed);
     std::string text = ec == std::errc() ? std::string(buffer, end) : std::to_string(unixSeconds);
     if (text.find('.') == std::string::npos) {
         text += ".0";
@@ -221,11 +227,63 @@ void PelmarVideoEditor::cropVideo(const std::filesystem::path& /*sourceURL*/,
     lastOutputSeconds_ = seconds;
     const std::filesystem::path output = folder / outputFileName(seconds);
     (void)foundation::FileManager::removeItem(output);
-    (void)startTime;
-    (void)endTime;
+    auto session =
+            asset ? av::AssetExportSession::create(asset, av::kAssetExportPresetHighestQuality)
+                  : nullptr;
+    if (!session) {
+        return;
+    }
+    session->setOutputURL(output);
+    session->setOutputFileType(std::string(av::kFileTypeMPEG4));
+    const media::Time start = media::Time::makeWithSeconds(startTime, 1000);
+    const media::Time end = media::Time::makeWithSeconds(endTime, 1000);
+    session->setTimeRange(av::TimeRange::make(start, end - start));
+    // The completion keeps the screen until it has run, also after the screen was closed.
+    auto self = std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    session->exportAsynchronously([self, session, output] {
+        const auto error = session->error();
+        const std::string reason = error ? error->description() : "nil";
+        switch (session->status()) {
+            case av::AssetExportSession::Status::Completed:
+                self->print("exported at " + output.string());
+                self->saveToCameraRoll(output);
+                break;
+            case av::AssetExportSession::Status::Failed:
+                self->print("failed " + reason);
+                break;
+            case av::AssetExportSession::Status::Cancelled:
+                self->print("cancelled " + reason);
+                break;
+            default:
+                break;
+        }
+    });
 }
 
-void PelmarVideoEditor::saveToCameraRoll(const std::filesystem::path& /*URL*/) {}
+void PelmarVideoEditor::saveToCameraRoll(const std::filesystem::path& URL) {
+    auto self = std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    photos::PhotoLibrary::shared().performChanges(
+            [URL] { photos::AssetChangeRequest::creationRequestForAssetFromVideo(URL); },
+            [self](bool success, std::optional<Error>) {
+                if (!success) {
+                    return;
+                }
+                dispatch::Queue::main()->async([self] {
+                    self->dismiss(true, [self] {
+                        auto parent =
+                                self->pelmar_ ? self->pelmar_->getParentViewController() : nullptr;
+                        if (!parent) {
+                            return;
+                        }
+                        auto alert = std::make_shared<ui::AlertController>(
+                                "Trimmed video was successfully saved.", "");
+                        alert->addAction(
+                                ui::AlertAction{"OK", ui::AlertAction::Style::Default, nullptr});
+                        parent->present(alert, true);
+                    });
+                });
+            });
+}
 
 void PelmarVideoEditor::onClose() {
     dismiss(true);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pelmar/editor/RangeSlider.h"
+#include "pelmar/platform/av/Asset.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/TapGestureRecognizer.h"
@@ -54,6 +55,8 @@ public:
     bool isSliderEnd = true;
     // The file being edited, made from videoUrl.
     std::optional<std::filesystem::path> url;
+    // The loaded video: the source of the strip and of the export.
+    std::shared_ptr<av::Asset> asset;
     // The range to export: the slider's values at their last change (seconds).
     double cropStartTime = 0;
     double cropEndTime = 0;

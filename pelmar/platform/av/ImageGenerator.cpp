@@ -85,26 +85,6 @@ std::shared_ptr<image::Bitmap> rotate(std::shared_ptr<image::Bitmap> source, int
 
 }  // namespace
 
-media::Time ImageGenerator::duration() const {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path_.c_str(), nullptr, nullptr) < 0) {
-        return media::Time::invalid();
-    }
-    libav::InputFormatPtr format(raw);
-    if (avformat_find_stream_info(format.get(), nullptr) < 0 || format->duration <= 0) {
-        return media::Time::invalid();
-    }
-    const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index >= 0) {
-        const AVRational base = format->streams[index]->time_base;
-        if (base.num == 1 && base.den > 0) {
-            return media::Time::make(av_rescale_q(format->duration, AV_TIME_BASE_Q, base),
-                                     base.den);
-        }
-    }
-    return media::Time::make(format->duration, AV_TIME_BASE);
-}
-
 std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage(
         double seconds) const {
     return copyImage(media::Time::makeWithSeconds(seconds, kSecondsTimescale));

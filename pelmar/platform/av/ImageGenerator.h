@@ -65,10 +65,6 @@ public:
     media::Time requestedTimeToleranceBefore = media::Time::positiveInfinity();
     media::Time requestedTimeToleranceAfter = media::Time::positiveInfinity();
 
-    // The movie's duration, at its video track's timescale when that fits; invalid when the file
-    // cannot be read or has no duration.
-    media::Time duration() const;
-
     // The picture at `time`; `actualTime`, when given, receives the time of the frame taken.
     std::pair<Image, std::optional<Error>> copyImage(media::Time time,
                                                      media::Time* actualTime = nullptr) const;
