@@ -519,6 +519,11 @@ void Pelmar::setAdsURL(std::string url) {
     options_->adsURL = std::move(url);
 }
 
+std::string Pelmar::adsURL() const {
+    MutexLock lock(mutex_);
+    return options_->adsURL;
+}
+
 std::shared_ptr<ui::ViewController> Pelmar::getParentViewController() const {
     auto window = ui::Application::shared().keyWindow();
     if (!window) {

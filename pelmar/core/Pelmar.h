@@ -295,6 +295,18 @@ public:
 
     void setAdsURL(std::string url);
 
+    // The ad tag URL last given to setAdsURL, "" by default.
+    std::string adsURL() const;
+
+    // Video playback: the styled player screen over a queue player for service video tokens or
+    // URLs (web URLs and local paths), and the system player screen for the first of local file
+    // paths. Each returns at once; the screen comes on a later main-queue turn. Main thread only.
+    void playVideo(std::vector<std::string> tokens);
+
+    void playFromUri(std::vector<std::string> urls);
+
+    void playFromPaths(std::vector<std::string> paths);
+
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.
     // Main thread only.

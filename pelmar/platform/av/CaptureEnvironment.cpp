@@ -29,6 +29,7 @@ void CaptureEnvironment::resetLocked() {
     brightness_ = 2.0;
     faces_.clear();
     manualFeed_ = false;
+    microphoneSignal_ = MicrophoneSignal{};
     failInput_.clear();
     refuseInput_.clear();
     refuseDevice_.clear();
@@ -187,6 +188,17 @@ std::vector<MetadataFaceObject> CaptureEnvironment::faces() const {
 bool CaptureEnvironment::manualFeed() const {
     MutexLock lock(mutex_);
     return manualFeed_;
+}
+
+CaptureEnvironment& CaptureEnvironment::setMicrophoneSignal(MicrophoneSignal signal) {
+    MutexLock lock(mutex_);
+    microphoneSignal_ = std::move(signal);
+    return *this;
+}
+
+MicrophoneSignal CaptureEnvironment::microphoneSignal() const {
+    MutexLock lock(mutex_);
+    return microphoneSignal_;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "pelmar/platform/av/CaptureTypes.h"
 #include "pelmar/platform/av/MetadataFaceObject.h"
+#include "pelmar/platform/av/MicrophoneSignal.h"
 #include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::av {
@@ -63,6 +64,9 @@ public:
     CaptureEnvironment& setFaces(std::vector<MetadataFaceObject> faces);
     // Manual feed: running sessions produce nothing; tests hand samples to the outputs.
     CaptureEnvironment& setManualFeed(bool manual);
+    // What the microphones hear (by default a 440 Hz tone at a quarter of full scale).
+    CaptureEnvironment& setMicrophoneSignal(MicrophoneSignal signal);
+    MicrophoneSignal microphoneSignal() const;
     double frameRate() const;
     double microphoneSampleRate() const;
     int microphoneChannels() const;
@@ -106,6 +110,7 @@ private:
     std::optional<double> brightness_ PELMAR_GUARDED_BY(mutex_);
     std::vector<MetadataFaceObject> faces_ PELMAR_GUARDED_BY(mutex_);
     bool manualFeed_ PELMAR_GUARDED_BY(mutex_) = false;
+    MicrophoneSignal microphoneSignal_ PELMAR_GUARDED_BY(mutex_);
     std::set<MediaType> failInput_ PELMAR_GUARDED_BY(mutex_);
     std::set<MediaType> refuseInput_ PELMAR_GUARDED_BY(mutex_);
     std::set<std::string> refuseDevice_ PELMAR_GUARDED_BY(mutex_);

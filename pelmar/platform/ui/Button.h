@@ -10,7 +10,7 @@
 namespace pelmar::ui {
 
 // The states a button keeps an image for.
-enum class ControlState : int { Normal, Selected };
+enum class ControlState : int { Normal, Selected, Highlighted };
 
 // Button: a control with a title and an image per state; a tap sends its touch-up-inside actions.
 // Ownership: reference object made with std::make_shared; holds its images.

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,11 @@ public:
     // How often setNeedsDisplay() was called.
     int displayRequests() const { return displayRequests_; }
 
+    // The colour of the view's template images and control marks; none: the platform's own.
+    std::optional<Color> tintColor() const { return tintColor_; }
+
+    void setTintColor(std::optional<Color> color) { tintColor_ = color; }
+
     // A one-line description for diagnostics ("Button {10, 20, 44, 44}").
     std::string describe() const;
 
@@ -211,6 +217,7 @@ private:
     std::shared_ptr<Layer> layer_;
     std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
     int displayRequests_ = 0;
+    std::optional<Color> tintColor_;
 };
 
 }  // namespace pelmar::ui

@@ -1,0 +1,24 @@
+#include "pelmar/platform/ui/TextView.h"
+
+#include "pelmar/platform/ui/GraphicsContext.h"
+#include "pelmar/platform/ui/internal/Diagnostics.h"
+
+namespace pelmar::ui {
+
+void TextView::setText(std::string text) {
+    internal::assertMainThread("TextView::setText");
+    text_ = std::move(text);
+    setNeedsDisplay();
+}
+
+void TextView::setTextColor(std::optional<Color> color) {
+    internal::assertMainThread("TextView::setTextColor");
+    textColor_ = color;
+    setNeedsDisplay();
+}
+
+void TextView::draw(GraphicsContext& context) {
+    context.drawText(text_, {0, 0}, Font{}, textColor_.value_or(Color::black()));
+}
+
+}  // namespace pelmar::ui
