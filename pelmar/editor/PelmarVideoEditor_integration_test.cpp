@@ -1,5 +1,3 @@
-#include "pelmar/editor/PelmarVideoEditor.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/editor/PelmarVideoEditor.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/FileManager.h"
@@ -136,7 +135,8 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     ASSERT_TRUE(finishExport(console, "exported at "));
     const auto files = outputs();
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_THAT(files[0].filename().string(), ::testing::MatchesRegex("Pelmar_[0-9]+\\.[0-9]+\\.mp4"));
+    EXPECT_THAT(files[0].filename().string(),
+                ::testing::MatchesRegex("Pelmar_[0-9]+\\.[0-9]+\\.mp4"));
     const auto probe = MovieProbe::probe(files[0]);
     ASSERT_TRUE(probe);
     EXPECT_NEAR(probe->videoDuration, 3.0, 1.0 / kRate);
@@ -169,6 +169,7 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheD
             {"30 s", 30, {10, 60, 110, 160, 210, 260}},
             {"under 1 s", 0.8, {-1, -1, -1, -1, -1, -1}},
     };
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto path = movie(c.seconds);
@@ -212,13 +213,15 @@ TEST_F(PelmarVideoEditorIntegrationTest, RefusedLibraryKeepsTheScreenAndExportsN
     foundation::Console::Capture console;
     ASSERT_TRUE(app_.tap(editor->cropButton));
     ASSERT_TRUE(app_.tap(editor->cropButton));
-    ASSERT_TRUE(app_.runUntil([&] {
-        int done = 0;
-        for (const auto& line : console.lines()) {
-            done += line.rfind("exported at ", 0) == 0 ? 1 : 0;
-        }
-        return done == 2;
-    }, 120));
+    ASSERT_TRUE(app_.runUntil(
+            [&] {
+                int done = 0;
+                for (const auto& line : console.lines()) {
+                    done += line.rfind("exported at ", 0) == 0 ? 1 : 0;
+                }
+                return done == 2;
+            },
+            120));
     app_.settle();
     app_.advance(2);
     const auto files = outputs();
