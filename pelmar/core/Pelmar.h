@@ -357,6 +357,11 @@ public:
                                messageui::MailComposeResult result,
                                const std::optional<Error>& error) override;
 
+    // Video editor: opens the trim screen on a copy of a local video ("video.mp4" in Documents);
+    // a path holding "http://" or "https://" gets the alert "Pelmar can trim only local video."
+    // instead, and a file that cannot be copied opens nothing. Main thread only.
+    void trimVideo(const std::string& path);
+
 private:
     struct Options;
 
