@@ -164,7 +164,9 @@ public:
     void cancelUpload(const std::optional<std::string>& path, bool deleteFile);
 
     // The app side of screen recording: stores `appGroup` under the user-defaults key "AppGroup"
-    // (read at the next start-up) and starts watching the group's screen-recording folder.
+    // (read at the next start-up); from system version 12 on it also starts watching the group's
+    // screen-recording folder and opens the system's broadcast sheet with `preferredExtension`
+    // (see PelmarVideos::startScreenRecorder).
     void startScreenRecorder(const std::string& appGroup,
                              const std::optional<std::string>& preferredExtension = std::nullopt);
 
@@ -310,6 +312,14 @@ public:
 
     void playFromPaths(std::vector<std::string> paths);
 
+    // QR scanner: opens the QR reader screen full screen over getParentViewController(), with
+    // the QR delegate. The screen closes after the first accepted code when the dictionary holds
+    // the Boolean true, or no Boolean, under "closeAfterSuccessfulScan" (the Boolean false keeps
+    // scanning); the form without arguments takes getQrScannerConfig()'s flag. Main thread only.
+    void startQrScanner(const std::optional<Json>& dict);
+
+    void startQrScanner();
+
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.
     // Main thread only.
@@ -346,6 +356,11 @@ public:
     void mailComposeController(messageui::MailComposeViewController& controller,
                                messageui::MailComposeResult result,
                                const std::optional<Error>& error) override;
+
+    // Video editor: opens the trim screen on a copy of a local video ("video.mp4" in Documents);
+    // a path holding "http://" or "https://" gets the alert "Pelmar can trim only local video."
+    // instead, and a file that cannot be copied opens nothing. Main thread only.
+    void trimVideo(const std::string& path);
 
 private:
     struct Options;
