@@ -85,6 +85,20 @@ void PelmarVideoEditor::setUrl(const std::string& text) {
     thumbTime = duration;
     thumbtimeSeconds = kSliderSeconds;
     viewAfterVideoIsPicked();
+    auto view = videoLayer.lock();
+    if (!view) {
+        return;
+    }
+    std::weak_ptr<PelmarVideoEditor> weak =
+            std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    auto tap = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer& t) {
+        if (auto self = weak.lock()) {
+            self->tapOnVideoLayer(t);
+        }
+    });
+    view->addGestureRecognizer(tap);
+    // Loading counts as the first tap: playback starts, and the user's first tap pauses.
+    tapOnVideoLayer(*tap);
 }
 
 void PelmarVideoEditor::viewAfterVideoIsPicked() {

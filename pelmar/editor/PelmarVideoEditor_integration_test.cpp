@@ -123,6 +123,11 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
     app_.writeSnapshot(*editor->view(), "PelmarVideoEditor_trim.png");
 
+    // Loading played once, so the user's taps pause, then play.
+    EXPECT_FALSE(editor->isPlaying);
+    ASSERT_TRUE(app_.tap(editor->videoLayer));
+    EXPECT_TRUE(editor->isPlaying);
+
     dragThumb(*editor, 5, 4);
     EXPECT_NEAR(editor->cropEndTime, 4.0, 1e-9);
     EXPECT_NEAR(editor->videoPlaybackPosition, 4.0, 1e-9);
