@@ -59,6 +59,7 @@ protected:
         dispatch::RunLoop::runUntil([&] { return done; });
         return context;
     }
+
     pelmar::test::TempDir dir;
 };
 
@@ -69,6 +70,7 @@ TEST_F(AudioContextTest, RendersBlocksOfTheFirstThirdNormalisedFromFloorToFullSc
         int64_t target;
         std::vector<float> expected;
     };
+
     // 3 s files: the rendered third is the first second, half silence, half full scale.
     const std::vector<Case> cases = {
             {"mono", 1, 10, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}},
