@@ -154,6 +154,14 @@ protected:
             reply.status = 404;
             reply.headers = {{"Content-Type", "text/html"}};
             reply.body = "gone";
+        } else if (request.target.rfind("/progressive", 0) == 0) {
+            static const std::string progressive =
+                    image::test::jpeg(*image::test::photo(640, 480), 90, true);
+            reply.body = progressive;
+            reply.writeSize = progressive.size() / 20 + 1;
+            reply.beforeWrite = [](std::size_t) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            };
         } else if (request.target.rfind("/slow", 0) == 0) {
             reply.writeSize = 1000;
             reply.beforeWrite = [](std::size_t) {
@@ -179,9 +187,8 @@ protected:
     // Waits until every task of the manager has been answered.
     void finish(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
         // Queued registrations count among the cancellation records until they run.
-        EXPECT_TRUE(eventually([&] {
-            return manager->taskCount() == 0 && manager->canceledTaskCount() == 0;
-        }));
+        EXPECT_TRUE(eventually(
+                [&] { return manager->taskCount() == 0 && manager->canceledTaskCount() == 0; }));
         settle(manager);
     }
 
@@ -207,8 +214,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, NoUsableURLIsAnsweredAtOnceOnThe
         EXPECT_EQ(manager_->downloadImageWithURL(url, collector.completion()), std::nullopt);
         ASSERT_EQ(collector.results().size(), 1u) << "answered inside the call";
         const auto result = collector.results().front();
-        EXPECT_THAT(result->error(), IsError(net::kURLErrorDomain, net::kURLErrorUnsupportedURL,
-                                             "unsupported URL"));
+        EXPECT_THAT(result->error(),
+                    IsError(net::kURLErrorDomain, net::kURLErrorUnsupportedURL, "unsupported URL"));
         EXPECT_EQ(result->resultType(), PelmarImageResultType::None);
     }
     EXPECT_TRUE(server_.requests().empty());
@@ -284,8 +291,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeavesTheOther) {
     Collector kept;
     Collector cancelled;
-    const auto first = manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
-                                                      cancelled.completion());
+    const auto first =
+            manager_->downloadImageWithURL(server_.url("/held/a.jpg"), cancelled.completion());
     manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kept.completion());
     ASSERT_TRUE(eventually([&] { return !(manager_->registeredUUIDCount() < 2); }));
     manager_->cancelTaskWithUUID(*first);
@@ -298,8 +305,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeaves
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingTheLastRequestDropsTheTask) {
     Collector collector;
-    const auto uuid = manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
-                                                     collector.completion());
+    const auto uuid =
+            manager_->downloadImageWithURL(server_.url("/held/a.jpg"), collector.completion());
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") == 0); }));
     manager_->cancelTaskWithUUID(*uuid);
     settle(manager_);
@@ -356,15 +363,13 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownReques
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTaskAlone) {
     Collector first;
-    const auto old = manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
-                                                    first.completion());
+    const auto old = manager_->downloadImageWithURL(server_.url("/held/a.jpg"), first.completion());
     gate_.open();
     first.only();
     settle(manager_);
     gate_.close();
     Collector second;
-    manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
-                                   kPelmarImageRequestOptionBypassCache,
+    manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kPelmarImageRequestOptionBypassCache,
                                    second.completion());
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") < 2); }));
     manager_->cancelTaskWithUUID(*old);
@@ -382,6 +387,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ErrorsReachTheCompletion) {
         std::string domain;
         long code;
     };
+
     const Case cases[] = {
             {"Undecodable", "/broken.jpg", std::string(kPelmarRemoteImageManagerErrorDomain),
              kPelmarImageErrorUndecodableData},
@@ -400,16 +406,16 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ErrorsReachTheCompletion) {
 TEST_F(PelmarRemoteImageManagerIntegrationTest, BypassCacheDownloadsAgain) {
     prime("/a.jpg");
     Collector collector;
-    EXPECT_TRUE(manager_->downloadImageWithURL(server_.url("/a.jpg"),
-                                               kPelmarImageRequestOptionBypassCache,
-                                               collector.completion()));
+    EXPECT_TRUE(manager_->downloadImageWithURL(
+            server_.url("/a.jpg"), kPelmarImageRequestOptionBypassCache, collector.completion()));
     EXPECT_EQ(collector.only()->resultType(), PelmarImageResultType::Downloaded);
     EXPECT_EQ(hits("/a.jpg"), 2u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, DataURLsAreAnsweredFromTheirContents) {
     const std::string url =
-            "data:image/png," + foundation::percentEncode(image::test::png(*image::test::photo(8, 8)));
+            "data:image/png,"
+            + foundation::percentEncode(image::test::png(*image::test::photo(8, 8)));
     Collector collector;
     EXPECT_EQ(manager_->downloadImageWithURL(url, collector.completion()), std::nullopt);
     ASSERT_EQ(collector.results().size(), 1u);
@@ -483,13 +489,14 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProcessorFailuresCarryTheirCause
         long code;
         int calls;
     };
+
     const std::string ours(kPelmarRemoteImageManagerErrorDomain);
     const Case cases[] = {
             {"ReturnedNil", "/a.jpg", "p", false, ours, kPelmarImageErrorProcessorReturnedNil, 1},
             {"InnerErrorPassedOn", "/missing.jpg", "p", true, std::string(kPelmarURLErrorDomain),
              404, 0},
-            {"InnerUndecodable", "/broken.jpg", "p", true, ours,
-             kPelmarImageErrorUndecodableData, 0},
+            {"InnerUndecodable", "/broken.jpg", "p", true, ours, kPelmarImageErrorUndecodableData,
+             0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -511,12 +518,13 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProcessorFailuresCarryTheirCause
 TEST_F(PelmarRemoteImageManagerIntegrationTest, AProcessorWithoutAKeyIsNeverCalled) {
     std::atomic<int> calls{0};
     Collector collector;
-    manager_->downloadImageWithURL(server_.url("/a.jpg"), 0, "",
-                                   [&](const PelmarImageResult& result, uint64_t*) {
-                                       ++calls;
-                                       return result->image();
-                                   },
-                                   collector.completion());
+    manager_->downloadImageWithURL(
+            server_.url("/a.jpg"), 0, "",
+            [&](const PelmarImageResult& result, uint64_t*) {
+                ++calls;
+                return result->image();
+            },
+            collector.completion());
     EXPECT_EQ(collector.only()->image()->width(), 64);
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(manager_->cache()->objectExistsForKey(server_.url("/a.jpg")));
@@ -543,7 +551,9 @@ public:
 
 private:
     UnusableEntryCache(std::string key, int times)
-        : PelmarRemoteImageBasicCache(defaultTotalCostLimit()), key_(std::move(key)), left_(times) {}
+        : PelmarRemoteImageBasicCache(defaultTotalCostLimit()),
+          key_(std::move(key)),
+          left_(times) {}
 
     const std::string key_;
     std::atomic<int> left_;
@@ -574,6 +584,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLsFollowCacheAndMea
         int loaded;
         std::vector<int> cachedAfter;
     };
+
     const Case cases[] = {
             {"HighestCachedWinsOverSlowNetwork", {2}, true, 1000, 2, {2}},
             {"LowestCachedKeptWithoutUpgrade", {0}, false, 1e7f, 0, {0}},
@@ -605,8 +616,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLsFollowCacheAndMea
         EXPECT_TRUE(collector.only()->image());
         settle(manager);
         for (int i = 0; i < 3; ++i) {
-            const bool wanted = std::find(c.cachedAfter.begin(), c.cachedAfter.end(), i)
-                                != c.cachedAfter.end();
+            const bool wanted =
+                    std::find(c.cachedAfter.begin(), c.cachedAfter.end(), i) != c.cachedAfter.end();
             EXPECT_EQ(manager->cache()->objectExistsForKey(urls[i]), wanted) << "url " << i;
             const bool primed = std::find(c.cached.begin(), c.cached.end(), i) != c.cached.end();
             EXPECT_EQ(hits(base + std::to_string(i) + ".jpg"), primed || i == c.loaded ? 1u : 0u)
@@ -625,12 +636,31 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThro
     ASSERT_TRUE(warmUp.only()->image());
     ASSERT_LT(recorder.weightedAdjustedBytesPerSecondForHost("127.0.0.1"), 50000);
     Collector collector;
-    manager->downloadImageWithURLs({server_.url("/low.jpg"), server_.url("/mid.jpg"),
-                                    server_.url("/high.jpg")},
-                                   0, nullptr, nullptr, collector.completion());
+    manager->downloadImageWithURLs(
+            {server_.url("/low.jpg"), server_.url("/mid.jpg"), server_.url("/high.jpg")}, 0,
+            nullptr, nullptr, collector.completion());
     EXPECT_TRUE(collector.only()->image());
     EXPECT_EQ(hits("/low.jpg"), 1u);
     EXPECT_EQ(hits("/high.jpg"), 0u);
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, ProgressiveDownloadsSendAFewIntermediateRenders) {
+    Collector renders;
+    Collector collector;
+    const auto uuid = manager_->downloadImageWithURL(
+            server_.url("/progressive.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault,
+            renders.completion(), nullptr, collector.completion());
+    EXPECT_EQ(collector.only()->image()->width(), 640);
+    finish(manager_);
+    const auto intermediate = renders.results();
+    EXPECT_GE(intermediate.size(), 1u);
+    EXPECT_LE(intermediate.size(), 3u);
+    for (const auto& result : intermediate) {
+        EXPECT_EQ(result->resultType(), PelmarImageResultType::Progressive);
+        EXPECT_EQ(result->UUID(), uuid);
+        EXPECT_LT(result->renderedImageQuality(), 0.99);
+        EXPECT_EQ(result->image()->width(), 640);
+    }
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, PersistentCacheSurvivesARestartOfTheManager) {
@@ -676,8 +706,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, UnusableEntriesAreReportedAndRem
     }
     manager_->cache()->setObjectInMemory(entry, "k", 7);
     const auto result = manager_->synchronousImageFromCacheWithCacheKey("k", 0);
-    EXPECT_THAT(result->error(), IsError(kPelmarRemoteImageManagerErrorDomain,
-                                         kPelmarImageErrorUnusableCacheEntry));
+    EXPECT_THAT(result->error(),
+                IsError(kPelmarRemoteImageManagerErrorDomain, kPelmarImageErrorUnusableCacheEntry));
     EXPECT_FALSE(manager_->cache()->objectExistsForKey("k"));
 }
 
