@@ -60,6 +60,7 @@ protected:
 TEST_F(PelmarProgressiveImageTest, RendersOnlyProgressiveJPEGsOfKnownLengthWithinLimits) {
     const std::string baseline = image::test::jpeg(*image::test::photo(96, 64), 85, false);
     const int64_t size = static_cast<int64_t>(progressiveJPEG().size());
+
     struct Case {
         const char* name;
         std::string bytes;
@@ -67,6 +68,7 @@ TEST_F(PelmarProgressiveImageTest, RendersOnlyProgressiveJPEGsOfKnownLengthWithi
         PelmarSize maxSize;
         bool renders;
     };
+
     const Case cases[] = {
             {"Progressive", progressiveJPEG(), size, kNoLimit, true},
             {"Baseline", baseline, static_cast<int64_t>(baseline.size()), kNoLimit, false},
@@ -98,13 +100,13 @@ TEST_F(PelmarProgressiveImageTest, AJumpPastSeveralThresholdsRendersOnce) {
     image->updateProgressiveImageWithData(bytes.substr(0, bytes.size() / 10), size, false);
     ASSERT_EQ(image->sosCount(), 2) << "the first scan must fit in a tenth of the file";
     ASSERT_TRUE(image->currentImageBlurred(false, kNoLimit, nullptr));
-    image->updateProgressiveImageWithData(
-            bytes.substr(bytes.size() / 10, bytes.size() * 6 / 10), size, false);
+    image->updateProgressiveImageWithData(bytes.substr(bytes.size() / 10, bytes.size() * 6 / 10),
+                                          size, false);
     double quality = 0;
     EXPECT_TRUE(image->currentImageBlurred(false, kNoLimit, &quality));
     EXPECT_NEAR(quality, 0.7, 0.01);
-    image->updateProgressiveImageWithData(
-            bytes.substr(bytes.size() * 7 / 10, bytes.size() / 5), size, false);
+    image->updateProgressiveImageWithData(bytes.substr(bytes.size() * 7 / 10, bytes.size() / 5),
+                                          size, false);
     EXPECT_FALSE(image->currentImageBlurred(false, kNoLimit, nullptr));
     EXPECT_EQ(image->decodeCount(), 2u);
 }

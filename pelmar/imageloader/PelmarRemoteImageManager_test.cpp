@@ -543,7 +543,7 @@ public:
         if (key == key_ && left_.fetch_sub(1) > 0) {
             auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
             PelmarRemoteLock::Hold lock(entry->lock);
-            entry->data = "garbage";
+            entry->data = std::make_shared<const std::string>("garbage");
             return entry;
         }
         return PelmarRemoteImageBasicCache::objectFromMemoryForKey(key);
@@ -702,7 +702,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, UnusableEntriesAreReportedAndRem
     auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
     {
         PelmarRemoteLock::Hold lock(entry->lock);
-        entry->data = "garbage";
+        entry->data = std::make_shared<const std::string>("garbage");
     }
     manager_->cache()->setObjectInMemory(entry, "k", 7);
     const auto result = manager_->synchronousImageFromCacheWithCacheKey("k", 0);
