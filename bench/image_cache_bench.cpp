@@ -2,7 +2,8 @@
 // - the synchronous answer on the main thread (downloadImageWithURL of a URL whose image is in
 //   the memory cache) against a bare std::unordered_map lookup of the URL plus a std::function
 //   call;
-// - the asynchronous answer through the callback queue (kPelmarImageRequestOptionAlwaysAsynchronous)
+// - the asynchronous answer through the callback queue
+// (kPelmarImageRequestOptionAlwaysAsynchronous)
 //   against posting the same callback to that queue directly, both timed until every callback ran;
 // - 100 identical requests made at once against a loopback server, counting the requests the
 //   server saw.

@@ -99,9 +99,11 @@ std::mutex& sharedMutex() {
     return mutex;
 }
 
+// Never destroyed: the shared manager serves the whole process, and queued work may still reach
+// it while the process exits.
 std::shared_ptr<PelmarRemoteImageManager>& sharedManagerSlot() {
-    static std::shared_ptr<PelmarRemoteImageManager> manager;
-    return manager;
+    static auto* manager = new std::shared_ptr<PelmarRemoteImageManager>();
+    return *manager;
 }
 
 }  // namespace
