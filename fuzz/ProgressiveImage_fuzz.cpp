@@ -2,12 +2,12 @@
 // arrives in chunks of that size with a render asked for after each. The scan-marker search may
 // read nothing outside the bytes, count no more than the two markers it looks for, keep every
 // byte in order, and decode no more often than there are thresholds.
-#include "pelmar/imageloader/PelmarProgressiveImage.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include "pelmar/imageloader/PelmarProgressiveImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace pelmar;

@@ -268,7 +268,7 @@ void PelmarRemoteImageDownloadTask::callProgressImageWithImage(const PelmarImage
     }
     for (auto& [uuid, callbacks] : wanting) {
         environment_.callbackQueue->async([block = callbacks.progressImageBlock,
-                                           requestTime = callbacks.requestTime, uuid, image,
+                                           requestTime = callbacks.requestTime, uuid = uuid, image,
                                            renderedImageQuality] {
             block(PelmarRemoteImageManagerResult::imageResultWithImage(
                     image, nullptr, dispatch::clock().now() - requestTime,
