@@ -43,7 +43,8 @@ auto weakAction(const std::weak_ptr<PelmarPlayerController>& weak, Method method
 
 PelmarPlayerController::PelmarPlayerController(const Pelmar& application,
                                                std::shared_ptr<av::Player> player)
-    : ui::ViewController(nibName(application.getVideoPlayerConfig()->playerStyle->controllerStyle)),
+    : ui::ViewController(
+            nibNameForStyle(application.getVideoPlayerConfig()->playerStyle->controllerStyle)),
       player_(std::move(player)),
       style_(PlayerStyle::defaultStyle()),
       styleParams_(std::make_shared<PlayerStyleParams>()) {
@@ -54,7 +55,7 @@ PelmarPlayerController::~PelmarPlayerController() {
     removeTimeObserver();
 }
 
-std::string PelmarPlayerController::nibName(std::optional<int64_t> controllerStyle) {
+std::string PelmarPlayerController::nibNameForStyle(std::optional<int64_t> controllerStyle) {
     const auto look =
             controllerStyle ? PlayerStyle::controllerStyleFromRaw(*controllerStyle) : std::nullopt;
     switch (look.value_or(Look::DEFAULT)) {

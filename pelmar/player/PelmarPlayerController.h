@@ -54,7 +54,7 @@ public:
 
     // The interface file of a controller look (raw value); "PelmarPlayerController" for
     // DEFAULT, an unset look and numbers outside the enumeration.
-    static std::string nibName(std::optional<int64_t> controllerStyle);
+    static std::string nibNameForStyle(std::optional<int64_t> controllerStyle);
 
     // m:ss of `seconds` truncated toward zero ("0:00", "1:05", "60:00"); 0 for a value that is
     // not finite or is negative.

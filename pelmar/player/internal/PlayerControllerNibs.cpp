@@ -80,7 +80,12 @@ std::shared_ptr<ui::View> build(const Look& look, ui::ViewController& owner) {
         endDuration->setHidden(true);
         place(endDuration, {240, 24, 80, 28});
     }
-    duration->setText("0:00");
+    // Light text over the dark looks, dark text over the light ones.
+    const ui::Color text =
+            icons.playButtonIcon == "play-white" ? ui::Color::white() : ui::Color::black();
+    duration->setTextColor(text);
+    endDuration->setTextColor(text);
+    duration->setText(look.twoLabels || look.style == 2 ? "0:00" : "0:00/0:00");
     endDuration->setText("0:00");
 
     screen.playerBackground = background;
