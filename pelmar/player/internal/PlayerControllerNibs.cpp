@@ -46,7 +46,7 @@ std::shared_ptr<ui::View> build(const Look& look, ui::ViewController& owner) {
     root->addSubview(background);
 
     // Controls in the panel's coordinates (or the screen's, at the panel's place).
-    const ui::Rect panelFrame{0, kHeight - 140, kWidth, 140};
+    const ui::Rect panelFrame{10, kHeight - 140, kWidth - 20, 140};
     std::shared_ptr<ui::View> holder = root;
     ui::Point origin{panelFrame.x, panelFrame.y};
     if (look.panel) {
@@ -65,10 +65,10 @@ std::shared_ptr<ui::View> build(const Look& look, ui::ViewController& owner) {
     playPause->setImage(ui::Image::named(icons.pauseButtonIcon));
     place(playPause, {16, 60, 44, 44});
     auto bar = std::make_shared<PlayerProgressBar>();
-    place(bar, {70, 62, 250, 40});
+    place(bar, {70, 62, 236, 40});
     auto mute = std::make_shared<ui::ImageView>();
     mute->setImage(ui::Image::named(icons.soundOnButtonIcon));
-    place(mute, {330, 60, 44, 44});
+    place(mute, {316, 60, 44, 44});
     auto duration = std::make_shared<ui::TextView>();
     auto endDuration = std::make_shared<ui::TextView>();
     if (look.twoLabels) {
