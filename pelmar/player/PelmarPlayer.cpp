@@ -1,12 +1,11 @@
 #include "pelmar/player/PelmarPlayer.h"
 
-#include <cstdio>
-
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarVideos.h"
 #include "pelmar/platform/av/PlayerViewController.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLOrigin.h"
 #include "pelmar/platform/ui/View.h"
@@ -164,12 +163,15 @@ void PelmarPlayer::playWithAds(
         const std::shared_ptr<ui::View>& playerContainer,
         const std::shared_ptr<ui::ViewController>& /*rootViewController*/,
         const std::shared_ptr<av::PlayerViewController>& playerViewController) {
-    std::printf(
-            "PELMAR_IMA: requestAds(adTagURLString: \"%s\", playerContainer: %s, "
-            "playerViewController: %s\n",
-            adTagURL.c_str(), playerContainer ? playerContainer->describe().c_str() : "nil",
-            playerViewController ? "PlayerViewController" : "nil");
-    std::fflush(stdout);
+    // The container and controller as their descriptions; the root controller is not printed.
+    const std::string controller =
+            playerViewController
+                    ? "PlayerViewController " + playerViewController->view()->describe()
+                    : std::string("nil");
+    foundation::Console::print("PELMAR_IMA: requestAds(adTagURLString: \"" + adTagURL
+                               + "\", playerContainer: "
+                               + (playerContainer ? playerContainer->describe() : "nil")
+                               + ", playerViewController: " + controller);
     playerContainer_ = playerContainer;
     playerViewController_ = playerViewController;
 }

@@ -7,6 +7,7 @@
 
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/player/PelmarPlayer.h"
 #include "pelmar/player/testing/PlayerEventLog.h"
@@ -159,6 +160,19 @@ TEST_F(PelmarPlayerIntegrationTest, AManyVideoPlayerWithoutTokensIsAnEmptyPlainQ
     ASSERT_TRUE(player);
     EXPECT_TRUE(player->items().empty());
     EXPECT_EQ(std::dynamic_pointer_cast<PelmarPlayer>(player), nullptr);
+}
+
+TEST_F(PelmarPlayerIntegrationTest, PlayWithAdsOnlyLogsTheRequest) {
+    foundation::Console::Capture console;
+    const auto player = PelmarPlayer::create(facade, PelmarPlayer::Items{});
+    auto container = std::make_shared<ui::View>(ui::Rect{0, 0, 10, 20});
+    player->playWithAds("https://ads/tag?a=1", container, app.root(), nullptr);
+    ASSERT_EQ(console.lines().size(), 1u);
+    EXPECT_EQ(console.lines()[0],
+              "PELMAR_IMA: requestAds(adTagURLString: \"https://ads/tag?a=1\", "
+              "playerContainer: "
+                      + container->describe() + ", playerViewController: nil");
+    EXPECT_TRUE(player->items().empty());
 }
 
 TEST_F(PelmarPlayerIntegrationTest, TokenPlayerCarriesASeed) {
