@@ -320,6 +320,17 @@ public:
 
     void startQrScanner();
 
+    // Media picker: the file selector.
+    // Opens the photo-library picker on getParentViewController() (up to 100 picks, animated)
+    // with "maxDuration" (its printed text read as a number, 0 without the key) and "media_type"
+    // (a list of strings; else the file-selector configuration's list; else the type identifiers
+    // of movies, videos, audio and images, which are offered as videos and images). Done hands
+    // the picked files to the file-selector delegate's uploadSelected (file URLs in picking
+    // order) and uploads them one after the other through the upload engine with
+    // uploadingConfig(); a failed upload is reported by the engine and the next one follows.
+    // Main thread only.
+    void uploadFromFileSelector(const std::optional<Json>& options);
+
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.
     // Main thread only.
