@@ -54,10 +54,8 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
         };
     };
     play->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecordedVideoPreview::play));
-    retake->addTarget(ui::ControlEvent::TouchUpInside,
-                      action(&PelmarRecordedVideoPreview::retake));
-    upload->addTarget(ui::ControlEvent::TouchUpInside,
-                      action(&PelmarRecordedVideoPreview::upload));
+    retake->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecordedVideoPreview::retake));
+    upload->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecordedVideoPreview::upload));
     return root;
 }
 
@@ -153,21 +151,27 @@ void PelmarRecordedVideoPreview::itemDidFinishPlaying() {
     }
 }
 
+// The delegate hears of it once the screen has gone, so that what it does next (closing the
+// recorder, presenting again) acts on the recorder's screen.
 void PelmarRecordedVideoPreview::retake() {
     killPlayer();
-    dismiss(false);
-    if (auto delegate = previewDelegate()) {
-        delegate->retake(videoURL_);
-    }
+    std::weak_ptr<VideoPreviewDelegate> delegate = previewDelegate_;
+    dismiss(false, [delegate, url = videoURL_] {
+        if (auto d = delegate.lock()) {
+            d->retake(url);
+        }
+    });
 }
 
 void PelmarRecordedVideoPreview::upload() {
     killPlayer();
-    dismiss(false);
-    auto delegate = previewDelegate();
-    if (delegate && videoURL_) {
-        delegate->uploadVideo(*videoURL_);
-    }
+    std::weak_ptr<VideoPreviewDelegate> delegate = previewDelegate_;
+    dismiss(false, [delegate, url = videoURL_] {
+        auto d = delegate.lock();
+        if (d && url) {
+            d->uploadVideo(*url);
+        }
+    });
 }
 
 void PelmarRecordedVideoPreview::showButtonImage(const char* name) {
