@@ -27,7 +27,9 @@ public:
     std::vector<float> render(int64_t targetSamples) const;
 
     const std::filesystem::path& audioURL() const { return audioURL_; }
+
     int64_t totalSamples() const { return totalSamples_; }
+
     const av::AudioTrackInfo& assetTrack() const { return track_; }
 
 private:

@@ -307,6 +307,15 @@ public:
 
     void playFromPaths(std::vector<std::string> paths);
 
+    // Audio: the voice recorder screen, and the audio player screen over service audio tokens
+    // (turned into their audio file URLs) or over audio URLs; an empty list opens nothing. Each
+    // presents its screen full screen, animated, over getParentViewController(). Main thread only.
+    void startAudioRecorder();
+
+    void startAudioPlayer(const std::vector<std::string>& tokens);
+
+    void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
+
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.
     // Main thread only.
