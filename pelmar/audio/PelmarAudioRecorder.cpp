@@ -417,6 +417,7 @@ void PelmarAudioRecorder::onUpload() {
         if (state_ == AudioRecorderState::ready) {
             return;
         }
+        setCurrentState(AudioRecorderState::recorded);
     }
     stopTimer();
     const std::string path = viewModel_->audioFilePathLocal->string();

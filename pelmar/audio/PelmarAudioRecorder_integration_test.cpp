@@ -1,9 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,13 +12,12 @@
 #include "pelmar/audio/PelmarAudioRecorder.h"
 #include "pelmar/audio/ViewModel.h"
 #include "pelmar/audio/testing/AudioTestApp.h"
+#include "pelmar/audio/testing/RecorderEventLog.h"
 #include "pelmar/core/Pelmar.h"
-#include "pelmar/core/PelmarRecorderDelegate.h"
 #include "pelmar/core/testing/RecordingUploadingDelegate.h"
 #include "pelmar/platform/av/AudioPlayer.h"
 #include "pelmar/platform/av/MicrophoneSignal.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
-#include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Slider.h"
@@ -29,47 +28,6 @@ namespace {
 
 using State = PelmarAudioRecorder::AudioRecorderState;
 using ::testing::ElementsAre;
-
-// A recorder delegate that writes each call as a line ("ready", "duration 2", "stopped <path>").
-class RecorderEventLog : public PelmarRecorderDelegate {
-public:
-    void recorderReady() override { add("ready"); }
-
-    void recorderStarted() override { add("started"); }
-
-    void recorderCurrentRecordedDurationSeconds(double seconds) override {
-        std::ostringstream text;
-        text << "duration " << seconds;
-        add(text.str());
-    }
-
-    void recorderPaused() override { add("paused"); }
-
-    void recorderStopped(const std::string& path) override { add("stopped " + path); }
-
-    void recorderRerecord() override { add("rerecord"); }
-
-    void recorderPlaying() override { add("playing"); }
-
-    void recorderManuallySubmitted() override { add("submitted"); }
-
-    void recorderCancelledByUser() override { add("cancelled"); }
-
-    // The lines since the last call.
-    std::vector<std::string> take() {
-        MutexLock lock(mutex_);
-        return std::move(events_);
-    }
-
-private:
-    void add(std::string event) {
-        MutexLock lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-
-    Mutex mutex_;
-    std::vector<std::string> events_ PELMAR_GUARDED_BY(mutex_);
-};
 
 class PelmarAudioRecorderIntegrationTest : public ::testing::Test {
 protected:
@@ -91,12 +49,10 @@ protected:
     // Opens the recorder through the facade and waits until it is on screen.
     std::shared_ptr<PelmarAudioRecorder> open() {
         facade->startAudioRecorder();
-        std::shared_ptr<PelmarAudioRecorder> screen;
-        app.runUntil([&] {
-            screen = std::dynamic_pointer_cast<PelmarAudioRecorder>(app.topViewController());
-            return screen && screen->isAppeared();
-        });
-        return screen;
+        app.settle();
+        app.advance(0.5);  // the animated presentation
+        auto screen = std::dynamic_pointer_cast<PelmarAudioRecorder>(app.topViewController());
+        return screen && screen->isAppeared() ? screen : nullptr;
     }
 
     void tapRecord(PelmarAudioRecorder& screen) { app.tap(screen.recordContainerView); }
@@ -112,7 +68,7 @@ protected:
     test::ServiceEmulator emulator;
     std::shared_ptr<test::RecordingUploadingDelegate> uploads =
             std::make_shared<test::RecordingUploadingDelegate>();
-    std::shared_ptr<RecorderEventLog> events = std::make_shared<RecorderEventLog>();
+    std::shared_ptr<test::RecorderEventLog> events = std::make_shared<test::RecorderEventLog>();
     std::shared_ptr<Pelmar> facade;
 };
 
@@ -215,6 +171,32 @@ TEST_F(PelmarAudioRecorderIntegrationTest, RecordsPlaysRerecordsAndUploadsThroug
     EXPECT_EQ(emulator.uploads()[0].kind, test::MediaKind::Audio);
     EXPECT_EQ(emulator.uploads()[0].size, std::filesystem::file_size(path));
     EXPECT_EQ(uploads->events().front().path, path);
+    EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
+}
+
+TEST_F(PelmarAudioRecorderIntegrationTest, SendingAPausedRecordingFinishesItsFileFirst) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    tapRecord(*screen);
+    ASSERT_TRUE(app.runUntil([&] { return screen->currentState() == State::recording; }));
+    app.advance(2.0);
+    app.tap(screen->resumeContainerView);
+    app.advance(1.0);
+    // The send button shows only once a recording has stopped; host code may still send.
+    screen->onUpload();
+    ASSERT_TRUE(app.runUntil([&] { return uploads->count("uploadFinished") == 1; }, 30));
+    const std::string path = (app.documents() / "Recorded_Audio").string();
+    auto probe = av::test::MovieProbe::probe(path);
+    ASSERT_TRUE(probe);
+    EXPECT_NEAR(probe->audioDuration, 2.0, 0.05);
+    ASSERT_EQ(emulator.uploads().size(), 1u);
+    EXPECT_EQ(emulator.uploads()[0].size, std::filesystem::file_size(path));
+    // The stop is heard before the file goes out.
+    const auto lines = events->take();
+    const auto submitted = std::find(lines.begin(), lines.end(), "submitted");
+    ASSERT_NE(submitted, lines.end());
+    ASSERT_NE(submitted, lines.begin());
+    EXPECT_EQ(*(submitted - 1), "stopped " + path);
     EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
 }
 

@@ -1,5 +1,6 @@
 #include "pelmar/audio/testing/AudioTestApp.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "pelmar/audio/AudioPlayerManager.h"
@@ -39,6 +40,13 @@ AudioTestApp::~AudioTestApp() {
 
 std::filesystem::path AudioTestApp::documents() const {
     return foundation::Sandbox::documentsDirectory();
+}
+
+bool AudioTestApp::breakDocuments() const {
+    const auto folder = documents();
+    std::filesystem::remove_all(folder);
+    FILE* file = std::fopen(folder.c_str(), "w");
+    return file != nullptr && std::fclose(file) == 0;
 }
 
 bool AudioTestApp::startRecording() {
