@@ -6,10 +6,13 @@ include_guard(GLOBAL)
 find_package(Threads REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(CURL REQUIRED)
+# MD5 of long image cache keys.
+find_package(OpenSSL REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
         libavformat libavcodec libavutil libswscale libswresample)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+find_package(ZXing REQUIRED)
 
 if(PELMAR_BUILD_TESTS)
     find_package(GTest REQUIRED)

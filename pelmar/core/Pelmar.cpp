@@ -21,6 +21,7 @@
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Device.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/ui/Window.h"
 
@@ -331,11 +332,6 @@ void Pelmar::setHardwarePermissionDelegate(
 std::shared_ptr<PelmarHardwarePermissionDelegate> Pelmar::hardwarePermissionDelegate() const {
     MutexLock lock(mutex_);
     return hardwarePermissionDelegate_;
-}
-
-void Pelmar::runHardwarePermissionChecks() {
-    // Camera hardware, microphone hardware, camera permission, photo-library permission and
-    // microphone permission are reported here, in that order, once the device layer exists.
 }
 
 void Pelmar::setQrScannerConfig(const std::optional<Json>& dict) {
@@ -654,6 +650,10 @@ void Pelmar::startScreenRecorder(const std::string& appGroup,
     auto& defaults = foundation::UserDefaults::standard();
     defaults.set(kAppGroupDefaultsKey, appGroup);
     defaults.synchronize();
+    if (!ui::Device::current().isSystemVersionAtLeast(
+                PelmarVideos::kBroadcastPickerSystemVersion)) {
+        return;  // older systems only remember the group
+    }
     if (videos_) {
         videos_->startScreenRecorder(appGroup, preferredExtension);
     }

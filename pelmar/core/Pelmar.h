@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pelmar/core/FileInfoData.h"
 #include "pelmar/core/FileSelectorConfig.h"
 #include "pelmar/core/PelmarConfig.h"
 #include "pelmar/core/PelmarFileSelectorDelegate.h"
@@ -25,6 +26,7 @@
 #include "pelmar/core/VideoPlayerConfig.h"
 #include "pelmar/core/VideoRecorderConfig.h"
 #include "pelmar/platform/foundation/Json.h"
+#include "pelmar/platform/messageui/MailComposeViewControllerDelegate.h"
 #include "pelmar/platform/sync/Mutex.h"
 
 // Pelmar: the SDK's facade. The host app creates one with its application token and keeps it; every
@@ -59,7 +61,8 @@ class PelmarImages;
 class PelmarUploadingHandler;
 class PelmarVideos;
 
-class Pelmar : public std::enable_shared_from_this<Pelmar> {
+class Pelmar : public std::enable_shared_from_this<Pelmar>,
+               public messageui::MailComposeViewControllerDelegate {
 public:
     // The full start-up: endpoints of the token's region, default options, the service objects.
     explicit Pelmar(std::string token);
@@ -161,7 +164,9 @@ public:
     void cancelUpload(const std::optional<std::string>& path, bool deleteFile);
 
     // The app side of screen recording: stores `appGroup` under the user-defaults key "AppGroup"
-    // (read at the next start-up) and starts watching the group's screen-recording folder.
+    // (read at the next start-up); from system version 12 on it also starts watching the group's
+    // screen-recording folder and opens the system's broadcast sheet with `preferredExtension`
+    // (see PelmarVideos::startScreenRecorder).
     void startScreenRecorder(const std::string& appGroup,
                              const std::optional<std::string>& preferredExtension = std::nullopt);
 
@@ -316,10 +321,55 @@ public:
 
     void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
 
+    // QR scanner: opens the QR reader screen full screen over getParentViewController(), with
+    // the QR delegate. The screen closes after the first accepted code when the dictionary holds
+    // the Boolean true, or no Boolean, under "closeAfterSuccessfulScan" (the Boolean false keeps
+    // scanning); the form without arguments takes getQrScannerConfig()'s flag. Main thread only.
+    void startQrScanner(const std::optional<Json>& dict);
+
+    void startQrScanner();
+
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.
     // Main thread only.
     std::shared_ptr<ui::ViewController> getParentViewController() const;
+
+    // Camera recording, the system camera, hardware checks and the support mail.
+    // The support report's log file in Documents and the subject of its mail.
+    static constexpr const char* kSupportLogFileName = "PelmarLog.log";
+    static constexpr const char* kSupportReportSubject = "Pelmar SDK report";
+
+    // Opens the camera recorder full screen over getParentViewController() with the recorder
+    // options (preview, light and sound meters always on), after copying the facade's auth tokens
+    // and then those of the recorder's extra arguments ("client_auth", "server_auth": a string
+    // sets, another value clears) into connect(). Main thread only; in the `pelmar` library.
+    void record();
+
+    // Opens the system camera for a still picture when the device has a camera; the facade hears
+    // the result as the picker's delegate and uploads it. Main thread only; in `pelmar`.
+    void startImageRecorder();
+
+    // Writes `lines` (joined by line feeds) to kSupportLogFileName in Documents, replacing the last
+    // report, and opens the support mail with it attached as "PelmarLogs_<unix seconds>.log".
+    // Main thread only. Fails silently (no Documents folder, no mail on the device).
+    void sendReport(const std::vector<std::string>& lines);
+
+    // Opens the system mail screen to the support address (config()) with `subject`, the HTML
+    // `messageBody` and the file of `file` attached when it can be read. Does nothing when the
+    // device cannot send mail. Main thread only.
+    void sendEmailToSupport(const std::string& subject = "",
+                            const std::string& messageBody = "",
+                            const std::optional<FileInfoData>& file = std::nullopt);
+
+    // The mail screen ended: it is dismissed; nothing is reported.
+    void mailComposeController(messageui::MailComposeViewController& controller,
+                               messageui::MailComposeResult result,
+                               const std::optional<Error>& error) override;
+
+    // Video editor: opens the trim screen on a copy of a local video ("video.mp4" in Documents);
+    // a path holding "http://" or "https://" gets the alert "Pelmar can trim only local video."
+    // instead, and a file that cannot be copied opens nothing. Main thread only.
+    void trimVideo(const std::string& path);
 
 private:
     struct Options;

@@ -23,7 +23,8 @@ PelmarConfig::PelmarConfig(const std::string& token)
     : serverAPIUrl_(kDefaultServerApiUrl),
       cdnAPIUrl_(kDefaultCdnApiUrl),
       devServerApiUrl_(kDefaultDevServerApiUrl),
-      fileServerUrl_(kFileServerUrl) {
+      fileServerUrl_(kFileServerUrl),
+      supportEmailAddress_(PELMAR_SUPPORT_EMAIL) {
     if (token.starts_with(kSecondRegionPrefix)) {
         serverAPIUrl_ = kSecondServerApiUrl;
         cdnAPIUrl_ = kSecondCdnApiUrl;
@@ -69,6 +70,16 @@ void PelmarConfig::setDevServerApiUrl(std::string url) {
 void PelmarConfig::setFileServerUrl(std::string url) {
     MutexLock lock(mutex_);
     fileServerUrl_ = std::move(url);
+}
+
+std::string PelmarConfig::supportEmailAddress() const {
+    MutexLock lock(mutex_);
+    return supportEmailAddress_;
+}
+
+void PelmarConfig::setSupportEmailAddress(std::string address) {
+    MutexLock lock(mutex_);
+    supportEmailAddress_ = std::move(address);
 }
 
 }  // namespace pelmar

@@ -34,12 +34,18 @@ public:
     void setDevServerApiUrl(std::string url);
     void setFileServerUrl(std::string url);
 
+    // The one recipient of support mail (build setting PELMAR_SUPPORT_EMAIL).
+    std::string supportEmailAddress() const;
+
+    void setSupportEmailAddress(std::string address);
+
 private:
     mutable Mutex mutex_;
     std::string serverAPIUrl_ PELMAR_GUARDED_BY(mutex_);
     std::string cdnAPIUrl_ PELMAR_GUARDED_BY(mutex_);
     std::string devServerApiUrl_ PELMAR_GUARDED_BY(mutex_);
     std::string fileServerUrl_ PELMAR_GUARDED_BY(mutex_);
+    std::string supportEmailAddress_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar

@@ -17,6 +17,9 @@
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/image/PictureCodec.h"
 #include "pelmar/platform/net/URLSession.h"
+#include "pelmar/platform/replaykit/SystemBroadcastPickerView.h"
+#include "pelmar/platform/ui/Device.h"
+#include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/watch/FolderWatcher.h"
 
 namespace pelmar {
@@ -395,13 +398,47 @@ PelmarVideos::Task PelmarVideos::attachCover(std::string token,
 }
 
 void PelmarVideos::startScreenRecorder(const std::string& appGroup,
-                                       const std::optional<std::string>& /*preferredExtension*/) {
+                                       const std::optional<std::string>& preferredExtension) {
     {
         MutexLock lock(mutex_);
         appGroup_ = appGroup;
         presentedItemURL_ = Utils::getSharedScreenRecordingDirectory(appGroup);
     }
     setupFileWatcher();
+    if (!ui::Device::current().isSystemVersionAtLeast(kBroadcastPickerSystemVersion)) {
+        return;
+    }
+    auto parent =
+            application_->with([](Pelmar& facade) { return facade.getParentViewController(); })
+                    .value_or(nullptr);
+    if (!parent) {
+        return;  // nothing on screen to open the broadcast sheet over
+    }
+    showBroadcastPicker(*parent->view(), preferredExtension.value_or(""));
+}
+
+void PelmarVideos::showBroadcastPicker(ui::View& parentView,
+                                       const std::string& preferredExtension) {
+    const ui::Rect bounds = parentView.bounds();
+    auto picker = replaykit::SystemBroadcastPickerView::make({0, 0, bounds.width, bounds.height});
+    picker->setTranslatesAutoresizingMaskIntoConstraints(false);
+    picker->setPreferredExtension(preferredExtension);
+    picker->layer()->setBackgroundColor(ui::Color::clear());
+    const auto& subviews = picker->subviews();
+    if (!subviews.empty() && std::dynamic_pointer_cast<ui::Button>(subviews.front())) {
+        picker->setButtonImageTintColor(ui::Color::clear());
+    }
+    parentView.addSubview(picker);
+    // Pressing the system's button opens its broadcast sheet; the button itself is never shown.
+    for (const auto& subview : std::vector<std::shared_ptr<ui::View>>(subviews)) {
+        if (auto button = std::dynamic_pointer_cast<ui::Button>(subview)) {
+            for (auto event : {ui::ControlEvent::TouchDown, ui::ControlEvent::TouchUpInside,
+                               ui::ControlEvent::TouchUpOutside, ui::ControlEvent::TouchCancel}) {
+                button->sendActions(event);
+            }
+        }
+    }
+    picker->removeFromSuperview();
 }
 
 void PelmarVideos::setupFileWatcher() {

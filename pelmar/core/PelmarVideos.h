@@ -40,6 +40,10 @@ namespace pelmar::internal {
 class FacadeLink;
 }  // namespace pelmar::internal
 
+namespace pelmar::ui {
+class View;
+}  // namespace pelmar::ui
+
 namespace pelmar {
 
 class PelmarVideos : public std::enable_shared_from_this<PelmarVideos> {
@@ -145,8 +149,14 @@ public:
                      std::optional<Json> data,
                      RawCallback callback);
 
-    // Screen-recording intake. Starts watching the app group's screen-recording folder (once).
-    // The broadcast sheet itself is shown by the screen launches.
+    // The first system version with the broadcast picker.
+    static constexpr int kBroadcastPickerSystemVersion = 12;
+
+    // Screen-recording intake. Starts watching the app group's screen-recording folder (once),
+    // then, from kBroadcastPickerSystemVersion on and while a screen is shown, opens the system's
+    // broadcast sheet (with `preferredExtension` preselected, "" when none) through a broadcast
+    // picker that is added over the parent screen's view, pressed and removed again. Main thread
+    // only.
     void startScreenRecorder(const std::string& appGroup,
                              const std::optional<std::string>& preferredExtension);
 
@@ -171,6 +181,8 @@ public:
 
 private:
     void setupFileWatcher();
+
+    static void showBroadcastPicker(ui::View& parentView, const std::string& preferredExtension);
 
     Image cachedImage(const std::string& key) const;
 

@@ -37,7 +37,7 @@ PelmarRemoteImageDownloadTask::PelmarRemoteImageDownloadTask(
         std::string key,
         Environment environment,
         std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy)
-    : PelmarRemoteImageTask(std::move(key)),
+    : PelmarRemoteImageTask(std::move(key), environment.callbackQueue, environment.manager),
       environment_(std::move(environment)),
       retryStrategy_(retryStrategy
                              ? std::move(retryStrategy)

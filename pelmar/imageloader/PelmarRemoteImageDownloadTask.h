@@ -43,6 +43,8 @@ public:
         std::shared_ptr<PelmarOperationQueue> operationQueue;
         std::shared_ptr<dispatch::Queue> callbackQueue;
         PelmarSpeedRecorder* speedRecorder = &PelmarSpeedRecorder::sharedRecorder();
+        // Asked for the progressive-render settings; none means no blur and no size limit.
+        std::weak_ptr<PelmarRemoteImageManager> manager;
     };
 
     // Data (none after an error), the response, the error.

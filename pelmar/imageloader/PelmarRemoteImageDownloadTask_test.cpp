@@ -532,10 +532,13 @@ TEST_F(PelmarRemoteImageDownloadTaskNginxTest, ThrottledDownloadReportsProgressI
     std::mutex mutex;
     std::vector<std::pair<int64_t, int64_t>> progress;
     auto task = makeTask();
-    task->addCallbacks("caller-1", {[&](int64_t received, int64_t expected) {
-                           std::lock_guard lock(mutex);
-                           progress.emplace_back(received, expected);
-                       }});
+    task->addCallbacksWithCompletionBlock(
+            nullptr, nullptr,
+            [&](int64_t received, int64_t expected) {
+                std::lock_guard lock(mutex);
+                progress.emplace_back(received, expected);
+            },
+            "caller-1");
     schedule(task, server().Url("/slow/progress.png"));
     expectPicture(result(), picture);
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/av/CaptureSession.h"
 #include "pelmar/platform/av/CaptureVideoPreviewLayer.h"
 #include "pelmar/platform/ui/View.h"
@@ -25,6 +26,10 @@ public:
     void setSession(std::shared_ptr<av::CaptureSession> session) {
         videoPreviewLayer()->setSession(std::move(session));
     }
+
+    // The device point of interest under `point` (in this view's coordinates): the point's
+    // share of the view's width and height, kept within 0 to 1.
+    av::DevicePoint captureDevicePoint(ui::Point point) const;
 
 protected:
     std::shared_ptr<ui::Layer> makeLayer() override;

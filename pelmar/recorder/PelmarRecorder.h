@@ -28,7 +28,10 @@
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Switch.h"
 #include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/recorder/AudioLevelView.h"
 #include "pelmar/recorder/CapturePreviewView.h"
+#include "pelmar/recorder/FaceOutlineView.h"
+#include "pelmar/recorder/LuxMeterView.h"
 
 namespace pelmar {
 
@@ -90,6 +93,14 @@ public:
     bool showLightIndicator = true;
     bool showSoundIndicator = true;
 
+    // Store the flag and, on the main queue, hide its meter view exactly when it is false. The
+    // measurements and the sensor delegate's calls go on whatever the flags say.
+    void setShowFaceOutline(bool show);
+
+    void setShowLightIndicator(bool show);
+
+    void setShowSoundIndicator(bool show);
+
     bool blurMode() const { return blurMode_.load(); }
 
     void setBlurMode(bool on) { blurMode_.store(on); }
@@ -114,9 +125,9 @@ public:
     std::weak_ptr<ui::Switch> blurringSwitch;
     std::weak_ptr<ui::View> controlsView;
     std::weak_ptr<ui::ImageView> blurringPreviewView;
-    std::weak_ptr<ui::View> luxMeterView;
-    std::weak_ptr<ui::View> audioLevelView;
-    std::weak_ptr<ui::View> faceOutlineView;
+    std::weak_ptr<LuxMeterView> luxMeterView;
+    std::weak_ptr<AudioLevelView> audioLevelView;
+    std::weak_ptr<FaceOutlineView> faceOutlineView;
 
     // State (any thread).
     AVCamSetupResult setupResult() const { return setupResult_.load(); }
@@ -162,6 +173,10 @@ public:
     void onCloseButtonTap();
 
     void onChangeBlurMode();
+
+    // A tap on the preview at `point` (preview coordinates): focus and expose there once, and
+    // watch for the scene to change.
+    void focusAndExposeTap(ui::Point point);
 
     // View lifecycle.
     void viewDidLoad() override;
@@ -234,6 +249,11 @@ private:
     void sessionWasInterrupted(const Json& info);
     void sessionInterruptionEnded();
     void subjectAreaDidChange();
+    void focus(av::FocusMode focusMode,
+               av::ExposureMode exposureMode,
+               av::DevicePoint point,
+               bool monitorSubjectAreaChange);
+    void setFlashMode(av::FlashMode mode, const std::shared_ptr<av::CaptureDevice>& device);
 
     // Recording (session queue unless noted).
     void startStopRecording(bool start);

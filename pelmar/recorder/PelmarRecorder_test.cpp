@@ -13,6 +13,7 @@
 
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/av/AssetWriter.h"
+#include "pelmar/platform/av/CaptureMetadataOutput.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
@@ -41,32 +42,6 @@ std::vector<std::filesystem::path> temporaryFiles() {
         files.push_back(entry.path());
     }
     return files;
-}
-
-std::shared_ptr<av::CaptureVideoDataOutput> videoOutput(test::RecorderApp& app) {
-    for (const auto& output : app.recorder->session()->outputs()) {
-        if (auto video = std::dynamic_pointer_cast<av::CaptureVideoDataOutput>(output)) {
-            return video;
-        }
-    }
-    return nullptr;
-}
-
-// Feeds one camera frame (manual feed) to the recorder's video output.
-void feedFrame(test::RecorderApp& app, int index, double seconds, bool brightness = true) {
-    auto frame = av::test::SyntheticMedia::frame(360, 480, index, seconds);
-    if (brightness) {
-        frame->attachments()["{Exif}"]["BrightnessValue"] = 1.25;
-    }
-    ASSERT_TRUE(videoOutput(app)->deliver(frame));
-    app.drainSessionQueue();
-}
-
-// A recorder on screen and ready, fed by hand.
-void readyWithManualFeed(test::RecorderApp& app) {
-    app.standardDevices();
-    app.devices().setManualFeed(true);
-    app.presentAndWaitUntilReady();
 }
 
 TEST(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) {
@@ -363,7 +338,7 @@ TEST(PelmarRecorderTest, RotatingTheWindowTurnsThePreviewAndTheRecording) {
             {ui::InterfaceOrientation::Portrait, av::VideoOrientation::Portrait, 1080},
     };
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     auto preview = app.recorder->previewView.lock()->videoPreviewLayer()->connection();
     ASSERT_NE(preview, nullptr);
     for (const auto& c : cases) {
@@ -371,7 +346,7 @@ TEST(PelmarRecorderTest, RotatingTheWindowTurnsThePreviewAndTheRecording) {
         app.window()->rotate(c.interface);
         app.drainSessionQueue();
         EXPECT_EQ(preview->videoOrientation(), c.video);
-        EXPECT_EQ(videoOutput(app)->connection(MediaType::Video)->videoOrientation(), c.video);
+        EXPECT_EQ(app.videoOutput()->connection(MediaType::Video)->videoOrientation(), c.video);
         EXPECT_EQ(app.recorder->videoWidth(), c.width);
         EXPECT_EQ(app.recorder->videoHeight(), c.width == 1920 ? 1080 : 1920);
         EXPECT_EQ(app.recorder->view()->bounds().size(), app.window()->bounds().size());
@@ -386,7 +361,7 @@ TEST(PelmarRecorderTest, RotatingTheWindowTurnsThePreviewAndTheRecording) {
 
 TEST(PelmarRecorderTest, AFlatOrUnknownDeviceKeepsTheLastOrientation) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     auto preview = app.recorder->previewView.lock()->videoPreviewLayer()->connection();
     ASSERT_NE(preview, nullptr);
     app.window()->rotate(ui::InterfaceOrientation::LandscapeRight);
@@ -405,7 +380,7 @@ TEST(PelmarRecorderTest, AFlatOrUnknownDeviceKeepsTheLastOrientation) {
 
 TEST(PelmarRecorderTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMovie) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.startRecording();
     EXPECT_TRUE(app.events->has("started"));
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 1);
@@ -422,7 +397,7 @@ TEST(PelmarRecorderTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMov
 
 TEST(PelmarRecorderTest, TwoTapsInOneTurnStartOnlyOnce) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.tap(app.recorder->recordButton);
     app.tap(app.recorder->recordButton);
     ASSERT_TRUE(app.runUntil([&] { return app.recorder->isRecording(); }));
@@ -434,10 +409,10 @@ TEST(PelmarRecorderTest, TwoTapsInOneTurnStartOnlyOnce) {
 
 TEST(PelmarRecorderTest, APausedStopLeavesNothingBehindForTheNextRecording) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.startRecording();
-    feedFrame(app, 0, 0.0);
-    feedFrame(app, 1, 1.0 / 30);
+    app.feedFrame(0, 0.0);
+    app.feedFrame(1, 1.0 / 30);
     app.tap(app.recorder->pauseButton);
     EXPECT_TRUE(app.recorder->isPaused());
     EXPECT_TRUE(app.recorder->pauseButton.lock()->isSelected());
@@ -447,35 +422,35 @@ TEST(PelmarRecorderTest, APausedStopLeavesNothingBehindForTheNextRecording) {
     app.startRecording();
     EXPECT_FALSE(app.recorder->isPaused());
     EXPECT_FALSE(app.recorder->pauseButton.lock()->isSelected());
-    feedFrame(app, 2, 5.0);
-    feedFrame(app, 3, 5.0 + 1.0 / 30);
+    app.feedFrame(2, 5.0);
+    app.feedFrame(3, 5.0 + 1.0 / 30);
     EXPECT_TRUE(app.logged("session started with time 5.0333333"));
     EXPECT_NEAR(app.recorder->duration(), 1.0 / 30, 1e-9);
 }
 
 TEST(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.startRecording();
-    feedFrame(app, 0, 0.0);
+    app.feedFrame(0, 0.0);
     auto untimed = av::test::SyntheticMedia::frame(360, 480, 1, 0)
                            ->copyWithNewTiming({{media::Time::invalid(), media::Time::invalid(),
                                                  media::Time::invalid()}});
-    ASSERT_TRUE(videoOutput(app)->deliver(untimed));
+    ASSERT_TRUE(app.videoOutput()->deliver(untimed));
     app.drainSessionQueue();
     EXPECT_EQ(app.recorder->duration(), 0.0);
     EXPECT_FALSE(app.logged("video sample buffer writing error"));
-    feedFrame(app, 2, 1.0 / 30);
+    app.feedFrame(2, 1.0 / 30);
     EXPECT_NEAR(app.recorder->duration(), 1.0 / 30, 1e-9);
 }
 
 TEST(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.recorder->maxRecordedDurationSeconds = std::numeric_limits<double>::infinity();
     app.startRecording();
-    feedFrame(app, 0, 0.0);
-    feedFrame(app, 1, 1.5);
+    app.feedFrame(0, 0.0);
+    app.feedFrame(1, 1.5);
     app.advance(1.0);
     RunLoop::runUntilIdle();
     EXPECT_TRUE(app.recorder->isRecording());
@@ -484,7 +459,7 @@ TEST(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
 
 TEST(PelmarRecorderTest, AWriterThatCannotBeMadeReturnsToIdleWithoutAStartedCall) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     // A file where the temporary folder should be: no movie can be made there.
     const auto tmp = foundation::Sandbox::temporaryDirectory();
     std::filesystem::remove_all(tmp);
@@ -510,7 +485,7 @@ TEST(PelmarRecorderTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
     app.presentAndWaitUntilReady();
     app.startRecording();
     for (int i = 0; i < 5; ++i) {
-        feedFrame(app, i, i / 30.0);
+        app.feedFrame(i, i / 30.0);
     }
     EXPECT_EQ(app.loggedCount("video sample buffer writing error"), 1);
     EXPECT_EQ(app.loggedCount("movie asset writer failed"), 3);
@@ -522,11 +497,11 @@ TEST(PelmarRecorderTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
 
 TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.recorder->maxRecordedDurationSeconds = 1;
     app.startRecording();
     for (int i = 0; i <= 31 && !app.events->has("stopped"); ++i) {
-        feedFrame(app, i, i / 30.0);
+        app.feedFrame(i, i / 30.0);
     }
     ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
     EXPECT_FALSE(app.recorder->isRecording());
@@ -536,17 +511,17 @@ TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
 
 TEST(PelmarRecorderTest, AStopTapOvertakenByTheLimitStartsNoNewRecording) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.recorder->maxRecordedDurationSeconds = 1;
     app.startRecording();
     for (int i = 0; i < 30; ++i) {
-        feedFrame(app, i, i / 30.0);
+        app.feedFrame(i, i / 30.0);
     }
     ASSERT_TRUE(app.recorder->isRecording());
     // The user taps stop, and before the main loop turns, the frame that reaches the limit is
     // handled on the session queue (delivered, then handled one block later).
     ASSERT_TRUE(app.tap(app.recorder->recordButton));
-    ASSERT_TRUE(videoOutput(app)->deliver(av::test::SyntheticMedia::frame(360, 480, 30, 1.0)));
+    ASSERT_TRUE(app.videoOutput()->deliver(av::test::SyntheticMedia::frame(360, 480, 30, 1.0)));
     for (int i = 0; i < 2; ++i) {
         app.recorder->sessionQueue()->sync([] {});
     }
@@ -563,7 +538,7 @@ TEST(PelmarRecorderTest, AStopTapOvertakenByTheLimitStartsNoNewRecording) {
 
 TEST(PelmarRecorderTest, ClosingTheScreenStopsTheCountdownForGood) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.recorder->startDelay = 3;
     app.tap(app.recorder->recordButton);
     RunLoop::runUntilIdle();
@@ -584,10 +559,10 @@ TEST(PelmarRecorderTest, ClosingTheScreenStopsTheCountdownForGood) {
 
 TEST(PelmarRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.startRecording();
-    feedFrame(app, 0, 0.0);
-    feedFrame(app, 1, 1.0 / 30);
+    app.feedFrame(0, 0.0);
+    app.feedFrame(1, 1.0 / 30);
     EXPECT_EQ(temporaryFiles().size(), 1U);
     ASSERT_TRUE(app.tap(app.recorder->closeButton));
     // The presentation finishes, then the dismissal, each on the clock.
@@ -603,7 +578,7 @@ TEST(PelmarRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
 
 TEST(PelmarRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     auto before = app.recorder->session()->videoDevice();
     ASSERT_EQ(before->position(), av::CaptureDevicePosition::Back);
     const auto front = CaptureDevice::devices(MediaType::Video)[1];
@@ -622,7 +597,7 @@ TEST(PelmarRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {
     app.drainSessionQueue();
     RunLoop::runUntilIdle();
     EXPECT_EQ(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
-    EXPECT_TRUE(videoOutput(app)->connection(MediaType::Video)->isVideoMirrored());
+    EXPECT_TRUE(app.videoOutput()->connection(MediaType::Video)->isVideoMirrored());
 }
 
 TEST(PelmarRecorderTest, HiddenControlsTakeNoTaps) {
@@ -661,7 +636,7 @@ TEST(PelmarRecorderTest, HiddenControlsTakeNoTaps) {
 
 TEST(PelmarRecorderTest, TappingTheBlurSwitchSwapsThePreviews) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     auto blurSwitch = app.recorder->blurringSwitch.lock();
     for (bool on : {true, false}) {
         SCOPED_TRACE(on ? "on" : "off");
@@ -675,12 +650,17 @@ TEST(PelmarRecorderTest, TappingTheBlurSwitchSwapsThePreviews) {
 
 TEST(PelmarRecorderTest, SnapshotOfTheScreenWhileRecording) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.startRecording();
-    feedFrame(app, 0, 0.0);
-    feedFrame(app, 1, 1.0);
+    app.feedFrame(0, 0.0);
+    app.feedFrame(1, 1.0);
+    // A face, a loud sound and dim light, so that every meter shows something.
+    app.deliverFaces({av::MetadataFaceObject{1, 0.3, 0.25, 0.4, 0.3}});
+    app.feedAudio(av::test::SyntheticMedia::tone(0, 1024, 44100, 1));
+    app.recorder->luxMeterView.lock()->setCurrentLuminousity(0.2);
     app.advance(1.0);
     EXPECT_EQ(app.recorder->recordingDurationLabel.lock()->text(), "00:01");
+    EXPECT_FALSE(app.recorder->faceOutlineView.lock()->faces.empty());
     const auto path = app.writeSnapshot(*app.window(), "PelmarRecorder_recording.png");
     ASSERT_TRUE(path.has_value());
     EXPECT_GT(std::filesystem::file_size(*path), 0U);
@@ -688,9 +668,9 @@ TEST(PelmarRecorderTest, SnapshotOfTheScreenWhileRecording) {
 
 TEST(PelmarRecorderTest, FramesWithoutABrightnessReadingAreSkippedByTheLightMeter) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
-    feedFrame(app, 0, 0.0, /*brightness=*/false);
-    feedFrame(app, 1, 1.0 / 30, /*brightness=*/true);
+    app.readyWithManualFeed();
+    app.feedFrame(0, 0.0, /*brightness=*/false);
+    app.feedFrame(1, 1.0 / 30, /*brightness=*/true);
     EXPECT_EQ(app.events->lux(), std::vector<double>{1.25});
 }
 
@@ -714,9 +694,9 @@ TEST(PelmarRecorderTest, AdjustTimeShiftsPresentationAndDecodeTimes) {
 
 TEST(PelmarRecorderTest, ARecorderClosedWhileRecordingIsFreed) {
     test::RecorderApp app;
-    readyWithManualFeed(app);
+    app.readyWithManualFeed();
     app.startRecording();
-    feedFrame(app, 0, 0.0);
+    app.feedFrame(0, 0.0);
     ASSERT_TRUE(app.tap(app.recorder->closeButton));
     app.expectFreedAfterDismiss(std::move(app.recorder));
     EXPECT_TRUE(app.events->has("cancelled"));

@@ -114,4 +114,8 @@ void AppLifecycle::reset() {
     released.swap(l.backgroundTasks);
 }
 
+void AppLifecycle::receiveMemoryWarning() {
+    foundation::NotificationCenter::defaultCenter().post(kDidReceiveMemoryWarningNotification);
+}
+
 }  // namespace pelmar::app

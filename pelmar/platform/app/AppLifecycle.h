@@ -31,6 +31,10 @@ public:
             "ApplicationDidEnterBackground";
     static constexpr std::string_view kWillEnterForegroundNotification =
             "ApplicationWillEnterForeground";
+    // Posted on the default notification centre when the system runs short of memory: caches
+    // should let go of what they can rebuild.
+    static constexpr std::string_view kDidReceiveMemoryWarningNotification =
+            "ApplicationDidReceiveMemoryWarning";
 
     AppLifecycle() = delete;
 
@@ -52,6 +56,10 @@ public:
     // The platform's time is up: runs the expiration handler of every live task (oldest first)
     // and then ends the tasks whose handler did not.
     static void expireBackgroundTasks();
+
+    // The system is short of memory: posts kDidReceiveMemoryWarningNotification on the calling
+    // thread.
+    static void receiveMemoryWarning();
 
     // Back to Active with no background tasks, and no notification (tests).
     static void reset();

@@ -80,6 +80,16 @@ std::shared_ptr<AssetWriter> AssetWriter::create(std::filesystem::path outputURL
     return std::shared_ptr<AssetWriter>(new AssetWriter(std::move(outputURL)));
 }
 
+std::shared_ptr<AssetWriter> AssetWriter::create(std::filesystem::path outputURL,
+                                                 FileType fileType,
+                                                 Error* error) {
+    auto writer = create(std::move(outputURL), error);
+    if (writer) {
+        writer->fileType_ = fileType;
+    }
+    return writer;
+}
+
 void AssetWriter::failWritersAfterAppends(int count) {
     injectedFailureForNewWriters.store(count > 0 ? count : 0);
 }
@@ -179,7 +189,8 @@ bool AssetWriter::startWriting() {
         return false;
     }
     auto encoder = std::make_unique<internal::MovieEncoder>();
-    if (auto e = encoder->open(output_.string(), video, audio)) {
+    const char* container = fileType_ == FileType::QuickTimeMovie ? "mov" : "mp4";
+    if (auto e = encoder->open(output_.string(), video, audio, container)) {
         const bool created = e->code != kAssetWriterErrorFileExists;
         encoder.reset();
         if (created) {

@@ -22,13 +22,13 @@ namespace internal {
 class MovieEncoder;
 }
 
-// AssetWriter: writes an MPEG-4 movie (H.264 + AAC) from appended samples. Status moves Unknown ->
-// Writing (startWriting) -> Completed (finishWriting) or Failed, or to Cancelled. Source times are
-// measured from startSession's time: material before it is dropped (audio trimmed to the sample;
-// the last picture before it opens the movie if it was still showing). Encoding runs on the
-// writer's own thread behind bounded queues; finishWriting's completion runs on that thread (or on
-// a background queue when there is nothing to finish).
-// Ownership: made by create(), held by shared_ptr; owns its inputs and its thread. Destroying a
+// AssetWriter: writes an MPEG-4 or QuickTime movie (H.264 + AAC) from appended samples. Status
+// moves Unknown -> Writing (startWriting) -> Completed (finishWriting) or Failed, or to Cancelled.
+// Source times are measured from startSession's time: material before it is dropped (audio trimmed
+// to the sample; the last picture before it opens the movie if it was still showing). Encoding runs
+// on the writer's own thread behind bounded queues; finishWriting's completion runs on that thread
+// (or on a background queue when there is nothing to finish). Ownership: made by create(), held by
+// shared_ptr; owns its inputs and its thread. Destroying a
 //     writer that is still writing cancels it. A completion may drop the last reference.
 // Threads: thread-safe.
 // Errors: create() fails (null, `error` set) when the folder of the file does not exist.
@@ -40,11 +40,20 @@ class AssetWriter : public std::enable_shared_from_this<AssetWriter> {
 public:
     enum class Status : int { Unknown = 0, Writing = 1, Completed = 2, Failed = 3, Cancelled = 4 };
 
+    // The container of the movie file; the tracks are the same in both.
+    enum class FileType : int { MPEG4 = 0, QuickTimeMovie = 1 };
+
     static constexpr std::size_t kMaxQueuedVideoFrames = 8;
     static constexpr std::size_t kMaxQueuedAudioBuffers = 64;
 
     static std::shared_ptr<AssetWriter> create(std::filesystem::path outputURL,
                                                Error* error = nullptr);
+
+    static std::shared_ptr<AssetWriter> create(std::filesystem::path outputURL,
+                                               FileType fileType,
+                                               Error* error = nullptr);
+
+    FileType outputFileType() const { return fileType_; }
 
     ~AssetWriter();
 
@@ -127,6 +136,7 @@ private:
     void stopThread();
 
     const std::filesystem::path output_;
+    FileType fileType_ = FileType::MPEG4;
     mutable Mutex mutex_;
     mutable CondVar changed_;
     Status status_ PELMAR_GUARDED_BY(mutex_) = Status::Unknown;

@@ -26,12 +26,12 @@ void AssetWriterInput::attach(const std::shared_ptr<AssetWriter>& writer) {
 
 bool AssetWriterInput::isReadyForMoreMediaData() const {
     auto w = writer();
-    return w && w->isReady(media_, forcedNotReady_.load());
+    return w && !finished_.load() && w->isReady(media_, forcedNotReady_.load());
 }
 
 bool AssetWriterInput::append(const std::shared_ptr<const media::SampleBuffer>& sample) {
     auto w = writer();
-    if (!w || !sample || sample->mediaType() != media_) {
+    if (!w || !sample || sample->mediaType() != media_ || finished_.load()) {
         return false;
     }
     if (media_ == MediaType::Video) {

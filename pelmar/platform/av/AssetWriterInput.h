@@ -35,7 +35,7 @@ struct AudioSettings {
 // Errors: append() returns false when the sample was not taken: the writer is not writing or has no
 //     session yet, the input is not in a writer, the sample is of the wrong kind, its time does not
 //     come after the previous one, the track's queue is full (see isReadyForMoreMediaData()), or
-//     the writer failed (see AssetWriter::error()).
+//     the writer failed (see AssetWriter::error()), or the input was marked as finished.
 class AssetWriterInput {
 public:
     static std::shared_ptr<AssetWriterInput> createVideo(VideoSettings settings);
@@ -62,6 +62,12 @@ public:
 
     bool append(const std::shared_ptr<const media::SampleBuffer>& sample);
 
+    // No more samples come for this track: from now on it is never ready and takes no sample.
+    // What was appended before is still written.
+    void markAsFinished() { finished_.store(true); }
+
+    bool isFinished() const { return finished_.load(); }
+
     // Test hook: answer "not ready" whatever the queue holds.
     void setForcedNotReady(bool notReady) { forcedNotReady_.store(notReady); }
 
@@ -82,6 +88,7 @@ private:
     const std::optional<AudioSettings> audio_;
     std::atomic<bool> realTime_{false};
     std::atomic<bool> forcedNotReady_{false};
+    std::atomic<bool> finished_{false};
     mutable Mutex mutex_;
     std::weak_ptr<AssetWriter> writer_ PELMAR_GUARDED_BY(mutex_);
 };

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <fstream>
 #include <memory>
+#include <string>
 
 #include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
@@ -70,6 +72,37 @@ TEST_F(AssetWriterIntegrationTest, WritesAPlayableMovieFromTheSessionStartWithFi
     const auto picture = MovieProbe::pixel(writer->outputURL(), 10, 470, 960);
     ASSERT_TRUE(picture);
     EXPECT_GT((*picture)[0] + (*picture)[1] + (*picture)[2], 300);
+}
+
+TEST_F(AssetWriterIntegrationTest, WritesAQuickTimeMovieAndRefusesSamplesAfterAFinishedMark) {
+    pelmar::test::TempSandbox sandbox;
+    auto writer = AssetWriter::create(sandbox.root() / "movie.mov",
+                                      AssetWriter::FileType::QuickTimeMovie);
+    auto video = AssetWriterInput::createVideo({375, 667});
+    writer->addInput(video);
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSession(media::Time::make(0, 1));
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(video->append(PictureSample(375, 667, i, i / 30.0)));
+    }
+    video->markAsFinished();
+    EXPECT_FALSE(video->isReadyForMoreMediaData());
+    EXPECT_FALSE(video->append(PictureSample(375, 667, 10, 10 / 30.0)));
+    std::atomic<bool> done{false};
+    writer->finishWriting([&] { done = true; });
+    ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return done.load(); }, 60));
+    ASSERT_EQ(writer->status(), AssetWriter::Status::Completed) << *writer->error();
+
+    // A QuickTime file type box names the "qt  " brand.
+    std::ifstream file(writer->outputURL(), std::ios::binary);
+    std::string head(12, '\0');
+    file.read(head.data(), 12);
+    EXPECT_EQ(head.substr(4, 8), "ftypqt  ");
+    const auto probe = MovieProbe::probe(writer->outputURL());
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->width, 374);
+    EXPECT_EQ(probe->height, 666);
+    EXPECT_EQ(probe->videoFrames, 10);
 }
 
 }  // namespace

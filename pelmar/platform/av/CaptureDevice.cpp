@@ -87,6 +87,17 @@ bool CaptureDevice::lockForConfiguration(Error* error) {
     return true;
 }
 
+bool CaptureDevice::isFocusPointOfInterestSupported() const {
+    return media_ == MediaType::Video && position_ != CaptureDevicePosition::Front;
+}
+
+bool CaptureDevice::isFocusModeSupported(FocusMode mode) const {
+    if (media_ != MediaType::Video) {
+        return false;
+    }
+    return position_ != CaptureDevicePosition::Front || mode == FocusMode::Locked;
+}
+
 void CaptureDevice::simulateSubjectAreaChange() {
     center_->post(kSubjectAreaDidChangeNotification);
 }

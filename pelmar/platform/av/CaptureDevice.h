@@ -18,6 +18,20 @@ inline constexpr long kCaptureErrorDeviceUnavailable = -11814;
 inline constexpr long kCaptureErrorMediaServicesWereReset = -11819;
 inline constexpr long kCaptureErrorLockFailed = -11852;
 
+// How a camera focuses and sets its exposure.
+enum class FocusMode : int { Locked = 0, AutoFocus = 1, ContinuousAutoFocus = 2 };
+
+enum class ExposureMode : int { Locked = 0, AutoExpose = 1, ContinuousAutoExposure = 2 };
+
+// A point of interest in device coordinates: (0, 0) top left to (1, 1) bottom right of the
+// picture.
+struct DevicePoint {
+    double x = 0.5;
+    double y = 0.5;
+
+    bool operator==(const DevicePoint&) const = default;
+};
+
 // CaptureDevice: a synthetic camera or microphone of the CaptureEnvironment, and the lookups and
 // permission questions about devices. Cameras produce a moving test pattern, microphones a tone.
 // Ownership: made by the environment and shared by shared_ptr.
@@ -77,6 +91,33 @@ public:
 
     void setFlashMode(FlashMode mode) { flashMode_ = mode; }
 
+    // Focus and exposure. Back cameras support a focus point and every focus mode; front cameras
+    // have a fixed focus (only Locked) but support an exposure point and every exposure mode.
+    // Microphones support none.
+    bool isFocusPointOfInterestSupported() const;
+
+    bool isFocusModeSupported(FocusMode mode) const;
+
+    bool isExposurePointOfInterestSupported() const { return media_ == MediaType::Video; }
+
+    bool isExposureModeSupported(ExposureMode) const { return media_ == MediaType::Video; }
+
+    DevicePoint focusPointOfInterest() const { return focusPoint_; }
+
+    void setFocusPointOfInterest(DevicePoint point) { focusPoint_ = point; }
+
+    FocusMode focusMode() const { return focusMode_; }
+
+    void setFocusMode(FocusMode mode) { focusMode_ = mode; }
+
+    DevicePoint exposurePointOfInterest() const { return exposurePoint_; }
+
+    void setExposurePointOfInterest(DevicePoint point) { exposurePoint_ = point; }
+
+    ExposureMode exposureMode() const { return exposureMode_; }
+
+    void setExposureMode(ExposureMode mode) { exposureMode_ = mode; }
+
     [[nodiscard]] bool lockForConfiguration(Error* error = nullptr);
 
     void unlockForConfiguration() { locked_ = false; }
@@ -102,6 +143,10 @@ private:
     MediaType media_ = MediaType::Video;
     CaptureDevicePosition position_ = CaptureDevicePosition::Unspecified;
     FlashMode flashMode_ = FlashMode::Off;
+    DevicePoint focusPoint_;
+    FocusMode focusMode_ = FocusMode::ContinuousAutoFocus;
+    DevicePoint exposurePoint_;
+    ExposureMode exposureMode_ = ExposureMode::ContinuousAutoExposure;
     bool locked_ = false;
     bool subjectAreaMonitoring_ = false;
     std::shared_ptr<foundation::NotificationCenter> center_;

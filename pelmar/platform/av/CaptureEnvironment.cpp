@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pelmar/platform/av/CaptureDevice.h"
+#include "pelmar/platform/media/PixelBuffer.h"
 
 namespace pelmar::av {
 
@@ -28,6 +29,7 @@ void CaptureEnvironment::resetLocked() {
     channels_ = 1;
     brightness_ = 2.0;
     faces_.clear();
+    cameraImage_.reset();
     manualFeed_ = false;
     microphoneSignal_ = MicrophoneSignal{};
     failInput_.clear();
@@ -152,6 +154,18 @@ CaptureEnvironment& CaptureEnvironment::setFaces(std::vector<MetadataFaceObject>
     MutexLock lock(mutex_);
     faces_ = std::move(faces);
     return *this;
+}
+
+CaptureEnvironment& CaptureEnvironment::setCameraImage(
+        std::shared_ptr<const media::PixelBuffer> image) {
+    MutexLock lock(mutex_);
+    cameraImage_ = std::move(image);
+    return *this;
+}
+
+std::shared_ptr<const media::PixelBuffer> CaptureEnvironment::cameraImage() const {
+    MutexLock lock(mutex_);
+    return cameraImage_;
 }
 
 CaptureEnvironment& CaptureEnvironment::setManualFeed(bool manual) {

@@ -13,6 +13,10 @@
 #include "pelmar/platform/av/MicrophoneSignal.h"
 #include "pelmar/platform/sync/Mutex.h"
 
+namespace pelmar::media {
+class PixelBuffer;
+}
+
 namespace pelmar::av {
 
 class CaptureDevice;
@@ -62,6 +66,11 @@ public:
     CaptureEnvironment& setBrightness(std::optional<double> brightness);
     // Faces reported with every camera frame while a metadata output asks for faces.
     CaptureEnvironment& setFaces(std::vector<MetadataFaceObject> faces);
+    // What the cameras show: this picture (BGRA or ARGB) in every frame, at its own size, in
+    // place of the moving test pattern; none goes back to the pattern. The picture must not be
+    // changed once given.
+    CaptureEnvironment& setCameraImage(std::shared_ptr<const media::PixelBuffer> image);
+    std::shared_ptr<const media::PixelBuffer> cameraImage() const;
     // Manual feed: running sessions produce nothing; tests hand samples to the outputs.
     CaptureEnvironment& setManualFeed(bool manual);
     // What the microphones hear (by default a 440 Hz tone at a quarter of full scale).
@@ -109,6 +118,7 @@ private:
     int channels_ PELMAR_GUARDED_BY(mutex_) = 1;
     std::optional<double> brightness_ PELMAR_GUARDED_BY(mutex_);
     std::vector<MetadataFaceObject> faces_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<const media::PixelBuffer> cameraImage_ PELMAR_GUARDED_BY(mutex_);
     bool manualFeed_ PELMAR_GUARDED_BY(mutex_) = false;
     MicrophoneSignal microphoneSignal_ PELMAR_GUARDED_BY(mutex_);
     std::set<MediaType> failInput_ PELMAR_GUARDED_BY(mutex_);

@@ -33,12 +33,13 @@ enum class VideoOrientation : int {
 
 enum class VideoStabilizationMode : int { Off = 0, Standard = 1, Cinematic = 2, Auto = -1 };
 
-// Capture quality presets. Medium gives 480 x 360 pictures (360 x 480 in portrait).
-enum class SessionPreset : int { Low, Medium, High };
+// Capture quality presets. Medium gives 480 x 360 pictures (360 x 480 in portrait); Photo gives
+// 1440 x 1080 (4:3) pictures. A camera showing an image gives pictures of the image's size.
+enum class SessionPreset : int { Low, Medium, High, Photo };
 
 enum class FlashMode : int { Off = 0, On = 1, Auto = 2 };
 
 // The kinds of capture output, for fault injection.
-enum class CaptureOutputKind : int { VideoData, AudioData, Metadata, MovieFile };
+enum class CaptureOutputKind : int { VideoData, AudioData, Metadata, MovieFile, Photo };
 
 }  // namespace pelmar::av

@@ -5,7 +5,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "pelmar/platform/dispatch/Queue.h"
@@ -22,8 +24,16 @@ using image::kImageErrorOpen;
 
 namespace {
 
+// Seconds as a time at this scale: exact for common frame rates.
+constexpr int32_t kSecondsTimescale = 600;
+
 Error imageError(ImageErrorCode code, std::string message) {
     return Error{std::string(kImageErrorDomain), code, std::move(message)};
+}
+
+Error pastEndError(std::string message) {
+    return Error{std::string(kImageGeneratorErrorDomain), kImageGeneratorErrorPastEnd,
+                 std::move(message)};
 }
 
 // Clockwise quarter turns the picture needs to show upright (0..3).
@@ -77,6 +87,15 @@ std::shared_ptr<image::Bitmap> rotate(std::shared_ptr<image::Bitmap> source, int
 
 std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage(
         double seconds) const {
+    return copyImage(media::Time::makeWithSeconds(seconds, kSecondsTimescale));
+}
+
+std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage(
+        media::Time time, media::Time* actualTime) const {
+    const double seconds = time.seconds();
+    if (!time.isNumeric() || seconds < 0) {
+        return {nullptr, pastEndError("invalid time requested from " + path_.string())};
+    }
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path_.c_str(), nullptr, nullptr) < 0) {
         return {nullptr, imageError(kImageErrorOpen, "cannot open " + path_.string())};
@@ -91,15 +110,28 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
         return {nullptr, imageError(kImageErrorNoVideo, "no video track in " + path_.string())};
     }
     const AVStream& stream = *format->streams[index];
+    // A still picture has no end; a movie has nothing to show from its duration on.
+    const bool still = format->duration <= 0 || (stream.disposition & AV_DISPOSITION_ATTACHED_PIC)
+                       || format->iformat->flags & AVFMT_NOTIMESTAMPS;
+    if (!still && seconds > 0 && seconds >= static_cast<double>(format->duration) / AV_TIME_BASE) {
+        return {nullptr, pastEndError("time " + std::to_string(seconds) + " s is past the end of "
+                                      + path_.string())};
+    }
     libav::CodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0
         || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return {nullptr, imageError(kImageErrorDecode, "cannot decode " + path_.string())};
     }
-    const int64_t target =
-            stream.time_base.num > 0
-                    ? static_cast<int64_t>(seconds * stream.time_base.den / stream.time_base.num)
-                    : 0;
+    const AVRational base = stream.time_base;
+    const auto toStream = [&](double s) {
+        return base.num > 0 ? static_cast<int64_t>(std::floor(s * base.den / base.num)) : 0;
+    };
+    const int64_t target = toStream(seconds);
+    // The earliest frame the tolerance before the time accepts.
+    const double before = requestedTimeToleranceBefore.seconds();
+    const int64_t earliest = std::isfinite(before) && before >= 0
+                                     ? toStream(std::max(0.0, seconds - before))
+                                     : std::numeric_limits<int64_t>::min();
     if (seconds > 0) {
         av_seek_frame(format.get(), index, target, AVSEEK_FLAG_BACKWARD);
     }
@@ -107,7 +139,7 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
     libav::PacketPtr packet(av_packet_alloc());
     libav::FramePtr frame(av_frame_alloc());
     libav::FramePtr chosen;
-    libav::FramePtr latest;  // the movie may end before the time asked for
+    libav::FramePtr latest;  // the time may fall inside the last frame
     bool draining = false;
     bool done = false;
     while (!done) {
@@ -125,7 +157,7 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
         int received = 0;
         while ((received = avcodec_receive_frame(decoder.get(), frame.get())) == 0) {
             const int64_t pts = frame->best_effort_timestamp;
-            if (seconds <= 0 || pts == AV_NOPTS_VALUE || pts >= target) {
+            if (seconds <= 0 || pts == AV_NOPTS_VALUE || pts >= earliest) {
                 chosen.reset(av_frame_clone(frame.get()));
                 done = true;
                 break;
@@ -145,6 +177,12 @@ std::pair<ImageGenerator::Image, std::optional<Error>> ImageGenerator::copyImage
     if (!chosen || chosen->width <= 0 || chosen->height <= 0
         || static_cast<int64_t>(chosen->width) * chosen->height > kMaxPixels) {
         return {nullptr, imageError(kImageErrorDecode, "no frame decoded from " + path_.string())};
+    }
+    if (actualTime != nullptr) {
+        const int64_t pts = chosen->best_effort_timestamp;
+        *actualTime = pts == AV_NOPTS_VALUE || base.num <= 0 || base.den > INT32_MAX
+                              ? time
+                              : media::Time::make(pts * base.num, static_cast<int32_t>(base.den));
     }
 
     const int turns = appliesPreferredTrackTransform ? quarterTurns(stream) : 0;
@@ -175,6 +213,25 @@ void ImageGenerator::generateImageAsynchronously(double seconds, Completion comp
                     completion(std::move(image), std::move(error));
                 }
             });
+}
+
+void ImageGenerator::generateImagesAsynchronously(std::vector<media::Time> times,
+                                                  Handler handler) const {
+    dispatch::Queue::global()->async([generator = *this, times = std::move(times),
+                                      handler = std::move(handler)] {
+        for (const media::Time& time : times) {
+            media::Time actual;
+            auto [image, error] = generator.copyImage(time, &actual);
+            if (!handler) {
+                continue;
+            }
+            if (error) {
+                handler(time, nullptr, media::Time::invalid(), Result::Failed, std::move(error));
+            } else {
+                handler(time, std::move(image), actual, Result::Succeeded, std::nullopt);
+            }
+        }
+    });
 }
 
 }  // namespace pelmar::av

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "pelmar/platform/av/ImageGenerator.h"
+#include "testing/CountingMovie.h"
 #include "testing/Matchers.h"
 #include "testing/TempSandbox.h"
 
@@ -30,7 +32,7 @@ protected:
         return path;
     }
 
-    test::TempSandbox sandbox_;
+    pelmar::test::TempSandbox sandbox_;
 };
 
 TEST_F(ImageGeneratorIntegrationTest, FirstFrameScaledToFitAndTurnedByTheTrackRotation) {
@@ -91,6 +93,78 @@ TEST_F(ImageGeneratorIntegrationTest, UnreadableFilesFailWithAnError) {
                 });
         const auto error = done.get_future().get();
         EXPECT_THAT(error, pelmar::test::IsError(image::kImageErrorDomain, code, message));
+    }
+}
+
+TEST_F(ImageGeneratorIntegrationTest, ZeroToleranceTakesTheExactFrameTheDefaultTheKeyFrameBefore) {
+    const auto movie = sandbox_.root() / "counting.mp4";
+    ASSERT_EQ(pelmar::test::CountingMovie{}.write(movie).status, 0);  // key frames every 3 s
+
+    struct Case {
+        const char* name;
+        double seconds;
+        bool exact;
+        int frame;
+    } cases[] = {
+            {"exact between key frames", 2.3, true, 23},
+            {"default between key frames", 2.3, false, 0},
+            {"exact on a key frame", 3.0, true, 30},
+            {"default on a key frame", 3.0, false, 30},
+            {"exact inside the last frame", 11.95, true, 119},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageGenerator generator(movie);
+        if (c.exact) {
+            generator.requestedTimeToleranceBefore = media::Time::zero();
+            generator.requestedTimeToleranceAfter = media::Time::zero();
+        }
+        media::Time actual;
+        auto [image, error] =
+                generator.copyImage(media::Time::makeWithSeconds(c.seconds, 600), &actual);
+        ASSERT_FALSE(error) << *error;
+        EXPECT_TRUE(pelmar::test::ShowsFrame(image.get(), movie, c.frame));
+        EXPECT_NEAR(actual.seconds(), c.frame / 10.0, 1e-6);
+    }
+}
+
+TEST_F(ImageGeneratorIntegrationTest, EveryRequestedTimeGetsOneHandlerAndTimesPastTheEndFail) {
+    const auto movie = sandbox_.root() / "counting.mp4";
+    ASSERT_EQ(pelmar::test::CountingMovie{}.write(movie).status, 0);
+    const std::vector<media::Time> times = {
+            media::Time::make(0, 600), media::Time::make(4 * 600, 600),
+            media::Time::make(12 * 600, 600), media::Time::make(30, 1), media::Time::make(8, 1)};
+
+    struct Delivery {
+        media::Time requested;
+        bool image;
+        ImageGenerator::Result result;
+        std::optional<Error> error;
+    };
+
+    std::vector<Delivery> deliveries;
+    std::promise<void> done;
+    ImageGenerator(movie).generateImagesAsynchronously(
+            times, [&](media::Time requested, auto image, media::Time, auto result, auto error) {
+                deliveries.push_back({requested, image != nullptr, result, error});
+                if (deliveries.size() == times.size()) {
+                    done.set_value();
+                }
+            });
+    done.get_future().wait();
+    ASSERT_EQ(deliveries.size(), times.size());
+    const bool fails[] = {false, false, true, true, false};
+    for (size_t i = 0; i < times.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(deliveries[i].requested, times[i]);
+        EXPECT_EQ(deliveries[i].image, !fails[i]);
+        EXPECT_EQ(deliveries[i].result,
+                  fails[i] ? ImageGenerator::Result::Failed : ImageGenerator::Result::Succeeded);
+        if (fails[i]) {
+            EXPECT_THAT(deliveries[i].error, pelmar::test::IsError(kImageGeneratorErrorDomain,
+                                                                   kImageGeneratorErrorPastEnd));
+        }
     }
 }
 

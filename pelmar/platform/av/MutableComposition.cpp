@@ -11,9 +11,12 @@ std::shared_ptr<MutableComposition> MutableComposition::create() {
 std::shared_ptr<MutableCompositionTrack> MutableComposition::addMutableTrack(TrackMediaType type,
                                                                              int preferredTrackID) {
     MutexLock lock(mutex_);
-    const auto taken = [this](int id) PELMAR_REQUIRES(mutex_) {
-        return std::any_of(tracks_.begin(), tracks_.end(),
-                           [id](const auto& track) { return track->trackID() == id; });
+    std::vector<int> used;
+    for (const auto& track : tracks_) {
+        used.push_back(track->trackID());
+    }
+    const auto taken = [&used](int id) {
+        return std::find(used.begin(), used.end(), id) != used.end();
     };
     int id = preferredTrackID;
     if (id <= AssetTrack::kInvalidTrackID || taken(id)) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +35,8 @@ public:
     // Seconds without any byte moving (and the longest connect) before the task fails with
     // kURLErrorTimedOut. Not a limit on the whole transfer.
     double timeoutInterval = 60.0;
+    // Values a client attaches for its own use, read back from the task's request; never sent.
+    std::map<std::string, std::shared_ptr<const void>, std::less<>> properties;
 
     // Replaces the value of `field` (keeping its place) or appends it.
     void setValue(std::string value, std::string_view field);

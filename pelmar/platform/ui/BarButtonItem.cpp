@@ -11,6 +11,13 @@ void BarButtonItem::setEnabled(bool enabled) {
     }
 }
 
+void BarButtonItem::setTitle(std::string title) {
+    title_ = std::move(title);
+    if (auto button = view_.lock()) {
+        button->setTitle(title_);
+    }
+}
+
 std::shared_ptr<Button> BarButtonItem::makeButton() {
     auto button = std::make_shared<Button>();
     button->setTitle(title_);

@@ -28,6 +28,9 @@ public:
 
     const std::string& title() const { return title_; }
 
+    // Also retitles the button a bar shows now.
+    void setTitle(std::string title);
+
     std::shared_ptr<const Image> image() const { return image_; }
 
     bool isEnabled() const { return enabled_; }

@@ -67,6 +67,11 @@ Rect CollectionView::itemFrame(IndexPath path) const {
             layout_.itemSize.width, layout_.itemSize.height};
 }
 
+bool CollectionView::shouldSelect(IndexPath path) {
+    auto d = collectionDelegate_.lock();
+    return !d || d->shouldSelectItem(*this, path);
+}
+
 void CollectionView::didSelect(IndexPath path) {
     if (auto d = collectionDelegate_.lock()) {
         d->didSelectItem(*this, path);

@@ -31,6 +31,11 @@ class CollectionViewDelegate {
 public:
     virtual ~CollectionViewDelegate() = default;
 
+    // Whether a user's tap may select the item; a refused tap changes nothing.
+    virtual bool shouldSelectItem(CollectionView& /*collection*/, IndexPath /*path*/) {
+        return true;
+    }
+
     virtual void didSelectItem(CollectionView& /*collection*/, IndexPath /*path*/) {}
 
     virtual void didDeselectItem(CollectionView& /*collection*/, IndexPath /*path*/) {}
@@ -87,6 +92,7 @@ protected:
     std::shared_ptr<ItemCell> dataSourceCell(IndexPath path) override;
     Size contentSizeForItems() override;
     Rect itemFrame(IndexPath path) const override;
+    bool shouldSelect(IndexPath path) override;
     void didSelect(IndexPath path) override;
     void didDeselect(IndexPath path) override;
     void willDisplay(ItemCell& cell, IndexPath path) override;

@@ -47,9 +47,24 @@ void Control::beginTracking() {
     sendActions(ControlEvent::TouchDown);
 }
 
+void Control::trackingBegan(const Touch& touch) {
+    auto keep = shared_from_this();
+    followsTouch_ = beginTrackingTouch(touch);
+}
+
+void Control::trackingMoved(const Touch& touch) {
+    auto keep = shared_from_this();
+    if (followsTouch_) {
+        followsTouch_ = continueTrackingTouch(touch);
+    }
+}
+
 void Control::endTracking(const Touch& touch) {
     highlighted_ = false;
     auto keep = shared_from_this();
+    if (std::exchange(followsTouch_, false)) {
+        endTrackingTouch(touch);
+    }
     if (pointInside(touch.locationIn(this))) {
         touchUpInside();
         sendActions(ControlEvent::TouchUpInside);
@@ -60,6 +75,7 @@ void Control::endTracking(const Touch& touch) {
 
 void Control::cancelTracking() {
     highlighted_ = false;
+    followsTouch_ = false;
     sendActions(ControlEvent::TouchCancel);
 }
 

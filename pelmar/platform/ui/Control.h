@@ -61,6 +61,16 @@ protected:
     // TouchUpInside actions have run.
     virtual void touchUpInside() {}
 
+    // Following a finger across the control (a slider's thumbs). beginTrackingTouch() runs when a
+    // finger comes down on it; returning false stops following that finger. While followed,
+    // continueTrackingTouch() runs on every move (false stops following) and endTrackingTouch()
+    // when the finger lifts. A cancelled touch only stops following. The default follows nothing.
+    virtual bool beginTrackingTouch(const Touch& /*touch*/) { return false; }
+
+    virtual bool continueTrackingTouch(const Touch& /*touch*/) { return false; }
+
+    virtual void endTrackingTouch(const Touch& /*touch*/) {}
+
     std::string className() const override { return "Control"; }
 
 private:
@@ -69,10 +79,13 @@ private:
     void beginTracking();
     void endTracking(const Touch& touch);
     void cancelTracking();
+    void trackingBegan(const Touch& touch);
+    void trackingMoved(const Touch& touch);
 
     bool enabled_ = true;
     bool selected_ = false;
     bool highlighted_ = false;
+    bool followsTouch_ = false;
     std::map<ControlEvent, std::vector<Action>> actions_;
 };
 

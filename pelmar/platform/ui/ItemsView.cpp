@@ -84,6 +84,9 @@ void ItemsView::onTap(TapGestureRecognizer& tap) {
         }
         return;
     }
+    if (!shouldSelect(*path)) {
+        return;
+    }
     if (!allowsMultipleSelection_) {
         const auto previous = selected_;
         for (const auto& p : previous) {

@@ -102,6 +102,9 @@ protected:
     virtual Rect itemFrame(IndexPath path) const = 0;
 
     // Delegate hooks.
+    // Whether a user's tap may select `path` (asked before the selection changes).
+    virtual bool shouldSelect(IndexPath /*path*/) { return true; }
+
     virtual void didSelect(IndexPath /*path*/) {}
 
     virtual void didDeselect(IndexPath /*path*/) {}

@@ -63,6 +63,9 @@ void NavigationBar::rebuild() {
             right_.push_back(item->makeButton());
             addSubview(right_.back());
         }
+        if (auto titleView = top->titleView()) {
+            addSubview(titleView);
+        }
     }
     setNeedsLayout();
     layoutIfNeeded();
@@ -84,6 +87,11 @@ void NavigationBar::layoutSubviews() {
     for (const auto& button : right_) {
         right -= kButtonWidth;
         button->setFrame({right, y, kButtonWidth, kHeight});
+    }
+    if (auto top = topItem(); top && top->titleView()) {
+        const Rect t = top->titleView()->frame();
+        top->titleView()->setFrame(
+                {(b.width - t.width) / 2, y + (kHeight - t.height) / 2, t.width, t.height});
     }
 }
 

@@ -8,6 +8,8 @@
 
 namespace pelmar::ui {
 
+class View;
+
 // NavigationItem: what a screen shows in the navigation bar while it is on top: a title, bar
 // button items on either side, and what the back button reads on the screen pushed after it.
 // Ownership: reference object made with std::make_shared; owned by its view controller; owns its
@@ -41,11 +43,17 @@ public:
 
     void setBackButtonTitle(std::string title) { backTitle_ = std::move(title); }
 
+    // A view the bar shows in the middle in place of the title (null: none).
+    std::shared_ptr<View> titleView() const { return titleView_; }
+
+    void setTitleView(std::shared_ptr<View> view) { titleView_ = std::move(view); }
+
     bool hidesBackButton() const { return hidesBack_; }
 
     void setHidesBackButton(bool hides) { hidesBack_ = hides; }
 
 private:
+    std::shared_ptr<View> titleView_;
     std::string title_;
     std::vector<std::shared_ptr<BarButtonItem>> left_;
     std::vector<std::shared_ptr<BarButtonItem>> right_;

@@ -249,6 +249,17 @@ void ScrollView::setZoomScale(double scale, bool animated) {
             });
 }
 
+void ScrollView::zoom(Rect rect, bool animated) {
+    if (!(rect.width > 0) || !(rect.height > 0)) {
+        return;
+    }
+    const double scale =
+            std::clamp(std::min(bounds().width / rect.width, bounds().height / rect.height),
+                       minimumZoomScale_, maximumZoomScale_);
+    setZoomScale(scale, animated);
+    setContentOffset(clamped({rect.x * zoomScale_, rect.y * zoomScale_}), animated);
+}
+
 void ScrollView::onPinch(PinchGestureRecognizer& pinch) {
     using State = GestureRecognizer::State;
     if (pinch.state() == State::Began) {

@@ -82,6 +82,10 @@ public:
 
     void setZoomScale(double scale, bool animated = false);
 
+    // Zooms so that `rect` (in the zoomed view's unzoomed coordinates) fills the bounds as far as
+    // the scale limits allow, and scrolls it into view. An empty rect changes nothing.
+    void zoom(Rect rect, bool animated);
+
     double minimumZoomScale() const { return minimumZoomScale_; }
 
     double maximumZoomScale() const { return maximumZoomScale_; }

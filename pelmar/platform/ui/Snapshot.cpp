@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/CairoContext.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
@@ -27,6 +28,11 @@ void paintContent(View& view, GraphicsContext& context) {
     }
     if (auto* imageView = dynamic_cast<ImageView*>(&view)) {
         if (auto image = imageView->image(); image && image->bitmap()) {
+            context.drawBitmap(*image->bitmap(), bounds);
+        }
+    }
+    if (auto* button = dynamic_cast<Button*>(&view)) {
+        if (auto image = button->currentImage(); image && image->bitmap()) {
             context.drawBitmap(*image->bitmap(), bounds);
         }
     }

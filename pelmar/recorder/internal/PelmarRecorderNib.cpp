@@ -11,6 +11,7 @@
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/platform/ui/Switch.h"
+#include "pelmar/platform/ui/TapGestureRecognizer.h"
 #include "pelmar/recorder/CapturePreviewView.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 
@@ -61,14 +62,15 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
 
     auto preview = std::make_shared<CapturePreviewView>(ui::Rect{0, 0, 390, 844});
     auto blurring = std::make_shared<ui::ImageView>(ui::Rect{0, 0, 390, 844});
-    auto faces = std::make_shared<ui::View>(ui::Rect{0, 0, 390, 844});
+    auto faces = std::make_shared<FaceOutlineView>(ui::Rect{0, 0, 390, 844});
+    faces->setUserInteractionEnabled(false);
     auto unavailable = std::make_shared<ui::Label>(ui::Rect{95, 400, 200, 44});
     unavailable->setText("Camera Unavailable");
     unavailable->setHidden(true);
     auto startDelay = std::make_shared<ui::Label>(ui::Rect{145, 372, 100, 100});
     startDelay->setHidden(true);
-    auto lux = std::make_shared<ui::View>(ui::Rect{16, 60, 32, 32});
-    auto level = std::make_shared<ui::View>(ui::Rect{56, 60, 120, 8});
+    auto lux = LuxMeterView::create(ui::Rect{16, 60, 32, 32});
+    auto level = AudioLevelView::create(ui::Rect{56, 72, 120, 8});
 
     auto controls = std::make_shared<ui::View>(ui::Rect{0, 700, 390, 144});
     auto duration = std::make_shared<ui::Label>(ui::Rect{155, 0, 80, 24});
@@ -131,6 +133,14 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     pause->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecorder::toggleMoviePaused));
     camera->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecorder::changeCamera));
     close->addTarget(ui::ControlEvent::TouchUpInside, action(&PelmarRecorder::onCloseButtonTap));
+    preview->addGestureRecognizer(
+            std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer& tap) {
+                auto self = weak.lock();
+                auto view = tap.view();
+                if (self && view) {
+                    self->focusAndExposeTap(tap.location(view.get()));
+                }
+            }));
     blurSwitch->addTarget(ui::ControlEvent::ValueChanged,
                           action(&PelmarRecorder::onChangeBlurMode));
     return root;

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "pelmar/platform/av/AssetWriter.h"
+#include "pelmar/platform/av/CaptureMetadataOutput.h"
+#include "pelmar/platform/av/testing/SyntheticMedia.h"
 
 namespace pelmar::test {
 
@@ -32,6 +34,52 @@ RecorderApp::~RecorderApp() {
         }
         drainSessionQueue();
         settle();
+    }
+}
+
+void RecorderApp::readyWithManualFeed() {
+    standardDevices();
+    devices().setManualFeed(true);
+    presentAndWaitUntilReady();
+}
+
+std::shared_ptr<av::CaptureVideoDataOutput> RecorderApp::videoOutput() const {
+    for (const auto& output : recorder->session()->outputs()) {
+        if (auto video = std::dynamic_pointer_cast<av::CaptureVideoDataOutput>(output)) {
+            return video;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<av::CaptureAudioDataOutput> RecorderApp::audioOutput() const {
+    for (const auto& output : recorder->session()->outputs()) {
+        if (auto audio = std::dynamic_pointer_cast<av::CaptureAudioDataOutput>(output)) {
+            return audio;
+        }
+    }
+    return nullptr;
+}
+
+void RecorderApp::feedFrame(int index, double seconds, bool brightness) {
+    auto frame = av::test::SyntheticMedia::frame(360, 480, index, seconds);
+    if (brightness) {
+        frame->attachments()["{Exif}"]["BrightnessValue"] = 1.25;
+    }
+    ASSERT_TRUE(videoOutput()->deliver(frame));
+    drainSessionQueue();
+}
+
+void RecorderApp::feedAudio(const std::shared_ptr<media::SampleBuffer>& sound) {
+    ASSERT_TRUE(audioOutput()->deliver(sound));
+    drainSessionQueue();
+}
+
+void RecorderApp::deliverFaces(const std::vector<av::MetadataFaceObject>& faces) {
+    for (const auto& output : recorder->session()->outputs()) {
+        if (auto metadata = std::dynamic_pointer_cast<av::CaptureMetadataOutput>(output)) {
+            ASSERT_TRUE(metadata->deliver(faces));
+        }
     }
 }
 

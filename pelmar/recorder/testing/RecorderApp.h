@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelmar/platform/sync/Mutex.h"
@@ -37,6 +38,18 @@ public:
 
     void recorderCancelledByUser() override { add("cancelled"); }
 
+    void audioMeter(double level) override {
+        pelmar::MutexLock lock(mutex_);
+        levels_.push_back(level);
+    }
+
+    void faceDetected(int64_t faceID, const FaceRect& rect) override {
+        pelmar::MutexLock lock(mutex_);
+        faces_.push_back({faceID, rect});
+    }
+
+    void recorderRerecord() override { add("rerecord"); }
+
     void luxMeter(double brightness) override {
         pelmar::MutexLock lock(mutex_);
         lux_.push_back(brightness);
@@ -54,6 +67,16 @@ public:
         return stoppedPath_;
     }
 
+    std::vector<double> levels() const {
+        pelmar::MutexLock lock(mutex_);
+        return levels_;
+    }
+
+    std::vector<std::pair<int64_t, FaceRect>> faces() const {
+        pelmar::MutexLock lock(mutex_);
+        return faces_;
+    }
+
     std::vector<double> lux() const {
         pelmar::MutexLock lock(mutex_);
         return lux_;
@@ -69,6 +92,8 @@ private:
     std::vector<std::string> events_ PELMAR_GUARDED_BY(mutex_);
     std::optional<std::string> stoppedPath_ PELMAR_GUARDED_BY(mutex_);
     std::vector<double> lux_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<double> levels_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::pair<int64_t, FaceRect>> faces_ PELMAR_GUARDED_BY(mutex_);
 };
 
 // RecorderApp: a test App for the camera screen: its facade's recorder and sensor delegates
@@ -101,6 +126,24 @@ public:
     void startRecording();
 
     void stopRecordingAndWait();
+
+    // Back and front cameras, a microphone and both permissions; the devices are fed by hand;
+    // presented and ready.
+    void readyWithManualFeed();
+
+    std::shared_ptr<av::CaptureVideoDataOutput> videoOutput() const;
+
+    std::shared_ptr<av::CaptureAudioDataOutput> audioOutput() const;
+
+    // Hands one 360 x 480 camera frame at `seconds` (with an EXIF brightness of 1.25 when
+    // `brightness`) to the video output and lets the session queue handle it.
+    void feedFrame(int index, double seconds, bool brightness = true);
+
+    // Hands one audio buffer to the audio output and lets the session queue handle it.
+    void feedAudio(const std::shared_ptr<media::SampleBuffer>& sound);
+
+    // Hands `faces` to the metadata output (delivered on the main queue).
+    void deliverFaces(const std::vector<av::MetadataFaceObject>& faces);
 
     // Moves the clock `seconds` forward in frame steps, letting the pipeline handle every
     // sample made by the synthetic devices at each step. The session must have started with

@@ -34,7 +34,8 @@ Error plainError(long code, std::string what) {
 
 std::optional<Error> MovieEncoder::open(const std::string& path,
                                         const std::optional<VideoConfig>& video,
-                                        const std::optional<AudioConfig>& audio) {
+                                        const std::optional<AudioConfig>& audio,
+                                        const char* container) {
     // The encoders' statistics at info level are noise for an SDK; errors still show.
     static const bool quiet = [] {
         if (av_log_get_level() > AV_LOG_ERROR) {
@@ -48,10 +49,11 @@ std::optional<Error> MovieEncoder::open(const std::string& path,
         return plainError(kAssetWriterErrorFileExists, "the file already exists: " + path);
     }
     AVFormatContext* muxer = nullptr;
-    int err = avformat_alloc_output_context2(&muxer, nullptr, "mp4", path.c_str());
+    int err = avformat_alloc_output_context2(&muxer, nullptr, container, path.c_str());
     format_.reset(muxer);
     if (err < 0 || !format_) {
-        return libavError(kAssetWriterErrorCannotOpen, "cannot make an MPEG-4 muxer", err);
+        return libavError(kAssetWriterErrorCannotOpen,
+                          std::string("cannot make a muxer for ") + container, err);
     }
     packet_.reset(av_packet_alloc());
     if (!packet_) {

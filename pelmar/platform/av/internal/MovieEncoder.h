@@ -41,9 +41,11 @@ public:
     MovieEncoder& operator=(const MovieEncoder&) = delete;
 
     // Creates `path` (which must not exist), opens the encoders and writes the header.
+    // `container` is the libavformat muxer: "mp4" or "mov".
     std::optional<Error> open(const std::string& path,
                               const std::optional<VideoConfig>& video,
-                              const std::optional<AudioConfig>& audio);
+                              const std::optional<AudioConfig>& audio,
+                              const char* container = "mp4");
 
     std::optional<Error> encodeVideo(const media::PixelBuffer& picture,
                                      int64_t pts,

@@ -36,11 +36,33 @@ void frameSize(SessionPreset preset, VideoOrientation orientation, int* width, i
     } else if (preset == SessionPreset::High) {
         w = 1280;
         h = 720;
+    } else if (preset == SessionPreset::Photo) {
+        w = 1440;
+        h = 1080;
     }
     const bool portrait = orientation == VideoOrientation::Portrait
                           || orientation == VideoOrientation::PortraitUpsideDown;
     *width = portrait ? h : w;
     *height = portrait ? w : h;
+}
+
+// One camera frame: a copy of the environment's camera image when one is set (the one copy a
+// camera makes into its own buffer), else the test pattern at the preset's size.
+std::shared_ptr<media::PixelBuffer> makeFrame(SessionPreset preset,
+                                              const std::shared_ptr<CaptureConnection>& link,
+                                              int64_t index) {
+    if (auto image = CaptureEnvironment::shared().cameraImage()) {
+        auto pixels = media::PixelBuffer::create(image->width(), image->height(), image->format());
+        std::memcpy(pixels->data(), image->data(),
+                    image->bytesPerRow() * static_cast<std::size_t>(image->height()));
+        return pixels;
+    }
+    int w = 0;
+    int h = 0;
+    frameSize(preset, link ? link->videoOrientation() : VideoOrientation::LandscapeRight, &w, &h);
+    auto pixels = media::PixelBuffer::create(w, h, media::PixelFormat::BGRA32);
+    SyntheticCapture::drawTestPattern(*pixels, index, link && link->isVideoMirrored());
+    return pixels;
 }
 
 }  // namespace
@@ -162,22 +184,23 @@ void SyntheticCapture::tick(bool fromDeadline) {
         if (!hasCamera) {
             continue;
         }
-        if (video) {
-            auto link = video->connection(MediaType::Video);
-            int w = 0;
-            int h = 0;
-            frameSize(session->sessionPreset(),
-                      link ? link->videoOrientation() : VideoOrientation::LandscapeRight, &w, &h);
-            auto pixels = media::PixelBuffer::create(w, h, media::PixelFormat::BGRA32);
-            drawTestPattern(*pixels, index, link && link->isVideoMirrored());
-            const media::SampleTimingInfo timing{
-                    media::Time::makeWithSeconds(1.0 / fps, kVideoTimescale),
-                    media::Time::makeWithSeconds(t, kVideoTimescale), media::Time::invalid()};
-            auto sample = media::SampleBuffer::createForImageBuffer(std::move(pixels), timing);
-            if (auto brightness = env.brightness()) {
-                sample->attachments()["{Exif}"]["BrightnessValue"] = *brightness;
+        const bool codes = metadata && metadata->wantsCodes();
+        if (video || codes) {
+            auto link = video ? video->connection(MediaType::Video) : nullptr;
+            auto pixels = makeFrame(session->sessionPreset(), link, index);
+            if (codes) {
+                metadata->decodeFrame(*pixels);
             }
-            video->deliver(std::move(sample));
+            if (video) {
+                const media::SampleTimingInfo timing{
+                        media::Time::makeWithSeconds(1.0 / fps, kVideoTimescale),
+                        media::Time::makeWithSeconds(t, kVideoTimescale), media::Time::invalid()};
+                auto sample = media::SampleBuffer::createForImageBuffer(std::move(pixels), timing);
+                if (auto brightness = env.brightness()) {
+                    sample->attachments()["{Exif}"]["BrightnessValue"] = *brightness;
+                }
+                video->deliver(std::move(sample));
+            }
         }
         if (metadata) {
             auto faces = env.faces();

@@ -130,6 +130,10 @@ void TouchDispatcher::deliver(Touch::Phase phase, std::vector<Touch>& touches) {
         switch (phase) {
             case Touch::Phase::Began:
                 control->beginTracking();
+                control->trackingBegan(touch);
+                break;
+            case Touch::Phase::Moved:
+                control->trackingMoved(touch);
                 break;
             case Touch::Phase::Ended:
                 control->endTracking(touch);

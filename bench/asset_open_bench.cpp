@@ -1,0 +1,160 @@
+// Opening movies: 200 local MPEG-4 files (made once by ffmpeg) opened as assets and loaded
+// (duration, tracks, the video's natural size), one after another in this process, against
+// ffprobe reading the same facts from the same files one after another. The last line gives our
+// time over ffprobe's.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/av/testing/TestMovie.h"
+
+namespace {
+
+using namespace pelmar;
+
+constexpr int kMovies = 200;
+
+// The movies: a few made by ffmpeg, copied under distinct names up to kMovies files.
+class Movies {
+public:
+    static Movies& get() {
+        static Movies movies;
+        return movies;
+    }
+
+    std::vector<std::filesystem::path> files;
+    std::filesystem::path directory;
+    bool ok = true;
+
+private:
+    Movies() {
+        directory = std::filesystem::temp_directory_path()
+                    / ("pelmar-asset-open-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(directory);
+        const av::test::TestMovie kinds[] = {
+                {2, 320, 240, 30, 30, true, true, ""},
+                {3, 640, 360, 25, 50, true, true, ""},
+                {1, 1280, 720, 30, 30, true, false, ""},
+                {2, 480, 640, 30, 60, true, true, ""},
+        };
+        std::vector<std::filesystem::path> made;
+        for (const auto& kind : kinds) {
+            made.push_back(directory / ("kind" + std::to_string(made.size()) + ".mp4"));
+            ok = ok && kind.make(made.back());
+        }
+        for (int i = 0; i < kMovies && ok; ++i) {
+            files.push_back(directory / ("movie" + std::to_string(i) + ".mp4"));
+            std::filesystem::copy_file(made[static_cast<size_t>(i) % made.size()], files.back());
+        }
+    }
+
+    ~Movies() {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
+};
+
+// Times `open` over every movie, one after another; `open` says whether it read the movie.
+void timeOverMovies(benchmark::State& state,
+                    const std::function<bool(const std::filesystem::path&)>& open) {
+    const Movies& movies = Movies::get();
+    if (!movies.ok) {
+        state.SkipWithError("ffmpeg could not make the movies");
+        return;
+    }
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& file : movies.files) {
+            if (!open(file)) {
+                state.SkipWithError(("cannot read " + file.string()).c_str());
+                return;
+            }
+        }
+        state.SetIterationTime(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+void OpenAssets(benchmark::State& state) {
+    timeOverMovies(state, [](const std::filesystem::path& file) {
+        auto asset = av::URLAsset::create(file.string());
+        const auto duration = asset->duration();
+        const auto video = asset->tracks(av::TrackMediaType::Video);
+        benchmark::DoNotOptimize(asset->tracks().size());
+        return duration.isNumeric() && !video.empty() && video.front()->naturalSize().width > 0;
+    });
+}
+
+void Ffprobe(benchmark::State& state) {
+    timeOverMovies(state, [](const std::filesystem::path& file) {
+        const std::string command =
+                "ffprobe -v error -show_entries format=duration:stream=codec_type,width,height"
+                " -of compact '"
+                + file.string() + "' >/dev/null";
+        return std::system(command.c_str()) == 0;
+    });
+}
+
+// Two runs each; the best run of each counts, so that a moment of load from elsewhere on the
+// machine does not decide the figures.
+BENCHMARK(OpenAssets)
+        ->Iterations(1)
+        ->Repetitions(2)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+BENCHMARK(Ffprobe)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Prints as usual and keeps the best wall time of each benchmark for the summary line.
+class BestTimeReporter : public benchmark::ConsoleReporter {
+public:
+    BestTimeReporter()
+        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) {
+                continue;
+            }
+            double& best = best_[run.run_name.function_name];
+            const double seconds = run.GetAdjustedRealTime();
+            if (best == 0 || seconds < best) {
+                best = seconds;
+            }
+        }
+    }
+
+    double best(const std::string& name) const {
+        const auto it = best_.find(name);
+        return it == best_.end() ? 0 : it->second;
+    }
+
+private:
+    std::map<std::string, double> best_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    BestTimeReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    const double ours = reporter.best("OpenAssets");
+    const double peer = reporter.best("Ffprobe");
+    std::printf("asset_open: %d movies, assets %.1f ms, ffprobe %.1f ms\n", kMovies, ours, peer);
+    std::printf("asset_open: ratio=%.3f\n", peer > 0 ? ours / peer : 0.0);
+    return 0;
+}

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/Pelmar.h"
+#include "pelmar/platform/av/CaptureEnvironment.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/messageui/MailComposeViewController.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
+#include "testing/App.h"
+
+namespace pelmar {
+namespace {
+
+using messageui::MailComposeViewController;
+
+// Every answer as a line ("camera true"), with whether it came on the main thread.
+class Answers : public PelmarHardwarePermissionDelegate {
+public:
+    std::vector<std::string> lines;
+    bool allOnMain = true;
+
+    void checkHasCamera(bool v) override { add("has camera", v); }
+
+    void checkHasMicrophone(bool v) override { add("has microphone", v); }
+
+    void checkCameraPermission(bool v) override { add("camera", v); }
+
+    void checkPhotoLibraryPermission(bool v) override { add("photos", v); }
+
+    void checkMicrophonePermission(bool v) override { add("microphone", v); }
+
+private:
+    void add(const std::string& what, bool v) {
+        allOnMain = allOnMain && dispatch::isMainThread();
+        lines.push_back(what + (v ? " true" : " false"));
+    }
+};
+
+// Lets a test make the device able to send mail, and puts it back.
+struct MailAccount {
+    explicit MailAccount(bool can) { MailComposeViewController::setCanSendMail(can); }
+
+    ~MailAccount() { MailComposeViewController::setCanSendMail(false); }
+};
+
+TEST(PelmarSupportTest, SettingTheDelegateReportsHardwareThenPermissionsWithAnswersOnMain) {
+    struct Case {
+        const char* name;
+        bool devices;
+        av::AuthorizationStatus camera;
+        photos::AuthorizationStatus photos;
+        bool microphoneAnswer;
+        std::vector<std::string> heard;
+    };
+
+    const Case cases[] = {
+            {"all there and granted",
+             true,
+             av::AuthorizationStatus::Authorized,
+             photos::AuthorizationStatus::Authorized,
+             true,
+             {"has camera true", "has microphone true", "camera true", "photos true",
+              "microphone true"}},
+            {"nothing there, limited photos, refused",
+             false,
+             av::AuthorizationStatus::Denied,
+             photos::AuthorizationStatus::Limited,
+             false,
+             {"has camera false", "has microphone false", "camera false", "photos false",
+              "microphone false"}},
+            {"camera not asked yet",
+             true,
+             av::AuthorizationStatus::NotDetermined,
+             photos::AuthorizationStatus::Denied,
+             true,
+             {"has camera true", "has microphone true", "camera false", "photos false",
+              "microphone true"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::App app;
+        photos::PhotoLibrary::shared().reset();
+        photos::PhotoLibrary::shared().setAuthorizationStatus(c.photos);
+        if (c.devices) {
+            app.devices().addBackCamera().addMicrophone();
+        }
+        app.devices().setAuthorizationStatus(av::MediaType::Video, c.camera);
+        app.permissions().ask(av::MediaType::Audio, c.microphoneAnswer);
+        auto answers = std::make_shared<Answers>();
+        app.sdk()->setHardwarePermissionDelegate(answers);
+        ASSERT_TRUE(app.runUntil([&] { return answers->lines.size() == 5; }));
+        app.settle();
+        EXPECT_EQ(answers->lines, c.heard);
+        EXPECT_TRUE(answers->allOnMain);
+    }
+}
+
+TEST(PelmarSupportTest, WithoutADelegateThePermissionsAreStillAsked) {
+    test::App app;
+    photos::PhotoLibrary::shared().reset();
+    app.permissions().ask(av::MediaType::Audio, true);
+    app.sdk()->setHardwarePermissionDelegate(nullptr);
+    app.settle();
+    EXPECT_EQ(photos::PhotoLibrary::shared().authorizationRequestCount(), 1);
+    EXPECT_EQ(app.devices().requestCount(av::MediaType::Audio), 1);
+}
+
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(PelmarSupportTest, AReportWritesTheLogAndMailsItToSupport) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        std::string bytes;
+    };
+
+    const Case cases[] = {
+            {"two lines", {"a", "b"}, "a\nb"},
+            {"no lines", {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::App app;
+        MailAccount account(true);
+        const auto log = foundation::Sandbox::documentsDirectory() / Pelmar::kSupportLogFileName;
+        std::ofstream(log) << "the last report";
+        app.sdk()->sendReport(c.lines);
+        EXPECT_EQ(readAll(log), c.bytes);
+        app.settle();
+        auto mail = std::dynamic_pointer_cast<MailComposeViewController>(app.topViewController());
+        ASSERT_NE(mail, nullptr);
+        EXPECT_EQ(mail->toRecipients(), std::vector<std::string>{"support@pelmar.io"});
+        EXPECT_EQ(mail->subject(), Pelmar::kSupportReportSubject);
+        EXPECT_EQ(mail->messageBody(), "");
+        EXPECT_TRUE(mail->isHTML());
+        ASSERT_EQ(mail->attachments().size(), 1U);
+        const auto& attachment = mail->attachments()[0];
+        EXPECT_EQ(std::string(attachment.data.begin(), attachment.data.end()), c.bytes);
+        EXPECT_EQ(attachment.mimeType, "text/plain");
+        EXPECT_TRUE(std::regex_match(attachment.fileName,
+                                     std::regex(R"(PelmarLogs_[0-9]+\.[0-9]+\.log)")))
+                << attachment.fileName;
+
+        // The user sends it: the facade dismisses the mail screen.
+        mail->finish(messageui::MailComposeResult::Sent);
+        app.advance(1.0);
+        app.settle();
+        EXPECT_EQ(app.topViewController(), app.root());
+    }
+}
+
+TEST(PelmarSupportTest, AMailToSupportCarriesWhatItWasGivenOrNothingItCannotRead) {
+    test::App app;
+    MailAccount account(true);
+    app.sdk()->config().setSupportEmailAddress("help@example.org");
+    const auto file = foundation::Sandbox::documentsDirectory() / "my notes.txt";
+    std::ofstream(file) << "notes";
+    app.sdk()->sendEmailToSupport("Subject", "<b>Body</b>",
+                                  FileInfoData::fromPath(file.string(), "text/plain", "n.txt"));
+    app.settle();
+    auto mail = std::dynamic_pointer_cast<MailComposeViewController>(app.topViewController());
+    ASSERT_NE(mail, nullptr);
+    EXPECT_EQ(mail->toRecipients(), std::vector<std::string>{"help@example.org"});
+    EXPECT_EQ(mail->subject(), "Subject");
+    EXPECT_EQ(mail->messageBody(), "<b>Body</b>");
+    ASSERT_EQ(mail->attachments().size(), 1U);  // a blank in the name reads all the same
+    EXPECT_EQ(mail->attachments()[0].fileName, "n.txt");
+    mail->finish(messageui::MailComposeResult::Cancelled);
+    app.advance(1.0);
+    app.settle();
+
+    app.sdk()->sendEmailToSupport("Subject", "",
+                                  FileInfoData::fromPath("/no/such/file", "text/plain", "x"));
+    app.settle();
+    mail = std::dynamic_pointer_cast<MailComposeViewController>(app.topViewController());
+    ASSERT_NE(mail, nullptr);
+    EXPECT_TRUE(mail->attachments().empty());
+}
+
+TEST(PelmarSupportTest, ADeviceThatCannotSendMailShowsNothing) {
+    test::App app;
+    MailAccount account(false);
+    app.sdk()->sendEmailToSupport();
+    app.sdk()->sendReport({"a"});
+    app.settle();
+    EXPECT_EQ(app.topViewController(), app.root());
+    // The report's file is still written.
+    EXPECT_EQ(readAll(foundation::Sandbox::documentsDirectory() / Pelmar::kSupportLogFileName),
+              "a");
+}
+
+}  // namespace
+}  // namespace pelmar

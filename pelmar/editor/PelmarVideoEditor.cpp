@@ -1,0 +1,292 @@
+#include "pelmar/editor/PelmarVideoEditor.h"
+
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+#include "pelmar/core/Pelmar.h"
+#include "pelmar/editor/internal/EditorNibs.h"
+#include "pelmar/platform/av/AssetExportSession.h"
+#include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/FileManager.h"
+#include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/photos/AssetChangeRequest.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/ui/AlertController.h"
+#include "pelmar/platform/ui/Image.h"
+
+namespace pelmar {
+
+namespace {
+
+bool isRemote(const std::string& text) {
+    return text.find("http://") != std::string::npos || text.find("https://") != std::string::npos;
+}
+
+}  // namespace
+
+std::shared_ptr<PelmarVideoEditor> PelmarVideoEditor::create(std::shared_ptr<Pelmar> application,
+                                                             std::string videoUrl) {
+    return std::make_shared<PelmarVideoEditor>(std::move(application), std::move(videoUrl));
+}
+
+PelmarVideoEditor::PelmarVideoEditor(std::shared_ptr<Pelmar> application, std::string path)
+    : ui::ViewController("PelmarVideoEditor"),
+      videoUrl(std::move(path)),
+      pelmar_(std::move(application)) {
+    internal::registerEditorNibs();
+}
+
+PelmarVideoEditor::~PelmarVideoEditor() = default;
+
+void PelmarVideoEditor::print(const std::string& line) const {
+    foundation::Console::print(line);
+}
+
+void PelmarVideoEditor::viewDidLoad() {
+    ui::ViewController::viewDidLoad();
+    loadViews();
+    setUrl(videoUrl);
+}
+
+void PelmarVideoEditor::loadViews() {
+    if (auto button = cropButton.lock()) {
+        button->layer()->setCornerRadius(5.0);
+        button->setHidden(true);
+    }
+    if (auto container = frameContainerView.lock()) {
+        container->setHidden(true);
+    }
+    if (auto strip = imageFrameView.lock()) {
+        strip->layer()->setCornerRadius(5.0);
+        strip->layer()->setBorderWidth(1.0);
+        strip->layer()->setBorderColor(ui::Color::white());
+    }
+}
+
+void PelmarVideoEditor::setUrl(const std::string& text) {
+    if (isRemote(text)) {
+        // Only local files can be trimmed; a remote address loads nothing.
+        print("PelmarVideoEditor: cannot load " + text);
+        return;
+    }
+    url = std::filesystem::path(text);
+    asset = av::URLAsset::create(text);
+    const media::Time duration = asset->duration();
+    if (asset->status() != av::Asset::Status::Loaded || !duration.isNumeric()) {
+        print("PelmarVideoEditor: cannot read the video at " + text + ": "
+              + (asset->error() ? asset->error()->description() : "no duration"));
+        return;
+    }
+    thumbTime = duration;
+    thumbtimeSeconds = kSliderSeconds;
+    viewAfterVideoIsPicked();
+}
+
+void PelmarVideoEditor::viewAfterVideoIsPicked() {
+    createImageFrames();
+    if (auto button = cropButton.lock()) {
+        button->setHidden(false);
+    }
+    if (auto container = frameContainerView.lock()) {
+        container->setHidden(false);
+    }
+    isSliderEnd = true;
+    createRangeSlider();
+}
+
+void PelmarVideoEditor::tapOnVideoLayer(ui::TapGestureRecognizer& /*tap*/) {
+    isPlaying = !isPlaying;
+}
+
+std::vector<int64_t> PelmarVideoEditor::thumbnailSeconds(int64_t durationSeconds) {
+    const int64_t step = durationSeconds / kThumbnailCount;
+    std::vector<int64_t> seconds;
+    for (int i = 0; i < kThumbnailCount; ++i) {
+        seconds.push_back(1 + i * step);
+    }
+    return seconds;
+}
+
+void PelmarVideoEditor::createImageFrames() {
+    auto strip = imageFrameView.lock();
+    if (!strip || !url || !thumbTime || !thumbTime->isNumeric()) {
+        return;
+    }
+    av::ImageGenerator generator(*url);
+    generator.appliesPreferredTrackTransform = true;
+    generator.requestedTimeToleranceBefore = media::Time::zero();
+    generator.requestedTimeToleranceAfter = media::Time::zero();
+    const double width = strip->frame().width;
+    const double height = strip->frame().height;
+    const auto seconds = thumbnailSeconds(thumbTime->value / thumbTime->timescale);
+    for (int i = 0; i < kThumbnailCount; ++i) {
+        auto button = std::make_shared<ui::Button>(
+                ui::Rect{i * width / kThumbnailCount, 0, width / kThumbnailCount, height});
+        auto [bitmap, error] = generator.copyImage(media::Time::make(seconds[i], 1));
+        if (error) {
+            print("PelmarVideoEditor: no thumbnail at " + std::to_string(seconds[i])
+                  + " s: " + error->message);
+        } else {
+            button->setImage(ui::Image::fromBitmap(std::move(bitmap)), ui::ControlState::Normal);
+        }
+        button->setUserInteractionEnabled(false);
+        strip->addSubview(button);
+    }
+}
+
+void PelmarVideoEditor::createRangeSlider() {
+    auto container = frameContainerView.lock();
+    if (!container) {
+        return;
+    }
+    const auto subviews = container->subviews();
+    for (const auto& view : subviews) {
+        if (view->tag() == kSliderTag) {
+            view->removeFromSuperview();
+        }
+    }
+    rangeSlider = RangeSlider::create(container->bounds());
+    container->addSubview(rangeSlider);
+    rangeSlider->setTag(kSliderTag);
+    std::weak_ptr<PelmarVideoEditor> weak =
+            std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    std::weak_ptr<RangeSlider> weakSlider = rangeSlider;
+    rangeSlider->addTarget(ui::ControlEvent::ValueChanged, [weak, weakSlider] {
+        auto self = weak.lock();
+        auto slider = weakSlider.lock();
+        if (self && slider) {
+            self->rangeSliderValueChanged(*slider);
+        }
+    });
+    if (isSliderEnd) {
+        const double end = static_cast<double>(thumbtimeSeconds.value_or(kSliderSeconds));
+        rangeSlider->setMinimumValue(0.0);
+        rangeSlider->setMaximumValue(end);
+        rangeSlider->setUpperValue(end);
+        isSliderEnd = !isSliderEnd;
+    }
+    // The finishing touch a second later sets the values the slider already has, redrawing it.
+    dispatch::Queue::main()->asyncAfter(1.0, [weakSlider] {
+        if (auto slider = weakSlider.lock()) {
+            slider->setTrackHighlightTintColor(ui::Color::clear());
+            slider->setCurvaceousness(1.0);
+        }
+    });
+}
+
+void PelmarVideoEditor::rangeSliderValueChanged(RangeSlider& slider) {
+    cropStartTime = slider.lowerValue();
+    cropEndTime = slider.upperValue();
+    seekVideo(slider.lowerLayerSelected ? slider.lowerValue() : slider.upperValue());
+}
+
+void PelmarVideoEditor::seekVideo(double toPos) {
+    videoPlaybackPosition = toPos;
+}
+
+void PelmarVideoEditor::cropVideo() {
+    if (url) {
+        cropVideo(*url, static_cast<float>(cropStartTime), static_cast<float>(cropEndTime));
+    }
+}
+
+std::string PelmarVideoEditor::outputFileName(double unixSeconds) {
+    char buffer[64];
+    auto [end, ec] =
+            std::to_chars(buffer, buffer + sizeof buffer, unixSeconds, std::chars_format::fixed);
+    std::string text = ec == std::errc() ? std::string(buffer, end) : std::to_string(unixSeconds);
+    if (text.find('.') == std::string::npos) {
+        text += ".0";
+    }
+    return "Pelmar_" + text + ".mp4";
+}
+
+void PelmarVideoEditor::cropVideo(const std::filesystem::path& /*sourceURL*/,
+                                  float startTime,
+                                  float endTime) {
+    const std::filesystem::path documents = foundation::Sandbox::documentsDirectory();
+    if (documents.empty()) {
+        return;
+    }
+    const std::filesystem::path folder = documents / "output";
+    if (auto error = foundation::FileManager::createDirectory(folder, true)) {
+        // Exporting onto the folder's own path would replace whatever is there: stop instead.
+        print(error->message);
+        return;
+    }
+    // Two exports within the clock's resolution still get names of their own.
+    double seconds = dispatch::clock().wallNow();
+    if (seconds <= lastOutputSeconds_) {
+        seconds = std::nextafter(lastOutputSeconds_, HUGE_VAL);
+    }
+    lastOutputSeconds_ = seconds;
+    const std::filesystem::path output = folder / outputFileName(seconds);
+    (void)foundation::FileManager::removeItem(output);
+    auto session =
+            asset ? av::AssetExportSession::create(asset, av::kAssetExportPresetHighestQuality)
+                  : nullptr;
+    if (!session) {
+        return;
+    }
+    session->setOutputURL(output);
+    session->setOutputFileType(std::string(av::kFileTypeMPEG4));
+    const media::Time start = media::Time::makeWithSeconds(startTime, 1000);
+    const media::Time end = media::Time::makeWithSeconds(endTime, 1000);
+    session->setTimeRange(av::TimeRange::make(start, end - start));
+    // The completion keeps the screen until it has run, also after the screen was closed.
+    auto self = std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    session->exportAsynchronously([self, session, output] {
+        const auto error = session->error();
+        const std::string reason = error ? error->description() : "nil";
+        switch (session->status()) {
+            case av::AssetExportSession::Status::Completed:
+                self->print("exported at " + output.string());
+                self->saveToCameraRoll(output);
+                break;
+            case av::AssetExportSession::Status::Failed:
+                self->print("failed " + reason);
+                break;
+            case av::AssetExportSession::Status::Cancelled:
+                self->print("cancelled " + reason);
+                break;
+            default:
+                break;
+        }
+    });
+}
+
+void PelmarVideoEditor::saveToCameraRoll(const std::filesystem::path& URL) {
+    auto self = std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    photos::PhotoLibrary::shared().performChanges(
+            [URL] { photos::AssetChangeRequest::creationRequestForAssetFromVideo(URL); },
+            [self](bool success, std::optional<Error>) {
+                if (!success) {
+                    return;
+                }
+                dispatch::Queue::main()->async([self] {
+                    self->dismiss(true, [self] {
+                        auto parent =
+                                self->pelmar_ ? self->pelmar_->getParentViewController() : nullptr;
+                        if (!parent) {
+                            return;
+                        }
+                        auto alert = std::make_shared<ui::AlertController>(
+                                "Trimmed video was successfully saved.", "");
+                        alert->addAction(
+                                ui::AlertAction{"OK", ui::AlertAction::Style::Default, nullptr});
+                        parent->present(alert, true);
+                    });
+                });
+            });
+}
+
+void PelmarVideoEditor::onClose() {
+    dismiss(true);
+}
+
+}  // namespace pelmar

@@ -1,0 +1,293 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/core/Pelmar.h"
+#include "pelmar/editor/PelmarVideoEditor.h"
+#include "pelmar/platform/av/testing/MovieProbe.h"
+#include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/FileManager.h"
+#include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/ui/Touch.h"
+#include "testing/App.h"
+#include "testing/CountingMovie.h"
+
+namespace pelmar {
+namespace {
+
+using av::test::MovieProbe;
+using photos::AuthorizationStatus;
+using photos::PhotoLibrary;
+
+// Frames of the counting movies come at 10 per second.
+constexpr int kRate = 10;
+
+class PelmarVideoEditorIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PhotoLibrary::shared().reset(app_.sandboxRoot() / "Photos");
+        PhotoLibrary::shared().setAuthorizationStatus(AuthorizationStatus::Authorized);
+    }
+
+    void TearDown() override { PhotoLibrary::shared().reset(app_.sandboxRoot() / "Photos"); }
+
+    // A counting movie of `seconds` outside Documents.
+    std::filesystem::path movie(double seconds, bool audio = false) {
+        const auto path = app_.sandboxRoot() / ("clip-" + std::to_string(seconds) + ".mp4");
+        test::CountingMovie spec;
+        spec.seconds = seconds;
+        spec.audio = audio;
+        EXPECT_EQ(spec.write(path).status, 0);
+        return path;
+    }
+
+    // The editor on `path`, presented and past its first second.
+    std::shared_ptr<PelmarVideoEditor> open(const std::filesystem::path& path) {
+        auto editor = PelmarVideoEditor::create(app_.sdk(), path.string());
+        editor->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+        app_.root()->present(editor, true);
+        app_.advance(1);
+        return editor;
+    }
+
+    std::vector<std::shared_ptr<ui::Button>> thumbnails(PelmarVideoEditor& editor) {
+        std::vector<std::shared_ptr<ui::Button>> buttons;
+        for (const auto& view : editor.imageFrameView.lock()->subviews()) {
+            if (auto button = std::dynamic_pointer_cast<ui::Button>(view)) {
+                buttons.push_back(button);
+            }
+        }
+        return buttons;
+    }
+
+    // Drags a thumb of the editor's slider from the centre of `value` to that of `to`.
+    void dragThumb(PelmarVideoEditor& editor, double value, double to) {
+        auto& slider = *editor.rangeSlider;
+        const double y = slider.bounds().height / 2;
+        // The slider moves by (width - height) points per its whole range.
+        const double perSecond = (slider.bounds().width - slider.bounds().height)
+                                 / (slider.maximumValue() - slider.minimumValue());
+        const double from = slider.positionForValue(value);
+        ui::TouchSequence finger(app_.window());
+        ASSERT_FALSE(finger.begin({slider.convertTo(ui::Point{from, y}, nullptr)}));
+        finger.move({slider.convertTo(ui::Point{from + (to - value) * perSecond, y}, nullptr)});
+        finger.end();
+    }
+
+    static std::vector<std::filesystem::path> outputs() {
+        return foundation::FileManager::contentsOfDirectory(
+                foundation::Sandbox::documentsDirectory() / "output");
+    }
+
+    // Waits for the export's console line, then lets the library and the dismissal finish.
+    bool finishExport(const foundation::Console::Capture& console, const std::string& line) {
+        if (!app_.runUntil([&] { return console.contains(line); }, 120)) {
+            return false;
+        }
+        app_.settle();
+        app_.advance(1);
+        app_.settle();
+        app_.advance(1);
+        return true;
+    }
+
+    test::App app_;
+};
+
+TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndConfirms) {
+    const auto source = movie(12, true);
+    app_.sdk()->trimVideo(source.string());
+    app_.advance(1);
+    auto editor = app_.find<PelmarVideoEditor>();
+    ASSERT_TRUE(editor);
+    const auto copy = foundation::Sandbox::documentsDirectory() / "video.mp4";
+    EXPECT_EQ(editor->videoUrl, copy.string());
+    EXPECT_EQ(editor->modalPresentationStyle(), ui::ModalPresentationStyle::FullScreen);
+
+    // Six frames at 1, 3, 5, 7, 9 and 11 s of the 12-second copy.
+    const auto buttons = thumbnails(*editor);
+    ASSERT_EQ(buttons.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        auto image = buttons[i]->image(ui::ControlState::Normal);
+        ASSERT_TRUE(image);
+        EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), copy, (1 + 2 * i) * kRate));
+    }
+    ASSERT_TRUE(editor->rangeSlider);
+    EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
+    app_.writeSnapshot(*editor->view(), "PelmarVideoEditor_trim.png");
+
+    dragThumb(*editor, 5, 4);
+    EXPECT_NEAR(editor->cropEndTime, 4.0, 1e-9);
+    EXPECT_NEAR(editor->videoPlaybackPosition, 4.0, 1e-9);
+    dragThumb(*editor, 0, 1);
+    EXPECT_NEAR(editor->cropStartTime, 1.0, 1e-9);
+    EXPECT_NEAR(editor->videoPlaybackPosition, 1.0, 1e-9);
+
+    foundation::Console::Capture console;
+    ASSERT_TRUE(app_.tap(editor->cropButton));
+    ASSERT_TRUE(finishExport(console, "exported at "));
+    const auto files = outputs();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_THAT(files[0].filename().string(),
+                ::testing::MatchesRegex("Pelmar_[0-9]+\\.[0-9]+\\.mp4"));
+    const auto probe = MovieProbe::probe(files[0]);
+    ASSERT_TRUE(probe);
+    EXPECT_NEAR(probe->videoDuration, 3.0, 1.0 / kRate);
+    const auto first = MovieProbe::pixel(files[0], 0, 160, 120);
+    const auto expected = MovieProbe::pixel(source, 1 * kRate, 160, 120);
+    ASSERT_TRUE(first && expected);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR((*first)[c], (*expected)[c], 4) << c;
+    }
+
+    ASSERT_TRUE(app_.runUntil([&] { return app_.shownAlert() != nullptr; }));
+    auto alert = app_.shownAlert();
+    EXPECT_EQ(alert->title(), "Trimmed video was successfully saved.");
+    EXPECT_EQ(alert->message(), "");
+    ASSERT_EQ(alert->actions().size(), 1u);
+    EXPECT_EQ(alert->actions()[0].title, "OK");
+    EXPECT_EQ(alert->presentingViewController(), app_.root());
+    EXPECT_EQ(PhotoLibrary::shared().state()->assets.size(), 1u);
+    EXPECT_TRUE(app_.tapAlertAction("OK"));
+    EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheDurationEach) {
+    struct Case {
+        const char* name;
+        double seconds;
+        std::vector<int> frames;  // -1: no picture
+    } cases[] = {
+            {"4 s", 4, {10, 10, 10, 10, 10, 10}},
+            {"30 s", 30, {10, 60, 110, 160, 210, 260}},
+            {"under 1 s", 0.8, {-1, -1, -1, -1, -1, -1}},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = movie(c.seconds);
+        foundation::Console::Capture console;
+        auto editor = open(path);
+        const auto buttons = thumbnails(*editor);
+        ASSERT_EQ(buttons.size(), 6u);
+        for (int i = 0; i < 6; ++i) {
+            SCOPED_TRACE(i);
+            auto image = buttons[i]->image(ui::ControlState::Normal);
+            EXPECT_FALSE(buttons[i]->isUserInteractionEnabled());
+            if (c.frames[i] < 0) {
+                EXPECT_FALSE(image);
+            } else {
+                ASSERT_TRUE(image);
+                EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), path, c.frames[i]));
+            }
+        }
+        EXPECT_EQ(console.contains("no thumbnail at 1 s"), c.frames[0] < 0);
+        // The slider spans the first five seconds whatever the length.
+        EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
+        EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+    }
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, CropBeforeAnySliderMoveExportsNothingAndFails) {
+    auto editor = open(movie(6));
+    foundation::Console::Capture console;
+    ASSERT_TRUE(app_.tap(editor->cropButton));
+    ASSERT_TRUE(finishExport(console, "failed "));
+    EXPECT_TRUE(outputs().empty());
+    EXPECT_FALSE(app_.shownAlert());
+    EXPECT_EQ(app_.topViewController(), editor);
+}
+
+// A refused library keeps the screen; two exports within one clock second get names of their own.
+TEST_F(PelmarVideoEditorIntegrationTest, RefusedLibraryKeepsTheScreenAndExportsNeverShareAName) {
+    PhotoLibrary::shared().setAuthorizationStatus(AuthorizationStatus::Denied);
+    auto editor = open(movie(6));
+    dragThumb(*editor, 5, 2);
+    foundation::Console::Capture console;
+    ASSERT_TRUE(app_.tap(editor->cropButton));
+    ASSERT_TRUE(app_.tap(editor->cropButton));
+    ASSERT_TRUE(app_.runUntil(
+            [&] {
+                int done = 0;
+                for (const auto& line : console.lines()) {
+                    done += line.rfind("exported at ", 0) == 0 ? 1 : 0;
+                }
+                return done == 2;
+            },
+            120));
+    app_.settle();
+    app_.advance(2);
+    const auto files = outputs();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_NE(files[0], files[1]);
+    EXPECT_FALSE(app_.shownAlert());
+    EXPECT_EQ(app_.topViewController(), editor);
+    EXPECT_TRUE(PhotoLibrary::shared().state()->assets.empty());
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, UncreatableOutputFolderStopsTheExportAndKeepsWhatIsThere) {
+    auto editor = open(movie(6));
+    dragThumb(*editor, 5, 2);
+    const auto blocker = foundation::Sandbox::documentsDirectory() / "output";
+    std::ofstream(blocker) << "keep me";
+    foundation::Console::Capture console;
+    ASSERT_TRUE(app_.tap(editor->cropButton));
+    app_.settle();
+    app_.advance(2);
+    EXPECT_FALSE(console.contains("exported at "));
+    EXPECT_FALSE(console.contains("failed "));
+    ASSERT_TRUE(std::filesystem::is_regular_file(blocker));
+    std::ifstream in(blocker);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "keep me");
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, TrimVideoRefusesRemoteAddressesWithAnAlertOnly) {
+    for (const std::string path :
+         {"https://example.com/clip.mp4", "http://example.com/clip.mp4", "/data/http://clip.mp4"}) {
+        SCOPED_TRACE(path);
+        app_.sdk()->trimVideo(path);
+        app_.advance(1);
+        auto alert = app_.shownAlert();
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->title(), "");
+        EXPECT_EQ(alert->message(), "Pelmar can trim only local video.");
+        ASSERT_EQ(alert->actions().size(), 1u);
+        EXPECT_EQ(alert->actions()[0].title, "OK");
+        EXPECT_FALSE(app_.find<PelmarVideoEditor>());
+        EXPECT_TRUE(app_.tapAlertAction("OK"));
+        app_.advance(1);
+    }
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, TrimVideoKeepsItsOwnCopyAndOpensNothingWithoutOne) {
+    const auto copy = foundation::Sandbox::documentsDirectory() / "video.mp4";
+    ASSERT_EQ(test::CountingMovie{}.write(copy).status, 0);
+    const auto size = std::filesystem::file_size(copy);
+
+    // Trimming the copy again keeps it.
+    app_.sdk()->trimVideo(copy.string());
+    app_.advance(1);
+    auto editor = app_.find<PelmarVideoEditor>();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(std::filesystem::file_size(copy), size);
+    EXPECT_EQ(thumbnails(*editor).size(), 6u);
+    EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+
+    // A file that cannot be copied opens no editor on the earlier copy.
+    app_.sdk()->trimVideo((app_.sandboxRoot() / "missing.mp4").string());
+    app_.advance(1);
+    EXPECT_FALSE(app_.find<PelmarVideoEditor>());
+    EXPECT_EQ(app_.topViewController(), app_.root());
+}
+
+}  // namespace
+}  // namespace pelmar

@@ -1,0 +1,126 @@
+#include "pelmar/picker/AssetCollectionViewCell.h"
+
+#include "pelmar/picker/SelectionView.h"
+#include "pelmar/picker/internal/Animations.h"
+#include "pelmar/platform/ui/AffineTransform.h"
+#include "pelmar/platform/ui/Layer.h"
+
+namespace pelmar {
+
+namespace {
+
+constexpr double kBadgeSide = 25;
+constexpr double kBadgeMargin = 4;
+constexpr double kOverlayAlpha = 0.3;
+constexpr double kBounceSeconds = 0.1;
+constexpr double kBounceScale = 0.95;
+
+}  // namespace
+
+AssetCollectionViewCell::AssetCollectionViewCell()
+    : imageView_(std::make_shared<ui::ImageView>()),
+      overlay_(std::make_shared<ui::View>()),
+      selectionView_(std::make_shared<SelectionView>()) {
+    imageView_->setContentMode(ui::ContentMode::ScaleAspectFill);
+    applySelectionAlphas(false);
+}
+
+void AssetCollectionViewCell::layoutSubviews() {
+    ItemCell::layoutSubviews();
+    ensureSubviews();
+    const ui::Rect b = bounds();
+    imageView_->setFrame({0, 0, b.width, b.height});
+    overlay_->setFrame({0, 0, b.width, b.height});
+    selectionView_->setFrame({b.width - kBadgeMargin - kBadgeSide,
+                              b.height - kBadgeMargin - kBadgeSide, kBadgeSide, kBadgeSide});
+}
+
+void AssetCollectionViewCell::ensureSubviews() {
+    if (!subviewsAdded_) {
+        // Later ones lie on top.
+        addSubview(imageView_);
+        addSubview(overlay_);
+        addSubview(selectionView_);
+        overlay_->layer()->setBackgroundColor(PickerColors::systemOverlayColor());
+        selectionView_->layer()->setBackgroundColor(ui::Color::clear());
+        subviewsAdded_ = true;
+    }
+}
+
+void AssetCollectionViewCell::setSettings(std::shared_ptr<Settings> settings) {
+    ensureSubviews();
+    setNeedsLayout();
+    layoutIfNeeded();
+    settings_ = settings;
+    selectionView_->setSettings(std::move(settings));
+}
+
+void AssetCollectionViewCell::setSelectionIndex(std::optional<int64_t> index) {
+    selectionIndex_ = index;
+    selectionView_->setSelectionIndex(index);
+}
+
+void AssetCollectionViewCell::applySelectionAlphas(bool selected) {
+    selectionView_->setAlpha(selected ? 1 : 0);
+    overlay_->setAlpha(selected ? kOverlayAlpha : 0);
+}
+
+void AssetCollectionViewCell::setSelected(bool selected) {
+    const bool changed = selected != isSelected();
+    ItemCell::setSelected(selected);
+    if (!changed) {
+        return;
+    }
+    accessibilityLabel_ = selected ? "deselect image" : "select image";
+    if (!picker_internal::animationsEnabled()) {
+        applySelectionAlphas(selected);
+        return;
+    }
+    std::weak_ptr<ui::View> weak = shared_from_this();
+    ui::View::animate(
+            kBounceSeconds,
+            [this, selected] {
+                applySelectionAlphas(selected);
+                setTransform(ui::AffineTransform::scale(kBounceScale, kBounceScale));
+            },
+            [weak](bool) {
+                auto self = weak.lock();
+                if (!self) {
+                    return;
+                }
+                ui::View::animate(kBounceSeconds,
+                                  [self] { self->setTransform(ui::AffineTransform::scale(1, 1)); });
+            });
+}
+
+void AssetCollectionViewCell::prepareForReuse() {
+    ItemCell::prepareForReuse();
+    imageView_->setImage(nullptr);
+    setSelectionIndex(std::nullopt);
+    applySelectionAlphas(false);
+    accessibilityLabel_ = "select image";
+}
+
+VideoCollectionViewCell::VideoCollectionViewCell()
+    : gradientView_(std::make_shared<ui::View>()), durationLabel_(std::make_shared<ui::Label>()) {
+    durationLabel_->setText("0:03");
+    gradientView_->layer()->setBackgroundColor(ui::Color{0, 0, 0, 0.5});
+}
+
+void VideoCollectionViewCell::ensureSubviews() {
+    AssetCollectionViewCell::ensureSubviews();
+    if (!gradientView_->superview()) {
+        imageView()->addSubview(gradientView_);
+        gradientView_->addSubview(durationLabel_);
+    }
+}
+
+void VideoCollectionViewCell::layoutSubviews() {
+    AssetCollectionViewCell::layoutSubviews();
+    const ui::Rect b = imageView()->bounds();
+    gradientView_->setFrame({0, b.height - 30, b.width, 30});
+    // Right-aligned text ending 8 points from the right and 4 above the bottom.
+    durationLabel_->setFrame({-8, 0, b.width, 26});
+}
+
+}  // namespace pelmar

@@ -1,0 +1,39 @@
+#include "pelmar/picker/ImageView.h"
+
+#include "pelmar/picker/ImageViewLayout.h"
+
+namespace pelmar {
+
+ImageView::ImageView() : inner_(std::make_shared<ui::ImageView>()) {}
+
+void ImageView::setImage(std::shared_ptr<const ui::Image> image) {
+    if (!inner_->superview()) {
+        addSubview(inner_);
+    }
+    inner_->setImage(std::move(image));
+    setNeedsLayout();
+    layoutIfNeeded();
+}
+
+void ImageView::setContentMode(ui::ContentMode mode) {
+    View::setContentMode(mode);
+    setNeedsLayout();
+    layoutIfNeeded();
+}
+
+void ImageView::layoutSubviews() {
+    View::layoutSubviews();
+    if (!inner_->superview()) {
+        addSubview(inner_);
+    }
+    const auto image = inner_->image();
+    if (!image) {
+        inner_->setFrame({});
+        return;
+    }
+    inner_->setFrame(
+            ImageViewLayout::frameForImage({image->width(), image->height()}, inner_->frame(),
+                                           {bounds().width, bounds().height}, contentMode()));
+}
+
+}  // namespace pelmar

@@ -1,0 +1,369 @@
+#include "pelmar/picker/PreviewViewController.h"
+
+#include <cmath>
+
+#include "pelmar/picker/ImageViewLayout.h"
+#include "pelmar/platform/ui/Image.h"
+#include "pelmar/platform/ui/Layer.h"
+#include "pelmar/platform/ui/NavigationController.h"
+#include "pelmar/platform/ui/NavigationItem.h"
+#include "pelmar/platform/ui/Screen.h"
+
+namespace pelmar {
+
+namespace {
+
+constexpr double kFullscreenSeconds = 0.3;
+
+ui::Color black() {
+    return ui::Color::black();
+}
+
+// The live badge's picture: a fixed 27-point mark.
+std::shared_ptr<const ui::Image> liveBadgeImage() {
+    static const auto badge = ui::Image::fromBitmap(image::Bitmap::create(27, 27));
+    return badge;
+}
+
+}  // namespace
+
+PreviewViewController::PreviewViewController()
+    : imageManager_(photos::ImageManager::defaultManager()),
+      imageView_(std::make_shared<ui::ImageView>()),
+      scrollView_(std::make_shared<ui::ScrollView>()),
+      titleLabel_(std::make_shared<ui::Label>()) {}
+
+std::shared_ptr<PreviewViewController> PreviewViewController::create() {
+    auto preview = std::shared_ptr<PreviewViewController>(new PreviewViewController());
+    preview->setUp();
+    return preview;
+}
+
+void PreviewViewController::setUp() {
+    auto root = view();  // runs viewDidLoad first, as the screen's own set-up expects
+    scrollView_->setFrame(root->bounds());
+    scrollView_->setDelegate(std::dynamic_pointer_cast<PreviewViewController>(shared_from_this()));
+    scrollView_->setZoomScaleLimits(1.0, 3.0);
+    root->addSubview(scrollView_);
+    imageView_->setFrame(scrollView_->bounds());
+    imageView_->setContentMode(ui::ContentMode::ScaleAspectFit);
+    scrollView_->addSubview(imageView_);
+    std::weak_ptr<PreviewViewController> weak =
+            std::dynamic_pointer_cast<PreviewViewController>(shared_from_this());
+    doubleTap_ = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer& r) {
+        if (auto self = weak.lock()) {
+            self->didDoubleTap(r.location(self->view().get()));
+        }
+    });
+    doubleTap_->setNumberOfTapsRequired(2);
+    singleTap_ = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer&) {
+        if (auto self = weak.lock()) {
+            self->didSingleTap();
+        }
+    });
+    singleTap_->requireToFail(doubleTap_);
+    root->addGestureRecognizer(singleTap_);
+    root->addGestureRecognizer(doubleTap_);
+}
+
+void PreviewViewController::viewDidLoad() {
+    ViewController::viewDidLoad();
+    updateBackgroundColor();
+    navigationItem()->setTitleView(titleLabel_);
+}
+
+void PreviewViewController::setAsset(photos::AssetPtr asset) {
+    asset_ = std::move(asset);
+    updateNavigationTitle();
+    if (!asset_) {
+        imageView_->setImage(nullptr);
+        return;
+    }
+    photos::ImageRequestOptions options;
+    options.networkAccessAllowed =
+            settings_->fetch()->preview()->photoOptions().networkAccessAllowed;
+    std::weak_ptr<PreviewViewController> weak =
+            std::dynamic_pointer_cast<PreviewViewController>(shared_from_this());
+    imageManager_->requestImage(
+            asset_, {double(asset_->pixelWidth()), double(asset_->pixelHeight())},
+            photos::ImageContentMode::AspectFit, options,
+            [weak](std::shared_ptr<image::Bitmap> bitmap, const photos::ImageResultInfo&) {
+                auto self = weak.lock();
+                if (self && bitmap) {
+                    self->imageView_->setImage(ui::Image::fromBitmap(std::move(bitmap)));
+                }
+            });
+}
+
+void PreviewViewController::updateNavigationTitle() {
+    if (!asset_) {
+        return;
+    }
+    std::weak_ptr<PreviewViewController> weak =
+            std::dynamic_pointer_cast<PreviewViewController>(shared_from_this());
+    PreviewTitleBuilder::titleFor(*asset_, settings_->theme(), [weak](AttributedText text) {
+        if (auto self = weak.lock()) {
+            self->title_ = text;
+            self->titleLabel_->setText(text.string());
+            self->titleLabel_->setFrame({0, 0, 200, 44});
+        }
+    });
+}
+
+void PreviewViewController::setFullscreen(bool fullscreen) {
+    if (fullscreen == fullscreen_) {
+        return;
+    }
+    fullscreen_ = fullscreen;
+    std::weak_ptr<PreviewViewController> weak =
+            std::dynamic_pointer_cast<PreviewViewController>(shared_from_this());
+    ui::View::animate(kFullscreenSeconds, [weak] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (auto navigation = self->navigationController()) {
+            navigation->setNavigationBarHidden(self->fullscreen_);
+        }
+        self->updateBackgroundColor();
+    });
+}
+
+void PreviewViewController::updateBackgroundColor() {
+    const bool black =
+            fullscreen_ && modalPresentationStyle() == ui::ModalPresentationStyle::FullScreen;
+    view()->layer()->setBackgroundColor(black ? pelmar::black()
+                                              : PickerColors::systemBackgroundColor());
+}
+
+void PreviewViewController::viewWillDisappear(bool animated) {
+    ViewController::viewWillDisappear(animated);
+    setFullscreen(false);
+}
+
+void PreviewViewController::didSingleTap() {
+    toggleFullscreen();
+}
+
+void PreviewViewController::didDoubleTap(ui::Point point) {
+    if (scrollView_->zoomScale() > 1.0) {
+        scrollView_->setZoomScale(1.0, true);
+        return;
+    }
+    scrollView_->zoom(zoomRect(2.0, point), true);
+}
+
+ui::Rect PreviewViewController::zoomRect(double scale, ui::Point center) {
+    auto zooming = viewForZooming(*scrollView_);
+    if (!zooming) {
+        return {};
+    }
+    const ui::Point c = zooming->convertTo(center, scrollView_.get());
+    const double width = zooming->frame().width / scale;
+    const double height = zooming->frame().height / scale;
+    return {c.x - width / 2, c.y - height / 2, width, height};
+}
+
+std::shared_ptr<ui::View> PreviewViewController::viewForZooming(ui::ScrollView&) {
+    return imageView_;
+}
+
+void PreviewViewController::scrollViewDidZoom(ui::ScrollView& scrollView) {
+    if (scrollView.zoomScale() <= 1.0) {
+        scrollView.setContentInset({});
+        return;
+    }
+    setFullscreen(true);
+    auto zooming = viewForZooming(scrollView);
+    const auto image = imageView_->image();
+    if (!zooming || !image || image->width() <= 0 || image->height() <= 0) {
+        return;
+    }
+    const ui::Rect z = zooming->frame();
+    const double ratio = std::min(z.width / image->width(), z.height / image->height());
+    const double fittedWidth = image->width() * ratio;
+    const double fittedHeight = image->height() * ratio;
+    const double scale = scrollView.zoomScale();
+    const double horizontal = fittedWidth * scale > z.width
+                                      ? fittedWidth - z.width
+                                      : scrollView.frame().width - scrollView.contentSize().width;
+    const double vertical = fittedHeight * scale > z.height
+                                    ? fittedHeight - z.height
+                                    : scrollView.frame().height - scrollView.contentSize().height;
+    scrollView.setContentInset({std::round(vertical / 2), std::round(horizontal / 2),
+                                std::round(vertical / 2), std::round(horizontal / 2)});
+}
+
+std::shared_ptr<VideoPreviewViewController> VideoPreviewViewController::create() {
+    auto preview = std::shared_ptr<VideoPreviewViewController>(new VideoPreviewViewController());
+    preview->setUp();
+    return preview;
+}
+
+void VideoPreviewViewController::viewDidLoad() {
+    PreviewViewController::viewDidLoad();
+    std::weak_ptr<VideoPreviewViewController> weak =
+            std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
+    pauseBarButton_ = std::make_shared<ui::BarButtonItem>("Pause", [weak] {
+        if (auto self = weak.lock()) {
+            self->pausePressed();
+        }
+    });
+    playBarButton_ = std::make_shared<ui::BarButtonItem>("Play", [weak] {
+        if (auto self = weak.lock()) {
+            self->playPressed();
+        }
+    });
+}
+
+void VideoPreviewViewController::setAsset(photos::AssetPtr asset) {
+    PreviewViewController::setAsset(asset);
+    if (!asset || asset->mediaType() != photos::AssetMediaType::Video) {
+        movie_.reset();
+        return;
+    }
+    std::weak_ptr<VideoPreviewViewController> weak =
+            std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
+    imageManager_->requestAVAsset(asset, [weak](std::optional<std::filesystem::path> file) {
+        auto self = weak.lock();
+        if (!self || !file) {
+            return;
+        }
+        self->movie_ = file;
+        self->atEnd_ = false;
+        self->navigationItem()->setRightBarButtonItems({self->pauseBarButton_});
+    });
+}
+
+std::optional<VideoPreviewViewController::State> VideoPreviewViewController::state() const {
+    auto item = const_cast<VideoPreviewViewController*>(this)->navigationItem();
+    const auto& right = item->rightBarButtonItems();
+    if (right.empty()) {
+        return std::nullopt;
+    }
+    return right.front() == pauseBarButton_ ? State::Playing : State::Paused;
+}
+
+void VideoPreviewViewController::playPressed() {
+    // A clip at its end starts again from the beginning.
+    atEnd_ = false;
+    navigationItem()->setRightBarButtonItems({pauseBarButton_});
+}
+
+void VideoPreviewViewController::pausePressed() {
+    navigationItem()->setRightBarButtonItems({playBarButton_});
+}
+
+void VideoPreviewViewController::reachedEnd() {
+    atEnd_ = true;
+    navigationItem()->setRightBarButtonItems({playBarButton_});
+}
+
+void VideoPreviewViewController::viewWillDisappear(bool animated) {
+    PreviewViewController::viewWillDisappear(animated);
+    if (movie_) {
+        navigationItem()->setRightBarButtonItems({playBarButton_});
+    }
+}
+
+std::shared_ptr<LivePreviewViewController> LivePreviewViewController::create() {
+    auto preview = std::shared_ptr<LivePreviewViewController>(new LivePreviewViewController());
+    preview->setUp();
+    return preview;
+}
+
+void LivePreviewViewController::viewDidLoad() {
+    PreviewViewController::viewDidLoad();
+    livePhotoView_ = std::make_shared<ui::ImageView>();
+    livePhotoView_->setContentMode(ui::ContentMode::ScaleAspectFit);
+    scrollView_->addSubview(livePhotoView_);
+    badgeView_ = std::make_shared<ui::ImageView>();
+    badgeView_->setImage(liveBadgeImage());
+    badgeView_->setFrame({0, 0, 27, 27});
+    livePhotoView_->addSubview(badgeView_);
+}
+
+void LivePreviewViewController::setAsset(photos::AssetPtr asset) {
+    PreviewViewController::setAsset(asset);
+    if (!asset) {
+        return;
+    }
+    livePhotoView_->setFrame(scrollView_->bounds());
+    const auto size = resize({livePhotoView_->frame().width, livePhotoView_->frame().height},
+                             ui::Screen::main().scale());
+    std::weak_ptr<LivePreviewViewController> weak =
+            std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this());
+    imageManager_->requestLivePhoto(
+            asset, {size.width, size.height}, photos::ImageContentMode::AspectFit,
+            [weak](std::optional<photos::LivePhoto> live) {
+                auto self = weak.lock();
+                if (!self || !live) {
+                    return;
+                }
+                self->livePhoto_ = live;
+                self->livePhotoView_->setImage(ui::Image::fromBitmap(live->still));
+                self->positionBadgeView();
+            });
+}
+
+void LivePreviewViewController::positionBadgeView() {
+    const ui::Rect badge = badgeView_->frame();
+    if (!livePhoto_) {
+        badgeView_->setFrame({0, 0, badge.width, badge.height});
+        return;
+    }
+    const ui::Rect frame = livePhotoView_->frame();
+    const ui::Rect fitted = ImageViewLayout::frameForImage(
+            {livePhoto_->size.width, livePhoto_->size.height}, {}, {frame.width, frame.height},
+            ui::ContentMode::ScaleAspectFit);
+    badgeView_->setFrame({fitted.x, fitted.y, badge.width, badge.height});
+}
+
+void LivePreviewViewController::setFullscreen(bool fullscreen) {
+    PreviewViewController::setFullscreen(fullscreen);
+    std::weak_ptr<ui::View> badge = badgeView_;
+    ui::View::animate(kFullscreenSeconds, [badge, fullscreen] {
+        if (auto b = badge.lock()) {
+            b->setAlpha(fullscreen ? 0 : 1);
+        }
+    });
+}
+
+void LivePreviewViewController::livePhotoWillBeginPlayback() {
+    if (!fullscreen_) {
+        ui::View::animate(kFullscreenSeconds, [badge = badgeView_] { badge->setAlpha(0); });
+    }
+}
+
+void LivePreviewViewController::livePhotoDidEndPlayback() {
+    if (!fullscreen_) {
+        ui::View::animate(kFullscreenSeconds, [badge = badgeView_] { badge->setAlpha(1); });
+    }
+}
+
+void LivePreviewViewController::viewDidAppear(bool animated) {
+    PreviewViewController::viewDidAppear(animated);
+    imageView_->setHidden(true);
+}
+
+std::shared_ptr<ui::View> LivePreviewViewController::viewForZooming(ui::ScrollView&) {
+    return livePhotoView_;
+}
+
+std::shared_ptr<PreviewViewController> PreviewBuilder::createPreviewController(
+        const photos::AssetPtr& asset, const std::shared_ptr<Settings>& settings) {
+    std::shared_ptr<PreviewViewController> preview;
+    if (asset && asset->mediaType() == photos::AssetMediaType::Image
+        && asset->mediaSubtypes() == photos::kAssetMediaSubtypePhotoLive) {
+        preview = LivePreviewViewController::create();
+    } else if (asset && asset->mediaType() == photos::AssetMediaType::Video) {
+        preview = VideoPreviewViewController::create();
+    } else {
+        preview = PreviewViewController::create();
+    }
+    preview->setSettings(settings);
+    preview->setAsset(asset);
+    return preview;
+}
+
+}  // namespace pelmar

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pelmar/picker/Settings.h"
+#include "pelmar/platform/ui/View.h"
+
+namespace pelmar {
+
+// CheckmarkView: the tick inside a selection badge, drawn by the badge.
+class CheckmarkView : public ui::View {
+public:
+    void draw(ui::GraphicsContext& context) override;
+
+protected:
+    std::string className() const override { return "CheckmarkView"; }
+};
+
+// NumberView: the selection number inside a badge (bold 12 points, centred), drawn by the badge
+// in its tint colour.
+class NumberView : public ui::View {
+public:
+    const std::string& text() const { return text_; }
+
+    void setText(std::string text) { text_ = std::move(text); }
+
+    ui::Color tintColor() const { return tint_; }
+
+    void setTintColor(ui::Color tint) { tint_ = tint; }
+
+    ui::Font font() const { return {"sans-serif", 12, true}; }
+
+    void draw(ui::GraphicsContext& context) override;
+
+protected:
+    std::string className() const override { return "NumberView"; }
+
+private:
+    std::string text_;
+    ui::Color tint_ = ui::Color::white();
+};
+
+// SelectionView: the round badge of a selected cell: a filled, outlined circle holding a tick or
+// the asset's number in the selection (position + 1), coloured from the theme. The icon is chosen
+// from the theme's style when first needed and kept.
+// Ownership: reference object from std::make_shared; shares the picker's Settings.
+// Threads: main thread only.
+// Errors: none; settings must be set before an index is set or the badge drawn.
+class SelectionView : public ui::View {
+public:
+    std::shared_ptr<Settings> settings() const { return settings_; }
+
+    void setSettings(std::shared_ptr<Settings> settings) { settings_ = std::move(settings); }
+
+    std::optional<int64_t> selectionIndex() const { return selectionIndex_; }
+
+    // A set index shows index + 1 on a number icon; none leaves the last number.
+    void setSelectionIndex(std::optional<int64_t> index);
+
+    // Made on first use: a NumberView when the style is numbered, else a CheckmarkView.
+    const std::shared_ptr<ui::View>& icon();
+
+    // The circle and the icon's frame for the current bounds.
+    ui::Rect circleRect() const;
+    ui::Rect iconRect() const;
+
+    void draw(ui::GraphicsContext& context) override;
+
+protected:
+    std::string className() const override { return "SelectionView"; }
+
+private:
+    std::shared_ptr<Settings> settings_;
+    std::optional<int64_t> selectionIndex_;
+    std::shared_ptr<ui::View> icon_;
+};
+
+}  // namespace pelmar

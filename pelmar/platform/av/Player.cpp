@@ -1,0 +1,589 @@
+#include "pelmar/platform/av/Player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/dispatch/Timer.h"
+#include "pelmar/platform/foundation/NotificationCenter.h"
+
+namespace pelmar::av {
+
+struct Player::Entry {
+    std::shared_ptr<PlayerItem> item;
+    foundation::Observable<PlayerItem::Status>::Token token;
+};
+
+struct Player::PeriodicObserver {
+    double interval = 1;
+    std::shared_ptr<dispatch::Queue> queue;
+    TimeObserverBlock block;
+    std::shared_ptr<dispatch::Timer> timer;
+};
+
+// What a change has to announce once the player's lock is released.
+struct Player::Changes {
+    std::optional<TimeControlStatus> control;
+    bool becameReady = false;
+    std::shared_ptr<PlayerItem> ended;
+    std::shared_ptr<PlayerItem> failed;
+    std::shared_ptr<PlayerItem> jumped;
+    std::vector<foundation::Observable<PlayerItem::Status>::Token> tokens;
+    std::vector<std::shared_ptr<dispatch::Timer>> timers;
+    std::vector<std::shared_ptr<PeriodicObserver>> ping;
+    std::vector<SeekCompletion> abandonedSeeks;
+};
+
+namespace {
+
+double now() {
+    return dispatch::clock().now();
+}
+
+// Runs `block` on the main thread: at once when already there, otherwise on a later turn.
+void onMain(std::function<void()> block) {
+    auto main = dispatch::Queue::main();
+    if (main->isCurrent()) {
+        block();
+    } else {
+        main->async(std::move(block));
+    }
+}
+
+}  // namespace
+
+Player::Player() = default;
+
+Player::Player(std::shared_ptr<PlayerItem> item) {
+    if (item) {
+        insertItem(std::move(item), nullptr);
+    }
+}
+
+Player::Player(const std::string& url) : Player(PlayerItem::create(url)) {}
+
+Player::~Player() {
+    std::vector<Entry> items;
+    std::vector<std::shared_ptr<dispatch::Timer>> timers;
+    {
+        MutexLock lock(mutex_);
+        items.swap(items_);
+        timers.push_back(endTimer_);
+        for (const auto& observer : observers_) {
+            timers.push_back(observer->timer);
+        }
+    }
+    for (const auto& timer : timers) {
+        if (timer) {
+            timer->invalidate();
+        }
+    }
+    // Resetting the tokens waits for item observers running elsewhere; they find no owner left.
+    items.clear();
+}
+
+std::shared_ptr<PlayerItem> Player::currentItem() const {
+    MutexLock lock(mutex_);
+    return items_.empty() ? nullptr : items_.front().item;
+}
+
+std::vector<std::shared_ptr<PlayerItem>> Player::queuedItems() const {
+    MutexLock lock(mutex_);
+    std::vector<std::shared_ptr<PlayerItem>> items;
+    items.reserve(items_.size());
+    for (const auto& entry : items_) {
+        items.push_back(entry.item);
+    }
+    return items;
+}
+
+bool Player::insertItem(std::shared_ptr<PlayerItem> item,
+                        const std::shared_ptr<PlayerItem>& after,
+                        bool atFront) {
+    if (!item) {
+        return false;
+    }
+    bool becameCurrent = false;
+    {
+        MutexLock lock(mutex_);
+        if (std::any_of(items_.begin(), items_.end(),
+                        [&](const Entry& e) { return e.item == item; })) {
+            return false;
+        }
+        auto at = std::find_if(items_.begin(), items_.end(),
+                               [&](const Entry& e) { return after && e.item == after; });
+        if (atFront) {
+            at = items_.begin();
+        } else if (at != items_.end()) {
+            ++at;
+        }
+        items_.insert(at, Entry{item, {}});
+        becameCurrent = items_.front().item == item;
+    }
+    // Observed without the lock: the observer may run at once on another thread.
+    std::weak_ptr<PlayerItem> weakItem = item;
+    auto token = item->status.observe([this, weakItem](const auto& change) {
+        auto self = weak_from_this().lock();
+        auto observed = weakItem.lock();
+        if (self && observed && change.newValue) {
+            self->applyItemStatus(observed, *change.newValue);
+        }
+    });
+    {
+        MutexLock lock(mutex_);
+        auto entry = std::find_if(items_.begin(), items_.end(),
+                                  [&](const Entry& e) { return e.item == item; });
+        if (entry != items_.end()) {
+            entry->token = std::move(token);
+        }
+    }
+    item->load();
+    // The item may have been ready before this player took it.
+    const PlayerItem::Status current = item->status.get();
+    if (current != PlayerItem::Status::Unknown) {
+        applyItemStatus(item, current);
+    } else if (becameCurrent) {
+        Changes changes;
+        {
+            MutexLock lock(mutex_);
+            refreshLocked(changes);
+        }
+        announce(changes);
+    }
+    return true;
+}
+
+void Player::removeItem(const std::shared_ptr<PlayerItem>& item) {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        auto entry = std::find_if(items_.begin(), items_.end(),
+                                  [&](const Entry& e) { return e.item == item; });
+        if (entry == items_.end()) {
+            return;
+        }
+        if (entry == items_.begin()) {
+            dropCurrentLocked(changes);
+        } else {
+            changes.tokens.push_back(std::move(entry->token));
+            items_.erase(entry);
+        }
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+void Player::removeAllItems() {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        while (!items_.empty()) {
+            dropCurrentLocked(changes);
+        }
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+void Player::advanceToNext() {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        if (items_.empty()) {
+            return;
+        }
+        dropCurrentLocked(changes);
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+void Player::replaceCurrentItem(std::shared_ptr<PlayerItem> item) {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        if (!items_.empty() && items_.front().item == item) {
+            return;
+        }
+        if (!items_.empty()) {
+            const float rate = rate_;
+            dropCurrentLocked(changes);
+            rate_ = rate;
+        }
+        if (!item) {
+            refreshLocked(changes);
+        }
+    }
+    announce(changes);
+    if (item) {
+        insertItem(std::move(item), nullptr, true);
+    }
+}
+
+void Player::play() {
+    setRate(1);
+}
+
+void Player::pause() {
+    setRate(0);
+}
+
+float Player::rate() const {
+    MutexLock lock(mutex_);
+    return rate_;
+}
+
+void Player::setRate(float rate) {
+    if (std::isnan(rate)) {
+        return;
+    }
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        if (running_) {
+            position_ = positionLocked();
+            anchor_ = now();
+        }
+        rate_ = rate;
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+float Player::volume() const {
+    MutexLock lock(mutex_);
+    return volume_;
+}
+
+void Player::setVolume(float volume) {
+    MutexLock lock(mutex_);
+    volume_ = std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
+}
+
+bool Player::isMuted() const {
+    MutexLock lock(mutex_);
+    return muted_;
+}
+
+void Player::setMuted(bool muted) {
+    MutexLock lock(mutex_);
+    muted_ = muted;
+}
+
+Player::ActionAtItemEnd Player::actionAtItemEnd() const {
+    MutexLock lock(mutex_);
+    return actionAtItemEnd_;
+}
+
+void Player::setActionAtItemEnd(ActionAtItemEnd action) {
+    MutexLock lock(mutex_);
+    actionAtItemEnd_ = action;
+}
+
+std::optional<Error> Player::error() const {
+    MutexLock lock(mutex_);
+    return error_;
+}
+
+double Player::durationLocked() const {
+    if (items_.empty()) {
+        return 0;
+    }
+    const media::Time duration = items_.front().item->duration();
+    return duration.isNumeric() ? std::max(0.0, duration.seconds())
+                                : std::numeric_limits<double>::infinity();
+}
+
+double Player::positionLocked() const {
+    double position = position_;
+    if (running_) {
+        position += (now() - anchor_) * rate_;
+    }
+    return std::clamp(position, 0.0, durationLocked());
+}
+
+media::Time Player::currentTime() const {
+    MutexLock lock(mutex_);
+    return media::Time::makeWithSeconds(items_.empty() ? 0.0 : positionLocked(), kTimescale);
+}
+
+void Player::seek(media::Time to, SeekCompletion completion) {
+    seek(to, media::Time::zero(), media::Time::zero(), std::move(completion));
+}
+
+void Player::seek(media::Time to, media::Time, media::Time, SeekCompletion completion) {
+    Changes changes;
+    uint64_t generation = 0;
+    {
+        MutexLock lock(mutex_);
+        if (items_.empty()) {
+            changes.abandonedSeeks.push_back(std::move(completion));
+        } else {
+            const double target = to.isValid() ? to.seconds() : 0.0;
+            position_ = std::clamp(std::isnan(target) ? 0.0 : target, 0.0, durationLocked());
+            anchor_ = now();
+            if (pendingSeek_) {
+                changes.abandonedSeeks.push_back(std::move(pendingSeek_));
+            }
+            pendingSeek_ = std::move(completion);
+            generation = ++seekGeneration_;
+            seeking_ = control_ == TimeControlStatus::Playing || seeking_;
+            changes.jumped = items_.front().item;
+            refreshLocked(changes);
+        }
+    }
+    announce(changes);
+    if (generation != 0) {
+        dispatch::Queue::main()->async([weak = weak_from_this(), generation] {
+            if (auto self = weak.lock()) {
+                self->finishSeek(generation);
+            }
+        });
+    }
+}
+
+void Player::finishSeek(uint64_t generation) {
+    Changes changes;
+    SeekCompletion completion;
+    {
+        MutexLock lock(mutex_);
+        if (generation != seekGeneration_) {
+            return;
+        }
+        seeking_ = false;
+        completion = std::move(pendingSeek_);
+        pendingSeek_ = nullptr;
+        refreshLocked(changes);
+        changes.ping = observers_;
+    }
+    announce(changes);
+    if (completion) {
+        completion(true);
+    }
+}
+
+Player::TimeObserver Player::addPeriodicTimeObserver(media::Time interval,
+                                                     std::shared_ptr<dispatch::Queue> queue,
+                                                     TimeObserverBlock block) {
+    auto observer = std::make_shared<PeriodicObserver>();
+    const double seconds = interval.isNumeric() ? interval.seconds() : 0.0;
+    observer->interval = std::max(seconds, dispatch::Timer::kMinimumInterval);
+    observer->queue = queue ? std::move(queue) : dispatch::Queue::main();
+    observer->block = std::move(block);
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        observers_.push_back(observer);
+        refreshLocked(changes);
+    }
+    announce(changes);
+    return observer;
+}
+
+void Player::removeTimeObserver(const TimeObserver& token) {
+    std::shared_ptr<dispatch::Timer> timer;
+    {
+        MutexLock lock(mutex_);
+        auto it = std::find_if(observers_.begin(), observers_.end(),
+                               [&](const auto& o) { return o == token; });
+        if (it == observers_.end()) {
+            return;
+        }
+        timer = std::move((*it)->timer);
+        observers_.erase(it);
+    }
+    if (timer) {
+        timer->invalidate();
+    }
+}
+
+void Player::notifyObservers(const std::vector<std::shared_ptr<PeriodicObserver>>& observers) {
+    if (observers.empty()) {
+        return;
+    }
+    const media::Time time = currentTime();
+    for (const auto& observer : observers) {
+        if (observer->block) {
+            observer->queue->async([block = observer->block, time] { block(time); });
+        }
+    }
+}
+
+void Player::applyItemStatus(const std::shared_ptr<PlayerItem>& item,
+                             PlayerItem::Status itemStatus) {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        if (items_.empty() || items_.front().item != item) {
+            return;
+        }
+        if (itemStatus == PlayerItem::Status::ReadyToPlay) {
+            changes.becameReady = !everReady_;
+            everReady_ = true;
+        } else if (itemStatus == PlayerItem::Status::Failed) {
+            error_ = item->error();
+            if (rate_ != 0) {
+                changes.failed = item;
+            }
+            finishCurrentLocked(changes);
+        }
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+void Player::onItemEnd(uint64_t generation) {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        if (generation != endGeneration_ || items_.empty()) {
+            return;
+        }
+        if (rate_ < 0) {
+            // Played backwards to the start: stop there.
+            position_ = 0;
+            running_ = false;
+            rate_ = 0;
+        } else {
+            position_ = durationLocked();
+            running_ = false;
+            changes.ended = items_.front().item;
+            finishCurrentLocked(changes);
+        }
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+void Player::finishCurrentLocked(Changes& changes) {
+    if (actionAtItemEnd_ == ActionAtItemEnd::Advance) {
+        dropCurrentLocked(changes);
+    } else {
+        rate_ = 0;
+    }
+}
+
+void Player::dropCurrentLocked(Changes& changes) {
+    changes.tokens.push_back(std::move(items_.front().token));
+    items_.erase(items_.begin());
+    position_ = 0;
+    running_ = false;
+    seeking_ = false;
+    ++seekGeneration_;
+    if (pendingSeek_) {
+        changes.abandonedSeeks.push_back(std::move(pendingSeek_));
+        pendingSeek_ = nullptr;
+    }
+    error_.reset();
+    if (items_.empty()) {
+        rate_ = 0;
+    } else if (items_.front().item->status.get() == PlayerItem::Status::ReadyToPlay) {
+        changes.becameReady = !everReady_;
+        everReady_ = true;
+    }
+}
+
+void Player::refreshLocked(Changes& changes) {
+    TimeControlStatus desired = TimeControlStatus::Playing;
+    if (rate_ == 0 || items_.empty()) {
+        desired = TimeControlStatus::Paused;
+    } else if (seeking_ || items_.front().item->status.get() != PlayerItem::Status::ReadyToPlay) {
+        desired = TimeControlStatus::WaitingToPlayAtSpecifiedRate;
+    }
+    if (desired == TimeControlStatus::Playing && !running_) {
+        anchor_ = now();
+        running_ = true;
+    } else if (desired != TimeControlStatus::Playing && running_) {
+        position_ = positionLocked();
+        running_ = false;
+    }
+    if (desired != control_) {
+        const bool startsOrStops =
+                desired == TimeControlStatus::Playing || control_ == TimeControlStatus::Playing;
+        control_ = desired;
+        changes.control = desired;
+        if (startsOrStops) {
+            changes.ping = observers_;
+        }
+    }
+    // The end of the item, and the periodic observers, follow the clock while running.
+    ++endGeneration_;
+    if (endTimer_) {
+        changes.timers.push_back(std::move(endTimer_));
+        endTimer_ = nullptr;
+    }
+    const std::weak_ptr<Player> weak = weak_from_this();
+    if (running_ && !weak.expired()) {
+        const double position = positionLocked();
+        const double remaining = rate_ > 0 ? (durationLocked() - position) / rate_
+                                           : position / -static_cast<double>(rate_);
+        if (std::isfinite(remaining)) {
+            const uint64_t generation = endGeneration_;
+            endTimer_ =
+                    dispatch::Timer::scheduled(std::max(remaining, 0.0), false, [weak, generation] {
+                        if (auto self = weak.lock()) {
+                            self->onItemEnd(generation);
+                        }
+                    });
+        }
+    }
+    for (const auto& observer : observers_) {
+        if (running_ && !observer->timer && !weak.expired()) {
+            std::weak_ptr<PeriodicObserver> weakObserver = observer;
+            observer->timer =
+                    dispatch::Timer::scheduled(observer->interval, true, [weak, weakObserver] {
+                        auto self = weak.lock();
+                        auto target = weakObserver.lock();
+                        if (self && target) {
+                            self->notifyObservers({target});
+                        }
+                    });
+        } else if (!running_ && observer->timer) {
+            changes.timers.push_back(std::move(observer->timer));
+            observer->timer = nullptr;
+        }
+    }
+}
+
+void Player::announce(Changes& changes) {
+    for (const auto& timer : changes.timers) {
+        timer->invalidate();
+    }
+    changes.tokens.clear();
+    for (auto& completion : changes.abandonedSeeks) {
+        if (completion) {
+            dispatch::Queue::main()->async([completion] { completion(false); });
+        }
+    }
+    auto self = weak_from_this().lock();
+    const auto post = [&self](std::string_view name, std::shared_ptr<PlayerItem> item,
+                              Json info = Json::object()) {
+        // Held by the block so that a player dropped meanwhile still delivers what it owes.
+        onMain([self, name, item = std::move(item), info = std::move(info)] {
+            foundation::NotificationCenter::defaultCenter().post(name, item, info);
+        });
+    };
+    if (changes.jumped) {
+        post(kPlayerItemTimeJumpedNotification, changes.jumped);
+    }
+    if (changes.failed) {
+        const auto error = changes.failed->error();
+        post(kPlayerItemFailedToPlayToEndTimeNotification, changes.failed,
+             Json{{"error", error ? error->description() : std::string()}});
+    }
+    if (changes.ended) {
+        post(kPlayerItemDidPlayToEndTimeNotification, changes.ended);
+    }
+    if (changes.becameReady) {
+        status.set(Status::ReadyToPlay);
+    }
+    if (changes.control) {
+        timeControlStatus.set(*changes.control);
+    }
+    notifyObservers(changes.ping);
+}
+
+}  // namespace pelmar::av

@@ -1,0 +1,178 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/av/PlayerItem.h"
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/foundation/Observable.h"
+#include "pelmar/platform/media/Time.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+namespace pelmar::dispatch {
+class Queue;
+class Timer;
+}  // namespace pelmar::dispatch
+
+// Player: plays one item on the installed clock. Nothing is decoded: the current time advances
+// with the clock at the player's rate while the item is ready; play() on an item that is still
+// loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. At
+// the item's end the player posts kPlayerItemDidPlayToEndTimeNotification (sender: the item) and
+// then acts as actionAtItemEnd says (a plain player pauses there). A seek while playing waits
+// for one main-loop turn before playing on, as a real seek does.
+// Ownership: create with std::make_shared (timers and hops hold it weakly, so a player that is not
+//     held by a shared_ptr never ends or completes a seek); holds its items. Destroying it stops
+//     its timers; periodic observers' blocks already queued still run.
+// Threads: thread-safe. `status` and `timeControlStatus` observers run on the thread that made
+//     the change: the caller's for play/pause/seek/rate, the main thread for changes that come
+//     from loading, seek completion, the clock or an item's end. Seek completions and
+//     notifications run on the main thread; periodic observers on the queue they were added with.
+// Errors: error() holds the error of a current item that failed to load.
+
+namespace pelmar::av {
+
+class Player : public std::enable_shared_from_this<Player> {
+public:
+    enum class Status : int { Unknown = 0, ReadyToPlay = 1, Failed = 2 };
+
+    enum class TimeControlStatus : int {
+        Paused = 0,
+        WaitingToPlayAtSpecifiedRate = 1,
+        Playing = 2
+    };
+
+    enum class ActionAtItemEnd : int { Advance = 0, Pause = 1 };
+
+    using SeekCompletion = std::function<void(bool finished)>;
+    using TimeObserverBlock = std::function<void(media::Time)>;
+    // Returned by addPeriodicTimeObserver; pass it to removeTimeObserver.
+    using TimeObserver = std::shared_ptr<void>;
+
+    // The timescale of the times the player reports (nanoseconds).
+    static constexpr int32_t kTimescale = 1'000'000'000;
+
+    Player();
+    explicit Player(std::shared_ptr<PlayerItem> item);
+    // A player over PlayerItem::create(url).
+    explicit Player(const std::string& url);
+    virtual ~Player();
+
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // ReadyToPlay once a current item has become ready.
+    foundation::Observable<Status> status{Status::Unknown};
+
+    foundation::Observable<TimeControlStatus> timeControlStatus{TimeControlStatus::Paused};
+
+    std::shared_ptr<PlayerItem> currentItem() const;
+
+    // Replaces the current item (a queue player keeps the rest of its queue); starts at 0.
+    void replaceCurrentItem(std::shared_ptr<PlayerItem> item);
+
+    // setRate(1).
+    void play();
+
+    // setRate(0).
+    void pause();
+
+    float rate() const;
+
+    // Negative rates play backwards and stop at 0.
+    void setRate(float rate);
+
+    // Clamped to [0, 1]. Only recorded: nothing is heard.
+    float volume() const;
+    void setVolume(float volume);
+
+    bool isMuted() const;
+    void setMuted(bool muted);
+
+    ActionAtItemEnd actionAtItemEnd() const;
+    void setActionAtItemEnd(ActionAtItemEnd action);
+
+    std::optional<Error> error() const;
+
+    // The current item's time (zero without an item), within [0, its duration].
+    media::Time currentTime() const;
+
+    // Moves to `to`, clamped to the item. The tolerances are accepted and the time is always
+    // exact (no frames to snap to). `completion` runs on the main queue: true once the seek is
+    // done, false when a later seek or an item change replaced it, or when there is no item.
+    void seek(media::Time to, SeekCompletion completion = nullptr);
+    void seek(media::Time to,
+              media::Time toleranceBefore,
+              media::Time toleranceAfter,
+              SeekCompletion completion = nullptr);
+
+    // Calls `block` with the current time on `queue` (the main queue when null) every `interval`
+    // of clock time while playing, and once whenever playback starts, stops or seeks. The player
+    // does not keep the observer alive past removeTimeObserver() or its own end.
+    [[nodiscard]] TimeObserver addPeriodicTimeObserver(media::Time interval,
+                                                       std::shared_ptr<dispatch::Queue> queue,
+                                                       TimeObserverBlock block);
+
+    void removeTimeObserver(const TimeObserver& observer);
+
+protected:
+    // The items the player holds, current first (a plain player holds at most one).
+    std::vector<std::shared_ptr<PlayerItem>> queuedItems() const;
+
+    // Inserts `item` after `after` (at the end when null or not queued; first when `atFront`).
+    // False when the item is already queued.
+    bool insertItem(std::shared_ptr<PlayerItem> item,
+                    const std::shared_ptr<PlayerItem>& after,
+                    bool atFront = false);
+
+    void removeItem(const std::shared_ptr<PlayerItem>& item);
+
+    void removeAllItems();
+
+    // Drops the current item; the next (if any) becomes current at time 0.
+    void advanceToNext();
+
+private:
+    struct Entry;
+    struct PeriodicObserver;
+    struct Changes;
+
+    void applyItemStatus(const std::shared_ptr<PlayerItem>& item, PlayerItem::Status itemStatus);
+    void finishSeek(uint64_t generation);
+    void onItemEnd(uint64_t generation);
+    double positionLocked() const PELMAR_REQUIRES(mutex_);
+    double durationLocked() const PELMAR_REQUIRES(mutex_);
+    // Recomputes the time control status and timers after a change; returns what to announce.
+    void refreshLocked(Changes& changes) PELMAR_REQUIRES(mutex_);
+    void announce(Changes& changes);
+    void dropCurrentLocked(Changes& changes) PELMAR_REQUIRES(mutex_);
+    // Advances or pauses, as actionAtItemEnd says, when the current item ends or fails.
+    void finishCurrentLocked(Changes& changes) PELMAR_REQUIRES(mutex_);
+    void notifyObservers(const std::vector<std::shared_ptr<PeriodicObserver>>& observers);
+
+    mutable Mutex mutex_;
+    std::vector<Entry> items_ PELMAR_GUARDED_BY(mutex_);
+    float rate_ PELMAR_GUARDED_BY(mutex_) = 0;
+    float volume_ PELMAR_GUARDED_BY(mutex_) = 1;
+    bool muted_ PELMAR_GUARDED_BY(mutex_) = false;
+    ActionAtItemEnd actionAtItemEnd_ PELMAR_GUARDED_BY(mutex_) = ActionAtItemEnd::Pause;
+    std::optional<Error> error_ PELMAR_GUARDED_BY(mutex_);
+    // The time at `anchor_` of the clock; it moves with the clock while `running_`.
+    double position_ PELMAR_GUARDED_BY(mutex_) = 0;
+    double anchor_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool running_ PELMAR_GUARDED_BY(mutex_) = false;
+    TimeControlStatus control_ PELMAR_GUARDED_BY(mutex_) = TimeControlStatus::Paused;
+    bool everReady_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool seeking_ PELMAR_GUARDED_BY(mutex_) = false;
+    uint64_t seekGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
+    SeekCompletion pendingSeek_ PELMAR_GUARDED_BY(mutex_);
+    // Bumped whenever the end timer is replaced, so a stale fire is ignored.
+    uint64_t endGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::shared_ptr<dispatch::Timer> endTimer_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<PeriodicObserver>> observers_ PELMAR_GUARDED_BY(mutex_);
+};
+
+}  // namespace pelmar::av

@@ -1,0 +1,75 @@
+#include "pelmar/platform/av/PlayerLayer.h"
+
+#include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/MutableComposition.h"
+#include "pelmar/platform/av/URLAsset.h"
+
+namespace pelmar::av {
+
+namespace {
+
+Error nothingToShow(std::string why) {
+    return Error{std::string(kAssetErrorDomain), kAssetErrorUnparsable, std::move(why)};
+}
+
+// The file (or URL) and the time in it that show `seconds` of `asset`.
+std::optional<std::pair<std::string, double>> pictureSource(const Asset& asset, double seconds) {
+    if (const auto* file = dynamic_cast<const URLAsset*>(&asset)) {
+        return std::make_pair(file->location(), seconds);
+    }
+    if (const auto* composition = dynamic_cast<const MutableComposition*>(&asset)) {
+        for (const auto& track : composition->compositionTracks()) {
+            if (track->mediaType() != TrackMediaType::Video) {
+                continue;
+            }
+            const auto segments = track->segments();
+            for (auto it = segments.rbegin(); it != segments.rend(); ++it) {
+                if (it->at.seconds() <= seconds || std::next(it) == segments.rend()) {
+                    const double offset = std::max(0.0, seconds - it->at.seconds());
+                    return std::make_pair(it->source->sourceURL(),
+                                          it->sourceRange.start.seconds() + offset);
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::shared_ptr<Player> PlayerLayer::player() const {
+    MutexLock lock(mutex_);
+    return player_;
+}
+
+void PlayerLayer::setPlayer(std::shared_ptr<Player> player) {
+    MutexLock lock(mutex_);
+    player_ = std::move(player);
+}
+
+bool PlayerLayer::isReadyForDisplay() const {
+    const auto current = player();
+    const auto item = current ? current->currentItem() : nullptr;
+    return item && item->status.get() == PlayerItem::Status::ReadyToPlay
+           && !item->asset()->tracks(TrackMediaType::Video).empty();
+}
+
+std::pair<PlayerLayer::Image, std::optional<Error>> PlayerLayer::copyCurrentImage(
+        int maximumWidth, int maximumHeight) const {
+    const auto current = player();
+    const auto item = current ? current->currentItem() : nullptr;
+    if (!item || !item->asset()) {
+        return {nullptr, nothingToShow("no item to show")};
+    }
+    const auto source = pictureSource(*item->asset(), current->currentTime().seconds());
+    if (!source) {
+        return {nullptr, nothingToShow("no video to show")};
+    }
+    ImageGenerator generator(source->first);
+    generator.appliesPreferredTrackTransform = true;
+    generator.maximumWidth = maximumWidth;
+    generator.maximumHeight = maximumHeight;
+    return generator.copyImage(source->second);
+}
+
+}  // namespace pelmar::av

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/sync/Mutex.h"
+#include "pelmar/platform/ui/Layer.h"
+#include "pelmar/platform/ui/Rect.h"
+
+// PlayerLayer: the layer that shows a player's picture. Playing decodes nothing; on request it
+// decodes the picture of the current item at the player's current time (upright, scaled to fit
+// a size), so that a snapshot can show what would be on screen.
+// Ownership: made with std::make_shared; holds its player.
+// Threads: main thread only for the layer's properties; copyCurrentImage() may run on any thread.
+// Errors: copyCurrentImage() fails with image::kImageErrorDomain errors from ImageGenerator, or
+//     kAssetErrorDomain/kAssetErrorUnparsable when there is no item or no video to show.
+
+namespace pelmar::av {
+
+class PlayerLayer : public ui::Layer {
+public:
+    using Image = std::shared_ptr<const image::Bitmap>;
+
+    PlayerLayer() = default;
+
+    explicit PlayerLayer(std::shared_ptr<Player> player) : player_(std::move(player)) {}
+
+    std::shared_ptr<Player> player() const;
+    void setPlayer(std::shared_ptr<Player> player);
+
+    ui::Rect frame() const { return frame_; }
+
+    void setFrame(ui::Rect frame) { frame_ = frame; }
+
+    // True when the current item is ready and has a video track.
+    bool isReadyForDisplay() const;
+
+    // The picture at the player's current time; 0 leaves a side unbounded.
+    std::pair<Image, std::optional<Error>> copyCurrentImage(int maximumWidth = 0,
+                                                            int maximumHeight = 0) const;
+
+private:
+    mutable Mutex mutex_;
+    std::shared_ptr<Player> player_ PELMAR_GUARDED_BY(mutex_);
+    ui::Rect frame_;
+};
+
+}  // namespace pelmar::av

@@ -1,0 +1,143 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/av/PlayerLayer.h"
+#include "pelmar/platform/av/PlayerViewController.h"
+#include "pelmar/platform/av/QueuePlayer.h"
+#include "pelmar/platform/av/testing/ServedTestMovie.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/ui/Snapshot.h"
+#include "testing/Matchers.h"
+
+namespace pelmar::av {
+namespace {
+
+using dispatch::RunLoop;
+using TCS = Player::TimeControlStatus;
+
+// Real movies, on disk and from nginx, played on the manual clock. One nginx per test program.
+class PlayerIntegrationTest : public dispatch::test::MainLoopFixture {
+protected:
+    static void SetUpTestSuite() { movie_ = std::make_unique<test::ServedTestMovie>(); }
+
+    static void TearDownTestSuite() { movie_.reset(); }
+
+    void SetUp() override {
+        MainLoopFixture::SetUp();
+        ASSERT_TRUE(movie_->failure().empty()) << movie_->failure();
+    }
+
+    static inline std::unique_ptr<test::ServedTestMovie> movie_;
+};
+
+TEST_F(PlayerIntegrationTest, LocalAndRemoteMoviesPlayToTheirEndInAQueue) {
+    auto local = PlayerItem::create(movie_->path().string());
+    auto remote = PlayerItem::create(movie_->url());
+    auto player = std::make_shared<QueuePlayer>(std::vector{local, remote});
+    player->play();
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    EXPECT_NEAR(local->duration().seconds(), 5.0, 0.05);
+    RunLoop::advance(local->duration().seconds());
+    EXPECT_EQ(player->currentItem(), remote);
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    EXPECT_NEAR(remote->duration().seconds(), 5.0, 0.05);
+    RunLoop::advance(remote->duration().seconds());
+    EXPECT_TRUE(player->items().empty());
+}
+
+TEST_F(PlayerIntegrationTest, UnplayableSourcesFailTheirItem) {
+    struct Case {
+        const char* name;
+        std::string url;
+        long code;
+    } cases[] = {
+            {"missing file", (movie_->folder() / "none.mp4").string(), kAssetErrorNotFound},
+            {"404", movie_->url("/none.mp4"), kAssetErrorNotFound},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto item = PlayerItem::create(c.url);
+        auto player = std::make_shared<Player>(item);
+        player->play();
+        ASSERT_TRUE(RunLoop::runUntil(
+                [&] { return item->status.get() == PlayerItem::Status::Failed; }, 30));
+        RunLoop::runUntilIdle();
+        EXPECT_THAT(item->error(), pelmar::test::IsError(kAssetErrorDomain, c.code));
+        EXPECT_EQ(player->timeControlStatus.get(), TCS::Paused);
+        EXPECT_FALSE(item->duration().isValid());
+    }
+}
+
+TEST_F(PlayerIntegrationTest, LayerGivesThePictureAtThePlayersCurrentTime) {
+    auto player = std::make_shared<Player>(movie_->path().string());
+    PlayerLayer layer(player);
+    EXPECT_FALSE(layer.isReadyForDisplay());
+    player->play();
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    EXPECT_TRUE(layer.isReadyForDisplay());
+    RunLoop::advance(2.0);
+    auto [image, error] = layer.copyCurrentImage(320, 320);
+    ASSERT_TRUE(image) << error->message;
+    EXPECT_EQ(image->width(), 320);
+    EXPECT_EQ(image->height(), 180);
+    ImageGenerator generator(movie_->path());
+    generator.maximumWidth = 320;
+    auto [atTwo, e2] = generator.copyImage(2.0);
+    auto [atZero, e0] = generator.copyImage(0.0);
+    ASSERT_TRUE(atTwo && atZero);
+    const auto same = [](const image::Bitmap& a, const image::Bitmap& b) {
+        return std::equal(a.row(90), a.row(90) + 320 * 4, b.row(90));
+    };
+    EXPECT_TRUE(same(*image, *atTwo));
+    EXPECT_FALSE(same(*image, *atZero));
+
+    PlayerLayer empty;
+    EXPECT_THAT(empty.copyCurrentImage().second,
+                pelmar::test::IsError(kAssetErrorDomain, kAssetErrorUnparsable));
+}
+
+TEST_F(PlayerIntegrationTest, PlayerScreenShowsThePictureFittedInBlack) {
+    auto screen = std::make_shared<PlayerViewController>();
+    EXPECT_TRUE(screen->showsPlaybackControls);
+    EXPECT_TRUE(screen->allowsPictureInPicturePlayback);
+    EXPECT_FALSE(screen->entersFullScreenWhenPlaybackBegins);
+    auto player = std::make_shared<Player>(movie_->path().string());
+    screen->setPlayer(player);
+    auto view = screen->view();
+    ASSERT_EQ(screen->playerView(), view);
+    EXPECT_EQ(screen->playerView()->player(), player);
+    view->setFrame({0, 0, 320, 320});
+    player->play();
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    RunLoop::advance(1.0);
+    auto shown = ui::render(*view);
+    ASSERT_TRUE(shown);
+    // 640x360 fitted into 320x320: bars of 70 points above and below the picture.
+    const auto dark = [&](int x, int y) {
+        const uint8_t* p = shown->pixel(x, y);
+        return p[0] < 8 && p[1] < 8 && p[2] < 8;
+    };
+    EXPECT_TRUE(dark(160, 10));
+    EXPECT_TRUE(dark(160, 310));
+    int lit = 0;
+    for (int x = 0; x < 320; x += 8) {
+        lit += dark(x, 160) ? 0 : 1;
+    }
+    EXPECT_GT(lit, 20);
+    const std::filesystem::path folder = PELMAR_SNAPSHOT_DIR;
+    std::filesystem::create_directories(folder);
+    EXPECT_FALSE(ui::snapshot(*view, folder / "PlayerViewController_playing.png"));
+}
+
+}  // namespace
+}  // namespace pelmar::av

@@ -1,0 +1,271 @@
+#include "pelmar/platform/photos/ImageManager.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/photos/internal/PictureScaler.h"
+
+namespace pelmar::photos {
+
+namespace {
+
+// The degraded version: small and quick (a JPEG then decodes at 1/8).
+constexpr double kDegradedSide = 128;
+
+std::size_t costOf(const image::Bitmap& bitmap) {
+    return bitmap.byteCount();
+}
+
+}  // namespace
+
+const std::shared_ptr<ImageManager>& ImageManager::defaultManager() {
+    static const std::shared_ptr<ImageManager> manager = std::make_shared<ImageManager>();
+    return manager;
+}
+
+ImageManager::Key ImageManager::keyFor(const Asset& asset,
+                                       PixelSize size,
+                                       ImageContentMode mode,
+                                       bool degraded) const {
+    return Key{asset.localIdentifier(),
+               asset.revision(),
+               static_cast<int>(std::lround(size.width)),
+               static_cast<int>(std::lround(size.height)),
+               mode,
+               degraded};
+}
+
+std::shared_ptr<image::Bitmap> ImageManager::cached(const Key& key) {
+    MutexLock lock(mutex_);
+    auto found = cache_.find(key);
+    if (found == cache_.end()) {
+        return nullptr;
+    }
+    recency_.splice(recency_.begin(), recency_, found->second.second);
+    return found->second.first;
+}
+
+void ImageManager::store(const Key& key, const std::shared_ptr<image::Bitmap>& bitmap) {
+    const std::size_t cost = costOf(*bitmap);
+    if (cost > kCacheBytes / 4) {
+        return;  // one huge picture would push everything else out
+    }
+    MutexLock lock(mutex_);
+    if (cache_.contains(key)) {
+        return;
+    }
+    recency_.push_front(key);
+    cache_.emplace(key, std::make_pair(bitmap, recency_.begin()));
+    cacheBytes_ += cost;
+    while (cacheBytes_ > kCacheBytes && !recency_.empty()) {
+        auto victim = cache_.find(recency_.back());
+        cacheBytes_ -= costOf(*victim->second.first);
+        cache_.erase(victim);
+        recency_.pop_back();
+    }
+}
+
+std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> ImageManager::produce(
+        const Asset& asset, const Key& key) {
+    if (auto hit = cached(key)) {
+        return {hit, std::nullopt};
+    }
+    {
+        MutexLock lock(mutex_);
+        ++counters_.decodes;
+    }
+    const bool fill = key.mode == ImageContentMode::AspectFill;
+    const auto result =
+            asset.mediaType() == AssetMediaType::Video
+                    ? internal::decodeMovieFrame(asset.file(), key.width, key.height, fill)
+                    : internal::decodePicture(asset.file(), key.width, key.height, fill);
+    if (result.bitmap) {
+        store(key, result.bitmap);
+    }
+    return {result.bitmap, result.error};
+}
+
+bool ImageManager::live(ImageRequestID request) {
+    MutexLock lock(mutex_);
+    return pending_.contains(request);
+}
+
+void ImageManager::deliver(ImageRequestID request,
+                           const ResultHandler& handler,
+                           std::shared_ptr<image::Bitmap> bitmap,
+                           ImageResultInfo info,
+                           bool last) {
+    // Checked on the delivering thread, so that a cancel made before never sees a call.
+    {
+        MutexLock lock(mutex_);
+        if (!pending_.contains(request)) {
+            return;
+        }
+        if (last) {
+            pending_.erase(request);
+        }
+    }
+    if (handler) {
+        handler(std::move(bitmap), info);
+    }
+}
+
+ImageRequestID ImageManager::requestImage(const AssetPtr& asset,
+                                          PixelSize targetSize,
+                                          ImageContentMode contentMode,
+                                          const ImageRequestOptions& options,
+                                          ResultHandler handler) {
+    ImageRequestID request;
+    {
+        MutexLock lock(mutex_);
+        request = nextRequest_++;
+        if (nextRequest_ <= 0) {
+            nextRequest_ = 1;
+        }
+        pending_.insert(request);
+        ++counters_.requests;
+    }
+    const bool degradedFirst =
+            options.deliveryMode == ImageRequestOptions::DeliveryMode::Opportunistic
+            && std::max(targetSize.width, targetSize.height) > kDegradedThreshold;
+    const bool fastOnly = options.deliveryMode == ImageRequestOptions::DeliveryMode::FastFormat
+                          && std::max(targetSize.width, targetSize.height) > kDegradedSide;
+    auto work = [self = shared_from_this(), asset, targetSize, contentMode, degradedFirst, fastOnly,
+                 request, handler, synchronous = options.synchronous] {
+        auto post = [&](std::shared_ptr<image::Bitmap> bitmap, ImageResultInfo info, bool last) {
+            if (synchronous) {
+                self->deliver(request, handler, std::move(bitmap), std::move(info), last);
+                return;
+            }
+            dispatch::Queue::main()->async([self, request, handler, bitmap, info, last] {
+                self->deliver(request, handler, bitmap, info, last);
+            });
+        };
+        if (!asset) {
+            post(nullptr,
+                 {false,
+                  Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource, "no asset"}},
+                 true);
+            return;
+        }
+        if (degradedFirst || fastOnly) {
+            const double scale = kDegradedSide / std::max(targetSize.width, targetSize.height);
+            const PixelSize small{targetSize.width * scale, targetSize.height * scale};
+            auto [bitmap, error] =
+                    self->produce(*asset, self->keyFor(*asset, small, contentMode, true));
+            if (fastOnly || error) {
+                post(bitmap, {false, error}, true);
+                return;
+            }
+            post(bitmap, {true, std::nullopt}, false);
+            if (!self->live(request)) {
+                return;
+            }
+        }
+        auto [bitmap, error] =
+                self->produce(*asset, self->keyFor(*asset, targetSize, contentMode, false));
+        post(bitmap, {false, error}, true);
+    };
+    if (options.synchronous) {
+        work();
+    } else {
+        dispatch::Queue::global()->async(std::move(work));
+    }
+    return request;
+}
+
+void ImageManager::cancelImageRequest(ImageRequestID request) {
+    MutexLock lock(mutex_);
+    ++counters_.cancels;
+    pending_.erase(request);
+}
+
+void ImageManager::startCachingImages(const std::vector<AssetPtr>& assets,
+                                      PixelSize targetSize,
+                                      ImageContentMode contentMode) {
+    int64_t generation;
+    {
+        MutexLock lock(mutex_);
+        ++counters_.cachingStarts;
+        generation = cachingGeneration_;
+    }
+    dispatch::Queue::global()->async(
+            [self = shared_from_this(), assets, targetSize, contentMode, generation] {
+                for (const auto& asset : assets) {
+                    {
+                        MutexLock lock(self->mutex_);
+                        if (self->cachingGeneration_ != generation) {
+                            return;
+                        }
+                    }
+                    if (asset) {
+                        self->produce(*asset, self->keyFor(*asset, targetSize, contentMode, false));
+                    }
+                }
+            });
+}
+
+void ImageManager::stopCachingImagesForAllAssets() {
+    MutexLock lock(mutex_);
+    ++counters_.cachingStops;
+    ++cachingGeneration_;
+}
+
+void ImageManager::requestAVAsset(
+        const AssetPtr& asset, std::function<void(std::optional<std::filesystem::path>)> handler) {
+    std::optional<std::filesystem::path> file;
+    if (asset && asset->mediaType() == AssetMediaType::Video) {
+        file = asset->file();
+    }
+    dispatch::Queue::main()->async([handler = std::move(handler), file] {
+        if (handler) {
+            handler(file);
+        }
+    });
+}
+
+void ImageManager::requestContentEditingInput(
+        const AssetPtr& asset, std::function<void(std::optional<std::filesystem::path>)> handler) {
+    std::optional<std::filesystem::path> file;
+    if (asset && asset->mediaType() == AssetMediaType::Image) {
+        file = asset->file();
+    }
+    dispatch::Queue::main()->async([handler = std::move(handler), file] {
+        if (handler) {
+            handler(file);
+        }
+    });
+}
+
+ImageRequestID ImageManager::requestLivePhoto(
+        const AssetPtr& asset,
+        PixelSize targetSize,
+        ImageContentMode contentMode,
+        std::function<void(std::optional<LivePhoto>)> handler) {
+    ImageRequestOptions options;
+    options.deliveryMode = ImageRequestOptions::DeliveryMode::HighQualityFormat;
+    const auto movie = asset ? asset->pairedVideo() : std::nullopt;
+    const PixelSize size =
+            asset ? PixelSize{double(asset->pixelWidth()), double(asset->pixelHeight())}
+                  : PixelSize{};
+    return requestImage(asset, targetSize, contentMode, options,
+                        [handler = std::move(handler), movie, size](
+                                std::shared_ptr<image::Bitmap> still, const ImageResultInfo&) {
+                            if (!handler) {
+                                return;
+                            }
+                            if (!still || !movie) {
+                                handler(std::nullopt);
+                                return;
+                            }
+                            handler(LivePhoto{std::move(still), *movie, size});
+                        });
+}
+
+ImageManager::Counters ImageManager::counters() const {
+    MutexLock lock(mutex_);
+    return counters_;
+}
+
+}  // namespace pelmar::photos

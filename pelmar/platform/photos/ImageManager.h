@@ -1,0 +1,162 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/photos/Asset.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+namespace pelmar::photos {
+
+// A size in pixels.
+struct PixelSize {
+    double width = 0;
+    double height = 0;
+
+    bool operator==(const PixelSize&) const = default;
+};
+
+enum class ImageContentMode : int { AspectFit = 0, AspectFill = 1 };
+
+using ImageRequestID = int32_t;
+
+inline constexpr ImageRequestID kInvalidImageRequestID = 0;
+
+struct ImageRequestOptions {
+    enum class DeliveryMode : int { Opportunistic = 0, HighQualityFormat = 1, FastFormat = 2 };
+
+    bool networkAccessAllowed = false;
+    DeliveryMode deliveryMode = DeliveryMode::Opportunistic;
+    // Decode on the caller's thread and call the handler before returning.
+    bool synchronous = false;
+};
+
+struct ImageResultInfo {
+    bool degraded = false;  // a quick, smaller version; the final one follows
+    std::optional<Error> error;
+};
+
+// A live photo: the still and its movie, and the still's size in pixels.
+struct LivePhoto {
+    std::shared_ptr<image::Bitmap> still;
+    std::filesystem::path movie;
+    PixelSize size;
+};
+
+// ImageManager: pictures of library assets at the size a screen needs: decoded from the real
+// files (JPEGs decoded scaled by the decoder, never at full size for a thumbnail; PNG and GIF
+// decoded and reduced; movies give their first frame), fitted or filled into the target size
+// without enlarging, and kept in a cost-limited cache. Opportunistic requests for large pictures
+// get a quick degraded version first, then the final one. Also hands out a video's file (its AV
+// asset), a picture's file (its content-editing input) and live photos.
+// Ownership: reference object from std::make_shared; defaultManager() is process-wide. Handlers
+// are kept until they have run or their request is cancelled.
+// Threads: thread-safe (one internal mutex, never held while decoding or calling out). Decoding
+// runs on the global queue; handlers run on the main queue (synchronous requests: on the
+// caller's thread). A cancelled request never calls its handler afterwards.
+// Errors: a file that cannot be read gives a null image with an Error in kPhotosErrorDomain
+//     (kPhotosErrorInvalidResource) in the info.
+// Limits: at most kCacheBytes of decoded pictures are cached; least recently used go first.
+class ImageManager : public std::enable_shared_from_this<ImageManager> {
+public:
+    static constexpr std::size_t kCacheBytes = 64 * 1024 * 1024;
+    // Opportunistic requests whose longer side is above this get a degraded delivery first.
+    static constexpr double kDegradedThreshold = 512;
+
+    using ResultHandler =
+            std::function<void(std::shared_ptr<image::Bitmap> image, const ImageResultInfo& info)>;
+
+    static const std::shared_ptr<ImageManager>& defaultManager();
+
+    ImageManager() = default;
+    ImageManager(const ImageManager&) = delete;
+    ImageManager& operator=(const ImageManager&) = delete;
+
+    // Returns an identifier above 0.
+    ImageRequestID requestImage(const AssetPtr& asset,
+                                PixelSize targetSize,
+                                ImageContentMode contentMode,
+                                const ImageRequestOptions& options,
+                                ResultHandler handler);
+
+    void cancelImageRequest(ImageRequestID request);
+
+    // Decodes into the cache ahead of requests with the same size and mode.
+    void startCachingImages(const std::vector<AssetPtr>& assets,
+                            PixelSize targetSize,
+                            ImageContentMode contentMode);
+    void stopCachingImagesForAllAssets();
+
+    // The movie file of a video asset (none for other kinds), on the main queue.
+    void requestAVAsset(const AssetPtr& asset,
+                        std::function<void(std::optional<std::filesystem::path> file)> handler);
+
+    // The full-size file of a picture (none for other kinds), on the main queue.
+    void requestContentEditingInput(
+            const AssetPtr& asset,
+            std::function<void(std::optional<std::filesystem::path> fullSizeImageFile)> handler);
+
+    // The live photo of an asset with a paired movie (none otherwise), on the main queue.
+    ImageRequestID requestLivePhoto(const AssetPtr& asset,
+                                    PixelSize targetSize,
+                                    ImageContentMode contentMode,
+                                    std::function<void(std::optional<LivePhoto>)> handler);
+
+    // For tests: requests made, cancels, caching starts and stops.
+    struct Counters {
+        int requests = 0;
+        int cancels = 0;
+        int cachingStarts = 0;
+        int cachingStops = 0;
+        int decodes = 0;
+    };
+
+    Counters counters() const;
+
+private:
+    struct Key {
+        std::string identifier;
+        int64_t revision = 0;
+        int width = 0;
+        int height = 0;
+        ImageContentMode mode = ImageContentMode::AspectFit;
+        bool degraded = false;
+
+        auto operator<=>(const Key&) const = default;
+    };
+
+    Key keyFor(const Asset& asset, PixelSize size, ImageContentMode mode, bool degraded) const;
+    std::shared_ptr<image::Bitmap> cached(const Key& key);
+    void store(const Key& key, const std::shared_ptr<image::Bitmap>& bitmap);
+    // Decodes (or finds in the cache) the picture for `key`.
+    std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> produce(const Asset& asset,
+                                                                            const Key& key);
+    bool live(ImageRequestID request);
+    void deliver(ImageRequestID request,
+                 const ResultHandler& handler,
+                 std::shared_ptr<image::Bitmap> bitmap,
+                 ImageResultInfo info,
+                 bool last);
+
+    mutable Mutex mutex_;
+    ImageRequestID nextRequest_ PELMAR_GUARDED_BY(mutex_) = 1;
+    std::set<ImageRequestID> pending_ PELMAR_GUARDED_BY(mutex_);
+    std::map<Key, std::pair<std::shared_ptr<image::Bitmap>, std::list<Key>::iterator>> cache_
+            PELMAR_GUARDED_BY(mutex_);
+    std::list<Key> recency_ PELMAR_GUARDED_BY(mutex_);  // most recent first
+    std::size_t cacheBytes_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int64_t cachingGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
+    Counters counters_ PELMAR_GUARDED_BY(mutex_);
+};
+
+}  // namespace pelmar::photos

@@ -1,0 +1,130 @@
+#include "pelmar/platform/photos/ImageManager.h"
+
+#include <gtest/gtest.h>
+
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "testing/Matchers.h"
+#include "testing/TempDir.h"
+
+namespace pelmar::photos {
+namespace {
+
+using dispatch::RunLoop;
+
+class ImageManagerTest : public dispatch::test::MainLoopFixture {
+protected:
+    void SetUp() override {
+        MainLoopFixture::SetUp();
+        PhotoLibrary::shared().reset(dir_.path() / "library");
+    }
+
+    void TearDown() override {
+        PhotoLibrary::shared().reset();
+        MainLoopFixture::TearDown();
+    }
+
+    AssetPtr add(const std::filesystem::path& file) {
+        const auto id = PhotoLibrary::shared().addAsset({.file = file}).localIdentifier;
+        return PhotoLibrary::shared().asset(id);
+    }
+
+    struct Delivery {
+        std::shared_ptr<image::Bitmap> image;
+        ImageResultInfo info;
+    };
+
+    std::vector<Delivery> request(ImageManager& manager,
+                                  const AssetPtr& asset,
+                                  PixelSize size,
+                                  ImageContentMode mode) {
+        std::vector<Delivery> out;
+        bool done = false;
+        manager.requestImage(
+                asset, size, mode, {},
+                [&](std::shared_ptr<image::Bitmap> image, const ImageResultInfo& info) {
+                    out.push_back({image, info});
+                    done = !info.degraded;
+                });
+        EXPECT_TRUE(RunLoop::runUntil([&] { return done; }));
+        return out;
+    }
+
+    pelmar::test::TempDir dir_;
+};
+
+TEST_F(ImageManagerTest, ThumbnailsFitOrFillTheTargetWithoutEnlarging) {
+    auto manager = std::make_shared<ImageManager>();
+    const auto jpeg = add(test::writeJpeg(dir_.path(), "wide.jpg", 1600, 1200));
+    const auto png = add(test::writePng(dir_.path(), "tall.png", 300, 600));
+
+    struct Case {
+        const char* name;
+        AssetPtr asset;
+        PixelSize target;
+        ImageContentMode mode;
+        int width, height;
+    };
+
+    const Case cases[] = {
+            {"JpegFit", jpeg, {256, 256}, ImageContentMode::AspectFit, 256, 192},
+            {"JpegFill", jpeg, {256, 256}, ImageContentMode::AspectFill, 341, 256},
+            {"PngFit", png, {100, 100}, ImageContentMode::AspectFit, 50, 100},
+            {"NeverLarger", png, {1000, 1000}, ImageContentMode::AspectFill, 300, 600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto deliveries = request(*manager, c.asset, c.target, c.mode);
+        ASSERT_FALSE(deliveries.empty());
+        const auto& final = deliveries.back();
+        ASSERT_TRUE(final.image);
+        EXPECT_EQ(final.image->width(), c.width);
+        EXPECT_EQ(final.image->height(), c.height);
+    }
+}
+
+TEST_F(ImageManagerTest, LargeRequestsGetADegradedPictureFirstAndRepeatsComeFromTheCache) {
+    auto manager = std::make_shared<ImageManager>();
+    const auto jpeg = add(test::writeJpeg(dir_.path(), "big.jpg", 2000, 1500));
+    const auto first = request(*manager, jpeg, {2000, 1500}, ImageContentMode::AspectFit);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_TRUE(first[0].info.degraded);
+    EXPECT_LE(first[0].image->width(), 128);
+    EXPECT_EQ(first[1].image->width(), 2000);
+    const int decodes = manager->counters().decodes;
+    request(*manager, jpeg, {2000, 1500}, ImageContentMode::AspectFit);
+    EXPECT_EQ(manager->counters().decodes, decodes);
+}
+
+TEST_F(ImageManagerTest, ACancelledRequestNeverDeliversAndIdsAreNeverZero) {
+    auto manager = std::make_shared<ImageManager>();
+    const auto jpeg = add(test::writeJpeg(dir_.path(), "a.jpg", 64, 64));
+    bool called = false;
+    const auto id = manager->requestImage(jpeg, {32, 32}, ImageContentMode::AspectFill, {},
+                                          [&](auto, const auto&) { called = true; });
+    EXPECT_GT(id, 0);
+    manager->cancelImageRequest(id);
+    bool other = false;
+    manager->requestImage(jpeg, {32, 32}, ImageContentMode::AspectFill, {},
+                          [&](auto, const auto&) { other = true; });
+    ASSERT_TRUE(RunLoop::runUntil([&] { return other; }));
+    RunLoop::runUntilIdle();
+    EXPECT_FALSE(called);
+}
+
+TEST_F(ImageManagerTest, AnUnreadableFileGivesNoImageAndAnError) {
+    auto manager = std::make_shared<ImageManager>();
+    const auto jpeg = add(test::writeJpeg(dir_.path(), "gone.jpg", 16, 16));
+    std::filesystem::remove(jpeg->file());
+    const auto deliveries = request(*manager, jpeg, {16, 16}, ImageContentMode::AspectFit);
+    ASSERT_EQ(deliveries.size(), 1u);
+    EXPECT_FALSE(deliveries[0].image);
+    EXPECT_THAT(deliveries[0].info.error,
+                ::testing::Optional(
+                        pelmar::test::IsError(kPhotosErrorDomain, kPhotosErrorInvalidResource)));
+}
+
+}  // namespace
+}  // namespace pelmar::photos

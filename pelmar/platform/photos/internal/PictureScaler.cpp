@@ -1,0 +1,159 @@
+#include "pelmar/platform/photos/internal/PictureScaler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "pelmar/platform/image/BitmapRedraw.h"
+#include "pelmar/platform/image/ImageDecoder.h"
+#include "pelmar/platform/libav/LibavHandles.h"
+#include "pelmar/platform/photos/PhotosTypes.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace pelmar::photos::internal {
+
+namespace {
+
+Error unreadable(const std::filesystem::path& file, const std::string& why) {
+    return Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource,
+                 why + ": " + file.string()};
+}
+
+// `source` (4-byte pixels) reduced to width x height with an area filter, same layout.
+std::shared_ptr<image::Bitmap> reduce(const image::Bitmap& source, int width, int height) {
+    if (source.width() == width && source.height() == height) {
+        return nullptr;
+    }
+    auto layout = source.layout();
+    auto target = image::Bitmap::create(width, height, layout);
+    if (!target) {
+        return nullptr;
+    }
+    const AVPixelFormat format =
+            layout.format == image::PixelFormat::BGRA8 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
+    libav::ScalerPtr scaler(sws_getContext(source.width(), source.height(), format, width, height,
+                                           format, SWS_AREA, nullptr, nullptr, nullptr));
+    if (!scaler) {
+        return nullptr;
+    }
+    const uint8_t* srcPlanes[4] = {source.data(), nullptr, nullptr, nullptr};
+    const int srcStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
+    uint8_t* dstPlanes[4] = {target->data(), nullptr, nullptr, nullptr};
+    const int dstStrides[4] = {static_cast<int>(target->stride()), 0, 0, 0};
+    sws_scale(scaler.get(), srcPlanes, srcStrides, 0, source.height(), dstPlanes, dstStrides);
+    return target;
+}
+
+}  // namespace
+
+std::pair<int, int> fittedSize(
+        int width, int height, double targetWidth, double targetHeight, bool fill) {
+    if (width <= 0 || height <= 0) {
+        return {1, 1};
+    }
+    double scale = 1;
+    if (targetWidth > 0 && targetHeight > 0) {
+        const double sx = targetWidth / width;
+        const double sy = targetHeight / height;
+        scale = std::min(1.0, fill ? std::max(sx, sy) : std::min(sx, sy));
+    }
+    return {std::max(1, static_cast<int>(std::lround(width * scale))),
+            std::max(1, static_cast<int>(std::lround(height * scale)))};
+}
+
+ScaledPicture decodePicture(const std::filesystem::path& file,
+                            double targetWidth,
+                            double targetHeight,
+                            bool fill) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return {nullptr, unreadable(file, "cannot open")};
+    }
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto header = image::ImageDecoder::readHeader(data);
+    if (!header) {
+        return {nullptr, unreadable(file, "not a picture")};
+    }
+    const bool turned = header->exifOrientation >= 5 && header->exifOrientation <= 8;
+    const int uprightWidth = turned ? header->height : header->width;
+    const int uprightHeight = turned ? header->width : header->height;
+    const auto [width, height] =
+            fittedSize(uprightWidth, uprightHeight, targetWidth, targetHeight, fill);
+    image::ImageDecodeOptions options;
+    options.minimumDimension = std::max(width, height);
+    auto decoded = image::ImageDecoder::decode(data, options);
+    if (!decoded.bitmap) {
+        return {nullptr, decoded.error ? decoded.error : unreadable(file, "cannot decode")};
+    }
+    if (auto reduced = reduce(*decoded.bitmap, width, height)) {
+        return {reduced, std::nullopt};
+    }
+    return {decoded.bitmap, std::nullopt};
+}
+
+ScaledPicture decodeMovieFrame(const std::filesystem::path& file,
+                               double targetWidth,
+                               double targetHeight,
+                               bool fill) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) {
+        return {nullptr, unreadable(file, "cannot open movie")};
+    }
+    libav::InputFormatPtr input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) {
+        return {nullptr, unreadable(file, "unreadable movie")};
+    }
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index < 0 || !codec) {
+        return {nullptr, unreadable(file, "no video stream")};
+    }
+    libav::CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder
+        || avcodec_parameters_to_context(decoder.get(), input->streams[index]->codecpar) < 0
+        || avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        return {nullptr, unreadable(file, "cannot decode movie")};
+    }
+    libav::PacketPtr packet(av_packet_alloc());
+    libav::FramePtr frame(av_frame_alloc());
+    bool got = false;
+    while (!got && av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == index
+            && avcodec_send_packet(decoder.get(), packet.get()) >= 0) {
+            got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!got) {
+        avcodec_send_packet(decoder.get(), nullptr);
+        got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
+    }
+    if (!got) {
+        return {nullptr, unreadable(file, "no picture in movie")};
+    }
+    const auto [width, height] =
+            fittedSize(frame->width, frame->height, targetWidth, targetHeight, fill);
+    image::BitmapLayout layout;
+    layout.format = image::PixelFormat::BGRA8;
+    layout.opaque = true;
+    auto bitmap = image::Bitmap::create(width, height, layout);
+    libav::ScalerPtr scaler(sws_getContext(frame->width, frame->height,
+                                           static_cast<AVPixelFormat>(frame->format), width, height,
+                                           AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr));
+    if (!bitmap || !scaler) {
+        return {nullptr, unreadable(file, "cannot convert movie picture")};
+    }
+    uint8_t* planes[4] = {bitmap->data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {static_cast<int>(bitmap->stride()), 0, 0, 0};
+    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    return {bitmap, std::nullopt};
+}
+
+}  // namespace pelmar::photos::internal

@@ -1,0 +1,11 @@
+#pragma once
+
+// The interface file "PelmarQRCodeReaderViewController": the preview area and the back button.
+// Threads: thread-safe (registration happens once).
+
+namespace pelmar::internal {
+
+// Registers the builder with ui::Nib (once per process).
+void registerPelmarQRCodeReaderNib();
+
+}  // namespace pelmar::internal
