@@ -52,6 +52,7 @@ TEST_F(PelmarRemoteImageTaskTest, ResultTypeFollowsImageAndCachedAndCarriesEachU
         bool cached;
         PelmarImageResultType type;
     };
+
     const Case cases[] = {
             {"DownloadedImage", true, false, PelmarImageResultType::Downloaded},
             {"CachedImage", true, true, PelmarImageResultType::CacheHit},
@@ -95,8 +96,9 @@ TEST_F(PelmarRemoteImageTaskTest, CancellingAnswersWhetherCallbacksAreLeft) {
     EXPECT_FALSE(task_->cancelWithUUID("unknown", nullptr));
     EXPECT_FALSE(task_->cancelWithUUID("one", nullptr));
     EXPECT_TRUE(task_->cancelWithUUID("two", nullptr));
-    EXPECT_THAT(task_->description(),
-                ::testing::MatchesRegex("<PelmarRemoteImageTask: 0x[0-9a-f]+> completionBlocks: 0"));
+    EXPECT_THAT(
+            task_->description(),
+            ::testing::MatchesRegex("<PelmarRemoteImageTask: 0x[0-9a-f]+> completionBlocks: 0"));
 }
 
 TEST_F(PelmarRemoteImageTaskTest, ProcessorTaskCancelsItsInnerRequestWithItsLastCaller) {

@@ -38,11 +38,14 @@ TEST(PelmarRecordLaunchesTest, RecordPresentsTheRecorderWithTheRecorderOptions) 
         bool flipVisible;
         double maxSeconds;
     };
+
     const Case cases[] = {
             {"defaults", Json::object(), CameraDevice::rear, true, 0},
-            {"front camera, no switch, 30 s", {{"facing", 1}, {"shouldDisableCameraSwitch", true},
-                                                {"maxDuration", 30}},
-             CameraDevice::front, false, 30},
+            {"front camera, no switch, 30 s",
+             {{"facing", 1}, {"shouldDisableCameraSwitch", true}, {"maxDuration", 30}},
+             CameraDevice::front,
+             false,
+             30},
             {"facing 2 is the rear camera", {{"facing", 2}}, CameraDevice::rear, true, 0},
     };
     for (const auto& c : cases) {
@@ -74,6 +77,7 @@ TEST(PelmarRecordLaunchesTest, AuthTokensInTheExtraArgumentsWinOverTheFacadesOwn
         std::optional<std::string> before;  // already in the HTTP client
         std::optional<std::string> expected;
     };
+
     const Case cases[] = {
             {"facade only", "facade", Json::object(), std::nullopt, "facade"},
             {"extra string wins", "facade", {{"client_auth", "extra"}}, std::nullopt, "extra"},

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarRecorderInterfaceConfig.h"
 #include "pelmar/platform/app/AppLifecycle.h"
+#include "pelmar/platform/av/AssetExportSession.h"
 #include "pelmar/platform/av/CaptureAudioDataOutput.h"
 #include "pelmar/platform/av/CaptureDeviceInput.h"
 #include "pelmar/platform/av/CaptureMetadataOutput.h"
@@ -32,12 +34,15 @@
 #include "pelmar/recorder/CapturePreviewView.h"
 #include "pelmar/recorder/FaceOutlineView.h"
 #include "pelmar/recorder/LuxMeterView.h"
+#include "pelmar/recorder/VideoPreviewDelegate.h"
+#include "pelmar/recorder/VideoPreviewProtocol.h"
 
 namespace pelmar {
 
 namespace internal {
 class RecorderPipeline;
-}
+class RecordingCleanup;
+}  // namespace internal
 
 // Outcome of the camera screen's set-up.
 enum class AVCamSetupResult {
@@ -73,7 +78,8 @@ enum class CameraDevice : int { rear = 0, front = 1 };
 class PelmarRecorder : public ui::ViewController,
                        public av::CaptureDataOutputSampleBufferDelegate,
                        public av::MetadataOutputObjectsDelegate,
-                       public image::SelfieSegmentationDelegate {
+                       public image::SelfieSegmentationDelegate,
+                       public VideoPreviewDelegate {
 public:
     static std::shared_ptr<PelmarRecorder> create(std::shared_ptr<Pelmar> application,
                                                   std::optional<std::string> videoToken = {});
@@ -92,6 +98,11 @@ public:
     bool showFaceOutline = true;
     bool showLightIndicator = true;
     bool showSoundIndicator = true;
+
+    // The screen that shows a finished recording before it is uploaded; with none (or with
+    // recordedVideoPreviewEnabled false) a recording is uploaded as soon as it is exported. Must
+    // be a view controller.
+    std::shared_ptr<VideoPreviewProtocol> videoPreview;
 
     // Store the flag and, on the main queue, hide its meter view exactly when it is false. The
     // measurements and the sensor delegate's calls go on whatever the flags say.
@@ -197,6 +208,24 @@ public:
         return ui::StatusBarStyle::LightContent;
     }
 
+    // The preview's answers (main thread). retake() removes the export (when given), tells the
+    // recorder delegate recorderRerecord, tidies the recording away and readies the screen for the
+    // next one. uploadVideo() copies the export into the temporary folder, uploads the copy as a
+    // video with the facade's uploading options and dismisses the screen; the temporary recording
+    // is removed once the upload is confirmed.
+    void retake(const std::optional<std::filesystem::path>& url) override;
+
+    void uploadVideo(const std::filesystem::path& url) override;
+
+    // A recording finished at `path` (with the writer's `error`, if any), as the writer's
+    // completion hands it on (any thread): the delegate hears recorderManuallySubmitted, then
+    // recorderStopped with `path`. A movie that can be used (no error, or more than 1024 bytes
+    // written) is exported into Documents ("<seconds since 2001>.mp4", "-1" and so on when that
+    // exists), then shown in the preview or uploaded. The temporary movie is removed when the
+    // upload is confirmed, on a retake, when the export fails, or when the next recording
+    // finishes.
+    void processRecordedVideo(const std::string& path, const std::optional<Error>& error);
+
     // Sample delivery (session queue) and segmentation results (segmentation thread).
     void captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,
                        const std::shared_ptr<const media::SampleBuffer>& sample,
@@ -262,7 +291,13 @@ private:
     void cancelRecording();
     bool setupAssetWriter();
     void stopForLimit();
-    void processRecordedVideo(const std::string& path, const std::optional<Error>& error);
+    // Starts the export of a finished recording into Documents; false when it cannot start.
+    bool exportRecording(const std::string& path);
+    void exportFinished(const std::shared_ptr<av::AssetExportSession>& session);
+    void showPreview(const std::filesystem::path& url);
+    // Replaces the pending clean-up, running the one it replaces first.
+    void setCleanup(std::shared_ptr<internal::RecordingCleanup> cleanup);
+    void runCleanup();
     void endBackgroundTask();
     void handleSample(const std::shared_ptr<av::CaptureDataOutput>& output,
                       std::shared_ptr<const media::SampleBuffer> sample);
@@ -308,6 +343,9 @@ private:
     foundation::ObserverToken interruptedToken_;
     foundation::ObserverToken interruptionEndedToken_;
     foundation::ObserverToken subjectAreaToken_;
+
+    mutable pelmar::Mutex cleanupMutex_;
+    std::shared_ptr<internal::RecordingCleanup> cleanup_ PELMAR_GUARDED_BY(cleanupMutex_);
 
     // Main-thread state.
     std::shared_ptr<dispatch::Timer> durationUpdateTimer_;

@@ -149,32 +149,6 @@ void PelmarRecorder::cancelRecording() {
     updateUIRecordingComplete();
 }
 
-void PelmarRecorder::processRecordedVideo(const std::string& path,
-                                          const std::optional<Error>& error) {
-    auto delegate = recorderDelegate();
-    if (delegate) {
-        delegate->recorderManuallySubmitted();
-    }
-    log("capture output did finish");
-    std::weak_ptr<PelmarRecorder> weak =
-            std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    onMain(weak, [](PelmarRecorder& self) {
-        if (self.durationUpdateTimer_) {
-            self.durationUpdateTimer_->invalidate();
-            self.durationUpdateTimer_.reset();
-        }
-        self.updateDuration();
-    });
-    endBackgroundTask();
-    if (error) {
-        logError("Movie file finishing error: " + error->description());
-    }
-    updateUIRecordingComplete();
-    if (delegate) {
-        delegate->recorderStopped(path);
-    }
-}
-
 void PelmarRecorder::endBackgroundTask() {
     const auto id = backgroundRecordingID_.exchange(app::kInvalidBackgroundTask);
     if (id != app::kInvalidBackgroundTask) {

@@ -88,8 +88,8 @@ void RecorderApp::standardDevices() {
     permissions().grant(av::MediaType::Video).grant(av::MediaType::Audio);
 }
 
-std::shared_ptr<PelmarRecorder> RecorderApp::makeRecorder() {
-    recorder = PelmarRecorder::create(sdk());
+std::shared_ptr<PelmarRecorder> RecorderApp::makeRecorder(std::shared_ptr<Pelmar> facade) {
+    recorder = PelmarRecorder::create(facade ? std::move(facade) : sdk());
     recorder->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
     return recorder;
 }

@@ -110,7 +110,8 @@ public:
     // Back and front cameras, a microphone, both permissions granted.
     void standardDevices();
 
-    std::shared_ptr<PelmarRecorder> makeRecorder();
+    // A recorder of `facade` (the App's own by default).
+    std::shared_ptr<PelmarRecorder> makeRecorder(std::shared_ptr<Pelmar> facade = nullptr);
 
     // Presents the recorder (made if needed) full-screen over the root and waits for the set-up
     // to settle.

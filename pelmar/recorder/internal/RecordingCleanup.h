@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+
+#include "pelmar/platform/app/AppLifecycle.h"
+#include "pelmar/platform/sync/Mutex.h"
+
+namespace pelmar::internal {
+
+// RecordingCleanup: what a finished recording leaves to tidy: its temporary movie and the
+// background task that kept the app running while it was recorded and processed.
+// Ownership: shared by the recorder and the callbacks that may end the recording's life (export,
+// upload confirmation, retake).
+// Threads: thread-safe; each part is done at most once.
+// Errors: none; a file that cannot be removed is left.
+class RecordingCleanup {
+public:
+    RecordingCleanup(std::filesystem::path file, app::BackgroundTaskIdentifier task)
+        : file_(std::move(file)), task_(task) {}
+
+    // Removes the file and ends the task.
+    void run();
+
+    // Ends the task only; the file stays (its path was handed to the host app).
+    void endTask();
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    const std::filesystem::path file_;
+    Mutex mutex_;
+    app::BackgroundTaskIdentifier task_ PELMAR_GUARDED_BY(mutex_);
+    bool fileRemoved_ PELMAR_GUARDED_BY(mutex_) = false;
+};
+
+}  // namespace pelmar::internal
