@@ -5,6 +5,7 @@
 
 #include "pelmar/audio/AudioPlayerManager.h"
 #include "pelmar/audio/AudioRecorderManager.h"
+#include "pelmar/audio/PelmarAudioEngine.h"
 #include "pelmar/platform/av/AudioPlayer.h"
 #include "pelmar/platform/av/AudioRecorder.h"
 #include "pelmar/platform/av/AudioSession.h"
@@ -16,6 +17,7 @@ namespace pelmar::test {
 void AudioTestApp::resetAudio() {
     AudioRecorderManager::resetShared();
     AudioPlayerManager::resetShared();
+    PelmarAudioEngine::resetShared();
     av::AudioSession::shared().reset();
     av::AudioRecorder::setFaults({});
     av::AudioPlayer::setFaults({});
