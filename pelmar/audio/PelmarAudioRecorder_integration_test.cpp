@@ -11,17 +11,15 @@
 #include "pelmar/audio/AudioVisualizationView.h"
 #include "pelmar/audio/PelmarAudioRecorder.h"
 #include "pelmar/audio/ViewModel.h"
-#include "pelmar/audio/testing/AudioTestApp.h"
+#include "pelmar/audio/testing/AudioServiceApp.h"
 #include "pelmar/audio/testing/RecorderEventLog.h"
 #include "pelmar/core/Pelmar.h"
-#include "pelmar/core/testing/RecordingUploadingDelegate.h"
 #include "pelmar/platform/av/AudioPlayer.h"
 #include "pelmar/platform/av/MicrophoneSignal.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Slider.h"
-#include "testing/ServiceEmulator.h"
 
 namespace pelmar {
 namespace {
@@ -32,23 +30,13 @@ using ::testing::ElementsAre;
 class PelmarAudioRecorderIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NO_THROW(emulator.start());
         app.devices().setMicrophoneSignal(av::MicrophoneSignal::square(200, 0.1));
-        facade = std::make_shared<Pelmar>("app-1");
-        auto& config = facade->config();
-        config.setServerAPIUrl(emulator.apiBase());
-        config.setCdnAPIUrl(emulator.cdnApiBase());
-        config.setDevServerApiUrl(emulator.devApiBase());
-        config.setFileServerUrl(emulator.fileServerBase());
-        facade->setUploadingDelegate(uploads);
-        facade->setRecorderDelegate(events);
+        app.facade->setRecorderDelegate(events);
     }
-
-    void TearDown() override { facade.reset(); }
 
     // Opens the recorder through the facade and waits until it is on screen.
     std::shared_ptr<PelmarAudioRecorder> open() {
-        facade->startAudioRecorder();
+        app.facade->startAudioRecorder();
         app.settle();
         app.advance(0.5);  // the animated presentation
         auto screen = std::dynamic_pointer_cast<PelmarAudioRecorder>(app.topViewController());
@@ -64,12 +52,8 @@ protected:
         return image ? image->name() : "";
     }
 
-    test::AudioTestApp app;
-    test::ServiceEmulator emulator;
-    std::shared_ptr<test::RecordingUploadingDelegate> uploads =
-            std::make_shared<test::RecordingUploadingDelegate>();
+    test::AudioServiceApp app;
     std::shared_ptr<test::RecorderEventLog> events = std::make_shared<test::RecorderEventLog>();
-    std::shared_ptr<Pelmar> facade;
 };
 
 TEST_F(PelmarAudioRecorderIntegrationTest, RecordsPlaysRerecordsAndUploadsThroughTheFacade) {
@@ -166,11 +150,11 @@ TEST_F(PelmarAudioRecorderIntegrationTest, RecordsPlaysRerecordsAndUploadsThroug
     // Send: the upload engine gets the file as an audio item and the screen closes.
     app.tap(screen->uploadContainerView);
     EXPECT_THAT(events->take(), ElementsAre("submitted"));
-    ASSERT_TRUE(app.runUntil([&] { return uploads->count("uploadFinished") == 1; }, 30));
-    ASSERT_EQ(emulator.uploads().size(), 1u);
-    EXPECT_EQ(emulator.uploads()[0].kind, test::MediaKind::Audio);
-    EXPECT_EQ(emulator.uploads()[0].size, std::filesystem::file_size(path));
-    EXPECT_EQ(uploads->events().front().path, path);
+    ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadFinished") == 1; }, 30));
+    ASSERT_EQ(app.emulator.uploads().size(), 1u);
+    EXPECT_EQ(app.emulator.uploads()[0].kind, test::MediaKind::Audio);
+    EXPECT_EQ(app.emulator.uploads()[0].size, std::filesystem::file_size(path));
+    EXPECT_EQ(app.uploads->events().front().path, path);
     EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
 }
 
@@ -184,13 +168,13 @@ TEST_F(PelmarAudioRecorderIntegrationTest, SendingAPausedRecordingFinishesItsFil
     app.advance(1.0);
     // The send button shows only once a recording has stopped; host code may still send.
     screen->onUpload();
-    ASSERT_TRUE(app.runUntil([&] { return uploads->count("uploadFinished") == 1; }, 30));
+    ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadFinished") == 1; }, 30));
     const std::string path = (app.documents() / "Recorded_Audio").string();
     auto probe = av::test::MovieProbe::probe(path);
     ASSERT_TRUE(probe);
     EXPECT_NEAR(probe->audioDuration, 2.0, 0.05);
-    ASSERT_EQ(emulator.uploads().size(), 1u);
-    EXPECT_EQ(emulator.uploads()[0].size, std::filesystem::file_size(path));
+    ASSERT_EQ(app.emulator.uploads().size(), 1u);
+    EXPECT_EQ(app.emulator.uploads()[0].size, std::filesystem::file_size(path));
     // The stop is heard before the file goes out.
     const auto lines = events->take();
     const auto submitted = std::find(lines.begin(), lines.end(), "submitted");
