@@ -312,6 +312,15 @@ public:
 
     void playFromPaths(std::vector<std::string> paths);
 
+    // Audio: the voice recorder screen, and the audio player screen over service audio tokens
+    // (turned into their audio file URLs) or over audio URLs; an empty list opens nothing. Each
+    // presents its screen full screen, animated, over getParentViewController(). Main thread only.
+    void startAudioRecorder();
+
+    void startAudioPlayer(const std::vector<std::string>& tokens);
+
+    void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
+
     // QR scanner: opens the QR reader screen full screen over getParentViewController(), with
     // the QR delegate. The screen closes after the first accepted code when the dictionary holds
     // the Boolean true, or no Boolean, under "closeAfterSuccessfulScan" (the Boolean false keeps
