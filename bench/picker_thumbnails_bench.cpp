@@ -34,9 +34,9 @@ std::vector<std::filesystem::path> makeFixtures(const std::filesystem::path& fol
     for (const auto& [w, h] : sizes) {
         for (const char* ext : {"jpg", "png"}) {
             const auto file = folder / ("source_" + std::to_string(w) + "." + ext);
-            const std::string command = "ffmpeg -y -loglevel error -f lavfi -i testsrc2=size="
-                                        + std::to_string(w) + "x" + std::to_string(h)
-                                        + " -frames:v 1 '" + file.string() + "'";
+            const std::string command =
+                    "ffmpeg -y -loglevel error -f lavfi -i testsrc2=size=" + std::to_string(w) + "x"
+                    + std::to_string(h) + " -frames:v 1 '" + file.string() + "'";
             if (run(command) != 0) {
                 std::fprintf(stderr, "cannot make %s\n", file.c_str());
                 std::exit(1);
@@ -65,13 +65,14 @@ double ours(const std::vector<pelmar::photos::AssetPtr>& assets) {
     std::atomic<int> failed{0};
     const auto start = std::chrono::steady_clock::now();
     for (const auto& asset : assets) {
-        manager->requestImage(asset, {kSide, kSide}, pelmar::photos::ImageContentMode::AspectFit,
-                              {}, [&](std::shared_ptr<pelmar::image::Bitmap> bitmap, const auto&) {
-                                  if (!bitmap || std::max(bitmap->width(), bitmap->height()) != kSide) {
-                                      ++failed;
-                                  }
-                                  ++done;
-                              });
+        manager->requestImage(
+                asset, {kSide, kSide}, pelmar::photos::ImageContentMode::AspectFit, {},
+                [&](std::shared_ptr<pelmar::image::Bitmap> bitmap, const auto&) {
+                    if (!bitmap || std::max(bitmap->width(), bitmap->height()) != kSide) {
+                        ++failed;
+                    }
+                    ++done;
+                });
     }
     pelmar::dispatch::RunLoop::runUntil([&] { return done.load() == kImages; }, 600);
     const double seconds = secondsSince(start);
