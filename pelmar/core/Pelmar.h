@@ -303,13 +303,15 @@ public:
     // The ad tag URL last given to setAdsURL, "" by default.
     std::string adsURL() const;
 
-    // Video playback: the styled player screen over a queue player for service video tokens or
-    // URLs (web URLs and local paths), and the system player screen for the first of local file
-    // paths. Each returns at once; the screen comes on a later main-queue turn. Main thread only.
+    // Video playback launches.
+    // The styled player screen over a queue player of service video tokens, or of URLs (web URLs
+    // and local paths); it comes on a later main-queue turn and then plays. Main thread only.
     void playVideo(std::vector<std::string> tokens);
 
     void playFromUri(std::vector<std::string> urls);
 
+    // The system player screen for a copy of the first path ("video.mp4" in Documents), after
+    // dismissing the screen on top; nothing when the copy fails. Main thread only.
     void playFromPaths(std::vector<std::string> paths);
 
     // Audio: the voice recorder screen, and the audio player screen over service audio tokens
