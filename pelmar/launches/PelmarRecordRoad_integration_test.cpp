@@ -55,9 +55,8 @@ TEST(PelmarRecordRoadTest, RecordPreviewThenUploadOrRetake) {
             app.advanceCapture(kFrame);
         }
         ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }, 60));
-        EXPECT_EQ(app.events->events(),
-                  (std::vector<std::string>{"ready", "countdown 0", "started", "submitted",
-                                            "stopped"}));
+        EXPECT_EQ(app.events->events(), (std::vector<std::string>{"ready", "countdown 0", "started",
+                                                                  "submitted", "stopped"}));
         const auto temporary = *app.events->stoppedPath();
         const auto recorded = MovieProbe::probe(temporary);
         ASSERT_TRUE(recorded);
@@ -96,11 +95,10 @@ TEST(PelmarRecordRoadTest, RecordPreviewThenUploadOrRetake) {
         }
 
         if (upload) {
-            ASSERT_TRUE(app.tap(app.find<ui::Button>([](const ui::Button& b) {
-                return b.title() == "Upload";
-            })));
-            ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 1; },
-                                     60));
+            ASSERT_TRUE(app.tap(app.find<ui::Button>(
+                    [](const ui::Button& b) { return b.title() == "Upload"; })));
+            ASSERT_TRUE(
+                    app.runUntil([&] { return app.uploads->count("uploadProcessed") == 1; }, 60));
             app.advance(1.0);
             app.settle();
             EXPECT_EQ(app.topViewController(), app.root());  // preview and recorder closed
@@ -119,9 +117,8 @@ TEST(PelmarRecordRoadTest, RecordPreviewThenUploadOrRetake) {
             EXPECT_NEAR(sent->duration, 3.0, 0.1);
             EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
         } else {
-            ASSERT_TRUE(app.tap(app.find<ui::Button>([](const ui::Button& b) {
-                return b.title() == "Retake";
-            })));
+            ASSERT_TRUE(app.tap(app.find<ui::Button>(
+                    [](const ui::Button& b) { return b.title() == "Retake"; })));
             app.advance(1.0);
             app.settle();
             EXPECT_TRUE(app.events->has("rerecord"));
