@@ -58,6 +58,7 @@ TEST(PelmarSystemCameraTest, APictureAndAMovieAreUploadedFromTheirFixedFiles) {
         bool movie;
         const char* file;
     };
+
     const Case cases[] = {
             {"picture", false, "image.jpg"},
             {"movie", true, "video.mp4"},
