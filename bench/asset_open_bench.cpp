@@ -41,10 +41,10 @@ private:
                     / ("pelmar-asset-open-" + std::to_string(::getpid()));
         std::filesystem::create_directories(directory);
         const av::test::TestMovie kinds[] = {
-                {2, 320, 240, 30, 30, true, true, ""},
-                {3, 640, 360, 25, 50, true, true, ""},
-                {1, 1280, 720, 30, 30, true, false, ""},
-                {2, 480, 640, 30, 60, true, true, ""},
+                {2, 320, 240, 30, 30},
+                {3, 640, 360, 25, 50},
+                av::test::TestMovie(1, 1280, 720, 30, 30).silent(),
+                {2, 480, 640, 30, 60},
         };
         std::vector<std::filesystem::path> made;
         for (const auto& kind : kinds) {

@@ -137,3 +137,26 @@ TEST(PelmarRemoteImageManagerConfigurationTest, OperationsDefaultToTwicePerProce
 
 }  // namespace
 }  // namespace pelmar
+
+namespace pelmar {
+namespace {
+
+TEST(PelmarRemoteImageManagerSharedTest, TheFirstSessionConfigurationWinsForTheWholeProcess) {
+    net::URLSessionConfiguration first;
+    first.timeoutIntervalForRequest = 7;
+    PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(first);
+    const auto shared = PelmarRemoteImageManager::sharedImageManager();
+    net::URLSessionConfiguration later;
+    later.timeoutIntervalForRequest = 99;
+    PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(later);
+    EXPECT_EQ(PelmarRemoteImageManager::sharedImageManager(), shared);
+    EXPECT_EQ(shared->requestWithURL("http://h/a.jpg", nullptr).timeoutInterval, 7);
+    // Without a configuration of its own, a manager's requests time out after 30 s of silence.
+    EXPECT_EQ(PelmarRemoteImageManager::create()
+                      ->requestWithURL("http://h/", nullptr)
+                      .timeoutInterval,
+              30);
+}
+
+}  // namespace
+}  // namespace pelmar

@@ -47,7 +47,6 @@ inline constexpr long kAssetExportErrorInvalidTimeRange = 3;  // empty or past t
 inline constexpr long kAssetExportErrorSource = 4;            // the asset cannot be read or decoded
 inline constexpr long kAssetExportErrorEncode = 5;            // encoding or writing failed
 inline constexpr long kAssetExportErrorCancelled = 6;         // cancelExport() stopped it
-inline constexpr long kAssetExportErrorAlreadyStarted = 7;    // a second exportAsynchronously()
 
 // True when `path` is a movie that opens and has a video track FFmpeg can decode (what a photo
 // library would accept as a video).
@@ -105,7 +104,8 @@ public:
     float progress() const;
 
     // Starts the export; `completion` runs once on the global queue when it has ended. Once per
-    // session: a second call fails that call's completion only (kAssetExportErrorAlreadyStarted).
+    // session: a later call leaves the export alone and runs its own completion at once (on the
+    // global queue), with status() and error() as they stand.
     void exportAsynchronously(std::function<void()> completion);
 
     void cancelExport();

@@ -101,6 +101,48 @@ TEST_F(AssetExportSessionIntegrationTest, ExportsATwoSecondRangeAsH264AndAacAtTh
     }
 }
 
+TEST_F(AssetExportSessionIntegrationTest, TurnedSourceStaysUpright) {
+    const auto source = output("turned-source.mp4");
+    const auto turned = test::TestMovie(1, 320, 240, 10, 10).turned(90);
+    ASSERT_TRUE(turned.make(source));
+
+    struct Case {
+        const char* name;
+        std::string_view preset;
+        double start;
+        ui::Size stored;
+        bool transformed;
+    } cases[] = {
+            {"re-encoded pictures are turned",
+             kAssetExportPresetHighestQuality,
+             0.5,
+             {240, 320},
+             false},
+            {"copied pictures keep their turn",
+             kAssetExportPresetPassthrough,
+             0.0,
+             {320, 240},
+             true},
+    };
+
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto to = output("turned" + std::to_string(index++) + ".mp4");
+        auto exporter = session(c.preset, to, source.string());
+        ASSERT_NE(exporter, nullptr);
+        exporter->setTimeRange(TimeRange::seconds(c.start, 0.5));
+        run(*exporter);
+        ASSERT_EQ(exporter->status(), AssetExportSession::Status::Completed)
+                << exporter->error()->message;
+        auto exported = URLAsset::create(to.string());
+        ASSERT_EQ(exported->tracks(TrackMediaType::Video).size(), 1u);
+        const auto& video = *exported->tracks(TrackMediaType::Video).front();
+        EXPECT_EQ(video.naturalSize(), c.stored);
+        EXPECT_EQ(!video.preferredTransform().isIdentity(), c.transformed);
+    }
+}
+
 TEST_F(AssetExportSessionIntegrationTest, WholeMovieFromAnHttpSource) {
     const auto to = output("whole.mp4");
     auto exporter = session(kAssetExportPresetLowQuality, to, movie_->url("/movie.mp4"));
@@ -194,7 +236,10 @@ TEST_F(AssetExportSessionIntegrationTest, PresetsAndPhotoAlbumCompatibilityFollo
     const auto vtt = output("words.vtt");
     std::ofstream(vtt) << "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nhi\n\n";
     const auto sound = output("sound.m4a");
-    ASSERT_TRUE((test::TestMovie{1, 0, 0, 0, 0, false, true, ""}.make(sound)));
+    test::TestMovie soundOnly;
+    soundOnly.seconds = 1;
+    soundOnly.video = false;
+    ASSERT_TRUE(soundOnly.make(sound));
     const std::vector<std::string> all = {std::string(kAssetExportPresetLowQuality),
                                           std::string(kAssetExportPresetMediumQuality),
                                           std::string(kAssetExportPresetHighestQuality),

@@ -27,7 +27,7 @@ protected:
     static void SetUpTestSuite() {
         folder_ = std::make_unique<pelmar::test::TempDir>("player-threads");
         movie_ = folder_->path() / "movie.mp4";
-        made_ = test::TestMovie{2, 160, 120, 10, 10, true, true, ""}.make(movie_);
+        made_ = test::TestMovie(2, 160, 120, 10, 10).make(movie_);
     }
 
     static void TearDownTestSuite() { folder_.reset(); }

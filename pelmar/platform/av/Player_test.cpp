@@ -119,6 +119,9 @@ TEST_F(PlayerTest, QueueAdvancesAtEachEndAndIsEmptyAfterTheLast) {
     auto player = std::make_shared<QueuePlayer>(
             std::vector<std::shared_ptr<PlayerItem>>{first, second, first, nullptr});
     EXPECT_EQ(player->items(), (std::vector{first, second}));
+    // Both loaded first, so that the second plays on at once (loading runs off the clock).
+    ASSERT_TRUE(RunLoop::runUntil(
+            [&] { return second->status.get() == PlayerItem::Status::ReadyToPlay; }));
     player->play();
     ASSERT_TRUE(RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }));
     RunLoop::advance(2);

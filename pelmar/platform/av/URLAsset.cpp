@@ -1,9 +1,5 @@
 #include "pelmar/platform/av/URLAsset.h"
 
-extern "C" {
-#include <libavutil/display.h>
-}
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,19 +30,10 @@ media::Time streamTime(int64_t value, AVRational base) {
     return media::Time::make(value * base.num, base.den);
 }
 
-// The upright-making transform of a display matrix, snapped to quarter turns; the translation
+// The upright-making transform of a stream's display matrix, in quarter turns; the translation
 // keeps the turned picture in the positive quadrant, as players expect.
 ui::AffineTransform preferredTransform(const AVStream& stream, double width, double height) {
-    const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    if (matrix == nullptr) {
-        return ui::AffineTransform::identity();
-    }
-    const double degrees = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-    if (std::isnan(degrees)) {
-        return ui::AffineTransform::identity();
-    }
-    const long turns = ((std::lround(degrees / 90.0) % 4) + 4) % 4;
-    switch (turns) {
+    switch (internal::LibavInput::quarterTurns(stream)) {
         case 1:
             return {0, 1, -1, 0, height, 0};
         case 2:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -66,8 +67,15 @@ libav::CodecContextPtr openDecoder(const AVStream& stream) {
 // The pictures of the range, each encoded once the next one tells how long it shows.
 class PictureSink {
 public:
-    PictureSink(MovieEncoder& encoder, int width, int height, double start, double end)
-        : encoder_(encoder), width_(width), height_(height), start_(start), end_(end) {}
+    // `width` x `height`: the pictures as stored, scaled; `turns`: clockwise quarter turns that
+    // make them upright in the movie.
+    PictureSink(MovieEncoder& encoder, int width, int height, int turns, double start, double end)
+        : encoder_(encoder),
+          width_(width),
+          height_(height),
+          turns_(turns),
+          start_(start),
+          end_(end) {}
 
     // A decoded picture at `t` seconds of the source.
     std::optional<Error> add(const AVFrame& frame, double t) {
@@ -148,12 +156,35 @@ private:
         uint8_t* dst[1] = {picture->data()};
         const int dstStride[1] = {static_cast<int>(picture->bytesPerRow())};
         sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-        return picture;
+        return turns_ == 0 ? picture : turned(*picture);
+    }
+
+    // `stored` turned clockwise by turns_ quarter turns.
+    std::shared_ptr<media::PixelBuffer> turned(const media::PixelBuffer& stored) const {
+        const int w = stored.width();
+        const int h = stored.height();
+        auto out = media::PixelBuffer::create(turns_ % 2 == 0 ? w : h, turns_ % 2 == 0 ? h : w,
+                                              media::PixelFormat::BGRA32);
+        if (!out) {
+            return nullptr;
+        }
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = stored.data() + static_cast<size_t>(y) * stored.bytesPerRow();
+            for (int x = 0; x < w; ++x) {
+                const int nx = turns_ == 1 ? h - 1 - y : turns_ == 2 ? w - 1 - x : y;
+                const int ny = turns_ == 1 ? x : turns_ == 2 ? h - 1 - y : w - 1 - x;
+                std::memcpy(out->data() + static_cast<size_t>(ny) * out->bytesPerRow()
+                                    + static_cast<size_t>(nx) * 4,
+                            row + static_cast<size_t>(x) * 4, 4);
+            }
+        }
+        return out;
     }
 
     MovieEncoder& encoder_;
     const int width_;
     const int height_;
+    const int turns_;
     const double start_;
     const double end_;
     libav::ScalerPtr scaler_;
@@ -262,6 +293,9 @@ std::optional<Error> ExportTranscoder::reencode(AVFormatContext& input) const {
     std::optional<MovieEncoder::VideoConfig> videoConfig;
     std::optional<MovieEncoder::AudioConfig> audioConfig;
     double frameDuration = 1.0 / 30;
+    int storedWidth = 0;
+    int storedHeight = 0;
+    int turns = 0;
     if (videoIndex >= 0) {
         const AVStream& stream = *input.streams[videoIndex];
         videoDecoder = openDecoder(stream);
@@ -275,9 +309,13 @@ std::optional<Error> ExportTranscoder::reencode(AVFormatContext& input) const {
             width = width * longestSide / longest;
             height = height * longestSide / longest;
         }
+        storedWidth = std::max(2, static_cast<int>(std::lround(width)) & ~1);
+        storedHeight = std::max(2, static_cast<int>(std::lround(height)) & ~1);
+        // The movie holds upright pictures: a turned source is turned while converting.
+        turns = LibavInput::quarterTurns(stream);
         videoConfig = MovieEncoder::VideoConfig{};
-        videoConfig->width = std::max(2, static_cast<int>(std::lround(width)) & ~1);
-        videoConfig->height = std::max(2, static_cast<int>(std::lround(height)) & ~1);
+        videoConfig->width = turns % 2 == 0 ? storedWidth : storedHeight;
+        videoConfig->height = turns % 2 == 0 ? storedHeight : storedWidth;
         const AVRational rate = av_guess_frame_rate(&input, input.streams[videoIndex], nullptr);
         if (rate.num > 0 && rate.den > 0) {
             videoConfig->expectedFrameRate = av_q2d(rate);
@@ -299,7 +337,7 @@ std::optional<Error> ExportTranscoder::reencode(AVFormatContext& input) const {
     const double end = endSeconds;
     std::optional<PictureSink> pictures;
     if (videoConfig) {
-        pictures.emplace(encoder, videoConfig->width, videoConfig->height, startSeconds, end);
+        pictures.emplace(encoder, storedWidth, storedHeight, turns, startSeconds, end);
     }
     SoundSink sound(encoder, startSeconds, end);
     if (startSeconds > 0) {
@@ -415,6 +453,16 @@ std::optional<Error> ExportTranscoder::copy(AVFormatContext& input) const {
         }
         out->codecpar->codec_tag = 0;
         out->time_base = input.streams[index]->time_base;
+        // Copied pictures keep their turn: the display matrix goes with them.
+        size_t matrixSize = 0;
+        const uint8_t* matrix = av_stream_get_side_data(input.streams[index],
+                                                        AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+        if (matrix != nullptr) {
+            uint8_t* copied = av_stream_new_side_data(out, AV_PKT_DATA_DISPLAYMATRIX, matrixSize);
+            if (copied != nullptr) {
+                std::memcpy(copied, matrix, matrixSize);
+            }
+        }
         map[static_cast<size_t>(index)] = next++;
     }
     if (next == 0) {

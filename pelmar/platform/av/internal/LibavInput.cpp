@@ -1,6 +1,11 @@
 #include "pelmar/platform/av/internal/LibavInput.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
 #include <cerrno>
+#include <cmath>
 #include <string_view>
 
 #include "pelmar/platform/av/Asset.h"
@@ -32,6 +37,18 @@ Error LibavInput::errorFor(int averr, const std::string& location) {
         return assetError(kAssetErrorUnparsable, "cannot parse " + why);
     }
     return assetError(kAssetErrorUnreadable, "cannot read " + why);
+}
+
+int LibavInput::quarterTurns(const AVStream& stream) {
+    const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (matrix == nullptr) {
+        return 0;
+    }
+    const double degrees = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(degrees)) {
+        return 0;
+    }
+    return static_cast<int>(((std::lround(degrees / 90.0) % 4) + 4) % 4);
 }
 
 libav::InputFormatPtr LibavInput::open(const std::string& location,

@@ -24,6 +24,10 @@ struct LibavInput {
 
     // The Error for an AVERROR code met while opening or reading `location`.
     static Error errorFor(int averr, const std::string& location);
+
+    // Clockwise quarter turns (0..3) that show the stream's pictures upright, from its display
+    // matrix (snapped to the nearest quarter turn; 0 without one).
+    static int quarterTurns(const AVStream& stream);
 };
 
 }  // namespace pelmar::av::internal

@@ -23,7 +23,16 @@ bool TestMovie::make(const std::filesystem::path& output, std::string* failure) 
     if (audio) {
         command += " -c:a aac -ac 2 -b:a 96k";
     }
-    command += " -movflags +faststart " + extraOptions + " '" + output.string() + "'";
+    const std::filesystem::path encoded =
+            rotation == 0 ? output
+                          : output.parent_path() / ("unturned-" + output.filename().string());
+    command += " -movflags +faststart " + extraOptions + " '" + encoded.string() + "'";
+    if (rotation != 0) {
+        command += " && ffmpeg -nostdin -v error -y -i '" + encoded.string()
+                   + "' -c copy -metadata:s:v rotate=" + std::to_string(rotation)
+                   + " -movflags +faststart '" + output.string() + "' && rm -f '" + encoded.string()
+                   + "'";
+    }
     if (std::system(command.c_str()) != 0) {
         if (failure != nullptr) {
             *failure = command;

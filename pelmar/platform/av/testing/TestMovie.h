@@ -12,6 +12,24 @@ namespace pelmar::av::test {
 // Threads: thread-safe.
 // Errors: make() returns false (and the command in `failure`) when ffmpeg fails.
 struct TestMovie {
+    TestMovie() = default;
+
+    TestMovie(double seconds_, int width_, int height_, int fps_, int keyInterval_)
+        : seconds(seconds_), width(width_), height(height_), fps(fps_), keyInterval(keyInterval_) {}
+
+    // The same movie without sound, or with a display rotation.
+    TestMovie silent() const {
+        TestMovie copy = *this;
+        copy.audio = false;
+        return copy;
+    }
+
+    TestMovie turned(int degrees) const {
+        TestMovie copy = *this;
+        copy.rotation = degrees;
+        return copy;
+    }
+
     double seconds = 5;
     int width = 640;
     int height = 360;
@@ -19,7 +37,10 @@ struct TestMovie {
     int keyInterval = 60;  // frames between key frames
     bool video = true;
     bool audio = true;
-    std::string extraOptions;  // more output options, for example "-metadata:s:v rotate=90"
+    std::string extraOptions;  // more output options, for example "-t 1"
+    // Degrees of display rotation recorded for the video (kept only when the encoded stream is
+    // copied, so it is added in a second step).
+    int rotation = 0;
 
     bool make(const std::filesystem::path& output, std::string* failure = nullptr) const;
 };
