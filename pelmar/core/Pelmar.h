@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,8 @@
 //     pelmar->uploadFromPath("/data/clip.mp4", std::nullopt, nullptr, nullptr, nullptr);
 
 namespace pelmar::ui {
+class ImagePickerController;
+struct ImagePickerMediaInfo;
 class ViewController;
 }  // namespace pelmar::ui
 
@@ -374,6 +377,18 @@ public:
                             const std::string& messageBody = "",
                             const std::optional<FileInfoData>& file = std::nullopt);
 
+    // The system camera's result, as its picker's delegate (main thread): a movie is copied to
+    // "video.mp4" (a sound to "audio.aac") in Documents and uploaded from there, or from where the
+    // camera left it when the copy fails; a picture is written to "image.jpg" as JPEG at quality
+    // 0 and uploaded when the write succeeded (otherwise the uploading delegate hears
+    // failedToUpload). A fixed file that an upload still reads is never replaced: the new result
+    // then takes the next free "video-1.mp4", "video-2.mp4", ... The camera is closed either way.
+    void imagePickerController(ui::ImagePickerController& picker,
+                               const ui::ImagePickerMediaInfo& info);
+
+    // The user closed the system camera: it is dismissed; nothing is reported.
+    void imagePickerControllerDidCancel(ui::ImagePickerController& picker);
+
     // The mail screen ended: it is dismissed; nothing is reported.
     void mailComposeController(messageui::MailComposeViewController& controller,
                                messageui::MailComposeResult result,
@@ -409,6 +424,8 @@ private:
     std::shared_ptr<PelmarPlayerDelegate> playerDelegate_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_ PELMAR_GUARDED_BY(mutex_);
     const std::unique_ptr<Options> options_ PELMAR_PT_GUARDED_BY(mutex_);
+    // Files of the system camera's results that an upload is still reading.
+    std::set<std::string> cameraFilesInUpload_ PELMAR_GUARDED_BY(mutex_);
     // The service objects, made in this order after everything above and released first; they
     // refer back to this facade.
     const std::shared_ptr<PelmarConnect> connect_;
