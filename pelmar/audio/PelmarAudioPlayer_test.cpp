@@ -121,6 +121,21 @@ TEST_F(PelmarAudioPlayerTest, EngineNotificationsFromAnotherThreadAreHandledOnTh
     EXPECT_TRUE(app.runUntil([&] { return screen->currentItemIndex() == 1; }));
 }
 
+TEST_F(PelmarAudioPlayerTest, ClosingWhileTheNextEntryIsPreparedLeavesNothingPlaying) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    auto engine = PelmarAudioEngine::sharedInstance();
+    screen->onPlayNextItem();
+    EXPECT_FALSE(engine->isPlaying());
+    screen->onClose();
+    app.settle();
+    EXPECT_EQ(engine->currentPlayingItem(), screen->audioPaths()[1]);
+    EXPECT_FALSE(engine->isPlaying());
+    EXPECT_FALSE(screen->hasSliderTimer());
+    EXPECT_EQ(fresh().back(), "cancelled");
+    EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
+}
+
 TEST_F(PelmarAudioPlayerTest, AnEmptyListPlaysNothingAndCloses) {
     app.sdk()->setPlayerDelegate(events);
     auto screen = PelmarAudioPlayer::create(app.sdk(), {});
