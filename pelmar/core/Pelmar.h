@@ -317,11 +317,12 @@ public:
     // dismissing the screen on top; nothing when the copy fails. Main thread only.
     void playFromPaths(std::vector<std::string> paths);
 
-    // Audio: the voice recorder screen, and the audio player screen over service audio tokens
-    // (turned into their audio file URLs) or over audio URLs; an empty list opens nothing. Each
-    // presents its screen full screen, animated, over getParentViewController(). Main thread only.
+    // Audio recording and playback screens.
+    // Each presents its screen full screen, animated, over getParentViewController(); an empty
+    // list opens nothing. Main thread only; in the `pelmar` library.
     void startAudioRecorder();
 
+    // Plays service audios: each token becomes its audio file URL.
     void startAudioPlayer(const std::vector<std::string>& tokens);
 
     void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
