@@ -4,9 +4,11 @@
 
 #include <cmath>
 
+#include "pelmar/imageviewer/PelmarImageTransitionAnimator.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/ui/AlertController.h"
+#include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "testing/App.h"
@@ -218,6 +220,60 @@ TEST_F(PelmarImageViewControllerTest, ParallaxStripSitsAtTheSeamAfterTheCurrentP
     viewer->updateParallaxViewFrame(scroll);
     EXPECT_DOUBLE_EQ(viewer->parallaxView()->frame().x, 390 * 2 - 0.5 * 40);
     EXPECT_EQ(viewer->parallaxView()->frame().width, 40);
+}
+
+TEST_F(PelmarImageViewControllerTest, TheZoomTransitionFliesTheImageUnlessCancelledOrTurned) {
+    const struct {
+        const char* name;
+        bool cancelNote;
+        bool rotate;
+        bool flies;
+    } cases[] = {{"plain", false, false, true},
+                 {"cancelled", true, false, false},
+                 {"rotated", false, true, false}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::Portrait);
+        auto animator = PelmarImageTransitionAnimator::create();
+        animator->animatedImage = picture(200, 100);
+        animator->imageOriginFrame = {10, 20, 50, 25};
+        animator->animatedImageContainer = std::make_shared<ui::View>();
+        auto viewer = std::make_shared<PelmarImageViewController>(
+                std::vector<PelmarImageSource>{picture(200, 100)});
+        viewer->setTransitioningDelegate(animator);
+        app.root()->present(viewer, true);
+        ASSERT_TRUE(animator->flyingImageView());
+        EXPECT_TRUE(animator->flyingImageView()->superview());
+        EXPECT_EQ(animator->animatedImageContainer->alpha(), 0);
+        app.advance(0.5);
+        app.settle();
+        EXPECT_FALSE(animator->presenting);
+        // Aspect-fit in the 390 x 844 screen: 390 x 195, centred.
+        EXPECT_NEAR(animator->flyingImageView()->frame().height, 195, 0.01);
+        EXPECT_FALSE(animator->flyingImageView()->superview());
+
+        if (c.cancelNote) {
+            foundation::NotificationCenter::defaultCenter().post(
+                    NOTE_VC_SHOULD_CANCEL_CUSTOM_TRANSITION, std::make_shared<const int64_t>(1));
+        }
+        if (c.rotate) {
+            ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::LandscapeLeft);
+        }
+        viewer->ui::ViewController::dismiss(true);
+        app.settle();
+        ASSERT_TRUE(animator->flyingImageView());
+        EXPECT_EQ(animator->flyingImageView()->superview() != nullptr, c.flies);
+        EXPECT_EQ(animator->flyingImageView()->frame() == animator->imageOriginFrame, c.flies);
+        app.advance(0.5);
+        app.settle();
+        EXPECT_TRUE(animator->presenting);
+        EXPECT_EQ(animator->animatedImageContainer->alpha(), 1);
+        EXPECT_EQ(app.topViewController(), app.root());
+    }
+    ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::Portrait);
+    auto plain = PelmarImageTransitionAnimator::create();
+    EXPECT_FALSE(plain->temporaryImageView());
 }
 
 TEST(PelmarImageViewerDownloadProgressViewTest, StrokesAsFarAsTheClampedProgress) {
