@@ -5,6 +5,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageviewer/PelmarBackLoadedImageSource.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/imageviewer/internal/AspectFit.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/ui/ActivityViewController.h"
@@ -31,16 +32,8 @@ ui::Rect aspectFit(const PelmarImage& image, ui::Rect bounds) {
     if (!image) {
         return bounds;
     }
-    const float ratio = std::max(static_cast<float>(image->pointWidth() / bounds.width),
-                                 static_cast<float>(image->pointHeight() / bounds.height));
-    const double width = image->pointWidth() / ratio;
-    const double height = image->pointHeight() / ratio;
-    const ui::Rect fitted{(bounds.width - width) / 2, (bounds.height - height) / 2, width, height};
-    if (std::isnan(ratio) || std::isnan(fitted.x) || std::isnan(fitted.y) || std::isnan(width)
-        || std::isnan(height) || std::isinf(width) || std::isinf(height)) {
-        return bounds;
-    }
-    return fitted;
+    return internal::aspectFitRect(image->pointWidth(), image->pointHeight(), bounds)
+            .value_or(bounds);
 }
 
 // An absolute file path becomes a file URL; anything else is taken as a URL.

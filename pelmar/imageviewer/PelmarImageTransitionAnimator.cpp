@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/imageviewer/internal/AspectFit.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/TransitionContext.h"
@@ -41,20 +42,11 @@ std::shared_ptr<ui::ImageView> PelmarImageTransitionAnimator::temporaryImageView
 ui::Rect PelmarImageTransitionAnimator::imageFinalFrameDestinationForImageView(
         const ui::ImageView& imageView, const ui::View& view) {
     const auto image = imageView.image();
-    const ui::Rect bounds = view.bounds();
     if (!image) {
         return {};
     }
-    const float ratio = std::max(static_cast<float>(image->width() / bounds.width),
-                                 static_cast<float>(image->height() / bounds.height));
-    const double width = image->width() / ratio;
-    const double height = image->height() / ratio;
-    const ui::Rect frame{(bounds.width - width) / 2, (bounds.height - height) / 2, width, height};
-    if (std::isnan(ratio) || std::isnan(frame.x) || std::isnan(frame.y) || std::isnan(width)
-        || std::isnan(height)) {
-        return {};
-    }
-    return frame;
+    return internal::aspectFitRect(image->width(), image->height(), view.bounds())
+            .value_or(ui::Rect{});
 }
 
 double PelmarImageTransitionAnimator::transitionDuration(const ui::TransitionContext&) const {
