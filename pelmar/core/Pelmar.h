@@ -346,6 +346,18 @@ public:
     // Main thread only.
     void uploadFromFileSelector(const std::optional<Json>& options);
 
+    // Image viewer: opens the paged image viewer full screen over getParentViewController(),
+    // starting on the first image. showImage(tokens) shows the service images of the tokens
+    // (images()->getImageUrl); showImage(ImagePaths) takes image URLs, or absolute file paths.
+    // An empty list, or no images() for tokens, opens nothing. Main thread only.
+    struct ImagePaths {
+        std::vector<std::string> paths;
+    };
+
+    void showImage(std::vector<std::string> tokens);
+
+    void showImage(ImagePaths paths);
+
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.
     // Main thread only.

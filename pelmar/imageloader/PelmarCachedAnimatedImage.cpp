@@ -77,6 +77,7 @@ PelmarImage PelmarCachedAnimatedImage::imageAtIndex(std::size_t index) {
     {
         PelmarRemoteLock::Hold hold(lock_);
         cacheCleared_ = false;
+        ++requests_;
         if (auto it = frameCache_.find(index); it != frameCache_.end()) {
             frame = it->second;
         }
@@ -320,9 +321,18 @@ void PelmarCachedAnimatedImage::didReceiveMemoryWarning() {
 
 void PelmarCachedAnimatedImage::clearAnimatedImageCache() {
     std::weak_ptr<PelmarCachedAnimatedImage> weak = weak_from_this();
-    dispatch::Queue::global()->async([weak] {
+    uint64_t requestsBefore = 0;
+    {
+        PelmarRemoteLock::Hold hold(lock_);
+        requestsBefore = requests_;
+    }
+    dispatch::Queue::global()->async([weak, requestsBefore] {
         if (auto self = weak.lock()) {
             PelmarRemoteLock::Hold hold(self->lock_);
+            if (self->requests_ != requestsBefore) {
+                // A frame was asked for since: clearing now would strand that request.
+                return;
+            }
             self->cacheCleared_ = true;
             self->coverImage_ = nullptr;
             self->frameCache_.clear();

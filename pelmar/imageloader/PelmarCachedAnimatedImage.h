@@ -96,7 +96,8 @@ public:
     bool playbackReady();
 
     // Empties the frame cache and drops the cover, in the background; until the next
-    // imageAtIndex() nothing is decoded ahead.
+    // imageAtIndex() nothing is decoded ahead. A request made after this call and before the
+    // clearing runs wins: the clearing is then dropped, so that the request's frames still come.
     void clearAnimatedImageCache();
 
     // Frames to keep decoded now, by memory and recent warnings.
@@ -185,6 +186,7 @@ private:
     std::set<std::size_t> cachedOrCachingFrames_ PELMAR_GUARDED_BY(lock_);
     std::set<std::size_t> failedFrames_ PELMAR_GUARDED_BY(lock_);
     bool cacheCleared_ PELMAR_GUARDED_BY(lock_) = false;
+    uint64_t requests_ PELMAR_GUARDED_BY(lock_) = 0;  // imageAtIndex() calls so far
     uint64_t frameCacheBytes_ PELMAR_GUARDED_BY(lock_) = 0;
     uint64_t peakFrameCacheBytes_ PELMAR_GUARDED_BY(lock_) = 0;
 };

@@ -137,6 +137,23 @@ TEST_F(PelmarCachedAnimatedImageTest, CoverAndPlaybackReadinessAreAnnouncedOnce)
     fake->release();
 }
 
+TEST_F(PelmarCachedAnimatedImageTest, ARequestRightAfterAClearStillGetsItsFrames) {
+    auto image = PelmarCachedAnimatedImage::createWithAnimatedImage(
+            FakeAnimatedImage::make(500, 500, 100), kOneGiB);
+    ASSERT_TRUE(waitFor([&] { return image->cachedFrameIndexes().size() == 4; }));
+    // Whichever runs first, the clearing in the background or the request's window update,
+    // the request's window ends up decoded.
+    for (std::size_t head = 10; head < 90; head += 10) {
+        SCOPED_TRACE(head);
+        image->clearAnimatedImageCache();
+        image->imageAtIndex(head);
+        ASSERT_TRUE(waitFor([&] {
+            const auto cached = image->cachedFrameIndexes();
+            return cached.count(head) != 0 && cached.count(head + 3) != 0;
+        }));
+    }
+}
+
 TEST_F(PelmarCachedAnimatedImageTest, FramesDecodedDuringAClearAreNotKept) {
     auto fake = FakeAnimatedImage::make(500, 500, 100);
     fake->hold();

@@ -35,6 +35,7 @@ std::shared_ptr<ScrollView> PageViewController::scrollView() {
 }
 
 void PageViewController::layoutPages() {
+    scrollView();
     auto root = view();
     const Rect bounds = root->bounds();
     scrollView_->setFrame({0, 0, bounds.width, bounds.height});
@@ -61,6 +62,11 @@ void PageViewController::show(const std::shared_ptr<ViewController>& page) {
     }
     viewControllers_ = {page};
     if (page->parent().get() != this) {
+        // Sized before it enters the window, so that it appears at its size.
+        const Rect bounds = view()->bounds();
+        const bool horizontal = orientation_ == NavigationOrientation::Horizontal;
+        page->view()->setFrame({horizontal ? bounds.width : 0, horizontal ? 0 : bounds.height,
+                                bounds.width, bounds.height});
         addChild(page);
         scrollView_->addSubview(page->view());
         page->didMove(this);

@@ -74,12 +74,14 @@ public:
     // A user's swipe towards the page after (Forward) or before (Reverse) the current one.
     bool swipe(NavigationDirection direction);
 
+    // Fits the scroll view and the page to the view's bounds; call after resizing the view.
+    void layoutPages();
+
 protected:
     void viewDidLoad() override;
 
 private:
     void show(const std::shared_ptr<ViewController>& page);
-    void layoutPages();
 
     const TransitionStyle transitionStyle_;
     const NavigationOrientation orientation_;

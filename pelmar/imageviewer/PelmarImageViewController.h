@@ -1,0 +1,123 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "pelmar/imageviewer/PelmarImageContainerViewController.h"
+#include "pelmar/imageviewer/PelmarImageSource.h"
+#include "pelmar/platform/foundation/NotificationCenter.h"
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/PageViewController.h"
+#include "pelmar/platform/ui/ScrollView.h"
+#include "pelmar/platform/ui/ViewController.h"
+
+namespace pelmar {
+
+// How the viewer comes and goes when presented or dismissed.
+enum class PelmarModalTransitionStyle { CoverVertical, CrossDissolve };
+
+// PelmarImageViewController: the full-screen image viewer: one page per source
+// (PelmarImageContainerViewController) in a horizontally paged pager (swipes only with two or
+// more pages), a close button, a parallax strip between pages while swiping, and its reactions to
+// the pages' notifications: "DismissController" and "ImageLoadingError" close it,
+// "DimissUIFromDraggingGesture" closes it without the custom transition, "ViewControllerPopped"
+// restores its chrome. A memory warning closes it.
+// Ownership: made with std::make_shared; owns its pager and pages; observers hold it weakly.
+// Threads: main thread only.
+// Errors: none; a starting index outside the sources becomes 0, and no sources give an empty
+//     viewer with its close button.
+class PelmarImageViewController : public ui::ViewController,
+                                  public ui::PageViewControllerDataSource,
+                                  public ui::ScrollViewDelegate {
+public:
+    static constexpr double kParallaxWidth = 40;
+
+    explicit PelmarImageViewController(std::vector<PelmarImageSource> images);
+
+    // A peek preview: no chrome, rounded pages.
+    static std::shared_ptr<PelmarImageViewController> initForPeekWithImageSource(
+            std::vector<PelmarImageSource> images);
+
+    bool useTransparentBackground = false;
+    bool disableSharingLongPress = false;
+    bool enableDoneButton = true;
+    bool showDoneButtonOnLeft = true;
+    bool disableAutoplayForLivePhoto = true;
+    bool usedFor3DTouch = false;
+    std::ptrdiff_t startingIndex = 0;
+    double maxScale = 0;
+
+    bool shouldHideStatusBar() const { return hideStatusBar_; }
+
+    bool prefersStatusBarHidden() const;
+
+    bool prefersHomeIndicatorAutoHidden() const { return true; }
+
+    PelmarModalTransitionStyle modalTransitionStyle() const { return modalTransitionStyle_; }
+
+    const std::vector<PelmarImageSource>& images() const { return images_; }
+
+    // Replaces the sources and rebuilds the pages.
+    void setImageSource(std::vector<PelmarImageSource> images);
+
+    const std::shared_ptr<ui::PageViewController>& pagerVC() const { return pagerVC_; }
+
+    const std::vector<std::shared_ptr<PelmarImageContainerViewController>>& imageViewControllers()
+            const {
+        return imageViewControllers_;
+    }
+
+    const std::shared_ptr<ui::Button>& doneButton() const { return doneButton_; }
+
+    const std::shared_ptr<ui::View>& parallaxView() const { return parallaxView_; }
+
+    // The pageIndex of the page on screen (0 without pages).
+    std::ptrdiff_t currentIndex() const;
+
+    void dismiss(std::function<void()> completion = nullptr);
+    void dismissWithoutCustomAnimation(std::function<void()> completion = nullptr);
+    void handleDoneAction();
+    void handlePop();
+
+    // Places the strip at the seam after the current page, sliding with the scroll.
+    void updateParallaxViewFrame(ui::ScrollView& scrollView);
+
+    // PageViewControllerDataSource.
+    std::shared_ptr<ui::ViewController> viewControllerBefore(
+            ui::PageViewController& pageViewController,
+            const std::shared_ptr<ui::ViewController>& viewController) override;
+    std::shared_ptr<ui::ViewController> viewControllerAfter(
+            ui::PageViewController& pageViewController,
+            const std::shared_ptr<ui::ViewController>& viewController) override;
+
+    // ScrollViewDelegate of the pager's scroll view.
+    void scrollViewWillBeginDragging(ui::ScrollView& scrollView) override;
+    void scrollViewDidScroll(ui::ScrollView& scrollView) override;
+
+protected:
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+
+private:
+    std::weak_ptr<PelmarImageViewController> weakSelf();
+    void reinitializeUI();
+    void layoutPager();
+    void addChromeToUI();
+    void updateChromeFrames();
+    void registerNotifications();
+
+    std::vector<PelmarImageSource> images_;
+    bool hideStatusBar_ = false;
+    bool uiBuilt_ = false;
+    PelmarModalTransitionStyle modalTransitionStyle_ = PelmarModalTransitionStyle::CrossDissolve;
+    std::shared_ptr<ui::PageViewController> pagerVC_;
+    std::vector<std::shared_ptr<PelmarImageContainerViewController>> imageViewControllers_;
+    std::shared_ptr<ui::Button> doneButton_;
+    std::shared_ptr<ui::View> parallaxView_;
+    std::vector<foundation::NotificationCenter::Token> observers_;
+};
+
+}  // namespace pelmar

@@ -1,0 +1,300 @@
+#include "pelmar/imageviewer/PelmarImageViewController.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "pelmar/imageviewer/PelmarImageTransitionAnimator.h"
+#include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/platform/image/testing/ImageFixtures.h"
+#include "pelmar/platform/ui/AlertController.h"
+#include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Screen.h"
+#include "pelmar/platform/ui/TransitionContext.h"
+#include "testing/App.h"
+
+namespace pelmar {
+namespace {
+
+namespace fixtures = image::test;
+
+PelmarImage picture(int width, int height) {
+    return fixtures::quadrants(width, height, {0, 0, 255, 255}, {0, 255, 0, 255}, {255, 0, 0, 255},
+                               {0, 0, 0, 255});
+}
+
+class PelmarImageViewControllerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<PelmarImageViewController> present(std::vector<PelmarImageSource> sources,
+                                                       std::ptrdiff_t start = 0) {
+        auto viewer = std::make_shared<PelmarImageViewController>(std::move(sources));
+        viewer->startingIndex = start;
+        app.root()->present(viewer, true);
+        app.advance(ui::TransitionContext::kStandardDuration);
+        app.settle();
+        return viewer;
+    }
+
+    std::shared_ptr<PelmarImageContainerViewController> page(const PelmarImageViewController& v) {
+        return std::dynamic_pointer_cast<PelmarImageContainerViewController>(
+                v.pagerVC()->viewControllers().front());
+    }
+
+    int notes(std::string_view name) {
+        int count = 0;
+        for (const auto& n : posted) {
+            count += n == name;
+        }
+        return count;
+    }
+
+    void SetUp() override {
+        for (auto name : {NOTE_VC_SHOULD_CANCEL_CUSTOM_TRANSITION,
+                          NOTE_VC_SHOULD_DISMISS_FROM_DRAGGING, NOTE_VC_SHOULD_DISMISS}) {
+            tokens.push_back(foundation::NotificationCenter::defaultCenter().addObserver(
+                    std::string(name), [this, name](const foundation::Notification& n) {
+                        posted.push_back(std::string(name));
+                        if (auto one = n.objectAs<const int64_t>()) {
+                            cancelValue = *one;
+                        }
+                    }));
+        }
+    }
+
+    test::App app;
+    std::vector<std::string> posted;
+    std::optional<int64_t> cancelValue;
+    std::vector<foundation::NotificationCenter::Token> tokens;
+};
+
+TEST_F(PelmarImageViewControllerTest, ADragThrowsTheImageFromTheBandsAndSnapsBackBetween) {
+    const struct {
+        const char* name;
+        double y;  // share of the page height where the finger lifts
+        bool thrown;
+        double direction;
+    } cases[] = {{"top", 0.1, true, -1}, {"bottom", 0.9, true, 1}, {"middle", 0.5, false, 0}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        posted.clear();
+        auto viewer = present({picture(200, 100)});
+        auto p = page(*viewer);
+        ASSERT_TRUE(p->imgView());
+        const ui::Rect bounds = p->view()->bounds();
+        p->handleDragBegan({bounds.width / 2, bounds.height / 2}, {10, 10});
+        ASSERT_EQ(p->animator()->behaviors().size(), 1u);
+        p->handleDragChanged({bounds.width / 2, bounds.height * c.y});
+        EXPECT_EQ(p->animator()->behaviors().front()->anchor.y, bounds.height * c.y);
+        p->handleDragEnded({bounds.width / 2, bounds.height * c.y});
+        const auto& behaviors = p->animator()->behaviors();
+        if (c.thrown) {
+            ASSERT_EQ(behaviors.size(), 1u);
+            EXPECT_EQ(behaviors[0]->kind, ui::DynamicBehavior::Kind::Gravity);
+            EXPECT_EQ(behaviors[0]->magnitude, 15);
+            EXPECT_EQ(behaviors[0]->gravityDirection.y, c.direction);
+            EXPECT_FALSE(p->scrollView()->isUserInteractionEnabled());
+            EXPECT_DOUBLE_EQ(p->imgView()->alpha(), 0.25);
+            app.advance(0.3);
+            app.settle();
+            EXPECT_EQ(p->imgView()->alpha(), 0);
+            EXPECT_EQ(notes(NOTE_VC_SHOULD_DISMISS_FROM_DRAGGING), 1);
+            app.advance(1.0);
+            app.settle();
+            EXPECT_EQ(app.topViewController(), app.root());
+        } else {
+            ASSERT_FALSE(behaviors.empty());
+            EXPECT_EQ(behaviors.back()->kind, ui::DynamicBehavior::Kind::Snap);
+            EXPECT_EQ(p->scrollView()->zoomScale(), p->scrollView()->minimumZoomScale());
+            EXPECT_EQ(notes(NOTE_VC_SHOULD_DISMISS_FROM_DRAGGING), 0);
+            viewer->dismiss();
+            app.advance(1.0);
+            app.settle();
+        }
+    }
+}
+
+TEST_F(PelmarImageViewControllerTest, DoubleTapZoomsInThenBackToTheMinimum) {
+    auto viewer = present({picture(200, 100)});
+    auto p = page(*viewer);
+    auto scroll = p->scrollView();
+    const double minimum = scroll->minimumZoomScale();
+    EXPECT_GT(scroll->maximumZoomScale(), minimum);
+    p->recenterImageOriginOrZoomToPoint({50, 50});
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(scroll->zoomScale(), scroll->maximumZoomScale());
+    p->recenterImageOriginOrZoomToPoint({50, 50});
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(scroll->zoomScale(), minimum);
+}
+
+TEST_F(PelmarImageViewControllerTest, DismissingAwayFromTheStartCancelsTheCustomTransition) {
+    auto viewer = present({picture(20, 20), picture(30, 30), picture(40, 40)});
+    viewer->dismiss();
+    EXPECT_EQ(notes(NOTE_VC_SHOULD_CANCEL_CUSTOM_TRANSITION), 0);
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(app.topViewController(), app.root());
+
+    viewer = present({picture(20, 20), picture(30, 30), picture(40, 40)});
+    ASSERT_TRUE(viewer->pagerVC()->swipe(ui::PageViewController::NavigationDirection::Forward));
+    EXPECT_EQ(viewer->currentIndex(), 1);
+    viewer->dismiss();
+    EXPECT_EQ(notes(NOTE_VC_SHOULD_CANCEL_CUSTOM_TRANSITION), 1);
+    EXPECT_EQ(cancelValue, 1);
+    EXPECT_EQ(viewer->modalTransitionStyle(), PelmarModalTransitionStyle::CrossDissolve);
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(app.topViewController(), app.root());
+}
+
+TEST_F(PelmarImageViewControllerTest, ChromeFollowsItsOptions) {
+    auto viewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{picture(10, 10)});
+    viewer->showDoneButtonOnLeft = false;
+    app.root()->present(viewer, true);
+    app.advance(1.0);
+    app.settle();
+    ASSERT_TRUE(viewer->doneButton());
+    const ui::Rect frame = viewer->doneButton()->frame();
+    const ui::Rect bounds = viewer->view()->frame();
+    EXPECT_EQ(frame.x, bounds.x + bounds.width - 37);
+    EXPECT_EQ(frame.width, 17);
+    EXPECT_EQ(frame.y, ui::Screen::main().safeAreaInsets().top);
+    EXPECT_TRUE(viewer->shouldHideStatusBar());
+
+    // Popping restores the black background and the same one button.
+    viewer->view()->layer()->setBackgroundColor(ui::Color::clear());
+    const auto button = viewer->doneButton();
+    foundation::NotificationCenter::defaultCenter().post(NOTE_VC_POPPED);
+    EXPECT_EQ(viewer->view()->layer()->backgroundColor(), ui::Color::black());
+    EXPECT_EQ(viewer->doneButton(), button);
+    int buttons = 0;
+    for (const auto& v : viewer->view()->subviews()) {
+        buttons += v == button;
+    }
+    EXPECT_EQ(buttons, 1);
+    ASSERT_TRUE(app.tap(button));
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(app.topViewController(), app.root());
+
+    auto peek = PelmarImageViewController::initForPeekWithImageSource({picture(10, 10)});
+    app.root()->present(peek, true);
+    app.advance(1.0);
+    app.settle();
+    EXPECT_FALSE(peek->doneButton());
+    EXPECT_EQ(page(*peek)->imgView()->layer()->cornerRadius(), 14);
+}
+
+TEST_F(PelmarImageViewControllerTest, OddSourceListsStillMakeAViewer) {
+    auto empty = present({});
+    EXPECT_TRUE(empty->imageViewControllers().empty());
+    EXPECT_TRUE(empty->doneButton());
+    EXPECT_EQ(empty->currentIndex(), 0);
+    empty->dismiss();
+    app.advance(1.0);
+    app.settle();
+
+    auto outOfRange = present({picture(10, 10), picture(12, 12)}, 5);
+    EXPECT_EQ(outOfRange->startingIndex, 0);
+    EXPECT_EQ(page(*outOfRange)->imgLoaded()->width(), 10);
+    outOfRange->dismiss();
+    app.advance(1.0);
+    app.settle();
+
+    // Something the viewer cannot show: the alert, once the page is on screen.
+    auto unknown = present({std::monostate{}});
+    EXPECT_EQ(page(*unknown)->assetType(), PelmarImageAssetType::Error);
+    ASSERT_TRUE(app.shownAlert());
+    EXPECT_EQ(app.shownAlert()->title(), "Whoops");
+}
+
+TEST_F(PelmarImageViewControllerTest, ParallaxStripSitsAtTheSeamAfterTheCurrentPage) {
+    auto viewer = present({picture(10, 10), picture(12, 12)});
+    ui::ScrollView scroll({0, 0, 390, 844});
+    scroll.setContentSize({390 * 3, 844});
+    scroll.setContentOffset({390 * 1.5, 0});
+    viewer->updateParallaxViewFrame(scroll);
+    EXPECT_DOUBLE_EQ(viewer->parallaxView()->frame().x, 390 * 2 - 0.5 * 40);
+    EXPECT_EQ(viewer->parallaxView()->frame().width, 40);
+}
+
+TEST_F(PelmarImageViewControllerTest, TheZoomTransitionFliesTheImageUnlessCancelledOrTurned) {
+    const struct {
+        const char* name;
+        bool cancelNote;
+        bool rotate;
+        bool flies;
+    } cases[] = {{"plain", false, false, true},
+                 {"cancelled", true, false, false},
+                 {"rotated", false, true, false}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::Portrait);
+        auto animator = PelmarImageTransitionAnimator::create();
+        animator->animatedImage = picture(200, 100);
+        animator->imageOriginFrame = {10, 20, 50, 25};
+        animator->animatedImageContainer = std::make_shared<ui::View>();
+        auto viewer = std::make_shared<PelmarImageViewController>(
+                std::vector<PelmarImageSource>{picture(200, 100)});
+        viewer->setTransitioningDelegate(animator);
+        app.root()->present(viewer, true);
+        ASSERT_TRUE(animator->flyingImageView());
+        EXPECT_TRUE(animator->flyingImageView()->superview());
+        EXPECT_EQ(animator->animatedImageContainer->alpha(), 0);
+        app.advance(0.5);
+        app.settle();
+        EXPECT_FALSE(animator->presenting);
+        // Aspect-fit in the 390 x 844 screen: 390 x 195, centred.
+        EXPECT_NEAR(animator->flyingImageView()->frame().height, 195, 0.01);
+        EXPECT_FALSE(animator->flyingImageView()->superview());
+
+        if (c.cancelNote) {
+            foundation::NotificationCenter::defaultCenter().post(
+                    NOTE_VC_SHOULD_CANCEL_CUSTOM_TRANSITION, std::make_shared<const int64_t>(1));
+        }
+        if (c.rotate) {
+            ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::LandscapeLeft);
+        }
+        viewer->ui::ViewController::dismiss(true);
+        app.settle();
+        ASSERT_TRUE(animator->flyingImageView());
+        EXPECT_EQ(animator->flyingImageView()->superview() != nullptr, c.flies);
+        EXPECT_EQ(animator->flyingImageView()->frame() == animator->imageOriginFrame, c.flies);
+        app.advance(0.5);
+        app.settle();
+        EXPECT_TRUE(animator->presenting);
+        EXPECT_EQ(animator->animatedImageContainer->alpha(), 1);
+        EXPECT_EQ(app.topViewController(), app.root());
+    }
+    ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::Portrait);
+    auto plain = PelmarImageTransitionAnimator::create();
+    EXPECT_FALSE(plain->temporaryImageView());
+}
+
+TEST(PelmarImageViewerDownloadProgressViewTest, StrokesAsFarAsTheClampedProgress) {
+    ui::Screen::main().reset();
+    PelmarImageViewerDownloadProgressView progress;
+    EXPECT_EQ(progress.progessSize().width, std::floor(0.15 * 390));
+    EXPECT_EQ(progress.progressBackingLayer().strokeEnd, 1.0);
+    EXPECT_EQ(progress.progressLayer().color, ui::Color::white());
+    EXPECT_DOUBLE_EQ(progress.progressPath().startAngle, 3 * M_PI / 2);
+
+    const struct {
+        double value;
+        double strokeEnd;
+    } cases[] = {{0.5, 0.5}, {-0.25, 0}, {3, 1}, {std::nan(""), 0}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        progress.setProgress(c.value);
+        EXPECT_EQ(progress.progressLayer().strokeEnd, c.strokeEnd);
+    }
+}
+
+}  // namespace
+}  // namespace pelmar
