@@ -6,6 +6,7 @@
 #include <mutex>
 #include <random>
 
+#include "pelmar/imageloader/PelmarAlternateRepresentationProvider.h"
 #include "pelmar/imageloader/PelmarDecodedImage.h"
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageCacheKeys.h"
@@ -184,7 +185,9 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
     : callbackQueue_(dispatch::Queue::concurrent("PelmarRemoteImageManagerCallbackQueue")),
       speedRecorder_(speedRecorder),
       cache_(imageCache ? std::move(imageCache) : defaultImageCache()),
-      provider_(std::move(provider)),
+      // Without a provider of its own, the manager turns animated GIFs into animations.
+      provider_(provider ? std::move(provider)
+                         : std::make_shared<PelmarAlternateRepresentationProvider>()),
       estimatedRemainingTimeThreshold_(configuration.estimatedRemainingTimeThreshold),
       highQualityBPSThreshold_(configuration.highQualityBPSThreshold),
       lowQualityBPSThreshold_(configuration.lowQualityBPSThreshold),

@@ -128,7 +128,8 @@ public:
     using SetterCompletion = std::function<void()>;
 
     // Without a session configuration: requests time out after 30 s of silence. Without a
-    // cache: defaultImageCache(). Without a configuration: its defaults.
+    // provider: a PelmarAlternateRepresentationProvider (animated GIFs become animations).
+    // Without a cache: defaultImageCache(). Without a configuration: its defaults.
     static std::shared_ptr<PelmarRemoteImageManager> create(
             std::optional<net::URLSessionConfiguration> sessionConfiguration = std::nullopt,
             std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider =

@@ -118,6 +118,9 @@ TEST_F(PelmarImageViewControllerIntegrationTest, ShowImageOpensPagesOfJpegGifAnd
     auto gifPage = pageOnScreen(*viewer);
     ASSERT_TRUE(loaded(*gifPage));
     EXPECT_EQ(gifPage->imgLoaded()->width(), 40);
+    // A served animated GIF plays as an animation, not as its first frame.
+    ASSERT_TRUE(gifPage->imgView());
+    EXPECT_TRUE(gifPage->imgView()->animatedImage());
 
     ASSERT_TRUE(viewer->pagerVC()->swipe(ui::PageViewController::NavigationDirection::Forward));
     auto dataPage = pageOnScreen(*viewer);
