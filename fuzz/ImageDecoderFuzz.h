@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "pelmar/platform/image/BitmapRedraw.h"
 #include "pelmar/platform/image/ImageDecoder.h"
@@ -16,13 +17,34 @@ namespace pelmar::image::fuzz {
 // Small enough that millions of runs stay fast, large enough for every seed.
 inline constexpr int64_t kFuzzMaxPixels = 1 << 16;
 
-inline int decodeAs(ImageFormat format, const uint8_t* data, size_t size) {
-    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (ImageDecoder::sniff(bytes) != format) {
-        return -1;  // keep the corpus to this target's format
+// Aborts unless `bitmap` is `width` x `height` as stored (sides swapped by the header's
+// orientation), upright and within the cap; reads every byte (for MSan-like checks).
+inline int expectUpright(const Bitmap& bitmap, const ImageHeader& header, int width, int height) {
+    const auto orientation = header.exifOrientation >= 1 && header.exifOrientation <= 8
+                                     ? static_cast<Orientation>(header.exifOrientation)
+                                     : Orientation::Up;
+    const bool swap = BitmapRedraw::swapsSides(orientation);
+    if (bitmap.width() != (swap ? height : width) || bitmap.height() != (swap ? width : height)
+        || static_cast<int64_t>(bitmap.width()) * bitmap.height() > kFuzzMaxPixels
+        || bitmap.orientation() != Orientation::Up) {
+        std::abort();
     }
+    unsigned sum = 0;
+    for (int y = 0; y < bitmap.height(); ++y) {
+        const uint8_t* row = bitmap.row(y);
+        for (size_t i = 0; i < static_cast<size_t>(bitmap.width()) * 4; ++i) {
+            sum += row[i];
+        }
+    }
+    return static_cast<int>(sum & 0);
+}
+
+// Decodes `bytes` with `options`: a bitmap must come with a header and no error and be of the
+// stored size `sizeOf(header)` gives (a std::pair of width and height); no bitmap needs an error.
+template <typename SizeOf>
+int decodeChecked(std::string_view bytes, const ImageDecodeOptions& options, SizeOf sizeOf) {
     const auto header = ImageDecoder::readHeader(bytes);
-    const auto result = ImageDecoder::decode(bytes, {.maxPixels = kFuzzMaxPixels});
+    const auto result = ImageDecoder::decode(bytes, options);
     if (!result.bitmap) {
         if (!result.error) {
             std::abort();
@@ -32,26 +54,18 @@ inline int decodeAs(ImageFormat format, const uint8_t* data, size_t size) {
     if (!header || result.error) {
         std::abort();
     }
-    const Bitmap& bitmap = *result.bitmap;
-    const auto orientation = header->exifOrientation >= 1 && header->exifOrientation <= 8
-                                     ? static_cast<Orientation>(header->exifOrientation)
-                                     : Orientation::Up;
-    const bool swap = BitmapRedraw::swapsSides(orientation);
-    if (bitmap.width() != (swap ? header->height : header->width)
-        || bitmap.height() != (swap ? header->width : header->height)
-        || static_cast<int64_t>(bitmap.width()) * bitmap.height() > kFuzzMaxPixels
-        || bitmap.orientation() != Orientation::Up) {
-        std::abort();
+    const auto [width, height] = sizeOf(*header);
+    return expectUpright(*result.bitmap, *header, width, height);
+}
+
+inline int decodeAs(ImageFormat format, const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (ImageDecoder::sniff(bytes) != format) {
+        return -1;  // keep the corpus to this target's format
     }
-    // Every byte of the bitmap must be readable (and initialised, under MSan-like checks).
-    unsigned sum = 0;
-    for (int y = 0; y < bitmap.height(); ++y) {
-        const uint8_t* row = bitmap.row(y);
-        for (size_t i = 0; i < static_cast<size_t>(bitmap.width()) * 4; ++i) {
-            sum += row[i];
-        }
-    }
-    return static_cast<int>(sum & 0);
+    return decodeChecked(bytes, {.maxPixels = kFuzzMaxPixels}, [](const ImageHeader& header) {
+        return std::pair{header.width, header.height};
+    });
 }
 
 }  // namespace pelmar::image::fuzz

@@ -25,7 +25,8 @@ std::string formatDuration(double seconds);
 // settings.
 // Threads: main thread only.
 // Errors: none; a thumbnail that cannot be made leaves its cell blank.
-class AssetsCollectionViewDataSource : public ui::CollectionViewDataSource {
+class AssetsCollectionViewDataSource : public ui::CollectionViewDataSource,
+                                       public ui::CollectionViewDataSourcePrefetching {
 public:
     static constexpr const char* kAssetCell = "AssetCell";
     static constexpr const char* kVideoCell = "VideoCell";
@@ -60,6 +61,13 @@ public:
                                               ui::IndexPath path) override;
 
     void prefetchItems(const std::vector<ui::IndexPath>& paths);
+
+    // The grid scrolls towards these items: their thumbnails are cached ahead.
+    void prefetchItems(ui::CollectionView& collection,
+                       const std::vector<ui::IndexPath>& paths) override {
+        (void)collection;
+        prefetchItems(paths);
+    }
 
     void loadImage(const photos::AssetPtr& asset, AssetCollectionViewCell& cell);
 

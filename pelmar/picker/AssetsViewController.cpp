@@ -70,6 +70,7 @@ void AssetsViewController::viewDidLoad() {
     collectionView_->setDelegate(
             std::static_pointer_cast<AssetsViewController>(shared_from_this()));
     collectionView_->setDataSource(dataSource_);
+    collectionView_->setPrefetchDataSource(dataSource_);
     AssetsCollectionViewDataSource::registerCellIdentifiers(collectionView_.get());
     std::weak_ptr<AssetsViewController> weak =
             std::static_pointer_cast<AssetsViewController>(shared_from_this());

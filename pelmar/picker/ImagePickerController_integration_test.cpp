@@ -14,6 +14,8 @@
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/NavigationBar.h"
+#include "pelmar/platform/ui/NavigationController.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 #include "testing/ServiceEmulator.h"
@@ -223,6 +225,73 @@ TEST_F(PickerIntegrationTest, RefusedAccessShowsNothingAndAsksAgainEachTime) {
     EXPECT_EQ(app_.root()->presentedViewController(), nullptr);
     EXPECT_FALSE(completed);
     EXPECT_TRUE(app_.logged("Photo library access not granted (status 2); picker not shown"));
+}
+
+TEST_F(PickerIntegrationTest, VideoPreviewPlaysTheMovieOnTheClockAndStopsAtItsEnd) {
+    // Every frame a key frame, so that the picture at any time is the exact one.
+    const auto movie = photos::test::writeMovie(app_.sandboxRoot() / "media", "every.mp4", 3.0, 160,
+                                                120, false, 1);
+    auto& library = PhotoLibrary::shared();
+    const auto clip = library.asset(library.addAsset({.file = movie}).localIdentifier);
+    auto preview = std::dynamic_pointer_cast<VideoPreviewViewController>(
+            PreviewBuilder::createPreviewController(clip, std::make_shared<Settings>()));
+    ASSERT_TRUE(preview);
+    EXPECT_FALSE(preview->state());
+    EXPECT_FALSE(preview->doubleTapRecognizer()->isEnabled());
+    auto navigation = std::make_shared<ui::NavigationController>(preview);
+    app_.root()->present(navigation, false);
+    ASSERT_TRUE(app_.runUntil([&] {
+        return preview->player()
+               && preview->player()->timeControlStatus.get()
+                          == av::Player::TimeControlStatus::Playing;
+    }));
+    app_.settle();
+    EXPECT_EQ(preview->state(), VideoPreviewViewController::State::Playing);
+    // Once on screen the movie covers the still.
+    EXPECT_FALSE(preview->playerView()->isHidden());
+    EXPECT_EQ(preview->view()->subviews().front(), preview->scrollView());
+
+    // The picture moves on with the clock, and stands still while paused.
+    const auto pictureNow = [&] { return ui::render(*preview->playerView()); };
+    const auto samePicture = [](const image::Bitmap& a, const image::Bitmap& b) {
+        for (int y = 0; y < a.height(); ++y) {
+            if (!std::equal(a.row(y), a.row(y) + a.width() * 4, b.row(y))) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const auto first = pictureNow();
+    app_.advance(1.0);
+    const auto later = pictureNow();
+    ASSERT_TRUE(first && later);
+    EXPECT_FALSE(samePicture(*first, *later));
+    EXPECT_NEAR(preview->player()->currentTime().seconds(), 1.0, 0.1);
+    EXPECT_TRUE(app_.writeSnapshot(*navigation->view(), "VideoPreviewViewController_playing.png"));
+
+    preview->pausePressed();
+    EXPECT_EQ(preview->state(), VideoPreviewViewController::State::Paused);
+    const auto paused = pictureNow();
+    app_.advance(1.0);
+    EXPECT_TRUE(samePicture(*paused, *pictureNow()));
+
+    // Played to the end: rewound and paused; play starts it again from the beginning.
+    preview->playPressed();
+    app_.advance(3.0);
+    ASSERT_TRUE(app_.runUntil(
+            [&] { return preview->state() == VideoPreviewViewController::State::Paused; }));
+    ASSERT_TRUE(app_.runUntil([&] { return preview->player()->currentTime().seconds() == 0; }));
+    EXPECT_EQ(preview->player()->rate(), 0);
+    preview->playPressed();
+    app_.advance(0.5);
+    EXPECT_NEAR(preview->player()->currentTime().seconds(), 0.5, 0.1);
+
+    // Leaving pauses the movie and hides it.
+    navigation->dismiss(false);
+    app_.settle();
+    EXPECT_EQ(preview->state(), VideoPreviewViewController::State::Paused);
+    EXPECT_EQ(preview->player()->rate(), 0);
+    EXPECT_TRUE(preview->playerView()->isHidden());
 }
 
 }  // namespace

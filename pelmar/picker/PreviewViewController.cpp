@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "pelmar/picker/ImageViewLayout.h"
+#include "pelmar/platform/av/AudioSession.h"
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/Layer.h"
 #include "pelmar/platform/ui/NavigationController.h"
@@ -23,6 +25,27 @@ ui::Color black() {
 std::shared_ptr<const ui::Image> liveBadgeImage() {
     static const auto badge = ui::Image::fromBitmap(image::Bitmap::create(27, 27));
     return badge;
+}
+
+// The root view of a preview: whenever it is laid out (its size changed), its controller lays out
+// the content to fill it.
+class PreviewRootView : public ui::View {
+public:
+    explicit PreviewRootView(std::weak_ptr<PreviewViewController> owner)
+        : owner_(std::move(owner)) {}
+
+    void layoutSubviews() override {
+        if (auto owner = owner_.lock()) {
+            owner->viewDidLayoutSubviews();
+        }
+    }
+
+private:
+    std::weak_ptr<PreviewViewController> owner_;
+};
+
+ui::Rect sized(ui::Rect frame) {
+    return {0, 0, frame.width, frame.height};
 }
 
 }  // namespace
@@ -64,6 +87,28 @@ void PreviewViewController::setUp() {
     singleTap_->requireToFail(doubleTap_);
     root->addGestureRecognizer(singleTap_);
     root->addGestureRecognizer(doubleTap_);
+}
+
+void PreviewViewController::loadView() {
+    setView(std::make_shared<PreviewRootView>(
+            std::dynamic_pointer_cast<PreviewViewController>(shared_from_this())));
+}
+
+void PreviewViewController::viewDidLayoutSubviews() {
+    const ui::Rect area = sized(view()->bounds());
+    if (scrollView_->frame() == area) {
+        return;
+    }
+    scrollView_->setFrame(area);
+    if (scrollView_->zoomScale() <= 1.0) {
+        imageView_->setFrame(area);
+        scrollView_->setContentSize({area.width, area.height});
+    }
+}
+
+void PreviewViewController::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    view()->layoutIfNeeded();
 }
 
 void PreviewViewController::viewDidLoad() {
@@ -194,14 +239,24 @@ void PreviewViewController::scrollViewDidZoom(ui::ScrollView& scrollView) {
                                 std::round(vertical / 2), std::round(horizontal / 2)});
 }
 
+VideoPreviewViewController::VideoPreviewViewController()
+    : playerView_(std::make_shared<av::PlayerView>()) {}
+
 std::shared_ptr<VideoPreviewViewController> VideoPreviewViewController::create() {
     auto preview = std::shared_ptr<VideoPreviewViewController>(new VideoPreviewViewController());
     preview->setUp();
+    // The movie is not zoomed: the double tap is off for good.
+    preview->doubleTap_->setEnabled(false);
     return preview;
 }
 
 void VideoPreviewViewController::viewDidLoad() {
     PreviewViewController::viewDidLoad();
+    try {
+        av::AudioSession::shared().setCategory(av::AudioSessionCategory::playback);
+    } catch (const std::exception&) {
+        // Playback goes on with whatever category the session has.
+    }
     std::weak_ptr<VideoPreviewViewController> weak =
             std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
     pauseBarButton_ = std::make_shared<ui::BarButtonItem>("Pause", [weak] {
@@ -214,25 +269,59 @@ void VideoPreviewViewController::viewDidLoad() {
             self->playPressed();
         }
     });
+    auto root = view();
+    playerView_->setFrame(root->bounds());
+    // Added before the scroll view, so it lies below it until the screen has appeared.
+    root->addSubview(playerView_);
+    scrollView_->setUserInteractionEnabled(false);
+}
+
+void VideoPreviewViewController::viewDidLayoutSubviews() {
+    PreviewViewController::viewDidLayoutSubviews();
+    playerView_->setFrame(sized(view()->bounds()));
 }
 
 void VideoPreviewViewController::setAsset(photos::AssetPtr asset) {
     PreviewViewController::setAsset(asset);
     if (!asset || asset->mediaType() != photos::AssetMediaType::Video) {
         movie_.reset();
+        player_.reset();
         return;
     }
     std::weak_ptr<VideoPreviewViewController> weak =
             std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
     imageManager_->requestAVAsset(asset, [weak](std::optional<std::filesystem::path> file) {
-        auto self = weak.lock();
-        if (!self || !file) {
+        if (!file) {
             return;
         }
-        self->movie_ = file;
-        self->atEnd_ = false;
-        self->navigationItem()->setRightBarButtonItems({self->pauseBarButton_});
+        dispatch::Queue::main()->async([weak, file] {
+            auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            self->movie_ = file;
+            self->setPlayer(std::make_shared<av::Player>(file->string()));
+            self->navigationItem()->setRightBarButtonItems({self->pauseBarButton_});
+            self->player_->play();
+        });
     });
+}
+
+void VideoPreviewViewController::setPlayer(std::shared_ptr<av::Player> player) {
+    player_ = std::move(player);
+    if (!player_) {
+        return;
+    }
+    playerView_->setPlayer(player_);
+    std::weak_ptr<VideoPreviewViewController> weak =
+            std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
+    endObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+            std::string(av::kPlayerItemDidPlayToEndTimeNotification), player_->currentItem(),
+            [weak] {
+                if (auto self = weak.lock()) {
+                    self->reachedEnd();
+                }
+            });
 }
 
 std::optional<VideoPreviewViewController::State> VideoPreviewViewController::state() const {
@@ -245,25 +334,55 @@ std::optional<VideoPreviewViewController::State> VideoPreviewViewController::sta
 }
 
 void VideoPreviewViewController::playPressed() {
-    // A clip at its end starts again from the beginning.
-    atEnd_ = false;
+    if (player_) {
+        auto item = player_->currentItem();
+        if (item && player_->currentTime() == item->duration()) {
+            player_->seek(media::Time::zero());
+        }
+    }
     navigationItem()->setRightBarButtonItems({pauseBarButton_});
+    if (player_) {
+        player_->play();
+    }
 }
 
 void VideoPreviewViewController::pausePressed() {
     navigationItem()->setRightBarButtonItems({playBarButton_});
+    if (player_) {
+        player_->pause();
+    }
 }
 
 void VideoPreviewViewController::reachedEnd() {
-    atEnd_ = true;
+    if (player_) {
+        player_->seek(media::Time::zero());
+    }
     navigationItem()->setRightBarButtonItems({playBarButton_});
+    if (player_) {
+        player_->pause();
+    }
+}
+
+void VideoPreviewViewController::viewWillAppear(bool animated) {
+    PreviewViewController::viewWillAppear(animated);
+    playerView_->setHidden(true);
+}
+
+void VideoPreviewViewController::viewDidAppear(bool animated) {
+    PreviewViewController::viewDidAppear(animated);
+    playerView_->setHidden(false);
+    // The movie covers the still from now on.
+    view()->insertSubview(scrollView_, 0);
 }
 
 void VideoPreviewViewController::viewWillDisappear(bool animated) {
     PreviewViewController::viewWillDisappear(animated);
-    if (movie_) {
-        navigationItem()->setRightBarButtonItems({playBarButton_});
+    navigationItem()->setRightBarButtonItems({playBarButton_});
+    if (player_) {
+        player_->pause();
     }
+    playerView_->setHidden(true);
+    endObserver_.reset();
 }
 
 std::shared_ptr<LivePreviewViewController> LivePreviewViewController::create() {
@@ -281,6 +400,14 @@ void LivePreviewViewController::viewDidLoad() {
     badgeView_->setImage(liveBadgeImage());
     badgeView_->setFrame({0, 0, 27, 27});
     livePhotoView_->addSubview(badgeView_);
+}
+
+void LivePreviewViewController::viewDidLayoutSubviews() {
+    PreviewViewController::viewDidLayoutSubviews();
+    if (scrollView_->zoomScale() <= 1.0) {
+        livePhotoView_->setFrame(sized(scrollView_->bounds()));
+    }
+    positionBadgeView();
 }
 
 void LivePreviewViewController::setAsset(photos::AssetPtr asset) {

@@ -6,6 +6,9 @@
 
 #include "pelmar/picker/PreviewTitleBuilder.h"
 #include "pelmar/picker/Settings.h"
+#include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/av/PlayerView.h"
+#include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/photos/ImageManager.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/ImageView.h"
@@ -66,8 +69,13 @@ public:
 
     ui::Rect zoomRect(double scale, ui::Point center);
 
+    void loadView() override;
     void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
+    // The root view was laid out: the scroll view fills it and, unzoomed, the image view fills the
+    // scroll view.
+    virtual void viewDidLayoutSubviews();
 
     std::shared_ptr<ui::View> viewForZooming(ui::ScrollView& scrollView) override;
     void scrollViewDidZoom(ui::ScrollView& scrollView) override;
@@ -94,8 +102,10 @@ protected:
 };
 
 // VideoPreviewViewController: the preview of a movie: the still first, then the movie's file
-// from the library with play and pause buttons in the bar (the right button carries the state:
-// pause while playing, play while paused).
+// from the library played by a player in a player view under the still; play and pause buttons
+// in the bar (the right button carries the state: pause while playing, play while paused). The
+// player view is hidden until the screen has appeared and then covers the still. Pinch and
+// double-tap zoom are off; a single tap still toggles full screen.
 class VideoPreviewViewController : public PreviewViewController {
 public:
     enum class State : int { Playing = 0, Paused = 1 };
@@ -108,26 +118,40 @@ public:
 
     const std::shared_ptr<ui::BarButtonItem>& pauseBarButton() const { return pauseBarButton_; }
 
+    const std::shared_ptr<av::PlayerView>& playerView() const { return playerView_; }
+
+    // Null while the movie has not arrived, and for assets that are not movies.
+    const std::shared_ptr<av::Player>& player() const { return player_; }
+
     // None while the movie has not arrived.
     std::optional<State> state() const;
 
     const std::optional<std::filesystem::path>& movie() const { return movie_; }
 
+    // Plays on; a movie that stands at its end starts again from the beginning.
     void playPressed();
     void pausePressed();
     // The movie played to its end: rewound and paused.
     void reachedEnd();
 
     void viewDidLoad() override;
+    void viewDidLayoutSubviews() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
 
 private:
-    VideoPreviewViewController() = default;
+    VideoPreviewViewController();
 
+    // Shows `player` in the player view and listens for the end of its current item.
+    void setPlayer(std::shared_ptr<av::Player> player);
+
+    std::shared_ptr<av::PlayerView> playerView_;
     std::shared_ptr<ui::BarButtonItem> playBarButton_;
     std::shared_ptr<ui::BarButtonItem> pauseBarButton_;
+    std::shared_ptr<av::Player> player_;
+    foundation::NotificationCenter::Token endObserver_;
     std::optional<std::filesystem::path> movie_;
-    bool atEnd_ = false;
 };
 
 // LivePreviewViewController: the preview of a live photo: the live photo (still and movie) with
@@ -152,6 +176,7 @@ public:
     void livePhotoDidEndPlayback();
 
     void viewDidLoad() override;
+    void viewDidLayoutSubviews() override;
     void viewDidAppear(bool animated) override;
     std::shared_ptr<ui::View> viewForZooming(ui::ScrollView& scrollView) override;
 

@@ -57,6 +57,13 @@ void ZoomAnimator::animateTransition(ui::TransitionContext& context) {
     if (toView->superview() != container) {
         container->addSubview(toView);
     }
+    // The arriving screen takes its final frame and lays its content out first, so that the
+    // picture lands where the screen shows it.
+    if (const ui::Rect final = context.finalFrame(ui::TransitionContext::Key::To);
+        final.width > 0 && final.height > 0) {
+        toView->setFrame(final);
+    }
+    toView->layoutIfNeeded();
     container->addSubview(moving);
     moving_ = moving;
     const ui::Rect target = inContainer(*destination, destination->bounds(), container.get());

@@ -194,6 +194,8 @@ void pngRead(png_structp png, png_bytep out, png_size_t length) {
     reader->pos += length;
 }
 
+void pngSetTransforms(PngReader& reader, bool hasAlpha);
+
 // Each setjmp lives in a function with no C++ objects of its own, so a longjmp skips nothing.
 bool pngReadInfo(PngReader& reader) {
     if (setjmp(png_jmpbuf(reader.png))) {
@@ -207,13 +209,7 @@ bool pngReadRows(PngReader& reader, png_bytep* rows, bool hasAlpha) {
     if (setjmp(png_jmpbuf(reader.png))) {
         return false;
     }
-    png_set_expand(reader.png);
-    png_set_strip_16(reader.png);
-    png_set_gray_to_rgb(reader.png);
-    png_set_bgr(reader.png);
-    if (!hasAlpha) {
-        png_set_filler(reader.png, 0xFF, PNG_FILLER_AFTER);
-    }
+    pngSetTransforms(reader, hasAlpha);
     png_set_interlace_handling(reader.png);
     png_read_update_info(reader.png, reader.info);
     if (png_get_rowbytes(reader.png, reader.info)
@@ -221,6 +217,82 @@ bool pngReadRows(PngReader& reader, png_bytep* rows, bool hasAlpha) {
         return false;
     }
     png_read_image(reader.png, rows);
+    return true;
+}
+
+// Sums of premultiplied pixels over a band of `factor` source rows, reduced to one row of boxes
+// of factor x factor pixels (smaller at the right and bottom edges).
+struct PngReduction {
+    int width = 0;   // source
+    int height = 0;  // source
+    int factor = 1;
+    bool hasAlpha = false;
+    Bitmap* target = nullptr;
+    std::vector<uint32_t> sums;  // 4 per target pixel
+    int rowsInBand = 0;
+    int targetRow = 0;
+
+    void add(uint8_t* row) {
+        if (hasAlpha) {
+            BitmapRedraw::premultiply(row, static_cast<std::size_t>(width));
+        }
+        for (int x = 0; x < width; ++x) {
+            uint32_t* sum = &sums[static_cast<std::size_t>(x / factor) * 4];
+            const uint8_t* p = row + static_cast<std::size_t>(x) * 4;
+            sum[0] += p[0];
+            sum[1] += p[1];
+            sum[2] += p[2];
+            sum[3] += p[3];
+        }
+        if (++rowsInBand == factor) {
+            flush();
+        }
+    }
+
+    void flush() {
+        if (rowsInBand == 0) {
+            return;
+        }
+        uint8_t* out = target->row(targetRow);
+        for (int tx = 0; tx < target->width(); ++tx) {
+            const int columns = std::min(factor, width - tx * factor);
+            const uint32_t count = static_cast<uint32_t>(columns * rowsInBand);
+            uint32_t* sum = &sums[static_cast<std::size_t>(tx) * 4];
+            for (int c = 0; c < 4; ++c) {
+                out[tx * 4 + c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
+                sum[c] = 0;
+            }
+        }
+        rowsInBand = 0;
+        ++targetRow;
+    }
+};
+
+void pngSetTransforms(PngReader& reader, bool hasAlpha) {
+    png_set_expand(reader.png);
+    png_set_strip_16(reader.png);
+    png_set_gray_to_rgb(reader.png);
+    png_set_bgr(reader.png);
+    if (!hasAlpha) {
+        png_set_filler(reader.png, 0xFF, PNG_FILLER_AFTER);
+    }
+}
+
+// Reads the rows one at a time into `row` (width x 4 bytes) and folds each into `reduction`.
+bool pngReadRowsReduced(PngReader& reader, png_bytep row, PngReduction* reduction) {
+    if (setjmp(png_jmpbuf(reader.png))) {
+        return false;
+    }
+    pngSetTransforms(reader, reduction->hasAlpha);
+    png_read_update_info(reader.png, reader.info);
+    if (png_get_rowbytes(reader.png, reader.info)
+        != png_get_image_width(reader.png, reader.info) * 4) {
+        return false;
+    }
+    for (int y = 0; y < reduction->height; ++y) {
+        png_read_row(reader.png, row, nullptr);
+        reduction->add(row);
+    }
     return true;
 }
 
@@ -255,6 +327,7 @@ ImageHeader pngHeader(const PngReader& reader) {
     const auto colorType = png_get_color_type(reader.png, reader.info);
     header.hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0
                       || png_get_valid(reader.png, reader.info, PNG_INFO_tRNS) != 0;
+    header.interlaced = png_get_interlace_type(reader.png, reader.info) != PNG_INTERLACE_NONE;
 #ifdef PNG_eXIf_SUPPORTED
     png_uint_32 exifLength = 0;
     png_bytep exif = nullptr;
@@ -264,6 +337,40 @@ ImageHeader pngHeader(const PngReader& reader) {
     }
 #endif
     return header;
+}
+
+// The whole-number reduction of a PNG whose longer side stays at least `minimumDimension`; 1 for
+// interlaced images, whose rows only come whole after the last pass.
+int pngFactor(const ImageHeader& header, int minimumDimension) {
+    if (minimumDimension <= 0 || header.interlaced) {
+        return 1;
+    }
+    const int longer = std::max(header.width, header.height);
+    // Bounded so that the 32-bit sums of a box never overflow.
+    return std::clamp(longer / minimumDimension, 1, 1024);
+}
+
+// Decodes row by row into a picture `factor` times smaller per side: the full-size pixels are
+// never held, only one source row and one row of sums.
+ImageDecoder::Result decodePNGReduced(PngReader& reader, const ImageHeader& header, int factor) {
+    const int width = (header.width + factor - 1) / factor;
+    const int height = (header.height + factor - 1) / factor;
+    auto bitmap = newBitmap(width, height, !header.hasAlpha);
+    if (!bitmap) {
+        return {nullptr, decodeError(kImageDecodeErrorTooLarge, "PNG too large")};
+    }
+    PngReduction reduction{.width = header.width,
+                           .height = header.height,
+                           .factor = factor,
+                           .hasAlpha = header.hasAlpha,
+                           .target = bitmap.get(),
+                           .sums = std::vector<uint32_t>(static_cast<std::size_t>(width) * 4)};
+    std::vector<uint8_t> row(static_cast<std::size_t>(header.width) * 4);
+    if (!pngReadRowsReduced(reader, row.data(), &reduction)) {
+        return {nullptr, decodeError(kImageDecodeErrorCorrupt, "unreadable PNG pixels")};
+    }
+    reduction.flush();
+    return {bitmap, std::nullopt};
 }
 
 ImageDecoder::Result decodePNG(PngReader& reader, const ImageHeader& header) {
@@ -507,7 +614,9 @@ ImageDecoder::Result ImageDecoder::decode(std::string_view data,
             if (!withinCap(header.width, header.height, options.maxPixels)) {
                 return tooLarge(header);
             }
-            result = decodePNG(reader, header);
+            const int factor = pngFactor(header, options.minimumDimension);
+            result = factor > 1 ? decodePNGReduced(reader, header, factor)
+                                : decodePNG(reader, header);
             break;
         }
         case ImageFormat::GIF: {

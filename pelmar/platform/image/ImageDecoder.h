@@ -30,6 +30,7 @@ struct ImageHeader {
     // are possible and mean Up.
     int exifOrientation = 0;
     bool progressive = false;  // JPEG with a progressive frame (SOF2, SOF6, SOF10, SOF14)
+    bool interlaced = false;   // PNG with Adam7 interlacing
 };
 
 struct ImageDecodeOptions {
@@ -38,8 +39,11 @@ struct ImageDecodeOptions {
     // Turns the pixels upright by the EXIF orientation; otherwise the bitmap keeps the stored
     // pixels and carries the orientation.
     bool applyOrientation = true;
-    // JPEG only: decodes at the smallest libjpeg-turbo scale (1/8 .. 1) whose longer side is
-    // still at least this many pixels; 0 decodes at full size.
+    // JPEG: decodes at the smallest libjpeg-turbo scale (1/8 .. 1) whose longer side is still
+    // at least this many pixels. PNG (not interlaced): decodes row by row into a picture reduced
+    // by the largest whole factor that keeps the longer side at least this many pixels, each
+    // pixel the average of its box (premultiplied), never holding the full-size pixels. GIF:
+    // ignored. 0 decodes at full size.
     int minimumDimension = 0;
 };
 

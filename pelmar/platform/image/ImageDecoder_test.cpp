@@ -254,6 +254,71 @@ TEST(ImageDecoderTest, ScaledJpegDecodingKeepsTheAskedSideAtLeast) {
     }
 }
 
+TEST(ImageDecoderTest, ScaledPngDecodingKeepsTheAskedSideAtLeast) {
+    const auto data = test::png(*test::photo(800, 400));
+
+    const struct {
+        int minimum;
+        int width;
+        int height;
+    } cases[] = {{0, 800, 400},   {100, 100, 50},  {101, 115, 58},
+                 {400, 400, 200}, {401, 800, 400}, {801, 800, 400}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.minimum);
+        const auto result = ImageDecoder::decode(data, {.minimumDimension = c.minimum});
+        ASSERT_TRUE(result.bitmap);
+        EXPECT_EQ(result.bitmap->width(), c.width);
+        EXPECT_EQ(result.bitmap->height(), c.height);
+    }
+}
+
+TEST(ImageDecoderTest, ScaledPngPixelsAreTheirBoxesAverages) {
+    // 5x3 reduced by 2: boxes of 2x2, 1x2 at the right edge, 2x1 at the bottom, 1x1 in the corner.
+    auto opaque = Bitmap::create(5, 3, {.opaque = true});
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            uint8_t* p = opaque->row(y) + x * 4;
+            p[0] = static_cast<uint8_t>(10 * x);  // red
+            p[1] = static_cast<uint8_t>(20 * y);  // green
+            p[3] = 255;
+        }
+    }
+    const auto reduced = ImageDecoder::decode(test::png(*opaque), {.minimumDimension = 2});
+    ASSERT_TRUE(reduced.bitmap);
+    ASSERT_EQ(reduced.bitmap->width(), 3);
+    ASSERT_EQ(reduced.bitmap->height(), 2);
+
+    const struct {
+        int x, y, red, green;
+    } boxes[] = {{0, 0, 5, 10}, {1, 0, 25, 10}, {2, 0, 40, 10}, {0, 1, 5, 40}, {2, 1, 40, 40}};
+
+    for (const auto& b : boxes) {
+        SCOPED_TRACE(testing::Message() << b.x << "," << b.y);
+        const uint8_t* p = reduced.bitmap->pixel(b.x, b.y);  // BGRA
+        EXPECT_EQ(p[2], b.red);
+        EXPECT_EQ(p[1], b.green);
+        EXPECT_EQ(p[3], 255);
+    }
+
+    // Transparent pixels weigh nothing in the colour: averaged premultiplied.
+    auto clear = Bitmap::create(2, 1);
+    clear->row(0)[0] = 255;
+    clear->row(0)[3] = 255;
+    const auto half = ImageDecoder::decode(test::png(*clear), {.minimumDimension = 1});
+    ASSERT_TRUE(half.bitmap);
+    ASSERT_EQ(half.bitmap->width(), 1);
+    EXPECT_EQ(half.bitmap->pixel(0, 0)[2], 128);
+    EXPECT_EQ(half.bitmap->pixel(0, 0)[3], 128);
+
+    const auto data = test::png(*test::photo(256, 256));
+    const auto cut =
+            ImageDecoder::decode(data.substr(0, data.size() / 2), {.minimumDimension = 64});
+    EXPECT_FALSE(cut.bitmap);
+    ASSERT_TRUE(cut.error);
+    EXPECT_EQ(cut.error->code, kImageDecodeErrorCorrupt);
+}
+
 TEST(ImageDecoderTest, TruncatedProgressiveJpegDecodesWhatArrived) {
     const auto data = test::jpeg(*test::photo(64, 64), 90, true);
     const auto result = ImageDecoder::decode(data.substr(0, data.size() * 2 / 3));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/photos/internal/PictureScaler.h"
@@ -15,6 +16,13 @@ constexpr double kDegradedSide = 128;
 
 std::size_t costOf(const image::Bitmap& bitmap) {
     return bitmap.byteCount();
+}
+
+// Decodes of one manager running at once: more would only wait on each other and on memory.
+int maxDecoders() {
+    static const int count =
+            std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 8);
+    return count;
 }
 
 }  // namespace
@@ -142,6 +150,9 @@ ImageRequestID ImageManager::requestImage(const AssetPtr& asset,
                 self->deliver(request, handler, bitmap, info, last);
             });
         };
+        if (!synchronous && !self->live(request)) {
+            return;  // cancelled while it waited for a decoder
+        }
         if (!asset) {
             post(nullptr,
                  {false,
@@ -170,9 +181,38 @@ ImageRequestID ImageManager::requestImage(const AssetPtr& asset,
     if (options.synchronous) {
         work();
     } else {
-        dispatch::Queue::global()->async(std::move(work));
+        schedule(std::move(work));
     }
     return request;
+}
+
+void ImageManager::schedule(std::function<void()> work) {
+    {
+        MutexLock lock(mutex_);
+        if (running_ >= maxDecoders()) {
+            waiting_.push_back(std::move(work));
+            return;
+        }
+        ++running_;
+    }
+    dispatch::Queue::global()->async([self = shared_from_this(), work = std::move(work)]() mutable {
+        self->runScheduled(std::move(work));
+    });
+}
+
+void ImageManager::runScheduled(std::function<void()> work) {
+    for (;;) {
+        if (work) {
+            work();
+        }
+        MutexLock lock(mutex_);
+        if (waiting_.empty()) {
+            --running_;
+            return;
+        }
+        work = std::move(waiting_.front());
+        waiting_.pop_front();
+    }
 }
 
 void ImageManager::cancelImageRequest(ImageRequestID request) {

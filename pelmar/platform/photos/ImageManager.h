@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <list>
@@ -68,7 +69,8 @@ struct LivePhoto {
 // Errors: a file that cannot be read gives a null image with an Error in kPhotosErrorDomain
 //     (kPhotosErrorInvalidResource) in the info.
 // Limits: at most kCacheBytes of decoded pictures are cached; least recently used go first;
-//     decodes running together stay within kDecodeBytes.
+//     decodes running together stay within kDecodeBytes; at most as many decode as the machine
+//     has cores (2 to 8).
 class ImageManager : public std::enable_shared_from_this<ImageManager> {
 public:
     static constexpr std::size_t kCacheBytes = 64 * 1024 * 1024;
@@ -153,6 +155,11 @@ private:
                  ImageResultInfo info,
                  bool last);
 
+    // Runs `work` on the global queue as soon as fewer than maxDecoders() of this manager's
+    // jobs run; the rest wait here in order, holding no thread.
+    void schedule(std::function<void()> work);
+    void runScheduled(std::function<void()> work);
+
     internal::DecodeBudget budget_{kDecodeBytes};
     mutable Mutex mutex_;
     ImageRequestID nextRequest_ PELMAR_GUARDED_BY(mutex_) = 1;
@@ -163,6 +170,8 @@ private:
     std::size_t cacheBytes_ PELMAR_GUARDED_BY(mutex_) = 0;
     int64_t cachingGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
     Counters counters_ PELMAR_GUARDED_BY(mutex_);
+    std::deque<std::function<void()>> waiting_ PELMAR_GUARDED_BY(mutex_);
+    int running_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::photos

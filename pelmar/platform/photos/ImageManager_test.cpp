@@ -114,6 +114,45 @@ TEST_F(ImageManagerTest, ACancelledRequestNeverDeliversAndIdsAreNeverZero) {
     EXPECT_FALSE(called);
 }
 
+TEST_F(ImageManagerTest, ABurstOfRequestsAllArriveAndThoseCancelledWhileWaitingAreNeverDecoded) {
+    auto manager = std::make_shared<ImageManager>();
+    constexpr int kCount = 40;
+    std::vector<AssetPtr> assets;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = "p" + std::to_string(i);
+        assets.push_back(add(i % 2 == 0 ? test::writeJpeg(dir_.path(), name + ".jpg", 320, 240, i)
+                                        : test::writePng(dir_.path(), name + ".png", 320, 240, i)));
+    }
+    std::vector<int> delivered(kCount, 0);
+    int cancelled = 0;
+    for (int i = 0; i < kCount; ++i) {
+        const auto id = manager->requestImage(
+                assets[static_cast<std::size_t>(i)], {64, 64}, ImageContentMode::AspectFit, {},
+                [&, i](std::shared_ptr<image::Bitmap> image, const ImageResultInfo&) {
+                    delivered[static_cast<std::size_t>(i)] += image ? 1 : 100;
+                });
+        if (i % 3 == 0) {
+            manager->cancelImageRequest(id);
+            ++cancelled;
+        }
+    }
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+        for (int i = 0; i < kCount; ++i) {
+            if (i % 3 != 0 && delivered[static_cast<std::size_t>(i)] == 0) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    RunLoop::runUntilIdle();
+    for (int i = 0; i < kCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(delivered[static_cast<std::size_t>(i)], i % 3 == 0 ? 0 : 1);
+    }
+    // Only the few that had a decoder before their cancel arrived may have been decoded.
+    EXPECT_LE(manager->counters().decodes, kCount - cancelled + 8);
+}
+
 TEST_F(ImageManagerTest, AnUnreadableFileGivesNoImageAndAnError) {
     auto manager = std::make_shared<ImageManager>();
     const auto jpeg = add(test::writeJpeg(dir_.path(), "gone.jpg", 16, 16));

@@ -96,4 +96,44 @@ void CollectionView::didEndDisplaying(ItemCell& cell, IndexPath path) {
     }
 }
 
+void CollectionView::contentOffsetDidChange() {
+    ItemsView::contentOffsetDidChange();
+    auto source = prefetchDataSource_.lock();
+    const Rect visible = bounds();
+    const double moved = visible.y - prefetchOffset_;
+    prefetchOffset_ = visible.y;
+    if (!source || moved == 0 || visible.height <= 0) {
+        return;
+    }
+    const Rect band{visible.x, moved > 0 ? visible.y + visible.height : visible.y - visible.height,
+                    visible.width, visible.height};
+    std::set<IndexPath> inBand;
+    std::vector<IndexPath> entered;
+    for (int section = 0; section < numberOfSections(); ++section) {
+        for (int item = 0; item < numberOfItems(section); ++item) {
+            const IndexPath path{section, item};
+            if (!itemFrame(path).intersects(band) || cellForItem(path)) {
+                continue;
+            }
+            inBand.insert(path);
+            if (!prefetchBand_.contains(path)) {
+                entered.push_back(path);
+            }
+        }
+    }
+    std::vector<IndexPath> left;
+    for (const auto& path : prefetchBand_) {
+        if (!inBand.contains(path) && !cellForItem(path)) {
+            left.push_back(path);
+        }
+    }
+    prefetchBand_ = std::move(inBand);
+    if (!left.empty()) {
+        source->cancelPrefetching(*this, left);
+    }
+    if (!entered.empty()) {
+        source->prefetchItems(*this, entered);
+    }
+}
+
 }  // namespace pelmar::ui

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <set>
+#include <vector>
 
 #include "pelmar/platform/ui/ItemsView.h"
 
@@ -49,6 +51,23 @@ public:
                                   IndexPath /*path*/) {}
 };
 
+// CollectionViewDataSourcePrefetching: told ahead of time about the items a scroll is about to
+// bring on screen (those within one screenful past the visible area, in the scroll's direction),
+// and about those that left that band before showing, so that their data can be readied early.
+// Ownership: held weakly by its collection view.
+// Threads: main thread only.
+// Errors: none.
+class CollectionViewDataSourcePrefetching {
+public:
+    virtual ~CollectionViewDataSourcePrefetching() = default;
+
+    // Each item is named once while it stays in the band, in layout order.
+    virtual void prefetchItems(CollectionView& collection, const std::vector<IndexPath>& paths) = 0;
+
+    virtual void cancelPrefetching(CollectionView& /*collection*/,
+                                   const std::vector<IndexPath>& /*paths*/) {}
+};
+
 // FlowLayout: how a collection view lays items out: rows of equal items filling its width, left
 // to right then top to bottom, section after section.
 // Ownership: value type.
@@ -78,6 +97,10 @@ public:
         collectionDelegate_ = std::move(delegate);
     }
 
+    void setPrefetchDataSource(std::weak_ptr<CollectionViewDataSourcePrefetching> source) {
+        prefetchDataSource_ = std::move(source);
+    }
+
     const FlowLayout& layout() const { return layout_; }
 
     // Takes effect at the next reload.
@@ -97,6 +120,7 @@ protected:
     void didDeselect(IndexPath path) override;
     void willDisplay(ItemCell& cell, IndexPath path) override;
     void didEndDisplaying(ItemCell& cell, IndexPath path) override;
+    void contentOffsetDidChange() override;
 
     std::string className() const override { return "CollectionView"; }
 
@@ -105,6 +129,10 @@ private:
     std::vector<double> sectionTops_;
     std::weak_ptr<CollectionViewDataSource> dataSource_;
     std::weak_ptr<CollectionViewDelegate> collectionDelegate_;
+    std::weak_ptr<CollectionViewDataSourcePrefetching> prefetchDataSource_;
+    // The items in the prefetch band after the last scroll, and the offset it was taken at.
+    std::set<IndexPath> prefetchBand_;
+    double prefetchOffset_ = 0;
 };
 
 }  // namespace pelmar::ui

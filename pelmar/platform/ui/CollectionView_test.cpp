@@ -82,5 +82,58 @@ TEST_F(CollectionViewTest, AFlowLayoutFillsRowsAndUpdatesReuseTiles) {
     EXPECT_EQ(made, 9) << "the three freed cells serve the row that came up";
 }
 
+class Prefetcher : public CollectionViewDataSourcePrefetching {
+public:
+    void prefetchItems(CollectionView&, const std::vector<IndexPath>& paths) override {
+        std::vector<int> items;
+        for (const auto& p : paths) {
+            items.push_back(p.item);
+        }
+        asked.push_back(items);
+    }
+
+    void cancelPrefetching(CollectionView&, const std::vector<IndexPath>& paths) override {
+        for (const auto& p : paths) {
+            cancelled.push_back(p.item);
+        }
+    }
+
+    std::vector<std::vector<int>> asked;
+    std::vector<int> cancelled;
+};
+
+TEST_F(CollectionViewTest, ScrollingPrefetchesTheNextScreenfulInItsDirectionOnce) {
+    // Two columns of 100-point rows without spacing, 200 points tall: two rows on screen.
+    FlowLayout layout;
+    layout.itemSize = {100, 100};
+    layout.minimumInteritemSpacing = 0;
+    layout.minimumLineSpacing = 0;
+    auto grid = add(std::make_shared<CollectionView>(Rect{0, 0, 200, 200}, layout));
+    auto tiles = std::make_shared<Tiles>();
+    for (int i = 0; i < 40; ++i) {
+        tiles->numbers.push_back(i);
+    }
+    auto prefetcher = std::make_shared<Prefetcher>();
+    grid->setDataSource(tiles);
+    grid->setPrefetchDataSource(prefetcher);
+    grid->registerCell("tile", [] { return std::make_shared<Tile>(); });
+    grid->reloadData();
+    EXPECT_TRUE(prefetcher->asked.empty());
+
+    // Down by one row: rows 1-2 show, rows 3-4 are next (row 2's edge touches nothing new).
+    grid->setContentOffset({0, 100}, false);
+    ASSERT_EQ(prefetcher->asked.size(), 1U);
+    EXPECT_EQ(prefetcher->asked[0], (std::vector<int>{6, 7, 8, 9}));
+    // Down by half a row: only row 5 is new; rows 3-4 were named already.
+    grid->setContentOffset({0, 150}, false);
+    ASSERT_EQ(prefetcher->asked.size(), 2U);
+    EXPECT_EQ(prefetcher->asked[1], (std::vector<int>{10, 11}));
+    // Back up: the screenful above the top, and the rows below are given up.
+    grid->setContentOffset({0, 140}, false);
+    ASSERT_EQ(prefetcher->asked.size(), 3U);
+    EXPECT_EQ(prefetcher->asked[2], (std::vector<int>{0, 1}));
+    EXPECT_EQ(prefetcher->cancelled, (std::vector<int>{8, 9, 10, 11}));
+}
+
 }  // namespace
 }  // namespace pelmar::ui

@@ -1,7 +1,5 @@
 #include "pelmar/platform/photos/internal/PictureScaler.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -26,9 +24,6 @@ namespace {
 
 // Enough for the headers (and EXIF) of the pictures the library holds.
 constexpr std::size_t kHeaderBytes = 512 * 1024;
-
-// Decodes at least this large give their memory back to the system when done.
-constexpr std::size_t kTrimAfterBytes = 16 * 1024 * 1024;
 
 Error unreadable(const std::filesystem::path& file, const std::string& why) {
     return Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource,
@@ -103,12 +98,14 @@ ScaledPicture decodePicture(const std::filesystem::path& file,
             fittedSize(uprightWidth, uprightHeight, targetWidth, targetHeight, fill);
     image::ImageDecodeOptions options;
     options.minimumDimension = std::max(width, height);
-    // What the decode holds at its peak: the decoded pixels (a JPEG at most twice the wanted
-    // size per side, anything else at full size), a converted copy and the reduced picture.
+    // What the decode holds at its peak: the decoded pixels (a JPEG or a plain PNG at most twice
+    // the wanted size per side, anything else at full size), a converted copy and the reduced
+    // picture.
     const double longer = std::max(header->width, header->height);
-    const double side = header->format == image::ImageFormat::JPEG
-                                ? std::min(longer, 2.0 * std::max(width, height))
-                                : longer;
+    const bool scaledByDecoder =
+            header->format == image::ImageFormat::JPEG
+            || (header->format == image::ImageFormat::PNG && !header->interlaced);
+    const double side = scaledByDecoder ? std::min(longer, 2.0 * std::max(width, height)) : longer;
     const double ratio = side / longer;
     const auto cost =
             static_cast<std::size_t>(header->width * ratio * header->height * ratio * 4 * 2
@@ -128,11 +125,6 @@ ScaledPicture decodePicture(const std::filesystem::path& file,
     auto result = reduced ? reduced : decoded.bitmap;
     decoded.bitmap.reset();
     budget.release(cost);
-    if (cost >= kTrimAfterBytes) {
-        // The allocator keeps large freed blocks in the decoding thread's arena for reuse; with
-        // many pool threads that adds up to far more than the decodes ever need at once.
-        malloc_trim(0);
-    }
     return {result, std::nullopt};
 }
 

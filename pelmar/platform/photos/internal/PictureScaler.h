@@ -21,8 +21,9 @@ struct ScaledPicture {
     std::optional<Error> error;
 };
 
-// Decodes the picture in `file` at about the size fittedSize() gives (JPEGs scaled by the
-// decoder), reduced with an area filter. The decode's memory is taken from `budget` first.
+// Decodes the picture in `file` at about the size fittedSize() gives (JPEGs and plain PNGs
+// scaled while decoding), reduced with an area filter. The decode's memory is taken from `budget`
+// first.
 ScaledPicture decodePicture(const std::filesystem::path& file,
                             double targetWidth,
                             double targetHeight,

@@ -46,13 +46,17 @@ std::filesystem::path writeMovie(const std::filesystem::path& folder,
                                  double seconds,
                                  int width,
                                  int height,
-                                 bool withAudio) {
+                                 bool withAudio,
+                                 int keyFrameInterval) {
     std::filesystem::create_directories(folder);
     const auto path = folder / name;
     std::string args = "-y -loglevel error -f lavfi -i testsrc=size=" + std::to_string(width) + "x"
                        + std::to_string(height) + ":rate=15";
     if (withAudio) {
         args += " -f lavfi -i sine=frequency=440:sample_rate=44100 -c:a aac";
+    }
+    if (keyFrameInterval > 0) {
+        args += " -g " + std::to_string(keyFrameInterval);
     }
     args += " -t " + std::to_string(seconds) + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p '"
             + path.string() + "'";

@@ -24,12 +24,14 @@ std::filesystem::path writePng(const std::filesystem::path& folder,
                                int height,
                                unsigned seed = 1);
 
-// An H.264 MP4 of `seconds` of a moving test picture, with an AAC tone when `withAudio`.
+// An H.264 MP4 of `seconds` of a moving test picture (15 frames a second), with an AAC tone when
+// `withAudio`, and a key frame every `keyFrameInterval` frames (0: as the encoder likes).
 std::filesystem::path writeMovie(const std::filesystem::path& folder,
                                  const std::string& name,
                                  double seconds,
                                  int width = 320,
                                  int height = 240,
-                                 bool withAudio = false);
+                                 bool withAudio = false,
+                                 int keyFrameInterval = 0);
 
 }  // namespace pelmar::photos::test
