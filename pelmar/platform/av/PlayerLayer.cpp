@@ -1,5 +1,7 @@
 #include "pelmar/platform/av/PlayerLayer.h"
 
+#include <algorithm>
+
 #include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/av/MutableComposition.h"
 #include "pelmar/platform/av/URLAsset.h"
@@ -65,11 +67,20 @@ std::pair<PlayerLayer::Image, std::optional<Error>> PlayerLayer::copyCurrentImag
     if (!source) {
         return {nullptr, nothingToShow("no video to show")};
     }
+    // The picture showing at the current time, not the nearest key frame; at the very end the
+    // movie's last picture stays on screen.
     ImageGenerator generator(source->first);
     generator.appliesPreferredTrackTransform = true;
     generator.maximumWidth = maximumWidth;
     generator.maximumHeight = maximumHeight;
-    return generator.copyImage(source->second);
+    generator.requestedTimeToleranceBefore = media::Time::zero();
+    generator.requestedTimeToleranceAfter = media::Time::zero();
+    auto shown = generator.copyImage(source->second);
+    const double end = item->duration().isNumeric() ? item->duration().seconds() : 0;
+    if (!shown.first && end > 0 && source->second >= end) {
+        shown = generator.copyImage(std::max(0.0, end - 1e-3));
+    }
+    return shown;
 }
 
 }  // namespace pelmar::av
