@@ -21,6 +21,7 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 	libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libgif-dev libzxing-dev libcairo2-dev \
 	libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev \
 	nginx-light libnginx-mod-rtmp ffmpeg curl \
+	libvips-tools \
 	clang libclang-rt-14-dev clang-format
 
 SOURCES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)

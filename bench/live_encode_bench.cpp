@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BestTimesReporter.h"
 #include "pelmar/live/AACEncoder.h"
 #include "pelmar/live/H264Encoder.h"
 #include "testing/SyntheticMedia.h"
@@ -27,6 +28,7 @@
 namespace {
 
 using namespace pelmar;
+using pelmar::bench::cpuSeconds;
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
@@ -82,13 +84,6 @@ private:
         std::filesystem::remove_all(directory, ignored);
     }
 };
-
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 class CountingVideo : public live::H264EncoderDelegate {
 public:
@@ -189,40 +184,6 @@ void FfmpegEncode(benchmark::State& state) {
 BENCHMARK(SdkEncode)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(FfmpegEncode)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kSecond);
 
-// Prints as usual and keeps the best wall and CPU time of each benchmark for the summary line.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    SummaryReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
-                continue;
-            }
-            Best& best = best_[run.run_name.function_name];
-            const double wall = run.GetAdjustedRealTime();  // seconds, by the unit above
-            const double cpu = run.counters.at("cpu_s");
-            best.wall = best.wall > 0 ? std::min(best.wall, wall) : wall;
-            best.cpu = best.cpu > 0 ? std::min(best.cpu, cpu) : cpu;
-        }
-    }
-
-    struct Best {
-        double wall = 0;
-        double cpu = 0;
-    };
-
-    Best best(const std::string& name) const {
-        const auto it = best_.find(name);
-        return it == best_.end() ? Best{} : it->second;
-    }
-
-private:
-    std::map<std::string, Best> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -236,7 +197,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     Input::get();
-    SummaryReporter reporter;
+    pelmar::bench::BestTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     const auto sdk = reporter.best("SdkEncode");

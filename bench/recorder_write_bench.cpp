@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BestTimesReporter.h"
 #include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/AssetWriterInputPixelBufferAdaptor.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace pelmar;
+using pelmar::bench::cpuSeconds;
 
 constexpr int kWidth = 1080;
 constexpr int kHeight = 1920;
@@ -81,13 +83,6 @@ private:
         std::filesystem::remove_all(directory, ignored);
     }
 };
-
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void Report(benchmark::State& state, double wall, double cpu) {
     state.SetIterationTime(wall);
@@ -193,47 +188,6 @@ void FfmpegWrite(benchmark::State& state) {
 BENCHMARK(SdkWrite)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(FfmpegWrite)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kSecond);
 
-// Prints as usual and keeps the best wall and CPU time of each benchmark for the summary line.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    struct Best {
-        double wall = 0;
-        double cpu = 0;
-    };
-
-    SummaryReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) {
-                continue;
-            }
-            const auto cpu = run.counters.find("cpu_s");
-            if (cpu == run.counters.end()) {
-                continue;
-            }
-            const double wall = run.GetAdjustedRealTime();
-            auto& best = best_[run.run_name.function_name];
-            if (best.wall == 0 || wall < best.wall) {
-                best.wall = wall;
-            }
-            if (best.cpu == 0 || cpu->second < best.cpu) {
-                best.cpu = cpu->second;
-            }
-        }
-    }
-
-    Best best(const std::string& name) const {
-        const auto it = best_.find(name);
-        return it == best_.end() ? Best{} : it->second;
-    }
-
-private:
-    std::map<std::string, Best> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -241,7 +195,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    SummaryReporter reporter;
+    pelmar::bench::BestTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     const auto sdk = reporter.best("SdkWrite");

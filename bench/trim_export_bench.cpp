@@ -4,7 +4,6 @@
 // and re-encoding at the same settings. Reports wall and CPU time (all threads) of both; the last
 // line gives the SDK's CPU time over ffmpeg's.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,17 +11,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
+#include "bench/BestTimesReporter.h"
 #include "pelmar/platform/av/AssetExportSession.h"
 #include "pelmar/platform/av/URLAsset.h"
 
 namespace {
 
 using namespace pelmar;
+using pelmar::bench::cpuSeconds;
 
 constexpr int kSourceSeconds = 60;
 constexpr double kStart = 20;
@@ -61,13 +60,6 @@ private:
         std::filesystem::remove_all(directory, ignored);
     }
 };
-
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void SdkTrim(benchmark::State& state) {
     Source& source = Source::get();
@@ -142,36 +134,6 @@ void FfmpegTrim(benchmark::State& state) {
 BENCHMARK(SdkTrim)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(FfmpegTrim)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kSecond);
 
-// Prints as usual and keeps the least CPU time of each benchmark for the summary line.
-class LeastCpuReporter : public benchmark::ConsoleReporter {
-public:
-    LeastCpuReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            const auto cpu = run.counters.find("cpu_s");
-            if (run.error_occurred || run.run_type != Run::RT_Iteration
-                || cpu == run.counters.end()) {
-                continue;
-            }
-            double& least = least_[run.run_name.function_name];
-            if (least == 0 || cpu->second < least) {
-                least = cpu->second;
-            }
-        }
-    }
-
-    double least(const std::string& name) const {
-        const auto it = least_.find(name);
-        return it == least_.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> least_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,11 +141,11 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    LeastCpuReporter reporter;
+    pelmar::bench::BestTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    const double sdk = reporter.least("SdkTrim");
-    const double ffmpeg = reporter.least("FfmpegTrim");
+    const double sdk = reporter.best("SdkTrim").cpu;
+    const double ffmpeg = reporter.best("FfmpegTrim").cpu;
     std::printf("trim_export: SDK %.2f s CPU; ffmpeg %.2f s CPU\n", sdk, ffmpeg);
     std::printf("trim_export: ratio=%.2f\n", ffmpeg > 0 ? sdk / ffmpeg : 0.0);
     return 0;

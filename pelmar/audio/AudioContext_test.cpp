@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/audio/testing/WavFile.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/Console.h"
@@ -16,36 +17,6 @@
 
 namespace pelmar {
 namespace {
-
-// A 16-bit PCM WAV of `frames` frames: `silentFrames` of silence, then full scale (-32768).
-void writeWav(const std::filesystem::path& path, int channels, int frames, int silentFrames) {
-    std::vector<int16_t> samples(static_cast<size_t>(frames) * channels, 0);
-    for (size_t i = static_cast<size_t>(silentFrames) * channels; i < samples.size(); ++i) {
-        samples[i] = -32768;
-    }
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    const uint32_t rate = 44100;
-    const uint16_t blockAlign = static_cast<uint16_t>(channels * 2);
-    const uint32_t byteRate = rate * blockAlign;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    auto u32 = [&](uint32_t v) { std::fwrite(&v, 4, 1, f); };
-    auto u16 = [&](uint16_t v) { std::fwrite(&v, 2, 1, f); };
-    std::fwrite("RIFF", 1, 4, f);
-    u32(36 + dataBytes);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    u32(16);
-    u16(1);
-    u16(static_cast<uint16_t>(channels));
-    u32(rate);
-    u32(byteRate);
-    u16(blockAlign);
-    u16(16);
-    std::fwrite("data", 1, 4, f);
-    u32(dataBytes);
-    std::fwrite(samples.data(), 2, samples.size(), f);
-    std::fclose(f);
-}
 
 class AudioContextTest : public dispatch::test::MainLoopFixture {
 protected:
@@ -83,7 +54,7 @@ TEST_F(AudioContextTest, RendersBlocksOfTheFirstThirdNormalisedFromFloorToFullSc
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto path = dir.path() / (std::string(c.name) + ".wav");
-        writeWav(path, c.channels, 3 * 44100, 22050);
+        ASSERT_TRUE(test::writeWav(path, c.channels, 3 * 44100, 22050));
         auto context = load(path);
         ASSERT_TRUE(context);
         EXPECT_EQ(context->totalSamples(), 3 * 44100);
@@ -97,7 +68,7 @@ TEST_F(AudioContextTest, RendersBlocksOfTheFirstThirdNormalisedFromFloorToFullSc
 
 TEST_F(AudioContextTest, SilenceGivesZerosAndBadTargetsGiveNothing) {
     const auto path = dir.path() / "silence.wav";
-    writeWav(path, 1, 3 * 44100, 3 * 44100);
+    ASSERT_TRUE(test::writeWav(path, 1, 3 * 44100, 3 * 44100));
     auto context = load(path);
     ASSERT_TRUE(context);
     EXPECT_EQ(context->render(4), (std::vector<float>{0, 0, 0, 0}));

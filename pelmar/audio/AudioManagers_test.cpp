@@ -32,15 +32,6 @@ inline av::AudioRecorder::Faults recorderFault(bool av::AudioRecorder::Faults::*
 
 using test::AudioTestApp;
 
-// Puts a plain file where the Documents folder should be, so that it cannot be used.
-void breakDocuments(AudioTestApp& app) {
-    const auto documents = app.documents();
-    std::filesystem::remove_all(documents);
-    FILE* file = std::fopen(documents.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fclose(file);
-}
-
 // Runs `action`, expecting it to throw `type` and print `line`.
 void expectFailure(AudioTestApp& app,
                    const std::function<void()>& action,
@@ -125,7 +116,7 @@ TEST(AudioManagersTest, FailureRowsThrowTheirCaseAndPrintTheirLine) {
             app, [&] { player->play(file, 0.05); }, AudioErrorType::alreadyPlaying,
             "Audio Player did fail to start: already playing a file");
 
-    breakDocuments(app);
+    ASSERT_TRUE(app.breakDocuments());
     std::exception_ptr noFolder;
     recorder->startRecording(0.05, [&](auto, std::exception_ptr e) { noFolder = e; });
     EXPECT_EQ(errorDescription(noFolder), "Invalid path for audio file");
@@ -370,7 +361,7 @@ TEST(AudioFileURLTest, DocumentsPathNeedsTheFolderButNotTheFile) {
     ASSERT_TRUE(path);
     EXPECT_EQ(*path, app.documents() / "Recorded_Audio");
     EXPECT_FALSE(AudioFileURL::checkPath(*path));
-    breakDocuments(app);
+    ASSERT_TRUE(app.breakDocuments());
     EXPECT_FALSE(AudioFileURL::documentsPath("Recorded_Audio"));
 }
 

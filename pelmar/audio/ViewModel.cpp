@@ -25,6 +25,11 @@ std::shared_ptr<ViewModel> ViewModel::create() {
             self->didFinishRecordOrPlayAudio(n);
         }
     };
+    auto fail = [weak](const foundation::Notification& n) {
+        if (auto self = weak.lock()) {
+            self->didFailRecording(n);
+        }
+    };
     model->tokens_.push_back(center.addObserver(
             std::string(kAudioPlayerManagerMeteringLevelDidUpdateNotification), level));
     model->tokens_.push_back(center.addObserver(
@@ -33,6 +38,8 @@ std::shared_ptr<ViewModel> ViewModel::create() {
             std::string(kAudioPlayerManagerMeteringLevelDidFinishNotification), finish));
     model->tokens_.push_back(center.addObserver(
             std::string(kAudioRecorderManagerMeteringLevelDidFinishNotification), finish));
+    model->tokens_.push_back(center.addObserver(
+            std::string(kAudioRecorderManagerMeteringLevelDidFailNotification), fail));
     return model;
 }
 
@@ -133,6 +140,12 @@ void ViewModel::didReceiveMeteringLevelUpdate(const foundation::Notification& no
 void ViewModel::didFinishRecordOrPlayAudio(const foundation::Notification& notification) {
     if (ownsActivity(notification) && audioDidFinish) {
         audioDidFinish();
+    }
+}
+
+void ViewModel::didFailRecording(const foundation::Notification& notification) {
+    if (ownsActivity(notification) && audioDidFail) {
+        audioDidFail();
     }
 }
 

@@ -15,7 +15,7 @@ namespace pelmar {
 // recording's file and level history, one call per user action, and the managers' level and
 // finish notifications turned into two closures. Only notifications about its own activity
 // reach it: recorder notifications while it has a recording of its own, player notifications
-// once it has started a playback.
+// once it has started a playback. A recorder failure reaches a third closure.
 // Ownership: made with create(); its observers refer to it weakly and are removed with it.
 // Threads: main thread only; the closures run on the thread that posts (the main thread).
 // Errors: the recording operations throw what the recorder manager throws; playback errors are
@@ -33,6 +33,8 @@ public:
     std::optional<std::vector<float>> meteringLevels;
     std::function<void(float)> audioMeteringLevelUpdate;
     std::function<void()> audioDidFinish;
+    // Called when the recorder fails while writing this view model's recording.
+    std::function<void()> audioDidFail;
 
     bool isPlaying() const { return isPlaying_; }
 
@@ -50,6 +52,7 @@ public:
 
     void didReceiveMeteringLevelUpdate(const foundation::Notification& notification);
     void didFinishRecordOrPlayAudio(const foundation::Notification& notification);
+    void didFailRecording(const foundation::Notification& notification);
 
 private:
     ViewModel() = default;

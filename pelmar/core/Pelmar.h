@@ -312,6 +312,15 @@ public:
 
     void playFromPaths(std::vector<std::string> paths);
 
+    // Audio: the voice recorder screen, and the audio player screen over service audio tokens
+    // (turned into their audio file URLs) or over audio URLs; an empty list opens nothing. Each
+    // presents its screen full screen, animated, over getParentViewController(). Main thread only.
+    void startAudioRecorder();
+
+    void startAudioPlayer(const std::vector<std::string>& tokens);
+
+    void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
+
     // QR scanner: opens the QR reader screen full screen over getParentViewController(), with
     // the QR delegate. The screen closes after the first accepted code when the dictionary holds
     // the Boolean true, or no Boolean, under "closeAfterSuccessfulScan" (the Boolean false keeps
@@ -319,6 +328,17 @@ public:
     void startQrScanner(const std::optional<Json>& dict);
 
     void startQrScanner();
+
+    // Media picker: the file selector.
+    // Opens the photo-library picker on getParentViewController() (up to 100 picks, animated)
+    // with "maxDuration" (its printed text read as a number, 0 without the key) and "media_type"
+    // (a list of strings; else the file-selector configuration's list; else the type identifiers
+    // of movies, videos, audio and images, which are offered as videos and images). Done hands
+    // the picked files to the file-selector delegate's uploadSelected (file URLs in picking
+    // order) and uploads them one after the other through the upload engine with
+    // uploadingConfig(); a failed upload is reported by the engine and the next one follows.
+    // Main thread only.
+    void uploadFromFileSelector(const std::optional<Json>& options);
 
     // The controller screens are presented on: the key window's root view controller followed
     // down its chain of presented controllers. Null without a key window or root controller.

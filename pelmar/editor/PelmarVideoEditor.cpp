@@ -8,6 +8,7 @@
 #include "pelmar/editor/internal/EditorNibs.h"
 #include "pelmar/platform/av/AssetExportSession.h"
 #include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/PlayerItem.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
@@ -66,6 +67,7 @@ void PelmarVideoEditor::loadViews() {
         strip->layer()->setBorderWidth(1.0);
         strip->layer()->setBorderColor(ui::Color::white());
     }
+    player = std::make_shared<av::Player>();
 }
 
 void PelmarVideoEditor::setUrl(const std::string& text) {
@@ -85,6 +87,26 @@ void PelmarVideoEditor::setUrl(const std::string& text) {
     thumbTime = duration;
     thumbtimeSeconds = kSliderSeconds;
     viewAfterVideoIsPicked();
+    auto view = videoLayer.lock();
+    if (!view) {
+        return;
+    }
+    player = std::make_shared<av::Player>(av::PlayerItem::create(asset));
+    // At the end the picture stays on the last frame.
+    player->setActionAtItemEnd(av::Player::ActionAtItemEnd::Pause);
+    playerLayer = std::make_shared<av::PlayerLayer>(player);
+    playerLayer->setFrame(view->bounds());
+    std::weak_ptr<PelmarVideoEditor> weak =
+            std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
+    auto tap = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer& t) {
+        if (auto self = weak.lock()) {
+            self->tapOnVideoLayer(t);
+        }
+    });
+    view->addGestureRecognizer(tap);
+    // Loading counts as the first tap: playback starts, and the user's first tap pauses.
+    tapOnVideoLayer(*tap);
+    player->play();
 }
 
 void PelmarVideoEditor::viewAfterVideoIsPicked() {
@@ -100,6 +122,13 @@ void PelmarVideoEditor::viewAfterVideoIsPicked() {
 }
 
 void PelmarVideoEditor::tapOnVideoLayer(ui::TapGestureRecognizer& /*tap*/) {
+    if (player) {
+        if (isPlaying) {
+            player->play();
+        } else {
+            player->pause();
+        }
+    }
     isPlaying = !isPlaying;
 }
 
@@ -180,6 +209,9 @@ void PelmarVideoEditor::createRangeSlider() {
 }
 
 void PelmarVideoEditor::rangeSliderValueChanged(RangeSlider& slider) {
+    if (player) {
+        player->pause();
+    }
     cropStartTime = slider.lowerValue();
     cropEndTime = slider.upperValue();
     seekVideo(slider.lowerLayerSelected ? slider.lowerValue() : slider.upperValue());
@@ -187,6 +219,15 @@ void PelmarVideoEditor::rangeSliderValueChanged(RangeSlider& slider) {
 
 void PelmarVideoEditor::seekVideo(double toPos) {
     videoPlaybackPosition = toPos;
+    if (!player) {
+        return;
+    }
+    const int32_t timescale = player->currentTime().timescale;
+    player->seek(media::Time::makeWithSeconds(toPos, timescale > 0 ? timescale : 600),
+                 media::Time::zero(), media::Time::zero());
+    if (toPos == static_cast<double>(thumbtimeSeconds.value_or(kSliderSeconds))) {
+        player->pause();
+    }
 }
 
 void PelmarVideoEditor::cropVideo() {

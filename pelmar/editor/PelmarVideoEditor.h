@@ -9,6 +9,8 @@
 
 #include "pelmar/editor/RangeSlider.h"
 #include "pelmar/platform/av/Asset.h"
+#include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/av/PlayerLayer.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/TapGestureRecognizer.h"
@@ -55,6 +57,9 @@ public:
     bool isSliderEnd = true;
     // The file being edited, made from videoUrl.
     std::optional<std::filesystem::path> url;
+    // The player of the video view, and the layer showing its picture in the view's bounds.
+    std::shared_ptr<av::Player> player;
+    std::shared_ptr<av::PlayerLayer> playerLayer;
     // The loaded video: the source of the strip and of the export.
     std::shared_ptr<av::Asset> asset;
     // The range to export: the slider's values at their last change (seconds).

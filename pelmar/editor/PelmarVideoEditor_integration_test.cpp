@@ -123,12 +123,28 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
     app_.writeSnapshot(*editor->view(), "PelmarVideoEditor_trim.png");
 
+    // Loading played once, so the user's first tap pauses.
+    ASSERT_TRUE(editor->player);
+    EXPECT_EQ(editor->player->rate(), 1);
+    EXPECT_FALSE(editor->isPlaying);
+    ASSERT_TRUE(app_.tap(editor->videoLayer));
+    EXPECT_TRUE(editor->isPlaying);
+    EXPECT_EQ(editor->player->rate(), 0);
+    ASSERT_TRUE(app_.tap(editor->videoLayer));
+    EXPECT_EQ(editor->player->rate(), 1);
+
+    // Each drag pauses the player and seeks it to the moved thumb.
     dragThumb(*editor, 5, 4);
+    app_.settle();
     EXPECT_NEAR(editor->cropEndTime, 4.0, 1e-9);
     EXPECT_NEAR(editor->videoPlaybackPosition, 4.0, 1e-9);
+    EXPECT_EQ(editor->player->rate(), 0);
+    EXPECT_NEAR(editor->player->currentTime().seconds(), 4.0, 1e-6);
     dragThumb(*editor, 0, 1);
+    app_.settle();
     EXPECT_NEAR(editor->cropStartTime, 1.0, 1e-9);
     EXPECT_NEAR(editor->videoPlaybackPosition, 1.0, 1e-9);
+    EXPECT_NEAR(editor->player->currentTime().seconds(), 1.0, 1e-6);
 
     foundation::Console::Capture console;
     ASSERT_TRUE(app_.tap(editor->cropButton));

@@ -122,7 +122,8 @@ std::optional<std::string> PelmarRemoteImageCacheKeys::cacheKeyForURL(
         key += processorKey;
         key += ">";
     }
-    if (utf16Length(key) > kMaxPlainKeyLength) {
+    // A string never has more UTF-16 units than UTF-8 bytes, so short keys need no count.
+    if (key.size() > kMaxPlainKeyLength && utf16Length(key) > kMaxPlainKeyLength) {
         key = md5Hex(key);
     }
     if (resume) {

@@ -78,10 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
                 MaxAgeCase{"NotANumber", {{"Cache-Control", "max-age=abc"}}, 0},
                 MaxAgeCase{"Negative", {{"Cache-Control", "max-age=-5"}}, 0},
                 MaxAgeCase{"SMaxAgeAloneLeavesItToExpires",
-                           {{"Cache-Control", "s-maxage=600"},
-                            {"Expires", httpDate(kNow + 3600)}},
+                           {{"Cache-Control", "s-maxage=600"}, {"Expires", httpDate(kNow + 3600)}},
                            3600},
-                MaxAgeCase{"SMaxAgeAloneNoExpires", {{"Cache-Control", "s-maxage=600"}}, std::nullopt},
+                MaxAgeCase{
+                        "SMaxAgeAloneNoExpires", {{"Cache-Control", "s-maxage=600"}}, std::nullopt},
                 MaxAgeCase{"ExpiresInAnHour", {{"Expires", httpDate(kNow + 3600)}}, 3600},
                 MaxAgeCase{"ExpiresInThePast", {{"Expires", httpDate(kNow - 60)}}, 0},
                 MaxAgeCase{"ExpiresUnreadable", {{"Expires", "0"}}, 0},

@@ -1,5 +1,12 @@
 #include "pelmar/imageloader/PelmarRemoteImageDownloadTask.h"
 
+#include <algorithm>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLOrigin.h"
 
@@ -209,12 +216,65 @@ void PelmarRemoteImageDownloadTask::updateData(const std::string& data,
                                                bool isResume,
                                                int64_t expectedBytes) {
     std::shared_ptr<PelmarProgressiveImage> image;
+    bool wantsImages = false;
     {
         PelmarRemoteLock::Hold lock(lock_);
         image = progressImage_;
+        wantsImages =
+                std::any_of(callbackBlocks_.begin(), callbackBlocks_.end(), [](const auto& entry) {
+                    return static_cast<bool>(entry.second.progressImageBlock);
+                });
     }
-    if (image) {
-        image->updateProgressiveImageWithData(data, expectedBytes, isResume);
+    if (!image) {
+        return;
+    }
+    image->updateProgressiveImageWithData(data, expectedBytes, isResume);
+    if (!wantsImages) {
+        return;
+    }
+    auto weak = std::weak_ptr<PelmarRemoteImageDownloadTask>(
+            std::static_pointer_cast<PelmarRemoteImageDownloadTask>(shared_from_this()));
+    environment_.operationQueue->scheduleOperation(
+            [weak, image] {
+                auto self = weak.lock();
+                if (!self) {
+                    return;
+                }
+                const auto manager = self->environment_.manager.lock();
+                double quality = 1.0;
+                const PelmarImage render = image->currentImageBlurred(
+                        manager && manager->shouldBlurProgressive(),
+                        manager ? manager->maxProgressiveRenderSize()
+                                : PelmarSize{std::numeric_limits<double>::max(),
+                                             std::numeric_limits<double>::max()},
+                        &quality);
+                if (render) {
+                    self->callProgressImageWithImage(render, quality);
+                }
+            },
+            kPelmarOperationQueuePriorityLow);
+}
+
+void PelmarRemoteImageDownloadTask::callProgressImageWithImage(const PelmarImage& image,
+                                                               double renderedImageQuality) {
+    std::vector<std::pair<std::string, PelmarRemoteImageCallbacks>> wanting;
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        for (const auto& [uuid, callbacks] : callbackBlocks_) {
+            if (callbacks.progressImageBlock) {
+                wanting.emplace_back(uuid, callbacks);
+            }
+        }
+    }
+    for (auto& [uuid, callbacks] : wanting) {
+        environment_.callbackQueue->async([block = callbacks.progressImageBlock,
+                                           requestTime = callbacks.requestTime, uuid = uuid, image,
+                                           renderedImageQuality] {
+            block(PelmarRemoteImageManagerResult::imageResultWithImage(
+                    image, nullptr, dispatch::clock().now() - requestTime,
+                    PelmarImageResultType::Progressive, uuid, nullptr, std::nullopt,
+                    renderedImageQuality));
+        });
     }
 }
 

@@ -114,6 +114,9 @@ private:
 
     void callProgressDownload();
 
+    // Hands an intermediate render to every callback that has a progress-image block.
+    void callProgressImageWithImage(const PelmarImage& image, double renderedImageQuality);
+
     const Environment environment_;
     std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy_ PELMAR_GUARDED_BY(lock_);
     std::shared_ptr<PelmarProgressiveImage> progressImage_ PELMAR_GUARDED_BY(lock_);

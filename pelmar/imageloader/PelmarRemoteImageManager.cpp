@@ -1,6 +1,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -53,6 +54,19 @@ std::string newUUID() {
     return text;
 }
 
+// Bytes that never stand in a URL as they are: blanks, controls and the unsafe characters.
+constexpr std::array<bool, 256> kUnsafeURLBytes = [] {
+    std::array<bool, 256> unsafe{};
+    for (std::size_t byte = 0; byte <= 0x20; ++byte) {
+        unsafe[byte] = true;
+    }
+    unsafe[0x7F] = true;
+    for (const char c : std::string_view("\"<>\\^`{|}")) {
+        unsafe[static_cast<unsigned char>(c)] = true;
+    }
+    return unsafe;
+}();
+
 // What a URL parser would accept: a scheme, and no blank, control or unsafe character.
 bool isUsableURL(std::string_view url) {
     const std::size_t colon = url.find(':');
@@ -66,11 +80,8 @@ bool isUsableURL(std::string_view url) {
             return false;
         }
     }
-    return std::none_of(url.begin(), url.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte == 0x7F
-               || std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos;
-    });
+    return std::none_of(url.begin(), url.end(),
+                        [](char c) { return kUnsafeURLBytes[static_cast<unsigned char>(c)]; });
 }
 
 bool hasDataScheme(std::string_view url) {
@@ -88,9 +99,11 @@ std::mutex& sharedMutex() {
     return mutex;
 }
 
+// Never destroyed: the shared manager serves the whole process, and queued work may still reach
+// it while the process exits.
 std::shared_ptr<PelmarRemoteImageManager>& sharedManagerSlot() {
-    static std::shared_ptr<PelmarRemoteImageManager> manager;
-    return manager;
+    static auto* manager = new std::shared_ptr<PelmarRemoteImageManager>();
+    return *manager;
 }
 
 }  // namespace
@@ -250,12 +263,29 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
         std::optional<std::string> inputUUID) {
     // Text that is not a URL is as good as none: answer it here rather than send it on.
     if (!url || !isUsableURL(*url)) {
-        earlyReturnWithOptions(options, std::nullopt, std::nullopt, std::nullopt, completion);
+        earlyReturnWithOptions(options, std::nullopt, std::string(), std::nullopt, completion);
         return std::nullopt;
+    }
+    std::string key = *cacheKeyForURL(url, processorKey);
+    if ((options & kPelmarImageRequestOptionBypassCache) == 0) {
+        if (auto object = cache_->objectFromMemoryForKey(key)) {
+            if (earlyReturnWithOptions(options, url, key, PelmarCacheObject(std::move(object)),
+                                       completion)) {
+                return std::nullopt;
+            }
+        }
+    }
+    if (hasDataScheme(*url)) {
+        if (auto data = net::dataWithContentsOfURL(*url)) {
+            if (earlyReturnWithOptions(options, url, key, PelmarCacheObject(std::move(*data)),
+                                       completion)) {
+                return std::nullopt;
+            }
+        }
     }
     auto request = std::make_shared<Request>();
     request->url = *url;
-    request->key = *cacheKeyForURL(url, processorKey);
+    request->key = std::move(key);
     request->uuid = inputUUID ? std::move(*inputUUID) : newUUID();
     request->options = options;
     request->priority = priority;
@@ -265,23 +295,6 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
     request->progressImage = std::move(progressImage);
     request->progressDownload = std::move(progressDownload);
     request->completion = std::move(completion);
-
-    if ((options & kPelmarImageRequestOptionBypassCache) == 0) {
-        if (auto object = cache_->objectFromMemoryForKey(request->key)) {
-            if (earlyReturnWithOptions(options, request->url, request->key,
-                                       PelmarCacheObject(std::move(object)), request->completion)) {
-                return std::nullopt;
-            }
-        }
-    }
-    if (hasDataScheme(request->url)) {
-        if (auto data = net::dataWithContentsOfURL(request->url)) {
-            if (earlyReturnWithOptions(options, request->url, request->key,
-                                       PelmarCacheObject(std::move(*data)), request->completion)) {
-                return std::nullopt;
-            }
-        }
-    }
     {
         PelmarRemoteLock::Hold lock(lock_);
         pendingRegistrations_.insert(request->uuid);
@@ -300,14 +313,14 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
 bool PelmarRemoteImageManager::earlyReturnWithOptions(
         PelmarImageRequestOptions options,
         const std::optional<std::string>& url,
-        const std::optional<std::string>& key,
+        const std::string& key,
         const std::optional<PelmarCacheObject>& object,
         const PelmarImageCompletion& completion) {
     PelmarImage image;
     PelmarImageRepresentation representation;
     if (url && object) {
-        materializeAndCacheObject(object, std::nullopt, 0, std::nullopt, url, key.value_or(""),
-                                  options, &image, &representation);
+        materializeAndCacheObject(object, std::nullopt, 0, std::nullopt, url, key, options, &image,
+                                  &representation);
     }
     if (!completion || (url && !image && !representation)) {
         return false;
@@ -852,7 +865,8 @@ bool PelmarRemoteImageManager::materializeAndCacheObject(
         return false;
     }
     std::shared_ptr<PelmarRemoteImageMemoryContainer> container;
-    std::optional<std::string> data;
+    std::shared_ptr<const std::string> data;
+    PelmarImage image;
     bool writeMemory = false;
     if (const auto* entry =
                 std::get_if<std::shared_ptr<PelmarRemoteImageMemoryContainer>>(&*object)) {
@@ -860,34 +874,36 @@ bool PelmarRemoteImageManager::materializeAndCacheObject(
         if (container) {
             PelmarRemoteLock::Hold lock(container->lock);
             data = container->data;
+            image = container->image;
         }
     } else {
         container = std::make_shared<PelmarRemoteImageMemoryContainer>();
         writeMemory = true;
-        PelmarRemoteLock::Hold lock(container->lock);
-        if (const auto* image = std::get_if<PelmarImage>(&*object)) {
-            container->image = *image;
-            data = persistentCopy;
+        if (const auto* given = std::get_if<PelmarImage>(&*object)) {
+            if (persistentCopy) {
+                data = std::make_shared<const std::string>(*persistentCopy);
+            }
+            image = *given;
+            PelmarRemoteLock::Hold lock(container->lock);
+            container->image = image;
         } else {
-            data = std::get<std::string>(*object);
+            data = std::make_shared<const std::string>(std::get<std::string>(*object));
         }
+        PelmarRemoteLock::Hold lock(container->lock);
         container->data = data;
     }
     if (!container) {
         return false;
     }
 
-    PelmarImage image;
     PelmarImageRepresentation representation;
     const bool keepEncoded = (options & kPelmarImageRequestOptionKeepEncoded) != 0;
     if ((options & kPelmarImageRequestOptionNoAlternateRepresentation) == 0 && provider_ && data) {
         representation = provider_->alternateRepresentationWithData(*data, options);
     }
-    if (!representation) {
-        {
-            PelmarRemoteLock::Hold lock(container->lock);
-            image = container->image;
-        }
+    if (representation) {
+        image = nullptr;
+    } else {
         if (!image && data) {
             // Scaled by the key whether or not a URL came along, so every read of an entry
             // shows it at the same size.
@@ -1008,7 +1024,7 @@ bool PelmarRemoteImageManager::insertImageDataIntoCache(const std::optional<std:
     auto container = std::make_shared<PelmarRemoteImageMemoryContainer>();
     {
         PelmarRemoteLock::Hold lock(container->lock);
-        container->data = data;
+        container->data = std::make_shared<const std::string>(*data);
     }
     return materializeAndCacheObject(
             PelmarCacheObject(std::move(container)), data, additionalCost, std::nullopt, url,

@@ -364,7 +364,7 @@ private:
     // Answers the caller now when it can; true when it did.
     bool earlyReturnWithOptions(PelmarImageRequestOptions options,
                                 const std::optional<std::string>& url,
-                                const std::optional<std::string>& key,
+                                const std::string& key,
                                 const std::optional<PelmarCacheObject>& object,
                                 const PelmarImageCompletion& completion);
 

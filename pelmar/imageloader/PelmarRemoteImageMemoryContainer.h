@@ -1,6 +1,6 @@
 #pragma once
 
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "pelmar/imageloader/PelmarRemoteImageManagerResult.h"
@@ -17,7 +17,8 @@ class PelmarRemoteImageMemoryContainer {
 public:
     PelmarRemoteLock lock{"PelmarRemoteImageMemoryContainer"};
     PelmarImage image PELMAR_GUARDED_BY(lock);
-    std::optional<std::string> data PELMAR_GUARDED_BY(lock);
+    // Shared, never changed once set: a hit reads it without copying the bytes.
+    std::shared_ptr<const std::string> data PELMAR_GUARDED_BY(lock);
 };
 
 }  // namespace pelmar

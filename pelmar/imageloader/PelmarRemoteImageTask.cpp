@@ -65,7 +65,7 @@ void PelmarRemoteImageTask::callCompletionsWithImage(
     for (const auto& [uuid, callbacks] : callbackBlocks()) {
         if (callbacks.completionBlock && callbackQueue_) {
             callbackQueue_->async([completion = callbacks.completionBlock,
-                                   requestTime = callbacks.requestTime, uuid, image,
+                                   requestTime = callbacks.requestTime, uuid = uuid, image,
                                    alternativeRepresentation, type, response, error] {
                 completion(PelmarRemoteImageManagerResult::imageResultWithImage(
                         image, alternativeRepresentation, dispatch::clock().now() - requestTime,

@@ -52,6 +52,7 @@ TEST_F(PelmarRemoteImageTaskTest, ResultTypeFollowsImageAndCachedAndCarriesEachU
         bool cached;
         PelmarImageResultType type;
     };
+
     const Case cases[] = {
             {"DownloadedImage", true, false, PelmarImageResultType::Downloaded},
             {"CachedImage", true, true, PelmarImageResultType::CacheHit},
@@ -95,8 +96,9 @@ TEST_F(PelmarRemoteImageTaskTest, CancellingAnswersWhetherCallbacksAreLeft) {
     EXPECT_FALSE(task_->cancelWithUUID("unknown", nullptr));
     EXPECT_FALSE(task_->cancelWithUUID("one", nullptr));
     EXPECT_TRUE(task_->cancelWithUUID("two", nullptr));
-    EXPECT_THAT(task_->description(),
-                ::testing::MatchesRegex("<PelmarRemoteImageTask: 0x[0-9a-f]+> completionBlocks: 0"));
+    EXPECT_THAT(
+            task_->description(),
+            ::testing::MatchesRegex("<PelmarRemoteImageTask: 0x[0-9a-f]+> completionBlocks: 0"));
 }
 
 TEST_F(PelmarRemoteImageTaskTest, ProcessorTaskCancelsItsInnerRequestWithItsLastCaller) {
@@ -131,6 +133,29 @@ TEST(PelmarRemoteImageManagerResultTest, DescriptionHasNineLinesInOrderEvenWhenE
 TEST(PelmarRemoteImageManagerConfigurationTest, OperationsDefaultToTwicePerProcessorAtLeastTwo) {
     EXPECT_EQ(PelmarRemoteImageManagerConfiguration::defaultMaxConcurrentOperations(4), 8u);
     EXPECT_EQ(PelmarRemoteImageManagerConfiguration::defaultMaxConcurrentOperations(0), 2u);
+}
+
+}  // namespace
+}  // namespace pelmar
+
+namespace pelmar {
+namespace {
+
+TEST(PelmarRemoteImageManagerSharedTest, TheFirstSessionConfigurationWinsForTheWholeProcess) {
+    net::URLSessionConfiguration first;
+    first.timeoutIntervalForRequest = 7;
+    PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(first);
+    const auto shared = PelmarRemoteImageManager::sharedImageManager();
+    net::URLSessionConfiguration later;
+    later.timeoutIntervalForRequest = 99;
+    PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(later);
+    EXPECT_EQ(PelmarRemoteImageManager::sharedImageManager(), shared);
+    EXPECT_EQ(shared->requestWithURL("http://h/a.jpg", nullptr).timeoutInterval, 7);
+    // Without a configuration of its own, a manager's requests time out after 30 s of silence.
+    EXPECT_EQ(PelmarRemoteImageManager::create()
+                      ->requestWithURL("http://h/", nullptr)
+                      .timeoutInterval,
+              30);
 }
 
 }  // namespace

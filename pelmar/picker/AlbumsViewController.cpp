@@ -16,7 +16,28 @@ namespace {
 constexpr double kThumbnail = 84;
 constexpr double kMargin = 8;
 
+// The list's root view: the table fills it, the hairline runs along its bottom edge.
+class AlbumsRootView : public ui::View {
+public:
+    AlbumsRootView(std::shared_ptr<ui::TableView> table, std::shared_ptr<ui::View> line)
+        : table_(std::move(table)), line_(std::move(line)) {}
+
+    void layoutSubviews() override {
+        const ui::Rect b = bounds();
+        table_->setFrame({0, 0, b.width, b.height});
+        line_->setFrame({0, b.height - 0.5, b.width, 0.5});
+    }
+
+private:
+    std::shared_ptr<ui::TableView> table_;
+    std::shared_ptr<ui::View> line_;
+};
+
 }  // namespace
+
+void AlbumsViewController::loadView() {
+    setView(std::make_shared<AlbumsRootView>(tableView_, lineView_));
+}
 
 const std::shared_ptr<ui::ImageView>& AlbumCell::albumImageView() {
     if (!imageView_) {
@@ -107,15 +128,12 @@ void AlbumsViewController::viewDidLoad() {
     dataSource_ = std::make_shared<AlbumsTableViewDataSource>(albums_, ui::Screen::main().scale());
     dataSource_->setSettings(settings_);
     auto root = view();
-    tableView_->setFrame(root->bounds());
     tableView_->setRowHeight(kThumbnail + 2 * kMargin);
     tableView_->registerCell(AlbumCell::kIdentifier, [] { return std::make_shared<AlbumCell>(); });
     tableView_->setDataSource(dataSource_);
     tableView_->setDelegate(std::dynamic_pointer_cast<AlbumsViewController>(shared_from_this()));
     tableView_->layer()->setBackgroundColor(settings_->theme()->dropDownBackgroundColor());
     root->addSubview(tableView_);
-    const ui::Rect b = root->bounds();
-    lineView_->setFrame({0, b.height - 0.5, b.width, 0.5});
     lineView_->layer()->setBackgroundColor(ui::Color{0.5, 0.5, 0.5, 1});
     root->addSubview(lineView_);
     tableView_->reloadData();
@@ -214,6 +232,7 @@ void DropdownAnimator::animateTransition(ui::TransitionContext& context) {
             transitionDuration(context),
             [view, final, presenting] {
                 view->setFrame(presenting ? final : ui::Rect{final.x, final.y, final.width, 0});
+                view->layoutIfNeeded();
             },
             [shared](bool finished) {
                 shared->completeTransition(finished && !shared->transitionWasCancelled());

@@ -111,6 +111,10 @@ public:
     void viewWillDisappear(bool animated) override;
     void didSelectRow(ui::TableView& table, ui::IndexPath path) override;
 
+protected:
+    // A root view that keeps the table filling it and the line along its bottom edge.
+    void loadView() override;
+
 private:
     std::weak_ptr<AlbumsViewControllerDelegate> delegate_;
     std::shared_ptr<Settings> settings_;

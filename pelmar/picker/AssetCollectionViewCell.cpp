@@ -119,8 +119,8 @@ void VideoCollectionViewCell::layoutSubviews() {
     AssetCollectionViewCell::layoutSubviews();
     const ui::Rect b = imageView()->bounds();
     gradientView_->setFrame({0, b.height - 30, b.width, 30});
-    // Right-aligned text ending 8 points from the right and 4 above the bottom.
-    durationLabel_->setFrame({-8, 0, b.width, 26});
+    // The text ends 8 points from the right edge and 4 above the bottom.
+    durationLabel_->setFrame({b.width - 48, 0, 40, 26});
 }
 
 }  // namespace pelmar

@@ -9,9 +9,33 @@
 
 namespace pelmar {
 
+namespace {
+
+// The grid's collection view: lays its items out again whenever its width changes.
+class GridCollectionView : public ui::CollectionView {
+public:
+    std::function<void()> onWidthChange;
+
+protected:
+    void layoutSubviews() override {
+        if (bounds().width != laidOutWidth_) {
+            laidOutWidth_ = bounds().width;
+            if (onWidthChange) {
+                onWidthChange();
+            }
+        }
+        CollectionView::layoutSubviews();
+    }
+
+private:
+    double laidOutWidth_ = -1;
+};
+
+}  // namespace
+
 AssetsViewController::AssetsViewController(std::shared_ptr<AssetStore> store)
     : store_(std::move(store)),
-      collectionView_(std::make_shared<ui::CollectionView>()),
+      collectionView_(std::make_shared<GridCollectionView>()),
       dataSource_(std::make_shared<AssetsCollectionViewDataSource>(
               photos::FetchResult<photos::Asset>(), store_)) {}
 
@@ -31,14 +55,15 @@ std::shared_ptr<AssetCollectionViewCell> AssetsViewController::cellAt(int index)
             collectionView_->cellForItem({0, index}));
 }
 
+void AssetsViewController::loadView() {
+    setView(collectionView_);
+}
+
 void AssetsViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     photos::PhotoLibrary::shared().registerChangeObserver(
             std::static_pointer_cast<AssetsViewController>(shared_from_this()));
     observing_ = true;
-    auto root = view();
-    collectionView_->setFrame(root->bounds());
-    root->addSubview(collectionView_);
     setTitle(" ");
     collectionView_->setAllowsMultipleSelection(true);
     collectionView_->layer()->setBackgroundColor(settings_->theme()->backgroundColor());
@@ -54,6 +79,11 @@ void AssetsViewController::viewDidLoad() {
         }
     });
     longPress_->setMinimumPressDuration(0.5);
+    std::static_pointer_cast<GridCollectionView>(collectionView_)->onWidthChange = [weak] {
+        if (auto self = weak.lock()) {
+            self->updateCollectionViewLayout();
+        }
+    };
     collectionView_->addGestureRecognizer(longPress_);
     updateCollectionViewLayout();
     syncSelections(store_->assets());
@@ -75,14 +105,26 @@ void AssetsViewController::updateCollectionViewLayout() {
     const auto n = static_cast<double>(
             std::max<int64_t>(1, settings_->list()->cellsPerRow()(vertical, horizontal)));
     const double width = collectionView_->bounds().width;
+    if (width <= 0) {
+        return;
+    }
     const double side = (width - spacing * (n - 1)) / n;
     ui::FlowLayout layout;
     layout.minimumLineSpacing = spacing;
     layout.minimumInteritemSpacing = spacing;
     layout.itemSize = {side, side};
+    const auto& current = collectionView_->layout();
+    const bool changed = current.itemSize != layout.itemSize
+                         || current.minimumLineSpacing != spacing
+                         || current.minimumInteritemSpacing != spacing;
     collectionView_->setLayout(layout);
     const auto pixels = resize({side, side}, ui::Screen::main().scale());
     dataSource_->setImageSize({pixels.width, pixels.height});
+    if (changed && collectionView_->numberOfSections() > 0) {
+        // The flow layout applies at a reload.
+        collectionView_->reloadData();
+        syncSelections(store_->assets());
+    }
 }
 
 void AssetsViewController::setFetchResult(photos::FetchResult<photos::Asset> result) {

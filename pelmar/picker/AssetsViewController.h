@@ -104,6 +104,10 @@ public:
     // Lays the items out for the current size classes (phone portrait: 3 per row).
     void updateCollectionViewLayout();
 
+protected:
+    // The collection view is the screen's view.
+    void loadView() override;
+
 private:
     void syncSelections(const std::vector<photos::AssetPtr>& assets);
     void renumberSelected();

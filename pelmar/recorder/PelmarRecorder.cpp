@@ -15,6 +15,7 @@
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
+#include "pelmar/recorder/PelmarRecordedVideoPreview.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
@@ -40,7 +41,12 @@ constexpr const char* kConfigurationFailed = "Unable to capture media";
 std::shared_ptr<PelmarRecorder> PelmarRecorder::create(std::shared_ptr<Pelmar> application,
                                                        std::optional<std::string> videoToken) {
     internal::registerPelmarRecorderNib();
-    return std::make_shared<PelmarRecorder>(std::move(application), std::move(videoToken));
+    auto recorder = std::make_shared<PelmarRecorder>(std::move(application), std::move(videoToken));
+    // One preview for every recording of this recorder; it answers the recorder, held weakly.
+    auto preview = PelmarRecordedVideoPreview::create();
+    preview->setPreviewDelegate(recorder);
+    recorder->videoPreview = preview;
+    return recorder;
 }
 
 PelmarRecorder::PelmarRecorder(std::shared_ptr<Pelmar> application,

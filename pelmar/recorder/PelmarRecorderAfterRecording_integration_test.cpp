@@ -58,8 +58,7 @@ TEST(PelmarRecorderAfterRecordingTest, WithoutAPreviewTheExportIsUploadedAndTheS
     EXPECT_EQ(app.topViewController(), app.root());
     EXPECT_EQ(app.uploads->names(),
               (std::vector<std::string>{"preparingToUpload", "uploadStarted", "uploadProgress",
-                                        "uploadFinished", "uploadVerified",
-                                        "uploadProcessed"}));
+                                        "uploadFinished", "uploadVerified", "uploadProcessed"}));
     // The copy in the temporary folder went up; the export stays in Documents; the recording
     // itself is gone once confirmed.
     const auto exports = filesIn(Sandbox::documentsDirectory());
@@ -81,6 +80,7 @@ TEST(PelmarRecorderAfterRecordingTest, AWriterErrorKeepsOnlyAMovieOfMoreThan1024
         std::optional<int> garbageBytes;  // none: a real movie
         bool exported;
     };
+
     const Case cases[] = {
             {"a movie", std::nullopt, true},
             {"5000 bytes that are no movie", 5000, false},
@@ -101,8 +101,7 @@ TEST(PelmarRecorderAfterRecordingTest, AWriterErrorKeepsOnlyAMovieOfMoreThan1024
             movie.height = 120;
             ASSERT_TRUE(movie.make(file));
         }
-        app.recorder->processRecordedVideo(file.string(),
-                                           Error{"writer", 1, "the disk is full"});
+        app.recorder->processRecordedVideo(file.string(), Error{"writer", 1, "the disk is full"});
         ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
         EXPECT_EQ(app.events->events(),
                   (std::vector<std::string>{"ready", "submitted", "stopped"}));

@@ -51,6 +51,7 @@ TEST_F(StartScreenRecorderTest, OpensTheBroadcastSheetWithThePreferredExtensionA
         std::optional<std::string> preferred;
         Json expected;
     };
+
     const Case cases[] = {
             {"given extension", "com.host.app.broadcast", "com.host.app.broadcast"},
             {"none given", std::nullopt, ""},

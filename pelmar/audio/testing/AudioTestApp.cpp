@@ -1,9 +1,11 @@
 #include "pelmar/audio/testing/AudioTestApp.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "pelmar/audio/AudioPlayerManager.h"
 #include "pelmar/audio/AudioRecorderManager.h"
+#include "pelmar/audio/PelmarAudioEngine.h"
 #include "pelmar/platform/av/AudioPlayer.h"
 #include "pelmar/platform/av/AudioRecorder.h"
 #include "pelmar/platform/av/AudioSession.h"
@@ -15,6 +17,7 @@ namespace pelmar::test {
 void AudioTestApp::resetAudio() {
     AudioRecorderManager::resetShared();
     AudioPlayerManager::resetShared();
+    PelmarAudioEngine::resetShared();
     av::AudioSession::shared().reset();
     av::AudioRecorder::setFaults({});
     av::AudioPlayer::setFaults({});
@@ -39,6 +42,13 @@ AudioTestApp::~AudioTestApp() {
 
 std::filesystem::path AudioTestApp::documents() const {
     return foundation::Sandbox::documentsDirectory();
+}
+
+bool AudioTestApp::breakDocuments() const {
+    const auto folder = documents();
+    std::filesystem::remove_all(folder);
+    FILE* file = std::fopen(folder.c_str(), "w");
+    return file != nullptr && std::fclose(file) == 0;
 }
 
 bool AudioTestApp::startRecording() {

@@ -23,6 +23,9 @@ public:
 
     std::filesystem::path documents() const;
 
+    // Puts a plain file where the Documents folder should be, so that it cannot be used.
+    bool breakDocuments() const;
+
     // Starts the recorder manager (0.05 s metering) and waits for its completion; true with a
     // file.
     bool startRecording();

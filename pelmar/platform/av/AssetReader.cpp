@@ -97,7 +97,7 @@ static std::optional<Opened> openFile(const std::string& path, std::optional<Err
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
         ticks = av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
     } else if (raw->duration != AV_NOPTS_VALUE && raw->duration > 0) {
-        ticks = av_rescale_q(raw->duration, AV_TIME_BASE_Q, AVRational{1, rate});
+        ticks = av_rescale_q(raw->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, rate});
     }
     info.duration = ticks >= 0 ? media::Time::make(ticks, rate) : media::Time::invalid();
     return Opened{std::move(state), std::move(info)};

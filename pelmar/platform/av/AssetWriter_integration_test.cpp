@@ -83,6 +83,9 @@ TEST_F(AssetWriterIntegrationTest, WritesAQuickTimeMovieAndRefusesSamplesAfterAF
     ASSERT_TRUE(writer->startWriting());
     writer->startSession(media::Time::make(0, 1));
     for (int i = 0; i < 10; ++i) {
+        // The writer takes only a bounded queue of pictures, so wait for room as a producer must.
+        ASSERT_TRUE(
+                dispatch::RunLoop::runUntil([&] { return video->isReadyForMoreMediaData(); }, 60));
         ASSERT_TRUE(video->append(PictureSample(375, 667, i, i / 30.0)));
     }
     video->markAsFinished();

@@ -199,15 +199,16 @@ std::size_t CaptureMetadataOutput::decodeFrame(const media::PixelBuffer& frame) 
 bool CaptureMetadataOutput::deliverObjects(std::vector<MetadataObject> objects) {
     std::weak_ptr<MetadataOutputObjectsDelegate> delegate;
     std::shared_ptr<dispatch::Queue> queue;
+    std::vector<std::string> types;
     {
         MutexLock lock(mutex_);
-        objects.erase(
-                std::remove_if(objects.begin(), objects.end(),
-                               [&](const MetadataObject& o) { return !contains(types_, o.type); }),
-                objects.end());
+        types = types_;
         delegate = delegate_;
         queue = queue_;
     }
+    objects.erase(std::remove_if(objects.begin(), objects.end(),
+                                 [&](const MetadataObject& o) { return !contains(types, o.type); }),
+                  objects.end());
     auto link = connection(MediaType::Metadata);
     if (objects.empty() || !queue || delegate.expired() || !link) {
         return false;

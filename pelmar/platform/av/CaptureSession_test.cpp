@@ -220,5 +220,31 @@ TEST_F(CaptureSessionTest, ThePreviewLayerHasAConnectionOnlyWithACamera) {
     EXPECT_EQ(layer->connection()->videoOrientation(), VideoOrientation::Portrait);
 }
 
+TEST_F(CaptureSessionTest, TheMicrophoneHearsTheScriptedSignal) {
+    CaptureEnvironment::shared().setMicrophoneSignal(MicrophoneSignal::square(441, 0.5));
+    wire();
+    session_->startRunning();
+    RunLoop::advance(0.1);
+    session_->pumpDevices();
+    ASSERT_TRUE(RunLoop::runUntil([&] { return collector_->count(false) >= 2; }));
+    CaptureEnvironment::shared().setMicrophoneSignal(MicrophoneSignal::silence());
+    RunLoop::advance(0.1);
+    session_->pumpDevices();
+    ASSERT_TRUE(RunLoop::runUntil([&] { return collector_->count(false) >= 6; }));
+    RunLoop::runUntilIdle();
+
+    pelmar::MutexLock lock(collector_->mutex);
+    // 441 Hz at 44.1 kHz: 50 samples at +half scale, then 50 at -half scale.
+    const auto first = collector_->audio.front()->data();
+    const auto* samples = reinterpret_cast<const int16_t*>(first.data());
+    EXPECT_EQ(samples[0], 16384);
+    EXPECT_EQ(samples[49], 16384);
+    EXPECT_EQ(samples[50], -16384);
+    const auto last = collector_->audio.back()->data();
+    const auto* quiet = reinterpret_cast<const int16_t*>(last.data());
+    EXPECT_EQ(quiet[0], 0);
+    EXPECT_EQ(quiet[1023], 0);
+}
+
 }  // namespace
 }  // namespace pelmar::av

@@ -79,7 +79,7 @@ std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> ImageManager::pr
     const auto result =
             asset.mediaType() == AssetMediaType::Video
                     ? internal::decodeMovieFrame(asset.file(), key.width, key.height, fill)
-                    : internal::decodePicture(asset.file(), key.width, key.height, fill);
+                    : internal::decodePicture(asset.file(), key.width, key.height, fill, budget_);
     if (result.bitmap) {
         store(key, result.bitmap);
     }

@@ -14,6 +14,7 @@
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/photos/Asset.h"
+#include "pelmar/platform/photos/internal/DecodeBudget.h"
 #include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::photos {
@@ -66,10 +67,14 @@ struct LivePhoto {
 // caller's thread). A cancelled request never calls its handler afterwards.
 // Errors: a file that cannot be read gives a null image with an Error in kPhotosErrorDomain
 //     (kPhotosErrorInvalidResource) in the info.
-// Limits: at most kCacheBytes of decoded pictures are cached; least recently used go first.
+// Limits: at most kCacheBytes of decoded pictures are cached; least recently used go first;
+//     decodes running together stay within kDecodeBytes.
 class ImageManager : public std::enable_shared_from_this<ImageManager> {
 public:
     static constexpr std::size_t kCacheBytes = 64 * 1024 * 1024;
+    // Decodes under way at one time hold at most about this much memory (one larger picture is
+    // decoded alone).
+    static constexpr std::size_t kDecodeBytes = 96 * 1024 * 1024;
     // Opportunistic requests whose longer side is above this get a degraded delivery first.
     static constexpr double kDegradedThreshold = 512;
 
@@ -148,6 +153,7 @@ private:
                  ImageResultInfo info,
                  bool last);
 
+    internal::DecodeBudget budget_{kDecodeBytes};
     mutable Mutex mutex_;
     ImageRequestID nextRequest_ PELMAR_GUARDED_BY(mutex_) = 1;
     std::set<ImageRequestID> pending_ PELMAR_GUARDED_BY(mutex_);

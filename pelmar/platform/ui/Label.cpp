@@ -1,12 +1,34 @@
 #include "pelmar/platform/ui/Label.h"
 
+#include <utility>
+
 #include "pelmar/platform/ui/internal/Diagnostics.h"
 
 namespace pelmar::ui {
 
 void Label::setText(std::string text) {
     internal::assertMainThread("Label::setText");
-    text_ = std::move(text);
+    const std::string old = std::exchange(text_, std::move(text));
+    if (old == text_) {
+        return;
+    }
+    // A copy: an observer may add or remove observers.
+    const auto observers = observers_;
+    for (const auto& [token, observer] : observers) {
+        if (observers_.contains(token)) {
+            observer(*this, old);
+        }
+    }
+}
+
+int Label::addTextObserver(TextObserver observer) {
+    const int token = nextObserver_++;
+    observers_.emplace(token, std::move(observer));
+    return token;
+}
+
+void Label::removeTextObserver(int token) {
+    observers_.erase(token);
 }
 
 }  // namespace pelmar::ui

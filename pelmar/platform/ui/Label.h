@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <map>
 #include <string>
 
 #include "pelmar/platform/ui/View.h"
@@ -18,11 +20,19 @@ public:
 
     void setText(std::string text);
 
+    // Observers of the text: called after each change with the label and the old text, in the
+    // order added. The token removes one.
+    using TextObserver = std::function<void(Label& label, const std::string& oldText)>;
+    int addTextObserver(TextObserver observer);
+    void removeTextObserver(int token);
+
 protected:
     std::string className() const override { return "Label"; }
 
 private:
     std::string text_;
+    std::map<int, TextObserver> observers_;
+    int nextObserver_ = 1;
 };
 
 }  // namespace pelmar::ui

@@ -29,7 +29,9 @@ std::string NavigationBar::backButtonTitle() const {
 }
 
 void NavigationBar::rebuild() {
-    for (const auto& old : subviews()) {
+    // A copy: removing a subview changes the list being walked.
+    const auto previous = subviews();
+    for (const auto& old : previous) {
         old->removeFromSuperview();
     }
     backButton_.reset();

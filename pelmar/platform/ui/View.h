@@ -168,6 +168,9 @@ public:
     // A one-line description for diagnostics ("Button {10, 20, 44, 44}").
     std::string describe() const;
 
+    // The name of the view's class as describe() gives it ("Button").
+    std::string typeName() const { return className(); }
+
     // Applies `animations` at once (the model has no frames in between) and calls `completion`
     // with true once `duration` seconds have passed on the installed clock, on the main queue
     // (on a later main-loop turn when the duration is 0).

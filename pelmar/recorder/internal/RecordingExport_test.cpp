@@ -20,6 +20,7 @@ TEST(RecordingExportTest, EachEndOfAnExportHasItsOwnWords) {
         std::optional<std::string> log;
         std::optional<std::string> logError;
     };
+
     const Case cases[] = {
             {"completed", Status::Completed, std::nullopt, true, std::nullopt, std::nullopt},
             {"failed", Status::Failed, Error{"pelmar.av.export", 5, "the encoder stopped"}, false,

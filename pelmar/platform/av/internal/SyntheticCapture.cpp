@@ -20,8 +20,6 @@ namespace {
 
 constexpr int kAudioFramesPerBuffer = 1024;
 constexpr int32_t kVideoTimescale = 1'000'000'000;
-constexpr double kToneHz = 440.0;
-constexpr double kToneAmplitude = 8000.0;
 // Samples due within this much of now count as due, so that a clock moved in steps of 1/30 s
 // (which do not add up exactly in binary) still finds the frame at the end of each step.
 constexpr double kDueTolerance = 1e-6;
@@ -222,14 +220,15 @@ void SyntheticCapture::tick(bool fromDeadline) {
         auto bytes = std::make_shared<std::vector<uint8_t>>(
                 static_cast<size_t>(kAudioFramesPerBuffer) * channels * 2);
         auto* out = reinterpret_cast<int16_t*>(bytes->data());
-        for (int i = 0; i < kAudioFramesPerBuffer; ++i) {
-            const double phase =
-                    2.0 * std::numbers::pi * kToneHz * static_cast<double>(first + i) / rate;
-            const auto s = static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(phase)));
-            for (int c = 0; c < channels; ++c) {
-                out[i * channels + c] = s;
-            }
+        const auto signal = env.microphoneSignal();
+        if (!microphone_ || !(signal == microphoneSignal_) || rate != microphoneRate_
+            || channels != microphoneChannels_) {
+            microphone_ = std::make_unique<MicrophoneRenderer>(signal, rate, channels);
+            microphoneSignal_ = signal;
+            microphoneRate_ = rate;
+            microphoneChannels_ = channels;
         }
+        microphone_->render(first, kAudioFramesPerBuffer, out);
         const auto rateInt = static_cast<int32_t>(std::lround(rate));
         const media::SampleTimingInfo timing{media::Time::make(1, rateInt),
                                              media::Time::make(startSample + first, rateInt),

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "pelmar/platform/av/MicrophoneSignal.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/sync/Mutex.h"
@@ -46,6 +47,12 @@ private:
     double start_ PELMAR_GUARDED_BY(tickMutex_) = 0;
     int64_t frames_ PELMAR_GUARDED_BY(tickMutex_) = 0;
     int64_t audioSamples_ PELMAR_GUARDED_BY(tickMutex_) = 0;
+    // What the microphone hears: the environment's scripted signal, made again when the script,
+    // the rate or the channel count changes.
+    std::unique_ptr<MicrophoneRenderer> microphone_ PELMAR_GUARDED_BY(tickMutex_);
+    MicrophoneSignal microphoneSignal_ PELMAR_GUARDED_BY(tickMutex_);
+    double microphoneRate_ PELMAR_GUARDED_BY(tickMutex_) = 0;
+    int microphoneChannels_ PELMAR_GUARDED_BY(tickMutex_) = 0;
 };
 
 }  // namespace pelmar::av::internal

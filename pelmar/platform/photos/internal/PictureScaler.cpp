@@ -1,5 +1,7 @@
 #include "pelmar/platform/photos/internal/PictureScaler.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include "pelmar/platform/image/ImageDecoder.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/photos/PhotosTypes.h"
+#include "pelmar/platform/photos/internal/DecodeBudget.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +23,12 @@ extern "C" {
 namespace pelmar::photos::internal {
 
 namespace {
+
+// Enough for the headers (and EXIF) of the pictures the library holds.
+constexpr std::size_t kHeaderBytes = 512 * 1024;
+
+// Decodes at least this large give their memory back to the system when done.
+constexpr std::size_t kTrimAfterBytes = 16 * 1024 * 1024;
 
 Error unreadable(const std::filesystem::path& file, const std::string& why) {
     return Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource,
@@ -71,16 +80,22 @@ std::pair<int, int> fittedSize(
 ScaledPicture decodePicture(const std::filesystem::path& file,
                             double targetWidth,
                             double targetHeight,
-                            bool fill) {
+                            bool fill,
+                            DecodeBudget& budget) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         return {nullptr, unreadable(file, "cannot open")};
     }
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The header first: the whole file is read only once the budget lets the decode run.
+    std::string data(kHeaderBytes, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<std::size_t>(in.gcount()));
     const auto header = image::ImageDecoder::readHeader(data);
     if (!header) {
         return {nullptr, unreadable(file, "not a picture")};
     }
+    std::error_code ec;
+    const auto fileBytes = std::filesystem::file_size(file, ec);
     const bool turned = header->exifOrientation >= 5 && header->exifOrientation <= 8;
     const int uprightWidth = turned ? header->height : header->width;
     const int uprightHeight = turned ? header->width : header->height;
@@ -88,14 +103,37 @@ ScaledPicture decodePicture(const std::filesystem::path& file,
             fittedSize(uprightWidth, uprightHeight, targetWidth, targetHeight, fill);
     image::ImageDecodeOptions options;
     options.minimumDimension = std::max(width, height);
+    // What the decode holds at its peak: the decoded pixels (a JPEG at most twice the wanted
+    // size per side, anything else at full size), a converted copy and the reduced picture.
+    const double longer = std::max(header->width, header->height);
+    const double side = header->format == image::ImageFormat::JPEG
+                                ? std::min(longer, 2.0 * std::max(width, height))
+                                : longer;
+    const double ratio = side / longer;
+    const auto cost =
+            static_cast<std::size_t>(header->width * ratio * header->height * ratio * 4 * 2
+                                     + double(width) * height * 4 + double(fileBytes));
+    budget.acquire(cost);
+    if (!ec && fileBytes > data.size()) {
+        in.clear();
+        in.seekg(0);
+        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     auto decoded = image::ImageDecoder::decode(data, options);
     if (!decoded.bitmap) {
+        budget.release(cost);
         return {nullptr, decoded.error ? decoded.error : unreadable(file, "cannot decode")};
     }
-    if (auto reduced = reduce(*decoded.bitmap, width, height)) {
-        return {reduced, std::nullopt};
+    auto reduced = reduce(*decoded.bitmap, width, height);
+    auto result = reduced ? reduced : decoded.bitmap;
+    decoded.bitmap.reset();
+    budget.release(cost);
+    if (cost >= kTrimAfterBytes) {
+        // The allocator keeps large freed blocks in the decoding thread's arena for reuse; with
+        // many pool threads that adds up to far more than the decodes ever need at once.
+        malloc_trim(0);
     }
-    return {decoded.bitmap, std::nullopt};
+    return {result, std::nullopt};
 }
 
 ScaledPicture decodeMovieFrame(const std::filesystem::path& file,

@@ -9,6 +9,8 @@
 
 namespace pelmar::photos::internal {
 
+class DecodeBudget;
+
 // The size a picture of `width` x `height` takes when fitted (or, with `fill`, made to cover)
 // into `targetWidth` x `targetHeight`, never larger than the picture; at least 1 x 1.
 std::pair<int, int> fittedSize(
@@ -20,11 +22,12 @@ struct ScaledPicture {
 };
 
 // Decodes the picture in `file` at about the size fittedSize() gives (JPEGs scaled by the
-// decoder), reduced with an area filter.
+// decoder), reduced with an area filter. The decode's memory is taken from `budget` first.
 ScaledPicture decodePicture(const std::filesystem::path& file,
                             double targetWidth,
                             double targetHeight,
-                            bool fill);
+                            bool fill,
+                            DecodeBudget& budget);
 
 // The first picture of the movie in `file`, likewise reduced.
 ScaledPicture decodeMovieFrame(const std::filesystem::path& file,

@@ -1,0 +1,11 @@
+#pragma once
+
+// The interface file "PelmarAudioPlayer": the audio player's views, outlets and actions.
+// Threads: thread-safe (registration happens once).
+
+namespace pelmar::internal {
+
+// Registers the builder of "PelmarAudioPlayer" with ui::Nib (once per process).
+void registerPelmarAudioPlayerNib();
+
+}  // namespace pelmar::internal

@@ -1,0 +1,429 @@
+#include "pelmar/picker/ImagePickerController.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "pelmar/picker/AssetCollectionViewCell.h"
+#include "pelmar/picker/AssetsCollectionViewDataSource.h"
+#include "pelmar/picker/PreviewViewController.h"
+#include "pelmar/picker/SelectionView.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/photos/ReverseGeocoder.h"
+#include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "pelmar/platform/ui/Touch.h"
+#include "testing/App.h"
+
+namespace pelmar {
+namespace {
+
+using photos::PhotoLibrary;
+
+// Records the picker's delegate calls as "select:<n>", "deselect:<n>" (n: the asset's index in
+// the library order), "finish", "cancel", "limit".
+struct Calls : ImagePickerControllerDelegate {
+    explicit Calls(std::vector<std::string> assetIds) : ids(std::move(assetIds)) {}
+
+    std::string name(const photos::AssetPtr& a) const {
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (ids[i] == a->localIdentifier()) {
+                return std::to_string(i);
+            }
+        }
+        return "?";
+    }
+
+    void imagePickerDidSelectAsset(ImagePickerController&, const photos::AssetPtr& a) override {
+        log.push_back("select:" + name(a));
+    }
+
+    void imagePickerDidDeselectAsset(ImagePickerController&, const photos::AssetPtr& a) override {
+        log.push_back("deselect:" + name(a));
+    }
+
+    void imagePickerDidFinishWithAssets(ImagePickerController&,
+                                        const std::vector<photos::AssetPtr>& assets) override {
+        std::string line = "finish";
+        for (const auto& a : assets) {
+            line += ":" + name(a);
+        }
+        log.push_back(line);
+    }
+
+    void imagePickerDidCancelWithAssets(ImagePickerController&,
+                                        const std::vector<photos::AssetPtr>&) override {
+        log.push_back("cancel");
+    }
+
+    void imagePickerDidReachSelectionLimit(ImagePickerController&, int64_t n) override {
+        log.push_back("limit:" + std::to_string(n));
+    }
+
+    std::vector<std::string> ids;
+    std::vector<std::string> log;
+};
+
+class PhotoLibraryPickerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto& library = PhotoLibrary::shared();
+        library.reset(app_.sandboxRoot() / "PhotoLibrary");
+        library.setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
+        // Newest first in the grid: asset i shows at item 5 - i.
+        for (int i = 0; i < 6; ++i) {
+            const auto file = photos::test::writeJpeg(app_.sandboxRoot() / "media",
+                                                      "p" + std::to_string(i) + ".jpg", 60, 40, i);
+            ids_.push_back(
+                    library.addAsset({.file = file, .creationDate = 100.0 + i}).localIdentifier);
+        }
+        calls_ = std::make_shared<Calls>(ids_);
+    }
+
+    void TearDown() override { PhotoLibrary::shared().reset(); }
+
+    std::shared_ptr<ImagePickerController> open(
+            const std::function<void(Settings&)>& configure = nullptr,
+            std::vector<photos::AssetPtr> selected = {}) {
+        auto picker = ImagePickerController::create(std::move(selected));
+        picker->settings()->theme()->setSelectionStyle(Settings::SelectionStyle::Numbered);
+        if (configure) {
+            configure(*picker->settings());
+        }
+        picker->setImagePickerDelegate(calls_);
+        picker->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+        app_.root()->present(picker, false);
+        app_.settle();
+        app_.advance(1);
+        return picker;
+    }
+
+    // Taps the cell showing library asset `i`.
+    bool tapAsset(ImagePickerController& picker, int i) {
+        auto cell = picker.assetsViewController()->cellAt(5 - i);
+        return cell && app_.tap(cell);
+    }
+
+    std::string badge(ImagePickerController& picker, int i) {
+        auto cell = picker.assetsViewController()->cellAt(5 - i);
+        if (!cell || !cell->isSelected()) {
+            return "-";
+        }
+        auto number = std::dynamic_pointer_cast<NumberView>(cell->selectionView()->icon());
+        return number ? number->text() : "?";
+    }
+
+    std::vector<std::string> stored(ImagePickerController& picker) {
+        std::vector<std::string> out;
+        for (const auto& a : picker.selectedAssets()) {
+            out.push_back(calls_->name(a));
+        }
+        return out;
+    }
+
+    test::App app_;
+    std::vector<std::string> ids_;
+    std::shared_ptr<Calls> calls_;
+};
+
+TEST_F(PhotoLibraryPickerTest, AtTheLimitATapIsRefusedUntilSomethingIsDeselected) {
+    auto picker = open([](Settings& s) { s.selection()->setMax(3); });
+    for (int i : {0, 1, 2}) {
+        ASSERT_TRUE(tapAsset(*picker, i));
+    }
+    const auto& feedback = picker->assetsViewController()->selectionFeedback();
+    const int prepared = feedback.prepared;
+    ASSERT_TRUE(tapAsset(*picker, 3));
+    EXPECT_EQ(stored(*picker), (std::vector<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(feedback.prepared, prepared);
+    ASSERT_TRUE(tapAsset(*picker, 1));  // deselects
+    ASSERT_TRUE(tapAsset(*picker, 3));
+    EXPECT_EQ(stored(*picker), (std::vector<std::string>{"0", "2", "3"}));
+    EXPECT_EQ(badge(*picker, 2), "2");
+    EXPECT_EQ(badge(*picker, 3), "3");
+    EXPECT_EQ(calls_->log.back(), "limit:3");
+}
+
+TEST_F(PhotoLibraryPickerTest, UnselectOnMaxDropsTheOldestFirstAndRenumbers) {
+    auto picker = open([](Settings& s) {
+        s.selection()->setMax(3);
+        s.selection()->setUnselectOnReachingMax(true);
+    });
+    for (int i : {0, 1, 2, 3}) {
+        ASSERT_TRUE(tapAsset(*picker, i));
+    }
+    app_.advance(1);
+    EXPECT_EQ(stored(*picker), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(badge(*picker, 0), "-");
+    EXPECT_EQ(badge(*picker, 1), "1");
+    EXPECT_EQ(badge(*picker, 2), "2");
+    EXPECT_EQ(badge(*picker, 3), "3");
+    const std::vector<std::string> tail(calls_->log.end() - 3, calls_->log.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"deselect:0", "select:3", "limit:3"}));
+}
+
+TEST_F(PhotoLibraryPickerTest, AZeroLimitStillLetsOneAssetBeChosen) {
+    auto picker = open([](Settings& s) {
+        s.selection()->setMax(std::max<int64_t>(1, 0));
+        s.selection()->setUnselectOnReachingMax(true);
+    });
+    ASSERT_TRUE(tapAsset(*picker, 0));
+    ASSERT_TRUE(tapAsset(*picker, 1));
+    EXPECT_EQ(stored(*picker), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(PhotoLibraryPickerTest, DeselectingRenumbersTheBadgesAndTheDoneTitleCounts) {
+    auto picker = open();
+    EXPECT_EQ(picker->doneButton()->title(), "Done");
+    EXPECT_FALSE(picker->doneButton()->isEnabled());
+    for (int i : {4, 2, 0}) {
+        ASSERT_TRUE(tapAsset(*picker, i));
+    }
+    EXPECT_EQ(picker->doneButton()->title(), "Done (3)");
+    EXPECT_TRUE(picker->doneButton()->isEnabled());
+    ASSERT_TRUE(tapAsset(*picker, 2));
+    EXPECT_EQ(badge(*picker, 4), "1");
+    EXPECT_EQ(badge(*picker, 0), "2");
+    picker->setDoneButtonTitle("OK");
+    picker->deselect(*PhotoLibrary::shared().asset(ids_[5]));  // not selected: nothing happens
+    EXPECT_EQ(stored(*picker), (std::vector<std::string>{"4", "0"}));
+    ASSERT_TRUE(tapAsset(*picker, 5));
+    EXPECT_EQ(picker->doneButton()->title(), "OK (3)");
+}
+
+TEST_F(PhotoLibraryPickerTest, PreselectedAssetsCountAtLoadAndDoneActsOnce) {
+    auto picker = open(nullptr, {PhotoLibrary::shared().asset(ids_[1]),
+                                 PhotoLibrary::shared().asset(ids_[3])});
+    EXPECT_EQ(picker->doneButton()->title(), "Done (2)");
+    EXPECT_EQ(badge(*picker, 3), "2");
+    picker->doneButtonPressed();
+    picker->doneButtonPressed();
+    picker->cancelButtonPressed();
+    EXPECT_EQ(calls_->log, (std::vector<std::string>{"finish:1:3"}));
+    app_.advance(1);
+    EXPECT_EQ(app_.root()->presentedViewController(), nullptr);
+}
+
+TEST_F(PhotoLibraryPickerTest, SwipeDownCancelsOnlyWhenAllowed) {
+    auto picker = open();
+    ASSERT_TRUE(tapAsset(*picker, 2));
+    EXPECT_FALSE(picker->swipeToDismiss());
+    picker->settings()->dismiss()->setAllowSwipe(true);
+    EXPECT_TRUE(picker->swipeToDismiss());
+    app_.advance(1);
+    EXPECT_EQ(calls_->log.back(), "cancel");
+}
+
+TEST_F(PhotoLibraryPickerTest, LibraryChangesKeepTheSelectionInStep) {
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    for (int i : {1, 3, 4}) {
+        ASSERT_TRUE(tapAsset(*picker, i));
+    }
+
+    struct Case {
+        const char* name;
+        bool incremental;
+        std::function<void()> change;
+        std::vector<std::string> store;
+        std::size_t items;
+    };
+
+    auto& library = PhotoLibrary::shared();
+    const auto extra = photos::test::writeJpeg(app_.sandboxRoot() / "media", "x.jpg", 30, 30);
+    const Case cases[] = {
+            {"DeleteSelected", true, [&] { library.removeAsset(ids_[3]); }, {"1", "4"}, 5},
+            {"Insert",
+             true,
+             [&] { library.addAsset({.file = extra, .creationDate = 500.0}); },
+             {"1", "4"},
+             6},
+            {"MoveSelectedToTheEnd",
+             true,
+             [&] { library.updateAsset(ids_[4], [](auto& p) { p.creationDate = 1; }); },
+             {"1", "4"},
+             6},
+            {"NotIncremental", false, [&] { library.removeAsset(ids_[0]); }, {"1", "4"}, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        library.setIncrementalChanges(c.incremental);
+        c.change();
+        ASSERT_TRUE(app_.runUntil([&] { return grid->fetchResult().count() == c.items; }));
+        app_.settle();
+        EXPECT_EQ(stored(*picker), c.store);
+        std::vector<std::string> selected;
+        for (const auto& path : grid->collectionView()->indexPathsForSelectedItems()) {
+            selected.push_back(calls_->name(grid->fetchResult().objectAt(path.item)));
+        }
+        std::sort(selected.begin(), selected.end());
+        EXPECT_EQ(selected, (std::vector<std::string>{"1", "4"}));
+    }
+    EXPECT_NE(std::find(calls_->log.begin(), calls_->log.end(), "deselect:3"), calls_->log.end());
+}
+
+TEST_F(PhotoLibraryPickerTest, LongPressNeedsPreviewsEnabled) {
+    auto picker = open([](Settings& s) { s.preview()->setEnabled(false); });
+    auto cell = picker->assetsViewController()->cellAt(0);
+    ui::TouchSequence finger(app_.window());
+    const ui::Rect r = cell->convertTo(cell->bounds(), nullptr);
+    ASSERT_EQ(finger.begin({{r.x + 10, r.y + 10}}), std::nullopt);
+    app_.advance(0.6);
+    finger.end();
+    app_.advance(1);
+    EXPECT_EQ(picker->topViewController(), picker->assetsViewController());
+    EXPECT_EQ(picker->assetsViewController()->selectionFeedback().selectionsChanged, 0);
+}
+
+TEST_F(PhotoLibraryPickerTest, DragToDismissDecidesOnTheLatestUpdate) {
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    auto cell = grid->cellAt(0);
+    picker->assetsViewControllerDidLongPressCell(*grid, *cell, grid->fetchResult().objectAt(0));
+    app_.advance(1);
+    auto preview = std::dynamic_pointer_cast<PreviewViewController>(picker->topViewController());
+    ASSERT_TRUE(preview);
+    auto drag = picker->zoomTransitionDelegate()->dragController();
+    auto pan = drag->panRecognizer();
+    ASSERT_TRUE(pan);
+    // A drag that starts upwards never begins; sideways or downwards does.
+    auto superview = pan->view()->superview();
+    pan->setTranslation({0, -5}, superview.get());
+    EXPECT_FALSE(drag->gestureRecognizerShouldBegin(*pan));
+    pan->setTranslation({20, 0}, superview.get());
+    EXPECT_TRUE(drag->gestureRecognizerShouldBegin(*pan));
+
+    struct Step {
+        ui::Point translation;
+        double progress;
+        double scale;
+        bool completes;
+    };
+
+    const double height = grid->view()->frame().height;
+    const Step steps[] = {
+            {{50, 0}, 0, 1, false},
+            {{0, -30}, 0, 1, false},
+            {{0, 70}, 1, 1 - 70 / height, true},
+            {{0, 60}, 60.0 / 70, 1 - 60 / height, false},
+            {{0, 10 * height}, 1, ZoomInteractionController::kMinimumScale, true},
+    };
+    drag->begin();
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.translation.y);
+        drag->update(s.translation);
+        EXPECT_DOUBLE_EQ(drag->progress(), s.progress);
+        EXPECT_DOUBLE_EQ(preview->view()->transform().a, s.scale);
+        EXPECT_EQ(preview->view()->transform().tx, s.translation.x);
+        EXPECT_EQ(drag->hasCompleted(), s.completes);
+    }
+    drag->update({0, 60});
+    drag->cancel();
+    EXPECT_EQ(preview->view()->transform().a, 1);
+    EXPECT_EQ(picker->topViewController(), preview);
+    drag->begin();
+    drag->update({0, 80});
+    drag->finish();
+    app_.advance(1);
+    EXPECT_EQ(picker->topViewController(), grid);
+}
+
+TEST_F(PhotoLibraryPickerTest, PreviewBuilderPicksTheScreenByKind) {
+    struct Case {
+        const char* name;
+        photos::AssetMediaType type;
+        uint32_t subtypes;
+        const char* screen;
+    };
+
+    const Case cases[] = {
+            {"Live", photos::AssetMediaType::Image, photos::kAssetMediaSubtypePhotoLive, "live"},
+            {"LiveAndHDR", photos::AssetMediaType::Image,
+             photos::kAssetMediaSubtypePhotoLive | photos::kAssetMediaSubtypePhotoHDR, "still"},
+            {"Still", photos::AssetMediaType::Image, 0, "still"},
+            {"Video", photos::AssetMediaType::Video, 0, "video"},
+            {"Audio", photos::AssetMediaType::Audio, 0, "still"},
+            {"Unknown", photos::AssetMediaType::Unknown, 0, "still"},
+    };
+    auto settings = std::make_shared<Settings>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        photos::Asset::Properties p = PhotoLibrary::shared().asset(ids_[0])->properties();
+        p.mediaType = c.type;
+        p.mediaSubtypes = c.subtypes;
+        auto preview = PreviewBuilder::createPreviewController(std::make_shared<photos::Asset>(p),
+                                                               settings);
+        std::string screen = "still";
+        if (std::dynamic_pointer_cast<LivePreviewViewController>(preview)) {
+            screen = "live";
+        } else if (std::dynamic_pointer_cast<VideoPreviewViewController>(preview)) {
+            screen = "video";
+        }
+        EXPECT_EQ(screen, c.screen);
+        EXPECT_EQ(preview->settings(), settings);
+    }
+    app_.settle();
+}
+
+TEST_F(PhotoLibraryPickerTest, PreviewTitlesNameThePlaceOrTheDate) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    photos::ReverseGeocoder::setTable(
+            {{{48.8566, 2.3522}, 5000, {"Paris"}}, {{10, 10}, 5000, {std::nullopt}}});
+
+    struct Case {
+        const char* name;
+        std::optional<photos::Location> location;
+        std::optional<double> date;
+        std::optional<std::string> title;
+    };
+
+    // 2021-03-04 17:05 UTC.
+    const double date = 1614877500;
+    const Case cases[] = {
+            {"PlaceAndDate", photos::Location{48.857, 2.352}, date,
+             "Paris\nMarch 4, 2021 at 5:05 PM"},
+            {"PlaceOnly", photos::Location{48.857, 2.352}, std::nullopt, "Paris"},
+            {"UnknownPlace", photos::Location{-40, 100}, date, "March 4, 2021\n5:05 PM"},
+            {"PlaceWithoutLocality", photos::Location{10, 10}, date, "March 4, 2021\n5:05 PM"},
+            {"DateOnly", std::nullopt, date, "March 4, 2021\n5:05 PM"},
+            {"Nothing", std::nullopt, std::nullopt, std::nullopt},
+            {"UnknownPlaceNoDate", photos::Location{-40, 100}, std::nullopt, std::nullopt},
+    };
+    auto theme = std::make_shared<Settings::Theme>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        photos::Asset::Properties p;
+        p.localIdentifier = "t";
+        p.location = c.location;
+        p.creationDate = c.date;
+        std::optional<std::string> title;
+        int calls = 0;
+        PreviewTitleBuilder::titleFor(photos::Asset(p), theme, [&](AttributedText text) {
+            ++calls;
+            title = text.string();
+        });
+        app_.settle();
+        EXPECT_EQ(title, c.title);
+        EXPECT_LE(calls, 1);
+    }
+    photos::ReverseGeocoder::setTable({});
+}
+
+TEST_F(PhotoLibraryPickerTest, CellsShowDurationsAndNumberTheirItems) {
+    EXPECT_EQ(formatDuration(3), "0:03");
+    EXPECT_EQ(formatDuration(65), "1:05");
+    EXPECT_EQ(formatDuration(3725), "62:05");
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    EXPECT_EQ(grid->cellAt(0)->accessibilityIdentifier(), "Photo 1");
+    ASSERT_TRUE(app_.tap(grid->cellAt(0)));
+    EXPECT_EQ(grid->cellAt(0)->accessibilityLabel(), "deselect image");
+    // A selection by tap bounces the cell: 0.95, then back.
+    EXPECT_EQ(grid->cellAt(0)->transform().a, 0.95);
+    app_.advance(0.25);
+    EXPECT_EQ(grid->cellAt(0)->transform().a, 1);
+    EXPECT_EQ(grid->cellAt(0)->selectionView()->alpha(), 1);
+}
+
+}  // namespace
+}  // namespace pelmar
