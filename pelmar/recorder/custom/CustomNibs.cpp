@@ -70,12 +70,12 @@ std::shared_ptr<ui::View> buildRecorder(CustomVideoRecorder& recorder) {
     preview->layer()->setBackgroundColor(ui::Color::black());
 
     auto controls = std::make_shared<ui::View>(ui::Rect{0, 700, 390, 144});
-    controls->layer()->setBackgroundColor(ui::Color{0, 0, 0, 0.4});
+    controls->layer()->setBackgroundColor(ui::Color{1, 1, 1, 0.85});
     auto duration = std::make_shared<ui::Label>(ui::Rect{155, 4, 80, 24});
     duration->setText("00:00");
     auto record = roundButton({160, 40, 70, 70}, ui::Color{0.9, 0.1, 0.1, 1});
-    auto camera = roundButton({320, 52, 44, 44}, ui::Color{1, 1, 1, 0.6});
-    auto close = roundButton({26, 52, 44, 44}, ui::Color{1, 1, 1, 0.6});
+    auto camera = roundButton({320, 52, 44, 44}, ui::Color{0.3, 0.3, 0.3, 1});
+    auto close = roundButton({26, 52, 44, 44}, ui::Color{0.3, 0.3, 0.3, 1});
     for (const auto& view : {std::shared_ptr<ui::View>(duration), std::shared_ptr<ui::View>(record),
                              std::shared_ptr<ui::View>(camera), std::shared_ptr<ui::View>(close)}) {
         controls->addSubview(view);
