@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "pelmar/platform/app/AppLifecycle.h"
+#include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Sandbox.h"
@@ -360,6 +362,55 @@ TEST(CustomVideoRecorderTest, AStopBeforeTheFirstFrameLeavesNoFileAndNoTask) {
     EXPECT_EQ(app.recorder->getRecordedFile(), "");
     EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
     EXPECT_FALSE(app.recorder->recordButton.lock()->isSelected());
+}
+
+TEST(CustomVideoRecorderTest, AWriterThatCannotBeMadeReturnsToIdle) {
+    test::CustomRecorderApp app;
+    app.standardDevices();
+    app.devices().setManualFeed(true);
+    app.presentAndWaitUntilReady();
+    // A file where the temporary folder should be: no movie can be made there.
+    const auto tmp = foundation::Sandbox::temporaryDirectory();
+    std::filesystem::remove_all(tmp);
+    std::ofstream(tmp) << "not a folder";
+    ASSERT_TRUE(app.tap(app.recorder->recordButton));
+    app.drainSessionQueue();
+    app.settle();
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
+    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
+    EXPECT_FALSE(app.recorder->recordButton.lock()->isSelected());
+    // The next tap tries again rather than stopping a recording that never began.
+    std::filesystem::remove(tmp);
+    std::filesystem::create_directories(tmp);
+    ASSERT_TRUE(app.tap(app.recorder->recordButton));
+    ASSERT_TRUE(app.runUntil([&] { return app.recorder->isRecording(); }));
+    app.drainSessionQueue();
+    app.settle();
+}
+
+TEST(CustomVideoRecorderTest, AMovieTheWriterCouldNotFinishIsNotExported) {
+    test::CustomRecorderApp app;
+    app.standardDevices();
+    app.devices().setManualFeed(true);
+    av::AssetWriter::failWritersAfterAppends(2);
+    app.presentAndWaitUntilReady();
+    app.startRecording();
+    for (int i = 0; i < 5; ++i) {
+        app.feedFrame(i, i / 30.0);
+    }
+    // A failed writer writes nothing more, yet the time goes on.
+    EXPECT_NEAR(app.recorder->duration(), 4 / 30.0, 1e-9);
+    app.recorder->stopRecording();
+    ASSERT_TRUE(app.runUntil([&] { return !app.recorder->getRecordedFile().empty(); }));
+    ASSERT_TRUE(app.runUntil([&] { return app::AppLifecycle::backgroundTaskCount() == 0; }));
+    app.drainSessionQueue();
+    app.settle();
+    av::AssetWriter::failWritersAfterAppends(0);
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::is_empty(foundation::Sandbox::documentsDirectory(), ec));
+    EXPECT_EQ(app.topViewController(), app.recorder);
+    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
 }
 
 TEST(CustomVideoRecorderTest, TwoRecordTapsInOneTurnStartOnlyOnce) {
