@@ -141,6 +141,34 @@ TEST_F(PelmarAudioEngineTest, SkipsSeekAndTheEndOfItsOwnItemIsPosted) {
     EXPECT_FALSE(skipDirectionFromRawValue(0.5));
 }
 
+TEST_F(PelmarAudioEngineTest, StallsAndTimeJumpsOfItsOwnItemBecomeItsNotifications) {
+    auto engine = PelmarAudioEngine::sharedInstance();
+    request(a);
+    ASSERT_TRUE(app.runUntil([&] { return answers.size() == 1; }));
+    app.settle();
+    EXPECT_TRUE(
+            mediaplayer::NowPlayingInfoCenter::defaultCenter().isReceivingRemoteControlEvents());
+    app.advance(2.0);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    std::vector<std::string> heard;
+    auto stalls =
+            center.addObserver(std::string(kPlayerStalled), [&](const foundation::Notification& n) {
+                const bool current =
+                        n.objectAs<av::PlayerItem>() == engine->player()->currentItem();
+                heard.push_back(current ? "stalled" : "stalled other");
+            });
+    auto jumps = center.addObserver(
+            std::string(kPlayerTimeDidChange), [&](const foundation::Notification& n) {
+                heard.push_back("time " + std::to_string(*n.objectAs<double>()));
+            });
+    const auto other = av::PlayerItem::create(b);
+    for (const auto& item : {other, engine->player()->currentItem()}) {
+        center.post("AVPlayerItemPlaybackStalledNotification", item);
+        center.post(av::kPlayerItemTimeJumpedNotification, item);
+    }
+    EXPECT_THAT(heard, ElementsAre("stalled", "time 2.000000"));
+}
+
 TEST_F(PelmarAudioEngineTest, AnUnreadableUrlIsMadeCurrentWithoutALoadShare) {
     auto engine = PelmarAudioEngine::sharedInstance();
     int progress = 0;

@@ -58,6 +58,10 @@ public:
 
     const std::shared_ptr<Pelmar>& application() const { return pelmar_; }
 
+    // Kept for hosts that read it; the screen sets the waveform's mode from its state.
+    AudioVisualizationView::AudioVisualizationMode audioVisualizationMode =
+            AudioVisualizationView::AudioVisualizationMode::read;
+
     AudioRecorderState currentState() const { return state_; }
 
     const std::shared_ptr<ViewModel>& viewModel() const { return viewModel_; }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,8 @@
 //     pelmar->uploadFromPath("/data/clip.mp4", std::nullopt, nullptr, nullptr, nullptr);
 
 namespace pelmar::ui {
+class ImagePickerController;
+struct ImagePickerMediaInfo;
 class ViewController;
 }  // namespace pelmar::ui
 
@@ -303,20 +306,23 @@ public:
     // The ad tag URL last given to setAdsURL, "" by default.
     std::string adsURL() const;
 
-    // Video playback: the styled player screen over a queue player for service video tokens or
-    // URLs (web URLs and local paths), and the system player screen for the first of local file
-    // paths. Each returns at once; the screen comes on a later main-queue turn. Main thread only.
+    // Video playback launches.
+    // The styled player screen over a queue player of service video tokens, or of URLs (web URLs
+    // and local paths); it comes on a later main-queue turn and then plays. Main thread only.
     void playVideo(std::vector<std::string> tokens);
 
     void playFromUri(std::vector<std::string> urls);
 
+    // The system player screen for a copy of the first path ("video.mp4" in Documents), after
+    // dismissing the screen on top; nothing when the copy fails. Main thread only.
     void playFromPaths(std::vector<std::string> paths);
 
-    // Audio: the voice recorder screen, and the audio player screen over service audio tokens
-    // (turned into their audio file URLs) or over audio URLs; an empty list opens nothing. Each
-    // presents its screen full screen, animated, over getParentViewController(). Main thread only.
+    // Audio recording and playback screens.
+    // Each presents its screen full screen, animated, over getParentViewController(); an empty
+    // list opens nothing. Main thread only; in the `pelmar` library.
     void startAudioRecorder();
 
+    // Plays service audios: each token becomes its audio file URL.
     void startAudioPlayer(const std::vector<std::string>& tokens);
 
     void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
@@ -372,6 +378,18 @@ public:
                             const std::string& messageBody = "",
                             const std::optional<FileInfoData>& file = std::nullopt);
 
+    // The system camera's result, as its picker's delegate (main thread): a movie is copied to
+    // "video.mp4" (a sound to "audio.aac") in Documents and uploaded from there, or from where the
+    // camera left it when the copy fails; a picture is written to "image.jpg" as JPEG at quality
+    // 0 and uploaded when the write succeeded (otherwise the uploading delegate hears
+    // failedToUpload). A fixed file that an upload still reads is never replaced: the new result
+    // then takes the next free "video-1.mp4", "video-2.mp4", ... The camera is closed either way.
+    void imagePickerController(ui::ImagePickerController& picker,
+                               const ui::ImagePickerMediaInfo& info);
+
+    // The user closed the system camera: it is dismissed; nothing is reported.
+    void imagePickerControllerDidCancel(ui::ImagePickerController& picker);
+
     // The mail screen ended: it is dismissed; nothing is reported.
     void mailComposeController(messageui::MailComposeViewController& controller,
                                messageui::MailComposeResult result,
@@ -407,6 +425,8 @@ private:
     std::shared_ptr<PelmarPlayerDelegate> playerDelegate_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_ PELMAR_GUARDED_BY(mutex_);
     const std::unique_ptr<Options> options_ PELMAR_PT_GUARDED_BY(mutex_);
+    // Files of the system camera's results that an upload is still reading.
+    std::set<std::string> cameraFilesInUpload_ PELMAR_GUARDED_BY(mutex_);
     // The service objects, made in this order after everything above and released first; they
     // refer back to this facade.
     const std::shared_ptr<PelmarConnect> connect_;

@@ -14,12 +14,14 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/av/CaptureDevice.h"
+#include "pelmar/platform/av/ImagePickerCameraSource.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/messageui/MailComposeViewController.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/ui/ImagePickerController.h"
 #include "pelmar/platform/ui/ViewController.h"
 
 namespace pelmar {
@@ -31,7 +33,8 @@ constexpr std::string_view kBuiltInMicPort = "MicrophoneBuiltIn";
 constexpr std::string_view kHeadsetMicPort = "MicrophoneWired";
 
 bool hasCamera() {
-    return !av::CaptureDevice::devices(av::MediaType::Video).empty();
+    av::ImagePickerCameraSource::install();
+    return ui::ImagePickerController::isSourceTypeAvailable(ui::ImagePickerSourceType::Camera);
 }
 
 bool hasMicrophone() {

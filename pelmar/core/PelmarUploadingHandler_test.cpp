@@ -487,7 +487,7 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, CancelStopsTheRunningTransferAndDe
 TEST_F(PelmarUploadingHandlerIntegrationTest,
        CancelWithoutAPathStopsTheRunningTransferNotAWaitingOne) {
     const fs::path first = writeFile("first.mp4", 128 * 1024);
-    const fs::path second = writeFile("second.mp4", 128 * 1024);
+    const fs::path second = writeFile("second.mp4", 96 * 1024);  // told apart by its size
     hold("POST", Role::Storage, "/upload/.*");
     Closures one;
     Closures two;
@@ -504,8 +504,13 @@ TEST_F(PelmarUploadingHandlerIntegrationTest,
 
     EXPECT_THAT(one.read().confirmError, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
     EXPECT_FALSE(two.read().confirmError);
-    ASSERT_EQ(emulator_.uploads().size(), 1u);
-    EXPECT_EQ(emulator_.uploads()[0].size, fs::file_size(second));
+    // The cancelled transfer had sent its whole body before its answer was held, so the store may
+    // or may not keep it depending on when it sees the client go; the waiting one went out once.
+    const auto uploads = emulator_.uploads();
+    EXPECT_EQ(std::count_if(
+                      uploads.begin(), uploads.end(),
+                      [&](const test::StoredUpload& u) { return u.size == fs::file_size(second); }),
+              1);
 }
 
 TEST_F(PelmarUploadingHandlerIntegrationTest, UnsafeTokensAreRefusedBeforeAnyRequest) {

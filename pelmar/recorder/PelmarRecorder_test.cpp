@@ -657,7 +657,9 @@ TEST(PelmarRecorderTest, SnapshotOfTheScreenWhileRecording) {
     // A face, a loud sound and dim light, so that every meter shows something.
     app.deliverFaces({av::MetadataFaceObject{1, 0.3, 0.25, 0.4, 0.3}});
     app.feedAudio(av::test::SyntheticMedia::tone(0, 1024, 44100, 1));
-    app.recorder->luxMeterView.lock()->setCurrentLuminousity(0.2);
+    const auto lux = app.recorder->luxMeterView.lock();
+    ASSERT_NE(lux, nullptr);
+    lux->setCurrentLuminousity(0.2);
     app.advance(1.0);
     EXPECT_EQ(app.recorder->recordingDurationLabel.lock()->text(), "00:01");
     EXPECT_FALSE(app.recorder->faceOutlineView.lock()->faces.empty());

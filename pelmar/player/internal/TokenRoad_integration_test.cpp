@@ -47,6 +47,23 @@ TEST_F(TokenRoadIntegrationTest, URLCarriesParamsSessionAndSeedAndPlaysPlainWith
     EXPECT_NE(build(token, std::nullopt)->url, build(token, std::nullopt)->url);
 }
 
+TEST_F(TokenRoadIntegrationTest, ATranscriptionWritesSubtitlesAndPlaysAComposition) {
+    const std::string token = seedVideo();
+    const std::string answer = R"({"original_stream": {"token": "str-1", "audio_transcription":
+            {"words": ["hello"], "times": [{"start": 0, "end": 500}]}}})";
+    for (const bool shown : {false, true}) {
+        SCOPED_TRACE(shown);
+        facade_->getVideoPlayerConfig()->shouldShowSubtitles = shown;
+        fail("GET", test::Role::Api, ".*/videos/" + token + ".*", 200, answer);
+        const auto source = build(token, std::nullopt);
+        ASSERT_TRUE(source && source->subtitles && source->composition);
+        std::stringstream text;
+        text << std::ifstream(*source->subtitles).rdbuf();
+        EXPECT_EQ(text.str(), "WEBVTT\n\n00:00:00.000 --> 00:00:00.500\nhello\n\n");
+        EXPECT_EQ(source->composition->compositionTracks().size(), shown ? 3u : 2u);
+    }
+}
+
 TEST_F(TokenRoadIntegrationTest, AFailedDescriptionStillPlaysTheVideo) {
     const auto source = build("vid-404", std::nullopt);
     ASSERT_TRUE(source);

@@ -58,6 +58,7 @@ libav::CodecContextPtr openDecoder(const AVStream& stream) {
         return nullptr;
     }
     decoder->pkt_timebase = stream.time_base;
+    decoder->thread_count = 0;  // as many decoding threads as the machine suits
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return nullptr;
     }
@@ -87,7 +88,7 @@ public:
             held_.reset(av_frame_clone(&frame));
             return std::nullopt;
         }
-        if (!pending_ && held_ && t > start_) {
+        if (!pending_ && !pendingFrame_ && held_ && t > start_) {
             if (auto e = push(*held_, start_)) {
                 return e;
             }
@@ -98,13 +99,13 @@ public:
 
     // Ends the last picture at the range end, or one frame later when the source ends first.
     std::optional<Error> finish(double frameDuration) {
-        if (!pending_ && held_) {
+        if (!pending_ && !pendingFrame_ && held_) {
             // The whole range falls within one picture.
             if (auto e = push(*held_, start_)) {
                 return e;
             }
         }
-        if (!pending_) {
+        if (!pending_ && !pendingFrame_) {
             return std::nullopt;
         }
         const double last = std::min(end_, pendingT_ + frameDuration);
@@ -115,13 +116,17 @@ public:
 
 private:
     std::optional<Error> push(const AVFrame& frame, double t) {
-        if (pending_) {
+        if (pending_ || pendingFrame_) {
             if (auto e = encodePending(t - pendingT_)) {
                 return e;
             }
         }
-        pending_ = convert(frame);
-        if (!pending_) {
+        if (turns_ == 0) {
+            pendingFrame_ = convertFrame(frame);
+        } else {
+            pending_ = convert(frame);
+        }
+        if (!pending_ && !pendingFrame_) {
             return exportError(kAssetExportErrorEncode, "cannot convert a picture");
         }
         pendingT_ = t;
@@ -133,12 +138,44 @@ private:
         const auto pts = std::llround((pendingT_ - start_) * MovieEncoder::kVideoTimescale);
         const auto length =
                 std::max<long long>(1, std::llround(duration * MovieEncoder::kVideoTimescale));
-        auto error = encoder_.encodeVideo(*pending_, pts, length);
+        auto error = pendingFrame_ ? encoder_.encodeVideoFrame(*pendingFrame_, pts, length)
+                                   : encoder_.encodeVideo(*pending_, pts, length);
         pending_.reset();
+        pendingFrame_.reset();
         if (error) {
             return encodeError(*error);
         }
         return std::nullopt;
+    }
+
+    // An upright picture goes to the encoder in its own form: the decoder's frame itself when it
+    // already is planar 4:2:0 at the encoder's size, else one conversion straight into that form.
+    libav::FramePtr convertFrame(const AVFrame& frame) {
+        const int w = encoder_.videoWidth();
+        const int h = encoder_.videoHeight();
+        if (frame.format == AV_PIX_FMT_YUV420P && frame.width == w && frame.height == h) {
+            return libav::FramePtr(av_frame_clone(&frame));
+        }
+        libav::FramePtr out(av_frame_alloc());
+        if (!out) {
+            return nullptr;
+        }
+        out->format = AV_PIX_FMT_YUV420P;
+        out->width = w;
+        out->height = h;
+        if (av_frame_get_buffer(out.get(), 0) < 0) {
+            return nullptr;
+        }
+        scaler_.reset(sws_getCachedContext(scaler_.release(), frame.width, frame.height,
+                                           static_cast<AVPixelFormat>(frame.format), w, h,
+                                           AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
+                                           nullptr));
+        if (!scaler_) {
+            return nullptr;
+        }
+        sws_scale(scaler_.get(), frame.data, frame.linesize, 0, frame.height, out->data,
+                  out->linesize);
+        return out;
     }
 
     std::shared_ptr<media::PixelBuffer> convert(const AVFrame& frame) {
@@ -190,6 +227,7 @@ private:
     libav::ScalerPtr scaler_;
     libav::FramePtr held_;
     std::shared_ptr<media::PixelBuffer> pending_;
+    libav::FramePtr pendingFrame_;
     double pendingT_ = 0;
     bool started_ = false;
 };

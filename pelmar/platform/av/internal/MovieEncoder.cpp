@@ -210,6 +210,39 @@ std::optional<Error> MovieEncoder::encodeVideo(const media::PixelBuffer& picture
     return drain(video_.get(), videoStream_, true);
 }
 
+std::optional<Error> MovieEncoder::encodeVideoFrame(const AVFrame& picture,
+                                                    int64_t pts,
+                                                    int64_t duration) {
+    if (!video_) {
+        return plainError(kAssetWriterErrorEncoder, "the movie has no video track");
+    }
+    if (picture.format != AV_PIX_FMT_YUV420P || picture.width != video_->width
+        || picture.height != video_->height) {
+        return plainError(kAssetWriterErrorEncoder, "the picture is not in the encoder's form");
+    }
+    // A new reference to the same pixels: the encoder may keep it while it looks ahead.
+    const libav::FramePtr frame(av_frame_clone(&picture));
+    if (!frame) {
+        return plainError(kAssetWriterErrorEncoder, "out of memory");
+    }
+    frame->pts = pts;
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    videoDurations_[pts] = duration;
+    const int err = avcodec_send_frame(video_.get(), frame.get());
+    if (err < 0) {
+        return libavError(kAssetWriterErrorEncoder, "the H.264 encoder refused a picture", err);
+    }
+    return drain(video_.get(), videoStream_, true);
+}
+
+int MovieEncoder::videoWidth() const {
+    return video_ ? video_->width : 0;
+}
+
+int MovieEncoder::videoHeight() const {
+    return video_ ? video_->height : 0;
+}
+
 std::optional<Error> MovieEncoder::encodeAudio(const int16_t* samples,
                                                int frames,
                                                int channels,

@@ -9,6 +9,8 @@
 #include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 
+struct AVFrame;
+
 namespace pelmar::av::internal {
 
 // MovieEncoder: the libav side of the asset writer: H.264 (libx264) and AAC encoders, picture
@@ -50,6 +52,13 @@ public:
     std::optional<Error> encodeVideo(const media::PixelBuffer& picture,
                                      int64_t pts,
                                      int64_t duration);
+
+    // A picture already in the encoder's own form (planar YUV 4:2:0 at the track's size, see
+    // videoWidth()/videoHeight()), as a decoder gives it: sent without any conversion.
+    std::optional<Error> encodeVideoFrame(const AVFrame& picture, int64_t pts, int64_t duration);
+
+    int videoWidth() const;
+    int videoHeight() const;
 
     // `frames` interleaved signed 16-bit frames of `channels` at `rate`. `startPts` (output
     // samples) places the first chunk; later chunks follow on without gaps.

@@ -1,0 +1,152 @@
+#include "pelmar/audio/PelmarAudioPlayer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pelmar/audio/PelmarAudioEngine.h"
+#include "pelmar/audio/testing/AudioTestApp.h"
+#include "pelmar/audio/testing/WavFile.h"
+#include "pelmar/platform/foundation/NotificationCenter.h"
+#include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/Slider.h"
+#include "pelmar/player/testing/PlayerEventLog.h"
+#include "testing/TempDir.h"
+
+namespace pelmar {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class PelmarAudioPlayerTest : public ::testing::Test {
+protected:
+    // A player screen over two local 30-second files, shown and playing the first.
+    std::shared_ptr<PelmarAudioPlayer> open() {
+        std::vector<std::string> paths;
+        for (const char* name : {"a.wav", "b.wav"}) {
+            EXPECT_TRUE(test::writeWav(dir.path() / name, 1, 30 * 44100, 0));
+            paths.push_back((dir.path() / name).string());
+        }
+        app.sdk()->setPlayerDelegate(events);
+        auto screen = PelmarAudioPlayer::create(app.sdk(), paths);
+        app.root()->present(screen, false);
+        app.runUntil(
+                [&] { return screen->isAppeared() && text(screen->statusLabel) == "Playing"; });
+        app.settle();
+        return screen;
+    }
+
+    // The delegate's calls since the last look.
+    std::vector<std::string> fresh() {
+        auto all = events->events();
+        std::vector<std::string> result(all.begin() + static_cast<long>(seen), all.end());
+        seen = all.size();
+        return result;
+    }
+
+    static std::string text(const std::weak_ptr<ui::Label>& label) { return label.lock()->text(); }
+
+    test::AudioTestApp app;
+    test::TempDir dir;
+    std::shared_ptr<test::PlayerEventLog> events = std::make_shared<test::PlayerEventLog>();
+    size_t seen = 0;
+};
+
+TEST_F(PelmarAudioPlayerTest, TimeTextsInShortAndLongForm) {
+    EXPECT_EQ(PelmarAudioPlayer::timeLabelString(5), "0:05");
+    EXPECT_EQ(PelmarAudioPlayer::timeLabelString(754), "12:34");
+    EXPECT_EQ(PelmarAudioPlayer::timeLabelString(3600), "60:00");
+    EXPECT_EQ(PelmarAudioPlayer::longTimeString(3725), "01:02:05");
+}
+
+TEST_F(PelmarAudioPlayerTest, PositionsAreReportedRoundedToHundredthsOnceEach) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    fresh();
+    screen->updateCurrentTimeLabel(59.999f);
+    EXPECT_EQ(text(screen->currentTimeLabel), "0:59");
+    EXPECT_EQ(text(screen->durationLabel), "00:00:59");
+    screen->updateCurrentTimeLabel(60.001f);  // the same hundredth: nothing new to tell
+    screen->updateCurrentTimeLabel(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_EQ(text(screen->currentTimeLabel), "1:00");
+    EXPECT_THAT(fresh(), ElementsAre("seek 60"));
+}
+
+TEST_F(PelmarAudioPlayerTest, TheSliderSeeksOnlyWhilePlaying) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    auto engine = PelmarAudioEngine::sharedInstance();
+    screen->onPlayOrPause();
+    ASSERT_FALSE(engine->isPlaying());
+    screen->timeSlider.lock()->dragTo(12.0f);
+    app.settle();
+    EXPECT_DOUBLE_EQ(engine->currentTimeInSeconds(), 0.0);
+    screen->onPlayOrPause();
+    screen->timeSlider.lock()->dragTo(12.0f);
+    app.settle();
+    EXPECT_DOUBLE_EQ(engine->currentTimeInSeconds(), 12.0);
+}
+
+TEST_F(PelmarAudioPlayerTest, LoadSharesCountAsCompleteWhenTheyRoundToAHundred) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    fresh();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (double share : {50.0, 99.4, 99.99999, 100.0}) {
+        center.post(kMediaLoadProgress, std::make_shared<double>(share));
+    }
+    center.post(kMediaLoadProgress);  // no share at all
+    EXPECT_THAT(fresh(), ElementsAre("ready", "ready"));
+}
+
+TEST_F(PelmarAudioPlayerTest, EngineNotificationsFromAnotherThreadAreHandledOnTheMainThread) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    fresh();
+    std::thread poster(
+            [] { foundation::NotificationCenter::defaultCenter().post(kPlayerDidReachEnd); });
+    poster.join();
+    EXPECT_THAT(fresh(), IsEmpty());
+    app.settle();
+    const auto heard = fresh();
+    EXPECT_NE(std::find(heard.begin(), heard.end(), "ended"), heard.end());
+    EXPECT_TRUE(app.runUntil([&] { return screen->currentItemIndex() == 1; }));
+}
+
+TEST_F(PelmarAudioPlayerTest, ClosingWhileTheNextEntryIsPreparedLeavesNothingPlaying) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    auto engine = PelmarAudioEngine::sharedInstance();
+    screen->onPlayNextItem();
+    EXPECT_FALSE(engine->isPlaying());
+    screen->onClose();
+    app.settle();
+    EXPECT_EQ(engine->currentPlayingItem(), screen->audioPaths()[1]);
+    EXPECT_FALSE(engine->isPlaying());
+    EXPECT_FALSE(screen->hasSliderTimer());
+    EXPECT_EQ(fresh().back(), "cancelled");
+    EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
+}
+
+TEST_F(PelmarAudioPlayerTest, AnEmptyListPlaysNothingAndCloses) {
+    app.sdk()->setPlayerDelegate(events);
+    auto screen = PelmarAudioPlayer::create(app.sdk(), {});
+    app.root()->present(screen, false);
+    app.settle();
+    app.advance(0.5);  // the animated dismissal
+    EXPECT_EQ(app.topViewController(), app.root());
+    EXPECT_FALSE(PelmarAudioEngine::sharedInstance()->currentPlayingItem());
+    EXPECT_THAT(fresh(), IsEmpty());
+    EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
+}
+
+}  // namespace
+}  // namespace pelmar

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pelmar/platform/av/testing/MovieProbe.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/ui/ImagePickerController.h"
+#include "pelmar/platform/ui/ModalPresentationStyle.h"
+#include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/recorder/testing/RecorderServiceApp.h"
+
+namespace pelmar {
+namespace {
+
+using foundation::Sandbox;
+
+// Opens the system camera through the facade and lets its presentation end.
+std::shared_ptr<ui::ImagePickerController> openCamera(test::RecorderServiceApp& app) {
+    app.facade->startImageRecorder();
+    app.advance(ui::TransitionContext::kStandardDuration);
+    app.settle();
+    return std::dynamic_pointer_cast<ui::ImagePickerController>(app.topViewController());
+}
+
+void closeCameraAndSettle(test::RecorderServiceApp& app) {
+    app.advance(ui::TransitionContext::kStandardDuration);
+    app.settle();
+}
+
+TEST(PelmarSystemCameraTest, OpensOnlyWithACameraForStillPictures) {
+    for (const bool camera : {false, true}) {
+        SCOPED_TRACE(camera ? "camera" : "no camera");
+        test::RecorderServiceApp app;
+        if (camera) {
+            app.standardDevices();
+        }
+        auto picker = openCamera(app);
+        if (!camera) {
+            EXPECT_EQ(app.topViewController(), app.root());
+            continue;
+        }
+        ASSERT_NE(picker, nullptr);
+        EXPECT_EQ(picker->sourceType(), ui::ImagePickerSourceType::Camera);
+        EXPECT_EQ(picker->mediaTypes(), std::vector<std::string>{"public.image"});
+        EXPECT_FALSE(picker->allowsEditing());
+        EXPECT_EQ(picker->modalPresentationStyle(), ui::ModalPresentationStyle::FullScreen);
+    }
+}
+
+TEST(PelmarSystemCameraTest, APictureAndAMovieAreUploadedFromTheirFixedFiles) {
+    struct Case {
+        const char* name;
+        bool movie;
+        const char* file;
+    };
+
+    const Case cases[] = {
+            {"picture", false, "image.jpg"},
+            {"movie", true, "video.mp4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RecorderServiceApp app;
+        app.standardDevices();
+        auto picker = openCamera(app);
+        ASSERT_NE(picker, nullptr);
+        if (c.movie) {
+            picker->setMediaTypes({"public.movie"});
+            ASSERT_TRUE(picker->startVideoCapture());
+            app.advance(1.0);
+            picker->stopVideoCapture();
+        } else {
+            ASSERT_TRUE(picker->takePicture());
+        }
+        ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 1; }, 60));
+        closeCameraAndSettle(app);
+        EXPECT_EQ(app.topViewController(), app.root());  // the camera is closed
+        const auto fixed = Sandbox::documentsDirectory() / c.file;
+        EXPECT_EQ(app.uploads->events().front().path, fixed.string());
+        ASSERT_EQ(app.emulator.uploads().size(), 1U);
+        EXPECT_EQ(app.emulator.uploads()[0].kind,
+                  c.movie ? test::MediaKind::Video : test::MediaKind::Image);
+        if (c.movie) {
+            const auto probe = av::test::MovieProbe::probe(fixed);
+            ASSERT_TRUE(probe);
+            EXPECT_NEAR(probe->videoDuration, 1.0, 0.05);
+        }
+    }
+}
+
+TEST(PelmarSystemCameraTest, CancelClosesTheCameraAndReportsNothing) {
+    test::RecorderServiceApp app;
+    app.standardDevices();
+    auto picker = openCamera(app);
+    ASSERT_NE(picker, nullptr);
+    picker->cancelPicking();
+    closeCameraAndSettle(app);
+    EXPECT_EQ(app.topViewController(), app.root());
+    EXPECT_TRUE(app.uploads->events().empty());
+}
+
+TEST(PelmarSystemCameraTest, APictureNeverReplacesTheFileAnUploadStillReads) {
+    test::RecorderServiceApp app;
+    app.standardDevices();
+    test::ServiceEmulator::Fault hold;
+    hold.method = "POST";
+    hold.role = test::Role::Storage;
+    hold.pathPattern = "/upload/.*";
+    hold.hold = true;
+    app.emulator.addFault(hold);
+
+    auto first = openCamera(app);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(first->takePicture());
+    ASSERT_TRUE(app.runUntil(
+            [&] { return app.emulator.waitForHeld(1, std::chrono::milliseconds(0)); }, 60));
+    closeCameraAndSettle(app);
+    const auto fixed = Sandbox::documentsDirectory() / "image.jpg";
+    const auto firstBytes = std::filesystem::file_size(fixed);
+
+    auto second = openCamera(app);
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(second->takePicture());
+    ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("preparingToUpload") == 2; }, 60));
+    closeCameraAndSettle(app);
+    EXPECT_EQ(std::filesystem::file_size(fixed), firstBytes);
+    EXPECT_EQ(app.uploads->events().back().path,
+              (Sandbox::documentsDirectory() / "image-1.jpg").string());
+    app.emulator.releaseHeld();
+    ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 2; }, 60));
+}
+
+}  // namespace
+}  // namespace pelmar
