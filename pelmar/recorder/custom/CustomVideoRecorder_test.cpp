@@ -348,6 +348,22 @@ TEST(CustomVideoRecorderTest, HostCallsThatMakeNoSenseDoNothing) {
     EXPECT_EQ(temporaryFiles().size(), 1U);
 }
 
+TEST(CustomVideoRecorderTest, ACameraSwitchWithoutACameraInputChangesNothing) {
+    test::CustomRecorderApp app;
+    app.devices().addBackCamera().addFrontCamera().addMicrophone().failDeviceInput(
+            MediaType::Video);
+    app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
+    app.present();
+    ASSERT_EQ(app.recorder->setupResult(), AVCamSetupResult::sessionConfigurationFailed);
+    // Even with its button forced on, the switch finds no camera to replace.
+    app.recorder->cameraButton.lock()->setEnabled(true);
+    app.recorder->changeCamera();
+    app.drainSessionQueue();
+    app.settle();
+    EXPECT_TRUE(app.recorder->session()->inputs().empty());
+    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
+}
+
 TEST(CustomVideoRecorderTest, AStopBeforeTheFirstFrameLeavesNoFileAndNoTask) {
     test::CustomRecorderApp app;
     readyAndRecording(app);
