@@ -19,6 +19,7 @@
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/recorder/internal/RecorderText.h"
 #include "pelmar/recorder/testing/CustomRecorderApp.h"
+#include "pelmar/recorder/testing/PermissionCases.h"
 
 namespace pelmar {
 namespace {
@@ -62,38 +63,7 @@ TEST(CustomVideoRecorderTest, CreateMakesTheRecordingPreviewWithTheSameFacade) {
 }
 
 TEST(CustomVideoRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) {
-    struct Case {
-        const char* name;
-        AuthorizationStatus camera;
-        AuthorizationStatus microphone;
-        bool cameraAnswer;
-        bool microphoneAnswer;
-        AVCamSetupResult result;
-        const char* alert;  // null: none
-    };
-
-    const char* cameraText =
-            "recorder doesn't have permission to use the camera, please change privacy settings";
-    const char* micText =
-            "recorder doesn't have permission to use the microphone, please change "
-            "privacy settings";
-    const Case cases[] = {
-            {"both authorised", AuthorizationStatus::Authorized, AuthorizationStatus::Authorized,
-             true, true, AVCamSetupResult::success, nullptr},
-            {"both asked, both granted", AuthorizationStatus::NotDetermined,
-             AuthorizationStatus::NotDetermined, true, true, AVCamSetupResult::success, nullptr},
-            {"camera asked and refused", AuthorizationStatus::NotDetermined,
-             AuthorizationStatus::Authorized, false, true, AVCamSetupResult::cameraNotAuthorized,
-             cameraText},
-            {"microphone asked and refused", AuthorizationStatus::Authorized,
-             AuthorizationStatus::NotDetermined, true, false, AVCamSetupResult::micNotAuthorized,
-             micText},
-            {"both refused before", AuthorizationStatus::Denied, AuthorizationStatus::Denied, true,
-             true, AVCamSetupResult::micNotAuthorized, micText},
-            {"camera restricted", AuthorizationStatus::Restricted, AuthorizationStatus::Authorized,
-             true, true, AVCamSetupResult::cameraNotAuthorized, cameraText},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : test::permissionCases()) {
         SCOPED_TRACE(c.name);
         test::CustomRecorderApp app;
         app.devices().addBackCamera().addFrontCamera().addMicrophone();
