@@ -241,6 +241,31 @@ TEST(CustomVideoRecorderTest, AnInterruptionHidesThePreviewUntilItEnds) {
     EXPECT_EQ(layer->opacity(), 1);
 }
 
+TEST(CustomVideoRecorderTest, RotatingTurnsPreviewAndRecordingButAFlatDeviceChangesNothing) {
+    test::CustomRecorderApp app;
+    app.standardDevices();
+    app.devices().setManualFeed(true);
+    app.presentAndWaitUntilReady();
+    auto preview = app.recorder->previewView.lock()->videoPreviewLayer()->connection();
+    ASSERT_NE(preview, nullptr);
+    app.window()->rotate(ui::InterfaceOrientation::LandscapeLeft);
+    app.drainSessionQueue();
+    app.settle();
+    EXPECT_EQ(preview->videoOrientation(), av::VideoOrientation::LandscapeLeft);
+    EXPECT_EQ(app.videoOutput()->connection(MediaType::Video)->videoOrientation(),
+              av::VideoOrientation::LandscapeLeft);
+    EXPECT_EQ(app.recorder->videoWidth(), 1920);
+    EXPECT_EQ(app.recorder->videoHeight(), 1080);
+    for (auto device : {ui::DeviceOrientation::FaceUp, ui::DeviceOrientation::FaceDown}) {
+        SCOPED_TRACE(static_cast<int>(device));
+        ui::Application::shared().setDeviceOrientation(device);
+        app.recorder->viewWillTransition(app.window()->bounds().size());
+        app.drainSessionQueue();
+        EXPECT_EQ(preview->videoOrientation(), av::VideoOrientation::LandscapeLeft);
+        EXPECT_EQ(app.recorder->videoWidth(), 1920);
+    }
+}
+
 TEST(CustomVideoRecorderTest, TheLimitStopsAtTheFrameWhosePresentationTimeReachesIt) {
     struct Case {
         const char* name;
