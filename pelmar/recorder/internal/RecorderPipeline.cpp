@@ -124,11 +124,14 @@ bool RecorderPipeline::writeVideo(const Placed& frame, bool blurred, double maxS
     if (durationExceeded_) {
         return false;
     }
-    const double t = frame.end.seconds();
+    const media::Time time =
+            options_.timeFramesByPresentation ? frame.sample->presentationTimeStamp() : frame.end;
+    currentVideoTime_ = frame.sample->presentationTimeStamp();
+    const double t = time.seconds();
     if (auto writer = writer_) {
         if (writer->status() == av::AssetWriter::Status::Unknown) {
             writer->startWriting();
-            writer->startSession(frame.end);
+            writer->startSession(time);
             started_.store(writer->status() == av::AssetWriter::Status::Writing);
             log_("session started with time " + shortestDouble(t));
             firstSampleTimestamp_ = t;

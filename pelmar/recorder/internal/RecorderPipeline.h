@@ -35,7 +35,16 @@ class RecorderPipeline {
 public:
     using LogFn = std::function<void(const std::string&)>;
 
+    // How a screen uses the pipeline. The defaults are the camera screen's.
+    struct Options {
+        // The movie starts at the first frame's presentation time, and a frame's time (for the
+        // duration and the limit) is its presentation time; otherwise both use the frame's end.
+        bool timeFramesByPresentation = false;
+    };
+
     explicit RecorderPipeline(LogFn log) : log_(std::move(log)) {}
+
+    RecorderPipeline(LogFn log, Options options) : log_(std::move(log)), options_(options) {}
 
     // Forgets every timing of an earlier recording.
     void reset();
@@ -88,10 +97,15 @@ public:
 
     int64_t handledVideoSamples() const { return handledVideo_.load(); }
 
+    // The presentation time of the last camera frame timed by writeVideo() (audio never sets
+    // it); none before the first. Session queue.
+    const std::optional<media::Time>& currentVideoTime() const { return currentVideoTime_; }
+
     int64_t handledAudioSamples() const { return handledAudio_.load(); }
 
 private:
     LogFn log_;
+    const Options options_;
     std::shared_ptr<av::AssetWriter> writer_;
     std::shared_ptr<av::AssetWriterInput> audioInput_;
     std::shared_ptr<av::AssetWriterInput> videoInput_;
@@ -103,6 +117,7 @@ private:
     std::optional<media::Time> lastVideo_;
     std::optional<media::Time> lastAudio_;
     std::optional<media::Time> lastWrittenVideo_;
+    std::optional<media::Time> currentVideoTime_;
     std::atomic<bool> isPaused_{false};
     std::atomic<bool> discont_{false};
     std::atomic<bool> started_{false};

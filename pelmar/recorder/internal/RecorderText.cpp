@@ -1,5 +1,6 @@
 #include "pelmar/recorder/internal/RecorderText.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -47,6 +48,18 @@ std::string minutesSeconds(long long seconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%02lld:%02lld", seconds / 60, seconds % 60);
     return text;
+}
+
+std::string durationLabelText(double elapsed, double limit) {
+    // An infinite limit is no limit; a huge time is capped so that its whole seconds fit.
+    constexpr double kMaxShownSeconds = 1e15;
+    const double shown =
+            limit > 0 && std::isfinite(limit) ? std::max(0.0, limit - elapsed) : elapsed;
+    if (!(shown >= 0)) {
+        return minutesSeconds(0);  // a time that is not a number
+    }
+    return minutesSeconds(
+            static_cast<long long>(std::floor(std::min(kMaxShownSeconds, shown) + 0.4)));
 }
 
 }  // namespace pelmar::internal

@@ -15,4 +15,8 @@ std::string globallyUniqueString();
 // "MM:SS" of whole seconds (negative counts as 0).
 std::string minutesSeconds(long long seconds);
 
+// A recording's duration label after `elapsed` seconds: the elapsed time, or with a limit above 0
+// the time left (never below 0), each rounded up from .6 of a second ("MM:SS").
+std::string durationLabelText(double elapsed, double limit);
+
 }  // namespace pelmar::internal
