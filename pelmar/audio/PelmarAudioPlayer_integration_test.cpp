@@ -157,7 +157,7 @@ TEST_F(PelmarAudioPlayerIntegrationTest, PlaysAServedListTogglesSkipsSeeksWrapsA
 TEST_F(PelmarAudioPlayerIntegrationTest, AOneEntryListHidesPreviousAndNextAndClosesAtTheEnd) {
     const auto path = dir.path() / "only.wav";
     ASSERT_TRUE(test::writeWav(path, 2, 4 * 44100, 0));
-    app.facade->startAudioPlayerFromUrls({path.string()});
+    app.facade->startAudioPlayer(Pelmar::AudioURLs{{path.string()}});
     auto screen = shown();
     ASSERT_TRUE(screen);
     EXPECT_TRUE(hidden(screen->beforeButtonView));
@@ -176,8 +176,8 @@ TEST_F(PelmarAudioPlayerIntegrationTest, AOneEntryListHidesPreviousAndNextAndClo
 }
 
 TEST_F(PelmarAudioPlayerIntegrationTest, EmptyListsOpenNothing) {
-    app.facade->startAudioPlayer({});
-    app.facade->startAudioPlayerFromUrls({});
+    app.facade->startAudioPlayer(std::vector<std::string>{});
+    app.facade->startAudioPlayer(Pelmar::AudioURLs{});
     app.settle();
     EXPECT_EQ(app.topViewController(), app.root());
 }

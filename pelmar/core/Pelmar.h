@@ -322,10 +322,15 @@ public:
     // list opens nothing. Main thread only; in the `pelmar` library.
     void startAudioRecorder();
 
-    // Plays service audios: each token becomes its audio file URL.
+    // Plays service audios: each token becomes its audio file URL. The AudioURLs form plays the
+    // given URLs (web URLs or file URLs) as they are.
+    struct AudioURLs {
+        std::vector<std::string> urls;
+    };
+
     void startAudioPlayer(const std::vector<std::string>& tokens);
 
-    void startAudioPlayerFromUrls(const std::vector<std::string>& urls);
+    void startAudioPlayer(AudioURLs urls);
 
     // QR scanner: opens the QR reader screen full screen over getParentViewController(), with
     // the QR delegate. The screen closes after the first accepted code when the dictionary holds

@@ -23,19 +23,19 @@ void Pelmar::startAudioPlayer(const std::vector<std::string>& tokens) {
     if (tokens.empty() || !audios_) {
         return;
     }
-    std::vector<std::string> urls;
-    urls.reserve(tokens.size());
+    AudioURLs urls;
+    urls.urls.reserve(tokens.size());
     for (const auto& token : tokens) {
-        urls.push_back(audios_->getAudioUrl(token));
+        urls.urls.push_back(audios_->getAudioUrl(token));
     }
-    startAudioPlayerFromUrls(urls);
+    startAudioPlayer(std::move(urls));
 }
 
-void Pelmar::startAudioPlayerFromUrls(const std::vector<std::string>& urls) {
-    if (urls.empty()) {
+void Pelmar::startAudioPlayer(AudioURLs urls) {
+    if (urls.urls.empty()) {
         return;
     }
-    auto screen = PelmarAudioPlayer::create(shared_from_this(), urls);
+    auto screen = PelmarAudioPlayer::create(shared_from_this(), urls.urls);
     screen->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
     if (auto parent = getParentViewController()) {
         parent->present(screen, true);
