@@ -58,7 +58,6 @@ libav::CodecContextPtr openDecoder(const AVStream& stream) {
         return nullptr;
     }
     decoder->pkt_timebase = stream.time_base;
-    decoder->thread_count = 0;  // as many decoding threads as the machine suits
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
         return nullptr;
     }
