@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -53,8 +54,16 @@ public:
 
     // Waits until `count` results arrived; false after kPatience.
     bool waitFor(std::size_t count) {
+        return waitUntil([&](const std::vector<PelmarImageResult>& results) {
+            return results.size() >= count;
+        });
+    }
+
+    // Waits until `condition` holds for the results so far; false after kPatience.
+    template <class Condition>
+    bool waitUntil(Condition condition) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return results_.size() >= count; });
+        return changed_.wait_for(lock, kPatience, [&] { return condition(results_); });
     }
 
     std::vector<PelmarImageResult> results() {
@@ -80,6 +89,15 @@ private:
     std::vector<PelmarImageResult> results_;
     std::vector<std::string> queues_;
 };
+
+// The highest rendered quality among `results`; 0 when there are none.
+double bestQuality(const std::vector<PelmarImageResult>& results) {
+    double best = 0;
+    for (const auto& result : results) {
+        best = std::max(best, result->renderedImageQuality());
+    }
+    return best;
+}
 
 // Polls `condition` until it holds; false after kPatience.
 template <class Condition>
@@ -141,7 +159,8 @@ protected:
     }
 
     // Served paths: "/held/..." waits at gate_, "/broken..." is not an image, "/missing..." is
-    // a 404, "/slow..." trickles out, anything else is the picture.
+    // a 404, "/slow..." trickles out, "/progressive..." is a progressive JPEG paced by its
+    // renders, anything else is the picture.
     ScriptedReply answer(const ScriptedRequest& request) {
         ScriptedReply reply;
         reply.headers = {{"Content-Type", "image/jpeg"}};
@@ -159,8 +178,15 @@ protected:
                     image::test::jpeg(*image::test::photo(640, 480), 90, true);
             reply.body = progressive;
             reply.writeSize = progressive.size() / 20 + 1;
-            reply.beforeWrite = [](std::size_t) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // Paced by the client's renders, whatever the load: past 40% the rest waits for a
+            // first render, past 70% for one of at least the 0.65 threshold.
+            reply.beforeWrite = [this, size = progressive.size()](std::size_t sent) {
+                if (sent * 10 >= size * 7) {
+                    progressiveRenders_.waitUntil(
+                            [](const auto& results) { return bestQuality(results) >= 0.65; });
+                } else if (sent * 10 >= size * 4) {
+                    progressiveRenders_.waitFor(1);
+                }
             };
         } else if (request.target.rfind("/slow", 0) == 0) {
             reply.writeSize = 1000;
@@ -202,6 +228,8 @@ protected:
 
     PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
     Gate gate_;
+    // Intermediate renders of "/progressive..." downloads, which pace the server's answer.
+    Collector progressiveRenders_;
     ScriptedHttpServer server_{[this](const ScriptedRequest& request) { return answer(request); }};
     std::shared_ptr<PelmarRemoteImageManager> manager_;
 };
@@ -645,16 +673,18 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThro
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, ProgressiveDownloadsSendAFewIntermediateRenders) {
-    Collector renders;
     Collector collector;
     const auto uuid = manager_->downloadImageWithURL(
             server_.url("/progressive.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault,
-            renders.completion(), nullptr, collector.completion());
+            progressiveRenders_.completion(), nullptr, collector.completion());
     EXPECT_EQ(collector.only()->image()->width(), 640);
     finish(manager_);
-    const auto intermediate = renders.results();
-    EXPECT_GE(intermediate.size(), 1u);
+    const auto intermediate = progressiveRenders_.results();
+    // A render by 45% and one at 65% or more are due by the pacing; the three thresholds allow
+    // no more than three.
+    ASSERT_GE(intermediate.size(), 2u);
     EXPECT_LE(intermediate.size(), 3u);
+    EXPECT_GE(bestQuality(intermediate), 0.65);
     for (const auto& result : intermediate) {
         EXPECT_EQ(result->resultType(), PelmarImageResultType::Progressive);
         EXPECT_EQ(result->UUID(), uuid);
