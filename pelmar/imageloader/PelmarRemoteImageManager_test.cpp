@@ -8,10 +8,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <initializer_list>
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
@@ -247,6 +250,88 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, NoUsableURLIsAnsweredAtOnceOnThe
         EXPECT_EQ(result->resultType(), PelmarImageResultType::None);
     }
     EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, EveryByteOfAURLIsJudgedWhereverItStands) {
+    const auto unsafe = [](unsigned char c) {
+        return c <= 0x20 || c == 0x7F
+               || std::string_view("\"<>\\^`{|}").find(static_cast<char>(c))
+                          != std::string_view::npos;
+    };
+    // Every usable URL below is in the memory cache, so each call answers at once.
+    auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
+    {
+        PelmarRemoteLock::Hold lock(entry->lock);
+        entry->image = image::Bitmap::create(2, 2);
+    }
+    // Short URLs, and the byte first, in the middle and last of longer ones.
+    for (const std::size_t length : {6u, 16u, 17u, 40u, 63u}) {
+        for (const std::size_t at : {std::size_t{2}, length / 2, length - 1}) {
+            for (int byte = 0; byte < 256; ++byte) {
+                std::string url = "h:" + std::string(length - 2, 'a');
+                url[at] = static_cast<char>(byte);
+                SCOPED_TRACE(::testing::Message()
+                             << "length " << length << " at " << at << " byte " << byte);
+                manager_->cache()->setObjectInMemory(entry, url, 1);
+                Collector collector;
+                EXPECT_EQ(manager_->downloadImageWithURL(url, collector.completion()),
+                          std::nullopt);
+                ASSERT_EQ(collector.results().size(), 1u);
+                const auto result = collector.results()[0];
+                if (unsafe(static_cast<unsigned char>(byte))) {
+                    EXPECT_THAT(result->error(),
+                                IsError(net::kURLErrorDomain, net::kURLErrorUnsupportedURL));
+                } else {
+                    EXPECT_EQ(result->resultType(), PelmarImageResultType::MemoryHit);
+                }
+            }
+        }
+    }
+    // The scheme: a letter, then letters, digits, "+", "-" or ".", up to the first colon.
+    for (const auto& [url, usable] :
+         std::initializer_list<std::pair<std::string, bool>>{{"a+b-c.d9:x", true},
+                                                             {"9a:x", false},
+                                                             {":x", false},
+                                                             {"a_b:x", false},
+                                                             {"ab", false},
+                                                             {"a/b:x", false}}) {
+        SCOPED_TRACE(url);
+        manager_->cache()->setObjectInMemory(entry, url, 1);
+        Collector collector;
+        manager_->downloadImageWithURL(url, collector.completion());
+        ASSERT_EQ(collector.results().size(), 1u);
+        EXPECT_EQ(collector.results()[0]->error().has_value(), !usable);
+    }
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, ConcurrentReadsOfAnUndecodedEntryShareOneImage) {
+    auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
+    {
+        PelmarRemoteLock::Hold lock(entry->lock);
+        entry->data = std::make_shared<const std::string>(picture());
+    }
+    manager_->cache()->setObjectInMemory(entry, "http://h/a.jpg", 1);
+    constexpr std::size_t kReaders = 8;
+    std::vector<PelmarImage> images(kReaders);
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < kReaders; ++i) {
+        readers.emplace_back([&, i] {
+            images[i] =
+                    manager_->synchronousImageFromCacheWithCacheKey("http://h/a.jpg", 0)->image();
+        });
+    }
+    for (auto& reader : readers) {
+        reader.join();
+    }
+    ASSERT_TRUE(images[0]);
+    for (const auto& image : images) {
+        EXPECT_EQ(image, images[0]);
+    }
+    Collector hit;
+    manager_->downloadImageWithURL("http://h/a.jpg", hit.completion());
+    ASSERT_EQ(hit.results().size(), 1u);
+    EXPECT_EQ(hit.results()[0]->image(), images[0]);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, MemoryHitsAnswerInsideTheCallOnlyWhenAllowed) {
