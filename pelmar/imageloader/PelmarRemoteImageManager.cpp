@@ -1289,14 +1289,14 @@ std::shared_ptr<PelmarRemoteImageDownloadTask> PelmarRemoteImageManager::downloa
 
 void PelmarRemoteImageManager::didReceiveData(const std::string& data, const PelmarDataTask& task) {
     if (auto imageTask = downloadTaskFor(task)) {
-        imageTask->didReceiveData(data);
+        imageTask->didReceiveData(data, task);
     }
 }
 
 void PelmarRemoteImageManager::didReceiveResponse(
         const std::shared_ptr<const net::HTTPURLResponse>& response, const PelmarDataTask& task) {
     if (auto imageTask = downloadTaskFor(task)) {
-        imageTask->didReceiveResponse(response);
+        imageTask->didReceiveResponse(response, task);
     }
 }
 
