@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -213,7 +214,14 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
     });
     PelmarSpeedRecorder recorder([] { return std::optional<uint32_t>(); });
     auto sessionManager = PelmarURLSessionManager::create({}, recorder);
-    auto task = sessionManager->dataTaskWithRequest(net::URLRequest(server.url("/half")));
+    // The task's metrics reach the recorder before its completion runs: the test waits for it,
+    // so that nothing reaches the recorder once it is gone.
+    std::promise<void> finished;
+    auto task = sessionManager->dataTaskWithRequest(
+            net::URLRequest(server.url("/half")),
+            [&finished](const PelmarDataTask&, const std::optional<Error>&) {
+                finished.set_value();
+            });
     task->resume();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (task->countOfBytesReceived() < static_cast<int64_t>(kBody / 2)
@@ -240,6 +248,7 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
     }
     released.notify_all();
     task->cancel();
+    EXPECT_EQ(finished.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 }  // namespace

@@ -132,6 +132,11 @@ std::optional<std::string> PelmarRemoteImageCacheKeys::cacheKeyForURL(
     return key;
 }
 
+bool PelmarRemoteImageCacheKeys::keyIsURL(std::string_view url, std::string_view processorKey) {
+    return processorKey.empty()
+           && (url.size() <= kMaxPlainKeyLength || utf16Length(url) <= kMaxPlainKeyLength);
+}
+
 std::optional<int64_t> PelmarRemoteImageCacheKeys::findMaxAge(const net::HTTPURLResponse& response,
                                                               double now) {
     std::optional<int64_t> maxAge;

@@ -33,6 +33,10 @@ public:
                                                      std::string_view processorKey = {},
                                                      bool resume = false);
 
+    // Whether cacheKeyForURL(url, processorKey) is the URL itself, so that a caller holding the
+    // URL can look it up without building the key.
+    static bool keyIsURL(std::string_view url, std::string_view processorKey);
+
     static std::optional<std::string> resumeCacheKeyForURL(const std::optional<std::string>& url) {
         return cacheKeyForURL(url, {}, true);
     }

@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <ctime>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace pelmar {
 namespace {
@@ -48,6 +50,20 @@ TEST(PelmarRemoteImageCacheKeysTest, KeysFollowURLProcessorKeyAndLength) {
 
     // 199 ASCII characters and one beyond the basic plane count as 201 UTF-16 units.
     EXPECT_EQ(Keys::cacheKeyForURL(urlOfLength(199) + "\xF0\x9F\x98\x80")->size(), 32u);
+    // A key that is the URL itself is known without building it.
+    for (const auto& [url, processorKey] :
+         std::initializer_list<std::pair<std::string, std::string>>{
+                 {"http://h/a.jpg", ""},
+                 {"http://h/a.jpg", "thumb"},
+                 {exact, ""},
+                 {longer, ""},
+                 {urlOfLength(199) + "\xF0\x9F\x98\x80", ""},
+                 {urlOfLength(198) + "\xC3\xA9\xC3\xA9", ""}}) {
+        SCOPED_TRACE(url.substr(0, 20) + " " + processorKey);
+        EXPECT_EQ(Keys::keyIsURL(url, processorKey),
+                  Keys::cacheKeyForURL(url, processorKey) == url);
+    }
+    EXPECT_TRUE(Keys::keyIsURL(urlOfLength(198) + "\xC3\xA9\xC3\xA9", ""));
     // MD5 of "abc", the RFC 1321 test value.
     EXPECT_EQ(Keys::md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
 }

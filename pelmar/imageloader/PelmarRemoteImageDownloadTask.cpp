@@ -154,7 +154,7 @@ void PelmarRemoteImageDownloadTask::completed(
 }
 
 void PelmarRemoteImageDownloadTask::didReceiveResponse(
-        const std::shared_ptr<const net::HTTPURLResponse>& response) {
+        const std::shared_ptr<const net::HTTPURLResponse>& response, const PelmarDataTask& from) {
     if (!response) {
         return;
     }
@@ -162,6 +162,9 @@ void PelmarRemoteImageDownloadTask::didReceiveResponse(
     PelmarDataTask toCancel;
     {
         PelmarRemoteLock::Hold lock(lock_);
+        if (l_isStale(from)) {
+            return;
+        }
         if (response->statusCode() == 206) {
             // Only a continuation of exactly the stored bytes can be joined to them.
             if (resume_
@@ -199,7 +202,18 @@ void PelmarRemoteImageDownloadTask::didReceiveResponse(
     }
 }
 
-void PelmarRemoteImageDownloadTask::didReceiveData(const std::string& data) {
+bool PelmarRemoteImageDownloadTask::l_isStale(const PelmarDataTask& from) {
+    return progressImage_ && from != progressImage_->dataTask();
+}
+
+void PelmarRemoteImageDownloadTask::didReceiveData(const std::string& data,
+                                                   const PelmarDataTask& from) {
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        if (l_isStale(from)) {
+            return;
+        }
+    }
     callProgressDownload();
     int64_t expected = -1;
     {

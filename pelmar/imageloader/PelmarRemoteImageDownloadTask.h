@@ -73,9 +73,13 @@ public:
                                      bool isRetry = false);
 
     // The session manager's events for this task's data task, forwarded by the image manager.
-    void didReceiveResponse(const std::shared_ptr<const net::HTTPURLResponse>& response);
+    // Events of any other data task `from` (one this task cancelled or replaced, whose last
+    // events may still be on their way) are ignored, so that its bytes never join the current
+    // download; with no current data task every event is taken.
+    void didReceiveResponse(const std::shared_ptr<const net::HTTPURLResponse>& response,
+                            const PelmarDataTask& from);
 
-    void didReceiveData(const std::string& data);
+    void didReceiveData(const std::string& data, const PelmarDataTask& from);
 
     bool cancelWithUUID(const std::string& uuid, std::optional<PelmarResume>* resume) override;
 
@@ -103,6 +107,9 @@ public:
     }
 
 private:
+    // Whether `from` is not the current data task, when there is one.
+    bool l_isStale(const PelmarDataTask& from) PELMAR_REQUIRES(lock_);
+
     void completed(const std::shared_ptr<const net::HTTPURLResponse>& response,
                    const std::optional<Error>& error,
                    const net::URLRequest& request,

@@ -36,16 +36,16 @@ constexpr auto kPatience = std::chrono::seconds(20);
 // What the image manager does for its download tasks: forwards the session's events.
 class Router : public PelmarURLSessionManagerDelegate {
 public:
-    void didReceiveData(const std::string& data, const PelmarDataTask&) override {
+    void didReceiveData(const std::string& data, const PelmarDataTask& from) override {
         if (auto task = task_.lock()) {
-            task->didReceiveData(data);
+            task->didReceiveData(data, from);
         }
     }
 
     void didReceiveResponse(const std::shared_ptr<const net::HTTPURLResponse>& response,
-                            const PelmarDataTask&) override {
+                            const PelmarDataTask& from) override {
         if (auto task = task_.lock()) {
-            task->didReceiveResponse(response);
+            task->didReceiveResponse(response, from);
         }
     }
 
@@ -221,7 +221,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, ValidatorComesFromStrongETa
         SCOPED_TRACE(c.name);
         auto task = makeTask();
         task->didReceiveResponse(
-                std::make_shared<net::HTTPURLResponse>("http://h/x", 200, c.headers));
+                std::make_shared<net::HTTPURLResponse>("http://h/x", 200, c.headers), nullptr);
         EXPECT_EQ(task->ifRange(), c.ifRange);
     }
 }
@@ -341,6 +341,30 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, CancelLeavesResumeRecordUnl
             [&] { return task->dataTask()->state() == net::URLSessionTask::State::Completed; }));
     EXPECT_FALSE(finished());
     held.release();
+}
+
+TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, EventsOfAnotherDataTaskNeverJoinTheDownload) {
+    const std::string body(4000, 'e');
+    HeldBody held;
+    ScriptedHttpServer server([&](const ScriptedRequest&) { return held.reply(body); });
+    auto task = makeTask();
+    schedule(task, server.url("/a.jpg"));
+    ASSERT_TRUE(held.waitHeld());
+    ASSERT_TRUE(eventually([&] { return task->data().size() == 1000; }));
+    // The late events of a data task this one replaced: its bytes and a restarting answer.
+    const auto replaced =
+            environment_.sessionManager->dataTaskWithRequest(net::URLRequest(server.url("/a.jpg")));
+    task->didReceiveData(std::string(500, 'x'), replaced);
+    EXPECT_EQ(task->data(), body.substr(0, 1000));
+    task->didReceiveResponse(std::make_shared<net::HTTPURLResponse>(
+                                     "http://h/a.jpg", 206,
+                                     net::HTTPHeaderFields{{"Content-Range", "bytes 9-9/10"}}),
+                             replaced);
+    held.release();
+    const auto done = result();
+    EXPECT_EQ(done.data, body);
+    EXPECT_FALSE(done.error);
+    EXPECT_EQ(server.requests().size(), 1u) << "restarted by another task's answer";
 }
 
 TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, NearlyDoneDownloadOutlivesItsLastCaller) {

@@ -1,8 +1,8 @@
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <random>
 
@@ -55,34 +55,60 @@ std::string newUUID() {
     return text;
 }
 
-// Bytes that never stand in a URL as they are: blanks, controls and the unsafe characters.
-constexpr std::array<bool, 256> kUnsafeURLBytes = [] {
-    std::array<bool, 256> unsafe{};
-    for (std::size_t byte = 0; byte <= 0x20; ++byte) {
-        unsafe[byte] = true;
-    }
-    unsafe[0x7F] = true;
-    for (const char c : std::string_view("\"<>\\^`{|}")) {
-        unsafe[static_cast<unsigned char>(c)] = true;
-    }
-    return unsafe;
-}();
+// Sixteen bytes, compared all at once.
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+
+// Whether any of the 16 bytes never stands in a URL as it is: a blank, a control or one of
+// "<>\\^`{|}. Setting bit 1 of every byte folds '<' onto '>', '\\' onto '^', '}' onto DEL and
+// the space onto '"', which leaves eight comparisons.
+bool hasUnsafeURLByte(Bytes16 bytes) {
+    const Bytes16 folded = bytes | 0x02;
+    const auto unsafe = (bytes <= 0x20) | (bytes == '`') | (bytes == '{') | (bytes == '|')
+                        | (folded == '>') | (folded == '^') | (folded == 0x7F) | (folded == '"');
+    uint64_t halves[2];
+    std::memcpy(halves, &unsafe, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
+}
+
+constexpr bool isASCIIAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // What a URL parser would accept: a scheme, and no blank, control or unsafe character.
 bool isUsableURL(std::string_view url) {
-    const std::size_t colon = url.find(':');
-    if (colon == 0 || colon == std::string_view::npos
-        || !std::isalpha(static_cast<unsigned char>(url.front()))) {
+    if (url.empty() || !isASCIIAlpha(url.front())) {
         return false;
     }
-    for (std::size_t i = 0; i < colon; ++i) {
-        const char c = url[i];
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
+    // The scheme runs up to the first colon; schemes are short, so no search is needed.
+    std::size_t colon = 1;
+    while (colon < url.size() && url[colon] != ':') {
+        const char c = url[colon];
+        if (!isASCIIAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') {
             return false;
         }
+        ++colon;
     }
-    return std::none_of(url.begin(), url.end(),
-                        [](char c) { return kUnsafeURLBytes[static_cast<unsigned char>(c)]; });
+    if (colon == url.size()) {
+        return false;
+    }
+    // Sixteen bytes at a time, the last chunk overlapping the one before; a URL shorter than
+    // that is padded with a letter.
+    Bytes16 chunk;
+    if (url.size() < sizeof chunk) {
+        std::memset(&chunk, 'a', sizeof chunk);
+        std::memcpy(&chunk, url.data(), url.size());
+        return !hasUnsafeURLByte(chunk);
+    }
+    for (std::size_t at = 0;; at += sizeof chunk) {
+        const std::size_t from = std::min(at, url.size() - sizeof chunk);
+        std::memcpy(&chunk, url.data() + from, sizeof chunk);
+        if (hasUnsafeURLByte(chunk)) {
+            return false;
+        }
+        if (from + sizeof chunk == url.size()) {
+            return true;
+        }
+    }
 }
 
 bool hasDataScheme(std::string_view url) {
@@ -183,6 +209,7 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
         const PelmarRemoteImageManagerConfiguration& configuration,
         PelmarSpeedRecorder& speedRecorder)
     : callbackQueue_(dispatch::Queue::concurrent("PelmarRemoteImageManagerCallbackQueue")),
+      mainQueue_(dispatch::Queue::main()),
       speedRecorder_(speedRecorder),
       cache_(imageCache ? std::move(imageCache) : defaultImageCache()),
       // Without a provider of its own, the manager turns animated GIFs into animations.
@@ -220,15 +247,25 @@ PelmarRemoteImageManager::~PelmarRemoteImageManager() {
 
 std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
         const std::optional<std::string>& url, PelmarImageCompletion completion) {
-    return downloadImageWithURL(url, kPelmarImageRequestOptionNone, std::move(completion));
+    if (answerFromMemory(url, {}, kPelmarImageRequestOptionNone, completion)) {
+        return std::nullopt;
+    }
+    auto request = std::make_shared<Request>();
+    request->completion = std::move(completion);
+    return startDownload(url, std::move(request), std::nullopt);
 }
 
 std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
         const std::optional<std::string>& url,
         PelmarImageRequestOptions options,
         PelmarImageCompletion completion) {
-    return downloadImageWithURL(url, options, kPelmarRemoteImageManagerPriorityDefault, {}, {},
-                                std::move(completion));
+    if (answerFromMemory(url, {}, options, completion)) {
+        return std::nullopt;
+    }
+    auto request = std::make_shared<Request>();
+    request->options = options;
+    request->completion = std::move(completion);
+    return startDownload(url, std::move(request), std::nullopt);
 }
 
 std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
@@ -264,12 +301,50 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
         PelmarImageProgressDownload progressDownload,
         PelmarImageCompletion completion,
         std::optional<std::string> inputUUID) {
+    if (answerFromMemory(url, processorKey, options, completion)) {
+        return std::nullopt;
+    }
+    auto request = std::make_shared<Request>();
+    request->options = options;
+    request->priority = priority;
+    request->processorKey = processorKey;
+    request->isProcessor = processor && !processorKey.empty();
+    request->processor = std::move(processor);
+    request->progressImage = std::move(progressImage);
+    request->progressDownload = std::move(progressDownload);
+    request->completion = std::move(completion);
+    return startDownload(url, std::move(request), std::move(inputUUID));
+}
+
+bool PelmarRemoteImageManager::answerFromMemory(const std::optional<std::string>& url,
+                                                std::string_view processorKey,
+                                                PelmarImageRequestOptions options,
+                                                const PelmarImageCompletion& completion) {
+    if (!url || (options & kPelmarImageRequestOptionBypassCache) != 0
+        || !PelmarRemoteImageCacheKeys::keyIsURL(*url, processorKey) || !isUsableURL(*url)) {
+        return false;
+    }
+    const auto entry = cache_->objectFromMemoryForKey(*url);
+    return entry && answerDecodedMemoryHit(*entry, options, completion);
+}
+
+std::optional<std::string> PelmarRemoteImageManager::startDownload(
+        const std::optional<std::string>& url,
+        std::shared_ptr<Request> request,
+        std::optional<std::string> inputUUID) {
+    const PelmarImageRequestOptions options = request->options;
+    const auto& completion = request->completion;
     // Text that is not a URL is as good as none: answer it here rather than send it on.
     if (!url || !isUsableURL(*url)) {
         earlyReturnWithOptions(options, std::nullopt, std::string(), std::nullopt, completion);
         return std::nullopt;
     }
-    std::string key = *cacheKeyForURL(url, processorKey);
+    // Most keys are the URL itself: then no string is built for them.
+    std::optional<std::string> builtKey;
+    if (!PelmarRemoteImageCacheKeys::keyIsURL(*url, request->processorKey)) {
+        builtKey = cacheKeyForURL(url, request->processorKey);
+    }
+    const std::string& key = builtKey ? *builtKey : *url;
     if ((options & kPelmarImageRequestOptionBypassCache) == 0) {
         if (auto object = cache_->objectFromMemoryForKey(key)) {
             if (earlyReturnWithOptions(options, url, key, PelmarCacheObject(std::move(object)),
@@ -286,18 +361,9 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
             }
         }
     }
-    auto request = std::make_shared<Request>();
     request->url = *url;
-    request->key = std::move(key);
+    request->key = key;
     request->uuid = inputUUID ? std::move(*inputUUID) : newUUID();
-    request->options = options;
-    request->priority = priority;
-    request->processorKey = processorKey;
-    request->isProcessor = processor && !processorKey.empty();
-    request->processor = std::move(processor);
-    request->progressImage = std::move(progressImage);
-    request->progressDownload = std::move(progressDownload);
-    request->completion = std::move(completion);
     {
         PelmarRemoteLock::Hold lock(lock_);
         pendingRegistrations_.insert(request->uuid);
@@ -309,7 +375,7 @@ std::optional<std::string> PelmarRemoteImageManager::downloadImageWithURL(
                     self->registerRequest(request);
                 }
             },
-            operationPriorityWithImageManagerPriority(priority));
+            operationPriorityWithImageManagerPriority(request->priority));
     return request->uuid;
 }
 
@@ -333,12 +399,42 @@ bool PelmarRemoteImageManager::earlyReturnWithOptions(
             url && object ? PelmarImageResultType::MemoryHit : PelmarImageResultType::None,
             std::nullopt, nullptr,
             url ? std::nullopt : std::optional<Error>(PelmarUnsupportedURLError()));
-    if ((options & kPelmarImageRequestOptionAlwaysAsynchronous) == 0 && dispatch::isMainThread()) {
+    deliverEarly(options, result, completion);
+    return true;
+}
+
+bool PelmarRemoteImageManager::answerDecodedMemoryHit(PelmarRemoteImageMemoryContainer& entry,
+                                                      PelmarImageRequestOptions options,
+                                                      const PelmarImageCompletion& completion) {
+    if (!completion
+        || (provider_ && (options & kPelmarImageRequestOptionNoAlternateRepresentation) == 0)) {
+        return false;
+    }
+    if (!entry.hasMemoryHitResult.load(std::memory_order_acquire)) {
+        PelmarRemoteLock::Hold lock(entry.lock);
+        if (!entry.image) {
+            return false;
+        }
+        if (!entry.hasMemoryHitResult.load(std::memory_order_relaxed)) {
+            entry.memoryHitResult = PelmarRemoteImageManagerResult::imageResultWithImage(
+                    entry.image, nullptr, 0, PelmarImageResultType::MemoryHit, std::nullopt,
+                    nullptr, std::nullopt);
+            entry.hasMemoryHitResult.store(true, std::memory_order_release);
+        }
+    }
+    // Published once and never changed: the entry, held by the caller, keeps it alive.
+    deliverEarly(options, entry.memoryHitResult, completion);
+    return true;
+}
+
+void PelmarRemoteImageManager::deliverEarly(PelmarImageRequestOptions options,
+                                            const PelmarImageResult& result,
+                                            const PelmarImageCompletion& completion) {
+    if ((options & kPelmarImageRequestOptionAlwaysAsynchronous) == 0 && mainQueue_->isCurrent()) {
         completion(result);
     } else {
         callbackQueue_->async([completion, result] { completion(result); });
     }
-    return true;
 }
 
 void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& request) {
@@ -914,8 +1010,13 @@ bool PelmarRemoteImageManager::materializeAndCacheObject(
                     key, PelmarDecodedImage::decodedImageWithData(*data, keepEncoded));
             if (image && !keepEncoded) {
                 PelmarRemoteLock::Hold lock(container->lock);
-                container->image = image;
-                writeMemory = true;
+                // A concurrent read may have decoded it first: every reader keeps that one.
+                if (container->image) {
+                    image = container->image;
+                } else {
+                    container->image = image;
+                    writeMemory = true;
+                }
             }
         }
     }
@@ -1191,14 +1292,14 @@ std::shared_ptr<PelmarRemoteImageDownloadTask> PelmarRemoteImageManager::downloa
 
 void PelmarRemoteImageManager::didReceiveData(const std::string& data, const PelmarDataTask& task) {
     if (auto imageTask = downloadTaskFor(task)) {
-        imageTask->didReceiveData(data);
+        imageTask->didReceiveData(data, task);
     }
 }
 
 void PelmarRemoteImageManager::didReceiveResponse(
         const std::shared_ptr<const net::HTTPURLResponse>& response, const PelmarDataTask& task) {
     if (auto imageTask = downloadTaskFor(task)) {
-        imageTask->didReceiveResponse(response);
+        imageTask->didReceiveResponse(response, task);
     }
 }
 

@@ -369,6 +369,32 @@ private:
                                 const std::optional<PelmarCacheObject>& object,
                                 const PelmarImageCompletion& completion);
 
+    // The quick answer of a memory hit: only for a usable URL that is its own cache key, an
+    // entry already decoded, and no alternate representation; false (nothing done) otherwise.
+    bool answerFromMemory(const std::optional<std::string>& url,
+                          std::string_view processorKey,
+                          PelmarImageRequestOptions options,
+                          const PelmarImageCompletion& completion);
+
+    // Every request that the quick memory answer did not take: unusable URLs, memory hits that
+    // need decoding or an alternate representation, "data" URLs, and registration. `request`
+    // comes with its options, priority, processor and callbacks; the rest is filled in here.
+    std::optional<std::string> startDownload(const std::optional<std::string>& url,
+                                             std::shared_ptr<Request> request,
+                                             std::optional<std::string> inputUUID);
+
+    // Answers a memory hit of an entry already decoded, with the entry's shared result; false
+    // (nothing done) when the entry needs the general path: no completion, no decoded image yet,
+    // or an alternate-representation provider that may apply.
+    bool answerDecodedMemoryHit(PelmarRemoteImageMemoryContainer& entry,
+                                PelmarImageRequestOptions options,
+                                const PelmarImageCompletion& completion);
+
+    // Answers `result` inside the call on the main thread, else on the callback queue.
+    void deliverEarly(PelmarImageRequestOptions options,
+                      const PelmarImageResult& result,
+                      const PelmarImageCompletion& completion);
+
     void registerRequest(const std::shared_ptr<Request>& request);
     void lookUp(const std::shared_ptr<Request>& request);
     void download(const std::shared_ptr<Request>& request);
@@ -389,6 +415,8 @@ private:
                       SetterCompletion completion);
 
     const std::shared_ptr<dispatch::Queue> callbackQueue_;
+    // Held so that the main-thread check of every early answer copies no queue.
+    const std::shared_ptr<dispatch::Queue> mainQueue_;
     PelmarSpeedRecorder& speedRecorder_;
     const std::shared_ptr<PelmarRemoteImageCaching> cache_;
     const std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider_;

@@ -3,14 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <initializer_list>
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
@@ -53,8 +57,16 @@ public:
 
     // Waits until `count` results arrived; false after kPatience.
     bool waitFor(std::size_t count) {
+        return waitUntil([&](const std::vector<PelmarImageResult>& results) {
+            return results.size() >= count;
+        });
+    }
+
+    // Waits until `condition` holds for the results so far; false after kPatience.
+    template <class Condition>
+    bool waitUntil(Condition condition) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return results_.size() >= count; });
+        return changed_.wait_for(lock, kPatience, [&] { return condition(results_); });
     }
 
     std::vector<PelmarImageResult> results() {
@@ -80,6 +92,15 @@ private:
     std::vector<PelmarImageResult> results_;
     std::vector<std::string> queues_;
 };
+
+// The highest rendered quality among `results`; 0 when there are none.
+double bestQuality(const std::vector<PelmarImageResult>& results) {
+    double best = 0;
+    for (const auto& result : results) {
+        best = std::max(best, result->renderedImageQuality());
+    }
+    return best;
+}
 
 // Polls `condition` until it holds; false after kPatience.
 template <class Condition>
@@ -141,7 +162,8 @@ protected:
     }
 
     // Served paths: "/held/..." waits at gate_, "/broken..." is not an image, "/missing..." is
-    // a 404, "/slow..." trickles out, anything else is the picture.
+    // a 404, "/slow..." trickles out, "/progressive..." is a progressive JPEG paced by its
+    // renders, anything else is the picture.
     ScriptedReply answer(const ScriptedRequest& request) {
         ScriptedReply reply;
         reply.headers = {{"Content-Type", "image/jpeg"}};
@@ -159,8 +181,15 @@ protected:
                     image::test::jpeg(*image::test::photo(640, 480), 90, true);
             reply.body = progressive;
             reply.writeSize = progressive.size() / 20 + 1;
-            reply.beforeWrite = [](std::size_t) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // Paced by the client's renders, whatever the load: past 40% the rest waits for a
+            // first render, past 70% for one of at least the 0.65 threshold.
+            reply.beforeWrite = [this, size = progressive.size()](std::size_t sent) {
+                if (sent * 10 >= size * 7) {
+                    progressiveRenders_.waitUntil(
+                            [](const auto& results) { return bestQuality(results) >= 0.65; });
+                } else if (sent * 10 >= size * 4) {
+                    progressiveRenders_.waitFor(1);
+                }
             };
         } else if (request.target.rfind("/slow", 0) == 0) {
             reply.writeSize = 1000;
@@ -202,6 +231,8 @@ protected:
 
     PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
     Gate gate_;
+    // Intermediate renders of "/progressive..." downloads, which pace the server's answer.
+    Collector progressiveRenders_;
     ScriptedHttpServer server_{[this](const ScriptedRequest& request) { return answer(request); }};
     std::shared_ptr<PelmarRemoteImageManager> manager_;
 };
@@ -219,6 +250,88 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, NoUsableURLIsAnsweredAtOnceOnThe
         EXPECT_EQ(result->resultType(), PelmarImageResultType::None);
     }
     EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, EveryByteOfAURLIsJudgedWhereverItStands) {
+    const auto unsafe = [](unsigned char c) {
+        return c <= 0x20 || c == 0x7F
+               || std::string_view("\"<>\\^`{|}").find(static_cast<char>(c))
+                          != std::string_view::npos;
+    };
+    // Every usable URL below is in the memory cache, so each call answers at once.
+    auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
+    {
+        PelmarRemoteLock::Hold lock(entry->lock);
+        entry->image = image::Bitmap::create(2, 2);
+    }
+    // Short URLs, and the byte first, in the middle and last of longer ones.
+    for (const std::size_t length : {6u, 16u, 17u, 40u, 63u}) {
+        for (const std::size_t at : {std::size_t{2}, length / 2, length - 1}) {
+            for (int byte = 0; byte < 256; ++byte) {
+                std::string url = "h:" + std::string(length - 2, 'a');
+                url[at] = static_cast<char>(byte);
+                SCOPED_TRACE(::testing::Message()
+                             << "length " << length << " at " << at << " byte " << byte);
+                manager_->cache()->setObjectInMemory(entry, url, 1);
+                Collector collector;
+                EXPECT_EQ(manager_->downloadImageWithURL(url, collector.completion()),
+                          std::nullopt);
+                ASSERT_EQ(collector.results().size(), 1u);
+                const auto result = collector.results()[0];
+                if (unsafe(static_cast<unsigned char>(byte))) {
+                    EXPECT_THAT(result->error(),
+                                IsError(net::kURLErrorDomain, net::kURLErrorUnsupportedURL));
+                } else {
+                    EXPECT_EQ(result->resultType(), PelmarImageResultType::MemoryHit);
+                }
+            }
+        }
+    }
+    // The scheme: a letter, then letters, digits, "+", "-" or ".", up to the first colon.
+    for (const auto& [url, usable] :
+         std::initializer_list<std::pair<std::string, bool>>{{"a+b-c.d9:x", true},
+                                                             {"9a:x", false},
+                                                             {":x", false},
+                                                             {"a_b:x", false},
+                                                             {"ab", false},
+                                                             {"a/b:x", false}}) {
+        SCOPED_TRACE(url);
+        manager_->cache()->setObjectInMemory(entry, url, 1);
+        Collector collector;
+        manager_->downloadImageWithURL(url, collector.completion());
+        ASSERT_EQ(collector.results().size(), 1u);
+        EXPECT_EQ(collector.results()[0]->error().has_value(), !usable);
+    }
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, ConcurrentReadsOfAnUndecodedEntryShareOneImage) {
+    auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
+    {
+        PelmarRemoteLock::Hold lock(entry->lock);
+        entry->data = std::make_shared<const std::string>(picture());
+    }
+    manager_->cache()->setObjectInMemory(entry, "http://h/a.jpg", 1);
+    constexpr std::size_t kReaders = 8;
+    std::vector<PelmarImage> images(kReaders);
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < kReaders; ++i) {
+        readers.emplace_back([&, i] {
+            images[i] =
+                    manager_->synchronousImageFromCacheWithCacheKey("http://h/a.jpg", 0)->image();
+        });
+    }
+    for (auto& reader : readers) {
+        reader.join();
+    }
+    ASSERT_TRUE(images[0]);
+    for (const auto& image : images) {
+        EXPECT_EQ(image, images[0]);
+    }
+    Collector hit;
+    manager_->downloadImageWithURL("http://h/a.jpg", hit.completion());
+    ASSERT_EQ(hit.results().size(), 1u);
+    EXPECT_EQ(hit.results()[0]->image(), images[0]);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, MemoryHitsAnswerInsideTheCallOnlyWhenAllowed) {
@@ -645,16 +758,18 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThro
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, ProgressiveDownloadsSendAFewIntermediateRenders) {
-    Collector renders;
     Collector collector;
     const auto uuid = manager_->downloadImageWithURL(
             server_.url("/progressive.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault,
-            renders.completion(), nullptr, collector.completion());
+            progressiveRenders_.completion(), nullptr, collector.completion());
     EXPECT_EQ(collector.only()->image()->width(), 640);
     finish(manager_);
-    const auto intermediate = renders.results();
-    EXPECT_GE(intermediate.size(), 1u);
+    const auto intermediate = progressiveRenders_.results();
+    // A render by 45% and one at 65% or more are due by the pacing; the three thresholds allow
+    // no more than three.
+    ASSERT_GE(intermediate.size(), 2u);
     EXPECT_LE(intermediate.size(), 3u);
+    EXPECT_GE(bestQuality(intermediate), 0.65);
     for (const auto& result : intermediate) {
         EXPECT_EQ(result->resultType(), PelmarImageResultType::Progressive);
         EXPECT_EQ(result->UUID(), uuid);
