@@ -61,7 +61,7 @@ bench:
 
 tsan:
 	$(MAKE) build BUILD_DIR=build-tsan SANITIZE=thread
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(JOBS) -L concurrency --output-on-failure
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/cmake/tsan.supp" ctest -j $(JOBS) -L concurrency --output-on-failure
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
