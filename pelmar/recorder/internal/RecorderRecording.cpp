@@ -118,22 +118,11 @@ void PelmarRecorder::stopRecording() {
     const std::string path = writer->outputURL().string();
     std::weak_ptr<PelmarRecorder> weak =
             std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    std::weak_ptr<av::AssetWriter> weakWriter = writer;
-    writer->finishWriting([weak, weakWriter, path] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
+    internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
+        if (auto self = weak.lock()) {
+            self->log("recording finished to " + path);
+            self->processRecordedVideo(path, error);
         }
-        self->log("recording finished to " + path);
-        std::optional<Error> error;
-        if (auto w = weakWriter.lock()) {
-            if (w->status() != av::AssetWriter::Status::Completed) {
-                error = w->error().value_or(Error{std::string(av::kAssetWriterErrorDomain),
-                                                  av::kAssetWriterErrorMuxer,
-                                                  "the movie could not be finished"});
-            }
-        }
-        self->processRecordedVideo(path, error);
     });
 }
 
