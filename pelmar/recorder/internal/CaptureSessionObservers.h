@@ -26,7 +26,9 @@ public:
     };
 
     CaptureSessionObservers() = default;
+
     ~CaptureSessionObservers() { remove(); }
+
     CaptureSessionObservers(const CaptureSessionObservers&) = delete;
     CaptureSessionObservers& operator=(const CaptureSessionObservers&) = delete;
 
