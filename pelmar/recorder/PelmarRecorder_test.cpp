@@ -25,6 +25,7 @@
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/recorder/testing/PermissionCases.h"
 #include "pelmar/recorder/testing/RecorderApp.h"
+#include "pelmar/recorder/testing/RuntimeErrorCases.h"
 
 namespace pelmar {
 namespace {
@@ -236,20 +237,7 @@ TEST(PelmarRecorderTest, TheCameraButtonIsEnabledOnlyWithMoreThanOneCamera) {
 }
 
 TEST(PelmarRecorderTest, AMediaServicesResetRestartsOnlyASessionThatWasRunning) {
-    struct Case {
-        const char* name;
-        bool startFails;
-        long code;
-        bool runningAfter;
-    };
-
-    const Case cases[] = {
-            {"reset while running", false, av::kCaptureErrorMediaServicesWereReset, true},
-            {"other error", false, -11800, false},
-            {"reset of a session that never ran", true, av::kCaptureErrorMediaServicesWereReset,
-             false},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : test::runtimeErrorCases()) {
         SCOPED_TRACE(c.name);
         test::RecorderApp app;
         app.standardDevices();

@@ -179,10 +179,7 @@ void PelmarRecorder::sessionRuntimeError(const Json& info) {
                                             ? error["message"].get<std::string>()
                                             : std::string("unknown error");
     logError("capture session runtime error: " + description);
-    const long code = error.contains("code") && error["code"].is_number_integer()
-                              ? error["code"].get<long>()
-                              : 0;
-    if (code == av::kCaptureErrorMediaServicesWereReset) {
+    if (internal::isMediaServicesReset(info)) {
         auto weak = std::weak_ptr<PelmarRecorder>(
                 std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
         onQueue(sessionQueue_, weak, [](PelmarRecorder& self) {

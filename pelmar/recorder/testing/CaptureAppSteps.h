@@ -74,7 +74,9 @@ void stopRecorderSession(App& app, Recorder& recorder) {
 // the synthetic devices make at each step (and `settled`, when given, hold). The session must
 // have started with the clock at 0. `reached` hears the clock's time at each step.
 template <class Recorder>
-void advanceRecorderCapture(App& app, Recorder& recorder, double seconds,
+void advanceRecorderCapture(App& app,
+                            Recorder& recorder,
+                            double seconds,
                             const std::function<bool()>& settled,
                             const std::function<void(double)>& reached) {
     constexpr double kStep = 1.0 / 30;
