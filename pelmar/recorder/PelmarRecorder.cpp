@@ -122,7 +122,7 @@ int PelmarRecorder::videoWidth() {
 }
 
 int PelmarRecorder::videoHeight() {
-    return videoWidth() == 1920 ? 1080 : 1920;
+    return internal::captureVideoHeight(videoWidth());
 }
 
 void PelmarRecorder::viewDidLoad() {

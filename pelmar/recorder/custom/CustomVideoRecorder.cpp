@@ -86,7 +86,7 @@ int CustomVideoRecorder::videoWidth() {
 }
 
 int CustomVideoRecorder::videoHeight() {
-    return videoWidth() == 1920 ? 1080 : 1920;
+    return internal::captureVideoHeight(videoWidth());
 }
 
 void CustomVideoRecorder::viewDidLoad() {

@@ -142,10 +142,7 @@ void CustomVideoRecorder::cancelRecording() {
 }
 
 void CustomVideoRecorder::endBackgroundTask() {
-    const auto id = backgroundRecordingID_.exchange(app::kInvalidBackgroundTask);
-    if (id != app::kInvalidBackgroundTask) {
-        app::AppLifecycle::endBackgroundTask(id);
-    }
+    internal::endBackgroundTask(backgroundRecordingID_);
 }
 
 void CustomVideoRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,

@@ -35,6 +35,11 @@ bool isMediaServicesReset(const Json& info);
 // no preview).
 int captureVideoWidth(const std::shared_ptr<CapturePreviewView>& preview);
 
+// The movie's height that goes with captureVideoWidth's `width`.
+inline int captureVideoHeight(int width) {
+    return width == 1920 ? 1080 : 1920;
+}
+
 // The video orientation that matches the interface's (portrait for an unknown one).
 av::VideoOrientation interfaceVideoOrientation();
 

@@ -18,6 +18,7 @@
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 #include "pelmar/recorder/internal/RecorderText.h"
+#include "pelmar/recorder/internal/RecordingCleanup.h"
 
 namespace pelmar {
 
@@ -139,10 +140,7 @@ void PelmarRecorder::cancelRecording() {
 }
 
 void PelmarRecorder::endBackgroundTask() {
-    const auto id = backgroundRecordingID_.exchange(app::kInvalidBackgroundTask);
-    if (id != app::kInvalidBackgroundTask) {
-        app::AppLifecycle::endBackgroundTask(id);
-    }
+    internal::endBackgroundTask(backgroundRecordingID_);
 }
 
 void PelmarRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,

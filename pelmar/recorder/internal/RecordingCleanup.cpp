@@ -30,6 +30,13 @@ void RecordingCleanup::endTask() {
     }
 }
 
+void endBackgroundTask(std::atomic<app::BackgroundTaskIdentifier>& task) {
+    const auto id = task.exchange(app::kInvalidBackgroundTask);
+    if (id != app::kInvalidBackgroundTask) {
+        app::AppLifecycle::endBackgroundTask(id);
+    }
+}
+
 void RecordingCleanupSlot::set(std::shared_ptr<RecordingCleanup> cleanup) {
     std::shared_ptr<RecordingCleanup> replaced;
     {

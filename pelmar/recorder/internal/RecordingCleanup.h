@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,9 @@ private:
     app::BackgroundTaskIdentifier task_ PELMAR_GUARDED_BY(mutex_);
     bool fileRemoved_ PELMAR_GUARDED_BY(mutex_) = false;
 };
+
+// Ends the background task held in `task`, if any, leaving none held. Threads: thread-safe.
+void endBackgroundTask(std::atomic<app::BackgroundTaskIdentifier>& task);
 
 // RecordingCleanupSlot: the cleanup of a screen's latest recording.
 // Ownership: owned by the screen; shares the cleanup it holds.
