@@ -7,6 +7,7 @@
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/Nib.h"
+#include "pelmar/recorder/internal/PreviewPlayback.h"
 
 namespace pelmar {
 
@@ -66,15 +67,20 @@ std::shared_ptr<PelmarRecordedVideoPreview> PelmarRecordedVideoPreview::create()
 }
 
 PelmarRecordedVideoPreview::PelmarRecordedVideoPreview()
-    : ui::ViewController("PelmarRecordedVideoPreview") {
+    : ui::ViewController("PelmarRecordedVideoPreview"),
+      playback_(std::make_unique<internal::PreviewPlayback>()) {
     static std::once_flag once;
     std::call_once(once, [] { ui::Nib::registerBuilder("PelmarRecordedVideoPreview", build); });
 }
 
-PelmarRecordedVideoPreview::~PelmarRecordedVideoPreview() {
-    if (player_) {
-        player_->pause();
-    }
+PelmarRecordedVideoPreview::~PelmarRecordedVideoPreview() = default;
+
+const std::shared_ptr<av::Player>& PelmarRecordedVideoPreview::player() const {
+    return playback_->player();
+}
+
+bool PelmarRecordedVideoPreview::isPlaying() const {
+    return playback_->isPlaying();
 }
 
 void PelmarRecordedVideoPreview::viewDidAppear(bool animated) {
@@ -90,65 +96,40 @@ void PelmarRecordedVideoPreview::initPlayer(const std::filesystem::path& url) {
         return;
     }
     killPlayer();
-    auto item = av::PlayerItem::create(url.string());
     std::weak_ptr<PelmarRecordedVideoPreview> weak =
             std::static_pointer_cast<PelmarRecordedVideoPreview>(shared_from_this());
-    endObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
-            std::string(av::kPlayerItemDidPlayToEndTimeNotification), item, [weak] {
-                dispatch::Queue::main()->async([weak] {
-                    if (auto self = weak.lock()) {
-                        self->itemDidFinishPlaying();
-                    }
-                });
-            });
-    player_ = std::make_shared<av::Player>(item);
-    playerView_ = std::make_shared<av::PlayerView>(placeholder->bounds());
-    playerView_->setUserInteractionEnabled(false);
-    playerView_->setPlayer(player_);
-    placeholder->addSubview(playerView_);
-    playing_ = false;
+    playback_->load(url, placeholder, false, [weak] {
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) {
+                self->itemDidFinishPlaying();
+            }
+        });
+    });
 }
 
 void PelmarRecordedVideoPreview::killPlayer() {
-    if (!player_) {
-        return;
+    if (playback_->unload()) {
+        showButtonImage(kPlayImage);
     }
-    player_->pause();
-    endObserver_ = {};
-    if (playerView_) {
-        playerView_->removeFromSuperview();
-        playerView_.reset();
-    }
-    player_.reset();
-    playing_ = false;
-    showButtonImage(kPlayImage);
 }
 
 void PelmarRecordedVideoPreview::play() {
-    if (!player_) {
+    if (!playback_->toggle()) {
         return;
     }
-    if (playing_) {
-        player_->pause();
-    } else {
-        player_->play();
-    }
-    playing_ = !playing_;
     std::weak_ptr<PelmarRecordedVideoPreview> weak =
             std::static_pointer_cast<PelmarRecordedVideoPreview>(shared_from_this());
     dispatch::Queue::main()->async([weak] {
         if (auto self = weak.lock()) {
-            self->showButtonImage(self->playing_ ? kPauseImage : kPlayImage);
+            self->showButtonImage(self->isPlaying() ? kPauseImage : kPlayImage);
         }
     });
 }
 
 void PelmarRecordedVideoPreview::itemDidFinishPlaying() {
     showButtonImage(kPlayImage);
-    if (player_) {
-        player_->pause();
-        player_->seek(media::Time::make(0, 1));
-    }
+    // The play button's state stays as it was: the first tap after the end pauses.
+    playback_->rewind(false);
 }
 
 // The delegate hears of it once the screen has gone, so that what it does next (closing the

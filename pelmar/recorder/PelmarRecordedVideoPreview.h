@@ -14,6 +14,10 @@
 
 namespace pelmar {
 
+namespace internal {
+class PreviewPlayback;
+}  // namespace internal
+
 // PelmarRecordedVideoPreview: the screen that plays a finished recording (interface file
 // "PelmarRecordedVideoPreview") with one play/pause button, and offers retake and upload. Each
 // appearance builds a fresh player for the videoURL of that moment; playback waits for the first
@@ -51,9 +55,9 @@ public:
     std::weak_ptr<ui::View> videoPlaceholder;
 
     // The player of the current appearance, if any, and whether the button last asked it to play.
-    const std::shared_ptr<av::Player>& player() const { return player_; }
+    const std::shared_ptr<av::Player>& player() const;
 
-    bool isPlaying() const { return playing_; }
+    bool isPlaying() const;
 
     // Actions, as the buttons send them.
     void play();
@@ -72,10 +76,7 @@ private:
 
     std::optional<std::filesystem::path> videoURL_;
     std::weak_ptr<VideoPreviewDelegate> previewDelegate_;
-    std::shared_ptr<av::Player> player_;
-    std::shared_ptr<av::PlayerView> playerView_;
-    foundation::NotificationCenter::Token endObserver_;
-    bool playing_ = false;
+    const std::unique_ptr<internal::PreviewPlayback> playback_;
 };
 
 }  // namespace pelmar

@@ -12,31 +12,22 @@
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/image/Bitmap.h"
-#include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/recorder/PelmarRecordedVideoPreview.h"
+#include "pelmar/recorder/internal/CaptureSessionObservers.h"
+#include "pelmar/recorder/internal/CaptureSetup.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 #include "pelmar/recorder/internal/RecorderText.h"
+#include "pelmar/recorder/internal/RecordingCleanup.h"
 
 namespace pelmar {
 
 using internal::moreThanOneCamera;
 using internal::onMain;
 using internal::onQueue;
-
-namespace {
-
-constexpr const char* kAlertTitle = "recorder";
-constexpr const char* kCameraDenied =
-        "recorder doesn't have permission to use the camera, please change privacy settings";
-constexpr const char* kMicrophoneDenied =
-        "recorder doesn't have permission to use the microphone, please change privacy settings";
-constexpr const char* kConfigurationFailed = "Unable to capture media";
-
-}  // namespace
 
 std::shared_ptr<PelmarRecorder> PelmarRecorder::create(std::shared_ptr<Pelmar> application,
                                                        std::optional<std::string> videoToken) {
@@ -57,7 +48,9 @@ PelmarRecorder::PelmarRecorder(std::shared_ptr<Pelmar> application,
       selfieSegmentation_(std::make_shared<image::SelfieSegmentation>()),
       sessionQueue_(dispatch::Queue::serial("session queue")),
       pipeline_(std::make_unique<internal::RecorderPipeline>(
-              [this](const std::string& item) { log(item); })) {
+              [this](const std::string& item) { log(item); })),
+      sessionObservers_(std::make_unique<internal::CaptureSessionObservers>()),
+      cleanup_(std::make_unique<internal::RecordingCleanupSlot>()) {
     internal::registerPelmarRecorderNib();
 }
 
@@ -69,9 +62,6 @@ PelmarRecorder::~PelmarRecorder() {
         writer->cancelWriting();
     }
     endBackgroundTask();
-    if (session_ && runningObserver_ != 0) {
-        session_->removeRunningObserver(runningObserver_);
-    }
 }
 
 void PelmarRecorder::log(const std::string& item) const {
@@ -128,18 +118,11 @@ bool PelmarRecorder::shouldAutorotate() const {
 }
 
 int PelmarRecorder::videoWidth() {
-    auto preview = previewView.lock();
-    auto connection = preview ? preview->videoPreviewLayer()->connection() : nullptr;
-    if (connection
-        && (connection->videoOrientation() == av::VideoOrientation::LandscapeRight
-            || connection->videoOrientation() == av::VideoOrientation::LandscapeLeft)) {
-        return 1920;
-    }
-    return 1080;
+    return internal::captureVideoWidth(previewView.lock());
 }
 
 int PelmarRecorder::videoHeight() {
-    return videoWidth() == 1920 ? 1080 : 1920;
+    return internal::captureVideoHeight(videoWidth());
 }
 
 void PelmarRecorder::viewDidLoad() {
@@ -246,41 +229,15 @@ void PelmarRecorder::applyButtonImages() {
 }
 
 // A pending question suspends the session queue, so the configuration queued after this waits
-// for the answer; every answer resumes it.
+// for the answer.
 void PelmarRecorder::askPermissions() {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
-
-    struct Permission {
-        av::MediaType media;
-        AVCamSetupResult refusal;
-    };
-
-    for (const Permission p :
-         {Permission{av::MediaType::Video, AVCamSetupResult::cameraNotAuthorized},
-          Permission{av::MediaType::Audio, AVCamSetupResult::micNotAuthorized}}) {
-        switch (av::CaptureDevice::authorizationStatus(p.media)) {
-            case av::AuthorizationStatus::Authorized:
-                break;
-            case av::AuthorizationStatus::NotDetermined: {
-                sessionQueue_->suspend();
-                auto queue = sessionQueue_;
-                av::CaptureDevice::requestAccess(p.media, [weak, queue, p](bool granted) {
-                    if (!granted) {
-                        if (auto self = weak.lock()) {
-                            self->setupResult_.store(p.refusal);
-                        }
-                    }
-                    queue->resume();
-                });
-                break;
-            }
-            case av::AuthorizationStatus::Denied:
-            case av::AuthorizationStatus::Restricted:
-                setupResult_.store(p.refusal);
-                break;
+    internal::askCapturePermissions(sessionQueue_, [weak](AVCamSetupResult refusal) {
+        if (auto self = weak.lock()) {
+            self->setupResult_.store(refusal);
         }
-    }
+    });
 }
 
 void PelmarRecorder::viewWillAppear(bool animated) {
@@ -296,20 +253,17 @@ void PelmarRecorder::viewWillAppear(bool animated) {
         }
     });
     onQueue(sessionQueue_, weak, [](PelmarRecorder& self) {
-        switch (self.setupResult()) {
+        const auto result = self.setupResult();
+        switch (result) {
             case AVCamSetupResult::none:
                 break;
             case AVCamSetupResult::success:
                 self.startSession();
                 break;
             case AVCamSetupResult::cameraNotAuthorized:
-                self.showAlert(kCameraDenied, true);
-                break;
             case AVCamSetupResult::micNotAuthorized:
-                self.showAlert(kMicrophoneDenied, true);
-                break;
             case AVCamSetupResult::sessionConfigurationFailed:
-                self.showAlert(kConfigurationFailed, false);
+                self.showSetupAlert(result);
                 break;
         }
     });
@@ -370,10 +324,7 @@ void PelmarRecorder::viewWillTransition(ui::Size size) {
 }
 
 void PelmarRecorder::resetVideoOrientation() {
-    const int interface = static_cast<int>(ui::Application::shared().statusBarOrientation());
-    const auto orientation = (interface >= 2 && interface <= 4)
-                                     ? static_cast<av::VideoOrientation>(interface)
-                                     : av::VideoOrientation::Portrait;
+    const auto orientation = internal::interfaceVideoOrientation();
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
     onMain(weak, [weak, orientation](PelmarRecorder& self) {
@@ -382,31 +333,16 @@ void PelmarRecorder::resetVideoOrientation() {
             connection->setVideoOrientation(orientation);
         }
         onQueue(self.sessionQueue_, weak, [orientation](PelmarRecorder& recorder) {
-            auto output = recorder.videoDataOutput_;
-            auto connection = output ? output->connection(av::MediaType::Video) : nullptr;
-            if (!connection) {
-                return;
-            }
-            if (connection->isVideoStabilizationSupported()) {
-                connection->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
-            }
-            connection->setVideoOrientation(orientation);
+            internal::orientVideoOutput(recorder.videoDataOutput_, orientation);
         });
     });
 }
 
-void PelmarRecorder::showAlert(const std::string& message, bool offerSettings) {
-    dispatch::Queue::main()->async([message, offerSettings] {
-        auto alert = std::make_shared<ui::AlertController>(kAlertTitle, message);
-        alert->addAction({"OK", ui::AlertAction::Style::Cancel, nullptr});
-        if (offerSettings) {
-            alert->addAction(
-                    {"Settings", ui::AlertAction::Style::Default, [](const ui::AlertAction&) {
-                         ui::Application::shared().open(
-                                 std::string(ui::Application::kOpenSettingsURLString));
-                     }});
+void PelmarRecorder::showSetupAlert(AVCamSetupResult result) {
+    dispatch::Queue::main()->async([result] {
+        if (auto alert = internal::setupAlert(result)) {
+            Utils::showPresentViewController(alert);
         }
-        Utils::showPresentViewController(alert);
     });
 }
 

@@ -40,8 +40,10 @@
 namespace pelmar {
 
 namespace internal {
+class CaptureSessionObservers;
 class RecorderPipeline;
 class RecordingCleanup;
+class RecordingCleanupSlot;
 }  // namespace internal
 
 // Outcome of the camera screen's set-up.
@@ -269,7 +271,7 @@ private:
     void startSession();
     void addObservers();
     void removeObservers();
-    void showAlert(const std::string& message, bool offerSettings);
+    void showSetupAlert(AVCamSetupResult result);
     void resetVideoOrientation();
 
     // Observations.
@@ -296,8 +298,6 @@ private:
     void exportFinished(const std::shared_ptr<av::AssetExportSession>& session);
     void showPreview(const std::filesystem::path& url);
     // Replaces the pending clean-up, running the one it replaces first.
-    void setCleanup(std::shared_ptr<internal::RecordingCleanup> cleanup);
-    void runCleanup();
     void endBackgroundTask();
     void handleSample(const std::shared_ptr<av::CaptureDataOutput>& output,
                       std::shared_ptr<const media::SampleBuffer> sample);
@@ -337,15 +337,10 @@ private:
     std::shared_ptr<av::CaptureConnection> videoConnection_;
     // The movie writer and the samples' timing (session queue).
     const std::unique_ptr<internal::RecorderPipeline> pipeline_;
-    bool observing_ = false;
-    uint64_t runningObserver_ = 0;
-    foundation::ObserverToken runtimeErrorToken_;
-    foundation::ObserverToken interruptedToken_;
-    foundation::ObserverToken interruptionEndedToken_;
+    const std::unique_ptr<internal::CaptureSessionObservers> sessionObservers_;
     foundation::ObserverToken subjectAreaToken_;
 
-    mutable pelmar::Mutex cleanupMutex_;
-    std::shared_ptr<internal::RecordingCleanup> cleanup_ PELMAR_GUARDED_BY(cleanupMutex_);
+    const std::unique_ptr<internal::RecordingCleanupSlot> cleanup_;
 
     // Main-thread state.
     std::shared_ptr<dispatch::Timer> durationUpdateTimer_;

@@ -23,7 +23,9 @@
 #include "pelmar/platform/ui/Control.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/recorder/testing/PermissionCases.h"
 #include "pelmar/recorder/testing/RecorderApp.h"
+#include "pelmar/recorder/testing/RuntimeErrorCases.h"
 
 namespace pelmar {
 namespace {
@@ -45,38 +47,7 @@ std::vector<std::filesystem::path> temporaryFiles() {
 }
 
 TEST(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) {
-    struct Case {
-        const char* name;
-        AuthorizationStatus camera;
-        AuthorizationStatus microphone;
-        bool cameraAnswer;
-        bool microphoneAnswer;
-        AVCamSetupResult result;
-        const char* alert;  // null: none
-    };
-
-    const char* cameraText =
-            "recorder doesn't have permission to use the camera, please change privacy settings";
-    const char* micText =
-            "recorder doesn't have permission to use the microphone, please change "
-            "privacy settings";
-    const Case cases[] = {
-            {"both authorised", AuthorizationStatus::Authorized, AuthorizationStatus::Authorized,
-             true, true, AVCamSetupResult::success, nullptr},
-            {"both asked, both granted", AuthorizationStatus::NotDetermined,
-             AuthorizationStatus::NotDetermined, true, true, AVCamSetupResult::success, nullptr},
-            {"camera asked and refused", AuthorizationStatus::NotDetermined,
-             AuthorizationStatus::Authorized, false, true, AVCamSetupResult::cameraNotAuthorized,
-             cameraText},
-            {"microphone asked and refused", AuthorizationStatus::Authorized,
-             AuthorizationStatus::NotDetermined, true, false, AVCamSetupResult::micNotAuthorized,
-             micText},
-            {"both refused before", AuthorizationStatus::Denied, AuthorizationStatus::Denied, true,
-             true, AVCamSetupResult::micNotAuthorized, micText},
-            {"camera restricted", AuthorizationStatus::Restricted, AuthorizationStatus::Authorized,
-             true, true, AVCamSetupResult::cameraNotAuthorized, cameraText},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : test::permissionCases()) {
         SCOPED_TRACE(c.name);
         test::RecorderApp app;
         app.devices().addBackCamera().addFrontCamera().addMicrophone();
@@ -266,20 +237,7 @@ TEST(PelmarRecorderTest, TheCameraButtonIsEnabledOnlyWithMoreThanOneCamera) {
 }
 
 TEST(PelmarRecorderTest, AMediaServicesResetRestartsOnlyASessionThatWasRunning) {
-    struct Case {
-        const char* name;
-        bool startFails;
-        long code;
-        bool runningAfter;
-    };
-
-    const Case cases[] = {
-            {"reset while running", false, av::kCaptureErrorMediaServicesWereReset, true},
-            {"other error", false, -11800, false},
-            {"reset of a session that never ran", true, av::kCaptureErrorMediaServicesWereReset,
-             false},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : test::runtimeErrorCases()) {
         SCOPED_TRACE(c.name);
         test::RecorderApp app;
         app.standardDevices();

@@ -10,6 +10,7 @@
 #include "pelmar/recorder/custom/CustomNibs.h"
 #include "pelmar/recorder/custom/CustomUpload.h"
 #include "pelmar/recorder/custom/CustomVideoRecorder.h"
+#include "pelmar/recorder/internal/PreviewPlayback.h"
 
 namespace pelmar {
 
@@ -34,14 +35,24 @@ std::shared_ptr<CustomVideoPlayer> CustomVideoPlayer::create(std::shared_ptr<Pel
 }
 
 CustomVideoPlayer::CustomVideoPlayer(std::shared_ptr<Pelmar> pelmar)
-    : ui::ViewController("CustomVideoPlayer"), pelmar_(std::move(pelmar)) {
+    : ui::ViewController("CustomVideoPlayer"),
+      pelmar_(std::move(pelmar)),
+      playback_(std::make_unique<internal::PreviewPlayback>()) {
     internal::registerCustomNibs();
 }
 
-CustomVideoPlayer::~CustomVideoPlayer() {
-    if (player_) {
-        player_->pause();
-    }
+CustomVideoPlayer::~CustomVideoPlayer() = default;
+
+const std::shared_ptr<av::Player>& CustomVideoPlayer::embeddedPlayer() const {
+    return playback_->player();
+}
+
+const std::shared_ptr<av::PlayerView>& CustomVideoPlayer::embeddedPlayerView() const {
+    return playback_->view();
+}
+
+bool CustomVideoPlayer::isPlaying() const {
+    return playback_->isPlaying();
 }
 
 std::shared_ptr<const ui::Image> CustomVideoPlayer::getImageFromResource(const std::string& name) {
@@ -67,55 +78,32 @@ void CustomVideoPlayer::initPlayer(const std::filesystem::path& url) {
         return;
     }
     killPlayer();
-    auto item = av::PlayerItem::create(url.string());
     std::weak_ptr<CustomVideoPlayer> weak =
             std::static_pointer_cast<CustomVideoPlayer>(shared_from_this());
-    endToken_ = foundation::NotificationCenter::defaultCenter().addObserver(
-            std::string(av::kPlayerItemDidPlayToEndTimeNotification), item,
-            [weak] { onMain(weak, [](CustomVideoPlayer& self) { self.itemDidFinishPlaying(); }); });
-    player_ = std::make_shared<av::Player>(item);
-    playerView_ = std::make_shared<av::PlayerView>();
-    playerView_->setPlayer(player_);
-    if (auto placeholder = videoPlaceholder.lock()) {
-        // Inside the placeholder, so its own bounds (not its frame) give the picture's place.
-        playerView_->setFrame(placeholder->bounds());
-        placeholder->addSubview(playerView_);
-    }
-    playing_ = false;
+    playback_->load(url, videoPlaceholder.lock(), true, [weak] {
+        onMain(weak, [](CustomVideoPlayer& self) { self.itemDidFinishPlaying(); });
+    });
 }
 
 void CustomVideoPlayer::killPlayer() {
-    if (!player_) {
+    if (!playback_->unload()) {
         return;
     }
-    player_->pause();
-    endToken_.reset();
-    if (playerView_) {
-        playerView_->removeFromSuperview();
-    }
-    playerView_.reset();
-    player_.reset();
-    playing_ = false;
     if (auto button = playPauseButton.lock()) {
         button->setImage(getImageFromResource(kPlayImage), ui::ControlState::Normal);
     }
 }
 
 void CustomVideoPlayer::play() {
-    if (!player_) {
+    if (!playback_->toggle()) {
         return;
     }
-    if (playing_) {
-        player_->pause();
-    } else {
-        player_->play();
-    }
-    playing_ = !playing_;
     onMain(std::static_pointer_cast<CustomVideoPlayer>(shared_from_this()),
            [](CustomVideoPlayer& self) {
                if (auto button = self.playPauseButton.lock()) {
-                   button->setImage(getImageFromResource(self.playing_ ? kPauseImage : kPlayImage),
-                                    ui::ControlState::Normal);
+                   button->setImage(
+                           getImageFromResource(self.isPlaying() ? kPauseImage : kPlayImage),
+                           ui::ControlState::Normal);
                }
            });
 }
@@ -124,11 +112,7 @@ void CustomVideoPlayer::itemDidFinishPlaying() {
     if (auto button = playPauseButton.lock()) {
         button->setImage(getImageFromResource(kPlayImage), ui::ControlState::Normal);
     }
-    if (player_) {
-        player_->pause();
-        player_->seek(media::Time::make(0, 1));
-    }
-    playing_ = false;
+    playback_->rewind(true);
 }
 
 void CustomVideoPlayer::retake() {

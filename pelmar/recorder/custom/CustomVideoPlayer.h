@@ -17,6 +17,10 @@ namespace pelmar {
 class Pelmar;
 class CustomVideoRecorder;
 
+namespace internal {
+class PreviewPlayback;
+}  // namespace internal
+
 namespace av {
 class Player;
 class PlayerView;
@@ -74,12 +78,12 @@ public:
     }
 
     // The player of the current file and the view that shows it; null without one.
-    const std::shared_ptr<av::Player>& embeddedPlayer() const { return player_; }
+    const std::shared_ptr<av::Player>& embeddedPlayer() const;
 
-    const std::shared_ptr<av::PlayerView>& embeddedPlayerView() const { return playerView_; }
+    const std::shared_ptr<av::PlayerView>& embeddedPlayerView() const;
 
     // Playback was started by the play button (and not paused or ended since).
-    bool isPlaying() const { return playing_; }
+    bool isPlaying() const;
 
     // Actions, as the controls send them.
     void retake();
@@ -122,10 +126,7 @@ private:
     std::optional<std::filesystem::path> videoURL_;
     std::weak_ptr<VideoPreviewDelegate> previewDelegate_;
     std::weak_ptr<CustomVideoRecorder> videoRecorder_;
-    std::shared_ptr<av::Player> player_;
-    std::shared_ptr<av::PlayerView> playerView_;
-    foundation::NotificationCenter::Token endToken_;
-    bool playing_ = false;
+    const std::unique_ptr<internal::PreviewPlayback> playback_;
 };
 
 }  // namespace pelmar

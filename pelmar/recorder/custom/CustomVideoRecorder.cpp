@@ -9,13 +9,13 @@
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/recorder/custom/CustomNibs.h"
+#include "pelmar/recorder/internal/CaptureSessionObservers.h"
 #include "pelmar/recorder/internal/CaptureSetup.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
+#include "pelmar/recorder/internal/RecordingCleanup.h"
 
 namespace pelmar {
-
-using internal::moreThanOneCamera;
 
 std::shared_ptr<CustomVideoRecorder> CustomVideoRecorder::create(std::shared_ptr<Pelmar> pelmar) {
     auto recorder = std::make_shared<CustomVideoRecorder>(pelmar);
@@ -33,7 +33,9 @@ CustomVideoRecorder::CustomVideoRecorder(std::shared_ptr<Pelmar> pelmar)
       // logs nothing.
       pipeline_(std::make_unique<internal::RecorderPipeline>(
               [](const std::string&) {},
-              internal::RecorderPipeline::Options{.timeFramesByPresentation = true})) {
+              internal::RecorderPipeline::Options{.timeFramesByPresentation = true})),
+      sessionObservers_(std::make_unique<internal::CaptureSessionObservers>()),
+      cleanup_(std::make_unique<internal::RecordingCleanupSlot>()) {
     internal::registerCustomNibs();
 }
 
@@ -47,9 +49,6 @@ CustomVideoRecorder::~CustomVideoRecorder() {
         writer->cancelWriting();
     }
     endBackgroundTask();
-    if (auto session = this->session(); session && runningObserver_ != 0) {
-        session->removeRunningObserver(runningObserver_);
-    }
 }
 
 double CustomVideoRecorder::duration() const {
@@ -83,18 +82,11 @@ bool CustomVideoRecorder::shouldAutorotate() const {
 }
 
 int CustomVideoRecorder::videoWidth() {
-    auto preview = previewView.lock();
-    auto connection = preview ? preview->videoPreviewLayer()->connection() : nullptr;
-    if (connection
-        && (connection->videoOrientation() == av::VideoOrientation::LandscapeRight
-            || connection->videoOrientation() == av::VideoOrientation::LandscapeLeft)) {
-        return 1920;
-    }
-    return 1080;
+    return internal::captureVideoWidth(previewView.lock());
 }
 
 int CustomVideoRecorder::videoHeight() {
-    return videoWidth() == 1920 ? 1080 : 1920;
+    return internal::captureVideoHeight(videoWidth());
 }
 
 void CustomVideoRecorder::viewDidLoad() {
@@ -177,23 +169,11 @@ void CustomVideoRecorder::configureSession() {
 }
 
 void CustomVideoRecorder::setupDataOutputs() {
-    auto session = this->session();
-    auto self = std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    audioDataOutput_ = av::CaptureAudioDataOutput::create();
-    audioDataOutput_->setSampleBufferDelegate(self, sessionQueue_);
-    session->addOutput(audioDataOutput_);
-
-    videoDataOutput_ = av::CaptureVideoDataOutput::create();
-    videoDataOutput_->setAlwaysDiscardsLateVideoFrames(true);
-    videoDataOutput_->setPixelFormat(media::PixelFormat::BGRA32);
-    videoDataOutput_->setSampleBufferDelegate(self, sessionQueue_);
-    session->addOutput(videoDataOutput_);
-    if (auto connection = videoDataOutput_->connection(av::MediaType::Video)) {
-        if (connection->isVideoStabilizationSupported()) {
-            connection->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
-        }
-        connection->setVideoMirrored(cameraDevice == CameraDevice::front);
-    }
+    auto outputs = internal::addCaptureDataOutputs(
+            *session(), std::static_pointer_cast<CustomVideoRecorder>(shared_from_this()),
+            sessionQueue_, cameraDevice == CameraDevice::front);
+    audioDataOutput_ = outputs.audio;
+    videoDataOutput_ = outputs.video;
 }
 
 void CustomVideoRecorder::viewWillAppear(bool animated) {
@@ -280,101 +260,66 @@ void CustomVideoRecorder::viewWillTransition(ui::Size size) {
 }
 
 void CustomVideoRecorder::resetVideoOrientation() {
-    const int interface = static_cast<int>(ui::Application::shared().statusBarOrientation());
-    const auto orientation = (interface >= 2 && interface <= 4)
-                                     ? static_cast<av::VideoOrientation>(interface)
-                                     : av::VideoOrientation::Portrait;
+    const auto orientation = internal::interfaceVideoOrientation();
     onMain([orientation](CustomVideoRecorder& self) {
         auto preview = self.previewView.lock();
         if (auto connection = preview ? preview->videoPreviewLayer()->connection() : nullptr) {
             connection->setVideoOrientation(orientation);
         }
         self.onSessionQueue([orientation](CustomVideoRecorder& recorder) {
-            auto output = recorder.videoDataOutput_;
-            auto connection = output ? output->connection(av::MediaType::Video) : nullptr;
-            if (!connection) {
-                return;
-            }
-            if (connection->isVideoStabilizationSupported()) {
-                connection->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
-            }
-            connection->setVideoOrientation(orientation);
+            internal::orientVideoOutput(recorder.videoDataOutput_, orientation);
         });
     });
 }
 
 void CustomVideoRecorder::addObservers() {
-    if (observing_) {
-        return;  // appearance callbacks out of balance must not double the observers
-    }
-    observing_ = true;
-    auto session = this->session();
     std::weak_ptr<CustomVideoRecorder> weak =
             std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    runningObserver_ = session->addRunningObserver([weak](bool running) {
-        if (auto self = weak.lock()) {
-            self->sessionRunningChanged(running);
-        }
-    });
-    auto& center = session->notificationCenter();
-    runtimeErrorToken_ = center.addObserver(
-            std::string(av::CaptureSession::kRuntimeErrorNotification), [weak](const Json& info) {
-                if (auto self = weak.lock()) {
-                    self->sessionRuntimeError(info);
-                }
-            });
-    interruptedToken_ = center.addObserver(
-            std::string(av::CaptureSession::kWasInterruptedNotification), [weak] {
-                if (auto self = weak.lock()) {
-                    self->onMain([](CustomVideoRecorder& s) {
-                        if (auto preview = s.previewView.lock()) {
-                            preview->layer()->setOpacity(0);
-                        }
-                    });
-                }
-            });
-    interruptionEndedToken_ = center.addObserver(
-            std::string(av::CaptureSession::kInterruptionEndedNotification), [weak] {
-                if (auto self = weak.lock()) {
-                    self->onMain([](CustomVideoRecorder& s) {
-                        if (auto preview = s.previewView.lock()) {
-                            auto layer = preview->layer();
-                            ui::View::animate(0.25, [layer] { layer->setOpacity(1); });
-                        }
-                    });
-                }
-            });
+    sessionObservers_->add(
+            session(), {.runningChanged =
+                                [weak](bool running) {
+                                    if (auto self = weak.lock()) {
+                                        self->sessionRunningChanged(running);
+                                    }
+                                },
+                        .runtimeError =
+                                [weak](const Json& info) {
+                                    if (auto self = weak.lock()) {
+                                        self->sessionRuntimeError(info);
+                                    }
+                                },
+                        .wasInterrupted =
+                                [weak](const Json&) {
+                                    if (auto self = weak.lock()) {
+                                        self->onMain([](CustomVideoRecorder& s) {
+                                            if (auto preview = s.previewView.lock()) {
+                                                preview->layer()->setOpacity(0);
+                                            }
+                                        });
+                                    }
+                                },
+                        .interruptionEnded =
+                                [weak] {
+                                    if (auto self = weak.lock()) {
+                                        self->onMain([](CustomVideoRecorder& s) {
+                                            if (auto preview = s.previewView.lock()) {
+                                                auto layer = preview->layer();
+                                                ui::View::animate(
+                                                        0.25, [layer] { layer->setOpacity(1); });
+                                            }
+                                        });
+                                    }
+                                }});
 }
 
 void CustomVideoRecorder::removeObservers() {
-    if (!observing_) {
-        return;
-    }
-    observing_ = false;
-    if (auto session = this->session()) {
-        session->removeRunningObserver(runningObserver_);
-    }
-    runningObserver_ = 0;
-    runtimeErrorToken_.reset();
-    interruptedToken_.reset();
-    interruptionEndedToken_.reset();
+    sessionObservers_->remove();
 }
 
 void CustomVideoRecorder::sessionRunningChanged(bool running) {
     onMain([running](CustomVideoRecorder& self) {
-        if (auto b = self.cameraButton.lock()) {
-            b->setEnabled(running && moreThanOneCamera());
-        }
-        if (auto b = self.recordButton.lock()) {
-            b->setEnabled(running);
-        }
-        if (auto preview = self.previewView.lock()) {
-            auto layer = preview->layer();
-            layer->setOpacity(0);
-            if (running) {
-                ui::View::animate(0.25, [layer] { layer->setOpacity(1); });
-            }
-        }
+        internal::showSessionRunning(running, self.cameraButton.lock(), self.recordButton.lock(),
+                                     self.previewView.lock());
     });
 }
 

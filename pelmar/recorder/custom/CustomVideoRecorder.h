@@ -35,8 +35,10 @@ namespace pelmar {
 class Pelmar;
 
 namespace internal {
+class CaptureSessionObservers;
 class RecorderPipeline;
 class RecordingCleanup;
+class RecordingCleanupSlot;
 }  // namespace internal
 
 // CustomVideoRecorder: the camera screen a host app embeds and drives itself (interface file
@@ -214,8 +216,6 @@ private:
     // After a recording (writer and export queues).
     bool exportRecording(const std::filesystem::path& path);
     void exportFinished(const std::shared_ptr<av::AssetExportSession>& session);
-    void setCleanup(std::shared_ptr<internal::RecordingCleanup> cleanup);
-    std::shared_ptr<internal::RecordingCleanup> currentCleanup() const;
 
     // Interface updates, each queued on the main queue.
     void updateUIRecordingStartingStopping();
@@ -234,18 +234,14 @@ private:
     mutable pelmar::Mutex mutex_;
     std::shared_ptr<av::CaptureSession> session_ PELMAR_GUARDED_BY(mutex_);  // set once on main
     std::optional<std::filesystem::path> outputURL_ PELMAR_GUARDED_BY(mutex_);
-    std::shared_ptr<internal::RecordingCleanup> cleanup_ PELMAR_GUARDED_BY(mutex_);
 
     // Session-queue state.
     std::shared_ptr<av::CaptureDeviceInput> videoDeviceInput_;
     std::shared_ptr<av::CaptureAudioDataOutput> audioDataOutput_;
     std::shared_ptr<av::CaptureVideoDataOutput> videoDataOutput_;
     const std::unique_ptr<internal::RecorderPipeline> pipeline_;
-    bool observing_ = false;
-    uint64_t runningObserver_ = 0;
-    foundation::NotificationCenter::Token runtimeErrorToken_;
-    foundation::NotificationCenter::Token interruptedToken_;
-    foundation::NotificationCenter::Token interruptionEndedToken_;
+    const std::unique_ptr<internal::CaptureSessionObservers> sessionObservers_;
+    const std::unique_ptr<internal::RecordingCleanupSlot> cleanup_;
 
     // Main-thread state.
     std::shared_ptr<dispatch::Timer> durationUpdateTimer_;

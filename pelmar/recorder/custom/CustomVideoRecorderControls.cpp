@@ -122,19 +122,10 @@ void CustomVideoRecorder::stopRecordingOnQueue() {
     }
     std::weak_ptr<CustomVideoRecorder> weak =
             std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    std::weak_ptr<av::AssetWriter> weakWriter = writer;
-    writer->finishWriting([weak, weakWriter, path] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
+    internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
+        if (auto self = weak.lock()) {
+            self->processRecordedVideo(path, error);
         }
-        std::optional<Error> error;
-        if (auto w = weakWriter.lock(); w && w->status() != av::AssetWriter::Status::Completed) {
-            error = w->error().value_or(Error{std::string(av::kAssetWriterErrorDomain),
-                                              av::kAssetWriterErrorMuxer,
-                                              "the movie could not be finished"});
-        }
-        self->processRecordedVideo(path, error);
     });
 }
 
@@ -151,10 +142,7 @@ void CustomVideoRecorder::cancelRecording() {
 }
 
 void CustomVideoRecorder::endBackgroundTask() {
-    const auto id = backgroundRecordingID_.exchange(app::kInvalidBackgroundTask);
-    if (id != app::kInvalidBackgroundTask) {
-        app::AppLifecycle::endBackgroundTask(id);
-    }
+    internal::endBackgroundTask(backgroundRecordingID_);
 }
 
 void CustomVideoRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,
@@ -304,7 +292,7 @@ void CustomVideoRecorder::processRecordedVideo(const std::filesystem::path& path
     updateDuration();
     auto cleanup = std::make_shared<internal::RecordingCleanup>(
             path, backgroundRecordingID_.exchange(app::kInvalidBackgroundTask));
-    setCleanup(cleanup);
+    cleanup_->set(cleanup);
     // A movie the writer could not finish is not exported; the file stays for the host app.
     const bool exporting = !error && av::videoAtPathIsCompatibleWithSavedPhotosAlbum(path)
                            && exportRecording(path);
@@ -315,35 +303,19 @@ void CustomVideoRecorder::processRecordedVideo(const std::filesystem::path& path
 }
 
 bool CustomVideoRecorder::exportRecording(const std::filesystem::path& path) {
-    auto asset = av::URLAsset::create(path.string());
-    const auto presets = av::AssetExportSession::exportPresets(asset);
-    // The low preset is the one asked about; the medium one is used.
-    if (std::find(presets.begin(), presets.end(), av::kAssetExportPresetLowQuality)
-        == presets.end()) {
-        return false;
-    }
-    auto session = av::AssetExportSession::create(asset, av::kAssetExportPresetMediumQuality);
-    if (!session) {
-        return false;
-    }
-    session->setOutputURL(internal::exportPath(foundation::Sandbox::documentsDirectory(),
-                                               dispatch::absoluteTime()));
-    session->setOutputFileType(std::string(av::kFileTypeMPEG4));
     std::weak_ptr<CustomVideoRecorder> weak =
             std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    std::weak_ptr<av::AssetExportSession> weakSession = session;
-    session->exportAsynchronously([weak, weakSession] {
-        auto self = weak.lock();
-        auto s = weakSession.lock();
-        if (self && s) {
-            self->exportFinished(s);
-        }
-    });
-    return true;
+    return internal::startRecordingExport(
+            path, [](const std::filesystem::path&) {},
+            [weak](const std::shared_ptr<av::AssetExportSession>& session) {
+                if (auto self = weak.lock()) {
+                    self->exportFinished(session);
+                }
+            });
 }
 
 void CustomVideoRecorder::exportFinished(const std::shared_ptr<av::AssetExportSession>& session) {
-    auto cleanup = currentCleanup();
+    auto cleanup = cleanup_->current();
     if (!internal::exportOutcome(session->status(), session->error()).completed) {
         if (cleanup) {
             cleanup->run();
@@ -384,26 +356,8 @@ void CustomVideoRecorder::retake(const std::optional<std::filesystem::path>& url
         std::error_code ec;
         std::filesystem::remove(*url, ec);
     }
-    if (auto cleanup = currentCleanup()) {
-        cleanup->run();
-    }
+    cleanup_->run();
     resetVideoOrientation();
-}
-
-void CustomVideoRecorder::setCleanup(std::shared_ptr<internal::RecordingCleanup> cleanup) {
-    std::shared_ptr<internal::RecordingCleanup> replaced;
-    {
-        pelmar::MutexLock lock(mutex_);
-        replaced = std::exchange(cleanup_, std::move(cleanup));
-    }
-    if (replaced) {
-        replaced->run();
-    }
-}
-
-std::shared_ptr<internal::RecordingCleanup> CustomVideoRecorder::currentCleanup() const {
-    pelmar::MutexLock lock(mutex_);
-    return cleanup_;
 }
 
 }  // namespace pelmar

@@ -20,6 +20,7 @@
 #include "pelmar/recorder/internal/RecorderText.h"
 #include "pelmar/recorder/testing/CustomRecorderApp.h"
 #include "pelmar/recorder/testing/PermissionCases.h"
+#include "pelmar/recorder/testing/RuntimeErrorCases.h"
 
 namespace pelmar {
 namespace {
@@ -174,20 +175,7 @@ TEST(CustomVideoRecorderTest, ADisabledControllerHidesTheControlsOnEveryAppearan
 }
 
 TEST(CustomVideoRecorderTest, AMediaServicesResetRestartsOnlyASessionThatWasRunning) {
-    struct Case {
-        const char* name;
-        bool startFails;
-        long code;
-        bool runningAfter;
-    };
-
-    const Case cases[] = {
-            {"reset while running", false, av::kCaptureErrorMediaServicesWereReset, true},
-            {"other error", false, -11800, false},
-            {"reset of a session that never ran", true, av::kCaptureErrorMediaServicesWereReset,
-             false},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : test::runtimeErrorCases()) {
         SCOPED_TRACE(c.name);
         test::CustomRecorderApp app;
         app.standardDevices();

@@ -4,6 +4,7 @@
 
 #include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/recorder/internal/RecorderQueues.h"
 
 namespace pelmar::internal {
 
@@ -77,6 +78,76 @@ bool isMediaServicesReset(const Json& info) {
     const Json& error = info["error"];
     return error.contains("code") && error["code"].is_number_integer()
            && error["code"].get<long>() == av::kCaptureErrorMediaServicesWereReset;
+}
+
+int captureVideoWidth(const std::shared_ptr<CapturePreviewView>& preview) {
+    auto connection = preview ? preview->videoPreviewLayer()->connection() : nullptr;
+    if (connection
+        && (connection->videoOrientation() == av::VideoOrientation::LandscapeRight
+            || connection->videoOrientation() == av::VideoOrientation::LandscapeLeft)) {
+        return 1920;
+    }
+    return 1080;
+}
+
+av::VideoOrientation interfaceVideoOrientation() {
+    const int interface = static_cast<int>(ui::Application::shared().statusBarOrientation());
+    return (interface >= 2 && interface <= 4) ? static_cast<av::VideoOrientation>(interface)
+                                              : av::VideoOrientation::Portrait;
+}
+
+void orientVideoOutput(const std::shared_ptr<av::CaptureVideoDataOutput>& output,
+                       av::VideoOrientation orientation) {
+    auto connection = output ? output->connection(av::MediaType::Video) : nullptr;
+    if (!connection) {
+        return;
+    }
+    if (connection->isVideoStabilizationSupported()) {
+        connection->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
+    }
+    connection->setVideoOrientation(orientation);
+}
+
+void showSessionRunning(bool running,
+                        const std::shared_ptr<ui::Button>& cameraButton,
+                        const std::shared_ptr<ui::Button>& recordButton,
+                        const std::shared_ptr<CapturePreviewView>& preview) {
+    if (cameraButton) {
+        cameraButton->setEnabled(running && moreThanOneCamera());
+    }
+    if (recordButton) {
+        recordButton->setEnabled(running);
+    }
+    if (preview) {
+        auto layer = preview->layer();
+        layer->setOpacity(0);
+        if (running) {
+            ui::View::animate(0.25, [layer] { layer->setOpacity(1); });
+        }
+    }
+}
+
+CaptureDataOutputs addCaptureDataOutputs(
+        av::CaptureSession& session,
+        const std::weak_ptr<av::CaptureDataOutputSampleBufferDelegate>& delegate,
+        const std::shared_ptr<dispatch::Queue>& queue,
+        bool mirrored) {
+    CaptureDataOutputs outputs{av::CaptureAudioDataOutput::create(),
+                               av::CaptureVideoDataOutput::create()};
+    outputs.audio->setSampleBufferDelegate(delegate, queue);
+    session.addOutput(outputs.audio);
+
+    outputs.video->setAlwaysDiscardsLateVideoFrames(true);
+    outputs.video->setPixelFormat(media::PixelFormat::BGRA32);
+    outputs.video->setSampleBufferDelegate(delegate, queue);
+    session.addOutput(outputs.video);
+    if (auto connection = outputs.video->connection(av::MediaType::Video)) {
+        if (connection->isVideoStabilizationSupported()) {
+            connection->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
+        }
+        connection->setVideoMirrored(mirrored);
+    }
+    return outputs;
 }
 
 }  // namespace pelmar::internal

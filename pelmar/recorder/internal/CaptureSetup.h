@@ -3,9 +3,14 @@
 #include <functional>
 #include <memory>
 
+#include "pelmar/platform/av/CaptureAudioDataOutput.h"
+#include "pelmar/platform/av/CaptureSession.h"
+#include "pelmar/platform/av/CaptureVideoDataOutput.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Json.h"
 #include "pelmar/platform/ui/AlertController.h"
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/recorder/CapturePreviewView.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 
 // Steps of a camera screen's set-up that do not depend on the screen. Threads: thread-safe.
@@ -25,5 +30,42 @@ std::shared_ptr<ui::AlertController> setupAlert(AVCamSetupResult result);
 
 // A session runtime error notification's userInfo names a media-services reset.
 bool isMediaServicesReset(const Json& info);
+
+// The movie's width for the preview's orientation: 1920 in landscape, 1080 otherwise (and with
+// no preview).
+int captureVideoWidth(const std::shared_ptr<CapturePreviewView>& preview);
+
+// The movie's height that goes with captureVideoWidth's `width`.
+inline int captureVideoHeight(int width) {
+    return width == 1920 ? 1080 : 1920;
+}
+
+// The video orientation that matches the interface's (portrait for an unknown one).
+av::VideoOrientation interfaceVideoOrientation();
+
+// Turns the video data output's connection to `orientation`, stabilised where supported;
+// nothing without a connection.
+void orientVideoOutput(const std::shared_ptr<av::CaptureVideoDataOutput>& output,
+                       av::VideoOrientation orientation);
+
+// Shows a session that starts or stops running: the buttons follow it (the camera button only
+// with a second camera) and the preview fades in when it runs. Main thread.
+void showSessionRunning(bool running,
+                        const std::shared_ptr<ui::Button>& cameraButton,
+                        const std::shared_ptr<ui::Button>& recordButton,
+                        const std::shared_ptr<CapturePreviewView>& preview);
+
+struct CaptureDataOutputs {
+    std::shared_ptr<av::CaptureAudioDataOutput> audio;
+    std::shared_ptr<av::CaptureVideoDataOutput> video;
+};
+
+// Adds the audio and the video (BGRA, late frames dropped, stabilised, mirrored for the front
+// camera) data outputs to `session`, delivering to `delegate` on `queue`.
+CaptureDataOutputs addCaptureDataOutputs(
+        av::CaptureSession& session,
+        const std::weak_ptr<av::CaptureDataOutputSampleBufferDelegate>& delegate,
+        const std::shared_ptr<dispatch::Queue>& queue,
+        bool mirrored);
 
 }  // namespace pelmar::internal

@@ -57,7 +57,7 @@ void PelmarRecorder::processRecordedVideo(const std::string& path,
 
     auto cleanup = std::make_shared<internal::RecordingCleanup>(
             path, backgroundRecordingID_.exchange(app::kInvalidBackgroundTask));
-    setCleanup(cleanup);
+    cleanup_->set(cleanup);
 
     bool success = !error;
     if (error) {
@@ -78,33 +78,18 @@ void PelmarRecorder::processRecordedVideo(const std::string& path,
 }
 
 bool PelmarRecorder::exportRecording(const std::string& path) {
-    auto asset = av::URLAsset::create(path);
-    const auto presets = av::AssetExportSession::exportPresets(asset);
-    // The low preset is the one asked about; the medium one is used.
-    if (std::find(presets.begin(), presets.end(), av::kAssetExportPresetLowQuality)
-        == presets.end()) {
-        return false;
-    }
-    auto session = av::AssetExportSession::create(asset, av::kAssetExportPresetMediumQuality);
-    const auto output = internal::exportPath(foundation::Sandbox::documentsDirectory(),
-                                             dispatch::absoluteTime());
-    log("export to file " + output.string());
-    if (!session) {
-        return false;
-    }
-    session->setOutputURL(output);
-    session->setOutputFileType(std::string(av::kFileTypeMPEG4));
     std::weak_ptr<PelmarRecorder> weak =
             std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    std::weak_ptr<av::AssetExportSession> weakSession = session;
-    session->exportAsynchronously([weak, weakSession] {
-        auto self = weak.lock();
-        auto s = weakSession.lock();
-        if (self && s) {
-            self->exportFinished(s);
-        }
-    });
-    return true;
+    return internal::startRecordingExport(
+            path,
+            [this](const std::filesystem::path& output) {
+                log("export to file " + output.string());
+            },
+            [weak](const std::shared_ptr<av::AssetExportSession>& session) {
+                if (auto self = weak.lock()) {
+                    self->exportFinished(session);
+                }
+            });
 }
 
 void PelmarRecorder::exportFinished(const std::shared_ptr<av::AssetExportSession>& session) {
@@ -116,7 +101,7 @@ void PelmarRecorder::exportFinished(const std::shared_ptr<av::AssetExportSession
         log(*outcome.log);
     }
     if (!outcome.completed) {
-        runCleanup();
+        cleanup_->run();
         return;
     }
     const auto url = session->outputURL();
@@ -156,11 +141,7 @@ void PelmarRecorder::uploadVideo(const std::filesystem::path& url) {
         self.log("file " + chosen.string() + " captured");
         auto handler = self.pelmar_ ? self.pelmar_->uploadingHandler() : nullptr;
         if (handler) {
-            std::shared_ptr<internal::RecordingCleanup> cleanup;
-            {
-                pelmar::MutexLock lock(self.cleanupMutex_);
-                cleanup = self.cleanup_;
-            }
+            auto cleanup = self.cleanup_->current();
             // A plain path: the engine reads it as it stands, blanks and all.
             handler->upload(
                     Media_Type::Video, chosen.string(), self.pelmar_->uploadingConfig(), nullptr,
@@ -184,30 +165,8 @@ void PelmarRecorder::retake(const std::optional<std::filesystem::path>& url) {
             delegate->recorderRerecord();
         }
     }
-    runCleanup();
+    cleanup_->run();
     resetVideoOrientation();
-}
-
-void PelmarRecorder::setCleanup(std::shared_ptr<internal::RecordingCleanup> cleanup) {
-    std::shared_ptr<internal::RecordingCleanup> replaced;
-    {
-        pelmar::MutexLock lock(cleanupMutex_);
-        replaced = std::exchange(cleanup_, std::move(cleanup));
-    }
-    if (replaced) {
-        replaced->run();
-    }
-}
-
-void PelmarRecorder::runCleanup() {
-    std::shared_ptr<internal::RecordingCleanup> cleanup;
-    {
-        pelmar::MutexLock lock(cleanupMutex_);
-        cleanup = cleanup_;
-    }
-    if (cleanup) {
-        cleanup->run();
-    }
 }
 
 }  // namespace pelmar

@@ -14,6 +14,7 @@
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/recorder/PelmarRecorder.h"
+#include "pelmar/recorder/internal/CaptureSessionObservers.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
@@ -202,7 +203,7 @@ void PelmarRecorder::changeCamera() {
             session->addInput(input);
             self.videoDeviceInput_ = input;
             self.setFlashMode(av::FlashMode::Auto, input->device());
-            if (self.observing_) {
+            if (self.sessionObservers_->isObserving()) {
                 self.subjectAreaToken_ = input->device()->notificationCenter().addObserver(
                         std::string(av::CaptureDevice::kSubjectAreaDidChangeNotification), [weak] {
                             if (auto s = weak.lock()) {

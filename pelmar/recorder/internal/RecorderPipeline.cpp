@@ -187,4 +187,18 @@ void RecorderPipeline::writePicture(const std::shared_ptr<media::PixelBuffer>& p
     }
 }
 
+void finishMovie(const std::shared_ptr<av::AssetWriter>& writer,
+                 std::function<void(const std::optional<Error>& error)> done) {
+    std::weak_ptr<av::AssetWriter> weakWriter = writer;
+    writer->finishWriting([weakWriter, done = std::move(done)] {
+        std::optional<Error> error;
+        if (auto w = weakWriter.lock(); w && w->status() != av::AssetWriter::Status::Completed) {
+            error = w->error().value_or(Error{std::string(av::kAssetWriterErrorDomain),
+                                              av::kAssetWriterErrorMuxer,
+                                              "the movie could not be finished"});
+        }
+        done(error);
+    });
+}
+
 }  // namespace pelmar::internal

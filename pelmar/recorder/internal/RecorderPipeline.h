@@ -126,4 +126,9 @@ private:
     std::atomic<int64_t> handledAudio_{0};
 };
 
+// Finishes the movie of a writer that take() handed on; `done` hears, on the writer's thread, the
+// error of a movie that could not be finished, or none.
+void finishMovie(const std::shared_ptr<av::AssetWriter>& writer,
+                 std::function<void(const std::optional<Error>& error)> done);
+
 }  // namespace pelmar::internal

@@ -18,6 +18,7 @@
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 #include "pelmar/recorder/internal/RecorderText.h"
+#include "pelmar/recorder/internal/RecordingCleanup.h"
 
 namespace pelmar {
 
@@ -118,22 +119,11 @@ void PelmarRecorder::stopRecording() {
     const std::string path = writer->outputURL().string();
     std::weak_ptr<PelmarRecorder> weak =
             std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    std::weak_ptr<av::AssetWriter> weakWriter = writer;
-    writer->finishWriting([weak, weakWriter, path] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
+    internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
+        if (auto self = weak.lock()) {
+            self->log("recording finished to " + path);
+            self->processRecordedVideo(path, error);
         }
-        self->log("recording finished to " + path);
-        std::optional<Error> error;
-        if (auto w = weakWriter.lock()) {
-            if (w->status() != av::AssetWriter::Status::Completed) {
-                error = w->error().value_or(Error{std::string(av::kAssetWriterErrorDomain),
-                                                  av::kAssetWriterErrorMuxer,
-                                                  "the movie could not be finished"});
-            }
-        }
-        self->processRecordedVideo(path, error);
     });
 }
 
@@ -150,10 +140,7 @@ void PelmarRecorder::cancelRecording() {
 }
 
 void PelmarRecorder::endBackgroundTask() {
-    const auto id = backgroundRecordingID_.exchange(app::kInvalidBackgroundTask);
-    if (id != app::kInvalidBackgroundTask) {
-        app::AppLifecycle::endBackgroundTask(id);
-    }
+    internal::endBackgroundTask(backgroundRecordingID_);
 }
 
 void PelmarRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,

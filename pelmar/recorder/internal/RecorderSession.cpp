@@ -14,6 +14,8 @@
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/recorder/PelmarRecorder.h"
+#include "pelmar/recorder/internal/CaptureSessionObservers.h"
+#include "pelmar/recorder/internal/CaptureSetup.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
@@ -21,7 +23,6 @@
 
 namespace pelmar {
 
-using internal::moreThanOneCamera;
 using internal::onMain;
 using internal::onQueue;
 
@@ -99,25 +100,13 @@ void PelmarRecorder::setupMetadataOutput() {
 }
 
 void PelmarRecorder::setupDataOutputs() {
-    auto session = this->session();
-    auto self = std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    audioDataOutput_ = av::CaptureAudioDataOutput::create();
-    audioDataOutput_->setSampleBufferDelegate(self, sessionQueue_);
-    session->addOutput(audioDataOutput_);
+    auto outputs = internal::addCaptureDataOutputs(
+            *session(), std::static_pointer_cast<PelmarRecorder>(shared_from_this()), sessionQueue_,
+            cameraDevice == CameraDevice::front);
+    audioDataOutput_ = outputs.audio;
     log("asset audio capture output added");
-
-    videoDataOutput_ = av::CaptureVideoDataOutput::create();
-    videoDataOutput_->setAlwaysDiscardsLateVideoFrames(true);
-    videoDataOutput_->setPixelFormat(media::PixelFormat::BGRA32);
-    videoDataOutput_->setSampleBufferDelegate(self, sessionQueue_);
-    session->addOutput(videoDataOutput_);
+    videoDataOutput_ = outputs.video;
     videoConnection_ = videoDataOutput_->connection(av::MediaType::Video);
-    if (videoConnection_) {
-        if (videoConnection_->isVideoStabilizationSupported()) {
-            videoConnection_->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
-        }
-        videoConnection_->setVideoMirrored(cameraDevice == CameraDevice::front);
-    }
     log("asset video capture output added");
 }
 
@@ -133,34 +122,34 @@ void PelmarRecorder::startSession() {
 }
 
 void PelmarRecorder::addObservers() {
-    if (observing_) {
-        return;  // appearance callbacks out of balance must not double the observers
-    }
-    observing_ = true;
-    auto session = this->session();
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
-    runningObserver_ = session->addRunningObserver([weak](bool running) {
-        if (auto self = weak.lock()) {
-            self->sessionRunningChanged(running);
-        }
-    });
-    auto& center = session->notificationCenter();
-    runtimeErrorToken_ = center.addObserver(
-            std::string(av::CaptureSession::kRuntimeErrorNotification), [weak](const Json& info) {
-                if (auto self = weak.lock()) {
-                    self->sessionRuntimeError(info);
-                }
-            });
-    interruptedToken_ = center.addObserver(
-            std::string(av::CaptureSession::kWasInterruptedNotification), [weak](const Json& info) {
-                onMain(weak, [info](PelmarRecorder& self) { self.sessionWasInterrupted(info); });
-            });
-    interruptionEndedToken_ = center.addObserver(
-            std::string(av::CaptureSession::kInterruptionEndedNotification), [weak] {
-                onMain(weak, [](PelmarRecorder& self) { self.sessionInterruptionEnded(); });
-            });
-    if (videoDeviceInput_) {
+    const bool added = sessionObservers_->add(
+            session(), {.runningChanged =
+                                [weak](bool running) {
+                                    if (auto self = weak.lock()) {
+                                        self->sessionRunningChanged(running);
+                                    }
+                                },
+                        .runtimeError =
+                                [weak](const Json& info) {
+                                    if (auto self = weak.lock()) {
+                                        self->sessionRuntimeError(info);
+                                    }
+                                },
+                        .wasInterrupted =
+                                [weak](const Json& info) {
+                                    onMain(weak, [info](PelmarRecorder& self) {
+                                        self.sessionWasInterrupted(info);
+                                    });
+                                },
+                        .interruptionEnded =
+                                [weak] {
+                                    onMain(weak, [](PelmarRecorder& self) {
+                                        self.sessionInterruptionEnded();
+                                    });
+                                }});
+    if (added && videoDeviceInput_) {
         subjectAreaToken_ = videoDeviceInput_->device()->notificationCenter().addObserver(
                 std::string(av::CaptureDevice::kSubjectAreaDidChangeNotification), [weak] {
                     if (auto self = weak.lock()) {
@@ -171,17 +160,7 @@ void PelmarRecorder::addObservers() {
 }
 
 void PelmarRecorder::removeObservers() {
-    if (!observing_) {
-        return;
-    }
-    observing_ = false;
-    if (auto session = this->session()) {
-        session->removeRunningObserver(runningObserver_);
-    }
-    runningObserver_ = 0;
-    runtimeErrorToken_.reset();
-    interruptedToken_.reset();
-    interruptionEndedToken_.reset();
+    sessionObservers_->remove();
     subjectAreaToken_.reset();
 }
 
@@ -189,19 +168,8 @@ void PelmarRecorder::sessionRunningChanged(bool running) {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
     onMain(weak, [running](PelmarRecorder& self) {
-        if (auto b = self.cameraButton.lock()) {
-            b->setEnabled(running && moreThanOneCamera());
-        }
-        if (auto b = self.recordButton.lock()) {
-            b->setEnabled(running);
-        }
-        if (auto preview = self.previewView.lock()) {
-            preview->layer()->setOpacity(0);
-            if (running) {
-                auto layer = preview->layer();
-                ui::View::animate(0.25, [layer] { layer->setOpacity(1); });
-            }
-        }
+        internal::showSessionRunning(running, self.cameraButton.lock(), self.recordButton.lock(),
+                                     self.previewView.lock());
     });
 }
 
@@ -211,10 +179,7 @@ void PelmarRecorder::sessionRuntimeError(const Json& info) {
                                             ? error["message"].get<std::string>()
                                             : std::string("unknown error");
     logError("capture session runtime error: " + description);
-    const long code = error.contains("code") && error["code"].is_number_integer()
-                              ? error["code"].get<long>()
-                              : 0;
-    if (code == av::kCaptureErrorMediaServicesWereReset) {
+    if (internal::isMediaServicesReset(info)) {
         auto weak = std::weak_ptr<PelmarRecorder>(
                 std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
         onQueue(sessionQueue_, weak, [](PelmarRecorder& self) {

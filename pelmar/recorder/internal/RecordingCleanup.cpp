@@ -1,6 +1,7 @@
 #include "pelmar/recorder/internal/RecordingCleanup.h"
 
 #include <system_error>
+#include <utility>
 
 namespace pelmar::internal {
 
@@ -26,6 +27,35 @@ void RecordingCleanup::endTask() {
     }
     if (task != app::kInvalidBackgroundTask) {
         app::AppLifecycle::endBackgroundTask(task);
+    }
+}
+
+void endBackgroundTask(std::atomic<app::BackgroundTaskIdentifier>& task) {
+    const auto id = task.exchange(app::kInvalidBackgroundTask);
+    if (id != app::kInvalidBackgroundTask) {
+        app::AppLifecycle::endBackgroundTask(id);
+    }
+}
+
+void RecordingCleanupSlot::set(std::shared_ptr<RecordingCleanup> cleanup) {
+    std::shared_ptr<RecordingCleanup> replaced;
+    {
+        MutexLock lock(mutex_);
+        replaced = std::exchange(cleanup_, std::move(cleanup));
+    }
+    if (replaced) {
+        replaced->run();
+    }
+}
+
+std::shared_ptr<RecordingCleanup> RecordingCleanupSlot::current() const {
+    MutexLock lock(mutex_);
+    return cleanup_;
+}
+
+void RecordingCleanupSlot::run() const {
+    if (auto cleanup = current()) {
+        cleanup->run();
     }
 }
 

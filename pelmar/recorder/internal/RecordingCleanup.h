@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "pelmar/platform/app/AppLifecycle.h"
@@ -32,6 +34,28 @@ private:
     Mutex mutex_;
     app::BackgroundTaskIdentifier task_ PELMAR_GUARDED_BY(mutex_);
     bool fileRemoved_ PELMAR_GUARDED_BY(mutex_) = false;
+};
+
+// Ends the background task held in `task`, if any, leaving none held. Threads: thread-safe.
+void endBackgroundTask(std::atomic<app::BackgroundTaskIdentifier>& task);
+
+// RecordingCleanupSlot: the cleanup of a screen's latest recording.
+// Ownership: owned by the screen; shares the cleanup it holds.
+// Threads: thread-safe.
+// Errors: none.
+class RecordingCleanupSlot {
+public:
+    // Holds `cleanup` in place of the one before, which is run (its recording is over).
+    void set(std::shared_ptr<RecordingCleanup> cleanup);
+
+    std::shared_ptr<RecordingCleanup> current() const;
+
+    // Runs the held cleanup, if any; it stays held.
+    void run() const;
+
+private:
+    mutable Mutex mutex_;
+    std::shared_ptr<RecordingCleanup> cleanup_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::internal

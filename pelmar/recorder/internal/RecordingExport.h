@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -25,5 +27,14 @@ struct ExportOutcome {
 
 ExportOutcome exportOutcome(av::AssetExportSession::Status status,
                             const std::optional<Error>& error);
+
+// Starts the export of the movie at `path` into the Documents folder (medium quality, MPEG-4),
+// when the asset offers the low preset. `exportingTo` hears the export's path before the export
+// session is made; `finished` is called once the export ends, while its session lives. False
+// when no export was started.
+bool startRecordingExport(
+        const std::filesystem::path& path,
+        const std::function<void(const std::filesystem::path&)>& exportingTo,
+        std::function<void(const std::shared_ptr<av::AssetExportSession>&)> finished);
 
 }  // namespace pelmar::internal

@@ -1,10 +1,7 @@
 #include "pelmar/recorder/testing/CustomRecorderApp.h"
 
-#include <atomic>
-#include <cmath>
-
-#include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
+#include "pelmar/recorder/testing/CaptureAppSteps.h"
 
 namespace pelmar::test {
 
@@ -12,17 +9,12 @@ using dispatch::RunLoop;
 
 CustomRecorderApp::~CustomRecorderApp() {
     if (recorder) {
-        if (auto session = recorder->session()) {
-            session->stopRunning();
-        }
-        drainSessionQueue();
-        settle();
+        stopRecorderSession(*this, *recorder);
     }
 }
 
 void CustomRecorderApp::standardDevices() {
-    devices().addBackCamera().addFrontCamera().addMicrophone();
-    permissions().grant(av::MediaType::Video).grant(av::MediaType::Audio);
+    addStandardCaptureDevices(*this);
 }
 
 std::shared_ptr<CustomVideoRecorder> CustomRecorderApp::makeRecorder(
@@ -36,12 +28,7 @@ void CustomRecorderApp::present() {
     if (!recorder) {
         makeRecorder();
     }
-    root()->present(recorder, true);
-    RunLoop::runUntilIdle();
-    if (!recorder->sessionQueue()->isSuspended()) {
-        drainSessionQueue();
-    }
-    RunLoop::runUntilIdle();
+    presentRecorder(*this, recorder);
 }
 
 void CustomRecorderApp::presentAndWaitUntilReady() {
@@ -53,12 +40,7 @@ void CustomRecorderApp::presentAndWaitUntilReady() {
 }
 
 void CustomRecorderApp::drainSessionQueue() {
-    // Twice: samples are handled one turn after their delivery.
-    for (int i = 0; i < 2; ++i) {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        recorder->sessionQueue()->async([done] { done->store(true); });
-        ASSERT_TRUE(runUntil([&] { return done->load(); }, 30));
-    }
+    drainRecorderSessionQueue(*this, *recorder);
 }
 
 void CustomRecorderApp::startRecording() {
@@ -69,21 +51,11 @@ void CustomRecorderApp::startRecording() {
 }
 
 std::shared_ptr<av::CaptureVideoDataOutput> CustomRecorderApp::videoOutput() const {
-    for (const auto& output : recorder->session()->outputs()) {
-        if (auto video = std::dynamic_pointer_cast<av::CaptureVideoDataOutput>(output)) {
-            return video;
-        }
-    }
-    return nullptr;
+    return captureOutputOf<av::CaptureVideoDataOutput>(*recorder->session());
 }
 
 std::shared_ptr<av::CaptureAudioDataOutput> CustomRecorderApp::audioOutput() const {
-    for (const auto& output : recorder->session()->outputs()) {
-        if (auto audio = std::dynamic_pointer_cast<av::CaptureAudioDataOutput>(output)) {
-            return audio;
-        }
-    }
-    return nullptr;
+    return captureOutputOf<av::CaptureAudioDataOutput>(*recorder->session());
 }
 
 void CustomRecorderApp::feedFrame(int index, double seconds) {
@@ -97,30 +69,7 @@ void CustomRecorderApp::feedAudio(const std::shared_ptr<media::SampleBuffer>& so
 }
 
 void CustomRecorderApp::advanceCapture(double seconds) {
-    constexpr double kStep = 1.0 / 30;
-    const double fps = devices().frameRate();
-    const double rate = devices().microphoneSampleRate();
-    const int steps = static_cast<int>(std::llround(seconds / kStep));
-    for (int i = 0; i < steps; ++i) {
-        advance(kStep);
-        const double now = clock().now();  // the devices started with the clock at 0
-        recorder->session()->pumpDevices();
-        // Camera frame k is made at k / fps; microphone buffers once their 1024 frames are in.
-        const auto frames = static_cast<int64_t>(std::floor(now * fps + 1e-6)) + 1;
-        const auto buffers = static_cast<int64_t>(std::floor(now * rate / 1024 + 1e-6));
-        ASSERT_TRUE(runUntil(
-                [&] {
-                    return recorder->handledVideoSamples() >= frames
-                           && recorder->handledAudioSamples() >= buffers
-                           && av::AssetWriter::pendingWorkInAllWriters() == 0;
-                },
-                30))
-                << "at " << now << " s: " << recorder->handledVideoSamples() << " of " << frames
-                << " frames, " << recorder->handledAudioSamples() << " of " << buffers
-                << " sound buffers handled";
-    }
-    drainSessionQueue();
-    RunLoop::runUntilIdle();
+    advanceRecorderCapture(*this, *recorder, seconds, nullptr, nullptr);
 }
 
 }  // namespace pelmar::test

@@ -1,11 +1,8 @@
 #include "pelmar/recorder/testing/RecorderApp.h"
 
-#include <atomic>
-#include <cmath>
-
-#include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/CaptureMetadataOutput.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
+#include "pelmar/recorder/testing/CaptureAppSteps.h"
 
 namespace pelmar::test {
 
@@ -28,12 +25,7 @@ RecorderApp::RecorderApp() {
 
 RecorderApp::~RecorderApp() {
     if (recorder) {
-        // The session runs on its own queue: stopped and drained before the screen goes.
-        if (auto session = recorder->session()) {
-            session->stopRunning();
-        }
-        drainSessionQueue();
-        settle();
+        stopRecorderSession(*this, *recorder);
     }
 }
 
@@ -44,21 +36,11 @@ void RecorderApp::readyWithManualFeed() {
 }
 
 std::shared_ptr<av::CaptureVideoDataOutput> RecorderApp::videoOutput() const {
-    for (const auto& output : recorder->session()->outputs()) {
-        if (auto video = std::dynamic_pointer_cast<av::CaptureVideoDataOutput>(output)) {
-            return video;
-        }
-    }
-    return nullptr;
+    return captureOutputOf<av::CaptureVideoDataOutput>(*recorder->session());
 }
 
 std::shared_ptr<av::CaptureAudioDataOutput> RecorderApp::audioOutput() const {
-    for (const auto& output : recorder->session()->outputs()) {
-        if (auto audio = std::dynamic_pointer_cast<av::CaptureAudioDataOutput>(output)) {
-            return audio;
-        }
-    }
-    return nullptr;
+    return captureOutputOf<av::CaptureAudioDataOutput>(*recorder->session());
 }
 
 void RecorderApp::feedFrame(int index, double seconds, bool brightness) {
@@ -84,8 +66,7 @@ void RecorderApp::deliverFaces(const std::vector<av::MetadataFaceObject>& faces)
 }
 
 void RecorderApp::standardDevices() {
-    devices().addBackCamera().addFrontCamera().addMicrophone();
-    permissions().grant(av::MediaType::Video).grant(av::MediaType::Audio);
+    addStandardCaptureDevices(*this);
 }
 
 std::shared_ptr<PelmarRecorder> RecorderApp::makeRecorder(std::shared_ptr<Pelmar> facade) {
@@ -98,21 +79,11 @@ void RecorderApp::present() {
     if (!recorder) {
         makeRecorder();
     }
-    root()->present(recorder, true);
-    RunLoop::runUntilIdle();
-    if (!recorder->sessionQueue()->isSuspended()) {
-        drainSessionQueue();
-    }
-    RunLoop::runUntilIdle();
+    presentRecorder(*this, recorder);
 }
 
 void RecorderApp::drainSessionQueue() {
-    // Twice: samples are handled one turn after their delivery.
-    for (int i = 0; i < 2; ++i) {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        recorder->sessionQueue()->async([done] { done->store(true); });
-        ASSERT_TRUE(runUntil([&] { return done->load(); }, 30));
-    }
+    drainRecorderSessionQueue(*this, *recorder);
 }
 
 void RecorderApp::presentAndWaitUntilReady() {
@@ -140,33 +111,8 @@ void RecorderApp::stopRecordingAndWait() {
 }
 
 void RecorderApp::advanceCapture(double seconds) {
-    constexpr double kStep = 1.0 / 30;
-    const double fps = devices().frameRate();
-    const double rate = devices().microphoneSampleRate();
-    const int steps = static_cast<int>(std::llround(seconds / kStep));
-    for (int i = 0; i < steps; ++i) {
-        advance(kStep);
-        captured_ = clock().now();  // the devices started with the clock at 0
-        recorder->session()->pumpDevices();
-        // Camera frame k is made at k / fps; microphone buffers once their 1024 frames are in.
-        const auto frames = static_cast<int64_t>(std::floor(captured_ * fps + 1e-6)) + 1;
-        const auto buffers = static_cast<int64_t>(std::floor(captured_ * rate / 1024 + 1e-6));
-        ASSERT_TRUE(runUntil(
-                [&] {
-                    // Encoding takes no clock time: the writers finish before it moves.
-                    return recorder->handledVideoSamples() >= frames
-                           && recorder->handledAudioSamples() >= buffers
-                           && av::AssetWriter::pendingWorkInAllWriters() == 0
-                           && (!settled || settled());
-                },
-                30))
-                << "at " << captured_ << " s: " << recorder->handledVideoSamples() << " of "
-                << frames << " frames and " << recorder->handledAudioSamples() << " of " << buffers
-                << " sound buffers handled, " << av::AssetWriter::pendingWorkInAllWriters()
-                << " pieces of writer work pending";
-    }
-    drainSessionQueue();
-    RunLoop::runUntilIdle();
+    advanceRecorderCapture(*this, *recorder, seconds, settled,
+                           [this](double now) { captured_ = now; });
 }
 
 }  // namespace pelmar::test

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "pelmar/platform/av/AssetWriter.h"
+#include "pelmar/platform/av/CaptureAudioDataOutput.h"
+#include "pelmar/platform/av/CaptureSession.h"
+#include "pelmar/platform/av/CaptureVideoDataOutput.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "testing/App.h"
+
+// The steps the camera screens' test Apps share, for any recorder with a session queue, a
+// capture session and handled-sample counts. Threads: main thread only. Errors: the steps fail
+// the test (ASSERT) when what they wait for does not happen.
+
+namespace pelmar::test {
+
+// Back and front cameras, a microphone, both permissions granted.
+inline void addStandardCaptureDevices(App& app) {
+    app.devices().addBackCamera().addFrontCamera().addMicrophone();
+    app.permissions().grant(av::MediaType::Video).grant(av::MediaType::Audio);
+}
+
+// The session's output of kind `Output`, or null.
+template <class Output>
+std::shared_ptr<Output> captureOutputOf(const av::CaptureSession& session) {
+    for (const auto& output : session.outputs()) {
+        if (auto found = std::dynamic_pointer_cast<Output>(output)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+// Runs the main loop until the recorder's session queue has handled everything queued so far.
+template <class Recorder>
+void drainRecorderSessionQueue(App& app, Recorder& recorder) {
+    // Twice: samples are handled one turn after their delivery.
+    for (int i = 0; i < 2; ++i) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        recorder.sessionQueue()->async([done] { done->store(true); });
+        ASSERT_TRUE(app.runUntil([&] { return done->load(); }, 30));
+    }
+}
+
+// Presents `recorder` full-screen over the root and lets the set-up run as far as it can.
+template <class Recorder>
+void presentRecorder(App& app, const std::shared_ptr<Recorder>& recorder) {
+    app.root()->present(recorder, true);
+    dispatch::RunLoop::runUntilIdle();
+    if (!recorder->sessionQueue()->isSuspended()) {
+        drainRecorderSessionQueue(app, *recorder);
+    }
+    dispatch::RunLoop::runUntilIdle();
+}
+
+// The session runs on its own queue: stopped and drained before the screen goes.
+template <class Recorder>
+void stopRecorderSession(App& app, Recorder& recorder) {
+    if (auto session = recorder.session()) {
+        session->stopRunning();
+    }
+    drainRecorderSessionQueue(app, recorder);
+    app.settle();
+}
+
+// Moves the clock `seconds` forward in frame steps, letting the recorder handle every sample
+// the synthetic devices make at each step (and `settled`, when given, hold). The session must
+// have started with the clock at 0. `reached` hears the clock's time at each step.
+template <class Recorder>
+void advanceRecorderCapture(App& app,
+                            Recorder& recorder,
+                            double seconds,
+                            const std::function<bool()>& settled,
+                            const std::function<void(double)>& reached) {
+    constexpr double kStep = 1.0 / 30;
+    const double fps = app.devices().frameRate();
+    const double rate = app.devices().microphoneSampleRate();
+    const int steps = static_cast<int>(std::llround(seconds / kStep));
+    for (int i = 0; i < steps; ++i) {
+        app.advance(kStep);
+        const double now = app.clock().now();  // the devices started with the clock at 0
+        if (reached) {
+            reached(now);
+        }
+        recorder.session()->pumpDevices();
+        // Camera frame k is made at k / fps; microphone buffers once their 1024 frames are in.
+        const auto frames = static_cast<int64_t>(std::floor(now * fps + 1e-6)) + 1;
+        const auto buffers = static_cast<int64_t>(std::floor(now * rate / 1024 + 1e-6));
+        ASSERT_TRUE(app.runUntil(
+                [&] {
+                    // Encoding takes no clock time: the writers finish before it moves.
+                    return recorder.handledVideoSamples() >= frames
+                           && recorder.handledAudioSamples() >= buffers
+                           && av::AssetWriter::pendingWorkInAllWriters() == 0
+                           && (!settled || settled());
+                },
+                30))
+                << "at " << now << " s: " << recorder.handledVideoSamples() << " of " << frames
+                << " frames and " << recorder.handledAudioSamples() << " of " << buffers
+                << " sound buffers handled, " << av::AssetWriter::pendingWorkInAllWriters()
+                << " pieces of writer work pending";
+    }
+    drainRecorderSessionQueue(app, recorder);
+    dispatch::RunLoop::runUntilIdle();
+}
+
+}  // namespace pelmar::test
