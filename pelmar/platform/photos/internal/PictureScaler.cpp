@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "pelmar/platform/image/BitmapRedraw.h"
 #include "pelmar/platform/image/ImageDecoder.h"
@@ -21,6 +22,21 @@ extern "C" {
 namespace pelmar::photos::internal {
 
 namespace {
+
+// swscale's vector code may write a little past the last row, so it writes into a padded buffer
+// that is then copied into the bitmap.
+void scaleInto(SwsContext& scaler,
+               const uint8_t* const planes[],
+               const int strides[],
+               int sourceHeight,
+               image::Bitmap& target) {
+    const std::size_t size = target.byteCount();
+    std::vector<uint8_t> padded(size + 256);
+    uint8_t* dstPlanes[4] = {padded.data(), nullptr, nullptr, nullptr};
+    const int dstStrides[4] = {static_cast<int>(target.stride()), 0, 0, 0};
+    sws_scale(&scaler, planes, strides, 0, sourceHeight, dstPlanes, dstStrides);
+    std::copy_n(padded.data(), size, target.data());
+}
 
 // Enough for the headers (and EXIF) of the pictures the library holds.
 constexpr std::size_t kHeaderBytes = 512 * 1024;
@@ -49,9 +65,7 @@ std::shared_ptr<image::Bitmap> reduce(const image::Bitmap& source, int width, in
     }
     const uint8_t* srcPlanes[4] = {source.data(), nullptr, nullptr, nullptr};
     const int srcStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
-    uint8_t* dstPlanes[4] = {target->data(), nullptr, nullptr, nullptr};
-    const int dstStrides[4] = {static_cast<int>(target->stride()), 0, 0, 0};
-    sws_scale(scaler.get(), srcPlanes, srcStrides, 0, source.height(), dstPlanes, dstStrides);
+    scaleInto(*scaler, srcPlanes, srcStrides, source.height(), *target);
     return target;
 }
 
@@ -180,9 +194,7 @@ ScaledPicture decodeMovieFrame(const std::filesystem::path& file,
     if (!bitmap || !scaler) {
         return {nullptr, unreadable(file, "cannot convert movie picture")};
     }
-    uint8_t* planes[4] = {bitmap->data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {static_cast<int>(bitmap->stride()), 0, 0, 0};
-    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    scaleInto(*scaler, frame->data, frame->linesize, frame->height, *bitmap);
     return {bitmap, std::nullopt};
 }
 
