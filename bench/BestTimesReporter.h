@@ -1,11 +1,11 @@
 // BestTimesReporter: the console reporter of the benchmarks that compare time with a peer. It
-// prints as usual and keeps, per benchmark, the best wall time (seconds, with Unit(kSecond) and
-// manual time) and the least "cpu_s" counter of its runs, so a summary line compares the SDK with
-// its peer by their best runs rather than by a moment of load from elsewhere on the machine.
-// cpuSeconds() reads the CPU time (user + system, all threads) of the process or its children.
-// Ownership: plain object, owned by the benchmark's main.
-// Threads: thread-compatible (Google Benchmark reports from one thread).
-// Errors: none; a benchmark that never reported gives zeros; runs without "cpu_s" are skipped.
+// prints as usual and keeps, per benchmark, the best wall time (in the benchmark's own time unit)
+// and, for benchmarks that report one, the least "cpu_s" counter of its runs, so a summary line
+// compares the SDK with its peer by their best runs rather than by a moment of load from elsewhere
+// on the machine. cpuSeconds() reads the CPU time (user + system, all threads) of the process or
+// its children. Ownership: plain object, owned by the benchmark's main. Threads: thread-compatible
+// (Google Benchmark reports from one thread). Errors: none; a benchmark that never reported gives
+// zeros, one without "cpu_s" a zero CPU time.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -41,16 +41,17 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            const auto cpu = run.counters.find("cpu_s");
-            if (run.error_occurred || run.run_type != Run::RT_Iteration
-                || cpu == run.counters.end()) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) {
                 continue;
             }
             Best& best = best_[run.run_name.function_name];
             const double wall = run.GetAdjustedRealTime();
             best.wall = best.wall > 0 ? std::min(best.wall, wall) : wall;
-            best.cpu = best.cpu > 0 ? std::min(best.cpu, static_cast<double>(cpu->second))
-                                    : static_cast<double>(cpu->second);
+            const auto cpu = run.counters.find("cpu_s");
+            if (cpu != run.counters.end()) {
+                best.cpu = best.cpu > 0 ? std::min(best.cpu, static_cast<double>(cpu->second))
+                                        : static_cast<double>(cpu->second);
+            }
         }
     }
 

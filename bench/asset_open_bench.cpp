@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BestTimesReporter.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/av/testing/TestMovie.h"
 
@@ -113,35 +114,6 @@ BENCHMARK(OpenAssets)
         ->Unit(benchmark::kMillisecond);
 BENCHMARK(Ffprobe)->Iterations(1)->Repetitions(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Prints as usual and keeps the best wall time of each benchmark for the summary line.
-class BestTimeReporter : public benchmark::ConsoleReporter {
-public:
-    BestTimeReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) {
-                continue;
-            }
-            double& best = best_[run.run_name.function_name];
-            const double seconds = run.GetAdjustedRealTime();
-            if (best == 0 || seconds < best) {
-                best = seconds;
-            }
-        }
-    }
-
-    double best(const std::string& name) const {
-        const auto it = best_.find(name);
-        return it == best_.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,11 +121,11 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    BestTimeReporter reporter;
+    pelmar::bench::BestTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    const double ours = reporter.best("OpenAssets");
-    const double peer = reporter.best("Ffprobe");
+    const double ours = reporter.best("OpenAssets").wall;
+    const double peer = reporter.best("Ffprobe").wall;
     std::printf("asset_open: %d movies, assets %.1f ms, ffprobe %.1f ms\n", kMovies, ours, peer);
     std::printf("asset_open: ratio=%.3f\n", peer > 0 ? ours / peer : 0.0);
     return 0;

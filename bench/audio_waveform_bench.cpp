@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BestTimesReporter.h"
 #include "pelmar/audio/AudioContext.h"
 
 namespace {
@@ -114,35 +115,6 @@ BENCHMARK(FfmpegDecode)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
 
-// Prints as usual and keeps the best wall time of each benchmark for the summary line.
-class BestTimeReporter : public benchmark::ConsoleReporter {
-public:
-    BestTimeReporter()
-        : ConsoleReporter(isatty(fileno(stdout)) != 0 ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) {
-                continue;
-            }
-            double& best = best_[run.run_name.function_name];
-            const double seconds = run.GetAdjustedRealTime();
-            if (best == 0 || seconds < best) {
-                best = seconds;
-            }
-        }
-    }
-
-    double best(const std::string& name) const {
-        const auto it = best_.find(name);
-        return it == best_.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> best_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,11 +122,11 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    BestTimeReporter reporter;
+    pelmar::bench::BestTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    const double ours = reporter.best("RenderOutline");
-    const double peer = reporter.best("FfmpegDecode");
+    const double ours = reporter.best("RenderOutline").wall;
+    const double peer = reporter.best("FfmpegDecode").wall;
     std::printf("audio_waveform: %d s stereo, %d bars %.1f ms, ffmpeg decode %.1f ms\n", kSeconds,
                 kBars, ours, peer);
     std::printf("audio_waveform: ratio=%.3f\n", peer > 0 ? ours / peer : 0.0);

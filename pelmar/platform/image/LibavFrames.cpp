@@ -23,19 +23,27 @@ std::shared_ptr<Bitmap> toBitmap(const AVFrame& frame, int width, int height) {
     if (!scaler) {
         return nullptr;
     }
-    // swscale's vector code may write a little past the last row, so it writes into a padded
-    // buffer that is then copied into the bitmap.
-    const std::size_t size = bitmap->byteCount();
-    std::vector<uint8_t> padded(size + 256);
-    uint8_t* planes[4] = {padded.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {static_cast<int>(bitmap->stride()), 0, 0, 0};
-    const int rows =
-            sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
-    if (rows != height) {
+    if (!scaleInto(*scaler, frame.data, frame.linesize, frame.height, *bitmap)) {
         return nullptr;
     }
-    std::copy_n(padded.data(), size, bitmap->data());
     return bitmap;
+}
+
+bool scaleInto(SwsContext& scaler,
+               const uint8_t* const planes[],
+               const int strides[],
+               int sourceHeight,
+               Bitmap& target) {
+    const std::size_t size = target.byteCount();
+    std::vector<uint8_t> padded(size + 256);
+    uint8_t* dstPlanes[4] = {padded.data(), nullptr, nullptr, nullptr};
+    const int dstStrides[4] = {static_cast<int>(target.stride()), 0, 0, 0};
+    const int rows = sws_scale(&scaler, planes, strides, 0, sourceHeight, dstPlanes, dstStrides);
+    if (rows != target.height()) {
+        return false;
+    }
+    std::copy_n(padded.data(), size, target.data());
+    return true;
 }
 
 }  // namespace pelmar::image

@@ -9,6 +9,7 @@
 
 #include "pelmar/platform/image/BitmapRedraw.h"
 #include "pelmar/platform/image/ImageDecoder.h"
+#include "pelmar/platform/image/LibavFrames.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/photos/PhotosTypes.h"
 #include "pelmar/platform/photos/internal/DecodeBudget.h"
@@ -22,21 +23,6 @@ extern "C" {
 namespace pelmar::photos::internal {
 
 namespace {
-
-// swscale's vector code may write a little past the last row, so it writes into a padded buffer
-// that is then copied into the bitmap.
-void scaleInto(SwsContext& scaler,
-               const uint8_t* const planes[],
-               const int strides[],
-               int sourceHeight,
-               image::Bitmap& target) {
-    const std::size_t size = target.byteCount();
-    std::vector<uint8_t> padded(size + 256);
-    uint8_t* dstPlanes[4] = {padded.data(), nullptr, nullptr, nullptr};
-    const int dstStrides[4] = {static_cast<int>(target.stride()), 0, 0, 0};
-    sws_scale(&scaler, planes, strides, 0, sourceHeight, dstPlanes, dstStrides);
-    std::copy_n(padded.data(), size, target.data());
-}
 
 // Enough for the headers (and EXIF) of the pictures the library holds.
 constexpr std::size_t kHeaderBytes = 512 * 1024;
@@ -65,7 +51,9 @@ std::shared_ptr<image::Bitmap> reduce(const image::Bitmap& source, int width, in
     }
     const uint8_t* srcPlanes[4] = {source.data(), nullptr, nullptr, nullptr};
     const int srcStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
-    scaleInto(*scaler, srcPlanes, srcStrides, source.height(), *target);
+    if (!image::scaleInto(*scaler, srcPlanes, srcStrides, source.height(), *target)) {
+        return nullptr;
+    }
     return target;
 }
 
@@ -194,7 +182,9 @@ ScaledPicture decodeMovieFrame(const std::filesystem::path& file,
     if (!bitmap || !scaler) {
         return {nullptr, unreadable(file, "cannot convert movie picture")};
     }
-    scaleInto(*scaler, frame->data, frame->linesize, frame->height, *bitmap);
+    if (!image::scaleInto(*scaler, frame->data, frame->linesize, frame->height, *bitmap)) {
+        return {nullptr, unreadable(file, "cannot convert movie picture")};
+    }
     return {bitmap, std::nullopt};
 }
 
