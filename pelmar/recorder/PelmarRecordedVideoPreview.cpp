@@ -29,7 +29,8 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     auto retake = std::make_shared<ui::Button>(ui::Rect{26, 50, 90, 44});
     retake->setTitle("Retake");
     auto play = std::make_shared<ui::Button>(ui::Rect{165, 42, 60, 60});
-    play->setImage(ui::Image::named(kPlayImage), ui::ControlState::Normal);
+    play->setImage(PelmarRecordedVideoPreview::getImageFromResource(kPlayImage),
+                   ui::ControlState::Normal);
     play->layer()->setBackgroundColor(ui::Color{0.2, 0.2, 0.2, 1});
     play->layer()->setCornerRadius(30);
     auto upload = std::make_shared<ui::Button>(ui::Rect{274, 50, 90, 44});
@@ -74,6 +75,11 @@ PelmarRecordedVideoPreview::PelmarRecordedVideoPreview()
 }
 
 PelmarRecordedVideoPreview::~PelmarRecordedVideoPreview() = default;
+
+std::shared_ptr<const ui::Image> PelmarRecordedVideoPreview::getImageFromResource(
+        const std::string& name) {
+    return ui::Image::named(name);
+}
 
 const std::shared_ptr<av::Player>& PelmarRecordedVideoPreview::player() const {
     return playback_->player();
@@ -157,7 +163,7 @@ void PelmarRecordedVideoPreview::upload() {
 
 void PelmarRecordedVideoPreview::showButtonImage(const char* name) {
     if (auto button = playPauseButton.lock()) {
-        button->setImage(ui::Image::named(name), ui::ControlState::Normal);
+        button->setImage(getImageFromResource(name), ui::ControlState::Normal);
     }
 }
 

@@ -97,6 +97,35 @@ TEST(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) 
     }
 }
 
+TEST(PelmarRecorderTest, TwoRefusalsAlertTheMicrophoneWhicheverAnswerComesLast) {
+    for (const bool cameraLast : {true, false}) {
+        SCOPED_TRACE(cameraLast ? "camera answers last" : "microphone answers last");
+        test::RecorderApp app;
+        app.standardDevices();
+        app.devices()
+                .setAuthorizationStatus(MediaType::Video, AuthorizationStatus::NotDetermined)
+                .setAuthorizationStatus(MediaType::Audio, AuthorizationStatus::NotDetermined)
+                .setRequestAnswer(MediaType::Video, false)
+                .setRequestAnswer(MediaType::Audio, false)
+                .setAnswerDelay(MediaType::Video, cameraLast ? 2.0 : 1.0)
+                .setAnswerDelay(MediaType::Audio, cameraLast ? 1.0 : 2.0);
+        app.makeRecorder();
+        app.present();
+        app.advance(1.0);
+        // The first refusal is in before the second answer comes.
+        ASSERT_TRUE(app.runUntil(
+                [&] { return app.recorder->setupResult() != AVCamSetupResult::success; }));
+        app.advance(1.0);
+        ASSERT_TRUE(app.runUntil([&] { return !app.recorder->sessionQueue()->isSuspended(); }));
+        app.drainSessionQueue();
+        RunLoop::runUntilIdle();
+        EXPECT_EQ(app.recorder->setupResult(), AVCamSetupResult::micNotAuthorized);
+        auto alert = app.shownAlert();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->message(), test::kMicrophoneDeniedText);
+    }
+}
+
 TEST(PelmarRecorderTest, EachConfigurationFailureLogsItsMessageAndShowsUnableToCaptureMedia) {
     struct Case {
         const char* name;
@@ -405,7 +434,7 @@ TEST(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) {
 TEST(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
     test::RecorderApp app;
     app.readyWithManualFeed();
-    app.recorder->maxRecordedDurationSeconds = std::numeric_limits<double>::infinity();
+    app.recorder->setMaxRecordedDurationSeconds(std::numeric_limits<double>::infinity());
     app.startRecording();
     app.feedFrame(0, 0.0);
     app.feedFrame(1, 1.5);
@@ -456,7 +485,7 @@ TEST(PelmarRecorderTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
 TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
     test::RecorderApp app;
     app.readyWithManualFeed();
-    app.recorder->maxRecordedDurationSeconds = 1;
+    app.recorder->setMaxRecordedDurationSeconds(1);
     app.startRecording();
     for (int i = 0; i <= 31 && !app.events->has("stopped"); ++i) {
         app.feedFrame(i, i / 30.0);
@@ -467,10 +496,23 @@ TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
     EXPECT_EQ(app.loggedCount("movie recording toggle requested"), 1);  // the start only
 }
 
+TEST(PelmarRecorderTest, TheLimitMayBeSetWhileTheSessionQueueHandlesFrames) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    app.startRecording();
+    app.feedFrame(0, 0.0);
+    // Set on the main thread while the session queue reads it for the frame just delivered.
+    ASSERT_TRUE(app.videoOutput()->deliver(av::test::SyntheticMedia::frame(360, 480, 1, 0.5)));
+    app.recorder->setMaxRecordedDurationSeconds(1);
+    app.feedFrame(2, 2.0);
+    ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
+    EXPECT_FALSE(app.recorder->isRecording());
+}
+
 TEST(PelmarRecorderTest, AStopTapOvertakenByTheLimitStartsNoNewRecording) {
     test::RecorderApp app;
     app.readyWithManualFeed();
-    app.recorder->maxRecordedDurationSeconds = 1;
+    app.recorder->setMaxRecordedDurationSeconds(1);
     app.startRecording();
     for (int i = 0; i < 30; ++i) {
         app.feedFrame(i, i / 30.0);
