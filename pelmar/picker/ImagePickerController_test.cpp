@@ -9,6 +9,7 @@
 #include "pelmar/picker/AssetsCollectionViewDataSource.h"
 #include "pelmar/picker/PreviewViewController.h"
 #include "pelmar/picker/SelectionView.h"
+#include "pelmar/platform/photos/AssetChangeRequest.h"
 #include "pelmar/platform/photos/AssetCollection.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/photos/ReverseGeocoder.h"
@@ -279,9 +280,12 @@ TEST_F(PhotoLibraryPickerTest, AChangeArrivingAfterAnAlbumSwitchMeetsTheNewAlbum
     for (const bool incremental : {true, false}) {
         SCOPED_TRACE(incremental ? "incremental" : "reload");
         library.setIncrementalChanges(incremental);
-        // The change is told on the library queue; before the main queue hears of it, the user
-        // switches to the small album.
-        library.removeAsset(incremental ? ids_[5] : ids_[4]);
+        // The change is told on the library queue (done once this returns); before the main
+        // queue hears of it, the user switches to the small album.
+        const std::string gone = incremental ? ids_[5] : ids_[4];
+        ASSERT_EQ(library.performChangesAndWait(
+                          [gone] { photos::AssetChangeRequest::deleteAssets({gone}); }),
+                  std::nullopt);
         const auto album =
                 photos::AssetCollection::fetchAssetCollections(photos::AssetCollectionType::Album,
                                                                photos::AssetCollectionSubtype::Any)
