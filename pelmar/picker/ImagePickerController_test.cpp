@@ -14,6 +14,7 @@
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/photos/ReverseGeocoder.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "pelmar/platform/ui/NavigationBar.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 
@@ -300,6 +301,32 @@ TEST_F(PhotoLibraryPickerTest, AChangeArrivingAfterAnAlbumSwitchMeetsTheNewAlbum
         picker->select(*picker->albums().front());
         app_.settle();
     }
+}
+
+TEST_F(PhotoLibraryPickerTest, TheBarsTitlesAndLabelsTakeTheirLooks) {
+    EXPECT_EQ(ImagePickerController::currentAuthorization(),
+              photos::AuthorizationStatus::Authorized);
+    auto picker = open();
+    EXPECT_FALSE(picker->navigationBar()->isTranslucent());
+    EXPECT_EQ(picker->navigationBar()->barTintColor(), PickerColors::systemBackgroundColor());
+    const auto& album = picker->albumButton();
+    EXPECT_EQ(album->titleFont(), ui::Font::systemFont(16));
+    EXPECT_EQ(album->titleColor(ui::ControlState::Normal), PickerColors::defaultTintColor());
+
+    VideoCollectionViewCell video;
+    const auto& duration = *video.durationLabel();
+    EXPECT_EQ(duration.text(), "0:03");
+    EXPECT_EQ(duration.textColor(), ui::Color::white());
+    EXPECT_EQ(duration.font(), ui::Font::boldSystemFont(12));
+    EXPECT_EQ(duration.textAlignment(), ui::TextAlignment::Right);
+
+    // A place or date, then the time: the preview's title takes every line it has.
+    auto preview = PreviewViewController::create();
+    preview->view();
+    const auto& title = *preview->titleLabel();
+    EXPECT_EQ(title.numberOfLines(), 0);
+    EXPECT_EQ(title.lineBreakMode(), ui::LineBreakMode::ByClipping);
+    EXPECT_EQ(title.textAlignment(), ui::TextAlignment::Center);
 }
 
 TEST_F(PhotoLibraryPickerTest, DeselectingRenumbersTheBadgesAndTheDoneTitleCounts) {
