@@ -9,6 +9,7 @@
 #include "pelmar/picker/AssetsCollectionViewDataSource.h"
 #include "pelmar/picker/PreviewViewController.h"
 #include "pelmar/picker/SelectionView.h"
+#include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/photos/AssetChangeRequest.h"
 #include "pelmar/platform/photos/AssetCollection.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
@@ -483,6 +484,48 @@ TEST_F(PhotoLibraryPickerTest, DragToDismissDecidesOnTheLatestUpdate) {
     drag->finish();
     app_.advance(1);
     EXPECT_EQ(picker->topViewController(), grid);
+}
+
+TEST_F(PhotoLibraryPickerTest, ALivePhotoPreviewPlaysItsMovieAndHidesTheBadgeMeanwhile) {
+    const auto media = app_.sandboxRoot() / "media";
+    const auto still = photos::test::writeJpeg(media, "live.jpg", 60, 40, 9);
+    const auto movie = photos::test::writeMovie(media, "live.mp4", 1, 60, 40);
+    const auto id = PhotoLibrary::shared()
+                            .addAsset({.file = still,
+                                       .mediaSubtypes = photos::kAssetMediaSubtypePhotoLive,
+                                       .creationDate = 50,
+                                       .pairedVideo = movie})
+                            .localIdentifier;
+    const auto asset = PhotoLibrary::shared().asset(id);
+    ASSERT_EQ(asset->mediaSubtypes(), photos::kAssetMediaSubtypePhotoLive);
+    auto preview = std::dynamic_pointer_cast<LivePreviewViewController>(
+            PreviewBuilder::createPreviewController(asset, std::make_shared<Settings>()));
+    ASSERT_TRUE(preview);
+    auto live = preview->livePhotoView();
+    ASSERT_TRUE(app_.runUntil([&] { return live->livePhoto().has_value(); }));
+    // The live photo view shows the still until it plays, and the badge sits on the picture.
+    EXPECT_NE(live->stillView()->image(), nullptr);
+    EXPECT_FALSE(live->isPlaying());
+    EXPECT_EQ(preview->badgeView()->superview(), live);
+    EXPECT_EQ(preview->badgeView()->alpha(), 1);
+
+    live->startPlayback();
+    ASSERT_TRUE(live->isPlaying());
+    ASSERT_TRUE(app_.runUntil(
+            [&] { return live->player()->status.get() == av::Player::Status::ReadyToPlay; }));
+    app_.advance(0.35);
+    EXPECT_EQ(live->player()->rate(), 1);
+    EXPECT_FALSE(live->movieView()->isHidden());
+    EXPECT_TRUE(live->stillView()->isHidden());
+    EXPECT_EQ(preview->badgeView()->alpha(), 0);
+
+    // At the movie's end the still and the badge come back.
+    app_.advance(1.5);
+    app_.settle();
+    app_.advance(0.35);
+    EXPECT_FALSE(live->isPlaying());
+    EXPECT_FALSE(live->stillView()->isHidden());
+    EXPECT_EQ(preview->badgeView()->alpha(), 1);
 }
 
 TEST_F(PhotoLibraryPickerTest, PreviewBuilderPicksTheScreenByKind) {
