@@ -104,9 +104,6 @@ void AssetCollectionViewCell::prepareForReuse() {
 VideoCollectionViewCell::VideoCollectionViewCell()
     : gradientView_(std::make_shared<ui::View>()), durationLabel_(std::make_shared<ui::Label>()) {
     durationLabel_->setText("0:03");
-    durationLabel_->setTextAlignment(ui::TextAlignment::Right);
-    durationLabel_->setTextColor(ui::Color::white());
-    durationLabel_->setFont(ui::Font::boldSystemFont(12));
     gradientView_->layer()->setBackgroundColor(ui::Color{0, 0, 0, 0.5});
 }
 

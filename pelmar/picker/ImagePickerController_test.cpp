@@ -314,13 +314,6 @@ TEST_F(PhotoLibraryPickerTest, TheBarsTitlesAndLabelsTakeTheirLooks) {
     EXPECT_EQ(album->titleFont(), ui::Font::systemFont(16));
     EXPECT_EQ(album->titleColor(ui::ControlState::Normal), PickerColors::defaultTintColor());
 
-    VideoCollectionViewCell video;
-    const auto& duration = *video.durationLabel();
-    EXPECT_EQ(duration.text(), "0:03");
-    EXPECT_EQ(duration.textColor(), ui::Color::white());
-    EXPECT_EQ(duration.font(), ui::Font::boldSystemFont(12));
-    EXPECT_EQ(duration.textAlignment(), ui::TextAlignment::Right);
-
     // A place or date, then the time: the preview's title takes every line it has.
     auto preview = PreviewViewController::create();
     preview->view();

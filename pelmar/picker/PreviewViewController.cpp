@@ -114,7 +114,6 @@ void PreviewViewController::viewWillAppear(bool animated) {
 void PreviewViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     updateBackgroundColor();
-    // The title comes on two lines (place or date, then the time): as many lines as it has.
     titleLabel_->setNumberOfLines(0);
     titleLabel_->setLineBreakMode(ui::LineBreakMode::ByClipping);
     titleLabel_->setTextAlignment(ui::TextAlignment::Center);

@@ -29,8 +29,7 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     auto retake = std::make_shared<ui::Button>(ui::Rect{26, 50, 90, 44});
     retake->setTitle("Retake");
     auto play = std::make_shared<ui::Button>(ui::Rect{165, 42, 60, 60});
-    play->setImage(PelmarRecordedVideoPreview::getImageFromResource(kPlayImage),
-                   ui::ControlState::Normal);
+    play->setImage(ui::Image::named(kPlayImage), ui::ControlState::Normal);
     play->layer()->setBackgroundColor(ui::Color{0.2, 0.2, 0.2, 1});
     play->layer()->setCornerRadius(30);
     auto upload = std::make_shared<ui::Button>(ui::Rect{274, 50, 90, 44});
