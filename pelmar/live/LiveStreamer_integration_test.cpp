@@ -363,6 +363,10 @@ TEST_P(OffTableRateIntegrationTest, AudioAtARateOutsideTheAacTablePlaysAtTheNear
     EXPECT_LT(SineError(pcm, 1024, kSeconds * kTableRate - 1024, kTableRate), 0.01);
 }
 
+void PrintTo(const OffTableRate& rate, std::ostream* out) {
+    *out << rate.name << " (" << rate.rate << " Hz)";
+}
+
 std::string OffTableRateName(const ::testing::TestParamInfo<OffTableRate>& rate) {
     return rate.param.name;
 }
