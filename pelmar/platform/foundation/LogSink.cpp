@@ -24,16 +24,12 @@ void LogSink::set(LogSink sink) {
     internal::LineSink::instance().setTarget(std::move(sink.target_));
 }
 
-LogSink LogSink::current() {
-    return LogSink(internal::LineSink::instance().target());
-}
-
 void LogSink::setLibraryLogging(bool enabled) {
-    internal::LineSink::instance().libraryLogging.store(enabled);
+    internal::LineSink::instance().setLibraryLogging(enabled);
 }
 
 bool LogSink::libraryLogging() {
-    return internal::LineSink::instance().libraryLogging.load();
+    return internal::LineSink::instance().libraryLogging();
 }
 
 void LogSink::write(LogChannel channel, std::string_view line) {

@@ -10,7 +10,9 @@
 // one sink for the whole process with LogSink::set(); the default writes as a command-line
 // program would: output lines to standard output, the rest to standard error.
 // Ownership: a value; set() keeps a copy until the next set(). A callback sink keeps its function
-//     (and what the function holds) alive for as long as it is the current sink.
+//     (and what the function holds) alive while it is the current sink and while it is handling
+//     a line: after set() returns, a line already under way on another thread may still reach
+//     the old callback.
 // Threads: thread-safe. Lines may come from any thread; each reaches the sink whole. A callback
 //     is called without any lock of the SDK held, possibly from several threads at once, so it
 //     must be thread-safe itself; it may log again (the new line simply follows). A line written
@@ -50,9 +52,6 @@ public:
 
     // Makes `sink` the process's sink; lines written from now on go there.
     static void set(LogSink sink);
-
-    // The current sink (a copy).
-    static LogSink current();
 
     // Whether FFmpeg's and libx264's own lines (version banners, encoder statistics, warnings
     // about odd input, at FFmpeg's "info" level and above) reach the sink on the Library

@@ -72,11 +72,6 @@ void LineSink::setTarget(std::shared_ptr<const SinkTarget> target) {
     }
 }
 
-std::shared_ptr<const SinkTarget> LineSink::target() const {
-    MutexLock lock(mutex_);
-    return target_;
-}
-
 void LineSink::attach(LogChannel channel, const std::shared_ptr<LineRecorder>& recorder) {
     MutexLock lock(mutex_);
     recorders_.push_back({channel, recorder});

@@ -47,12 +47,13 @@ public:
     void write(LogChannel channel, std::string_view line);
 
     void setTarget(std::shared_ptr<const SinkTarget> target);
-    std::shared_ptr<const SinkTarget> target() const;
 
     void attach(LogChannel channel, const std::shared_ptr<LineRecorder>& recorder);
     void detach(const std::shared_ptr<LineRecorder>& recorder);
 
-    std::atomic<bool> libraryLogging{false};
+    void setLibraryLogging(bool enabled) { libraryLogging_.store(enabled); }
+
+    bool libraryLogging() const { return libraryLogging_.load(); }
 
 private:
     LineSink();
@@ -62,9 +63,10 @@ private:
         std::shared_ptr<LineRecorder> recorder;
     };
 
-    mutable Mutex mutex_;
+    Mutex mutex_;
     std::shared_ptr<const SinkTarget> target_ PELMAR_GUARDED_BY(mutex_);  // null: quiet
     std::vector<Attached> recorders_ PELMAR_GUARDED_BY(mutex_);
+    std::atomic<bool> libraryLogging_{false};
 };
 
 }  // namespace pelmar::foundation::internal
