@@ -585,6 +585,7 @@ TEST(PelmarRecorderTest, ANewRecordingTidiesAwayTheOneBeforeFirst) {
 }
 
 TEST(PelmarRecorderTest, ABlurredPictureNeverGoesBackInTime) {
+    test::App app;  // a sandbox of its own
     const auto folder = foundation::Sandbox::temporaryDirectory();
     internal::RecorderPipeline pipeline([](const std::string&) {});
     const auto movie = folder / "blurred.mp4";
