@@ -42,6 +42,23 @@ void holdPosts(test::RecorderServiceApp& app, test::Role role, std::string pathP
     app.emulator.addFault(hold);
 }
 
+// Records a one-second movie with the open system camera.
+bool takeMovie(test::RecorderServiceApp& app, ui::ImagePickerController& picker) {
+    picker.setMediaTypes({"public.movie"});
+    if (!picker.startVideoCapture()) {
+        return false;
+    }
+    app.advance(1.0);
+    picker.stopVideoCapture();
+    return true;
+}
+
+// Runs the main loop until the emulator holds a request.
+bool holdsARequest(test::RecorderServiceApp& app) {
+    return app.runUntil([&] { return app.emulator.waitForHeld(1, std::chrono::milliseconds(0)); },
+                        60);
+}
+
 void closeCameraAndSettle(test::RecorderServiceApp& app) {
     app.advance(ui::TransitionContext::kStandardDuration);
     app.settle();
@@ -85,10 +102,7 @@ TEST(PelmarSystemCameraTest, APictureAndAMovieAreUploadedFromTheirFixedFiles) {
         auto picker = openCamera(app);
         ASSERT_NE(picker, nullptr);
         if (c.movie) {
-            picker->setMediaTypes({"public.movie"});
-            ASSERT_TRUE(picker->startVideoCapture());
-            app.advance(1.0);
-            picker->stopVideoCapture();
+            ASSERT_TRUE(takeMovie(app, *picker));
         } else {
             ASSERT_TRUE(picker->takePicture());
         }
@@ -127,8 +141,7 @@ TEST(PelmarSystemCameraTest, APictureNeverReplacesTheFileAnUploadStillReads) {
     auto first = openCamera(app);
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(first->takePicture());
-    ASSERT_TRUE(app.runUntil(
-            [&] { return app.emulator.waitForHeld(1, std::chrono::milliseconds(0)); }, 60));
+    ASSERT_TRUE(holdsARequest(app));
     closeCameraAndSettle(app);
     const auto fixed = Sandbox::documentsDirectory() / "image.jpg";
     const auto firstBytes = std::filesystem::file_size(fixed);
@@ -159,12 +172,8 @@ TEST(PelmarSystemCameraTest, AMovieWaitingForItsUploadIsNotReplacedByThePlayOrTr
 
     auto picker = openCamera(app);
     ASSERT_NE(picker, nullptr);
-    picker->setMediaTypes({"public.movie"});
-    ASSERT_TRUE(picker->startVideoCapture());
-    app.advance(1.0);
-    picker->stopVideoCapture();
-    ASSERT_TRUE(app.runUntil(
-            [&] { return app.emulator.waitForHeld(1, std::chrono::milliseconds(0)); }, 60));
+    ASSERT_TRUE(takeMovie(app, *picker));
+    ASSERT_TRUE(holdsARequest(app));
     closeCameraAndSettle(app);
     const auto fixed = Sandbox::documentsDirectory() / "video.mp4";
     const std::string cameraMovie = sha256Of(fixed);
