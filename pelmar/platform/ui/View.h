@@ -142,6 +142,11 @@ public:
     // The backing layer, made by makeLayer() on first use.
     std::shared_ptr<Layer> layer();
 
+    // Whether content and subviews are cut at the bounds: the layer's masksToBounds.
+    bool clipsToBounds() { return layer()->masksToBounds(); }
+
+    void setClipsToBounds(bool clips) { layer()->setMasksToBounds(clips); }
+
     // Attaches `recognizer` (taking it from another view).
     void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
 
