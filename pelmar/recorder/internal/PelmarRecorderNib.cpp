@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Nib.h"
@@ -98,6 +99,13 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
         button->layer()->setBorderWidth(2);
         button->layer()->setCornerRadius(22);
     }
+    // Each state of a control shows its own mark: record and stop, pause and resume.
+    record->setImage(ui::Image::named("recorder-record"), ui::ControlState::Normal);
+    record->setImage(ui::Image::named("recorder-stop"), ui::ControlState::Selected);
+    pause->setImage(ui::Image::named("recorder-pause"), ui::ControlState::Normal);
+    pause->setImage(ui::Image::named("recorder-resume"), ui::ControlState::Selected);
+    camera->setImage(ui::Image::named("recorder-camera-switch"), ui::ControlState::Normal);
+    close->setImage(ui::Image::named("recorder-close"), ui::ControlState::Normal);
     blurSwitch->layer()->setBackgroundColor(ui::Color{0.6, 0.6, 0.6, 1});
     blurSwitch->layer()->setCornerRadius(15.5);
 
