@@ -114,6 +114,9 @@ void PreviewViewController::viewWillAppear(bool animated) {
 void PreviewViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     updateBackgroundColor();
+    titleLabel_->setNumberOfLines(0);
+    titleLabel_->setLineBreakMode(ui::LineBreakMode::ByClipping);
+    titleLabel_->setTextAlignment(ui::TextAlignment::Center);
     navigationItem()->setTitleView(titleLabel_);
 }
 

@@ -68,14 +68,22 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     auto unavailable = std::make_shared<ui::Label>(ui::Rect{95, 400, 200, 44});
     unavailable->setText("Camera Unavailable");
     unavailable->setHidden(true);
+    unavailable->setTextColor(ui::Color::white());
+    unavailable->setTextAlignment(ui::TextAlignment::Center);
     auto startDelay = std::make_shared<ui::Label>(ui::Rect{145, 372, 100, 100});
     startDelay->setHidden(true);
+    startDelay->setFont(ui::Font::boldSystemFont(72));
+    startDelay->setTextColor(ui::Color::white());
+    startDelay->setTextAlignment(ui::TextAlignment::Center);
     auto lux = LuxMeterView::create(ui::Rect{16, 60, 32, 32});
     auto level = AudioLevelView::create(ui::Rect{56, 72, 120, 8});
 
     auto controls = std::make_shared<ui::View>(ui::Rect{0, 700, 390, 144});
     auto duration = std::make_shared<ui::Label>(ui::Rect{155, 0, 80, 24});
     duration->setText("00:00");
+    duration->setFont(ui::Font::systemFont(17, ui::FontWeight::Medium));
+    duration->setTextColor(ui::Color{0.15, 0.15, 0.15, 1});
+    duration->setTextAlignment(ui::TextAlignment::Center);
     auto record = std::make_shared<ui::Button>(ui::Rect{160, 40, 70, 70});
     auto pause = std::make_shared<ui::Button>(ui::Rect{260, 52, 44, 44});
     auto camera = std::make_shared<ui::Button>(ui::Rect{320, 52, 44, 44});
