@@ -282,22 +282,50 @@ PangoEllipsizeMode ellipsis(LineBreakMode mode) {
     return PANGO_ELLIPSIZE_NONE;
 }
 
-// Sets `layout` up for `text` in `style`, `width` points wide (0: unbounded). Returns whether
-// Pango aligns the lines itself (it needs a width for that).
+// A Pango description of `font` (the caller frees it).
+PangoFontDescription* describe(const Font& font) {
+    PangoFontDescription* description = pango_font_description_new();
+    // An empty family is the fontconfig default sans-serif face.
+    pango_font_description_set_family(description,
+                                      font.family.empty() ? "sans-serif" : font.family.c_str());
+    pango_font_description_set_weight(description, pangoWeight(font.weight));
+    pango_font_description_set_absolute_size(description, std::max(0.0, font.size) * PANGO_SCALE);
+    return description;
+}
+
+// Sets `layout` up for `text` in `style`, `width` points wide (0: unbounded), its runs painted
+// under `alpha`. Returns whether Pango aligns the lines itself (it needs a width for that).
 bool prepareLayout(PangoLayout* layout,
                    const std::string& text,
                    const TextStyle& style,
-                   double width) {
-    PangoFontDescription* description = pango_font_description_new();
-    // The system's user-interface family is the fontconfig default sans-serif face.
-    pango_font_description_set_family(
-            description, style.font.family.empty() ? "sans-serif" : style.font.family.c_str());
-    pango_font_description_set_weight(description, pangoWeight(style.font.weight));
-    pango_font_description_set_absolute_size(description,
-                                             std::max(0.0, style.font.size) * PANGO_SCALE);
+                   double width,
+                   double alpha) {
+    PangoFontDescription* description = describe(style.font);
     pango_layout_set_font_description(layout, description);
     pango_font_description_free(description);
     pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
+    PangoAttrList* attributes = pango_attr_list_new();
+    std::size_t start = 0;
+    for (const auto& run : style.runs) {
+        const auto end = std::min(text.size(), start + run.text.size());
+        const auto range = [&](PangoAttribute* attribute) {
+            attribute->start_index = static_cast<guint>(start);
+            attribute->end_index = static_cast<guint>(end);
+            pango_attr_list_insert(attributes, attribute);
+        };
+        PangoFontDescription* runFont = describe(run.font);
+        range(pango_attr_font_desc_new(runFont));
+        pango_font_description_free(runFont);
+        const auto channel = [](double c) {
+            return static_cast<guint16>(std::lround(std::clamp(c, 0.0, 1.0) * 65535));
+        };
+        range(pango_attr_foreground_new(channel(run.color.red), channel(run.color.green),
+                                        channel(run.color.blue)));
+        range(pango_attr_foreground_alpha_new(channel(run.color.alpha * alpha)));
+        start = end;
+    }
+    pango_layout_set_attributes(layout, attributes);
+    pango_attr_list_unref(attributes);
 
     // Text with no line limit wraps as far as it needs and is never cut.
     const PangoEllipsizeMode cut =
@@ -344,7 +372,7 @@ Size CairoContext::measureText(const std::string& text, const TextStyle& style, 
         return {};
     }
     pango_cairo_update_layout(handles_->cr, handles_->layout);
-    prepareLayout(handles_->layout, text, style, width);
+    prepareLayout(handles_->layout, text, style, width, 1.0);
     PangoRectangle logical;
     pango_layout_get_extents(handles_->layout, nullptr, &logical);
     return {static_cast<double>(logical.width) / PANGO_SCALE,
@@ -358,7 +386,7 @@ void CairoContext::drawText(const std::string& text, Rect rect, const TextStyle&
     cairo_t* cr = handles_->cr;
     PangoLayout* layout = handles_->layout;
     pango_cairo_update_layout(cr, layout);
-    const bool aligned = prepareLayout(layout, text, style, rect.width);
+    const bool aligned = prepareLayout(layout, text, style, rect.width, state_->current.alpha);
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
     const double textWidth = static_cast<double>(logical.width) / PANGO_SCALE;

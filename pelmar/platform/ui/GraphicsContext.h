@@ -35,6 +35,9 @@ struct TextStyle {
     // True centres the block of lines vertically in the rectangle (labels and titles); false
     // starts it at the rectangle's top (text views).
     bool centredVertically = true;
+    // The text in runs of their own font and colour, in order, making up the whole text drawn;
+    // empty: all of it in `font` and `color`.
+    std::vector<TextRun> runs;
 
     friend bool operator==(const TextStyle&, const TextStyle&) = default;
 };

@@ -169,7 +169,8 @@ void RecordingContext::drawText(const std::string& text, Rect r, const TextStyle
         + (style.font.family.empty() ? std::string("system") : style.font.family) + " "
         + numbers({style.font.size}) + " " + std::string(weightName(style.font.weight)) + " color "
         + color(style.color) + " " + std::string(alignmentName(style.alignment)) + " lines "
-        + std::to_string(style.numberOfLines));
+        + std::to_string(style.numberOfLines)
+        + (style.runs.empty() ? std::string() : " runs " + std::to_string(style.runs.size())));
 }
 
 Size RecordingContext::measureText(const std::string& text, const TextStyle& style, double width) {

@@ -45,6 +45,7 @@ void paintLabel(Label& label, GraphicsContext& context) {
     style.alignment = label.textAlignment();
     style.numberOfLines = label.numberOfLines();
     style.lineBreak = label.lineBreakMode();
+    style.runs = label.attributedText();
     context.drawText(label.text(), label.bounds(), style);
 }
 
@@ -134,9 +135,9 @@ void paintBody(Layer& layer, Rect bounds, View* view, GraphicsContext& context) 
         shadow.alpha *= std::min(1.0, layer.shadowOpacity());
         const Size offset = layer.shadowOffset();
         context.setFillColor(shadow);
-        context.fillRect({bounds.x + offset.width, bounds.y + offset.height, bounds.width,
-                          bounds.height},
-                         radius);
+        context.fillRect(
+                {bounds.x + offset.width, bounds.y + offset.height, bounds.width, bounds.height},
+                radius);
     }
     if (auto mask = layer.mask()) {
         context.beginMask();

@@ -136,6 +136,39 @@ TEST(ViewPainterTest, LabelsWrapToTheirLineCount) {
     EXPECT_LT(two, wrapped);
 }
 
+// An attributed title: a large first line and a small second one, each in its own colour.
+TEST(ViewPainterTest, AttributedTextPaintsEachRunInItsFontAndColour) {
+    auto root = backdrop({0, 0, 200, 80});
+    auto label = std::make_shared<Label>(Rect{0, 0, 200, 80});
+    label->setNumberOfLines(0);
+    label->setTextAlignment(TextAlignment::Center);
+    label->setAttributedText({{"January 1", Font::systemFont(24), kRed},
+                              {"\n12:16\u202FAM", Font::systemFont(12), kGreen}});
+    root->addSubview(label);
+    EXPECT_EQ(label->text(), "January 1\n12:16\u202FAM");
+    auto painted = render(*root, 2);
+    ASSERT_TRUE(painted);
+    const auto inkOf = [&](Rect area, Color colour) {
+        int count = 0;
+        for (double y = area.y + 0.25; y < area.y + area.height; y += 0.5) {
+            for (double x = area.x + 0.25; x < area.x + area.width; x += 0.5) {
+                count += looksLike(colorAt(*painted, x, y), colour, 0.2);
+            }
+        }
+        return count;
+    };
+    const int redTop = inkOf({0, 0, 200, 45}, kRed);
+    const int greenBottom = inkOf({0, 45, 200, 35}, kGreen);
+    EXPECT_GT(redTop, 100);
+    EXPECT_GT(greenBottom, 20);
+    EXPECT_EQ(inkOf({0, 48, 200, 32}, kRed), 0) << "the first run stays on its line";
+    EXPECT_EQ(inkOf({0, 0, 200, 40}, kGreen), 0);
+    EXPECT_GT(redTop, 2 * greenBottom) << "the first run's font is the larger";
+
+    label->setText("plain");
+    EXPECT_TRUE(label->attributedText().empty());
+}
+
 // A character that the label's font lacks comes from another installed font: its ink differs
 // from the box drawn for a character no font has.
 TEST(ViewPainterTest, CharactersOutsideTheFontAreNotDrawnAsBoxes) {
