@@ -16,10 +16,10 @@ void GradientLayer::draw(GraphicsContext& context, Rect bounds) {
     const std::size_t count =
             locations_.empty() ? colors_.size() : std::min(colors_.size(), locations_.size());
     for (std::size_t i = 0; i < count; ++i) {
-        const double location =
-                !locations_.empty() ? locations_[i]
-                : count > 1         ? static_cast<double>(i) / static_cast<double>(count - 1)
-                                    : 0.0;
+        const double location = !locations_.empty() ? locations_[i]
+                                : count > 1
+                                        ? static_cast<double>(i) / static_cast<double>(count - 1)
+                                        : 0.0;
         gradient.stops.push_back({location, colors_[i]});
     }
     context.saveState();
