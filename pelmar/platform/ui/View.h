@@ -170,6 +170,9 @@ public:
 
     void setTintColor(std::optional<Color> color) { tintColor_ = color; }
 
+    // The tint in effect: this view's, else the nearest superview's, else the platform's blue.
+    Color effectiveTintColor() const;
+
     // A one-line description for diagnostics ("Button {10, 20, 44, 44}").
     std::string describe() const;
 

@@ -11,28 +11,13 @@ namespace pelmar::ui::internal {
 
 namespace {
 
-// The platform's tint when no view up the tree sets one.
-constexpr Color kDefaultTint{0.0, 0.48, 1.0, 1.0};
-
-// The nearest tint set on the view or above it, as tints are inherited.
-Color effectiveTint(const View& view) {
-    std::shared_ptr<View> holder;
-    for (const View* up = &view; up != nullptr; up = holder.get()) {
-        if (auto tint = up->tintColor()) {
-            return *tint;
-        }
-        holder = up->superview();
-    }
-    return kDefaultTint;
-}
-
 void drawImage(const Image& image, Rect rect, const View& view, GraphicsContext& context) {
     const auto& bitmap = image.bitmap();
     if (!bitmap) {
         return;
     }
     if (image.isTemplate()) {
-        context.drawTintedBitmap(*bitmap, rect, effectiveTint(view));
+        context.drawTintedBitmap(*bitmap, rect, view.effectiveTintColor());
     } else {
         context.drawBitmap(*bitmap, rect);
     }

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/GradientLayer.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/NavigationBar.h"
+#include "pelmar/platform/ui/NavigationItem.h"
 #include "pelmar/platform/ui/RecordingContext.h"
 #include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/testing/Pixels.h"
@@ -397,6 +400,27 @@ TEST(ViewPainterTest, SublayersAndSubviewsPaintInOrderWithTheirPlaceAndOpacity) 
     auto painted = render(*root);
     EXPECT_TRUE(looksLike(colorAt(*painted, 20, 40), {0.6, 0.1, 0.1, 1}, 0.02)) << "half red";
     EXPECT_TRUE(looksLike(colorAt(*painted, 99.5, 99.5), kBlue)) << "the subview, clipped";
+}
+
+TEST(ViewPainterTest, NavigationBarsPaintTheirTintTitleAndTintedButtons) {
+    auto bar = std::make_shared<NavigationBar>(Rect{0, 0, 300, 44});
+    bar->setTranslucent(false);
+    bar->setBarTintColor(Color::black());
+    bar->setTitleTextColor(Color::white());
+    bar->setTintColor(kGreen);
+    auto item = std::make_shared<NavigationItem>();
+    item->setTitle("Albums");
+    auto done = std::make_shared<BarButtonItem>("Done", [] {});
+    item->setRightBarButtonItems({done});
+    bar->setItems({item});
+    auto painted = render(*bar, 2);
+    ASSERT_TRUE(painted);
+    EXPECT_TRUE(looksLike(colorAt(*painted, 2, 2), Color::black())) << "the bar tint";
+    EXPECT_TRUE(looksLike(strongestInk(*painted, {100, 0, 100, 44}, Color::black()), Color::white(),
+                          0.1))
+            << "the title in its colour";
+    EXPECT_TRUE(looksLike(strongestInk(*painted, {232, 0, 60, 44}, Color::black()), kGreen, 0.1))
+            << "the bar button in the tint";
 }
 
 TEST(ViewPainterTest, RoundedCornersAndBordersStayInsideTheBounds) {
