@@ -22,6 +22,7 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 	libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev \
 	nginx-light libnginx-mod-rtmp ffmpeg curl \
 	libvips-tools \
+	libpango1.0-dev fonts-dejavu-core librsvg2-bin \
 	clang libclang-rt-14-dev clang-format
 
 SOURCES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)

@@ -12,6 +12,8 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
         libavformat libavcodec libavutil libswscale libswresample)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+# Text layout with font fallback, painted through cairo.
+pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)
 find_package(ZXing REQUIRED)
 
 if(PELMAR_BUILD_TESTS)

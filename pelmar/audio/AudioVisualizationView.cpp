@@ -17,12 +17,6 @@ namespace {
 constexpr int kRenderedSamples = 100;
 constexpr double kFilePlaybackSeconds = 2.0;
 
-ui::Color mix(ui::Color a, ui::Color b, double t) {
-    t = std::clamp(t, 0.0, 1.0);
-    return {a.red + (b.red - a.red) * t, a.green + (b.green - a.green) * t,
-            a.blue + (b.blue - a.blue) * t, a.alpha + (b.alpha - a.alpha) * t};
-}
-
 }  // namespace
 
 std::optional<AudioVisualizationView::AudioVisualizationMode>
@@ -254,44 +248,30 @@ void AudioVisualizationView::draw(ui::GraphicsContext& context) {
                                 ? box.width * static_cast<double>(*currentGradientPercentage)
                                 : xLeftMostBar() + barWidth_;
 
+    // The bars, in black, make one mask; one gradient painted through it colours them all, so
+    // the colour runs on within each bar and across the gaps.
     context.saveState();
     context.clipToRect(ui::Rect::of({}, box.size()));
-    auto paint = [&](ui::Rect bar) {
-        const double right = bar.x + bar.width;
-        if (bar.x < endX && endX > 0) {
-            const bool crosses = right > endX;
-            if (crosses) {
-                context.saveState();
-                context.clipToRect({0, 0, endX, height});
-            }
-            context.setFillColor(mix(startColor_, endColor_, (bar.x + bar.width / 2) / endX));
-            context.fillRect(bar, cornerRadius_);
-            if (crosses) {
-                context.restoreState();
-            }
-        }
-        if (currentGradientPercentage && right > endX) {
-            const bool crosses = bar.x < endX;
-            if (crosses) {
-                context.saveState();
-                context.clipToRect({endX, 0, box.width - endX, height});
-            }
-            context.setFillColor(startColor_);
-            context.fillRect(bar, cornerRadius_);
-            if (crosses) {
-                context.restoreState();
-            }
-        }
-    };
+    context.beginMask();
+    context.setFillColor(ui::Color::black());
     for (int64_t i = first; i < count; ++i) {
         const double x = static_cast<double>(i - first) * step;
         const double a = static_cast<double>(levels[static_cast<size_t>(i)]) * height / 2;
         if (singleStick_) {
-            paint({x, height / 2 - a, barWidth_, 2 * a});
+            context.fillRect({x, height / 2 - a, barWidth_, 2 * a}, cornerRadius_);
         } else {
-            paint({x, height / 2 - a, barWidth_, a});
-            paint({x, height / 2, barWidth_, a});
+            context.fillRect({x, height / 2 - a, barWidth_, a}, cornerRadius_);
+            context.fillRect({x, height / 2, barWidth_, a}, cornerRadius_);
         }
+    }
+    context.endMask();
+    if (endX > 0) {
+        context.drawLinearGradient(
+                {{0, height / 2}, {endX, height / 2}, {{0, startColor_}, {1, endColor_}}});
+    }
+    if (currentGradientPercentage) {
+        context.setFillColor(startColor_);
+        context.fillRect({endX, 0, box.width - endX, height});
     }
     context.restoreState();
 }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -15,6 +16,8 @@
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/ui/RecordingContext.h"
+#include "pelmar/platform/ui/Snapshot.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "testing/TempDir.h"
 
 namespace pelmar {
@@ -100,15 +103,18 @@ TEST_F(AudioVisualizationViewTest, DrawsTheNewestLevelsAsHalvesAroundTheMiddle) 
                             "fillRect 10 25 3 25 r=2", "fillRect 10 50 3 25 r=2",
                             "fillRect 15 20 3 30 r=2", "fillRect 15 50 3 30 r=2",
                             "fillRect 20 10 3 40 r=2", "fillRect 20 50 3 40 r=2"));
-    // Without playback the gradient runs from the start colour at the left edge to the end
-    // colour at the newest bar's right edge.
-    const auto colours = context.operations("fillColor");
-    double first = 0;
-    double last = 0;
-    ASSERT_EQ(std::sscanf(colours.front().c_str(), "fillColor %lf", &first), 1);
-    ASSERT_EQ(std::sscanf(colours.back().c_str(), "fillColor %lf", &last), 1);
-    EXPECT_NEAR(first, 50.0 / 255, 0.02);
-    EXPECT_NEAR(last, 100.0 / 255, 0.02);
+    // The bars make one mask, and one gradient runs through it from the start colour at the left
+    // edge to the end colour at the newest bar's right edge.
+    EXPECT_THAT(context.operations("gradient"),
+                ElementsAre("gradient 0 50 23 50 stops 0:0.196078 0.196078 0.196078 1 "
+                            "1:0.392157 0.392157 0.392157 1"));
+    const auto& ops = context.operations();
+    const auto at = [&](const std::string& line) {
+        return std::find(ops.begin(), ops.end(), line) - ops.begin();
+    };
+    EXPECT_LT(at("beginMask"), at("fillRect 0 35 3 15 r=2"));
+    EXPECT_LT(at("fillRect 20 50 3 40 r=2"), at("endMask"));
+    EXPECT_LT(at("endMask"), at(context.operations("gradient").front()));
 
     view->setMeteringLevelBarSingleStick(true);
     context.clear();
@@ -129,16 +135,42 @@ TEST_F(AudioVisualizationViewTest, PlaybackPaintsTheUnplayedPartInTheStartColour
     ui::RecordingContext context;
     view->draw(context);
     const auto& ops = context.operations();
-    const std::string start = "fillColor 0.196078 0.196078 0.196078 1";
-    // The third bar is split: its left part carries the gradient, its right part the start
-    // colour; the last two bars only the start colour.
-    EXPECT_THAT(context.operations("clip"),
-                ElementsAre("clip 0 0 25 100 r=0", "clip 0 0 12.5 100 r=0",
-                            "clip 12.5 0 12.5 100 r=0"));
+    // The gradient ends where playback is (x = 12.5, inside the third bar); the rest of the
+    // bars, through the same mask, carry the start colour.
+    EXPECT_THAT(context.operations("clip"), ElementsAre("clip 0 0 25 100 r=0"));
     ASSERT_GE(ops.size(), 4u);
-    EXPECT_EQ(ops[ops.size() - 3], start);
-    EXPECT_EQ(ops[ops.size() - 2], "fillRect 20 25 3 50 r=2");
+    EXPECT_THAT(context.operations("gradient"),
+                ElementsAre("gradient 0 50 12.5 50 stops 0:0.196078 0.196078 0.196078 1 "
+                            "1:0.392157 0.392157 0.392157 1"));
+    EXPECT_EQ(ops[ops.size() - 3], "fillColor 0.196078 0.196078 0.196078 1");
+    EXPECT_EQ(ops[ops.size() - 2], "fillRect 12.5 0 12.5 100 r=0");
     EXPECT_EQ(context.operations("fillRect").size(), 6u);
+}
+
+// Painted, each bar shows the gradient running on inside it, and nothing shows between bars.
+TEST_F(AudioVisualizationViewTest, OneContinuousGradientShowsThroughTheBars) {
+    auto view = std::make_shared<AudioVisualizationView>(ui::Rect{0, 0, 120, 40});
+    view->audioVisualizationMode = Mode::read;
+    view->setMeteringLevelBarWidth(20);
+    view->setMeteringLevelBarInterItem(20);
+    view->setMeteringLevelBarCornerRadius(0);
+    view->setGradientStartColor(ui::Color::black());
+    view->setGradientEndColor(ui::Color::white());
+    view->setMeteringLevels(std::vector<float>{1, 1, 1});
+    view->currentGradientPercentage.reset();  // not playing
+    auto host = std::make_shared<ui::View>(ui::Rect{0, 0, 120, 40});
+    host->layer()->setBackgroundColor(ui::Color{1, 0, 0, 1});
+    host->addSubview(view);
+    auto painted = ui::render(*host);
+    ASSERT_TRUE(painted);
+    using ui::test::colorAt;
+    // Bars at x 0..20, 40..60 and 80..100; the gradient runs from 0 to 100, the newest edge.
+    const double leftOfBar = colorAt(*painted, 41, 20).green;
+    const double rightOfBar = colorAt(*painted, 59, 20).green;
+    EXPECT_NEAR(leftOfBar, 0.41, 0.03);
+    EXPECT_NEAR(rightOfBar, 0.59, 0.03) << "the colour runs on inside a bar";
+    EXPECT_TRUE(ui::test::looksLike(colorAt(*painted, 30, 20), ui::Color{1, 0, 0, 1}))
+            << "the gaps stay clear";
 }
 
 TEST_F(AudioVisualizationViewTest, PlaybackAnimatesOverItsDurationAndPausesWhereItIs) {

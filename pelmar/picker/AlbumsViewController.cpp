@@ -58,6 +58,8 @@ const std::shared_ptr<ui::Label>& AlbumCell::albumTitleLabel() {
 
 void AlbumCell::setTitle(const std::string& title, const TextAttributes& attributes) {
     albumTitleLabel()->setText(title);
+    albumTitleLabel()->setFont(attributes.font);
+    albumTitleLabel()->setTextColor(attributes.foregroundColor);
     titleAttributes_ = attributes;
 }
 

@@ -3,6 +3,7 @@
 #include "pelmar/picker/SelectionView.h"
 #include "pelmar/picker/internal/Animations.h"
 #include "pelmar/platform/ui/AffineTransform.h"
+#include "pelmar/platform/ui/GradientLayer.h"
 #include "pelmar/platform/ui/Layer.h"
 
 namespace pelmar {
@@ -15,6 +16,16 @@ constexpr double kOverlayAlpha = 0.3;
 constexpr double kBounceSeconds = 0.1;
 constexpr double kBounceScale = 0.95;
 
+// A view whose layer is a gradient.
+class GradientView : public ui::View {
+protected:
+    std::shared_ptr<ui::Layer> makeLayer() override {
+        return std::make_shared<ui::GradientLayer>();
+    }
+
+    std::string className() const override { return "PelmarImagePickerGradientView"; }
+};
+
 }  // namespace
 
 AssetCollectionViewCell::AssetCollectionViewCell()
@@ -22,6 +33,7 @@ AssetCollectionViewCell::AssetCollectionViewCell()
       overlay_(std::make_shared<ui::View>()),
       selectionView_(std::make_shared<SelectionView>()) {
     imageView_->setContentMode(ui::ContentMode::ScaleAspectFill);
+    imageView_->setClipsToBounds(true);
     applySelectionAlphas(false);
 }
 
@@ -102,9 +114,15 @@ void AssetCollectionViewCell::prepareForReuse() {
 }
 
 VideoCollectionViewCell::VideoCollectionViewCell()
-    : gradientView_(std::make_shared<ui::View>()), durationLabel_(std::make_shared<ui::Label>()) {
+    : gradientView_(std::make_shared<GradientView>()),
+      durationLabel_(std::make_shared<ui::Label>()) {
     durationLabel_->setText("0:03");
-    gradientView_->layer()->setBackgroundColor(ui::Color{0, 0, 0, 0.5});
+    durationLabel_->setTextAlignment(ui::TextAlignment::Right);
+    durationLabel_->setTextColor(ui::Color::white());
+    durationLabel_->setFont(ui::Font::boldSystemFont(12));
+    auto gradient = std::static_pointer_cast<ui::GradientLayer>(gradientView_->layer());
+    gradient->setColors({ui::Color::clear(), ui::Color::black()});
+    gradient->setLocations({0.0, 0.7});
 }
 
 void VideoCollectionViewCell::ensureSubviews() {

@@ -152,7 +152,11 @@ void PreviewViewController::updateNavigationTitle() {
     PreviewTitleBuilder::titleFor(*asset_, settings_->theme(), [weak](AttributedText text) {
         if (auto self = weak.lock()) {
             self->title_ = text;
-            self->titleLabel_->setText(text.string());
+            std::vector<ui::TextRun> runs;
+            for (const auto& [piece, attributes] : text.runs) {
+                runs.push_back({piece, attributes.font, attributes.foregroundColor});
+            }
+            self->titleLabel_->setAttributedText(std::move(runs));
             self->titleLabel_->setFrame({0, 0, 200, 44});
         }
     });

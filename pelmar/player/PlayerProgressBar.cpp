@@ -60,7 +60,19 @@ ui::Rect PlayerProgressBar::trackRect(ui::Rect bounds) const {
 }
 
 void PlayerProgressBar::draw(ui::GraphicsContext& context) {
+    // The platform asks a view to draw on its first display and after setNeedsDisplay(), and
+    // composes the slider's track and thumb after that: so the look is applied on those passes,
+    // before the track and thumb are painted, and a paint in between shows the value the owner
+    // has set since.
+    if (!displayed_ || displayRequests() != displayPass_) {
+        displayed_ = true;
+        displayPass_ = displayRequests();
+        applyLook();
+    }
     ui::Slider::draw(context);
+}
+
+void PlayerProgressBar::applyLook() {
     setMinimumTrackTintColor(minimumTintColor);
     setMaximumTrackTintColor(maximumTintColor);
     setValue(0);

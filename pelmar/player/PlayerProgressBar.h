@@ -8,9 +8,10 @@
 
 // PlayerProgressBar: the player screen's position slider. It draws a round, bordered thumb, a
 // track `barHeight` points high and, unless `roundedCorners` is set, a track with flat ends in
-// two solid colours (played `minimumTintColor`, unplayed `maximumTintColor`). Drawing applies
-// these settings to the slider, resets its value to 0 and makes it continuous; the owner moves
-// the value again on its next update.
+// two solid colours (played `minimumTintColor`, unplayed `maximumTintColor`). Its first draw, and
+// the first after each setNeedsDisplay(), applies these settings to the slider, resets its value
+// to 0 and makes it continuous before the track and thumb are painted; the owner moves the value
+// again on its next update, and later draws show it.
 // Ownership: reference object made with std::make_shared (a view); keeps its thumb image once
 //     made.
 // Threads: main thread only.
@@ -51,8 +52,13 @@ protected:
     std::string className() const override { return "PlayerProgressBar"; }
 
 private:
+    // Sets the slider's tints, value, thumb and track images from the values above.
+    void applyLook();
+
     std::shared_ptr<const ui::Image> thumbView_;
     bool thumbMade_ = false;
+    bool displayed_ = false;
+    int displayPass_ = 0;
 };
 
 }  // namespace pelmar

@@ -6,6 +6,8 @@
 
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/ui/RecordingContext.h"
+#include "pelmar/platform/ui/Snapshot.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 
 namespace pelmar {
 namespace {
@@ -86,6 +88,41 @@ TEST(PlayerProgressBarTest, ThumbChangesAfterTheFirstDrawDoNotShow) {
     bar->draw(context);
     EXPECT_EQ(bar->thumbView(), first);
     EXPECT_EQ(bar->thumbImage(ui::ControlState::Normal)->width(), 20);
+}
+
+// The bar on a dark-red backdrop, painted at twice its size as a person sees it.
+TEST(PlayerProgressBarTest, FirstPaintShowsItsOwnTrackAndThumbAndLaterPaintsShowTheValue) {
+    const ui::Color backdrop{0.3, 0, 0, 1};
+    auto host = std::make_shared<ui::View>(ui::Rect{0, 0, 300, 40});
+    host->layer()->setBackgroundColor(backdrop);
+    auto bar = std::make_shared<PlayerProgressBar>(ui::Rect{0, 0, 300, 40});
+    host->addSubview(bar);
+    bar->setMaximumValue(60);
+
+    auto first = ui::render(*host, 2);
+    ASSERT_TRUE(first);
+    using ui::test::colorAt;
+    using ui::test::looksLike;
+    // The track runs over y 19..26 (7 points from where the platform puts its 2-point track).
+    EXPECT_TRUE(looksLike(colorAt(*first, 200, 22.5), ui::Color::white()))
+            << "the unplayed track is white, not the platform's grey";
+    EXPECT_TRUE(looksLike(colorAt(*first, 200, 19.25), ui::Color::white())) << "a flat top edge";
+    EXPECT_TRUE(looksLike(colorAt(*first, 200, 25.75), ui::Color::white())) << "a flat bottom edge";
+    EXPECT_TRUE(looksLike(colorAt(*first, 200, 18.75), backdrop)) << "nothing bleeds above";
+    EXPECT_TRUE(looksLike(colorAt(*first, 200, 26.25), backdrop)) << "nothing bleeds below";
+    EXPECT_TRUE(looksLike(colorAt(*first, 299.75, 22.5), ui::Color::white())) << "square end";
+    // The thumb: a white circle of 20 points with a black border, at the start (value 0).
+    EXPECT_TRUE(looksLike(colorAt(*first, 10, 20), ui::Color::white()));
+    EXPECT_TRUE(looksLike(colorAt(*first, 10, 10.25), ui::Color::black(), 0.25));
+    EXPECT_TRUE(looksLike(colorAt(*first, 0.5, 10.5), backdrop)) << "outside the circle";
+
+    bar->setValue(30);
+    auto later = ui::render(*host, 2);
+    ASSERT_TRUE(later);
+    EXPECT_TRUE(looksLike(colorAt(*later, 60, 22.5), ui::Color{0, 1, 1, 1}))
+            << "the played part is cyan";
+    EXPECT_TRUE(looksLike(colorAt(*later, 250, 22.5), ui::Color::white()));
+    EXPECT_EQ(bar->value(), 30) << "a paint between display passes keeps the value";
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     auto upload = std::make_shared<ui::Button>(ui::Rect{274, 50, 90, 44});
     upload->setTitle("Upload");
     for (const auto& b : {retake, upload}) {
+        b->setTitleColor(ui::Color{0.15, 0.15, 0.15, 1}, ui::ControlState::Normal);
+        b->setTitleColor(ui::Color{0.6, 0.6, 0.6, 1}, ui::ControlState::Disabled);
+        b->setTitleFont(ui::Font::systemFont(17, ui::FontWeight::Medium));
         b->layer()->setBorderColor(ui::Color{0.3, 0.3, 0.3, 1});
         b->layer()->setBorderWidth(2);
         b->layer()->setCornerRadius(22);

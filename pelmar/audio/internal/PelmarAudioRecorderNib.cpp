@@ -27,6 +27,8 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
 
     auto close = std::make_shared<ui::Button>(ui::Rect{16, 56, 44, 44});
     close->setTitle("Close");
+    close->setTitleColor(ui::Color{0.3, 0.3, 0.3, 1}, ui::ControlState::Normal);
+    close->setTitleFont(ui::Font::systemFont(12, ui::FontWeight::Medium));
     close->layer()->setBorderColor(ui::Color{0.3, 0.3, 0.3, 1});
     close->layer()->setBorderWidth(2);
     close->layer()->setCornerRadius(22);

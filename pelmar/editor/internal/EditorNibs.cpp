@@ -25,6 +25,8 @@ std::shared_ptr<ui::View> buildCoverSelector(ui::ViewController& owner) {
     auto table = std::make_shared<ui::TableView>(ui::Rect{0, 0, 390, 764});
     auto useDefault = std::make_shared<ui::Button>(ui::Rect{20, 774, 350, 50});
     useDefault->setTitle("Use default cover");
+    useDefault->setTitleColor(ui::Color::black(), ui::ControlState::Normal);
+    useDefault->setTitleFont(ui::Font::systemFont(17, ui::FontWeight::Medium));
     useDefault->layer()->setBackgroundColor(ui::Color{1, 1, 1, 0.9});
     useDefault->layer()->setCornerRadius(8);
     useDefault->addTarget(ui::ControlEvent::TouchUpInside, [weak] {
@@ -59,9 +61,11 @@ std::shared_ptr<ui::View> buildVideoEditor(ui::ViewController& owner) {
     auto container = std::make_shared<ui::View>(ui::Rect{15, 610, 360, 60});
     auto crop = std::make_shared<ui::Button>(ui::Rect{120, 710, 150, 44});
     crop->setTitle("Crop");
+    crop->setTitleFont(ui::Font::systemFont(17, ui::FontWeight::Semibold));
     crop->layer()->setBackgroundColor(ui::Color{0.2, 0.5, 1, 1});
     auto close = std::make_shared<ui::Button>(ui::Rect{16, 50, 44, 44});
     close->setTitle("Close");
+    close->setTitleFont(ui::Font::systemFont(12, ui::FontWeight::Medium));
     close->layer()->setBorderColor(ui::Color::white());
     close->layer()->setBorderWidth(2);
     close->layer()->setCornerRadius(22);

@@ -32,10 +32,6 @@ public:
     std::shared_ptr<Player> player() const;
     void setPlayer(std::shared_ptr<Player> player);
 
-    ui::Rect frame() const { return frame_; }
-
-    void setFrame(ui::Rect frame) { frame_ = frame; }
-
     // True when the current item is ready and has a video track.
     bool isReadyForDisplay() const;
 
@@ -46,7 +42,6 @@ public:
 private:
     mutable Mutex mutex_;
     std::shared_ptr<Player> player_ PELMAR_GUARDED_BY(mutex_);
-    ui::Rect frame_;
 };
 
 }  // namespace pelmar::av

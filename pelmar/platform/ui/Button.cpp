@@ -47,12 +47,24 @@ Color Button::currentTitleColor() const {
 }
 
 std::shared_ptr<const Image> Button::currentImage() const {
-    if (isSelected()) {
-        if (auto selected = image(ControlState::Selected)) {
-            return selected;
+    const auto first = [this](std::initializer_list<ControlState> states) {
+        for (auto state : states) {
+            if (auto found = image(state)) {
+                return found;
+            }
         }
+        return std::shared_ptr<const Image>();
+    };
+    if (!isEnabled()) {
+        return first({ControlState::Disabled, ControlState::Normal});
     }
-    return image(ControlState::Normal);
+    if (isHighlighted()) {
+        return first({ControlState::Highlighted, ControlState::Normal});
+    }
+    if (isSelected()) {
+        return first({ControlState::Selected, ControlState::Normal});
+    }
+    return first({ControlState::Normal});
 }
 
 bool Button::tap() {

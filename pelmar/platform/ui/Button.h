@@ -26,7 +26,8 @@ public:
 
     void setImage(std::shared_ptr<const Image> image, ControlState state);
 
-    // The image for the current state (the selected image when selected and one is set).
+    // The image for the current state: the disabled, highlighted or selected image when the
+    // button is in that state (in that order) and one is set, else the normal image.
     std::shared_ptr<const Image> currentImage() const;
 
     const std::string& title() const { return title_; }

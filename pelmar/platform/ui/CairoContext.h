@@ -5,8 +5,9 @@
 #include "pelmar/platform/ui/GraphicsContext.h"
 
 // CairoContext: a GraphicsContext that paints with cairo into a BGRA, premultiplied bitmap (the
-// byte order cairo uses on little-endian machines). Text uses cairo's font selection, so any
-// installed family may be named.
+// byte order cairo uses on little-endian machines). Text is laid out by Pango in the fonts that
+// fontconfig finds, so any installed family may be named and missing characters fall back to
+// other fonts.
 // Ownership: made by create(); shares the bitmap it paints and owns its cairo handles.
 // Threads: thread-compatible.
 // Errors: create() gives null for a bitmap that is not BGRA8 and premultiplied or whose stride
@@ -40,11 +41,18 @@ public:
     void moveTo(Point point) override;
     void lineTo(Point point) override;
     void arc(Point centre, double radius, double startAngle, double endAngle) override;
+    void addRect(Rect rect, double cornerRadius = 0) override;
     void closePath() override;
     void fillPath() override;
     void strokePath() override;
-    void drawText(const std::string& text, Point origin, const Font& font, Color color) override;
+    void clipToPath() override;
+    void drawText(const std::string& text, Rect rect, const TextStyle& style) override;
+    Size measureText(const std::string& text, const TextStyle& style, double width) override;
     void drawBitmap(const image::Bitmap& bitmap, Rect rect) override;
+    void drawTintedBitmap(const image::Bitmap& bitmap, Rect rect, Color color) override;
+    void drawLinearGradient(const LinearGradient& gradient) override;
+    void beginMask() override;
+    void endMask() override;
 
 private:
     struct State;
@@ -54,6 +62,8 @@ private:
 
     void setSource(Color color);
     void roundedRect(Rect rect, double radius);
+    // Paints `bitmap` into `rect`, or `*tint` through its alpha.
+    void paintBitmap(const image::Bitmap& bitmap, Rect rect, const Color* tint);
 
     std::shared_ptr<image::Bitmap> target_;
     std::unique_ptr<Handles> handles_;

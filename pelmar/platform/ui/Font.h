@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include "pelmar/platform/ui/Color.h"
+
 namespace pelmar::ui {
 
 // The weights a font can be asked in, lightest first.
@@ -30,6 +32,15 @@ struct Font {
     bool isBold() const { return weight >= FontWeight::Semibold; }
 
     friend bool operator==(const Font&, const Font&) = default;
+};
+
+// A piece of text in its own font and colour (one run of an attributed text).
+struct TextRun {
+    std::string text;
+    Font font;
+    Color color;
+
+    friend bool operator==(const TextRun&, const TextRun&) = default;
 };
 
 // How a line of text sits across its view.

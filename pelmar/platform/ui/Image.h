@@ -35,6 +35,19 @@ public:
 
     static std::shared_ptr<const Image> fromBitmap(std::shared_ptr<const image::Bitmap> bitmap);
 
+    // The same picture drawn as a template: only its alpha counts, painted in the tint colour of
+    // the view that shows it. Null for null.
+    static std::shared_ptr<const Image> asTemplate(const std::shared_ptr<const Image>& image) {
+        if (!image) {
+            return nullptr;
+        }
+        std::shared_ptr<Image> copy(new Image(*image));
+        copy->template_ = true;
+        return copy;
+    }
+
+    bool isTemplate() const { return template_; }
+
     // The resource name; empty for files and bitmaps.
     const std::string& name() const { return name_; }
 
@@ -61,6 +74,7 @@ private:
     std::string name_;
     std::filesystem::path path_;
     std::shared_ptr<const image::Bitmap> bitmap_;
+    bool template_ = false;
 };
 
 }  // namespace pelmar::ui

@@ -6,8 +6,18 @@
 
 namespace pelmar::ui {
 
+void Label::setAttributedText(std::vector<TextRun> runs) {
+    std::string joined;
+    for (const auto& run : runs) {
+        joined += run.text;
+    }
+    setText(std::move(joined));
+    runs_ = std::move(runs);
+}
+
 void Label::setText(std::string text) {
     internal::assertMainThread("Label::setText");
+    runs_.clear();
     const std::string old = std::exchange(text_, std::move(text));
     if (old == text_) {
         return;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/Font.h"
@@ -39,6 +40,12 @@ public:
 
     void setNumberOfLines(int lines) { numberOfLines_ = lines < 0 ? 0 : lines; }
 
+    // The text in runs of their own fonts and colours; empty for plain text. Setting it sets
+    // the text to the runs joined (observers hear it); setting the text drops the runs.
+    const std::vector<TextRun>& attributedText() const { return runs_; }
+
+    void setAttributedText(std::vector<TextRun> runs);
+
     LineBreakMode lineBreakMode() const { return lineBreakMode_; }
 
     void setLineBreakMode(LineBreakMode mode) { lineBreakMode_ = mode; }
@@ -59,6 +66,7 @@ private:
     TextAlignment textAlignment_ = TextAlignment::Natural;
     int numberOfLines_ = 1;
     LineBreakMode lineBreakMode_ = LineBreakMode::ByTruncatingTail;
+    std::vector<TextRun> runs_;
     std::map<int, TextObserver> observers_;
     int nextObserver_ = 1;
 };

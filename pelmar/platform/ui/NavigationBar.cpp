@@ -1,6 +1,9 @@
 #include "pelmar/platform/ui/NavigationBar.h"
 
+#include <algorithm>
+
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/NavigationItem.h"
 
 namespace pelmar::ui {
@@ -73,8 +76,44 @@ void NavigationBar::rebuild() {
     layoutIfNeeded();
 }
 
+void NavigationBar::draw(GraphicsContext& context) {
+    const Rect b = Rect::of({}, bounds().size());
+    // The platform's bar is a light grey that lets a little through when translucent.
+    Color background = barTintColor_.value_or(Color{0.97, 0.97, 0.97, 1});
+    if (translucent_) {
+        background.alpha *= 0.94;
+    }
+    context.setFillColor(background);
+    context.fillRect(b);
+    context.setFillColor(Color{0, 0, 0, 0.3});
+    context.fillRect({b.x, b.y + b.height - 0.5, b.width, 0.5});
+    auto top = topItem();
+    if (title_.empty() || (top && top->titleView())) {
+        return;
+    }
+    TextStyle style;
+    style.font = Font::systemFont(17, FontWeight::Semibold);
+    style.color = titleTextColor_.value_or(Color::black());
+    style.alignment = TextAlignment::Center;
+    context.drawText(title_,
+                     {b.x + kButtonWidth + 8, b.y + b.height - kHeight,
+                      std::max(0.0, b.width - 2 * (kButtonWidth + 8)), kHeight},
+                     style);
+}
+
 void NavigationBar::layoutSubviews() {
     const Rect b = bounds();
+    // The bar's buttons read in the tint, greyed while disabled.
+    const Color tint = effectiveTintColor();
+    std::vector<std::shared_ptr<Button>> buttons = left_;
+    buttons.insert(buttons.end(), right_.begin(), right_.end());
+    if (backButton_) {
+        buttons.push_back(backButton_);
+    }
+    for (const auto& button : buttons) {
+        button->setTitleColor(tint, ControlState::Normal);
+        button->setTitleColor(Color{0.6, 0.6, 0.6, 1}, ControlState::Disabled);
+    }
     const double y = b.height - kHeight;
     double x = 8;
     if (backButton_) {

@@ -57,6 +57,10 @@ public:
 
     void setTitleTextColor(std::optional<Color> color) { titleTextColor_ = color; }
 
+    // The bar's background and, without a title view, its title; its buttons' titles take the
+    // tint in effect.
+    void draw(GraphicsContext& context) override;
+
 protected:
     void layoutSubviews() override;
 

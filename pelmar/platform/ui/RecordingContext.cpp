@@ -1,6 +1,9 @@
 #include "pelmar/platform/ui/RecordingContext.h"
 
+#include <algorithm>
+#include <cmath>
 #include <sstream>
+#include <string_view>
 
 namespace pelmar::ui {
 
@@ -105,14 +108,109 @@ void RecordingContext::strokePath() {
     add("strokePath");
 }
 
-void RecordingContext::drawText(const std::string& text, Point origin, const Font& font, Color c) {
-    add("text \"" + text + "\" at " + numbers({origin.x, origin.y}) + " " + font.family + " "
-        + numbers({font.size}) + (font.isBold() ? " bold" : "") + " color " + color(c));
+void RecordingContext::addRect(Rect r, double cornerRadius) {
+    add("addRect " + rect(r) + " r=" + numbers({cornerRadius}));
+}
+
+void RecordingContext::clipToPath() {
+    add("clipToPath");
+}
+
+namespace {
+
+std::string_view weightName(FontWeight weight) {
+    switch (weight) {
+        case FontWeight::UltraLight:
+            return "ultralight";
+        case FontWeight::Thin:
+            return "thin";
+        case FontWeight::Light:
+            return "light";
+        case FontWeight::Regular:
+            return "regular";
+        case FontWeight::Medium:
+            return "medium";
+        case FontWeight::Semibold:
+            return "semibold";
+        case FontWeight::Bold:
+            return "bold";
+        case FontWeight::Heavy:
+            return "heavy";
+        case FontWeight::Black:
+            return "black";
+    }
+    return "regular";
+}
+
+std::string_view alignmentName(TextAlignment alignment) {
+    switch (alignment) {
+        case TextAlignment::Natural:
+            return "natural";
+        case TextAlignment::Left:
+            return "left";
+        case TextAlignment::Center:
+            return "center";
+        case TextAlignment::Right:
+            return "right";
+        case TextAlignment::Justified:
+            return "justified";
+    }
+    return "natural";
+}
+
+std::string bitmapSize(const image::Bitmap& bitmap) {
+    return std::to_string(bitmap.width()) + "x" + std::to_string(bitmap.height());
+}
+
+}  // namespace
+
+void RecordingContext::drawText(const std::string& text, Rect r, const TextStyle& style) {
+    add("text \"" + text + "\" in " + rect(r) + " "
+        + (style.font.family.empty() ? std::string("system") : style.font.family) + " "
+        + numbers({style.font.size}) + " " + std::string(weightName(style.font.weight)) + " color "
+        + color(style.color) + " " + std::string(alignmentName(style.alignment)) + " lines "
+        + std::to_string(style.numberOfLines)
+        + (style.runs.empty() ? std::string() : " runs " + std::to_string(style.runs.size())));
+}
+
+Size RecordingContext::measureText(const std::string& text, const TextStyle& style, double width) {
+    if (text.empty()) {
+        return {};
+    }
+    const double advance = 0.6 * style.font.size;
+    const double natural = advance * static_cast<double>(text.size());
+    double lines = 1;
+    if (width > 0 && natural > width && style.numberOfLines != 1) {
+        lines = std::ceil(natural / width);
+        if (style.numberOfLines > 0) {
+            lines = std::min(lines, static_cast<double>(style.numberOfLines));
+        }
+    }
+    return {width > 0 ? std::min(natural, width) : natural, lines * 1.2 * style.font.size};
 }
 
 void RecordingContext::drawBitmap(const image::Bitmap& bitmap, Rect r) {
-    add("bitmap " + std::to_string(bitmap.width()) + "x" + std::to_string(bitmap.height()) + " in "
-        + rect(r));
+    add("bitmap " + bitmapSize(bitmap) + " in " + rect(r));
+}
+
+void RecordingContext::drawTintedBitmap(const image::Bitmap& bitmap, Rect r, Color c) {
+    add("tinted " + bitmapSize(bitmap) + " in " + rect(r) + " color " + color(c));
+}
+
+void RecordingContext::drawLinearGradient(const LinearGradient& g) {
+    std::string line = "gradient " + numbers({g.start.x, g.start.y, g.end.x, g.end.y}) + " stops";
+    for (const auto& stop : g.stops) {
+        line += " " + numbers({stop.location}) + ":" + color(stop.color);
+    }
+    add(line);
+}
+
+void RecordingContext::beginMask() {
+    add("beginMask");
+}
+
+void RecordingContext::endMask() {
+    add("endMask");
 }
 
 }  // namespace pelmar::ui

@@ -7,8 +7,11 @@
 
 // RecordingContext: a GraphicsContext that paints nothing and keeps every operation as a line of
 // text, in order, with its arguments ("fillRect 0 0 10 20 r=0", "fillColor 1 0 0 1",
-// "text \"00:01\" at 4 2 sans-serif 17", "bitmap 64x48 in 0 0 32 24"), so tests can read what a
-// view drew.
+// "text \"00:01\" in 4 2 60 20 sans-serif 17 regular color 1 1 1 1 center lines 1",
+// "bitmap 64x48 in 0 0 32 24", "tinted 24x24 in 0 0 24 24 color 1 1 1 1",
+// "gradient 0 0 100 0 stops 0:1 0 0 1 1:0 0 1 1", "beginMask", "endMask"), so tests can read what
+// a view drew. measureText() answers from a fixed advance of 0.6 of the font size per character
+// and 1.2 of it per line.
 // Ownership: value type holding its lines.
 // Threads: thread-compatible.
 // Errors: none.
@@ -38,11 +41,18 @@ public:
     void moveTo(Point point) override;
     void lineTo(Point point) override;
     void arc(Point centre, double radius, double startAngle, double endAngle) override;
+    void addRect(Rect rect, double cornerRadius = 0) override;
     void closePath() override;
     void fillPath() override;
     void strokePath() override;
-    void drawText(const std::string& text, Point origin, const Font& font, Color color) override;
+    void clipToPath() override;
+    void drawText(const std::string& text, Rect rect, const TextStyle& style) override;
+    Size measureText(const std::string& text, const TextStyle& style, double width) override;
     void drawBitmap(const image::Bitmap& bitmap, Rect rect) override;
+    void drawTintedBitmap(const image::Bitmap& bitmap, Rect rect, Color color) override;
+    void drawLinearGradient(const LinearGradient& gradient) override;
+    void beginMask() override;
+    void endMask() override;
 
 private:
     void add(std::string line) { operations_.push_back(std::move(line)); }

@@ -5,66 +5,12 @@
 #include <cmath>
 #include <string>
 
-#include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/CairoContext.h"
-#include "pelmar/platform/ui/ImageView.h"
-#include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/internal/ViewPainter.h"
 
 namespace pelmar::ui {
 
 namespace {
-
-// Paints `view` in its own bounds coordinates: the bounds origin is where its content starts.
-void paintContent(View& view, GraphicsContext& context) {
-    const Rect bounds = view.bounds();
-    auto layer = view.layer();
-    context.setAlpha(view.alpha() * layer->opacity());
-    if (auto background = layer->backgroundColor()) {
-        context.setFillColor(*background);
-        context.fillRect(bounds, layer->cornerRadius());
-    }
-    if (auto* label = dynamic_cast<Label*>(&view)) {
-        context.drawText(label->text(), {bounds.x, bounds.y}, Font{}, Color::black());
-    }
-    if (auto* imageView = dynamic_cast<ImageView*>(&view)) {
-        if (auto image = imageView->image(); image && image->bitmap()) {
-            context.drawBitmap(*image->bitmap(), bounds);
-        }
-    }
-    if (auto* button = dynamic_cast<Button*>(&view)) {
-        if (auto image = button->currentImage(); image && image->bitmap()) {
-            context.drawBitmap(*image->bitmap(), bounds);
-        }
-    }
-    view.draw(context);
-    for (const auto& subview : view.subviews()) {
-        if (subview->isHidden() || subview->alpha() <= 0) {
-            continue;
-        }
-        // A subview sits with its bounds centred on its centre, turned by its transform.
-        const Rect sub = subview->bounds();
-        const Point center = subview->center();
-        context.saveState();
-        if (subview->transform().isIdentity()) {
-            context.translate(center.x - sub.width / 2 - sub.x, center.y - sub.height / 2 - sub.y);
-        } else {
-            context.translate(center.x, center.y);
-            context.concat(subview->transform());
-            context.translate(-sub.width / 2 - sub.x, -sub.height / 2 - sub.y);
-        }
-        paintContent(*subview, context);
-        context.restoreState();
-    }
-    if (layer->borderWidth() > 0) {
-        // Drawn inside the bounds, over the content.
-        const double inset = layer->borderWidth() / 2;
-        context.setStrokeColor(layer->borderColor());
-        context.setLineWidth(layer->borderWidth());
-        context.strokeRect({bounds.x + inset, bounds.y + inset, bounds.width - 2 * inset,
-                            bounds.height - 2 * inset},
-                           std::max(0.0, layer->cornerRadius() - inset));
-    }
-}
 
 Error snapshotError(std::string message) {
     return Error{std::string(kSnapshotErrorDomain), 1, std::move(message)};
@@ -73,16 +19,7 @@ Error snapshotError(std::string message) {
 }  // namespace
 
 void paint(View& view, GraphicsContext& context) {
-    if (view.isHidden() || view.alpha() <= 0) {
-        return;
-    }
-    context.saveState();
-    const Rect bounds = view.bounds();
-    if (bounds.x != 0 || bounds.y != 0) {
-        context.translate(-bounds.x, -bounds.y);
-    }
-    paintContent(view, context);
-    context.restoreState();
+    internal::paintView(view, context);
 }
 
 std::shared_ptr<image::Bitmap> render(View& view, double scale) {

@@ -11,10 +11,12 @@
 #include "pelmar/platform/ui/View.h"
 
 // Snapshot: paints a view and its subviews the way they show: each visible view (not hidden,
-// alpha above 0) at its frame, with its layer's background, corner radius and border, the text
-// of labels, the bitmap of image views, what draw() paints, then its subviews, all multiplied by
-// the view's alpha and its layer's opacity. paint() sends that to any GraphicsContext; render()
-// paints into a new bitmap; snapshot() writes it as a PNG.
+// alpha above 0) at its frame, with its layer's shadow, mask, clip, background, corner radius,
+// sublayers and border, the text of labels in their fonts and colours, the images of image views
+// placed by their content mode, the image and title of buttons for their state, and what draw()
+// paints, all multiplied by the view's alpha and its layer's opacity (internal/ViewPainter.h has
+// the order). paint() sends that to any GraphicsContext; render() paints into a new bitmap;
+// snapshot() writes it as a PNG.
 // Ownership: functions; render() returns a bitmap the caller owns.
 // Threads: main thread only (views are read).
 // Errors: render() gives null for a view with an empty frame or one beyond Bitmap's caps;

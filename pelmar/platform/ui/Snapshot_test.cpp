@@ -151,7 +151,9 @@ TEST(SnapshotTest, RecordingContextListsWhatVisibleViewsPaintInOrder) {
     RecordingContext context;
     paint(*root, context);
     EXPECT_EQ(context.operations("text"),
-              std::vector<std::string>{"text \"00:01\" at 0 0 sans-serif 17 color 0 0 0 1"});
+              std::vector<std::string>{
+                      "text \"00:01\" in 0 0 40 20 sans-serif 17 regular color 0 0 0 1 natural "
+                      "lines 1"});
     EXPECT_EQ(context.operations("fillRect"),
               (std::vector<std::string>{"fillRect 0 0 50 50 r=0", "fillRect 0 0 20 20 r=6"}));
     EXPECT_EQ(context.operations("strokeRect"),

@@ -18,7 +18,12 @@ void TextView::setTextColor(std::optional<Color> color) {
 }
 
 void TextView::draw(GraphicsContext& context) {
-    context.drawText(text_, {0, 0}, Font{}, textColor_.value_or(Color::black()));
+    TextStyle style;
+    style.color = textColor_.value_or(Color::black());
+    style.numberOfLines = 0;
+    style.lineBreak = LineBreakMode::ByWordWrapping;
+    style.centredVertically = false;
+    context.drawText(text_, Rect::of({}, bounds().size()), style);
 }
 
 }  // namespace pelmar::ui

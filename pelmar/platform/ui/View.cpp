@@ -347,6 +347,19 @@ void View::layoutIfNeeded() {
     }
 }
 
+Color View::effectiveTintColor() const {
+    // The platform's tint when no view up the tree sets one.
+    constexpr Color kDefaultTint{0.0, 0.48, 1.0, 1.0};
+    std::shared_ptr<View> holder;
+    for (const View* up = this; up != nullptr; up = holder.get()) {
+        if (auto tint = up->tintColor()) {
+            return *tint;
+        }
+        holder = up->superview();
+    }
+    return kDefaultTint;
+}
+
 std::shared_ptr<Layer> View::layer() {
     if (!layer_) {
         layer_ = makeLayer();

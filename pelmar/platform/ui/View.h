@@ -142,6 +142,11 @@ public:
     // The backing layer, made by makeLayer() on first use.
     std::shared_ptr<Layer> layer();
 
+    // Whether content and subviews are cut at the bounds: the layer's masksToBounds.
+    bool clipsToBounds() { return layer()->masksToBounds(); }
+
+    void setClipsToBounds(bool clips) { layer()->setMasksToBounds(clips); }
+
     // Attaches `recognizer` (taking it from another view).
     void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
 
@@ -164,6 +169,9 @@ public:
     std::optional<Color> tintColor() const { return tintColor_; }
 
     void setTintColor(std::optional<Color> color) { tintColor_ = color; }
+
+    // The tint in effect: this view's, else the nearest superview's, else the platform's blue.
+    Color effectiveTintColor() const;
 
     // A one-line description for diagnostics ("Button {10, 20, 44, 44}").
     std::string describe() const;

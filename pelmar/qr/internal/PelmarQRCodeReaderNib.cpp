@@ -37,6 +37,8 @@ std::shared_ptr<ui::View> build(ui::ViewController& controller) {
     root->addSubview(preview);
     auto back = std::make_shared<ui::Button>(ui::Rect{16, 56, 72, 44});
     back->setTitle("Back");
+    back->setTitleColor(ui::Color::white(), ui::ControlState::Normal);
+    back->setTitleFont(ui::Font::systemFont(17, ui::FontWeight::Semibold));
     std::weak_ptr<PelmarQRCodeReaderViewController> weak =
             std::static_pointer_cast<PelmarQRCodeReaderViewController>(owner.shared_from_this());
     back->addTarget(ui::ControlEvent::TouchUpInside, [weak] {

@@ -73,6 +73,9 @@ std::shared_ptr<ui::View> buildRecorder(CustomVideoRecorder& recorder) {
     controls->layer()->setBackgroundColor(ui::Color{1, 1, 1, 0.85});
     auto duration = std::make_shared<ui::Label>(ui::Rect{155, 4, 80, 24});
     duration->setText("00:00");
+    duration->setFont(ui::Font::systemFont(17, ui::FontWeight::Medium));
+    duration->setTextColor(ui::Color{0.15, 0.15, 0.15, 1});
+    duration->setTextAlignment(ui::TextAlignment::Center);
     auto record = roundButton({160, 40, 70, 70}, ui::Color{0.9, 0.1, 0.1, 1});
     auto camera = roundButton({320, 52, 44, 44}, ui::Color{0.3, 0.3, 0.3, 1});
     auto close = roundButton({26, 52, 44, 44}, ui::Color{0.3, 0.3, 0.3, 1});

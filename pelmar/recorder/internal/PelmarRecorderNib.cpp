@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Nib.h"
@@ -67,14 +68,22 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     auto unavailable = std::make_shared<ui::Label>(ui::Rect{95, 400, 200, 44});
     unavailable->setText("Camera Unavailable");
     unavailable->setHidden(true);
+    unavailable->setTextColor(ui::Color::white());
+    unavailable->setTextAlignment(ui::TextAlignment::Center);
     auto startDelay = std::make_shared<ui::Label>(ui::Rect{145, 372, 100, 100});
     startDelay->setHidden(true);
+    startDelay->setFont(ui::Font::boldSystemFont(72));
+    startDelay->setTextColor(ui::Color::white());
+    startDelay->setTextAlignment(ui::TextAlignment::Center);
     auto lux = LuxMeterView::create(ui::Rect{16, 60, 32, 32});
     auto level = AudioLevelView::create(ui::Rect{56, 72, 120, 8});
 
     auto controls = std::make_shared<ui::View>(ui::Rect{0, 700, 390, 144});
     auto duration = std::make_shared<ui::Label>(ui::Rect{155, 0, 80, 24});
     duration->setText("00:00");
+    duration->setFont(ui::Font::systemFont(17, ui::FontWeight::Medium));
+    duration->setTextColor(ui::Color{0.15, 0.15, 0.15, 1});
+    duration->setTextAlignment(ui::TextAlignment::Center);
     auto record = std::make_shared<ui::Button>(ui::Rect{160, 40, 70, 70});
     auto pause = std::make_shared<ui::Button>(ui::Rect{260, 52, 44, 44});
     auto camera = std::make_shared<ui::Button>(ui::Rect{320, 52, 44, 44});
@@ -98,6 +107,13 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
         button->layer()->setBorderWidth(2);
         button->layer()->setCornerRadius(22);
     }
+    // Each state of a control shows its own mark: record and stop, pause and resume.
+    record->setImage(ui::Image::named("recorder-record"), ui::ControlState::Normal);
+    record->setImage(ui::Image::named("recorder-stop"), ui::ControlState::Selected);
+    pause->setImage(ui::Image::named("recorder-pause"), ui::ControlState::Normal);
+    pause->setImage(ui::Image::named("recorder-resume"), ui::ControlState::Selected);
+    camera->setImage(ui::Image::named("recorder-camera-switch"), ui::ControlState::Normal);
+    close->setImage(ui::Image::named("recorder-close"), ui::ControlState::Normal);
     blurSwitch->layer()->setBackgroundColor(ui::Color{0.6, 0.6, 0.6, 1});
     blurSwitch->layer()->setCornerRadius(15.5);
 

@@ -1,0 +1,201 @@
+#include "pelmar/platform/ui/internal/ViewPainter.h"
+
+#include <algorithm>
+#include <string>
+
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/ImageView.h"
+#include "pelmar/platform/ui/Label.h"
+
+namespace pelmar::ui::internal {
+
+namespace {
+
+void drawImage(const Image& image, Rect rect, const View& view, GraphicsContext& context) {
+    const auto& bitmap = image.bitmap();
+    if (!bitmap) {
+        return;
+    }
+    if (image.isTemplate()) {
+        context.drawTintedBitmap(*bitmap, rect, view.effectiveTintColor());
+    } else {
+        context.drawBitmap(*bitmap, rect);
+    }
+}
+
+void paintLabel(Label& label, GraphicsContext& context) {
+    TextStyle style;
+    style.font = label.font();
+    style.color = label.textColor();
+    style.alignment = label.textAlignment();
+    style.numberOfLines = label.numberOfLines();
+    style.lineBreak = label.lineBreakMode();
+    style.runs = label.attributedText();
+    context.drawText(label.text(), label.bounds(), style);
+}
+
+void paintImageView(ImageView& view, GraphicsContext& context) {
+    std::shared_ptr<const Image> image = view.image();
+    if (view.isHighlighted() && view.highlightedImage()) {
+        image = view.highlightedImage();
+    } else if (view.isAnimating() && !view.animationImages().empty()) {
+        image = view.animationImages().front();
+    }
+    if (!image) {
+        return;
+    }
+    const Rect place =
+            placeContent(view.contentMode(), view.bounds(), {image->width(), image->height()});
+    drawImage(*image, place, view, context);
+}
+
+// A button's image at its own size (shrunk with its aspect to fit), and its title after it, the
+// two centred together in the bounds.
+void paintButton(Button& button, GraphicsContext& context) {
+    const Rect b = button.bounds();
+    const auto image = button.currentImage();
+    const bool hasImage = image && image->bitmap() && image->width() > 0 && image->height() > 0;
+    TextStyle style;
+    style.font = button.titleFont();
+    style.color = button.currentTitleColor();
+    style.alignment = TextAlignment::Center;
+    style.lineBreak = LineBreakMode::ByTruncatingMiddle;
+    const std::string& title = button.title();
+    Size imageSize{};
+    if (hasImage) {
+        imageSize = {image->width(), image->height()};
+        if (imageSize.width > b.width || imageSize.height > b.height) {
+            const Rect fitted = placeContent(ContentMode::ScaleAspectFit, b, imageSize);
+            imageSize = fitted.size();
+        }
+    }
+    const double titleRoom = std::max(0.0, b.width - imageSize.width);
+    const Size titleSize = title.empty() ? Size{} : context.measureText(title, style, titleRoom);
+    const double titleWidth = std::min(titleSize.width, titleRoom);
+    double x = b.x + (b.width - imageSize.width - titleWidth) / 2;
+    if (hasImage) {
+        drawImage(*image,
+                  {x, b.y + (b.height - imageSize.height) / 2, imageSize.width, imageSize.height},
+                  button, context);
+        x += imageSize.width;
+    }
+    if (!title.empty()) {
+        context.drawText(title, {x, b.y, titleWidth, b.height}, style);
+    }
+}
+
+void placeSublayer(const Layer& layer, GraphicsContext& context) {
+    const Rect frame = layer.frame();
+    if (layer.transform().isIdentity()) {
+        context.translate(frame.x, frame.y);
+        return;
+    }
+    context.translate(frame.x + frame.width / 2, frame.y + frame.height / 2);
+    context.concat(layer.transform());
+    context.translate(-frame.width / 2, -frame.height / 2);
+}
+
+// A subview sits with its bounds centred on its centre, turned by its transform.
+void placeSubview(const View& view, GraphicsContext& context) {
+    const Rect sub = view.bounds();
+    const Point center = view.center();
+    if (view.transform().isIdentity()) {
+        context.translate(center.x - sub.width / 2 - sub.x, center.y - sub.height / 2 - sub.y);
+        return;
+    }
+    context.translate(center.x, center.y);
+    context.concat(view.transform());
+    context.translate(-sub.width / 2 - sub.x, -sub.height / 2 - sub.y);
+}
+
+// Everything of `layer` (and of `view`, whose layer it is, when given) in `bounds`; the caller
+// has saved the state and restores it.
+void paintBody(Layer& layer, Rect bounds, View* view, GraphicsContext& context) {
+    context.setAlpha((view != nullptr ? view->alpha() : 1.0) * layer.opacity());
+    const auto background = layer.backgroundColor();
+    const double radius = layer.cornerRadius();
+    if (layer.shadowOpacity() > 0 && background && background->alpha > 0) {
+        // A hard shadow: the background's shape moved by the offset, in the shadow colour.
+        Color shadow = layer.shadowColor().value_or(Color::black());
+        shadow.alpha *= std::min(1.0, layer.shadowOpacity());
+        const Size offset = layer.shadowOffset();
+        context.setFillColor(shadow);
+        context.fillRect(
+                {bounds.x + offset.width, bounds.y + offset.height, bounds.width, bounds.height},
+                radius);
+    }
+    if (auto mask = layer.mask()) {
+        context.beginMask();
+        paintSublayer(*mask, context);
+        context.endMask();
+    }
+    if (layer.masksToBounds()) {
+        context.clipToRect(bounds, radius);
+    }
+    if (background) {
+        context.setFillColor(*background);
+        context.fillRect(bounds, radius);
+    }
+    layer.draw(context, bounds);
+    if (view != nullptr) {
+        if (auto* label = dynamic_cast<Label*>(view)) {
+            paintLabel(*label, context);
+        } else if (auto* imageView = dynamic_cast<ImageView*>(view)) {
+            paintImageView(*imageView, context);
+        } else if (auto* button = dynamic_cast<Button*>(view)) {
+            paintButton(*button, context);
+        }
+        view->draw(context);
+    }
+    // Sublayers sit in the layer's bounds coordinates, like subviews.
+    for (const auto& sublayer : layer.sublayers()) {
+        paintSublayer(*sublayer, context);
+    }
+    if (view != nullptr) {
+        for (const auto& subview : view->subviews()) {
+            if (subview->isHidden() || subview->alpha() <= 0) {
+                continue;
+            }
+            context.saveState();
+            placeSubview(*subview, context);
+            paintBody(*subview->layer(), subview->bounds(), subview.get(), context);
+            context.restoreState();
+        }
+    }
+    if (layer.borderWidth() > 0) {
+        // Drawn inside the bounds, over the content.
+        const double inset = layer.borderWidth() / 2;
+        context.setStrokeColor(layer.borderColor());
+        context.setLineWidth(layer.borderWidth());
+        context.strokeRect({bounds.x + inset, bounds.y + inset, bounds.width - 2 * inset,
+                            bounds.height - 2 * inset},
+                           std::max(0.0, radius - inset));
+    }
+}
+
+}  // namespace
+
+void paintSublayer(Layer& layer, GraphicsContext& context) {
+    if (layer.isHidden() || layer.opacity() <= 0) {
+        return;
+    }
+    context.saveState();
+    placeSublayer(layer, context);
+    paintBody(layer, layer.bounds(), nullptr, context);
+    context.restoreState();
+}
+
+void paintView(View& view, GraphicsContext& context) {
+    if (view.isHidden() || view.alpha() <= 0) {
+        return;
+    }
+    context.saveState();
+    const Rect bounds = view.bounds();
+    if (bounds.x != 0 || bounds.y != 0) {
+        context.translate(-bounds.x, -bounds.y);
+    }
+    paintBody(*view.layer(), bounds, &view, context);
+    context.restoreState();
+}
+
+}  // namespace pelmar::ui::internal
