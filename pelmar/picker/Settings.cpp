@@ -39,21 +39,21 @@ Settings::SelectionStyle Settings::Theme::selectionStyle() {
 
 TextAttributes Settings::Theme::previewTitleAttributes() {
     return previewTitleAttributes_.get([] {
-        return TextAttributes{ui::Font{"sans-serif", 16, false},
+        return TextAttributes{ui::Font::named("sans-serif", 16),
                               PickerColors::systemPrimaryTextColor()};
     });
 }
 
 TextAttributes Settings::Theme::previewSubtitleAttributes() {
     return previewSubtitleAttributes_.get([] {
-        return TextAttributes{ui::Font{"sans-serif", 12, false},
+        return TextAttributes{ui::Font::named("sans-serif", 12),
                               PickerColors::systemSecondaryTextColor()};
     });
 }
 
 TextAttributes Settings::Theme::albumTitleAttributes() {
     return albumTitleAttributes_.get([] {
-        return TextAttributes{ui::Font{"sans-serif", 18, false},
+        return TextAttributes{ui::Font::named("sans-serif", 18),
                               PickerColors::systemPrimaryTextColor()};
     });
 }
