@@ -1,8 +1,5 @@
 #include "pelmar/platform/av/PlayerView.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include "pelmar/platform/ui/GraphicsContext.h"
 
 namespace pelmar::av {
@@ -16,24 +13,9 @@ std::shared_ptr<ui::Layer> PlayerView::makeLayer() {
 }
 
 void PlayerView::draw(ui::GraphicsContext& context) {
-    const ui::Rect area = bounds();
+    // Black where the picture does not reach; the layer paints the picture over it.
     context.setFillColor(ui::Color::black());
-    context.fillRect(area);
-    if (area.width <= 0 || area.height <= 0 || !playerLayer()->isReadyForDisplay()) {
-        return;
-    }
-    // Decoded at twice the view's size at most: enough for a sharp snapshot.
-    auto [picture, error] =
-            playerLayer()->copyCurrentImage(static_cast<int>(std::ceil(area.width * 2)),
-                                            static_cast<int>(std::ceil(area.height * 2)));
-    if (!picture || picture->width() <= 0 || picture->height() <= 0) {
-        return;
-    }
-    const double scale = std::min(area.width / picture->width(), area.height / picture->height());
-    const double width = picture->width() * scale;
-    const double height = picture->height() * scale;
-    context.drawBitmap(*picture, {area.x + (area.width - width) / 2,
-                                  area.y + (area.height - height) / 2, width, height});
+    context.fillRect(bounds());
 }
 
 }  // namespace pelmar::av

@@ -1,18 +1,27 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "pelmar/platform/ui/Color.h"
+#include "pelmar/platform/ui/Rect.h"
 #include "pelmar/platform/ui/Size.h"
 
 namespace pelmar::ui {
 
-// Layer: the backing layer of a view: opacity, background, border, corner radius and shadow.
-// Snapshots paint the background, border and corners; the rest is kept for whoever reads it.
-// Subclasses stand for special layers (a camera preview). Ownership: reference object made with
-// std::make_shared; owned by its view. Threads: main thread only. Errors: none; opacity is clamped
-// to [0, 1].
-class Layer {
+class GraphicsContext;
+
+// Layer: the backing layer of a view, or a sublayer placed in another layer: opacity,
+// background, border, corner radius and shadow, a frame in its superlayer's coordinates (a
+// view's own layer follows the view instead) and sublayers in painting order. Snapshots paint the
+// background, border and corners, what drawInContext() paints and then the sublayers; the rest
+// is kept for whoever reads it. Subclasses stand for special layers (a camera preview, a player).
+// Ownership: reference object made with std::make_shared; owned by its view or its superlayer,
+//     which it refers to weakly. Threads: main thread only. Errors: none; opacity is clamped to
+//     [0, 1]; adding a layer to itself or to one of its own sublayers is ignored.
+class Layer : public std::enable_shared_from_this<Layer> {
 public:
     Layer() = default;
     virtual ~Layer();
@@ -52,6 +61,25 @@ public:
 
     void setCornerRadius(double radius) { cornerRadius_ = radius; }
 
+    Rect frame() const { return frame_; }
+
+    void setFrame(Rect frame) { frame_ = frame; }
+
+    const std::vector<std::shared_ptr<Layer>>& sublayers() const { return sublayers_; }
+
+    std::shared_ptr<Layer> superlayer() const { return superlayer_.lock(); }
+
+    // Adds `layer` on top of the sublayers (or at `index`, clamped), first taking it out of its
+    // present superlayer.
+    void addSublayer(std::shared_ptr<Layer> layer);
+    void insertSublayer(std::shared_ptr<Layer> layer, std::size_t index);
+
+    void removeFromSuperlayer();
+
+    // The layer's own picture in `bounds` (its own coordinates), painted over its background and
+    // under its sublayers. The default paints nothing.
+    virtual void drawInContext(GraphicsContext& context, Rect bounds);
+
 private:
     std::optional<Color> backgroundColor_;
     Color borderColor_ = Color::black();
@@ -61,6 +89,9 @@ private:
     double shadowOpacity_ = 0.0;
     std::optional<Color> shadowColor_;
     Size shadowOffset_{0, -3};
+    Rect frame_;
+    std::vector<std::shared_ptr<Layer>> sublayers_;
+    std::weak_ptr<Layer> superlayer_;
 };
 
 }  // namespace pelmar::ui

@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -13,6 +14,50 @@
 namespace pelmar::ui {
 
 namespace {
+
+void paintBorder(const Layer& layer, GraphicsContext& context, Rect bounds) {
+    if (layer.borderWidth() <= 0) {
+        return;
+    }
+    // Drawn inside the bounds, over the content.
+    const double inset = layer.borderWidth() / 2;
+    context.setStrokeColor(layer.borderColor());
+    context.setLineWidth(layer.borderWidth());
+    context.strokeRect({bounds.x + inset, bounds.y + inset, bounds.width - 2 * inset,
+                        bounds.height - 2 * inset},
+                       std::max(0.0, layer.cornerRadius() - inset));
+}
+
+void paintSublayers(Layer& layer, GraphicsContext& context);
+
+// A layer's own picture and its sublayers in `bounds`; its background is painted already.
+void paintLayerContents(Layer& layer, GraphicsContext& context, Rect bounds) {
+    layer.drawInContext(context, bounds);
+    paintSublayers(layer, context);
+}
+
+// Each sublayer at its frame, over its background, with its opacity and border.
+void paintSublayers(Layer& layer, GraphicsContext& context) {
+    // A copy: drawing may change the tree.
+    const auto sublayers = layer.sublayers();
+    for (const auto& sub : sublayers) {
+        const Rect frame = sub->frame();
+        if (sub->opacity() <= 0 || frame.width <= 0 || frame.height <= 0) {
+            continue;
+        }
+        const Rect bounds{0, 0, frame.width, frame.height};
+        context.saveState();
+        context.translate(frame.x, frame.y);
+        context.setAlpha(sub->opacity());
+        if (auto background = sub->backgroundColor()) {
+            context.setFillColor(*background);
+            context.fillRect(bounds, sub->cornerRadius());
+        }
+        paintLayerContents(*sub, context, bounds);
+        paintBorder(*sub, context, bounds);
+        context.restoreState();
+    }
+}
 
 // Paints `view` in its own bounds coordinates: the bounds origin is where its content starts.
 void paintContent(View& view, GraphicsContext& context) {
@@ -37,6 +82,7 @@ void paintContent(View& view, GraphicsContext& context) {
         }
     }
     view.draw(context);
+    paintLayerContents(*layer, context, bounds);
     for (const auto& subview : view.subviews()) {
         if (subview->isHidden() || subview->alpha() <= 0) {
             continue;
@@ -55,15 +101,7 @@ void paintContent(View& view, GraphicsContext& context) {
         paintContent(*subview, context);
         context.restoreState();
     }
-    if (layer->borderWidth() > 0) {
-        // Drawn inside the bounds, over the content.
-        const double inset = layer->borderWidth() / 2;
-        context.setStrokeColor(layer->borderColor());
-        context.setLineWidth(layer->borderWidth());
-        context.strokeRect({bounds.x + inset, bounds.y + inset, bounds.width - 2 * inset,
-                            bounds.height - 2 * inset},
-                           std::max(0.0, layer->cornerRadius() - inset));
-    }
+    paintBorder(*layer, context, bounds);
 }
 
 Error snapshotError(std::string message) {
