@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,12 +17,14 @@
 #include "pelmar/editor/CoverSelector.h"
 #include "pelmar/editor/PelmarVideoEditor.h"
 #include "pelmar/host/ScreenHost.h"
+#include "pelmar/imageloader/PelmarCachedAnimatedImage.h"
 #include "pelmar/imageviewer/PelmarImageViewController.h"
 #include "pelmar/picker/AssetCollectionViewCell.h"
 #include "pelmar/picker/AssetsViewController.h"
 #include "pelmar/picker/ImagePickerController.h"
 #include "pelmar/picker/PreviewViewController.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/image/ImageDecoder.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/PageViewController.h"
 #include "pelmar/platform/ui/Touch.h"
@@ -46,6 +49,11 @@ constexpr const char* kUsage = "usage: pelmar-demo screens --out DIR\n";
 constexpr double kPatienceSeconds = 30;
 // Long enough for an animated presentation or dismissal to end.
 constexpr double kTransitionSeconds = 0.6;
+
+std::string readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 struct Shot {
     std::string file;
@@ -339,9 +347,18 @@ bool Gallery::coverSelector() {
 
 bool Gallery::imageViewer() {
     screen_ = "image viewer";
-    sdk_->showImage(Pelmar::ImagePaths{{jpeg_.string(), gif_.string()}});
-    auto viewer = waitForTop<PelmarImageViewController>("the image viewer");
-    if (!viewer) {
+    // The facade's showImage() hands file paths to the remote image loader, which takes only
+    // http and https; the public viewer class takes the decoded pictures themselves.
+    const auto photo = image::ImageDecoder::decode(readBytes(jpeg_));
+    auto ball = PelmarCachedAnimatedImage::createWithAnimatedImageData(readBytes(gif_));
+    if (!photo.bitmap || !ball) {
+        return failed("the JPEG or the GIF does not decode");
+    }
+    auto viewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{PelmarImage(photo.bitmap), ball});
+    viewer->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+    host_.present(viewer);
+    if (!waitForTop<PelmarImageViewController>("the image viewer")) {
         return false;
     }
     host_.runFor(1);
