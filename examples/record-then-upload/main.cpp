@@ -109,7 +109,6 @@ int main(int argc, char** argv) {
                 60)) {
         return fail("the preview did not open");
     }
-    host.snapshot("record-then-upload-preview.png");
     auto upload = buttonTitled(*preview->view(), "Upload");
     if (!upload) {
         return fail("the preview has no Upload button");
