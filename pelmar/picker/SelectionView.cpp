@@ -23,8 +23,8 @@ void CheckmarkView::draw(ui::GraphicsContext& context) {
 void NumberView::draw(ui::GraphicsContext& context) {
     const ui::Rect r = frame();
     // Centred: about 0.6 of the font size per digit.
-    const double width = 0.6 * font().pointSize * static_cast<double>(text_.size());
-    context.drawText(text_, {r.x + (r.width - width) / 2, r.y + (r.height - font().pointSize) / 2},
+    const double width = 0.6 * font().size * static_cast<double>(text_.size());
+    context.drawText(text_, {r.x + (r.width - width) / 2, r.y + (r.height - font().size) / 2},
                      font(), tint_);
 }
 

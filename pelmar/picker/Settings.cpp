@@ -39,22 +39,19 @@ Settings::SelectionStyle Settings::Theme::selectionStyle() {
 
 TextAttributes Settings::Theme::previewTitleAttributes() {
     return previewTitleAttributes_.get([] {
-        return TextAttributes{ui::Font::named("sans-serif", 16),
-                              PickerColors::systemPrimaryTextColor()};
+        return TextAttributes{ui::Font::systemFont(16), PickerColors::systemPrimaryTextColor()};
     });
 }
 
 TextAttributes Settings::Theme::previewSubtitleAttributes() {
     return previewSubtitleAttributes_.get([] {
-        return TextAttributes{ui::Font::named("sans-serif", 12),
-                              PickerColors::systemSecondaryTextColor()};
+        return TextAttributes{ui::Font::systemFont(12), PickerColors::systemSecondaryTextColor()};
     });
 }
 
 TextAttributes Settings::Theme::albumTitleAttributes() {
     return albumTitleAttributes_.get([] {
-        return TextAttributes{ui::Font::named("sans-serif", 18),
-                              PickerColors::systemPrimaryTextColor()};
+        return TextAttributes{ui::Font::systemFont(18), PickerColors::systemPrimaryTextColor()};
     });
 }
 

@@ -18,9 +18,9 @@ TEST(SettingsTest, AFreshSettingsReadsItsDefaults) {
     EXPECT_EQ(s.theme()->selectionStyle(), Settings::SelectionStyle::Checked);
     EXPECT_EQ(s.theme()->selectionStrokeColor(), ui::Color::white());
     EXPECT_EQ(s.theme()->dropDownBackgroundColor(), ui::Color::clear());
-    EXPECT_EQ(s.theme()->previewTitleAttributes().font.pointSize, 16);
-    EXPECT_EQ(s.theme()->previewSubtitleAttributes().font.pointSize, 12);
-    EXPECT_EQ(s.theme()->albumTitleAttributes().font.pointSize, 18);
+    EXPECT_EQ(s.theme()->previewTitleAttributes().font.size, 16);
+    EXPECT_EQ(s.theme()->previewSubtitleAttributes().font.size, 12);
+    EXPECT_EQ(s.theme()->albumTitleAttributes().font.size, 18);
     EXPECT_EQ(s.list()->spacing(), 2.0);
     EXPECT_TRUE(s.preview()->enabled());
     EXPECT_TRUE(s.dismiss()->enabled());

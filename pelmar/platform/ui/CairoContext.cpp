@@ -181,9 +181,8 @@ void CairoContext::drawText(const std::string& text, Point origin, const Font& f
     }
     cairo_t* cr = handles_->cr;
     cairo_select_font_face(cr, font.family.c_str(), CAIRO_FONT_SLANT_NORMAL,
-                           font.weight >= FontWeight::Semibold ? CAIRO_FONT_WEIGHT_BOLD
-                                                               : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, font.pointSize);
+                           font.isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, font.size);
     cairo_font_extents_t extents;
     cairo_font_extents(cr, &extents);
     cairo_move_to(cr, origin.x, origin.y + extents.ascent);

@@ -12,13 +12,13 @@ enum class FontWeight { UltraLight, Thin, Light, Regular, Medium, Semibold, Bold
 // system's font configuration, falling back to other families for characters it lacks.
 // A value type; any thread.
 struct Font {
-    // The empty family is the system's user-interface family.
-    std::string family;
-    double pointSize = 17.0;
+    // "sans-serif", "monospace" or any installed family.
+    std::string family = "sans-serif";
+    double size = 17.0;
     FontWeight weight = FontWeight::Regular;
 
     static Font systemFont(double size, FontWeight weight = FontWeight::Regular) {
-        return Font{{}, size, weight};
+        return Font{"sans-serif", size, weight};
     }
 
     static Font boldSystemFont(double size) { return systemFont(size, FontWeight::Bold); }
@@ -26,6 +26,8 @@ struct Font {
     static Font named(std::string family, double size) {
         return Font{std::move(family), size, FontWeight::Regular};
     }
+
+    bool isBold() const { return weight >= FontWeight::Semibold; }
 
     friend bool operator==(const Font&, const Font&) = default;
 };
