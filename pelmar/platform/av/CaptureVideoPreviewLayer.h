@@ -4,19 +4,23 @@
 #include <mutex>
 
 #include "pelmar/platform/av/CaptureConnection.h"
+#include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/av/CaptureSession.h"
+#include "pelmar/platform/av/MetadataFaceObject.h"
 #include "pelmar/platform/av/VideoGravity.h"
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Layer.h"
+#include "pelmar/platform/ui/Point.h"
+#include "pelmar/platform/ui/Rect.h"
 
 namespace pelmar::av {
 
 // CaptureVideoPreviewLayer: the layer that shows a session's live camera picture. While the
 // session has a camera input it paints the camera's latest frame (the environment's camera image,
 // or the test pattern of the frame due on the clock), in the orientation of its connection, fitted
-// by its video gravity and clipped to its bounds; a front camera's picture, or one on a mirrored
-// connection, is turned left to right as in a mirror. The synthetic camera sees whether or not
+// by its video gravity and clipped to its bounds, and turned left to right when its connection
+// mirrors (a front camera's does), as in a mirror. The synthetic camera sees whether or not
 // the session runs, so a preview of a session not started yet shows the picture too.
 // Ownership: made with std::make_shared (usually by a preview view); holds its session.
 // Threads: main thread only for the session, the gravity and painting; connection() and the
@@ -28,7 +32,8 @@ public:
 
     void setSession(std::shared_ptr<CaptureSession> session);
 
-    // Null without a session or while the session has no camera input.
+    // Null without a session or while the session has no camera input. The connection mirrors
+    // the picture exactly while the camera is a front one.
     std::shared_ptr<CaptureConnection> connection() const;
 
     LayerVideoGravity videoGravity() const { return gravity_; }
@@ -40,6 +45,19 @@ public:
     std::shared_ptr<const image::Bitmap> currentPicture() const;
 
     void drawInContext(ui::GraphicsContext& context, ui::Rect bounds) override;
+
+    // Conversions between a point of the layer and device coordinates: (0, 0) to (1, 1) over the
+    // camera's own picture, unturned (landscape right) and unmirrored, as points of interest and
+    // face bounds are given. The layer shows the picture over all of `bounds` (the layer's
+    // bounds: the stand-in layer keeps no geometry of its own), turned by its connection's
+    // orientation and then mirrored when the connection mirrors; without a connection it shows
+    // it portrait and unmirrored. Device points are kept within 0 to 1.
+    DevicePoint captureDevicePointConverted(ui::Point layerPoint, ui::Rect bounds) const;
+    ui::Point layerPointConverted(DevicePoint devicePoint, ui::Rect bounds) const;
+
+    // `face` with its bounds turned from device coordinates into the layer's.
+    MetadataFaceObject transformedMetadataObject(const MetadataFaceObject& face,
+                                                 ui::Rect bounds) const;
 
 private:
     mutable Mutex mutex_;
