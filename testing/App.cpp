@@ -10,12 +10,10 @@
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/app/UserNotificationCenter.h"
 #include "pelmar/platform/av/AssetWriter.h"
-#include "pelmar/platform/dispatch/internal/ThreadPool.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/Snapshot.h"
-#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 
 namespace pelmar::test {
@@ -25,10 +23,6 @@ using dispatch::RunLoop;
 namespace {
 
 std::atomic<bool> gAppAlive{false};
-
-av::CaptureEnvironment& environment() {
-    return av::CaptureEnvironment::shared();
-}
 
 std::string typeName(const ui::ViewController& controller) {
     const char* mangled = typeid(controller).name();
@@ -40,37 +34,10 @@ std::string typeName(const ui::ViewController& controller) {
 
 }  // namespace
 
-Permissions& Permissions::grant(av::MediaType media) {
-    environment().setAuthorizationStatus(media, av::AuthorizationStatus::Authorized);
-    return *this;
-}
-
-Permissions& Permissions::deny(av::MediaType media) {
-    environment().setAuthorizationStatus(media, av::AuthorizationStatus::Denied);
-    return *this;
-}
-
-Permissions& Permissions::restrict(av::MediaType media) {
-    environment().setAuthorizationStatus(media, av::AuthorizationStatus::Restricted);
-    return *this;
-}
-
-Permissions& Permissions::ask(av::MediaType media, bool granted) {
-    environment()
-            .setAuthorizationStatus(media, av::AuthorizationStatus::NotDetermined)
-            .setRequestAnswer(media, granted);
-    return *this;
-}
-
-Permissions& Permissions::answerAfter(double seconds) {
-    environment().setAnswerDelay(seconds);
-    return *this;
-}
-
 void App::resetSharedInstances() {
     ui::Application::shared().reset();
     ui::Screen::main().reset();
-    environment().reset();
+    av::CaptureEnvironment::shared().reset();
     av::AssetWriter::failWritersAfterAppends(0);
     app::AppLifecycle::reset();
     app::UserNotificationCenter::current().removeAllPendingNotificationRequests();
@@ -85,23 +52,20 @@ App::App() : clock_(std::make_shared<dispatch::ManualClock>()) {
     }
     dispatch::test::resetMainLoop(clock_);
     resetSharedInstances();
-    window_ = std::make_shared<ui::Window>();
-    root_ = std::make_shared<ui::ViewController>();
-    window_->setRootViewController(root_);
-    window_->makeKeyAndVisible();
-    RunLoop::runUntilIdle();
+    host_ = std::make_unique<ScreenHost>();
 }
 
 App::~App() {
     settle();
     // A transition under way holds the screens it moves between: it ends before the window
     // closes, or they would hold each other.
-    finishTransitions();
+    if (!host_->finishTransitions()) {
+        ADD_FAILURE() << "a transition did not end";
+    }
     // Closing the window lets every screen go; their clean-up may queue work of its own.
-    std::weak_ptr<ui::Window> window = window_;
-    std::weak_ptr<ui::ViewController> root = root_;
-    root_.reset();
-    window_.reset();
+    std::weak_ptr<ui::Window> window = host_->window();
+    std::weak_ptr<ui::ViewController> root = host_->root();
+    host_.reset();
     ui::Application::shared().reset();
     sdk_.reset();
     settle();
@@ -115,7 +79,7 @@ App::~App() {
 }
 
 av::CaptureEnvironment& App::devices() {
-    return environment();
+    return host_->devices();
 }
 
 const std::shared_ptr<Pelmar>& App::sdk() {
@@ -127,7 +91,7 @@ const std::shared_ptr<Pelmar>& App::sdk() {
 }
 
 std::shared_ptr<ui::ViewController> App::topViewController() const {
-    return window_->topViewController();
+    return host_->topViewController();
 }
 
 bool App::visitViews(ui::View& view, const std::function<bool(ui::View&)>& visit) {
@@ -157,7 +121,7 @@ void App::visitControllers(const std::function<bool(ui::ViewController&)>& visit
         }
         return false;
     };
-    for (auto c = root_; c; c = c->presentedViewController()) {
+    for (auto c = root(); c; c = c->presentedViewController()) {
         if (walk(*c)) {
             return;
         }
@@ -165,7 +129,7 @@ void App::visitControllers(const std::function<bool(ui::ViewController&)>& visit
 }
 
 bool App::tap(ui::View& view) {
-    if (auto refused = ui::tap(view)) {
+    if (auto refused = host_->tap(view)) {
         ADD_FAILURE() << "the tap was refused: " << *refused;
         return false;
     }
@@ -195,15 +159,7 @@ bool App::tapAlertAction(const std::string& title) {
 }
 
 bool App::settle(double timeoutSeconds) {
-    auto& pool = dispatch::internal::ThreadPool::instance();
-    // Background work is idle first; then a main-loop pass that runs nothing proves that nothing
-    // it could have handed to the background arrived in between.
-    const bool settled = RunLoop::runUntil(
-            [&] {
-                const bool idle = pool.isIdle() && av::AssetWriter::pendingWorkInAllWriters() == 0;
-                return RunLoop::runUntilIdle() == 0 && idle;
-            },
-            timeoutSeconds);
+    const bool settled = ScreenHost::settle(timeoutSeconds);
     if (!settled) {
         ADD_FAILURE() << "queued work did not settle within " << timeoutSeconds << " s";
     }
@@ -216,28 +172,6 @@ bool App::runUntil(const std::function<bool()>& predicate, double timeoutSeconds
 
 void App::advance(double seconds) {
     RunLoop::advance(seconds);
-}
-
-void App::finishTransitions() {
-    constexpr int kMaxSteps = 10;
-    for (int i = 0; i < kMaxSteps; ++i) {
-        bool underWay = false;
-        visitControllers([&](ui::ViewController& c) {
-            if (auto transition = c.transitionInProgress()) {
-                underWay = true;
-                if (transition->isInteractive()) {
-                    transition->finishInteractiveTransition();
-                }
-            }
-            return false;
-        });
-        if (!underWay) {
-            return;
-        }
-        advance(ui::TransitionContext::kStandardDuration);
-        settle();
-    }
-    ADD_FAILURE() << "a transition did not end";
 }
 
 bool App::expectFreedAfterDismiss(std::shared_ptr<ui::ViewController> screen) {
@@ -286,6 +220,32 @@ std::optional<std::filesystem::path> App::writeSnapshot(ui::View& view, const st
         return std::nullopt;
     }
     return path;
+}
+
+bool App::expectLooksRight(ui::View& screen, int pictures, std::vector<const ui::View*> ignoring) {
+    LookExpectation expected;
+    expected.pictures = pictures;
+    expected.ignoring = std::move(ignoring);
+    const auto faults = lookFaults(*window(), screen, expected);
+    for (const auto* kind : {&faults.pictures, &faults.drawing}) {
+        for (const auto& fault : *kind) {
+            ADD_FAILURE() << fault;
+        }
+    }
+    return faults.pictures.empty() && faults.drawing.empty();
+}
+
+bool App::expectLooksRightOncePainted(ui::View& screen, int pictures) {
+    LookExpectation expected;
+    expected.pictures = pictures;
+    const auto faults = lookFaults(*window(), screen, expected);
+    for (const auto& fault : faults.pictures) {
+        ADD_FAILURE() << fault;
+    }
+    for (const auto& fault : faults.drawing) {
+        std::cerr << "awaiting the painter: " << fault << "\n";
+    }
+    return faults.pictures.empty();
 }
 
 int App::loggedCount(const std::string& line) const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/host/ScreenHost.h"
 #include "pelmar/platform/av/CaptureEnvironment.h"
 #include "pelmar/platform/dispatch/ManualClock.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
@@ -20,40 +21,25 @@
 #include "pelmar/platform/ui/View.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/ui/Window.h"
+#include "testing/ScreenLook.h"
 
 namespace pelmar::test {
 
-// Permissions: what the user has answered (or will answer) to camera and microphone requests.
-// Ownership: a view onto the process-wide capture environment; holds nothing.
-// Threads: main thread only (like the App that hands it out).
-// Errors: none.
-class Permissions {
-public:
-    Permissions& grant(av::MediaType media);
+// The user's answers to camera and microphone requests (the host piece's).
+using Permissions = CapturePermissions;
 
-    Permissions& deny(av::MediaType media);
-
-    Permissions& restrict(av::MediaType media);
-
-    // Not asked yet; a request is answered `granted`.
-    Permissions& ask(av::MediaType media, bool granted);
-
-    // Request answers arrive this many seconds later on the clock.
-    Permissions& answerAfter(double seconds);
-};
-
-// App: a headless application for screen tests: a fresh sandbox, a manual clock at 0 s driving
-// the main loop, the 390 x 844 phone screen, a key window showing a root screen that has
-// appeared, every process-wide instance of the SDK back to its first state (application, screen,
-// capture hardware and permissions, writer fault injection, run state and background tasks,
-// pending local notifications), the platform log captured, and a facade with debug logs on.
-// The helpers act as a user would: tap() goes through hit-testing and fails the test with the
-// reason a tap was refused; settle() lets queued work finish without moving the clock.
-// Ownership: RAII, one at a time per process (a second live App aborts). It owns the window
-// (which owns the root and what the root presents) and the facade. The destructor closes the
-// window (after letting transitions under way end on the clock), settles, checks that the
-// window and the root are gone, resets the shared instances again and restores a steady clock.
-// Threads: main thread only (the thread that makes it becomes the main thread).
+// App: a headless application for screen tests, hosting the screens with the public ScreenHost
+// as a host app does: a fresh sandbox, a manual clock at 0 s driving the main loop, the 390 x 844
+// phone screen, a key window showing a root screen that has appeared, every process-wide instance
+// of the SDK back to its first state (application, screen, capture hardware and permissions, writer
+// fault injection, run state and background tasks, pending local notifications), the platform log
+// captured, and a facade with debug logs on. The helpers act as a user would: tap() goes through
+// hit-testing and fails the test with the reason a tap was refused; settle() lets queued work
+// finish without moving the clock. Ownership: RAII, one at a time per process (a second live App
+// aborts). It owns the window (which owns the root and what the root presents) and the facade. The
+// destructor closes the window (after letting transitions under way end on the clock), settles,
+// checks that the window and the root are gone, resets the shared instances again and restores a
+// steady clock. Threads: main thread only (the thread that makes it becomes the main thread).
 // Errors: helpers report failures to GoogleTest (ADD_FAILURE) and return false.
 class App {
 public:
@@ -70,14 +56,17 @@ public:
     // The capture hardware: cameras, microphones, what they produce and which steps fail.
     av::CaptureEnvironment& devices();
 
-    Permissions& permissions() { return permissions_; }
+    Permissions& permissions() { return host_->permissions(); }
+
+    // The host piece the screens are shown in.
+    ScreenHost& host() { return *host_; }
 
     // The SDK facade (debug logs on), made on first use.
     const std::shared_ptr<Pelmar>& sdk();
 
-    const std::shared_ptr<ui::Window>& window() const { return window_; }
+    const std::shared_ptr<ui::Window>& window() const { return host_->window(); }
 
-    const std::shared_ptr<ui::ViewController>& root() const { return root_; }
+    const std::shared_ptr<ui::ViewController>& root() const { return host_->root(); }
 
     // The last screen of the presentation chain that starts at the root.
     std::shared_ptr<ui::ViewController> topViewController() const;
@@ -88,7 +77,7 @@ public:
     std::shared_ptr<T> find(const std::function<bool(const T&)>& predicate = nullptr) const {
         std::shared_ptr<T> found;
         if constexpr (std::is_base_of_v<ui::View, T>) {
-            visitViews(*window_, [&](ui::View& v) {
+            visitViews(*window(), [&](ui::View& v) {
                 auto t = std::dynamic_pointer_cast<T>(v.shared_from_this());
                 if (t && (!predicate || predicate(*t))) {
                     found = t;
@@ -153,6 +142,20 @@ public:
     // compared); returns the path, or fails the test.
     std::optional<std::filesystem::path> writeSnapshot(ui::View& view, const std::string& name);
 
+    // Checks what a user sees of `screen` (usually a screen's view) in the window now: live
+    // pictures not blank and in their source's colours, at least `pictures` of them; every
+    // visible control drawing something; every visible label's text in ink, except in the views
+    // `ignoring` (testing/ScreenLook.h). Fails the test once per fault, naming the view.
+    bool expectLooksRight(ui::View& screen,
+                          int pictures = 0,
+                          std::vector<const ui::View*> ignoring = {});
+
+    // The same checks for a screen whose icons or titles the painter cannot show yet: the live
+    // pictures' faults fail the test, the controls' and labels' are only printed (prefixed
+    // "awaiting the painter:"). Once every picture ships and titles are drawn, the call becomes
+    // expectLooksRight.
+    bool expectLooksRightOncePainted(ui::View& screen, int pictures = 0);
+
     // The platform log since the App was made.
     const foundation::Log::Capture& logs() const { return logs_; }
 
@@ -164,15 +167,11 @@ private:
     static bool visitViews(ui::View& view, const std::function<bool(ui::View&)>& visit);
     void visitControllers(const std::function<bool(ui::ViewController&)>& visit) const;
     static void resetSharedInstances();
-    // Moves the clock until no transition is under way (interactive ones are finished).
-    void finishTransitions();
 
     TempSandbox sandbox_;
     std::shared_ptr<dispatch::ManualClock> clock_;
     foundation::Log::Capture logs_;
-    Permissions permissions_;
-    std::shared_ptr<ui::Window> window_;
-    std::shared_ptr<ui::ViewController> root_;
+    std::unique_ptr<ScreenHost> host_;
     std::shared_ptr<Pelmar> sdk_;
 };
 

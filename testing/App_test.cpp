@@ -14,6 +14,7 @@
 #include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 
@@ -171,6 +172,37 @@ TEST(AppTest, ClosingEndsATransitionUnderWaySoThatEveryScreenIsFreed) {
     }
     EXPECT_TRUE(window.expired());
     EXPECT_TRUE(screen.expired());
+}
+
+TEST(AppTest, LookCheckNamesWhatAUserCannotSee) {
+    App app;
+    auto screen = app.root()->view();
+    screen->layer()->setBackgroundColor(ui::Color::white());
+    auto shown = std::make_shared<ui::Label>(ui::Rect{20, 100, 200, 30});
+    shown->setText("Recording");
+    // Black on black: there, but nobody can read it.
+    auto unreadable = std::make_shared<ui::Label>(ui::Rect{20, 200, 200, 30});
+    unreadable->setText("Paused");
+    unreadable->layer()->setBackgroundColor(ui::Color::black());
+    // A grey disc with a border and nothing on it.
+    auto blank = std::make_shared<ui::Button>(ui::Rect{20, 300, 60, 60});
+    blank->layer()->setBackgroundColor(ui::Color{0.8, 0.8, 0.8, 1});
+    blank->layer()->setBorderWidth(2);
+    blank->layer()->setCornerRadius(30);
+    for (const auto& v : std::vector<std::shared_ptr<ui::View>>{shown, unreadable, blank}) {
+        screen->addSubview(v);
+    }
+    const auto faults = lookFaults(*app.window(), *screen, {.pictures = 1, .ignoring = {}});
+    ASSERT_EQ(faults.drawing.size(), 2u);
+    EXPECT_NE(faults.drawing[0].find("\"Paused\" shows no ink"), std::string::npos)
+            << faults.drawing[0];
+    EXPECT_NE(faults.drawing[1].find("draws only its background and border"), std::string::npos)
+            << faults.drawing[1];
+    ASSERT_EQ(faults.pictures.size(), 1u);
+    EXPECT_NE(faults.pictures[0].find("0 live picture(s)"), std::string::npos);
+
+    // Left out on purpose, the two pass.
+    EXPECT_TRUE(app.expectLooksRight(*screen, 0, {unreadable.get(), blank.get()}));
 }
 
 }  // namespace

@@ -96,7 +96,9 @@ void PelmarVideoEditor::setUrl(const std::string& text) {
     // At the end the picture stays on the last frame.
     player->setActionAtItemEnd(av::Player::ActionAtItemEnd::Pause);
     playerLayer = std::make_shared<av::PlayerLayer>(player);
+    // Framed once, to the video view as it is now (later layout does not move it).
     playerLayer->setFrame(view->bounds());
+    playerLayer->setVideoGravity(av::LayerVideoGravity::ResizeAspectFill);
     std::weak_ptr<PelmarVideoEditor> weak =
             std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
     auto tap = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer& t) {
@@ -107,10 +109,15 @@ void PelmarVideoEditor::setUrl(const std::string& text) {
     view->addGestureRecognizer(tap);
     // Loading counts as the first tap: playback starts, and the user's first tap pauses.
     tapOnVideoLayer(*tap);
+    view->layer()->addSublayer(playerLayer);
     player->play();
 }
 
 void PelmarVideoEditor::viewAfterVideoIsPicked() {
+    // A video loaded before leaves no picture behind.
+    if (playerLayer) {
+        playerLayer->removeFromSuperlayer();
+    }
     createImageFrames();
     if (auto button = cropButton.lock()) {
         button->setHidden(false);

@@ -122,7 +122,10 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     }
     ASSERT_TRUE(editor->rangeSlider);
     EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
+    // The video shows once its item is ready, as on a phone.
+    ASSERT_TRUE(app_.runUntil([&] { return editor->playerLayer->isReadyForDisplay(); }, 30));
     app_.writeSnapshot(*editor->view(), "PelmarVideoEditor_trim.png");
+    app_.expectLooksRightOncePainted(*editor->view(), /*pictures=*/1);
 
     // Loading played once, so the user's first tap pauses.
     ASSERT_TRUE(editor->player);

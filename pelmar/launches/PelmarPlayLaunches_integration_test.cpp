@@ -120,6 +120,7 @@ TEST_F(PelmarPlayLaunchesIntegrationTest, PlaysALocalMovieWithLabelsSeekAndEnd) 
     EXPECT_EQ(label(*screen), "0:02/0:05");
     EXPECT_EQ(screen->progressBarSlider.lock()->maximumValue(), 5.0f);
     app.writeSnapshot(*screen->view(), "PelmarPlayerController_playing.png");
+    app.expectLooksRight(*screen->view(), /*pictures=*/1);
 
     // A tap on the bar's middle seeks to the middle, in whole seconds.
     ASSERT_TRUE(app.tap(screen->progressBarSlider));

@@ -25,6 +25,9 @@ CameraCollectionViewCell::CameraCollectionViewCell()
     session_->addInput(input);
     layer_ = std::make_shared<av::CaptureVideoPreviewLayer>();
     layer_->setSession(session_);
+    layer_->setVideoGravity(av::LayerVideoGravity::ResizeAspectFill);
+    layer_->setFrame(bounds());
+    cameraBackground_->layer()->addSublayer(layer_);
 }
 
 void CameraCollectionViewCell::layoutSubviews() {
@@ -37,7 +40,7 @@ void CameraCollectionViewCell::layoutSubviews() {
     cameraBackground_->setFrame(bounds());
     imageView_->setFrame(bounds());
     if (layer_) {
-        layerFrame_ = bounds();
+        layer_->setFrame(bounds());
     }
 }
 

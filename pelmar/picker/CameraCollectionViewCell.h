@@ -15,7 +15,8 @@ namespace pelmar {
 
 // CameraCollectionViewCell: a grid tile showing the camera behind an icon: when camera access is
 // already granted it gets a medium-quality session with the default camera and a preview layer
-// the size of the cell; otherwise (or without a camera) none. The session is never started.
+// the size of the cell (filling it, in the camera background's layer); otherwise (or without a
+// camera) none. The session is never started.
 // Ownership: reference object from std::make_shared; owns its session and layer.
 // Threads: main thread only.
 // Errors: none; a camera that cannot be opened leaves the cell without a session.
@@ -32,7 +33,7 @@ public:
     const std::shared_ptr<av::CaptureVideoPreviewLayer>& captureLayer() const { return layer_; }
 
     // Where the preview layer sits (the cell's bounds).
-    ui::Rect captureLayerFrame() const { return layerFrame_; }
+    ui::Rect captureLayerFrame() const { return layer_ ? layer_->frame() : ui::Rect{}; }
 
     void layoutSubviews() override;
 
@@ -44,7 +45,6 @@ private:
     std::shared_ptr<ui::View> cameraBackground_;
     std::shared_ptr<av::CaptureSession> session_;
     std::shared_ptr<av::CaptureVideoPreviewLayer> layer_;
-    ui::Rect layerFrame_;
     bool subviewsAdded_ = false;
 };
 

@@ -38,6 +38,9 @@ TEST(CameraCollectionViewCellTest, HasACameraSessionOnlyWithAccessAndACamera) {
             EXPECT_EQ(cell->session()->inputs().size(), 1u);
             EXPECT_FALSE(cell->session()->isRunning());
             EXPECT_EQ(cell->captureLayerFrame(), (ui::Rect{0, 0, 120, 120}));
+            // The tile shows what the camera sees behind its icon.
+            app.root()->view()->addSubview(cell);
+            app.expectLooksRight(*cell, /*pictures=*/1);
         }
     }
 }

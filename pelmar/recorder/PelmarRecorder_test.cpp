@@ -770,6 +770,7 @@ TEST(PelmarRecorderTest, SnapshotOfTheScreenWhileRecording) {
     const auto path = app.writeSnapshot(*app.window(), "PelmarRecorder_recording.png");
     ASSERT_TRUE(path.has_value());
     EXPECT_GT(std::filesystem::file_size(*path), 0U);
+    app.expectLooksRightOncePainted(*app.window(), /*pictures=*/1);
 }
 
 TEST(PelmarRecorderTest, FramesWithoutABrightnessReadingAreSkippedByTheLightMeter) {

@@ -30,6 +30,7 @@
 #include "pelmar/platform/net/URLOrigin.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "tools/pelmar-demo/SampleVideo.h"
+#include "tools/pelmar-demo/ScreenGallery.h"
 #ifdef PELMAR_DEMO_EMBEDDED_SERVICE
 #include "testing/ServiceEmulator.h"
 #endif
@@ -49,6 +50,8 @@ constexpr const char* kUsage =
         "                   their extension)\n"
         "  list             lists the videos\n"
         "  download TOKEN   downloads a video into the local cache and prints its path\n"
+        "  screens --out DIR  opens every screen with local media and the synthetic camera and\n"
+        "                   microphone, and writes a PNG of each and an index.html into DIR\n"
         "\n"
         "  --service URL    the service's API base (default: the service emulated in this\n"
         "                   process). For http://127.0.0.1:P, as pelmar-service serves it, the "
@@ -379,6 +382,9 @@ int main(int argc, char** argv) {
         } else {
             arguments.emplace_back(arg);
         }
+    }
+    if (command == "screens") {
+        return pelmar::demo::runScreenGallery(arguments);
     }
     if (command == "endpoints") {
         if (arguments.empty()) {

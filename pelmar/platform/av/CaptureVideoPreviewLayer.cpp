@@ -2,7 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <utility>
+
+#include "pelmar/platform/av/CaptureDevice.h"
+#include "pelmar/platform/av/CaptureEnvironment.h"
+#include "pelmar/platform/av/internal/SyntheticCapture.h"
+#include "pelmar/platform/dispatch/Clock.h"
+#include "pelmar/platform/image/Bitmap.h"
 
 namespace pelmar::av {
 
@@ -25,6 +32,28 @@ std::shared_ptr<CaptureConnection> CaptureVideoPreviewLayer::connection() const 
     // Like the system's preview, which adjusts its mirroring to the camera by itself.
     connection_->setVideoMirrored(camera->position() == CaptureDevicePosition::Front);
     return connection_;
+}
+
+std::shared_ptr<const image::Bitmap> CaptureVideoPreviewLayer::currentPicture() const {
+    auto current = session();
+    if (!current || !current->videoDevice()) {
+        return nullptr;
+    }
+    // The frame the camera makes at this moment of the clock.
+    const auto index = static_cast<int64_t>(
+            std::floor(dispatch::clock().now() * CaptureEnvironment::shared().frameRate()));
+    return image::Bitmap::wrap(internal::SyntheticCapture::makeFrame(
+            current->sessionPreset(), connection_->videoOrientation(), false, index));
+}
+
+void CaptureVideoPreviewLayer::draw(ui::GraphicsContext& context, ui::Rect bounds) {
+    auto picture = currentPicture();
+    auto link = connection();
+    if (!picture || !link) {
+        return;
+    }
+    // A front camera's connection mirrors, as a mirror shows a face.
+    drawVideoPicture(context, *picture, gravity_, bounds, link->isVideoMirrored());
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/av/CaptureSession.h"
 #include "pelmar/platform/av/MetadataFaceObject.h"
+#include "pelmar/platform/av/VideoGravity.h"
+#include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Layer.h"
 #include "pelmar/platform/ui/Point.h"
@@ -14,12 +16,16 @@
 
 namespace pelmar::av {
 
-// CaptureVideoPreviewLayer: the layer that shows a session's live camera picture. Nothing is drawn;
-// it holds the session and a connection that exists while the session has a camera input.
+// CaptureVideoPreviewLayer: the layer that shows a session's live camera picture. While the
+// session has a camera input it paints the camera's latest frame (the environment's camera image,
+// or the test pattern of the frame due on the clock), in the orientation of its connection, fitted
+// by its video gravity and clipped to its bounds, and turned left to right when its connection
+// mirrors (a front camera's does), as in a mirror. The synthetic camera sees whether or not
+// the session runs, so a preview of a session not started yet shows the picture too.
 // Ownership: made with std::make_shared (usually by a preview view); holds its session.
-// Threads: main thread only for the session; connection() and the connection's fields may be used
-//     from any thread.
-// Errors: none.
+// Threads: main thread only for the session, the gravity and painting; connection() and the
+//     connection's fields may be used from any thread.
+// Errors: none; without a session or a camera it paints nothing.
 class CaptureVideoPreviewLayer : public ui::Layer {
 public:
     std::shared_ptr<CaptureSession> session() const;
@@ -29,6 +35,16 @@ public:
     // Null without a session or while the session has no camera input. The connection mirrors
     // the picture exactly while the camera is a front one.
     std::shared_ptr<CaptureConnection> connection() const;
+
+    LayerVideoGravity videoGravity() const { return gravity_; }
+
+    void setVideoGravity(LayerVideoGravity gravity) { gravity_ = gravity; }
+
+    // The camera's picture as the layer shows it now, before fitting and mirroring; null without
+    // a session or a camera.
+    std::shared_ptr<const image::Bitmap> currentPicture() const;
+
+    void draw(ui::GraphicsContext& context, ui::Rect bounds) override;
 
     // Conversions between a point of the layer and device coordinates: (0, 0) to (1, 1) over the
     // camera's own picture, unturned (landscape right) and unmirrored, as points of interest and
@@ -48,6 +64,7 @@ private:
     std::shared_ptr<CaptureSession> session_ PELMAR_GUARDED_BY(mutex_);
     const std::shared_ptr<CaptureConnection> connection_ =
             std::make_shared<CaptureConnection>(MediaType::Video);
+    LayerVideoGravity gravity_ = LayerVideoGravity::ResizeAspect;
 };
 
 }  // namespace pelmar::av

@@ -1,6 +1,7 @@
 #include "pelmar/platform/av/PlayerLayer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/av/MutableComposition.h"
@@ -81,6 +82,23 @@ std::pair<PlayerLayer::Image, std::optional<Error>> PlayerLayer::copyCurrentImag
         shown = generator.copyImage(std::max(0.0, end - 1e-3));
     }
     return shown;
+}
+
+void PlayerLayer::draw(ui::GraphicsContext& context, ui::Rect bounds) {
+    if (bounds.width <= 0 || bounds.height <= 0 || !isReadyForDisplay()) {
+        return;
+    }
+    // Decoded at twice the layer's size at most: enough for a sharp snapshot. A picture that
+    // covers the bounds overflows one side of them, so only the longer side bounds it then.
+    int width = static_cast<int>(std::ceil(bounds.width * 2));
+    int height = static_cast<int>(std::ceil(bounds.height * 2));
+    if (gravity_ != LayerVideoGravity::ResizeAspect) {
+        width = height = std::max(width, height);
+    }
+    auto [picture, error] = copyCurrentImage(width, height);
+    if (picture && picture->width() > 0 && picture->height() > 0) {
+        drawVideoPicture(context, *picture, gravity_, bounds);
+    }
 }
 
 }  // namespace pelmar::av

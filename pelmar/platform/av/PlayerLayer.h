@@ -5,18 +5,21 @@
 #include <utility>
 
 #include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/av/VideoGravity.h"
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Layer.h"
 #include "pelmar/platform/ui/Rect.h"
 
-// PlayerLayer: the layer that shows a player's picture. Playing decodes nothing; on request it
-// decodes the picture of the current item at the player's current time (upright, scaled to fit
-// a size), so that a snapshot can show what would be on screen.
+// PlayerLayer: the layer that shows a player's picture. Playing decodes nothing; painting (a
+// snapshot) decodes the picture of the current item at the player's current time, upright, and
+// fits it into the layer's bounds by its video gravity, clipped to them; copyCurrentImage() gives
+// that picture itself.
 // Ownership: made with std::make_shared; holds its player.
 // Threads: main thread only for the layer's properties; copyCurrentImage() may run on any thread.
-// Errors: copyCurrentImage() fails with image::kImageErrorDomain errors from ImageGenerator, or
+// Errors: painting with nothing to show paints nothing; copyCurrentImage() fails with
+// image::kImageErrorDomain errors from ImageGenerator, or
 //     kAssetErrorDomain/kAssetErrorUnparsable when there is no item or no video to show.
 
 namespace pelmar::av {
@@ -32,6 +35,10 @@ public:
     std::shared_ptr<Player> player() const;
     void setPlayer(std::shared_ptr<Player> player);
 
+    LayerVideoGravity videoGravity() const { return gravity_; }
+
+    void setVideoGravity(LayerVideoGravity gravity) { gravity_ = gravity; }
+
     // True when the current item is ready and has a video track.
     bool isReadyForDisplay() const;
 
@@ -39,9 +46,12 @@ public:
     std::pair<Image, std::optional<Error>> copyCurrentImage(int maximumWidth = 0,
                                                             int maximumHeight = 0) const;
 
+    void draw(ui::GraphicsContext& context, ui::Rect bounds) override;
+
 private:
     mutable Mutex mutex_;
     std::shared_ptr<Player> player_ PELMAR_GUARDED_BY(mutex_);
+    LayerVideoGravity gravity_ = LayerVideoGravity::ResizeAspect;
 };
 
 }  // namespace pelmar::av

@@ -6,8 +6,8 @@
 #include "pelmar/platform/av/PlayerLayer.h"
 #include "pelmar/platform/ui/View.h"
 
-// PlayerView: a view whose layer is a PlayerLayer. Drawing (a snapshot) paints black and then the
-// player's current picture, fitted to the view with its aspect kept.
+// PlayerView: a view whose layer is a PlayerLayer (video gravity resize-aspect). Drawing (a
+// snapshot) paints black, and the layer the player's current picture over it.
 // Ownership: made with std::make_shared; its layer holds the player.
 // Threads: main thread only.
 // Errors: none; a picture that cannot be decoded leaves the view black.
@@ -23,8 +23,6 @@ public:
     std::shared_ptr<Player> player() { return playerLayer()->player(); }
 
     void setPlayer(std::shared_ptr<Player> player) { playerLayer()->setPlayer(std::move(player)); }
-
-    void draw(ui::GraphicsContext& context) override;
 
     std::string className() const override { return "PlayerView"; }
 

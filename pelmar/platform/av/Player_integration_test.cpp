@@ -105,6 +105,40 @@ TEST_F(PlayerIntegrationTest, LayerGivesThePictureAtThePlayersCurrentTime) {
                 pelmar::test::IsError(kAssetErrorDomain, kAssetErrorUnparsable));
 }
 
+TEST_F(PlayerIntegrationTest, SublayerPaintsThePictureCoveringItsFrameOnly) {
+    auto player = std::make_shared<Player>(movie_->path().string());
+    auto layer = std::make_shared<PlayerLayer>(player);
+    layer->setVideoGravity(LayerVideoGravity::ResizeAspectFill);
+    layer->setFrame({50, 50, 100, 100});
+    auto view = std::make_shared<ui::View>(ui::Rect{0, 0, 200, 200});
+    view->layer()->setBackgroundColor(ui::Color::white());
+    view->layer()->addSublayer(layer);
+    player->play();
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    RunLoop::advance(1.0);
+    auto shown = ui::render(*view);
+    ASSERT_TRUE(shown);
+    const auto white = [&](int x, int y) {
+        const uint8_t* p = shown->pixel(x, y);
+        return p[0] > 250 && p[1] > 250 && p[2] > 250;
+    };
+    EXPECT_TRUE(white(25, 100));
+    EXPECT_TRUE(white(100, 175));
+    // The 16:9 picture covers the whole square frame: its top and bottom rows are picture too.
+    int lit = 0;
+    for (int x = 52; x < 148; x += 8) {
+        lit += white(x, 51) ? 0 : 1;
+        lit += white(x, 148) ? 0 : 1;
+    }
+    EXPECT_GT(lit, 18);
+
+    layer->removeFromSuperlayer();
+    EXPECT_TRUE(view->layer()->sublayers().empty());
+    auto gone = ui::render(*view);
+    EXPECT_TRUE(gone && gone->pixel(100, 100)[0] > 250);
+}
+
 TEST_F(PlayerIntegrationTest, PlayerScreenShowsThePictureFittedInBlack) {
     auto screen = std::make_shared<PlayerViewController>();
     EXPECT_TRUE(screen->showsPlaybackControls);

@@ -7,8 +7,8 @@
 
 namespace pelmar::internal {
 
-// CameraPreviewView: shows what the session's camera sees (the capture environment's picture),
-// filling the view with the picture's aspect kept, once the session has a camera input.
+// CameraPreviewView: shows what the session's camera sees through its preview layer, filling the
+// view with the picture's aspect kept, once the session has a camera input.
 // Ownership: reference object made with std::make_shared; its layer holds the session.
 // Threads: main thread only.
 // Errors: none; without a picture it shows nothing.
@@ -17,8 +17,6 @@ public:
     using ui::View::View;
 
     std::shared_ptr<av::CaptureVideoPreviewLayer> previewLayer();
-
-    void draw(ui::GraphicsContext& context) override;
 
 protected:
     std::shared_ptr<ui::Layer> makeLayer() override;

@@ -44,25 +44,6 @@ void frameSize(SessionPreset preset, VideoOrientation orientation, int* width, i
     *height = portrait ? w : h;
 }
 
-// One camera frame: a copy of the environment's camera image when one is set (the one copy a
-// camera makes into its own buffer), else the test pattern at the preset's size.
-std::shared_ptr<media::PixelBuffer> makeFrame(SessionPreset preset,
-                                              const std::shared_ptr<CaptureConnection>& link,
-                                              int64_t index) {
-    if (auto image = CaptureEnvironment::shared().cameraImage()) {
-        auto pixels = media::PixelBuffer::create(image->width(), image->height(), image->format());
-        std::memcpy(pixels->data(), image->data(),
-                    image->bytesPerRow() * static_cast<std::size_t>(image->height()));
-        return pixels;
-    }
-    int w = 0;
-    int h = 0;
-    frameSize(preset, link ? link->videoOrientation() : VideoOrientation::LandscapeRight, &w, &h);
-    auto pixels = media::PixelBuffer::create(w, h, media::PixelFormat::BGRA32);
-    SyntheticCapture::drawTestPattern(*pixels, index, link && link->isVideoMirrored());
-    return pixels;
-}
-
 }  // namespace
 
 SyntheticCapture::SyntheticCapture(std::weak_ptr<CaptureSession> session)
@@ -98,6 +79,25 @@ void SyntheticCapture::stop() {
     running_.store(false);
     // Wait for a tick under way; later ones see running_ false.
     MutexLock lock(tickMutex_);
+}
+
+std::shared_ptr<media::PixelBuffer> SyntheticCapture::makeFrame(SessionPreset preset,
+                                                                VideoOrientation orientation,
+                                                                bool mirrored,
+                                                                int64_t index) {
+    // The copy is the one a camera makes into its own buffer.
+    if (auto image = CaptureEnvironment::shared().cameraImage()) {
+        auto pixels = media::PixelBuffer::create(image->width(), image->height(), image->format());
+        std::memcpy(pixels->data(), image->data(),
+                    image->bytesPerRow() * static_cast<std::size_t>(image->height()));
+        return pixels;
+    }
+    int w = 0;
+    int h = 0;
+    frameSize(preset, orientation, &w, &h);
+    auto pixels = media::PixelBuffer::create(w, h, media::PixelFormat::BGRA32);
+    drawTestPattern(*pixels, index, mirrored);
+    return pixels;
 }
 
 void SyntheticCapture::drawTestPattern(media::PixelBuffer& buffer, int64_t index, bool mirrored) {
@@ -185,7 +185,10 @@ void SyntheticCapture::tick(bool fromDeadline) {
         const bool codes = metadata && metadata->wantsCodes();
         if (video || codes) {
             auto link = video ? video->connection(MediaType::Video) : nullptr;
-            auto pixels = makeFrame(session->sessionPreset(), link, index);
+            auto pixels =
+                    makeFrame(session->sessionPreset(),
+                              link ? link->videoOrientation() : VideoOrientation::LandscapeRight,
+                              link && link->isVideoMirrored(), index);
             if (codes) {
                 metadata->decodeFrame(*pixels);
             }

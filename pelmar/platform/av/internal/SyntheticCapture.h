@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "pelmar/platform/av/CaptureTypes.h"
 #include "pelmar/platform/av/MicrophoneSignal.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/media/PixelBuffer.h"
@@ -34,6 +35,14 @@ public:
 
     // Draws frame `index` of the test pattern into `buffer` (BGRA), mirrored if asked.
     static void drawTestPattern(media::PixelBuffer& buffer, int64_t index, bool mirrored);
+
+    // Camera frame `index` as the camera makes it: a copy of the environment's camera image when
+    // one is set, else the test pattern at the preset's size (portrait orientations swap width
+    // and height), mirrored if asked.
+    static std::shared_ptr<media::PixelBuffer> makeFrame(SessionPreset preset,
+                                                         VideoOrientation orientation,
+                                                         bool mirrored,
+                                                         int64_t index);
 
 private:
     // `fromDeadline`: run by the armed deadline (which it then re-arms).

@@ -1,0 +1,42 @@
+#include "pelmar/host/CapturePermissions.h"
+
+#include "pelmar/platform/av/CaptureEnvironment.h"
+
+namespace pelmar {
+
+namespace {
+
+av::CaptureEnvironment& environment() {
+    return av::CaptureEnvironment::shared();
+}
+
+}  // namespace
+
+CapturePermissions& CapturePermissions::grant(av::MediaType media) {
+    environment().setAuthorizationStatus(media, av::AuthorizationStatus::Authorized);
+    return *this;
+}
+
+CapturePermissions& CapturePermissions::deny(av::MediaType media) {
+    environment().setAuthorizationStatus(media, av::AuthorizationStatus::Denied);
+    return *this;
+}
+
+CapturePermissions& CapturePermissions::restrict(av::MediaType media) {
+    environment().setAuthorizationStatus(media, av::AuthorizationStatus::Restricted);
+    return *this;
+}
+
+CapturePermissions& CapturePermissions::ask(av::MediaType media, bool granted) {
+    environment()
+            .setAuthorizationStatus(media, av::AuthorizationStatus::NotDetermined)
+            .setRequestAnswer(media, granted);
+    return *this;
+}
+
+CapturePermissions& CapturePermissions::answerAfter(double seconds) {
+    environment().setAnswerDelay(seconds);
+    return *this;
+}
+
+}  // namespace pelmar

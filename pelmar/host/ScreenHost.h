@@ -1,0 +1,92 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pelmar/host/CapturePermissions.h"
+#include "pelmar/platform/av/CaptureEnvironment.h"
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/ui/Point.h"
+#include "pelmar/platform/ui/View.h"
+#include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/platform/ui/Window.h"
+
+namespace pelmar {
+
+// ScreenHost: what a host app needs to show the SDK's screens. The screens present themselves
+// on a key window's root screen and do their work in blocks on the main run loop: without a
+// ScreenHost (or the same done by hand) a screen never opens and its closures never arrive.
+// Making one opens a key window of the main screen's size with a root screen that has appeared;
+// the host then pumps the loop (runFor, runUntil, settle) from its main thread, touches the
+// window as a finger would (tap, or a ui::TouchSequence on window()), paints the window into a
+// bitmap or a PNG, and scripts the synthetic cameras and microphones (devices()) and the user's
+// answers to permission requests (permissions()).
+// Time is the installed dispatch clock: real time by default; a host that installs a
+// dispatch::ManualClock first (dispatch::setClock) makes runFor move that clock instead.
+// Ownership: RAII, one at a time per process (making a second throws std::logic_error). It owns
+//     the window, which owns the root and what the root presents. The destructor lets transitions
+//     under way end, closes the window and runs the clean-up it queues; it never throws.
+// Threads: main thread only; the thread that makes it becomes the main thread.
+// Errors: helpers return false or the reason a touch was refused; snapshot() returns an Error
+//     (domain ui::kSnapshotErrorDomain).
+class ScreenHost {
+public:
+    ScreenHost();
+    ~ScreenHost();
+
+    ScreenHost(const ScreenHost&) = delete;
+    ScreenHost& operator=(const ScreenHost&) = delete;
+
+    const std::shared_ptr<ui::Window>& window() const { return window_; }
+
+    const std::shared_ptr<ui::ViewController>& root() const { return root_; }
+
+    // The last screen of the presentation chain that starts at the root.
+    std::shared_ptr<ui::ViewController> topViewController() const;
+
+    // Presents `screen` on the top screen in its own presentation style.
+    void present(std::shared_ptr<ui::ViewController> screen, bool animated = true);
+
+    // Runs the main loop until `predicate` holds or `timeoutSeconds` of real time pass; returns
+    // the predicate's last value.
+    bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds = 10);
+
+    // Runs the main loop while the clock moves `seconds` (real time, or a manual clock's steps
+    // with every timer firing at its own time).
+    void runFor(double seconds);
+
+    // Runs the main loop until no queue has work it can run (background queues, the main queue,
+    // movie writers) and nothing new arrives; the clock does not move. False after
+    // `timeoutSeconds` of real time. Needs no host (a host's own clean-up uses it after closing).
+    static bool settle(double timeoutSeconds = 30);
+
+    // Lets every screen transition under way end (interactive ones are finished), moving the
+    // clock by transition steps; false when one does not end.
+    bool finishTransitions();
+
+    // A tap at `point` in window coordinates, or on the centre of `view`: the point goes through
+    // hit-testing to the deepest eligible view. Returns why it was refused, or nullopt.
+    std::optional<std::string> tap(ui::Point point);
+    std::optional<std::string> tap(ui::View& view);
+
+    // The window as it shows now: a premultiplied BGRA bitmap of its size times `scale` (null
+    // when it cannot be painted), or a PNG at `path`.
+    std::shared_ptr<image::Bitmap> render(double scale = 1) const;
+    std::optional<Error> snapshot(const std::filesystem::path& path, double scale = 1) const;
+
+    // The capture hardware: cameras, microphones, what they produce and which steps fail.
+    av::CaptureEnvironment& devices();
+
+    CapturePermissions& permissions() { return permissions_; }
+
+private:
+    CapturePermissions permissions_;
+    std::shared_ptr<ui::Window> window_;
+    std::shared_ptr<ui::ViewController> root_;
+};
+
+}  // namespace pelmar
