@@ -1,8 +1,11 @@
-// Creates the facade from an installed SDK and checks the region switch.
+// Creates the facade from an installed SDK, checks the region switch, and loads a named picture
+// from the installed resource folder (wherever the prefix lies now).
 #include <cstdio>
 #include <memory>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/platform/ui/Image.h"
+#include "pelmar/platform/ui/Resources.h"
 
 int main() {
     auto defaults = std::make_shared<pelmar::Pelmar>("app");
@@ -11,6 +14,13 @@ int main() {
         std::puts("region switch missing");
         return 1;
     }
-    std::printf("consumer ok: %s\n", second->config().serverAPIUrl().c_str());
+    const auto picture = pelmar::ui::Image::named("play-white");
+    if (!picture || !picture->bitmap()) {
+        std::printf("no picture \"play-white\" in %s\n",
+                    pelmar::ui::Resources::installed().folder().c_str());
+        return 1;
+    }
+    std::printf("consumer ok: %s, pictures from %s\n", second->config().serverAPIUrl().c_str(),
+                pelmar::ui::Resources::installed().folder().c_str());
     return 0;
 }
