@@ -127,16 +127,16 @@ void Libavformat(benchmark::State& state) {
     });
 }
 
-// Two runs each; the best run of each counts, so that a moment of load from elsewhere on the
+// Five runs each; the best run of each counts, so that a moment of load from elsewhere on the
 // machine does not decide the figures.
 BENCHMARK(OpenAssets)
         ->Iterations(1)
-        ->Repetitions(2)
+        ->Repetitions(5)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
 BENCHMARK(Libavformat)
         ->Iterations(1)
-        ->Repetitions(2)
+        ->Repetitions(5)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
 
