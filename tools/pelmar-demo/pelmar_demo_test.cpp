@@ -312,7 +312,7 @@ TEST(PelmarServiceIntegrationTest, ASecondServiceOnTheSamePortRefusesToStart) {
     ASSERT_NE(port, 0) << first.output();
 
     ServiceProcess second;
-    EXPECT_FALSE(second.Start({"--port", std::to_string(port), "--data", data.path().string()}))
+    ASSERT_FALSE(second.Start({"--port", std::to_string(port), "--data", data.path().string()}))
             << second.output();
     EXPECT_EQ(second.Wait(), 1) << second.output();
     EXPECT_NE(second.output().find("pelmar-service: cannot bind 127.0.0.1:" + std::to_string(port)
