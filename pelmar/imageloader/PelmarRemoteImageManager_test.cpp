@@ -778,7 +778,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProgressiveDownloadsSendAFewInte
     const auto uuid = manager_->downloadImageWithURL(
             server_.url("/progressive.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault,
             progressiveRenders_.completion(), nullptr, collector.completion());
-    EXPECT_EQ(collector.only()->image()->width(), 640);
+    const auto answer = collector.only();
+    ASSERT_TRUE(answer && answer->image());
+    EXPECT_EQ(answer->image()->width(), 640);
     finish(manager_);
     const auto intermediate = progressiveRenders_.results();
     // A render by 45% and one at 65% or more are due by the pacing; the three thresholds allow
