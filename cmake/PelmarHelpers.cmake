@@ -12,6 +12,15 @@
 #       One GoogleTest executable `pelmar_<name>_<label>_test`; its tests are discovered at test
 #       time and carry LABEL plus EXTRA_LABELS (for example `concurrency`, which `make tsan` runs).
 #
+#   pelmar_resources(<folder>)
+#       Every file under <folder> (a subsystem's `resources/`) joins the SDK's one resource folder
+#       of named images and sounds: it is copied into ${PELMAR_BUILD_RESOURCE_DIR}, which binaries
+#       of the build tree read, and everything in that folder is installed to
+#       <datadir>/pelmar/resources. File names must be unique across subsystems. A build step
+#       that makes resources writes them into ${PELMAR_BUILD_RESOURCE_DIR} as the OUTPUT of a
+#       custom command and hands those files to `add_dependencies(pelmar_resources <its target>)`;
+#       they are installed with the rest and seen by the tests.
+#
 #   pelmar_fuzz(<name> SOURCES ... [DEPS ...])
 #       A fuzz target `fuzz/<name>_fuzz.cpp` defining LLVMFuzzerTestOneInput. Every build makes
 #       `pelmar_<name>_fuzz_replay`, which replays `fuzz/corpus/<name>/` as a `unit` test; with
@@ -20,6 +29,10 @@
 include_guard(GLOBAL)
 
 set(PELMAR_EXPORTED_TARGETS "" CACHE INTERNAL "")
+set(PELMAR_RESOURCE_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/pelmar/resources)
+set(PELMAR_BUILD_RESOURCE_DIR ${PROJECT_BINARY_DIR}/${PELMAR_RESOURCE_INSTALL_DIR})
+file(MAKE_DIRECTORY ${PELMAR_BUILD_RESOURCE_DIR})
+add_custom_target(pelmar_resources ALL)
 set(PELMAR_PKGCONFIG_LIBS "" CACHE INTERNAL "")
 
 function(pelmar_library name)
@@ -117,3 +130,26 @@ function(pelmar_bench name)
     set_target_properties(pelmar_${name}_bench PROPERTIES
             RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
 endfunction()
+
+function(pelmar_resources folder)
+    get_filename_component(folder ${folder} ABSOLUTE)
+    file(GLOB_RECURSE files CONFIGURE_DEPENDS LIST_DIRECTORIES false RELATIVE ${folder}
+            ${folder}/*)
+    get_property(known GLOBAL PROPERTY PELMAR_RESOURCE_FILES)
+    set(staged "")
+    foreach(file IN LISTS files)
+        if(file IN_LIST known)
+            message(FATAL_ERROR "resource ${file} of ${folder} is already given by another folder")
+        endif()
+        set_property(GLOBAL APPEND PROPERTY PELMAR_RESOURCE_FILES ${file})
+        add_custom_command(OUTPUT ${PELMAR_BUILD_RESOURCE_DIR}/${file}
+                COMMAND ${CMAKE_COMMAND} -E copy ${folder}/${file} ${PELMAR_BUILD_RESOURCE_DIR}/${file}
+                DEPENDS ${folder}/${file}
+                VERBATIM)
+        list(APPEND staged ${PELMAR_BUILD_RESOURCE_DIR}/${file})
+    endforeach()
+    string(MD5 id ${folder})
+    add_custom_target(pelmar_resources_${id} DEPENDS ${staged})
+    add_dependencies(pelmar_resources pelmar_resources_${id})
+endfunction()
+

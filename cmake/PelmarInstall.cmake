@@ -1,5 +1,5 @@
-# Install rules: headers, static libraries, the CMake package `Pelmar` (find_package(Pelmar)
-# gives Pelmar::pelmar) and the pkg-config file pelmar.pc.
+# Install rules: headers, static libraries, the resource folder, the CMake package `Pelmar`
+# (find_package(Pelmar) gives Pelmar::pelmar) and the pkg-config file pelmar.pc.
 
 include_guard(GLOBAL)
 
@@ -10,8 +10,10 @@ install(TARGETS ${PELMAR_EXPORTED_TARGETS}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# Headers in `internal/` and `testing/` folders are the SDK's own: no installed header includes
-# them, so host apps never see them.
+# Headers in `internal/` and `testing/` folders are the SDK's own and stay out: no installed
+# header may include one (a public header forward-declares what it keeps of an internal class, or
+# the class moves out of `internal/`). cmake/install-test.sh compiles every installed header alone
+# to hold that.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/pelmar
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h"
@@ -19,12 +21,18 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/pelmar
         PATTERN "testing" EXCLUDE)
 install(EXPORT PelmarTargets NAMESPACE Pelmar:: DESTINATION ${PELMAR_CMAKE_DIR})
 
+# Every resource the subsystems staged in the build tree (pelmar_resources), made ones included.
+install(DIRECTORY ${PELMAR_BUILD_RESOURCE_DIR}/ DESTINATION ${PELMAR_RESOURCE_INSTALL_DIR})
+
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/PelmarPackage.cmake.in
         ${PROJECT_BINARY_DIR}/PelmarConfig.cmake
-        INSTALL_DESTINATION ${PELMAR_CMAKE_DIR})
+        INSTALL_DESTINATION ${PELMAR_CMAKE_DIR}
+        PATH_VARS PELMAR_RESOURCE_INSTALL_DIR)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/PelmarConfigVersion.cmake
         COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/PelmarConfig.cmake ${PROJECT_BINARY_DIR}/PelmarConfigVersion.cmake
+        ${PROJECT_SOURCE_DIR}/cmake/PelmarResourceHint.cmake
+        ${PROJECT_SOURCE_DIR}/cmake/PelmarResourceDir.cpp.in
         DESTINATION ${PELMAR_CMAKE_DIR})
 
 string(STRIP "${PELMAR_PKGCONFIG_LIBS}" PELMAR_PC_LIBS)

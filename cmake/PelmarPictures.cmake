@@ -3,8 +3,8 @@
 #   pelmar_pictures(<folder>)
 #       Every <name>.svg in <folder> (a subsystem's `pictures/`) is rendered by rsvg-convert into
 #       ${PELMAR_BUILD_RESOURCE_DIR} twice: <name>@3x.png at three times its size in points, and
-#       <name>.png at its size (for code that asks for "<name>.png"). The build tree's binaries
-#       read that folder, and the install puts its files in <datadir>/pelmar/resources.
+#       <name>.png at its size (for code that asks for "<name>.png"). They join the
+#       pelmar_resources target, so they are installed with the rest of that folder.
 
 include_guard(GLOBAL)
 include(GNUInstallDirs)
@@ -19,7 +19,6 @@ function(pelmar_pictures folder)
     get_filename_component(folder ${folder} ABSOLUTE)
     file(GLOB pictures CONFIGURE_DEPENDS ${folder}/*.svg)
     set(rendered "")
-    set(staged "")
     foreach(picture IN LISTS pictures)
         get_filename_component(name ${picture} NAME_WE)
         set(large ${PELMAR_BUILD_RESOURCE_DIR}/${name}@3x.png)
@@ -32,21 +31,8 @@ function(pelmar_pictures folder)
                 VERBATIM)
         list(APPEND rendered ${large} ${small})
     endforeach()
-    # Until the subsystems stage their resources/ folders themselves, the pictures in the one
-    # next to <folder> join the build tree's folder too (they are installed from resources/).
-    if(NOT COMMAND pelmar_resources)
-        get_filename_component(parent ${folder} DIRECTORY)
-        file(GLOB shipped CONFIGURE_DEPENDS ${parent}/resources/*.png)
-        foreach(file IN LISTS shipped)
-            get_filename_component(name ${file} NAME)
-            add_custom_command(OUTPUT ${PELMAR_BUILD_RESOURCE_DIR}/${name}
-                    COMMAND ${CMAKE_COMMAND} -E copy ${file} ${PELMAR_BUILD_RESOURCE_DIR}/${name}
-                    DEPENDS ${file}
-                    VERBATIM)
-            list(APPEND staged ${PELMAR_BUILD_RESOURCE_DIR}/${name})
-        endforeach()
-    endif()
     string(MD5 id ${folder})
-    add_custom_target(pelmar_pictures_${id} ALL DEPENDS ${rendered} ${staged})
-    install(FILES ${rendered} DESTINATION ${CMAKE_INSTALL_DATADIR}/pelmar/resources)
+    add_custom_target(pelmar_pictures_${id} DEPENDS ${rendered})
+    # Installed with the rest of the build tree's resource folder.
+    add_dependencies(pelmar_resources pelmar_pictures_${id})
 endfunction()

@@ -65,6 +65,9 @@ public:
         std::filesystem::path dataDir;
         // 0: every address gets its own free port; otherwise all five addresses bind this port.
         uint16_t port = 0;
+        // With port 0: one free port for all five addresses (as a fixed port gives), so that a
+        // client knowing the API base knows them all.
+        bool onePort = false;
         bool requireSession = true;
     };
 

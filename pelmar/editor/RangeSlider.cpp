@@ -123,7 +123,7 @@ void RangeSlider::syncLayerFrames() {
 
 void RangeSlider::draw(ui::GraphicsContext& context) {
     syncLayerFrames();
-    for (internal::SliderLayer* layer : std::initializer_list<internal::SliderLayer*>{
+    for (SliderLayer* layer : std::initializer_list<SliderLayer*>{
                  trackLayer_.get(), lowerThumbLayer_.get(), upperThumbLayer_.get()}) {
         context.saveState();
         context.translate(layer->frame().x, layer->frame().y);

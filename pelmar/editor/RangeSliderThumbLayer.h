@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "pelmar/editor/internal/SliderLayer.h"
+#include "pelmar/editor/SliderLayer.h"
 #include "pelmar/platform/ui/Color.h"
 
 // RangeSliderThumbLayer: one thumb of a RangeSlider: a rounded box in the slider's thumb colour,
@@ -15,7 +15,7 @@ namespace pelmar {
 
 class RangeSlider;
 
-class RangeSliderThumbLayer : public internal::SliderLayer {
+class RangeSliderThumbLayer : public SliderLayer {
 public:
     // Each setter asks for a redraw.
     bool highlighted() const { return highlighted_; }

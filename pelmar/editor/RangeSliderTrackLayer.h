@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "pelmar/editor/internal/SliderLayer.h"
+#include "pelmar/editor/SliderLayer.h"
 
 // RangeSliderTrackLayer: the track of a RangeSlider: a rounded bar in the track colour with the
 // selected range between the two thumbs' centres in the highlight colour.
@@ -14,7 +14,7 @@ namespace pelmar {
 
 class RangeSlider;
 
-class RangeSliderTrackLayer : public internal::SliderLayer {
+class RangeSliderTrackLayer : public SliderLayer {
 public:
     std::weak_ptr<RangeSlider> rangeSlider;
 

@@ -192,9 +192,16 @@ protected:
                 }
             };
         } else if (request.target.rfind("/slow", 0) == 0) {
-            reply.writeSize = 1000;
-            reply.beforeWrite = [](std::size_t) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            // Slow as the client measures it whatever the load: the parts after the first wait
+            // until the client reported the first one, then come 50 ms apart, so its first and
+            // last bytes are at least that far apart (timed by a busy client, the whole picture
+            // could otherwise seem to arrive at once).
+            reply.writeSize = 500;
+            reply.beforeWrite = [this](std::size_t sent) {
+                if (sent > 0) {
+                    slowFirstPartReceived_.wait();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                }
             };
         }
         return reply;
@@ -231,6 +238,8 @@ protected:
 
     PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
     Gate gate_;
+    // Opened once a client reported bytes of a "/slow..." answer.
+    Gate slowFirstPartReceived_;
     // Intermediate renders of "/progressive..." downloads, which pace the server's answer.
     Collector progressiveRenders_;
     ScriptedHttpServer server_{[this](const ScriptedRequest& request) { return answer(request); }};
@@ -743,9 +752,16 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThro
     PelmarSpeedRecorder recorder([] { return std::optional<uint32_t>(); });
     auto manager = PelmarRemoteImageManager::create(std::nullopt, nullptr, nullptr, std::nullopt,
                                                     recorder);
-    // The picture trickles out at about 20 kB/s: below the low-quality threshold.
+    // The picture trickles out well below the low-quality threshold of 50 kB/s.
     Collector warmUp;
-    manager->downloadImageWithURL(server_.url("/slow/warm.jpg"), warmUp.completion());
+    manager->downloadImageWithURL(
+            server_.url("/slow/warm.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault, nullptr,
+            [this](int64_t received, int64_t) {
+                if (received > 0) {
+                    slowFirstPartReceived_.open();
+                }
+            },
+            warmUp.completion());
     ASSERT_TRUE(warmUp.only()->image());
     ASSERT_LT(recorder.weightedAdjustedBytesPerSecondForHost("127.0.0.1"), 50000);
     Collector collector;
@@ -762,7 +778,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProgressiveDownloadsSendAFewInte
     const auto uuid = manager_->downloadImageWithURL(
             server_.url("/progressive.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault,
             progressiveRenders_.completion(), nullptr, collector.completion());
-    EXPECT_EQ(collector.only()->image()->width(), 640);
+    const auto answer = collector.only();
+    ASSERT_TRUE(answer && answer->image());
+    EXPECT_EQ(answer->image()->width(), 640);
     finish(manager_);
     const auto intermediate = progressiveRenders_.results();
     // A render by 45% and one at 65% or more are due by the pacing; the three thresholds allow

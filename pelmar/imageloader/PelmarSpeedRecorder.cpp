@@ -33,8 +33,10 @@ bool hasDefaultRoute() {
 }  // namespace
 
 PelmarSpeedRecorder& PelmarSpeedRecorder::sharedRecorder() {
-    static PelmarSpeedRecorder recorder;
-    return recorder;
+    // Never destroyed: metrics of transfers still under way at exit arrive on the sessions'
+    // queues after static destruction has begun.
+    static auto* recorder = new PelmarSpeedRecorder;
+    return *recorder;
 }
 
 PelmarSpeedRecorder::PelmarSpeedRecorder(ReachabilityProvider reachability)

@@ -10,6 +10,7 @@
 #include "pelmar/platform/net/URLOrigin.h"
 #include "pelmar/platform/ui/View.h"
 #include "pelmar/platform/ui/ViewController.h"
+#include "pelmar/player/internal/PlayerEvents.h"
 #include "pelmar/player/internal/PlayerText.h"
 #include "pelmar/player/internal/TokenRoad.h"
 
@@ -47,12 +48,16 @@ std::shared_ptr<av::PlayerItem> itemForSource(const internal::TokenSource& sourc
 PelmarPlayer::PelmarPlayer(Key, std::shared_ptr<Pelmar> application, Items items)
     : av::QueuePlayer(std::move(items)),
       m_pelmar(std::move(application)),
-      events_([weak = std::weak_ptr<Pelmar>(m_pelmar)] {
+      events_(std::make_unique<internal::PlayerEvents>([weak = std::weak_ptr<Pelmar>(m_pelmar)] {
           auto facade = weak.lock();
           return facade ? facade->playerDelegate() : nullptr;
-      }) {}
+      })) {}
 
 PelmarPlayer::~PelmarPlayer() = default;
+
+std::string PelmarPlayer::beforeEvent() const {
+    return events_->beforeEvent();
+}
 
 std::shared_ptr<PelmarPlayer> PelmarPlayer::create() {
     return std::make_shared<PelmarPlayer>(Key{}, nullptr, Items{});
@@ -129,7 +134,7 @@ void PelmarPlayer::observeState() {
                     [weak](const auto&) {
                         auto self = weak.lock();
                         if (self && self->status.get() == av::Player::Status::ReadyToPlay) {
-                            self->events_.readyToPlay();
+                            self->events_->readyToPlay();
                         }
                     },
                     prior)));
@@ -138,7 +143,7 @@ void PelmarPlayer::observeState() {
                     timeControlStatus.observe(
                             [weak](const auto&) {
                                 if (auto self = weak.lock()) {
-                                    self->events_.timeControlStatus(
+                                    self->events_->timeControlStatus(
                                             static_cast<int>(self->timeControlStatus.get()),
                                             self->currentTime().seconds());
                                 }
@@ -147,7 +152,7 @@ void PelmarPlayer::observeState() {
 }
 
 void PelmarPlayer::contentDidFinishPlaying(const foundation::Notification&) {
-    events_.ended();
+    events_->ended();
     const std::weak_ptr<Pelmar> weak = m_pelmar;
     // Screens are dismissed on the main queue, whatever thread posted the end.
     dispatch::Queue::main()->async([weak] {

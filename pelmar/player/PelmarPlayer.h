@@ -11,7 +11,6 @@
 #include "pelmar/platform/av/QueuePlayer.h"
 #include "pelmar/platform/foundation/Json.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
-#include "pelmar/player/internal/PlayerEvents.h"
 
 // PelmarPlayer: the SDK's queue player for the service's videos. Its items come from service
 // video tokens (the video's URL with the caller's parameters, the session and a fresh seed, and
@@ -32,6 +31,10 @@
 namespace pelmar {
 class Pelmar;
 }  // namespace pelmar
+
+namespace pelmar::internal {
+class PlayerEvents;
+}  // namespace pelmar::internal
 
 namespace pelmar::ui {
 class View;
@@ -122,7 +125,7 @@ public:
     void contentDidFinishPlaying(const foundation::Notification& notification);
 
     // The text of the last event told ("" before the first).
-    std::string beforeEvent() const { return events_.beforeEvent(); }
+    std::string beforeEvent() const;
 
     PelmarPlayer(Key, std::shared_ptr<Pelmar> application, Items items);
 
@@ -137,7 +140,7 @@ private:
 
     std::shared_ptr<Pelmar> m_pelmar;
     std::optional<std::string> videoToken_;
-    internal::PlayerEvents events_;
+    std::unique_ptr<internal::PlayerEvents> events_;
     std::weak_ptr<ui::View> playerContainer_;
     std::weak_ptr<av::PlayerViewController> playerViewController_;
     foundation::ObserverToken endObserver_;

@@ -3,6 +3,8 @@
 // sample video, uploads it with a live progress bar and the uploading delegate's events, lists the
 // videos, downloads the file back and checks that it is identical. Commands do single steps
 // against the embedded service or any service base URL.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -24,10 +26,13 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarUploadingDelegate.h"
 #include "pelmar/core/PelmarVideos.h"
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
 #include "pelmar/platform/net/URLOrigin.h"
+#include "pelmar/platform/net/URLRequest.h"
+#include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "tools/pelmar-demo/SampleVideo.h"
 #include "tools/pelmar-demo/ScreenGallery.h"
@@ -46,22 +51,32 @@ constexpr const char* kUsage =
         "                   video made here, its upload with progress, the list of videos, and\n"
         "                   the download of the file, which must come back identical\n"
         "  endpoints [T...] the service endpoints and start-up options of a facade per token\n"
-        "  upload FILE...   uploads the files one after the other (videos, audios, images by\n"
-        "                   their extension)\n"
+        "  upload FILE...   uploads the files one after the other, by their extension: videos\n"
+        "                   (.mp4 .mov .avi), audios (.mp3 .wav .aac), images (.png .jpg\n"
+        "                   .jpeg .bmp)\n"
         "  list             lists the videos\n"
         "  download TOKEN   downloads a video into the local cache and prints its path\n"
         "  screens --out DIR  opens every screen with local media and the synthetic camera and\n"
         "                   microphone, and writes a PNG of each and an index.html into DIR\n"
         "\n"
         "  --service URL    the service's API base (default: the service emulated in this\n"
-        "                   process). For http://127.0.0.1:P, as pelmar-service serves it, the "
-        "CDN\n"
-        "                   API, regional API and file server are 127.0.0.2, .3 (/embed) and .4\n"
-        "                   on the same port; for any other URL all of them are URL (regional\n"
-        "                   API URL/embed).\n"
+        "                   process); pelmar-service prints the value to give. For\n"
+        "                   http://127.0.0.1:P or http://localhost:P, as pelmar-service serves\n"
+        "                   it, the CDN API, regional API and file server are 127.0.0.2, .3\n"
+        "                   (/embed) and .4 on the same port; for any other URL all of them are\n"
+        "                   URL (regional API URL/embed).\n"
         "  --token T        the application token (default \"demo-app\")\n";
 
 constexpr double kWaitSeconds = 600.0;
+
+// "HTTP 404 (not found)", "HTTP 500", ...
+std::string httpStatusText(long status) {
+    std::string text = "HTTP " + std::to_string(status);
+    if (status == 404) {
+        text += " (not found)";
+    }
+    return text;
+}
 
 // Prints what the uploading delegate hears, with a progress bar that redraws in place.
 class PrintingDelegate : public pelmar::PelmarUploadingDelegate {
@@ -155,12 +170,15 @@ struct Service {
     std::string files;
 };
 
+// pelmar-service serves its five hosts on 127.0.0.1 ... .5 at one port; "localhost" names the
+// first of them.
 Service serviceFor(const std::string& api) {
-    const std::string loopback = "http://127.0.0.1:";
-    if (api.rfind(loopback, 0) == 0) {
-        const std::string port = api.substr(loopback.size());
-        return {api, "http://127.0.0.2:" + port, "http://127.0.0.3:" + port + "/embed",
-                "http://127.0.0.4:" + port};
+    for (const std::string loopback : {"http://127.0.0.1:", "http://localhost:"}) {
+        if (api.rfind(loopback, 0) == 0) {
+            const std::string port = api.substr(loopback.size());
+            return {"http://127.0.0.1:" + port, "http://127.0.0.2:" + port,
+                    "http://127.0.0.3:" + port + "/embed", "http://127.0.0.4:" + port};
+        }
     }
     return {api, api, api + "/embed", api};
 }
@@ -196,6 +214,17 @@ bool waitFor(const std::function<bool()>& done) {
     return true;
 }
 
+// The confirm answer of a video is its model; of an audio or image, {"audio": model} or
+// {"image": model}.
+std::string confirmedToken(const pelmar::Json& answer) {
+    for (const char* kind : {"audio", "image"}) {
+        if (answer.is_object() && answer.contains(kind) && answer[kind].is_object()) {
+            return pelmar::getStringValue(answer[kind], "token");
+        }
+    }
+    return pelmar::getStringValue(answer, "token");
+}
+
 // Uploads the files one after the other; returns the tokens of the confirmed ones.
 std::optional<std::vector<std::string>> upload(pelmar::Pelmar& pelmar,
                                                const std::vector<std::string>& files,
@@ -223,10 +252,9 @@ std::optional<std::vector<std::string>> upload(pelmar::Pelmar& pelmar,
     }
     pelmar.uploadFromPaths(
             files, data,
+            // A failed create ends the upload too, whose answer below says why.
             [](std::optional<pelmar::Json> json, auto, std::optional<pelmar::Error> error) {
-                if (error) {
-                    std::printf("  create failed: %s\n", error->description().c_str());
-                } else if (json) {
+                if (!error && json) {
                     std::printf("  created: %s\n", json->dump().substr(0, 120).c_str());
                 }
             },
@@ -238,11 +266,18 @@ std::optional<std::vector<std::string>> upload(pelmar::Pelmar& pelmar,
                 const bool ok = !error && response && response->statusCode() / 100 == 2 && json;
                 if (!ok) {
                     failed = true;
-                    std::printf("  upload failed: %s\n",
-                                error ? error->description().c_str() : "service refused");
+                    std::string why = "no answer";
+                    if (error) {
+                        why = error->description();
+                    } else if (response && response->statusCode() / 100 != 2) {
+                        why = "service refused: " + httpStatusText(response->statusCode());
+                    } else if (response) {
+                        why = "the confirm answer is not JSON";
+                    }
+                    std::printf("  upload failed: %s\n", why.c_str());
                     return;
                 }
-                const std::string token = pelmar::getStringValue(*json, "token");
+                const std::string token = confirmedToken(*json);
                 if (token.empty()) {
                     failed = true;
                     std::printf("  upload failed: the confirm answer has no token: %s\n",
@@ -282,15 +317,53 @@ std::optional<std::vector<pelmar::ContentModel>> list(pelmar::Pelmar& pelmar) {
     return items;
 }
 
+// What a GET of `url` meets: the transfer error, or the HTTP status ("" for a 2xx answer).
+std::string whyNotFetched(const std::string& url) {
+    auto why = std::make_shared<std::optional<std::string>>();
+    auto task = pelmar::net::URLSession::shared()->dataTask(
+            pelmar::net::URLRequest(url),
+            [why](std::optional<std::string>,
+                  std::shared_ptr<const pelmar::net::HTTPURLResponse> response,
+                  std::optional<pelmar::Error> error) {
+                std::string text;
+                if (error) {
+                    text = error->description();
+                } else if (!response) {
+                    text = "no HTTP answer";
+                } else if (response->statusCode() / 100 != 2) {
+                    text = httpStatusText(response->statusCode());
+                }
+                pelmar::dispatch::Queue::main()->async([why, text] { *why = text; });
+            });
+    task->resume();
+    if (!pelmar::dispatch::RunLoop::runUntil([&] { return why->has_value(); }, kWaitSeconds)) {
+        return "no answer";
+    }
+    return **why;
+}
+
 std::optional<std::string> download(pelmar::Pelmar& pelmar, const std::string& token) {
     std::optional<std::string> path;
     pelmar.videos()->download(token, [&](std::string result) { path = std::move(result); });
     if (!waitFor([&] { return path.has_value(); })) {
         return std::nullopt;
     }
-    if (path->empty() || path->find("://") != std::string::npos) {
-        std::fprintf(stderr, "pelmar-demo: download of %s failed (%s)\n", token.c_str(),
-                     path->c_str());
+    // The SDK answers the cache path, or the file's URL when the download failed, or nothing
+    // when it could not even start.
+    if (path->empty()) {
+        std::fprintf(stderr,
+                     "pelmar-demo: download of %s failed: the token cannot name a file, or "
+                     "there is no cache folder\n",
+                     token.c_str());
+        return std::nullopt;
+    }
+    if (path->find("://") != std::string::npos) {
+        std::string why = whyNotFetched(*path);
+        if (why.empty()) {
+            why = "the file could not be stored in the cache";
+        }
+        std::fprintf(stderr, "pelmar-demo: download of %s failed: %s (%s)\n", token.c_str(),
+                     why.c_str(), path->c_str());
         return std::nullopt;
     }
     std::printf("downloaded %s to %s\n", token.c_str(), path->c_str());
@@ -311,8 +384,20 @@ int wholeRoad(const std::string& token, const Service& service) {
     printFacade("r1-" + token);
 
     std::printf("\n== sample video\n");
-    const fs::path sample = pelmar::foundation::Sandbox::temporaryDirectory() / "pelmar-demo.mp4";
+    // One name per process, so that demos running at the same time keep their own samples.
+    const fs::path sample = pelmar::foundation::Sandbox::temporaryDirectory()
+                            / ("pelmar-demo-" + std::to_string(::getpid()) + ".mp4");
     fs::remove(sample);
+
+    struct Removal {
+        fs::path path;
+
+        ~Removal() {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    } removal{sample};
+
     if (auto error = pelmar::demo::writeSampleVideo(sample)) {
         std::fprintf(stderr, "pelmar-demo: %s\n", error->c_str());
         return 1;

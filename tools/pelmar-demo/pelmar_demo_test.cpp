@@ -25,8 +25,11 @@ using pelmar::test::RunProgram;
 using pelmar::test::ServiceEmulator;
 using pelmar::test::TempDir;
 
+// Each run gets a data folder of its own (its cache and samples), so that runs at the same time
+// never share a cached file.
 pelmar::test::ProgramResult RunDemo(const std::string& args) {
-    return RunProgram(PELMAR_DEMO_PATH, args);
+    const TempDir data;
+    return RunProgram("XDG_DATA_HOME='" + data.path().string() + "' " PELMAR_DEMO_PATH, args);
 }
 
 fs::path WriteFile(const fs::path& path, const std::string& bytes) {
@@ -40,7 +43,14 @@ protected:
 
     std::string Service() const { return " --service " + service_.apiBase(); }
 
-    ServiceEmulator service_;
+    // Served as pelmar-service serves it: one port for every host.
+    static ServiceEmulator::Options OnePort() {
+        ServiceEmulator::Options options;
+        options.onePort = true;
+        return options;
+    }
+
+    ServiceEmulator service_{OnePort()};
     TempDir dir_;
 };
 
@@ -125,12 +135,71 @@ TEST_F(PelmarDemoIntegrationTest, ConfirmAnswerOfAnUnexpectedTypeFailsTheUploadW
             << result.output;
 }
 
+TEST_F(PelmarDemoIntegrationTest, UploadsEveryKindItsHelpOffersAndTheServiceKeepsThemReady) {
+    const pelmar::test::ProgramResult help = RunDemo("--help");
+    ASSERT_EQ(help.status, 0);
+    std::vector<std::string> files;
+    std::string args;
+    for (const char* extension :
+         {".mp4", ".mov", ".avi", ".mp3", ".wav", ".aac", ".png", ".jpg", ".jpeg", ".bmp"}) {
+        EXPECT_NE(help.output.find(extension), std::string::npos) << extension;
+        files.push_back(
+                WriteFile(dir_.path() / (std::string("file") + extension), "bytes of a file")
+                        .string());
+        args += " '" + files.back() + "'";
+    }
+
+    const pelmar::test::ProgramResult upload = RunDemo("upload" + args + Service());
+    EXPECT_EQ(upload.status, 0) << upload.output;
+    EXPECT_EQ(upload.output.find("failed"), std::string::npos) << upload.output;
+    const auto stored = service_.uploads();
+    ASSERT_EQ(stored.size(), files.size()) << upload.output;
+    for (const auto& each : stored) {
+        SCOPED_TRACE(each.fileName);
+        const auto model = service_.resource(each.token);
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->value("state_string", ""), "READY");
+    }
+}
+
+TEST_F(PelmarDemoIntegrationTest, AFailedDownloadSaysWhy) {
+    const std::string closed = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort());
+
+    struct Case {
+        const char* name;
+        std::string service;
+        std::string why;
+    };
+
+    const Case cases[] = {
+            {"no such video", Service(), "failed: HTTP 404 (not found) (http://127.0.0.2:"},
+            {"nothing listens", " --service " + closed, "failed: Failed to connect to 127.0.0.2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const pelmar::test::ProgramResult result = RunDemo("download vid-404" + c.service);
+        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_NE(result.output.find("pelmar-demo: download of vid-404 " + c.why),
+                  std::string::npos)
+                << result.output;
+        // The reason is there, once: not a URL alone, nor libcurl's text twice.
+        EXPECT_EQ(result.output.find("failed ("), std::string::npos) << result.output;
+        const size_t refused = result.output.find("Couldn't connect to server");
+        if (refused != std::string::npos) {
+            EXPECT_EQ(result.output.find("Couldn't connect to server", refused + 1),
+                      std::string::npos)
+                    << result.output;
+        }
+    }
+}
+
 // pelmar-service running in the background until the object ends (SIGTERM, then reaped).
 class ServiceProcess {
 public:
     // Starts the program with `args` and reads its start-up lines up to "data ..."; false when
     // it ended before (for example because the port was taken).
     bool Start(const std::vector<std::string>& args) {
+        Stop();
         int fds[2];
         if (::pipe(fds) != 0) {
             return false;
@@ -150,6 +219,7 @@ public:
             ::_exit(127);
         }
         ::close(fds[1]);
+        output_.clear();
         out_ = ::fdopen(fds[0], "r");
         char line[1024];
         while (std::fgets(line, sizeof line, out_) != nullptr) {
@@ -161,35 +231,68 @@ public:
         return false;
     }
 
-    ~ServiceProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ != nullptr) {
-            std::fclose(out_);
-        }
-    }
+    ~ServiceProcess() { Stop(); }
 
     const std::string& output() const { return output_; }
 
+    // The rest of the output once the program ended, and its exit status (-1 on a signal).
+    int Wait() {
+        char line[1024];
+        while (out_ != nullptr && std::fgets(line, sizeof line, out_) != nullptr) {
+            output_ += line;
+        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The value of the start-up line "<name> <value>", or "".
+    std::string Line(const std::string& name) const {
+        const size_t at = output_.find("\n" + name + " ");
+        if (at == std::string::npos) {
+            return {};
+        }
+        const size_t begin = at + name.size() + 2;
+        return output_.substr(begin, output_.find('\n', begin) - begin);
+    }
+
 private:
+    void Stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+        if (out_ != nullptr) {
+            std::fclose(out_);
+            out_ = nullptr;
+        }
+    }
+
     pid_t pid_ = -1;
     FILE* out_ = nullptr;
     std::string output_;
 };
 
+// Starts `service` with `args` and --port on a free port; the port, or 0 when no try started.
+uint16_t StartOnAFreePort(ServiceProcess& service, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--port", ""});
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const uint16_t candidate = FreeLoopbackPort();
+        args[1] = std::to_string(candidate);
+        if (service.Start(args)) {
+            return candidate;
+        }
+    }
+    return 0;
+}
+
 TEST(PelmarServiceIntegrationTest, DemoRunsItsWholeRoadAgainstAServiceOnItsOwnPort) {
     TempDir data;
     ServiceProcess service;
-    uint16_t port = 0;
-    for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-        const uint16_t candidate = FreeLoopbackPort();
-        if (service.Start({"--port", std::to_string(candidate), "--data", data.path().string(),
-                           "--no-session"})) {
-            port = candidate;
-        }
-    }
+    const uint16_t port =
+            StartOnAFreePort(service, {"--data", data.path().string(), "--no-session"});
     ASSERT_NE(port, 0) << service.output();
     const std::string api = "http://127.0.0.1:" + std::to_string(port);
     EXPECT_NE(service.output().find("api " + api + "\n"), std::string::npos) << service.output();
@@ -200,6 +303,45 @@ TEST(PelmarServiceIntegrationTest, DemoRunsItsWholeRoadAgainstAServiceOnItsOwnPo
     EXPECT_NE(road.output.find("the whole road works"), std::string::npos) << road.output;
     // The upload reached this service, not one the demo started itself.
     EXPECT_FALSE(fs::is_empty(data.path() / "files"));
+}
+
+TEST(PelmarServiceIntegrationTest, ASecondServiceOnTheSamePortRefusesToStart) {
+    TempDir data;
+    ServiceProcess first;
+    const uint16_t port = StartOnAFreePort(first, {"--data", data.path().string()});
+    ASSERT_NE(port, 0) << first.output();
+
+    ServiceProcess second;
+    ASSERT_FALSE(second.Start({"--port", std::to_string(port), "--data", data.path().string()}))
+            << second.output();
+    EXPECT_EQ(second.Wait(), 1) << second.output();
+    EXPECT_NE(second.output().find("pelmar-service: cannot bind 127.0.0.1:" + std::to_string(port)
+                                   + ": Address already in use"),
+              std::string::npos)
+            << second.output();
+}
+
+TEST(PelmarServiceIntegrationTest, DemoMeetsADefaultServiceByTheValueItPrints) {
+    TempDir data;
+    ServiceProcess service;
+    ASSERT_TRUE(service.Start({"--data", data.path().string(), "--no-session"}))
+            << service.output();
+    const std::string demo = service.Line("demo");
+    const std::string prefix = "pelmar-demo --service http://127.0.0.1:";
+    ASSERT_EQ(demo.rfind(prefix, 0), 0U) << service.output();
+    const std::string port = demo.substr(prefix.size());
+    for (const char* role : {"cdn-api", "dev-api", "file-server", "storage"}) {
+        EXPECT_NE(service.Line(role).find(":" + port), std::string::npos) << service.output();
+    }
+
+    const pelmar::test::ProgramResult road = RunDemo(demo.substr(demo.find("--service")));
+    ASSERT_EQ(road.status, 0) << road.output;
+    EXPECT_NE(road.output.find("the whole road works"), std::string::npos) << road.output;
+
+    const pelmar::test::ProgramResult local =
+            RunDemo("--service http://localhost:" + port + " --token road-app");
+    EXPECT_EQ(local.status, 0) << local.output;
+    EXPECT_NE(local.output.find("the whole road works"), std::string::npos) << local.output;
 }
 
 TEST(PelmarServiceIntegrationTest, RefusesBadOptionsWithUsage) {

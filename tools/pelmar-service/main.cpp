@@ -1,5 +1,6 @@
 // pelmar-service: the hosting service on loopback, for running the demo and trying the SDK by hand.
-// Serves until SIGINT or SIGTERM and prints its base URLs on start.
+// Serves until SIGINT or SIGTERM and prints its base URLs on start, with the --service value that
+// points pelmar-demo at it.
 #include <signal.h>
 
 #include <charconv>
@@ -17,14 +18,16 @@ namespace {
 constexpr const char* kUsage =
         "usage: pelmar-service [--port P] [--data DIR] [--no-session]\n"
         "\n"
-        "Serves the hosting service on loopback until SIGINT or SIGTERM:\n"
+        "Serves the hosting service on loopback until SIGINT or SIGTERM, and prints the\n"
+        "addresses and the --service value for pelmar-demo:\n"
         "  API            http://127.0.0.1:P\n"
         "  CDN API        http://127.0.0.2:P\n"
         "  regional API   http://127.0.0.3:P/embed\n"
         "  media files    http://127.0.0.4:P\n"
         "  storage        http://127.0.0.5:P\n"
         "\n"
-        "  --port P       port of all five addresses (default 0: each picks a free port)\n"
+        "  --port P       port of all five addresses (default: a free port, the same for all\n"
+        "                 five); a port another program listens on is refused\n"
         "  --data DIR     where uploaded files are stored (default: a temporary folder that is\n"
         "                 removed on exit); everything else is kept in memory only\n"
         "  --no-session   answer API requests that carry no session token\n"
@@ -39,6 +42,7 @@ int usageError(const std::string& message) {
 
 int main(int argc, char** argv) {
     pelmar::test::ServiceEmulator::Options options;
+    options.onePort = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -86,6 +90,7 @@ int main(int argc, char** argv) {
                   << "dev-api " << emulator.devApiBase() << "\n"
                   << "file-server " << emulator.fileServerBase() << "\n"
                   << "storage " << emulator.storageBase() << "\n"
+                  << "demo pelmar-demo --service " << emulator.apiBase() << "\n"
                   << "data " << emulator.dataDir().string() << "\n"
                   << std::flush;
         int signal = 0;

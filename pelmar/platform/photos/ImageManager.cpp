@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/photos/internal/DecodeBudget.h"
 #include "pelmar/platform/photos/internal/PictureScaler.h"
 
 namespace pelmar::photos {
@@ -26,6 +27,10 @@ int maxDecoders() {
 }
 
 }  // namespace
+
+ImageManager::ImageManager() : budget_(std::make_unique<internal::DecodeBudget>(kDecodeBytes)) {}
+
+ImageManager::~ImageManager() = default;
 
 const std::shared_ptr<ImageManager>& ImageManager::defaultManager() {
     static const std::shared_ptr<ImageManager> manager = std::make_shared<ImageManager>();
@@ -87,7 +92,7 @@ std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> ImageManager::pr
     const auto result =
             asset.mediaType() == AssetMediaType::Video
                     ? internal::decodeMovieFrame(asset.file(), key.width, key.height, fill)
-                    : internal::decodePicture(asset.file(), key.width, key.height, fill, budget_);
+                    : internal::decodePicture(asset.file(), key.width, key.height, fill, *budget_);
     if (result.bitmap) {
         store(key, result.bitmap);
     }

@@ -15,10 +15,13 @@
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/photos/Asset.h"
-#include "pelmar/platform/photos/internal/DecodeBudget.h"
 #include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::photos {
+
+namespace internal {
+class DecodeBudget;
+}  // namespace internal
 
 // A size in pixels.
 struct PixelSize {
@@ -85,7 +88,8 @@ public:
 
     static const std::shared_ptr<ImageManager>& defaultManager();
 
-    ImageManager() = default;
+    ImageManager();
+    ~ImageManager();
     ImageManager(const ImageManager&) = delete;
     ImageManager& operator=(const ImageManager&) = delete;
 
@@ -160,7 +164,7 @@ private:
     void schedule(std::function<void()> work);
     void runScheduled(std::function<void()> work);
 
-    internal::DecodeBudget budget_{kDecodeBytes};
+    const std::unique_ptr<internal::DecodeBudget> budget_;
     mutable Mutex mutex_;
     ImageRequestID nextRequest_ PELMAR_GUARDED_BY(mutex_) = 1;
     std::set<ImageRequestID> pending_ PELMAR_GUARDED_BY(mutex_);

@@ -1,13 +1,70 @@
 #include "pelmar/platform/ui/Resources.h"
 
+#include <dlfcn.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <string>
 #include <system_error>
+#include <vector>
+
+// Defined by a source that the CMake package adds to each executable and shared library linking
+// the SDK (cmake/PelmarResourceDir.cpp.in); absent in binaries built otherwise.
+extern "C" [[gnu::weak]] const char* pelmar_package_resource_dir();
 
 namespace pelmar::ui {
 
 namespace {
+
+bool isFolder(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
+
+// The binary (executable or shared library) this code was linked into.
+std::optional<std::filesystem::path> ownBinary() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&Resources::installed), &info) == 0
+        || info.dli_fname == nullptr || *info.dli_fname == '\0') {
+        return std::nullopt;
+    }
+    std::error_code ec;
+    auto path = std::filesystem::canonical(info.dli_fname, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+// Where the resource folder may be, best first.
+std::vector<std::filesystem::path> candidateFolders() {
+    std::vector<std::filesystem::path> folders;
+    if (pelmar_package_resource_dir != nullptr) {
+        if (const char* folder = pelmar_package_resource_dir(); folder && *folder) {
+            folders.emplace_back(folder);
+        }
+    }
+    if (const auto binary = ownBinary()) {
+        const auto dir = binary->parent_path();
+        folders.push_back((dir / PELMAR_BINDIR_TO_RESOURCES).lexically_normal());
+        folders.push_back((dir / PELMAR_LIBDIR_TO_RESOURCES).lexically_normal());
+    }
+    return folders;
+}
+
+std::filesystem::path locateFolder() {
+    if (const char* override = std::getenv("PELMAR_RESOURCE_DIR"); override && *override) {
+        return override;
+    }
+    const auto folders = candidateFolders();
+    for (const auto& folder : folders) {
+        if (isFolder(folder)) {
+            return folder;
+        }
+    }
+    // Nothing there: the first place looked at, so that folder() tells where it was expected.
+    return folders.empty() ? std::filesystem::path() : folders.front();
+}
 
 bool safeName(std::string_view name) {
     return !name.empty() && name.find('/') == std::string_view::npos
@@ -39,16 +96,13 @@ bool oneOf(const std::string& ext, std::initializer_list<std::string_view> kinds
 }  // namespace
 
 const Resources& Resources::installed() {
-    static const auto* resources = [] {
-        const char* override = std::getenv("PELMAR_RESOURCE_DIR");
-        return new Resources(override && *override ? override : PELMAR_INSTALLED_RESOURCE_DIR);
-    }();
+    static const auto* resources = new Resources(locateFolder());
     return *resources;
 }
 
 std::optional<std::filesystem::path> Resources::first(
         std::string_view name, std::initializer_list<std::string_view> suffixes) const {
-    if (!safeName(name)) {
+    if (!safeName(name) || folder_.empty()) {
         return std::nullopt;
     }
     for (auto suffix : suffixes) {

@@ -12,11 +12,14 @@ namespace pelmar::ui {
 // .m4a, .aiff or .mp3. A name with an extension of its kind must match the file exactly.
 // Ownership: value type; installed() is one instance for the process, never destroyed.
 // Threads: thread-safe (immutable; lookups read the file system).
-// Errors: a name that is empty, absolute or climbs out of the folder ("/", "..") finds nothing.
+// Errors: a name that is empty, absolute or climbs out of the folder ("/", "..") finds nothing;
+//     so does every name in an empty folder path.
 class Resources {
 public:
-    // The installed folder: $PELMAR_RESOURCE_DIR when set, else where the library was installed
-    // to put it, read once.
+    // The SDK's folder, found once: $PELMAR_RESOURCE_DIR when set (used as given); else the
+    // folder of the package the binary was built against with CMake (the build tree's, or the
+    // installed prefix's wherever it lies now); else <prefix>/share/pelmar/resources beside the
+    // executable (<prefix>/bin) or shared library (<prefix>/lib) that holds the SDK.
     static const Resources& installed();
 
     explicit Resources(std::filesystem::path folder) : folder_(std::move(folder)) {}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -44,6 +45,29 @@ TEST(ResourcesTest, FindsTheBestFileForANameAndNothingOutsideTheFolder) {
     }
     EXPECT_EQ(resources.imagePath("play", 2)->filename(), "play@2x.png");
     EXPECT_EQ(resources.imagePath("play", 1)->filename(), "play@2x.png");
+}
+
+TEST(ResourcesTest, TheLinkedBinaryFindsThePicturesOfEverySubsystem) {
+    if (std::getenv("PELMAR_RESOURCE_DIR") != nullptr) {
+        GTEST_SKIP() << "PELMAR_RESOURCE_DIR overrides the folder";
+    }
+    const Resources& resources = Resources::installed();
+    for (const char* name : {"trash-white", "play-white", "ic_stop"}) {
+        SCOPED_TRACE(name);
+        const auto path = resources.imagePath(name);
+        ASSERT_TRUE(path) << "looked in " << resources.folder();
+        EXPECT_EQ(path->parent_path(), resources.folder());
+    }
+}
+
+TEST(ResourcesTest, AnEmptyFolderFindsNothingInTheWorkingDirectory) {
+    test::TempSandbox sandbox;
+    std::ofstream(sandbox.root() / "here.png") << "x";
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(sandbox.root());
+    const Resources resources{std::filesystem::path()};
+    EXPECT_FALSE(resources.imagePath("here"));
+    std::filesystem::current_path(previous);
 }
 
 }  // namespace

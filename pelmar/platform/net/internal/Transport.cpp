@@ -124,10 +124,13 @@ std::optional<Error> checkRequest(const URLRequest& request) {
 }
 
 Error errorFromCurl(CURLcode code, const char* detail) {
+    // libcurl's detail often ends in its own text for the code already ("Failed to connect to
+    // h port p after 0 ms: Couldn't connect to server"); the code's text is said once.
     std::string message = curl_easy_strerror(code);
     if (detail != nullptr && detail[0] != '\0') {
-        message += ": ";
-        message += detail;
+        const std::string_view more(detail);
+        message = more.find(message) != std::string_view::npos ? std::string(more)
+                                                               : message + ": " + std::string(more);
     }
     switch (code) {
         case CURLE_UNSUPPORTED_PROTOCOL:

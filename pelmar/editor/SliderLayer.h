@@ -9,7 +9,7 @@
 // Threads: main thread only.
 // Errors: none.
 
-namespace pelmar::internal {
+namespace pelmar {
 
 class SliderLayer {
 public:
@@ -39,4 +39,4 @@ private:
     int displayRequests_ = 0;
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar
