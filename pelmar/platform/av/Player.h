@@ -20,7 +20,10 @@ class Timer;
 
 // Player: plays one item on the installed clock. Nothing is decoded: the current time advances
 // with the clock at the player's rate while the item is ready; play() on an item that is still
-// loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. At
+// loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. It
+// plays only what has loaded (the item's loadedTimeRanges): reaching the end of that while playing
+// posts kPlayerItemPlaybackStalledNotification (sender: the item) and waits (WaitingToPlay...)
+// until more has loaded, then plays on by itself. At
 // the item's end the player posts kPlayerItemDidPlayToEndTimeNotification (sender: the item) and
 // then acts as actionAtItemEnd says (a plain player pauses there). A seek while playing waits
 // for one main-loop turn before playing on, as a real seek does.
@@ -82,7 +85,8 @@ public:
 
     float rate() const;
 
-    // Negative rates play backwards and stop at 0.
+    // Negative rates play backwards and stop at 0. A current item that failed to load keeps
+    // the rate at 0: there is nothing to play.
     void setRate(float rate);
 
     // Clamped to [0, 1]. Only recorded: nothing is heard.
@@ -141,6 +145,11 @@ private:
     struct Changes;
 
     void applyItemStatus(const std::shared_ptr<PlayerItem>& item, PlayerItem::Status itemStatus);
+    void applyLoadedRanges(const std::shared_ptr<PlayerItem>& item);
+    // The end of what the current item has loaded, in seconds (infinite when all of it has).
+    double loadedLocked() const PELMAR_REQUIRES(mutex_);
+    // Playing forward and at the end of what has loaded, short of the item's end.
+    bool starvedLocked() const PELMAR_REQUIRES(mutex_);
     void finishSeek(uint64_t generation);
     void onItemEnd(uint64_t generation);
     double positionLocked() const PELMAR_REQUIRES(mutex_);
