@@ -63,6 +63,10 @@ public:
     // The opaque colour of 0xRRGGBB; bits above 23 are ignored.
     static ui::Color UIColorFromRGB(int64_t rgbValue);
 
+    // The picture of the resource `name` from the SDK's resource folder; null for a name with no
+    // picture. The screen loads "close" and its style's icons through it.
+    static std::shared_ptr<const ui::Image> getImageFromResource(const std::string& name);
+
     // Stores the style and picks its icon names. Before the view loads.
     void setPlayerStyle(std::shared_ptr<PlayerStyle> style);
 
