@@ -3,6 +3,7 @@
 #include <functional>
 #include <latch>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,10 @@ struct SharedCase {
     std::function<std::shared_ptr<void>()> get;
     std::function<void()> reset;
 };
+
+void PrintTo(const SharedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AudioSharedInstancesTest : public ::testing::TestWithParam<SharedCase> {};
 

@@ -28,7 +28,7 @@ using TCS = Player::TimeControlStatus;
 // clock. One nginx per test program.
 class PlayerIntegrationTest : public dispatch::test::MainLoopFixture {
 protected:
-    static constexpr int64_t kSlowBytesPerSecond = 48 * 1024;
+    static constexpr int64_t kSlowBytesPerSecond = 160 * 1024;
 
     static void SetUpTestSuite() {
         movie_ = std::make_unique<test::ServedTestMovie>(test::TestMovie{}, kSlowBytesPerSecond);
