@@ -26,8 +26,9 @@
 //     are weak. The periodic observer it adds holds the screen weakly and is removed at close
 //     and when the screen ends.
 // Threads: main thread only.
-// Errors: none reported; without a player the screen loads an empty view and builds nothing.
-//     A time that is not a finite number shows and seeks as 0.
+// Errors: none reported by the screen; without a player it loads an empty view and builds
+//     nothing. A time that is not a finite number shows and seeks as 0. An item that cannot play
+//     leaves the screen at 0:00; a PelmarPlayer writes that failure to the log.
 
 namespace pelmar {
 class Pelmar;
