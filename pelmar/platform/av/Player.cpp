@@ -33,6 +33,8 @@ struct Player::Changes {
     std::shared_ptr<PlayerItem> failed;
     std::shared_ptr<PlayerItem> jumped;
     std::shared_ptr<PlayerItem> stalled;
+    // The current item, which buffers (an HTTP item fetches its bytes) while it is current.
+    std::shared_ptr<PlayerItem> current;
     std::vector<foundation::Observable<PlayerItem::Status>::Token> tokens;
     std::vector<foundation::Observable<std::vector<TimeRange>>::Token> loadedTokens;
     std::vector<std::shared_ptr<dispatch::Timer>> timers;
@@ -345,6 +347,12 @@ void Player::seek(media::Time to, media::Time, media::Time, SeekCompletion compl
             }
             pendingSeek_ = std::move(completion);
             generation = ++seekGeneration_;
+            seekAwaitingItem_ = 0;
+            // A seek into an item that is still loading ends once it has loaded (or failed).
+            if (items_.front().item->status.get() == PlayerItem::Status::Unknown) {
+                seekAwaitingItem_ = generation;
+                generation = 0;
+            }
             seeking_ = control_ == TimeControlStatus::Playing || seeking_;
             changes.jumped = items_.front().item;
             refreshLocked(changes);
@@ -352,15 +360,19 @@ void Player::seek(media::Time to, media::Time, media::Time, SeekCompletion compl
     }
     announce(changes);
     if (generation != 0) {
-        dispatch::Queue::main()->async([weak = weak_from_this(), generation] {
-            if (auto self = weak.lock()) {
-                self->finishSeek(generation);
-            }
-        });
+        postSeekEnd(generation, true);
     }
 }
 
-void Player::finishSeek(uint64_t generation) {
+void Player::postSeekEnd(uint64_t generation, bool finished) {
+    dispatch::Queue::main()->async([weak = weak_from_this(), generation, finished] {
+        if (auto self = weak.lock()) {
+            self->finishSeek(generation, finished);
+        }
+    });
+}
+
+void Player::finishSeek(uint64_t generation, bool finished) {
     Changes changes;
     SeekCompletion completion;
     {
@@ -376,7 +388,7 @@ void Player::finishSeek(uint64_t generation) {
     }
     announce(changes);
     if (completion) {
-        completion(true);
+        completion(finished);
     }
 }
 
@@ -430,11 +442,13 @@ void Player::notifyObservers(const std::vector<std::shared_ptr<PeriodicObserver>
 void Player::applyItemStatus(const std::shared_ptr<PlayerItem>& item,
                              PlayerItem::Status itemStatus) {
     Changes changes;
+    uint64_t awaitedSeek = 0;
     {
         MutexLock lock(mutex_);
         if (items_.empty() || items_.front().item != item) {
             return;
         }
+        awaitedSeek = std::exchange(seekAwaitingItem_, 0);
         if (itemStatus == PlayerItem::Status::ReadyToPlay) {
             changes.becameReady = !everReady_;
             everReady_ = true;
@@ -448,6 +462,11 @@ void Player::applyItemStatus(const std::shared_ptr<PlayerItem>& item,
         refreshLocked(changes);
     }
     announce(changes);
+    if (awaitedSeek != 0) {
+        // An item that failed and stays current ends the seek unfinished; one that was dropped
+        // has abandoned it already.
+        postSeekEnd(awaitedSeek, itemStatus == PlayerItem::Status::ReadyToPlay);
+    }
 }
 
 void Player::applyLoadedRanges(const std::shared_ptr<PlayerItem>& item) {
@@ -518,6 +537,7 @@ void Player::dropCurrentLocked(Changes& changes) {
     running_ = false;
     seeking_ = false;
     ++seekGeneration_;
+    seekAwaitingItem_ = 0;
     if (pendingSeek_) {
         changes.abandonedSeeks.push_back(std::move(pendingSeek_));
         pendingSeek_ = nullptr;
@@ -544,6 +564,9 @@ void Player::refreshLocked(Changes& changes) {
     }
     if (starved && control_ == TimeControlStatus::Playing) {
         changes.stalled = items_.front().item;
+    }
+    if (!items_.empty()) {
+        changes.current = items_.front().item;
     }
     if (desired == TimeControlStatus::Playing && !running_) {
         anchor_ = now();
@@ -608,6 +631,9 @@ void Player::announce(Changes& changes) {
     }
     changes.tokens.clear();
     changes.loadedTokens.clear();
+    if (changes.current) {
+        changes.current->startBuffering();
+    }
     for (auto& completion : changes.abandonedSeeks) {
         if (completion) {
             dispatch::Queue::main()->async([completion] { completion(false); });

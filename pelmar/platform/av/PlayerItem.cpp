@@ -64,13 +64,16 @@ void PlayerItem::finishLoading() {
     const auto remote = std::dynamic_pointer_cast<URLAsset>(asset_);
     const bool fetch = remote && remote->isRemote();
     std::vector<TimeRange> loaded;
-    bool fetching = false;
+    bool fetchNow = false;
     {
         MutexLock lock(mutex_);
         if (asset_->isPlayable()) {
             duration_ = asset_->duration();
-            fetching = fetch && duration_.isNumeric();
-            if (!fetching) {
+            const bool fetching = fetch && duration_.isNumeric();
+            if (fetching) {
+                fetchURL_ = remote->location();
+                fetchNow = bufferingWanted_;
+            } else {
                 loadedSeconds_ = std::numeric_limits<double>::infinity();
                 loaded.push_back(TimeRange::make(media::Time::zero(), duration_));
             }
@@ -85,9 +88,23 @@ void PlayerItem::finishLoading() {
         loadedTimeRanges.set(loaded);
     }
     status.set(result);
-    if (fetching) {
-        startFetching(remote->location());
+    if (fetchNow) {
+        startBuffering();
     }
+}
+
+void PlayerItem::startBuffering() {
+    std::string url;
+    {
+        MutexLock lock(mutex_);
+        bufferingWanted_ = true;
+        if (fetchURL_.empty() || loader_) {
+            return;
+        }
+        url = std::move(fetchURL_);
+        fetchURL_.clear();
+    }
+    startFetching(url);
 }
 
 void PlayerItem::startFetching(const std::string& url) {

@@ -17,8 +17,9 @@
 // then ready to play, or failed when the asset cannot be read or has neither audio nor video),
 // its duration once ready, the stretch of it that has loaded, and the notifications players post
 // about it with the item as sender. A local item has loaded whole once it is ready; an HTTP item
-// then fetches its bytes (PlayerItemLoader) and its loaded range grows with them, as the share of
-// the bytes that has arrived, until it covers the whole duration. A player plays only what has
+// fetches its bytes (PlayerItemLoader) once it is ready and a player has made it current, and its
+// loaded range grows with them, as the share of the bytes that has arrived, until it covers the
+// whole duration. A player plays only what has
 // loaded: reaching its end while playing stalls until more arrives.
 // Ownership: made by create() and held by shared_ptr; holds its asset and its loader, which
 //     refers to it weakly. Players hold their items; dropping the item stops its fetch.
@@ -78,6 +79,10 @@ public:
     // duration is not a number), 0 before the item is ready.
     double loadedSeconds() const;
 
+    // Called by a player that makes the item current: an HTTP item starts fetching its bytes
+    // (once it is ready, if it is not yet). Later calls do nothing.
+    void startBuffering();
+
 private:
     struct Key {};
 
@@ -96,6 +101,9 @@ private:
     media::Time duration_ PELMAR_GUARDED_BY(mutex_);
     std::optional<Error> error_ PELMAR_GUARDED_BY(mutex_);
     double loadedSeconds_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool bufferingWanted_ PELMAR_GUARDED_BY(mutex_) = false;
+    // The URL to fetch once buffering is wanted; empty when there is nothing (more) to fetch.
+    std::string fetchURL_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PlayerItemLoader> loader_ PELMAR_GUARDED_BY(mutex_);
 };
 
