@@ -27,7 +27,8 @@
 //     load() is called); status and loadedTimeRanges then change on the main thread, so their
 //     observers run there.
 // Errors: error() once the status is Failed: the asset's error (kAssetErrorDomain), or
-//     kAssetErrorUnparsable when it has no audio or video track.
+//     kAssetErrorUnparsable when it has no audio or video track. A transfer of an HTTP item's
+//     bytes that breaks off leaves the loaded range where it stopped (playback stalls there).
 
 namespace pelmar::av {
 
