@@ -130,13 +130,13 @@ void PelmarImageContainerViewController::createScrollView() {
     scrollView_ = std::make_shared<ui::ScrollView>(view()->bounds());
     scrollView_->setDelegate(weakSelf());
     auto weak = weakSelf();
-    auto tap = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer&) {
+    scrollTap_ = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer&) {
         if (auto self = weak.lock()) {
             self->dismissImageViewer();
         }
     });
-    tap->setCancelsTouchesInView(false);
-    scrollView_->addGestureRecognizer(tap);
+    scrollTap_->setCancelsTouchesInView(false);
+    scrollView_->addGestureRecognizer(scrollTap_);
     view()->addSubview(scrollView_);
 }
 
@@ -387,6 +387,9 @@ void PelmarImageContainerViewController::createActiveAssetView() {
         single->requireToFail(longPress_);
     }
     single->requireToFail(twice);
+    // The scroll view's own tap (for taps beside the picture) waits like the picture's: the
+    // first tap of a double tap on the picture must not close the viewer.
+    scrollTap_->requireToFail(twice);
     pan_ = std::make_shared<ui::PanGestureRecognizer>();
     pan_->addAction([weak](ui::GestureRecognizer& r) {
         auto self = weak.lock();

@@ -183,6 +183,7 @@ private:
     std::shared_ptr<ui::DynamicAnimator> animator_;
     std::shared_ptr<ui::DynamicBehavior> imgAttatchment_;
     std::shared_ptr<ui::PanGestureRecognizer> pan_;
+    std::shared_ptr<ui::TapGestureRecognizer> scrollTap_;
     PelmarImage sharedItem_;
     std::optional<std::string> downloadUUID_;
     bool errorPending_ = false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pelmar/imageviewer/PelmarImageViewController.h"
+#include "pelmar/imageviewer/PelmarImageViewerConstants.h"
 #include "pelmar/imageviewer/internal/LivePhotoView.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/ActivityViewController.h"
@@ -57,14 +58,13 @@ protected:
                 viewer->pagerVC()->viewControllers().front());
     }
 
-    // A long press at the middle of the screen, where the fitted picture is. The finger is
-    // taken away by what the press opens, as the system does when a screen comes over it.
+    // A long press at the middle of the screen, where the fitted picture is.
     void longPress() {
         const ui::Rect screen = ui::Screen::main().bounds();
         ui::TouchSequence finger(app.window());
         ASSERT_EQ(finger.begin({{screen.width / 2, screen.height / 2}}), std::nullopt);
         app.advance(0.6);
-        finger.cancel();
+        finger.end();
         app.settle();
     }
 
@@ -186,6 +186,38 @@ TEST_F(PelmarImageContainerViewControllerTest, ShareIsASheetOnAPhoneAndAPopoverO
         app.advance(1.0);
         app.settle();
         ASSERT_EQ(app.topViewController(), app.root());
+    }
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, TapsCloseTheViewerOnceButADoubleTapZooms) {
+    auto page = show(asset(jpeg, false));
+    int closes = 0;
+    auto closing = foundation::NotificationCenter::defaultCenter().addObserver(
+            std::string(NOTE_VC_SHOULD_DISMISS), [&] { ++closes; });
+    const ui::Rect screen = ui::Screen::main().bounds();
+    const ui::Point picture{screen.width / 2, screen.height / 2};
+    const double minimum = page->scrollView()->zoomScale();
+
+    ASSERT_EQ(ui::tap(*app.window(), picture), std::nullopt);
+    app.advance(0.1);
+    ASSERT_EQ(ui::tap(*app.window(), picture), std::nullopt);
+    app.advance(0.5);
+    app.settle();
+    EXPECT_EQ(closes, 0) << "the first tap of a double tap closes nothing";
+    EXPECT_GT(page->scrollView()->zoomScale(), minimum);
+
+    const struct {
+        const char* name;
+        ui::Point at;
+    } singles[] = {{"on the picture", picture}, {"beside it", {screen.width / 2, 5}}};
+
+    for (const auto& c : singles) {
+        SCOPED_TRACE(c.name);
+        closes = 0;
+        ASSERT_EQ(ui::tap(*app.window(), c.at), std::nullopt);
+        app.advance(0.5);
+        app.settle();
+        EXPECT_EQ(closes, 1);
     }
 }
 
