@@ -29,9 +29,9 @@
 //     URL) is skipped by the queue factory and reaches the single-item factories as a null item
 //     or a null player. A local path is not checked: its item fails in the player. Every item a
 //     player is made with that fails to load (a missing file, one that is not media) writes one
-//     line "PelmarPlayer: cannot play the item: <error>" to the log (foundation::Log), on the
-//     main thread; the item's status and error() tell the same. The delegate has no failure
-//     event, so it hears nothing of it.
+//     line "PelmarPlayer: cannot play the item: <error>" to the SDK's log (foundation::Log, which
+//     reaches the host's LogSink), on the main thread; the item's status and error() tell the
+//     same. The delegate has no failure event, so it hears nothing of it.
 
 namespace pelmar {
 class Pelmar;
