@@ -5,6 +5,7 @@
 #include "pelmar/audio/AudioFileURL.h"
 #include "pelmar/audio/AudioNotifications.h"
 #include "pelmar/audio/AudioRecorderManager.h"
+#include "pelmar/audio/internal/SharedInstance.h"
 #include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/foundation/Console.h"
@@ -15,22 +16,20 @@ namespace pelmar {
 using foundation::Console;
 
 namespace {
-std::shared_ptr<AudioPlayerManager>& sharedPlayerManager() {
-    static std::shared_ptr<AudioPlayerManager> instance;
-    return instance;
+internal::SharedInstance<AudioPlayerManager>& sharedPlayerManager() {
+    static internal::SharedInstance<AudioPlayerManager> slot;
+    return slot;
 }
 }  // namespace
 
 std::shared_ptr<AudioPlayerManager> AudioPlayerManager::shared() {
-    auto& instance = sharedPlayerManager();
-    if (!instance) {
-        instance.reset(new AudioPlayerManager());
-    }
-    return instance;
+    return sharedPlayerManager().get(
+            [] { return std::shared_ptr<AudioPlayerManager>(new AudioPlayerManager()); });
 }
 
 void AudioPlayerManager::resetShared() {
-    auto& instance = sharedPlayerManager();
+    // Torn down outside the slot's lock, as stopping may call back into the managers.
+    auto instance = sharedPlayerManager().take();
     if (instance) {
         instance->invalidateMeteringTimer();
         if (instance->player_) {

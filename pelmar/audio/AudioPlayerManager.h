@@ -17,7 +17,8 @@ namespace pelmar {
 // per step.
 // Ownership: one process-wide instance (shared()); owns its platform player and metering timer,
 //     which refers to it weakly.
-// Threads: main thread only.
+// Threads: shared() and resetShared() are thread-safe (one instance however many threads ask
+//     first); the rest is main thread only.
 // Errors: play() and resume() throw AudioException, or the platform's av::AudioError for the
 //     audio session and player creation.
 class AudioPlayerManager : public std::enable_shared_from_this<AudioPlayerManager>,

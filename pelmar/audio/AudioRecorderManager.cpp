@@ -4,6 +4,7 @@
 
 #include "pelmar/audio/AudioFileURL.h"
 #include "pelmar/audio/AudioNotifications.h"
+#include "pelmar/audio/internal/SharedInstance.h"
 #include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/Timer.h"
@@ -28,29 +29,26 @@ std::string errorDescription(const std::exception_ptr& error) {
 }
 
 namespace {
-std::shared_ptr<AudioRecorderManager>& sharedRecorderManager() {
-    static std::shared_ptr<AudioRecorderManager> instance;
-    return instance;
+internal::SharedInstance<AudioRecorderManager>& sharedRecorderManager() {
+    static internal::SharedInstance<AudioRecorderManager> slot;
+    return slot;
 }
 }  // namespace
 
 std::shared_ptr<AudioRecorderManager> AudioRecorderManager::shared() {
-    auto& instance = sharedRecorderManager();
-    if (!instance) {
-        instance.reset(new AudioRecorderManager());
-    }
-    return instance;
+    return sharedRecorderManager().get(
+            [] { return std::shared_ptr<AudioRecorderManager>(new AudioRecorderManager()); });
 }
 
 void AudioRecorderManager::resetShared() {
-    auto& instance = sharedRecorderManager();
+    // Torn down outside the slot's lock: stopping tells the delegate, which may ask for shared().
+    auto instance = sharedRecorderManager().take();
     if (instance) {
         instance->invalidateMeteringTimer();
         if (instance->recorder_ && instance->recorder_->isRecording()) {
             instance->recorder_->stop();
         }
     }
-    instance.reset();
 }
 
 AudioRecorderManager::~AudioRecorderManager() {

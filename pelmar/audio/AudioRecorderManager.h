@@ -26,8 +26,9 @@ std::string errorDescription(const std::exception_ptr& error);
 // step.
 // Ownership: one process-wide instance (shared()); owns its platform recorder and metering timer,
 //     which refers to it weakly.
-// Threads: main thread only. A start that waits for the permission answer continues on the main
-//     queue, so its completion and metering timer are on the main thread too.
+// Threads: shared() and resetShared() are thread-safe (one instance however many threads ask
+//     first); the rest is main thread only. A start that waits for the permission answer continues
+//     on the main queue, so its completion and metering timer are on the main thread too.
 // Errors: the operations throw AudioException, or the platform's av::AudioError for the audio
 //     session and recorder creation; startRecording() hands the error to its completion instead.
 class AudioRecorderManager : public std::enable_shared_from_this<AudioRecorderManager>,

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "pelmar/audio/SpringboardData.h"
+#include "pelmar/audio/internal/SharedInstance.h"
 #include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/URLAsset.h"
@@ -18,15 +19,11 @@ namespace pelmar {
 
 namespace {
 
-// The platform's notification of an item whose playback stalled; sender: the item.
-constexpr std::string_view kPlayerItemPlaybackStalledNotification =
-        "AVPlayerItemPlaybackStalledNotification";
-
 constexpr int32_t kSeekTimescale = 100;
 
-std::shared_ptr<PelmarAudioEngine>& sharedEngine() {
-    static std::shared_ptr<PelmarAudioEngine> instance;
-    return instance;
+internal::SharedInstance<PelmarAudioEngine>& sharedEngine() {
+    static internal::SharedInstance<PelmarAudioEngine> slot;
+    return slot;
 }
 
 }  // namespace
@@ -42,18 +39,16 @@ std::optional<SkipDirection> skipDirectionFromRawValue(double raw) {
 }
 
 std::shared_ptr<PelmarAudioEngine> PelmarAudioEngine::sharedInstance() {
-    auto& instance = sharedEngine();
-    if (!instance) {
-        instance.reset(new PelmarAudioEngine());
-        instance->setupNotifications();
-    }
-    return instance;
+    return sharedEngine().get([] {
+        std::shared_ptr<PelmarAudioEngine> engine(new PelmarAudioEngine());
+        engine->setupNotifications();
+        return engine;
+    });
 }
 
 void PelmarAudioEngine::resetShared() {
-    if (auto& instance = sharedEngine()) {
+    if (auto instance = sharedEngine().take()) {
         instance->player_->pause();
-        instance.reset();
     }
 }
 
@@ -133,23 +128,20 @@ void PelmarAudioEngine::prepareAndPlay(const std::shared_ptr<av::URLAsset>& asse
         foundation::Console::print(e.what());
     }
     player_->pause();
-    itemStatusObservation_.reset();
+    timeRangesObservation_.reset();
     auto item = av::PlayerItem::create(asset);
     player_->replaceCurrentItem(item);
     std::weak_ptr<PelmarAudioEngine> weak = weak_from_this();
-    std::weak_ptr<av::PlayerItem> weakItem = item;
-    // The item is read whole once it is ready (a local file or a loopback server): the loaded
-    // range is then its whole duration.
-    itemStatusObservation_ = item->status.observe(
-            [weak, weakItem](const auto& change) {
+    // A local item loads whole once it is ready; an HTTP item's range grows as its bytes arrive.
+    timeRangesObservation_ = item->loadedTimeRanges.observe(
+            [weak](const auto& change) {
                 auto self = weak.lock();
-                auto current = weakItem.lock();
-                if (!self || !current || change.isPrior || !change.newValue
-                    || *change.newValue != av::PlayerItem::Status::ReadyToPlay) {
+                if (!self || change.isPrior || !change.newValue || change.newValue->empty()) {
                     return;
                 }
+                const av::TimeRange& first = change.newValue->front();
                 const double duration = self->durationInSeconds();
-                const double loaded = current->duration().seconds();
+                const double loaded = first.start.seconds() + first.duration.seconds();
                 // Without a usable duration there is no share to tell.
                 if (!std::isfinite(duration) || duration <= 0 || !std::isfinite(loaded)) {
                     return;
@@ -232,7 +224,7 @@ void PelmarAudioEngine::setupNotifications() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     tokens_.push_back(center.addObserver(std::string(av::kPlayerItemDidPlayToEndTimeNotification),
                                          handler(&PelmarAudioEngine::playerDidReachEnd)));
-    tokens_.push_back(center.addObserver(std::string(kPlayerItemPlaybackStalledNotification),
+    tokens_.push_back(center.addObserver(std::string(av::kPlayerItemPlaybackStalledNotification),
                                          handler(&PelmarAudioEngine::playingStalled)));
     tokens_.push_back(
             center.addObserver(std::string(av::kPlayerItemTimeJumpedNotification),

@@ -21,9 +21,11 @@ class URLAsset;
 namespace pelmar {
 
 // The engine's notifications on the default notification centre. The object of
-// kMediaLoadProgress is the loaded share of the item in percent and that of kPlayerTimeDidChange
-// the engine's current time in seconds, each a `double`; kPlayerStalled carries the player's
-// current item; kPlayerDidReachEnd nothing.
+// kMediaLoadProgress is the loaded share of the item in percent, posted each time its loaded range
+// grows (as an HTTP item's bytes arrive; once, 100, for a local file), and that of
+// kPlayerTimeDidChange the engine's current time in seconds, each a `double`; kPlayerStalled
+// (playback reached the end of what has loaded) carries the player's current item;
+// kPlayerDidReachEnd nothing.
 inline constexpr std::string_view kMediaLoadProgress =
         "com.brindlecove.medialoadedstate.notification";
 inline constexpr std::string_view kPlayerStalled = "com.brindlecove.playerstalled.notification";
@@ -45,8 +47,10 @@ std::optional<SkipDirection> skipDirectionFromRawValue(double raw);
 // current item counts for the end, stall and time-jump events.
 // Ownership: one process-wide instance (sharedInstance()); owns its player and observers, which
 //     refer to it weakly.
-// Threads: main thread only; the completion of a new URL comes on a later main-queue turn, that
-//     of a toggle at once. Its notifications are posted on the thread that posted the player's.
+// Threads: sharedInstance() and resetShared() are thread-safe (one instance however many threads
+//     ask first); the rest is main thread only. The completion of a new URL comes on a later
+//     main-queue turn, that of a toggle at once. Its notifications are posted on the thread that
+//     posted the player's.
 // Errors: none reported: an unreadable URL is made current all the same (its duration is 0).
 class PelmarAudioEngine : public std::enable_shared_from_this<PelmarAudioEngine> {
 public:
@@ -109,7 +113,7 @@ private:
     std::optional<std::string> currentPlayingItem_;
     // Counts requests for new URLs; a preparation whose number is not the latest is dropped.
     uint64_t request_ = 0;
-    foundation::Observable<av::PlayerItem::Status>::Token itemStatusObservation_;
+    foundation::Observable<std::vector<av::TimeRange>>::Token timeRangesObservation_;
     std::vector<foundation::NotificationCenter::Token> tokens_;
 };
 

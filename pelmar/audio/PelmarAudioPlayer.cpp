@@ -352,8 +352,9 @@ void PelmarAudioPlayer::stopTimer() {
 
 void PelmarAudioPlayer::episodeLoadedNotification(const foundation::Notification& notification) {
     auto percent = notification.objectAs<double>();
-    // A share that is 100 after rounding counts as loaded (99.9999 from a floating division).
-    if (percent && std::isfinite(*percent) && std::llround(*percent) == 100) {
+    // A share within a hair of 100 counts as loaded (a floating division may give 99.99999);
+    // a load still short of its last bytes, 99.7 say, does not.
+    if (percent && std::isfinite(*percent) && std::abs(*percent - 100.0) < kLoadedTolerance) {
         tellDelegate([](PelmarPlayerDelegate& d) { d.playerReadyToPlay(); });
     }
 }

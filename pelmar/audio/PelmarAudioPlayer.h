@@ -40,6 +40,10 @@ class Pelmar;
 // Errors: none reported: an entry that cannot be played shows "Paused".
 class PelmarAudioPlayer : public ui::ViewController {
 public:
+    // How near to 100 a load share must be to count as the whole entry loaded (which tells the
+    // delegate it is ready).
+    static constexpr double kLoadedTolerance = 1e-4;
+
     // `application` may be null (no delegate calls).
     static std::shared_ptr<PelmarAudioPlayer> create(std::shared_ptr<Pelmar> application,
                                                      std::vector<std::string> paths);

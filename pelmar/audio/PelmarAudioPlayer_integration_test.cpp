@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "pelmar/audio/testing/AudioServiceApp.h"
 #include "pelmar/audio/testing/WavFile.h"
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Slider.h"
@@ -45,9 +47,15 @@ protected:
         return screen;
     }
 
-    // Until the screen says "Playing" and the item has loaded.
+    // Until the screen says "Playing" and all of the item has arrived, so that the clock can
+    // play it through.
     bool waitPlaying(PelmarAudioPlayer& screen) {
-        const bool playing = app.runUntil([&] { return text(screen.statusLabel) == "Playing"; });
+        const auto player = PelmarAudioEngine::sharedInstance()->player();
+        const bool playing = app.runUntil([&] {
+            const auto item = player->currentItem();
+            return text(screen.statusLabel) == "Playing" && item
+                   && std::isinf(item->loadedSeconds());
+        });
         app.settle();
         return playing;
     }

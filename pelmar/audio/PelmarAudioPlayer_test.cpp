@@ -136,6 +136,26 @@ TEST_F(PelmarAudioPlayerTest, ClosingWhileTheNextEntryIsPreparedLeavesNothingPla
     EXPECT_TRUE(app.expectFreedAfterDismiss(std::move(screen)));
 }
 
+TEST_F(PelmarAudioPlayerTest, AnEntryThatIsNotAURLShowsPausedAndTheNextStillPlays) {
+    const auto wav = dir.path() / "b.wav";
+    ASSERT_TRUE(test::writeWav(wav, 1, 5 * 44100, 0));
+    app.sdk()->setPlayerDelegate(events);
+    auto screen = PelmarAudioPlayer::create(app.sdk(), {"not a url://x y", wav.string()});
+    app.root()->present(screen, false);
+    ASSERT_TRUE(app.runUntil(
+            [&] { return screen->isAppeared() && text(screen->statusLabel) == "Paused"; }, 3))
+            << "status: " << text(screen->statusLabel);
+    app.settle();
+    auto engine = PelmarAudioEngine::sharedInstance();
+    EXPECT_EQ(engine->currentPlayingItem(), "not a url://x y");
+    EXPECT_FALSE(engine->isPlaying());
+    EXPECT_EQ(engine->durationInSeconds(), 0.0);
+    screen->onPlayNextItem();
+    ASSERT_TRUE(app.runUntil([&] { return text(screen->statusLabel) == "Playing"; }));
+    EXPECT_EQ(engine->currentPlayingItem(), wav.string());
+    EXPECT_TRUE(engine->isPlaying());
+}
+
 TEST_F(PelmarAudioPlayerTest, AnEmptyListPlaysNothingAndCloses) {
     app.sdk()->setPlayerDelegate(events);
     auto screen = PelmarAudioPlayer::create(app.sdk(), {});

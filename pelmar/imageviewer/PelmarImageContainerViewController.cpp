@@ -6,13 +6,18 @@
 #include "pelmar/imageviewer/PelmarBackLoadedImageSource.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
 #include "pelmar/imageviewer/internal/AspectFit.h"
+#include "pelmar/imageviewer/internal/LivePhotoView.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/ui/ActivityViewController.h"
 #include "pelmar/platform/ui/AlertController.h"
+#include "pelmar/platform/ui/BarButtonItem.h"
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Device.h"
 #include "pelmar/platform/ui/LongPressGestureRecognizer.h"
 #include "pelmar/platform/ui/PanGestureRecognizer.h"
 #include "pelmar/platform/ui/Screen.h"
+#include "pelmar/platform/ui/ScrollView.h"
 #include "pelmar/platform/ui/TapGestureRecognizer.h"
 
 namespace pelmar {
@@ -71,6 +76,15 @@ void PelmarImageContainerViewController::viewDidLoad() {
         assetType_ = PelmarImageAssetType::Still;
         imgLoaded_ = *image;
         addImageToScrollView();
+    } else if (const auto* asset = std::get_if<photos::AssetPtr>(&imgSrc); asset && *asset) {
+        if (((*asset)->mediaSubtypes() & photos::kAssetMediaSubtypePhotoLive) != 0) {
+            assetType_ = PelmarImageAssetType::LivePhoto;
+            createProgressView();
+            retrieveLivePhotoFromAsset(*asset);
+        } else {
+            assetType_ = PelmarImageAssetType::Still;
+            retrieveImageFromAsset(*asset);
+        }
     } else if (const auto* animated =
                        std::get_if<std::shared_ptr<PelmarCachedAnimatedImage>>(&imgSrc);
                animated && *animated) {
@@ -116,13 +130,13 @@ void PelmarImageContainerViewController::createScrollView() {
     scrollView_ = std::make_shared<ui::ScrollView>(view()->bounds());
     scrollView_->setDelegate(weakSelf());
     auto weak = weakSelf();
-    auto tap = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer&) {
+    scrollTap_ = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer&) {
         if (auto self = weak.lock()) {
             self->dismissImageViewer();
         }
     });
-    tap->setCancelsTouchesInView(false);
-    scrollView_->addGestureRecognizer(tap);
+    scrollTap_->setCancelsTouchesInView(false);
+    scrollView_->addGestureRecognizer(scrollTap_);
     view()->addSubview(scrollView_);
 }
 
@@ -193,6 +207,76 @@ void PelmarImageContainerViewController::retrieveImageFromURL(
             progress, completion);
 }
 
+void PelmarImageContainerViewController::retrieveImageFromAsset(const photos::AssetPtr& asset) {
+    // Decoded whole on this thread: the handler runs before the request returns.
+    photos::ImageRequestOptions options;
+    options.synchronous = true;
+    options.deliveryMode = photos::ImageRequestOptions::DeliveryMode::HighQualityFormat;
+    auto weak = weakSelf();
+    photos::ImageManager::defaultManager()->requestImage(
+            asset, {double(asset->pixelWidth()), double(asset->pixelHeight())},
+            photos::ImageContentMode::AspectFit, options,
+            [weak](std::shared_ptr<image::Bitmap> image, const photos::ImageResultInfo&) {
+                if (auto self = weak.lock()) {
+                    // A failed request shows an empty page.
+                    self->imgLoaded_ = std::move(image);
+                    self->addImageToScrollView();
+                }
+            });
+}
+
+void PelmarImageContainerViewController::retrieveLivePhotoFromAsset(const photos::AssetPtr& asset) {
+    auto weak = weakSelf();
+    photos::ImageManager::defaultManager()->requestLivePhoto(
+            asset, {double(asset->pixelWidth()), double(asset->pixelHeight())},
+            photos::ImageContentMode::AspectFit, [weak](std::optional<photos::LivePhoto> live) {
+                auto self = weak.lock();
+                if (!self) {
+                    return;
+                }
+                self->removeProgressView();
+                self->liveImgLoaded_ = std::move(live);
+                self->addImageToScrollView();
+                self->createLivePhotoChrome();
+            });
+}
+
+void PelmarImageContainerViewController::createLivePhotoChrome() {
+    if (livePhotoToolbar_) {
+        livePhotoToolbar_->removeFromSuperview();
+    }
+    auto weak = weakSelf();
+    shareBarButtonItem_ = std::make_shared<ui::BarButtonItem>(
+            ui::Image::named(std::string(kShareItemImage)), [weak] {
+                if (auto self = weak.lock()) {
+                    self->presentActivityController();
+                }
+            });
+    // A transparent bar along the bottom of the safe area: the live badge at the left, the
+    // share item at the right.
+    livePhotoToolbar_ = std::make_shared<ui::View>();
+    livePhotoToolbar_->layer()->setBackgroundColor(ui::Color::clear());
+    livePhotoToolbar_->setTintColor(ui::Color::white());
+    auto badge = std::make_shared<ui::ImageView>(ui::Rect{8, 8, 28, 28});
+    badge->setImage(ui::Image::named(std::string(kLiveBadgeImage)));
+    livePhotoToolbar_->addSubview(badge);
+    livePhotoToolbar_->addSubview(shareBarButtonItem_->makeButton());
+    view()->addSubview(livePhotoToolbar_);
+    layoutLivePhotoChrome();
+}
+
+void PelmarImageContainerViewController::layoutLivePhotoChrome() {
+    if (!livePhotoToolbar_) {
+        return;
+    }
+    const ui::Rect bounds = view()->bounds();
+    const double bottom = bounds.height - view()->safeAreaInsets().bottom;
+    livePhotoToolbar_->setFrame({0, bottom - kToolbarHeight, bounds.width, kToolbarHeight});
+    if (auto share = shareBarButtonItem_->view()) {
+        share->setFrame({bounds.width - 52, 0, 44, kToolbarHeight});
+    }
+}
+
 void PelmarImageContainerViewController::retrieveImageFromCachedAnimatedImage() {
     if (!animatedImage_) {
         return;
@@ -254,16 +338,27 @@ void PelmarImageContainerViewController::createActiveAssetView() {
     if (imgView_) {
         imgView_->removeFromSuperview();
     }
-    imgView_ = std::make_shared<PelmarAnimatedImageView>(view()->bounds());
-    if (assetType_ == PelmarImageAssetType::Animated) {
-        imgView_->setAnimatedImage(animatedImage_);
-    } else if (imgLoaded_) {
-        imgView_->setImage(ui::Image::fromBitmap(imgLoaded_));
+    if (livePhotoImgView_) {
+        livePhotoImgView_->removeFromSuperview();
     }
-    imgView_->setContentMode(ui::ContentMode::ScaleAspectFit);
-    imgView_->layer()->setBackgroundColor(ui::Color::clear());
-    imgView_->layer()->setCornerRadius(usedFor3DTouch ? 14 : 0);
-    imgView_->setUserInteractionEnabled(true);
+    std::shared_ptr<ui::ImageView> assetView;
+    if (assetType_ == PelmarImageAssetType::LivePhoto) {
+        livePhotoImgView_ = internal::LivePhotoView::create(view()->bounds());
+        livePhotoImgView_->setLivePhoto(liveImgLoaded_);
+        assetView = livePhotoImgView_;
+    } else {
+        imgView_ = std::make_shared<PelmarAnimatedImageView>(view()->bounds());
+        if (assetType_ == PelmarImageAssetType::Animated) {
+            imgView_->setAnimatedImage(animatedImage_);
+        } else if (imgLoaded_) {
+            imgView_->setImage(ui::Image::fromBitmap(imgLoaded_));
+        }
+        assetView = imgView_;
+    }
+    assetView->setContentMode(ui::ContentMode::ScaleAspectFit);
+    assetView->layer()->setBackgroundColor(ui::Color::clear());
+    assetView->layer()->setCornerRadius(usedFor3DTouch ? 14 : 0);
+    assetView->setUserInteractionEnabled(true);
 
     auto weak = weakSelf();
     auto single = std::make_shared<ui::TapGestureRecognizer>([weak](ui::TapGestureRecognizer&) {
@@ -277,30 +372,34 @@ void PelmarImageContainerViewController::createActiveAssetView() {
         }
     });
     twice->setNumberOfTapsRequired(2);
-    imgView_->addGestureRecognizer(single);
-    imgView_->addGestureRecognizer(twice);
+    assetView->addGestureRecognizer(single);
+    assetView->addGestureRecognizer(twice);
+    longPress_.reset();
     if (!disableSharingLongPress && assetType_ != PelmarImageAssetType::LivePhoto) {
-        auto press = std::make_shared<ui::LongPressGestureRecognizer>();
-        press->addAction([weak](ui::GestureRecognizer& r) {
+        longPress_ = std::make_shared<ui::LongPressGestureRecognizer>();
+        longPress_->addAction([weak](ui::GestureRecognizer& r) {
             auto self = weak.lock();
             if (self && r.state() == ui::GestureRecognizer::State::Began) {
                 self->presentActivityController();
             }
         });
-        imgView_->addGestureRecognizer(press);
-        single->requireToFail(press);
+        assetView->addGestureRecognizer(longPress_);
+        single->requireToFail(longPress_);
     }
     single->requireToFail(twice);
+    // The scroll view's own tap (for taps beside the picture) waits like the picture's: the
+    // first tap of a double tap on the picture must not close the viewer.
+    scrollTap_->requireToFail(twice);
     pan_ = std::make_shared<ui::PanGestureRecognizer>();
     pan_->addAction([weak](ui::GestureRecognizer& r) {
         auto self = weak.lock();
-        if (!self || !self->imgView_) {
+        if (!self || !self->assetView_) {
             return;
         }
         switch (r.state()) {
             case ui::GestureRecognizer::State::Began:
                 self->handleDragBegan(r.location(self->scrollView_.get()),
-                                      r.location(self->imgView_.get()));
+                                      r.location(self->assetView_.get()));
                 break;
             case ui::GestureRecognizer::State::Changed:
                 self->handleDragChanged(r.location(self->scrollView_.get()));
@@ -315,22 +414,26 @@ void PelmarImageContainerViewController::createActiveAssetView() {
     if (disableHorizontalDrag) {
         pan_->setDelegate(weak);
     }
-    imgView_->addGestureRecognizer(pan_);
+    assetView->addGestureRecognizer(pan_);
+    if (livePhotoImgView_ && assetView == livePhotoImgView_ && !disableAutoplayForLivePhoto) {
+        livePhotoImgView_->playbackGestureRecognizer()->setEnabled(false);
+    }
+    assetView_ = std::move(assetView);
 }
 
 void PelmarImageContainerViewController::addImageToScrollView() {
     createActiveAssetView();
-    scrollView_->addSubview(imgView_);
+    scrollView_->addSubview(assetView_);
     layoutAssetView();
     setMaxMinZoomScalesForCurrentBounds();
 }
 
 void PelmarImageContainerViewController::setMaxMinZoomScalesForCurrentBounds() {
-    if (!imgView_) {
+    if (!assetView_) {
         return;
     }
     const ui::Rect scroll = scrollView_->bounds();
-    const ui::Rect asset = imgView_->bounds();
+    const ui::Rect asset = assetView_->bounds();
     double minimum = std::min(scroll.width / asset.width, scroll.height / asset.height);
     if (!std::isfinite(minimum) || minimum <= 0) {
         minimum = 1;
@@ -349,20 +452,21 @@ void PelmarImageContainerViewController::setMaxMinZoomScalesForCurrentBounds() {
 void PelmarImageContainerViewController::layoutAssetView() {
     const ui::Rect bounds = view()->bounds();
     scrollView_->setFrame(bounds);
-    if (imgView_ && scrollView_->zoomScale() == scrollView_->minimumZoomScale()) {
-        imgView_->setFrame(aspectFit(imgLoaded_, {0, 0, bounds.width, bounds.height}));
+    if (assetView_ && scrollView_->zoomScale() == scrollView_->minimumZoomScale()) {
+        assetView_->setFrame(aspectFit(imgLoaded_, {0, 0, bounds.width, bounds.height}));
     }
+    layoutLivePhotoChrome();
 }
 
 void PelmarImageContainerViewController::centerScrollViewContents() {
-    if (!imgView_) {
+    if (!assetView_) {
         return;
     }
     const ui::Rect bounds = scrollView_->bounds();
-    ui::Rect frame = imgView_->frame();
+    ui::Rect frame = assetView_->frame();
     frame.x = frame.width < bounds.width ? (bounds.width - frame.width) / 2 : 0;
     frame.y = frame.height < bounds.height ? (bounds.height - frame.height) / 2 : 0;
-    imgView_->setFrame(frame);
+    assetView_->setFrame(frame);
 }
 
 std::shared_ptr<ui::View> PelmarImageContainerViewController::viewForZooming(ui::ScrollView&) {
@@ -395,10 +499,10 @@ bool PelmarImageContainerViewController::gestureRecognizerShouldBegin(
 void PelmarImageContainerViewController::handleDragBegan(ui::Point inScrollView,
                                                          ui::Point inAssetView) {
     animator_->removeAllBehaviors();
-    const ui::Rect bounds = imgView_->bounds();
+    const ui::Rect bounds = assetView_->bounds();
     const ui::Point offset{inAssetView.x - (bounds.x + bounds.width / 2),
                            inAssetView.y - (bounds.y + bounds.height / 2)};
-    imgAttatchment_ = ui::DynamicBehavior::attachment(imgView_, offset, inScrollView);
+    imgAttatchment_ = ui::DynamicBehavior::attachment(assetView_, offset, inScrollView);
     animator_->addBehavior(imgAttatchment_);
 }
 
@@ -418,20 +522,20 @@ void PelmarImageContainerViewController::handleDragEnded(ui::Point inPage) {
         scrollView_->setZoomScale(scrollView_->minimumZoomScale(), true);
         const ui::Rect scroll = scrollView_->bounds();
         animator_->addBehavior(ui::DynamicBehavior::snap(
-                imgView_, {scroll.x + scroll.width / 2, scroll.y + scroll.height / 2}));
+                assetView_, {scroll.x + scroll.width / 2, scroll.y + scroll.height / 2}));
         return;
     }
     animator_->removeAllBehaviors();
-    imgView_->setUserInteractionEnabled(false);
+    assetView_->setUserInteractionEnabled(false);
     scrollView_->setUserInteractionEnabled(false);
-    auto gravity = ui::DynamicBehavior::gravity(imgView_);
+    auto gravity = ui::DynamicBehavior::gravity(assetView_);
     gravity->magnitude = 15;
     if (upward) {
         gravity->gravityDirection = {0, -1};
     }
     animator_->addBehavior(gravity);
     auto weak = weakSelf();
-    auto assetView = imgView_;
+    auto assetView = assetView_;
     ui::View::animate(
             0.25, [assetView] { assetView->setAlpha(0.25); },
             [weak, assetView](bool) {
@@ -444,14 +548,31 @@ void PelmarImageContainerViewController::handleDragEnded(ui::Point inPage) {
 }
 
 void PelmarImageContainerViewController::presentActivityController() {
-    if (!imgLoaded_) {
+    const bool live = assetType_ == PelmarImageAssetType::LivePhoto;
+    // This platform's share sheet takes pictures: a live photo is shared as its still.
+    const PelmarImage item = live ? (liveImgLoaded_ ? liveImgLoaded_->still : nullptr) : imgLoaded_;
+    if (!item) {
         return;
     }
-    sharedItem_ = imgLoaded_;
-    present(std::make_shared<ui::ActivityViewController>(
-                    std::vector<std::shared_ptr<const ui::Image>>{
-                            ui::Image::fromBitmap(imgLoaded_)}),
-            true);
+    sharedItem_ = item;
+    auto sheet = std::make_shared<ui::ActivityViewController>(
+            std::vector<std::shared_ptr<const ui::Image>>{ui::Image::fromBitmap(item)});
+    sharePopoverSourceRect_.reset();
+    if (ui::Device::current().userInterfaceIdiom() != ui::UserInterfaceIdiom::Phone) {
+        // Larger screens show the sheet as a popover pointing at what was pressed.
+        sheet->setModalPresentationStyle(ui::ModalPresentationStyle::Popover);
+        sheet->setPreferredContentSize(kSharePopoverSize);
+        sheet->setPopoverSourceView(assetView_);
+        if (live) {
+            if (auto button = shareBarButtonItem_ ? shareBarButtonItem_->view() : nullptr) {
+                sheet->setPopoverSourceView(button);
+            }
+        } else if (longPress_ && assetView_) {
+            const ui::Point at = longPress_->location(assetView_.get());
+            sharePopoverSourceRect_ = ui::Rect{at.x, at.y, 1, 1};
+        }
+    }
+    present(sheet, true);
 }
 
 void PelmarImageContainerViewController::dismissImageViewer() {
@@ -459,8 +580,8 @@ void PelmarImageContainerViewController::dismissImageViewer() {
 }
 
 void PelmarImageContainerViewController::handlePop() {
-    if (imgView_) {
-        imgView_->layer()->setCornerRadius(0);
+    if (assetView_) {
+        assetView_->layer()->setCornerRadius(0);
     }
 }
 

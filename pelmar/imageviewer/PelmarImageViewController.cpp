@@ -37,7 +37,17 @@ void PelmarImageViewController::viewDidLoad() {
 void PelmarImageViewController::viewWillAppear(bool animated) {
     ui::ViewController::viewWillAppear(animated);
     hideStatusBar_ = true;
+    auto weak = weakSelf();
+    ui::View::animate(0.1, [weak] {
+        if (auto self = weak.lock()) {
+            self->setNeedsStatusBarAppearanceUpdate();
+        }
+    });
     layoutPager();
+}
+
+void PelmarImageViewController::setNeedsStatusBarAppearanceUpdate() {
+    statusBarHidden_ = prefersStatusBarHidden();
 }
 
 void PelmarImageViewController::viewDidAppear(bool animated) {

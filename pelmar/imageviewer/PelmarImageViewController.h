@@ -18,6 +18,9 @@ namespace pelmar {
 // How the viewer comes and goes when presented or dismissed.
 enum class PelmarModalTransitionStyle { CoverVertical, CrossDissolve };
 
+// How the status bar comes and goes when the viewer's preference changes.
+enum class PelmarStatusBarAnimation { None, Fade, Slide };
+
 // PelmarImageViewController: the full-screen image viewer: one page per source
 // (PelmarImageContainerViewController) in a horizontally paged pager (swipes only with two or
 // more pages), a close button, a parallax strip between pages while swiping, and its reactions to
@@ -51,7 +54,19 @@ public:
 
     bool shouldHideStatusBar() const { return hideStatusBar_; }
 
+    // True when the presenting viewer prefers the status bar hidden, else shouldHideStatusBar().
     bool prefersStatusBarHidden() const;
+
+    PelmarStatusBarAnimation preferredStatusBarUpdateAnimation() const {
+        return PelmarStatusBarAnimation::Slide;
+    }
+
+    // Reads prefersStatusBarHidden() into statusBarHidden(). Appearing sets shouldHideStatusBar()
+    // and then asks for this inside a 0.1 s animation.
+    void setNeedsStatusBarAppearanceUpdate();
+
+    // Whether the status bar is hidden over the viewer, as last read.
+    bool statusBarHidden() const { return statusBarHidden_; }
 
     bool prefersHomeIndicatorAutoHidden() const { return true; }
 
@@ -111,6 +126,7 @@ private:
 
     std::vector<PelmarImageSource> images_;
     bool hideStatusBar_ = false;
+    bool statusBarHidden_ = false;
     bool uiBuilt_ = false;
     PelmarModalTransitionStyle modalTransitionStyle_ = PelmarModalTransitionStyle::CrossDissolve;
     std::shared_ptr<ui::PageViewController> pagerVC_;

@@ -6,6 +6,7 @@
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLOrigin.h"
 #include "pelmar/platform/ui/View.h"
@@ -59,8 +60,14 @@ std::string PelmarPlayer::beforeEvent() const {
     return events_->beforeEvent();
 }
 
+std::shared_ptr<PelmarPlayer> PelmarPlayer::make(std::shared_ptr<Pelmar> application, Items items) {
+    auto player = std::make_shared<PelmarPlayer>(Key{}, std::move(application), std::move(items));
+    player->observeFailures();
+    return player;
+}
+
 std::shared_ptr<PelmarPlayer> PelmarPlayer::create() {
-    return std::make_shared<PelmarPlayer>(Key{}, nullptr, Items{});
+    return make(nullptr, Items{});
 }
 
 std::shared_ptr<PelmarPlayer> PelmarPlayer::create(const std::string& url) {
@@ -68,7 +75,7 @@ std::shared_ptr<PelmarPlayer> PelmarPlayer::create(const std::string& url) {
     if (auto item = itemForURLOrPath(url)) {
         items.push_back(std::move(item));
     }
-    return std::make_shared<PelmarPlayer>(Key{}, nullptr, std::move(items));
+    return make(nullptr, std::move(items));
 }
 
 std::shared_ptr<PelmarPlayer> PelmarPlayer::create(std::shared_ptr<Pelmar> application,
@@ -76,11 +83,12 @@ std::shared_ptr<PelmarPlayer> PelmarPlayer::create(std::shared_ptr<Pelmar> appli
     auto videos = application ? application->videos() : nullptr;
     const std::string url = videos ? videos->getVideoUrl(videoToken) : std::string();
     Items items;
-    if (!url.empty()) {
-        items.push_back(av::PlayerItem::create(
-                av::URLAsset::create(url + "?seed=" + std::to_string(internal::drawSeed()))));
+    // The whole text, seed included, must parse as a web URL before it becomes an item.
+    const std::string seeded = url + "?seed=" + std::to_string(internal::drawSeed());
+    if (!url.empty() && net::urlOrigin(seeded)) {
+        items.push_back(av::PlayerItem::create(av::URLAsset::create(seeded)));
     }
-    auto player = std::make_shared<PelmarPlayer>(Key{}, std::move(application), std::move(items));
+    auto player = make(std::move(application), std::move(items));
     player->videoToken_ = videoToken;
     player->observeEnd();
     return player;
@@ -97,8 +105,7 @@ std::shared_ptr<PelmarPlayer> PelmarPlayer::create(std::shared_ptr<Pelmar> appli
 
 std::shared_ptr<PelmarPlayer> PelmarPlayer::create(std::shared_ptr<Pelmar> application,
                                                    Items playerItems) {
-    auto player =
-            std::make_shared<PelmarPlayer>(Key{}, std::move(application), std::move(playerItems));
+    auto player = make(std::move(application), std::move(playerItems));
     if (player->m_pelmar) {
         player->observeEnd();
         player->observeState();
@@ -122,6 +129,30 @@ void PelmarPlayer::observeEnd() {
                     self->contentDidFinishPlaying(notification);
                 }
             });
+}
+
+void PelmarPlayer::observeFailures() {
+    for (const auto& item : items()) {
+        const std::weak_ptr<av::PlayerItem> weakItem = item;
+        // Told the status at once too, for an item that failed before this player took it.
+        failureObservers_.push_back(
+                std::make_shared<foundation::Observable<av::PlayerItem::Status>::Token>(
+                        item->status.observe(
+                                [weakItem](const auto& change) {
+                                    auto failed = weakItem.lock();
+                                    if (failed && change.newValue
+                                        && *change.newValue == av::PlayerItem::Status::Failed) {
+                                        logFailure(*failed);
+                                    }
+                                },
+                                {.initial = true})));
+    }
+}
+
+void PelmarPlayer::logFailure(const av::PlayerItem& item) {
+    const auto error = item.error();
+    foundation::Log::write("PelmarPlayer: cannot play the item: "
+                           + (error ? error->description() : std::string("unknown error")));
 }
 
 void PelmarPlayer::observeState() {

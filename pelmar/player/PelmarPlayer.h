@@ -26,7 +26,11 @@
 //     factory call back on the caller's thread before returning.
 // Errors: an item that cannot be made (a web URL that does not parse, a token without a usable
 //     URL) is skipped by the queue factory and reaches the single-item factories as a null item
-//     or a null player. A local path is not checked: its item fails in the player.
+//     or a null player. A local path is not checked: its item fails in the player. Every item a
+//     player is made with that fails to load (a missing file, one that is not media) writes one
+//     line "PelmarPlayer: cannot play the item: <error>" to the SDK's log (foundation::Log, which
+//     reaches the host's LogSink), on the main thread; the item's status and error() tell the
+//     same. The delegate has no failure event, so it hears nothing of it.
 
 namespace pelmar {
 class Pelmar;
@@ -61,7 +65,8 @@ public:
 
     static std::shared_ptr<PelmarPlayer> create(const std::string& url);
 
-    // One item over the token's video URL with a fresh seed; tells only the end of the queue.
+    // One item over the token's video URL with a fresh seed, when that text parses as a web URL
+    // (no item otherwise); tells only the end of the queue.
     static std::shared_ptr<PelmarPlayer> create(std::shared_ptr<Pelmar> application,
                                                 const std::string& videoToken);
 
@@ -132,6 +137,14 @@ public:
     ~PelmarPlayer() override;
 
 private:
+    // Every player is made here, so that each watches its items for failures.
+    static std::shared_ptr<PelmarPlayer> make(std::shared_ptr<Pelmar> application, Items items);
+
+    // Writes a log line for each item it was made with that fails to load.
+    void observeFailures();
+
+    static void logFailure(const av::PlayerItem& item);
+
     // Registers the end observer for the last queued item (none for an empty queue).
     void observeEnd();
 
@@ -145,6 +158,7 @@ private:
     std::weak_ptr<av::PlayerViewController> playerViewController_;
     foundation::ObserverToken endObserver_;
     std::vector<std::shared_ptr<void>> stateObservers_;
+    std::vector<std::shared_ptr<void>> failureObservers_;
 };
 
 }  // namespace pelmar

@@ -55,6 +55,11 @@ PelmarPlayerController::~PelmarPlayerController() {
     removeTimeObserver();
 }
 
+std::shared_ptr<const ui::Image> PelmarPlayerController::getImageFromResource(
+        const std::string& name) {
+    return ui::Image::named(name);
+}
+
 std::string PelmarPlayerController::nibNameForStyle(std::optional<int64_t> controllerStyle) {
     const auto look =
             controllerStyle ? PlayerStyle::controllerStyleFromRaw(*controllerStyle) : std::nullopt;
@@ -282,8 +287,8 @@ void PelmarPlayerController::updateStatus() {
 
 void PelmarPlayerController::updateUI() {
     if (auto playPause = playPauseButton.lock()) {
-        playPause->setImage(ui::Image::named(isPlaying_ ? styleParams_->pauseButtonIcon
-                                                        : styleParams_->playButtonIcon));
+        playPause->setImage(getImageFromResource(isPlaying_ ? styleParams_->pauseButtonIcon
+                                                            : styleParams_->playButtonIcon));
     }
 }
 
@@ -297,13 +302,13 @@ void PelmarPlayerController::imageTapped(ui::GestureRecognizer& sender) {
         // Unmuting a player that was silent when muted would leave it silent: full volume then.
         player_->setVolume(currentVolume_ > 0 ? currentVolume_ : 1.0f);
         if (mute) {
-            mute->setImage(ui::Image::named(styleParams_->soundOnButtonIcon));
+            mute->setImage(getImageFromResource(styleParams_->soundOnButtonIcon));
         }
     } else {
         currentVolume_ = volume;
         player_->setVolume(0);
         if (mute) {
-            mute->setImage(ui::Image::named(styleParams_->soundOffButtonIcon));
+            mute->setImage(getImageFromResource(styleParams_->soundOffButtonIcon));
         }
     }
 }
@@ -337,7 +342,7 @@ void PelmarPlayerController::setCloseButtonView() {
             }
         });
     }
-    button->setImage(ui::Image::named("close"), ui::ControlState::Normal);
+    button->setImage(getImageFromResource("close"), ui::ControlState::Normal);
     if (style_->tintColor) {
         button->setTintColor(UIColorFromRGB(*style_->tintColor));
     }

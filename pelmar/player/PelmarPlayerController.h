@@ -26,8 +26,9 @@
 //     are weak. The periodic observer it adds holds the screen weakly and is removed at close
 //     and when the screen ends.
 // Threads: main thread only.
-// Errors: none reported; without a player the screen loads an empty view and builds nothing.
-//     A time that is not a finite number shows and seeks as 0.
+// Errors: none reported by the screen; without a player it loads an empty view and builds
+//     nothing. A time that is not a finite number shows and seeks as 0. An item that cannot play
+//     leaves the screen at 0:00; a PelmarPlayer writes that failure to the log.
 
 namespace pelmar {
 class Pelmar;
@@ -62,6 +63,10 @@ public:
 
     // The opaque colour of 0xRRGGBB; bits above 23 are ignored.
     static ui::Color UIColorFromRGB(int64_t rgbValue);
+
+    // The picture of the resource `name` from the SDK's resource folder; null for a name with no
+    // picture. The screen loads "close" and its style's icons through it.
+    static std::shared_ptr<const ui::Image> getImageFromResource(const std::string& name);
 
     // Stores the style and picks its icon names. Before the view loads.
     void setPlayerStyle(std::shared_ptr<PlayerStyle> style);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerViewController.h"
+#include "pelmar/platform/ui/Resources.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/player/PelmarPlayerController.h"
 #include "pelmar/player/testing/PlayerTestMovie.h"
@@ -79,6 +81,20 @@ TEST(PelmarPlayerControllerTest, FormatsTimesAndColours) {
     EXPECT_EQ(PelmarPlayerController::UIColorFromRGB(0xFF8000), (ui::Color{1, 128 / 255.0, 0, 1}));
     EXPECT_EQ(PelmarPlayerController::UIColorFromRGB(0x7000000FF), (ui::Color{0, 0, 1, 1}));
     EXPECT_EQ(PelmarPlayerController::UIColorFromRGB(-1), (ui::Color{1, 1, 1, 1}));
+}
+
+TEST_F(PelmarPlayerControllerIntegrationTest, LoadsItsPicturesFromTheResourceFolder) {
+    for (const char* name : {"close", "play-white", "pause-white", "sound-on", "sound-off",
+                             "play-black", "pause-black", "sound-on-black", "sound-off-black"}) {
+        SCOPED_TRACE(name);
+        const auto image = PelmarPlayerController::getImageFromResource(name);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->name(), name);
+        // The picture behind the name ships with the player.
+        EXPECT_TRUE(
+                ui::Resources(std::filesystem::path(PELMAR_SOURCE_DIR) / "pelmar/player/resources")
+                        .imagePath(name));
+    }
 }
 
 TEST_F(PelmarPlayerControllerIntegrationTest, LabelsFollowTheClockByLook) {
@@ -225,6 +241,20 @@ TEST_F(PelmarPlayerControllerIntegrationTest, DraggingTheBarSeeksToItsWholeSecon
     screen->progressBarSlider.lock()->dragTo(3.7f);
     app.settle();
     EXPECT_EQ(screen->player()->currentTime().seconds(), 3.0);
+}
+
+TEST_F(PelmarPlayerControllerIntegrationTest, TrackingTheBarPutsItAtThePlayersTime) {
+    const auto screen = show(0, moviePlayer());
+    playFor(*screen, 2.0);
+    screen->player()->pause();
+    const auto bar = screen->progressBarSlider.lock();
+    // A finger takes the thumb, and lets it go, where the player is now.
+    for (const bool tracking : {true, false}) {
+        SCOPED_TRACE(tracking);
+        bar->setValue(0.5f);
+        bar->tracking.set(tracking);
+        EXPECT_EQ(bar->value(), 2.0f);
+    }
 }
 
 TEST_F(PelmarPlayerControllerIntegrationTest, CloseWithControlsHiddenPausesAndDismisses) {

@@ -1,18 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/core/testing/ServiceFixture.h"
 #include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/player/PelmarPlayer.h"
 #include "pelmar/player/testing/PlayerEventLog.h"
 #include "pelmar/player/testing/PlayerTestMovie.h"
+#include "pelmar/player/testing/SeededTestVideo.h"
 #include "testing/App.h"
+#include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
@@ -181,6 +188,146 @@ TEST_F(PelmarPlayerIntegrationTest, TokenPlayerCarriesASeed) {
     const std::string url = urlOf(player->items().front());
     EXPECT_NE(url.find("/videos/vid-1/video.mp4?seed="), std::string::npos) << url;
     EXPECT_NE(url, urlOf(PelmarPlayer::create(facade, std::string("vid-1"))->items().front()));
+
+    // The text is parsed before it becomes an item: a service host that is no URL gives none.
+    facade->config().setCdnAPIUrl("http://bad host");
+    EXPECT_TRUE(PelmarPlayer::create(facade, std::string("vid-1"))->items().empty());
+}
+
+TEST_F(PelmarPlayerIntegrationTest, AnEmptyQueueHearsNoOtherItemsEnd) {
+    const auto player = PelmarPlayer::create(facade, PelmarPlayer::Items{});
+    auto screen = std::make_shared<ui::ViewController>();
+    app.root()->present(screen, false);
+    app.settle();
+    postEnd(av::PlayerItem::create(test::PlayerTestMovie::shared().path().string()));
+    app.settle();
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(app.topViewController(), screen);
+    EXPECT_TRUE(events->events().empty());
+}
+
+TEST_F(PelmarPlayerIntegrationTest, AnItemThatCannotPlayIsLogged) {
+    pelmar::test::TempDir folder("unplayable");
+    const auto text = folder.path() / "notes.txt";
+    std::ofstream(text) << "These are notes, not a movie.\n";
+
+    const struct {
+        const char* name;
+        std::string path;
+    } cases[] = {{"missing file", (folder.path() / "gone.mp4").string()},
+                 {"text file", text.string()}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        foundation::Log::Capture log;
+        std::shared_ptr<PelmarPlayer> player;
+        PelmarPlayer::createQueuePlayerWithAdditionalParams(
+                facade, {}, {c.path}, std::nullopt,
+                [&](std::shared_ptr<PelmarPlayer> made) { player = made; });
+        ASSERT_TRUE(player);
+        player->play();
+        const std::string line = "PelmarPlayer: cannot play the item: ";
+        ASSERT_TRUE(app.runUntil([&] { return log.contains(line); }));
+        app.settle();
+        EXPECT_EQ(log.lines().size(), 1u);
+        EXPECT_TRUE(log.contains(c.path)) << "the line names the file";
+        EXPECT_FALSE(events->has("ready"));
+    }
+}
+
+// The token roads against the service emulator.
+class PelmarPlayerServiceIntegrationTest : public test::ServiceFixture {
+protected:
+    void SetUp() override {
+        ServiceFixture::SetUp();
+        facade_->setPlayerDelegate(events_);
+    }
+
+    std::string seedVideo() {
+        const std::string token = test::seedTestVideo(emulator_, kApp, sandbox_.root());
+        EXPECT_FALSE(token.empty());
+        return token;
+    }
+
+    std::string videoURL(const std::string& token) const {
+        return emulator_.cdnApiBase() + "/v1/applications/" + kApp + "/videos/" + token
+               + "/video.mp4";
+    }
+
+    std::shared_ptr<test::PlayerEventLog> events_ = std::make_shared<test::PlayerEventLog>();
+};
+
+TEST_F(PelmarPlayerServiceIntegrationTest, ManyVideosAreOnePlainQueueInTokenOrder) {
+    const std::string first = seedVideo();
+    const std::string second = seedVideo();
+    std::shared_ptr<av::QueuePlayer> player;
+    PelmarPlayer::createPlayerForMultipleVideos(
+            facade_, {first, "vid-404", second}, Json{{"k", "v"}},
+            test::onMainQueue([&](std::shared_ptr<av::QueuePlayer> made) { player = made; }));
+    runUntil([&] { return player != nullptr; });
+    EXPECT_EQ(std::dynamic_pointer_cast<PelmarPlayer>(player), nullptr);
+    const auto items = player->items();
+    ASSERT_EQ(items.size(), 3u) << "a video without a description still plays";
+    const std::vector<std::string> tokens{first, "vid-404", second};
+    for (size_t i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(tokens[i]);
+        const std::string url = urlOf(items[i]);
+        EXPECT_EQ(url.rfind(videoURL(tokens[i]) + "?k=v&", 0), 0u) << url;
+        EXPECT_NE(url.find("seed="), std::string::npos) << url;
+    }
+    // One description at a time, in token order.
+    std::vector<std::string> asked;
+    for (const auto& line : requestLines()) {
+        for (const auto& token : tokens) {
+            if (line.rfind("GET", 0) == 0 && line.find("/videos/" + token) != std::string::npos
+                && line.find("video.mp4") == std::string::npos) {
+                asked.push_back(token);
+            }
+        }
+    }
+    EXPECT_EQ(asked, tokens);
+}
+
+TEST_F(PelmarPlayerServiceIntegrationTest, AuthTokenFactoriesPutTheirTokenFirst) {
+    const std::string token = seedVideo();
+
+    const struct {
+        const char* key;
+        void (*make)(std::shared_ptr<Pelmar>,
+                     const std::string&,
+                     const std::string&,
+                     PelmarPlayer::PlayerCallback);
+    } cases[] = {{"client_auth", &PelmarPlayer::createPlayerWithClientAuthToken},
+                 {"server_auth", &PelmarPlayer::createPlayerWithServerAuthToken}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        std::shared_ptr<PelmarPlayer> player;
+        c.make(facade_, token, "a+b",
+               test::onMainQueue([&](std::shared_ptr<PelmarPlayer> made) { player = made; }));
+        runUntil([&] { return player != nullptr; });
+        ASSERT_EQ(player->items().size(), 1u);
+        const std::string url = urlOf(player->items().front());
+        EXPECT_EQ(url.rfind(videoURL(token) + "?" + c.key + "=a%2Bb&", 0), 0u) << url;
+    }
+}
+
+TEST_F(PelmarPlayerServiceIntegrationTest, TheTokenPlayerTellsOnlyItsEnd) {
+    const auto player = PelmarPlayer::create(facade_, seedVideo());
+    ASSERT_EQ(player->items().size(), 1u);
+    const auto item = player->items().front();
+    player->play();
+    runUntil([&] {
+        return player->timeControlStatus.get() == av::Player::TimeControlStatus::Playing
+               && std::isinf(item->loadedSeconds());
+    });
+    player->pause();
+    player->play();
+    dispatch::RunLoop::advance(item->duration().seconds() + 0.1);
+    runUntil([&] { return events_->has("ended"); });
+    EXPECT_EQ(events_->events(), std::vector<std::string>{"ended"});
+    EXPECT_EQ(player->beforeEvent(), "pelmarPlayerEnded");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace pelmar::av {
 struct Player::Entry {
     std::shared_ptr<PlayerItem> item;
     foundation::Observable<PlayerItem::Status>::Token token;
+    foundation::Observable<std::vector<TimeRange>>::Token loadedToken;
 };
 
 struct Player::PeriodicObserver {
@@ -31,7 +32,11 @@ struct Player::Changes {
     std::shared_ptr<PlayerItem> ended;
     std::shared_ptr<PlayerItem> failed;
     std::shared_ptr<PlayerItem> jumped;
+    std::shared_ptr<PlayerItem> stalled;
+    // The current item, which buffers (an HTTP item fetches its bytes) while it is current.
+    std::shared_ptr<PlayerItem> current;
     std::vector<foundation::Observable<PlayerItem::Status>::Token> tokens;
+    std::vector<foundation::Observable<std::vector<TimeRange>>::Token> loadedTokens;
     std::vector<std::shared_ptr<dispatch::Timer>> timers;
     std::vector<std::shared_ptr<PeriodicObserver>> ping;
     std::vector<SeekCompletion> abandonedSeeks;
@@ -120,7 +125,7 @@ bool Player::insertItem(std::shared_ptr<PlayerItem> item,
         } else if (at != items_.end()) {
             ++at;
         }
-        items_.insert(at, Entry{item, {}});
+        items_.insert(at, Entry{item, {}, {}});
         becameCurrent = items_.front().item == item;
     }
     // Observed without the lock: the observer may run at once on another thread.
@@ -132,12 +137,20 @@ bool Player::insertItem(std::shared_ptr<PlayerItem> item,
             self->applyItemStatus(observed, *change.newValue);
         }
     });
+    auto loadedToken = item->loadedTimeRanges.observe([this, weakItem](const auto& change) {
+        auto self = weak_from_this().lock();
+        auto observed = weakItem.lock();
+        if (self && observed && change.newValue) {
+            self->applyLoadedRanges(observed);
+        }
+    });
     {
         MutexLock lock(mutex_);
         auto entry = std::find_if(items_.begin(), items_.end(),
                                   [&](const Entry& e) { return e.item == item; });
         if (entry != items_.end()) {
             entry->token = std::move(token);
+            entry->loadedToken = std::move(loadedToken);
         }
     }
     item->load();
@@ -169,6 +182,7 @@ void Player::removeItem(const std::shared_ptr<PlayerItem>& item) {
             dropCurrentLocked(changes);
         } else {
             changes.tokens.push_back(std::move(entry->token));
+            changes.loadedTokens.push_back(std::move(entry->loadedToken));
             items_.erase(entry);
         }
         refreshLocked(changes);
@@ -247,7 +261,10 @@ void Player::setRate(float rate) {
             position_ = positionLocked();
             anchor_ = now();
         }
-        rate_ = rate;
+        // An item that failed to load has nothing to play: the player stays paused on it.
+        const bool failed =
+                !items_.empty() && items_.front().item->status.get() == PlayerItem::Status::Failed;
+        rate_ = failed ? 0.0f : rate;
         refreshLocked(changes);
     }
     announce(changes);
@@ -330,6 +347,12 @@ void Player::seek(media::Time to, media::Time, media::Time, SeekCompletion compl
             }
             pendingSeek_ = std::move(completion);
             generation = ++seekGeneration_;
+            seekAwaitingItem_ = 0;
+            // A seek into an item that is still loading ends once it has loaded (or failed).
+            if (items_.front().item->status.get() == PlayerItem::Status::Unknown) {
+                seekAwaitingItem_ = generation;
+                generation = 0;
+            }
             seeking_ = control_ == TimeControlStatus::Playing || seeking_;
             changes.jumped = items_.front().item;
             refreshLocked(changes);
@@ -337,15 +360,19 @@ void Player::seek(media::Time to, media::Time, media::Time, SeekCompletion compl
     }
     announce(changes);
     if (generation != 0) {
-        dispatch::Queue::main()->async([weak = weak_from_this(), generation] {
-            if (auto self = weak.lock()) {
-                self->finishSeek(generation);
-            }
-        });
+        postSeekEnd(generation, true);
     }
 }
 
-void Player::finishSeek(uint64_t generation) {
+void Player::postSeekEnd(uint64_t generation, bool finished) {
+    dispatch::Queue::main()->async([weak = weak_from_this(), generation, finished] {
+        if (auto self = weak.lock()) {
+            self->finishSeek(generation, finished);
+        }
+    });
+}
+
+void Player::finishSeek(uint64_t generation, bool finished) {
     Changes changes;
     SeekCompletion completion;
     {
@@ -361,7 +388,7 @@ void Player::finishSeek(uint64_t generation) {
     }
     announce(changes);
     if (completion) {
-        completion(true);
+        completion(finished);
     }
 }
 
@@ -415,11 +442,13 @@ void Player::notifyObservers(const std::vector<std::shared_ptr<PeriodicObserver>
 void Player::applyItemStatus(const std::shared_ptr<PlayerItem>& item,
                              PlayerItem::Status itemStatus) {
     Changes changes;
+    uint64_t awaitedSeek = 0;
     {
         MutexLock lock(mutex_);
         if (items_.empty() || items_.front().item != item) {
             return;
         }
+        awaitedSeek = std::exchange(seekAwaitingItem_, 0);
         if (itemStatus == PlayerItem::Status::ReadyToPlay) {
             changes.becameReady = !everReady_;
             everReady_ = true;
@@ -433,6 +462,36 @@ void Player::applyItemStatus(const std::shared_ptr<PlayerItem>& item,
         refreshLocked(changes);
     }
     announce(changes);
+    if (awaitedSeek != 0) {
+        // An item that failed and stays current ends the seek unfinished; one that was dropped
+        // has abandoned it already.
+        postSeekEnd(awaitedSeek, itemStatus == PlayerItem::Status::ReadyToPlay);
+    }
+}
+
+void Player::applyLoadedRanges(const std::shared_ptr<PlayerItem>& item) {
+    Changes changes;
+    {
+        MutexLock lock(mutex_);
+        if (items_.empty() || items_.front().item != item) {
+            return;
+        }
+        // More has loaded: a stalled playback goes on, and the end timer follows the new end.
+        refreshLocked(changes);
+    }
+    announce(changes);
+}
+
+double Player::loadedLocked() const {
+    return items_.empty() ? 0.0 : items_.front().item->loadedSeconds();
+}
+
+bool Player::starvedLocked() const {
+    if (items_.empty() || rate_ <= 0) {
+        return false;
+    }
+    const double loaded = loadedLocked();
+    return loaded < durationLocked() && positionLocked() >= loaded;
 }
 
 void Player::onItemEnd(uint64_t generation) {
@@ -442,7 +501,11 @@ void Player::onItemEnd(uint64_t generation) {
         if (generation != endGeneration_ || items_.empty()) {
             return;
         }
-        if (rate_ < 0) {
+        if (rate_ > 0 && loadedLocked() < durationLocked()) {
+            // The end of what has loaded, not of the item: playback waits there for more.
+            position_ = std::min(loadedLocked(), durationLocked());
+            anchor_ = now();
+        } else if (rate_ < 0) {
             // Played backwards to the start: stop there.
             position_ = 0;
             running_ = false;
@@ -468,11 +531,13 @@ void Player::finishCurrentLocked(Changes& changes) {
 
 void Player::dropCurrentLocked(Changes& changes) {
     changes.tokens.push_back(std::move(items_.front().token));
+    changes.loadedTokens.push_back(std::move(items_.front().loadedToken));
     items_.erase(items_.begin());
     position_ = 0;
     running_ = false;
     seeking_ = false;
     ++seekGeneration_;
+    seekAwaitingItem_ = 0;
     if (pendingSeek_) {
         changes.abandonedSeeks.push_back(std::move(pendingSeek_));
         pendingSeek_ = nullptr;
@@ -488,10 +553,20 @@ void Player::dropCurrentLocked(Changes& changes) {
 
 void Player::refreshLocked(Changes& changes) {
     TimeControlStatus desired = TimeControlStatus::Playing;
+    bool starved = false;
     if (rate_ == 0 || items_.empty()) {
         desired = TimeControlStatus::Paused;
     } else if (seeking_ || items_.front().item->status.get() != PlayerItem::Status::ReadyToPlay) {
         desired = TimeControlStatus::WaitingToPlayAtSpecifiedRate;
+    } else if (starvedLocked()) {
+        desired = TimeControlStatus::WaitingToPlayAtSpecifiedRate;
+        starved = true;
+    }
+    if (starved && control_ == TimeControlStatus::Playing) {
+        changes.stalled = items_.front().item;
+    }
+    if (!items_.empty()) {
+        changes.current = items_.front().item;
     }
     if (desired == TimeControlStatus::Playing && !running_) {
         anchor_ = now();
@@ -518,8 +593,10 @@ void Player::refreshLocked(Changes& changes) {
     const std::weak_ptr<Player> weak = weak_from_this();
     if (running_ && !weak.expired()) {
         const double position = positionLocked();
-        const double remaining = rate_ > 0 ? (durationLocked() - position) / rate_
-                                           : position / -static_cast<double>(rate_);
+        // Forward playback runs to the end of the item or of what has loaded, if that is sooner.
+        const double until = std::min(durationLocked(), loadedLocked());
+        const double remaining =
+                rate_ > 0 ? (until - position) / rate_ : position / -static_cast<double>(rate_);
         if (std::isfinite(remaining)) {
             const uint64_t generation = endGeneration_;
             endTimer_ =
@@ -553,6 +630,10 @@ void Player::announce(Changes& changes) {
         timer->invalidate();
     }
     changes.tokens.clear();
+    changes.loadedTokens.clear();
+    if (changes.current) {
+        changes.current->startBuffering();
+    }
     for (auto& completion : changes.abandonedSeeks) {
         if (completion) {
             dispatch::Queue::main()->async([completion] { completion(false); });
@@ -573,6 +654,9 @@ void Player::announce(Changes& changes) {
         const auto error = changes.failed->error();
         post(kPlayerItemFailedToPlayToEndTimeNotification, changes.failed,
              Json{{"error", error ? error->description() : std::string()}});
+    }
+    if (changes.stalled) {
+        post(kPlayerItemPlaybackStalledNotification, changes.stalled);
     }
     if (changes.ended) {
         post(kPlayerItemDidPlayToEndTimeNotification, changes.ended);

@@ -20,7 +20,11 @@ class Timer;
 
 // Player: plays one item on the installed clock. Nothing is decoded: the current time advances
 // with the clock at the player's rate while the item is ready; play() on an item that is still
-// loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. At
+// loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. It
+// plays only what has loaded (the item's loadedTimeRanges; an HTTP item fetches its bytes from
+// when it is first current): reaching the end of that while playing
+// posts kPlayerItemPlaybackStalledNotification (sender: the item) and waits (WaitingToPlay...)
+// until more has loaded, then plays on by itself. At
 // the item's end the player posts kPlayerItemDidPlayToEndTimeNotification (sender: the item) and
 // then acts as actionAtItemEnd says (a plain player pauses there). A seek while playing waits
 // for one main-loop turn before playing on, as a real seek does.
@@ -82,7 +86,8 @@ public:
 
     float rate() const;
 
-    // Negative rates play backwards and stop at 0.
+    // Negative rates play backwards and stop at 0. A current item that failed to load keeps
+    // the rate at 0: there is nothing to play.
     void setRate(float rate);
 
     // Clamped to [0, 1]. Only recorded: nothing is heard.
@@ -102,7 +107,8 @@ public:
 
     // Moves to `to`, clamped to the item. The tolerances are accepted and the time is always
     // exact (no frames to snap to). `completion` runs on the main queue: true once the seek is
-    // done, false when a later seek or an item change replaced it, or when there is no item.
+    // done (into an item still loading: once it is ready), false when a later seek or an item
+    // change replaced it, when the item failed to load, or when there is no item.
     void seek(media::Time to, SeekCompletion completion = nullptr);
     void seek(media::Time to,
               media::Time toleranceBefore,
@@ -141,7 +147,13 @@ private:
     struct Changes;
 
     void applyItemStatus(const std::shared_ptr<PlayerItem>& item, PlayerItem::Status itemStatus);
-    void finishSeek(uint64_t generation);
+    void applyLoadedRanges(const std::shared_ptr<PlayerItem>& item);
+    // The end of what the current item has loaded, in seconds (infinite when all of it has).
+    double loadedLocked() const PELMAR_REQUIRES(mutex_);
+    // Playing forward and at the end of what has loaded, short of the item's end.
+    bool starvedLocked() const PELMAR_REQUIRES(mutex_);
+    void finishSeek(uint64_t generation, bool finished);
+    void postSeekEnd(uint64_t generation, bool finished);
     void onItemEnd(uint64_t generation);
     double positionLocked() const PELMAR_REQUIRES(mutex_);
     double durationLocked() const PELMAR_REQUIRES(mutex_);
@@ -169,6 +181,8 @@ private:
     bool seeking_ PELMAR_GUARDED_BY(mutex_) = false;
     uint64_t seekGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
     SeekCompletion pendingSeek_ PELMAR_GUARDED_BY(mutex_);
+    // The seek that waits for the current item to load (0: none).
+    uint64_t seekAwaitingItem_ PELMAR_GUARDED_BY(mutex_) = 0;
     // Bumped whenever the end timer is replaced, so a stale fire is ignored.
     uint64_t endGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
     std::shared_ptr<dispatch::Timer> endTimer_ PELMAR_GUARDED_BY(mutex_);

@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pelmar/platform/av/Asset.h"
+#include "pelmar/platform/av/TimeRange.h"
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/foundation/Observable.h"
 #include "pelmar/platform/media/Time.h"
@@ -13,14 +15,24 @@
 
 // PlayerItem: one asset as a player presents it: its status (unknown until the asset has loaded,
 // then ready to play, or failed when the asset cannot be read or has neither audio nor video),
-// its duration once ready, and the notifications players post about it with the item as sender.
-// Ownership: made by create() and held by shared_ptr; holds its asset. Players hold their items.
+// its duration once ready, the stretch of it that has loaded, and the notifications players post
+// about it with the item as sender. A local item has loaded whole once it is ready; an HTTP item
+// fetches its bytes (PlayerItemLoader) once it is ready and a player has made it current, and its
+// loaded range grows with them, as the share of the bytes that has arrived, until it covers the
+// whole duration. A player plays only what has
+// loaded: reaching its end while playing stalls until more arrives.
+// Ownership: made by create() and held by shared_ptr; holds its asset and its loader, which
+//     refers to it weakly. Players hold their items; dropping the item stops its fetch.
 // Threads: thread-safe. The asset loads in the background once a player takes the item (or
-//     load() is called); status then changes on the main thread, so its observers run there.
+//     load() is called); status and loadedTimeRanges then change on the main thread, so their
+//     observers run there.
 // Errors: error() once the status is Failed: the asset's error (kAssetErrorDomain), or
-//     kAssetErrorUnparsable when it has no audio or video track.
+//     kAssetErrorUnparsable when it has no audio or video track. A transfer of an HTTP item's
+//     bytes that breaks off leaves the loaded range where it stopped (playback stalls there).
 
 namespace pelmar::av {
+
+class PlayerItemLoader;
 
 // Posted on the main thread by the player when an item has played to its end; sender: the item.
 inline constexpr std::string_view kPlayerItemDidPlayToEndTimeNotification =
@@ -28,6 +40,9 @@ inline constexpr std::string_view kPlayerItemDidPlayToEndTimeNotification =
 // Posted when an item that was asked to play fails; sender: the item; userInfo "error": its text.
 inline constexpr std::string_view kPlayerItemFailedToPlayToEndTimeNotification =
         "AVPlayerItemFailedToPlayToEndTimeNotification";
+// Posted when playback reaches the end of what has loaded while playing; sender: the item.
+inline constexpr std::string_view kPlayerItemPlaybackStalledNotification =
+        "AVPlayerItemPlaybackStalledNotification";
 // Posted when a seek moves the item's time; sender: the item.
 inline constexpr std::string_view kPlayerItemTimeJumpedNotification =
         "AVPlayerItemTimeJumpedNotification";
@@ -49,6 +64,10 @@ public:
     // Changes once, on the main thread, after load().
     foundation::Observable<Status> status{Status::Unknown};
 
+    // What has loaded, from the start: empty until the item is ready and, for an HTTP item, until
+    // its first bytes have arrived; then one range from 0. Changes on the main thread.
+    foundation::Observable<std::vector<TimeRange>> loadedTimeRanges;
+
     std::optional<Error> error() const;
 
     // Invalid until the item is ready; the asset's duration then.
@@ -56,6 +75,14 @@ public:
 
     // Starts loading the asset once; later calls do nothing.
     void load();
+
+    // The end of what has loaded, in seconds; infinite once everything has (or for an item whose
+    // duration is not a number), 0 before the item is ready.
+    double loadedSeconds() const;
+
+    // Called by a player that makes the item current: an HTTP item starts fetching its bytes
+    // (once it is ready, if it is not yet). Later calls do nothing.
+    void startBuffering();
 
 private:
     struct Key {};
@@ -65,12 +92,20 @@ public:
 
 private:
     void finishLoading();
+    // Fetches an HTTP item's bytes, growing the loaded range as they arrive.
+    void startFetching(const std::string& url);
+    void applyProgress(int64_t received, int64_t expected, bool finished);
 
     const std::shared_ptr<Asset> asset_;
     mutable Mutex mutex_;
     bool loading_ PELMAR_GUARDED_BY(mutex_) = false;
     media::Time duration_ PELMAR_GUARDED_BY(mutex_);
     std::optional<Error> error_ PELMAR_GUARDED_BY(mutex_);
+    double loadedSeconds_ PELMAR_GUARDED_BY(mutex_) = 0;
+    bool bufferingWanted_ PELMAR_GUARDED_BY(mutex_) = false;
+    // The URL to fetch once buffering is wanted; empty when there is nothing (more) to fetch.
+    std::string fetchURL_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<PlayerItemLoader> loader_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <vector>
 
 #include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/av/Player.h"
@@ -11,6 +14,7 @@
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/ui/Snapshot.h"
 #include "testing/Matchers.h"
 
@@ -20,10 +24,15 @@ namespace {
 using dispatch::RunLoop;
 using TCS = Player::TimeControlStatus;
 
-// Real movies, on disk and from nginx, played on the manual clock. One nginx per test program.
+// Real movies, on disk and from nginx (also throttled under "/slow/"), played on the manual
+// clock. One nginx per test program.
 class PlayerIntegrationTest : public dispatch::test::MainLoopFixture {
 protected:
-    static void SetUpTestSuite() { movie_ = std::make_unique<test::ServedTestMovie>(); }
+    static constexpr int64_t kSlowBytesPerSecond = 160 * 1024;
+
+    static void SetUpTestSuite() {
+        movie_ = std::make_unique<test::ServedTestMovie>(test::TestMovie{}, kSlowBytesPerSecond);
+    }
 
     static void TearDownTestSuite() { movie_.reset(); }
 
@@ -45,11 +54,57 @@ TEST_F(PlayerIntegrationTest, LocalAndRemoteMoviesPlayToTheirEndInAQueue) {
     EXPECT_NEAR(local->duration().seconds(), 5.0, 0.05);
     RunLoop::advance(local->duration().seconds());
     EXPECT_EQ(player->currentItem(), remote);
-    ASSERT_TRUE(
-            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    // A remote item plays what has arrived: the clock waits until all of it has.
+    ASSERT_TRUE(RunLoop::runUntil(
+            [&] {
+                return player->timeControlStatus.get() == TCS::Playing
+                       && std::isinf(remote->loadedSeconds());
+            },
+            30));
     EXPECT_NEAR(remote->duration().seconds(), 5.0, 0.05);
     RunLoop::advance(remote->duration().seconds());
     EXPECT_TRUE(player->items().empty());
+}
+
+TEST_F(PlayerIntegrationTest, AThrottledItemLoadsAsItsBytesArriveAndStallsAtTheirEnd) {
+    auto item = PlayerItem::create(movie_->url("/slow/movie.mp4"));
+    std::vector<double> loaded;
+    auto ranges = item->loadedTimeRanges.observe([&](const auto& change) {
+        if (change.newValue && !change.newValue->empty()) {
+            EXPECT_EQ(change.newValue->front().start.seconds(), 0.0);
+            loaded.push_back(change.newValue->front().end().seconds());
+        }
+    });
+    int stalls = 0;
+    auto stalled = foundation::NotificationCenter::defaultCenter().addObserver(
+            std::string(kPlayerItemPlaybackStalledNotification), item, [&] { ++stalls; });
+    auto player = std::make_shared<Player>(item);
+    player->play();
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    ASSERT_FALSE(loaded.empty());
+    const double duration = item->duration().seconds();
+    ASSERT_LT(item->loadedSeconds(), duration) << "the first bytes, not the whole movie";
+    EXPECT_EQ(stalls, 0);
+
+    // The clock runs past what has arrived: playback waits at its end and says so once.
+    RunLoop::advance(duration);
+    EXPECT_EQ(stalls, 1);
+    EXPECT_EQ(player->timeControlStatus.get(), TCS::WaitingToPlayAtSpecifiedRate);
+    EXPECT_LT(player->currentTime().seconds(), duration);
+    EXPECT_EQ(player->rate(), 1.0f);
+
+    // The rest arrives, in steps, and playback goes on by itself to the end.
+    ASSERT_TRUE(RunLoop::runUntil([&] { return std::isinf(item->loadedSeconds()); }, 30));
+    EXPECT_GE(loaded.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(loaded.begin(), loaded.end()));
+    EXPECT_NEAR(loaded.back(), duration, 1e-6);
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+    RunLoop::advance(duration);
+    EXPECT_NEAR(player->currentTime().seconds(), duration, 1e-6);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_EQ(stalls, 1);
 }
 
 TEST_F(PlayerIntegrationTest, UnplayableSourcesFailTheirItem) {

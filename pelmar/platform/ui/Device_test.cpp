@@ -24,8 +24,10 @@ TEST(DeviceTest, ComparesTheSystemVersionByMajorThenMinor) {
         device.setSystemVersion(c.version);
         EXPECT_EQ(device.isSystemVersionAtLeast(c.major, c.minor), c.atLeast);
     }
+    device.setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
     device.reset();
     EXPECT_EQ(device.systemVersion(), Device::kDefaultSystemVersion);
+    EXPECT_EQ(device.userInterfaceIdiom(), UserInterfaceIdiom::Phone);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "pelmar/core/testing/ServiceFixture.h"
-#include "pelmar/platform/av/testing/TestMovie.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/player/internal/TokenRoad.h"
+#include "pelmar/player/testing/SeededTestVideo.h"
 #include "testing/TempSandbox.h"
 
 namespace pelmar::internal {
@@ -24,11 +24,9 @@ protected:
     }
 
     std::string seedVideo() {
-        const auto movie = sandbox_.root() / "movie.mp4";
-        av::test::TestMovie made;
-        made.seconds = 1;
-        EXPECT_TRUE(made.make(movie));
-        return emulator_.seedResource(test::MediaKind::Video, kApp, movie).token;
+        const std::string token = test::seedTestVideo(emulator_, kApp, sandbox_.root());
+        EXPECT_FALSE(token.empty());
+        return token;
     }
 };
 

@@ -64,11 +64,10 @@ void CustomVideoPlayer::viewDidAppear(bool animated) {
     if (videoURL_) {
         initPlayer(*videoURL_);
     }
-    if (!isRecordingPreview) {
-        for (const auto& weakButton : {deleteButton, uploadButton}) {
-            if (auto b = weakButton.lock()) {
-                b->setHidden(true);
-            }
+    // Set on every appearance, so a preview that becomes a recording preview shows them again.
+    for (const auto& weakButton : {deleteButton, uploadButton}) {
+        if (auto b = weakButton.lock()) {
+            b->setHidden(!isRecordingPreview);
         }
     }
 }

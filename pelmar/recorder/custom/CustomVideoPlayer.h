@@ -51,7 +51,7 @@ public:
     std::weak_ptr<ui::Button> playPauseButton;
     std::weak_ptr<ui::View> videoPlaceholder;
 
-    // Shows the retake and upload buttons once the screen has appeared.
+    // Each appearance shows the retake and upload buttons when set and hides them when not.
     bool isRecordingPreview = false;
 
     const std::shared_ptr<Pelmar>& pelmar() const { return pelmar_; }

@@ -98,9 +98,9 @@ TEST_F(CustomVideoPlayerTest, PlaysPausesAndComesBackToTheStartAtTheEnd) {
 }
 
 TEST_F(CustomVideoPlayerTest, OnlyARecordingPreviewShowsRetakeAndUpload) {
-    for (bool recording : {false, true}) {
+    // One preview shown again and again: each appearance follows the flag as it is then.
+    for (bool recording : {false, true, false}) {
         SCOPED_TRACE(recording ? "recording preview" : "plain preview");
-        preview = CustomVideoPlayer::create(app.sdk());
         preview->isRecordingPreview = recording;
         presentWith(movie);
         EXPECT_EQ(preview->deleteButton.lock()->isHidden(), !recording);

@@ -1,0 +1,236 @@
+#include "pelmar/imageviewer/PelmarImageContainerViewController.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pelmar/imageviewer/PelmarImageViewController.h"
+#include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/imageviewer/internal/LivePhotoView.h"
+#include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "pelmar/platform/ui/ActivityViewController.h"
+#include "pelmar/platform/ui/BarButtonItem.h"
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Device.h"
+#include "pelmar/platform/ui/Screen.h"
+#include "pelmar/platform/ui/Touch.h"
+#include "pelmar/platform/ui/TransitionContext.h"
+#include "testing/App.h"
+#include "testing/TempDir.h"
+
+namespace pelmar {
+namespace {
+
+// Pages of photo-library assets: still photos and live photos, and how they share on a phone
+// and on a pad.
+class PelmarImageContainerViewControllerTest : public ::testing::Test {
+protected:
+    void TearDown() override { ui::Device::current().reset(); }
+
+    photos::AssetPtr asset(const std::filesystem::path& file, bool live) {
+        photos::Asset::Properties p;
+        p.localIdentifier = file.filename().string();
+        p.mediaType = photos::AssetMediaType::Image;
+        p.mediaSubtypes =
+                live ? photos::kAssetMediaSubtypePhotoLive : photos::kAssetMediaSubtypeNone;
+        p.pixelWidth = 64;
+        p.pixelHeight = 48;
+        p.file = file;
+        if (live) {
+            p.pairedVideo = folder.path() / "live.mov";
+        }
+        return std::make_shared<const photos::Asset>(std::move(p));
+    }
+
+    std::shared_ptr<PelmarImageContainerViewController> show(
+            PelmarImageSource source,
+            const std::function<void(PelmarImageViewController&)>& configure = nullptr) {
+        viewer = std::make_shared<PelmarImageViewController>(std::vector{std::move(source)});
+        if (configure) {
+            configure(*viewer);
+        }
+        app.root()->present(viewer, true);
+        app.advance(ui::TransitionContext::kStandardDuration);
+        app.settle();
+        return std::dynamic_pointer_cast<PelmarImageContainerViewController>(
+                viewer->pagerVC()->viewControllers().front());
+    }
+
+    // A long press at the middle of the screen, where the fitted picture is.
+    void longPress() {
+        const ui::Rect screen = ui::Screen::main().bounds();
+        ui::TouchSequence finger(app.window());
+        ASSERT_EQ(finger.begin({{screen.width / 2, screen.height / 2}}), std::nullopt);
+        app.advance(0.6);
+        finger.end();
+        app.settle();
+    }
+
+    test::App app;
+    pelmar::test::TempDir folder{"viewer-photos"};
+    std::filesystem::path jpeg = photos::test::writeJpeg(folder.path(), "photo.jpg", 64, 48);
+    std::shared_ptr<PelmarImageViewController> viewer;
+};
+
+TEST_F(PelmarImageContainerViewControllerTest, AStillPhotoShowsWholeAndAMissingOneShowsNothing) {
+    auto page = show(asset(jpeg, false));
+    EXPECT_EQ(page->assetType(), PelmarImageAssetType::Still);
+    ASSERT_TRUE(page->imgLoaded());
+    EXPECT_EQ(page->imgLoaded()->width(), 64);
+    EXPECT_EQ(page->imgLoaded()->height(), 48);
+    EXPECT_EQ(page->activeAssetView(), page->imgView());
+    ASSERT_TRUE(page->imgView()->image());
+    EXPECT_EQ(page->livePhotoToolbar(), nullptr);
+    viewer->dismiss();
+    app.advance(1.0);
+    app.settle();
+
+    // The library gives no picture: an empty page, no alert.
+    auto empty = show(asset(folder.path() / "gone.jpg", false));
+    EXPECT_EQ(empty->assetType(), PelmarImageAssetType::Still);
+    EXPECT_FALSE(empty->imgLoaded());
+    EXPECT_EQ(app.shownAlert(), nullptr);
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, ALivePhotoShowsItsStillWithABadgeAndAShareItem) {
+    auto page = show(asset(jpeg, true));
+    EXPECT_EQ(page->assetType(), PelmarImageAssetType::LivePhoto);
+    ASSERT_TRUE(app.runUntil([&] { return page->liveImgLoaded().has_value(); }));
+    EXPECT_EQ(page->progressView(), nullptr);
+    ASSERT_TRUE(page->livePhotoImgView());
+    EXPECT_EQ(page->activeAssetView(), page->livePhotoImgView());
+    EXPECT_EQ(page->livePhotoImgView()->superview(), page->scrollView());
+    ASSERT_TRUE(page->livePhotoImgView()->image());
+    EXPECT_EQ(page->livePhotoImgView()->image()->bitmap()->width(), 64);
+    EXPECT_EQ(page->livePhotoImgView()->livePhoto()->movie, folder.path() / "live.mov");
+    // By default (autoplay off) the press that plays the movie stays on.
+    EXPECT_TRUE(page->livePhotoImgView()->playbackGestureRecognizer()->isEnabled());
+
+    // The toolbar lies along the bottom of the safe area.
+    ASSERT_TRUE(page->livePhotoToolbar());
+    const ui::Rect bar = page->livePhotoToolbar()->frame();
+    const ui::Rect bounds = page->view()->bounds();
+    EXPECT_EQ(bar.width, bounds.width);
+    EXPECT_EQ(bar.y + bar.height, bounds.height - page->view()->safeAreaInsets().bottom);
+
+    // No long press share on a live photo: its toolbar item shares, the still.
+    longPress();
+    EXPECT_EQ(app.topViewController(), viewer);
+    ASSERT_TRUE(page->shareBarButtonItem());
+    ASSERT_TRUE(app.tap(page->shareBarButtonItem()->view()));
+    app.settle();
+    auto sheet = std::dynamic_pointer_cast<ui::ActivityViewController>(app.topViewController());
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->activityItems().size(), 1u);
+    EXPECT_EQ(sheet->activityItems()[0]->bitmap()->width(), 64);
+    EXPECT_EQ(page->sharedItem(), page->liveImgLoaded()->still);
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, AutoplayTurnsOffTheLivePhotosOwnPress) {
+    auto page = show(asset(jpeg, true),
+                     [](PelmarImageViewController& v) { v.disableAutoplayForLivePhoto = false; });
+    ASSERT_TRUE(app.runUntil([&] { return page->livePhotoImgView() != nullptr; }));
+    EXPECT_FALSE(page->livePhotoImgView()->playbackGestureRecognizer()->isEnabled());
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, ShareIsASheetOnAPhoneAndAPopoverOnAPad) {
+    const struct {
+        const char* name;
+        ui::UserInterfaceIdiom idiom;
+        bool live;
+    } cases[] = {{"phone still", ui::UserInterfaceIdiom::Phone, false},
+                 {"phone live", ui::UserInterfaceIdiom::Phone, true},
+                 {"pad still", ui::UserInterfaceIdiom::Pad, false},
+                 {"pad live", ui::UserInterfaceIdiom::Pad, true}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::Device::current().setUserInterfaceIdiom(c.idiom);
+        auto page = show(asset(jpeg, c.live));
+        ASSERT_TRUE(app.runUntil([&] { return page->activeAssetView() != nullptr; }));
+        if (c.live) {
+            ASSERT_TRUE(app.runUntil([&] { return page->shareBarButtonItem() != nullptr; }));
+            ASSERT_TRUE(app.tap(page->shareBarButtonItem()->view()));
+            app.settle();
+        } else {
+            longPress();
+        }
+        app.advance(ui::TransitionContext::kStandardDuration);
+        app.settle();
+        auto sheet = std::dynamic_pointer_cast<ui::ActivityViewController>(app.topViewController());
+        ASSERT_TRUE(sheet);
+        const bool pad = c.idiom == ui::UserInterfaceIdiom::Pad;
+        EXPECT_EQ(sheet->modalPresentationStyle() == ui::ModalPresentationStyle::Popover, pad);
+        if (pad) {
+            EXPECT_EQ(sheet->preferredContentSize(), (ui::Size{320, 400}));
+            if (c.live) {
+                EXPECT_EQ(sheet->popoverSourceView(), page->shareBarButtonItem()->view());
+                EXPECT_FALSE(page->sharePopoverSourceRect());
+            } else {
+                EXPECT_EQ(sheet->popoverSourceView(), page->activeAssetView());
+                ASSERT_TRUE(page->sharePopoverSourceRect());
+                EXPECT_EQ(page->sharePopoverSourceRect()->width, 1);
+                EXPECT_EQ(page->sharePopoverSourceRect()->height, 1);
+                EXPECT_TRUE(page->activeAssetView()->bounds().contains(
+                        {page->sharePopoverSourceRect()->x, page->sharePopoverSourceRect()->y}));
+            }
+        } else {
+            EXPECT_EQ(sheet->popoverSourceView(), nullptr);
+            EXPECT_FALSE(page->sharePopoverSourceRect());
+        }
+        sheet->dismiss(false);
+        app.settle();
+        viewer->dismiss();
+        app.advance(1.0);
+        app.settle();
+        ASSERT_EQ(app.topViewController(), app.root());
+    }
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, TapsCloseTheViewerOnceButADoubleTapZooms) {
+    auto page = show(asset(jpeg, false));
+    int closes = 0;
+    auto closing = foundation::NotificationCenter::defaultCenter().addObserver(
+            std::string(NOTE_VC_SHOULD_DISMISS), [&] { ++closes; });
+    const ui::Rect screen = ui::Screen::main().bounds();
+    const ui::Point picture{screen.width / 2, screen.height / 2};
+    const double minimum = page->scrollView()->zoomScale();
+
+    ASSERT_EQ(ui::tap(*app.window(), picture), std::nullopt);
+    app.advance(0.1);
+    ASSERT_EQ(ui::tap(*app.window(), picture), std::nullopt);
+    app.advance(0.5);
+    app.settle();
+    EXPECT_EQ(closes, 0) << "the first tap of a double tap closes nothing";
+    EXPECT_GT(page->scrollView()->zoomScale(), minimum);
+
+    const struct {
+        const char* name;
+        ui::Point at;
+    } singles[] = {{"on the picture", picture}, {"beside it", {screen.width / 2, 5}}};
+
+    for (const auto& c : singles) {
+        SCOPED_TRACE(c.name);
+        closes = 0;
+        ASSERT_EQ(ui::tap(*app.window(), c.at), std::nullopt);
+        app.advance(0.5);
+        app.settle();
+        EXPECT_EQ(closes, 1);
+    }
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, TheStatusBarHidesAfterTheViewerAppears) {
+    viewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{asset(jpeg, false)});
+    EXPECT_FALSE(viewer->shouldHideStatusBar());
+    app.root()->present(viewer, true);
+    // Asked for inside a 0.1 s animation that starts as the viewer is about to appear.
+    EXPECT_TRUE(viewer->shouldHideStatusBar());
+    EXPECT_TRUE(viewer->statusBarHidden());
+    EXPECT_EQ(viewer->preferredStatusBarUpdateAnimation(), PelmarStatusBarAnimation::Slide);
+}
+
+}  // namespace
+}  // namespace pelmar
