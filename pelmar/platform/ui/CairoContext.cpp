@@ -7,6 +7,8 @@
 #include <numbers>
 #include <vector>
 
+#include "pelmar/platform/image/BitmapRedraw.h"
+
 namespace pelmar::ui {
 
 struct CairoContext::Handles {
@@ -191,10 +193,19 @@ void CairoContext::drawText(const std::string& text, Point origin, const Font& f
     cairo_new_path(cr);
 }
 
-void CairoContext::drawBitmap(const image::Bitmap& bitmap, Rect r) {
+void CairoContext::drawBitmap(const image::Bitmap& stored, Rect r) {
     if (r.width <= 0 || r.height <= 0) {
         return;
     }
+    // A picture kept as stored (its EXIF orientation not yet applied) is turned upright here.
+    std::shared_ptr<image::Bitmap> turned;
+    if (stored.orientation() != image::Orientation::Up) {
+        turned = image::BitmapRedraw::redraw(stored, stored.orientation());
+        if (!turned) {
+            return;
+        }
+    }
+    const image::Bitmap& bitmap = turned ? *turned : stored;
     // cairo reads premultiplied BGRA; other layouts are converted into a scratch copy.
     const int w = bitmap.width();
     const int h = bitmap.height();

@@ -65,7 +65,7 @@ public:
     // `origin` is the top left of the text's line box.
     virtual void drawText(const std::string& text, Point origin, const Font& font, Color color) = 0;
 
-    // Scales the stored pixels of `bitmap` to fill `rect`.
+    // Scales `bitmap`, turned upright by its orientation, to fill `rect`.
     virtual void drawBitmap(const image::Bitmap& bitmap, Rect rect) = 0;
 };
 
