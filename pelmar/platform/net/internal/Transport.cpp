@@ -6,26 +6,40 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/net/URLSessionTask.h"
 #include "pelmar/platform/net/internal/DataURL.h"
+#include "pelmar/platform/net/internal/HTTPChallenge.h"
+#include "pelmar/platform/net/internal/ServerTrust.h"
 
 namespace pelmar::net::internal {
 
 namespace {
+
+// "file:" URLs are read from disk by the transport itself (scheme case-insensitive).
+bool isFileURL(std::string_view url) {
+    return url.size() >= 5 && std::equal(url.begin(), url.begin() + 5, "file:", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
 
 // Bytes libcurl asks the body source for at a time (larger buffers measured slower on loopback:
 // they no longer stay in the CPU cache between the file read and the socket write), and the
@@ -167,6 +181,26 @@ Error errorFromCurl(CURLcode code, const char* detail) {
     }
 }
 
+// Host, port and scheme of `url` for a challenge.
+URLProtectionSpace protectionSpaceOf(const std::string& url) {
+    URLProtectionSpace space;
+    UrlHandle parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return space;
+    }
+    char* part = nullptr;
+    if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
+        space.protocol = lowerAscii(CurlString(part).get());
+    }
+    if (curl_url_get(parsed.get(), CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+        space.host = CurlString(part).get();
+    }
+    if (curl_url_get(parsed.get(), CURLUPART_PORT, &part, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        space.port = std::atoi(CurlString(part).get());
+    }
+    return space;
+}
+
 }  // namespace
 
 struct Transport::Handles {
@@ -206,7 +240,14 @@ struct Transport::Transfer {
     std::optional<Error> abortError;
     HTTPHeaderFields responseHeaders;
     bool responseDelivered = false;
-    double startTime = 0;  // dispatch clock, when the transfer was handed to libcurl
+    // What this attempt offers to the server's challenges, and what it met.
+    Transport::Attempt attempt;
+    bool challengeChecked = false;
+    std::optional<HTTPChallenge> httpChallenge;  // the answer is a 401 the task may answer
+    std::string heldBody;                        // that 401's body, until the answer comes
+    ServerTrustRecord serverTrust;
+    std::optional<Error> untrustedError;  // the handshake's failure, while trust is asked
+    double startTime = 0;                 // dispatch clock, when the transfer was handed to libcurl
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     ~Transfer() {
@@ -272,9 +313,36 @@ struct Transport::Transfer {
                                 + std::to_string(cap));
     }
 
+    // True once the final answer is a 401 naming Basic or Digest: its head and body are held
+    // back until the task's challenge is answered.
+    bool holdsChallenge() {
+        if (!challengeChecked && !responseDelivered) {
+            challengeChecked = true;
+            long status = 0;
+            curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+            if (status == 401) {
+                httpChallenge = httpChallengeOf(responseHeaders);
+            }
+        }
+        return httpChallenge.has_value();
+    }
+
     static size_t onWrite(char* data, size_t size, size_t count, void* userdata) {
         auto* transfer = static_cast<Transfer*>(userdata);
         const size_t bytes = size * count;
+        if (transfer->holdsChallenge()) {
+            if (static_cast<int64_t>(transfer->heldBody.size() + bytes)
+                > transfer->task->maximumResponseBytes()) {
+                transfer->abortError =
+                        urlError(kURLErrorDataLengthExceedsMaximum,
+                                 "the answer is larger than "
+                                         + std::to_string(transfer->task->maximumResponseBytes())
+                                         + " bytes");
+                return bytes == 0 ? 1 : 0;
+            }
+            transfer->heldBody.append(data, bytes);
+            return bytes;
+        }
         if (!transfer->responseDelivered) {
             if (auto error = transfer->announcedTooLarge()) {
                 transfer->deliverResponse();
@@ -342,6 +410,11 @@ struct Transport::Transfer {
         return CURL_SEEKFUNC_OK;
     }
 
+    static CURLcode onSSLContext(CURL*, void* sslContext, void* userdata) {
+        recordServerTrust(sslContext, &static_cast<Transfer*>(userdata)->serverTrust);
+        return CURLE_OK;
+    }
+
     static int onProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* transfer = static_cast<Transfer*>(userdata);
         if (transfer->hasBody && sent != transfer->lastUploaded) {
@@ -395,6 +468,7 @@ void Transport::cancel(uint64_t taskIdentifier) {
 void Transport::run() {
     std::vector<std::shared_ptr<URLSessionTask>> starts;
     std::vector<uint64_t> cancels;
+    std::vector<ChallengeAnswer> answers;
     for (;;) {
         {
             MutexLock lock(mutex_);
@@ -403,7 +477,17 @@ void Transport::run() {
             }
             starts.swap(toStart_);
             cancels.swap(toCancel_);
+            answers.swap(toAnswer_);
         }
+        for (auto& answer : answers) {
+            if (auto it = parked_.find(answer.taskIdentifier); it != parked_.end()) {
+                auto transfer = std::move(it->second);
+                parked_.erase(it);
+                resolveChallenge(std::move(transfer), answer.disposition,
+                                 std::move(answer.credential));
+            }
+        }
+        answers.clear();
         for (auto& task : starts) {
             begin(std::move(task));
         }
@@ -412,6 +496,10 @@ void Transport::run() {
             if (auto it = transfers_.find(identifier); it != transfers_.end()) {
                 it->second->abortError = urlError(kURLErrorCancelled, "cancelled");
                 finish(identifier, CURLE_ABORTED_BY_CALLBACK);
+            } else if (auto parked = parked_.find(identifier); parked != parked_.end()) {
+                auto transfer = std::move(parked->second);
+                parked_.erase(parked);
+                end(*transfer, urlError(kURLErrorCancelled, "cancelled"));
             }
         }
         cancels.clear();
@@ -442,6 +530,10 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
     const URLRequest& request = task->originalRequest();
     if (DataURL::isDataURL(request.url)) {
         answerDataURL(task);
+        return;
+    }
+    if (task->kind() == URLSessionTask::Kind::Data && isFileURL(request.url)) {
+        answerFileURL(task);
         return;
     }
     if (auto error = checkRequest(request)) {
@@ -478,6 +570,14 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
         task->downloadPath_ = pattern;
     }
 
+    launch(std::move(transfer), Attempt{});
+}
+
+void Transport::launch(std::unique_ptr<Transfer> transfer, Attempt attempt) {
+    const auto task = transfer->task;
+    const URLRequest& request = task->originalRequest();
+    const auto& body = task->body();
+    transfer->attempt = std::move(attempt);
     transfer->easy.reset(curl_easy_init());
     CURL* easy = transfer->easy.get();
     if (easy == nullptr) {
@@ -504,8 +604,27 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    const Attempt& offered = transfer->attempt;
+    if (offered.trustedKeySHA256) {
+        // The server's certificate was accepted: its key, and no other, is trusted.
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        const std::string pin = "sha256//" + *offered.trustedKeySHA256;
+        curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, pin.c_str());
+    } else {
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSSLContext);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, transfer.get());
+    }
+    if (offered.login) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, offered.login->user.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, offered.login->password.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
+                         offered.loginMethod == URLAuthenticationMethod::HTTPDigest
+                                 ? CURLAUTH_DIGEST
+                                 : CURLAUTH_BASIC);
+    }
     // Idle time-out: fail only when fewer than 1 byte per second moved for the whole interval.
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -616,6 +735,58 @@ void Transport::answerDataURL(const std::shared_ptr<URLSessionTask>& task) {
     task->complete(std::nullopt);
 }
 
+void Transport::answerFileURL(const std::shared_ptr<URLSessionTask>& task) {
+    const std::string& url = task->originalRequest().url;
+    const auto path = foundation::pathFromFileURL(url);
+    if (!path) {
+        task->complete(urlError(kURLErrorBadURL, "malformed file URL \"" + url + "\""));
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(*path, ec)) {
+        task->complete(urlError(kURLErrorFileDoesNotExist, "no file at " + *path));
+        return;
+    }
+    const auto size = std::filesystem::file_size(*path, ec);
+    if (ec) {
+        task->complete(urlError(kURLErrorNoPermissionsToReadFile, "cannot read " + *path));
+        return;
+    }
+    if (static_cast<int64_t>(size) > task->maximumResponseBytes()) {
+        task->complete(urlError(kURLErrorDataLengthExceedsMaximum,
+                                "the answer is larger than "
+                                        + std::to_string(task->maximumResponseBytes()) + " bytes"));
+        return;
+    }
+    std::ifstream in(*path, std::ios::binary);
+    if (!in) {
+        task->complete(urlError(kURLErrorNoPermissionsToReadFile, "cannot read " + *path));
+        return;
+    }
+    const double now = dispatch::clock().now();
+    task->setResponse(std::make_shared<const HTTPURLResponse>(
+                              url, 200, HTTPHeaderFields{{"Content-Length", std::to_string(size)}}),
+                      static_cast<int64_t>(size));
+    std::vector<char> chunk(kReceiveBufferBytes);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        if (auto error = task->receive(chunk.data(), got)) {
+            task->complete(std::move(error));
+            return;
+        }
+    }
+    if (in.bad()) {
+        task->complete(urlError(kURLErrorNoPermissionsToReadFile, "cannot read " + *path));
+        return;
+    }
+    task->collectMetrics(URLSessionTaskMetrics{{{now, now, dispatch::clock().now()}}});
+    task->complete(std::nullopt);
+}
+
 void Transport::finish(uint64_t taskIdentifier, int curlResult) {
     auto it = transfers_.find(taskIdentifier);
     if (it == transfers_.end()) {
@@ -631,6 +802,15 @@ void Transport::finish(uint64_t taskIdentifier, int curlResult) {
     if (!error && result != CURLE_OK) {
         error = errorFromCurl(result, transfer->errorBuffer);
     }
+    if (!error && transfer->holdsChallenge()) {
+        askChallenge(std::move(transfer));
+        return;
+    }
+    if (error && transfer->serverTrust.failed && error->code != kURLErrorCancelled) {
+        transfer->untrustedError = std::move(error);
+        askChallenge(std::move(transfer));
+        return;
+    }
     if (!error && transfer->hasBody) {
         curl_off_t sent = 0;
         curl_easy_getinfo(transfer->easy.get(), CURLINFO_SIZE_UPLOAD_T, &sent);
@@ -638,12 +818,109 @@ void Transport::finish(uint64_t taskIdentifier, int curlResult) {
             transfer->task->bodySent(sent, transfer->bodySize);
         }
     }
-    transfer->deliverResponse();
-    if (const auto& body = transfer->task->body()) {
+    end(*transfer, std::move(error));
+}
+
+void Transport::end(Transfer& transfer, std::optional<Error> error) {
+    transfer.deliverResponse();
+    if (const auto& body = transfer.task->body()) {
         body->close();
     }
-    transfer->task->collectMetrics(metricsOf(*transfer));
-    transfer->task->complete(std::move(error));
+    transfer.task->collectMetrics(metricsOf(transfer));
+    transfer.task->complete(std::move(error));
+}
+
+void Transport::askChallenge(std::unique_ptr<Transfer> transfer) {
+    URLAuthenticationChallenge challenge;
+    char* effectiveUrl = nullptr;
+    curl_easy_getinfo(transfer->easy.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+    challenge.protectionSpace = protectionSpaceOf(
+            effectiveUrl != nullptr ? effectiveUrl : transfer->task->originalRequest().url);
+    if (transfer->httpChallenge) {
+        challenge.protectionSpace.realm = transfer->httpChallenge->realm;
+        challenge.protectionSpace.authenticationMethod = transfer->httpChallenge->method;
+        challenge.previousFailureCount = transfer->attempt.credentialsOffered;
+        long status = 0;
+        curl_easy_getinfo(transfer->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        challenge.failureResponse = std::make_shared<const HTTPURLResponse>(
+                effectiveUrl != nullptr ? std::string(effectiveUrl)
+                                        : transfer->task->originalRequest().url,
+                status, transfer->responseHeaders);
+    } else {
+        challenge.protectionSpace.authenticationMethod = URLAuthenticationMethod::ServerTrust;
+        challenge.serverTrust = transfer->serverTrust.trust;
+    }
+    auto task = transfer->task;
+    const uint64_t identifier = task->taskIdentifier();
+    parked_.emplace(identifier, std::move(transfer));
+    task->challenge(std::move(challenge),
+                    [identifier](URLSessionAuthChallengeDisposition disposition,
+                                 std::optional<URLCredential> credential) {
+                        instance().answerChallenge(identifier, disposition, std::move(credential));
+                    });
+}
+
+void Transport::answerChallenge(uint64_t taskIdentifier,
+                                URLSessionAuthChallengeDisposition disposition,
+                                std::optional<URLCredential> credential) {
+    {
+        MutexLock lock(mutex_);
+        toAnswer_.push_back({taskIdentifier, disposition, std::move(credential)});
+    }
+    curl_multi_wakeup(handles_->multi);
+}
+
+void Transport::resolveChallenge(std::unique_ptr<Transfer> transfer,
+                                 URLSessionAuthChallengeDisposition disposition,
+                                 std::optional<URLCredential> credential) {
+    if (disposition == URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge) {
+        end(*transfer, urlError(kURLErrorCancelled, "cancelled"));
+        return;
+    }
+    const bool trust = !transfer->httpChallenge;
+    const bool useCredential =
+            disposition == URLSessionAuthChallengeDisposition::UseCredential && credential
+            && (trust ? credential->trust && !credential->trust->publicKeySHA256.empty()
+                      : !credential->trust);
+    if (!useCredential) {
+        if (trust) {
+            end(*transfer, std::move(transfer->untrustedError));
+        } else {
+            // The 401 is the answer.
+            transfer->deliverResponse();
+            if (!transfer->heldBody.empty()) {
+                if (auto error = transfer->task->receive(transfer->heldBody.data(),
+                                                         transfer->heldBody.size())) {
+                    end(*transfer, std::move(error));
+                    return;
+                }
+            }
+            end(*transfer, std::nullopt);
+        }
+        return;
+    }
+    Attempt next = transfer->attempt;
+    if (trust) {
+        next.trustedKeySHA256 = credential->trust->publicKeySHA256;
+    } else {
+        next.login = std::move(credential);
+        next.loginMethod = transfer->httpChallenge->method;
+        ++next.credentialsOffered;
+    }
+    auto task = transfer->task;
+    auto retry = std::make_unique<Transfer>();
+    retry->task = task;
+    retry->hasBody = transfer->hasBody;
+    retry->bodySize = transfer->bodySize;
+    transfer.reset();
+    if (const auto& body = task->body()) {
+        if (auto error = body->open()) {
+            body->close();
+            task->complete(std::move(error));
+            return;
+        }
+    }
+    launch(std::move(retry), std::move(next));
 }
 
 }  // namespace pelmar::net::internal

@@ -2,10 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "pelmar/platform/foundation/Error.h"
+#include "pelmar/platform/net/URLAuthenticationChallenge.h"
 #include "pelmar/platform/net/URLSessionTaskMetrics.h"
 #include "pelmar/platform/sync/Mutex.h"
 
@@ -38,9 +42,24 @@ public:
 
     void cancel(uint64_t taskIdentifier);
 
+    // What an attempt of a transfer offers to the server's challenges.
+    struct Attempt {
+        std::optional<URLCredential> login;  // user and password
+        std::optional<URLAuthenticationMethod> loginMethod;
+        int credentialsOffered = 0;  // logins offered before this one's answer
+        std::optional<std::string> trustedKeySHA256;
+    };
+
 private:
     struct Transfer;
     struct Handles;
+
+    struct ChallengeAnswer {
+        uint64_t taskIdentifier = 0;
+        URLSessionAuthChallengeDisposition disposition =
+                URLSessionAuthChallengeDisposition::PerformDefaultHandling;
+        std::optional<URLCredential> credential;
+    };
 
     Transport();
 
@@ -48,10 +67,31 @@ private:
 
     void begin(std::shared_ptr<URLSessionTask> task);
 
+    // Hands a set-up transfer to libcurl with what `attempt` offers.
+    void launch(std::unique_ptr<Transfer> transfer, Attempt attempt);
+
     void finish(uint64_t taskIdentifier, int curlResult);
+
+    // Delivers the response, closes the body, reports metrics and completes the task.
+    void end(Transfer& transfer, std::optional<Error> error);
+
+    // Parks a transfer that met a challenge and asks its task's delegate; the answer comes back
+    // through answerChallenge (any thread) to resolveChallenge (transport thread).
+    void askChallenge(std::unique_ptr<Transfer> transfer);
+
+    void answerChallenge(uint64_t taskIdentifier,
+                         URLSessionAuthChallengeDisposition disposition,
+                         std::optional<URLCredential> credential);
+
+    void resolveChallenge(std::unique_ptr<Transfer> transfer,
+                          URLSessionAuthChallengeDisposition disposition,
+                          std::optional<URLCredential> credential);
 
     // Answers a "data:" URL from its own bytes, without libcurl.
     static void answerDataURL(const std::shared_ptr<URLSessionTask>& task);
+
+    // Answers a data task of a "file:" URL with the file's bytes (status 200), or a file error.
+    static void answerFileURL(const std::shared_ptr<URLSessionTask>& task);
 
     static URLSessionTaskMetrics metricsOf(const Transfer& transfer);
 
@@ -60,10 +100,13 @@ private:
     Mutex mutex_;
     std::vector<std::shared_ptr<URLSessionTask>> toStart_ PELMAR_GUARDED_BY(mutex_);
     std::vector<uint64_t> toCancel_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<ChallengeAnswer> toAnswer_ PELMAR_GUARDED_BY(mutex_);
     bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
 
     // Transport thread only.
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> transfers_;
+    // Transfers waiting for the answer to a challenge; libcurl no longer holds them.
+    std::unordered_map<uint64_t, std::unique_ptr<Transfer>> parked_;
 
     std::thread thread_;
 };
