@@ -255,7 +255,7 @@ TEST_F(URLAuthenticationChallengeIntegrationTest, ATrustAdmitsOnlyTheKeyItWasGiv
                 done(Disposition::UseCredential, URLCredential::forTrust(forged));
             }});
     const auto outcome = fetch(script, tls_->Url("/a.jpg"));
-    EXPECT_TRUE(outcome.error);
+    EXPECT_THAT(outcome.error, test::IsError(kURLErrorDomain, kURLErrorServerCertificateUntrusted));
     EXPECT_FALSE(outcome.data);
 }
 

@@ -109,6 +109,7 @@ Error errorFromCurl(CURLcode code, const char* detail) {
         case CURLE_BAD_CONTENT_ENCODING:
             return urlError(kURLErrorBadServerResponse, std::move(message));
         case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
             return urlError(kURLErrorServerCertificateUntrusted, std::move(message));
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_CERTPROBLEM:

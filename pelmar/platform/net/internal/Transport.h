@@ -16,7 +16,10 @@
 // Transport: the one libcurl multi loop of the process. A single worker thread drives every
 // transfer of every URL session (curl_multi_poll, woken by curl_multi_wakeup), feeds request
 // bodies from their sources, and hands answer bytes, progress and the end of each transfer to its
-// task, which posts them to its session's delegate queue.
+// task, which posts them to its session's delegate queue. "data:" and "file:" URLs are answered
+// without libcurl. A transfer that meets a challenge (a 401 naming Basic or Digest, a TLS
+// certificate that does not verify) is parked until its task's delegate answers, then sent again
+// with the credential, finished with what it got, or cancelled.
 // Ownership: a process-wide singleton, made on first use; its destructor (at exit) stops the
 //     thread and drops unfinished transfers without completing them. It holds each running task
 //     until the task completes.
