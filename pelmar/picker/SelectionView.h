@@ -31,7 +31,7 @@ public:
 
     void setTintColor(ui::Color tint) { tint_ = tint; }
 
-    ui::Font font() const { return {"sans-serif", 12, true}; }
+    ui::Font font() const { return ui::Font::boldSystemFont(12); }
 
     void draw(ui::GraphicsContext& context) override;
 

@@ -39,22 +39,19 @@ Settings::SelectionStyle Settings::Theme::selectionStyle() {
 
 TextAttributes Settings::Theme::previewTitleAttributes() {
     return previewTitleAttributes_.get([] {
-        return TextAttributes{ui::Font{"sans-serif", 16, false},
-                              PickerColors::systemPrimaryTextColor()};
+        return TextAttributes{ui::Font::systemFont(16), PickerColors::systemPrimaryTextColor()};
     });
 }
 
 TextAttributes Settings::Theme::previewSubtitleAttributes() {
     return previewSubtitleAttributes_.get([] {
-        return TextAttributes{ui::Font{"sans-serif", 12, false},
-                              PickerColors::systemSecondaryTextColor()};
+        return TextAttributes{ui::Font::systemFont(12), PickerColors::systemSecondaryTextColor()};
     });
 }
 
 TextAttributes Settings::Theme::albumTitleAttributes() {
     return albumTitleAttributes_.get([] {
-        return TextAttributes{ui::Font{"sans-serif", 18, false},
-                              PickerColors::systemPrimaryTextColor()};
+        return TextAttributes{ui::Font::systemFont(18), PickerColors::systemPrimaryTextColor()};
     });
 }
 

@@ -21,6 +21,31 @@ void Button::setTitle(std::string title) {
     title_ = std::move(title);
 }
 
+Color Button::titleColor(ControlState state) const {
+    if (auto it = titleColors_.find(state); it != titleColors_.end()) {
+        return it->second;
+    }
+    if (auto it = titleColors_.find(ControlState::Normal); it != titleColors_.end()) {
+        return it->second;
+    }
+    return Color::white();
+}
+
+void Button::setTitleColor(Color color, ControlState state) {
+    internal::assertMainThread("Button::setTitleColor");
+    titleColors_[state] = color;
+}
+
+Color Button::currentTitleColor() const {
+    if (!isEnabled()) {
+        return titleColor(ControlState::Disabled);
+    }
+    if (isHighlighted()) {
+        return titleColor(ControlState::Highlighted);
+    }
+    return titleColor(isSelected() ? ControlState::Selected : ControlState::Normal);
+}
+
 std::shared_ptr<const Image> Button::currentImage() const {
     if (isSelected()) {
         if (auto selected = image(ControlState::Selected)) {

@@ -183,7 +183,7 @@ void CairoContext::drawText(const std::string& text, Point origin, const Font& f
     }
     cairo_t* cr = handles_->cr;
     cairo_select_font_face(cr, font.family.c_str(), CAIRO_FONT_SLANT_NORMAL,
-                           font.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+                           font.isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, font.size);
     cairo_font_extents_t extents;
     cairo_font_extents(cr, &extents);

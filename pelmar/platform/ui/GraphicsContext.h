@@ -6,6 +6,7 @@
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/ui/AffineTransform.h"
 #include "pelmar/platform/ui/Color.h"
+#include "pelmar/platform/ui/Font.h"
 #include "pelmar/platform/ui/Point.h"
 #include "pelmar/platform/ui/Rect.h"
 
@@ -20,15 +21,6 @@
 // Errors: none; operations with nothing to paint (empty rectangles, empty text) paint nothing.
 
 namespace pelmar::ui {
-
-// A font by family name ("sans-serif", "monospace" or any installed family) and size in points.
-struct Font {
-    std::string family = "sans-serif";
-    double size = 17;
-    bool bold = false;
-
-    friend bool operator==(const Font&, const Font&) = default;
-};
 
 class GraphicsContext {
 public:

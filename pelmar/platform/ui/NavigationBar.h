@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar::ui {
@@ -40,6 +42,21 @@ public:
 
     std::function<void()> onBack;
 
+    // A translucent bar lets what lies under it show through its background.
+    bool isTranslucent() const { return translucent_; }
+
+    void setTranslucent(bool translucent) { translucent_ = translucent; }
+
+    // The bar's background colour (none: the platform's light grey).
+    std::optional<Color> barTintColor() const { return barTintColor_; }
+
+    void setBarTintColor(std::optional<Color> color) { barTintColor_ = color; }
+
+    // The colour of the bar's buttons is the view's tintColor; this is the title's.
+    std::optional<Color> titleTextColor() const { return titleTextColor_; }
+
+    void setTitleTextColor(std::optional<Color> color) { titleTextColor_ = color; }
+
 protected:
     void layoutSubviews() override;
 
@@ -53,6 +70,9 @@ private:
     std::shared_ptr<Button> backButton_;
     std::vector<std::shared_ptr<Button>> left_;
     std::vector<std::shared_ptr<Button>> right_;
+    bool translucent_ = true;
+    std::optional<Color> barTintColor_;
+    std::optional<Color> titleTextColor_;
 };
 
 }  // namespace pelmar::ui

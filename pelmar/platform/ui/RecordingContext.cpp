@@ -107,7 +107,7 @@ void RecordingContext::strokePath() {
 
 void RecordingContext::drawText(const std::string& text, Point origin, const Font& font, Color c) {
     add("text \"" + text + "\" at " + numbers({origin.x, origin.y}) + " " + font.family + " "
-        + numbers({font.size}) + (font.bold ? " bold" : "") + " color " + color(c));
+        + numbers({font.size}) + (font.isBold() ? " bold" : "") + " color " + color(c));
 }
 
 void RecordingContext::drawBitmap(const image::Bitmap& bitmap, Rect r) {
