@@ -109,12 +109,15 @@ using PelmarCacheLookupCompletion = std::function<void(
 //     (concurrent: any order, possibly in parallel), or synchronously on the calling main thread
 //     for an immediate answer without kPelmarImageRequestOptionAlwaysAsynchronous; the caller must
 //     then not hold a lock its completion takes. Configuration setters apply asynchronously on
-//     the global queue. The manager lock ("PelmarRemoteImageManager", not recursive) comes before
-//     every task lock and is never held while a caller's block runs.
+//     the global queue. The authentication-challenge handler runs on the session manager's
+//     operation queue (server trust) or on the challenged task's queue. The manager lock
+//     ("PelmarRemoteImageManager", not recursive) comes before every task lock and is never held
+//     while a caller's block or a host handler runs.
 // Errors: completions receive them: transport and HTTP errors unchanged, the codes above in
 //     kPelmarRemoteImageManagerErrorDomain, PelmarUnsupportedURLError() for no usable URL.
 //     Cancelled requests get no completion, except a nearly finished download cancelled with
-//     storeResumeData, which keeps running for its callers.
+//     storeResumeData, which keeps running for its callers. A challenge the host's handler
+//     cancels ends the download with net::kURLErrorCancelled, without retries.
 class PelmarRemoteImageManager : public PelmarURLSessionManagerDelegate,
                                  public std::enable_shared_from_this<PelmarRemoteImageManager> {
     struct Private {};
