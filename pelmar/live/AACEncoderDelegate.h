@@ -7,7 +7,9 @@
 
 // AACEncoderDelegate: receives every packet an AACEncoder has encoded.
 // Ownership: held weakly by the encoder; a delegate that is gone gets nothing.
-// Threads: called on the thread that handed the encoder its input, one packet at a time.
+// Threads: called on the thread that handed the encoder its input (or on the thread already
+//          delivering packets when calls overlap), one packet at a time and in order, with no
+//          lock of the encoder held: it may call back into the encoder.
 // Errors: none; failed packets are never delivered.
 
 namespace pelmar::live {

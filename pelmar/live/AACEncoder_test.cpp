@@ -17,6 +17,7 @@ extern "C" {
 #include "pelmar/live/AudioSpecificConfig.h"
 #include "pelmar/live/internal/AACEncoderCpp.h"
 #include "pelmar/live/testing/Bytes.h"
+#include "pelmar/live/testing/Deadline.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "testing/SyntheticMedia.h"
 
@@ -172,6 +173,8 @@ TEST(AACEncoderTest, AudioSpecificConfigDescribesTheStreamToADecoder) {
             {"44 kHz stereo", 44000, 2, "12 10", 44100},
             {"37.8 kHz stereo", 37800, 2, "12 90", 32000},
             {"7.4 kHz mono", 7400, 1, "16 08", 7350},
+            {"192 kHz stereo", 192000, 2, "10 10", 96000},
+            {"4 kHz mono", 4000, 1, "16 08", 7350},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,8 +262,10 @@ TEST(AACEncoderTest, FailedSetUpIsPrintedAndTheEncoderDropsInput) {
     };
 
     const Case cases[] = {
-            {"rate too low", 4000, 2, 128'000, "audioConverterNewSpecific failed"},
-            {"rate too high", 192000, 2, 128'000, "audioConverterNewSpecific failed"},
+            {"rate too low", internal::AACEncoderCpp::kMinSampleRate - 1, 2, 128'000,
+             "audioConverterNewSpecific failed"},
+            {"rate too high", internal::AACEncoderCpp::kMaxSampleRate + 1, 2, 128'000,
+             "audioConverterNewSpecific failed"},
             {"no channels", 44100, 0, 128'000, "audioConverterNewSpecific failed"},
             {"seven channels", 44100, 7, 128'000, "audioConverterNewSpecific failed"},
             {"no bitrate", 44100, 2, 0, "audioConverter set bitrate failed"},
@@ -312,6 +317,58 @@ TEST(AACEncoderTest, BuffersOfAnotherFormatAreReportedAndDroppedWhole) {
     delegate.reset();
     encoder->putCMSampleBuffer(test::SinePcm(3 * 1024, 4096, 44100, 2));
     EXPECT_EQ(encoder->delegate(), nullptr);
+}
+
+// Calls back into its encoder from inside a delivery: more input while it has fewer than six
+// packets, then the end of the stream.
+class ReenteringDelegate : public AACEncoderDelegate {
+public:
+    void compressedAudioDataReceived(std::span<const uint8_t> data,
+                                     std::span<const uint8_t> asc,
+                                     media::Time pts) override {
+        packets.push_back({{data.begin(), data.end()}, {asc.begin(), asc.end()}, pts});
+        auto target = encoder.lock();
+        if (!target || flushed) {
+            return;
+        }
+        if (packets.size() < 6) {
+            target->putCMSampleBuffer(test::SinePcm(fed, 1024, 44100, 2));
+            fed += 1024;
+        } else {
+            flushed = true;
+            target->flush();
+        }
+    }
+
+    std::weak_ptr<AACEncoder> encoder;
+    int64_t fed = 0;
+    bool flushed = false;
+    std::vector<Packet> packets;
+};
+
+TEST(AACEncoderTest, DelegateMayCallBackIntoItsEncoderAndPacketsStayInOrder) {
+    auto encoder = AACEncoder::create(44100, 2, 128'000);
+    auto delegate = std::make_shared<ReenteringDelegate>();
+    delegate->encoder = encoder;
+    encoder->setDelegate(delegate);
+    test::Deadline run([encoder, delegate] {
+        delegate->fed = 2048;
+        encoder->putCMSampleBuffer(test::SinePcm(0, 2048, 44100, 2));
+    });
+    ASSERT_TRUE(run.FinishesWithin()) << "the encoder deadlocked on its own delegate";
+    // Everything fed from inside the delegate came out, in order, before the first call ended:
+    // the priming packet, one per 1024 frames, and the one the flush let go.
+    ASSERT_TRUE(delegate->flushed);
+    const auto packets = (delegate->fed + 1023) / 1024 + 1;
+    ASSERT_EQ(delegate->packets.size(), static_cast<size_t>(packets));
+    for (size_t i = 0; i < delegate->packets.size(); ++i) {
+        EXPECT_EQ(delegate->packets[i].pts,
+                  media::Time::make((static_cast<int64_t>(i) - 1) * 1024, 44100))
+                << i;
+    }
+    const DecodedAudio decoded = Decode(delegate->packets, delegate->packets[0].asc);
+    EXPECT_EQ(decoded.errors, 0);
+    EXPECT_LT(RelativeError(decoded, delegate->fed - 1024, 44100), 0.01);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ std::shared_ptr<H264Encoder> H264Encoder::create(int width,
                                                  int bitrate,
                                                  int framerate) {
     std::shared_ptr<H264Encoder> encoder(new H264Encoder());
-    // The session lives inside the encoder and calls out only within putCVPixelBuffer, so a
-    // plain pointer back to the encoder is always valid there.
+    // The session lives inside the encoder and calls out only within putCVPixelBuffer and
+    // signalCompressedData, so a plain pointer back to the encoder is always valid there.
     H264Encoder* self = encoder.get();
     encoder->impl_ = std::make_unique<internal::H264EncoderCpp>(
             width, height, bitrate, framerate,
@@ -28,6 +28,16 @@ void H264Encoder::putCVPixelBuffer(const std::shared_ptr<media::PixelBuffer>& pi
                                    media::Time timestamp) {
     if (impl_) {
         impl_->putFrame(pixelBuffer, timestamp);
+    }
+}
+
+std::shared_ptr<media::PixelBufferPool> H264Encoder::pixelBufferPool() const {
+    return impl_ ? impl_->pixelBufferPool() : nullptr;
+}
+
+void H264Encoder::signalCompressedData(std::shared_ptr<const media::SampleBuffer> sampleBuffer) {
+    if (impl_) {
+        impl_->signalCompressedData(std::move(sampleBuffer));
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include "pelmar/live/H264EncoderDelegate.h"
 #include "pelmar/platform/media/PixelBuffer.h"
+#include "pelmar/platform/media/PixelBufferPool.h"
+#include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/sync/Mutex.h"
 
@@ -11,12 +13,17 @@
 // and hands each encoded frame to its delegate, ready for LiveStreamer::putVideoSample.
 // Ownership: made by create() and held by shared_ptr; owns its encoding session; holds its
 //            delegate weakly.
-// Threads: thread-safe. Pictures are encoded one at a time in call order; the delegate runs on the
-//          calling thread while the encoder's lock is held, so it must not call back into the
-//          same encoder.
-// Errors: a session that cannot be created (odd or oversized sides, framerate or bitrate out of
-//         range) prints one line to standard output; the encoder is still returned and ignores
-//         pictures. Pictures that cannot be encoded print one line and reach no delegate.
+// Threads: thread-safe. Pictures are encoded one at a time in call order. Frames reach the
+//          delegate one at a time and in encoding order, with none of the encoder's locks held,
+//          so the delegate may call back into the encoder (or wait, for example while a
+//          LiveStreamer waits for publishing to start) without holding up other threads that
+//          put pictures in.
+// Errors: a session that cannot be created (a side odd or outside 2..4096, framerate or bitrate
+//         out of range, no libx264) prints "H.264 encoder initialization failed: <reason>"
+//         (for an odd size: "unsupported size <width>x<height>") through foundation::Console,
+//         so it reaches the host's LogSink; create() still returns an encoder, which ignores
+//         pictures and has no pixelBufferPool(): a stream fed by it carries no video. Pictures
+//         that cannot be encoded print "H.264 encoder: <reason>" and reach no delegate.
 // Limits: sides 2..4096 and even, framerate 1..240, bitrate 1..200,000,000 bits per second.
 
 namespace pelmar::live {
@@ -36,11 +43,22 @@ public:
     H264Encoder& operator=(const H264Encoder&) = delete;
 
     // Encodes one picture shown at `timestamp`; the encoded frame carries that time unchanged and
-    // reaches the delegate before the call returns. A picture of another size is scaled to the
+    // reaches the delegate before the call returns, unless another call (of another thread, or
+    // of the delegate itself) is delivering frames at that moment: that call then delivers it,
+    // right after the frames before it. A picture of another size is scaled to the
     // encoder's. Baseline profile, no B-frames, a key frame every 2 x framerate frames (the first
     // frame is one), average bit rate as given.
     void putCVPixelBuffer(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
                           media::Time timestamp);
+
+    // BGRA pixel buffers of the encoder's size, reused once released, for pictures to hand to
+    // putCVPixelBuffer; at most 8 out at once (the pool gives none beyond that).
+    // Null when the session could not be created.
+    std::shared_ptr<media::PixelBufferPool> pixelBufferPool() const;
+
+    // Hands `sampleBuffer` to the delegate as if the encoder had made it, in order with the
+    // frames it encodes. A null sample buffer is ignored.
+    void signalCompressedData(std::shared_ptr<const media::SampleBuffer> sampleBuffer);
 
     std::shared_ptr<H264EncoderDelegate> delegate() const;
 

@@ -6,7 +6,9 @@
 
 // H264EncoderDelegate: receives every frame an H264Encoder has encoded.
 // Ownership: held weakly by the encoder; a delegate that is gone gets nothing.
-// Threads: called on the thread that handed the encoder the picture, one frame at a time.
+// Threads: called on the thread that handed the encoder the picture (or on the thread already
+//          delivering frames when calls overlap), one frame at a time and in order, with no lock
+//          of the encoder held: it may call back into the encoder.
 // Errors: none; failed frames are never delivered.
 
 namespace pelmar::live {

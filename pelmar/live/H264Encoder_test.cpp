@@ -7,12 +7,15 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "pelmar/live/internal/H264EncoderCpp.h"
+#include "pelmar/live/testing/Deadline.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/LogSink.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
@@ -179,19 +182,44 @@ TEST(H264EncoderTest, SessionThatCannotBeCreatedLeavesAnEncoderThatIgnoresPictur
         int height;
         int bitrate;
         int fps;
+        const char* line;
     };
 
     const Case cases[] = {
-            {"odd width", 321, 180, 500'000, 30}, {"zero height", 320, 0, 500'000, 30},
-            {"too wide", 8192, 180, 500'000, 30}, {"zero frame rate", 320, 180, 500'000, 0},
-            {"zero bitrate", 320, 180, 0, 30},
+            {"odd width", 321, 180, 500'000, 30, "unsupported size 321x180"},
+            {"odd height", 320, 181, 500'000, 30, "unsupported size 320x181"},
+            {"zero height", 320, 0, 500'000, 30, "unsupported size 320x0"},
+            {"too wide", 8192, 180, 500'000, 30, "unsupported size 8192x180"},
+            {"zero frame rate", 320, 180, 500'000, 0, "unsupported frame rate 0"},
+            {"zero bitrate", 320, 180, 0, 30, "unsupported bitrate 0"},
     };
+
+    // The host hears of it through the log sink it set.
+    struct StandardSinkAfterwards {
+        ~StandardSinkAfterwards() {
+            foundation::LogSink::set(foundation::LogSink::standardStreams());
+        }
+    } restore;
+
+    Mutex mutex;
+    std::vector<std::string> lines;
+    foundation::LogSink::set(
+            foundation::LogSink::callback([&](foundation::LogChannel, std::string_view line) {
+                MutexLock lock(mutex);
+                lines.emplace_back(line);
+            }));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        foundation::Console::Capture console;
         auto encoder = H264Encoder::create(c.width, c.height, c.bitrate, c.fps);
         ASSERT_NE(encoder, nullptr);
-        EXPECT_TRUE(console.contains("H.264 encoder initialization failed: "));
+        {
+            MutexLock lock(mutex);
+            EXPECT_EQ(lines, std::vector<std::string>{std::string("H.264 encoder initialization "
+                                                                  "failed: ")
+                                                      + c.line});
+            lines.clear();
+        }
+        EXPECT_EQ(encoder->pixelBufferPool(), nullptr);
         auto delegate = std::make_shared<RecordingDelegate>();
         encoder->setDelegate(delegate);
         encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
@@ -229,14 +257,12 @@ TEST(H264EncoderTest, FramesWithoutADelegateAreDroppedSilently) {
 }
 
 TEST(H264EncoderTest, PixelBufferPoolGivesSessionSizedPicturesThatAreReusedAcrossFrames) {
-    std::vector<std::shared_ptr<const media::SampleBuffer>> frames;
-    internal::H264EncoderCpp encoder(320, 180, 500'000, 30,
-                                     [&frames](std::shared_ptr<const media::SampleBuffer> frame) {
-                                         frames.push_back(frame);
-                                     });
-    const auto pool = encoder.pixelBufferPool();
+    auto encoder = H264Encoder::create(320, 180, 500'000, 30);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    encoder->setDelegate(delegate);
+    const auto pool = encoder->pixelBufferPool();
     ASSERT_NE(pool, nullptr);
-    EXPECT_EQ(pool, encoder.pixelBufferPool()) << "one pool for the session's life";
+    EXPECT_EQ(pool, encoder->pixelBufferPool()) << "one pool for the session's life";
 
     const media::PixelBuffer* firstPicture = nullptr;
     for (int i = 0; i < 10; ++i) {
@@ -253,42 +279,121 @@ TEST(H264EncoderTest, PixelBufferPoolGivesSessionSizedPicturesThatAreReusedAcros
         }
         const auto pattern = test::MovingPattern(320, 180, i);
         std::memcpy(picture->data(), pattern->data(), pattern->size());
-        encoder.putFrame(picture, media::Time::make(i, 30));
+        encoder->putCVPixelBuffer(picture, media::Time::make(i, 30));
     }
-    ASSERT_EQ(frames.size(), 10u);
-    const Decoded decoded = Decode(frames);
+    ASSERT_EQ(delegate->frames.size(), 10u);
+    const Decoded decoded = Decode(delegate->frames);
     EXPECT_EQ(decoded.errors, 0);
     EXPECT_EQ(decoded.frames, 10);
 
     foundation::Console::Capture console;
-    internal::H264EncoderCpp broken(321, 180, 500'000, 30, nullptr);
-    EXPECT_EQ(broken.pixelBufferPool(), nullptr);
+    EXPECT_EQ(H264Encoder::create(321, 180, 500'000, 30)->pixelBufferPool(), nullptr);
 }
 
-TEST(H264EncoderTest, SignalledSampleBuffersLeaveThroughTheOutputInOrderWithEncodedFrames) {
-    std::vector<std::shared_ptr<const media::SampleBuffer>> frames;
-    internal::H264EncoderCpp encoder(320, 180, 500'000, 30,
-                                     [&frames](std::shared_ptr<const media::SampleBuffer> frame) {
-                                         frames.push_back(frame);
-                                     });
-    encoder.putFrame(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
-    ASSERT_EQ(frames.size(), 1u);
-    const auto first = frames[0];
+TEST(H264EncoderTest, SignalledSampleBuffersReachTheDelegateInOrderWithEncodedFrames) {
+    auto encoder = H264Encoder::create(320, 180, 500'000, 30);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    encoder->setDelegate(delegate);
+    encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
+    ASSERT_EQ(delegate->frames.size(), 1u);
+    const auto first = delegate->frames[0];
 
     // A frame from elsewhere (here the first one again) goes out unchanged, between the others;
     // nothing goes out for no frame.
-    encoder.signalCompressedData(first);
-    encoder.signalCompressedData(nullptr);
-    encoder.putFrame(test::MovingPattern(320, 180, 1), media::Time::make(1, 30));
-    ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[1], first);
-    EXPECT_EQ(frames[2]->presentationTimeStamp(), media::Time::make(1, 30));
+    encoder->signalCompressedData(first);
+    encoder->signalCompressedData(nullptr);
+    encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 1), media::Time::make(1, 30));
+    ASSERT_EQ(delegate->frames.size(), 3u);
+    EXPECT_EQ(delegate->frames[1], first);
+    EXPECT_EQ(delegate->frames[2]->presentationTimeStamp(), media::Time::make(1, 30));
 
-    // Without an output function there is nowhere to go, and that is no error.
-    internal::H264EncoderCpp silent(320, 180, 500'000, 30, nullptr);
+    // Without a delegate there is nowhere to go, and that is no error.
+    auto silent = H264Encoder::create(320, 180, 500'000, 30);
     foundation::Console::Capture console;
-    silent.signalCompressedData(first);
+    silent->signalCompressedData(first);
     EXPECT_TRUE(console.lines().empty());
+}
+
+// Calls back into its encoder from every delivery: the next picture, until there are five, and
+// a look at the pool.
+class ReenteringDelegate : public H264EncoderDelegate {
+public:
+    void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) override {
+        times.push_back(sampleBuffer->presentationTimeStamp());
+        auto target = encoder.lock();
+        if (target && target->pixelBufferPool() && next < 5) {
+            const int i = next++;
+            target->putCVPixelBuffer(test::MovingPattern(320, 180, i), media::Time::make(i, 30));
+        }
+    }
+
+    std::weak_ptr<H264Encoder> encoder;
+    int next = 1;
+    std::vector<media::Time> times;
+};
+
+TEST(H264EncoderTest, DelegateMayCallBackIntoItsEncoderAndFramesStayInOrder) {
+    auto encoder = H264Encoder::create(320, 180, 500'000, 30);
+    auto delegate = std::make_shared<ReenteringDelegate>();
+    delegate->encoder = encoder;
+    encoder->setDelegate(delegate);
+    test::Deadline run([encoder] {
+        encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
+    });
+    ASSERT_TRUE(run.FinishesWithin()) << "the encoder deadlocked on its own delegate";
+    // Every frame, the ones put from inside the delegate included, before the first call ended.
+    ASSERT_EQ(delegate->times.size(), 5u);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(delegate->times[static_cast<size_t>(i)], media::Time::make(i, 30)) << i;
+    }
+}
+
+// Holds the first frame's delivery until released, as a streamer waiting for publishing would.
+class WaitingDelegate : public H264EncoderDelegate {
+public:
+    void compressedVideoDataReceived(
+            const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) override {
+        {
+            MutexLock lock(mutex);
+            times.push_back(sampleBuffer->presentationTimeStamp());
+            if (times.size() == 1) {
+                entered.set_value();
+            }
+        }
+        if (sampleBuffer->presentationTimeStamp() == media::Time::make(0, 30)) {
+            release.wait();
+        }
+    }
+
+    Mutex mutex;
+    std::vector<media::Time> times PELMAR_GUARDED_BY(mutex);
+    std::promise<void> entered;
+    std::shared_future<void> release;
+};
+
+TEST(H264EncoderTest, ADelegateThatWaitsHoldsUpNoOtherThreadAndOrderIsKept) {
+    auto encoder = H264Encoder::create(320, 180, 500'000, 30);
+    auto delegate = std::make_shared<WaitingDelegate>();
+    std::promise<void> release;
+    delegate->release = release.get_future().share();
+    encoder->setDelegate(delegate);
+    test::Deadline first([encoder] {
+        encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
+    });
+    delegate->entered.get_future().wait();
+    test::Deadline second([encoder] {
+        encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 1), media::Time::make(1, 30));
+    });
+    const bool secondReturned = second.FinishesWithin(std::chrono::seconds(10));
+    release.set_value();
+    ASSERT_TRUE(first.FinishesWithin());
+    ASSERT_TRUE(second.FinishesWithin());
+    EXPECT_TRUE(secondReturned) << "a picture waited for another thread's delegate";
+    // The thread already delivering hands the second frame over after the first.
+    MutexLock lock(delegate->mutex);
+    EXPECT_EQ(delegate->times,
+              (std::vector<media::Time>{media::Time::make(0, 30), media::Time::make(1, 30)}));
 }
 
 }  // namespace

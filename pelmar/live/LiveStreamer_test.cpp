@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelmar/live/AACEncoder.h"
@@ -15,10 +17,13 @@
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+#include "pelmar/live/testing/RecordingStreamerDelegate.h"
 #include "pelmar/live/testing/RefusingPort.h"
 #include "pelmar/live/testing/ScriptedRtmpServer.h"
 #include "pelmar/live/testing/ThreadState.h"
 #include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/foundation/LogSink.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
@@ -218,6 +223,141 @@ TEST(LiveStreamerTest, MetadataTellsTheEncodersSettingsWhenAudioStartsFirst) {
     EXPECT_EQ(array.GetValue("stereo")->ToStringImpl(), "BOOL: false");
     server.peer.CloseConnection();
     videoOut->streamer->stop();
+}
+
+// A streamer publishing to a scripted server that has confirmed publishing, with one key frame
+// and the audio configuration sent.
+struct Publishing {
+    Publishing() {
+        auto pending = std::async(std::launch::async, [&] {
+            return LiveStreamer::create(
+                    "rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live", "cam",
+                    delegate);
+        });
+        server.Handshake();
+        server.AcceptPublish();
+        streamer = pending.get();
+        auto encoder = H264Encoder::create(320, 180, 300'000, 30);
+        auto recorder = std::make_shared<VideoToStreamer>();
+        recorder->streamer = streamer;
+        encoder->setDelegate(recorder);
+        encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
+        encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 1), media::Time::make(1, 30));
+        streamer->putAudioSample(test::Hex("21 10 04"), test::Hex("12 10"),
+                                 media::Time::make(0, 1000));
+    }
+
+    test::ScriptedRtmpServer server;
+    std::shared_ptr<test::RecordingStreamerDelegate> delegate =
+            std::make_shared<test::RecordingStreamerDelegate>();
+    std::shared_ptr<LiveStreamer> streamer;
+};
+
+TEST(LiveStreamerTest, AServerGoneMidStreamIsReportedOnceHoweverManySamplesFollow) {
+    Publishing publishing;
+    ASSERT_NE(publishing.streamer, nullptr);
+    publishing.server.peer.CloseConnection();
+    // Five seconds of audio packets into the cut connection.
+    for (int i = 0; i < 220; ++i) {
+        publishing.streamer->putAudioSample(test::Hex("21 10 04"), test::Hex("12 10"),
+                                            media::Time::make(23 * (i + 1), 1000));
+    }
+    ASSERT_TRUE(publishing.delegate->waitForError());
+    for (int i = 0; i < 20; ++i) {
+        publishing.streamer->putAudioSample(test::Hex("21 10 04"), test::Hex("12 10"),
+                                            media::Time::make(23 * (i + 221), 1000));
+    }
+    EXPECT_EQ(publishing.delegate->errors().size(), 1U)
+            << ::testing::PrintToString(publishing.delegate->errors());
+    publishing.streamer->stop();
+    EXPECT_EQ(publishing.delegate->stops(), 1);
+}
+
+TEST(LiveStreamerTest, AStoppedStreamerSendsNothingMore) {
+    Publishing publishing;
+    ASSERT_NE(publishing.streamer, nullptr);
+    // The server reads every message on a thread of its own until the client hangs up.
+    auto received = std::async(std::launch::async, [&] {
+        std::vector<std::string> messages;
+        try {
+            for (;;) {
+                const auto message = publishing.server.ReadMessage();
+                const auto type = message.Header().packetType;
+                messages.push_back(type == RTMPPacketType::Command
+                                           ? test::DecodeAmf(message.Data())[0]->ToStringImpl()
+                                           : std::to_string(static_cast<int>(type)));
+            }
+        } catch (const std::exception&) {
+        }
+        return messages;
+    });
+    publishing.streamer->putAudioSample(test::Hex("0A 0B"), test::Hex("12 10"),
+                                        media::Time::make(23, 1000));
+    publishing.streamer->stop();
+    // Far enough apart that a muxer still sending would let them out.
+    for (int second = 1; second <= 3; ++second) {
+        publishing.streamer->putAudioSample(test::Hex("0C"), test::Hex("12 10"),
+                                            media::Time::make(second, 1));
+    }
+    publishing.streamer->stop();
+    ASSERT_EQ(received.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const auto messages = received.get();
+    // Metadata, the two sequence headers and the media put before stop(); then the end of the
+    // stream and nothing after it.
+    ASSERT_GE(messages.size(), 2U);
+    EXPECT_EQ(std::vector<std::string>(messages.end() - 2, messages.end()),
+              (std::vector<std::string>{"STRING: FCUnpublish", "STRING: deleteStream"}))
+            << ::testing::PrintToString(messages);
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "9"), messages.end())
+            << ::testing::PrintToString(messages);
+    EXPECT_EQ(publishing.delegate->errors(), std::vector<std::string>{});
+    EXPECT_EQ(publishing.delegate->stops(), 1);
+}
+
+TEST(LiveStreamerTest, ItsLinesGoToTheLogSinkTheHostSet) {
+    struct Case {
+        const char* name;
+        bool quiet;
+    };
+
+    for (const Case c : {Case{"callback", false}, Case{"quiet", true}}) {
+        SCOPED_TRACE(c.name);
+        Mutex mutex;
+        std::vector<std::pair<foundation::LogChannel, std::string>> lines;
+        foundation::LogSink::set(
+                c.quiet ? foundation::LogSink::quiet()
+                        : foundation::LogSink::callback(
+                                [&](foundation::LogChannel channel, std::string_view line) {
+                                    MutexLock lock(mutex);
+                                    lines.emplace_back(channel, line);
+                                }));
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        {
+            Publishing publishing;
+            ASSERT_NE(publishing.streamer, nullptr);
+            publishing.streamer->stop();
+        }
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        foundation::LogSink::set(foundation::LogSink::standardStreams());
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err, "");
+        MutexLock lock(mutex);
+        if (c.quiet) {
+            EXPECT_TRUE(lines.empty());
+            continue;
+        }
+        auto has = [&](foundation::LogChannel channel, const std::string& prefix) {
+            return std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
+                return line.first == channel && line.second.rfind(prefix, 0) == 0;
+            });
+        };
+        EXPECT_TRUE(has(foundation::LogChannel::Output, "connecting to rtmp server 127.0.0.1:"));
+        EXPECT_TRUE(has(foundation::LogChannel::Output, "publishing successfully started"));
+        EXPECT_TRUE(has(foundation::LogChannel::Output, "closing rtmp connection"));
+        EXPECT_TRUE(has(foundation::LogChannel::Diagnostic, "RTMP client connected"));
+    }
 }
 
 }  // namespace

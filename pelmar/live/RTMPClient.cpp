@@ -9,13 +9,11 @@
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/NetworkBitstreamReader.h"
 #include "pelmar/live/NetworkBitstreamWriter.h"
-#include "pelmar/live/internal/PrintLine.h"
+#include "pelmar/platform/foundation/Console.h"
 
 namespace pelmar::live {
 
 namespace {
-
-using internal::PrintLine;
 
 constexpr size_t kHandshakeLength = 1536;
 constexpr uint16_t kDefaultPort = 1935;
@@ -127,7 +125,8 @@ void RTMPClient::Connect() {
     if (uri_.port == 0) {
         uri_.port = kDefaultPort;
     }
-    PrintLine("connecting to rtmp server " + uri_.host + ":" + std::to_string(uri_.port));
+    foundation::Console::print("connecting to rtmp server " + uri_.host + ":"
+                               + std::to_string(uri_.port));
     // One deadline for everything until "connect" is out: a server that answers a byte at a time
     // cannot hold the caller longer than that.
     connection_.SetDeadline(NetworkConnection::Clock::now() + options_.setupTimeout);
@@ -173,13 +172,13 @@ void RTMPClient::MakeHandshake() {
     writer.PutBytes(c0c1.begin(), c0c1.end());
 
     const uint8_t version = reader.GetByte();
-    PrintLine("server protocol version: " + std::to_string(version));
+    foundation::Console::print("server protocol version: " + std::to_string(version));
     if (version != 3) {
         throw std::runtime_error("unknown rtmp protocol version");
     }
     std::vector<uint8_t> s1(kHandshakeLength);
     reader.GetBytes(s1.begin(), s1.size());
-    PrintLine("server time: " + std::to_string(Read32(s1, 0)));
+    foundation::Console::print("server time: " + std::to_string(Read32(s1, 0)));
     // C2 echoes S1 whole, as the RTMP handshake asks; servers that check it need its random bytes.
     writer.PutBytes(s1.begin(), s1.end());
     std::vector<uint8_t> s2(kHandshakeLength);
@@ -189,8 +188,8 @@ void RTMPClient::MakeHandshake() {
 void RTMPClient::MakeConnect() {
     const std::string app = GetAppName();
     const std::string tcUrl = "rtmp://" + uri_.host + ":" + std::to_string(uri_.port) + "/" + app;
-    PrintLine("AppName: " + app);
-    PrintLine("tcUrl: " + tcUrl);
+    foundation::Console::print("AppName: " + app);
+    foundation::Console::print("tcUrl: " + tcUrl);
     auto object = std::make_shared<AMFObject>();
     object->AddValue("app", AMFValue::String(app));
     object->AddValue("type", AMFValue::String("nonprivate"));
@@ -252,8 +251,9 @@ void RTMPClient::Send(RTMPPacket packet) {
 
 void RTMPClient::HandlePacket(RTMPPacket packet) {
     const auto type = static_cast<unsigned>(packet.Header().packetType);
-    PrintLine("RTMP packet received: type = " + std::to_string(type)
-              + ", channel = " + std::to_string(static_cast<uint32_t>(packet.Header().channel)));
+    foundation::Console::print("RTMP packet received: type = " + std::to_string(type)
+                               + ", channel = "
+                               + std::to_string(static_cast<uint32_t>(packet.Header().channel)));
     switch (packet.Header().packetType) {
         case RTMPPacketType::SetChunkSize:
             HandleChunkSize(packet);
@@ -271,14 +271,14 @@ void RTMPClient::HandlePacket(RTMPPacket packet) {
 
 void RTMPClient::HandleChunkSize(const RTMPPacket& packet) {
     if (packet.Data().size() < 4) {
-        PrintLine("chunk size message too short");
+        foundation::Console::print("chunk size message too short");
         return;
     }
     // The top bit is reserved; 0 would never move a byte, and nothing needs more than 16 MiB.
     const uint32_t size = Read32(packet.Data(), 0) & 0x7FFFFFFF;
-    PrintLine("chunk size set: " + std::to_string(size));
+    foundation::Console::print("chunk size set: " + std::to_string(size));
     if (size == 0) {
-        PrintLine("chunk size 0 ignored");
+        foundation::Console::print("chunk size 0 ignored");
         return;
     }
     std::shared_ptr<RTMPPacketStream> stream;
@@ -300,7 +300,7 @@ void RTMPClient::HandleUserControl(const RTMPPacket& packet) {
     if (event != kPingRequest) {
         return;
     }
-    PrintLine("ping received");
+    foundation::Console::print("ping received");
     RTMPPacket pong(MediaType::None, MediaCodec::None, RTMPChannel::Control,
                     RTMPPacketType::UserControl, 0);
     pong.Data() = {0, kPingResponse, body[2], body[3], body[4], body[5]};
@@ -314,7 +314,7 @@ void RTMPClient::HandleUserControl(const RTMPPacket& packet) {
         }
         return;
     }
-    PrintLine("pong send");
+    foundation::Console::print("pong send");
 }
 
 void RTMPClient::OnConnectResult(std::shared_ptr<AMFValue> command,
@@ -322,7 +322,7 @@ void RTMPClient::OnConnectResult(std::shared_ptr<AMFValue> command,
     if (closing_.load()) {
         return;
     }
-    PrintLine("connection result: " + TextOf(command) + ", " + TextOf(info));
+    foundation::Console::print("connection result: " + TextOf(command) + ", " + TextOf(info));
     CreateStream([this](auto c, auto i) { OnCreateStreamResult(c, i); });
 }
 
@@ -331,22 +331,22 @@ void RTMPClient::OnCreateStreamResult(std::shared_ptr<AMFValue> command,
     if (closing_.load()) {
         return;
     }
-    PrintLine("createStream result: " + TextOf(command) + ", " + TextOf(info));
+    foundation::Console::print("createStream result: " + TextOf(command) + ", " + TextOf(info));
     if (const auto* number = dynamic_cast<const AMFNumber*>(info.get())) {
         const double id = number->Value();
         streamId_.store(id >= 0 && id < 4294967296.0 ? static_cast<uint32_t>(id) : 0);
     }
-    PrintLine("streamID: " + std::to_string(streamId_.load()));
+    foundation::Console::print("streamID: " + std::to_string(streamId_.load()));
     Publish();
 }
 
 void RTMPClient::OnStatus(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFValue> info) {
-    PrintLine("status received: " + TextOf(command) + ", " + TextOf(info));
+    foundation::Console::print("status received: " + TextOf(command) + ", " + TextOf(info));
     // The server may answer the end of the stream with another status: closing starts nothing.
     if (closing_.load() || MemberText(info, "code") != "NetStream.Publish.Start") {
         return;
     }
-    PrintLine("publishing successfully started");
+    foundation::Console::print("publishing successfully started");
     std::function<void()> callback;
     {
         MutexLock lock(mutex_);
@@ -361,7 +361,7 @@ void RTMPClient::OnStatus(std::shared_ptr<AMFValue> command, std::shared_ptr<AMF
 
 void RTMPClient::OnError(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFValue> info) {
     const std::string text = TextOf(command) + ", " + TextOf(info);
-    PrintLine("error: " + text);
+    foundation::Console::print("error: " + text);
     std::function<void(std::string)> callback;
     {
         MutexLock lock(mutex_);
@@ -381,11 +381,15 @@ void RTMPClient::OnError(std::shared_ptr<AMFValue> command, std::shared_ptr<AMFV
 
 void RTMPClient::OnReceiverError(const std::string& error) {
     std::function<void(std::string)> callback;
+    bool first = false;
     {
         MutexLock lock(mutex_);
         callback = callbacks_.errorCallback;
+        first = !connectionLost_;
+        connectionLost_ = true;
     }
-    if (callback && !closing_.load()) {
+    // A failed send may have told of the lost connection already.
+    if (callback && first && !closing_.load()) {
         callback(error);
     }
     {
@@ -417,6 +421,10 @@ void RTMPClient::PutFrameImpl(FLVFrame frame) {
     bool closed = false;
     {
         MutexLock lock(mutex_);
+        if (connectionLost_) {
+            // Told once already; the stream has nowhere to go.
+            return;
+        }
         publishing = publishing_;
         closed = closed_;
         stream = stream_;
@@ -463,6 +471,22 @@ void RTMPClient::PutFrameImpl(FLVFrame frame) {
 void RTMPClient::SendTag(const std::shared_ptr<RTMPPacketStream>& stream,
                          const FLVFrame& frame,
                          double pts) {
+    try {
+        SendTagMessage(stream, frame, pts);
+    } catch (const std::exception&) {
+        // A failed send leaves the chunk stream broken for good: its error is the one report of
+        // the lost connection, unless the receiver has told of it already.
+        MutexLock lock(mutex_);
+        if (std::exchange(connectionLost_, true)) {
+            return;
+        }
+        throw;
+    }
+}
+
+void RTMPClient::SendTagMessage(const std::shared_ptr<RTMPPacketStream>& stream,
+                                const FLVFrame& frame,
+                                double pts) {
     const auto& tag = frame.Data();
     const auto first = tag.begin() + kFLVTagHeaderLength;
     const auto last = tag.end() - kFLVPreviousTagSizeLength;
@@ -500,14 +524,14 @@ void RTMPClient::CloseImpl() {
         stopCallback = callbacks_.publishStopCallback;
     }
     publishChanged_.notifyAll();
-    PrintLine("closing rtmp connection");
+    foundation::Console::print("closing rtmp connection");
     closing_.store(true);
     if (stream && streamId_.load() != 0) {
         try {
             FCUnPublish();
             DeleteStream();
         } catch (const std::exception& e) {
-            PrintLine(std::string("unpublish failed: ") + e.what());
+            foundation::Console::print(std::string("unpublish failed: ") + e.what());
         }
     }
     streamId_.store(0);

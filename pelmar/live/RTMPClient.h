@@ -32,7 +32,9 @@
 //     connection's send and receive errors and time-outs during the handshake. From PutFrame:
 //     "can't start publishing", "FLV tag too short", and the packet stream's send errors. Server
 //     errors ("_error" replies and statuses of level "error") and receiver failures go to
-//     errorCallback as text.
+//     errorCallback as text. A lost connection is told once: by errorCallback when the receiver
+//     notices it first, or by the first PutFrame whose send fails; later tags are dropped
+//     without a word.
 //
 //   auto client = std::make_shared<RTMPClient>("rtmp://host/live", "cam", callbacks);
 //   FLVMuxer muxer(client);  // its FLV tags, file header first, go to client->PutFrame
@@ -105,7 +107,8 @@ protected:
     // Tag 0 (file header): waits for publishing, and throws "can't start publishing" when the
     // server has not confirmed it within Options::publishTimeout, refused it, or hung up.
     // Tags 8, 9 and 18: sent as audio, video or
-    // metadata messages once publishing; dropped before that and after closing. The stream's
+    // metadata messages once publishing; dropped before that, after closing and once the
+    // connection is lost (the first failed send throws). The stream's
     // configuration (metadata and the AVC and AAC sequence headers) given before publishing
     // started is kept and sent ahead of the first media once it has; video then resumes at a key
     // frame. So a server that confirms late never gets media it cannot decode.
@@ -133,8 +136,12 @@ private:
 
     void Send(RTMPPacket packet);
 
-    // Sends one audio, video or metadata tag as its message; `pts` is the message time.
+    // Sends one audio, video or metadata tag as its message; `pts` is the message time. The
+    // first failure marks the connection lost and throws; later tags are dropped.
     void SendTag(const std::shared_ptr<RTMPPacketStream>& stream, const FLVFrame& tag, double pts);
+    void SendTagMessage(const std::shared_ptr<RTMPPacketStream>& stream,
+                        const FLVFrame& tag,
+                        double pts);
     std::shared_ptr<RemoteProcedureCaller> Caller() const;
 
     Uri uri_;
@@ -154,6 +161,8 @@ private:
     std::shared_ptr<RTMPPacketStream> receiverStream_;
     bool publishing_ PELMAR_GUARDED_BY(mutex_) = false;
     bool publishFailed_ PELMAR_GUARDED_BY(mutex_) = false;  // refused, or receiver gone
+    // The receiver died or a media send failed; reported once, through whichever came first.
+    bool connectionLost_ PELMAR_GUARDED_BY(mutex_) = false;
     bool closed_ PELMAR_GUARDED_BY(mutex_) = false;
 
     // PutFrame's own state (the owner's thread): configuration held back until publishing, in

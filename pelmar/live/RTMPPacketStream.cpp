@@ -6,13 +6,11 @@
 
 #include "pelmar/live/MediaCallback.h"
 #include "pelmar/live/RTMPChunk.h"
-#include "pelmar/live/internal/PrintLine.h"
+#include "pelmar/platform/foundation/Console.h"
 
 namespace pelmar::live {
 
 namespace {
-
-using internal::PrintLine;
 
 constexpr auto kReceiverPollInterval = std::chrono::milliseconds(100);
 
@@ -107,7 +105,7 @@ void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
             outgoing_.erase(channel);
             throw;
         }
-        PrintLine("channel created: " + std::to_string(channel));
+        foundation::Console::print("channel created: " + std::to_string(channel));
     }
     // All chunks of a message are gathered and written with one send: the bytes on the wire are
     // the same as chunk by chunk, at a fraction of the system calls and allocations.
@@ -132,7 +130,7 @@ void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
 }
 
 void RTMPPacketStream::CloseImpl() {
-    PrintLine("closing packet stream");
+    foundation::Console::print("closing packet stream");
     stopped_.store(true);
     connection_.Shutdown();
     if (receiverId_.load() == std::this_thread::get_id()) {
@@ -146,7 +144,7 @@ void RTMPPacketStream::CloseImpl() {
 
 void RTMPPacketStream::ReceiverProc() {
     receiverId_.store(std::this_thread::get_id());
-    PrintLine("rtmp receiver thread started");
+    foundation::Console::print("rtmp receiver thread started");
     std::string error;
     try {
         while (!stopped_.load()) {
@@ -163,7 +161,7 @@ void RTMPPacketStream::ReceiverProc() {
         error = "unknown error";
     }
     if (!error.empty()) {
-        PrintLine("rtmp receiver error: " + error);
+        foundation::Console::print("rtmp receiver error: " + error);
         if (!stopped_.load() && onReceiverError_) {
             try {
                 onReceiverError_(error);
@@ -178,7 +176,7 @@ void RTMPPacketStream::ReceiverProc() {
         receiverDone_ = true;
     }
     doneChanged_.notifyAll();
-    PrintLine("rtmp receiver thread done");
+    foundation::Console::print("rtmp receiver thread done");
 }
 
 void RTMPPacketStream::ReadRTMPChunk() {
@@ -204,7 +202,7 @@ void RTMPPacketStream::ReadRTMPChunk() {
         }
         parser =
                 std::make_unique<RTMPChunkParser>(incomingSink_, static_cast<RTMPChannel>(channel));
-        PrintLine("new input channel created: " + std::to_string(channel));
+        foundation::Console::print("new input channel created: " + std::to_string(channel));
     }
     const size_t chunkSize = chunkSize_.load();
     if (parser->ChunkSize() != chunkSize) {

@@ -4,13 +4,11 @@
 #include <utility>
 
 #include "pelmar/live/AMF0.h"
-#include "pelmar/live/internal/PrintLine.h"
+#include "pelmar/platform/foundation/Console.h"
 
 namespace pelmar::live {
 
 namespace {
-
-using internal::PrintLine;
 
 std::string TextOf(const std::shared_ptr<AMFValue>& value) {
     return value ? value->ToStringImpl() : AMFNull().ToStringImpl();
@@ -87,8 +85,8 @@ void RemoteProcedureCaller::Call(RTMPChannel channel,
             }
             texts += (texts.empty() ? "" : ", ") + TextOf(value);
         }
-        PrintLine("[" + std::to_string(static_cast<uint32_t>(channel)) + "]" + name + "(" + texts
-                  + "), transactionID = " + std::to_string(id));
+        foundation::Console::print("[" + std::to_string(static_cast<uint32_t>(channel)) + "]" + name
+                                   + "(" + texts + "), transactionID = " + std::to_string(id));
         if (sender_) {
             sender_->PutFrame(packet);
         }
@@ -126,7 +124,7 @@ void RemoteProcedureCaller::PutFrameImpl(RTMPPacket packet) {
     const double rawId = static_cast<const AMFNumber&>(*values[1]).Value();
     char text[64];
     std::snprintf(text, sizeof text, "%f", rawId);
-    PrintLine(std::string("transaction ID raw = ") + text);
+    foundation::Console::print(std::string("transaction ID raw = ") + text);
     const auto commandObject = values.size() > 2 ? values[2] : AMFValue::Null();
     const auto information = values.size() > 3 ? values[3] : AMFValue::Null();
     if (HasErrorLevel(information)) {
@@ -137,8 +135,9 @@ void RemoteProcedureCaller::PutFrameImpl(RTMPPacket packet) {
 
     ResultCallback handler;
     if (name == "_result") {
-        PrintLine("result received: " + TextOf(commandObject) + ", " + TextOf(information));
-        PrintLine("result received, transaction = " + std::to_string(id));
+        foundation::Console::print("result received: " + TextOf(commandObject) + ", "
+                                   + TextOf(information));
+        foundation::Console::print("result received, transaction = " + std::to_string(id));
         MutexLock lock(mutex_);
         const auto found = transactions_.find(id);
         if (found != transactions_.end()) {
@@ -146,7 +145,7 @@ void RemoteProcedureCaller::PutFrameImpl(RTMPPacket packet) {
             transactions_.erase(found);
         }
         if (handler) {
-            PrintLine("result sent to callback");
+            foundation::Console::print("result sent to callback");
         }
     } else if (name == "_error") {
         MutexLock lock(mutex_);

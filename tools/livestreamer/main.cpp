@@ -2,14 +2,14 @@
 // stream to a file.
 //
 //   livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]
+//   livestreamer --help
 //
 // After the last frame it prints "done" and waits for a key (a line on standard input) before it
-// ends the stream. The URL must be rtmp:// with a host.
-// The input is a run of frames, each preceded by the marker "FRAM"; a frame is one H.264 access
-// unit with 4-byte big-endian NAL lengths, the first one a key frame holding the SPS and PPS.
-// Frames go out at 25 frames per second of stream time (as fast as the server takes them). The
-// input and the output file are checked before connecting. Progress goes to standard output; any
-// failure prints its reason and exits with status 1.
+// ends the stream. The URL must be rtmp:// with a host. The input format, and how to make an
+// input from an H.264 file, is in kHelp below. Frames go out at 25 frames per second of stream
+// time (as fast as the server takes them). The input and the output file are checked before
+// connecting. Progress goes to standard output; any failure prints its reason to standard error
+// and exits with status 1.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -36,8 +36,57 @@ constexpr const char* kDefaultUrl = "rtmp://127.0.0.1/myapp/test";
 constexpr double kFrameDuration = 0.04;
 constexpr uint8_t kMarker[4] = {'F', 'R', 'A', 'M'};
 
+constexpr const char* kUsage =
+        "Usage: livestreamer inputFileName outputFileName.flv\n"
+        "       livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]\n"
+        "After \"done\" it waits for a key (Enter) before it ends the stream.";
+
+constexpr const char* kHelp =
+        R"(livestreamer: publishes recorded H.264 video to an RTMP server and writes the same FLV
+stream to a file.
+
+Usage: livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]
+       livestreamer --help
+
+  inputFileName       a ".fram" file (below)
+  outputFileName.flv  the FLV stream as sent (header, metadata, the AVC sequence header and one
+                      video tag per frame); written even when publishing fails
+  rtmpUrl             rtmp://host[:port]/app (default rtmp://127.0.0.1/myapp/test)
+  streamName          the stream to publish (default: none)
+
+Frames go out at 25 frames per second of stream time, as fast as the server takes them. After
+the last one it prints "done" and waits for Enter before it ends the stream. Progress goes to
+standard output, errors to standard error; the exit status is 0 on success, 1 on failure.
+
+Input: a ".fram" file is a run of frames, each preceded by the 4-byte marker "FRAM"
+(46 52 41 4D). A frame is one H.264 access unit in length-prefixed form: each NAL unit with
+its size as a 4-byte big-endian number in front, no start codes. The first frame is the key
+frame and holds the SPS and PPS units; frames are in decoding order, without B-frames.
+
+To make one from an H.264 file (any movie ffmpeg reads), encode without B-frames, with an
+access-unit delimiter in front of every frame, then turn the delimiters into markers:
+
+  ffmpeg -i movie.mp4 -an -c:v libx264 -pix_fmt yuv420p -bf 0 -x264-params aud=1 -f h264 movie.h264
+  python3 - movie.h264 movie.fram <<'END'
+  import re, sys
+  data = open(sys.argv[1], 'rb').read()
+  out = bytearray()
+  for unit in re.split(b'\x00\x00\x01', data)[1:]:
+      unit = unit.rstrip(b'\x00')
+      if unit and unit[0] & 0x1F == 9:
+          out += b'FRAM'
+      elif unit:
+          out += len(unit).to_bytes(4, 'big') + unit
+  open(sys.argv[2], 'wb').write(out)
+  END
+)";
+
 void Print(const std::string& line) {
     std::cout << line << std::endl;
+}
+
+void PrintError(const std::string& line) {
+    std::cerr << line << std::endl;
 }
 
 std::vector<uint8_t> ReadInput(const std::string& path) {
@@ -92,11 +141,12 @@ void ForEachFrame(const std::vector<uint8_t>& input, Put put) {
 }
 
 int Run(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::cout << kHelp;
+        return 0;
+    }
     if (argc < 3) {
-        throw std::runtime_error(
-                "Usage: livestreamer inputFileName outputFileName.flv\n"
-                "       livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]\n"
-                "After \"done\" it waits for a key (Enter) before it ends the stream.");
+        throw std::runtime_error(kUsage);
     }
     const std::string inputPath = argv[1];
     const std::string outputPath = argv[2];
@@ -118,7 +168,7 @@ int Run(int argc, char** argv) {
     }
 
     RTMPClient::Callbacks callbacks;
-    callbacks.errorCallback = [](std::string error) { Print("rtmp error: " + error); };
+    callbacks.errorCallback = [](std::string error) { PrintError("rtmp error: " + error); };
     auto client = std::make_shared<RTMPClient>(url, streamName, callbacks);
     {
         // The file gets each piece first, so it keeps everything made even when publishing fails.
@@ -163,7 +213,7 @@ int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const std::exception& e) {
-        Print(e.what());
+        PrintError(e.what());
         return 1;
     }
 }

@@ -30,7 +30,12 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
       bitrate_(bitrate),
       bytesPerFrame_(2 * channels),
       asc_(buildAsc(codingRate_, channels)),
-      output_(std::move(output)) {
+      output_(std::move(output)),
+      delivery_([this](Packet packet) {
+          if (output_) {
+              output_(packet.data, asc_, packet.pts);
+          }
+      }) {
     MutexLock lock(mutex_);
     const char* failedStep = nullptr;
     int status = 0;
@@ -137,6 +142,11 @@ std::vector<uint8_t> AACEncoderCpp::buildAsc(int sampleRate, int channels) {
 }
 
 void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) {
+    encodeInput(sampleBuffer);
+    delivery_.deliver();
+}
+
+void AACEncoderCpp::encodeInput(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer) {
     MutexLock lock(mutex_);
     if (!context_) {
         return;
@@ -201,6 +211,11 @@ void AACEncoderCpp::putFrame(const std::shared_ptr<const media::SampleBuffer>& s
 }
 
 void AACEncoderCpp::flush() {
+    encodeRest();
+    delivery_.deliver();
+}
+
+void AACEncoderCpp::encodeRest() {
     MutexLock lock(mutex_);
     if (!context_ || finished_) {
         return;
@@ -293,9 +308,9 @@ void AACEncoderCpp::drainPackets() {
             printFailure(libav::avErrorText(status));
             return;
         }
-        if (packet_->size > 0 && output_) {
-            output_(std::span<const uint8_t>(packet_->data, static_cast<size_t>(packet_->size)),
-                    asc_, media::Time::make(packet_->pts, codingRate_));
+        if (packet_->size > 0) {
+            delivery_.queue({std::vector<uint8_t>(packet_->data, packet_->data + packet_->size),
+                             media::Time::make(packet_->pts, codingRate_)});
         }
         av_packet_unref(packet_.get());
     }

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "pelmar/live/internal/OrderedDelivery.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
@@ -14,16 +15,18 @@
 // AACEncoderCpp: the AAC-LC encoder behind AACEncoder: libswresample converts 16-bit interleaved
 // PCM to planar float, and libavcodec's native AAC encoder encodes it in 1024-frame blocks.
 // Ownership: owns the libavcodec, libavutil and libswresample state and the output function.
-// Threads: thread-safe. One mutex serialises every call and stays held while the output function
-//          runs on the calling thread, so packets leave in order; the output function must not
-//          call back into this encoder.
+// Threads: thread-safe. One mutex serialises the encoding; the output function runs after it is
+//          released, one packet at a time and in encoding order (OrderedDelivery), so it may call
+//          back into this encoder.
 // Errors: a failed set-up prints "audioConverterNewSpecific failed" (rate outside kMinSampleRate
 //         ..kMaxSampleRate, channels outside 1..kMaxChannels, no encoder) or "audioConverter set
 //         bitrate failed" (bitrate <= 0), then "AAC encoder initialization failed: " and the
-//         status (an FFmpeg error code) in lower-case hex; the encoder then drops all input.
+//         status (an FFmpeg error code) in lower-case hex, to standard output through
+//         foundation::Console; the encoder then drops all input.
 //         Input that is not 16-bit interleaved PCM of the encoder's rate and channel count, or has
 //         no valid time, prints "AAC encoder: <reason>" and is dropped whole.
-// Limits: memory holds about two 1024-frame blocks, whatever the size of the input.
+// Limits: rates kMinSampleRate..kMaxSampleRate; memory holds about two 1024-frame blocks (of
+//         the input's rate), whatever the size of the input.
 
 namespace pelmar::live::internal {
 
@@ -34,8 +37,9 @@ public:
             std::span<const uint8_t> packet, std::span<const uint8_t> asc, media::Time pts)>;
 
     static constexpr int kFramesPerPacket = 1024;
-    static constexpr int kMinSampleRate = 7350;
-    static constexpr int kMaxSampleRate = 96000;
+    // Any rate in this range is taken; rates outside the MPEG-4 table are resampled.
+    static constexpr int kMinSampleRate = 1000;
+    static constexpr int kMaxSampleRate = 768000;
     static constexpr int kMaxChannels = 6;
 
     // `bitrate` in bits per second.
@@ -48,14 +52,15 @@ public:
 
     bool isValid() const;
 
-    // Takes one PCM sample buffer; every whole 1024-frame block is encoded before returning, and
-    // a remainder waits for the next call. Each encoded packet leaves on its own through the
-    // output function with the AudioSpecificConfig and its own presentation time, counted in
-    // frames of the coding rate. Input at a rate outside the MPEG-4 sampling-frequency table is
-    // resampled to the nearest table rate (codingRate()), which the AudioSpecificConfig names, so
-    // every stream has a two-byte configuration that any decoder accepts. The encoder lags one
-    // packet behind its input; its first packet (presented 1024 frames before the first input
-    // frame) holds the decoder's priming.
+    // Takes one PCM sample buffer; every whole 1024-frame block is encoded (and, unless another
+    // call is delivering at the time, which then hands them over next, delivered) before
+    // returning, and a remainder waits for the next call. Each encoded packet leaves on its own
+    // through the output function with the AudioSpecificConfig and its own presentation time,
+    // counted in frames of the coding rate. Input at a rate outside the MPEG-4 sampling-frequency
+    // table is resampled to the nearest table rate (codingRate()), which the AudioSpecificConfig
+    // names, so every stream has a two-byte configuration that any decoder accepts. The encoder
+    // lags one packet behind its input; its first packet (presented 1024 frames before the first
+    // input frame) holds the decoder's priming.
     void putFrame(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
 
     // Encodes the frames still waiting (padded with silence to a whole block) and the packet the
@@ -74,6 +79,15 @@ public:
     int codingRate() const { return codingRate_; }
 
 private:
+    struct Packet {
+        std::vector<uint8_t> data;
+        media::Time pts;
+    };
+
+    void encodeInput(const std::shared_ptr<const media::SampleBuffer>& sampleBuffer);
+
+    void encodeRest();
+
     static std::vector<uint8_t> buildAsc(int sampleRate, int channels);
 
     // Converts (and resamples) `frames` frames of interleaved PCM, or drains the resampler when
@@ -105,6 +119,7 @@ private:
     const int bytesPerFrame_;
     const std::vector<uint8_t> asc_;
     const Output output_;
+    OrderedDelivery<Packet> delivery_;
 };
 
 }  // namespace pelmar::live::internal

@@ -85,7 +85,7 @@ void printFrameFailure(const std::string& reason) {
 }  // namespace
 
 H264EncoderCpp::H264EncoderCpp(int width, int height, int bitrate, int fps, Output output)
-    : width_(width), height_(height), bitrate_(bitrate), fps_(fps), output_(std::move(output)) {
+    : width_(width), height_(height), bitrate_(bitrate), fps_(fps), delivery_(std::move(output)) {
     initCompressionSession();
 }
 
@@ -187,6 +187,12 @@ void H264EncoderCpp::initCompressionSession() {
 
 void H264EncoderCpp::putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
                               media::Time pts) {
+    encode(pixelBuffer, pts);
+    delivery_.deliver();
+}
+
+void H264EncoderCpp::encode(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
+                            media::Time pts) {
     MutexLock lock(mutex_);
     if (!context_) {
         return;
@@ -245,10 +251,12 @@ std::shared_ptr<media::PixelBufferPool> H264EncoderCpp::pixelBufferPool() const 
 }
 
 void H264EncoderCpp::signalCompressedData(std::shared_ptr<const media::SampleBuffer> sampleBuffer) {
-    MutexLock lock(mutex_);
-    if (sampleBuffer && output_) {
-        output_(std::move(sampleBuffer));
+    if (sampleBuffer) {
+        // Queued under the session's lock, so it keeps its place among the frames encoded.
+        MutexLock lock(mutex_);
+        delivery_.queue(std::move(sampleBuffer));
     }
+    delivery_.deliver();
 }
 
 libav::ScalerPtr H264EncoderCpp::makeScaler(int width, int height, AVPixelFormat format) const {
@@ -291,9 +299,7 @@ void H264EncoderCpp::drainPackets() {
             continue;
         }
         sample->setKeyFrame(keyFrame);
-        if (output_) {
-            output_(std::move(sample));
-        }
+        delivery_.queue(std::move(sample));
     }
 }
 

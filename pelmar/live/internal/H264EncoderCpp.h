@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "pelmar/live/internal/OrderedDelivery.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/media/FormatDescription.h"
 #include "pelmar/platform/media/PixelBuffer.h"
@@ -18,14 +19,15 @@
 // to I420 and encodes them with libx264 (Baseline profile, no B-frames, a key frame every 2 x fps
 // frames, zero-latency tuning, average bit rate).
 // Ownership: owns the libavcodec and libswscale state and the output function.
-// Threads: thread-safe. One mutex serialises every call and stays held while the output function
-//          runs on the calling thread, so frames leave in order; the output function must not
-//          call back into this encoder.
+// Threads: thread-safe. One mutex serialises the encoding; the output function runs after it is
+//          released, one frame at a time and in encoding order (OrderedDelivery), so it may call
+//          back into this encoder.
 // Errors: a session that cannot be created (a side odd or outside 2..kMaxDimension, fps outside
 //         1..kMaxFrameRate, bitrate outside 1..kMaxBitrate, no libx264) prints
-//         "H.264 encoder initialization failed: <reason>" and leaves the encoder inert. A picture
-//         it cannot take or a frame libx264 fails on prints "H.264 encoder: <reason>" and yields no
-//         output; the output function never sees an empty or failed frame.
+//         "H.264 encoder initialization failed: <reason>" (foundation::Console, so the log sink)
+//         and leaves the encoder inert. A picture it cannot take or a frame libx264 fails on
+//         prints "H.264 encoder: <reason>" and yields no output; the output function never sees
+//         an empty or failed frame.
 // Limits: kMaxDimension per side, kMaxFrameRate, kMaxBitrate; kPixelBufferPoolSize pictures out of
 //         pixelBufferPool() at once.
 
@@ -52,7 +54,8 @@ public:
     bool isValid() const;
 
     // Encodes one picture (scaled when its size differs from the session's); its encoded frame
-    // reaches the output before the call returns, as a sample buffer: its NAL units with 4-byte
+    // reaches the output before the call returns (unless another call is delivering at the time,
+    // which then hands it over next), as a sample buffer: its NAL units with 4-byte
     // big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame
     // flag and a format description holding the SPS and PPS.
     void putFrame(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
@@ -69,6 +72,8 @@ private:
     void initCompressionSession();
 
     libav::ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
+
+    void encode(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
 
     void drainPackets() PELMAR_REQUIRES(mutex_);
 
@@ -91,7 +96,7 @@ private:
     const int height_;
     const int bitrate_;
     const int fps_;
-    const Output output_;
+    OrderedDelivery<std::shared_ptr<const media::SampleBuffer>> delivery_;
 };
 
 }  // namespace pelmar::live::internal

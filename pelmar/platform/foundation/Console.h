@@ -1,45 +1,31 @@
 #pragma once
 
-#include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
 
-// Console: the lines the SDK prints to standard output (the file utilities' messages, for example).
+#include "pelmar/platform/foundation/LogCapture.h"
+#include "pelmar/platform/foundation/LogSink.h"
+
+// Console: the progress and status lines the SDK prints (the file utilities' messages, the RTMP
+// client's steps, for example). They go to the process's LogSink on its Output channel: standard
+// output unless the host app has set another sink.
 // Ownership: static; a Capture records lines only while it is alive.
-// Threads: thread-safe; a line is written whole, never interleaved with another.
+// Threads: thread-safe; a line reaches the sink whole, never interleaved with another.
 // Errors: write failures are ignored.
-// Limits: a Capture keeps every line it sees (meant for tests, which stay small).
 
 namespace pelmar::foundation {
-
-namespace internal {
-class LineRecorder;
-}
 
 class Console {
 public:
     Console() = delete;
 
-    // Prints `line` and a newline to stdout, and to every live Capture.
+    // Hands `line` (without a newline) to the sink, and to every live Capture.
     static void print(std::string_view line);
 
-    // Records every line written through Console (from any thread) while it is alive. The lines
-    // still reach stdout.
-    class Capture {
+    // Records every line written through Console (from any thread) while it is alive, whatever
+    // the sink does with them.
+    class Capture : public LogCapture {
     public:
-        Capture();
-        ~Capture();
-        Capture(const Capture&) = delete;
-        Capture& operator=(const Capture&) = delete;
-
-        std::vector<std::string> lines() const;
-        // True when some recorded line contains `text`.
-        bool contains(std::string_view text) const;
-        void clear();
-
-    private:
-        std::shared_ptr<internal::LineRecorder> recorder_;
+        Capture() : LogCapture(LogChannel::Output) {}
     };
 };
 

@@ -1,46 +1,9 @@
 #include "pelmar/platform/foundation/Log.h"
 
-#include <algorithm>
-
-#include "pelmar/platform/foundation/internal/LineSink.h"
-
 namespace pelmar::foundation {
 
-namespace {
-
-internal::LineSink& sink() {
-    // Never destroyed, so lines written from static destructors still have somewhere to go.
-    static auto* instance = new internal::LineSink(stderr);
-    return *instance;
-}
-
-}  // namespace
-
 void Log::write(std::string_view line) {
-    sink().write(line);
-}
-
-Log::Capture::Capture() : recorder_(std::make_shared<internal::LineRecorder>()) {
-    sink().attach(recorder_);
-}
-
-Log::Capture::~Capture() {
-    sink().detach(recorder_);
-}
-
-std::vector<std::string> Log::Capture::lines() const {
-    return recorder_->lines();
-}
-
-bool Log::Capture::contains(std::string_view text) const {
-    const auto recorded = recorder_->lines();
-    return std::any_of(recorded.begin(), recorded.end(), [&](const std::string& line) {
-        return line.find(text) != std::string::npos;
-    });
-}
-
-void Log::Capture::clear() {
-    recorder_->clear();
+    LogSink::write(LogChannel::Diagnostic, line);
 }
 
 }  // namespace pelmar::foundation

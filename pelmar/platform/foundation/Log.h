@@ -1,45 +1,30 @@
 #pragma once
 
-#include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
 
-// Log: the platform log: diagnostic lines of the SDK, written to standard error.
+#include "pelmar/platform/foundation/LogCapture.h"
+#include "pelmar/platform/foundation/LogSink.h"
+
+// Log: the SDK's diagnostic lines (failures and warnings). They go to the process's LogSink on
+// its Diagnostic channel: standard error unless the host app has set another sink.
 // Ownership: static; a Capture records lines only while it is alive.
-// Threads: thread-safe; a line is written whole, never interleaved with another.
+// Threads: thread-safe; a line reaches the sink whole, never interleaved with another.
 // Errors: write failures are ignored.
-// Limits: a Capture keeps every line it sees (meant for tests, which stay small).
 
 namespace pelmar::foundation {
-
-namespace internal {
-class LineRecorder;
-}
 
 class Log {
 public:
     Log() = delete;
 
-    // Writes `line` and a newline to stderr, and to every live Capture.
+    // Hands `line` (without a newline) to the sink, and to every live Capture.
     static void write(std::string_view line);
 
-    // Records every line written through Log (from any thread) while it is alive. The lines
-    // still reach stderr.
-    class Capture {
+    // Records every line written through Log (from any thread) while it is alive, whatever the
+    // sink does with them.
+    class Capture : public LogCapture {
     public:
-        Capture();
-        ~Capture();
-        Capture(const Capture&) = delete;
-        Capture& operator=(const Capture&) = delete;
-
-        std::vector<std::string> lines() const;
-        // True when some recorded line contains `text`.
-        bool contains(std::string_view text) const;
-        void clear();
-
-    private:
-        std::shared_ptr<internal::LineRecorder> recorder_;
+        Capture() : LogCapture(LogChannel::Diagnostic) {}
     };
 };
 

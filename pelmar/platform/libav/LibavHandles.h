@@ -13,15 +13,23 @@ extern "C" {
 #include <memory>
 #include <string>
 
+#include "pelmar/platform/libav/LibavLog.h"
+
 // LibavHandles: owning pointers for the FFmpeg objects the SDK's codecs, muxers and converters
 // hold (demuxer, muxer, codec, frame, packet, scaler, resampler, audio FIFO), and the text of an
-// FFmpeg error code.
+// FFmpeg error code. Including it routes FFmpeg's log to the SDK's sink (LibavLog.h).
 // Ownership: each pointer frees its object with the library's own release function; a muxer's
 //     pointer also closes the file it opened.
 // Threads: thread-compatible.
 // Errors: none.
 
 namespace pelmar::libav {
+
+namespace internal {
+// Each file that uses these handles routes FFmpeg's log before its first FFmpeg call (at its
+// static initialisation), so FFmpeg never prints on its own.
+inline const bool kLoggingRouted = routeLogging();
+}  // namespace internal
 
 // A demuxer opened with avformat_open_input().
 struct InputFormatDeleter {

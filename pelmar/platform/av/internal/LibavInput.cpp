@@ -55,14 +55,6 @@ libav::InputFormatPtr LibavInput::open(const std::string& location,
                                        bool remote,
                                        const std::function<bool()>* stop,
                                        std::optional<Error>& error) {
-    // The demuxers' warnings about odd input are noise for an SDK; errors still show.
-    static const bool quiet = [] {
-        if (av_log_get_level() > AV_LOG_ERROR) {
-            av_log_set_level(AV_LOG_ERROR);
-        }
-        return true;
-    }();
-    (void)quiet;
     AVFormatContext* raw = avformat_alloc_context();
     if (raw == nullptr) {
         error = assetError(kAssetErrorUnreadable, "out of memory");

@@ -36,14 +36,6 @@ std::optional<Error> MovieEncoder::open(const std::string& path,
                                         const std::optional<VideoConfig>& video,
                                         const std::optional<AudioConfig>& audio,
                                         const char* container) {
-    // The encoders' statistics at info level are noise for an SDK; errors still show.
-    static const bool quiet = [] {
-        if (av_log_get_level() > AV_LOG_ERROR) {
-            av_log_set_level(AV_LOG_ERROR);
-        }
-        return true;
-    }();
-    (void)quiet;
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         return plainError(kAssetWriterErrorFileExists, "the file already exists: " + path);

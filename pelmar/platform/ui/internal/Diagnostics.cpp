@@ -2,13 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Log.h"
 
 namespace pelmar::ui::internal {
 
 void warn(std::string_view message) {
-    std::fprintf(stderr, "pelmar ui: %.*s\n", static_cast<int>(message.size()), message.data());
+    foundation::Log::write("pelmar ui: " + std::string(message));
 }
 
 void requireMainThread(std::string_view what) {

@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-// Diagnostics: the ui layer's warnings and main-thread checks, each one line on stderr.
+// Diagnostics: the ui layer's warnings, one line each to the log sink (foundation/Log), and its
+// main-thread checks, whose last words before the abort go straight to stderr.
 // Ownership: free functions.
 // Threads: thread-safe.
 // Errors: requireMainThread aborts the process off the main thread; warn never fails.
