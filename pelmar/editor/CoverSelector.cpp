@@ -7,6 +7,7 @@
 #include "pelmar/editor/internal/EditorNibs.h"
 #include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/dispatch/MainThreadHold.h"
 #include "pelmar/platform/dispatch/Queue.h"
 
 namespace pelmar {
@@ -65,13 +66,16 @@ std::vector<media::Time> CoverSelector::coverTimes(media::Time duration) {
 
 void CoverSelector::generateCovers(const std::string& path) {
     const auto generator = coverGenerator(path);
-    std::weak_ptr<CoverSelector> weak = std::static_pointer_cast<CoverSelector>(shared_from_this());
     const auto times = coverTimes(videoDuration(path));
     if (times.empty()) {
         return;
     }
+    // The request keeps the screen until its last frame: frames that arrive after the screen was
+    // closed still join its list. The screen is let go on the main queue.
+    auto hold = std::make_shared<dispatch::MainThreadHold<CoverSelector>>(
+            std::static_pointer_cast<CoverSelector>(shared_from_this()));
     generator.generateImagesAsynchronously(
-            times, [weak](media::Time, av::ImageGenerator::Image bitmap, media::Time,
+            times, [hold](media::Time, av::ImageGenerator::Image bitmap, media::Time,
                           av::ImageGenerator::Result result, std::optional<Error>) {
                 if (result != av::ImageGenerator::Result::Succeeded) {
                     return;
@@ -81,11 +85,7 @@ void CoverSelector::generateCovers(const std::string& path) {
                     return;
                 }
                 // The table reads the list on the main thread, so it only grows there.
-                dispatch::Queue::main()->async([weak, image] {
-                    auto self = weak.lock();
-                    if (!self) {
-                        return;
-                    }
+                dispatch::Queue::main()->async([self = hold->get(), image] {
                     self->covers_.push_back(image);
                     if (auto table = self->tableView.lock()) {
                         table->reloadData();

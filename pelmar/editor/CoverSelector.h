@@ -15,8 +15,9 @@
 // CoverSelector: a screen that offers frames of a local video, one every 4 seconds, as rows of a
 // table; the user picks one, or the default cover, and the delegate hears of it after the screen
 // has dismissed itself. getDefaultCover() takes the middle frame of a video without a screen.
-// Ownership: made with create(); holds its delegate strongly and its frames; the frame requests
-// in flight refer to it weakly, so closing the screen frees it.
+// Ownership: made with create(); holds its delegate strongly and its frames; the frame request in
+// flight holds the screen until its last frame, so frames that arrive after the screen was closed
+// still join the closed screen's list, and the screen is freed once they are in.
 // Threads: main thread only; frames are made on the global queue and added on the main queue.
 // Errors: none reported. A file that cannot be read, or a screen without a video path, shows no
 // frames; a frame that cannot be made is left out.

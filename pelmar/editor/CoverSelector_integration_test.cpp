@@ -107,6 +107,20 @@ TEST_F(CoverSelectorIntegrationTest, SelectionAndDefaultDismissBeforeTellingTheD
     }
 }
 
+TEST_F(CoverSelectorIntegrationTest, FramesThatArriveAfterTheScreenIsGoneStillJoinItsList) {
+    // Closed at once: nobody but the frame request holds the screen any more.
+    auto selector = CoverSelector::create(movie_);
+    selector->generateCovers(movie_);
+    std::weak_ptr<CoverSelector> weak = selector;
+    selector.reset();
+    auto closed = weak.lock();
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(app_.runUntil([&] { return closed->covers().size() == 3; }));
+    closed.reset();
+    app_.settle();
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(CoverSelectorIntegrationTest, UnreadableFilesAndMissingPathsShowNoFrames) {
     const auto text = app_.sandboxRoot() / "notes.txt";
     test::RunProgram("sh", "-c 'echo hello > " + text.string() + "'");

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "pelmar/imageloader/PelmarRemoteWeakProxy.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 
@@ -144,11 +145,11 @@ void PelmarAnimatedImageView::startAnimating() {
         return;
     }
     playHead_ = 0;
-    auto weak = weakSelf();
-    displayLink_ = ui::DisplayLink::create([weak](ui::DisplayLink&) {
-        if (auto self = weak.lock()) {
-            self->displayLinkFired();
-        }
+    // The link holds a weak proxy of the view, so a running animation never keeps the view alive.
+    const auto proxy = PelmarRemoteWeakProxy<PelmarAnimatedImageView>::weakProxyWithTarget(
+            std::static_pointer_cast<PelmarAnimatedImageView>(shared_from_this()));
+    displayLink_ = ui::DisplayLink::create([proxy](ui::DisplayLink&) {
+        proxy.forward([](PelmarAnimatedImageView& view) { view.displayLinkFired(); });
     });
     const double interval =
             static_cast<double>(std::max<uint64_t>(animatedImage_->frameInterval(), 1));

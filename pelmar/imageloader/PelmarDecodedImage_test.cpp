@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "pelmar/imageloader/PelmarRemoteLock.h"
 #include "pelmar/imageloader/PelmarRemoteWeakProxy.h"
@@ -141,9 +145,18 @@ TEST(PelmarRemoteWeakProxyTest, DropsMessagesOnceTheTargetIsGone) {
 }
 
 TEST(PelmarRemoteLockTest, RecursiveLockMayBeTakenAgainByItsHolder) {
-    PelmarRemoteLock lock("test", PelmarRemoteLockType::Recursive);
-    const int value = lock.lockWithBlock([&] { return lock.lockWithBlock([] { return 7; }); });
-    EXPECT_EQ(value, 7);
+    // On a thread of its own, with a deadline: a lock that is not recursive fails the test by
+    // timing out instead of hanging it.
+    auto lock = std::make_shared<PelmarRemoteLock>("test", PelmarRemoteLockType::Recursive);
+    auto result = std::make_shared<std::promise<int>>();
+    auto value = result->get_future();
+    std::thread([lock, result] {
+        result->set_value(
+                lock->lockWithBlock([&] { return lock->lockWithBlock([] { return 7; }); }));
+    }).detach();
+    ASSERT_EQ(value.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+            << "the lock's holder could not take it again";
+    EXPECT_EQ(value.get(), 7);
 }
 
 }  // namespace

@@ -178,7 +178,7 @@ void Pelmar::record() {
     recorder->setBlurMode(config->blurMode);
     recorder->startDelay = config->startDelay;
     if (config->maxDuration) {
-        recorder->maxRecordedDurationSeconds = static_cast<double>(*config->maxDuration);
+        recorder->setMaxRecordedDurationSeconds(static_cast<double>(*config->maxDuration));
     }
     const Json extra = extraArgsForRecorder();
     recorder->extraArgsForCreateVideo = extra;

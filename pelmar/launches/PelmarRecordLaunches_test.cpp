@@ -37,6 +37,10 @@ TEST(PelmarRecordLaunchesTest, RecordPresentsTheRecorderWithTheRecorderOptions) 
         CameraDevice camera;
         bool flipVisible;
         double maxSeconds;
+        bool blur = false;
+        bool faceOutline = false;
+        bool coverShot = false;
+        int64_t startDelay = 0;
     };
 
     const Case cases[] = {
@@ -47,6 +51,18 @@ TEST(PelmarRecordLaunchesTest, RecordPresentsTheRecorderWithTheRecorderOptions) 
              false,
              30},
             {"facing 2 is the rear camera", {{"facing", 2}}, CameraDevice::rear, true, 0},
+            {"blur, face outline, cover shot, 5 s countdown",
+             {{"blurMode", true},
+              {"shouldShowFaceOutline", true},
+              {"shouldEnableCoverShot", true},
+              {"startDelay", 5}},
+             CameraDevice::rear,
+             true,
+             0,
+             true,
+             true,
+             true,
+             5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -58,7 +74,11 @@ TEST(PelmarRecordLaunchesTest, RecordPresentsTheRecorderWithTheRecorderOptions) 
         EXPECT_EQ(recorder->cameraDevice, c.camera);
         EXPECT_EQ(recorder->cameraFlipButtonVisible, c.flipVisible);
         EXPECT_EQ(recorder->cameraButton.lock()->isHidden(), !c.flipVisible);
-        EXPECT_EQ(recorder->maxRecordedDurationSeconds, c.maxSeconds);
+        EXPECT_EQ(recorder->maxRecordedDurationSeconds(), c.maxSeconds);
+        EXPECT_EQ(recorder->blurMode(), c.blur);
+        EXPECT_EQ(recorder->showFaceOutline, c.faceOutline);
+        EXPECT_EQ(recorder->coverSelectorEnabled, c.coverShot);
+        EXPECT_EQ(recorder->startDelay, c.startDelay);
         // Always on from the facade.
         EXPECT_TRUE(recorder->recordedVideoPreviewEnabled);
         EXPECT_TRUE(recorder->showLightIndicator);

@@ -15,6 +15,7 @@
 #include "pelmar/recorder/PelmarRecordedVideoPreview.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/testing/RecorderServiceApp.h"
+#include "pelmar/recorder/testing/ResourcePictures.h"
 
 namespace pelmar {
 namespace {
@@ -87,8 +88,13 @@ TEST(PelmarRecordRoadTest, RecordPreviewThenUploadOrRetake) {
         EXPECT_FALSE(app.recorder->session()->isRunning());  // covered: the session rests
         ASSERT_TRUE(app.tap(preview->playPauseButton));
         RunLoop::runUntilIdle();
-        EXPECT_EQ(preview->playPauseButton.lock()->image(ui::ControlState::Normal)->name(),
-                  "pause-whte");
+        const auto shown = preview->playPauseButton.lock()->image(ui::ControlState::Normal);
+        EXPECT_EQ(shown->name(), "pause-whte");
+        // By its pixels too, once the picture ships: the name alone shows no picture.
+        if (test::ResourcePictureShips("pause-whte")) {
+            EXPECT_TRUE(test::ShowsResourcePicture(shown, "pause-whte"));
+            EXPECT_FALSE(test::ShowsResourcePicture(shown, "play-white"));
+        }
         app.advance(0.5);
         if (upload) {
             app.writeSnapshot(*app.window(), "PelmarRecordedVideoPreview_playing.png");

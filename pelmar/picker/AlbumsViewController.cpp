@@ -185,8 +185,10 @@ void DropdownPresentationController::dismissalTransitionDidEnd(bool completed) {
 
 void DropdownPresentationController::presentationTransitionWillBegin() {
     if (auto container = containerView()) {
+        // Over the screens below (a tap anywhere outside the list closes it) and under the list,
+        // which the transition adds after this.
         backgroundView_->setFrame(container->bounds());
-        container->insertSubview(backgroundView_, 0);
+        container->addSubview(backgroundView_);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/Layer.h"
+#include "pelmar/platform/ui/NavigationBar.h"
 #include "pelmar/platform/ui/NavigationItem.h"
 
 namespace pelmar {
@@ -63,6 +64,11 @@ void ImagePickerController::viewDidLoad() {
     view()->layer()->setBackgroundColor(settings_->theme()->backgroundColor());
     setDelegate(zoom_);
     arrow_->setStrokeColor(PickerColors::defaultTintColor());
+    // The title in the button's tint, in the system font of 16 points.
+    albumButton_->setTitleColor(
+            albumButton_->tintColor().value_or(PickerColors::defaultTintColor()),
+            ui::ControlState::Normal);
+    albumButton_->setTitleFont(ui::Font::systemFont(16));
     albumButton_->setImage(arrow_->asImage(), ui::ControlState::Normal);
     albumButton_->setFrame({0, 0, 160, 32});
     auto item = grid_->navigationItem();
@@ -71,6 +77,10 @@ void ImagePickerController::viewDidLoad() {
     item->setLeftBarButtonItems({cancelButton_});
     // The bar takes the grid's items when the grid goes on the stack.
     setViewControllers({grid_}, false);
+    navigationBar()->setTranslucent(false);
+    if (!navigationBar()->barTintColor()) {
+        navigationBar()->setBarTintColor(PickerColors::systemBackgroundColor());
+    }
     updatedDoneButton();
     updateAlbumButton();
     const auto& list = albums();

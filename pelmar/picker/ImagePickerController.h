@@ -12,6 +12,7 @@
 #include "pelmar/picker/AssetsViewController.h"
 #include "pelmar/picker/Settings.h"
 #include "pelmar/picker/ZoomTransitionDelegate.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/NavigationController.h"
@@ -64,6 +65,11 @@ public:
 
     std::shared_ptr<ImagePickerControllerDelegate> imagePickerDelegate() const {
         return delegate_.lock();
+    }
+
+    // The photo library's current authorisation (nothing in the picker reads it).
+    static photos::AuthorizationStatus currentAuthorization() {
+        return photos::PhotoLibrary::authorizationStatus();
     }
 
     const std::shared_ptr<Settings>& settings() const { return settings_; }

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarFileSelectorDelegate.h"
@@ -210,6 +211,22 @@ TEST_F(PickerIntegrationTest, FileSelectorPicksAcrossAlbumsPreviewsAndUploadsInS
                                            ? test::MediaKind::Video
                                            : test::MediaKind::Image);
     }
+}
+
+TEST_F(PickerIntegrationTest, TheDefaultMediaListOffersVideosAndPictures) {
+    // No options and no file-selector config: the facade's own list of type identifiers.
+    sdk_->uploadFromFileSelector(std::nullopt);
+    std::shared_ptr<ImagePickerController> picker;
+    ASSERT_TRUE(app_.runUntil([&] {
+        picker = std::dynamic_pointer_cast<ImagePickerController>(app_.topViewController());
+        return picker != nullptr;
+    }));
+    app_.settle();
+    using M = Settings::Fetch::Assets::MediaTypes;
+    EXPECT_EQ(picker->settings()->fetch()->assets()->supportedMediaTypes(),
+              (std::set<M>{M::Image, M::Video}));
+    // All six pictures and the three clips of the library.
+    EXPECT_EQ(picker->assetsViewController()->fetchResult().count(), 9u);
 }
 
 TEST_F(PickerIntegrationTest, RefusedAccessShowsNothingAndAsksAgainEachTime) {

@@ -4,13 +4,18 @@
 
 #include <cstdlib>
 
+#include "pelmar/picker/AlbumsViewController.h"
 #include "pelmar/picker/AssetCollectionViewCell.h"
 #include "pelmar/picker/AssetsCollectionViewDataSource.h"
 #include "pelmar/picker/PreviewViewController.h"
 #include "pelmar/picker/SelectionView.h"
+#include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/photos/AssetChangeRequest.h"
+#include "pelmar/platform/photos/AssetCollection.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/photos/ReverseGeocoder.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "pelmar/platform/ui/NavigationBar.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 
@@ -162,13 +167,160 @@ TEST_F(PhotoLibraryPickerTest, UnselectOnMaxDropsTheOldestFirstAndRenumbers) {
 }
 
 TEST_F(PhotoLibraryPickerTest, AZeroLimitStillLetsOneAssetBeChosen) {
-    auto picker = open([](Settings& s) {
-        s.selection()->setMax(std::max<int64_t>(1, 0));
-        s.selection()->setUnselectOnReachingMax(true);
-    });
+    // Through the entry a host calls, which must clamp the limit itself.
+    presentImagePicker(app_.root(), 0, {"image"}, 0, false, nullptr, nullptr, nullptr, nullptr,
+                       nullptr);
+    std::shared_ptr<ImagePickerController> picker;
+    ASSERT_TRUE(app_.runUntil([&] {
+        picker = std::dynamic_pointer_cast<ImagePickerController>(app_.topViewController());
+        return picker != nullptr;
+    }));
+    app_.settle();
+    app_.advance(1);
     ASSERT_TRUE(tapAsset(*picker, 0));
     ASSERT_TRUE(tapAsset(*picker, 1));
+    EXPECT_EQ(picker->settings()->selection()->max(), 1);
     EXPECT_EQ(stored(*picker), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(PhotoLibraryPickerTest, TheGridFillsItsWidthWithSquareCellsAndAtLeastOnePerRow) {
+    struct Case {
+        const char* name;
+        int64_t perRow;  // the host's rule answers this; 0: the default rule
+        double side;     // points
+    };
+
+    // 390 points wide, 2 points between cells, scale 3.
+    const Case cases[] = {
+            {"default: three per row", 0, (390.0 - 2 * 2) / 3},
+            {"four per row", 4, (390.0 - 2 * 3) / 4},
+            {"a rule answering 0 gives one per row", -1, 390.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto picker = open([&](Settings& s) {
+            if (c.perRow != 0) {
+                const int64_t answer = std::max<int64_t>(c.perRow, 0);
+                s.list()->setCellsPerRow([answer](auto, auto) { return answer; });
+            }
+        });
+        auto grid = picker->assetsViewController();
+        ASSERT_EQ(grid->collectionView()->bounds().width, 390);
+        const auto& layout = grid->collectionView()->layout();
+        EXPECT_DOUBLE_EQ(layout.itemSize.width, c.side);
+        EXPECT_DOUBLE_EQ(layout.itemSize.height, c.side);
+        EXPECT_EQ(layout.minimumInteritemSpacing, 2);
+        EXPECT_DOUBLE_EQ(grid->dataSource()->imageSize().width, c.side * 3);
+        ASSERT_TRUE(grid->cellAt(0));
+        EXPECT_DOUBLE_EQ(grid->cellAt(0)->frame().width, c.side);
+        picker->dismiss(false);
+        app_.settle();
+    }
+}
+
+TEST_F(PhotoLibraryPickerTest, WithoutAlbumsThePickerShowsNothingToChooseFrom) {
+    auto picker = open([](Settings& s) { s.fetch()->album()->setFetchResults({}); });
+    EXPECT_TRUE(picker->albums().empty());
+    EXPECT_TRUE(picker->albumButton()->isHidden());
+    EXPECT_EQ(picker->assetsViewController()->fetchResult().count(), 0u);
+    auto items = picker->assetsViewController()->collectionView();
+    EXPECT_TRUE(items->numberOfSections() == 0 || items->numberOfItems(0) == 0);
+    auto list = picker->albumsViewController();
+    list->view();
+    list->setAlbums(picker->albums());
+    list->tableView()->reloadData();
+    EXPECT_EQ(list->tableView()->numberOfSections(), 0);
+    EXPECT_EQ(picker->doneButton()->title(), "Done");
+    EXPECT_FALSE(picker->doneButton()->isEnabled());
+}
+
+TEST_F(PhotoLibraryPickerTest, ATapOutsideTheDropDownClosesItAndTurnsTheArrowBack) {
+    auto& library = PhotoLibrary::shared();
+    library.addAlbum("Two", {ids_[0], ids_[1]});
+    auto picker = open([](Settings& s) {
+        s.fetch()->album()->setFetchResults(
+                {photos::AssetCollection::fetchAssetCollections(
+                         photos::AssetCollectionType::SmartAlbum,
+                         photos::AssetCollectionSubtype::SmartAlbumUserLibrary),
+                 photos::AssetCollection::fetchAssetCollections(
+                         photos::AssetCollectionType::Album, photos::AssetCollectionSubtype::Any)});
+    });
+    ASSERT_EQ(picker->albums().size(), 2u);
+    ASSERT_FALSE(picker->albumButton()->isHidden());
+    const std::string title = picker->albumButton()->title();
+    ASSERT_TRUE(app_.tap(picker->albumButton()));
+    app_.advance(0.5);
+    auto list = picker->albumsViewController();
+    ASSERT_EQ(picker->presentedViewController(), list);
+    EXPECT_EQ(picker->arrowHalfTurns(), 1);
+    auto dropdown = std::dynamic_pointer_cast<DropdownPresentationController>(
+            list->presentationController());
+    ASSERT_TRUE(dropdown);
+    // What lies under a finger below the list is the drop-down's background, over the grid;
+    // its tap closes the list. (The touch layer takes touches on the topmost screen only, so
+    // the tap itself is sent as the background's recogniser sends it.)
+    const ui::Rect shown = list->view()->convertTo(list->view()->bounds(), nullptr);
+    ASSERT_LT(shown.y + shown.height, 700);
+    EXPECT_EQ(app_.window()->hitTest({195, 700}), dropdown->backgroundView());
+    EXPECT_EQ(app_.window()->hitTest({195, shown.y + 10})->window(), app_.window());
+    EXPECT_TRUE(app_.window()->hitTest({195, shown.y + 10})->isDescendant(*list->view()));
+    dropdown->backgroundTapped();
+    app_.advance(0.5);
+    EXPECT_EQ(picker->presentedViewController(), nullptr);
+    EXPECT_EQ(picker->arrowHalfTurns(), 2);
+    // Nothing was chosen: the same album stays.
+    EXPECT_EQ(picker->albumButton()->title(), title);
+    EXPECT_EQ(picker->assetsViewController()->fetchResult().count(), 6u);
+}
+
+TEST_F(PhotoLibraryPickerTest, AChangeArrivingAfterAnAlbumSwitchMeetsTheNewAlbum) {
+    auto& library = PhotoLibrary::shared();
+    const auto two = library.addAlbum("Two", {ids_[0], ids_[1]});
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    ASSERT_EQ(grid->fetchResult().count(), 6u);
+    for (const bool incremental : {true, false}) {
+        SCOPED_TRACE(incremental ? "incremental" : "reload");
+        library.setIncrementalChanges(incremental);
+        // The change is told on the library queue (done once this returns); before the main
+        // queue hears of it, the user switches to the small album.
+        const std::string gone = incremental ? ids_[5] : ids_[4];
+        ASSERT_EQ(library.performChangesAndWait(
+                          [gone] { photos::AssetChangeRequest::deleteAssets({gone}); }),
+                  std::nullopt);
+        const auto album =
+                photos::AssetCollection::fetchAssetCollections(photos::AssetCollectionType::Album,
+                                                               photos::AssetCollectionSubtype::Any)
+                        .objectAt(0);
+        ASSERT_EQ(album->localIdentifier(), two);
+        picker->select(*album);
+        app_.settle();
+        EXPECT_EQ(grid->fetchResult().count(), 2u);
+        ASSERT_EQ(grid->collectionView()->numberOfSections(), 1);
+        EXPECT_EQ(grid->collectionView()->numberOfItems(0), 2);
+        // Back to the whole library for the next round.
+        picker->select(*picker->albums().front());
+        app_.settle();
+    }
+}
+
+TEST_F(PhotoLibraryPickerTest, TheBarsTitlesAndLabelsTakeTheirLooks) {
+    EXPECT_EQ(ImagePickerController::currentAuthorization(),
+              photos::AuthorizationStatus::Authorized);
+    auto picker = open();
+    EXPECT_FALSE(picker->navigationBar()->isTranslucent());
+    EXPECT_EQ(picker->navigationBar()->barTintColor(), PickerColors::systemBackgroundColor());
+    const auto& album = picker->albumButton();
+    EXPECT_EQ(album->titleFont(), ui::Font::systemFont(16));
+    EXPECT_EQ(album->titleColor(ui::ControlState::Normal), PickerColors::defaultTintColor());
+
+    // A place or date, then the time: the preview's title takes every line it has.
+    auto preview = PreviewViewController::create();
+    preview->view();
+    const auto& title = *preview->titleLabel();
+    EXPECT_EQ(title.numberOfLines(), 0);
+    EXPECT_EQ(title.lineBreakMode(), ui::LineBreakMode::ByClipping);
+    EXPECT_EQ(title.textAlignment(), ui::TextAlignment::Center);
 }
 
 TEST_F(PhotoLibraryPickerTest, DeselectingRenumbersTheBadgesAndTheDoneTitleCounts) {
@@ -325,6 +477,48 @@ TEST_F(PhotoLibraryPickerTest, DragToDismissDecidesOnTheLatestUpdate) {
     drag->finish();
     app_.advance(1);
     EXPECT_EQ(picker->topViewController(), grid);
+}
+
+TEST_F(PhotoLibraryPickerTest, ALivePhotoPreviewPlaysItsMovieAndHidesTheBadgeMeanwhile) {
+    const auto media = app_.sandboxRoot() / "media";
+    const auto still = photos::test::writeJpeg(media, "live.jpg", 60, 40, 9);
+    const auto movie = photos::test::writeMovie(media, "live.mp4", 1, 60, 40);
+    const auto id = PhotoLibrary::shared()
+                            .addAsset({.file = still,
+                                       .mediaSubtypes = photos::kAssetMediaSubtypePhotoLive,
+                                       .creationDate = 50,
+                                       .pairedVideo = movie})
+                            .localIdentifier;
+    const auto asset = PhotoLibrary::shared().asset(id);
+    ASSERT_EQ(asset->mediaSubtypes(), photos::kAssetMediaSubtypePhotoLive);
+    auto preview = std::dynamic_pointer_cast<LivePreviewViewController>(
+            PreviewBuilder::createPreviewController(asset, std::make_shared<Settings>()));
+    ASSERT_TRUE(preview);
+    auto live = preview->livePhotoView();
+    ASSERT_TRUE(app_.runUntil([&] { return live->livePhoto().has_value(); }));
+    // The live photo view shows the still until it plays, and the badge sits on the picture.
+    EXPECT_NE(live->stillView()->image(), nullptr);
+    EXPECT_FALSE(live->isPlaying());
+    EXPECT_EQ(preview->badgeView()->superview(), live);
+    EXPECT_EQ(preview->badgeView()->alpha(), 1);
+
+    live->startPlayback();
+    ASSERT_TRUE(live->isPlaying());
+    ASSERT_TRUE(app_.runUntil(
+            [&] { return live->player()->status.get() == av::Player::Status::ReadyToPlay; }));
+    app_.advance(0.35);
+    EXPECT_EQ(live->player()->rate(), 1);
+    EXPECT_FALSE(live->movieView()->isHidden());
+    EXPECT_TRUE(live->stillView()->isHidden());
+    EXPECT_EQ(preview->badgeView()->alpha(), 0);
+
+    // At the movie's end the still and the badge come back.
+    app_.advance(1.5);
+    app_.settle();
+    app_.advance(0.35);
+    EXPECT_FALSE(live->isPlaying());
+    EXPECT_FALSE(live->stillView()->isHidden());
+    EXPECT_EQ(preview->badgeView()->alpha(), 1);
 }
 
 TEST_F(PhotoLibraryPickerTest, PreviewBuilderPicksTheScreenByKind) {

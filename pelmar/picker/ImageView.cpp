@@ -21,6 +21,16 @@ void ImageView::setContentMode(ui::ContentMode mode) {
     layoutIfNeeded();
 }
 
+void ImageView::setTintColor(std::optional<ui::Color> color) {
+    View::setTintColor(color);
+    inner_->setTintColor(tintColor());
+}
+
+void ImageView::setUserInteractionEnabled(bool enabled) {
+    View::setUserInteractionEnabled(enabled);
+    inner_->setUserInteractionEnabled(isUserInteractionEnabled());
+}
+
 void ImageView::layoutSubviews() {
     View::layoutSubviews();
     if (!inner_->superview()) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/View.h"
@@ -10,7 +12,8 @@ namespace pelmar {
 // ImageView: a view that hosts an inner image view and places it with ImageViewLayout on every
 // layout pass, from its own bounds and content mode; so animating its frame and content mode
 // moves and resizes the picture smoothly. Setting the image or the content mode lays it out at
-// once; the highlighted image does not.
+// once; the highlighted image, the highlight and the animation go to the inner view without a
+// layout pass; the tint colour and the interaction flag are the view's own and copied inward.
 // Ownership: reference object from std::make_shared; owns its inner image view.
 // Threads: main thread only.
 // Errors: none; without an image the inner view has a zero frame.
@@ -22,11 +25,42 @@ public:
 
     void setImage(std::shared_ptr<const ui::Image> image);
 
-    std::shared_ptr<const ui::Image> highlightedImage() const { return highlighted_; }
+    // These go to the inner image view as they are; none lays the picture out again.
+    std::shared_ptr<const ui::Image> highlightedImage() const { return inner_->highlightedImage(); }
 
     void setHighlightedImage(std::shared_ptr<const ui::Image> image) {
-        highlighted_ = std::move(image);
+        inner_->setHighlightedImage(std::move(image));
     }
+
+    bool isHighlighted() const { return inner_->isHighlighted(); }
+
+    void setHighlighted(bool highlighted) { inner_->setHighlighted(highlighted); }
+
+    const std::vector<std::shared_ptr<const ui::Image>>& animationImages() const {
+        return inner_->animationImages();
+    }
+
+    void setAnimationImages(std::vector<std::shared_ptr<const ui::Image>> images) {
+        inner_->setAnimationImages(std::move(images));
+    }
+
+    double animationDuration() const { return inner_->animationDuration(); }
+
+    void setAnimationDuration(double seconds) { inner_->setAnimationDuration(seconds); }
+
+    int animationRepeatCount() const { return inner_->animationRepeatCount(); }
+
+    void setAnimationRepeatCount(int count) { inner_->setAnimationRepeatCount(count); }
+
+    bool isAnimating() const { return inner_->isAnimating(); }
+
+    void startAnimating() { inner_->startAnimating(); }
+
+    void stopAnimating() { inner_->stopAnimating(); }
+
+    // Hide View's: the view keeps its own value, and the inner image view takes the same.
+    void setTintColor(std::optional<ui::Color> color);
+    void setUserInteractionEnabled(bool enabled);
 
     // Hides View::setContentMode: lays the picture out again at once.
     void setContentMode(ui::ContentMode mode);
@@ -40,7 +74,6 @@ protected:
 
 private:
     std::shared_ptr<ui::ImageView> inner_;
-    std::shared_ptr<const ui::Image> highlighted_;
 };
 
 }  // namespace pelmar

@@ -74,6 +74,34 @@ TEST(ImageViewLayoutTest, ImageViewLaysOutWhenImageOrModeIsSetButNotForTheHighli
     EXPECT_FALSE(view->needsLayout());
 }
 
+TEST(ImageViewLayoutTest, ImageViewHandsHighlightAnimationTintAndInteractionToItsInnerView) {
+    auto view = std::make_shared<ImageView>();
+    const auto inner = view->innerImageView();
+    const auto picture = ui::Image::fromBitmap(image::Bitmap::create(10, 10));
+    view->setHighlightedImage(picture);
+    view->setHighlighted(true);
+    view->setAnimationImages({picture, picture});
+    view->setAnimationDuration(0.5);
+    view->setAnimationRepeatCount(2);
+    view->startAnimating();
+    EXPECT_EQ(inner->highlightedImage(), picture);
+    EXPECT_TRUE(inner->isHighlighted());
+    EXPECT_EQ(inner->animationImages().size(), 2U);
+    EXPECT_EQ(inner->animationDuration(), 0.5);
+    EXPECT_EQ(inner->animationRepeatCount(), 2);
+    EXPECT_TRUE(view->isAnimating());
+    view->stopAnimating();
+    EXPECT_FALSE(inner->isAnimating());
+
+    const ui::Color red{1, 0, 0, 1};
+    view->setTintColor(red);
+    EXPECT_EQ(view->tintColor(), red);
+    EXPECT_EQ(inner->tintColor(), red);
+    view->setUserInteractionEnabled(false);
+    EXPECT_FALSE(view->isUserInteractionEnabled());
+    EXPECT_FALSE(inner->isUserInteractionEnabled());
+}
+
 TEST(ArrowViewTest, ResizingBehaviourScalesAndCentresInTheTarget) {
     using R = ArrowView::ResizingBehavior;
     const ui::Rect target{0, 0, 16, 8};

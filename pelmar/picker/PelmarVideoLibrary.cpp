@@ -9,6 +9,7 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/platform/av/AssetExportSession.h"
 #include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/dispatch/MainThreadHold.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
@@ -249,19 +250,17 @@ void PelmarVideoLibrary::imagePickerController(ui::ImagePickerController&,
     session->setTimeRange(
             av::TimeRange::make(media::Time::makeWithSeconds(0, 0), asset->duration()));
     export_ = session;
-    std::weak_ptr<PelmarVideoLibrary> weak =
-            std::static_pointer_cast<PelmarVideoLibrary>(shared_from_this());
-    std::weak_ptr<av::AssetExportSession> weakSession = session;
-    session->exportAsynchronously([weak, weakSession, output, source] {
-        dispatch::Queue::main()->async([weak, weakSession, output, source] {
+    // Each export keeps its picker and itself alive until its completion has run: a second pick
+    // replaces export_, and the host holds no export, so nothing else would. The picker is let go
+    // on the main queue, never on the export's thread.
+    auto hold = std::make_shared<dispatch::MainThreadHold<PelmarVideoLibrary>>(
+            std::static_pointer_cast<PelmarVideoLibrary>(shared_from_this()));
+    session->exportAsynchronously([hold, session, output, source]() mutable {
+        dispatch::Queue::main()->async([self = hold->get(), exporter = std::move(session), output,
+                                        source] {
             {
                 std::lock_guard lock(gReservedMutex);
                 gReserved.erase(output);
-            }
-            auto self = weak.lock();
-            auto exporter = weakSession.lock();
-            if (!self || !exporter) {
-                return;
             }
             switch (exporter->status()) {
                 case av::AssetExportSession::Status::Completed:
@@ -285,13 +284,9 @@ void PelmarVideoLibrary::imagePickerController(ui::ImagePickerController&,
 }
 
 void PelmarVideoLibrary::uploadVideo(const std::string& path) {
-    std::weak_ptr<PelmarVideoLibrary> weak =
-            std::static_pointer_cast<PelmarVideoLibrary>(shared_from_this());
-    dispatch::Queue::main()->async([weak, path] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
+    // The picker lives until its upload has started, even when the host no longer holds it.
+    auto self = std::static_pointer_cast<PelmarVideoLibrary>(shared_from_this());
+    dispatch::Queue::main()->async([self, path] {
         self->pelmar_->log("file " + path + " captured");
         if (auto handler = self->pelmar_->uploadingHandler()) {
             handler->upload(Media_Type::Video, withoutFileScheme(path),

@@ -25,9 +25,10 @@ class AssetExportSession;
 // when the conversion fails); then the picker dismisses itself. A cancel dismisses it and then
 // tells the file-selector delegate. Output names never collide: a second pick in the same second
 // gets "<seconds>_1.mp4" and so on.
-// Ownership: made by create(); the host presents it. It keeps the facade (strongly), its export
-// session while one runs, and the labels it re-skins; it is its own picker and navigation
-// delegate (held weakly).
+// Ownership: made by create(); the host presents it. It keeps the facade (strongly) and the labels
+// it re-skins; it is its own picker and navigation delegate (held weakly). Every export it starts
+// keeps itself and the picker alive until its movie is handed to the upload engine, so each of
+// several picks is uploaded although neither the host nor the picker holds its export.
 // Threads: main thread only; export completions and label changes hop to the main queue.
 // Errors: reported through the facade's logs ("not compatible object", "Export failed: ...",
 //     "Export canceled"); nothing is thrown.

@@ -114,6 +114,9 @@ void PreviewViewController::viewWillAppear(bool animated) {
 void PreviewViewController::viewDidLoad() {
     ViewController::viewDidLoad();
     updateBackgroundColor();
+    titleLabel_->setNumberOfLines(0);
+    titleLabel_->setLineBreakMode(ui::LineBreakMode::ByClipping);
+    titleLabel_->setTextAlignment(ui::TextAlignment::Center);
     navigationItem()->setTitleView(titleLabel_);
 }
 
@@ -393,8 +396,10 @@ std::shared_ptr<LivePreviewViewController> LivePreviewViewController::create() {
 
 void LivePreviewViewController::viewDidLoad() {
     PreviewViewController::viewDidLoad();
-    livePhotoView_ = std::make_shared<ui::ImageView>();
+    livePhotoView_ = std::make_shared<LivePhotoView>();
     livePhotoView_->setContentMode(ui::ContentMode::ScaleAspectFit);
+    livePhotoView_->setDelegate(
+            std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this()));
     scrollView_->addSubview(livePhotoView_);
     badgeView_ = std::make_shared<ui::ImageView>();
     badgeView_->setImage(liveBadgeImage());
@@ -420,17 +425,17 @@ void LivePreviewViewController::setAsset(photos::AssetPtr asset) {
                              ui::Screen::main().scale());
     std::weak_ptr<LivePreviewViewController> weak =
             std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this());
-    imageManager_->requestLivePhoto(
-            asset, {size.width, size.height}, photos::ImageContentMode::AspectFit,
-            [weak](std::optional<photos::LivePhoto> live) {
-                auto self = weak.lock();
-                if (!self || !live) {
-                    return;
-                }
-                self->livePhoto_ = live;
-                self->livePhotoView_->setImage(ui::Image::fromBitmap(live->still));
-                self->positionBadgeView();
-            });
+    imageManager_->requestLivePhoto(asset, {size.width, size.height},
+                                    photos::ImageContentMode::AspectFit,
+                                    [weak](std::optional<photos::LivePhoto> live) {
+                                        auto self = weak.lock();
+                                        if (!self || !live) {
+                                            return;
+                                        }
+                                        self->livePhoto_ = live;
+                                        self->livePhotoView_->setLivePhoto(live);
+                                        self->positionBadgeView();
+                                    });
 }
 
 void LivePreviewViewController::positionBadgeView() {
@@ -456,13 +461,13 @@ void LivePreviewViewController::setFullscreen(bool fullscreen) {
     });
 }
 
-void LivePreviewViewController::livePhotoWillBeginPlayback() {
+void LivePreviewViewController::livePhotoViewWillBeginPlayback(LivePhotoView&) {
     if (!fullscreen_) {
         ui::View::animate(kFullscreenSeconds, [badge = badgeView_] { badge->setAlpha(0); });
     }
 }
 
-void LivePreviewViewController::livePhotoDidEndPlayback() {
+void LivePreviewViewController::livePhotoViewDidEndPlayback(LivePhotoView&) {
     if (!fullscreen_) {
         ui::View::animate(kFullscreenSeconds, [badge = badgeView_] { badge->setAlpha(1); });
     }

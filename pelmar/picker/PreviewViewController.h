@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "pelmar/picker/LivePhotoView.h"
 #include "pelmar/picker/PreviewTitleBuilder.h"
 #include "pelmar/picker/Settings.h"
 #include "pelmar/platform/av/Player.h"
@@ -156,14 +157,14 @@ private:
 
 // LivePreviewViewController: the preview of a live photo: the live photo (still and movie) with
 // the live badge at the top-left corner of the fitted picture; the badge hides in full screen.
-class LivePreviewViewController : public PreviewViewController {
+class LivePreviewViewController : public PreviewViewController, public LivePhotoViewDelegate {
 public:
     static std::shared_ptr<LivePreviewViewController> create();
 
     void setAsset(photos::AssetPtr asset) override;
     void setFullscreen(bool fullscreen) override;
 
-    const std::shared_ptr<ui::ImageView>& livePhotoView() const { return livePhotoView_; }
+    const std::shared_ptr<LivePhotoView>& livePhotoView() const { return livePhotoView_; }
 
     const std::shared_ptr<ui::ImageView>& badgeView() const { return badgeView_; }
 
@@ -172,8 +173,8 @@ public:
     void positionBadgeView();
 
     // The live photo's playback, as the live photo view reports it.
-    void livePhotoWillBeginPlayback();
-    void livePhotoDidEndPlayback();
+    void livePhotoViewWillBeginPlayback(LivePhotoView& view) override;
+    void livePhotoViewDidEndPlayback(LivePhotoView& view) override;
 
     void viewDidLoad() override;
     void viewDidLayoutSubviews() override;
@@ -183,7 +184,7 @@ public:
 private:
     LivePreviewViewController() = default;
 
-    std::shared_ptr<ui::ImageView> livePhotoView_;
+    std::shared_ptr<LivePhotoView> livePhotoView_;
     std::shared_ptr<ui::ImageView> badgeView_;
     std::optional<photos::LivePhoto> livePhoto_;
 };

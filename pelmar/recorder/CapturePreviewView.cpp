@@ -1,7 +1,5 @@
 #include "pelmar/recorder/CapturePreviewView.h"
 
-#include <algorithm>
-
 namespace pelmar {
 
 std::shared_ptr<av::CaptureVideoPreviewLayer> CapturePreviewView::videoPreviewLayer() {
@@ -12,12 +10,13 @@ std::shared_ptr<ui::Layer> CapturePreviewView::makeLayer() {
     return std::make_shared<av::CaptureVideoPreviewLayer>();
 }
 
-av::DevicePoint CapturePreviewView::captureDevicePoint(ui::Point point) const {
-    const ui::Rect b = bounds();
-    auto share = [](double value, double length) {
-        return length > 0 ? std::clamp(value / length, 0.0, 1.0) : 0.5;
-    };
-    return {share(point.x - b.x, b.width), share(point.y - b.y, b.height)};
+av::DevicePoint CapturePreviewView::captureDevicePoint(ui::Point point) {
+    return videoPreviewLayer()->captureDevicePointConverted(point, bounds());
+}
+
+av::MetadataFaceObject CapturePreviewView::transformedMetadataObject(
+        const av::MetadataFaceObject& face) {
+    return videoPreviewLayer()->transformedMetadataObject(face, bounds());
 }
 
 }  // namespace pelmar

@@ -27,9 +27,13 @@ public:
         videoPreviewLayer()->setSession(std::move(session));
     }
 
-    // The device point of interest under `point` (in this view's coordinates): the point's
-    // share of the view's width and height, kept within 0 to 1.
-    av::DevicePoint captureDevicePoint(ui::Point point) const;
+    // The device point of interest under `point` (in this view's coordinates), as the preview
+    // layer converts it for its orientation and mirroring.
+    av::DevicePoint captureDevicePoint(ui::Point point);
+
+    // `face` (device coordinates) with its bounds in this view's coordinates, as the preview
+    // layer turns it.
+    av::MetadataFaceObject transformedMetadataObject(const av::MetadataFaceObject& face);
 
 protected:
     std::shared_ptr<ui::Layer> makeLayer() override;

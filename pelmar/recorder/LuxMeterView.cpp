@@ -63,12 +63,22 @@ void LuxMeterView::scheduleUpdate() {
     });
 }
 
+std::shared_ptr<const ui::Image> LuxMeterView::getImageFromResource(const std::string& name) {
+    return ui::Image::named(name);
+}
+
 void LuxMeterView::updateImage() {
     if (!window()) {
         updating_ = false;
         return;
     }
-    showLevel();
+    // The look and the next check both come half a second on.
+    std::weak_ptr<LuxMeterView> weak = std::static_pointer_cast<LuxMeterView>(shared_from_this());
+    dispatch::Queue::main()->asyncAfter(kUpdateInterval, [weak] {
+        if (auto self = weak.lock()) {
+            self->showLevel();
+        }
+    });
     scheduleUpdate();
 }
 
@@ -80,7 +90,7 @@ void LuxMeterView::showLevel() {
     const double l = currentLuminousity();
     const char* name = l < -0.5 ? "sun-red" : (l < 1.0 ? "sun-yellow" : "sun-white");
     if (!image->image() || image->image()->name() != name) {
-        image->setImage(ui::Image::named(name));
+        image->setImage(getImageFromResource(name));
     }
     // Low light blinks: the icon's visibility flips at every look.
     image->setHidden(l < 1.0 ? !image->isHidden() : false);

@@ -75,6 +75,11 @@ PelmarRecordedVideoPreview::PelmarRecordedVideoPreview()
 
 PelmarRecordedVideoPreview::~PelmarRecordedVideoPreview() = default;
 
+std::shared_ptr<const ui::Image> PelmarRecordedVideoPreview::getImageFromResource(
+        const std::string& name) {
+    return ui::Image::named(name);
+}
+
 const std::shared_ptr<av::Player>& PelmarRecordedVideoPreview::player() const {
     return playback_->player();
 }
@@ -157,7 +162,7 @@ void PelmarRecordedVideoPreview::upload() {
 
 void PelmarRecordedVideoPreview::showButtonImage(const char* name) {
     if (auto button = playPauseButton.lock()) {
-        button->setImage(ui::Image::named(name), ui::ControlState::Normal);
+        button->setImage(getImageFromResource(name), ui::ControlState::Normal);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "pelmar/platform/av/PlayerView.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/recorder/VideoPreviewProtocol.h"
 
@@ -32,6 +33,9 @@ class PreviewPlayback;
 class PelmarRecordedVideoPreview : public ui::ViewController, public VideoPreviewProtocol {
 public:
     static std::shared_ptr<PelmarRecordedVideoPreview> create();
+
+    // The SDK's picture resource `name` (a named image without pixels when it does not ship).
+    static std::shared_ptr<const ui::Image> getImageFromResource(const std::string& name);
 
     PelmarRecordedVideoPreview();
     ~PelmarRecordedVideoPreview() override;

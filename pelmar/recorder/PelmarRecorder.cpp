@@ -64,6 +64,10 @@ PelmarRecorder::~PelmarRecorder() {
     endBackgroundTask();
 }
 
+std::shared_ptr<const ui::Image> PelmarRecorder::getImageFromResource(const std::string& name) {
+    return ui::Image::named(name);
+}
+
 void PelmarRecorder::log(const std::string& item) const {
     if (pelmar_) {
         pelmar_->log(item);

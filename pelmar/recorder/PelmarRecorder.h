@@ -26,6 +26,7 @@
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Switch.h"
@@ -88,12 +89,22 @@ public:
 
     ~PelmarRecorder() override;
 
+    // The SDK's picture resource `name` (a named image without pixels when it does not ship).
+    static std::shared_ptr<const ui::Image> getImageFromResource(const std::string& name);
+
+    // Duration limit in seconds; 0 or less means none. Any thread: the session queue reads it for
+    // every frame.
+    double maxRecordedDurationSeconds() const { return maxRecordedDurationSeconds_.load(); }
+
+    void setMaxRecordedDurationSeconds(double seconds) {
+        maxRecordedDurationSeconds_.store(seconds);
+    }
+
     // Settings, set before presenting (main thread).
     bool coverSelectorEnabled = false;
     bool recordedVideoPreviewEnabled = true;
     bool cameraFlipButtonVisible = true;
     CameraDevice cameraDevice = CameraDevice::rear;
-    double maxRecordedDurationSeconds = 0;
     std::optional<Json> extraArgsForCreateVideo;
     int64_t startDelay = 0;
     PelmarRecorderInterfaceConfig recorderUIConfig;
@@ -324,6 +335,7 @@ private:
     std::atomic<bool> sessionRunning_{false};
     std::atomic<bool> recording_{false};
     std::atomic<app::BackgroundTaskIdentifier> backgroundRecordingID_{app::kInvalidBackgroundTask};
+    std::atomic<double> maxRecordedDurationSeconds_{0};
 
     mutable pelmar::Mutex sessionMutex_;
     std::shared_ptr<av::CaptureSession> session_

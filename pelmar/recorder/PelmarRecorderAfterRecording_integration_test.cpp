@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pelmar/platform/app/AppLifecycle.h"
+#include "pelmar/platform/av/AssetExportSession.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/platform/av/testing/TestMovie.h"
@@ -77,14 +78,27 @@ TEST(PelmarRecorderAfterRecordingTest, WithoutAPreviewTheExportIsUploadedAndTheS
 TEST(PelmarRecorderAfterRecordingTest, AWriterErrorKeepsOnlyAMovieOfMoreThan1024Bytes) {
     struct Case {
         const char* name;
-        std::optional<int> garbageBytes;  // none: a real movie
+        av::test::TestMovie movie;
+        bool isMovie;
         bool exported;
     };
 
+    av::test::TestMovie small;  // about 5,000 bytes
+    small.seconds = 1;
+    small.width = 64;
+    small.height = 48;
+    small.fps = 10;
+    small.audio = false;
+    av::test::TestMovie tiny = small;  // one 16 x 16 frame, no stream headers: under 1 KiB
+    tiny.width = 16;
+    tiny.height = 16;
+    tiny.fps = 1;
+    tiny.extraOptions =
+            "-crf 51 -bsf:v filter_units=remove_types=6 -map_metadata -1 -fflags +bitexact";
     const Case cases[] = {
-            {"a movie", std::nullopt, true},
-            {"5000 bytes that are no movie", 5000, false},
-            {"500 bytes", 500, false},
+            {"a movie of more than 1024 bytes", small, true, true},
+            {"a movie of at most 1024 bytes", tiny, true, false},
+            {"5000 bytes that are no movie", {}, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -92,14 +106,13 @@ TEST(PelmarRecorderAfterRecordingTest, AWriterErrorKeepsOnlyAMovieOfMoreThan1024
         app.readyWithManualFeed();
         app.recorder->recordedVideoPreviewEnabled = false;
         const auto file = Sandbox::temporaryDirectory() / "recording.mp4";
-        if (c.garbageBytes) {
-            std::ofstream(file) << std::string(static_cast<size_t>(*c.garbageBytes), 'x');
+        if (c.isMovie) {
+            ASSERT_TRUE(c.movie.make(file));
+            // Only the size tells these apart: both are movies the platform would save.
+            ASSERT_TRUE(av::videoAtPathIsCompatibleWithSavedPhotosAlbum(file));
+            ASSERT_EQ(std::filesystem::file_size(file) > 1024, c.exported);
         } else {
-            av::test::TestMovie movie;
-            movie.seconds = 1;
-            movie.width = 160;
-            movie.height = 120;
-            ASSERT_TRUE(movie.make(file));
+            std::ofstream(file) << std::string(5000, 'x');
         }
         app.recorder->processRecordedVideo(file.string(), Error{"writer", 1, "the disk is full"});
         ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
@@ -111,6 +124,17 @@ TEST(PelmarRecorderAfterRecordingTest, AWriterErrorKeepsOnlyAMovieOfMoreThan1024
         EXPECT_EQ(filesIn(Sandbox::documentsDirectory()).size(), c.exported ? 1U : 0U);
         EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
     }
+}
+
+TEST(PelmarRecorderAfterRecordingTest, ATaskExpiringWhileThePreviewShowsIsEndedByItsOwnHandler) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    recordASecond(app);
+    // Processed: the recording's cleanup, not the screen, holds the background task now.
+    ASSERT_TRUE(app.runUntil([&] { return app.topViewController() != app.recorder; }, 60));
+    ASSERT_EQ(app::AppLifecycle::backgroundTaskCount(), 1);
+    EXPECT_EQ(app::AppLifecycle::expireBackgroundTasks(), 0);
+    EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
 }
 
 TEST(PelmarRecorderAfterRecordingTest, AFailedExportIsReportedAndTheRecordingTidiedAway) {

@@ -84,7 +84,7 @@ TEST(PelmarRecorderControlsTest, TheDurationLabelCountsUpOrDownWithItsBias) {
         SCOPED_TRACE(c.name);
         test::RecorderApp app;
         app.readyWithManualFeed();
-        app.recorder->maxRecordedDurationSeconds = c.limit;
+        app.recorder->setMaxRecordedDurationSeconds(c.limit);
         app.recorder->startDelay = 0;
         app.startRecording();
         app.feedFrame(0, 0.0);
@@ -135,12 +135,15 @@ struct FocusCase {
 
 TEST(PelmarRecorderControlsTest, ATapFocusesAndExposesWhereTheCameraAllows) {
     const FocusCase cases[] = {
+            // The portrait preview shows the camera's landscape picture turned a quarter: its
+            // lower left quarter point is the device's lower right one.
             {"back camera", av::CaptureDevicePosition::Back, false, FocusMode::AutoFocus,
-             DevicePoint{0.25, 0.75}, ExposureMode::AutoExpose, DevicePoint{0.25, 0.75}, true},
-            // A fixed-focus camera keeps its focus but exposes at the point.
+             DevicePoint{0.75, 0.75}, ExposureMode::AutoExpose, DevicePoint{0.75, 0.75}, true},
+            // A fixed-focus camera keeps its focus but exposes at the point, which the mirrored
+            // front preview puts at the device's upper right.
             {"front camera", av::CaptureDevicePosition::Front, false,
              FocusMode::ContinuousAutoFocus, DevicePoint{}, ExposureMode::AutoExpose,
-             DevicePoint{0.25, 0.75}, true},
+             DevicePoint{0.75, 0.25}, true},
             {"lock refused", av::CaptureDevicePosition::Back, true, FocusMode::ContinuousAutoFocus,
              DevicePoint{}, ExposureMode::ContinuousAutoExposure, DevicePoint{}, false},
     };
@@ -209,6 +212,30 @@ TEST(PelmarRecorderControlsTest, AfterASwitchOnlyTheNewCameraIsWatchedAndItsFlas
     ASSERT_TRUE(app.runUntil([&] { return app.recorder->cameraDevice == CameraDevice::rear; }));
     app.drainSessionQueue();
     EXPECT_EQ(back->flashMode(), av::FlashMode::Auto);
+}
+
+TEST(PelmarRecorderControlsTest,
+     ASwitchFromACameraOfUnspecifiedPositionGoesBackAndKeepsTheOrientation) {
+    // The rear camera asked for is missing: the recorder starts on the camera of no position.
+    test::RecorderApp app;
+    app.devices().addDualCamera(av::CaptureDevicePosition::Unspecified).addFrontCamera();
+    app.devices().addMicrophone();
+    app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
+    app.devices().setManualFeed(true);
+    app.makeRecorder();
+    app.presentAndWaitUntilReady();
+    ASSERT_EQ(app.recorder->session()->videoDevice()->position(),
+              av::CaptureDevicePosition::Unspecified);
+    app.recorder->previewView.lock()->videoPreviewLayer()->connection()->setVideoOrientation(
+            av::VideoOrientation::LandscapeLeft);
+    ASSERT_TRUE(app.tap(app.recorder->cameraButton));
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_NE(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
+    const auto connection = app.videoOutput()->connection(MediaType::Video);
+    EXPECT_FALSE(connection->isVideoMirrored());
+    EXPECT_EQ(connection->videoOrientation(), av::VideoOrientation::LandscapeLeft);
+    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
 }
 
 TEST(PelmarRecorderControlsTest, ACameraSwitchWithoutASecondCameraKeepsTheCameraAndTheButtons) {

@@ -70,29 +70,72 @@ TEST(PelmarRecorderSensorsTest, TheLightMeterShowsAndReportsEachFramesBrightness
 }
 
 TEST(PelmarRecorderSensorsTest, FacesAreReportedInPreviewPointsAndOutlinedOnlyWhenShown) {
-    for (const bool shown : {true, false}) {
-        SCOPED_TRACE(shown ? "outline shown" : "outline hidden");
+    struct Case {
+        const char* name;
+        bool shown;
+        CameraDevice camera;
+        av::VideoOrientation orientation;
+        ui::Rect expected;  // in shares of the preview's width and height
+    };
+
+    // A face in the camera's own (landscape, unmirrored) picture, as the preview shows it.
+    const av::MetadataFaceObject face{4, 0.25, 0.5, 0.5, 0.25};
+    const Case cases[] = {
+            {"portrait",
+             true,
+             CameraDevice::rear,
+             av::VideoOrientation::Portrait,
+             {0.25, 0.25, 0.25, 0.5}},
+            {"portrait, outline hidden",
+             false,
+             CameraDevice::rear,
+             av::VideoOrientation::Portrait,
+             {0.25, 0.25, 0.25, 0.5}},
+            {"portrait, front camera mirrored",
+             true,
+             CameraDevice::front,
+             av::VideoOrientation::Portrait,
+             {0.5, 0.25, 0.25, 0.5}},
+            {"landscape right",
+             true,
+             CameraDevice::rear,
+             av::VideoOrientation::LandscapeRight,
+             {0.25, 0.5, 0.5, 0.25}},
+            {"landscape left",
+             true,
+             CameraDevice::rear,
+             av::VideoOrientation::LandscapeLeft,
+             {0.25, 0.25, 0.5, 0.25}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         test::RecorderApp app;
         app.standardDevices();
         app.devices().setManualFeed(true);
-        app.makeRecorder();
+        app.makeRecorder()->cameraDevice = c.camera;
         app.presentAndWaitUntilReady();
-        app.recorder->setShowFaceOutline(shown);
+        app.recorder->setShowFaceOutline(c.shown);
+        auto previewView = app.recorder->previewView.lock();
+        previewView->videoPreviewLayer()->connection()->setVideoOrientation(c.orientation);
         RunLoop::runUntilIdle();
         auto outline = app.recorder->faceOutlineView.lock();
-        EXPECT_EQ(outline->isHidden(), !shown);
+        EXPECT_EQ(outline->isHidden(), !c.shown);
         const int requests = outline->displayRequests();
-        app.deliverFaces({av::MetadataFaceObject{4, 0.25, 0.5, 0.5, 0.25}});
+        app.deliverFaces({face});
         app.feedFrame(0, 0.0);
         RunLoop::runUntilIdle();
         const auto faces = app.events->faces();
         ASSERT_FALSE(faces.empty());
         EXPECT_EQ(faces.back().first, 4);
-        const ui::Rect preview = app.recorder->previewView.lock()->bounds();
-        EXPECT_DOUBLE_EQ(faces.back().second.x, preview.width * 0.25);
-        EXPECT_DOUBLE_EQ(faces.back().second.height, preview.height * 0.25);
+        const ui::Rect preview = previewView->bounds();
+        const FaceRect& got = faces.back().second;
+        EXPECT_DOUBLE_EQ(got.x, preview.width * c.expected.x);
+        EXPECT_DOUBLE_EQ(got.y, preview.height * c.expected.y);
+        EXPECT_DOUBLE_EQ(got.width, preview.width * c.expected.width);
+        EXPECT_DOUBLE_EQ(got.height, preview.height * c.expected.height);
         ASSERT_EQ(outline->faces.count(4), 1U);
-        EXPECT_EQ(outline->displayRequests() > requests, shown);
+        EXPECT_EQ(outline->faces.at(4)->rect.x, got.x);
+        EXPECT_EQ(outline->displayRequests() > requests, c.shown);
     }
 }
 

@@ -72,7 +72,7 @@ TEST_F(PelmarRecorderIntegrationTest, RecordsPausesResumesAndWritesTheRecordedTi
 TEST_F(PelmarRecorderIntegrationTest, AMaximumDurationStopsTheRecordingByItself) {
     app.standardDevices();
     app.makeRecorder();
-    app.recorder->maxRecordedDurationSeconds = 2;
+    app.recorder->setMaxRecordedDurationSeconds(2);
     app.presentAndWaitUntilReady();
     app.startRecording();
     app.advanceCapture(2.5);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -14,6 +15,7 @@
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/av/CaptureMetadataOutput.h"
+#include "pelmar/platform/av/testing/MovieProbe.h"
 #include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
@@ -21,8 +23,10 @@
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Control.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/testing/PermissionCases.h"
 #include "pelmar/recorder/testing/RecorderApp.h"
 #include "pelmar/recorder/testing/RuntimeErrorCases.h"
@@ -94,6 +98,35 @@ TEST(PelmarRecorderTest, StartsOnlyWithBothPermissionsAndAlertsTheLaterRefusal) 
             EXPECT_EQ(ui::Application::shared().openedURLs(),
                       std::vector<std::string>{"app-settings:"});
         }
+    }
+}
+
+TEST(PelmarRecorderTest, TwoRefusalsAlertTheMicrophoneWhicheverAnswerComesLast) {
+    for (const bool cameraLast : {true, false}) {
+        SCOPED_TRACE(cameraLast ? "camera answers last" : "microphone answers last");
+        test::RecorderApp app;
+        app.standardDevices();
+        app.devices()
+                .setAuthorizationStatus(MediaType::Video, AuthorizationStatus::NotDetermined)
+                .setAuthorizationStatus(MediaType::Audio, AuthorizationStatus::NotDetermined)
+                .setRequestAnswer(MediaType::Video, false)
+                .setRequestAnswer(MediaType::Audio, false)
+                .setAnswerDelay(MediaType::Video, cameraLast ? 2.0 : 1.0)
+                .setAnswerDelay(MediaType::Audio, cameraLast ? 1.0 : 2.0);
+        app.makeRecorder();
+        app.present();
+        app.advance(1.0);
+        // The first refusal is in before the second answer comes.
+        ASSERT_TRUE(app.runUntil(
+                [&] { return app.recorder->setupResult() != AVCamSetupResult::success; }));
+        app.advance(1.0);
+        ASSERT_TRUE(app.runUntil([&] { return !app.recorder->sessionQueue()->isSuspended(); }));
+        app.drainSessionQueue();
+        RunLoop::runUntilIdle();
+        EXPECT_EQ(app.recorder->setupResult(), AVCamSetupResult::micNotAuthorized);
+        auto alert = app.shownAlert();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->message(), test::kMicrophoneDeniedText);
     }
 }
 
@@ -405,7 +438,7 @@ TEST(PelmarRecorderTest, AFrameWithoutAUsableTimeIsDroppedAndTimingCarriesOn) {
 TEST(PelmarRecorderTest, AnInfiniteLimitCountsUpLikeNoLimit) {
     test::RecorderApp app;
     app.readyWithManualFeed();
-    app.recorder->maxRecordedDurationSeconds = std::numeric_limits<double>::infinity();
+    app.recorder->setMaxRecordedDurationSeconds(std::numeric_limits<double>::infinity());
     app.startRecording();
     app.feedFrame(0, 0.0);
     app.feedFrame(1, 1.5);
@@ -456,7 +489,7 @@ TEST(PelmarRecorderTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
 TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
     test::RecorderApp app;
     app.readyWithManualFeed();
-    app.recorder->maxRecordedDurationSeconds = 1;
+    app.recorder->setMaxRecordedDurationSeconds(1);
     app.startRecording();
     for (int i = 0; i <= 31 && !app.events->has("stopped"); ++i) {
         app.feedFrame(i, i / 30.0);
@@ -467,10 +500,123 @@ TEST(PelmarRecorderTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
     EXPECT_EQ(app.loggedCount("movie recording toggle requested"), 1);  // the start only
 }
 
+TEST(PelmarRecorderTest, TheLimitMayBeSetWhileTheSessionQueueHandlesFrames) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    app.startRecording();
+    app.feedFrame(0, 0.0);
+    // Set on the main thread while the session queue reads it for the frame just delivered.
+    ASSERT_TRUE(app.videoOutput()->deliver(av::test::SyntheticMedia::frame(360, 480, 1, 0.5)));
+    app.recorder->setMaxRecordedDurationSeconds(1);
+    app.feedFrame(2, 2.0);
+    ASSERT_TRUE(app.runUntil([&] { return app.events->has("stopped"); }));
+    EXPECT_FALSE(app.recorder->isRecording());
+}
+
+TEST(PelmarRecorderTest, AnAppearanceTwiceOverAddsTheSessionObserversOnce) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    // Unbalanced appearance calls: a second will-appear with no disappearance between.
+    app.recorder->viewWillAppear(false);
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    app.recorder->session()->simulateRuntimeError(1, "boom");
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(app.loggedCount("capture session runtime error: boom"), 1);
+    app.recorder->session()->videoDevice()->simulateSubjectAreaChange();
+    app.drainSessionQueue();
+    EXPECT_EQ(app.loggedCount("subject area did change"), 1);
+}
+
+TEST(PelmarRecorderTest, TheHostsButtonPicturesReplaceTheScreensOwnWhenTheyLoad) {
+    test::RecorderApp app;
+    const auto folder = app.sandboxRoot() / "looks";
+    std::filesystem::create_directories(folder);
+    const auto picture = [&](const std::string& name, const char* colour) {
+        const auto file = folder / name;
+        const std::string command =
+                "ffmpeg -nostdin -v error -y -f lavfi -i color=" + std::string(colour)
+                + ":s=12x12 -frames:v 1 '" + file.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return file.string();
+    };
+    app.standardDevices();
+    app.devices().setManualFeed(true);
+    auto recorder = app.makeRecorder();
+    auto& looks = recorder->recorderUIConfig;
+    looks.recordButton.imagePath = picture("record.png", "red");
+    looks.recordButton.selectedImagePath = picture("stop.png", "blue");
+    looks.cameraFlipButton.imagePath = (folder / "missing.png").string();
+    looks.closeButton.imagePath = picture("close.png", "green");
+    looks.closeButton.scale = 3;  // sizes are not the screen's to apply
+    app.presentAndWaitUntilReady();
+    const auto pathOf = [](const std::weak_ptr<ui::Button>& button, ui::ControlState state) {
+        auto image = button.lock()->image(state);
+        return image ? image->path().string() : std::string();
+    };
+    EXPECT_EQ(pathOf(recorder->recordButton, ui::ControlState::Normal),
+              *looks.recordButton.imagePath);
+    EXPECT_EQ(pathOf(recorder->recordButton, ui::ControlState::Selected),
+              *looks.recordButton.selectedImagePath);
+    EXPECT_EQ(pathOf(recorder->closeButton, ui::ControlState::Normal),
+              *looks.closeButton.imagePath);
+    EXPECT_EQ(recorder->closeButton.lock()->image(ui::ControlState::Normal)->width(), 12);
+    // A picture that does not load leaves the button as the screen made it.
+    EXPECT_EQ(pathOf(recorder->cameraButton, ui::ControlState::Normal), "");
+}
+
+TEST(PelmarRecorderTest, ANewRecordingTidiesAwayTheOneBeforeFirst) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    const auto first = foundation::Sandbox::temporaryDirectory() / "first.mp4";
+    const auto second = foundation::Sandbox::temporaryDirectory() / "second.mp4";
+    std::ofstream(first) << std::string(100, 'x');
+    std::ofstream(second) << std::string(100, 'x');
+    // Too short to use: nothing follows, and the file stays for the host that was given it.
+    app.recorder->processRecordedVideo(first.string(), Error{"writer", 1, "short"});
+    app.settle();
+    EXPECT_TRUE(std::filesystem::exists(first));
+    app.recorder->processRecordedVideo(second.string(), Error{"writer", 1, "short"});
+    app.settle();
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_TRUE(std::filesystem::exists(second));
+    EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
+}
+
+TEST(PelmarRecorderTest, ABlurredPictureNeverGoesBackInTime) {
+    test::App app;  // a sandbox of its own
+    const auto folder = foundation::Sandbox::temporaryDirectory();
+    internal::RecorderPipeline pipeline([](const std::string&) {});
+    const auto movie = folder / "blurred.mp4";
+    ASSERT_TRUE(pipeline.open(movie, 160, 120, nullptr));
+    // The first camera frame starts the movie; with blur on, only pictures are written.
+    auto placed = pipeline.place(true, av::test::SyntheticMedia::frame(160, 120, 0, 0.0));
+    ASSERT_TRUE(placed);
+    pipeline.writeVideo(*placed, true, 0);
+    auto picture = [](int index) {
+        return av::test::SyntheticMedia::frame(160, 120, index, 0)->imageBuffer();
+    };
+    const auto at = [](double seconds) {
+        return media::Time::makeWithSeconds(seconds, 1000000000);
+    };
+    pipeline.writePicture(picture(1), at(0.10));
+    pipeline.writePicture(picture(2), at(0.05));  // late: before the last written
+    pipeline.writePicture(picture(3), at(0.10));  // late: at the last written
+    pipeline.writePicture(picture(4), at(0.20));
+    std::promise<std::optional<Error>> done;
+    internal::finishMovie(pipeline.take(),
+                          [&](const std::optional<Error>& error) { done.set_value(error); });
+    ASSERT_EQ(done.get_future().get(), std::nullopt);
+    const auto probe = av::test::MovieProbe::probe(movie);
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(probe->videoFrames, 2);
+}
+
 TEST(PelmarRecorderTest, AStopTapOvertakenByTheLimitStartsNoNewRecording) {
     test::RecorderApp app;
     app.readyWithManualFeed();
-    app.recorder->maxRecordedDurationSeconds = 1;
+    app.recorder->setMaxRecordedDurationSeconds(1);
     app.startRecording();
     for (int i = 0; i < 30; ++i) {
         app.feedFrame(i, i / 30.0);

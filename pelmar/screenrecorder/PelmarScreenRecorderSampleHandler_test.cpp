@@ -1,6 +1,7 @@
 #include "pelmar/screenrecorder/PelmarScreenRecorderSampleHandler.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -225,9 +226,14 @@ TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest, BroadcastsWithoutAMovie
 TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest, AnUnknownSampleTypeStopsTheExtension) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     PelmarScreenRecorderSampleHandler handler;
-    EXPECT_DEATH(handler.processSampleBuffer(test::SinePcm(0, 1024, 44100, 1),
-                                             static_cast<SampleBufferType>(7)),
-                 "");
+    // The console writes to standard output; the dying child sends it where the check reads.
+    EXPECT_DEATH(
+            {
+                ::dup2(STDERR_FILENO, STDOUT_FILENO);
+                handler.processSampleBuffer(test::SinePcm(0, 1024, 44100, 1),
+                                            static_cast<SampleBufferType>(7));
+            },
+            "Unknown type of sample buffer");
 }
 
 }  // namespace

@@ -77,9 +77,10 @@ int64_t AppLifecycle::backgroundTaskCount() {
     return static_cast<int64_t>(l.backgroundTasks.size());
 }
 
-void AppLifecycle::expireBackgroundTasks() {
+int64_t AppLifecycle::expireBackgroundTasks() {
     auto& l = lifecycle();
     std::vector<BackgroundTaskIdentifier> expiring;
+    int64_t forced = 0;
     {
         MutexLock lock(l.mutex);
         for (const auto& [identifier, task] : l.backgroundTasks) {
@@ -102,8 +103,15 @@ void AppLifecycle::expireBackgroundTasks() {
         if (handler) {
             handler();
         }
+        {
+            MutexLock lock(l.mutex);
+            if (l.backgroundTasks.contains(identifier)) {
+                ++forced;
+            }
+        }
         endBackgroundTask(identifier);
     }
+    return forced;
 }
 
 void AppLifecycle::reset() {

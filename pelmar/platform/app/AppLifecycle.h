@@ -54,8 +54,9 @@ public:
     static int64_t backgroundTaskCount();
 
     // The platform's time is up: runs the expiration handler of every live task (oldest first)
-    // and then ends the tasks whose handler did not.
-    static void expireBackgroundTasks();
+    // and then ends the tasks whose handler did not. Returns how many it had to end so: a real
+    // system would end the app for each.
+    static int64_t expireBackgroundTasks();
 
     // The system is short of memory: posts kDidReceiveMemoryWarningNotification on the calling
     // thread.

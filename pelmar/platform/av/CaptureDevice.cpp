@@ -40,8 +40,9 @@ void CaptureDevice::requestAccess(MediaType media, std::function<void(bool grant
     if (!completion) {
         return;
     }
-    dispatch::Queue::global()->asyncAfter(env.answerDelay(), [completion = std::move(completion),
-                                                              granted] { completion(granted); });
+    dispatch::Queue::global()->asyncAfter(
+            env.answerDelay(media),
+            [completion = std::move(completion), granted] { completion(granted); });
 }
 
 std::shared_ptr<CaptureDevice> CaptureDevice::defaultDevice(CaptureDeviceType type,

@@ -24,6 +24,7 @@ void CaptureEnvironment::resetLocked() {
     answers_.clear();
     requests_.clear();
     answerDelay_ = 0;
+    mediaAnswerDelays_.clear();
     frameRate_ = 30;
     sampleRate_ = 44100;
     channels_ = 1;
@@ -114,6 +115,18 @@ bool CaptureEnvironment::requestAnswer(MediaType media) const {
 double CaptureEnvironment::answerDelay() const {
     MutexLock lock(mutex_);
     return answerDelay_;
+}
+
+CaptureEnvironment& CaptureEnvironment::setAnswerDelay(MediaType media, double seconds) {
+    MutexLock lock(mutex_);
+    mediaAnswerDelays_[media] = seconds;
+    return *this;
+}
+
+double CaptureEnvironment::answerDelay(MediaType media) const {
+    MutexLock lock(mutex_);
+    auto it = mediaAnswerDelays_.find(media);
+    return it == mediaAnswerDelays_.end() ? answerDelay_ : it->second;
 }
 
 int CaptureEnvironment::requestCount(MediaType media) const {

@@ -52,9 +52,12 @@ public:
     CaptureEnvironment& setAuthorizationStatus(MediaType media, AuthorizationStatus status);
     CaptureEnvironment& setRequestAnswer(MediaType media, bool granted);
     CaptureEnvironment& setAnswerDelay(double seconds);
+    // The delay of `media`'s answers alone, in place of the common one.
+    CaptureEnvironment& setAnswerDelay(MediaType media, double seconds);
     AuthorizationStatus authorizationStatus(MediaType media) const;
     bool requestAnswer(MediaType media) const;
     double answerDelay() const;
+    double answerDelay(MediaType media) const;
     // How many access requests were made for `media`.
     int requestCount(MediaType media) const;
     void countRequest(MediaType media);
@@ -113,6 +116,7 @@ private:
     std::map<MediaType, bool> answers_ PELMAR_GUARDED_BY(mutex_);
     std::map<MediaType, int> requests_ PELMAR_GUARDED_BY(mutex_);
     double answerDelay_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::map<MediaType, double> mediaAnswerDelays_ PELMAR_GUARDED_BY(mutex_);
     double frameRate_ PELMAR_GUARDED_BY(mutex_) = 30;
     double sampleRate_ PELMAR_GUARDED_BY(mutex_) = 44100;
     int channels_ PELMAR_GUARDED_BY(mutex_) = 1;

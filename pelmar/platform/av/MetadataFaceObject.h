@@ -4,8 +4,9 @@
 
 namespace pelmar::av {
 
-// MetadataFaceObject: a face found in a camera picture. Bounds are normalised to [0, 1] of the
-// picture, origin at the top left.
+// MetadataFaceObject: a face found in a camera picture. Bounds are in device coordinates:
+// normalised to [0, 1] of the camera's own picture (landscape right, unmirrored), origin at the
+// top left; a preview layer turns them into its own (transformedMetadataObject).
 // Ownership: value type.
 // Threads: thread-compatible.
 // Errors: none.

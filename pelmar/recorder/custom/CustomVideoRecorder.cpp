@@ -51,6 +51,11 @@ CustomVideoRecorder::~CustomVideoRecorder() {
     endBackgroundTask();
 }
 
+std::shared_ptr<const ui::Image> CustomVideoRecorder::getImageFromResource(
+        const std::string& name) {
+    return ui::Image::named(name);
+}
+
 double CustomVideoRecorder::duration() const {
     return pipeline_->duration();
 }
@@ -97,8 +102,8 @@ void CustomVideoRecorder::viewDidLoad() {
         }
     }
     if (auto b = recordButton.lock()) {
-        b->setImage(CustomVideoPlayer::getImageFromResource("ic_play"), ui::ControlState::Normal);
-        b->setImage(CustomVideoPlayer::getImageFromResource("ic_stop"), ui::ControlState::Selected);
+        b->setImage(getImageFromResource("ic_play"), ui::ControlState::Normal);
+        b->setImage(getImageFromResource("ic_stop"), ui::ControlState::Selected);
     }
 
     auto session = av::CaptureSession::create();

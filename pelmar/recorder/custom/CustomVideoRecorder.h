@@ -23,6 +23,7 @@
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/recorder/CapturePreviewView.h"
@@ -69,6 +70,9 @@ class CustomVideoRecorder : public ui::ViewController,
 public:
     // The recorder, its interface file loaded and its preview screen made.
     static std::shared_ptr<CustomVideoRecorder> create(std::shared_ptr<Pelmar> pelmar);
+
+    // The SDK's picture resource `name` (a named image without pixels when it does not ship).
+    static std::shared_ptr<const ui::Image> getImageFromResource(const std::string& name);
 
     ~CustomVideoRecorder() override;
 

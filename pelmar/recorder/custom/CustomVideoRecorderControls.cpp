@@ -13,6 +13,7 @@
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/recorder/custom/CustomUpload.h"
 #include "pelmar/recorder/custom/CustomVideoRecorder.h"
+#include "pelmar/recorder/internal/CaptureSetup.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 #include "pelmar/recorder/internal/RecorderText.h"
@@ -69,14 +70,8 @@ void CustomVideoRecorder::startRecordingOnQueue() {
     updateUIRecordingStartingStopping();
     if (ui::Application::shared().isMultitaskingSupported()) {
         endBackgroundTask();
-        std::weak_ptr<CustomVideoRecorder> weak =
-                std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
         backgroundRecordingID_.store(
-                app::AppLifecycle::beginBackgroundTask("CustomVideoRecorder recording", [weak] {
-                    if (auto self = weak.lock()) {
-                        self->endBackgroundTask();
-                    }
-                }));
+                internal::beginRecordingBackgroundTask("CustomVideoRecorder recording"));
     }
     // Every recording starts clean: its audio waits for its own first frame.
     pipeline_->reset();
@@ -186,19 +181,18 @@ void CustomVideoRecorder::changeCamera() {
             auto session = recorder.session();
             auto current = recorder.videoDeviceInput_;
             if (session && current) {
-                const bool toFront =
-                        current->device()->position() != av::CaptureDevicePosition::Front;
-                auto input = av::CaptureDeviceInput::create(createDevice(
-                        av::MediaType::Video, toFront ? av::CaptureDevicePosition::Front
-                                                      : av::CaptureDevicePosition::Back));
+                const auto target = internal::cameraSwitchFrom(current->device()->position());
+                auto input = av::CaptureDeviceInput::create(
+                        createDevice(av::MediaType::Video, target.position));
                 if (input) {
                     session->beginConfiguration();
                     session->removeInput(current);
-                    if (session->canAddInput(input)) {
+                    const bool added = session->canAddInput(input);
+                    if (added) {
                         session->addInput(input);
                         recorder.videoDeviceInput_ = input;
                     } else {
-                        // The new camera was refused: the old one goes back.
+                        // The new camera was refused: the old one, and its mirroring, go back.
                         session->addInput(current);
                     }
                     auto output = recorder.videoDataOutput_;
@@ -208,12 +202,14 @@ void CustomVideoRecorder::changeCamera() {
                             connection->setPreferredVideoStabilizationMode(
                                     av::VideoStabilizationMode::Auto);
                         }
-                        connection->setVideoMirrored(
-                                recorder.videoDeviceInput_->device()->position()
-                                == av::CaptureDevicePosition::Front);
+                        if (added) {
+                            connection->setVideoMirrored(target.mirrored);
+                        }
+                        recorder.onMain([output](CustomVideoRecorder& s) {
+                            internal::copyPreviewOrientation(s.previewView.lock(), output);
+                        });
                     }
                     session->commitConfiguration();
-                    recorder.resetVideoOrientation();
                 }
             }
             recorder.onMain([](CustomVideoRecorder& s) {

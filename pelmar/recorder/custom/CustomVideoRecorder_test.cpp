@@ -374,6 +374,29 @@ TEST(CustomVideoRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
     EXPECT_TRUE(app.expectFreedAfterDismiss(std::exchange(app.recorder, nullptr)));
 }
 
+TEST(CustomVideoRecorderTest,
+     ASwitchFromACameraOfUnspecifiedPositionGoesBackAndKeepsTheOrientation) {
+    // The rear camera asked for is missing: the recorder starts on the camera of no position.
+    test::CustomRecorderApp app;
+    app.devices().addDualCamera(av::CaptureDevicePosition::Unspecified).addFrontCamera();
+    app.devices().addMicrophone();
+    app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
+    app.devices().setManualFeed(true);
+    app.presentAndWaitUntilReady();
+    ASSERT_EQ(app.recorder->session()->videoDevice()->position(),
+              av::CaptureDevicePosition::Unspecified);
+    app.recorder->previewView.lock()->videoPreviewLayer()->connection()->setVideoOrientation(
+            av::VideoOrientation::LandscapeLeft);
+    ASSERT_TRUE(app.tap(app.recorder->cameraButton));
+    app.drainSessionQueue();
+    app.settle();
+    EXPECT_NE(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
+    const auto connection = app.videoOutput()->connection(MediaType::Video);
+    EXPECT_FALSE(connection->isVideoMirrored());
+    EXPECT_EQ(connection->videoOrientation(), av::VideoOrientation::LandscapeLeft);
+    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
+}
+
 TEST(CustomVideoRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {
     test::CustomRecorderApp app;
     app.standardDevices();

@@ -1,38 +1,69 @@
 #include "pelmar/recorder/internal/CaptureSetup.h"
 
 #include <string>
+#include <utility>
 
 #include "pelmar/platform/av/CaptureDevice.h"
+#include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 
 namespace pelmar::internal {
 
+namespace {
+
+// The refusals heard so far. Answers may come at once on different threads; the one reported is
+// always the refusal of the permission asked last, whichever answer came first.
+class Refusals {
+public:
+    explicit Refusals(std::function<void(AVCamSetupResult)> refuse) : refuse_(std::move(refuse)) {}
+
+    // `order`: the permission's place in the order of asking.
+    void add(int order, AVCamSetupResult refusal) {
+        MutexLock lock(mutex_);
+        if (order > latestOrder_) {
+            latestOrder_ = order;
+            latest_ = refusal;
+        }
+        refuse_(latest_);
+    }
+
+private:
+    Mutex mutex_;
+    const std::function<void(AVCamSetupResult)> refuse_;
+    int latestOrder_ PELMAR_GUARDED_BY(mutex_) = -1;
+    AVCamSetupResult latest_ PELMAR_GUARDED_BY(mutex_) = AVCamSetupResult::none;
+};
+
+}  // namespace
+
 void askCapturePermissions(const std::shared_ptr<dispatch::Queue>& queue,
                            const std::function<void(AVCamSetupResult)>& refuse) {
     struct Permission {
+        int order;
         av::MediaType media;
         AVCamSetupResult refusal;
     };
 
+    auto refusals = std::make_shared<Refusals>(refuse);
     for (const Permission p :
-         {Permission{av::MediaType::Video, AVCamSetupResult::cameraNotAuthorized},
-          Permission{av::MediaType::Audio, AVCamSetupResult::micNotAuthorized}}) {
+         {Permission{0, av::MediaType::Video, AVCamSetupResult::cameraNotAuthorized},
+          Permission{1, av::MediaType::Audio, AVCamSetupResult::micNotAuthorized}}) {
         switch (av::CaptureDevice::authorizationStatus(p.media)) {
             case av::AuthorizationStatus::Authorized:
                 break;
             case av::AuthorizationStatus::NotDetermined:
                 queue->suspend();
-                av::CaptureDevice::requestAccess(p.media, [queue, p, refuse](bool granted) {
+                av::CaptureDevice::requestAccess(p.media, [queue, p, refusals](bool granted) {
                     if (!granted) {
-                        refuse(p.refusal);
+                        refusals->add(p.order, p.refusal);
                     }
                     queue->resume();
                 });
                 break;
             case av::AuthorizationStatus::Denied:
             case av::AuthorizationStatus::Restricted:
-                refuse(p.refusal);
+                refusals->add(p.order, p.refusal);
                 break;
         }
     }
@@ -106,6 +137,22 @@ void orientVideoOutput(const std::shared_ptr<av::CaptureVideoDataOutput>& output
         connection->setPreferredVideoStabilizationMode(av::VideoStabilizationMode::Auto);
     }
     connection->setVideoOrientation(orientation);
+}
+
+CameraSwitch cameraSwitchFrom(av::CaptureDevicePosition current) {
+    if (current == av::CaptureDevicePosition::Back) {
+        return {av::CaptureDevicePosition::Front, true};
+    }
+    return {av::CaptureDevicePosition::Back, false};
+}
+
+void copyPreviewOrientation(const std::shared_ptr<CapturePreviewView>& preview,
+                            const std::shared_ptr<av::CaptureVideoDataOutput>& output) {
+    auto from = preview ? preview->videoPreviewLayer()->connection() : nullptr;
+    auto to = output ? output->connection(av::MediaType::Video) : nullptr;
+    if (from && to) {
+        to->setVideoOrientation(from->videoOrientation());
+    }
 }
 
 void showSessionRunning(bool running,

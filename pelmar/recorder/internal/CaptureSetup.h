@@ -17,10 +17,12 @@
 
 namespace pelmar::internal {
 
-// Looks at camera, then microphone access. A refused or restricted one calls `refuse` with its
-// refusal at once; an undetermined one suspends `queue` and asks, and its answer calls `refuse`
-// when it refuses (on the answer's thread) and resumes `queue`. Work queued on `queue` after
-// this therefore waits for every answer.
+// Looks at camera, then microphone access. A refused or restricted one calls `refuse` at once;
+// an undetermined one suspends `queue` and asks, and its answer calls `refuse` when it refuses
+// (on the answer's thread) and resumes `queue`. Work queued on `queue` after this therefore waits
+// for every answer. `refuse` hears the refusal of the permission asked last among those refused
+// so far (the microphone's over the camera's), whatever order the answers come in, and its calls
+// never overlap: the last one always carries the microphone's refusal when both are refused.
 void askCapturePermissions(const std::shared_ptr<dispatch::Queue>& queue,
                            const std::function<void(AVCamSetupResult)>& refuse);
 
@@ -47,6 +49,20 @@ av::VideoOrientation interfaceVideoOrientation();
 // nothing without a connection.
 void orientVideoOutput(const std::shared_ptr<av::CaptureVideoDataOutput>& output,
                        av::VideoOrientation orientation);
+
+// Where a camera switch goes: from the back camera to the front one (mirrored), from the front
+// camera or one of unspecified position to the back one (not mirrored).
+struct CameraSwitch {
+    av::CaptureDevicePosition position;
+    bool mirrored;
+};
+
+CameraSwitch cameraSwitchFrom(av::CaptureDevicePosition current);
+
+// Main thread: gives the video data output's connection the orientation of the preview layer's
+// connection; nothing when either is missing.
+void copyPreviewOrientation(const std::shared_ptr<CapturePreviewView>& preview,
+                            const std::shared_ptr<av::CaptureVideoDataOutput>& output);
 
 // Shows a session that starts or stops running: the buttons follow it (the camera button only
 // with a second camera) and the preview fades in when it runs. Main thread.

@@ -15,6 +15,7 @@
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/internal/CaptureSessionObservers.h"
+#include "pelmar/recorder/internal/CaptureSetup.h"
 #include "pelmar/recorder/internal/PelmarRecorderNib.h"
 #include "pelmar/recorder/internal/RecorderPipeline.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
@@ -188,18 +189,17 @@ void PelmarRecorder::changeCamera() {
             reenable();
             return;
         }
-        const auto position = current->device()->position();
-        const bool toFront = position != av::CaptureDevicePosition::Front;
-        auto device = createDevice(av::MediaType::Video, toFront ? av::CaptureDevicePosition::Front
-                                                                 : av::CaptureDevicePosition::Back);
-        auto input = av::CaptureDeviceInput::create(device);
+        const auto target = internal::cameraSwitchFrom(current->device()->position());
+        auto input =
+                av::CaptureDeviceInput::create(createDevice(av::MediaType::Video, target.position));
         if (!input) {
             reenable();
             return;
         }
         session->beginConfiguration();
         session->removeInput(current);
-        if (session->canAddInput(input)) {
+        const bool added = session->canAddInput(input);
+        if (added) {
             session->addInput(input);
             self.videoDeviceInput_ = input;
             self.setFlashMode(av::FlashMode::Auto, input->device());
@@ -213,21 +213,28 @@ void PelmarRecorder::changeCamera() {
             }
             // cameraDevice is a main-thread setting: it is updated there, before the buttons
             // come back.
-            const auto chosen = toFront ? CameraDevice::front : CameraDevice::rear;
+            const auto chosen = target.position == av::CaptureDevicePosition::Front
+                                        ? CameraDevice::front
+                                        : CameraDevice::rear;
             onMain(weak, [chosen](PelmarRecorder& s) { s.cameraDevice = chosen; });
         } else {
             // The new camera was refused: the old one goes back, so the session keeps a camera.
             session->addInput(current);
         }
-        if (self.videoDataOutput_) {
-            if (auto connection = self.videoDataOutput_->connection(av::MediaType::Video)) {
-                connection->setVideoMirrored(self.videoDeviceInput_->device()->position()
-                                             == av::CaptureDevicePosition::Front);
+        if (auto output = self.videoDataOutput_) {
+            if (auto connection = output->connection(av::MediaType::Video)) {
                 if (connection->isVideoStabilizationSupported()) {
                     connection->setPreferredVideoStabilizationMode(
                             av::VideoStabilizationMode::Auto);
                 }
+                // A refused camera leaves the old one, and its mirroring, in place.
+                if (added) {
+                    connection->setVideoMirrored(target.mirrored);
+                }
             }
+            onMain(weak, [output](PelmarRecorder& s) {
+                internal::copyPreviewOrientation(s.previewView.lock(), output);
+            });
         }
         session->commitConfiguration();
         reenable();
@@ -333,7 +340,7 @@ void PelmarRecorder::updateDuration() {
         if (auto delegate = self.recorderDelegate()) {
             delegate->recorderCurrentRecordedDurationSeconds(std::round(d * 100) / 100);
         }
-        const double max = self.maxRecordedDurationSeconds;
+        const double max = self.maxRecordedDurationSeconds();
         // An infinite limit is no limit; a huge one is capped so that its whole seconds fit.
         constexpr double kMaxShownSeconds = 1e15;
         const double shown = std::min(kMaxShownSeconds,

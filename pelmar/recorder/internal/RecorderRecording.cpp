@@ -49,14 +49,8 @@ void PelmarRecorder::startStopRecording(bool start) {
 void PelmarRecorder::startRecording() {
     if (ui::Application::shared().isMultitaskingSupported()) {
         endBackgroundTask();
-        std::weak_ptr<PelmarRecorder> weak =
-                std::static_pointer_cast<PelmarRecorder>(shared_from_this());
         backgroundRecordingID_.store(
-                app::AppLifecycle::beginBackgroundTask("PelmarRecorder recording", [weak] {
-                    if (auto self = weak.lock()) {
-                        self->endBackgroundTask();
-                    }
-                }));
+                internal::beginRecordingBackgroundTask("PelmarRecorder recording"));
     }
     if (videoDeviceInput_) {
         setFlashMode(av::FlashMode::Off, videoDeviceInput_->device());
@@ -184,7 +178,7 @@ void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& 
     }
     drawFaces();
     luxMeter(*placed->sample);
-    if (pipeline_->writeVideo(*placed, blurMode(), maxRecordedDurationSeconds)) {
+    if (pipeline_->writeVideo(*placed, blurMode(), maxRecordedDurationSeconds())) {
         stopForLimit();
     }
 }

@@ -47,11 +47,10 @@ void PelmarRecorder::metadataOutput(const std::shared_ptr<av::CaptureMetadataOut
     }
     auto sensor = pelmar_ ? pelmar_->sensorDelegate() : nullptr;
     auto outline = faceOutlineView.lock();
-    // Normalised picture bounds become the preview's coordinates.
-    const ui::Rect frame = preview->bounds();
-    for (const auto& face : faces) {
-        const ui::Rect rect{face.x * frame.width, face.y * frame.height, face.width * frame.width,
-                            face.height * frame.height};
+    for (const auto& found : faces) {
+        // Device coordinates become the preview's, turned and mirrored as the preview shows them.
+        const auto face = preview->transformedMetadataObject(found);
+        const ui::Rect rect{face.x, face.y, face.width, face.height};
         if (sensor) {
             sensor->faceDetected(face.faceID, FaceRect{rect.x, rect.y, rect.width, rect.height});
         }

@@ -30,6 +30,15 @@ void RecordingCleanup::endTask() {
     }
 }
 
+app::BackgroundTaskIdentifier beginRecordingBackgroundTask(std::string name) {
+    auto identifier = std::make_shared<std::atomic<app::BackgroundTaskIdentifier>>(
+            app::kInvalidBackgroundTask);
+    identifier->store(app::AppLifecycle::beginBackgroundTask(std::move(name), [identifier] {
+        app::AppLifecycle::endBackgroundTask(identifier->load());
+    }));
+    return identifier->load();
+}
+
 void endBackgroundTask(std::atomic<app::BackgroundTaskIdentifier>& task) {
     const auto id = task.exchange(app::kInvalidBackgroundTask);
     if (id != app::kInvalidBackgroundTask) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/sync/Mutex.h"
@@ -35,6 +36,12 @@ private:
     app::BackgroundTaskIdentifier task_ PELMAR_GUARDED_BY(mutex_);
     bool fileRemoved_ PELMAR_GUARDED_BY(mutex_) = false;
 };
+
+// Begins the background task of a recording. On expiry its handler ends it by its own identifier,
+// wherever the identifier is held by then (the screen while recording, the recording's cleanup
+// once it is processed); whoever holds it may still end it, which is then ignored.
+// Threads: thread-safe.
+app::BackgroundTaskIdentifier beginRecordingBackgroundTask(std::string name);
 
 // Ends the background task held in `task`, if any, leaving none held. Threads: thread-safe.
 void endBackgroundTask(std::atomic<app::BackgroundTaskIdentifier>& task);
