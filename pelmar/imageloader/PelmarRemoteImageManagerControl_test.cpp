@@ -14,6 +14,7 @@
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
+#include "pelmar/imageloader/PelmarRemoteImageDownloadQueue.h"
 #include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
 #include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "testing/TempDir.h"
@@ -208,7 +209,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARaisedPriorityStartsBeforeEarli
                                                     nullptr, waiting.completion());
     ASSERT_TRUE(late);
     // Both wait for the one slot once their lookups ran.
-    settle(manager);
+    ASSERT_TRUE(eventually([&] { return manager->urlSessionTaskQueue()->waitingCount() == 2; }));
     manager->setPriority(kPelmarRemoteImageManagerPriorityHigh, *late);
     settle(manager);
     gate_.open();
