@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "pelmar/core/AudioStreamData.h"
-#include "pelmar/core/DeviceInfoData.h"
+#include "pelmar/core/MediaResourceData.h"
 #include "pelmar/platform/foundation/Json.h"
 
-// AudioData: the typed form of the service's JSON description of one audio, filled field by field
-// from a JSON object with the lenient readers (the JSON key is the field's name).
+// AudioData: the typed form of the service's JSON description of one audio: the fields every media
+// description has (MediaResourceData) and its own below, each read under its own name as its JSON
+// key. Filled and cleared as DataModel says.
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
@@ -18,49 +19,47 @@
 
 namespace pelmar {
 
-class AudioData {
+class AudioData : public MediaResourceData<AudioData, AudioStreamData> {
 public:
     // Every field holds its cleared value.
-    AudioData();
+    AudioData() { clear(); }
 
     // Filled from `dict` when given, else cleared.
-    explicit AudioData(const std::optional<Json>& dict);
+    explicit AudioData(const std::optional<Json>& dict) { fill(dict); }
 
-    // Sets every field from `dict` (a JSON object; anything else reads as empty).
-    void setInfo(const Json& dict);
-
-    // Stores the cleared value in every field: "", 0, empty lists, new cleared nested models.
-    void clear();
-
-    std::optional<double> created;
     std::optional<std::string> createdBy;
-    std::optional<AudioStreamData> default_stream;
-    std::optional<DeviceInfoData> device_info;
     std::optional<double> duration;
     std::optional<std::string> embed_audio_url;
     std::optional<double> max_duration;
     std::optional<double> min_duration;
     // Read as text like the other string fields; cleared to "".
     std::optional<std::string> moderation_reason;
-    std::optional<AudioStreamData> original_stream;
     std::optional<double> rating;
-    std::optional<int64_t> state;
     std::optional<std::string> state_lower;
-    std::optional<std::string> state_string;
-    std::optional<double> stream_submission_date;
-    std::vector<AudioStreamData> streams;
-    std::optional<double> submission_date;
-    std::optional<int64_t> submitted;
-    std::vector<std::string> tags;
-    std::optional<std::string> title;
-    std::optional<std::string> token;
     std::optional<std::string> transcript_language;
-    std::optional<std::string> type;
     std::optional<double> updated;
     std::optional<std::string> updatedBy;
     std::optional<std::string> user_language;
-    // The JSON member "volatile" (a C++ keyword).
-    std::optional<int64_t> volatile_;
+
+private:
+    friend class DataModel<AudioData>;
+
+    template <class Visit>
+    void visitFields(Visit&& visit) {
+        this->visitSharedFields(visit);
+        visit("createdBy", createdBy);
+        visit("duration", duration);
+        visit("embed_audio_url", embed_audio_url);
+        visit("max_duration", max_duration);
+        visit("min_duration", min_duration);
+        visit("moderation_reason", moderation_reason);
+        visit("rating", rating);
+        visit("state_lower", state_lower);
+        visit("transcript_language", transcript_language);
+        visit("updated", updated);
+        visit("updatedBy", updatedBy);
+        visit("user_language", user_language);
+    }
 };
 
 }  // namespace pelmar

@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "pelmar/core/MediaStreamData.h"
 #include "pelmar/platform/foundation/Json.h"
 
-// AudioStreamData: the typed form of the service's JSON description of one stream of an audio,
-// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
-// name).
+// AudioStreamData: the typed form of the service's JSON description of one stream of an audio: the
+// fields every media stream has (MediaStreamData) and its own below, each read under its own name
+// as its JSON key. Filled and cleared as DataModel says.
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
@@ -17,42 +17,46 @@
 
 namespace pelmar {
 
-class AudioStreamData {
+class AudioStreamData : public MediaStreamData<AudioStreamData> {
 public:
     // Every field holds its cleared value.
-    AudioStreamData();
+    AudioStreamData() { clear(); }
 
     // Filled from `dict` when given, else cleared.
-    explicit AudioStreamData(const std::optional<Json>& dict);
-
-    // Sets every field from `dict` (a JSON object; anything else reads as empty).
-    void setInfo(const Json& dict);
-
-    // Stores the cleared value in every field: "", 0, empty lists, new cleared nested models.
-    void clear();
+    explicit AudioStreamData(const std::optional<Json>& dict) { fill(dict); }
 
     std::optional<double> audio_size;
     std::optional<std::string> audio_token;
     std::optional<std::string> audio_type;
-    std::optional<double> created;
     std::optional<std::string> createdBy;
-    std::optional<int64_t> creation_type;
-    std::optional<std::string> creation_type_string;
     std::optional<double> duration;
     std::optional<std::string> file_path;
     std::optional<int64_t> has_audio;
-    std::optional<int64_t> state;
-    std::optional<std::string> state_string;
     std::optional<std::string> storage;
-    std::optional<int64_t> streamable;
-    std::optional<bool> streamable_string;
     std::optional<double> submission_date;
-    std::optional<std::string> token;
     std::optional<int64_t> transcoding_duration;
     std::optional<double> updated;
     std::optional<std::string> updatedBy;
-    // The JSON member "volatile" (a C++ keyword).
-    std::optional<int64_t> volatile_;
+
+private:
+    friend class DataModel<AudioStreamData>;
+
+    template <class Visit>
+    void visitFields(Visit&& visit) {
+        this->visitSharedFields(visit);
+        visit("audio_size", audio_size);
+        visit("audio_token", audio_token);
+        visit("audio_type", audio_type);
+        visit("createdBy", createdBy);
+        visit("duration", duration);
+        visit("file_path", file_path);
+        visit("has_audio", has_audio);
+        visit("storage", storage);
+        visit("submission_date", submission_date);
+        visit("transcoding_duration", transcoding_duration);
+        visit("updated", updated);
+        visit("updatedBy", updatedBy);
+    }
 };
 
 }  // namespace pelmar

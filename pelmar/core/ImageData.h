@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "pelmar/core/DeviceInfoData.h"
 #include "pelmar/core/ImageStreamData.h"
+#include "pelmar/core/MediaResourceData.h"
 #include "pelmar/platform/foundation/Json.h"
 
-// ImageData: the typed form of the service's JSON description of one image, filled field by field
-// from a JSON object with the lenient readers (the JSON key is the field's name).
+// ImageData: the typed form of the service's JSON description of one image: the fields every media
+// description has (MediaResourceData) and its own below, each read under its own name as its JSON
+// key. Filled and cleared as DataModel says.
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
@@ -18,44 +19,38 @@
 
 namespace pelmar {
 
-class ImageData {
+class ImageData : public MediaResourceData<ImageData, ImageStreamData> {
 public:
     // Every field holds its cleared value.
-    ImageData();
+    ImageData() { clear(); }
 
     // Filled from `dict` when given, else cleared.
-    explicit ImageData(const std::optional<Json>& dict);
-
-    // Sets every field from `dict` (a JSON object; anything else reads as empty).
-    void setInfo(const Json& dict);
-
-    // Stores the cleared value in every field: "", 0, empty lists, new cleared nested models.
-    void clear();
+    explicit ImageData(const std::optional<Json>& dict) { fill(dict); }
 
     std::optional<std::string> approved;
-    std::optional<double> created;
     std::optional<std::string> data;
-    std::optional<ImageStreamData> default_stream;
-    std::optional<DeviceInfoData> device_info;
     std::optional<std::string> embed_image_url;
     std::optional<std::string> image_file_name;
     std::optional<std::string> image_source;
-    std::optional<ImageStreamData> original_stream;
-    std::optional<int64_t> state;
     std::optional<std::string> state_lower;
-    std::optional<std::string> state_string;
-    std::optional<double> stream_submission_date;
-    std::vector<ImageStreamData> streams;
-    std::optional<double> submission_date;
-    std::optional<int64_t> submitted;
-    std::vector<std::string> tags;
-    std::optional<std::string> title;
-    std::optional<std::string> token;
-    std::optional<std::string> type;
     std::optional<double> updated;
     std::optional<int64_t> user_language;
-    // The JSON member "volatile" (a C++ keyword).
-    std::optional<int64_t> volatile_;
+
+private:
+    friend class DataModel<ImageData>;
+
+    template <class Visit>
+    void visitFields(Visit&& visit) {
+        this->visitSharedFields(visit);
+        visit("approved", approved);
+        visit("data", data);
+        visit("embed_image_url", embed_image_url);
+        visit("image_file_name", image_file_name);
+        visit("image_source", image_source);
+        visit("state_lower", state_lower);
+        visit("updated", updated);
+        visit("user_language", user_language);
+    }
 };
 
 }  // namespace pelmar

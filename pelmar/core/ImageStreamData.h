@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "pelmar/core/MediaStreamData.h"
 #include "pelmar/platform/foundation/Json.h"
 
-// ImageStreamData: the typed form of the service's JSON description of one stream of an image,
-// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
-// name).
+// ImageStreamData: the typed form of the service's JSON description of one stream of an image: the
+// fields every media stream has (MediaStreamData) and its own below, each read under its own name
+// as its JSON key. Filled and cleared as DataModel says.
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
@@ -17,23 +17,14 @@
 
 namespace pelmar {
 
-class ImageStreamData {
+class ImageStreamData : public MediaStreamData<ImageStreamData> {
 public:
     // Every field holds its cleared value.
-    ImageStreamData();
+    ImageStreamData() { clear(); }
 
     // Filled from `dict` when given, else cleared.
-    explicit ImageStreamData(const std::optional<Json>& dict);
+    explicit ImageStreamData(const std::optional<Json>& dict) { fill(dict); }
 
-    // Sets every field from `dict` (a JSON object; anything else reads as empty).
-    void setInfo(const Json& dict);
-
-    // Stores the cleared value in every field: "", 0, empty lists, new cleared nested models.
-    void clear();
-
-    std::optional<double> created;
-    std::optional<int64_t> creation_type;
-    std::optional<std::string> creation_type_string;
     std::optional<std::string> file_path;
     std::optional<std::string> image_file_id;
     std::optional<double> image_height;
@@ -42,17 +33,30 @@ public:
     std::optional<std::string> image_type;
     std::optional<double> image_width;
     std::optional<double> rotation;
-    std::optional<int64_t> state;
-    std::optional<std::string> state_string;
     std::optional<std::string> storage;
-    std::optional<int64_t> streamable;
-    std::optional<bool> streamable_string;
     std::optional<double> submission_date;
-    std::optional<std::string> token;
     std::optional<double> transcoding_duration;
     std::optional<double> updated;
-    // The JSON member "volatile" (a C++ keyword).
-    std::optional<int64_t> volatile_;
+
+private:
+    friend class DataModel<ImageStreamData>;
+
+    template <class Visit>
+    void visitFields(Visit&& visit) {
+        this->visitSharedFields(visit);
+        visit("file_path", file_path);
+        visit("image_file_id", image_file_id);
+        visit("image_height", image_height);
+        visit("image_size", image_size);
+        visit("image_token", image_token);
+        visit("image_type", image_type);
+        visit("image_width", image_width);
+        visit("rotation", rotation);
+        visit("storage", storage);
+        visit("submission_date", submission_date);
+        visit("transcoding_duration", transcoding_duration);
+        visit("updated", updated);
+    }
 };
 
 }  // namespace pelmar

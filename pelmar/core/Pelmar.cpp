@@ -3,6 +3,8 @@
 #include <cctype>
 #include <filesystem>
 #include <limits>
+#include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -17,7 +19,9 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/ui/Application.h"
@@ -369,8 +373,9 @@ void Pelmar::setVideoPlayerConfig(const std::optional<Json>& dict) {
     std::shared_ptr<PlayerStyle> style = PlayerStyle::defaultStyle();
     const bool subtitles = readBool(dict, SHOULD_SHOW_SUBTITLES, false);
     const bool muted = readBool(dict, IS_MUTED, false);
+    // The style goes into the new options only: an object fetched earlier keeps its style.
     if (auto styleDict = readObject(dict, VIDEO_PLAYER_STYLE)) {
-        style = setVideoPlayerStyle(styleDict);
+        style = makePlayerStyle(styleDict);
     }
     auto config = std::make_shared<VideoPlayerConfig>(subtitles, muted, std::move(style));
     MutexLock lock(mutex_);
@@ -618,7 +623,12 @@ void Pelmar::uploadFromPaths(std::vector<std::string> paths,
 void Pelmar::uploadFilesFromPath(size_t index,
                                  std::vector<std::string> mediaTypes,
                                  std::vector<std::string> paths) {
-    if (index >= mediaTypes.size() || index >= paths.size() || !uploadingHandler_) {
+    if (index >= mediaTypes.size() || index >= paths.size()) {
+        return;
+    }
+    if (!uploadingHandler_) {
+        // A facade made without an application token has no upload engine.
+        log("uploadFromFileSelector: no upload engine; nothing uploaded");
         return;
     }
     const Media_Type type = mediaTypes[index] == rawValue(Media_Type::Image) ? Media_Type::Image
@@ -634,6 +644,31 @@ void Pelmar::uploadFilesFromPath(size_t index,
                     self->uploadFilesFromPath(index + 1, mediaTypes, paths);
                 }
             });
+}
+
+std::filesystem::path Pelmar::documentsFileNotInUpload(std::string_view stem,
+                                                       std::string_view extension) const {
+    const auto documents = foundation::Sandbox::documentsDirectory();
+    auto path = documents / (std::string(stem) + std::string(extension));
+    if (!uploadingHandler_) {
+        return path;
+    }
+    for (int n = 1; uploadingHandler_->isReading(path.string()); ++n) {
+        path = documents / (std::string(stem) + "-" + std::to_string(n) + std::string(extension));
+    }
+    return path;
+}
+
+std::pair<std::filesystem::path, std::optional<Error>> Pelmar::copyToDocumentsMovie(
+        const std::string& path) const {
+    const auto destination = documentsFileNotInUpload("video", ".mp4");
+    std::error_code ec;
+    // Showing the copy itself again: removing it first would lose the only file.
+    if (std::filesystem::equivalent(path, destination, ec)) {
+        return {destination, std::nullopt};
+    }
+    (void)foundation::FileManager::removeItem(destination);
+    return {destination, foundation::FileManager::copyItem(path, destination)};
 }
 
 void Pelmar::cancelUpload(const std::optional<std::string>& path, bool deleteFile) {

@@ -2,13 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pelmar/core/FileInfoData.h"
@@ -54,6 +55,10 @@ class ViewController;
 namespace pelmar::net {
 class HTTPURLResponse;
 }  // namespace pelmar::net
+
+namespace pelmar::photos {
+class Asset;
+}  // namespace pelmar::photos
 
 namespace pelmar {
 
@@ -154,13 +159,6 @@ public:
                          AnswerCallback callback,
                          ProgressCallback progress,
                          AnswerCallback confirmCallback);
-
-    // Uploads `paths[index...]` one after the other through the upload engine, as video unless
-    // the media word is "image", with the uploading options; progress and results reach only the
-    // uploading delegate.
-    void uploadFilesFromPath(size_t index,
-                             std::vector<std::string> mediaTypes,
-                             std::vector<std::string> paths);
 
     // Tells the uploading delegate (`cancelUpload` with the path or "") and cancels the upload
     // named by `path` (the running one when none), removing the file when asked.
@@ -313,8 +311,10 @@ public:
 
     void playFromUri(std::vector<std::string> urls);
 
-    // The system player screen for a copy of the first path ("video.mp4" in Documents), after
-    // dismissing the screen on top; nothing when the copy fails. Main thread only.
+    // The system player screen for a copy of the first path ("video.mp4" in Documents, or the
+    // next free "video-1.mp4", ... while an upload still reads it; that file itself is played
+    // as it is), after dismissing the screen on top; nothing when the copy fails. Main thread
+    // only.
     void playFromPaths(std::vector<std::string> paths);
 
     // Audio recording and playback screens.
@@ -412,9 +412,9 @@ public:
                                messageui::MailComposeResult result,
                                const std::optional<Error>& error) override;
 
-    // Video editor: opens the trim screen on a copy of a local video ("video.mp4" in Documents);
-    // a path holding "http://" or "https://" gets the alert "Pelmar can trim only local video."
-    // instead, and a file that cannot be copied opens nothing. Main thread only.
+    // Video editor: opens the trim screen on a copy of a local video (made as playFromPaths makes
+    // its copy); a path holding "http://" or "https://" gets the alert "Pelmar can trim only
+    // local video." instead, and a file that cannot be copied opens nothing. Main thread only.
     void trimVideo(const std::string& path);
 
 private:
@@ -425,6 +425,34 @@ private:
 
     // Reports camera and microphone hardware and the three permissions to the delegate.
     void runHardwarePermissionChecks();
+
+    // The fixed file `stem` + `extension` in Documents, or, while an upload still reads it, the
+    // first of `stem`-1, `stem`-2, ... (same extension) that no upload reads.
+    std::filesystem::path documentsFileNotInUpload(std::string_view stem,
+                                                   std::string_view extension) const;
+
+    // Copies the local video at `path` over the movie file of the launches ("video.mp4" in
+    // Documents, see documentsFileNotInUpload) and gives the copy; when `path` already is that
+    // file it is kept as it is. The error of a failed copy (nothing is to be shown then).
+    std::pair<std::filesystem::path, std::optional<Error>> copyToDocumentsMovie(
+            const std::string& path) const;
+
+    // The file selector after the picker's Done: collects the media word and file URL of
+    // `assets[index...]` one asset after the other (an asset without a file is left out), then
+    // tells the file-selector delegate uploadSelected and starts uploadFilesFromPath.
+    void selectUploadAssets(
+            std::shared_ptr<const std::vector<std::shared_ptr<const photos::Asset>>> assets,
+            size_t index,
+            std::vector<std::string> mediaTypes,
+            std::vector<std::string> paths);
+
+    // Uploads `paths[index...]` one after the other through the upload engine, as video unless
+    // the media word is "image", with the uploading options. The next file follows every end of
+    // the previous upload, a failed one included; progress and results reach only the uploading
+    // delegate.
+    void uploadFilesFromPath(size_t index,
+                             std::vector<std::string> mediaTypes,
+                             std::vector<std::string> paths);
 
     const std::unique_ptr<PelmarConfig> config_;
 
@@ -442,8 +470,6 @@ private:
     std::shared_ptr<PelmarPlayerDelegate> playerDelegate_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PelmarScreenRecorderDelegate> screenRecorderDelegate_ PELMAR_GUARDED_BY(mutex_);
     const std::unique_ptr<Options> options_ PELMAR_PT_GUARDED_BY(mutex_);
-    // Files of the system camera's results that an upload is still reading.
-    std::set<std::string> cameraFilesInUpload_ PELMAR_GUARDED_BY(mutex_);
     // The service objects, made in this order after everything above and released first; they
     // refer back to this facade.
     const std::shared_ptr<PelmarConnect> connect_;

@@ -85,9 +85,22 @@ TEST_F(PelmarCacheManagerTest, TrimOfAKindLooksAtItsOwnFolderAndExtensionOnly) {
 }
 
 TEST_F(PelmarCacheManagerTest, TrimOfEmptyOrMissingFolderDoesNothing) {
-    cache_.trimCache("mp4", cache_.getCacheDirectory("empty"));
-    cache_.trimCache("mp4", (sandbox_.root() / "missing").string());
-    EXPECT_TRUE(fs::is_empty(cache_.getCacheDirectory("empty")));
+    // Oversized files next to the trimmed folders, and in the folder that holds them, stay.
+    const fs::path empty = cache_.getCacheDirectory("empty");
+    const fs::path missing = empty.parent_path() / "missing";
+    const fs::path beside = fs::path(cache_.getCacheDirectory(Media_Type::Video)) / "beside.mp4";
+    const fs::path above = empty.parent_path() / "above.mp4";
+    makeFile(beside, PelmarCacheManager::kMaxCachedFileBytes + 1);
+    makeFile(above, PelmarCacheManager::kMaxCachedFileBytes + 1);
+
+    cache_.trimCache("mp4", empty.string());
+    cache_.trimCache("mp4", missing.string());
+
+    EXPECT_TRUE(fs::is_directory(empty));
+    EXPECT_TRUE(fs::is_empty(empty));
+    EXPECT_FALSE(fs::exists(missing));  // a trim makes no folder
+    EXPECT_TRUE(fs::exists(beside));
+    EXPECT_TRUE(fs::exists(above));
 }
 
 TEST_F(PelmarCacheManagerTest, FileQueriesAndRemoval) {

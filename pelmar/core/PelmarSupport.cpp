@@ -19,6 +19,7 @@
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/messageui/MailComposeViewController.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/ImagePickerController.h"
@@ -28,10 +29,6 @@ namespace pelmar {
 
 namespace {
 
-// Port types of the audio inputs that count as a microphone.
-constexpr std::string_view kBuiltInMicPort = "MicrophoneBuiltIn";
-constexpr std::string_view kHeadsetMicPort = "MicrophoneWired";
-
 bool hasCamera() {
     av::ImagePickerCameraSource::install();
     return ui::ImagePickerController::isSourceTypeAvailable(ui::ImagePickerSourceType::Camera);
@@ -39,7 +36,8 @@ bool hasCamera() {
 
 bool hasMicrophone() {
     for (const auto& input : av::AudioSession::shared().availableInputs()) {
-        if (input.portType == kBuiltInMicPort || input.portType == kHeadsetMicPort) {
+        if (input.portType == av::kAudioSessionPortBuiltInMic
+            || input.portType == av::kAudioSessionPortHeadsetMic) {
             return true;
         }
     }
@@ -126,8 +124,9 @@ void Pelmar::sendReport(const std::vector<std::string>& lines) {
     }
     const double now = dispatch::clock().wallNow();
     const std::string name = "PelmarLogs_" + shortestDecimal(now) + ".log";
-    sendEmailToSupport(kSupportReportSubject, "",
-                       FileInfoData::fromURL("file://" + file.string(), "text/plain", name));
+    sendEmailToSupport(
+            kSupportReportSubject, "",
+            FileInfoData::fromURL(foundation::fileURLFromPath(file), "text/plain", name));
 }
 
 void Pelmar::sendEmailToSupport(const std::string& subject,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/av/CaptureEnvironment.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Sandbox.h"
@@ -109,6 +111,74 @@ TEST(PelmarSupportTest, SettingTheDelegateReportsHardwareThenPermissionsWithAnsw
     }
 }
 
+TEST(PelmarSupportTest, OnlyABuiltInOrHeadsetMicrophoneCountsAsAMicrophone) {
+    using Port = av::AudioSessionPortDescription;
+    const Port builtIn{std::string(av::kAudioSessionPortBuiltInMic), "Built-in", "mic-1"};
+    const Port headset{std::string(av::kAudioSessionPortHeadsetMic), "Headset", "mic-2"};
+    const Port bluetooth{std::string(av::kAudioSessionPortBluetoothHFP), "Car", "bt-1"};
+    const Port lineIn{std::string(av::kAudioSessionPortLineIn), "Line", "line-1"};
+
+    struct Case {
+        const char* name;
+        std::vector<Port> inputs;
+        bool hasMicrophone;
+    };
+
+    const Case cases[] = {
+            {"built-in", {builtIn}, true},
+            {"headset only", {headset}, true},
+            {"headset after other inputs", {bluetooth, lineIn, headset}, true},
+            {"other inputs only", {bluetooth, lineIn}, false},
+            {"no input", {}, false},
+    };
+
+    struct ScriptedInputs {
+        ~ScriptedInputs() { av::AudioSession::shared().setAvailableInputs(std::nullopt); }
+    } scripted;
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::App app;
+        // The capture environment has a microphone; the scripted inputs win over it.
+        app.devices().addMicrophone();
+        av::AudioSession::shared().setAvailableInputs(c.inputs);
+        auto answers = std::make_shared<Answers>();
+        app.sdk()->setHardwarePermissionDelegate(answers);
+        ASSERT_GE(answers->lines.size(), 2U);
+        EXPECT_EQ(answers->lines[1],
+                  std::string("has microphone ") + (c.hasMicrophone ? "true" : "false"));
+        app.settle();
+    }
+}
+
+TEST(PelmarSupportTest, TheMicrophoneAnswerHoldsTheFacadeWeaklyThePhotoAnswerStrongly) {
+    test::App app;
+    photos::PhotoLibrary::shared().reset();
+    photos::PhotoLibrary::shared().setAuthorizationStatus(photos::AuthorizationStatus::Authorized);
+    app.permissions().ask(av::MediaType::Audio, true).answerAfter(1.0);
+    auto answers = std::make_shared<Answers>();
+    std::weak_ptr<Pelmar> weak;
+    {
+        auto facade = std::make_shared<Pelmar>();
+        weak = facade;
+        facade->setHardwarePermissionDelegate(answers);
+    }
+    // The photo question keeps the facade until its answer is told.
+    ASSERT_TRUE(app.runUntil([&] {
+        return std::find(answers->lines.begin(), answers->lines.end(), "photos true")
+               != answers->lines.end();
+    }));
+    app.settle();
+    EXPECT_TRUE(weak.expired());
+    // The microphone answer comes after the facade ended: nobody is told.
+    app.advance(1.0);
+    app.settle();
+    EXPECT_EQ(app.devices().requestCount(av::MediaType::Audio), 1);
+    for (const auto& line : answers->lines) {
+        EXPECT_EQ(line.rfind("microphone", 0), std::string::npos) << line;
+    }
+}
+
 TEST(PelmarSupportTest, WithoutADelegateThePermissionsAreStillAsked) {
     test::App app;
     photos::PhotoLibrary::shared().reset();
@@ -164,6 +234,22 @@ TEST(PelmarSupportTest, AReportWritesTheLogAndMailsItToSupport) {
         app.settle();
         EXPECT_EQ(app.topViewController(), app.root());
     }
+}
+
+TEST(PelmarSupportTest, AReportIsAttachedWhenTheDocumentsPathHoldsURLSyntax) {
+    test::App app;
+    MailAccount account(true);
+    const auto settings = foundation::Sandbox::settings();
+    // "%" and "#" would read as an escape and a fragment in a file URL that is not encoded.
+    foundation::Sandbox::setRoot(app.sandboxRoot() / "50% off #2");
+    app.sdk()->sendReport({"x"});
+    app.settle();
+    auto mail = std::dynamic_pointer_cast<MailComposeViewController>(app.topViewController());
+    foundation::Sandbox::restore(settings);
+    ASSERT_NE(mail, nullptr);
+    ASSERT_EQ(mail->attachments().size(), 1U);
+    EXPECT_EQ(std::string(mail->attachments()[0].data.begin(), mail->attachments()[0].data.end()),
+              "x");
 }
 
 TEST(PelmarSupportTest, AMailToSupportCarriesWhatItWasGivenOrNothingItCannotRead) {

@@ -719,6 +719,10 @@ size_t PelmarUploadingHandler::activeUploads() const {
     return uploads_.size();
 }
 
+bool PelmarUploadingHandler::isReading(const std::string& path) const {
+    return !uploadsFrom(path).empty();
+}
+
 void PelmarUploadingHandler::stopTimer() {
     std::vector<std::shared_ptr<UploadRecord>> records;
     {

@@ -172,6 +172,10 @@ public:
     // Uploads started and not yet ended.
     size_t activeUploads() const;
 
+    // Whether an upload started from `path` (as given, or as a local path) has not ended yet, so
+    // that its file may still be read.
+    bool isReading(const std::string& path) const;
+
     // The facade ends: later operations fail with kUploadErrorNoService.
     void detachApplication();
 

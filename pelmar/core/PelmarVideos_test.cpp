@@ -14,6 +14,7 @@
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/image/Bitmap.h"
@@ -162,6 +163,74 @@ TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
     runUntil([&] { return served.has_value(); });
     ASSERT_TRUE(*served);
     EXPECT_EQ((*served)->width(), 8);
+}
+
+TEST_F(PelmarVideosIntegrationTest, StreamRequestsGoToTheirPathsWithTheirFieldsAndAreLogged) {
+    facade_->enableDebugLogs = true;
+    foundation::Log::Capture logs;
+    // Answers come on the HTTP client's thread; the test reads them on the main queue.
+    std::optional<Json> created;
+    videos().createEmptyVideo(Json{{"title", "empty one"}},
+                              test::onMainQueue([&](auto json, auto, auto) {
+                                  created = json.value_or(Json::object());
+                              }));
+    runUntil([&] { return created.has_value(); });
+    const auto tokenIn = [](const Json& answer, const char* key) -> std::string {
+        return answer.contains(key) ? answer[key].value("token", "") : "";
+    };
+    const std::string token = tokenIn(*created, "video");
+    const std::string firstStream = tokenIn(*created, "stream");
+    ASSERT_FALSE(token.empty());
+
+    std::optional<Json> stream;
+    videos().createStream(token, Json{{"description", "second take"}},
+                          test::onMainQueue([&](auto json, auto, auto) {
+                              stream = json.value_or(Json::object());
+                          }));
+    runUntil([&] { return stream.has_value(); });
+    const std::string secondStream = tokenIn(*stream, "stream");
+    EXPECT_FALSE(secondStream.empty());
+    EXPECT_NE(secondStream, firstStream);
+    EXPECT_TRUE(stream->contains("url_data"));
+    EXPECT_TRUE(logs.contains("creating stream for video " + token));
+
+    std::optional<long> submitted;
+    videos().recorderSubmit(token, secondStream, Json{{"duration", "3"}},
+                            test::onMainQueue([&](auto json, auto response, auto) {
+                                submitted = response ? response->statusCode() : 0;
+                                EXPECT_EQ(json.value_or(Json::object()).value("token", ""), token);
+                            }));
+    runUntil([&] { return submitted.has_value(); });
+    EXPECT_EQ(*submitted, 200);
+
+    const auto cover = ui::Image::fromBitmap(image::Bitmap::create(4, 4));
+    bool attached = false;
+    videos().attachCover(token, secondStream, cover, std::nullopt,
+                         test::onMainQueue([&](auto, auto, auto) { attached = true; }));
+    runUntil([&] { return attached; });
+
+    const std::string base = "/v1/applications/app-1/videos";
+    const auto lines = requestLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "POST api " + base);
+    EXPECT_EQ(lines[1], "POST api " + base + "/" + token + "/streams");
+    EXPECT_EQ(lines[2],
+              "POST api " + base + "/" + token + "/streams/" + secondStream + "/recordersubmit");
+    EXPECT_EQ(lines[3],
+              "POST api " + base + "/" + token + "/streams/" + secondStream + "/imageattach");
+    // The fields travel in the form body, "create_stream" in the query.
+    const auto requests = emulator_.requestsMatching("POST", base + "(/.*)?");
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].query, "create_stream=true");
+    EXPECT_EQ(requests[0].formParam("title"), "empty one");
+    EXPECT_EQ(requests[1].query, "create_stream=true");
+    EXPECT_EQ(requests[1].formParam("description"), "second take");
+    EXPECT_EQ(requests[2].query, std::nullopt);
+    EXPECT_EQ(requests[2].formParam("duration"), "3");
+    EXPECT_EQ(requests[3].header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(requests[3].body.substr(0, 2), "\xFF\xD8");  // the cover as JPEG
+    EXPECT_TRUE(logs.contains("cover for video " + token + " stream " + secondStream
+                              + " set with error: nil, response: 200 "));
 }
 
 class ScreenRecordingIntakeIntegrationTest : public PelmarVideosIntegrationTest {

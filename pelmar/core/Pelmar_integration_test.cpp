@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,10 +6,14 @@
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/core/PelmarUploadingHandler.h"
 #include "pelmar/core/testing/ServiceFixture.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/sync/Mutex.h"
+#include "testing/Matchers.h"
 
 namespace pelmar {
 namespace {
@@ -107,34 +112,90 @@ TEST_F(PelmarIntegrationTest, UploadFromPathsRunsStrictlyInOrderAndGoesOnAfterAF
 
 TEST_F(PelmarIntegrationTest, UploadFromPathsSkipsARefusedPathAndUploadsTheRest) {
     int confirms = 0;
+    const auto a = writeFile("a.mp4", 100);
+    const auto b = writeFile("b.mp4", 200);
     facade_->uploadFromPaths(
-            {writeFile("a.mp4", 100).string(), "notes.txt", writeFile("b.mp4", 100).string()},
-            Json::object(), noAnswer, [](int64_t, int64_t) {},
-            [&](auto, auto, auto) { ++confirms; });
+            {a.string(), "notes.txt", b.string()}, Json::object(), noAnswer,
+            [](int64_t, int64_t) {}, [&](auto, auto, auto) { ++confirms; });
     runUntil([&] { return emulator_.uploads().size() == 2 && confirms == 2; });
-    EXPECT_EQ(delegate_->count("failedToUpload"), 1u);
+    ASSERT_EQ(delegate_->count("failedToUpload"), 1u);
+    for (const auto& event : delegate_->events()) {
+        if (event.name == "failedToUpload") {
+            EXPECT_EQ(event.path, "notes.txt");
+        }
+    }
+    EXPECT_EQ(emulator_.uploads()[0].size, 100u);
+    EXPECT_EQ(emulator_.uploads()[1].size, 200u);
+
+    // An empty list sends nothing and calls nothing.
+    emulator_.clearRequests();
+    delegate_->clear();
+    bool called = false;
     facade_->uploadFromPaths(
-            {}, Json::object(), noAnswer, [](int64_t, int64_t) {}, noAnswer);
+            {}, Json::object(), [&](auto, auto, auto) { called = true; },
+            [&](int64_t, int64_t) { called = true; }, [&](auto, auto, auto) { called = true; });
+    dispatch::RunLoop::runUntilIdle();
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(emulator_.requests().empty());
+    EXPECT_TRUE(delegate_->events().empty());
 }
 
-TEST_F(PelmarIntegrationTest, CancelUploadTellsTheDelegateFirst) {
+// Notes whether the transfer of the upload it saw start still ran when it heard of a cancel.
+class CancelWitness : public test::RecordingUploadingDelegate {
+public:
+    void uploadStarted(const std::string& path,
+                       const std::string& token,
+                       const std::string& streamToken,
+                       const std::shared_ptr<net::URLSessionTask>& task) override {
+        RecordingUploadingDelegate::uploadStarted(path, token, streamToken, task);
+        MutexLock lock(mutex_);
+        task_ = task;
+    }
+
+    void cancelUpload(const std::string& path, bool deleteFile) override {
+        {
+            MutexLock lock(mutex_);
+            runningWhenTold_ = task_ && task_->state() == net::URLSessionTask::State::Running;
+        }
+        RecordingUploadingDelegate::cancelUpload(path, deleteFile);
+    }
+
+    bool runningWhenTold() const {
+        MutexLock lock(mutex_);
+        return runningWhenTold_;
+    }
+
+private:
+    mutable Mutex mutex_;
+    std::shared_ptr<net::URLSessionTask> task_ PELMAR_GUARDED_BY(mutex_);
+    bool runningWhenTold_ PELMAR_GUARDED_BY(mutex_) = false;
+};
+
+TEST_F(PelmarIntegrationTest, CancelUploadTellsTheDelegateBeforeTheRunningUploadStops) {
+    auto witness = std::make_shared<CancelWitness>();
+    facade_->setUploadingDelegate(witness);
+    hold("POST", Role::Storage, "/upload/.*");
+    std::optional<std::optional<Error>> ended;
+    facade_->uploadFromPath(
+            writeFile("a.mp4", 64 * 1024).string(), Json::object(), noAnswer,
+            [](int64_t, int64_t) {},
+            test::onMainQueue([&](auto, auto, std::optional<Error> error) { ended = error; }));
+    runUntil([&] { return emulator_.heldCount() == 1 && witness->count("uploadStarted") == 1; });
+
     facade_->cancelUpload(std::nullopt, false);
-    const auto events = delegate_->events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].name, "cancelUpload");
-    EXPECT_EQ(events[0].path, "");
-    EXPECT_EQ(events[0].sent, 0);
-}
-
-TEST_F(PelmarIntegrationTest, UploadFilesFromPathGoesOnThroughEveryFile) {
-    facade_->setUploadingConfig(Json{{"title", "picked"}});
-    facade_->uploadFilesFromPath(
-            0, {"image", "video"},
-            {writeFile("p.jpg", 100).string(), writeFile("v.mov", 100).string()});
-    runUntil([&] { return delegate_->count("uploadProcessed") == 2; });
-    const auto lines = requestLines();
-    EXPECT_EQ(lines.front(), "POST dev-api /embed/v1/applications/app-1/images");
-    EXPECT_EQ(emulator_.requestsTo(".*/images").front().formParam("title"), "picked");
+    EXPECT_TRUE(witness->runningWhenTold());
+    runUntil([&] { return ended.has_value(); });
+    EXPECT_THAT(*ended, test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
+    std::vector<test::UploadEvent> told;
+    for (const auto& event : witness->events()) {
+        if (event.name == "cancelUpload") {
+            told.push_back(event);
+        }
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].path, "");
+    EXPECT_EQ(told[0].sent, 0);  // no deletion asked
+    EXPECT_TRUE(emulator_.uploads().empty());
 }
 
 }  // namespace

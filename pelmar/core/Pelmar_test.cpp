@@ -262,7 +262,9 @@ TEST(PelmarTest, VideoPlayerConfigAndStyleSetters) {
     EXPECT_FALSE(config->isMuted);
     EXPECT_EQ(config->playerStyle->controllerStyle, 5);  // default style, own look
 
-    // A style dictionary without "controllerStyle" gives the DEFAULT look.
+    // A style dictionary without "controllerStyle" gives the DEFAULT look, in the new options
+    // only: the options fetched before keep their style object and its values.
+    const auto earlierStyle = config->playerStyle;
     pelmar->setVideoPlayerConfig(Json{{"playerStyle", Json{{"textColor", 0x112233},
                                                            {"muteOffImageDrawable", 4},
                                                            {"muteOnImageDrawable", 5},
@@ -274,6 +276,9 @@ TEST(PelmarTest, VideoPlayerConfigAndStyleSetters) {
     EXPECT_EQ(style->muteOnImageDrawable, 5);
     EXPECT_FALSE(style->tintColor.has_value());
     EXPECT_EQ(pelmar->getVideoPlayerConfig()->playerStyle, style);
+    EXPECT_EQ(config->playerStyle, earlierStyle);
+    EXPECT_EQ(config->playerStyle->controllerStyle, 5);
+    EXPECT_FALSE(config->playerStyle->textColor.has_value());
 
     auto returned = pelmar->setVideoPlayerStyle(Json{{"controllerStyle", 9}});
     auto stored = pelmar->getVideoPlayerStyle();

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "pelmar/core/DeviceInfoData.h"
+#include "pelmar/core/MediaResourceData.h"
 #include "pelmar/core/VideoStreamData.h"
 #include "pelmar/platform/foundation/Json.h"
 
-// VideoData: the typed form of the service's JSON description of one video, filled field by field
-// from a JSON object with the lenient readers (the JSON key is the field's name).
+// VideoData: the typed form of the service's JSON description of one video: the fields every media
+// description has (MediaResourceData) and its own below, each read under its own name as its JSON
+// key. Filled and cleared as DataModel says.
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
@@ -18,51 +19,52 @@
 
 namespace pelmar {
 
-class VideoData {
+class VideoData : public MediaResourceData<VideoData, VideoStreamData> {
 public:
     // Every field holds its cleared value.
-    VideoData();
+    VideoData() { clear(); }
 
     // Filled from `dict` when given, else cleared.
-    explicit VideoData(const std::optional<Json>& dict);
+    explicit VideoData(const std::optional<Json>& dict) { fill(dict); }
 
-    // Sets every field from `dict` (a JSON object; anything else reads as empty).
-    void setInfo(const Json& dict);
-
-    // Stores the cleared value in every field: "", 0, empty lists, new cleared nested models.
-    void clear();
-
-    std::optional<double> created;
     std::optional<std::string> data;
     std::optional<std::string> default_image_selector;
-    std::optional<VideoStreamData> default_stream;
     std::optional<int64_t> delete_old_streams;
-    std::optional<DeviceInfoData> device_info;
     std::optional<std::string> duration;
     std::optional<std::string> embed_image_url;
     std::optional<std::string> embed_video_url;
     std::optional<int64_t> enforce_duration;
     std::optional<std::string> expiration_days;
     std::optional<int64_t> only_audio;
-    std::optional<VideoStreamData> original_stream;
     std::optional<int64_t> owned;
-    std::optional<int64_t> state;
-    std::optional<std::string> state_string;
-    std::optional<double> stream_submission_date;
-    std::vector<VideoStreamData> streams;
-    std::optional<double> submission_date;
-    std::optional<int64_t> submitted;
-    std::vector<std::string> tags;
-    std::optional<std::string> title;
-    std::optional<std::string> token;
     std::optional<std::string> transcript_language;
-    std::optional<std::string> type;
     std::optional<std::string> user_language;
     std::optional<std::string> video_file_name;
     std::optional<std::string> video_profile;
     std::optional<std::string> video_source;
-    // The JSON member "volatile" (a C++ keyword).
-    std::optional<int64_t> volatile_;
+
+private:
+    friend class DataModel<VideoData>;
+
+    template <class Visit>
+    void visitFields(Visit&& visit) {
+        this->visitSharedFields(visit);
+        visit("data", data);
+        visit("default_image_selector", default_image_selector);
+        visit("delete_old_streams", delete_old_streams);
+        visit("duration", duration);
+        visit("embed_image_url", embed_image_url);
+        visit("embed_video_url", embed_video_url);
+        visit("enforce_duration", enforce_duration);
+        visit("expiration_days", expiration_days);
+        visit("only_audio", only_audio);
+        visit("owned", owned);
+        visit("transcript_language", transcript_language);
+        visit("user_language", user_language);
+        visit("video_file_name", video_file_name);
+        visit("video_profile", video_profile);
+        visit("video_source", video_source);
+    }
 };
 
 }  // namespace pelmar

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "pelmar/core/JsonReaders.h"
+
 namespace pelmar {
 namespace {
 
@@ -75,6 +79,50 @@ TEST(VideoDataTest, SecondFillKeepsOnlyTheSecondStreamsAndKeysMatchExactly) {
     EXPECT_EQ(video.streams[0].token, "c");
     EXPECT_EQ(video.title, "");
     EXPECT_EQ(video.duration, "");
+}
+
+// A host's model with a field of its own, counting the fills and clears it saw.
+class TaggedVideo : public VideoData {
+public:
+    void setInfo(const Json& dict) override {
+        VideoData::setInfo(dict);
+        label = getStringValue(dict, "label");
+        ++fills;
+    }
+
+    void clear() override {
+        VideoData::clear();
+        label = "none";
+        ++clears;
+    }
+
+    std::string label;
+    int fills = 0;
+    int clears = 0;
+};
+
+TEST(VideoDataTest, FillAndClearAreOverridableAndMakeBuildsThroughTheOverrides) {
+    const auto filled = VideoData::make<TaggedVideo>(Json{{"label", "mine"}, {"token", "v1"}});
+    EXPECT_EQ(filled.label, "mine");
+    EXPECT_EQ(filled.token, "v1");
+    EXPECT_EQ(filled.fills, 1);
+    auto cleared = VideoData::make<TaggedVideo>(std::nullopt);
+    EXPECT_EQ(cleared.label, "none");
+    EXPECT_EQ(cleared.clears, 1);
+    EXPECT_EQ(cleared.token, "");
+
+    // Called through the model's own type, the override runs.
+    VideoData& video = cleared;
+    video.setInfo(Json{{"label", "again"}, {"title", "t"}});
+    EXPECT_EQ(cleared.label, "again");
+    EXPECT_EQ(cleared.title, "t");
+    video.clear();
+    EXPECT_EQ(cleared.label, "none");
+    EXPECT_EQ(cleared.title, "");
+
+    // make() of a model itself is its constructor's result.
+    EXPECT_EQ(VideoStreamData::make(std::nullopt).streamable_string, true);
+    EXPECT_EQ(VideoStreamData::make(Json::object()).streamable_string, false);
 }
 
 }  // namespace

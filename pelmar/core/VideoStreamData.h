@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "pelmar/core/MediaStreamData.h"
 #include "pelmar/platform/foundation/Json.h"
 
-// VideoStreamData: the typed form of the service's JSON description of one stream of a video,
-// filled field by field from a JSON object with the lenient readers (the JSON key is the field's
-// name).
+// VideoStreamData: the typed form of the service's JSON description of one stream of a video: the
+// fields every media stream has (MediaStreamData) and its own below, each read under its own name
+// as its JSON key. Filled and cleared as DataModel says.
 // Ownership: a copyable value type; nested models and streams are held by value.
 // Threads: thread-compatible.
 // Errors: none; a missing or mistyped value leaves the reader's empty value, and a nested object
@@ -17,24 +17,22 @@
 
 namespace pelmar {
 
-class VideoStreamData {
+class VideoStreamData : public MediaStreamData<VideoStreamData> {
 public:
     // Every field holds its cleared value.
-    VideoStreamData();
+    VideoStreamData() { clear(); }
 
     // Filled from `dict` when given, else cleared.
-    explicit VideoStreamData(const std::optional<Json>& dict);
+    explicit VideoStreamData(const std::optional<Json>& dict) { fill(dict); }
 
-    // Sets every field from `dict` (a JSON object; anything else reads as empty).
-    void setInfo(const Json& dict);
-
-    // Stores the cleared value in every field: "", 0, empty lists, new cleared nested models.
-    void clear();
+    // As DataModel, except that `streamable_string` clears to true (a stream filled from a JSON
+    // object without that key holds false).
+    void clear() override {
+        DataModel::clear();
+        streamable_string = true;
+    }
 
     std::optional<std::string> audio_type;
-    std::optional<double> created;
-    std::optional<int64_t> creation_type;
-    std::optional<std::string> creation_type_string;
     std::optional<int64_t> default_definitive;
     std::optional<std::string> default_stream_id;
     std::optional<std::string> duration;
@@ -46,12 +44,6 @@ public:
     std::optional<std::string> image_type;
     std::optional<int64_t> is_image_only;
     std::optional<int64_t> owned;
-    std::optional<int64_t> state;
-    std::optional<std::string> state_string;
-    std::optional<int64_t> streamable;
-    // True when cleared; false when filled from a JSON object without that key.
-    std::optional<bool> streamable_string;
-    std::optional<std::string> token;
     std::optional<std::string> type;
     std::optional<int64_t> video_has_audio;
     std::optional<double> video_height;
@@ -60,8 +52,34 @@ public:
     std::optional<std::string> video_token;
     std::optional<std::string> video_type;
     std::optional<double> video_width;
-    // The JSON member "volatile" (a C++ keyword).
-    std::optional<int64_t> volatile_;
+
+private:
+    friend class DataModel<VideoStreamData>;
+
+    template <class Visit>
+    void visitFields(Visit&& visit) {
+        this->visitSharedFields(visit);
+        visit("audio_type", audio_type);
+        visit("default_definitive", default_definitive);
+        visit("default_stream_id", default_stream_id);
+        visit("duration", duration);
+        visit("embed_image_url", embed_image_url);
+        visit("has_audio", has_audio);
+        visit("has_image", has_image);
+        visit("has_video", has_video);
+        visit("image_size", image_size);
+        visit("image_type", image_type);
+        visit("is_image_only", is_image_only);
+        visit("owned", owned);
+        visit("type", type);
+        visit("video_has_audio", video_has_audio);
+        visit("video_height", video_height);
+        visit("video_size", video_size);
+        visit("video_sub_type", video_sub_type);
+        visit("video_token", video_token);
+        visit("video_type", video_type);
+        visit("video_width", video_width);
+    }
 };
 
 }  // namespace pelmar

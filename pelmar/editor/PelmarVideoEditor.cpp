@@ -15,6 +15,7 @@
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/photos/AssetChangeRequest.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/AlertController.h"
@@ -286,7 +287,7 @@ void PelmarVideoEditor::cropVideo(const std::filesystem::path& /*sourceURL*/,
         const std::string reason = error ? error->description() : "nil";
         switch (session->status()) {
             case av::AssetExportSession::Status::Completed:
-                self->print("exported at " + output.string());
+                self->print("exported at " + foundation::fileURLFromPath(output));
                 self->saveToCameraRoll(output);
                 break;
             case av::AssetExportSession::Status::Failed:

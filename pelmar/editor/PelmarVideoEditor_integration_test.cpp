@@ -13,6 +13,7 @@
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/FileManager.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
@@ -153,6 +154,8 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     ASSERT_EQ(files.size(), 1u);
     EXPECT_THAT(files[0].filename().string(),
                 ::testing::MatchesRegex("Pelmar_[0-9]+\\.[0-9]+\\.mp4"));
+    // The line names the output by its file URL.
+    EXPECT_TRUE(console.contains("exported at " + foundation::fileURLFromPath(files[0])));
     const auto probe = MovieProbe::probe(files[0]);
     ASSERT_TRUE(probe);
     EXPECT_NEAR(probe->videoDuration, 3.0, 1.0 / kRate);

@@ -33,27 +33,6 @@ Words pickerMediaTypes(const Words& types) {
     return out;
 }
 
-void uploadFilesFromPath(const std::weak_ptr<Pelmar>& weak,
-                         std::size_t index,
-                         std::shared_ptr<const Words> mediaTypes,
-                         std::shared_ptr<const Words> paths) {
-    auto sdk = weak.lock();
-    if (!sdk || index >= mediaTypes->size()) {
-        return;
-    }
-    auto handler = sdk->uploadingHandler();
-    if (!handler) {
-        // A facade made without an application token has no upload engine.
-        sdk->log("uploadFromFileSelector: no upload engine; nothing uploaded");
-        return;
-    }
-    const Media_Type type = (*mediaTypes)[index] == "image" ? Media_Type::Image : Media_Type::Video;
-    handler->upload(type, (*paths)[index], sdk->uploadingConfig(), nullptr, nullptr,
-                    [weak, index, mediaTypes, paths](auto, auto, auto) {
-                        uploadFilesFromPath(weak, index + 1, mediaTypes, paths);
-                    });
-}
-
 // The kind word and file URL of one asset (none for kinds without a file).
 void getAssetURL(const photos::AssetPtr& asset,
                  std::function<void(std::string, std::optional<std::string>)> callback) {
@@ -72,35 +51,34 @@ void getAssetURL(const photos::AssetPtr& asset,
     }
 }
 
-void selectUploadAssets(const std::weak_ptr<Pelmar>& weak,
-                        std::shared_ptr<const Assets> assets,
-                        std::size_t index,
-                        Words mediaTypes,
-                        Words paths) {
-    auto sdk = weak.lock();
-    if (!sdk) {
-        return;
-    }
+}  // namespace
+
+void Pelmar::selectUploadAssets(std::shared_ptr<const Assets> assets,
+                                size_t index,
+                                Words mediaTypes,
+                                Words paths) {
     if (index >= assets->size()) {
-        if (auto delegate = sdk->fileSelectorDelegate()) {
+        if (auto delegate = fileSelectorDelegate()) {
             delegate->uploadSelected(paths);
         }
-        uploadFilesFromPath(weak, 0, std::make_shared<const Words>(std::move(mediaTypes)),
-                            std::make_shared<const Words>(std::move(paths)));
+        uploadFilesFromPath(0, std::move(mediaTypes), std::move(paths));
         return;
     }
+    std::weak_ptr<Pelmar> weak = weak_from_this();
     getAssetURL((*assets)[index], [weak, assets, index, mediaTypes, paths](
                                           std::string type,
                                           std::optional<std::string> url) mutable {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
         if (url) {
             mediaTypes.push_back(std::move(type));
             paths.push_back(std::move(*url));
         }
-        selectUploadAssets(weak, assets, index + 1, std::move(mediaTypes), std::move(paths));
+        self->selectUploadAssets(assets, index + 1, std::move(mediaTypes), std::move(paths));
     });
 }
-
-}  // namespace
 
 void Pelmar::uploadFromFileSelector(const std::optional<Json>& options) {
     float maxDuration = 0;
@@ -132,7 +110,9 @@ void Pelmar::uploadFromFileSelector(const std::optional<Json>& options) {
             presenter, 100, pickerMediaTypes(mediaTypes), maxDuration, true, nullptr, nullptr,
             nullptr,
             [weak](const Assets& assets) {
-                selectUploadAssets(weak, std::make_shared<const Assets>(assets), 0, {}, {});
+                if (auto self = weak.lock()) {
+                    self->selectUploadAssets(std::make_shared<const Assets>(assets), 0, {}, {});
+                }
             },
             nullptr);
 }

@@ -1,10 +1,8 @@
 // The facade's video playback launches: the styled player screen over the SDK's queue player, and
 // the system player screen for local files.
 
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
@@ -14,7 +12,6 @@
 #include "pelmar/platform/av/QueuePlayer.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/dispatch/Queue.h"
-#include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/ui/NavigationController.h"
 #include "pelmar/platform/ui/ViewController.h"
@@ -78,15 +75,8 @@ void Pelmar::playFromPaths(std::vector<std::string> paths) {
     if (paths.empty()) {
         return;
     }
-    const auto destination = foundation::Sandbox::documentsDirectory() / "video.mp4";
-    std::error_code error;
-    std::filesystem::create_directories(destination.parent_path(), error);
-    if (std::filesystem::exists(destination, error)) {
-        if (!std::filesystem::remove(destination, error) || error) {
-            return;
-        }
-    }
-    if (!std::filesystem::copy_file(paths.front(), destination, error) || error) {
+    const auto [destination, error] = copyToDocumentsMovie(paths.front());
+    if (error) {
         return;
     }
     auto item = av::PlayerItem::create(av::URLAsset::create(destination.string()));

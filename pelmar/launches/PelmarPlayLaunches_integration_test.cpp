@@ -14,6 +14,7 @@
 #include "pelmar/platform/av/testing/TestMovie.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
+#include "pelmar/platform/ui/NavigationController.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/player/PelmarPlayer.h"
 #include "pelmar/player/PelmarPlayerController.h"
@@ -62,6 +63,23 @@ protected:
             screen = std::dynamic_pointer_cast<PelmarPlayerController>(app.topViewController());
             return screen && screen->isAppeared();
         });
+        return screen;
+    }
+
+    // The system player screen other than `previous` once playFromPaths has shown it (after the
+    // animated dismissal and presentation), or null.
+    std::shared_ptr<av::PlayerViewController> shownSystemPlayer(
+            const std::shared_ptr<av::PlayerViewController>& previous = nullptr) {
+        std::shared_ptr<av::PlayerViewController> screen;
+        for (int i = 0; i < 3 && !screen; ++i) {
+            app.settle();
+            app.advance(1.0);
+            app.settle();
+            screen = std::dynamic_pointer_cast<av::PlayerViewController>(app.topViewController());
+            if (screen && (screen == previous || !screen->isAppeared())) {
+                screen = nullptr;
+            }
+        }
         return screen;
     }
 
@@ -193,13 +211,8 @@ TEST_F(PelmarPlayLaunchesIntegrationTest, AnAdsURLIsIgnoredAndTheVideoPlays) {
 
 TEST_F(PelmarPlayLaunchesIntegrationTest, PlayFromPathsPlaysACopyOfTheFirstPathInTheSystemPlayer) {
     app.sdk()->playFromPaths({moviePath().string(), "/second/ignored.mp4"});
-    app.settle();
-    app.advance(1.0);  // the animated presentation
-    std::shared_ptr<av::PlayerViewController> screen;
-    ASSERT_TRUE(app.runUntil([&] {
-        screen = std::dynamic_pointer_cast<av::PlayerViewController>(app.topViewController());
-        return screen && screen->isAppeared();
-    }));
+    const auto screen = shownSystemPlayer();
+    ASSERT_TRUE(screen);
     EXPECT_TRUE(screen->showsPlaybackControls);
     const auto player = std::dynamic_pointer_cast<av::QueuePlayer>(screen->player());
     ASSERT_TRUE(player);
@@ -208,10 +221,46 @@ TEST_F(PelmarPlayLaunchesIntegrationTest, PlayFromPathsPlaysACopyOfTheFirstPathI
     EXPECT_EQ(std::filesystem::file_size(copy), std::filesystem::file_size(moviePath()));
     EXPECT_TRUE(app.runUntil([&] { return player->rate() == 1.0f; }));
 
+    // The copy itself is played as it is, not removed first.
+    app.sdk()->playFromPaths({copy.string()});
+    const auto again = shownSystemPlayer(screen);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(std::filesystem::file_size(copy), std::filesystem::file_size(moviePath()));
+
     // A path that cannot be copied shows nothing.
     app.sdk()->playFromPaths({(folder_->path() / "none.mp4").string()});
     app.settle();
-    EXPECT_EQ(app.topViewController(), screen);
+    EXPECT_EQ(app.topViewController(), again);
+}
+
+TEST_F(PelmarPlayLaunchesIntegrationTest, PlayFromPathsFirstDismissesTheScreenOnTop) {
+    // A sheet covers the root screen: it goes, then the player comes over the root.
+    auto sheet = std::make_shared<ui::ViewController>();
+    app.root()->present(sheet, false);
+    app.settle();
+    app.sdk()->playFromPaths({moviePath().string()});
+    const auto screen = shownSystemPlayer();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->presentingViewController(), app.root());
+    EXPECT_FALSE(sheet->presentingViewController());
+
+    screen->dismiss(false);
+    app.settle();
+    ASSERT_EQ(app.topViewController(), app.root());
+
+    // When the screen found on top belongs to a navigation stack, the player is pushed onto it.
+    auto navigation = std::make_shared<ui::NavigationController>(app.root());
+    navigation->view();  // the stack takes its root screen in as a child with its view
+    app.sdk()->playFromPaths({moviePath().string()});
+    for (int i = 0; i < 3; ++i) {
+        app.settle();
+        app.advance(1.0);
+    }
+    app.settle();
+    ASSERT_EQ(navigation->viewControllers().size(), 2u);
+    EXPECT_TRUE(std::dynamic_pointer_cast<av::PlayerViewController>(
+            navigation->viewControllers().back()));
+    EXPECT_EQ(app.root()->presentedViewController(), nullptr);
 }
 
 }  // namespace

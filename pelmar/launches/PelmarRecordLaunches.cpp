@@ -15,7 +15,6 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/platform/av/ImagePickerCameraSource.h"
 #include "pelmar/platform/foundation/FileManager.h"
-#include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/image/ImageEncoder.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/ImagePickerController.h"
@@ -92,40 +91,15 @@ void Pelmar::startImageRecorder() {
 void Pelmar::imagePickerController(ui::ImagePickerController&,
                                    const ui::ImagePickerMediaInfo& info) {
     const std::string type = info.mediaType.value_or("");
-    const auto documents = foundation::Sandbox::documentsDirectory();
-    // The fixed file, or the first free alternative while an upload still reads it.
-    auto destination = [&](const std::string& stem, const std::string& extension) {
-        MutexLock lock(mutex_);
-        auto path = documents / (stem + extension);
-        for (int n = 1; cameraFilesInUpload_.count(path.string()) > 0; ++n) {
-            path = documents / (stem + "-" + std::to_string(n) + extension);
-        }
-        return path;
-    };
     auto upload = [this](Media_Type media, const std::string& path) {
-        auto handler = uploadingHandler();
-        if (!handler) {
-            return;
+        if (auto handler = uploadingHandler()) {
+            handler->upload(media, path, uploadingConfig(), nullptr, nullptr, nullptr);
         }
-        {
-            MutexLock lock(mutex_);
-            cameraFilesInUpload_.insert(path);
-        }
-        std::weak_ptr<Pelmar> weak = weak_from_this();
-        handler->upload(
-                media, path, uploadingConfig(), nullptr, nullptr,
-                [weak, path](std::optional<Json>, std::shared_ptr<const net::HTTPURLResponse>,
-                             std::optional<Error>) {
-                    if (auto self = weak.lock()) {
-                        MutexLock lock(self->mutex_);
-                        self->cameraFilesInUpload_.erase(path);
-                    }
-                });
     };
     auto copyAndUpload = [&](Media_Type media, const std::string& stem,
                              const std::string& extension) {
         const std::string source = info.mediaURL.value_or("");
-        const auto target = destination(stem, extension);
+        const auto target = documentsFileNotInUpload(stem, extension);
         std::error_code ec;
         bool copied = false;
         if (auto from = Utils::localPath(source)) {
@@ -140,7 +114,7 @@ void Pelmar::imagePickerController(ui::ImagePickerController&,
     } else if (type == "public.audio") {
         copyAndUpload(Media_Type::Audio, "audio", ".aac");
     } else if (type == "public.image") {
-        const auto target = destination("image", ".jpg");
+        const auto target = documentsFileNotInUpload("image", ".jpg");
         if (auto cache = cacheManager(); cache && cache->fileExists(target.string())) {
             cache->removeFile(target.string());
         }

@@ -13,17 +13,19 @@
 namespace pelmar {
 namespace {
 
-// Calls `facade`'s record() (the App's by default) with `options` and returns the recorder it
-// presented.
+// Calls `facade`'s record() (the App's by default) with `options` (none: the recorder options
+// were never set) and returns the recorder it presented.
 std::shared_ptr<PelmarRecorder> launch(test::RecorderApp& app,
-                                       const Json& options,
+                                       const std::optional<Json>& options,
                                        std::shared_ptr<Pelmar> facade = nullptr) {
     if (!facade) {
         facade = app.sdk();
     }
     app.standardDevices();
     app.devices().setManualFeed(true);
-    facade->setVideoRecorderConfig(options);
+    if (options) {
+        facade->setVideoRecorderConfig(options);
+    }
     facade->record();
     app.recorder = app.find<PelmarRecorder>();
     app.settle();
@@ -87,6 +89,21 @@ TEST(PelmarRecordLaunchesTest, RecordPresentsTheRecorderWithTheRecorderOptions) 
                   c.camera == CameraDevice::front ? av::CaptureDevicePosition::Front
                                                   : av::CaptureDevicePosition::Back);
     }
+}
+
+TEST(PelmarRecordLaunchesTest, RecorderOptionsNeverSetGiveTheStartUpOptions) {
+    test::RecorderApp app;
+    auto recorder = launch(app, std::nullopt);
+    ASSERT_NE(recorder, nullptr);
+    // The start-up options differ from the dictionary setter's defaults in these.
+    EXPECT_EQ(recorder->startDelay, 3);
+    EXPECT_TRUE(recorder->showFaceOutline);
+    EXPECT_FALSE(recorder->coverSelectorEnabled);
+    EXPECT_FALSE(recorder->blurMode());
+    EXPECT_EQ(recorder->cameraDevice, CameraDevice::rear);
+    EXPECT_TRUE(recorder->cameraFlipButtonVisible);
+    // No maximum duration among them: the recorder keeps its own (none, 0).
+    EXPECT_EQ(recorder->maxRecordedDurationSeconds, 0);
 }
 
 TEST(PelmarRecordLaunchesTest, AuthTokensInTheExtraArgumentsWinOverTheFacadesOwn) {

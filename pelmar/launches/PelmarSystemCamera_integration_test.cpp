@@ -6,9 +6,11 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelmar/platform/av/testing/MovieProbe.h"
+#include "pelmar/platform/av/testing/TestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/image/PictureCodec.h"
@@ -18,6 +20,7 @@
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/recorder/testing/RecorderServiceApp.h"
+#include "testing/Sha256.h"
 
 namespace pelmar {
 namespace {
@@ -30,6 +33,33 @@ std::shared_ptr<ui::ImagePickerController> openCamera(test::RecorderServiceApp& 
     app.advance(ui::TransitionContext::kStandardDuration);
     app.settle();
     return std::dynamic_pointer_cast<ui::ImagePickerController>(app.topViewController());
+}
+
+// Parks the POST requests to `role` whose path matches `pathPattern` until released.
+void holdPosts(test::RecorderServiceApp& app, test::Role role, std::string pathPattern) {
+    test::ServiceEmulator::Fault hold;
+    hold.method = "POST";
+    hold.role = role;
+    hold.pathPattern = std::move(pathPattern);
+    hold.hold = true;
+    app.emulator.addFault(hold);
+}
+
+// Records a one-second movie with the open system camera.
+bool takeMovie(test::RecorderServiceApp& app, ui::ImagePickerController& picker) {
+    picker.setMediaTypes({"public.movie"});
+    if (!picker.startVideoCapture()) {
+        return false;
+    }
+    app.advance(1.0);
+    picker.stopVideoCapture();
+    return true;
+}
+
+// Runs the main loop until the emulator holds a request.
+bool holdsARequest(test::RecorderServiceApp& app) {
+    return app.runUntil([&] { return app.emulator.waitForHeld(1, std::chrono::milliseconds(0)); },
+                        60);
 }
 
 void closeCameraAndSettle(test::RecorderServiceApp& app) {
@@ -75,10 +105,7 @@ TEST(PelmarSystemCameraTest, APictureAndAMovieAreUploadedFromTheirFixedFiles) {
         auto picker = openCamera(app);
         ASSERT_NE(picker, nullptr);
         if (c.movie) {
-            picker->setMediaTypes({"public.movie"});
-            ASSERT_TRUE(picker->startVideoCapture());
-            app.advance(1.0);
-            picker->stopVideoCapture();
+            ASSERT_TRUE(takeMovie(app, *picker));
         } else {
             ASSERT_TRUE(picker->takePicture());
         }
@@ -112,18 +139,12 @@ TEST(PelmarSystemCameraTest, CancelClosesTheCameraAndReportsNothing) {
 TEST(PelmarSystemCameraTest, APictureNeverReplacesTheFileAnUploadStillReads) {
     test::RecorderServiceApp app;
     app.standardDevices();
-    test::ServiceEmulator::Fault hold;
-    hold.method = "POST";
-    hold.role = test::Role::Storage;
-    hold.pathPattern = "/upload/.*";
-    hold.hold = true;
-    app.emulator.addFault(hold);
+    holdPosts(app, test::Role::Storage, "/upload/.*");
 
     auto first = openCamera(app);
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(first->takePicture());
-    ASSERT_TRUE(app.runUntil(
-            [&] { return app.emulator.waitForHeld(1, std::chrono::milliseconds(0)); }, 60));
+    ASSERT_TRUE(holdsARequest(app));
     closeCameraAndSettle(app);
     const auto fixed = Sandbox::documentsDirectory() / "image.jpg";
     const auto firstBytes = std::filesystem::file_size(fixed);
@@ -138,6 +159,41 @@ TEST(PelmarSystemCameraTest, APictureNeverReplacesTheFileAnUploadStillReads) {
               (Sandbox::documentsDirectory() / "image-1.jpg").string());
     app.emulator.releaseHeld();
     ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 2; }, 60));
+}
+
+std::string sha256Of(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return test::Sha256::hexOf(
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+TEST(PelmarSystemCameraTest, AMovieWaitingForItsUploadIsNotReplacedByThePlayOrTrimLaunch) {
+    test::RecorderServiceApp app;
+    app.standardDevices();
+    // The camera movie's upload waits at its create request, before any byte of it was read.
+    holdPosts(app, test::Role::Api, ".*/videos-upload-url");
+
+    auto picker = openCamera(app);
+    ASSERT_NE(picker, nullptr);
+    ASSERT_TRUE(takeMovie(app, *picker));
+    ASSERT_TRUE(holdsARequest(app));
+    closeCameraAndSettle(app);
+    const auto fixed = Sandbox::documentsDirectory() / "video.mp4";
+    const std::string cameraMovie = sha256Of(fixed);
+
+    const auto other = app.sandboxRoot() / "other.mp4";
+    ASSERT_TRUE(av::test::TestMovie(2, 160, 120, 10, 10).make(other));
+    app.facade->playFromPaths({other.string()});
+    app.facade->trimVideo(other.string());
+    EXPECT_EQ(sha256Of(fixed), cameraMovie);
+    // Both launches took the next free name for their copy.
+    EXPECT_EQ(sha256Of(Sandbox::documentsDirectory() / "video-1.mp4"), sha256Of(other));
+    app.settle();
+
+    app.emulator.releaseHeld();
+    ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 1; }, 60));
+    ASSERT_EQ(app.emulator.uploads().size(), 1U);
+    EXPECT_EQ(app.emulator.uploads()[0].sha256, cameraMovie);
 }
 
 TEST(PelmarSystemCameraTest, APickedPortraitPhotoIsUploadedUpright) {

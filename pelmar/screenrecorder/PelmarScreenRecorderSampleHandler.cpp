@@ -12,6 +12,7 @@
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Screen.h"
 
@@ -196,7 +197,8 @@ void PelmarScreenRecorderSampleHandler::broadcastFinished() {
         } else if (movie && Utils::moveFile(*movie, *folder)) {
             handOver->isRecordingVideo.store(false);
             // The dictionary is the notification's object, not its user info.
-            auto object = std::make_shared<const Json>(Json{{"url", movie->string()}});
+            auto object = std::make_shared<const Json>(
+                    Json{{"url", foundation::fileURLFromPath(*movie)}});
             foundation::NotificationCenter::defaultCenter().post(kBroadcastFinishedNotification,
                                                                  object);
         }

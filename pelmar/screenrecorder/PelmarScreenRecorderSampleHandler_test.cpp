@@ -16,6 +16,7 @@
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "pelmar/platform/ui/Screen.h"
@@ -113,13 +114,13 @@ TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest,
     handler.broadcastFinished();
 
     // Finishing returned only after the move: the movie is in the shared folder, under the name
-    // it had in the temporary folder, and the notification names the temporary path.
+    // it had in the temporary folder, and the notification names the temporary file's URL.
     const auto temporary = *handler.videoOutputFullFileName();
     EXPECT_EQ(temporary.parent_path(), foundation::Sandbox::temporaryDirectory());
     EXPECT_EQ(temporary.extension(), ".mov");
     EXPECT_FALSE(handler.isRecordingVideo());
     EXPECT_EQ(posted(), 1);
-    EXPECT_EQ(postedUrl(), temporary.string());
+    EXPECT_EQ(postedUrl(), foundation::fileURLFromPath(temporary));
     EXPECT_FALSE(std::filesystem::exists(temporary));
     EXPECT_TRUE(console.contains("videoWriter?.finishWriting() DONE!"));
 

@@ -62,7 +62,7 @@ MultipartBody::Made MultipartBody::create(const Json& fields,
     head += delimiter;
     head += kCRLF;
     head += "Content-Disposition: form-data; name=\"file\"; filename=\"" + std::string(fileName)
-            + "." + std::string(fileExtension) + "\";";
+            + "." + std::string(fileExtension) + "\"";
     head += kCRLF;
     head += "Content-Type: " + std::string(mimeType);
     head += kCRLF;

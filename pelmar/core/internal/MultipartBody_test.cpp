@@ -55,13 +55,13 @@ TEST_F(MultipartBodyTest, EmptyFileWithoutFieldsIsTheFilePartAlone) {
     ASSERT_TRUE(made.body);
 
     const std::string expected = kDelimiter
-            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"file.mp4\";\r\n"
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"file.mp4\"\r\n"
               "Content-Type: video/mp4\r\n\r\n"
               "\r\n"
             + kDelimiter + "--\r\n";
-    EXPECT_EQ(made.body->size(), 182);
+    EXPECT_EQ(made.body->size(), 181);
     EXPECT_EQ(readAll(*made.body, 7), expected);
-    EXPECT_EQ(expected.size(), 182u);
+    EXPECT_EQ(expected.size(), 181u);
     EXPECT_EQ(MultipartBody::contentType(),
               "multipart/form-data; boundary=----WebKitFormBoundaryLEjTQVMVbVg9HRYu");
 }
@@ -83,7 +83,7 @@ TEST_F(MultipartBodyTest, FieldsPrecedeTheFilePartInTheirOwnOrder) {
     };
     const std::string expected = part("k", "v") + part("policy", "eyJ+/=") + part("size", "5")
             + part("public", "true") + part("meta", "{\"a\":1}") + kDelimiter
-            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"file.mp4\";\r\n"
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"file.mp4\"\r\n"
               "Content-Type: video/mp4\r\n\r\n"
             + file + "\r\n" + kDelimiter + "--\r\n";
     for (size_t chunk : {1u, 13u, 65536u}) {
@@ -93,12 +93,12 @@ TEST_F(MultipartBodyTest, FieldsPrecedeTheFilePartInTheirOwnOrder) {
     // Each field adds 87 bytes plus its name and value.
     const int64_t fieldBytes =
             (87 + 1 + 1) + (87 + 6 + 6) + (87 + 4 + 1) + (87 + 6 + 4) + (87 + 4 + 7);
-    EXPECT_EQ(made.body->size(), 182 + fieldBytes + static_cast<int64_t>(file.size()));
+    EXPECT_EQ(made.body->size(), 181 + fieldBytes + static_cast<int64_t>(file.size()));
     EXPECT_EQ(made.body->size(), static_cast<int64_t>(expected.size()));
 
     Json one = Json::object();
     one["k"] = "v";
-    EXPECT_EQ(make(one, writeFile("")).body->size(), 271);
+    EXPECT_EQ(make(one, writeFile("")).body->size(), 270);
 }
 
 TEST_F(MultipartBodyTest, RefusesFieldsAndNamesThatWouldBreakTheForm) {

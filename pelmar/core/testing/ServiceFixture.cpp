@@ -18,13 +18,19 @@ void ServiceFixture::SetUp() {
     }
 }
 
+std::shared_ptr<Pelmar> makeFacadeFor(const ServiceEmulator& emulator,
+                                      const std::string& appToken) {
+    auto facade = std::make_shared<Pelmar>(appToken);
+    auto& config = facade->config();
+    config.setServerAPIUrl(emulator.apiBase());
+    config.setCdnAPIUrl(emulator.cdnApiBase());
+    config.setDevServerApiUrl(emulator.devApiBase());
+    config.setFileServerUrl(emulator.fileServerBase());
+    return facade;
+}
+
 void ServiceFixture::makeFacade() {
-    facade_ = std::make_shared<Pelmar>(kApp);
-    auto& config = facade_->config();
-    config.setServerAPIUrl(emulator_.apiBase());
-    config.setCdnAPIUrl(emulator_.cdnApiBase());
-    config.setDevServerApiUrl(emulator_.devApiBase());
-    config.setFileServerUrl(emulator_.fileServerBase());
+    facade_ = makeFacadeFor(emulator_, kApp);
     facade_->setUploadingDelegate(delegate_);
 }
 

@@ -33,6 +33,10 @@ auto onMainQueue(F fn) {
     };
 }
 
+// A facade with the application token `appToken` whose four endpoints point at the started
+// `emulator`.
+std::shared_ptr<Pelmar> makeFacadeFor(const ServiceEmulator& emulator, const std::string& appToken);
+
 class ServiceFixture : public dispatch::test::MainLoopFixture {
 protected:
     static constexpr const char* kApp = "app-1";

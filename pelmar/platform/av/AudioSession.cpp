@@ -20,6 +20,7 @@ void AudioSession::reset() {
     active_ = false;
     failCategory_ = false;
     failActive_ = false;
+    scriptedInputs_.reset();
 }
 
 void AudioSession::setCategory(AudioSessionCategory category,
@@ -80,13 +81,26 @@ void AudioSession::requestRecordPermission(std::function<void(bool granted)> com
 }
 
 std::vector<AudioSessionPortDescription> AudioSession::availableInputs() const {
+    {
+        MutexLock lock(mutex_);
+        if (scriptedInputs_) {
+            return *scriptedInputs_;
+        }
+    }
     std::vector<AudioSessionPortDescription> inputs;
     for (const auto& device : CaptureEnvironment::shared().devices()) {
         if (device->mediaType() == MediaType::Audio) {
-            inputs.push_back({"MicrophoneBuiltIn", device->localizedName(), device->uniqueID()});
+            inputs.push_back({std::string(kAudioSessionPortBuiltInMic), device->localizedName(),
+                              device->uniqueID()});
         }
     }
     return inputs;
+}
+
+void AudioSession::setAvailableInputs(
+        std::optional<std::vector<AudioSessionPortDescription>> inputs) {
+    MutexLock lock(mutex_);
+    scriptedInputs_ = std::move(inputs);
 }
 
 void AudioSession::failSetCategory(bool fail) {

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pelmar/platform/av/AudioError.h"
@@ -22,16 +24,23 @@ inline constexpr uint32_t kAudioSessionDefaultToSpeaker = 8;
 
 enum class RecordPermission { undetermined, denied, granted };
 
+// Port types of audio inputs.
+inline constexpr std::string_view kAudioSessionPortBuiltInMic = "MicrophoneBuiltIn";
+inline constexpr std::string_view kAudioSessionPortHeadsetMic = "MicrophoneWired";
+inline constexpr std::string_view kAudioSessionPortBluetoothHFP = "BluetoothHFP";
+inline constexpr std::string_view kAudioSessionPortLineIn = "LineIn";
+
 // One audio input of the device.
 struct AudioSessionPortDescription {
-    std::string portType;  // "MicrophoneBuiltIn"
+    std::string portType;  // one of the kAudioSessionPort... texts
     std::string portName;
     std::string uid;
 };
 
 // AudioSession: the process's audio configuration: category, mode, options and activation,
 // record permission and the inputs. Record permission is the microphone permission of the
-// synthetic capture environment (its answers, delay and thread); the inputs are its microphones.
+// synthetic capture environment (its answers, delay and thread); the inputs are its microphones
+// (each a built-in microphone) unless a test scripts other inputs (a headset, none at all).
 // Tests make the category and activation steps fail.
 // Ownership: one process-wide instance (shared()), never destroyed.
 // Threads: thread-safe. requestRecordPermission() answers on a background thread.
@@ -44,7 +53,7 @@ public:
     AudioSession(const AudioSession&) = delete;
     AudioSession& operator=(const AudioSession&) = delete;
 
-    // Ambient, default mode, no options, inactive, no faults, counters at 0.
+    // Ambient, default mode, no options, inactive, no faults, counters at 0, no scripted inputs.
     void reset();
 
     void setCategory(AudioSessionCategory category,
@@ -61,7 +70,12 @@ public:
     // The completion runs once, on a background thread.
     void requestRecordPermission(std::function<void(bool granted)> completion);
 
+    // The scripted inputs, else one built-in microphone per microphone of the capture environment.
     std::vector<AudioSessionPortDescription> availableInputs() const;
+
+    // From now on availableInputs() gives `inputs` (an empty list: the device has no input);
+    // std::nullopt goes back to the capture environment's microphones.
+    void setAvailableInputs(std::optional<std::vector<AudioSessionPortDescription>> inputs);
 
     // Faults.
     void failSetCategory(bool fail = true);
@@ -77,6 +91,8 @@ private:
     bool active_ PELMAR_GUARDED_BY(mutex_) = false;
     bool failCategory_ PELMAR_GUARDED_BY(mutex_) = false;
     bool failActive_ PELMAR_GUARDED_BY(mutex_) = false;
+    std::optional<std::vector<AudioSessionPortDescription>> scriptedInputs_
+            PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av
