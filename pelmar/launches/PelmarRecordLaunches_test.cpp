@@ -103,7 +103,7 @@ TEST(PelmarRecordLaunchesTest, RecorderOptionsNeverSetGiveTheStartUpOptions) {
     EXPECT_EQ(recorder->cameraDevice, CameraDevice::rear);
     EXPECT_TRUE(recorder->cameraFlipButtonVisible);
     // No maximum duration among them: the recorder keeps its own (none, 0).
-    EXPECT_EQ(recorder->maxRecordedDurationSeconds, 0);
+    EXPECT_EQ(recorder->maxRecordedDurationSeconds(), 0);
 }
 
 TEST(PelmarRecordLaunchesTest, AuthTokensInTheExtraArgumentsWinOverTheFacadesOwn) {
