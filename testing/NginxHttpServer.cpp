@@ -1,5 +1,7 @@
 #include "testing/NginxHttpServer.h"
 
+#include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace pelmar::test {
@@ -34,10 +36,33 @@ std::vector<NginxRequest> ParseLog(const std::string& text) {
 
 }  // namespace
 
+void NginxHttpServer::RequireBasicAuth(std::string realm, std::string user, std::string password) {
+    basicAuth_ = BasicAuth{std::move(realm), std::move(user), std::move(password)};
+}
+
+std::string NginxHttpServer::Certificate() const {
+    return NginxProcess::ReadFile(root_.parent_path() / "certificate.pem").value_or("");
+}
+
 void NginxHttpServer::Start() {
     const auto& dir = process_.dir();
     root_ = dir / "root";
     std::filesystem::create_directories(root_);
+    if (basicAuth_) {
+        // nginx reads "{PLAIN}" passwords as they stand.
+        std::ofstream(dir / "users")
+                << basicAuth_->user << ":{PLAIN}" << basicAuth_->password << "\n";
+    }
+    if (tls_) {
+        const std::string command =
+                "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                " -addext subjectAltName=IP:127.0.0.1 -keyout '"
+                + (dir / "key.pem").string() + "' -out '" + (dir / "certificate.pem").string()
+                + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("openssl could not make a certificate");
+        }
+    }
     process_.Start([&](uint16_t port) {
         std::ostringstream out;
         out << "http {\n"
@@ -51,8 +76,19 @@ void NginxHttpServer::Start() {
             out << "  " << kind << "_temp_path " << (dir / kind).string() << ";\n";
         }
         out << "  server {\n"
-            << "    listen 127.0.0.1:" << port << ";\n"
+            << "    listen 127.0.0.1:" << port << (tls_ ? " ssl" : "") << ";\n"
             << "    root " << root_.string() << ";\n";
+        if (tls_) {
+            out << "    ssl_certificate " << (dir / "certificate.pem").string() << ";\n"
+                << "    ssl_certificate_key " << (dir / "key.pem").string() << ";\n";
+        }
+        if (basicAuth_) {
+            out << "    location /private/ {\n"
+                << "      alias " << root_.string() << "/;\n"
+                << "      auth_basic \"" << basicAuth_->realm << "\";\n"
+                << "      auth_basic_user_file " << (dir / "users").string() << ";\n"
+                << "    }\n";
+        }
         if (slowBytesPerSecond_) {
             out << "    location /slow/ {\n"
                 << "      alias " << root_.string() << "/;\n"
@@ -65,7 +101,7 @@ void NginxHttpServer::Start() {
 }
 
 std::string NginxHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port()) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port()) + path;
 }
 
 std::vector<NginxRequest> NginxHttpServer::requests() const {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,12 @@
 // time and size), Last-Modified and "Accept-Ranges: bytes". When made with a rate, the same
 // files are also served under "/slow/" at that many bytes per second. Every answered request is
 // written to an access log that requests() reads.
+// Before Start, RequireBasicAuth puts the same files under "/private/" for one user only, and
+// UseTLS serves everything over HTTPS with a self-signed certificate made by `openssl` at Start.
 // Ownership: owns its NginxProcess (the child process and the folder with root()).
 // Threads: thread-compatible.
-// Errors: std::runtime_error from Start when nginx is missing or does not come up on any of a few
-//     ports.
+// Errors: std::runtime_error from Start when nginx is missing, the certificate cannot be made, or
+//     nginx does not come up on any of a few ports.
 
 namespace pelmar::test {
 
@@ -42,6 +45,16 @@ public:
 
     static bool Available() { return NginxProcess::Available(); }
 
+    // "/private/" answers 401 with `WWW-Authenticate: Basic realm="<realm>"` to anyone but
+    // `user` with `password`.
+    void RequireBasicAuth(std::string realm, std::string user, std::string password);
+
+    // HTTPS with a certificate for 127.0.0.1 that no authority signed.
+    void UseTLS() { tls_ = true; }
+
+    // The certificate (PEM) once started with TLS.
+    std::string Certificate() const;
+
     void Start();
 
     void Stop() { process_.Stop(); }
@@ -51,7 +64,7 @@ public:
     // The served folder (empty before Start); files may be added and replaced at any time.
     const std::filesystem::path& root() const { return root_; }
 
-    // http://127.0.0.1:<port><path>; `path` starts with "/".
+    // http://127.0.0.1:<port><path> (https with TLS); `path` starts with "/".
     std::string Url(const std::string& path) const;
 
     // The requests answered so far, in the order nginx finished them.
@@ -66,7 +79,15 @@ public:
     std::string Log() const { return process_.Log(); }
 
 private:
+    struct BasicAuth {
+        std::string realm;
+        std::string user;
+        std::string password;
+    };
+
     const std::optional<int64_t> slowBytesPerSecond_;
+    std::optional<BasicAuth> basicAuth_;
+    bool tls_ = false;
     NginxProcess process_;
     std::filesystem::path root_;
 };

@@ -11,6 +11,7 @@
 #include "pelmar/imageloader/PelmarRemoteLock.h"
 #include "pelmar/imageloader/PelmarRemoteWeakProxy.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
+#include "pelmar/platform/ui/CairoContext.h"
 
 namespace pelmar {
 namespace {
@@ -68,6 +69,23 @@ TEST(PelmarDecodedImageTest, ForcedDecodeBakesRightOrientationWhileSkipCarriesIt
     EXPECT_EQ(lazy->width(), 48);
     EXPECT_EQ(lazy->orientation(), Orientation::Right);
     EXPECT_EQ(lazy->pointWidth(), 20);
+}
+
+TEST(PelmarDecodedImageTest, AnImageKeptEncodedIsDrawnUpright) {
+    for (const auto& c : image::test::kStoredOrientations) {
+        SCOPED_TRACE(c.name);
+        const auto data = image::test::withExifOrientation(
+                image::test::jpeg(*image::test::storedQuadrants(c, 64, 48)), c.exif);
+        const auto kept = PelmarDecodedImage::decodedImageWithData(data, true);
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(static_cast<int>(kept->orientation()), c.exif);
+        auto target = Bitmap::create(64, 48, {.format = image::PixelFormat::BGRA8});
+        auto context = ui::CairoContext::create(target);
+        ASSERT_TRUE(context);
+        context->drawBitmap(*kept, {0, 0, kept->pointWidth(), kept->pointHeight()});
+        context->flush();
+        EXPECT_EQ(image::test::quadrantMismatch(*target, image::test::kUprightQuadrants), "");
+    }
 }
 
 TEST(PelmarDecodedImageTest, ExifOrientationMapsToImageOrientation) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -90,6 +91,19 @@ TEST_F(PelmarProgressiveImageTest, RendersOnlyProgressiveJPEGsOfKnownLengthWithi
             EXPECT_EQ(renders, 0);
         }
         EXPECT_EQ(image->data(), c.bytes);
+    }
+}
+
+TEST_F(PelmarProgressiveImageTest, AnAnnouncedLengthReservesAtMostTheCap) {
+    // A server may claim any length; only the bytes that really arrive take memory.
+    for (const int64_t announced :
+         {int64_t{-1}, int64_t{0}, int64_t{1} << 40, std::numeric_limits<int64_t>::max()}) {
+        SCOPED_TRACE(announced);
+        auto image = makeImage();
+        image->updateProgressiveImageWithData("first", announced, false);
+        image->updateProgressiveImageWithData(" bytes", announced, false);
+        EXPECT_EQ(image->data(), "first bytes");
+        EXPECT_EQ(image->expectedNumberOfBytes(), announced);
     }
 }
 

@@ -8,9 +8,11 @@
 #include "pelmar/imageloader/PelmarButtonRemoteImage.h"
 #include "pelmar/imageloader/PelmarImageViewRemoteImage.h"
 #include "pelmar/imageloader/PelmarRemoteImageCategory.h"
+#include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageloader/testing/FakeAnimatedImage.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/image/testing/AnimatedGifFixtures.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "testing/ScriptedHttpServer.h"
 
@@ -50,6 +52,7 @@ class PelmarRemoteImageCategoryIntegrationTest : public dispatch::test::MainLoop
 protected:
     void TearDown() override {
         slow.open();
+        rest.open();
         server.stop();
         MainLoopFixture::TearDown();
     }
@@ -68,6 +71,7 @@ protected:
     }
 
     Gate slow;
+    Gate rest;
     test::ScriptedHttpServer server{[this](const test::ScriptedRequest& request) {
         test::ScriptedReply reply;
         reply.headers = {{"Content-Type", "image/png"}};
@@ -76,6 +80,21 @@ protected:
             reply.beforeWrite = [this](std::size_t) { slow.wait(); };
         } else if (request.target.rfind("/fast", 0) == 0) {
             reply.body = picture(2);
+        } else if (request.target.rfind("/progressive", 0) == 0) {
+            static const std::string progressive =
+                    fixtures::jpeg(*fixtures::photo(640, 480), 90, true);
+            reply.headers = {{"Content-Type", "image/jpeg"}};
+            reply.body = progressive;
+            reply.writeSize = progressive.size() / 20 + 1;
+            // The last 30% wait until the test has seen an intermediate image.
+            reply.beforeWrite = [this, size = progressive.size()](std::size_t sent) {
+                if (sent * 10 >= size * 7) {
+                    rest.wait();
+                }
+            };
+        } else if (request.target.rfind("/animated", 0) == 0) {
+            reply.headers = {{"Content-Type", "image/gif"}};
+            reply.body = fixtures::patternGif(8, 8, 3);
         } else {
             reply.status = 404;
             reply.headers = {{"Content-Type", "text/plain"}};
@@ -103,6 +122,10 @@ TEST_F(PelmarRemoteImageCategoryIntegrationTest, ANewLoadReplacesTheOneUnderWay)
     EXPECT_FALSE(second->error());
     EXPECT_EQ(blueAt(imageView->image()), 2);
     EXPECT_FALSE(target->pelmar_downloadImageOperationUUID());
+    // The first load was cancelled with the manager while its answer was still held: no task
+    // of it stays registered.
+    EXPECT_TRUE(dispatch::RunLoop::runUntil(
+            [] { return PelmarRemoteImageManager::sharedImageManager()->taskCount() == 0; }));
 
     // Whatever of the first load still arrives changes nothing.
     slow.open();
@@ -110,6 +133,50 @@ TEST_F(PelmarRemoteImageCategoryIntegrationTest, ANewLoadReplacesTheOneUnderWay)
     dispatch::RunLoop::runUntil([] { return false; }, 0.3);
     EXPECT_EQ(firstCompletions, 0);
     EXPECT_EQ(blueAt(imageView->image()), 2);
+}
+
+TEST_F(PelmarRemoteImageCategoryIntegrationTest, WithTheProgressFlagIntermediateImagesAreShown) {
+    auto imageView = std::make_shared<ui::ImageView>();
+    auto target = PelmarImageViewRemoteImage::create(imageView);
+    target->setPelmar_updateWithProgress(true);
+    const auto placeholder = fixtures::quadrants(2, 2, {3, 0, 0, 255}, {3, 0, 0, 255},
+                                                 {3, 0, 0, 255}, {3, 0, 0, 255});
+    PelmarImageResult result;
+    target->pelmar_setImageFromURL(server.url("/progressive/e.jpg"), placeholder,
+                                   [&](const PelmarImageResult& r) { result = r; });
+    // Before the whole picture has arrived, a partial render replaces the placeholder.
+    ASSERT_TRUE(dispatch::RunLoop::runUntil(
+            [&] { return imageView->image() && imageView->image()->bitmap() != placeholder; }));
+    EXPECT_FALSE(result);
+    EXPECT_EQ(imageView->image()->bitmap()->width(), 640);
+    rest.open();
+    ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return result != nullptr; }));
+    ASSERT_TRUE(result->image());
+    EXPECT_EQ(result->resultType(), PelmarImageResultType::Downloaded);
+    EXPECT_EQ(imageView->image()->bitmap(), result->image());
+}
+
+TEST_F(PelmarRemoteImageCategoryIntegrationTest, AnAnimatedGIFPlaysOnlyInAnAnimatedImageView) {
+    auto animatedView = std::make_shared<PelmarAnimatedImageView>();
+    auto imageView = std::make_shared<ui::ImageView>();
+    const auto animatedTarget = PelmarAnimatedImageViewRemoteImage::create(animatedView);
+    const auto stillTarget = PelmarImageViewRemoteImage::create(imageView);
+    PelmarImageResult animated;
+    PelmarImageResult still;
+    animatedTarget->pelmar_setImageFromURL(server.url("/animated/f.gif"),
+                                           [&](const PelmarImageResult& r) { animated = r; });
+    stillTarget->pelmar_setImageFromURL(server.url("/animated/g.gif"),
+                                        [&](const PelmarImageResult& r) { still = r; });
+    ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return animated && still; }));
+    ASSERT_FALSE(animated->error());
+    ASSERT_TRUE(animatedView->animatedImage());
+    EXPECT_EQ(animatedView->animatedImage(), animated->alternativeRepresentation());
+    EXPECT_EQ(animatedView->animatedImage()->frameCount(), 3u);
+    // A plain image view asks for no animation and shows the first frame.
+    ASSERT_FALSE(still->error());
+    EXPECT_FALSE(still->alternativeRepresentation());
+    ASSERT_TRUE(imageView->image());
+    EXPECT_EQ(imageView->image()->bitmap()->width(), 8);
 }
 
 TEST_F(PelmarRemoteImageCategoryIntegrationTest, WithoutAURLShowsThePlaceholderOrNothing) {

@@ -27,6 +27,12 @@ void PelmarRemoteImageDownloadQueue::setMaxNumberOfConcurrentDownloads(
     scheduleDownloadsIfNeeded();
 }
 
+std::size_t PelmarRemoteImageDownloadQueue::waitingCount() {
+    PelmarRemoteLock::Hold lock(lock_);
+    return highPriorityQueuedOperations_.size() + defaultPriorityQueuedOperations_.size()
+           + lowPriorityQueuedOperations_.size();
+}
+
 std::size_t PelmarRemoteImageDownloadQueue::runningCount() {
     PelmarRemoteLock::Hold lock(lock_);
     return runningTasks_.size();

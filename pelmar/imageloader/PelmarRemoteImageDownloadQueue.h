@@ -63,6 +63,9 @@ public:
     // Tasks started and not yet completed.
     std::size_t runningCount();
 
+    // Tasks waiting for a slot.
+    std::size_t waitingCount();
+
     void lock() PELMAR_ACQUIRE(lock_) { lock_.lock(); }
 
     void unlock() PELMAR_RELEASE(lock_) { lock_.unlock(); }

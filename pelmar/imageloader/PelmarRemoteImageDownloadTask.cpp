@@ -112,7 +112,7 @@ void PelmarRemoteImageDownloadTask::completed(
             // Whether the cut arrived before the answer ended or not, its bytes were dropped.
             restart = true;
             progressImage_.reset();
-        } else if (cancelled) {
+        } else if (cancelled && callbackBlocks_.empty()) {
             return;  // the callers' cancellation already answered them
         } else {
             data = progressImage_ ? progressImage_->data() : std::string();
@@ -120,7 +120,9 @@ void PelmarRemoteImageDownloadTask::completed(
                 final = Error{std::string(kPelmarRemoteImageManagerErrorDomain),
                               kPelmarImageErrorEmptyDownload, ""};
             }
-            retry = !skipRetry && retryStrategy_->shouldRetryWithError(final);
+            // Cancelled with callers left (a refused challenge, a closed session): asking again
+            // would meet the same end.
+            retry = !skipRetry && !cancelled && retryStrategy_->shouldRetryWithError(final);
             if (retry) {
                 progressImage_.reset();
                 retryStrategy_->incrementRetryCount();

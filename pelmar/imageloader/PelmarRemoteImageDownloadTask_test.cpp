@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "pelmar/imageloader/PelmarDecodedImage.h"
+#include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/net/URLError.h"
 #include "testing/NginxHttpServer.h"
@@ -31,7 +32,7 @@ using test::ScriptedHttpServer;
 using test::ScriptedReply;
 using test::ScriptedRequest;
 
-constexpr auto kPatience = std::chrono::seconds(20);
+using test::kPatience;
 
 // What the image manager does for its download tasks: forwards the session's events.
 class Router : public PelmarURLSessionManagerDelegate {
@@ -141,18 +142,7 @@ protected:
     std::future<Result> resultFuture_ = results_.get_future();
 };
 
-// Waits (in real time, for other threads) until `condition` holds.
-template <class F>
-bool eventually(F condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
-}
+using test::eventually;
 
 TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, ResumesFromStoredBytesWithRangeAndIfRange) {
     const std::string body(5000, 'r');

@@ -109,12 +109,15 @@ using PelmarCacheLookupCompletion = std::function<void(
 //     (concurrent: any order, possibly in parallel), or synchronously on the calling main thread
 //     for an immediate answer without kPelmarImageRequestOptionAlwaysAsynchronous; the caller must
 //     then not hold a lock its completion takes. Configuration setters apply asynchronously on
-//     the global queue. The manager lock ("PelmarRemoteImageManager", not recursive) comes before
-//     every task lock and is never held while a caller's block runs.
+//     the global queue. The authentication-challenge handler runs on the session manager's
+//     operation queue (server trust) or on the challenged task's queue. The manager lock
+//     ("PelmarRemoteImageManager", not recursive) comes before every task lock and is never held
+//     while a caller's block or a host handler runs.
 // Errors: completions receive them: transport and HTTP errors unchanged, the codes above in
 //     kPelmarRemoteImageManagerErrorDomain, PelmarUnsupportedURLError() for no usable URL.
 //     Cancelled requests get no completion, except a nearly finished download cancelled with
-//     storeResumeData, which keeps running for its callers.
+//     storeResumeData, which keeps running for its callers. A challenge the host's handler
+//     cancels ends the download with net::kURLErrorCancelled, without retries.
 class PelmarRemoteImageManager : public PelmarURLSessionManagerDelegate,
                                  public std::enable_shared_from_this<PelmarRemoteImageManager> {
     struct Private {};
@@ -125,6 +128,12 @@ public:
     // Receives the outgoing request and returns the request to send.
     using RequestConfigurationHandler = std::function<net::URLRequest(const net::URLRequest&)>;
     using RetryStrategyCreationBlock = std::function<std::unique_ptr<PelmarRequestRetryStrategy>()>;
+    // Answers a server's challenge by calling the completion once (from any thread); `task` is
+    // null for server trust.
+    using AuthenticationChallengeHandler =
+            std::function<void(const PelmarDataTask& task,
+                               const net::URLAuthenticationChallenge& challenge,
+                               net::URLSessionChallengeCompletion completion)>;
     using SetterCompletion = std::function<void()>;
 
     // Without a session configuration: requests time out after 30 s of silence. Without a
@@ -291,6 +300,10 @@ public:
     // be empty) runs there.
     void setValueForHTTPHeaderField(std::optional<std::string> value, std::string field);
     void setRequestConfiguration(RequestConfigurationHandler handler);
+    // Without a handler, challenges get default handling (a 401 is the answer, an untrusted
+    // certificate fails the download).
+    void setAuthenticationChallenge(AuthenticationChallengeHandler handler,
+                                    SetterCompletion completion = {});
     void setMaxNumberOfConcurrentOperations(unsigned maximum, SetterCompletion completion = {});
     void setMaxNumberOfConcurrentDownloads(unsigned maximum, SetterCompletion completion = {});
     void setEstimatedRemainingTimeThresholdForProgressiveDownloads(
@@ -358,6 +371,10 @@ public:
                             const PelmarDataTask& task) override;
     void didCollectMetrics(const net::URLSessionTaskMetrics& metrics,
                            const std::string& url) override;
+    // Calls the host's handler (taken under the lock, called without it), or default handling.
+    void didReceiveAuthenticationChallenge(const net::URLAuthenticationChallenge& challenge,
+                                           const PelmarDataTask& task,
+                                           net::URLSessionChallengeCompletion completion) override;
 
 private:
     struct Request;
@@ -385,7 +402,8 @@ private:
 
     // Answers a memory hit of an entry already decoded, with the entry's shared result; false
     // (nothing done) when the entry needs the general path: no completion, no decoded image yet,
-    // or an alternate-representation provider that may apply.
+    // or an alternate-representation provider that may apply (a host's provider, or the built-in
+    // one for an animated GIF).
     bool answerDecodedMemoryHit(PelmarRemoteImageMemoryContainer& entry,
                                 PelmarImageRequestOptions options,
                                 const PelmarImageCompletion& completion);
@@ -419,6 +437,9 @@ private:
     const std::shared_ptr<dispatch::Queue> mainQueue_;
     PelmarSpeedRecorder& speedRecorder_;
     const std::shared_ptr<PelmarRemoteImageCaching> cache_;
+    // True when provider_ is the manager's own PelmarAlternateRepresentationProvider, which
+    // answers animated GIFs only.
+    const bool hasBuiltInProvider_;
     const std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider_;
     net::URLSessionConfiguration sessionConfiguration_;
     bool diskCacheTTLIsEnabled_ = false;
@@ -437,6 +458,7 @@ private:
     PelmarSize maxProgressiveRenderSize_ PELMAR_GUARDED_BY(lock_);
     RetryStrategyCreationBlock retryStrategyCreationBlock_ PELMAR_GUARDED_BY(lock_);
     MetricsCallback metricsCallback_ PELMAR_GUARDED_BY(lock_);
+    AuthenticationChallengeHandler authenticationChallengeHandler_ PELMAR_GUARDED_BY(lock_);
     RequestConfigurationHandler requestConfigurationHandler_ PELMAR_GUARDED_BY(lock_);
     net::HTTPHeaderFields httpHeaderFields_ PELMAR_GUARDED_BY(lock_);
     std::unordered_map<std::string, std::shared_ptr<PelmarRemoteImageTask>> tasks_

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <future>
 #include <initializer_list>
 #include <mutex>
@@ -19,8 +20,10 @@
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
+#include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/image/testing/AnimatedGifFixtures.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/net/URLError.h"
 #include "testing/Matchers.h"
@@ -30,221 +33,14 @@
 namespace pelmar {
 namespace {
 
+using test::bestQuality;
+using test::Collector;
+using test::eventually;
+using test::Gate;
 using test::IsError;
-using test::ScriptedHttpServer;
-using test::ScriptedReply;
-using test::ScriptedRequest;
-
-constexpr auto kPatience = std::chrono::seconds(20);
-
-const std::string& picture() {
-    static const std::string bytes = image::test::jpeg(*image::test::photo(64, 48));
-    return bytes;
-}
-
-// Results of completions, in arrival order, with the queue each one ran on.
-class Collector {
-public:
-    PelmarImageCompletion completion() {
-        return [this](const PelmarImageResult& result) {
-            const auto queue = dispatch::Queue::current();
-            std::lock_guard lock(mutex_);
-            results_.push_back(result);
-            queues_.push_back(queue ? queue->label() : std::string());
-            changed_.notify_all();
-        };
-    }
-
-    // Waits until `count` results arrived; false after kPatience.
-    bool waitFor(std::size_t count) {
-        return waitUntil([&](const std::vector<PelmarImageResult>& results) {
-            return results.size() >= count;
-        });
-    }
-
-    // Waits until `condition` holds for the results so far; false after kPatience.
-    template <class Condition>
-    bool waitUntil(Condition condition) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return condition(results_); });
-    }
-
-    std::vector<PelmarImageResult> results() {
-        std::lock_guard lock(mutex_);
-        return results_;
-    }
-
-    std::vector<std::string> queues() {
-        std::lock_guard lock(mutex_);
-        return queues_;
-    }
-
-    PelmarImageResult only() {
-        EXPECT_TRUE(waitFor(1)) << "no completion";
-        const auto all = results();
-        EXPECT_EQ(all.size(), 1u);
-        return all.empty() ? nullptr : all.front();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<PelmarImageResult> results_;
-    std::vector<std::string> queues_;
-};
-
-// The highest rendered quality among `results`; 0 when there are none.
-double bestQuality(const std::vector<PelmarImageResult>& results) {
-    double best = 0;
-    for (const auto& result : results) {
-        best = std::max(best, result->renderedImageQuality());
-    }
-    return best;
-}
-
-// Polls `condition` until it holds; false after kPatience.
-template <class Condition>
-bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
-}
-
-// A gate that a server answer or an operation waits at until the test opens it.
-class Gate {
-public:
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-    void close() {
-        std::lock_guard lock(mutex_);
-        open_ = false;
-    }
-
-    void wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, kPatience, [&] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-};
-
-class PelmarRemoteImageManagerIntegrationTest : public dispatch::test::MainLoopFixture {
-protected:
-    void SetUp() override {
-        MainLoopFixture::SetUp();
-        manager_ = makeManager();
-    }
-
-    void TearDown() override {
-        gate_.open();
-        manager_.reset();
-        server_.stop();
-        MainLoopFixture::TearDown();
-    }
-
-    std::shared_ptr<PelmarRemoteImageManager> makeManager(
-            std::shared_ptr<PelmarRemoteImageCaching> cache = nullptr,
-            PelmarRemoteImageManagerConfiguration configuration = {}) {
-        return PelmarRemoteImageManager::create(std::nullopt, nullptr, std::move(cache),
-                                                configuration, recorder_);
-    }
-
-    // Served paths: "/held/..." waits at gate_, "/broken..." is not an image, "/missing..." is
-    // a 404, "/slow..." trickles out, "/progressive..." is a progressive JPEG paced by its
-    // renders, anything else is the picture.
-    ScriptedReply answer(const ScriptedRequest& request) {
-        ScriptedReply reply;
-        reply.headers = {{"Content-Type", "image/jpeg"}};
-        reply.body = picture();
-        if (request.target.rfind("/held", 0) == 0) {
-            reply.beforeWrite = [this](std::size_t) { gate_.wait(); };
-        } else if (request.target.rfind("/broken", 0) == 0) {
-            reply.body = "not an image at all";
-        } else if (request.target.rfind("/missing", 0) == 0) {
-            reply.status = 404;
-            reply.headers = {{"Content-Type", "text/html"}};
-            reply.body = "gone";
-        } else if (request.target.rfind("/progressive", 0) == 0) {
-            static const std::string progressive =
-                    image::test::jpeg(*image::test::photo(640, 480), 90, true);
-            reply.body = progressive;
-            reply.writeSize = progressive.size() / 20 + 1;
-            // Paced by the client's renders, whatever the load: past 40% the rest waits for a
-            // first render, past 70% for one of at least the 0.65 threshold.
-            reply.beforeWrite = [this, size = progressive.size()](std::size_t sent) {
-                if (sent * 10 >= size * 7) {
-                    progressiveRenders_.waitUntil(
-                            [](const auto& results) { return bestQuality(results) >= 0.65; });
-                } else if (sent * 10 >= size * 4) {
-                    progressiveRenders_.waitFor(1);
-                }
-            };
-        } else if (request.target.rfind("/slow", 0) == 0) {
-            // Slow as the client measures it whatever the load: the parts after the first wait
-            // until the client reported the first one, then come 50 ms apart, so its first and
-            // last bytes are at least that far apart (timed by a busy client, the whole picture
-            // could otherwise seem to arrive at once).
-            reply.writeSize = 500;
-            reply.beforeWrite = [this](std::size_t sent) {
-                if (sent > 0) {
-                    slowFirstPartReceived_.wait();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                }
-            };
-        }
-        return reply;
-    }
-
-    std::size_t hits(const std::string& path) {
-        std::size_t count = 0;
-        for (const auto& request : server_.requests()) {
-            count += request.target == path ? 1 : 0;
-        }
-        return count;
-    }
-
-    // Waits until the manager's queue has nothing left to run.
-    void settle(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
-        manager->concurrentOperationQueue()->waitUntilAllOperationsAreFinished();
-    }
-
-    // Waits until every task of the manager has been answered.
-    void finish(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
-        // Queued registrations count among the cancellation records until they run.
-        EXPECT_TRUE(eventually(
-                [&] { return manager->taskCount() == 0 && manager->canceledTaskCount() == 0; }));
-        settle(manager);
-    }
-
-    // Downloads `path` so that its image is in the memory cache.
-    void prime(const std::string& path) {
-        Collector collector;
-        manager_->downloadImageWithURL(server_.url(path), collector.completion());
-        ASSERT_TRUE(collector.only()->image());
-        settle(manager_);
-    }
-
-    PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
-    Gate gate_;
-    // Opened once a client reported bytes of a "/slow..." answer.
-    Gate slowFirstPartReceived_;
-    // Intermediate renders of "/progressive..." downloads, which pace the server's answer.
-    Collector progressiveRenders_;
-    ScriptedHttpServer server_{[this](const ScriptedRequest& request) { return answer(request); }};
-    std::shared_ptr<PelmarRemoteImageManager> manager_;
-};
+using test::kPatience;
+using test::PelmarRemoteImageManagerIntegrationTest;
+using test::picture;
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, NoUsableURLIsAnsweredAtOnceOnTheMainThread) {
     for (const std::optional<std::string>& url :
@@ -352,6 +148,10 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, MemoryHitsAnswerInsideTheCallOnl
     EXPECT_EQ(now.results()[0]->resultType(), PelmarImageResultType::MemoryHit);
     EXPECT_EQ(now.results()[0]->requestDuration(), 0);
     EXPECT_TRUE(now.results()[0]->image());
+    // Later hits of the decoded entry answer with the same result, built once.
+    manager_->downloadImageWithURL(server_.url("/a.jpg"), now.completion());
+    ASSERT_EQ(now.results().size(), 2u);
+    EXPECT_EQ(now.results()[1], now.results()[0]);
 
     Collector later;
     EXPECT_EQ(manager_->downloadImageWithURL(server_.url("/a.jpg"),
@@ -369,6 +169,28 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, MemoryHitsAnswerInsideTheCallOnl
     EXPECT_EQ(elsewhere.only()->resultType(), PelmarImageResultType::MemoryHit);
     EXPECT_EQ(elsewhere.queues()[0], "PelmarRemoteImageManagerCallbackQueue");
     EXPECT_EQ(hits("/a.jpg"), 1u);
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, MemoryHitsOfAnAnimatedGIFStayAnimations) {
+    const std::string animated = image::test::patternGif(8, 8, 3);
+    auto entry = std::make_shared<PelmarRemoteImageMemoryContainer>();
+    {
+        PelmarRemoteLock::Hold lock(entry->lock);
+        entry->data = std::make_shared<const std::string>(animated);
+        entry->image = image::Bitmap::create(8, 8);
+    }
+    manager_->cache()->setObjectInMemory(entry, "http://h/a.gif", 1);
+    for (const auto options : {kPelmarImageRequestOptionNone, kPelmarImageRequestOptionNone,
+                               kPelmarImageRequestOptionNoAlternateRepresentation}) {
+        SCOPED_TRACE(options);
+        Collector hit;
+        manager_->downloadImageWithURL("http://h/a.gif", options, hit.completion());
+        ASSERT_EQ(hit.results().size(), 1u);
+        EXPECT_EQ(hit.results()[0]->resultType(), PelmarImageResultType::MemoryHit);
+        const bool still = options == kPelmarImageRequestOptionNoAlternateRepresentation;
+        EXPECT_EQ(hit.results()[0]->alternativeRepresentation() != nullptr, !still);
+        EXPECT_EQ(hit.results()[0]->image() != nullptr, still);
+    }
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, PrefetchesGetAUUIDEachAndNeverComplete) {
@@ -543,6 +365,32 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, DataURLsAreAnsweredFromTheirCont
     ASSERT_EQ(collector.results().size(), 1u);
     EXPECT_EQ(collector.results()[0]->resultType(), PelmarImageResultType::MemoryHit);
     EXPECT_EQ(collector.results()[0]->image()->width(), 8);
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, FileURLsAreReadFromDiskAndCached) {
+    test::TempDir dir;
+    const auto path = dir.path() / "a photo #2.jpg";
+    std::ofstream(path, std::ios::binary) << picture();
+    const std::string url = foundation::fileURLFromPath(path);
+    Collector collector;
+    EXPECT_TRUE(manager_->downloadImageWithURL(url, collector.completion()));
+    const auto result = collector.only();
+    ASSERT_TRUE(result->image()) << *result->error();
+    EXPECT_EQ(result->image()->width(), 64);
+    EXPECT_EQ(result->resultType(), PelmarImageResultType::Downloaded);
+    settle(manager_);
+    Collector hit;
+    manager_->downloadImageWithURL(url, hit.completion());
+    ASSERT_EQ(hit.results().size(), 1u);
+    EXPECT_EQ(hit.results()[0]->resultType(), PelmarImageResultType::MemoryHit);
+
+    // A missing file is retried like any transfer error (after 1, 4 and 16 s) unless told not to.
+    Collector missing;
+    manager_->downloadImageWithURL(foundation::fileURLFromPath(dir.path() / "gone.jpg"),
+                                   kPelmarImageRequestOptionNoRetry, missing.completion());
+    EXPECT_THAT(missing.only()->error(),
+                IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
+    EXPECT_TRUE(server_.requests().empty());
 }
 
 // A basic cache whose memory writes of processed images wait for a caller's answer.
@@ -778,9 +626,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProgressiveDownloadsSendAFewInte
     const auto uuid = manager_->downloadImageWithURL(
             server_.url("/progressive.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault,
             progressiveRenders_.completion(), nullptr, collector.completion());
-    const auto answer = collector.only();
-    ASSERT_TRUE(answer && answer->image());
-    EXPECT_EQ(answer->image()->width(), 640);
+    EXPECT_EQ(collector.only()->image()->width(), 640);
     finish(manager_);
     const auto intermediate = progressiveRenders_.results();
     // A render by 45% and one at 65% or more are due by the pacing; the three thresholds allow

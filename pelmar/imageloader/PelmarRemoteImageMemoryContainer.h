@@ -26,6 +26,8 @@ public:
     // by the first hit, then published by `hasMemoryHitResult` (release) and never changed
     // again, so that hits that see the flag (acquire) read it without the lock or a copy.
     PelmarImageResult memoryHitResult;
+    // Whether `data` is an animated GIF, set with memoryHitResult and published by the same flag.
+    bool dataIsAnimatedGIF = false;
     std::atomic<bool> hasMemoryHitResult{false};
 };
 

@@ -117,6 +117,41 @@ void PelmarURLSessionManager::didFinishCollectingMetrics(
     }
 }
 
+void PelmarURLSessionManager::didReceiveChallenge(net::URLSession&,
+                                                  const std::shared_ptr<net::URLSessionTask>& task,
+                                                  const net::URLAuthenticationChallenge& challenge,
+                                                  net::URLSessionChallengeCompletion completion) {
+    const auto answerDefault = [](const net::URLSessionChallengeCompletion& done) {
+        done(net::URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+    };
+    if (challenge.protectionSpace.authenticationMethod
+        == net::URLAuthenticationMethod::ServerTrust) {
+        if (auto target = delegate()) {
+            target->didReceiveAuthenticationChallenge(challenge, nullptr, std::move(completion));
+        } else {
+            answerDefault(completion);
+        }
+        return;
+    }
+    // A task without a queue is not ignored here as its other events are: unanswered, it would
+    // wait for ever.
+    const auto queue = task ? queueFor(task->taskIdentifier()) : nullptr;
+    if (!queue) {
+        answerDefault(completion);
+        return;
+    }
+    std::weak_ptr<PelmarURLSessionManager> weak = weak_from_this();
+    queue->async([weak, task, challenge, completion = std::move(completion), answerDefault] {
+        const auto self = weak.lock();
+        const auto target = self ? self->delegate() : nullptr;
+        if (target) {
+            target->didReceiveAuthenticationChallenge(challenge, task, completion);
+        } else {
+            answerDefault(completion);
+        }
+    });
+}
+
 void PelmarURLSessionManager::didCompleteWithError(net::URLSession& /*session*/,
                                                    const std::shared_ptr<net::URLSessionTask>& task,
                                                    const std::optional<Error>& error) {

@@ -34,6 +34,16 @@ public:
     virtual void didReceiveResponse(const std::shared_ptr<const net::HTTPURLResponse>& /*response*/,
                                     const PelmarDataTask& /*task*/) {}
 
+    // A server's challenge. `task` is null for a server-trust challenge, which concerns the
+    // connection rather than one task. `completion` must be called once, from any thread; the
+    // task waits until then. The default performs default handling.
+    virtual void didReceiveAuthenticationChallenge(
+            const net::URLAuthenticationChallenge& /*challenge*/,
+            const PelmarDataTask& /*task*/,
+            net::URLSessionChallengeCompletion completion) {
+        completion(net::URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+    }
+
     // After the task's completion block has run.
     virtual void didCompleteTask(const PelmarDataTask& /*task*/,
                                  const std::optional<Error>& /*error*/) {}
@@ -43,8 +53,8 @@ public:
 // its events into calls of its own delegate, keeps one completion block per data task, turns HTTP
 // statuses of 400 and above into PelmarURLErrorDomain errors (code = status, message "HTTP Error
 // Response."; a 404 whose content type holds "image" is a success) and hands every finished
-// transfer's metrics to the shared speed recorder. Data tasks are made suspended; the download
-// queue starts them.
+// transfer's metrics to the shared speed recorder, and hands the session's authentication
+// challenges to its delegate. Data tasks are made suspended; the download queue starts them.
 // Ownership: made by create() and held by shared_ptr; owns its session (the session refers to it
 //     weakly); refers to its delegate weakly. Blocks queued for a task hold it weakly.
 // Threads: thread-safe. Session events arrive one at a time on "PelmarURLSessionManager Operation
@@ -109,6 +119,13 @@ public:
     void didFinishCollectingMetrics(net::URLSession& session,
                                     const std::shared_ptr<net::URLSessionTask>& task,
                                     const net::URLSessionTaskMetrics& metrics) override;
+
+    // Server trust at once (with no task), others on the task's queue; default handling when
+    // there is no delegate or the task is gone.
+    void didReceiveChallenge(net::URLSession& session,
+                             const std::shared_ptr<net::URLSessionTask>& task,
+                             const net::URLAuthenticationChallenge& challenge,
+                             net::URLSessionChallengeCompletion completion) override;
 
     void didCompleteWithError(net::URLSession& session,
                               const std::shared_ptr<net::URLSessionTask>& task,

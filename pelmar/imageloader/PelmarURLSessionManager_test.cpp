@@ -370,5 +370,28 @@ TEST_F(PelmarRemoteImageDownloadQueueIntegrationTest, PriorityChangeMovesOnlyWai
     EXPECT_THAT(held_.arrived(4), ElementsAre("/run", "/Y", "/Z", "/X"));
 }
 
+TEST_F(PelmarRemoteImageDownloadQueueIntegrationTest, APriorityChangeTakesASlotThatIsFree) {
+    queue_->setMaxNumberOfConcurrentDownloads(1);
+    add("/first", kPelmarRemoteImageManagerPriorityDefault);
+    const auto moved = add("/moved", kPelmarRemoteImageManagerPriorityLow);
+    const auto left = add("/left", kPelmarRemoteImageManagerPriorityLow);
+    held_.arrived(1);
+    // Taken out of the waiting list, a task is not started by a slot that frees up...
+    ASSERT_TRUE(queue_->removeDownloadTaskFromQueue(moved));
+    ASSERT_TRUE(queue_->removeDownloadTaskFromQueue(left));
+    queue_->setMaxNumberOfConcurrentDownloads(2);
+    EXPECT_EQ(queue_->runningCount(), 1u);
+    // ...but the priority change that puts it back hands it that slot at once.
+    queue_->setQueuePriority(kPelmarRemoteImageManagerPriorityHigh, moved, true);
+    EXPECT_EQ(queue_->runningCount(), 2u);
+    EXPECT_THAT(held_.arrived(2), ElementsAre("/first", "/moved"));
+    // Without being asked to, a change puts back no task that neither waits nor runs.
+    queue_->setQueuePriority(kPelmarRemoteImageManagerPriorityHigh, left);
+    EXPECT_EQ(left->state(), net::URLSessionTask::State::Suspended);
+    left->cancel();
+    held_.release("/first");
+    held_.release("/moved");
+}
+
 }  // namespace
 }  // namespace pelmar

@@ -9,6 +9,7 @@
 #include "pelmar/imageviewer/internal/LivePhotoView.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/ui/ActivityViewController.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
@@ -41,9 +42,10 @@ ui::Rect aspectFit(const PelmarImage& image, ui::Rect bounds) {
             .value_or(bounds);
 }
 
-// An absolute file path becomes a file URL; anything else is taken as a URL.
+// An absolute file path becomes a file URL (percent-encoded, so blanks, "%" and "#" stay part of
+// the path); anything else is taken as a URL.
 std::string urlOfString(const std::string& text) {
-    return !text.empty() && text.front() == '/' ? "file://" + text : text;
+    return !text.empty() && text.front() == '/' ? foundation::fileURLFromPath(text) : text;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "pelmar/core/Pelmar.h"
@@ -14,6 +15,7 @@
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "testing/App.h"
 #include "testing/ScriptedHttpServer.h"
+#include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
@@ -128,6 +130,21 @@ TEST_F(PelmarImageViewControllerIntegrationTest, ShowImageOpensPagesOfJpegGifAnd
     ASSERT_TRUE(loaded(*dataPage));
     EXPECT_EQ(dataPage->imgLoaded()->width(), 16);
     EXPECT_FALSE(viewer->pagerVC()->swipe(ui::PageViewController::NavigationDirection::Forward));
+}
+
+TEST_F(PelmarImageViewControllerIntegrationTest, ShowImageOpensALocalFile) {
+    test::TempDir dir;
+    // Blanks, "%" and "#" are part of a path, not of a URL's syntax.
+    const auto path = dir.path() / "my photos #1 100%.jpg";
+    std::ofstream(path, std::ios::binary) << fixtures::jpeg(*fixtures::photo(120, 90));
+    app.sdk()->showImage(Pelmar::ImagePaths{{path.string()}});
+    auto viewer = shownViewer();
+    ASSERT_TRUE(viewer);
+    auto page = pageOnScreen(*viewer);
+    ASSERT_TRUE(loaded(*page));
+    EXPECT_EQ(page->imgLoaded()->width(), 120);
+    EXPECT_FALSE(app.shownAlert());
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(PelmarImageViewControllerIntegrationTest, ShowImageOfTokensLoadsTheirServiceImages) {

@@ -13,6 +13,9 @@
 #include "pelmar/platform/av/testing/TestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/image/PictureCodec.h"
+#include "pelmar/platform/image/testing/ImageFixtures.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/ImagePickerController.h"
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
 #include "pelmar/platform/ui/TransitionContext.h"
@@ -191,6 +194,36 @@ TEST(PelmarSystemCameraTest, AMovieWaitingForItsUploadIsNotReplacedByThePlayOrTr
     ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 1; }, 60));
     ASSERT_EQ(app.emulator.uploads().size(), 1U);
     EXPECT_EQ(app.emulator.uploads()[0].sha256, cameraMovie);
+}
+
+TEST(PelmarSystemCameraTest, APickedPortraitPhotoIsUploadedUpright) {
+    test::RecorderServiceApp app;
+    app.standardDevices();
+    auto picker = openCamera(app);
+    ASSERT_NE(picker, nullptr);
+    // A photo stored as a camera held upright stores it (64x48 pixels to be turned right), handed
+    // over as the picker's library source hands a picked file over.
+    const auto& right = image::test::kStoredOrientations[5];
+    ASSERT_EQ(right.exif, 6);
+    const auto file = Sandbox::temporaryDirectory() / "portrait.jpg";
+    std::ofstream(file, std::ios::binary) << image::test::withExifOrientation(
+            image::test::jpeg(*image::test::storedQuadrants(right, 48, 64)), right.exif);
+    ui::ImagePickerMediaInfo info;
+    info.mediaType = "public.image";
+    info.originalImage = ui::Image::fromFile(file);
+    ASSERT_TRUE(info.originalImage);
+    app.facade->imagePickerController(*picker, info);
+    ASSERT_TRUE(app.runUntil([&] { return app.uploads->count("uploadProcessed") == 1; }, 60));
+    closeCameraAndSettle(app);
+    ASSERT_EQ(app.emulator.uploads().size(), 1U);
+    std::ifstream in(app.emulator.uploads()[0].storedFile, std::ios::binary);
+    const std::string stored((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    const auto uploaded = image::PictureCodec::decode(stored);
+    ASSERT_TRUE(uploaded);
+    EXPECT_EQ(uploaded->width(), 48);
+    EXPECT_EQ(uploaded->height(), 64);
+    EXPECT_EQ(image::test::quadrantMismatch(*uploaded, image::test::kUprightQuadrants, 60), "");
 }
 
 }  // namespace

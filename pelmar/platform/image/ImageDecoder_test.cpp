@@ -16,42 +16,22 @@ namespace {
 
 using test::Colour;
 
-constexpr Colour kRed{0, 0, 255, 255};
-constexpr Colour kGreen{0, 255, 0, 255};
-constexpr Colour kBlue{255, 0, 0, 255};
-constexpr Colour kWhite{255, 255, 255, 255};
+using test::kBlue;
+using test::kGreen;
+using test::kRed;
+using test::kWhite;
 
 // Checks the colour at the middle of each quadrant (JPEG is lossy: within 40 per channel).
 void expectQuadrants(const Bitmap& bitmap, const std::array<Colour, 4>& expected) {
-    const int w = bitmap.width();
-    const int h = bitmap.height();
-    const std::array<std::pair<int, int>, 4> centres{
-            {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}}};
-    static const char* const kNames[] = {"top-left", "top-right", "bottom-left", "bottom-right"};
-    for (int i = 0; i < 4; ++i) {
-        const uint8_t* p = bitmap.pixel(centres[i].first, centres[i].second);
-        for (int c = 0; c < 4; ++c) {
-            EXPECT_NEAR(p[c], expected[i][c], 40) << kNames[i] << " channel " << c;
-        }
-    }
+    EXPECT_EQ(test::quadrantMismatch(bitmap, expected), "");
 }
 
-struct OrientationCase {
-    const char* name;
-    int exif;
-    bool swapsSides;
-    // The quadrants as a camera stores them, given an upright picture of red (top-left), green
-    // (top-right), blue (bottom-left) and white (bottom-right).
-    std::array<Colour, 4> stored;
-};
-
-class ImageDecoderOrientationTest : public ::testing::TestWithParam<OrientationCase> {};
+class ImageDecoderOrientationTest : public ::testing::TestWithParam<test::StoredOrientation> {};
 
 TEST_P(ImageDecoderOrientationTest, TurnsStoredPixelsUpright) {
     const auto& c = GetParam();
-    const int w = c.swapsSides ? 32 : 64;
-    const int h = c.swapsSides ? 64 : 32;
-    const auto stored = test::quadrants(w, h, c.stored[0], c.stored[1], c.stored[2], c.stored[3]);
+    const auto stored = test::storedQuadrants(c, 64, 32);
+    const int w = stored->width();
     for (bool bigEndian : {false, true}) {
         SCOPED_TRACE(bigEndian ? "MM" : "II");
         const auto data = test::withExifOrientation(test::jpeg(*stored), c.exif, bigEndian);
@@ -62,7 +42,7 @@ TEST_P(ImageDecoderOrientationTest, TurnsStoredPixelsUpright) {
         EXPECT_EQ(result.bitmap->width(), 64);
         EXPECT_EQ(result.bitmap->height(), 32);
         EXPECT_EQ(result.bitmap->orientation(), Orientation::Up);
-        expectQuadrants(*result.bitmap, {kRed, kGreen, kBlue, kWhite});
+        expectQuadrants(*result.bitmap, test::kUprightQuadrants);
 
         const auto kept = ImageDecoder::decode(data, {.applyOrientation = false});
         ASSERT_TRUE(kept.bitmap);
@@ -72,18 +52,10 @@ TEST_P(ImageDecoderOrientationTest, TurnsStoredPixelsUpright) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        AllEight,
-        ImageDecoderOrientationTest,
-        ::testing::Values(OrientationCase{"Up", 1, false, {kRed, kGreen, kBlue, kWhite}},
-                          OrientationCase{"UpMirrored", 2, false, {kGreen, kRed, kWhite, kBlue}},
-                          OrientationCase{"Down", 3, false, {kWhite, kBlue, kGreen, kRed}},
-                          OrientationCase{"DownMirrored", 4, false, {kBlue, kWhite, kRed, kGreen}},
-                          OrientationCase{"LeftMirrored", 5, true, {kRed, kBlue, kGreen, kWhite}},
-                          OrientationCase{"Right", 6, true, {kGreen, kWhite, kRed, kBlue}},
-                          OrientationCase{"RightMirrored", 7, true, {kWhite, kGreen, kBlue, kRed}},
-                          OrientationCase{"Left", 8, true, {kBlue, kRed, kWhite, kGreen}}),
-        [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(AllEight,
+                         ImageDecoderOrientationTest,
+                         ::testing::ValuesIn(test::kStoredOrientations),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ImageDecoderTest, OrientationOutsideTheExifRangeMeansUp) {
     const auto stored = test::quadrants(64, 32, kRed, kGreen, kBlue, kWhite);

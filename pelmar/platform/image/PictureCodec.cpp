@@ -9,6 +9,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
+#include "pelmar/platform/image/BitmapRedraw.h"
+#include "pelmar/platform/image/ImageDecoder.h"
 #include "pelmar/platform/image/LibavFrames.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 
@@ -43,6 +45,27 @@ AVPixelFormat libavFormat(PixelFormat format) {
 
 Error encodeError(std::string message) {
     return Error{std::string(kImageErrorDomain), kImageErrorEncode, std::move(message)};
+}
+
+// `bitmap` decoded from `bytes`, turned upright by the EXIF orientation the bytes carry (a JPEG's
+// APP1 segment or a PNG's eXIf chunk), so that no reader of the pixels has to.
+std::shared_ptr<Bitmap> upright(std::shared_ptr<Bitmap> bitmap, std::string_view bytes) {
+    const auto header = ImageDecoder::readHeader(bytes);
+    const int stored = header ? header->exifOrientation : 0;
+    if (stored < 2 || stored > 8) {
+        return bitmap;
+    }
+    const auto orientation = static_cast<Orientation>(stored);
+    const bool swap = BitmapRedraw::swapsSides(orientation);
+    auto layout = bitmap->layout();
+    layout.orientation = Orientation::Up;
+    auto turned = Bitmap::create(swap ? bitmap->height() : bitmap->width(),
+                                 swap ? bitmap->width() : bitmap->height(), layout);
+    if (!turned) {
+        return nullptr;
+    }
+    BitmapRedraw::orient(*bitmap, *turned, orientation);
+    return turned;
 }
 
 }  // namespace
@@ -88,7 +111,7 @@ std::shared_ptr<Bitmap> PictureCodec::decode(std::string_view bytes) {
     if (bitmap && id == AV_CODEC_ID_MJPEG) {
         bitmap->setOpaque(true);
     }
-    return bitmap;
+    return bitmap ? upright(std::move(bitmap), bytes) : nullptr;
 }
 
 std::pair<std::optional<std::string>, std::optional<Error>> PictureCodec::encodeJPEG(

@@ -12,7 +12,7 @@
 // PictureCodec: JPEG, PNG and GIF (first frame) bytes to RGBA bitmaps, and bitmaps to JPEG, over
 // libavcodec.
 // Ownership: static functions; decoded bitmaps own their pixels (RGBA, straight alpha, rows
-//     packed).
+//     packed), turned upright by the picture's EXIF orientation (JPEG APP1, PNG eXIf).
 // Threads: thread-safe.
 // Errors: decode() gives null for bytes that are not a picture it can decode; encodeJPEG() gives a
 //     kImageErrorDomain error (kImageErrorEncode) when the encoder fails.

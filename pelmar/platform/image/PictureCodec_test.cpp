@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "pelmar/platform/image/testing/ImageFixtures.h"
+
 namespace pelmar::image {
 namespace {
 
@@ -52,6 +54,34 @@ TEST(PictureCodecTest, RefusesWhatItCannotRead) {
         EXPECT_FALSE(PictureCodec::decode(bytes));
     }
 }
+
+class PictureCodecOrientationTest : public ::testing::TestWithParam<test::StoredOrientation> {};
+
+TEST_P(PictureCodecOrientationTest, JPEGAndPNGComeOutUpright) {
+    const auto& c = GetParam();
+    const auto stored = test::storedQuadrants(c, 64, 48);
+
+    const struct {
+        const char* name;
+        std::string bytes;
+    } files[] = {{"jpeg", test::withExifOrientation(test::jpeg(*stored, 95), c.exif)},
+                 {"png", test::pngWithExifOrientation(test::png(*stored), c.exif, true)}};
+
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const auto decoded = PictureCodec::decode(file.bytes);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->width(), 64);
+        EXPECT_EQ(decoded->height(), 48);
+        EXPECT_EQ(decoded->orientation(), Orientation::Up);
+        EXPECT_EQ(test::quadrantMismatch(*decoded, test::kUprightQuadrants), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEight,
+                         PictureCodecOrientationTest,
+                         ::testing::ValuesIn(test::kStoredOrientations),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace pelmar::image

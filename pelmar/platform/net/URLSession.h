@@ -60,7 +60,9 @@ public:
     // delegate hears everything. All transfers of the process run on one transport thread (a
     // libcurl multi loop), whatever their session: HTTP and HTTPS only, TLS verified, redirects
     // followed (at most 10), no "Expect: 100-continue", an idle time-out (never a limit on the
-    // whole transfer), connections reused across all sessions.
+    // whole transfer), connections reused across all sessions. A data task may also read a
+    // "data:" URL (its own bytes) or a "file:" URL (the file's bytes, status 200; a missing file
+    // gives kURLErrorFileDoesNotExist), without the network.
     Task dataTask(URLRequest request, DataCompletionHandler completion = {});
 
     // Sends the file as the body (its size as Content-Length); the request's own body is ignored.

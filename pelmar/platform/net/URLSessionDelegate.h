@@ -7,6 +7,7 @@
 
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
+#include "pelmar/platform/net/URLAuthenticationChallenge.h"
 #include "pelmar/platform/net/URLSessionTaskMetrics.h"
 
 // URLSessionDelegate: hears the events of the tasks of a session it was given to. Every method is
@@ -50,6 +51,16 @@ public:
     virtual void didFinishCollectingMetrics(URLSession& /*session*/,
                                             const std::shared_ptr<URLSessionTask>& /*task*/,
                                             const URLSessionTaskMetrics& /*metrics*/) {}
+
+    // A server's challenge to the task (for every task, with or without a completion handler).
+    // `completion` must be called once, from any thread; the task waits for it (a cancel() ends
+    // the wait). Later calls are ignored. The default performs default handling at once.
+    virtual void didReceiveChallenge(URLSession& /*session*/,
+                                     const std::shared_ptr<URLSessionTask>& /*task*/,
+                                     const URLAuthenticationChallenge& /*challenge*/,
+                                     URLSessionChallengeCompletion completion) {
+        completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+    }
 
     // The task's end, once; only for tasks made without a completion handler.
     virtual void didCompleteWithError(URLSession& /*session*/,

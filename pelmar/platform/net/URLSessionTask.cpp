@@ -158,6 +158,18 @@ void URLSessionTask::collectMetrics(URLSessionTaskMetrics metrics) {
     });
 }
 
+void URLSessionTask::challenge(URLAuthenticationChallenge challenge,
+                               URLSessionChallengeCompletion completion) {
+    session_->deliver([self = shared_from_this(), challenge = std::move(challenge),
+                       completion = std::move(completion)] {
+        if (auto delegate = self->session_->delegate()) {
+            delegate->didReceiveChallenge(*self->session_, self, challenge, completion);
+        } else {
+            completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+        }
+    });
+}
+
 std::optional<Error> URLSessionTask::receive(const char* data, size_t size) {
     bool toDelegate = false;
     {

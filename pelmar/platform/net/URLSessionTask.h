@@ -10,6 +10,7 @@
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/net/BodySource.h"
 #include "pelmar/platform/net/HTTPURLResponse.h"
+#include "pelmar/platform/net/URLAuthenticationChallenge.h"
 #include "pelmar/platform/net/URLRequest.h"
 #include "pelmar/platform/net/URLSessionTaskMetrics.h"
 #include "pelmar/platform/sync/Mutex.h"
@@ -120,6 +121,10 @@ private:
 
     // Tells the delegate (on the delegate queue, before the end).
     void collectMetrics(URLSessionTaskMetrics metrics);
+
+    // Asks the session's delegate on the delegate queue; without a delegate, answers default
+    // handling. `completion` may run on any thread.
+    void challenge(URLAuthenticationChallenge challenge, URLSessionChallengeCompletion completion);
 
     // Takes answer bytes; an error stops the transfer with it.
     std::optional<Error> receive(const char* data, size_t size);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/net/FileBodySource.h"
 #include "pelmar/platform/net/URLError.h"
@@ -272,7 +273,6 @@ TEST_F(URLSessionIntegrationTest, RequestsThatCannotBeSentFailWithAnError) {
             {"no scheme", "127.0.0.1/x", "GET", {"X", "1"}, kURLErrorBadURL},
             {"empty URL", "", "GET", {"X", "1"}, kURLErrorBadURL},
             {"other scheme", "ftp://127.0.0.1/x", "GET", {"X", "1"}, kURLErrorUnsupportedURL},
-            {"file scheme", "file:///etc/hostname", "GET", {"X", "1"}, kURLErrorUnsupportedURL},
             {"header injection",
              url("/hello"),
              "GET",
@@ -306,6 +306,43 @@ TEST_F(URLSessionIntegrationTest, AnswerLargerThanTheCapFails) {
 
         EXPECT_THAT(outcome.error,
                     test::IsError(kURLErrorDomain, kURLErrorDataLengthExceedsMaximum));
+        EXPECT_FALSE(outcome.data);
+    }
+}
+
+TEST_F(URLSessionIntegrationTest, FileURLsAreReadFromDisk) {
+    const auto path = sandbox_.root() / "a picture #1.jpg";
+    const std::string bytes(300000, 'p');
+    std::ofstream(path, std::ios::binary) << bytes;
+    const auto read = run(URLSession::shared(), URLRequest(foundation::fileURLFromPath(path)));
+    ASSERT_FALSE(read.error) << *read.error;
+    EXPECT_EQ(read.data, bytes);
+    ASSERT_TRUE(read.response);
+    EXPECT_EQ(read.response->statusCode(), 200);
+    EXPECT_TRUE(read.onDelegateQueue);
+
+    auto configuration = URLSessionConfiguration::defaultConfiguration();
+    configuration.maximumResponseBytes = 1000;
+
+    const struct {
+        const char* name;
+        std::shared_ptr<URLSession> session;
+        std::string url;
+        long code;
+    } failures[] = {
+            {"missing", URLSession::shared(),
+             foundation::fileURLFromPath(sandbox_.root() / "gone.jpg"), kURLErrorFileDoesNotExist},
+            {"folder", URLSession::shared(), foundation::fileURLFromPath(sandbox_.root()),
+             kURLErrorFileDoesNotExist},
+            {"over the cap", URLSession::create(configuration), foundation::fileURLFromPath(path),
+             kURLErrorDataLengthExceedsMaximum},
+            {"bad escape", URLSession::shared(), "file:///a%zz.jpg", kURLErrorBadURL},
+    };
+
+    for (const auto& c : failures) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = run(c.session, URLRequest(c.url));
+        EXPECT_THAT(outcome.error, test::IsError(kURLErrorDomain, c.code));
         EXPECT_FALSE(outcome.data);
     }
 }

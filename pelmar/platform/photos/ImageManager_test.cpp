@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "testing/Matchers.h"
@@ -82,6 +85,37 @@ TEST_F(ImageManagerTest, ThumbnailsFitOrFillTheTargetWithoutEnlarging) {
         ASSERT_TRUE(final.image);
         EXPECT_EQ(final.image->width(), c.width);
         EXPECT_EQ(final.image->height(), c.height);
+    }
+}
+
+TEST_F(ImageManagerTest, PicturesComeOutUprightWhateverTheirExifOrientation) {
+    auto manager = std::make_shared<ImageManager>();
+    for (const auto& c : image::test::kStoredOrientations) {
+        const auto stored = image::test::storedQuadrants(c, 64, 48);
+
+        const struct {
+            std::string file;
+            std::string bytes;
+        } files[] = {{std::string(c.name) + ".jpg",
+                      image::test::withExifOrientation(image::test::jpeg(*stored), c.exif)},
+                     {std::string(c.name) + ".png",
+                      image::test::pngWithExifOrientation(image::test::png(*stored), c.exif)}};
+
+        for (const auto& file : files) {
+            SCOPED_TRACE(file.file);
+            std::ofstream(dir_.path() / file.file, std::ios::binary) << file.bytes;
+            const auto asset = add(dir_.path() / file.file);
+            ASSERT_TRUE(asset);
+            EXPECT_EQ(asset->pixelWidth(), 64);
+            EXPECT_EQ(asset->pixelHeight(), 48);
+            const auto deliveries = request(*manager, asset, {64, 48}, ImageContentMode::AspectFit);
+            ASSERT_FALSE(deliveries.empty());
+            const auto& picture = deliveries.back().image;
+            ASSERT_TRUE(picture);
+            EXPECT_EQ(picture->width(), 64);
+            EXPECT_EQ(picture->height(), 48);
+            EXPECT_EQ(image::test::quadrantMismatch(*picture, image::test::kUprightQuadrants), "");
+        }
     }
 }
 

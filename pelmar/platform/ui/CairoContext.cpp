@@ -8,6 +8,8 @@
 #include <numbers>
 #include <vector>
 
+#include "pelmar/platform/image/BitmapRedraw.h"
+
 namespace pelmar::ui {
 
 struct CairoContext::Handles {
@@ -416,10 +418,19 @@ void CairoContext::drawText(const std::string& text, Rect rect, const TextStyle&
     cairo_restore(cr);
 }
 
-void CairoContext::paintBitmap(const image::Bitmap& bitmap, Rect r, const Color* tint) {
+void CairoContext::paintBitmap(const image::Bitmap& stored, Rect r, const Color* tint) {
     if (r.width <= 0 || r.height <= 0) {
         return;
     }
+    // A picture kept as stored (its EXIF orientation not yet applied) is turned upright here.
+    std::shared_ptr<image::Bitmap> turned;
+    if (stored.orientation() != image::Orientation::Up) {
+        turned = image::BitmapRedraw::redraw(stored, stored.orientation());
+        if (!turned) {
+            return;
+        }
+    }
+    const image::Bitmap& bitmap = turned ? *turned : stored;
     const int w = bitmap.width();
     const int h = bitmap.height();
     const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, w);

@@ -31,6 +31,7 @@ public:
 
     static std::shared_ptr<const Image> named(std::string name, const Resources& resources);
 
+    // The pixels come out upright: a JPEG's or PNG's EXIF orientation is applied while decoding.
     static std::shared_ptr<const Image> fromFile(const std::filesystem::path& path);
 
     static std::shared_ptr<const Image> fromBitmap(std::shared_ptr<const image::Bitmap> bitmap);

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/Button.h"
@@ -108,6 +111,30 @@ TEST_F(ImagePickerControllerTest, TappingAPictureHandsItToTheDelegateAndCancelRe
     EXPECT_EQ(root_->presentedViewController(), picker);
     ASSERT_TRUE(screen->cancelButton()->tap());
     EXPECT_EQ(delegate->cancels, 1);
+}
+
+TEST_F(ImagePickerControllerTest, APickedPortraitPhotoArrivesUpright) {
+    // Stored as a camera held upright stores it: 64x48 pixels to be turned right.
+    const auto& right = image::test::kStoredOrientations[5];
+    ASSERT_EQ(right.exif, 6);
+    const auto file = dir_.path() / "portrait.jpg";
+    std::ofstream(file, std::ios::binary) << image::test::withExifOrientation(
+            image::test::jpeg(*image::test::storedQuadrants(right, 48, 64)), right.exif);
+    photos::PhotoLibrary::shared().reset(dir_.path() / "portraits");
+    photos::PhotoLibrary::shared().addAsset({.file = file, .creationDate = 30});
+    auto picker = std::make_shared<ImagePickerController>();
+    auto delegate = std::make_shared<Recorder>();
+    picker->setPickerDelegate(delegate);
+    auto screen = present(picker);
+    ASSERT_TRUE(screen);
+    ASSERT_EQ(screen->itemButtons().size(), 1u);
+    ASSERT_TRUE(screen->itemButtons()[0]->tap());
+    ASSERT_EQ(delegate->picked.size(), 1u);
+    const auto& image = delegate->picked[0].originalImage;
+    ASSERT_TRUE(image);
+    EXPECT_DOUBLE_EQ(image->width(), 48);
+    EXPECT_DOUBLE_EQ(image->height(), 64);
+    EXPECT_EQ(image::test::quadrantMismatch(*image->bitmap(), image::test::kUprightQuadrants), "");
 }
 
 TEST_F(ImagePickerControllerTest, APickedMovieArrivesAsACopyInTheTemporaryFolder) {

@@ -7,6 +7,7 @@
 
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/image/PictureCodec.h"
+#include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/media/PixelBuffer.h"
 #include "pelmar/platform/ui/Resources.h"
 
@@ -52,6 +53,34 @@ TEST(ImageTest, FilesDecodeToABitmapWithSizeInPointsAndScaleFromTheName) {
     EXPECT_EQ(Image::fromFile(sandbox.root()), nullptr);  // a folder
     EXPECT_EQ(Image::named(""), nullptr);
     EXPECT_EQ(Image::named("sun-red")->name(), "sun-red");
+}
+
+TEST(ImageTest, FilesComeOutUprightWhateverTheirExifOrientation) {
+    test::TempSandbox sandbox;
+    for (const auto& c : image::test::kStoredOrientations) {
+        const auto stored = image::test::storedQuadrants(c, 64, 48);
+
+        const struct {
+            const char* file;
+            std::string bytes;
+        } files[] = {{"picture.jpg",
+                      image::test::withExifOrientation(image::test::jpeg(*stored), c.exif)},
+                     {"picture.png",
+                      image::test::pngWithExifOrientation(image::test::png(*stored), c.exif)}};
+
+        for (const auto& file : files) {
+            SCOPED_TRACE(std::string(c.name) + " " + file.file);
+            const auto path = sandbox.root() / file.file;
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << file.bytes;
+            const auto image = Image::fromFile(path);
+            ASSERT_TRUE(image);
+            EXPECT_DOUBLE_EQ(image->width(), 64);
+            EXPECT_DOUBLE_EQ(image->height(), 48);
+            EXPECT_EQ(
+                    image::test::quadrantMismatch(*image->bitmap(), image::test::kUprightQuadrants),
+                    "");
+        }
+    }
 }
 
 TEST(ImageTest, NamedImagesDecodeFromTheResourceFolder) {

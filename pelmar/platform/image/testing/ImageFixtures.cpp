@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -66,7 +67,10 @@ std::string jpeg(const Bitmap& bitmap, int quality, bool progressive) {
     return bytes;
 }
 
-std::string withExifOrientation(const std::string& jpeg, int orientation, bool bigEndian) {
+namespace {
+
+// A TIFF block whose first directory holds a resolution unit and then `orientation`.
+std::string exifTIFF(int orientation, bool bigEndian) {
     std::string tiff;
     const auto u16 = [&](unsigned v) {
         if (bigEndian) {
@@ -101,13 +105,81 @@ std::string withExifOrientation(const std::string& jpeg, int orientation, bool b
     u16(static_cast<unsigned>(orientation));
     u16(0);
     u32(0);
-    const std::string body = std::string("Exif\0\0", 6) + tiff;
+    return tiff;
+}
+
+void appendBigEndian32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out += static_cast<char>(v >> (24 - 8 * i));
+    }
+}
+
+}  // namespace
+
+std::string withExifOrientation(const std::string& jpeg, int orientation, bool bigEndian) {
+    const std::string body = std::string("Exif\0\0", 6) + exifTIFF(orientation, bigEndian);
     const std::size_t length = body.size() + 2;
     std::string segment = "\xFF\xE1";
     segment += static_cast<char>(length >> 8);
     segment += static_cast<char>(length & 0xFF);
     segment += body;
     return jpeg.substr(0, 2) + segment + jpeg.substr(2);
+}
+
+std::string pngWithExifOrientation(const std::string& png, int orientation, bool bigEndian) {
+    const std::string typeAndData = "eXIf" + exifTIFF(orientation, bigEndian);
+    std::string chunk;
+    appendBigEndian32(chunk, static_cast<uint32_t>(typeAndData.size() - 4));
+    chunk += typeAndData;
+    appendBigEndian32(chunk, static_cast<uint32_t>(
+                                     crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()),
+                                           static_cast<uInt>(typeAndData.size()))));
+    // Signature (8), then IHDR: length (4), type (4), 13 bytes of data, CRC (4).
+    constexpr std::size_t kAfterHeader = 8 + 4 + 4 + 13 + 4;
+    return png.substr(0, kAfterHeader) + chunk + png.substr(kAfterHeader);
+}
+
+const std::array<StoredOrientation, 8> kStoredOrientations{{
+        {"Up", 1, false, {kRed, kGreen, kBlue, kWhite}},
+        {"UpMirrored", 2, false, {kGreen, kRed, kWhite, kBlue}},
+        {"Down", 3, false, {kWhite, kBlue, kGreen, kRed}},
+        {"DownMirrored", 4, false, {kBlue, kWhite, kRed, kGreen}},
+        {"LeftMirrored", 5, true, {kRed, kBlue, kGreen, kWhite}},
+        {"Right", 6, true, {kGreen, kWhite, kRed, kBlue}},
+        {"RightMirrored", 7, true, {kWhite, kGreen, kBlue, kRed}},
+        {"Left", 8, true, {kBlue, kRed, kWhite, kGreen}},
+}};
+
+std::shared_ptr<Bitmap> storedQuadrants(const StoredOrientation& orientation,
+                                        int uprightWidth,
+                                        int uprightHeight) {
+    const auto& q = orientation.stored;
+    return orientation.swapsSides ? quadrants(uprightHeight, uprightWidth, q[0], q[1], q[2], q[3])
+                                  : quadrants(uprightWidth, uprightHeight, q[0], q[1], q[2], q[3]);
+}
+
+std::string quadrantMismatch(const Bitmap& bitmap,
+                             const std::array<Colour, 4>& expected,
+                             int tolerance) {
+    const int w = bitmap.width();
+    const int h = bitmap.height();
+    const std::array<std::pair<int, int>, 4> centres{
+            {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}}};
+    static const char* const kNames[] = {"top-left", "top-right", "bottom-left", "bottom-right"};
+    std::string mismatch;
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t* p = bitmap.pixel(centres[i].first, centres[i].second);
+        const bool rgba = bitmap.format() == PixelFormat::RGBA8;
+        const Colour seen{rgba ? p[2] : p[0], p[1], rgba ? p[0] : p[2], p[3]};
+        for (int c = 0; c < 4; ++c) {
+            if (std::abs(seen[c] - expected[i][c]) > tolerance) {
+                mismatch += std::string(kNames[i]) + " channel " + std::to_string(c) + " is "
+                            + std::to_string(seen[c]) + ", not " + std::to_string(expected[i][c])
+                            + "; ";
+            }
+        }
+    }
+    return mismatch;
 }
 
 std::string png(const Bitmap& bitmap) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,45 @@ std::string jpeg(const Bitmap& bitmap, int quality = 90, bool progressive = fals
 // `jpeg` with an EXIF APP1 segment carrying `orientation` inserted after SOI; `bigEndian` picks
 // the "MM" byte order.
 std::string withExifOrientation(const std::string& jpeg, int orientation, bool bigEndian = false);
+
+// A PNG with an eXIf chunk carrying `orientation` inserted after IHDR.
+std::string pngWithExifOrientation(const std::string& png, int orientation, bool bigEndian = false);
+
+// The colours of an upright quadrant picture (quadrants() in this order: top-left, top-right,
+// bottom-left, bottom-right).
+inline constexpr Colour kRed{0, 0, 255, 255};
+inline constexpr Colour kGreen{0, 255, 0, 255};
+inline constexpr Colour kBlue{255, 0, 0, 255};
+inline constexpr Colour kWhite{255, 255, 255, 255};
+inline constexpr std::array<Colour, 4> kUprightQuadrants{kRed, kGreen, kBlue, kWhite};
+
+// One EXIF orientation and the quadrants as a camera stores the upright picture in it.
+struct StoredOrientation {
+    const char* name;
+    int exif;
+    bool swapsSides;
+    std::array<Colour, 4> stored;
+};
+
+// Prints the orientation's name in test output.
+inline void PrintTo(const StoredOrientation& orientation, std::ostream* out) {
+    *out << orientation.name;
+}
+
+// The eight EXIF orientations, 1 to 8.
+extern const std::array<StoredOrientation, 8> kStoredOrientations;
+
+// The bitmap a camera stores, in `orientation`, for an upright uprightWidth x uprightHeight
+// picture of kUprightQuadrants.
+std::shared_ptr<Bitmap> storedQuadrants(const StoredOrientation& orientation,
+                                        int uprightWidth,
+                                        int uprightHeight);
+
+// Empty when the middle of each quadrant of `bitmap` (BGRA8 or RGBA8) is within `tolerance` per
+// channel of `expected` (BGRA quadruples); otherwise what differs.
+std::string quadrantMismatch(const Bitmap& bitmap,
+                             const std::array<Colour, 4>& expected,
+                             int tolerance = 40);
 
 // PNG bytes (RGBA with straight alpha when the bitmap is not opaque, else RGB) of a BGRA bitmap
 // whose colours are premultiplied.

@@ -6,26 +6,41 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/net/URLSessionTask.h"
+#include "pelmar/platform/net/internal/CurlSupport.h"
 #include "pelmar/platform/net/internal/DataURL.h"
+#include "pelmar/platform/net/internal/HTTPChallenge.h"
+#include "pelmar/platform/net/internal/ServerTrust.h"
 
 namespace pelmar::net::internal {
 
 namespace {
+
+// "file:" URLs are read from disk by the transport itself (scheme case-insensitive).
+bool isFileURL(std::string_view url) {
+    return url.size() >= 5 && std::equal(url.begin(), url.begin() + 5, "file:", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
 
 // Bytes libcurl asks the body source for at a time (larger buffers measured slower on loopback:
 // they no longer stay in the CPU cache between the file read and the socket write), and the
@@ -37,138 +52,6 @@ constexpr int kIdlePollMilliseconds = 1000;
 // Longest idle time-out libcurl accepts (it keeps time-outs as milliseconds in an int); longer
 // ones, infinity included, are cut to it.
 constexpr double kMaxTimeoutSeconds = 2'147'483;
-
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-
-struct CurlStringDeleter {
-    void operator()(char* text) const { curl_free(text); }
-};
-
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
-using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
-using CurlString = std::unique_ptr<char, CurlStringDeleter>;
-
-void initializeCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-            std::fputs("pelmar: libcurl could not be initialised\n", stderr);
-            std::abort();
-        }
-    });
-}
-
-bool isTokenChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
-           || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
-bool isToken(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), isTokenChar);
-}
-
-bool isSafeHeaderValue(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-// Why `request` cannot be sent, if it cannot.
-std::optional<Error> checkRequest(const URLRequest& request) {
-    // libcurl takes the URL as a C string: a NUL byte would cut it short.
-    if (request.url.find('\0') != std::string::npos) {
-        return urlError(kURLErrorBadURL, "the URL holds a NUL byte");
-    }
-    UrlHandle url(curl_url());
-    if (!url) {
-        return urlError(kURLErrorUnknown, "out of memory");
-    }
-    if (curl_url_set(url.get(), CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
-        return urlError(kURLErrorBadURL, "cannot parse the URL \"" + request.url + "\"");
-    }
-    char* rawScheme = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_SCHEME, &rawScheme, 0) != CURLUE_OK) {
-        return urlError(kURLErrorBadURL, "the URL \"" + request.url + "\" has no scheme");
-    }
-    const std::string scheme = lowerAscii(CurlString(rawScheme).get());
-    if (scheme != "http" && scheme != "https") {
-        return urlError(kURLErrorUnsupportedURL, "unsupported URL scheme \"" + scheme + "\"");
-    }
-    if (!isToken(request.httpMethod)) {
-        return urlError(kURLErrorBadRequest, "invalid HTTP method \"" + request.httpMethod + "\"");
-    }
-    for (const auto& [name, value] : request.allHTTPHeaderFields) {
-        if (!isToken(name) || !isSafeHeaderValue(value)) {
-            return urlError(kURLErrorBadRequest, "invalid header field \"" + name + "\"");
-        }
-    }
-    return std::nullopt;
-}
-
-Error errorFromCurl(CURLcode code, const char* detail) {
-    // libcurl's detail often ends in its own text for the code already ("Failed to connect to
-    // h port p after 0 ms: Couldn't connect to server"); the code's text is said once.
-    std::string message = curl_easy_strerror(code);
-    if (detail != nullptr && detail[0] != '\0') {
-        const std::string_view more(detail);
-        message = more.find(message) != std::string_view::npos ? std::string(more)
-                                                               : message + ": " + std::string(more);
-    }
-    switch (code) {
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            return urlError(kURLErrorUnsupportedURL, std::move(message));
-        case CURLE_URL_MALFORMAT:
-            return urlError(kURLErrorBadURL, std::move(message));
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return urlError(kURLErrorCannotFindHost, std::move(message));
-        case CURLE_COULDNT_CONNECT:
-            return urlError(kURLErrorCannotConnectToHost, std::move(message));
-        case CURLE_OPERATION_TIMEDOUT:
-            return urlError(kURLErrorTimedOut, std::move(message));
-        case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR:
-        case CURLE_PARTIAL_FILE:
-        case CURLE_GOT_NOTHING:
-            return urlError(kURLErrorNetworkConnectionLost, std::move(message));
-        case CURLE_TOO_MANY_REDIRECTS:
-            return urlError(kURLErrorHTTPTooManyRedirects, std::move(message));
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_HTTP2:
-        case CURLE_HTTP2_STREAM:
-        case CURLE_BAD_CONTENT_ENCODING:
-            return urlError(kURLErrorBadServerResponse, std::move(message));
-        case CURLE_PEER_FAILED_VERIFICATION:
-            return urlError(kURLErrorServerCertificateUntrusted, std::move(message));
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_SSL_ISSUER_ERROR:
-        case CURLE_SSL_CRL_BADFILE:
-            return urlError(kURLErrorSecureConnectionFailed, std::move(message));
-        default:
-            return urlError(kURLErrorUnknown, std::move(message));
-    }
-}
 
 }  // namespace
 
@@ -209,7 +92,14 @@ struct Transport::Transfer {
     std::optional<Error> abortError;
     HTTPHeaderFields responseHeaders;
     bool responseDelivered = false;
-    double startTime = 0;  // dispatch clock, when the transfer was handed to libcurl
+    // What this attempt offers to the server's challenges, and what it met.
+    Transport::Attempt attempt;
+    bool challengeChecked = false;
+    std::optional<HTTPChallenge> httpChallenge;  // the answer is a 401 the task may answer
+    std::string heldBody;                        // that 401's body, until the answer comes
+    ServerTrustRecord serverTrust;
+    std::optional<Error> untrustedError;  // the handshake's failure, while trust is asked
+    double startTime = 0;                 // dispatch clock, when the transfer was handed to libcurl
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     ~Transfer() {
@@ -275,9 +165,36 @@ struct Transport::Transfer {
                                 + std::to_string(cap));
     }
 
+    // True once the final answer is a 401 naming Basic or Digest: its head and body are held
+    // back until the task's challenge is answered.
+    bool holdsChallenge() {
+        if (!challengeChecked && !responseDelivered) {
+            challengeChecked = true;
+            long status = 0;
+            curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+            if (status == 401) {
+                httpChallenge = httpChallengeOf(responseHeaders);
+            }
+        }
+        return httpChallenge.has_value();
+    }
+
     static size_t onWrite(char* data, size_t size, size_t count, void* userdata) {
         auto* transfer = static_cast<Transfer*>(userdata);
         const size_t bytes = size * count;
+        if (transfer->holdsChallenge()) {
+            if (static_cast<int64_t>(transfer->heldBody.size() + bytes)
+                > transfer->task->maximumResponseBytes()) {
+                transfer->abortError =
+                        urlError(kURLErrorDataLengthExceedsMaximum,
+                                 "the answer is larger than "
+                                         + std::to_string(transfer->task->maximumResponseBytes())
+                                         + " bytes");
+                return bytes == 0 ? 1 : 0;
+            }
+            transfer->heldBody.append(data, bytes);
+            return bytes;
+        }
         if (!transfer->responseDelivered) {
             if (auto error = transfer->announcedTooLarge()) {
                 transfer->deliverResponse();
@@ -345,6 +262,11 @@ struct Transport::Transfer {
         return CURL_SEEKFUNC_OK;
     }
 
+    static CURLcode onSSLContext(CURL*, void* sslContext, void* userdata) {
+        recordServerTrust(sslContext, &static_cast<Transfer*>(userdata)->serverTrust);
+        return CURLE_OK;
+    }
+
     static int onProgress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
         auto* transfer = static_cast<Transfer*>(userdata);
         if (transfer->hasBody && sent != transfer->lastUploaded) {
@@ -398,6 +320,7 @@ void Transport::cancel(uint64_t taskIdentifier) {
 void Transport::run() {
     std::vector<std::shared_ptr<URLSessionTask>> starts;
     std::vector<uint64_t> cancels;
+    std::vector<ChallengeAnswer> answers;
     for (;;) {
         {
             MutexLock lock(mutex_);
@@ -406,7 +329,17 @@ void Transport::run() {
             }
             starts.swap(toStart_);
             cancels.swap(toCancel_);
+            answers.swap(toAnswer_);
         }
+        for (auto& answer : answers) {
+            if (auto it = parked_.find(answer.taskIdentifier); it != parked_.end()) {
+                auto transfer = std::move(it->second);
+                parked_.erase(it);
+                resolveChallenge(std::move(transfer), answer.disposition,
+                                 std::move(answer.credential));
+            }
+        }
+        answers.clear();
         for (auto& task : starts) {
             begin(std::move(task));
         }
@@ -415,6 +348,10 @@ void Transport::run() {
             if (auto it = transfers_.find(identifier); it != transfers_.end()) {
                 it->second->abortError = urlError(kURLErrorCancelled, "cancelled");
                 finish(identifier, CURLE_ABORTED_BY_CALLBACK);
+            } else if (auto parked = parked_.find(identifier); parked != parked_.end()) {
+                auto transfer = std::move(parked->second);
+                parked_.erase(parked);
+                end(*transfer, urlError(kURLErrorCancelled, "cancelled"));
             }
         }
         cancels.clear();
@@ -445,6 +382,10 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
     const URLRequest& request = task->originalRequest();
     if (DataURL::isDataURL(request.url)) {
         answerDataURL(task);
+        return;
+    }
+    if (task->kind() == URLSessionTask::Kind::Data && isFileURL(request.url)) {
+        answerFileURL(task);
         return;
     }
     if (auto error = checkRequest(request)) {
@@ -481,6 +422,14 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
         task->downloadPath_ = pattern;
     }
 
+    launch(std::move(transfer), Attempt{});
+}
+
+void Transport::launch(std::unique_ptr<Transfer> transfer, Attempt attempt) {
+    const auto task = transfer->task;
+    const URLRequest& request = task->originalRequest();
+    const auto& body = task->body();
+    transfer->attempt = std::move(attempt);
     transfer->easy.reset(curl_easy_init());
     CURL* easy = transfer->easy.get();
     if (easy == nullptr) {
@@ -507,8 +456,27 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    const Attempt& offered = transfer->attempt;
+    if (offered.trustedKeySHA256) {
+        // The server's certificate was accepted: its key, and no other, is trusted.
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        const std::string pin = "sha256//" + *offered.trustedKeySHA256;
+        curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, pin.c_str());
+    } else {
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSSLContext);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, transfer.get());
+    }
+    if (offered.login) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, offered.login->user.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, offered.login->password.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
+                         offered.loginMethod == URLAuthenticationMethod::HTTPDigest
+                                 ? CURLAUTH_DIGEST
+                                 : CURLAUTH_BASIC);
+    }
     // Idle time-out: fail only when fewer than 1 byte per second moved for the whole interval.
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeoutSeconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -619,6 +587,58 @@ void Transport::answerDataURL(const std::shared_ptr<URLSessionTask>& task) {
     task->complete(std::nullopt);
 }
 
+void Transport::answerFileURL(const std::shared_ptr<URLSessionTask>& task) {
+    const std::string& url = task->originalRequest().url;
+    const auto path = foundation::pathFromFileURL(url);
+    if (!path) {
+        task->complete(urlError(kURLErrorBadURL, "malformed file URL \"" + url + "\""));
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(*path, ec)) {
+        task->complete(urlError(kURLErrorFileDoesNotExist, "no file at " + *path));
+        return;
+    }
+    const auto size = std::filesystem::file_size(*path, ec);
+    if (ec) {
+        task->complete(urlError(kURLErrorNoPermissionsToReadFile, "cannot read " + *path));
+        return;
+    }
+    if (static_cast<int64_t>(size) > task->maximumResponseBytes()) {
+        task->complete(urlError(kURLErrorDataLengthExceedsMaximum,
+                                "the answer is larger than "
+                                        + std::to_string(task->maximumResponseBytes()) + " bytes"));
+        return;
+    }
+    std::ifstream in(*path, std::ios::binary);
+    if (!in) {
+        task->complete(urlError(kURLErrorNoPermissionsToReadFile, "cannot read " + *path));
+        return;
+    }
+    const double now = dispatch::clock().now();
+    task->setResponse(std::make_shared<const HTTPURLResponse>(
+                              url, 200, HTTPHeaderFields{{"Content-Length", std::to_string(size)}}),
+                      static_cast<int64_t>(size));
+    std::vector<char> chunk(kReceiveBufferBytes);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        if (auto error = task->receive(chunk.data(), got)) {
+            task->complete(std::move(error));
+            return;
+        }
+    }
+    if (in.bad()) {
+        task->complete(urlError(kURLErrorNoPermissionsToReadFile, "cannot read " + *path));
+        return;
+    }
+    task->collectMetrics(URLSessionTaskMetrics{{{now, now, dispatch::clock().now()}}});
+    task->complete(std::nullopt);
+}
+
 void Transport::finish(uint64_t taskIdentifier, int curlResult) {
     auto it = transfers_.find(taskIdentifier);
     if (it == transfers_.end()) {
@@ -634,6 +654,15 @@ void Transport::finish(uint64_t taskIdentifier, int curlResult) {
     if (!error && result != CURLE_OK) {
         error = errorFromCurl(result, transfer->errorBuffer);
     }
+    if (!error && transfer->holdsChallenge()) {
+        askChallenge(std::move(transfer));
+        return;
+    }
+    if (error && transfer->serverTrust.failed && error->code != kURLErrorCancelled) {
+        transfer->untrustedError = std::move(error);
+        askChallenge(std::move(transfer));
+        return;
+    }
     if (!error && transfer->hasBody) {
         curl_off_t sent = 0;
         curl_easy_getinfo(transfer->easy.get(), CURLINFO_SIZE_UPLOAD_T, &sent);
@@ -641,12 +670,109 @@ void Transport::finish(uint64_t taskIdentifier, int curlResult) {
             transfer->task->bodySent(sent, transfer->bodySize);
         }
     }
-    transfer->deliverResponse();
-    if (const auto& body = transfer->task->body()) {
+    end(*transfer, std::move(error));
+}
+
+void Transport::end(Transfer& transfer, std::optional<Error> error) {
+    transfer.deliverResponse();
+    if (const auto& body = transfer.task->body()) {
         body->close();
     }
-    transfer->task->collectMetrics(metricsOf(*transfer));
-    transfer->task->complete(std::move(error));
+    transfer.task->collectMetrics(metricsOf(transfer));
+    transfer.task->complete(std::move(error));
+}
+
+void Transport::askChallenge(std::unique_ptr<Transfer> transfer) {
+    URLAuthenticationChallenge challenge;
+    char* effectiveUrl = nullptr;
+    curl_easy_getinfo(transfer->easy.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+    challenge.protectionSpace = protectionSpaceOf(
+            effectiveUrl != nullptr ? effectiveUrl : transfer->task->originalRequest().url);
+    if (transfer->httpChallenge) {
+        challenge.protectionSpace.realm = transfer->httpChallenge->realm;
+        challenge.protectionSpace.authenticationMethod = transfer->httpChallenge->method;
+        challenge.previousFailureCount = transfer->attempt.credentialsOffered;
+        long status = 0;
+        curl_easy_getinfo(transfer->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        challenge.failureResponse = std::make_shared<const HTTPURLResponse>(
+                effectiveUrl != nullptr ? std::string(effectiveUrl)
+                                        : transfer->task->originalRequest().url,
+                status, transfer->responseHeaders);
+    } else {
+        challenge.protectionSpace.authenticationMethod = URLAuthenticationMethod::ServerTrust;
+        challenge.serverTrust = transfer->serverTrust.trust;
+    }
+    auto task = transfer->task;
+    const uint64_t identifier = task->taskIdentifier();
+    parked_.emplace(identifier, std::move(transfer));
+    task->challenge(std::move(challenge),
+                    [identifier](URLSessionAuthChallengeDisposition disposition,
+                                 std::optional<URLCredential> credential) {
+                        instance().answerChallenge(identifier, disposition, std::move(credential));
+                    });
+}
+
+void Transport::answerChallenge(uint64_t taskIdentifier,
+                                URLSessionAuthChallengeDisposition disposition,
+                                std::optional<URLCredential> credential) {
+    {
+        MutexLock lock(mutex_);
+        toAnswer_.push_back({taskIdentifier, disposition, std::move(credential)});
+    }
+    curl_multi_wakeup(handles_->multi);
+}
+
+void Transport::resolveChallenge(std::unique_ptr<Transfer> transfer,
+                                 URLSessionAuthChallengeDisposition disposition,
+                                 std::optional<URLCredential> credential) {
+    if (disposition == URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge) {
+        end(*transfer, urlError(kURLErrorCancelled, "cancelled"));
+        return;
+    }
+    const bool trust = !transfer->httpChallenge;
+    const bool useCredential =
+            disposition == URLSessionAuthChallengeDisposition::UseCredential && credential
+            && (trust ? credential->trust && !credential->trust->publicKeySHA256.empty()
+                      : !credential->trust);
+    if (!useCredential) {
+        if (trust) {
+            end(*transfer, std::move(transfer->untrustedError));
+        } else {
+            // The 401 is the answer.
+            transfer->deliverResponse();
+            if (!transfer->heldBody.empty()) {
+                if (auto error = transfer->task->receive(transfer->heldBody.data(),
+                                                         transfer->heldBody.size())) {
+                    end(*transfer, std::move(error));
+                    return;
+                }
+            }
+            end(*transfer, std::nullopt);
+        }
+        return;
+    }
+    Attempt next = transfer->attempt;
+    if (trust) {
+        next.trustedKeySHA256 = credential->trust->publicKeySHA256;
+    } else {
+        next.login = std::move(credential);
+        next.loginMethod = transfer->httpChallenge->method;
+        ++next.credentialsOffered;
+    }
+    auto task = transfer->task;
+    auto retry = std::make_unique<Transfer>();
+    retry->task = task;
+    retry->hasBody = transfer->hasBody;
+    retry->bodySize = transfer->bodySize;
+    transfer.reset();
+    if (const auto& body = task->body()) {
+        if (auto error = body->open()) {
+            body->close();
+            task->complete(std::move(error));
+            return;
+        }
+    }
+    launch(std::move(retry), std::move(next));
 }
 
 }  // namespace pelmar::net::internal

@@ -1,0 +1,293 @@
+#include "pelmar/imageloader/PelmarRemoteImageCacheKeys.h"
+#include "pelmar/imageloader/PelmarRemoteImageDownloadTask.h"
+#include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/platform/dispatch/Clock.h"
+
+// The download path: registration and coalescing, the cache lookup, the download and its end,
+// completion delivery, the network request, alternative URLs and prefetches.
+
+namespace pelmar {
+
+using internal::managerError;
+using internal::newUUID;
+
+void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& request) {
+    bool isNew = false;
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        pendingRegistrations_.erase(request->uuid);
+        if (canceledTasks_.erase(request->uuid) > 0) {
+            return;
+        }
+        auto& task = tasks_[request->key];
+        if (!task) {
+            isNew = true;
+            if (request->isProcessor) {
+                task = std::make_shared<PelmarRemoteImageProcessorTask>(
+                        request->key, callbackQueue_, weak_from_this());
+            } else {
+                PelmarRemoteImageDownloadTask::Environment environment;
+                environment.sessionManager = sessionManager_;
+                environment.downloadQueue = urlSessionTaskQueue_;
+                environment.operationQueue = concurrentOperationQueue_;
+                environment.callbackQueue = callbackQueue_;
+                environment.speedRecorder = &speedRecorder_;
+                environment.manager = weak_from_this();
+                // The creation block is read under the lock already held.
+                task = PelmarRemoteImageDownloadTask::create(
+                        request->key, std::move(environment),
+                        retryStrategyCreationBlock_ ? retryStrategyCreationBlock_() : nullptr);
+            }
+        }
+        task->addCallbacksWithCompletionBlock(request->completion, request->progressImage,
+                                              request->progressDownload, request->uuid);
+        UUIDToTask_[request->uuid] = task;
+    }
+    if (isNew) {
+        std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
+        concurrentOperationQueue_->scheduleOperation(
+                [weak, request] {
+                    if (auto self = weak.lock()) {
+                        self->lookUp(request);
+                    }
+                },
+                operationPriorityWithImageManagerPriority(request->priority));
+    }
+}
+
+void PelmarRemoteImageManager::lookUp(const std::shared_ptr<Request>& request) {
+    std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
+    objectForURL(request->url, request->isProcessor ? request->processorKey : std::string(),
+                 request->key, request->options,
+                 [weak, request](bool found, bool valid, const PelmarImage& image,
+                                 const PelmarImageRepresentation& representation) {
+                     auto self = weak.lock();
+                     if (!self) {
+                         return;
+                     }
+                     if (found && valid) {
+                         self->callCompletionsWithKey(request->key, image, representation, true,
+                                                      nullptr, std::nullopt, true);
+                         return;
+                     }
+                     // Not found, or found unusable (and already removed): the same task goes
+                     // on to fetch the image, so requests joined to it are answered too.
+                     std::shared_ptr<PelmarRemoteImageTask> task;
+                     {
+                         PelmarRemoteLock::Hold lock(self->lock_);
+                         const auto registered = self->tasks_.find(request->key);
+                         if (registered != self->tasks_.end()) {
+                             task = registered->second;
+                         }
+                     }
+                     if (std::dynamic_pointer_cast<PelmarRemoteImageProcessorTask>(task)) {
+                         self->process(request);
+                     } else if (task) {
+                         self->download(request);
+                     }
+                 });
+}
+
+void PelmarRemoteImageManager::download(const std::shared_ptr<Request>& request) {
+    std::optional<PelmarResume> resume;
+    if ((request->options & kPelmarImageRequestOptionBypassCache) == 0) {
+        const auto resumeKey = *resumeCacheKeyForURL(request->url);
+        if (const auto stored = cache_->objectFromDiskForKey(resumeKey)) {
+            cache_->removeObjectForKey(resumeKey, nullptr);
+            resume = PelmarRemoteImageCacheKeys::decodeResume(*stored);
+        }
+    }
+    std::shared_ptr<PelmarRemoteImageDownloadTask> task;
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        const auto found = tasks_.find(request->key);
+        if (found != tasks_.end()) {
+            task = std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(found->second);
+        }
+    }
+    if (!task) {
+        return;
+    }
+    std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
+    task->scheduleDownloadWithRequest(
+            requestWithURL(request->url, task), std::move(resume),
+            (request->options & kPelmarImageRequestOptionNoRetry) != 0, request->priority,
+            [weak, request](std::optional<std::string> data,
+                            const std::shared_ptr<const net::HTTPURLResponse>& response,
+                            const std::optional<Error>& error) {
+                // Already on the operation queue.
+                if (auto self = weak.lock()) {
+                    self->finishDownload(request, std::move(data), response, error);
+                }
+            });
+}
+
+void PelmarRemoteImageManager::finishDownload(
+        const std::shared_ptr<Request>& request,
+        std::optional<std::string> data,
+        const std::shared_ptr<const net::HTTPURLResponse>& response,
+        std::optional<Error> error) {
+    PelmarImage image;
+    PelmarImageRepresentation representation;
+    if (!error && data) {
+        std::optional<int64_t> maxAge;
+        if ((diskCacheTTLIsEnabled_ || memoryCacheTTLIsEnabled_)
+            && (request->options & kPelmarImageRequestOptionIgnoreCacheHeaders) == 0 && response) {
+            maxAge = PelmarRemoteImageCacheKeys::findMaxAge(*response, dispatch::clock().wallNow());
+        }
+        std::optional<std::string> copy = data;
+        materializeAndCacheObject(PelmarCacheObject(std::move(*data)), copy, 0, maxAge,
+                                  request->url, request->key, request->options, &image,
+                                  &representation);
+    }
+    if (!error && !image && !representation) {
+        error = managerError(kPelmarImageErrorUndecodableData);
+    }
+    callCompletionsWithKey(request->key, image, representation, false, response, error, true);
+}
+
+void PelmarRemoteImageManager::callCompletionsWithKey(
+        const std::string& key,
+        const PelmarImage& image,
+        const PelmarImageRepresentation& alternativeRepresentation,
+        bool cached,
+        const std::shared_ptr<const net::HTTPURLResponse>& response,
+        const std::optional<Error>& error,
+        bool finalized) {
+    PelmarRemoteLock::Hold lock(lock_);
+    const auto found = tasks_.find(key);
+    if (found == tasks_.end()) {
+        return;
+    }
+    const auto task = found->second;
+    task->callCompletionsWithImage(image, alternativeRepresentation, cached, response, error,
+                                   !finalized);
+    if (finalized) {
+        l_unregister(key, task);
+    }
+}
+
+void PelmarRemoteImageManager::l_unregister(const std::string& key,
+                                            const std::shared_ptr<PelmarRemoteImageTask>& task) {
+    const auto found = tasks_.find(key);
+    if (found == tasks_.end() || found->second != task) {
+        return;  // the key already belongs to a newer task
+    }
+    tasks_.erase(found);
+    std::erase_if(UUIDToTask_, [&task](const auto& entry) {
+        const auto held = entry.second.lock();
+        return !held || held == task;
+    });
+}
+
+net::URLRequest PelmarRemoteImageManager::requestWithURL(
+        const std::string& url, const std::shared_ptr<PelmarRemoteImageTask>& task) {
+    net::URLRequest request(url, sessionConfiguration_.timeoutIntervalForRequest);
+    RequestConfigurationHandler handler;
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        if (!httpHeaderFields_.empty()) {
+            request.allHTTPHeaderFields = httpHeaderFields_;
+        }
+        handler = requestConfigurationHandler_;
+    }
+    if (handler) {
+        request = handler(request);
+    }
+    request.properties[std::string(kPelmarRemoteImageWeakTaskKey)] =
+            std::make_shared<const PelmarRemoteImageWeakTask>(PelmarRemoteImageWeakTask{task});
+    return request;
+}
+
+std::string PelmarRemoteImageManager::downloadImageWithURLs(
+        const std::vector<std::string>& urls,
+        PelmarImageRequestOptions options,
+        PelmarImageCompletion progressImage,
+        PelmarImageProgressDownload progressDownload,
+        PelmarImageCompletion completion) {
+    const std::string uuid = newUUID();
+    if (urls.size() <= 1) {
+        downloadImageWithURL(urls.empty() ? std::nullopt : std::optional<std::string>(urls[0]),
+                             options, kPelmarRemoteImageManagerPriorityDefault, std::string(),
+                             nullptr, std::move(progressImage), std::move(progressDownload),
+                             std::move(completion), uuid);
+        return uuid;
+    }
+    std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
+    concurrentOperationQueue_->scheduleOperation(
+            [weak, urls, options, progressImage = std::move(progressImage),
+             progressDownload = std::move(progressDownload), completion = std::move(completion),
+             uuid] {
+                auto self = weak.lock();
+                if (!self) {
+                    return;
+                }
+                std::optional<std::size_t> cachedIndex;
+                for (std::size_t i = urls.size(); i-- > 0;) {
+                    if (self->cache_->objectExistsForKey(*cacheKeyForURL(urls[i]))) {
+                        cachedIndex = i;
+                        break;
+                    }
+                }
+                float high = 0;
+                float low = 0;
+                bool upgrade = false;
+                {
+                    PelmarRemoteLock::Hold lock(self->lock_);
+                    high = self->highQualityBPSThreshold_;
+                    low = self->lowQualityBPSThreshold_;
+                    upgrade = self->shouldUpgradeLowQualityImages_;
+                }
+                const std::size_t speedIndex =
+                        self->speedRecorder_
+                                .appropriateImageIdxForURLsGivenHistoricalNetworkConditions(
+                                        urls, low, high);
+                const std::size_t chosen = cachedIndex && (*cachedIndex >= speedIndex || !upgrade)
+                                                   ? *cachedIndex
+                                                   : std::min(speedIndex, urls.size() - 1);
+                self->downloadImageWithURL(
+                        urls[chosen], options, kPelmarRemoteImageManagerPriorityDefault,
+                        std::string(), nullptr, progressImage, progressDownload,
+                        [weak, urls, chosen, completion](const PelmarImageResult& result) {
+                            auto manager = weak.lock();
+                            // Lower qualities make room only once the better image is here.
+                            if (manager && !result->error()
+                                && (result->image() || result->alternativeRepresentation())) {
+                                for (std::size_t i = chosen; i-- > 0;) {
+                                    manager->cache_->removeObjectForKey(*cacheKeyForURL(urls[i]),
+                                                                        nullptr);
+                                }
+                            }
+                            if (completion) {
+                                completion(result);
+                            }
+                        },
+                        uuid);
+            },
+            kPelmarOperationQueuePriorityDefault);
+    return uuid;
+}
+
+std::optional<std::string> PelmarRemoteImageManager::prefetchImageWithURL(
+        const std::optional<std::string>& url,
+        PelmarImageRequestOptions options,
+        PelmarRemoteImageManagerPriority priority) {
+    return downloadImageWithURL(url, options, priority, std::string(), nullptr, nullptr, nullptr,
+                                nullptr, std::nullopt);
+}
+
+std::vector<std::string> PelmarRemoteImageManager::prefetchImagesWithURLs(
+        const std::vector<std::string>& urls,
+        PelmarImageRequestOptions options,
+        PelmarRemoteImageManagerPriority priority) {
+    std::vector<std::string> uuids;
+    for (const auto& url : urls) {
+        if (auto uuid = prefetchImageWithURL(url, options, priority)) {
+            uuids.push_back(std::move(*uuid));
+        }
+    }
+    return uuids;
+}
+
+}  // namespace pelmar
