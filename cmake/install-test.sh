@@ -6,7 +6,8 @@
 #     named picture from the moved prefix);
 #   - the same app builds through pkg-config into <prefix>/bin and runs;
 #   - every host app examples/<name>/ (a CMake project using find_package(Pelmar) that builds an
-#     executable <name>) builds and runs, exiting 0.
+#     executable <name>) builds and runs, exiting 0, with the command line its test-args file
+#     gives (see below).
 # Usage: install-test.sh <build dir> <source dir> <c++ compiler> [extra compile/link flags]
 set -euo pipefail
 build=$1 source=$2 cxx=$3 flags=${4:-}
@@ -51,7 +52,44 @@ mkdir -p "$prefix/bin"
 "$prefix/bin/pc-consumer"
 
 shopt -s nullglob
-for project in "$source"/examples/*/CMakeLists.txt; do
+# The examples talk to the service emulator and to an RTMP server on loopback: both start here.
+# An example's test-args file holds its command line, with @API@, @CDN_API@, @DEV_API@,
+# @FILE_SERVER@ and @RTMP@ standing for where those servers listen.
+start_servers() {
+    mkdir -p "$work/service" "$work/nginx"
+    "$build/tools/pelmar-service/pelmar-service" --data "$work/service/data" \
+        >"$work/service/out" 2>&1 &
+    service_pid=$!
+    for _ in $(seq 100); do
+        grep -q '^file-server ' "$work/service/out" && break
+        sleep 0.1
+    done
+    url() { awk -v k="$1" '$1 == k { print $2 }' "$work/service/out"; }
+    api=$(url api) cdn_api=$(url cdn-api) dev_api=$(url dev-api) file_server=$(url file-server)
+    [ -n "$file_server" ] || { echo "pelmar-service did not start:"; cat "$work/service/out"; exit 1; }
+    rtmp_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    cat >"$work/nginx/nginx.conf" <<CONF
+load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log info;
+rtmp { server { listen 127.0.0.1:$rtmp_port; application live { live on; } } }
+events { worker_connections 64; }
+CONF
+    /usr/sbin/nginx -p "$work/nginx/" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" &
+    nginx_pid=$!
+    for _ in $(seq 100); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$rtmp_port") 2>/dev/null && break
+        sleep 0.1
+    done
+    trap 'kill $service_pid $nginx_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+}
+
+examples=("$source"/examples/*/CMakeLists.txt)
+[ ${#examples[@]} -eq 0 ] || start_servers
+for project in "${examples[@]}"; do
     dir=$(dirname "$project")
     name=$(basename "$dir")
     step "examples/$name"
@@ -63,5 +101,12 @@ for project in "$source"/examples/*/CMakeLists.txt; do
         echo "examples/$name builds no executable named $name"
         exit 1
     fi
-    (cd "$work/examples/$name" && "./$name")
+    args=()
+    if [ -f "$dir/test-args" ]; then
+        line=$(sed -e "s|@API@|$api|g" -e "s|@CDN_API@|$cdn_api|g" -e "s|@DEV_API@|$dev_api|g" \
+            -e "s|@FILE_SERVER@|$file_server|g" -e "s|@RTMP@|rtmp://127.0.0.1:$rtmp_port/live|g" \
+            "$dir/test-args")
+        read -r -a args <<<"$line"
+    fi
+    (cd "$work/examples/$name" && "./$name" "${args[@]}")
 done

@@ -562,8 +562,11 @@ TEST(PelmarRecorderTest, TheHostsButtonPicturesReplaceTheScreensOwnWhenTheyLoad)
     EXPECT_EQ(pathOf(recorder->closeButton, ui::ControlState::Normal),
               *looks.closeButton.imagePath);
     EXPECT_EQ(recorder->closeButton.lock()->image(ui::ControlState::Normal)->width(), 12);
-    // A picture that does not load leaves the button as the screen made it.
-    EXPECT_EQ(pathOf(recorder->cameraButton, ui::ControlState::Normal), "");
+    // A picture that does not load leaves the button as the screen made it, with its own picture.
+    EXPECT_EQ(std::filesystem::path(pathOf(recorder->cameraButton, ui::ControlState::Normal))
+                      .filename()
+                      .string(),
+              "recorder-camera-switch@3x.png");
 }
 
 TEST(PelmarRecorderTest, ANewRecordingTidiesAwayTheOneBeforeFirst) {

@@ -104,9 +104,9 @@ public:
     // The size of the laid-out text; `width` 0 leaves its lines unbounded.
     virtual Size measureText(const std::string& text, const TextStyle& style, double width) = 0;
 
-    // Scales `bitmap`, turned upright by its orientation, to fill `rect` (clipped to it). A bitmap one or two
-    // pixels across in a direction is stretched without smoothing, so a one-pixel track image
-    // paints a flat, sharp-edged bar.
+    // Scales `bitmap`, turned upright by its orientation, to fill `rect` (clipped to it). A bitmap
+    // one or two pixels across in a direction is stretched without smoothing, so a one-pixel track
+    // image paints a flat, sharp-edged bar.
     virtual void drawBitmap(const image::Bitmap& bitmap, Rect rect) = 0;
 
     // Paints `color` through the bitmap's alpha, as a template image shows in its tint.
