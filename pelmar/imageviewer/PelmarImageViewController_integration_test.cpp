@@ -113,7 +113,7 @@ TEST_F(PelmarImageViewControllerIntegrationTest, ShowImageOpensPagesOfJpegGifAnd
     EXPECT_TRUE(jpegPage->disableHorizontalDrag);
     app.settle();
     EXPECT_TRUE(app.writeSnapshot(*viewer->view(), "PelmarImageViewController_jpeg.png"));
-    app.expectLooksRightOncePainted(*viewer->view());
+    app.expectLooksRight(*viewer->view());
 
     ASSERT_TRUE(viewer->pagerVC()->swipe(ui::PageViewController::NavigationDirection::Forward));
     EXPECT_FALSE(viewer->parallaxView()->isHidden());
@@ -212,7 +212,7 @@ TEST_F(PelmarImageViewControllerIntegrationTest, AnAnimatedSourcePlaysOnItsPage)
     }
     EXPECT_NE(page->imgView()->lastSuccessfulFrameIndex(), PelmarAnimatedImageView::kNoFrame);
     EXPECT_TRUE(app.writeSnapshot(*viewer->view(), "PelmarImageViewController_gif.png"));
-    app.expectLooksRightOncePainted(*viewer->view());
+    app.expectLooksRight(*viewer->view());
 }
 
 TEST_F(PelmarImageViewControllerIntegrationTest, BackLoadedPagesEachTakeTheirOwnHighResolution) {
