@@ -51,7 +51,7 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
-	cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure $(CTEST_ARGS)
+	cd $(BUILD_DIR) && LSAN_OPTIONS="$${LSAN_OPTIONS:-suppressions=$(CURDIR)/cmake/lsan.supp}" ctest -j $(JOBS) --output-on-failure $(CTEST_ARGS)
 
 demo: build
 	$(BUILD_DIR)/tools/pelmar-demo/pelmar-demo

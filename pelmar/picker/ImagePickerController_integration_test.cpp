@@ -287,7 +287,7 @@ TEST_F(PickerIntegrationTest, VideoPreviewPlaysTheMovieOnTheClockAndStopsAtItsEn
     EXPECT_FALSE(samePicture(*first, *later));
     EXPECT_NEAR(preview->player()->currentTime().seconds(), 1.0, 0.1);
     EXPECT_TRUE(app_.writeSnapshot(*navigation->view(), "VideoPreviewViewController_playing.png"));
-    app_.expectLooksRight(*navigation->view(), /*pictures=*/1);
+    app_.expectLooksRightOncePainted(*navigation->view(), /*pictures=*/1);
 
     preview->pausePressed();
     EXPECT_EQ(preview->state(), VideoPreviewViewController::State::Paused);
