@@ -190,7 +190,7 @@ TEST_F(PickerIntegrationTest, FileSelectorPicksAcrossAlbumsPreviewsAndUploadsInS
     ASSERT_TRUE(app_.runUntil([&] { return preview->imageView()->image() != nullptr; }));
     EXPECT_TRUE(pressed->imageView()->isHidden());
     EXPECT_TRUE(app_.writeSnapshot(*picker->view(), "PreviewViewController_image.png"));
-    app_.expectLooksRight(*picker->view());
+    app_.expectLooksRightOncePainted(*picker->view());
     const ui::Rect screen = preview->view()->convertTo(preview->view()->bounds(), nullptr);
     drag({screen.x + screen.width / 2, screen.y + screen.height / 2}, 100);
     app_.advance(0.5);
@@ -287,7 +287,7 @@ TEST_F(PickerIntegrationTest, VideoPreviewPlaysTheMovieOnTheClockAndStopsAtItsEn
     EXPECT_FALSE(samePicture(*first, *later));
     EXPECT_NEAR(preview->player()->currentTime().seconds(), 1.0, 0.1);
     EXPECT_TRUE(app_.writeSnapshot(*navigation->view(), "VideoPreviewViewController_playing.png"));
-    app_.expectLooksRightOncePainted(*navigation->view(), /*pictures=*/1);
+    app_.expectLooksRight(*navigation->view(), /*pictures=*/1);
 
     preview->pausePressed();
     EXPECT_EQ(preview->state(), VideoPreviewViewController::State::Paused);
