@@ -109,23 +109,7 @@ bool App::visitViews(ui::View& view, const std::function<bool(ui::View&)>& visit
 }
 
 void App::visitControllers(const std::function<bool(ui::ViewController&)>& visit) const {
-    std::function<bool(ui::ViewController&)> walk = [&](ui::ViewController& c) {
-        if (visit(c)) {
-            return true;
-        }
-        const auto children = c.children();
-        for (const auto& child : children) {
-            if (walk(*child)) {
-                return true;
-            }
-        }
-        return false;
-    };
-    for (auto c = root(); c; c = c->presentedViewController()) {
-        if (walk(*c)) {
-            return;
-        }
-    }
+    host_->anyScreen(visit);
 }
 
 bool App::tap(ui::View& view) {

@@ -99,6 +99,10 @@ bool ScreenHost::settle(double timeoutSeconds) {
             timeoutSeconds);
 }
 
+bool ScreenHost::anyScreen(const std::function<bool(ui::ViewController&)>& visit) const {
+    return anyController(root_, visit);
+}
+
 bool ScreenHost::finishTransitions() {
     constexpr int kMaxSteps = 10;
     for (int i = 0; i < kMaxSteps; ++i) {

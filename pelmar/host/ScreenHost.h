@@ -48,6 +48,10 @@ public:
     // The last screen of the presentation chain that starts at the root.
     std::shared_ptr<ui::ViewController> topViewController() const;
 
+    // Calls `visit` on every screen of the presentation chain from the root, each followed by its
+    // children, until it returns true; true when one did.
+    bool anyScreen(const std::function<bool(ui::ViewController&)>& visit) const;
+
     // Presents `screen` on the top screen in its own presentation style.
     void present(std::shared_ptr<ui::ViewController> screen, bool animated = true);
 
