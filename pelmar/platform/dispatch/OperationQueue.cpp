@@ -39,7 +39,8 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
                 waiting.pop_front();
                 ++running;
             }
-            internal::ThreadPool::instance().submit(
+            // After shutdown the operation is dropped with the task that holds it.
+            (void)internal::ThreadPool::instance().submit(
                     [self = shared_from_this(), operation = std::move(operation)]() mutable {
                         const void* outer = std::exchange(tRunningFor, self.get());
                         operation();

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <latch>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -227,6 +231,34 @@ TEST_F(QueueTest, SyncOntoTheQueueYouAreOnAborts) {
                 a->sync([&] { b->sync([&] { a->sync([] {}); }); });
             },
             "serial queue 'test.a' from a block running on it would deadlock");
+}
+
+// At process exit the pool stops. Blocks queued after that can never run; a serial queue that kept
+// them would keep alive what they hold, often the queue's own owner, and a sync caller would wait.
+TEST_F(QueueTest, AfterThePoolStopsQueuedBlocksAreReleasedAndSyncStillReturns) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+            {
+                internal::ThreadPool::instance().shutdown();
+                struct Owner {
+                    std::shared_ptr<Queue> serial = Queue::serial("test.owned.serial");
+                    std::shared_ptr<Queue> concurrent = Queue::concurrent("test.owned.concurrent");
+                };
+                auto owner = std::make_shared<Owner>();
+                const std::weak_ptr<Owner> watch = owner;
+                owner->serial->async([owner] {});
+                owner->concurrent->async([owner] {});
+                const auto serial = owner->serial;
+                owner.reset();
+                if (!watch.expired()) {
+                    std::_Exit(1);
+                }
+                auto synced = std::async(std::launch::async, [&] { serial->sync([] {}); });
+                std::_Exit(synced.wait_for(std::chrono::seconds(5)) == std::future_status::ready
+                                   ? 0
+                                   : 2);
+            },
+            ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ void ConcurrentQueue::async(Block block) {
 }
 
 void ConcurrentQueue::submit(Block block) {
-    ThreadPool::instance().submit([self = shared_from_this(), block = std::move(block)] {
+    // After shutdown the block is dropped with the task that holds it.
+    (void)ThreadPool::instance().submit([self = shared_from_this(), block = std::move(block)] {
         CurrentQueue scope(self.get());
         block();
     });

@@ -55,8 +55,40 @@ bool SerialQueue::isSuspended() const {
 }
 
 void SerialQueue::startDrain() {
-    ThreadPool::instance().submit(
-            [self = std::static_pointer_cast<SerialQueue>(shared_from_this())] { self->drain(); });
+    if (!ThreadPool::instance().submit([self = std::static_pointer_cast<SerialQueue>(
+                                                shared_from_this())] { self->drain(); })) {
+        discardAfterShutdown();
+    }
+}
+
+void SerialQueue::discardAfterShutdown() {
+    // The process is exiting and nothing will run these blocks. Kept, they would keep alive what
+    // they hold, often the queue's own owner, so they are released here. A sync caller waiting
+    // its turn is given the queue instead, so that it does not wait forever; its release() comes
+    // back here for the rest.
+    std::deque<Item> dropped;
+    std::shared_ptr<Ticket> waiter;
+    {
+        MutexLock lock(mutex_);
+        while (!items_.empty() && !waiter) {
+            waiter = std::move(items_.front().ticket);
+            if (!waiter) {
+                dropped.push_back(std::move(items_.front()));
+            }
+            items_.pop_front();
+        }
+        if (!waiter) {
+            active_ = false;
+        }
+    }
+    dropped.clear();
+    if (waiter) {
+        {
+            MutexLock lock(waiter->mutex);
+            waiter->turn = true;
+        }
+        waiter->granted.notifyOne();
+    }
 }
 
 void SerialQueue::drain() {

@@ -55,6 +55,9 @@ private:
 
     void startDrain() PELMAR_EXCLUDES(mutex_);
 
+    // Called when the thread pool refuses a drain because it has shut down.
+    void discardAfterShutdown() PELMAR_EXCLUDES(mutex_);
+
     mutable Mutex mutex_;
     std::deque<Item> items_ PELMAR_GUARDED_BY(mutex_);
     // A drain is scheduled or running, or a sync caller holds the queue.

@@ -40,10 +40,10 @@ ThreadPool& ThreadPool::instance() {
     return *pool;
 }
 
-void ThreadPool::submit(std::function<void()> task) {
+bool ThreadPool::submit(std::function<void()> task) {
     MutexLock lock(mutex_);
     if (stopping_) {
-        return;
+        return false;
     }
     tasks_.push_back(std::move(task));
     // Queued tasks claim idle workers first; start a worker only when none is left for this one.
@@ -51,7 +51,7 @@ void ThreadPool::submit(std::function<void()> task) {
         Worker& worker = workers_.emplace_back();
         try {
             worker.thread = std::thread([this, &worker] { workerMain(&worker); });
-            return;
+            return true;
         } catch (const std::system_error&) {
             workers_.pop_back();
             if (workers_.empty()) {
@@ -61,6 +61,7 @@ void ThreadPool::submit(std::function<void()> task) {
     }
     lock.unlock();
     workAvailable_.notifyOne();
+    return true;
 }
 
 std::size_t ThreadPool::threadCount() const {

@@ -17,7 +17,7 @@ namespace pelmar::dispatch::internal {
 //     and busy ones detached (they end after their current task; queued tasks are dropped).
 // Threads: thread-safe. Tasks run without any lock held; a task must not throw (std::terminate).
 //     Locking: one mutex of its own, a leaf (see Queue.h); no callback runs while it is held.
-// Errors: none; a task submitted after shutdown is dropped.
+// Errors: none; a task submitted after shutdown is dropped, and submit() says so.
 class ThreadPool {
 public:
     static constexpr std::size_t kMaxThreads = 64;
@@ -27,7 +27,8 @@ public:
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
 
-    void submit(std::function<void()> task);
+    // False when the pool has shut down: the task was dropped and will never run.
+    [[nodiscard]] bool submit(std::function<void()> task);
 
     std::size_t threadCount() const;
 
