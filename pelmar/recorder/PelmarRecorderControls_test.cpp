@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +8,8 @@
 #include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/av/CaptureEnvironment.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/ui/Control.h"
+#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/testing/RecorderApp.h"
 
@@ -249,6 +252,99 @@ TEST(PelmarRecorderControlsTest, ACameraSwitchWithoutASecondCameraKeepsTheCamera
     EXPECT_EQ(app.recorder->session()->videoDevice(), before);
     EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
     EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
+}
+
+TEST(PelmarRecorderControlsTest, ClosingTheScreenStopsTheCountdownForGood) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    app.recorder->startDelay = 3;
+    app.tap(app.recorder->recordButton);
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(app.recorder->startDelayLabel.lock()->text(), "3");
+    app.advance(1.0);
+    EXPECT_EQ(app.recorder->startDelayLabel.lock()->text(), "2");
+    app.tap(app.recorder->closeButton);
+    RunLoop::runUntilIdle();
+    app.advance(5.0);
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_EQ(app.events->events(),
+              (std::vector<std::string>{"ready", "countdown 2", "cancelled"}));
+    EXPECT_EQ(app.root()->presentedViewController(), nullptr);
+    EXPECT_FALSE(app.recorder->session()->isRunning());
+}
+
+TEST(PelmarRecorderControlsTest, ARefusedCameraSwitchKeepsTheOldCamera) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    auto before = app.recorder->session()->videoDevice();
+    ASSERT_EQ(before->position(), av::CaptureDevicePosition::Back);
+    const auto front = CaptureDevice::devices(MediaType::Video)[1];
+    app.devices().refuseDevice(front->uniqueID());
+    app.tap(app.recorder->cameraButton);
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_TRUE(app.logged("camera change requested"));
+    EXPECT_EQ(app.recorder->session()->videoDevice(), before);
+    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
+
+    app.devices().refuseDevice(front->uniqueID(), false);
+    app.tap(app.recorder->cameraButton);
+    // The setting follows the switch on the main thread, where settings are read.
+    ASSERT_TRUE(app.runUntil([&] { return app.recorder->cameraDevice == CameraDevice::front; }));
+    app.drainSessionQueue();
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
+    EXPECT_TRUE(app.videoOutput()->connection(MediaType::Video)->isVideoMirrored());
+}
+
+TEST(PelmarRecorderControlsTest, HiddenControlsTakeNoTaps) {
+    for (bool beforePresenting : {true, false}) {
+        SCOPED_TRACE(beforePresenting ? "hidden before presenting" : "hidden on screen");
+        test::RecorderApp app;
+        app.standardDevices();
+        app.devices().setManualFeed(true);
+        app.makeRecorder();
+        if (beforePresenting) {
+            app.recorder->setShowControls(false);
+        }
+        app.presentAndWaitUntilReady();
+        if (!beforePresenting) {
+            app.recorder->setShowControls(false);
+            app.settle();
+        }
+        auto& r = *app.recorder;
+        for (const auto& control : std::initializer_list<std::shared_ptr<ui::Control>>{
+                     r.recordButton.lock(), r.cameraButton.lock(), r.closeButton.lock(),
+                     r.blurringSwitch.lock()}) {
+            const auto refused = ui::tap(*control);
+            ASSERT_TRUE(refused.has_value());
+            EXPECT_NE(refused->find("is hidden"), std::string::npos) << *refused;
+        }
+        app.settle();
+        EXPECT_FALSE(r.isRecording());
+        EXPECT_EQ(app.loggedCount("movie recording toggle requested"), 0);
+        EXPECT_EQ(app.topViewController(), app.recorder);
+
+        r.setShowControls(true);
+        app.settle();
+        app.startRecording();
+    }
+}
+
+TEST(PelmarRecorderControlsTest, TappingTheBlurSwitchSwapsThePreviews) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    auto blurSwitch = app.recorder->blurringSwitch.lock();
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on ? "on" : "off");
+        ASSERT_TRUE(app.tap(blurSwitch));
+        EXPECT_EQ(blurSwitch->isOn(), on);
+        EXPECT_EQ(app.recorder->blurMode(), on);
+        EXPECT_EQ(app.recorder->previewView.lock()->isHidden(), on);
+        EXPECT_EQ(app.recorder->blurringPreviewView.lock()->isHidden(), !on);
+    }
 }
 
 }  // namespace

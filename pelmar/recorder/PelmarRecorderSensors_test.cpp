@@ -152,5 +152,13 @@ TEST(PelmarRecorderSensorsTest, TheIndicatorFlagsHideOnlyTheirViews) {
     EXPECT_EQ(app.events->lux(), std::vector<double>{1.25});
 }
 
+TEST(PelmarRecorderSensorsTest, FramesWithoutABrightnessReadingAreSkippedByTheLightMeter) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    app.feedFrame(0, 0.0, /*brightness=*/false);
+    app.feedFrame(1, 1.0 / 30, /*brightness=*/true);
+    EXPECT_EQ(app.events->lux(), std::vector<double>{1.25});
+}
+
 }  // namespace
 }  // namespace pelmar

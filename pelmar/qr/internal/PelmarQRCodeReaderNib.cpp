@@ -39,6 +39,10 @@ std::shared_ptr<ui::View> build(ui::ViewController& controller) {
     back->setTitle("Back");
     back->setTitleColor(ui::Color::white(), ui::ControlState::Normal);
     back->setTitleFont(ui::Font::systemFont(17, ui::FontWeight::Semibold));
+    // The camera's picture behind it may be as light as its title (a code's white margin): a
+    // dark pill keeps the title readable over any picture.
+    back->layer()->setBackgroundColor(ui::Color{0, 0, 0, 0.55});
+    back->layer()->setCornerRadius(22);
     std::weak_ptr<PelmarQRCodeReaderViewController> weak =
             std::static_pointer_cast<PelmarQRCodeReaderViewController>(owner.shared_from_this());
     back->addTarget(ui::ControlEvent::TouchUpInside, [weak] {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/recorder/CapturePreviewView.h"
@@ -53,6 +54,27 @@ std::shared_ptr<ui::Button> roundButton(ui::Rect frame, ui::Color colour) {
     return button;
 }
 
+// A round mark on the recorder's light bar: a grey ring around its picture.
+std::shared_ptr<ui::Button> markButton(ui::Rect frame, std::shared_ptr<const ui::Image> picture) {
+    auto button = std::make_shared<ui::Button>(frame);
+    button->layer()->setBorderColor(ui::Color{0.3, 0.3, 0.3, 1});
+    button->layer()->setBorderWidth(2);
+    button->layer()->setCornerRadius(frame.width / 2);
+    button->setImage(std::move(picture), ui::ControlState::Normal);
+    return button;
+}
+
+// A pill with a white title, for the preview's ways out.
+std::shared_ptr<ui::Button> titledButton(ui::Rect frame, const char* title, ui::Color colour) {
+    auto button = std::make_shared<ui::Button>(frame);
+    button->layer()->setBackgroundColor(colour);
+    button->layer()->setCornerRadius(frame.height / 2);
+    button->setTitle(title);
+    button->setTitleColor(ui::Color::white(), ui::ControlState::Normal);
+    button->setTitleFont(ui::Font::systemFont(15, ui::FontWeight::Semibold));
+    return button;
+}
+
 template <class Owner>
 std::function<void()> action(const std::weak_ptr<Owner>& weak, void (Owner::*method)()) {
     return [weak, method] {
@@ -76,9 +98,10 @@ std::shared_ptr<ui::View> buildRecorder(CustomVideoRecorder& recorder) {
     duration->setFont(ui::Font::systemFont(17, ui::FontWeight::Medium));
     duration->setTextColor(ui::Color{0.15, 0.15, 0.15, 1});
     duration->setTextAlignment(ui::TextAlignment::Center);
+    // The record button's pictures are the screen's to set as its view loads.
     auto record = roundButton({160, 40, 70, 70}, ui::Color{0.9, 0.1, 0.1, 1});
-    auto camera = roundButton({320, 52, 44, 44}, ui::Color{0.3, 0.3, 0.3, 1});
-    auto close = roundButton({26, 52, 44, 44}, ui::Color{0.3, 0.3, 0.3, 1});
+    auto camera = markButton({320, 52, 44, 44}, ui::Image::named("recorder-camera-switch"));
+    auto close = markButton({26, 52, 44, 44}, ui::Image::named("recorder-close"));
     for (const auto& view : {std::shared_ptr<ui::View>(duration), std::shared_ptr<ui::View>(record),
                              std::shared_ptr<ui::View>(camera), std::shared_ptr<ui::View>(close)}) {
         controls->addSubview(view);
@@ -112,10 +135,10 @@ std::shared_ptr<ui::View> buildPlayer(CustomVideoPlayer& player) {
     auto placeholder = std::make_shared<ui::View>(ui::Rect{0, 0, 390, 844});
     auto bar = std::make_shared<ui::View>(ui::Rect{0, 724, 390, 120});
     bar->layer()->setBackgroundColor(ui::Color{0, 0, 0, 0.4});
-    auto remove = roundButton({26, 38, 44, 44}, ui::Color{0.9, 0.3, 0.2, 1});
-    auto play = roundButton({160, 30, 60, 60}, ui::Color{1, 1, 1, 0.8});
-    auto upload = roundButton({320, 38, 44, 44}, ui::Color{0.2, 0.6, 0.9, 1});
-    auto close = roundButton({16, 50, 30, 30}, ui::Color{1, 1, 1, 0.6});
+    auto remove = titledButton({15, 40, 96, 40}, "Retake", ui::Color{0.9, 0.3, 0.2, 1});
+    auto play = roundButton({160, 30, 60, 60}, ui::Color{0.2, 0.2, 0.2, 0.8});
+    auto upload = titledButton({279, 40, 96, 40}, "Upload", ui::Color{0.2, 0.6, 0.9, 1});
+    auto close = titledButton({16, 50, 80, 36}, "Close", ui::Color{0.2, 0.2, 0.2, 0.8});
     play->setImage(CustomVideoPlayer::getImageFromResource("ic_play"), ui::ControlState::Normal);
     for (const auto& button : {remove, play, upload}) {
         bar->addSubview(button);
@@ -125,7 +148,7 @@ std::shared_ptr<ui::View> buildPlayer(CustomVideoPlayer& player) {
     root->addSubview(close);
     root->fill = {placeholder};
     root->bar = bar;
-    root->middleOfBar = {{remove, -150}, {play, -30}, {upload, 106}};
+    root->middleOfBar = {{remove, -180}, {play, -30}, {upload, 84}};
 
     player.deleteButton = remove;
     player.uploadButton = upload;

@@ -149,7 +149,7 @@ TEST_F(CustomVideoRecorderIntegrationTest, ThePreviewPlaysAndItsUploadClosesBoth
     app.advance(0.5);
     app.settle();
     app.writeSnapshot(*preview->view(), "CustomVideoPlayer_playing.png");
-    app.expectLooksRightOncePainted(*preview->view(), /*pictures=*/1);
+    app.expectLooksRight(*preview->view(), /*pictures=*/1);
 
     ASSERT_TRUE(app.tap(preview->uploadButton));
     // The preview goes first; the recorder follows once it has gone.
@@ -281,7 +281,7 @@ TEST_F(CustomVideoRecorderIntegrationTest, SnapshotOfTheRecorderWhileRecording) 
     EXPECT_TRUE(recorder()->recordButton.lock()->isSelected());
     EXPECT_EQ(recorder()->recordButton.lock()->currentImage()->name(), "ic_stop");
     EXPECT_TRUE(app.writeSnapshot(*recorder()->view(), "CustomVideoRecorder_recording.png"));
-    app.expectLooksRightOncePainted(*recorder()->view(), /*pictures=*/1);
+    app.expectLooksRight(*recorder()->view(), /*pictures=*/1);
     recorder()->stopRecording();
     ASSERT_TRUE(app.runUntil([&] { return !recorder()->getRecordedFile().empty(); }, 60));
     ASSERT_TRUE(app.runUntil([&] { return app::AppLifecycle::backgroundTaskCount() == 0; }, 60));

@@ -21,6 +21,7 @@
 #include "pelmar/recorder/testing/CustomRecorderApp.h"
 #include "pelmar/recorder/testing/PermissionCases.h"
 #include "pelmar/recorder/testing/RuntimeErrorCases.h"
+#include "pelmar/recorder/testing/TemporaryFiles.h"
 
 namespace pelmar {
 namespace {
@@ -29,15 +30,7 @@ using av::AuthorizationStatus;
 using av::MediaType;
 using dispatch::RunLoop;
 
-std::vector<std::filesystem::path> temporaryFiles() {
-    std::vector<std::filesystem::path> files;
-    std::error_code ec;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(foundation::Sandbox::temporaryDirectory(), ec)) {
-        files.push_back(entry.path());
-    }
-    return files;
-}
+using test::temporaryFiles;
 
 // A manual-fed recorder, ready, with one recording started.
 void readyAndRecording(test::CustomRecorderApp& app) {
