@@ -64,7 +64,7 @@ public:
     static void getDefaultCover(const std::string& path,
                                 std::function<void(std::shared_ptr<const ui::Image>)> callback);
 
-    bool prefersStatusBarHidden() const { return true; }
+    bool prefersStatusBarHidden() const override { return true; }
 
     int numberOfRows(ui::TableView& table, int section) override;
 

@@ -6,10 +6,10 @@
 #include "pelmar/imageviewer/PelmarBackLoadedImageSource.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
 #include "pelmar/imageviewer/internal/AspectFit.h"
-#include "pelmar/imageviewer/internal/LivePhotoView.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/photos/ui/LivePhotoView.h"
 #include "pelmar/platform/ui/ActivityViewController.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
@@ -343,9 +343,9 @@ void PelmarImageContainerViewController::createActiveAssetView() {
     if (livePhotoImgView_) {
         livePhotoImgView_->removeFromSuperview();
     }
-    std::shared_ptr<ui::ImageView> assetView;
+    std::shared_ptr<ui::View> assetView;
     if (assetType_ == PelmarImageAssetType::LivePhoto) {
-        livePhotoImgView_ = internal::LivePhotoView::create(view()->bounds());
+        livePhotoImgView_ = photos::LivePhotoView::create(view()->bounds());
         livePhotoImgView_->setLivePhoto(liveImgLoaded_);
         assetView = livePhotoImgView_;
     } else {
@@ -417,8 +417,11 @@ void PelmarImageContainerViewController::createActiveAssetView() {
         pan_->setDelegate(weak);
     }
     assetView->addGestureRecognizer(pan_);
-    if (livePhotoImgView_ && assetView == livePhotoImgView_ && !disableAutoplayForLivePhoto) {
-        livePhotoImgView_->playbackGestureRecognizer()->setEnabled(false);
+    if (livePhotoImgView_ && assetView == livePhotoImgView_) {
+        livePhotoImgView_->setContentMode(ui::ContentMode::ScaleAspectFit);
+        if (!disableAutoplayForLivePhoto) {
+            livePhotoImgView_->playbackGestureRecognizer()->setEnabled(false);
+        }
     }
     assetView_ = std::move(assetView);
 }

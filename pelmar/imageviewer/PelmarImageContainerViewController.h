@@ -19,9 +19,9 @@
 
 namespace pelmar {
 
-namespace internal {
+namespace photos {
 class LivePhotoView;
-}  // namespace internal
+}  // namespace photos
 
 namespace ui {
 class BarButtonItem;
@@ -90,12 +90,12 @@ public:
     const std::shared_ptr<PelmarAnimatedImageView>& imgView() const { return imgView_; }
 
     // The view showing a live photo; null before one is loaded.
-    const std::shared_ptr<internal::LivePhotoView>& livePhotoImgView() const {
+    const std::shared_ptr<photos::LivePhotoView>& livePhotoImgView() const {
         return livePhotoImgView_;
     }
 
     // The live photo view for a live photo, else the image view.
-    const std::shared_ptr<ui::ImageView>& activeAssetView() const { return assetView_; }
+    const std::shared_ptr<ui::View>& activeAssetView() const { return assetView_; }
 
     const std::optional<photos::LivePhoto>& liveImgLoaded() const { return liveImgLoaded_; }
 
@@ -170,8 +170,8 @@ private:
     PelmarImageAssetType assetType_ = PelmarImageAssetType::Still;
     std::shared_ptr<ui::ScrollView> scrollView_;
     std::shared_ptr<PelmarAnimatedImageView> imgView_;
-    std::shared_ptr<internal::LivePhotoView> livePhotoImgView_;
-    std::shared_ptr<ui::ImageView> assetView_;
+    std::shared_ptr<photos::LivePhotoView> livePhotoImgView_;
+    std::shared_ptr<ui::View> assetView_;
     std::optional<photos::LivePhoto> liveImgLoaded_;
     std::shared_ptr<ui::BarButtonItem> shareBarButtonItem_;
     std::shared_ptr<ui::View> livePhotoToolbar_;

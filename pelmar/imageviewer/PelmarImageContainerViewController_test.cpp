@@ -8,8 +8,8 @@
 
 #include "pelmar/imageviewer/PelmarImageViewController.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
-#include "pelmar/imageviewer/internal/LivePhotoView.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "pelmar/platform/photos/ui/LivePhotoView.h"
 #include "pelmar/platform/ui/ActivityViewController.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/Button.h"
@@ -102,8 +102,8 @@ TEST_F(PelmarImageContainerViewControllerTest, ALivePhotoShowsItsStillWithABadge
     ASSERT_TRUE(page->livePhotoImgView());
     EXPECT_EQ(page->activeAssetView(), page->livePhotoImgView());
     EXPECT_EQ(page->livePhotoImgView()->superview(), page->scrollView());
-    ASSERT_TRUE(page->livePhotoImgView()->image());
-    EXPECT_EQ(page->livePhotoImgView()->image()->bitmap()->width(), 64);
+    ASSERT_TRUE(page->livePhotoImgView()->stillView()->image());
+    EXPECT_EQ(page->livePhotoImgView()->stillView()->image()->bitmap()->width(), 64);
     EXPECT_EQ(page->livePhotoImgView()->livePhoto()->movie, folder.path() / "live.mov");
     // By default (autoplay off) the press that plays the movie stays on.
     EXPECT_TRUE(page->livePhotoImgView()->playbackGestureRecognizer()->isEnabled());

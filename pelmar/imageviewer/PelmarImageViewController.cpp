@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/imageviewer/internal/ViewerLocalizations.h"
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/ui/Image.h"
@@ -73,9 +74,17 @@ void PelmarImageViewController::layoutPager() {
     updateChromeFrames();
 }
 
+std::optional<std::string> PelmarImageViewController::closeButtonLabel(
+        const std::filesystem::path& appResources, const std::vector<std::string>& languages) {
+    auto strings = internal::ViewerLocalizations::find(appResources, languages);
+    if (!strings) {
+        return std::nullopt;
+    }
+    return strings->localizedString(kCloseButtonTextKey, "");
+}
+
 bool PelmarImageViewController::prefersStatusBarHidden() const {
-    auto presenter =
-            std::dynamic_pointer_cast<PelmarImageViewController>(presentingViewController());
+    auto presenter = presentingViewController();
     return (presenter && presenter->prefersStatusBarHidden()) || hideStatusBar_;
 }
 
@@ -145,6 +154,9 @@ void PelmarImageViewController::addChromeToUI() {
         doneButton_ = std::make_shared<ui::Button>();
         doneButton_->setImage(ui::Image::named("xmark"), ui::ControlState::Normal);
         doneButton_->setTintColor(ui::Color::white());
+        doneButton_->setAccessibilityLabel(
+                closeButtonLabel(internal::ViewerLocalizations::mainBundleFolder(),
+                                 internal::ViewerLocalizations::preferredLanguages()));
         std::weak_ptr<PelmarImageViewController> weak = weakSelf();
         doneButton_->addTarget(ui::ControlEvent::TouchUpInside, [weak] {
             if (auto self = weak.lock()) {

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "pelmar/imageviewer/PelmarImageContainerViewController.h"
@@ -36,6 +40,13 @@ class PelmarImageViewController : public ui::ViewController,
                                   public ui::ScrollViewDelegate {
 public:
     static constexpr double kParallaxWidth = 40;
+    static constexpr std::string_view kCloseButtonTextKey = "imageViewController.closeButton.text";
+
+    // The close button's accessibility label: the host app's text for kCloseButtonTextKey in
+    // its viewer localizations among `appResources` (empty when they lack it), for the first of
+    // `languages` they have; none without them. The viewer looks in the running program's folder.
+    static std::optional<std::string> closeButtonLabel(const std::filesystem::path& appResources,
+                                                       const std::vector<std::string>& languages);
 
     explicit PelmarImageViewController(std::vector<PelmarImageSource> images);
 
@@ -54,8 +65,11 @@ public:
 
     bool shouldHideStatusBar() const { return hideStatusBar_; }
 
-    // True when the presenting viewer prefers the status bar hidden, else shouldHideStatusBar().
-    bool prefersStatusBarHidden() const;
+    void setHideStatusBar(bool hide) { hideStatusBar_ = hide; }
+
+    // True when the presenting screen (of any kind) prefers the status bar hidden, else
+    // shouldHideStatusBar().
+    bool prefersStatusBarHidden() const override;
 
     PelmarStatusBarAnimation preferredStatusBarUpdateAnimation() const {
         return PelmarStatusBarAnimation::Slide;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 
 #include "pelmar/imageviewer/PelmarImageTransitionAnimator.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
@@ -12,6 +13,7 @@
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "testing/App.h"
+#include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
@@ -164,6 +166,8 @@ TEST_F(PelmarImageViewControllerTest, ChromeFollowsItsOptions) {
     EXPECT_EQ(frame.width, 17);
     EXPECT_EQ(frame.y, ui::Screen::main().safeAreaInsets().top);
     EXPECT_TRUE(viewer->shouldHideStatusBar());
+    // No localizations beside the test program: the button reads out nothing.
+    EXPECT_EQ(viewer->doneButton()->accessibilityLabel(), std::nullopt);
 
     // Popping restores the black background and the same one button.
     viewer->view()->layer()->setBackgroundColor(ui::Color::clear());
@@ -187,6 +191,100 @@ TEST_F(PelmarImageViewControllerTest, ChromeFollowsItsOptions) {
     app.settle();
     EXPECT_FALSE(peek->doneButton());
     EXPECT_EQ(page(*peek)->imgView()->layer()->cornerRadius(), 14);
+}
+
+// A screen of the host app with its own status-bar wish.
+class StatusBarScreen : public ui::ViewController {
+public:
+    explicit StatusBarScreen(bool hides) : hides_(hides) {}
+
+    bool prefersStatusBarHidden() const override { return hides_; }
+
+private:
+    bool hides_;
+};
+
+TEST_F(PelmarImageViewControllerTest, TheStatusBarStaysHiddenOverAnyScreenThatHidesIt) {
+    struct Case {
+        const char* name;
+        std::shared_ptr<ui::ViewController> presenter;
+        bool hidden;
+    };
+
+    auto hidingViewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{picture(10, 10)});
+    const Case cases[] = {
+            {"a screen that shows the bar", std::make_shared<StatusBarScreen>(false), false},
+            {"a screen that hides the bar", std::make_shared<StatusBarScreen>(true), true},
+            {"a viewer that hides the bar", hidingViewer, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.presenter->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+        app.root()->present(c.presenter, false);
+        app.settle();
+        auto viewer = std::make_shared<PelmarImageViewController>(
+                std::vector<PelmarImageSource>{picture(10, 10)});
+        c.presenter->present(viewer, true);
+        app.advance(1.0);
+        app.settle();
+        ASSERT_EQ(viewer->presentingViewController(), c.presenter);
+        // Its own wish off, only the presenter's counts.
+        viewer->setHideStatusBar(false);
+        viewer->setNeedsStatusBarAppearanceUpdate();
+        EXPECT_EQ(viewer->prefersStatusBarHidden(), c.hidden);
+        EXPECT_EQ(viewer->statusBarHidden(), c.hidden);
+        app.root()->dismiss(false);
+        app.settle();
+    }
+}
+
+TEST(PelmarImageViewControllerLabelTest, TheCloseButtonsLabelComesFromTheAppsLocalizations) {
+    pelmar::test::TempDir app("viewer-bundle");
+    const auto bundle = app.path() / "PelmarImageViewerLocalizations.bundle";
+    const auto write = [&](const std::string& folder, const std::string& text) {
+        std::filesystem::create_directories(bundle / folder);
+        std::ofstream(bundle / folder / "Localizable.strings") << text;
+    };
+
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::vector<std::string> languages;
+        std::optional<std::string> label;
+    };
+
+    const Case cases[] = {
+            {"no bundle: no label", [] {}, {"en"}, std::nullopt},
+            {"a bundle without the key: the empty default",
+             [&] { write("en.lproj", "\"other\" = \"Other\";\n"); },
+             {"en"},
+             ""},
+            {"the user's language, comments and escapes",
+             [&] {
+                 write("de.lproj",
+                       "/* close */\n\"imageViewController.closeButton.text\" = "
+                       "\"Schlie\\\"\u00dfen\";  // the x\n");
+             },
+             {"de_DE"},
+             "Schlie\"\u00dfen"},
+            {"another language falls back to English",
+             [&] { write("en.lproj", "\"imageViewController.closeButton.text\" = \"Close\";"); },
+             {"fr"},
+             "Close"},
+            {"a malformed table keeps what came before",
+             [&] {
+                 write("en.lproj",
+                       "\"imageViewController.closeButton.text\" = \"Close\";\n\"broken\" \"x\";");
+             },
+             {"en"},
+             "Close"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        EXPECT_EQ(PelmarImageViewController::closeButtonLabel(app.path(), c.languages), c.label);
+    }
 }
 
 TEST_F(PelmarImageViewControllerTest, OddSourceListsStillMakeAViewer) {

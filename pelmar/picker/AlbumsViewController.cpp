@@ -90,6 +90,10 @@ std::shared_ptr<ui::ItemCell> AlbumsTableViewDataSource::cellForRow(ui::TableVie
     const auto& album = albums_.at(static_cast<std::size_t>(path.item));
     cell->setTitle(album->localizedTitle().value_or(""),
                    settings_->theme()->albumTitleAttributes());
+    // The cell now belongs to this row, picture or not: a late thumbnail for the row it showed
+    // before must not land on it.
+    cell->setTag(static_cast<int>(path.item) + 1);
+    const int row = cell->tag();
     photos::FetchOptions options = *settings_->fetch()->assets()->options();
     options.fetchLimit = 1;
     const auto first = photos::Asset::fetchAssets(*album, &options).firstObject();
@@ -99,10 +103,7 @@ std::shared_ptr<ui::ItemCell> AlbumsTableViewDataSource::cellForRow(ui::TableVie
     photos::ImageRequestOptions request;
     request.networkAccessAllowed =
             settings_->fetch()->preview()->photoOptions().networkAccessAllowed;
-    const std::string albumId = album->localIdentifier();
     std::weak_ptr<AlbumCell> weak = cell;
-    cell->setTag(static_cast<int>(path.item) + 1);
-    const int row = cell->tag();
     imageManager_->requestImage(
             first, {kThumbnail * scale_, kThumbnail * scale_}, photos::ImageContentMode::AspectFill,
             request, [weak, row](std::shared_ptr<image::Bitmap> bitmap, const auto&) {

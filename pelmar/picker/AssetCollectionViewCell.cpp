@@ -35,6 +35,7 @@ AssetCollectionViewCell::AssetCollectionViewCell()
     imageView_->setContentMode(ui::ContentMode::ScaleAspectFill);
     imageView_->setClipsToBounds(true);
     applySelectionAlphas(false);
+    setAccessibilityLabel("select image");
 }
 
 void AssetCollectionViewCell::layoutSubviews() {
@@ -83,7 +84,7 @@ void AssetCollectionViewCell::setSelected(bool selected) {
     if (!changed) {
         return;
     }
-    accessibilityLabel_ = selected ? "deselect image" : "select image";
+    setAccessibilityLabel(selected ? "deselect image" : "select image");
     if (!picker_internal::animationsEnabled()) {
         applySelectionAlphas(selected);
         return;
@@ -110,7 +111,7 @@ void AssetCollectionViewCell::prepareForReuse() {
     imageView_->setImage(nullptr);
     setSelectionIndex(std::nullopt);
     applySelectionAlphas(false);
-    accessibilityLabel_ = "select image";
+    setAccessibilityLabel("select image");
 }
 
 VideoCollectionViewCell::VideoCollectionViewCell()

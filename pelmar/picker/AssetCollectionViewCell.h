@@ -40,7 +40,6 @@ public:
     const std::shared_ptr<ui::View>& selectionOverlayView() const { return overlay_; }
 
     // "deselect image" when selected, "select image" otherwise.
-    const std::string& accessibilityLabel() const { return accessibilityLabel_; }
 
     const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
 
@@ -65,7 +64,6 @@ private:
     std::shared_ptr<SelectionView> selectionView_;
     std::shared_ptr<Settings> settings_;
     std::optional<int64_t> selectionIndex_;
-    std::string accessibilityLabel_ = "select image";
     std::string accessibilityIdentifier_;
     bool subviewsAdded_ = false;
 };

@@ -82,29 +82,30 @@ void AssetsViewController::viewDidLoad() {
     longPress_->setMinimumPressDuration(0.5);
     std::static_pointer_cast<GridCollectionView>(collectionView_)->onWidthChange = [weak] {
         if (auto self = weak.lock()) {
-            self->updateCollectionViewLayout();
+            self->updateCollectionViewLayout(self->traitCollection());
         }
     };
     collectionView_->addGestureRecognizer(longPress_);
-    updateCollectionViewLayout();
+    updateCollectionViewLayout(traitCollection());
     syncSelections(store_->assets());
 }
 
 void AssetsViewController::viewWillAppear(bool animated) {
     ViewController::viewWillAppear(animated);
-    updateCollectionViewLayout();
+    updateCollectionViewLayout(traitCollection());
 }
 
-void AssetsViewController::updateCollectionViewLayout() {
-    const ui::Rect screen = ui::Screen::main().bounds();
-    const bool portrait = screen.height >= screen.width;
-    const auto vertical =
-            portrait ? UserInterfaceSizeClass::Regular : UserInterfaceSizeClass::Compact;
-    const auto horizontal = UserInterfaceSizeClass::Compact;
+void AssetsViewController::traitCollectionDidChange(const ui::TraitCollection& previous) {
+    ViewController::traitCollectionDidChange(previous);
+    updateCollectionViewLayout(traitCollection());
+}
+
+void AssetsViewController::updateCollectionViewLayout(const ui::TraitCollection& traits) {
     const double spacing = settings_->list()->spacing();
     // A host rule answering 0 or less would divide by zero: one cell per row at least.
     const auto n = static_cast<double>(
-            std::max<int64_t>(1, settings_->list()->cellsPerRow()(vertical, horizontal)));
+            std::max<int64_t>(1, settings_->list()->cellsPerRow()(traits.verticalSizeClass,
+                                                                  traits.horizontalSizeClass)));
     const double width = collectionView_->bounds().width;
     if (width <= 0) {
         return;

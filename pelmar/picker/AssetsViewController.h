@@ -92,6 +92,7 @@ public:
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void traitCollectionDidChange(const ui::TraitCollection& previous) override;
 
     bool shouldSelectItem(ui::CollectionView& collection, ui::IndexPath path) override;
     void didSelectItem(ui::CollectionView& collection, ui::IndexPath path) override;
@@ -101,8 +102,8 @@ public:
 
     void collectionViewLongPressed(ui::GestureRecognizer& recognizer);
 
-    // Lays the items out for the current size classes (phone portrait: 3 per row).
-    void updateCollectionViewLayout();
+    // Lays the items out for the size classes of `traits` (the settings' cells per row).
+    void updateCollectionViewLayout(const ui::TraitCollection& traits);
 
 protected:
     // The collection view is the screen's view.

@@ -23,7 +23,6 @@ constexpr double kArrowSeconds = 0.3;
 ImagePickerController::ImagePickerController(std::vector<photos::AssetPtr> selectedAssets)
     : settings_(std::make_shared<Settings>()),
       albumButton_(std::make_shared<ui::Button>()),
-      arrow_(std::make_shared<ArrowView>(ui::Rect{0, 0, 8, 8})),
       assetStore_(std::make_shared<AssetStore>(std::move(selectedAssets))),
       grid_(std::make_shared<AssetsViewController>(assetStore_)),
       albumList_(std::make_shared<AlbumsViewController>()),
@@ -63,14 +62,17 @@ void ImagePickerController::viewDidLoad() {
     grid_->setDelegate(self);
     view()->layer()->setBackgroundColor(settings_->theme()->backgroundColor());
     setDelegate(zoom_);
-    arrow_->setStrokeColor(PickerColors::defaultTintColor());
-    // The title in the button's tint, in the system font of 16 points.
-    albumButton_->setTitleColor(
-            albumButton_->tintColor().value_or(PickerColors::defaultTintColor()),
-            ui::ControlState::Normal);
+    // The title and the arrow in the button's tint, the title in the system font of 16 points
+    // shrinking to fit, the arrow after it.
+    const ui::Color tint = albumButton_->tintColor().value_or(PickerColors::defaultTintColor());
+    albumButton_->setTitleColor(tint, ui::ControlState::Normal);
     albumButton_->setTitleFont(ui::Font::systemFont(16));
-    albumButton_->setImage(arrow_->asImage(), ui::ControlState::Normal);
-    albumButton_->setFrame({0, 0, 160, 32});
+    albumButton_->setTitleAdjustsFontSizeToFitWidth(true);
+    auto arrow = std::make_shared<ArrowView>(ui::Rect{0, 0, 8, 8});
+    arrow->layer()->setBackgroundColor(ui::Color::clear());
+    arrow->setStrokeColor(tint);
+    albumButton_->setImage(arrow->asImage(), ui::ControlState::Normal);
+    albumButton_->setSemanticContentAttribute(ui::SemanticContentAttribute::ForceRightToLeft);
     auto item = grid_->navigationItem();
     item->setTitleView(albumButton_);
     item->setRightBarButtonItems({doneButton_});
@@ -126,6 +128,7 @@ void ImagePickerController::updateAlbumButton() {
 void ImagePickerController::select(const photos::AssetCollection& album) {
     grid_->showAssets(album);
     albumButton_->setTitle(album.localizedTitle().value_or("") + " ");
+    albumButton_->sizeToFit();
 }
 
 void ImagePickerController::albumsButtonPressed() {
@@ -144,9 +147,9 @@ void ImagePickerController::rotateButtonArrow() {
         if (!self) {
             return;
         }
-        ++self->arrowHalfTurns_;
-        self->arrow_->setTransform(
-                ui::AffineTransform::rotation(std::numbers::pi * self->arrowHalfTurns_));
+        const auto& arrow = self->albumButton_->imageView();
+        arrow->setTransform(
+                arrow->transform().concatenating(ui::AffineTransform::rotation(std::numbers::pi)));
     });
 }
 

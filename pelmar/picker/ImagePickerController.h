@@ -93,9 +93,6 @@ public:
 
     const std::shared_ptr<ui::Button>& albumButton() const { return albumButton_; }
 
-    // How far the album button's arrow has turned, in half turns.
-    int arrowHalfTurns() const { return arrowHalfTurns_; }
-
     const std::shared_ptr<AssetsViewController>& assetsViewController() const { return grid_; }
 
     const std::shared_ptr<AlbumsViewController>& albumsViewController() const { return albumList_; }
@@ -153,7 +150,6 @@ private:
     std::shared_ptr<ui::BarButtonItem> doneButton_;
     std::shared_ptr<ui::BarButtonItem> cancelButton_;
     std::shared_ptr<ui::Button> albumButton_;
-    std::shared_ptr<ArrowView> arrow_;
     std::string doneButtonTitle_ = "Done";
     std::shared_ptr<AssetStore> assetStore_;
     std::shared_ptr<AssetsViewController> grid_;
@@ -161,7 +157,6 @@ private:
     std::shared_ptr<DropdownTransitionDelegate> dropdown_;
     std::shared_ptr<ZoomTransitionDelegate> zoom_;
     std::optional<std::vector<photos::AssetCollectionPtr>> albums_;
-    int arrowHalfTurns_ = 0;
     bool resultDelivered_ = false;
 };
 

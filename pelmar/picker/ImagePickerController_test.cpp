@@ -16,6 +16,7 @@
 #include "pelmar/platform/photos/ReverseGeocoder.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/NavigationBar.h"
+#include "pelmar/platform/ui/RecordingContext.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 
@@ -218,6 +219,79 @@ TEST_F(PhotoLibraryPickerTest, TheGridFillsItsWidthWithSquareCellsAndAtLeastOneP
     }
 }
 
+TEST_F(PhotoLibraryPickerTest, CellsPerRowFollowTheWindowsSizeClasses) {
+    using S = ui::UserInterfaceSizeClass;
+
+    struct Case {
+        const char* name;
+        S vertical;
+        S horizontal;
+        int perRow;
+    };
+
+    const Case cases[] = {
+            {"regular down, compact across (a phone upright)", S::Regular, S::Compact, 3},
+            {"compact both ways (a phone on its side)", S::Compact, S::Compact, 5},
+            {"compact down, regular across (a large phone on its side)", S::Compact, S::Regular, 3},
+            {"regular both ways (a pad)", S::Regular, S::Regular, 7},
+            {"unspecified", S::Unspecified, S::Regular, 3},
+    };
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    ASSERT_EQ(grid->collectionView()->bounds().width, 390);
+    EXPECT_DOUBLE_EQ(grid->collectionView()->layout().itemSize.width, (390.0 - 2 * 2) / 3);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The open grid hears the window's new traits.
+        app_.window()->setTraitOverride(
+                ui::TraitCollection{c.horizontal, c.vertical, ui::UserInterfaceIdiom::Phone});
+        const double side = (390.0 - 2 * (c.perRow - 1)) / c.perRow;
+        EXPECT_DOUBLE_EQ(grid->collectionView()->layout().itemSize.width, side);
+        ASSERT_TRUE(grid->cellAt(0));
+        EXPECT_DOUBLE_EQ(grid->cellAt(0)->frame().width, side);
+    }
+    app_.window()->setTraitOverride(std::nullopt);
+}
+
+TEST_F(PhotoLibraryPickerTest, AReusedAlbumRowNeverTakesTheLateThumbnailOfItsEarlierAlbum) {
+    auto& library = PhotoLibrary::shared();
+    const auto full = library.addAlbum("Full", {ids_[0]});
+    const auto empty = library.addAlbum("Empty", {});
+    std::vector<photos::AssetCollectionPtr> albums(2);
+    for (const auto& album : photos::AssetCollection::fetchAssetCollections(
+                 photos::AssetCollectionType::Album, photos::AssetCollectionSubtype::Any)) {
+        albums[album->localIdentifier() == full ? 0 : 1] = album;
+    }
+    ASSERT_EQ(albums[1]->localIdentifier(), empty);
+    auto source = std::make_shared<AlbumsTableViewDataSource>(albums, 2);
+    source->setSettings(std::make_shared<Settings>());
+    // One row shows at a time.
+    auto table = std::make_shared<ui::TableView>(ui::Rect{0, 0, 320, 100});
+    table->setRowHeight(100);
+    table->registerCell(AlbumCell::kIdentifier, [] { return std::make_shared<AlbumCell>(); });
+    table->setDataSource(source);
+    table->reloadData();
+    table->layoutIfNeeded();
+    auto cell = std::dynamic_pointer_cast<AlbumCell>(table->cellForRow({0, 0}));
+    ASSERT_TRUE(cell);
+    // Before the first album's thumbnail arrives, its row scrolls away and the cell comes back
+    // for the album without pictures.
+    table->setContentOffset({0, 100});
+    table->layoutIfNeeded();
+    ASSERT_EQ(table->cellForRow({0, 1}), cell);
+    app_.settle();
+    EXPECT_EQ(cell->albumImageView()->image(), nullptr);
+    EXPECT_EQ(cell->albumTitleLabel()->text(), "Empty");
+
+    // Back on its own row, the first album shows its picture.
+    table->setContentOffset({0, 0});
+    table->layoutIfNeeded();
+    app_.settle();
+    auto back = std::dynamic_pointer_cast<AlbumCell>(table->cellForRow({0, 0}));
+    ASSERT_TRUE(back);
+    EXPECT_NE(back->albumImageView()->image(), nullptr);
+}
+
 TEST_F(PhotoLibraryPickerTest, WithoutAlbumsThePickerShowsNothingToChooseFrom) {
     auto picker = open([](Settings& s) { s.fetch()->album()->setFetchResults({}); });
     EXPECT_TRUE(picker->albums().empty());
@@ -248,11 +322,26 @@ TEST_F(PhotoLibraryPickerTest, ATapOutsideTheDropDownClosesItAndTurnsTheArrowBac
     ASSERT_EQ(picker->albums().size(), 2u);
     ASSERT_FALSE(picker->albumButton()->isHidden());
     const std::string title = picker->albumButton()->title();
+    // The button just holds its title and the arrow, which stands after the title and is the
+    // button's own picture.
+    const auto& button = picker->albumButton();
+    EXPECT_EQ(button->semanticContentAttribute(), ui::SemanticContentAttribute::ForceRightToLeft);
+    EXPECT_TRUE(button->titleAdjustsFontSizeToFitWidth());
+    const ui::Size fits = button->sizeThatFits();
+    EXPECT_GT(fits.width, 8 + 16);
+    EXPECT_EQ(button->frame().width, fits.width);
+    EXPECT_EQ(button->frame().height, fits.height);
+    ASSERT_TRUE(button->imageView()->image());
+    EXPECT_EQ(button->imageView()->image(), button->image(ui::ControlState::Normal));
+    const ui::Rect arrow = button->imageView()->frame();
+    EXPECT_EQ(arrow.width, 8);
+    EXPECT_DOUBLE_EQ(arrow.x + arrow.width, button->bounds().width);
     ASSERT_TRUE(app_.tap(picker->albumButton()));
     app_.advance(0.5);
     auto list = picker->albumsViewController();
     ASSERT_EQ(picker->presentedViewController(), list);
-    EXPECT_EQ(picker->arrowHalfTurns(), 1);
+    // The button's own arrow points up while the list is open, down again after.
+    EXPECT_NEAR(picker->albumButton()->imageView()->transform().a, -1, 1e-9);
     auto dropdown = std::dynamic_pointer_cast<DropdownPresentationController>(
             list->presentationController());
     ASSERT_TRUE(dropdown);
@@ -267,7 +356,7 @@ TEST_F(PhotoLibraryPickerTest, ATapOutsideTheDropDownClosesItAndTurnsTheArrowBac
     dropdown->backgroundTapped();
     app_.advance(0.5);
     EXPECT_EQ(picker->presentedViewController(), nullptr);
-    EXPECT_EQ(picker->arrowHalfTurns(), 2);
+    EXPECT_NEAR(picker->albumButton()->imageView()->transform().a, 1, 1e-9);
     // Nothing was chosen: the same album stays.
     EXPECT_EQ(picker->albumButton()->title(), title);
     EXPECT_EQ(picker->assetsViewController()->fetchResult().count(), 6u);
@@ -617,6 +706,25 @@ TEST_F(PhotoLibraryPickerTest, CellsShowDurationsAndNumberTheirItems) {
     app_.advance(0.25);
     EXPECT_EQ(grid->cellAt(0)->transform().a, 1);
     EXPECT_EQ(grid->cellAt(0)->selectionView()->alpha(), 1);
+    EXPECT_EQ(grid->cellAt(0)->accessibilityLabel(), "deselect image");
+    ASSERT_TRUE(app_.tap(grid->cellAt(0)));
+    EXPECT_EQ(grid->cellAt(0)->accessibilityLabel(), "select image");
+}
+
+TEST_F(PhotoLibraryPickerTest, TheBadgeCastsASoftShadowInTheThemesColour) {
+    auto picker = open();
+    auto badge = picker->assetsViewController()->cellAt(0)->selectionView();
+    const auto& layer = *badge->layer();
+    EXPECT_EQ(layer.shadowColor(), picker->settings()->theme()->selectionShadowColor());
+    EXPECT_EQ(layer.shadowOpacity(), 1);
+    EXPECT_EQ(layer.shadowOffset(), (ui::Size{0.1, 0.1}));
+    EXPECT_EQ(SelectionView::kShadowBlur, 2.5);
+    // A theme changed afterwards is drawn with its own shadow colour.
+    const ui::Color red{1, 0, 0, 1};
+    picker->settings()->theme()->setSelectionShadowColor(red);
+    ui::RecordingContext context;
+    badge->draw(context);
+    EXPECT_EQ(layer.shadowColor(), red);
 }
 
 }  // namespace

@@ -400,7 +400,7 @@ std::shared_ptr<LivePreviewViewController> LivePreviewViewController::create() {
 
 void LivePreviewViewController::viewDidLoad() {
     PreviewViewController::viewDidLoad();
-    livePhotoView_ = std::make_shared<LivePhotoView>();
+    livePhotoView_ = photos::LivePhotoView::create();
     livePhotoView_->setContentMode(ui::ContentMode::ScaleAspectFit);
     livePhotoView_->setDelegate(
             std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this()));
@@ -465,13 +465,13 @@ void LivePreviewViewController::setFullscreen(bool fullscreen) {
     });
 }
 
-void LivePreviewViewController::livePhotoViewWillBeginPlayback(LivePhotoView&) {
+void LivePreviewViewController::livePhotoViewWillBeginPlayback(photos::LivePhotoView&) {
     if (!fullscreen_) {
         ui::View::animate(kFullscreenSeconds, [badge = badgeView_] { badge->setAlpha(0); });
     }
 }
 
-void LivePreviewViewController::livePhotoViewDidEndPlayback(LivePhotoView&) {
+void LivePreviewViewController::livePhotoViewDidEndPlayback(photos::LivePhotoView&) {
     if (!fullscreen_) {
         ui::View::animate(kFullscreenSeconds, [badge = badgeView_] { badge->setAlpha(1); });
     }

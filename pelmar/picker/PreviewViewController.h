@@ -4,13 +4,13 @@
 #include <memory>
 #include <optional>
 
-#include "pelmar/picker/LivePhotoView.h"
 #include "pelmar/picker/PreviewTitleBuilder.h"
 #include "pelmar/picker/Settings.h"
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerView.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/photos/ImageManager.h"
+#include "pelmar/platform/photos/ui/LivePhotoView.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
@@ -62,7 +62,7 @@ public:
         return doubleTap_;
     }
 
-    bool prefersStatusBarHidden() const { return fullscreen_; }
+    bool prefersStatusBarHidden() const override { return fullscreen_; }
 
     void didSingleTap();
     // `point` in the root view.
@@ -157,14 +157,15 @@ private:
 
 // LivePreviewViewController: the preview of a live photo: the live photo (still and movie) with
 // the live badge at the top-left corner of the fitted picture; the badge hides in full screen.
-class LivePreviewViewController : public PreviewViewController, public LivePhotoViewDelegate {
+class LivePreviewViewController : public PreviewViewController,
+                                  public photos::LivePhotoViewDelegate {
 public:
     static std::shared_ptr<LivePreviewViewController> create();
 
     void setAsset(photos::AssetPtr asset) override;
     void setFullscreen(bool fullscreen) override;
 
-    const std::shared_ptr<LivePhotoView>& livePhotoView() const { return livePhotoView_; }
+    const std::shared_ptr<photos::LivePhotoView>& livePhotoView() const { return livePhotoView_; }
 
     const std::shared_ptr<ui::ImageView>& badgeView() const { return badgeView_; }
 
@@ -173,8 +174,8 @@ public:
     void positionBadgeView();
 
     // The live photo's playback, as the live photo view reports it.
-    void livePhotoViewWillBeginPlayback(LivePhotoView& view) override;
-    void livePhotoViewDidEndPlayback(LivePhotoView& view) override;
+    void livePhotoViewWillBeginPlayback(photos::LivePhotoView& view) override;
+    void livePhotoViewDidEndPlayback(photos::LivePhotoView& view) override;
 
     void viewDidLoad() override;
     void viewDidLayoutSubviews() override;
@@ -184,7 +185,7 @@ public:
 private:
     LivePreviewViewController() = default;
 
-    std::shared_ptr<LivePhotoView> livePhotoView_;
+    std::shared_ptr<photos::LivePhotoView> livePhotoView_;
     std::shared_ptr<ui::ImageView> badgeView_;
     std::optional<photos::LivePhoto> livePhoto_;
 };

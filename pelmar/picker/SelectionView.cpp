@@ -28,6 +28,21 @@ void NumberView::draw(ui::GraphicsContext& context) {
     context.drawText(text_, frame(), style);
 }
 
+void SelectionView::setSettings(std::shared_ptr<Settings> settings) {
+    settings_ = std::move(settings);
+    applyShadow();
+}
+
+void SelectionView::applyShadow() {
+    if (!settings_) {
+        return;
+    }
+    auto shadow = layer();
+    shadow->setShadowColor(settings_->theme()->selectionShadowColor());
+    shadow->setShadowOpacity(1);
+    shadow->setShadowOffset(kShadowOffset);
+}
+
 void SelectionView::setSelectionIndex(std::optional<int64_t> index) {
     selectionIndex_ = index;
     auto number = std::dynamic_pointer_cast<NumberView>(icon());
@@ -67,6 +82,8 @@ void SelectionView::draw(ui::GraphicsContext& context) {
     if (!settings_) {
         return;
     }
+    // The theme's shadow colour as it is now.
+    applyShadow();
     auto theme = settings_->theme();
     const ui::Rect circle = circleRect();
     const ui::Point centre{circle.x + circle.width / 2, circle.y + circle.height / 2};

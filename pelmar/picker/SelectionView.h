@@ -44,16 +44,23 @@ private:
 };
 
 // SelectionView: the round badge of a selected cell: a filled, outlined circle holding a tick or
-// the asset's number in the selection (position + 1), coloured from the theme. The icon is chosen
-// from the theme's style when first needed and kept.
+// the asset's number in the selection (position + 1), coloured from the theme, over a soft shadow
+// in the theme's shadow colour (the layer's shadow: offset kShadowOffset, blurred over
+// kShadowBlur points). The icon is chosen from the theme's style when first needed and kept.
 // Ownership: reference object from std::make_shared; shares the picker's Settings.
 // Threads: main thread only.
 // Errors: none; settings must be set before an index is set or the badge drawn.
 class SelectionView : public ui::View {
 public:
+    // A tenth of a point right and down on screen (a drawing-space offset of (0.1, -0.1) in a
+    // space whose y grows upwards).
+    static constexpr ui::Size kShadowOffset{0.1, 0.1};
+    static constexpr double kShadowBlur = 2.5;
+
     std::shared_ptr<Settings> settings() const { return settings_; }
 
-    void setSettings(std::shared_ptr<Settings> settings) { settings_ = std::move(settings); }
+    // Also takes the theme's shadow colour for the badge's shadow.
+    void setSettings(std::shared_ptr<Settings> settings);
 
     std::optional<int64_t> selectionIndex() const { return selectionIndex_; }
 
@@ -73,6 +80,8 @@ protected:
     std::string className() const override { return "SelectionView"; }
 
 private:
+    void applyShadow();
+
     std::shared_ptr<Settings> settings_;
     std::optional<int64_t> selectionIndex_;
     std::shared_ptr<ui::View> icon_;

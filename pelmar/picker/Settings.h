@@ -12,11 +12,11 @@
 #include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/Size.h"
+#include "pelmar/platform/ui/TraitCollection.h"
 
 namespace pelmar {
 
-// A size class of the screen's traits, with the system's raw values.
-enum class UserInterfaceSizeClass : int { Unspecified = 0, Compact = 1, Regular = 2 };
+using UserInterfaceSizeClass = ui::UserInterfaceSizeClass;
 
 // Light or dark appearance, with the system's raw values.
 enum class UserInterfaceStyle : int { Unspecified = 0, Light = 1, Dark = 2 };

@@ -1,7 +1,10 @@
 #include "pelmar/platform/ui/Button.h"
 
+#include <algorithm>
 #include <utility>
 
+#include "pelmar/platform/image/Bitmap.h"
+#include "pelmar/platform/ui/CairoContext.h"
 #include "pelmar/platform/ui/internal/Diagnostics.h"
 
 namespace pelmar::ui {
@@ -14,11 +17,80 @@ std::shared_ptr<const Image> Button::image(ControlState state) const {
 void Button::setImage(std::shared_ptr<const Image> image, ControlState state) {
     internal::assertMainThread("Button::setImage");
     images_[state] = std::move(image);
+    placeImageView();
 }
 
 void Button::setTitle(std::string title) {
     internal::assertMainThread("Button::setTitle");
     title_ = std::move(title);
+    placeImageView();
+}
+
+void Button::setSemanticContentAttribute(SemanticContentAttribute attribute) {
+    semantic_ = attribute;
+    placeImageView();
+}
+
+const std::shared_ptr<ImageView>& Button::imageView() {
+    if (!imageView_) {
+        imageView_ = std::make_shared<ImageView>();
+        imageView_->setUserInteractionEnabled(false);
+        placeImageView();
+    }
+    return imageView_;
+}
+
+Size Button::titleSize() const {
+    if (title_.empty()) {
+        return {};
+    }
+    // Measured as the painter lays text out: one line in the title's font.
+    auto context = CairoContext::create(image::Bitmap::create(
+            1, 1, {.format = image::PixelFormat::BGRA8, .premultiplied = true, .scale = 1}));
+    if (!context) {
+        return {};
+    }
+    TextStyle style;
+    style.font = titleFont_;
+    style.numberOfLines = 1;
+    return context->measureText(title_, style, 0);
+}
+
+Size Button::sizeThatFits() const {
+    const Size title = titleSize();
+    const auto image = currentImage();
+    const Size picture = image ? Size{image->width(), image->height()} : Size{};
+    return {title.width + picture.width, std::max(title.height, picture.height)};
+}
+
+void Button::sizeToFit() {
+    const Rect f = frame();
+    const Size size = sizeThatFits();
+    setFrame({f.x, f.y, size.width, size.height});
+    placeImageView();
+}
+
+void Button::layoutSubviews() {
+    Control::layoutSubviews();
+    placeImageView();
+}
+
+void Button::placeImageView() {
+    if (!imageView_) {
+        return;
+    }
+    const auto image = currentImage();
+    imageView_->setImage(image);
+    const Rect b = bounds();
+    const Size picture = image ? Size{image->width(), image->height()} : Size{};
+    const double titleWidth = std::min(titleSize().width, std::max(0.0, b.width - picture.width));
+    const double start = b.x + (b.width - picture.width - titleWidth) / 2;
+    const bool imageLast = semantic_ == SemanticContentAttribute::ForceRightToLeft;
+    const double x = imageLast ? start + titleWidth : start;
+    // The frame is set through the bounds and centre so the transform stays.
+    imageView_->setBounds({0, 0, picture.width, picture.height});
+    imageView_->setCenter(
+            {x + picture.width / 2, b.y + (b.height - picture.height) / 2 + picture.height / 2});
 }
 
 Color Button::titleColor(ControlState state) const {

@@ -173,6 +173,14 @@ public:
     // The tint in effect: this view's, else the nearest superview's, else the platform's blue.
     Color effectiveTintColor() const;
 
+    // What assistive technologies read out for the view; none: nothing (an empty text is a
+    // label that reads nothing).
+    const std::optional<std::string>& accessibilityLabel() const { return accessibilityLabel_; }
+
+    void setAccessibilityLabel(std::optional<std::string> label) {
+        accessibilityLabel_ = std::move(label);
+    }
+
     // A one-line description for diagnostics ("Button {10, 20, 44, 44}").
     std::string describe() const;
 
@@ -229,6 +237,7 @@ private:
     std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
     int displayRequests_ = 0;
     std::optional<Color> tintColor_;
+    std::optional<std::string> accessibilityLabel_;
 };
 
 }  // namespace pelmar::ui

@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Device.h"
 #include "pelmar/platform/ui/NavigationController.h"
 #include "pelmar/platform/ui/NavigationItem.h"
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/platform/ui/PresentationController.h"
+#include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/platform/ui/TransitioningDelegate.h"
 #include "pelmar/platform/ui/Window.h"
@@ -426,6 +429,19 @@ void ViewController::finishDismissal(const std::shared_ptr<ViewController>& pres
         completion();
     }
     presenter->transitionEnded();
+}
+
+TraitCollection ViewController::traitCollection() const {
+    if (view_) {
+        if (auto window = view_->window()) {
+            return window->traitCollection();
+        }
+    }
+    if (auto key = Application::shared().keyWindow()) {
+        return key->traitCollection();
+    }
+    return TraitCollection::forWindow(Screen::main().bounds().size(),
+                                      Device::current().userInterfaceIdiom());
 }
 
 void ViewController::layoutPresentedView() {

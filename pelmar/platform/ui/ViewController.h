@@ -8,6 +8,7 @@
 
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
 #include "pelmar/platform/ui/Size.h"
+#include "pelmar/platform/ui/TraitCollection.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar::ui {
@@ -175,6 +176,13 @@ public:
     // The size of the screen is about to change (a rotation).
     virtual void viewWillTransition(Size /*size*/) {}
 
+    // The traits of the window the view is in; before the view is in one, those of the key
+    // window, else those the main screen's size gives on this device.
+    TraitCollection traitCollection() const;
+
+    // The window's traits changed (a rotation, an override); `previous` is what they were.
+    virtual void traitCollectionDidChange(const TraitCollection& /*previous*/) {}
+
     // Answers to the system about rotation and the status bar. The mask holds one bit per
     // interface orientation (1 << orientation).
     virtual bool shouldAutorotate() const { return true; }
@@ -182,6 +190,9 @@ public:
     virtual int supportedInterfaceOrientations() const { return 30; }
 
     virtual StatusBarStyle preferredStatusBarStyle() const { return StatusBarStyle::Default; }
+
+    // Whether this screen wants the status bar hidden while it is on top.
+    virtual bool prefersStatusBarHidden() const { return false; }
 
     const std::string& nibName() const { return nibName_; }
 

@@ -4,6 +4,7 @@
 
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Device.h"
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/ui/internal/TouchDispatcher.h"
@@ -102,9 +103,39 @@ void tellTransition(const std::shared_ptr<ViewController>& controller, Size size
     }
 }
 
+void tellTraits(const std::shared_ptr<ViewController>& controller, const TraitCollection& before) {
+    controller->traitCollectionDidChange(before);
+    for (const auto& child : controller->children()) {
+        tellTraits(child, before);
+    }
+}
+
 }  // namespace
 
+TraitCollection Window::traitCollection() const {
+    if (traitOverride_) {
+        return *traitOverride_;
+    }
+    return TraitCollection::forWindow(bounds().size(), Device::current().userInterfaceIdiom());
+}
+
+void Window::setTraitOverride(std::optional<TraitCollection> traits) {
+    const TraitCollection before = traitCollection();
+    traitOverride_ = traits;
+    traitsMayHaveChanged(before);
+}
+
+void Window::traitsMayHaveChanged(const TraitCollection& before) {
+    if (traitCollection() == before) {
+        return;
+    }
+    for (auto c = root_; c; c = c->presentedViewController()) {
+        tellTraits(c, before);
+    }
+}
+
 void Window::rotate(InterfaceOrientation orientation) {
+    const TraitCollection before = traitCollection();
     auto& app = Application::shared();
     auto& screen = Screen::main();
     const bool wasLandscape = app.statusBarOrientation() == InterfaceOrientation::LandscapeLeft
@@ -138,6 +169,7 @@ void Window::rotate(InterfaceOrientation orientation) {
         c->layoutPresentedView();
     }
     layoutIfNeeded();
+    traitsMayHaveChanged(before);
 }
 
 internal::TouchDispatcher& Window::touches() {

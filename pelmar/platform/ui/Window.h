@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "pelmar/platform/ui/InterfaceOrientation.h"
+#include "pelmar/platform/ui/TraitCollection.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar::ui {
@@ -20,7 +21,10 @@ class TouchDispatcher;
 // The root gets viewWillAppear when it is shown (and viewDidAppear on a later main-loop turn);
 // a replaced root disappears the same way. Touches go to the topmost screen only (see ui::tap).
 // rotate() turns the interface: the screen's bounds swap, every screen hears
-// viewWillTransition(size) and the screens' views are sized again.
+// viewWillTransition(size) and the screens' views are sized again. The window's traits follow its
+// size and the device's kind unless a host overrides them; when a rotation or an override
+// changes them, every screen on the presentation chain (and its children) hears
+// traitCollectionDidChange with the traits before.
 // Ownership: reference object made with std::make_shared; owns its root view controller (which
 // owns what it presents). The application owns its key window.
 // Threads: main thread only.
@@ -50,6 +54,13 @@ public:
 
     void setSafeAreaInsets(std::optional<EdgeInsets> insets) { safeArea_ = insets; }
 
+    // The override when one is set, else TraitCollection::forWindow(bounds size, device kind).
+    TraitCollection traitCollection() const;
+
+    // Fixes the traits (a host or test laying screens out for a given size class); none goes
+    // back to the traits of the window's size.
+    void setTraitOverride(std::optional<TraitCollection> traits);
+
     // Turns the interface to `orientation`: the application's device and interface orientations,
     // the screen's bounds and the window's frame follow; every screen on the presentation chain
     // (and its children) hears viewWillTransition with the new size first.
@@ -62,7 +73,11 @@ protected:
 
 private:
     std::shared_ptr<ViewController> root_;
+    // Tells the screens when the traits differ from `before`.
+    void traitsMayHaveChanged(const TraitCollection& before);
+
     std::optional<EdgeInsets> safeArea_;
+    std::optional<TraitCollection> traitOverride_;
     std::shared_ptr<internal::TouchDispatcher> touches_;
 };
 
