@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/CairoContext.h"
 #include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/NavigationItem.h"
 
@@ -11,6 +12,28 @@ namespace pelmar::ui {
 namespace {
 
 constexpr double kButtonWidth = 60;
+
+// The back button's chevron, a template image so that it shows in the bar's tint.
+std::shared_ptr<const Image> backChevron() {
+    constexpr double kScale = 3;
+    constexpr double kWidth = 13;
+    constexpr double kHeight = 21;
+    auto bitmap = image::Bitmap::create(static_cast<int>(kWidth * kScale),
+                                        static_cast<int>(kHeight * kScale),
+                                        {.format = image::PixelFormat::BGRA8, .scale = kScale});
+    auto context = CairoContext::create(bitmap);
+    if (!context) {
+        return nullptr;
+    }
+    context->setStrokeColor(Color::black());
+    context->setLineWidth(3);
+    context->moveTo({kWidth - 2, 2});
+    context->lineTo({2.5, kHeight / 2});
+    context->lineTo({kWidth - 2, kHeight - 2});
+    context->strokePath();
+    context->flush();
+    return Image::asTemplate(Image::fromBitmap(std::move(bitmap)));
+}
 
 }  // namespace
 
@@ -50,6 +73,8 @@ void NavigationBar::rebuild() {
             text = back->title().empty() ? "Back" : back->title();
         }
         backButton_->setTitle(text);
+        // The chevron shows even when the title is blank.
+        backButton_->setImage(backChevron(), ControlState::Normal);
         std::weak_ptr<View> weak = weak_from_this();
         backButton_->addTarget(ControlEvent::TouchUpInside, [weak] {
             auto self = std::static_pointer_cast<NavigationBar>(weak.lock());
