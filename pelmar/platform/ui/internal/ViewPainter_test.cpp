@@ -468,6 +468,44 @@ TEST(ViewPainterTest, SlidersPaintBothTracksAndTheThumbAtTheValue) {
     EXPECT_TRUE(looksLike(colorAt(*images, 214, 20), kGreen, 0.02)) << "not the round thumb";
 }
 
+// Pixels inside `rect` with a channel below `level`: ink a person sees on a white screen.
+int darkerThan(const image::Bitmap& bitmap, Rect rect, double level) {
+    int count = 0;
+    for (double y = rect.y + 0.25; y < rect.y + rect.height; y += 0.5) {
+        for (double x = rect.x + 0.25; x < rect.x + rect.width; x += 0.5) {
+            const Color c = colorAt(bitmap, x, y);
+            count += std::min({c.red, c.green, c.blue}) < level ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST(ViewPainterTest, TheDefaultThumbStandsOutOnAWhiteScreenAtTheStart) {
+    auto root = backdrop({0, 0, 228, 40}, Color::white());
+    auto slider = std::make_shared<Slider>(Rect{0, 0, 228, 40});
+    root->addSubview(slider);
+    auto painted = render(*root, 2);
+    ASSERT_TRUE(painted);
+    EXPECT_TRUE(looksLike(colorAt(*painted, 14, 20), Color::white(), 0.02)) << "a white disc";
+    EXPECT_GT(darkerThan(*painted, {0, 0, 60, 40}, 0.8), 40) << "its shadow sets it apart";
+}
+
+TEST(ViewPainterTest, ADraggedSliderShowsItsHighlightedThumb) {
+    auto root = backdrop({0, 0, 228, 40});
+    auto slider = std::make_shared<Slider>(Rect{0, 0, 228, 40});
+    slider->setThumbImage(solid(10, 10, kRed), ControlState::Normal);
+    slider->setThumbImage(solid(20, 20, kGreen), ControlState::Highlighted);
+    root->addSubview(slider);
+    std::shared_ptr<image::Bitmap> whileDragged;
+    slider->addTarget(ControlEvent::ValueChanged, [&] { whileDragged = render(*root, 2); });
+    slider->dragTo(0.5f);
+    ASSERT_TRUE(whileDragged);
+    EXPECT_TRUE(looksLike(colorAt(*whileDragged, 114, 20), kGreen));
+    EXPECT_TRUE(looksLike(colorAt(*whileDragged, 105, 12), kGreen)) << "at its own size";
+    auto released = render(*root, 2);
+    EXPECT_TRUE(looksLike(colorAt(*released, 114, 20), kRed));
+}
+
 TEST(ViewPainterTest, SwitchesPaintTheirTrackByValueAndTheThumbOnItsSide) {
     struct Case {
         const char* name;
