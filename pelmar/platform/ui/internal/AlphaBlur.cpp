@@ -56,18 +56,44 @@ void blurAlpha(uint8_t* plane, int width, int height, std::size_t stride, double
     if (plane == nullptr || width <= 0 || height <= 0 || !(sigma >= 0.5)) {
         return;
     }
-    std::vector<int> scratch(static_cast<std::size_t>(std::max(width, height)));
     const auto rowStep = static_cast<std::ptrdiff_t>(stride);
-    for (const int box : boxWidths(sigma)) {
+    // Only the ink and as far as the passes spread it change: the rest stays transparent.
+    int left = width, right = -1, top = height, bottom = -1;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = plane + y * rowStep;
+        for (int x = 0; x < width; ++x) {
+            if (row[x] != 0) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    if (right < 0) {
+        return;
+    }
+    const auto widths = boxWidths(sigma);
+    int spread = 0;
+    for (const int box : widths) {
+        spread += (box - 1) / 2;
+    }
+    left = std::max(0, left - spread);
+    top = std::max(0, top - spread);
+    const int w = std::min(width - 1, right + spread) - left + 1;
+    const int h = std::min(height - 1, bottom + spread) - top + 1;
+    uint8_t* origin = plane + top * rowStep + left;
+    std::vector<int> scratch(static_cast<std::size_t>(std::max(w, h)));
+    for (const int box : widths) {
         const int radius = (box - 1) / 2;
         if (radius <= 0) {
             continue;
         }
-        for (int y = 0; y < height; ++y) {
-            boxPass(plane + y * rowStep, width, 1, radius, scratch);
+        for (int y = 0; y < h; ++y) {
+            boxPass(origin + y * rowStep, w, 1, radius, scratch);
         }
-        for (int x = 0; x < width; ++x) {
-            boxPass(plane + x, height, rowStep, radius, scratch);
+        for (int x = 0; x < w; ++x) {
+            boxPass(origin + x, h, rowStep, radius, scratch);
         }
     }
 }
