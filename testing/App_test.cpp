@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/app/UserNotificationCenter.h"
@@ -14,6 +15,8 @@
 #include "pelmar/platform/foundation/UserDefaults.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Image.h"
+#include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/TransitionContext.h"
@@ -189,20 +192,39 @@ TEST(AppTest, LookCheckNamesWhatAUserCannotSee) {
     blank->layer()->setBackgroundColor(ui::Color{0.8, 0.8, 0.8, 1});
     blank->layer()->setBorderWidth(2);
     blank->layer()->setCornerRadius(30);
-    for (const auto& v : std::vector<std::shared_ptr<ui::View>>{shown, unreadable, blank}) {
+    // Bare buttons laid as tap areas over grey discs, one disc holding an icon.
+    const auto tapArea = [](ui::Rect frame, bool withIcon) {
+        auto disc = std::make_shared<ui::View>(frame);
+        disc->layer()->setBackgroundColor(ui::Color{0.8, 0.8, 0.8, 1});
+        disc->layer()->setCornerRadius(frame.width / 2);
+        if (withIcon) {
+            auto icon = std::make_shared<ui::ImageView>(ui::Rect{20, 20, 20, 20});
+            icon->setImage(ui::Image::fromBitmap(image::Bitmap::create(20, 20, {.opaque = true})));
+            disc->addSubview(icon);
+        }
+        auto button = std::make_shared<ui::Button>(ui::Rect{0, 0, frame.width, frame.height});
+        disc->addSubview(button);
+        return std::pair{disc, button};
+    };
+    const auto [iconDisc, iconArea] = tapArea({100, 300, 60, 60}, true);
+    const auto [emptyDisc, emptyArea] = tapArea({180, 300, 60, 60}, false);
+    for (const auto& v :
+         std::vector<std::shared_ptr<ui::View>>{shown, unreadable, blank, iconDisc, emptyDisc}) {
         screen->addSubview(v);
     }
     const auto faults = lookFaults(*app.window(), *screen, {.pictures = 1, .ignoring = {}});
-    ASSERT_EQ(faults.drawing.size(), 2u);
+    ASSERT_EQ(faults.drawing.size(), 3u);
     EXPECT_NE(faults.drawing[0].find("\"Paused\" shows no ink"), std::string::npos)
             << faults.drawing[0];
     EXPECT_NE(faults.drawing[1].find("draws only its background and border"), std::string::npos)
             << faults.drawing[1];
+    EXPECT_NE(faults.drawing[2].find("Button {0, 0, 60, 60} (at 180, 300"), std::string::npos)
+            << "the tap area over nothing, not the one over the icon: " << faults.drawing[2];
     ASSERT_EQ(faults.pictures.size(), 1u);
     EXPECT_NE(faults.pictures[0].find("0 live picture(s)"), std::string::npos);
 
     // Left out on purpose, the two pass.
-    EXPECT_TRUE(app.expectLooksRight(*screen, 0, {unreadable.get(), blank.get()}));
+    EXPECT_TRUE(app.expectLooksRight(*screen, 0, {unreadable.get(), blank.get(), emptyArea.get()}));
 }
 
 }  // namespace

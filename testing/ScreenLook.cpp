@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "pelmar/platform/av/CaptureVideoPreviewLayer.h"
@@ -95,27 +96,47 @@ int inkIn(const image::Bitmap& picture, const Area& area) {
     return ink;
 }
 
-// Pixels a control paints on its own, without its layer's background and border (a blank
-// circle is not a control a user can tell from another).
-int ownInk(ui::View& control) {
-    auto layer = control.layer();
+// Pixels `view` paints on its own, without its layer's background and border, inside `within`
+// (its bounds coordinates; none: everywhere).
+int ownInk(ui::View& view, std::optional<ui::Rect> within = std::nullopt) {
+    auto layer = view.layer();
     const auto background = layer->backgroundColor();
     const double border = layer->borderWidth();
     layer->setBackgroundColor(std::nullopt);
     layer->setBorderWidth(0);
-    auto alone = ui::render(control, 2);
+    auto alone = ui::render(view, 2);
     layer->setBackgroundColor(background);
     layer->setBorderWidth(border);
     if (!alone) {
         return 0;
     }
+    const ui::Rect b = view.bounds();
+    const Area area = within ? areaOf(*alone, {within->x - b.x, within->y - b.y, within->width,
+                                               within->height})
+                             : Area{0, 0, alone->width(), alone->height()};
     int ink = 0;
-    for (int y = 0; y < alone->height(); ++y) {
-        for (int x = 0; x < alone->width(); ++x) {
+    for (int y = area.y0; y < area.y1; ++y) {
+        for (int x = area.x0; x < area.x1; ++x) {
             ink += alone->pixel(x, y)[3] >= 64 ? 1 : 0;
         }
     }
     return ink;
+}
+
+// The pixels that tell a user what `control` is, besides blank backgrounds and borders (a blank
+// circle is not a control a user can tell from another). A control that paints nothing at all,
+// with no background or border of its own, is a tap area laid over what it stands for (an icon
+// in its superview): for it, what its superview paints inside its frame counts.
+int controlInk(ui::View& control) {
+    const int own = ownInk(control);
+    const auto layer = control.layer();
+    const bool bare = !(layer->backgroundColor() && layer->backgroundColor()->alpha > 0)
+                      && layer->borderWidth() <= 0;
+    auto superview = control.superview();
+    if (own > 0 || !bare || !superview) {
+        return own;
+    }
+    return ownInk(*superview, control.frame());
 }
 
 // Colour bins of `picture` and the share of its pixels in each.
@@ -224,7 +245,7 @@ LookFaults lookFaults(ui::Window& window, ui::View& screen, const LookExpectatio
             faults.push_back(name(view)
                              + (label ? " shows no ink where its text stands"
                                       : " draws nothing inside its frame"));
-        } else if (control && ownInk(view) < needed) {
+        } else if (control && controlInk(view) < needed) {
             faults.push_back(name(view) + " draws only its background and border");
         }
     });

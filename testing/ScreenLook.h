@@ -21,7 +21,9 @@ struct LookExpectation {
 // at its current time) where its layer stands; every visible control draws something inside its
 // frame; every visible label with text has ink where its text stands. "Something" and "ink" mean
 // pixels that differ from the area's main colour, and a control must paint more than its layer's
-// background and border (a blank circle tells the user nothing). Returns one line per fault,
+// background and border (a blank circle tells the user nothing); a bare control that paints
+// nothing is a tap area over its superview, and what the superview paints there (besides its own
+// background and border) counts for it. Returns one line per fault,
 // naming the view, parted into the live pictures' faults and the controls' and labels'.
 // Threads: main thread only. Errors: the faults; a window that cannot be painted is one.
 struct LookFaults {

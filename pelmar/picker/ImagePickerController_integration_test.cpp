@@ -191,7 +191,7 @@ TEST_F(PickerIntegrationTest, FileSelectorPicksAcrossAlbumsPreviewsAndUploadsInS
     ASSERT_TRUE(app_.runUntil([&] { return preview->imageView()->image() != nullptr; }));
     EXPECT_TRUE(pressed->imageView()->isHidden());
     EXPECT_TRUE(app_.writeSnapshot(*picker->view(), "PreviewViewController_image.png"));
-    app_.expectLooksRightOncePainted(*picker->view());
+    app_.expectLooksRight(*picker->view());
     const ui::Rect screen = preview->view()->convertTo(preview->view()->bounds(), nullptr);
     drag({screen.x + screen.width / 2, screen.y + screen.height / 2}, 100);
     app_.advance(0.5);

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "pelmar/platform/image/BitmapRedraw.h"
+#include "pelmar/platform/ui/internal/AlphaBlur.h"
 
 namespace pelmar::ui {
 
@@ -63,16 +65,26 @@ struct Pattern {
 
 // Colours and alpha are ours, not cairo's: its source is set from them at each paint.
 struct CairoContext::State {
-    enum class Mask { None, Building, Applied };
+    // A cairo group opened at a level of the state, closed when that level is restored.
+    struct Group {
+        enum class Kind { BuildingMask, MaskApplied, Shadow };
+
+        Kind kind = Kind::BuildingMask;
+        // MaskApplied: the mask that what the group holds is shown through.
+        Pattern maskPattern;
+        // Shadow: its colour, and its offset and blur in device pixels.
+        Color color;
+        double dx = 0;
+        double dy = 0;
+        double sigma = 0;
+    };
 
     struct Values {
         Color fill = Color::black();
         Color stroke = Color::black();
         double alpha = 1;
-        // A mask being painted (a cairo group is open for it), or applied to what is painted
-        // into the open group until the state is restored.
-        Mask mask = Mask::None;
-        Pattern maskPattern;
+        // Oldest first.
+        std::vector<Group> groups;
     };
 
     Values current;
@@ -114,26 +126,94 @@ void CairoContext::flush() {
 void CairoContext::saveState() {
     cairo_save(handles_->cr);
     state_->saved.push_back(state_->current);
-    // A mask belongs to the level it was begun on; the new level starts without one.
-    state_->current.mask = State::Mask::None;
-    state_->current.maskPattern = Pattern();
+    // Groups belong to the level they were opened on; the new level starts without any.
+    state_->current.groups.clear();
 }
 
 void CairoContext::restoreState() {
     if (state_->saved.empty()) {
         return;
     }
-    cairo_t* cr = handles_->cr;
-    if (state_->current.mask == State::Mask::Building) {
-        cairo_pattern_destroy(cairo_pop_group(cr));
-    } else if (state_->current.mask == State::Mask::Applied) {
-        Pattern content(cairo_pop_group(cr));
-        cairo_set_source(cr, content.pattern);
-        cairo_mask(cr, state_->current.maskPattern.pattern);
-    }
-    cairo_restore(cr);
+    closeGroups();
+    cairo_restore(handles_->cr);
     state_->current = state_->saved.back();
     state_->saved.pop_back();
+}
+
+namespace {
+
+// Paints `content` (a popped group) over its shadow: its alpha blurred by `sigma`, moved by
+// (dx, dy) device pixels, in `color`.
+void paintShadow(
+        cairo_t* cr, cairo_pattern_t* content, Color color, double dx, double dy, double sigma) {
+    // The group holds at most what the clip let through; its shadow spreads about 3 sigma.
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+    double left = 0, top = 0, right = 0, bottom = 0;
+    bool first = true;
+    for (auto [x, y] :
+         {std::pair{x1, y1}, std::pair{x2, y1}, std::pair{x1, y2}, std::pair{x2, y2}}) {
+        cairo_user_to_device(cr, &x, &y);
+        left = first ? x : std::min(left, x);
+        right = first ? x : std::max(right, x);
+        top = first ? y : std::min(top, y);
+        bottom = first ? y : std::max(bottom, y);
+        first = false;
+    }
+    const double pad = std::ceil(3 * sigma) + 1;
+    const int x0 = static_cast<int>(std::floor(left - pad));
+    const int y0 = static_cast<int>(std::floor(top - pad));
+    const int width = static_cast<int>(std::ceil(right + pad)) - x0;
+    const int height = static_cast<int>(std::ceil(bottom + pad)) - y0;
+    if (width > 0 && height > 0) {
+        cairo_surface_t* alpha = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
+        if (cairo_surface_status(alpha) == CAIRO_STATUS_SUCCESS) {
+            cairo_t* a = cairo_create(alpha);
+            cairo_matrix_t matrix;
+            cairo_get_matrix(cr, &matrix);
+            cairo_translate(a, -x0, -y0);
+            cairo_transform(a, &matrix);
+            cairo_set_source(a, content);
+            cairo_paint(a);
+            cairo_destroy(a);
+            cairo_surface_flush(alpha);
+            internal::blurAlpha(cairo_image_surface_get_data(alpha), width, height,
+                                static_cast<std::size_t>(cairo_image_surface_get_stride(alpha)),
+                                sigma);
+            cairo_surface_mark_dirty(alpha);
+            cairo_save(cr);
+            cairo_identity_matrix(cr);
+            cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+            cairo_mask_surface(cr, alpha, x0 + dx, y0 + dy);
+            cairo_restore(cr);
+        }
+        cairo_surface_destroy(alpha);
+    }
+    cairo_set_source(cr, content);
+    cairo_paint(cr);
+}
+
+}  // namespace
+
+void CairoContext::closeGroups() {
+    cairo_t* cr = handles_->cr;
+    auto& groups = state_->current.groups;
+    while (!groups.empty()) {
+        const State::Group group = std::move(groups.back());
+        groups.pop_back();
+        Pattern content(cairo_pop_group(cr));
+        switch (group.kind) {
+            case State::Group::Kind::BuildingMask:
+                break;
+            case State::Group::Kind::MaskApplied:
+                cairo_set_source(cr, content.pattern);
+                cairo_mask(cr, group.maskPattern.pattern);
+                break;
+            case State::Group::Kind::Shadow:
+                paintShadow(cr, content.pattern, group.color, group.dx, group.dy, group.sigma);
+                break;
+        }
+    }
 }
 
 void CairoContext::translate(double dx, double dy) {
@@ -566,16 +646,38 @@ void CairoContext::drawLinearGradient(const LinearGradient& g) {
 
 void CairoContext::beginMask() {
     cairo_push_group(handles_->cr);
-    state_->current.mask = State::Mask::Building;
+    State::Group group;
+    group.kind = State::Group::Kind::BuildingMask;
+    state_->current.groups.push_back(std::move(group));
 }
 
 void CairoContext::endMask() {
-    if (state_->current.mask != State::Mask::Building) {
+    auto& groups = state_->current.groups;
+    if (groups.empty() || groups.back().kind != State::Group::Kind::BuildingMask) {
         return;
     }
-    state_->current.maskPattern = Pattern(cairo_pop_group(handles_->cr));
+    groups.back().maskPattern = Pattern(cairo_pop_group(handles_->cr));
+    groups.back().kind = State::Group::Kind::MaskApplied;
     cairo_push_group(handles_->cr);
-    state_->current.mask = State::Mask::Applied;
+}
+
+void CairoContext::setShadow(Color color, Size offset, double blurRadius) {
+    if (state_->saved.empty()) {
+        return;
+    }
+    cairo_t* cr = handles_->cr;
+    State::Group shadow;
+    shadow.kind = State::Group::Kind::Shadow;
+    shadow.color = color;
+    shadow.dx = offset.width;
+    shadow.dy = offset.height;
+    cairo_user_to_device_distance(cr, &shadow.dx, &shadow.dy);
+    double rx = std::max(0.0, blurRadius);
+    double ry = 0;
+    cairo_user_to_device_distance(cr, &rx, &ry);
+    shadow.sigma = std::hypot(rx, ry) / 2;
+    cairo_push_group(cr);
+    state_->current.groups.push_back(std::move(shadow));
 }
 
 }  // namespace pelmar::ui

@@ -53,6 +53,7 @@ public:
     void drawLinearGradient(const LinearGradient& gradient) override;
     void beginMask() override;
     void endMask() override;
+    void setShadow(Color color, Size offset, double blurRadius) override;
 
 private:
     struct State;
@@ -61,6 +62,8 @@ private:
     CairoContext() = default;
 
     void setSource(Color color);
+    // Pops the groups opened at the current level, innermost first, painting what they hold.
+    void closeGroups();
     void roundedRect(Rect rect, double radius);
     // Paints `bitmap` into `rect`, or `*tint` through its alpha.
     void paintBitmap(const image::Bitmap& bitmap, Rect rect, const Color* tint);

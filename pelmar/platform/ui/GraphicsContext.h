@@ -13,8 +13,8 @@
 #include "pelmar/platform/ui/Size.h"
 
 // GraphicsContext: what a view draws into: a state of fill and stroke colours, line width, alpha,
-// transformation, clip and mask, and operations that paint rectangles, paths, text, gradients and
-// bitmaps. Coordinates are points, origin at the top left of the view being drawn.
+// transformation, clip, mask and shadow, and operations that paint rectangles, paths, text,
+// gradients and bitmaps. Coordinates are points, origin at the top left of the view being drawn.
 // Two contexts implement it: RecordingContext keeps a list of the operations (what tests read)
 // and CairoContext paints them into an image::Bitmap.
 // Ownership: abstract; contexts are made by whoever draws and passed by reference; bitmaps drawn
@@ -120,6 +120,12 @@ public:
     // shows only where the mask has ink (in proportion to its alpha).
     virtual void beginMask() = 0;
     virtual void endMask() = 0;
+
+    // From here until the restoreState() matching the last saveState(), what is painted shows
+    // over its shadow: its alpha, blurred over `blurRadius` points (a Gaussian whose standard
+    // deviation is half the radius) and moved by `offset`, painted in `color`. The offset and
+    // radius are measured in the current coordinates. Ignored when no state is saved.
+    virtual void setShadow(Color color, Size offset, double blurRadius) = 0;
 };
 
 }  // namespace pelmar::ui

@@ -11,12 +11,18 @@ namespace pelmar::ui {
 
 // ImageView: a view that shows one image (a resource name, a file or pixels), its highlighted
 // image while highlighted, or its animation images in turn while animating. A tint colour set on
-// the view colours template images.
-// Ownership: reference object made with std::make_shared; holds its image.
+// the view colours template images. An animation runs on the installed dispatch clock from
+// startAnimating(): each image shows for an equal share of animationDuration, passes repeat
+// animationRepeatCount times (0: for ever), and after the last pass the view stops animating and
+// shows its image again.
+// Ownership: reference object made with std::make_shared; holds its images.
 // Threads: main thread only.
 // Errors: none.
 class ImageView : public View {
 public:
+    // The time each image shows when animationDuration is 0 or less.
+    static constexpr double kDefaultFrameSeconds = 1.0 / 30;
+
     using View::View;
 
     std::shared_ptr<const Image> image() const { return image_; }
@@ -47,7 +53,16 @@ public:
         animationImages_ = std::move(images);
     }
 
-    // Seconds for one pass through the animation images.
+    // The images animated in place of animationImages while highlighted.
+    const std::vector<std::shared_ptr<const Image>>& highlightedAnimationImages() const {
+        return highlightedAnimationImages_;
+    }
+
+    void setHighlightedAnimationImages(std::vector<std::shared_ptr<const Image>> images) {
+        highlightedAnimationImages_ = std::move(images);
+    }
+
+    // Seconds for one pass through the animation images; 0 or less: kDefaultFrameSeconds each.
     double animationDuration() const { return animationDuration_; }
 
     void setAnimationDuration(double seconds) { animationDuration_ = seconds; }
@@ -57,21 +72,34 @@ public:
 
     void setAnimationRepeatCount(int count) { animationRepeatCount_ = count; }
 
-    void startAnimating() { animating_ = !animationImages_.empty(); }
+    // Starts from the first image now; ignored while already animating and when there are no
+    // animation images.
+    void startAnimating();
 
     void stopAnimating() { animating_ = false; }
 
-    bool isAnimating() const { return animating_; }
+    // Started, not stopped, and its passes not yet over.
+    bool isAnimating() const;
+
+    // What the view shows now: the animation image for the clock's time while animating, else
+    // the highlighted image while highlighted (when set), else the image. Null when empty.
+    std::shared_ptr<const Image> displayedImage() const;
 
 private:
+    // The images animated in the current highlight state.
+    const std::vector<std::shared_ptr<const Image>>& currentAnimationImages() const;
+    double passSeconds() const;
+
     std::shared_ptr<const Image> image_;
     int imageUpdates_ = 0;
     std::shared_ptr<const Image> highlightedImage_;
     bool highlighted_ = false;
     std::vector<std::shared_ptr<const Image>> animationImages_;
+    std::vector<std::shared_ptr<const Image>> highlightedAnimationImages_;
     double animationDuration_ = 0.0;
     int animationRepeatCount_ = 0;
     bool animating_ = false;
+    double animationStart_ = 0.0;
 };
 
 }  // namespace pelmar::ui

@@ -14,7 +14,8 @@ namespace pelmar::ui {
 class GraphicsContext;
 
 // Layer: the backing layer of a view, or a sublayer of another layer: opacity, background,
-// border, corner radius, shadow, clipping to its bounds, a mask layer and sublayers with their
+// border, corner radius, a shadow (of everything the layer paints, blurred; shown while its
+// opacity is above 0), clipping to its bounds, a mask layer and sublayers with their
 // own frames (in the superlayer's coordinates), transforms (around the frame's centre), opacity
 // and hidden flags. Snapshots paint all of it; a view's own layer takes its geometry from the
 // view, so its frame and transform are not read. Subclasses stand for special layers (a camera
@@ -48,6 +49,11 @@ public:
     void setShadowColor(std::optional<Color> color) { shadowColor_ = color; }
 
     Size shadowOffset() const { return shadowOffset_; }
+
+    // The blur of the shadow in points.
+    double shadowRadius() const { return shadowRadius_; }
+
+    void setShadowRadius(double radius) { shadowRadius_ = radius; }
 
     void setShadowOffset(Size offset) { shadowOffset_ = offset; }
 
@@ -118,6 +124,7 @@ private:
     double shadowOpacity_ = 0.0;
     std::optional<Color> shadowColor_;
     Size shadowOffset_{0, -3};
+    double shadowRadius_ = 3.0;
     Rect frame_;
     AffineTransform transform_;
     std::shared_ptr<Layer> mask_;

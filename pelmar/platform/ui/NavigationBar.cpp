@@ -1,6 +1,8 @@
 #include "pelmar/platform/ui/NavigationBar.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/GraphicsContext.h"
@@ -11,6 +13,47 @@ namespace pelmar::ui {
 namespace {
 
 constexpr double kButtonWidth = 60;
+
+// The distance from `p` to the segment from `a` to `b`.
+double distanceToSegment(Point p, Point a, Point b) {
+    const double dx = b.x - a.x;
+    const double dy = b.y - a.y;
+    const double length = dx * dx + dy * dy;
+    const double t =
+            length > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / length, 0.0, 1.0) : 0;
+    return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
+}
+
+// The back button's chevron, a template image so that it shows in the bar's tint. Its pixels are
+// worked out here (a line's coverage from its distance) so that bars need no painting context.
+std::shared_ptr<const Image> backChevron() {
+    constexpr int kScale = 3;
+    constexpr double kWidth = 13;
+    constexpr double kHeight = 21;
+    constexpr double kHalfLine = 1.5;
+    const Point top{kWidth - 2, 2};
+    const Point tip{2.5, kHeight / 2};
+    const Point bottom{kWidth - 2, kHeight - 2};
+    auto bitmap = image::Bitmap::create(static_cast<int>(kWidth) * kScale,
+                                        static_cast<int>(kHeight) * kScale, {.scale = kScale});
+    if (!bitmap) {
+        return nullptr;
+    }
+    for (int y = 0; y < bitmap->height(); ++y) {
+        uint8_t* row = bitmap->row(y);
+        for (int x = 0; x < bitmap->width(); ++x) {
+            const Point p{(x + 0.5) / kScale, (y + 0.5) / kScale};
+            const double distance =
+                    std::min(distanceToSegment(p, top, tip), distanceToSegment(p, tip, bottom));
+            // Coverage falls from 1 to 0 over the pixel at the line's edge.
+            const double coverage = std::clamp((kHalfLine - distance) * kScale + 0.5, 0.0, 1.0);
+            const auto alpha = static_cast<uint8_t>(std::lround(coverage * 255));
+            // Premultiplied black: only the alpha counts in a template.
+            row[4 * x + 3] = alpha;
+        }
+    }
+    return Image::asTemplate(Image::fromBitmap(std::move(bitmap)));
+}
 
 }  // namespace
 
@@ -50,6 +93,8 @@ void NavigationBar::rebuild() {
             text = back->title().empty() ? "Back" : back->title();
         }
         backButton_->setTitle(text);
+        // The chevron shows even when the title is blank.
+        backButton_->setImage(backChevron(), ControlState::Normal);
         std::weak_ptr<View> weak = weak_from_this();
         backButton_->addTarget(ControlEvent::TouchUpInside, [weak] {
             auto self = std::static_pointer_cast<NavigationBar>(weak.lock());

@@ -15,7 +15,8 @@ class NavigationItem;
 
 // NavigationBar: the bar at the top of a navigation controller. It shows the top item's title,
 // its left and right bar button items as buttons, and a back button (when there is an item below
-// and the top item does not hide it) whose tap calls onBack.
+// and the top item does not hide it) whose tap calls onBack; the back button shows a chevron in
+// the tint before its title.
 // Ownership: reference object made with std::make_shared; holds the items it shows.
 // Threads: main thread only.
 // Errors: none.

@@ -213,4 +213,9 @@ void RecordingContext::endMask() {
     add("endMask");
 }
 
+void RecordingContext::setShadow(Color c, Size offset, double blurRadius) {
+    add("shadow " + color(c) + " offset " + numbers({offset.width, offset.height}) + " blur "
+        + numbers({blurRadius}));
+}
+
 }  // namespace pelmar::ui

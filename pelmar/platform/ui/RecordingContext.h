@@ -9,7 +9,8 @@
 // text, in order, with its arguments ("fillRect 0 0 10 20 r=0", "fillColor 1 0 0 1",
 // "text \"00:01\" in 4 2 60 20 sans-serif 17 regular color 1 1 1 1 center lines 1",
 // "bitmap 64x48 in 0 0 32 24", "tinted 24x24 in 0 0 24 24 color 1 1 1 1",
-// "gradient 0 0 100 0 stops 0:1 0 0 1 1:0 0 1 1", "beginMask", "endMask"), so tests can read what
+// "gradient 0 0 100 0 stops 0:1 0 0 1 1:0 0 1 1", "beginMask", "endMask",
+// "shadow 0 0 0 0.8 offset 0 3 blur 3"), so tests can read what
 // a view drew. measureText() answers from a fixed advance of 0.6 of the font size per character
 // and 1.2 of it per line.
 // Ownership: value type holding its lines.
@@ -53,6 +54,7 @@ public:
     void drawLinearGradient(const LinearGradient& gradient) override;
     void beginMask() override;
     void endMask() override;
+    void setShadow(Color color, Size offset, double blurRadius) override;
 
 private:
     void add(std::string line) { operations_.push_back(std::move(line)); }

@@ -15,6 +15,7 @@ constexpr double kDefaultThumbSide = 28;
 // The platform's own colours: a blue played part and a light grey rest.
 constexpr Color kMinimumTrackColor{0.0, 0.48, 1.0, 1.0};
 constexpr Color kMaximumTrackColor{0.9, 0.9, 0.92, 1.0};
+constexpr Color kThumbShadowColor{0, 0, 0, 0.3};
 
 }  // namespace
 
@@ -59,9 +60,13 @@ Rect Slider::trackRect(Rect bounds) const {
     return {bounds.x, bounds.y + (bounds.height - kTrackHeight) / 2, bounds.width, kTrackHeight};
 }
 
-Rect Slider::thumbRect(Rect bounds, Rect track, float value) const {
+std::shared_ptr<const Image> Slider::currentThumbImage() const {
     const auto image = thumbImage(isTracking() ? ControlState::Highlighted : ControlState::Normal);
-    const auto shown = image ? image : thumbImage(ControlState::Normal);
+    return image ? image : thumbImage(ControlState::Normal);
+}
+
+Rect Slider::thumbRect(Rect bounds, Rect track, float value) const {
+    const auto shown = currentThumbImage();
     const double width = shown && shown->width() > 0 ? shown->width() : kDefaultThumbSide;
     const double height = shown && shown->height() > 0 ? shown->height() : kDefaultThumbSide;
     const double span = maximumValue_ - minimumValue_;
@@ -104,13 +109,17 @@ void Slider::draw(GraphicsContext& context) {
     };
     paintPart(played, minimumTrackImage_, minimumTrackTintColor_.value_or(kMinimumTrackColor));
     paintPart(rest, maximumTrackImage_, maximumTrackTintColor_.value_or(kMaximumTrackColor));
-    const auto image = thumbImage(ControlState::Normal);
+    const auto image = currentThumbImage();
     if (image && image->bitmap()) {
         context.drawBitmap(*image->bitmap(), thumb);
         return;
     }
+    // The platform's own thumb: a white disc lifted off the track by a soft shadow.
+    context.saveState();
+    context.setShadow(kThumbShadowColor, {0, 2}, 4);
     context.setFillColor(Color::white());
     context.fillRect(thumb, thumb.width / 2);
+    context.restoreState();
     context.setStrokeColor(Color{0, 0, 0, 0.2});
     context.setLineWidth(0.5);
     context.strokeRect(thumb, thumb.width / 2);

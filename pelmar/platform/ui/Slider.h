@@ -16,7 +16,8 @@ namespace pelmar::ui {
 // track. A finger that drags the thumb makes the slider track (isTracking true), moves the value
 // and sends ValueChanged (while it moves when continuous, else once at the end); dragTo() plays
 // that gesture. The track is painted in two parts, left of the thumb with the minimum track
-// image or tint, right of it with the maximum ones; the thumb is its image for the state.
+// image or tint, right of it with the maximum ones; the thumb is its image for the state, or a
+// white disc with a soft shadow without one.
 // Ownership: reference object made with std::make_shared; holds its images.
 // Threads: main thread only; in debug builds the mutators abort with a message off it.
 // Errors: none; values are clamped to [minimumValue, maximumValue], NaN counts as the minimum.
@@ -90,6 +91,9 @@ protected:
     std::string className() const override { return "Slider"; }
 
 private:
+    // The thumb image for the state (highlighted while tracking), else the normal one.
+    std::shared_ptr<const Image> currentThumbImage() const;
+
     float value_ = 0;
     float minimumValue_ = 0;
     float maximumValue_ = 1;

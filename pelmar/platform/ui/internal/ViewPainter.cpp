@@ -35,12 +35,7 @@ void paintLabel(Label& label, GraphicsContext& context) {
 }
 
 void paintImageView(ImageView& view, GraphicsContext& context) {
-    std::shared_ptr<const Image> image = view.image();
-    if (view.isHighlighted() && view.highlightedImage()) {
-        image = view.highlightedImage();
-    } else if (view.isAnimating() && !view.animationImages().empty()) {
-        image = view.animationImages().front();
-    }
+    const auto image = view.displayedImage();
     if (!image) {
         return;
     }
@@ -114,15 +109,13 @@ void paintBody(Layer& layer, Rect bounds, View* view, GraphicsContext& context) 
     context.setAlpha((view != nullptr ? view->alpha() : 1.0) * layer.opacity());
     const auto background = layer.backgroundColor();
     const double radius = layer.cornerRadius();
-    if (layer.shadowOpacity() > 0 && background && background->alpha > 0) {
-        // A hard shadow: the background's shape moved by the offset, in the shadow colour.
-        Color shadow = layer.shadowColor().value_or(Color::black());
-        shadow.alpha *= std::min(1.0, layer.shadowOpacity());
-        const Size offset = layer.shadowOffset();
-        context.setFillColor(shadow);
-        context.fillRect(
-                {bounds.x + offset.width, bounds.y + offset.height, bounds.width, bounds.height},
-                radius);
+    Color shadow = layer.shadowColor().value_or(Color::black());
+    shadow.alpha *= std::clamp(layer.shadowOpacity(), 0.0, 1.0);
+    const bool shadowed = shadow.alpha > 0;
+    if (shadowed) {
+        // Everything the layer paints, its sublayers and subviews included, casts the shadow.
+        context.saveState();
+        context.setShadow(shadow, layer.shadowOffset(), layer.shadowRadius());
     }
     if (auto mask = layer.mask()) {
         context.beginMask();
@@ -170,6 +163,9 @@ void paintBody(Layer& layer, Rect bounds, View* view, GraphicsContext& context) 
         context.strokeRect({bounds.x + inset, bounds.y + inset, bounds.width - 2 * inset,
                             bounds.height - 2 * inset},
                            std::max(0.0, radius - inset));
+    }
+    if (shadowed) {
+        context.restoreState();
     }
 }
 

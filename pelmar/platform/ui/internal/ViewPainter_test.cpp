@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/GradientLayer.h"
@@ -17,7 +18,9 @@
 #include "pelmar/platform/ui/NavigationBar.h"
 #include "pelmar/platform/ui/NavigationItem.h"
 #include "pelmar/platform/ui/RecordingContext.h"
+#include "pelmar/platform/ui/Slider.h"
 #include "pelmar/platform/ui/Snapshot.h"
+#include "pelmar/platform/ui/Switch.h"
 #include "pelmar/platform/ui/testing/Pixels.h"
 
 namespace pelmar::ui {
@@ -436,6 +439,198 @@ TEST(ViewPainterTest, RoundedCornersAndBordersStayInsideTheBounds) {
     EXPECT_TRUE(looksLike(colorAt(*painted, 11, 11), kBackdrop)) << "the corner is cut off";
     EXPECT_TRUE(looksLike(colorAt(*painted, 30, 30), kBlue));
     EXPECT_TRUE(looksLike(colorAt(*painted, 30, 10.5), kRed)) << "the border over the content";
+}
+
+TEST(ViewPainterTest, SlidersPaintBothTracksAndTheThumbAtTheValue) {
+    auto root = backdrop({0, 0, 228, 40});
+    auto slider = std::make_shared<Slider>(Rect{0, 0, 228, 40});
+    slider->setMaximumValue(2);
+    slider->setValue(1);
+    slider->setMinimumTrackTintColor(kRed);
+    slider->setMaximumTrackTintColor(kBlue);
+    root->addSubview(slider);
+    auto painted = render(*root, 2);
+    ASSERT_TRUE(painted);
+    // The default thumb is 28 points round, centred at 114 for the middle value.
+    EXPECT_TRUE(looksLike(colorAt(*painted, 114, 20), Color::white(), 0.1)) << "the thumb";
+    EXPECT_TRUE(looksLike(colorAt(*painted, 50, 20), kRed, 0.1)) << "the minimum track";
+    EXPECT_TRUE(looksLike(colorAt(*painted, 180, 20), kBlue, 0.1)) << "the maximum track";
+    EXPECT_TRUE(looksLike(colorAt(*painted, 50, 10), kBackdrop)) << "the track is thin";
+
+    // Track images stretch sharp-edged; a thumb image replaces the round thumb, at its size.
+    slider->setMinimumTrackImage(solid(1, 1, kGreen));
+    slider->setMaximumTrackImage(solid(2, 2, kGrey));
+    slider->setThumbImage(solid(10, 10, kRed), ControlState::Normal);
+    slider->setValue(2);
+    auto images = render(*root, 2);
+    EXPECT_TRUE(looksLike(colorAt(*images, 100, 20), kGreen, 0.02));
+    EXPECT_TRUE(looksLike(colorAt(*images, 223, 20), kRed)) << "the thumb image at the end";
+    EXPECT_TRUE(looksLike(colorAt(*images, 214, 20), kGreen, 0.02)) << "not the round thumb";
+}
+
+// Pixels inside `rect` with a channel below `level`: ink a person sees on a white screen.
+int darkerThan(const image::Bitmap& bitmap, Rect rect, double level) {
+    int count = 0;
+    for (double y = rect.y + 0.25; y < rect.y + rect.height; y += 0.5) {
+        for (double x = rect.x + 0.25; x < rect.x + rect.width; x += 0.5) {
+            const Color c = colorAt(bitmap, x, y);
+            count += std::min({c.red, c.green, c.blue}) < level ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST(ViewPainterTest, TheDefaultThumbStandsOutOnAWhiteScreenAtTheStart) {
+    auto root = backdrop({0, 0, 228, 40}, Color::white());
+    auto slider = std::make_shared<Slider>(Rect{0, 0, 228, 40});
+    root->addSubview(slider);
+    auto painted = render(*root, 2);
+    ASSERT_TRUE(painted);
+    EXPECT_TRUE(looksLike(colorAt(*painted, 14, 20), Color::white(), 0.02)) << "a white disc";
+    EXPECT_GT(darkerThan(*painted, {0, 0, 60, 40}, 0.8), 40) << "its shadow sets it apart";
+}
+
+TEST(ViewPainterTest, ADraggedSliderShowsItsHighlightedThumb) {
+    auto root = backdrop({0, 0, 228, 40});
+    auto slider = std::make_shared<Slider>(Rect{0, 0, 228, 40});
+    slider->setThumbImage(solid(10, 10, kRed), ControlState::Normal);
+    slider->setThumbImage(solid(20, 20, kGreen), ControlState::Highlighted);
+    root->addSubview(slider);
+    std::shared_ptr<image::Bitmap> whileDragged;
+    slider->addTarget(ControlEvent::ValueChanged, [&] { whileDragged = render(*root, 2); });
+    slider->dragTo(0.5f);
+    ASSERT_TRUE(whileDragged);
+    EXPECT_TRUE(looksLike(colorAt(*whileDragged, 114, 20), kGreen));
+    EXPECT_TRUE(looksLike(colorAt(*whileDragged, 105, 12), kGreen)) << "at its own size";
+    auto released = render(*root, 2);
+    EXPECT_TRUE(looksLike(colorAt(*released, 114, 20), kRed));
+}
+
+TEST(ViewPainterTest, SwitchesPaintTheirTrackByValueAndTheThumbOnItsSide) {
+    struct Case {
+        const char* name;
+        bool on;
+        Color track;
+        double thumbCentre;
+        double trackPoint;
+    };
+
+    auto root = backdrop({0, 0, 80, 50});
+    auto toggle = std::make_shared<Switch>(Rect{10, 10, Switch::kWidth, Switch::kHeight});
+    toggle->setOnTintColor(kRed);
+    root->addSubview(toggle);
+    for (const auto& c : {Case{"on", true, kRed, 10 + 51 - 2 - 13.5, 18},
+                          Case{"off", false, Color{0.88, 0.88, 0.9, 1}, 10 + 2 + 13.5, 53}}) {
+        SCOPED_TRACE(c.name);
+        toggle->setOn(c.on);
+        auto painted = render(*root, 2);
+        ASSERT_TRUE(painted);
+        EXPECT_TRUE(looksLike(colorAt(*painted, c.thumbCentre, 25.5), Color::white(), 0.02));
+        EXPECT_TRUE(looksLike(colorAt(*painted, c.trackPoint, 25.5), c.track, 0.02));
+        EXPECT_TRUE(looksLike(colorAt(*painted, 10.5, 10.5), kBackdrop, 0.1)) << "round ends";
+    }
+}
+
+TEST(ViewPainterTest, BackButtonsShowAChevronInTheTintEvenWithABlankTitle) {
+    auto bar = std::make_shared<NavigationBar>(Rect{0, 0, 300, 44});
+    bar->setTranslucent(false);
+    bar->setBarTintColor(Color::black());
+    bar->setTintColor(kGreen);
+    auto below = std::make_shared<NavigationItem>();
+    below->setTitle("Albums");
+    below->setBackButtonTitle(" ");
+    bar->setItems({below, std::make_shared<NavigationItem>()});
+    ASSERT_TRUE(bar->backButton());
+    auto painted = render(*bar, 2);
+    ASSERT_TRUE(painted);
+    const Rect back = bar->backButton()->frame();
+    EXPECT_GT(inkCount(*painted, back, Color::black()), 40);
+    EXPECT_TRUE(looksLike(strongestInk(*painted, back, Color::black()), kGreen, 0.1));
+}
+
+// The alpha down a column of `bitmap` at x, from y0 to y1 in steps of one point.
+std::vector<double> alphaDown(const image::Bitmap& bitmap, double x, double y0, double y1) {
+    std::vector<double> alphas;
+    for (double y = y0; y <= y1; y += 1) {
+        alphas.push_back(colorAt(bitmap, x, y).alpha);
+    }
+    return alphas;
+}
+
+TEST(ViewPainterTest, LayerShadowsAreBlurredOverTheirRadius) {
+    struct Case {
+        const char* name;
+        bool paintedBySubview;
+    };
+
+    for (const auto& c : {Case{"the layer's background", false}, Case{"a subview", true}}) {
+        SCOPED_TRACE(c.name);
+        auto root = std::make_shared<View>(Rect{0, 0, 100, 120});
+        auto box = std::make_shared<View>(Rect{30, 30, 40, 40});
+        if (c.paintedBySubview) {
+            box->addSubview(backdrop({0, 0, 40, 40}, kBlue));
+        } else {
+            box->layer()->setBackgroundColor(kBlue);
+        }
+        box->layer()->setShadowOpacity(1);
+        box->layer()->setShadowColor(Color::black());
+        box->layer()->setShadowOffset({0, 10});
+        box->layer()->setShadowRadius(8);
+        root->addSubview(box);
+        auto painted = render(*root, 2);
+        ASSERT_TRUE(painted);
+        EXPECT_TRUE(looksLike(colorAt(*painted, 50, 50), kBlue)) << "the box over its shadow";
+        // Below the box the shadow's lower edge (at 80) fades out over the radius.
+        const auto alphas = alphaDown(*painted, 50, 71, 95);
+        int partial = 0;
+        for (std::size_t i = 1; i < alphas.size(); ++i) {
+            EXPECT_LE(alphas[i], alphas[i - 1] + 1e-9) << "at " << 71 + i;
+            partial += alphas[i] > 0.05 && alphas[i] < 0.95 ? 1 : 0;
+        }
+        EXPECT_GE(partial, 8) << "partly transparent over the radius, not a hard edge";
+        EXPECT_NEAR(colorAt(*painted, 50, 80).alpha, 0.5, 0.15) << "half way at the edge";
+        EXPECT_LT(colorAt(*painted, 50, 100).alpha, 0.02) << "gone beyond the radius";
+        const Color shade = colorAt(*painted, 50, 84);
+        EXPECT_LT(shade.red + shade.green + shade.blue, 0.1) << "in the shadow's colour";
+    }
+}
+
+class ViewPainterClockTest : public dispatch::test::MainLoopFixture {};
+
+TEST_F(ViewPainterClockTest, AnimatedImageViewsShowTheFrameForTheClockTime) {
+    auto root = backdrop({0, 0, 20, 20});
+    auto view = std::make_shared<ImageView>(Rect{0, 0, 20, 20});
+    view->setImage(solid(2, 2, kGrey));
+    view->setAnimationImages({solid(2, 2, kRed), solid(2, 2, kGreen), solid(2, 2, kBlue)});
+    view->setHighlightedAnimationImages(
+            {Image::asTemplate(solid(2, 2, kRed)), solid(2, 2, Color::white())});
+    view->setAnimationDuration(0.3);
+    view->setAnimationRepeatCount(2);
+    view->setTintColor(Color::black());
+    root->addSubview(view);
+
+    struct Step {
+        const char* name;
+        double at;
+        bool highlighted;
+        Color shown;
+    };
+
+    view->startAnimating();
+    for (const auto& step :
+         {Step{"first frame", 0.0, false, kRed}, Step{"second frame", 0.15, false, kGreen},
+          Step{"third frame", 0.25, false, kBlue}, Step{"second pass", 0.35, false, kRed},
+          Step{"highlighted, tinted template", 0.36, true, Color::black()},
+          Step{"highlighted second frame", 0.5, true, Color::white()},
+          Step{"passes over: the image", 0.61, false, kGrey}}) {
+        SCOPED_TRACE(step.name);
+        clock().setNow(step.at);
+        view->setHighlighted(step.highlighted);
+        auto painted = render(*root, 1);
+        ASSERT_TRUE(painted);
+        EXPECT_TRUE(looksLike(colorAt(*painted, 10, 10), step.shown));
+    }
+    EXPECT_FALSE(view->isAnimating());
 }
 
 }  // namespace
