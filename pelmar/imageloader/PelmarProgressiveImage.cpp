@@ -12,8 +12,10 @@
 namespace pelmar {
 
 PelmarProgressiveImage::PelmarProgressiveImage(PelmarDataTask dataTask,
-                                               PelmarSpeedRecorder& speedRecorder)
-    : dataTask_(std::move(dataTask)), speedRecorder_(speedRecorder) {}
+                                               std::shared_ptr<PelmarSpeedRecorder> speedRecorder)
+    : dataTask_(std::move(dataTask)),
+      speedRecorder_(speedRecorder ? std::move(speedRecorder)
+                                   : PelmarSpeedRecorder::sharedRecorder()) {}
 
 void PelmarProgressiveImage::updateProgressiveImageWithData(const std::string& data,
                                                             int64_t expectedNumberOfBytes,
@@ -74,7 +76,7 @@ double PelmarProgressiveImage::l_estimatedRemainingTime() {
     if (expected == received) {
         return 0;
     }
-    const float speed = speedRecorder_.weightedAdjustedBytesPerSecondForHost(
+    const float speed = speedRecorder_->weightedAdjustedBytesPerSecondForHost(
             net::urlHost(dataTask_->currentRequest().url).value_or(""));
     if (speed == -1.0f) {
         return kUnknown;

@@ -30,7 +30,8 @@ class PelmarProgressiveImage {
 public:
     static constexpr int64_t kMaxReservedBytes = 4 * 1024 * 1024;
 
-    PelmarProgressiveImage(PelmarDataTask dataTask, PelmarSpeedRecorder& speedRecorder);
+    PelmarProgressiveImage(PelmarDataTask dataTask,
+                           std::shared_ptr<PelmarSpeedRecorder> speedRecorder);
 
     const PelmarDataTask& dataTask() const { return dataTask_; }
 
@@ -90,7 +91,7 @@ private:
     PelmarImage l_postProcessImage(const PelmarImage& image, float progress) PELMAR_REQUIRES(lock_);
 
     const PelmarDataTask dataTask_;
-    PelmarSpeedRecorder& speedRecorder_;
+    const std::shared_ptr<PelmarSpeedRecorder> speedRecorder_;  // never null
 
     PelmarRemoteLock lock_{"PelmarProgressiveImage"};
     bool hasData_ PELMAR_GUARDED_BY(lock_) = false;

@@ -73,9 +73,11 @@ public:
 
     static std::shared_ptr<PelmarURLSessionManager> create(
             net::URLSessionConfiguration configuration,
-            PelmarSpeedRecorder& speedRecorder = PelmarSpeedRecorder::sharedRecorder());
+            std::shared_ptr<PelmarSpeedRecorder> speedRecorder =
+                    PelmarSpeedRecorder::sharedRecorder());
 
-    PelmarURLSessionManager(Private, PelmarSpeedRecorder& speedRecorder);
+    // A null `speedRecorder` means the shared one.
+    PelmarURLSessionManager(Private, std::shared_ptr<PelmarSpeedRecorder> speedRecorder);
 
     void setDelegate(std::weak_ptr<PelmarURLSessionManagerDelegate> delegate);
 
@@ -137,7 +139,9 @@ private:
 
     std::shared_ptr<PelmarURLSessionManagerDelegate> delegate() const;
 
-    PelmarSpeedRecorder& speedRecorder_;
+    // Owned, not borrowed: a session event in progress keeps this manager alive after its owner
+    // let go of it, and the event still records into it.
+    const std::shared_ptr<PelmarSpeedRecorder> speedRecorder_;
     std::shared_ptr<net::URLSession> session_;  // set once by create()
 
     mutable Mutex mutex_;
