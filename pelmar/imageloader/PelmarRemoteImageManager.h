@@ -102,8 +102,8 @@ using PelmarCacheLookupCompletion = std::function<void(
 // request has a UUID with which the caller can cancel it, change its priority or replace its
 // progress-image block.
 // Ownership: made by create() and held by shared_ptr; sharedImageManager() lives for the
-//     process. Owns its queues, session manager, cache and tasks; blocks it schedules hold it
-//     weakly. Destruction cancels every transfer.
+//     process. Owns its queues, session manager, cache and tasks, and shares its speed recorder
+//     with them; blocks it schedules hold it weakly. Destruction cancels every transfer.
 // Threads: thread-safe; every entry point returns without waiting for network or cache work.
 //     Completions, progress blocks and processors run on "PelmarRemoteImageManagerCallbackQueue"
 //     (concurrent: any order, possibly in parallel), or synchronously on the calling main thread

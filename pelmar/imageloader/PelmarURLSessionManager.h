@@ -56,7 +56,9 @@ public:
 // transfer's metrics to the shared speed recorder, and hands the session's authentication
 // challenges to its delegate. Data tasks are made suspended; the download queue starts them.
 // Ownership: made by create() and held by shared_ptr; owns its session (the session refers to it
-//     weakly); refers to its delegate weakly. Blocks queued for a task hold it weakly.
+//     weakly) and shares its speed recorder, which a session event under way may still record
+//     into after the owner let go of the manager; refers to its delegate weakly. Blocks queued
+//     for a task hold it weakly.
 // Threads: thread-safe. Session events arrive one at a time on "PelmarURLSessionManager Operation
 //     Queue"; each task's delegate calls and completion run in order on its own serial queue
 //     "PelmarURLSessionManager delegate queue - <id>", different tasks in parallel. The lock
