@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/InterleavedRuns.h"
+
 namespace pelmar::bench {
 
 class BestThroughputReporter : public benchmark::ConsoleReporter {
@@ -42,21 +44,5 @@ public:
 private:
     std::map<std::string, double> bestBytesPerSecond_;
 };
-
-// Runs every registered benchmark with the repetitions of the SDK and its peer interleaved at
-// random, reporting to `reporter`. False when the command line holds an unknown argument.
-inline bool runInterleavedBenchmarks(int argc, char** argv, BestThroughputReporter& reporter) {
-    std::vector<char*> arguments(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave);
-    argc = static_cast<int>(arguments.size());
-    benchmark::Initialize(&argc, arguments.data());
-    if (benchmark::ReportUnrecognizedArguments(argc, arguments.data())) {
-        return false;
-    }
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return true;
-}
 
 }  // namespace pelmar::bench

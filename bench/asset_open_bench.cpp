@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "bench/BestTimesReporter.h"
+#include "bench/InterleavedRuns.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/av/testing/TestMovie.h"
 #include "pelmar/platform/libav/LibavHandles.h"
@@ -133,8 +134,8 @@ void Libavformat(benchmark::State& state) {
     });
 }
 
-// Five runs each; the best run of each counts, so that a moment of load from elsewhere on the
-// machine does not decide the figures.
+// Five runs each, interleaved at random; the best run of each counts, so that a moment of load
+// from elsewhere on the machine does not decide the figures.
 BENCHMARK(OpenAssets)
         ->Iterations(1)
         ->Repetitions(5)
@@ -149,13 +150,10 @@ BENCHMARK(Libavformat)
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    pelmar::bench::BestTimesReporter reporter;
+    if (!pelmar::bench::runInterleavedBenchmarks(argc, argv, reporter)) {
         return 1;
     }
-    pelmar::bench::BestTimesReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
     const double ours = reporter.best("OpenAssets").wall;
     const double peer = reporter.best("Libavformat").wall;
     std::printf("asset_open: %d movies, assets %.1f ms, libavformat %.1f ms\n", kMovies, ours,

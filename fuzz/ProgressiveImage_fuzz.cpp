@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "pelmar/imageloader/PelmarProgressiveImage.h"
@@ -14,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    static PelmarSpeedRecorder recorder([] { return std::optional<uint32_t>(); });
+    static const auto recorder =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     static const auto sessionManager = PelmarURLSessionManager::create({}, recorder);
     // Never started: its byte counts stay unknown, so no render waits on a speed estimate.
     static const auto dataTask =

@@ -12,8 +12,10 @@
 namespace pelmar {
 
 PelmarProgressiveImage::PelmarProgressiveImage(PelmarDataTask dataTask,
-                                               PelmarSpeedRecorder& speedRecorder)
-    : dataTask_(std::move(dataTask)), speedRecorder_(speedRecorder) {}
+                                               std::shared_ptr<PelmarSpeedRecorder> speedRecorder)
+    : dataTask_(std::move(dataTask)),
+      speedRecorder_(speedRecorder ? std::move(speedRecorder)
+                                   : PelmarSpeedRecorder::sharedRecorder()) {}
 
 void PelmarProgressiveImage::updateProgressiveImageWithData(const std::string& data,
                                                             int64_t expectedNumberOfBytes,
@@ -74,7 +76,7 @@ double PelmarProgressiveImage::l_estimatedRemainingTime() {
     if (expected == received) {
         return 0;
     }
-    const float speed = speedRecorder_.weightedAdjustedBytesPerSecondForHost(
+    const float speed = speedRecorder_->weightedAdjustedBytesPerSecondForHost(
             net::urlHost(dataTask_->currentRequest().url).value_or(""));
     if (speed == -1.0f) {
         return kUnknown;
@@ -118,7 +120,29 @@ int PelmarProgressiveImage::sosCount() {
 PelmarImage PelmarProgressiveImage::currentImageBlurred(bool blurred,
                                                         PelmarSize maxProgressiveRenderSize,
                                                         double* renderedImageQuality) {
-    PelmarRemoteLock::Hold lock(lock_);
+    // One render at a time, so renders come out in the order of their shares.
+    PelmarRemoteLock::Hold rendering(renderLock_);
+    PelmarImage image;
+    float progress = 0;
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        image = l_decodeDueRender(maxProgressiveRenderSize, &progress);
+    }
+    if (!image) {
+        return nullptr;
+    }
+    // The blur reads only the decoded picture: arriving bytes are appended meanwhile.
+    if (blurred) {
+        image = postProcessImage(image, progress);
+    }
+    if (renderedImageQuality != nullptr) {
+        *renderedImageQuality = progress;
+    }
+    return image;
+}
+
+PelmarImage PelmarProgressiveImage::l_decodeDueRender(PelmarSize maxProgressiveRenderSize,
+                                                      float* progressOut) {
     if (currentThreshold_ >= progressThresholds_.size()) {
         return nullptr;
     }
@@ -155,17 +179,8 @@ PelmarImage PelmarProgressiveImage::currentImageBlurred(bool blurred,
         ++currentThreshold_;
     }
     ++decodeCount_;
-    PelmarImage image = PelmarDecodedImage::decodedImageWithData(mutableData_);
-    if (!image) {
-        return nullptr;
-    }
-    if (blurred) {
-        image = l_postProcessImage(image, progress);
-    }
-    if (renderedImageQuality != nullptr) {
-        *renderedImageQuality = progress;
-    }
-    return image;
+    *progressOut = progress;
+    return PelmarDecodedImage::decodedImageWithData(mutableData_);
 }
 
 float PelmarProgressiveImage::blurRadius(double width, double scale, float progress) {
@@ -180,7 +195,7 @@ int PelmarProgressiveImage::blurBoxSize(float radius) {
     return box | 1;
 }
 
-PelmarImage PelmarProgressiveImage::l_postProcessImage(const PelmarImage& image, float progress) {
+PelmarImage PelmarProgressiveImage::postProcessImage(const PelmarImage& image, float progress) {
     if (!image || image->pointWidth() < 1 || image->pointHeight() < 1) {
         return nullptr;
     }
@@ -193,25 +208,43 @@ PelmarImage PelmarProgressiveImage::l_postProcessImage(const PelmarImage& image,
 
 namespace {
 
-// One running-sum box pass over `count` pixels `step` bytes apart, edges extended: each output is
-// the average of the `box` inputs centred on it, with out-of-range inputs taking the edge pixel.
+// One running-sum box pass over `count` BGRA pixels `step` bytes apart, edges extended: each
+// output is the average of the `box` inputs centred on it, with out-of-range inputs taking the
+// edge pixel. The four channels run together and the edge pixel is chosen by index, so each
+// pixel costs a few additions whatever the box.
 void boxPass(const uint8_t* in, uint8_t* out, int count, std::size_t step, int box) {
     const int half = box / 2;
-    for (int channel = 0; channel < 4; ++channel) {
-        auto at = [&](int i) {
-            return static_cast<uint32_t>(
-                    in[static_cast<std::size_t>(std::clamp(i, 0, count - 1)) * step + channel]);
-        };
-        uint32_t sum = 0;
-        for (int i = -half; i <= half; ++i) {
-            sum += at(i);
-        }
-        for (int i = 0; i < count; ++i) {
-            out[static_cast<std::size_t>(i) * step + channel] =
-                    static_cast<uint8_t>((sum + static_cast<uint32_t>(box) / 2) / box);
-            sum += at(i + half + 1);
-            sum -= at(i - half);
-        }
+    const uint32_t divisor = static_cast<uint32_t>(box);
+    const uint32_t rounding = divisor / 2;
+    const uint8_t* first = in;
+    const uint8_t* last = in + static_cast<std::size_t>(count - 1) * step;
+    const auto pixelAt = [&](int i) {
+        return i <= 0 ? first : i >= count - 1 ? last : in + static_cast<std::size_t>(i) * step;
+    };
+    uint32_t b = 0, g = 0, r = 0, a = 0;
+    for (int i = -half; i <= half; ++i) {
+        const uint8_t* p = pixelAt(i);
+        b += p[0];
+        g += p[1];
+        r += p[2];
+        a += p[3];
+    }
+    uint8_t* o = out;
+    for (int i = 0; i < count; ++i, o += step) {
+        o[0] = static_cast<uint8_t>((b + rounding) / divisor);
+        o[1] = static_cast<uint8_t>((g + rounding) / divisor);
+        o[2] = static_cast<uint8_t>((r + rounding) / divisor);
+        o[3] = static_cast<uint8_t>((a + rounding) / divisor);
+        // i + half + 1 is past the start and i - half before the end, so one bound each.
+        const int entering = i + half + 1;
+        const int leaving = i - half;
+        const uint8_t* in1 =
+                entering >= count - 1 ? last : in + static_cast<std::size_t>(entering) * step;
+        const uint8_t* out1 = leaving <= 0 ? first : in + static_cast<std::size_t>(leaving) * step;
+        b = b + in1[0] - out1[0];
+        g = g + in1[1] - out1[1];
+        r = r + in1[2] - out1[2];
+        a = a + in1[3] - out1[3];
     }
 }
 

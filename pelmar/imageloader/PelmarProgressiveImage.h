@@ -20,7 +20,9 @@ namespace pelmar {
 // in proportion to what is still missing when asked.
 // Ownership: made and owned by the download task, one per download; refers to its data task.
 // Threads: thread-safe; every field sits under its own lock, a leaf below the task lock; a render
-//     holds it for its whole work, so it never sees a half-appended chunk.
+//     holds it while it decodes, so it never sees a half-appended chunk, and blurs outside it, so
+//     arriving bytes are not held up by a blur. Renders run one at a time under a render lock
+//     taken before the field lock, so they come out in the order of their shares.
 // Errors: none; every impossible render gives null.
 // Limits: the buffer is reserved for at most kMaxReservedBytes up front, whatever length the
 //     server announces; beyond that it grows as bytes really arrive. The search for scan markers
@@ -30,7 +32,8 @@ class PelmarProgressiveImage {
 public:
     static constexpr int64_t kMaxReservedBytes = 4 * 1024 * 1024;
 
-    PelmarProgressiveImage(PelmarDataTask dataTask, PelmarSpeedRecorder& speedRecorder);
+    PelmarProgressiveImage(PelmarDataTask dataTask,
+                           std::shared_ptr<PelmarSpeedRecorder> speedRecorder);
 
     const PelmarDataTask& dataTask() const { return dataTask_; }
 
@@ -87,11 +90,16 @@ public:
 private:
     double l_estimatedRemainingTime() PELMAR_REQUIRES(lock_);
 
-    PelmarImage l_postProcessImage(const PelmarImage& image, float progress) PELMAR_REQUIRES(lock_);
+    // The decoded bytes when a render is due (thresholds used up, `progress` set), else null.
+    PelmarImage l_decodeDueRender(PelmarSize maxProgressiveRenderSize, float* progress)
+            PELMAR_REQUIRES(lock_);
+
+    static PelmarImage postProcessImage(const PelmarImage& image, float progress);
 
     const PelmarDataTask dataTask_;
-    PelmarSpeedRecorder& speedRecorder_;
+    const std::shared_ptr<PelmarSpeedRecorder> speedRecorder_;  // never null
 
+    PelmarRemoteLock renderLock_{"PelmarProgressiveImage render"};  // before lock_
     PelmarRemoteLock lock_{"PelmarProgressiveImage"};
     bool hasData_ PELMAR_GUARDED_BY(lock_) = false;
     std::string mutableData_ PELMAR_GUARDED_BY(lock_);

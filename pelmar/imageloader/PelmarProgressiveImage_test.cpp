@@ -54,7 +54,8 @@ protected:
         return renders;
     }
 
-    PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
+    std::shared_ptr<PelmarSpeedRecorder> recorder_ =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     std::shared_ptr<PelmarURLSessionManager> sessionManager_ =
             PelmarURLSessionManager::create({}, recorder_);
 };
@@ -226,10 +227,9 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
         };
         return reply;
     });
-    PelmarSpeedRecorder recorder([] { return std::optional<uint32_t>(); });
+    auto recorder =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     auto sessionManager = PelmarURLSessionManager::create({}, recorder);
-    // The task's metrics reach the recorder before its completion runs: the test waits for it,
-    // so that nothing reaches the recorder once it is gone.
     std::promise<void> finished;
     auto task = sessionManager->dataTaskWithRequest(
             net::URLRequest(server.url("/half")),
@@ -244,7 +244,7 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
     }
     ASSERT_EQ(task->countOfBytesExpectedToReceive(), static_cast<int64_t>(kBody));
     // Half of 100 kB left at 1 MB/s: 0.05 s to go.
-    recorder.updateSpeedsForHost("127.0.0.1", 1e6, 1e6, 0.001);
+    recorder->updateSpeedsForHost("127.0.0.1", 1e6, 1e6, 0.001);
 
     const std::string& bytes = progressiveJPEG();
     PelmarProgressiveImage image(task, recorder);

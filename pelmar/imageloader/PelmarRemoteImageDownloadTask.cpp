@@ -90,7 +90,7 @@ void PelmarRemoteImageDownloadTask::scheduleDownloadWithRequest(
                 }
             });
     progressImage_ = std::make_shared<PelmarProgressiveImage>(std::move(dataTask),
-                                                              *environment_.speedRecorder);
+                                                              environment_.speedRecorder);
 }
 
 void PelmarRemoteImageDownloadTask::completed(

@@ -42,7 +42,7 @@ public:
         std::shared_ptr<PelmarRemoteImageDownloadQueue> downloadQueue;
         std::shared_ptr<PelmarOperationQueue> operationQueue;
         std::shared_ptr<dispatch::Queue> callbackQueue;
-        PelmarSpeedRecorder* speedRecorder = &PelmarSpeedRecorder::sharedRecorder();
+        std::shared_ptr<PelmarSpeedRecorder> speedRecorder = PelmarSpeedRecorder::sharedRecorder();
         // Asked for the progressive-render settings; none means no blur and no size limit.
         std::weak_ptr<PelmarRemoteImageManager> manager;
     };

@@ -91,7 +91,7 @@ protected:
         environment_.operationQueue = PelmarOperationQueue::create(4);
         environment_.callbackQueue =
                 dispatch::Queue::concurrent("PelmarRemoteImageManagerCallbackQueue");
-        environment_.speedRecorder = &recorder_;
+        environment_.speedRecorder = recorder_;
     }
 
     std::shared_ptr<PelmarRemoteImageDownloadTask> makeTask(
@@ -135,7 +135,8 @@ protected:
         return resultFuture_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
 
-    PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
+    std::shared_ptr<PelmarSpeedRecorder> recorder_ =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     std::shared_ptr<Router> router_ = std::make_shared<Router>();
     PelmarRemoteImageDownloadTask::Environment environment_;
     std::promise<Result> results_;
@@ -318,7 +319,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, CancelLeavesResumeRecordUnl
     ScriptedHttpServer server([&](const ScriptedRequest&) { return held.reply(body); });
 
     // Slow host: the rest would take long; cancelling stops the transfer and keeps the bytes.
-    recorder_.updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
+    recorder_->updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
     auto task = makeTask();
     schedule(task, server.url("/slow.jpg"));
     ASSERT_TRUE(held.waitHeld());
@@ -362,7 +363,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, NearlyDoneDownloadOutlivesI
     HeldBody held;
     ScriptedHttpServer server([&](const ScriptedRequest&) { return held.reply(body); });
     // Fast host with a slow first byte: 3000 bytes take far less than a new request's wait.
-    recorder_.updateSpeedsForHost("127.0.0.1", 1e9, 1e9, 5.0);
+    recorder_->updateSpeedsForHost("127.0.0.1", 1e9, 1e9, 5.0);
     auto task = makeTask();
     schedule(task, server.url("/fast.jpg"));
     schedule(task, server.url("/fast.jpg"));  // in flight: starts nothing new
@@ -424,7 +425,7 @@ protected:
         PelmarRemoteImageDownloadTaskIntegrationTest::SetUp();
         // A slow host: the rest of a file always takes longer than a new request, so cancelling
         // is never refused as nearly done.
-        recorder_.updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
+        recorder_->updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
     }
 
     static test::NginxHttpServer& server() { return *server_; }

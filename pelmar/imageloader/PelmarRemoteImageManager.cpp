@@ -61,10 +61,11 @@ std::shared_ptr<PelmarRemoteImageManager> PelmarRemoteImageManager::create(
         std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider,
         std::shared_ptr<PelmarRemoteImageCaching> imageCache,
         std::optional<PelmarRemoteImageManagerConfiguration> configuration,
-        PelmarSpeedRecorder& speedRecorder) {
+        std::shared_ptr<PelmarSpeedRecorder> speedRecorder) {
     auto manager = std::make_shared<PelmarRemoteImageManager>(
             Private{}, sessionConfiguration, std::move(provider), std::move(imageCache),
-            configuration.value_or(PelmarRemoteImageManagerConfiguration{}), speedRecorder);
+            configuration.value_or(PelmarRemoteImageManagerConfiguration{}),
+            std::move(speedRecorder));
     manager->sessionManager_->setDelegate(manager);
     return manager;
 }
@@ -101,10 +102,11 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
         std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider,
         std::shared_ptr<PelmarRemoteImageCaching> imageCache,
         const PelmarRemoteImageManagerConfiguration& configuration,
-        PelmarSpeedRecorder& speedRecorder)
+        std::shared_ptr<PelmarSpeedRecorder> speedRecorder)
     : callbackQueue_(dispatch::Queue::concurrent("PelmarRemoteImageManagerCallbackQueue")),
       mainQueue_(dispatch::Queue::main()),
-      speedRecorder_(speedRecorder),
+      speedRecorder_(speedRecorder ? std::move(speedRecorder)
+                                   : PelmarSpeedRecorder::sharedRecorder()),
       cache_(imageCache ? std::move(imageCache) : defaultImageCache()),
       // Without a provider of its own, the manager turns animated GIFs into animations.
       hasBuiltInProvider_(!provider),

@@ -102,8 +102,8 @@ using PelmarCacheLookupCompletion = std::function<void(
 // request has a UUID with which the caller can cancel it, change its priority or replace its
 // progress-image block.
 // Ownership: made by create() and held by shared_ptr; sharedImageManager() lives for the
-//     process. Owns its queues, session manager, cache and tasks; blocks it schedules hold it
-//     weakly. Destruction cancels every transfer.
+//     process. Owns its queues, session manager, cache and tasks, and shares its speed recorder
+//     with them; blocks it schedules hold it weakly. Destruction cancels every transfer.
 // Threads: thread-safe; every entry point returns without waiting for network or cache work.
 //     Completions, progress blocks and processors run on "PelmarRemoteImageManagerCallbackQueue"
 //     (concurrent: any order, possibly in parallel), or synchronously on the calling main thread
@@ -145,7 +145,8 @@ public:
                     nullptr,
             std::shared_ptr<PelmarRemoteImageCaching> imageCache = nullptr,
             std::optional<PelmarRemoteImageManagerConfiguration> configuration = std::nullopt,
-            PelmarSpeedRecorder& speedRecorder = PelmarSpeedRecorder::sharedRecorder());
+            std::shared_ptr<PelmarSpeedRecorder> speedRecorder =
+                    PelmarSpeedRecorder::sharedRecorder());
 
     // Made once, on first use (or by setSharedImageManagerWithConfiguration before it).
     static std::shared_ptr<PelmarRemoteImageManager> sharedImageManager();
@@ -165,7 +166,7 @@ public:
             std::shared_ptr<PelmarRemoteImageManagerAlternateRepresentationProvider> provider,
             std::shared_ptr<PelmarRemoteImageCaching> imageCache,
             const PelmarRemoteImageManagerConfiguration& configuration,
-            PelmarSpeedRecorder& speedRecorder);
+            std::shared_ptr<PelmarSpeedRecorder> speedRecorder);
 
     ~PelmarRemoteImageManager() override;
 
@@ -435,7 +436,7 @@ private:
     const std::shared_ptr<dispatch::Queue> callbackQueue_;
     // Held so that the main-thread check of every early answer copies no queue.
     const std::shared_ptr<dispatch::Queue> mainQueue_;
-    PelmarSpeedRecorder& speedRecorder_;
+    const std::shared_ptr<PelmarSpeedRecorder> speedRecorder_;  // never null
     const std::shared_ptr<PelmarRemoteImageCaching> cache_;
     // True when provider_ is the manager's own PelmarAlternateRepresentationProvider, which
     // answers animated GIFs only.

@@ -93,7 +93,8 @@ protected:
     static inline test::NginxHttpServer* basic_ = nullptr;
     static inline test::NginxHttpServer* tls_ = nullptr;
     static inline std::string failure_;
-    PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
+    std::shared_ptr<PelmarSpeedRecorder> recorder_ =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     std::mutex mutex_;
     std::vector<Seen> seen_;
 };

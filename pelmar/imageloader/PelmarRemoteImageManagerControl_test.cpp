@@ -55,8 +55,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AFailedAlternativeKeepsTheLowerE
     ASSERT_TRUE(primed.only()->image());
     settle(manager);
     // Fast enough for the best quality, which then fails.
-    recorder_.resetMeasurements();
-    recorder_.updateSpeedsForHost("127.0.0.1", 1e7f, 1e7f, 0.01);
+    recorder_->resetMeasurements();
+    recorder_->updateSpeedsForHost("127.0.0.1", 1e7f, 1e7f, 0.01);
     Collector collector;
     manager->downloadImageWithURLs(urls, 0, nullptr, nullptr, collector.completion());
     EXPECT_THAT(collector.only()->error(), IsError(std::string(kPelmarURLErrorDomain), 404));
@@ -257,7 +257,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ACancelWithResumeDataIsResumedBy
     auto cache = PelmarRemoteImageDiskCache::create(folder.path());
     auto manager = makeManager(cache);
     // A slow host: the rest always takes longer than a new request, so the cancel is honoured.
-    recorder_.updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
+    recorder_->updateSpeedsForHost("127.0.0.1", 10, 10, 0.01);
     const std::string url = server_.url("/resumable.jpg");
     Collector cancelled;
     std::atomic<int64_t> received{0};

@@ -32,7 +32,7 @@ void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& r
                 environment.downloadQueue = urlSessionTaskQueue_;
                 environment.operationQueue = concurrentOperationQueue_;
                 environment.callbackQueue = callbackQueue_;
-                environment.speedRecorder = &speedRecorder_;
+                environment.speedRecorder = speedRecorder_;
                 environment.manager = weak_from_this();
                 // The creation block is read under the lock already held.
                 task = PelmarRemoteImageDownloadTask::create(
@@ -241,7 +241,7 @@ std::string PelmarRemoteImageManager::downloadImageWithURLs(
                 }
                 const std::size_t speedIndex =
                         self->speedRecorder_
-                                .appropriateImageIdxForURLsGivenHistoricalNetworkConditions(
+                                ->appropriateImageIdxForURLsGivenHistoricalNetworkConditions(
                                         urls, low, high);
                 const std::size_t chosen = cachedIndex && (*cachedIndex >= speedIndex || !upgrade)
                                                    ? *cachedIndex

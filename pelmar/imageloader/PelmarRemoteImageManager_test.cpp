@@ -563,7 +563,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLsFollowCacheAndMea
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PelmarSpeedRecorder recorder([] { return std::optional<uint32_t>(); });
+        auto recorder =
+                std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
         auto manager = PelmarRemoteImageManager::create(
                 std::nullopt, nullptr, nullptr,
                 PelmarRemoteImageManagerConfiguration{.shouldUpgradeLowQualityImages = c.upgrade},
@@ -579,8 +580,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLsFollowCacheAndMea
         }
         settle(manager);
         // The measured speed is the case's, not that of the priming downloads.
-        recorder.resetMeasurements();
-        recorder.updateSpeedsForHost("127.0.0.1", c.bytesPerSecond, c.bytesPerSecond, 0.01);
+        recorder->resetMeasurements();
+        recorder->updateSpeedsForHost("127.0.0.1", c.bytesPerSecond, c.bytesPerSecond, 0.01);
         Collector collector;
         manager->downloadImageWithURLs(urls, 0, nullptr, nullptr, collector.completion());
         EXPECT_TRUE(collector.only()->image());
@@ -597,7 +598,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLsFollowCacheAndMea
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThrottledServer) {
-    PelmarSpeedRecorder recorder([] { return std::optional<uint32_t>(); });
+    auto recorder = std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     auto manager = PelmarRemoteImageManager::create(std::nullopt, nullptr, nullptr, std::nullopt,
                                                     recorder);
     // The picture trickles out well below the low-quality threshold of 50 kB/s.
@@ -611,7 +612,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThro
             },
             warmUp.completion());
     ASSERT_TRUE(warmUp.only()->image());
-    ASSERT_LT(recorder.weightedAdjustedBytesPerSecondForHost("127.0.0.1"), 50000);
+    ASSERT_LT(recorder->weightedAdjustedBytesPerSecondForHost("127.0.0.1"), 50000);
     Collector collector;
     manager->downloadImageWithURLs(
             {server_.url("/low.jpg"), server_.url("/mid.jpg"), server_.url("/high.jpg")}, 0,

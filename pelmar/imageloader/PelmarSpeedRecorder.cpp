@@ -32,10 +32,11 @@ bool hasDefaultRoute() {
 
 }  // namespace
 
-PelmarSpeedRecorder& PelmarSpeedRecorder::sharedRecorder() {
+std::shared_ptr<PelmarSpeedRecorder> PelmarSpeedRecorder::sharedRecorder() {
     // Never destroyed: metrics of transfers still under way at exit arrive on the sessions'
     // queues after static destruction has begun.
-    static auto* recorder = new PelmarSpeedRecorder;
+    static auto* recorder =
+            new std::shared_ptr<PelmarSpeedRecorder>(std::make_shared<PelmarSpeedRecorder>());
     return *recorder;
 }
 

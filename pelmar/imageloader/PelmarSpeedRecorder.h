@@ -33,7 +33,9 @@ struct PelmarSpeedMeasurement {
 // speed and the time to the first byte, taken from finished transfers; used to judge whether a
 // download is nearly done and which of several image URLs to load. At most kMaxHosts hosts are
 // kept, the least recently used going first.
-// Ownership: sharedRecorder() lives for the process; tests may make their own.
+// Ownership: held by shared_ptr by every session manager, image manager and download that
+//     records into it or reads it, since their events may still arrive after their owner let go
+//     of them; sharedRecorder() lives for the process, tests may make their own.
 // Threads: thread-safe; every measurement is read and written under the recorder's lock, a leaf.
 // Errors: none; transfers with missing times or no bytes leave the measurements alone.
 class PelmarSpeedRecorder {
@@ -46,7 +48,7 @@ public:
     // Flags of the default route, or nothing when they cannot be read.
     using ReachabilityProvider = std::function<std::optional<uint32_t>()>;
 
-    static PelmarSpeedRecorder& sharedRecorder();
+    static std::shared_ptr<PelmarSpeedRecorder> sharedRecorder();
 
     // The default provider reports the reachable flag while the system has a default route.
     explicit PelmarSpeedRecorder(ReachabilityProvider reachability = {});

@@ -5,16 +5,19 @@
 namespace pelmar {
 
 std::shared_ptr<PelmarURLSessionManager> PelmarURLSessionManager::create(
-        net::URLSessionConfiguration configuration, PelmarSpeedRecorder& speedRecorder) {
-    auto manager = std::make_shared<PelmarURLSessionManager>(Private{}, speedRecorder);
+        net::URLSessionConfiguration configuration,
+        std::shared_ptr<PelmarSpeedRecorder> speedRecorder) {
+    auto manager = std::make_shared<PelmarURLSessionManager>(Private{}, std::move(speedRecorder));
     manager->session_ = net::URLSession::create(
             std::move(configuration), manager,
             dispatch::Queue::serial("PelmarURLSessionManager Operation Queue"));
     return manager;
 }
 
-PelmarURLSessionManager::PelmarURLSessionManager(Private, PelmarSpeedRecorder& speedRecorder)
-    : speedRecorder_(speedRecorder) {}
+PelmarURLSessionManager::PelmarURLSessionManager(Private,
+                                                 std::shared_ptr<PelmarSpeedRecorder> speedRecorder)
+    : speedRecorder_(speedRecorder ? std::move(speedRecorder)
+                                   : PelmarSpeedRecorder::sharedRecorder()) {}
 
 void PelmarURLSessionManager::setDelegate(std::weak_ptr<PelmarURLSessionManagerDelegate> delegate) {
     MutexLock lock(mutex_);
@@ -105,7 +108,7 @@ void PelmarURLSessionManager::didFinishCollectingMetrics(
         net::URLSession& /*session*/,
         const std::shared_ptr<net::URLSessionTask>& task,
         const net::URLSessionTaskMetrics& metrics) {
-    speedRecorder_.processMetrics(metrics, *task);
+    speedRecorder_->processMetrics(metrics, *task);
     if (auto queue = queueFor(task->taskIdentifier())) {
         queue->async([weak = weak_from_this(), task, metrics] {
             if (auto self = weak.lock()) {

@@ -56,7 +56,9 @@ public:
 // transfer's metrics to the shared speed recorder, and hands the session's authentication
 // challenges to its delegate. Data tasks are made suspended; the download queue starts them.
 // Ownership: made by create() and held by shared_ptr; owns its session (the session refers to it
-//     weakly); refers to its delegate weakly. Blocks queued for a task hold it weakly.
+//     weakly) and shares its speed recorder, which a session event under way may still record
+//     into after the owner let go of the manager; refers to its delegate weakly. Blocks queued
+//     for a task hold it weakly.
 // Threads: thread-safe. Session events arrive one at a time on "PelmarURLSessionManager Operation
 //     Queue"; each task's delegate calls and completion run in order on its own serial queue
 //     "PelmarURLSessionManager delegate queue - <id>", different tasks in parallel. The lock
@@ -73,9 +75,11 @@ public:
 
     static std::shared_ptr<PelmarURLSessionManager> create(
             net::URLSessionConfiguration configuration,
-            PelmarSpeedRecorder& speedRecorder = PelmarSpeedRecorder::sharedRecorder());
+            std::shared_ptr<PelmarSpeedRecorder> speedRecorder =
+                    PelmarSpeedRecorder::sharedRecorder());
 
-    PelmarURLSessionManager(Private, PelmarSpeedRecorder& speedRecorder);
+    // A null `speedRecorder` means the shared one.
+    PelmarURLSessionManager(Private, std::shared_ptr<PelmarSpeedRecorder> speedRecorder);
 
     void setDelegate(std::weak_ptr<PelmarURLSessionManagerDelegate> delegate);
 
@@ -137,7 +141,9 @@ private:
 
     std::shared_ptr<PelmarURLSessionManagerDelegate> delegate() const;
 
-    PelmarSpeedRecorder& speedRecorder_;
+    // Owned, not borrowed: a session event in progress keeps this manager alive after its owner
+    // let go of it, and the event still records into it.
+    const std::shared_ptr<PelmarSpeedRecorder> speedRecorder_;
     std::shared_ptr<net::URLSession> session_;  // set once by create()
 
     mutable Mutex mutex_;

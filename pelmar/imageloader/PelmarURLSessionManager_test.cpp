@@ -118,7 +118,8 @@ protected:
         return request;
     }
 
-    PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
+    std::shared_ptr<PelmarSpeedRecorder> recorder_ =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
 };
 
@@ -187,7 +188,7 @@ TEST_F(PelmarURLSessionManagerIntegrationTest, EachTaskHearsResponseDataInOrderT
     EXPECT_THAT(delegate_->queuesOf(a), ElementsAre("PelmarURLSessionManager delegate queue - "
                                                     + std::to_string(a->taskIdentifier())));
     // The metrics reached the speed recorder of the manager before the completion.
-    EXPECT_TRUE(recorder_.measurementForHost("127.0.0.1"));
+    EXPECT_TRUE(recorder_->measurementForHost("127.0.0.1"));
 }
 
 TEST_F(PelmarURLSessionManagerIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelled) {

@@ -255,7 +255,8 @@ protected:
         settle(manager_);
     }
 
-    PelmarSpeedRecorder recorder_{[] { return std::optional<uint32_t>(); }};
+    std::shared_ptr<PelmarSpeedRecorder> recorder_ =
+            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     Gate gate_;
     // Opened once a client reported bytes of a "/slow..." answer.
     Gate slowFirstPartReceived_;

@@ -45,6 +45,19 @@ ui::AffineTransform preferredTransform(const AVStream& stream, double width, dou
     }
 }
 
+// Why the local file at `location` cannot be read as media whatever its contents: missing, not
+// readable, or a folder; none when it is a readable file.
+std::optional<Error> localFileProblem(const std::string& location) {
+    std::error_code ec;
+    if (!std::filesystem::exists(location, ec)) {
+        return internal::LibavInput::errorFor(AVERROR(ENOENT), location);
+    }
+    if (::access(location.c_str(), R_OK) != 0 || std::filesystem::is_directory(location, ec)) {
+        return internal::LibavInput::errorFor(AVERROR(EACCES), location);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::shared_ptr<URLAsset> URLAsset::create(std::string url) {
@@ -69,22 +82,16 @@ Asset::LoadResult URLAsset::load(const std::function<bool()>& cancelled) const {
                              "cannot open \"" + url_ + "\": not a file or http(s) URL"};
         return result;
     }
-    if (!remote_) {
-        // Check first, so that a missing or unreadable file is told apart from bad contents
-        // whatever the demuxer would report.
-        std::error_code ec;
-        if (!std::filesystem::exists(location_, ec)) {
-            result.error = internal::LibavInput::errorFor(AVERROR(ENOENT), location_);
-            return result;
-        }
-        if (::access(location_.c_str(), R_OK) != 0
-            || std::filesystem::is_directory(location_, ec)) {
-            result.error = internal::LibavInput::errorFor(AVERROR(EACCES), location_);
-            return result;
-        }
-    }
     auto format = internal::LibavInput::open(location_, remote_, &cancelled, result.error);
     if (!format) {
+        if (!remote_) {
+            // A missing or unreadable file is told apart from bad contents whatever the demuxer
+            // reported. Looked at only after a failed open, so a readable movie costs no more
+            // than the open itself.
+            if (auto problem = localFileProblem(location_)) {
+                result.error = std::move(problem);
+            }
+        }
         return result;
     }
     media::Time longest = media::Time::zero();
