@@ -227,8 +227,7 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
         };
         return reply;
     });
-    auto recorder =
-            std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
+    auto recorder = std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     auto sessionManager = PelmarURLSessionManager::create({}, recorder);
     std::promise<void> finished;
     auto task = sessionManager->dataTaskWithRequest(

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "pelmar/platform/photos/ui/LivePhotoView.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
+#include "pelmar/platform/photos/ui/LivePhotoView.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 #include "testing/TempDir.h"
@@ -16,8 +16,8 @@ TEST(LivePhotoViewIntegrationTest, APressPlaysTheMovieOverTheStillUntilTheFinger
     const auto still = image::test::quadrants(64, 48, {0, 0, 255, 255}, {0, 255, 0, 255},
                                               {255, 0, 0, 255}, {0, 0, 0, 255});
     auto view = LivePhotoView::create({0, 0, 200, 150});
-    view->setLivePhoto(photos::LivePhoto{
-            still, test::writeMovie(folder.path(), "live.mp4", 2), {64, 48}});
+    view->setLivePhoto(
+            photos::LivePhoto{still, test::writeMovie(folder.path(), "live.mp4", 2), {64, 48}});
     app.root()->view()->addSubview(view);
     ASSERT_TRUE(view->stillView()->image());
     EXPECT_EQ(view->stillView()->image()->bitmap(), still);
