@@ -219,19 +219,6 @@ bool App::expectLooksRight(ui::View& screen, int pictures, std::vector<const ui:
     return faults.pictures.empty() && faults.drawing.empty();
 }
 
-bool App::expectLooksRightOncePainted(ui::View& screen, int pictures) {
-    LookExpectation expected;
-    expected.pictures = pictures;
-    const auto faults = lookFaults(*window(), screen, expected);
-    for (const auto& fault : faults.pictures) {
-        ADD_FAILURE() << fault;
-    }
-    for (const auto& fault : faults.drawing) {
-        std::cerr << "awaiting the painter: " << fault << "\n";
-    }
-    return faults.pictures.empty();
-}
-
 int App::loggedCount(const std::string& line) const {
     int n = 0;
     for (const auto& l : logs_.lines()) {

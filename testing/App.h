@@ -150,12 +150,6 @@ public:
                           int pictures = 0,
                           std::vector<const ui::View*> ignoring = {});
 
-    // The same checks for a screen whose icons or titles the painter cannot show yet: the live
-    // pictures' faults fail the test, the controls' and labels' are only printed (prefixed
-    // "awaiting the painter:"). Once every picture ships and titles are drawn, the call becomes
-    // expectLooksRight.
-    bool expectLooksRightOncePainted(ui::View& screen, int pictures = 0);
-
     // The platform log since the App was made.
     const foundation::Log::Capture& logs() const { return logs_; }
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 #include "pelmar/picker/AlbumsViewController.h"
 #include "pelmar/picker/AssetCollectionViewCell.h"
@@ -17,13 +20,55 @@
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/NavigationBar.h"
 #include "pelmar/platform/ui/RecordingContext.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "testing/App.h"
 
 namespace pelmar {
 namespace {
 
 using photos::PhotoLibrary;
+
+// How the album button shows its arrow when painted: the arrow's box (the button's image view),
+// the mean height of the ink in the box's middle column against the box's middle (positive: a
+// V pointing down, negative: turned over) and the rightmost ink left of the box (the title).
+struct ArrowLook {
+    ui::Rect box;
+    double middleInk = 0;
+    int middleInkPixels = 0;
+    double titleRight = -1;
+};
+
+ArrowLook arrowLook(ui::Button& button) {
+    constexpr double kScale = 4;
+    ArrowLook look;
+    look.box = button.imageView()->frame();
+    const auto painted = ui::render(button, kScale);
+    if (!painted) {
+        return look;
+    }
+    const double middleX = look.box.x + look.box.width / 2;
+    const double middleY = look.box.y + look.box.height / 2;
+    double sum = 0;
+    for (int py = 0; py < painted->height(); ++py) {
+        for (int px = 0; px < painted->width(); ++px) {
+            const double x = (px + 0.5) / kScale;
+            const double y = (py + 0.5) / kScale;
+            if (ui::test::colorAt(*painted, x, y).alpha < 0.3) {
+                continue;
+            }
+            if (x < look.box.x) {
+                look.titleRight = std::max(look.titleRight, x);
+            } else if (std::abs(x - middleX) < 0.5) {
+                sum += y - middleY;
+                ++look.middleInkPixels;
+            }
+        }
+    }
+    look.middleInk = look.middleInkPixels > 0 ? sum / look.middleInkPixels : 0;
+    return look;
+}
 
 // Records the picker's delegate calls as "select:<n>", "deselect:<n>" (n: the asset's index in
 // the library order), "finish", "cancel", "limit".
@@ -336,12 +381,24 @@ TEST_F(PhotoLibraryPickerTest, ATapOutsideTheDropDownClosesItAndTurnsTheArrowBac
     const ui::Rect arrow = button->imageView()->frame();
     EXPECT_EQ(arrow.width, 8);
     EXPECT_DOUBLE_EQ(arrow.x + arrow.width, button->bounds().width);
+    // Painted, the title's ink ends before the arrow, which points down.
+    const ArrowLook closed = arrowLook(*button);
+    EXPECT_GT(closed.titleRight, 8) << "the title stands first";
+    EXPECT_LT(closed.titleRight, closed.box.x);
+    ASSERT_GT(closed.middleInkPixels, 0) << "the arrow is drawn in its own box";
+    EXPECT_GT(closed.middleInk, 1);
     ASSERT_TRUE(app_.tap(picker->albumButton()));
     app_.advance(0.5);
     auto list = picker->albumsViewController();
     ASSERT_EQ(picker->presentedViewController(), list);
     // The button's own arrow points up while the list is open, down again after.
     EXPECT_NEAR(picker->albumButton()->imageView()->transform().a, -1, 1e-9);
+    const ArrowLook open = arrowLook(*button);
+    EXPECT_NEAR(open.box.x, closed.box.x, 1e-9);
+    EXPECT_NEAR(open.box.y, closed.box.y, 1e-9);
+    ASSERT_GT(open.middleInkPixels, 0);
+    EXPECT_LT(open.middleInk, -1) << "the arrow is drawn turned over";
+    EXPECT_LT(open.titleRight, open.box.x);
     auto dropdown = std::dynamic_pointer_cast<DropdownPresentationController>(
             list->presentationController());
     ASSERT_TRUE(dropdown);
@@ -357,6 +414,7 @@ TEST_F(PhotoLibraryPickerTest, ATapOutsideTheDropDownClosesItAndTurnsTheArrowBac
     app_.advance(0.5);
     EXPECT_EQ(picker->presentedViewController(), nullptr);
     EXPECT_NEAR(picker->albumButton()->imageView()->transform().a, 1, 1e-9);
+    EXPECT_GT(arrowLook(*button).middleInk, 1);
     // Nothing was chosen: the same album stays.
     EXPECT_EQ(picker->albumButton()->title(), title);
     EXPECT_EQ(picker->assetsViewController()->fetchResult().count(), 6u);
@@ -725,6 +783,61 @@ TEST_F(PhotoLibraryPickerTest, TheBadgeCastsASoftShadowInTheThemesColour) {
     ui::RecordingContext context;
     badge->draw(context);
     EXPECT_EQ(layer.shadowColor(), red);
+
+    // Painted, around the circle lies the same shadow as that of the badge's disc drawn with the
+    // theme's shadow colour, offset and blur.
+    struct Disc : ui::View {
+        std::shared_ptr<Settings> settings;
+
+        void draw(ui::GraphicsContext& c) override {
+            const auto theme = settings->theme();
+            c.saveState();
+            c.setShadow(theme->selectionShadowColor(), SelectionView::kShadowOffset, 2.5);
+            c.setFillColor(theme->selectionFillColor());
+            c.arc({12.5, 12.5}, 9.5, 0, 2 * std::numbers::pi);
+            c.closePath();
+            c.fillPath();
+            c.setStrokeColor(theme->selectionStrokeColor());
+            c.setLineWidth(1);
+            c.arc({12.5, 12.5}, 9.5, 0, 2 * std::numbers::pi);
+            c.closePath();
+            c.strokePath();
+            c.restoreState();
+        }
+    };
+
+    const auto paintedAlone = [](const std::shared_ptr<ui::View>& shape) {
+        auto room = std::make_shared<ui::View>(ui::Rect{0, 0, 35, 35});
+        shape->setFrame({5, 5, 25, 25});
+        room->addSubview(shape);
+        return ui::render(*room, 4);
+    };
+    auto selected = std::make_shared<SelectionView>();
+    selected->setSettings(picker->settings());
+    auto disc = std::make_shared<Disc>();
+    disc->settings = picker->settings();
+    const auto shown = paintedAlone(selected);
+    const auto expected = paintedAlone(disc);
+    ASSERT_TRUE(shown && expected);
+    double worst = 0;
+    double shade = 0;
+    for (double y = 0.125; y < 35; y += 0.25) {
+        for (double x = 0.125; x < 35; x += 0.25) {
+            if (std::hypot(x - 17.5, y - 17.5) < 10.5) {
+                continue;
+            }
+            const ui::Color a = ui::test::colorAt(*shown, x, y);
+            const ui::Color b = ui::test::colorAt(*expected, x, y);
+            worst = std::max(worst, std::abs(a.alpha - b.alpha));
+            shade += a.alpha;
+            if (a.alpha > 0.1) {
+                EXPECT_TRUE(ui::test::looksLike({a.red, a.green, a.blue, 1}, red, 0.1))
+                        << "in the theme's shadow colour at " << x << ", " << y;
+            }
+        }
+    }
+    EXPECT_GT(shade, 100) << "the badge casts a shadow";
+    EXPECT_LT(worst, 0.01) << "blurred over the badge's own radius";
 }
 
 }  // namespace

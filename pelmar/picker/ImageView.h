@@ -44,6 +44,14 @@ public:
         inner_->setAnimationImages(std::move(images));
     }
 
+    const std::vector<std::shared_ptr<const ui::Image>>& highlightedAnimationImages() const {
+        return inner_->highlightedAnimationImages();
+    }
+
+    void setHighlightedAnimationImages(std::vector<std::shared_ptr<const ui::Image>> images) {
+        inner_->setHighlightedAnimationImages(std::move(images));
+    }
+
     double animationDuration() const { return inner_->animationDuration(); }
 
     void setAnimationDuration(double seconds) { inner_->setAnimationDuration(seconds); }

@@ -81,12 +81,15 @@ TEST(ImageViewLayoutTest, ImageViewHandsHighlightAnimationTintAndInteractionToIt
     view->setHighlightedImage(picture);
     view->setHighlighted(true);
     view->setAnimationImages({picture, picture});
+    view->setHighlightedAnimationImages({picture, picture, picture});
     view->setAnimationDuration(0.5);
     view->setAnimationRepeatCount(2);
     view->startAnimating();
     EXPECT_EQ(inner->highlightedImage(), picture);
     EXPECT_TRUE(inner->isHighlighted());
     EXPECT_EQ(inner->animationImages().size(), 2U);
+    EXPECT_EQ(inner->highlightedAnimationImages().size(), 3U);
+    EXPECT_EQ(view->highlightedAnimationImages().size(), 3U);
     EXPECT_EQ(inner->animationDuration(), 0.5);
     EXPECT_EQ(inner->animationRepeatCount(), 2);
     EXPECT_TRUE(view->isAnimating());

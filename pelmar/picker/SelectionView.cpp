@@ -41,6 +41,7 @@ void SelectionView::applyShadow() {
     shadow->setShadowColor(settings_->theme()->selectionShadowColor());
     shadow->setShadowOpacity(1);
     shadow->setShadowOffset(kShadowOffset);
+    shadow->setShadowRadius(kShadowBlur);
 }
 
 void SelectionView::setSelectionIndex(std::optional<int64_t> index) {

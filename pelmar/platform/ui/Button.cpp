@@ -35,8 +35,9 @@ const std::shared_ptr<ImageView>& Button::imageView() {
     if (!imageView_) {
         imageView_ = std::make_shared<ImageView>();
         imageView_->setUserInteractionEnabled(false);
-        placeImageView();
     }
+    // The state may have changed the current image since the last layout.
+    placeImageView();
     return imageView_;
 }
 
@@ -80,9 +81,15 @@ void Button::placeImageView() {
         return;
     }
     const auto image = currentImage();
-    imageView_->setImage(image);
+    if (imageView_->image() != image) {
+        imageView_->setImage(image);
+    }
     const Rect b = bounds();
-    const Size picture = image ? Size{image->width(), image->height()} : Size{};
+    Size picture = image ? Size{image->width(), image->height()} : Size{};
+    if (picture.width > b.width || picture.height > b.height) {
+        // A picture larger than the button is shrunk, with its aspect, to fit.
+        picture = placeContent(ContentMode::ScaleAspectFit, b, picture).size();
+    }
     const double titleWidth = std::min(titleSize().width, std::max(0.0, b.width - picture.width));
     const double start = b.x + (b.width - picture.width - titleWidth) / 2;
     const bool imageLast = semantic_ == SemanticContentAttribute::ForceRightToLeft;

@@ -24,10 +24,11 @@ enum class SemanticContentAttribute : int {
 
 // Button: a control with a title and an image per state; a tap sends its touch-up-inside actions.
 // Its image and title stand side by side, centred together: the image first, or after the title
-// when the layout is forced right to left. imageView() is the button's own view of its current
-// image, made on first use and placed at each layout; it belongs to the button but is not one of
-// its subviews (the button draws its image itself), so its frame is in the button's coordinates
-// and its transform (an arrow turned half round, say) is the button's image's.
+// when the layout is forced right to left; a picture larger than the button is shrunk with its
+// aspect to fit. imageView() is the button's own view of its current image, made on first use and
+// placed at each layout and each read; it belongs to the button but is not one of its subviews,
+// so its frame is in the button's coordinates. The button's image is painted through it: at its
+// place, with its transform (an arrow turned half round, say), alpha and hidden flag.
 // Ownership: reference object made with std::make_shared; holds its images and its image view.
 // Threads: main thread only.
 // Errors: tap() is refused (returns false) unless a user could reach the button (see ui::tap).

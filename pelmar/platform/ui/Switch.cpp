@@ -10,7 +10,9 @@ namespace pelmar::ui {
 namespace {
 
 constexpr Color kOnTrackColor{0.2, 0.78, 0.35, 1};
-constexpr Color kOffTrackColor{0.88, 0.88, 0.9, 1};
+// A faint grey wash rather than an opaque grey, so the white thumb stands out on light bars as
+// well as on white.
+constexpr Color kOffTrackColor{0.47, 0.47, 0.5, 0.2};
 // The thumb sits this far inside the track.
 constexpr double kThumbInset = 2;
 

@@ -8,8 +8,9 @@
 namespace pelmar::ui {
 
 // Switch: an on/off control; a user's tap flips it and sends its value-changed actions. It is
-// painted as a rounded track, in its on tint while on and light grey while off, with a white
-// round thumb at the right end while on and at the left end while off.
+// painted as a rounded track, in its on tint while on and a faint grey wash over what lies
+// below while off, with a white round thumb at the right end while on and at the left end while
+// off.
 // Ownership: reference object made with std::make_shared.
 // Threads: main thread only.
 // Errors: toggle() is refused (returns false) unless a user could reach the switch (see ui::tap).

@@ -11,13 +11,14 @@ namespace pelmar::ui::internal {
 
 namespace {
 
-void drawImage(const Image& image, Rect rect, const View& view, GraphicsContext& context) {
+// A template image is painted in `tint`, any other as it is.
+void drawImage(const Image& image, Rect rect, Color tint, GraphicsContext& context) {
     const auto& bitmap = image.bitmap();
     if (!bitmap) {
         return;
     }
     if (image.isTemplate()) {
-        context.drawTintedBitmap(*bitmap, rect, view.effectiveTintColor());
+        context.drawTintedBitmap(*bitmap, rect, tint);
     } else {
         context.drawBitmap(*bitmap, rect);
     }
@@ -41,53 +42,7 @@ void paintImageView(ImageView& view, GraphicsContext& context) {
     }
     const Rect place =
             placeContent(view.contentMode(), view.bounds(), {image->width(), image->height()});
-    drawImage(*image, place, view, context);
-}
-
-// A button's image at its own size (shrunk with its aspect to fit), and its title after it, the
-// two centred together in the bounds.
-void paintButton(Button& button, GraphicsContext& context) {
-    const Rect b = button.bounds();
-    const auto image = button.currentImage();
-    const bool hasImage = image && image->bitmap() && image->width() > 0 && image->height() > 0;
-    TextStyle style;
-    style.font = button.titleFont();
-    style.color = button.currentTitleColor();
-    style.alignment = TextAlignment::Center;
-    style.lineBreak = LineBreakMode::ByTruncatingMiddle;
-    const std::string& title = button.title();
-    Size imageSize{};
-    if (hasImage) {
-        imageSize = {image->width(), image->height()};
-        if (imageSize.width > b.width || imageSize.height > b.height) {
-            const Rect fitted = placeContent(ContentMode::ScaleAspectFit, b, imageSize);
-            imageSize = fitted.size();
-        }
-    }
-    const double titleRoom = std::max(0.0, b.width - imageSize.width);
-    const Size titleSize = title.empty() ? Size{} : context.measureText(title, style, titleRoom);
-    const double titleWidth = std::min(titleSize.width, titleRoom);
-    double x = b.x + (b.width - imageSize.width - titleWidth) / 2;
-    if (hasImage) {
-        drawImage(*image,
-                  {x, b.y + (b.height - imageSize.height) / 2, imageSize.width, imageSize.height},
-                  button, context);
-        x += imageSize.width;
-    }
-    if (!title.empty()) {
-        context.drawText(title, {x, b.y, titleWidth, b.height}, style);
-    }
-}
-
-void placeSublayer(const Layer& layer, GraphicsContext& context) {
-    const Rect frame = layer.frame();
-    if (layer.transform().isIdentity()) {
-        context.translate(frame.x, frame.y);
-        return;
-    }
-    context.translate(frame.x + frame.width / 2, frame.y + frame.height / 2);
-    context.concat(layer.transform());
-    context.translate(-frame.width / 2, -frame.height / 2);
+    drawImage(*image, place, view.effectiveTintColor(), context);
 }
 
 // A subview sits with its bounds centred on its centre, turned by its transform.
@@ -101,6 +56,57 @@ void placeSubview(const View& view, GraphicsContext& context) {
     context.translate(center.x, center.y);
     context.concat(view.transform());
     context.translate(-sub.width / 2 - sub.x, -sub.height / 2 - sub.y);
+}
+
+// A button's image through its image view (where the button placed it, turned by the view's
+// transform, under its alpha; a template image takes the view's tint, else the button's), and
+// its title beside it: after the image, or before it when the image stands last. Without an
+// image the title is centred in the bounds.
+void paintButton(Button& button, GraphicsContext& context) {
+    const Rect b = button.bounds();
+    auto& imageView = *button.imageView();
+    const auto image = imageView.image();
+    const bool hasImage = image && image->bitmap() && image->width() > 0 && image->height() > 0;
+    const Rect picture = hasImage ? imageView.bounds() : Rect{};
+    const double imageLeft = imageView.center().x - picture.width / 2;
+    TextStyle style;
+    style.font = button.titleFont();
+    style.color = button.currentTitleColor();
+    style.alignment = TextAlignment::Center;
+    style.lineBreak = LineBreakMode::ByTruncatingMiddle;
+    const std::string& title = button.title();
+    const double titleRoom = std::max(0.0, b.width - picture.width);
+    const Size titleSize = title.empty() ? Size{} : context.measureText(title, style, titleRoom);
+    const double titleWidth = std::min(titleSize.width, titleRoom);
+    if (hasImage && !imageView.isHidden() && imageView.alpha() > 0) {
+        context.saveState();
+        context.setAlpha(imageView.alpha() * imageView.layer()->opacity());
+        placeSubview(imageView, context);
+        drawImage(*image, picture, imageView.tintColor().value_or(button.effectiveTintColor()),
+                  context);
+        context.restoreState();
+    }
+    if (title.empty()) {
+        return;
+    }
+    double x = b.x + (b.width - titleWidth) / 2;
+    if (hasImage) {
+        const bool imageLast =
+                button.semanticContentAttribute() == SemanticContentAttribute::ForceRightToLeft;
+        x = imageLast ? imageLeft - titleWidth : imageLeft + picture.width;
+    }
+    context.drawText(title, {x, b.y, titleWidth, b.height}, style);
+}
+
+void placeSublayer(const Layer& layer, GraphicsContext& context) {
+    const Rect frame = layer.frame();
+    if (layer.transform().isIdentity()) {
+        context.translate(frame.x, frame.y);
+        return;
+    }
+    context.translate(frame.x + frame.width / 2, frame.y + frame.height / 2);
+    context.concat(layer.transform());
+    context.translate(-frame.width / 2, -frame.height / 2);
 }
 
 // Everything of `layer` (and of `view`, whose layer it is, when given) in `bounds`; the caller

@@ -7,9 +7,9 @@
 // ViewPainter: paints a view tree the way it shows, for ui::paint(). Each view paints, in its
 // bounds coordinates and under its alpha and its layer's opacity: its layer's mask and clip,
 // background, the layer's own drawing, the content of its kind (label text, image view image
-// for the clock's time, button image and title for its state), draw(), its layer's sublayers,
-// its visible subviews at their places, and finally its border; all of it over the blurred
-// shadow it casts when its layer has one.
+// for the clock's time, a button's image through its image view and its title for its state),
+// draw(), its layer's sublayers, its visible subviews at their places, and finally its border;
+// all of it over the blurred shadow it casts when its layer has one.
 // Ownership: functions over borrowed views.
 // Threads: main thread only.
 // Errors: none.

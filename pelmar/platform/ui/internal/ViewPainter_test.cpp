@@ -520,7 +520,7 @@ TEST(ViewPainterTest, SwitchesPaintTheirTrackByValueAndTheThumbOnItsSide) {
     toggle->setOnTintColor(kRed);
     root->addSubview(toggle);
     for (const auto& c : {Case{"on", true, kRed, 10 + 51 - 2 - 13.5, 18},
-                          Case{"off", false, Color{0.88, 0.88, 0.9, 1}, 10 + 2 + 13.5, 53}}) {
+                          Case{"off", false, Color{0.254, 0.254, 0.26, 1}, 10 + 2 + 13.5, 53}}) {
         SCOPED_TRACE(c.name);
         toggle->setOn(c.on);
         auto painted = render(*root, 2);
