@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "pelmar/platform/image/PictureCodec.h"
 #include "testing/RunProgram.h"
 #include "testing/TempDir.h"
 
@@ -56,6 +57,21 @@ TEST(ScreenGalleryIntegrationTest, WritesEveryScreenAndAContactSheet) {
         EXPECT_TRUE(pictures.insert(bytes).second) << "the same picture as another screen";
     }
     EXPECT_NE(result.output.find("14 screens in"), std::string::npos) << result.output;
+
+    // Two seconds into the video, the played part of the player's bar is drawn in its cyan. The
+    // controls at the bottom hold no other cyan; a bar reset to the start shows none.
+    const auto player =
+            pelmar::image::PictureCodec::decode(readFile(dir.path() / "video-player.png"));
+    ASSERT_NE(player, nullptr);
+    int played = 0;
+    for (int y = player->height() * 5 / 6; y < player->height(); ++y) {
+        const uint8_t* row = player->row(y);
+        for (int x = 0; x < player->width(); ++x) {
+            const uint8_t* px = row + 4 * x;
+            played += px[0] < 60 && px[1] > 200 && px[2] > 200 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(played, 1000) << "the progress bar shows no played part";
     EXPECT_FALSE(fs::exists(dir.path() / ".sandbox"));
 
     EXPECT_EQ(pelmar::test::RunProgram(PELMAR_DEMO_PATH, "screens").status, 2);
