@@ -45,7 +45,10 @@ public:
     // 1024-frame packets, one delegate call per packet with its own time (the time of its first
     // frame); frames short of a whole packet wait for the next buffer. The encoder runs one packet
     // behind its input: the first packet, presented 1024 frames before the first input frame,
-    // carries the decoder's priming. Mono input is encoded and described as mono. Input at a rate
+    // carries the decoder's priming. Mono input is encoded and described as mono. The channels of
+    // a frame come in the order of the AAC channel configuration for their count, and the stream
+    // carries exactly that layout: 1 C; 2 L R; 3 C L R; 4 C L R Cs (surround centre); 5 C L R Ls
+    // Rs; 6 C L R Ls Rs LFE. Input at a rate
     // outside the MPEG-4 sampling-frequency table (7,350 to 96,000 Hz, thirteen rates) is
     // resampled to the nearest table rate (192,000 Hz to 96,000, 4,000 Hz to 7,350), which the
     // AudioSpecificConfig names and in whose frames the packet times count.

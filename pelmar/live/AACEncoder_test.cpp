@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/mem.h>
 }
 
@@ -11,6 +12,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -44,8 +46,9 @@ public:
 struct DecodedAudio {
     int sampleRate = 0;
     int channels = 0;
+    std::vector<AVChannel> labels;  // what the decoder says each channel is
     std::vector<int> framesPerPacket;
-    std::vector<float> firstChannel;  // every decoded frame, priming included
+    std::vector<std::vector<float>> samples;  // per channel, every decoded frame, priming included
     int errors = 0;
 };
 
@@ -79,9 +82,15 @@ DecodedAudio Decode(const std::vector<Packet>& packets, const std::vector<uint8_
             frames += frame->nb_samples;
             result.sampleRate = frame->sample_rate;
             result.channels = frame->ch_layout.nb_channels;
-            const auto* samples = reinterpret_cast<const float*>(frame->extended_data[0]);
-            result.firstChannel.insert(result.firstChannel.end(), samples,
-                                       samples + frame->nb_samples);
+            result.labels.clear();
+            result.samples.resize(static_cast<size_t>(result.channels));
+            for (int c = 0; c < result.channels; ++c) {
+                result.labels.push_back(av_channel_layout_channel_from_index(
+                        &frame->ch_layout, static_cast<unsigned>(c)));
+                const auto* samples = reinterpret_cast<const float*>(frame->extended_data[c]);
+                auto& channel = result.samples[static_cast<size_t>(c)];
+                channel.insert(channel.end(), samples, samples + frame->nb_samples);
+            }
             av_frame_unref(frame);
         }
         result.framesPerPacket.push_back(frames);
@@ -97,13 +106,17 @@ DecodedAudio Decode(const std::vector<Packet>& packets, const std::vector<uint8_
 double RelativeError(const DecodedAudio& decoded, int64_t frames, int sampleRate) {
     double error = 0;
     double signal = 0;
+    if (decoded.samples.empty()) {
+        return 1.0;
+    }
+    const auto& first = decoded.samples[0];
     for (int64_t i = 0; i < frames; ++i) {
         const size_t at = static_cast<size_t>(i) + 1024;
-        if (at >= decoded.firstChannel.size()) {
+        if (at >= first.size()) {
             return 1.0;
         }
         const double expected = test::SineSample(i, 440.0, sampleRate) / 32768.0;
-        const double difference = decoded.firstChannel[at] - expected;
+        const double difference = first[at] - expected;
         error += difference * difference;
         signal += expected * expected;
     }
@@ -198,6 +211,133 @@ TEST(AACEncoderTest, AudioSpecificConfigDescribesTheStreamToADecoder) {
         // must come out, resampled or not.
         EXPECT_LT(RelativeError(decoded, frames * c.decodedRate / c.rate - 2048, c.decodedRate),
                   0.01);
+    }
+}
+
+// Where a channel of a multichannel stream plays, and the decoder's names for that place.
+enum class Speaker { C, L, R, Cs, Ls, Rs, Lfe };
+
+bool DecoderNames(Speaker speaker, AVChannel label) {
+    switch (speaker) {
+        case Speaker::C:
+            return label == AV_CHAN_FRONT_CENTER;
+        case Speaker::L:
+            return label == AV_CHAN_FRONT_LEFT;
+        case Speaker::R:
+            return label == AV_CHAN_FRONT_RIGHT;
+        case Speaker::Cs:
+            return label == AV_CHAN_BACK_CENTER;
+        case Speaker::Ls:
+            return label == AV_CHAN_SIDE_LEFT || label == AV_CHAN_BACK_LEFT;
+        case Speaker::Rs:
+            return label == AV_CHAN_SIDE_RIGHT || label == AV_CHAN_BACK_RIGHT;
+        case Speaker::Lfe:
+            return label == AV_CHAN_LOW_FREQUENCY;
+    }
+    return false;
+}
+
+// A tone of its own for each place (a low one for the LFE channel, which carries only bass).
+double ToneOf(Speaker speaker) {
+    constexpr double kTones[] = {300, 500, 700, 900, 1100, 1300, 80};
+    return kTones[static_cast<int>(speaker)];
+}
+
+// `frames` frames of 16-bit interleaved PCM from frame `first` on, channel k a sine of
+// `tones[k]` Hz.
+std::shared_ptr<media::SampleBuffer> TonesPcm(int64_t first,
+                                              int64_t frames,
+                                              int rate,
+                                              const std::vector<double>& tones) {
+    auto data = std::make_shared<std::vector<uint8_t>>();
+    for (int64_t i = 0; i < frames; ++i) {
+        for (const double tone : tones) {
+            const auto value = static_cast<uint16_t>(test::SineSample(first + i, tone, rate));
+            data->push_back(static_cast<uint8_t>(value & 0xFF));
+            data->push_back(static_cast<uint8_t>(value >> 8));
+        }
+    }
+    auto format = media::FormatDescription::forAudio(
+            media::AudioStreamBasicDescription::pcm16(rate, static_cast<uint32_t>(tones.size())));
+    return media::SampleBuffer::createWithData(
+            format, std::move(data), frames,
+            {media::SampleTimingInfo{media::Time::make(1, rate), media::Time::make(first, rate),
+                                     media::Time::invalid()}});
+}
+
+// The power of `samples` at `frequency` (Goertzel), from `from` on.
+double TonePower(const std::vector<float>& samples, size_t from, double frequency, int rate) {
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / rate);
+    double previous = 0;
+    double beforePrevious = 0;
+    for (size_t i = from; i < samples.size(); ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    return previous * previous + beforePrevious * beforePrevious
+           - coefficient * previous * beforePrevious;
+}
+
+TEST(AACEncoderTest, EachChannelCountIsEncodedInTheLayoutItsConfigurationNames) {
+    using enum Speaker;
+
+    struct Case {
+        const char* name;
+        std::vector<Speaker> input;  // the input's channels, in order
+        const char* asc;
+    };
+
+    const Case cases[] = {
+            {"mono", {C}, "11 88"},
+            {"stereo", {L, R}, "11 90"},
+            {"three channels", {C, L, R}, "11 98"},
+            {"four channels", {C, L, R, Cs}, "11 A0"},
+            {"five channels", {C, L, R, Ls, Rs}, "11 A8"},
+            {"six channels", {C, L, R, Ls, Rs, Lfe}, "11 B0"},
+    };
+    constexpr int kRate = 48000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int channels = static_cast<int>(c.input.size());
+        std::vector<double> tones;
+        for (const Speaker speaker : c.input) {
+            tones.push_back(ToneOf(speaker));
+        }
+        auto encoder = AACEncoder::create(kRate, channels, 64'000 * channels);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        encoder->setDelegate(delegate);
+        for (int64_t at = 0; at < kRate; at += 1000) {
+            encoder->putCMSampleBuffer(TonesPcm(at, 1000, kRate, tones));
+        }
+        encoder->flush();
+        ASSERT_FALSE(delegate->packets.empty());
+        EXPECT_EQ(test::ToHex(delegate->packets[0].asc), c.asc);
+
+        const DecodedAudio decoded = Decode(delegate->packets, delegate->packets[0].asc);
+        EXPECT_EQ(decoded.errors, 0);
+        EXPECT_EQ(decoded.framesPerPacket, std::vector<int>(delegate->packets.size(), 1024));
+        ASSERT_EQ(decoded.channels, channels);
+        // Each decoded channel carries the tone of the input channel meant for its place, and
+        // hardly any of the others.
+        for (size_t out = 0; out < decoded.samples.size(); ++out) {
+            char name[16] = {};
+            av_channel_name(name, sizeof name, decoded.labels[out]);
+            SCOPED_TRACE(name);
+            std::vector<double> powers;
+            for (const double tone : tones) {
+                powers.push_back(TonePower(decoded.samples[out], 2048, tone, kRate));
+            }
+            const auto loudest = static_cast<size_t>(std::max_element(powers.begin(), powers.end())
+                                                     - powers.begin());
+            EXPECT_TRUE(DecoderNames(c.input[loudest], decoded.labels[out]))
+                    << "carries the tone of input channel " << loudest;
+            for (size_t other = 0; other < powers.size(); ++other) {
+                if (other != loudest) {
+                    EXPECT_LT(powers[other], powers[loudest] / 100) << "tone of input " << other;
+                }
+            }
+        }
     }
 }
 

@@ -21,6 +21,26 @@ void printFailure(const std::string& reason) {
     foundation::Console::print("AAC encoder: " + reason);
 }
 
+// What the AudioSpecificConfig's channel configuration 1..6 means, as FFmpeg's layout (its
+// native channel order), and where each of that layout's channels is in the input, whose frames
+// hold the channels in the configuration's own order: 1 C; 2 L R; 3 C L R; 4 C L R Cs;
+// 5 C L R Ls Rs; 6 C L R Ls Rs LFE. The encoder writes exactly these elements, so a decoder that
+// knows only the configuration reads the stream.
+struct ChannelSetup {
+    uint64_t layout;
+    int inputChannel[AACEncoderCpp::kMaxChannels];
+};
+
+constexpr ChannelSetup kChannelSetups[AACEncoderCpp::kMaxChannels + 1] = {
+        {0, {}},
+        {AV_CH_LAYOUT_MONO, {0}},
+        {AV_CH_LAYOUT_STEREO, {0, 1}},
+        {AV_CH_LAYOUT_SURROUND, {1, 2, 0}},               // FL FR FC
+        {AV_CH_LAYOUT_4POINT0, {1, 2, 0, 3}},             // FL FR FC BC
+        {AV_CH_LAYOUT_5POINT0_BACK, {1, 2, 0, 3, 4}},     // FL FR FC BL BR
+        {AV_CH_LAYOUT_5POINT1_BACK, {1, 2, 0, 5, 3, 4}},  // FL FR FC LFE BL BR
+};
+
 }  // namespace
 
 AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output output)
@@ -59,7 +79,7 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
     libav::FramePtr block;
     libav::PacketPtr packet;
     if (failedStep == nullptr) {
-        av_channel_layout_default(&layout, channels_);
+        av_channel_layout_from_mask(&layout, kChannelSetups[channels_].layout);
         context.reset(avcodec_alloc_context3(codec));
         converted.reset(av_frame_alloc());
         queue.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels_, 2 * kFramesPerPacket));
@@ -85,6 +105,11 @@ AACEncoderCpp::AACEncoderCpp(int sampleRate, int channels, int bitrate, Output o
             status = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLTP, codingRate_, &layout,
                                          AV_SAMPLE_FMT_S16, sampleRate_, 0, nullptr);
             converter.reset(raw);
+            if (status >= 0) {
+                // The input's channels, taken in the layout's order.
+                status = swr_set_channel_mapping(converter.get(),
+                                                 kChannelSetups[channels_].inputChannel);
+            }
             if (status >= 0) {
                 status = swr_init(converter.get());
             }
@@ -247,7 +272,7 @@ bool AACEncoderCpp::convert(const uint8_t* interleaved, int frames) {
     if (room > converted_->nb_samples) {
         av_frame_unref(converted_.get());
         converted_->format = AV_SAMPLE_FMT_FLTP;
-        av_channel_layout_default(&converted_->ch_layout, channels_);
+        av_channel_layout_copy(&converted_->ch_layout, &context_->ch_layout);
         converted_->nb_samples = room;
         const int status = av_frame_get_buffer(converted_.get(), 0);
         if (status < 0) {

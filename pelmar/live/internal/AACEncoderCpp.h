@@ -13,7 +13,9 @@
 #include "pelmar/platform/sync/Mutex.h"
 
 // AACEncoderCpp: the AAC-LC encoder behind AACEncoder: libswresample converts 16-bit interleaved
-// PCM to planar float, and libavcodec's native AAC encoder encodes it in 1024-frame blocks.
+// PCM to planar float, its channels (in AAC channel-configuration order) moved into FFmpeg's
+// order for the configuration's layout, and libavcodec's native AAC encoder encodes it in
+// 1024-frame blocks.
 // Ownership: owns the libavcodec, libavutil and libswresample state and the output function.
 // Threads: thread-safe. One mutex serialises the encoding; the output function runs after it is
 //          released, one packet at a time and in encoding order (OrderedDelivery), so it may call
