@@ -55,7 +55,10 @@ public:
 
     // Whether FFmpeg's and libx264's own lines (version banners, encoder statistics, warnings
     // about odd input, at FFmpeg's "info" level and above) reach the sink on the Library
-    // channel. Off by default: the SDK reports the failures it meets itself.
+    // channel. Off by default: the SDK reports the failures it meets itself. FFmpeg's log is
+    // one for the whole process: a host that calls FFmpeg itself and wants its own lines printed
+    // as FFmpeg prints them calls libav::handBackLogging() (pelmar/platform/libav/LibavLog.h),
+    // after which this setting has no effect.
     static void setLibraryLogging(bool enabled);
     static bool libraryLogging();
 

@@ -5,10 +5,10 @@ extern "C" {
 }
 
 #include <cstdarg>
-#include <mutex>
 #include <string>
 
 #include "pelmar/platform/foundation/LogSink.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 namespace pelmar::libav {
 namespace {
@@ -35,15 +35,61 @@ void forward(void* object, int level, const char* format, va_list arguments) {
     }
 }
 
+// Who has FFmpeg's log. Made on first use, so it works from static initialisation.
+class LogOwner {
+public:
+    static LogOwner& instance() {
+        static LogOwner owner;
+        return owner;
+    }
+
+    void route() {
+        MutexLock lock(mutex_);
+        if (routed_ || handedBack_) {
+            return;
+        }
+        routed_ = true;
+        levelBefore_ = av_log_get_level();
+        av_log_set_level(kLevel);
+        av_log_set_callback(forward);
+    }
+
+    void handBack() {
+        MutexLock lock(mutex_);
+        if (handedBack_) {
+            return;
+        }
+        handedBack_ = true;
+        if (!routed_) {
+            return;
+        }
+        av_log_set_callback(av_log_default_callback);
+        if (av_log_get_level() == kLevel) {
+            av_log_set_level(levelBefore_);
+        }
+    }
+
+private:
+    // FFmpeg's lines above it are never forwarded.
+    static constexpr int kLevel = AV_LOG_INFO;
+
+    LogOwner() = default;
+
+    Mutex mutex_;
+    bool routed_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool handedBack_ PELMAR_GUARDED_BY(mutex_) = false;
+    int levelBefore_ PELMAR_GUARDED_BY(mutex_) = AV_LOG_INFO;
+};
+
 }  // namespace
 
 bool routeLogging() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        av_log_set_level(AV_LOG_INFO);
-        av_log_set_callback(forward);
-    });
+    LogOwner::instance().route();
     return true;
+}
+
+void handBackLogging() {
+    LogOwner::instance().handBack();
 }
 
 }  // namespace pelmar::libav

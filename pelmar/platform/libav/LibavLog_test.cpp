@@ -9,6 +9,7 @@
 #include "pelmar/platform/foundation/LogSink.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 #include "pelmar/platform/sync/Mutex.h"
+#include "testing/RunProgram.h"
 
 namespace pelmar::libav {
 namespace {
@@ -77,6 +78,26 @@ TEST_F(LibavLogTest, EncoderBannersAndStatisticsAreSilentUntilAskedForThenReachT
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return line.find("frame I:1") != std::string::npos;
     }));
+}
+
+TEST_F(LibavLogTest, AHostGetsFFmpegsLogBackWithOneCall) {
+    struct Case {
+        const char* name;
+        const char* arguments;
+        const char* printed;  // the host's line that reaches standard error, if any
+    };
+
+    const Case cases[] = {
+            {"routed to the SDK, whose library lines are off", "", nullptr},
+            {"handed back", "--hand-back", "host warning after"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = test::RunProgramApart(HOST_LOG_PROBE_PATH, c.arguments);
+        ASSERT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(result.output, "");
+        EXPECT_EQ(result.errors, c.printed != nullptr ? std::string(c.printed) + "\n" : "");
+    }
 }
 
 }  // namespace
