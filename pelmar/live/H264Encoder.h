@@ -45,9 +45,13 @@ public:
     // Encodes one picture shown at `timestamp`; the encoded frame carries that time unchanged and
     // reaches the delegate before the call returns, unless another call (of another thread, or
     // of the delegate itself) is delivering frames at that moment: that call then delivers it,
-    // right after the frames before it. A picture of another size is scaled to the
-    // encoder's. Baseline profile, no B-frames, a key frame every 2 x framerate frames (the first
-    // frame is one), average bit rate as given.
+    // right after the frames before it. A picture of another size is scaled to fit inside the
+    // encoder's, its aspect kept and centred, with black borders on the sides it does not
+    // reach. Cameras give portrait pictures by default (a capture connection's orientation
+    // starts as portrait: 360 x 480 with the medium preset rather than 480 x 360), so a
+    // landscape stream fed by them shows a narrower picture between borders unless the
+    // connection is set to landscape or the encoder made portrait. Baseline profile, no B-frames, a
+    // key frame every 2 x framerate frames (the first frame is one), average bit rate as given.
     void putCVPixelBuffer(const std::shared_ptr<media::PixelBuffer>& pixelBuffer,
                           media::Time timestamp);
 

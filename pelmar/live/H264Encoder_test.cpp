@@ -6,6 +6,8 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -56,6 +58,7 @@ struct Decoded {
     int height = 0;
     int profile = 0;
     int errors = 0;
+    std::vector<uint8_t> luma;  // of the last picture, width x height, row by row
 };
 
 // Decodes the frames with libavcodec: SPS and PPS from the first frame's format description,
@@ -75,6 +78,12 @@ Decoded Decode(const std::vector<std::shared_ptr<const media::SampleBuffer>>& fr
             ++result.frames;
             result.width = picture->width;
             result.height = picture->height;
+            result.luma.resize(static_cast<size_t>(picture->width) * picture->height);
+            for (int y = 0; y < picture->height; ++y) {
+                std::memcpy(result.luma.data() + static_cast<size_t>(y) * picture->width,
+                            picture->data[0] + static_cast<ptrdiff_t>(y) * picture->linesize[0],
+                            static_cast<size_t>(picture->width));
+            }
             av_frame_unref(picture);
         }
     };
@@ -173,6 +182,98 @@ TEST(H264EncoderTest, FormatDescriptionCarriesParameterSetsOfADecodableBaselineS
     EXPECT_TRUE(decoded.profile == FF_PROFILE_H264_BASELINE
                 || decoded.profile == FF_PROFILE_H264_CONSTRAINED_BASELINE)
             << decoded.profile;
+}
+
+// A grey BGRA picture with a white square of `side` pixels in its middle.
+std::shared_ptr<media::PixelBuffer> SquareOnGrey(int width, int height, int side) {
+    auto picture = media::PixelBuffer::create(width, height, media::PixelFormat::BGRA32);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = picture->data() + static_cast<size_t>(y) * picture->bytesPerRow();
+        for (int x = 0; x < width; ++x) {
+            const bool inSquare =
+                    std::abs(2 * x + 1 - width) < side && std::abs(2 * y + 1 - height) < side;
+            const uint8_t level = inSquare ? 255 : 128;
+            uint8_t* pixel = row + static_cast<size_t>(x) * 4;
+            pixel[0] = pixel[1] = pixel[2] = level;
+            pixel[3] = 255;
+        }
+    }
+    return picture;
+}
+
+TEST(H264EncoderTest, PicturesOfAnotherAspectKeepItBetweenBlackBorders) {
+    struct Case {
+        const char* name;
+        int pictureWidth;
+        int pictureHeight;
+        int width;  // the encoder's
+        int height;
+        // Where the picture lands in the stream, and the side its square gets there.
+        int left;
+        int top;
+        int right;
+        int bottom;
+        int side;
+    };
+
+    const Case cases[] = {
+            // The camera's default portrait pictures into a landscape stream: 3/4 of the size.
+            {"portrait into landscape", 360, 480, 480, 360, 104, 0, 374, 360, 90},
+            {"landscape into portrait", 480, 360, 360, 480, 0, 104, 360, 374, 90},
+            {"same aspect, half the size", 240, 180, 480, 360, 0, 0, 480, 360, 240},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto encoder = H264Encoder::create(c.width, c.height, 2'000'000, 30);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        encoder->setDelegate(delegate);
+        const auto picture = SquareOnGrey(c.pictureWidth, c.pictureHeight, 120);
+        for (int i = 0; i < 3; ++i) {
+            encoder->putCVPixelBuffer(picture, media::Time::make(i, 30));
+        }
+        const Decoded decoded = Decode(delegate->frames);
+        ASSERT_EQ(decoded.frames, 3);
+        ASSERT_EQ(decoded.width, c.width);
+        ASSERT_EQ(decoded.height, c.height);
+        auto luma = [&](int x, int y) {
+            return decoded.luma[static_cast<size_t>(y) * c.width + static_cast<size_t>(x)];
+        };
+        // The square's bright pixels span the same number of rows as columns.
+        int minX = c.width;
+        int maxX = -1;
+        int minY = c.height;
+        int maxY = -1;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                if (luma(x, y) > 200) {
+                    minX = std::min(minX, x);
+                    maxX = std::max(maxX, x);
+                    minY = std::min(minY, y);
+                    maxY = std::max(maxY, y);
+                }
+            }
+        }
+        EXPECT_NEAR(maxX - minX + 1, c.side, 3);
+        EXPECT_NEAR(maxY - minY + 1, c.side, 3);
+        EXPECT_NEAR(minX + maxX + 1, c.width, 3) << "centred across";
+        EXPECT_NEAR(minY + maxY + 1, c.height, 3) << "centred down";
+        // Grey up to the edges of the picture's place, black beyond them (a grid of samples,
+        // clear of the edges).
+        int darkInside = 0;
+        int lightOutside = 0;
+        for (int y = 0; y < c.height; y += 8) {
+            for (int x = 0; x < c.width; x += 8) {
+                const bool inside =
+                        x >= c.left + 3 && x < c.right - 3 && y >= c.top + 3 && y < c.bottom - 3;
+                const bool outside =
+                        x < c.left - 3 || x >= c.right + 3 || y < c.top - 3 || y >= c.bottom + 3;
+                darkInside += inside && luma(x, y) < 90;
+                lightOutside += outside && luma(x, y) > 30;
+            }
+        }
+        EXPECT_EQ(darkInside, 0);
+        EXPECT_EQ(lightOutside, 0);
+    }
 }
 
 TEST(H264EncoderTest, SessionThatCannotBeCreatedLeavesAnEncoderThatIgnoresPictures) {

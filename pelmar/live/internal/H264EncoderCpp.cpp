@@ -1,9 +1,13 @@
 #include "pelmar/live/internal/H264EncoderCpp.h"
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -74,6 +78,14 @@ libav::ScalerPtr makeScalerFor(
     return scaler;
 }
 
+// A side of `length` pixels, scaled by `numerator` / `denominator`, rounded to an even number of
+// pixels (the chroma planes have half as many) and kept within 2..`limit`.
+int evenSide(int length, int numerator, int denominator, int limit) {
+    const double exact = static_cast<double>(length) * numerator / denominator;
+    const int even = 2 * static_cast<int>(std::lround(exact / 2));
+    return std::clamp(even, 2, limit);
+}
+
 void printSetupFailure(const std::string& reason) {
     foundation::Console::print("H.264 encoder initialization failed: " + reason);
 }
@@ -120,8 +132,9 @@ void H264EncoderCpp::initCompressionSession() {
     libav::CodecContextPtr context(avcodec_alloc_context3(codec));
     libav::FramePtr picture(av_frame_alloc());
     libav::FramePtr source(av_frame_alloc());
+    libav::FramePtr fitted(av_frame_alloc());
     libav::PacketPtr packet(av_packet_alloc());
-    if (!context || !picture || !source || !packet) {
+    if (!context || !picture || !source || !fitted || !packet) {
         printSetupFailure("out of memory");
         return;
     }
@@ -182,6 +195,7 @@ void H264EncoderCpp::initCompressionSession() {
     context_ = std::move(context);
     picture_ = std::move(picture);
     source_ = std::move(source);
+    fitted_ = std::move(fitted);
     packet_ = std::move(packet);
 }
 
@@ -209,7 +223,9 @@ void H264EncoderCpp::encode(const std::shared_ptr<media::PixelBuffer>& pixelBuff
             pixelBuffer->format() == media::PixelFormat::BGRA32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
     if (!scaler_ || scalerWidth_ != pixelBuffer->width() || scalerHeight_ != pixelBuffer->height()
         || scalerFormat_ != sourceFormat) {
-        scaler_ = makeScaler(pixelBuffer->width(), pixelBuffer->height(), sourceFormat);
+        fit_ = fitInside(pixelBuffer->width(), pixelBuffer->height());
+        scaler_ = makeScalerFor(pixelBuffer->width(), pixelBuffer->height(), sourceFormat,
+                                fit_.width, fit_.height);
         scalerWidth_ = pixelBuffer->width();
         scalerHeight_ = pixelBuffer->height();
         scalerFormat_ = sourceFormat;
@@ -228,7 +244,11 @@ void H264EncoderCpp::encode(const std::shared_ptr<media::PixelBuffer>& pixelBuff
     source_->height = pixelBuffer->height();
     source_->data[0] = pixelBuffer->data();
     source_->linesize[0] = static_cast<int>(pixelBuffer->bytesPerRow());
-    status = sws_scale_frame(scaler_.get(), picture_.get(), source_.get());
+    if (fit_.width == width_ && fit_.height == height_) {
+        status = sws_scale_frame(scaler_.get(), picture_.get(), source_.get());
+    } else {
+        status = scaleIntoFit();
+    }
     source_->data[0] = nullptr;
     if (status < 0) {
         printFrameFailure(libav::avErrorText(status) + "; frame dropped");
@@ -259,8 +279,47 @@ void H264EncoderCpp::signalCompressedData(std::shared_ptr<const media::SampleBuf
     delivery_.deliver();
 }
 
-libav::ScalerPtr H264EncoderCpp::makeScaler(int width, int height, AVPixelFormat format) const {
-    return makeScalerFor(width, height, format, width_, height_);
+H264EncoderCpp::Fit H264EncoderCpp::fitInside(int width, int height) const {
+    const int64_t wide = int64_t{width} * height_;
+    const int64_t tall = int64_t{height} * width_;
+    Fit fit{0, 0, width_, height_};
+    if (wide > tall) {
+        fit.height = evenSide(width_, height, width, height_);
+    } else if (wide < tall) {
+        fit.width = evenSide(height_, width, height, width_);
+    }
+    // Centred, on even rows and columns so that the chroma planes line up with the luma.
+    fit.x = (width_ - fit.width) / 4 * 2;
+    fit.y = (height_ - fit.height) / 4 * 2;
+    return fit;
+}
+
+int H264EncoderCpp::scaleIntoFit() {
+    // Black borders, then the picture into its rectangle: a view of the session's picture that
+    // shares its buffers, given up again before the picture goes to libx264.
+    std::ptrdiff_t linesizes[4] = {};
+    for (int plane = 0; plane < 4; ++plane) {
+        linesizes[plane] = picture_->linesize[plane];
+    }
+    int status = av_image_fill_black(picture_->data, linesizes, AV_PIX_FMT_YUV420P,
+                                     AVCOL_RANGE_MPEG, width_, height_);
+    if (status < 0) {
+        return status;
+    }
+    status = av_frame_ref(fitted_.get(), picture_.get());
+    if (status < 0) {
+        return status;
+    }
+    fitted_->width = fit_.width;
+    fitted_->height = fit_.height;
+    fitted_->data[0] += static_cast<std::ptrdiff_t>(fit_.y) * fitted_->linesize[0] + fit_.x;
+    for (int plane = 1; plane < 3; ++plane) {
+        fitted_->data[plane] +=
+                static_cast<std::ptrdiff_t>(fit_.y / 2) * fitted_->linesize[plane] + fit_.x / 2;
+    }
+    status = sws_scale_frame(scaler_.get(), fitted_.get(), source_.get());
+    av_frame_unref(fitted_.get());
+    return status;
 }
 
 void H264EncoderCpp::drainPackets() {

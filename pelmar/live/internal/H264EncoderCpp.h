@@ -53,7 +53,8 @@ public:
     // Whether the session was created.
     bool isValid() const;
 
-    // Encodes one picture (scaled when its size differs from the session's); its encoded frame
+    // Encodes one picture (of another size: scaled to fit inside the session's, its aspect kept,
+    // centred between black borders); its encoded frame
     // reaches the output before the call returns (unless another call is delivering at the time,
     // which then hands it over next), as a sample buffer: its NAL units with 4-byte
     // big-endian lengths, the picture's presentation time, a duration of 1/fps, the key-frame
@@ -71,7 +72,20 @@ public:
 private:
     void initCompressionSession();
 
-    libav::ScalerPtr makeScaler(int width, int height, AVPixelFormat format) const;
+    // Where a picture of `width` x `height` goes in the session's picture: the largest
+    // rectangle of its aspect that fits, centred.
+    struct Fit {
+        int x;
+        int y;
+        int width;
+        int height;
+    };
+
+    Fit fitInside(int width, int height) const;
+
+    // Scales the caller's picture (source_) into fit_ of picture_, the rest black; an FFmpeg
+    // status.
+    int scaleIntoFit() PELMAR_REQUIRES(mutex_);
 
     void encode(const std::shared_ptr<media::PixelBuffer>& pixelBuffer, media::Time pts);
 
@@ -84,8 +98,10 @@ private:
     int scalerWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
     int scalerHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
     AVPixelFormat scalerFormat_ PELMAR_GUARDED_BY(mutex_) = AV_PIX_FMT_NONE;
+    Fit fit_ PELMAR_GUARDED_BY(mutex_) = {};             // where the scaler's output goes
     libav::FramePtr picture_ PELMAR_GUARDED_BY(mutex_);  // the I420 picture handed to libx264
     libav::FramePtr source_ PELMAR_GUARDED_BY(mutex_);   // wraps the caller's pixels during a call
+    libav::FramePtr fitted_ PELMAR_GUARDED_BY(mutex_);   // fit_ of picture_, during a call
     libav::PacketPtr packet_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<media::PixelBufferPool> pool_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<const media::FormatDescription> format_ PELMAR_GUARDED_BY(mutex_);
