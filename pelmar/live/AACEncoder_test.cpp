@@ -286,6 +286,8 @@ TEST(AACEncoderTest, EachChannelCountIsEncodedInTheLayoutItsConfigurationNames) 
         const char* name;
         std::vector<Speaker> input;  // the input's channels, in order
         const char* asc;
+        int rate = 48000;
+        int codingRate = 48000;
     };
 
     const Case cases[] = {
@@ -295,8 +297,8 @@ TEST(AACEncoderTest, EachChannelCountIsEncodedInTheLayoutItsConfigurationNames) 
             {"four channels", {C, L, R, Cs}, "11 A0"},
             {"five channels", {C, L, R, Ls, Rs}, "11 A8"},
             {"six channels", {C, L, R, Ls, Rs, Lfe}, "11 B0"},
+            {"six channels, resampled", {C, L, R, Ls, Rs, Lfe}, "12 B0", 37800, 32000},
     };
-    constexpr int kRate = 48000;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const int channels = static_cast<int>(c.input.size());
@@ -304,11 +306,11 @@ TEST(AACEncoderTest, EachChannelCountIsEncodedInTheLayoutItsConfigurationNames) 
         for (const Speaker speaker : c.input) {
             tones.push_back(ToneOf(speaker));
         }
-        auto encoder = AACEncoder::create(kRate, channels, 64'000 * channels);
+        auto encoder = AACEncoder::create(c.rate, channels, 64'000 * channels);
         auto delegate = std::make_shared<RecordingDelegate>();
         encoder->setDelegate(delegate);
-        for (int64_t at = 0; at < kRate; at += 1000) {
-            encoder->putCMSampleBuffer(TonesPcm(at, 1000, kRate, tones));
+        for (int64_t at = 0; at < c.rate; at += 1000) {
+            encoder->putCMSampleBuffer(TonesPcm(at, 1000, c.rate, tones));
         }
         encoder->flush();
         ASSERT_FALSE(delegate->packets.empty());
@@ -316,6 +318,7 @@ TEST(AACEncoderTest, EachChannelCountIsEncodedInTheLayoutItsConfigurationNames) 
 
         const DecodedAudio decoded = Decode(delegate->packets, delegate->packets[0].asc);
         EXPECT_EQ(decoded.errors, 0);
+        EXPECT_EQ(decoded.sampleRate, c.codingRate);
         EXPECT_EQ(decoded.framesPerPacket, std::vector<int>(delegate->packets.size(), 1024));
         ASSERT_EQ(decoded.channels, channels);
         // Each decoded channel carries the tone of the input channel meant for its place, and
@@ -326,7 +329,7 @@ TEST(AACEncoderTest, EachChannelCountIsEncodedInTheLayoutItsConfigurationNames) 
             SCOPED_TRACE(name);
             std::vector<double> powers;
             for (const double tone : tones) {
-                powers.push_back(TonePower(decoded.samples[out], 2048, tone, kRate));
+                powers.push_back(TonePower(decoded.samples[out], 2048, tone, c.codingRate));
             }
             const auto loudest = static_cast<size_t>(std::max_element(powers.begin(), powers.end())
                                                      - powers.begin());
