@@ -117,6 +117,10 @@ int64_t PelmarRecorder::handledAudioSamples() const {
     return pipeline_->handledAudioSamples();
 }
 
+int64_t PelmarRecorder::handledSegmentedPictures() const {
+    return pipeline_->handledPictures();
+}
+
 bool PelmarRecorder::shouldAutorotate() const {
     return !pipeline_->hasStarted();
 }

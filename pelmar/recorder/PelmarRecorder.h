@@ -171,6 +171,11 @@ public:
 
     int64_t handledAudioSamples() const;
 
+    // Results of the segmentation that reached the session queue (null and unwritten ones
+    // included): with the blur on, each frame handed to the segmentation and not dropped there
+    // counts here once its picture has been offered to the movie.
+    int64_t handledSegmentedPictures() const;
+
     const std::shared_ptr<dispatch::Queue>& sessionQueue() const { return sessionQueue_; }
 
     // The background segmentation component the blur uses.
