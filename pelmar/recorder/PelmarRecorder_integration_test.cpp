@@ -94,14 +94,13 @@ TEST_F(PelmarRecorderIntegrationTest, WithBlurOnOnlySegmentedFramesReachTheFile)
     ASSERT_TRUE(app.tap(app.recorder->blurringSwitch));
     ASSERT_TRUE(app.recorder->blurMode());
     app.drainSessionQueue();
-    // Frames handled before the switch was on never went to the segmentation.
-    const int64_t unblurred = app.recorder->handledVideoSamples();
-    // Each step waits until every frame's picture has been offered to the movie on the session
-    // queue, so the clock moves only once the segmentation is idle and no frame is late.
+    // Each step waits until every frame handed to the segmentation has had its picture offered
+    // to the movie on the session queue, so the clock moves only once the segmentation is idle
+    // and no frame is late.
     app.settled = [&] {
-        return unblurred + app.recorder->handledSegmentedPictures()
+        return app.recorder->handledSegmentedPictures()
                        + app.recorder->segmentation()->framesDropped()
-               >= app.recorder->handledVideoSamples();
+               == app.recorder->framesHandedToSegmentation();
     };
     app.startRecording();
     app.advanceCapture(1.0);
