@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -15,10 +16,13 @@
 #include "pelmar/audio/Chronometer.h"
 #include "pelmar/audio/ViewModel.h"
 #include "pelmar/audio/testing/AudioTestApp.h"
+#include "pelmar/audio/testing/WavFile.h"
+#include "pelmar/platform/av/AssetReader.h"
 #include "pelmar/platform/av/AudioSession.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/foundation/Sandbox.h"
+#include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
@@ -229,6 +233,76 @@ TEST(AudioManagersTest, SquareWavePostsItsLevelTwentyTimesASecondAndStopPostsFin
     recorder->reset();
     EXPECT_FALSE(std::filesystem::exists(app.documents() / "Recorded_Audio"));
     EXPECT_FALSE(recorder->currentRecordPath());
+}
+
+// What the recorder manager records while the microphone hears `signal` for `seconds`: the
+// levels it posted and the file's samples (channels interleaved).
+struct Heard {
+    std::vector<float> levels;
+    std::vector<int16_t> samples;
+    int channels = 0;
+};
+
+Heard recordHearing(AudioTestApp& app, const av::MicrophoneSignal& signal, double seconds) {
+    Heard heard;
+    app.devices().setMicrophoneSignal(signal);
+    auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+            std::string(kAudioRecorderManagerMeteringLevelDidUpdateNotification),
+            [&](const Json& info) { heard.levels.push_back(info["percentage"].get<float>()); });
+    EXPECT_TRUE(app.startRecording());
+    app.advance(seconds);
+    AudioRecorderManager::shared()->stopRecording();
+    app.settle();
+    auto [reader, output] =
+            av::AssetReader::startReadingFile((app.documents() / "Recorded_Audio").string());
+    if (!reader) {
+        ADD_FAILURE() << "the recording does not decode";
+        return heard;
+    }
+    heard.channels = reader->audioTrack().channels;
+    while (auto chunk = output->copyNextSampleBuffer()) {
+        const auto bytes = chunk->data();
+        const auto* first = reinterpret_cast<const int16_t*>(bytes.data());
+        heard.samples.insert(heard.samples.end(), first, first + bytes.size() / 2);
+    }
+    return heard;
+}
+
+TEST(AudioManagersTest, AFileTheMicrophoneHearsIsRecordedSampleForSampleThenSilence) {
+    AudioTestApp app;
+    pelmar::test::TempDir dir;
+    // Half a second of silence, then half a second at full scale.
+    const auto voice = dir.path() / "voice.wav";
+    ASSERT_TRUE(test::writeWav(voice, 1, 44100, 22050));
+    const Heard heard = recordHearing(app, av::MicrophoneSignal::file(voice.string()), 1.5);
+
+    // Each 50 ms tick meters the sound since the one before: the floor (-160 dB), full scale
+    // (0 dB), and the floor again once the file has ended.
+    ASSERT_EQ(heard.levels.size(), 30u);
+    for (size_t i = 0; i < heard.levels.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(heard.levels[i], i >= 10 && i < 20 ? 1.0f : 1e-8f, 1e-6f);
+    }
+    // Both channels carry the file's one channel, then silence to the end of the recording.
+    ASSERT_EQ(heard.channels, 2);
+    ASSERT_EQ(heard.samples.size(), 2u * 66150);
+    for (size_t frame = 0; frame < 66150; ++frame) {
+        const int16_t expected = frame >= 22050 && frame < 44100 ? -32768 : 0;
+        if (heard.samples[2 * frame] != expected || heard.samples[2 * frame + 1] != expected) {
+            ADD_FAILURE() << "frame " << frame << " holds " << heard.samples[2 * frame] << ", "
+                          << heard.samples[2 * frame + 1] << " instead of " << expected;
+            break;
+        }
+    }
+
+    // A file that cannot be decoded is heard as silence.
+    const Heard nothing = recordHearing(
+            app, av::MicrophoneSignal::file((dir.path() / "missing.wav").string()), 0.5);
+    ASSERT_EQ(nothing.levels.size(), 10u);
+    for (float level : nothing.levels) {
+        EXPECT_NEAR(level, 1e-8f, 1e-6f);
+    }
+    EXPECT_EQ(nothing.samples, std::vector<int16_t>(2u * 22050, 0));
 }
 
 TEST(AudioManagersTest, UnfinishedFilePostsFailureInsteadOfFinish) {

@@ -95,13 +95,17 @@ std::vector<float> AudioVisualizationView::scaleSoundDataToFitScreen() {
     if (levels_.empty()) {
         return {};
     }
-    clustered_.clear();
-    const int bars = maximumNumberBars();
-    if (bars <= 0) {
-        setNeedsDisplay();
-        return clustered_;
+    clustered_ = resampled(levels_, maximumNumberBars());
+    setNeedsDisplay();
+    return clustered_;
+}
+
+std::vector<float> AudioVisualizationView::resampled(const std::vector<float>& levels, int bars) {
+    std::vector<float> result;
+    if (bars <= 0 || levels.empty()) {
+        return result;
     }
-    const auto count = static_cast<int64_t>(levels_.size());
+    const auto count = static_cast<int64_t>(levels.size());
     const auto countF = static_cast<float>(count);
     const auto barsF = static_cast<float>(bars);
     int64_t prev = 0;
@@ -114,7 +118,7 @@ std::vector<float> AudioVisualizationView::scaleSoundDataToFitScreen() {
             const auto last = static_cast<int64_t>(p);
             float sum = 0;
             for (int64_t k = prev; k <= last; ++k) {
-                sum += levels_[static_cast<size_t>(k)];
+                sum += levels[static_cast<size_t>(k)];
             }
             value = sum
                     / static_cast<float>(static_cast<int64_t>(p + 1 - static_cast<float>(prev)));
@@ -122,17 +126,16 @@ std::vector<float> AudioVisualizationView::scaleSoundDataToFitScreen() {
             // Fewer levels than bars: linear between the two neighbours; past the end, the last.
             const auto lo = static_cast<int64_t>(std::floor(p));
             const auto hi = static_cast<int64_t>(std::ceil(p));
-            const float low = levels_[static_cast<size_t>(lo)];
+            const float low = levels[static_cast<size_t>(lo)];
             value = hi < count ? low
                                          + (p - static_cast<float>(lo))
-                                                   * (levels_[static_cast<size_t>(hi)] - low)
+                                                   * (levels[static_cast<size_t>(hi)] - low)
                                : low;
         }
-        clustered_.push_back(value);
+        result.push_back(value);
         prev = static_cast<int64_t>(p);
     }
-    setNeedsDisplay();
-    return clustered_;
+    return result;
 }
 
 void AudioVisualizationView::play(const std::filesystem::path& file) {
@@ -226,14 +229,24 @@ int AudioVisualizationView::maximumNumberBars() const {
     return static_cast<int>(frame().width / step);
 }
 
+std::vector<float> AudioVisualizationView::shownLevels() const {
+    // While recording, a history shorter than the row of bars is spread over the whole row, as
+    // it will be once the recording stops, so the waveform spans the view from the first level.
+    const int bars = maximumNumberBars();
+    if (clustered_.empty() && static_cast<int64_t>(levels_.size()) < bars) {
+        return resampled(levels_, bars);
+    }
+    return drawnLevels();
+}
+
 double AudioVisualizationView::xLeftMostBar() const {
-    const auto drawn = static_cast<int64_t>(drawnLevels().size());
+    const auto drawn = static_cast<int64_t>(shownLevels().size());
     return (barWidth_ + barGap_)
            * static_cast<double>(std::min<int64_t>(drawn - 1, maximumNumberBars() - 1));
 }
 
 void AudioVisualizationView::draw(ui::GraphicsContext& context) {
-    const auto& levels = drawnLevels();
+    const auto levels = shownLevels();
     if (levels.empty()) {
         return;
     }

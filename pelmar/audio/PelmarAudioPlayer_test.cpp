@@ -13,10 +13,12 @@
 
 #include "pelmar/audio/PelmarAudioEngine.h"
 #include "pelmar/audio/testing/AudioTestApp.h"
+#include "pelmar/audio/testing/InkSpan.h"
 #include "pelmar/audio/testing/WavFile.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/Slider.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/player/testing/PlayerEventLog.h"
 #include "testing/TempDir.h"
 
@@ -65,6 +67,23 @@ TEST_F(PelmarAudioPlayerTest, TimeTextsInShortAndLongForm) {
     EXPECT_EQ(PelmarAudioPlayer::timeLabelString(754), "12:34");
     EXPECT_EQ(PelmarAudioPlayer::timeLabelString(3600), "60:00");
     EXPECT_EQ(PelmarAudioPlayer::longTimeString(3725), "01:02:05");
+}
+
+TEST_F(PelmarAudioPlayerTest, TheStatusAndThePositionStandCentred) {
+    auto screen = open();
+    ASSERT_TRUE(screen);
+    app.advance(3.0);
+    app.settle();
+    auto painted = ui::render(*screen->view(), 2);
+    ASSERT_TRUE(painted);
+    for (const auto& label : {screen->statusLabel.lock(), screen->durationLabel.lock()}) {
+        SCOPED_TRACE(label->text());
+        ASSERT_FALSE(label->text().empty());
+        const ui::Rect frame = label->frame();
+        const auto ink = test::inkSpan(*painted, frame, ui::Color::white());
+        ASSERT_TRUE(ink);
+        EXPECT_NEAR(ink->middle(), frame.x + frame.width / 2, 2.0);
+    }
 }
 
 TEST_F(PelmarAudioPlayerTest, PositionsAreReportedRoundedToHundredthsOnceEach) {

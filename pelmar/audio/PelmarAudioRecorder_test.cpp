@@ -14,11 +14,13 @@
 #include "pelmar/audio/AudioVisualizationView.h"
 #include "pelmar/audio/ViewModel.h"
 #include "pelmar/audio/testing/AudioTestApp.h"
+#include "pelmar/audio/testing/InkSpan.h"
 #include "pelmar/audio/testing/RecorderEventLog.h"
 #include "pelmar/platform/av/AudioPlayer.h"
 #include "pelmar/platform/av/AudioRecorder.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/Snapshot.h"
 
 namespace pelmar {
 namespace {
@@ -53,6 +55,31 @@ TEST(PelmarAudioRecorderTest, TimeTextIsHoursMinutesSeconds) {
     EXPECT_EQ(PelmarAudioRecorder::getTimeString(59), "00:00:59");
     EXPECT_EQ(PelmarAudioRecorder::getTimeString(3725), "01:02:05");
     EXPECT_EQ(PelmarAudioRecorder::getTimeString(360000), "100:00:00");
+}
+
+TEST(PelmarAudioRecorderTest, WhileRecordingTheTextsStandCentredAndTheWaveformSpansItsView) {
+    test::AudioTestApp app;
+    auto events = std::make_shared<test::RecorderEventLog>();
+    auto screen = openRecorder(app, events);
+    // Two seconds give 40 levels, fewer than the 70 bars the waveform has room for.
+    ASSERT_TRUE(record(app, *screen, 2.0));
+    auto painted = ui::render(*screen->view(), 2);
+    ASSERT_TRUE(painted);
+    const ui::Rect button = screen->recordContainerView.lock()->frame();
+    for (const auto& label : {screen->statusLabel.lock(), screen->timeLabel.lock()}) {
+        SCOPED_TRACE(label->text());
+        const auto ink = test::inkSpan(*painted, label->frame(), ui::Color::white());
+        ASSERT_TRUE(ink);
+        EXPECT_NEAR(ink->middle(), button.x + button.width / 2, 2.0)
+                << "the text stands over the main button";
+    }
+    auto waveform = screen->audioVisualizationView.lock();
+    const ui::Rect box = waveform->frame();
+    const auto bars = test::inkSpan(*painted, box, ui::Color::white());
+    ASSERT_TRUE(bars);
+    const double step = waveform->meteringLevelBarWidth() + waveform->meteringLevelBarInterItem();
+    EXPECT_NEAR(bars->left, box.x, 0.5);
+    EXPECT_GE(bars->right, box.x + box.width - step) << "the bars end short of the view's edge";
 }
 
 TEST(PelmarAudioRecorderTest, RecorderFailuresEndInReadyWithTheirAlert) {

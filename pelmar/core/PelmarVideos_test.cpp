@@ -165,6 +165,76 @@ TEST_F(PelmarVideosIntegrationTest, StreamAndCoverRequests) {
     EXPECT_EQ((*served)->width(), 8);
 }
 
+TEST_F(PelmarVideosIntegrationTest, TheOriginalStreamRequestHandsOnOnlyAnOriginalStreamObject) {
+    struct Case {
+        const char* name;
+        // A scripted answer to the video's GET (none: the emulator's own), cut after `cut`
+        // bytes when set.
+        int status;
+        const char* body;
+        std::optional<uint64_t> cut;
+        bool described;
+        bool failed;
+    };
+
+    const Case cases[] = {
+            {"the service's answer", 0, nullptr, std::nullopt, true, false},
+            {"no such object", 200, R"({"token":"v"})", std::nullopt, false, false},
+            {"not an object", 200, R"({"original_stream":"s-1"})", std::nullopt, false, false},
+            {"refused", 404, R"({"error":"not found"})", std::nullopt, false, false},
+            {"cut short", 200, R"({"original_stream":{"token":"s-1"}})", 12, false, true},
+    };
+    const auto video = seedVideo();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.body) {
+            test::ServiceEmulator::Fault fault;
+            fault.method = "GET";
+            fault.role = Role::Api;
+            fault.pathPattern = ".*/videos/.*";
+            fault.status = c.status;
+            fault.body = c.body;
+            fault.cutResponseAfter = c.cut;
+            emulator_.addFault(std::move(fault));
+        }
+
+        struct Heard {
+            std::optional<Json> original;
+            long status = 0;
+            std::optional<Error> error;
+            bool onMain = true;
+        };
+
+        std::optional<Heard> heard;
+        const auto before = requestLines().size();
+        videos().getOriginalStreamDescriptionForVideo(
+                video.token, Json{{"fields", "original_stream"}},
+                [&heard](auto original, auto response, auto error) {
+                    Heard h{std::move(original), response ? response->statusCode() : 0,
+                            std::move(error), dispatch::isMainThread()};
+                    dispatch::Queue::main()->async([&heard, h] { heard = h; });
+                });
+        runUntil([&] { return heard.has_value(); });
+        EXPECT_FALSE(heard->onMain) << "it comes on the HTTP client's thread";
+        EXPECT_EQ(heard->error.has_value(), c.failed);
+        if (!c.failed) {
+            EXPECT_EQ(heard->status, c.body ? c.status : 200);
+        }
+        ASSERT_EQ(heard->original.has_value(), c.described);
+        if (c.described) {
+            EXPECT_EQ(heard->original->value("token", ""), video.streamToken);
+            EXPECT_TRUE(heard->original->contains("audio_transcription"));
+        }
+        const auto lines = requestLines();
+        ASSERT_EQ(lines.size(), before + 1);
+        EXPECT_EQ(lines.back(), "GET api /v1/applications/app-1/videos/" + video.token);
+    }
+    const auto asked = emulator_.requestsMatching("GET", ".*/videos/" + video.token);
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.back().queryParam("fields"), "original_stream")
+            << "the data travel as the request's parameters";
+}
+
 TEST_F(PelmarVideosIntegrationTest, StreamRequestsGoToTheirPathsWithTheirFieldsAndAreLogged) {
     facade_->enableDebugLogs = true;
     foundation::Log::Capture logs;

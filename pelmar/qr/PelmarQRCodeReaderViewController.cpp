@@ -5,6 +5,7 @@
 
 #include "pelmar/platform/av/CaptureDeviceDiscoverySession.h"
 #include "pelmar/platform/av/CaptureDeviceInput.h"
+#include "pelmar/platform/av/CaptureOrientation.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/qr/internal/CameraPreviewView.h"
@@ -96,11 +97,26 @@ void PelmarQRCodeReaderViewController::setupPreviewLayer() {
     camera->setUserInteractionEnabled(false);
     auto layer = camera->previewLayer();
     layer->setSession(captureSession_);
-    if (auto connection = layer->connection()) {
-        connection->setVideoOrientation(av::VideoOrientation::Portrait);
-    }
     root->insertSubview(camera, 0);
     cameraPreview_ = std::move(camera);
+    resetVideoOrientation();
+}
+
+void PelmarQRCodeReaderViewController::viewDidAppear(bool animated) {
+    ui::ViewController::viewDidAppear(animated);
+    resetVideoOrientation();
+}
+
+void PelmarQRCodeReaderViewController::viewWillTransition(ui::Size size) {
+    ui::ViewController::viewWillTransition(size);
+    resetVideoOrientation();
+}
+
+void PelmarQRCodeReaderViewController::resetVideoOrientation() {
+    auto layer = cameraPreviewLayer();
+    if (auto connection = layer ? layer->connection() : nullptr) {
+        connection->setVideoOrientation(av::interfaceVideoOrientation());
+    }
 }
 
 void PelmarQRCodeReaderViewController::metadataOutputObjects(

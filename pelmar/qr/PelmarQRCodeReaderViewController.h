@@ -25,8 +25,9 @@ namespace pelmar {
 // then tells the delegate qrCodeScaned. With closeAfterSuccessfulScan the camera stops at the
 // first accepted code and only that one is reported; without it every accepted delivery gives
 // its own dismissal and report. The back button dismisses the screen, then tells the delegate
-// qrCodeScanCancelledByUser. Without a back camera the screen shows no picture and never reports
-// a code; the back button still works.
+// qrCodeScanCancelledByUser. The camera's picture stands upright in the interface's orientation,
+// on opening and after every turn, as the recorders' previews do. Without a back camera the
+// screen shows no picture and never reports a code; the back button still works.
 // Ownership: make with std::make_shared; the presenting controller keeps it. It owns its capture
 //     session (stopped when the screen goes) and holds its delegate strongly; the metadata output
 //     refers to it weakly.
@@ -89,6 +90,10 @@ public:
 protected:
     void viewDidLoad() override;
 
+    void viewDidAppear(bool animated) override;
+
+    void viewWillTransition(ui::Size size) override;
+
     void setupCaptureSession();
 
     void setupDevice();
@@ -96,6 +101,9 @@ protected:
     void setupInputOutput();
 
     void setupPreviewLayer();
+
+    // Turns the preview's picture to the interface's orientation.
+    void resetVideoOrientation();
 
 private:
     const std::shared_ptr<av::CaptureSession> captureSession_;

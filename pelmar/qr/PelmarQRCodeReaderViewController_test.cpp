@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,9 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/platform/av/testing/CodeImage.h"
 #include "pelmar/platform/foundation/Console.h"
+#include "pelmar/platform/ui/InterfaceOrientation.h"
+#include "pelmar/platform/ui/Snapshot.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "testing/App.h"
 
 namespace pelmar {
@@ -128,6 +132,66 @@ TEST_F(PelmarQRCodeReaderViewControllerTest, WithoutClosingEveryFrameShowingTheC
     EXPECT_EQ(app_.topViewController(), app_.root());
     scanner->captureSession()->stopRunning();
     app_.advance(3.0);
+    app_.expectFreedAfterDismiss(std::move(scanner));
+}
+
+// The width in points of the test pattern's dark moving square where the screen paints it: the
+// camera's frame is 1080 wide in portrait and 1440 wide in landscape, its square 180 pixels
+// either way, and the picture fills the screen.
+double paintedSquareWidth(ui::View& screen) {
+    auto painted = ui::render(screen);
+    if (!painted) {
+        return 0;
+    }
+    const ui::Color square{40.0 / 255, 40.0 / 255, 40.0 / 255, 1};
+    int widest = 0;
+    for (int y = 0; y < painted->height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < painted->width(); ++x) {
+            run = ui::test::looksLike(ui::test::colorAt(*painted, x + 0.5, y + 0.5), square, 0.03)
+                          ? run + 1
+                          : 0;
+            widest = std::max(widest, run);
+        }
+    }
+    return widest;
+}
+
+TEST_F(PelmarQRCodeReaderViewControllerTest, ThePictureStandsUprightInTheInterfacesOrientation) {
+    app_.devices().addBackCamera();
+    auto scanner = open();
+    ASSERT_TRUE(scanner->cameraPreviewLayer());
+    // At 2.5 s (frame 75) the square is in the middle of the picture in both orientations.
+    app_.advance(2.5 - app_.clock().now());
+    // Portrait: a 1080 x 1440 frame filling 390 x 844 is drawn at 844 / 1440 of its size.
+    EXPECT_NEAR(paintedSquareWidth(*scanner->view()), 180.0 * 844 / 1440, 2.0);
+
+    app_.window()->rotate(ui::InterfaceOrientation::LandscapeRight);
+    app_.settle();
+    EXPECT_EQ(scanner->cameraPreviewLayer()->connection()->videoOrientation(),
+              av::VideoOrientation::LandscapeRight);
+    // Landscape: a 1440 x 1080 frame filling 844 x 390 is drawn at 844 / 1440 again; a portrait
+    // frame turned sideways would be drawn at 844 / 1080.
+    EXPECT_NEAR(paintedSquareWidth(*scanner->view()), 180.0 * 844 / 1440, 2.0);
+
+    app_.window()->rotate(ui::InterfaceOrientation::Portrait);
+    app_.settle();
+    EXPECT_EQ(scanner->cameraPreviewLayer()->connection()->videoOrientation(),
+              av::VideoOrientation::Portrait);
+    app_.expectFreedAfterDismiss(std::move(scanner));
+}
+
+TEST_F(PelmarQRCodeReaderViewControllerTest, AScreenOpenedInLandscapeShowsALandscapePicture) {
+    app_.devices().addBackCamera();
+    app_.window()->rotate(ui::InterfaceOrientation::LandscapeLeft);
+    auto scanner = open();
+    ASSERT_TRUE(scanner->cameraPreviewLayer());
+    EXPECT_EQ(scanner->cameraPreviewLayer()->connection()->videoOrientation(),
+              av::VideoOrientation::LandscapeLeft);
+    app_.advance(2.5 - app_.clock().now());
+    EXPECT_NEAR(paintedSquareWidth(*scanner->view()), 180.0 * 844 / 1440, 2.0);
+    app_.window()->rotate(ui::InterfaceOrientation::Portrait);
+    app_.settle();
     app_.expectFreedAfterDismiss(std::move(scanner));
 }
 

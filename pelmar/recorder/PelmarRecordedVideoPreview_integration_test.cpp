@@ -7,11 +7,8 @@
 #include <vector>
 
 #include "pelmar/platform/av/Player.h"
-#include "pelmar/platform/av/testing/TestMovie.h"
-#include "pelmar/platform/foundation/Sandbox.h"
-#include "pelmar/platform/ui/ModalPresentationStyle.h"
 #include "pelmar/recorder/PelmarRecordedVideoPreview.h"
-#include "testing/App.h"
+#include "pelmar/recorder/testing/PreviewScreenFixture.h"
 
 namespace pelmar {
 namespace {
@@ -40,41 +37,17 @@ public:
     std::vector<bool> closingFirst;
 };
 
-class PelmarRecordedVideoPreviewTest : public ::testing::Test {
+class PelmarRecordedVideoPreviewTest
+    : public test::PreviewScreenFixture<PelmarRecordedVideoPreview,
+                                        &PelmarRecordedVideoPreview::player> {
 protected:
     PelmarRecordedVideoPreviewTest() {
-        movie = foundation::Sandbox::documentsDirectory() / "clip.mp4";
-        other = foundation::Sandbox::documentsDirectory() / "other.mp4";
-        std::string failure;
-        EXPECT_TRUE(av::test::TestMovie(1.0, 320, 180, 30, 30).make(movie, &failure)) << failure;
-        EXPECT_TRUE(av::test::TestMovie(2.0, 320, 180, 30, 30).make(other, &failure)) << failure;
-        preview = PelmarRecordedVideoPreview::create();
+        use(PelmarRecordedVideoPreview::create(), answers);
         answers->preview = preview;
-        preview->setPreviewDelegate(answers);
-        preview->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
     }
 
-    // Presents the preview on `url` and waits until its player is ready.
-    void presentWith(std::optional<std::filesystem::path> url) {
-        preview->setVideoURL(std::move(url));
-        app.root()->present(preview, false);
-        app.settle();
-        if (preview->player()) {
-            ASSERT_TRUE(app.runUntil([&] {
-                return preview->player()->status.get() == av::Player::Status::ReadyToPlay;
-            }));
-        }
-    }
-
-    std::string buttonImage() const {
-        return preview->playPauseButton.lock()->image(ui::ControlState::Normal)->name();
-    }
-
-    test::App app;
-    std::filesystem::path movie;
-    std::filesystem::path other;
+    std::filesystem::path other = makeMovie("other.mp4", 2.0);
     std::shared_ptr<Answers> answers = std::make_shared<Answers>();
-    std::shared_ptr<PelmarRecordedVideoPreview> preview;
 };
 
 TEST_F(PelmarRecordedVideoPreviewTest, WithoutAVideoThereIsNoPlayerAndRetakeForwardsNone) {

@@ -9,6 +9,7 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/av/CaptureMovieFileOutput.h"
+#include "pelmar/platform/av/CaptureOrientation.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/image/Bitmap.h"
@@ -115,6 +116,10 @@ int64_t PelmarRecorder::handledVideoSamples() const {
 
 int64_t PelmarRecorder::handledAudioSamples() const {
     return pipeline_->handledAudioSamples();
+}
+
+int64_t PelmarRecorder::handledSegmentedPictures() const {
+    return pipeline_->handledPictures();
 }
 
 bool PelmarRecorder::shouldAutorotate() const {
@@ -328,7 +333,7 @@ void PelmarRecorder::viewWillTransition(ui::Size size) {
 }
 
 void PelmarRecorder::resetVideoOrientation() {
-    const auto orientation = internal::interfaceVideoOrientation();
+    const auto orientation = av::interfaceVideoOrientation();
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
     onMain(weak, [weak, orientation](PelmarRecorder& self) {

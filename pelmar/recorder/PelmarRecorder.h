@@ -171,6 +171,13 @@ public:
 
     int64_t handledAudioSamples() const;
 
+    // Camera frames handed to the segmentation (with the blur on), and its results that reached
+    // the session queue (null and unwritten ones included): each frame handed over and not
+    // dropped there counts in the second once its picture has been offered to the movie.
+    int64_t framesHandedToSegmentation() const { return framesToSegmentation_.load(); }
+
+    int64_t handledSegmentedPictures() const;
+
     const std::shared_ptr<dispatch::Queue>& sessionQueue() const { return sessionQueue_; }
 
     // The background segmentation component the blur uses.
@@ -330,6 +337,7 @@ private:
     const std::shared_ptr<image::SelfieSegmentation> selfieSegmentation_;
     const std::shared_ptr<dispatch::Queue> sessionQueue_;
     std::atomic<bool> blurMode_{false};
+    std::atomic<int64_t> framesToSegmentation_{0};
     bool showControlsInternal_ = true;
     std::atomic<AVCamSetupResult> setupResult_{AVCamSetupResult::none};
     std::atomic<bool> sessionRunning_{false};

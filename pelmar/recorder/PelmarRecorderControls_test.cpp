@@ -217,30 +217,6 @@ TEST(PelmarRecorderControlsTest, AfterASwitchOnlyTheNewCameraIsWatchedAndItsFlas
     EXPECT_EQ(back->flashMode(), av::FlashMode::Auto);
 }
 
-TEST(PelmarRecorderControlsTest,
-     ASwitchFromACameraOfUnspecifiedPositionGoesBackAndKeepsTheOrientation) {
-    // The rear camera asked for is missing: the recorder starts on the camera of no position.
-    test::RecorderApp app;
-    app.devices().addDualCamera(av::CaptureDevicePosition::Unspecified).addFrontCamera();
-    app.devices().addMicrophone();
-    app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
-    app.devices().setManualFeed(true);
-    app.makeRecorder();
-    app.presentAndWaitUntilReady();
-    ASSERT_EQ(app.recorder->session()->videoDevice()->position(),
-              av::CaptureDevicePosition::Unspecified);
-    app.recorder->previewView.lock()->videoPreviewLayer()->connection()->setVideoOrientation(
-            av::VideoOrientation::LandscapeLeft);
-    ASSERT_TRUE(app.tap(app.recorder->cameraButton));
-    app.drainSessionQueue();
-    RunLoop::runUntilIdle();
-    EXPECT_NE(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
-    const auto connection = app.videoOutput()->connection(MediaType::Video);
-    EXPECT_FALSE(connection->isVideoMirrored());
-    EXPECT_EQ(connection->videoOrientation(), av::VideoOrientation::LandscapeLeft);
-    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
-}
-
 TEST(PelmarRecorderControlsTest, ACameraSwitchWithoutASecondCameraKeepsTheCameraAndTheButtons) {
     test::RecorderApp app;
     app.readyWithManualFeed();

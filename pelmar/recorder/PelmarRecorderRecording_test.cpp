@@ -129,24 +129,6 @@ TEST(PelmarRecorderRecordingTest, AWriterThatCannotBeMadeReturnsToIdleWithoutASt
     std::filesystem::remove(tmp);
 }
 
-TEST(PelmarRecorderRecordingTest, AFailedWriterLogsEveryFrameAndIsReportedAsAFailure) {
-    test::RecorderApp app;
-    app.standardDevices();
-    app.devices().setManualFeed(true);
-    av::AssetWriter::failWritersAfterAppends(2);
-    app.presentAndWaitUntilReady();
-    app.startRecording();
-    for (int i = 0; i < 5; ++i) {
-        app.feedFrame(i, i / 30.0);
-    }
-    EXPECT_EQ(app.loggedCount("video sample buffer writing error"), 1);
-    EXPECT_EQ(app.loggedCount("movie asset writer failed"), 3);
-    app.stopRecordingAndWait();
-    EXPECT_TRUE(app.logged("Movie file finishing error: the writer was made to fail"));
-    EXPECT_EQ(app.events->events().back(), "stopped");
-    EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
-}
-
 TEST(PelmarRecorderRecordingTest, TheLimitStopsTheRecordingAtTheFrameThatReachesIt) {
     test::RecorderApp app;
     app.readyWithManualFeed();

@@ -94,19 +94,20 @@ TEST_F(PelmarRecorderIntegrationTest, WithBlurOnOnlySegmentedFramesReachTheFile)
     ASSERT_TRUE(app.tap(app.recorder->blurringSwitch));
     ASSERT_TRUE(app.recorder->blurMode());
     app.drainSessionQueue();
-    // Frames handled before the switch was on never went to the segmentation.
-    const int64_t unblurred = app.recorder->handledVideoSamples();
-    // Each step waits for the segmentation too, so that no frame is dropped for being late.
+    // Each step waits until every frame handed to the segmentation has had its picture offered
+    // to the movie on the session queue, so the clock moves only once the segmentation is idle
+    // and no frame is late.
     app.settled = [&] {
-        const auto& segmentation = app.recorder->segmentation();
-        return unblurred + segmentation->framesProcessed() + segmentation->framesDropped()
-               >= app.recorder->handledVideoSamples();
+        return app.recorder->handledSegmentedPictures()
+                       + app.recorder->segmentation()->framesDropped()
+               == app.recorder->framesHandedToSegmentation();
     };
     app.startRecording();
     app.advanceCapture(1.0);
     app.drainSessionQueue();
     app.stopRecordingAndWait();
     EXPECT_GT(app.recorder->blurringPreviewView.lock()->imageUpdates(), 0);
+    EXPECT_EQ(app.recorder->segmentation()->framesDropped(), 0);
 
     const auto probe = probeRecording();
     ASSERT_TRUE(probe);

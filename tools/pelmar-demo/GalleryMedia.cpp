@@ -1,7 +1,11 @@
 #include "tools/pelmar-demo/GalleryMedia.h"
 
+#include <ZXing/BarcodeFormat.h>
+#include <ZXing/BitMatrix.h>
+#include <ZXing/MultiFormatWriter.h>
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -11,6 +15,7 @@
 
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/image/ImageEncoder.h"
+#include "pelmar/platform/media/PixelBuffer.h"
 
 namespace pelmar::demo {
 
@@ -175,6 +180,44 @@ std::optional<std::string> writeGalleryWav(const std::filesystem::path& file, do
         return "cannot write " + file.string();
     }
     return std::nullopt;
+}
+
+std::shared_ptr<media::PixelBuffer> galleryCodePicture(const std::string& text,
+                                                       int width,
+                                                       int height) {
+    auto picture = media::PixelBuffer::create(width, height, media::PixelFormat::BGRA32);
+    if (!picture) {
+        return nullptr;
+    }
+    // A grey desk under the camera, and the code with its white quiet zone in the middle.
+    for (int y = 0; y < height; ++y) {
+        uint8_t* p = picture->data() + static_cast<size_t>(y) * picture->bytesPerRow();
+        const auto shade = static_cast<uint8_t>(120 + 40 * y / std::max(1, height));
+        for (int x = 0; x < width; ++x, p += 4) {
+            p[0] = shade;
+            p[1] = static_cast<uint8_t>(shade + 8);
+            p[2] = static_cast<uint8_t>(shade + 16);
+            p[3] = 255;
+        }
+    }
+    const int side = std::min(width, height) * 5 / 9;
+    const auto code = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode)
+                              .setMargin(4)
+                              .encode(text, side, side);
+    const int left = (width - code.width()) / 2;
+    const int top = (height - code.height()) / 2;
+    for (int y = 0; y < code.height(); ++y) {
+        for (int x = 0; x < code.width(); ++x) {
+            if (left + x < 0 || left + x >= width || top + y < 0 || top + y >= height) {
+                continue;
+            }
+            uint8_t* p = picture->data() + static_cast<size_t>(top + y) * picture->bytesPerRow()
+                         + static_cast<size_t>(left + x) * 4;
+            const uint8_t value = code.get(x, y) ? 0 : 255;
+            p[0] = p[1] = p[2] = value;
+        }
+    }
+    return picture;
 }
 
 }  // namespace pelmar::demo

@@ -378,12 +378,20 @@ bool Gallery::imageViewer() {
 
 bool Gallery::qrReader() {
     screen_ = "QR reader";
-    sdk_->startQrScanner(Json{{"closeAfterSuccessfulScan", false}});
-    if (!waitForTop<PelmarQRCodeReaderViewController>("the QR reader")) {
-        return false;
+    // The camera looks at a code; the reader stops its camera at the first one it reads.
+    auto code = galleryCodePicture("https://pelmar.example/welcome", 1080, 1920);
+    if (!code) {
+        return failed("no picture of a code");
     }
-    host_.runFor(1);
-    return shoot("qr-reader.png", "QR reader, scanning");
+    host_.devices().setCameraImage(std::move(code));
+    sdk_->startQrScanner(Json{{"closeAfterSuccessfulScan", true}});
+    auto screen = waitForTop<PelmarQRCodeReaderViewController>("the QR reader");
+    const bool read = screen && waitFor("the code being read", [&] {
+                          return !screen->captureSession()->isRunning();
+                      });
+    const bool shot = read && shoot("qr-reader.png", "QR reader, reading a code");
+    host_.devices().setCameraImage(nullptr);
+    return shot;
 }
 
 bool Gallery::run() {

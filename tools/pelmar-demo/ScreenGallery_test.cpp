@@ -1,5 +1,7 @@
 // pelmar-demo screens as a child process: every screen of the gallery is written as a picture of
 // the whole phone screen, each different from the others, and the contact sheet shows them all.
+#include <ZXing/ImageView.h>
+#include <ZXing/ReadBarcode.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -72,6 +74,15 @@ TEST(ScreenGalleryIntegrationTest, WritesEveryScreenAndAContactSheet) {
         }
     }
     EXPECT_GT(played, 1000) << "the progress bar shows no played part";
+
+    // The QR reader is shown reading a code: the code in its camera picture reads back.
+    const auto reader = pelmar::image::PictureCodec::decode(readFile(dir.path() / "qr-reader.png"));
+    ASSERT_NE(reader, nullptr);
+    const auto code = ZXing::ReadBarcode(
+            ZXing::ImageView(reader->row(0), reader->width(), reader->height(),
+                             ZXing::ImageFormat::RGBX, static_cast<int>(reader->stride())));
+    EXPECT_TRUE(code.isValid()) << "no code in the QR reader's picture";
+    EXPECT_EQ(code.text(), "https://pelmar.example/welcome");
     EXPECT_FALSE(fs::exists(dir.path() / ".sandbox"));
 
     EXPECT_EQ(pelmar::test::RunProgram(PELMAR_DEMO_PATH, "screens").status, 2);

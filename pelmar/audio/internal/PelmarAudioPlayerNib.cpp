@@ -36,8 +36,11 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     close->addTarget(ui::ControlEvent::TouchUpInside,
                      weakAction(weak, &PelmarAudioPlayer::onClose));
 
+    // The status and the position stand centred over the centred play button.
     auto status = std::make_shared<ui::Label>(ui::Rect{145, 220, 100, 30});
+    status->setTextAlignment(ui::TextAlignment::Center);
     auto duration = std::make_shared<ui::Label>(ui::Rect{145, 300, 100, 40});
+    duration->setTextAlignment(ui::TextAlignment::Center);
     auto current = std::make_shared<ui::Label>(ui::Rect{20, 520, 60, 30});
     auto slider = std::make_shared<ui::Slider>(ui::Rect{80, 520, 230, 30});
     slider->addTarget(ui::ControlEvent::ValueChanged,

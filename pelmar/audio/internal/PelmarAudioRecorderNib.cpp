@@ -35,8 +35,11 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
     close->addTarget(ui::ControlEvent::TouchUpInside,
                      weakAction(weak, &PelmarAudioRecorder::onClose));
 
+    // The status and the time stand centred over the centred main button.
     auto status = std::make_shared<ui::Label>(ui::Rect{95, 180, 200, 30});
+    status->setTextAlignment(ui::TextAlignment::Center);
     auto time = std::make_shared<ui::Label>(ui::Rect{115, 220, 160, 50});
+    time->setTextAlignment(ui::TextAlignment::Center);
     auto waveform = std::make_shared<AudioVisualizationView>(ui::Rect{20, 320, 350, 160});
     auto slider = std::make_shared<ui::Slider>(ui::Rect{20, 520, 260, 30});
     slider->addTarget(ui::ControlEvent::ValueChanged,

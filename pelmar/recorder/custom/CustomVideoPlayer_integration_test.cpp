@@ -8,11 +8,9 @@
 
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerView.h"
-#include "pelmar/platform/av/testing/TestMovie.h"
-#include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/recorder/custom/CustomVideoPlayer.h"
-#include "testing/App.h"
+#include "pelmar/recorder/testing/PreviewScreenFixture.h"
 
 namespace pelmar {
 namespace {
@@ -30,37 +28,12 @@ public:
     std::vector<std::filesystem::path> uploads;
 };
 
-class CustomVideoPlayerTest : public ::testing::Test {
+class CustomVideoPlayerTest
+    : public test::PreviewScreenFixture<CustomVideoPlayer, &CustomVideoPlayer::embeddedPlayer> {
 protected:
-    CustomVideoPlayerTest() {
-        movie = foundation::Sandbox::documentsDirectory() / "clip.mp4";
-        std::string failure;
-        EXPECT_TRUE(av::test::TestMovie(1.0, 320, 180, 30, 30).make(movie, &failure)) << failure;
-        preview = CustomVideoPlayer::create(app.sdk());
-        preview->setPreviewDelegate(listener);
-        preview->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
-    }
+    CustomVideoPlayerTest() { use(CustomVideoPlayer::create(app.sdk()), listener); }
 
-    // Presents the preview and waits until its player is ready.
-    void presentWith(std::optional<std::filesystem::path> url) {
-        preview->setVideoURL(std::move(url));
-        app.root()->present(preview, false);
-        app.settle();
-        if (preview->embeddedPlayer()) {
-            ASSERT_TRUE(app.runUntil([&] {
-                return preview->embeddedPlayer()->status.get() == av::Player::Status::ReadyToPlay;
-            }));
-        }
-    }
-
-    std::string buttonImage() const {
-        return preview->playPauseButton.lock()->image(ui::ControlState::Normal)->name();
-    }
-
-    test::App app;
-    std::filesystem::path movie;
     std::shared_ptr<RetakeListener> listener = std::make_shared<RetakeListener>();
-    std::shared_ptr<CustomVideoPlayer> preview;
 };
 
 TEST_F(CustomVideoPlayerTest, PlaysPausesAndComesBackToTheStartAtTheEnd) {

@@ -5,6 +5,7 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/platform/av/CaptureDevice.h"
 #include "pelmar/platform/av/CaptureMovieFileOutput.h"
+#include "pelmar/platform/av/CaptureOrientation.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Image.h"
@@ -265,7 +266,7 @@ void CustomVideoRecorder::viewWillTransition(ui::Size size) {
 }
 
 void CustomVideoRecorder::resetVideoOrientation() {
-    const auto orientation = internal::interfaceVideoOrientation();
+    const auto orientation = av::interfaceVideoOrientation();
     onMain([orientation](CustomVideoRecorder& self) {
         auto preview = self.previewView.lock();
         if (auto connection = preview ? preview->videoPreviewLayer()->connection() : nullptr) {

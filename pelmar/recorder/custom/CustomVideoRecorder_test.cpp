@@ -309,30 +309,6 @@ TEST(CustomVideoRecorderTest, AWriterThatCannotBeMadeReturnsToIdle) {
     app.settle();
 }
 
-TEST(CustomVideoRecorderTest, AMovieTheWriterCouldNotFinishIsNotExported) {
-    test::CustomRecorderApp app;
-    app.standardDevices();
-    app.devices().setManualFeed(true);
-    av::AssetWriter::failWritersAfterAppends(2);
-    app.presentAndWaitUntilReady();
-    app.startRecording();
-    for (int i = 0; i < 5; ++i) {
-        app.feedFrame(i, i / 30.0);
-    }
-    // A failed writer writes nothing more, yet the time goes on.
-    EXPECT_NEAR(app.recorder->duration(), 4 / 30.0, 1e-9);
-    app.recorder->stopRecording();
-    ASSERT_TRUE(app.runUntil([&] { return !app.recorder->getRecordedFile().empty(); }));
-    ASSERT_TRUE(app.runUntil([&] { return app::AppLifecycle::backgroundTaskCount() == 0; }));
-    app.drainSessionQueue();
-    app.settle();
-    av::AssetWriter::failWritersAfterAppends(0);
-    std::error_code ec;
-    EXPECT_TRUE(std::filesystem::is_empty(foundation::Sandbox::documentsDirectory(), ec));
-    EXPECT_EQ(app.topViewController(), app.recorder);
-    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
-}
-
 TEST(CustomVideoRecorderTest, TwoRecordTapsInOneTurnStartOnlyOnce) {
     test::CustomRecorderApp app;
     app.standardDevices();
@@ -365,29 +341,6 @@ TEST(CustomVideoRecorderTest, ClosingTheScreenDiscardsARecordingUnderWay) {
     EXPECT_TRUE(temporaryFiles().empty());
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
     EXPECT_TRUE(app.expectFreedAfterDismiss(std::exchange(app.recorder, nullptr)));
-}
-
-TEST(CustomVideoRecorderTest,
-     ASwitchFromACameraOfUnspecifiedPositionGoesBackAndKeepsTheOrientation) {
-    // The rear camera asked for is missing: the recorder starts on the camera of no position.
-    test::CustomRecorderApp app;
-    app.devices().addDualCamera(av::CaptureDevicePosition::Unspecified).addFrontCamera();
-    app.devices().addMicrophone();
-    app.permissions().grant(MediaType::Video).grant(MediaType::Audio);
-    app.devices().setManualFeed(true);
-    app.presentAndWaitUntilReady();
-    ASSERT_EQ(app.recorder->session()->videoDevice()->position(),
-              av::CaptureDevicePosition::Unspecified);
-    app.recorder->previewView.lock()->videoPreviewLayer()->connection()->setVideoOrientation(
-            av::VideoOrientation::LandscapeLeft);
-    ASSERT_TRUE(app.tap(app.recorder->cameraButton));
-    app.drainSessionQueue();
-    app.settle();
-    EXPECT_NE(app.recorder->session()->videoDevice()->position(), av::CaptureDevicePosition::Front);
-    const auto connection = app.videoOutput()->connection(MediaType::Video);
-    EXPECT_FALSE(connection->isVideoMirrored());
-    EXPECT_EQ(connection->videoOrientation(), av::VideoOrientation::LandscapeLeft);
-    EXPECT_TRUE(app.recorder->cameraButton.lock()->isEnabled());
 }
 
 TEST(CustomVideoRecorderTest, ARefusedCameraSwitchKeepsTheOldCamera) {

@@ -121,12 +121,6 @@ int captureVideoWidth(const std::shared_ptr<CapturePreviewView>& preview) {
     return 1080;
 }
 
-av::VideoOrientation interfaceVideoOrientation() {
-    const int interface = static_cast<int>(ui::Application::shared().statusBarOrientation());
-    return (interface >= 2 && interface <= 4) ? static_cast<av::VideoOrientation>(interface)
-                                              : av::VideoOrientation::Portrait;
-}
-
 void orientVideoOutput(const std::shared_ptr<av::CaptureVideoDataOutput>& output,
                        av::VideoOrientation orientation) {
     auto connection = output ? output->connection(av::MediaType::Video) : nullptr;

@@ -42,9 +42,6 @@ inline int captureVideoHeight(int width) {
     return width == 1920 ? 1080 : 1920;
 }
 
-// The video orientation that matches the interface's (portrait for an unknown one).
-av::VideoOrientation interfaceVideoOrientation();
-
 // Turns the video data output's connection to `orientation`, stabilised where supported;
 // nothing without a connection.
 void orientVideoOutput(const std::shared_ptr<av::CaptureVideoDataOutput>& output,

@@ -171,6 +171,7 @@ void RecorderPipeline::writeAudio(const Placed& sound) {
 
 void RecorderPipeline::writePicture(const std::shared_ptr<media::PixelBuffer>& picture,
                                     media::Time time) {
+    handledPictures_.fetch_add(1);
     if (!picture || durationExceeded_ || !videoAdaptor_ || !videoInput_ || !writer_
         || writer_->status() != av::AssetWriter::Status::Writing) {
         return;

@@ -73,6 +73,8 @@ public:
 
     void writeAudio(const Placed& sound);
 
+    // Writes a segmented picture at `time`, the time of the frame it was made from; counted in
+    // handledPictures() whether or not it is written.
     void writePicture(const std::shared_ptr<media::PixelBuffer>& picture, media::Time time);
 
     // A copy of `sample` with `offset` subtracted from every presentation and decode time; null
@@ -103,6 +105,8 @@ public:
 
     int64_t handledAudioSamples() const { return handledAudio_.load(); }
 
+    int64_t handledPictures() const { return handledPictures_.load(); }
+
 private:
     LogFn log_;
     const Options options_;
@@ -124,6 +128,7 @@ private:
     std::atomic<double> duration_{0};
     std::atomic<int64_t> handledVideo_{0};
     std::atomic<int64_t> handledAudio_{0};
+    std::atomic<int64_t> handledPictures_{0};
 };
 
 // Finishes the movie of a writer that take() handed on; `done` hears, on the writer's thread, the

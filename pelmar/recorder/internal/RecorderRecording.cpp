@@ -173,6 +173,7 @@ void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& 
         return;
     }
     if (blurMode()) {
+        framesToSegmentation_.fetch_add(1);
         selfieSegmentation_->processVideoFrame(placed->sample->imageBuffer(),
                                                placed->sample->presentationTimeStamp());
     }
