@@ -229,6 +229,14 @@ void DropdownPresentationController::presentationTransitionWillBegin() {
         backgroundView_->setFrame(container->bounds());
         container->addSubview(backgroundView_);
     }
+    // Dropped from under a navigation bar, the list wears the bar's tint (set here, as the list
+    // opens, rather than each time its frame is asked for).
+    auto navigation =
+            std::dynamic_pointer_cast<ui::NavigationController>(presentingViewController());
+    auto presented = presentedViewController();
+    if (navigation && presented && !navigation->isNavigationBarHidden()) {
+        presented->view()->layer()->setBackgroundColor(navigation->navigationBar()->barTintColor());
+    }
 }
 
 ui::Rect DropdownPresentationController::frameOfPresentedViewInContainerView() const {
@@ -244,9 +252,6 @@ ui::Rect DropdownPresentationController::frameOfPresentedViewInContainerView() c
         auto bar = navigation->navigationBar();
         const ui::Rect barInWindow = bar->convertTo(bar->bounds(), nullptr);
         const ui::Point origin = presentingView->convertTo(ui::Point{0, 0}, container.get());
-        if (auto presented = presentedViewController()) {
-            presented->view()->layer()->setBackgroundColor(bar->barTintColor());
-        }
         return {origin.x, barInWindow.y + barInWindow.height, width, kDropDownHeight};
     }
     const auto insets = container->safeAreaInsets();
