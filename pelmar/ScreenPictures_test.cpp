@@ -50,6 +50,8 @@ const std::vector<std::vector<std::string>> kPictureGroups = {
         {"icon"},
         // Picker's upload bar: the close control's states, and retake.
         {"delete-white", "upload-white", "trash-white"},
+        // Picker's live-photo preview: the mark over the picture.
+        {"live-photo-badge"},
         // Image viewer's close control.
         {"xmark"},
 };

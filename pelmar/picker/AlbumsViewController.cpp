@@ -1,6 +1,9 @@
 #include "pelmar/picker/AlbumsViewController.h"
 
+#include <algorithm>
+
 #include "pelmar/platform/photos/Asset.h"
+#include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/Image.h"
 #include "pelmar/platform/ui/Layer.h"
 #include "pelmar/platform/ui/NavigationBar.h"
@@ -15,6 +18,10 @@ namespace {
 
 constexpr double kThumbnail = 84;
 constexpr double kMargin = 8;
+// The check mark's room at the row's right edge, and the mark itself.
+constexpr double kAccessoryWidth = 40;
+constexpr ui::Size kCheckmark{14, 11};
+constexpr double kCheckmarkLine = 2;
 
 // The list's root view: the table fills it, the hairline runs along its bottom edge.
 class AlbumsRootView : public ui::View {
@@ -69,12 +76,41 @@ void AlbumCell::prepareForReuse() {
     albumTitleLabel()->setText("");
 }
 
+void AlbumCell::setSelected(bool selected) {
+    ItemCell::setSelected(selected);
+    // The title makes room for the check mark, or takes it back.
+    setNeedsLayout();
+    layoutIfNeeded();
+    setNeedsDisplay();
+}
+
 void AlbumCell::layoutSubviews() {
     ItemCell::layoutSubviews();
     const ui::Rect b = bounds();
+    const double accessory = isSelected() ? kAccessoryWidth : 0;
     albumImageView()->setFrame({kMargin, kMargin, kThumbnail, kThumbnail});
-    albumTitleLabel()->setFrame(
-            {kMargin * 2 + kThumbnail, 0, b.width - kMargin * 3 - kThumbnail, b.height});
+    albumTitleLabel()->setFrame({kMargin * 2 + kThumbnail, 0,
+                                 std::max(0.0, b.width - kMargin * 3 - kThumbnail - accessory),
+                                 b.height});
+}
+
+ui::Rect AlbumCell::checkmarkRect() const {
+    const ui::Rect b = bounds();
+    return {b.x + b.width - (kAccessoryWidth + kCheckmark.width) / 2,
+            b.y + (b.height - kCheckmark.height) / 2, kCheckmark.width, kCheckmark.height};
+}
+
+void AlbumCell::draw(ui::GraphicsContext& context) {
+    if (!isSelected()) {
+        return;
+    }
+    const ui::Rect r = checkmarkRect();
+    context.setStrokeColor(effectiveTintColor());
+    context.setLineWidth(kCheckmarkLine);
+    context.moveTo({r.x, r.y + r.height * 0.55});
+    context.lineTo({r.x + r.width * 0.35, r.y + r.height});
+    context.lineTo({r.x + r.width, r.y});
+    context.strokePath();
 }
 
 AlbumsTableViewDataSource::AlbumsTableViewDataSource(std::vector<photos::AssetCollectionPtr> albums,
@@ -193,6 +229,14 @@ void DropdownPresentationController::presentationTransitionWillBegin() {
         backgroundView_->setFrame(container->bounds());
         container->addSubview(backgroundView_);
     }
+    // Dropped from under a navigation bar, the list wears the bar's tint (set here, as the list
+    // opens, rather than each time its frame is asked for).
+    auto navigation =
+            std::dynamic_pointer_cast<ui::NavigationController>(presentingViewController());
+    auto presented = presentedViewController();
+    if (navigation && presented && !navigation->isNavigationBarHidden()) {
+        presented->view()->layer()->setBackgroundColor(navigation->navigationBar()->barTintColor());
+    }
 }
 
 ui::Rect DropdownPresentationController::frameOfPresentedViewInContainerView() const {
@@ -208,10 +252,6 @@ ui::Rect DropdownPresentationController::frameOfPresentedViewInContainerView() c
         auto bar = navigation->navigationBar();
         const ui::Rect barInWindow = bar->convertTo(bar->bounds(), nullptr);
         const ui::Point origin = presentingView->convertTo(ui::Point{0, 0}, container.get());
-        if (auto presented = presentedViewController();
-            presented && bar->layer()->backgroundColor()) {
-            presented->view()->layer()->setBackgroundColor(bar->layer()->backgroundColor());
-        }
         return {origin.x, barInWindow.y + barInWindow.height, width, kDropDownHeight};
     }
     const auto insets = container->safeAreaInsets();

@@ -28,8 +28,8 @@ public:
     virtual void didDismissAlbumsViewController(AlbumsViewController& list) = 0;
 };
 
-// AlbumCell: one album row: an 84-point thumbnail with 8-point margins and the title; a check
-// mark when selected.
+// AlbumCell: one album row: an 84-point thumbnail with 8-point margins and the title; while
+// selected, a check mark in the tint at its right edge, the title ending before it.
 class AlbumCell : public ui::ItemCell {
 public:
     static constexpr const char* kIdentifier = "AlbumCell";
@@ -44,8 +44,13 @@ public:
 
     bool showsCheckmark() const { return isSelected(); }
 
+    // Where the check mark stands while selected.
+    ui::Rect checkmarkRect() const;
+
+    void setSelected(bool selected) override;
     void prepareForReuse() override;
     void layoutSubviews() override;
+    void draw(ui::GraphicsContext& context) override;
 
 protected:
     std::string className() const override { return "AlbumCell"; }

@@ -1,5 +1,7 @@
 #include "pelmar/picker/AssetCollectionViewCell.h"
 
+#include <algorithm>
+
 #include "pelmar/picker/SelectionView.h"
 #include "pelmar/picker/internal/Animations.h"
 #include "pelmar/platform/ui/AffineTransform.h"
@@ -15,6 +17,9 @@ constexpr double kBadgeMargin = 4;
 constexpr double kOverlayAlpha = 0.3;
 constexpr double kBounceSeconds = 0.1;
 constexpr double kBounceScale = 0.95;
+constexpr double kGradientHeight = 30;
+constexpr double kLabelLead = 8;
+constexpr double kLabelInset = 4;
 
 // A view whose layer is a gradient.
 class GradientView : public ui::View {
@@ -137,9 +142,12 @@ void VideoCollectionViewCell::ensureSubviews() {
 void VideoCollectionViewCell::layoutSubviews() {
     AssetCollectionViewCell::layoutSubviews();
     const ui::Rect b = imageView()->bounds();
-    gradientView_->setFrame({0, b.height - 30, b.width, 30});
-    // The text ends 8 points from the right edge and 4 above the bottom.
-    durationLabel_->setFrame({b.width - 48, 0, 40, 26});
+    gradientView_->setFrame({0, b.height - kGradientHeight, b.width, kGradientHeight});
+    // From 8 points left of the gradient to 8 points short of its right edge, one line high and
+    // 4 points above its bottom: the right-aligned text ends 8 points from the cell's right edge.
+    const double height = std::min(durationLabel_->sizeThatFits().height, kGradientHeight);
+    durationLabel_->setFrame(
+            {-kLabelLead, kGradientHeight - kLabelInset - height, b.width, height});
 }
 
 }  // namespace pelmar

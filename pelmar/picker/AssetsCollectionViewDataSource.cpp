@@ -1,5 +1,6 @@
 #include "pelmar/picker/AssetsCollectionViewDataSource.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -63,6 +64,10 @@ std::shared_ptr<ui::ItemCell> AssetsCollectionViewDataSource::cellForItem(
             cell = std::static_pointer_cast<AssetCollectionViewCell>(
                     collection.dequeueReusableCell(kAssetCell));
         }
+        // The collection's selection, here rather than when the collection view takes the cell:
+        // a selected cell scrolling into view shows its badge at once, without the tap's bounce.
+        const auto selected = collection.indexPathsForSelectedItems();
+        cell->setSelected(std::find(selected.begin(), selected.end(), path) != selected.end());
     });
     cell->setAccessibilityIdentifier("Photo " + std::to_string(path.item + 1));
     cell->setSettings(settings_);

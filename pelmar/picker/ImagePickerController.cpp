@@ -39,6 +39,7 @@ std::shared_ptr<ImagePickerController> ImagePickerController::create(
             self->doneButtonPressed();
         }
     });
+    picker->doneButton_->setStyle(ui::BarButtonItem::Style::Done);
     picker->cancelButton_ = std::make_shared<ui::BarButtonItem>("Cancel", [weak] {
         if (auto self = weak.lock()) {
             self->cancelButtonPressed();

@@ -228,16 +228,7 @@ TEST_F(PhotoLibraryPickerTest, WithoutAlbumsThePickerShowsNothingToChooseFrom) {
 }
 
 TEST_F(PhotoLibraryPickerTest, ATapOutsideTheDropDownClosesItAndTurnsTheArrowBack) {
-    auto& library = PhotoLibrary::shared();
-    library.addAlbum("Two", {ids_[0], ids_[1]});
-    auto picker = open([](Settings& s) {
-        s.fetch()->album()->setFetchResults(
-                {photos::AssetCollection::fetchAssetCollections(
-                         photos::AssetCollectionType::SmartAlbum,
-                         photos::AssetCollectionSubtype::SmartAlbumUserLibrary),
-                 photos::AssetCollection::fetchAssetCollections(
-                         photos::AssetCollectionType::Album, photos::AssetCollectionSubtype::Any)});
-    });
+    auto picker = openOnTwoAlbums();
     ASSERT_EQ(picker->albums().size(), 2u);
     ASSERT_FALSE(picker->albumButton()->isHidden());
     const std::string title = picker->albumButton()->title();
@@ -325,23 +316,116 @@ TEST_F(PhotoLibraryPickerTest, AChangeArrivingAfterAnAlbumSwitchMeetsTheNewAlbum
     }
 }
 
-TEST_F(PhotoLibraryPickerTest, TheBarsTitlesAndLabelsTakeTheirLooks) {
+TEST_F(PhotoLibraryPickerTest, TheBarPaintsOpaqueWithTheTitleInTheTintAndABoldUncutDone) {
     EXPECT_EQ(ImagePickerController::currentAuthorization(),
               photos::AuthorizationStatus::Authorized);
-    auto picker = open();
-    EXPECT_FALSE(picker->navigationBar()->isTranslucent());
-    EXPECT_EQ(picker->navigationBar()->barTintColor(), PickerColors::systemBackgroundColor());
-    const auto& album = picker->albumButton();
-    EXPECT_EQ(album->titleFont(), ui::Font::systemFont(16));
-    EXPECT_EQ(album->titleColor(ui::ControlState::Normal), PickerColors::defaultTintColor());
+    auto picker = openOnTwoAlbums();
+    ASSERT_TRUE(tapAsset(*picker, 0));
+    ASSERT_TRUE(tapAsset(*picker, 1));
+    app_.advance(1);
+    const auto& bar = picker->navigationBar();
+    const auto painted = ui::render(*bar, 4);
+    ASSERT_TRUE(painted);
+    const ui::Color tint = PickerColors::defaultTintColor();
+    // Opaque, in the picker's background colour.
+    EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*painted, bar->bounds().width / 2, 2),
+                                    PickerColors::systemBackgroundColor(), 0.01));
+    // The album's title and its arrow in the tint.
+    const ui::Rect album = picker->albumButton()->frame();
+    EXPECT_GT(ui::test::inkRuns(*painted, album, tint).size(), 2u);
 
-    // A place or date, then the time: the preview's title takes every line it has.
-    auto preview = PreviewViewController::create();
-    preview->view();
-    const auto& title = *preview->titleLabel();
-    EXPECT_EQ(title.numberOfLines(), 0);
-    EXPECT_EQ(title.lineBreakMode(), ui::LineBreakMode::ByClipping);
-    EXPECT_EQ(title.textAlignment(), ui::TextAlignment::Center);
+    // "Done (2)" whole: D, o, n, e, (, 2, ), none of them an ellipsis dot.
+    auto done = picker->doneButton()->view();
+    ASSERT_TRUE(done);
+    const auto glyphs = ui::test::inkRuns(*painted, done->frame(), tint);
+    ASSERT_EQ(glyphs.size(), 7u);
+    for (const auto& glyph : glyphs) {
+        EXPECT_GT(glyph.height(), 5);
+    }
+    // Bold: more ink than the same title on a plain item.
+    auto plainBar = std::make_shared<ui::NavigationBar>(bar->frame());
+    auto item = std::make_shared<ui::NavigationItem>();
+    item->setRightBarButtonItems(
+            {std::make_shared<ui::BarButtonItem>(picker->doneButton()->title(), nullptr)});
+    plainBar->setItems({item});
+    plainBar->setBarTintColor(PickerColors::systemBackgroundColor());
+    plainBar->setTintColor(tint);
+    const auto plain = ui::render(*plainBar, 4);
+    ASSERT_TRUE(plain);
+    const auto ink = [&](const image::Bitmap& b) {
+        return ui::test::inkCount(b, {bar->bounds().width / 2, 0, bar->bounds().width / 2, 44},
+                                  PickerColors::systemBackgroundColor());
+    };
+    EXPECT_GT(ink(*painted), ink(*plain) * 1.15);
+}
+
+TEST_F(PhotoLibraryPickerTest, ASelectedCellScrollingIntoViewShowsItsBadgeWithoutBouncing) {
+    auto& library = PhotoLibrary::shared();
+    for (int i = 0; i < 30; ++i) {
+        const auto file = photos::test::writeJpeg(app_.sandboxRoot() / "media",
+                                                  "more" + std::to_string(i) + ".jpg", 30, 20, i);
+        library.addAsset({.file = file, .creationDate = 10.0 + i});
+    }
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    ASSERT_TRUE(app_.tap(grid->cellAt(0)));
+    app_.advance(1);
+    auto items = grid->collectionView();
+    items->setContentOffset({0, items->contentSize().height - items->bounds().height});
+    items->layoutIfNeeded();
+    ASSERT_EQ(items->cellForItem({0, 0}), nullptr) << "scrolled away";
+    items->setContentOffset({0, 0});
+    items->layoutIfNeeded();
+    auto cell = grid->cellAt(0);
+    ASSERT_TRUE(cell && cell->isSelected());
+    EXPECT_TRUE(cell->transform().isIdentity());
+    EXPECT_EQ(cell->selectionView()->alpha(), 1);
+    app_.advance(0.05);
+    EXPECT_TRUE(cell->transform().isIdentity()) << "no bounce under way";
+    // Painted: the badge shows at once in its corner.
+    const auto painted = ui::render(*cell, 2);
+    ASSERT_TRUE(painted);
+    const ui::Rect b = cell->bounds();
+    EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*painted, b.width - 16.5, b.height - 8),
+                                    picker->settings()->theme()->selectionFillColor(), 0.1));
+}
+
+TEST_F(PhotoLibraryPickerTest, TheDropDownShowsTheBarTintAndTicksTheTappedAlbum) {
+    auto picker = openOnTwoAlbums();
+    const ui::Color green{0.1, 0.7, 0.2, 1};
+    picker->navigationBar()->setBarTintColor(green);
+    // Where the rows leave room, the list's own background shows.
+    picker->settings()->theme()->setDropDownBackgroundColor(ui::Color::clear());
+    ASSERT_TRUE(app_.tap(picker->albumButton()));
+    app_.advance(0.5);
+    auto list = picker->albumsViewController();
+    ASSERT_EQ(picker->presentedViewController(), list);
+    auto table = list->tableView();
+    // Beside the first row's title lies the list's own background.
+    const auto shown = ui::render(*list->view(), 2);
+    ASSERT_TRUE(shown);
+    const ui::Rect first = table->cellForRow({0, 0})->frame();
+    EXPECT_TRUE(ui::test::looksLike(
+            ui::test::colorAt(*shown, first.x + first.width - 4, first.y + first.height / 2), green,
+            0.02));
+
+    // The rows as shown when the second is tapped (the list then starts closing).
+    auto top = table->cellForRow({0, 0});
+    auto second = table->cellForRow({0, 1});
+    ASSERT_TRUE(top && second);
+    ASSERT_TRUE(app_.tap(second));
+    const auto tick = [&](const std::shared_ptr<ui::ItemCell>& cell) {
+        const auto painted = ui::render(*cell, 2);
+        const ui::Rect b = cell->bounds();
+        return painted ? ui::test::inkRuns(*painted, {b.width - 40, 0, 40, b.height},
+                                           cell->effectiveTintColor(), 0.2)
+                                 .size()
+                       : std::size_t{0};
+    };
+    EXPECT_GT(tick(second), 0u) << "the tapped album is ticked";
+    EXPECT_EQ(tick(top), 0u);
+    app_.advance(0.5);
+    EXPECT_EQ(picker->albumButton()->title(), "Two ");
 }
 
 TEST_F(PhotoLibraryPickerTest, DeselectingRenumbersTheBadgesAndTheDoneTitleCounts) {

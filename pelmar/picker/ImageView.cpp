@@ -6,6 +6,18 @@ namespace pelmar {
 
 ImageView::ImageView() : inner_(std::make_shared<ui::ImageView>()) {}
 
+ImageView::ImageView(ui::Rect frame) : View(frame), inner_(std::make_shared<ui::ImageView>()) {}
+
+ImageView::ImageView(std::shared_ptr<const ui::Image> image) : ImageView() {
+    inner_->setImage(std::move(image));
+}
+
+ImageView::ImageView(std::shared_ptr<const ui::Image> image,
+                     std::shared_ptr<const ui::Image> highlightedImage)
+    : ImageView(std::move(image)) {
+    inner_->setHighlightedImage(std::move(highlightedImage));
+}
+
 void ImageView::setImage(std::shared_ptr<const ui::Image> image) {
     if (!inner_->superview()) {
         addSubview(inner_);

@@ -21,6 +21,14 @@ class ImageView : public ui::View {
 public:
     ImageView();
 
+    explicit ImageView(ui::Rect frame);
+
+    // A zero frame and the picture(s) handed to the inner view as they are, without a layout pass
+    // (the next one places them).
+    explicit ImageView(std::shared_ptr<const ui::Image> image);
+    ImageView(std::shared_ptr<const ui::Image> image,
+              std::shared_ptr<const ui::Image> highlightedImage);
+
     std::shared_ptr<const ui::Image> image() const { return inner_->image(); }
 
     void setImage(std::shared_ptr<const ui::Image> image);

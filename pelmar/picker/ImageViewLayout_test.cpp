@@ -64,7 +64,6 @@ TEST(ImageViewLayoutTest, ZeroSizesUnderTheAspectModesGiveAZeroFrameNeverNaN) {
 TEST(ImageViewLayoutTest, ImageViewLaysOutWhenImageOrModeIsSetButNotForTheHighlightedImage) {
     auto view = std::make_shared<ImageView>();
     view->setFrame({0, 0, 200, 100});
-    EXPECT_EQ(view->innerImageView()->frame(), ui::Rect{});
     view->View::setContentMode(M::ScaleAspectFit);
     view->setImage(ui::Image::fromBitmap(image::Bitmap::create(400, 400)));
     EXPECT_EQ(view->innerImageView()->frame(), (ui::Rect{50, 0, 100, 100}));
@@ -72,6 +71,37 @@ TEST(ImageViewLayoutTest, ImageViewLaysOutWhenImageOrModeIsSetButNotForTheHighli
     EXPECT_EQ(view->innerImageView()->frame(), (ui::Rect{0, -50, 200, 200}));
     view->setHighlightedImage(ui::Image::fromBitmap(image::Bitmap::create(10, 10)));
     EXPECT_FALSE(view->needsLayout());
+    // Cleared, the picture takes no room.
+    view->setImage(nullptr);
+    EXPECT_EQ(view->innerImageView()->frame(), ui::Rect{});
+}
+
+TEST(ImageViewLayoutTest, ImageViewsMadeWithPicturesOrAFramePlaceThemOnTheNextLayout) {
+    const auto picture = ui::Image::fromBitmap(image::Bitmap::create(400, 400));
+    const auto lit = ui::Image::fromBitmap(image::Bitmap::create(20, 20));
+
+    auto plain = std::make_shared<ImageView>(picture);
+    EXPECT_EQ(plain->frame(), ui::Rect{});
+    EXPECT_EQ(plain->image(), picture);
+    EXPECT_EQ(plain->highlightedImage(), nullptr);
+    auto both = std::make_shared<ImageView>(picture, lit);
+    EXPECT_EQ(both->image(), picture);
+    EXPECT_EQ(both->highlightedImage(), lit);
+    // Handed over without a layout pass; the next one places the picture.
+    EXPECT_EQ(both->innerImageView()->frame(), ui::Rect{});
+    both->View::setContentMode(M::ScaleAspectFit);
+    both->setFrame({0, 0, 200, 100});
+    both->setNeedsLayout();
+    both->layoutIfNeeded();
+    EXPECT_EQ(both->innerImageView()->frame(), (ui::Rect{50, 0, 100, 100}));
+
+    auto framed = std::make_shared<ImageView>(ui::Rect{10, 20, 200, 100});
+    EXPECT_EQ(framed->frame(), (ui::Rect{10, 20, 200, 100}));
+    EXPECT_EQ(framed->image(), nullptr);
+    framed->setContentMode(M::ScaleAspectFill);
+    framed->setImage(picture);
+    EXPECT_EQ(framed->innerImageView()->frame(), (ui::Rect{0, -50, 200, 200}));
+    EXPECT_EQ(framed->innerImageView()->superview().get(), framed.get());
 }
 
 TEST(ImageViewLayoutTest, ImageViewHandsHighlightAnimationTintAndInteractionToItsInnerView) {

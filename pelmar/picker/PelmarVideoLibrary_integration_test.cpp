@@ -12,6 +12,7 @@
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/ImagePickerLibrarySource.h"
+#include "pelmar/platform/ui/Label.h"
 #include "testing/App.h"
 #include "testing/ServiceEmulator.h"
 
@@ -117,6 +118,141 @@ TEST_F(PelmarVideoLibraryIntegrationTest, AFailedExportUploadsTheSourceAndSaysWh
     EXPECT_EQ(picker->exportSession()->status(), av::AssetExportSession::Status::Failed);
     EXPECT_TRUE(app_.logged("Export failed: "));
     EXPECT_EQ(emulator_.uploads()[0].size, std::filesystem::file_size(movie_));
+}
+
+TEST_F(PelmarVideoLibraryIntegrationTest, TheScanReskinsCancelAndRetakeLabelsAsTheyChange) {
+    auto picker = PelmarVideoLibrary::create(sdk_);
+    const auto button = [](double width) {
+        return std::make_shared<ui::Button>(ui::Rect{0, 0, width, 44});
+    };
+    // The name of the shipped icon (each load is a picture of its own).
+    const auto named = [](const std::string& icon) {
+        const auto image = PelmarVideoLibrary::getImageFromResource(icon);
+        return image ? image->name() : std::string("missing ") + icon;
+    };
+    const auto label = [](const std::string& text) {
+        auto l = std::make_shared<ui::Label>();
+        l->setText(text);
+        return l;
+    };
+
+    struct Case {
+        const char* name;
+        // The labels, each in a button of its own (or in the plain root) in this order.
+        std::vector<std::pair<std::string, bool>> labels;
+        // Which label (index) ends up the close and the retake label; -1 for none.
+        int close;
+        int retake;
+        double closeIconHeight;
+    };
+
+    const Case cases[] = {
+            {"CancelAndRetake", {{"Cancel", true}, {"Retake", true}}, 0, 1, 44},
+            {"ASecondCancelReplacesTheFirst", {{"Cancel", true}, {"Cancel", true}}, 1, -1, 44},
+            {"ASecondRetakeIsIgnored", {{"Retake", true}, {"Retake", true}}, -1, 0, 0},
+            {"CancelOutsideAButton", {{"Cancel", false}}, 0, -1, 0},
+            {"OtherTextsStay", {{"Done", true}, {"", true}}, -1, -1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto fresh = PelmarVideoLibrary::create(sdk_);
+        auto root = std::make_shared<ui::View>(ui::Rect{0, 0, 320, 44});
+        std::vector<std::shared_ptr<ui::Label>> labels;
+        std::vector<std::shared_ptr<ui::View>> parents;
+        for (const auto& [text, inButton] : c.labels) {
+            labels.push_back(label(text));
+            std::shared_ptr<ui::View> parent = root;
+            if (inButton) {
+                parent = button(120);
+                root->addSubview(parent);
+            }
+            parent->addSubview(labels.back());
+            parents.push_back(parent);
+        }
+        fresh->scanSubviews(*root, "root");
+        app_.settle();
+        EXPECT_EQ(fresh->closeButtonLabel(), c.close < 0 ? nullptr : labels[c.close]);
+        EXPECT_EQ(fresh->retakeButtonLabel(), c.retake < 0 ? nullptr : labels[c.retake]);
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            const bool reskinned = static_cast<int>(i) == c.close || static_cast<int>(i) == c.retake
+                                   || (c.labels[i].first == "Cancel");
+            EXPECT_EQ(labels[i]->superview() == nullptr, reskinned) << "label " << i;
+        }
+        if (c.close >= 0) {
+            EXPECT_EQ(labels[c.close]->text(), "     ");
+            const auto& icon = fresh->closeButtonImageView();
+            EXPECT_EQ(icon->frame(), (ui::Rect{0, 0, 50, c.closeIconHeight}));
+            EXPECT_EQ(icon->superview(), c.closeIconHeight > 0 ? parents[c.close] : nullptr);
+            ASSERT_TRUE(icon->image());
+            EXPECT_EQ(icon->image()->name(), named("delete-white"));
+        }
+        if (c.close == 1) {
+            labels[0]->setText("Use Video");
+            app_.settle();
+            EXPECT_EQ(labels[0]->text(), "Use Video") << "the replaced label is not observed";
+        }
+        if (c.retake >= 0) {
+            EXPECT_EQ(labels[c.retake]->text(), std::string(18, ' '));
+            ASSERT_TRUE(fresh->retakeButtonImageView()->image());
+            EXPECT_EQ(fresh->retakeButtonImageView()->image()->name(), named("trash-white"));
+        }
+    }
+
+    // The system relabels its close button "Use Video" once a movie is chosen: the icon becomes
+    // the upload one at the button's right end; back at "Cancel" it returns.
+    auto root = std::make_shared<ui::View>(ui::Rect{0, 0, 320, 44});
+    auto close = button(120);
+    root->addSubview(close);
+    auto cancel = label("Cancel");
+    close->addSubview(cancel);
+    picker->scanSubviews(*root, "root");
+    app_.settle();
+    cancel->setText("Use Video");
+    app_.settle();
+    EXPECT_EQ(cancel->text(), "     ");
+    const auto& icon = picker->closeButtonImageView();
+    ASSERT_TRUE(icon->image());
+    EXPECT_EQ(icon->image()->name(), named("upload-white"));
+    EXPECT_EQ(icon->frame(), (ui::Rect{70, 0, 50, 44}));
+    cancel->setText("Cancel");
+    app_.settle();
+    EXPECT_EQ(cancel->text(), "     ");
+    ASSERT_TRUE(icon->image());
+    EXPECT_EQ(icon->image()->name(), named("delete-white"));
+    EXPECT_EQ(icon->frame(), (ui::Rect{0, 0, 50, 44}));
+}
+
+TEST_F(PelmarVideoLibraryIntegrationTest, AFileURLIsUploadedFromItsPlainPath) {
+    auto picker = PelmarVideoLibrary::create(sdk_);
+    present(picker);
+    const std::string url = "file://" + movie_.string();
+    picker->uploadVideo(url);
+    ASSERT_TRUE(app_.runUntil([&] { return emulator_.uploads().size() == 1; }, 60));
+    EXPECT_EQ(emulator_.uploads()[0].size, std::filesystem::file_size(movie_));
+    EXPECT_EQ(emulator_.uploads()[0].kind, test::MediaKind::Video);
+    EXPECT_TRUE(app_.logged("file " + url + " captured"));
+}
+
+TEST_F(PelmarVideoLibraryIntegrationTest, APickedPhotoOrACancelledExportUploadsNothing) {
+    auto picker = PelmarVideoLibrary::create(sdk_);
+    auto screen = present(picker);
+    ASSERT_TRUE(screen);
+    ui::ImagePickerMediaInfo photo;
+    photo.mediaType = std::string(ui::kImagePickerTypeImage);
+    photo.imageURL = "file://" + movie_.string();
+    picker->imagePickerController(*picker, photo);
+    app_.settle();
+    EXPECT_EQ(picker->exportSession(), nullptr) << "a photo starts no export";
+    EXPECT_EQ(app_.root()->presentedViewController(), picker);
+
+    ASSERT_TRUE(screen->pick(0));
+    ASSERT_TRUE(picker->exportSession());
+    picker->exportSession()->cancelExport();
+    ASSERT_TRUE(app_.runUntil([&] { return app_.logged("Export canceled"); }, 60));
+    app_.settle();
+    EXPECT_EQ(picker->exportSession()->status(), av::AssetExportSession::Status::Cancelled);
+    EXPECT_TRUE(emulator_.uploads().empty());
+    EXPECT_EQ(app_.root()->presentedViewController(), picker) << "the picker stays open";
 }
 
 TEST_F(PelmarVideoLibraryIntegrationTest, CancelClosesThePickerThenTellsTheFileSelectorDelegate) {

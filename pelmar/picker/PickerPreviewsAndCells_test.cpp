@@ -1,6 +1,8 @@
 // The picker's previews and cells: which preview a kind of asset gets, its title, cell durations
-// and numbers, and the selection badge's shadow.
+// and numbers, and the selection badge as it is painted.
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include "pelmar/picker/testing/PhotoLibraryPickerTest.h"
 
@@ -9,6 +11,9 @@ namespace {
 
 using photos::PhotoLibrary;
 using test::PhotoLibraryPickerTest;
+
+constexpr ui::Color kRoom{0.3, 0.3, 0.3, 1};
+constexpr ui::Color kRed{1, 0, 0, 1};
 
 TEST_F(PhotoLibraryPickerTest, ALivePhotoPreviewPlaysItsMovieAndHidesTheBadgeMeanwhile) {
     const auto media = app_.sandboxRoot() / "media";
@@ -50,6 +55,96 @@ TEST_F(PhotoLibraryPickerTest, ALivePhotoPreviewPlaysItsMovieAndHidesTheBadgeMea
     EXPECT_FALSE(live->isPlaying());
     EXPECT_FALSE(live->stillView()->isHidden());
     EXPECT_EQ(preview->badgeView()->alpha(), 1);
+}
+
+TEST_F(PhotoLibraryPickerTest, ALivePreviewShowsItsBadgeAndATitleSizedToItsText) {
+    const std::string place = "Villeneuve-Saint-Georges-sur-la-Grande-Riviere";
+    photos::ReverseGeocoder::setTable({{{43.3, 5.4}, 5000, {place}}});
+    const auto media = app_.sandboxRoot() / "media";
+    const auto id =
+            PhotoLibrary::shared()
+                    .addAsset({.file = photos::test::writeJpeg(media, "l.jpg", 60, 40, 3),
+                               .mediaSubtypes = photos::kAssetMediaSubtypePhotoLive,
+                               .creationDate = 1614877500,
+                               .location = photos::Location{43.3, 5.4},
+                               .pairedVideo = photos::test::writeMovie(media, "l.mp4", 1, 60, 40)})
+                    .localIdentifier;
+    auto settings = std::make_shared<Settings>();
+    auto preview = std::dynamic_pointer_cast<LivePreviewViewController>(
+            PreviewBuilder::createPreviewController(PhotoLibrary::shared().asset(id), settings));
+    ASSERT_TRUE(preview);
+    const auto& title = preview->titleLabel();
+    ASSERT_TRUE(app_.runUntil([&] { return !title->text().empty(); }));
+    photos::ReverseGeocoder::setTable({});
+
+    // The badge is a picture with ink of its own, not an empty square.
+    const auto& badge = preview->badgeView();
+    ASSERT_TRUE(badge->image());
+    EXPECT_GT(badge->frame().width, 10);
+    const auto mark = ui::render(*badge, 3);
+    ASSERT_TRUE(mark);
+    EXPECT_GT(ui::test::inkCount(*mark, badge->bounds(), ui::Color::clear()), 100);
+
+    // The place stays on one line wider than a fixed box would allow, the date below it.
+    const auto painted = ui::render(*title, 2);
+    ASSERT_TRUE(painted);
+    const ui::Color ink = settings->theme()->previewTitleAttributes().foregroundColor;
+    const ui::Rect b = title->bounds();
+    const auto top = ui::test::inkRuns(*painted, {0, 0, b.width, b.height / 2}, ink, 0.4);
+    ASSERT_FALSE(top.empty());
+    EXPECT_GT(top.back().right - top.front().left, 250) << "the place on one line";
+    EXPECT_GT(top.front().left, 0);
+    EXPECT_LT(top.back().right, b.width) << "not cut at the label's edge";
+    EXPECT_GT(ui::test::inkCount(*painted, {0, b.height / 2, b.width, b.height / 2},
+                                 ui::Color::clear()),
+              50)
+            << "the date line";
+}
+
+TEST_F(PhotoLibraryPickerTest, ADoubleTapZoomsThePreviewAboutThePointAndAnotherZoomsBack) {
+    auto picker = open();
+    auto cell = picker->assetsViewController()->cellAt(2);
+    ASSERT_TRUE(cell);
+    {
+        ui::TouchSequence finger(app_.window());
+        const ui::Rect r = cell->convertTo(cell->bounds(), nullptr);
+        ASSERT_EQ(finger.begin({{r.x + r.width / 2, r.y + r.height / 2}}), std::nullopt);
+        app_.advance(0.8);
+        finger.end();
+    }
+    std::shared_ptr<PreviewViewController> preview;
+    ASSERT_TRUE(app_.runUntil([&] {
+        preview = std::dynamic_pointer_cast<PreviewViewController>(picker->topViewController());
+        return preview && preview->imageView()->image() != nullptr;
+    }));
+    app_.advance(1);
+    const auto& scroll = preview->scrollView();
+    ASSERT_EQ(scroll->zoomScale(), 1);
+    const ui::Rect shown = scroll->convertTo(scroll->bounds(), nullptr);
+    const ui::Point finger{shown.x + shown.width * 0.4, shown.y + shown.height * 0.45};
+    const auto doubleTap = [&] {
+        ASSERT_EQ(ui::tap(*app_.window(), finger), std::nullopt);
+        ASSERT_EQ(ui::tap(*app_.window(), finger), std::nullopt);
+        app_.advance(1);
+    };
+    doubleTap();
+    EXPECT_EQ(scroll->zoomScale(), 2);
+    // The tapped point of the picture now lies across the middle of the screen (the bars going
+    // away move the picture up, so only its across position is the tap's).
+    const ui::Size size = scroll->bounds().size();
+    EXPECT_NEAR(scroll->contentOffset().x, 2 * (finger.x - shown.x) - size.width / 2, 1);
+    EXPECT_GT(scroll->contentOffset().y, 0);
+    EXPECT_TRUE(preview->fullscreen()) << "zooming in hides the bars";
+    EXPECT_TRUE(picker->isNavigationBarHidden());
+
+    doubleTap();
+    EXPECT_EQ(scroll->zoomScale(), 1);
+    EXPECT_TRUE(preview->fullscreen()) << "zooming back keeps full screen";
+    // A single tap then brings the bars back.
+    ASSERT_EQ(ui::tap(*app_.window(), finger), std::nullopt);
+    app_.advance(1);
+    EXPECT_FALSE(preview->fullscreen());
+    EXPECT_EQ(scroll->zoomScale(), 1);
 }
 
 TEST_F(PhotoLibraryPickerTest, PreviewBuilderPicksTheScreenByKind) {
@@ -153,75 +248,158 @@ TEST_F(PhotoLibraryPickerTest, CellsShowDurationsAndNumberTheirItems) {
     EXPECT_EQ(grid->cellAt(0)->accessibilityLabel(), "select image");
 }
 
-TEST_F(PhotoLibraryPickerTest, TheBadgeCastsASoftShadowInTheThemesColour) {
-    auto picker = open();
-    auto badge = picker->assetsViewController()->cellAt(0)->selectionView();
-    const auto& layer = *badge->layer();
-    EXPECT_EQ(layer.shadowColor(), picker->settings()->theme()->selectionShadowColor());
-    EXPECT_EQ(layer.shadowOpacity(), 1);
-    EXPECT_EQ(layer.shadowOffset(), (ui::Size{0.1, 0.1}));
-    EXPECT_EQ(SelectionView::kShadowBlur, 2.5);
-    // A theme changed afterwards is drawn with its own shadow colour.
-    const ui::Color red{1, 0, 0, 1};
-    picker->settings()->theme()->setSelectionShadowColor(red);
-    ui::RecordingContext context;
-    badge->draw(context);
-    EXPECT_EQ(layer.shadowColor(), red);
+// `view` alone at (5, 5) in a dark room 10 points larger, painted at `scale`.
+std::shared_ptr<image::Bitmap> paintedAlone(const std::shared_ptr<ui::View>& view,
+                                            double scale = 8) {
+    const ui::Rect f = view->frame();
+    auto room = std::make_shared<ui::View>(ui::Rect{0, 0, f.width + 10, f.height + 10});
+    room->layer()->setBackgroundColor(kRoom);
+    view->setFrame({5, 5, f.width, f.height});
+    room->addSubview(view);
+    return ui::render(*room, scale);
+}
 
-    // Painted, around the circle lies the same shadow as that of the badge's disc drawn with the
-    // theme's shadow colour, offset and blur.
-    struct Disc : ui::View {
-        std::shared_ptr<Settings> settings;
+std::shared_ptr<SelectionView> badgeFor(std::shared_ptr<Settings> settings) {
+    auto badge = std::make_shared<SelectionView>();
+    badge->setFrame({0, 0, 25, 25});
+    badge->setSettings(std::move(settings));
+    return badge;
+}
 
-        void draw(ui::GraphicsContext& c) override {
-            const auto theme = settings->theme();
-            c.saveState();
-            c.setShadow(theme->selectionShadowColor(), SelectionView::kShadowOffset, 2.5);
-            c.setFillColor(theme->selectionFillColor());
-            c.arc({12.5, 12.5}, 9.5, 0, 2 * std::numbers::pi);
-            c.closePath();
-            c.fillPath();
-            c.setStrokeColor(theme->selectionStrokeColor());
-            c.setLineWidth(1);
-            c.arc({12.5, 12.5}, 9.5, 0, 2 * std::numbers::pi);
-            c.closePath();
-            c.strokePath();
-            c.restoreState();
+TEST_F(PhotoLibraryPickerTest, BadgeNumbersShrinkToFitTheBadgeInsteadOfBeingCut) {
+    struct Case {
+        const char* name;
+        int64_t index;
+        std::size_t digits;
+    };
+
+    const Case cases[] = {{"One", 0, 1}, {"Ten", 9, 2}, {"Hundred", 99, 3}};
+    auto settings = std::make_shared<Settings>();
+    settings->theme()->setSelectionStyle(Settings::SelectionStyle::Numbered);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto badge = badgeFor(settings);
+        badge->setSelectionIndex(c.index);
+        const auto painted = paintedAlone(badge);
+        ASSERT_TRUE(painted);
+        // Inside the circle's inscribed square (5.78 to 19.22 in the badge), clear of the ring.
+        const auto glyphs = ui::test::inkRuns(*painted, {12, 12, 11, 11},
+                                              settings->theme()->selectionStrokeColor(), 0.35);
+        EXPECT_EQ(glyphs.size(), c.digits) << "one glyph per digit";
+        for (const auto& glyph : glyphs) {
+            EXPECT_GT(glyph.height(), 3) << "a digit, not the dot of an ellipsis";
         }
+    }
+}
+
+TEST_F(PhotoLibraryPickerTest, AVideoCellsDurationSitsInItsBottomRightCornerUncut) {
+    struct Case {
+        const char* name;
+        double seconds;
+        const char* text;
     };
 
-    const auto paintedAlone = [](const std::shared_ptr<ui::View>& shape) {
-        auto room = std::make_shared<ui::View>(ui::Rect{0, 0, 35, 35});
-        shape->setFrame({5, 5, 25, 25});
-        room->addSubview(shape);
-        return ui::render(*room, 4);
+    const Case cases[] = {{"Short", 3, "0:03"}, {"TwoHours", 7200, "120:00"}};
+    auto settings = std::make_shared<Settings>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto cell = std::make_shared<VideoCollectionViewCell>();
+        cell->setFrame({0, 0, 124, 124});
+        cell->durationLabel()->setText(formatDuration(c.seconds));
+        cell->setSettings(settings);
+        const auto painted = paintedAlone(cell, 4);
+        ASSERT_TRUE(painted);
+        // The cell lies at (5, 5): its last 30 points hold the gradient and the text.
+        const auto glyphs = ui::test::inkRuns(*painted, {5, 99, 124, 30}, ui::Color::white(), 0.35);
+        ASSERT_EQ(glyphs.size(), std::string(c.text).size()) << "every character painted";
+        for (const auto& glyph : glyphs) {
+            EXPECT_GT(glyph.height(), 4) << "no ellipsis";
+            EXPECT_LE(glyph.bottom, 5 + 124 - 4) << "4 points above the bottom";
+            EXPECT_GT(glyph.bottom, 5 + 124 - 4 - 4) << "on the label's baseline";
+        }
+        EXPECT_NEAR(glyphs.back().right, 5 + 124 - 8, 1) << "ending 8 points from the right";
+        // The gradient darkens towards the bottom over the room and leaves the rest alone.
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*painted, 20, 90), kRoom));
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*painted, 20, 127), ui::Color::black()));
+        const double middle = ui::test::colorAt(*painted, 20, 112).red;
+        EXPECT_LT(middle, kRoom.red - 0.05);
+        EXPECT_GT(middle, 0.01);
+    }
+    // Bold: heavier than the same text in the regular face.
+    auto cell = std::make_shared<VideoCollectionViewCell>();
+    cell->setFrame({0, 0, 124, 124});
+    cell->setSettings(settings);
+    auto regular = std::make_shared<ui::Label>(cell->durationLabel()->frame());
+    regular->setText(cell->durationLabel()->text());
+    regular->setFont(ui::Font::systemFont(12));
+    regular->setTextColor(ui::Color::white());
+    regular->setTextAlignment(ui::TextAlignment::Right);
+    cell->gradientView()->addSubview(regular);
+    cell->durationLabel()->setHidden(true);
+    const auto thin = paintedAlone(cell, 4);
+    cell->durationLabel()->setHidden(false);
+    regular->removeFromSuperview();
+    const auto bold = paintedAlone(cell, 4);
+    ASSERT_TRUE(thin && bold);
+    const ui::Rect corner{5, 99, 124, 30};
+    const auto ink = [&](const image::Bitmap& b) {
+        int n = 0;
+        for (const auto& glyph : ui::test::inkRuns(b, corner, ui::Color::white(), 0.35)) {
+            n += static_cast<int>((glyph.right - glyph.left) * 4);
+        }
+        return n;
     };
-    auto selected = std::make_shared<SelectionView>();
-    selected->setSettings(picker->settings());
-    auto disc = std::make_shared<Disc>();
-    disc->settings = picker->settings();
-    const auto shown = paintedAlone(selected);
-    const auto expected = paintedAlone(disc);
-    ASSERT_TRUE(shown && expected);
-    double worst = 0;
-    double shade = 0;
+    EXPECT_GT(ink(*bold), ink(*thin) * 1.1);
+}
+
+TEST_F(PhotoLibraryPickerTest, TheBadgeCastsItsShadowFromTheFillInTheThemesColourAsItIsNow) {
+    auto settings = std::make_shared<Settings>();
+    auto badge = badgeFor(settings);
+    // A theme changed after the settings were handed over: the very first paint shows it.
+    settings->theme()->setSelectionShadowColor(kRed);
+    const auto first = paintedAlone(badge);
+    ASSERT_TRUE(first);
+    double red = 0;
     for (double y = 0.125; y < 35; y += 0.25) {
         for (double x = 0.125; x < 35; x += 0.25) {
             if (std::hypot(x - 17.5, y - 17.5) < 10.5) {
                 continue;
             }
-            const ui::Color a = ui::test::colorAt(*shown, x, y);
-            const ui::Color b = ui::test::colorAt(*expected, x, y);
-            worst = std::max(worst, std::abs(a.alpha - b.alpha));
-            shade += a.alpha;
-            if (a.alpha > 0.1) {
-                EXPECT_TRUE(ui::test::looksLike({a.red, a.green, a.blue, 1}, red, 0.1))
-                        << "in the theme's shadow colour at " << x << ", " << y;
-            }
+            const ui::Color c = ui::test::colorAt(*first, x, y);
+            red += std::max(0.0, c.red - c.green);
         }
     }
-    EXPECT_GT(shade, 100) << "the badge casts a shadow";
-    EXPECT_LT(worst, 0.01) << "blurred over the badge's own radius";
+    EXPECT_GT(red, 20) << "a red shadow around the badge";
+
+    // With a clear fill only the ring and the number are left, and they cast nothing.
+    settings->theme()->setSelectionFillColor(ui::Color::clear());
+    settings->theme()->setSelectionStyle(Settings::SelectionStyle::Numbered);
+    auto ring = badgeFor(settings);
+    ring->setSelectionIndex(4);
+    const auto outline = paintedAlone(ring);
+    ASSERT_TRUE(outline);
+    int reddish = 0;
+    for (double y = 0.125; y < 35; y += 0.25) {
+        for (double x = 0.125; x < 35; x += 0.25) {
+            const ui::Color c = ui::test::colorAt(*outline, x, y);
+            reddish += c.red - c.green > 0.02;
+        }
+    }
+    EXPECT_EQ(reddish, 0) << "no shadow without a fill";
+}
+
+TEST_F(PhotoLibraryPickerTest, AnyShadowRadiusPaintsTheViewAndItsShadowWithinTheBitmap) {
+    for (const double radius : {1e9, 1e30, std::numeric_limits<double>::infinity(), -5.0,
+                                std::numeric_limits<double>::quiet_NaN()}) {
+        SCOPED_TRACE(radius);
+        auto square = std::make_shared<ui::View>(ui::Rect{0, 0, 10, 10});
+        square->layer()->setBackgroundColor(kRed);
+        square->layer()->setShadowOpacity(1);
+        square->layer()->setShadowRadius(radius);
+        const auto painted = paintedAlone(square, 2);
+        ASSERT_TRUE(painted);
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*painted, 10, 10), kRed));
+    }
 }
 
 }  // namespace

@@ -21,11 +21,8 @@ ui::Color black() {
     return ui::Color::black();
 }
 
-// The live badge's picture: a fixed 27-point mark.
-std::shared_ptr<const ui::Image> liveBadgeImage() {
-    static const auto badge = ui::Image::fromBitmap(image::Bitmap::create(27, 27));
-    return badge;
-}
+// The mark that tells a live photo, drawn to lie over the picture.
+constexpr const char* kLiveBadgeImage = "live-photo-badge";
 
 // The root view of a preview: whenever it is laid out (its size changed), its controller lays out
 // the content to fill it.
@@ -157,7 +154,12 @@ void PreviewViewController::updateNavigationTitle() {
                 runs.push_back({piece, attributes.font, attributes.foregroundColor});
             }
             self->titleLabel_->setAttributedText(std::move(runs));
-            self->titleLabel_->setFrame({0, 0, 200, 44});
+            self->titleLabel_->sizeToFit();
+            // A bar that shows the title already centres it again.
+            if (auto bar = self->titleLabel_->superview()) {
+                bar->setNeedsLayout();
+                bar->layoutIfNeeded();
+            }
         }
     });
 }
@@ -406,8 +408,10 @@ void LivePreviewViewController::viewDidLoad() {
             std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this()));
     scrollView_->addSubview(livePhotoView_);
     badgeView_ = std::make_shared<ui::ImageView>();
-    badgeView_->setImage(liveBadgeImage());
-    badgeView_->setFrame({0, 0, 27, 27});
+    // Sized to fit its picture.
+    const auto badge = ui::Image::named(kLiveBadgeImage);
+    badgeView_->setImage(badge);
+    badgeView_->setFrame({0, 0, badge ? badge->width() : 0, badge ? badge->height() : 0});
     livePhotoView_->addSubview(badgeView_);
 }
 

@@ -20,28 +20,26 @@ void CheckmarkView::draw(ui::GraphicsContext& context) {
     context.strokePath();
 }
 
+NumberView::NumberView() {
+    setFont(ui::Font::boldSystemFont(12));
+    setNumberOfLines(1);
+    setAdjustsFontSizeToFitWidth(true);
+    setTextAlignment(ui::TextAlignment::Center);
+    setTextColor(ui::Color::white());
+}
+
+void NumberView::setTintColor(ui::Color tint) {
+    View::setTintColor(tint);
+    setTextColor(tint);
+}
+
 void NumberView::draw(ui::GraphicsContext& context) {
-    ui::TextStyle style;
-    style.font = font();
-    style.color = tint_;
-    style.alignment = ui::TextAlignment::Center;
-    context.drawText(text_, frame(), style);
+    drawText(context, frame());
 }
 
 void SelectionView::setSettings(std::shared_ptr<Settings> settings) {
     settings_ = std::move(settings);
-    applyShadow();
-}
-
-void SelectionView::applyShadow() {
-    if (!settings_) {
-        return;
-    }
-    auto shadow = layer();
-    shadow->setShadowColor(settings_->theme()->selectionShadowColor());
-    shadow->setShadowOpacity(1);
-    shadow->setShadowOffset(kShadowOffset);
-    shadow->setShadowRadius(kShadowBlur);
+    setNeedsDisplay();
 }
 
 void SelectionView::setSelectionIndex(std::optional<int64_t> index) {
@@ -83,13 +81,14 @@ void SelectionView::draw(ui::GraphicsContext& context) {
     if (!settings_) {
         return;
     }
-    // The theme's shadow colour as it is now.
-    applyShadow();
     auto theme = settings_->theme();
     const ui::Rect circle = circleRect();
     const ui::Point centre{circle.x + circle.width / 2, circle.y + circle.height / 2};
     const double radius = std::min(circle.width, circle.height) / 2;
+    // The fill alone casts the shadow, in the theme's colour as it is now; the outline and the
+    // icon lie on top, sharp.
     context.saveState();
+    context.setShadow(theme->selectionShadowColor(), kShadowOffset, kShadowBlur);
     context.setFillColor(theme->selectionFillColor());
     context.arc(centre, radius, 0, 2 * std::numbers::pi);
     context.closePath();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pelmar/picker/Settings.h"
+#include "pelmar/platform/ui/Label.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar {
@@ -19,34 +20,27 @@ protected:
     std::string className() const override { return "CheckmarkView"; }
 };
 
-// NumberView: the selection number inside a badge (bold 12 points, centred), drawn by the badge
-// in its tint colour.
-class NumberView : public ui::View {
+// NumberView: the selection number inside a badge: bold 12 points on one line, centred, the font
+// shrinking so that two or three digits fit the badge; drawn by the badge (never added as a
+// subview) in its frame, in its tint colour.
+class NumberView : public ui::Label {
 public:
-    const std::string& text() const { return text_; }
+    NumberView();
 
-    void setText(std::string text) { text_ = std::move(text); }
-
-    ui::Color tintColor() const { return tint_; }
-
-    void setTintColor(ui::Color tint) { tint_ = tint; }
-
-    ui::Font font() const { return ui::Font::boldSystemFont(12); }
+    // Also the text colour.
+    void setTintColor(ui::Color tint);
 
     void draw(ui::GraphicsContext& context) override;
 
 protected:
     std::string className() const override { return "NumberView"; }
-
-private:
-    std::string text_;
-    ui::Color tint_ = ui::Color::white();
 };
 
 // SelectionView: the round badge of a selected cell: a filled, outlined circle holding a tick or
-// the asset's number in the selection (position + 1), coloured from the theme, over a soft shadow
-// in the theme's shadow colour (the layer's shadow: offset kShadowOffset, blurred over
-// kShadowBlur points). The icon is chosen from the theme's style when first needed and kept.
+// the asset's number in the selection (position + 1), coloured from the theme; the fill casts a
+// soft shadow in the theme's shadow colour (offset kShadowOffset, blurred over kShadowBlur
+// points), read from the theme at each drawing. The icon is chosen from the theme's style when
+// first needed and kept.
 // Ownership: reference object from std::make_shared; shares the picker's Settings.
 // Threads: main thread only.
 // Errors: none; settings must be set before an index is set or the badge drawn.
@@ -59,7 +53,6 @@ public:
 
     std::shared_ptr<Settings> settings() const { return settings_; }
 
-    // Also takes the theme's shadow colour for the badge's shadow.
     void setSettings(std::shared_ptr<Settings> settings);
 
     std::optional<int64_t> selectionIndex() const { return selectionIndex_; }
@@ -80,8 +73,6 @@ protected:
     std::string className() const override { return "SelectionView"; }
 
 private:
-    void applyShadow();
-
     std::shared_ptr<Settings> settings_;
     std::optional<int64_t> selectionIndex_;
     std::shared_ptr<ui::View> icon_;

@@ -23,6 +23,7 @@
 #include "pelmar/platform/photos/ReverseGeocoder.h"
 #include "pelmar/platform/photos/testing/MediaFiles.h"
 #include "pelmar/platform/ui/NavigationBar.h"
+#include "pelmar/platform/ui/NavigationItem.h"
 #include "pelmar/platform/ui/RecordingContext.h"
 #include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
@@ -109,6 +110,20 @@ protected:
         app_.settle();
         app_.advance(1);
         return picker;
+    }
+
+    // Opens the picker on two albums: the whole library, then "Two" (assets 0 and 1).
+    std::shared_ptr<ImagePickerController> openOnTwoAlbums() {
+        PhotoLibrary::shared().addAlbum("Two", {ids_[0], ids_[1]});
+        return open([](Settings& s) {
+            s.fetch()->album()->setFetchResults(
+                    {photos::AssetCollection::fetchAssetCollections(
+                             photos::AssetCollectionType::SmartAlbum,
+                             photos::AssetCollectionSubtype::SmartAlbumUserLibrary),
+                     photos::AssetCollection::fetchAssetCollections(
+                             photos::AssetCollectionType::Album,
+                             photos::AssetCollectionSubtype::Any)});
+        });
     }
 
     // Taps the cell showing library asset `i`.

@@ -74,12 +74,50 @@ bool CaptureSession::addInput(const std::shared_ptr<CaptureDeviceInput>& input) 
     }
     MutexLock lock(mutex_);
     inputs_.push_back(input);
+    mirrorFollowersLocked();
     return true;
 }
 
 void CaptureSession::removeInput(const std::shared_ptr<CaptureDeviceInput>& input) {
     MutexLock lock(mutex_);
     inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), input), inputs_.end());
+    mirrorFollowersLocked();
+}
+
+void CaptureSession::addCameraFollowingConnection(
+        const std::shared_ptr<CaptureConnection>& connection) {
+    if (!connection) {
+        return;
+    }
+    MutexLock lock(mutex_);
+    removeCameraFollowingConnectionLocked(connection.get());
+    followers_.push_back(connection);
+    mirrorFollowersLocked();
+}
+
+void CaptureSession::removeCameraFollowingConnection(
+        const std::shared_ptr<CaptureConnection>& connection) {
+    MutexLock lock(mutex_);
+    removeCameraFollowingConnectionLocked(connection.get());
+}
+
+void CaptureSession::removeCameraFollowingConnectionLocked(const CaptureConnection* connection) {
+    // Connections already gone go too.
+    std::erase_if(followers_, [connection](const std::weak_ptr<CaptureConnection>& follower) {
+        auto alive = follower.lock();
+        return !alive || alive.get() == connection;
+    });
+}
+
+void CaptureSession::mirrorFollowersLocked() {
+    auto camera = videoDeviceLocked();
+    // Like the system's preview, which adjusts its mirroring to the camera by itself.
+    const bool front = camera && camera->position() == CaptureDevicePosition::Front;
+    for (const auto& follower : followers_) {
+        if (auto connection = follower.lock()) {
+            connection->setVideoMirrored(front);
+        }
+    }
 }
 
 std::vector<std::shared_ptr<CaptureDeviceInput>> CaptureSession::inputs() const {
@@ -89,6 +127,10 @@ std::vector<std::shared_ptr<CaptureDeviceInput>> CaptureSession::inputs() const 
 
 std::shared_ptr<CaptureDevice> CaptureSession::videoDevice() const {
     MutexLock lock(mutex_);
+    return videoDeviceLocked();
+}
+
+std::shared_ptr<CaptureDevice> CaptureSession::videoDeviceLocked() const {
     for (const auto& input : inputs_) {
         if (input->device()->mediaType() == MediaType::Video) {
             return input->device();

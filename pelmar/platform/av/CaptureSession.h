@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pelmar/platform/av/CaptureConnection.h"
 #include "pelmar/platform/av/CaptureDeviceInput.h"
 #include "pelmar/platform/av/CaptureOutput.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
@@ -86,6 +87,12 @@ public:
     // The device of the video input, or null.
     std::shared_ptr<CaptureDevice> videoDevice() const;
 
+    // Connections that follow the camera, as a preview layer's does: each is mirrored exactly
+    // while the video input's camera is a front one, from when it is added and whenever the
+    // inputs change. Held weakly; adding one twice keeps one.
+    void addCameraFollowingConnection(const std::shared_ptr<CaptureConnection>& connection);
+    void removeCameraFollowingConnection(const std::shared_ptr<CaptureConnection>& connection);
+
     // One output per kind, not already in a session; the environment may refuse a kind.
     bool canAddOutput(const std::shared_ptr<CaptureOutput>& output) const;
 
@@ -125,12 +132,17 @@ private:
     CaptureSession();
 
     void setRunning(bool running);
+    void mirrorFollowersLocked() PELMAR_REQUIRES(mutex_);
+    void removeCameraFollowingConnectionLocked(const CaptureConnection* connection)
+            PELMAR_REQUIRES(mutex_);
+    std::shared_ptr<CaptureDevice> videoDeviceLocked() const PELMAR_REQUIRES(mutex_);
 
     mutable Mutex mutex_;
     SessionPreset preset_ PELMAR_GUARDED_BY(mutex_) = SessionPreset::High;
     int configurationDepth_ PELMAR_GUARDED_BY(mutex_) = 0;
     std::vector<std::shared_ptr<CaptureDeviceInput>> inputs_ PELMAR_GUARDED_BY(mutex_);
     std::vector<std::shared_ptr<CaptureOutput>> outputs_ PELMAR_GUARDED_BY(mutex_);
+    std::vector<std::weak_ptr<CaptureConnection>> followers_ PELMAR_GUARDED_BY(mutex_);
     bool running_ PELMAR_GUARDED_BY(mutex_) = false;
     bool interrupted_ PELMAR_GUARDED_BY(mutex_) = false;
     std::map<uint64_t, std::shared_ptr<RunningObserver>> observers_ PELMAR_GUARDED_BY(mutex_);

@@ -19,19 +19,32 @@ std::shared_ptr<CaptureSession> CaptureVideoPreviewLayer::session() const {
 }
 
 void CaptureVideoPreviewLayer::setSession(std::shared_ptr<CaptureSession> session) {
-    MutexLock lock(mutex_);
-    session_ = std::move(session);
+    std::shared_ptr<CaptureSession> previous;
+    {
+        MutexLock lock(mutex_);
+        previous = std::exchange(session_, session);
+    }
+    // The session mirrors the connection as its camera changes; not under our lock, since the
+    // session takes its own.
+    if (previous && previous != session) {
+        previous->removeCameraFollowingConnection(connection_);
+    }
+    if (session) {
+        session->addCameraFollowingConnection(connection_);
+    } else {
+        connection_->setVideoMirrored(false);
+    }
+}
+
+CaptureVideoPreviewLayer::~CaptureVideoPreviewLayer() {
+    if (auto current = session()) {
+        current->removeCameraFollowingConnection(connection_);
+    }
 }
 
 std::shared_ptr<CaptureConnection> CaptureVideoPreviewLayer::connection() const {
     auto current = session();
-    auto camera = current ? current->videoDevice() : nullptr;
-    if (!camera) {
-        return nullptr;
-    }
-    // Like the system's preview, which adjusts its mirroring to the camera by itself.
-    connection_->setVideoMirrored(camera->position() == CaptureDevicePosition::Front);
-    return connection_;
+    return current && current->videoDevice() ? connection_ : nullptr;
 }
 
 std::shared_ptr<const image::Bitmap> CaptureVideoPreviewLayer::currentPicture() const {

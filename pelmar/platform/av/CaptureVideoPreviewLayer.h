@@ -28,12 +28,14 @@ namespace pelmar::av {
 // Errors: none; without a session or a camera it paints nothing.
 class CaptureVideoPreviewLayer : public ui::Layer {
 public:
+    ~CaptureVideoPreviewLayer() override;
+
     std::shared_ptr<CaptureSession> session() const;
 
     void setSession(std::shared_ptr<CaptureSession> session);
 
-    // Null without a session or while the session has no camera input. The connection mirrors
-    // the picture exactly while the camera is a front one.
+    // Null without a session or while the session has no camera input. The session keeps the
+    // connection mirrored exactly while its camera is a front one.
     std::shared_ptr<CaptureConnection> connection() const;
 
     LayerVideoGravity videoGravity() const { return gravity_; }

@@ -111,6 +111,40 @@ TEST_F(CaptureVideoPreviewLayerTest, PaintsTheCamerasPictureByItsGravityMirrored
     }
 }
 
+TEST_F(CaptureVideoPreviewLayerTest, TheConnectionMirrorsAsTheSessionsCameraChanges) {
+    env().addBackCamera().addFrontCamera();
+    const auto camera = [](CaptureDevicePosition position) {
+        return CaptureDeviceInput::create(CaptureDevice::defaultDevice(
+                CaptureDeviceType::BuiltInWideAngleCamera, MediaType::Video, position));
+    };
+    auto session = CaptureSession::create();
+    auto back = camera(CaptureDevicePosition::Back);
+    ASSERT_TRUE(session->addInput(back));
+    auto layer = std::make_shared<CaptureVideoPreviewLayer>();
+    layer->setSession(session);
+    // Held from before the switch, as a screen keeps it: the session keeps it in step.
+    const auto link = layer->connection();
+    ASSERT_NE(link, nullptr);
+    EXPECT_FALSE(link->isVideoMirrored());
+    session->removeInput(back);
+    auto front = camera(CaptureDevicePosition::Front);
+    ASSERT_TRUE(session->addInput(front));
+    EXPECT_TRUE(link->isVideoMirrored()) << "the front camera mirrors";
+    session->removeInput(front);
+    ASSERT_TRUE(session->addInput(back));
+    EXPECT_FALSE(link->isVideoMirrored());
+
+    // A layer given a session whose camera is the front one mirrors from the start, and leaves
+    // its old session's camera behind.
+    auto selfie = CaptureSession::create();
+    ASSERT_TRUE(selfie->addInput(camera(CaptureDevicePosition::Front)));
+    layer->setSession(selfie);
+    EXPECT_TRUE(link->isVideoMirrored());
+    session->removeInput(back);
+    ASSERT_TRUE(session->addInput(back));
+    EXPECT_TRUE(link->isVideoMirrored());
+}
+
 TEST_F(CaptureVideoPreviewLayerTest, StaysInsideItsFrameAndPaintsNothingWithoutACamera) {
     env().addBackCamera().setCameraImage(redLeftBlueRight());
     auto inset = paintPreview(CaptureDevicePosition::Back, LayerVideoGravity::ResizeAspectFill,

@@ -4,6 +4,32 @@
 
 namespace pelmar::ui {
 
+namespace {
+
+void applyStyle(Button& button, BarButtonItem::Style style) {
+    Font font = button.titleFont();
+    font.weight = style == BarButtonItem::Style::Done ? FontWeight::Semibold : FontWeight::Regular;
+    button.setTitleFont(std::move(font));
+}
+
+// The bar sizes its buttons to their titles.
+void relayoutBar(Button& button) {
+    if (auto bar = button.superview()) {
+        bar->setNeedsLayout();
+        bar->layoutIfNeeded();
+    }
+}
+
+}  // namespace
+
+void BarButtonItem::setStyle(Style style) {
+    style_ = style;
+    if (auto button = view_.lock()) {
+        applyStyle(*button, style_);
+        relayoutBar(*button);
+    }
+}
+
 void BarButtonItem::setEnabled(bool enabled) {
     enabled_ = enabled;
     if (auto button = view_.lock()) {
@@ -15,12 +41,14 @@ void BarButtonItem::setTitle(std::string title) {
     title_ = std::move(title);
     if (auto button = view_.lock()) {
         button->setTitle(title_);
+        relayoutBar(*button);
     }
 }
 
 std::shared_ptr<Button> BarButtonItem::makeButton() {
     auto button = std::make_shared<Button>();
     button->setTitle(title_);
+    applyStyle(*button, style_);
     if (image_) {
         button->setImage(image_, ControlState::Normal);
     }

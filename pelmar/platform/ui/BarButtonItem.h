@@ -10,8 +10,9 @@ namespace pelmar::ui {
 
 class Button;
 
-// BarButtonItem: a button of a navigation bar or toolbar: a title or an image, an enabled flag
-// and an action. The bar shows it as a Button (view()), which a test taps like any other.
+// BarButtonItem: a button of a navigation bar or toolbar: a title or an image, a style, an
+// enabled flag and an action. The bar shows it as a Button (view()), which a test taps like any
+// other; a done item's title is bold.
 // Ownership: reference object made with std::make_shared; the action should capture its owner
 // weakly. Refers to the button showing it weakly.
 // Threads: main thread only.
@@ -19,6 +20,9 @@ class Button;
 class BarButtonItem {
 public:
     using Action = std::function<void()>;
+
+    // Plain, or the bold title of the button that ends a screen's task.
+    enum class Style { Plain, Done };
 
     BarButtonItem(std::string title, Action action)
         : title_(std::move(title)), action_(std::move(action)) {}
@@ -32,6 +36,11 @@ public:
     void setTitle(std::string title);
 
     std::shared_ptr<const Image> image() const { return image_; }
+
+    Style style() const { return style_; }
+
+    // Also restyles the button a bar shows now.
+    void setStyle(Style style);
 
     bool isEnabled() const { return enabled_; }
 
@@ -47,6 +56,7 @@ private:
     std::string title_;
     std::shared_ptr<const Image> image_;
     Action action_;
+    Style style_ = Style::Plain;
     bool enabled_ = true;
     std::weak_ptr<Button> view_;
 };

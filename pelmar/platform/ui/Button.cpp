@@ -46,15 +46,10 @@ Size Button::titleSize() const {
         return {};
     }
     // Measured as the painter lays text out: one line in the title's font.
-    auto context = CairoContext::create(image::Bitmap::create(
-            1, 1, {.format = image::PixelFormat::BGRA8, .premultiplied = true, .scale = 1}));
-    if (!context) {
-        return {};
-    }
     TextStyle style;
     style.font = titleFont_;
     style.numberOfLines = 1;
-    return context->measureText(title_, style, 0);
+    return measureLaidOutText(title_, style, 0);
 }
 
 Size Button::sizeThatFits() const {

@@ -142,6 +142,9 @@ void CairoContext::restoreState() {
 
 namespace {
 
+// In device pixels: the widest blur a shadow gets.
+constexpr double kMaxShadowSigma = 256;
+
 // Paints `content` (a popped group) over its shadow: its alpha blurred by `sigma`, moved by
 // (dx, dy) device pixels, in `color`.
 void paintShadow(
@@ -461,6 +464,15 @@ Size CairoContext::measureText(const std::string& text, const TextStyle& style, 
             heightOfLines(handles_->layout, style.numberOfLines)};
 }
 
+Size measureLaidOutText(const std::string& text, const TextStyle& style, double width) {
+    if (text.empty()) {
+        return {};
+    }
+    auto context = CairoContext::create(image::Bitmap::create(
+            1, 1, {.format = image::PixelFormat::BGRA8, .premultiplied = true, .scale = 1}));
+    return context ? context->measureText(text, style, width) : Size{};
+}
+
 void CairoContext::drawText(const std::string& text, Rect rect, const TextStyle& style) {
     if (text.empty()) {
         return;
@@ -672,10 +684,16 @@ void CairoContext::setShadow(Color color, Size offset, double blurRadius) {
     shadow.dx = offset.width;
     shadow.dy = offset.height;
     cairo_user_to_device_distance(cr, &shadow.dx, &shadow.dy);
+    if (!std::isfinite(shadow.dx) || !std::isfinite(shadow.dy)) {
+        shadow.dx = shadow.dy = 0;
+    }
+    // NaN and negative radii blur nothing.
     double rx = std::max(0.0, blurRadius);
     double ry = 0;
     cairo_user_to_device_distance(cr, &rx, &ry);
-    shadow.sigma = std::hypot(rx, ry) / 2;
+    // A wider blur would only thin the shadow out of sight, while its pixel plane grows with it
+    // (and past the range of int).
+    shadow.sigma = std::min(std::hypot(rx, ry) / 2, kMaxShadowSigma);
     cairo_push_group(cr);
     state_->current.groups.push_back(std::move(shadow));
 }

@@ -7,7 +7,7 @@
 // CairoContext: a GraphicsContext that paints with cairo into a BGRA, premultiplied bitmap (the
 // byte order cairo uses on little-endian machines). Text is laid out by Pango in the fonts that
 // fontconfig finds, so any installed family may be named and missing characters fall back to
-// other fonts.
+// other fonts. A shadow blurs over at most 512 device pixels (a standard deviation of 256).
 // Ownership: made by create(); shares the bitmap it paints and owns its cairo handles.
 // Threads: thread-compatible.
 // Errors: create() gives null for a bitmap that is not BGRA8 and premultiplied or whose stride
@@ -72,5 +72,9 @@ private:
     std::unique_ptr<Handles> handles_;
     std::unique_ptr<State> state_;
 };
+
+// The size of `text` laid out as the painter lays it out (measureText() of a cairo context), for
+// code that sizes views without a context at hand.
+Size measureLaidOutText(const std::string& text, const TextStyle& style, double width);
 
 }  // namespace pelmar::ui

@@ -5,8 +5,11 @@
 
 namespace pelmar::ui {
 
-// How a view places content whose size differs from its bounds (an image, a drawing). The raw
-// values are the system's own.
+// ContentMode: how a view places content whose size differs from its bounds (an image, a
+// drawing); placeContent() works the place out. The raw values are the system's own.
+// Ownership: a value type and a pure function.
+// Threads: thread-safe.
+// Errors: none; content without area fills the bounds.
 enum class ContentMode : int {
     ScaleToFill = 0,
     ScaleAspectFit = 1,

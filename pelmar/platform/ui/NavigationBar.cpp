@@ -13,6 +13,8 @@ namespace pelmar::ui {
 namespace {
 
 constexpr double kButtonWidth = 60;
+// Room beside a bar button's title.
+constexpr double kButtonPadding = 8;
 
 // The distance from `p` to the segment from `a` to `b`.
 double distanceToSegment(Point p, Point a, Point b) {
@@ -165,14 +167,22 @@ void NavigationBar::layoutSubviews() {
         backButton_->setFrame({x, y, kButtonWidth, kHeight});
         x += kButtonWidth;
     }
+    // A bar button is as wide as its title and picture need, at least kButtonWidth and at most a
+    // third of the bar.
+    const auto width = [&](const Button& button) {
+        const double fit = button.sizeThatFits().width + kButtonPadding;
+        return std::clamp(fit, kButtonWidth, std::max(kButtonWidth, b.width / 3));
+    };
     for (const auto& button : left_) {
-        button->setFrame({x, y, kButtonWidth, kHeight});
-        x += kButtonWidth;
+        const double w = width(*button);
+        button->setFrame({x, y, w, kHeight});
+        x += w;
     }
     double right = b.width - 8;
     for (const auto& button : right_) {
-        right -= kButtonWidth;
-        button->setFrame({right, y, kButtonWidth, kHeight});
+        const double w = width(*button);
+        right -= w;
+        button->setFrame({right, y, w, kHeight});
     }
     if (auto top = topItem(); top && top->titleView()) {
         const Rect t = top->titleView()->frame();

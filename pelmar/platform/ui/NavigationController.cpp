@@ -106,6 +106,8 @@ void NavigationController::layoutContent() {
     auto v = view();
     const double barTop = v->safeAreaInsets().top;
     bar_->setFrame({0, 0, v->bounds().width, barTop + NavigationBar::kHeight});
+    // A bar that grew (the safe area came) puts its items back at its bottom.
+    bar_->layoutIfNeeded();
     if (auto top = topViewController(); top && top->isViewLoaded()) {
         top->view()->setFrame(contentFrame());
     }

@@ -9,8 +9,10 @@
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/NavigationBar.h"
 #include "pelmar/platform/ui/NavigationItem.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/platform/ui/testing/LoggingController.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "pelmar/platform/ui/testing/WindowFixture.h"
 
 namespace pelmar::ui {
@@ -115,6 +117,26 @@ TEST_F(NavigationControllerTest, BarButtonItemsBecomeButtonsAUserCanTap) {
     done->setEnabled(false);
     EXPECT_FALSE(done->view()->tap());
     EXPECT_EQ(taps, 1);
+}
+
+TEST_F(NavigationControllerTest, ABarThatGrowsForTheSafeAreaShowsItsItemsAlongItsBottom) {
+    navigation_->push(std::make_shared<LoggingController>("second", &log_), false);
+    RunLoop::runUntilIdle();
+    // The bar comes back (as after full screen) once the safe area has grown: it is resized
+    // outside a layout pass.
+    navigation_->setNavigationBarHidden(true);
+    window_->setSafeAreaInsets(EdgeInsets{47, 0, 0, 0});
+    navigation_->setNavigationBarHidden(false);
+    const auto& bar = navigation_->navigationBar();
+    ASSERT_EQ(bar->frame().height, 47 + NavigationBar::kHeight);
+    const auto painted = render(*bar, 2);
+    ASSERT_TRUE(painted);
+    const auto title = test::inkRuns(*painted, Rect::of({}, bar->bounds().size()),
+                                     bar->effectiveTintColor(), 0.3);
+    ASSERT_FALSE(title.empty()) << "the back button is painted";
+    for (const auto& glyph : title) {
+        EXPECT_GT(glyph.top, 47) << "below the safe area";
+    }
 }
 
 // Pops by a swipe from the edge: the standard animator, driven by the swipe.

@@ -24,17 +24,6 @@ void drawImage(const Image& image, Rect rect, Color tint, GraphicsContext& conte
     }
 }
 
-void paintLabel(Label& label, GraphicsContext& context) {
-    TextStyle style;
-    style.font = label.font();
-    style.color = label.textColor();
-    style.alignment = label.textAlignment();
-    style.numberOfLines = label.numberOfLines();
-    style.lineBreak = label.lineBreakMode();
-    style.runs = label.attributedText();
-    context.drawText(label.text(), label.bounds(), style);
-}
-
 void paintImageView(ImageView& view, GraphicsContext& context) {
     const auto image = view.displayedImage();
     if (!image) {
@@ -138,7 +127,7 @@ void paintBody(Layer& layer, Rect bounds, View* view, GraphicsContext& context) 
     layer.draw(context, bounds);
     if (view != nullptr) {
         if (auto* label = dynamic_cast<Label*>(view)) {
-            paintLabel(*label, context);
+            label->drawText(context, label->bounds());
         } else if (auto* imageView = dynamic_cast<ImageView*>(view)) {
             paintImageView(*imageView, context);
         } else if (auto* button = dynamic_cast<Button*>(view)) {

@@ -1,5 +1,6 @@
 #include "pelmar/platform/ui/internal/ViewPainter.h"
 
+#include <fontconfig/fontconfig.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -175,9 +176,37 @@ TEST(ViewPainterTest, AttributedTextPaintsEachRunInItsFontAndColour) {
     EXPECT_TRUE(label->attributedText().empty());
 }
 
+// Whether the face fontconfig finds for `family` is that family and holds `character`.
+bool familyHolds(const std::string& family, FcChar32 character) {
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str()));
+    if (pattern == nullptr) {
+        return false;
+    }
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (match == nullptr) {
+        return false;
+    }
+    FcChar8* found = nullptr;
+    FcCharSet* characters = nullptr;
+    const bool holds = FcPatternGetString(match, FC_FAMILY, 0, &found) == FcResultMatch
+                       && family == reinterpret_cast<const char*>(found)
+                       && FcPatternGetCharSet(match, FC_CHARSET, 0, &characters) == FcResultMatch
+                       && FcCharSetHasChar(characters, character);
+    FcPatternDestroy(match);
+    return holds;
+}
+
 // A character that the label's font lacks comes from another installed font: its ink differs
 // from the box drawn for a character no font has.
 TEST(ViewPainterTest, CharactersOutsideTheFontAreNotDrawnAsBoxes) {
+    // Both faces come with fonts-dejavu-core, which the build installs: the sans-serif face holds
+    // U+1D538 (a double-struck A), the monospaced one does not.
+    ASSERT_TRUE(familyHolds("DejaVu Sans", 0x1D538)) << "fonts-dejavu-core is not installed";
+    ASSERT_FALSE(familyHolds("DejaVu Sans Mono", 0x1D538));
     const auto paintText = [](const std::string& text, const std::string& family) {
         auto root = backdrop({0, 0, 60, 40}, Color::white());
         auto label = std::make_shared<Label>(Rect{0, 0, 60, 40});
@@ -196,8 +225,7 @@ TEST(ViewPainterTest, CharactersOutsideTheFontAreNotDrawnAsBoxes) {
         }
         return count;
     };
-    // U+10FFFD is a private-use character no font draws; U+1D538 (a double-struck A) is not in
-    // the monospaced face but is in the sans-serif one.
+    // U+10FFFD is a private-use character no font draws.
     const auto box = paintText("\U0010FFFD", "DejaVu Sans Mono");
     const auto fallback = paintText("\U0001D538", "DejaVu Sans Mono");
     ASSERT_TRUE(box && fallback);
@@ -388,8 +416,11 @@ TEST(ViewPainterTest, SublayersAndSubviewsPaintInOrderWithTheirPlaceAndOpacity) 
     RecordingContext context;
     paint(*root, context);
     const auto& ops = context.operations();
+    // The place of an operation; a missing one fails (rather than sorting after everything).
     const auto at = [&](const std::string& line) {
-        return std::find(ops.begin(), ops.end(), line) - ops.begin();
+        const auto found = std::find(ops.begin(), ops.end(), line);
+        EXPECT_NE(found, ops.end()) << "no operation \"" << line << "\"";
+        return found - ops.begin();
     };
     EXPECT_LT(at("clip 0 0 100 100 r=0"), at("fillRect 0 0 100 100 r=0"));
     EXPECT_LT(at("translate 10 20"), at("alpha 0.5"));

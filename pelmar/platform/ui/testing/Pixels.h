@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/ui/Color.h"
@@ -41,14 +42,23 @@ inline bool looksLike(Color a, Color b, double tolerance = 0.06) {
            && std::abs(a.blue - b.blue) <= tolerance && std::abs(a.alpha - b.alpha) <= tolerance;
 }
 
+// The pixels a rectangle of points covers, as [x0, x1) by [y0, y1), within the bitmap.
+struct PixelBox {
+    int x0, y0, x1, y1;
+};
+
+inline PixelBox pixelBox(const image::Bitmap& bitmap, Rect rect) {
+    const double s = bitmap.scale();
+    return {std::max(0, static_cast<int>(std::floor(rect.x * s))),
+            std::max(0, static_cast<int>(std::floor(rect.y * s))),
+            std::min(bitmap.width(), static_cast<int>(std::ceil((rect.x + rect.width) * s))),
+            std::min(bitmap.height(), static_cast<int>(std::ceil((rect.y + rect.height) * s)))};
+}
+
 // The number of pixels inside `rect` (points) whose colour does not look like `background`.
 inline int inkCount(const image::Bitmap& bitmap, Rect rect, Color background) {
     const double s = bitmap.scale();
-    const int x0 = std::max(0, static_cast<int>(std::floor(rect.x * s)));
-    const int y0 = std::max(0, static_cast<int>(std::floor(rect.y * s)));
-    const int x1 = std::min(bitmap.width(), static_cast<int>(std::ceil((rect.x + rect.width) * s)));
-    const int y1 =
-            std::min(bitmap.height(), static_cast<int>(std::ceil((rect.y + rect.height) * s)));
+    const auto [x0, y0, x1, y1] = pixelBox(bitmap, rect);
     int count = 0;
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
@@ -58,6 +68,52 @@ inline int inkCount(const image::Bitmap& bitmap, Rect rect, Color background) {
         }
     }
     return count;
+}
+
+// A stretch of neighbouring pixel columns inside a rectangle that hold ink, with the box of that
+// ink in points: on one line of text, a glyph (or glyphs that touch).
+struct InkRun {
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
+
+    double height() const { return bottom - top; }
+};
+
+// The runs of columns inside `rect` (points) holding pixels that look like `ink`, left to right.
+inline std::vector<InkRun> inkRuns(const image::Bitmap& bitmap,
+                                   Rect rect,
+                                   Color ink,
+                                   double tolerance = 0.3) {
+    const double s = bitmap.scale();
+    const auto [x0, y0, x1, y1] = pixelBox(bitmap, rect);
+    std::vector<InkRun> runs;
+    bool open = false;
+    for (int x = x0; x < x1; ++x) {
+        int top = -1;
+        int bottom = -1;
+        for (int y = y0; y < y1; ++y) {
+            if (looksLike(colorAt(bitmap, (x + 0.5) / s, (y + 0.5) / s), ink, tolerance)) {
+                top = top < 0 ? y : top;
+                bottom = y + 1;
+            }
+        }
+        if (top < 0) {
+            open = false;
+            continue;
+        }
+        if (!open) {
+            runs.push_back({x / s, (x + 1) / s, top / s, bottom / s});
+            open = true;
+            continue;
+        }
+        InkRun& run = runs.back();
+        run.right = (x + 1) / s;
+        run.top = std::min(run.top, top / s);
+        run.bottom = std::max(run.bottom, bottom / s);
+    }
+    return runs;
 }
 
 }  // namespace pelmar::ui::test
