@@ -145,9 +145,17 @@ void VideoCollectionViewCell::layoutSubviews() {
     gradientView_->setFrame({0, b.height - kGradientHeight, b.width, kGradientHeight});
     // From 8 points left of the gradient to 8 points short of its right edge, one line high and
     // 4 points above its bottom: the right-aligned text ends 8 points from the cell's right edge.
+    // While the badge shows in that corner the text ends the badge's margin before it instead, so
+    // the badge never hides the duration.
     const double height = std::min(durationLabel_->sizeThatFits().height, kGradientHeight);
+    const double shift = isSelected() ? kBadgeSide + 2 * kBadgeMargin - kLabelLead : 0;
     durationLabel_->setFrame(
-            {-kLabelLead, kGradientHeight - kLabelInset - height, b.width, height});
+            {-kLabelLead - shift, kGradientHeight - kLabelInset - height, b.width, height});
+}
+
+void VideoCollectionViewCell::setSelected(bool selected) {
+    AssetCollectionViewCell::setSelected(selected);
+    setNeedsLayout();
 }
 
 }  // namespace pelmar

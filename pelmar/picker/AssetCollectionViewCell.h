@@ -78,6 +78,8 @@ public:
 
     const std::shared_ptr<ui::View>& gradientView() const { return gradientView_; }
 
+    // While selected, the duration ends before the badge instead of under it.
+    void setSelected(bool selected) override;
     void layoutSubviews() override;
 
 protected:

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "pelmar/picker/internal/Animations.h"
 #include "pelmar/picker/testing/PhotoLibraryPickerTest.h"
 
 namespace pelmar {
@@ -350,6 +351,33 @@ TEST_F(PhotoLibraryPickerTest, AVideoCellsDurationSitsInItsBottomRightCornerUncu
         return n;
     };
     EXPECT_GT(ink(*bold), ink(*thin) * 1.1);
+}
+
+TEST_F(PhotoLibraryPickerTest, ASelectedVideoCellsDurationEndsBeforeItsBadge) {
+    auto settings = std::make_shared<Settings>();
+    auto cell = std::make_shared<VideoCollectionViewCell>();
+    cell->setFrame({0, 0, 124, 124});
+    cell->durationLabel()->setText("120:00");
+    cell->setSettings(settings);
+    picker_internal::performWithoutAnimation([&] { cell->setSelected(true); });
+    cell->layoutIfNeeded();
+    const auto painted = paintedAlone(cell, 4);
+    ASSERT_TRUE(painted);
+    // The badge is 25 points wide, 4 points from the cell's right edge (at 5 + 124 - 29): every
+    // character of the duration is painted left of it, the badge's margin before it.
+    const double badgeLeft = 5 + 124 - 4 - 25;
+    const auto glyphs =
+            ui::test::inkRuns(*painted, {5, 99, badgeLeft - 5, 30}, ui::Color::white(), 0.35);
+    ASSERT_EQ(glyphs.size(), std::string("120:00").size()) << "every character left of the badge";
+    EXPECT_GT(glyphs.back().right, badgeLeft - 8) << "right-aligned up to the badge's margin";
+    // Deselected, the duration goes back to its corner.
+    picker_internal::performWithoutAnimation([&] { cell->setSelected(false); });
+    cell->layoutIfNeeded();
+    const auto deselected = paintedAlone(cell, 4);
+    ASSERT_TRUE(deselected);
+    const auto corner = ui::test::inkRuns(*deselected, {5, 99, 124, 30}, ui::Color::white(), 0.35);
+    ASSERT_FALSE(corner.empty());
+    EXPECT_NEAR(corner.back().right, 5 + 124 - 8, 1);
 }
 
 TEST_F(PhotoLibraryPickerTest, TheBadgeCastsItsShadowFromTheFillInTheThemesColourAsItIsNow) {
