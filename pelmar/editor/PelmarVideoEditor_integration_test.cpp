@@ -15,6 +15,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 #include "testing/CountingMovie.h"
@@ -67,18 +68,49 @@ protected:
         return buttons;
     }
 
-    // Drags a thumb of the editor's slider from the centre of `value` to that of `to`.
+    // The centres of the thumbs as painted along the slider's middle row, left to right (the
+    // track is clear, so only thumbs put ink there).
+    static std::vector<double> drawnThumbCentres(RangeSlider& slider) {
+        std::vector<double> centres;
+        const auto bitmap = ui::render(slider);
+        if (!bitmap) {
+            ADD_FAILURE() << "the slider paints nothing";
+            return centres;
+        }
+        const int y = bitmap->height() / 2;
+        int runStart = -1;
+        for (int x = 0; x <= bitmap->width(); ++x) {
+            const bool ink = x < bitmap->width() && bitmap->pixel(x, y)[3] > 127;
+            if (ink && runStart < 0) {
+                runStart = x;
+            } else if (!ink && runStart >= 0) {
+                centres.push_back((runStart + x) / 2.0);
+                runStart = -1;
+            }
+        }
+        return centres;
+    }
+
+    // A finger drags the thumb painted at the place of `value` to where the slider paints
+    // `to`; the thumb must then be painted under the finger.
     void dragThumb(PelmarVideoEditor& editor, double value, double to) {
         auto& slider = *editor.rangeSlider;
         const double y = slider.bounds().height / 2;
-        // The slider moves by (width - height) points per its whole range.
-        const double perSecond = (slider.bounds().width - slider.bounds().height)
-                                 / (slider.maximumValue() - slider.minimumValue());
+        const bool lower = value == slider.lowerValue();
+        ASSERT_TRUE(lower || value == slider.upperValue());
+        const auto before = drawnThumbCentres(slider);
+        ASSERT_EQ(before.size(), 2u);
         const double from = slider.positionForValue(value);
+        ASSERT_NEAR(lower ? before.front() : before.back(), from, 1) << "no thumb painted there";
+        const double target = slider.positionForValue(to);
         ui::TouchSequence finger(app_.window());
         ASSERT_FALSE(finger.begin({slider.convertTo(ui::Point{from, y}, nullptr)}));
-        finger.move({slider.convertTo(ui::Point{from + (to - value) * perSecond, y}, nullptr)});
+        finger.move({slider.convertTo(ui::Point{target, y}, nullptr)});
+        const auto after = drawnThumbCentres(slider);
         finger.end();
+        ASSERT_EQ(after.size(), 2u);
+        EXPECT_NEAR(lower ? after.front() : after.back(), target, 1) << "the thumb left the finger";
+        EXPECT_NEAR(lower ? slider.lowerValue() : slider.upperValue(), to, 1e-9);
     }
 
     static std::vector<std::filesystem::path> outputs() {
