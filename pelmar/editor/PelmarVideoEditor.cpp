@@ -160,11 +160,20 @@ void PelmarVideoEditor::createImageFrames() {
     generator.requestedTimeToleranceAfter = media::Time::zero();
     const double width = strip->frame().width;
     const double height = strip->frame().height;
-    const auto seconds = thumbnailSeconds(thumbTime->value / thumbTime->timescale);
+    const int64_t wholeSeconds = thumbTime->value / thumbTime->timescale;
+    const auto seconds = thumbnailSeconds(wholeSeconds);
+    // A movie of a whole number of seconds has no frame at its end, where the last slot of a
+    // 6-second movie falls: that slot takes the last frame, a microsecond before the end.
+    const media::Time lastFrame =
+            media::Time::make(std::llround(thumbTime->seconds() * 1'000'000) - 1, 1'000'000);
     for (int i = 0; i < kThumbnailCount; ++i) {
         auto button = std::make_shared<ui::Button>(
                 ui::Rect{i * width / kThumbnailCount, 0, width / kThumbnailCount, height});
-        auto [bitmap, error] = generator.copyImage(media::Time::make(seconds[i], 1));
+        media::Time time = media::Time::make(seconds[i], 1);
+        if (seconds[i] <= wholeSeconds && time.seconds() >= thumbTime->seconds()) {
+            time = lastFrame;
+        }
+        auto [bitmap, error] = generator.copyImage(time);
         if (error) {
             print("PelmarVideoEditor: no thumbnail at " + std::to_string(seconds[i])
                   + " s: " + error->message);

@@ -29,6 +29,8 @@ using photos::PhotoLibrary;
 
 // Frames of the counting movies come at 10 per second.
 constexpr int kRate = 10;
+// The strip of a 12-second movie: seconds 1, 3, 5, 7, 9 and 11.
+const std::vector<int> k12SecondFrames = {10, 30, 50, 70, 90, 110};
 
 class PelmarVideoEditorIntegrationTest : public ::testing::Test {
 protected:
@@ -66,6 +68,25 @@ protected:
             }
         }
         return buttons;
+    }
+
+    // The strip holds six untouchable slots showing frames `frames` of `source` (-1: no picture).
+    void expectStrip(PelmarVideoEditor& editor,
+                     const std::filesystem::path& source,
+                     const std::vector<int>& frames) {
+        const auto buttons = thumbnails(editor);
+        ASSERT_EQ(buttons.size(), frames.size());
+        for (size_t i = 0; i < buttons.size(); ++i) {
+            SCOPED_TRACE(i);
+            auto image = buttons[i]->image(ui::ControlState::Normal);
+            EXPECT_FALSE(buttons[i]->isUserInteractionEnabled());
+            if (frames[i] < 0) {
+                EXPECT_FALSE(image);
+            } else {
+                ASSERT_TRUE(image);
+                EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), source, frames[i]));
+            }
+        }
     }
 
     // The centres of the thumbs as painted along the slider's middle row, left to right (the
@@ -144,14 +165,7 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     EXPECT_EQ(editor->modalPresentationStyle(), ui::ModalPresentationStyle::FullScreen);
 
     // Six frames at 1, 3, 5, 7, 9 and 11 s of the 12-second copy.
-    const auto buttons = thumbnails(*editor);
-    ASSERT_EQ(buttons.size(), 6u);
-    for (int i = 0; i < 6; ++i) {
-        SCOPED_TRACE(i);
-        auto image = buttons[i]->image(ui::ControlState::Normal);
-        ASSERT_TRUE(image);
-        EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), copy, (1 + 2 * i) * kRate));
-    }
+    expectStrip(*editor, copy, k12SecondFrames);
     ASSERT_TRUE(editor->rangeSlider);
     EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
     // The video shows once its item is ready, as on a phone.
@@ -220,6 +234,8 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheD
         std::vector<int> frames;  // -1: no picture
     } cases[] = {
             {"4 s", 4, {10, 10, 10, 10, 10, 10}},
+            // The last slot falls on the end: it shows the last frame.
+            {"6 s", 6, {10, 20, 30, 40, 50, 59}},
             {"30 s", 30, {10, 60, 110, 160, 210, 260}},
             {"under 1 s", 0.8, {-1, -1, -1, -1, -1, -1}},
     };
@@ -229,19 +245,7 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheD
         const auto path = movie(c.seconds);
         foundation::Console::Capture console;
         auto editor = open(path);
-        const auto buttons = thumbnails(*editor);
-        ASSERT_EQ(buttons.size(), 6u);
-        for (int i = 0; i < 6; ++i) {
-            SCOPED_TRACE(i);
-            auto image = buttons[i]->image(ui::ControlState::Normal);
-            EXPECT_FALSE(buttons[i]->isUserInteractionEnabled());
-            if (c.frames[i] < 0) {
-                EXPECT_FALSE(image);
-            } else {
-                ASSERT_TRUE(image);
-                EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), path, c.frames[i]));
-            }
-        }
+        expectStrip(*editor, path, c.frames);
         EXPECT_EQ(console.contains("no thumbnail at 1 s"), c.frames[0] < 0);
         // The slider spans the first five seconds whatever the length.
         EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
