@@ -67,6 +67,8 @@ void PelmarVideoEditor::loadViews() {
         strip->layer()->setCornerRadius(5.0);
         strip->layer()->setBorderWidth(1.0);
         strip->layer()->setBorderColor(ui::Color::white());
+        // The thumbnails are cut at the rounded border.
+        strip->setClipsToBounds(true);
     }
     player = std::make_shared<av::Player>();
 }

@@ -253,6 +253,42 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheD
     }
 }
 
+// The strip's rounded border cuts the thumbnails: nothing shows outside its corners. A square
+// movie fills each square slot of the strip to its edges.
+TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailStripIsCutAtItsRoundedCorners) {
+    test::CountingMovie square;
+    square.seconds = 6;
+    square.size = "240x240";
+    const auto path = app_.sandboxRoot() / "square.mp4";
+    ASSERT_EQ(square.write(path).status, 0);
+    auto editor = open(path);
+    auto strip = editor->imageFrameView.lock();
+    ASSERT_TRUE(strip);
+    const auto bitmap = ui::render(*strip);
+    ASSERT_TRUE(bitmap);
+    const int w = bitmap->width();
+    const int h = bitmap->height();
+
+    const struct {
+        const char* name;
+        int x;
+        int y;
+    } corners[] = {
+            {"top left", 0, 0},
+            {"top right", w - 1, 0},
+            {"bottom left", 0, h - 1},
+            {"bottom right", w - 1, h - 1},
+    };
+
+    for (const auto& c : corners) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(bitmap->pixel(c.x, c.y)[3], 0);
+    }
+    // Inside the border the first and the last thumbnail show.
+    EXPECT_EQ(bitmap->pixel(6, 6)[3], 255);
+    EXPECT_EQ(bitmap->pixel(w - 7, h - 7)[3], 255);
+}
+
 TEST_F(PelmarVideoEditorIntegrationTest, CropBeforeAnySliderMoveExportsNothingAndFails) {
     auto editor = open(movie(6));
     foundation::Console::Capture console;
