@@ -1,7 +1,10 @@
 #include "pelmar/editor/PelmarVideoEditor.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 #include <utility>
 
 #include "pelmar/core/Pelmar.h"
@@ -27,6 +30,27 @@ namespace {
 
 bool isRemote(const std::string& text) {
     return text.find("http://") != std::string::npos || text.find("https://") != std::string::npos;
+}
+
+// An absolute http(s) URL with a host and nothing a URL may not hold (blanks, control bytes, bytes
+// beyond ASCII): what a string naming a remote video must be to be loaded.
+bool isUsableRemoteURL(const std::string& text) {
+    std::string_view rest = text;
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (rest.size() >= scheme.size()
+            && std::equal(scheme.begin(), scheme.end(), rest.begin(), [](char a, char b) {
+                   return a == std::tolower(static_cast<unsigned char>(b));
+               })) {
+            rest.remove_prefix(scheme.size());
+            const std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
+            const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+                const auto byte = static_cast<unsigned char>(c);
+                return byte > 0x20 && byte < 0x7f;
+            });
+            return printable && !host.empty() && host.front() != ':' && host.front() != '@';
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -74,12 +98,11 @@ void PelmarVideoEditor::loadViews() {
 }
 
 void PelmarVideoEditor::setUrl(const std::string& text) {
-    if (isRemote(text)) {
-        // Only local files can be trimmed; a remote address loads nothing.
-        print("PelmarVideoEditor: cannot load " + text);
+    if (isRemote(text) && !isUsableRemoteURL(text)) {
+        print("PelmarVideoEditor: cannot load " + text + ": not a usable URL");
         return;
     }
-    url = std::filesystem::path(text);
+    url = text;
     asset = av::URLAsset::create(text);
     const media::Time duration = asset->duration();
     if (asset->status() != av::Asset::Status::Loaded || !duration.isNumeric()) {
@@ -266,7 +289,7 @@ std::string PelmarVideoEditor::outputFileName(double unixSeconds) {
     return "Pelmar_" + text + ".mp4";
 }
 
-void PelmarVideoEditor::cropVideo(const std::filesystem::path& /*sourceURL*/,
+void PelmarVideoEditor::cropVideo(const std::string& /*sourceURL*/,
                                   float startTime,
                                   float endTime) {
     const std::filesystem::path documents = foundation::Sandbox::documentsDirectory();

@@ -19,6 +19,7 @@
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 #include "testing/CountingMovie.h"
+#include "testing/NginxHttpServer.h"
 
 namespace pelmar {
 namespace {
@@ -51,9 +52,13 @@ protected:
         return path;
     }
 
-    // The editor on `path`, presented and past its first second.
+    // The editor on `path` (or URL), presented and past its first second.
     std::shared_ptr<PelmarVideoEditor> open(const std::filesystem::path& path) {
-        auto editor = PelmarVideoEditor::create(app_.sdk(), path.string());
+        return open(path.string());
+    }
+
+    std::shared_ptr<PelmarVideoEditor> open(const std::string& videoUrl) {
+        auto editor = PelmarVideoEditor::create(app_.sdk(), videoUrl);
         editor->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
         app_.root()->present(editor, true);
         app_.advance(1);
@@ -287,6 +292,39 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailStripIsCutAtItsRoundedCorners)
     // Inside the border the first and the last thumbnail show.
     EXPECT_EQ(bitmap->pixel(6, 6)[3], 255);
     EXPECT_EQ(bitmap->pixel(w - 7, h - 7)[3], 255);
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, LoadsAVideoServedOverHTTPAndRefusesAStringThatIsNoURL) {
+    test::NginxHttpServer server;
+    server.Start();
+    test::CountingMovie spec;
+    spec.seconds = 12;
+    const auto served = server.root() / "clip.mp4";
+    ASSERT_EQ(spec.write(served).status, 0);
+
+    auto editor = open(server.Url("/clip.mp4"));
+    EXPECT_EQ(editor->url, server.Url("/clip.mp4"));
+    ASSERT_TRUE(editor->asset);
+    EXPECT_NEAR(editor->asset->duration().seconds(), 12, 0.2);
+    expectStrip(*editor, served, k12SecondFrames);
+    ASSERT_TRUE(editor->rangeSlider);
+    EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
+    ASSERT_TRUE(app_.runUntil([&] { return editor->playerLayer->isReadyForDisplay(); }, 30));
+    EXPECT_EQ(editor->player->rate(), 1);
+    EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+
+    for (const std::string text :
+         {"/data/http://clip.mp4", "http://", "https:///clip.mp4", "http://host/a clip.mp4"}) {
+        SCOPED_TRACE(text);
+        foundation::Console::Capture console;
+        auto refused = open(text);
+        EXPECT_TRUE(
+                console.contains("PelmarVideoEditor: cannot load " + text + ": not a usable URL"));
+        EXPECT_FALSE(refused->asset);
+        EXPECT_FALSE(refused->rangeSlider);
+        EXPECT_TRUE(thumbnails(*refused).empty());
+        EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(refused)));
+    }
 }
 
 TEST_F(PelmarVideoEditorIntegrationTest, CropBeforeAnySliderMoveExportsNothingAndFails) {
