@@ -1,7 +1,10 @@
 #include "pelmar/editor/PelmarVideoEditor.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 #include <utility>
 
 #include "pelmar/core/Pelmar.h"
@@ -27,6 +30,27 @@ namespace {
 
 bool isRemote(const std::string& text) {
     return text.find("http://") != std::string::npos || text.find("https://") != std::string::npos;
+}
+
+// An absolute http(s) URL with a host and nothing a URL may not hold (blanks, control bytes, bytes
+// beyond ASCII): what a string naming a remote video must be to be loaded.
+bool isUsableRemoteURL(const std::string& text) {
+    std::string_view rest = text;
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (rest.size() >= scheme.size()
+            && std::equal(scheme.begin(), scheme.end(), rest.begin(), [](char a, char b) {
+                   return a == std::tolower(static_cast<unsigned char>(b));
+               })) {
+            rest.remove_prefix(scheme.size());
+            const std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
+            const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+                const auto byte = static_cast<unsigned char>(c);
+                return byte > 0x20 && byte < 0x7f;
+            });
+            return printable && !host.empty() && host.front() != ':' && host.front() != '@';
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -67,17 +91,18 @@ void PelmarVideoEditor::loadViews() {
         strip->layer()->setCornerRadius(5.0);
         strip->layer()->setBorderWidth(1.0);
         strip->layer()->setBorderColor(ui::Color::white());
+        // The thumbnails are cut at the rounded border.
+        strip->setClipsToBounds(true);
     }
     player = std::make_shared<av::Player>();
 }
 
 void PelmarVideoEditor::setUrl(const std::string& text) {
-    if (isRemote(text)) {
-        // Only local files can be trimmed; a remote address loads nothing.
-        print("PelmarVideoEditor: cannot load " + text);
+    if (isRemote(text) && !isUsableRemoteURL(text)) {
+        print("PelmarVideoEditor: cannot load " + text + ": not a usable URL");
         return;
     }
-    url = std::filesystem::path(text);
+    url = text;
     asset = av::URLAsset::create(text);
     const media::Time duration = asset->duration();
     if (asset->status() != av::Asset::Status::Loaded || !duration.isNumeric()) {
@@ -160,11 +185,20 @@ void PelmarVideoEditor::createImageFrames() {
     generator.requestedTimeToleranceAfter = media::Time::zero();
     const double width = strip->frame().width;
     const double height = strip->frame().height;
-    const auto seconds = thumbnailSeconds(thumbTime->value / thumbTime->timescale);
+    const int64_t wholeSeconds = thumbTime->value / thumbTime->timescale;
+    const auto seconds = thumbnailSeconds(wholeSeconds);
+    // A movie of a whole number of seconds has no frame at its end, where the last slot of a
+    // 6-second movie falls: that slot takes the last frame, a microsecond before the end.
+    const media::Time lastFrame =
+            media::Time::make(std::llround(thumbTime->seconds() * 1'000'000) - 1, 1'000'000);
     for (int i = 0; i < kThumbnailCount; ++i) {
         auto button = std::make_shared<ui::Button>(
                 ui::Rect{i * width / kThumbnailCount, 0, width / kThumbnailCount, height});
-        auto [bitmap, error] = generator.copyImage(media::Time::make(seconds[i], 1));
+        media::Time time = media::Time::make(seconds[i], 1);
+        if (seconds[i] <= wholeSeconds && time.seconds() >= thumbTime->seconds()) {
+            time = lastFrame;
+        }
+        auto [bitmap, error] = generator.copyImage(time);
         if (error) {
             print("PelmarVideoEditor: no thumbnail at " + std::to_string(seconds[i])
                   + " s: " + error->message);
@@ -255,7 +289,7 @@ std::string PelmarVideoEditor::outputFileName(double unixSeconds) {
     return "Pelmar_" + text + ".mp4";
 }
 
-void PelmarVideoEditor::cropVideo(const std::filesystem::path& /*sourceURL*/,
+void PelmarVideoEditor::cropVideo(const std::string& /*sourceURL*/,
                                   float startTime,
                                   float endTime) {
     const std::filesystem::path documents = foundation::Sandbox::documentsDirectory();

@@ -27,7 +27,8 @@
 // Threads: main thread only; the export completes on the export session's queue and the save on
 // the library's queue, and both come back to the main queue before touching a view.
 // Errors: none reported to the caller; failures of media work are console lines ("failed ...",
-// "cancelled ..."); a video that cannot be read leaves the strip empty.
+// "cancelled ..."); a video that cannot be read, or a string that is not a usable URL, leaves the
+// strip empty.
 
 namespace pelmar {
 
@@ -40,8 +41,10 @@ public:
     static constexpr int kThumbnailCount = 6;
     static constexpr int kSliderTag = 1000;
 
-    // The screen for the video at `videoUrl` (a path; an "http://" or "https://" URL loads
-    // nothing); its view comes from "PelmarVideoEditor".
+    // The screen for the video at `videoUrl`: a path, or an "http://" or "https://" URL (a string
+    // holding either that is not a usable URL loads nothing); its view comes from
+    // "PelmarVideoEditor". Loading the view reads the video and its strip on the main thread, a
+    // remote one within av::URLAsset::kNetworkTimeoutSeconds of silence.
     static std::shared_ptr<PelmarVideoEditor> create(std::shared_ptr<Pelmar> application,
                                                      std::string videoUrl);
 
@@ -55,8 +58,8 @@ public:
     bool isPlaying = true;
     // When true the next createRangeSlider() sets the slider's limits.
     bool isSliderEnd = true;
-    // The file being edited, made from videoUrl.
-    std::optional<std::filesystem::path> url;
+    // The video being edited, made from videoUrl: a file path or an http(s) URL.
+    std::optional<std::string> url;
     // The player of the video view, and the layer showing its picture in the view's bounds.
     std::shared_ptr<av::Player> player;
     std::shared_ptr<av::PlayerLayer> playerLayer;
@@ -99,7 +102,7 @@ public:
 
     // Exports `startTime` ... `endTime` (seconds) of the loaded video to a new file in
     // Documents/output; `sourceURL` is not consulted (the loaded video is the source).
-    void cropVideo(const std::filesystem::path& sourceURL, float startTime, float endTime);
+    void cropVideo(const std::string& sourceURL, float startTime, float endTime);
 
     // Saves the movie at `URL` to the photo library; on success dismisses the screen and shows
     // the alert.

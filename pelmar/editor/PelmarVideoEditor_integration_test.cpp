@@ -15,9 +15,11 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/photos/PhotoLibrary.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "testing/App.h"
 #include "testing/CountingMovie.h"
+#include "testing/NginxHttpServer.h"
 
 namespace pelmar {
 namespace {
@@ -28,6 +30,8 @@ using photos::PhotoLibrary;
 
 // Frames of the counting movies come at 10 per second.
 constexpr int kRate = 10;
+// The strip of a 12-second movie: seconds 1, 3, 5, 7, 9 and 11.
+const std::vector<int> k12SecondFrames = {10, 30, 50, 70, 90, 110};
 
 class PelmarVideoEditorIntegrationTest : public ::testing::Test {
 protected:
@@ -48,9 +52,13 @@ protected:
         return path;
     }
 
-    // The editor on `path`, presented and past its first second.
+    // The editor on `path` (or URL), presented and past its first second.
     std::shared_ptr<PelmarVideoEditor> open(const std::filesystem::path& path) {
-        auto editor = PelmarVideoEditor::create(app_.sdk(), path.string());
+        return open(path.string());
+    }
+
+    std::shared_ptr<PelmarVideoEditor> open(const std::string& videoUrl) {
+        auto editor = PelmarVideoEditor::create(app_.sdk(), videoUrl);
         editor->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
         app_.root()->present(editor, true);
         app_.advance(1);
@@ -67,18 +75,68 @@ protected:
         return buttons;
     }
 
-    // Drags a thumb of the editor's slider from the centre of `value` to that of `to`.
+    // The strip holds six untouchable slots showing frames `frames` of `source` (-1: no picture).
+    void expectStrip(PelmarVideoEditor& editor,
+                     const std::filesystem::path& source,
+                     const std::vector<int>& frames) {
+        const auto buttons = thumbnails(editor);
+        ASSERT_EQ(buttons.size(), frames.size());
+        for (size_t i = 0; i < buttons.size(); ++i) {
+            SCOPED_TRACE(i);
+            auto image = buttons[i]->image(ui::ControlState::Normal);
+            EXPECT_FALSE(buttons[i]->isUserInteractionEnabled());
+            if (frames[i] < 0) {
+                EXPECT_FALSE(image);
+            } else {
+                ASSERT_TRUE(image);
+                EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), source, frames[i]));
+            }
+        }
+    }
+
+    // The centres of the thumbs as painted along the slider's middle row, left to right (the
+    // track is clear, so only thumbs put ink there).
+    static std::vector<double> drawnThumbCentres(RangeSlider& slider) {
+        std::vector<double> centres;
+        const auto bitmap = ui::render(slider);
+        if (!bitmap) {
+            ADD_FAILURE() << "the slider paints nothing";
+            return centres;
+        }
+        const int y = bitmap->height() / 2;
+        int runStart = -1;
+        for (int x = 0; x <= bitmap->width(); ++x) {
+            const bool ink = x < bitmap->width() && bitmap->pixel(x, y)[3] > 127;
+            if (ink && runStart < 0) {
+                runStart = x;
+            } else if (!ink && runStart >= 0) {
+                centres.push_back((runStart + x) / 2.0);
+                runStart = -1;
+            }
+        }
+        return centres;
+    }
+
+    // A finger drags the thumb painted at the place of `value` to where the slider paints
+    // `to`; the thumb must then be painted under the finger.
     void dragThumb(PelmarVideoEditor& editor, double value, double to) {
         auto& slider = *editor.rangeSlider;
         const double y = slider.bounds().height / 2;
-        // The slider moves by (width - height) points per its whole range.
-        const double perSecond = (slider.bounds().width - slider.bounds().height)
-                                 / (slider.maximumValue() - slider.minimumValue());
+        const bool lower = value == slider.lowerValue();
+        ASSERT_TRUE(lower || value == slider.upperValue());
+        const auto before = drawnThumbCentres(slider);
+        ASSERT_EQ(before.size(), 2u);
         const double from = slider.positionForValue(value);
+        ASSERT_NEAR(lower ? before.front() : before.back(), from, 1) << "no thumb painted there";
+        const double target = slider.positionForValue(to);
         ui::TouchSequence finger(app_.window());
         ASSERT_FALSE(finger.begin({slider.convertTo(ui::Point{from, y}, nullptr)}));
-        finger.move({slider.convertTo(ui::Point{from + (to - value) * perSecond, y}, nullptr)});
+        finger.move({slider.convertTo(ui::Point{target, y}, nullptr)});
+        const auto after = drawnThumbCentres(slider);
         finger.end();
+        ASSERT_EQ(after.size(), 2u);
+        EXPECT_NEAR(lower ? after.front() : after.back(), target, 1) << "the thumb left the finger";
+        EXPECT_NEAR(lower ? slider.lowerValue() : slider.upperValue(), to, 1e-9);
     }
 
     static std::vector<std::filesystem::path> outputs() {
@@ -112,14 +170,7 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     EXPECT_EQ(editor->modalPresentationStyle(), ui::ModalPresentationStyle::FullScreen);
 
     // Six frames at 1, 3, 5, 7, 9 and 11 s of the 12-second copy.
-    const auto buttons = thumbnails(*editor);
-    ASSERT_EQ(buttons.size(), 6u);
-    for (int i = 0; i < 6; ++i) {
-        SCOPED_TRACE(i);
-        auto image = buttons[i]->image(ui::ControlState::Normal);
-        ASSERT_TRUE(image);
-        EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), copy, (1 + 2 * i) * kRate));
-    }
+    expectStrip(*editor, copy, k12SecondFrames);
     ASSERT_TRUE(editor->rangeSlider);
     EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
     // The video shows once its item is ready, as on a phone.
@@ -188,6 +239,8 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheD
         std::vector<int> frames;  // -1: no picture
     } cases[] = {
             {"4 s", 4, {10, 10, 10, 10, 10, 10}},
+            // The last slot falls on the end: it shows the last frame.
+            {"6 s", 6, {10, 20, 30, 40, 50, 59}},
             {"30 s", 30, {10, 60, 110, 160, 210, 260}},
             {"under 1 s", 0.8, {-1, -1, -1, -1, -1, -1}},
     };
@@ -197,23 +250,80 @@ TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailsTakeOneSecondPlusASixthOfTheD
         const auto path = movie(c.seconds);
         foundation::Console::Capture console;
         auto editor = open(path);
-        const auto buttons = thumbnails(*editor);
-        ASSERT_EQ(buttons.size(), 6u);
-        for (int i = 0; i < 6; ++i) {
-            SCOPED_TRACE(i);
-            auto image = buttons[i]->image(ui::ControlState::Normal);
-            EXPECT_FALSE(buttons[i]->isUserInteractionEnabled());
-            if (c.frames[i] < 0) {
-                EXPECT_FALSE(image);
-            } else {
-                ASSERT_TRUE(image);
-                EXPECT_TRUE(test::ShowsFrame(image->bitmap().get(), path, c.frames[i]));
-            }
-        }
+        expectStrip(*editor, path, c.frames);
         EXPECT_EQ(console.contains("no thumbnail at 1 s"), c.frames[0] < 0);
         // The slider spans the first five seconds whatever the length.
         EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
         EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+    }
+}
+
+// The strip's rounded border cuts the thumbnails: nothing shows outside its corners. A square
+// movie fills each square slot of the strip to its edges.
+TEST_F(PelmarVideoEditorIntegrationTest, ThumbnailStripIsCutAtItsRoundedCorners) {
+    test::CountingMovie square;
+    square.seconds = 6;
+    square.size = "240x240";
+    const auto path = app_.sandboxRoot() / "square.mp4";
+    ASSERT_EQ(square.write(path).status, 0);
+    auto editor = open(path);
+    auto strip = editor->imageFrameView.lock();
+    ASSERT_TRUE(strip);
+    const auto bitmap = ui::render(*strip);
+    ASSERT_TRUE(bitmap);
+    const int w = bitmap->width();
+    const int h = bitmap->height();
+
+    const struct {
+        const char* name;
+        int x;
+        int y;
+    } corners[] = {
+            {"top left", 0, 0},
+            {"top right", w - 1, 0},
+            {"bottom left", 0, h - 1},
+            {"bottom right", w - 1, h - 1},
+    };
+
+    for (const auto& c : corners) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(bitmap->pixel(c.x, c.y)[3], 0);
+    }
+    // Inside the border the first and the last thumbnail show.
+    EXPECT_EQ(bitmap->pixel(6, 6)[3], 255);
+    EXPECT_EQ(bitmap->pixel(w - 7, h - 7)[3], 255);
+}
+
+TEST_F(PelmarVideoEditorIntegrationTest, LoadsAVideoServedOverHTTPAndRefusesAStringThatIsNoURL) {
+    test::NginxHttpServer server;
+    server.Start();
+    test::CountingMovie spec;
+    spec.seconds = 12;
+    const auto served = server.root() / "clip.mp4";
+    ASSERT_EQ(spec.write(served).status, 0);
+
+    auto editor = open(server.Url("/clip.mp4"));
+    EXPECT_EQ(editor->url, server.Url("/clip.mp4"));
+    ASSERT_TRUE(editor->asset);
+    EXPECT_NEAR(editor->asset->duration().seconds(), 12, 0.2);
+    expectStrip(*editor, served, k12SecondFrames);
+    ASSERT_TRUE(editor->rangeSlider);
+    EXPECT_EQ(editor->rangeSlider->maximumValue(), 5);
+    ASSERT_TRUE(app_.runUntil([&] { return editor->playerLayer->isReadyForDisplay(); }, 30));
+    EXPECT_EQ(editor->player->rate(), 1);
+    EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+
+    for (const std::string text :
+         {"/data/http://clip.mp4", "http://", "https:///clip.mp4", "http://host/a clip.mp4"}) {
+        SCOPED_TRACE(text);
+        foundation::Console::Capture console;
+        auto refused = open(text);
+        EXPECT_TRUE(
+                console.contains("PelmarVideoEditor: cannot load " + text + ": not a usable URL"));
+        EXPECT_FALSE(refused->asset);
+        EXPECT_FALSE(refused->rangeSlider);
+        EXPECT_TRUE(thumbnails(*refused).empty());
+        EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(refused)));
     }
 }
 

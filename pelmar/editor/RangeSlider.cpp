@@ -132,6 +132,11 @@ void RangeSlider::draw(ui::GraphicsContext& context) {
     }
 }
 
+double RangeSlider::valueForPosition(double x) const {
+    return (x - kThumbWidth / 2) * (maximumValue_ - minimumValue_) / (bounds().width - kThumbWidth)
+           + minimumValue_;
+}
+
 bool RangeSlider::beginTrackingTouch(const ui::Touch& touch) {
     syncLayerFrames();
     previousLocation_ = touch.locationIn(this);
@@ -143,25 +148,25 @@ bool RangeSlider::beginTrackingTouch(const ui::Touch& touch) {
     const bool grabbed = lowerThumbLayer_->highlighted() || upperThumbLayer_->highlighted();
     if (grabbed) {
         lowerLayerSelected = lowerThumbLayer_->highlighted();
+        // Where on the thumb the finger came down: the thumb keeps that place under the finger.
+        grabOffset_ = previousLocation_.x
+                      - positionForValue(lowerLayerSelected ? lowerValue_ : upperValue_);
     }
     return grabbed;
 }
 
 bool RangeSlider::continueTrackingTouch(const ui::Touch& touch) {
-    const ui::Point location = touch.locationIn(this);
-    // The drag scales by width - height (not by the thumbs' travel); a control that is not wider
-    // than tall has no such scale, and its thumbs stay put instead of jumping to infinity.
-    const double span = bounds().width - bounds().height;
-    const double delta =
-            span > 0 ? (location.x - previousLocation_.x) * (maximumValue_ - minimumValue_) / span
-                     : 0.0;
-    previousLocation_ = location;
-    if (lowerThumbLayer_->highlighted()) {
-        setLowerValue(
-                boundValue(lowerValue_ + delta, minimumValue_, upperValue_ - gapBetweenThumbs()));
-    } else if (upperThumbLayer_->highlighted()) {
-        setUpperValue(
-                boundValue(upperValue_ + delta, lowerValue_ + gapBetweenThumbs(), maximumValue_));
+    previousLocation_ = touch.locationIn(this);
+    // The finger maps back to a value with the mapping the thumbs are drawn with, so the grabbed
+    // thumb follows it point for point, also after a clamp held it back. A control no wider than
+    // a thumb, or with equal limits, has no such mapping: its thumbs stay put.
+    const bool movable = bounds().width > kThumbWidth && maximumValue_ != minimumValue_;
+    if (movable && lowerThumbLayer_->highlighted()) {
+        setLowerValue(boundValue(valueForPosition(previousLocation_.x - grabOffset_), minimumValue_,
+                                 upperValue_ - gapBetweenThumbs()));
+    } else if (movable && upperThumbLayer_->highlighted()) {
+        setUpperValue(boundValue(valueForPosition(previousLocation_.x - grabOffset_),
+                                 lowerValue_ + gapBetweenThumbs(), maximumValue_));
     }
     sendActions(ui::ControlEvent::ValueChanged);
     return true;

@@ -8,15 +8,16 @@
 #include "pelmar/platform/ui/Control.h"
 
 // RangeSlider: a horizontal control with two thumbs that select a lower and an upper value
-// between a minimum and a maximum. A finger on a thumb drags it; every move sends ValueChanged.
+// between a minimum and a maximum. A finger on a thumb drags it, and the thumb stays under the
+// finger (positions map to values as the thumbs are drawn); every move sends ValueChanged.
 // Dragging keeps the lower value at least gapBetweenThumbs() below the upper one and both inside
 // the limits; values assigned from outside are taken as they are. Drawn with a track layer and two
 // thumb layers (the upper on top).
 // Ownership: made with create(); owns its three layers, which refer back to it weakly.
 // Threads: main thread only.
-// Errors: none. Degenerate geometry (maximum equal to minimum, a zero width, a width not above the
-// height) never produces NaN: positions fall on the first thumb place, the gap is 0 and drags do
-// not move the thumbs.
+// Errors: none. Degenerate geometry (maximum equal to minimum, a width not above the thumb width)
+// never produces NaN: positions fall on the first thumb place, the gap is 0 (for a zero width) and
+// drags do not move the thumbs.
 
 namespace pelmar {
 
@@ -112,6 +113,9 @@ protected:
 
 private:
     void initializeLayers();
+    // The value whose thumb centre is at `x`: the inverse of positionForValue(). Needs a width
+    // above the thumb width.
+    double valueForPosition(double x) const;
     // Places the layers again when the bounds changed since they were last placed.
     void syncLayerFrames();
 
@@ -126,6 +130,8 @@ private:
     double thumbBorderWidth_ = 0.5;
     double curvaceousness_ = 1.0;
     ui::Point previousLocation_;
+    // The finger's x minus the grabbed thumb's centre when the drag began.
+    double grabOffset_ = 0;
     ui::Rect placedBounds_;
     const std::shared_ptr<RangeSliderTrackLayer> trackLayer_ =
             std::make_shared<RangeSliderTrackLayer>();

@@ -61,19 +61,26 @@ TEST_F(RangeSliderTest, PlacesThumbsByValueAndTheTrackInTheMiddleThird) {
     EXPECT_DOUBLE_EQ(slider_->positionForValue(2.5), 150);
 }
 
-TEST_F(RangeSliderTest, DragScalesByWidthMinusHeightAndSendsAnEventPerMove) {
-    // 26.9 points over (300 - 31) points for 5 seconds is half a second.
-    drag(*slider_, upperCentre(), {upperCentre() - 10, upperCentre() - 26.9});
+// Positions map to values as the thumbs are drawn: 287 points of travel for 5 seconds.
+TEST_F(RangeSliderTest, GrabbedThumbFollowsTheFingerPointForPointAndSendsAnEventPerMove) {
+    drag(*slider_, upperCentre(), {upperCentre() - 10, upperCentre() - 28.7});
     EXPECT_NEAR(slider_->upperValue(), 4.5, 1e-9);
     EXPECT_EQ(slider_->lowerValue(), 0);
     EXPECT_FALSE(slider_->lowerLayerSelected);
     EXPECT_EQ(events_, 2);
     EXPECT_FALSE(slider_->upperThumbLayer().highlighted());
 
-    drag(*slider_, lowerCentre(), {lowerCentre() + 53.8});
+    // A finger that grabs the thumb off its centre keeps that offset.
+    const double start = lowerCentre() + 4;
+    drag(*slider_, start, {start + 57.4});
     EXPECT_NEAR(slider_->lowerValue(), 1.0, 1e-9);
     EXPECT_TRUE(slider_->lowerLayerSelected);
     EXPECT_EQ(events_, 3);
+
+    // Held back at a limit, the thumb meets the finger again on the way back.
+    const double from = upperCentre();
+    drag(*slider_, from, {from + 100, from - 57.4});
+    EXPECT_NEAR(slider_->upperValue(), 3.5, 1e-9);
 }
 
 TEST_F(RangeSliderTest, DragsClampAtTheLimitsAndKeepTheGapBetweenThumbs) {
@@ -118,7 +125,7 @@ TEST_F(RangeSliderTest, TouchOnNeitherThumbIsNotTracked) {
 TEST_F(RangeSliderTest, OverlappingThumbsGrabTheLowerOne) {
     slider_->setLowerValue(2.5);
     slider_->setUpperValue(2.5);
-    drag(*slider_, 150, {150 - 26.9});
+    drag(*slider_, 150, {150 - 28.7});
     EXPECT_TRUE(slider_->lowerLayerSelected);
     EXPECT_NEAR(slider_->lowerValue(), 2.0, 1e-9);
     EXPECT_EQ(slider_->upperValue(), 2.5);
@@ -160,7 +167,7 @@ TEST_F(RangeSliderTest, DrawsTheRangeAndShadesOnlyTheGrabbedThumb) {
     EXPECT_THAT(released.operations(), ::testing::Not(::testing::Contains(shade)));
 }
 
-// A control not wider than tall, of zero width, or with equal limits divides by zero in the plain
+// A control no wider than a thumb, of zero width, or with equal limits divides by zero in the plain
 // formulas; it must stay finite and leave the thumbs where they are.
 TEST_F(RangeSliderTest, DegenerateGeometryNeverGivesNaN) {
     struct Case {
@@ -169,8 +176,8 @@ TEST_F(RangeSliderTest, DegenerateGeometryNeverGivesNaN) {
         double maximum;
         bool touchable;
     } cases[] = {
-            {"width below height", {20, 300, 20, 31}, 5, true},
-            {"width equal to height", {20, 350, 31, 31}, 5, true},
+            {"width below a thumb's", {20, 300, 10, 31}, 5, true},
+            {"width equal to a thumb's", {20, 350, 13, 31}, 5, true},
             {"zero width", {20, 400, 0, 31}, 5, false},
             {"maximum equal to minimum", {20, 450, 300, 31}, 0, true},
     };
