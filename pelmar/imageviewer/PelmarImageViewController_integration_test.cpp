@@ -206,7 +206,10 @@ TEST_F(PelmarImageViewControllerIntegrationTest, AFailedImageShowsWhoopsAndOkClo
               "Looks like we ran into an issue loading the image, sorry about that!");
     EXPECT_TRUE(app.logs().contains("Error "));
     app.advance(ui::TransitionContext::kStandardDuration);
-    ASSERT_TRUE(app.tapAlertAction("Ok"));
+    EXPECT_TRUE(app.writeSnapshot(*app.window(), "PelmarImageViewController_whoops.png"));
+    // "Ok" as a finger taps it.
+    ASSERT_EQ(alert->actionButtons().size(), 1u);
+    ASSERT_TRUE(app.tap(alert->actionButtons()[0]));
     app.advance(1.0);
     app.settle();
     EXPECT_EQ(posted.size(), 1u);
