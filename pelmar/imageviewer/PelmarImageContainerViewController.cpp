@@ -147,11 +147,20 @@ void PelmarImageContainerViewController::createProgressView() {
         return;
     }
     progressView_ = std::make_shared<PelmarImageViewerDownloadProgressView>();
+    view()->addSubview(progressView_);
+    centerProgressView();
+}
+
+void PelmarImageContainerViewController::centerProgressView() {
+    // The page is often still unsized when the ring is made: it is centred again on layout.
+    if (!progressView_) {
+        return;
+    }
     const ui::Rect bounds = view()->bounds();
     const ui::Size side = progressView_->progessSize();
-    progressView_->setFrame({(bounds.width - side.width) / 2, (bounds.height - side.height) / 2,
-                             side.width, side.height});
-    view()->addSubview(progressView_);
+    progressView_->setFrame({bounds.x + (bounds.width - side.width) / 2,
+                             bounds.y + (bounds.height - side.height) / 2, side.width,
+                             side.height});
 }
 
 void PelmarImageContainerViewController::removeProgressView() {
@@ -229,9 +238,21 @@ void PelmarImageContainerViewController::retrieveImageFromAsset(const photos::As
 
 void PelmarImageContainerViewController::retrieveLivePhotoFromAsset(const photos::AssetPtr& asset) {
     auto weak = weakSelf();
+    photos::LivePhotoRequestOptions options;
+    options.networkAccessAllowed = true;
+    options.deliveryMode = photos::ImageDeliveryMode::HighQualityFormat;
+    options.progressHandler = [weak](double progress) {
+        onMain([weak, progress] {
+            if (auto self = weak.lock()) {
+                self->createProgressView();
+                self->progressView_->setProgress(progress);
+            }
+        });
+    };
     photos::ImageManager::defaultManager()->requestLivePhoto(
             asset, {double(asset->pixelWidth()), double(asset->pixelHeight())},
-            photos::ImageContentMode::AspectFit, [weak](std::optional<photos::LivePhoto> live) {
+            photos::ImageContentMode::AspectFit, options,
+            [weak](std::optional<photos::LivePhoto> live) {
                 auto self = weak.lock();
                 if (!self) {
                     return;
@@ -360,6 +381,8 @@ void PelmarImageContainerViewController::createActiveAssetView() {
     assetView->setContentMode(ui::ContentMode::ScaleAspectFit);
     assetView->layer()->setBackgroundColor(ui::Color::clear());
     assetView->layer()->setCornerRadius(usedFor3DTouch ? 14 : 0);
+    // The rounded corners of a peek cut the picture too.
+    assetView->setClipsToBounds(true);
     assetView->setUserInteractionEnabled(true);
 
     auto weak = weakSelf();
@@ -460,6 +483,7 @@ void PelmarImageContainerViewController::layoutAssetView() {
     if (assetView_ && scrollView_->zoomScale() == scrollView_->minimumZoomScale()) {
         assetView_->setFrame(aspectFit(imgLoaded_, {0, 0, bounds.width, bounds.height}));
     }
+    centerProgressView();
     layoutLivePhotoChrome();
 }
 
@@ -559,10 +583,8 @@ void PelmarImageContainerViewController::presentActivityController() {
     if (!item) {
         return;
     }
-    sharedItem_ = item;
     auto sheet = std::make_shared<ui::ActivityViewController>(
             std::vector<std::shared_ptr<const ui::Image>>{ui::Image::fromBitmap(item)});
-    sharePopoverSourceRect_.reset();
     if (ui::Device::current().userInterfaceIdiom() != ui::UserInterfaceIdiom::Phone) {
         // Larger screens show the sheet as a popover pointing at what was pressed.
         sheet->setModalPresentationStyle(ui::ModalPresentationStyle::Popover);
@@ -574,7 +596,7 @@ void PelmarImageContainerViewController::presentActivityController() {
             }
         } else if (longPress_ && assetView_) {
             const ui::Point at = longPress_->location(assetView_.get());
-            sharePopoverSourceRect_ = ui::Rect{at.x, at.y, 1, 1};
+            sheet->setPopoverSourceRect(ui::Rect{at.x, at.y, 1, 1});
         }
     }
     present(sheet, true);

@@ -106,12 +106,6 @@ public:
 
     const std::shared_ptr<ui::View>& livePhotoToolbar() const { return livePhotoToolbar_; }
 
-    // Where the last share popover points inside the asset view: a 1 x 1 rectangle at the long
-    // press; none on a phone and for a live photo (which points at its share item).
-    const std::optional<ui::Rect>& sharePopoverSourceRect() const {
-        return sharePopoverSourceRect_;
-    }
-
     const PelmarImage& imgLoaded() const { return imgLoaded_; }
 
     const std::shared_ptr<PelmarImageViewerDownloadProgressView>& progressView() const {
@@ -119,9 +113,6 @@ public:
     }
 
     const std::shared_ptr<ui::DynamicAnimator>& animator() const { return animator_; }
-
-    // The share sheet's item, when a long press offered it (the shared image).
-    const PelmarImage& sharedItem() const { return sharedItem_; }
 
     // Fits the scroll view and the image to the page's bounds (after the page was resized).
     void layoutForCurrentBounds();
@@ -150,6 +141,7 @@ private:
     std::weak_ptr<PelmarImageContainerViewController> weakSelf();
     void createScrollView();
     void createProgressView();
+    void centerProgressView();
     void removeProgressView();
     void createActiveAssetView();
     void addImageToScrollView();
@@ -176,7 +168,6 @@ private:
     std::shared_ptr<ui::BarButtonItem> shareBarButtonItem_;
     std::shared_ptr<ui::View> livePhotoToolbar_;
     std::shared_ptr<ui::LongPressGestureRecognizer> longPress_;
-    std::optional<ui::Rect> sharePopoverSourceRect_;
     PelmarImage imgLoaded_;
     std::shared_ptr<PelmarCachedAnimatedImage> animatedImage_;
     std::shared_ptr<PelmarImageViewerDownloadProgressView> progressView_;
@@ -184,7 +175,6 @@ private:
     std::shared_ptr<ui::DynamicBehavior> imgAttatchment_;
     std::shared_ptr<ui::PanGestureRecognizer> pan_;
     std::shared_ptr<ui::TapGestureRecognizer> scrollTap_;
-    PelmarImage sharedItem_;
     std::optional<std::string> downloadUUID_;
     bool errorPending_ = false;
     bool appeared_ = false;

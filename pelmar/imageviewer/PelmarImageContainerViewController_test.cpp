@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "pelmar/imageviewer/PelmarImageViewController.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
@@ -14,14 +15,31 @@
 #include "pelmar/platform/ui/BarButtonItem.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/Device.h"
+#include "pelmar/platform/ui/PresentationController.h"
 #include "pelmar/platform/ui/Screen.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "testing/App.h"
 #include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
+
+// What a host sees of a page: no test-only readers.
+template <class T>
+concept ExposesShareInternals = requires(const T& page) {
+    page.sharePopoverSourceRect();
+}
+
+|| requires(const T& page) {
+    page.sharedItem();
+};
+
+static_assert(!ExposesShareInternals<PelmarImageContainerViewController>);
+static_assert(!std::is_constructible_v<photos::LivePhotoView, ui::Rect>,
+              "live photo views come from create() only");
 
 // Pages of photo-library assets: still photos and live photos, and how they share on a phone
 // and on a pad.
@@ -29,7 +47,7 @@ class PelmarImageContainerViewControllerTest : public ::testing::Test {
 protected:
     void TearDown() override { ui::Device::current().reset(); }
 
-    photos::AssetPtr asset(const std::filesystem::path& file, bool live) {
+    photos::AssetPtr asset(const std::filesystem::path& file, bool live, bool inCloud = false) {
         photos::Asset::Properties p;
         p.localIdentifier = file.filename().string();
         p.mediaType = photos::AssetMediaType::Image;
@@ -41,6 +59,7 @@ protected:
         if (live) {
             p.pairedVideo = folder.path() / "live.mov";
         }
+        p.inCloud = inCloud;
         return std::make_shared<const photos::Asset>(std::move(p));
     }
 
@@ -58,13 +77,24 @@ protected:
                 viewer->pagerVC()->viewControllers().front());
     }
 
-    // A long press at the middle of the screen, where the fitted picture is.
-    void longPress() {
+    // A long press at `at` (window points); by default the middle of the screen, where the
+    // fitted picture is.
+    void longPress(std::optional<ui::Point> at = std::nullopt) {
         const ui::Rect screen = ui::Screen::main().bounds();
         ui::TouchSequence finger(app.window());
-        ASSERT_EQ(finger.begin({{screen.width / 2, screen.height / 2}}), std::nullopt);
+        ASSERT_EQ(finger.begin({at.value_or(ui::Point{screen.width / 2, screen.height / 2})}),
+                  std::nullopt);
         app.advance(0.6);
         finger.end();
+        app.settle();
+    }
+
+    // Back to the root screen: the share sheet goes, then the viewer.
+    void closeSheetAndViewer(ui::ViewController& sheet) {
+        sheet.dismiss(false);
+        app.settle();
+        viewer->dismiss();
+        app.advance(1.0);
         app.settle();
     }
 
@@ -125,7 +155,36 @@ TEST_F(PelmarImageContainerViewControllerTest, ALivePhotoShowsItsStillWithABadge
     ASSERT_TRUE(sheet);
     ASSERT_EQ(sheet->activityItems().size(), 1u);
     EXPECT_EQ(sheet->activityItems()[0]->bitmap()->width(), 64);
-    EXPECT_EQ(page->sharedItem(), page->liveImgLoaded()->still);
+    EXPECT_EQ(sheet->activityItems()[0]->bitmap(), page->liveImgLoaded()->still);
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, ALivePhotoFromTheCloudFillsTheRingAsItDownloads) {
+    // Large enough to arrive in several pieces.
+    const auto big = photos::test::writeJpeg(folder.path(), "big.jpg", 640, 480);
+    viewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{asset(big, true, true)});
+    app.root()->present(viewer, true);
+    auto page = std::dynamic_pointer_cast<PelmarImageContainerViewController>(
+            viewer->pagerVC()->viewControllers().front());
+    ASSERT_TRUE(page);
+    const auto ring = page->progressView();
+    ASSERT_TRUE(ring) << "the ring shows while the live photo is asked for";
+    ASSERT_TRUE(app.runUntil([&] { return page->liveImgLoaded().has_value(); }));
+    app.settle();
+    EXPECT_EQ(page->progressView(), nullptr);
+    EXPECT_EQ(ring->superview(), nullptr);
+    // The download went all the way round before the photo replaced the ring.
+    EXPECT_EQ(ring->progress(), 1.0);
+    auto picture = ui::render(*ring);
+    ASSERT_TRUE(picture);
+    const auto arc = ring->progressPath();
+    for (const ui::Point at : {ui::Point{arc.center.x + arc.radius, arc.center.y},
+                               ui::Point{arc.center.x, arc.center.y + arc.radius}}) {
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*picture, at.x, at.y), ui::Color::white(),
+                                        0.1));
+    }
+    ASSERT_TRUE(page->livePhotoImgView());
+    EXPECT_TRUE(page->livePhotoImgView()->stillView()->image());
 }
 
 TEST_F(PelmarImageContainerViewControllerTest, AutoplayTurnsOffTheLivePhotosOwnPress) {
@@ -167,24 +226,60 @@ TEST_F(PelmarImageContainerViewControllerTest, ShareIsASheetOnAPhoneAndAPopoverO
             EXPECT_EQ(sheet->preferredContentSize(), (ui::Size{320, 400}));
             if (c.live) {
                 EXPECT_EQ(sheet->popoverSourceView(), page->shareBarButtonItem()->view());
-                EXPECT_FALSE(page->sharePopoverSourceRect());
+                EXPECT_FALSE(sheet->popoverSourceRect());
             } else {
                 EXPECT_EQ(sheet->popoverSourceView(), page->activeAssetView());
-                ASSERT_TRUE(page->sharePopoverSourceRect());
-                EXPECT_EQ(page->sharePopoverSourceRect()->width, 1);
-                EXPECT_EQ(page->sharePopoverSourceRect()->height, 1);
+                ASSERT_TRUE(sheet->popoverSourceRect());
+                EXPECT_EQ(sheet->popoverSourceRect()->width, 1);
+                EXPECT_EQ(sheet->popoverSourceRect()->height, 1);
                 EXPECT_TRUE(page->activeAssetView()->bounds().contains(
-                        {page->sharePopoverSourceRect()->x, page->sharePopoverSourceRect()->y}));
+                        {sheet->popoverSourceRect()->x, sheet->popoverSourceRect()->y}));
             }
         } else {
             EXPECT_EQ(sheet->popoverSourceView(), nullptr);
-            EXPECT_FALSE(page->sharePopoverSourceRect());
+            EXPECT_FALSE(sheet->popoverSourceRect());
         }
-        sheet->dismiss(false);
+        closeSheetAndViewer(*sheet);
+        ASSERT_EQ(app.topViewController(), app.root());
+    }
+}
+
+TEST_F(PelmarImageContainerViewControllerTest, OnAPadTheSharePopoverPointsAtThePress) {
+    ui::Device::current().setUserInterfaceIdiom(ui::UserInterfaceIdiom::Pad);
+    using Edge = ui::PresentationController::PopoverArrow::Edge;
+
+    // The fitted picture spans y 275 to 568 of the 390 x 844 screen.
+    const struct {
+        const char* name;
+        ui::Point press;
+        double popoverX;  // 320 wide, centred on the press, kept on the screen
+        Edge edge;
+    } cases[] = {{"on the left", {60, 300}, 0, Edge::Top},
+                 {"in the middle", {200, 330}, 40.5, Edge::Top},
+                 {"on the right, low: above the press", {330, 540}, 70, Edge::Bottom}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto page = show(asset(jpeg, false));
+        ASSERT_TRUE(page->activeAssetView());
+        longPress(c.press);
+        app.advance(ui::TransitionContext::kStandardDuration);
         app.settle();
-        viewer->dismiss();
-        app.advance(1.0);
-        app.settle();
+        auto sheet = std::dynamic_pointer_cast<ui::ActivityViewController>(app.topViewController());
+        ASSERT_TRUE(sheet);
+        const ui::Rect frame = sheet->view()->frame();
+        EXPECT_EQ(frame.size(), (ui::Size{320, 400}));
+        EXPECT_NEAR(frame.x, c.popoverX, 0.01);
+        // Just below the 1 x 1 rectangle at the press, or just above it.
+        EXPECT_NEAR(c.edge == Edge::Top ? frame.minY() : frame.maxY(),
+                    c.edge == Edge::Top ? c.press.y + 1 : c.press.y, 0.01);
+        ASSERT_TRUE(sheet->presentationController());
+        const auto arrow = sheet->presentationController()->popoverArrow();
+        ASSERT_TRUE(arrow);
+        EXPECT_EQ(arrow->edge, c.edge);
+        EXPECT_NEAR(arrow->tip.x, c.press.x + 0.5, 0.01);
+        EXPECT_NEAR(arrow->tip.y, c.edge == Edge::Top ? frame.minY() : frame.maxY(), 0.01);
+        closeSheetAndViewer(*sheet);
         ASSERT_EQ(app.topViewController(), app.root());
     }
 }

@@ -6,13 +6,16 @@
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarConfig.h"
 #include "pelmar/core/PelmarImages.h"
+#include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "pelmar/imageviewer/PelmarBackLoadedImageSource.h"
 #include "pelmar/imageviewer/PelmarImageViewController.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
 #include "pelmar/platform/image/testing/AnimatedGifFixtures.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/ui/AlertController.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "testing/App.h"
 #include "testing/ScriptedHttpServer.h"
 #include "testing/TempDir.h"
@@ -44,7 +47,10 @@ std::string base64(const std::string& bytes) {
 
 class PelmarImageViewControllerIntegrationTest : public ::testing::Test {
 protected:
-    void TearDown() override { server.stop(); }
+    void TearDown() override {
+        gate.open();
+        server.stop();
+    }
 
     // The viewer on top of the screens, once its first page has an image or an alert.
     std::shared_ptr<PelmarImageViewController> shownViewer() {
@@ -69,10 +75,24 @@ protected:
     }
 
     test::App app;
-    test::ScriptedHttpServer server{[](const test::ScriptedRequest& request) {
+    test::Gate gate;
+    test::ScriptedHttpServer server{[this](const test::ScriptedRequest& request) {
         test::ScriptedReply reply;
-        if (request.target.find(".jpg") != std::string::npos
-            || request.target.find("tok1") != std::string::npos) {
+        if (request.target.find("held.jpg") != std::string::npos) {
+            // The first half, then nothing until the gate opens.
+            reply.headers = {{"Content-Type", "image/jpeg"}};
+            reply.body = fixtures::jpeg(*fixtures::photo(320, 240));
+            reply.writeSize = reply.body.size() / 2 + 1;
+            reply.beforeWrite = [this](std::size_t sent) {
+                if (sent > 0) {
+                    gate.wait();
+                }
+            };
+        } else if (request.target.find("notimage") != std::string::npos) {
+            reply.headers = {{"Content-Type", "image/png"}};
+            reply.body = "this is not a picture";
+        } else if (request.target.find(".jpg") != std::string::npos
+                   || request.target.find("tok1") != std::string::npos) {
             reply.headers = {{"Content-Type", "image/jpeg"}};
             reply.body = fixtures::jpeg(*fixtures::photo(320, 240));
         } else if (request.target.find("big.png") != std::string::npos) {
@@ -186,11 +206,49 @@ TEST_F(PelmarImageViewControllerIntegrationTest, AFailedImageShowsWhoopsAndOkClo
               "Looks like we ran into an issue loading the image, sorry about that!");
     EXPECT_TRUE(app.logs().contains("Error "));
     app.advance(ui::TransitionContext::kStandardDuration);
-    ASSERT_TRUE(app.tapAlertAction("Ok"));
+    EXPECT_TRUE(app.writeSnapshot(*app.window(), "PelmarImageViewController_whoops.png"));
+    // "Ok" as a finger taps it.
+    ASSERT_EQ(alert->actionButtons().size(), 1u);
+    ASSERT_TRUE(app.tap(alert->actionButtons()[0]));
     app.advance(1.0);
     app.settle();
     EXPECT_EQ(posted.size(), 1u);
     EXPECT_TRUE(app.runUntil([&] { return app.topViewController() == app.root(); }));
+}
+
+TEST_F(PelmarImageViewControllerIntegrationTest, TheLoadingRingTurnsInTheMiddleOfThePage) {
+    app.sdk()->showImage(Pelmar::ImagePaths{{server.url("/held.jpg")}});
+    auto viewer = shownViewer();
+    ASSERT_TRUE(viewer);
+    auto page = pageOnScreen(*viewer);
+    ASSERT_TRUE(app.runUntil(
+            [&] { return page->progressView() && page->progressView()->progress() >= 0.4; }));
+    app.settle();
+    auto picture = ui::render(*app.window());
+    ASSERT_TRUE(picture);
+    // The arc runs from the top of a circle around the screen's centre, clockwise, past the
+    // right; the rest of the page stays black.
+    const ui::Rect screen = app.window()->bounds();
+    const double radius = page->progressView()->progressPath().radius;
+    const ui::Point centre = screen.center();
+    for (const ui::Point at :
+         {ui::Point{centre.x, centre.y - radius}, ui::Point{centre.x + radius, centre.y}}) {
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*picture, at.x, at.y), ui::Color::white(),
+                                        0.1))
+                << "at " << at.x << ", " << at.y;
+    }
+    EXPECT_EQ(ui::test::inkCount(*picture, {0, 0, 40, 40}, ui::Color::black()), 0);
+    gate.open();
+    ASSERT_TRUE(loaded(*page));
+    EXPECT_FALSE(page->progressView());
+}
+
+TEST_F(PelmarImageViewControllerIntegrationTest, DataThatIsNoImageIsLoggedWithAClearError) {
+    app.sdk()->showImage(Pelmar::ImagePaths{{server.url("/notimage.png")}});
+    auto viewer = shownViewer();
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(app.runUntil([&] { return app.shownAlert() != nullptr; }));
+    EXPECT_TRUE(app.logged("Error The downloaded data is not an image that can be decoded."));
 }
 
 TEST_F(PelmarImageViewControllerIntegrationTest, AnAnimatedSourcePlaysOnItsPage) {

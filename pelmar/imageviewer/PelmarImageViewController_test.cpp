@@ -11,7 +11,10 @@
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Screen.h"
+#include "pelmar/platform/ui/Snapshot.h"
+#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/TransitionContext.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "testing/App.h"
 #include "testing/TempDir.h"
 
@@ -152,6 +155,46 @@ TEST_F(PelmarImageViewControllerTest, DismissingAwayFromTheStartCancelsTheCustom
     EXPECT_EQ(app.topViewController(), app.root());
 }
 
+TEST_F(PelmarImageViewControllerTest, AFingerSwipeTurnsToTheNextPictureAndShowsIt) {
+    // BGRA: blue, green, red.
+    const fixtures::Colour colors[] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
+    std::vector<PelmarImageSource> sources;
+    for (const auto& c : colors) {
+        sources.push_back(fixtures::quadrants(100, 100, c, c, c, c));
+    }
+
+    const struct {
+        const char* name;
+        double by;       // points to the left
+        double seconds;  // the whole stroke
+        std::ptrdiff_t index;
+    } cases[] = {{"a swipe over most of the screen", 280, 0.16, 1},
+                 {"a short slow drag", 80, 2.0, 0}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto viewer = present(sources);
+        ui::TouchSequence finger(app.window());
+        ASSERT_EQ(finger.begin({{200 + c.by / 2, 422}}), std::nullopt);
+        for (int step = 1; step <= 4; ++step) {
+            app.advance(c.seconds / 4);
+            finger.move({{200 + c.by / 2 - c.by * step / 4, 422}});
+        }
+        finger.end();
+        app.advance(ui::ScrollView::kAnimationDuration);
+        app.settle();
+        EXPECT_EQ(viewer->currentIndex(), c.index);
+        auto picture = ui::render(*app.window());
+        ASSERT_TRUE(picture);
+        const auto& seen = colors[c.index];
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*picture, 195, 422),
+                                        {seen[2] / 255.0, seen[1] / 255.0, seen[0] / 255.0, 1}));
+        viewer->dismiss();
+        app.advance(1.0);
+        app.settle();
+    }
+}
+
 TEST_F(PelmarImageViewControllerTest, ChromeFollowsItsOptions) {
     auto viewer = std::make_shared<PelmarImageViewController>(
             std::vector<PelmarImageSource>{picture(10, 10)});
@@ -191,6 +234,34 @@ TEST_F(PelmarImageViewControllerTest, ChromeFollowsItsOptions) {
     app.settle();
     EXPECT_FALSE(peek->doneButton());
     EXPECT_EQ(page(*peek)->imgView()->layer()->cornerRadius(), 14);
+}
+
+TEST_F(PelmarImageViewControllerTest, PeekPagesShowRoundedCorners) {
+    const fixtures::Colour white{255, 255, 255, 255};
+    // As tall as the screen: the picture reaches every corner of the page.
+    auto peek = PelmarImageViewController::initForPeekWithImageSource(
+            {fixtures::quadrants(390, 844, white, white, white, white)});
+    app.root()->present(peek, true);
+    app.advance(1.0);
+    app.settle();
+    ASSERT_EQ(page(*peek)->imgView()->frame(), (ui::Rect{0, 0, 390, 844}));
+    auto picture = ui::render(*app.window());
+    ASSERT_TRUE(picture);
+
+    const struct {
+        const char* name;
+        ui::Point at;
+        bool white;
+    } cases[] = {{"the top-left corner", {1, 1}, false},
+                 {"the bottom-right corner", {388.5, 842.5}, false},
+                 {"inside the rounding", {14, 14}, true},
+                 {"along an edge", {195, 1}, true}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ui::Color seen = ui::test::colorAt(*picture, c.at.x, c.at.y);
+        EXPECT_EQ(ui::test::looksLike(seen, ui::Color::white(), 0.1), c.white);
+    }
 }
 
 // A screen of the host app with its own status-bar wish.

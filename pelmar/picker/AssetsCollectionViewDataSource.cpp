@@ -81,9 +81,7 @@ void AssetsCollectionViewDataSource::loadImage(const photos::AssetPtr& asset,
     if (cell.tag() != 0) {
         imageManager_->cancelImageRequest(cell.tag());
     }
-    photos::ImageRequestOptions options;
-    options.networkAccessAllowed =
-            settings_->fetch()->preview()->photoOptions().networkAccessAllowed;
+    const photos::ImageRequestOptions options = settings_->fetch()->preview()->photoOptions();
     auto weakCell = std::weak_ptr<ui::View>(cell.shared_from_this());
     auto request = std::make_shared<photos::ImageRequestID>(photos::kInvalidImageRequestID);
     *request = imageManager_->requestImage(

@@ -211,6 +211,39 @@ TEST_F(PhotoLibraryPickerTest, AReusedAlbumRowNeverTakesTheLateThumbnailOfItsEar
     EXPECT_NE(back->albumImageView()->image(), nullptr);
 }
 
+TEST_F(PhotoLibraryPickerTest, GridThumbnailsTakeEveryPhotoOptionOfTheSettings) {
+    // The newest asset, first in the grid, is held only by the cloud.
+    const auto file = photos::test::writeJpeg(app_.sandboxRoot() / "media", "cloud.jpg", 60, 40);
+    ASSERT_FALSE(PhotoLibrary::shared()
+                         .addAsset({.file = file, .creationDate = 200.0, .inCloud = true})
+                         .localIdentifier.empty());
+
+    // The handler may outlive the test body (the picker goes with the fixture).
+    struct Seen {
+        Mutex mutex;
+        std::vector<double> progress PELMAR_GUARDED_BY(mutex);
+    };
+
+    auto seen = std::make_shared<Seen>();
+    auto picker = open([seen](Settings& s) {
+        photos::ImageRequestOptions options;
+        options.networkAccessAllowed = true;
+        options.deliveryMode = photos::ImageDeliveryMode::HighQualityFormat;
+        options.progressHandler = [seen](double p) {
+            MutexLock lock(seen->mutex);
+            seen->progress.push_back(p);
+        };
+        s.fetch()->preview()->setPhotoOptions(options);
+    });
+    app_.settle();
+    auto cell = picker->assetsViewController()->cellAt(0);
+    ASSERT_TRUE(cell);
+    EXPECT_NE(cell->imageView()->image(), nullptr);
+    MutexLock lock(seen->mutex);
+    ASSERT_FALSE(seen->progress.empty()) << "the cloud download reports to the settings' handler";
+    EXPECT_EQ(seen->progress.back(), 1.0);
+}
+
 TEST_F(PhotoLibraryPickerTest, WithoutAlbumsThePickerShowsNothingToChooseFrom) {
     auto picker = open([](Settings& s) { s.fetch()->album()->setFetchResults({}); });
     EXPECT_TRUE(picker->albums().empty());

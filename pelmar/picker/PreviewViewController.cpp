@@ -433,8 +433,12 @@ void LivePreviewViewController::setAsset(photos::AssetPtr asset) {
                              ui::Screen::main().scale());
     std::weak_ptr<LivePreviewViewController> weak =
             std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this());
+    photos::LivePhotoRequestOptions options;
+    options.networkAccessAllowed =
+            settings_->fetch()->preview()->livePhotoOptions().networkAccessAllowed;
+    options.deliveryMode = photos::ImageDeliveryMode::HighQualityFormat;
     imageManager_->requestLivePhoto(asset, {size.width, size.height},
-                                    photos::ImageContentMode::AspectFit,
+                                    photos::ImageContentMode::AspectFit, options,
                                     [weak](std::optional<photos::LivePhoto> live) {
                                         auto self = weak.lock();
                                         if (!self || !live) {

@@ -145,8 +145,12 @@ std::shared_ptr<photos::FetchOptions> Settings::Fetch::Assets::options() {
     });
 }
 
-Settings::RequestOptions Settings::Fetch::Preview::photoOptions() {
-    return photoOptions_.get([] { return RequestOptions{true}; });
+photos::ImageRequestOptions Settings::Fetch::Preview::photoOptions() {
+    return photoOptions_.get([] {
+        photos::ImageRequestOptions o;
+        o.networkAccessAllowed = true;
+        return o;
+    });
 }
 
 Settings::RequestOptions Settings::Fetch::Preview::livePhotoOptions() {

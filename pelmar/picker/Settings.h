@@ -9,6 +9,7 @@
 
 #include "pelmar/platform/photos/AssetCollection.h"
 #include "pelmar/platform/photos/FetchOptions.h"
+#include "pelmar/platform/photos/ImageManager.h"
 #include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/Size.h"
@@ -252,9 +253,10 @@ public:
 
         class Preview {
         public:
-            RequestOptions photoOptions();
+            // Every picture request of the picker's screens starts from these.
+            photos::ImageRequestOptions photoOptions();
 
-            void setPhotoOptions(RequestOptions o) { photoOptions_.set(o); }
+            void setPhotoOptions(photos::ImageRequestOptions o) { photoOptions_.set(std::move(o)); }
 
             RequestOptions livePhotoOptions();
 
@@ -265,7 +267,7 @@ public:
             void setVideoOptions(RequestOptions o) { videoOptions_.set(o); }
 
         private:
-            LazyField<RequestOptions> photoOptions_;
+            LazyField<photos::ImageRequestOptions> photoOptions_;
             LazyField<RequestOptions> livePhotoOptions_;
             LazyField<RequestOptions> videoOptions_;
         };

@@ -95,7 +95,24 @@ bool hasDataScheme(std::string_view url) {
 }
 
 Error managerError(long code) {
-    return Error{std::string(kPelmarRemoteImageManagerErrorDomain), code, ""};
+    const char* message = "The image could not be loaded.";
+    switch (code) {
+        case kPelmarImageErrorUndecodableData:
+            message = "The downloaded data is not an image that can be decoded.";
+            break;
+        case kPelmarImageErrorNoImageToProcess:
+            message = "There was no image to process.";
+            break;
+        case kPelmarImageErrorProcessorReturnedNil:
+            message = "The image processor returned no image.";
+            break;
+        case kPelmarImageErrorUnusableCacheEntry:
+            message = "The cached entry could not be used as an image.";
+            break;
+        default:
+            break;
+    }
+    return Error{std::string(kPelmarRemoteImageManagerErrorDomain), code, message};
 }
 
 }  // namespace pelmar::internal

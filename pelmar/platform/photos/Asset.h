@@ -37,6 +37,10 @@ public:
         std::filesystem::path file;  // the picture or movie itself
         // A live photo's movie half (the still is `file`).
         std::optional<std::filesystem::path> pairedVideo;
+        // Only the cloud library holds the full picture: the image manager downloads `file`
+        // (network access must be allowed) before it delivers a final picture; quick degraded
+        // versions come from the device.
+        bool inCloud = false;
         // Grows by one with every edit of the asset.
         int64_t revision = 0;
     };
@@ -67,6 +71,8 @@ public:
     const std::filesystem::path& file() const { return p_.file; }
 
     const std::optional<std::filesystem::path>& pairedVideo() const { return p_.pairedVideo; }
+
+    bool isInCloud() const { return p_.inCloud; }
 
     int64_t revision() const { return p_.revision; }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "pelmar/platform/dispatch/Queue.h"
@@ -145,7 +147,8 @@ ImageRequestID ImageManager::requestImage(const AssetPtr& asset,
     const bool fastOnly = options.deliveryMode == ImageRequestOptions::DeliveryMode::FastFormat
                           && std::max(targetSize.width, targetSize.height) > kDegradedSide;
     auto work = [self = shared_from_this(), asset, targetSize, contentMode, degradedFirst, fastOnly,
-                 request, handler, synchronous = options.synchronous] {
+                 request, handler, synchronous = options.synchronous,
+                 network = options.networkAccessAllowed, progress = options.progressHandler] {
         auto post = [&](std::shared_ptr<image::Bitmap> bitmap, ImageResultInfo info, bool last) {
             if (synchronous) {
                 self->deliver(request, handler, std::move(bitmap), std::move(info), last);
@@ -179,6 +182,10 @@ ImageRequestID ImageManager::requestImage(const AssetPtr& asset,
                 return;
             }
         }
+        if (auto refused = self->download(*asset, request, network, progress)) {
+            post(nullptr, {false, refused}, true);
+            return;
+        }
         auto [bitmap, error] =
                 self->produce(*asset, self->keyFor(*asset, targetSize, contentMode, false));
         post(bitmap, {false, error}, true);
@@ -189,6 +196,55 @@ ImageRequestID ImageManager::requestImage(const AssetPtr& asset,
         schedule(std::move(work));
     }
     return request;
+}
+
+std::optional<Error> ImageManager::download(const Asset& asset,
+                                            ImageRequestID request,
+                                            bool networkAccessAllowed,
+                                            const ImageProgressHandler& progress) {
+    if (!asset.isInCloud()) {
+        return std::nullopt;
+    }
+    {
+        MutexLock lock(mutex_);
+        if (downloaded_.contains(asset.localIdentifier())) {
+            return std::nullopt;
+        }
+    }
+    if (!networkAccessAllowed) {
+        return Error{
+                std::string(kPhotosErrorDomain), kPhotosErrorNetworkAccessRequired,
+                asset.localIdentifier() + " is in the cloud and network access is not allowed"};
+    }
+    // The cloud copy is the library's file: it arrives piece by piece.
+    std::ifstream in(asset.file(), std::ios::binary);
+    std::error_code ec;
+    const auto total = std::filesystem::file_size(asset.file(), ec);
+    if (!in || ec) {
+        return Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource,
+                     "cannot download " + asset.file().string()};
+    }
+    std::vector<char> chunk(kCloudChunkBytes);
+    std::uintmax_t received = 0;
+    while (received < total) {
+        if (!live(request)) {
+            return Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource,
+                         "the request was cancelled"};
+        }
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto got = in.gcount();
+        if (got <= 0) {
+            return Error{std::string(kPhotosErrorDomain), kPhotosErrorInvalidResource,
+                         "cannot download " + asset.file().string()};
+        }
+        received += static_cast<std::uintmax_t>(got);
+        if (progress) {
+            progress(static_cast<double>(received) / static_cast<double>(total));
+        }
+    }
+    MutexLock lock(mutex_);
+    downloaded_.insert(asset.localIdentifier());
+    return std::nullopt;
 }
 
 void ImageManager::schedule(std::function<void()> work) {
@@ -244,7 +300,13 @@ void ImageManager::startCachingImages(const std::vector<AssetPtr>& assets,
                             return;
                         }
                     }
-                    if (asset) {
+                    bool onDevice = asset && !asset->isInCloud();
+                    if (asset && !onDevice) {
+                        MutexLock lock(self->mutex_);
+                        onDevice = self->downloaded_.contains(asset->localIdentifier());
+                    }
+                    // Caching never downloads: a cloud asset waits for a request.
+                    if (onDevice) {
                         self->produce(*asset, self->keyFor(*asset, targetSize, contentMode, false));
                     }
                 }
@@ -287,9 +349,12 @@ ImageRequestID ImageManager::requestLivePhoto(
         const AssetPtr& asset,
         PixelSize targetSize,
         ImageContentMode contentMode,
+        const LivePhotoRequestOptions& liveOptions,
         std::function<void(std::optional<LivePhoto>)> handler) {
     ImageRequestOptions options;
-    options.deliveryMode = ImageRequestOptions::DeliveryMode::HighQualityFormat;
+    options.deliveryMode = liveOptions.deliveryMode;
+    options.networkAccessAllowed = liveOptions.networkAccessAllowed;
+    options.progressHandler = liveOptions.progressHandler;
     const auto movie = asset ? asset->pairedVideo() : std::nullopt;
     const PixelSize size =
             asset ? PixelSize{double(asset->pixelWidth()), double(asset->pixelHeight())}

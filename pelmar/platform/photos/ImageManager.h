@@ -37,13 +37,29 @@ using ImageRequestID = int32_t;
 
 inline constexpr ImageRequestID kInvalidImageRequestID = 0;
 
-struct ImageRequestOptions {
-    enum class DeliveryMode : int { Opportunistic = 0, HighQualityFormat = 1, FastFormat = 2 };
+enum class ImageDeliveryMode : int { Opportunistic = 0, HighQualityFormat = 1, FastFormat = 2 };
 
+// How far an asset's download from the cloud has come, in (0, 1]; called on the thread that
+// downloads (a background queue, or the caller's for a synchronous request).
+using ImageProgressHandler = std::function<void(double progress)>;
+
+struct ImageRequestOptions {
+    using DeliveryMode = ImageDeliveryMode;
+
+    // May an asset held only by the cloud be downloaded? Without it such a request gives a null
+    // image and kPhotosErrorNetworkAccessRequired.
     bool networkAccessAllowed = false;
     DeliveryMode deliveryMode = DeliveryMode::Opportunistic;
     // Decode on the caller's thread and call the handler before returning.
     bool synchronous = false;
+    // Hears a cloud download's progress (none for assets on the device).
+    ImageProgressHandler progressHandler;
+};
+
+struct LivePhotoRequestOptions {
+    bool networkAccessAllowed = false;
+    ImageDeliveryMode deliveryMode = ImageDeliveryMode::Opportunistic;
+    ImageProgressHandler progressHandler;
 };
 
 struct ImageResultInfo {
@@ -62,15 +78,18 @@ struct LivePhoto {
 // files (JPEGs decoded scaled by the decoder, never at full size for a thumbnail; PNG and GIF
 // decoded and reduced; movies give their first frame), fitted or filled into the target size
 // without enlarging, and kept in a cost-limited cache. Opportunistic requests for large pictures
-// get a quick degraded version first, then the final one. Also hands out a video's file (its AV
-// asset), a picture's file (its content-editing input) and live photos.
+// get a quick degraded version first, then the final one. An asset held only by the cloud is
+// downloaded first (when network access is allowed), reporting its progress, and stays on the
+// device afterwards. Also hands out a video's file (its AV asset), a picture's file (its
+// content-editing input) and live photos.
 // Ownership: reference object from std::make_shared; defaultManager() is process-wide. Handlers
 // are kept until they have run or their request is cancelled.
 // Threads: thread-safe (one internal mutex, never held while decoding or calling out). Decoding
 // runs on the global queue; handlers run on the main queue (synchronous requests: on the
 // caller's thread). A cancelled request never calls its handler afterwards.
 // Errors: a file that cannot be read gives a null image with an Error in kPhotosErrorDomain
-//     (kPhotosErrorInvalidResource) in the info.
+//     (kPhotosErrorInvalidResource) in the info; a cloud asset without network access gives
+//     kPhotosErrorNetworkAccessRequired.
 // Limits: at most kCacheBytes of decoded pictures are cached; least recently used go first;
 //     decodes running together stay within kDecodeBytes; at most as many decode as the machine
 //     has cores (2 to 8).
@@ -82,6 +101,8 @@ public:
     static constexpr std::size_t kDecodeBytes = 96 * 1024 * 1024;
     // Opportunistic requests whose longer side is above this get a degraded delivery first.
     static constexpr double kDegradedThreshold = 512;
+    // A cloud download arrives in pieces of this size, each reported to the progress handler.
+    static constexpr std::size_t kCloudChunkBytes = 16 * 1024;
 
     using ResultHandler =
             std::function<void(std::shared_ptr<image::Bitmap> image, const ImageResultInfo& info)>;
@@ -121,6 +142,7 @@ public:
     ImageRequestID requestLivePhoto(const AssetPtr& asset,
                                     PixelSize targetSize,
                                     ImageContentMode contentMode,
+                                    const LivePhotoRequestOptions& options,
                                     std::function<void(std::optional<LivePhoto>)> handler);
 
     // For tests: requests made, cancels, caching starts and stops.
@@ -153,6 +175,12 @@ private:
     std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> produce(const Asset& asset,
                                                                             const Key& key);
     bool live(ImageRequestID request);
+    // Brings a cloud asset's file onto the device for `request`, reporting progress; an error
+    // when it may not or the request went away. Assets on the device need nothing.
+    std::optional<Error> download(const Asset& asset,
+                                  ImageRequestID request,
+                                  bool networkAccessAllowed,
+                                  const ImageProgressHandler& progress);
     void deliver(ImageRequestID request,
                  const ResultHandler& handler,
                  std::shared_ptr<image::Bitmap> bitmap,
@@ -168,6 +196,8 @@ private:
     mutable Mutex mutex_;
     ImageRequestID nextRequest_ PELMAR_GUARDED_BY(mutex_) = 1;
     std::set<ImageRequestID> pending_ PELMAR_GUARDED_BY(mutex_);
+    // Cloud assets downloaded so far (their identifiers).
+    std::set<std::string> downloaded_ PELMAR_GUARDED_BY(mutex_);
     std::map<Key, std::pair<std::shared_ptr<image::Bitmap>, std::list<Key>::iterator>> cache_
             PELMAR_GUARDED_BY(mutex_);
     std::list<Key> recency_ PELMAR_GUARDED_BY(mutex_);  // most recent first

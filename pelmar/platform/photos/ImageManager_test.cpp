@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
@@ -197,6 +199,85 @@ TEST_F(ImageManagerTest, AnUnreadableFileGivesNoImageAndAnError) {
     EXPECT_THAT(deliveries[0].info.error,
                 ::testing::Optional(
                         pelmar::test::IsError(kPhotosErrorDomain, kPhotosErrorInvalidResource)));
+}
+
+TEST_F(ImageManagerTest, ACloudAssetNeedsNetworkAccessAndReportsItsDownload) {
+    auto manager = std::make_shared<ImageManager>();
+    // A picture of several download pieces.
+    const auto file = test::writeJpeg(dir_.path(), "cloud.jpg", 640, 480);
+    ASSERT_GT(std::filesystem::file_size(file), 2 * ImageManager::kCloudChunkBytes);
+    const auto id =
+            PhotoLibrary::shared().addAsset({.file = file, .inCloud = true}).localIdentifier;
+    const auto asset = PhotoLibrary::shared().asset(id);
+    ASSERT_TRUE(asset->isInCloud());
+
+    struct Case {
+        const char* name;
+        bool network;
+        bool image;
+        bool progress;  // reported
+    };
+
+    const Case cases[] = {
+            {"without network access: refused", false, false, false},
+            {"with it: downloaded in pieces", true, true, true},
+            {"once downloaded it stays on the device", false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto progress = std::make_shared<std::vector<double>>();
+        ImageRequestOptions options;
+        options.networkAccessAllowed = c.network;
+        options.deliveryMode = ImageDeliveryMode::HighQualityFormat;
+        options.synchronous = true;  // progress on this thread too
+        options.progressHandler = [progress](double p) { progress->push_back(p); };
+        std::shared_ptr<image::Bitmap> image;
+        std::optional<Error> error;
+        manager->requestImage(asset, {64, 48}, ImageContentMode::AspectFit, options,
+                              [&](std::shared_ptr<image::Bitmap> bitmap, const ImageResultInfo& i) {
+                                  image = std::move(bitmap);
+                                  error = i.error;
+                              });
+        EXPECT_EQ(image != nullptr, c.image);
+        if (!c.image) {
+            EXPECT_THAT(error, ::testing::Optional(pelmar::test::IsError(
+                                       kPhotosErrorDomain, kPhotosErrorNetworkAccessRequired)));
+        }
+        EXPECT_EQ(!progress->empty(), c.progress);
+        if (c.progress) {
+            EXPECT_GE(progress->size(), 3u);
+            EXPECT_TRUE(std::is_sorted(progress->begin(), progress->end()));
+            EXPECT_EQ(progress->back(), 1.0);
+        }
+    }
+
+    // A live photo's request carries the same options.
+    const auto live = PhotoLibrary::shared()
+                              .addAsset({.file = test::writeJpeg(dir_.path(), "l.jpg", 640, 480, 2),
+                                         .mediaSubtypes = kAssetMediaSubtypePhotoLive,
+                                         .pairedVideo = dir_.path() / "l.mov",
+                                         .inCloud = true})
+                              .localIdentifier;
+    std::vector<double> progress;
+    std::optional<LivePhoto> got;
+    bool done = false;
+    LivePhotoRequestOptions liveOptions;
+    liveOptions.networkAccessAllowed = true;
+    liveOptions.deliveryMode = ImageDeliveryMode::HighQualityFormat;
+    liveOptions.progressHandler = [&](double p) {
+        dispatch::Queue::main()->async([&progress, p] { progress.push_back(p); });
+    };
+    manager->requestLivePhoto(PhotoLibrary::shared().asset(live), {640, 480},
+                              ImageContentMode::AspectFit, liveOptions,
+                              [&](std::optional<LivePhoto> photo) {
+                                  got = std::move(photo);
+                                  done = true;
+                              });
+    ASSERT_TRUE(RunLoop::runUntil([&] { return done; }));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->still->width(), 640);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 1.0);
 }
 
 }  // namespace

@@ -61,6 +61,9 @@ Json assetToJson(const Asset& a, const std::filesystem::path& folder) {
     if (p.pairedVideo) {
         j["paired"] = relative(*p.pairedVideo);
     }
+    if (p.inCloud) {
+        j["cloud"] = true;
+    }
     j["revision"] = p.revision;
     return j;
 }
@@ -179,6 +182,7 @@ std::optional<Error> PhotoLibrary::open(const std::filesystem::path& folder) {
             if (a.contains("paired") && a["paired"].is_string()) {
                 p.pairedVideo = resolve(a["paired"].get<std::string>());
             }
+            p.inCloud = a.value("cloud", false);
             p.revision = a.value("revision", int64_t{0});
             next->assets.push_back(std::make_shared<Asset>(std::move(p)));
         }
@@ -370,6 +374,7 @@ PhotoLibrary::AddResult PhotoLibrary::addAsset(const NewAsset& request) {
         p.location = request.location;
         p.isFavorite = request.isFavorite;
         p.pairedVideo = request.pairedVideo;
+        p.inCloud = request.inCloud;
         auto s = std::make_shared<LibraryState>(*state_);
         s->assets.push_back(std::make_shared<Asset>(std::move(p)));
         state_ = s;

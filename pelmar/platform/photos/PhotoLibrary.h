@@ -129,6 +129,8 @@ public:
         std::optional<std::filesystem::path> pairedVideo = std::nullopt;
         // Copy the file into the library folder (otherwise the asset refers to it in place).
         bool copyIntoLibrary = false;
+        // Held only by the cloud library (Asset::Properties::inCloud).
+        bool inCloud = false;
     };
 
     struct AddResult {

@@ -18,6 +18,7 @@ enum PhotosErrorCode : long {
     kPhotosErrorNotAuthorized = 3311,       // access is not granted
     kPhotosErrorChangeNotSupported = 3321,  // a change names an asset the library lacks
     kPhotosErrorFileWrite = 3305,           // the library folder could not take the file
+    kPhotosErrorNetworkAccessRequired = 3164,  // the asset is in the cloud; network access is off
 };
 
 enum class AuthorizationStatus : int {

@@ -1,17 +1,27 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "pelmar/platform/ui/AlertAction.h"
+#include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/ViewController.h"
 
 namespace pelmar::ui {
 
+class Button;
+class Label;
+class View;
+
 // AlertController: a modal alert with a title, a message and actions. It is presented over its
-// presenter without taking it off screen (the presenter gets no disappearance callbacks). A test
-// triggers an action as a user's tap would: the alert is dismissed and the action's handler runs
-// when the dismissal completes.
+// presenter without taking it off screen (the presenter gets no disappearance callbacks). Its
+// view dims what lies below and takes every touch; on it a rounded panel shows the title (bold),
+// the message and one button per action: an alert's panel is kPanelWidth wide in the middle of
+// the screen, two buttons side by side, others stacked; an action sheet's panel spans the screen
+// above its bottom safe area, buttons stacked. A tap on a button (a finger's, through
+// hit-testing, or triggerAction()) dismisses the alert, and the action's handler runs when the
+// dismissal completes.
 // Ownership: reference object made with std::make_shared; owns its actions.
 // Threads: main thread only.
 // Errors: triggering an unknown title, or any action of an alert that is not presented or is
@@ -28,19 +38,46 @@ public:
 
     Style preferredStyle() const { return style_; }
 
-    void addAction(AlertAction action) { actions_.push_back(std::move(action)); }
+    static constexpr double kPanelWidth = 270;
+    static constexpr double kButtonHeight = 44;
+    static constexpr Color kDimming{0, 0, 0, 0.2};
+    static constexpr Color kPanelColor{0.96, 0.96, 0.96, 1};
+    static constexpr Color kActionColor{0, 0.478, 1, 1};
+    static constexpr Color kDestructiveColor{1, 0.231, 0.188, 1};
+
+    void addAction(AlertAction action);
 
     const std::vector<AlertAction>& actions() const { return actions_; }
 
     // A user's tap on the first action titled `title`.
     bool triggerAction(const std::string& title);
 
+    // The panel and, in it, one button per action in the order added (empty before the view
+    // loads).
+    const std::shared_ptr<View>& panel() const { return panel_; }
+
+    const std::vector<std::shared_ptr<Button>>& actionButtons() const { return buttons_; }
+
+protected:
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+
 private:
+    bool trigger(std::size_t index);
+    void makeButtons();
+    void layoutPanel();
+
     std::string title_;
     std::string message_;
     Style style_;
     std::vector<AlertAction> actions_;
     bool triggered_ = false;  // an action is under way: the alert is going
+    std::shared_ptr<View> panel_;
+    std::shared_ptr<Label> titleLabel_;
+    std::shared_ptr<Label> messageLabel_;
+    std::vector<std::shared_ptr<Button>> buttons_;
+    std::vector<std::shared_ptr<View>> separators_;
 };
 
 }  // namespace pelmar::ui

@@ -9,7 +9,11 @@
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/Snapshot.h"
+#include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/Window.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 
 namespace pelmar::ui {
 namespace {
@@ -77,6 +81,87 @@ TEST_F(AlertControllerTest, AnActionDismissesTheAlertThenRunsItsHandlerOnce) {
     EXPECT_EQ(order, std::vector<std::string>{"Settings handler, still presented: no"});
     EXPECT_EQ(screen_->presentedViewController(), nullptr);
     EXPECT_FALSE(alert->isAppeared());
+}
+
+TEST_F(AlertControllerTest, ShowsItsTextAndButtonsAndAFingerOnAButtonRunsItsAction) {
+    // A control of the screen below, where the alert's dimming lies.
+    auto below = std::make_shared<Button>();
+    below->setFrame({0, 60, 390, 60});
+    int belowTaps = 0;
+    below->addTarget(ControlEvent::TouchUpInside, [&] { ++belowTaps; });
+    screen_->view()->addSubview(below);
+
+    const struct {
+        const char* name;
+        AlertController::Style style;
+        std::vector<std::string> actions;
+        std::string tapped;
+    } cases[] = {
+            {"an alert with one button", AlertController::Style::Alert, {"Ok"}, "Ok"},
+            {"an alert with two",
+             AlertController::Style::Alert,
+             {"Cancel", "Settings"},
+             "Settings"},
+            {"an action sheet", AlertController::Style::ActionSheet, {"Save", "Delete"}, "Delete"},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto alert = std::make_shared<AlertController>(
+                "Whoops", "Looks like we ran into an issue loading the image, sorry about that!",
+                c.style);
+        std::vector<std::string> ran;
+        for (const auto& title : c.actions) {
+            alert->addAction({title, AlertAction::Style::Default,
+                              [&ran](const AlertAction& a) { ran.push_back(a.title); }});
+        }
+        screen_->present(alert, true);
+        RunLoop::advance(1);
+
+        auto picture = render(*window_);
+        ASSERT_TRUE(picture);
+        ASSERT_TRUE(alert->panel());
+        const Rect panel = alert->panel()->convertTo(alert->panel()->bounds(), window_.get());
+        EXPECT_GE(panel.width, 200);
+        EXPECT_TRUE(test::looksLike(test::colorAt(*picture, panel.x + 4, panel.y + 16),
+                                    AlertController::kPanelColor));
+        // The title and the message are ink on the panel, above the buttons.
+        ASSERT_EQ(alert->actionButtons().size(), c.actions.size());
+        const Rect first = alert->actionButtons()[0]->convertTo(alert->actionButtons()[0]->bounds(),
+                                                                window_.get());
+        EXPECT_GT(test::inkCount(*picture, {panel.x, panel.y, panel.width, first.y - panel.y},
+                                 AlertController::kPanelColor),
+                  200);
+        for (const auto& b : alert->actionButtons()) {
+            SCOPED_TRACE(b->title());
+            const Rect at = b->convertTo(b->bounds(), window_.get());
+            EXPECT_TRUE(panel.contains(at.center()));
+            int blue = 0;
+            for (double x = at.x; x < at.x + at.width; x += 1) {
+                blue += test::looksLike(test::colorAt(*picture, x, at.center().y),
+                                        AlertController::kActionColor, 0.15);
+            }
+            EXPECT_GT(blue, 2) << "its title shows in the action colour";
+        }
+
+        // The dimming takes a finger that misses the panel: nothing below hears it.
+        EXPECT_EQ(tap(*window_, {195, 90}), std::nullopt);
+        RunLoop::advance(1);
+        EXPECT_EQ(belowTaps, 0);
+        EXPECT_EQ(screen_->presentedViewController(), alert);
+
+        std::shared_ptr<Button> target;
+        for (const auto& b : alert->actionButtons()) {
+            if (b->title() == c.tapped) {
+                target = b;
+            }
+        }
+        ASSERT_TRUE(target);
+        EXPECT_EQ(tap(*target), std::nullopt);
+        RunLoop::advance(1);
+        EXPECT_EQ(ran, std::vector<std::string>{c.tapped});
+        EXPECT_EQ(screen_->presentedViewController(), nullptr);
+    }
 }
 
 }  // namespace

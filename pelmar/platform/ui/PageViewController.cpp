@@ -1,5 +1,8 @@
 #include "pelmar/platform/ui/PageViewController.h"
 
+#include <cmath>
+#include <utility>
+
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/ui/ScrollView.h"
 
@@ -7,11 +10,25 @@ namespace pelmar::ui {
 
 namespace {
 
-// The pager's own scroll view: it tells its delegate about the drags a swipe makes.
+// The pager's own scroll view: it pages, and tells its pager when a finger starts dragging and
+// when a drag came to rest, before its delegate (the pager's owner, often) hears it.
 class PageScrollView : public ScrollView {
 public:
     using ScrollView::delegate;
-    using ScrollView::ScrollView;
+
+    PageScrollView(Rect frame, std::function<void()> dragBegins, std::function<void()> settled)
+        : ScrollView(frame), dragBegins_(std::move(dragBegins)), settled_(std::move(settled)) {
+        setPagingEnabled(true);
+    }
+
+protected:
+    void draggingWillBegin() override { dragBegins_(); }
+
+    void pagingDidSettle() override { settled_(); }
+
+private:
+    std::function<void()> dragBegins_;
+    std::function<void()> settled_;
 };
 
 }  // namespace
@@ -27,7 +44,17 @@ void PageViewController::viewDidLoad() {
 std::shared_ptr<ScrollView> PageViewController::scrollView() {
     if (!scrollView_) {
         auto root = view();
-        scrollView_ = std::make_shared<PageScrollView>(root->bounds());
+        std::weak_ptr<ViewController> weak = weak_from_this();
+        auto with = [weak](void (PageViewController::*f)()) {
+            return [weak, f] {
+                if (auto self = std::static_pointer_cast<PageViewController>(weak.lock())) {
+                    ((*self).*f)();
+                }
+            };
+        };
+        scrollView_ = std::make_shared<PageScrollView>(root->bounds(),
+                                                       with(&PageViewController::placeNeighbours),
+                                                       with(&PageViewController::takeSettledPage));
         root->insertSubview(scrollView_, 0);
         layoutPages();
     }
@@ -44,33 +71,112 @@ void PageViewController::layoutPages() {
                                            : Size{bounds.width, bounds.height * 3});
     const Point middle = horizontal ? Point{bounds.width, 0} : Point{0, bounds.height};
     if (!viewControllers_.empty()) {
-        viewControllers_.front()->view()->setFrame(
-                {middle.x, middle.y, bounds.width, bounds.height});
+        viewControllers_.front()->view()->setFrame(slot(1));
+    }
+    if (before_) {
+        before_->view()->setFrame(slot(0));
+    }
+    if (after_) {
+        after_->view()->setFrame(slot(2));
     }
     scrollView_->setContentOffset(middle);
 }
 
-void PageViewController::show(const std::shared_ptr<ViewController>& page) {
-    scrollView();
-    for (const auto& old : viewControllers_) {
-        if (old == page) {
-            continue;
-        }
-        old->willMove(nullptr);
-        old->view()->removeFromSuperview();
-        old->removeFromParent();
-    }
-    viewControllers_ = {page};
+Rect PageViewController::slot(int index) {
+    const Rect bounds = view()->bounds();
+    const bool horizontal = orientation_ == NavigationOrientation::Horizontal;
+    return {horizontal ? bounds.width * index : 0, horizontal ? 0 : bounds.height * index,
+            bounds.width, bounds.height};
+}
+
+void PageViewController::adopt(const std::shared_ptr<ViewController>& page, int index) {
     if (page->parent().get() != this) {
         // Sized before it enters the window, so that it appears at its size.
-        const Rect bounds = view()->bounds();
-        const bool horizontal = orientation_ == NavigationOrientation::Horizontal;
-        page->view()->setFrame({horizontal ? bounds.width : 0, horizontal ? 0 : bounds.height,
-                                bounds.width, bounds.height});
+        page->view()->setFrame(slot(index));
         addChild(page);
         scrollView_->addSubview(page->view());
         page->didMove(this);
+    } else {
+        page->view()->setFrame(slot(index));
     }
+}
+
+void PageViewController::release(const std::shared_ptr<ViewController>& page) {
+    if (!page || page->parent().get() != this) {
+        return;
+    }
+    page->willMove(nullptr);
+    page->view()->removeFromSuperview();
+    page->removeFromParent();
+}
+
+void PageViewController::placeNeighbours() {
+    auto source = dataSource();
+    const auto current = viewControllers_.empty() ? nullptr : viewControllers_.front();
+    auto before = source && current ? source->viewControllerBefore(*this, current) : nullptr;
+    auto after = source && current ? source->viewControllerAfter(*this, current) : nullptr;
+    for (auto* old : {&before_, &after_}) {
+        if (*old && *old != before && *old != after) {
+            release(*old);
+        }
+    }
+    before_ = std::move(before);
+    after_ = std::move(after);
+    if (before_) {
+        adopt(before_, 0);
+    }
+    if (after_) {
+        adopt(after_, 2);
+    }
+    // A side without a page is out of the drag's reach: the content ends at the current page.
+    const Rect bounds = view()->bounds();
+    const bool horizontal = orientation_ == NavigationOrientation::Horizontal;
+    const double page = horizontal ? bounds.width : bounds.height;
+    EdgeInsets insets;
+    (horizontal ? insets.left : insets.top) = before_ ? 0 : -page;
+    (horizontal ? insets.right : insets.bottom) = after_ ? 0 : -page;
+    scrollView_->setContentInset(insets);
+}
+
+void PageViewController::takeSettledPage() {
+    const Rect bounds = scrollView_->bounds();
+    const bool horizontal = orientation_ == NavigationOrientation::Horizontal;
+    const double page = horizontal ? bounds.width : bounds.height;
+    const double at = horizontal ? bounds.x : bounds.y;
+    if (page <= 0) {
+        return;
+    }
+    const long index = std::lround(at / page);
+    if (index == 2 && after_) {
+        show(after_);
+    } else if (index == 0 && before_) {
+        show(before_);
+    } else {
+        // Back on the current page: the neighbours leave until the next drag.
+        release(before_);
+        release(after_);
+        before_.reset();
+        after_.reset();
+        layoutPages();
+    }
+}
+
+void PageViewController::show(std::shared_ptr<ViewController> page) {
+    scrollView();
+    for (const auto& old : viewControllers_) {
+        if (old != page) {
+            release(old);
+        }
+    }
+    for (auto* neighbour : {&before_, &after_}) {
+        if (*neighbour && *neighbour != page) {
+            release(*neighbour);
+        }
+        neighbour->reset();
+    }
+    viewControllers_ = {page};
+    adopt(page, 1);
+    scrollView_->setContentInset({});
     layoutPages();
 }
 
@@ -88,18 +194,16 @@ void PageViewController::setViewControllers(
 }
 
 bool PageViewController::swipe(NavigationDirection direction) {
-    auto source = dataSource();
-    if (!source || viewControllers_.empty()) {
-        return false;
-    }
-    const auto current = viewControllers_.front();
-    const auto next = direction == NavigationDirection::Forward
-                              ? source->viewControllerAfter(*this, current)
-                              : source->viewControllerBefore(*this, current);
-    if (!next) {
+    if (!dataSource() || viewControllers_.empty()) {
         return false;
     }
     auto scroll = scrollView();
+    placeNeighbours();
+    const auto next = direction == NavigationDirection::Forward ? after_ : before_;
+    if (!next) {
+        takeSettledPage();
+        return false;
+    }
     const Rect bounds = scroll->bounds();
     const bool horizontal = orientation_ == NavigationOrientation::Horizontal;
     const double page = horizontal ? bounds.width : bounds.height;

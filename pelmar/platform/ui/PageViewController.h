@@ -30,9 +30,12 @@ public:
 
 // PageViewController: shows one page (a child controller) at a time in a horizontally or
 // vertically scrolling container; with a data source a user's swipe brings in the page before or
-// after. Its view holds one internal ScrollView (its first subview) in which the page sits at the
-// middle of three page-sized slots; a swipe drags that scroll view across the seam (its delegate
-// hears the drag begin and every scroll), then the new page takes the middle slot.
+// after. Its view holds one internal paging ScrollView (its first subview) in which the page sits
+// at the middle of three page-sized slots. When a finger starts dragging, the data source's
+// neighbours take the side slots (a side without one is out of reach); a drag that ends past half
+// a page, or a quick flick, settles on the neighbour on the clock, which then becomes the page in
+// the middle slot; a short slow drag settles back. The scroll view's delegate hears the drag
+// begin, every scroll and the settling, as with a finger.
 // Ownership: reference object made with std::make_shared; owns its pages as children; refers
 //     to its data source weakly.
 // Threads: main thread only.
@@ -81,12 +84,25 @@ protected:
     void viewDidLoad() override;
 
 private:
-    void show(const std::shared_ptr<ViewController>& page);
+    // By value: `page` may be one of the neighbours it clears.
+    void show(std::shared_ptr<ViewController> page);
+    // The frame of slot 0 (before), 1 (the page) or 2 (after) in the scroll view.
+    Rect slot(int index);
+    // Makes `page` a child whose view sits in slot `index`.
+    void adopt(const std::shared_ptr<ViewController>& page, int index);
+    void release(const std::shared_ptr<ViewController>& page);
+    // A drag begins: the neighbours of the page take the side slots.
+    void placeNeighbours();
+    // A drag came to rest: the neighbour it rests on becomes the page.
+    void takeSettledPage();
 
     const TransitionStyle transitionStyle_;
     const NavigationOrientation orientation_;
     std::weak_ptr<PageViewControllerDataSource> dataSource_;
     std::vector<std::shared_ptr<ViewController>> viewControllers_;
+    // The pages in the side slots while a drag is under way.
+    std::shared_ptr<ViewController> before_;
+    std::shared_ptr<ViewController> after_;
     std::shared_ptr<ScrollView> scrollView_;
 };
 

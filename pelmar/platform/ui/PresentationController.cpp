@@ -69,18 +69,49 @@ Rect PresentationController::frameOfPresentedViewInContainerView() const {
         case ModalPresentationStyle::Popover: {
             const Size size = orDefault(presented ? presented->preferredContentSize() : Size{},
                                         kDefaultPopoverSize);
-            auto source = presented ? presented->popoverSourceView() : nullptr;
-            if (source && source->window().get() == container.get()) {
-                const Rect anchor = source->convertTo(source->bounds(), container.get());
-                const Rect below{anchor.center().x - size.width / 2, anchor.maxY(), size.width,
-                                 size.height};
-                return keptInside(below, all);
+            if (const auto anchor = popoverAnchor()) {
+                const double y = popoverFitsBelow(*anchor, size) ? anchor->maxY()
+                                                                 : anchor->minY() - size.height;
+                return keptInside({anchor->center().x - size.width / 2, y, size.width, size.height},
+                                  all);
             }
             return keptInside(centred(size, all), all);
         }
         default:
             return all;
     }
+}
+
+std::optional<Rect> PresentationController::popoverAnchor() const {
+    auto container = containerView();
+    auto presented = presentedViewController();
+    auto source = presented ? presented->popoverSourceView() : nullptr;
+    if (!container || style_ != ModalPresentationStyle::Popover || !source
+        || source->window().get() != container.get()) {
+        return std::nullopt;
+    }
+    return source->convertTo(presented->popoverSourceRect().value_or(source->bounds()),
+                             container.get());
+}
+
+bool PresentationController::popoverFitsBelow(Rect anchor, Size size) const {
+    auto container = containerView();
+    const Rect all = container ? container->bounds() : Rect{};
+    // Below unless only the room above takes it.
+    return anchor.maxY() + size.height <= all.maxY() || anchor.minY() - size.height < all.minY();
+}
+
+std::optional<PresentationController::PopoverArrow> PresentationController::popoverArrow() const {
+    const auto anchor = popoverAnchor();
+    auto presented = presentedViewController();
+    if (!anchor || !presented) {
+        return std::nullopt;
+    }
+    const Size size = orDefault(presented->preferredContentSize(), kDefaultPopoverSize);
+    if (popoverFitsBelow(*anchor, size)) {
+        return PopoverArrow{{anchor->center().x, anchor->maxY()}, PopoverArrow::Edge::Top};
+    }
+    return PopoverArrow{{anchor->center().x, anchor->minY()}, PopoverArrow::Edge::Bottom};
 }
 
 bool PresentationController::shouldRemovePresentersView() const {

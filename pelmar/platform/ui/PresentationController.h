@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
+#include "pelmar/platform/ui/Point.h"
 #include "pelmar/platform/ui/Rect.h"
 #include "pelmar/platform/ui/Size.h"
 
@@ -19,8 +21,10 @@ class ViewController;
 // - PageSheet, FormSheet, Automatic: in a compact container (narrower than kRegularWidth) the
 //   container below its top safe-area inset plus kSheetTopGap; else the preferred content size
 //   (kDefaultSheetSize when none), centred;
-// - Popover: the preferred content size (kDefaultPopoverSize when none) below the source view
-//   when one is set, else centred; kept inside the container.
+// - Popover: the preferred content size (kDefaultPopoverSize when none) centred on its anchor
+//   (the source rectangle in the source view, or the whole source view) and just below it, or
+//   just above it when it does not fit below; else centred; kept inside the container. Its arrow
+//   (popoverArrow()) points at the middle of the anchor's edge it faces.
 // Subclasses (from a transitioning delegate) override the frame and the will/did hooks.
 // Ownership: reference object made with std::make_shared; held by the presented controller until
 // it is dismissed; refers to both controllers weakly.
@@ -48,6 +52,20 @@ public:
 
     virtual Rect frameOfPresentedViewInContainerView() const;
 
+    // A popover's arrow: its tip in container coordinates, on the popover's top edge (the popover
+    // lies below its anchor) or bottom edge (above it).
+    struct PopoverArrow {
+        enum class Edge { Top, Bottom };
+
+        Point tip;
+        Edge edge = Edge::Top;
+
+        bool operator==(const PopoverArrow&) const = default;
+    };
+
+    // None for other styles and for a popover without a source view in the container.
+    std::optional<PopoverArrow> popoverArrow() const;
+
     // FullScreen and CurrentContext take the presenter's view out of the window.
     virtual bool shouldRemovePresentersView() const;
 
@@ -61,6 +79,11 @@ public:
 
 private:
     friend class ViewController;
+
+    // The popover's anchor in container coordinates, when it has one.
+    std::optional<Rect> popoverAnchor() const;
+    // Whether a popover of `size` goes below `anchor` (else above).
+    bool popoverFitsBelow(Rect anchor, Size size) const;
 
     std::weak_ptr<ViewController> presented_;
     std::weak_ptr<ViewController> presenting_;

@@ -139,6 +139,7 @@ void ScrollView::onPan(PanGestureRecognizer& pan) {
             ++animation_;
             dragging_ = true;
             dragStart_ = contentOffset();
+            draggingWillBegin();
             if (auto d = delegate()) {
                 d->scrollViewWillBeginDragging(*this);
             }
@@ -193,6 +194,7 @@ void ScrollView::settle(Point target, bool moves) {
             [weak, mine](bool) {
                 auto self = std::static_pointer_cast<ScrollView>(weak.lock());
                 if (self && self->animation_ == mine) {
+                    self->pagingDidSettle();
                     if (auto d = self->delegate()) {
                         d->scrollViewDidEndDecelerating(*self);
                     }

@@ -111,6 +111,13 @@ protected:
     // The offset changed (by code, a drag or zoom); subclasses bring cells in and out.
     virtual void contentOffsetDidChange() {}
 
+    // A finger starts dragging the content, before the delegate hears it; subclasses may change
+    // the content or its insets here, and the drag keeps within them.
+    virtual void draggingWillBegin() {}
+
+    // A paging drag came to rest (moved or not), before the delegate hears it.
+    virtual void pagingDidSettle() {}
+
     std::string className() const override { return "ScrollView"; }
 
     std::shared_ptr<ScrollViewDelegate> delegate() const { return delegate_.lock(); }

@@ -96,10 +96,15 @@ public:
 
     void setPreferredContentSize(Size size) { preferredContentSize_ = size; }
 
-    // Where a popover presentation points from.
+    // Where a popover presentation points from: the source view, and within it (its bounds
+    // coordinates) the source rectangle; without one the popover points at the whole view.
     std::shared_ptr<View> popoverSourceView() const { return popoverSourceView_.lock(); }
 
     void setPopoverSourceView(const std::shared_ptr<View>& view) { popoverSourceView_ = view; }
+
+    const std::optional<Rect>& popoverSourceRect() const { return popoverSourceRect_; }
+
+    void setPopoverSourceRect(std::optional<Rect> rect) { popoverSourceRect_ = rect; }
 
     void setTransitioningDelegate(std::weak_ptr<TransitioningDelegate> delegate) {
         transitioningDelegate_ = std::move(delegate);
@@ -256,6 +261,7 @@ private:
     std::shared_ptr<NavigationItem> navigationItem_;
     Size preferredContentSize_;
     std::weak_ptr<View> popoverSourceView_;
+    std::optional<Rect> popoverSourceRect_;
     std::weak_ptr<TransitioningDelegate> transitioningDelegate_;
     std::shared_ptr<PresentationController> presentationController_;
     std::shared_ptr<TransitionContext> transition_;

@@ -7,7 +7,7 @@
 
 namespace pelmar::photos {
 
-LivePhotoView::LivePhotoView(ui::Rect frame)
+LivePhotoView::LivePhotoView(Private, ui::Rect frame)
     : ui::View(frame),
       still_(std::make_shared<ui::ImageView>()),
       movie_(std::make_shared<av::PlayerView>()) {
@@ -19,7 +19,7 @@ LivePhotoView::LivePhotoView(ui::Rect frame)
 LivePhotoView::~LivePhotoView() = default;
 
 std::shared_ptr<LivePhotoView> LivePhotoView::create(ui::Rect frame) {
-    auto view = std::make_shared<LivePhotoView>(frame);
+    auto view = std::make_shared<LivePhotoView>(Private{}, frame);
     view->addSubview(view->still_);
     view->addSubview(view->movie_);
     view->still_->setFrame(view->bounds());

@@ -36,11 +36,14 @@ public:
 // Errors: none; a movie that cannot be played ends its playback at its first end notice, and a
 //     live photo without a still shows an empty picture.
 class LivePhotoView : public ui::View {
+    struct Private {};
+
 public:
     static std::shared_ptr<LivePhotoView> create(ui::Rect frame = {});
 
-    // Use create(): the recogniser needs the view's shared owner.
-    explicit LivePhotoView(ui::Rect frame);
+    // Only create() can call it (the key is private): the recogniser needs the view's shared
+    // owner.
+    LivePhotoView(Private, ui::Rect frame);
     ~LivePhotoView() override;
 
     const std::optional<LivePhoto>& livePhoto() const { return livePhoto_; }
