@@ -2,11 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarUploadingHandler.h"
+#include "pelmar/core/PelmarVideos.h"
 #include "pelmar/core/testing/ServiceFixture.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
@@ -196,6 +202,110 @@ TEST_F(PelmarIntegrationTest, CancelUploadTellsTheDelegateBeforeTheRunningUpload
     EXPECT_EQ(told[0].path, "");
     EXPECT_EQ(told[0].sent, 0);  // no deletion asked
     EXPECT_TRUE(emulator_.uploads().empty());
+}
+
+// The facade talks to a service that restarts on the same address and forgets every session.
+class PelmarServiceRestartIntegrationTest : public test::ServiceFixture {
+protected:
+    bool makeFacadeInSetUp() const override { return false; }
+
+    // The videos the service lists, or the error.
+    std::pair<size_t, std::optional<Error>> listVideos() {
+        std::optional<std::pair<size_t, std::optional<Error>>> listed;
+        facade_->videos()->index(std::nullopt, [&](std::vector<ContentModel> items, auto error) {
+            listed.emplace(items.size(), error);
+        });
+        runUntil([&] { return listed.has_value(); });
+        return listed.value_or(std::pair<size_t, std::optional<Error>>{});
+    }
+
+    // Uploads `file` and returns the confirm answer's error and status.
+    std::pair<std::optional<Error>, long> uploadVideo(const std::filesystem::path& file) {
+        std::optional<std::pair<std::optional<Error>, long>> confirmed;
+        facade_->uploadFromPath(
+                file.string(), Json::object(), noAnswer, [](int64_t, int64_t) {},
+                [&](auto, std::shared_ptr<const net::HTTPURLResponse> response,
+                    std::optional<Error> error) {
+                    confirmed.emplace(error, response ? response->statusCode() : 0);
+                });
+        runUntil([&] { return confirmed.has_value(); });
+        return confirmed.value_or(std::pair<std::optional<Error>, long>{});
+    }
+
+    static void noAnswer(std::optional<Json>,
+                         std::shared_ptr<const net::HTTPURLResponse>,
+                         std::optional<Error>) {}
+};
+
+TEST_F(PelmarServiceRestartIntegrationTest, AfterARestartTheSameFacadeGetsOneNewSession) {
+    test::ServiceEmulator::Options options;
+    options.onePort = true;
+    auto before = std::make_unique<test::ServiceEmulator>(options);
+    before->start();
+    facade_ = test::makeFacadeFor(*before, kApp);
+    facade_->setUploadingDelegate(delegate_);
+    const auto file = writeFile("clip.mp4", 32 * 1024);
+    ASSERT_FALSE(uploadVideo(file).first);
+    ASSERT_EQ(listVideos().first, 1u);
+
+    test::ServiceEmulator::Options same;
+    same.port = static_cast<uint16_t>(before->port(Role::Api));
+    before.reset();
+    test::ServiceEmulator after(same);
+    ASSERT_NO_THROW(after.start());
+
+    // Several calls meet the refusal at once; they share the one new session.
+    std::vector<std::pair<size_t, std::optional<Error>>> lists;
+    for (int i = 0; i < 3; ++i) {
+        facade_->videos()->index(std::nullopt, [&](std::vector<ContentModel> items, auto error) {
+            lists.emplace_back(items.size(), error);
+        });
+    }
+    runUntil([&] { return lists.size() == 3; });
+    for (const auto& [count, error] : lists) {
+        EXPECT_FALSE(error) << *error;
+        EXPECT_EQ(count, 0u);  // the new service knows nothing of the old video
+    }
+    const auto [error, status] = uploadVideo(file);
+    EXPECT_FALSE(error) << *error;
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(listVideos().first, 1u);
+    EXPECT_EQ(after.sessionCalls(), 1);
+    // Each list was answered once; a call that met the refusal was repeated once. (A call may
+    // also reach the new service only after the new session was had.)
+    size_t refused = 0;
+    size_t answered = 0;
+    for (const auto& request : after.requestsMatching("GET", ".*/videos")) {
+        refused += request.status == 401 ? 1 : 0;
+        answered += request.status == 200 ? 1 : 0;
+    }
+    EXPECT_GE(refused, 1u);
+    EXPECT_EQ(answered, 3u + 1);
+    ASSERT_EQ(after.uploads().size(), 1u);
+    EXPECT_EQ(after.uploads()[0].size, 32u * 1024);
+    after.stop();
+}
+
+TEST_F(PelmarServiceRestartIntegrationTest,
+       ASecondRefusalIsReportedAndARefusalWithoutSessionIsNot) {
+    makeFacade();
+    ASSERT_EQ(listVideos().first, 0u);  // holds a session
+    fail("GET", Role::Api, ".*/videos", 401, R"({"error":"unknown session"})",
+         /*persistent=*/true);
+    auto [count, error] = listVideos();
+    EXPECT_THAT(error, test::IsError(kUploadErrorDomain, kUploadErrorHTTPStatus));
+    EXPECT_EQ(emulator_.requestsMatching("GET", ".*/videos").size(), 1u + 2);
+    EXPECT_EQ(emulator_.sessionCalls(), 2);
+
+    // No new session to be had: the repeat goes out bare, and its 401 is the answer.
+    emulator_.clearRequests();
+    emulator_.failSession(500, R"({"error":"down"})");
+    std::tie(count, error) = listVideos();
+    EXPECT_THAT(error, test::IsError(kUploadErrorDomain, kUploadErrorHTTPStatus));
+    const auto gets = emulator_.requestsMatching("GET", ".*/videos");
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_TRUE(gets[0].queryParam(test::ServiceEmulator::sessionKeyFor(kApp)));
+    EXPECT_FALSE(gets[1].queryParam(test::ServiceEmulator::sessionKeyFor(kApp)));
 }
 
 }  // namespace
