@@ -34,10 +34,11 @@
 //     returned, so the delegate always hears started first.
 // Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
 //     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
-//     path that cannot be used, a create answer without tokens or upload URL, a storage or create
-//     answer with a non-2xx status, a list answer with a non-2xx status or that is not a JSON
-//     array, a cancelled upload, a facade that has ended. Answers are otherwise handed on as they
-//     came (callers judge the status of get, update, confirm and delete answers themselves).
+//     path that cannot be used, an empty (0-byte) file, a create answer without tokens or upload
+//     URL, a storage or create answer with a non-2xx status, a list answer with a non-2xx status or
+//     that is not a JSON array, a cancelled upload, a facade that has ended. Answers are otherwise
+//     handed on as they came (callers judge the status of get, update, confirm and delete answers
+//     themselves).
 // Example:
 //     facade->uploadingHandler()->upload(Media_Type::Video, "/data/clip.mp4", std::nullopt,
 //             nullptr, nullptr, [](auto json, auto response, auto error) {
@@ -63,6 +64,8 @@ enum UploadErrorCode : long {
     kUploadErrorCancelled = 5,
     kUploadErrorNoService = 6,
     kUploadErrorBadAnswer = 7,
+    kUploadErrorEmptyFile = 8,
+    kUploadErrorUnknownMediaKind = 9,
 };
 
 class PelmarUploadingHandler : public std::enable_shared_from_this<PelmarUploadingHandler> {
@@ -113,7 +116,8 @@ public:
     void get(Media_Type type, std::string token, std::optional<Json> data, ModelCallback callback);
 
     // Uploads the file at `path` (a path, or a "file://" URL whose decoded path is used). `data`
-    // goes with the create request only. Every upload that got past preparingToUpload ends with
+    // goes with the create request only. A missing, unreadable or empty (0-byte) file is refused
+    // before any request. Every upload that got past preparingToUpload ends with
     // exactly one confirmCallback: the confirm answer, or the error that ended it (create failure,
     // unusable create answer, failed or refused transfer, cancel). Failures other than a cancel
     // are also told to the delegate's failedToUpload. Nothing is confirmed after a failure.

@@ -157,6 +157,9 @@ void PelmarUploadingHandler::upload(Media_Type type,
     } else if (!refusal && !isReadable(*local)) {
         // Refused before the service makes a resource that would then never get its file.
         refusal = uploadError(kUploadErrorUnusablePath, "cannot read the file at \"" + path + "\"");
+    } else if (!refusal && std::filesystem::file_size(*local, ec) == 0 && !ec) {
+        // The service would confirm an empty resource as a finished upload.
+        refusal = uploadError(kUploadErrorEmptyFile, "the file at \"" + path + "\" is empty");
     }
     if (refusal) {
         // Nothing was sent: the caller hears of it as of a failed create request.

@@ -331,18 +331,28 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConf
 }
 
 TEST_F(PelmarUploadingHandlerIntegrationTest, UnusablePathIsReportedWithoutARequest) {
-    for (const std::string& path : {(sandbox_.root() / "missing.mp4").string(),
-                                    std::string("file:///bad%zzescape.mp4"), std::string()}) {
-        SCOPED_TRACE(path);
+    const struct {
+        std::string path;
+        long code;
+    } cases[] = {
+            {(sandbox_.root() / "missing.mp4").string(), kUploadErrorUnusablePath},
+            {"file:///bad%zzescape.mp4", kUploadErrorUnusablePath},
+            {"", kUploadErrorUnusablePath},
+            {writeFile("empty.mp4", 0).string(), kUploadErrorEmptyFile},
+            {foundation::fileURLFromPath(writeFile("empty.jpg", 0)), kUploadErrorEmptyFile},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
         delegate_->clear();
         Closures closures;
-        uploadAndWait(Media_Type::Video, path, closures);
+        uploadAndWait(Media_Type::Video, c.path, closures);
         EXPECT_EQ(delegate_->names(),
                   (std::vector<std::string>{"preparingToUpload", "failedToUpload"}));
-        EXPECT_THAT(closures.read().confirmError,
-                    test::IsError(kUploadErrorDomain, kUploadErrorUnusablePath));
+        EXPECT_THAT(closures.read().confirmError, test::IsError(kUploadErrorDomain, c.code));
     }
     EXPECT_TRUE(requestLines().empty());
+    EXPECT_TRUE(emulator_.uploads().empty());
 }
 
 // Reads files with the rights of an unprivileged user on this thread (file access rights are
