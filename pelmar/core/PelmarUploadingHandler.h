@@ -23,7 +23,8 @@
 // it, telling the facade's uploading delegate about every step.
 // Ownership: made by the facade with create() and owned by it; refers back to the facade without
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
-//     the handler weakly. Each upload has its own record (tokens, transfer task, tick).
+//     the handler weakly. Each upload has its own record (tokens, transfer task, tick); the
+//     handler's end stops the ticks of uploads still running.
 // Threads: thread-safe; one mutex guards the list of uploads and each record's transfer state has
 //     a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on the
 //     caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,

@@ -270,6 +270,24 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, EachUploadHasItsOwnTick) {
     EXPECT_EQ(delegate_->count("uploadProcessing"), 0u);
 }
 
+TEST_F(PelmarUploadingHandlerIntegrationTest, AHandlerThatEndsMidUploadLeavesNoTickBehind) {
+    hold("POST", Role::Storage, "/upload/.*");
+    Closures closures;
+    handler().upload(Media_Type::Video, writeFile("clip.mp4", 32 * 1024).string(), std::nullopt,
+                     closures.callback(), closures.progress(), closures.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1 && delegate_->count("uploadStarted") == 1; });
+    RunLoop::advance(1.0);
+    ASSERT_EQ(delegate_->count("uploadProcessing"), 1u);
+
+    std::weak_ptr<PelmarUploadingHandler> gone = facade_->uploadingHandler();
+    facade_.reset();
+    ASSERT_TRUE(gone.expired());
+    RunLoop::runUntilIdle();
+    // A tick still scheduled would post its fires to the main queue.
+    clock().advance(5.0);
+    EXPECT_EQ(RunLoop::runUntilIdle(), 0u);
+}
+
 TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConfirmed) {
     struct Case {
         const char* name;
