@@ -203,6 +203,27 @@ TEST_F(URLAuthenticationChallengeIntegrationTest, BasicChallengesAreAnsweredAcce
     EXPECT_TRUE(script->asked().empty());
 }
 
+TEST_F(URLAuthenticationChallengeIntegrationTest, ALateAnswerToAnEarlierChallengeIsIgnored) {
+    // The first challenge's completion is called again while the task waits on the second one:
+    // it must not answer the second.
+    auto first = std::make_shared<URLSessionChallengeCompletion>();
+    auto script = std::make_shared<ChallengeScript>(std::vector<ChallengeScript::Answer>{
+            [first](const URLAuthenticationChallenge&, const URLSessionChallengeCompletion& done) {
+                *first = done;
+                done(Disposition::UseCredential, URLCredential::withUser("ann", "wrong"));
+            },
+            [first](const URLAuthenticationChallenge&, const URLSessionChallengeCompletion& done) {
+                (*first)(Disposition::UseCredential, URLCredential::withUser("ann", "s3cret"));
+                done(Disposition::PerformDefaultHandling, std::nullopt);
+            }});
+    const auto outcome = fetch(script, basic_->Url("/private/a.jpg"));
+    ASSERT_EQ(script->asked().size(), 2u);
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode(), 401);
+    EXPECT_NE(outcome.data, kPicture);
+}
+
 TEST_F(URLAuthenticationChallengeIntegrationTest, AnUntrustedCertificateIsAskedAbout) {
     const std::string url = tls_->Url("/a.jpg");
 
