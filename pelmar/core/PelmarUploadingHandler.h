@@ -23,11 +23,11 @@
 // it, telling the facade's uploading delegate about every step.
 // Ownership: made by the facade with create() and owned by it; refers back to the facade without
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
-//     the handler weakly. Each upload has its own record (tokens, transfer task, tick); the
+//     the handler weakly. Each upload has its own job (tokens, transfer task, tick); the
 //     handler's end stops the ticks of uploads still running.
-// Threads: thread-safe; one mutex guards the list of uploads and each record's transfer state has
-//     a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on the
-//     caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
+// Threads: thread-safe; one mutex guards the list of uploads and each upload (internal::UploadJob)
+//     has a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on
+//     the caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
 //     uploadVerified and uploadProcessed on the HTTP client's completion queue; progress,
 //     uploadProgress, uploadFinished and a transfer's failure on the upload's own queue;
 //     uploadProcessing every second on the main queue; download callbacks on the main queue. Ticks
@@ -47,6 +47,7 @@
 
 namespace pelmar::internal {
 class FacadeLink;
+class UploadJob;
 }  // namespace pelmar::internal
 
 namespace pelmar {
@@ -185,8 +186,6 @@ public:
     void detachApplication();
 
 private:
-    struct UploadRecord;
-
     std::shared_ptr<PelmarUploadingDelegate> delegate() const;
 
     std::shared_ptr<PelmarConnect> connect() const;
@@ -206,25 +205,27 @@ private:
         });
     }
 
-    void created(const std::shared_ptr<UploadRecord>& record,
+    void created(const std::shared_ptr<internal::UploadJob>& job,
                  std::optional<Json> json,
                  Response response,
                  std::optional<Error> error);
 
-    void transferEnded(const std::shared_ptr<UploadRecord>& record,
+    void transferEnded(const std::shared_ptr<internal::UploadJob>& job,
                        Response response,
                        std::optional<Error> error);
 
     // Ends an upload that failed (or was cancelled) with `error`.
-    void failUpload(const std::shared_ptr<UploadRecord>& record, Response response, Error error);
+    void failUpload(const std::shared_ptr<internal::UploadJob>& job,
+                    Response response,
+                    Error error);
 
-    void confirmed(const std::shared_ptr<UploadRecord>& record,
+    void confirmed(const std::shared_ptr<internal::UploadJob>& job,
                    std::optional<Json> json,
                    Response response,
                    std::optional<Error> error);
 
     // The unfinished uploads started from `path` (as given, or as a local path).
-    std::vector<std::shared_ptr<UploadRecord>> uploadsFrom(const std::string& path) const;
+    std::vector<std::shared_ptr<internal::UploadJob>> uploadsFrom(const std::string& path) const;
 
     void tellCompleted(const std::string& path,
                        const std::string& token,
@@ -233,16 +234,12 @@ private:
                        const std::optional<Error>& error,
                        const std::optional<Json>& json);
 
-    void startTick(const std::shared_ptr<UploadRecord>& record);
-
-    void stopTick(const std::shared_ptr<UploadRecord>& record);
-
-    void forget(const std::shared_ptr<UploadRecord>& record);
+    void forget(const std::shared_ptr<internal::UploadJob>& job);
 
     const std::unique_ptr<internal::FacadeLink> application_;
 
     mutable Mutex mutex_;
-    std::vector<std::shared_ptr<UploadRecord>> uploads_
+    std::vector<std::shared_ptr<internal::UploadJob>> uploads_
             PELMAR_GUARDED_BY(mutex_);  // in start order
     std::atomic<uint64_t> nextUploadId_{1};
 };
