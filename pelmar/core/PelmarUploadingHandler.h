@@ -205,24 +205,8 @@ private:
         });
     }
 
-    void created(const std::shared_ptr<internal::UploadJob>& job,
-                 std::optional<Json> json,
-                 Response response,
-                 std::optional<Error> error);
-
-    void transferEnded(const std::shared_ptr<internal::UploadJob>& job,
-                       Response response,
-                       std::optional<Error> error);
-
-    // Ends an upload that failed (or was cancelled) with `error`.
-    void failUpload(const std::shared_ptr<internal::UploadJob>& job,
-                    Response response,
-                    Error error);
-
-    void confirmed(const std::shared_ptr<internal::UploadJob>& job,
-                   std::optional<Json> json,
-                   Response response,
-                   std::optional<Error> error);
+    // The steps of one upload (create answered, transfer ended, failed, confirmed).
+    struct UploadSteps;
 
     // The unfinished uploads started from `path` (as given, or as a local path).
     std::vector<std::shared_ptr<internal::UploadJob>> uploadsFrom(const std::string& path) const;

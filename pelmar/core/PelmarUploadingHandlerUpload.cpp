@@ -63,6 +63,32 @@ bool isReadable(const std::string& path) {
 
 }  // namespace
 
+// The steps of an upload after preparingToUpload, each called with the handler that runs it.
+struct PelmarUploadingHandler::UploadSteps {
+    static void created(PelmarUploadingHandler& handler,
+                        const std::shared_ptr<UploadJob>& job,
+                        std::optional<Json> json,
+                        Response response,
+                        std::optional<Error> error);
+
+    static void transferEnded(PelmarUploadingHandler& handler,
+                              const std::shared_ptr<UploadJob>& job,
+                              Response response,
+                              std::optional<Error> error);
+
+    // Ends an upload that failed (or was cancelled) with `error`.
+    static void failUpload(PelmarUploadingHandler& handler,
+                           const std::shared_ptr<UploadJob>& job,
+                           Response response,
+                           Error error);
+
+    static void confirmed(PelmarUploadingHandler& handler,
+                          const std::shared_ptr<UploadJob>& job,
+                          std::optional<Json> json,
+                          Response response,
+                          std::optional<Error> error);
+};
+
 void PelmarUploadingHandler::upload(Media_Type type,
                                     std::string path,
                                     std::optional<Json> data,
@@ -100,7 +126,7 @@ void PelmarUploadingHandler::upload(Media_Type type,
                 job->callback(std::nullopt, nullptr, error);
             }
             if (auto self = weak.lock()) {
-                self->failUpload(job, nullptr, error);
+                UploadSteps::failUpload(*self, job, nullptr, error);
             }
         });
         return;
@@ -114,22 +140,24 @@ void PelmarUploadingHandler::upload(Media_Type type,
             [weak = weak_from_this(), job](std::optional<Json> json, Response response,
                                            std::optional<Error> error) {
                 if (auto self = weak.lock()) {
-                    self->created(job, std::move(json), std::move(response), std::move(error));
+                    UploadSteps::created(*self, job, std::move(json), std::move(response),
+                                         std::move(error));
                 } else if (job->callback) {
                     job->callback(std::move(json), std::move(response), std::move(error));
                 }
             });
 }
 
-void PelmarUploadingHandler::created(const std::shared_ptr<UploadJob>& job,
-                                     std::optional<Json> json,
-                                     Response response,
-                                     std::optional<Error> error) {
+void PelmarUploadingHandler::UploadSteps::created(PelmarUploadingHandler& handler,
+                                                  const std::shared_ptr<UploadJob>& job,
+                                                  std::optional<Json> json,
+                                                  Response response,
+                                                  std::optional<Error> error) {
     if (job->callback) {
         job->callback(json, response, error);
     }
     if (auto failure = stepFailure(job->isCancelled(), error, response, "create request")) {
-        failUpload(job, response, std::move(*failure));
+        failUpload(handler, job, response, std::move(*failure));
         return;
     }
     const internal::UploadFamily family = familyOf(job->type);
@@ -138,7 +166,7 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadJob>& job,
     const auto url = json ? stringAt(*json, "url_data", "url") : std::nullopt;
     if (!token || !streamToken || !url || !internal::isSafeToken(*token)
         || !internal::isSafeToken(*streamToken) || url->empty()) {
-        failUpload(job, response,
+        failUpload(handler, job, response,
                    uploadError(kUploadErrorBadCreateAnswer,
                                "create answer lacks usable tokens or an upload URL"));
         return;
@@ -150,21 +178,22 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadJob>& job,
     job->token = *token;
     job->streamToken = *streamToken;
 
-    auto client = connect();
+    auto client = handler.connect();
     if (!client) {
-        failUpload(job, response, noServiceError());
+        failUpload(handler, job, response, noServiceError());
         return;
     }
     const std::string identifier = std::string(family.collection) + "/" + job->token + "/streams/"
                                    + job->streamToken + std::string(family.submitSuffix);
-    std::weak_ptr<PelmarUploadingHandler> weak = weak_from_this();
+    std::weak_ptr<PelmarUploadingHandler> weak = handler.weak_from_this();
     Task task = client->uploadFileWithPath(
             *url, fields, identifier, job->filePath, "file", "video/mp4", "mp4",
             [weak, job](std::optional<std::string>, Response transferResponse,
                         std::optional<Error> transferError) {
                 job->waitUntilStartTold();
                 if (auto self = weak.lock()) {
-                    self->transferEnded(job, std::move(transferResponse), std::move(transferError));
+                    transferEnded(*self, job, std::move(transferResponse),
+                                  std::move(transferError));
                 }
             },
             [weak, job](int64_t sent, int64_t expected) {
@@ -182,7 +211,7 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadJob>& job,
     if (job->holdTask(task) && task) {
         task->cancel();
     }
-    if (auto delegate = this->delegate()) {
+    if (auto delegate = handler.delegate()) {
         delegate->uploadStarted(job->filePath, job->token, job->streamToken, task);
     }
     job->markStartTold();
@@ -195,40 +224,43 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadJob>& job,
     });
 }
 
-void PelmarUploadingHandler::transferEnded(const std::shared_ptr<UploadJob>& job,
-                                           Response response,
-                                           std::optional<Error> error) {
+void PelmarUploadingHandler::UploadSteps::transferEnded(PelmarUploadingHandler& handler,
+                                                        const std::shared_ptr<UploadJob>& job,
+                                                        Response response,
+                                                        std::optional<Error> error) {
     const bool cancelled = job->transferEnded();
     if (auto failure = stepFailure(cancelled, error, response, "storage")) {
-        failUpload(job, response, std::move(*failure));
+        failUpload(handler, job, response, std::move(*failure));
         return;
     }
-    if (auto delegate = this->delegate()) {
+    if (auto delegate = handler.delegate()) {
         delegate->uploadFinished(job->givenPath, job->token, job->streamToken);
     }
-    confirm(job->type, job->token, job->streamToken, std::nullopt,
-            [weak = weak_from_this(), job](std::optional<Json> json, Response confirmResponse,
-                                           std::optional<Error> confirmError) {
-                if (auto self = weak.lock()) {
-                    self->confirmed(job, std::move(json), std::move(confirmResponse),
-                                    std::move(confirmError));
-                } else if (job->confirmCallback) {
-                    job->confirmCallback(std::move(json), std::move(confirmResponse),
-                                         std::move(confirmError));
-                }
-            });
+    handler.confirm(job->type, job->token, job->streamToken, std::nullopt,
+                    [weak = handler.weak_from_this(), job](std::optional<Json> json,
+                                                           Response confirmResponse,
+                                                           std::optional<Error> confirmError) {
+                        if (auto self = weak.lock()) {
+                            confirmed(*self, job, std::move(json), std::move(confirmResponse),
+                                      std::move(confirmError));
+                        } else if (job->confirmCallback) {
+                            job->confirmCallback(std::move(json), std::move(confirmResponse),
+                                                 std::move(confirmError));
+                        }
+                    });
 }
 
-void PelmarUploadingHandler::failUpload(const std::shared_ptr<UploadJob>& job,
-                                        Response response,
-                                        Error error) {
+void PelmarUploadingHandler::UploadSteps::failUpload(PelmarUploadingHandler& handler,
+                                                     const std::shared_ptr<UploadJob>& job,
+                                                     Response response,
+                                                     Error error) {
     const bool report = job->end();
-    forget(job);
+    handler.forget(job);
     if (!report) {
         return;
     }
     if (!job->isCancelled()) {
-        if (auto delegate = this->delegate()) {
+        if (auto delegate = handler.delegate()) {
             delegate->failedToUpload(job->filePath);
         }
     }
@@ -237,16 +269,17 @@ void PelmarUploadingHandler::failUpload(const std::shared_ptr<UploadJob>& job,
     }
 }
 
-void PelmarUploadingHandler::confirmed(const std::shared_ptr<UploadJob>& job,
-                                       std::optional<Json> json,
-                                       Response response,
-                                       std::optional<Error> error) {
+void PelmarUploadingHandler::UploadSteps::confirmed(PelmarUploadingHandler& handler,
+                                                    const std::shared_ptr<UploadJob>& job,
+                                                    std::optional<Json> json,
+                                                    Response response,
+                                                    std::optional<Error> error) {
     job->end();
-    forget(job);
+    handler.forget(job);
     if (job->confirmCallback) {
         job->confirmCallback(json, response, error);
     }
-    tellCompleted(job->givenPath, job->token, job->streamToken, response, error, json);
+    handler.tellCompleted(job->givenPath, job->token, job->streamToken, response, error, json);
 }
 
 void PelmarUploadingHandler::uploadCompleted(Media_Type /*type*/,
