@@ -95,14 +95,14 @@ void ServiceEmulator::Impl::handle(Role role,
         }
     }
 
-    const std::optional<Fault> fault = takeFault(role, entry.method, entry.path);
+    const std::optional<Fault> fault = faults.take(role, entry.method, entry.path);
     const std::optional<uint64_t> cutRequestAfter =
             fault ? fault->cutRequestAfter : std::optional<uint64_t>{};
     Answer answer;
     bool cut = false;
     try {
         if (fault) {
-            pause(*fault);
+            faults.pause(*fault);
         }
         const Route route = internal::resolve(role, entry.method, entry.path);
         if (route.op == Op::Session) {
@@ -186,10 +186,7 @@ void ServiceEmulator::Impl::handle(Role role,
     if (fault && fault->holdResponseAfter) {
         hold.emplace();
         hold->after = *fault->holdResponseAfter;
-        hold->park = [this] {
-            MutexLock lock(waitMutex);
-            parkUntilReleased();
-        };
+        hold->park = [this] { faults.park(); };
     }
     internal::writeAnswer(response, answer, cutResponseAfter, std::move(hold));
 }
@@ -331,11 +328,7 @@ void ServiceEmulator::start() {
 
 void ServiceEmulator::stop() {
     Impl& impl = *impl_;
-    {
-        MutexLock lock(impl.waitMutex);
-        impl.stopping = true;
-    }
-    impl.waitChanged.notifyAll();
+    impl.faults.stop();
     impl.stopEndpoints();
 }
 

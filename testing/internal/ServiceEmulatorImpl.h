@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,11 +16,13 @@
 #include "testing/RequestLog.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/internal/Answer.h"
+#include "testing/internal/FaultScript.h"
 #include "testing/internal/HttpServer.h"
 #include "testing/internal/ServiceRoutes.h"
 #include "testing/internal/ServiceState.h"
 
-// ServiceEmulator::Impl: the emulator's servers, state, faults and waits, shared by its files:
+// ServiceEmulator::Impl: the emulator's servers, state, request log and fault script, shared by
+// its files:
 // ServiceEmulator.cpp (servers and the request road), ServiceEmulatorApi.cpp (the API's
 // session, debugger and resource routes), ServiceEmulatorStorage.cpp (the storage host's
 // uploads) and ServiceEmulatorFaults.cpp (scripted faults and held requests).
@@ -41,12 +42,6 @@ struct ServiceEmulator::Impl {
         std::shared_ptr<std::atomic<bool>> finished;
     };
 
-    struct ScriptedFault {
-        int id = 0;
-        Fault fault;
-        std::regex pattern;
-    };
-
     explicit Impl(Options opts)
         : options(std::move(opts)), requireSession(options.requireSession) {}
 
@@ -54,10 +49,6 @@ struct ServiceEmulator::Impl {
                 const httplib::Request& request,
                 httplib::Response& response,
                 const httplib::ContentReader* reader);
-    std::optional<Fault> takeFault(Role role, const std::string& method, const std::string& path);
-    void pause(const Fault& fault);
-    // Counts the caller as held until releaseHeld() or stop().
-    void parkUntilReleased() PELMAR_REQUIRES(waitMutex);
     std::optional<internal::Answer> checkSession(const internal::Route& route,
                                                  const LoggedRequest& entry) const;
     internal::Answer dispatch(const internal::Route& route,
@@ -88,16 +79,7 @@ struct ServiceEmulator::Impl {
     std::atomic<uint64_t> incomingFiles{0};
     std::atomic<size_t> uploadsInFlight{0};
     std::atomic<size_t> maxUploadsInFlight{0};
-
-    mutable Mutex faultMutex;
-    std::vector<ScriptedFault> faults PELMAR_GUARDED_BY(faultMutex);
-    int nextFaultId PELMAR_GUARDED_BY(faultMutex) = 1;
-
-    mutable Mutex waitMutex;
-    mutable CondVar waitChanged;
-    bool stopping PELMAR_GUARDED_BY(waitMutex) = false;
-    size_t held PELMAR_GUARDED_BY(waitMutex) = 0;
-    uint64_t releaseGeneration PELMAR_GUARDED_BY(waitMutex) = 0;
+    internal::FaultScript faults;
 };
 
 }  // namespace pelmar::test
