@@ -16,8 +16,8 @@
 #include "testing/RequestLog.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/internal/Answer.h"
+#include "testing/internal/EmulatorServers.h"
 #include "testing/internal/FaultScript.h"
-#include "testing/internal/HttpServer.h"
 #include "testing/internal/ServiceRoutes.h"
 #include "testing/internal/ServiceState.h"
 
@@ -33,15 +33,6 @@
 namespace pelmar::test {
 
 struct ServiceEmulator::Impl {
-    struct Endpoint {
-        Role role = Role::Api;
-        std::string address;
-        int port = 0;
-        std::unique_ptr<internal::HttpServer> server;
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> finished;
-    };
-
     explicit Impl(Options opts)
         : options(std::move(opts)), requireSession(options.requireSession) {}
 
@@ -61,18 +52,12 @@ struct ServiceEmulator::Impl {
                                    LoggedRequest& entry,
                                    std::optional<uint64_t> cutAfter,
                                    bool& cut);
-    // Binds `endpoint` to `port` (0: any free port) and starts its thread; throws on a bind
-    // failure.
-    void startEndpoint(Endpoint& endpoint, uint16_t port);
-    // Stops and joins the servers started so far.
-    void stopEndpoints();
 
     Options options;
     std::filesystem::path dataDir;
     bool ownsDataDir = false;
     std::unique_ptr<internal::ServiceState> state;
     RequestLog log;
-    std::array<Endpoint, 5> endpoints;
     bool started = false;
     std::atomic<bool> requireSession;
     std::atomic<int64_t> sessionCalls{0};
@@ -80,6 +65,8 @@ struct ServiceEmulator::Impl {
     std::atomic<size_t> uploadsInFlight{0};
     std::atomic<size_t> maxUploadsInFlight{0};
     internal::FaultScript faults;
+    // Last, so that it is destroyed (its threads stopped) before what they use.
+    internal::EmulatorServers servers;
 };
 
 }  // namespace pelmar::test
