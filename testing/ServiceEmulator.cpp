@@ -20,9 +20,7 @@
 #include "testing/FormEncoding.h"
 #include "testing/internal/Answer.h"
 #include "testing/internal/ConnectionAbort.h"
-#include "testing/internal/ElasticTaskQueue.h"
 #include "testing/internal/HttpExchange.h"
-#include "testing/internal/HttpServer.h"
 #include "testing/internal/ServiceEmulatorImpl.h"
 #include "testing/internal/ServiceRoutes.h"
 #include "testing/internal/ServiceState.h"
@@ -34,23 +32,6 @@ using internal::AnswerHold;
 using internal::BodyRead;
 using internal::Op;
 using internal::Route;
-
-namespace {
-
-constexpr size_t kWorkersPerAddress = 256;
-constexpr int kListenBacklog = 512;
-constexpr time_t kKeepAliveSeconds = 2;
-constexpr size_t kKeepAliveRequests = 1000;
-constexpr const char* kAnyPath = R"([\s\S]*)";
-constexpr int kOnePortAttempts = 20;
-
-// An address that could not be bound.
-class BindError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-}  // namespace
 
 void ServiceEmulator::Impl::handle(Role role,
                                    const httplib::Request& request,
@@ -95,14 +76,14 @@ void ServiceEmulator::Impl::handle(Role role,
         }
     }
 
-    const std::optional<Fault> fault = takeFault(role, entry.method, entry.path);
+    const std::optional<Fault> fault = faults.take(role, entry.method, entry.path);
     const std::optional<uint64_t> cutRequestAfter =
             fault ? fault->cutRequestAfter : std::optional<uint64_t>{};
     Answer answer;
     bool cut = false;
     try {
         if (fault) {
-            pause(*fault);
+            faults.pause(*fault);
         }
         const Route route = internal::resolve(role, entry.method, entry.path);
         if (route.op == Op::Session) {
@@ -186,72 +167,9 @@ void ServiceEmulator::Impl::handle(Role role,
     if (fault && fault->holdResponseAfter) {
         hold.emplace();
         hold->after = *fault->holdResponseAfter;
-        hold->park = [this] {
-            MutexLock lock(waitMutex);
-            parkUntilReleased();
-        };
+        hold->park = [this] { faults.park(); };
     }
     internal::writeAnswer(response, answer, cutResponseAfter, std::move(hold));
-}
-
-void ServiceEmulator::Impl::startEndpoint(Endpoint& endpoint, uint16_t port) {
-    auto server = std::make_unique<internal::HttpServer>();
-    server->new_task_queue = [] { return new internal::ElasticTaskQueue(kWorkersPerAddress); };
-    server->set_keep_alive_timeout(kKeepAliveSeconds);
-    server->set_keep_alive_max_count(kKeepAliveRequests);
-    server->set_tcp_nodelay(true);
-    // httplib's default also sets SO_REUSEPORT, which lets a second emulator listen on the same
-    // port and take half of the connections; an address in use must fail the bind instead.
-    server->set_socket_options([](socket_t socket) {
-        const int yes = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server->set_exception_handler(
-            [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-                response.status = 500;
-                response.set_content(R"({"error":"emulator error"})", "application/json");
-            });
-    const Role role = endpoint.role;
-    const auto plain = [this, role](const httplib::Request& request, httplib::Response& response) {
-        handle(role, request, response, nullptr);
-    };
-    const auto withBody = [this, role](const httplib::Request& request, httplib::Response& response,
-                                       const httplib::ContentReader& reader) {
-        handle(role, request, response, &reader);
-    };
-    server->Get(kAnyPath, plain);
-    server->Options(kAnyPath, plain);
-    server->Post(kAnyPath, withBody);
-    server->Put(kAnyPath, withBody);
-    server->Patch(kAnyPath, withBody);
-    server->Delete(kAnyPath, withBody);
-
-    endpoint.address = internal::addressOf(role);
-    if (port != 0) {
-        errno = 0;
-        if (!server->bind_to_port(endpoint.address, port)) {
-            const int error = errno;
-            throw BindError("cannot bind " + endpoint.address + ":" + std::to_string(port)
-                            + (error != 0 ? std::string(": ") + std::strerror(error) : ""));
-        }
-        endpoint.port = port;
-    } else {
-        endpoint.port = server->bind_to_any_port(endpoint.address);
-        if (endpoint.port <= 0) {
-            throw BindError("cannot bind " + endpoint.address);
-        }
-    }
-    server->widenBacklog(kListenBacklog);
-    endpoint.finished = std::make_shared<std::atomic<bool>>(false);
-    endpoint.server = std::move(server);
-    endpoint.thread = std::thread([server = endpoint.server.get(), finished = endpoint.finished] {
-        server->listen_after_bind();
-        *finished = true;
-    });
-    // stop() only takes effect on a server that is running, so wait until this one is.
-    while (!endpoint.server->is_running() && !*endpoint.finished) {
-        std::this_thread::yield();
-    }
 }
 
 std::string ServiceEmulator::sessionKeyFor(std::string_view appToken) {
@@ -261,12 +179,7 @@ std::string ServiceEmulator::sessionKeyFor(std::string_view appToken) {
 ServiceEmulator::ServiceEmulator() : ServiceEmulator(Options{}) {}
 
 ServiceEmulator::ServiceEmulator(Options options)
-    : impl_(std::make_unique<Impl>(std::move(options))) {
-    for (size_t i = 0; i < impl_->endpoints.size(); ++i) {
-        impl_->endpoints[i].role = kAllRoles[i];
-        impl_->endpoints[i].address = internal::addressOf(kAllRoles[i]);
-    }
-}
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 ServiceEmulator::~ServiceEmulator() {
     stop();
@@ -303,59 +216,28 @@ void ServiceEmulator::start() {
                                  + error.message());
     }
     impl.state = std::make_unique<internal::ServiceState>(impl.dataDir);
-    for (int attempt = 1;; ++attempt) {
-        try {
-            // With one shared port, the first address picks it and the others follow; another
-            // program may hold it on one of them, so a new port is tried a few times.
-            uint16_t port = impl.options.port;
-            for (auto& endpoint : impl.endpoints) {
-                impl.startEndpoint(endpoint, port);
-                if (impl.options.onePort) {
-                    port = static_cast<uint16_t>(endpoint.port);
-                }
-            }
-            break;
-        } catch (const BindError&) {
-            impl.stopEndpoints();
-            if (!impl.options.onePort || impl.options.port != 0 || attempt == kOnePortAttempts) {
-                stop();
-                throw;
-            }
-        } catch (...) {
-            stop();
-            throw;
-        }
+    try {
+        impl.servers.start(
+                impl.options.port, impl.options.onePort,
+                [&impl](Role role, const httplib::Request& request, httplib::Response& response,
+                        const httplib::ContentReader* reader) {
+                    impl.handle(role, request, response, reader);
+                });
+    } catch (...) {
+        stop();
+        throw;
     }
     impl.state->setStorageBase(storageBase());
 }
 
 void ServiceEmulator::stop() {
     Impl& impl = *impl_;
-    {
-        MutexLock lock(impl.waitMutex);
-        impl.stopping = true;
-    }
-    impl.waitChanged.notifyAll();
-    impl.stopEndpoints();
-}
-
-void ServiceEmulator::Impl::stopEndpoints() {
-    for (auto& endpoint : endpoints) {
-        if (endpoint.server) {
-            endpoint.server->stop();
-        }
-    }
-    for (auto& endpoint : endpoints) {
-        if (endpoint.thread.joinable()) {
-            endpoint.thread.join();
-        }
-        endpoint.server.reset();
-    }
+    impl.faults.stop();
+    impl.servers.stop();
 }
 
 std::string ServiceEmulator::base(Role role) const {
-    const auto& endpoint = impl_->endpoints[static_cast<size_t>(role)];
-    std::string url = "http://" + endpoint.address + ":" + std::to_string(endpoint.port);
+    std::string url = "http://" + address(role) + ":" + std::to_string(port(role));
     if (role == Role::DevApi) {
         url += "/embed";
     }
@@ -383,11 +265,11 @@ std::string ServiceEmulator::storageBase() const {
 }
 
 std::string ServiceEmulator::address(Role role) const {
-    return impl_->endpoints[static_cast<size_t>(role)].address;
+    return impl_->servers.address(role);
 }
 
 int ServiceEmulator::port(Role role) const {
-    return impl_->endpoints[static_cast<size_t>(role)].port;
+    return impl_->servers.port(role);
 }
 
 const std::filesystem::path& ServiceEmulator::dataDir() const {

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testing/ServiceEmulator.h"
@@ -174,14 +173,23 @@ TEST_F(ServiceEmulatorIntegrationTest, AHeldRequestLeavesOtherRoutesAnswering) {
     fault.hold = true;
     fault.delay = 1ms;
     emulator.addFault(fault);
-    Reply held;
-    std::thread client([&] { held = send({"POST", app(emulator.apiBase(), "/session"), ""}); });
+    auto client = std::async(std::launch::async, [&] {
+        return send({"POST", app(emulator.apiBase(), "/session"), ""});
+    });
+
+    // However the test leaves, the held request ends (stop() wakes it) before `client` waits.
+    struct StopOnExit {
+        ServiceEmulator& emulator;
+
+        ~StopOnExit() { emulator.stop(); }
+    } stopOnExit{emulator};
+
     ASSERT_TRUE(emulator.waitForHeld(1, kWait));
 
     EXPECT_EQ(send({"GET", withSession(app(emulator.apiBase(), "/videos"))}).status, 200);
     EXPECT_EQ(emulator.heldCount(), 1u);
     emulator.releaseHeld();
-    client.join();
+    const Reply held = client.get();
     EXPECT_EQ(held.status, 200);
     EXPECT_EQ(held.json()["token"], "sess-2");
 }

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "../common/ServiceOptions.h"
+#include "ServiceOptions.h"
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarUploadingDelegate.h"
 #include "pelmar/host/ScreenHost.h"

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "../common/ServiceOptions.h"
+#include "ServiceOptions.h"
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/host/ScreenHost.h"
 #include "pelmar/platform/image/Bitmap.h"

@@ -17,6 +17,7 @@
 #include "pelmar/core/PelmarUploadingHandler.h"
 #include "pelmar/core/PelmarVideos.h"
 #include "pelmar/core/Utils.h"
+#include "pelmar/core/internal/UploadRequests.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/FileManager.h"
@@ -548,9 +549,31 @@ void Pelmar::uploadFromPath(const std::string& path,
                             AnswerCallback confirmCallback) {
     const auto route = routeOf(path);
     if (!route || !videos_) {
-        if (auto delegate = uploadingDelegate()) {
-            delegate->failedToUpload(path);
-        }
+        Error error = !videos_ ? internal::uploadError(kUploadErrorNoService,
+                                                       "this facade has no upload engine (made "
+                                                       "without an application token)")
+                      : !Utils::localPath(path)
+                              ? internal::uploadError(kUploadErrorUnusablePath,
+                                                      "no file path in \"" + path + "\"")
+                              : internal::uploadError(
+                                      kUploadErrorUnknownMediaKind,
+                                      "no media kind for the extension of \"" + path + "\"");
+        // Told as the upload engine tells a refused file: the closures end on a later turn.
+        dispatch::Queue::main()->async([weak = weak_from_this(), path, error = std::move(error),
+                                        callback = std::move(callback),
+                                        confirmCallback = std::move(confirmCallback)] {
+            if (callback) {
+                callback(std::nullopt, nullptr, error);
+            }
+            if (auto self = weak.lock()) {
+                if (auto delegate = self->uploadingDelegate()) {
+                    delegate->failedToUpload(path);
+                }
+            }
+            if (confirmCallback) {
+                confirmCallback(std::nullopt, nullptr, error);
+            }
+        });
         return;
     }
     switch (*route) {
@@ -585,11 +608,6 @@ void Pelmar::uploadFromPaths(std::vector<std::string> paths,
             self->uploadFromPaths(rest, data, callback, progress, confirmCallback);
         }
     };
-    if (!routeOf(first) || !videos_) {
-        uploadFromPath(first, data, callback, progress, confirmCallback);  // reports the refusal
-        dispatch::Queue::main()->async(next);
-        return;
-    }
     uploadFromPath(
             first, data,
             [callback](std::optional<Json> json,

@@ -142,8 +142,11 @@ public:
     // Uploads a local file by its lower-cased extension: "mp4", "mov", "avi" to videos(); "mp3",
     // "wav", "aac" to audios(); "png", "jpg", "bmp", "jpeg" to images(). `path` is a plain path
     // (blanks and non-ASCII included) or a "file://" URL, and is handed on as given. A path that
-    // cannot be routed (another extension, a malformed file URL) calls no closure and tells the
-    // uploading delegate `failedToUpload`. Main thread only.
+    // cannot be routed is refused before any request, as the upload engine refuses a file: on a
+    // later main-queue turn `callback` gets the error, the uploading delegate `failedToUpload`,
+    // and `confirmCallback` the error (kUploadErrorUnknownMediaKind for another extension or
+    // none, kUploadErrorUnusablePath for a malformed file URL, kUploadErrorNoService for a facade
+    // made with Pelmar()). Every upload ends its confirmCallback exactly once. Main thread only.
     void uploadFromPath(const std::string& path,
                         std::optional<Json> data,
                         AnswerCallback callback,
@@ -152,8 +155,8 @@ public:
 
     // Uploads the paths strictly one after the other: each starts on the main queue after the
     // previous one's confirmCallback has returned. Every closure is called on the main queue. A
-    // path that fails (refused, failed create or transfer) is reported and the run goes on with
-    // the next one. Main thread only.
+    // path that fails (refused, failed create or transfer) ends its confirmCallback with the
+    // error and the run goes on with the next one. Main thread only.
     void uploadFromPaths(std::vector<std::string> paths,
                          std::optional<Json> data,
                          AnswerCallback callback,

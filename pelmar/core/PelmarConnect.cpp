@@ -267,16 +267,74 @@ PelmarConnect::Task PelmarConnect::sendRequest(const std::string& method,
     return task;
 }
 
+PelmarConnect::Task PelmarConnect::sendWithSession(std::string path,
+                                                   std::optional<Json> data,
+                                                   Sender send,
+                                                   DataCallback callback,
+                                                   bool renewOnRefusal) {
+    auto self = shared_from_this();
+    return addSessionData(
+            data, path,
+            [self, path, data, send, callback = std::move(callback),
+             renewOnRefusal](std::optional<Json> params) -> Task {
+                const auto used = renewOnRefusal ? self->sessionUsedBy(params) : std::nullopt;
+                if (!used) {
+                    return send(params, callback);
+                }
+                // A 401 to a request that carried a session token means the service no longer
+                // knows that token (it restarted, or the session expired): the token is dropped,
+                // a new session is asked for and the request is made once more. A second 401 is
+                // the answer.
+                return send(params, [self, path, data, send, callback, used = *used](
+                                            std::optional<std::string> bytes, Response response,
+                                            std::optional<Error> error) {
+                    if (error || !response || response->statusCode() != kUnauthorizedStatus) {
+                        callback(std::move(bytes), std::move(response), std::move(error));
+                        return;
+                    }
+                    self->dropSession(used);
+                    self->sendWithSession(path, data, send, callback, /*renewOnRefusal=*/false);
+                });
+            });
+}
+
+std::optional<PelmarConnect::SessionUse> PelmarConnect::sessionUsedBy(
+        const std::optional<Json>& params) const {
+    if (!params || !params->is_object()) {
+        return std::nullopt;
+    }
+    MutexLock lock(mutex_);
+    if (!sessionKey_) {
+        return std::nullopt;
+    }
+    const auto value = params->find(*sessionKey_);
+    if (value == params->end() || !value->is_string()) {
+        return std::nullopt;
+    }
+    return SessionUse{value->get<std::string>(), sessionGeneration_};
+}
+
+void PelmarConnect::dropSession(const SessionUse& use) {
+    MutexLock lock(mutex_);
+    // Only the token that was refused: a refusal arriving after a new session was had must not
+    // drop the new one (even when the service hands out the same text again).
+    if (sessionValue_ == use.token && sessionGeneration_ == use.generation) {
+        sessionValue_.reset();
+    }
+}
+
 PelmarConnect::Task PelmarConnect::requestWithMethod(std::string method,
                                                      std::string path,
                                                      std::optional<Json> data,
                                                      DataCallback callback) {
     auto self = shared_from_this();
-    return addSessionData(std::move(data), path,
-                          [self, method = std::move(method), path,
-                           callback = std::move(callback)](std::optional<Json> params) {
-                              return self->sendRequest(method, path, params, callback);
-                          });
+    return sendWithSession(
+            path, std::move(data),
+            [self, method = std::move(method), path](const std::optional<Json>& params,
+                                                     DataCallback done) {
+                return self->sendRequest(method, path, params, std::move(done));
+            },
+            std::move(callback), /*renewOnRefusal=*/true);
 }
 
 PelmarConnect::Task PelmarConnect::requestStringWithMethod(std::string method,
@@ -381,13 +439,13 @@ PelmarConnect::Task PelmarConnect::postRawDataWithPath(std::string path,
                                                        std::optional<Json> params,
                                                        DataCallback callback) {
     auto self = shared_from_this();
-    return addSessionData(
-            std::move(params), path,
-            [self, path, data = std::move(data),
-             callback = std::move(callback)](std::optional<Json> completed) -> Task {
+    return sendWithSession(
+            path, std::move(params),
+            [self, path, data = std::move(data)](const std::optional<Json>& completed,
+                                                 DataCallback done) -> Task {
                 const auto view = self->serviceView();
                 if (!view) {
-                    failLater(callback, detachedError());
+                    failLater(done, detachedError());
                     return nullptr;
                 }
                 net::URLRequest request(*self->resolve(path, *view) + "?" + formString(completed),
@@ -396,10 +454,12 @@ PelmarConnect::Task PelmarConnect::postRawDataWithPath(std::string path,
                 request.setValue(std::string(kFormContentType), "Content-Type");
                 request.setValue(std::to_string(data.size()), "Content-Length");
                 request.httpBody = data;
-                Task task = net::URLSession::shared()->dataTask(std::move(request), callback);
+                Task task =
+                        net::URLSession::shared()->dataTask(std::move(request), std::move(done));
                 task->resume();
                 return task;
-            });
+            },
+            std::move(callback), /*renewOnRefusal=*/true);
 }
 
 PelmarConnect::Task PelmarConnect::addSessionData(std::optional<Json> data,
@@ -487,6 +547,7 @@ void PelmarConnect::sessionAnswered(const std::optional<Json>& answer) {
             // A token once held is never replaced by a worse answer.
             if (token != answer->end() && token->is_string()) {
                 sessionValue_ = token->get<std::string>();
+                ++sessionGeneration_;
             }
             if (view) {
                 sessionKey_ = std::string(kSessionKeyPrefix) + view->appToken;

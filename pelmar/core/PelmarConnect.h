@@ -68,6 +68,8 @@ public:
     static constexpr std::string_view kSessionKeyPrefix = "w3n8tq5ykd2mzh7rp4vxc9bj";
     static constexpr std::string_view kSessionPath = "/session";
     static constexpr double kRequestTimeoutSeconds = 60.0;
+    // The status with which the service refuses a session token it does not know.
+    static constexpr long kUnauthorizedStatus = 401;
     // The only identifier appWakeupSignalTaskComplete acts on.
     static constexpr std::string_view kWakeupSessionIdentifier = "uploadingSession";
     static constexpr std::string_view kReturnNoticeTitle = "App Needs To Run in Foreground";
@@ -102,6 +104,9 @@ public:
     // "http://" or "https://"; otherwise it is appended to serverAPIUrl + "/v1/applications/" +
     // app token. The session parameter and "client_auth"/"server_auth" go only to URLs whose
     // scheme, host and port are those of one of the four service bases of the facade's config.
+    // A 401 answer to a request that carried a session token (the service restarted, or the
+    // session expired) drops that token, gets a new session and repeats the request once, as a
+    // task of its own; the callback hears the repeat's answer, a second 401 included.
     Task requestWithMethod(std::string method,
                            std::string path,
                            std::optional<Json> data,
@@ -142,7 +147,8 @@ public:
     Task deleteJsonWithPath(std::string path, std::optional<Json> data, JsonCallback callback);
 
     // A POST whose body is `data` (sent as application/x-www-form-urlencoded whatever it is)
-    // and whose parameters, session included, follow "?" in the URL.
+    // and whose parameters, session included, follow "?" in the URL. Repeated once after a 401
+    // as requestWithMethod is.
     Task postRawDataWithPath(std::string path,
                              std::string data,
                              std::optional<Json> params,
@@ -157,7 +163,8 @@ public:
     // Hands `callback` the session parameter's name and value: inline on the caller's thread
     // when held, else after the one "/session" request that every waiter shares (then on the
     // shared session's delegate queue). A failed or token-less answer leaves the session unset
-    // (the next request tries again) and never clears a token already held.
+    // (the next request tries again) and never clears a token already held; only a 401 to a
+    // request that carried the token does (see requestWithMethod).
     Task getSession(SessionCallback callback);
 
     // The request as diagnostic text (URL, method, header fields, ASCII body).
@@ -238,6 +245,30 @@ private:
                          const std::optional<Json>& params,
                          DataCallback callback);
 
+    // Sends a request with the parameters `addSessionData` completed.
+    using Sender = std::function<Task(const std::optional<Json>& params, DataCallback callback)>;
+
+    // `send` with `data` plus the session parameters of `path`. With `renewOnRefusal`, a 401
+    // answer to a request that carried a session token drops that token and sends once more
+    // with a new session; the callback hears only the last answer.
+    Task sendWithSession(std::string path,
+                         std::optional<Json> data,
+                         Sender send,
+                         DataCallback callback,
+                         bool renewOnRefusal);
+
+    // A session token a request carried, and which of the sessions held so far it was from.
+    struct SessionUse {
+        std::string token;
+        uint64_t generation = 0;
+    };
+
+    // The session token `params` carry under the session parameter's name, if any.
+    std::optional<SessionUse> sessionUsedBy(const std::optional<Json>& params) const;
+
+    // Forgets the session token `use` names if it is still the one held.
+    void dropSession(const SessionUse& use);
+
     Task sendRequest(const std::string& method,
                      const std::string& path,
                      const std::optional<Json>& params,
@@ -273,6 +304,7 @@ private:
     mutable Mutex mutex_;
     std::optional<std::string> sessionValue_ PELMAR_GUARDED_BY(mutex_);
     std::optional<std::string> sessionKey_ PELMAR_GUARDED_BY(mutex_);
+    uint64_t sessionGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;  // tokens obtained so far
     Task sessionTask_ PELMAR_GUARDED_BY(mutex_);
     std::vector<SessionCallback> sessionWaiters_ PELMAR_GUARDED_BY(mutex_);
     std::optional<std::string> clientAuthToken_ PELMAR_GUARDED_BY(mutex_);

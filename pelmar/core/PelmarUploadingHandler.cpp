@@ -51,7 +51,11 @@ std::shared_ptr<PelmarUploadingHandler> PelmarUploadingHandler::create(Pelmar& a
 PelmarUploadingHandler::PelmarUploadingHandler(Private, Pelmar& application)
     : application_(std::make_unique<internal::FacadeLink>(application)) {}
 
-PelmarUploadingHandler::~PelmarUploadingHandler() = default;
+PelmarUploadingHandler::~PelmarUploadingHandler() {
+    // Uploads still running outlive the handler only as their own callbacks; their ticks must
+    // not stay scheduled on the main loop.
+    stopTimer();
+}
 
 void PelmarUploadingHandler::detachApplication() {
     application_->cut();

@@ -23,10 +23,11 @@
 // it, telling the facade's uploading delegate about every step.
 // Ownership: made by the facade with create() and owned by it; refers back to the facade without
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
-//     the handler weakly. Each upload has its own record (tokens, transfer task, tick).
-// Threads: thread-safe; one mutex guards the list of uploads and each record's transfer state has
-//     a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on the
-//     caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
+//     the handler weakly. Each upload has its own job (tokens, transfer task, tick); the
+//     handler's end stops the ticks of uploads still running.
+// Threads: thread-safe; one mutex guards the list of uploads and each upload (internal::UploadJob)
+//     has a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on
+//     the caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
 //     uploadVerified and uploadProcessed on the HTTP client's completion queue; progress,
 //     uploadProgress, uploadFinished and a transfer's failure on the upload's own queue;
 //     uploadProcessing every second on the main queue; download callbacks on the main queue. Ticks
@@ -34,10 +35,11 @@
 //     returned, so the delegate always hears started first.
 // Errors: callbacks get the HTTP client's errors, or kUploadErrorDomain errors: a token that may
 //     not enter a URL path (empty, ".", "..", or characters outside A-Z a-z 0-9 . _ ~ -), a file
-//     path that cannot be used, a create answer without tokens or upload URL, a storage or create
-//     answer with a non-2xx status, a list answer with a non-2xx status or that is not a JSON
-//     array, a cancelled upload, a facade that has ended. Answers are otherwise handed on as they
-//     came (callers judge the status of get, update, confirm and delete answers themselves).
+//     path that cannot be used, an empty (0-byte) file, a create answer without tokens or upload
+//     URL, a storage or create answer with a non-2xx status, a list answer with a non-2xx status or
+//     that is not a JSON array, a cancelled upload, a facade that has ended. Answers are otherwise
+//     handed on as they came (callers judge the status of get, update, confirm and delete answers
+//     themselves).
 // Example:
 //     facade->uploadingHandler()->upload(Media_Type::Video, "/data/clip.mp4", std::nullopt,
 //             nullptr, nullptr, [](auto json, auto response, auto error) {
@@ -45,6 +47,7 @@
 
 namespace pelmar::internal {
 class FacadeLink;
+class UploadJob;
 }  // namespace pelmar::internal
 
 namespace pelmar {
@@ -63,6 +66,8 @@ enum UploadErrorCode : long {
     kUploadErrorCancelled = 5,
     kUploadErrorNoService = 6,
     kUploadErrorBadAnswer = 7,
+    kUploadErrorEmptyFile = 8,
+    kUploadErrorUnknownMediaKind = 9,
 };
 
 class PelmarUploadingHandler : public std::enable_shared_from_this<PelmarUploadingHandler> {
@@ -113,7 +118,8 @@ public:
     void get(Media_Type type, std::string token, std::optional<Json> data, ModelCallback callback);
 
     // Uploads the file at `path` (a path, or a "file://" URL whose decoded path is used). `data`
-    // goes with the create request only. Every upload that got past preparingToUpload ends with
+    // goes with the create request only. A missing, unreadable or empty (0-byte) file is refused
+    // before any request. Every upload that got past preparingToUpload ends with
     // exactly one confirmCallback: the confirm answer, or the error that ended it (create failure,
     // unusable create answer, failed or refused transfer, cancel). Failures other than a cancel
     // are also told to the delegate's failedToUpload. Nothing is confirmed after a failure.
@@ -180,8 +186,6 @@ public:
     void detachApplication();
 
 private:
-    struct UploadRecord;
-
     std::shared_ptr<PelmarUploadingDelegate> delegate() const;
 
     std::shared_ptr<PelmarConnect> connect() const;
@@ -201,25 +205,11 @@ private:
         });
     }
 
-    void created(const std::shared_ptr<UploadRecord>& record,
-                 std::optional<Json> json,
-                 Response response,
-                 std::optional<Error> error);
-
-    void transferEnded(const std::shared_ptr<UploadRecord>& record,
-                       Response response,
-                       std::optional<Error> error);
-
-    // Ends an upload that failed (or was cancelled) with `error`.
-    void failUpload(const std::shared_ptr<UploadRecord>& record, Response response, Error error);
-
-    void confirmed(const std::shared_ptr<UploadRecord>& record,
-                   std::optional<Json> json,
-                   Response response,
-                   std::optional<Error> error);
+    // The steps of one upload (create answered, transfer ended, failed, confirmed).
+    struct UploadSteps;
 
     // The unfinished uploads started from `path` (as given, or as a local path).
-    std::vector<std::shared_ptr<UploadRecord>> uploadsFrom(const std::string& path) const;
+    std::vector<std::shared_ptr<internal::UploadJob>> uploadsFrom(const std::string& path) const;
 
     void tellCompleted(const std::string& path,
                        const std::string& token,
@@ -228,16 +218,12 @@ private:
                        const std::optional<Error>& error,
                        const std::optional<Json>& json);
 
-    void startTick(const std::shared_ptr<UploadRecord>& record);
-
-    void stopTick(const std::shared_ptr<UploadRecord>& record);
-
-    void forget(const std::shared_ptr<UploadRecord>& record);
+    void forget(const std::shared_ptr<internal::UploadJob>& job);
 
     const std::unique_ptr<internal::FacadeLink> application_;
 
     mutable Mutex mutex_;
-    std::vector<std::shared_ptr<UploadRecord>> uploads_
+    std::vector<std::shared_ptr<internal::UploadJob>> uploads_
             PELMAR_GUARDED_BY(mutex_);  // in start order
     std::atomic<uint64_t> nextUploadId_{1};
 };

@@ -13,12 +13,12 @@
 #include "pelmar/core/Utils.h"
 #include "pelmar/core/internal/FacadeLink.h"
 #include "pelmar/core/internal/TokenCheck.h"
+#include "pelmar/core/internal/UploadJob.h"
 #include "pelmar/core/internal/UploadRequests.h"
 #include "pelmar/platform/dispatch/Queue.h"
-#include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/foundation/FileManager.h"
 
-// The three-step upload (create, transfer, confirm) with its record, its failure and completion,
+// The three-step upload (create, transfer, confirm) with its job, its failure and completion,
 // the processing tick while it runs, and cancelling it.
 
 namespace pelmar {
@@ -28,7 +28,9 @@ using internal::httpStatusError;
 using internal::isSuccess;
 using internal::noServiceError;
 using internal::requestRefusal;
+using internal::stepFailure;
 using internal::uploadError;
+using internal::UploadJob;
 
 namespace {
 
@@ -61,69 +63,30 @@ bool isReadable(const std::string& path) {
 
 }  // namespace
 
-struct PelmarUploadingHandler::UploadRecord {
-    uint64_t id = 0;
-    Media_Type type = Media_Type::Video;
-    std::string givenPath;  // as the caller passed it
-    std::string filePath;   // the local path it names
-    AnswerCallback callback;
-    ProgressCallback progress;
-    AnswerCallback confirmCallback;
+// The steps of an upload after preparingToUpload, each called with the handler that runs it.
+struct PelmarUploadingHandler::UploadSteps {
+    static void created(PelmarUploadingHandler& handler,
+                        const std::shared_ptr<UploadJob>& job,
+                        std::optional<Json> json,
+                        Response response,
+                        std::optional<Error> error);
 
-    // Set in the create completion, before the transfer starts; read-only afterwards.
-    std::string token;
-    std::string streamToken;
+    static void transferEnded(PelmarUploadingHandler& handler,
+                              const std::shared_ptr<UploadJob>& job,
+                              Response response,
+                              std::optional<Error> error);
 
-    // Shared by the transfer's callbacks, the main queue's tick and cancelUpload(). A leaf lock:
-    // taken alone or after the handler's mutex_, and nothing is called out while it is held.
-    mutable Mutex stateMutex;
-    Task task PELMAR_GUARDED_BY(stateMutex);
-    bool cancelled PELMAR_GUARDED_BY(stateMutex) = false;
-    bool ended PELMAR_GUARDED_BY(stateMutex) = false;  // the tick must not start, or must stop
-    bool confirmReported PELMAR_GUARDED_BY(stateMutex) = false;
+    // Ends an upload that failed (or was cancelled) with `error`.
+    static void failUpload(PelmarUploadingHandler& handler,
+                           const std::shared_ptr<UploadJob>& job,
+                           Response response,
+                           Error error);
 
-    bool isCancelled() const {
-        MutexLock lock(stateMutex);
-        return cancelled;
-    }
-
-    bool hasEnded() const {
-        MutexLock lock(stateMutex);
-        return ended;
-    }
-
-    bool isRunning() const {
-        MutexLock lock(stateMutex);
-        return task && task->state() == net::URLSessionTask::State::Running;
-    }
-
-    // main queue only
-    std::shared_ptr<dispatch::Timer> timer;
-
-    bool startedFrom(const std::string& path, const std::string& localPath) const {
-        return givenPath == path || filePath == localPath;
-    }
-
-    // The transfer may report before the create completion has told the delegate that it
-    // started; its events wait for that, so the delegate hears started first.
-    Mutex startMutex;
-    CondVar startChanged;
-    bool startTold PELMAR_GUARDED_BY(startMutex) = false;
-
-    void markStartTold() {
-        {
-            MutexLock lock(startMutex);
-            startTold = true;
-        }
-        startChanged.notifyAll();
-    }
-
-    void waitUntilStartTold() {
-        MutexLock lock(startMutex);
-        while (!startTold) {
-            startChanged.wait(startMutex);
-        }
-    }
+    static void confirmed(PelmarUploadingHandler& handler,
+                          const std::shared_ptr<UploadJob>& job,
+                          std::optional<Json> json,
+                          Response response,
+                          std::optional<Error> error);
 };
 
 void PelmarUploadingHandler::upload(Media_Type type,
@@ -132,21 +95,16 @@ void PelmarUploadingHandler::upload(Media_Type type,
                                     AnswerCallback callback,
                                     ProgressCallback progress,
                                     AnswerCallback confirmCallback) {
-    auto record = std::make_shared<UploadRecord>();
-    record->id = nextUploadId_++;
-    record->type = type;
-    record->givenPath = path;
     const auto local = Utils::localPath(path);
-    record->filePath = local.value_or(path);
-    record->callback = std::move(callback);
-    record->progress = std::move(progress);
-    record->confirmCallback = std::move(confirmCallback);
+    auto job = std::make_shared<UploadJob>(nextUploadId_++, type, path, local.value_or(path),
+                                           std::move(callback), std::move(progress),
+                                           std::move(confirmCallback));
     {
         MutexLock lock(mutex_);
-        uploads_.push_back(record);
+        uploads_.push_back(job);
     }
     if (auto delegate = this->delegate()) {
-        delegate->preparingToUpload(record->filePath);
+        delegate->preparingToUpload(job->filePath);
     }
 
     auto client = connect();
@@ -157,15 +115,18 @@ void PelmarUploadingHandler::upload(Media_Type type,
     } else if (!refusal && !isReadable(*local)) {
         // Refused before the service makes a resource that would then never get its file.
         refusal = uploadError(kUploadErrorUnusablePath, "cannot read the file at \"" + path + "\"");
+    } else if (!refusal && std::filesystem::file_size(*local, ec) == 0 && !ec) {
+        // The service would confirm an empty resource as a finished upload.
+        refusal = uploadError(kUploadErrorEmptyFile, "the file at \"" + path + "\" is empty");
     }
     if (refusal) {
         // Nothing was sent: the caller hears of it as of a failed create request.
-        deliverLater([weak = weak_from_this(), record, error = *refusal] {
-            if (record->callback) {
-                record->callback(std::nullopt, nullptr, error);
+        deliverLater([weak = weak_from_this(), job, error = *refusal] {
+            if (job->callback) {
+                job->callback(std::nullopt, nullptr, error);
             }
             if (auto self = weak.lock()) {
-                self->failUpload(record, nullptr, error);
+                UploadSteps::failUpload(*self, job, nullptr, error);
             }
         });
         return;
@@ -176,42 +137,36 @@ void PelmarUploadingHandler::upload(Media_Type type,
                                           : getApiUrl(type, "");
     client->postJsonWithPath(
             createUrl, std::move(data),
-            [weak = weak_from_this(), record](std::optional<Json> json, Response response,
-                                              std::optional<Error> error) {
+            [weak = weak_from_this(), job](std::optional<Json> json, Response response,
+                                           std::optional<Error> error) {
                 if (auto self = weak.lock()) {
-                    self->created(record, std::move(json), std::move(response), std::move(error));
-                } else if (record->callback) {
-                    record->callback(std::move(json), std::move(response), std::move(error));
+                    UploadSteps::created(*self, job, std::move(json), std::move(response),
+                                         std::move(error));
+                } else if (job->callback) {
+                    job->callback(std::move(json), std::move(response), std::move(error));
                 }
             });
 }
 
-void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record,
-                                     std::optional<Json> json,
-                                     Response response,
-                                     std::optional<Error> error) {
-    if (record->callback) {
-        record->callback(json, response, error);
+void PelmarUploadingHandler::UploadSteps::created(PelmarUploadingHandler& handler,
+                                                  const std::shared_ptr<UploadJob>& job,
+                                                  std::optional<Json> json,
+                                                  Response response,
+                                                  std::optional<Error> error) {
+    if (job->callback) {
+        job->callback(json, response, error);
     }
-    if (record->isCancelled()) {
-        failUpload(record, response, uploadError(kUploadErrorCancelled, "upload cancelled"));
+    if (auto failure = stepFailure(job->isCancelled(), error, response, "create request")) {
+        failUpload(handler, job, response, std::move(*failure));
         return;
     }
-    if (error) {
-        failUpload(record, response, *error);
-        return;
-    }
-    if (!isSuccess(response)) {
-        failUpload(record, response, httpStatusError("create request", response));
-        return;
-    }
-    const internal::UploadFamily family = familyOf(record->type);
+    const internal::UploadFamily family = familyOf(job->type);
     const auto token = json ? stringAt(*json, family.resourceKey, "token") : std::nullopt;
     const auto streamToken = json ? stringAt(*json, family.streamKey, "token") : std::nullopt;
     const auto url = json ? stringAt(*json, "url_data", "url") : std::nullopt;
     if (!token || !streamToken || !url || !internal::isSafeToken(*token)
         || !internal::isSafeToken(*streamToken) || url->empty()) {
-        failUpload(record, response,
+        failUpload(handler, job, response,
                    uploadError(kUploadErrorBadCreateAnswer,
                                "create answer lacks usable tokens or an upload URL"));
         return;
@@ -220,135 +175,111 @@ void PelmarUploadingHandler::created(const std::shared_ptr<UploadRecord>& record
     if (const auto& urlData = (*json)["url_data"]; urlData.contains("fields")) {
         fields = urlData["fields"];
     }
-    record->token = *token;
-    record->streamToken = *streamToken;
+    job->token = *token;
+    job->streamToken = *streamToken;
 
-    auto client = connect();
+    auto client = handler.connect();
     if (!client) {
-        failUpload(record, response, noServiceError());
+        failUpload(handler, job, response, noServiceError());
         return;
     }
-    const std::string identifier = std::string(family.collection) + "/" + record->token
-                                   + "/streams/" + record->streamToken
-                                   + std::string(family.submitSuffix);
-    std::weak_ptr<PelmarUploadingHandler> weak = weak_from_this();
+    const std::string identifier = std::string(family.collection) + "/" + job->token + "/streams/"
+                                   + job->streamToken + std::string(family.submitSuffix);
+    std::weak_ptr<PelmarUploadingHandler> weak = handler.weak_from_this();
     Task task = client->uploadFileWithPath(
-            *url, fields, identifier, record->filePath, "file", "video/mp4", "mp4",
-            [weak, record](std::optional<std::string>, Response transferResponse,
-                           std::optional<Error> transferError) {
-                record->waitUntilStartTold();
+            *url, fields, identifier, job->filePath, "file", "video/mp4", "mp4",
+            [weak, job](std::optional<std::string>, Response transferResponse,
+                        std::optional<Error> transferError) {
+                job->waitUntilStartTold();
                 if (auto self = weak.lock()) {
-                    self->transferEnded(record, std::move(transferResponse),
-                                        std::move(transferError));
+                    transferEnded(*self, job, std::move(transferResponse),
+                                  std::move(transferError));
                 }
             },
-            [weak, record](int64_t sent, int64_t expected) {
-                record->waitUntilStartTold();
-                if (record->progress) {
-                    record->progress(sent, expected);
+            [weak, job](int64_t sent, int64_t expected) {
+                job->waitUntilStartTold();
+                if (job->progress) {
+                    job->progress(sent, expected);
                 }
                 if (auto self = weak.lock()) {
                     if (auto delegate = self->delegate()) {
-                        delegate->uploadProgress(record->givenPath, record->token,
-                                                 record->streamToken, sent, expected);
+                        delegate->uploadProgress(job->givenPath, job->token, job->streamToken, sent,
+                                                 expected);
                     }
                 }
             });
-    bool cancelNow = false;
-    {
-        MutexLock lock(record->stateMutex);
-        if (!record->ended) {
-            record->task = task;
-            cancelNow = record->cancelled;
-        }
-    }
-    if (cancelNow && task) {
+    if (job->holdTask(task) && task) {
         task->cancel();
     }
-    if (auto delegate = this->delegate()) {
-        delegate->uploadStarted(record->filePath, record->token, record->streamToken, task);
+    if (auto delegate = handler.delegate()) {
+        delegate->uploadStarted(job->filePath, job->token, job->streamToken, task);
     }
-    record->markStartTold();
-    startTick(record);
+    job->markStartTold();
+    job->startTick([weak](UploadJob& ticking) {
+        if (auto self = weak.lock()) {
+            if (auto delegate = self->delegate()) {
+                delegate->uploadProcessing(ticking.filePath, ticking.token, ticking.streamToken);
+            }
+        }
+    });
 }
 
-void PelmarUploadingHandler::transferEnded(const std::shared_ptr<UploadRecord>& record,
-                                           Response response,
-                                           std::optional<Error> error) {
-    bool cancelled = false;
-    {
-        MutexLock lock(record->stateMutex);
-        record->task = nullptr;
-        cancelled = record->cancelled;
-    }
-    if (cancelled) {
-        failUpload(record, response, uploadError(kUploadErrorCancelled, "upload cancelled"));
+void PelmarUploadingHandler::UploadSteps::transferEnded(PelmarUploadingHandler& handler,
+                                                        const std::shared_ptr<UploadJob>& job,
+                                                        Response response,
+                                                        std::optional<Error> error) {
+    const bool cancelled = job->transferEnded();
+    if (auto failure = stepFailure(cancelled, error, response, "storage")) {
+        failUpload(handler, job, response, std::move(*failure));
         return;
     }
-    if (error) {
-        failUpload(record, response, *error);
-        return;
+    if (auto delegate = handler.delegate()) {
+        delegate->uploadFinished(job->givenPath, job->token, job->streamToken);
     }
-    if (!isSuccess(response)) {
-        failUpload(record, response, httpStatusError("storage", response));
-        return;
-    }
-    if (auto delegate = this->delegate()) {
-        delegate->uploadFinished(record->givenPath, record->token, record->streamToken);
-    }
-    confirm(record->type, record->token, record->streamToken, std::nullopt,
-            [weak = weak_from_this(), record](std::optional<Json> json, Response confirmResponse,
-                                              std::optional<Error> confirmError) {
-                if (auto self = weak.lock()) {
-                    self->confirmed(record, std::move(json), std::move(confirmResponse),
-                                    std::move(confirmError));
-                } else if (record->confirmCallback) {
-                    record->confirmCallback(std::move(json), std::move(confirmResponse),
-                                            std::move(confirmError));
-                }
-            });
+    handler.confirm(job->type, job->token, job->streamToken, std::nullopt,
+                    [weak = handler.weak_from_this(), job](std::optional<Json> json,
+                                                           Response confirmResponse,
+                                                           std::optional<Error> confirmError) {
+                        if (auto self = weak.lock()) {
+                            confirmed(*self, job, std::move(json), std::move(confirmResponse),
+                                      std::move(confirmError));
+                        } else if (job->confirmCallback) {
+                            job->confirmCallback(std::move(json), std::move(confirmResponse),
+                                                 std::move(confirmError));
+                        }
+                    });
 }
 
-void PelmarUploadingHandler::failUpload(const std::shared_ptr<UploadRecord>& record,
-                                        Response response,
-                                        Error error) {
-    bool report = false;
-    bool cancelled = false;
-    {
-        MutexLock lock(record->stateMutex);
-        report = !record->confirmReported;
-        record->confirmReported = true;
-        cancelled = record->cancelled;
-    }
-    stopTick(record);
-    forget(record);
+void PelmarUploadingHandler::UploadSteps::failUpload(PelmarUploadingHandler& handler,
+                                                     const std::shared_ptr<UploadJob>& job,
+                                                     Response response,
+                                                     Error error) {
+    const bool report = job->end();
+    handler.forget(job);
     if (!report) {
         return;
     }
-    if (!cancelled) {
-        if (auto delegate = this->delegate()) {
-            delegate->failedToUpload(record->filePath);
+    if (!job->isCancelled()) {
+        if (auto delegate = handler.delegate()) {
+            delegate->failedToUpload(job->filePath);
         }
     }
-    if (record->confirmCallback) {
-        record->confirmCallback(std::nullopt, std::move(response), std::move(error));
+    if (job->confirmCallback) {
+        job->confirmCallback(std::nullopt, std::move(response), std::move(error));
     }
 }
 
-void PelmarUploadingHandler::confirmed(const std::shared_ptr<UploadRecord>& record,
-                                       std::optional<Json> json,
-                                       Response response,
-                                       std::optional<Error> error) {
-    {
-        MutexLock lock(record->stateMutex);
-        record->confirmReported = true;
+void PelmarUploadingHandler::UploadSteps::confirmed(PelmarUploadingHandler& handler,
+                                                    const std::shared_ptr<UploadJob>& job,
+                                                    std::optional<Json> json,
+                                                    Response response,
+                                                    std::optional<Error> error) {
+    job->end();
+    handler.forget(job);
+    if (job->confirmCallback) {
+        job->confirmCallback(json, response, error);
     }
-    stopTick(record);
-    forget(record);
-    if (record->confirmCallback) {
-        record->confirmCallback(json, response, error);
-    }
-    tellCompleted(record->givenPath, record->token, record->streamToken, response, error, json);
+    handler.tellCompleted(job->givenPath, job->token, job->streamToken, response, error, json);
 }
 
 void PelmarUploadingHandler::uploadCompleted(Media_Type /*type*/,
@@ -358,8 +289,8 @@ void PelmarUploadingHandler::uploadCompleted(Media_Type /*type*/,
                                              const std::optional<Json>& confirmJsonObject,
                                              const Response& confirmResponse,
                                              const std::optional<Error>& confirmError) {
-    for (const auto& record : uploadsFrom(path)) {
-        stopTick(record);
+    for (const auto& job : uploadsFrom(path)) {
+        job->stopTick();
     }
     tellCompleted(path, token, streamToken, confirmResponse, confirmError, confirmJsonObject);
 }
@@ -376,69 +307,25 @@ void PelmarUploadingHandler::tellCompleted(const std::string& path,
     }
 }
 
-std::vector<std::shared_ptr<PelmarUploadingHandler::UploadRecord>>
-PelmarUploadingHandler::uploadsFrom(const std::string& path) const {
-    std::vector<std::shared_ptr<UploadRecord>> found;
+std::vector<std::shared_ptr<UploadJob>> PelmarUploadingHandler::uploadsFrom(
+        const std::string& path) const {
+    std::vector<std::shared_ptr<UploadJob>> found;
     if (path.empty()) {
         return found;
     }
     const std::string localPath = Utils::localPath(path).value_or(path);
     MutexLock lock(mutex_);
-    for (const auto& record : uploads_) {
-        if (record->startedFrom(path, localPath)) {
-            found.push_back(record);
+    for (const auto& job : uploads_) {
+        if (job->startedFrom(path, localPath)) {
+            found.push_back(job);
         }
     }
     return found;
 }
 
-void PelmarUploadingHandler::startTick(const std::shared_ptr<UploadRecord>& record) {
-    dispatch::Queue::main()->async([weak = weak_from_this(), record] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        if (record->hasEnded()) {
-            return;
-        }
-        std::weak_ptr<UploadRecord> weakRecord = record;
-        record->timer = dispatch::Timer::scheduled(
-                kProcessingTickSeconds, /*repeats=*/true, [weak, weakRecord] {
-                    auto handler = weak.lock();
-                    auto upload = weakRecord.lock();
-                    if (!handler || !upload) {
-                        return;
-                    }
-                    // The upload may have ended with its stop still queued behind this fire.
-                    if (upload->hasEnded()) {
-                        return;
-                    }
-                    if (auto delegate = handler->delegate()) {
-                        delegate->uploadProcessing(upload->filePath, upload->token,
-                                                   upload->streamToken);
-                    }
-                });
-    });
-}
-
-void PelmarUploadingHandler::stopTick(const std::shared_ptr<UploadRecord>& record) {
-    {
-        MutexLock lock(record->stateMutex);
-        record->ended = true;
-    }
-    // The tick is made on the main queue; stopping it there too means a stop can never run
-    // before the start it belongs to.
-    dispatch::Queue::main()->async([record] {
-        if (record->timer) {
-            record->timer->invalidate();
-            record->timer = nullptr;
-        }
-    });
-}
-
-void PelmarUploadingHandler::forget(const std::shared_ptr<UploadRecord>& record) {
+void PelmarUploadingHandler::forget(const std::shared_ptr<UploadJob>& job) {
     MutexLock lock(mutex_);
-    std::erase(uploads_, record);
+    std::erase(uploads_, job);
 }
 
 size_t PelmarUploadingHandler::activeUploads() const {
@@ -451,53 +338,51 @@ bool PelmarUploadingHandler::isReading(const std::string& path) const {
 }
 
 void PelmarUploadingHandler::stopTimer() {
-    std::vector<std::shared_ptr<UploadRecord>> records;
+    std::vector<std::shared_ptr<UploadJob>> jobs;
     {
         MutexLock lock(mutex_);
-        records = uploads_;
+        jobs = uploads_;
     }
-    for (const auto& record : records) {
-        stopTick(record);
+    for (const auto& job : jobs) {
+        job->stopTick();
     }
 }
 
 void PelmarUploadingHandler::cancelUpload(const std::optional<std::string>& path, bool deleteFile) {
     const bool named = path && !path->empty();
     const std::string localPath = named ? Utils::localPath(*path).value_or(*path) : std::string();
-    std::shared_ptr<UploadRecord> target;
+    std::shared_ptr<UploadJob> target;
     Task task;
     {
         MutexLock lock(mutex_);
-        for (const auto& record : uploads_) {
-            if (record->isCancelled()) {
+        for (const auto& job : uploads_) {
+            if (job->isCancelled()) {
                 continue;
             }
             if (named) {
-                if (record->startedFrom(*path, localPath)) {
-                    target = record;
+                if (job->startedFrom(*path, localPath)) {
+                    target = job;
                     break;
                 }
-            } else if (record->isRunning()) {
-                target = record;
+            } else if (job->isRunning()) {
+                target = job;
                 break;
             }
         }
         if (!target && !named) {
-            for (const auto& record : uploads_) {
-                if (!record->isCancelled()) {
-                    target = record;
+            for (const auto& job : uploads_) {
+                if (!job->isCancelled()) {
+                    target = job;
                     break;
                 }
             }
         }
         if (target) {
-            MutexLock targetLock(target->stateMutex);
-            target->cancelled = true;
-            task = target->task;
+            task = target->markCancelled();
         }
     }
     if (target) {
-        stopTick(target);
+        target->stopTick();
         if (task) {
             task->cancel();
         }

@@ -270,6 +270,24 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, EachUploadHasItsOwnTick) {
     EXPECT_EQ(delegate_->count("uploadProcessing"), 0u);
 }
 
+TEST_F(PelmarUploadingHandlerIntegrationTest, AHandlerThatEndsMidUploadLeavesNoTickBehind) {
+    hold("POST", Role::Storage, "/upload/.*");
+    Closures closures;
+    handler().upload(Media_Type::Video, writeFile("clip.mp4", 32 * 1024).string(), std::nullopt,
+                     closures.callback(), closures.progress(), closures.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1 && delegate_->count("uploadStarted") == 1; });
+    RunLoop::advance(1.0);
+    ASSERT_EQ(delegate_->count("uploadProcessing"), 1u);
+
+    std::weak_ptr<PelmarUploadingHandler> gone = facade_->uploadingHandler();
+    facade_.reset();
+    ASSERT_TRUE(gone.expired());
+    RunLoop::runUntilIdle();
+    // A tick still scheduled would post its fires to the main queue.
+    clock().advance(5.0);
+    EXPECT_EQ(RunLoop::runUntilIdle(), 0u);
+}
+
 TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConfirmed) {
     struct Case {
         const char* name;
@@ -331,18 +349,28 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConf
 }
 
 TEST_F(PelmarUploadingHandlerIntegrationTest, UnusablePathIsReportedWithoutARequest) {
-    for (const std::string& path : {(sandbox_.root() / "missing.mp4").string(),
-                                    std::string("file:///bad%zzescape.mp4"), std::string()}) {
-        SCOPED_TRACE(path);
+    const struct {
+        std::string path;
+        long code;
+    } cases[] = {
+            {(sandbox_.root() / "missing.mp4").string(), kUploadErrorUnusablePath},
+            {"file:///bad%zzescape.mp4", kUploadErrorUnusablePath},
+            {"", kUploadErrorUnusablePath},
+            {writeFile("empty.mp4", 0).string(), kUploadErrorEmptyFile},
+            {foundation::fileURLFromPath(writeFile("empty.jpg", 0)), kUploadErrorEmptyFile},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
         delegate_->clear();
         Closures closures;
-        uploadAndWait(Media_Type::Video, path, closures);
+        uploadAndWait(Media_Type::Video, c.path, closures);
         EXPECT_EQ(delegate_->names(),
                   (std::vector<std::string>{"preparingToUpload", "failedToUpload"}));
-        EXPECT_THAT(closures.read().confirmError,
-                    test::IsError(kUploadErrorDomain, kUploadErrorUnusablePath));
+        EXPECT_THAT(closures.read().confirmError, test::IsError(kUploadErrorDomain, c.code));
     }
     EXPECT_TRUE(requestLines().empty());
+    EXPECT_TRUE(emulator_.uploads().empty());
 }
 
 // Reads files with the rights of an unprivileged user on this thread (file access rights are

@@ -2,15 +2,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
+#include "pelmar/core/PelmarAudios.h"
+#include "pelmar/core/PelmarImages.h"
 #include "pelmar/core/PelmarUploadingHandler.h"
+#include "pelmar/core/PelmarVideos.h"
 #include "pelmar/core/testing/ServiceFixture.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/foundation/URL.h"
+#include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/net/URLSessionTask.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/Matchers.h"
@@ -49,14 +58,20 @@ TEST_F(PelmarIntegrationTest, UploadFromPathRoutesByLowerCasedExtension) {
         delegate_->clear();
         const auto file = writeFile(c.file, 1000);
         bool confirmed = false;
+        std::optional<Error> confirmError;
         facade_->uploadFromPath(
                 file.string(), Json::object(), noAnswer, [](int64_t, int64_t) {},
-                [&](auto, auto, auto) { confirmed = true; });
+                [&](auto, auto, std::optional<Error> error) {
+                    confirmed = true;
+                    confirmError = error;
+                });
         if (c.createPath.empty()) {
             dispatch::RunLoop::runUntilIdle();
             EXPECT_TRUE(emulator_.requests().empty());
             EXPECT_EQ(delegate_->names(), (std::vector<std::string>{"failedToUpload"}));
-            EXPECT_FALSE(confirmed);
+            EXPECT_TRUE(confirmed);
+            EXPECT_THAT(confirmError,
+                        test::IsError(kUploadErrorDomain, kUploadErrorUnknownMediaKind));
             continue;
         }
         // The delegate hears the end on the HTTP client's thread, after the confirm callback.
@@ -111,13 +126,17 @@ TEST_F(PelmarIntegrationTest, UploadFromPathsRunsStrictlyInOrderAndGoesOnAfterAF
 }
 
 TEST_F(PelmarIntegrationTest, UploadFromPathsSkipsARefusedPathAndUploadsTheRest) {
-    int confirms = 0;
+    std::vector<std::optional<Error>> confirms;
     const auto a = writeFile("a.mp4", 100);
     const auto b = writeFile("b.mp4", 200);
     facade_->uploadFromPaths(
             {a.string(), "notes.txt", b.string()}, Json::object(), noAnswer,
-            [](int64_t, int64_t) {}, [&](auto, auto, auto) { ++confirms; });
-    runUntil([&] { return emulator_.uploads().size() == 2 && confirms == 2; });
+            [](int64_t, int64_t) {},
+            [&](auto, auto, std::optional<Error> error) { confirms.push_back(error); });
+    runUntil([&] { return emulator_.uploads().size() == 2 && confirms.size() == 3; });
+    EXPECT_FALSE(confirms[0]);
+    EXPECT_THAT(confirms[1], test::IsError(kUploadErrorDomain, kUploadErrorUnknownMediaKind));
+    EXPECT_FALSE(confirms[2]);
     ASSERT_EQ(delegate_->count("failedToUpload"), 1u);
     for (const auto& event : delegate_->events()) {
         if (event.name == "failedToUpload") {
@@ -138,6 +157,113 @@ TEST_F(PelmarIntegrationTest, UploadFromPathsSkipsARefusedPathAndUploadsTheRest)
     EXPECT_FALSE(called);
     EXPECT_TRUE(emulator_.requests().empty());
     EXPECT_TRUE(delegate_->events().empty());
+}
+
+// How each entry that uploads one file is called; each ends through `confirm`.
+struct UploadEntry {
+    const char* name;
+    bool routesByExtension;  // the facade's path entries pick the kind from the extension
+    void (*start)(Pelmar& facade,
+                  const std::string& path,
+                  Pelmar::AnswerCallback callback,
+                  Pelmar::AnswerCallback confirm);
+};
+
+const UploadEntry kUploadEntries[] = {
+        {"uploadFromPath", true,
+         [](Pelmar& facade, const std::string& path, auto callback, auto confirm) {
+             facade.uploadFromPath(path, Json::object(), callback, nullptr, confirm);
+         }},
+        {"uploadFromPaths", true,
+         [](Pelmar& facade, const std::string& path, auto callback, auto confirm) {
+             facade.uploadFromPaths({path}, Json::object(), callback, nullptr, confirm);
+         }},
+        {"videos create", false,
+         [](Pelmar& facade, const std::string& path, auto callback, auto confirm) {
+             facade.videos()->create(path, Json::object(), callback, nullptr, confirm);
+         }},
+        {"audios create", false,
+         [](Pelmar& facade, const std::string& path, auto callback, auto confirm) {
+             facade.audios()->create(path, Json::object(), callback, nullptr, confirm);
+         }},
+        {"images create", false,
+         [](Pelmar& facade, const std::string& path, auto callback, auto confirm) {
+             facade.images()->create(path, Json::object(), callback, nullptr, confirm);
+         }},
+        {"upload engine", false,
+         [](Pelmar& facade, const std::string& path, auto callback, auto confirm) {
+             facade.uploadingHandler()->upload(Media_Type::Audio, path, Json::object(), callback,
+                                               nullptr, confirm);
+         }},
+};
+
+TEST_F(PelmarIntegrationTest, EveryUploadEntryEndsItsConfirmClosureOnceWithTheError) {
+    struct Failure {
+        const char* name;
+        bool onlyWhenRouted;  // a failure of the path itself, met only by the routing entries
+        std::string file;     // under Documents; "" for none
+        size_t size;
+        std::function<void()> script;
+        long code;
+        bool sendsNothing;
+    } failures[] = {
+            {"the audio recorder's recording (no extension)",
+             true,
+             "Recorded_Audio",
+             1000,
+             {},
+             kUploadErrorUnknownMediaKind,
+             true},
+            {"missing file", false, "", 0, {}, kUploadErrorUnusablePath, true},
+            {"empty file", false, "empty.mp3", 0, {}, kUploadErrorEmptyFile, true},
+            {"create answers 500", false, "a.mp3", 1000,
+             [&] {
+                 test::ServiceEmulator::Fault create;
+                 create.method = "POST";
+                 create.pathPattern = ".*/(videos-upload-url|audios|images)";
+                 create.status = 500;
+                 emulator_.addFault(create);
+             },
+             kUploadErrorHTTPStatus, false},
+            {"storage answers 403", false, "b.mp3", 1000,
+             [&] { fail("POST", Role::Storage, "/upload/.*", 403); }, kUploadErrorHTTPStatus,
+             false},
+    };
+
+    for (const UploadEntry& entry : kUploadEntries) {
+        for (const Failure& failure : failures) {
+            if (failure.onlyWhenRouted && !entry.routesByExtension) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(entry.name) + ", " + failure.name);
+            emulator_.clearFaults();
+            emulator_.clearRequests();
+            delegate_->clear();
+            if (failure.script) {
+                failure.script();
+            }
+            const std::string path =
+                    failure.file.empty()
+                            ? (sandbox_.root() / "Documents" / "missing.mp3").string()
+                            : writeFile("Documents/" + failure.file, failure.size).string();
+            std::vector<std::optional<Error>> ends;
+            int callbacks = 0;
+            entry.start(*facade_, path, test::onMainQueue([&](auto, auto, auto) { ++callbacks; }),
+                        test::onMainQueue(
+                                [&](auto, auto, std::optional<Error> e) { ends.push_back(e); }));
+            runUntil([&] {
+                return !ends.empty() && facade_->uploadingHandler()->activeUploads() == 0;
+            });
+            // Anything still on its way would arrive by now.
+            net::URLSession::shared()->delegateQueue()->sync([] {});
+            dispatch::RunLoop::runUntilIdle();
+            ASSERT_EQ(ends.size(), 1u);
+            EXPECT_THAT(ends[0], test::IsError(kUploadErrorDomain, failure.code));
+            EXPECT_EQ(callbacks, 1);
+            EXPECT_EQ(delegate_->count("failedToUpload"), 1u);
+            EXPECT_EQ(requestLines().empty(), failure.sendsNothing);
+        }
+    }
 }
 
 // Notes whether the transfer of the upload it saw start still ran when it heard of a cancel.
@@ -196,6 +322,110 @@ TEST_F(PelmarIntegrationTest, CancelUploadTellsTheDelegateBeforeTheRunningUpload
     EXPECT_EQ(told[0].path, "");
     EXPECT_EQ(told[0].sent, 0);  // no deletion asked
     EXPECT_TRUE(emulator_.uploads().empty());
+}
+
+// The facade talks to a service that restarts on the same address and forgets every session.
+class PelmarServiceRestartIntegrationTest : public test::ServiceFixture {
+protected:
+    bool makeFacadeInSetUp() const override { return false; }
+
+    // The videos the service lists, or the error.
+    std::pair<size_t, std::optional<Error>> listVideos() {
+        std::optional<std::pair<size_t, std::optional<Error>>> listed;
+        facade_->videos()->index(std::nullopt, [&](std::vector<ContentModel> items, auto error) {
+            listed.emplace(items.size(), error);
+        });
+        runUntil([&] { return listed.has_value(); });
+        return listed.value_or(std::pair<size_t, std::optional<Error>>{});
+    }
+
+    // Uploads `file` and returns the confirm answer's error and status.
+    std::pair<std::optional<Error>, long> uploadVideo(const std::filesystem::path& file) {
+        std::optional<std::pair<std::optional<Error>, long>> confirmed;
+        facade_->uploadFromPath(
+                file.string(), Json::object(), noAnswer, [](int64_t, int64_t) {},
+                [&](auto, std::shared_ptr<const net::HTTPURLResponse> response,
+                    std::optional<Error> error) {
+                    confirmed.emplace(error, response ? response->statusCode() : 0);
+                });
+        runUntil([&] { return confirmed.has_value(); });
+        return confirmed.value_or(std::pair<std::optional<Error>, long>{});
+    }
+
+    static void noAnswer(std::optional<Json>,
+                         std::shared_ptr<const net::HTTPURLResponse>,
+                         std::optional<Error>) {}
+};
+
+TEST_F(PelmarServiceRestartIntegrationTest, AfterARestartTheSameFacadeGetsOneNewSession) {
+    test::ServiceEmulator::Options options;
+    options.onePort = true;
+    auto before = std::make_unique<test::ServiceEmulator>(options);
+    before->start();
+    facade_ = test::makeFacadeFor(*before, kApp);
+    facade_->setUploadingDelegate(delegate_);
+    const auto file = writeFile("clip.mp4", 32 * 1024);
+    ASSERT_FALSE(uploadVideo(file).first);
+    ASSERT_EQ(listVideos().first, 1u);
+
+    test::ServiceEmulator::Options same;
+    same.port = static_cast<uint16_t>(before->port(Role::Api));
+    before.reset();
+    test::ServiceEmulator after(same);
+    ASSERT_NO_THROW(after.start());
+
+    // Several calls meet the refusal at once; they share the one new session.
+    std::vector<std::pair<size_t, std::optional<Error>>> lists;
+    for (int i = 0; i < 3; ++i) {
+        facade_->videos()->index(std::nullopt, [&](std::vector<ContentModel> items, auto error) {
+            lists.emplace_back(items.size(), error);
+        });
+    }
+    runUntil([&] { return lists.size() == 3; });
+    for (const auto& [count, error] : lists) {
+        EXPECT_FALSE(error) << *error;
+        EXPECT_EQ(count, 0u);  // the new service knows nothing of the old video
+    }
+    const auto [error, status] = uploadVideo(file);
+    EXPECT_FALSE(error) << *error;
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(listVideos().first, 1u);
+    EXPECT_EQ(after.sessionCalls(), 1);
+    // Each list was answered once; a call that met the refusal was repeated once. (A call may
+    // also reach the new service only after the new session was had.)
+    size_t refused = 0;
+    size_t answered = 0;
+    for (const auto& request : after.requestsMatching("GET", ".*/videos")) {
+        refused += request.status == 401 ? 1 : 0;
+        answered += request.status == 200 ? 1 : 0;
+    }
+    EXPECT_GE(refused, 1u);
+    EXPECT_EQ(answered, 3u + 1);
+    ASSERT_EQ(after.uploads().size(), 1u);
+    EXPECT_EQ(after.uploads()[0].size, 32u * 1024);
+    after.stop();
+}
+
+TEST_F(PelmarServiceRestartIntegrationTest,
+       ASecondRefusalIsReportedAndARefusalWithoutSessionIsNot) {
+    makeFacade();
+    ASSERT_EQ(listVideos().first, 0u);  // holds a session
+    fail("GET", Role::Api, ".*/videos", 401, R"({"error":"unknown session"})",
+         /*persistent=*/true);
+    auto [count, error] = listVideos();
+    EXPECT_THAT(error, test::IsError(kUploadErrorDomain, kUploadErrorHTTPStatus));
+    EXPECT_EQ(emulator_.requestsMatching("GET", ".*/videos").size(), 1u + 2);
+    EXPECT_EQ(emulator_.sessionCalls(), 2);
+
+    // No new session to be had: the repeat goes out bare, and its 401 is the answer.
+    emulator_.clearRequests();
+    emulator_.failSession(500, R"({"error":"down"})");
+    std::tie(count, error) = listVideos();
+    EXPECT_THAT(error, test::IsError(kUploadErrorDomain, kUploadErrorHTTPStatus));
+    const auto gets = emulator_.requestsMatching("GET", ".*/videos");
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_TRUE(gets[0].queryParam(test::ServiceEmulator::sessionKeyFor(kApp)));
+    EXPECT_FALSE(gets[1].queryParam(test::ServiceEmulator::sessionKeyFor(kApp)));
 }
 
 }  // namespace

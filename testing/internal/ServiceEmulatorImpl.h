@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,11 +16,13 @@
 #include "testing/RequestLog.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/internal/Answer.h"
-#include "testing/internal/HttpServer.h"
+#include "testing/internal/EmulatorServers.h"
+#include "testing/internal/FaultScript.h"
 #include "testing/internal/ServiceRoutes.h"
 #include "testing/internal/ServiceState.h"
 
-// ServiceEmulator::Impl: the emulator's servers, state, faults and waits, shared by its files:
+// ServiceEmulator::Impl: the emulator's servers, state, request log and fault script, shared by
+// its files:
 // ServiceEmulator.cpp (servers and the request road), ServiceEmulatorApi.cpp (the API's
 // session, debugger and resource routes), ServiceEmulatorStorage.cpp (the storage host's
 // uploads) and ServiceEmulatorFaults.cpp (scripted faults and held requests).
@@ -32,21 +33,6 @@
 namespace pelmar::test {
 
 struct ServiceEmulator::Impl {
-    struct Endpoint {
-        Role role = Role::Api;
-        std::string address;
-        int port = 0;
-        std::unique_ptr<internal::HttpServer> server;
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> finished;
-    };
-
-    struct ScriptedFault {
-        int id = 0;
-        Fault fault;
-        std::regex pattern;
-    };
-
     explicit Impl(Options opts)
         : options(std::move(opts)), requireSession(options.requireSession) {}
 
@@ -54,10 +40,6 @@ struct ServiceEmulator::Impl {
                 const httplib::Request& request,
                 httplib::Response& response,
                 const httplib::ContentReader* reader);
-    std::optional<Fault> takeFault(Role role, const std::string& method, const std::string& path);
-    void pause(const Fault& fault);
-    // Counts the caller as held until releaseHeld() or stop().
-    void parkUntilReleased() PELMAR_REQUIRES(waitMutex);
     std::optional<internal::Answer> checkSession(const internal::Route& route,
                                                  const LoggedRequest& entry) const;
     internal::Answer dispatch(const internal::Route& route,
@@ -70,34 +52,21 @@ struct ServiceEmulator::Impl {
                                    LoggedRequest& entry,
                                    std::optional<uint64_t> cutAfter,
                                    bool& cut);
-    // Binds `endpoint` to `port` (0: any free port) and starts its thread; throws on a bind
-    // failure.
-    void startEndpoint(Endpoint& endpoint, uint16_t port);
-    // Stops and joins the servers started so far.
-    void stopEndpoints();
 
     Options options;
     std::filesystem::path dataDir;
     bool ownsDataDir = false;
     std::unique_ptr<internal::ServiceState> state;
     RequestLog log;
-    std::array<Endpoint, 5> endpoints;
     bool started = false;
     std::atomic<bool> requireSession;
     std::atomic<int64_t> sessionCalls{0};
     std::atomic<uint64_t> incomingFiles{0};
     std::atomic<size_t> uploadsInFlight{0};
     std::atomic<size_t> maxUploadsInFlight{0};
-
-    mutable Mutex faultMutex;
-    std::vector<ScriptedFault> faults PELMAR_GUARDED_BY(faultMutex);
-    int nextFaultId PELMAR_GUARDED_BY(faultMutex) = 1;
-
-    mutable Mutex waitMutex;
-    mutable CondVar waitChanged;
-    bool stopping PELMAR_GUARDED_BY(waitMutex) = false;
-    size_t held PELMAR_GUARDED_BY(waitMutex) = 0;
-    uint64_t releaseGeneration PELMAR_GUARDED_BY(waitMutex) = 0;
+    internal::FaultScript faults;
+    // Last, so that it is destroyed (its threads stopped) before what they use.
+    internal::EmulatorServers servers;
 };
 
 }  // namespace pelmar::test

@@ -61,4 +61,20 @@ Error httpStatusError(std::string_view what,
                        std::string(what) + " answered HTTP " + std::to_string(status));
 }
 
+std::optional<Error> stepFailure(bool cancelled,
+                                 const std::optional<Error>& error,
+                                 const std::shared_ptr<const net::HTTPURLResponse>& response,
+                                 std::string_view what) {
+    if (cancelled) {
+        return uploadError(kUploadErrorCancelled, "upload cancelled");
+    }
+    if (error) {
+        return error;
+    }
+    if (!isSuccess(response)) {
+        return httpStatusError(what, response);
+    }
+    return std::nullopt;
+}
+
 }  // namespace pelmar::internal

@@ -47,6 +47,14 @@ std::optional<Error> requestRefusal(const std::shared_ptr<PelmarConnect>& client
 // A 2xx answer.
 bool isSuccess(const std::shared_ptr<const net::HTTPURLResponse>& response);
 
+// Why a step of an upload (the create request, the storage transfer) failed, in the order the
+// engine judges it: a cancel, the transport's error, a non-2xx answer from `what`. None when the
+// upload may go on.
+std::optional<Error> stepFailure(bool cancelled,
+                                 const std::optional<Error>& error,
+                                 const std::shared_ptr<const net::HTTPURLResponse>& response,
+                                 std::string_view what);
+
 // "<what> answered HTTP <status>" (0 without a response).
 Error httpStatusError(std::string_view what,
                       const std::shared_ptr<const net::HTTPURLResponse>& response);

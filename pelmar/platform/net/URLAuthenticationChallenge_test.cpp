@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 
 #include <chrono>
@@ -19,6 +18,7 @@
 #include "pelmar/platform/net/URLSession.h"
 #include "testing/Matchers.h"
 #include "testing/NginxChallengeServers.h"
+#include "testing/ScriptedHttpServer.h"
 
 namespace pelmar::net {
 namespace {
@@ -102,11 +102,12 @@ struct Outcome {
 
 Outcome fetch(const std::shared_ptr<ChallengeScript>& script, const std::string& url) {
     auto session = URLSession::create(URLSessionConfiguration::defaultConfiguration(), script);
-    std::promise<Outcome> promise;
-    auto future = promise.get_future();
+    // Shared with the callback, which may still come after the guard gave up waiting.
+    auto promise = std::make_shared<std::promise<Outcome>>();
+    auto future = promise->get_future();
     session->dataTask(URLRequest(url),
-                      [&](auto data, auto response, auto error) {
-                          promise.set_value(
+                      [promise](auto data, auto response, auto error) {
+                          promise->set_value(
                                   Outcome{std::move(data), std::move(response), std::move(error)});
                       })
             ->resume();
@@ -203,6 +204,27 @@ TEST_F(URLAuthenticationChallengeIntegrationTest, BasicChallengesAreAnsweredAcce
     EXPECT_TRUE(script->asked().empty());
 }
 
+TEST_F(URLAuthenticationChallengeIntegrationTest, ALateAnswerToAnEarlierChallengeIsIgnored) {
+    // The first challenge's completion is called again while the task waits on the second one:
+    // it must not answer the second.
+    auto first = std::make_shared<URLSessionChallengeCompletion>();
+    auto script = std::make_shared<ChallengeScript>(std::vector<ChallengeScript::Answer>{
+            [first](const URLAuthenticationChallenge&, const URLSessionChallengeCompletion& done) {
+                *first = done;
+                done(Disposition::UseCredential, URLCredential::withUser("ann", "wrong"));
+            },
+            [first](const URLAuthenticationChallenge&, const URLSessionChallengeCompletion& done) {
+                (*first)(Disposition::UseCredential, URLCredential::withUser("ann", "s3cret"));
+                done(Disposition::PerformDefaultHandling, std::nullopt);
+            }});
+    const auto outcome = fetch(script, basic_->Url("/private/a.jpg"));
+    ASSERT_EQ(script->asked().size(), 2u);
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    ASSERT_TRUE(outcome.response);
+    EXPECT_EQ(outcome.response->statusCode(), 401);
+    EXPECT_NE(outcome.data, kPicture);
+}
+
 TEST_F(URLAuthenticationChallengeIntegrationTest, AnUntrustedCertificateIsAskedAbout) {
     const std::string url = tls_->Url("/a.jpg");
 
@@ -287,10 +309,10 @@ std::string digestParameter(const std::string& field, const std::string& name) {
 
 TEST_F(URLAuthenticationChallengeIntegrationTest, ADigestChallengeIsAnsweredWithTheRightDigest) {
     // A server that checks RFC 7616 (MD5, qop=auth) digests of user "bo", password "pw".
-    httplib::Server server;
-    server.Get("/d.jpg", [](const httplib::Request& request, httplib::Response& response) {
-        const std::string field = request.get_header_value("Authorization");
+    test::ScriptedHttpServer server([](const test::ScriptedRequest& request) {
+        const std::string field = request.header("Authorization").value_or("");
         const std::string realm = "Vault";
+        test::ScriptedReply reply;
         if (field.rfind("Digest ", 0) == 0 && digestParameter(field, "username") == "bo") {
             const std::string ha1 = md5("bo:" + realm + ":pw");
             const std::string ha2 = md5("GET:" + digestParameter(field, "uri"));
@@ -298,30 +320,25 @@ TEST_F(URLAuthenticationChallengeIntegrationTest, ADigestChallengeIsAnsweredWith
                                              + digestParameter(field, "nc") + ":"
                                              + digestParameter(field, "cnonce") + ":auth:" + ha2);
             if (digestParameter(field, "response") == expected) {
-                response.set_content(kPicture, "image/jpeg");
-                return;
+                reply.headers = {{"Content-Type", "image/jpeg"}};
+                reply.body = kPicture;
+                return reply;
             }
         }
-        response.status = 401;
-        response.set_header("WWW-Authenticate",
-                            "Digest realm=\"" + realm + "\", qop=\"auth\", nonce=\"n0nce\"");
-        response.set_content("who are you?", "text/plain");
+        reply.status = 401;
+        reply.headers = {{"WWW-Authenticate",
+                          "Digest realm=\"" + realm + "\", qop=\"auth\", nonce=\"n0nce\""},
+                         {"Content-Type", "text/plain"}};
+        reply.body = "who are you?";
+        return reply;
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread thread([&] { server.listen_after_bind(); });
-    while (!server.is_running()) {
-        std::this_thread::yield();
-    }
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/d.jpg";
+    const std::string url = server.url("/d.jpg");
     auto accepted = std::make_shared<ChallengeScript>(
             std::vector<ChallengeScript::Answer>{login("bo", "pw")});
     const auto outcome = fetch(accepted, url);
     auto refused = std::make_shared<ChallengeScript>(std::vector<ChallengeScript::Answer>{
             login("bo", "nope"), answerWith(Disposition::PerformDefaultHandling)});
     const auto denied = fetch(refused, url);
-    server.stop();
-    thread.join();
 
     ASSERT_EQ(accepted->asked().size(), 1u);
     EXPECT_EQ(accepted->asked()[0].protectionSpace.authenticationMethod,

@@ -92,6 +92,9 @@ struct Transport::Transfer {
     std::optional<Error> abortError;
     HTTPHeaderFields responseHeaders;
     bool responseDelivered = false;
+    // Set while parked: the challenge it waits on, so that only that challenge's completion
+    // answers it (a late call of an earlier challenge's completion must not).
+    uint64_t challengeId = 0;
     // What this attempt offers to the server's challenges, and what it met.
     Transport::Attempt attempt;
     bool challengeChecked = false;
@@ -332,7 +335,8 @@ void Transport::run() {
             answers.swap(toAnswer_);
         }
         for (auto& answer : answers) {
-            if (auto it = parked_.find(answer.taskIdentifier); it != parked_.end()) {
+            if (auto it = parked_.find(answer.taskIdentifier);
+                it != parked_.end() && it->second->challengeId == answer.challengeId) {
                 auto transfer = std::move(it->second);
                 parked_.erase(it);
                 resolveChallenge(std::move(transfer), answer.disposition,
@@ -704,20 +708,23 @@ void Transport::askChallenge(std::unique_ptr<Transfer> transfer) {
     }
     auto task = transfer->task;
     const uint64_t identifier = task->taskIdentifier();
+    const uint64_t challengeId = ++lastChallengeId_;
+    transfer->challengeId = challengeId;
     parked_.emplace(identifier, std::move(transfer));
-    task->challenge(std::move(challenge),
-                    [identifier](URLSessionAuthChallengeDisposition disposition,
-                                 std::optional<URLCredential> credential) {
-                        instance().answerChallenge(identifier, disposition, std::move(credential));
-                    });
+    task->challenge(std::move(challenge), [identifier, challengeId](
+                                                  URLSessionAuthChallengeDisposition disposition,
+                                                  std::optional<URLCredential> credential) {
+        instance().answerChallenge(identifier, challengeId, disposition, std::move(credential));
+    });
 }
 
 void Transport::answerChallenge(uint64_t taskIdentifier,
+                                uint64_t challengeId,
                                 URLSessionAuthChallengeDisposition disposition,
                                 std::optional<URLCredential> credential) {
     {
         MutexLock lock(mutex_);
-        toAnswer_.push_back({taskIdentifier, disposition, std::move(credential)});
+        toAnswer_.push_back({taskIdentifier, challengeId, disposition, std::move(credential)});
     }
     curl_multi_wakeup(handles_->multi);
 }

@@ -59,6 +59,7 @@ private:
 
     struct ChallengeAnswer {
         uint64_t taskIdentifier = 0;
+        uint64_t challengeId = 0;  // the challenge answered; other ones of the task ignore it
         URLSessionAuthChallengeDisposition disposition =
                 URLSessionAuthChallengeDisposition::PerformDefaultHandling;
         std::optional<URLCredential> credential;
@@ -79,10 +80,13 @@ private:
     void end(Transfer& transfer, std::optional<Error> error);
 
     // Parks a transfer that met a challenge and asks its task's delegate; the answer comes back
-    // through answerChallenge (any thread) to resolveChallenge (transport thread).
+    // through answerChallenge (any thread) to resolveChallenge (transport thread). Each
+    // challenge has its own id; an answer resolves the parked transfer only when it is for the
+    // challenge that transfer waits on.
     void askChallenge(std::unique_ptr<Transfer> transfer);
 
     void answerChallenge(uint64_t taskIdentifier,
+                         uint64_t challengeId,
                          URLSessionAuthChallengeDisposition disposition,
                          std::optional<URLCredential> credential);
 
@@ -110,6 +114,7 @@ private:
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> transfers_;
     // Transfers waiting for the answer to a challenge; libcurl no longer holds them.
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> parked_;
+    uint64_t lastChallengeId_ = 0;
 
     std::thread thread_;
 };
