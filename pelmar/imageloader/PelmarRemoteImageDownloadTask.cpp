@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/ImageRequest.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLOrigin.h"
@@ -121,8 +122,10 @@ void PelmarRemoteImageDownloadTask::completed(
                               kPelmarImageErrorEmptyDownload, ""};
             }
             // Cancelled with callers left (a refused challenge, a closed session): asking again
-            // would meet the same end.
-            retry = !skipRetry && !cancelled && retryStrategy_->shouldRetryWithError(final);
+            // would meet the same end. Retries wait for the network to recover; a local file
+            // answers the same at once, so a missing one fails without waiting.
+            retry = !skipRetry && !cancelled && !internal::hasScheme(request.url, "file")
+                    && retryStrategy_->shouldRetryWithError(final);
             if (retry) {
                 progressImage_.reset();
                 retryStrategy_->incrementRetryCount();

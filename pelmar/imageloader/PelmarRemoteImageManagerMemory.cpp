@@ -9,7 +9,7 @@
 
 namespace pelmar {
 
-using internal::hasDataScheme;
+using internal::hasScheme;
 using internal::isUsableURL;
 using internal::newUUID;
 
@@ -123,7 +123,7 @@ std::optional<std::string> PelmarRemoteImageManager::startDownload(
             }
         }
     }
-    if (hasDataScheme(*url)) {
+    if (hasScheme(*url, "data")) {
         if (auto data = net::dataWithContentsOfURL(*url)) {
             if (earlyReturnWithOptions(options, url, key, PelmarCacheObject(std::move(*data)),
                                        completion)) {

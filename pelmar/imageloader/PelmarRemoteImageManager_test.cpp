@@ -20,6 +20,7 @@
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
+#include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
 #include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/URL.h"
@@ -384,11 +385,45 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, FileURLsAreReadFromDiskAndCached
     ASSERT_EQ(hit.results().size(), 1u);
     EXPECT_EQ(hit.results()[0]->resultType(), PelmarImageResultType::MemoryHit);
 
-    // A missing file is retried like any transfer error (after 1, 4 and 16 s) unless told not to.
     Collector missing;
     manager_->downloadImageWithURL(foundation::fileURLFromPath(dir.path() / "gone.jpg"),
                                    kPelmarImageRequestOptionNoRetry, missing.completion());
     EXPECT_THAT(missing.only()->error(),
+                IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, AMissingFileFailsAtOnceWhateverTheRetryStrategy) {
+    test::TempDir dir;
+    const std::string url = foundation::fileURLFromPath(dir.path() / "gone.jpg");
+    // The clock never moves: a retry would wait for ever.
+    Collector missing;
+    manager_->downloadImageWithURL(url, missing.completion());
+    const auto result = missing.only();
+    ASSERT_TRUE(result) << "still waiting to retry";
+    EXPECT_THAT(result->error(), IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
+
+    // Nor does a host's strategy that retries everything read the file again.
+    struct AlwaysRetry final : PelmarRequestRetryStrategy {
+        bool shouldRetryWithError(const std::optional<Error>&) override { return true; }
+
+        int32_t nextDelay() override { return 1; }
+
+        void incrementRetryCount() override { ++retries; }
+
+        int32_t numberOfRetries() override { return retries; }
+
+        int32_t retries = 0;
+    };
+
+    auto manager = makeManager();
+    manager->setRetryStrategyCreationBlock([] { return std::make_unique<AlwaysRetry>(); });
+    settle(manager);
+    Collector again;
+    manager->downloadImageWithURL(url, again.completion());
+    const auto againResult = again.only();
+    ASSERT_TRUE(againResult) << "still waiting to retry";
+    EXPECT_THAT(againResult->error(),
                 IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
     EXPECT_TRUE(server_.requests().empty());
 }
