@@ -80,11 +80,12 @@ std::shared_ptr<PelmarRemoteImageManager> PelmarRemoteImageManager::sharedImageM
 }
 
 void PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(
-        net::URLSessionConfiguration configuration) {
+        std::optional<net::URLSessionConfiguration> configuration,
+        std::shared_ptr<PelmarRemoteImageCaching> imageCache) {
     std::lock_guard lock(sharedMutex());
     auto& shared = sharedManagerSlot();
     if (!shared) {
-        shared = create(std::move(configuration));
+        shared = create(std::move(configuration), nullptr, std::move(imageCache));
     }
 }
 
@@ -285,9 +286,11 @@ void PelmarRemoteImageManager::setValueForHTTPHeaderField(std::optional<std::str
 
 void PelmarRemoteImageManager::setRequestConfiguration(RequestConfigurationHandler handler) {
     applySetting(
-            [handler = std::move(handler)](PelmarRemoteImageManager& self) {
+            [handler = std::move(handler)](PelmarRemoteImageManager& self) mutable {
+                // The previous handler goes after the lock is released.
+                auto previous = std::move(handler);
                 PelmarRemoteLock::Hold lock(self.lock_);
-                self.requestConfigurationHandler_ = handler;
+                std::swap(self.requestConfigurationHandler_, previous);
             },
             {});
 }

@@ -151,8 +151,13 @@ public:
     // Made once, on first use (or by setSharedImageManagerWithConfiguration before it).
     static std::shared_ptr<PelmarRemoteImageManager> sharedImageManager();
 
-    // Makes the shared manager with `configuration` when none exists yet; later calls do nothing.
-    static void setSharedImageManagerWithConfiguration(net::URLSessionConfiguration configuration);
+    // Makes the shared manager, which the image-view adapters and the image viewer load with,
+    // from `configuration` and `imageCache` (as create() takes them) when none exists yet; later
+    // calls do nothing. A host that wants those images kept across launches passes a
+    // PelmarRemoteImageDiskCache here, before the first load.
+    static void setSharedImageManagerWithConfiguration(
+            std::optional<net::URLSessionConfiguration> configuration,
+            std::shared_ptr<PelmarRemoteImageCaching> imageCache = nullptr);
 
     // A new PelmarRemoteImageBasicCache.
     static std::shared_ptr<PelmarRemoteImageCaching> defaultImageCache();
