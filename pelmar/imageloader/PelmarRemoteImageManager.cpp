@@ -298,9 +298,10 @@ void PelmarRemoteImageManager::setRequestConfiguration(RequestConfigurationHandl
 void PelmarRemoteImageManager::setAuthenticationChallenge(AuthenticationChallengeHandler handler,
                                                           SetterCompletion completion) {
     applySetting(
-            [handler = std::move(handler)](PelmarRemoteImageManager& self) {
+            [handler = std::move(handler)](PelmarRemoteImageManager& self) mutable {
+                auto previous = std::move(handler);
                 PelmarRemoteLock::Hold lock(self.lock_);
-                self.authenticationChallengeHandler_ = handler;
+                std::swap(self.authenticationChallengeHandler_, previous);
             },
             std::move(completion));
 }
@@ -326,9 +327,10 @@ void PelmarRemoteImageManager::setMaxNumberOfConcurrentDownloads(unsigned maximu
 #define PELMAR_MANAGER_SETTER(Method, Type, member)                                  \
     void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) { \
         applySetting(                                                                \
-                [value = std::move(value)](PelmarRemoteImageManager& self) {         \
+                [value = std::move(value)](PelmarRemoteImageManager& self) mutable { \
+                    auto previous = std::move(value);                                \
                     PelmarRemoteLock::Hold lock(self.lock_);                         \
-                    self.member = value;                                             \
+                    std::swap(self.member, previous);                                \
                 },                                                                   \
                 std::move(completion));                                              \
     }
@@ -351,10 +353,11 @@ PELMAR_MANAGER_SETTER(setMetricsCallback, MetricsCallback, metricsCallback_)
 void PelmarRemoteImageManager::setRetryStrategyCreationBlock(RetryStrategyCreationBlock block) {
     std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
     concurrentOperationQueue_->scheduleOperation(
-            [weak, block = std::move(block)] {
+            [weak, block = std::move(block)]() mutable {
                 if (auto self = weak.lock()) {
+                    auto previous = std::move(block);
                     PelmarRemoteLock::Hold lock(self->lock_);
-                    self->retryStrategyCreationBlock_ = block;
+                    std::swap(self->retryStrategyCreationBlock_, previous);
                 }
             },
             kPelmarOperationQueuePriorityHigh);

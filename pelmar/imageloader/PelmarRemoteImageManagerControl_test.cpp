@@ -252,6 +252,51 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ANewRetryFactoryServesLaterDownl
     EXPECT_EQ(made.load(), 1);
 }
 
+TEST_F(PelmarRemoteImageManagerIntegrationTest, ARetryFactoryMayCallBackIntoTheManager) {
+    // Whether each call into the manager, made by the factory or by the destruction of the
+    // factory it replaced, came back: a call waiting for the manager lock would not.
+    struct Calls {
+        std::mutex mutex;
+        std::vector<bool> fromFactory;
+        std::vector<bool> fromDestruction;
+
+        void probe(const std::weak_ptr<PelmarRemoteImageManager>& weak, std::vector<bool>& into) {
+            const auto manager = weak.lock();
+            const bool answered =
+                    manager && returnsFromAnotherThread([manager] { (void)manager->taskCount(); });
+            std::lock_guard lock(mutex);
+            into.push_back(answered);
+        }
+    };
+
+    struct ProbeOnDestruction {
+        std::shared_ptr<Calls> calls;
+        std::weak_ptr<PelmarRemoteImageManager> manager;
+
+        ~ProbeOnDestruction() { calls->probe(manager, calls->fromDestruction); }
+    };
+
+    const auto calls = std::make_shared<Calls>();
+    auto probe = std::make_shared<ProbeOnDestruction>(calls, manager_);
+    manager_->setRetryStrategyCreationBlock([calls, weak = std::weak_ptr(manager_), probe] {
+        calls->probe(weak, calls->fromFactory);
+        return std::make_unique<PelmarRequestExponentialRetryStrategy>(0, 4);
+    });
+    probe.reset();
+    settle(manager_);
+    Collector collector;
+    manager_->downloadImageWithURL(server_.url("/factory.jpg"), collector.completion());
+    ASSERT_TRUE(collector.only()->image());
+    // The replacement destroys the first factory, and its probe with it.
+    manager_->setRetryStrategyCreationBlock(&PelmarRemoteImageManager::defaultRetryStrategy);
+    settle(manager_);
+    std::lock_guard lock(calls->mutex);
+    EXPECT_EQ(calls->fromFactory, std::vector<bool>{true})
+            << "the factory ran under the manager lock";
+    EXPECT_EQ(calls->fromDestruction, std::vector<bool>{true})
+            << "the replaced factory was destroyed under the manager lock";
+}
+
 TEST_F(PelmarRemoteImageManagerIntegrationTest, ACancelWithResumeDataIsResumedByTheNextRequest) {
     test::TempDir folder("image-cache");
     auto cache = PelmarRemoteImageDiskCache::create(folder.path());

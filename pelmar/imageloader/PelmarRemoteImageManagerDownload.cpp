@@ -13,6 +13,22 @@ using internal::managerError;
 using internal::newUUID;
 
 void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& request) {
+    // The host's retry-strategy factory runs without the lock (it may call back into the
+    // manager), and only when the key has no task yet. A strategy left over because another
+    // request registered the key meanwhile is destroyed after the lock is released.
+    std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy;
+    if (!request->isProcessor) {
+        RetryStrategyCreationBlock factory;
+        {
+            PelmarRemoteLock::Hold lock(lock_);
+            if (!tasks_.contains(request->key)) {
+                factory = retryStrategyCreationBlock_;
+            }
+        }
+        if (factory) {
+            retryStrategy = factory();
+        }
+    }
     bool isNew = false;
     {
         PelmarRemoteLock::Hold lock(lock_);
@@ -34,10 +50,8 @@ void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& r
                 environment.callbackQueue = callbackQueue_;
                 environment.speedRecorder = speedRecorder_;
                 environment.manager = weak_from_this();
-                // The creation block is read under the lock already held.
-                task = PelmarRemoteImageDownloadTask::create(
-                        request->key, std::move(environment),
-                        retryStrategyCreationBlock_ ? retryStrategyCreationBlock_() : nullptr);
+                task = PelmarRemoteImageDownloadTask::create(request->key, std::move(environment),
+                                                             std::move(retryStrategy));
             }
         }
         task->addCallbacksWithCompletionBlock(request->completion, request->progressImage,
