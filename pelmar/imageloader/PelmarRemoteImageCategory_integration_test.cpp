@@ -10,6 +10,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageCategory.h"
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/imageloader/testing/FakeAnimatedImage.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
@@ -154,8 +155,11 @@ TEST_F(PelmarRemoteImageCategoryIntegrationTest, ANewLoadReplacesTheOneUnderWay)
     EXPECT_FALSE(target->pelmar_downloadImageOperationUUID());
     // The first load was cancelled with the manager while its answer was still held: no task
     // of it stays registered.
-    EXPECT_TRUE(dispatch::RunLoop::runUntil(
-            [] { return PelmarRemoteImageManager::sharedImageManager()->taskCount() == 0; }));
+    EXPECT_TRUE(dispatch::RunLoop::runUntil([] {
+        return internal::RemoteImageManagerPeer(*PelmarRemoteImageManager::sharedImageManager())
+                       .taskCount()
+               == 0;
+    }));
 
     // Whatever of the first load still arrives changes nothing.
     slow.open();

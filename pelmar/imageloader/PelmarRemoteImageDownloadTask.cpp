@@ -7,6 +7,7 @@
 
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLOrigin.h"
@@ -260,12 +261,14 @@ void PelmarRemoteImageDownloadTask::updateData(const std::string& data,
                     return;
                 }
                 const auto manager = self->environment_.manager.lock();
+                const auto settings =
+                        manager ? internal::RemoteImageManagerPeer(*manager).settings() : nullptr;
                 double quality = 1.0;
                 const PelmarImage render = image->currentImageBlurred(
-                        manager && manager->shouldBlurProgressive(),
-                        manager ? manager->maxProgressiveRenderSize()
-                                : PelmarSize{std::numeric_limits<double>::max(),
-                                             std::numeric_limits<double>::max()},
+                        settings && settings->shouldBlurProgressive,
+                        settings ? settings->maxProgressiveRenderSize
+                                 : PelmarSize{std::numeric_limits<double>::max(),
+                                              std::numeric_limits<double>::max()},
                         &quality);
                 if (render) {
                     self->callProgressImageWithImage(render, quality);

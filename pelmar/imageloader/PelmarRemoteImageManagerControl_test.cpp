@@ -16,6 +16,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDownloadQueue.h"
 #include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "testing/TempDir.h"
 
@@ -74,8 +75,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, MetricsReachTheHostWithoutTheMan
     manager_->setMetricsCallback(
             [&](const std::string& url, const net::URLSessionTaskMetrics& metrics) {
                 // A handler may call back into the manager, which takes its lock.
-                const bool returned = returnsFromAnotherThread(
-                        [manager = manager_] { (void)manager->taskCount(); });
+                const bool returned = returnsFromAnotherThread([manager = manager_] {
+                    (void)internal::RemoteImageManagerPeer(*manager).taskCount();
+                });
                 std::lock_guard lock(mutex);
                 urls.push_back(url);
                 transactions.push_back(metrics.transactionMetrics.size());
@@ -229,7 +231,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AReplacedProgressImageBlockGetsT
             replaced.completion(), nullptr, completion.completion());
     ASSERT_TRUE(uuid);
     // The change applies to a registered request: wait for the registration.
-    ASSERT_TRUE(eventually([&] { return manager_->registeredUUIDCount() == 1; }));
+    ASSERT_TRUE(eventually([&] {
+        return internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() == 1;
+    }));
     // The server paces the download by the renders that reach progressiveRenders_.
     manager_->setProgressImageCallback(progressiveRenders_.completion(), *uuid);
     EXPECT_EQ(completion.only()->image()->width(), 640);
@@ -262,14 +266,18 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARetryFactoryMayCallBackIntoTheM
 
         void probe(const std::weak_ptr<PelmarRemoteImageManager>& weak, std::vector<bool>& into) {
             const auto manager = weak.lock();
-            const bool answered =
-                    manager && returnsFromAnotherThread([manager] { (void)manager->taskCount(); });
+            const bool answered = manager && returnsFromAnotherThread([manager] {
+                                      (void)internal::RemoteImageManagerPeer(*manager).taskCount();
+                                  });
             std::lock_guard lock(mutex);
             into.push_back(answered);
         }
     };
 
     struct ProbeOnDestruction {
+        ProbeOnDestruction(std::shared_ptr<Calls> c, std::weak_ptr<PelmarRemoteImageManager> m)
+            : calls(std::move(c)), manager(std::move(m)) {}
+
         std::shared_ptr<Calls> calls;
         std::weak_ptr<PelmarRemoteImageManager> manager;
 

@@ -21,6 +21,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
 #include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/URL.h"
@@ -216,7 +217,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
         uuids.insert(*manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
                                                      collector.completion()));
     }
-    ASSERT_TRUE(eventually([&] { return !(manager_->registeredUUIDCount() < kCallers); }));
+    ASSERT_TRUE(eventually([&] {
+        return !(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() < kCallers);
+    }));
     gate_.open();
     ASSERT_TRUE(collector.waitFor(kCallers));
     std::set<std::string> answered;
@@ -229,8 +232,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
     EXPECT_EQ(answered, uuids);
     EXPECT_EQ(hits("/held/a.jpg"), 1u);
     settle(manager_);
-    EXPECT_EQ(manager_->taskCount(), 0u);
-    EXPECT_EQ(manager_->registeredUUIDCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeavesTheOther) {
@@ -239,7 +242,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeaves
     const auto first =
             manager_->downloadImageWithURL(server_.url("/held/a.jpg"), cancelled.completion());
     manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kept.completion());
-    ASSERT_TRUE(eventually([&] { return !(manager_->registeredUUIDCount() < 2); }));
+    ASSERT_TRUE(eventually([&] {
+        return !(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() < 2);
+    }));
     manager_->cancelTaskWithUUID(*first);
     settle(manager_);
     gate_.open();
@@ -255,8 +260,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingTheLastRequestDropsThe
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") == 0); }));
     manager_->cancelTaskWithUUID(*uuid);
     settle(manager_);
-    EXPECT_EQ(manager_->taskCount(), 0u);
-    EXPECT_EQ(manager_->registeredUUIDCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
     gate_.open();
     settle(manager_);
     EXPECT_TRUE(collector.results().empty());
@@ -283,13 +288,14 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelBeforeRegistrationMakesNoR
     // The free runner takes the high-priority cancel first, then the registration, which
     // finds itself cancelled and consumes the record.
     otherGate.open();
-    ASSERT_TRUE(eventually([&] { return manager->canceledTaskCount() == 0; }));
+    ASSERT_TRUE(eventually(
+            [&] { return internal::RemoteImageManagerPeer(*manager).canceledTaskCount() == 0; }));
     serialGate.open();
     settle(manager);
     EXPECT_TRUE(collector.results().empty());
     EXPECT_TRUE(server_.requests().empty());
-    EXPECT_EQ(manager->taskCount(), 0u);
-    EXPECT_EQ(manager->canceledTaskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).canceledTaskCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownRequestsLeaveNoRecord) {
@@ -303,7 +309,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownReques
     }
     manager_->cancelAllTasks();
     settle(manager_);
-    EXPECT_EQ(manager_->canceledTaskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).canceledTaskCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTaskAlone) {
@@ -319,7 +325,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTas
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") < 2); }));
     manager_->cancelTaskWithUUID(*old);
     settle(manager_);
-    EXPECT_EQ(manager_->taskCount(), 1u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 1u);
     gate_.open();
     EXPECT_TRUE(second.only()->image());
     EXPECT_EQ(hits("/held/a.jpg"), 2u);
@@ -472,7 +478,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProcessorAnswersCallersBeforeSto
     EXPECT_EQ(result->resultType(), PelmarImageResultType::Downloaded);
     finish(manager);
     EXPECT_TRUE(cache->answeredBeforeStore);
-    EXPECT_EQ(manager->taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).taskCount(), 0u);
 
     Collector again;
     EXPECT_EQ(manager->downloadImageWithURL(server_.url("/a.jpg"), 0, "half", half,
@@ -741,7 +747,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HeaderFieldsAndRequestHookShapeE
     // The setters apply on the global queue; wait until both show in a request.
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto request = manager_->requestWithURL("http://h/", nullptr);
+        const auto request =
+                internal::RemoteImageManagerPeer(*manager_).requestWithURL("http://h/", nullptr);
         if (request.value("X-Auth") && request.value("X-Hooked")) {
             break;
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
@@ -225,8 +226,10 @@ protected:
     // Waits until every task of the manager has been answered.
     void finish(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
         // Queued registrations count among the cancellation records until they run.
-        EXPECT_TRUE(eventually(
-                [&] { return manager->taskCount() == 0 && manager->canceledTaskCount() == 0; }));
+        EXPECT_TRUE(eventually([&] {
+            return internal::RemoteImageManagerPeer(*manager).taskCount() == 0
+                   && internal::RemoteImageManagerPeer(*manager).canceledTaskCount() == 0;
+        }));
         settle(manager);
     }
 
