@@ -8,13 +8,16 @@
 #include "pelmar/imageloader/PelmarButtonRemoteImage.h"
 #include "pelmar/imageloader/PelmarImageViewRemoteImage.h"
 #include "pelmar/imageloader/PelmarRemoteImageCategory.h"
+#include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/imageloader/testing/FakeAnimatedImage.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/image/testing/AnimatedGifFixtures.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "testing/ScriptedHttpServer.h"
+#include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
@@ -104,6 +107,34 @@ protected:
     }};
 };
 
+// First in this file: the shared manager is made once per process, by whoever asks first.
+TEST_F(PelmarRemoteImageCategoryIntegrationTest,
+       ViewsLoadThroughTheDiskCacheAHostGaveTheSharedManager) {
+    test::TempDir folder("shared-image-cache");
+    PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(
+            std::nullopt, PelmarRemoteImageDiskCache::create(folder.path()));
+    auto imageView = std::make_shared<ui::ImageView>(ui::Rect{0, 0, 8, 8});
+    auto target = PelmarImageViewRemoteImage::create(imageView);
+    const std::string url = server.url("/fast/kept.png");
+    PelmarImageResult loaded;
+    target->pelmar_setImageFromURL(url, [&](const PelmarImageResult& r) { loaded = r; });
+    ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return loaded != nullptr; }));
+    ASSERT_FALSE(loaded->error());
+    EXPECT_EQ(blueAt(imageView->image()), 2);
+
+    // The next launch, a manager over the same folder, finds the picture without the network.
+    auto nextLaunch = PelmarRemoteImageManager::create(
+            std::nullopt, nullptr, PelmarRemoteImageDiskCache::create(folder.path()));
+    PelmarImageResult found;
+    nextLaunch->imageFromCacheWithURL(url, "", std::nullopt, 0,
+                                      [&](const PelmarImageResult& r) { found = r; });
+    ASSERT_TRUE(dispatch::RunLoop::runUntil([&] { return found != nullptr; }));
+    EXPECT_EQ(found->resultType(), PelmarImageResultType::CacheHit);
+    ASSERT_TRUE(found->image());
+    EXPECT_EQ(found->image()->pixel(0, 0)[0], 2);
+    EXPECT_EQ(hitsOf("/fast/kept.png"), 1);
+}
+
 TEST_F(PelmarRemoteImageCategoryIntegrationTest, ANewLoadReplacesTheOneUnderWay) {
     auto imageView = std::make_shared<ui::ImageView>(ui::Rect{0, 0, 8, 8});
     auto target = PelmarImageViewRemoteImage::create(imageView);
@@ -124,8 +155,11 @@ TEST_F(PelmarRemoteImageCategoryIntegrationTest, ANewLoadReplacesTheOneUnderWay)
     EXPECT_FALSE(target->pelmar_downloadImageOperationUUID());
     // The first load was cancelled with the manager while its answer was still held: no task
     // of it stays registered.
-    EXPECT_TRUE(dispatch::RunLoop::runUntil(
-            [] { return PelmarRemoteImageManager::sharedImageManager()->taskCount() == 0; }));
+    EXPECT_TRUE(dispatch::RunLoop::runUntil([] {
+        return internal::RemoteImageManagerPeer(*PelmarRemoteImageManager::sharedImageManager())
+                       .taskCount()
+               == 0;
+    }));
 
     // Whatever of the first load still arrives changes nothing.
     slow.open();

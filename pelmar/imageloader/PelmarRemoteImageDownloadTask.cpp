@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLOrigin.h"
@@ -121,8 +123,10 @@ void PelmarRemoteImageDownloadTask::completed(
                               kPelmarImageErrorEmptyDownload, ""};
             }
             // Cancelled with callers left (a refused challenge, a closed session): asking again
-            // would meet the same end.
-            retry = !skipRetry && !cancelled && retryStrategy_->shouldRetryWithError(final);
+            // would meet the same end. Retries wait for the network to recover; a local file
+            // answers the same at once, so a missing one fails without waiting.
+            retry = !skipRetry && !cancelled && !internal::hasScheme(request.url, "file")
+                    && retryStrategy_->shouldRetryWithError(final);
             if (retry) {
                 progressImage_.reset();
                 retryStrategy_->incrementRetryCount();
@@ -257,12 +261,14 @@ void PelmarRemoteImageDownloadTask::updateData(const std::string& data,
                     return;
                 }
                 const auto manager = self->environment_.manager.lock();
+                const auto settings =
+                        manager ? internal::RemoteImageManagerPeer(*manager).settings() : nullptr;
                 double quality = 1.0;
                 const PelmarImage render = image->currentImageBlurred(
-                        manager && manager->shouldBlurProgressive(),
-                        manager ? manager->maxProgressiveRenderSize()
-                                : PelmarSize{std::numeric_limits<double>::max(),
-                                             std::numeric_limits<double>::max()},
+                        settings && settings->shouldBlurProgressive,
+                        settings ? settings->maxProgressiveRenderSize
+                                 : PelmarSize{std::numeric_limits<double>::max(),
+                                              std::numeric_limits<double>::max()},
                         &quality);
                 if (render) {
                     self->callProgressImageWithImage(render, quality);

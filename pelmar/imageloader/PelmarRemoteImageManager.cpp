@@ -6,7 +6,9 @@
 #include "pelmar/imageloader/PelmarAlternateRepresentationProvider.h"
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDownloadTask.h"
+#include "pelmar/imageloader/internal/ImageManagerSettings.h"
 #include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/imageloader/internal/ImageRequestRegistry.h"
 #include "pelmar/platform/net/URLError.h"
 
 namespace pelmar {
@@ -25,6 +27,20 @@ std::mutex& sharedMutex() {
 std::shared_ptr<PelmarRemoteImageManager>& sharedManagerSlot() {
     static auto* manager = new std::shared_ptr<PelmarRemoteImageManager>();
     return *manager;
+}
+
+// The settings a configuration starts a manager with.
+internal::ImageManagerSettings initialSettings(
+        const PelmarRemoteImageManagerConfiguration& configuration) {
+    internal::ImageManagerSettings settings;
+    settings.estimatedRemainingTimeThreshold = configuration.estimatedRemainingTimeThreshold;
+    settings.highQualityBPSThreshold = configuration.highQualityBPSThreshold;
+    settings.lowQualityBPSThreshold = configuration.lowQualityBPSThreshold;
+    settings.shouldUpgradeLowQualityImages = configuration.shouldUpgradeLowQualityImages;
+    settings.shouldBlurProgressive = configuration.shouldBlurProgressive;
+    settings.maxProgressiveRenderSize = configuration.maxProgressiveRenderSize;
+    settings.retryStrategyCreationBlock = &PelmarRemoteImageManager::defaultRetryStrategy;
+    return settings;
 }
 
 }  // namespace
@@ -80,11 +96,12 @@ std::shared_ptr<PelmarRemoteImageManager> PelmarRemoteImageManager::sharedImageM
 }
 
 void PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(
-        net::URLSessionConfiguration configuration) {
+        std::optional<net::URLSessionConfiguration> configuration,
+        std::shared_ptr<PelmarRemoteImageCaching> imageCache) {
     std::lock_guard lock(sharedMutex());
     auto& shared = sharedManagerSlot();
     if (!shared) {
-        shared = create(std::move(configuration));
+        shared = create(std::move(configuration), nullptr, std::move(imageCache));
     }
 }
 
@@ -112,13 +129,9 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
       hasBuiltInProvider_(!provider),
       provider_(provider ? std::move(provider)
                          : std::make_shared<PelmarAlternateRepresentationProvider>()),
-      estimatedRemainingTimeThreshold_(configuration.estimatedRemainingTimeThreshold),
-      highQualityBPSThreshold_(configuration.highQualityBPSThreshold),
-      lowQualityBPSThreshold_(configuration.lowQualityBPSThreshold),
-      shouldUpgradeLowQualityImages_(configuration.shouldUpgradeLowQualityImages),
-      shouldBlurProgressive_(configuration.shouldBlurProgressive),
-      maxProgressiveRenderSize_(configuration.maxProgressiveRenderSize),
-      retryStrategyCreationBlock_(&PelmarRemoteImageManager::defaultRetryStrategy) {
+      settings_(std::make_unique<internal::ImageManagerSettingsStore>(
+              initialSettings(configuration))),
+      registry_(std::make_unique<internal::ImageRequestRegistry>()) {
     if (cache_->supportsAgeLimits()) {
         diskCacheTTLIsEnabled_ = cache_->diskCacheIsTTLCache();
         memoryCacheTTLIsEnabled_ = cache_->memoryCacheIsTTLCache();
@@ -151,29 +164,8 @@ void PelmarRemoteImageManager::cancelTaskWithUUID(const std::string& uuid, bool 
                     return;
                 }
                 std::optional<PelmarResume> resume;
-                std::shared_ptr<PelmarRemoteImageTask> task;
-                {
-                    PelmarRemoteLock::Hold lock(self->lock_);
-                    const auto found = self->UUIDToTask_.find(uuid);
-                    if (found != self->UUIDToTask_.end()) {
-                        task = found->second.lock();
-                    }
-                    if (!task) {
-                        // Only a registration still queued can be stopped ahead of time.
-                        if (self->pendingRegistrations_.contains(uuid)) {
-                            self->canceledTasks_.insert(uuid);
-                        }
-                        return;
-                    }
-                    const bool noneLeft =
-                            task->cancelWithUUID(uuid, storeResumeData ? &resume : nullptr);
-                    if (!task->callbackBlocks().contains(uuid)) {
-                        self->UUIDToTask_.erase(uuid);
-                    }
-                    if (noneLeft) {
-                        self->l_unregister(task->key(), task);
-                    }
-                }
+                const auto task =
+                        self->registry_->cancel(uuid, storeResumeData ? &resume : nullptr);
                 if (resume) {
                     if (auto download =
                                 std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(task)) {
@@ -194,14 +186,7 @@ void PelmarRemoteImageManager::cancelAllTasks(bool storeResumeData) {
                 if (!self) {
                     return;
                 }
-                std::vector<std::string> uuids;
-                {
-                    PelmarRemoteLock::Hold lock(self->lock_);
-                    for (const auto& [uuid, task] : self->UUIDToTask_) {
-                        uuids.push_back(uuid);
-                    }
-                }
-                for (const auto& uuid : uuids) {
+                for (const auto& uuid : self->registry_->uuids()) {
                     self->cancelTaskWithUUID(uuid, storeResumeData);
                 }
             },
@@ -214,12 +199,8 @@ void PelmarRemoteImageManager::setPriority(PelmarRemoteImageManagerPriority prio
     concurrentOperationQueue_->scheduleOperation(
             [weak, uuid, priority] {
                 if (auto self = weak.lock()) {
-                    PelmarRemoteLock::Hold lock(self->lock_);
-                    const auto found = self->UUIDToTask_.find(uuid);
-                    if (found != self->UUIDToTask_.end()) {
-                        if (auto task = found->second.lock()) {
-                            task->setPriority(priority);
-                        }
+                    if (auto task = self->registry_->taskForUUID(uuid)) {
+                        task->setPriority(priority);
                     }
                 }
             },
@@ -232,13 +213,9 @@ void PelmarRemoteImageManager::setProgressImageCallback(PelmarImageCompletion pr
     concurrentOperationQueue_->scheduleOperation(
             [weak, uuid, progressImage = std::move(progressImage)] {
                 if (auto self = weak.lock()) {
-                    PelmarRemoteLock::Hold lock(self->lock_);
-                    const auto found = self->UUIDToTask_.find(uuid);
-                    if (found != self->UUIDToTask_.end()) {
-                        if (auto task = std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(
-                                    found->second.lock())) {
-                            task->setProgressImageBlock(uuid, progressImage);
-                        }
+                    if (auto task = std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(
+                                self->registry_->taskForUUID(uuid))) {
+                        task->setProgressImageBlock(uuid, progressImage);
                     }
                 }
             },
@@ -265,41 +242,23 @@ void PelmarRemoteImageManager::setValueForHTTPHeaderField(std::optional<std::str
                                                           std::string field) {
     applySetting(
             [value = std::move(value), field = std::move(field)](PelmarRemoteImageManager& self) {
-                PelmarRemoteLock::Hold lock(self.lock_);
-                auto& fields = self.httpHeaderFields_;
-                const auto found = std::find_if(fields.begin(), fields.end(), [&](const auto& f) {
-                    return net::headerNameEquals(f.first, field);
-                });
-                if (!value) {
-                    if (found != fields.end()) {
-                        fields.erase(found);
+                self.settings_->update([&](internal::ImageManagerSettings& settings) {
+                    auto& fields = settings.httpHeaderFields;
+                    const auto found = std::find_if(
+                            fields.begin(), fields.end(),
+                            [&](const auto& f) { return net::headerNameEquals(f.first, field); });
+                    if (!value) {
+                        if (found != fields.end()) {
+                            fields.erase(found);
+                        }
+                    } else if (found != fields.end()) {
+                        found->second = *value;
+                    } else {
+                        fields.emplace_back(field, *value);
                     }
-                } else if (found != fields.end()) {
-                    found->second = *value;
-                } else {
-                    fields.emplace_back(field, *value);
-                }
+                });
             },
             {});
-}
-
-void PelmarRemoteImageManager::setRequestConfiguration(RequestConfigurationHandler handler) {
-    applySetting(
-            [handler = std::move(handler)](PelmarRemoteImageManager& self) {
-                PelmarRemoteLock::Hold lock(self.lock_);
-                self.requestConfigurationHandler_ = handler;
-            },
-            {});
-}
-
-void PelmarRemoteImageManager::setAuthenticationChallenge(AuthenticationChallengeHandler handler,
-                                                          SetterCompletion completion) {
-    applySetting(
-            [handler = std::move(handler)](PelmarRemoteImageManager& self) {
-                PelmarRemoteLock::Hold lock(self.lock_);
-                self.authenticationChallengeHandler_ = handler;
-            },
-            std::move(completion));
 }
 
 void PelmarRemoteImageManager::setMaxNumberOfConcurrentOperations(unsigned maximum,
@@ -320,76 +279,58 @@ void PelmarRemoteImageManager::setMaxNumberOfConcurrentDownloads(unsigned maximu
             std::move(completion));
 }
 
-#define PELMAR_MANAGER_SETTER(Method, Type, member)                                  \
-    void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) { \
-        applySetting(                                                                \
-                [value = std::move(value)](PelmarRemoteImageManager& self) {         \
-                    PelmarRemoteLock::Hold lock(self.lock_);                         \
-                    self.member = value;                                             \
-                },                                                                   \
-                std::move(completion));                                              \
+// A setter that puts its value into the settings; the value it replaces goes with the snapshot
+// that held it.
+#define PELMAR_MANAGER_SETTER(Method, Type, member)                                        \
+    void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) {       \
+        applySetting(                                                                      \
+                [value = std::move(value)](PelmarRemoteImageManager& self) {               \
+                    self.settings_->update([&](internal::ImageManagerSettings& settings) { \
+                        settings.member = value;                                           \
+                    });                                                                    \
+                },                                                                         \
+                std::move(completion));                                                    \
     }
 
 PELMAR_MANAGER_SETTER(setEstimatedRemainingTimeThresholdForProgressiveDownloads,
                       double,
-                      estimatedRemainingTimeThreshold_)
-PELMAR_MANAGER_SETTER(setProgressThresholds, std::vector<float>, progressThresholds_)
-PELMAR_MANAGER_SETTER(setProgressiveRendersShouldBlur, bool, shouldBlurProgressive_)
+                      estimatedRemainingTimeThreshold)
+PELMAR_MANAGER_SETTER(setProgressThresholds, std::vector<float>, progressThresholds)
+PELMAR_MANAGER_SETTER(setProgressiveRendersShouldBlur, bool, shouldBlurProgressive)
 PELMAR_MANAGER_SETTER(setProgressiveRendersMaxProgressiveRenderSize,
                       PelmarSize,
-                      maxProgressiveRenderSize_)
-PELMAR_MANAGER_SETTER(setHighQualityBPSThreshold, float, highQualityBPSThreshold_)
-PELMAR_MANAGER_SETTER(setLowQualityBPSThreshold, float, lowQualityBPSThreshold_)
-PELMAR_MANAGER_SETTER(setShouldUpgradeLowQualityImages, bool, shouldUpgradeLowQualityImages_)
-PELMAR_MANAGER_SETTER(setMetricsCallback, MetricsCallback, metricsCallback_)
+                      maxProgressiveRenderSize)
+PELMAR_MANAGER_SETTER(setHighQualityBPSThreshold, float, highQualityBPSThreshold)
+PELMAR_MANAGER_SETTER(setLowQualityBPSThreshold, float, lowQualityBPSThreshold)
+PELMAR_MANAGER_SETTER(setShouldUpgradeLowQualityImages, bool, shouldUpgradeLowQualityImages)
+PELMAR_MANAGER_SETTER(setMetricsCallback, MetricsCallback, metricsCallback)
+PELMAR_MANAGER_SETTER(setAuthenticationChallenge,
+                      AuthenticationChallengeHandler,
+                      authenticationChallengeHandler)
 
 #undef PELMAR_MANAGER_SETTER
+
+void PelmarRemoteImageManager::setRequestConfiguration(RequestConfigurationHandler handler) {
+    applySetting(
+            [handler = std::move(handler)](PelmarRemoteImageManager& self) {
+                self.settings_->update([&](internal::ImageManagerSettings& settings) {
+                    settings.requestConfigurationHandler = handler;
+                });
+            },
+            {});
+}
 
 void PelmarRemoteImageManager::setRetryStrategyCreationBlock(RetryStrategyCreationBlock block) {
     std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
     concurrentOperationQueue_->scheduleOperation(
             [weak, block = std::move(block)] {
                 if (auto self = weak.lock()) {
-                    PelmarRemoteLock::Hold lock(self->lock_);
-                    self->retryStrategyCreationBlock_ = block;
+                    self->settings_->update([&](internal::ImageManagerSettings& settings) {
+                        settings.retryStrategyCreationBlock = block;
+                    });
                 }
             },
             kPelmarOperationQueuePriorityHigh);
-}
-
-bool PelmarRemoteImageManager::shouldBlurProgressive() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return shouldBlurProgressive_;
-}
-
-PelmarSize PelmarRemoteImageManager::maxProgressiveRenderSize() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return maxProgressiveRenderSize_;
-}
-
-std::vector<float> PelmarRemoteImageManager::progressThresholds() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return progressThresholds_;
-}
-
-double PelmarRemoteImageManager::estimatedRemainingTimeThreshold() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return estimatedRemainingTimeThreshold_;
-}
-
-std::size_t PelmarRemoteImageManager::taskCount() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return tasks_.size();
-}
-
-std::size_t PelmarRemoteImageManager::registeredUUIDCount() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return UUIDToTask_.size();
-}
-
-std::size_t PelmarRemoteImageManager::canceledTaskCount() {
-    PelmarRemoteLock::Hold lock(lock_);
-    return canceledTasks_.size() + pendingRegistrations_.size();
 }
 
 // Session events.
@@ -423,14 +364,10 @@ void PelmarRemoteImageManager::didReceiveResponse(
 
 void PelmarRemoteImageManager::didCollectMetrics(const net::URLSessionTaskMetrics& metrics,
                                                  const std::string& url) {
-    MetricsCallback callback;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        callback = metricsCallback_;
-    }
-    // Called without the lock, so a slow host handler stalls nothing here.
-    if (callback) {
-        callback(url, metrics);
+    // From a snapshot, called without any lock: a slow host handler stalls nothing here.
+    const auto settings = settings_->current();
+    if (settings->metricsCallback) {
+        settings->metricsCallback(url, metrics);
     }
 }
 
@@ -438,15 +375,11 @@ void PelmarRemoteImageManager::didReceiveAuthenticationChallenge(
         const net::URLAuthenticationChallenge& challenge,
         const PelmarDataTask& task,
         net::URLSessionChallengeCompletion completion) {
-    AuthenticationChallengeHandler handler;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        handler = authenticationChallengeHandler_;
-    }
-    // Called without the lock: a handler that asks its user, or calls back into the manager,
-    // stalls nothing here.
-    if (handler) {
-        handler(task, challenge, std::move(completion));
+    // From a snapshot, called without any lock: a handler that asks its user, or calls back
+    // into the manager, stalls nothing here.
+    const auto settings = settings_->current();
+    if (settings->authenticationChallengeHandler) {
+        settings->authenticationChallengeHandler(task, challenge, std::move(completion));
     } else {
         completion(net::URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
     }

@@ -28,6 +28,12 @@ namespace pelmar {
 
 class PelmarRemoteImageDownloadTask;
 
+namespace internal {
+class ImageManagerSettingsStore;
+class ImageRequestRegistry;
+class RemoteImageManagerPeer;
+}  // namespace internal
+
 // Request options, a bit set.
 using PelmarImageRequestOptions = uint32_t;
 inline constexpr PelmarImageRequestOptions kPelmarImageRequestOptionNone = 0;
@@ -110,9 +116,10 @@ using PelmarCacheLookupCompletion = std::function<void(
 //     for an immediate answer without kPelmarImageRequestOptionAlwaysAsynchronous; the caller must
 //     then not hold a lock its completion takes. Configuration setters apply asynchronously on
 //     the global queue. The authentication-challenge handler runs on the session manager's
-//     operation queue (server trust) or on the challenged task's queue. The manager lock
-//     ("PelmarRemoteImageManager", not recursive) comes before every task lock and is never held
-//     while a caller's block or a host handler runs.
+//     operation queue (server trust) or on the challenged task's queue. The manager keeps
+//     its requests in flight in a registry and its settings in snapshots, each under a lock of
+//     its own (the registry's comes before every task lock); no lock of the manager is held
+//     while a caller's block or a host handler runs or is destroyed.
 // Errors: completions receive them: transport and HTTP errors unchanged, the codes above in
 //     kPelmarRemoteImageManagerErrorDomain, PelmarUnsupportedURLError() for no usable URL.
 //     Cancelled requests get no completion, except a nearly finished download cancelled with
@@ -151,8 +158,13 @@ public:
     // Made once, on first use (or by setSharedImageManagerWithConfiguration before it).
     static std::shared_ptr<PelmarRemoteImageManager> sharedImageManager();
 
-    // Makes the shared manager with `configuration` when none exists yet; later calls do nothing.
-    static void setSharedImageManagerWithConfiguration(net::URLSessionConfiguration configuration);
+    // Makes the shared manager, which the image-view adapters and the image viewer load with,
+    // from `configuration` and `imageCache` (as create() takes them) when none exists yet; later
+    // calls do nothing. A host that wants those images kept across launches passes a
+    // PelmarRemoteImageDiskCache here, before the first load.
+    static void setSharedImageManagerWithConfiguration(
+            std::optional<net::URLSessionConfiguration> configuration,
+            std::shared_ptr<PelmarRemoteImageCaching> imageCache = nullptr);
 
     // A new PelmarRemoteImageBasicCache.
     static std::shared_ptr<PelmarRemoteImageCaching> defaultImageCache();
@@ -320,18 +332,6 @@ public:
     // Scheduled at high priority on the operation queue.
     void setRetryStrategyCreationBlock(RetryStrategyCreationBlock block);
 
-    // What the tasks call back.
-    void callCompletionsWithKey(const std::string& key,
-                                const PelmarImage& image,
-                                const PelmarImageRepresentation& alternativeRepresentation,
-                                bool cached,
-                                const std::shared_ptr<const net::HTTPURLResponse>& response,
-                                const std::optional<Error>& error,
-                                bool finalized);
-
-    net::URLRequest requestWithURL(const std::string& url,
-                                   const std::shared_ptr<PelmarRemoteImageTask>& task);
-
     const std::shared_ptr<dispatch::Queue>& callbackQueue() const { return callbackQueue_; }
 
     const std::shared_ptr<PelmarOperationQueue>& concurrentOperationQueue() const {
@@ -348,23 +348,14 @@ public:
 
     const std::shared_ptr<PelmarRemoteImageCaching>& cache() const { return cache_; }
 
-    bool shouldBlurProgressive();
-    PelmarSize maxProgressiveRenderSize();
-    std::vector<float> progressThresholds();
-    double estimatedRemainingTimeThreshold();
-
     bool diskCacheTTLIsEnabled() const { return diskCacheTTLIsEnabled_; }
 
     bool memoryCacheTTLIsEnabled() const { return memoryCacheTTLIsEnabled_; }
 
-    // Registered tasks, the UUIDs they answer, and the cancellations waiting for a registration.
-    std::size_t taskCount();
-    std::size_t registeredUUIDCount();
-    std::size_t canceledTaskCount();
+private:
+    friend class internal::RemoteImageManagerPeer;
 
-    void lock() PELMAR_ACQUIRE(lock_) { lock_.lock(); }
-
-    void unlock() PELMAR_RELEASE(lock_) { lock_.unlock(); }
+    struct Request;
 
     // PelmarURLSessionManagerDelegate: events routed to the image task that made the request.
     void didReceiveData(const std::string& data, const PelmarDataTask& task) override;
@@ -372,13 +363,16 @@ public:
                             const PelmarDataTask& task) override;
     void didCollectMetrics(const net::URLSessionTaskMetrics& metrics,
                            const std::string& url) override;
-    // Calls the host's handler (taken under the lock, called without it), or default handling.
+    // Calls the host's handler (from a settings snapshot, without any lock), or default
+    // handling.
     void didReceiveAuthenticationChallenge(const net::URLAuthenticationChallenge& challenge,
                                            const PelmarDataTask& task,
                                            net::URLSessionChallengeCompletion completion) override;
 
-private:
-    struct Request;
+    // The request for `url` with the header fields and the host's request hook of the current
+    // settings, carrying `task` weakly under kPelmarRemoteImageWeakTaskKey.
+    net::URLRequest requestWithURL(const std::string& url,
+                                   const std::shared_ptr<PelmarRemoteImageTask>& task);
 
     // Answers the caller now when it can; true when it did.
     bool earlyReturnWithOptions(PelmarImageRequestOptions options,
@@ -424,10 +418,6 @@ private:
     void process(const std::shared_ptr<Request>& request);
     void processed(const std::shared_ptr<Request>& request, const PelmarImageResult& inner);
 
-    // Takes the task out of `tasks_` (only when `key` still maps to it) and forgets its UUIDs.
-    void l_unregister(const std::string& key, const std::shared_ptr<PelmarRemoteImageTask>& task)
-            PELMAR_REQUIRES(lock_);
-
     std::shared_ptr<PelmarRemoteImageDownloadTask> downloadTaskFor(const PelmarDataTask& task);
 
     void applySetting(std::function<void(PelmarRemoteImageManager&)> change,
@@ -449,27 +439,9 @@ private:
     std::shared_ptr<PelmarRemoteImageDownloadQueue> urlSessionTaskQueue_;
     std::shared_ptr<PelmarURLSessionManager> sessionManager_;
 
-    PelmarRemoteLock lock_{"PelmarRemoteImageManager"};
-    double estimatedRemainingTimeThreshold_ PELMAR_GUARDED_BY(lock_);
-    std::vector<float> progressThresholds_ PELMAR_GUARDED_BY(lock_);
-    float highQualityBPSThreshold_ PELMAR_GUARDED_BY(lock_);
-    float lowQualityBPSThreshold_ PELMAR_GUARDED_BY(lock_);
-    bool shouldUpgradeLowQualityImages_ PELMAR_GUARDED_BY(lock_);
-    bool shouldBlurProgressive_ PELMAR_GUARDED_BY(lock_);
-    PelmarSize maxProgressiveRenderSize_ PELMAR_GUARDED_BY(lock_);
-    RetryStrategyCreationBlock retryStrategyCreationBlock_ PELMAR_GUARDED_BY(lock_);
-    MetricsCallback metricsCallback_ PELMAR_GUARDED_BY(lock_);
-    AuthenticationChallengeHandler authenticationChallengeHandler_ PELMAR_GUARDED_BY(lock_);
-    RequestConfigurationHandler requestConfigurationHandler_ PELMAR_GUARDED_BY(lock_);
-    net::HTTPHeaderFields httpHeaderFields_ PELMAR_GUARDED_BY(lock_);
-    std::unordered_map<std::string, std::shared_ptr<PelmarRemoteImageTask>> tasks_
-            PELMAR_GUARDED_BY(lock_);
-    std::unordered_map<std::string, std::weak_ptr<PelmarRemoteImageTask>> UUIDToTask_
-            PELMAR_GUARDED_BY(lock_);
-    // UUIDs whose registration is still queued, and those of them cancelled meanwhile: the
-    // registration consumes both marks, so neither set outlives its requests.
-    std::set<std::string> pendingRegistrations_ PELMAR_GUARDED_BY(lock_);
-    std::set<std::string> canceledTasks_ PELMAR_GUARDED_BY(lock_);
+    // Settings the setters change, and the requests in flight: each with its own lock.
+    const std::unique_ptr<internal::ImageManagerSettingsStore> settings_;
+    const std::unique_ptr<internal::ImageRequestRegistry> registry_;
 };
 
 }  // namespace pelmar

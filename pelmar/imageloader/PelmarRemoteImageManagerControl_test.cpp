@@ -16,6 +16,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDownloadQueue.h"
 #include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "testing/TempDir.h"
 
@@ -74,8 +75,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, MetricsReachTheHostWithoutTheMan
     manager_->setMetricsCallback(
             [&](const std::string& url, const net::URLSessionTaskMetrics& metrics) {
                 // A handler may call back into the manager, which takes its lock.
-                const bool returned = returnsFromAnotherThread(
-                        [manager = manager_] { (void)manager->taskCount(); });
+                const bool returned = returnsFromAnotherThread([manager = manager_] {
+                    (void)internal::RemoteImageManagerPeer(*manager).taskCount();
+                });
                 std::lock_guard lock(mutex);
                 urls.push_back(url);
                 transactions.push_back(metrics.transactionMetrics.size());
@@ -229,7 +231,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AReplacedProgressImageBlockGetsT
             replaced.completion(), nullptr, completion.completion());
     ASSERT_TRUE(uuid);
     // The change applies to a registered request: wait for the registration.
-    ASSERT_TRUE(eventually([&] { return manager_->registeredUUIDCount() == 1; }));
+    ASSERT_TRUE(eventually([&] {
+        return internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() == 1;
+    }));
     // The server paces the download by the renders that reach progressiveRenders_.
     manager_->setProgressImageCallback(progressiveRenders_.completion(), *uuid);
     EXPECT_EQ(completion.only()->image()->width(), 640);
@@ -250,6 +254,55 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ANewRetryFactoryServesLaterDownl
     EXPECT_THAT(collector.only()->error(), IsError(std::string(kPelmarURLErrorDomain), 500));
     EXPECT_EQ(hits("/error.jpg"), 1u);
     EXPECT_EQ(made.load(), 1);
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, ARetryFactoryMayCallBackIntoTheManager) {
+    // Whether each call into the manager, made by the factory or by the destruction of the
+    // factory it replaced, came back: a call waiting for the manager lock would not.
+    struct Calls {
+        std::mutex mutex;
+        std::vector<bool> fromFactory;
+        std::vector<bool> fromDestruction;
+
+        void probe(const std::weak_ptr<PelmarRemoteImageManager>& weak, std::vector<bool>& into) {
+            const auto manager = weak.lock();
+            const bool answered = manager && returnsFromAnotherThread([manager] {
+                                      (void)internal::RemoteImageManagerPeer(*manager).taskCount();
+                                  });
+            std::lock_guard lock(mutex);
+            into.push_back(answered);
+        }
+    };
+
+    struct ProbeOnDestruction {
+        ProbeOnDestruction(std::shared_ptr<Calls> c, std::weak_ptr<PelmarRemoteImageManager> m)
+            : calls(std::move(c)), manager(std::move(m)) {}
+
+        std::shared_ptr<Calls> calls;
+        std::weak_ptr<PelmarRemoteImageManager> manager;
+
+        ~ProbeOnDestruction() { calls->probe(manager, calls->fromDestruction); }
+    };
+
+    const auto calls = std::make_shared<Calls>();
+    auto probe = std::make_shared<ProbeOnDestruction>(calls, manager_);
+    manager_->setRetryStrategyCreationBlock([calls, weak = std::weak_ptr(manager_), probe] {
+        calls->probe(weak, calls->fromFactory);
+        return std::make_unique<PelmarRequestExponentialRetryStrategy>(0, 4);
+    });
+    probe.reset();
+    settle(manager_);
+    Collector collector;
+    manager_->downloadImageWithURL(server_.url("/factory.jpg"), collector.completion());
+    ASSERT_TRUE(collector.only()->image());
+    // The replacement destroys the first factory, and its probe with it.
+    manager_->setRetryStrategyCreationBlock(&PelmarRemoteImageManager::defaultRetryStrategy);
+    settle(manager_);
+    std::lock_guard lock(calls->mutex);
+    EXPECT_EQ(calls->fromFactory, std::vector<bool>{true})
+            << "the factory ran under the manager lock";
+    EXPECT_EQ(calls->fromDestruction, std::vector<bool>{true})
+            << "the replaced factory was destroyed under the manager lock";
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, ACancelWithResumeDataIsResumedByTheNextRequest) {

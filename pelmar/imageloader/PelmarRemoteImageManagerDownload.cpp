@@ -1,7 +1,9 @@
 #include "pelmar/imageloader/PelmarRemoteImageCacheKeys.h"
 #include "pelmar/imageloader/PelmarRemoteImageDownloadTask.h"
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/ImageManagerSettings.h"
 #include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/imageloader/internal/ImageRequestRegistry.h"
 #include "pelmar/platform/dispatch/Clock.h"
 
 // The download path: registration and coalescing, the cache lookup, the download and its end,
@@ -13,37 +15,36 @@ using internal::managerError;
 using internal::newUUID;
 
 void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& request) {
-    bool isNew = false;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        pendingRegistrations_.erase(request->uuid);
-        if (canceledTasks_.erase(request->uuid) > 0) {
-            return;
+    // The host's retry-strategy factory comes from a settings snapshot and runs without any
+    // lock (it may call back into the manager), and only when the key has no task yet. A
+    // strategy left over because another request registered the key meanwhile is destroyed
+    // after the registry lock is released.
+    std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy;
+    if (!request->isProcessor && !registry_->taskForKey(request->key)) {
+        const auto settings = settings_->current();
+        if (settings->retryStrategyCreationBlock) {
+            retryStrategy = settings->retryStrategyCreationBlock();
         }
-        auto& task = tasks_[request->key];
-        if (!task) {
-            isNew = true;
-            if (request->isProcessor) {
-                task = std::make_shared<PelmarRemoteImageProcessorTask>(
-                        request->key, callbackQueue_, weak_from_this());
-            } else {
-                PelmarRemoteImageDownloadTask::Environment environment;
-                environment.sessionManager = sessionManager_;
-                environment.downloadQueue = urlSessionTaskQueue_;
-                environment.operationQueue = concurrentOperationQueue_;
-                environment.callbackQueue = callbackQueue_;
-                environment.speedRecorder = speedRecorder_;
-                environment.manager = weak_from_this();
-                // The creation block is read under the lock already held.
-                task = PelmarRemoteImageDownloadTask::create(
-                        request->key, std::move(environment),
-                        retryStrategyCreationBlock_ ? retryStrategyCreationBlock_() : nullptr);
-            }
-        }
-        task->addCallbacksWithCompletionBlock(request->completion, request->progressImage,
-                                              request->progressDownload, request->uuid);
-        UUIDToTask_[request->uuid] = task;
     }
+    const auto makeTask = [&]() -> std::shared_ptr<PelmarRemoteImageTask> {
+        if (request->isProcessor) {
+            return std::make_shared<PelmarRemoteImageProcessorTask>(request->key, callbackQueue_,
+                                                                    weak_from_this());
+        }
+        PelmarRemoteImageDownloadTask::Environment environment;
+        environment.sessionManager = sessionManager_;
+        environment.downloadQueue = urlSessionTaskQueue_;
+        environment.operationQueue = concurrentOperationQueue_;
+        environment.callbackQueue = callbackQueue_;
+        environment.speedRecorder = speedRecorder_;
+        environment.manager = weak_from_this();
+        return PelmarRemoteImageDownloadTask::create(request->key, std::move(environment),
+                                                     std::move(retryStrategy));
+    };
+    const bool isNew = registry_
+                               ->join(request->uuid, request->key, makeTask, request->completion,
+                                      request->progressImage, request->progressDownload)
+                               .second;
     if (isNew) {
         std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
         concurrentOperationQueue_->scheduleOperation(
@@ -67,20 +68,13 @@ void PelmarRemoteImageManager::lookUp(const std::shared_ptr<Request>& request) {
                          return;
                      }
                      if (found && valid) {
-                         self->callCompletionsWithKey(request->key, image, representation, true,
-                                                      nullptr, std::nullopt, true);
+                         self->registry_->callCompletions(request->key, image, representation, true,
+                                                          nullptr, std::nullopt, true);
                          return;
                      }
                      // Not found, or found unusable (and already removed): the same task goes
                      // on to fetch the image, so requests joined to it are answered too.
-                     std::shared_ptr<PelmarRemoteImageTask> task;
-                     {
-                         PelmarRemoteLock::Hold lock(self->lock_);
-                         const auto registered = self->tasks_.find(request->key);
-                         if (registered != self->tasks_.end()) {
-                             task = registered->second;
-                         }
-                     }
+                     const auto task = self->registry_->taskForKey(request->key);
                      if (std::dynamic_pointer_cast<PelmarRemoteImageProcessorTask>(task)) {
                          self->process(request);
                      } else if (task) {
@@ -98,14 +92,8 @@ void PelmarRemoteImageManager::download(const std::shared_ptr<Request>& request)
             resume = PelmarRemoteImageCacheKeys::decodeResume(*stored);
         }
     }
-    std::shared_ptr<PelmarRemoteImageDownloadTask> task;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        const auto found = tasks_.find(request->key);
-        if (found != tasks_.end()) {
-            task = std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(found->second);
-        }
-    }
+    const auto task = std::dynamic_pointer_cast<PelmarRemoteImageDownloadTask>(
+            registry_->taskForKey(request->key));
     if (!task) {
         return;
     }
@@ -144,56 +132,19 @@ void PelmarRemoteImageManager::finishDownload(
     if (!error && !image && !representation) {
         error = managerError(kPelmarImageErrorUndecodableData);
     }
-    callCompletionsWithKey(request->key, image, representation, false, response, error, true);
-}
-
-void PelmarRemoteImageManager::callCompletionsWithKey(
-        const std::string& key,
-        const PelmarImage& image,
-        const PelmarImageRepresentation& alternativeRepresentation,
-        bool cached,
-        const std::shared_ptr<const net::HTTPURLResponse>& response,
-        const std::optional<Error>& error,
-        bool finalized) {
-    PelmarRemoteLock::Hold lock(lock_);
-    const auto found = tasks_.find(key);
-    if (found == tasks_.end()) {
-        return;
-    }
-    const auto task = found->second;
-    task->callCompletionsWithImage(image, alternativeRepresentation, cached, response, error,
-                                   !finalized);
-    if (finalized) {
-        l_unregister(key, task);
-    }
-}
-
-void PelmarRemoteImageManager::l_unregister(const std::string& key,
-                                            const std::shared_ptr<PelmarRemoteImageTask>& task) {
-    const auto found = tasks_.find(key);
-    if (found == tasks_.end() || found->second != task) {
-        return;  // the key already belongs to a newer task
-    }
-    tasks_.erase(found);
-    std::erase_if(UUIDToTask_, [&task](const auto& entry) {
-        const auto held = entry.second.lock();
-        return !held || held == task;
-    });
+    registry_->callCompletions(request->key, image, representation, false, response, error, true);
 }
 
 net::URLRequest PelmarRemoteImageManager::requestWithURL(
         const std::string& url, const std::shared_ptr<PelmarRemoteImageTask>& task) {
     net::URLRequest request(url, sessionConfiguration_.timeoutIntervalForRequest);
-    RequestConfigurationHandler handler;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        if (!httpHeaderFields_.empty()) {
-            request.allHTTPHeaderFields = httpHeaderFields_;
-        }
-        handler = requestConfigurationHandler_;
+    const auto settings = settings_->current();
+    if (!settings->httpHeaderFields.empty()) {
+        request.allHTTPHeaderFields = settings->httpHeaderFields;
     }
-    if (handler) {
-        request = handler(request);
+    // The host's hook runs without any lock.
+    if (settings->requestConfigurationHandler) {
+        request = settings->requestConfigurationHandler(request);
     }
     request.properties[std::string(kPelmarRemoteImageWeakTaskKey)] =
             std::make_shared<const PelmarRemoteImageWeakTask>(PelmarRemoteImageWeakTask{task});
@@ -230,15 +181,10 @@ std::string PelmarRemoteImageManager::downloadImageWithURLs(
                         break;
                     }
                 }
-                float high = 0;
-                float low = 0;
-                bool upgrade = false;
-                {
-                    PelmarRemoteLock::Hold lock(self->lock_);
-                    high = self->highQualityBPSThreshold_;
-                    low = self->lowQualityBPSThreshold_;
-                    upgrade = self->shouldUpgradeLowQualityImages_;
-                }
+                const auto settings = self->settings_->current();
+                const float high = settings->highQualityBPSThreshold;
+                const float low = settings->lowQualityBPSThreshold;
+                const bool upgrade = settings->shouldUpgradeLowQualityImages;
                 const std::size_t speedIndex =
                         self->speedRecorder_
                                 ->appropriateImageIdxForURLsGivenHistoricalNetworkConditions(

@@ -2,6 +2,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageCacheKeys.h"
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/imageloader/internal/ImageRequestRegistry.h"
 #include "pelmar/platform/net/URLContents.h"
 
 // The memory path: the entry points, the quick answer of memory hits, and the early answers
@@ -9,7 +10,7 @@
 
 namespace pelmar {
 
-using internal::hasDataScheme;
+using internal::hasScheme;
 using internal::isUsableURL;
 using internal::newUUID;
 
@@ -123,7 +124,7 @@ std::optional<std::string> PelmarRemoteImageManager::startDownload(
             }
         }
     }
-    if (hasDataScheme(*url)) {
+    if (hasScheme(*url, "data")) {
         if (auto data = net::dataWithContentsOfURL(*url)) {
             if (earlyReturnWithOptions(options, url, key, PelmarCacheObject(std::move(*data)),
                                        completion)) {
@@ -134,10 +135,7 @@ std::optional<std::string> PelmarRemoteImageManager::startDownload(
     request->url = *url;
     request->key = key;
     request->uuid = inputUUID ? std::move(*inputUUID) : newUUID();
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        pendingRegistrations_.insert(request->uuid);
-    }
+    registry_->markPending(request->uuid);
     std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
     concurrentOperationQueue_->scheduleOperation(
             [weak, request] {

@@ -2,6 +2,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageCacheKeys.h"
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageloader/internal/ImageRequest.h"
+#include "pelmar/imageloader/internal/ImageRequestRegistry.h"
 #include "pelmar/platform/dispatch/Clock.h"
 
 // Processing and storage: processor requests, cache keys and resume data, the cache reads and
@@ -12,18 +13,12 @@ namespace pelmar {
 using internal::managerError;
 
 void PelmarRemoteImageManager::process(const std::shared_ptr<Request>& request) {
-    std::shared_ptr<PelmarRemoteImageProcessorTask> task;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        const auto found = tasks_.find(request->key);
-        if (found != tasks_.end()) {
-            task = std::dynamic_pointer_cast<PelmarRemoteImageProcessorTask>(found->second);
-        }
-    }
+    const auto task = std::dynamic_pointer_cast<PelmarRemoteImageProcessorTask>(
+            registry_->taskForKey(request->key));
     if (!task || task->downloadTaskUUID()) {
         return;
     }
-    // The inner request is made without the manager lock: it takes that lock itself.
+    // The inner request is made without the registry lock: it takes that lock itself.
     std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
     const auto inner = downloadImageWithURL(
             request->url, request->options | kPelmarImageRequestOptionAlwaysAsynchronous,
@@ -36,13 +31,7 @@ void PelmarRemoteImageManager::process(const std::shared_ptr<Request>& request) 
         return;  // answered at once: processed() already has the result on its way
     }
     task->setDownloadTaskUUID(inner);
-    bool stillRegistered = false;
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        const auto found = tasks_.find(request->key);
-        stillRegistered = found != tasks_.end() && found->second == task;
-    }
-    if (!stillRegistered && task->downloadTaskUUID()) {
+    if (!registry_->holds(request->key, task) && task->downloadTaskUUID()) {
         // Every caller left while the inner request was being made.
         task->setDownloadTaskUUID(std::nullopt);
         cancelTaskWithUUID(*inner);
@@ -51,14 +40,11 @@ void PelmarRemoteImageManager::process(const std::shared_ptr<Request>& request) 
 
 void PelmarRemoteImageManager::processed(const std::shared_ptr<Request>& request,
                                          const PelmarImageResult& inner) {
-    {
-        PelmarRemoteLock::Hold lock(lock_);
-        if (!tasks_.contains(request->key)) {
-            return;
-        }
+    if (!registry_->taskForKey(request->key)) {
+        return;
     }
     if (inner->error() || !inner->image()) {
-        callCompletionsWithKey(
+        registry_->callCompletions(
                 request->key, nullptr, nullptr, false, inner->response(),
                 inner->error() ? inner->error() : managerError(kPelmarImageErrorNoImageToProcess),
                 true);
@@ -70,7 +56,8 @@ void PelmarRemoteImageManager::processed(const std::shared_ptr<Request>& request
             image ? std::nullopt
                   : std::optional<Error>(managerError(kPelmarImageErrorProcessorReturnedNil));
     // The callers are answered before the processed image is stored.
-    callCompletionsWithKey(request->key, image, nullptr, false, inner->response(), error, false);
+    registry_->callCompletions(request->key, image, nullptr, false, inner->response(), error,
+                               false);
     if (image) {
         const auto copy = (request->options & kPelmarImageRequestOptionStoreProcessedAsJPEG) != 0
                                   ? PelmarDecodedImage::JPEGRepresentation(*image, 1.0)
@@ -78,7 +65,7 @@ void PelmarRemoteImageManager::processed(const std::shared_ptr<Request>& request
         materializeAndCacheObject(PelmarCacheObject(image), copy, cost, std::nullopt, request->url,
                                   request->key, request->options, nullptr, nullptr);
     }
-    callCompletionsWithKey(request->key, image, nullptr, false, inner->response(), error, true);
+    registry_->callCompletions(request->key, image, nullptr, false, inner->response(), error, true);
 }
 
 // Cache.

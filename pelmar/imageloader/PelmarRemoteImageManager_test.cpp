@@ -20,6 +20,8 @@
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
 #include "pelmar/imageloader/PelmarRemoteImageDiskCache.h"
+#include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 #include "pelmar/imageloader/testing/RemoteImageManagerFixture.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/URL.h"
@@ -215,7 +217,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
         uuids.insert(*manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
                                                      collector.completion()));
     }
-    ASSERT_TRUE(eventually([&] { return !(manager_->registeredUUIDCount() < kCallers); }));
+    ASSERT_TRUE(eventually([&] {
+        return !(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() < kCallers);
+    }));
     gate_.open();
     ASSERT_TRUE(collector.waitFor(kCallers));
     std::set<std::string> answered;
@@ -228,8 +232,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
     EXPECT_EQ(answered, uuids);
     EXPECT_EQ(hits("/held/a.jpg"), 1u);
     settle(manager_);
-    EXPECT_EQ(manager_->taskCount(), 0u);
-    EXPECT_EQ(manager_->registeredUUIDCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeavesTheOther) {
@@ -238,7 +242,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeaves
     const auto first =
             manager_->downloadImageWithURL(server_.url("/held/a.jpg"), cancelled.completion());
     manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kept.completion());
-    ASSERT_TRUE(eventually([&] { return !(manager_->registeredUUIDCount() < 2); }));
+    ASSERT_TRUE(eventually([&] {
+        return !(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() < 2);
+    }));
     manager_->cancelTaskWithUUID(*first);
     settle(manager_);
     gate_.open();
@@ -254,8 +260,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingTheLastRequestDropsThe
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") == 0); }));
     manager_->cancelTaskWithUUID(*uuid);
     settle(manager_);
-    EXPECT_EQ(manager_->taskCount(), 0u);
-    EXPECT_EQ(manager_->registeredUUIDCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
     gate_.open();
     settle(manager_);
     EXPECT_TRUE(collector.results().empty());
@@ -282,13 +288,14 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelBeforeRegistrationMakesNoR
     // The free runner takes the high-priority cancel first, then the registration, which
     // finds itself cancelled and consumes the record.
     otherGate.open();
-    ASSERT_TRUE(eventually([&] { return manager->canceledTaskCount() == 0; }));
+    ASSERT_TRUE(eventually(
+            [&] { return internal::RemoteImageManagerPeer(*manager).canceledTaskCount() == 0; }));
     serialGate.open();
     settle(manager);
     EXPECT_TRUE(collector.results().empty());
     EXPECT_TRUE(server_.requests().empty());
-    EXPECT_EQ(manager->taskCount(), 0u);
-    EXPECT_EQ(manager->canceledTaskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).canceledTaskCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownRequestsLeaveNoRecord) {
@@ -302,7 +309,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownReques
     }
     manager_->cancelAllTasks();
     settle(manager_);
-    EXPECT_EQ(manager_->canceledTaskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).canceledTaskCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTaskAlone) {
@@ -318,7 +325,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTas
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") < 2); }));
     manager_->cancelTaskWithUUID(*old);
     settle(manager_);
-    EXPECT_EQ(manager_->taskCount(), 1u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 1u);
     gate_.open();
     EXPECT_TRUE(second.only()->image());
     EXPECT_EQ(hits("/held/a.jpg"), 2u);
@@ -384,11 +391,45 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, FileURLsAreReadFromDiskAndCached
     ASSERT_EQ(hit.results().size(), 1u);
     EXPECT_EQ(hit.results()[0]->resultType(), PelmarImageResultType::MemoryHit);
 
-    // A missing file is retried like any transfer error (after 1, 4 and 16 s) unless told not to.
     Collector missing;
     manager_->downloadImageWithURL(foundation::fileURLFromPath(dir.path() / "gone.jpg"),
                                    kPelmarImageRequestOptionNoRetry, missing.completion());
     EXPECT_THAT(missing.only()->error(),
+                IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
+    EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, AMissingFileFailsAtOnceWhateverTheRetryStrategy) {
+    test::TempDir dir;
+    const std::string url = foundation::fileURLFromPath(dir.path() / "gone.jpg");
+    // The clock never moves: a retry would wait for ever.
+    Collector missing;
+    manager_->downloadImageWithURL(url, missing.completion());
+    const auto result = missing.only();
+    ASSERT_TRUE(result) << "still waiting to retry";
+    EXPECT_THAT(result->error(), IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
+
+    // Nor does a host's strategy that retries everything read the file again.
+    struct AlwaysRetry final : PelmarRequestRetryStrategy {
+        bool shouldRetryWithError(const std::optional<Error>&) override { return true; }
+
+        int32_t nextDelay() override { return 1; }
+
+        void incrementRetryCount() override { ++retries; }
+
+        int32_t numberOfRetries() override { return retries; }
+
+        int32_t retries = 0;
+    };
+
+    auto manager = makeManager();
+    manager->setRetryStrategyCreationBlock([] { return std::make_unique<AlwaysRetry>(); });
+    settle(manager);
+    Collector again;
+    manager->downloadImageWithURL(url, again.completion());
+    const auto againResult = again.only();
+    ASSERT_TRUE(againResult) << "still waiting to retry";
+    EXPECT_THAT(againResult->error(),
                 IsError(net::kURLErrorDomain, net::kURLErrorFileDoesNotExist));
     EXPECT_TRUE(server_.requests().empty());
 }
@@ -437,7 +478,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProcessorAnswersCallersBeforeSto
     EXPECT_EQ(result->resultType(), PelmarImageResultType::Downloaded);
     finish(manager);
     EXPECT_TRUE(cache->answeredBeforeStore);
-    EXPECT_EQ(manager->taskCount(), 0u);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).taskCount(), 0u);
 
     Collector again;
     EXPECT_EQ(manager->downloadImageWithURL(server_.url("/a.jpg"), 0, "half", half,
@@ -597,21 +638,14 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLsFollowCacheAndMea
     }
 }
 
-TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsAThrottledServer) {
+TEST_F(PelmarRemoteImageManagerIntegrationTest, AlternativeURLChoiceFollowsTheMeasuredSpeed) {
     auto recorder = std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     auto manager = PelmarRemoteImageManager::create(std::nullopt, nullptr, nullptr, std::nullopt,
                                                     recorder);
-    // The picture trickles out well below the low-quality threshold of 50 kB/s.
-    Collector warmUp;
-    manager->downloadImageWithURL(
-            server_.url("/slow/warm.jpg"), 0, kPelmarRemoteImageManagerPriorityDefault, nullptr,
-            [this](int64_t received, int64_t) {
-                if (received > 0) {
-                    slowFirstPartReceived_.open();
-                }
-            },
-            warmUp.completion());
-    ASSERT_TRUE(warmUp.only()->image());
+    // An earlier transfer of the picture from this host took two seconds, well below the
+    // low-quality threshold of 50 kB/s.
+    recorder->processMetrics(net::URLSessionTaskMetrics{{{0.0, 0.1, 2.1}}},
+                             static_cast<int64_t>(picture().size()), server_.url("/warm.jpg"));
     ASSERT_LT(recorder->weightedAdjustedBytesPerSecondForHost("127.0.0.1"), 50000);
     Collector collector;
     manager->downloadImageWithURLs(
@@ -713,7 +747,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HeaderFieldsAndRequestHookShapeE
     // The setters apply on the global queue; wait until both show in a request.
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto request = manager_->requestWithURL("http://h/", nullptr);
+        const auto request =
+                internal::RemoteImageManagerPeer(*manager_).requestWithURL("http://h/", nullptr);
         if (request.value("X-Auth") && request.value("X-Hooked")) {
             break;
         }

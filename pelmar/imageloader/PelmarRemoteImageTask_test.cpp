@@ -11,6 +11,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageloader/PelmarRemoteImageManagerConfiguration.h"
 #include "pelmar/imageloader/PelmarRemoteImageManagerResult.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
 
 namespace pelmar {
 namespace {
@@ -150,12 +151,52 @@ TEST(PelmarRemoteImageManagerSharedTest, TheFirstSessionConfigurationWinsForTheW
     later.timeoutIntervalForRequest = 99;
     PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(later);
     EXPECT_EQ(PelmarRemoteImageManager::sharedImageManager(), shared);
-    EXPECT_EQ(shared->requestWithURL("http://h/a.jpg", nullptr).timeoutInterval, 7);
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*shared)
+                      .requestWithURL("http://h/a.jpg", nullptr)
+                      .timeoutInterval,
+              7);
     // Without a configuration of its own, a manager's requests time out after 30 s of silence.
-    EXPECT_EQ(PelmarRemoteImageManager::create()
-                      ->requestWithURL("http://h/", nullptr)
+    EXPECT_EQ(internal::RemoteImageManagerPeer(*PelmarRemoteImageManager::create())
+                      .requestWithURL("http://h/", nullptr)
                       .timeoutInterval,
               30);
+}
+
+}  // namespace
+}  // namespace pelmar
+
+namespace pelmar {
+namespace {
+
+// What a host could call to wedge the manager, or to reach into the books of its tasks.
+template <class Manager>
+concept ExposesLock = requires(Manager& m) {
+    m.lock();
+    m.unlock();
+};
+
+template <class Manager>
+concept ExposesTaskEntryPoints = requires(Manager& m) {
+    m.requestWithURL(std::string(), nullptr);
+};
+
+template <class Manager>
+concept ExposesCounters = requires(Manager& m) {
+    m.taskCount();
+}
+
+|| requires(Manager& m) {
+    m.registeredUUIDCount();
+}
+
+|| requires(Manager& m) {
+    m.canceledTaskCount();
+};
+
+TEST(PelmarRemoteImageManagerInterfaceTest, HostsSeeNeitherTheLockNorWhatOnlyTasksAndTestsUse) {
+    EXPECT_FALSE(ExposesLock<PelmarRemoteImageManager>);
+    EXPECT_FALSE(ExposesTaskEntryPoints<PelmarRemoteImageManager>);
+    EXPECT_FALSE(ExposesCounters<PelmarRemoteImageManager>);
 }
 
 }  // namespace

@@ -11,8 +11,11 @@ bool PelmarRequestExponentialRetryStrategy::retriableError(const Error& error) {
     if (error.domain == kPelmarURLErrorDomain) {
         return error.code > 499;
     }
-    if (error.domain == net::kURLErrorDomain && error.code == net::kURLErrorUnsupportedURL) {
-        return false;
+    if (error.domain == net::kURLErrorDomain
+        && (error.code == net::kURLErrorUnsupportedURL
+            || error.code == net::kURLErrorFileDoesNotExist
+            || error.code == net::kURLErrorNoPermissionsToReadFile)) {
+        return false;  // the same request meets the same answer
     }
     return error.domain != kPelmarRemoteImageManagerErrorDomain;
 }

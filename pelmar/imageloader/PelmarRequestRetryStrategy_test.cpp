@@ -24,6 +24,12 @@ TEST(PelmarRequestExponentialRetryStrategyTest, RetriesServerAndTransportErrorsO
             {"unsupportedURL",
              {std::string(net::kURLErrorDomain), net::kURLErrorUnsupportedURL, ""},
              false},
+            {"missingFile",
+             {std::string(net::kURLErrorDomain), net::kURLErrorFileDoesNotExist, ""},
+             false},
+            {"unreadableFile",
+             {std::string(net::kURLErrorDomain), net::kURLErrorNoPermissionsToReadFile, ""},
+             false},
             {"emptyDownload", {std::string(kPelmarRemoteImageManagerErrorDomain), 5, ""}, false},
             {"otherDomain", {"pelmar.file", 2, ""}, true},
     };

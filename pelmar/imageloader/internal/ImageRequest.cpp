@@ -88,10 +88,11 @@ bool isUsableURL(std::string_view url) {
     }
 }
 
-bool hasDataScheme(std::string_view url) {
-    return url.size() >= 5 && std::equal(url.begin(), url.begin() + 5, "data:", [](char a, char b) {
-               return std::tolower(a) == b;
-           });
+bool hasScheme(std::string_view url, std::string_view scheme) {
+    return url.size() > scheme.size() && url[scheme.size()] == ':'
+           && std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+                  return a == std::tolower(static_cast<unsigned char>(b));
+              });
 }
 
 Error managerError(long code) {

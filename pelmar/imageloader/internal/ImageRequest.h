@@ -37,8 +37,8 @@ std::string newUUID();
 // What a URL parser would accept: a scheme, and no blank, control or unsafe character.
 bool isUsableURL(std::string_view url);
 
-// The scheme is "data" (any case).
-bool hasDataScheme(std::string_view url);
+// The scheme of `url` is `scheme` (lower case; the URL's in any case).
+bool hasScheme(std::string_view url, std::string_view scheme);
 
 // An error of kPelmarRemoteImageManagerErrorDomain with no message.
 Error managerError(long code);

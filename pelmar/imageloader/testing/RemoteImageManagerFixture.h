@@ -5,10 +5,11 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "testing/Matchers.h"
@@ -86,17 +87,12 @@ inline double bestQuality(const std::vector<PelmarImageResult>& results) {
     return best;
 }
 
-// Polls `condition` until it holds; false after kPatience.
+// Runs the main loop until `condition` holds; false after kPatience. The loop re-checks the
+// condition at a short interval while it waits, so other threads' progress is seen without a
+// busy spin. Main thread only.
 template <class Condition>
 bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
+    return dispatch::RunLoop::runUntil(condition, std::chrono::duration<double>(kPatience).count());
 }
 
 // A gate that a server answer or an operation waits at until the test opens it.
@@ -148,7 +144,7 @@ protected:
     // Served paths: "/held/..." waits at gate_, "/broken..." is not an image, "/missing..." (or
     // any path holding "/missing/") is a 404, "/error..." a 500, "/max-age/<n>/..." carries
     // "Cache-Control: max-age=<n>", "/resumable..." answers byte ranges and holds its whole
-    // answer at gate_ after half of it, "/slow..." trickles out, "/progressive..." is a
+    // answer at gate_ after half of it, "/progressive..." is a
     // progressive JPEG paced by its renders, anything else is the picture.
     ScriptedReply answer(const ScriptedRequest& request) {
         ScriptedReply reply;
@@ -210,18 +206,6 @@ protected:
                     progressiveRenders_.waitFor(1);
                 }
             };
-        } else if (request.target.rfind("/slow", 0) == 0) {
-            // Slow as the client measures it whatever the load: the parts after the first wait
-            // until the client reported the first one, then come 50 ms apart, so its first and
-            // last bytes are at least that far apart (timed by a busy client, the whole picture
-            // could otherwise seem to arrive at once).
-            reply.writeSize = 500;
-            reply.beforeWrite = [this](std::size_t sent) {
-                if (sent > 0) {
-                    slowFirstPartReceived_.wait();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                }
-            };
         }
         return reply;
     }
@@ -242,8 +226,10 @@ protected:
     // Waits until every task of the manager has been answered.
     void finish(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
         // Queued registrations count among the cancellation records until they run.
-        EXPECT_TRUE(eventually(
-                [&] { return manager->taskCount() == 0 && manager->canceledTaskCount() == 0; }));
+        EXPECT_TRUE(eventually([&] {
+            return internal::RemoteImageManagerPeer(*manager).taskCount() == 0
+                   && internal::RemoteImageManagerPeer(*manager).canceledTaskCount() == 0;
+        }));
         settle(manager);
     }
 
@@ -258,8 +244,6 @@ protected:
     std::shared_ptr<PelmarSpeedRecorder> recorder_ =
             std::make_shared<PelmarSpeedRecorder>([] { return std::optional<uint32_t>(); });
     Gate gate_;
-    // Opened once a client reported bytes of a "/slow..." answer.
-    Gate slowFirstPartReceived_;
     // Intermediate renders of "/progressive..." downloads, which pace the server's answer.
     Collector progressiveRenders_;
     ScriptedHttpServer server_{[this](const ScriptedRequest& request) { return answer(request); }};

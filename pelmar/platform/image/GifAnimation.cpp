@@ -10,15 +10,15 @@ namespace pelmar::image {
 namespace {
 
 struct Source {
-    const std::string* data = nullptr;
+    std::string_view data;
     std::size_t pos = 0;
 };
 
 int readBytes(GifFileType* gif, GifByteType* out, int length) {
     auto* source = static_cast<Source*>(gif->UserData);
-    const std::size_t left = source->data->size() - std::min(source->pos, source->data->size());
+    const std::size_t left = source->data.size() - std::min(source->pos, source->data.size());
     const std::size_t n = std::min(static_cast<std::size_t>(std::max(length, 0)), left);
-    std::memcpy(out, source->data->data() + source->pos, n);
+    std::memcpy(out, source->data.data() + source->pos, n);
     source->pos += n;
     return static_cast<int>(n);
 }
@@ -42,8 +42,8 @@ struct GifAnimation::Decoder {
     Source source;
     GifFileType* gif = nullptr;
 
-    explicit Decoder(const std::string& data) {
-        source.data = &data;
+    explicit Decoder(std::string_view data) {
+        source.data = data;
         int error = 0;
         gif = DGifOpen(&source, readBytes, &error);
     }
@@ -65,23 +65,38 @@ GifAnimation::~GifAnimation() = default;
 
 std::unique_ptr<GifAnimation> GifAnimation::open(std::shared_ptr<const std::string> data,
                                                  int64_t maxPixels) {
-    if (!data || data->size() < 6 || data->compare(0, 3, "GIF") != 0) {
+    if (!data) {
         return nullptr;
     }
     std::unique_ptr<GifAnimation> animation(new GifAnimation(data));
-    Decoder decoder(*data);
+    if (!animation->index(*data, maxPixels, kMaxFrames + 1)) {
+        return nullptr;
+    }
+    return animation;
+}
+
+bool GifAnimation::hasCompleteFrame(std::string_view data, int64_t maxPixels) {
+    GifAnimation probe(nullptr);
+    return probe.index(data, maxPixels, 1);
+}
+
+bool GifAnimation::index(std::string_view data, int64_t maxPixels, std::size_t enough) {
+    if (data.size() < 6 || data.compare(0, 3, "GIF") != 0) {
+        return false;
+    }
+    Decoder decoder(data);
     GifFileType* gif = decoder.gif;
     if (gif == nullptr || gif->SWidth <= 0 || gif->SHeight <= 0
         || !withinCap(gif->SWidth, gif->SHeight, maxPixels)) {
-        return nullptr;
+        return false;
     }
-    animation->width_ = gif->SWidth;
-    animation->height_ = gif->SHeight;
+    width_ = gif->SWidth;
+    height_ = gif->SHeight;
     const int screenW = gif->SWidth;
     const int screenH = gif->SHeight;
     Frame pending;  // the graphic control of the next frame
     bool done = false;
-    while (!done) {
+    while (!done && frames_.size() < enough) {
         const std::size_t recordStart = decoder.source.pos;
         GifRecordType type = UNDEFINED_RECORD_TYPE;
         if (DGifGetRecordType(gif, &type) != GIF_OK) {
@@ -110,7 +125,7 @@ std::unique_ptr<GifAnimation> GifAnimation::open(std::shared_ptr<const std::stri
                         break;
                     }
                     if (netscape && block != nullptr && block[0] >= 3 && block[1] == 1) {
-                        animation->loopCount_ = block[2] | (block[3] << 8);
+                        loopCount_ = block[2] | (block[3] << 8);
                         netscape = false;
                     }
                 }
@@ -123,7 +138,7 @@ std::unique_ptr<GifAnimation> GifAnimation::open(std::shared_ptr<const std::stri
                 }
                 const GifImageDesc& desc = gif->Image;
                 if (!withinCap(desc.Width, desc.Height, maxPixels)) {
-                    return nullptr;
+                    return false;
                 }
                 Frame frame = pending;
                 pending = Frame{};
@@ -142,7 +157,7 @@ std::unique_ptr<GifAnimation> GifAnimation::open(std::shared_ptr<const std::stri
                     done = true;
                     break;
                 }
-                auto& frames = animation->frames_;
+                auto& frames = frames_;
                 const bool covers = frame.left == 0 && frame.top == 0 && frame.width >= screenW
                                     && frame.height >= screenH;
                 if (frames.empty() || (covers && frame.transparentIndex < 0)) {
@@ -154,7 +169,7 @@ std::unique_ptr<GifAnimation> GifAnimation::open(std::shared_ptr<const std::stri
                 }
                 frames.push_back(frame);
                 if (frames.size() > kMaxFrames) {
-                    return nullptr;
+                    return false;
                 }
                 break;
             }
@@ -163,10 +178,7 @@ std::unique_ptr<GifAnimation> GifAnimation::open(std::shared_ptr<const std::stri
                 break;
         }
     }
-    if (animation->frames_.empty()) {
-        return nullptr;
-    }
-    return animation;
+    return !frames_.empty();
 }
 
 bool GifAnimation::compose(Decoder& decoder, std::size_t index) {

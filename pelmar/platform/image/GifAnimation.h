@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pelmar/platform/image/Bitmap.h"
@@ -49,6 +50,11 @@ public:
     static std::unique_ptr<GifAnimation> open(std::shared_ptr<const std::string> data,
                                               int64_t maxPixels = Bitmap::kMaxPixels);
 
+    // Whether open() would find a frame: the screen and the first frame within `maxPixels`, and
+    // all of that frame's picture data present. Walks the records without decoding a pixel, so
+    // a decoder may ask before it takes memory for the screen.
+    static bool hasCompleteFrame(std::string_view data, int64_t maxPixels = Bitmap::kMaxPixels);
+
     GifAnimation(const GifAnimation&) = delete;
     GifAnimation& operator=(const GifAnimation&) = delete;
     ~GifAnimation();
@@ -73,6 +79,10 @@ private:
     struct Decoder;
 
     GifAnimation(std::shared_ptr<const std::string> data);
+
+    // Reads the screen and indexes frames until `enough` are complete or the data end; false
+    // when open() must refuse the data.
+    bool index(std::string_view data, int64_t maxPixels, std::size_t enough);
 
     // Draws frame `index` onto canvas_ and remembers what disposal 3 needs.
     bool compose(Decoder& decoder, std::size_t index) PELMAR_REQUIRES(mutex_);

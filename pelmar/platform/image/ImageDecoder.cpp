@@ -11,6 +11,7 @@
 
 #include "pelmar/platform/image/BitmapRedraw.h"
 #include "pelmar/platform/image/ExifReader.h"
+#include "pelmar/platform/image/GifAnimation.h"
 
 namespace pelmar::image {
 namespace {
@@ -487,6 +488,11 @@ ImageDecoder::Result decodeGIF(std::string_view data,
     }
     const ColorMapObject* colors = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
     if (colors == nullptr || colors->Colors == nullptr || colors->ColorCount <= 0) {
+        return corrupt();
+    }
+    // The screen is allocated only for a frame whose picture data are all there, so that a
+    // few bytes claiming a large screen take no more memory than they hold.
+    if (!GifAnimation::hasCompleteFrame(data, options.maxPixels)) {
         return corrupt();
     }
     const int canvasWidth = header.width;

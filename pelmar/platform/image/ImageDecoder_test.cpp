@@ -10,6 +10,7 @@
 #include "pelmar/platform/image/ExifReader.h"
 #include "pelmar/platform/image/ImageEncoder.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
+#include "pelmar/platform/image/testing/PeakMemory.h"
 
 namespace pelmar::image {
 namespace {
@@ -100,6 +101,21 @@ TEST(ImageDecoderTest, RefusesBombHeadersWithoutDecoding) {
     const auto capped = ImageDecoder::decode(test::jpeg(*small), {.maxPixels = 64 * 63});
     EXPECT_EQ(capped.error->code, kImageDecodeErrorTooLarge);
     EXPECT_TRUE(ImageDecoder::decode(test::jpeg(*small), {.maxPixels = 64 * 64}).bitmap);
+}
+
+TEST(ImageDecoderTest, AGifFrameWithoutItsPictureTakesNoMemoryForTheScreen) {
+    // A 1 x 1 frame on a 4352 x 13320 screen, cut after its descriptor and code size.
+    std::string gif = test::gif(4352, 13320, {{0, 0, 0}, {255, 255, 255}}, {{0, 0, 1, 1, {1}}});
+    gif.resize(gif.find('\x2C') + 11);
+    ImageDecoder::Result result;
+    const auto growth = test::peakMemoryGrowth([&] { result = ImageDecoder::decode(gif); });
+    if (!growth) {
+        GTEST_SKIP() << "the peak resident memory cannot be reset here";
+    }
+    EXPECT_FALSE(result.bitmap);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, kImageDecodeErrorCorrupt);
+    EXPECT_LT(*growth, 16 << 20) << "bytes taken for a screen with nothing on it";
 }
 
 TEST(ImageDecoderTest, RefusesDataThatIsNotAnImage) {

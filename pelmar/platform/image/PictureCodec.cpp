@@ -10,6 +10,7 @@ extern "C" {
 #include <cstring>
 
 #include "pelmar/platform/image/BitmapRedraw.h"
+#include "pelmar/platform/image/GifAnimation.h"
 #include "pelmar/platform/image/ImageDecoder.h"
 #include "pelmar/platform/image/LibavFrames.h"
 #include "pelmar/platform/libav/LibavHandles.h"
@@ -81,6 +82,12 @@ std::shared_ptr<Bitmap> PictureCodec::decode(std::string_view bytes) {
                                         : AV_CODEC_ID_NONE;
     const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (codec == nullptr || bytes.size() > static_cast<size_t>(INT32_MAX / 2)) {
+        return nullptr;
+    }
+    // libavcodec sizes a GIF's picture by its logical screen before it looks for a frame: a few
+    // bytes claiming a large screen would take hundreds of megabytes. Only a GIF whose first
+    // frame is all there reaches it.
+    if (id == AV_CODEC_ID_GIF && !GifAnimation::hasCompleteFrame(bytes)) {
         return nullptr;
     }
     libav::CodecContextPtr decoder(avcodec_alloc_context3(codec));

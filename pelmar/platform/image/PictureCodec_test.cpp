@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "pelmar/platform/image/testing/ImageFixtures.h"
+#include "pelmar/platform/image/testing/PeakMemory.h"
 
 namespace pelmar::image {
 namespace {
@@ -24,6 +26,19 @@ std::shared_ptr<Bitmap> filled(int width, int height, PixelFormat format, const 
         }
     }
     return bitmap;
+}
+
+TEST(PictureCodecTest, AGifScreenWithoutAFrameTakesNoMemory) {
+    // 15 bytes: a 4352 x 13320 screen (58 megapixels) with no colour table, and an image
+    // separator whose descriptor never comes.
+    const std::string gif("GIF89a\x00\x11\x08\x34\x00\x00\x00\x2C\x00", 15);
+    std::shared_ptr<Bitmap> decoded;
+    const auto growth = test::peakMemoryGrowth([&] { decoded = PictureCodec::decode(gif); });
+    if (!growth) {
+        GTEST_SKIP() << "the peak resident memory cannot be reset here";
+    }
+    EXPECT_FALSE(decoded);
+    EXPECT_LT(*growth, 16 << 20) << "bytes taken for a screen with nothing on it";
 }
 
 TEST(PictureCodecTest, EncodedJPEGDecodesToTheSameSizeAndColourFromEitherByteOrder) {

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "pelmar/imageloader/PelmarRemoteImageManager.h"
+#include "pelmar/imageloader/internal/ImageManagerSettings.h"
+#include "pelmar/imageloader/internal/ImageRequestRegistry.h"
+
+namespace pelmar::internal {
+
+// RemoteImageManagerPeer: what the image loader's own objects and tests see of a manager beyond
+// its public interface: the current settings (the download tasks read the progressive-render
+// ones), the request it would send, and the registry's counts.
+// Ownership: refers to a manager its caller keeps alive.
+// Threads: as the manager: thread-safe.
+// Errors: none.
+class RemoteImageManagerPeer {
+public:
+    explicit RemoteImageManagerPeer(PelmarRemoteImageManager& manager) : manager_(manager) {}
+
+    std::shared_ptr<const ImageManagerSettings> settings() { return manager_.settings_->current(); }
+
+    net::URLRequest requestWithURL(const std::string& url,
+                                   const std::shared_ptr<PelmarRemoteImageTask>& task) {
+        return manager_.requestWithURL(url, task);
+    }
+
+    // Registered tasks, the UUIDs they answer, and the registrations still queued together with
+    // the cancellations waiting for them.
+    std::size_t taskCount() { return manager_.registry_->taskCount(); }
+
+    std::size_t registeredUUIDCount() { return manager_.registry_->uuidCount(); }
+
+    std::size_t canceledTaskCount() { return manager_.registry_->waitingCount(); }
+
+private:
+    PelmarRemoteImageManager& manager_;
+};
+
+}  // namespace pelmar::internal
