@@ -781,6 +781,11 @@ std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSecond
         return nullptr;
     }
     sourceSeconds = source->second;
+    // A remote item's movie is read from the bytes its own fetch brings, not fetched again.
+    const auto* remote = dynamic_cast<const URLAsset*>(item->asset().get());
+    auto cache = remote && remote->isRemote() && remote->location() == source->first
+                         ? item->fetchedBytes()
+                         : nullptr;
     // Declared before the lock so that a replaced decoder is joined after it is released.
     std::shared_ptr<internal::PlaybackDecoder> retired;
     MutexLock lock(mutex_);
@@ -789,7 +794,7 @@ std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSecond
     }
     if (!video_ || videoItem_ != item.get() || video_->location() != source->first) {
         retired = std::move(video_);
-        video_ = std::make_shared<internal::PlaybackDecoder>(source->first);
+        video_ = std::make_shared<internal::PlaybackDecoder>(source->first, std::move(cache));
         videoItem_ = item.get();
         wantsVideo_ = true;
     }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <vector>
@@ -231,6 +233,47 @@ TEST_F(PlayerIntegrationTest, PlayerScreenShowsThePictureFittedInBlack) {
     const std::filesystem::path folder = PELMAR_SNAPSHOT_DIR;
     std::filesystem::create_directories(folder);
     EXPECT_FALSE(ui::snapshot(*view, folder / "PlayerViewController_playing.png"));
+}
+
+TEST_F(PlayerIntegrationTest, APaintedRemoteItemIsFetchedOnce) {
+    // Its own name on the server, so that no other test's requests are counted.
+    const auto served = movie_->server().root() / "painted.mp4";
+    std::filesystem::copy_file(movie_->path(), served,
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(served));
+    {
+        auto item = PlayerItem::create(movie_->url("/painted.mp4"));
+        auto player = std::make_shared<Player>(item);
+        auto view = std::make_shared<PlayerView>(ui::Rect{0, 0, 320, 180});
+        view->setPlayer(player);
+        player->play();
+        ASSERT_TRUE(RunLoop::runUntil(
+                [&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+        // Painted once per frame for two seconds, as a screen at 30 frames a second.
+        std::shared_ptr<image::Bitmap> shown;
+        for (int frame = 0; frame < 60; ++frame) {
+            shown = ui::render(*view);
+            ASSERT_TRUE(shown);
+            RunLoop::advance(1.0 / 30);
+        }
+        const uint8_t* centre = shown->pixel(160, 90);
+        EXPECT_GT(centre[0] + centre[1] + centre[2], 30) << "the picture came from the fetch";
+        ASSERT_TRUE(RunLoop::runUntil([&] { return std::isinf(item->loadedSeconds()); }, 30));
+    }
+    const auto fetches = [](const std::vector<pelmar::test::NginxRequest>& requests) {
+        std::vector<pelmar::test::NginxRequest> mine;
+        std::copy_if(requests.begin(), requests.end(), std::back_inserter(mine),
+                     [](const auto& r) { return r.uri == "/painted.mp4"; });
+        return mine;
+    };
+    // Logged by nginx once the connection is done with.
+    ASSERT_TRUE(movie_->server().WaitForRequests(
+            [&](const auto& requests) { return !fetches(requests).empty(); }));
+    const auto mine = fetches(movie_->server().requests());
+    ASSERT_EQ(mine.size(), 1u);
+    // The whole file from its first byte (asked for as the range "bytes=0-").
+    EXPECT_THAT(mine.front().status, ::testing::AnyOf(200, 206));
+    EXPECT_EQ(mine.front().bodyBytes, size);
 }
 
 // A movie whose every frame is its own flat colour (10 fps, a key frame each second), painted

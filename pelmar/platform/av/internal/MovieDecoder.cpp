@@ -10,6 +10,7 @@ extern "C" {
 #include <optional>
 #include <string_view>
 
+#include "pelmar/platform/av/internal/ByteCache.h"
 #include "pelmar/platform/av/internal/LibavInput.h"
 #include "pelmar/platform/image/LibavFrames.h"
 
@@ -61,9 +62,19 @@ std::shared_ptr<image::Bitmap> rotate(std::shared_ptr<image::Bitmap> source, int
 
 std::unique_ptr<MovieDecoder> MovieDecoder::open(const std::string& location,
                                                  Failure& failure,
-                                                 const std::function<bool()>* stop) {
+                                                 const std::function<bool()>* stop,
+                                                 std::shared_ptr<ByteCache> cache) {
+    std::unique_ptr<ByteCacheInput> input;
+    if (cache) {
+        input = std::make_unique<ByteCacheInput>(std::move(cache), stop);
+        if (input->context() == nullptr) {
+            failure = Failure::Open;
+            return nullptr;
+        }
+    }
     std::optional<Error> error;
-    auto format = LibavInput::open(location, isRemote(location), stop, error);
+    auto format = LibavInput::open(location, isRemote(location), stop, error,
+                                   input ? input->context() : nullptr);
     if (!format) {
         failure = Failure::Open;
         return nullptr;
@@ -86,6 +97,7 @@ std::unique_ptr<MovieDecoder> MovieDecoder::open(const std::string& location,
         return nullptr;
     }
     std::unique_ptr<MovieDecoder> decoder(new MovieDecoder());
+    decoder->input_ = std::move(input);
     decoder->format_ = std::move(format);
     decoder->codec_ = std::move(context);
     decoder->packet_.reset(av_packet_alloc());
@@ -96,6 +108,8 @@ std::unique_ptr<MovieDecoder> MovieDecoder::open(const std::string& location,
     }
     return decoder;
 }
+
+MovieDecoder::~MovieDecoder() = default;
 
 bool MovieDecoder::isStill() const {
     const AVStream& stream = *format_->streams[stream_];

@@ -10,6 +10,9 @@
 
 namespace pelmar::av::internal {
 
+class ByteCache;
+class ByteCacheInput;
+
 // MovieDecoder: one open demuxer and video decoder over a movie (or picture) file or URL, read in
 // presentation order from wherever it was last positioned: the frame grabber and the player's
 // decode thread both work through it, so that a movie is opened once per use and decoded forward.
@@ -23,10 +26,13 @@ public:
     enum class Failure { Open, NoVideo, Decoder };
 
     // Opens and probes `location` and opens a decoder for its best video stream. `stop` returning
-    // true makes blocked reads give up.
+    // true makes blocked reads give up. With `cache`, the bytes of `location` are read from it.
     static std::unique_ptr<MovieDecoder> open(const std::string& location,
                                               Failure& failure,
-                                              const std::function<bool()>* stop = nullptr);
+                                              const std::function<bool()>* stop = nullptr,
+                                              std::shared_ptr<ByteCache> cache = nullptr);
+
+    ~MovieDecoder();
 
     MovieDecoder(const MovieDecoder&) = delete;
     MovieDecoder& operator=(const MovieDecoder&) = delete;
@@ -83,6 +89,8 @@ public:
 private:
     MovieDecoder() = default;
 
+    // Declared first: the demuxer that reads through it closes before it goes.
+    std::unique_ptr<ByteCacheInput> input_;
     libav::InputFormatPtr format_;
     libav::CodecContextPtr codec_;
     libav::PacketPtr packet_;

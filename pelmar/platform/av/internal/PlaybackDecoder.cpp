@@ -28,7 +28,8 @@ std::shared_ptr<const AVFrame> share(libav::FramePtr frame) {
 
 }  // namespace
 
-PlaybackDecoder::PlaybackDecoder(std::string location) : location_(std::move(location)) {
+PlaybackDecoder::PlaybackDecoder(std::string location, std::shared_ptr<ByteCache> cache)
+    : location_(std::move(location)), cache_(std::move(cache)) {
     thread_ = std::thread([this] { run(); });
 }
 
@@ -113,7 +114,7 @@ std::shared_ptr<image::Bitmap> PlaybackDecoder::copy(const Picture& picture,
 void PlaybackDecoder::run() {
     const std::function<bool()> stop = [this] { return stop_.load(); };
     MovieDecoder::Failure failure = MovieDecoder::Failure::Open;
-    auto movie = MovieDecoder::open(location_, failure, &stop);
+    auto movie = MovieDecoder::open(location_, failure, &stop, cache_);
     if (!movie) {
         MutexLock lock(mutex_);
         failed_ = true;

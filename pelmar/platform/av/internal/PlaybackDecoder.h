@@ -15,6 +15,8 @@ struct AVFrame;
 
 namespace pelmar::av::internal {
 
+class ByteCache;
+
 // PlaybackDecoder: the video of one movie as a player shows it. A thread of its own opens the
 // movie once and decodes it in presentation order a few frames ahead of the time last asked for,
 // into a small queue of upright pictures; asking for a time takes the picture showing then and
@@ -41,7 +43,8 @@ public:
         double start = 0;
     };
 
-    explicit PlaybackDecoder(std::string location);
+    // With `cache`, the movie's bytes are read from it rather than fetched again.
+    explicit PlaybackDecoder(std::string location, std::shared_ptr<ByteCache> cache = nullptr);
     ~PlaybackDecoder();
 
     PlaybackDecoder(const PlaybackDecoder&) = delete;
@@ -72,6 +75,7 @@ private:
     bool settleLocked(double seconds) PELMAR_REQUIRES(mutex_);
 
     const std::string location_;
+    const std::shared_ptr<ByteCache> cache_;
     std::atomic<bool> stop_{false};
     std::atomic<int64_t> framesDecoded_{0};
     mutable Mutex mutex_;
