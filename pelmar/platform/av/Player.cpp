@@ -794,7 +794,8 @@ std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSecond
     }
     if (!video_ || videoItem_ != item.get() || video_->location() != source->first) {
         retired = std::move(video_);
-        video_ = std::make_shared<internal::PlaybackDecoder>(source->first, std::move(cache));
+        video_ = std::make_shared<internal::PlaybackDecoder>(source->first, std::move(cache),
+                                                             pictureWidth_, pictureHeight_);
         videoItem_ = item.get();
         wantsVideo_ = true;
     }
@@ -807,6 +808,12 @@ std::shared_ptr<const image::Bitmap> Player::currentPicture(int maxWidth, int ma
     if (!video) {
         MutexLock lock(mutex_);
         return items_.empty() ? endPicture_ : nullptr;
+    }
+    {
+        // Kept for the decoders of the items that come next.
+        MutexLock lock(mutex_);
+        pictureWidth_ = maxWidth;
+        pictureHeight_ = maxHeight;
     }
     video->setMaximumSize(maxWidth, maxHeight);
     const auto picture = video->pictureAt(seconds, pictureWait());

@@ -232,6 +232,9 @@ private:
     // The decoder of the current item's video, and the item it decodes.
     std::shared_ptr<internal::PlaybackDecoder> video_ PELMAR_GUARDED_BY(mutex_);
     const PlayerItem* videoItem_ PELMAR_GUARDED_BY(mutex_) = nullptr;
+    // The size last asked for in currentPicture().
+    int pictureWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int pictureHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
     // The last picture of the last item, once a queue has played it to its end.
     std::shared_ptr<const image::Bitmap> endPicture_ PELMAR_GUARDED_BY(mutex_);
 };

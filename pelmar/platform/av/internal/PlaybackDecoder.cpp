@@ -28,8 +28,12 @@ std::shared_ptr<const AVFrame> share(libav::FramePtr frame) {
 
 }  // namespace
 
-PlaybackDecoder::PlaybackDecoder(std::string location, std::shared_ptr<ByteCache> cache)
+PlaybackDecoder::PlaybackDecoder(std::string location,
+                                 std::shared_ptr<ByteCache> cache,
+                                 int maxWidth,
+                                 int maxHeight)
     : location_(std::move(location)), cache_(std::move(cache)) {
+    setMaximumSize(maxWidth, maxHeight);
     thread_ = std::thread([this] { run(); });
 }
 

@@ -43,8 +43,12 @@ public:
         double start = 0;
     };
 
-    // With `cache`, the movie's bytes are read from it rather than fetched again.
-    explicit PlaybackDecoder(std::string location, std::shared_ptr<ByteCache> cache = nullptr);
+    // With `cache`, the movie's bytes are read from it rather than fetched again. Pictures fit
+    // within maxWidth x maxHeight (0: full size) until setMaximumSize() says otherwise.
+    explicit PlaybackDecoder(std::string location,
+                             std::shared_ptr<ByteCache> cache = nullptr,
+                             int maxWidth = 0,
+                             int maxHeight = 0);
     ~PlaybackDecoder();
 
     PlaybackDecoder(const PlaybackDecoder&) = delete;
