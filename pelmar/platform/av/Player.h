@@ -24,21 +24,21 @@ class PlaybackDecoder;
 }  // namespace pelmar::av::internal
 
 // Player: plays one item on the installed clock. The current time advances with the clock at the
-// player's rate while the item is ready; once something shows the player's pictures
-// (prepareVideo(), which a PlayerLayer calls), the current item's video is decoded once, in
-// order, on a thread of the player's own, a few frames ahead of the current time, and
-// currentPicture() gives the picture for the current time without decoding anything itself; play()
-// on an item that is still loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays
-// once it is ready. It plays only what has loaded (the item's loadedTimeRanges; an HTTP item
-// fetches its bytes from when it is first current): reaching the end of that while playing posts
-// kPlayerItemPlaybackStalledNotification (sender: the item) and waits (WaitingToPlay...) until more
-// has loaded, then plays on by itself. At the item's end the player posts
-// kPlayerItemDidPlayToEndTimeNotification (sender: the item) and then acts as actionAtItemEnd says
-// (a plain player pauses there). A seek while playing waits for one main-loop turn before playing
-// on, as a real seek does. Ownership: create with std::make_shared (timers and hops hold it weakly,
-// so a player that is not
-//     held by a shared_ptr never ends or completes a seek); holds its items. Destroying it stops
-//     its timers; periodic observers' blocks already queued still run.
+// player's rate while the item is ready; play() on an item that is still loading waits
+// (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. Once something
+// shows its pictures (prepareVideo(), which a PlayerLayer calls), the current item's video is
+// decoded once, in order, on a thread of its own, a few frames ahead of the current time, and
+// currentPicture() gives the picture for the current time without decoding anything itself.
+// It plays only what has loaded (the item's loadedTimeRanges; an HTTP item fetches its bytes
+// once, see PlayerItem): reaching the end of that while playing posts
+// kPlayerItemPlaybackStalledNotification (sender: the item) and waits (WaitingToPlay...) until
+// more has loaded, then plays on by itself. At the item's end the player posts
+// kPlayerItemDidPlayToEndTimeNotification (sender: the item) and then acts as actionAtItemEnd
+// says (a plain player pauses there). A seek while playing waits for one main-loop turn before
+// playing on, as a real seek does.
+// Ownership: create with std::make_shared (timers and hops hold it weakly, so a player that is
+//     not held by a shared_ptr never ends or completes a seek); holds its items. Destroying it
+//     stops its timers; periodic observers' blocks already queued still run.
 // Threads: thread-safe. `status` and `timeControlStatus` observers run on the thread that made
 //     the change: the caller's for play/pause/seek/rate, the main thread for changes that come
 //     from loading, seek completion, the clock or an item's end. Seek completions and

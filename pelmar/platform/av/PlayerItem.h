@@ -17,13 +17,14 @@
 // then ready to play, or failed when the asset cannot be read or has neither audio nor video),
 // its duration once ready, the stretch of it that has loaded, and the notifications players post
 // about it with the item as sender. A local item has loaded whole once it is ready. An HTTP item
-// fetches its bytes once (PlayerItemLoader) into a cache file that its asset's probe and the
-// player's decoder read as it grows: from load() when its asset has not loaded yet, otherwise
-// once it is ready and a player has made it current. Its loaded range grows with the bytes, as
-// the share of them that has arrived, until it covers the whole duration. A player plays only what
-// has loaded: reaching its end while playing stalls until more arrives. Ownership: made by create()
-// and held by shared_ptr; holds its asset and its loader, which
-//     refers to it weakly. Players hold their items; dropping the item stops its fetch.
+// fetches its bytes once (PlayerItemLoader) into a cache file in the app's temporary folder that
+// its asset's probe and the player's decoder read as it grows: from load() when its asset has not
+// loaded yet, otherwise once it is ready and a player has made it current. Its loaded range grows
+// with the bytes, as the share of them that has arrived, until it covers the whole duration. A
+// player plays only what has loaded: reaching its end while playing stalls until more arrives.
+// Ownership: made by create() and held by shared_ptr; holds its asset, its loader (which refers
+//     to it weakly) and the cache file, removed with the last of them. Players hold their items;
+//     dropping the item stops its fetch.
 // Threads: thread-safe. The asset loads in the background once a player takes the item (or
 //     load() is called); status and loadedTimeRanges then change on the main thread, so their
 //     observers run there.
