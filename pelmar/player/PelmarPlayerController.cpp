@@ -131,8 +131,6 @@ void PelmarPlayerController::viewDidLoad() {
     }
     playerViewController_->didMove(this);
 
-    isPlaying_ = player_->rate() != 0 && !player_->error();
-
     const auto weak = std::weak_ptr<PelmarPlayerController>(
             std::static_pointer_cast<PelmarPlayerController>(shared_from_this()));
     if (auto playPause = playPauseButton.lock()) {
@@ -282,13 +280,18 @@ void PelmarPlayerController::updateStatus() {
     } else {
         player_->play();
     }
-    isPlaying_ = !playing;
+}
+
+bool PelmarPlayerController::isPlaying() const {
+    // Read from the player each time: the facade starts playback after the screen has loaded,
+    // and an item's end or failure stops it without the screen taking part.
+    return player_ && player_->rate() != 0 && !player_->error();
 }
 
 void PelmarPlayerController::updateUI() {
     if (auto playPause = playPauseButton.lock()) {
-        playPause->setImage(getImageFromResource(isPlaying_ ? styleParams_->pauseButtonIcon
-                                                            : styleParams_->playButtonIcon));
+        playPause->setImage(getImageFromResource(isPlaying() ? styleParams_->pauseButtonIcon
+                                                             : styleParams_->playButtonIcon));
     }
 }
 

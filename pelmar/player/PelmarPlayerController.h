@@ -88,8 +88,9 @@ public:
 
     float currentVolume() const { return currentVolume_; }
 
-    // What the play/pause image shows: true while the player plays.
-    bool isPlaying() const { return isPlaying_; }
+    // What the play/pause image shows: true while the player plays (its rate is not 0 and its
+    // item has not failed), however playback was started.
+    bool isPlaying() const;
 
     // Actions. The gesture ones act only when the recogniser's state is Ended.
     void dismissButtonTapped();
@@ -146,7 +147,6 @@ private:
     std::shared_ptr<av::Player> player_;
     std::shared_ptr<av::PlayerViewController> playerViewController_;
     float currentVolume_ = 0;
-    bool isPlaying_ = false;
     std::shared_ptr<PlayerStyle> style_;
     std::shared_ptr<PlayerStyleParams> styleParams_;
     foundation::Observable<bool>::Token progressBarHighlightedObserver_;

@@ -161,13 +161,21 @@ TEST_F(PelmarPlayerControllerIntegrationTest, ColoursComeFromTheStyle) {
 TEST_F(PelmarPlayerControllerIntegrationTest, PlayPauseFollowsThePlayerStartedAfterLoading) {
     // The facade starts the player only after the screen has loaded.
     const auto screen = show(0, moviePlayer());
+    EXPECT_FALSE(screen->isPlaying());
     playFor(*screen, 0.5);
+    EXPECT_TRUE(screen->isPlaying()) << "started by the facade, not by a tap";
     ASSERT_TRUE(app.tap(screen->playPauseButton));
     EXPECT_EQ(screen->player()->rate(), 0.0f) << "the first tap pauses";
+    EXPECT_FALSE(screen->isPlaying());
     EXPECT_EQ(screen->playPauseButton.lock()->image()->name(), "play-white");
     ASSERT_TRUE(app.tap(screen->playPauseButton));
     EXPECT_EQ(screen->player()->rate(), 1.0f);
+    EXPECT_TRUE(screen->isPlaying());
     EXPECT_EQ(screen->playPauseButton.lock()->image()->name(), "pause-white");
+    // Played to its end, the player has stopped by itself.
+    app.advance(screen->player()->currentItem()->duration().seconds());
+    app.settle();
+    EXPECT_FALSE(screen->isPlaying());
 }
 
 TEST_F(PelmarPlayerControllerIntegrationTest, MinimalistKeepsItsImagesAndLeavesMuteUnwired) {

@@ -33,6 +33,10 @@
 
 namespace pelmar::av {
 
+namespace internal {
+class MovieDecoder;
+}
+
 inline constexpr std::string_view kImageGeneratorErrorDomain = "pelmar.av.imagegenerator";
 inline constexpr long kImageGeneratorErrorPastEnd = 1;
 
@@ -74,11 +78,15 @@ public:
 
     void generateImageAsynchronously(double seconds, Completion completion) const;
 
-    // Makes the pictures of `times` in order on one worker and calls `handler` once per requested
-    // time, also for a time that fails.
+    // Makes the pictures of `times` in order on one worker, from one opening of the movie, and
+    // calls `handler` once per requested time, also for a time that fails.
     void generateImagesAsynchronously(std::vector<media::Time> times, Handler handler) const;
 
 private:
+    std::pair<Image, std::optional<Error>> copyImage(internal::MovieDecoder& movie,
+                                                     media::Time time,
+                                                     media::Time* actualTime) const;
+
     std::filesystem::path path_;
 };
 

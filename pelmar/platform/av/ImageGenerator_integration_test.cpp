@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "testing/CountingMovie.h"
 #include "testing/Matchers.h"
 #include "testing/TempSandbox.h"
@@ -166,6 +167,34 @@ TEST_F(ImageGeneratorIntegrationTest, EveryRequestedTimeGetsOneHandlerAndTimesPa
                                                                    kImageGeneratorErrorPastEnd));
         }
     }
+}
+
+TEST_F(ImageGeneratorIntegrationTest, ABatchOfTimesOpensTheMovieOnce) {
+    test::ServedTestMovie served(test::TestMovie(3, 160, 120, 10, 10).silent());
+    ASSERT_EQ(served.failure(), "");
+    const std::vector<media::Time> times = {media::Time::make(0, 1), media::Time::make(1, 1),
+                                            media::Time::make(2, 1), media::Time::make(1, 2)};
+    std::promise<void> done;
+    int delivered = 0;
+    int pictures = 0;
+    ImageGenerator(served.url())
+            .generateImagesAsynchronously(times,
+                                          [&](media::Time, auto image, media::Time, auto, auto) {
+                                              pictures += image ? 1 : 0;
+                                              if (++delivered == static_cast<int>(times.size())) {
+                                                  done.set_value();
+                                              }
+                                          });
+    done.get_future().wait();
+    EXPECT_EQ(pictures, static_cast<int>(times.size()));
+    // Opening reads the movie from its first byte; the seeks between times read further on.
+    ASSERT_TRUE(served.server().WaitForRequests(
+            [](const auto& requests) { return !requests.empty(); }));
+    int opens = 0;
+    for (const auto& request : served.server().requests()) {
+        opens += !request.range || *request.range == "bytes=0-" ? 1 : 0;
+    }
+    EXPECT_EQ(opens, 1);
 }
 
 }  // namespace

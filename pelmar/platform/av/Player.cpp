@@ -5,6 +5,9 @@
 #include <limits>
 #include <utility>
 
+#include "pelmar/platform/av/MutableComposition.h"
+#include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/av/internal/PlaybackDecoder.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/Timer.h"
@@ -40,6 +43,12 @@ struct Player::Changes {
     std::vector<std::shared_ptr<dispatch::Timer>> timers;
     std::vector<std::shared_ptr<PeriodicObserver>> ping;
     std::vector<SeekCompletion> abandonedSeeks;
+    // The decoder of an item that stopped being current, stopped once the lock is released.
+    std::shared_ptr<internal::PlaybackDecoder> retiredVideo;
+    // The last item of the queue played to its end: its last picture (at `endSeconds` of its
+    // movie) stays.
+    bool keepEndPicture = false;
+    double endSeconds = 0;
 };
 
 namespace {
@@ -56,6 +65,35 @@ void onMain(std::function<void()> block) {
     } else {
         main->async(std::move(block));
     }
+}
+
+// The movie (file or URL) and the time in it that show `seconds` of `asset`.
+std::optional<std::pair<std::string, double>> pictureSource(const Asset& asset, double seconds) {
+    if (const auto* file = dynamic_cast<const URLAsset*>(&asset)) {
+        return std::make_pair(file->location(), seconds);
+    }
+    if (const auto* composition = dynamic_cast<const MutableComposition*>(&asset)) {
+        for (const auto& track : composition->compositionTracks()) {
+            if (track->mediaType() != TrackMediaType::Video) {
+                continue;
+            }
+            const auto segments = track->segments();
+            for (auto it = segments.rbegin(); it != segments.rend(); ++it) {
+                if (it->at.seconds() <= seconds || std::next(it) == segments.rend()) {
+                    const double offset = std::max(0.0, seconds - it->at.seconds());
+                    return std::make_pair(it->source->sourceURL(),
+                                          it->sourceRange.start.seconds() + offset);
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// How long a picture may be waited for: only a manual clock, which stands still while the decoder
+// works, makes waiting part of showing the right picture.
+double pictureWait() {
+    return dispatch::clock().isManual() ? Player::kPictureWaitSeconds : 0.0;
 }
 
 }  // namespace
@@ -197,6 +235,7 @@ void Player::removeAllItems() {
         while (!items_.empty()) {
             dropCurrentLocked(changes);
         }
+        endPicture_.reset();
         refreshLocked(changes);
     }
     announce(changes);
@@ -228,6 +267,7 @@ void Player::replaceCurrentItem(std::shared_ptr<PlayerItem> item) {
             rate_ = rate;
         }
         if (!item) {
+            endPicture_.reset();
             refreshLocked(changes);
         }
     }
@@ -530,6 +570,21 @@ void Player::finishCurrentLocked(Changes& changes) {
 }
 
 void Player::dropCurrentLocked(Changes& changes) {
+    const auto& dropped = items_.front().item;
+    if (video_ && videoItem_ == dropped.get()) {
+        changes.retiredVideo = std::move(video_);
+        videoItem_ = nullptr;
+        // The last item played to its end leaves its last picture on screen.
+        const bool lastEnded = changes.ended == dropped && items_.size() == 1;
+        const auto source = lastEnded && dropped->asset()
+                                    ? pictureSource(*dropped->asset(), durationLocked())
+                                    : std::nullopt;
+        changes.keepEndPicture = source.has_value();
+        changes.endSeconds = source ? source->second : 0.0;
+    }
+    if (!changes.keepEndPicture) {
+        endPicture_.reset();
+    }
     changes.tokens.push_back(std::move(items_.front().token));
     changes.loadedTokens.push_back(std::move(items_.front().loadedToken));
     items_.erase(items_.begin());
@@ -629,10 +684,22 @@ void Player::announce(Changes& changes) {
     for (const auto& timer : changes.timers) {
         timer->invalidate();
     }
+    if (changes.retiredVideo) {
+        if (changes.keepEndPicture) {
+            const auto last = changes.retiredVideo->pictureAt(changes.endSeconds, pictureWait());
+            MutexLock lock(mutex_);
+            if (items_.empty()) {
+                endPicture_ = last ? last->bitmap : nullptr;
+            }
+        }
+        // Stops and joins its thread, which never waits for the player.
+        changes.retiredVideo.reset();
+    }
     changes.tokens.clear();
     changes.loadedTokens.clear();
     if (changes.current) {
         changes.current->startBuffering();
+        startVideo(changes);
     }
     for (auto& completion : changes.abandonedSeeks) {
         if (completion) {
@@ -668,6 +735,101 @@ void Player::announce(Changes& changes) {
         timeControlStatus.set(*changes.control);
     }
     notifyObservers(changes.ping);
+}
+
+void Player::startVideo(Changes& changes) {
+    {
+        MutexLock lock(mutex_);
+        if (!wantsVideo_ || items_.empty() || items_.front().item != changes.current
+            || (video_ && videoItem_ == changes.current.get())) {
+            return;
+        }
+    }
+    double seconds = 0;
+    (void)videoNow(seconds);
+}
+
+void Player::prepareVideo() {
+    {
+        MutexLock lock(mutex_);
+        if (wantsVideo_) {
+            return;
+        }
+        wantsVideo_ = true;
+    }
+    double seconds = 0;
+    (void)videoNow(seconds);
+}
+
+std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSeconds) {
+    std::shared_ptr<PlayerItem> item;
+    double position = 0;
+    {
+        MutexLock lock(mutex_);
+        if (items_.empty()) {
+            return nullptr;
+        }
+        item = items_.front().item;
+        position = positionLocked();
+    }
+    if (item->status.get() != PlayerItem::Status::ReadyToPlay || !item->asset()
+        || item->asset()->tracks(TrackMediaType::Video).empty()) {
+        return nullptr;
+    }
+    const auto source = pictureSource(*item->asset(), position);
+    if (!source || source->first.empty()) {
+        return nullptr;
+    }
+    sourceSeconds = source->second;
+    // A remote item's movie is read from the bytes its own fetch brings, not fetched again.
+    const auto* remote = dynamic_cast<const URLAsset*>(item->asset().get());
+    auto cache = remote && remote->isRemote() && remote->location() == source->first
+                         ? item->fetchedBytes()
+                         : nullptr;
+    // Declared before the lock so that a replaced decoder is joined after it is released.
+    std::shared_ptr<internal::PlaybackDecoder> retired;
+    MutexLock lock(mutex_);
+    if (items_.empty() || items_.front().item != item) {
+        return nullptr;
+    }
+    if (!video_ || videoItem_ != item.get() || video_->location() != source->first) {
+        retired = std::move(video_);
+        video_ = std::make_shared<internal::PlaybackDecoder>(source->first, std::move(cache),
+                                                             pictureWidth_, pictureHeight_);
+        videoItem_ = item.get();
+        wantsVideo_ = true;
+    }
+    return video_;
+}
+
+std::shared_ptr<const image::Bitmap> Player::currentPicture(int maxWidth, int maxHeight) {
+    double seconds = 0;
+    const auto video = videoNow(seconds);
+    if (!video) {
+        MutexLock lock(mutex_);
+        return items_.empty() ? endPicture_ : nullptr;
+    }
+    {
+        // Kept for the decoders of the items that come next.
+        MutexLock lock(mutex_);
+        pictureWidth_ = maxWidth;
+        pictureHeight_ = maxHeight;
+    }
+    video->setMaximumSize(maxWidth, maxHeight);
+    const auto picture = video->pictureAt(seconds, pictureWait());
+    return picture ? picture->bitmap : nullptr;
+}
+
+std::shared_ptr<image::Bitmap> Player::copyCurrentPicture(int maxWidth, int maxHeight) {
+    double seconds = 0;
+    const auto video = videoNow(seconds);
+    const auto picture = video ? video->pictureAt(seconds, pictureWait()) : nullptr;
+    return picture ? internal::PlaybackDecoder::copy(*picture, maxWidth, maxHeight) : nullptr;
+}
+
+int64_t Player::videoFramesDecoded() const {
+    MutexLock lock(mutex_);
+    return video_ ? video_->framesDecoded() : 0;
 }
 
 }  // namespace pelmar::av

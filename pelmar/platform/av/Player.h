@@ -10,6 +10,7 @@
 #include "pelmar/platform/av/PlayerItem.h"
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/foundation/Observable.h"
+#include "pelmar/platform/image/Bitmap.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/sync/Mutex.h"
 
@@ -18,24 +19,34 @@ class Queue;
 class Timer;
 }  // namespace pelmar::dispatch
 
-// Player: plays one item on the installed clock. Nothing is decoded: the current time advances
-// with the clock at the player's rate while the item is ready; play() on an item that is still
-// loading waits (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. It
-// plays only what has loaded (the item's loadedTimeRanges; an HTTP item fetches its bytes from
-// when it is first current): reaching the end of that while playing
-// posts kPlayerItemPlaybackStalledNotification (sender: the item) and waits (WaitingToPlay...)
-// until more has loaded, then plays on by itself. At
-// the item's end the player posts kPlayerItemDidPlayToEndTimeNotification (sender: the item) and
-// then acts as actionAtItemEnd says (a plain player pauses there). A seek while playing waits
-// for one main-loop turn before playing on, as a real seek does.
-// Ownership: create with std::make_shared (timers and hops hold it weakly, so a player that is not
-//     held by a shared_ptr never ends or completes a seek); holds its items. Destroying it stops
-//     its timers; periodic observers' blocks already queued still run.
+namespace pelmar::av::internal {
+class PlaybackDecoder;
+}  // namespace pelmar::av::internal
+
+// Player: plays one item on the installed clock. The current time advances with the clock at the
+// player's rate while the item is ready; play() on an item that is still loading waits
+// (timeControlStatus WaitingToPlayAtSpecifiedRate) and plays once it is ready. Once something
+// shows its pictures (prepareVideo(), which a PlayerLayer calls), the current item's video is
+// decoded once, in order, on a thread of its own, a few frames ahead of the current time, and
+// currentPicture() gives the picture for the current time without decoding anything itself.
+// It plays only what has loaded (the item's loadedTimeRanges; an HTTP item fetches its bytes
+// once, see PlayerItem): reaching the end of that while playing posts
+// kPlayerItemPlaybackStalledNotification (sender: the item) and waits (WaitingToPlay...) until
+// more has loaded, then plays on by itself. At the item's end the player posts
+// kPlayerItemDidPlayToEndTimeNotification (sender: the item) and then acts as actionAtItemEnd
+// says (a plain player pauses there). A seek while playing waits for one main-loop turn before
+// playing on, as a real seek does.
+// Ownership: create with std::make_shared (timers and hops hold it weakly, so a player that is
+//     not held by a shared_ptr never ends or completes a seek); holds its items. Destroying it
+//     stops its timers; periodic observers' blocks already queued still run.
 // Threads: thread-safe. `status` and `timeControlStatus` observers run on the thread that made
 //     the change: the caller's for play/pause/seek/rate, the main thread for changes that come
 //     from loading, seek completion, the clock or an item's end. Seek completions and
 //     notifications run on the main thread; periodic observers on the queue they were added with.
-// Errors: error() holds the error of a current item that failed to load.
+//     The decode thread is stopped and joined when the item stops being current, and with the
+//     player.
+// Errors: error() holds the error of a current item that failed to load. A video that cannot be
+//     decoded gives no pictures.
 
 namespace pelmar::av {
 
@@ -124,6 +135,31 @@ public:
 
     void removeTimeObserver(const TimeObserver& observer);
 
+    // How long currentPicture() waits for the decoder under a manual clock, in real seconds.
+    static constexpr double kPictureWaitSeconds = 10;
+
+    // Starts decoding the current item's video (and that of each item that becomes current) ahead
+    // of the first picture asked for. Later calls do nothing.
+    void prepareVideo();
+
+    // The picture of the current item's video at the current time: upright, opaque BGRA; null
+    // without a ready item with video, or before the first picture has been decoded. After the
+    // last item of a queue has played to its end, its last picture stays. It never decodes on
+    // the calling thread and, with a real clock, never waits: it gives the newest picture at or
+    // before the time. Under a manual clock (tests, tools that step time) it waits up to
+    // kPictureWaitSeconds of real time for the decoder to reach the time, so that the picture
+    // follows the clock exactly. `maxWidth` x `maxHeight` (0: full size) bounds the pictures
+    // decoded from now on; one made earlier may come at another size.
+    std::shared_ptr<const image::Bitmap> currentPicture(int maxWidth = 0, int maxHeight = 0);
+
+    // The current picture made again from its decoded frame: upright, straight RGBA, fitted to
+    // maxWidth x maxHeight (0 leaves a side unbounded); null when there is none.
+    std::shared_ptr<image::Bitmap> copyCurrentPicture(int maxWidth, int maxHeight);
+
+    // Video frames decoded for the current item so far, including those decoded only on the way
+    // to a seek's time; 0 before its video is decoded.
+    int64_t videoFramesDecoded() const;
+
 protected:
     // The items the player holds, current first (a plain player holds at most one).
     std::vector<std::shared_ptr<PlayerItem>> queuedItems() const;
@@ -145,6 +181,11 @@ private:
     struct Entry;
     struct PeriodicObserver;
     struct Changes;
+    struct PictureSource;
+
+    // The current item's decoder, started when needed, and the movie time that shows now.
+    std::shared_ptr<internal::PlaybackDecoder> videoNow(double& sourceSeconds);
+    void startVideo(Changes& changes);
 
     void applyItemStatus(const std::shared_ptr<PlayerItem>& item, PlayerItem::Status itemStatus);
     void applyLoadedRanges(const std::shared_ptr<PlayerItem>& item);
@@ -187,6 +228,15 @@ private:
     uint64_t endGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
     std::shared_ptr<dispatch::Timer> endTimer_ PELMAR_GUARDED_BY(mutex_);
     std::vector<std::shared_ptr<PeriodicObserver>> observers_ PELMAR_GUARDED_BY(mutex_);
+    bool wantsVideo_ PELMAR_GUARDED_BY(mutex_) = false;
+    // The decoder of the current item's video, and the item it decodes.
+    std::shared_ptr<internal::PlaybackDecoder> video_ PELMAR_GUARDED_BY(mutex_);
+    const PlayerItem* videoItem_ PELMAR_GUARDED_BY(mutex_) = nullptr;
+    // The size last asked for in currentPicture().
+    int pictureWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int pictureHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
+    // The last picture of the last item, once a queue has played it to its end.
+    std::shared_ptr<const image::Bitmap> endPicture_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

@@ -5,7 +5,9 @@
 
 #include "pelmar/platform/av/PlayerItemLoader.h"
 #include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/av/internal/ByteCache.h"
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Sandbox.h"
 
 namespace pelmar::av {
 
@@ -46,6 +48,19 @@ void PlayerItem::load() {
                 [self = shared_from_this()] { self->status.set(Status::Failed); });
         return;
     }
+    // A remote asset not loaded yet probes the bytes of the item's own fetch, which starts now.
+    const auto remote = std::dynamic_pointer_cast<URLAsset>(asset_);
+    if (remote && remote->isRemote() && asset_->status() == Asset::Status::Unknown) {
+        std::shared_ptr<internal::ByteCache> cache;
+        {
+            MutexLock lock(mutex_);
+            cache = makeCacheLocked();
+        }
+        if (cache) {
+            remote->readThrough(cache);
+            startFetching(remote->location());
+        }
+    }
     std::weak_ptr<PlayerItem> weak = weak_from_this();
     asset_->loadValuesAsynchronously([weak] {
         if (auto self = weak.lock()) {
@@ -65,12 +80,16 @@ void PlayerItem::finishLoading() {
     const bool fetch = remote && remote->isRemote();
     std::vector<TimeRange> loaded;
     bool fetchNow = false;
+    bool applyNow = false;
     {
         MutexLock lock(mutex_);
         if (asset_->isPlayable()) {
             duration_ = asset_->duration();
             const bool fetching = fetch && duration_.isNumeric();
-            if (fetching) {
+            if (fetching && loader_) {
+                // Fetching since load(): what has arrived so far counts now.
+                applyNow = true;
+            } else if (fetching) {
                 fetchURL_ = remote->location();
                 fetchNow = bufferingWanted_;
             } else {
@@ -91,6 +110,18 @@ void PlayerItem::finishLoading() {
     if (fetchNow) {
         startBuffering();
     }
+    if (applyNow) {
+        int64_t received = 0;
+        int64_t expected = -1;
+        bool finished = false;
+        {
+            MutexLock lock(mutex_);
+            received = received_;
+            expected = expected_;
+            finished = fetched_;
+        }
+        applyProgress(received, expected, finished);
+    }
 }
 
 void PlayerItem::startBuffering() {
@@ -107,9 +138,26 @@ void PlayerItem::startBuffering() {
     startFetching(url);
 }
 
+std::shared_ptr<internal::ByteCache> PlayerItem::makeCacheLocked() {
+    if (!cache_) {
+        cache_ = internal::ByteCache::create(foundation::Sandbox::temporaryDirectory().string());
+    }
+    return cache_;
+}
+
+std::shared_ptr<internal::ByteCache> PlayerItem::fetchedBytes() const {
+    MutexLock lock(mutex_);
+    return cache_;
+}
+
 void PlayerItem::startFetching(const std::string& url) {
+    std::shared_ptr<internal::ByteCache> cache;
+    {
+        MutexLock lock(mutex_);
+        cache = makeCacheLocked();
+    }
     std::weak_ptr<PlayerItem> weak = weak_from_this();
-    auto loader = PlayerItemLoader::start(url, [weak](const PlayerItemLoader::Progress& progress) {
+    auto handler = [weak](const PlayerItemLoader::Progress& progress) {
         if (!progress.error.empty()) {
             // What has loaded stays; playback stalls at its end.
             return;
@@ -119,7 +167,8 @@ void PlayerItem::startFetching(const std::string& url) {
                 self->applyProgress(progress.received, progress.expected, progress.finished);
             }
         });
-    });
+    };
+    auto loader = PlayerItemLoader::start(url, std::move(handler), std::move(cache));
     MutexLock lock(mutex_);
     loader_ = std::move(loader);
 }
@@ -128,7 +177,11 @@ void PlayerItem::applyProgress(int64_t received, int64_t expected, bool finished
     media::Time end;
     {
         MutexLock lock(mutex_);
-        if (std::isinf(loadedSeconds_)) {
+        received_ = received;
+        expected_ = expected;
+        fetched_ = finished;
+        if (std::isinf(loadedSeconds_) || !duration_.isNumeric()) {
+            // Before the item is ready its duration is unknown: the count waits for it.
             return;
         }
         // The share of the bytes that has arrived, as a share of the duration.

@@ -16,13 +16,15 @@
 // PlayerItem: one asset as a player presents it: its status (unknown until the asset has loaded,
 // then ready to play, or failed when the asset cannot be read or has neither audio nor video),
 // its duration once ready, the stretch of it that has loaded, and the notifications players post
-// about it with the item as sender. A local item has loaded whole once it is ready; an HTTP item
-// fetches its bytes (PlayerItemLoader) once it is ready and a player has made it current, and its
-// loaded range grows with them, as the share of the bytes that has arrived, until it covers the
-// whole duration. A player plays only what has
-// loaded: reaching its end while playing stalls until more arrives.
-// Ownership: made by create() and held by shared_ptr; holds its asset and its loader, which
-//     refers to it weakly. Players hold their items; dropping the item stops its fetch.
+// about it with the item as sender. A local item has loaded whole once it is ready. An HTTP item
+// fetches its bytes once (PlayerItemLoader) into a cache file in the app's temporary folder that
+// its asset's probe and the player's decoder read as it grows: from load() when its asset has not
+// loaded yet, otherwise once it is ready and a player has made it current. Its loaded range grows
+// with the bytes, as the share of them that has arrived, until it covers the whole duration. A
+// player plays only what has loaded: reaching its end while playing stalls until more arrives.
+// Ownership: made by create() and held by shared_ptr; holds its asset, its loader (which refers
+//     to it weakly) and the cache file, removed with the last of them. Players hold their items;
+//     dropping the item stops its fetch.
 // Threads: thread-safe. The asset loads in the background once a player takes the item (or
 //     load() is called); status and loadedTimeRanges then change on the main thread, so their
 //     observers run there.
@@ -33,6 +35,10 @@
 namespace pelmar::av {
 
 class PlayerItemLoader;
+
+namespace internal {
+class ByteCache;
+}
 
 // Posted on the main thread by the player when an item has played to its end; sender: the item.
 inline constexpr std::string_view kPlayerItemDidPlayToEndTimeNotification =
@@ -84,6 +90,10 @@ public:
     // (once it is ready, if it is not yet). Later calls do nothing.
     void startBuffering();
 
+    // The bytes of an HTTP item as its one fetch brings them, for the player's decoder; null for
+    // other items and before the fetch has begun.
+    std::shared_ptr<internal::ByteCache> fetchedBytes() const;
+
 private:
     struct Key {};
 
@@ -95,6 +105,8 @@ private:
     // Fetches an HTTP item's bytes, growing the loaded range as they arrive.
     void startFetching(const std::string& url);
     void applyProgress(int64_t received, int64_t expected, bool finished);
+    // Makes the cache the fetch fills and that the asset and the decoder read; null on failure.
+    std::shared_ptr<internal::ByteCache> makeCacheLocked() PELMAR_REQUIRES(mutex_);
 
     const std::shared_ptr<Asset> asset_;
     mutable Mutex mutex_;
@@ -106,6 +118,11 @@ private:
     // The URL to fetch once buffering is wanted; empty when there is nothing (more) to fetch.
     std::string fetchURL_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PlayerItemLoader> loader_ PELMAR_GUARDED_BY(mutex_);
+    std::shared_ptr<internal::ByteCache> cache_ PELMAR_GUARDED_BY(mutex_);
+    // The fetch's last count, kept while the duration that turns it into time is not known.
+    int64_t received_ PELMAR_GUARDED_BY(mutex_) = 0;
+    int64_t expected_ PELMAR_GUARDED_BY(mutex_) = -1;
+    bool fetched_ PELMAR_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pelmar::av

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/av/internal/ByteCache.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/libav/LibavHandles.h"
 
@@ -36,10 +37,17 @@ std::string errorText(int err) {
 
 }  // namespace
 
-std::shared_ptr<PlayerItemLoader> PlayerItemLoader::start(std::string url, Handler handler) {
+std::shared_ptr<PlayerItemLoader> PlayerItemLoader::start(
+        std::string url, Handler handler, std::shared_ptr<internal::ByteCache> cache) {
     auto state = std::make_shared<State>();
     state->handler = std::move(handler);
-    dispatch::Queue::global()->async([state, url = std::move(url)] { run(state, url); });
+    dispatch::Queue::global()->async([state, url = std::move(url), cache = std::move(cache)] {
+        run(state, url, cache.get());
+        if (cache && state->cancelled) {
+            // Readers waiting for bytes that will not come give up.
+            cache->fail(AVERROR_EXIT);
+        }
+    });
     return std::shared_ptr<PlayerItemLoader>(new PlayerItemLoader(state));
 }
 
@@ -50,7 +58,9 @@ void PlayerItemLoader::cancel() {
     std::lock_guard wait(state_->calling);
 }
 
-void PlayerItemLoader::run(const std::shared_ptr<State>& state, const std::string& url) {
+void PlayerItemLoader::run(const std::shared_ptr<State>& state,
+                           const std::string& url,
+                           internal::ByteCache* cache) {
     const auto tell = [&state](const Progress& progress) {
         std::lock_guard calling(state->calling);
         if (!state->cancelled && state->handler) {
@@ -67,6 +77,9 @@ void PlayerItemLoader::run(const std::shared_ptr<State>& state, const std::strin
     av_dict_free(&options);
     Progress progress;
     if (err < 0) {
+        if (cache != nullptr) {
+            cache->fail(err);
+        }
         progress.error = errorText(err);
         tell(progress);
         return;
@@ -74,22 +87,39 @@ void PlayerItemLoader::run(const std::shared_ptr<State>& state, const std::strin
     const std::unique_ptr<AVIOContext, void (*)(AVIOContext*)> io(
             raw, [](AVIOContext* c) { avio_closep(&c); });
     progress.expected = avio_size(io.get());
+    if (cache != nullptr) {
+        cache->begin(progress.expected >= 0 ? progress.expected : -1);
+    }
     std::vector<unsigned char> chunk(kChunkBytes);
     while (!state->cancelled) {
         const int read = avio_read(io.get(), chunk.data(), kChunkBytes);
         if (read == AVERROR_EOF || (read == 0 && avio_feof(io.get()))) {
+            if (cache != nullptr) {
+                cache->finish();
+            }
             progress.finished = true;
             tell(progress);
             return;
         }
         if (read < 0) {
+            if (cache != nullptr) {
+                cache->fail(read);
+            }
             progress.error = errorText(read);
+            tell(progress);
+            return;
+        }
+        if (cache != nullptr && !cache->append(chunk.data(), static_cast<size_t>(read))) {
+            progress.error = "cannot keep the fetched bytes";
             tell(progress);
             return;
         }
         progress.received += read;
         if (progress.expected >= 0 && progress.received >= progress.expected) {
             progress.finished = true;
+            if (cache != nullptr) {
+                cache->finish();
+            }
         }
         tell(progress);
         if (progress.finished) {

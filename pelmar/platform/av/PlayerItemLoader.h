@@ -6,9 +6,10 @@
 #include <memory>
 #include <string>
 
-// PlayerItemLoader: fetches the bytes of an HTTP item in the background, as a player buffers
-// them, and tells how many of how many have arrived. The loader keeps only a running count: the
-// bytes themselves are dropped (nothing is decoded).
+// PlayerItemLoader: fetches the bytes of an HTTP item in the background, once, as a player buffers
+// them, and tells how many of how many have arrived. Given a cache, it writes the bytes there for
+// the item's other readers (the asset's probe and the player's decoder), which read them as they
+// arrive; without one it keeps only the count.
 // Ownership: start() makes it; the fetch holds its own state, so dropping the loader (or cancel())
 //     only asks the fetch to stop, which it does at its next read; nothing waits for it.
 // Threads: thread-safe. The fetch runs on the global queue; `progress` runs there, never after
@@ -18,6 +19,10 @@
 //     URLAsset fails the transfer.
 
 namespace pelmar::av {
+
+namespace internal {
+class ByteCache;
+}
 
 class PlayerItemLoader {
 public:
@@ -35,8 +40,10 @@ public:
 
     using Handler = std::function<void(const Progress&)>;
 
-    // Starts fetching `url` (http or https).
-    static std::shared_ptr<PlayerItemLoader> start(std::string url, Handler handler);
+    // Starts fetching `url` (http or https) into `cache`, when given. The cache learns how the
+    // fetch ends: finished, failed, or stopped (AVERROR_EXIT) by cancel().
+    static std::shared_ptr<PlayerItemLoader> start(
+            std::string url, Handler handler, std::shared_ptr<internal::ByteCache> cache = nullptr);
 
     PlayerItemLoader(const PlayerItemLoader&) = delete;
     PlayerItemLoader& operator=(const PlayerItemLoader&) = delete;
@@ -50,7 +57,9 @@ private:
 
     explicit PlayerItemLoader(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
-    static void run(const std::shared_ptr<State>& state, const std::string& url);
+    static void run(const std::shared_ptr<State>& state,
+                    const std::string& url,
+                    internal::ByteCache* cache);
 
     std::shared_ptr<State> state_;
 };

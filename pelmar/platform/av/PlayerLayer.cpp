@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "pelmar/platform/av/ImageGenerator.h"
-#include "pelmar/platform/av/MutableComposition.h"
-#include "pelmar/platform/av/URLAsset.h"
+#include "pelmar/platform/image/PictureCodec.h"
 
 namespace pelmar::av {
 
@@ -15,30 +13,11 @@ Error nothingToShow(std::string why) {
     return Error{std::string(kAssetErrorDomain), kAssetErrorUnparsable, std::move(why)};
 }
 
-// The file (or URL) and the time in it that show `seconds` of `asset`.
-std::optional<std::pair<std::string, double>> pictureSource(const Asset& asset, double seconds) {
-    if (const auto* file = dynamic_cast<const URLAsset*>(&asset)) {
-        return std::make_pair(file->location(), seconds);
-    }
-    if (const auto* composition = dynamic_cast<const MutableComposition*>(&asset)) {
-        for (const auto& track : composition->compositionTracks()) {
-            if (track->mediaType() != TrackMediaType::Video) {
-                continue;
-            }
-            const auto segments = track->segments();
-            for (auto it = segments.rbegin(); it != segments.rend(); ++it) {
-                if (it->at.seconds() <= seconds || std::next(it) == segments.rend()) {
-                    const double offset = std::max(0.0, seconds - it->at.seconds());
-                    return std::make_pair(it->source->sourceURL(),
-                                          it->sourceRange.start.seconds() + offset);
-                }
-            }
-        }
-    }
-    return std::nullopt;
-}
-
 }  // namespace
+
+PlayerLayer::PlayerLayer(std::shared_ptr<Player> player) {
+    setPlayer(std::move(player));
+}
 
 std::shared_ptr<Player> PlayerLayer::player() const {
     MutexLock lock(mutex_);
@@ -46,6 +25,10 @@ std::shared_ptr<Player> PlayerLayer::player() const {
 }
 
 void PlayerLayer::setPlayer(std::shared_ptr<Player> player) {
+    if (player) {
+        // The first paint then finds its picture decoded.
+        player->prepareVideo();
+    }
     MutexLock lock(mutex_);
     player_ = std::move(player);
 }
@@ -64,28 +47,20 @@ std::pair<PlayerLayer::Image, std::optional<Error>> PlayerLayer::copyCurrentImag
     if (!item || !item->asset()) {
         return {nullptr, nothingToShow("no item to show")};
     }
-    const auto source = pictureSource(*item->asset(), current->currentTime().seconds());
-    if (!source) {
+    if (!isReadyForDisplay()) {
         return {nullptr, nothingToShow("no video to show")};
     }
-    // The picture showing at the current time, not the nearest key frame; at the very end the
-    // movie's last picture stays on screen.
-    ImageGenerator generator(source->first);
-    generator.appliesPreferredTrackTransform = true;
-    generator.maximumWidth = maximumWidth;
-    generator.maximumHeight = maximumHeight;
-    generator.requestedTimeToleranceBefore = media::Time::zero();
-    generator.requestedTimeToleranceAfter = media::Time::zero();
-    auto shown = generator.copyImage(source->second);
-    const double end = item->duration().isNumeric() ? item->duration().seconds() : 0;
-    if (!shown.first && end > 0 && source->second >= end) {
-        shown = generator.copyImage(std::max(0.0, end - 1e-3));
+    auto picture = current->copyCurrentPicture(maximumWidth, maximumHeight);
+    if (!picture) {
+        return {nullptr, Error{std::string(image::kImageErrorDomain), image::kImageErrorDecode,
+                               "no frame decoded for the current time"}};
     }
-    return shown;
+    return {std::move(picture), std::nullopt};
 }
 
 void PlayerLayer::draw(ui::GraphicsContext& context, ui::Rect bounds) {
-    if (bounds.width <= 0 || bounds.height <= 0 || !isReadyForDisplay()) {
+    const auto current = player();
+    if (bounds.width <= 0 || bounds.height <= 0 || !current) {
         return;
     }
     // Decoded at twice the layer's size at most: enough for a sharp snapshot. A picture that
@@ -95,7 +70,8 @@ void PlayerLayer::draw(ui::GraphicsContext& context, ui::Rect bounds) {
     if (gravity_ != LayerVideoGravity::ResizeAspect) {
         width = height = std::max(width, height);
     }
-    auto [picture, error] = copyCurrentImage(width, height);
+    // The player keeps the picture for its current time ready: nothing is opened or decoded here.
+    const auto picture = current->currentPicture(width, height);
     if (picture && picture->width() > 0 && picture->height() > 0) {
         drawVideoPicture(context, *picture, gravity_, bounds);
     }

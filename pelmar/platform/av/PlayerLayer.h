@@ -12,15 +12,16 @@
 #include "pelmar/platform/ui/Layer.h"
 #include "pelmar/platform/ui/Rect.h"
 
-// PlayerLayer: the layer that shows a player's picture. Playing decodes nothing; painting (a
-// snapshot) decodes the picture of the current item at the player's current time, upright, and
-// fits it into the layer's bounds by its video gravity, clipped to them; copyCurrentImage() gives
-// that picture itself.
+// PlayerLayer: the layer that shows a player's picture. Taking a player makes it decode its
+// video as it plays (Player::prepareVideo); painting (a snapshot) draws the picture the player
+// keeps for its current time, upright, fitted into the layer's bounds by its video gravity and
+// clipped to them, and never opens or decodes a movie itself. copyCurrentImage() gives that
+// picture made again from its decoded frame.
 // Ownership: made with std::make_shared; holds its player.
 // Threads: main thread only for the layer's properties; copyCurrentImage() may run on any thread.
 // Errors: painting with nothing to show paints nothing; copyCurrentImage() fails with
-// image::kImageErrorDomain errors from ImageGenerator, or
-//     kAssetErrorDomain/kAssetErrorUnparsable when there is no item or no video to show.
+//     kAssetErrorDomain/kAssetErrorUnparsable when there is no item or no video to show, and
+//     image::kImageErrorDomain/kImageErrorDecode when no frame has been decoded for the time.
 
 namespace pelmar::av {
 
@@ -30,7 +31,7 @@ public:
 
     PlayerLayer() = default;
 
-    explicit PlayerLayer(std::shared_ptr<Player> player) : player_(std::move(player)) {}
+    explicit PlayerLayer(std::shared_ptr<Player> player);
 
     std::shared_ptr<Player> player() const;
     void setPlayer(std::shared_ptr<Player> player);
@@ -42,7 +43,7 @@ public:
     // True when the current item is ready and has a video track.
     bool isReadyForDisplay() const;
 
-    // The picture at the player's current time; 0 leaves a side unbounded.
+    // The picture at the player's current time, straight RGBA; 0 leaves a side unbounded.
     std::pair<Image, std::optional<Error>> copyCurrentImage(int maximumWidth = 0,
                                                             int maximumHeight = 0) const;
 

@@ -107,5 +107,51 @@ TEST_F(PlayerConcurrencyTest, CommandsFromManyThreadsWhileTheClockRuns) {
     EXPECT_LE(now, 2.1);
 }
 
+TEST_F(PlayerConcurrencyTest, PicturesWhileOtherThreadsSeekAndReplaceTheItem) {
+    auto player = std::make_shared<QueuePlayer>(std::vector{PlayerItem::create(movie_.string())});
+    player->prepareVideo();
+    player->play();
+    ASSERT_TRUE(RunLoop::runUntil([&] { return player->timeControlStatus.get() == TCS::Playing; }));
+    std::atomic<int> running{3};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 30; ++i) {
+                switch ((i + t) % 3) {
+                    case 0:
+                        player->seek(media::Time::makeWithSeconds(i % 4 * 0.5, 1000));
+                        break;
+                    case 1:
+                        player->replaceCurrentItem(PlayerItem::create(movie_.string()));
+                        break;
+                    default:
+                        (void)player->copyCurrentPicture(40, 30);
+                        break;
+                }
+            }
+            --running;
+        });
+    }
+    // The main thread paints meanwhile, as a screen does.
+    while (running > 0) {
+        (void)player->currentPicture(80, 60);
+        RunLoop::advance(0.05);
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    player->pause();
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+        auto item = player->currentItem();
+        return item && item->status.get() == PlayerItem::Status::ReadyToPlay;
+    }));
+    const auto picture = player->currentPicture(80, 60);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width(), 80);
+    // Dropping the player stops and joins its decoder.
+    player.reset();
+    RunLoop::runUntilIdle();
+}
+
 }  // namespace
 }  // namespace pelmar::av

@@ -3,20 +3,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "pelmar/platform/av/ImageGenerator.h"
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerLayer.h"
+#include "pelmar/platform/av/PlayerView.h"
 #include "pelmar/platform/av/PlayerViewController.h"
 #include "pelmar/platform/av/QueuePlayer.h"
+#include "pelmar/platform/av/internal/PlaybackDecoder.h"
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/ui/Snapshot.h"
+#include "testing/CountingMovie.h"
 #include "testing/Matchers.h"
+#include "testing/TempDir.h"
 
 namespace pelmar::av {
 namespace {
@@ -226,6 +233,189 @@ TEST_F(PlayerIntegrationTest, PlayerScreenShowsThePictureFittedInBlack) {
     const std::filesystem::path folder = PELMAR_SNAPSHOT_DIR;
     std::filesystem::create_directories(folder);
     EXPECT_FALSE(ui::snapshot(*view, folder / "PlayerViewController_playing.png"));
+}
+
+TEST_F(PlayerIntegrationTest, APaintedRemoteItemIsFetchedOnce) {
+    // Its own name on the server, so that no other test's requests are counted.
+    const auto served = movie_->server().root() / "painted.mp4";
+    std::filesystem::copy_file(movie_->path(), served,
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(served));
+    {
+        auto item = PlayerItem::create(movie_->url("/painted.mp4"));
+        auto player = std::make_shared<Player>(item);
+        auto view = std::make_shared<PlayerView>(ui::Rect{0, 0, 320, 180});
+        view->setPlayer(player);
+        player->play();
+        ASSERT_TRUE(RunLoop::runUntil(
+                [&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+        // Painted once per frame for two seconds, as a screen at 30 frames a second.
+        std::shared_ptr<image::Bitmap> shown;
+        for (int frame = 0; frame < 60; ++frame) {
+            shown = ui::render(*view);
+            ASSERT_TRUE(shown);
+            RunLoop::advance(1.0 / 30);
+        }
+        const uint8_t* centre = shown->pixel(160, 90);
+        EXPECT_GT(centre[0] + centre[1] + centre[2], 30) << "the picture came from the fetch";
+        ASSERT_TRUE(RunLoop::runUntil([&] { return std::isinf(item->loadedSeconds()); }, 30));
+    }
+    const auto fetches = [](const std::vector<pelmar::test::NginxRequest>& requests) {
+        std::vector<pelmar::test::NginxRequest> mine;
+        std::copy_if(requests.begin(), requests.end(), std::back_inserter(mine),
+                     [](const auto& r) { return r.uri == "/painted.mp4"; });
+        return mine;
+    };
+    // Logged by nginx once the connection is done with.
+    ASSERT_TRUE(movie_->server().WaitForRequests(
+            [&](const auto& requests) { return !fetches(requests).empty(); }));
+    const auto mine = fetches(movie_->server().requests());
+    ASSERT_EQ(mine.size(), 1u);
+    // The whole file from its first byte (asked for as the range "bytes=0-").
+    EXPECT_THAT(mine.front().status, ::testing::AnyOf(200, 206));
+    EXPECT_EQ(mine.front().bodyBytes, size);
+}
+
+// A movie whose every frame is its own flat colour (10 fps, a key frame each second), painted
+// through a player view as a screen shows it.
+class PlayerPictureIntegrationTest : public dispatch::test::MainLoopFixture {
+protected:
+    static constexpr int kRate = 10;
+    static constexpr int kFrames = 40;
+
+    static void SetUpTestSuite() {
+        folder_ = std::make_unique<pelmar::test::TempDir>("player-pictures");
+        movie_ = folder_->path() / "counting.mp4";
+        pelmar::test::CountingMovie counting;
+        counting.seconds = 4.0;
+        counting.rate = kRate;
+        counting.size = "160x120";
+        counting.keyFrameInterval = kRate;
+        made_ = counting.write(movie_).status == 0;
+    }
+
+    static void TearDownTestSuite() { folder_.reset(); }
+
+    void SetUp() override {
+        MainLoopFixture::SetUp();
+        ASSERT_TRUE(made_);
+        view_->setFrame({0, 0, 160, 120});
+    }
+
+    // Whether the painted view shows frame `index` of the movie (the painting is BGRA).
+    ::testing::AssertionResult PaintsFrame(int index) {
+        auto shown = ui::render(*view_);
+        if (!shown) {
+            return ::testing::AssertionFailure() << "nothing painted";
+        }
+        const auto expected = test::MovieProbe::pixel(movie_, index, 80, 60);
+        if (!expected) {
+            return ::testing::AssertionFailure() << "ffmpeg cannot decode frame " << index;
+        }
+        const uint8_t* got = shown->pixel(80, 60);
+        const int rgb[3] = {got[2], got[1], got[0]};
+        for (int c = 0; c < 3; ++c) {
+            if (std::abs(rgb[c] - (*expected)[c]) > 4) {
+                return ::testing::AssertionFailure()
+                       << "channel " << c << " is " << rgb[c] << ", frame " << index << " has "
+                       << (*expected)[c];
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    void playUntilPlaying(Player& player) {
+        player.play();
+        ASSERT_TRUE(RunLoop::runUntil(
+                [&] { return player.timeControlStatus.get() == TCS::Playing; }, 30));
+    }
+
+    static inline std::unique_ptr<pelmar::test::TempDir> folder_;
+    static inline std::filesystem::path movie_;
+    static inline bool made_ = false;
+    std::shared_ptr<PlayerView> view_ = std::make_shared<PlayerView>();
+};
+
+TEST_F(PlayerPictureIntegrationTest, PlayingDecodesEachFrameOnceAndPaintsItAtItsTime) {
+    auto player = std::make_shared<Player>(movie_.string());
+    view_->setPlayer(player);
+    playUntilPlaying(*player);
+    const std::set<int> checked{0, 1, 9, 10, 26, 39};
+    for (int frame = 0; frame < kFrames; ++frame) {
+        SCOPED_TRACE(frame);
+        if (checked.count(frame) != 0) {
+            EXPECT_TRUE(PaintsFrame(frame));
+        } else {
+            ASSERT_TRUE(ui::render(*view_));
+        }
+        // Never more than the frame shown and the few decoded ahead of it.
+        EXPECT_LE(player->videoFramesDecoded(),
+                  frame + 2 + internal::PlaybackDecoder::kFramesAhead);
+        RunLoop::advance(1.0 / kRate);
+    }
+    EXPECT_EQ(player->videoFramesDecoded(), kFrames);
+    // Paused at the end, the last picture stays.
+    RunLoop::advance(1.0);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_TRUE(PaintsFrame(kFrames - 1));
+    EXPECT_EQ(player->videoFramesDecoded(), kFrames);
+}
+
+TEST_F(PlayerPictureIntegrationTest, SeekDecodesFromTheKeyFrameOnceThenGoesOnInOrder) {
+    struct Case {
+        const char* name;
+        double from;
+        double to;
+    } cases[] = {
+            {"forward past a key frame", 0.0, 2.5},
+            {"backward", 3.2, 1.3},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto player = std::make_shared<Player>(movie_.string());
+        view_->setPlayer(player);
+        playUntilPlaying(*player);
+        RunLoop::advance(c.from);
+        ASSERT_TRUE(ui::render(*view_));
+        player->pause();
+        const int64_t before = player->videoFramesDecoded();
+        bool done = false;
+        player->seek(media::Time::makeWithSeconds(c.to, 1000), [&](bool) { done = true; });
+        ASSERT_TRUE(RunLoop::runUntil([&] { return done; }, 30));
+        const int target = static_cast<int>(std::lround(c.to * kRate));
+        EXPECT_TRUE(PaintsFrame(target));
+        // From the key frame at or before the time through it, and a few ahead; the count may
+        // also hold the few that were being decoded ahead of the old time. Decoding from the
+        // start of the movie, or once per paint, would count more.
+        const int fromKey = target - target / kRate * kRate + 1;
+        EXPECT_LE(player->videoFramesDecoded() - before,
+                  fromKey + 2 * (internal::PlaybackDecoder::kFramesAhead + 1));
+        // Paused, the picture stays; playing on, the next frames follow in order.
+        EXPECT_TRUE(PaintsFrame(target));
+        player->play();
+        for (int next = target + 1; next <= target + 3; ++next) {
+            RunLoop::advance(1.0 / kRate);
+            EXPECT_TRUE(PaintsFrame(next));
+        }
+    }
+}
+
+TEST_F(PlayerPictureIntegrationTest, AQueuePlayedToItsEndKeepsTheLastPicture) {
+    auto player = std::make_shared<QueuePlayer>(std::vector{PlayerItem::create(movie_.string())});
+    view_->setPlayer(player);
+    playUntilPlaying(*player);
+    RunLoop::advance(1.0);
+    EXPECT_TRUE(PaintsFrame(kRate));
+    RunLoop::advance(5.0);
+    ASSERT_TRUE(player->items().empty()) << "the queue advanced past its last item";
+    EXPECT_TRUE(PaintsFrame(kFrames - 1));
+
+    // A queue emptied by hand shows nothing any more.
+    player->removeAllItems();
+    auto shown = ui::render(*view_);
+    ASSERT_TRUE(shown);
+    EXPECT_LT(shown->pixel(80, 60)[1], 8);
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <optional>
 #include <string_view>
 
+#include "pelmar/platform/av/internal/ByteCache.h"
 #include "pelmar/platform/av/internal/LibavInput.h"
 #include "pelmar/platform/foundation/URL.h"
 
@@ -75,6 +77,11 @@ URLAsset::URLAsset(Key, std::string url) : url_(std::move(url)) {
     }
 }
 
+void URLAsset::readThrough(std::shared_ptr<internal::ByteCache> cache) {
+    MutexLock lock(mutex_);
+    cache_ = std::move(cache);
+}
+
 Asset::LoadResult URLAsset::load(const std::function<bool()>& cancelled) const {
     LoadResult result;
     if (location_.empty()) {
@@ -82,7 +89,21 @@ Asset::LoadResult URLAsset::load(const std::function<bool()>& cancelled) const {
                              "cannot open \"" + url_ + "\": not a file or http(s) URL"};
         return result;
     }
-    auto format = internal::LibavInput::open(location_, remote_, &cancelled, result.error);
+    std::shared_ptr<internal::ByteCache> cache;
+    {
+        MutexLock lock(mutex_);
+        cache = cache_;
+    }
+    std::optional<internal::ByteCacheInput> input;
+    if (cache) {
+        input.emplace(cache, &cancelled);
+    }
+    auto format = internal::LibavInput::open(location_, remote_, &cancelled, result.error,
+                                             input ? input->context() : nullptr);
+    if (!format && cache && cache->failure() != 0) {
+        // The fetch's own failure (a 404, a refused connection) explains the missing bytes.
+        result.error = internal::LibavInput::errorFor(cache->failure(), location_);
+    }
     if (!format) {
         if (!remote_) {
             // A missing or unreadable file is told apart from bad contents whatever the demuxer

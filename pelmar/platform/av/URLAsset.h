@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pelmar/platform/av/Asset.h"
+#include "pelmar/platform/sync/Mutex.h"
 
 // URLAsset: an asset read with libavformat from a local file (a path or a "file://" URL) or from
 // an "http://" or "https://" URL through FFmpeg's own protocols. Loading opens the source, probes
@@ -21,6 +22,10 @@
 //     source that sends nothing for kNetworkTimeoutSeconds fails.
 
 namespace pelmar::av {
+
+namespace internal {
+class ByteCache;
+}
 
 class URLAsset final : public Asset {
 public:
@@ -41,6 +46,10 @@ public:
     // URL.
     const std::string& location() const { return location_; }
 
+    // Has a remote asset that has not loaded yet read its bytes from `cache`, which the fetch of
+    // the player item that holds it fills, instead of fetching them itself.
+    void readThrough(std::shared_ptr<internal::ByteCache> cache);
+
 protected:
     LoadResult load(const std::function<bool()>& cancelled) const override;
 
@@ -54,6 +63,8 @@ private:
     std::string url_;
     std::string location_;
     bool remote_ = false;
+    mutable Mutex mutex_;
+    std::shared_ptr<internal::ByteCache> cache_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

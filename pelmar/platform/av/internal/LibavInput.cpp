@@ -54,7 +54,8 @@ int LibavInput::quarterTurns(const AVStream& stream) {
 libav::InputFormatPtr LibavInput::open(const std::string& location,
                                        bool remote,
                                        const std::function<bool()>* stop,
-                                       std::optional<Error>& error) {
+                                       std::optional<Error>& error,
+                                       AVIOContext* io) {
     AVFormatContext* raw = avformat_alloc_context();
     if (raw == nullptr) {
         error = assetError(kAssetErrorUnreadable, "out of memory");
@@ -64,7 +65,10 @@ libav::InputFormatPtr LibavInput::open(const std::string& location,
     raw->interrupt_callback.opaque = const_cast<std::function<bool()>*>(stop);
     raw->probesize = URLAsset::kMaxProbeBytes;
     AVDictionary* options = nullptr;
-    if (remote) {
+    if (io != nullptr) {
+        raw->pb = io;
+        raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if (remote) {
         const auto micros = static_cast<int64_t>(URLAsset::kNetworkTimeoutSeconds * 1e6);
         av_dict_set_int(&options, "rw_timeout", micros, 0);
         av_dict_set(&options, "reconnect", "0", 0);

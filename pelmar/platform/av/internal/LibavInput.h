@@ -16,11 +16,13 @@ namespace pelmar::av::internal {
 // Threads: thread-compatible.
 // Errors: see URLAsset.h for the codes.
 struct LibavInput {
-    // Opens and probes `location`. `stop` returning true makes blocked reads give up.
+    // Opens and probes `location`. `stop` returning true makes blocked reads give up. With
+    // `io`, the bytes come from it (it must outlive the demuxer) and `location` only names them.
     static libav::InputFormatPtr open(const std::string& location,
                                       bool remote,
                                       const std::function<bool()>* stop,
-                                      std::optional<Error>& error);
+                                      std::optional<Error>& error,
+                                      AVIOContext* io = nullptr);
 
     // The Error for an AVERROR code met while opening or reading `location`.
     static Error errorFor(int averr, const std::string& location);
