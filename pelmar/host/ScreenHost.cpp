@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "pelmar/platform/av/AssetWriter.h"
+#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
-#include "pelmar/platform/dispatch/internal/ThreadPool.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
@@ -88,12 +88,12 @@ void ScreenHost::runFor(double seconds) {
 }
 
 bool ScreenHost::settle(double timeoutSeconds) {
-    auto& pool = dispatch::internal::ThreadPool::instance();
     // Background work is idle first; then a main-loop pass that runs nothing proves that nothing
     // it could have handed to the background arrived in between.
     return RunLoop::runUntil(
             [&] {
-                const bool idle = pool.isIdle() && av::AssetWriter::pendingWorkInAllWriters() == 0;
+                const bool idle = dispatch::backgroundQueuesAreIdle()
+                                  && av::AssetWriter::pendingWorkInAllWriters() == 0;
                 return RunLoop::runUntilIdle() == 0 && idle;
             },
             timeoutSeconds);
