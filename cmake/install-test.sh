@@ -4,7 +4,13 @@
 #   - every installed header compiles alone, one translation unit each, with g++ and clang++;
 #   - the consumer app of cmake/consumer builds through find_package(Pelmar) and runs (it loads a
 #     named picture from the moved prefix);
-#   - the same app builds through pkg-config into <prefix>/bin and runs;
+#   - the same app builds through pkg-config into <prefix>/bin and runs; copied elsewhere, it
+#     says on standard error that it found no resource folder, naming PELMAR_RESOURCE_DIR;
+#   - the same app builds from source, as the README shows: a CMake project beside a copy of the
+#     source tree that add_subdirectory()s it (tests, tools and benchmarks off) and links
+#     pelmar::pelmar; only what the app needs is built, in parallel
+#     (PELMAR_INSTALL_TEST_JOBS, default all cores), in <build dir>/install-test-from-source, which
+#     is kept so that a later run rebuilds only what changed;
 #   - every host app examples/<name>/ (a CMake project using find_package(Pelmar) that builds an
 #     executable <name>) builds and runs, exiting 0, with the command line its test-args file
 #     gives (see below).
@@ -50,6 +56,48 @@ mkdir -p "$prefix/bin"
 "$cxx" $flags -o "$prefix/bin/pc-consumer" "$source/cmake/consumer/main.cpp" \
     $(pkg-config --cflags --libs pelmar)
 "$prefix/bin/pc-consumer"
+
+step "consumer through pkg-config, outside <prefix>/bin"
+mkdir -p "$work/elsewhere/bin"
+cp "$prefix/bin/pc-consumer" "$work/elsewhere/bin/"
+if env -u PELMAR_RESOURCE_DIR "$work/elsewhere/bin/pc-consumer" \
+    >/dev/null 2>"$work/elsewhere/err"; then
+    echo "pc-consumer found its pictures outside the prefix"
+    exit 1
+fi
+if [ "$(grep -c 'PELMAR_RESOURCE_DIR' "$work/elsewhere/err")" != 1 ]; then
+    echo "pc-consumer outside the prefix did not say once where the resources were looked for:"
+    cat "$work/elsewhere/err"
+    exit 1
+fi
+
+step "consumer from source through add_subdirectory"
+from_source=$build/install-test-from-source
+rm -rf "$from_source/app"
+mkdir -p "$from_source/app/pelmar-sdk"
+cp -p "$source/cmake/consumer/from-source/CMakeLists.txt" "$source/cmake/consumer/main.cpp" \
+    "$source/cmake/consumer/LiveEncoderCheck.h" "$from_source/app/"
+# The tracked and new files of the source tree, not its build folders; times are kept, so the
+# kept build tree rebuilds only what changed.
+if git -C "$source" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$source" ls-files -z --cached --others --exclude-standard \
+        | (cd "$source" && tar --null --ignore-failed-read -T - -cf - 2>/dev/null) \
+        | tar -xf - -C "$from_source/app/pelmar-sdk"
+else
+    tar -C "$source" --exclude='./build*' -cf - . | tar -xf - -C "$from_source/app/pelmar-sdk"
+fi
+launcher() { sed -n "s/^CMAKE_$1_COMPILER_LAUNCHER:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+# The SDK and the app are built together here with the same flags, so the sanitizers of the
+# build under test are not needed for a sound link, and the build is quicker without them.
+cmake -S "$from_source/app" -B "$from_source/build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
+    -DCMAKE_CXX_COMPILER_LAUNCHER="$(launcher CXX)" -DCMAKE_C_COMPILER_LAUNCHER="$(launcher C)" \
+    >"$from_source/configure.log" 2>&1 || { cat "$from_source/configure.log"; exit 1; }
+cmake --build "$from_source/build" --target app -j "${PELMAR_INSTALL_TEST_JOBS:-$(nproc)}" \
+    >"$from_source/build.log" 2>&1 || {
+    grep -E "FAILED|error" "$from_source/build.log" | head -40
+    exit 1
+}
+"$from_source/build/app"
 
 shopt -s nullglob
 # The examples talk to the service emulator and to an RTMP server on loopback: both start here.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pelmar/host/CapturePermissions.h"
 #include "pelmar/platform/av/CaptureEnvironment.h"
@@ -27,12 +28,24 @@ namespace pelmar {
 // answers to permission requests (permissions()).
 // Time is the installed dispatch clock: real time by default; a host that installs a
 // dispatch::ManualClock first (dispatch::setClock) makes runFor move that clock instead.
-// Ownership: RAII, one at a time per process (making a second throws std::logic_error). It owns
-//     the window, which owns the root and what the root presents. The destructor lets transitions
-//     under way end, closes the window and runs the clean-up it queues; it never throws.
-// Threads: main thread only; the thread that makes it becomes the main thread.
-// Errors: helpers return false or the reason a touch was refused; snapshot() returns an Error
-//     (domain ui::kSnapshotErrorDomain).
+// As on a device, each screen is displayed (its window painted, unseen) on the first frame after
+// it appears, so views that take their look on their first display have it before the screen
+// runs on: runUntil, runFor and finishTransitions do this as they pump; settle() does not (it
+// needs no host), and render() and snapshot() display by painting.
+// Ownership: RAII, one at a time per process. It owns the window, which owns the root and what
+//     the root presents. The destructor lets transitions under way end, closes the window and
+//     runs the clean-up it queues.
+// Threads: main thread only; the thread that makes it becomes the main thread, and it must be
+//     destroyed there (elsewhere the process aborts with a message, as any run of the main loop
+//     from a second thread does).
+// Errors: the constructor throws std::logic_error while another ScreenHost is alive, or on a
+//     thread other than the one that already runs the main loop; an exception that a main-queue
+//     block throws while it opens the window leaves it (the window is closed again). Either way
+//     nothing is kept and a later ScreenHost can be made. The pumps (runUntil, runFor, settle,
+//     finishTransitions) let such an exception leave them, as dispatch::RunLoop does; the
+//     destructor never throws: it writes what a block threw to the log sink's Diagnostic channel
+//     and goes on closing. Helpers return false or the reason a touch was refused; snapshot()
+//     returns an Error (domain ui::kSnapshotErrorDomain).
 class ScreenHost {
 public:
     ScreenHost();
@@ -88,9 +101,29 @@ public:
     CapturePermissions& permissions() { return permissions_; }
 
 private:
+    // The one-host-per-process claim, taken before anything else is made and given back when
+    // the host goes, or when its constructor throws.
+    class Claim {
+    public:
+        Claim();
+        ~Claim();
+
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+    };
+
+    // Paints the window once when a screen of the chain has appeared since the last call.
+    void displayAppearedScreens();
+
+    // Closes the window and lets its screens go (constructor failure and destructor).
+    void closeWindow();
+
+    Claim claim_;
     CapturePermissions permissions_;
     std::shared_ptr<ui::Window> window_;
     std::shared_ptr<ui::ViewController> root_;
+    // The screens that were appeared when displayAppearedScreens() last looked.
+    std::vector<std::weak_ptr<ui::ViewController>> appeared_;
 };
 
 }  // namespace pelmar

@@ -1,16 +1,25 @@
 #include "pelmar/host/ScreenHost.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <thread>
 
 #include "pelmar/platform/av/CaptureDevice.h"
+#include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/dispatch/RunLoop.h"
+#include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/GraphicsContext.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "testing/TempDir.h"
 
@@ -32,6 +41,58 @@ public:
     std::shared_ptr<ui::Button> button;
     int taps = 0;
 };
+
+// A bar that, like a progress bar, takes its look on its first display: that draw resets its
+// value to 0. It paints the played part red.
+class FirstDisplayBar : public ui::View {
+public:
+    using ui::View::View;
+
+    void draw(ui::GraphicsContext& context) override {
+        if (!displayed_) {
+            displayed_ = true;
+            value = 0;
+        }
+        context.setFillColor(ui::Color{1, 0, 0, 1});
+        context.fillRect({0, 0, bounds().width * value, bounds().height});
+    }
+
+    double value = 0;
+
+private:
+    bool displayed_ = false;
+};
+
+// A full-screen screen whose bar follows the clock, as a player's position does: a quarter of
+// the bar per second, moved four times a second.
+class ClockBarScreen : public ui::ViewController {
+public:
+    ClockBarScreen() { setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen); }
+
+    ~ClockBarScreen() override {
+        if (timer_) {
+            timer_->invalidate();
+        }
+    }
+
+    void viewDidLoad() override {
+        bar = std::make_shared<FirstDisplayBar>(ui::Rect{0, 400, 390, 20});
+        view()->addSubview(bar);
+        timer_ = dispatch::Timer::scheduled(0.25, true, [bar = bar] {
+            bar->value = std::min(1.0, dispatch::clock().now() / 4);
+        });
+    }
+
+    std::shared_ptr<FirstDisplayBar> bar;
+
+private:
+    std::shared_ptr<dispatch::Timer> timer_;
+};
+
+bool isRed(const image::Bitmap& picture, int x, int y) {
+    const uint8_t* pixel = picture.data() + y * picture.stride() + x * 4;  // BGRA
+    return pixel[2] == 255 && pixel[1] == 0 && pixel[0] == 0;
+}
 
 using ScreenHostTest = dispatch::test::MainLoopFixture;
 
@@ -100,6 +161,64 @@ TEST_F(ScreenHostTest, AnswersPermissionRequestsAfterTheirDelayOnTheClock) {
     EXPECT_EQ(answer.load(), 2);
     EXPECT_EQ(av::CaptureDevice::devices(av::MediaType::Video).size(), 1u);
     host.devices().reset();
+}
+
+TEST_F(ScreenHostTest, AHostThatCannotOpenKeepsNothingAndALaterOneOpens) {
+    dispatch::RunLoop::runUntilIdle();  // this thread runs the main loop
+    {
+        SCOPED_TRACE("made on another thread");
+        std::string refusal;
+        std::thread other([&] {
+            try {
+                ScreenHost host;
+            } catch (const std::logic_error& e) {
+                refusal = e.what();
+            }
+        });
+        other.join();
+        EXPECT_THAT(refusal, ::testing::HasSubstr("other than the main thread"));
+    }
+    {
+        SCOPED_TRACE("a main-queue block throws while the window opens");
+        dispatch::Queue::main()->async([] { throw std::runtime_error("stale block"); });
+        EXPECT_THROW(ScreenHost{}, std::runtime_error);
+        EXPECT_EQ(ui::Application::shared().keyWindow(), nullptr);
+    }
+    ScreenHost host;
+    EXPECT_TRUE(host.root()->isAppeared());
+}
+
+TEST_F(ScreenHostTest, ClosingReportsABlockThatThrowsAndStillFreesEveryScreen) {
+    foundation::Log::Capture log;
+    std::weak_ptr<ui::ViewController> shown;
+    bool laterBlockRan = false;
+    {
+        ScreenHost host;
+        auto screen = std::make_shared<RedButtonScreen>();
+        shown = screen;
+        host.present(screen);
+        dispatch::Queue::main()->async([] { throw std::runtime_error("block failed"); });
+        dispatch::Queue::main()->async([&] { laterBlockRan = true; });
+    }
+    EXPECT_TRUE(shown.expired());
+    EXPECT_EQ(ui::Application::shared().keyWindow(), nullptr);
+    EXPECT_TRUE(laterBlockRan);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_THAT(log.lines()[0], ::testing::HasSubstr("block failed"));
+    ScreenHost again;
+}
+
+TEST_F(ScreenHostTest, DisplaysAScreenWhenItAppearsSoItsFirstLookDoesNotHideLaterState) {
+    ScreenHost host;
+    auto screen = std::make_shared<ClockBarScreen>();
+    host.present(screen);
+    host.runFor(2);  // the bar moves to half its length; nothing has painted the window yet
+    ASSERT_TRUE(screen->isAppeared());
+
+    auto picture = host.render();
+    ASSERT_NE(picture, nullptr);
+    EXPECT_TRUE(isRed(*picture, 90, 410));    // played
+    EXPECT_FALSE(isRed(*picture, 290, 410));  // not yet
 }
 
 }  // namespace

@@ -96,10 +96,6 @@ private:
         if (!top || !top->isAppeared()) {
             return fail<T>(what + " did not open");
         }
-        // A screen is displayed as soon as it appears. Views that take their look on their first
-        // display (the player's progress bar resets its value then) must have had it before the
-        // screen runs on, or the picture taken later shows that first display's state.
-        host_.render();
         return top;
     }
 

@@ -7,6 +7,7 @@
 #include "pelmar/platform/dispatch/internal/CurrentQueue.h"
 #include "pelmar/platform/dispatch/internal/MainQueue.h"
 #include "pelmar/platform/dispatch/internal/SerialQueue.h"
+#include "pelmar/platform/dispatch/internal/ThreadPool.h"
 #include "pelmar/platform/dispatch/internal/Timekeeper.h"
 
 namespace pelmar::dispatch {
@@ -56,6 +57,10 @@ void Queue::asyncAfter(double seconds, Block block) {
 
 bool isMainThread() {
     return internal::MainQueue::instance().isMainThread();
+}
+
+bool backgroundQueuesAreIdle() {
+    return internal::ThreadPool::instance().isIdle();
 }
 
 }  // namespace pelmar::dispatch

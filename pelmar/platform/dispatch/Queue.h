@@ -103,4 +103,9 @@ private:
 // process's initial thread.
 bool isMainThread();
 
+// True when no block waits for or runs on a background queue (serial, concurrent and operation
+// queues; blocks of a suspended queue and delayed blocks not yet due do not count). The main
+// queue is not looked at. A snapshot: work submitted a moment later changes it. Thread-safe.
+bool backgroundQueuesAreIdle();
+
 }  // namespace pelmar::dispatch

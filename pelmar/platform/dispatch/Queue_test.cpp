@@ -117,6 +117,26 @@ TEST_F(QueueTest, ConcurrentQueueRunsBlocksSideBySide) {
     EXPECT_TRUE(RunLoop::runUntil([&] { return finished == 2; }));
 }
 
+TEST_F(QueueTest, BackgroundQueuesAreIdleOnlyWhileNoBlockThatCanRunWaitsOrRuns) {
+    ASSERT_TRUE(RunLoop::runUntil(backgroundQueuesAreIdle));
+    auto queue = Queue::serial("test.idle");
+    std::latch release(1);
+    queue->async([&] { release.wait(); });
+    queue->async([] {});
+    EXPECT_FALSE(backgroundQueuesAreIdle());
+    release.count_down();
+    EXPECT_TRUE(RunLoop::runUntil(backgroundQueuesAreIdle));
+
+    // Work that cannot run (a suspended queue's) or that the main loop runs does not count.
+    auto suspended = Queue::serial("test.idle.suspended");
+    suspended->suspend();
+    suspended->async([] {});
+    Queue::main()->async([] {});
+    EXPECT_TRUE(backgroundQueuesAreIdle());
+    suspended->resume();
+    EXPECT_TRUE(RunLoop::runUntil(backgroundQueuesAreIdle));
+}
+
 TEST_F(QueueTest, SuspendIsCountedOnEveryKindOfQueue) {
     struct Case {
         const char* name;

@@ -132,4 +132,8 @@ void RunLoop::wakeUp() {
     internal::MainQueue::instance().wakeUp();
 }
 
+bool RunLoop::mayRunOnThisThread() {
+    return internal::MainQueue::instance().mayEnterRunLoop();
+}
+
 }  // namespace pelmar::dispatch

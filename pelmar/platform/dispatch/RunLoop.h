@@ -55,6 +55,11 @@ public:
 
     // Makes a waiting runUntil/runFor re-check at once. Thread-safe.
     static void wakeUp();
+
+    // Whether the calling thread may run the loop without aborting: it is the main thread, or
+    // no thread has run the loop yet (the caller would become the main thread). Thread-safe; a
+    // snapshot when several threads race to run the loop first.
+    static bool mayRunOnThisThread();
 };
 
 }  // namespace pelmar::dispatch

@@ -5,8 +5,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "pelmar/platform/foundation/Log.h"
 
 // Defined by a source that the CMake package adds to each executable and shared library linking
 // the SDK (cmake/PelmarResourceDir.cpp.in); absent in binaries built otherwise.
@@ -52,8 +55,16 @@ std::vector<std::filesystem::path> candidateFolders() {
     return folders;
 }
 
+constexpr std::string_view kNothingFound =
+        ": named images and sounds will not be found and show blank";
+
 std::filesystem::path locateFolder() {
     if (const char* override = std::getenv("PELMAR_RESOURCE_DIR"); override && *override) {
+        if (!isFolder(override)) {
+            foundation::Log::write("pelmar: the resource folder " + std::string(override)
+                                   + " given by PELMAR_RESOURCE_DIR does not exist"
+                                   + std::string(kNothingFound));
+        }
         return override;
     }
     const auto folders = candidateFolders();
@@ -62,7 +73,16 @@ std::filesystem::path locateFolder() {
             return folder;
         }
     }
-    // Nothing there: the first place looked at, so that folder() tells where it was expected.
+    // Nothing there: said once, here, since every lookup would fail alike without a word.
+    std::string places;
+    for (const auto& folder : folders) {
+        places += (places.empty() ? "" : ", ") + folder.string();
+    }
+    foundation::Log::write("pelmar: no resource folder at "
+                           + (places.empty() ? std::string("any known place") : places)
+                           + std::string(kNothingFound)
+                           + "; set PELMAR_RESOURCE_DIR to the SDK's share/pelmar/resources");
+    // The first place looked at, so that folder() tells where it was expected.
     return folders.empty() ? std::filesystem::path() : folders.front();
 }
 

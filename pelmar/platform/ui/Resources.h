@@ -13,7 +13,9 @@ namespace pelmar::ui {
 // Ownership: value type; installed() is one instance for the process, never destroyed.
 // Threads: thread-safe (immutable; lookups read the file system).
 // Errors: a name that is empty, absolute or climbs out of the folder ("/", "..") finds nothing;
-//     so does every name in an empty folder path.
+//     so does every name in an empty folder path. When the folder installed() chooses does not
+//     exist, it says so once, on the log sink's Diagnostic channel, naming the folder and
+//     PELMAR_RESOURCE_DIR.
 class Resources {
 public:
     // The SDK's folder, found once: $PELMAR_RESOURCE_DIR when set (used as given); else the

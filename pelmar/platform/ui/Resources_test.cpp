@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "pelmar/platform/foundation/LogSink.h"
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
+#include "pelmar/platform/ui/Image.h"
 
 namespace pelmar::ui {
 namespace {
@@ -68,6 +73,32 @@ TEST(ResourcesTest, AnEmptyFolderFindsNothingInTheWorkingDirectory) {
     const Resources resources{std::filesystem::path()};
     EXPECT_FALSE(resources.imagePath("here"));
     std::filesystem::current_path(previous);
+}
+
+TEST(ResourcesTest, AFolderThatDoesNotExistIsToldOnceThroughTheLogSink) {
+    // The folder is chosen once per process: a fresh one, where nothing has looked yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+            {
+                ::setenv("PELMAR_RESOURCE_DIR", "/nonexistent/pelmar-resources", 1);
+                std::vector<std::string> lines;  // only this thread writes here
+                foundation::LogSink::set(foundation::LogSink::callback(
+                        [&](foundation::LogChannel channel, std::string_view line) {
+                            if (channel == foundation::LogChannel::Diagnostic) {
+                                lines.emplace_back(line);
+                            }
+                        }));
+                for (const char* name : {"play-white", "ic_stop", "missing"}) {
+                    (void)Resources::installed().imagePath(name);
+                    (void)Image::named(name);
+                }
+                foundation::LogSink::set(foundation::LogSink::standardStreams());
+                std::fprintf(stderr, "%zu lines: %s\n", lines.size(),
+                             lines.empty() ? "" : lines.front().c_str());
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(0),
+            "1 lines: .*/nonexistent/pelmar-resources .*PELMAR_RESOURCE_DIR");
 }
 
 }  // namespace

@@ -97,6 +97,11 @@ void MainQueue::enterRunLoop() {
     }
 }
 
+bool MainQueue::mayEnterRunLoop() const {
+    const auto bound = mainThread_.load();
+    return bound == 0 || bound == threadNumber();
+}
+
 std::size_t MainQueue::runTurn() {
     std::size_t budget;
     {

@@ -43,6 +43,9 @@ public:
     // Makes the calling thread the main thread, or aborts when another thread already is.
     void enterRunLoop();
 
+    // Whether enterRunLoop() on the calling thread would succeed now.
+    bool mayEnterRunLoop() const;
+
     // Runs the blocks that were queued when the turn began (not those they post); returns how
     // many ran.
     std::size_t runTurn() PELMAR_EXCLUDES(mutex_);
