@@ -6,6 +6,12 @@
 
 namespace pelmar::av {
 
+// VideoGravity: how player and capture layers place a video picture in their bounds, and the
+// painting that follows from it.
+// Ownership: value types and free functions; nothing is kept.
+// Threads: thread-safe (drawVideoPicture: the threads of the context it paints into).
+// Errors: none; bounds without area paint nothing, a picture without area fills the bounds.
+
 // How a video layer fits its picture into its bounds: stretched (Resize), whole with its aspect
 // kept (ResizeAspect, bars where it does not reach), or covering the bounds with its aspect kept
 // (ResizeAspectFill, cut where it overflows).
