@@ -99,6 +99,14 @@ private:
         return top;
     }
 
+    // A tap on the record button disables it until the session queue has started the recording;
+    // that takes real time, so the clock is moved on only once the button is back.
+    template <class Recorder>
+    static bool recordingStarted(const Recorder& recorder) {
+        auto button = recorder.recordButton.lock();
+        return recorder.isRecording() && button && button->isEnabled();
+    }
+
     bool waitFor(const std::string& what, const std::function<bool()>& predicate) {
         return host_.runUntil(predicate, kPatienceSeconds) || failed(what + " did not happen");
     }
@@ -200,7 +208,8 @@ bool Gallery::recorder() {
         })) {
         return false;
     }
-    if (!tap("the record button", screen->recordButton)) {
+    if (!tap("the record button", screen->recordButton)
+        || !waitFor("the recorder recording", [&] { return recordingStarted(*screen); })) {
         return false;
     }
     host_.runFor(1.5);
@@ -232,7 +241,8 @@ bool Gallery::customRecorder() {
            })) {
         return false;
     }
-    if (!tap("the record button", recorder->recordButton)) {
+    if (!tap("the record button", recorder->recordButton)
+        || !waitFor("the custom recorder recording", [&] { return recordingStarted(*recorder); })) {
         return false;
     }
     host_.runFor(1.5);
