@@ -123,9 +123,16 @@ private:
         return true;
     }
 
-    bool shoot(const std::string& file, const std::string& title) {
+    // A screen fed by a running camera or microphone never settles: its capture keeps the
+    // background queues busy, so waiting for them would only let the recording run on (up to the
+    // host's 30 s patience, the recorder's own limit). Such a screen is shot as it is.
+    enum class Feed { Still, Live };
+
+    bool shoot(const std::string& file, const std::string& title, Feed feed = Feed::Still) {
         host_.runFor(0.1);
-        host_.settle();
+        if (feed == Feed::Still) {
+            host_.settle();
+        }
         if (auto error = host_.snapshot(out_ / file, 2)) {
             return failed(error->description());
         }
@@ -213,7 +220,7 @@ bool Gallery::recorder() {
         return false;
     }
     host_.runFor(1.5);
-    if (!shoot("recorder.png", "Recorder, recording")) {
+    if (!shoot("recorder.png", "Recorder, recording", Feed::Live)) {
         return false;
     }
     if (!tap("the record button", screen->recordButton)) {
@@ -246,7 +253,7 @@ bool Gallery::customRecorder() {
         return false;
     }
     host_.runFor(1.5);
-    if (!shoot("custom-recorder.png", "Custom recorder, recording")
+    if (!shoot("custom-recorder.png", "Custom recorder, recording", Feed::Live)
         || !tap("the record button", recorder->recordButton)) {
         return false;
     }
@@ -279,7 +286,7 @@ bool Gallery::audioRecorder() {
         return false;
     }
     host_.runFor(3);
-    return shoot("audio-recorder.png", "Audio recorder, recording");
+    return shoot("audio-recorder.png", "Audio recorder, recording", Feed::Live);
 }
 
 bool Gallery::audioPlayer() {
