@@ -12,6 +12,7 @@
 #include "pelmar/platform/av/AssetWriter.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/Screen.h"
 #include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/TransitionContext.h"
@@ -130,8 +131,14 @@ bool App::tapAlertAction(const std::string& title) {
         ADD_FAILURE() << "no alert is shown (tapping \"" << title << "\")";
         return false;
     }
-    if (alert->triggerAction(title)) {
-        return true;
+    // A finger on the drawn button, as a user answers: a hidden, covered or undrawn button is
+    // refused as it would be on screen. The buttons stand in the order of the actions.
+    const auto& actions = alert->actions();
+    const auto& buttons = alert->actionButtons();
+    for (std::size_t i = 0; i < actions.size() && i < buttons.size(); ++i) {
+        if (actions[i].title == title) {
+            return tap(buttons[i]);
+        }
     }
     std::string titles;
     for (const auto& action : alert->actions()) {

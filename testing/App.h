@@ -117,8 +117,8 @@ public:
     // The alert on top of the screens, if one is shown.
     std::shared_ptr<ui::AlertController> shownAlert() const;
 
-    // Taps the action titled `title` of the alert on top; fails the test when there is no alert
-    // or no such action.
+    // Taps, with a finger, the button of the action titled `title` of the alert on top; fails the
+    // test when there is no alert, no such action, or the button cannot be reached.
     bool tapAlertAction(const std::string& title);
 
     // Runs the main loop until no queue has work it can run (background queues, the main queue,

@@ -137,6 +137,12 @@ TEST(AppTest, TapAlertActionRunsTheHandlerOrNamesTheActionsItHas) {
     app.root()->present(alert, false);
     app.settle();
     EXPECT_NONFATAL_FAILURE(app.tapAlertAction("Cancel"), "(its actions: \"OK\")");
+    // The tap is a finger's: a button a user cannot see takes none.
+    ASSERT_EQ(alert->actionButtons().size(), 1u);
+    alert->actionButtons()[0]->setHidden(true);
+    EXPECT_NONFATAL_FAILURE(app.tapAlertAction("OK"), "is hidden");
+    EXPECT_FALSE(handled);
+    alert->actionButtons()[0]->setHidden(false);
     EXPECT_TRUE(app.tapAlertAction("OK"));
     app.advance(ui::TransitionContext::kStandardDuration);
     EXPECT_TRUE(handled);

@@ -228,6 +228,8 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     EXPECT_EQ(alert->actions()[0].title, "OK");
     EXPECT_EQ(alert->presentingViewController(), app_.root());
     EXPECT_EQ(PhotoLibrary::shared().state()->assets.size(), 1u);
+    // The alert is drawn (its title has ink, its button draws) and a finger answers it.
+    EXPECT_TRUE(app_.expectLooksRight(*alert->view()));
     EXPECT_TRUE(app_.tapAlertAction("OK"));
     EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -207,6 +208,8 @@ TEST_F(PelmarImageViewControllerIntegrationTest, AFailedImageShowsWhoopsAndOkClo
     EXPECT_TRUE(app.logs().contains("Error "));
     app.advance(ui::TransitionContext::kStandardDuration);
     EXPECT_TRUE(app.writeSnapshot(*app.window(), "PelmarImageViewController_whoops.png"));
+    // What a user reads: the title and message have ink, the button draws.
+    EXPECT_TRUE(app.expectLooksRight(*alert->view()));
     // "Ok" as a finger taps it.
     ASSERT_EQ(alert->actionButtons().size(), 1u);
     ASSERT_TRUE(app.tap(alert->actionButtons()[0]));
@@ -214,6 +217,19 @@ TEST_F(PelmarImageViewControllerIntegrationTest, AFailedImageShowsWhoopsAndOkClo
     app.settle();
     EXPECT_EQ(posted.size(), 1u);
     EXPECT_TRUE(app.runUntil([&] { return app.topViewController() == app.root(); }));
+}
+
+TEST_F(PelmarImageViewControllerIntegrationTest, AMissingLocalFileShowsWhoopsAtOnce) {
+    // The clock stays where it is: the network's retries (4 s and on) would never come, so only
+    // a failure without them shows the alert.
+    const auto missing = std::filesystem::temp_directory_path() / "pelmar-no-such-picture.jpg";
+    std::filesystem::remove(missing);
+    app.sdk()->showImage(Pelmar::ImagePaths{{"file://" + missing.string()}});
+    auto viewer = shownViewer();
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(app.runUntil([&] { return app.shownAlert() != nullptr; }));
+    EXPECT_EQ(app.shownAlert()->title(), "Whoops");
+    EXPECT_LT(app.clock().now(), 1.0);
 }
 
 TEST_F(PelmarImageViewControllerIntegrationTest, TheLoadingRingTurnsInTheMiddleOfThePage) {
