@@ -16,8 +16,8 @@ namespace pelmar {
 using foundation::Console;
 
 namespace {
-internal::SharedInstance<AudioPlayerManager>& sharedPlayerManager() {
-    static internal::SharedInstance<AudioPlayerManager> slot;
+audio::internal::SharedInstance<AudioPlayerManager>& sharedPlayerManager() {
+    static audio::internal::SharedInstance<AudioPlayerManager> slot;
     return slot;
 }
 }  // namespace

@@ -29,8 +29,8 @@ std::string errorDescription(const std::exception_ptr& error) {
 }
 
 namespace {
-internal::SharedInstance<AudioRecorderManager>& sharedRecorderManager() {
-    static internal::SharedInstance<AudioRecorderManager> slot;
+audio::internal::SharedInstance<AudioRecorderManager>& sharedRecorderManager() {
+    static audio::internal::SharedInstance<AudioRecorderManager> slot;
     return slot;
 }
 }  // namespace

@@ -21,8 +21,8 @@ namespace {
 
 constexpr int32_t kSeekTimescale = 100;
 
-internal::SharedInstance<PelmarAudioEngine>& sharedEngine() {
-    static internal::SharedInstance<PelmarAudioEngine> slot;
+audio::internal::SharedInstance<PelmarAudioEngine>& sharedEngine() {
+    static audio::internal::SharedInstance<PelmarAudioEngine> slot;
     return slot;
 }
 

@@ -58,7 +58,7 @@ PelmarAudioPlayer::PelmarAudioPlayer(Key,
     : ui::ViewController("PelmarAudioPlayer"),
       pelmar_(std::move(application)),
       paths_(std::move(paths)) {
-    internal::registerPelmarAudioPlayerNib();
+    audio::internal::registerPelmarAudioPlayerNib();
 }
 
 PelmarAudioPlayer::~PelmarAudioPlayer() {

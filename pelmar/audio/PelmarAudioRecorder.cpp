@@ -54,7 +54,7 @@ PelmarAudioRecorder::PelmarAudioRecorder(Key, std::shared_ptr<Pelmar> applicatio
     : ui::ViewController("PelmarAudioRecorder"),
       pelmar_(std::move(application)),
       viewModel_(ViewModel::create()) {
-    internal::registerPelmarAudioRecorderNib();
+    audio::internal::registerPelmarAudioRecorderNib();
 }
 
 PelmarAudioRecorder::~PelmarAudioRecorder() {

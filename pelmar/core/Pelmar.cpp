@@ -32,6 +32,8 @@
 
 namespace pelmar {
 
+using core::internal::uploadError;
+
 struct Pelmar::Options {
     std::shared_ptr<QRCodeReaderConfig> qrCodeReaderConfig = std::make_shared<QRCodeReaderConfig>();
     std::shared_ptr<VideoPlayerConfig> videoPlayerConfig = std::make_shared<VideoPlayerConfig>();
@@ -549,14 +551,13 @@ void Pelmar::uploadFromPath(const std::string& path,
                             AnswerCallback confirmCallback) {
     const auto route = routeOf(path);
     if (!route || !videos_) {
-        Error error = !videos_ ? internal::uploadError(kUploadErrorNoService,
-                                                       "this facade has no upload engine (made "
-                                                       "without an application token)")
-                      : !Utils::localPath(path)
-                              ? internal::uploadError(kUploadErrorUnusablePath,
-                                                      "no file path in \"" + path + "\"")
-                              : internal::uploadError(
-                                      kUploadErrorUnknownMediaKind,
+        Error error =
+                !videos_ ? uploadError(kUploadErrorNoService,
+                                       "this facade has no upload engine (made "
+                                       "without an application token)")
+                : !Utils::localPath(path)
+                        ? uploadError(kUploadErrorUnusablePath, "no file path in \"" + path + "\"")
+                        : uploadError(kUploadErrorUnknownMediaKind,
                                       "no media kind for the extension of \"" + path + "\"");
         // Told as the upload engine tells a refused file: the closures end on a later turn.
         dispatch::Queue::main()->async([weak = weak_from_this(), path, error = std::move(error),

@@ -6,7 +6,7 @@
 
 namespace pelmar {
 
-using internal::onMain;
+using core::internal::onMain;
 
 PelmarAudios::PelmarAudios(std::shared_ptr<PelmarUploadingHandler> handler)
     : handler_(std::move(handler)) {}

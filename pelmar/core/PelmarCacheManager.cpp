@@ -42,7 +42,7 @@ std::string PelmarCacheManager::getCacheFileName(Media_Type type, std::string_vi
 
 std::optional<std::string> PelmarCacheManager::getCacheFilePath(Media_Type type,
                                                                 std::string_view token) const {
-    if (!internal::isSafeToken(token)) {
+    if (!core::internal::isSafeToken(token)) {
         return std::nullopt;
     }
     return (std::filesystem::path(getCacheDirectory(type)) / getCacheFileName(type, token))

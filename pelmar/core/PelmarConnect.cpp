@@ -613,15 +613,15 @@ PelmarConnect::Task PelmarConnect::makeUploadTask(const std::string& url,
                                                   const std::string& fileExtension,
                                                   DataCallback callback,
                                                   ProgressCallback progress) {
-    auto made = internal::MultipartBody::create(parameters.value_or(Json::object()), filePath,
-                                                fileName, mimeType, fileExtension);
+    auto made = core::internal::MultipartBody::create(parameters.value_or(Json::object()), filePath,
+                                                      fileName, mimeType, fileExtension);
     std::shared_ptr<net::BodySource> body = made.body;
     if (!body) {
         body = std::make_shared<FailedBody>(std::move(*made.error));
     }
     net::URLRequest request(url, kRequestTimeoutSeconds);
     request.httpMethod = "POST";
-    request.setValue(internal::MultipartBody::contentType(), "Content-Type");
+    request.setValue(core::internal::MultipartBody::contentType(), "Content-Type");
     request.setValue(std::to_string(body->size()), "Content-Length");
 
     auto session = net::URLSession::create(net::URLSessionConfiguration::background(identifier),

@@ -67,7 +67,7 @@ TEST_F(PelmarConnectIntegrationTest, UploadStreamsTheExactMultipartBodyWithProgr
     const auto storage = storageRequests();
     ASSERT_EQ(storage.size(), 1u);
     EXPECT_EQ(storage[0].header("Content-Length"), std::to_string(bodySize));
-    EXPECT_EQ(storage[0].header("Content-Type"), internal::MultipartBody::contentType());
+    EXPECT_EQ(storage[0].header("Content-Type"), core::internal::MultipartBody::contentType());
     EXPECT_EQ(storage[0].header("Expect"), std::nullopt);
     ASSERT_TRUE(storage[0].multipart);
     EXPECT_EQ(storage[0].multipart->fileSize, fileSize);
@@ -246,8 +246,9 @@ TEST_F(PelmarConnectIntegrationTest, UploadsThatCannotStartFailWithAnErrorAndFre
              std::string(net::kURLErrorDomain), net::kURLErrorFileDoesNotExist},
             {"unparsable URL", emulator_.storageBase() + "/up load", fields, file,
              std::string(net::kURLErrorDomain), net::kURLErrorBadURL},
-            {"unsafe field name", url, unsafe, file, std::string(internal::kMultipartErrorDomain),
-             internal::kMultipartErrorUnsafeField},
+            {"unsafe field name", url, unsafe, file,
+             std::string(core::internal::kMultipartErrorDomain),
+             core::internal::kMultipartErrorUnsafeField},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -70,16 +70,16 @@ enum class RecordingQuality : int64_t {
 
 // Raw-value tables. Each enumeration E has `enumRawValues(E{})` listing every case with its raw
 // value; `rawValue` and `fromRaw` are built on them.
-namespace internal {
+namespace core::internal {
 
 template <class E, class Raw, size_t N>
 using RawTable = std::array<std::pair<E, Raw>, N>;
 
-}  // namespace internal
+}  // namespace core::internal
 
 constexpr auto enumRawValues(Pelmar_Status_Type) {
     using E = Pelmar_Status_Type;
-    return internal::RawTable<E, std::string_view, 6>{{
+    return core::internal::RawTable<E, std::string_view, 6>{{
             {E::STATUS_EMPTY, "EMPTY"},
             {E::STATUS_DELETED, "DELETED"},
             {E::STATUS_VERIFIED, "VERIFIED"},
@@ -91,7 +91,7 @@ constexpr auto enumRawValues(Pelmar_Status_Type) {
 
 constexpr auto enumRawValues(Pelmar_Key_Type) {
     using E = Pelmar_Key_Type;
-    return internal::RawTable<E, std::string_view, 18>{{
+    return core::internal::RawTable<E, std::string_view, 18>{{
             {E::BYTES_SENT, "bytesSent"},
             {E::BYTES_TOTAL, "totalBytes"},
             {E::FILE_NAME, "fileName"},
@@ -115,7 +115,7 @@ constexpr auto enumRawValues(Pelmar_Key_Type) {
 
 constexpr auto enumRawValues(Pelmar_Theme_Key_Type) {
     using E = Pelmar_Theme_Key_Type;
-    return internal::RawTable<E, std::string_view, 2>{{
+    return core::internal::RawTable<E, std::string_view, 2>{{
             {E::KEY_HIDE_RECORDER_CONTROLS, "hideRecorderControls"},
             {E::KEY_HIDE_PLAYER_CONTROLS, "hidePlayerControls"},
     }};
@@ -123,7 +123,7 @@ constexpr auto enumRawValues(Pelmar_Theme_Key_Type) {
 
 constexpr auto enumRawValues(Media_Type) {
     using E = Media_Type;
-    return internal::RawTable<E, std::string_view, 3>{{
+    return core::internal::RawTable<E, std::string_view, 3>{{
             {E::Video, "video"},
             {E::Audio, "audio"},
             {E::Image, "image"},
@@ -132,12 +132,12 @@ constexpr auto enumRawValues(Media_Type) {
 
 constexpr auto enumRawValues(Media_Type_Int) {
     using E = Media_Type_Int;
-    return internal::RawTable<E, int64_t, 3>{{{E::Video, 1}, {E::Audio, 2}, {E::Image, 4}}};
+    return core::internal::RawTable<E, int64_t, 3>{{{E::Video, 1}, {E::Audio, 2}, {E::Image, 4}}};
 }
 
 constexpr auto enumRawValues(RecordingQuality) {
     using E = RecordingQuality;
-    return internal::RawTable<E, int64_t, 3>{
+    return core::internal::RawTable<E, int64_t, 3>{
             {{E::LowQuality, 0}, {E::MediumQuality, 1}, {E::HighestQuality, 2}}};
 }
 

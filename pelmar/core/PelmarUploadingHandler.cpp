@@ -21,11 +21,11 @@
 
 namespace pelmar {
 
-using internal::familyOf;
-using internal::httpStatusError;
-using internal::isSuccess;
-using internal::requestRefusal;
-using internal::uploadError;
+using core::internal::familyOf;
+using core::internal::httpStatusError;
+using core::internal::isSuccess;
+using core::internal::requestRefusal;
+using core::internal::uploadError;
 
 namespace {
 
@@ -49,7 +49,7 @@ std::shared_ptr<PelmarUploadingHandler> PelmarUploadingHandler::create(Pelmar& a
 }
 
 PelmarUploadingHandler::PelmarUploadingHandler(Private, Pelmar& application)
-    : application_(std::make_unique<internal::FacadeLink>(application)) {}
+    : application_(std::make_unique<core::internal::FacadeLink>(application)) {}
 
 PelmarUploadingHandler::~PelmarUploadingHandler() {
     // Uploads still running outlive the handler only as their own callbacks; their ticks must
@@ -92,7 +92,7 @@ std::string PelmarUploadingHandler::getApiUrl(Media_Type type, std::string_view 
 }
 
 std::string PelmarUploadingHandler::getPath(Media_Type type, std::string_view token) const {
-    if (!internal::isSafeToken(token)) {
+    if (!core::internal::isSafeToken(token)) {
         return {};
     }
     const auto base = application_->with([type](Pelmar& facade) {
@@ -104,7 +104,7 @@ std::string PelmarUploadingHandler::getPath(Media_Type type, std::string_view to
     if (!base) {
         return {};
     }
-    const internal::UploadFamily family = familyOf(type);
+    const core::internal::UploadFamily family = familyOf(type);
     return *base + std::string(family.collection) + "/" + std::string(token)
            + std::string(family.fileName);
 }
@@ -260,7 +260,7 @@ void PelmarUploadingHandler::download(Media_Type type,
     const auto cachePath =
             cache ? cache->getCacheFilePath(type, token) : std::optional<std::string>();
     const auto app = appToken();
-    if (remote.empty() || !cachePath || !app || !internal::isSafeToken(*app)) {
+    if (remote.empty() || !cachePath || !app || !core::internal::isSafeToken(*app)) {
         dispatch::Queue::main()->async([callback = std::move(callback)] {
             if (callback) {
                 callback(std::string());

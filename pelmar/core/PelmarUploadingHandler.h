@@ -25,7 +25,8 @@
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
 //     the handler weakly. Each upload has its own job (tokens, transfer task, tick); the
 //     handler's end stops the ticks of uploads still running.
-// Threads: thread-safe; one mutex guards the list of uploads and each upload (internal::UploadJob)
+// Threads: thread-safe; one mutex guards the list of uploads and each upload
+// (core::internal::UploadJob)
 //     has a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on
 //     the caller's thread; callback, failedToUpload (create stage), uploadStarted, confirmCallback,
 //     uploadVerified and uploadProcessed on the HTTP client's completion queue; progress,
@@ -45,10 +46,10 @@
 //             nullptr, nullptr, [](auto json, auto response, auto error) {
 //                 /* the confirm answer, or the error that ended the upload */ });
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 class FacadeLink;
 class UploadJob;
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal
 
 namespace pelmar {
 
@@ -209,7 +210,8 @@ private:
     struct UploadSteps;
 
     // The unfinished uploads started from `path` (as given, or as a local path).
-    std::vector<std::shared_ptr<internal::UploadJob>> uploadsFrom(const std::string& path) const;
+    std::vector<std::shared_ptr<core::internal::UploadJob>> uploadsFrom(
+            const std::string& path) const;
 
     void tellCompleted(const std::string& path,
                        const std::string& token,
@@ -218,12 +220,12 @@ private:
                        const std::optional<Error>& error,
                        const std::optional<Json>& json);
 
-    void forget(const std::shared_ptr<internal::UploadJob>& job);
+    void forget(const std::shared_ptr<core::internal::UploadJob>& job);
 
-    const std::unique_ptr<internal::FacadeLink> application_;
+    const std::unique_ptr<core::internal::FacadeLink> application_;
 
     mutable Mutex mutex_;
-    std::vector<std::shared_ptr<internal::UploadJob>> uploads_
+    std::vector<std::shared_ptr<core::internal::UploadJob>> uploads_
             PELMAR_GUARDED_BY(mutex_);  // in start order
     std::atomic<uint64_t> nextUploadId_{1};
 };

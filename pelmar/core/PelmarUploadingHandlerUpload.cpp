@@ -23,14 +23,14 @@
 
 namespace pelmar {
 
-using internal::familyOf;
-using internal::httpStatusError;
-using internal::isSuccess;
-using internal::noServiceError;
-using internal::requestRefusal;
-using internal::stepFailure;
-using internal::uploadError;
-using internal::UploadJob;
+using core::internal::familyOf;
+using core::internal::httpStatusError;
+using core::internal::isSuccess;
+using core::internal::noServiceError;
+using core::internal::requestRefusal;
+using core::internal::stepFailure;
+using core::internal::uploadError;
+using core::internal::UploadJob;
 
 namespace {
 
@@ -160,12 +160,12 @@ void PelmarUploadingHandler::UploadSteps::created(PelmarUploadingHandler& handle
         failUpload(handler, job, response, std::move(*failure));
         return;
     }
-    const internal::UploadFamily family = familyOf(job->type);
+    const core::internal::UploadFamily family = familyOf(job->type);
     const auto token = json ? stringAt(*json, family.resourceKey, "token") : std::nullopt;
     const auto streamToken = json ? stringAt(*json, family.streamKey, "token") : std::nullopt;
     const auto url = json ? stringAt(*json, "url_data", "url") : std::nullopt;
-    if (!token || !streamToken || !url || !internal::isSafeToken(*token)
-        || !internal::isSafeToken(*streamToken) || url->empty()) {
+    if (!token || !streamToken || !url || !core::internal::isSafeToken(*token)
+        || !core::internal::isSafeToken(*streamToken) || url->empty()) {
         failUpload(handler, job, response,
                    uploadError(kUploadErrorBadCreateAnswer,
                                "create answer lacks usable tokens or an upload URL"));

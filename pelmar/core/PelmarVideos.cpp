@@ -24,7 +24,7 @@
 
 namespace pelmar {
 
-using internal::onMain;
+using core::internal::onMain;
 
 namespace {
 
@@ -51,7 +51,7 @@ Error invalidTokenError(const std::string& token) {
 }
 
 bool tokensSafe(const std::string& token, const std::string& streamToken = "x") {
-    return internal::isSafeToken(token) && internal::isSafeToken(streamToken);
+    return core::internal::isSafeToken(token) && core::internal::isSafeToken(streamToken);
 }
 
 bool isSuccess(const PelmarVideos::Response& response) {
@@ -68,7 +68,7 @@ std::shared_ptr<PelmarVideos> PelmarVideos::create(
 PelmarVideos::PelmarVideos(Private,
                            Pelmar& application,
                            std::shared_ptr<PelmarUploadingHandler> handler)
-    : application_(std::make_unique<internal::FacadeLink>(application)),
+    : application_(std::make_unique<core::internal::FacadeLink>(application)),
       handler_(std::move(handler)) {}
 
 PelmarVideos::~PelmarVideos() = default;
@@ -92,7 +92,7 @@ std::string PelmarVideos::getVideoUrl(const std::string& token) const {
 }
 
 std::string PelmarVideos::getImageUrl(const std::string& token) const {
-    if (!internal::isSafeToken(token)) {
+    if (!core::internal::isSafeToken(token)) {
         return {};
     }
     return application_
@@ -183,7 +183,7 @@ void PelmarVideos::getImage(const std::string& token,
         return;
     }
     auto client = connect();
-    if (!client || !internal::isSafeToken(token)) {
+    if (!client || !core::internal::isSafeToken(token)) {
         const Error error = client ? invalidTokenError(token)
                                    : Error{std::string(kUploadErrorDomain), kUploadErrorNoService,
                                            "the SDK facade has ended"};

@@ -36,9 +36,9 @@ namespace pelmar::watch {
 class FolderWatcher;
 }  // namespace pelmar::watch
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 class FacadeLink;
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal
 
 namespace pelmar::ui {
 class View;
@@ -193,7 +193,7 @@ private:
     // A request whose tokens cannot be used: the callback gets the error later, no task.
     static Task refuse(const Handler::AnswerCallback& callback, const std::string& token);
 
-    const std::unique_ptr<internal::FacadeLink> application_;
+    const std::unique_ptr<core::internal::FacadeLink> application_;
     const std::shared_ptr<PelmarUploadingHandler> handler_;
 
     mutable Mutex mutex_;

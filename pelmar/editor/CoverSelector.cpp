@@ -35,7 +35,7 @@ std::shared_ptr<CoverSelector> CoverSelector::create(std::string videoPath) {
 
 CoverSelector::CoverSelector(std::optional<std::string> videoPath)
     : ui::ViewController("CoverSelectorController"), videoPath_(std::move(videoPath)) {
-    internal::registerEditorNibs();
+    editor::internal::registerEditorNibs();
 }
 
 void CoverSelector::viewDidLoad() {

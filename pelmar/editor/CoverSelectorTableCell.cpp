@@ -6,7 +6,7 @@
 namespace pelmar {
 
 std::shared_ptr<CoverSelectorTableCell> CoverSelectorTableCell::create() {
-    internal::registerEditorNibs();
+    editor::internal::registerEditorNibs();
     auto cell = std::make_shared<CoverSelectorTableCell>(ui::Rect{0, 0, 390, 200});
     ui::Nib::instantiate("CoverSelectorTableCell", *cell);
     return cell;

@@ -64,7 +64,7 @@ PelmarVideoEditor::PelmarVideoEditor(std::shared_ptr<Pelmar> application, std::s
     : ui::ViewController("PelmarVideoEditor"),
       videoUrl(std::move(path)),
       pelmar_(std::move(application)) {
-    internal::registerEditorNibs();
+    editor::internal::registerEditorNibs();
 }
 
 PelmarVideoEditor::~PelmarVideoEditor() = default;

@@ -156,7 +156,8 @@ TEST_F(PelmarRemoteImageCategoryIntegrationTest, ANewLoadReplacesTheOneUnderWay)
     // The first load was cancelled with the manager while its answer was still held: no task
     // of it stays registered.
     EXPECT_TRUE(dispatch::RunLoop::runUntil([] {
-        return internal::RemoteImageManagerPeer(*PelmarRemoteImageManager::sharedImageManager())
+        return imageloader::internal::RemoteImageManagerPeer(
+                       *PelmarRemoteImageManager::sharedImageManager())
                        .taskCount()
                == 0;
     }));

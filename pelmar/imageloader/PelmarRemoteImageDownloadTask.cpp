@@ -125,7 +125,8 @@ void PelmarRemoteImageDownloadTask::completed(
             // Cancelled with callers left (a refused challenge, a closed session): asking again
             // would meet the same end. Retries wait for the network to recover; a local file
             // answers the same at once, so a missing one fails without waiting.
-            retry = !skipRetry && !cancelled && !internal::hasScheme(request.url, "file")
+            retry = !skipRetry && !cancelled
+                    && !imageloader::internal::hasScheme(request.url, "file")
                     && retryStrategy_->shouldRetryWithError(final);
             if (retry) {
                 progressImage_.reset();
@@ -262,7 +263,8 @@ void PelmarRemoteImageDownloadTask::updateData(const std::string& data,
                 }
                 const auto manager = self->environment_.manager.lock();
                 const auto settings =
-                        manager ? internal::RemoteImageManagerPeer(*manager).settings() : nullptr;
+                        manager ? imageloader::internal::RemoteImageManagerPeer(*manager).settings()
+                                : nullptr;
                 double quality = 1.0;
                 const PelmarImage render = image->currentImageBlurred(
                         settings && settings->shouldBlurProgressive,

@@ -13,6 +13,8 @@
 
 namespace pelmar {
 
+using imageloader::internal::ImageManagerSettings;
+
 namespace {
 
 constexpr double kDefaultRequestTimeout = 30.0;
@@ -30,9 +32,8 @@ std::shared_ptr<PelmarRemoteImageManager>& sharedManagerSlot() {
 }
 
 // The settings a configuration starts a manager with.
-internal::ImageManagerSettings initialSettings(
-        const PelmarRemoteImageManagerConfiguration& configuration) {
-    internal::ImageManagerSettings settings;
+ImageManagerSettings initialSettings(const PelmarRemoteImageManagerConfiguration& configuration) {
+    ImageManagerSettings settings;
     settings.estimatedRemainingTimeThreshold = configuration.estimatedRemainingTimeThreshold;
     settings.highQualityBPSThreshold = configuration.highQualityBPSThreshold;
     settings.lowQualityBPSThreshold = configuration.lowQualityBPSThreshold;
@@ -129,9 +130,9 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
       hasBuiltInProvider_(!provider),
       provider_(provider ? std::move(provider)
                          : std::make_shared<PelmarAlternateRepresentationProvider>()),
-      settings_(std::make_unique<internal::ImageManagerSettingsStore>(
+      settings_(std::make_unique<imageloader::internal::ImageManagerSettingsStore>(
               initialSettings(configuration))),
-      registry_(std::make_unique<internal::ImageRequestRegistry>()) {
+      registry_(std::make_unique<imageloader::internal::ImageRequestRegistry>()) {
     if (cache_->supportsAgeLimits()) {
         diskCacheTTLIsEnabled_ = cache_->diskCacheIsTTLCache();
         memoryCacheTTLIsEnabled_ = cache_->memoryCacheIsTTLCache();
@@ -242,7 +243,7 @@ void PelmarRemoteImageManager::setValueForHTTPHeaderField(std::optional<std::str
                                                           std::string field) {
     applySetting(
             [value = std::move(value), field = std::move(field)](PelmarRemoteImageManager& self) {
-                self.settings_->update([&](internal::ImageManagerSettings& settings) {
+                self.settings_->update([&](ImageManagerSettings& settings) {
                     auto& fields = settings.httpHeaderFields;
                     const auto found = std::find_if(
                             fields.begin(), fields.end(),
@@ -281,15 +282,14 @@ void PelmarRemoteImageManager::setMaxNumberOfConcurrentDownloads(unsigned maximu
 
 // A setter that puts its value into the settings; the value it replaces goes with the snapshot
 // that held it.
-#define PELMAR_MANAGER_SETTER(Method, Type, member)                                        \
-    void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) {       \
-        applySetting(                                                                      \
-                [value = std::move(value)](PelmarRemoteImageManager& self) {               \
-                    self.settings_->update([&](internal::ImageManagerSettings& settings) { \
-                        settings.member = value;                                           \
-                    });                                                                    \
-                },                                                                         \
-                std::move(completion));                                                    \
+#define PELMAR_MANAGER_SETTER(Method, Type, member)                                            \
+    void PelmarRemoteImageManager::Method(Type value, SetterCompletion completion) {           \
+        applySetting(                                                                          \
+                [value = std::move(value)](PelmarRemoteImageManager& self) {                   \
+                    self.settings_->update(                                                    \
+                            [&](ImageManagerSettings& settings) { settings.member = value; }); \
+                },                                                                             \
+                std::move(completion));                                                        \
     }
 
 PELMAR_MANAGER_SETTER(setEstimatedRemainingTimeThresholdForProgressiveDownloads,
@@ -313,7 +313,7 @@ PELMAR_MANAGER_SETTER(setAuthenticationChallenge,
 void PelmarRemoteImageManager::setRequestConfiguration(RequestConfigurationHandler handler) {
     applySetting(
             [handler = std::move(handler)](PelmarRemoteImageManager& self) {
-                self.settings_->update([&](internal::ImageManagerSettings& settings) {
+                self.settings_->update([&](ImageManagerSettings& settings) {
                     settings.requestConfigurationHandler = handler;
                 });
             },
@@ -325,7 +325,7 @@ void PelmarRemoteImageManager::setRetryStrategyCreationBlock(RetryStrategyCreati
     concurrentOperationQueue_->scheduleOperation(
             [weak, block = std::move(block)] {
                 if (auto self = weak.lock()) {
-                    self->settings_->update([&](internal::ImageManagerSettings& settings) {
+                    self->settings_->update([&](ImageManagerSettings& settings) {
                         settings.retryStrategyCreationBlock = block;
                     });
                 }

@@ -28,11 +28,11 @@ namespace pelmar {
 
 class PelmarRemoteImageDownloadTask;
 
-namespace internal {
+namespace imageloader::internal {
 class ImageManagerSettingsStore;
 class ImageRequestRegistry;
 class RemoteImageManagerPeer;
-}  // namespace internal
+}  // namespace imageloader::internal
 
 // Request options, a bit set.
 using PelmarImageRequestOptions = uint32_t;
@@ -353,7 +353,7 @@ public:
     bool memoryCacheTTLIsEnabled() const { return memoryCacheTTLIsEnabled_; }
 
 private:
-    friend class internal::RemoteImageManagerPeer;
+    friend class imageloader::internal::RemoteImageManagerPeer;
 
     struct Request;
 
@@ -440,8 +440,8 @@ private:
     std::shared_ptr<PelmarURLSessionManager> sessionManager_;
 
     // Settings the setters change, and the requests in flight: each with its own lock.
-    const std::unique_ptr<internal::ImageManagerSettingsStore> settings_;
-    const std::unique_ptr<internal::ImageRequestRegistry> registry_;
+    const std::unique_ptr<imageloader::internal::ImageManagerSettingsStore> settings_;
+    const std::unique_ptr<imageloader::internal::ImageRequestRegistry> registry_;
 };
 
 }  // namespace pelmar

@@ -23,6 +23,7 @@
 namespace pelmar {
 namespace {
 
+using imageloader::internal::RemoteImageManagerPeer;
 using test::Collector;
 using test::eventually;
 using test::IsError;
@@ -76,7 +77,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, MetricsReachTheHostWithoutTheMan
             [&](const std::string& url, const net::URLSessionTaskMetrics& metrics) {
                 // A handler may call back into the manager, which takes its lock.
                 const bool returned = returnsFromAnotherThread([manager = manager_] {
-                    (void)internal::RemoteImageManagerPeer(*manager).taskCount();
+                    (void)RemoteImageManagerPeer(*manager).taskCount();
                 });
                 std::lock_guard lock(mutex);
                 urls.push_back(url);
@@ -231,9 +232,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AReplacedProgressImageBlockGetsT
             replaced.completion(), nullptr, completion.completion());
     ASSERT_TRUE(uuid);
     // The change applies to a registered request: wait for the registration.
-    ASSERT_TRUE(eventually([&] {
-        return internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() == 1;
-    }));
+    ASSERT_TRUE(eventually(
+            [&] { return RemoteImageManagerPeer(*manager_).registeredUUIDCount() == 1; }));
     // The server paces the download by the renders that reach progressiveRenders_.
     manager_->setProgressImageCallback(progressiveRenders_.completion(), *uuid);
     EXPECT_EQ(completion.only()->image()->width(), 640);
@@ -267,7 +267,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARetryFactoryMayCallBackIntoTheM
         void probe(const std::weak_ptr<PelmarRemoteImageManager>& weak, std::vector<bool>& into) {
             const auto manager = weak.lock();
             const bool answered = manager && returnsFromAnotherThread([manager] {
-                                      (void)internal::RemoteImageManagerPeer(*manager).taskCount();
+                                      (void)RemoteImageManagerPeer(*manager).taskCount();
                                   });
             std::lock_guard lock(mutex);
             into.push_back(answered);

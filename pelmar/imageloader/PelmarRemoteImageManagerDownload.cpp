@@ -11,8 +11,8 @@
 
 namespace pelmar {
 
-using internal::managerError;
-using internal::newUUID;
+using imageloader::internal::managerError;
+using imageloader::internal::newUUID;
 
 void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& request) {
     // The host's retry-strategy factory comes from a settings snapshot and runs without any

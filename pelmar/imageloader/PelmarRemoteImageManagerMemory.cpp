@@ -10,9 +10,9 @@
 
 namespace pelmar {
 
-using internal::hasScheme;
-using internal::isUsableURL;
-using internal::newUUID;
+using imageloader::internal::hasScheme;
+using imageloader::internal::isUsableURL;
+using imageloader::internal::newUUID;
 
 // Downloads.
 

@@ -10,7 +10,7 @@
 
 namespace pelmar {
 
-using internal::managerError;
+using imageloader::internal::managerError;
 
 void PelmarRemoteImageManager::process(const std::shared_ptr<Request>& request) {
     const auto task = std::dynamic_pointer_cast<PelmarRemoteImageProcessorTask>(

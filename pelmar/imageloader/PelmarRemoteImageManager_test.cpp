@@ -35,6 +35,7 @@
 namespace pelmar {
 namespace {
 
+using imageloader::internal::RemoteImageManagerPeer;
 using test::bestQuality;
 using test::Collector;
 using test::eventually;
@@ -217,9 +218,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
         uuids.insert(*manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
                                                      collector.completion()));
     }
-    ASSERT_TRUE(eventually([&] {
-        return !(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() < kCallers);
-    }));
+    ASSERT_TRUE(eventually(
+            [&] { return !(RemoteImageManagerPeer(*manager_).registeredUUIDCount() < kCallers); }));
     gate_.open();
     ASSERT_TRUE(collector.waitFor(kCallers));
     std::set<std::string> answered;
@@ -232,8 +232,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
     EXPECT_EQ(answered, uuids);
     EXPECT_EQ(hits("/held/a.jpg"), 1u);
     settle(manager_);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 0u);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager_).taskCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeavesTheOther) {
@@ -242,9 +242,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeaves
     const auto first =
             manager_->downloadImageWithURL(server_.url("/held/a.jpg"), cancelled.completion());
     manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kept.completion());
-    ASSERT_TRUE(eventually([&] {
-        return !(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount() < 2);
-    }));
+    ASSERT_TRUE(eventually(
+            [&] { return !(RemoteImageManagerPeer(*manager_).registeredUUIDCount() < 2); }));
     manager_->cancelTaskWithUUID(*first);
     settle(manager_);
     gate_.open();
@@ -260,8 +259,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingTheLastRequestDropsThe
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") == 0); }));
     manager_->cancelTaskWithUUID(*uuid);
     settle(manager_);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 0u);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager_).taskCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager_).registeredUUIDCount(), 0u);
     gate_.open();
     settle(manager_);
     EXPECT_TRUE(collector.results().empty());
@@ -288,14 +287,14 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelBeforeRegistrationMakesNoR
     // The free runner takes the high-priority cancel first, then the registration, which
     // finds itself cancelled and consumes the record.
     otherGate.open();
-    ASSERT_TRUE(eventually(
-            [&] { return internal::RemoteImageManagerPeer(*manager).canceledTaskCount() == 0; }));
+    ASSERT_TRUE(
+            eventually([&] { return RemoteImageManagerPeer(*manager).canceledTaskCount() == 0; }));
     serialGate.open();
     settle(manager);
     EXPECT_TRUE(collector.results().empty());
     EXPECT_TRUE(server_.requests().empty());
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).taskCount(), 0u);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).canceledTaskCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager).taskCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager).canceledTaskCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownRequestsLeaveNoRecord) {
@@ -309,7 +308,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelsOfFinishedOrUnknownReques
     }
     manager_->cancelAllTasks();
     settle(manager_);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).canceledTaskCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager_).canceledTaskCount(), 0u);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTaskAlone) {
@@ -325,7 +324,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTas
     ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") < 2); }));
     manager_->cancelTaskWithUUID(*old);
     settle(manager_);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager_).taskCount(), 1u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager_).taskCount(), 1u);
     gate_.open();
     EXPECT_TRUE(second.only()->image());
     EXPECT_EQ(hits("/held/a.jpg"), 2u);
@@ -478,7 +477,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ProcessorAnswersCallersBeforeSto
     EXPECT_EQ(result->resultType(), PelmarImageResultType::Downloaded);
     finish(manager);
     EXPECT_TRUE(cache->answeredBeforeStore);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*manager).taskCount(), 0u);
+    EXPECT_EQ(RemoteImageManagerPeer(*manager).taskCount(), 0u);
 
     Collector again;
     EXPECT_EQ(manager->downloadImageWithURL(server_.url("/a.jpg"), 0, "half", half,
@@ -747,8 +746,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HeaderFieldsAndRequestHookShapeE
     // The setters apply on the global queue; wait until both show in a request.
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto request =
-                internal::RemoteImageManagerPeer(*manager_).requestWithURL("http://h/", nullptr);
+        const auto request = RemoteImageManagerPeer(*manager_).requestWithURL("http://h/", nullptr);
         if (request.value("X-Auth") && request.value("X-Hooked")) {
             break;
         }

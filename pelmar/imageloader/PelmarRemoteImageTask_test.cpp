@@ -151,12 +151,12 @@ TEST(PelmarRemoteImageManagerSharedTest, TheFirstSessionConfigurationWinsForTheW
     later.timeoutIntervalForRequest = 99;
     PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(later);
     EXPECT_EQ(PelmarRemoteImageManager::sharedImageManager(), shared);
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*shared)
+    EXPECT_EQ(imageloader::internal::RemoteImageManagerPeer(*shared)
                       .requestWithURL("http://h/a.jpg", nullptr)
                       .timeoutInterval,
               7);
     // Without a configuration of its own, a manager's requests time out after 30 s of silence.
-    EXPECT_EQ(internal::RemoteImageManagerPeer(*PelmarRemoteImageManager::create())
+    EXPECT_EQ(imageloader::internal::RemoteImageManagerPeer(*PelmarRemoteImageManager::create())
                       .requestWithURL("http://h/", nullptr)
                       .timeoutInterval,
               30);

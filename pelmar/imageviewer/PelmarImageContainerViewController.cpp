@@ -38,7 +38,7 @@ ui::Rect aspectFit(const PelmarImage& image, ui::Rect bounds) {
     if (!image) {
         return bounds;
     }
-    return internal::aspectFitRect(image->pointWidth(), image->pointHeight(), bounds)
+    return imageviewer::internal::aspectFitRect(image->pointWidth(), image->pointHeight(), bounds)
             .value_or(bounds);
 }
 

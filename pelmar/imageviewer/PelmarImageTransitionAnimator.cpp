@@ -45,7 +45,7 @@ ui::Rect PelmarImageTransitionAnimator::imageFinalFrameDestinationForImageView(
     if (!image) {
         return {};
     }
-    return internal::aspectFitRect(image->width(), image->height(), view.bounds())
+    return imageviewer::internal::aspectFitRect(image->width(), image->height(), view.bounds())
             .value_or(ui::Rect{});
 }
 

@@ -76,7 +76,7 @@ void PelmarImageViewController::layoutPager() {
 
 std::optional<std::string> PelmarImageViewController::closeButtonLabel(
         const std::filesystem::path& appResources, const std::vector<std::string>& languages) {
-    auto strings = internal::ViewerLocalizations::find(appResources, languages);
+    auto strings = imageviewer::internal::ViewerLocalizations::find(appResources, languages);
     if (!strings) {
         return std::nullopt;
     }
@@ -155,8 +155,8 @@ void PelmarImageViewController::addChromeToUI() {
         doneButton_->setImage(ui::Image::named("xmark"), ui::ControlState::Normal);
         doneButton_->setTintColor(ui::Color::white());
         doneButton_->setAccessibilityLabel(
-                closeButtonLabel(internal::ViewerLocalizations::mainBundleFolder(),
-                                 internal::ViewerLocalizations::preferredLanguages()));
+                closeButtonLabel(imageviewer::internal::ViewerLocalizations::mainBundleFolder(),
+                                 imageviewer::internal::ViewerLocalizations::preferredLanguages()));
         std::weak_ptr<PelmarImageViewController> weak = weakSelf();
         doneButton_->addTarget(ui::ControlEvent::TouchUpInside, [weak] {
             if (auto self = weak.lock()) {

@@ -90,7 +90,7 @@ void AssetCollectionViewCell::setSelected(bool selected) {
         return;
     }
     setAccessibilityLabel(selected ? "deselect image" : "select image");
-    if (!picker_internal::animationsEnabled()) {
+    if (!picker::internal::animationsEnabled()) {
         applySelectionAlphas(selected);
         return;
     }

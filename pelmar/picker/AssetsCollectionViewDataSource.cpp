@@ -54,7 +54,7 @@ std::shared_ptr<ui::ItemCell> AssetsCollectionViewDataSource::cellForItem(
         ui::CollectionView& collection, ui::IndexPath path) {
     const auto& asset = fetchResult_.objectAt(static_cast<std::size_t>(path.item));
     std::shared_ptr<AssetCollectionViewCell> cell;
-    picker_internal::performWithoutAnimation([&] {
+    picker::internal::performWithoutAnimation([&] {
         if (asset->mediaType() == photos::AssetMediaType::Video) {
             auto video = std::static_pointer_cast<VideoCollectionViewCell>(
                     collection.dequeueReusableCell(kVideoCell));

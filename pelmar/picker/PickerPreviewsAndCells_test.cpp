@@ -359,7 +359,7 @@ TEST_F(PhotoLibraryPickerTest, ASelectedVideoCellsDurationEndsBeforeItsBadge) {
     cell->setFrame({0, 0, 124, 124});
     cell->durationLabel()->setText("120:00");
     cell->setSettings(settings);
-    picker_internal::performWithoutAnimation([&] { cell->setSelected(true); });
+    picker::internal::performWithoutAnimation([&] { cell->setSelected(true); });
     cell->layoutIfNeeded();
     const auto painted = paintedAlone(cell, 4);
     ASSERT_TRUE(painted);
@@ -371,7 +371,7 @@ TEST_F(PhotoLibraryPickerTest, ASelectedVideoCellsDurationEndsBeforeItsBadge) {
     ASSERT_EQ(glyphs.size(), std::string("120:00").size()) << "every character left of the badge";
     EXPECT_GT(glyphs.back().right, badgeLeft - 8) << "right-aligned up to the badge's margin";
     // Deselected, the duration goes back to its corner.
-    picker_internal::performWithoutAnimation([&] { cell->setSelected(false); });
+    picker::internal::performWithoutAnimation([&] { cell->setSelected(false); });
     cell->layoutIfNeeded();
     const auto deselected = paintedAlone(cell, 4);
     ASSERT_TRUE(deselected);

@@ -34,7 +34,7 @@ std::shared_ptr<av::PlayerItem> itemForURLOrPath(const std::string& text) {
     return av::PlayerItem::create(av::URLAsset::create(foundation::fileURLFromPath(text)));
 }
 
-std::shared_ptr<av::PlayerItem> itemForSource(const internal::TokenSource& source) {
+std::shared_ptr<av::PlayerItem> itemForSource(const player::internal::TokenSource& source) {
     if (source.composition) {
         return av::PlayerItem::create(source.composition);
     }
@@ -49,10 +49,11 @@ std::shared_ptr<av::PlayerItem> itemForSource(const internal::TokenSource& sourc
 PelmarPlayer::PelmarPlayer(Key, std::shared_ptr<Pelmar> application, Items items)
     : av::QueuePlayer(std::move(items)),
       m_pelmar(std::move(application)),
-      events_(std::make_unique<internal::PlayerEvents>([weak = std::weak_ptr<Pelmar>(m_pelmar)] {
-          auto facade = weak.lock();
-          return facade ? facade->playerDelegate() : nullptr;
-      })) {}
+      events_(std::make_unique<player::internal::PlayerEvents>(
+              [weak = std::weak_ptr<Pelmar>(m_pelmar)] {
+                  auto facade = weak.lock();
+                  return facade ? facade->playerDelegate() : nullptr;
+              })) {}
 
 PelmarPlayer::~PelmarPlayer() = default;
 
@@ -84,7 +85,7 @@ std::shared_ptr<PelmarPlayer> PelmarPlayer::create(std::shared_ptr<Pelmar> appli
     const std::string url = videos ? videos->getVideoUrl(videoToken) : std::string();
     Items items;
     // The whole text, seed included, must parse as a web URL before it becomes an item.
-    const std::string seeded = url + "?seed=" + std::to_string(internal::drawSeed());
+    const std::string seeded = url + "?seed=" + std::to_string(player::internal::drawSeed());
     if (!url.empty() && net::urlOrigin(seeded)) {
         items.push_back(av::PlayerItem::create(av::URLAsset::create(seeded)));
     }
@@ -214,7 +215,7 @@ void PelmarPlayer::playWithAds(
 
 std::optional<std::filesystem::path> PelmarPlayer::renderVTTWithWords(
         const std::optional<Json>& words, const std::optional<Json>& times) {
-    return internal::writeSubtitleFile(words, times);
+    return player::internal::writeSubtitleFile(words, times);
 }
 
 void PelmarPlayer::createPlayerItemWithAdditionalParams(std::shared_ptr<Pelmar> application,
@@ -226,9 +227,9 @@ void PelmarPlayer::createPlayerItemWithAdditionalParams(std::shared_ptr<Pelmar> 
         callback(itemForURLOrPath(*videoUrl));
         return;
     }
-    internal::buildTokenSource(
+    player::internal::buildTokenSource(
             application, videoToken, params,
-            [callback](internal::TokenSource source) { callback(itemForSource(source)); });
+            [callback](player::internal::TokenSource source) { callback(itemForSource(source)); });
 }
 
 void PelmarPlayer::createPlayerWithAdditionalParams(std::shared_ptr<Pelmar> application,

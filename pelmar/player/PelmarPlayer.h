@@ -36,9 +36,9 @@ namespace pelmar {
 class Pelmar;
 }  // namespace pelmar
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 class PlayerEvents;
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal
 
 namespace pelmar::ui {
 class View;
@@ -153,7 +153,7 @@ private:
 
     std::shared_ptr<Pelmar> m_pelmar;
     std::optional<std::string> videoToken_;
-    std::unique_ptr<internal::PlayerEvents> events_;
+    std::unique_ptr<player::internal::PlayerEvents> events_;
     std::weak_ptr<ui::View> playerContainer_;
     std::weak_ptr<av::PlayerViewController> playerViewController_;
     foundation::ObserverToken endObserver_;

@@ -48,7 +48,7 @@ PelmarPlayerController::PelmarPlayerController(const Pelmar& application,
       player_(std::move(player)),
       style_(PlayerStyle::defaultStyle()),
       styleParams_(std::make_shared<PlayerStyleParams>()) {
-    internal::registerPlayerControllerNibs();
+    player::internal::registerPlayerControllerNibs();
 }
 
 PelmarPlayerController::~PelmarPlayerController() {

@@ -15,7 +15,7 @@ namespace pelmar {
 
 PelmarQRCodeReaderViewController::PelmarQRCodeReaderViewController()
     : ui::ViewController(kNibName), captureSession_(av::CaptureSession::create()) {
-    internal::registerPelmarQRCodeReaderNib();
+    qr::internal::registerPelmarQRCodeReaderNib();
 }
 
 PelmarQRCodeReaderViewController::~PelmarQRCodeReaderViewController() {
@@ -24,7 +24,7 @@ PelmarQRCodeReaderViewController::~PelmarQRCodeReaderViewController() {
 
 std::shared_ptr<av::CaptureVideoPreviewLayer> PelmarQRCodeReaderViewController::cameraPreviewLayer()
         const {
-    auto view = std::dynamic_pointer_cast<internal::CameraPreviewView>(cameraPreview_);
+    auto view = std::dynamic_pointer_cast<qr::internal::CameraPreviewView>(cameraPreview_);
     return view ? view->previewLayer() : nullptr;
 }
 
@@ -93,7 +93,7 @@ void PelmarQRCodeReaderViewController::setupInputOutput() {
 
 void PelmarQRCodeReaderViewController::setupPreviewLayer() {
     auto root = view();
-    auto camera = std::make_shared<internal::CameraPreviewView>(root->frame());
+    auto camera = std::make_shared<qr::internal::CameraPreviewView>(root->frame());
     camera->setUserInteractionEnabled(false);
     auto layer = camera->previewLayer();
     layer->setSession(captureSession_);

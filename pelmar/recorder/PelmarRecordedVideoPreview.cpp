@@ -71,7 +71,7 @@ std::shared_ptr<PelmarRecordedVideoPreview> PelmarRecordedVideoPreview::create()
 
 PelmarRecordedVideoPreview::PelmarRecordedVideoPreview()
     : ui::ViewController("PelmarRecordedVideoPreview"),
-      playback_(std::make_unique<internal::PreviewPlayback>()) {
+      playback_(std::make_unique<recorder::internal::PreviewPlayback>()) {
     static std::once_flag once;
     std::call_once(once, [] { ui::Nib::registerBuilder("PelmarRecordedVideoPreview", build); });
 }

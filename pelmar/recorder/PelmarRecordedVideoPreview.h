@@ -15,9 +15,9 @@
 
 namespace pelmar {
 
-namespace internal {
+namespace recorder::internal {
 class PreviewPlayback;
-}  // namespace internal
+}  // namespace recorder::internal
 
 // PelmarRecordedVideoPreview: the screen that plays a finished recording (interface file
 // "PelmarRecordedVideoPreview") with one play/pause button, and offers retake and upload. Each
@@ -80,7 +80,7 @@ private:
 
     std::optional<std::filesystem::path> videoURL_;
     std::weak_ptr<VideoPreviewDelegate> previewDelegate_;
-    const std::unique_ptr<internal::PreviewPlayback> playback_;
+    const std::unique_ptr<recorder::internal::PreviewPlayback> playback_;
 };
 
 }  // namespace pelmar

@@ -26,13 +26,13 @@
 
 namespace pelmar {
 
-using internal::moreThanOneCamera;
-using internal::onMain;
-using internal::onQueue;
+using recorder::internal::moreThanOneCamera;
+using recorder::internal::onMain;
+using recorder::internal::onQueue;
 
 std::shared_ptr<PelmarRecorder> PelmarRecorder::create(std::shared_ptr<Pelmar> application,
                                                        std::optional<std::string> videoToken) {
-    internal::registerPelmarRecorderNib();
+    recorder::internal::registerPelmarRecorderNib();
     auto recorder = std::make_shared<PelmarRecorder>(std::move(application), std::move(videoToken));
     // One preview for every recording of this recorder; it answers the recorder, held weakly.
     auto preview = PelmarRecordedVideoPreview::create();
@@ -48,11 +48,11 @@ PelmarRecorder::PelmarRecorder(std::shared_ptr<Pelmar> application,
       videoToken_(std::move(videoToken)),
       selfieSegmentation_(std::make_shared<image::SelfieSegmentation>()),
       sessionQueue_(dispatch::Queue::serial("session queue")),
-      pipeline_(std::make_unique<internal::RecorderPipeline>(
+      pipeline_(std::make_unique<recorder::internal::RecorderPipeline>(
               [this](const std::string& item) { log(item); })),
-      sessionObservers_(std::make_unique<internal::CaptureSessionObservers>()),
-      cleanup_(std::make_unique<internal::RecordingCleanupSlot>()) {
-    internal::registerPelmarRecorderNib();
+      sessionObservers_(std::make_unique<recorder::internal::CaptureSessionObservers>()),
+      cleanup_(std::make_unique<recorder::internal::RecordingCleanupSlot>()) {
+    recorder::internal::registerPelmarRecorderNib();
 }
 
 PelmarRecorder::~PelmarRecorder() {
@@ -127,11 +127,11 @@ bool PelmarRecorder::shouldAutorotate() const {
 }
 
 int PelmarRecorder::videoWidth() {
-    return internal::captureVideoWidth(previewView.lock());
+    return recorder::internal::captureVideoWidth(previewView.lock());
 }
 
 int PelmarRecorder::videoHeight() {
-    return internal::captureVideoHeight(videoWidth());
+    return recorder::internal::captureVideoHeight(videoWidth());
 }
 
 void PelmarRecorder::viewDidLoad() {
@@ -242,7 +242,7 @@ void PelmarRecorder::applyButtonImages() {
 void PelmarRecorder::askPermissions() {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
-    internal::askCapturePermissions(sessionQueue_, [weak](AVCamSetupResult refusal) {
+    recorder::internal::askCapturePermissions(sessionQueue_, [weak](AVCamSetupResult refusal) {
         if (auto self = weak.lock()) {
             self->setupResult_.store(refusal);
         }
@@ -342,14 +342,14 @@ void PelmarRecorder::resetVideoOrientation() {
             connection->setVideoOrientation(orientation);
         }
         onQueue(self.sessionQueue_, weak, [orientation](PelmarRecorder& recorder) {
-            internal::orientVideoOutput(recorder.videoDataOutput_, orientation);
+            recorder::internal::orientVideoOutput(recorder.videoDataOutput_, orientation);
         });
     });
 }
 
 void PelmarRecorder::showSetupAlert(AVCamSetupResult result) {
     dispatch::Queue::main()->async([result] {
-        if (auto alert = internal::setupAlert(result)) {
+        if (auto alert = recorder::internal::setupAlert(result)) {
             Utils::showPresentViewController(alert);
         }
     });

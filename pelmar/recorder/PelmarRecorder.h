@@ -40,12 +40,12 @@
 
 namespace pelmar {
 
-namespace internal {
+namespace recorder::internal {
 class CaptureSessionObservers;
 class RecorderPipeline;
 class RecordingCleanup;
 class RecordingCleanupSlot;
-}  // namespace internal
+}  // namespace recorder::internal
 
 // Outcome of the camera screen's set-up.
 enum class AVCamSetupResult {
@@ -356,11 +356,11 @@ private:
     std::shared_ptr<av::CaptureMetadataOutput> metadataOutput_;
     std::shared_ptr<av::CaptureConnection> videoConnection_;
     // The movie writer and the samples' timing (session queue).
-    const std::unique_ptr<internal::RecorderPipeline> pipeline_;
-    const std::unique_ptr<internal::CaptureSessionObservers> sessionObservers_;
+    const std::unique_ptr<recorder::internal::RecorderPipeline> pipeline_;
+    const std::unique_ptr<recorder::internal::CaptureSessionObservers> sessionObservers_;
     foundation::ObserverToken subjectAreaToken_;
 
-    const std::unique_ptr<internal::RecordingCleanupSlot> cleanup_;
+    const std::unique_ptr<recorder::internal::RecordingCleanupSlot> cleanup_;
 
     // Main-thread state.
     std::shared_ptr<dispatch::Timer> durationUpdateTimer_;

@@ -177,7 +177,7 @@ TEST(PelmarRecorderRecordingTest, ANewRecordingTidiesAwayTheOneBeforeFirst) {
 TEST(PelmarRecorderRecordingTest, ABlurredPictureNeverGoesBackInTime) {
     test::App app;  // a sandbox of its own
     const auto folder = foundation::Sandbox::temporaryDirectory();
-    internal::RecorderPipeline pipeline([](const std::string&) {});
+    recorder::internal::RecorderPipeline pipeline([](const std::string&) {});
     const auto movie = folder / "blurred.mp4";
     // A writer handed a picture that goes back in time may fail the whole movie. This one fails
     // at the third picture it is handed: only the two pictures in order may reach it.
@@ -199,8 +199,8 @@ TEST(PelmarRecorderRecordingTest, ABlurredPictureNeverGoesBackInTime) {
     pipeline.writePicture(picture(3), at(0.10));  // late: at the last written
     pipeline.writePicture(picture(4), at(0.20));
     std::promise<std::optional<Error>> done;
-    internal::finishMovie(pipeline.take(),
-                          [&](const std::optional<Error>& error) { done.set_value(error); });
+    recorder::internal::finishMovie(
+            pipeline.take(), [&](const std::optional<Error>& error) { done.set_value(error); });
     ASSERT_EQ(done.get_future().get(), std::nullopt);
     const auto probe = av::test::MovieProbe::probe(movie);
     ASSERT_TRUE(probe);

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace pelmar::internal {
+namespace pelmar::audio::internal {
 
 ControlArea makeControlArea(ui::Rect frame, ui::Color colour, std::function<void()> action) {
     ControlArea area;
@@ -19,4 +19,4 @@ ControlArea makeControlArea(ui::Rect frame, ui::Color colour, std::function<void
     return area;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::audio::internal

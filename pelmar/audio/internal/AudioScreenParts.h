@@ -11,7 +11,7 @@
 
 // Pieces shared by the audio screens' interface files.
 // Threads: main thread only.
-namespace pelmar::internal {
+namespace pelmar::audio::internal {
 
 // A round control area: an image in the middle and, over the whole area, a button that sends
 // `action` on a tap.
@@ -33,4 +33,4 @@ std::function<void()> weakAction(const std::weak_ptr<Owner>& owner, void (Owner:
     };
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::audio::internal

@@ -12,7 +12,7 @@
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/platform/ui/Slider.h"
 
-namespace pelmar::internal {
+namespace pelmar::audio::internal {
 
 namespace {
 
@@ -115,4 +115,4 @@ void registerPelmarAudioPlayerNib() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::audio::internal

@@ -12,7 +12,7 @@
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/platform/ui/Slider.h"
 
-namespace pelmar::internal {
+namespace pelmar::audio::internal {
 
 namespace {
 
@@ -111,4 +111,4 @@ void registerPelmarAudioRecorderNib() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::audio::internal

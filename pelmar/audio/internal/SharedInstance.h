@@ -11,7 +11,7 @@
 // Threads: thread-safe. `make` runs under the slot's lock, so it must not ask the same slot again.
 // Errors: what `make` throws reaches the caller of get(), and the slot stays empty.
 
-namespace pelmar::internal {
+namespace pelmar::audio::internal {
 
 template <class T>
 class SharedInstance {
@@ -36,4 +36,4 @@ private:
     std::shared_ptr<T> instance_ PELMAR_GUARDED_BY(mutex_);
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::audio::internal

@@ -16,7 +16,7 @@ namespace pelmar {
 class Pelmar;
 }  // namespace pelmar
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 class FacadeLink {
 public:
@@ -55,4 +55,4 @@ private:
     Pelmar* facade_ PELMAR_GUARDED_BY(mutex_);  // null once cut
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 namespace {
 
@@ -125,4 +125,4 @@ void MultipartBody::close() {
     file_.close();
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

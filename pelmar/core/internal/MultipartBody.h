@@ -20,7 +20,7 @@
 // Errors: create() refuses unsafe field names and values and a source that cannot be examined;
 //     reading fails when the source disappears or changes size (see FileBodySource).
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 // Why a form could not be built (domain of the errors create() returns besides file errors).
 inline constexpr std::string_view kMultipartErrorDomain = "pelmar.multipart";
@@ -81,4 +81,4 @@ private:
     size_t offset_ = 0;  // within head_ or tail_
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

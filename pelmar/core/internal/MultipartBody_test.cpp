@@ -11,7 +11,7 @@
 #include "testing/Matchers.h"
 #include "testing/TempSandbox.h"
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 namespace {
 
 using namespace std::string_literals;
@@ -152,4 +152,4 @@ TEST_F(MultipartBodyTest, MissingOrChangingSourceFailsInsteadOfSendingAShortFile
 }
 
 }  // namespace
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

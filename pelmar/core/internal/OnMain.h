@@ -13,7 +13,7 @@
 // Threads: the wrapper may be called from any thread.
 // Errors: none; an empty callback stays empty.
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 template <class... Args>
 std::function<void(Args...)> onMain(std::function<void(Args...)> callback) {
@@ -29,4 +29,4 @@ std::function<void(Args...)> onMain(std::function<void(Args...)> callback) {
     };
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

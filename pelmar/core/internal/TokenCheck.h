@@ -9,7 +9,7 @@
 // Threads: thread-safe.
 // Errors: none.
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 inline bool isSafeToken(std::string_view token) {
     if (token.empty() || token == "." || token == "..") {
@@ -25,4 +25,4 @@ inline bool isSafeToken(std::string_view token) {
     return true;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

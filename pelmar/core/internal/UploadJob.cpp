@@ -6,7 +6,7 @@
 #include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/net/URLSessionTask.h"
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 UploadJob::UploadJob(uint64_t id_,
                      Media_Type type_,
@@ -134,4 +134,4 @@ void UploadJob::stopTick() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

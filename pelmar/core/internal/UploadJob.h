@@ -25,7 +25,7 @@ namespace pelmar::dispatch {
 class Timer;
 }  // namespace pelmar::dispatch
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 class UploadJob : public std::enable_shared_from_this<UploadJob> {
 public:
@@ -107,4 +107,4 @@ private:
     std::shared_ptr<dispatch::Timer> timer_;
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

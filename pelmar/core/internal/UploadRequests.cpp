@@ -2,7 +2,7 @@
 
 #include "pelmar/core/internal/TokenCheck.h"
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 UploadFamily familyOf(Media_Type type) {
     switch (type) {
@@ -77,4 +77,4 @@ std::optional<Error> stepFailure(bool cancelled,
     return std::nullopt;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

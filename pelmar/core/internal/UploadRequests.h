@@ -21,7 +21,7 @@ namespace pelmar {
 class PelmarConnect;
 }  // namespace pelmar
 
-namespace pelmar::internal {
+namespace pelmar::core::internal {
 
 // What differs between the three media kinds.
 struct UploadFamily {
@@ -59,4 +59,4 @@ std::optional<Error> stepFailure(bool cancelled,
 Error httpStatusError(std::string_view what,
                       const std::shared_ptr<const net::HTTPURLResponse>& response);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::core::internal

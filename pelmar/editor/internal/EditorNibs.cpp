@@ -11,7 +11,7 @@
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/platform/ui/TableView.h"
 
-namespace pelmar::internal {
+namespace pelmar::editor::internal {
 
 namespace {
 
@@ -125,4 +125,4 @@ void registerEditorNibs() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::editor::internal

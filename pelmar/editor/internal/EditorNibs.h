@@ -4,9 +4,9 @@
 // "CoverSelectorTableCell", with their views, outlets and actions.
 // Threads: thread-safe (registration happens once).
 
-namespace pelmar::internal {
+namespace pelmar::editor::internal {
 
 // Registers the builders with ui::Nib (once per process).
 void registerEditorNibs();
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::editor::internal

@@ -6,7 +6,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/platform/sync/Mutex.h"
 
-namespace pelmar::internal {
+namespace pelmar::imageloader::internal {
 
 // ImageManagerSettings: what the image manager's configuration setters change, read together
 // as one value by the paths that use it.
@@ -66,4 +66,4 @@ private:
     std::shared_ptr<const ImageManagerSettings> current_ PELMAR_GUARDED_BY(lock_);
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageloader::internal

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <random>
 
-namespace pelmar::internal {
+namespace pelmar::imageloader::internal {
 
 namespace {
 
@@ -116,4 +116,4 @@ Error managerError(long code) {
     return Error{std::string(kPelmarRemoteImageManagerErrorDomain), code, message};
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageloader::internal

@@ -29,7 +29,7 @@ struct PelmarRemoteImageManager::Request {
     bool isProcessor = false;
 };
 
-namespace internal {
+namespace imageloader::internal {
 
 // A version-4 UUID in upper case, "XXXXXXXX-XXXX-4XXX-YXXX-XXXXXXXXXXXX".
 std::string newUUID();
@@ -43,6 +43,6 @@ bool hasScheme(std::string_view url, std::string_view scheme);
 // An error of kPelmarRemoteImageManagerErrorDomain with no message.
 Error managerError(long code);
 
-}  // namespace internal
+}  // namespace imageloader::internal
 
 }  // namespace pelmar

@@ -1,6 +1,6 @@
 #include "pelmar/imageloader/internal/ImageRequestRegistry.h"
 
-namespace pelmar::internal {
+namespace pelmar::imageloader::internal {
 
 void ImageRequestRegistry::markPending(const std::string& uuid) {
     PelmarRemoteLock::Hold lock(lock_);
@@ -130,4 +130,4 @@ std::size_t ImageRequestRegistry::waitingCount() {
     return canceledTasks_.size() + pendingRegistrations_.size();
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageloader::internal

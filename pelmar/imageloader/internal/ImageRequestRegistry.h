@@ -13,7 +13,7 @@
 #include "pelmar/imageloader/PelmarRemoteImageTask.h"
 #include "pelmar/imageloader/PelmarRemoteLock.h"
 
-namespace pelmar::internal {
+namespace pelmar::imageloader::internal {
 
 // ImageRequestRegistry: the image manager's book of requests in flight. One task per cache key
 // (identical requests join it), the task each caller's UUID belongs to, and the UUIDs whose
@@ -87,4 +87,4 @@ private:
     std::set<std::string> canceledTasks_ PELMAR_GUARDED_BY(lock_);
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageloader::internal

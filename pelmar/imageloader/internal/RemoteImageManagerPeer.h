@@ -8,7 +8,7 @@
 #include "pelmar/imageloader/internal/ImageManagerSettings.h"
 #include "pelmar/imageloader/internal/ImageRequestRegistry.h"
 
-namespace pelmar::internal {
+namespace pelmar::imageloader::internal {
 
 // RemoteImageManagerPeer: what the image loader's own objects and tests see of a manager beyond
 // its public interface: the current settings (the download tasks read the progressive-render
@@ -39,4 +39,4 @@ private:
     PelmarRemoteImageManager& manager_;
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageloader::internal

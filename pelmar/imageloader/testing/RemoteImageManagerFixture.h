@@ -227,8 +227,9 @@ protected:
     void finish(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
         // Queued registrations count among the cancellation records until they run.
         EXPECT_TRUE(eventually([&] {
-            return internal::RemoteImageManagerPeer(*manager).taskCount() == 0
-                   && internal::RemoteImageManagerPeer(*manager).canceledTaskCount() == 0;
+            return imageloader::internal::RemoteImageManagerPeer(*manager).taskCount() == 0
+                   && imageloader::internal::RemoteImageManagerPeer(*manager).canceledTaskCount()
+                              == 0;
         }));
         settle(manager);
     }

@@ -6,7 +6,7 @@
 
 #include "pelmar/platform/ui/Rect.h"
 
-namespace pelmar::internal {
+namespace pelmar::imageviewer::internal {
 
 // A picture of `width` x `height` points fitted whole into `bounds` (origin at 0, 0), centred,
 // with the scale ratio taken in single precision; none when any value is not a number (no
@@ -25,4 +25,4 @@ inline std::optional<ui::Rect> aspectFitRect(double width, double height, ui::Re
     return fitted;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageviewer::internal

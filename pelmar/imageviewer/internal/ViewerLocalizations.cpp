@@ -5,7 +5,7 @@
 #include <iterator>
 #include <system_error>
 
-namespace pelmar::internal {
+namespace pelmar::imageviewer::internal {
 
 namespace {
 
@@ -163,4 +163,4 @@ std::string ViewerLocalizations::localizedString(std::string_view key,
     return it == table_.end() ? std::string(defaultValue) : it->second;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageviewer::internal

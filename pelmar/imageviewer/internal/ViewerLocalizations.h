@@ -20,7 +20,7 @@
 //     malformed from some point on, or is too large, keeps only what was read before it.
 // Limits: tables above kMaxTableBytes are not read.
 
-namespace pelmar::internal {
+namespace pelmar::imageviewer::internal {
 
 class ViewerLocalizations {
 public:
@@ -49,4 +49,4 @@ private:
     std::map<std::string, std::string, std::less<>> table_;
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::imageviewer::internal

@@ -1,6 +1,6 @@
 #include "pelmar/picker/internal/Animations.h"
 
-namespace pelmar::picker_internal {
+namespace pelmar::picker::internal {
 
 namespace {
 
@@ -20,4 +20,4 @@ void performWithoutAnimation(const std::function<void()>& work) {
     gAnimationsEnabled = previous;
 }
 
-}  // namespace pelmar::picker_internal
+}  // namespace pelmar::picker::internal

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-namespace pelmar::picker_internal {
+namespace pelmar::picker::internal {
 
 // Whether view animations run; cell configuration turns them off for its duration.
 bool animationsEnabled();
@@ -10,4 +10,4 @@ bool animationsEnabled();
 // Runs `work` with animations off, restoring the previous setting after.
 void performWithoutAnimation(const std::function<void()>& work);
 
-}  // namespace pelmar::picker_internal
+}  // namespace pelmar::picker::internal

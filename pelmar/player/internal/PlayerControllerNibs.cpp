@@ -11,7 +11,7 @@
 #include "pelmar/player/PelmarPlayerController.h"
 #include "pelmar/player/PlayerStyleParams.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 namespace {
 
@@ -124,4 +124,4 @@ void registerPlayerControllerNibs() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -6,9 +6,9 @@
 // other looks group them on a panel along the bottom.
 // Threads: thread-safe (registration happens once).
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 // Registers the builders with ui::Nib (once per process).
 void registerPlayerControllerNibs();
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -2,7 +2,7 @@
 
 #include "pelmar/player/internal/PlayerText.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 bool PlayerEvents::changeTo(const std::string& text) {
     MutexLock lock(mutex_);
@@ -66,4 +66,4 @@ void PlayerEvents::ended() {
     }
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -16,7 +16,7 @@
 //     with no lock held, on the reporting thread.
 // Errors: none.
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 class PlayerEvents {
 public:
@@ -48,4 +48,4 @@ private:
     std::string beforeEvent_ PELMAR_GUARDED_BY(mutex_);
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

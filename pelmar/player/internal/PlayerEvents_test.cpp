@@ -9,7 +9,7 @@
 
 #include "pelmar/player/testing/PlayerEventLog.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 namespace {
 
 using Step = std::function<void(PlayerEvents&)>;
@@ -59,4 +59,4 @@ TEST(PlayerEventsTest, KeepsTheLastTextAndWorksWithoutADelegate) {
 }
 
 }  // namespace
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -11,7 +11,7 @@
 
 #include "pelmar/platform/foundation/URL.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 namespace {
 
@@ -127,4 +127,4 @@ std::string uniqueName() {
     return text;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

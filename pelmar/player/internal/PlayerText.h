@@ -9,7 +9,7 @@
 // Text helpers of the video player: subtitle files, the token road's URL and event texts.
 // Threads: thread-safe.
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 // HH:MM:SS.mmm of `milliseconds` (hours with at least two digits; negative counts as 0).
 std::string vttTimestamp(int64_t milliseconds);
@@ -40,4 +40,4 @@ std::string shortestDecimal(double value);
 // A name no other call in this process returns: a random UUID and a counter.
 std::string uniqueName();
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 namespace {
 
 Json cueTime(int64_t start, int64_t end) {
@@ -98,4 +98,4 @@ TEST(PlayerTextTest, UniqueNamesNeverRepeat) {
 }
 
 }  // namespace
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

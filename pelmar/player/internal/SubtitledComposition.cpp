@@ -2,7 +2,7 @@
 
 #include "pelmar/platform/av/TimeRange.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 std::shared_ptr<av::MutableComposition> subtitledComposition(const av::Asset& video,
                                                              const av::Asset* subtitles) {
@@ -30,4 +30,4 @@ std::shared_ptr<av::MutableComposition> subtitledComposition(const av::Asset& vi
     return composition;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

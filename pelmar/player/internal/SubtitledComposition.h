@@ -11,11 +11,11 @@
 // Threads: thread-safe; loads the assets on the calling thread when nothing has yet (blocking
 //     for a remote video).
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 // Null when `video` has no video or no audio track (the plain item plays then). A subtitle asset
 // without a text track adds no text track; a failed insertion leaves its track empty.
 std::shared_ptr<av::MutableComposition> subtitledComposition(const av::Asset& video,
                                                              const av::Asset* subtitles);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -8,7 +8,7 @@
 #include "pelmar/player/internal/SubtitledComposition.h"
 #include "testing/TempDir.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 namespace {
 
 using av::TrackMediaType;
@@ -76,4 +76,4 @@ TEST_F(SubtitledCompositionIntegrationTest, AMissingTrackGivesNoComposition) {
 }
 
 }  // namespace
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -12,7 +12,7 @@
 #include "pelmar/player/internal/PlayerText.h"
 #include "pelmar/player/internal/SubtitledComposition.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 namespace {
 
@@ -108,4 +108,4 @@ void buildTokenSource(const std::shared_ptr<Pelmar>& application,
             });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

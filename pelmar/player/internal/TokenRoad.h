@@ -20,7 +20,7 @@ namespace pelmar {
 class Pelmar;
 }  // namespace pelmar
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 
 struct TokenSource {
     // The video's URL with its query; empty when the token gives no usable URL.
@@ -44,4 +44,4 @@ void buildTokenSource(const std::shared_ptr<Pelmar>& application,
                       const std::optional<Json>& params,
                       std::function<void(TokenSource)> callback);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

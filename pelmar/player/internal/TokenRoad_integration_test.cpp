@@ -10,7 +10,7 @@
 #include "pelmar/player/testing/SeededTestVideo.h"
 #include "testing/TempSandbox.h"
 
-namespace pelmar::internal {
+namespace pelmar::player::internal {
 namespace {
 
 class TokenRoadIntegrationTest : public test::ServiceFixture {
@@ -92,4 +92,4 @@ TEST(SubtitleFileTest, WritesTheDocumentIntoDocumentsUnderAUniqueName) {
 }
 
 }  // namespace
-}  // namespace pelmar::internal
+}  // namespace pelmar::player::internal

@@ -1,6 +1,6 @@
 #include "pelmar/qr/internal/CameraPreviewView.h"
 
-namespace pelmar::internal {
+namespace pelmar::qr::internal {
 
 std::shared_ptr<ui::Layer> CameraPreviewView::makeLayer() {
     auto layer = std::make_shared<av::CaptureVideoPreviewLayer>();
@@ -12,4 +12,4 @@ std::shared_ptr<av::CaptureVideoPreviewLayer> CameraPreviewView::previewLayer() 
     return std::static_pointer_cast<av::CaptureVideoPreviewLayer>(layer());
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::qr::internal

@@ -5,7 +5,7 @@
 #include "pelmar/platform/av/CaptureVideoPreviewLayer.h"
 #include "pelmar/platform/ui/View.h"
 
-namespace pelmar::internal {
+namespace pelmar::qr::internal {
 
 // CameraPreviewView: shows what the session's camera sees through its preview layer, filling the
 // view with the picture's aspect kept, once the session has a camera input.
@@ -24,4 +24,4 @@ protected:
     std::string className() const override { return "CameraPreviewView"; }
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::qr::internal

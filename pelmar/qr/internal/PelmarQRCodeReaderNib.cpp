@@ -7,7 +7,7 @@
 #include "pelmar/platform/ui/Nib.h"
 #include "pelmar/qr/PelmarQRCodeReaderViewController.h"
 
-namespace pelmar::internal {
+namespace pelmar::qr::internal {
 
 namespace {
 
@@ -65,4 +65,4 @@ void registerPelmarQRCodeReaderNib() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::qr::internal

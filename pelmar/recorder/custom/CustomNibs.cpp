@@ -13,7 +13,7 @@
 #include "pelmar/recorder/custom/CustomVideoPlayer.h"
 #include "pelmar/recorder/custom/CustomVideoRecorder.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 namespace {
 
@@ -194,4 +194,4 @@ void registerCustomNibs() {
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -3,8 +3,8 @@
 // The interface files of the custom recorder and its preview: "CustomVideoRecorder" and
 // "CustomVideoPlayer". Threads: thread-safe; registers once per process.
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 void registerCustomNibs();
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -6,7 +6,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 void uploadCustomRecording(const std::shared_ptr<Pelmar>& pelmar,
                            const std::filesystem::path& file) {
@@ -29,4 +29,4 @@ void uploadCustomRecording(const std::shared_ptr<Pelmar>& pelmar,
                            nullptr);
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -10,7 +10,7 @@ class Pelmar;
 // The upload of a finished custom recording, shared by the recorder and its preview.
 // Threads: call on the main thread (the facade's upload is main-thread only).
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // Copies `file` into the temporary folder under its own name (the file itself when the copy
 // fails, or when it is there already) and hands the chosen file's "file://" URL to the facade's
@@ -19,4 +19,4 @@ namespace pelmar::internal {
 void uploadCustomRecording(const std::shared_ptr<Pelmar>& pelmar,
                            const std::filesystem::path& file);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -37,8 +37,8 @@ std::shared_ptr<CustomVideoPlayer> CustomVideoPlayer::create(std::shared_ptr<Pel
 CustomVideoPlayer::CustomVideoPlayer(std::shared_ptr<Pelmar> pelmar)
     : ui::ViewController("CustomVideoPlayer"),
       pelmar_(std::move(pelmar)),
-      playback_(std::make_unique<internal::PreviewPlayback>()) {
-    internal::registerCustomNibs();
+      playback_(std::make_unique<recorder::internal::PreviewPlayback>()) {
+    recorder::internal::registerCustomNibs();
 }
 
 CustomVideoPlayer::~CustomVideoPlayer() = default;
@@ -129,7 +129,7 @@ void CustomVideoPlayer::upload() {
 
 void CustomVideoPlayer::uploadVideo(const std::optional<std::filesystem::path>& url) {
     if (url) {
-        internal::uploadCustomRecording(pelmar_, *url);
+        recorder::internal::uploadCustomRecording(pelmar_, *url);
     }
     killPlayer();
     closeBoth();

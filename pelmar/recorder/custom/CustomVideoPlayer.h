@@ -17,9 +17,9 @@ namespace pelmar {
 class Pelmar;
 class CustomVideoRecorder;
 
-namespace internal {
+namespace recorder::internal {
 class PreviewPlayback;
-}  // namespace internal
+}  // namespace recorder::internal
 
 namespace av {
 class Player;
@@ -126,7 +126,7 @@ private:
     std::optional<std::filesystem::path> videoURL_;
     std::weak_ptr<VideoPreviewDelegate> previewDelegate_;
     std::weak_ptr<CustomVideoRecorder> videoRecorder_;
-    const std::unique_ptr<internal::PreviewPlayback> playback_;
+    const std::unique_ptr<recorder::internal::PreviewPlayback> playback_;
 };
 
 }  // namespace pelmar

@@ -32,12 +32,12 @@ CustomVideoRecorder::CustomVideoRecorder(std::shared_ptr<Pelmar> pelmar)
       sessionQueue_(dispatch::Queue::serial("session queue")),
       // The camera recorder's pipeline, timing frames by their presentation times; this screen
       // logs nothing.
-      pipeline_(std::make_unique<internal::RecorderPipeline>(
+      pipeline_(std::make_unique<recorder::internal::RecorderPipeline>(
               [](const std::string&) {},
-              internal::RecorderPipeline::Options{.timeFramesByPresentation = true})),
-      sessionObservers_(std::make_unique<internal::CaptureSessionObservers>()),
-      cleanup_(std::make_unique<internal::RecordingCleanupSlot>()) {
-    internal::registerCustomNibs();
+              recorder::internal::RecorderPipeline::Options{.timeFramesByPresentation = true})),
+      sessionObservers_(std::make_unique<recorder::internal::CaptureSessionObservers>()),
+      cleanup_(std::make_unique<recorder::internal::RecordingCleanupSlot>()) {
+    recorder::internal::registerCustomNibs();
 }
 
 CustomVideoRecorder::~CustomVideoRecorder() {
@@ -88,11 +88,11 @@ bool CustomVideoRecorder::shouldAutorotate() const {
 }
 
 int CustomVideoRecorder::videoWidth() {
-    return internal::captureVideoWidth(previewView.lock());
+    return recorder::internal::captureVideoWidth(previewView.lock());
 }
 
 int CustomVideoRecorder::videoHeight() {
-    return internal::captureVideoHeight(videoWidth());
+    return recorder::internal::captureVideoHeight(videoWidth());
 }
 
 void CustomVideoRecorder::viewDidLoad() {
@@ -120,7 +120,7 @@ void CustomVideoRecorder::viewDidLoad() {
 
     std::weak_ptr<CustomVideoRecorder> weak =
             std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    internal::askCapturePermissions(sessionQueue_, [weak](AVCamSetupResult refusal) {
+    recorder::internal::askCapturePermissions(sessionQueue_, [weak](AVCamSetupResult refusal) {
         if (auto self = weak.lock()) {
             self->setupResult_.store(refusal);
         }
@@ -175,7 +175,7 @@ void CustomVideoRecorder::configureSession() {
 }
 
 void CustomVideoRecorder::setupDataOutputs() {
-    auto outputs = internal::addCaptureDataOutputs(
+    auto outputs = recorder::internal::addCaptureDataOutputs(
             *session(), std::static_pointer_cast<CustomVideoRecorder>(shared_from_this()),
             sessionQueue_, cameraDevice == CameraDevice::front);
     audioDataOutput_ = outputs.audio;
@@ -213,7 +213,7 @@ void CustomVideoRecorder::viewWillAppear(bool animated) {
 
 void CustomVideoRecorder::showSetupAlert(AVCamSetupResult result) {
     onMain([result](CustomVideoRecorder& self) {
-        if (auto alert = internal::setupAlert(result)) {
+        if (auto alert = recorder::internal::setupAlert(result)) {
             self.present(alert, true);
         }
     });
@@ -273,7 +273,7 @@ void CustomVideoRecorder::resetVideoOrientation() {
             connection->setVideoOrientation(orientation);
         }
         self.onSessionQueue([orientation](CustomVideoRecorder& recorder) {
-            internal::orientVideoOutput(recorder.videoDataOutput_, orientation);
+            recorder::internal::orientVideoOutput(recorder.videoDataOutput_, orientation);
         });
     });
 }
@@ -324,13 +324,13 @@ void CustomVideoRecorder::removeObservers() {
 
 void CustomVideoRecorder::sessionRunningChanged(bool running) {
     onMain([running](CustomVideoRecorder& self) {
-        internal::showSessionRunning(running, self.cameraButton.lock(), self.recordButton.lock(),
-                                     self.previewView.lock());
+        recorder::internal::showSessionRunning(running, self.cameraButton.lock(),
+                                               self.recordButton.lock(), self.previewView.lock());
     });
 }
 
 void CustomVideoRecorder::sessionRuntimeError(const Json& info) {
-    if (!internal::isMediaServicesReset(info)) {
+    if (!recorder::internal::isMediaServicesReset(info)) {
         return;
     }
     onSessionQueue([](CustomVideoRecorder& self) {

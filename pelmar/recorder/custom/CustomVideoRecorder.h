@@ -35,12 +35,12 @@ namespace pelmar {
 
 class Pelmar;
 
-namespace internal {
+namespace recorder::internal {
 class CaptureSessionObservers;
 class RecorderPipeline;
 class RecordingCleanup;
 class RecordingCleanupSlot;
-}  // namespace internal
+}  // namespace recorder::internal
 
 // CustomVideoRecorder: the camera screen a host app embeds and drives itself (interface file
 // "CustomVideoRecorder"). It asks for camera and microphone access, runs a capture session on its
@@ -243,9 +243,9 @@ private:
     std::shared_ptr<av::CaptureDeviceInput> videoDeviceInput_;
     std::shared_ptr<av::CaptureAudioDataOutput> audioDataOutput_;
     std::shared_ptr<av::CaptureVideoDataOutput> videoDataOutput_;
-    const std::unique_ptr<internal::RecorderPipeline> pipeline_;
-    const std::unique_ptr<internal::CaptureSessionObservers> sessionObservers_;
-    const std::unique_ptr<internal::RecordingCleanupSlot> cleanup_;
+    const std::unique_ptr<recorder::internal::RecorderPipeline> pipeline_;
+    const std::unique_ptr<recorder::internal::CaptureSessionObservers> sessionObservers_;
+    const std::unique_ptr<recorder::internal::RecordingCleanupSlot> cleanup_;
 
     // Main-thread state.
     std::shared_ptr<dispatch::Timer> durationUpdateTimer_;

@@ -22,7 +22,7 @@
 
 namespace pelmar {
 
-using internal::moreThanOneCamera;
+using recorder::internal::moreThanOneCamera;
 
 void CustomVideoRecorder::onCloseButtonTap() {
     // Nothing of a recording under way outlives the screen.
@@ -71,7 +71,7 @@ void CustomVideoRecorder::startRecordingOnQueue() {
     if (ui::Application::shared().isMultitaskingSupported()) {
         endBackgroundTask();
         backgroundRecordingID_.store(
-                internal::beginRecordingBackgroundTask("CustomVideoRecorder recording"));
+                recorder::internal::beginRecordingBackgroundTask("CustomVideoRecorder recording"));
     }
     // Every recording starts clean: its audio waits for its own first frame.
     pipeline_->reset();
@@ -89,7 +89,7 @@ bool CustomVideoRecorder::setupAssetWriter() {
     // The size follows the preview's orientation, which lives on the main thread.
     return dispatch::Queue::main()->sync([self] {
         const auto path = foundation::Sandbox::temporaryDirectory()
-                          / (internal::globallyUniqueString() + ".mp4");
+                          / (recorder::internal::globallyUniqueString() + ".mp4");
         return self->pipeline_->open(path, self->videoWidth(), self->videoHeight(), nullptr);
     });
 }
@@ -117,7 +117,7 @@ void CustomVideoRecorder::stopRecordingOnQueue() {
     }
     std::weak_ptr<CustomVideoRecorder> weak =
             std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
+    recorder::internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
         if (auto self = weak.lock()) {
             self->processRecordedVideo(path, error);
         }
@@ -137,7 +137,7 @@ void CustomVideoRecorder::cancelRecording() {
 }
 
 void CustomVideoRecorder::endBackgroundTask() {
-    internal::endBackgroundTask(backgroundRecordingID_);
+    recorder::internal::endBackgroundTask(backgroundRecordingID_);
 }
 
 void CustomVideoRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,
@@ -181,7 +181,8 @@ void CustomVideoRecorder::changeCamera() {
             auto session = recorder.session();
             auto current = recorder.videoDeviceInput_;
             if (session && current) {
-                const auto target = internal::cameraSwitchFrom(current->device()->position());
+                const auto target =
+                        recorder::internal::cameraSwitchFrom(current->device()->position());
                 auto input = av::CaptureDeviceInput::create(
                         createDevice(av::MediaType::Video, target.position));
                 if (input) {
@@ -206,7 +207,8 @@ void CustomVideoRecorder::changeCamera() {
                             connection->setVideoMirrored(target.mirrored);
                         }
                         recorder.onMain([output](CustomVideoRecorder& s) {
-                            internal::copyPreviewOrientation(s.previewView.lock(), output);
+                            recorder::internal::copyPreviewOrientation(s.previewView.lock(),
+                                                                       output);
                         });
                     }
                     session->commitConfiguration();
@@ -276,8 +278,8 @@ void CustomVideoRecorder::updateUIRecordingComplete() {
 void CustomVideoRecorder::updateDuration() {
     onMain([](CustomVideoRecorder& self) {
         if (auto label = self.recordingDurationLabel.lock()) {
-            label->setText(internal::durationLabelText(self.duration(),
-                                                       self.maxRecordedDurationSeconds()));
+            label->setText(recorder::internal::durationLabelText(
+                    self.duration(), self.maxRecordedDurationSeconds()));
         }
     });
 }
@@ -286,7 +288,7 @@ void CustomVideoRecorder::processRecordedVideo(const std::filesystem::path& path
                                                const std::optional<Error>& error) {
     invalidateDurationTimer();
     updateDuration();
-    auto cleanup = std::make_shared<internal::RecordingCleanup>(
+    auto cleanup = std::make_shared<recorder::internal::RecordingCleanup>(
             path, backgroundRecordingID_.exchange(app::kInvalidBackgroundTask));
     cleanup_->set(cleanup);
     // A movie the writer could not finish is not exported; the file stays for the host app.
@@ -301,7 +303,7 @@ void CustomVideoRecorder::processRecordedVideo(const std::filesystem::path& path
 bool CustomVideoRecorder::exportRecording(const std::filesystem::path& path) {
     std::weak_ptr<CustomVideoRecorder> weak =
             std::static_pointer_cast<CustomVideoRecorder>(shared_from_this());
-    return internal::startRecordingExport(
+    return recorder::internal::startRecordingExport(
             path, [](const std::filesystem::path&) {},
             [weak](const std::shared_ptr<av::AssetExportSession>& session) {
                 if (auto self = weak.lock()) {
@@ -312,7 +314,7 @@ bool CustomVideoRecorder::exportRecording(const std::filesystem::path& path) {
 
 void CustomVideoRecorder::exportFinished(const std::shared_ptr<av::AssetExportSession>& session) {
     auto cleanup = cleanup_->current();
-    if (!internal::exportOutcome(session->status(), session->error()).completed) {
+    if (!recorder::internal::exportOutcome(session->status(), session->error()).completed) {
         if (cleanup) {
             cleanup->run();
         }
@@ -342,7 +344,7 @@ void CustomVideoRecorder::exportFinished(const std::shared_ptr<av::AssetExportSe
 
 void CustomVideoRecorder::uploadVideo(const std::filesystem::path& url) {
     onMain([url](CustomVideoRecorder& self) {
-        internal::uploadCustomRecording(self.pelmar_, url);
+        recorder::internal::uploadCustomRecording(self.pelmar_, url);
         self.dismiss(false);
     });
 }

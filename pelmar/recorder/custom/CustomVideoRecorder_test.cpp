@@ -381,7 +381,7 @@ TEST(CustomVideoRecorderTest, TheDurationLabelCountsUpOrDownWithTheBias) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.elapsed) + " of " + std::to_string(c.limit));
-        EXPECT_EQ(internal::durationLabelText(c.elapsed, c.limit), c.text);
+        EXPECT_EQ(recorder::internal::durationLabelText(c.elapsed, c.limit), c.text);
     }
 
     // On the screen: the display timer ticks every second while a recording runs.

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 bool CaptureSessionObservers::add(const std::shared_ptr<av::CaptureSession>& session,
                                   Callbacks callbacks) {
@@ -41,4 +41,4 @@ bool CaptureSessionObservers::remove() {
     return true;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

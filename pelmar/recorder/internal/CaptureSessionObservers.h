@@ -8,7 +8,7 @@
 #include "pelmar/platform/foundation/Json.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // CaptureSessionObservers: a camera screen's observations of its capture session (running
 // changes, runtime errors, interruptions), added when the session starts and removed when it
@@ -50,4 +50,4 @@ private:
     foundation::ObserverToken interruptionEndedToken_;
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

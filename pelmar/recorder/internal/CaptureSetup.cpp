@@ -8,7 +8,7 @@
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/recorder/internal/RecorderQueues.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 namespace {
 
@@ -191,4 +191,4 @@ CaptureDataOutputs addCaptureDataOutputs(
     return outputs;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -15,7 +15,7 @@
 
 // Steps of a camera screen's set-up that do not depend on the screen. Threads: thread-safe.
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // Looks at camera, then microphone access. A refused or restricted one calls `refuse` at once;
 // an undetermined one suspends `queue` and asks, and its answer calls `refuse` when it refuses
@@ -81,4 +81,4 @@ CaptureDataOutputs addCaptureDataOutputs(
         const std::shared_ptr<dispatch::Queue>& queue,
         bool mirrored);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -16,7 +16,7 @@
 #include "pelmar/recorder/CapturePreviewView.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 namespace {
 
@@ -169,4 +169,4 @@ void registerPelmarRecorderNib() {
     std::call_once(once, [] { ui::Nib::registerBuilder("PelmarRecorder", build); });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

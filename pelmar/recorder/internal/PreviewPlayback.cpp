@@ -5,7 +5,7 @@
 
 #include "pelmar/platform/av/PlayerItem.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 PreviewPlayback::~PreviewPlayback() {
     if (player_) {
@@ -74,4 +74,4 @@ void PreviewPlayback::rewind(bool forgetPlaying) {
     }
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -9,7 +9,7 @@
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/ui/View.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // PreviewPlayback: the player of a recording preview screen: one paused player of a file with
 // the view that shows it, played and paused by the screen's play button.
@@ -57,4 +57,4 @@ private:
     bool playing_ = false;
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

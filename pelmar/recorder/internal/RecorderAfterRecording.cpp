@@ -23,7 +23,7 @@
 
 namespace pelmar {
 
-using internal::onMain;
+using recorder::internal::onMain;
 
 namespace {
 
@@ -55,7 +55,7 @@ void PelmarRecorder::processRecordedVideo(const std::string& path,
         self.updateDuration();
     });
 
-    auto cleanup = std::make_shared<internal::RecordingCleanup>(
+    auto cleanup = std::make_shared<recorder::internal::RecordingCleanup>(
             path, backgroundRecordingID_.exchange(app::kInvalidBackgroundTask));
     cleanup_->set(cleanup);
 
@@ -80,7 +80,7 @@ void PelmarRecorder::processRecordedVideo(const std::string& path,
 bool PelmarRecorder::exportRecording(const std::string& path) {
     std::weak_ptr<PelmarRecorder> weak =
             std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    return internal::startRecordingExport(
+    return recorder::internal::startRecordingExport(
             path,
             [this](const std::filesystem::path& output) {
                 log("export to file " + output.string());
@@ -93,7 +93,7 @@ bool PelmarRecorder::exportRecording(const std::string& path) {
 }
 
 void PelmarRecorder::exportFinished(const std::shared_ptr<av::AssetExportSession>& session) {
-    const auto outcome = internal::exportOutcome(session->status(), session->error());
+    const auto outcome = recorder::internal::exportOutcome(session->status(), session->error());
     if (outcome.logError) {
         logError(*outcome.logError);
     }

@@ -23,9 +23,9 @@
 
 namespace pelmar {
 
-using internal::moreThanOneCamera;
-using internal::onMain;
-using internal::onQueue;
+using recorder::internal::moreThanOneCamera;
+using recorder::internal::onMain;
+using recorder::internal::onQueue;
 
 void PelmarRecorder::subjectAreaDidChange() {
     log("subject area did change");
@@ -189,7 +189,7 @@ void PelmarRecorder::changeCamera() {
             reenable();
             return;
         }
-        const auto target = internal::cameraSwitchFrom(current->device()->position());
+        const auto target = recorder::internal::cameraSwitchFrom(current->device()->position());
         auto input =
                 av::CaptureDeviceInput::create(createDevice(av::MediaType::Video, target.position));
         if (!input) {
@@ -233,7 +233,7 @@ void PelmarRecorder::changeCamera() {
                 }
             }
             onMain(weak, [output](PelmarRecorder& s) {
-                internal::copyPreviewOrientation(s.previewView.lock(), output);
+                recorder::internal::copyPreviewOrientation(s.previewView.lock(), output);
             });
         }
         session->commitConfiguration();
@@ -346,8 +346,8 @@ void PelmarRecorder::updateDuration() {
         const double shown = std::min(kMaxShownSeconds,
                                       max > 0 && std::isfinite(max) ? std::max(0.0, max - d) : d);
         if (auto label = self.recordingDurationLabel.lock()) {
-            label->setText(
-                    internal::minutesSeconds(static_cast<long long>(std::floor(shown + 0.4))));
+            label->setText(recorder::internal::minutesSeconds(
+                    static_cast<long long>(std::floor(shown + 0.4))));
         }
     });
 }

@@ -6,7 +6,7 @@
 
 #include "pelmar/recorder/internal/RecorderText.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 void RecorderPipeline::reset() {
     duration_.store(0);
@@ -202,4 +202,4 @@ void finishMovie(const std::shared_ptr<av::AssetWriter>& writer,
     });
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -17,7 +17,7 @@
 #include "pelmar/platform/media/SampleBuffer.h"
 #include "pelmar/platform/media/Time.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // RecorderPipeline: the camera screen's recording path: one movie writer with its video input,
 // picture adaptor and audio input, and the timing of the samples written to it: pauses are cut
@@ -136,4 +136,4 @@ private:
 void finishMovie(const std::shared_ptr<av::AssetWriter>& writer,
                  std::function<void(const std::optional<Error>& error)> done);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

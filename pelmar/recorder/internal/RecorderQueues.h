@@ -10,7 +10,7 @@
 // Queue hops of the camera screen: each holds the recorder weakly and does nothing once it has
 // gone. Threads: thread-safe.
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 template <class F>
 inline void onMain(const std::weak_ptr<PelmarRecorder>& weak, F fn) {
@@ -35,4 +35,4 @@ inline void onQueue(const std::shared_ptr<dispatch::Queue>& queue,
 inline bool moreThanOneCamera() {
     return av::CaptureDevice::devices(av::MediaType::Video).size() > 1;
 }
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -22,9 +22,9 @@
 
 namespace pelmar {
 
-using internal::moreThanOneCamera;
-using internal::onMain;
-using internal::onQueue;
+using recorder::internal::moreThanOneCamera;
+using recorder::internal::onMain;
+using recorder::internal::onQueue;
 
 void PelmarRecorder::startStopRecording(bool start) {
     auto weak = std::weak_ptr<PelmarRecorder>(
@@ -50,7 +50,7 @@ void PelmarRecorder::startRecording() {
     if (ui::Application::shared().isMultitaskingSupported()) {
         endBackgroundTask();
         backgroundRecordingID_.store(
-                internal::beginRecordingBackgroundTask("PelmarRecorder recording"));
+                recorder::internal::beginRecordingBackgroundTask("PelmarRecorder recording"));
     }
     if (videoDeviceInput_) {
         setFlashMode(av::FlashMode::Off, videoDeviceInput_->device());
@@ -76,7 +76,7 @@ bool PelmarRecorder::setupAssetWriter() {
     // The size follows the preview's orientation, which lives on the main thread.
     return dispatch::Queue::main()->sync([self] {
         const auto path = foundation::Sandbox::temporaryDirectory()
-                          / (internal::globallyUniqueString() + ".mp4");
+                          / (recorder::internal::globallyUniqueString() + ".mp4");
         self->log("recording started with path " + path.string());
         Error error;
         if (!self->pipeline_->open(path, self->videoWidth(), self->videoHeight(), &error)) {
@@ -113,7 +113,7 @@ void PelmarRecorder::stopRecording() {
     const std::string path = writer->outputURL().string();
     std::weak_ptr<PelmarRecorder> weak =
             std::static_pointer_cast<PelmarRecorder>(shared_from_this());
-    internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
+    recorder::internal::finishMovie(writer, [weak, path](const std::optional<Error>& error) {
         if (auto self = weak.lock()) {
             self->log("recording finished to " + path);
             self->processRecordedVideo(path, error);
@@ -134,7 +134,7 @@ void PelmarRecorder::cancelRecording() {
 }
 
 void PelmarRecorder::endBackgroundTask() {
-    internal::endBackgroundTask(backgroundRecordingID_);
+    recorder::internal::endBackgroundTask(backgroundRecordingID_);
 }
 
 void PelmarRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>& output,
@@ -152,7 +152,7 @@ void PelmarRecorder::captureOutput(const std::shared_ptr<av::CaptureDataOutput>&
 
 std::shared_ptr<const media::SampleBuffer> PelmarRecorder::adjustTime(
         const std::shared_ptr<const media::SampleBuffer>& sample, media::Time offset) {
-    return internal::RecorderPipeline::adjustTime(sample, offset);
+    return recorder::internal::RecorderPipeline::adjustTime(sample, offset);
 }
 
 void PelmarRecorder::handleSample(const std::shared_ptr<av::CaptureDataOutput>& output,

@@ -34,9 +34,9 @@ void showMeter(const std::weak_ptr<V>& weak, bool show) {
 
 }  // namespace
 
-using internal::moreThanOneCamera;
-using internal::onMain;
-using internal::onQueue;
+using recorder::internal::moreThanOneCamera;
+using recorder::internal::onMain;
+using recorder::internal::onQueue;
 
 void PelmarRecorder::metadataOutput(const std::shared_ptr<av::CaptureMetadataOutput>&,
                                     const std::vector<av::MetadataFaceObject>& faces,

@@ -23,8 +23,8 @@
 
 namespace pelmar {
 
-using internal::onMain;
-using internal::onQueue;
+using recorder::internal::onMain;
+using recorder::internal::onQueue;
 
 void PelmarRecorder::failConfiguration(const std::string& message, bool configurationOpen) {
     logError(message);
@@ -100,7 +100,7 @@ void PelmarRecorder::setupMetadataOutput() {
 }
 
 void PelmarRecorder::setupDataOutputs() {
-    auto outputs = internal::addCaptureDataOutputs(
+    auto outputs = recorder::internal::addCaptureDataOutputs(
             *session(), std::static_pointer_cast<PelmarRecorder>(shared_from_this()), sessionQueue_,
             cameraDevice == CameraDevice::front);
     audioDataOutput_ = outputs.audio;
@@ -168,8 +168,8 @@ void PelmarRecorder::sessionRunningChanged(bool running) {
     auto weak = std::weak_ptr<PelmarRecorder>(
             std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
     onMain(weak, [running](PelmarRecorder& self) {
-        internal::showSessionRunning(running, self.cameraButton.lock(), self.recordButton.lock(),
-                                     self.previewView.lock());
+        recorder::internal::showSessionRunning(running, self.cameraButton.lock(),
+                                               self.recordButton.lock(), self.previewView.lock());
     });
 }
 
@@ -179,7 +179,7 @@ void PelmarRecorder::sessionRuntimeError(const Json& info) {
                                             ? error["message"].get<std::string>()
                                             : std::string("unknown error");
     logError("capture session runtime error: " + description);
-    if (internal::isMediaServicesReset(info)) {
+    if (recorder::internal::isMediaServicesReset(info)) {
         auto weak = std::weak_ptr<PelmarRecorder>(
                 std::static_pointer_cast<PelmarRecorder>(shared_from_this()));
         onQueue(sessionQueue_, weak, [](PelmarRecorder& self) {

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <random>
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 std::string shortestDouble(double value) {
     if (!std::isfinite(value)) {
@@ -62,4 +62,4 @@ std::string durationLabelText(double elapsed, double limit) {
             static_cast<long long>(std::floor(std::min(kMaxShownSeconds, shown) + 0.4)));
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -4,7 +4,7 @@
 
 // Text helpers of the recorder. Threads: thread-safe.
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // The shortest text that reads back as `value`, with ".0" on whole numbers ("3.0", "0.1").
 std::string shortestDouble(double value);
@@ -19,4 +19,4 @@ std::string minutesSeconds(long long seconds);
 // the time left (never below 0), each rounded up from .6 of a second ("MM:SS").
 std::string durationLabelText(double elapsed, double limit);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

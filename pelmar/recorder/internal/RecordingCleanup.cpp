@@ -3,7 +3,7 @@
 #include <system_error>
 #include <utility>
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 void RecordingCleanup::run() {
     bool remove = false;
@@ -68,4 +68,4 @@ void RecordingCleanupSlot::run() const {
     }
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

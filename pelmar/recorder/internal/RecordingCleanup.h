@@ -9,7 +9,7 @@
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/sync/Mutex.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // RecordingCleanup: what a finished recording leaves to tidy: its temporary movie and the
 // background task that kept the app running while it was recorded and processed.
@@ -65,4 +65,4 @@ private:
     std::shared_ptr<RecordingCleanup> cleanup_ PELMAR_GUARDED_BY(mutex_);
 };
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

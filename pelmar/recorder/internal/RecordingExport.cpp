@@ -10,7 +10,7 @@
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 std::filesystem::path exportPath(const std::filesystem::path& folder, double absoluteSeconds) {
     const std::string seconds = std::to_string(static_cast<long long>(std::floor(absoluteSeconds)));
@@ -70,4 +70,4 @@ bool startRecordingExport(
     return true;
 }
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

@@ -11,7 +11,7 @@
 
 // The decisions of the recorder's export step. Threads: thread-safe.
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 
 // Where the export of a recording goes: "<folder>/<whole seconds>.mp4", or, when that file
 // exists already (two recordings in one second), "<seconds>-1.mp4", "<seconds>-2.mp4", ...
@@ -37,4 +37,4 @@ bool startRecordingExport(
         const std::function<void(const std::filesystem::path&)>& exportingTo,
         std::function<void(const std::shared_ptr<av::AssetExportSession>&)> finished);
 
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal

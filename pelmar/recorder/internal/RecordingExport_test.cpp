@@ -6,7 +6,7 @@
 
 #include "testing/TempDir.h"
 
-namespace pelmar::internal {
+namespace pelmar::recorder::internal {
 namespace {
 
 using Status = av::AssetExportSession::Status;
@@ -50,4 +50,4 @@ TEST(RecordingExportTest, TwoExportsInOneSecondGetTwoNames) {
 }
 
 }  // namespace
-}  // namespace pelmar::internal
+}  // namespace pelmar::recorder::internal
