@@ -9,6 +9,10 @@ namespace pelmar::av {
 // CaptureConnection: the link from a session's input to an output (or a preview layer), carrying
 // the picture orientation, mirroring and stabilisation of video. The synthetic camera reads
 // orientation and mirroring for every frame it makes.
+// Defaults: a new connection is portrait, not mirrored, stabilisation off, enabled. A portrait
+// connection gives pictures taller than wide: the session preset's landscape size with width and
+// height swapped (Medium: 360 x 480 rather than 480 x 360); set a landscape orientation for
+// landscape pictures. A camera showing an image gives pictures of the image's size.
 // Ownership: shared by shared_ptr; owned by its output or preview layer.
 // Threads: thread-safe (atomic fields).
 // Errors: none.
