@@ -3,10 +3,11 @@
 // with one key frame; then the same movie from nginx on loopback, painted once per frame for
 // 3 s, counting the bytes the server sent against the file's size. Budget: one 60 Hz frame.
 //
-// Each frame is painted twice: the first paint of a time may wait for the decoder, which a
-// manual clock stepped as fast as the machine allows can outrun (a real clock never waits); the
-// second paints the same picture. The figures are of the second paint; the first paint's median
-// is printed too.
+// Between two frames the bench lets one frame interval (1/30 s) of real time pass, as a display
+// does: the player decodes off the main thread in that time, and the paint that follows is timed
+// (one paint per frame). The local movie is then played once more with no time between frames,
+// so that the manual clock outruns the decoder and each paint waits for its picture; that
+// figure, the decoder's own pace, is printed after the main ones.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pelmar/core/Pelmar.h"
@@ -32,11 +34,6 @@ using namespace pelmar;
 
 constexpr int kRate = 30;
 constexpr double kBudgetMilliseconds = 1000.0 / 60;
-
-struct Paints {
-    std::vector<double> first;
-    std::vector<double> second;
-};
 
 double percentile(std::vector<double> values, double share) {
     if (values.empty()) {
@@ -58,8 +55,13 @@ double millisecondsOf(ScreenHost& host) {
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-// Plays `url` through the facade and paints every frame of its first `seconds`.
-Paints playAndPaint(ScreenHost& host, Pelmar& sdk, const std::string& url, double seconds) {
+// Plays `url` through the facade and paints every frame of its first `seconds`, letting
+// `interval` of real time pass before each paint.
+std::vector<double> playAndPaint(ScreenHost& host,
+                                 Pelmar& sdk,
+                                 const std::string& url,
+                                 double seconds,
+                                 std::chrono::milliseconds interval) {
     sdk.playFromUri({url});
     std::shared_ptr<PelmarPlayerController> screen;
     const bool playing = host.runUntil(
@@ -75,11 +77,11 @@ Paints playAndPaint(ScreenHost& host, Pelmar& sdk, const std::string& url, doubl
         std::fprintf(stderr, "player_paint: %s did not start playing\n", url.c_str());
         std::exit(1);
     }
-    Paints paints;
+    std::vector<double> paints;
     const int frames = static_cast<int>(seconds * kRate);
     for (int i = 0; i < frames; ++i) {
-        paints.first.push_back(millisecondsOf(host));
-        paints.second.push_back(millisecondsOf(host));
+        std::this_thread::sleep_for(interval);
+        paints.push_back(millisecondsOf(host));
         host.runFor(1.0 / kRate);
     }
     screen->player()->pause();
@@ -104,13 +106,16 @@ int main() {
         return 1;
     }
     const auto fileBytes = static_cast<double>(std::filesystem::file_size(movie));
-    Paints local;
+    constexpr auto kFrameInterval = std::chrono::milliseconds(1000 / kRate);
+    std::vector<double> local;
+    std::vector<double> outrun;
     int64_t sent = 0;
     {
         ScreenHost host;
         auto sdk = std::make_shared<Pelmar>("bench-app");
-        local = playAndPaint(host, *sdk, movie.string(), 10);
-        playAndPaint(host, *sdk, server.Url("/movie.mp4"), 3);
+        local = playAndPaint(host, *sdk, movie.string(), 10, kFrameInterval);
+        playAndPaint(host, *sdk, server.Url("/movie.mp4"), 3, kFrameInterval);
+        outrun = playAndPaint(host, *sdk, movie.string(), 10, std::chrono::milliseconds(0));
     }
     ScreenHost::settle();
     // Connections closed with the player are logged once nginx has finished them.
@@ -129,9 +134,8 @@ int main() {
     }
     std::printf(
             "player_paint: median_ms=%.2f p95_ms=%.2f remote_fetch_ratio=%.2f "
-            "(first paint of a time median_ms=%.2f; budget %.1f ms)\n",
-            percentile(local.second, 0.5), percentile(local.second, 0.95),
-            static_cast<double>(sent) / fileBytes, percentile(local.first, 0.5),
-            kBudgetMilliseconds);
+            "(budget %.1f ms; with no time between frames median_ms=%.2f p95_ms=%.2f)\n",
+            percentile(local, 0.5), percentile(local, 0.95), static_cast<double>(sent) / fileBytes,
+            kBudgetMilliseconds, percentile(outrun, 0.5), percentile(outrun, 0.95));
     return 0;
 }
