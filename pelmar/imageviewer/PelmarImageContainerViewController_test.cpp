@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -247,6 +248,8 @@ TEST_F(PelmarImageContainerViewControllerTest, ShareIsASheetOnAPhoneAndAPopoverO
 TEST_F(PelmarImageContainerViewControllerTest, OnAPadTheSharePopoverPointsAtThePress) {
     ui::Device::current().setUserInterfaceIdiom(ui::UserInterfaceIdiom::Pad);
     using Edge = ui::PresentationController::PopoverArrow::Edge;
+    using Popover = ui::PresentationController;
+    constexpr double kArrow = Popover::kPopoverArrowLength;
 
     // The fitted picture spans y 275 to 568 of the 390 x 844 screen.
     const struct {
@@ -254,9 +257,14 @@ TEST_F(PelmarImageContainerViewControllerTest, OnAPadTheSharePopoverPointsAtTheP
         ui::Point press;
         double popoverX;  // 320 wide, centred on the press, kept on the screen
         Edge edge;
-    } cases[] = {{"on the left", {60, 300}, 0, Edge::Top},
-                 {"in the middle", {200, 330}, 40.5, Edge::Top},
-                 {"on the right, low: above the press", {330, 540}, 70, Edge::Bottom}};
+        const char* snapshot;
+    } cases[] = {{"on the left", {60, 300}, 0, Edge::Top, "SharePopover_left.png"},
+                 {"in the middle", {200, 330}, 40.5, Edge::Top, "SharePopover_middle.png"},
+                 {"on the right, low: above the press",
+                  {330, 540},
+                  70,
+                  Edge::Bottom,
+                  "SharePopover_right_above.png"}};
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -270,15 +278,40 @@ TEST_F(PelmarImageContainerViewControllerTest, OnAPadTheSharePopoverPointsAtTheP
         const ui::Rect frame = sheet->view()->frame();
         EXPECT_EQ(frame.size(), (ui::Size{320, 400}));
         EXPECT_NEAR(frame.x, c.popoverX, 0.01);
-        // Just below the 1 x 1 rectangle at the press, or just above it.
+        // An arrow's length below the 1 x 1 rectangle at the press, or above it.
         EXPECT_NEAR(c.edge == Edge::Top ? frame.minY() : frame.maxY(),
-                    c.edge == Edge::Top ? c.press.y + 1 : c.press.y, 0.01);
+                    c.edge == Edge::Top ? c.press.y + 1 + kArrow : c.press.y - kArrow, 0.01);
         ASSERT_TRUE(sheet->presentationController());
         const auto arrow = sheet->presentationController()->popoverArrow();
         ASSERT_TRUE(arrow);
         EXPECT_EQ(arrow->edge, c.edge);
         EXPECT_NEAR(arrow->tip.x, c.press.x + 0.5, 0.01);
-        EXPECT_NEAR(arrow->tip.y, c.edge == Edge::Top ? frame.minY() : frame.maxY(), 0.01);
+        EXPECT_NEAR(arrow->tip.y, c.edge == Edge::Top ? c.press.y + 1 : c.press.y, 0.01);
+
+        // On screen: the panel behind the sheet, and in its colour the arrow standing between
+        // the panel's edge and the tip at the press, with the picture on either side of it and
+        // where an arrow from the middle of the panel's edge would stand.
+        EXPECT_TRUE(app.writeSnapshot(*app.window(), c.snapshot));
+        const auto picture = ui::render(*app.window());
+        ASSERT_TRUE(picture);
+        const auto isPopover = [&](double x, double y) {
+            return ui::test::looksLike(ui::test::colorAt(*picture, x, y),
+                                       Popover::kPopoverBackgroundColor);
+        };
+        EXPECT_TRUE(isPopover(frame.center().x, frame.center().y));
+        const double towardsPanel = c.edge == Edge::Top ? 1 : -1;
+        for (const int tenths : {3, 7}) {
+            const double y = arrow->tip.y + towardsPanel * kArrow * tenths / 10;
+            EXPECT_TRUE(isPopover(arrow->tip.x, y))
+                    << "in the arrow, " << tenths << " tenths of the way to the panel";
+            for (const double beside :
+                 {-Popover::kPopoverArrowWidth, Popover::kPopoverArrowWidth}) {
+                EXPECT_FALSE(isPopover(arrow->tip.x + beside, y)) << "beside the arrow";
+            }
+            if (std::abs(frame.center().x - arrow->tip.x) > Popover::kPopoverArrowWidth) {
+                EXPECT_FALSE(isPopover(frame.center().x, y)) << "under the panel's middle";
+            }
+        }
         closeSheetAndViewer(*sheet);
         ASSERT_EQ(app.topViewController(), app.root());
     }

@@ -5,6 +5,7 @@
 #include "pelmar/platform/ui/View.h"
 #include "pelmar/platform/ui/ViewController.h"
 #include "pelmar/platform/ui/Window.h"
+#include "pelmar/platform/ui/internal/PopoverBackgroundView.h"
 
 namespace pelmar::ui {
 
@@ -15,7 +16,44 @@ PresentationController::PresentationController(const std::shared_ptr<ViewControl
       style_(presented ? presented->modalPresentationStyle() : ModalPresentationStyle::FullScreen) {
 }
 
-PresentationController::~PresentationController() = default;
+PresentationController::~PresentationController() {
+    // A presentation that ends without its hooks (a chain dismissed from below) still takes its
+    // popover's background away.
+    removePopoverBackground();
+}
+
+void PresentationController::presentationTransitionWillBegin() {
+    auto container = containerView();
+    auto presented = presentedViewController();
+    if (style_ != ModalPresentationStyle::Popover || !container || !presented) {
+        return;
+    }
+    if (!popoverBackground_) {
+        popoverBackground_ = std::make_shared<internal::PopoverBackgroundView>(presented);
+    }
+    popoverBackground_->setFrame(container->bounds());
+    const auto& subviews = container->subviews();
+    const auto at = std::find(subviews.begin(), subviews.end(), presented->view());
+    container->insertSubview(popoverBackground_, static_cast<std::size_t>(at - subviews.begin()));
+}
+
+void PresentationController::presentationTransitionDidEnd(bool completed) {
+    if (!completed) {
+        removePopoverBackground();
+    }
+}
+
+void PresentationController::dismissalTransitionDidEnd(bool completed) {
+    if (completed) {
+        removePopoverBackground();
+    }
+}
+
+void PresentationController::removePopoverBackground() {
+    if (popoverBackground_) {
+        popoverBackground_->removeFromSuperview();
+    }
+}
 
 namespace {
 
@@ -70,8 +108,9 @@ Rect PresentationController::frameOfPresentedViewInContainerView() const {
             const Size size = orDefault(presented ? presented->preferredContentSize() : Size{},
                                         kDefaultPopoverSize);
             if (const auto anchor = popoverAnchor()) {
-                const double y = popoverFitsBelow(*anchor, size) ? anchor->maxY()
-                                                                 : anchor->minY() - size.height;
+                const double y = popoverFitsBelow(*anchor, size)
+                                         ? anchor->maxY() + kPopoverArrowLength
+                                         : anchor->minY() - kPopoverArrowLength - size.height;
                 return keptInside({anchor->center().x - size.width / 2, y, size.width, size.height},
                                   all);
             }
@@ -98,7 +137,8 @@ bool PresentationController::popoverFitsBelow(Rect anchor, Size size) const {
     auto container = containerView();
     const Rect all = container ? container->bounds() : Rect{};
     // Below unless only the room above takes it.
-    return anchor.maxY() + size.height <= all.maxY() || anchor.minY() - size.height < all.minY();
+    const double room = kPopoverArrowLength + size.height;
+    return anchor.maxY() + room <= all.maxY() || anchor.minY() - room < all.minY();
 }
 
 std::optional<PresentationController::PopoverArrow> PresentationController::popoverArrow() const {

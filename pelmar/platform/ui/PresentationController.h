@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "pelmar/platform/ui/Color.h"
 #include "pelmar/platform/ui/ModalPresentationStyle.h"
 #include "pelmar/platform/ui/Point.h"
 #include "pelmar/platform/ui/Rect.h"
@@ -22,10 +23,14 @@ class ViewController;
 //   container below its top safe-area inset plus kSheetTopGap; else the preferred content size
 //   (kDefaultSheetSize when none), centred;
 // - Popover: the preferred content size (kDefaultPopoverSize when none) centred on its anchor
-//   (the source rectangle in the source view, or the whole source view) and just below it, or
-//   just above it when it does not fit below; else centred; kept inside the container. Its arrow
-//   (popoverArrow()) points at the middle of the anchor's edge it faces.
-// Subclasses (from a transitioning delegate) override the frame and the will/did hooks.
+//   (the source rectangle in the source view, or the whole source view) and kPopoverArrowLength
+//   below it, or as far above it when it does not fit below; else centred; kept inside the
+//   container. Its arrow (popoverArrow()) reaches from that edge to the middle of the anchor's
+//   edge it faces. While presented, a popover shows on a rounded panel with that arrow, both
+//   in kPopoverBackgroundColor, painted under the presented view by a background view that the
+//   base class's will/did hooks put into the container and take out again.
+// Subclasses (from a transitioning delegate) override the frame and the will/did hooks; one that
+// overrides a hook and wants the popover's background calls the base class's.
 // Ownership: reference object made with std::make_shared; held by the presented controller until
 // it is dismissed; refers to both controllers weakly.
 // Threads: main thread only.
@@ -36,6 +41,11 @@ public:
     static constexpr double kSheetTopGap = 10;
     static constexpr Size kDefaultSheetSize{540, 620};
     static constexpr Size kDefaultPopoverSize{320, 320};
+    // The popover's arrow: from the popover's edge to the tip, and across its base.
+    static constexpr double kPopoverArrowLength = 13;
+    static constexpr double kPopoverArrowWidth = 26;
+    static constexpr double kPopoverCornerRadius = 13;
+    static constexpr Color kPopoverBackgroundColor{0.96, 0.96, 0.96, 1};
 
     PresentationController(const std::shared_ptr<ViewController>& presented,
                            const std::shared_ptr<ViewController>& presenting);
@@ -52,8 +62,9 @@ public:
 
     virtual Rect frameOfPresentedViewInContainerView() const;
 
-    // A popover's arrow: its tip in container coordinates, on the popover's top edge (the popover
-    // lies below its anchor) or bottom edge (above it).
+    // A popover's arrow: its tip in container coordinates, on the anchor's edge that faces the
+    // popover, and the popover's edge its base stands on: the top edge (the popover lies below
+    // its anchor) or the bottom edge (above it).
     struct PopoverArrow {
         enum class Edge { Top, Bottom };
 
@@ -69,13 +80,16 @@ public:
     // FullScreen and CurrentContext take the presenter's view out of the window.
     virtual bool shouldRemovePresentersView() const;
 
-    virtual void presentationTransitionWillBegin() {}
+    // A popover's background goes into the container here, under the presented view.
+    virtual void presentationTransitionWillBegin();
 
-    virtual void presentationTransitionDidEnd(bool /*completed*/) {}
+    // A popover's background leaves the container when the presentation did not complete.
+    virtual void presentationTransitionDidEnd(bool completed);
 
     virtual void dismissalTransitionWillBegin() {}
 
-    virtual void dismissalTransitionDidEnd(bool /*completed*/) {}
+    // A popover's background leaves the container when the dismissal completed.
+    virtual void dismissalTransitionDidEnd(bool completed);
 
 private:
     friend class ViewController;
@@ -84,11 +98,14 @@ private:
     std::optional<Rect> popoverAnchor() const;
     // Whether a popover of `size` goes below `anchor` (else above).
     bool popoverFitsBelow(Rect anchor, Size size) const;
+    void removePopoverBackground();
 
     std::weak_ptr<ViewController> presented_;
     std::weak_ptr<ViewController> presenting_;
     std::weak_ptr<View> container_;
     ModalPresentationStyle style_;
+    // While a popover is presented: its panel and arrow, in the container.
+    std::shared_ptr<View> popoverBackground_;
 };
 
 }  // namespace pelmar::ui

@@ -12,6 +12,7 @@
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
+#include "pelmar/platform/ui/PresentationController.h"
 #include "pelmar/platform/ui/TransitionContext.h"
 #include "pelmar/platform/ui/Window.h"
 
@@ -316,9 +317,9 @@ TEST_F(ViewControllerTest, APresentedScreenIsInTheKeyWindowSizedByItsStyle) {
              ModalPresentationStyle::FormSheet,
              {0, 57, 390, 787},
              false},
-            {"a popover under its source",
+            {"a popover an arrow's length under its source",
              ModalPresentationStyle::Popover,
-             {45, 140, 300, 200},
+             {45, 140 + PresentationController::kPopoverArrowLength, 300, 200},
              false},
     };
     auto source = std::make_shared<View>(Rect{150, 100, 90, 40});
