@@ -3,8 +3,11 @@
 // tool from its "FRAM" input and by `ffmpeg -i clip.h264 -c copy -f flv rtmp://...`, each as a
 // child process with stdin closed, three times interleaved, keeping the cheapest run of each. For
 // each it prints wall time, CPU time (user + system, all threads) and the write system calls
-// (counted in a separate run under strace, so the timed runs are not slowed by tracing). The last
-// line is the CPU ratio, SDK / FFmpeg.
+// (counted in a separate run under strace, so the timed runs are not slowed by tracing). Both sides
+// send as fast as the server takes the stream: the livestreamer does not pace by timestamps and
+// FFmpeg runs without -re, so the wall times compare like with like. The server's reading rate
+// bounds both, which is why the chunk size a client announces shows in its wall time. The last
+// line gives the CPU and wall ratios, SDK / FFmpeg.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -158,9 +161,9 @@ int main() {
     Report("livestreamer", sdk, sdkWrites, megabytes);
     Report("ffmpeg", ffmpeg, ffmpegWrites, megabytes);
     const double ratio = ffmpeg.cpuSeconds > 0 ? sdk.cpuSeconds / ffmpeg.cpuSeconds : 0;
-    std::printf("wall ratio %.2f, write-call ratio %.2f\n",
-                ffmpeg.wallSeconds > 0 ? sdk.wallSeconds / ffmpeg.wallSeconds : 0,
+    const double wallRatio = ffmpeg.wallSeconds > 0 ? sdk.wallSeconds / ffmpeg.wallSeconds : 0;
+    std::printf("write-call ratio %.2f\n",
                 ffmpegWrites > 0 ? static_cast<double>(sdkWrites) / ffmpegWrites : 0);
-    std::printf("rtmp_publish: cpu_ratio=%.2f\n", ratio);
+    std::printf("rtmp_publish: cpu_ratio=%.2f wall_ratio=%.2f\n", ratio, wallRatio);
     return sdk.status == 0 && ffmpeg.status == 0 ? 0 : 1;
 }

@@ -21,6 +21,10 @@ constexpr uint16_t kPingRequest = 6;
 constexpr uint16_t kPingResponse = 7;
 // The window we ask the server to acknowledge, in bytes.
 constexpr uint32_t kAcknowledgementWindow = 2'500'000;
+// Our chunk size, announced before connect. At the protocol's default of 128 bytes a video frame
+// of tens of kilobytes becomes hundreds of chunks, and the server spends more time taking them
+// apart than we spend sending them.
+constexpr uint32_t kOutgoingChunkSize = 4096;
 
 std::string TextOf(const std::shared_ptr<AMFValue>& value) {
     return value ? value->ToStringImpl() : AMFNull().ToStringImpl();
@@ -149,6 +153,7 @@ void RTMPClient::Connect() {
     }
     try {
         receiverStream_->AnnounceWindowAcknowledgementSize(kAcknowledgementWindow);
+        receiverStream_->AnnounceChunkSize(kOutgoingChunkSize);
         MakeConnect();
         connection_.SetDeadline(std::nullopt);
     } catch (...) {

@@ -20,7 +20,8 @@
 #include "pelmar/platform/sync/Mutex.h"
 
 // RTMPClient: publishes one live stream to an RTMP server: FLV tags given to PutFrame (the FLV
-// muxer's output) go out as RTMP metadata, audio and video messages.
+// muxer's output) go out as RTMP metadata, audio and video messages. Before connect it announces
+// a window acknowledgement size and its chunk size of 4096 bytes.
 // Ownership: create with std::make_shared; owns the connection, the packet stream and the command
 //     caller. The callbacks are taken at construction (or set later) and copied out under the
 //     lock before each call.

@@ -125,15 +125,18 @@ TEST(RTMPClientTest, HandshakeEchoesS1AndConnectNamesAppAndTcUrl) {
     }
 }
 
-TEST(RTMPClientTest, AnnouncesItsAcknowledgementWindowAndAnswersSetPeerBandwidth) {
+TEST(RTMPClientTest, AnnouncesItsAcknowledgementWindowAndChunkSizeAndAnswersSetPeerBandwidth) {
     FakeServer server;
     auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live");
     server.Handshake();
     server.ReadCommand();  // connect
-    ASSERT_EQ(server.control.size(), 1U);
+    ASSERT_EQ(server.control.size(), 2U);
     EXPECT_EQ(server.control[0].Header().packetType, RTMPPacketType::WindowAcknowledgementSize);
     EXPECT_EQ(server.control[0].Header().channel, RTMPChannel::Control);
     EXPECT_EQ(ToHex(server.control[0].Data()), "00 26 25 A0");  // 2,500,000 bytes
+    EXPECT_EQ(server.control[1].Header().packetType, RTMPPacketType::SetChunkSize);
+    EXPECT_EQ(server.control[1].Header().channel, RTMPChannel::Control);
+    EXPECT_EQ(ToHex(server.control[1].Data()), "00 00 10 00");  // 4096 bytes
     auto client = pending.get();
 
     // A new window is answered with that window; the one announced last is not answered again.
@@ -144,6 +147,35 @@ TEST(RTMPClientTest, AnnouncesItsAcknowledgementWindowAndAnswersSetPeerBandwidth
     EXPECT_EQ(answer.Header().packetType, RTMPPacketType::WindowAcknowledgementSize);
     EXPECT_EQ(ToHex(answer.Data()), "00 10 00 00");
     EXPECT_EQ(server.wire.ReadMessage().Header().packetType, RTMPPacketType::UserControl);
+    server.peer.CloseConnection();
+}
+
+// Video frames of tens of kilobytes go out in 4096-byte chunks, not the protocol's default 128:
+// small chunks cost the server a chunk header to take apart every 128 bytes.
+TEST(RTMPClientTest, SendsAFrameInChunksOfTheAnnouncedSize) {
+    FakeServer server;
+    auto pending = ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live");
+    server.Handshake();
+    server.AcceptPublish();
+    auto client = pending.get();
+    EXPECT_EQ(server.wire.ChunkSize(), 4096U);
+
+    client->PutFrame(Tag(kFLVTagFileHeader, {}));
+    std::vector<uint8_t> body(10000);
+    for (size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<uint8_t>(i * 7);
+    }
+    FLVFrame tag = Tag(kFLVTagVideo, body, 0.04);
+    tag.Data()[1] = static_cast<uint8_t>(body.size() >> 16);
+    tag.Data()[2] = static_cast<uint8_t>(body.size() >> 8);
+    tag.Data()[3] = static_cast<uint8_t>(body.size());
+    client->PutFrame(tag);
+    const uint64_t before = server.wire.BytesRead();
+    const auto video = server.ReadMessage();
+    EXPECT_EQ(video.Header().packetType, RTMPPacketType::Video);
+    EXPECT_EQ(video.Data(), body);
+    // One header of at most 12 bytes, then a 1-byte header before each of the 2 later chunks.
+    EXPECT_LE(server.wire.BytesRead() - before, body.size() + 12 + 2);
     server.peer.CloseConnection();
 }
 

@@ -91,8 +91,33 @@ bool RTMPPacketStream::WaitForReceiverEnd(std::chrono::milliseconds timeout) con
     return receiverDone_;
 }
 
+size_t RTMPPacketStream::OutgoingChunkSize() const {
+    MutexLock lock(sendMutex_);
+    return outgoingChunkSize_;
+}
+
+void RTMPPacketStream::AnnounceChunkSize(uint32_t size) {
+    if (size == 0 || size > kMaxIncomingChunkSize) {
+        throw std::runtime_error("invalid chunk size");
+    }
+    RTMPPacket message(MediaType::None, MediaCodec::None, RTMPChannel::Control,
+                       RTMPPacketType::SetChunkSize, 0);
+    message.Data() = BigEndian32(size);
+    MutexLock lock(sendMutex_);
+    SendLocked(message);
+    // The peer reads with the new size from the chunk after the announcement on.
+    outgoingChunkSize_ = size;
+    for (auto& [channel, formatter] : outgoing_) {
+        formatter->SetChunkSize(size);
+    }
+}
+
 void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
     MutexLock lock(sendMutex_);
+    SendLocked(packet);
+}
+
+void RTMPPacketStream::SendLocked(const RTMPPacket& packet) {
     if (sendFailed_) {
         throw std::runtime_error("network send data failed");
     }
@@ -101,6 +126,7 @@ void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
     if (!formatter) {
         try {
             formatter = std::make_unique<RTMPChunkFormatter>(nullptr, packet.Header().channel);
+            formatter->SetChunkSize(outgoingChunkSize_);
         } catch (...) {
             outgoing_.erase(channel);
             throw;
@@ -110,8 +136,8 @@ void RTMPPacketStream::PutFrameImpl(RTMPPacket packet) {
     // All chunks of a message are gathered and written with one send: the bytes on the wire are
     // the same as chunk by chunk, at a fraction of the system calls and allocations.
     sendBuffer_.clear();
-    sendBuffer_.reserve(packet.Data().size()
-                        + (packet.Data().size() / kRTMPDefaultChunkSize + 1) * 8 + 32);
+    sendBuffer_.reserve(packet.Data().size() + (packet.Data().size() / outgoingChunkSize_ + 1) * 8
+                        + 32);
     formatter->AppendMessage(packet, sendBuffer_);
     try {
         connection_.Send(sendBuffer_.data(), sendBuffer_.size());

@@ -54,9 +54,17 @@ public:
     size_t ChunkSize() const { return chunkSize_.load(); }
 
     // Sets the peer's chunk size for incoming chunks of every chunk stream, from the next chunk
-    // on. Our own chunks stay at 128 bytes: each direction has its own size. Throws
+    // on. Our own chunks keep their size: each direction has its own. Throws
     // "invalid chunk size" for 0 or above kMaxIncomingChunkSize.
     void SetChunkSize(unsigned long n);
+
+    // Our chunk size (outgoing chunks); 128 until AnnounceChunkSize.
+    size_t OutgoingChunkSize() const;
+
+    // Sends a Set Chunk Size message and cuts every later message, on every chunk stream, into
+    // chunks of `size` bytes; no other message gets between the two. Throws "invalid chunk size"
+    // for 0 or above kMaxIncomingChunkSize (nothing sent), else as PutFrame.
+    void AnnounceChunkSize(uint32_t size);
 
     // Sends a Window Acknowledgement Size message: the peer is to acknowledge every `size`
     // bytes it receives from us. Throws as PutFrame.
@@ -70,7 +78,7 @@ public:
     bool WaitForReceiverEnd(std::chrono::milliseconds timeout) const;
 
 protected:
-    // Cuts the message into chunks (128 bytes of payload each, one formatter per chunk stream)
+    // Cuts the message into chunks (of the outgoing chunk size, one formatter per chunk stream)
     // and writes them to the socket in one piece, never interleaved with another message's.
     void PutFrameImpl(RTMPPacket packet) override;
 
@@ -92,6 +100,8 @@ private:
 
     void SendAcknowledgementIfDue();
 
+    void SendLocked(const RTMPPacket& packet) PELMAR_REQUIRES(sendMutex_);
+
     NetworkConnection& connection_;
     const std::shared_ptr<IReceiver<RTMPPacket>> packetReceiver_;
     const ErrorCallback onReceiverError_;
@@ -99,11 +109,12 @@ private:
     // Covers everything on the send path (the outgoing formatters, the send buffer and the socket
     // writes), so the chunks of one message are written contiguously. Not held while the packet
     // receiver or the error callback runs.
-    Mutex sendMutex_;
+    mutable Mutex sendMutex_;
     std::map<uint32_t, std::unique_ptr<RTMPChunkFormatter>> outgoing_ PELMAR_GUARDED_BY(sendMutex_);
     std::vector<uint8_t> sendBuffer_ PELMAR_GUARDED_BY(sendMutex_);
     bool sendFailed_ PELMAR_GUARDED_BY(sendMutex_) = false;
     std::optional<uint32_t> announcedWindow_ PELMAR_GUARDED_BY(sendMutex_);
+    size_t outgoingChunkSize_ PELMAR_GUARDED_BY(sendMutex_) = kRTMPDefaultChunkSize;
 
     // Receiver thread only.
     std::shared_ptr<IReceiver<RTMPPacket>> incomingSink_;

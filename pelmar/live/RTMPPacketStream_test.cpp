@@ -155,6 +155,32 @@ TEST_F(RTMPPacketStreamTest, PeerChunkSizeAppliesToIncomingChunksOnly) {
     EXPECT_THAT([&] { stream_->SetChunkSize(0); }, test::ThrowsWithText("invalid chunk size"));
 }
 
+// Our chunk size changes with the Set Chunk Size we send, on chunk streams in use and new ones
+// alike, and the peer's does not follow it.
+TEST_F(RTMPPacketStreamTest, AnnouncedChunkSizeCutsEveryLaterMessage) {
+    Open();
+    stream_->PutFrame(Message(RTMPChannel::Audio, RTMPPacketType::Audio, Pattern(300, 0)));
+    EXPECT_THAT([&] { stream_->AnnounceChunkSize(0); }, test::ThrowsWithText("invalid chunk size"));
+    stream_->AnnounceChunkSize(4096);
+    EXPECT_EQ(stream_->OutgoingChunkSize(), 4096U);
+    EXPECT_EQ(stream_->ChunkSize(), 128U);
+    stream_->PutFrame(Message(RTMPChannel::Audio, RTMPPacketType::Audio, Pattern(5000, 1)));
+    stream_->PutFrame(Message(RTMPChannel::Video, RTMPPacketType::Video, Pattern(5000, 2)));
+
+    test::RTMPWireReader wire(peer_);
+    EXPECT_EQ(wire.ReadMessage().Data(), Pattern(300, 0));
+    const auto announcement = wire.ReadMessage();
+    EXPECT_EQ(announcement.Header().packetType, RTMPPacketType::SetChunkSize);
+    EXPECT_EQ(announcement.Header().channel, RTMPChannel::Control);
+    EXPECT_EQ(ToHex(announcement.Data()), "00 00 10 00");
+    for (uint8_t seed : {1, 2}) {
+        const uint64_t before = wire.BytesRead();
+        EXPECT_EQ(wire.ReadMessage().Data(), Pattern(5000, seed));
+        // At most a 12-byte header, then one 1-byte header for the second chunk.
+        EXPECT_LE(wire.BytesRead() - before, 5000U + 12 + 1) << int{seed};
+    }
+}
+
 TEST(RTMPPacketStreamReadTest, ReadsEveryChunkHeaderForm) {
     struct Case {
         const char* name;

@@ -13,7 +13,8 @@
 #include "pelmar/live/testing/LoopbackPeer.h"
 
 // RTMP wire helpers for tests: a reader that takes the chunks a client writes from a LoopbackPeer
-// and rebuilds its messages (noting whether chunks of different messages were interleaved), and a
+// and rebuilds its messages (noting whether chunks of different messages were interleaved, and
+// following the client's Set Chunk Size), and a
 // writer that turns messages into chunk bytes for the peer to send, with any chunk size.
 // Ownership: the reader refers to the peer, which must outlive it.
 // Threads: thread-compatible.
@@ -41,6 +42,9 @@ public:
 
     // Bytes read so far.
     uint64_t BytesRead() const { return bytesRead_; }
+
+    // The sender's chunk size: the one given at construction until a Set Chunk Size arrives.
+    size_t ChunkSize() const { return chunkSize_; }
 
 private:
     void ReadChunk() {
@@ -89,6 +93,23 @@ private:
         const size_t before = messages_.size();
         parser->PutFrame(frame);
         incompleteChannel_ = messages_.size() == before ? static_cast<int64_t>(channel) : -1;
+        if (messages_.size() > before) {
+            FollowChunkSize(messages_.back());
+        }
+    }
+
+    // A Set Chunk Size from the sender applies to its chunks after it, on every chunk stream.
+    void FollowChunkSize(const live::RTMPPacket& message) {
+        const auto& body = message.Data();
+        if (message.Header().packetType != live::RTMPPacketType::SetChunkSize || body.size() < 4) {
+            return;
+        }
+        chunkSize_ = (uint32_t{body[0]} << 24 | uint32_t{body[1]} << 16 | uint32_t{body[2]} << 8
+                      | body[3])
+                     & 0x7FFFFFFF;
+        for (auto& [id, parser] : parsers_) {
+            parser->SetChunkSize(chunkSize_);
+        }
     }
 
     std::vector<uint8_t> Take(size_t n) {
