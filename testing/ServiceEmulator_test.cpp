@@ -511,7 +511,7 @@ TEST_F(ServiceEmulatorIntegrationTest, ConcurrentClientsAreAllServedAndLogged) {
                       201);
         });
     }
-    ASSERT_TRUE(emulator.waitForHeld(3, kWait));
+    ASSERT_TRUE(emulator.waitForHeld(3, kPatience));
     emulator.releaseHeld();
     for (auto& uploader : uploaders) {
         uploader.join();
