@@ -14,11 +14,11 @@
 #include "testing/Patience.h"
 
 // How tests wait: until a condition holds (waitUntil), for a call made on another thread to
-// return (BackgroundCall, returnsFromAnotherThread), and for a completion's result (Outcome). Every
-// wait gives up after a patience, kPatience unless the caller passes one; at that deadline it
-// answers false, or Outcome::get adds a test failure, so that a fault fails the test instead of
-// hanging it. The deadline is a guard only: no test may rely on how long a wait took. Threads:
-// waitUntil runs on the calling thread (main thread only when it runs the main loop);
+// return (BackgroundCall, returnsFromAnotherThread), and for a completion's result (Outcome).
+// Every wait gives up after a patience, kPatience unless the caller passes one; at that deadline
+// it answers false, or Outcome::get adds a test failure, so that a fault fails the test instead
+// of hanging it. The deadline is a guard only: no test may rely on how long a wait took.
+// Threads: waitUntil runs on the calling thread (main thread only when it runs the main loop);
 //     BackgroundCall and Outcome are thread-safe.
 
 namespace pelmar::test {
