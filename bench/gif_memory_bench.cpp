@@ -28,7 +28,7 @@ constexpr double kRefresh = 1.0 / 60;
 constexpr double kPlaySeconds = 10;
 constexpr double kWarmUpSeconds = 0.5;
 
-struct Outcome {
+struct Playback {
     double peakMiB = 0;
     double windowMiB = 0;
     std::size_t windowFrames = 0;
@@ -36,7 +36,7 @@ struct Outcome {
     uint64_t framesShown = 0;
 };
 
-Outcome play(const std::string& gif, uint64_t budget) {
+Playback play(const std::string& gif, uint64_t budget) {
     dispatch::test::resetMainLoop(std::make_shared<dispatch::ManualClock>());
     auto window = std::make_shared<ui::Window>(ui::Screen::main().bounds());
     window->makeKeyAndVisible();
@@ -46,7 +46,7 @@ Outcome play(const std::string& gif, uint64_t budget) {
     view->setAnimatedImage(image);
     dispatch::RunLoop::runUntil([&] { return view->isAnimating(); }, 30);
 
-    Outcome outcome;
+    Playback outcome;
     outcome.windowFrames = image->framesToCache();
     std::size_t lastFrame = PelmarAnimatedImageView::kNoFrame;
     const int ticks = static_cast<int>(kPlaySeconds / kRefresh);
@@ -94,13 +94,13 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     // 2 hundredths of a second a frame: a new frame on most refreshes of a 60 Hz screen.
     const std::string gif = image::test::patternGif(500, 500, 100, 2);
-    const Outcome large = play(gif, 1ULL << 30);
+    const Playback large = play(gif, 1ULL << 30);
     std::printf(
             "gif_memory_1gib: window_frames=%zu peak_frame_cache_mib=%.2f window_mib=%.2f "
             "missed_ticks=%d frames_shown=%llu\n",
             large.windowFrames, large.peakMiB, large.windowMiB, large.missedTicks,
             static_cast<unsigned long long>(large.framesShown));
-    const Outcome budget = play(gif, 256ULL << 20);
+    const Playback budget = play(gif, 256ULL << 20);
     std::printf("gif_memory: peak_frame_cache_mib=%.2f window_mib=%.2f missed_ticks=%d\n",
                 budget.peakMiB, budget.windowMiB, budget.missedTicks);
     return 0;

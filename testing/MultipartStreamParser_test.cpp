@@ -24,15 +24,15 @@ std::string uploadBody(const FieldList& fields, const std::string& file) {
     return body + kLine + kFileHeaders + file + kClose;
 }
 
-struct Outcome {
+struct Parsed {
     bool ok = false;
     std::string error;
     std::vector<MultipartPart> parts;
     std::string file;
 };
 
-Outcome parse(const std::string& body, size_t chunk) {
-    Outcome outcome;
+Parsed parse(const std::string& body, size_t chunk) {
+    Parsed outcome;
     MultipartStreamParser parser(kBoundary, nullptr, [&](std::string_view bytes) {
         outcome.file.append(bytes);
         return true;
@@ -47,11 +47,11 @@ Outcome parse(const std::string& body, size_t chunk) {
 }
 
 // Every body gives the same outcome whole, byte by byte and in odd-sized chunks.
-Outcome parseEveryWay(const std::string& body) {
-    const Outcome whole = parse(body, body.size() + 1);
+Parsed parseEveryWay(const std::string& body) {
+    const Parsed whole = parse(body, body.size() + 1);
     for (size_t chunk : {size_t{1}, size_t{5}, size_t{41}}) {
         SCOPED_TRACE("chunk " + std::to_string(chunk));
-        const Outcome split = parse(body, chunk);
+        const Parsed split = parse(body, chunk);
         EXPECT_EQ(split.ok, whole.ok);
         EXPECT_EQ(split.error, whole.error);
         EXPECT_EQ(split.file, whole.file);
@@ -63,7 +63,7 @@ Outcome parseEveryWay(const std::string& body) {
 TEST(MultipartStreamParserTest, ReadsTheUploadLayoutOfThe182And271ByteBodies) {
     const std::string empty = uploadBody({}, "");
     ASSERT_EQ(empty.size(), 182u);
-    Outcome outcome = parseEveryWay(empty);
+    Parsed outcome = parseEveryWay(empty);
     ASSERT_TRUE(outcome.ok) << outcome.error;
     ASSERT_EQ(outcome.parts.size(), 1u);
     EXPECT_EQ(outcome.parts[0].name, "file");
@@ -86,7 +86,7 @@ TEST(MultipartStreamParserTest, PassesFileBytesThatResembleTheBoundary) {
     std::string file = "\r\n--" + kBoundary.substr(0, 20) + "\r\n\r\n--\r\n-";
     file += std::string(5000, '\r');
     file += "--" + kBoundary;
-    Outcome outcome = parseEveryWay(uploadBody({{"key", "a b"}, {"policy", ""}}, file));
+    Parsed outcome = parseEveryWay(uploadBody({{"key", "a b"}, {"policy", ""}}, file));
     ASSERT_TRUE(outcome.ok) << outcome.error;
     EXPECT_EQ(outcome.file, file);
     EXPECT_EQ(outcome.parts.back().size, file.size());
@@ -98,7 +98,7 @@ TEST(MultipartStreamParserTest, AcceptsUsualHeaderSpellings) {
             kLine + "content-disposition:FORM-DATA;name=k\r\nX-Extra: 1\r\n\r\nv" + "\r\n" + kLine
             + "Content-Disposition: form-data; filename=\"a;b.bin\"; name=\"f\"\r\n\r\nxyz"
             + kClose;
-    const Outcome outcome = parseEveryWay(body);
+    const Parsed outcome = parseEveryWay(body);
     ASSERT_TRUE(outcome.ok) << outcome.error;
     EXPECT_EQ(outcome.parts[0].name, "k");
     EXPECT_EQ(outcome.parts[0].headers.size(), 2u);
@@ -162,7 +162,7 @@ TEST(MultipartStreamParserTest, RejectsMalformedBodiesWithAReason) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome outcome = parseEveryWay(c.body);
+        const Parsed outcome = parseEveryWay(c.body);
         EXPECT_FALSE(outcome.ok);
         EXPECT_EQ(outcome.error, c.error);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testing/NginxProcess.h"
+#include "testing/Patience.h"
 
 // NginxHttpServer: a real HTTP file server for tests: nginx serving the files of root() on a free
 // loopback port (see NginxProcess), with byte ranges, If-Range, a strong ETag (modification
@@ -73,7 +74,7 @@ public:
     // Waits (without sleeping) until `done` holds for the requests nginx has finished; false
     // when the time ran out first.
     bool WaitForRequests(const std::function<bool(const std::vector<NginxRequest>&)>& done,
-                         std::chrono::milliseconds timeout = NginxProcess::kPatience);
+                         std::chrono::milliseconds timeout = kPatience);
 
     // The error log, for failure messages.
     std::string Log() const { return process_.Log(); }

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "testing/Patience.h"
+
 namespace pelmar::test {
 
 // NginxProcess: one nginx for tests, run in the foreground as a single process from a
@@ -25,8 +27,6 @@ namespace pelmar::test {
 class NginxProcess {
 public:
     static constexpr const char* kNginxPath = "/usr/sbin/nginx";
-
-    static constexpr auto kPatience = std::chrono::seconds(20);
 
     // The blocks of a configuration for a server on 127.0.0.1:<port> (`load_module`, `http`,
     // `rtmp`); the process settings (foreground, one process, pid file and error log in the

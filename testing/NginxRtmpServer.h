@@ -6,6 +6,7 @@
 #include <string>
 
 #include "testing/NginxProcess.h"
+#include "testing/Patience.h"
 
 // NginxRtmpServer: a real RTMP server for tests and benchmarks: nginx with its RTMP module on a
 // free loopback port (see NginxProcess). Application "live" records every stream it receives
@@ -49,8 +50,8 @@ public:
 
     // Waits (without sleeping) until nginx has closed the recording of `stream` in application
     // "live"; its path, or empty when it was not closed within `timeout`.
-    std::filesystem::path WaitForRecording(
-            const std::string& stream, std::chrono::milliseconds timeout = NginxProcess::kPatience);
+    std::filesystem::path WaitForRecording(const std::string& stream,
+                                           std::chrono::milliseconds timeout = kPatience);
 
     // The error log, for failure messages.
     std::string Log() const { return process_.Log(); }

@@ -1,14 +1,12 @@
 #include "testing/ServiceEmulator.h"
 
 #include <httplib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <regex>
@@ -58,22 +56,9 @@ void ServiceEmulator::Impl::handle(Role role,
     entry.headers = internal::loggedHeaders(request.headers);
 
     // An upload counts as in flight from the arrival of its head, held or not.
-    struct InFlight {
-        Impl* impl = nullptr;
-
-        ~InFlight() {
-            if (impl) {
-                --impl->uploadsInFlight;
-            }
-        }
-    } inFlight;
-
+    std::optional<internal::TrafficCounters::UploadInFlight> inFlight;
     if (role == Role::Storage && entry.method == "POST") {
-        inFlight.impl = this;
-        const size_t count = ++uploadsInFlight;
-        size_t seen = maxUploadsInFlight.load();
-        while (count > seen && !maxUploadsInFlight.compare_exchange_weak(seen, count)) {
-        }
+        inFlight.emplace(counters);
     }
 
     const std::optional<Fault> fault = faults.take(role, entry.method, entry.path);
@@ -87,7 +72,7 @@ void ServiceEmulator::Impl::handle(Role role,
         }
         const Route route = internal::resolve(role, entry.method, entry.path);
         if (route.op == Op::Session) {
-            ++sessionCalls;
+            counters.countSessionCall();
         }
         const bool scriptedAnswer = fault && fault->status != 0;
         if (route.op == Op::StorageUpload && reader && !scriptedAnswer) {
@@ -181,12 +166,9 @@ ServiceEmulator::ServiceEmulator() : ServiceEmulator(Options{}) {}
 ServiceEmulator::ServiceEmulator(Options options)
     : impl_(std::make_unique<Impl>(std::move(options))) {}
 
+// The data folder, when the emulator made it, goes with impl_, after the servers.
 ServiceEmulator::~ServiceEmulator() {
     stop();
-    if (impl_->ownsDataDir) {
-        std::error_code ignored;
-        std::filesystem::remove_all(impl_->dataDir, ignored);
-    }
 }
 
 void ServiceEmulator::start() {
@@ -197,28 +179,11 @@ void ServiceEmulator::start() {
     impl.started = true;
     // Peers that vanish mid-answer must not kill the process.
     std::signal(SIGPIPE, SIG_IGN);
-    if (impl.options.dataDir.empty()) {
-        std::string pattern =
-                (std::filesystem::temp_directory_path() / "pelmar-service-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) {
-            throw std::runtime_error("cannot create a temporary data folder");
-        }
-        impl.dataDir = pattern;
-        impl.ownsDataDir = true;
-    } else {
-        impl.dataDir = std::filesystem::absolute(impl.options.dataDir);
-    }
-    std::error_code error;
-    std::filesystem::create_directories(impl.dataDir / "incoming", error);
-    std::filesystem::create_directories(impl.dataDir / "files", error);
-    if (error) {
-        throw std::runtime_error("cannot create the data folder " + impl.dataDir.string() + ": "
-                                 + error.message());
-    }
-    impl.state = std::make_unique<internal::ServiceState>(impl.dataDir);
+    const Options& options = impl.settings.options();
+    impl.data = std::make_unique<internal::DataDir>(options.dataDir);
     try {
         impl.servers.start(
-                impl.options.port, impl.options.onePort,
+                options.port, options.onePort,
                 [&impl](Role role, const httplib::Request& request, httplib::Response& response,
                         const httplib::ContentReader* reader) {
                     impl.handle(role, request, response, reader);
@@ -227,7 +192,7 @@ void ServiceEmulator::start() {
         stop();
         throw;
     }
-    impl.state->setStorageBase(storageBase());
+    impl.data->state().setStorageBase(storageBase());
 }
 
 void ServiceEmulator::stop() {
@@ -273,19 +238,20 @@ int ServiceEmulator::port(Role role) const {
 }
 
 const std::filesystem::path& ServiceEmulator::dataDir() const {
-    return impl_->dataDir;
+    static const std::filesystem::path beforeStart;
+    return impl_->data ? impl_->data->path() : beforeStart;
 }
 
 void ServiceEmulator::setRequireSession(bool required) {
-    impl_->requireSession = required;
+    impl_->settings.setRequireSession(required);
 }
 
 int64_t ServiceEmulator::sessionCalls() const {
-    return impl_->sessionCalls;
+    return impl_->counters.sessionCalls();
 }
 
 std::vector<std::string> ServiceEmulator::sessionTokens() const {
-    return impl_->state ? impl_->state->sessionTokens() : std::vector<std::string>{};
+    return impl_->data ? impl_->data->state().sessionTokens() : std::vector<std::string>{};
 }
 
 std::vector<LoggedRequest> ServiceEmulator::requests() const {
@@ -312,28 +278,28 @@ void ServiceEmulator::clearRequests() {
 }
 
 std::vector<StoredUpload> ServiceEmulator::uploads() const {
-    return impl_->state ? impl_->state->uploads() : std::vector<StoredUpload>{};
+    return impl_->data ? impl_->data->state().uploads() : std::vector<StoredUpload>{};
 }
 
 size_t ServiceEmulator::maxConcurrentUploads() const {
-    return impl_->maxUploadsInFlight;
+    return impl_->counters.maxUploadsInFlight();
 }
 
 std::vector<DebugReport> ServiceEmulator::debugReports() const {
-    return impl_->state ? impl_->state->debugReports() : std::vector<DebugReport>{};
+    return impl_->data ? impl_->data->state().debugReports() : std::vector<DebugReport>{};
 }
 
 std::optional<Json> ServiceEmulator::resource(const std::string& token) const {
-    return impl_->state ? impl_->state->resourceJson(token) : std::nullopt;
+    return impl_->data ? impl_->data->state().resourceJson(token) : std::nullopt;
 }
 
 SeededResource ServiceEmulator::seedResource(MediaKind kind,
                                              const std::string& appToken,
                                              const std::filesystem::path& file) {
-    if (!impl_->state) {
+    if (!impl_->data) {
         throw std::logic_error("ServiceEmulator: seedResource() before start()");
     }
-    return impl_->state->seed(kind, appToken, file);
+    return impl_->data->state().seed(kind, appToken, file);
 }
 
 }  // namespace pelmar::test

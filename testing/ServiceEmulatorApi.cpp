@@ -14,7 +14,7 @@ using internal::Route;
 
 std::optional<Answer> ServiceEmulator::Impl::checkSession(const Route& route,
                                                           const LoggedRequest& entry) const {
-    if (!route.needsSession || !requireSession) {
+    if (!route.needsSession || !settings.requireSession()) {
         return std::nullopt;
     }
     const std::string key = sessionKeyFor(route.app);
@@ -25,7 +25,7 @@ std::optional<Answer> ServiceEmulator::Impl::checkSession(const Route& route,
     if (!value) {
         return Answer::failure(401, "session required");
     }
-    if (!state->isSession(*value)) {
+    if (!data->state().isSession(*value)) {
         return Answer::failure(401, "unknown session");
     }
     return std::nullopt;
@@ -50,11 +50,11 @@ Answer ServiceEmulator::Impl::debugger(const Route& route, const std::string& bo
     }
     if (!report.error.empty()) {
         Answer answer = Answer::failure(400, report.error);
-        state->addDebugReport(std::move(report));
+        data->state().addDebugReport(std::move(report));
         return answer;
     }
     const size_t count = report.events->is_array() ? report.events->size() : 1;
-    state->addDebugReport(std::move(report));
+    data->state().addDebugReport(std::move(report));
     return Answer::json(200, Json{{"received", count}});
 }
 
@@ -78,31 +78,31 @@ Answer ServiceEmulator::Impl::dispatch(const Route& route,
     params.insert(params.end(), entry.queryParams.begin(), entry.queryParams.end());
     switch (route.op) {
         case Op::Session:
-            return Answer::json(200, Json{{"token", state->issueSession()}});
+            return Answer::json(200, Json{{"token", data->state().issueSession()}});
         case Op::Debugger:
             return debugger(route, body);
         case Op::Index:
-            return state->index(route.kind, route.app);
+            return data->state().index(route.kind, route.app);
         case Op::Create:
-            return state->create(route.kind, route.app, params);
+            return data->state().create(route.kind, route.app, params);
         case Op::Get:
-            return state->get(route.kind, route.app, route.token);
+            return data->state().get(route.kind, route.app, route.token);
         case Op::Update:
-            return state->update(route.kind, route.app, route.token, route.stream, params);
+            return data->state().update(route.kind, route.app, route.token, route.stream, params);
         case Op::Delete:
-            return state->remove(route.kind, route.app, route.token, route.stream);
+            return data->state().remove(route.kind, route.app, route.token, route.stream);
         case Op::Confirm:
-            return state->confirm(route.kind, route.app, route.token, route.stream);
+            return data->state().confirm(route.kind, route.app, route.token, route.stream);
         case Op::CreateStream:
-            return state->createStream(route.app, route.token);
+            return data->state().createStream(route.app, route.token);
         case Op::RecorderSubmit:
-            return state->recorderSubmit(route.app, route.token, route.stream);
+            return data->state().recorderSubmit(route.app, route.token, route.stream);
         case Op::ImageAttach:
-            return state->attachCover(route.app, route.token, route.stream, std::move(body));
+            return data->state().attachCover(route.app, route.token, route.stream, std::move(body));
         case Op::Thumbnail:
-            return state->thumbnail(route.app, route.token);
+            return data->state().thumbnail(route.app, route.token);
         case Op::Download:
-            return state->download(route.kind, route.app, route.token);
+            return data->state().download(route.kind, route.app, route.token);
         default:
             return Answer::failure(500, "request reached no handler");
     }

@@ -155,7 +155,7 @@ TEST_F(ServiceEmulatorIntegrationTest, HoldsAnAnswerPartwayUntilReleasedThenSend
         fault.holdResponseAfter = c.holdAfter;
         emulator.addFault(fault);
         auto reply = std::async(std::launch::async, [&] { return send({"GET", c.url}); });
-        ASSERT_TRUE(emulator.waitForHeld(1, std::chrono::seconds(10)));
+        ASSERT_TRUE(emulator.waitForHeld(1, kPatience));
         EXPECT_EQ(reply.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
         emulator.releaseHeld();
         const Reply got = reply.get();
@@ -184,7 +184,7 @@ TEST_F(ServiceEmulatorIntegrationTest, AHeldRequestLeavesOtherRoutesAnswering) {
         ~StopOnExit() { emulator.stop(); }
     } stopOnExit{emulator};
 
-    ASSERT_TRUE(emulator.waitForHeld(1, kWait));
+    ASSERT_TRUE(emulator.waitForHeld(1, kPatience));
 
     EXPECT_EQ(send({"GET", withSession(app(emulator.apiBase(), "/videos"))}).status, 200);
     EXPECT_EQ(emulator.heldCount(), 1u);

@@ -153,13 +153,12 @@ Answer ServiceEmulator::Impl::receiveUpload(const Route& route,
     if (!boundary) {
         return drain(Answer::failure(400, "expected multipart/form-data with a boundary"));
     }
-    const auto target = state->uploadTarget(route.uploadId);
+    const auto target = data->state().uploadTarget(route.uploadId);
     if (!target) {
         return drain(Answer::failure(404, "unknown upload " + route.uploadId));
     }
 
-    IncomingFile file(dataDir / "incoming"
-                      / (route.uploadId + "-" + std::to_string(++incomingFiles) + ".part"));
+    IncomingFile file(data->incomingFile(route.uploadId));
     Sha256 sha;
     MultipartSummary summary;
     bool sawFile = false;
@@ -226,7 +225,7 @@ Answer ServiceEmulator::Impl::receiveUpload(const Route& route,
     record.contentType = summary.fileContentType;
     record.size = summary.fileSize;
     record.sha256 = summary.fileSha256;
-    Answer answer = state->storeUpload(*target, std::move(record), file.path());
+    Answer answer = data->state().storeUpload(*target, std::move(record), file.path());
     file.keep();
     return answer;
 }
@@ -235,10 +234,10 @@ void ServiceEmulator::setUploadFields(Json fields) {
     if (!fields.is_object()) {
         throw std::invalid_argument("upload fields must be a JSON object");
     }
-    if (!impl_->state) {
+    if (!impl_->data) {
         throw std::logic_error("ServiceEmulator: setUploadFields() before start()");
     }
-    impl_->state->setUploadFields(std::move(fields));
+    impl_->data->state().setUploadFields(std::move(fields));
 }
 
 }  // namespace pelmar::test

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "testing/Sha256.h"
+#include "testing/TempDir.h"
 #include "testing/internal/ServiceEmulatorFixture.h"
 
 namespace pelmar::test {
@@ -511,13 +512,35 @@ TEST_F(ServiceEmulatorIntegrationTest, ConcurrentClientsAreAllServedAndLogged) {
                       201);
         });
     }
-    ASSERT_TRUE(emulator.waitForHeld(3, kWait));
+    ASSERT_TRUE(emulator.waitForHeld(3, kPatience));
     emulator.releaseHeld();
     for (auto& uploader : uploaders) {
         uploader.join();
     }
     EXPECT_EQ(emulator.maxConcurrentUploads(), 3u);
     EXPECT_EQ(emulator.uploads().size(), 3u);
+}
+
+TEST_F(ServiceEmulatorIntegrationTest, RemovesTheDataFolderItMadeAndKeepsAGivenOne) {
+    std::filesystem::path made;
+    {
+        ServiceEmulator owning;
+        EXPECT_TRUE(owning.dataDir().empty()) << "no folder before start()";
+        owning.start();
+        made = owning.dataDir();
+        EXPECT_TRUE(std::filesystem::is_directory(made / "incoming"));
+        EXPECT_TRUE(std::filesystem::is_directory(made / "files"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(made));
+
+    TempDir given;
+    const std::filesystem::path kept = given.path() / "data";
+    {
+        ServiceEmulator borrowing(ServiceEmulator::Options{.dataDir = kept});
+        borrowing.start();
+        EXPECT_EQ(borrowing.dataDir(), kept);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(kept / "files"));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ namespace pelmar {
 namespace {
 
 using test::DataProbe;
-using test::kGuard;
+using test::kPatience;
 using test::PelmarConnectIntegrationTest;
 using test::UploadProbe;
 
@@ -148,7 +148,7 @@ TEST_F(PelmarConnectIntegrationTest, CancelEndsRunningAndWaitingUploadsAndTheNex
     auto runningTask = upload(first.first, first.second, writeFile("a.mp4", 4000), running);
     auto waitingTask = upload(second.first, second.second, writeFile("b.mp4", 4000), waiting);
     upload(third.first, third.second, writeFile("c.mp4", 4000), last);
-    ASSERT_TRUE(emulator_.waitForHeld(1, kGuard));
+    ASSERT_TRUE(emulator_.waitForHeld(1, kPatience));
     EXPECT_EQ(PelmarConnect::uploadsInFlight(), 3);
 
     std::thread([&] { waitingTask->cancel(); }).join();
@@ -283,7 +283,7 @@ TEST_F(PelmarConnectIntegrationTest, BackgroundNoticeOnlyWhileUploadsRunAndWakeu
     auto [url, fields] = createVideo();
     UploadProbe held;
     upload(url, fields, writeFile("clip.mp4", 3000), held);
-    ASSERT_TRUE(emulator_.waitForHeld(1, kGuard));
+    ASSERT_TRUE(emulator_.waitForHeld(1, kPatience));
 
     connect_->applicationDidEnterBackground();
     const auto pending = notifications.pendingNotificationRequests();
@@ -301,7 +301,7 @@ TEST_F(PelmarConnectIntegrationTest, BackgroundNoticeOnlyWhileUploadsRunAndWakeu
 
     connect_->appWakeupSignalTaskComplete("uploadingSession");
     connect_->appWakeupSignalTaskComplete("/videos/v/streams/s/video_submit");
-    EXPECT_EQ(held.done.future.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_FALSE(held.done.answer.arrives(std::chrono::seconds(0)));
     emulator_.releaseHeld();
     const auto outcome = held.done.outcome();
     EXPECT_FALSE(outcome.error);
@@ -319,7 +319,7 @@ TEST_F(PelmarConnectIntegrationTest, RequestsInFlightWhenTheFacadeEndsStillCallB
     emulator_.addFault(hold);
     DataProbe probe;
     connect_->getWithPath("/videos", std::nullopt, probe.callback());
-    ASSERT_TRUE(emulator_.waitForHeld(1, kGuard));
+    ASSERT_TRUE(emulator_.waitForHeld(1, kPatience));
     connect_.reset();
     facade_.reset();
     emulator_.releaseHeld();

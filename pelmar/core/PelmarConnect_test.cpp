@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,11 +25,10 @@
 namespace pelmar {
 namespace {
 
-using test::await;
 using test::DataProbe;
 using test::JsonProbe;
 using test::kAppRoot;
-using test::kGuard;
+using test::kPatience;
 using test::kSessionKey;
 using test::PelmarConnectIntegrationTest;
 using test::UploadProbe;
@@ -84,7 +81,7 @@ TEST_F(PelmarConnectIntegrationTest, ConcurrentFirstRequestsShareOneSessionReque
     for (auto& thread : threads) {
         thread.join();
     }
-    ASSERT_TRUE(emulator_.waitForHeld(1, kGuard));
+    ASSERT_TRUE(emulator_.waitForHeld(1, kPatience));
     emulator_.releaseHeld();
 
     for (auto& probe : probes) {
@@ -258,13 +255,12 @@ TEST_F(PelmarConnectIntegrationTest, AnswersAreHandedBackRawAsTextOrAsJson) {
         return probe.outcome();
     };
     auto getText = [&] {
-        auto promise = std::make_shared<std::promise<std::optional<std::string>>>();
-        auto future = promise->get_future();
+        test::Outcome<std::optional<std::string>> text;
         connect_->getStringWithPath("/scripted", std::nullopt,
-                                    [promise](std::optional<std::string> text, auto, auto) {
-                                        promise->set_value(std::move(text));
+                                    [text](std::optional<std::string> answer, auto, auto) {
+                                        text.set(std::move(answer));
                                     });
-        return await(future);
+        return text.get("no callback came");
     };
 
     struct Case {
@@ -339,7 +335,7 @@ TEST_F(PelmarConnectIntegrationTest, ErrorReportDecodesToTheExactJson) {
                     return r.path.ends_with("/debugger") && r.status != 0;
                 });
             },
-            kGuard));
+            kPatience));
 
     const auto reports = emulator_.debugReports();
     ASSERT_EQ(reports.size(), 1u);

@@ -12,6 +12,7 @@
 #include "pelmar/imageloader/PelmarRemoteWeakProxy.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "pelmar/platform/ui/CairoContext.h"
+#include "testing/Patience.h"
 
 namespace pelmar {
 namespace {
@@ -154,7 +155,7 @@ TEST(PelmarRemoteLockTest, RecursiveLockMayBeTakenAgainByItsHolder) {
         result->set_value(
                 lock->lockWithBlock([&] { return lock->lockWithBlock([] { return 7; }); }));
     }).detach();
-    ASSERT_EQ(value.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+    ASSERT_EQ(value.wait_for(test::kPatience), std::future_status::ready)
             << "the lock's holder could not take it again";
     EXPECT_EQ(value.get(), 7);
 }

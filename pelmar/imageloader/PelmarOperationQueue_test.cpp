@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "pelmar/imageloader/PelmarOperationGroup.h"
+#include "testing/Patience.h"
 
 namespace pelmar {
 namespace {
 
+using test::kPatience;
 using ::testing::ElementsAre;
-
-constexpr auto kPatience = std::chrono::seconds(10);
 
 // A one-shot signal between the test and an operation.
 class Signal {

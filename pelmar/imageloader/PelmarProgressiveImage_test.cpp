@@ -12,6 +12,7 @@
 
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "testing/ScriptedHttpServer.h"
+#include "testing/Waits.h"
 
 namespace pelmar {
 namespace {
@@ -236,11 +237,8 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
                 finished.set_value();
             });
     task->resume();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task->countOfBytesReceived() < static_cast<int64_t>(kBody / 2)
-           && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
+    EXPECT_TRUE(test::waitUntil(
+            [&] { return task->countOfBytesReceived() >= static_cast<int64_t>(kBody / 2); }));
     ASSERT_EQ(task->countOfBytesExpectedToReceive(), static_cast<int64_t>(kBody));
     // Half of 100 kB left at 1 MB/s: 0.05 s to go.
     recorder->updateSpeedsForHost("127.0.0.1", 1e6, 1e6, 0.001);
@@ -261,7 +259,7 @@ TEST(PelmarProgressiveImageIntegrationTest, NoRenderWhileTheRestArrivesSoonerTha
     }
     released.notify_all();
     task->cancel();
-    EXPECT_EQ(finished.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(finished.get_future().wait_for(test::kPatience), std::future_status::ready);
 }
 
 }  // namespace

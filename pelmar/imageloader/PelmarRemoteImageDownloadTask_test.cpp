@@ -143,7 +143,8 @@ protected:
     std::future<Result> resultFuture_ = results_.get_future();
 };
 
-using test::eventually;
+using test::waitUntil;
+using test::WhileWaiting;
 
 TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, ResumesFromStoredBytesWithRangeAndIfRange) {
     const std::string body(5000, 'r');
@@ -231,11 +232,13 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, ServerErrorsAreRetriedAfter
         const int32_t delay = delays[retry - 1];
         SCOPED_TRACE(delay);
         // The failure was handled and its retry is waiting on the clock.
-        ASSERT_TRUE(eventually([&] { return task->numberOfRetries() == retry; }));
+        ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                              [&] { return task->numberOfRetries() == retry; }));
         clock().advance(delay - 0.5);
         EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(retry));
         clock().advance(0.5);
-        ASSERT_TRUE(eventually([&] { return server.requests().size() == retry + 1u; }));
+        ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                              [&] { return server.requests().size() == retry + 1u; }));
     }
     const auto done = result();
     ASSERT_TRUE(done.error);
@@ -323,13 +326,14 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, CancelLeavesResumeRecordUnl
     auto task = makeTask();
     schedule(task, server.url("/slow.jpg"));
     ASSERT_TRUE(held.waitHeld());
-    ASSERT_TRUE(eventually([&] { return task->data().size() == 1000; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return task->data().size() == 1000; }));
     std::optional<PelmarResume> resume;
     EXPECT_TRUE(task->cancelWithUUID("caller-1", &resume));
     ASSERT_TRUE(resume);
     EXPECT_EQ(*resume, (PelmarResume{body.substr(0, 1000), "\"e\"", 4000}));
-    EXPECT_TRUE(eventually(
-            [&] { return task->dataTask()->state() == net::URLSessionTask::State::Completed; }));
+    EXPECT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return task->dataTask()->state() == net::URLSessionTask::State::Completed;
+    }));
     EXPECT_FALSE(finished());
     held.release();
 }
@@ -341,7 +345,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, EventsOfAnotherDataTaskNeve
     auto task = makeTask();
     schedule(task, server.url("/a.jpg"));
     ASSERT_TRUE(held.waitHeld());
-    ASSERT_TRUE(eventually([&] { return task->data().size() == 1000; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return task->data().size() == 1000; }));
     // The late events of a data task this one replaced: its bytes and a restarting answer.
     const auto replaced =
             environment_.sessionManager->dataTaskWithRequest(net::URLRequest(server.url("/a.jpg")));
@@ -368,7 +372,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, NearlyDoneDownloadOutlivesI
     schedule(task, server.url("/fast.jpg"));
     schedule(task, server.url("/fast.jpg"));  // in flight: starts nothing new
     ASSERT_TRUE(held.waitHeld());
-    ASSERT_TRUE(eventually([&] { return task->data().size() == 1000; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return task->data().size() == 1000; }));
     std::optional<PelmarResume> resume;
     EXPECT_FALSE(task->cancelWithUUID("caller-1", &resume));
     EXPECT_FALSE(resume);
@@ -448,7 +452,8 @@ protected:
     PelmarResume cutDownload(const std::string& url, std::size_t size) {
         auto task = makeTask();
         schedule(task, url);
-        EXPECT_TRUE(eventually([&] { return task->data().size() >= size / 4; }));
+        EXPECT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                              [&] { return task->data().size() >= size / 4; }));
         std::optional<PelmarResume> resume;
         EXPECT_TRUE(task->cancelWithUUID("caller-1", &resume));
         if (!resume) {
@@ -561,7 +566,7 @@ TEST_F(PelmarRemoteImageDownloadTaskNginxTest, ThrottledDownloadReportsProgressI
         std::lock_guard lock(mutex);
         return progress;
     };
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
         const auto seen = reported();
         return !seen.empty() && seen.back().first == size;
     }));

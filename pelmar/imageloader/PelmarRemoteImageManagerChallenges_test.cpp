@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -14,15 +13,13 @@
 #include "pelmar/platform/net/URLError.h"
 #include "testing/Matchers.h"
 #include "testing/NginxChallengeServers.h"
+#include "testing/Waits.h"
 
 namespace pelmar {
 namespace {
 
-using namespace std::chrono_literals;
 using Disposition = net::URLSessionAuthChallengeDisposition;
 using test::IsError;
-
-constexpr auto kPatience = 20s;
 
 // What the host's handler saw of one challenge.
 struct Seen {
@@ -72,16 +69,11 @@ protected:
                     [&set] { set.set_value(); });
             set.get_future().wait();
         }
-        auto promise = std::make_shared<std::promise<PelmarImageResult>>();
-        auto future = promise->get_future();
+        test::Outcome<PelmarImageResult> outcome;
         manager->downloadImageWithURL(
                 url, kPelmarImageRequestOptionNoRetry,
-                [promise](const PelmarImageResult& result) { promise->set_value(result); });
-        if (future.wait_for(kPatience) != std::future_status::ready) {
-            ADD_FAILURE() << "no completion";
-            return nullptr;
-        }
-        return future.get();
+                [outcome](const PelmarImageResult& result) { outcome.set(result); });
+        return outcome.get("no completion");
     }
 
     std::vector<Seen> seen() {

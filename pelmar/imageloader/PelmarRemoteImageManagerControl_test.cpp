@@ -2,14 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
@@ -25,24 +23,13 @@ namespace {
 
 using imageloader::internal::RemoteImageManagerPeer;
 using test::Collector;
-using test::eventually;
 using test::IsError;
 using test::kPatience;
 using test::PelmarRemoteImageManagerIntegrationTest;
 using test::picture;
-
-// Whether `call` returns within a few seconds when made on another thread: false when it waits
-// for a lock the caller holds. A thread that never returns is left behind.
-template <class Call>
-bool returnsFromAnotherThread(Call call) {
-    auto done = std::make_shared<std::promise<void>>();
-    auto future = done->get_future();
-    std::thread([done, call] {
-        call();
-        done->set_value();
-    }).detach();
-    return future.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-}
+using test::returnsFromAnotherThread;
+using test::waitUntil;
+using test::WhileWaiting;
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, AFailedAlternativeKeepsTheLowerEntries) {
     auto manager = PelmarRemoteImageManager::create(
@@ -89,7 +76,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, MetricsReachTheHostWithoutTheMan
     Collector collector;
     manager_->downloadImageWithURL(server_.url("/metrics.jpg"), collector.completion());
     ASSERT_TRUE(collector.only()->image());
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
         std::lock_guard lock(mutex);
         return !urls.empty();
     }));
@@ -202,7 +189,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARaisedPriorityStartsBeforeEarli
     auto manager = makeManager(nullptr, {.maxConcurrentDownloads = 1});
     Collector first;
     manager->downloadImageWithURL(server_.url("/held/first.jpg"), first.completion());
-    ASSERT_TRUE(eventually([&] { return hits("/held/first.jpg") == 1; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return hits("/held/first.jpg") == 1; }));
     Collector waiting;
     manager->downloadImageWithURL(server_.url("/early.jpg"), 0,
                                   kPelmarRemoteImageManagerPriorityLow, nullptr, nullptr,
@@ -212,7 +199,8 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARaisedPriorityStartsBeforeEarli
                                                     nullptr, waiting.completion());
     ASSERT_TRUE(late);
     // Both wait for the one slot once their lookups ran.
-    ASSERT_TRUE(eventually([&] { return manager->urlSessionTaskQueue()->waitingCount() == 2; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                          [&] { return manager->urlSessionTaskQueue()->waitingCount() == 2; }));
     manager->setPriority(kPelmarRemoteImageManagerPriorityHigh, *late);
     settle(manager);
     gate_.open();
@@ -232,8 +220,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, AReplacedProgressImageBlockGetsT
             replaced.completion(), nullptr, completion.completion());
     ASSERT_TRUE(uuid);
     // The change applies to a registered request: wait for the registration.
-    ASSERT_TRUE(eventually(
-            [&] { return RemoteImageManagerPeer(*manager_).registeredUUIDCount() == 1; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return RemoteImageManagerPeer(*manager_).registeredUUIDCount() == 1;
+    }));
     // The server paces the download by the renders that reach progressiveRenders_.
     manager_->setProgressImageCallback(progressiveRenders_.completion(), *uuid);
     EXPECT_EQ(completion.only()->image()->width(), 640);
@@ -321,11 +310,13 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ACancelWithResumeDataIsResumedBy
     const auto resumeKey = PelmarRemoteImageManager::resumeCacheKeyForURL(url);
     ASSERT_TRUE(resumeKey);
     // Half of the picture has arrived when the answer stops at the gate.
-    ASSERT_TRUE(eventually(
-            [&] { return received.load() * 2 >= static_cast<int64_t>(picture().size()); }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return received.load() * 2 >= static_cast<int64_t>(picture().size());
+    }));
     manager->cancelTaskWithUUID(*uuid, true);
-    ASSERT_TRUE(eventually([&] { return cache->objectExistsForKey(*resumeKey); }))
-            << "no resume data was stored";
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return cache->objectExistsForKey(*resumeKey);
+    })) << "no resume data was stored";
     finish(manager);
     gate_.open();
 

@@ -38,12 +38,13 @@ namespace {
 using imageloader::internal::RemoteImageManagerPeer;
 using test::bestQuality;
 using test::Collector;
-using test::eventually;
 using test::Gate;
 using test::IsError;
 using test::kPatience;
 using test::PelmarRemoteImageManagerIntegrationTest;
 using test::picture;
+using test::waitUntil;
+using test::WhileWaiting;
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, NoUsableURLIsAnsweredAtOnceOnTheMainThread) {
     for (const std::optional<std::string>& url :
@@ -218,8 +219,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HundredIdenticalRequestsShareOne
         uuids.insert(*manager_->downloadImageWithURL(server_.url("/held/a.jpg"),
                                                      collector.completion()));
     }
-    ASSERT_TRUE(eventually(
-            [&] { return !(RemoteImageManagerPeer(*manager_).registeredUUIDCount() < kCallers); }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return !(RemoteImageManagerPeer(*manager_).registeredUUIDCount() < kCallers);
+    }));
     gate_.open();
     ASSERT_TRUE(collector.waitFor(kCallers));
     std::set<std::string> answered;
@@ -242,8 +244,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingOneJoinedRequestLeaves
     const auto first =
             manager_->downloadImageWithURL(server_.url("/held/a.jpg"), cancelled.completion());
     manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kept.completion());
-    ASSERT_TRUE(eventually(
-            [&] { return !(RemoteImageManagerPeer(*manager_).registeredUUIDCount() < 2); }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return !(RemoteImageManagerPeer(*manager_).registeredUUIDCount() < 2);
+    }));
     manager_->cancelTaskWithUUID(*first);
     settle(manager_);
     gate_.open();
@@ -256,7 +259,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancellingTheLastRequestDropsThe
     Collector collector;
     const auto uuid =
             manager_->downloadImageWithURL(server_.url("/held/a.jpg"), collector.completion());
-    ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") == 0); }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return !(hits("/held/a.jpg") == 0); }));
     manager_->cancelTaskWithUUID(*uuid);
     settle(manager_);
     EXPECT_EQ(RemoteImageManagerPeer(*manager_).taskCount(), 0u);
@@ -279,7 +282,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelBeforeRegistrationMakesNoR
             gate->wait();
         });
     }
-    ASSERT_TRUE(eventually([&] { return started == 2; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return started == 2; }));
     Collector collector;
     const auto uuid = manager->downloadImageWithURL(server_.url("/a.jpg"), collector.completion());
     ASSERT_TRUE(uuid);
@@ -287,8 +290,9 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, CancelBeforeRegistrationMakesNoR
     // The free runner takes the high-priority cancel first, then the registration, which
     // finds itself cancelled and consumes the record.
     otherGate.open();
-    ASSERT_TRUE(
-            eventually([&] { return RemoteImageManagerPeer(*manager).canceledTaskCount() == 0; }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return RemoteImageManagerPeer(*manager).canceledTaskCount() == 0;
+    }));
     serialGate.open();
     settle(manager);
     EXPECT_TRUE(collector.results().empty());
@@ -321,7 +325,7 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, StaleUUIDCancelLeavesTheNewerTas
     Collector second;
     manager_->downloadImageWithURL(server_.url("/held/a.jpg"), kPelmarImageRequestOptionBypassCache,
                                    second.completion());
-    ASSERT_TRUE(eventually([&] { return !(hits("/held/a.jpg") < 2); }));
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] { return !(hits("/held/a.jpg") < 2); }));
     manager_->cancelTaskWithUUID(*old);
     settle(manager_);
     EXPECT_EQ(RemoteImageManagerPeer(*manager_).taskCount(), 1u);
@@ -744,14 +748,10 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, HeaderFieldsAndRequestHookShapeE
         return changed;
     });
     // The setters apply on the global queue; wait until both show in a request.
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (std::chrono::steady_clock::now() < deadline) {
+    EXPECT_TRUE(waitUntil([&] {
         const auto request = RemoteImageManagerPeer(*manager_).requestWithURL("http://h/", nullptr);
-        if (request.value("X-Auth") && request.value("X-Hooked")) {
-            break;
-        }
-        std::this_thread::yield();
-    }
+        return request.value("X-Auth") && request.value("X-Hooked");
+    }));
     Collector collector;
     manager_->downloadImageWithURL(server_.url("/a.jpg"), collector.completion());
     collector.only();

@@ -13,16 +13,16 @@
 #include "pelmar/imageloader/PelmarRequestRetryStrategy.h"
 #include "pelmar/platform/net/URLError.h"
 #include "testing/ScriptedHttpServer.h"
+#include "testing/Waits.h"
 
 namespace pelmar {
 namespace {
 
+using test::kPatience;
 using test::ScriptedHttpServer;
 using test::ScriptedReply;
 using test::ScriptedRequest;
 using ::testing::ElementsAre;
-
-constexpr auto kPatience = std::chrono::seconds(20);
 
 // What a task heard, in order: "response", "data <bytes>", "metrics", "complete <code>".
 class RecordingDelegate : public PelmarURLSessionManagerDelegate {
@@ -86,22 +86,14 @@ private:
     std::vector<std::string> metricsURLs_;
 };
 
-// The outcome of a completion block.
-struct Outcome {
-    std::promise<std::optional<Error>> promise;
-    std::future<std::optional<Error>> future = promise.get_future();
+using ErrorOutcome = test::Outcome<std::optional<Error>>;
 
-    PelmarURLSessionManager::Completion block() {
-        return [this](const PelmarDataTask&, const std::optional<Error>& error) {
-            promise.set_value(error);
-        };
-    }
-
-    std::optional<Error> get() {
-        EXPECT_EQ(future.wait_for(kPatience), std::future_status::ready);
-        return future.get();
-    }
-};
+// A completion block that hands its error to `outcome`.
+PelmarURLSessionManager::Completion completeInto(const ErrorOutcome& outcome) {
+    return [outcome](const PelmarDataTask&, const std::optional<Error>& error) {
+        outcome.set(error);
+    };
+}
 
 class PelmarURLSessionManagerIntegrationTest : public ::testing::Test {
 protected:
@@ -153,8 +145,8 @@ TEST_F(PelmarURLSessionManagerIntegrationTest, HttpStatusesBecomeErrorsExceptRec
     auto manager = makeManager();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        Outcome outcome;
-        manager->dataTaskWithRequest(get(server.url(c.path)), outcome.block())->resume();
+        ErrorOutcome outcome;
+        manager->dataTaskWithRequest(get(server.url(c.path)), completeInto(outcome))->resume();
         const auto error = outcome.get();
         ASSERT_EQ(error.has_value(), c.code.has_value());
         if (error) {
@@ -208,9 +200,9 @@ TEST_F(PelmarURLSessionManagerIntegrationTest, CancelEndsSuspendedAndRunningTask
         return reply;
     });
     auto manager = makeManager();
-    Outcome suspended, running;
-    manager->dataTaskWithRequest(get(server.url("/s")), suspended.block())->cancel();
-    auto task = manager->dataTaskWithRequest(get(server.url("/r")), running.block());
+    ErrorOutcome suspended, running;
+    manager->dataTaskWithRequest(get(server.url("/s")), completeInto(suspended))->cancel();
+    auto task = manager->dataTaskWithRequest(get(server.url("/r")), completeInto(running));
     task->resume();
     ASSERT_EQ(sending.get_future().wait_for(kPatience), std::future_status::ready);
     task->cancel();
@@ -249,9 +241,9 @@ TEST_F(PelmarURLSessionManagerIntegrationTest, DataURLsRedirectsAndTheBodyCap) {
 
     net::URLSessionConfiguration small;
     small.maximumResponseBytes = 1000;
-    Outcome capped;
+    ErrorOutcome capped;
     auto cappedManager = makeManager(small);
-    cappedManager->dataTaskWithRequest(get(server.url("/image")), capped.block())->resume();
+    cappedManager->dataTaskWithRequest(get(server.url("/image")), completeInto(capped))->resume();
     const auto error = capped.get();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, net::kURLErrorDataLengthExceedsMaximum);

@@ -19,9 +19,9 @@ extern "C" {
 #include "pelmar/live/AudioSpecificConfig.h"
 #include "pelmar/live/internal/AACEncoderCpp.h"
 #include "pelmar/live/testing/Bytes.h"
-#include "pelmar/live/testing/Deadline.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "testing/SyntheticMedia.h"
+#include "testing/Waits.h"
 
 namespace pelmar::live {
 namespace {
@@ -494,11 +494,11 @@ TEST(AACEncoderTest, DelegateMayCallBackIntoItsEncoderAndPacketsStayInOrder) {
     auto delegate = std::make_shared<ReenteringDelegate>();
     delegate->encoder = encoder;
     encoder->setDelegate(delegate);
-    test::Deadline run([encoder, delegate] {
+    test::BackgroundCall run([encoder, delegate] {
         delegate->fed = 2048;
         encoder->putCMSampleBuffer(test::SinePcm(0, 2048, 44100, 2));
     });
-    ASSERT_TRUE(run.FinishesWithin()) << "the encoder deadlocked on its own delegate";
+    ASSERT_TRUE(run.returnsWithin()) << "the encoder deadlocked on its own delegate";
     // Everything fed from inside the delegate came out, in order, before the first call ended:
     // the priming packet, one per 1024 frames, and the one the flush let go.
     ASSERT_TRUE(delegate->flushed);

@@ -14,11 +14,11 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "pelmar/live/testing/Deadline.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/LogSink.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/SyntheticMedia.h"
+#include "testing/Waits.h"
 
 namespace pelmar::live {
 namespace {
@@ -439,10 +439,10 @@ TEST(H264EncoderTest, DelegateMayCallBackIntoItsEncoderAndFramesStayInOrder) {
     auto delegate = std::make_shared<ReenteringDelegate>();
     delegate->encoder = encoder;
     encoder->setDelegate(delegate);
-    test::Deadline run([encoder] {
+    test::BackgroundCall run([encoder] {
         encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
     });
-    ASSERT_TRUE(run.FinishesWithin()) << "the encoder deadlocked on its own delegate";
+    ASSERT_TRUE(run.returnsWithin()) << "the encoder deadlocked on its own delegate";
     // Every frame, the ones put from inside the delegate included, before the first call ended.
     ASSERT_EQ(delegate->times.size(), 5u);
     for (int i = 0; i < 5; ++i) {
@@ -479,17 +479,17 @@ TEST(H264EncoderTest, ADelegateThatWaitsHoldsUpNoOtherThreadAndOrderIsKept) {
     std::promise<void> release;
     delegate->release = release.get_future().share();
     encoder->setDelegate(delegate);
-    test::Deadline first([encoder] {
+    test::BackgroundCall first([encoder] {
         encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 0), media::Time::make(0, 30));
     });
     delegate->entered.get_future().wait();
-    test::Deadline second([encoder] {
+    test::BackgroundCall second([encoder] {
         encoder->putCVPixelBuffer(test::MovingPattern(320, 180, 1), media::Time::make(1, 30));
     });
-    const bool secondReturned = second.FinishesWithin(std::chrono::seconds(10));
+    const bool secondReturned = second.returnsWithin();
     release.set_value();
-    ASSERT_TRUE(first.FinishesWithin());
-    ASSERT_TRUE(second.FinishesWithin());
+    ASSERT_TRUE(first.returnsWithin());
+    ASSERT_TRUE(second.returnsWithin());
     EXPECT_TRUE(secondReturned) << "a picture waited for another thread's delegate";
     // The thread already delivering hands the second frame over after the first.
     MutexLock lock(delegate->mutex);

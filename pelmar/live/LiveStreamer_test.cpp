@@ -25,6 +25,7 @@
 #include "pelmar/platform/foundation/LogCapture.h"
 #include "pelmar/platform/foundation/LogSink.h"
 #include "pelmar/platform/sync/Mutex.h"
+#include "testing/Patience.h"
 #include "testing/SyntheticMedia.h"
 
 namespace pelmar::live {
@@ -164,8 +165,8 @@ TEST(LiveStreamerTest, StopEndsAWaitForPublishingAtOnceWithoutAnError) {
     ASSERT_TRUE(gate.waiting);
     auto stopping = std::async(std::launch::async, [&] { gate.streamer->stop(); });
     // Well inside the 60 s the sample would otherwise wait for.
-    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    ASSERT_EQ(gate.feeder.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_EQ(stopping.wait_for(test::kPatience), std::future_status::ready);
+    ASSERT_EQ(gate.feeder.wait_for(test::kPatience), std::future_status::ready);
     EXPECT_TRUE(gate.server.peer.ReadsEndOfStream());
     gate.server.peer.CloseConnection();
     // onPublishStop only: the wait that the stop cut short is no failure.
@@ -302,7 +303,7 @@ TEST(LiveStreamerTest, AStoppedStreamerSendsNothingMore) {
                                             media::Time::make(second, 1));
     }
     publishing.streamer->stop();
-    ASSERT_EQ(received.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    ASSERT_EQ(received.wait_for(test::kPatience), std::future_status::ready);
     const auto messages = received.get();
     // Metadata, the two sequence headers and the media put before stop(); then the end of the
     // stream and nothing after it.

@@ -18,16 +18,15 @@
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
 #include "testing/Matchers.h"
+#include "testing/Patience.h"
 
 namespace pelmar::live {
 namespace {
 
-using namespace std::chrono_literals;
 using test::Concat;
 using test::Hex;
+using test::kPatience;
 using test::ToHex;
-
-constexpr auto kWait = 20s;
 
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
     std::vector<uint8_t> body(length);
@@ -64,13 +63,13 @@ public:
 
     std::vector<RTMPPacket> WaitForMessages(size_t n) {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, kWait, [&] { return messages_.size() >= n; });
+        changed_.wait_for(lock, kPatience, [&] { return messages_.size() >= n; });
         return messages_;
     }
 
     std::optional<std::string> WaitForError() {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, kWait, [&] { return error_.has_value(); });
+        changed_.wait_for(lock, kPatience, [&] { return error_.has_value(); });
         return error_;
     }
 
@@ -279,7 +278,7 @@ TEST(RTMPPacketStreamHangUpTest, ReportsAPeerThatHangsUpIdleOrInTheMiddleOfAChun
         peer.Write(c.bytesBeforeClosing);
         peer.CloseConnection();
         EXPECT_EQ(inbox.WaitForError(), "netowrk recv data failed");
-        EXPECT_TRUE(stream->WaitForReceiverEnd(kWait));
+        EXPECT_TRUE(stream->WaitForReceiverEnd(kPatience));
         EXPECT_FALSE(stream->ReceiverRunning());
     }
 }
@@ -287,7 +286,7 @@ TEST(RTMPPacketStreamHangUpTest, ReportsAPeerThatHangsUpIdleOrInTheMiddleOfAChun
 TEST_F(RTMPPacketStreamTest, SendingToAPeerThatHasGoneThrowsWithoutSigpipe) {
     Open();
     peer_.CloseConnection();
-    ASSERT_TRUE(stream_->WaitForReceiverEnd(kWait));
+    ASSERT_TRUE(stream_->WaitForReceiverEnd(kPatience));
     std::string error;
     for (int i = 0; i < 100 && error.empty(); ++i) {
         try {
@@ -311,7 +310,7 @@ TEST_F(RTMPPacketStreamTest, ReceiverEndsOnMalformedInputAndFailingHandlers) {
     test::RTMPWireWriter writer(RTMPChannel::Command);
     peer_.Write(writer.Bytes(RTMPPacketType::Command, {1, 2, 3}));
     EXPECT_EQ(inbox_.WaitForError(), "handler failed");
-    EXPECT_TRUE(stream_->WaitForReceiverEnd(kWait));
+    EXPECT_TRUE(stream_->WaitForReceiverEnd(kPatience));
 
     test::LoopbackPeer peer;
     NetworkConnection connection;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/Patience.h"
 #include "testing/ServiceEmulator.h"
 
 // ServiceEmulatorIntegrationTest: the fixture of the emulator's own tests: a started emulator
@@ -23,7 +24,6 @@
 
 namespace pelmar::test::internal {
 
-inline constexpr auto kWait = std::chrono::seconds(10);
 inline const std::string kApp = "app-1";
 inline const std::string kBoundary = "----WebKitFormBoundaryLEjTQVMVbVg9HRYu";
 inline const std::string kEmptySha =

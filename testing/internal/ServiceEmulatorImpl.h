@@ -3,7 +3,6 @@
 #include <httplib.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -16,13 +15,15 @@
 #include "testing/RequestLog.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/internal/Answer.h"
+#include "testing/internal/DataDir.h"
 #include "testing/internal/EmulatorServers.h"
+#include "testing/internal/EmulatorSettings.h"
 #include "testing/internal/FaultScript.h"
 #include "testing/internal/ServiceRoutes.h"
-#include "testing/internal/ServiceState.h"
+#include "testing/internal/TrafficCounters.h"
 
-// ServiceEmulator::Impl: the emulator's servers, state, request log and fault script, shared by
-// its files:
+// ServiceEmulator::Impl: the emulator's settings, servers, data folder (with the service state),
+// request log, traffic counters and fault script, shared by its files:
 // ServiceEmulator.cpp (servers and the request road), ServiceEmulatorApi.cpp (the API's
 // session, debugger and resource routes), ServiceEmulatorStorage.cpp (the storage host's
 // uploads) and ServiceEmulatorFaults.cpp (scripted faults and held requests).
@@ -33,8 +34,7 @@
 namespace pelmar::test {
 
 struct ServiceEmulator::Impl {
-    explicit Impl(Options opts)
-        : options(std::move(opts)), requireSession(options.requireSession) {}
+    explicit Impl(Options options) : settings(std::move(options)) {}
 
     void handle(Role role,
                 const httplib::Request& request,
@@ -53,17 +53,12 @@ struct ServiceEmulator::Impl {
                                    std::optional<uint64_t> cutAfter,
                                    bool& cut);
 
-    Options options;
-    std::filesystem::path dataDir;
-    bool ownsDataDir = false;
-    std::unique_ptr<internal::ServiceState> state;
+    internal::EmulatorSettings settings;
+    // Made by start(); the service state lives in it.
+    std::unique_ptr<internal::DataDir> data;
     RequestLog log;
     bool started = false;
-    std::atomic<bool> requireSession;
-    std::atomic<int64_t> sessionCalls{0};
-    std::atomic<uint64_t> incomingFiles{0};
-    std::atomic<size_t> uploadsInFlight{0};
-    std::atomic<size_t> maxUploadsInFlight{0};
+    internal::TrafficCounters counters;
     internal::FaultScript faults;
     // Last, so that it is destroyed (its threads stopped) before what they use.
     internal::EmulatorServers servers;

@@ -16,7 +16,7 @@
 // ServiceState: the emulated service's data: sessions, videos/audios/images with their streams, the
 // upload slots handed out with upload URLs, stored files, covers and "/debugger" reports. It
 // answers the API operations once the HTTP layer has routed and checked a request.
-// Ownership: owned by ServiceEmulator; owns the files it stores under dataDir/files.
+// Ownership: owned by the emulator's DataDir; owns the files it stores under dataDir/files.
 // Threads: thread-safe (one mutex, held only for in-memory work and renames).
 // Errors: refusals are Answers with an error status (404 unknown resource, 409 no file, ...).
 // Limits: covers up to the request body cap of the HTTP layer.

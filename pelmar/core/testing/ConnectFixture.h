@@ -1,23 +1,21 @@
 #pragma once
 
 // ConnectFixture: what the HTTP client's loopback tests share: probes that turn callbacks into
-// futures, and a fixture with a fresh sandbox, the service emulator and a facade (app token kApp)
+// outcomes, and a fixture with a fresh sandbox, the service emulator and a facade (app token kApp)
 // whose endpoints point at it, with helpers to open a session, create a video, write a file and
 // upload it.
 // Ownership: the fixture owns all of them for one test; the client and facade are released
 //     before the emulator stops.
 // Threads: probes are thread-safe (their callbacks may run on any thread); the fixture is used
 //     from the test's thread.
-// Errors: a wait that runs past kGuard fails the test instead of hanging it.
+// Errors: a wait that runs past kPatience fails the test instead of hanging it.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <random>
@@ -32,16 +30,16 @@
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/ServiceEmulator.h"
 #include "testing/TempSandbox.h"
+#include "testing/Waits.h"
 
 namespace pelmar::test {
 
-// Only a guard against hangs: every wait below normally ends in milliseconds.
-inline constexpr auto kGuard = std::chrono::seconds(30);
 inline const std::string kApp = "app-1";
 inline const std::string kAppRoot = "/v1/applications/app-1";
 inline const std::string kSessionKey = "w3n8tq5ykd2mzh7rp4vxc9bj" + kApp;
 
-struct Outcome {
+// What a data callback got, and where it ran.
+struct DataAnswer {
     std::optional<std::string> data;
     PelmarConnect::Response response;
     std::optional<Error> error;
@@ -49,51 +47,39 @@ struct Outcome {
     bool onSharedQueue = false;
 };
 
-struct JsonOutcome {
+struct JsonAnswer {
     std::optional<Json> json;
     PelmarConnect::Response response;
     std::optional<Error> error;
 };
 
-template <class T>
-T await(std::future<T>& future) {
-    if (future.wait_for(kGuard) != std::future_status::ready) {
-        ADD_FAILURE() << "no callback came";
-        return T{};
-    }
-    return future.get();
-}
-
-// A callback that fulfils a promise; `outcome` waits for it.
+// A callback that completes an Outcome; `outcome` waits for it.
 struct DataProbe {
-    std::shared_ptr<std::promise<Outcome>> promise = std::make_shared<std::promise<Outcome>>();
-    std::future<Outcome> future = promise->get_future();
+    Outcome<DataAnswer> answer;
 
     PelmarConnect::DataCallback callback() const {
-        return [promise = promise](std::optional<std::string> data,
-                                   PelmarConnect::Response response, std::optional<Error> error) {
-            promise->set_value(Outcome{std::move(data), std::move(response), std::move(error),
-                                       dispatch::isMainThread(),
-                                       net::URLSession::shared()->delegateQueue()->isCurrent()});
+        return [answer = answer](std::optional<std::string> data, PelmarConnect::Response response,
+                                 std::optional<Error> error) {
+            answer.set(DataAnswer{std::move(data), std::move(response), std::move(error),
+                                  dispatch::isMainThread(),
+                                  net::URLSession::shared()->delegateQueue()->isCurrent()});
         };
     }
 
-    Outcome outcome() { return await(future); }
+    DataAnswer outcome() const { return answer.get("no callback came"); }
 };
 
 struct JsonProbe {
-    std::shared_ptr<std::promise<JsonOutcome>> promise =
-            std::make_shared<std::promise<JsonOutcome>>();
-    std::future<JsonOutcome> future = promise->get_future();
+    Outcome<JsonAnswer> answer;
 
     PelmarConnect::JsonCallback callback() const {
-        return [promise = promise](std::optional<Json> json, PelmarConnect::Response response,
-                                   std::optional<Error> error) {
-            promise->set_value(JsonOutcome{std::move(json), std::move(response), std::move(error)});
+        return [answer = answer](std::optional<Json> json, PelmarConnect::Response response,
+                                 std::optional<Error> error) {
+            answer.set(JsonAnswer{std::move(json), std::move(response), std::move(error)});
         };
     }
 
-    JsonOutcome outcome() { return await(future); }
+    JsonAnswer outcome() const { return answer.get("no callback came"); }
 };
 
 // What one upload reported: progress events, and its end.

@@ -6,7 +6,7 @@
 #include <random>
 #include <utility>
 
-#include "pelmar/platform/dispatch/RunLoop.h"
+#include "testing/Waits.h"
 
 namespace pelmar::test {
 
@@ -42,7 +42,7 @@ void ServiceFixture::TearDown() {
 }
 
 void ServiceFixture::runUntil(const std::function<bool()>& predicate) {
-    ASSERT_TRUE(dispatch::RunLoop::runUntil(predicate, kGuardSeconds)) << "condition never held";
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, predicate)) << "condition never held";
 }
 
 std::filesystem::path ServiceFixture::writeFile(const std::string& name, size_t size) {

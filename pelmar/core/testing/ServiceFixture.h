@@ -40,8 +40,6 @@ std::shared_ptr<Pelmar> makeFacadeFor(const ServiceEmulator& emulator, const std
 class ServiceFixture : public dispatch::test::MainLoopFixture {
 protected:
     static constexpr const char* kApp = "app-1";
-    // Only a guard against hangs: waits normally end in milliseconds.
-    static constexpr double kGuardSeconds = 30.0;
 
     void SetUp() override;
 
@@ -52,7 +50,7 @@ protected:
 
     virtual bool makeFacadeInSetUp() const { return true; }
 
-    // Pumps the main loop until `predicate` holds; fails the test on the guard time-out.
+    // Pumps the main loop until `predicate` holds; fails the test past kPatience.
     void runUntil(const std::function<bool()>& predicate);
 
     // A file of `size` pseudo-random bytes under the sandbox root.

@@ -9,18 +9,16 @@
 
 #include "pelmar/imageloader/PelmarRemoteImageManager.h"
 #include "pelmar/imageloader/internal/RemoteImageManagerPeer.h"
-#include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
 #include "testing/Matchers.h"
 #include "testing/ScriptedHttpServer.h"
+#include "testing/Waits.h"
 
 // What the image manager's loopback tests share: a collector of completions, a gate, and the
 // fixture whose scripted server answers by path (see answer()).
 
 namespace pelmar::test {
-
-inline constexpr auto kPatience = std::chrono::seconds(20);
 
 inline const std::string& picture() {
     static const std::string bytes = image::test::jpeg(*image::test::photo(64, 48));
@@ -85,14 +83,6 @@ inline double bestQuality(const std::vector<PelmarImageResult>& results) {
         best = std::max(best, result->renderedImageQuality());
     }
     return best;
-}
-
-// Runs the main loop until `condition` holds; false after kPatience. The loop re-checks the
-// condition at a short interval while it waits, so other threads' progress is seen without a
-// busy spin. Main thread only.
-template <class Condition>
-bool eventually(Condition condition) {
-    return dispatch::RunLoop::runUntil(condition, std::chrono::duration<double>(kPatience).count());
 }
 
 // A gate that a server answer or an operation waits at until the test opens it.
@@ -226,7 +216,7 @@ protected:
     // Waits until every task of the manager has been answered.
     void finish(const std::shared_ptr<PelmarRemoteImageManager>& manager) {
         // Queued registrations count among the cancellation records until they run.
-        EXPECT_TRUE(eventually([&] {
+        EXPECT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
             return imageloader::internal::RemoteImageManagerPeer(*manager).taskCount() == 0
                    && imageloader::internal::RemoteImageManagerPeer(*manager).canceledTaskCount()
                               == 0;

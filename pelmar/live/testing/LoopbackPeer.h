@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
 
 #include "pelmar/live/testing/LoopbackSocket.h"
+#include "testing/Patience.h"
 
 // LoopbackPeer: the far end of a test connection: listens on 127.0.0.1 at a port the system
 // picks, accepts one connection, and reads and writes raw bytes with a time-out so a test that
@@ -24,7 +26,8 @@ namespace pelmar::test {
 
 class LoopbackPeer {
 public:
-    static constexpr int kTimeoutMs = 20000;
+    static constexpr int kTimeoutMs =
+            static_cast<int>(std::chrono::milliseconds(kPatience).count());
 
     LoopbackPeer() {
         listener_ = BindLoopbackSocket(port_);

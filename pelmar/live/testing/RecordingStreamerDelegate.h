@@ -7,6 +7,7 @@
 
 #include "pelmar/live/LiveStreamerDelegate.h"
 #include "pelmar/platform/sync/Mutex.h"
+#include "testing/Patience.h"
 
 // RecordingStreamerDelegate: records what reaches a LiveStreamer's delegate, in order, and lets a
 // test wait for it (for up to 20 s) instead of sleeping.
@@ -78,7 +79,7 @@ public:
 private:
     template <typename Done>
     bool waitUntil(Done done) PELMAR_REQUIRES(mutex_) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
         while (!done()) {
             if (!changed_.waitUntil(mutex_, deadline)) {
                 return done();

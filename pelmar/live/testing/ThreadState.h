@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "testing/Patience.h"
+
 // ThreadState: lets a test wait until another of its threads is blocked (asleep in the kernel,
 // waiting on a lock, a condition or a socket), read from /proc, so that a test can act on a thread
 // it knows to be waiting rather than guess with a sleep.
@@ -33,8 +35,7 @@ inline char ThreadStateOf(pid_t tid) {
 
 // True once thread `tid` has been seen asleep on many looks in a row: a thread that only passes
 // through a short wait is not taken for one that stays blocked.
-inline bool WaitUntilBlocked(pid_t tid,
-                             std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+inline bool WaitUntilBlocked(pid_t tid, std::chrono::milliseconds timeout = kPatience) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     int asleep = 0;
     while (asleep < 200) {

@@ -13,6 +13,7 @@
 #include "pelmar/platform/av/testing/MovieProbe.h"
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "testing/Matchers.h"
+#include "testing/Waits.h"
 
 namespace pelmar::av {
 namespace {
@@ -175,14 +176,11 @@ TEST_F(AssetExportSessionIntegrationTest, CancelStopsAReadUnderWayAndRemovesTheP
     exporter->exportAsynchronously([&done] { done.set_value(); });
     // Cancel once the copy is under way: the first packets are written, the rest is still
     // coming in at the throttled rate.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (exporter->progress() == 0.0f && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
+    EXPECT_TRUE(pelmar::test::waitUntil([&] { return exporter->progress() != 0.0f; }));
     ASSERT_GT(exporter->progress(), 0.0f);
     ASSERT_LT(exporter->progress(), 1.0f);
     exporter->cancelExport();
-    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    ASSERT_EQ(done.get_future().wait_for(pelmar::test::kPatience), std::future_status::ready);
     EXPECT_EQ(exporter->status(), AssetExportSession::Status::Cancelled);
     EXPECT_THAT(exporter->error(),
                 pelmar::test::IsError(kAssetExportErrorDomain, kAssetExportErrorCancelled));

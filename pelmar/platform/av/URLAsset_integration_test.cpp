@@ -10,6 +10,7 @@
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "testing/Matchers.h"
+#include "testing/Patience.h"
 
 namespace pelmar::av {
 namespace {
@@ -31,7 +32,7 @@ protected:
         auto asset = URLAsset::create(url);
         std::promise<void> done;
         asset->loadValuesAsynchronously([&done] { done.set_value(); });
-        EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        EXPECT_EQ(done.get_future().wait_for(pelmar::test::kPatience), std::future_status::ready);
         return asset;
     }
 

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <chrono>
 #include <deque>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,14 +17,13 @@
 #include "testing/Matchers.h"
 #include "testing/NginxChallengeServers.h"
 #include "testing/ScriptedHttpServer.h"
+#include "testing/Waits.h"
 
 namespace pelmar::net {
 namespace {
 
-using namespace std::chrono_literals;
 using Disposition = URLSessionAuthChallengeDisposition;
 
-constexpr auto kGuard = 30s;
 const std::string kPicture(5000, 'j');
 
 // Answers each challenge with the next scripted answer (default handling once they run out) and
@@ -94,28 +91,24 @@ ChallengeScript::Answer trustLater() {
     };
 }
 
-struct Outcome {
+// What a data task's completion handler got.
+struct Answer {
     std::optional<std::string> data;
     URLSessionTask::Response response;
     std::optional<Error> error;
 };
 
-Outcome fetch(const std::shared_ptr<ChallengeScript>& script, const std::string& url) {
+Answer fetch(const std::shared_ptr<ChallengeScript>& script, const std::string& url) {
     auto session = URLSession::create(URLSessionConfiguration::defaultConfiguration(), script);
-    // Shared with the callback, which may still come after the guard gave up waiting.
-    auto promise = std::make_shared<std::promise<Outcome>>();
-    auto future = promise->get_future();
-    session->dataTask(URLRequest(url),
-                      [promise](auto data, auto response, auto error) {
-                          promise->set_value(
-                                  Outcome{std::move(data), std::move(response), std::move(error)});
-                      })
+    // Shared with the callback, which may still come after the wait gave up.
+    test::Outcome<Answer> outcome;
+    session->dataTask(
+                   URLRequest(url),
+                   [outcome](auto data, auto response, auto error) {
+                       outcome.set(Answer{std::move(data), std::move(response), std::move(error)});
+                   })
             ->resume();
-    if (future.wait_for(kGuard) != std::future_status::ready) {
-        ADD_FAILURE() << "the task never completed";
-        return {};
-    }
-    return future.get();
+    return outcome.get("the task never completed");
 }
 
 class URLAuthenticationChallengeIntegrationTest : public ::testing::Test {

@@ -25,16 +25,15 @@
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/Matchers.h"
+#include "testing/Waits.h"
 
 namespace pelmar::net {
 namespace {
 
-using namespace std::chrono_literals;
+using test::kPatience;
 
-// Only a guard against hangs: every wait below normally ends in milliseconds.
-constexpr auto kGuard = 30s;
-
-struct Outcome {
+// What a data task's completion handler got, and where it ran.
+struct Answer {
     std::optional<std::string> data;
     URLSessionTask::Response response;
     std::optional<Error> error;
@@ -85,7 +84,7 @@ protected:
                 MutexLock lock(mutex_);
                 hanging_ = true;
                 changed_.notifyAll();
-                const auto deadline = std::chrono::steady_clock::now() + kGuard;
+                const auto deadline = std::chrono::steady_clock::now() + kPatience;
                 while (!released_ && changed_.waitUntil(mutex_, deadline)) {
                 }
             }
@@ -130,7 +129,7 @@ protected:
 
     void waitUntilHanging() {
         MutexLock lock(mutex_);
-        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
         while (!hanging_ && changed_.waitUntil(mutex_, deadline)) {
         }
         ASSERT_TRUE(hanging_);
@@ -141,32 +140,25 @@ protected:
         return seen_;
     }
 
-    static std::future<Outcome> start(const std::shared_ptr<URLSession>& session,
-                                      URLRequest request,
-                                      URLSession::Task* taskOut = nullptr) {
-        auto promise = std::make_shared<std::promise<Outcome>>();
-        auto future = promise->get_future();
+    static test::Outcome<Answer> start(const std::shared_ptr<URLSession>& session,
+                                       URLRequest request,
+                                       URLSession::Task* taskOut = nullptr) {
+        test::Outcome<Answer> outcome;
         auto task = session->dataTask(
                 std::move(request),
-                [promise, queue = session->delegateQueue()](auto data, auto response, auto error) {
-                    promise->set_value(Outcome{std::move(data), std::move(response),
-                                               std::move(error), queue->isCurrent(),
-                                               dispatch::isMainThread()});
+                [outcome, queue = session->delegateQueue()](auto data, auto response, auto error) {
+                    outcome.set(Answer{std::move(data), std::move(response), std::move(error),
+                                       queue->isCurrent(), dispatch::isMainThread()});
                 });
         task->resume();
         if (taskOut != nullptr) {
             *taskOut = task;
         }
-        return future;
+        return outcome;
     }
 
-    static Outcome run(const std::shared_ptr<URLSession>& session, URLRequest request) {
-        auto future = start(session, std::move(request));
-        if (future.wait_for(kGuard) != std::future_status::ready) {
-            ADD_FAILURE() << "the task never completed";
-            return {};
-        }
-        return future.get();
+    static Answer run(const std::shared_ptr<URLSession>& session, URLRequest request) {
+        return start(session, std::move(request)).get("the task never completed");
     }
 
     test::TempSandbox sandbox_;
@@ -351,26 +343,24 @@ TEST_F(URLSessionIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelle
     auto session = URLSession::shared();
     {
         SCOPED_TRACE("suspended");
-        auto promise = std::make_shared<std::promise<std::optional<Error>>>();
-        auto task = session->dataTask(URLRequest(url("/hello")), [promise](auto, auto, auto error) {
-            promise->set_value(error);
-        });
+        test::Outcome<std::optional<Error>> outcome;
+        auto task = session->dataTask(URLRequest(url("/hello")),
+                                      [outcome](auto, auto, auto error) { outcome.set(error); });
         task->cancel();
         task->resume();  // too late: nothing is sent
-        auto future = promise->get_future();
-        ASSERT_EQ(future.wait_for(kGuard), std::future_status::ready);
-        auto error = future.get();
+        ASSERT_TRUE(outcome.arrives());
+        auto error = outcome.get();
         EXPECT_THAT(error, test::IsError(kURLErrorDomain, kURLErrorCancelled));
         EXPECT_EQ(task->state(), URLSessionTask::State::Completed);
     }
     {
         SCOPED_TRACE("running");
         URLSession::Task task;
-        auto future = start(session, URLRequest(url("/hang")), &task);
+        auto answer = start(session, URLRequest(url("/hang")), &task);
         waitUntilHanging();
         std::thread([task] { task->cancel(); }).join();  // from another thread
-        ASSERT_EQ(future.wait_for(kGuard), std::future_status::ready);
-        const auto outcome = future.get();
+        ASSERT_TRUE(answer.arrives());
+        const auto outcome = answer.get();
         EXPECT_THAT(outcome.error, test::IsError(kURLErrorDomain, kURLErrorCancelled));
         EXPECT_EQ(task->error(), outcome.error);
     }
@@ -400,7 +390,7 @@ TEST_F(URLSessionIntegrationTest, UnboundedTimeoutOutlastsAShortOne) {
     EXPECT_THAT(outcome.error, test::IsError(kURLErrorDomain, kURLErrorTimedOut));
     release();
 
-    ASSERT_EQ(patientOutcome.wait_for(kGuard), std::future_status::ready);
+    ASSERT_TRUE(patientOutcome.arrives());
     const auto late = patientOutcome.get();
     EXPECT_FALSE(late.error) << *late.error;
     EXPECT_EQ(late.data, "late");
@@ -433,13 +423,13 @@ TEST_F(URLSessionIntegrationTest, DownloadTaskHandsOverAFileThatIsRemovedAfterwa
                 promise->set_value();
             });
     task->resume();
-    ASSERT_EQ(promise->get_future().wait_for(kGuard), std::future_status::ready);
+    ASSERT_EQ(promise->get_future().wait_for(kPatience), std::future_status::ready);
     ASSERT_TRUE(location);
     EXPECT_EQ(content, std::string(200000, 'b'));
     task.reset();  // the removal happens on the delegate queue right after the handler
     auto drained = std::make_shared<std::promise<void>>();
     URLSession::shared()->delegateQueue()->async([drained] { drained->set_value(); });
-    ASSERT_EQ(drained->get_future().wait_for(kGuard), std::future_status::ready);
+    ASSERT_EQ(drained->get_future().wait_for(kPatience), std::future_status::ready);
     EXPECT_FALSE(std::filesystem::exists(*location));
 }
 
@@ -468,16 +458,15 @@ public:
     void didCompleteWithError(URLSession&,
                               const std::shared_ptr<URLSessionTask>&,
                               const std::optional<Error>& error) override {
-        done_.set_value(error);
+        done_.set(error);
     }
 
     std::optional<Error> wait() {
-        auto future = done_.get_future();
-        if (future.wait_for(kGuard) != std::future_status::ready) {
+        if (!done_.arrives()) {
             ADD_FAILURE() << "the upload never completed";
             return urlError(kURLErrorUnknown, "hang");
         }
-        return future.get();
+        return done_.get();
     }
 
     std::mutex mutex_;
@@ -488,7 +477,7 @@ public:
     int events_ = 0;
 
 private:
-    std::promise<std::optional<Error>> done_;
+    test::Outcome<std::optional<Error>> done_;
 };
 
 // A body that yields `actual` bytes while claiming `announced`.
