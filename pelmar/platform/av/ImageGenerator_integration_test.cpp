@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +11,7 @@
 #include "testing/CountingMovie.h"
 #include "testing/Matchers.h"
 #include "testing/TempSandbox.h"
+#include "testing/Waits.h"
 
 namespace pelmar::av {
 namespace {
@@ -86,13 +87,13 @@ TEST_F(ImageGeneratorIntegrationTest, UnreadableFilesFailWithAnError) {
     };
     for (const auto& [path, code, message] : cases) {
         SCOPED_TRACE(path.string());
-        std::promise<std::optional<Error>> done;
+        pelmar::test::Outcome<std::optional<Error>> done;
         ImageGenerator(path).generateImageAsynchronously(
-                0, [&](auto image, std::optional<Error> error) {
+                0, [done](auto image, std::optional<Error> error) {
                     EXPECT_FALSE(image);
-                    done.set_value(error);
+                    done.set(error);
                 });
-        const auto error = done.get_future().get();
+        const auto error = done.get();
         EXPECT_THAT(error, pelmar::test::IsError(image::kImageErrorDomain, code, message));
     }
 }
@@ -144,16 +145,19 @@ TEST_F(ImageGeneratorIntegrationTest, EveryRequestedTimeGetsOneHandlerAndTimesPa
         std::optional<Error> error;
     };
 
-    std::vector<Delivery> deliveries;
-    std::promise<void> done;
+    // What the generator's thread collects is shared with it, so a test that gives up waiting
+    // leaves it nothing freed to write to.
+    auto collected = std::make_shared<std::vector<Delivery>>();
+    pelmar::test::Outcome<std::vector<Delivery>> done;
     ImageGenerator(movie).generateImagesAsynchronously(
-            times, [&](media::Time requested, auto image, media::Time, auto result, auto error) {
-                deliveries.push_back({requested, image != nullptr, result, error});
-                if (deliveries.size() == times.size()) {
-                    done.set_value();
+            times, [collected, done, count = times.size()](media::Time requested, auto image,
+                                                           media::Time, auto result, auto error) {
+                collected->push_back({requested, image != nullptr, result, error});
+                if (collected->size() == count) {
+                    done.set(*collected);
                 }
             });
-    done.get_future().wait();
+    const auto deliveries = done.get("not every time was delivered");
     ASSERT_EQ(deliveries.size(), times.size());
     const bool fails[] = {false, false, true, true, false};
     for (size_t i = 0; i < times.size(); ++i) {
@@ -174,19 +178,24 @@ TEST_F(ImageGeneratorIntegrationTest, ABatchOfTimesOpensTheMovieOnce) {
     ASSERT_EQ(served.failure(), "");
     const std::vector<media::Time> times = {media::Time::make(0, 1), media::Time::make(1, 1),
                                             media::Time::make(2, 1), media::Time::make(1, 2)};
-    std::promise<void> done;
-    int delivered = 0;
-    int pictures = 0;
+
+    struct Tally {
+        size_t delivered = 0;
+        int pictures = 0;
+    };
+
+    auto tally = std::make_shared<Tally>();
+    pelmar::test::Outcome<int> pictures;
     ImageGenerator(served.url())
-            .generateImagesAsynchronously(times,
-                                          [&](media::Time, auto image, media::Time, auto, auto) {
-                                              pictures += image ? 1 : 0;
-                                              if (++delivered == static_cast<int>(times.size())) {
-                                                  done.set_value();
-                                              }
-                                          });
-    done.get_future().wait();
-    EXPECT_EQ(pictures, static_cast<int>(times.size()));
+            .generateImagesAsynchronously(
+                    times, [tally, pictures, count = times.size()](media::Time, auto image,
+                                                                   media::Time, auto, auto) {
+                        tally->pictures += image ? 1 : 0;
+                        if (++tally->delivered == count) {
+                            pictures.set(tally->pictures);
+                        }
+                    });
+    EXPECT_EQ(pictures.get("not every time was delivered"), static_cast<int>(times.size()));
     // Opening reads the movie from its first byte; the seeks between times read further on.
     ASSERT_TRUE(served.server().WaitForRequests(
             [](const auto& requests) { return !requests.empty(); }));
