@@ -24,7 +24,8 @@
 // Ownership: made by the facade with create() and owned by it; refers back to the facade without
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
 //     the handler weakly. Each upload has its own job (tokens, transfer task, tick); the
-//     handler's end stops the ticks of uploads still running.
+//     handler's end stops the ticks of uploads still running, and from then on none of their
+//     closures or delegate calls is made (a transfer under way runs to its end unheard).
 // Threads: thread-safe; one mutex guards the list of uploads and each upload
 // (core::internal::UploadJob)
 //     has a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on

@@ -198,14 +198,18 @@ void PelmarUploadingHandler::UploadSteps::created(PelmarUploadingHandler& handle
             },
             [weak, job](int64_t sent, int64_t expected) {
                 job->waitUntilStartTold();
+                // A handler that is gone reports nothing more of its uploads, as their end is not
+                // reported either: the caller may have let go of what its closures use.
+                auto self = weak.lock();
+                if (!self) {
+                    return;
+                }
                 if (job->progress) {
                     job->progress(sent, expected);
                 }
-                if (auto self = weak.lock()) {
-                    if (auto delegate = self->delegate()) {
-                        delegate->uploadProgress(job->givenPath, job->token, job->streamToken, sent,
-                                                 expected);
-                    }
+                if (auto delegate = self->delegate()) {
+                    delegate->uploadProgress(job->givenPath, job->token, job->streamToken, sent,
+                                             expected);
                 }
             });
     if (job->holdTask(task) && task) {

@@ -5,6 +5,7 @@
 #include <sys/fsuid.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -25,6 +26,7 @@
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/Matchers.h"
+#include "testing/Waits.h"
 
 namespace pelmar {
 namespace {
@@ -273,8 +275,25 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, EachUploadHasItsOwnTick) {
 TEST_F(PelmarUploadingHandlerIntegrationTest, AHandlerThatEndsMidUploadLeavesNoTickBehind) {
     hold("POST", Role::Storage, "/upload/.*");
     Closures closures;
-    handler().upload(Media_Type::Video, writeFile("clip.mp4", 32 * 1024).string(), std::nullopt,
-                     closures.callback(), closures.progress(), closures.confirm());
+
+    // Progress heard once the handler has gone; shared, so that the upload's transfer thread
+    // never reaches a closure the test has let go.
+    struct Late {
+        std::atomic<bool> handlerGone{false};
+        std::atomic<int> progress{0};
+    };
+
+    auto late = std::make_shared<Late>();
+    // More than the loopback socket buffers hold: most of it is sent after the release.
+    const fs::path file = writeFile("clip.mp4", 16 * 1024 * 1024);
+    handler().upload(
+            Media_Type::Video, file.string(), std::nullopt, closures.callback(),
+            [late](int64_t, int64_t) {
+                if (late->handlerGone) {
+                    ++late->progress;
+                }
+            },
+            closures.confirm());
     runUntil([&] { return emulator_.heldCount() == 1 && delegate_->count("uploadStarted") == 1; });
     RunLoop::advance(1.0);
     ASSERT_EQ(delegate_->count("uploadProcessing"), 1u);
@@ -282,10 +301,22 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, AHandlerThatEndsMidUploadLeavesNoT
     std::weak_ptr<PelmarUploadingHandler> gone = facade_->uploadingHandler();
     facade_.reset();
     ASSERT_TRUE(gone.expired());
+    late->handlerGone = true;
+    const std::vector<std::string> heardBefore = [&] {
+        pelmar::MutexLock lock(closures.mutex);
+        return closures.heard.calls;
+    }();
     RunLoop::runUntilIdle();
     // A tick still scheduled would post its fires to the main queue.
     clock().advance(5.0);
     EXPECT_EQ(RunLoop::runUntilIdle(), 0u);
+
+    // The transfer ends; the upload then lets go of its closures, having told them nothing more.
+    emulator_.releaseHeld();
+    EXPECT_TRUE(test::waitUntil([&] { return late.use_count() == 1; }));
+    EXPECT_EQ(late->progress, 0);
+    pelmar::MutexLock lock(closures.mutex);
+    EXPECT_EQ(closures.heard.calls, heardBefore);
 }
 
 TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConfirmed) {
