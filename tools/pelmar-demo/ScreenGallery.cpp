@@ -124,8 +124,9 @@ private:
     }
 
     // A screen fed by a running camera or microphone never settles: its capture keeps the
-    // background queues busy, so waiting for them would only let the recording run on (up to the
-    // host's 30 s patience, the recorder's own limit). Such a screen is shot as it is.
+    // background queues busy, so waiting for them would only let the recording run on, up to the
+    // host's 30 s patience, which is also the recording limit the gallery sets. Such a screen is
+    // shot as it is.
     enum class Feed { Still, Live };
 
     bool shoot(const std::string& file, const std::string& title, Feed feed = Feed::Still) {
