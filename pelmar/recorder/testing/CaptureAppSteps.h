@@ -70,6 +70,37 @@ void stopRecorderSession(App& app, Recorder& recorder) {
     app.settle();
 }
 
+// Whether the recorder has handled every sample the synthetic devices have made by `now` (camera
+// frame k is made at k / fps, a microphone buffer once its 1024 frames are in) with no writer
+// work pending, and `settled`, when given, holds. The devices started with the clock at 0.
+template <class Recorder>
+::testing::AssertionResult samplesDueHandled(App& app,
+                                             Recorder& recorder,
+                                             double now,
+                                             const std::function<bool()>& settled) {
+    const auto frames =
+            static_cast<int64_t>(std::floor(now * app.devices().frameRate() + 1e-6)) + 1;
+    const auto buffers = static_cast<int64_t>(
+            std::floor(now * app.devices().microphoneSampleRate() / 1024 + 1e-6));
+    const bool handled = app.runUntil(
+            [&] {
+                // Encoding takes no clock time: the writers finish before it moves.
+                return recorder.handledVideoSamples() >= frames
+                       && recorder.handledAudioSamples() >= buffers
+                       && av::AssetWriter::pendingWorkInAllWriters() == 0
+                       && (!settled || settled());
+            },
+            30);
+    if (handled) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "at " << now << " s: " << recorder.handledVideoSamples() << " of " << frames
+           << " frames and " << recorder.handledAudioSamples() << " of " << buffers
+           << " sound buffers handled, " << av::AssetWriter::pendingWorkInAllWriters()
+           << " pieces of writer work pending";
+}
+
 // Moves the clock `seconds` forward in frame steps, letting the recorder handle every sample
 // the synthetic devices make at each step (and `settled`, when given, hold). The session must
 // have started with the clock at 0. `reached` hears the clock's time at each step.
@@ -79,33 +110,20 @@ void advanceRecorderCapture(App& app,
                             double seconds,
                             const std::function<bool()>& settled,
                             const std::function<void(double)>& reached) {
+    // What the devices owe by now is made and handled first: a sample still queued when the
+    // clock moves is late, and the camera output would drop the next frame.
+    recorder.session()->pumpDevices();
+    ASSERT_TRUE(samplesDueHandled(app, recorder, app.clock().now(), nullptr));
     constexpr double kStep = 1.0 / 30;
-    const double fps = app.devices().frameRate();
-    const double rate = app.devices().microphoneSampleRate();
     const int steps = static_cast<int>(std::llround(seconds / kStep));
     for (int i = 0; i < steps; ++i) {
         app.advance(kStep);
-        const double now = app.clock().now();  // the devices started with the clock at 0
+        const double now = app.clock().now();
         if (reached) {
             reached(now);
         }
         recorder.session()->pumpDevices();
-        // Camera frame k is made at k / fps; microphone buffers once their 1024 frames are in.
-        const auto frames = static_cast<int64_t>(std::floor(now * fps + 1e-6)) + 1;
-        const auto buffers = static_cast<int64_t>(std::floor(now * rate / 1024 + 1e-6));
-        ASSERT_TRUE(app.runUntil(
-                [&] {
-                    // Encoding takes no clock time: the writers finish before it moves.
-                    return recorder.handledVideoSamples() >= frames
-                           && recorder.handledAudioSamples() >= buffers
-                           && av::AssetWriter::pendingWorkInAllWriters() == 0
-                           && (!settled || settled());
-                },
-                30))
-                << "at " << now << " s: " << recorder.handledVideoSamples() << " of " << frames
-                << " frames and " << recorder.handledAudioSamples() << " of " << buffers
-                << " sound buffers handled, " << av::AssetWriter::pendingWorkInAllWriters()
-                << " pieces of writer work pending";
+        ASSERT_TRUE(samplesDueHandled(app, recorder, now, settled));
     }
     drainRecorderSessionQueue(app, recorder);
     dispatch::RunLoop::runUntilIdle();
