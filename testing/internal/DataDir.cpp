@@ -19,33 +19,30 @@ std::filesystem::path makeTemporaryFolder() {
 
 }  // namespace
 
-DataDir::DataDir(const std::filesystem::path& given)
-    : owned_(given.empty()),
-      path_(owned_ ? makeTemporaryFolder() : std::filesystem::absolute(given)),
-      state_(path_) {
-    std::error_code error;
-    std::filesystem::create_directories(path_ / "incoming", error);
-    std::filesystem::create_directories(path_ / "files", error);
-    if (error) {
-        removeIfOwned();
-        throw std::runtime_error("cannot create the data folder " + path_.string() + ": "
-                                 + error.message());
+DataDir::Folder::Folder(const std::filesystem::path& given)
+    : owned(given.empty()),
+      path(owned ? makeTemporaryFolder() : std::filesystem::absolute(given)) {}
+
+DataDir::Folder::~Folder() {
+    if (owned) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
 }
 
-DataDir::~DataDir() {
-    removeIfOwned();
+DataDir::DataDir(const std::filesystem::path& given) : folder_(given), state_(folder_.path) {
+    for (const char* part : {"incoming", "files"}) {
+        std::error_code error;
+        std::filesystem::create_directories(path() / part, error);
+        if (error) {
+            throw std::runtime_error("cannot create the data folder " + path().string() + ": "
+                                     + error.message());
+        }
+    }
 }
 
 std::filesystem::path DataDir::incomingFile(const std::string& uploadId) {
-    return path_ / "incoming" / (uploadId + "-" + std::to_string(++incomingFiles_) + ".part");
-}
-
-void DataDir::removeIfOwned() const noexcept {
-    if (owned_) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    return path() / "incoming" / (uploadId + "-" + std::to_string(++incomingFiles_) + ".part");
 }
 
 }  // namespace pelmar::test::internal

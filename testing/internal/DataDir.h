@@ -23,13 +23,11 @@ public:
     // `given` empty: a fresh folder under the system's temporary directory.
     explicit DataDir(const std::filesystem::path& given);
 
-    ~DataDir();
-
     DataDir(const DataDir&) = delete;
     DataDir& operator=(const DataDir&) = delete;
 
     // Absolute.
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return folder_.path; }
 
     ServiceState& state() { return state_; }
 
@@ -40,10 +38,20 @@ public:
     std::filesystem::path incomingFile(const std::string& uploadId);
 
 private:
-    void removeIfOwned() const noexcept;
+    // The folder itself, removed with its contents on destruction when it was made here. A
+    // member of its own, ahead of the state, so that it is removed also when a later member's
+    // constructor (or the layout) throws.
+    struct Folder {
+        explicit Folder(const std::filesystem::path& given);
+        ~Folder();
+        Folder(const Folder&) = delete;
+        Folder& operator=(const Folder&) = delete;
 
-    const bool owned_;
-    const std::filesystem::path path_;
+        const bool owned;
+        const std::filesystem::path path;
+    };
+
+    const Folder folder_;
     std::atomic<uint64_t> incomingFiles_{0};
     ServiceState state_;
 };
