@@ -224,7 +224,9 @@ TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest, BroadcastsWithoutAMovie
     }
 }
 
-TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest, AnUnknownSampleTypeStopsTheExtension) {
+// Without the service: the dying child runs the test from its start and ends without
+// destructors, so whatever a fixture made there (a service's data folder) would stay behind.
+TEST(PelmarScreenRecorderSampleHandlerTest, AnUnknownSampleTypeStopsTheExtension) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     PelmarScreenRecorderSampleHandler handler;
     // The console writes to standard output; the dying child sends it where the check reads.
