@@ -125,7 +125,8 @@ public:
 
     // Test hook: the running devices make what is due on the clock now, without waiting for
     // their next deadline (under a manual clock a deadline registered while the clock was being
-    // moved fires only at the next move).
+    // moved fires only at the next move). Returns once those samples have been handed to the
+    // outputs, which queue them for their delegates (or drop them).
     void pumpDevices();
 
 private:

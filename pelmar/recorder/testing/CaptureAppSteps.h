@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -70,18 +71,30 @@ void stopRecorderSession(App& app, Recorder& recorder) {
     app.settle();
 }
 
-// Whether the recorder has handled every sample the synthetic devices have made by `now` (camera
-// frame k is made at k / fps, a microphone buffer once its 1024 frames are in) with no writer
-// work pending, and `settled`, when given, holds. The devices started with the clock at 0.
+// Samples the synthetic devices have made by `now`, counted from the clock at 0 where they
+// started: camera frame k is made at k / fps, a microphone buffer once its 1024 frames are in.
+struct CaptureCounts {
+    int64_t frames = 0;
+    int64_t buffers = 0;
+};
+
+inline CaptureCounts samplesMadeBy(App& app, double now) {
+    return {static_cast<int64_t>(std::floor(now * app.devices().frameRate() + 1e-6)) + 1,
+            static_cast<int64_t>(
+                    std::floor(now * app.devices().microphoneSampleRate() / 1024 + 1e-6))};
+}
+
+// Whether the recorder has handled every sample made by `now` but the `missed` ones, with no
+// writer work pending, and `settled`, when given, holds.
 template <class Recorder>
 ::testing::AssertionResult samplesDueHandled(App& app,
                                              Recorder& recorder,
                                              double now,
+                                             CaptureCounts missed,
                                              const std::function<bool()>& settled) {
-    const auto frames =
-            static_cast<int64_t>(std::floor(now * app.devices().frameRate() + 1e-6)) + 1;
-    const auto buffers = static_cast<int64_t>(
-            std::floor(now * app.devices().microphoneSampleRate() / 1024 + 1e-6));
+    const CaptureCounts made = samplesMadeBy(app, now);
+    const int64_t frames = made.frames - missed.frames;
+    const int64_t buffers = made.buffers - missed.buffers;
     const bool handled = app.runUntil(
             [&] {
                 // Encoding takes no clock time: the writers finish before it moves.
@@ -110,10 +123,16 @@ void advanceRecorderCapture(App& app,
                             double seconds,
                             const std::function<bool()>& settled,
                             const std::function<void(double)>& reached) {
-    // What the devices owe by now is made and handled first: a sample still queued when the
-    // clock moves is late, and the camera output would drop the next frame.
+    // First what the devices owe by now is handed over and handled: a frame still waiting when
+    // the clock moves is late, and the camera would drop the next one. Frames it dropped before
+    // (a transition moved the clock while one waited) are not owed.
     recorder.session()->pumpDevices();
-    ASSERT_TRUE(samplesDueHandled(app, recorder, app.clock().now(), nullptr));
+    drainRecorderSessionQueue(app, recorder);
+    ASSERT_TRUE(app.runUntil([] { return av::AssetWriter::pendingWorkInAllWriters() == 0; }, 30));
+    const CaptureCounts before = samplesMadeBy(app, app.clock().now());
+    const CaptureCounts missed{
+            std::max<int64_t>(0, before.frames - recorder.handledVideoSamples()),
+            std::max<int64_t>(0, before.buffers - recorder.handledAudioSamples())};
     constexpr double kStep = 1.0 / 30;
     const int steps = static_cast<int>(std::llround(seconds / kStep));
     for (int i = 0; i < steps; ++i) {
@@ -123,7 +142,7 @@ void advanceRecorderCapture(App& app,
             reached(now);
         }
         recorder.session()->pumpDevices();
-        ASSERT_TRUE(samplesDueHandled(app, recorder, now, settled));
+        ASSERT_TRUE(samplesDueHandled(app, recorder, now, missed, settled));
     }
     drainRecorderSessionQueue(app, recorder);
     dispatch::RunLoop::runUntilIdle();

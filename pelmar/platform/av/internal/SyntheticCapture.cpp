@@ -68,7 +68,7 @@ void SyntheticCapture::start() {
 
 void SyntheticCapture::pump() {
     std::weak_ptr<SyntheticCapture> weak = weak_from_this();
-    queue_->async([weak] {
+    queue_->sync([weak] {
         if (auto self = weak.lock()) {
             self->tick(false);
         }

@@ -30,7 +30,8 @@ public:
 
     void stop();
 
-    // Catches up with the clock at once (instead of at the next deadline).
+    // Catches up with the clock at once (instead of at the next deadline): returns once what is
+    // due has been handed to the outputs (or dropped by them). Not from the devices' own queue.
     void pump();
 
     // Draws frame `index` of the test pattern into `buffer` (BGRA), mirrored if asked.
