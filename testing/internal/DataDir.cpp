@@ -1,6 +1,5 @@
 #include "testing/internal/DataDir.h"
 
-#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 
@@ -8,29 +7,19 @@ namespace pelmar::test::internal {
 
 namespace {
 
-std::filesystem::path makeTemporaryFolder() {
-    std::string pattern =
-            (std::filesystem::temp_directory_path() / "pelmar-service-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        throw std::runtime_error("cannot create a temporary data folder");
+std::optional<TempDir> temporaryFolderUnless(const std::filesystem::path& given) {
+    if (!given.empty()) {
+        return std::nullopt;
     }
-    return pattern;
+    return std::optional<TempDir>(std::in_place, "pelmar-service");
 }
 
 }  // namespace
 
-DataDir::Folder::Folder(const std::filesystem::path& given)
-    : owned(given.empty()),
-      path(owned ? makeTemporaryFolder() : std::filesystem::absolute(given)) {}
-
-DataDir::Folder::~Folder() {
-    if (owned) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-}
-
-DataDir::DataDir(const std::filesystem::path& given) : folder_(given), state_(folder_.path) {
+DataDir::DataDir(const std::filesystem::path& given)
+    : made_(temporaryFolderUnless(given)),
+      path_(made_ ? made_->path() : std::filesystem::absolute(given)),
+      state_(path_) {
     for (const char* part : {"incoming", "files"}) {
         std::error_code error;
         std::filesystem::create_directories(path() / part, error);

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "testing/TempDir.h"
 #include "testing/internal/ServiceState.h"
 
 // DataDir: the emulator's data folder and the service state kept in it. The folder is either
@@ -27,7 +29,7 @@ public:
     DataDir& operator=(const DataDir&) = delete;
 
     // Absolute.
-    const std::filesystem::path& path() const { return folder_.path; }
+    const std::filesystem::path& path() const { return path_; }
 
     ServiceState& state() { return state_; }
 
@@ -38,20 +40,11 @@ public:
     std::filesystem::path incomingFile(const std::string& uploadId);
 
 private:
-    // The folder itself, removed with its contents on destruction when it was made here. A
-    // member of its own, ahead of the state, so that it is removed also when a later member's
-    // constructor (or the layout) throws.
-    struct Folder {
-        explicit Folder(const std::filesystem::path& given);
-        ~Folder();
-        Folder(const Folder&) = delete;
-        Folder& operator=(const Folder&) = delete;
-
-        const bool owned;
-        const std::filesystem::path path;
-    };
-
-    const Folder folder_;
+    // The temporary folder when it was made here (removed with everything in it on
+    // destruction), ahead of the state, so that it is removed also when the state's constructor
+    // or the layout throws.
+    const std::optional<TempDir> made_;
+    const std::filesystem::path path_;
     std::atomic<uint64_t> incomingFiles_{0};
     ServiceState state_;
 };
