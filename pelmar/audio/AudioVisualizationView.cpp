@@ -229,24 +229,16 @@ int AudioVisualizationView::maximumNumberBars() const {
     return static_cast<int>(frame().width / step);
 }
 
-std::vector<float> AudioVisualizationView::shownLevels() const {
-    // While recording, a history shorter than the row of bars is spread over the whole row, as
-    // it will be once the recording stops, so the waveform spans the view from the first level.
-    const int bars = maximumNumberBars();
-    if (clustered_.empty() && static_cast<int64_t>(levels_.size()) < bars) {
-        return resampled(levels_, bars);
-    }
-    return drawnLevels();
-}
-
 double AudioVisualizationView::xLeftMostBar() const {
-    const auto drawn = static_cast<int64_t>(shownLevels().size());
+    const auto drawn = static_cast<int64_t>(drawnLevels().size());
     return (barWidth_ + barGap_)
            * static_cast<double>(std::min<int64_t>(drawn - 1, maximumNumberBars() - 1));
 }
 
 void AudioVisualizationView::draw(ui::GraphicsContext& context) {
-    const auto levels = shownLevels();
+    // Bar k shows level first + k from the left: a short history fills the row from the left,
+    // and once the row is full the newest level comes in at the right.
+    const auto& levels = drawnLevels();
     if (levels.empty()) {
         return;
     }

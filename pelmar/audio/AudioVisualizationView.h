@@ -15,12 +15,10 @@ class Chronometer;
 
 // AudioVisualizationView: a level history drawn as a row of rounded vertical bars (two halves
 // around the middle, or one whole stick) that carry a horizontal gradient. In write mode a
-// recorder adds one level at a time and the newest bars come in from the right, a history too
-// short to fill the row being spread over all of it (as scaleSoundDataToFitScreen() spreads it
-// when the recording stops), so the waveform always spans the view; in read mode it shows a
-// finished list of levels and animates playback: the played part carries the gradient, the rest
-// the start colour. A level of 1.0 fills the whole height; only the last maximumNumberBars()
-// levels are drawn.
+// recorder adds one level at a time, one bar each from the left; once the row is full the newest
+// bars come in from the right and the oldest scroll out; in read mode it shows a finished list of
+// levels and animates playback: the played part carries the gradient, the rest the start colour.
+// A level of 1.0 fills the whole height; only the last maximumNumberBars() levels are drawn.
 // Ownership: reference object made with std::make_shared; owns its playback chronometer, which
 //     refers to it weakly.
 // Threads: main thread only; play(from) loads the file on a background queue and comes back to
@@ -124,9 +122,6 @@ private:
     const std::vector<float>& drawnLevels() const {
         return clustered_.empty() ? levels_ : clustered_;
     }
-
-    // The levels the bars show (see the contract above).
-    std::vector<float> shownLevels() const;
 
     // `levels` resampled to one value per bar of `bars` (empty for none).
     static std::vector<float> resampled(const std::vector<float>& levels, int bars);

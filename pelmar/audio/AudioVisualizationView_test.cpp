@@ -127,6 +127,22 @@ TEST_F(AudioVisualizationViewTest, DrawsTheNewestLevelsAsHalvesAroundTheMiddle) 
     EXPECT_TRUE(context.operations().empty());
 }
 
+// While recording, a history shorter than the row takes one bar per level from the left, and
+// the gradient ends at the newest bar; the rest of the row stays empty until it fills.
+TEST_F(AudioVisualizationViewTest, AShortHistoryInWriteModeFillsTheRowFromTheLeft) {
+    auto view = recorded(10, {.2f, .4f, .6f});
+    ui::RecordingContext context;
+    view->draw(context);
+    EXPECT_THAT(context.operations("fillRect"),
+                ElementsAre("fillRect 0 40 3 10 r=2", "fillRect 0 50 3 10 r=2",
+                            "fillRect 5 30 3 20 r=2", "fillRect 5 50 3 20 r=2",
+                            "fillRect 10 20 3 30 r=2", "fillRect 10 50 3 30 r=2"));
+    EXPECT_THAT(context.operations("gradient"),
+                ElementsAre("gradient 0 50 13 50 stops 0:0.196078 0.196078 0.196078 1 "
+                            "1:0.392157 0.392157 0.392157 1"));
+    EXPECT_EQ(view->xLeftMostBar(), 10);
+}
+
 TEST_F(AudioVisualizationViewTest, PlaybackPaintsTheUnplayedPartInTheStartColour) {
     auto view = makeView(5, Mode::read);
     view->setMeteringLevels(std::vector<float>{.5f, .5f, .5f, .5f, .5f});

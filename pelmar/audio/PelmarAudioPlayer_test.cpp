@@ -69,6 +69,8 @@ TEST_F(PelmarAudioPlayerTest, TimeTextsInShortAndLongForm) {
     EXPECT_EQ(PelmarAudioPlayer::longTimeString(3725), "01:02:05");
 }
 
+// Read off the painted pixels across the whole width of the screen: the status, the position,
+// the play button and the row of controls all stand on the screen's middle.
 TEST_F(PelmarAudioPlayerTest, TheStatusAndThePositionStandCentred) {
     auto screen = open();
     ASSERT_TRUE(screen);
@@ -76,13 +78,24 @@ TEST_F(PelmarAudioPlayerTest, TheStatusAndThePositionStandCentred) {
     app.settle();
     auto painted = ui::render(*screen->view(), 2);
     ASSERT_TRUE(painted);
+    const double width = screen->view()->frame().width;
+    const auto inkAcross = [&](const ui::Rect& frame) {
+        return test::inkSpan(*painted, {0, frame.y, width, frame.height}, ui::Color::white());
+    };
+    const ui::Rect play = screen->playButtonView.lock()->frame();
+    const auto button = test::inkSpan(*painted, play, ui::Color::white());
+    const auto row = inkAcross(play);
+    ASSERT_TRUE(button);
+    ASSERT_TRUE(row);
+    EXPECT_NEAR(button->middle(), width / 2, 1.0) << "the play button";
+    EXPECT_NEAR(row->middle(), width / 2, 1.0) << "the row of controls";
     for (const auto& label : {screen->statusLabel.lock(), screen->durationLabel.lock()}) {
         SCOPED_TRACE(label->text());
         ASSERT_FALSE(label->text().empty());
-        const ui::Rect frame = label->frame();
-        const auto ink = test::inkSpan(*painted, frame, ui::Color::white());
+        const auto ink = inkAcross(label->frame());
         ASSERT_TRUE(ink);
-        EXPECT_NEAR(ink->middle(), frame.x + frame.width / 2, 2.0);
+        EXPECT_NEAR(ink->middle(), width / 2, 2.0);
+        EXPECT_NEAR(ink->middle(), button->middle(), 2.0) << "the text stands over the button";
     }
 }
 

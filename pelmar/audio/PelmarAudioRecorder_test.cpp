@@ -57,7 +57,7 @@ TEST(PelmarAudioRecorderTest, TimeTextIsHoursMinutesSeconds) {
     EXPECT_EQ(PelmarAudioRecorder::getTimeString(360000), "100:00:00");
 }
 
-TEST(PelmarAudioRecorderTest, WhileRecordingTheTextsStandCentredAndTheWaveformSpansItsView) {
+TEST(PelmarAudioRecorderTest, WhileRecordingTheTextsStandCentredAndTheBarsFillFromTheLeft) {
     test::AudioTestApp app;
     auto events = std::make_shared<test::RecorderEventLog>();
     auto screen = openRecorder(app, events);
@@ -78,8 +78,39 @@ TEST(PelmarAudioRecorderTest, WhileRecordingTheTextsStandCentredAndTheWaveformSp
     const auto bars = test::inkSpan(*painted, box, ui::Color::white());
     ASSERT_TRUE(bars);
     const double step = waveform->meteringLevelBarWidth() + waveform->meteringLevelBarInterItem();
+    // One bar per level from the left edge; the row is not full yet, so it ends at the newest.
+    const auto levels = static_cast<double>(waveform->meteringLevelsArray().size());
+    ASSERT_GE(levels, 38);
+    ASSERT_LT(levels, waveform->maximumNumberBars());
     EXPECT_NEAR(bars->left, box.x, 0.5);
-    EXPECT_GE(bars->right, box.x + box.width - step) << "the bars end short of the view's edge";
+    EXPECT_NEAR(bars->right, box.x + (levels - 1) * step + waveform->meteringLevelBarWidth(), 0.5);
+}
+
+// The recorder tells of the stop once it has finished the file, a main-loop turn or more after
+// the screen shows the recording: a play tapped in between goes on when that finish comes, and
+// only the end of the playback ends it.
+TEST(PelmarAudioRecorderTest, APlayTappedBeforeTheRecorderHasFinishedGoesOn) {
+    test::AudioTestApp app;
+    auto events = std::make_shared<test::RecorderEventLog>();
+    auto screen = openRecorder(app, events);
+    ASSERT_TRUE(record(app, *screen, 2.0));
+    app.tap(screen->recordContainerView);
+    ASSERT_EQ(screen->currentState(), State::recorded);
+    ASSERT_FALSE(app.logsConsole("Audio Recorder finished successfully"));
+    app.tap(screen->recordContainerView);  // in the same turn
+    ASSERT_EQ(screen->currentState(), State::playing);
+    ASSERT_TRUE(app.logsConsole("Started to play sound"));
+    app.settle();
+    ASSERT_TRUE(app.logsConsole("Audio Recorder finished successfully"));
+    auto waveform = screen->audioVisualizationView.lock();
+    EXPECT_EQ(screen->currentState(), State::playing);
+    EXPECT_TRUE(waveform->isAnimating());
+    app.advance(1.0);
+    EXPECT_EQ(screen->currentState(), State::playing);
+    app.advance(1.5);
+    app.settle();
+    EXPECT_EQ(screen->currentState(), State::recorded);
+    EXPECT_FALSE(waveform->hasAnimation());
 }
 
 TEST(PelmarAudioRecorderTest, RecorderFailuresEndInReadyWithTheirAlert) {

@@ -138,7 +138,10 @@ void ViewModel::didReceiveMeteringLevelUpdate(const foundation::Notification& no
 }
 
 void ViewModel::didFinishRecordOrPlayAudio(const foundation::Notification& notification) {
-    if (ownsActivity(notification) && audioDidFinish) {
+    // The recorder tells of a stop only after it has finished the file, which can be after the
+    // user has already started playing the recording: that playback is not over.
+    const bool recorderFinishedLate = !notification.objectAs<AudioPlayerManager>() && isPlaying_;
+    if (ownsActivity(notification) && !recorderFinishedLate && audioDidFinish) {
         audioDidFinish();
     }
 }

@@ -15,7 +15,9 @@ namespace pelmar {
 // recording's file and level history, one call per user action, and the managers' level and
 // finish notifications turned into two closures. Only notifications about its own activity
 // reach it: recorder notifications while it has a recording of its own, player notifications
-// once it has started a playback. A recorder failure reaches a third closure.
+// once it has started a playback. A recorder's finish that comes once a playback has started
+// (the recorder finishes its file after the stop) is not passed on: it would end that playback.
+// A recorder failure reaches a third closure.
 // Ownership: made with create(); its observers refer to it weakly and are removed with it.
 // Threads: main thread only; the closures run on the thread that posts (the main thread).
 // Errors: the recording operations throw what the recorder manager throws; playback errors are

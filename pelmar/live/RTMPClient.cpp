@@ -531,6 +531,10 @@ void RTMPClient::CloseImpl() {
     publishChanged_.notifyAll();
     foundation::Console::print("closing rtmp connection");
     closing_.store(true);
+    if (stream) {
+        // The server hangs up once it has our end of the stream: that is the normal end.
+        stream->ExpectHangUp();
+    }
     if (stream && streamId_.load() != 0) {
         try {
             FCUnPublish();

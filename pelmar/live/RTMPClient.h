@@ -116,9 +116,10 @@ protected:
     void PutFrameImpl(FLVFrame frame) override;
 
     // Prints "closing rtmp connection", ends the stream with "FCUnpublish" and "deleteStream",
-    // lets the server finish (up to Options::closeTimeout), disconnects and calls
-    // publishStopCallback; only the first call does anything. The destructor waits for the
-    // receiver thread, a close running there included.
+    // lets the server finish (up to Options::closeTimeout; its hanging up then is the expected
+    // end and prints no receiver error), disconnects and calls publishStopCallback; only the
+    // first call does anything. The destructor waits for the receiver thread, a close running
+    // there included.
     void CloseImpl() override;
 
 private:

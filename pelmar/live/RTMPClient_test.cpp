@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,7 +18,9 @@
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
 #include "pelmar/live/testing/ScriptedRtmpServer.h"
+#include "pelmar/platform/foundation/Console.h"
 #include "testing/Matchers.h"
+#include "testing/Waits.h"
 
 namespace pelmar::live {
 namespace {
@@ -275,6 +278,45 @@ TEST(RTMPClientTest, PublishesSendsTagsAnswersPingsAndClosesWithoutANewStart) {
     EXPECT_EQ(events.starts.load(), 1);
     EXPECT_EQ(events.stops.load(), 1);
     EXPECT_TRUE(events.Errors().empty());
+}
+
+// A server that hangs up after our own end of the stream is how every stop ends: it prints no
+// error. One that hangs up while the stream runs is an error, printed and told to the owner.
+TEST(RTMPClientTest, OnlyAServerThatHangsUpWhileTheStreamRunsIsAReceiverError) {
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "a stop" : "a hang-up while publishing");
+        foundation::Console::Capture console;
+        FakeServer server;
+        Events events;
+        auto pending =
+                ConnectAsync("rtmp://127.0.0.1:" + std::to_string(server.peer.port()) + "/live",
+                             events.Callbacks());
+        server.Handshake();
+        server.AcceptPublish();
+        auto client = pending.get();
+        client->PutFrame(Tag(kFLVTagFileHeader, {}));
+        if (stop) {
+            auto closing = std::async(std::launch::async, [&] { client->Close(); });
+            EXPECT_EQ(server.ReadCommand()[0]->ToStringImpl(), "STRING: FCUnpublish");
+            EXPECT_EQ(server.ReadCommand()[0]->ToStringImpl(), "STRING: deleteStream");
+            EXPECT_TRUE(server.peer.ReadsEndOfStream());
+            server.peer.CloseConnection();
+            closing.get();
+        } else {
+            server.peer.CloseConnection();
+            EXPECT_TRUE(test::waitUntil([&] { return !events.Errors().empty(); }));
+            client->Close();
+        }
+        client.reset();
+        const auto lines = console.lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "rtmp receiver error: netowrk recv data failed"),
+                  stop ? 0 : 1)
+                << ::testing::PrintToString(lines);
+        EXPECT_EQ(events.Errors(), stop ? std::vector<std::string>{}
+                                        : std::vector<std::string>{"netowrk recv data failed"});
+        EXPECT_EQ(events.stops.load(), 1);
+    }
 }
 
 TEST(RTMPClientTest, ServerRefusalsReachTheErrorCallbackAndEndTheWaitAtOnce) {

@@ -179,6 +179,7 @@ void RTMPPacketStream::ReceiverProc() {
             if (!connection_.WaitReadable(kReceiverPollInterval) || stopped_.load()) {
                 continue;
             }
+            foundation::Console::print("going to receive data");
             ReadRTMPChunk();
         }
     } catch (const std::exception& e) {
@@ -186,9 +187,11 @@ void RTMPPacketStream::ReceiverProc() {
     } catch (...) {
         error = "unknown error";
     }
-    if (!error.empty()) {
+    // A failure while the owner ends the stream (a close, or the peer hanging up after our end
+    // of the stream) is how the stream ends, not an error.
+    if (!error.empty() && !stopped_.load() && !ending_.load()) {
         foundation::Console::print("rtmp receiver error: " + error);
-        if (!stopped_.load() && onReceiverError_) {
+        if (onReceiverError_) {
             try {
                 onReceiverError_(error);
             } catch (...) {

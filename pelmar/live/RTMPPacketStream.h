@@ -28,7 +28,8 @@
 //     (the stream is then broken: every later send fails the same way, and the connection is shut
 //     down so the receiver ends too), the formatter's "RTMP message too long" (nothing sent).
 //     Receiver failures end the receiver thread: it prints "rtmp receiver error: " and the text,
-//     and passes the text to the error callback unless the stream is closing.
+//     and passes the text to the error callback, unless the owner is ending the stream (Close,
+//     or ExpectHangUp before it): then the receiver ends quietly.
 // Limits: kMaxIncomingChannels chunk streams from the peer (each may hold a message of up to 16
 //     MiB, allocated as its bytes arrive); the peer's chunk size is capped at
 //     kMaxIncomingChunkSize.
@@ -69,6 +70,10 @@ public:
     // Sends a Window Acknowledgement Size message: the peer is to acknowledge every `size`
     // bytes it receives from us. Throws as PutFrame.
     void AnnounceWindowAcknowledgementSize(uint32_t size);
+
+    // The owner is ending the stream: the peer hanging up (or any receive failure) from now on is
+    // the expected end, so the receiver ends without the error line and without the callback.
+    void ExpectHangUp() { ending_.store(true); }
 
     // False once the receiver thread has ended (closed, peer gone, or an error).
     bool ReceiverRunning() const;
@@ -126,6 +131,7 @@ private:
     // Applied by the receiver before each chunk.
     std::atomic<size_t> chunkSize_{kRTMPDefaultChunkSize};
     std::atomic<bool> stopped_{false};
+    std::atomic<bool> ending_{false};
 
     mutable Mutex doneMutex_;
     mutable CondVar doneChanged_;

@@ -17,6 +17,7 @@
 #include "pelmar/live/testing/Bytes.h"
 #include "pelmar/live/testing/LoopbackPeer.h"
 #include "pelmar/live/testing/RTMPWire.h"
+#include "pelmar/platform/foundation/Console.h"
 #include "testing/Matchers.h"
 #include "testing/Patience.h"
 
@@ -152,6 +153,25 @@ TEST_F(RTMPPacketStreamTest, PeerChunkSizeAppliesToIncomingChunksOnly) {
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].Data(), Pattern(300, 9));
     EXPECT_THAT([&] { stream_->SetChunkSize(0); }, test::ThrowsWithText("invalid chunk size"));
+}
+
+// The receiver tells of each chunk it is about to read on the console, where its other lines go.
+TEST_F(RTMPPacketStreamTest, EachIncomingChunkIsAnnouncedBeforeItIsRead) {
+    foundation::Console::Capture console;
+    Open();
+    test::RTMPWireWriter peerWriter(RTMPChannel::Command);
+    peer_.Write(peerWriter.Bytes(RTMPPacketType::Command, Pattern(300, 3)));  // three chunks
+    ASSERT_EQ(inbox_.WaitForMessages(1).size(), 1U);
+    stream_->Close();
+    std::vector<std::string> receiverLines;
+    for (const auto& line : console.lines()) {
+        if (line.rfind("going to receive", 0) == 0 || line.rfind("new input channel", 0) == 0) {
+            receiverLines.push_back(line);
+        }
+    }
+    EXPECT_THAT(receiverLines,
+                ::testing::ElementsAre("going to receive data", "new input channel created: 3",
+                                       "going to receive data", "going to receive data"));
 }
 
 // Our chunk size changes with the Set Chunk Size we send, on chunk streams in use and new ones

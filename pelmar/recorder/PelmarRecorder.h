@@ -76,8 +76,9 @@ enum class CameraDevice : int { rear = 0, front = 1 };
 // Errors: set-up failures end in setupResult() values and alerts ("recorder" / the permission
 // messages / "Unable to capture media"); the facade logs the rest (logError for configuration,
 // runtime and writer failures). A recording whose writer failed is logged as a finishing error
-// before recorderStopped; a writer that cannot be made, or a recording stopped before its first
-// frame, reports no recording at all.
+// before recorderStopped; a writer that cannot be made reports no recording at all, and a
+// recording stopped before its first frame leaves no file and tells recorderStopped with an
+// empty path (nothing is submitted).
 class PelmarRecorder : public ui::ViewController,
                        public av::CaptureDataOutputSampleBufferDelegate,
                        public av::MetadataOutputObjectsDelegate,

@@ -9,7 +9,10 @@
 #include "pelmar/platform/av/CaptureEnvironment.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/ui/Control.h"
+#include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
+#include "pelmar/platform/ui/testing/Pixels.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/testing/RecorderApp.h"
 
@@ -68,6 +71,36 @@ TEST(PelmarRecorderControlsTest, TheCountdownShowsEachSecondAndStartsAtZero) {
         EXPECT_EQ(heard, c.countdown);
         EXPECT_TRUE(app.events->has("started"));
     }
+}
+
+// The countdown's white digits carry a soft black shadow all round, so they read over a light
+// picture too: painted, the label has dark pixels, which its white text alone never makes.
+TEST(PelmarRecorderControlsTest, TheCountdownDigitsCastABlackShadow) {
+    test::RecorderApp app;
+    app.readyWithManualFeed();
+    app.recorder->startDelay = 3;
+    ASSERT_TRUE(app.tap(app.recorder->recordButton));
+    RunLoop::runUntilIdle();
+    auto label = app.recorder->startDelayLabel.lock();
+    ASSERT_FALSE(label->isHidden());
+    ASSERT_EQ(label->text(), "3");
+    EXPECT_DOUBLE_EQ(label->layer()->shadowOpacity(), 0.8);
+    EXPECT_EQ(label->layer()->shadowColor(), ui::Color::black());
+    EXPECT_EQ(label->layer()->shadowOffset(), (ui::Size{0, 0}));
+    const auto darkPixels = [&] {
+        auto painted = ui::render(*label, 2);
+        int dark = 0;
+        for (int y = 0; painted && y < painted->height(); ++y) {
+            for (int x = 0; x < painted->width(); ++x) {
+                const auto c = ui::test::colorAt(*painted, x / 2.0, y / 2.0);
+                dark += c.alpha > 0.1 && c.red < 0.3 ? 1 : 0;
+            }
+        }
+        return dark;
+    };
+    EXPECT_GT(darkPixels(), 50);
+    label->layer()->setShadowOpacity(0);
+    EXPECT_EQ(darkPixels(), 0) << "the dark pixels are the shadow's";
 }
 
 TEST(PelmarRecorderControlsTest, TheDurationLabelCountsUpOrDownWithItsBias) {

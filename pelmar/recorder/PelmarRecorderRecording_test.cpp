@@ -30,6 +30,7 @@ using dispatch::RunLoop;
 
 using test::temporaryFiles;
 
+// The host that heard recorderStarted hears recorderStopped too, with an empty path: no movie.
 TEST(PelmarRecorderRecordingTest, AStopBeforeTheFirstFrameCancelsTheWriterAndReportsNoMovie) {
     test::RecorderApp app;
     app.readyWithManualFeed();
@@ -40,7 +41,9 @@ TEST(PelmarRecorderRecordingTest, AStopBeforeTheFirstFrameCancelsTheWriterAndRep
     ASSERT_TRUE(app.runUntil([&] { return !app.recorder->isRecording(); }));
     app.drainSessionQueue();
     RunLoop::runUntilIdle();
-    EXPECT_FALSE(app.events->has("stopped"));
+    EXPECT_TRUE(app.events->has("stopped"));
+    EXPECT_EQ(app.events->stoppedPath(), "");
+    EXPECT_FALSE(app.events->has("submitted"));
     EXPECT_TRUE(temporaryFiles().empty());
     EXPECT_EQ(app::AppLifecycle::backgroundTaskCount(), 0);
     EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pelmar/platform/av/testing/MovieProbe.h"
+#include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/recorder/PelmarRecorder.h"
 #include "pelmar/recorder/testing/RecorderApp.h"
@@ -67,6 +68,28 @@ TEST_F(PelmarRecorderIntegrationTest, RecordsPausesResumesAndWritesTheRecordedTi
     EXPECT_NEAR(probe->duration, 3.0, kFrame + 1e-3);
     EXPECT_NEAR(probe->audioDuration, probe->videoDuration, 0.05);
     EXPECT_NEAR(static_cast<double>(probe->videoFrames), 89, 1);
+}
+
+// The microphone runs before the camera's first frame of a recording arrives: that sound is not
+// written, so the movie's sound starts with its picture.
+TEST_F(PelmarRecorderIntegrationTest, SoundBeforeARecordingsFirstFrameIsNotWritten) {
+    app.readyWithManualFeed();
+    app.startRecording();
+    for (int i = 0; i < 15; ++i) {  // half a second of sound with no picture
+        app.feedAudio(av::test::SyntheticMedia::tone(i * 1470, 1470, 44100, 1));
+    }
+    for (int i = 0; i <= 30; ++i) {
+        const double t = 0.5 + i / 30.0;
+        app.feedFrame(i, t);
+        app.feedAudio(
+                av::test::SyntheticMedia::tone(static_cast<int64_t>(t * 44100), 1470, 44100, 1));
+    }
+    app.stopRecordingAndWait();
+    const auto probe = probeRecording();
+    ASSERT_TRUE(probe);
+    EXPECT_NEAR(probe->videoDuration, 1.0, kFrame + 1e-3);
+    EXPECT_GE(probe->audioStart, probe->videoStart - 1e-3);
+    EXPECT_LT(probe->audioDuration, probe->videoDuration + 0.1);
 }
 
 TEST_F(PelmarRecorderIntegrationTest, AMaximumDurationStopsTheRecordingByItself) {

@@ -8,8 +8,8 @@
 // ends the stream. The URL must be rtmp:// with a host. The input format, and how to make an
 // input from an H.264 file, is in kHelp below. Frames go out at 25 frames per second of stream
 // time (as fast as the server takes them). The input and the output file are checked before
-// connecting. Progress goes to standard output; any failure prints its reason to standard error
-// and exits with status 1.
+// connecting. Progress and failures go to standard output; any failure prints its reason and
+// exits with status 1.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -60,8 +60,8 @@ Usage: livestreamer inputFileName outputFileName.flv [rtmpUrl [streamName]]
   streamName          the stream to publish (default: none)
 
 Frames go out at 25 frames per second of stream time, as fast as the server takes them. After
-the last one it prints "done" and waits for Enter before it ends the stream. Progress goes to
-standard output, errors to standard error; the exit status is 0 on success, 1 on failure.
+the last one it prints "done" and waits for Enter before it ends the stream. Progress and
+errors go to standard output; the exit status is 0 on success, 1 on failure.
 
 Input: a ".fram" file is a run of frames, each preceded by the 4-byte marker "FRAM"
 (46 52 41 4D). A frame is one H.264 access unit in length-prefixed form: each NAL unit with
@@ -90,8 +90,10 @@ void Print(const std::string& line) {
     std::cout << line << std::endl;
 }
 
+// Failures are printed among the progress lines, on standard output, so one stream tells the
+// whole run in order.
 void PrintError(const std::string& line) {
-    std::cerr << line << std::endl;
+    std::cout << line << std::endl;
 }
 
 // The input file, mapped read-only: frames are read straight from the page cache, with no

@@ -47,22 +47,23 @@ std::shared_ptr<ui::View> build(ui::ViewController& owner) {
                       weakAction(weak, &PelmarAudioPlayer::onChangeCurrentTime));
     auto total = std::make_shared<ui::Label>(ui::Rect{320, 520, 60, 30});
 
+    // The row of controls is centred on the screen, as the texts are: 12 pt between areas.
     const ui::Color grey{0.88, 0.88, 0.88, 1};
-    auto before = makeControlArea({20, 680, 56, 56}, grey,
+    auto before = makeControlArea({19, 680, 56, 56}, grey,
                                   weakAction(weak, &PelmarAudioPlayer::onPlayBeforeItem));
-    auto rewind = makeControlArea({92, 680, 56, 56}, grey,
+    auto rewind = makeControlArea({87, 680, 56, 56}, grey,
                                   weakAction(weak, &PelmarAudioPlayer::onPlayRewind));
-    auto play = makeControlArea({160, 668, 80, 80}, ui::Color{0.2, 0.5, 0.9, 1},
+    auto play = makeControlArea({155, 668, 80, 80}, ui::Color{0.2, 0.5, 0.9, 1},
                                 weakAction(weak, &PelmarAudioPlayer::onPlayOrPause));
-    auto forward = makeControlArea({252, 680, 56, 56}, grey,
+    auto forward = makeControlArea({247, 680, 56, 56}, grey,
                                    weakAction(weak, &PelmarAudioPlayer::onPlayForward));
-    auto next = makeControlArea({314, 680, 56, 56}, grey,
+    auto next = makeControlArea({315, 680, 56, 56}, grey,
                                 weakAction(weak, &PelmarAudioPlayer::onPlayNextItem));
     before.image->setImage(PelmarAudioPlayer::getImageFromResource("audio-previous-black"));
     rewind.image->setImage(PelmarAudioPlayer::getImageFromResource("audio-rewind-black"));
     forward.image->setImage(PelmarAudioPlayer::getImageFromResource("audio-forward-black"));
     next.image->setImage(PelmarAudioPlayer::getImageFromResource("audio-next-black"));
-    auto loading = std::make_shared<ui::ActivityIndicatorView>(ui::Rect{180, 688, 40, 40});
+    auto loading = std::make_shared<ui::ActivityIndicatorView>(ui::Rect{175, 688, 40, 40});
 
     for (const auto& view : std::initializer_list<std::shared_ptr<ui::View>>{
                  close, status, duration, current, slider, total, before.container,

@@ -139,6 +139,8 @@ public:
 
     void changeCamera();
 
+    // Starts a recording when the record button shows none (not selected), else stops it; a stop
+    // that finds the recording already ended (the duration limit) starts nothing.
     void toggleMovieRecording();
 
     // Host calls (main thread; the work runs on the session queue).

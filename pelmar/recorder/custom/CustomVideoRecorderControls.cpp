@@ -37,14 +37,22 @@ void CustomVideoRecorder::toggleMovieRecording() {
         if (!record || !record->isEnabled()) {
             return;
         }
+        // What the user asked for is what the button showed: selected while recording. The
+        // session queue may have ended the recording since (the duration limit).
+        const bool start = !record->isSelected();
         // Disabled at once, so a second tap handled in the same turn is ignored.
         record->setEnabled(false);
-        // Whether a recording runs is decided where recordings start and stop.
-        self.onSessionQueue([](CustomVideoRecorder& recorder) {
-            if (recorder.pipeline_->hasWriter()) {
-                recorder.stopRecordingOnQueue();
-            } else {
+        self.onSessionQueue([start](CustomVideoRecorder& recorder) {
+            const bool recording = recorder.pipeline_->hasWriter();
+            if (start && !recording) {
                 recorder.startRecordingOnQueue();
+            } else if (!start && recording) {
+                recorder.stopRecordingOnQueue();
+            } else if (recording) {
+                recorder.updateUIRecordingStarted();
+            } else {
+                // A stop that found the recording already ended: only the controls come back.
+                recorder.updateUIRecordingComplete();
             }
         });
     });

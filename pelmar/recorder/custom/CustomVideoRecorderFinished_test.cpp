@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/av/CaptureDevice.h"
+#include "pelmar/platform/av/testing/SyntheticMedia.h"
 #include "pelmar/recorder/custom/CustomVideoRecorder.h"
 #include "pelmar/recorder/testing/CustomRecorderApp.h"
 
@@ -69,6 +71,33 @@ TEST(CustomVideoRecorderTest, TheLimitStopsAtTheFrameWhosePresentationTimeReache
         ASSERT_TRUE(app.runUntil([&] { return !app.recorder->getRecordedFile().empty(); }));
         app.settle();
     }
+}
+
+TEST(CustomVideoRecorderTest, AStopTapOvertakenByTheLimitStartsNoNewRecording) {
+    test::CustomRecorderApp app;
+    app.standardDevices();
+    app.devices().setManualFeed(true);
+    app.makeRecorder()->setMaxRecordedDurationSeconds(1);
+    app.presentAndWaitUntilReady();
+    app.startRecording();
+    for (int i = 0; i < 30; ++i) {
+        app.feedFrame(i, i / 30.0);
+    }
+    ASSERT_TRUE(app.recorder->isRecording());
+    // The user taps stop, and before the main loop turns, the frame that reaches the limit is
+    // handled on the session queue (delivered, then handled one block later).
+    ASSERT_TRUE(app.tap(app.recorder->recordButton));
+    ASSERT_TRUE(app.videoOutput()->deliver(av::test::SyntheticMedia::frame(360, 480, 30, 1.0)));
+    for (int i = 0; i < 2; ++i) {
+        app.recorder->sessionQueue()->sync([] {});
+    }
+    ASSERT_FALSE(app.recorder->isRecording());
+    ASSERT_TRUE(app.runUntil([&] { return !app.recorder->getRecordedFile().empty(); }));
+    app.drainSessionQueue();
+    app.settle();
+    EXPECT_FALSE(app.recorder->isRecording());
+    EXPECT_TRUE(app.recorder->recordButton.lock()->isEnabled());
+    EXPECT_FALSE(app.recorder->recordButton.lock()->isSelected());
 }
 
 TEST(CustomVideoRecorderTest, BetweenRecordingsTheDurationFollowsTheLastRecordingsFirstFrame) {

@@ -108,6 +108,10 @@ void PelmarRecorder::stopRecording() {
         onMain(std::static_pointer_cast<PelmarRecorder>(shared_from_this()),
                [](PelmarRecorder& self) { self.stopTimers(); });
         updateUIRecordingComplete();
+        // The host heard recorderStarted: it hears the end too, with no movie to its name.
+        if (auto delegate = recorderDelegate()) {
+            delegate->recorderStopped("");
+        }
         return;
     }
     const std::string path = writer->outputURL().string();
