@@ -95,6 +95,7 @@ void PelmarVideoEditor::loadViews() {
         strip->setClipsToBounds(true);
     }
     player = std::make_shared<av::Player>();
+    cache = std::make_shared<ObjectCache>();
 }
 
 void PelmarVideoEditor::setUrl(const std::string& text) {
@@ -347,8 +348,12 @@ void PelmarVideoEditor::saveToCameraRoll(const std::filesystem::path& URL) {
     auto self = std::static_pointer_cast<PelmarVideoEditor>(shared_from_this());
     photos::PhotoLibrary::shared().performChanges(
             [URL] { photos::AssetChangeRequest::creationRequestForAssetFromVideo(URL); },
-            [self](bool success, std::optional<Error>) {
+            [self](bool success, std::optional<Error> error) {
                 if (!success) {
+                    // Nothing is shown and the screen stays; the reason (a refused library among
+                    // them) goes to the console.
+                    self->print("PelmarVideoEditor: the trimmed video was not saved: "
+                                + (error ? error->description() : std::string("no reason")));
                     return;
                 }
                 dispatch::Queue::main()->async([self] {

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "pelmar/editor/ObjectCache.h"
 #include "pelmar/editor/RangeSlider.h"
 #include "pelmar/platform/av/Asset.h"
 #include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/av/PlayerItem.h"
 #include "pelmar/platform/av/PlayerLayer.h"
+#include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/media/Time.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/TapGestureRecognizer.h"
@@ -27,8 +30,8 @@
 // Threads: main thread only; the export completes on the export session's queue and the save on
 // the library's queue, and both come back to the main queue before touching a view.
 // Errors: none reported to the caller; failures of media work are console lines ("failed ...",
-// "cancelled ..."); a video that cannot be read, or a string that is not a usable URL, leaves the
-// strip empty.
+// "cancelled ...", a save the photo library refused); a video that cannot be read, or a string
+// that is not a usable URL, leaves the strip empty.
 
 namespace pelmar {
 
@@ -58,21 +61,31 @@ public:
     bool isPlaying = true;
     // When true the next createRangeSlider() sets the slider's limits.
     bool isSliderEnd = true;
+    // For the host's own use: the screen neither starts nor reads it.
+    std::shared_ptr<dispatch::Timer> playbackTimeCheckerTimer;
     // The video being edited, made from videoUrl: a file path or an http(s) URL.
     std::optional<std::string> url;
     // The player of the video view, and the layer showing its picture in the view's bounds.
     std::shared_ptr<av::Player> player;
+    // For the host's own use: the screen neither sets nor reads it (the item it makes goes
+    // straight into the player).
+    std::shared_ptr<av::PlayerItem> playerItem;
     std::shared_ptr<av::PlayerLayer> playerLayer;
     // The loaded video: the source of the strip and of the export.
     std::shared_ptr<av::Asset> asset;
     // The range to export: the slider's values at their last change (seconds).
     double cropStartTime = 0;
     double cropEndTime = 0;
-    // The video's duration, once loaded.
+    // The video's duration, once loaded; the screen does not read it.
     std::optional<media::Time> thumbTime;
+    // The constant kSliderSeconds (5), set when the video is loaded: the slider's maximum and
+    // upper value in seconds, and so the end of the selectable range, whatever the video's
+    // duration.
     std::optional<int64_t> thumbtimeSeconds;
     // Where the last seek went (seconds).
     double videoPlaybackPosition = 0;
+    // A new empty cache from loadViews(); the screen stores nothing into it.
+    std::shared_ptr<ObjectCache> cache;
     std::shared_ptr<RangeSlider> rangeSlider;
 
     // Outlets.
@@ -104,8 +117,9 @@ public:
     // Documents/output; `sourceURL` is not consulted (the loaded video is the source).
     void cropVideo(const std::string& sourceURL, float startTime, float endTime);
 
-    // Saves the movie at `URL` to the photo library; on success dismisses the screen and shows
-    // the alert.
+    // Saves the movie at `URL` to the photo library (the user is asked first while the library's
+    // authorization is undetermined); on success dismisses the screen and shows the alert, on
+    // failure prints why and keeps the screen.
     void saveToCameraRoll(const std::filesystem::path& URL);
 
     void onClose();

@@ -139,6 +139,17 @@ protected:
         EXPECT_NEAR(lower ? slider.lowerValue() : slider.upperValue(), to, 1e-9);
     }
 
+    // The nib's close control: the button titled "Close".
+    static std::shared_ptr<ui::Button> closeControl(PelmarVideoEditor& editor) {
+        for (const auto& view : editor.view()->subviews()) {
+            auto button = std::dynamic_pointer_cast<ui::Button>(view);
+            if (button && button->title() == "Close") {
+                return button;
+            }
+        }
+        return nullptr;
+    }
+
     static std::vector<std::filesystem::path> outputs() {
         return foundation::FileManager::contentsOfDirectory(
                 foundation::Sandbox::documentsDirectory() / "output");
@@ -177,6 +188,12 @@ TEST_F(PelmarVideoEditorIntegrationTest, TrimsThroughTheFacadeSavesDismissesAndC
     ASSERT_TRUE(app_.runUntil([&] { return editor->playerLayer->isReadyForDisplay(); }, 30));
     app_.writeSnapshot(*editor->view(), "PelmarVideoEditor_trim.png");
     app_.expectLooksRight(*editor->view(), /*pictures=*/1);
+
+    // The members a host may use for its own ends: untouched, and the cache new and empty.
+    EXPECT_FALSE(editor->playbackTimeCheckerTimer);
+    EXPECT_FALSE(editor->playerItem);
+    ASSERT_TRUE(editor->cache);
+    EXPECT_EQ(editor->cache->count(), 0u);
 
     // Loading played once, so the user's first tap pauses.
     ASSERT_TRUE(editor->player);
@@ -364,6 +381,104 @@ TEST_F(PelmarVideoEditorIntegrationTest, RefusedLibraryKeepsTheScreenAndExportsN
     EXPECT_FALSE(app_.shownAlert());
     EXPECT_EQ(app_.topViewController(), editor);
     EXPECT_TRUE(PhotoLibrary::shared().state()->assets.empty());
+}
+
+// A library whose user was never asked: the first save asks; a grant saves the trim and shows
+// the confirmation, a refusal is printed and keeps the screen.
+TEST_F(PelmarVideoEditorIntegrationTest, AFirstSaveAsksForTheLibraryAndARefusalIsPrinted) {
+    const struct {
+        const char* name;
+        AuthorizationStatus answer;
+        bool saved;
+    } cases[] = {
+            {"granted", AuthorizationStatus::Authorized, true},
+            {"refused", AuthorizationStatus::Denied, false},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PhotoLibrary::shared().reset(app_.sandboxRoot() / "Photos");
+        app_.permissions().askPhotoLibrary(c.answer);
+        auto editor = open(movie(6));
+        dragThumb(*editor, 5, 2);
+        foundation::Console::Capture console;
+        ASSERT_TRUE(app_.tap(editor->cropButton));
+        ASSERT_TRUE(finishExport(console, "exported at "));
+        ASSERT_TRUE(app_.runUntil([&] {
+            return app_.shownAlert() != nullptr
+                   || console.contains("PelmarVideoEditor: the trimmed video was not saved: ");
+        }));
+        EXPECT_EQ(PhotoLibrary::shared().authorizationRequestCount(), 1);
+        EXPECT_EQ(PhotoLibrary::authorizationStatus(), c.answer);
+        if (c.saved) {
+            auto alert = app_.shownAlert();
+            ASSERT_TRUE(alert);
+            EXPECT_EQ(alert->title(), "Trimmed video was successfully saved.");
+            EXPECT_EQ(PhotoLibrary::shared().state()->assets.size(), 1u);
+            EXPECT_TRUE(app_.tapAlertAction("OK"));
+        } else {
+            EXPECT_TRUE(
+                    console.contains("PelmarVideoEditor: the trimmed video was not saved: "
+                                     "access to the photo library is not granted"));
+            EXPECT_FALSE(app_.shownAlert());
+            EXPECT_EQ(app_.topViewController(), editor);
+            EXPECT_TRUE(PhotoLibrary::shared().state()->assets.empty());
+        }
+        EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+        app_.advance(1);  // the confirmation's dismissal
+        std::filesystem::remove_all(foundation::Sandbox::documentsDirectory() / "output");
+    }
+}
+
+// A finger on the close control dismisses the screen at once. An export under way goes on: its
+// movie is written and saved, the confirmation shows on the screen below, and the editor is
+// freed once that is done.
+TEST_F(PelmarVideoEditorIntegrationTest, TheCloseControlDismissesAndAnExportUnderWayStillSaves) {
+    const struct {
+        const char* name;
+        bool exporting;
+    } cases[] = {
+            {"nothing under way", false},
+            {"during an export", true},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PhotoLibrary::shared().reset(app_.sandboxRoot() / "Photos");
+        app_.permissions().photoLibrary(AuthorizationStatus::Authorized);
+        auto editor = open(movie(6));
+        dragThumb(*editor, 5, 2);
+        foundation::Console::Capture console;
+        if (c.exporting) {
+            ASSERT_TRUE(app_.tap(editor->cropButton));
+        }
+        auto close = closeControl(*editor);
+        ASSERT_TRUE(close);
+        ASSERT_TRUE(app_.tap(close));
+        app_.advance(1);
+        EXPECT_FALSE(editor->presentingViewController());
+        EXPECT_EQ(app_.topViewController(), app_.root());
+        if (c.exporting) {
+            ASSERT_TRUE(finishExport(console, "exported at "));
+            ASSERT_EQ(outputs().size(), 1u);
+            EXPECT_TRUE(MovieProbe::probe(outputs()[0]));
+            ASSERT_TRUE(app_.runUntil([&] { return app_.shownAlert() != nullptr; }));
+            auto alert = app_.shownAlert();
+            EXPECT_EQ(alert->title(), "Trimmed video was successfully saved.");
+            EXPECT_EQ(alert->presentingViewController(), app_.root());
+            EXPECT_EQ(PhotoLibrary::shared().state()->assets.size(), 1u);
+            EXPECT_TRUE(app_.tapAlertAction("OK"));
+        } else {
+            app_.settle();
+            app_.advance(2);
+            EXPECT_TRUE(outputs().empty());
+            EXPECT_FALSE(app_.shownAlert());
+            EXPECT_TRUE(PhotoLibrary::shared().state()->assets.empty());
+        }
+        EXPECT_TRUE(app_.expectFreedAfterDismiss(std::move(editor)));
+        app_.advance(1);  // the confirmation's dismissal
+        std::filesystem::remove_all(foundation::Sandbox::documentsDirectory() / "output");
+    }
 }
 
 TEST_F(PelmarVideoEditorIntegrationTest, UncreatableOutputFolderStopsTheExportAndKeepsWhatIsThere) {

@@ -1,6 +1,7 @@
 #include "pelmar/host/CapturePermissions.h"
 
 #include "pelmar/platform/av/CaptureEnvironment.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
 
 namespace pelmar {
 
@@ -36,6 +37,18 @@ CapturePermissions& CapturePermissions::ask(av::MediaType media, bool granted) {
 
 CapturePermissions& CapturePermissions::answerAfter(double seconds) {
     environment().setAnswerDelay(seconds);
+    return *this;
+}
+
+CapturePermissions& CapturePermissions::photoLibrary(photos::AuthorizationStatus status) {
+    photos::PhotoLibrary::shared().setAuthorizationStatus(status);
+    return *this;
+}
+
+CapturePermissions& CapturePermissions::askPhotoLibrary(photos::AuthorizationStatus answer) {
+    auto& library = photos::PhotoLibrary::shared();
+    library.setAuthorizationStatus(photos::AuthorizationStatus::NotDetermined);
+    library.setAuthorizationAnswer(answer);
     return *this;
 }
 

@@ -25,7 +25,7 @@ namespace pelmar {
 // the host then pumps the loop (runFor, runUntil, settle) from its main thread, touches the
 // window as a finger would (tap, or a ui::TouchSequence on window()), paints the window into a
 // bitmap or a PNG, and scripts the synthetic cameras and microphones (devices()) and the user's
-// answers to permission requests (permissions()).
+// answers to permission requests for them and for the photo library (permissions()).
 // Time is the installed dispatch clock: real time by default; a host that installs a
 // dispatch::ManualClock first (dispatch::setClock) makes runFor move that clock instead.
 // As on a device, each screen is displayed (its window painted, unseen) on the first frame after

@@ -17,6 +17,7 @@
 #include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/foundation/Log.h"
+#include "pelmar/platform/photos/PhotoLibrary.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/GraphicsContext.h"
@@ -161,6 +162,28 @@ TEST_F(ScreenHostTest, AnswersPermissionRequestsAfterTheirDelayOnTheClock) {
     EXPECT_EQ(answer.load(), 2);
     EXPECT_EQ(av::CaptureDevice::devices(av::MediaType::Video).size(), 1u);
     host.devices().reset();
+}
+
+// The photo library's answers are set where the camera's are: a status now, or the answer a
+// first request gets.
+TEST_F(ScreenHostTest, AnswersThePhotoLibrarysRequestsToo) {
+    using photos::AuthorizationStatus;
+    using photos::PhotoLibrary;
+    test::TempDir folder;
+    PhotoLibrary::shared().reset(folder.path());
+    ScreenHost host;
+    host.permissions().photoLibrary(AuthorizationStatus::Denied);
+    EXPECT_EQ(PhotoLibrary::authorizationStatus(), AuthorizationStatus::Denied);
+
+    host.permissions().askPhotoLibrary(AuthorizationStatus::Limited);
+    EXPECT_EQ(PhotoLibrary::authorizationStatus(), AuthorizationStatus::NotDetermined);
+    std::atomic<int> answer{-1};
+    PhotoLibrary::requestAuthorization(
+            [&](AuthorizationStatus status) { answer.store(static_cast<int>(status)); });
+    EXPECT_TRUE(host.runUntil([&] { return answer.load() >= 0; }));
+    EXPECT_EQ(answer.load(), static_cast<int>(AuthorizationStatus::Limited));
+    EXPECT_EQ(PhotoLibrary::shared().authorizationRequestCount(), 1);
+    PhotoLibrary::shared().reset();
 }
 
 TEST_F(ScreenHostTest, AHostThatCannotOpenKeepsNothingAndALaterOneOpens) {

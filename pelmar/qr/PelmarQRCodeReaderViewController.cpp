@@ -107,6 +107,14 @@ void PelmarQRCodeReaderViewController::viewDidAppear(bool animated) {
     resetVideoOrientation();
 }
 
+void PelmarQRCodeReaderViewController::viewDidDisappear(bool animated) {
+    ui::ViewController::viewDidDisappear(animated);
+    if (isBeingDismissed()) {
+        gone_ = true;
+        captureSession_->stopRunning();
+    }
+}
+
 void PelmarQRCodeReaderViewController::viewWillTransition(ui::Size size) {
     ui::ViewController::viewWillTransition(size);
     resetVideoOrientation();
@@ -123,7 +131,7 @@ void PelmarQRCodeReaderViewController::metadataOutputObjects(
         const std::shared_ptr<av::CaptureMetadataOutput>& /*output*/,
         const std::vector<av::MetadataObject>& objects,
         const std::shared_ptr<av::CaptureConnection>& /*connection*/) {
-    if (objects.empty()) {
+    if (objects.empty() || gone_) {
         return;
     }
     const auto& first = objects.front();
@@ -141,7 +149,7 @@ void PelmarQRCodeReaderViewController::metadataOutputObjects(
             std::static_pointer_cast<PelmarQRCodeReaderViewController>(shared_from_this());
     dispatch::Queue::main()->async([weak, text = *first.stringValue] {
         auto self = weak.lock();
-        if (!self) {
+        if (!self || self->gone_) {
             return;
         }
         if (self->closeAfterSuccessfulScan) {
@@ -152,10 +160,15 @@ void PelmarQRCodeReaderViewController::metadataOutputObjects(
 }
 
 void PelmarQRCodeReaderViewController::qrScaned(const std::string& text) {
-    // The delayed report keeps the screen alive until it has dismissed itself and told the
-    // delegate.
-    auto self = std::static_pointer_cast<PelmarQRCodeReaderViewController>(shared_from_this());
-    dispatch::Queue::main()->asyncAfter(kReportDelaySeconds, [self, text] {
+    // The delay holds the screen weakly: a screen that has gone by then reports nothing. The
+    // dismissal it starts keeps the screen alive until it has told the delegate.
+    std::weak_ptr<PelmarQRCodeReaderViewController> weak =
+            std::static_pointer_cast<PelmarQRCodeReaderViewController>(shared_from_this());
+    dispatch::Queue::main()->asyncAfter(kReportDelaySeconds, [weak, text] {
+        auto self = weak.lock();
+        if (!self || self->gone_) {
+            return;
+        }
         self->dismiss(true, [self, text] {
             if (self->qrScannerDelegate) {
                 self->qrScannerDelegate->qrCodeScaned(text);

@@ -24,10 +24,12 @@ namespace pelmar {
 // is a QR code with text is accepted: 2.0 s later (on the clock) the screen dismisses itself and
 // then tells the delegate qrCodeScaned. With closeAfterSuccessfulScan the camera stops at the
 // first accepted code and only that one is reported; without it every accepted delivery gives
-// its own dismissal and report. The back button dismisses the screen, then tells the delegate
-// qrCodeScanCancelledByUser. The camera's picture stands upright in the interface's orientation,
-// on opening and after every turn, as the recorders' previews do. Without a back camera the
-// screen shows no picture and never reports a code; the back button still works.
+// its own dismissal and report while the screen is there. Once its dismissal has ended the screen
+// has gone: the camera stops and no delivery, and no report still waiting for its 2.0 s, reaches
+// the delegate (nor keeps the screen alive). The back button dismisses the screen, then tells the
+// delegate qrCodeScanCancelledByUser. The camera's picture stands upright in the interface's
+// orientation, on opening and after every turn, as the recorders' previews do. Without a back
+// camera the screen shows no picture and never reports a code; the back button still works.
 // Ownership: make with std::make_shared; the presenting controller keeps it. It owns its capture
 //     session (stopped when the screen goes) and holds its delegate strongly; the metadata output
 //     refers to it weakly.
@@ -92,6 +94,9 @@ protected:
 
     void viewDidAppear(bool animated) override;
 
+    // The end of the dismissal: the camera stops and the reports with it.
+    void viewDidDisappear(bool animated) override;
+
     void viewWillTransition(ui::Size size) override;
 
     void setupCaptureSession();
@@ -116,6 +121,8 @@ private:
     // A code was accepted while closing after the first one: later deliveries, even those
     // already queued when the camera stopped, are not reported again.
     bool accepted_ = false;
+    // The screen's dismissal has ended: nothing more is reported.
+    bool gone_ = false;
 };
 
 }  // namespace pelmar

@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "pelmar/core/Utils.h"
@@ -55,6 +56,26 @@ std::string newUUIDString() {
 
 const char* boolText(bool value) {
     return value ? "true" : "false";
+}
+
+// A writing real-time input is busy while the writer's queue for it is full, and the writer's
+// thread drains that queue: wait, for at most `timeoutSeconds` of real time, until it takes more
+// data. An input of a writer that is not writing never becomes ready and is not waited for.
+bool waitUntilReady(const av::AssetWriterInput& input,
+                    const av::AssetWriter& writer,
+                    double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now()
+                          + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(timeoutSeconds));
+    while (!input.isReadyForMoreMediaData()) {
+        if (writer.status() != av::AssetWriter::Status::Writing
+            || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        // The input offers no notice when room is made: look again shortly.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 }  // namespace
@@ -166,7 +187,10 @@ void PelmarScreenRecorderSampleHandler::broadcastFinished() {
     Console::print("Finishing capture");
     const auto status = videoWriter_ ? static_cast<int>(videoWriter_->status()) : -1;
     Console::print("videoWriter.status: " + std::to_string(status));
-    if (!videoWriterInput_ || !videoWriterInput_->isReadyForMoreMediaData()) {
+    // Pictures fed faster than the encoder takes them may still fill the queue: a momentarily
+    // busy input must not cost the whole recording.
+    if (!videoWriterInput_ || !videoWriter_
+        || !waitUntilReady(*videoWriterInput_, *videoWriter_, kInputReadyTimeoutSeconds)) {
         Console::print("Error: videoWriterInput?.isReadyForMoreMediaData == false");
         return;
     }

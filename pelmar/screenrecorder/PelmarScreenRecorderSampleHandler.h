@@ -29,14 +29,19 @@ namespace pelmar {
 // Threads: thread-compatible (the host calls one operation at a time); the finish completion
 //     runs on the writer's thread.
 // Errors: none reported: failures are console lines. Without a writer, or before the first
-//     picture, samples are dropped and finishing only prints its error line. A movie that cannot
-//     be moved stays in the temporary folder and nothing is posted.
+//     picture, samples are dropped and finishing only prints its error line. A video input still
+//     busy with the pictures fed before the finish is waited for (kInputReadyTimeoutSeconds at
+//     most); one that never takes more data gets the same error line and the movie is not
+//     finished. A movie that cannot be moved stays in the temporary folder and nothing is posted.
 class PelmarScreenRecorderSampleHandler : public replaykit::BroadcastSampleHandler {
 public:
     static constexpr std::string_view kBroadcastFinishedNotification = "broadcastFinished";
 
     // How long broadcastFinished() waits for the movie to be handed over (real seconds).
     static constexpr double kHandOverTimeoutSeconds = 60;
+
+    // How long broadcastFinished() waits for a busy video input to take more data (real seconds).
+    static constexpr double kInputReadyTimeoutSeconds = 10;
 
     PelmarScreenRecorderSampleHandler();
 

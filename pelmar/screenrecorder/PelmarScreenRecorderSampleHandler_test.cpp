@@ -8,11 +8,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pelmar/core/PelmarVideos.h"
 #include "pelmar/core/Utils.h"
 #include "pelmar/core/testing/ServiceFixture.h"
 #include "pelmar/platform/av/testing/MovieProbe.h"
+#include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/foundation/Console.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/foundation/Sandbox.h"
@@ -183,6 +186,51 @@ TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest,
         EXPECT_FALSE(handler->isRecordingVideo());
         EXPECT_EQ(posted(), 0);
     }
+}
+
+// In real time, a broadcast fed faster than the encoder writes (the pictures' queue full) and
+// finished right after its last sample: the finish waits for the busy input and the whole movie
+// reaches the shared folder, playable.
+TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest,
+       AnUnpacedFeedFinishedAtOnceIsAPlayableMovie) {
+    // 91 pictures and 131 microphone chunks, three seconds from 5 s on, all made beforehand so
+    // that nothing paces the feed.
+    std::vector<std::pair<std::shared_ptr<const media::SampleBuffer>, SampleBufferType>> feed;
+    int64_t sample = 5 * 44100;
+    int chunks = 0;
+    for (int i = 0; i <= 90; ++i) {
+        const double t = 5.0 + i / 30.0;
+        feed.emplace_back(test::PictureSample(375, 667, i, t), SampleBufferType::Video);
+        while (static_cast<double>(sample) / 44100 < t + 1.0 / 30 && chunks < 131) {
+            feed.emplace_back(test::SinePcm(sample, 1024, 44100, 1), SampleBufferType::AudioMic);
+            sample += 1024;
+            ++chunks;
+        }
+    }
+    dispatch::setClock(nullptr);
+    GroupHandler handler(kGroup);
+    foundation::Console::Capture console;
+    handler.broadcastStarted(std::nullopt);
+    for (const auto& [buffer, type] : feed) {
+        handler.processSampleBuffer(buffer, type);
+    }
+    handler.broadcastFinished();
+    dispatch::setClock(clock_);
+
+    EXPECT_FALSE(console.contains("Error: videoWriterInput?.isReadyForMoreMediaData == false"));
+    EXPECT_TRUE(console.contains("videoWriter?.finishWriting() DONE!"));
+    EXPECT_FALSE(handler.isRecordingVideo());
+    EXPECT_EQ(posted(), 1);
+    const auto folder = Utils::getSharedScreenRecordingDirectory(kGroup);
+    ASSERT_TRUE(folder);
+    const auto movie = *folder / handler.videoOutputFullFileName()->filename();
+    ASSERT_TRUE(std::filesystem::exists(movie));
+    const auto probe = av::test::MovieProbe::probe(movie);
+    ASSERT_TRUE(probe) << "ffprobe cannot read " << movie;
+    EXPECT_EQ(probe->videoCodec, "h264");
+    // A real-time input drops what comes while its queue is full, but what it took is written.
+    EXPECT_GT(probe->videoFrames, 0);
+    EXPECT_EQ(probe->audioCodec, "aac");
 }
 
 TEST_F(PelmarScreenRecorderSampleHandlerIntegrationTest, BroadcastsWithoutAMovieEndQuietly) {

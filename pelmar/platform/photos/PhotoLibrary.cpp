@@ -557,6 +557,11 @@ void PhotoLibrary::performChanges(
         };
         {
             MutexLock lock(mutex_);
+            // A first change asks the user, as the device does on a first save.
+            if (status_ == AuthorizationStatus::NotDetermined) {
+                ++requests_;
+                status_ = answer_;
+            }
             if (!hasAccess(status_)) {
                 lock.unlock();
                 finish(photosError(kPhotosErrorNotAuthorized,

@@ -88,8 +88,10 @@ public:
     // functions queue creations, edits and deletions, which are then applied all together or,
     // when one of them cannot be (a missing or unreadable file, an unknown asset), not at all.
     // `completion` runs on that queue with true and no error, or false and the error; observers
-    // hear of an applied change before the completion runs. Without access (Authorized or
-    // Limited) nothing runs but the completion, with kPhotosErrorNotAuthorized.
+    // hear of an applied change before the completion runs. While the status is NotDetermined
+    // the user is asked first, as requestAuthorization() does, and the answer becomes the
+    // status. Without access (Authorized or Limited) nothing runs but the completion, with
+    // kPhotosErrorNotAuthorized.
     void performChanges(std::function<void()> changes,
                         std::function<void(bool success, std::optional<Error> error)> completion);
 

@@ -178,6 +178,50 @@ TEST_F(PhotoLibraryTest, WithoutAccessChangesFailAndFetchesFindNothing) {
     EXPECT_EQ(Asset::fetchAssets().count(), 1u);
 }
 
+// The user has not been asked yet: the first change asks, as the device does on a first save,
+// and the answer decides it and every later change; nobody is asked twice.
+TEST_F(PhotoLibraryTest, AFirstChangeAsksTheUserAndTheAnswerDecidesIt) {
+    const auto picture = test::writeJpeg(dir_.path(), "a.jpg", 8, 8);
+
+    struct Case {
+        const char* name;
+        AuthorizationStatus answer;
+        bool saved;
+    } cases[] = {
+            {"granted", AuthorizationStatus::Authorized, true},
+            {"limited", AuthorizationStatus::Limited, true},
+            {"refused", AuthorizationStatus::Denied, false},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        library().reset(dir_.path() / "library");
+        library().setAuthorizationAnswer(c.answer);
+        ASSERT_EQ(PhotoLibrary::authorizationStatus(), AuthorizationStatus::NotDetermined);
+        const auto save = [&] {
+            return library().performChangesAndWait(
+                    [&] { AssetChangeRequest::creationRequestForAssetFromImage(picture); });
+        };
+        const auto first = save();
+        EXPECT_EQ(library().authorizationRequestCount(), 1);
+        EXPECT_EQ(PhotoLibrary::authorizationStatus(), c.answer);
+        library().setAuthorizationAnswer(AuthorizationStatus::Restricted);
+        const auto second = save();
+        EXPECT_EQ(library().authorizationRequestCount(), 1);
+        if (c.saved) {
+            EXPECT_EQ(first, std::nullopt);
+            EXPECT_EQ(second, std::nullopt);
+            EXPECT_EQ(library().state()->assets.size(), 2u);
+        } else {
+            EXPECT_THAT(first, ::testing::Optional(
+                                       IsError(kPhotosErrorDomain, kPhotosErrorNotAuthorized)));
+            EXPECT_THAT(second, ::testing::Optional(
+                                        IsError(kPhotosErrorDomain, kPhotosErrorNotAuthorized)));
+            EXPECT_TRUE(library().state()->assets.empty());
+        }
+    }
+}
+
 TEST_F(PhotoLibraryTest, ChangeRequestsOutsideAChangeBlockThrow) {
     EXPECT_THROW(AssetChangeRequest::creationRequestForAssetFromVideo("x.mp4"), std::logic_error);
     EXPECT_THROW(AssetChangeRequest::deleteAssets({}), std::logic_error);

@@ -8,6 +8,7 @@
 #include "pelmar/platform/ui/CairoContext.h"
 #include "pelmar/platform/ui/Font.h"
 #include "pelmar/platform/ui/Label.h"
+#include "pelmar/platform/ui/ScrollView.h"
 #include "pelmar/platform/ui/View.h"
 
 namespace pelmar::ui {
@@ -22,7 +23,8 @@ constexpr double kCornerRadius = 14;
 constexpr Color kSeparatorColor{0.78, 0.78, 0.8, 1};
 
 // The alert's own view: it dims the screen, takes every touch that misses the panel, and lays the
-// panel out again whenever its size changes.
+// panel out again whenever its size changes and when it enters a window (whose safe area bounds
+// the panel).
 class AlertView : public View {
 public:
     std::function<void()> onLayout;
@@ -30,6 +32,12 @@ public:
 protected:
     void layoutSubviews() override {
         if (onLayout) {
+            onLayout();
+        }
+    }
+
+    void didMoveToWindow() override {
+        if (onLayout && window()) {
             onLayout();
         }
     }
@@ -100,8 +108,11 @@ void AlertController::viewDidLoad() {
     panel_->setClipsToBounds(true);
     titleLabel_ = makeLabel(title_, Font::boldSystemFont(17));
     messageLabel_ = makeLabel(message_, Font::systemFont(13));
-    panel_->addSubview(titleLabel_);
-    panel_->addSubview(messageLabel_);
+    textArea_ = std::make_shared<ScrollView>();
+    textArea_->setClipsToBounds(true);
+    textArea_->addSubview(titleLabel_);
+    textArea_->addSubview(messageLabel_);
+    panel_->addSubview(textArea_);
     root->addSubview(panel_);
     makeButtons();
     layoutPanel();
@@ -158,21 +169,32 @@ void AlertController::layoutPanel() {
     const double width = sheet ? std::max(0.0, bounds.width - 2 * kSheetMargin)
                                : std::min(kPanelWidth, bounds.width);
     const double textWidth = std::max(0.0, width - 2 * kPadding);
-    double y = 0;
+    // Two actions of an alert share one row; any other number stacks.
+    const bool row = !sheet && buttons_.size() == 2;
+    const double buttonsHeight = kButtonHeight * static_cast<double>(row ? 1 : buttons_.size());
+    const EdgeInsets safe = root->safeAreaInsets();
+    const double room = std::max(0.0, bounds.height - safe.top - safe.bottom - 2 * kScreenMargin);
+
+    // The text, laid out whole inside its area; the area takes what room the buttons leave.
     const double titleHeight = textHeight(title_, titleLabel_->font(), textWidth);
     const double messageHeight = textHeight(message_, messageLabel_->font(), textWidth);
+    double textBlock = 0;
     if (titleHeight > 0 || messageHeight > 0) {
-        y = kTextTop;
+        double y = kTextTop;
         titleLabel_->setFrame({kPadding, y, textWidth, titleHeight});
         y += titleHeight;
         if (titleHeight > 0 && messageHeight > 0) {
             y += kTextGap;
         }
         messageLabel_->setFrame({kPadding, y, textWidth, messageHeight});
-        y += messageHeight + kTextTop;
+        textBlock = y + messageHeight + kTextTop;
     }
-    // Two actions of an alert share one row; any other number stacks.
-    const bool row = !sheet && buttons_.size() == 2;
+    const double textAreaHeight = std::min(textBlock, std::max(0.0, room - buttonsHeight));
+    textArea_->setFrame({0, 0, width, textAreaHeight});
+    textArea_->setContentSize({width, textBlock});
+    textArea_->setScrollEnabled(textBlock > textAreaHeight);
+
+    double y = textAreaHeight;
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
         if (row) {
             const double half = width / 2;
@@ -188,10 +210,12 @@ void AlertController::layoutPanel() {
     if (row) {
         y += kButtonHeight;
     }
-    const double bottom = bounds.y + bounds.height - root->safeAreaInsets().bottom;
+    const double top = bounds.y + safe.top + kScreenMargin;
+    const double bottom = bounds.y + bounds.height - safe.bottom;
     const double x = bounds.x + (bounds.width - width) / 2;
-    panel_->setFrame(
-            {x, sheet ? bottom - kSheetMargin - y : bounds.y + (bounds.height - y) / 2, width, y});
+    // Centred, but kept below the safe area's top when the panel is as tall as the room.
+    const double centred = std::max(top, bounds.y + (bounds.height - y) / 2);
+    panel_->setFrame({x, sheet ? bottom - kSheetMargin - y : centred, width, y});
 }
 
 bool AlertController::triggerAction(const std::string& title) {

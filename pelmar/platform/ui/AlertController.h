@@ -12,6 +12,7 @@ namespace pelmar::ui {
 
 class Button;
 class Label;
+class ScrollView;
 class View;
 
 // AlertController: a modal alert with a title, a message and actions. It is presented over its
@@ -19,9 +20,11 @@ class View;
 // view dims what lies below and takes every touch; on it a rounded panel shows the title (bold),
 // the message and one button per action: an alert's panel is kPanelWidth wide in the middle of
 // the screen, two buttons side by side, others stacked; an action sheet's panel spans the screen
-// above its bottom safe area, buttons stacked. A tap on a button (a finger's, through
-// hit-testing, or triggerAction()) dismisses the alert, and the action's handler runs when the
-// dismissal completes.
+// above its bottom safe area, buttons stacked. The panel never grows past the safe area (less
+// kScreenMargin on each side): a text too long for the room left above the buttons scrolls in
+// its own area (textArea()), so the buttons always stay on screen. A tap on a button (a finger's,
+// through hit-testing, or triggerAction()) dismisses the alert, and the action's handler runs
+// when the dismissal completes.
 // Ownership: reference object made with std::make_shared; owns its actions.
 // Threads: main thread only.
 // Errors: triggering an unknown title, or any action of an alert that is not presented or is
@@ -40,6 +43,8 @@ public:
 
     static constexpr double kPanelWidth = 270;
     static constexpr double kButtonHeight = 44;
+    // The least room kept between the panel and the safe area's edges.
+    static constexpr double kScreenMargin = 16;
     static constexpr Color kDimming{0, 0, 0, 0.2};
     static constexpr Color kPanelColor{0.96, 0.96, 0.96, 1};
     static constexpr Color kActionColor{0, 0.478, 1, 1};
@@ -58,6 +63,9 @@ public:
 
     const std::vector<std::shared_ptr<Button>>& actionButtons() const { return buttons_; }
 
+    // The panel's scrolling area holding the title and the message (null before the view loads).
+    const std::shared_ptr<ScrollView>& textArea() const { return textArea_; }
+
 protected:
     void loadView() override;
     void viewDidLoad() override;
@@ -74,6 +82,7 @@ private:
     std::vector<AlertAction> actions_;
     bool triggered_ = false;  // an action is under way: the alert is going
     std::shared_ptr<View> panel_;
+    std::shared_ptr<ScrollView> textArea_;
     std::shared_ptr<Label> titleLabel_;
     std::shared_ptr<Label> messageLabel_;
     std::vector<std::shared_ptr<Button>> buttons_;

@@ -10,6 +10,7 @@
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Button.h"
+#include "pelmar/platform/ui/ScrollView.h"
 #include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/platform/ui/Window.h"
@@ -161,6 +162,67 @@ TEST_F(AlertControllerTest, ShowsItsTextAndButtonsAndAFingerOnAButtonRunsItsActi
         RunLoop::advance(1);
         EXPECT_EQ(ran, std::vector<std::string>{c.tapped});
         EXPECT_EQ(screen_->presentedViewController(), nullptr);
+    }
+}
+
+// Error texts carry URLs and paths: a message far taller than the screen keeps every button
+// within the safe area, where a finger taps it, and the text scrolls in its own area.
+TEST_F(AlertControllerTest, ALongMessageKeepsEveryButtonWhereAFingerReachesIt) {
+    window_->setSafeAreaInsets(EdgeInsets{47, 0, 34, 0});
+    std::string message;
+    while (message.size() < 2000) {
+        message += "/var/mobile/Containers/Data/Application/Documents/output/clip.mp4 ";
+    }
+    message.resize(2000);
+    const Rect safe = EdgeInsets{47, 0, 34, 0}.inset(window_->bounds());
+
+    const struct {
+        const char* name;
+        AlertController::Style style;
+        std::vector<std::string> actions;
+    } cases[] = {
+            {"an alert with one button", AlertController::Style::Alert, {"OK"}},
+            {"an alert with two", AlertController::Style::Alert, {"Cancel", "Retry"}},
+            {"an alert with three", AlertController::Style::Alert, {"Cancel", "Retry", "Report"}},
+            {"an action sheet", AlertController::Style::ActionSheet, {"Save", "Delete"}},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& tapped : c.actions) {
+            SCOPED_TRACE(tapped);
+            auto alert = std::make_shared<AlertController>("Whoops", message, c.style);
+            std::vector<std::string> ran;
+            for (const auto& title : c.actions) {
+                alert->addAction({title, AlertAction::Style::Default,
+                                  [&ran](const AlertAction& a) { ran.push_back(a.title); }});
+            }
+            screen_->present(alert, true);
+            RunLoop::advance(1);
+
+            ASSERT_TRUE(alert->panel());
+            const Rect panel = alert->panel()->convertTo(alert->panel()->bounds(), window_.get());
+            EXPECT_GE(panel.y, safe.y);
+            EXPECT_LE(panel.y + panel.height, safe.y + safe.height);
+            // The text does not fit: it scrolls within the panel.
+            ASSERT_TRUE(alert->textArea());
+            EXPECT_GT(alert->textArea()->contentSize().height, alert->textArea()->bounds().height);
+            EXPECT_GT(alert->textArea()->bounds().height, 0);
+
+            std::shared_ptr<Button> target;
+            for (const auto& b : alert->actionButtons()) {
+                if (b->title() == tapped) {
+                    target = b;
+                }
+            }
+            ASSERT_TRUE(target);
+            const Rect at = target->convertTo(target->bounds(), window_.get());
+            EXPECT_TRUE(safe.contains(at.center()));
+            EXPECT_EQ(tap(*window_, at.center()), std::nullopt);
+            RunLoop::advance(1);
+            EXPECT_EQ(ran, std::vector<std::string>{tapped});
+            EXPECT_EQ(screen_->presentedViewController(), nullptr);
+        }
     }
 }
 
