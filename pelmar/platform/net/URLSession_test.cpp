@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/net/FileBodySource.h"
@@ -434,6 +435,79 @@ TEST_F(URLSessionIntegrationTest, DownloadTaskHandsOverAFileThatIsRemovedAfterwa
     URLSession::shared()->delegateQueue()->async([drained] { drained->set_value(); });
     ASSERT_EQ(drained->get_future().wait_for(kPatience), std::future_status::ready);
     EXPECT_FALSE(std::filesystem::exists(*location));
+}
+
+// What a download task's completion handler got, and the download files left beside it then.
+struct Downloaded {
+    std::optional<std::filesystem::path> location;
+    URLSessionTask::Response response;
+    std::optional<Error> error;
+    std::vector<std::string> leftovers;
+    uintmax_t size = 0;  // of the file handed over
+};
+
+Downloaded download(const std::shared_ptr<URLSession>& session, const std::string& url) {
+    test::Outcome<Downloaded> outcome;
+    session->downloadTask(URLRequest(url),
+                          [outcome](auto path, auto response, auto error) {
+                              Downloaded got{path, std::move(response), std::move(error), {}};
+                              std::error_code ec;
+                              if (path) {
+                                  got.size = std::filesystem::file_size(*path, ec);
+                              }
+                              for (const auto& entry : std::filesystem::directory_iterator(
+                                           foundation::Sandbox::temporaryDirectory(), ec)) {
+                                  got.leftovers.push_back(entry.path().filename().string());
+                              }
+                              outcome.set(std::move(got));
+                          })
+            ->resume();
+    return outcome.get("the download never completed");
+}
+
+TEST_F(URLSessionIntegrationTest, ADownloadLargerThanItsCapFailsAndLeavesNoFile) {
+    auto configuration = URLSessionConfiguration::defaultConfiguration();
+    configuration.maximumDownloadBytes = 100000;
+    auto session = URLSession::create(configuration);
+    // No length announced: the cap is met while the file is being written.
+    test::ScriptedHttpServer unannounced([](const test::ScriptedRequest&) {
+        test::ScriptedReply reply;
+        reply.body = std::string(300000, 'u');
+        reply.chunked = true;
+        reply.writeSize = 16 * 1024;
+        return reply;
+    });
+
+    for (const std::string& address : {url("/big"), unannounced.url("/endless")}) {
+        SCOPED_TRACE(address);
+        const auto got = download(session, address);
+        EXPECT_THAT(got.error, test::IsError(kURLErrorDomain, kURLErrorDataLengthExceedsMaximum));
+        EXPECT_FALSE(got.location);
+        EXPECT_THAT(got.leftovers, ::testing::IsEmpty());
+    }
+
+    // At the cap the file is whole.
+    configuration.maximumDownloadBytes = 200000;
+    const auto whole = download(URLSession::create(configuration), url("/big"));
+    ASSERT_FALSE(whole.error) << *whole.error;
+    ASSERT_TRUE(whole.location);
+    EXPECT_EQ(whole.size, 200000u);
+    EXPECT_EQ(whole.leftovers, std::vector<std::string>{whole.location->filename().string()});
+}
+
+TEST_F(URLSessionIntegrationTest, TheSharedSessionBoundsDownloadsByDefault) {
+    // Announces one byte more than the default cap, then sends a little and closes.
+    const int64_t cap = URLSessionConfiguration::defaultConfiguration().maximumDownloadBytes;
+    test::ScriptedHttpServer huge([cap](const test::ScriptedRequest&) {
+        test::ScriptedReply reply;
+        reply.body = std::string(1000, 'h');
+        reply.contentLength = cap + 1;
+        return reply;
+    });
+    const auto got = download(URLSession::shared(), huge.url("/movie.mp4"));
+    EXPECT_THAT(got.error, test::IsError(kURLErrorDomain, kURLErrorDataLengthExceedsMaximum));
+    EXPECT_FALSE(got.location);
+    EXPECT_THAT(got.leftovers, ::testing::IsEmpty());
 }
 
 // Records the delegate events of upload tasks.

@@ -203,13 +203,15 @@ struct Transport::Transfer {
                                 + ": the request carries credentials that stay on its origin");
     }
 
-    // An answer that announces more bytes than a buffered task may hold is refused before any
-    // of it is kept.
+    // An answer that announces more bytes than its task may hold (in memory, or in a download's
+    // file) is refused before any of it is kept.
     std::optional<Error> announcedTooLarge() {
         curl_off_t announced = -1;
         curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        const int64_t cap = task->maximumResponseBytes();
-        if (task->kind() == URLSessionTask::Kind::Download || announced <= cap) {
+        const int64_t cap = task->kind() == URLSessionTask::Kind::Download
+                                    ? task->maximumDownloadBytes()
+                                    : task->maximumResponseBytes();
+        if (announced <= cap) {
             return std::nullopt;
         }
         return urlError(kURLErrorDataLengthExceedsMaximum,
