@@ -817,11 +817,11 @@ public:
 // A P-256 key and a certificate for 127.0.0.1 that it signed itself.
 struct SelfSignedCertificate {
     struct KeyFree {
-        void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+        void operator()(EVP_PKEY* owned) const { EVP_PKEY_free(owned); }
     };
 
     struct CertificateFree {
-        void operator()(X509* certificate) const { X509_free(certificate); }
+        void operator()(X509* owned) const { X509_free(owned); }
     };
 
     SelfSignedCertificate() : key(EVP_EC_gen("P-256")), certificate(X509_new()) {
