@@ -71,11 +71,18 @@ std::optional<std::string> ScriptedRequest::header(const std::string& name) cons
     return std::nullopt;
 }
 
-ScriptedHttpServer::ScriptedHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ScriptedHttpServer::ScriptedHttpServer(Handler handler)
+    : ScriptedHttpServer(std::move(handler), "127.0.0.1") {}
+
+ScriptedHttpServer::ScriptedHttpServer(Handler handler, std::string host)
+    : handler_(std::move(handler)), address_(std::move(host)) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::inet_pton(AF_INET, address_.c_str(), &address.sin_addr) != 1
+        || (ntohl(address.sin_addr.s_addr) >> 24) != 127) {
+        throw std::runtime_error("ScriptedHttpServer listens on loopback only, not " + address_);
+    }
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     socklen_t length = sizeof address;
     if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0
         || ::listen(listenFd_, 128) != 0
@@ -96,7 +103,7 @@ ScriptedHttpServer::~ScriptedHttpServer() {
 }
 
 std::string ScriptedHttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://" + address_ + ":" + std::to_string(port_) + path;
 }
 
 std::vector<ScriptedRequest> ScriptedHttpServer::requests() const {
@@ -201,7 +208,7 @@ void ScriptedHttpServer::serve(int fd) {
             value.erase(0, value.find_first_not_of(" \t"));
             request.headers.emplace_back(line.substr(0, colon), value);
         }
-        // Request bodies are read and dropped.
+        // Request bodies are read and recorded.
         if (const auto length = request.header("Content-Length")) {
             const auto size = static_cast<std::size_t>(std::stoull(*length));
             while (buffer.size() < size) {
@@ -211,6 +218,7 @@ void ScriptedHttpServer::serve(int fd) {
                 }
                 buffer.append(chunk, static_cast<std::size_t>(n));
             }
+            request.body = buffer.substr(0, std::min(size, buffer.size()));
             buffer.erase(0, std::min(size, buffer.size()));
         }
         {

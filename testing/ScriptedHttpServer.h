@@ -9,7 +9,7 @@
 // Ownership: owns its listening socket and one thread per connection; stop() (or destruction)
 //     closes every connection and joins every thread.
 // Threads: thread-safe; handlers and hooks run on connection threads, several at once.
-// Errors: the constructor throws std::runtime_error when it cannot listen.
+// Errors: the constructors throw std::runtime_error when they cannot listen.
 
 #include <atomic>
 #include <cstdint>
@@ -29,6 +29,7 @@ struct ScriptedRequest {
     std::string method;
     std::string target;  // path and query as sent
     std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;  // as sent with a Content-Length (chunked bodies are not read)
 
     // The first value of `name` (ASCII case-insensitive).
     std::optional<std::string> header(const std::string& name) const;
@@ -56,6 +57,10 @@ public:
 
     explicit ScriptedHttpServer(Handler handler);
 
+    // Listens on `host`, an IPv4 loopback address such as "127.0.0.2" (every 127.x.y.z
+    // answers on Linux), so that a test has a second host.
+    ScriptedHttpServer(Handler handler, std::string host);
+
     ~ScriptedHttpServer();
 
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
@@ -63,7 +68,7 @@ public:
 
     uint16_t port() const { return port_; }
 
-    // "http://127.0.0.1:<port>" + path
+    // "http://<address>:<port>" + path
     std::string url(const std::string& path = "/") const;
 
     std::vector<ScriptedRequest> requests() const;
@@ -78,6 +83,7 @@ private:
     void serve(int fd);
 
     Handler handler_;
+    std::string address_;
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};
     uint16_t port_ = 0;

@@ -137,6 +137,16 @@ private:
     Error error_;
 };
 
+// True when `params` hold what addSessionData attaches: the session token of `appToken` or an
+// auth token. Such a request follows redirects only within its own origin.
+bool carriesCredentials(const std::optional<Json>& params, const std::string& appToken) {
+    if (!params || !params->is_object()) {
+        return false;
+    }
+    return params->contains(std::string(PelmarConnect::kSessionKeyPrefix) + appToken)
+           || params->contains("client_auth") || params->contains("server_auth");
+}
+
 Error detachedError() {
     return net::urlError(net::kURLErrorCancelled, "the SDK facade has ended");
 }
@@ -243,6 +253,7 @@ PelmarConnect::Task PelmarConnect::makeRequestTask(const ServiceView& view,
     const std::string parameters = formString(params);
     net::URLRequest request(*resolve(path, view), kRequestTimeoutSeconds);
     request.httpMethod = method;
+    request.redirectsWithinOriginOnly = carriesCredentials(params, view.appToken);
     if (method == "POST") {
         request.setValue(std::string(kFormContentType), "Content-Type");
         request.setValue(std::to_string(parameters.size()), "Content-Length");
@@ -451,6 +462,7 @@ PelmarConnect::Task PelmarConnect::postRawDataWithPath(std::string path,
                 net::URLRequest request(*self->resolve(path, *view) + "?" + formString(completed),
                                         kRequestTimeoutSeconds);
                 request.httpMethod = "POST";
+                request.redirectsWithinOriginOnly = carriesCredentials(completed, view->appToken);
                 request.setValue(std::string(kFormContentType), "Content-Type");
                 request.setValue(std::to_string(data.size()), "Content-Length");
                 request.httpBody = data;

@@ -104,6 +104,9 @@ public:
     // "http://" or "https://"; otherwise it is appended to serverAPIUrl + "/v1/applications/" +
     // app token. The session parameter and "client_auth"/"server_auth" go only to URLs whose
     // scheme, host and port are those of one of the four service bases of the facade's config.
+    // A request carrying any of them follows a redirect only within its own origin (scheme,
+    // host and port); a redirect elsewhere ends it with kURLErrorRedirectToAnotherOrigin, and
+    // nothing is sent there.
     // A 401 answer to a request that carried a session token (the service restarted, or the
     // session expired) drops that token, gets a new session and repeats the request once, as a
     // task of its own; the callback hears the repeat's answer, a second 401 included.

@@ -17,7 +17,9 @@
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/net/URLSession.h"
 #include "testing/Matchers.h"
+#include "testing/ScriptedHttpServer.h"
 #include "testing/ServiceEmulator.h"
+#include "testing/TempSandbox.h"
 
 // The client's requests and answers: the session, the shape of each request, where credentials
 // go, answers as text or JSON, requests that cannot be sent, and the error report.
@@ -379,6 +381,98 @@ TEST(PelmarConnectTest, FormatURLRequestRendersTheRequestForDiagnostics) {
     EXPECT_EQ(PelmarConnect::formatURLRequest(binary),
               "\n-- REQUEST -----------------\nURL: nil\nMETHOD: nil\n"
               "BODY: nil\n----------------------------\n");
+}
+
+// A service whose calls, but "/session", are redirected: to another host (127.0.0.2) or, for
+// paths under "/here/", to "/landing" on the service itself.
+class PelmarConnectRedirectTest : public ::testing::Test {
+protected:
+    static test::ScriptedReply reply(int status,
+                                     std::string body,
+                                     std::optional<std::string> location = std::nullopt) {
+        test::ScriptedReply answer;
+        answer.status = status;
+        answer.body = std::move(body);
+        if (location) {
+            answer.headers.emplace_back("Location", std::move(*location));
+        }
+        return answer;
+    }
+
+    void SetUp() override {
+        facade_ = std::make_shared<Pelmar>(test::kApp);
+        auto& config = facade_->config();
+        const std::string base = service_.url("");
+        config.setServerAPIUrl(base);
+        config.setCdnAPIUrl(base);
+        config.setDevServerApiUrl(base);
+        config.setFileServerUrl(base);
+        connect_ = facade_->connect();
+        ASSERT_TRUE(connect_);
+        connect_->setClientAuthToken("SECRET-AUTH");
+    }
+
+    void TearDown() override {
+        connect_.reset();
+        facade_.reset();
+    }
+
+    test::TempSandbox sandbox_;
+    test::ScriptedHttpServer elsewhere_{
+            [](const test::ScriptedRequest&) { return reply(200, "taken"); }, "127.0.0.2"};
+    test::ScriptedHttpServer service_{[this](const test::ScriptedRequest& request) {
+        const std::string path = request.target.substr(0, request.target.find('?'));
+        if (path == kAppRoot + "/session") {
+            return reply(200, R"({"token":"SECRET-SESSION"})");
+        }
+        if (path == kAppRoot + "/landing") {
+            return reply(200, "landed");
+        }
+        if (path.starts_with(kAppRoot + "/here/")) {
+            return reply(307, "moved", kAppRoot + "/landing");
+        }
+        return reply(request.method == "POST" ? 307 : 302, "moved", elsewhere_.url("/take"));
+    }};
+    std::shared_ptr<Pelmar> facade_;
+    std::shared_ptr<PelmarConnect> connect_;
+};
+
+TEST_F(PelmarConnectRedirectTest, RequestsWithTokensFollowNoRedirectToAnotherHost) {
+    const struct {
+        const char* name;
+        std::function<void(PelmarConnect::DataCallback)> send;
+    } cases[] = {
+            {"post",
+             [&](auto cb) {
+                 connect_->postWithPath("/videos", Json{{"t", "a"}}, cb);
+             }},
+            {"get", [&](auto cb) { connect_->getWithPath("/videos", std::nullopt, cb); }},
+            {"raw post",
+             [&](auto cb) { connect_->postRawDataWithPath("/debugger", "events=x", {}, cb); }},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DataProbe probe;
+        c.send(probe.callback());
+        const auto outcome = probe.outcome();
+        EXPECT_THAT(outcome.error,
+                    test::IsError(net::kURLErrorDomain, net::kURLErrorRedirectToAnotherOrigin));
+        EXPECT_FALSE(outcome.data);
+    }
+    EXPECT_TRUE(elsewhere_.requests().empty());
+
+    // Within the service the redirect is followed, the body sent again.
+    DataProbe here;
+    connect_->postWithPath("/here/videos", Json{{"t", "a"}}, here.callback());
+    const auto outcome = here.outcome();
+    ASSERT_FALSE(outcome.error) << *outcome.error;
+    EXPECT_EQ(outcome.data, "landed");
+    const auto seen = service_.requests();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.back().target, kAppRoot + "/landing");
+    EXPECT_EQ(seen.back().body, seen[seen.size() - 2].body);
+    EXPECT_NE(seen.back().body.find("SECRET-SESSION"), std::string::npos);
 }
 
 }  // namespace

@@ -120,7 +120,8 @@ void Pelmar::sendReport(const std::vector<std::string>& lines) {
     }
     if (removed) {
         // A failed write leaves no file; the mail then goes without the attachment.
-        (void)foundation::FileManager::writeAtomically(file, std::string_view(text));
+        (void)foundation::FileManager::writeAtomically(file, std::string_view(text),
+                                                       foundation::FileManager::Access::OwnerOnly);
     }
     const double now = dispatch::clock().wallNow();
     const std::string name = "PelmarLogs_" + shortestDecimal(now) + ".log";

@@ -213,6 +213,9 @@ TEST(PelmarSupportTest, AReportWritesTheLogAndMailsItToSupport) {
         std::ofstream(log) << "the last report";
         app.sdk()->sendReport(c.lines);
         EXPECT_EQ(readAll(log), c.bytes);
+        // The report is for the user and support alone, whatever the umask lets through.
+        EXPECT_EQ(std::filesystem::status(log).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         app.settle();
         auto mail = std::dynamic_pointer_cast<MailComposeViewController>(app.topViewController());
         ASSERT_NE(mail, nullptr);

@@ -374,21 +374,23 @@ PelmarVideos::Task PelmarVideos::attachCover(std::string token,
         });
         return nullptr;
     }
+    std::string path = "/videos/" + token + "/streams/" + streamToken + "/imageattach";
     return client->postRawDataWithPath(
-            "/videos/" + token + "/streams/" + streamToken + "/imageattach", std::move(*jpeg),
-            std::move(data),
-            [weak = weak_from_this(), token, streamToken, callback = std::move(callback)](
+            path, std::move(*jpeg), std::move(data),
+            [weak = weak_from_this(), token, streamToken, path, callback = std::move(callback)](
                     std::optional<std::string> bytes, Response response,
                     std::optional<Error> error) {
                 if (auto self = weak.lock()) {
+                    // The answer's URL carries the application and session tokens, and its body
+                    // may hold more: the line names the path under the application and the
+                    // answer's size only.
                     const std::string line =
                             "cover for video " + token + " stream " + streamToken
                             + " set with error: " + (error ? error->description() : "nil")
                             + ", response: "
-                            + (response ? std::to_string(response->statusCode()) + " "
-                                                  + response->url()
+                            + (response ? std::to_string(response->statusCode()) + " " + path
                                         : "nil")
-                            + ", data: " + bytes.value_or("");
+                            + ", data: " + std::to_string(bytes ? bytes->size() : 0) + " bytes";
                     self->application_->with([&line](Pelmar& facade) { facade.log(line); });
                 }
                 if (callback) {

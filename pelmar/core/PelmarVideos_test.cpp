@@ -300,7 +300,19 @@ TEST_F(PelmarVideosIntegrationTest, StreamRequestsGoToTheirPathsWithTheirFieldsA
     EXPECT_EQ(requests[3].header("Content-Type"), "application/x-www-form-urlencoded");
     EXPECT_EQ(requests[3].body.substr(0, 2), "\xFF\xD8");  // the cover as JPEG
     EXPECT_TRUE(logs.contains("cover for video " + token + " stream " + secondStream
-                              + " set with error: nil, response: 200 "));
+                              + " set with error: nil, response: 200 /videos/" + token + "/streams/"
+                              + secondStream + "/imageattach, data: "));
+    // Neither the tokens of the answer's URL nor the answer itself reach the log.
+    const auto session = emulator_.sessionTokens();
+    ASSERT_FALSE(session.empty());
+    for (const std::string& line : logs.lines()) {
+        if (line.find("cover for video") == std::string::npos) {
+            continue;
+        }
+        EXPECT_EQ(line.find("/applications/"), std::string::npos) << line;
+        EXPECT_EQ(line.find(session.back()), std::string::npos) << line;
+        EXPECT_EQ(line.find('{'), std::string::npos) << line;  // the JSON answer
+    }
 }
 
 class ScreenRecordingIntakeIntegrationTest : public PelmarVideosIntegrationTest {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "pelmar/core/Pelmar.h"
 #include "pelmar/core/PelmarAudios.h"
+#include "pelmar/core/PelmarConnect.h"
 #include "pelmar/core/PelmarImages.h"
 #include "pelmar/core/PelmarUploadingHandler.h"
 #include "pelmar/core/PelmarVideos.h"
@@ -426,6 +428,91 @@ TEST_F(PelmarServiceRestartIntegrationTest,
     ASSERT_EQ(gets.size(), 2u);
     EXPECT_TRUE(gets[0].queryParam(test::ServiceEmulator::sessionKeyFor(kApp)));
     EXPECT_FALSE(gets[1].queryParam(test::ServiceEmulator::sessionKeyFor(kApp)));
+}
+
+TEST_F(PelmarServiceRestartIntegrationTest, APostRefusedAfterARestartIsSentAgainWithItsBody) {
+    using Send = std::function<void(PelmarConnect&, PelmarConnect::DataCallback)>;
+    const std::string report = "events=%5B%7B%22message%22%3A%22x%22%7D%5D";
+
+    const struct {
+        const char* name;
+        std::string pathPattern;
+        Send send;
+        bool rawBody;  // the caller's bytes are the body and the session rides in the query
+    } rows[] = {
+            {"create through requestWithMethod", ".*/videos",
+             [](PelmarConnect& connect, PelmarConnect::DataCallback done) {
+                 connect.requestWithMethod("POST", "/videos", Json{{"title", "after the restart"}},
+                                           std::move(done));
+             },
+             false},
+            {"raw post", ".*/debugger",
+             [report](PelmarConnect& connect, PelmarConnect::DataCallback done) {
+                 connect.postRawDataWithPath("/debugger", report, std::nullopt, std::move(done));
+             },
+             true},
+    };
+
+    const std::string key = test::ServiceEmulator::sessionKeyFor(kApp);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::ServiceEmulator::Options options;
+        options.onePort = true;
+        auto before = std::make_unique<test::ServiceEmulator>(options);
+        before->start();
+        facade_ = test::makeFacadeFor(*before, kApp);
+        ASSERT_FALSE(listVideos().second);  // a session is held
+        test::ServiceEmulator::Options same;
+        same.port = static_cast<uint16_t>(before->port(Role::Api));
+        before.reset();
+        test::ServiceEmulator after(same);
+        ASSERT_NO_THROW(after.start());
+
+        // Shared with the callback, which must not outlive what it writes to.
+        struct Answers {
+            Mutex mutex;
+            std::vector<std::pair<long, std::optional<Error>>> got PELMAR_GUARDED_BY(mutex);
+        };
+
+        auto answers = std::make_shared<Answers>();
+        const auto answered = [answers] {
+            MutexLock lock(answers->mutex);
+            return answers->got;
+        };
+        row.send(*facade_->connect(),
+                 [answers](auto, std::shared_ptr<const net::HTTPURLResponse> response,
+                           std::optional<Error> error) {
+                     MutexLock lock(answers->mutex);
+                     answers->got.emplace_back(response ? response->statusCode() : 0,
+                                               std::move(error));
+                 });
+        runUntil([&] { return !answered().empty(); });
+
+        EXPECT_EQ(after.sessionCalls(), 1);
+        const auto posts = after.requestsMatching("POST", row.pathPattern);
+        ASSERT_EQ(posts.size(), 2u);
+        EXPECT_EQ(posts[0].status, 401);
+        EXPECT_EQ(posts[1].status, 200);
+        const auto tokens = after.sessionTokens();
+        ASSERT_EQ(tokens.size(), 1u);
+        if (row.rawBody) {
+            EXPECT_EQ(posts[0].body, report);
+            EXPECT_EQ(posts[1].body, report);
+            EXPECT_TRUE(posts[0].queryParam(key));  // the old session's token
+            EXPECT_EQ(posts[1].queryParam(key), tokens[0]);
+        } else {
+            EXPECT_EQ(posts[0].formParam("title"), "after the restart");
+            EXPECT_EQ(posts[1].formParam("title"), "after the restart");
+            EXPECT_TRUE(posts[0].formParam(key));
+            EXPECT_EQ(posts[1].formParam(key), tokens[0]);
+        }
+        after.stop();
+        const auto got = answered();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_FALSE(got[0].second) << *got[0].second;
+        EXPECT_EQ(got[0].first, 200);
+        facade_.reset();
+    }
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <string>
+#include <string_view>
 
 #include "pelmar/platform/foundation/internal/UniqueFd.h"
 
@@ -211,20 +213,47 @@ int moveAcrossDevices(const fs::path& from, const fs::path& to) {
     return ec ? ec.value() : 0;
 }
 
-int writeFileAtomically(const fs::path& path, const char* data, size_t size) {
+// Creates a new file beside `path` ("." + its name + "." + six random characters) with
+// `mode`, which the kernel narrows by the umask. Returns the descriptor or -1 with errno set.
+int createTemporaryBeside(const fs::path& path, mode_t mode, std::string& created) {
+    static constexpr std::string_view kLetters =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string templ = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    UniqueFd fd(::mkostemp(templ.data(), O_CLOEXEC));
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, 'x');
+        for (char& c : suffix) {
+            c = kLetters[random() % kLetters.size()];
+        }
+        created = (folder / ("." + path.filename().string() + "." + suffix)).string();
+        const int fd = ::open(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int writeFileAtomically(const fs::path& path,
+                        const char* data,
+                        size_t size,
+                        FileManager::Access access) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const bool ownerOnly = access == FileManager::Access::OwnerOnly;
+    std::string templ;
+    UniqueFd fd(createTemporaryBeside(path, ownerOnly ? 0600 : 0666, templ));
     if (!fd.valid()) {
         return errno;
     }
 
-    // Keep the permissions of a file being replaced; new files get rw-r--r--.
+    // A file being replaced keeps its permissions (unless it must be the owner's only); a new
+    // one has what the umask left of the mode it was created with.
     struct stat st {};
 
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    const bool replacing = !ownerOnly && ::stat(path.c_str(), &st) == 0;
     int err = writeAll(fd.get(), data, size);
-    if (err == 0 && ::fchmod(fd.get(), mode) != 0) {
+    if (err == 0 && replacing && ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
         err = errno;
     }
     if (err == 0 && ::fsync(fd.get()) != 0) {
@@ -357,17 +386,21 @@ std::vector<fs::path> FileManager::contentsOfDirectory(const fs::path& path,
     return entries;
 }
 
-std::optional<Error> FileManager::writeAtomically(const fs::path& path, std::string_view bytes) {
-    if (const int err = writeFileAtomically(path, bytes.data(), bytes.size()); err != 0) {
+std::optional<Error> FileManager::writeAtomically(const fs::path& path,
+                                                  std::string_view bytes,
+                                                  Access access) {
+    if (const int err = writeFileAtomically(path, bytes.data(), bytes.size(), access); err != 0) {
         return fileError(err, "cannot write " + path.string());
     }
     return std::nullopt;
 }
 
 std::optional<Error> FileManager::writeAtomically(const fs::path& path,
-                                                  std::span<const uint8_t> bytes) {
+                                                  std::span<const uint8_t> bytes,
+                                                  Access access) {
     return writeAtomically(
-            path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+            path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+            access);
 }
 
 }  // namespace pelmar::foundation

@@ -58,12 +58,23 @@ public:
     static std::vector<std::filesystem::path> contentsOfDirectory(
             const std::filesystem::path& path, std::optional<Error>* error = nullptr);
 
+    // Who may read and write a file that writeAtomically makes.
+    enum class Access {
+        // A new file gets rw for everyone the process's umask allows (0666 less the umask); a
+        // file being replaced keeps its permissions.
+        Default,
+        // rw for the owner only (0600), new or replaced: for logs and reports.
+        OwnerOnly,
+    };
+
     // Replaces `path` with `bytes` through a temporary file in the same folder, flushed to disk
     // and renamed over the target: readers see the old or the new content, never a mix.
     [[nodiscard]] static std::optional<Error> writeAtomically(const std::filesystem::path& path,
-                                                              std::string_view bytes);
+                                                              std::string_view bytes,
+                                                              Access access = Access::Default);
     [[nodiscard]] static std::optional<Error> writeAtomically(const std::filesystem::path& path,
-                                                              std::span<const uint8_t> bytes);
+                                                              std::span<const uint8_t> bytes,
+                                                              Access access = Access::Default);
 };
 
 }  // namespace pelmar::foundation

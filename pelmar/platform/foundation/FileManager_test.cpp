@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -295,6 +296,64 @@ TEST_F(FileManagerTest, WriteAtomicallyReplacesContentAndLeavesNoTemporaryFile) 
 
     EXPECT_THAT(FileManager::writeAtomically(path("missing/x"), std::string_view("x")),
                 IsFileError(ENOENT, "cannot write " + path("missing/x").string()));
+}
+
+// Sets the process's umask for one scope.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+
+    ~ScopedUmask() { ::umask(previous_); }
+
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t previous_;
+};
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+TEST_F(FileManagerTest, WriteAtomicallyHonoursTheUmaskAndKeepsLogsToTheOwner) {
+    using Access = FileManager::Access;
+
+    const struct {
+        const char* name;
+        mode_t umask;
+        Access access;
+        std::optional<mode_t> existing;  // the mode of the file being replaced
+        mode_t expected;
+    } cases[] = {
+            {"new, umask 022", 022, Access::Default, std::nullopt, 0644},
+            {"new, umask 077", 077, Access::Default, std::nullopt, 0600},
+            {"new, umask 002", 002, Access::Default, std::nullopt, 0664},
+            {"replaced keeps its mode", 022, Access::Default, 0640, 0640},
+            {"new log", 002, Access::OwnerOnly, std::nullopt, 0600},
+            {"replaced log", 022, Access::OwnerOnly, 0644, 0600},
+    };
+
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path target = path("file-" + std::to_string(n++));
+        if (c.existing) {
+            writeFile(target, "old");
+            ::chmod(target.c_str(), *c.existing);
+        }
+        {
+            ScopedUmask mask(c.umask);
+            ASSERT_EQ(FileManager::writeAtomically(target, std::string_view("new"), c.access),
+                      std::nullopt);
+        }
+        EXPECT_EQ(readFile(target), "new");
+        EXPECT_EQ(modeOf(target), c.expected) << std::oct << modeOf(target);
+    }
+    // Only the targets are left.
+    EXPECT_EQ(FileManager::contentsOfDirectory(sandbox_.root()).size(), std::size(cases));
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ enum URLErrorCode : long {
     kURLErrorCannotConnectToHost = -1004,
     kURLErrorNetworkConnectionLost = -1005,
     kURLErrorHTTPTooManyRedirects = -1007,
+    // A request marked URLRequest::redirectsWithinOriginOnly was redirected to another scheme,
+    // host or port; the redirect was not followed.
+    kURLErrorRedirectToAnotherOrigin = -1010,
     kURLErrorBadServerResponse = -1011,
     // A request the session refuses to send (a header holding a line break, for example).
     kURLErrorBadRequest = -1015,

@@ -35,6 +35,10 @@ public:
     // Seconds without any byte moving (and the longest connect) before the task fails with
     // kURLErrorTimedOut. Not a limit on the whole transfer.
     double timeoutInterval = 60.0;
+    // Set on requests that carry credentials (tokens in the query or the body): a redirect is
+    // followed only when it stays on the request's origin (scheme, host and port); any other one
+    // ends the task with kURLErrorRedirectToAnotherOrigin before anything is sent there.
+    bool redirectsWithinOriginOnly = false;
     // Values a client attaches for its own use, read back from the task's request; never sent.
     std::map<std::string, std::shared_ptr<const void>, std::less<>> properties;
 

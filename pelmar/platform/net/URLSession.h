@@ -75,7 +75,8 @@ public:
                     std::shared_ptr<BodySource> body,
                     DataCompletionHandler completion = {});
 
-    // Writes the answer to a temporary file under the sandbox's temporary folder.
+    // Writes the answer to a temporary file under the sandbox's temporary folder, at most
+    // configuration().maximumDownloadBytes of it (see URLSessionConfiguration).
     Task downloadTask(URLRequest request, DownloadCompletionHandler completion = {});
 
     // No new tasks; running ones go on to their end.

@@ -21,9 +21,13 @@ struct URLSessionConfiguration {
     double timeoutIntervalForRequest = 60.0;
 
     // Answers larger than this fail with kURLErrorDataLengthExceedsMaximum (data and upload
-    // tasks, whether the answer goes to a completion handler or to the delegate). Download
-    // tasks write to a file and have no cap.
+    // tasks, whether the answer goes to a completion handler or to the delegate).
     int64_t maximumResponseBytes = 128LL * 1024 * 1024;
+
+    // The cap of a download task's file, 2 GiB by default: an answer that announces more, or
+    // sends more, fails with kURLErrorDataLengthExceedsMaximum, and the part already written is
+    // removed at once.
+    int64_t maximumDownloadBytes = 2LL * 1024 * 1024 * 1024;
 
     static URLSessionConfiguration defaultConfiguration() { return {}; }
 

@@ -133,6 +133,10 @@ int64_t URLSessionTask::maximumResponseBytes() const {
     return session_->configuration().maximumResponseBytes;
 }
 
+int64_t URLSessionTask::maximumDownloadBytes() const {
+    return session_->configuration().maximumDownloadBytes;
+}
+
 void URLSessionTask::setResponse(Response response, int64_t expectedToReceive) {
     bool toDelegate = false;
     {
@@ -172,12 +176,19 @@ void URLSessionTask::challenge(URLAuthenticationChallenge challenge,
 
 std::optional<Error> URLSessionTask::receive(const char* data, size_t size) {
     bool toDelegate = false;
+    int64_t received = 0;
     {
         MutexLock lock(mutex_);
         bytesReceived_ += static_cast<int64_t>(size);
+        received = bytesReceived_;
         toDelegate = kind_ != Kind::Download && !dataCompletion_;
     }
     if (kind_ == Kind::Download) {
+        if (received > maximumDownloadBytes()) {
+            return urlError(kURLErrorDataLengthExceedsMaximum,
+                            "the download is larger than " + std::to_string(maximumDownloadBytes())
+                                    + " bytes");
+        }
         while (size > 0) {
             const ssize_t written = ::write(downloadFd_, data, size);
             if (written < 0) {
@@ -272,6 +283,12 @@ void URLSessionTask::complete(std::optional<Error> error) {
             error_ = error;
         }
         downloadFd_ = -1;
+    }
+    if (error && !downloadPath_.empty()) {
+        // A failed download leaves nothing behind (an oversized one may have written a lot).
+        std::error_code ignored;
+        std::filesystem::remove(downloadPath_, ignored);
+        downloadPath_.clear();
     }
     std::optional<std::string> data;
     if (!error) {

@@ -44,7 +44,7 @@ public:
     using DataCompletionHandler =
             std::function<void(std::optional<std::string>, Response, std::optional<Error>)>;
     // Path of a temporary file holding the answer (removed once the handler returns; none after
-    // an error), response, error.
+    // an error, when what was written is already gone), response, error.
     using DownloadCompletionHandler = std::function<void(
             std::optional<std::filesystem::path>, Response, std::optional<Error>)>;
 
@@ -115,6 +115,8 @@ private:
     const std::shared_ptr<BodySource>& body() const { return body_; }
 
     int64_t maximumResponseBytes() const;
+
+    int64_t maximumDownloadBytes() const;
 
     // Also tells a delegate task's delegate.
     void setResponse(Response response, int64_t expectedToReceive);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,12 +21,14 @@
 #include <vector>
 
 #include "pelmar/platform/dispatch/Queue.h"
+#include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/foundation/testing/TempSandbox.h"
 #include "pelmar/platform/net/FileBodySource.h"
 #include "pelmar/platform/net/URLError.h"
 #include "pelmar/platform/sync/Mutex.h"
 #include "testing/Matchers.h"
+#include "testing/ScriptedHttpServer.h"
 #include "testing/Waits.h"
 
 namespace pelmar::net {
@@ -433,6 +437,79 @@ TEST_F(URLSessionIntegrationTest, DownloadTaskHandsOverAFileThatIsRemovedAfterwa
     EXPECT_FALSE(std::filesystem::exists(*location));
 }
 
+// What a download task's completion handler got, and the download files left beside it then.
+struct Downloaded {
+    std::optional<std::filesystem::path> location;
+    URLSessionTask::Response response;
+    std::optional<Error> error;
+    std::vector<std::string> leftovers;
+    uintmax_t size = 0;  // of the file handed over
+};
+
+Downloaded download(const std::shared_ptr<URLSession>& session, const std::string& url) {
+    test::Outcome<Downloaded> outcome;
+    session->downloadTask(URLRequest(url),
+                          [outcome](auto path, auto response, auto error) {
+                              Downloaded got{path, std::move(response), std::move(error), {}};
+                              std::error_code ec;
+                              if (path) {
+                                  got.size = std::filesystem::file_size(*path, ec);
+                              }
+                              for (const auto& entry : std::filesystem::directory_iterator(
+                                           foundation::Sandbox::temporaryDirectory(), ec)) {
+                                  got.leftovers.push_back(entry.path().filename().string());
+                              }
+                              outcome.set(std::move(got));
+                          })
+            ->resume();
+    return outcome.get("the download never completed");
+}
+
+TEST_F(URLSessionIntegrationTest, ADownloadLargerThanItsCapFailsAndLeavesNoFile) {
+    auto configuration = URLSessionConfiguration::defaultConfiguration();
+    configuration.maximumDownloadBytes = 100000;
+    auto session = URLSession::create(configuration);
+    // No length announced: the cap is met while the file is being written.
+    test::ScriptedHttpServer unannounced([](const test::ScriptedRequest&) {
+        test::ScriptedReply reply;
+        reply.body = std::string(300000, 'u');
+        reply.chunked = true;
+        reply.writeSize = 16 * 1024;
+        return reply;
+    });
+
+    for (const std::string& address : {url("/big"), unannounced.url("/endless")}) {
+        SCOPED_TRACE(address);
+        const auto got = download(session, address);
+        EXPECT_THAT(got.error, test::IsError(kURLErrorDomain, kURLErrorDataLengthExceedsMaximum));
+        EXPECT_FALSE(got.location);
+        EXPECT_THAT(got.leftovers, ::testing::IsEmpty());
+    }
+
+    // At the cap the file is whole.
+    configuration.maximumDownloadBytes = 200000;
+    const auto whole = download(URLSession::create(configuration), url("/big"));
+    ASSERT_FALSE(whole.error) << *whole.error;
+    ASSERT_TRUE(whole.location);
+    EXPECT_EQ(whole.size, 200000u);
+    EXPECT_EQ(whole.leftovers, std::vector<std::string>{whole.location->filename().string()});
+}
+
+TEST_F(URLSessionIntegrationTest, TheSharedSessionBoundsDownloadsByDefault) {
+    // Announces one byte more than the default cap, then sends a little and closes.
+    const int64_t cap = URLSessionConfiguration::defaultConfiguration().maximumDownloadBytes;
+    test::ScriptedHttpServer huge([cap](const test::ScriptedRequest&) {
+        test::ScriptedReply reply;
+        reply.body = std::string(1000, 'h');
+        reply.contentLength = cap + 1;
+        return reply;
+    });
+    const auto got = download(URLSession::shared(), huge.url("/movie.mp4"));
+    EXPECT_THAT(got.error, test::IsError(kURLErrorDomain, kURLErrorDataLengthExceedsMaximum));
+    EXPECT_FALSE(got.location);
+    EXPECT_THAT(got.leftovers, ::testing::IsEmpty());
+}
+
 // Records the delegate events of upload tasks.
 class RecordingDelegate : public URLSessionDelegate {
 public:
@@ -602,6 +679,222 @@ TEST_F(URLSessionIntegrationTest, ConnectionCutMidUploadFails) {
     ::close(listener);
 
     EXPECT_THAT(error, test::IsError(kURLErrorDomain, kURLErrorNetworkConnectionLost));
+}
+
+// A POST holding a token, to a server that may redirect it to another host.
+class CredentialRedirectTest : public ::testing::Test {
+protected:
+    static constexpr const char* kSecret = "session_APP=SECRET-SESSION&client_auth=SECRET-AUTH";
+
+    static URLRequest post(std::string url, bool withinOriginOnly) {
+        URLRequest request(std::move(url));
+        request.httpMethod = "POST";
+        request.setValue("application/x-www-form-urlencoded", "Content-Type");
+        request.httpBody = kSecret;
+        request.redirectsWithinOriginOnly = withinOriginOnly;
+        return request;
+    }
+
+    static Answer send(const std::shared_ptr<URLSession>& session, URLRequest request) {
+        test::Outcome<Answer> outcome;
+        session->dataTask(std::move(request),
+                          [outcome](auto data, auto response, auto error) {
+                              outcome.set(Answer{std::move(data), std::move(response),
+                                                 std::move(error)});
+                          })
+                ->resume();
+        return outcome.get("the task never completed");
+    }
+
+    static test::ScriptedReply reply(int status,
+                                     std::string body,
+                                     std::optional<std::string> location = std::nullopt) {
+        test::ScriptedReply answer;
+        answer.status = status;
+        answer.body = std::move(body);
+        if (location) {
+            answer.headers.emplace_back("Location", std::move(*location));
+        }
+        return answer;
+    }
+
+    static std::vector<std::string> bodiesSeenBy(const test::ScriptedHttpServer& server) {
+        std::vector<std::string> bodies;
+        for (const auto& request : server.requests()) {
+            bodies.push_back(request.method + " " + request.target + " " + request.body);
+        }
+        return bodies;
+    }
+
+    // Another host (127.0.0.2) and another port of this host: neither may see the token.
+    test::ScriptedHttpServer otherHost_{
+            [](const test::ScriptedRequest&) { return reply(200, "stolen"); }, "127.0.0.2"};
+    test::ScriptedHttpServer otherPort_{
+            [](const test::ScriptedRequest&) { return reply(200, "stolen"); }};
+    test::ScriptedHttpServer origin_{[this](const test::ScriptedRequest& request) {
+        const auto redirect = [](int status, std::string location) {
+            return reply(status, "moved", std::move(location));
+        };
+        const std::string& target = request.target;
+        if (target == "/307-host") {
+            return redirect(307, otherHost_.url("/take"));
+        }
+        if (target == "/308-host") {
+            return redirect(308, otherHost_.url("/take"));
+        }
+        if (target == "/307-port") {
+            return redirect(307, otherPort_.url("/take"));
+        }
+        if (target == "/308-scheme-relative") {
+            return redirect(308, "//127.0.0.2:" + std::to_string(otherHost_.port()) + "/take");
+        }
+        if (target == "/307-same") {
+            return redirect(307, "/landing");
+        }
+        if (target == "/308-same-absolute") {
+            return redirect(308, origin_.url("/landing"));
+        }
+        return reply(200, "landed");
+    }};
+};
+
+TEST_F(CredentialRedirectTest, ARedirectLeavingTheOriginIsAnErrorAndTheOtherHostGetsNothing) {
+    const std::shared_ptr<URLSession>& session = URLSession::shared();
+    for (const char* path : {"/307-host", "/308-host", "/307-port", "/308-scheme-relative"}) {
+        SCOPED_TRACE(path);
+        const auto refused = send(session, post(origin_.url(path), /*withinOriginOnly=*/true));
+        EXPECT_THAT(refused.error,
+                    test::IsError(kURLErrorDomain, kURLErrorRedirectToAnotherOrigin));
+        EXPECT_FALSE(refused.data);
+        ASSERT_TRUE(refused.response);
+        EXPECT_EQ(refused.response->statusCode(),
+                  std::string_view(path).substr(1, 3) == "307" ? 307 : 308);
+    }
+    EXPECT_THAT(bodiesSeenBy(otherHost_), ::testing::IsEmpty());
+    EXPECT_THAT(bodiesSeenBy(otherPort_), ::testing::IsEmpty());
+}
+
+TEST_F(CredentialRedirectTest, ARedirectWithinTheOriginIsFollowedWithTheSameBody) {
+    for (const char* path : {"/307-same", "/308-same-absolute"}) {
+        SCOPED_TRACE(path);
+        const auto followed = send(URLSession::shared(), post(origin_.url(path), true));
+        ASSERT_FALSE(followed.error) << *followed.error;
+        EXPECT_EQ(followed.data, "landed");
+        ASSERT_TRUE(followed.response);
+        EXPECT_EQ(followed.response->url(), origin_.url("/landing"));
+    }
+    EXPECT_THAT(bodiesSeenBy(origin_),
+                ::testing::ElementsAre(std::string("POST /307-same ") + kSecret,
+                                       std::string("POST /landing ") + kSecret,
+                                       std::string("POST /308-same-absolute ") + kSecret,
+                                       std::string("POST /landing ") + kSecret));
+}
+
+TEST_F(CredentialRedirectTest, ARequestWithoutCredentialsStillFollowsToAnotherHost) {
+    const auto followed = send(URLSession::shared(), post(origin_.url("/307-host"), false));
+    ASSERT_FALSE(followed.error) << *followed.error;
+    EXPECT_EQ(followed.data, "stolen");
+    EXPECT_THAT(bodiesSeenBy(otherHost_),
+                ::testing::ElementsAre(std::string("POST /take ") + kSecret));
+}
+
+// Trusts every certificate it is shown.
+class TrustingDelegate : public URLSessionDelegate {
+public:
+    void didReceiveChallenge(URLSession&,
+                             const std::shared_ptr<URLSessionTask>&,
+                             const URLAuthenticationChallenge& challenge,
+                             URLSessionChallengeCompletion completion) override {
+        if (challenge.serverTrust) {
+            completion(URLSessionAuthChallengeDisposition::UseCredential,
+                       URLCredential::forTrust(*challenge.serverTrust));
+        } else {
+            completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+        }
+    }
+};
+
+// A P-256 key and a certificate for 127.0.0.1 that it signed itself.
+struct SelfSignedCertificate {
+    struct KeyFree {
+        void operator()(EVP_PKEY* owned) const { EVP_PKEY_free(owned); }
+    };
+
+    struct CertificateFree {
+        void operator()(X509* owned) const { X509_free(owned); }
+    };
+
+    SelfSignedCertificate() : key(EVP_EC_gen("P-256")), certificate(X509_new()) {
+        if (!key || !certificate) {
+            return;
+        }
+        X509* cert = certificate.get();
+        X509_set_version(cert, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+        X509_set_pubkey(cert, key.get());
+        X509_NAME* name = X509_get_subject_name(cert);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+        X509_set_issuer_name(cert, name);
+        signed_ = X509_sign(cert, key.get(), EVP_sha256()) > 0;
+    }
+
+    bool valid() const { return signed_; }
+
+    std::unique_ptr<EVP_PKEY, KeyFree> key;
+    std::unique_ptr<X509, CertificateFree> certificate;
+
+private:
+    bool signed_ = false;
+};
+
+TEST_F(CredentialRedirectTest, AnHttpsRequestIsNotRedirectedToHttp) {
+    SelfSignedCertificate identity;
+    ASSERT_TRUE(identity.valid());
+    httplib::SSLServer tls(identity.certificate.get(), identity.key.get());
+    ASSERT_TRUE(tls.is_valid());
+    // To plain http on the same host, and to the same port with the other scheme.
+    tls.Post("/down", [this](const httplib::Request&, httplib::Response& res) {
+        res.status = 307;
+        res.set_header("Location", origin_.url("/landing"));
+    });
+    int port = 0;
+    tls.Post("/same-port", [&port](const httplib::Request&, httplib::Response& res) {
+        res.status = 308;
+        res.set_header("Location", "http://127.0.0.1:" + std::to_string(port) + "/landing");
+    });
+    tls.Post("/up-here", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("secure", "text/plain");
+    });
+    tls.Post("/stay", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 307;
+        res.set_header("Location", "/up-here");
+    });
+    tls.set_keep_alive_max_count(1);
+    port = tls.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&tls] { tls.listen_after_bind(); });
+    while (!tls.is_running()) {
+        std::this_thread::yield();
+    }
+    auto delegate = std::make_shared<TrustingDelegate>();
+    auto session = URLSession::create(URLSessionConfiguration::defaultConfiguration(), delegate);
+    const std::string base = "https://127.0.0.1:" + std::to_string(port);
+
+    for (const char* path : {"/down", "/same-port"}) {
+        SCOPED_TRACE(path);
+        const auto refused = send(session, post(base + path, true));
+        EXPECT_THAT(refused.error,
+                    test::IsError(kURLErrorDomain, kURLErrorRedirectToAnotherOrigin));
+    }
+    const auto kept = send(session, post(base + "/stay", true));
+    EXPECT_FALSE(kept.error) << *kept.error;
+    EXPECT_EQ(kept.data, "secure");
+    tls.stop();
+    serving.join();
+    EXPECT_THAT(bodiesSeenBy(origin_), ::testing::IsEmpty());
 }
 
 }  // namespace

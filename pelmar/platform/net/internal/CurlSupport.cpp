@@ -126,6 +126,22 @@ Error errorFromCurl(CURLcode code, const char* detail) {
     }
 }
 
+std::optional<std::string> resolveReference(const std::string& base, const std::string& reference) {
+    if (base.find('\0') != std::string::npos || reference.find('\0') != std::string::npos) {
+        return std::nullopt;
+    }
+    UrlHandle url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK
+        || curl_url_set(url.get(), CURLUPART_URL, reference.c_str(), 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    char* resolved = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK || resolved == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(CurlString(resolved).get());
+}
+
 URLProtectionSpace protectionSpaceOf(const std::string& url) {
     URLProtectionSpace space;
     UrlHandle parsed(curl_url());

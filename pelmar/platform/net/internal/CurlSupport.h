@@ -52,6 +52,10 @@ std::optional<Error> checkRequest(const URLRequest& request);
 // The kURLErrorDomain error of a failed transfer; `detail` is libcurl's error buffer.
 Error errorFromCurl(CURLcode code, const char* detail);
 
+// `reference` (a redirect's Location: absolute, scheme-relative or relative) resolved against
+// the absolute URL `base`; none when either does not parse.
+std::optional<std::string> resolveReference(const std::string& base, const std::string& reference);
+
 // Host, port and scheme of `url`, for a challenge.
 URLProtectionSpace protectionSpaceOf(const std::string& url);
 

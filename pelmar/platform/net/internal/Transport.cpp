@@ -24,6 +24,7 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 #include "pelmar/platform/foundation/URL.h"
 #include "pelmar/platform/net/URLError.h"
+#include "pelmar/platform/net/URLOrigin.h"
 #include "pelmar/platform/net/URLSession.h"
 #include "pelmar/platform/net/URLSessionTask.h"
 #include "pelmar/platform/net/internal/CurlSupport.h"
@@ -92,6 +93,7 @@ struct Transport::Transfer {
     std::optional<Error> abortError;
     HTTPHeaderFields responseHeaders;
     bool responseDelivered = false;
+    long headStatus = 0;  // the status of the answer head being read
     // Set while parked: the challenge it waits on, so that only that challenge's completion
     // answers it (a late call of an earlier challenge's completion must not).
     uint64_t challengeId = 0;
@@ -140,6 +142,7 @@ struct Transport::Transfer {
         }
         if (line.starts_with("HTTP/")) {
             transfer->responseHeaders.clear();  // a new answer head (after 1xx or a redirect)
+            transfer->headStatus = statusOfLine(line);
         } else if (const size_t colon = line.find(':'); colon != std::string_view::npos) {
             std::string_view value = line.substr(colon + 1);
             while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
@@ -148,19 +151,67 @@ struct Transport::Transfer {
             while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
                 value.remove_suffix(1);
             }
-            transfer->responseHeaders.emplace_back(std::string(line.substr(0, colon)),
-                                                   std::string(value));
+            const std::string_view name = line.substr(0, colon);
+            if (headerNameEquals(name, "Location")) {
+                if (auto error = transfer->refusedRedirect(std::string(value))) {
+                    transfer->abortError = std::move(error);
+                    return 0;  // any count but the line's stops the transfer before the redirect
+                }
+            }
+            transfer->responseHeaders.emplace_back(std::string(name), std::string(value));
         }
         return size * count;
     }
 
-    // An answer that announces more bytes than a buffered task may hold is refused before any
-    // of it is kept.
+    // The status code of an answer's status line ("HTTP/1.1 307 Temporary Redirect"), or 0.
+    static long statusOfLine(std::string_view line) {
+        const size_t space = line.find(' ');
+        if (space == std::string_view::npos || line.size() < space + 4) {
+            return 0;
+        }
+        long status = 0;
+        for (const char c : line.substr(space + 1, 3)) {
+            if (c < '0' || c > '9') {
+                return 0;
+            }
+            status = status * 10 + (c - '0');
+        }
+        return status;
+    }
+
+    // For a request that keeps its credentials on its origin: the error that stops a redirect
+    // (an answer 3xx but 304 whose Location leaves the origin, or cannot be read), or none.
+    // libcurl follows only once the answer has ended, so nothing has gone to the target yet.
+    std::optional<Error> refusedRedirect(const std::string& location) const {
+        const URLRequest& request = task->originalRequest();
+        if (!request.redirectsWithinOriginOnly || headStatus < 300 || headStatus >= 400
+            || headStatus == 304) {
+            return std::nullopt;
+        }
+        char* current = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &current);
+        const auto target =
+                resolveReference(current != nullptr ? std::string(current) : request.url, location);
+        const auto from = urlOrigin(request.url);
+        const auto to = target ? urlOrigin(*target) : std::nullopt;
+        if (from && to && *from == *to) {
+            return std::nullopt;
+        }
+        return urlError(kURLErrorRedirectToAnotherOrigin,
+                        "refused a redirect from " + from.value_or(request.url) + " to "
+                                + to.value_or("an unusable location")
+                                + ": the request carries credentials that stay on its origin");
+    }
+
+    // An answer that announces more bytes than its task may hold (in memory, or in a download's
+    // file) is refused before any of it is kept.
     std::optional<Error> announcedTooLarge() {
         curl_off_t announced = -1;
         curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        const int64_t cap = task->maximumResponseBytes();
-        if (task->kind() == URLSessionTask::Kind::Download || announced <= cap) {
+        const int64_t cap = task->kind() == URLSessionTask::Kind::Download
+                                    ? task->maximumDownloadBytes()
+                                    : task->maximumResponseBytes();
+        if (announced <= cap) {
             return std::nullopt;
         }
         return urlError(kURLErrorDataLengthExceedsMaximum,
