@@ -523,7 +523,7 @@ void Player::applyLoadedRanges(const std::shared_ptr<PlayerItem>& item) {
 }
 
 double Player::loadedLocked() const {
-    return items_.empty() ? 0.0 : items_.front().item->loadedSeconds();
+    return items_.empty() ? 0.0 : items_.front().item->loadedSecondsFrom(position_);
 }
 
 bool Player::starvedLocked() const {

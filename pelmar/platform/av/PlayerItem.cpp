@@ -19,7 +19,18 @@ std::shared_ptr<PlayerItem> PlayerItem::create(std::string url) {
     return create(URLAsset::create(std::move(url)));
 }
 
-PlayerItem::PlayerItem(Key, std::shared_ptr<Asset> asset) : asset_(std::move(asset)) {}
+PlayerItem::PlayerItem(Key, std::shared_ptr<Asset> asset)
+    : asset_(std::move(asset)), maxCacheBytes_(internal::ByteCache::kDefaultMaxBytes) {}
+
+void PlayerItem::setMaximumCacheBytes(int64_t bytes) {
+    MutexLock lock(mutex_);
+    maxCacheBytes_ = bytes > 0 ? bytes : internal::ByteCache::kDefaultMaxBytes;
+}
+
+int64_t PlayerItem::maximumCacheBytes() const {
+    MutexLock lock(mutex_);
+    return maxCacheBytes_;
+}
 
 std::optional<Error> PlayerItem::error() const {
     MutexLock lock(mutex_);
@@ -48,17 +59,20 @@ void PlayerItem::load() {
                 [self = shared_from_this()] { self->status.set(Status::Failed); });
         return;
     }
-    // A remote asset not loaded yet probes the bytes of the item's own fetch, which starts now.
+    // A remote asset not loaded yet probes the bytes of the item's own fetch, which starts now
+    // with what the probe reads (everything once a player has made the item current).
     const auto remote = std::dynamic_pointer_cast<URLAsset>(asset_);
     if (remote && remote->isRemote() && asset_->status() == Asset::Status::Unknown) {
         std::shared_ptr<internal::ByteCache> cache;
+        bool whole = false;
         {
             MutexLock lock(mutex_);
             cache = makeCacheLocked();
+            whole = bufferingWanted_;
         }
         if (cache) {
             remote->readThrough(cache);
-            startFetching(remote->location());
+            startFetching(remote->location(), whole);
         }
     }
     std::weak_ptr<PlayerItem> weak = weak_from_this();
@@ -72,6 +86,22 @@ void PlayerItem::load() {
 double PlayerItem::loadedSeconds() const {
     MutexLock lock(mutex_);
     return loadedSeconds_;
+}
+
+double PlayerItem::loadedSecondsFrom(double seconds) const {
+    MutexLock lock(mutex_);
+    if (std::isinf(loadedSeconds_) || seconds < loadedSeconds_) {
+        return loadedSeconds_;
+    }
+    // The bytes of the key frame a seek decodes from lie before the time sought, as a share of
+    // the file, but not by much.
+    const double slack = duration_.isNumeric() ? std::max(1.0, duration_.seconds() * 0.02) : 1.0;
+    for (const auto& range : loaded_) {
+        if (range.start.seconds() - slack <= seconds && seconds < range.end().seconds()) {
+            return range.end().seconds();
+        }
+    }
+    return seconds;
 }
 
 void PlayerItem::finishLoading() {
@@ -111,16 +141,12 @@ void PlayerItem::finishLoading() {
         startBuffering();
     }
     if (applyNow) {
-        int64_t received = 0;
-        int64_t expected = -1;
-        bool finished = false;
+        PlayerItemLoader::Progress progress;
         {
             MutexLock lock(mutex_);
-            received = received_;
-            expected = expected_;
-            finished = fetched_;
+            progress = progress_;
         }
-        applyProgress(received, expected, finished);
+        applyProgress(progress);
     }
 }
 
@@ -129,18 +155,24 @@ void PlayerItem::startBuffering() {
     {
         MutexLock lock(mutex_);
         bufferingWanted_ = true;
-        if (fetchURL_.empty() || loader_) {
+        if (loader_) {
+            // Fetching what the probe read since load(): now everything.
+            loader_->fetchWhole();
+            return;
+        }
+        if (fetchURL_.empty()) {
             return;
         }
         url = std::move(fetchURL_);
         fetchURL_.clear();
     }
-    startFetching(url);
+    startFetching(url, true);
 }
 
 std::shared_ptr<internal::ByteCache> PlayerItem::makeCacheLocked() {
     if (!cache_) {
-        cache_ = internal::ByteCache::create(foundation::Sandbox::temporaryDirectory().string());
+        cache_ = internal::ByteCache::create(foundation::Sandbox::temporaryDirectory().string(),
+                                             maxCacheBytes_);
     }
     return cache_;
 }
@@ -150,7 +182,7 @@ std::shared_ptr<internal::ByteCache> PlayerItem::fetchedBytes() const {
     return cache_;
 }
 
-void PlayerItem::startFetching(const std::string& url) {
+void PlayerItem::startFetching(const std::string& url, bool whole) {
     std::shared_ptr<internal::ByteCache> cache;
     {
         MutexLock lock(mutex_);
@@ -164,43 +196,73 @@ void PlayerItem::startFetching(const std::string& url) {
         }
         dispatch::Queue::main()->async([weak, progress] {
             if (auto self = weak.lock()) {
-                self->applyProgress(progress.received, progress.expected, progress.finished);
+                self->applyProgress(progress);
             }
         });
     };
-    auto loader = PlayerItemLoader::start(url, std::move(handler), std::move(cache));
-    MutexLock lock(mutex_);
-    loader_ = std::move(loader);
-}
-
-void PlayerItem::applyProgress(int64_t received, int64_t expected, bool finished) {
-    media::Time end;
+    auto loader = PlayerItemLoader::start(url, std::move(handler), std::move(cache), whole);
+    bool wantedMeanwhile = false;
     {
         MutexLock lock(mutex_);
-        received_ = received;
-        expected_ = expected;
-        fetched_ = finished;
+        loader_ = std::move(loader);
+        wantedMeanwhile = bufferingWanted_ && !whole;
+        if (wantedMeanwhile) {
+            loader_->fetchWhole();
+        }
+    }
+}
+
+void PlayerItem::applyProgress(const PlayerItemLoader::Progress& progress) {
+    std::vector<TimeRange> ranges;
+    std::shared_ptr<PlayerItemLoader> finishedLoader;
+    {
+        MutexLock lock(mutex_);
+        progress_ = progress;
         if (std::isinf(loadedSeconds_) || !duration_.isNumeric()) {
             // Before the item is ready its duration is unknown: the count waits for it.
             return;
         }
-        // The share of the bytes that has arrived, as a share of the duration.
         const double total = duration_.seconds();
-        double seconds = finished       ? total
-                         : expected > 0 ? total * static_cast<double>(received)
-                                                  / static_cast<double>(expected)
-                                        : 0.0;
-        seconds = std::min(std::max(seconds, loadedSeconds_), total);
-        if (seconds == loadedSeconds_ && !finished) {
-            return;
+        const int32_t timescale = duration_.timescale;
+        const auto timeAt = [&](int64_t byte) {
+            return progress.expected > 0
+                           ? std::min(total, total * static_cast<double>(byte)
+                                                     / static_cast<double>(progress.expected))
+                           : 0.0;
+        };
+        if (progress.finished) {
+            loadedSeconds_ = std::numeric_limits<double>::infinity();
+            loaded_ = {TimeRange::make(media::Time::zero(), duration_)};
+            finishedLoader = std::move(loader_);
+        } else {
+            // Each stretch of bytes as the same share of the duration; the one from the start
+            // only ever grows.
+            std::vector<TimeRange> now;
+            const double fromStart = std::max(timeAt(progress.contiguous), loadedSeconds_);
+            if (fromStart > 0) {
+                now.push_back(TimeRange::make(media::Time::zero(),
+                                              media::Time::makeWithSeconds(fromStart, timescale)));
+            }
+            for (const auto& [from, to] : progress.stretches) {
+                const double start = timeAt(from);
+                const double end = timeAt(to);
+                if (from == 0 || end <= fromStart || end <= start) {
+                    continue;
+                }
+                const auto begin =
+                        media::Time::makeWithSeconds(std::max(start, fromStart), timescale);
+                now.push_back(TimeRange::make(
+                        begin, media::Time::makeWithSeconds(end, timescale) - begin));
+            }
+            if (now == loaded_) {
+                return;
+            }
+            loadedSeconds_ = fromStart;
+            loaded_ = std::move(now);
         }
-        loadedSeconds_ = finished ? std::numeric_limits<double>::infinity() : seconds;
-        if (finished) {
-            loader_.reset();
-        }
-        end = finished ? duration_ : media::Time::makeWithSeconds(seconds, duration_.timescale);
+        ranges = loaded_;
     }
-    loadedTimeRanges.set({TimeRange::make(media::Time::zero(), end)});
+    loadedTimeRanges.set(ranges);
 }
 
 }  // namespace pelmar::av
