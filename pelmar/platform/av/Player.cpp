@@ -782,10 +782,7 @@ std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSecond
     }
     sourceSeconds = source->second;
     // A remote item's movie is read from the bytes its own fetch brings, not fetched again.
-    const auto* remote = dynamic_cast<const URLAsset*>(item->asset().get());
-    auto cache = remote && remote->isRemote() && remote->location() == source->first
-                         ? item->fetchedBytes()
-                         : nullptr;
+    auto cache = item->fetchedBytesOf(source->first);
     // Declared before the lock so that a replaced decoder is joined after it is released.
     std::shared_ptr<internal::PlaybackDecoder> retired;
     MutexLock lock(mutex_);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "pelmar/platform/av/MutableComposition.h"
 #include "pelmar/platform/av/PlayerItemLoader.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/av/internal/ByteCache.h"
@@ -10,6 +11,40 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 
 namespace pelmar::av {
+
+namespace {
+
+bool isHttp(const std::string& url) {
+    return url.starts_with("http://") || url.starts_with("https://");
+}
+
+// The one http(s) movie a loaded asset plays from (a remote URLAsset, or a composition whose
+// pictures all come from one remote movie, as a subtitled video's); empty otherwise.
+std::string remoteSourceOf(const Asset& asset) {
+    if (const auto* file = dynamic_cast<const URLAsset*>(&asset)) {
+        return file->isRemote() ? file->location() : std::string();
+    }
+    const auto* composition = dynamic_cast<const MutableComposition*>(&asset);
+    if (composition == nullptr) {
+        return {};
+    }
+    std::string source;
+    for (const auto& track : composition->compositionTracks()) {
+        if (track->mediaType() == TrackMediaType::Text) {
+            continue;
+        }
+        for (const auto& segment : track->segments()) {
+            const std::string& url = segment.source ? segment.source->sourceURL() : source;
+            if (!isHttp(url) || (!source.empty() && url != source)) {
+                return {};
+            }
+            source = url;
+        }
+    }
+    return source;
+}
+
+}  // namespace
 
 std::shared_ptr<PlayerItem> PlayerItem::create(std::shared_ptr<Asset> asset) {
     return std::make_shared<PlayerItem>(Key{}, std::move(asset));
@@ -106,8 +141,8 @@ double PlayerItem::loadedSecondsFrom(double seconds) const {
 
 void PlayerItem::finishLoading() {
     Status result = Status::ReadyToPlay;
-    const auto remote = std::dynamic_pointer_cast<URLAsset>(asset_);
-    const bool fetch = remote && remote->isRemote();
+    const std::string remoteSource = remoteSourceOf(*asset_);
+    const bool fetch = !remoteSource.empty();
     std::vector<TimeRange> loaded;
     bool fetchNow = false;
     bool applyNow = false;
@@ -120,7 +155,7 @@ void PlayerItem::finishLoading() {
                 // Fetching since load(): what has arrived so far counts now.
                 applyNow = true;
             } else if (fetching) {
-                fetchURL_ = remote->location();
+                fetchURL_ = remoteSource;
                 fetchNow = bufferingWanted_;
             } else {
                 loadedSeconds_ = std::numeric_limits<double>::infinity();
@@ -182,6 +217,11 @@ std::shared_ptr<internal::ByteCache> PlayerItem::fetchedBytes() const {
     return cache_;
 }
 
+std::shared_ptr<internal::ByteCache> PlayerItem::fetchedBytesOf(const std::string& location) const {
+    MutexLock lock(mutex_);
+    return cache_ && location == fetchedURL_ ? cache_ : nullptr;
+}
+
 void PlayerItem::startFetching(const std::string& url, bool whole) {
     std::shared_ptr<internal::ByteCache> cache;
     {
@@ -204,6 +244,7 @@ void PlayerItem::startFetching(const std::string& url, bool whole) {
     bool wantedMeanwhile = false;
     {
         MutexLock lock(mutex_);
+        fetchedURL_ = url;
         loader_ = std::move(loader);
         wantedMeanwhile = bufferingWanted_ && !whole;
         if (wantedMeanwhile) {

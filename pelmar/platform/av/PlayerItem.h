@@ -19,7 +19,8 @@
 // its duration once ready, the stretch of it that has loaded, and the notifications players post
 // about it with the item as sender. A local item has loaded whole once it is ready. An HTTP item
 // fetches its bytes (PlayerItemLoader) into a byte cache (an unlinked file in the app's temporary
-// folder) that its asset's probe and the player's decoder read: load() fetches only what the
+// folder) that its asset's probe and the player's decoder read (also for a composition whose
+// pictures all come from one remote movie, as a subtitled video's): load() fetches only what the
 // probe reads, by HTTP range; once a player makes the item current every byte is fetched, those
 // the decoder waits for first, none twice. Its loaded ranges are the stretches of bytes that have
 // arrived, each as the same share of the duration, until they cover all of it. A player plays
@@ -107,6 +108,9 @@ public:
     // items and before the fetch has begun.
     std::shared_ptr<internal::ByteCache> fetchedBytes() const;
 
+    // The same when `location` is the movie the item fetches (the decoder's source), else null.
+    std::shared_ptr<internal::ByteCache> fetchedBytesOf(const std::string& location) const;
+
 private:
     struct Key {};
 
@@ -133,6 +137,8 @@ private:
     std::string fetchURL_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PlayerItemLoader> loader_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<internal::ByteCache> cache_ PELMAR_GUARDED_BY(mutex_);
+    // What the cache holds the bytes of, once the fetch has started.
+    std::string fetchedURL_ PELMAR_GUARDED_BY(mutex_);
     // The fetch's last count, kept while the duration that turns it into time is not known.
     PlayerItemLoader::Progress progress_ PELMAR_GUARDED_BY(mutex_);
     // The loaded stretches as times, in order.

@@ -5,7 +5,6 @@
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/av/internal/ByteCache.h"
 #include "pelmar/platform/av/internal/RangeFetch.h"
-#include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Sandbox.h"
 
 namespace pelmar::av {
@@ -26,7 +25,8 @@ std::shared_ptr<PlayerItemLoader> PlayerItemLoader::start(
     if (!cache) {
         cache = internal::ByteCache::create(foundation::Sandbox::temporaryDirectory().string());
     }
-    dispatch::Queue::global()->async([state, url = std::move(url), cache = std::move(cache)] {
+    std::shared_ptr<PlayerItemLoader> loader(new PlayerItemLoader(state));
+    loader->fetch_ = std::thread([state, url = std::move(url), cache = std::move(cache)] {
         if (!cache) {
             std::lock_guard calling(state->calling);
             if (!state->cancelled && state->handler) {
@@ -38,7 +38,19 @@ std::shared_ptr<PlayerItemLoader> PlayerItemLoader::start(
         }
         run(state, url, *cache);
     });
-    return std::shared_ptr<PlayerItemLoader>(new PlayerItemLoader(state));
+    return loader;
+}
+
+PlayerItemLoader::~PlayerItemLoader() {
+    cancel();
+    if (fetch_.joinable()) {
+        if (fetch_.get_id() == std::this_thread::get_id()) {
+            // Dropped by its own handler: the fetch ends by itself right after.
+            fetch_.detach();
+        } else {
+            fetch_.join();
+        }
+    }
 }
 
 void PlayerItemLoader::cancel() {

@@ -6,16 +6,18 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 // PlayerItemLoader: fetches the bytes of an HTTP item in the background into its byte cache, which
 // the item's readers (the asset's probe and the player's decoder) read as the bytes arrive, and
 // tells how many of how many have arrived. It fetches what the readers ask for, by HTTP range,
 // and, once fetchWhole() is called (the item became current), every byte still missing; a server
 // without ranges is read once from the start (see internal::RangeFetch).
-// Ownership: start() makes it; the fetch holds its own state, so dropping the loader (or cancel())
-//     only asks the fetch to stop, which it does within RangeFetch::kPollMs; nothing waits for it.
-// Threads: thread-safe. The fetch runs on the global queue; `progress` runs there, never after
-//     cancel() has returned.
+// Ownership: start() makes it. The fetch runs on a thread of its own, which the loader owns:
+//     dropping the loader stops the fetch (within RangeFetch::kPollMs) and joins the thread, so
+//     closing what plays a movie ends its transfer at once. The fetch is no queue's work: a host
+//     that waits for its queues to be idle does not wait for a movie to arrive.
+// Threads: thread-safe. `progress` runs on the fetch's thread, never after cancel() has returned.
 // Errors: a transfer that fails ends with finished = false and an error text; the count stays.
 // Limits: at most the cache's maxBytes (ByteCache::kDefaultMaxBytes for a cache of its own); a
 //     movie larger than that fails with an error that says so, and what was stored is freed. A
@@ -58,7 +60,7 @@ public:
     PlayerItemLoader(const PlayerItemLoader&) = delete;
     PlayerItemLoader& operator=(const PlayerItemLoader&) = delete;
 
-    ~PlayerItemLoader() { cancel(); }
+    ~PlayerItemLoader();
 
     void cancel();
 
@@ -75,6 +77,7 @@ private:
                     internal::ByteCache& cache);
 
     std::shared_ptr<State> state_;
+    std::thread fetch_;
 };
 
 }  // namespace pelmar::av

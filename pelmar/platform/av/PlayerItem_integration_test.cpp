@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pelmar/platform/av/ImageGenerator.h"
+#include "pelmar/platform/av/MutableComposition.h"
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerItem.h"
 #include "pelmar/platform/av/PlayerItemLoader.h"
@@ -260,6 +261,36 @@ TEST_F(PlayerItemRemoteTest, AnAssetOutlivesTheItemThatFetchedForItWithoutItsByt
     item.reset();
     EXPECT_TRUE(released(cache));
     EXPECT_EQ(other->status(), Asset::Status::Loaded);
+}
+
+TEST_F(PlayerItemRemoteTest, ACompositionOfARemoteMovieLoadsThroughItsCacheAndStallsAtItsEnd) {
+    serve("composed.mp4");
+    // As a subtitled video plays: the movie's video and audio tracks in a composition.
+    auto movie = URLAsset::create(url("/slow/composed.mp4"));
+    bool loaded = false;
+    movie->loadValuesAsynchronously([&] { loaded = true; });
+    ASSERT_TRUE(RunLoop::runUntil([&] { return loaded; }, kWait));
+    ASSERT_EQ(movie->status(), Asset::Status::Loaded);
+    auto composition = MutableComposition::create();
+    const auto range = TimeRange::make(media::Time::zero(), movie->duration());
+    for (auto type : {TrackMediaType::Video, TrackMediaType::Audio}) {
+        ASSERT_FALSE(composition->addMutableTrack(type)->insertTimeRange(
+                range, movie->tracks(type).front(), media::Time::zero()));
+    }
+    auto item = PlayerItem::create(composition);
+    auto player = std::make_shared<Player>(item);
+    player->play();
+    ASSERT_TRUE(RunLoop::runUntil(
+            [&] { return item->status.get() == PlayerItem::Status::ReadyToPlay; }, kWait));
+    EXPECT_FALSE(std::isinf(item->loadedSeconds())) << "not loaded before its bytes arrive";
+    ASSERT_TRUE(
+            RunLoop::runUntil([&] { return player->currentPicture(160, 90) != nullptr; }, kWait));
+    ASSERT_TRUE(item->fetchedBytes());
+    EXPECT_GT(item->fetchedBytes()->stored(), 0) << "the decoder reads what the item fetches";
+    RunLoop::advance(item->duration().seconds());
+    EXPECT_EQ(player->timeControlStatus.get(), TCS::WaitingToPlayAtSpecifiedRate)
+            << "stalled where its bytes end";
+    EXPECT_LT(player->currentTime().seconds(), item->duration().seconds());
 }
 
 TEST_F(PlayerItemRemoteTest, AnItemLargerThanItsBoundFailsAndSaysSo) {
