@@ -96,8 +96,10 @@ TEST_F(ByteCacheTest, AWaitingReadEndsWithTheFetchOrItsStop) {
         std::function<void(ByteCache&)> end;
         int expected;
     };
+
     const std::vector<Case> cases = {
-            {"failed", [](ByteCache& c) { c.fail(AVERROR_HTTP_NOT_FOUND); }, AVERROR_HTTP_NOT_FOUND},
+            {"failed", [](ByteCache& c) { c.fail(AVERROR_HTTP_NOT_FOUND); },
+             AVERROR_HTTP_NOT_FOUND},
             {"stopped", [](ByteCache& c) { c.fail(AVERROR_EXIT); }, AVERROR_EXIT},
             {"finished short", [](ByteCache& c) { c.finish(); }, AVERROR_EOF},
     };
