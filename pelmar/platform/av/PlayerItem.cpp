@@ -271,7 +271,10 @@ void PlayerItem::applyProgress(const PlayerItemLoader::Progress& progress) {
                                                      / static_cast<double>(progress.expected))
                            : 0.0;
         };
-        if (progress.finished) {
+        // Every byte there is has arrived: told once, with the last of them.
+        const bool whole = progress.finished
+                           || (progress.expected > 0 && progress.contiguous >= progress.expected);
+        if (whole) {
             loadedSeconds_ = std::numeric_limits<double>::infinity();
             loaded_ = {TimeRange::make(media::Time::zero(), duration_)};
             finishedLoader = std::move(loader_);

@@ -239,19 +239,20 @@ void RangeFetch::run(const std::string& url,
     bool rangesRefused = false;
     int64_t position = 0;
     while (true) {
-        if (stopped()) {
-            end(AVERROR_EXIT, "stopped");
-            return;
-        }
         if (cache.failure() != 0 || cache.finished()) {
             return;
         }
+        // A movie that has all arrived is finished, even when the fetch was stopped meanwhile.
         const int64_t total = cache.knownSize();
         if (total >= 0 && cache.firstMissingAt(0) >= total) {
             cache.finish();
             if (controls.progressed) {
                 controls.progressed();
             }
+            return;
+        }
+        if (stopped()) {
+            end(AVERROR_EXIT, "stopped");
             return;
         }
         // Where to go: the bytes a reader waits for, else (when everything is wanted) the next
