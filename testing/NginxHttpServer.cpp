@@ -95,6 +95,14 @@ void NginxHttpServer::Start() {
                 << "      limit_rate " << *slowBytesPerSecond_ << ";\n"
                 << "    }\n";
         }
+        // A server that answers every request with the whole file, ranges or not.
+        out << "    location /noranges/ {\n"
+            << "      alias " << root_.string() << "/;\n"
+            << "      max_ranges 0;\n";
+        if (slowBytesPerSecond_) {
+            out << "      limit_rate " << *slowBytesPerSecond_ << ";\n";
+        }
+        out << "    }\n";
         out << "  }\n}\n";
         return out.str();
     });

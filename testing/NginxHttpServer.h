@@ -15,8 +15,9 @@
 // NginxHttpServer: a real HTTP file server for tests: nginx serving the files of root() on a free
 // loopback port (see NginxProcess), with byte ranges, If-Range, a strong ETag (modification
 // time and size), Last-Modified and "Accept-Ranges: bytes". When made with a rate, the same
-// files are also served under "/slow/" at that many bytes per second. Every answered request is
-// written to an access log that requests() reads.
+// files are also served under "/slow/" at that many bytes per second. Under "/noranges/" the same
+// files come whole (200) whatever range is asked for (at the rate, when made with one). Every
+// answered request is written to an access log that requests() reads.
 // Before Start, RequireBasicAuth puts the same files under "/private/" for one user only, and
 // UseTLS serves everything over HTTPS with a self-signed certificate made by `openssl` at Start.
 // Ownership: owns its NginxProcess (the child process and the folder with root()).

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "pelmar/platform/av/Player.h"
+#include "pelmar/platform/av/PlayerItem.h"
 #include "pelmar/platform/av/PlayerViewController.h"
+#include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/ui/Resources.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/player/PelmarPlayerController.h"
@@ -54,6 +56,38 @@ protected:
 
     test::App app;
 };
+
+// A host closed (its screens and facade gone) while a remote movie is still arriving: the fetch
+// stops then, rather than the host waiting for the rest of the movie.
+TEST(PelmarPlayerControllerCloseTest, ClosingTheHostStopsAMovieStillArriving) {
+    av::test::TestMovie movie{8, 640, 360, 30, 30};
+    movie.extraOptions = "-b:v 4M";
+    av::test::ServedTestMovie served(movie, 500 * 1000);
+    ASSERT_EQ(served.failure(), "");
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(served.path()));
+    {
+        test::App app;
+        auto player =
+                std::make_shared<av::Player>(av::PlayerItem::create(served.url("/slow/movie.mp4")));
+        auto screen = std::make_shared<PelmarPlayerController>(*app.sdk(), player);
+        app.root()->present(screen, false);
+        player->play();
+        ASSERT_TRUE(app.runUntil([&] {
+            return player->timeControlStatus.get() == av::Player::TimeControlStatus::Playing;
+        }));
+    }
+    const auto sent = [](const std::vector<pelmar::test::NginxRequest>& requests) {
+        int64_t bytes = 0;
+        for (const auto& r : requests) {
+            bytes += r.uri == "/slow/movie.mp4" ? r.bodyBytes : 0;
+        }
+        return bytes;
+    };
+    // nginx logs a request once its connection is done with.
+    ASSERT_TRUE(served.server().WaitForRequests(
+            [&](const auto& requests) { return sent(requests) > 0; }));
+    EXPECT_LT(sent(served.server().requests()), size / 2) << "not the whole movie";
+}
 
 TEST(PelmarPlayerControllerTest, PicksTheInterfaceFileByLook) {
     const std::vector<std::pair<std::optional<int64_t>, std::string>> cases{

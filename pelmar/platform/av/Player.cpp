@@ -523,7 +523,7 @@ void Player::applyLoadedRanges(const std::shared_ptr<PlayerItem>& item) {
 }
 
 double Player::loadedLocked() const {
-    return items_.empty() ? 0.0 : items_.front().item->loadedSeconds();
+    return items_.empty() ? 0.0 : items_.front().item->loadedSecondsFrom(position_);
 }
 
 bool Player::starvedLocked() const {
@@ -782,10 +782,7 @@ std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSecond
     }
     sourceSeconds = source->second;
     // A remote item's movie is read from the bytes its own fetch brings, not fetched again.
-    const auto* remote = dynamic_cast<const URLAsset*>(item->asset().get());
-    auto cache = remote && remote->isRemote() && remote->location() == source->first
-                         ? item->fetchedBytes()
-                         : nullptr;
+    auto cache = item->fetchedBytesOf(source->first);
     // Declared before the lock so that a replaced decoder is joined after it is released.
     std::shared_ptr<internal::PlaybackDecoder> retired;
     MutexLock lock(mutex_);

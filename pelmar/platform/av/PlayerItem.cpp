@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "pelmar/platform/av/MutableComposition.h"
 #include "pelmar/platform/av/PlayerItemLoader.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/av/internal/ByteCache.h"
@@ -10,6 +11,40 @@
 #include "pelmar/platform/foundation/Sandbox.h"
 
 namespace pelmar::av {
+
+namespace {
+
+bool isHttp(const std::string& url) {
+    return url.starts_with("http://") || url.starts_with("https://");
+}
+
+// The one http(s) movie a loaded asset plays from (a remote URLAsset, or a composition whose
+// pictures all come from one remote movie, as a subtitled video's); empty otherwise.
+std::string remoteSourceOf(const Asset& asset) {
+    if (const auto* file = dynamic_cast<const URLAsset*>(&asset)) {
+        return file->isRemote() ? file->location() : std::string();
+    }
+    const auto* composition = dynamic_cast<const MutableComposition*>(&asset);
+    if (composition == nullptr) {
+        return {};
+    }
+    std::string source;
+    for (const auto& track : composition->compositionTracks()) {
+        if (track->mediaType() == TrackMediaType::Text) {
+            continue;
+        }
+        for (const auto& segment : track->segments()) {
+            const std::string& url = segment.source ? segment.source->sourceURL() : source;
+            if (!isHttp(url) || (!source.empty() && url != source)) {
+                return {};
+            }
+            source = url;
+        }
+    }
+    return source;
+}
+
+}  // namespace
 
 std::shared_ptr<PlayerItem> PlayerItem::create(std::shared_ptr<Asset> asset) {
     return std::make_shared<PlayerItem>(Key{}, std::move(asset));
@@ -19,7 +54,18 @@ std::shared_ptr<PlayerItem> PlayerItem::create(std::string url) {
     return create(URLAsset::create(std::move(url)));
 }
 
-PlayerItem::PlayerItem(Key, std::shared_ptr<Asset> asset) : asset_(std::move(asset)) {}
+PlayerItem::PlayerItem(Key, std::shared_ptr<Asset> asset)
+    : asset_(std::move(asset)), maxCacheBytes_(internal::ByteCache::kDefaultMaxBytes) {}
+
+void PlayerItem::setMaximumCacheBytes(int64_t bytes) {
+    MutexLock lock(mutex_);
+    maxCacheBytes_ = bytes > 0 ? bytes : internal::ByteCache::kDefaultMaxBytes;
+}
+
+int64_t PlayerItem::maximumCacheBytes() const {
+    MutexLock lock(mutex_);
+    return maxCacheBytes_;
+}
 
 std::optional<Error> PlayerItem::error() const {
     MutexLock lock(mutex_);
@@ -48,17 +94,20 @@ void PlayerItem::load() {
                 [self = shared_from_this()] { self->status.set(Status::Failed); });
         return;
     }
-    // A remote asset not loaded yet probes the bytes of the item's own fetch, which starts now.
+    // A remote asset not loaded yet probes the bytes of the item's own fetch, which starts now
+    // with what the probe reads (everything once a player has made the item current).
     const auto remote = std::dynamic_pointer_cast<URLAsset>(asset_);
     if (remote && remote->isRemote() && asset_->status() == Asset::Status::Unknown) {
         std::shared_ptr<internal::ByteCache> cache;
+        bool whole = false;
         {
             MutexLock lock(mutex_);
             cache = makeCacheLocked();
+            whole = bufferingWanted_;
         }
         if (cache) {
             remote->readThrough(cache);
-            startFetching(remote->location());
+            startFetching(remote->location(), whole);
         }
     }
     std::weak_ptr<PlayerItem> weak = weak_from_this();
@@ -74,10 +123,26 @@ double PlayerItem::loadedSeconds() const {
     return loadedSeconds_;
 }
 
+double PlayerItem::loadedSecondsFrom(double seconds) const {
+    MutexLock lock(mutex_);
+    if (std::isinf(loadedSeconds_) || seconds < loadedSeconds_) {
+        return loadedSeconds_;
+    }
+    // The bytes of the key frame a seek decodes from lie before the time sought, as a share of
+    // the file, but not by much.
+    const double slack = duration_.isNumeric() ? std::max(1.0, duration_.seconds() * 0.02) : 1.0;
+    for (const auto& range : loaded_) {
+        if (range.start.seconds() - slack <= seconds && seconds < range.end().seconds()) {
+            return range.end().seconds();
+        }
+    }
+    return seconds;
+}
+
 void PlayerItem::finishLoading() {
     Status result = Status::ReadyToPlay;
-    const auto remote = std::dynamic_pointer_cast<URLAsset>(asset_);
-    const bool fetch = remote && remote->isRemote();
+    const std::string remoteSource = remoteSourceOf(*asset_);
+    const bool fetch = !remoteSource.empty();
     std::vector<TimeRange> loaded;
     bool fetchNow = false;
     bool applyNow = false;
@@ -90,7 +155,7 @@ void PlayerItem::finishLoading() {
                 // Fetching since load(): what has arrived so far counts now.
                 applyNow = true;
             } else if (fetching) {
-                fetchURL_ = remote->location();
+                fetchURL_ = remoteSource;
                 fetchNow = bufferingWanted_;
             } else {
                 loadedSeconds_ = std::numeric_limits<double>::infinity();
@@ -111,16 +176,12 @@ void PlayerItem::finishLoading() {
         startBuffering();
     }
     if (applyNow) {
-        int64_t received = 0;
-        int64_t expected = -1;
-        bool finished = false;
+        PlayerItemLoader::Progress progress;
         {
             MutexLock lock(mutex_);
-            received = received_;
-            expected = expected_;
-            finished = fetched_;
+            progress = progress_;
         }
-        applyProgress(received, expected, finished);
+        applyProgress(progress);
     }
 }
 
@@ -129,18 +190,24 @@ void PlayerItem::startBuffering() {
     {
         MutexLock lock(mutex_);
         bufferingWanted_ = true;
-        if (fetchURL_.empty() || loader_) {
+        if (loader_) {
+            // Fetching what the probe read since load(): now everything.
+            loader_->fetchWhole();
+            return;
+        }
+        if (fetchURL_.empty()) {
             return;
         }
         url = std::move(fetchURL_);
         fetchURL_.clear();
     }
-    startFetching(url);
+    startFetching(url, true);
 }
 
 std::shared_ptr<internal::ByteCache> PlayerItem::makeCacheLocked() {
     if (!cache_) {
-        cache_ = internal::ByteCache::create(foundation::Sandbox::temporaryDirectory().string());
+        cache_ = internal::ByteCache::create(foundation::Sandbox::temporaryDirectory().string(),
+                                             maxCacheBytes_);
     }
     return cache_;
 }
@@ -150,7 +217,12 @@ std::shared_ptr<internal::ByteCache> PlayerItem::fetchedBytes() const {
     return cache_;
 }
 
-void PlayerItem::startFetching(const std::string& url) {
+std::shared_ptr<internal::ByteCache> PlayerItem::fetchedBytesOf(const std::string& location) const {
+    MutexLock lock(mutex_);
+    return cache_ && location == fetchedURL_ ? cache_ : nullptr;
+}
+
+void PlayerItem::startFetching(const std::string& url, bool whole) {
     std::shared_ptr<internal::ByteCache> cache;
     {
         MutexLock lock(mutex_);
@@ -164,43 +236,77 @@ void PlayerItem::startFetching(const std::string& url) {
         }
         dispatch::Queue::main()->async([weak, progress] {
             if (auto self = weak.lock()) {
-                self->applyProgress(progress.received, progress.expected, progress.finished);
+                self->applyProgress(progress);
             }
         });
     };
-    auto loader = PlayerItemLoader::start(url, std::move(handler), std::move(cache));
-    MutexLock lock(mutex_);
-    loader_ = std::move(loader);
-}
-
-void PlayerItem::applyProgress(int64_t received, int64_t expected, bool finished) {
-    media::Time end;
+    auto loader = PlayerItemLoader::start(url, std::move(handler), std::move(cache), whole);
+    bool wantedMeanwhile = false;
     {
         MutexLock lock(mutex_);
-        received_ = received;
-        expected_ = expected;
-        fetched_ = finished;
+        fetchedURL_ = url;
+        loader_ = std::move(loader);
+        wantedMeanwhile = bufferingWanted_ && !whole;
+        if (wantedMeanwhile) {
+            loader_->fetchWhole();
+        }
+    }
+}
+
+void PlayerItem::applyProgress(const PlayerItemLoader::Progress& progress) {
+    std::vector<TimeRange> ranges;
+    std::shared_ptr<PlayerItemLoader> finishedLoader;
+    {
+        MutexLock lock(mutex_);
+        progress_ = progress;
         if (std::isinf(loadedSeconds_) || !duration_.isNumeric()) {
             // Before the item is ready its duration is unknown: the count waits for it.
             return;
         }
-        // The share of the bytes that has arrived, as a share of the duration.
         const double total = duration_.seconds();
-        double seconds = finished       ? total
-                         : expected > 0 ? total * static_cast<double>(received)
-                                                  / static_cast<double>(expected)
-                                        : 0.0;
-        seconds = std::min(std::max(seconds, loadedSeconds_), total);
-        if (seconds == loadedSeconds_ && !finished) {
-            return;
+        const int32_t timescale = duration_.timescale;
+        const auto timeAt = [&](int64_t byte) {
+            return progress.expected > 0
+                           ? std::min(total, total * static_cast<double>(byte)
+                                                     / static_cast<double>(progress.expected))
+                           : 0.0;
+        };
+        // Every byte there is has arrived: told once, with the last of them.
+        const bool whole = progress.finished
+                           || (progress.expected > 0 && progress.contiguous >= progress.expected);
+        if (whole) {
+            loadedSeconds_ = std::numeric_limits<double>::infinity();
+            loaded_ = {TimeRange::make(media::Time::zero(), duration_)};
+            finishedLoader = std::move(loader_);
+        } else {
+            // Each stretch of bytes as the same share of the duration; the one from the start
+            // only ever grows.
+            std::vector<TimeRange> now;
+            const double fromStart = std::max(timeAt(progress.contiguous), loadedSeconds_);
+            if (fromStart > 0) {
+                now.push_back(TimeRange::make(media::Time::zero(),
+                                              media::Time::makeWithSeconds(fromStart, timescale)));
+            }
+            for (const auto& [from, to] : progress.stretches) {
+                const double start = timeAt(from);
+                const double end = timeAt(to);
+                if (from == 0 || end <= fromStart || end <= start) {
+                    continue;
+                }
+                const auto begin =
+                        media::Time::makeWithSeconds(std::max(start, fromStart), timescale);
+                now.push_back(TimeRange::make(
+                        begin, media::Time::makeWithSeconds(end, timescale) - begin));
+            }
+            if (now == loaded_) {
+                return;
+            }
+            loadedSeconds_ = fromStart;
+            loaded_ = std::move(now);
         }
-        loadedSeconds_ = finished ? std::numeric_limits<double>::infinity() : seconds;
-        if (finished) {
-            loader_.reset();
-        }
-        end = finished ? duration_ : media::Time::makeWithSeconds(seconds, duration_.timescale);
+        ranges = loaded_;
     }
-    loadedTimeRanges.set({TimeRange::make(media::Time::zero(), end)});
+    loadedTimeRanges.set(ranges);
 }
 
 }  // namespace pelmar::av

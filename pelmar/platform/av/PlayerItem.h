@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pelmar/platform/av/Asset.h"
+#include "pelmar/platform/av/PlayerItemLoader.h"
 #include "pelmar/platform/av/TimeRange.h"
 #include "pelmar/platform/foundation/Error.h"
 #include "pelmar/platform/foundation/Observable.h"
@@ -17,11 +18,14 @@
 // then ready to play, or failed when the asset cannot be read or has neither audio nor video),
 // its duration once ready, the stretch of it that has loaded, and the notifications players post
 // about it with the item as sender. A local item has loaded whole once it is ready. An HTTP item
-// fetches its bytes once (PlayerItemLoader) into a cache file in the app's temporary folder that
-// its asset's probe and the player's decoder read as it grows: from load() when its asset has not
-// loaded yet, otherwise once it is ready and a player has made it current. Its loaded range grows
-// with the bytes, as the share of them that has arrived, until it covers the whole duration. A
-// player plays only what has loaded: reaching its end while playing stalls until more arrives.
+// fetches its bytes (PlayerItemLoader) into a byte cache (an unlinked file in the app's temporary
+// folder) that its asset's probe and the player's decoder read (also for a composition whose
+// pictures all come from one remote movie, as a subtitled video's): load() fetches only what the
+// probe reads, by HTTP range; once a player makes the item current every byte is fetched, those
+// the decoder waits for first, none twice. Its loaded ranges are the stretches of bytes that have
+// arrived, each as the same share of the duration, until they cover all of it. A player plays
+// only what has loaded: reaching the end of a loaded range while playing stalls until more
+// arrives.
 // Ownership: made by create() and held by shared_ptr; holds its asset, its loader (which refers
 //     to it weakly) and the cache file, removed with the last of them. Players hold their items;
 //     dropping the item stops its fetch.
@@ -31,10 +35,10 @@
 // Errors: error() once the status is Failed: the asset's error (kAssetErrorDomain), or
 //     kAssetErrorUnparsable when it has no audio or video track. A transfer of an HTTP item's
 //     bytes that breaks off leaves the loaded range where it stopped (playback stalls there).
+// Limits: an HTTP item keeps at most maximumCacheBytes() (ByteCache::kDefaultMaxBytes unless
+//     set); a larger movie fails to load, or stops loading, with an error that says so.
 
 namespace pelmar::av {
-
-class PlayerItemLoader;
 
 namespace internal {
 class ByteCache;
@@ -70,8 +74,9 @@ public:
     // Changes once, on the main thread, after load().
     foundation::Observable<Status> status{Status::Unknown};
 
-    // What has loaded, from the start: empty until the item is ready and, for an HTTP item, until
-    // its first bytes have arrived; then one range from 0. Changes on the main thread.
+    // What has loaded: empty until the item is ready and, for an HTTP item, until its first bytes
+    // have arrived; then the loaded stretches in order (one from 0 for bytes fetched from the
+    // start). Changes on the main thread.
     foundation::Observable<std::vector<TimeRange>> loadedTimeRanges;
 
     std::optional<Error> error() const;
@@ -82,17 +87,29 @@ public:
     // Starts loading the asset once; later calls do nothing.
     void load();
 
-    // The end of what has loaded, in seconds; infinite once everything has (or for an item whose
-    // duration is not a number), 0 before the item is ready.
+    // The end of what has loaded from the start, in seconds; infinite once everything has (or for
+    // an item whose duration is not a number), 0 before the item is ready.
     double loadedSeconds() const;
 
-    // Called by a player that makes the item current: an HTTP item starts fetching its bytes
-    // (once it is ready, if it is not yet). Later calls do nothing.
+    // The end of the loaded range that `seconds` falls in (a range starting a little after it
+    // counts: the bytes of a seek's key frame lie before its time); `seconds` itself when none
+    // does. Infinite once everything has loaded.
+    double loadedSecondsFrom(double seconds) const;
+
+    // The bound on the bytes an HTTP item keeps; set before the item loads.
+    void setMaximumCacheBytes(int64_t bytes);
+    int64_t maximumCacheBytes() const;
+
+    // Called by a player that makes the item current: an HTTP item fetches all its bytes (once it
+    // is ready, if it is not yet). Later calls do nothing.
     void startBuffering();
 
-    // The bytes of an HTTP item as its one fetch brings them, for the player's decoder; null for
-    // other items and before the fetch has begun.
+    // The bytes of an HTTP item as its fetch brings them, for the player's decoder; null for other
+    // items and before the fetch has begun.
     std::shared_ptr<internal::ByteCache> fetchedBytes() const;
+
+    // The same when `location` is the movie the item fetches (the decoder's source), else null.
+    std::shared_ptr<internal::ByteCache> fetchedBytesOf(const std::string& location) const;
 
 private:
     struct Key {};
@@ -102,9 +119,10 @@ public:
 
 private:
     void finishLoading();
-    // Fetches an HTTP item's bytes, growing the loaded range as they arrive.
-    void startFetching(const std::string& url);
-    void applyProgress(int64_t received, int64_t expected, bool finished);
+    // Fetches an HTTP item's bytes (all of them when `whole`), growing the loaded ranges as they
+    // arrive.
+    void startFetching(const std::string& url, bool whole);
+    void applyProgress(const PlayerItemLoader::Progress& progress);
     // Makes the cache the fetch fills and that the asset and the decoder read; null on failure.
     std::shared_ptr<internal::ByteCache> makeCacheLocked() PELMAR_REQUIRES(mutex_);
 
@@ -119,10 +137,13 @@ private:
     std::string fetchURL_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<PlayerItemLoader> loader_ PELMAR_GUARDED_BY(mutex_);
     std::shared_ptr<internal::ByteCache> cache_ PELMAR_GUARDED_BY(mutex_);
+    // What the cache holds the bytes of, once the fetch has started.
+    std::string fetchedURL_ PELMAR_GUARDED_BY(mutex_);
     // The fetch's last count, kept while the duration that turns it into time is not known.
-    int64_t received_ PELMAR_GUARDED_BY(mutex_) = 0;
-    int64_t expected_ PELMAR_GUARDED_BY(mutex_) = -1;
-    bool fetched_ PELMAR_GUARDED_BY(mutex_) = false;
+    PlayerItemLoader::Progress progress_ PELMAR_GUARDED_BY(mutex_);
+    // The loaded stretches as times, in order.
+    std::vector<TimeRange> loaded_ PELMAR_GUARDED_BY(mutex_);
+    int64_t maxCacheBytes_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

@@ -89,10 +89,12 @@ Asset::LoadResult URLAsset::load(const std::function<bool()>& cancelled) const {
                              "cannot open \"" + url_ + "\": not a file or http(s) URL"};
         return result;
     }
+    // The item's cache serves this one load; afterwards the asset holds nothing of it.
     std::shared_ptr<internal::ByteCache> cache;
     {
         MutexLock lock(mutex_);
-        cache = cache_;
+        cache = std::move(cache_);
+        cache_.reset();
     }
     std::optional<internal::ByteCacheInput> input;
     if (cache) {
@@ -100,9 +102,18 @@ Asset::LoadResult URLAsset::load(const std::function<bool()>& cancelled) const {
     }
     auto format = internal::LibavInput::open(location_, remote_, &cancelled, result.error,
                                              input ? input->context() : nullptr);
-    if (!format && cache && cache->failure() != 0) {
-        // The fetch's own failure (a 404, a refused connection) explains the missing bytes.
+    if (!format && cache && cache->failure() == AVERROR_EXIT && !cancelled()) {
+        // The item that fetched for this asset was dropped, not this load: fetch for itself.
+        input.reset();
+        result.error.reset();
+        format = internal::LibavInput::open(location_, remote_, &cancelled, result.error);
+    } else if (!format && cache && cache->failure() != 0) {
+        // The fetch's own failure (a 404, a refused connection, an untrusted certificate)
+        // explains the missing bytes.
         result.error = internal::LibavInput::errorFor(cache->failure(), location_);
+        if (!cache->failureText().empty()) {
+            result.error->message += " (" + cache->failureText() + ")";
+        }
     }
     if (!format) {
         if (!remote_) {

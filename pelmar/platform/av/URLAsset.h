@@ -8,10 +8,11 @@
 #include "pelmar/platform/sync/Mutex.h"
 
 // URLAsset: an asset read with libavformat from a local file (a path or a "file://" URL) or from
-// an "http://" or "https://" URL through FFmpeg's own protocols. Loading opens the source, probes
-// it and describes every video, audio and subtitle stream as a track (a WebVTT file is one text
-// track); nothing is decoded beyond what the probe needs.
-// Ownership: made by create() and held by shared_ptr; it holds no file or connection open after
+// an "http://" or "https://" URL (through its player item's byte cache, or FFmpeg's own protocols
+// with the certificate and host name verified and only http(s) allowed, see LibavInput). Loading
+// opens the source, probes it and describes every video, audio and subtitle stream as a track (a
+// WebVTT file is one text track); nothing is decoded beyond what the probe needs. Ownership: made
+// by create() and held by shared_ptr; it holds no file or connection open after
 //     loading.
 // Threads: thread-safe (see Asset).
 // Errors: in kAssetErrorDomain: a missing file or an HTTP 404 is kAssetErrorNotFound; a file
@@ -47,7 +48,8 @@ public:
     const std::string& location() const { return location_; }
 
     // Has a remote asset that has not loaded yet read its bytes from `cache`, which the fetch of
-    // the player item that holds it fills, instead of fetching them itself.
+    // the player item that holds it fills, instead of fetching them itself. The next load lets go
+    // of it, and fetches for itself when that fetch was stopped before the load was done.
     void readThrough(std::shared_ptr<internal::ByteCache> cache);
 
 protected:
@@ -64,7 +66,7 @@ private:
     std::string location_;
     bool remote_ = false;
     mutable Mutex mutex_;
-    std::shared_ptr<internal::ByteCache> cache_ PELMAR_GUARDED_BY(mutex_);
+    mutable std::shared_ptr<internal::ByteCache> cache_ PELMAR_GUARDED_BY(mutex_);
 };
 
 }  // namespace pelmar::av

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "pelmar/platform/sync/Mutex.h"
@@ -11,54 +13,107 @@ struct AVIOContext;
 
 namespace pelmar::av::internal {
 
-// ByteCache: the bytes of one remote movie as its single fetch brings them, kept in a file of the
-// temporary folder, so that every reader of the movie (the asset's probe, the player's decoder)
-// reads those same bytes while the file grows instead of fetching the movie again.
-// Ownership: made with create() and shared by the fetch and the readers; the file is removed
-//     with the last holder.
-// Threads: thread-safe. Reads wait (polling their stop check) until their bytes have arrived or
-//     the fetch has ended.
-// Errors: a fetch that failed makes reads past what arrived fail with its AVERROR code.
+// ByteCache: the byte source of one remote movie. It holds the stretches of the movie fetched so
+// far, wherever they lie, so that every reader of the movie (the asset's probe, the player's
+// decoder) reads the same bytes and none is fetched twice while the cache lives; the fetch
+// (PlayerItemLoader) asks it which bytes the readers wait for and which are still missing.
+// Where: a file made in the given folder and unlinked at once, so only the descriptor holds it
+//     (nothing is left behind when the process exits or crashes).
+// Ownership: made with create() and shared by the fetch and the readers; the space goes with
+//     the last holder.
+// Threads: thread-safe. A read of bytes not fetched yet records them as wanted and waits
+//     (polling its stop check every kStopPollMs) until they arrive, the fetch ends or fails.
+// Errors: a failed fetch makes reads of missing bytes fail with its AVERROR code (and a text);
+//     a failure after finish() is ignored. Storing past the bound fails the fetch with
+//     AVERROR(EFBIG) and frees what was stored.
+// Limits: at most maxBytes (kDefaultMaxBytes unless given) are stored, and a movie announced
+//     larger than that is refused.
 class ByteCache {
 public:
-    // A cache file in `folder`; null when it cannot be made.
-    static std::shared_ptr<ByteCache> create(const std::string& folder);
+    static constexpr int64_t kDefaultMaxBytes = int64_t{2} * 1024 * 1024 * 1024;
+    static constexpr int kStopPollMs = 20;
+
+    // An unlinked cache file in `folder`; null when it cannot be made.
+    static std::shared_ptr<ByteCache> create(const std::string& folder,
+                                             int64_t maxBytes = kDefaultMaxBytes);
 
     ~ByteCache();
 
     ByteCache(const ByteCache&) = delete;
     ByteCache& operator=(const ByteCache&) = delete;
 
-    // The fetch: the size the server announced (-1: none), then the bytes in order, then the end.
-    void begin(int64_t expectedBytes);
-    bool append(const uint8_t* data, size_t size);
+    int64_t maxBytes() const { return maxBytes_; }
+
+    // The fetch: the whole size once it is known (-1: none), bytes at their offsets, then the
+    // end (every byte there is has been stored) or a failure.
+    // begin() fails the cache (and answers false) when `totalBytes` is over the bound.
+    bool begin(int64_t totalBytes);
+    // False when the cache has failed (over the bound, or the disk refused the bytes).
+    bool store(int64_t offset, const uint8_t* data, size_t size);
+
+    // Kept for the fetch that brings the bytes in order from the start.
+    bool append(const uint8_t* data, size_t size) { return store(contiguous(), data, size); }
+
     void finish();
-    void fail(int averror);
+    void fail(int averror, std::string why = {});
 
-    int64_t received() const;
+    // The bytes stored from offset 0 without a gap.
+    int64_t contiguous() const;
+    // All the bytes stored, wherever they lie.
+    int64_t stored() const;
+    // The stretches stored: start -> end (exclusive), in order, none touching another.
+    std::map<int64_t, int64_t> stretches() const;
+    // Space the file takes on disk, in bytes (0 once a failure freed it).
+    int64_t diskBytes() const;
 
-    // The AVERROR code of a failed fetch; 0 otherwise.
+    bool finished() const;
+    // The AVERROR code of a failed fetch; 0 otherwise; and its text (empty when none was given).
     int failure() const;
+    std::string failureText() const;
 
-    // Reads up to `size` bytes at `offset`: the count, 0 at the end of a finished fetch, or a
-    // negative AVERROR when the fetch failed first or `stop` turned true.
+    // For the fetch: the offset a reader waits for, if one does.
+    std::optional<int64_t> wanted() const;
+    // Where the latest read ended (-1 before any read): the fetch reads ahead from there.
+    int64_t lastRead() const;
+    // Waits up to `ms` milliseconds for a reader to want bytes; the offset wanted, if any.
+    std::optional<int64_t> waitForWant(int ms);
+    // The first offset at or after `from` that is not stored (the size, or -1 when unknown, when
+    // everything from there on is stored).
+    int64_t firstMissingAt(int64_t from) const;
+    // The end of the missing stretch that starts at `from`: the next stored offset, or the size
+    // (-1 when unknown).
+    int64_t missingEndAt(int64_t from) const;
+
+    // Reads up to `size` bytes at `offset`: the count, 0 at the end of the movie, or a negative
+    // AVERROR when the fetch failed first or `stop` turned true.
     int read(int64_t offset, uint8_t* out, int size, const std::function<bool()>* stop);
 
     // The whole size, once the fetch has begun: announced, or known at the end; -1 otherwise.
     int64_t size(const std::function<bool()>* stop);
+    // The same without waiting: -1 while unknown.
+    int64_t knownSize() const;
 
 private:
-    ByteCache(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ByteCache(int fd, int64_t maxBytes) : fd_(fd), maxBytes_(maxBytes) {}
+
+    void markStoredLocked(int64_t from, int64_t to) PELMAR_REQUIRES(mutex_);
+    void failLocked(int averror, std::string why) PELMAR_REQUIRES(mutex_);
+    int64_t sizeLocked() const PELMAR_REQUIRES(mutex_);
+    int giveUpLocked(int64_t offset, int code) PELMAR_REQUIRES(mutex_);
 
     const int fd_;
-    const std::string path_;
+    const int64_t maxBytes_;
     mutable Mutex mutex_;
     CondVar changed_;
     bool begun_ PELMAR_GUARDED_BY(mutex_) = false;
     bool finished_ PELMAR_GUARDED_BY(mutex_) = false;
     int failure_ PELMAR_GUARDED_BY(mutex_) = 0;
-    int64_t expected_ PELMAR_GUARDED_BY(mutex_) = -1;
-    int64_t received_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::string failureText_ PELMAR_GUARDED_BY(mutex_);
+    int64_t total_ PELMAR_GUARDED_BY(mutex_) = -1;
+    std::map<int64_t, int64_t> stretches_ PELMAR_GUARDED_BY(mutex_);
+    int64_t stored_ PELMAR_GUARDED_BY(mutex_) = 0;
+    std::optional<int64_t> wanted_ PELMAR_GUARDED_BY(mutex_);
+    int64_t lastRead_ PELMAR_GUARDED_BY(mutex_) = -1;
 };
 
 // ByteCacheInput: a libavformat reader over a ByteCache, with its own position. Give context()

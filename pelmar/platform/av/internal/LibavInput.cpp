@@ -4,8 +4,12 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <curl/curl.h>
+
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <string>
 #include <string_view>
 
 #include "pelmar/platform/av/Asset.h"
@@ -22,6 +26,62 @@ int interrupted(void* opaque) {
 
 Error assetError(long code, std::string message) {
     return Error{std::string(kAssetErrorDomain), code, std::move(message)};
+}
+
+bool isHttpUrl(std::string_view url) {
+    const auto colon = url.find("://");
+    if (colon == std::string_view::npos) {
+        return false;
+    }
+    std::string scheme(url.substr(0, colon));
+    for (char& ch : scheme) {
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    return scheme == "http" || scheme == "https";
+}
+
+// The authorities libcurl trusts (the system's bundle), so that FFmpeg's TLS trusts the same.
+const char* systemCertificates() {
+    static const std::string bundle = [] {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        return info != nullptr && info->cainfo != nullptr ? std::string(info->cainfo)
+                                                          : std::string();
+    }();
+    return bundle.empty() ? nullptr : bundle.c_str();
+}
+
+void verifyTls(AVDictionary** options) {
+    av_dict_set(options, "tls_verify", "1", 0);
+    if (const char* bundle = systemCertificates()) {
+        av_dict_set(options, "ca_file", bundle, 0);
+    }
+}
+
+using IoOpen = int (*)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**);
+
+// libavformat's own way of opening the further URLs a demuxer names (playlist segments).
+IoOpen defaultIoOpen() {
+    static const IoOpen open = [] {
+        AVFormatContext* probe = avformat_alloc_context();
+        const IoOpen found = probe != nullptr ? probe->io_open : nullptr;
+        avformat_free_context(probe);
+        return found;
+    }();
+    return open;
+}
+
+// A further URL named by a remote movie (an HLS segment, a key) is opened only when it is http(s),
+// and then with its certificate verified.
+int openFurtherUrl(AVFormatContext* format,
+                   AVIOContext** io,
+                   const char* url,
+                   int flags,
+                   AVDictionary** options) {
+    if (url == nullptr || !isHttpUrl(url) || defaultIoOpen() == nullptr) {
+        return AVERROR(EPERM);
+    }
+    verifyTls(options);
+    return defaultIoOpen()(format, io, url, flags, options);
 }
 
 }  // namespace
@@ -72,6 +132,13 @@ libav::InputFormatPtr LibavInput::open(const std::string& location,
         const auto micros = static_cast<int64_t>(URLAsset::kNetworkTimeoutSeconds * 1e6);
         av_dict_set_int(&options, "rw_timeout", micros, 0);
         av_dict_set(&options, "reconnect", "0", 0);
+        verifyTls(&options);
+    }
+    if (io != nullptr || remote) {
+        // Remote bytes never make the demuxer open anything but http(s) (a playlist naming a
+        // local file, say), and what it does open is verified as the movie itself.
+        av_dict_set(&options, "protocol_whitelist", kRemoteProtocols, 0);
+        raw->io_open = openFurtherUrl;
     }
     // avformat_open_input frees the context itself when it fails.
     int err = avformat_open_input(&raw, location.c_str(), nullptr, &options);

@@ -11,11 +11,16 @@ namespace pelmar::av::internal {
 
 // LibavInput: opens a local path or an http(s) URL with libavformat for the asset layer: network
 // time-outs, a bounded probe, a stop check polled while blocked, and the Error (kAssetErrorDomain)
-// that explains a failure.
+// that explains a failure. A remote or cache-backed open speaks only kRemoteProtocols, verifies
+// TLS certificates against the system's authorities and the host name, and lets the demuxer open
+// further URLs (playlist segments) only over http(s), verified the same way.
 // Ownership: the caller owns the returned demuxer; `stop` must outlive it.
 // Threads: thread-compatible.
 // Errors: see URLAsset.h for the codes.
 struct LibavInput {
+    // What a remote or cache-backed demuxer may open, also for the further URLs it names.
+    static constexpr const char* kRemoteProtocols = "http,https,tls,tcp";
+
     // Opens and probes `location`. `stop` returning true makes blocked reads give up. With
     // `io`, the bytes come from it (it must outlive the demuxer) and `location` only names them.
     static libav::InputFormatPtr open(const std::string& location,

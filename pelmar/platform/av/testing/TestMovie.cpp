@@ -26,12 +26,12 @@ bool TestMovie::make(const std::filesystem::path& output, std::string* failure) 
     const std::filesystem::path encoded =
             rotation == 0 ? output
                           : output.parent_path() / ("unturned-" + output.filename().string());
-    command += " -movflags +faststart " + extraOptions + " '" + encoded.string() + "'";
+    const std::string index = indexAtEnd ? "" : " -movflags +faststart";
+    command += index + " " + extraOptions + " '" + encoded.string() + "'";
     if (rotation != 0) {
         command += " && ffmpeg -nostdin -v error -y -i '" + encoded.string()
-                   + "' -c copy -metadata:s:v rotate=" + std::to_string(rotation)
-                   + " -movflags +faststart '" + output.string() + "' && rm -f '" + encoded.string()
-                   + "'";
+                   + "' -c copy -metadata:s:v rotate=" + std::to_string(rotation) + index + " '"
+                   + output.string() + "' && rm -f '" + encoded.string() + "'";
     }
     if (std::system(command.c_str()) != 0) {
         if (failure != nullptr) {

@@ -7,7 +7,7 @@ namespace pelmar::av::test {
 
 // TestMovie: movie files made by the ffmpeg command-line tool from its test sources, for tests
 // and benchmarks of assets, players and exports: a moving test picture and a 440 Hz tone,
-// H.264 + AAC (44.1 kHz stereo) in MPEG-4 with its index at the front.
+// H.264 + AAC (44.1 kHz stereo) in MPEG-4 with its index at the front (or at the end).
 // Ownership: value type describing the movie; make() writes the file.
 // Threads: thread-safe.
 // Errors: make() returns false (and the command in `failure`) when ffmpeg fails.
@@ -38,6 +38,8 @@ struct TestMovie {
     bool video = true;
     bool audio = true;
     std::string extraOptions;  // more output options, for example "-t 1"
+    // The index (moov) after the media data, as most cameras write it, not before.
+    bool indexAtEnd = false;
     // Degrees of display rotation recorded for the video (kept only when the encoded stream is
     // copied, so it is added in a second step).
     int rotation = 0;
