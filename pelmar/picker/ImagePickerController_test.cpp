@@ -840,6 +840,18 @@ TEST_F(PhotoLibraryPickerTest, TheZoomDelegateAlsoServesPresentations) {
     EXPECT_TRUE(std::dynamic_pointer_cast<ZoomInteractionController>(second));
     EXPECT_NE(first, second) << "a new one for each dismissal";
     EXPECT_NE(first, zoom->dragController());
+
+    // A screen presented and dismissed with it comes and goes on the clock.
+    auto shown = std::make_shared<ui::ViewController>();
+    shown->setTransitioningDelegate(zoom);
+    shown->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+    picker->present(shown, true);
+    app_.advance(1);
+    EXPECT_EQ(picker->presentedViewController(), shown);
+    shown->dismiss(true);
+    app_.advance(1);
+    app_.settle();
+    EXPECT_EQ(picker->presentedViewController(), nullptr);
 }
 
 TEST_F(PhotoLibraryPickerTest, DragToDismissDecidesOnTheLatestUpdate) {
