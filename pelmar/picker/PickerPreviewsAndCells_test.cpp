@@ -103,7 +103,8 @@ TEST_F(PhotoLibraryPickerTest, ALivePreviewShowsItsBadgeAndATitleSizedToItsText)
 }
 
 TEST_F(PhotoLibraryPickerTest, AVideoPreviewShowsTheSystemPlayAndPauseItems) {
-    const auto movie = photos::test::writeMovie(app_.sandboxRoot() / "media", "v.mp4", 1, 60, 40);
+    // Longer than the clock moves here, so that it is still playing when looked at.
+    const auto movie = photos::test::writeMovie(app_.sandboxRoot() / "media", "v.mp4", 4, 60, 40);
     ASSERT_FALSE(PhotoLibrary::shared().addAsset({.file = movie}).localIdentifier.empty());
     auto picker = open([](Settings& s) {
         s.fetch()->assets()->setSupportedMediaTypes({Settings::Fetch::Assets::MediaTypes::Image,
