@@ -52,6 +52,8 @@ const std::vector<std::vector<std::string>> kPictureGroups = {
         {"delete-white", "upload-white", "trash-white"},
         // Picker's live-photo preview: the mark over the picture.
         {"live-photo-badge"},
+        // Bar items: the system play and pause.
+        {"system-play", "system-pause"},
         // Image viewer's close control.
         {"xmark"},
 };

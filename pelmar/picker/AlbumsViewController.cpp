@@ -50,6 +50,7 @@ const std::shared_ptr<ui::ImageView>& AlbumCell::albumImageView() {
     if (!imageView_) {
         imageView_ = std::make_shared<ui::ImageView>();
         imageView_->setContentMode(ui::ContentMode::ScaleAspectFill);
+        imageView_->setClipsToBounds(true);
         addSubview(imageView_);
     }
     return imageView_;
@@ -58,6 +59,9 @@ const std::shared_ptr<ui::ImageView>& AlbumCell::albumImageView() {
 const std::shared_ptr<ui::Label>& AlbumCell::albumTitleLabel() {
     if (!titleLabel_) {
         titleLabel_ = std::make_shared<ui::Label>();
+        // A long title wraps onto as many lines as the row has room for.
+        titleLabel_->setNumberOfLines(0);
+        titleLabel_->setLineBreakMode(ui::LineBreakMode::ByWordWrapping);
         addSubview(titleLabel_);
     }
     return titleLabel_;
@@ -136,9 +140,7 @@ std::shared_ptr<ui::ItemCell> AlbumsTableViewDataSource::cellForRow(ui::TableVie
     if (!first) {
         return cell;
     }
-    photos::ImageRequestOptions request;
-    request.networkAccessAllowed =
-            settings_->fetch()->preview()->photoOptions().networkAccessAllowed;
+    const photos::ImageRequestOptions request = settings_->fetch()->preview()->photoOptions();
     std::weak_ptr<AlbumCell> weak = cell;
     imageManager_->requestImage(
             first, {kThumbnail * scale_, kThumbnail * scale_}, photos::ImageContentMode::AspectFill,

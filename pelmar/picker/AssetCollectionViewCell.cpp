@@ -155,7 +155,9 @@ void VideoCollectionViewCell::layoutSubviews() {
 
 void VideoCollectionViewCell::setSelected(bool selected) {
     AssetCollectionViewCell::setSelected(selected);
+    // Nothing else lays a cell out after a tap: the duration moves clear of the badge now.
     setNeedsLayout();
+    layoutIfNeeded();
 }
 
 }  // namespace pelmar

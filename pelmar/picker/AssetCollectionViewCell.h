@@ -39,11 +39,22 @@ public:
 
     const std::shared_ptr<ui::View>& selectionOverlayView() const { return overlay_; }
 
-    // "deselect image" when selected, "select image" otherwise.
+    // What assistive technology is told a cell is.
+    enum class AccessibilityTraits : uint32_t { None = 0, Button = 1 };
+
+    // The label reads "deselect image" when selected, "select image" otherwise.
 
     const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
 
     void setAccessibilityIdentifier(std::string id) { accessibilityIdentifier_ = std::move(id); }
+
+    AccessibilityTraits accessibilityTraits() const { return accessibilityTraits_; }
+
+    void setAccessibilityTraits(AccessibilityTraits traits) { accessibilityTraits_ = traits; }
+
+    bool isAccessibilityElement() const { return accessibilityElement_; }
+
+    void setIsAccessibilityElement(bool element) { accessibilityElement_ = element; }
 
     void setSelected(bool selected) override;
     void prepareForReuse() override;
@@ -65,6 +76,8 @@ private:
     std::shared_ptr<Settings> settings_;
     std::optional<int64_t> selectionIndex_;
     std::string accessibilityIdentifier_;
+    AccessibilityTraits accessibilityTraits_ = AccessibilityTraits::None;
+    bool accessibilityElement_ = false;
     bool subviewsAdded_ = false;
 };
 

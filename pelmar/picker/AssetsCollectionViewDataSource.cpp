@@ -70,6 +70,8 @@ std::shared_ptr<ui::ItemCell> AssetsCollectionViewDataSource::cellForItem(
         cell->setSelected(std::find(selected.begin(), selected.end(), path) != selected.end());
     });
     cell->setAccessibilityIdentifier("Photo " + std::to_string(path.item + 1));
+    cell->setAccessibilityTraits(AssetCollectionViewCell::AccessibilityTraits::Button);
+    cell->setIsAccessibilityElement(true);
     cell->setSettings(settings_);
     loadImage(asset, *cell);
     cell->setSelectionIndex(store_->index(*asset));

@@ -8,7 +8,8 @@ namespace pelmar {
 
 CameraCollectionViewCell::CameraCollectionViewCell()
     : imageView_(std::make_shared<ui::ImageView>()),
-      cameraBackground_(std::make_shared<ui::View>()) {
+      cameraBackground_(std::make_shared<ui::View>()),
+      sessionQueue_(dispatch::Queue::serial("AVCaptureVideoPreviewLayer")) {
     imageView_->setContentMode(ui::ContentMode::Center);
     if (av::CaptureDevice::authorizationStatus(av::MediaType::Video)
         != av::AuthorizationStatus::Authorized) {

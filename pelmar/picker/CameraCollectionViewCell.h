@@ -16,8 +16,9 @@ namespace pelmar {
 // CameraCollectionViewCell: a grid tile showing the camera behind an icon: when camera access is
 // already granted it gets a medium-quality session with the default camera and a preview layer
 // the size of the cell (filling it, in the camera background's layer); otherwise (or without a
-// camera) none. The session is never started.
-// Ownership: reference object from std::make_shared; owns its session and layer.
+// camera) none. The session is never started. It also keeps an icon for taking a photo (none
+// until a host sets one) and a serial queue for session work, which the cell itself never uses.
+// Ownership: reference object from std::make_shared; owns its session, layer and queue.
 // Threads: main thread only.
 // Errors: none; a camera that cannot be opened leaves the cell without a session.
 class CameraCollectionViewCell : public ui::ItemCell {
@@ -32,6 +33,15 @@ public:
 
     const std::shared_ptr<av::CaptureVideoPreviewLayer>& captureLayer() const { return layer_; }
 
+    std::shared_ptr<const ui::Image> takePhotoIcon() const { return takePhotoIcon_; }
+
+    void setTakePhotoIcon(std::shared_ptr<const ui::Image> icon) {
+        takePhotoIcon_ = std::move(icon);
+    }
+
+    // Serial, labelled "AVCaptureVideoPreviewLayer".
+    const std::shared_ptr<dispatch::Queue>& sessionQueue() const { return sessionQueue_; }
+
     // Where the preview layer sits (the cell's bounds).
     ui::Rect captureLayerFrame() const { return layer_ ? layer_->frame() : ui::Rect{}; }
 
@@ -43,8 +53,10 @@ protected:
 private:
     std::shared_ptr<ui::ImageView> imageView_;
     std::shared_ptr<ui::View> cameraBackground_;
+    std::shared_ptr<const ui::Image> takePhotoIcon_;
     std::shared_ptr<av::CaptureSession> session_;
     std::shared_ptr<av::CaptureVideoPreviewLayer> layer_;
+    std::shared_ptr<dispatch::Queue> sessionQueue_;
     bool subviewsAdded_ = false;
 };
 

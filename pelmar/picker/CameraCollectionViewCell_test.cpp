@@ -32,6 +32,10 @@ TEST(CameraCollectionViewCellTest, HasACameraSessionOnlyWithAccessAndACamera) {
         auto cell = std::make_shared<CameraCollectionViewCell>();
         cell->setFrame({0, 0, 120, 120});
         cell->layoutIfNeeded();
+        // No icon until a host gives one; the session queue is there either way.
+        EXPECT_EQ(cell->takePhotoIcon(), nullptr);
+        ASSERT_TRUE(cell->sessionQueue());
+        EXPECT_EQ(cell->sessionQueue()->label(), "AVCaptureVideoPreviewLayer");
         ASSERT_EQ(cell->session() != nullptr, c.session);
         EXPECT_EQ(cell->captureLayer() != nullptr, c.session);
         if (c.session) {

@@ -40,11 +40,12 @@ std::shared_ptr<ImagePickerController> ImagePickerController::create(
         }
     });
     picker->doneButton_->setStyle(ui::BarButtonItem::Style::Done);
-    picker->cancelButton_ = std::make_shared<ui::BarButtonItem>("Cancel", [weak] {
-        if (auto self = weak.lock()) {
-            self->cancelButtonPressed();
-        }
-    });
+    picker->cancelButton_ =
+            std::make_shared<ui::BarButtonItem>(ui::BarButtonItem::SystemItem::Cancel, [weak] {
+                if (auto self = weak.lock()) {
+                    self->cancelButtonPressed();
+                }
+            });
     picker->albumButton_->addTarget(ui::ControlEvent::TouchUpInside, [weak] {
         if (auto self = weak.lock()) {
             self->albumsButtonPressed();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pelmar/picker/ImageView.h"
 #include "pelmar/picker/testing/PhotoLibraryPickerTest.h"
 
 namespace pelmar {
@@ -9,6 +10,8 @@ namespace {
 
 using photos::PhotoLibrary;
 using test::PhotoLibraryPickerTest;
+
+constexpr ui::Color kGrey{0.5, 0.5, 0.5, 1};
 
 // How the album button shows its arrow when painted: the arrow's box (the button's image view),
 // the mean height of the ink in the box's middle column against the box's middle (positive: a
@@ -211,6 +214,70 @@ TEST_F(PhotoLibraryPickerTest, AReusedAlbumRowNeverTakesTheLateThumbnailOfItsEar
     EXPECT_NE(back->albumImageView()->image(), nullptr);
 }
 
+TEST_F(PhotoLibraryPickerTest, AlbumRowsClipTheirPictureWrapTheirTitleAndTakeThePhotoOptions) {
+    // A wide picture, held only by the cloud, alone in an album with a long title.
+    auto& library = PhotoLibrary::shared();
+    const auto file = photos::test::writeJpeg(app_.sandboxRoot() / "media", "wide.jpg", 300, 100);
+    const auto id = library.addAsset({.file = file, .creationDate = 300.0, .inCloud = true})
+                            .localIdentifier;
+    const std::string title = "Holidays by the sea with the whole family, summer of that year";
+    library.addAlbum(title, {id});
+    const auto albums = photos::AssetCollection::fetchAssetCollections(
+            photos::AssetCollectionType::Album, photos::AssetCollectionSubtype::Any);
+    ASSERT_EQ(albums.count(), 1u);
+
+    struct Seen {
+        Mutex mutex;
+        std::vector<double> progress PELMAR_GUARDED_BY(mutex);
+    };
+
+    auto seen = std::make_shared<Seen>();
+    auto settings = std::make_shared<Settings>();
+    photos::ImageRequestOptions options;
+    options.networkAccessAllowed = true;
+    options.progressHandler = [seen](double p) {
+        MutexLock lock(seen->mutex);
+        seen->progress.push_back(p);
+    };
+    settings->fetch()->preview()->setPhotoOptions(options);
+    auto source = std::make_shared<AlbumsTableViewDataSource>(
+            std::vector<photos::AssetCollectionPtr>{albums.firstObject()}, 2);
+    source->setSettings(settings);
+    auto table = std::make_shared<ui::TableView>(ui::Rect{0, 0, 320, 100});
+    table->layer()->setBackgroundColor(kGrey);
+    table->setRowHeight(100);
+    table->registerCell(AlbumCell::kIdentifier, [] { return std::make_shared<AlbumCell>(); });
+    table->setDataSource(source);
+    table->reloadData();
+    table->layoutIfNeeded();
+    app_.settle();
+    auto cell = std::dynamic_pointer_cast<AlbumCell>(table->cellForRow({0, 0}));
+    ASSERT_TRUE(cell);
+    ASSERT_NE(cell->albumImageView()->image(), nullptr);
+    {
+        MutexLock lock(seen->mutex);
+        EXPECT_FALSE(seen->progress.empty()) << "the download reports to the settings' handler";
+    }
+    const auto painted = ui::render(*table, 4);
+    ASSERT_TRUE(painted);
+    // The picture fills its 84-point square and nothing beyond: the margin after it is bare.
+    EXPECT_GT(ui::test::inkCount(*painted, {8, 8, 84, 84}, kGrey), 84 * 84 * 8);
+    EXPECT_EQ(ui::test::inkCount(*painted, {92.5, 1, 7, 98}, kGrey), 0);
+    // The title takes as many lines as it needs instead of one cut line.
+    const auto glyphs =
+            ui::test::inkRuns(*painted, cell->albumTitleLabel()->frame(),
+                              settings->theme()->albumTitleAttributes().foregroundColor);
+    ASSERT_FALSE(glyphs.empty());
+    double top = glyphs.front().top;
+    double bottom = glyphs.front().bottom;
+    for (const auto& glyph : glyphs) {
+        top = std::min(top, glyph.top);
+        bottom = std::max(bottom, glyph.bottom);
+    }
+    EXPECT_GT(bottom - top, 1.5 * settings->theme()->albumTitleAttributes().font.size)
+            << "more than one line of text";
+}
+
 TEST_F(PhotoLibraryPickerTest, GridThumbnailsTakeEveryPhotoOptionOfTheSettings) {
     // The newest asset, first in the grid, is held only by the cloud.
     const auto file = photos::test::writeJpeg(app_.sandboxRoot() / "media", "cloud.jpg", 60, 40);
@@ -386,10 +453,43 @@ TEST_F(PhotoLibraryPickerTest, TheBarPaintsOpaqueWithTheTitleInTheTintAndABoldUn
     const auto plain = ui::render(*plainBar, 4);
     ASSERT_TRUE(plain);
     const auto ink = [&](const image::Bitmap& b) {
-        return ui::test::inkCount(b, {bar->bounds().width / 2, 0, bar->bounds().width / 2, 44},
+        // The items stand along the bar's bottom.
+        const ui::Rect r = bar->bounds();
+        return ui::test::inkCount(b, {r.width / 2, r.height - 44, r.width / 2, 44},
                                   PickerColors::systemBackgroundColor());
     };
     EXPECT_GT(ink(*painted), ink(*plain) * 1.15);
+}
+
+TEST_F(PhotoLibraryPickerTest, TheBarStandsBelowTheStatusBarFromTheFirstScreenOn) {
+    auto picker = open();
+    const auto& bar = picker->navigationBar();
+    const double top = app_.window()->safeAreaInsets().top;
+    ASSERT_GT(top, 0);
+    // Right after the presentation: the bar covers the status-bar area and ends below it, and
+    // the grid starts where the bar ends.
+    EXPECT_EQ(bar->frame(), (ui::Rect{0, 0, 390, top + ui::NavigationBar::kHeight}));
+    EXPECT_EQ(picker->assetsViewController()->view()->frame().y, top + ui::NavigationBar::kHeight);
+    const auto painted = ui::render(*bar, 2);
+    ASSERT_TRUE(painted);
+    // Cancel, and Done (disabled until something is chosen), both below the status bar.
+    const ui::Color background = PickerColors::systemBackgroundColor();
+    for (const auto& button : {picker->doneButton()->view(), picker->cancelButton()->view()}) {
+        ASSERT_TRUE(button);
+        const ui::Rect f = button->frame();
+        EXPECT_GT(ui::test::inkCount(*painted, {f.x, top, f.width, bar->bounds().height - top},
+                                     background),
+                  20)
+                << "the title is painted";
+        EXPECT_EQ(ui::test::inkCount(*painted, {f.x, 0, f.width, top}, background), 0)
+                << "nothing in the status bar's area";
+    }
+    // A safe area that changes while the picker shows moves the bar with it.
+    app_.window()->setSafeAreaInsets(ui::EdgeInsets{20, 0, 0, 0});
+    EXPECT_EQ(bar->frame().height, 20 + ui::NavigationBar::kHeight);
+    EXPECT_EQ(picker->assetsViewController()->view()->frame().y, 20 + ui::NavigationBar::kHeight);
+    app_.window()->setSafeAreaInsets(std::nullopt);
+    EXPECT_EQ(bar->frame().height, top + ui::NavigationBar::kHeight);
 }
 
 TEST_F(PhotoLibraryPickerTest, ASelectedCellScrollingIntoViewShowsItsBadgeWithoutBouncing) {
@@ -500,7 +600,7 @@ TEST_F(PhotoLibraryPickerTest, SwipeDownCancelsOnlyWhenAllowed) {
     picker->settings()->dismiss()->setAllowSwipe(true);
     EXPECT_TRUE(picker->swipeToDismiss());
     app_.advance(1);
-    EXPECT_EQ(calls_->log.back(), "cancel");
+    EXPECT_EQ(calls_->log.back(), "cancel:2");
 }
 
 TEST_F(PhotoLibraryPickerTest, LibraryChangesKeepTheSelectionInStep) {
@@ -551,6 +651,114 @@ TEST_F(PhotoLibraryPickerTest, LibraryChangesKeepTheSelectionInStep) {
     EXPECT_NE(std::find(calls_->log.begin(), calls_->log.end(), "deselect:3"), calls_->log.end());
 }
 
+TEST_F(PhotoLibraryPickerTest, TheEntryHandsEverySelectionAndTheEndToItsCallbacks) {
+    struct Case {
+        const char* name;
+        std::vector<int> taps;
+        // How the user leaves: "done", "cancel" or "swipe".
+        std::string end;
+        std::vector<std::string> log;
+    };
+
+    const Case cases[] = {
+            {"ThirdTapDropsTheFirst",
+             {0, 1, 2},
+             "done",
+             {"select:0", "select:1", "deselect:0", "select:2", "finish:1:2"}},
+            {"CancelReportsTheSelection", {3, 4}, "cancel", {"select:3", "select:4", "cancel:3:4"}},
+            {"SwipeDownReportsTheSelection", {5}, "swipe", {"select:5", "cancel:5"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> log;
+        int completions = 0;
+        presentImagePicker(
+                app_.root(), 2, {"image"}, 0, false,
+                [&](const photos::AssetPtr& a) { log.push_back("select:" + calls_->name(a)); },
+                [&](const photos::AssetPtr& a) { log.push_back("deselect:" + calls_->name(a)); },
+                [&](const std::vector<photos::AssetPtr>& a) {
+                    log.push_back(calls_->joined("cancel", a));
+                },
+                [&](const std::vector<photos::AssetPtr>& a) {
+                    log.push_back(calls_->joined("finish", a));
+                },
+                [&] { ++completions; });
+        app_.settle();
+        app_.advance(1);
+        auto picker = std::dynamic_pointer_cast<ImagePickerController>(
+                app_.root()->presentedViewController());
+        ASSERT_TRUE(picker);
+        EXPECT_EQ(completions, 1);
+        for (int i : c.taps) {
+            ASSERT_TRUE(tapAsset(*picker, i));
+        }
+        if (c.end == "done") {
+            ASSERT_TRUE(app_.tap(picker->doneButton()->view()));
+        } else if (c.end == "cancel") {
+            ASSERT_TRUE(app_.tap(picker->cancelButton()->view()));
+        } else {
+            picker->settings()->dismiss()->setAllowSwipe(true);
+            ASSERT_TRUE(picker->swipeToDismiss());
+        }
+        app_.advance(1);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(app_.root()->presentedViewController(), nullptr);
+    }
+}
+
+TEST_F(PhotoLibraryPickerTest, CellsAreButtonsToAssistiveTechnology) {
+    auto picker = open();
+    auto cell = picker->assetsViewController()->cellAt(0);
+    ASSERT_TRUE(cell);
+    EXPECT_TRUE(cell->isAccessibilityElement());
+    EXPECT_EQ(cell->accessibilityTraits(), AssetCollectionViewCell::AccessibilityTraits::Button);
+    EXPECT_EQ(cell->accessibilityLabel(), "select image");
+}
+
+TEST_F(PhotoLibraryPickerTest, ALongPressBetweenCellsOnlyGivesTheHaptic) {
+    auto picker = open();
+    auto grid = picker->assetsViewController();
+    auto first = grid->cellAt(0);
+    ASSERT_TRUE(first);
+    // The 2-point gap right of the first cell.
+    const ui::Rect r = first->convertTo(first->bounds(), nullptr);
+    ui::TouchSequence finger(app_.window());
+    ASSERT_EQ(finger.begin({{r.x + r.width + 1, r.y + r.height / 2}}), std::nullopt);
+    app_.advance(0.6);
+    finger.end();
+    app_.advance(1);
+    EXPECT_EQ(grid->selectionFeedback().selectionsChanged, 1);
+    EXPECT_EQ(picker->topViewController(), grid) << "no preview";
+    EXPECT_TRUE(picker->selectedAssets().empty());
+}
+
+TEST_F(PhotoLibraryPickerTest, AnAlbumSwitchShowsSelectedExactlyTheStoredAssetsItHolds) {
+    // "Two" holds assets 0 and 1.
+    auto picker = openOnTwoAlbums();
+    ASSERT_EQ(picker->albums().size(), 2u);
+    for (int i : {1, 3, 4}) {
+        ASSERT_TRUE(tapAsset(*picker, i));
+    }
+    auto grid = picker->assetsViewController();
+    picker->select(*picker->albums()[1]);
+    // Newest first: asset 1 at item 0, asset 0 at item 1.
+    ASSERT_EQ(grid->fetchResult().count(), 2u);
+    EXPECT_TRUE(grid->cellAt(0)->isSelected());
+    EXPECT_FALSE(grid->cellAt(1)->isSelected());
+    EXPECT_EQ(grid->collectionView()->indexPathsForSelectedItems().size(), 1u);
+    EXPECT_EQ(stored(*picker), (std::vector<std::string>{"1", "3", "4"}))
+            << "the others stay in the store";
+    auto badge = std::dynamic_pointer_cast<NumberView>(grid->cellAt(0)->selectionView()->icon());
+    ASSERT_TRUE(badge);
+    EXPECT_EQ(badge->text(), "1");
+    // Back on the whole library, all three show again with their numbers.
+    picker->select(*picker->albums()[0]);
+    EXPECT_EQ(grid->collectionView()->indexPathsForSelectedItems().size(), 3u);
+    EXPECT_EQ(this->badge(*picker, 1), "1");
+    EXPECT_EQ(this->badge(*picker, 3), "2");
+    EXPECT_EQ(this->badge(*picker, 4), "3");
+}
+
 TEST_F(PhotoLibraryPickerTest, LongPressNeedsPreviewsEnabled) {
     auto picker = open([](Settings& s) { s.preview()->setEnabled(false); });
     auto cell = picker->assetsViewController()->cellAt(0);
@@ -562,6 +770,88 @@ TEST_F(PhotoLibraryPickerTest, LongPressNeedsPreviewsEnabled) {
     app_.advance(1);
     EXPECT_EQ(picker->topViewController(), picker->assetsViewController());
     EXPECT_EQ(picker->assetsViewController()->selectionFeedback().selectionsChanged, 0);
+}
+
+TEST_F(PhotoLibraryPickerTest, TheZoomFliesTheThumbnailClippedToWhereThePreviewShowsIt) {
+    auto picker = open();
+    app_.settle();
+    auto grid = picker->assetsViewController();
+    auto cell = grid->cellAt(0);
+    ASSERT_TRUE(cell && cell->imageView()->image());
+    const auto& zoom = picker->zoomTransitionDelegate();
+    picker->assetsViewControllerDidLongPressCell(*grid, *cell, grid->fetchResult().objectAt(0));
+    auto preview = std::dynamic_pointer_cast<PreviewViewController>(picker->topViewController());
+    ASSERT_TRUE(preview);
+    auto moving = zoom->expandAnimator()->movingPicture();
+    ASSERT_TRUE(moving);
+    // The preview's picture has not arrived yet: the cell's thumbnail flies in its place, to the
+    // preview's image view and in its content mode.
+    ASSERT_EQ(preview->imageView()->image(), nullptr);
+    EXPECT_EQ(moving->image(), cell->imageView()->image());
+    const auto& destination = preview->imageView();
+    EXPECT_EQ(moving->frame(), destination->superview()->convertTo(destination->bounds(),
+                                                                   moving->superview().get()));
+    EXPECT_EQ(moving->contentMode(), ui::ContentMode::ScaleAspectFit);
+    // The moving picture keeps to its frame: filling a square with the 3:2 thumbnail, painted in a
+    // room 5 points larger all round, it leaves the room bare at its sides.
+    auto room = std::make_shared<ui::View>(ui::Rect{0, 0, 50, 50});
+    room->layer()->setBackgroundColor(kGrey);
+    moving->setFrame({5, 5, 40, 40});
+    moving->setContentMode(ui::ContentMode::ScaleAspectFill);
+    room->addSubview(moving);
+    const auto painted = ui::render(*room, 4);
+    ASSERT_TRUE(painted);
+    EXPECT_GT(ui::test::inkCount(*painted, {5, 5, 40, 40}, kGrey), 40 * 40 * 8);
+    EXPECT_EQ(ui::test::inkCount(*painted, {0, 0, 5, 50}, kGrey), 0);
+    EXPECT_EQ(ui::test::inkCount(*painted, {45, 0, 5, 50}, kGrey), 0);
+    moving.reset();
+    room.reset();
+    app_.advance(1);
+    EXPECT_EQ(picker->topViewController(), preview);
+    ASSERT_TRUE(zoom->dragController()->panRecognizer());
+    picker->pop(false);
+    app_.advance(1);
+
+    // Another screen moves the standard way and gets no drag.
+    auto other = std::make_shared<ui::ViewController>();
+    EXPECT_EQ(zoom->animationController(*picker, ui::NavigationController::Operation::Push, grid,
+                                        other),
+              nullptr);
+    picker->push(other, true);
+    EXPECT_EQ(zoom->expandAnimator()->movingPicture(), nullptr);
+    app_.advance(1);
+    EXPECT_EQ(picker->topViewController(), other);
+    EXPECT_TRUE(other->view()->gestureRecognizers().empty());
+    EXPECT_EQ(zoom->animationController(*picker, ui::NavigationController::Operation::Pop, other,
+                                        grid),
+              nullptr);
+}
+
+TEST_F(PhotoLibraryPickerTest, TheZoomDelegateAlsoServesPresentations) {
+    auto picker = open();
+    const auto& zoom = picker->zoomTransitionDelegate();
+    auto preview = PreviewBuilder::createPreviewController(PhotoLibrary::shared().asset(ids_[0]),
+                                                           picker->settings());
+    EXPECT_EQ(zoom->animationControllerForPresented(preview, picker), zoom->expandAnimator());
+    EXPECT_EQ(zoom->animationControllerForDismissed(preview), zoom->shrinkAnimator());
+    const auto first = zoom->interactionControllerForDismissal(zoom->shrinkAnimator());
+    const auto second = zoom->interactionControllerForDismissal(zoom->shrinkAnimator());
+    EXPECT_TRUE(std::dynamic_pointer_cast<ZoomInteractionController>(first));
+    EXPECT_TRUE(std::dynamic_pointer_cast<ZoomInteractionController>(second));
+    EXPECT_NE(first, second) << "a new one for each dismissal";
+    EXPECT_NE(first, zoom->dragController());
+
+    // A screen presented and dismissed with it comes and goes on the clock.
+    auto shown = std::make_shared<ui::ViewController>();
+    shown->setTransitioningDelegate(zoom);
+    shown->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+    picker->present(shown, true);
+    app_.advance(1);
+    EXPECT_EQ(picker->presentedViewController(), shown);
+    shown->dismiss(true);
+    app_.advance(1);
+    app_.settle();
+    EXPECT_EQ(picker->presentedViewController(), nullptr);
 }
 
 TEST_F(PhotoLibraryPickerTest, DragToDismissDecidesOnTheLatestUpdate) {

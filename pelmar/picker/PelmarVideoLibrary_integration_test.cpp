@@ -255,6 +255,27 @@ TEST_F(PelmarVideoLibraryIntegrationTest, APickedPhotoOrACancelledExportUploadsN
     EXPECT_EQ(app_.root()->presentedViewController(), picker) << "the picker stays open";
 }
 
+TEST_F(PelmarVideoLibraryIntegrationTest, AFileThatIsNoMovieIsRefusedAndNamesComeFromPaths) {
+    EXPECT_EQ(PelmarVideoLibrary::getFileName("a/b/c.mp4"), "c.mp4");
+    EXPECT_EQ(PelmarVideoLibrary::getFileName(""), "");
+    EXPECT_EQ(PelmarVideoLibrary::getFileName(std::nullopt), std::nullopt);
+
+    auto picker = PelmarVideoLibrary::create(sdk_);
+    auto screen = present(picker);
+    ASSERT_TRUE(screen);
+    const auto notes = app_.sandboxRoot() / "media" / "notes.mp4";
+    std::ofstream(notes) << "these are words, not a movie";
+    ui::ImagePickerMediaInfo info;
+    info.mediaType = std::string(ui::kImagePickerTypeMovie);
+    info.mediaURL = "file://" + notes.string();
+    picker->imagePickerController(*picker, info);
+    app_.settle();
+    EXPECT_TRUE(app_.logged("not compatible object"));
+    EXPECT_EQ(picker->exportSession(), nullptr) << "no export starts";
+    EXPECT_TRUE(emulator_.uploads().empty());
+    EXPECT_EQ(app_.root()->presentedViewController(), picker) << "the picker stays open";
+}
+
 TEST_F(PelmarVideoLibraryIntegrationTest, CancelClosesThePickerThenTellsTheFileSelectorDelegate) {
     auto delegate = std::make_shared<CancelDelegate>();
     sdk_->setFileSelectorDelegate(delegate);

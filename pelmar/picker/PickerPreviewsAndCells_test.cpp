@@ -102,6 +102,174 @@ TEST_F(PhotoLibraryPickerTest, ALivePreviewShowsItsBadgeAndATitleSizedToItsText)
             << "the date line";
 }
 
+TEST_F(PhotoLibraryPickerTest, AVideoPreviewShowsTheSystemPlayAndPauseItems) {
+    // Longer than the clock moves here, so that it is still playing when looked at.
+    const auto movie = photos::test::writeMovie(app_.sandboxRoot() / "media", "v.mp4", 4, 60, 40);
+    ASSERT_FALSE(PhotoLibrary::shared().addAsset({.file = movie}).localIdentifier.empty());
+    auto picker = open([](Settings& s) {
+        s.fetch()->assets()->setSupportedMediaTypes({Settings::Fetch::Assets::MediaTypes::Image,
+                                                     Settings::Fetch::Assets::MediaTypes::Video});
+    });
+    auto grid = picker->assetsViewController();
+    picker->assetsViewControllerDidLongPressCell(*grid, *grid->cellAt(0),
+                                                 grid->fetchResult().objectAt(0));
+    auto preview =
+            std::dynamic_pointer_cast<VideoPreviewViewController>(picker->topViewController());
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(app_.runUntil([&] { return preview->state().has_value(); }));
+    app_.advance(1);
+    ASSERT_EQ(preview->state(), VideoPreviewViewController::State::Playing);
+
+    // What the bar's right button paints: a picture, not a word.
+    const auto look = [&]() -> std::shared_ptr<image::Bitmap> {
+        const auto& item = preview->navigationItem()->rightBarButtonItems().front();
+        auto button = item->view();
+        if (!button) {
+            ADD_FAILURE() << "the item is not shown";
+            return nullptr;
+        }
+        EXPECT_TRUE(button->title().empty());
+        EXPECT_TRUE(button->imageView()->image());
+        const auto painted = ui::render(*button, 3);
+        if (painted) {
+            EXPECT_GT(ui::test::inkCount(*painted, button->bounds(), ui::Color::clear()), 50)
+                    << "the item's picture is painted";
+        }
+        return painted;
+    };
+    const auto pause = look();
+    ASSERT_TRUE(pause);
+    ASSERT_TRUE(app_.tap(preview->navigationItem()->rightBarButtonItems().front()->view()));
+    EXPECT_EQ(preview->state(), VideoPreviewViewController::State::Paused);
+    const auto play = look();
+    ASSERT_TRUE(play);
+    int differing = 0;
+    for (int y = 0; y < std::min(play->height(), pause->height()); ++y) {
+        for (int x = 0; x < std::min(play->width(), pause->width()); ++x) {
+            const double px = (x + 0.5) / 3;
+            const double py = (y + 0.5) / 3;
+            differing += !ui::test::looksLike(ui::test::colorAt(*play, px, py),
+                                              ui::test::colorAt(*pause, px, py));
+        }
+    }
+    EXPECT_GT(differing, 50) << "play and pause look different";
+}
+
+TEST_F(PhotoLibraryPickerTest, AVideoPreviewAsksForItsMovieWithTheSettingsVideoOptions) {
+    const auto movie = photos::test::writeMovie(app_.sandboxRoot() / "media", "c.mp4", 1, 60, 40);
+    const auto id =
+            PhotoLibrary::shared().addAsset({.file = movie, .inCloud = true}).localIdentifier;
+    const auto asset = PhotoLibrary::shared().asset(id);
+
+    // The handler may outlive the test body.
+    struct Seen {
+        Mutex mutex;
+        int reports PELMAR_GUARDED_BY(mutex) = 0;
+    };
+
+    for (const bool network : {false, true}) {
+        SCOPED_TRACE(network);
+        auto seen = std::make_shared<Seen>();
+        auto settings = std::make_shared<Settings>();
+        // The still stays in the cloud: the movie's request is the one that may fetch it.
+        photos::ImageRequestOptions still;
+        still.networkAccessAllowed = false;
+        settings->fetch()->preview()->setPhotoOptions(still);
+        photos::VideoRequestOptions options;
+        options.networkAccessAllowed = network;
+        options.progressHandler = [seen](double) {
+            MutexLock lock(seen->mutex);
+            ++seen->reports;
+        };
+        settings->fetch()->preview()->setVideoOptions(options);
+        auto preview = std::dynamic_pointer_cast<VideoPreviewViewController>(
+                PreviewBuilder::createPreviewController(asset, settings));
+        ASSERT_TRUE(preview);
+        app_.settle();
+        EXPECT_EQ(preview->player() != nullptr, network) << "the movie only with network access";
+        MutexLock lock(seen->mutex);
+        EXPECT_EQ(seen->reports > 0, network) << "the download reports to the settings' handler";
+    }
+}
+
+TEST_F(PhotoLibraryPickerTest, OnlyAFullScreenPreviewTurnsBlackInFullScreen) {
+    for (const auto style :
+         {ui::ModalPresentationStyle::FullScreen, ui::ModalPresentationStyle::PageSheet}) {
+        SCOPED_TRACE(static_cast<int>(style));
+        auto preview = PreviewBuilder::createPreviewController(
+                PhotoLibrary::shared().asset(ids_[0]), std::make_shared<Settings>());
+        preview->setModalPresentationStyle(style);
+        preview->view()->setFrame({0, 0, 390, 700});
+        const auto corner = [&] {
+            const auto painted = ui::render(*preview->view(), 1);
+            return painted ? ui::test::colorAt(*painted, 2, 2) : ui::Color{};
+        };
+        EXPECT_TRUE(ui::test::looksLike(corner(), PickerColors::systemBackgroundColor()));
+        preview->setFullscreen(true);
+        EXPECT_TRUE(ui::test::looksLike(corner(), style == ui::ModalPresentationStyle::FullScreen
+                                                          ? ui::Color::black()
+                                                          : PickerColors::systemBackgroundColor()));
+        preview->setFullscreen(false);
+        EXPECT_TRUE(ui::test::looksLike(corner(), PickerColors::systemBackgroundColor()));
+    }
+}
+
+TEST_F(PhotoLibraryPickerTest, TheLiveBadgeSitsOnTheFittedPictureAndHidesInFullScreen) {
+    const auto media = app_.sandboxRoot() / "media";
+    const auto id =
+            PhotoLibrary::shared()
+                    .addAsset({.file = photos::test::writeJpeg(media, "w.jpg", 60, 40, 4),
+                               .mediaSubtypes = photos::kAssetMediaSubtypePhotoLive,
+                               .pairedVideo = photos::test::writeMovie(media, "w.mp4", 1, 60, 40)})
+                    .localIdentifier;
+    auto preview = std::dynamic_pointer_cast<LivePreviewViewController>(
+            PreviewBuilder::createPreviewController(PhotoLibrary::shared().asset(id),
+                                                    std::make_shared<Settings>()));
+    ASSERT_TRUE(preview);
+    preview->view()->setFrame({0, 0, 390, 700});
+    preview->view()->layoutIfNeeded();
+    const auto& live = preview->livePhotoView();
+    const auto& badge = preview->badgeView();
+    EXPECT_EQ(badge->frame().x, 0);
+    EXPECT_EQ(badge->frame().y, 0) << "at the corner before the live photo arrives";
+    ASSERT_TRUE(app_.runUntil([&] { return live->livePhoto().has_value(); }));
+    // A 3:2 picture fitted into the portrait view: full width, centred vertically.
+    const ui::Rect view = live->frame();
+    const double pictureTop = (view.height - view.width * 40 / 60) / 2;
+    // Painted without the still under it, the only white is the badge's.
+    live->stillView()->setHidden(true);
+    const auto inkRows = [&] {
+        const auto painted = ui::render(*live, 2);
+        std::pair<double, double> rows{view.height, 0};
+        if (!painted) {
+            return rows;
+        }
+        for (const auto& glyph :
+             ui::test::inkRuns(*painted, {0, 0, 40, view.height}, ui::Color::white(), 0.1)) {
+            rows.first = std::min(rows.first, glyph.top);
+            rows.second = std::max(rows.second, glyph.bottom);
+        }
+        return rows;
+    };
+    const auto [top, bottom] = inkRows();
+    ASSERT_LT(top, bottom) << "the badge is painted";
+    EXPECT_GE(top, pictureTop) << "the badge's white mark lies on the picture";
+    EXPECT_LE(bottom, pictureTop + badge->frame().height + 1);
+    live->stillView()->setHidden(false);
+    // Laid out again for another size, it follows the fitted picture.
+    preview->view()->setFrame({0, 0, 390, 500});
+    preview->view()->layoutIfNeeded();
+    EXPECT_EQ(badge->frame().y, (live->frame().height - live->frame().width * 40 / 60) / 2);
+
+    // Full screen asked twice: the badge stays hidden; out of full screen it shows again.
+    preview->setFullscreen(true);
+    EXPECT_EQ(badge->alpha(), 0);
+    preview->setFullscreen(true);
+    EXPECT_EQ(badge->alpha(), 0);
+    preview->setFullscreen(false);
+    EXPECT_EQ(badge->alpha(), 1);
+}
+
 TEST_F(PhotoLibraryPickerTest, ADoubleTapZoomsThePreviewAboutThePointAndAnotherZoomsBack) {
     auto picker = open();
     auto cell = picker->assetsViewController()->cellAt(2);
@@ -359,8 +527,8 @@ TEST_F(PhotoLibraryPickerTest, ASelectedVideoCellsDurationEndsBeforeItsBadge) {
     cell->setFrame({0, 0, 124, 124});
     cell->durationLabel()->setText("120:00");
     cell->setSettings(settings);
+    // Nothing but the selection change lays the cell out.
     picker::internal::performWithoutAnimation([&] { cell->setSelected(true); });
-    cell->layoutIfNeeded();
     const auto painted = paintedAlone(cell, 4);
     ASSERT_TRUE(painted);
     // The badge is 25 points wide, 4 points from the cell's right edge (at 5 + 124 - 29): every
@@ -372,12 +540,49 @@ TEST_F(PhotoLibraryPickerTest, ASelectedVideoCellsDurationEndsBeforeItsBadge) {
     EXPECT_GT(glyphs.back().right, badgeLeft - 8) << "right-aligned up to the badge's margin";
     // Deselected, the duration goes back to its corner.
     picker::internal::performWithoutAnimation([&] { cell->setSelected(false); });
-    cell->layoutIfNeeded();
     const auto deselected = paintedAlone(cell, 4);
     ASSERT_TRUE(deselected);
     const auto corner = ui::test::inkRuns(*deselected, {5, 99, 124, 30}, ui::Color::white(), 0.35);
     ASSERT_FALSE(corner.empty());
     EXPECT_NEAR(corner.back().right, 5 + 124 - 8, 1);
+}
+
+TEST_F(PhotoLibraryPickerTest, AFingersTapKeepsAVideoCellsDurationClearOfItsBadge) {
+    auto& library = PhotoLibrary::shared();
+    const auto file = photos::test::writeJpeg(app_.sandboxRoot() / "media", "clip.jpg", 60, 40);
+    const auto id = library.addAsset({.file = file, .mediaType = photos::AssetMediaType::Video})
+                            .localIdentifier;
+    ASSERT_TRUE(library.updateAsset(id, [](photos::Asset::Properties& p) { p.duration = 7200; }));
+    auto picker = open([](Settings& s) {
+        s.fetch()->assets()->setSupportedMediaTypes({Settings::Fetch::Assets::MediaTypes::Image,
+                                                     Settings::Fetch::Assets::MediaTypes::Video});
+    });
+    // Videos sort first.
+    auto cell = std::dynamic_pointer_cast<VideoCollectionViewCell>(
+            picker->assetsViewController()->cellAt(0));
+    ASSERT_TRUE(cell);
+    ASSERT_EQ(cell->durationLabel()->text(), "120:00");
+    ASSERT_TRUE(app_.tap(cell));
+    app_.advance(0.25);  // the bounce is over
+    ASSERT_TRUE(cell->isSelected());
+    const auto painted = ui::render(*cell, 4);
+    ASSERT_TRUE(painted);
+    const ui::Rect b = cell->bounds();
+    const double badgeLeft = b.width - 4 - 25;
+    // The lower 20 points, where the gradient is dark enough that only the text is white.
+    const auto glyphs = ui::test::inkRuns(*painted, {0, b.height - 20, badgeLeft, 20},
+                                          ui::Color::white(), 0.35);
+    EXPECT_EQ(glyphs.size(), std::string("120:00").size())
+            << "every character left of the badge after a tap";
+    // Tapped again, the duration goes back to its corner.
+    ASSERT_TRUE(app_.tap(cell));
+    app_.advance(0.25);
+    const auto deselected = ui::render(*cell, 4);
+    ASSERT_TRUE(deselected);
+    const auto corner = ui::test::inkRuns(*deselected, {0, b.height - 20, b.width, 20},
+                                          ui::Color::white(), 0.35);
+    ASSERT_FALSE(corner.empty());
+    EXPECT_NEAR(corner.back().right, b.width - 8, 1);
 }
 
 TEST_F(PhotoLibraryPickerTest, TheBadgeCastsItsShadowFromTheFillInTheThemesColourAsItIsNow) {

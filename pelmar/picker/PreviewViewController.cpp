@@ -124,9 +124,7 @@ void PreviewViewController::setAsset(photos::AssetPtr asset) {
         imageView_->setImage(nullptr);
         return;
     }
-    photos::ImageRequestOptions options;
-    options.networkAccessAllowed =
-            settings_->fetch()->preview()->photoOptions().networkAccessAllowed;
+    const photos::ImageRequestOptions options = settings_->fetch()->preview()->photoOptions();
     std::weak_ptr<PreviewViewController> weak =
             std::dynamic_pointer_cast<PreviewViewController>(shared_from_this());
     imageManager_->requestImage(
@@ -268,16 +266,18 @@ void VideoPreviewViewController::viewDidLoad() {
     }
     std::weak_ptr<VideoPreviewViewController> weak =
             std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
-    pauseBarButton_ = std::make_shared<ui::BarButtonItem>("Pause", [weak] {
-        if (auto self = weak.lock()) {
-            self->pausePressed();
-        }
-    });
-    playBarButton_ = std::make_shared<ui::BarButtonItem>("Play", [weak] {
-        if (auto self = weak.lock()) {
-            self->playPressed();
-        }
-    });
+    pauseBarButton_ =
+            std::make_shared<ui::BarButtonItem>(ui::BarButtonItem::SystemItem::Pause, [weak] {
+                if (auto self = weak.lock()) {
+                    self->pausePressed();
+                }
+            });
+    playBarButton_ =
+            std::make_shared<ui::BarButtonItem>(ui::BarButtonItem::SystemItem::Play, [weak] {
+                if (auto self = weak.lock()) {
+                    self->playPressed();
+                }
+            });
     auto root = view();
     playerView_->setFrame(root->bounds());
     // Added before the scroll view, so it lies below it until the screen has appeared.
@@ -299,21 +299,23 @@ void VideoPreviewViewController::setAsset(photos::AssetPtr asset) {
     }
     std::weak_ptr<VideoPreviewViewController> weak =
             std::dynamic_pointer_cast<VideoPreviewViewController>(shared_from_this());
-    imageManager_->requestAVAsset(asset, [weak](std::optional<std::filesystem::path> file) {
-        if (!file) {
-            return;
-        }
-        dispatch::Queue::main()->async([weak, file] {
-            auto self = weak.lock();
-            if (!self) {
-                return;
-            }
-            self->movie_ = file;
-            self->setPlayer(std::make_shared<av::Player>(file->string()));
-            self->navigationItem()->setRightBarButtonItems({self->pauseBarButton_});
-            self->player_->play();
-        });
-    });
+    const auto options = settings_->fetch()->preview()->videoOptions();
+    imageManager_->requestAVAsset(
+            asset, options, [weak](std::optional<std::filesystem::path> file) {
+                if (!file) {
+                    return;
+                }
+                dispatch::Queue::main()->async([weak, file] {
+                    auto self = weak.lock();
+                    if (!self) {
+                        return;
+                    }
+                    self->movie_ = file;
+                    self->setPlayer(std::make_shared<av::Player>(file->string()));
+                    self->navigationItem()->setRightBarButtonItems({self->pauseBarButton_});
+                    self->player_->play();
+                });
+            });
 }
 
 void VideoPreviewViewController::setPlayer(std::shared_ptr<av::Player> player) {
@@ -433,10 +435,8 @@ void LivePreviewViewController::setAsset(photos::AssetPtr asset) {
                              ui::Screen::main().scale());
     std::weak_ptr<LivePreviewViewController> weak =
             std::dynamic_pointer_cast<LivePreviewViewController>(shared_from_this());
-    photos::LivePhotoRequestOptions options;
-    options.networkAccessAllowed =
-            settings_->fetch()->preview()->livePhotoOptions().networkAccessAllowed;
-    options.deliveryMode = photos::ImageDeliveryMode::HighQualityFormat;
+    const photos::LivePhotoRequestOptions options =
+            settings_->fetch()->preview()->livePhotoOptions();
     imageManager_->requestLivePhoto(asset, {size.width, size.height},
                                     photos::ImageContentMode::AspectFit, options,
                                     [weak](std::optional<photos::LivePhoto> live) {

@@ -153,12 +153,21 @@ photos::ImageRequestOptions Settings::Fetch::Preview::photoOptions() {
     });
 }
 
-Settings::RequestOptions Settings::Fetch::Preview::livePhotoOptions() {
-    return livePhotoOptions_.get([] { return RequestOptions{true}; });
+photos::LivePhotoRequestOptions Settings::Fetch::Preview::livePhotoOptions() {
+    return livePhotoOptions_.get([] {
+        photos::LivePhotoRequestOptions o;
+        o.networkAccessAllowed = true;
+        o.deliveryMode = photos::ImageDeliveryMode::HighQualityFormat;
+        return o;
+    });
 }
 
-Settings::RequestOptions Settings::Fetch::Preview::videoOptions() {
-    return videoOptions_.get([] { return RequestOptions{true}; });
+photos::VideoRequestOptions Settings::Fetch::Preview::videoOptions() {
+    return videoOptions_.get([] {
+        photos::VideoRequestOptions o;
+        o.networkAccessAllowed = true;
+        return o;
+    });
 }
 
 std::shared_ptr<Settings::Fetch::Album> Settings::Fetch::album() {

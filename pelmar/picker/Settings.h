@@ -201,11 +201,6 @@ public:
         LazyField<bool> allowSwipe_;
     };
 
-    // Request options of the image manager: whether the network may be used.
-    struct RequestOptions {
-        bool networkAccessAllowed = false;
-    };
-
     class Fetch {
     public:
         class Album {
@@ -258,18 +253,23 @@ public:
 
             void setPhotoOptions(photos::ImageRequestOptions o) { photoOptions_.set(std::move(o)); }
 
-            RequestOptions livePhotoOptions();
+            // Every live-photo request of the previews starts from these (network access, high
+            // quality: no degraded first delivery).
+            photos::LivePhotoRequestOptions livePhotoOptions();
 
-            void setLivePhotoOptions(RequestOptions o) { livePhotoOptions_.set(o); }
+            void setLivePhotoOptions(photos::LivePhotoRequestOptions o) {
+                livePhotoOptions_.set(std::move(o));
+            }
 
-            RequestOptions videoOptions();
+            // Every video-file request of the previews starts from these (network access).
+            photos::VideoRequestOptions videoOptions();
 
-            void setVideoOptions(RequestOptions o) { videoOptions_.set(o); }
+            void setVideoOptions(photos::VideoRequestOptions o) { videoOptions_.set(std::move(o)); }
 
         private:
             LazyField<photos::ImageRequestOptions> photoOptions_;
-            LazyField<RequestOptions> livePhotoOptions_;
-            LazyField<RequestOptions> videoOptions_;
+            LazyField<photos::LivePhotoRequestOptions> livePhotoOptions_;
+            LazyField<photos::VideoRequestOptions> videoOptions_;
         };
 
         std::shared_ptr<Album> album();

@@ -47,6 +47,8 @@ void ZoomAnimator::animateTransition(ui::TransitionContext& context) {
     auto moving = std::make_shared<ImageView>();
     moving->setFrame(inContainer(*source, source->frame(), container.get()));
     moving->View::setContentMode(source->contentMode());
+    // A fill-mode picture keeps to its frame while it flies.
+    moving->setClipsToBounds(true);
     if (mode_ == Mode::Expand) {
         toView->setAlpha(0);
         fromView->setAlpha(1);
@@ -105,6 +107,15 @@ void ZoomInteractionController::attach(ui::TransitionContext& context) {
     destination_ = context.view(ui::TransitionContext::Key::From);
     container_ = context.containerView();
     transform_ = source->transform();
+}
+
+void ZoomInteractionController::startInteractiveTransition(ui::TransitionContext& context) {
+    attach(context);
+    if (auto animator = context.animator()) {
+        animator->animateTransition(context);
+    }
+    // Not started by a gesture: the transition runs to its end on its own.
+    context.finishInteractiveTransition();
 }
 
 bool ZoomInteractionController::gestureRecognizerShouldBegin(ui::GestureRecognizer& recognizer) {
@@ -234,6 +245,22 @@ std::shared_ptr<ui::AnimatedTransitioning> ZoomTransitionDelegate::animationCont
         return shrink_;
     }
     return nullptr;
+}
+
+std::shared_ptr<ui::AnimatedTransitioning> ZoomTransitionDelegate::animationControllerForPresented(
+        const std::shared_ptr<ui::ViewController>&, const std::shared_ptr<ui::ViewController>&) {
+    return expand_;
+}
+
+std::shared_ptr<ui::AnimatedTransitioning> ZoomTransitionDelegate::animationControllerForDismissed(
+        const std::shared_ptr<ui::ViewController>&) {
+    return shrink_;
+}
+
+std::shared_ptr<ui::InteractiveTransitioning>
+ZoomTransitionDelegate::interactionControllerForDismissal(
+        const std::shared_ptr<ui::AnimatedTransitioning>&) {
+    return std::make_shared<ZoomInteractionController>();
 }
 
 }  // namespace pelmar

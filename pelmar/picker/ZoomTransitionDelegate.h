@@ -9,6 +9,7 @@
 #include "pelmar/platform/ui/ImageView.h"
 #include "pelmar/platform/ui/NavigationController.h"
 #include "pelmar/platform/ui/PanGestureRecognizer.h"
+#include "pelmar/platform/ui/TransitioningDelegate.h"
 
 namespace pelmar {
 
@@ -50,8 +51,11 @@ private:
 
 // ZoomInteractionController: drag-to-dismiss on a pushed preview: a downward drag shrinks the
 // preview under the finger over the grid; a release after at least 70 points pops it (with the
-// shrinking zoom from where the finger left it), any other release puts it back.
+// shrinking zoom from where the finger left it), any other release puts it back. Handed to a
+// transition it never starts interactively: it installs the drag on the incoming screen and lets
+// the animation play to its end by itself.
 class ZoomInteractionController : public ui::GestureRecognizerDelegate,
+                                  public ui::InteractiveTransitioning,
                                   public std::enable_shared_from_this<ZoomInteractionController> {
 public:
     static constexpr double kThreshold = 70;
@@ -60,6 +64,8 @@ public:
 
     // Installs the drag on the pushed preview and keeps the views of `context`.
     void attach(ui::TransitionContext& context);
+
+    void startInteractiveTransition(ui::TransitionContext& context) override;
 
     void handlePan(ui::PanGestureRecognizer& pan);
     bool gestureRecognizerShouldBegin(ui::GestureRecognizer& recognizer) override;
@@ -90,8 +96,11 @@ private:
 };
 
 // ZoomTransitionDelegate: the picker's navigation delegate: pushes of a preview zoom out of the
-// cell, pops of one zoom back into it; other screens move the standard way.
-class ZoomTransitionDelegate : public ui::NavigationControllerDelegate {
+// cell, pops of one zoom back into it; other screens move the standard way. As a transitioning
+// delegate (the picker presents nothing with it) it zooms out on presenting, back on dismissing,
+// and hands each dismissal a new drag controller.
+class ZoomTransitionDelegate : public ui::NavigationControllerDelegate,
+                               public ui::TransitioningDelegate {
 public:
     ZoomTransitionDelegate();
 
@@ -113,6 +122,14 @@ public:
             Operation operation,
             const std::shared_ptr<ui::ViewController>& from,
             const std::shared_ptr<ui::ViewController>& to) override;
+
+    std::shared_ptr<ui::AnimatedTransitioning> animationControllerForPresented(
+            const std::shared_ptr<ui::ViewController>& presented,
+            const std::shared_ptr<ui::ViewController>& presenting) override;
+    std::shared_ptr<ui::AnimatedTransitioning> animationControllerForDismissed(
+            const std::shared_ptr<ui::ViewController>& dismissed) override;
+    std::shared_ptr<ui::InteractiveTransitioning> interactionControllerForDismissal(
+            const std::shared_ptr<ui::AnimatedTransitioning>& animator) override;
 
 private:
     std::shared_ptr<ZoomAnimator> expand_;

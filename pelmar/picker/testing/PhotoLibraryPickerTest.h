@@ -35,7 +35,7 @@ namespace pelmar::test {
 using photos::PhotoLibrary;
 
 // Records the picker's delegate calls as "select:<n>", "deselect:<n>" (n: the asset's index in
-// the library order), "finish", "cancel", "limit".
+// the library order), "finish:<n>:...", "cancel:<n>:..." (the assets reported), "limit:<count>".
 struct Calls : ImagePickerControllerDelegate {
     explicit Calls(std::vector<std::string> assetIds) : ids(std::move(assetIds)) {}
 
@@ -58,16 +58,20 @@ struct Calls : ImagePickerControllerDelegate {
 
     void imagePickerDidFinishWithAssets(ImagePickerController&,
                                         const std::vector<photos::AssetPtr>& assets) override {
-        std::string line = "finish";
-        for (const auto& a : assets) {
-            line += ":" + name(a);
-        }
-        log.push_back(line);
+        log.push_back(joined("finish", assets));
     }
 
     void imagePickerDidCancelWithAssets(ImagePickerController&,
-                                        const std::vector<photos::AssetPtr>&) override {
-        log.push_back("cancel");
+                                        const std::vector<photos::AssetPtr>& assets) override {
+        log.push_back(joined("cancel", assets));
+    }
+
+    // `word`, then ":<n>" for each asset.
+    std::string joined(std::string word, const std::vector<photos::AssetPtr>& assets) const {
+        for (const auto& a : assets) {
+            word += ":" + name(a);
+        }
+        return word;
     }
 
     void imagePickerDidReachSelectionLimit(ImagePickerController&, int64_t n) override {

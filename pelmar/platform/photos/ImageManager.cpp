@@ -101,6 +101,10 @@ std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> ImageManager::pr
     return {result.bitmap, result.error};
 }
 
+std::string ImageManager::downloadKey(const Asset& asset) {
+    return asset.localIdentifier() + '\n' + asset.file().string();
+}
+
 bool ImageManager::live(ImageRequestID request) {
     MutexLock lock(mutex_);
     return pending_.contains(request);
@@ -207,7 +211,7 @@ std::optional<Error> ImageManager::download(const Asset& asset,
     }
     {
         MutexLock lock(mutex_);
-        if (downloaded_.contains(asset.localIdentifier())) {
+        if (downloaded_.contains(downloadKey(asset))) {
             return std::nullopt;
         }
     }
@@ -243,7 +247,7 @@ std::optional<Error> ImageManager::download(const Asset& asset,
         }
     }
     MutexLock lock(mutex_);
-    downloaded_.insert(asset.localIdentifier());
+    downloaded_.insert(downloadKey(asset));
     return std::nullopt;
 }
 
@@ -303,7 +307,7 @@ void ImageManager::startCachingImages(const std::vector<AssetPtr>& assets,
                     bool onDevice = asset && !asset->isInCloud();
                     if (asset && !onDevice) {
                         MutexLock lock(self->mutex_);
-                        onDevice = self->downloaded_.contains(asset->localIdentifier());
+                        onDevice = self->downloaded_.contains(downloadKey(*asset));
                     }
                     // Caching never downloads: a cloud asset waits for a request.
                     if (onDevice) {
@@ -321,15 +325,43 @@ void ImageManager::stopCachingImagesForAllAssets() {
 
 void ImageManager::requestAVAsset(
         const AssetPtr& asset, std::function<void(std::optional<std::filesystem::path>)> handler) {
-    std::optional<std::filesystem::path> file;
-    if (asset && asset->mediaType() == AssetMediaType::Video) {
-        file = asset->file();
+    VideoRequestOptions options;
+    options.networkAccessAllowed = true;
+    requestAVAsset(asset, options, std::move(handler));
+}
+
+void ImageManager::requestAVAsset(
+        const AssetPtr& asset,
+        const VideoRequestOptions& options,
+        std::function<void(std::optional<std::filesystem::path>)> handler) {
+    auto answer = [handler = std::move(handler)](std::optional<std::filesystem::path> file) {
+        dispatch::Queue::main()->async([handler, file = std::move(file)] {
+            if (handler) {
+                handler(file);
+            }
+        });
+    };
+    if (!asset || asset->mediaType() != AssetMediaType::Video) {
+        answer(std::nullopt);
+        return;
     }
-    dispatch::Queue::main()->async([handler = std::move(handler), file] {
-        if (handler) {
-            handler(file);
-        }
-    });
+    ImageRequestID request;
+    {
+        MutexLock lock(mutex_);
+        request = nextRequest_++;
+        pending_.insert(request);
+    }
+    // A cloud video comes down off the main thread, as a picture does.
+    dispatch::Queue::global()->async(
+            [self = shared_from_this(), asset, options, request, answer = std::move(answer)] {
+                const auto refused = self->download(*asset, request, options.networkAccessAllowed,
+                                                    options.progressHandler);
+                {
+                    MutexLock lock(self->mutex_);
+                    self->pending_.erase(request);
+                }
+                answer(refused ? std::nullopt : std::optional(asset->file()));
+            });
 }
 
 void ImageManager::requestContentEditingInput(

@@ -62,6 +62,14 @@ struct LivePhotoRequestOptions {
     ImageProgressHandler progressHandler;
 };
 
+// What a request for a video's file may do.
+struct VideoRequestOptions {
+    // May a video held only by the cloud be downloaded? Without it such a request gives no file.
+    bool networkAccessAllowed = false;
+    // Hears a cloud download's progress (none for videos on the device).
+    ImageProgressHandler progressHandler;
+};
+
 struct ImageResultInfo {
     bool degraded = false;  // a quick, smaller version; the final one follows
     std::optional<Error> error;
@@ -129,7 +137,13 @@ public:
                             ImageContentMode contentMode);
     void stopCachingImagesForAllAssets();
 
-    // The movie file of a video asset (none for other kinds), on the main queue.
+    // The movie file of a video asset (none for other kinds), on the main queue. A video held
+    // only by the cloud is downloaded first when the options allow it, and gives no file when
+    // they do not.
+    void requestAVAsset(const AssetPtr& asset,
+                        const VideoRequestOptions& options,
+                        std::function<void(std::optional<std::filesystem::path> file)> handler);
+    // The same with network access allowed.
     void requestAVAsset(const AssetPtr& asset,
                         std::function<void(std::optional<std::filesystem::path> file)> handler);
 
@@ -175,6 +189,7 @@ private:
     std::pair<std::shared_ptr<image::Bitmap>, std::optional<Error>> produce(const Asset& asset,
                                                                             const Key& key);
     bool live(ImageRequestID request);
+    static std::string downloadKey(const Asset& asset);
     // Brings a cloud asset's file onto the device for `request`, reporting progress; an error
     // when it may not or the request went away. Assets on the device need nothing.
     std::optional<Error> download(const Asset& asset,
@@ -196,7 +211,8 @@ private:
     mutable Mutex mutex_;
     ImageRequestID nextRequest_ PELMAR_GUARDED_BY(mutex_) = 1;
     std::set<ImageRequestID> pending_ PELMAR_GUARDED_BY(mutex_);
-    // Cloud assets downloaded so far (their identifiers).
+    // Cloud assets downloaded so far (downloadKey()): an identifier a new library gives again
+    // names another file, which is still in the cloud.
     std::set<std::string> downloaded_ PELMAR_GUARDED_BY(mutex_);
     std::map<Key, std::pair<std::shared_ptr<image::Bitmap>, std::list<Key>::iterator>> cache_
             PELMAR_GUARDED_BY(mutex_);

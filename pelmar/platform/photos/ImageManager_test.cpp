@@ -280,5 +280,77 @@ TEST_F(ImageManagerTest, ACloudAssetNeedsNetworkAccessAndReportsItsDownload) {
     EXPECT_EQ(progress.back(), 1.0);
 }
 
+TEST_F(ImageManagerTest, AVideosFileFollowsTheVideoOptionsForTheCloud) {
+    auto manager = std::make_shared<ImageManager>();
+    const auto file = test::writeMovie(dir_.path(), "cloud.mp4", 1, 160, 120);
+    const auto id =
+            PhotoLibrary::shared().addAsset({.file = file, .inCloud = true}).localIdentifier;
+    const auto asset = PhotoLibrary::shared().asset(id);
+    ASSERT_EQ(asset->mediaType(), AssetMediaType::Video);
+
+    struct Case {
+        const char* name;
+        bool network;
+        bool file;
+        bool progress;
+    };
+
+    const Case cases[] = {
+            {"without network access: no file", false, false, false},
+            {"with it: downloaded, then handed out", true, true, true},
+            {"once downloaded it stays on the device", false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto progress = std::make_shared<std::vector<double>>();
+        VideoRequestOptions options;
+        options.networkAccessAllowed = c.network;
+        options.progressHandler = [progress](double p) {
+            dispatch::Queue::main()->async([progress, p] { progress->push_back(p); });
+        };
+        std::optional<std::filesystem::path> got;
+        bool done = false;
+        manager->requestAVAsset(asset, options, [&](std::optional<std::filesystem::path> f) {
+            got = std::move(f);
+            done = true;
+        });
+        ASSERT_TRUE(RunLoop::runUntil([&] { return done; }));
+        RunLoop::runUntilIdle();
+        EXPECT_EQ(got.has_value(), c.file);
+        if (c.file) {
+            EXPECT_EQ(*got, file);
+        }
+        EXPECT_EQ(!progress->empty(), c.progress);
+        if (c.progress) {
+            EXPECT_EQ(progress->back(), 1.0);
+        }
+    }
+}
+
+TEST_F(ImageManagerTest, ANewLibraryDownloadsItsCloudAssetsAgain) {
+    auto manager = std::make_shared<ImageManager>();
+    const auto fetch = [&](const std::filesystem::path& file) {
+        const auto id =
+                PhotoLibrary::shared().addAsset({.file = file, .inCloud = true}).localIdentifier;
+        int reports = 0;
+        ImageRequestOptions options;
+        options.networkAccessAllowed = true;
+        options.deliveryMode = ImageDeliveryMode::HighQualityFormat;
+        options.synchronous = true;
+        options.progressHandler = [&](double) { ++reports; };
+        manager->requestImage(PhotoLibrary::shared().asset(id), {64, 48},
+                              ImageContentMode::AspectFit, options, [](auto, const auto&) {});
+        return std::make_pair(id, reports);
+    };
+    const auto [first, firstReports] = fetch(test::writeJpeg(dir_.path(), "a.jpg", 64, 48));
+    EXPECT_GT(firstReports, 0);
+    // The library starts over; its first asset takes the same identifier but is another file,
+    // still in the cloud.
+    PhotoLibrary::shared().reset(dir_.path() / "library2");
+    const auto [second, secondReports] = fetch(test::writeJpeg(dir_.path(), "b.jpg", 64, 48, 2));
+    ASSERT_EQ(first, second);
+    EXPECT_GT(secondReports, 0) << "downloaded again";
+}
+
 }  // namespace
 }  // namespace pelmar::photos

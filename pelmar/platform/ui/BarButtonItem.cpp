@@ -6,6 +6,10 @@ namespace pelmar::ui {
 
 namespace {
 
+// The platform's play and pause items, drawn as templates in the bar's tint.
+constexpr const char* kSystemPlayImage = "system-play";
+constexpr const char* kSystemPauseImage = "system-pause";
+
 void applyStyle(Button& button, BarButtonItem::Style style) {
     Font font = button.titleFont();
     font.weight = style == BarButtonItem::Style::Done ? FontWeight::Semibold : FontWeight::Regular;
@@ -21,6 +25,21 @@ void relayoutBar(Button& button) {
 }
 
 }  // namespace
+
+BarButtonItem::BarButtonItem(SystemItem item, Action action)
+    : action_(std::move(action)), systemItem_(item) {
+    switch (item) {
+        case SystemItem::Cancel:
+            title_ = "Cancel";
+            break;
+        case SystemItem::Play:
+            image_ = Image::asTemplate(Image::named(kSystemPlayImage));
+            break;
+        case SystemItem::Pause:
+            image_ = Image::asTemplate(Image::named(kSystemPauseImage));
+            break;
+    }
+}
 
 void BarButtonItem::setStyle(Style style) {
     style_ = style;

@@ -107,6 +107,16 @@ void NavigationBar::rebuild() {
         addSubview(backButton_);
     }
     if (top) {
+        // A change of the item shows at once.
+        std::weak_ptr<View> weakBar = weak_from_this();
+        std::weak_ptr<NavigationItem> weakItem = top;
+        top->setOnChange([weakBar, weakItem] {
+            auto bar = std::static_pointer_cast<NavigationBar>(weakBar.lock());
+            auto item = weakItem.lock();
+            if (bar && item && bar->topItem() == item) {
+                bar->rebuild();
+            }
+        });
         for (const auto& item : top->leftBarButtonItems()) {
             left_.push_back(item->makeButton());
             addSubview(left_.back());

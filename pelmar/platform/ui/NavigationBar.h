@@ -16,7 +16,8 @@ class NavigationItem;
 // NavigationBar: the bar at the top of a navigation controller. It shows the top item's title,
 // its left and right bar button items as buttons, and a back button (when there is an item below
 // and the top item does not hide it) whose tap calls onBack; the back button shows a chevron in
-// the tint before its title.
+// the tint before its title. A change of the top item (its title, title view or items) shows at
+// once.
 // Ownership: reference object made with std::make_shared; holds the items it shows.
 // Threads: main thread only.
 // Errors: none.

@@ -18,7 +18,8 @@ bool contains(const std::vector<std::shared_ptr<ViewController>>& list,
     return std::find(list.begin(), list.end(), c) != list.end();
 }
 
-// The navigation controller's own view: it lays out the bar and the top screen when resized.
+// The navigation controller's own view: it lays out the bar and the top screen when resized and
+// when it enters or leaves a window (the safe area under the status bar comes with the window).
 class NavigationView : public View {
 public:
     explicit NavigationView(std::function<void()> onLayout) : onLayout_(std::move(onLayout)) {}
@@ -28,6 +29,11 @@ protected:
         if (onLayout_) {
             onLayout_();
         }
+    }
+
+    void didMoveToWindow() override {
+        setNeedsLayout();
+        layoutIfNeeded();
     }
 
 private:

@@ -51,6 +51,8 @@ public:
 // will-appear at once, the did-callbacks, didMove(toParent) and the delegate's didShow when the
 // transition ends on a later main-loop turn. A cancelled (interactive) transition puts the stack
 // back. While the navigation controller is off screen the stack changes with no callbacks.
+// The bar covers the status-bar area: it is laid out again whenever the view is resized, enters
+// or leaves a window, or the window's safe area changes.
 // Ownership: reference object made with std::make_shared; owns the screens on its stack (as
 // children) and its bar; refers to its delegate weakly.
 // Threads: main thread only.

@@ -86,6 +86,12 @@ std::shared_ptr<View> Window::topmostScreenView() {
     return found;
 }
 
+void Window::setSafeAreaInsets(std::optional<EdgeInsets> insets) {
+    const EdgeInsets before = safeAreaInsets();
+    safeArea_ = insets;
+    insetsMayHaveChanged(before);
+}
+
 EdgeInsets Window::safeAreaInsets() {
     if (safeArea_) {
         return *safeArea_;
@@ -100,6 +106,15 @@ void tellTransition(const std::shared_ptr<ViewController>& controller, Size size
     controller->viewWillTransition(size);
     for (const auto& child : controller->children()) {
         tellTransition(child, size);
+    }
+}
+
+void markForLayout(const std::shared_ptr<ViewController>& controller) {
+    if (controller->isViewLoaded()) {
+        controller->view()->setNeedsLayout();
+    }
+    for (const auto& child : controller->children()) {
+        markForLayout(child);
     }
 }
 
@@ -134,8 +149,20 @@ void Window::traitsMayHaveChanged(const TraitCollection& before) {
     }
 }
 
+void Window::insetsMayHaveChanged(const EdgeInsets& before) {
+    if (safeAreaInsets() == before) {
+        return;
+    }
+    for (auto c = root_; c; c = c->presentedViewController()) {
+        c->layoutPresentedView();
+        markForLayout(c);
+    }
+    layoutIfNeeded();
+}
+
 void Window::rotate(InterfaceOrientation orientation) {
     const TraitCollection before = traitCollection();
+    const EdgeInsets insetsBefore = safeAreaInsets();
     auto& app = Application::shared();
     auto& screen = Screen::main();
     const bool wasLandscape = app.statusBarOrientation() == InterfaceOrientation::LandscapeLeft
@@ -169,6 +196,7 @@ void Window::rotate(InterfaceOrientation orientation) {
         c->layoutPresentedView();
     }
     layoutIfNeeded();
+    insetsMayHaveChanged(insetsBefore);
     traitsMayHaveChanged(before);
 }
 

@@ -52,7 +52,9 @@ public:
     // The screen's insets when the window covers the screen, else what was set (zero at first).
     EdgeInsets safeAreaInsets() override;
 
-    void setSafeAreaInsets(std::optional<EdgeInsets> insets) { safeArea_ = insets; }
+    // When the insets the window reports change, every screen on the presentation chain (and its
+    // children) is laid out again.
+    void setSafeAreaInsets(std::optional<EdgeInsets> insets);
 
     // The override when one is set, else TraitCollection::forWindow(bounds size, device kind).
     TraitCollection traitCollection() const;
@@ -75,6 +77,8 @@ private:
     std::shared_ptr<ViewController> root_;
     // Tells the screens when the traits differ from `before`.
     void traitsMayHaveChanged(const TraitCollection& before);
+    // Lays the screens out again when the safe area differs from `before`.
+    void insetsMayHaveChanged(const EdgeInsets& before);
 
     std::optional<EdgeInsets> safeArea_;
     std::optional<TraitCollection> traitOverride_;
