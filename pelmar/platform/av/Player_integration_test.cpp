@@ -419,6 +419,17 @@ TEST_F(PlayerPictureIntegrationTest, AQueuePlayedToItsEndKeepsTheLastPicture) {
     EXPECT_LT(shown->pixel(80, 60)[1], 8);
 }
 
+template <typename Picture>
+constexpr bool kHoldsADecodedFrame = requires(const Picture& picture) {
+    picture.frame;
+};
+
+TEST(PlaybackDecoderPictureTest, AQueuedPictureHoldsItsBitmapAndNoDecodedFrame) {
+    // A few pictures wait ahead of the one showing; a decoded frame kept with each (12 MB at 4K)
+    // would multiply the memory of a playing movie.
+    EXPECT_FALSE(kHoldsADecodedFrame<internal::PlaybackDecoder::Picture>);
+}
+
 // Movies whose first frame is not at timestamp zero, played on the manual clock and sought while
 // playing and while paused: the pictures keep to the item's time, and a seek to or before the
 // first picture decodes it once.
