@@ -8,12 +8,16 @@
 #include "pelmar/platform/av/Player.h"
 #include "pelmar/platform/av/PlayerItem.h"
 #include "pelmar/platform/av/PlayerViewController.h"
+#include "pelmar/platform/av/testing/OffsetMovies.h"
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/ui/Resources.h"
+#include "pelmar/platform/ui/Snapshot.h"
 #include "pelmar/platform/ui/Touch.h"
 #include "pelmar/player/PelmarPlayerController.h"
 #include "pelmar/player/testing/PlayerTestMovie.h"
 #include "testing/App.h"
+#include "testing/CountingMovie.h"
+#include "testing/TempDir.h"
 
 namespace pelmar {
 namespace {
@@ -274,6 +278,34 @@ TEST_F(PelmarPlayerControllerIntegrationTest, TappingTheBarEndsSeeksToTheEndsInW
         screen->dismiss(false);
         app.settle();
     }
+}
+
+TEST_F(PelmarPlayerControllerIntegrationTest, ATapInTheBarsFirstSecondShowsTheFirstPicture) {
+    // A movie whose first picture is due 0.5 s into it: the tap seeks before that picture.
+    test::TempDir folder("screen-first-second");
+    av::test::OffsetMovies movies;
+    ASSERT_TRUE(movies.write(folder.path()));
+    const auto& movie = movies.movies.front();
+    ASSERT_EQ(movie.firstPictureAt, 0.5);
+    const auto screen = show(0, std::make_shared<av::Player>(movie.path.string()));
+    playFor(*screen, 1.0);
+    ASSERT_TRUE(ui::render(*app.window()));
+    const int64_t before = screen->player()->videoFramesDecoded();
+
+    const auto bar = screen->progressBarSlider.lock();
+    const ui::Point point = bar->convertTo(ui::Point{0, bar->bounds().height / 2}, nullptr);
+    EXPECT_EQ(ui::tap(*app.window(), point), std::nullopt);
+    app.settle();
+    EXPECT_EQ(screen->player()->currentTime().seconds(), 0.0);
+    ASSERT_TRUE(ui::render(*app.window()));
+    // The first key frame and the few decoded ahead, once.
+    EXPECT_LE(
+            screen->player()->videoFramesDecoded() - before,
+            av::test::OffsetMovies::kRate + 2 * (av::test::OffsetMovies::kFramesDecodedAhead + 1));
+    const auto shown = screen->player()->copyCurrentPicture(0, 0);
+    EXPECT_TRUE(test::ShowsFrame(shown.get(), movie.path, 0));
+    screen->dismiss(false);
+    app.settle();
 }
 
 TEST_F(PelmarPlayerControllerIntegrationTest, DraggingTheBarSeeksToItsWholeSecond) {

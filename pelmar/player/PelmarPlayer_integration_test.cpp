@@ -134,6 +134,21 @@ TEST_F(PelmarPlayerIntegrationTest, TellsEventsOnceEachAndEndsOnceWithADismissal
     EXPECT_EQ(player->beforeEvent(), "pelmarPlayerEnded");
 }
 
+TEST_F(PelmarPlayerIntegrationTest, AtTheEndOfTheQueueThePauseIsToldBeforeTheEnd) {
+    auto item = av::PlayerItem::create(test::PlayerTestMovie::shared().path().string());
+    const auto player = PelmarPlayer::create(facade, item);
+    player->play();
+    ASSERT_TRUE(app.runUntil([&] { return events->has("playing"); }));
+    app.advance(item->duration().seconds() + 0.5);
+    ASSERT_TRUE(app.runUntil([&] { return events->has("ended"); }));
+    app.settle();
+    EXPECT_TRUE(player->items().empty());
+    const std::vector<std::string> told = events->events();
+    ASSERT_GE(told.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(told.end() - 3, told.end()),
+              (std::vector<std::string>{"playing", "paused", "ended"}));
+}
+
 TEST_F(PelmarPlayerIntegrationTest, SeeksWhilePlayingAreToldWithTheirTime) {
     const auto player = PelmarPlayer::create(
             facade, av::PlayerItem::create(test::PlayerTestMovie::shared().path().string()));

@@ -8,6 +8,7 @@
 #include "pelmar/platform/av/MutableComposition.h"
 #include "pelmar/platform/av/URLAsset.h"
 #include "pelmar/platform/av/internal/PlaybackDecoder.h"
+#include "pelmar/platform/av/internal/VideoPresenter.h"
 #include "pelmar/platform/dispatch/Clock.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/dispatch/Timer.h"
@@ -98,9 +99,10 @@ double pictureWait() {
 
 }  // namespace
 
-Player::Player() = default;
+Player::Player() : presenter_(std::make_unique<internal::VideoPresenter>()) {}
 
-Player::Player(std::shared_ptr<PlayerItem> item) {
+Player::Player(std::shared_ptr<PlayerItem> item)
+    : presenter_(std::make_unique<internal::VideoPresenter>()) {
     if (item) {
         insertItem(std::move(item), nullptr);
     }
@@ -235,7 +237,7 @@ void Player::removeAllItems() {
         while (!items_.empty()) {
             dropCurrentLocked(changes);
         }
-        endPicture_.reset();
+        presenter_->forgetLast();
         refreshLocked(changes);
     }
     announce(changes);
@@ -267,7 +269,7 @@ void Player::replaceCurrentItem(std::shared_ptr<PlayerItem> item) {
             rate_ = rate;
         }
         if (!item) {
-            endPicture_.reset();
+            presenter_->forgetLast();
             refreshLocked(changes);
         }
     }
@@ -395,12 +397,25 @@ void Player::seek(media::Time to, media::Time, media::Time, SeekCompletion compl
             }
             seeking_ = control_ == TimeControlStatus::Playing || seeking_;
             changes.jumped = items_.front().item;
+            seekVideoLocked();
             refreshLocked(changes);
         }
     }
     announce(changes);
     if (generation != 0) {
         postSeekEnd(generation, true);
+    }
+}
+
+void Player::seekVideoLocked() {
+    const auto& item = items_.front().item;
+    if (!item->asset() || !presenter_->presents(item.get())) {
+        return;
+    }
+    // The pictures decoded for the old time are dropped at once; a seek into another movie of a
+    // composition makes a new decoder instead.
+    if (const auto source = pictureSource(*item->asset(), position_)) {
+        presenter_->seek(item.get(), source->first, source->second);
     }
 }
 
@@ -571,9 +586,8 @@ void Player::finishCurrentLocked(Changes& changes) {
 
 void Player::dropCurrentLocked(Changes& changes) {
     const auto& dropped = items_.front().item;
-    if (video_ && videoItem_ == dropped.get()) {
-        changes.retiredVideo = std::move(video_);
-        videoItem_ = nullptr;
+    if (auto retired = presenter_->release(dropped.get())) {
+        changes.retiredVideo = std::move(retired);
         // The last item played to its end leaves its last picture on screen.
         const bool lastEnded = changes.ended == dropped && items_.size() == 1;
         const auto source = lastEnded && dropped->asset()
@@ -583,7 +597,7 @@ void Player::dropCurrentLocked(Changes& changes) {
         changes.endSeconds = source ? source->second : 0.0;
     }
     if (!changes.keepEndPicture) {
-        endPicture_.reset();
+        presenter_->forgetLast();
     }
     changes.tokens.push_back(std::move(items_.front().token));
     changes.loadedTokens.push_back(std::move(items_.front().loadedToken));
@@ -689,7 +703,7 @@ void Player::announce(Changes& changes) {
             const auto last = changes.retiredVideo->pictureAt(changes.endSeconds, pictureWait());
             MutexLock lock(mutex_);
             if (items_.empty()) {
-                endPicture_ = last ? last->bitmap : nullptr;
+                presenter_->keepLast(last ? last->bitmap : nullptr);
             }
         }
         // Stops and joins its thread, which never waits for the player.
@@ -714,6 +728,14 @@ void Player::announce(Changes& changes) {
             foundation::NotificationCenter::defaultCenter().post(name, item, info);
         });
     };
+    // The status is told before the notices, so that a delegate hears the player pause before
+    // it hears the item's end.
+    if (changes.becameReady) {
+        status.set(Status::ReadyToPlay);
+    }
+    if (changes.control) {
+        publishControl();
+    }
     if (changes.jumped) {
         post(kPlayerItemTimeJumpedNotification, changes.jumped);
     }
@@ -728,20 +750,30 @@ void Player::announce(Changes& changes) {
     if (changes.ended) {
         post(kPlayerItemDidPlayToEndTimeNotification, changes.ended);
     }
-    if (changes.becameReady) {
-        status.set(Status::ReadyToPlay);
-    }
-    if (changes.control) {
-        timeControlStatus.set(*changes.control);
-    }
     notifyObservers(changes.ping);
+}
+
+void Player::publishControl() {
+    // One publisher at a time, each telling the status as it is now rather than as it was when
+    // its change was made: a change announced late on one thread cannot undo a later one.
+    RecursiveMutexLock publishing(publishMutex_);
+    TimeControlStatus value = TimeControlStatus::Paused;
+    {
+        MutexLock lock(mutex_);
+        value = control_;
+    }
+    if (value == published_) {
+        return;
+    }
+    published_ = value;
+    timeControlStatus.set(value);
 }
 
 void Player::startVideo(Changes& changes) {
     {
         MutexLock lock(mutex_);
-        if (!wantsVideo_ || items_.empty() || items_.front().item != changes.current
-            || (video_ && videoItem_ == changes.current.get())) {
+        if (!presenter_->prepared() || items_.empty() || items_.front().item != changes.current
+            || presenter_->presents(changes.current.get())) {
             return;
         }
     }
@@ -750,12 +782,8 @@ void Player::startVideo(Changes& changes) {
 }
 
 void Player::prepareVideo() {
-    {
-        MutexLock lock(mutex_);
-        if (wantsVideo_) {
-            return;
-        }
-        wantsVideo_ = true;
+    if (!presenter_->prepare()) {
+        return;
     }
     double seconds = 0;
     (void)videoNow(seconds);
@@ -789,14 +817,7 @@ std::shared_ptr<internal::PlaybackDecoder> Player::videoNow(double& sourceSecond
     if (items_.empty() || items_.front().item != item) {
         return nullptr;
     }
-    if (!video_ || videoItem_ != item.get() || video_->location() != source->first) {
-        retired = std::move(video_);
-        video_ = std::make_shared<internal::PlaybackDecoder>(source->first, std::move(cache),
-                                                             pictureWidth_, pictureHeight_);
-        videoItem_ = item.get();
-        wantsVideo_ = true;
-    }
-    return video_;
+    return presenter_->use(item.get(), source->first, std::move(cache), retired);
 }
 
 std::shared_ptr<const image::Bitmap> Player::currentPicture(int maxWidth, int maxHeight) {
@@ -804,29 +825,21 @@ std::shared_ptr<const image::Bitmap> Player::currentPicture(int maxWidth, int ma
     const auto video = videoNow(seconds);
     if (!video) {
         MutexLock lock(mutex_);
-        return items_.empty() ? endPicture_ : nullptr;
+        return items_.empty() ? presenter_->lastPicture() : nullptr;
     }
-    {
-        // Kept for the decoders of the items that come next.
-        MutexLock lock(mutex_);
-        pictureWidth_ = maxWidth;
-        pictureHeight_ = maxHeight;
-    }
-    video->setMaximumSize(maxWidth, maxHeight);
-    const auto picture = video->pictureAt(seconds, pictureWait());
-    return picture ? picture->bitmap : nullptr;
+    return presenter_->present(video, seconds, maxWidth, maxHeight, pictureWait());
 }
 
 std::shared_ptr<image::Bitmap> Player::copyCurrentPicture(int maxWidth, int maxHeight) {
     double seconds = 0;
     const auto video = videoNow(seconds);
-    const auto picture = video ? video->pictureAt(seconds, pictureWait()) : nullptr;
-    return picture ? internal::PlaybackDecoder::copy(*picture, maxWidth, maxHeight) : nullptr;
+    return video ? internal::VideoPresenter::copy(video, seconds, maxWidth, maxHeight,
+                                                  pictureWait())
+                 : nullptr;
 }
 
 int64_t Player::videoFramesDecoded() const {
-    MutexLock lock(mutex_);
-    return video_ ? video_->framesDecoded() : 0;
+    return presenter_->framesDecoded();
 }
 
 }  // namespace pelmar::av

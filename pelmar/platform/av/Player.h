@@ -21,6 +21,7 @@ class Timer;
 
 namespace pelmar::av::internal {
 class PlaybackDecoder;
+class VideoPresenter;
 }  // namespace pelmar::av::internal
 
 // Player: plays one item on the installed clock. The current time advances with the clock at the
@@ -36,6 +37,13 @@ class PlaybackDecoder;
 // kPlayerItemDidPlayToEndTimeNotification (sender: the item) and then acts as actionAtItemEnd
 // says (a plain player pauses there). A seek while playing waits for one main-loop turn before
 // playing on, as a real seek does.
+// Time base: the current time, the item's duration and the times of its pictures count from one
+// start, the timestamp the container counts its duration from: a movie's first timestamp when
+// its duration runs from there (an MPEG-TS file whose timestamps begin at 1.4 s shows its first
+// frame at 0), zero when it runs from zero (an MPEG-4 movie whose empty edit or start offset
+// delays its first frame: that frame is due at its own time and shows from 0 until then). After
+// a seek to or before the first picture, the first picture shows; pictures decoded for the time
+// before a seek never show after it.
 // Ownership: create with std::make_shared (timers and hops hold it weakly, so a player that is
 //     not held by a shared_ptr never ends or completes a seek); holds its items. Destroying it
 //     stops its timers; periodic observers' blocks already queued still run.
@@ -43,6 +51,8 @@ class PlaybackDecoder;
 //     the change: the caller's for play/pause/seek/rate, the main thread for changes that come
 //     from loading, seek completion, the clock or an item's end. Seek completions and
 //     notifications run on the main thread; periodic observers on the queue they were added with.
+//     timeControlStatus is set before the notifications of the same change are posted, and
+//     always to the status the player has when it is set, so the last command wins.
 //     The decode thread is stopped and joined when the item stops being current, and with the
 //     player.
 // Errors: error() holds the error of a current item that failed to load. A video that cannot be
@@ -152,7 +162,8 @@ public:
     // decoded from now on; one made earlier may come at another size.
     std::shared_ptr<const image::Bitmap> currentPicture(int maxWidth = 0, int maxHeight = 0);
 
-    // The current picture made again from its decoded frame: upright, straight RGBA, fitted to
+    // The current picture made again from its frame, which is decoded once more for it on the
+    // calling thread (pictures keep no decoded frame): upright, straight RGBA, fitted to
     // maxWidth x maxHeight (0 leaves a side unbounded); null when there is none.
     std::shared_ptr<image::Bitmap> copyCurrentPicture(int maxWidth, int maxHeight);
 
@@ -193,6 +204,8 @@ private:
     double loadedLocked() const PELMAR_REQUIRES(mutex_);
     // Playing forward and at the end of what has loaded, short of the item's end.
     bool starvedLocked() const PELMAR_REQUIRES(mutex_);
+    // Tells the current item's decoder that the time moved to position_ by a seek.
+    void seekVideoLocked() PELMAR_REQUIRES(mutex_);
     void finishSeek(uint64_t generation, bool finished);
     void postSeekEnd(uint64_t generation, bool finished);
     void onItemEnd(uint64_t generation);
@@ -201,6 +214,8 @@ private:
     // Recomputes the time control status and timers after a change; returns what to announce.
     void refreshLocked(Changes& changes) PELMAR_REQUIRES(mutex_);
     void announce(Changes& changes);
+    // Sets timeControlStatus to the status the player has now, unless that was told last.
+    void publishControl();
     void dropCurrentLocked(Changes& changes) PELMAR_REQUIRES(mutex_);
     // Advances or pauses, as actionAtItemEnd says, when the current item ends or fails.
     void finishCurrentLocked(Changes& changes) PELMAR_REQUIRES(mutex_);
@@ -218,6 +233,9 @@ private:
     double anchor_ PELMAR_GUARDED_BY(mutex_) = 0;
     bool running_ PELMAR_GUARDED_BY(mutex_) = false;
     TimeControlStatus control_ PELMAR_GUARDED_BY(mutex_) = TimeControlStatus::Paused;
+    // Held while timeControlStatus is set; taken before `mutex_`, never after it.
+    RecursiveMutex publishMutex_;
+    TimeControlStatus published_ PELMAR_GUARDED_BY(publishMutex_) = TimeControlStatus::Paused;
     bool everReady_ PELMAR_GUARDED_BY(mutex_) = false;
     bool seeking_ PELMAR_GUARDED_BY(mutex_) = false;
     uint64_t seekGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
@@ -228,15 +246,8 @@ private:
     uint64_t endGeneration_ PELMAR_GUARDED_BY(mutex_) = 0;
     std::shared_ptr<dispatch::Timer> endTimer_ PELMAR_GUARDED_BY(mutex_);
     std::vector<std::shared_ptr<PeriodicObserver>> observers_ PELMAR_GUARDED_BY(mutex_);
-    bool wantsVideo_ PELMAR_GUARDED_BY(mutex_) = false;
-    // The decoder of the current item's video, and the item it decodes.
-    std::shared_ptr<internal::PlaybackDecoder> video_ PELMAR_GUARDED_BY(mutex_);
-    const PlayerItem* videoItem_ PELMAR_GUARDED_BY(mutex_) = nullptr;
-    // The size last asked for in currentPicture().
-    int pictureWidth_ PELMAR_GUARDED_BY(mutex_) = 0;
-    int pictureHeight_ PELMAR_GUARDED_BY(mutex_) = 0;
-    // The last picture of the last item, once a queue has played it to its end.
-    std::shared_ptr<const image::Bitmap> endPicture_ PELMAR_GUARDED_BY(mutex_);
+    // The pictures of the current item's video.
+    const std::unique_ptr<internal::VideoPresenter> presenter_;
 };
 
 }  // namespace pelmar::av

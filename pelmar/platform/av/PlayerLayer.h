@@ -16,7 +16,7 @@
 // video as it plays (Player::prepareVideo); painting (a snapshot) draws the picture the player
 // keeps for its current time, upright, fitted into the layer's bounds by its video gravity and
 // clipped to them, and never opens or decodes a movie itself. copyCurrentImage() gives that
-// picture made again from its decoded frame.
+// picture made again from its frame, decoded once more for the copy on the calling thread.
 // Ownership: made with std::make_shared; holds its player.
 // Threads: main thread only for the layer's properties; copyCurrentImage() may run on any thread.
 // Errors: painting with nothing to show paints nothing; copyCurrentImage() fails with

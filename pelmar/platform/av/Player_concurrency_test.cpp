@@ -13,6 +13,7 @@
 #include "pelmar/platform/av/testing/TestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
+#include "pelmar/platform/foundation/Observable.h"
 #include "testing/TempDir.h"
 
 namespace pelmar::av {
@@ -105,6 +106,24 @@ TEST_F(PlayerConcurrencyTest, CommandsFromManyThreadsWhileTheClockRuns) {
     const double now = player->currentTime().seconds();
     EXPECT_GE(now, 0.0);
     EXPECT_LE(now, 2.1);
+}
+
+TEST_F(PlayerConcurrencyTest, APauseMadeWhileAnEarlierChangeIsBeingToldHasTheLastWord) {
+    // Play is asked for before the item has loaded; its start is told once the item is ready,
+    // and another thread pauses just then, before that start has reached timeControlStatus.
+    auto player = std::make_shared<Player>();
+    player->play();
+    std::atomic<bool> paused{false};
+    auto token = player->status.observe([&](const auto& change) {
+        if (change.newValue == Player::Status::ReadyToPlay && !paused.exchange(true)) {
+            std::thread([&] { player->pause(); }).join();
+        }
+    });
+    player->replaceCurrentItem(PlayerItem::create(movie_.string()));
+    ASSERT_TRUE(RunLoop::runUntil([&] { return paused.load(); }, 30));
+    RunLoop::runUntilIdle();
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_EQ(player->timeControlStatus.get(), TCS::Paused);
 }
 
 TEST_F(PlayerConcurrencyTest, PicturesWhileOtherThreadsSeekAndReplaceTheItem) {

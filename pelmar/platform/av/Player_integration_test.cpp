@@ -16,6 +16,7 @@
 #include "pelmar/platform/av/PlayerViewController.h"
 #include "pelmar/platform/av/QueuePlayer.h"
 #include "pelmar/platform/av/internal/PlaybackDecoder.h"
+#include "pelmar/platform/av/testing/OffsetMovies.h"
 #include "pelmar/platform/av/testing/ServedTestMovie.h"
 #include "pelmar/platform/dispatch/RunLoop.h"
 #include "pelmar/platform/dispatch/testing/MainLoopFixture.h"
@@ -416,6 +417,120 @@ TEST_F(PlayerPictureIntegrationTest, AQueuePlayedToItsEndKeepsTheLastPicture) {
     auto shown = ui::render(*view_);
     ASSERT_TRUE(shown);
     EXPECT_LT(shown->pixel(80, 60)[1], 8);
+}
+
+template <typename Picture>
+constexpr bool kHoldsADecodedFrame = requires(const Picture& picture) {
+    picture.frame;
+};
+
+TEST(PlaybackDecoderPictureTest, AQueuedPictureHoldsItsBitmapAndNoDecodedFrame) {
+    // A few pictures wait ahead of the one showing; a decoded frame kept with each (12 MB at 4K)
+    // would multiply the memory of a playing movie.
+    EXPECT_FALSE(kHoldsADecodedFrame<internal::PlaybackDecoder::Picture>);
+}
+
+// Movies whose first frame is not at timestamp zero, played on the manual clock and sought while
+// playing and while paused: the pictures keep to the item's time, and a seek to or before the
+// first picture decodes it once.
+class PlayerTimeBaseIntegrationTest : public dispatch::test::MainLoopFixture {
+protected:
+    using Movies = test::OffsetMovies;
+
+    static void SetUpTestSuite() {
+        folder_ = std::make_unique<pelmar::test::TempDir>("player-time-base");
+        made_ = movies_.write(folder_->path());
+    }
+
+    static void TearDownTestSuite() { folder_.reset(); }
+
+    void SetUp() override {
+        MainLoopFixture::SetUp();
+        ASSERT_TRUE(made_);
+    }
+
+    // Whether the player's picture now is the frame due at its current time.
+    static ::testing::AssertionResult ShowsTheFrameDue(Player& player, const Movies::Movie& movie) {
+        const double now = player.currentTime().seconds();
+        const int due = Movies::frameAt(movie, now);
+        const auto picture = player.currentPicture(160, 120);
+        if (!picture) {
+            return ::testing::AssertionFailure() << "no picture at " << now << " s";
+        }
+        const auto expected = test::MovieProbe::pixel(movie.path, due, 80, 60);
+        if (!expected) {
+            return ::testing::AssertionFailure() << "ffmpeg cannot decode frame " << due;
+        }
+        const uint8_t* got = picture->pixel(80, 60);
+        const int rgb[3] = {got[2], got[1], got[0]};
+        for (int c = 0; c < 3; ++c) {
+            if (std::abs(rgb[c] - (*expected)[c]) > 4) {
+                return ::testing::AssertionFailure()
+                       << "at " << now << " s channel " << c << " is " << rgb[c] << ", frame "
+                       << due << " has " << (*expected)[c];
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static inline std::unique_ptr<pelmar::test::TempDir> folder_;
+    static inline Movies movies_;
+    static inline bool made_ = false;
+};
+
+TEST_F(PlayerTimeBaseIntegrationTest, PicturesFollowTheItemsTimeThroughSeeksPlayingAndPaused) {
+    // Decoding from the key frame at or before a seek's time through it, and a few ahead.
+    constexpr int kPerSeek = Movies::kRate + 2 * (internal::PlaybackDecoder::kFramesAhead + 1);
+    for (const auto& movie : movies_.movies) {
+        SCOPED_TRACE(movie.name);
+        auto item = PlayerItem::create(movie.path.string());
+        auto player = std::make_shared<Player>(item);
+        player->prepareVideo();
+        player->play();
+        ASSERT_TRUE(RunLoop::runUntil(
+                [&] { return player->timeControlStatus.get() == TCS::Playing; }, 30));
+        // One time base: the duration and the pictures count from the same start.
+        const double lead = movie.firstPictureAt;
+        EXPECT_NEAR(item->duration().seconds(), Movies::kSeconds + lead, 0.05);
+
+        int shown = 0;
+        int seeks = 0;
+        const auto step = [&](int frames) {
+            for (int i = 0; i < frames; ++i) {
+                EXPECT_TRUE(ShowsTheFrameDue(*player, movie));
+                ++shown;
+                RunLoop::advance(1.0 / Movies::kRate);
+            }
+        };
+        const auto seekTo = [&](double seconds) {
+            bool done = false;
+            player->seek(media::Time::makeWithSeconds(seconds, 1000), [&](bool) { done = true; });
+            ASSERT_TRUE(RunLoop::runUntil([&] { return done; }, 30));
+            ++seeks;
+            EXPECT_NEAR(player->currentTime().seconds(), seconds, 1e-6);
+        };
+
+        step(10);
+        for (const bool playing : {true, false}) {
+            SCOPED_TRACE(playing ? "playing" : "paused");
+            if (!playing) {
+                player->pause();
+            }
+            for (const double to : {0.0, 2.05, 0.0}) {
+                SCOPED_TRACE(to);
+                seekTo(to);
+                // Paused, the same picture stays; playing, the next ones follow in order.
+                step(6);
+                EXPECT_LE(player->videoFramesDecoded(), shown + (seeks + 1) * kPerSeek);
+            }
+        }
+        // Played on to the end: the last picture stays.
+        player->play();
+        RunLoop::advance(Movies::kSeconds + lead);
+        EXPECT_EQ(player->rate(), 0.0f);
+        EXPECT_TRUE(ShowsTheFrameDue(*player, movie));
+        EXPECT_LE(player->videoFramesDecoded(), Movies::kFrames + (seeks + 1) * kPerSeek);
+    }
 }
 
 }  // namespace

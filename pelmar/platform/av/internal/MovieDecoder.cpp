@@ -121,6 +121,31 @@ double MovieDecoder::durationSeconds() const {
     return format_->duration > 0 ? static_cast<double>(format_->duration) / AV_TIME_BASE : 0.0;
 }
 
+double MovieDecoder::originSeconds() const {
+    if (format_->start_time == AV_NOPTS_VALUE) {
+        return 0.0;
+    }
+    const double start = static_cast<double>(format_->start_time) / AV_TIME_BASE;
+    if (format_->duration <= 0) {
+        return std::max(0.0, start);
+    }
+    // The end of the latest stream, less the duration, is where the duration counts from.
+    double end = -1;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVStream& stream = *format_->streams[i];
+        if (stream.start_time != AV_NOPTS_VALUE && stream.duration != AV_NOPTS_VALUE
+            && stream.time_base.den > 0) {
+            end = std::max(end, av_q2d(stream.time_base)
+                                        * static_cast<double>(stream.start_time + stream.duration));
+        }
+    }
+    if (end < 0) {
+        return std::max(0.0, start);
+    }
+    const double duration = static_cast<double>(format_->duration) / AV_TIME_BASE;
+    return std::clamp(end - duration, 0.0, std::max(0.0, start));
+}
+
 int MovieDecoder::quarterTurns() const {
     return LibavInput::quarterTurns(*format_->streams[stream_]);
 }

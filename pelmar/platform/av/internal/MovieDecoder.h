@@ -43,6 +43,12 @@ public:
     // The container's duration in seconds; 0 when unknown.
     double durationSeconds() const;
 
+    // The timestamp, in seconds, from which the container's duration counts: its first timestamp
+    // when the duration spans from there to its end (an MPEG-TS file whose timestamps start at
+    // 1.4 s), zero when the duration counts from zero (an MPEG-4 movie whose empty edit or start
+    // offset delays its first frame). A frame's time in the movie is its timestamp less this.
+    double originSeconds() const;
+
     // Clockwise quarter turns (0..3) that show the pictures upright.
     int quarterTurns() const;
 

@@ -1,9 +1,8 @@
 #include "pelmar/platform/av/internal/PlaybackDecoder.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
-#include <limits>
-#include <optional>
+#include <functional>
 #include <utility>
 
 #include "pelmar/platform/av/internal/MovieDecoder.h"
@@ -15,17 +14,6 @@ namespace {
 // Times closer than this are one time: the player's nanosecond clock against a stream's ticks.
 constexpr double kSameTime = 1e-4;
 
-// A time this far past the newest frame decoded is reached by a seek when a key frame lies
-// between; nearer ones are decoded forward.
-constexpr double kSeekAheadSeconds = 1.0;
-
-std::shared_ptr<const AVFrame> share(libav::FramePtr frame) {
-    return std::shared_ptr<const AVFrame>(frame.release(), [](const AVFrame* f) {
-        AVFrame* owned = const_cast<AVFrame*>(f);
-        av_frame_free(&owned);
-    });
-}
-
 }  // namespace
 
 PlaybackDecoder::PlaybackDecoder(std::string location,
@@ -33,86 +21,41 @@ PlaybackDecoder::PlaybackDecoder(std::string location,
                                  int maxWidth,
                                  int maxHeight)
     : location_(std::move(location)), cache_(std::move(cache)) {
-    setMaximumSize(maxWidth, maxHeight);
+    queue_.setMaximumSize(maxWidth, maxHeight);
     thread_ = std::thread([this] { run(); });
 }
 
 PlaybackDecoder::~PlaybackDecoder() {
     stop_ = true;
-    {
-        MutexLock lock(mutex_);
-        changed_.notifyAll();
-    }
+    queue_.stop();
     thread_.join();
-}
-
-bool PlaybackDecoder::failed() const {
-    MutexLock lock(mutex_);
-    return failed_;
-}
-
-void PlaybackDecoder::setMaximumSize(int maxWidth, int maxHeight) {
-    MutexLock lock(mutex_);
-    maxWidth_ = std::max(0, maxWidth);
-    maxHeight_ = std::max(0, maxHeight);
-}
-
-bool PlaybackDecoder::settleLocked(double seconds) {
-    while (queue_.size() > 1 && queue_[1]->start <= seconds + kSameTime) {
-        queue_.pop_front();
-        atFirstFrame_ = false;
-    }
-    if (queue_.empty()) {
-        return false;
-    }
-    const Picture& front = *queue_.front();
-    if (front.start > seconds + kSameTime && !atFirstFrame_) {
-        return false;
-    }
-    // Shows until the next picture, to the end after the last one, or for one frame's time.
-    return queue_.size() > 1 || ended_ || seconds + kSameTime < front.start + frameSeconds_;
-}
-
-std::shared_ptr<const PlaybackDecoder::Picture> PlaybackDecoder::pictureAt(double seconds,
-                                                                           double waitSeconds) {
-    if (!std::isfinite(seconds)) {
-        seconds = 0;
-    }
-    MutexLock lock(mutex_);
-    if (seconds != wanted_) {
-        wanted_ = seconds;
-        changed_.notifyAll();
-    }
-    bool ready = settleLocked(seconds);
-    if (!ready && waitSeconds > 0) {
-        const auto deadline = std::chrono::steady_clock::now()
-                              + std::chrono::duration<double>(std::min(waitSeconds, 3600.0));
-        while (!(ready = settleLocked(seconds)) && !failed_ && !(ended_ && queue_.empty())) {
-            if (!changed_.waitUntil(mutex_, deadline)) {
-                ready = settleLocked(seconds);
-                break;
-            }
-        }
-    }
-    if (ready) {
-        shown_ = queue_.front();
-    } else if (!shown_ && !queue_.empty()) {
-        shown_ = queue_.front();
-    }
-    // The decoder may have room for more now.
-    changed_.notifyAll();
-    return shown_;
 }
 
 std::shared_ptr<image::Bitmap> PlaybackDecoder::copy(const Picture& picture,
                                                      int maxWidth,
-                                                     int maxHeight) {
-    if (!picture.frame) {
+                                                     int maxHeight) const {
+    const std::function<bool()> stop = [this] { return stop_.load(); };
+    MovieDecoder::Failure failure = MovieDecoder::Failure::Open;
+    auto movie = MovieDecoder::open(location_, failure, &stop, cache_);
+    if (!movie) {
         return nullptr;
     }
-    libav::ScalerPtr scaler;
-    return MovieDecoder::convert(*picture.frame, maxWidth, maxHeight, picture.quarterTurns,
-                                 image::PixelFormat::RGBA8, scaler);
+    const double origin = movie->originSeconds();
+    movie->seek(picture.start + origin);
+    // The frame that starts at the picture's time, or the last one before it.
+    libav::FramePtr found;
+    while (auto frame = movie->nextFrame()) {
+        const double start = movie->frameSeconds(*frame) - origin;
+        if (found && std::isfinite(start) && start > picture.start + kSameTime) {
+            break;
+        }
+        found = std::move(frame);
+        if (std::isfinite(start) && start >= picture.start - kSameTime) {
+            break;
+        }
+    }
+    return found ? movie->picture(*found, maxWidth, maxHeight, true, image::PixelFormat::RGBA8)
+                 : nullptr;
 }
 
 void PlaybackDecoder::run() {
@@ -120,113 +63,76 @@ void PlaybackDecoder::run() {
     MovieDecoder::Failure failure = MovieDecoder::Failure::Open;
     auto movie = MovieDecoder::open(location_, failure, &stop, cache_);
     if (!movie) {
-        MutexLock lock(mutex_);
-        failed_ = true;
-        changed_.notifyAll();
+        queue_.fail();
         return;
     }
-    const int turns = movie->quarterTurns();
-    {
-        MutexLock lock(mutex_);
-        frameSeconds_ = movie->frameDurationSeconds();
-        atFirstFrame_ = true;
-    }
+    const double origin = movie->originSeconds();
+    const double frameDuration = movie->frameDurationSeconds();
+    queue_.setFrameSeconds(frameDuration);
+    const std::function<double(double)> keyFrameAtOrBefore = [&](double seconds) {
+        const double key = movie->keyFrameAtOrBefore(seconds + origin);
+        return key < 0 ? -1.0 : key - origin;
+    };
     // The newest frame decoded, not converted until the next shows whether it is ever seen.
     libav::FramePtr held;
-    double heldStart = 0;
-    bool finished = false;  // no frame after `held`
+    FrameQueue::Held heldAt;
+    uint64_t serial = 0;
+    // The time of the latest seek, and how far back to go when it finds no frame.
+    double seekedTo = 0;
+    double backOff = 1.0;
+    bool nextIsFirst = true;  // no frame decoded yet since the open or the last seek
+    bool finished = false;    // no frame after `held`
     while (!stop_) {
-        std::optional<double> seekTo;
-        int maxWidth = 0;
-        int maxHeight = 0;
-        {
-            MutexLock lock(mutex_);
-            while (!stop_) {
-                const double wanted = wanted_;
-                // What is kept starts at the queue's front, or at the held frame.
-                const double kept =
-                        !queue_.empty() ? queue_.front()->start : (held ? heldStart : -1);
-                const bool behind = kept >= 0 && wanted + kSameTime < kept && !atFirstFrame_;
-                bool farAhead = false;
-                if (!behind && wanted > decodedUpTo_ + kSeekAheadSeconds) {
-                    farAhead = movie->keyFrameAtOrBefore(wanted) > decodedUpTo_ + kSameTime;
-                }
-                if (behind || farAhead) {
-                    seekTo = wanted;
-                    queue_.clear();
-                    ended_ = false;
-                    atFirstFrame_ = false;
-                    // Heading there: only a time further on makes another seek.
-                    decodedUpTo_ = wanted;
-                    break;
-                }
-                int ahead = 0;
-                for (const auto& picture : queue_) {
-                    ahead += picture->start > wanted + kSameTime ? 1 : 0;
-                }
-                if (!finished && ahead < kFramesAhead) {
-                    break;
-                }
-                changed_.wait(mutex_);
-            }
-            maxWidth = maxWidth_;
-            maxHeight = maxHeight_;
-        }
-        if (stop_) {
+        const FrameQueue::Work work = queue_.awaitWork(heldAt, finished, keyFrameAtOrBefore);
+        if (work.kind == FrameQueue::Work::Kind::Stop) {
             break;
         }
-        if (seekTo) {
-            movie->seek(*seekTo);
+        if (work.kind == FrameQueue::Work::Kind::Seek) {
+            seekedTo = work.seconds;
+            backOff = 1.0;
+            movie->seek(seekedTo + origin);
             held.reset();
+            heldAt = {};
+            serial = work.serial;
+            nextIsFirst = true;
             finished = false;
             continue;
         }
         libav::FramePtr frame = movie->nextFrame();
         framesDecoded_ = movie->framesDecoded();
-        double start = frame ? movie->frameSeconds(*frame) : 0;
+        double start = frame ? movie->frameSeconds(*frame) - origin : 0;
         if (frame && !std::isfinite(start)) {
-            start = held ? heldStart + movie->frameDurationSeconds() : 0;
+            start = held ? heldAt.start + frameDuration : 0;
         }
-        std::shared_ptr<Picture> picture;
-        const bool hadHeld = held != nullptr;
         if (held) {
-            bool seen = true;
-            if (frame) {
-                MutexLock lock(mutex_);
-                // The next frame already shows at the time asked for: this one never would.
-                seen = start > wanted_ + kSameTime;
-                seen = seen || (queue_.empty() && !shown_);
-            }
-            if (seen) {
-                picture = std::make_shared<Picture>();
-                picture->bitmap =
-                        movie->picture(*held, maxWidth, maxHeight, true, image::PixelFormat::BGRA8);
-                picture->quarterTurns = turns;
-                picture->start = heldStart;
-                picture->frame = share(std::move(held));
+            if (queue_.wouldShow(serial, heldAt, frame ? &start : nullptr)) {
+                auto picture = std::make_shared<Picture>();
+                picture->bitmap = movie->picture(*held, work.maxWidth, work.maxHeight, true,
+                                                 image::PixelFormat::BGRA8);
+                picture->start = heldAt.start;
+                picture->serial = serial;
+                picture->first = heldAt.first;
+                if (picture->bitmap) {
+                    queue_.push(std::move(picture));
+                }
             }
             held.reset();
-        }
-        {
-            MutexLock lock(mutex_);
-            if (picture && picture->bitmap) {
-                queue_.push_back(std::move(picture));
-            } else if (hadHeld && queue_.empty()) {
-                // The movie's first frame was passed over (or did not convert): the front of the
-                // queue will be a later one.
-                atFirstFrame_ = false;
-            }
-            if (frame) {
-                decodedUpTo_ = start;
-            } else {
-                ended_ = true;
-                finished = true;
-            }
-            changed_.notifyAll();
+            heldAt = {};
         }
         if (frame) {
+            queue_.decoded(serial, start);
             held = std::move(frame);
-            heldStart = start;
+            heldAt = {start, nextIsFirst};
+            nextIsFirst = false;
+        } else if (nextIsFirst && seekedTo > 0) {
+            // A seek past the last frame found nothing (a container without an index lands at
+            // its end): further back, until the movie's last frames are decoded again.
+            seekedTo = std::max(0.0, seekedTo - backOff);
+            backOff *= 2;
+            movie->seek(seekedTo + origin);
+        } else {
+            finished = true;
+            queue_.ended(serial);
         }
     }
 }
