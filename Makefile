@@ -1,7 +1,7 @@
 # The README's commands. Each one installs what it needs on a fresh Debian 12 machine (as root).
 #
 #   make test    configure, build and run every test          (SANITIZE=address,undefined for CI)
-#   make demo    build and run tools/pelmar-demo
+#   make demo    build tools/pelmar-demo (and only what it links) and run it
 #   make bench   release build, run every program in bench/
 #   make tsan    the tests labelled `concurrency` under ThreadSanitizer
 #   make fuzz    clang + libFuzzer binaries of every fuzz target (build-fuzz/)
@@ -53,7 +53,9 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && LSAN_OPTIONS="$${LSAN_OPTIONS:-suppressions=$(CURDIR)/cmake/lsan.supp}" ctest -j $(JOBS) --output-on-failure $(CTEST_ARGS)
 
-demo: build
+# Only the demo and what it links; the tests are built by `make test`.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target pelmar-demo
 	$(BUILD_DIR)/tools/pelmar-demo/pelmar-demo
 
 bench:

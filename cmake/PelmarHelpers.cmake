@@ -1,7 +1,9 @@
 # Build helpers shared by every folder of the SDK.
 #
 #   pelmar_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
-#       Static library `pelmar_<name>`, alias `pelmar::<name>`, exported as `Pelmar::<name>`.
+#       Static library `pelmar_<name>`, aliases `pelmar::<name>` and `Pelmar::<name>`, exported as
+#       `Pelmar::<name>` (the installed package adds `pelmar::<name>`), so a host's CMake names the
+#       library the same way whether it builds the SDK from source or finds the installed one.
 #       A library without sources becomes an INTERFACE library.
 #
 #   pelmar_test_support(<name> SOURCES ... [DEPS ...])
@@ -57,6 +59,7 @@ function(pelmar_library name)
     endif()
     set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
     add_library(pelmar::${name} ALIAS ${target})
+    add_library(Pelmar::${name} ALIAS ${target})
     set(PELMAR_EXPORTED_TARGETS ${PELMAR_EXPORTED_TARGETS} ${target} CACHE INTERNAL "")
 endfunction()
 

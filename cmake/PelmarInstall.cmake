@@ -1,5 +1,7 @@
 # Install rules: headers, static libraries, the resource folder, the CMake package `Pelmar`
-# (find_package(Pelmar) gives Pelmar::pelmar) and the pkg-config file pelmar.pc.
+# (find_package(Pelmar) gives Pelmar::pelmar, also named pelmar::pelmar as in a build from
+# source), the pkg-config file pelmar.pc and the command-line tools (tools/*/CMakeLists.txt
+# install them into <prefix>/bin).
 
 include_guard(GLOBAL)
 
@@ -23,6 +25,16 @@ install(EXPORT PelmarTargets NAMESPACE Pelmar:: DESTINATION ${PELMAR_CMAKE_DIR})
 
 # Every resource the subsystems staged in the build tree (pelmar_resources), made ones included.
 install(DIRECTORY ${PELMAR_BUILD_RESOURCE_DIR}/ DESTINATION ${PELMAR_RESOURCE_INSTALL_DIR})
+
+# The package names each library also as a build from source does (pelmar::<name>).
+set(PELMAR_EXPORT_NAMES "")
+foreach(_pelmar_target IN LISTS PELMAR_EXPORTED_TARGETS)
+    get_target_property(_pelmar_name ${_pelmar_target} EXPORT_NAME)
+    list(APPEND PELMAR_EXPORT_NAMES ${_pelmar_name})
+endforeach()
+unset(_pelmar_target)
+unset(_pelmar_name)
+list(JOIN PELMAR_EXPORT_NAMES " " PELMAR_EXPORT_NAMES)
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/PelmarPackage.cmake.in
         ${PROJECT_BINARY_DIR}/PelmarConfig.cmake

@@ -2,18 +2,21 @@
 # Installs the SDK from a build tree into a temporary prefix, moves the prefix elsewhere (a host
 # unpacks it where it likes), then checks that a host app can use it from there:
 #   - every installed header compiles alone, one translation unit each, with g++ and clang++;
-#   - the consumer app of cmake/consumer builds through find_package(Pelmar) and runs (it loads a
-#     named picture from the moved prefix);
+#   - the command-line tools pelmar-service and livestreamer are in <prefix>/bin and run;
+#   - the consumer app of cmake/consumer builds through find_package(Pelmar), linking
+#     pelmar::pelmar (the name a build from source gives) and finding Pelmar::pelmar too, and runs
+#     (it loads a named picture from the moved prefix);
 #   - the same app builds through pkg-config into <prefix>/bin and runs; copied elsewhere, it
 #     says on standard error that it found no resource folder, naming PELMAR_RESOURCE_DIR;
 #   - the same app builds from source, as the README shows: a CMake project beside a copy of the
 #     source tree that add_subdirectory()s it (tests, tools and benchmarks off) and links
-#     pelmar::pelmar; only what the app needs is built, in parallel
+#     Pelmar::pelmar (the installed package's name), finding pelmar::pelmar too; only what the app
+#     needs is built, in parallel
 #     (PELMAR_INSTALL_TEST_JOBS, default all cores), in <build dir>/install-test-from-source, which
 #     is kept so that a later run rebuilds only what changed;
 #   - every host app examples/<name>/ (a CMake project using find_package(Pelmar) that builds an
 #     executable <name>) builds and runs, exiting 0, with the command line its test-args file
-#     gives (see below).
+#     gives (see below), against the installed pelmar-service.
 # Usage: install-test.sh <build dir> <source dir> <c++ compiler> [extra compile/link flags]
 set -euo pipefail
 build=$1 source=$2 cxx=$3 flags=${4:-}
@@ -39,6 +42,14 @@ for compiler in g++ clang++; do
     cmake --build "$work/headers-$compiler" -- -k 0 >"$work/headers-$compiler.log" 2>&1 || {
         grep -E "FAILED|error" "$work/headers-$compiler.log" | head -40
         exit 1
+    }
+done
+
+step "the tools in <prefix>/bin"
+for tool in pelmar-service livestreamer; do
+    [ -x "$prefix/bin/$tool" ] || { echo "$tool is not installed in <prefix>/bin"; exit 1; }
+    "$prefix/bin/$tool" --help >"$work/$tool-help" 2>&1 || {
+        echo "$prefix/bin/$tool --help failed:"; cat "$work/$tool-help"; exit 1;
     }
 done
 
@@ -105,7 +116,7 @@ shopt -s nullglob
 # @FILE_SERVER@ and @RTMP@ standing for where those servers listen.
 start_servers() {
     mkdir -p "$work/service" "$work/nginx"
-    "$build/tools/pelmar-service/pelmar-service" --data "$work/service/data" \
+    "$prefix/bin/pelmar-service" --data "$work/service/data" \
         >"$work/service/out" 2>&1 &
     service_pid=$!
     for _ in $(seq 100); do

@@ -17,14 +17,20 @@
 // serves the API, CDN API, regional API (under "/embed"), media file server and storage host on
 // 127.0.0.1 ... 127.0.0.5, keeps a request log, stores multipart uploads on disk (size and SHA-256
 // recorded) and can be scripted per route with faults (status and body, delay, hold, connection cut
-// in the request body or in the answer).
+// in the request body or in the answer). The videos, audios and images, their streams, states,
+// stored files and covers, the upload URLs handed out and the token counters are kept in the data
+// folder ("records.json" beside "files"), so an emulator started again on the same folder lists
+// and serves what an earlier one stored and hands out only new tokens; sessions, the request log,
+// uploads() and debugReports() belong to one run.
 // Ownership: owns its five HTTP servers, their threads and (unless Options::dataDir is given) a
 //     temporary data folder that the destructor removes. The destructor stops everything.
 // Threads: thread-safe, except that start() and stop() belong to the owner (not concurrent with
 //     each other). Requests are served on worker threads that grow with the connections; a delayed
 //     or held request parks only its own worker.
-// Errors: start() throws std::runtime_error when an address cannot be bound or the data folder
-//     cannot be made; addFault() throws std::regex_error for a bad path pattern.
+// Errors: start() throws std::runtime_error when an address cannot be bound, the data folder
+//     cannot be made, or it holds records that cannot be read (or stored files without records):
+//     such a folder is left as it is. A change whose records cannot be written is answered 500.
+//     addFault() throws std::regex_error for a bad path pattern.
 // Limits: non-upload request bodies up to kMaxBodyBytes (413 above); uploads up to kMaxUploadBytes;
 //     the log keeps RequestLog::kMaxEntries entries and debugReports() the newest kMaxDebugReports.
 
@@ -61,7 +67,8 @@ struct SeededResource {
 class ServiceEmulator {
 public:
     struct Options {
-        // Where uploads are stored; empty: a fresh temporary folder removed by the destructor.
+        // Where uploads and the records are kept; empty: a fresh temporary folder removed by the
+        // destructor.
         std::filesystem::path dataDir;
         // 0: every address gets its own free port; otherwise all five addresses bind this port.
         uint16_t port = 0;
@@ -122,7 +129,8 @@ public:
     //   "w3n8tq5ykd2mzh7rp4vxc9bj" + app = an issued token, in the query or the form body;
     //   otherwise 401. File downloads, the CDN image and the storage host never need it.
     // - Tokens: videos "vid-<n>", audios "aud-<n>", images "img-<n>", streams "str-<n>", uploads
-    //   "up-<n>" (one counter each, from 1).
+    //   "up-<n>" (one counter each, from 1 in a new data folder, going on from the recorded ones
+    //   in a folder used before).
     // - Create (video: POST ".../videos/videos-upload-url?create_stream=true" or ".../videos";
     //   audio/image: POST the bare collection) answers 200 {"<kind>": model, "<stream key>":
     //   {"token", "state_string"}, "url_data": {"url": "<storage>/upload/up-<n>", "fields": {...}}}

@@ -1,5 +1,6 @@
 #include "testing/ServiceEmulator.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -541,6 +542,151 @@ TEST_F(ServiceEmulatorIntegrationTest, RemovesTheDataFolderItMadeAndKeepsAGivenO
         EXPECT_EQ(borrowing.dataDir(), kept);
     }
     EXPECT_TRUE(std::filesystem::is_directory(kept / "files"));
+}
+
+}  // namespace
+}  // namespace pelmar::test
+
+namespace pelmar::test {
+namespace {
+
+using namespace internal;
+
+// One client of an emulator: a session, then whole uploads (create, storage, confirm) and reads.
+class RestartClient {
+public:
+    explicit RestartClient(const ServiceEmulator& emulator) : emulator_(emulator) {
+        const Reply reply = send({"POST", url(emulator_.apiBase(), "/session"), ""});
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        session_ = reply.status == 200 ? reply.json()["token"].get<std::string>() : "";
+    }
+
+    // The token of a video holding `movie`, confirmed.
+    std::string uploadVideo(const std::string& title, const std::string& movie) {
+        Reply reply = post(url(emulator_.apiBase(), "/videos/videos-upload-url?create_stream=true"),
+                           "title=" + title + "&");
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        const Json created = reply.json();
+        const std::string token = created["video"]["token"];
+        const std::string stream = created["stream"]["token"];
+        reply = send({"POST", created["url_data"]["url"],
+                      uploadBody(created["url_data"]["fields"], movie),
+                      "multipart/form-data; boundary=" + kBoundary});
+        EXPECT_EQ(reply.status, 201) << reply.body;
+        reply = post(url(emulator_.apiBase(),
+                         "/videos/" + token + "/streams/" + stream + "/confirm-video"));
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        return token;
+    }
+
+    Json list() const {
+        const Reply reply = send({"GET", url(emulator_.apiBase(), "/videos?") + sessionParam()});
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        return reply.json();
+    }
+
+    Reply download(const std::string& token) const {
+        return send({"GET", url(emulator_.cdnApiBase(), "/videos/" + token + "/video.mp4")});
+    }
+
+private:
+    static std::string url(const std::string& base, const std::string& rest) {
+        return base + "/v1/applications/" + kApp + rest;
+    }
+
+    std::string sessionParam() const {
+        return ServiceEmulator::sessionKeyFor(kApp) + "=" + session_ + "&";
+    }
+
+    Reply post(const std::string& target, const std::string& form = "") const {
+        return send({"POST", target, form + sessionParam()});
+    }
+
+    const ServiceEmulator& emulator_;
+    std::string session_;
+};
+
+// As pelmar-service runs it: one port for every address, a data folder of the user's.
+ServiceEmulator::Options serviceOn(const std::filesystem::path& folder) {
+    return ServiceEmulator::Options{.dataDir = folder, .onePort = true};
+}
+
+TEST(ServiceEmulatorRestartTest, ARestartOnTheSameFolderListsAndServesWhatWasStored) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    TempDir given;
+    const std::filesystem::path folder = given.path() / "data";
+    const std::string firstMovie = randomBytes(200 * 1024);
+    const std::string secondMovie = firstMovie.substr(1000) + "another take";
+    std::string first;
+    {
+        ServiceEmulator before(serviceOn(folder));
+        before.start();
+        first = RestartClient(before).uploadVideo("before", firstMovie);
+    }
+
+    ServiceEmulator after(serviceOn(folder));
+    after.start();
+    RestartClient client(after);
+    const std::string second = client.uploadVideo("after", secondMovie);
+    EXPECT_NE(second, first);
+
+    const Json videos = client.list();
+    ASSERT_EQ(videos.size(), 2u) << videos.dump();
+    EXPECT_EQ(videos[0]["token"], first);
+    EXPECT_EQ(videos[0]["title"], "before");
+    EXPECT_EQ(videos[0]["state_string"], "READY");
+    EXPECT_EQ(videos[1]["token"], second);
+    EXPECT_NE(videos[0]["default_stream"]["token"], videos[1]["default_stream"]["token"]);
+    const Reply firstFile = client.download(first);
+    const Reply secondFile = client.download(second);
+    EXPECT_EQ(firstFile.status, 200);
+    EXPECT_TRUE(firstFile.body == firstMovie) << "the first upload was overwritten or lost";
+    EXPECT_EQ(secondFile.status, 200);
+    EXPECT_TRUE(secondFile.body == secondMovie);
+    curl_global_cleanup();
+}
+
+TEST(ServiceEmulatorRestartTest, AFolderWhoseRecordsCannotBeReadIsRefusedAndLeftAsItIs) {
+    const struct {
+        const char* name;
+        const char* records;  // nullptr: no records file
+    } cases[] = {
+            {"not JSON", "{\"format\": 1, \"resour"},
+            {"not an object", "[]"},
+            {"a stream without its state",
+             R"({"format":1,"counters":{"serials":1,"videos":1,"audios":0,"images":0,)"
+             R"("streams":1,"uploads":1},"resources":[{"kind":"video","app":"a","token":)"
+             R"("vid-1","title":"","description":"","created":0,"serial":1,"cover":"",)"
+             R"("streams":[{"token":"str-1"}]}],"slots":[]})"},
+            {"stored files without records", nullptr},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const std::filesystem::path stored = folder.path() / "files" / "str-1.bin";
+        std::filesystem::create_directories(stored.parent_path());
+        std::ofstream(stored, std::ios::binary) << "the first upload";
+        const std::filesystem::path records = folder.path() / "records.json";
+        if (c.records) {
+            std::ofstream(records, std::ios::binary) << c.records;
+        }
+
+        ServiceEmulator emulator(serviceOn(folder.path()));
+        try {
+            emulator.start();
+            ADD_FAILURE() << "the folder was taken";
+        } catch (const std::runtime_error& error) {
+            EXPECT_THAT(error.what(), ::testing::HasSubstr(folder.path().string()));
+            EXPECT_THAT(error.what(), ::testing::HasSubstr("left as it is"));
+        }
+        EXPECT_EQ(readFile(stored), "the first upload");
+        if (c.records) {
+            EXPECT_EQ(readFile(records), c.records);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(records));
+        }
+    }
 }
 
 }  // namespace

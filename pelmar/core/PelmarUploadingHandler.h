@@ -23,9 +23,16 @@
 // it, telling the facade's uploading delegate about every step.
 // Ownership: made by the facade with create() and owned by it; refers back to the facade without
 //     owning it and stops using it once the facade ends. Requests, uploads and ticks in flight hold
-//     the handler weakly. Each upload has its own job (tokens, transfer task, tick); the
-//     handler's end stops the ticks of uploads still running, and from then on none of their
-//     closures or delegate calls is made (a transfer under way runs to its end unheard).
+//     the handler weakly. Each upload has its own job (tokens, transfer task, tick) that keeps the
+//     caller's closures until the upload has ended. The handler's (or the facade's) end, in any
+//     step of an upload, leaves the caller's closures the same promise: the step under way still
+//     answers its own closure (callback the create answer, progress the transfer under way,
+//     confirmCallback the confirm answer) and the upload ends with exactly one confirmCallback; a
+//     step that cannot go on without the handler (a create answered, a transfer ended) ends it
+//     with kUploadErrorNoService (or the step's own failure). From that end on the delegate hears
+//     nothing more of the upload (not even uploadProcessed after an uploadVerified under way), no
+//     further request is made for it and its tick is stopped. So a caller keeps what its closures
+//     use until confirmCallback has run.
 // Threads: thread-safe; one mutex guards the list of uploads and each upload
 // (core::internal::UploadJob)
 //     has a leaf lock of its own; neither is held while calling out. preparingToUpload arrives on
@@ -123,8 +130,9 @@ public:
     // goes with the create request only. A missing, unreadable or empty (0-byte) file is refused
     // before any request. Every upload that got past preparingToUpload ends with
     // exactly one confirmCallback: the confirm answer, or the error that ended it (create failure,
-    // unusable create answer, failed or refused transfer, cancel). Failures other than a cancel
-    // are also told to the delegate's failedToUpload. Nothing is confirmed after a failure.
+    // unusable create answer, failed or refused transfer, cancel, a handler that went first; see
+    // Ownership). Failures other than a cancel are also told to the delegate's failedToUpload
+    // while the facade lives. Nothing is confirmed after a failure.
     void upload(Media_Type type,
                 std::string path,
                 std::optional<Json> data,

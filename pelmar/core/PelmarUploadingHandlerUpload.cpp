@@ -87,6 +87,12 @@ struct PelmarUploadingHandler::UploadSteps {
                           std::optional<Json> json,
                           Response response,
                           std::optional<Error> error);
+
+    // Ends an upload whose handler has gone: it cannot go on, and only its caller hears of its
+    // end, with `failure` (the step's own) or kUploadErrorNoService.
+    static void endWithoutHandler(const std::shared_ptr<UploadJob>& job,
+                                  Response response,
+                                  std::optional<Error> failure);
 };
 
 void PelmarUploadingHandler::upload(Media_Type type,
@@ -127,6 +133,8 @@ void PelmarUploadingHandler::upload(Media_Type type,
             }
             if (auto self = weak.lock()) {
                 UploadSteps::failUpload(*self, job, nullptr, error);
+            } else {
+                UploadSteps::endWithoutHandler(job, nullptr, error);
             }
         });
         return;
@@ -142,9 +150,14 @@ void PelmarUploadingHandler::upload(Media_Type type,
                 if (auto self = weak.lock()) {
                     UploadSteps::created(*self, job, std::move(json), std::move(response),
                                          std::move(error));
-                } else if (job->callback) {
-                    job->callback(std::move(json), std::move(response), std::move(error));
+                    return;
                 }
+                if (job->callback) {
+                    job->callback(json, response, error);
+                }
+                UploadSteps::endWithoutHandler(
+                        job, response,
+                        stepFailure(job->isCancelled(), error, response, "create request"));
             });
 }
 
@@ -194,18 +207,23 @@ void PelmarUploadingHandler::UploadSteps::created(PelmarUploadingHandler& handle
                 if (auto self = weak.lock()) {
                     transferEnded(*self, job, std::move(transferResponse),
                                   std::move(transferError));
+                    return;
                 }
+                const bool cancelled = job->transferEnded();
+                endWithoutHandler(
+                        job, transferResponse,
+                        stepFailure(cancelled, transferError, transferResponse, "storage"));
             },
             [weak, job](int64_t sent, int64_t expected) {
                 job->waitUntilStartTold();
-                // A handler that is gone reports nothing more of its uploads, as their end is not
-                // reported either: the caller may have let go of what its closures use.
+                // The caller hears the progress of its transfer to the end; the delegate only
+                // while the handler is there.
+                if (job->progress) {
+                    job->progress(sent, expected);
+                }
                 auto self = weak.lock();
                 if (!self) {
                     return;
-                }
-                if (job->progress) {
-                    job->progress(sent, expected);
                 }
                 if (auto delegate = self->delegate()) {
                     delegate->uploadProgress(job->givenPath, job->token, job->streamToken, sent,
@@ -247,7 +265,8 @@ void PelmarUploadingHandler::UploadSteps::transferEnded(PelmarUploadingHandler& 
                         if (auto self = weak.lock()) {
                             confirmed(*self, job, std::move(json), std::move(confirmResponse),
                                       std::move(confirmError));
-                        } else if (job->confirmCallback) {
+                        } else if (job->end() && job->confirmCallback) {
+                            // The confirmation went out: its answer is the upload's end.
                             job->confirmCallback(std::move(json), std::move(confirmResponse),
                                                  std::move(confirmError));
                         }
@@ -286,6 +305,18 @@ void PelmarUploadingHandler::UploadSteps::confirmed(PelmarUploadingHandler& hand
     handler.tellCompleted(job->givenPath, job->token, job->streamToken, response, error, json);
 }
 
+void PelmarUploadingHandler::UploadSteps::endWithoutHandler(const std::shared_ptr<UploadJob>& job,
+                                                            Response response,
+                                                            std::optional<Error> failure) {
+    if (!job->end()) {
+        return;
+    }
+    if (job->confirmCallback) {
+        job->confirmCallback(std::nullopt, std::move(response),
+                             failure ? std::move(*failure) : noServiceError());
+    }
+}
+
 void PelmarUploadingHandler::uploadCompleted(Media_Type /*type*/,
                                              const std::string& path,
                                              const std::string& token,
@@ -307,6 +338,9 @@ void PelmarUploadingHandler::tellCompleted(const std::string& path,
                                            const std::optional<Json>& json) {
     if (auto delegate = this->delegate()) {
         delegate->uploadVerified(path, token, streamToken, response, error, json);
+    }
+    // Asked again: a facade that ended while its delegate heard uploadVerified tells it no more.
+    if (auto delegate = this->delegate()) {
         delegate->uploadProcessed(path, token, streamToken);
     }
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -272,51 +273,120 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, EachUploadHasItsOwnTick) {
     EXPECT_EQ(delegate_->count("uploadProcessing"), 0u);
 }
 
-TEST_F(PelmarUploadingHandlerIntegrationTest, AHandlerThatEndsMidUploadLeavesNoTickBehind) {
-    hold("POST", Role::Storage, "/upload/.*");
-    Closures closures;
+// An uploading delegate whose uploadVerified waits, once it has recorded the call, until the
+// test lets it return.
+class HeldVerifyDelegate : public test::RecordingUploadingDelegate {
+public:
+    void uploadVerified(const std::string& path,
+                        const std::string& token,
+                        const std::string& streamToken,
+                        const Response& response,
+                        const std::optional<Error>& error,
+                        const std::optional<Json>& json) override {
+        RecordingUploadingDelegate::uploadVerified(path, token, streamToken, response, error, json);
+        entered_ = true;
+        released_.wait();
+    }
 
-    // Progress heard once the handler has gone; shared, so that the upload's transfer thread
-    // never reaches a closure the test has let go.
-    struct Late {
-        std::atomic<bool> handlerGone{false};
-        std::atomic<int> progress{0};
+    bool entered() const { return entered_; }
+
+    void release() { gate_.set_value(); }
+
+private:
+    std::atomic<bool> entered_{false};
+    std::promise<void> gate_;
+    std::shared_future<void> released_ = gate_.get_future().share();
+};
+
+// The handler goes (with its facade) while one step of an upload is held. The caller still hears
+// each step that answers and exactly one confirmCallback; the delegate hears nothing more and no
+// tick runs.
+TEST_F(PelmarUploadingHandlerIntegrationTest, AHandlerThatGoesMidUploadEndsItsClosuresOnce) {
+    struct Case {
+        const char* step;
+        std::function<void()> script;  // holds the step's request; none: holds uploadVerified
+        const char* heardFirst;        // the delegate's last call before the step is held
+        bool transferDone;             // the service stored the file
+        std::optional<long> code;      // confirmCallback's kUploadErrorDomain error, if any
+    } cases[] = {
+            {"create", [&] { hold("POST", Role::Api, ".*/videos-upload-url"); },
+             "preparingToUpload", false, kUploadErrorNoService},
+            {"storage", [&] { hold("POST", Role::Storage, "/upload/.*"); }, "uploadStarted", true,
+             kUploadErrorNoService},
+            {"confirm", [&] { hold("POST", Role::Api, ".*/confirm-video"); }, "uploadFinished",
+             true, std::nullopt},
+            {"processed", nullptr, "uploadVerified", true, std::nullopt},
     };
 
-    auto late = std::make_shared<Late>();
-    // More than the loopback socket buffers hold: most of it is sent after the release.
-    const fs::path file = writeFile("clip.mp4", 16 * 1024 * 1024);
-    handler().upload(
-            Media_Type::Video, file.string(), std::nullopt, closures.callback(),
-            [late](int64_t, int64_t) {
-                if (late->handlerGone) {
-                    ++late->progress;
-                }
-            },
-            closures.confirm());
-    runUntil([&] { return emulator_.heldCount() == 1 && delegate_->count("uploadStarted") == 1; });
-    RunLoop::advance(1.0);
-    ASSERT_EQ(delegate_->count("uploadProcessing"), 1u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        emulator_.clearFaults();
+        delegate_->clear();
+        if (!facade_) {
+            makeFacade();
+        }
+        const auto held = std::make_shared<HeldVerifyDelegate>();
+        if (c.script) {
+            c.script();
+        } else {
+            facade_->setUploadingDelegate(held);
+        }
+        const size_t storedBefore = emulator_.uploads().size();
+        const fs::path file = writeFile(std::string(c.step) + ".mp4", 64 * 1024);
+        Closures closures;
+        // Shared by the closures: once only the test holds it, the upload has let go of them.
+        const auto closuresAlive = std::make_shared<int>(0);
+        auto callback = closures.callback();
+        auto progress = closures.progress();
+        auto confirm = closures.confirm();
+        handler().upload(
+                Media_Type::Video, file.string(), std::nullopt,
+                [callback, closuresAlive](auto json, auto response, auto error) {
+                    callback(json, response, error);
+                },
+                [progress, closuresAlive](int64_t sent, int64_t expected) {
+                    progress(sent, expected);
+                },
+                [confirm, closuresAlive](auto json, auto response, auto error) {
+                    confirm(json, response, error);
+                });
+        const test::RecordingUploadingDelegate& recorder = c.script ? *delegate_ : *held;
+        runUntil([&] {
+            return (c.script ? emulator_.heldCount() == 1 : held->entered())
+                   && recorder.count(c.heardFirst) == 1;
+        });
+        RunLoop::runUntilIdle();
 
-    std::weak_ptr<PelmarUploadingHandler> gone = facade_->uploadingHandler();
-    facade_.reset();
-    ASSERT_TRUE(gone.expired());
-    late->handlerGone = true;
-    const std::vector<std::string> heardBefore = [&] {
-        pelmar::MutexLock lock(closures.mutex);
-        return closures.heard.calls;
-    }();
-    RunLoop::runUntilIdle();
-    // A tick still scheduled would post its fires to the main queue.
-    clock().advance(5.0);
-    EXPECT_EQ(RunLoop::runUntilIdle(), 0u);
+        std::weak_ptr<PelmarUploadingHandler> gone = facade_->uploadingHandler();
+        const size_t heardBefore = recorder.events().size();
+        facade_.reset();
+        RunLoop::runUntilIdle();
+        // A tick still scheduled would post its fires to the main queue.
+        clock().advance(5.0);
+        EXPECT_EQ(RunLoop::runUntilIdle(), 0u);
 
-    // The transfer ends; the upload then lets go of its closures, having told them nothing more.
-    emulator_.releaseHeld();
-    EXPECT_TRUE(test::waitUntil([&] { return late.use_count() == 1; }));
-    EXPECT_EQ(late->progress, 0);
-    pelmar::MutexLock lock(closures.mutex);
-    EXPECT_EQ(closures.heard.calls, heardBefore);
+        emulator_.releaseHeld();
+        if (!c.script) {
+            held->release();
+        }
+        runUntil([&] { return closures.done() && closuresAlive.use_count() == 1; });
+        EXPECT_TRUE(gone.expired());
+
+        const Heard heard = closures.read();
+        EXPECT_EQ(std::count(heard.calls.begin(), heard.calls.end(), "callback"), 1);
+        EXPECT_EQ(std::count(heard.calls.begin(), heard.calls.end(), "confirmCallback"), 1);
+        EXPECT_EQ(heard.calls.back(), "confirmCallback");
+        if (c.code) {
+            EXPECT_THAT(heard.confirmError, test::IsError(kUploadErrorDomain, *c.code));
+        } else {
+            EXPECT_FALSE(heard.confirmError);
+            EXPECT_EQ(heard.confirmStatus, 200);
+        }
+        EXPECT_EQ(recorder.events().size(), heardBefore) << "the delegate heard more";
+        EXPECT_EQ(emulator_.uploads().size() - storedBefore, c.transferDone ? 1u : 0u);
+    }
+    // The confirmations that were sent before the handler went; none after.
+    EXPECT_EQ(emulator_.requestsTo(".*/confirm-video").size(), 2u);
 }
 
 TEST_F(PelmarUploadingHandlerIntegrationTest, FailedStepsAreReportedAndNeverConfirmed) {
@@ -540,6 +610,34 @@ TEST_F(PelmarUploadingHandlerIntegrationTest, CancelStopsTheRunningTransferAndDe
     handler().cancelUpload(foundation::fileURLFromPath(file), /*deleteFile=*/true);
     EXPECT_FALSE(fs::exists(file));
     emulator_.releaseHeld();
+    EXPECT_TRUE(emulator_.requestsTo(".*/confirm-video").empty());
+}
+
+// The ticks stop (as uploadCompleted and stopTimer stop them) while the create answer is on its
+// way; the upload must still hold its transfer, so that a later cancel stops it before the file
+// is stored.
+TEST_F(PelmarUploadingHandlerIntegrationTest, ACancelReachesATransferWhoseTickStoppedFirst) {
+    // More than the loopback socket buffers hold, so a cancelled transfer cannot have sent it all.
+    const fs::path file = writeFile("clip.mp4", 16 * 1024 * 1024);
+    hold("POST", Role::Api, ".*/videos-upload-url");
+    hold("POST", Role::Storage, "/upload/.*");
+    Closures closures;
+    handler().upload(Media_Type::Video, file.string(), std::nullopt, closures.callback(),
+                     closures.progress(), closures.confirm());
+    runUntil([&] { return emulator_.heldCount() == 1; });
+    handler().stopTimer();
+    emulator_.releaseHeld();
+    runUntil([&] { return emulator_.heldCount() == 1 && delegate_->count("uploadStarted") == 1; });
+
+    handler().cancelUpload(file.string(), /*deleteFile=*/false);
+    runUntil([&] { return closures.done(); });
+    emulator_.releaseHeld();
+    // The storage host has seen the client go (or stored the file) once its log has the request.
+    runUntil([&] { return emulator_.requestsTo("/upload/.*").size() == 1; });
+
+    EXPECT_THAT(closures.read().confirmError,
+                test::IsError(kUploadErrorDomain, kUploadErrorCancelled));
+    EXPECT_TRUE(emulator_.uploads().empty()) << "the whole file was stored";
     EXPECT_TRUE(emulator_.requestsTo(".*/confirm-video").empty());
 }
 

@@ -16,7 +16,8 @@
 // Ownership: made by the emulator's start(); owns the ServiceState, and the folder when it made it.
 // Threads: thread-safe (state() is; incomingFile() numbers atomically).
 // Errors: the constructor throws std::runtime_error when the folder or its layout cannot be made,
-//     after removing a temporary folder it made.
+//     or when the folder holds service records that cannot be read (it then changes nothing in
+//     it), after removing a temporary folder it made.
 
 namespace pelmar::test::internal {
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -68,7 +70,16 @@ Answer fileAnswer(const std::filesystem::path& path, const char* contentType) {
 
 }  // namespace
 
-ServiceState::ServiceState(std::filesystem::path dataDir) : dataDir_(std::move(dataDir)) {}
+ServiceState::ServiceState(std::filesystem::path dataDir)
+    : dataDir_(std::move(dataDir)), recordsFile_(dataDir_), records_(recordsFile_.load()) {}
+
+Answer ServiceState::saved(Answer done) {
+    if (!recordsFile_.save(records_)) {
+        return Answer::failure(500,
+                               "cannot write the service records " + recordsFile_.path().string());
+    }
+    return done;
+}
 
 void ServiceState::setStorageBase(std::string base) {
     MutexLock lock(mutex_);
@@ -99,8 +110,8 @@ std::vector<std::string> ServiceState::sessionTokens() const {
 ServiceState::Resource* ServiceState::find(MediaKind kind,
                                            const std::string& app,
                                            const std::string& token) {
-    auto it = resources_.find(token);
-    if (it == resources_.end() || it->second.kind != kind || it->second.app != app) {
+    auto it = records_.resources.find(token);
+    if (it == records_.resources.end() || it->second.kind != kind || it->second.app != app) {
         return nullptr;
     }
     return &it->second;
@@ -161,7 +172,7 @@ Json ServiceState::wrapped(const Resource& resource) {
 
 Json ServiceState::issueUpload(Resource& resource, const std::string& stream) {
     UploadTarget target;
-    target.id = "up-" + std::to_string(++uploadIds_);
+    target.id = "up-" + std::to_string(++records_.uploads);
     target.app = resource.app;
     target.kind = resource.kind;
     target.token = resource.token;
@@ -175,7 +186,7 @@ Json ServiceState::issueUpload(Resource& resource, const std::string& stream) {
                              {"signature", Sha256::hexOf(target.id + ":" + key).substr(0, 40)}};
     }
     Json urlData{{"url", storageBase_ + "/upload/" + target.id}, {"fields", target.fields}};
-    slots_[target.id] = std::move(target);
+    records_.slots[target.id] = std::move(target);
     return urlData;
 }
 
@@ -192,15 +203,15 @@ Answer ServiceState::create(MediaKind kind, const std::string& app, const FieldL
     Resource resource;
     resource.kind = kind;
     resource.app = app;
-    uint64_t& count = kind == MediaKind::Video   ? videos_
-                      : kind == MediaKind::Audio ? audios_
-                                                 : images_;
+    uint64_t& count = kind == MediaKind::Video   ? records_.videos
+                      : kind == MediaKind::Audio ? records_.audios
+                                                 : records_.images;
     const char* prefix = kind == MediaKind::Video   ? "vid-"
                          : kind == MediaKind::Audio ? "aud-"
                                                     : "img-";
     resource.token = prefix + std::to_string(++count);
     resource.created = nowSeconds();
-    resource.serial = ++counter_;
+    resource.serial = ++records_.serials;
     if (const std::string* title = findField(params, "title")) {
         resource.title = *title;
     }
@@ -208,10 +219,10 @@ Answer ServiceState::create(MediaKind kind, const std::string& app, const FieldL
         resource.description = *description;
     }
     Stream stream;
-    stream.token = "str-" + std::to_string(++streams_);
+    stream.token = "str-" + std::to_string(++records_.streams);
     resource.streams.push_back(stream);
-    Resource& stored = resources_[resource.token] = std::move(resource);
-    return Answer::json(200, createAnswer(stored, stream.token));
+    Resource& stored = records_.resources[resource.token] = std::move(resource);
+    return saved(Answer::json(200, createAnswer(stored, stream.token)));
 }
 
 Answer ServiceState::createStream(const std::string& app, const std::string& token) {
@@ -221,15 +232,15 @@ Answer ServiceState::createStream(const std::string& app, const std::string& tok
         return notFound("video");
     }
     Stream stream;
-    stream.token = "str-" + std::to_string(++streams_);
+    stream.token = "str-" + std::to_string(++records_.streams);
     resource->streams.push_back(stream);
-    return Answer::json(200, createAnswer(*resource, stream.token));
+    return saved(Answer::json(200, createAnswer(*resource, stream.token)));
 }
 
 Answer ServiceState::index(MediaKind kind, const std::string& app) const {
     MutexLock lock(mutex_);
     std::vector<const Resource*> found;
-    for (const auto& [token, resource] : resources_) {
+    for (const auto& [token, resource] : records_.resources) {
         if (resource.kind == kind && resource.app == app) {
             found.push_back(&resource);
         }
@@ -273,7 +284,7 @@ Answer ServiceState::update(MediaKind kind,
     if (const std::string* description = findField(params, "description")) {
         resource->description = *description;
     }
-    return Answer::json(200, model(*resource));
+    return saved(Answer::json(200, model(*resource)));
 }
 
 void ServiceState::removeStreamFile(Stream& stream) {
@@ -297,8 +308,12 @@ Answer ServiceState::remove(MediaKind kind,
         for (auto& s : resource->streams) {
             removeStreamFile(s);
         }
-        resources_.erase(token);
-        return Answer::json(200, Json{{"deleted", true}, {"token", token}});
+        if (!resource->cover.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(resource->cover, ignored);
+        }
+        records_.resources.erase(token);
+        return saved(Answer::json(200, Json{{"deleted", true}, {"token", token}}));
     }
     auto it = std::find_if(resource->streams.begin(), resource->streams.end(),
                            [&](const Stream& s) { return s.token == stream; });
@@ -307,7 +322,7 @@ Answer ServiceState::remove(MediaKind kind,
     }
     removeStreamFile(*it);
     resource->streams.erase(it);
-    return Answer::json(200, Json{{"deleted", true}, {"token", token}, {"stream", stream}});
+    return saved(Answer::json(200, Json{{"deleted", true}, {"token", token}, {"stream", stream}}));
 }
 
 Answer ServiceState::confirm(MediaKind kind,
@@ -331,9 +346,9 @@ Answer ServiceState::confirm(MediaKind kind,
     }
     if (it->state != "READY") {
         it->state = "READY";
-        it->confirmedAt = ++counter_;
+        it->confirmedAt = ++records_.serials;
     }
-    return Answer::json(200, wrapped(*resource));
+    return saved(Answer::json(200, wrapped(*resource)));
 }
 
 Answer ServiceState::recorderSubmit(const std::string& app,
@@ -367,9 +382,25 @@ Answer ServiceState::attachCover(const std::string& app,
     if (jpeg.empty()) {
         return Answer::failure(400, "empty cover");
     }
-    const size_t size = jpeg.size();
-    resource->cover = std::move(jpeg);
-    return Answer::json(200, Json{{"token", token}, {"stream", stream}, {"cover_size", size}});
+    // Written aside and renamed over the old one, so a download of the old cover goes on.
+    const std::filesystem::path cover = dataDir_ / "files" / (token + ".cover.jpg");
+    const std::filesystem::path aside = cover.string() + ".new";
+    {
+        std::ofstream out(aside, std::ios::binary | std::ios::trunc);
+        out.write(jpeg.data(), static_cast<std::streamsize>(jpeg.size()));
+        out.close();
+        std::error_code error;
+        if (out) {
+            std::filesystem::rename(aside, cover, error);
+        }
+        if (!out || error) {
+            std::filesystem::remove(aside, error);
+            return Answer::failure(500, "cannot store the cover");
+        }
+    }
+    resource->cover = cover;
+    return saved(Answer::json(
+            200, Json{{"token", token}, {"stream", stream}, {"cover_size", jpeg.size()}}));
 }
 
 Answer ServiceState::thumbnail(const std::string& app, const std::string& token) const {
@@ -378,9 +409,12 @@ Answer ServiceState::thumbnail(const std::string& app, const std::string& token)
     if (!resource) {
         return notFound("video");
     }
+    if (!resource->cover.empty()) {
+        return fileAnswer(resource->cover, "image/jpeg");
+    }
     Answer answer;
     answer.contentType = "image/jpeg";
-    answer.body = resource->cover ? *resource->cover : std::string(tinyJpeg());
+    answer.body = std::string(tinyJpeg());
     return answer;
 }
 
@@ -401,8 +435,8 @@ Answer ServiceState::download(MediaKind kind,
 
 std::optional<UploadTarget> ServiceState::uploadTarget(const std::string& id) const {
     MutexLock lock(mutex_);
-    auto it = slots_.find(id);
-    if (it == slots_.end()) {
+    auto it = records_.slots.find(id);
+    if (it == records_.slots.end()) {
         return std::nullopt;
     }
     return it->second;
@@ -440,8 +474,8 @@ Answer ServiceState::storeUpload(const UploadTarget& target,
     stream->confirmedAt = 0;
     record.storedFile = destination;
     uploads_.push_back(record);
-    return Answer::json(
-            201, Json{{"upload", target.id}, {"size", record.size}, {"sha256", record.sha256}});
+    return saved(Answer::json(
+            201, Json{{"upload", target.id}, {"size", record.size}, {"sha256", record.sha256}}));
 }
 
 std::vector<StoredUpload> ServiceState::uploads() const {
@@ -464,8 +498,8 @@ std::vector<DebugReport> ServiceState::debugReports() const {
 
 std::optional<Json> ServiceState::resourceJson(const std::string& token) const {
     MutexLock lock(mutex_);
-    auto it = resources_.find(token);
-    if (it == resources_.end()) {
+    auto it = records_.resources.find(token);
+    if (it == records_.resources.end()) {
         return std::nullopt;
     }
     return model(it->second);
@@ -479,14 +513,18 @@ SeededResource ServiceState::seed(MediaKind kind,
     SeededResource seeded{answer[resourceKey(kind)]["token"].get<std::string>(),
                           answer[streamKey(kind)]["token"].get<std::string>()};
     MutexLock lock(mutex_);
-    Resource& resource = resources_.at(seeded.token);
+    Resource& resource = records_.resources.at(seeded.token);
     Stream& stream = resource.streams.front();
     std::error_code error;
     stream.file = std::filesystem::absolute(file, error);
     stream.ownsFile = false;
     stream.size = std::filesystem::file_size(file, error);
     stream.state = "READY";
-    stream.confirmedAt = ++counter_;
+    stream.confirmedAt = ++records_.serials;
+    if (!recordsFile_.save(records_)) {
+        throw std::runtime_error("cannot write the service records "
+                                 + recordsFile_.path().string());
+    }
     return seeded;
 }
 

@@ -12,25 +12,23 @@
 #include "testing/ServiceEmulator.h"
 #include "testing/ServiceTypes.h"
 #include "testing/internal/Answer.h"
+#include "testing/internal/ServiceRecords.h"
 
 // ServiceState: the emulated service's data: sessions, videos/audios/images with their streams, the
 // upload slots handed out with upload URLs, stored files, covers and "/debugger" reports. It
-// answers the API operations once the HTTP layer has routed and checked a request.
+// answers the API operations once the HTTP layer has routed and checked a request. The
+// resources, streams, files, covers, slots and token counters are kept in the data folder's
+// records (ServiceRecords) after every change and read back on construction, so a service
+// started again on the same folder serves what it stored and never hands out a token twice;
+// sessions, debugger reports and the list of uploads() are this run's only.
 // Ownership: owned by the emulator's DataDir; owns the files it stores under dataDir/files.
-// Threads: thread-safe (one mutex, held only for in-memory work and renames).
-// Errors: refusals are Answers with an error status (404 unknown resource, 409 no file, ...).
+// Threads: thread-safe (one mutex, held only for in-memory work, renames and the records' write).
+// Errors: the constructor throws std::runtime_error for records that cannot be read (see
+//     RecordsFile::load). Refusals are Answers with an error status (404 unknown resource, 409 no
+//     file, 500 when the records cannot be written, ...).
 // Limits: covers up to the request body cap of the HTTP layer.
 
 namespace pelmar::test::internal {
-
-struct UploadTarget {
-    std::string id;
-    std::string app;
-    MediaKind kind = MediaKind::Video;
-    std::string token;
-    std::string stream;
-    Json fields;
-};
 
 class ServiceState {
 public:
@@ -84,27 +82,8 @@ public:
     SeededResource seed(MediaKind kind, const std::string& app, const std::filesystem::path& file);
 
 private:
-    struct Stream {
-        std::string token;
-        std::string state = "EMPTY";
-        std::filesystem::path file;
-        bool ownsFile = false;
-        uint64_t size = 0;
-        std::string sha256;
-        uint64_t confirmedAt = 0;  // order of confirmation; 0 = never
-    };
-
-    struct Resource {
-        MediaKind kind = MediaKind::Video;
-        std::string app;
-        std::string token;
-        std::string title;
-        std::string description;
-        int64_t created = 0;
-        uint64_t serial = 0;
-        std::vector<Stream> streams;
-        std::optional<std::string> cover;
-    };
+    using Stream = RecordedStream;
+    using Resource = RecordedResource;
 
     // The helpers below run with mutex_ held.
     Resource* find(MediaKind kind, const std::string& app, const std::string& token)
@@ -117,22 +96,18 @@ private:
     Json issueUpload(Resource& resource, const std::string& stream) PELMAR_REQUIRES(mutex_);
     Json createAnswer(Resource& resource, const std::string& stream) PELMAR_REQUIRES(mutex_);
     void removeStreamFile(Stream& stream);
+    // Writes the records; `done` when they were written, else a 500 refusal.
+    Answer saved(Answer done) PELMAR_REQUIRES(mutex_);
 
     const std::filesystem::path dataDir_;
+    const RecordsFile recordsFile_;
     mutable Mutex mutex_;
     std::string storageBase_ PELMAR_GUARDED_BY(mutex_);
     std::optional<Json> uploadFields_ PELMAR_GUARDED_BY(mutex_);
     std::vector<std::string> sessions_ PELMAR_GUARDED_BY(mutex_);
-    std::map<std::string, Resource> resources_ PELMAR_GUARDED_BY(mutex_);  // by token
-    std::map<std::string, UploadTarget> slots_ PELMAR_GUARDED_BY(mutex_);  // by upload id
+    ServiceRecords records_ PELMAR_GUARDED_BY(mutex_);
     std::vector<StoredUpload> uploads_ PELMAR_GUARDED_BY(mutex_);
     std::vector<DebugReport> debugReports_ PELMAR_GUARDED_BY(mutex_);
-    uint64_t counter_ PELMAR_GUARDED_BY(mutex_) = 0;  // serials and confirmations
-    uint64_t videos_ PELMAR_GUARDED_BY(mutex_) = 0;
-    uint64_t audios_ PELMAR_GUARDED_BY(mutex_) = 0;
-    uint64_t images_ PELMAR_GUARDED_BY(mutex_) = 0;
-    uint64_t streams_ PELMAR_GUARDED_BY(mutex_) = 0;
-    uint64_t uploadIds_ PELMAR_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pelmar::test::internal

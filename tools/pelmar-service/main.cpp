@@ -28,8 +28,14 @@ constexpr const char* kUsage =
         "\n"
         "  --port P       port of all five addresses (default: a free port, the same for all\n"
         "                 five); a port another program listens on is refused\n"
-        "  --data DIR     where uploaded files are stored (default: a temporary folder that is\n"
-        "                 removed on exit); everything else is kept in memory only\n"
+        "  --data DIR     the folder that keeps what the service stores (default: a temporary\n"
+        "                 folder that is removed on exit): the videos, audios and images with\n"
+        "                 their streams, states, uploaded files and covers, the upload URLs\n"
+        "                 handed out and the token counters (DIR/records.json, DIR/files).\n"
+        "                 Started again on the same DIR, the service lists and serves what it\n"
+        "                 stored and never hands out a token twice; a DIR whose records cannot\n"
+        "                 be read is refused and left as it is. Sessions and the request log\n"
+        "                 are not kept\n"
         "  --no-session   answer API requests that carry no session token\n"
         "  --help         show this text\n";
 

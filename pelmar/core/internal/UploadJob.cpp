@@ -46,8 +46,10 @@ bool UploadJob::isRunning() const {
 
 bool UploadJob::holdTask(Task task) {
     MutexLock lock(mutex_);
-    if (tickStopped_) {
-        return false;
+    // A stopped tick says nothing about the transfer: only an ended job (whose end is told)
+    // keeps no task, and its transfer is stopped as a cancelled one.
+    if (ended_) {
+        return true;
     }
     task_ = std::move(task);
     return cancelled_;

@@ -65,8 +65,8 @@ public:
 
     bool isRunning() const;
 
-    // Holds the transfer task unless the job has ended; true when a cancel came first, so the
-    // caller cancels the task.
+    // Holds the transfer task unless the job has ended (whatever became of its tick); true when a
+    // cancel came first or the job has ended, so the caller cancels the task.
     bool holdTask(Task task);
 
     // The transfer ended: drops the task; returns whether the job was cancelled.
@@ -96,8 +96,10 @@ private:
     mutable Mutex mutex_;  // a leaf: taken alone or after the engine's list lock
     Task task_ PELMAR_GUARDED_BY(mutex_);
     bool cancelled_ PELMAR_GUARDED_BY(mutex_) = false;
-    bool tickStopped_ PELMAR_GUARDED_BY(mutex_) = false;  // the tick must not start, or must stop
-    bool ended_ PELMAR_GUARDED_BY(mutex_) = false;        // its end was reported
+    // The tick must not start, or must stop; set also while the upload goes on (stopTimer,
+    // uploadCompleted), so it never stands for the job's end.
+    bool tickStopped_ PELMAR_GUARDED_BY(mutex_) = false;
+    bool ended_ PELMAR_GUARDED_BY(mutex_) = false;  // its end was reported
 
     Mutex startMutex_;
     CondVar startChanged_;
