@@ -11,6 +11,14 @@
 
 namespace pelmar::net {
 
+// Whether a request may be answered from an answer stored earlier.
+enum class URLRequestCachePolicy {
+    // As the answer's caching headers allow.
+    UseProtocolCachePolicy = 0,
+    // Always from the origin server, never from a stored answer.
+    ReloadIgnoringLocalCacheData = 1,
+};
+
 struct URLSessionConfiguration {
     // Set for background sessions (their transfers run on the transport's worker thread like any
     // other; the identifier names the session for the app).
@@ -24,6 +32,16 @@ struct URLSessionConfiguration {
     // tasks, whether the answer goes to a completion handler or to the delegate). Download
     // tasks write to a file and have no cap.
     int64_t maximumResponseBytes = 128LL * 1024 * 1024;
+
+    // Stored answers. libcurl keeps none, and this stand-in has no URL cache to keep them in
+    // (a session that asks for one still stores nothing), so every request of either policy is
+    // answered by the server.
+    URLRequestCachePolicy requestCachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy;
+    bool usesURLCache = false;
+
+    // At most this many transfers of the session talk to one server (scheme, host and port) at
+    // once; the others wait, in the order they were resumed, until one ends. 0: no limit.
+    int httpMaximumConnectionsPerHost = 0;
 
     static URLSessionConfiguration defaultConfiguration() { return {}; }
 
