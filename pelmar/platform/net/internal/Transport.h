@@ -119,14 +119,14 @@ private:
     std::vector<ChallengeAnswer> toAnswer_ PELMAR_GUARDED_BY(mutex_);
     bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
 
-    // Transport thread only.
+    // Transport thread only. Transfers alive (running or parked) per session and server; declared
+    // before the transfers, which count themselves out of it when they go.
+    std::unordered_map<std::string, int> hostLoad_;
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> transfers_;
     // Transfers waiting for the answer to a challenge; libcurl no longer holds them.
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> parked_;
     uint64_t lastChallengeId_ = 0;
-    // Transfers alive (running or parked) per session and server, and the tasks waiting, in
-    // order, for one of their server's transfers to end.
-    std::unordered_map<std::string, int> hostLoad_;
+    // The tasks waiting, in order, for one of their server's transfers to end.
     std::deque<std::shared_ptr<URLSessionTask>> waitingForHost_;
 
     std::thread thread_;
