@@ -164,7 +164,7 @@ Scan namesInSources() {
     const std::regex call(R"re(\b(?:Image::named|imagePath|getImageFromResource|iconView)\s*\()re");
     const std::regex constant(R"re(\bk[A-Z]\w*)re");
     // Names given to a view's own image setter beside its state, constants and defaults.
-    // Each with a piece of text that a file must hold for the pattern to match (regular
+    // Each with a text that a file must hold for the pattern to match (regular
     // expressions are slow; most files are skipped).
     const std::vector<std::pair<std::string, std::regex>> patterns = {
             {"setImage(", std::regex(R"re(\bsetImage\(\s*[A-Za-z_]+,\s*"([^"]+)")re")},
