@@ -24,15 +24,6 @@ struct URLSessionConfiguration {
     // other; the identifier names the session for the app).
     std::optional<std::string> identifier;
 
-    // The idle time-out of every request that does not bring its own (seconds without any byte
-    // moving; also the longest connect). Never a limit on the whole transfer.
-    double timeoutIntervalForRequest = 60.0;
-
-    // Answers larger than this fail with kURLErrorDataLengthExceedsMaximum (data and upload
-    // tasks, whether the answer goes to a completion handler or to the delegate). Download
-    // tasks write to a file and have no cap.
-    int64_t maximumResponseBytes = 128LL * 1024 * 1024;
-
     // Stored answers. libcurl keeps none, and this stand-in has no URL cache to keep them in
     // (a session that asks for one still stores nothing), so every request of either policy is
     // answered by the server.
@@ -42,6 +33,15 @@ struct URLSessionConfiguration {
     // At most this many transfers of the session talk to one server (scheme, host and port) at
     // once; the others wait, in the order they were resumed, until one ends. 0: no limit.
     int httpMaximumConnectionsPerHost = 0;
+
+    // The idle time-out of every request that does not bring its own (seconds without any byte
+    // moving; also the longest connect). Never a limit on the whole transfer.
+    double timeoutIntervalForRequest = 60.0;
+
+    // Answers larger than this fail with kURLErrorDataLengthExceedsMaximum (data and upload
+    // tasks, whether the answer goes to a completion handler or to the delegate). Download
+    // tasks write to a file and have no cap.
+    int64_t maximumResponseBytes = 128LL * 1024 * 1024;
 
     static URLSessionConfiguration defaultConfiguration() { return {}; }
 

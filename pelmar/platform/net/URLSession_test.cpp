@@ -393,6 +393,32 @@ TEST_F(URLSessionIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelle
     }
 }
 
+TEST_F(URLSessionIntegrationTest, ASessionTalksToAServerOverAtMostItsConnectionsPerHost) {
+    URLSessionConfiguration one;
+    one.httpMaximumConnectionsPerHost = 1;
+    auto limited = URLSession::create(one);
+    auto first = start(limited, URLRequest(url("/held")));
+    ASSERT_TRUE(heldArrivalsReach(1));
+    auto second = start(limited, URLRequest(url("/held")));
+    URLSession::Task waiting;
+    auto cancelled = start(limited, URLRequest(url("/held")), &waiting);
+    // Another session is not limited by this one's transfers: once its request arrived, the
+    // limited session's later ones would have too.
+    auto other = start(URLSession::create({}), URLRequest(url("/held")));
+    ASSERT_TRUE(heldArrivalsReach(2));
+    EXPECT_EQ(heldArrivals(), 2) << "the limited session sent a second request at once";
+    // A waiting task that is cancelled ends without being sent.
+    waiting->cancel();
+    ASSERT_TRUE(cancelled.arrives());
+    EXPECT_THAT(cancelled.get().error, test::IsError(kURLErrorDomain, kURLErrorCancelled));
+
+    release();
+    EXPECT_EQ(first.get().data, "held");
+    EXPECT_EQ(second.get().data, "held");
+    EXPECT_EQ(other.get().data, "held");
+    EXPECT_EQ(heldArrivals(), 3);
+}
+
 TEST_F(URLSessionIntegrationTest, SilentServerEndsTheTaskWithTimedOutInsteadOfHanging) {
     URLRequest request(url("/hang"));
     request.timeoutInterval = 1;  // idle seconds; the server sends nothing until released
@@ -629,32 +655,6 @@ TEST_F(URLSessionIntegrationTest, ConnectionCutMidUploadFails) {
     ::close(listener);
 
     EXPECT_THAT(error, test::IsError(kURLErrorDomain, kURLErrorNetworkConnectionLost));
-}
-
-TEST_F(URLSessionIntegrationTest, ASessionTalksToAServerOverAtMostItsConnectionsPerHost) {
-    URLSessionConfiguration one;
-    one.httpMaximumConnectionsPerHost = 1;
-    auto limited = URLSession::create(one);
-    auto first = start(limited, URLRequest(url("/held")));
-    ASSERT_TRUE(heldArrivalsReach(1));
-    auto second = start(limited, URLRequest(url("/held")));
-    URLSession::Task waiting;
-    auto cancelled = start(limited, URLRequest(url("/held")), &waiting);
-    // Another session is not limited by this one's transfers: once its request arrived, the
-    // limited session's later ones would have too.
-    auto other = start(URLSession::create({}), URLRequest(url("/held")));
-    ASSERT_TRUE(heldArrivalsReach(2));
-    EXPECT_EQ(heldArrivals(), 2) << "the limited session sent a second request at once";
-    // A waiting task that is cancelled ends without being sent.
-    waiting->cancel();
-    ASSERT_TRUE(cancelled.arrives());
-    EXPECT_THAT(cancelled.get().error, test::IsError(kURLErrorDomain, kURLErrorCancelled));
-
-    release();
-    EXPECT_EQ(first.get().data, "held");
-    EXPECT_EQ(second.get().data, "held");
-    EXPECT_EQ(other.get().data, "held");
-    EXPECT_EQ(heldArrivals(), 3);
 }
 
 }  // namespace
