@@ -20,7 +20,8 @@ function(pelmar_pictures folder)
     file(GLOB pictures CONFIGURE_DEPENDS ${folder}/*.svg)
     set(rendered "")
     foreach(picture IN LISTS pictures)
-        get_filename_component(name ${picture} NAME_WE)
+        # Only ".svg" goes: a symbol's name keeps its dots ("square.and.arrow.up").
+        get_filename_component(name ${picture} NAME_WLE)
         set(large ${PELMAR_BUILD_RESOURCE_DIR}/${name}@3x.png)
         set(small ${PELMAR_BUILD_RESOURCE_DIR}/${name}.png)
         add_custom_command(OUTPUT ${large} ${small}

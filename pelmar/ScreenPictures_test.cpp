@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pelmar/platform/ui/Image.h"
@@ -54,8 +56,10 @@ const std::vector<std::vector<std::string>> kPictureGroups = {
         {"live-photo-badge"},
         // Bar items: the system play and pause.
         {"system-play", "system-pause"},
-        // Image viewer's close control.
+        // Image viewer's close control, and its live-photo toolbar: the badge and the share item.
         {"xmark"},
+        {"livephoto"},
+        {"square.and.arrow.up"},
 };
 
 std::set<std::string> listedNames() {
@@ -66,19 +70,13 @@ std::set<std::string> listedNames() {
     return names;
 }
 
-// The literal image names in the product sources: arguments of the calls that load a named
-// picture, constants named k...Image, icon name defaults, and the names a view picks among.
-std::map<std::string, std::string> namesInSources() {
-    const std::vector<std::regex> patterns = {
-            std::regex(
-                    R"re((?:Image::named|imagePath|getImageFromResource|iconView)\(\s*"([^"]+)")re"),
-            std::regex(R"re(\bsetImage\(\s*[A-Za-z_]+,\s*"([^"]+)")re"),
-            std::regex(R"re(const char\*\s+k\w*Image\s*=\s*"([^"]+)")re"),
-            std::regex(R"re(\w+ButtonIcon\s*=\s*"([^"]+)")re"),
-            std::regex(R"re(const char\*\s+name\s*=\s*[^;]*?"([^"]+)")re"),
-    };
-    const std::regex literal(R"re("([^"]+)")re");
-    std::map<std::string, std::string> found;
+struct SourceFile {
+    std::string name;  // relative to pelmar/
+    std::string text;
+};
+
+std::vector<SourceFile> productSources() {
+    std::vector<SourceFile> files;
     const std::filesystem::path root = std::filesystem::path(PELMAR_SOURCE_DIR) / "pelmar";
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         const auto& path = entry.path();
@@ -91,20 +89,137 @@ std::map<std::string, std::string> namesInSources() {
         std::ifstream in(path);
         std::stringstream text;
         text << in.rdbuf();
-        const std::string source = text.str();
-        for (const auto& pattern : patterns) {
-            for (std::sregex_iterator it(source.begin(), source.end(), pattern), end; it != end;
-                 ++it) {
-                // A name chosen among several ("a" : "b") gives each of them.
-                const std::string whole = (*it)[0];
-                for (std::sregex_iterator lit(whole.begin(), whole.end(), literal), none;
-                     lit != none; ++lit) {
-                    found.emplace((*lit)[1], std::filesystem::relative(path, root).string());
+        files.push_back({std::filesystem::relative(path, root).string(), text.str()});
+    }
+    return files;
+}
+
+// The text between the bracket that opens at `open` and its partner (or the end).
+std::string bracketed(const std::string& source, std::size_t open) {
+    int depth = 0;
+    for (std::size_t i = open; i < source.size(); ++i) {
+        if (source[i] == '(') {
+            ++depth;
+        } else if (source[i] == ')' && --depth == 0) {
+            return source.substr(open + 1, i - open - 1);
+        }
+    }
+    return source.substr(open + 1);
+}
+
+// What the scan found: each name with the file that asks for it, and the constants that a call
+// names but no source defines.
+struct Scan {
+    std::map<std::string, std::string> names;
+    std::map<std::string, std::string> unresolved;
+};
+
+// The image names in the product sources: the names a call that loads a named picture is given,
+// as literals or as constants (whatever their type; resolved through their definitions, "a" :
+// "b" choices giving each), constants named k...Image, icon name defaults, and the names a view
+// picks among.
+Scan namesInSources() {
+    const auto files = productSources();
+    const std::regex literal(R"re("([^"]+)")re");
+    // The values of the constant `id` as `asker` sees it, from `id = "..."` or `id{"..."}`: its
+    // own (or its header's) definition when it has one, else every definition of that name.
+    const auto stemOf = [](const std::string& file) {
+        return std::filesystem::path(file).replace_extension().string();
+    };
+    const auto valuesOf = [&](const std::string& id, const std::string& asker) {
+        const std::regex definition(id + R"re(\s*(?:=|\{)\s*"([^"]*)")re");
+        std::vector<std::string> own;
+        std::vector<std::string> all;
+        for (const auto& file : files) {
+            const std::string& text = file.text;
+            for (auto at = text.find(id); at != std::string::npos; at = text.find(id, at + 1)) {
+                if (at > 0
+                    && (std::isalnum(static_cast<unsigned char>(text[at - 1])) != 0
+                        || text[at - 1] == '_')) {
+                    continue;
+                }
+                const std::string from = text.substr(at, id.size() + 200);
+                std::smatch match;
+                if (!std::regex_search(from, match, definition,
+                                       std::regex_constants::match_continuous)) {
+                    continue;
+                }
+                all.push_back(match[1]);
+                if (stemOf(file.name) == stemOf(asker)) {
+                    own.push_back(match[1]);
                 }
             }
         }
+        return own.empty() ? all : own;
+    };
+    Scan scan;
+    // Every literal in `text` except suffixes appended to a name (".png").
+    const auto takeLiterals = [&](const std::string& text, const std::string& file) {
+        for (std::sregex_iterator it(text.begin(), text.end(), literal), none; it != none; ++it) {
+            const std::string name = (*it)[1];
+            if (name.front() != '.') {
+                scan.names.emplace(name, file);
+            }
+        }
+    };
+    // The calls that load a picture by name, whatever the argument's form.
+    const std::regex call(R"re(\b(?:Image::named|imagePath|getImageFromResource|iconView)\s*\()re");
+    const std::regex constant(R"re(\bk[A-Z]\w*)re");
+    // Names given to a view's own image setter beside its state, constants and defaults.
+    // Each with a text that a file must hold for the pattern to match (regular
+    // expressions are slow; most files are skipped).
+    const std::vector<std::pair<std::string, std::regex>> patterns = {
+            {"setImage(", std::regex(R"re(\bsetImage\(\s*[A-Za-z_]+,\s*"([^"]+)")re")},
+            {"Image", std::regex(R"re(const char\*\s+k\w*Image\s*=\s*"([^"]+)")re")},
+            {"ButtonIcon", std::regex(R"re(\w+ButtonIcon\s*=\s*"([^"]+)")re")},
+            {"char* name", std::regex(R"re(const char\*\s+name\s*=\s*[^;]*?"([^"]+)")re")},
+    };
+    const auto holdsACall = [](const std::string& source) {
+        for (const char* loader : {"named", "imagePath", "getImageFromResource", "iconView"}) {
+            if (source.find(loader) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const auto& file : files) {
+        const std::string& source = file.text;
+        const auto calls = holdsACall(source)
+                                   ? std::sregex_iterator(source.begin(), source.end(), call)
+                                   : std::sregex_iterator();
+        for (auto it = calls; it != std::sregex_iterator(); ++it) {
+            const std::size_t open = it->position() + it->length() - 1;
+            const std::string argument = bracketed(source, open);
+            // A declaration or definition of the loader itself names a parameter, not a picture.
+            if (argument.find("std::string&") != std::string::npos
+                || argument.find("string_view name") != std::string::npos
+                || argument.find("std::string name") != std::string::npos) {
+                continue;
+            }
+            takeLiterals(argument, file.name);
+            for (std::sregex_iterator cit(argument.begin(), argument.end(), constant), none;
+                 cit != none; ++cit) {
+                const std::string id = (*cit)[0];
+                const auto values = valuesOf(id, file.name);
+                if (values.empty()) {
+                    scan.unresolved.emplace(id, file.name);
+                }
+                for (const auto& value : values) {
+                    scan.names.emplace(value, file.name);
+                }
+            }
+        }
+        for (const auto& [needed, pattern] : patterns) {
+            if (source.find(needed) == std::string::npos) {
+                continue;
+            }
+            for (std::sregex_iterator it(source.begin(), source.end(), pattern), end; it != end;
+                 ++it) {
+                takeLiterals((*it)[0], file.name);
+            }
+        }
     }
-    return found;
+    return scan;
 }
 
 const ui::Resources& buildResources() {
@@ -137,10 +252,14 @@ double difference(const image::Bitmap& a, const image::Bitmap& b) {
 
 TEST(ScreenPicturesTest, EveryNameTheCodeAsksForIsListed) {
     const auto listed = listedNames();
-    const auto found = namesInSources();
-    EXPECT_GT(found.size(), 30u) << "the scan finds the screens' names";
-    for (const auto& [name, file] : found) {
+    const auto scan = namesInSources();
+    EXPECT_GT(scan.names.size(), 30u) << "the scan finds the screens' names";
+    for (const auto& [name, file] : scan.names) {
         EXPECT_TRUE(listed.count(name)) << "\"" << name << "\" (" << file << ") is not listed";
+    }
+    for (const auto& [id, file] : scan.unresolved) {
+        ADD_FAILURE() << file << " asks for the picture " << id
+                      << ", a constant with no literal value in the sources";
     }
 }
 

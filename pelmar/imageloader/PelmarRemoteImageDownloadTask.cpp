@@ -119,8 +119,7 @@ void PelmarRemoteImageDownloadTask::completed(
         } else {
             data = progressImage_ ? progressImage_->data() : std::string();
             if (!final && data->empty()) {
-                final = Error{std::string(kPelmarRemoteImageManagerErrorDomain),
-                              kPelmarImageErrorEmptyDownload, ""};
+                final = imageloader::internal::managerError(kPelmarImageErrorEmptyDownload);
             }
             // Cancelled with callers left (a refused challenge, a closed session): asking again
             // would meet the same end. Retries wait for the network to recover; a local file

@@ -274,6 +274,7 @@ TEST_F(PelmarRemoteImageDownloadTaskIntegrationTest, FailuresThatAreNotRetriedCo
         const auto done = result();
         ASSERT_TRUE(done.error);
         EXPECT_EQ(done.error->code, c.code);
+        EXPECT_FALSE(done.error->message.empty()) << "the failure says nothing";
         EXPECT_EQ(task->numberOfRetries(), 0);
         EXPECT_EQ(server.requests().size(), 1u);
     }

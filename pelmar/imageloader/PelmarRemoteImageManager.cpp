@@ -18,6 +18,7 @@ using imageloader::internal::ImageManagerSettings;
 namespace {
 
 constexpr double kDefaultRequestTimeout = 30.0;
+constexpr int kDefaultMaxConnectionsPerHost = 65535;
 
 std::mutex& sharedMutex() {
     static std::mutex mutex;
@@ -107,6 +108,16 @@ void PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(
 }
 
 std::shared_ptr<PelmarRemoteImageCaching> PelmarRemoteImageManager::defaultImageCache() {
+    return defaultImageCacheEnablingTtl(false);
+}
+
+std::shared_ptr<PelmarRemoteImageCaching> PelmarRemoteImageManager::defaultImageTtlCache() {
+    return defaultImageCacheEnablingTtl(true);
+}
+
+std::shared_ptr<PelmarRemoteImageCaching> PelmarRemoteImageManager::defaultImageCacheEnablingTtl(
+        bool /*enableTtl*/) {
+    // The basic cache keeps no ages of its own, whatever the flag.
     return PelmarRemoteImageBasicCache::create();
 }
 
@@ -140,7 +151,13 @@ PelmarRemoteImageManager::PelmarRemoteImageManager(
     if (sessionConfiguration) {
         sessionConfiguration_ = *sessionConfiguration;
     } else {
+        // Images always come from their server (the manager keeps its own cache), on as many
+        // connections per server as the download queue lets run.
         sessionConfiguration_.timeoutIntervalForRequest = kDefaultRequestTimeout;
+        sessionConfiguration_.requestCachePolicy =
+                net::URLRequestCachePolicy::ReloadIgnoringLocalCacheData;
+        sessionConfiguration_.usesURLCache = false;
+        sessionConfiguration_.httpMaximumConnectionsPerHost = kDefaultMaxConnectionsPerHost;
     }
     concurrentOperationQueue_ = PelmarOperationQueue::create(static_cast<unsigned>(
             std::clamp<uint64_t>(configuration.maxConcurrentOperations, 1, 1024)));

@@ -166,8 +166,14 @@ public:
             std::optional<net::URLSessionConfiguration> configuration,
             std::shared_ptr<PelmarRemoteImageCaching> imageCache = nullptr);
 
-    // A new PelmarRemoteImageBasicCache.
+    // A new PelmarRemoteImageBasicCache: defaultImageCacheEnablingTtl(false).
     static std::shared_ptr<PelmarRemoteImageCaching> defaultImageCache();
+
+    // defaultImageCacheEnablingTtl(true).
+    static std::shared_ptr<PelmarRemoteImageCaching> defaultImageTtlCache();
+
+    // A new PelmarRemoteImageBasicCache whatever `enableTtl` says: that cache keeps no ages.
+    static std::shared_ptr<PelmarRemoteImageCaching> defaultImageCacheEnablingTtl(bool enableTtl);
 
     // Three retries, delays 4, 16 and 64 s.
     static std::unique_ptr<PelmarRequestRetryStrategy> defaultRetryStrategy();

@@ -23,11 +23,15 @@ namespace {
 
 using imageloader::internal::RemoteImageManagerPeer;
 using test::Collector;
+using test::Gate;
 using test::IsError;
 using test::kPatience;
 using test::PelmarRemoteImageManagerIntegrationTest;
 using test::picture;
 using test::returnsFromAnotherThread;
+using test::ScriptedHttpServer;
+using test::ScriptedReply;
+using test::ScriptedRequest;
 using test::waitUntil;
 using test::WhileWaiting;
 
@@ -212,6 +216,103 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARaisedPriorityStartsBeforeEarli
     finish(manager);
 }
 
+// A basic cache that notes the keys of the memory writes, in order.
+class MemoryWriteLog : public PelmarRemoteImageBasicCache {
+public:
+    static std::shared_ptr<MemoryWriteLog> create() {
+        return std::shared_ptr<MemoryWriteLog>(new MemoryWriteLog());
+    }
+
+    void setObjectInMemory(std::shared_ptr<PelmarRemoteImageMemoryContainer> object,
+                           const std::string& key,
+                           uint64_t cost) override {
+        {
+            std::lock_guard lock(mutex_);
+            keys_.push_back(key);
+        }
+        PelmarRemoteImageBasicCache::setObjectInMemory(std::move(object), key, cost);
+    }
+
+    std::vector<std::string> keys() {
+        std::lock_guard lock(mutex_);
+        return keys_;
+    }
+
+private:
+    MemoryWriteLog() : PelmarRemoteImageBasicCache(defaultTotalCostLimit()) {}
+
+    std::mutex mutex_;
+    std::vector<std::string> keys_;
+};
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, ADownloadIsFinishedAtItsRequestsPriority) {
+    // Two operations at a time: the queue's oldest one, and the one of highest priority.
+    PelmarRemoteImageManagerConfiguration two;
+    two.maxConcurrentOperations = 2;
+    auto cache = MemoryWriteLog::create();
+    auto manager = makeManager(cache, two);
+    Gate lowAnswer;
+    Gate highAnswer;
+    ScriptedHttpServer server([&](const ScriptedRequest& request) {
+        ScriptedReply reply;
+        reply.headers = {{"Content-Type", "image/jpeg"}};
+        reply.body = picture();
+        Gate& gate = request.target == "/low.jpg" ? lowAnswer : highAnswer;
+        reply.beforeWrite = [&gate](std::size_t) { gate.wait(); };
+        return reply;
+    });
+    Collector low;
+    Collector high;
+    manager->downloadImageWithURL(server.url("/low.jpg"), 0, kPelmarRemoteImageManagerPriorityLow,
+                                  nullptr, nullptr, low.completion());
+    manager->downloadImageWithURL(server.url("/high.jpg"), 0, kPelmarRemoteImageManagerPriorityHigh,
+                                  nullptr, nullptr, high.completion());
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                          [&] { return manager->urlSessionTaskQueue()->runningCount() == 2; }));
+    // Both places are held while both downloads end, the low one first; then only the place
+    // that takes the highest priority first opens.
+    Gate oldestHeld;
+    Gate highestHeld;
+    std::atomic<int> holding{0};
+    for (Gate* held : {&oldestHeld, &highestHeld}) {
+        manager->concurrentOperationQueue()->scheduleOperation(
+                [&holding, held] {
+                    ++holding;
+                    held->wait();
+                },
+                kPelmarOperationQueuePriorityHigh);
+    }
+    ASSERT_TRUE(waitUntil([&] { return holding.load() == 2; }));
+
+    // Whatever the test meets, nothing waits at a gate once the test ends.
+    struct OpenAtEnd {
+        std::vector<Gate*> gates;
+        std::shared_ptr<PelmarRemoteImageManager> manager;
+
+        ~OpenAtEnd() {
+            for (Gate* gate : gates) {
+                gate->open();
+            }
+            manager->concurrentOperationQueue()->waitUntilAllOperationsAreFinished();
+        }
+    } openAtEnd{{&lowAnswer, &highAnswer, &oldestHeld, &highestHeld}, manager};
+
+    lowAnswer.open();
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                          [&] { return manager->urlSessionTaskQueue()->runningCount() == 1; }));
+    highAnswer.open();
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                          [&] { return manager->urlSessionTaskQueue()->runningCount() == 0; }));
+    highestHeld.open();
+    ASSERT_TRUE(low.only()->image());
+    ASSERT_TRUE(high.only()->image());
+    EXPECT_EQ(cache->keys(),
+              (std::vector<std::string>{server.url("/high.jpg"), server.url("/low.jpg")}));
+    oldestHeld.open();
+    finish(manager);
+    server.stop();
+}
+
 TEST_F(PelmarRemoteImageManagerIntegrationTest, AReplacedProgressImageBlockGetsTheRenders) {
     Collector replaced;
     Collector completion;
@@ -292,6 +393,47 @@ TEST_F(PelmarRemoteImageManagerIntegrationTest, ARetryFactoryMayCallBackIntoTheM
             << "the factory ran under the manager lock";
     EXPECT_EQ(calls->fromDestruction, std::vector<bool>{true})
             << "the replaced factory was destroyed under the manager lock";
+}
+
+TEST_F(PelmarRemoteImageManagerIntegrationTest, EveryNewTaskGetsTheHostsRetryStrategy) {
+    std::atomic<int> made{0};
+    manager_->setRetryStrategyCreationBlock([&made] {
+        ++made;
+        return std::make_unique<PelmarRequestExponentialRetryStrategy>(0, 4);
+    });
+    settle(manager_);
+    const std::string url = server_.url("/held/ending.jpg");
+    Collector first;
+    const auto firstUUID = manager_->downloadImageWithURL(url, first.completion());
+    ASSERT_TRUE(firstUUID);
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop,
+                          [&] { return RemoteImageManagerPeer(*manager_).taskCount() == 1; }));
+    EXPECT_EQ(made.load(), 1);
+
+    // The second request for the same key finds the first one's task, which ends (its only
+    // caller cancels) just before the second joins: the second needs a task of its own.
+    std::atomic<bool> placed{false};
+    std::atomic<bool> ended{false};
+    RemoteImageManagerPeer(*manager_).setBeforeJoin([&](const std::string& uuid) {
+        if (uuid == *firstUUID || placed.exchange(true)) {
+            return;
+        }
+        manager_->cancelTaskWithUUID(*firstUUID);
+        EXPECT_TRUE(waitUntil([&] { return RemoteImageManagerPeer(*manager_).taskCount() == 0; }));
+        ended = true;
+    });
+    Collector second;
+    ASSERT_TRUE(manager_->downloadImageWithURL(url, second.completion()));
+    // Once the first task has gone, the one task is the second's.
+    ASSERT_TRUE(waitUntil(WhileWaiting::RunMainLoop, [&] {
+        return ended.load() && RemoteImageManagerPeer(*manager_).taskCount() == 1;
+    }));
+    RemoteImageManagerPeer(*manager_).setBeforeJoin(nullptr);
+    EXPECT_EQ(made.load(), 2) << "the new task has no strategy of the host's";
+    gate_.open();
+    ASSERT_TRUE(second.only()->image());
+    EXPECT_TRUE(first.results().empty());
+    finish(manager_);
 }
 
 TEST_F(PelmarRemoteImageManagerIntegrationTest, ACancelWithResumeDataIsResumedByTheNextRequest) {

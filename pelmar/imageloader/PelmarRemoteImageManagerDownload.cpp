@@ -15,21 +15,18 @@ using imageloader::internal::managerError;
 using imageloader::internal::newUUID;
 
 void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& request) {
-    // The host's retry-strategy factory comes from a settings snapshot and runs without any
-    // lock (it may call back into the manager), and only when the key has no task yet. A
-    // strategy left over because another request registered the key meanwhile is destroyed
-    // after the registry lock is released.
-    std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy;
-    if (!request->isProcessor && !registry_->taskForKey(request->key)) {
-        const auto settings = settings_->current();
-        if (settings->retryStrategyCreationBlock) {
-            retryStrategy = settings->retryStrategyCreationBlock();
-        }
-    }
+    // The registry says when the key needs a task; the task, and with it the host's
+    // retry-strategy factory (from a settings snapshot), is made outside every lock (the factory
+    // may call back into the manager), and the request joins again with it. A task made for a
+    // key that another registration filled meanwhile is dropped here, after the lock is gone.
     const auto makeTask = [&]() -> std::shared_ptr<PelmarRemoteImageTask> {
         if (request->isProcessor) {
             return std::make_shared<PelmarRemoteImageProcessorTask>(request->key, callbackQueue_,
                                                                     weak_from_this());
+        }
+        std::unique_ptr<PelmarRequestRetryStrategy> retryStrategy;
+        if (const auto settings = settings_->current(); settings->retryStrategyCreationBlock) {
+            retryStrategy = settings->retryStrategyCreationBlock();
         }
         PelmarRemoteImageDownloadTask::Environment environment;
         environment.sessionManager = sessionManager_;
@@ -41,10 +38,15 @@ void PelmarRemoteImageManager::registerRequest(const std::shared_ptr<Request>& r
         return PelmarRemoteImageDownloadTask::create(request->key, std::move(environment),
                                                      std::move(retryStrategy));
     };
-    const bool isNew = registry_
-                               ->join(request->uuid, request->key, makeTask, request->completion,
-                                      request->progressImage, request->progressDownload)
-                               .second;
+    std::shared_ptr<PelmarRemoteImageTask> made;
+    auto joined = registry_->join(request->uuid, request->key, nullptr, request->completion,
+                                  request->progressImage, request->progressDownload);
+    if (joined.needsTask) {
+        made = makeTask();
+        joined = registry_->join(request->uuid, request->key, made, request->completion,
+                                 request->progressImage, request->progressDownload);
+    }
+    const bool isNew = joined.isNew;
     if (isNew) {
         std::weak_ptr<PelmarRemoteImageManager> weak = weak_from_this();
         concurrentOperationQueue_->scheduleOperation(
@@ -104,10 +106,19 @@ void PelmarRemoteImageManager::download(const std::shared_ptr<Request>& request)
             [weak, request](std::optional<std::string> data,
                             const std::shared_ptr<const net::HTTPURLResponse>& response,
                             const std::optional<Error>& error) {
-                // Already on the operation queue.
-                if (auto self = weak.lock()) {
-                    self->finishDownload(request, std::move(data), response, error);
+                auto self = weak.lock();
+                if (!self) {
+                    return;
                 }
+                // The finishing step (decoding, caching, answering) waits its turn at the
+                // request's own priority.
+                self->concurrentOperationQueue_->scheduleOperation(
+                        [weak, request, data = std::move(data), response, error]() mutable {
+                            if (auto manager = weak.lock()) {
+                                manager->finishDownload(request, std::move(data), response, error);
+                            }
+                        },
+                        operationPriorityWithImageManagerPriority(request->priority));
             });
 }
 

@@ -12,7 +12,7 @@ bool PelmarRequestExponentialRetryStrategy::retriableError(const Error& error) {
         return error.code > 499;
     }
     if (error.domain == net::kURLErrorDomain
-        && (error.code == net::kURLErrorUnsupportedURL
+        && (error.code == net::kURLErrorBadURL || error.code == net::kURLErrorUnsupportedURL
             || error.code == net::kURLErrorFileDoesNotExist
             || error.code == net::kURLErrorNoPermissionsToReadFile)) {
         return false;  // the same request meets the same answer

@@ -44,8 +44,8 @@ public:
         : retryMaxCount_(retryMaxCount), delayBase_(delayBase) {}
 
     // Server errors (PelmarURLErrorDomain codes above 499) and transport errors are retriable;
-    // other HTTP statuses, an unsupported URL, a missing or unreadable local file and the image
-    // manager's own errors are not.
+    // other HTTP statuses, a URL that cannot be parsed or is unsupported, a missing or unreadable
+    // local file and the image manager's own errors are not.
     static bool retriableError(const Error& error);
 
     bool shouldRetryWithError(const std::optional<Error>& error) override;

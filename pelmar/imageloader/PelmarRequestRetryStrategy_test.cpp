@@ -21,6 +21,7 @@ TEST(PelmarRequestExponentialRetryStrategyTest, RetriesServerAndTransportErrorsO
             {"hostNotFound",
              {std::string(net::kURLErrorDomain), net::kURLErrorCannotFindHost, ""},
              true},
+            {"unparsableURL", {std::string(net::kURLErrorDomain), net::kURLErrorBadURL, ""}, false},
             {"unsupportedURL",
              {std::string(net::kURLErrorDomain), net::kURLErrorUnsupportedURL, ""},
              false},

@@ -6,6 +6,7 @@
 #include "pelmar/imageviewer/PelmarBackLoadedImageSource.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
 #include "pelmar/imageviewer/internal/AspectFit.h"
+#include "pelmar/imageviewer/internal/LayoutReportingView.h"
 #include "pelmar/platform/dispatch/Queue.h"
 #include "pelmar/platform/foundation/Log.h"
 #include "pelmar/platform/foundation/URL.h"
@@ -58,6 +59,19 @@ PelmarImageContainerViewController::~PelmarImageContainerViewController() {
 
 std::weak_ptr<PelmarImageContainerViewController> PelmarImageContainerViewController::weakSelf() {
     return std::static_pointer_cast<PelmarImageContainerViewController>(shared_from_this());
+}
+
+void PelmarImageContainerViewController::loadView() {
+    auto weak = weakSelf();
+    setView(std::make_shared<imageviewer::internal::LayoutReportingView>([weak] {
+        if (auto self = weak.lock()) {
+            self->viewWillLayoutSubviews();
+        }
+    }));
+}
+
+void PelmarImageContainerViewController::viewWillLayoutSubviews() {
+    layoutForCurrentBounds();
 }
 
 void PelmarImageContainerViewController::viewDidLoad() {

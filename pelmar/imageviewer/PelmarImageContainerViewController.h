@@ -134,8 +134,12 @@ public:
     bool gestureRecognizerShouldBegin(ui::GestureRecognizer& recognizer) override;
 
 protected:
+    // The view tells the page when it is laid out (viewWillLayoutSubviews).
+    void loadView() override;
     void viewDidLoad() override;
     void viewDidAppear(bool animated) override;
+    // After every size change: the scroll view, the picture, the ring and the toolbar follow.
+    void viewWillLayoutSubviews();
 
 private:
     std::weak_ptr<PelmarImageContainerViewController> weakSelf();

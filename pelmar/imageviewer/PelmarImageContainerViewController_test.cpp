@@ -159,6 +159,30 @@ TEST_F(PelmarImageContainerViewControllerTest, ALivePhotoShowsItsStillWithABadge
     EXPECT_EQ(sheet->activityItems()[0]->bitmap(), page->liveImgLoaded()->still);
 }
 
+TEST_F(PelmarImageContainerViewControllerTest, TheLivePhotoToolbarShowsItsBadgeAndShareItem) {
+    auto page = show(asset(jpeg, true));
+    ASSERT_TRUE(app.runUntil([&] { return page->liveImgLoaded().has_value(); }));
+    app.settle();
+    ASSERT_TRUE(page->livePhotoToolbar());
+    ASSERT_TRUE(page->shareBarButtonItem() && page->shareBarButtonItem()->view());
+    auto shown = ui::render(*app.window(), 3);
+    ASSERT_TRUE(shown);
+    const auto& bar = *page->livePhotoToolbar();
+
+    const struct {
+        const char* name;
+        ui::Rect inBar;
+    } cases[] = {{"the live badge", {0, 0, 52, bar.bounds().height}},
+                 {"the share item", page->shareBarButtonItem()->view()->frame()}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ui::Rect inWindow = bar.convertTo(c.inBar, app.window().get());
+        // On the black page, a white mark of a few hundred pixels at least.
+        EXPECT_GT(ui::test::inkCount(*shown, inWindow, ui::Color::black()), 300);
+    }
+}
+
 TEST_F(PelmarImageContainerViewControllerTest, ALivePhotoFromTheCloudFillsTheRingAsItDownloads) {
     // Large enough to arrive in several pieces.
     const auto big = photos::test::writeJpeg(folder.path(), "big.jpg", 640, 480);

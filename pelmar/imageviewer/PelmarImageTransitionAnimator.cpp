@@ -36,6 +36,8 @@ std::shared_ptr<ui::ImageView> PelmarImageTransitionAnimator::temporaryImageView
     auto view = std::make_shared<ui::ImageView>(presenting ? imageOriginFrame : ui::Rect{});
     view->setImage(ui::Image::fromBitmap(animatedImage));
     view->setContentMode(desiredContentMode);
+    // An aspect-fill picture stays inside the frame it flies in.
+    view->setClipsToBounds(true);
     return view;
 }
 

@@ -44,7 +44,7 @@ public:
     double presentingViewY = 0;
     ui::Rect imageOriginFrame;
 
-    // The flying image view: none without animatedImage.
+    // The flying image view, cut to its frame: none without animatedImage.
     std::shared_ptr<ui::ImageView> temporaryImageView() const;
 
     // Where `imageView`'s image sits aspect-fit in `view`'s bounds; zero when not a number.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/imageviewer/internal/LayoutReportingView.h"
 #include "pelmar/imageviewer/internal/ViewerLocalizations.h"
 #include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/foundation/Log.h"
@@ -25,6 +26,19 @@ std::shared_ptr<PelmarImageViewController> PelmarImageViewController::initForPee
 
 std::weak_ptr<PelmarImageViewController> PelmarImageViewController::weakSelf() {
     return std::static_pointer_cast<PelmarImageViewController>(shared_from_this());
+}
+
+void PelmarImageViewController::loadView() {
+    auto weak = weakSelf();
+    setView(std::make_shared<imageviewer::internal::LayoutReportingView>([weak] {
+        if (auto self = weak.lock()) {
+            self->viewDidLayoutSubviews();
+        }
+    }));
+}
+
+void PelmarImageViewController::viewDidLayoutSubviews() {
+    layoutPager();
 }
 
 void PelmarImageViewController::viewDidLoad() {

@@ -11,6 +11,7 @@
 
 #include "pelmar/imageviewer/PelmarImageContainerViewController.h"
 #include "pelmar/imageviewer/PelmarImageSource.h"
+#include "pelmar/platform/dispatch/Timer.h"
 #include "pelmar/platform/foundation/NotificationCenter.h"
 #include "pelmar/platform/ui/Button.h"
 #include "pelmar/platform/ui/PageViewController.h"
@@ -62,6 +63,8 @@ public:
     bool usedFor3DTouch = false;
     std::ptrdiff_t startingIndex = 0;
     double maxScale = 0;
+    // A timer a host may keep here to hide chrome; the viewer neither sets nor reads it.
+    std::shared_ptr<dispatch::Timer> timerHideUI;
 
     bool shouldHideStatusBar() const { return hideStatusBar_; }
 
@@ -126,9 +129,14 @@ public:
     void scrollViewDidScroll(ui::ScrollView& scrollView) override;
 
 protected:
+    // The view tells the viewer when it is laid out (viewDidLayoutSubviews).
+    void loadView() override;
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
+    // After every size change (a presentation, a rotation): the pager, its page, the close
+    // button and the parallax strip follow the view.
+    void viewDidLayoutSubviews();
 
 private:
     std::weak_ptr<PelmarImageViewController> weakSelf();

@@ -232,6 +232,17 @@ TEST_F(PelmarImageViewControllerIntegrationTest, AMissingLocalFileShowsWhoopsAtO
     EXPECT_LT(app.clock().now(), 1.0);
 }
 
+TEST_F(PelmarImageViewControllerIntegrationTest, AnUnparsableURLShowsWhoopsAtOnce) {
+    // As with a missing file, the clock stays where it is: only a failure without retries
+    // shows the alert.
+    app.sdk()->showImage(Pelmar::ImagePaths{{"http://"}});
+    auto viewer = shownViewer();
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(app.runUntil([&] { return app.shownAlert() != nullptr; }));
+    EXPECT_EQ(app.shownAlert()->title(), "Whoops");
+    EXPECT_LT(app.clock().now(), 1.0);
+}
+
 TEST_F(PelmarImageViewControllerIntegrationTest, TheLoadingRingTurnsInTheMiddleOfThePage) {
     app.sdk()->showImage(Pelmar::ImagePaths{{server.url("/held.jpg")}});
     auto viewer = shownViewer();
@@ -310,6 +321,43 @@ TEST_F(PelmarImageViewControllerIntegrationTest, BackLoadedPagesEachTakeTheirOwn
     ASSERT_TRUE(app.runUntil(
             [&] { return second->imgLoaded() && second->imgLoaded()->width() == 64; }));
     EXPECT_EQ(first->imgLoaded()->width(), 320);
+}
+
+TEST_F(PelmarImageViewControllerIntegrationTest, AnAnimatedHighResolutionPlaysAndIsNoStillImage) {
+    std::optional<Error> error;
+    bool called = false;
+    std::shared_ptr<const PelmarCachedAnimatedImage> announced;
+    auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+            std::string(NOTE_HI_RES_IMG_DOWNLOADED), [&](const foundation::Notification& note) {
+                announced = note.objectAs<PelmarCachedAnimatedImage>();
+            });
+    const auto low = fixtures::quadrants(4, 4, {1, 1, 1, 255}, {1, 1, 1, 255}, {1, 1, 1, 255},
+                                         {1, 1, 1, 255});
+    auto source = PelmarBackLoadedImageSource::create(
+            low, server.url("/hi/anim.gif"),
+            [&](const PelmarImage& image, const std::optional<Error>& e) {
+                called = image == nullptr;
+                error = e;
+            });
+    auto viewer =
+            std::make_shared<PelmarImageViewController>(std::vector<PelmarImageSource>{source});
+    app.root()->present(viewer, true);
+    ASSERT_EQ(shownViewer(), viewer);
+    ASSERT_TRUE(app.runUntil([&] { return source->isHiResDone(); }));
+    app.settle();
+    // The completion hears of no still image: the error, as for a failure.
+    EXPECT_TRUE(called);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, "com.pelmarImageViewer.backLoadedImgSource");
+    EXPECT_EQ(error->code, 44);
+    // The note carries the animation, and the page plays it.
+    ASSERT_TRUE(announced);
+    auto page = pageOnScreen(*viewer);
+    EXPECT_EQ(page->assetType(), PelmarImageAssetType::Animated);
+    ASSERT_TRUE(page->imgView());
+    EXPECT_EQ(page->imgView()->animatedImage(), announced);
+    EXPECT_EQ(page->imgLoaded()->width(), 40);
+    EXPECT_TRUE(app.runUntil([&] { return page->imgView()->isAnimating(); }));
 }
 
 TEST_F(PelmarImageViewControllerIntegrationTest, BackLoadingWithoutAnImageReportsItsError) {

@@ -7,7 +7,9 @@
 
 #include "pelmar/imageviewer/PelmarImageTransitionAnimator.h"
 #include "pelmar/imageviewer/PelmarImageViewerConstants.h"
+#include "pelmar/platform/app/AppLifecycle.h"
 #include "pelmar/platform/image/testing/ImageFixtures.h"
+#include "pelmar/platform/ui/ActivityViewController.h"
 #include "pelmar/platform/ui/AlertController.h"
 #include "pelmar/platform/ui/Application.h"
 #include "pelmar/platform/ui/Screen.h"
@@ -236,6 +238,143 @@ TEST_F(PelmarImageViewControllerTest, ChromeFollowsItsOptions) {
     EXPECT_EQ(page(*peek)->imgView()->layer()->cornerRadius(), 14);
 }
 
+TEST_F(PelmarImageViewControllerTest, ARotationLaysTheViewerOutAgain) {
+    const fixtures::Colour red{0, 0, 255, 255};
+    auto viewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{fixtures::quadrants(200, 100, red, red, red, red)});
+    viewer->showDoneButtonOnLeft = false;
+    app.root()->present(viewer, true);
+    app.advance(ui::TransitionContext::kStandardDuration);
+    app.settle();
+    app.window()->rotate(ui::InterfaceOrientation::LandscapeRight);
+    app.settle();
+
+    const ui::Rect bounds = viewer->view()->bounds();
+    ASSERT_EQ(bounds.size(), (ui::Size{844, 390}));
+    EXPECT_EQ(viewer->pagerVC()->view()->frame().size(), bounds.size());
+    EXPECT_EQ(page(*viewer)->view()->bounds().size(), bounds.size());
+    ASSERT_TRUE(viewer->doneButton());
+    EXPECT_EQ(viewer->doneButton()->frame().x, bounds.width - 37);
+
+    // What a user sees: the 2:1 picture fitted whole into the landscape screen, 780 x 390
+    // from x 32, black beside it.
+    auto shown = ui::render(*app.window());
+    ASSERT_TRUE(shown);
+
+    const struct {
+        const char* name;
+        ui::Point at;
+        bool picture;
+    } cases[] = {{"left of the picture", {20, 195}, false},
+                 {"its left edge", {40, 195}, true},
+                 {"its middle", {422, 195}, true},
+                 {"its right edge", {804, 195}, true},
+                 {"right of the picture", {830, 300}, false},
+                 {"its bottom", {422, 385}, true}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ui::Color seen = ui::test::colorAt(*shown, c.at.x, c.at.y);
+        EXPECT_EQ(ui::test::looksLike(seen, ui::Color{1, 0, 0, 1}, 0.1), c.picture);
+        if (!c.picture) {
+            EXPECT_TRUE(ui::test::looksLike(seen, ui::Color::black(), 0.1));
+        }
+    }
+    app.window()->rotate(ui::InterfaceOrientation::Portrait);
+    app.settle();
+}
+
+TEST_F(PelmarImageViewControllerTest, TheViewersOptionsReachItsPages) {
+    const ui::Color green{0, 1, 0, 1};
+    app.root()->view()->layer()->setBackgroundColor(green);
+
+    const struct {
+        const char* name;
+        std::function<void(PelmarImageViewController&)> configure;
+        ui::Color besideThePicture;
+        bool longPressShares;
+        double maximumZoom;  // 0: the automatic one
+    } cases[] = {
+            {"the defaults", [](PelmarImageViewController&) {}, ui::Color::black(), true, 0},
+            {"a transparent background",
+             [](PelmarImageViewController& v) { v.useTransparentBackground = true; },
+             ui::Color::clear(), true, 0},
+            {"no long-press share",
+             [](PelmarImageViewController& v) { v.disableSharingLongPress = true; },
+             ui::Color::black(), false, 0},
+            {"a maximum zoom", [](PelmarImageViewController& v) { v.maxScale = 7; },
+             ui::Color::black(), true, 7},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto viewer = std::make_shared<PelmarImageViewController>(
+                std::vector<PelmarImageSource>{picture(200, 100)});
+        c.configure(*viewer);
+        app.root()->present(viewer, true);
+        app.advance(ui::TransitionContext::kStandardDuration);
+        app.settle();
+        auto shown = ui::render(*app.window());
+        ASSERT_TRUE(shown);
+        // The 2:1 picture fills 390 x 195 in the middle; above it, the viewer's background (the
+        // full-screen viewer is all the window shows).
+        EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*shown, 195, 200), c.besideThePicture));
+        const auto p = page(*viewer);
+        if (c.maximumZoom > 0) {
+            EXPECT_EQ(p->scrollView()->maximumZoomScale(), c.maximumZoom);
+        } else {
+            EXPECT_GT(p->scrollView()->maximumZoomScale(), p->scrollView()->minimumZoomScale());
+        }
+
+        // A finger held on the picture.
+        ui::TouchSequence finger(app.window());
+        ASSERT_EQ(finger.begin({{195, 422}}), std::nullopt);
+        app.advance(0.6);
+        finger.end();
+        app.advance(ui::TransitionContext::kStandardDuration);
+        app.settle();
+        auto sheet = std::dynamic_pointer_cast<ui::ActivityViewController>(app.topViewController());
+        EXPECT_EQ(sheet != nullptr, c.longPressShares);
+        if (sheet) {
+            sheet->dismiss(false);
+            app.settle();
+        }
+        ASSERT_EQ(app.topViewController(), viewer);
+        viewer->dismiss();
+        app.advance(1.0);
+        app.settle();
+        ASSERT_EQ(app.topViewController(), app.root());
+    }
+}
+
+TEST_F(PelmarImageViewControllerTest, NewSourcesReplaceThePagesOfAnOpenViewer) {
+    const fixtures::Colour red{0, 0, 255, 255};
+    const fixtures::Colour blue{255, 0, 0, 255};
+    auto viewer = present({fixtures::quadrants(100, 100, red, red, red, red)});
+    EXPECT_FALSE(viewer->pagerVC()->dataSource());
+    viewer->setImageSource(
+            {fixtures::quadrants(100, 100, blue, blue, blue, blue), picture(10, 10)});
+    app.settle();
+    ASSERT_EQ(viewer->imageViewControllers().size(), 2u);
+    EXPECT_TRUE(viewer->pagerVC()->dataSource()) << "two pages swipe";
+    EXPECT_EQ(viewer->currentIndex(), 0);
+    auto shown = ui::render(*app.window());
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(ui::test::looksLike(ui::test::colorAt(*shown, 195, 422), ui::Color{0, 0, 1, 1}));
+    EXPECT_TRUE(viewer->doneButton());
+    ASSERT_TRUE(viewer->pagerVC()->swipe(ui::PageViewController::NavigationDirection::Forward));
+    EXPECT_EQ(viewer->currentIndex(), 1);
+}
+
+TEST_F(PelmarImageViewControllerTest, AMemoryWarningClosesTheViewer) {
+    auto viewer = present({picture(10, 10)});
+    app::AppLifecycle::receiveMemoryWarning();
+    app.advance(1.0);
+    app.settle();
+    EXPECT_TRUE(app.logged("PelmarImageViewer: Dismissing due to memory warning."));
+    EXPECT_EQ(app.topViewController(), app.root());
+}
+
 TEST_F(PelmarImageViewControllerTest, PeekPagesShowRoundedCorners) {
     const fixtures::Colour white{255, 255, 255, 255};
     // As tall as the screen: the picture reaches every corner of the page.
@@ -443,6 +582,66 @@ TEST_F(PelmarImageViewControllerTest, TheZoomTransitionFliesTheImageUnlessCancel
     ui::Application::shared().setDeviceOrientation(ui::DeviceOrientation::Portrait);
     auto plain = PelmarImageTransitionAnimator::create();
     EXPECT_FALSE(plain->temporaryImageView());
+}
+
+TEST_F(PelmarImageViewControllerTest, TheFlyingImageIsCutToItsFrame) {
+    const fixtures::Colour red{0, 0, 255, 255};
+    auto animator = PelmarImageTransitionAnimator::create();
+    // A wide picture filling a tall frame: uncut, it would stick out 75 points on each side.
+    animator->animatedImage = fixtures::quadrants(200, 100, red, red, red, red);
+    animator->imageOriginFrame = {100, 200, 50, 100};
+    animator->animatedImageContainer = std::make_shared<ui::View>();
+    auto viewer = std::make_shared<PelmarImageViewController>(
+            std::vector<PelmarImageSource>{animator->animatedImage});
+    viewer->setTransitioningDelegate(animator);
+    app.root()->present(viewer, true);
+    app.advance(0.5);
+    app.settle();
+    viewer->ui::ViewController::dismiss(true);
+    app.settle();
+    ASSERT_TRUE(animator->flyingImageView());
+    ASSERT_EQ(animator->flyingImageView()->frame(), animator->imageOriginFrame);
+
+    auto shown = ui::render(*app.window());
+    ASSERT_TRUE(shown);
+    const auto isRed = [&](double x, double y) {
+        return ui::test::looksLike(ui::test::colorAt(*shown, x, y), ui::Color{1, 0, 0, 1}, 0.1);
+    };
+    EXPECT_TRUE(isRed(125, 250));
+    EXPECT_TRUE(isRed(102, 202));
+    EXPECT_FALSE(isRed(90, 250)) << "the picture spills out on the left";
+    EXPECT_FALSE(isRed(160, 250)) << "the picture spills out on the right";
+    app.advance(0.5);
+    app.settle();
+    EXPECT_EQ(app.topViewController(), app.root());
+}
+
+TEST(PelmarImageViewerDownloadProgressViewTest, TheArcEndsRound) {
+    ui::Screen::main().reset();
+    auto progress = std::make_shared<PelmarImageViewerDownloadProgressView>();
+    progress->setProgress(0.5);
+    const auto picture = ui::render(*progress, 3);
+    ASSERT_TRUE(picture);
+    const auto arc = progress->progressPath();
+    const double top = arc.center.y - arc.radius;
+    const double bottom = arc.center.y + arc.radius;
+
+    const struct {
+        const char* name;
+        ui::Point at;
+        double alpha;  // white over the light (60 %) track
+    } cases[] = {{"on the arc", {arc.center.x + arc.radius, arc.center.y}, 1.0},
+                 {"on the track only", {arc.center.x - arc.radius, arc.center.y}, 0.6},
+                 {"the cap before the top", {arc.center.x - 0.8, top}, 1.0},
+                 {"the cap past the bottom", {arc.center.x - 0.8, bottom}, 1.0},
+                 {"beyond the caps", {arc.center.x - 3, bottom}, 0.6}};
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ui::Color seen = ui::test::colorAt(*picture, c.at.x, c.at.y);
+        EXPECT_NEAR(seen.alpha, c.alpha, 0.1);
+        EXPECT_TRUE(ui::test::looksLike({seen.red, seen.green, seen.blue, 1}, ui::Color::white()));
+    }
 }
 
 TEST(PelmarImageViewerDownloadProgressViewTest, StrokesAsFarAsTheClampedProgress) {

@@ -45,6 +45,7 @@ void PelmarImageViewerDownloadProgressView::draw(ui::GraphicsContext& context) {
         }
         context.setStrokeColor(stroke->color);
         context.setLineWidth(stroke->lineWidth);
+        context.setLineCap(stroke->roundCap ? ui::LineCap::Round : ui::LineCap::Butt);
         const double end =
                 path_.startAngle + (path_.endAngle - path_.startAngle) * stroke->strokeEnd;
         context.arc(path_.center, path_.radius, path_.startAngle, end);

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <random>
 
+#include "pelmar/imageloader/PelmarRemoteImageDownloadTask.h"
+
 namespace pelmar::imageloader::internal {
 
 namespace {
@@ -109,6 +111,9 @@ Error managerError(long code) {
             break;
         case kPelmarImageErrorUnusableCacheEntry:
             message = "The cached entry could not be used as an image.";
+            break;
+        case kPelmarImageErrorEmptyDownload:
+            message = "The download finished without any data.";
             break;
         default:
             break;

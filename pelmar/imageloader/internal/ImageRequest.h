@@ -40,7 +40,7 @@ bool isUsableURL(std::string_view url);
 // The scheme of `url` is `scheme` (lower case; the URL's in any case).
 bool hasScheme(std::string_view url, std::string_view scheme);
 
-// An error of kPelmarRemoteImageManagerErrorDomain with no message.
+// An error of kPelmarRemoteImageManagerErrorDomain with the message of its code.
 Error managerError(long code);
 
 }  // namespace imageloader::internal

@@ -19,26 +19,43 @@ bool ImageRequestRegistry::holds(const std::string& key, const Task& task) {
     return found != tasks_.end() && found->second == task;
 }
 
-std::pair<ImageRequestRegistry::Task, bool> ImageRequestRegistry::join(
+void ImageRequestRegistry::setBeforeJoin(std::function<void(const std::string& uuid)> hook) {
+    std::function<void(const std::string&)> previous;
+    PelmarRemoteLock::Hold lock(lock_);
+    previous = std::exchange(beforeJoin_, std::move(hook));
+}
+
+ImageRequestRegistry::Joined ImageRequestRegistry::join(
         const std::string& uuid,
         const std::string& key,
-        const std::function<Task()>& makeTask,
+        const Task& made,
         const PelmarImageCompletion& completion,
         const PelmarImageCompletion& progressImage,
         const PelmarImageProgressDownload& progressDownload) {
+    std::function<void(const std::string&)> beforeJoin;
+    {
+        PelmarRemoteLock::Hold lock(lock_);
+        beforeJoin = beforeJoin_;
+    }
+    if (beforeJoin) {
+        beforeJoin(uuid);
+    }
     PelmarRemoteLock::Hold lock(lock_);
-    pendingRegistrations_.erase(uuid);
     if (canceledTasks_.erase(uuid) > 0) {
-        return {nullptr, false};
+        pendingRegistrations_.erase(uuid);
+        return {};
     }
-    auto& task = tasks_[key];
-    const bool isNew = !task;
-    if (isNew) {
-        task = makeTask();
+    const auto found = tasks_.find(key);
+    if (found == tasks_.end() && !made) {
+        // Still pending: a cancel meanwhile is kept for the next join.
+        return {nullptr, false, true};
     }
+    pendingRegistrations_.erase(uuid);
+    const bool isNew = found == tasks_.end();
+    const Task task = isNew ? tasks_.emplace(key, made).first->second : found->second;
     task->addCallbacksWithCompletionBlock(completion, progressImage, progressDownload, uuid);
     UUIDToTask_[uuid] = task;
-    return {task, isNew};
+    return {task, isNew, false};
 }
 
 ImageRequestRegistry::Task ImageRequestRegistry::taskForUUID(const std::string& uuid) {

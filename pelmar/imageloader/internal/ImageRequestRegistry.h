@@ -37,16 +37,29 @@ public:
     // Whether `key` still belongs to `task`.
     bool holds(const std::string& key, const Task& task) PELMAR_EXCLUDES(lock_);
 
-    // Joins the caller `uuid` with its blocks to the task of `key`, which `makeTask` makes when
-    // the key has none (under the registry lock: it must not call out). Returns the task and
-    // whether it is new; a null task when `uuid` was cancelled while its registration waited.
-    std::pair<Task, bool> join(const std::string& uuid,
-                               const std::string& key,
-                               const std::function<Task()>& makeTask,
-                               const PelmarImageCompletion& completion,
-                               const PelmarImageCompletion& progressImage,
-                               const PelmarImageProgressDownload& progressDownload)
-            PELMAR_EXCLUDES(lock_);
+    // Lets a test place an event just before each join takes the registry lock (`hook` gets
+    // the joining UUID, on the joining thread, with no lock held); an empty hook removes it.
+    void setBeforeJoin(std::function<void(const std::string& uuid)> hook) PELMAR_EXCLUDES(lock_);
+
+    // What a join did: the task the caller joined (null when the caller was cancelled while
+    // its registration waited), whether that task is new, or that the key has no task and the
+    // caller must make one.
+    struct Joined {
+        Task task;
+        bool isNew = false;
+        bool needsTask = false;
+    };
+
+    // Joins the caller `uuid` with its blocks to the task of `key`. When the key has none,
+    // `made` becomes it; without `made` nothing changes and the answer says that a task is
+    // needed, so that the caller makes it (and whatever the making calls) outside the lock and
+    // joins again with it. A `made` that the key no longer needs stays with the caller.
+    Joined join(const std::string& uuid,
+                const std::string& key,
+                const Task& made,
+                const PelmarImageCompletion& completion,
+                const PelmarImageCompletion& progressImage,
+                const PelmarImageProgressDownload& progressDownload) PELMAR_EXCLUDES(lock_);
 
     // The task the caller `uuid` belongs to, or null.
     Task taskForUUID(const std::string& uuid) PELMAR_EXCLUDES(lock_);
@@ -85,6 +98,7 @@ private:
             PELMAR_GUARDED_BY(lock_);
     std::set<std::string> pendingRegistrations_ PELMAR_GUARDED_BY(lock_);
     std::set<std::string> canceledTasks_ PELMAR_GUARDED_BY(lock_);
+    std::function<void(const std::string& uuid)> beforeJoin_ PELMAR_GUARDED_BY(lock_);
 };
 
 }  // namespace pelmar::imageloader::internal

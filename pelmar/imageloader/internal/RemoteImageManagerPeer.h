@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,7 +13,7 @@ namespace pelmar::imageloader::internal {
 
 // RemoteImageManagerPeer: what the image loader's own objects and tests see of a manager beyond
 // its public interface: the current settings (the download tasks read the progressive-render
-// ones), the request it would send, and the registry's counts.
+// ones), the request it would send, the registry's counts, and a hook before each join.
 // Ownership: refers to a manager its caller keeps alive.
 // Threads: as the manager: thread-safe.
 // Errors: none.
@@ -34,6 +35,12 @@ public:
     std::size_t registeredUUIDCount() { return manager_.registry_->uuidCount(); }
 
     std::size_t canceledTaskCount() { return manager_.registry_->waitingCount(); }
+
+    // Runs `hook` with the joining UUID just before each registration joins its key's task
+    // (ImageRequestRegistry::setBeforeJoin).
+    void setBeforeJoin(std::function<void(const std::string& uuid)> hook) {
+        manager_.registry_->setBeforeJoin(std::move(hook));
+    }
 
 private:
     PelmarRemoteImageManager& manager_;

@@ -11,10 +11,28 @@
 
 namespace pelmar::net {
 
+// Whether a request may be answered from an answer stored earlier.
+enum class URLRequestCachePolicy {
+    // As the answer's caching headers allow.
+    UseProtocolCachePolicy = 0,
+    // Always from the origin server, never from a stored answer.
+    ReloadIgnoringLocalCacheData = 1,
+};
+
 struct URLSessionConfiguration {
     // Set for background sessions (their transfers run on the transport's worker thread like any
     // other; the identifier names the session for the app).
     std::optional<std::string> identifier;
+
+    // Stored answers. libcurl keeps none, and this stand-in has no URL cache to keep them in
+    // (a session that asks for one still stores nothing), so every request of either policy is
+    // answered by the server.
+    URLRequestCachePolicy requestCachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy;
+    bool usesURLCache = false;
+
+    // At most this many transfers of the session talk to one server (scheme, host and port) at
+    // once; the others wait, in the order they were resumed, until one ends. 0: no limit.
+    int httpMaximumConnectionsPerHost = 0;
 
     // The idle time-out of every request that does not bring its own (seconds without any byte
     // moving; also the longest connect). Never a limit on the whole transfer.

@@ -94,6 +94,18 @@ protected:
             }
             res.set_content("late", "text/plain");
         });
+        // Counts its arrivals, then answers once released.
+        server_.Get("/held", [this](const httplib::Request&, httplib::Response& res) {
+            {
+                MutexLock lock(mutex_);
+                ++heldArrivals_;
+                changed_.notifyAll();
+                const auto deadline = std::chrono::steady_clock::now() + kPatience;
+                while (!released_ && changed_.waitUntil(mutex_, deadline)) {
+                }
+            }
+            res.set_content("held", "text/plain");
+        });
         auto record = [this](const httplib::Request& req, httplib::Response& res) {
             MutexLock lock(mutex_);
             seen_ = Seen{req.method, req.target, req.body, req.headers};
@@ -144,6 +156,20 @@ protected:
         return seen_;
     }
 
+    // Waits until "/held" has seen `count` requests; false after kPatience.
+    bool heldArrivalsReach(int count) {
+        MutexLock lock(mutex_);
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (heldArrivals_ < count && changed_.waitUntil(mutex_, deadline)) {
+        }
+        return heldArrivals_ >= count;
+    }
+
+    int heldArrivals() {
+        MutexLock lock(mutex_);
+        return heldArrivals_;
+    }
+
     static test::Outcome<Answer> start(const std::shared_ptr<URLSession>& session,
                                        URLRequest request,
                                        URLSession::Task* taskOut = nullptr) {
@@ -173,6 +199,7 @@ protected:
     CondVar changed_;
     bool hanging_ PELMAR_GUARDED_BY(mutex_) = false;
     bool released_ PELMAR_GUARDED_BY(mutex_) = false;
+    int heldArrivals_ PELMAR_GUARDED_BY(mutex_) = 0;
     Seen seen_ PELMAR_GUARDED_BY(mutex_);
 };
 
@@ -368,6 +395,32 @@ TEST_F(URLSessionIntegrationTest, CancelEndsSuspendedAndRunningTasksWithCancelle
         EXPECT_THAT(outcome.error, test::IsError(kURLErrorDomain, kURLErrorCancelled));
         EXPECT_EQ(task->error(), outcome.error);
     }
+}
+
+TEST_F(URLSessionIntegrationTest, ASessionTalksToAServerOverAtMostItsConnectionsPerHost) {
+    URLSessionConfiguration one;
+    one.httpMaximumConnectionsPerHost = 1;
+    auto limited = URLSession::create(one);
+    auto first = start(limited, URLRequest(url("/held")));
+    ASSERT_TRUE(heldArrivalsReach(1));
+    auto second = start(limited, URLRequest(url("/held")));
+    URLSession::Task waiting;
+    auto cancelled = start(limited, URLRequest(url("/held")), &waiting);
+    // Another session is not limited by this one's transfers: once its request arrived, the
+    // limited session's later ones would have too.
+    auto other = start(URLSession::create({}), URLRequest(url("/held")));
+    ASSERT_TRUE(heldArrivalsReach(2));
+    EXPECT_EQ(heldArrivals(), 2) << "the limited session sent a second request at once";
+    // A waiting task that is cancelled ends without being sent.
+    waiting->cancel();
+    ASSERT_TRUE(cancelled.arrives());
+    EXPECT_THAT(cancelled.get().error, test::IsError(kURLErrorDomain, kURLErrorCancelled));
+
+    release();
+    EXPECT_EQ(first.get().data, "held");
+    EXPECT_EQ(second.get().data, "held");
+    EXPECT_EQ(other.get().data, "held");
+    EXPECT_EQ(heldArrivals(), 3);
 }
 
 TEST_F(URLSessionIntegrationTest, SilentServerEndsTheTaskWithTimedOutInsteadOfHanging) {

@@ -266,6 +266,12 @@ void CairoContext::setLineWidth(double width) {
     cairo_set_line_width(handles_->cr, std::max(0.0, width));
 }
 
+void CairoContext::setLineCap(LineCap cap) {
+    cairo_set_line_cap(handles_->cr, cap == LineCap::Round    ? CAIRO_LINE_CAP_ROUND
+                                     : cap == LineCap::Square ? CAIRO_LINE_CAP_SQUARE
+                                                              : CAIRO_LINE_CAP_BUTT);
+}
+
 void CairoContext::setSource(Color c) {
     cairo_set_source_rgba(handles_->cr, c.red, c.green, c.blue, c.alpha * state_->current.alpha);
 }

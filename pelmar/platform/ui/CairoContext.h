@@ -36,6 +36,7 @@ public:
     void setFillColor(Color color) override;
     void setStrokeColor(Color color) override;
     void setLineWidth(double width) override;
+    void setLineCap(LineCap cap) override;
     void fillRect(Rect rect, double cornerRadius = 0) override;
     void strokeRect(Rect rect, double cornerRadius = 0) override;
     void moveTo(Point point) override;

@@ -12,11 +12,11 @@
 #include "pelmar/platform/ui/Rect.h"
 #include "pelmar/platform/ui/Size.h"
 
-// GraphicsContext: what a view draws into: a state of fill and stroke colours, line width, alpha,
-// transformation, clip, mask and shadow, and operations that paint rectangles, paths, text,
-// gradients and bitmaps. Coordinates are points, origin at the top left of the view being drawn.
-// Two contexts implement it: RecordingContext keeps a list of the operations (what tests read)
-// and CairoContext paints them into an image::Bitmap.
+// GraphicsContext: what a view draws into: a state of fill and stroke colours, line width and
+// cap, alpha, transformation, clip, mask and shadow, and operations that paint rectangles, paths,
+// text, gradients and bitmaps. Coordinates are points, origin at the top left of the view being
+// drawn. Two contexts implement it: RecordingContext keeps a list of the operations (what tests
+// read) and CairoContext paints them into an image::Bitmap.
 // Ownership: abstract; contexts are made by whoever draws and passed by reference; bitmaps drawn
 //     are read during the call only.
 // Threads: thread-compatible.
@@ -60,6 +60,10 @@ struct LinearGradient {
     bool extendAfterEnd = false;
 };
 
+// How the open ends of a stroked line look: cut square at the end point, a half disc around it,
+// or a half square beyond it.
+enum class LineCap { Butt, Round, Square };
+
 class GraphicsContext {
 public:
     virtual ~GraphicsContext() = default;
@@ -78,6 +82,8 @@ public:
     virtual void setFillColor(Color color) = 0;
     virtual void setStrokeColor(Color color) = 0;
     virtual void setLineWidth(double width) = 0;
+    // Butt until set; kept with the rest of the state.
+    virtual void setLineCap(LineCap cap) = 0;
 
     virtual void fillRect(Rect rect, double cornerRadius = 0) = 0;
     // The line is centred on the rectangle's edge.

@@ -76,6 +76,13 @@ void RecordingContext::setLineWidth(double width) {
     add("lineWidth " + numbers({width}));
 }
 
+void RecordingContext::setLineCap(LineCap cap) {
+    add(std::string("lineCap ")
+        + (cap == LineCap::Round    ? "round"
+           : cap == LineCap::Square ? "square"
+                                    : "butt"));
+}
+
 void RecordingContext::fillRect(Rect r, double cornerRadius) {
     add("fillRect " + rect(r) + " r=" + numbers({cornerRadius}));
 }

@@ -8,7 +8,7 @@
 // RecordingContext: a GraphicsContext that paints nothing and keeps every operation as a line of
 // text, in order, with its arguments ("fillRect 0 0 10 20 r=0", "fillColor 1 0 0 1",
 // "text \"00:01\" in 4 2 60 20 sans-serif 17 regular color 1 1 1 1 center lines 1",
-// "bitmap 64x48 in 0 0 32 24", "tinted 24x24 in 0 0 24 24 color 1 1 1 1",
+// "lineCap round", "bitmap 64x48 in 0 0 32 24", "tinted 24x24 in 0 0 24 24 color 1 1 1 1",
 // "gradient 0 0 100 0 stops 0:1 0 0 1 1:0 0 1 1", "beginMask", "endMask",
 // "shadow 0 0 0 0.8 offset 0 3 blur 3"), so tests can read what
 // a view drew. measureText() answers from a fixed advance of 0.6 of the font size per character
@@ -37,6 +37,7 @@ public:
     void setFillColor(Color color) override;
     void setStrokeColor(Color color) override;
     void setLineWidth(double width) override;
+    void setLineCap(LineCap cap) override;
     void fillRect(Rect rect, double cornerRadius = 0) override;
     void strokeRect(Rect rect, double cornerRadius = 0) override;
     void moveTo(Point point) override;

@@ -137,8 +137,10 @@ std::optional<std::filesystem::path> Resources::first(
 
 std::optional<std::filesystem::path> Resources::imagePath(std::string_view name,
                                                           double scale) const {
-    if (const auto ext = extensionOf(name); !ext.empty()) {
-        return oneOf(ext, {"png", "jpg", "jpeg", "gif"}) ? first(name, {""}) : std::nullopt;
+    // Only an image kind's extension is one: the dots of a symbol's name
+    // ("square.and.arrow.up") are part of the name.
+    if (oneOf(extensionOf(name), {"png", "jpg", "jpeg", "gif"})) {
+        return first(name, {""});
     }
     if (scale >= 3) {
         return first(name, {"@3x.png", "@2x.png", ".png", ".jpg", ".gif"});

@@ -9,7 +9,8 @@ namespace pelmar::ui {
 // Resources: the folder of named images and sounds installed with the library, and the lookup of
 // a name in it. An image name without an extension finds the best file for a screen scale
 // (name@3x.png, name@2x.png, name.png, then .jpg and .gif); a sound name finds name.caf, .wav,
-// .m4a, .aiff or .mp3. A name with an extension of its kind must match the file exactly.
+// .m4a, .aiff or .mp3. A name with an extension of its kind must match the file exactly; any
+// other dot belongs to the name ("square.and.arrow.up" finds square.and.arrow.up@3x.png).
 // Ownership: value type; installed() is one instance for the process, never destroyed.
 // Threads: thread-safe (immutable; lookups read the file system).
 // Errors: a name that is empty, absolute or climbs out of the folder ("/", "..") finds nothing;

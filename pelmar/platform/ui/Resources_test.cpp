@@ -22,8 +22,8 @@ TEST(ResourcesTest, FindsTheBestFileForANameAndNothingOutsideTheFolder) {
     test::TempSandbox sandbox;
     const auto folder = sandbox.root() / "resources";
     std::filesystem::create_directories(folder);
-    for (const char* file :
-         {"play@2x.png", "play@3x.png", "stop.png", "beep.wav", "beep.caf", "logo.jpg"}) {
+    for (const char* file : {"play@2x.png", "play@3x.png", "stop.png", "beep.wav", "beep.caf",
+                             "logo.jpg", "square.and.arrow.up@3x.png"}) {
         std::ofstream(folder / file) << "x";
     }
     std::ofstream(sandbox.root() / "outside.png") << "x";
@@ -36,10 +36,15 @@ TEST(ResourcesTest, FindsTheBestFileForANameAndNothingOutsideTheFolder) {
     };
 
     const Case cases[] = {
-            {"play", "play@3x.png", std::nullopt},      {"stop", "stop.png", std::nullopt},
-            {"logo.jpg", "logo.jpg", std::nullopt},     {"beep", std::nullopt, "beep.caf"},
-            {"beep.wav", std::nullopt, "beep.wav"},     {"missing", std::nullopt, std::nullopt},
-            {"../outside", std::nullopt, std::nullopt}, {"", std::nullopt, std::nullopt},
+            {"play", "play@3x.png", std::nullopt},
+            {"stop", "stop.png", std::nullopt},
+            {"logo.jpg", "logo.jpg", std::nullopt},
+            {"beep", std::nullopt, "beep.caf"},
+            {"beep.wav", std::nullopt, "beep.wav"},
+            {"missing", std::nullopt, std::nullopt},
+            {"../outside", std::nullopt, std::nullopt},
+            {"", std::nullopt, std::nullopt},
+            {"square.and.arrow.up", "square.and.arrow.up@3x.png", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +54,14 @@ constexpr int kIdlePollMilliseconds = 1000;
 // Longest idle time-out libcurl accepts (it keeps time-outs as milliseconds in an int); longer
 // ones, infinity included, are cut to it.
 constexpr double kMaxTimeoutSeconds = 2'147'483;
+
+// What a task's transfers count against for its session's connections per server: the
+// session and the origin of the request.
+std::string hostKeyOf(const URLSessionTask& task) {
+    const std::string url = task.originalRequest().url;
+    return std::to_string(reinterpret_cast<std::uintptr_t>(task.session().get())) + " "
+           + urlOrigin(url).value_or(url);
+}
 
 }  // namespace
 
@@ -107,9 +116,16 @@ struct Transport::Transfer {
     double startTime = 0;                 // dispatch clock, when the transfer was handed to libcurl
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
+    // The count of its session's transfers with its server, which it is one of while it lives.
+    std::unordered_map<std::string, int>* hostLoad = nullptr;
+    std::string hostKey;
+
     ~Transfer() {
         if (easy && multi != nullptr) {
             curl_multi_remove_handle(multi, easy.get());
+        }
+        if (hostLoad != nullptr && --(*hostLoad)[hostKey] <= 0) {
+            hostLoad->erase(hostKey);
         }
     }
 
@@ -410,6 +426,9 @@ void Transport::run() {
             }
         }
         cancels.clear();
+        // Cancelled while waiting for their server: they end now, without a transfer.
+        while (beginWaitingTask()) {
+        }
 
         int running = 0;
         curl_multi_perform(handles_->multi, &running);
@@ -422,6 +441,14 @@ void Transport::run() {
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
             const CURLcode result = message->data.result;
             finish(transfer->task->taskIdentifier(), result);
+        }
+        // A transfer that ended lets the next task waiting for its server start at once.
+        bool began = false;
+        while (beginWaitingTask()) {
+            began = true;
+        }
+        if (began) {
+            continue;
         }
         curl_multi_poll(handles_->multi, nullptr, 0, kIdlePollMilliseconds, nullptr);
     }
@@ -447,8 +474,15 @@ void Transport::begin(std::shared_ptr<URLSessionTask> task) {
         task->complete(std::move(error));
         return;
     }
+    if (!hasRoomForHost(*task)) {
+        waitingForHost_.push_back(std::move(task));
+        return;
+    }
     auto transfer = std::make_unique<Transfer>();
     transfer->task = task;
+    transfer->hostKey = hostKeyOf(*task);
+    transfer->hostLoad = &hostLoad_;
+    ++hostLoad_[transfer->hostKey];
     const auto& body = task->body();
     if (body) {
         if (auto error = body->open()) {
@@ -598,6 +632,27 @@ void Transport::launch(std::unique_ptr<Transfer> transfer, Attempt attempt) {
     transfer->multi = handles_->multi;
     transfer->startTime = dispatch::clock().now();
     transfers_.emplace(task->taskIdentifier(), std::move(transfer));
+}
+
+bool Transport::hasRoomForHost(const URLSessionTask& task) {
+    const int limit = task.session()->configuration().httpMaximumConnectionsPerHost;
+    if (limit <= 0) {
+        return true;
+    }
+    const auto found = hostLoad_.find(hostKeyOf(task));
+    return found == hostLoad_.end() || found->second < limit;
+}
+
+bool Transport::beginWaitingTask() {
+    for (auto it = waitingForHost_.begin(); it != waitingForHost_.end(); ++it) {
+        if ((*it)->state() == URLSessionTask::State::Canceling || hasRoomForHost(**it)) {
+            auto task = std::move(*it);
+            waitingForHost_.erase(it);
+            begin(std::move(task));
+            return true;
+        }
+    }
+    return false;
 }
 
 URLSessionTaskMetrics Transport::metricsOf(const Transfer& transfer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +20,8 @@
 // task, which posts them to its session's delegate queue. "data:" and "file:" URLs are answered
 // without libcurl. A transfer that meets a challenge (a 401 naming Basic or Digest, a TLS
 // certificate that does not verify) is parked until its task's delegate answers, then sent again
-// with the credential, finished with what it got, or cancelled.
+// with the credential, finished with what it got, or cancelled. A task whose session already
+// has httpMaximumConnectionsPerHost transfers with its server waits until one of them ends.
 // Ownership: a process-wide singleton, made on first use; its destructor (at exit) stops the
 //     thread and drops unfinished transfers without completing them. It holds each running task
 //     until the task completes.
@@ -102,6 +104,13 @@ private:
 
     static URLSessionTaskMetrics metricsOf(const Transfer& transfer);
 
+    // Whether `task` may have a transfer of its own now under its session's
+    // httpMaximumConnectionsPerHost.
+    bool hasRoomForHost(const URLSessionTask& task);
+
+    // Begins the first waiting task that has room (or was cancelled); false when none did.
+    bool beginWaitingTask();
+
     std::unique_ptr<Handles> handles_;
 
     Mutex mutex_;
@@ -110,11 +119,15 @@ private:
     std::vector<ChallengeAnswer> toAnswer_ PELMAR_GUARDED_BY(mutex_);
     bool stopping_ PELMAR_GUARDED_BY(mutex_) = false;
 
-    // Transport thread only.
+    // Transport thread only. Transfers alive (running or parked) per session and server; declared
+    // before the transfers, which count themselves out of it when they go.
+    std::unordered_map<std::string, int> hostLoad_;
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> transfers_;
     // Transfers waiting for the answer to a challenge; libcurl no longer holds them.
     std::unordered_map<uint64_t, std::unique_ptr<Transfer>> parked_;
     uint64_t lastChallengeId_ = 0;
+    // The tasks waiting, in order, for one of their server's transfers to end.
+    std::deque<std::shared_ptr<URLSessionTask>> waitingForHost_;
 
     std::thread thread_;
 };
