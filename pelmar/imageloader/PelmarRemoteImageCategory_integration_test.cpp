@@ -107,9 +107,18 @@ protected:
     }};
 };
 
-// First in this file: the shared manager is made once per process, by whoever asks first.
+// The shared manager is made once per process, by whoever asks first: this test starts from none,
+// as a host's launch does, and leaves none over its folder for the tests after it.
 TEST_F(PelmarRemoteImageCategoryIntegrationTest,
        ViewsLoadThroughTheDiskCacheAHostGaveTheSharedManager) {
+    imageloader::internal::RemoteImageManagerPeer::forgetSharedImageManager();
+
+    struct ForgetAfter {
+        ~ForgetAfter() {
+            imageloader::internal::RemoteImageManagerPeer::forgetSharedImageManager();
+        }
+    } forgetAfter;
+
     test::TempDir folder("shared-image-cache");
     PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(
             std::nullopt, PelmarRemoteImageDiskCache::create(folder.path()));

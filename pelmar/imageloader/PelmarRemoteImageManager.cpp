@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include "pelmar/imageloader/PelmarAlternateRepresentationProvider.h"
 #include "pelmar/imageloader/PelmarRemoteImageBasicCache.h"
@@ -104,6 +105,14 @@ void PelmarRemoteImageManager::setSharedImageManagerWithConfiguration(
     auto& shared = sharedManagerSlot();
     if (!shared) {
         shared = create(std::move(configuration), nullptr, std::move(imageCache));
+    }
+}
+
+void PelmarRemoteImageManager::forgetSharedImageManager() {
+    std::shared_ptr<PelmarRemoteImageManager> dropped;
+    {
+        std::lock_guard lock(sharedMutex());
+        dropped = std::exchange(sharedManagerSlot(), nullptr);
     }
 }
 

@@ -361,6 +361,10 @@ public:
 private:
     friend class imageloader::internal::RemoteImageManagerPeer;
 
+    // Drops the shared manager, so that the next sharedImageManager() or
+    // setSharedImageManagerWithConfiguration() makes a new one (tests that set it up their way).
+    static void forgetSharedImageManager();
+
     struct Request;
 
     // PelmarURLSessionManagerDelegate: events routed to the image task that made the request.

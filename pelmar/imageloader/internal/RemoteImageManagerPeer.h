@@ -13,10 +13,9 @@ namespace pelmar::imageloader::internal {
 
 // RemoteImageManagerPeer: what the image loader's own objects and tests see of a manager beyond
 // its public interface: the current settings (the download tasks read the progressive-render
-// ones), the request it would send, the registry's counts, and a hook before each join.
-// Ownership: refers to a manager its caller keeps alive.
-// Threads: as the manager: thread-safe.
-// Errors: none.
+// ones), the request it would send, the registry's counts, a hook before each join, and a fresh
+// shared manager. Ownership: refers to a manager its caller keeps alive. Threads: as the manager:
+// thread-safe. Errors: none.
 class RemoteImageManagerPeer {
 public:
     explicit RemoteImageManagerPeer(PelmarRemoteImageManager& manager) : manager_(manager) {}
@@ -41,6 +40,9 @@ public:
     void setBeforeJoin(std::function<void(const std::string& uuid)> hook) {
         manager_.registry_->setBeforeJoin(std::move(hook));
     }
+
+    // The next use of the shared manager makes a new one, whichever test made the last.
+    static void forgetSharedImageManager() { PelmarRemoteImageManager::forgetSharedImageManager(); }
 
 private:
     PelmarRemoteImageManager& manager_;
